@@ -1,0 +1,70 @@
+// Activity scopes: each records, in the global activity tracker's per-thread
+// stack, what a thread is doing (running a task, acquiring a lock, waiting for
+// an event, joining a thread, waiting for a process), so that another process
+// could read it after a hang or crash. Nothing in this program creates the
+// global tracker, so every scope costs one load and a branch.
+#ifndef BASE_ACTIVITY_TRACKER_H_
+#define BASE_ACTIVITY_TRACKER_H_
+
+#include <atomic>
+#include <cstdint>
+
+namespace base {
+
+class GlobalActivityTracker;
+
+namespace activity_internal {
+// The process-wide tracker; null in this program.
+extern std::atomic<GlobalActivityTracker*> g_global_tracker;
+// The slow path, only reached when a tracker exists.
+void PushActivity(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
+                  bool create_tracker);
+void PopActivity();
+}  // namespace activity_internal
+
+enum ActivityType : uint8_t {
+  kActivityTaskRun = 0x10,
+  kActivityLockAcquire = 0x20,
+  kActivityEventWait = 0x30,
+  kActivityThreadJoin = 0x41,
+  kActivityProcessWait = 0x51,
+};
+
+class ScopedActivity {
+ public:
+  ScopedActivity(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
+                 bool create_tracker) {
+    if (activity_internal::g_global_tracker.load(std::memory_order_relaxed) == nullptr)
+        [[likely]]
+      return;
+    activity_internal::PushActivity(origin, type, data0, data1, create_tracker);
+    pushed_ = true;
+  }
+  ScopedActivity(const ScopedActivity&) = delete;
+  ScopedActivity& operator=(const ScopedActivity&) = delete;
+  ~ScopedActivity() {
+    if (pushed_) [[unlikely]]
+      activity_internal::PopActivity();
+  }
+
+ private:
+  bool pushed_ = false;
+};
+
+// Only uses a tracker that the thread already has; never creates one.
+class ScopedLockAcquireActivity : public ScopedActivity {
+ public:
+  ScopedLockAcquireActivity(const void* origin, const void* lock)
+      : ScopedActivity(origin, kActivityLockAcquire, reinterpret_cast<uintptr_t>(lock), 0,
+                       /*create_tracker=*/false) {}
+};
+
+class ScopedEventWaitActivity : public ScopedActivity {
+ public:
+  ScopedEventWaitActivity(const void* origin, const void* event)
+      : ScopedActivity(origin, kActivityEventWait, reinterpret_cast<uintptr_t>(event), 0, true) {}
+};
+
+}  // namespace base
+
+#endif  // BASE_ACTIVITY_TRACKER_H_

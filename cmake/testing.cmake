@@ -1,0 +1,37 @@
+# Test executables run under Wine through CMAKE_CROSSCOMPILING_EMULATOR (set by
+# tools/ in the toolchain invocation); each one is registered with CTest.
+enable_testing()
+
+# velmo_add_test(<name> SOURCES <files...> LIBS <libs...> [LABELS <labels...>] [TIMEOUT <s>])
+function(velmo_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} test_support thirdparty::gtest)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# velmo_component_library(<target> [LIBS <libs...>] [TEST_LIBS <libs...>])
+# Builds the static library <target> from the *.cc files of the current folder
+# (tests, benchmarks and mains excluded) and, when the folder has any
+# *_unittest.cc, the test executable <target>_unittests from them.
+function(velmo_component_library target)
+  cmake_parse_arguments(C "" "" "LIBS;TEST_LIBS;EXCLUDE" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_unittest.cc)
+  list(FILTER sources EXCLUDE REGEX "(_unittest|_benchmark|_main)\\.cc$")
+  foreach(ex ${C_EXCLUDE})
+    list(FILTER sources EXCLUDE REGEX "${ex}")
+  endforeach()
+  add_library(${target} STATIC ${sources})
+  target_link_libraries(${target} PUBLIC ${C_LIBS})
+  if(tests)
+    velmo_add_test(${target}_unittests SOURCES ${tests} LIBS ${target} ${C_TEST_LIBS})
+  endif()
+endfunction()
