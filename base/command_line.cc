@@ -5,9 +5,14 @@
 #include <shellapi.h>
 
 #include "base/logging.h"
-#include "base/scoped_generic.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
+
+// <windows.h> defines ERROR as 0, which LOG(ERROR) then pastes.
+#ifndef VELMO_LOG_SEVERITY_0
+#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
+#endif
 
 namespace base {
 namespace {
@@ -20,11 +25,7 @@ constexpr wchar_t kSwitchTerminator[] = L"--";
 constexpr wchar_t kSwitchValueSeparator = L'=';
 
 // The memory that CommandLineToArgvW hands out.
-struct LocalFreeTraits {
-  static wchar_t** InvalidValue() { return nullptr; }
-  static void Free(wchar_t** value) { LocalFree(value); }
-};
-using ScopedArgv = ScopedGeneric<wchar_t**, LocalFreeTraits>;
+using ScopedArgv = win::ScopedLocalAllocTyped<wchar_t**>;
 
 // Length of the switch prefix of |item| ("--" or "-"), 0 when it has none.
 // A "/" prefix is not accepted: it would take absolute paths written with
@@ -199,6 +200,12 @@ void CommandLine::AppendSwitchASCII(std::string_view name, std::string_view valu
 
 void CommandLine::AppendSwitchNative(std::string_view name, std::wstring_view value) {
   std::string key = SwitchKey(name);
+  // An empty name would write the terminator "--", and a name holding "="
+  // would be read back with a different name and value.
+  if (key.empty() || key.find('=') != std::string::npos) {
+    LOG(ERROR) << "Invalid switch name \"" << name << "\"";
+    return;
+  }
   std::wstring item = L"--" + UTF8ToWide(key);
   if (!value.empty()) {
     item += kSwitchValueSeparator;

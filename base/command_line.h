@@ -1,6 +1,13 @@
 // The program path, the arguments and an ordered map from lower-case switch
 // names to UTF-16 values. A switch is written "--name" or "--name=value"; the
 // switches come before the loose arguments, and "--" alone ends the switches.
+//
+// When parsing, "-name" is read as a switch too, but "/name" is not (it would
+// take absolute paths written with forward slashes); switches may stand
+// anywhere before "--" and are moved in front of the loose arguments; a later
+// duplicate replaces the value. "-", "--=x" (no name) and everything after
+// "--" are loose arguments. When a loose argument would read as a switch, the
+// written command line puts "--" before the loose arguments.
 #ifndef BASE_COMMAND_LINE_H_
 #define BASE_COMMAND_LINE_H_
 
@@ -50,6 +57,8 @@ class CommandLine {
   FilePath GetSwitchValuePath(std::string_view name) const;
   const SwitchMap& GetSwitches() const { return switches_; }
 
+  // The name is lower-cased; a leading "--" is dropped. An empty name or one
+  // holding "=" is refused (logged).
   void AppendSwitch(std::string_view name);
   void AppendSwitchASCII(std::string_view name, std::string_view value);
   void AppendSwitchNative(std::string_view name, std::wstring_view value);
@@ -75,7 +84,8 @@ class CommandLine {
   // The same without the program.
   std::wstring GetArgumentsString() const;
 
-  // Quotes one item so CommandLineToArgvW reads it back unchanged.
+  // Quotes one item so CommandLineToArgvW reads it back unchanged (not for
+  // the program, which follows the first-item rule: quoted, never escaped).
   static std::wstring QuoteForCommandLine(std::wstring_view arg);
 
  private:

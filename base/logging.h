@@ -136,6 +136,8 @@ class LogMessageVoidify {
 #define VELMO_LOG_SEVERITY_WARNING ::logging::LOG_WARNING
 #define VELMO_LOG_SEVERITY_ERROR ::logging::LOG_ERROR
 #define VELMO_LOG_SEVERITY_FATAL ::logging::LOG_FATAL
+// <windows.h> defines ERROR as 0, which reaches the nested macros expanded.
+#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
 
 #define LOG_IS_ON(severity) (::logging::ShouldCreateLogMessage(VELMO_LOG_SEVERITY_##severity))
 #define VLOG_IS_ON(level) ((level) <= ::logging::GetVlogLevel(__FILE__))
