@@ -9,11 +9,6 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_local_alloc.h"
 
-// <windows.h> defines ERROR as 0, which LOG(ERROR) then pastes.
-#ifndef VELMO_LOG_SEVERITY_0
-#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
-#endif
-
 namespace base {
 namespace {
 

@@ -56,8 +56,8 @@ CpuInfo::CpuInfo() {
     ext_model_ = (leaf1.eax >> 16) & 0xf;
     ext_family_ = (leaf1.eax >> 20) & 0xff;
     family_ = base_family == 0xf ? base_family + ext_family_ : base_family;
-    model_ = (base_family == 0xf || base_family == 0x6) ? base_model + (ext_model_ << 4)
-                                                        : base_model;
+    model_ =
+        (base_family == 0xf || base_family == 0x6) ? base_model + (ext_model_ << 4) : base_model;
 
     has_mmx_ = Bit(leaf1.edx, 23);
     has_sse_ = Bit(leaf1.edx, 25);

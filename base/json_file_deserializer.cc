@@ -41,7 +41,7 @@ std::unique_ptr<Value> JsonFileDeserializer::Deserialize(int* error_code,
                                                          std::string* error_message) const {
   std::string contents;
   if (!ReadFileToString(path_, &contents)) {
-    LOG(ERROR) << "Cannot read JSON file " << path_;
+    // ReadFileToString has logged the cause with the path.
     if (error_code)
       *error_code = kErrorCannotReadFile;
     if (error_message)

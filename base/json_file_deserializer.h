@@ -2,7 +2,8 @@
 //
 // Error codes: 0 on success; kErrorCannotReadFile when the file cannot be
 // read; otherwise the JsonReader::ErrorCode of the parse error (all below
-// kErrorCannotReadFile). Each failure is logged once, naming the file.
+// kErrorCannotReadFile). Each failure is logged once, naming the file (a
+// read failure by ReadFileToString).
 #ifndef BASE_JSON_FILE_DESERIALIZER_H_
 #define BASE_JSON_FILE_DESERIALIZER_H_
 

@@ -5,11 +5,6 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 
-// <windows.h> defines ERROR as 0, which LOG(ERROR) then pastes.
-#ifndef VELMO_LOG_SEVERITY_0
-#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
-#endif
-
 namespace base {
 
 namespace {

@@ -16,6 +16,15 @@ StackTrace::StackTrace() {
   WORD captured = ::RtlCaptureStackBackTrace(0, static_cast<DWORD>(kMaxFrames),
                                              const_cast<void**>(trace_), nullptr);
   count_ = std::min<size_t>(captured, kMaxFrames);
+  // A null return address ends the chain; some unwinders walk on past the
+  // thread's first frame into whatever lies above it. Those are no frames.
+  for (size_t i = 0; i < count_; ++i) {
+    if (trace_[i] == nullptr) {
+      std::fill(trace_ + i, trace_ + count_, nullptr);
+      count_ = i;
+      break;
+    }
+  }
 }
 
 StackTrace::StackTrace(const void* const* frames, size_t count) {

@@ -17,7 +17,8 @@ class StackTrace {
   static constexpr size_t kMaxFrames = 62;
 
   // Captures the calling thread's stack, no frames skipped, at most
-  // kMaxFrames. Frame 0 lies inside this constructor's caller chain.
+  // kMaxFrames. Frame 0 lies inside this constructor. The capture ends at
+  // the first null return address.
   StackTrace();
   // Copies |count| addresses (at most kMaxFrames are kept).
   StackTrace(const void* const* frames, size_t count);

@@ -6,10 +6,6 @@
 
 #include "base/logging.h"
 
-// <windows.h> defines ERROR as 0; until logging.h maps it, map it here.
-#ifndef VELMO_LOG_SEVERITY_0
-#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
-#endif
 
 namespace base {
 
@@ -101,15 +97,23 @@ bool Time::Exploded::HasValidValues() const {
 
 // static
 Time Time::Now() {
+  // GetSystemTimePreciseAsFileTime would be finer, but it does not exist
+  // before Windows 8 and a static import of it would keep the program from
+  // loading on Windows 7.
   FILETIME ft;
-  GetSystemTimePreciseAsFileTime(&ft);
+  GetSystemTimeAsFileTime(&ft);
   return FromFileTime(ft);
 }
 
 // static
 Time Time::NowFromSystemTime() {
+  SYSTEMTIME st;
+  GetSystemTime(&st);
   FILETIME ft;
-  GetSystemTimeAsFileTime(&ft);
+  if (!SystemTimeToFileTime(&st, &ft)) {
+    PLOG(ERROR) << "SystemTimeToFileTime failed for the current time";
+    return Now();
+  }
   return FromFileTime(ft);
 }
 

@@ -115,7 +115,9 @@ class TimeSpan {
     return FromMicroseconds(time_internal::SaturatedSub(0, us_));
   }
   constexpr TimeSpan operator*(int64_t factor) const {
-    return time_internal::IsInfinite(us_) ? *this : TimeSpan(us_, factor);
+    if (time_internal::IsInfinite(us_))
+      return factor > 0 ? *this : (factor < 0 ? -*this : TimeSpan());
+    return TimeSpan(us_, factor);
   }
   TimeSpan& operator+=(TimeSpan other) { return *this = *this + other; }
   TimeSpan& operator-=(TimeSpan other) { return *this = *this - other; }
@@ -152,7 +154,7 @@ class Time {
   constexpr Time() = default;
 
   static Time Now();
-  // Re-reads the system clock at its own (coarser) resolution.
+  // The same clock read through the calendar form (millisecond resolution).
   static Time NowFromSystemTime();
   static constexpr Time Max() { return Time(time_internal::kInt64Max); }
   static constexpr Time Min() { return Time(time_internal::kInt64Min); }

@@ -46,6 +46,8 @@ TEST(TimeSpanTest, ArithmeticSaturatesAtBothEnds) {
   EXPECT_TRUE((-TimeSpan::Max()).is_min());
   EXPECT_TRUE((TimeSpan::FromSeconds(1) * kMax).is_max());
   EXPECT_TRUE((TimeSpan::FromSeconds(-1) * kMax).is_min());
+  EXPECT_TRUE((TimeSpan::Max() * -2).is_min());
+  EXPECT_TRUE((TimeSpan::Max() * 0).is_zero());
   EXPECT_TRUE((TimeSpan::FromMicroseconds(0) - TimeSpan::Min()).is_max());
 }
 

@@ -2,10 +2,17 @@
 # tools/ in the toolchain invocation); each one is registered with CTest.
 enable_testing()
 
-# velmo_add_test(<name> SOURCES <files...> LIBS <libs...> [LABELS <labels...>] [TIMEOUT <s>])
+# velmo_add_test(<name> SOURCES <files...> LIBS <libs...> [RESOURCES <object libs...>]
+#                [LABELS <labels...>] [TIMEOUT <s>])
+# RESOURCES are object libraries of compiled .rc files: the linker only keeps
+# objects that are named directly, so they are added as sources.
 function(velmo_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCES" ${ARGN})
+  set(resource_objects)
+  foreach(r ${T_RESOURCES})
+    list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
+  endforeach()
+  add_executable(${name} ${T_SOURCES} ${resource_objects})
   target_link_libraries(${name} PRIVATE ${T_LIBS} test_support thirdparty::gtest)
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
@@ -17,12 +24,13 @@ function(velmo_add_test name)
   endif()
 endfunction()
 
-# velmo_component_library(<target> [LIBS <libs...>] [TEST_LIBS <libs...>])
+# velmo_component_library(<target> [LIBS <libs...>] [TEST_LIBS <libs...>]
+#                         [TEST_RESOURCES <object libs...>] [EXCLUDE <regex...>])
 # Builds the static library <target> from the *.cc files of the current folder
 # (tests, benchmarks and mains excluded) and, when the folder has any
 # *_unittest.cc, the test executable <target>_unittests from them.
 function(velmo_component_library target)
-  cmake_parse_arguments(C "" "" "LIBS;TEST_LIBS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(C "" "" "LIBS;TEST_LIBS;TEST_RESOURCES;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_unittest.cc)
   list(FILTER sources EXCLUDE REGEX "(_unittest|_benchmark|_main)\\.cc$")
@@ -32,6 +40,7 @@ function(velmo_component_library target)
   add_library(${target} STATIC ${sources})
   target_link_libraries(${target} PUBLIC ${C_LIBS})
   if(tests)
-    velmo_add_test(${target}_unittests SOURCES ${tests} LIBS ${target} ${C_TEST_LIBS})
+    velmo_add_test(${target}_unittests SOURCES ${tests} LIBS ${target} ${C_TEST_LIBS}
+                   RESOURCES ${C_TEST_RESOURCES})
   endif()
 endfunction()

@@ -19,10 +19,6 @@
 #include "base/win/scoped_handle.h"
 #include "crypto/secure_hash.h"
 
-// <windows.h> defines ERROR as 0; until logging.h maps it, map it here.
-#ifndef VELMO_LOG_SEVERITY_0
-#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
-#endif
 
 namespace {
 

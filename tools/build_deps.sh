@@ -44,6 +44,7 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/velmo-deps.XXXXXX")
 # apt-get source downloads as the _apt user where it can.
 chmod 755 "$WORK"
 trap 'rm -rf "$WORK"' EXIT
+trap 'exit 1' INT TERM HUP
 
 # 1:1.2.13.dfsg-1 -> 1.2.13, 22.01+really26.01+dfsg-0+deb12u1 -> 26.01
 upstream_version() {

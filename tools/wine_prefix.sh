@@ -79,10 +79,15 @@ velmo_wine_prefix_create() {
 }
 
 # A persistent wineserver keeps each process start at about 0.1 s instead of
-# a fresh server start per test.
+# a fresh server start per test. The first Wine process also starts Wine's
+# background services (services.exe, winedevice.exe), which then outlive it
+# and keep its stdout and stderr open: started from a CTest test they would
+# hold that test's output pipe and CTest would wait forever. So they are
+# started here, with their output on /dev/null, before any test runs.
 velmo_wine_server_start() {
   velmo_wine_prefix_create || return 1
-  "$WINESERVER" -p || return 1
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 || return 1
+  "$VELMO_WINE" wineboot </dev/null >/dev/null 2>&1 || return 1
 }
 
 velmo_wine_server_stop() {

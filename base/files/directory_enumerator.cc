@@ -2,11 +2,6 @@
 
 #include "base/logging.h"
 
-// <windows.h> defines ERROR as 0; until logging.h maps it, map it here.
-#ifndef VELMO_LOG_SEVERITY_0
-#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
-#endif
-
 namespace base {
 
 namespace {
@@ -62,10 +57,14 @@ bool DirectoryEnumerator::StartNextFolder() {
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (find == INVALID_HANDLE_VALUE) {
       const DWORD error = ::GetLastError();
-      // An empty drive root has no "." entry and reports no files; a folder
-      // that vanished meanwhile has nothing to give either.
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
+      // An empty drive root has no "." entry and reports no files; a missing
+      // folder (or one that vanished meanwhile) has nothing to give either.
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+          error == ERROR_NO_MORE_FILES) {
+        VLOG(1) << "Nothing to enumerate in " << current_folder_ << " (error " << error << ")";
+      } else {
         ELOG(ERROR, error) << "Cannot search folder " << current_folder_;
+      }
       continue;
     }
     find_.Reset(find);

@@ -10,11 +10,6 @@
 #include "base/logging.h"
 #include "base/scoped_generic.h"
 
-// <windows.h> defines ERROR as 0; until logging.h maps it, map it here.
-#ifndef VELMO_LOG_SEVERITY_0
-#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
-#endif
-
 namespace base {
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/files/file.h"
 #include "base/files/scoped_temp_dir.h"
 #include "gtest/gtest.h"
 
@@ -60,9 +61,14 @@ TEST_F(FileUtilTest, ExistenceAndWritability) {
   EXPECT_EQ(5, size);
   EXPECT_FALSE(GetFileSize(dir(), &size));
   EXPECT_FALSE(GetFileSize(dir().Append(L"missing"), &size));
-  MakeReadOnly(file);
-  EXPECT_FALSE(PathIsWritable(file));
   EXPECT_FALSE(PathIsWritable(dir().Append(L"missing")));
+  {
+    // Held by someone who shares no writing.
+    File holder(file, File::FLAG_OPEN | File::FLAG_READ | File::FLAG_EXCLUSIVE_WRITE);
+    ASSERT_TRUE(holder.IsValid());
+    EXPECT_FALSE(PathIsWritable(file));
+  }
+  EXPECT_TRUE(PathIsWritable(file));
 }
 
 TEST_F(FileUtilTest, IsValidPath) {
@@ -257,7 +263,7 @@ TEST_F(FileUtilTest, WriteAndReadBinaryRoundTrip) {
   data[0] = '\0';
   data[data.size() - 1] = '\0';
   const FilePath file = dir().Append(L"binary.dat");
-  ASSERT_EQ(static_cast<int>(data.size()), WriteFileBytes(file, data.data(), data.size()));
+  ASSERT_EQ(static_cast<int>(data.size()), WriteFileBytes(file, data.data(), static_cast<int>(data.size())));
   std::string read;
   ASSERT_TRUE(ReadFileToString(file, &read));
   EXPECT_EQ(data, read);

@@ -14,11 +14,6 @@
 #include "base/scoped_generic.h"
 #include "base/threading/lock.h"
 
-// <windows.h> defines ERROR as 0; until logging.h maps it, map it here.
-#ifndef VELMO_LOG_SEVERITY_0
-#define VELMO_LOG_SEVERITY_0 ::logging::LOG_ERROR
-#endif
-
 // The image base of the module this code is linked into (set by the linker).
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 

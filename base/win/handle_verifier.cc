@@ -29,8 +29,11 @@ enum class Violation {
   kClosedWhileTracked,
 };
 
-std::string DescribeViolation(Violation violation, HANDLE handle, const void* owner,
-                              const TrackingInfo* existing, const StackTrace& current) {
+std::string DescribeViolation(Violation violation,
+                              HANDLE handle,
+                              const void* owner,
+                              const TrackingInfo* existing,
+                              const StackTrace& current) {
   std::ostringstream text;
   switch (violation) {
     case Violation::kTrackedTwice:
@@ -38,8 +41,7 @@ std::string DescribeViolation(Violation violation, HANDLE handle, const void* ow
            << existing->owner;
       break;
     case Violation::kStoppedByOtherOwner:
-      text << "Handle " << handle << " released by " << owner << " is owned by "
-           << existing->owner;
+      text << "Handle " << handle << " released by " << owner << " is owned by " << existing->owner;
       break;
     case Violation::kStoppedUntracked:
       text << "Handle " << handle << " released by " << owner << " is not tracked";
@@ -59,9 +61,10 @@ std::string DescribeViolation(Violation violation, HANDLE handle, const void* ow
 
 // Stops the process. Runs outside the verifier's lock: the log line opens and
 // writes files, which may come back into the verifier.
-[[noreturn]] __attribute__((noinline)) void ReportViolation(Violation violation, HANDLE handle,
-                                                             const void* owner,
-                                                             const TrackingInfo* existing) {
+[[noreturn]] __attribute__((noinline)) void ReportViolation(Violation violation,
+                                                            HANDLE handle,
+                                                            const void* owner,
+                                                            const TrackingInfo* existing) {
   const StackTrace current;
 
   // Copies in this frame, where a crash dump of the stopped process finds
@@ -120,8 +123,7 @@ class ActiveVerifier final : public HandleVerifier {
  public:
   ActiveVerifier() = default;
 
-  void StartTracking(HANDLE handle, const void* owner, const void* pc1,
-                     const void* pc2) override {
+  void StartTracking(HANDLE handle, const void* owner, const void* pc1, const void* pc2) override {
     if (!enabled_.load(std::memory_order_acquire))
       return;
     // Captured before the lock: nothing under the lock may log, allocate

@@ -25,12 +25,13 @@ class HandleVerifier {
 
   // |owner| takes |handle|. Fatal when the handle is already tracked.
   // |pc1| and |pc2| are the innermost return addresses of the taker.
-  virtual void StartTracking(HANDLE handle, const void* owner, const void* pc1,
+  virtual void StartTracking(HANDLE handle,
+                             const void* owner,
+                             const void* pc1,
                              const void* pc2) = 0;
   // |owner| gives up |handle|. Fatal when the handle is untracked or tracked
   // for another owner.
-  virtual void StopTracking(HANDLE handle, const void* owner, const void* pc1,
-                            const void* pc2) = 0;
+  virtual void StopTracking(HANDLE handle, const void* owner, const void* pc1, const void* pc2) = 0;
   // |handle| is about to be closed. Fatal when an owner still tracks it: it
   // is being closed behind that owner's back.
   virtual void OnHandleBeingClosed(HANDLE handle) = 0;

@@ -48,8 +48,8 @@ bool GetThreadPreferredUILanguageList(std::vector<std::wstring>* languages) {
 bool GetUserDefaultUILanguageName(std::vector<std::wstring>* languages) {
   const LANGID language = ::GetUserDefaultUILanguage();
   wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
-  int length = ::LCIDToLocaleName(MAKELCID(language, SORT_DEFAULT), name,
-                                  LOCALE_NAME_MAX_LENGTH, 0);
+  int length =
+      ::LCIDToLocaleName(MAKELCID(language, SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0);
   if (length <= 1) {
     PLOG(ERROR) << "LCIDToLocaleName failed for language " << language;
     return false;

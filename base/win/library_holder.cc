@@ -57,7 +57,8 @@ bool LibraryHolder::Load(std::wstring_view name, DWORD extra_flags) {
     if (!module && ::GetLastError() == ERROR_INVALID_PARAMETER) {
       const std::wstring path = SystemLibraryPath(name);
       if (!path.empty())
-        module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH | extra_flags);
+        module =
+            ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH | extra_flags);
     }
   }
   if (!module) {

@@ -78,14 +78,14 @@ LONG DeleteTreeInView(HKEY parent, const wchar_t* name, REGSAM view, int depth) 
   for (;;) {
     DWORD length = kMaxKeyNameLength;
     // Index 0 each time: deleting a subkey renumbers the rest.
-    result = ::RegEnumKeyExW(key.Get(), 0, child.data(), &length, nullptr, nullptr, nullptr,
-                             nullptr);
+    result =
+        ::RegEnumKeyExW(key.Get(), 0, child.data(), &length, nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS)
       break;
     if (result != ERROR_SUCCESS)
       return result;
-    result = DeleteTreeInView(key.Get(), std::wstring(child.data(), length).c_str(), view,
-                              depth + 1);
+    result =
+        DeleteTreeInView(key.Get(), std::wstring(child.data(), length).c_str(), view, depth + 1);
     if (result != ERROR_SUCCESS)
       return result;
   }
@@ -123,7 +123,9 @@ LONG RegistryKey::Create(HKEY root, const wchar_t* subkey, REGSAM access) {
   return CreateWithDisposition(root, subkey, &disposition, access);
 }
 
-LONG RegistryKey::CreateWithDisposition(HKEY root, const wchar_t* subkey, DWORD* disposition,
+LONG RegistryKey::CreateWithDisposition(HKEY root,
+                                        const wchar_t* subkey,
+                                        DWORD* disposition,
                                         REGSAM access) {
   Close();
   if ((access & kWow64AccessMask) == kWow64AccessMask) {
@@ -131,8 +133,8 @@ LONG RegistryKey::CreateWithDisposition(HKEY root, const wchar_t* subkey, DWORD*
     return ERROR_INVALID_PARAMETER;
   }
   HKEY raw = nullptr;
-  LONG result = ::RegCreateKeyExW(root, subkey ? subkey : L"", 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, access, nullptr, &raw, disposition);
+  LONG result = ::RegCreateKeyExW(root, subkey ? subkey : L"", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  access, nullptr, &raw, disposition);
   if (result != ERROR_SUCCESS)
     return Logged(result, "RegCreateKeyExW", subkey);
   key_.Reset(raw);
@@ -208,14 +210,13 @@ void RegistryKey::Close() {
 
 bool RegistryKey::HasValue(const wchar_t* name) const {
   return Valid() &&
-         ::RegQueryValueExW(key_.Get(), name, nullptr, nullptr, nullptr, nullptr) ==
-             ERROR_SUCCESS;
+         ::RegQueryValueExW(key_.Get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 DWORD RegistryKey::GetValueCount() const {
   DWORD count = 0;
-  LONG result = ::RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr, &count, nullptr, nullptr, nullptr, nullptr);
+  LONG result = ::RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   &count, nullptr, nullptr, nullptr, nullptr);
   if (result != ERROR_SUCCESS) {
     ELOG(ERROR, static_cast<unsigned long>(result)) << "RegQueryInfoKeyW failed";
     return 0;
@@ -225,8 +226,8 @@ DWORD RegistryKey::GetValueCount() const {
 
 DWORD RegistryKey::GetSubkeyCount() const {
   DWORD count = 0;
-  LONG result = ::RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, &count, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  LONG result = ::RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr);
   if (result != ERROR_SUCCESS) {
     ELOG(ERROR, static_cast<unsigned long>(result)) << "RegQueryInfoKeyW failed";
     return 0;
@@ -245,8 +246,8 @@ LONG RegistryKey::ReadRaw(const wchar_t* name, std::vector<uint8_t>* data, DWORD
   for (int attempt = 0; attempt < 5 && result == ERROR_SUCCESS; ++attempt) {
     data->resize(size);
     DWORD filled = size;
-    result = ::RegQueryValueExW(key_.Get(), name, nullptr, type, size ? data->data() : nullptr,
-                                &filled);
+    result =
+        ::RegQueryValueExW(key_.Get(), name, nullptr, type, size ? data->data() : nullptr, &filled);
     if (result == ERROR_SUCCESS) {
       data->resize(std::min(filled, size));
       return ERROR_SUCCESS;
@@ -261,7 +262,8 @@ LONG RegistryKey::ReadRaw(const wchar_t* name, std::vector<uint8_t>* data, DWORD
   return Logged(result, "RegQueryValueExW", name);
 }
 
-LONG RegistryKey::ReadValueBinary(const wchar_t* name, std::vector<uint8_t>* data,
+LONG RegistryKey::ReadValueBinary(const wchar_t* name,
+                                  std::vector<uint8_t>* data,
                                   DWORD* type) const {
   return ReadRaw(name, data, type);
 }
@@ -346,8 +348,7 @@ LONG RegistryKey::WriteValue(const wchar_t* name, const void* data, DWORD size, 
     LOG(ERROR) << "No data for registry value " << Printable(name);
     return ERROR_INVALID_PARAMETER;
   }
-  LONG result =
-      ::RegSetValueExW(key_.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+  LONG result = ::RegSetValueExW(key_.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
   if (result != ERROR_SUCCESS)
     return Logged(result, "RegSetValueExW", name);
   return ERROR_SUCCESS;
@@ -442,7 +443,8 @@ LONG RegistryKey::DeleteEmptyKey(const wchar_t* name) {
 
 // RegistryValueIterator -----------------------------------------------------
 
-RegistryValueIterator::RegistryValueIterator(HKEY root, const wchar_t* folder_key,
+RegistryValueIterator::RegistryValueIterator(HKEY root,
+                                             const wchar_t* folder_key,
                                              REGSAM wow64access) {
   if (key_.Open(root, folder_key, KEY_QUERY_VALUE | (wow64access & kWow64AccessMask)) !=
       ERROR_SUCCESS) {
@@ -496,8 +498,7 @@ std::wstring RegistryValueIterator::Value() const {
 
 // RegistryKeyIterator -------------------------------------------------------
 
-RegistryKeyIterator::RegistryKeyIterator(HKEY root, const wchar_t* folder_key,
-                                         REGSAM wow64access) {
+RegistryKeyIterator::RegistryKeyIterator(HKEY root, const wchar_t* folder_key, REGSAM wow64access) {
   if (key_.Open(root, folder_key,
                 KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | (wow64access & kWow64AccessMask)) !=
       ERROR_SUCCESS) {
@@ -522,8 +523,8 @@ bool RegistryKeyIterator::Read() {
     return true;
   wchar_t name[kMaxKeyNameLength];
   DWORD length = kMaxKeyNameLength;
-  LONG result = ::RegEnumKeyExW(key_.Handle(), static_cast<DWORD>(index_), name, &length,
-                                nullptr, nullptr, nullptr, nullptr);
+  LONG result = ::RegEnumKeyExW(key_.Handle(), static_cast<DWORD>(index_), name, &length, nullptr,
+                                nullptr, nullptr, nullptr);
   if (result != ERROR_SUCCESS) {
     ELOG(ERROR, static_cast<unsigned long>(result)) << "RegEnumKeyExW failed at " << index_;
     return false;

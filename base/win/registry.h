@@ -50,8 +50,7 @@ class RegistryKey {
   // Closes any key held, then creates (with missing parents) or opens
   // |subkey| of |root|. A null or empty |subkey| gives a new handle to |root|.
   LONG Create(HKEY root, const wchar_t* subkey, REGSAM access);
-  LONG CreateWithDisposition(HKEY root, const wchar_t* subkey, DWORD* disposition,
-                             REGSAM access);
+  LONG CreateWithDisposition(HKEY root, const wchar_t* subkey, DWORD* disposition, REGSAM access);
   LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
   // Creates or opens |relative_key_name| below this key, in this key's view,
   // and replaces this key with it. |access| may repeat this key's view bits

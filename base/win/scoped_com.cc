@@ -5,8 +5,8 @@
 namespace base::win {
 
 ScopedComInitializer::ScopedComInitializer(Apartment apartment) {
-  const DWORD model = apartment == Apartment::kSingleThreaded ? COINIT_APARTMENTTHREADED
-                                                              : COINIT_MULTITHREADED;
+  const DWORD model =
+      apartment == Apartment::kSingleThreaded ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED;
   hr_ = ::CoInitializeEx(nullptr, model);
   if (FAILED(hr_))
     ELOG(ERROR, hr_) << "CoInitializeEx failed";

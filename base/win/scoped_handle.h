@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "base/scoped_generic.h"
+#include "base/win/handle_verifier.h"
 
 namespace base::win {
 

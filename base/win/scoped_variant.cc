@@ -52,7 +52,8 @@ ScopedVariant ScopedVariant::Copy(const VARIANT& value) {
   ScopedVariant result;
   VARIANT copy;
   ::VariantInit(&copy);
-  HRESULT hr = ::VariantCopy(&copy, &value);
+  // The source is only read; the declaration lacks the const.
+  HRESULT hr = ::VariantCopy(&copy, const_cast<VARIANT*>(&value));
   if (FAILED(hr)) {
     ELOG(ERROR, hr) << "VariantCopy failed for type " << value.vt;
     return result;

@@ -108,8 +108,7 @@ Version MajorMinorBuildToVersion(int major, int minor, int build) {
 WindowsVersionInfo::WindowsVersionInfo() {
   OSVERSIONINFOEXW info;
   if (ReadVersion(&info)) {
-    version_number_ = {static_cast<int>(info.dwMajorVersion),
-                       static_cast<int>(info.dwMinorVersion),
+    version_number_ = {static_cast<int>(info.dwMajorVersion), static_cast<int>(info.dwMinorVersion),
                        static_cast<int>(info.dwBuildNumber)};
     service_pack_ = {info.wServicePackMajor, info.wServicePackMinor};
     version_ = MajorMinorBuildToVersion(version_number_.major, version_number_.minor,

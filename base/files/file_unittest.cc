@@ -1,0 +1,195 @@
+#include "base/files/file.h"
+
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/time.h"
+#include "gtest/gtest.h"
+
+namespace base {
+namespace {
+
+class FileTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
+  FilePath PathOf(const wchar_t* name) const { return temp_.GetPath().Append(name); }
+
+  ScopedTempDir temp_;
+};
+
+TEST_F(FileTest, OpenModesAndCreatedFlag) {
+  const FilePath path = PathOf(L"f.txt");
+  {
+    File missing(path, File::FLAG_OPEN | File::FLAG_READ);
+    EXPECT_FALSE(missing.IsValid());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.error_details());
+  }
+  {
+    File file(path, File::FLAG_CREATE | File::FLAG_WRITE);
+    ASSERT_TRUE(file.IsValid());
+    EXPECT_TRUE(file.created());
+    EXPECT_EQ(3, file.WriteAtCurrentPos("abc", 3));
+  }
+  {
+    File again(path, File::FLAG_CREATE | File::FLAG_WRITE);
+    EXPECT_FALSE(again.IsValid());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), again.error_details());
+  }
+  {
+    File file(path, File::FLAG_OPEN_ALWAYS | File::FLAG_READ);
+    ASSERT_TRUE(file.IsValid());
+    EXPECT_FALSE(file.created());
+    EXPECT_EQ(3, file.GetLength());
+  }
+  {
+    File file(path, File::FLAG_CREATE_ALWAYS | File::FLAG_WRITE);
+    ASSERT_TRUE(file.IsValid());
+    EXPECT_FALSE(file.created());
+    EXPECT_EQ(0, file.GetLength());  // Truncated.
+  }
+  {
+    File file(PathOf(L"new.txt"), File::FLAG_OPEN_ALWAYS | File::FLAG_WRITE);
+    ASSERT_TRUE(file.IsValid());
+    EXPECT_TRUE(file.created());
+  }
+  {
+    // Two ways to open at once is a caller error.
+    File file(path, File::FLAG_OPEN | File::FLAG_CREATE | File::FLAG_READ);
+    EXPECT_FALSE(file.IsValid());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), file.error_details());
+    File no_way(path, File::FLAG_READ);
+    EXPECT_FALSE(no_way.IsValid());
+  }
+}
+
+TEST_F(FileTest, ReadWriteSeekAndLength) {
+  File file(PathOf(L"rw.bin"), File::FLAG_CREATE_ALWAYS | File::FLAG_READ | File::FLAG_WRITE);
+  ASSERT_TRUE(file.IsValid());
+  EXPECT_EQ(6, file.Write(0, "012345", 6));
+  EXPECT_EQ(2, file.Write(10, "ab", 2));  // Leaves a zero-filled gap.
+  EXPECT_EQ(12, file.GetLength());
+
+  char buffer[16] = {};
+  EXPECT_EQ(12, file.Read(0, buffer, sizeof(buffer)));
+  EXPECT_EQ(std::string("012345\0\0\0\0ab", 12), std::string(buffer, 12));
+  EXPECT_EQ(0, file.Read(12, buffer, 4));  // At the end.
+  EXPECT_EQ(0, file.Read(100, buffer, 4));
+
+  EXPECT_EQ(2, file.Seek(File::FROM_BEGIN, 2));
+  EXPECT_EQ(3, file.ReadAtCurrentPos(buffer, 3));
+  EXPECT_EQ("234", std::string(buffer, 3));
+  EXPECT_EQ(4, file.Seek(File::FROM_CURRENT, -1));
+  EXPECT_EQ(1, file.WriteAtCurrentPos("X", 1));
+  EXPECT_EQ(10, file.Seek(File::FROM_END, -2));
+  EXPECT_EQ(2, file.ReadAtCurrentPos(buffer, 8));
+  EXPECT_EQ(0, file.ReadAtCurrentPos(buffer, 8));
+  EXPECT_EQ(-1, file.Seek(File::FROM_BEGIN, -5));
+
+  // SetLength keeps the position.
+  EXPECT_EQ(3, file.Seek(File::FROM_BEGIN, 3));
+  EXPECT_TRUE(file.SetLength(5));
+  EXPECT_EQ(5, file.GetLength());
+  EXPECT_EQ(2, file.ReadAtCurrentPos(buffer, 8));
+  EXPECT_EQ("3X", std::string(buffer, 2));
+  EXPECT_TRUE(file.SetLength(8));
+  EXPECT_EQ(8, file.Read(0, buffer, 16));
+  EXPECT_EQ(std::string("0123X\0\0\0", 8), std::string(buffer, 8));
+  EXPECT_FALSE(file.SetLength(-1));
+  EXPECT_TRUE(file.Flush());
+
+  // Bad buffers are refused, not used.
+  EXPECT_EQ(-1, file.Read(0, buffer, -1));
+  EXPECT_EQ(-1, file.Write(0, nullptr, 4));
+  EXPECT_EQ(-1, file.Read(-1, buffer, 1));
+}
+
+TEST_F(FileTest, GetInfo) {
+  const Time before = Time::Now() - TimeSpan::FromSeconds(5);
+  File file(PathOf(L"info.txt"), File::FLAG_CREATE_ALWAYS | File::FLAG_WRITE);
+  ASSERT_TRUE(file.IsValid());
+  ASSERT_EQ(4, file.WriteAtCurrentPos("data", 4));
+  File::Info info;
+  ASSERT_TRUE(file.GetInfo(&info));
+  const Time after = Time::Now() + TimeSpan::FromSeconds(5);
+  EXPECT_EQ(4, info.size);
+  EXPECT_FALSE(info.is_directory);
+  EXPECT_GT(info.last_modified, before);
+  EXPECT_LT(info.last_modified, after);
+  EXPECT_GT(info.creation_time, before);
+  EXPECT_LT(info.creation_time, after);
+  EXPECT_FALSE(info.last_accessed.is_null());
+
+  File folder(temp_.GetPath(), File::FLAG_OPEN | File::FLAG_READ | File::FLAG_BACKUP_SEMANTICS);
+  ASSERT_TRUE(folder.IsValid());
+  ASSERT_TRUE(folder.GetInfo(&info));
+  EXPECT_TRUE(info.is_directory);
+
+  File closed;
+  EXPECT_FALSE(closed.GetInfo(&info));
+  EXPECT_EQ(-1, closed.ReadAtCurrentPos(nullptr, 0));
+}
+
+TEST_F(FileTest, SharingFlags) {
+  const FilePath path = PathOf(L"shared.txt");
+  ASSERT_EQ(1, WriteFileBytes(path, "x", 1));
+  {
+    File exclusive(path, File::FLAG_OPEN | File::FLAG_READ | File::FLAG_EXCLUSIVE_READ);
+    ASSERT_TRUE(exclusive.IsValid());
+    File reader(path, File::FLAG_OPEN | File::FLAG_READ);
+    EXPECT_FALSE(reader.IsValid());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), reader.error_details());
+  }
+  {
+    File exclusive(path, File::FLAG_OPEN | File::FLAG_READ | File::FLAG_EXCLUSIVE_WRITE);
+    ASSERT_TRUE(exclusive.IsValid());
+    File reader(path, File::FLAG_OPEN | File::FLAG_READ);
+    EXPECT_TRUE(reader.IsValid());
+    File writer(path, File::FLAG_OPEN | File::FLAG_WRITE);
+    EXPECT_FALSE(writer.IsValid());
+  }
+  {
+    File plain(path, File::FLAG_OPEN | File::FLAG_READ);
+    ASSERT_TRUE(plain.IsValid());
+    EXPECT_FALSE(DeletePath(path, false));  // Open without delete sharing.
+  }
+  {
+    File shared(path, File::FLAG_OPEN | File::FLAG_READ | File::FLAG_SHARE_DELETE);
+    ASSERT_TRUE(shared.IsValid());
+    EXPECT_TRUE(DeletePath(path, false));
+  }
+}
+
+TEST_F(FileTest, DeleteOnCloseAndTemporary) {
+  const FilePath path = PathOf(L"scratch.tmp");
+  {
+    File file(path, File::FLAG_CREATE | File::FLAG_WRITE | File::FLAG_TEMPORARY |
+                        File::FLAG_DELETE_ON_CLOSE);
+    ASSERT_TRUE(file.IsValid());
+    EXPECT_EQ(2, file.WriteAtCurrentPos("zz", 2));
+    EXPECT_TRUE(PathExists(path));
+  }
+  EXPECT_FALSE(PathExists(path));
+}
+
+TEST_F(FileTest, TakeAndCloseHandle) {
+  File file(PathOf(L"take.txt"), File::FLAG_CREATE_ALWAYS | File::FLAG_WRITE);
+  ASSERT_TRUE(file.IsValid());
+  HANDLE raw = file.TakePlatformFile();
+  EXPECT_FALSE(file.IsValid());
+  ASSERT_NE(nullptr, raw);
+  File adopted(raw);
+  ASSERT_TRUE(adopted.IsValid());
+  EXPECT_EQ(1, adopted.WriteAtCurrentPos("q", 1));
+  File moved(std::move(adopted));
+  EXPECT_TRUE(moved.IsValid());
+  moved.Close();
+  EXPECT_FALSE(moved.IsValid());
+  EXPECT_EQ(-1, moved.Write(0, "q", 1));
+  std::string contents;
+  ASSERT_TRUE(ReadFileToString(PathOf(L"take.txt"), &contents));
+  EXPECT_EQ("q", contents);
+}
+
+}  // namespace
+}  // namespace base

@@ -1,0 +1,81 @@
+# Shared by tools/test.sh and tools/main.sh (sourced, not run): machine set-up,
+# an X display and a persistent wineserver for the run, and the build.
+#
+# VELMO_BUILD_DIR   build tree (default: build, inside the clone)
+
+VELMO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+VELMO_BUILD=${VELMO_BUILD_DIR:-build}
+[[ "$VELMO_BUILD" == /* ]] || VELMO_BUILD="$VELMO_ROOT/$VELMO_BUILD"
+VELMO_JOBS=$(nproc)
+VELMO_XVFB_PID=""
+
+# shellcheck source=wine_prefix.sh
+source "$VELMO_ROOT/tools/wine_prefix.sh"
+
+velmo_log() { printf '[%s %s] %s\n' "$VELMO_TOOL" "$(date +%H:%M:%S)" "$*" >&2; }
+
+velmo_cleanup() {
+  velmo_wine_server_stop || true
+  if [[ -n "$VELMO_XVFB_PID" ]]; then
+    kill "$VELMO_XVFB_PID" 2>/dev/null || true
+    wait "$VELMO_XVFB_PID" 2>/dev/null || true
+    VELMO_XVFB_PID=""
+  fi
+}
+
+# Starts Xvfb on the first free display from :91 up, for this run alone.
+velmo_start_xvfb() {
+  local n
+  for n in $(seq 91 140); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    VELMO_XVFB_PID=$!
+    local i
+    for i in $(seq 100); do
+      [[ -e /tmp/.X11-unix/X$n ]] && break
+      kill -0 "$VELMO_XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [[ -e /tmp/.X11-unix/X$n ]] && kill -0 "$VELMO_XVFB_PID" 2>/dev/null; then
+      export VELMO_DISPLAY=":$n"
+      velmo_log "Xvfb on $VELMO_DISPLAY"
+      return 0
+    fi
+    # Lost a race for that number, or Xvfb failed: try the next one.
+    kill "$VELMO_XVFB_PID" 2>/dev/null || true
+    wait "$VELMO_XVFB_PID" 2>/dev/null || true
+    VELMO_XVFB_PID=""
+  done
+  velmo_log "error: could not start Xvfb"
+  return 1
+}
+
+# Set-up, display, Wine, configure and build. Everything started here is
+# stopped by velmo_cleanup, which the caller traps on exit.
+velmo_prepare() {
+  cd "$VELMO_ROOT"
+  local t0=$SECONDS
+  # As root it installs what is missing; otherwise it only checks.
+  bash tools/setup.sh
+
+  velmo_start_xvfb
+  # A server left by an earlier run may talk to a display that is gone.
+  velmo_wine_server_stop
+  velmo_wine_server_start
+  velmo_log "Wine prefix $WINEPREFIX ready, wineserver running"
+
+  local launcher=()
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Lets clones in other folders (CI) hit the same cache entries.
+    export CCACHE_BASEDIR="$VELMO_ROOT"
+  fi
+  velmo_log "configuring $VELMO_BUILD"
+  cmake -G Ninja -S "$VELMO_ROOT" -B "$VELMO_BUILD" \
+    -DCMAKE_TOOLCHAIN_FILE="$VELMO_ROOT/cmake/toolchain-mingw64.cmake" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$VELMO_ROOT/tools/wine_exec.sh" \
+    "${launcher[@]}"
+  velmo_log "building with $VELMO_JOBS jobs"
+  ninja -C "$VELMO_BUILD" -j"$VELMO_JOBS"
+  velmo_log "set-up and build took $((SECONDS - t0)) s"
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite under Wine:
+#   bash tools/test.sh            (as root on a fresh Debian 12 machine too)
+# Exits non-zero when the set-up, the build or any test fails.
+#
+# VELMO_BUILD_DIR    build tree (default: build)
+# VELMO_CTEST_ARGS   extra ctest arguments, e.g. "-R base_unittests"
+set -euo pipefail
+VELMO_TOOL=test
+# shellcheck source=harness.sh
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+trap velmo_cleanup EXIT
+
+velmo_prepare
+
+velmo_log "running the tests"
+CTEST_LOG="$VELMO_BUILD/ctest-output.log"
+rc=0
+# Each test also has its own TIMEOUT property; --timeout covers any without.
+# shellcheck disable=SC2086
+ctest --test-dir "$VELMO_BUILD" --output-on-failure -j"$VELMO_JOBS" \
+  --timeout 600 --no-tests=error ${VELMO_CTEST_ARGS:-} 2>&1 | tee "$CTEST_LOG" || rc=$?
+summary=$(grep -E '^[0-9]+% tests passed' "$CTEST_LOG" | tail -n1 || true)
+echo
+echo "${summary:-ctest printed no summary}"
+if [[ $rc != 0 ]]; then
+  velmo_log "FAILED (ctest exit code $rc)"
+  exit "$rc"
+fi
+velmo_log "all tests passed"
