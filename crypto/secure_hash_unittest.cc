@@ -6,7 +6,9 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/files/file_util.h"
 #include "base/string_number_conversions.h"
+#include "base/string_util.h"
 #include "base/win/scoped_handle.h"
 
 namespace crypto {
@@ -81,6 +83,32 @@ TEST(SecureHashTest, HashFileSpanningSeveralChunks) {
   EXPECT_EQ(Sha256(content), base::HexEncode(digest, sizeof(digest)));
 
   EXPECT_FALSE(Sha256HashFile(path, digest));  // gone now
+}
+
+}  // namespace
+}  // namespace crypto
+
+namespace crypto {
+namespace {
+
+// The fixture's digest was computed by the build machine's own sha256sum.
+TEST(SecureHashFileTest, MatchesTheDigestComputedOutsideWine) {
+  wchar_t exe[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  base::FilePath dir = base::FilePath(std::wstring_view(exe, length)).DirName().Append(
+      L"crypto_fixtures");
+  std::string expected;
+  ASSERT_TRUE(base::ReadFileToString(dir.Append(L"random.bin.sha256"), &expected));
+  ASSERT_GE(expected.size(), 64u);
+  expected.resize(64);
+
+  uint8_t digest[SecureHash::kSha256Length];
+  ASSERT_TRUE(Sha256HashFile(dir.Append(L"random.bin"), digest));
+  EXPECT_EQ(expected, base::ToLowerASCII(base::HexEncode(digest, sizeof(digest))));
+
+  // A missing file is a failure, not a digest of nothing.
+  EXPECT_FALSE(Sha256HashFile(dir.Append(L"missing.bin"), digest));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace {
 
 bool LogToStderr(int, const char*, int, size_t, const std::string& line) {
   fputs(line.c_str(), stderr);
+  fflush(stderr);
   return false;
 }
 

@@ -60,11 +60,15 @@ stamp_ok() {  # <folder> <expected stamp text>
   [[ -f "$1/.velmo-stamp" && "$(cat "$1/.velmo-stamp")" == "$2" ]]
 }
 
+# Only called when something has to be built. An index older than a day may
+# name versions the archive has dropped since, so it is refreshed first.
 SRC_INDEX_UPDATED=0
 ensure_source_index() {  # <package>
-  if [[ -z "$(apt-cache showsrc "$1" 2>/dev/null)" && $SRC_INDEX_UPDATED == 0 ]]; then
-    log "no source index for $1 yet: apt-get update"
-    apt-get update -qq >&2
+  if [[ $SRC_INDEX_UPDATED == 0 ]] &&
+    { [[ -z "$(apt-cache showsrc "$1" 2>/dev/null)" ]] ||
+      [[ -z "$(find /var/lib/apt/lists -maxdepth 1 -name '*_Sources*' -mmin -1440 2>/dev/null)" ]]; }; then
+    log "refreshing apt's source index: apt-get update"
+    apt-get update -qq >&2 || log "warning: apt-get update failed"
     SRC_INDEX_UPDATED=1
   fi
   [[ -n "$(apt-cache showsrc "$1" 2>/dev/null)" ]] ||
@@ -83,7 +87,7 @@ resolve_version() {  # <package> <pinned version>
   for v in $(apt-cache showsrc "$pkg" | awk '/^Version:/ {print $2}'); do
     if [[ -z "$best" ]] || dpkg --compare-versions "$v" gt "$best"; then best=$v; fi
   done
-  log "warning: $pkg $want is no longer offered; using $best"
+  log "warning: $pkg $want is not offered; using $best"
   printf '%s\n' "$best"
 }
 

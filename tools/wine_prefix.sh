@@ -14,7 +14,7 @@
 
 # Environment for every Wine process of the suite.
 velmo_wine_env() {
-  export WINEPREFIX=${VELMO_WINEPREFIX:-$HOME/.cache/velmo/wineprefix}
+  export WINEPREFIX=${VELMO_WINEPREFIX:-${HOME:-/root}/.cache/velmo/wineprefix}
   export WINEDEBUG=-all
   # No Mono/Gecko install prompts, no menu entries on the host.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
