@@ -18,13 +18,13 @@ TEST(PatternTest, Basics) {
   EXPECT_TRUE(MatchPattern("abc", "abc"));
   EXPECT_FALSE(MatchPattern("abc", "ab"));
   EXPECT_FALSE(MatchPattern("ab", "abc"));
-  EXPECT_TRUE(MatchPattern("www.google.com", "*.com"));
-  EXPECT_TRUE(MatchPattern("www.google.com", "*"));
-  EXPECT_TRUE(MatchPattern("www.google.com", "www*.g*.com"));
-  EXPECT_FALSE(MatchPattern("www.google.com", "www*.g*.org"));
+  EXPECT_TRUE(MatchPattern("www.example.com", "*.com"));
+  EXPECT_TRUE(MatchPattern("www.example.com", "*"));
+  EXPECT_TRUE(MatchPattern("www.example.com", "www*.g*.com"));
+  EXPECT_FALSE(MatchPattern("www.example.com", "www*.g*.org"));
   EXPECT_TRUE(MatchPattern("Hello", "H?l?o"));
   EXPECT_FALSE(MatchPattern("Hello", "H?l?"));
-  EXPECT_FALSE(MatchPattern("www.google.com", "http://*)"));
+  EXPECT_FALSE(MatchPattern("www.example.com", "http://*)"));
   EXPECT_FALSE(MatchPattern("www.msn.com", "*.COM"));  // case-sensitive
   EXPECT_TRUE(MatchPattern("Hello*1234", "He??o*1*"));
   EXPECT_TRUE(MatchPattern("abcabc", "*abc"));

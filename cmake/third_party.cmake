@@ -3,7 +3,7 @@
 #   thirdparty::minizip  zip/unzip on top of zlib      (#include <minizip/zip.h>)
 #   thirdparty::lzma     7z archive decoder            (#include <lzma/7z.h>)
 #   thirdparty::crypto   OpenSSL libcrypto             (#include <openssl/sha.h>)
-#   thirdparty::gtest    GoogleTest and GoogleMock, without a main()
+#   thirdparty::gtest    gtest and gmock, without a main()
 #
 # tools/build_deps.sh builds them into VELMO_DEPS_CACHE and records the folders
 # in deps-<hash>.cmake, named after tools/deps_versions.sh (the pinned

@@ -1,5 +1,5 @@
 // The main of every test executable: the process command line, log lines on
-// standard error, the child-process dispatch, then GoogleTest.
+// standard error, the child-process dispatch, then the gtest runner.
 #include <windows.h>
 
 #include <cstdio>

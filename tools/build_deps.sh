@@ -228,7 +228,7 @@ build_minizip() {
   MINIZIP_DIR=$DEP_DIR; MINIZIP_VER=$DEP_DEB_VERSION
 }
 
-# GoogleTest is built from its two amalgamated sources with the same compiler
+# gtest is built from its two amalgamated sources with the same compiler
 # and -fno-exceptions/-std=c++20 as the project's own code. Its CMake build
 # adds -fexceptions to the libraries whatever the flags say, which would leave
 # the library and the tests disagreeing about GTEST_HAS_EXCEPTIONS.

@@ -7,7 +7,7 @@
 VELMO_OPENSSL_DEB_VERSION=3.0.17-1~deb12u2
 VELMO_7ZIP_DEB_VERSION=22.01+really26.01+dfsg-0+deb12u1
 VELMO_ZLIB_DEB_VERSION=1:1.2.13.dfsg-1
-# GoogleTest comes from the installed googletest package (/usr/src/googletest).
+# gtest comes from the installed googletest package (/usr/src/googletest).
 VELMO_GOOGLETEST_VERSION=1.12.1
 # Bump when the way a library is built changes, so caches built the old way
 # are rebuilt.

@@ -21,7 +21,7 @@ PACKAGES=(
   wine wine64 xvfb imagemagick
   # Test fixtures: 7z archives and Authenticode signatures.
   7zip osslsigncode
-  # GoogleTest sources, cross-compiled by build_deps.sh.
+  # gtest sources, cross-compiled by build_deps.sh.
   googletest
 )
 
