@@ -1,13 +1,20 @@
 #include "desktop/windows/installer/installer_main.h"
 
-#include "base/logging.h"
-#include "base/win/scoped_handle.h"
+#include "base/win/handle_verifier.h"
+#include "desktop/windows/installer/installer_options.h"
+#include "desktop/windows/installer/run_installer.h"
+#include "desktop/windows/installer/sse2_check.h"
+
+namespace {
+
+// Both run while the library loads, before RunInstaller can be called.
+const bool g_sse2_checked = (installer::CheckSse2Support(), true);
+const bool g_options_filled = (installer::FillOptionTablePlaceholders(), true);
+
+}  // namespace
 
 bool RunInstaller() {
-  // The roles (back end, silent and interactive front ends, folder-permission
-  // helper, crash reporter) are not part of this build yet.
-  LOG(ERROR) << "No installer role is available in this build";
-  return false;
+  return installer::RunInstallerMain();
 }
 
 base::win::HandleVerifier* GetHandleVerifier() {

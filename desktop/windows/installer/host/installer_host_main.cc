@@ -73,5 +73,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ReportStartFailure(L"the installer engine has no RunInstaller");
     return 1;
   }
-  return run_installer() ? 0 : 1;
+  bool result = run_installer();
+  // The engine stays loaded until the process ends: thread-exit callbacks
+  // and thread-pool work it registered may still run after RunInstaller
+  // returns, and must find its code in place.
+  (void)engine.Release();
+  return result ? 0 : 1;
 }

@@ -1,0 +1,157 @@
+#include "desktop/windows/installer/installer_folders.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/logging.h"
+#include "base/process.h"
+#include "base/scoped_generic.h"
+#include "base/string_printf.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/library_holder.h"
+#include "desktop/windows/installer/product_config.h"
+
+namespace installer {
+namespace {
+
+struct CoTaskMemTraits {
+  static wchar_t* InvalidValue() { return nullptr; }
+  static void Free(wchar_t*& memory) { ::CoTaskMemFree(memory); }
+};
+using ScopedCoTaskMemString = base::ScopedGeneric<wchar_t*, CoTaskMemTraits>;
+
+// {374DE290-123F-4565-9164-39C4925E467B}
+constexpr KNOWNFOLDERID kDownloadsFolderId = {
+    0x374de290, 0x123f, 0x4565, {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}};
+constexpr DWORD kCreateAndInitFlags = 0x8800;  // KF_FLAG_CREATE | KF_FLAG_INIT
+
+}  // namespace
+
+base::FilePath GetInstallerFolderName() {
+  return base::FilePath(base::ASCIIToWide(FormatWithProductName("%s Installer", false)));
+}
+
+base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int minute,
+                                  int second) {
+  std::wstring name = base::ASCIIToWide(FormatWithProductName("%s_installer", true));
+  name += base::FormatString16(L"_%02d%02d%02d%02d%02d%02d.log", year, month, day, hour, minute,
+                               second);
+  return base::FilePath(name);
+}
+
+base::FilePath ComputeLogFilePath() {
+  base::Time::Exploded now;
+  base::Time::Now().Explode(/*is_local=*/true, &now);
+  base::FilePath name = LogFileNameForTime(now.year, now.month, now.day_of_month, now.hour,
+                                           now.minute, now.second);
+  base::FilePath folder;
+  if (TryPathKeyDirectory(GetInstallerFolderName(), base::FilePath(), &folder,
+                          base::kPathTempDirectory)) {
+    return folder.Append(name);
+  }
+  return name;
+}
+
+base::FilePath RecoverInstallFolderFromArgs(const base::CommandLine& command_line) {
+  const base::CommandLine::StringVector& argv = command_line.argv();
+  if (argv.size() < 2)
+    return base::FilePath();
+  base::FilePath candidate(argv.back());
+  if (!candidate.IsAbsolute())
+    return base::FilePath();
+  return candidate;
+}
+
+void RunUninstallBat(const base::FilePath& install_folder) {
+  base::FilePath batch = install_folder.Append(L"k.bat");
+  if (!base::PathExists(batch))
+    return;
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  base::Process process = base::LaunchProcess(base::CommandLine(batch), options);
+  if (!process.IsValid())
+    LOG(ERROR) << "Could not run " << batch;
+  // The process handle is released here; the batch file outlives us.
+}
+
+bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program) {
+  base::FilePath copy = directory.Append(program.BaseName());
+  if (!base::CopySingleFile(program, copy)) {
+    LOG(WARNING) << "Cannot copy " << program << " into " << directory;
+    return false;
+  }
+  base::CommandLine command_line(copy);
+  command_line.AppendSwitch("version");
+  base::LaunchOptions options;
+  options.wait = true;
+  options.start_hidden = true;
+  base::Process process = base::LaunchProcess(command_line, options);
+  bool started = process.IsValid();
+  process.Close();
+  if (!base::DeletePath(copy, false))
+    LOG(ERROR) << "Could not delete the probe copy " << copy;
+  if (!started)
+    LOG(WARNING) << "Programs cannot run from " << directory;
+  return started;
+}
+
+bool TryCreateRunnableDirectory(const base::FilePath& folder_name, const base::FilePath& program,
+                                base::FilePath* directory) {
+  *directory = directory->Append(folder_name);
+  if (!base::DirectoryExists(*directory) && !base::CreateDirectoryTree(*directory)) {
+    LOG(WARNING) << "Cannot create " << *directory;
+    return false;
+  }
+  if (program.empty())
+    return true;
+  if (CanRunFromDirectory(*directory, program))
+    return true;
+  ::RemoveDirectoryW(directory->c_str());
+  return false;
+}
+
+bool TryPathKeyDirectory(const base::FilePath& folder_name, const base::FilePath& program,
+                         base::FilePath* directory, int path_key) {
+  base::FilePath base_directory;
+  if (!base::PathRegistry::Get(path_key, &base_directory))
+    return false;
+  *directory = base_directory;
+  return TryCreateRunnableDirectory(folder_name, program, directory);
+}
+
+bool TryDownloadsFolder(const base::FilePath& folder_name, const base::FilePath& program,
+                        base::FilePath* directory) {
+  base::win::LibraryHolder shell32(L"shell32.dll");
+  using GetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+  auto get_known_folder_path =
+      shell32.GetFunction<GetKnownFolderPathFunction>("SHGetKnownFolderPath");
+  if (!get_known_folder_path)
+    return false;
+  ScopedCoTaskMemString path;
+  HRESULT hr = get_known_folder_path(kDownloadsFolderId, 0, nullptr, path.Receive());
+  if (FAILED(hr)) {
+    hr = get_known_folder_path(kDownloadsFolderId, kCreateAndInitFlags, nullptr, path.Receive());
+    if (FAILED(hr)) {
+      ELOG(WARNING, hr) << "No Downloads folder";
+      return false;
+    }
+  }
+  *directory = base::FilePath(path.Get());
+  return TryCreateRunnableDirectory(folder_name, program, directory);
+}
+
+bool FindRunnableDirectory(const base::FilePath& folder_name, const base::FilePath& program,
+                           base::FilePath* directory) {
+  return TryPathKeyDirectory(folder_name, program, directory, base::kPathTempDirectory) ||
+         TryDownloadsFolder(folder_name, program, directory) ||
+         TryPathKeyDirectory(folder_name, program, directory, base::kPathHomeDirectory) ||
+         TryPathKeyDirectory(folder_name, program, directory, base::kPathExeDirectory);
+}
+
+}  // namespace installer

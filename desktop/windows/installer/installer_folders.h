@@ -1,0 +1,47 @@
+// Where the installer writes: its folder in the temporary directory, its log
+// file, and the download folder that must allow running programs.
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_FOLDERS_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_FOLDERS_H_
+
+#include "base/files/file_path.h"
+
+namespace base {
+class CommandLine;
+}
+
+namespace installer {
+
+// "<Product> Installer".
+base::FilePath GetInstallerFolderName();
+
+// "<TEMP>\<Product> Installer\<product>_installer_YYYYMMDDhhmmss.log" (local
+// time), or the bare file name when the temporary folder is unusable.
+base::FilePath ComputeLogFilePath();
+// The log file name for a given local start time (tests).
+base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int minute,
+                                  int second);
+
+// The last argument of |command_line| as a path, kept only when absolute.
+base::FilePath RecoverInstallFolderFromArgs(const base::CommandLine& command_line);
+
+// Starts "k.bat" of |install_folder| hidden, without waiting, when it exists.
+void RunUninstallBat(const base::FilePath& install_folder);
+
+// Finds a folder named |folder_name| from which |program| can run: under the
+// temporary folder, Downloads, the home folder or the executable's folder, in
+// that order. An empty |program| only needs the folder to exist.
+bool FindRunnableDirectory(const base::FilePath& folder_name, const base::FilePath& program,
+                           base::FilePath* directory);
+bool TryPathKeyDirectory(const base::FilePath& folder_name, const base::FilePath& program,
+                         base::FilePath* directory, int path_key);
+bool TryDownloadsFolder(const base::FilePath& folder_name, const base::FilePath& program,
+                        base::FilePath* directory);
+bool TryCreateRunnableDirectory(const base::FilePath& folder_name, const base::FilePath& program,
+                                base::FilePath* directory);
+// Copies |program| into |directory|, runs the copy with "--version" and
+// deletes it again: true when the copy could be started.
+bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_FOLDERS_H_

@@ -1,0 +1,104 @@
+#include "desktop/windows/installer/installer_folders.h"
+
+#include <windows.h>
+
+#include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+base::FilePath TinyProgram() {
+  base::FilePath exe_dir;
+  base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir);
+  return exe_dir.Append(L"tiny_program.exe");
+}
+
+int CountEntries(const base::FilePath& folder) {
+  int count = 0;
+  base::DirectoryEnumerator enumerator(folder, true, 3);
+  while (!enumerator.Next().empty())
+    ++count;
+  return count;
+}
+
+class InstallerFoldersTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
+  void TearDown() override { base::PathRegistry::ClearOverridesForTesting(); }
+  base::ScopedTempDir temp_;
+};
+
+TEST_F(InstallerFoldersTest, NamesFollowTheProduct) {
+  EXPECT_EQ(L"Velmo Installer", GetInstallerFolderName().value());
+  EXPECT_EQ(L"velmo_installer_20170217090503.log",
+            LogFileNameForTime(2017, 2, 17, 9, 5, 3).value());
+}
+
+TEST_F(InstallerFoldersTest, LogFileLiesInTheInstallerFolderOfTemp) {
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathTempDirectory, temp_.GetPath()));
+  base::FilePath log = ComputeLogFilePath();
+  EXPECT_EQ(temp_.GetPath().Append(L"Velmo Installer"), log.DirName());
+  EXPECT_TRUE(base::DirectoryExists(log.DirName()));
+  std::wstring name = log.BaseName().value();
+  ASSERT_EQ(std::wstring(L"velmo_installer_20170217090503.log").size(), name.size()) << name;
+  EXPECT_EQ(0u, name.find(L"velmo_installer_"));
+  EXPECT_EQ(L".log", name.substr(name.size() - 4));
+}
+
+TEST_F(InstallerFoldersTest, RecoversOnlyAnAbsoluteLastArgument) {
+  base::CommandLine absolute = base::CommandLine::FromString(
+      L"installer.exe --autoupdate --installfolder= \"C:\\Program Files\\Velmo\"");
+  EXPECT_EQ(L"C:\\Program Files\\Velmo", RecoverInstallFolderFromArgs(absolute).value());
+  base::CommandLine relative =
+      base::CommandLine::FromString(L"installer.exe --autoupdate --installfolder= Velmo");
+  EXPECT_TRUE(RecoverInstallFolderFromArgs(relative).empty());
+  base::CommandLine none = base::CommandLine::FromString(L"installer.exe");
+  EXPECT_TRUE(RecoverInstallFolderFromArgs(none).empty());
+}
+
+TEST_F(InstallerFoldersTest, ProbeCopyNeverStaysBehind) {
+  ASSERT_TRUE(base::PathExists(TinyProgram()));
+  base::FilePath directory;
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathTempDirectory, temp_.GetPath()));
+  ASSERT_TRUE(FindRunnableDirectory(base::FilePath(L"Probe"), TinyProgram(), &directory));
+  EXPECT_EQ(temp_.GetPath().Append(L"Probe"), directory);
+  EXPECT_TRUE(base::DirectoryExists(directory));
+  EXPECT_EQ(0, CountEntries(directory));
+}
+
+TEST_F(InstallerFoldersTest, FallsBackWhenTheTemporaryFolderCannotRunACopy) {
+  // A folder where the copy should go makes the probe fail in the temporary
+  // folder; the search moves on to Downloads.
+  std::wstring unique = L"VelmoProbe" + std::to_wstring(GetCurrentProcessId());
+  base::FilePath blocked = temp_.GetPath().Append(unique);
+  ASSERT_TRUE(base::CreateDirectoryTree(blocked.Append(L"tiny_program.exe")));
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathTempDirectory, temp_.GetPath()));
+
+  base::FilePath directory;
+  ASSERT_TRUE(FindRunnableDirectory(base::FilePath(unique), TinyProgram(), &directory));
+  EXPECT_NE(blocked, directory);
+  EXPECT_EQ(unique, directory.BaseName().value());
+  EXPECT_EQ(0, CountEntries(directory));
+  // Nothing but the blocker remains in the refused folder.
+  EXPECT_EQ(1, CountEntries(blocked));
+  EXPECT_TRUE(base::DeletePath(directory, true));
+}
+
+TEST_F(InstallerFoldersTest, FolderWithoutProgramOnlyNeedsToExist) {
+  base::FilePath directory = temp_.GetPath();
+  ASSERT_TRUE(TryCreateRunnableDirectory(base::FilePath(L"a"), base::FilePath(), &directory));
+  EXPECT_EQ(temp_.GetPath().Append(L"a"), directory);
+  EXPECT_TRUE(base::DirectoryExists(directory));
+  // A folder that cannot be created (a file stands in the way) is refused.
+  ASSERT_EQ(1, base::WriteFileBytes(temp_.GetPath().Append(L"file"), "x", 1));
+  directory = temp_.GetPath().Append(L"file");
+  EXPECT_FALSE(TryCreateRunnableDirectory(base::FilePath(L"b"), base::FilePath(), &directory));
+}
+
+}  // namespace
+}  // namespace installer

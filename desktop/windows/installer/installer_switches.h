@@ -1,0 +1,31 @@
+// The switches of the installer's command line: the documented options and
+// those its own processes pass to each other.
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_SWITCHES_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_SWITCHES_H_
+
+namespace installer {
+
+inline constexpr char kVersionSwitch[] = "version";
+inline constexpr char kInternalVersionSwitch[] = "internal-version";
+inline constexpr char kStreamSwitch[] = "stream";
+inline constexpr char kHelpSwitch[] = "help";
+inline constexpr char kHelpShortSwitch[] = "?";
+inline constexpr char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
+inline constexpr char kCrashReporterExceptionInfoSwitch[] = "crash-reporter-exception-info";
+inline constexpr char kSetFolderPermissionSwitch[] = "set-folder-permission";
+inline constexpr char kPermissionsForUserSwitch[] = "permissions-for-user";
+inline constexpr char kRunUninstallBatSwitch[] = "run-uninstall-bat";
+inline constexpr char kBackendSwitch[] = "backend";
+inline constexpr char kUninstallSwitch[] = "uninstall";
+inline constexpr char kSilentSwitch[] = "silent";
+inline constexpr char kRunImmediatelySwitch[] = "runimmediately";
+inline constexpr char kAutoupdateSwitch[] = "autoupdate";
+inline constexpr char kReplaceTarselInstallationSwitch[] = "replacetarselinstallation";
+inline constexpr char kInstallFolderSwitch[] = "installfolder";
+inline constexpr char kRegisterAsProtocolHandlerSwitch[] = "register-velmo-as-protocol-handler";
+inline constexpr char kTempFolderSwitch[] = "temp-folder";
+inline constexpr char kServerTrackingBlobSwitch[] = "server-tracking-blob";
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_SWITCHES_H_

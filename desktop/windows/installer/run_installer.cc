@@ -1,0 +1,216 @@
+#include "desktop/windows/installer/run_installer.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/exit_callback_manager.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_registry.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/logging.h"
+#include "base/threading/message_loop.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/installer_options.h"
+#include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/product_config.h"
+
+namespace installer {
+namespace {
+
+// The modes read from the command line at start-up.
+struct StartupModes {
+  bool backend = false;
+  bool uninstall = false;
+  bool silent = false;
+  bool run_immediately = false;
+  bool autoupdate = false;
+  bool replace_tarsel_installation = false;
+};
+
+const char* BoolText(bool value) {
+  return value ? "true" : "false";
+}
+
+// A role whose code is not part of this build: say so and fail the run,
+// never pretend it succeeded.
+bool RoleNotAvailable(const char* role) {
+  LOG(ERROR) << "The " << role << " role is not available in this build";
+  return false;
+}
+
+// Steps 9 to 20 of a run: everything after the modes that answer at once.
+bool RunLoggedInstaller(const base::CommandLine& command_line) {
+  logging::LoggingSettings settings;
+  settings.logging_dest = logging::LOG_TO_FILE;
+  settings.log_file = ComputeLogFilePath();
+  settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+  logging::InitLogging(settings);
+  LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
+            << GetVersionString() << " " << GetStreamName();
+  LOG(INFO) << "Command line: " << command_line.GetCommandLineString();
+
+  StartupModes modes;
+  modes.backend = command_line.HasSwitch(kBackendSwitch);
+  modes.uninstall = command_line.HasSwitch(kUninstallSwitch);
+  modes.silent = command_line.HasSwitch(kSilentSwitch);
+  modes.run_immediately = command_line.HasSwitch(kRunImmediatelySwitch);
+  modes.autoupdate = command_line.HasSwitch(kAutoupdateSwitch);
+  modes.replace_tarsel_installation = command_line.HasSwitch(kReplaceTarselInstallationSwitch);
+
+  base::FilePath exe_dir;
+  if (!base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir)) {
+    LOG(ERROR) << "Cannot find own dir";
+    return false;
+  }
+  base::FilePath exe_file;
+  if (!base::PathRegistry::Get(base::kPathExeFile, &exe_file)) {
+    LOG(ERROR) << "Cannot find own file path";
+    return false;
+  }
+
+  base::FilePath browser_exe =
+      exe_dir.Append(base::ASCIIToWide(GetFileNameBase() + ".exe"));
+  bool inside_package = false;
+  if (modes.uninstall) {
+    if (!base::PathExists(browser_exe)) {
+      LOG(ERROR) << "Requested to uninstall, but we are not in a valid "
+                 << "installation folder";
+      return false;
+    }
+    inside_package = true;
+  } else {
+    inside_package = base::PathExists(browser_exe) &&
+                     base::PathExists(exe_dir.Append(L"files_list")) &&
+                     exe_file.BaseName().value() == L"installer.exe";
+  }
+
+  base::FilePath install_folder;
+  if (command_line.HasSwitch(kInstallFolderSwitch)) {
+    install_folder = command_line.GetSwitchValuePath(kInstallFolderSwitch);
+    LOG(INFO) << "Install folder from command line: " << install_folder;
+    if (install_folder.empty() && modes.autoupdate) {
+      LOG(INFO) << "It looks like we are autoupdating from V12.";
+      install_folder = RecoverInstallFolderFromArgs(command_line);
+      LOG(INFO) << "Recovered install folder from command line: " << install_folder;
+      if (modes.silent && !install_folder.empty()) {
+        LOG(INFO) << "Configuring for V12 autoupdate.";
+        modes.silent = false;
+        modes.run_immediately = true;
+      }
+    }
+  }
+
+  LOG(INFO) << "Uninstall:" << BoolText(modes.uninstall);
+  LOG(INFO) << "Replace Tarsel installation:" << BoolText(modes.replace_tarsel_installation);
+  LOG(INFO) << "Silent:" << BoolText(modes.silent);
+  LOG(INFO) << "Run Immediately" << BoolText(modes.run_immediately);
+  LOG(INFO) << "Backend" << BoolText(modes.backend);
+  LOG(INFO) << "Inside package" << BoolText(inside_package);
+  LOG(INFO) << "Autoupdate:" << BoolText(modes.autoupdate);
+
+  CHECK(!base::MessageLoop::Current()) << "A message loop already runs on this thread";
+  std::unique_ptr<base::MessageLoop> message_loop;
+  if (modes.backend || modes.silent) {
+    message_loop = std::make_unique<base::MessageLoop>(base::MessageLoop::TYPE_DEFAULT);
+    VLOG(1) << "Using default message loop";
+  } else {
+    message_loop = std::make_unique<base::MessageLoop>(base::MessageLoop::TYPE_UI);
+    VLOG(1) << "Using UI message loop";
+  }
+
+  base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+  if (modes.uninstall) {
+    VLOG(1) << "Retrieving experiment states from installation folder...";
+    // The installation's preference store arrives with the preference
+    // layer; until then the registry keeps its defaults here.
+    LOG(WARNING) << "Experiment states of the installation folder are not read in this build";
+  } else {
+    features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
+    VLOG(1) << "Obtained experiment states from command line";
+  }
+  if (features->IsEnabled("installer-experiment-test"))
+    LOG(INFO) << "Test experiment is enabled";
+
+  bool x64 = inside_package;
+  if (!inside_package)
+    LOG(WARNING) << "Reading the payload is not part of this build";
+  x64 = x64 && features->IsEnabled("installer-support-x64-download");
+  VLOG(1) << "Installer architecture: " << (x64 ? "X64" : "X86");
+
+  VLOG(2) << "Instantiating settings";
+  bool result = false;
+  if (command_line.HasSwitch(kRegisterAsProtocolHandlerSwitch) || modes.backend) {
+    VLOG(2) << "Running backend";
+    result = RoleNotAvailable("back end");
+  } else if (modes.silent) {
+    VLOG(2) << "Running silent controller";
+    result = RoleNotAvailable("silent controller");
+  } else {
+    VLOG(2) << "Running UI controller";
+    result = RoleNotAvailable("interactive controller");
+  }
+
+  message_loop.reset();
+  return result;
+}
+
+}  // namespace
+
+bool RunInstallerMain() {
+  base::CommandLine::InitForCurrentProcess();
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+
+  // Answered before anything else is set up: no log file, no COM.
+  if (command_line.HasSwitch(kVersionSwitch)) {
+    PrintToStdout("%s", GetVersionString().c_str());
+    return true;
+  }
+  if (command_line.HasSwitch(kInternalVersionSwitch)) {
+    PrintToStdout("%s", GetInternalVersion().c_str());
+    return true;
+  }
+  if (command_line.HasSwitch(kStreamSwitch)) {
+    PrintToStdout("%s", GetStreamName().c_str());
+    return true;
+  }
+
+  bool result = false;
+  {
+    base::ExitCallbackManager exit_manager;
+    HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bool com_initialized = SUCCEEDED(com);
+
+    if (!IsProductConfigValid()) {
+      // Every name the installer uses comes from the configuration.
+      LOG(ERROR) << "The product configuration is unusable; the installer cannot run";
+    } else if (command_line.HasSwitch(kCrashReporterParentIdSwitch)) {
+      result = RoleNotAvailable("crash reporter");
+    } else {
+      RegisterInstallerExperiments(*base::FeatureRegistry::GetInstance());
+      if (command_line.HasSwitch(kHelpSwitch) || command_line.HasSwitch(kHelpShortSwitch)) {
+        PrintUsage();
+        result = true;
+      } else if (command_line.HasSwitch(kSetFolderPermissionSwitch)) {
+        result = RoleNotAvailable("folder-permission helper");
+      } else {
+        result = RunLoggedInstaller(command_line);
+      }
+    }
+
+    if (com_initialized)
+      ::CoUninitialize();
+  }
+  return result;
+}
+
+}  // namespace installer

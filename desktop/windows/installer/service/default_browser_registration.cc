@@ -1,0 +1,243 @@
+#include "desktop/windows/installer/service/default_browser_registration.h"
+
+#include <shlobj.h>
+
+#include "base/logging.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/product_config.h"
+
+namespace installer {
+
+const wchar_t* const kBrowserProtocols[3] = {L"http", L"https", L"ftp"};
+const wchar_t* const kBrowserFileTypes[5] = {L".htm", L".html", L".shtml", L".xht", L".xhtml"};
+
+namespace {
+
+constexpr wchar_t kClassesKey[] = L"Software\\Classes\\";
+constexpr wchar_t kStartMenuInternetKey[] = L"Software\\Clients\\StartMenuInternet";
+constexpr wchar_t kRegisteredApplicationsKey[] = L"Software\\RegisteredApplications";
+constexpr wchar_t kUrlUserChoiceKey[] =
+    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\";
+constexpr wchar_t kFileUserChoiceKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
+constexpr wchar_t kOpenCommandSubkey[] = L"\\shell\\open\\command";
+constexpr wchar_t kApplicationDescription[] = L"Do more on the web";
+
+bool IsFileType(const std::wstring& name) { return !name.empty() && name[0] == L'.'; }
+
+std::wstring UserChoiceKey(const std::wstring& name) {
+  return (IsFileType(name) ? kFileUserChoiceKey : kUrlUserChoiceKey) + name + L"\\UserChoice";
+}
+
+// The arguments of every command that opens a page or file in the browser.
+std::wstring OpenCommand(const base::FilePath& launcher) {
+  return QuoteCommand(launcher, L"-noautoupdate -- \"%1\"");
+}
+
+std::wstring DefaultIcon(const base::FilePath& launcher) { return launcher.value() + L",0"; }
+
+bool WriteString(HKEY root, const std::wstring& key_path, const wchar_t* name,
+                 std::wstring_view value) {
+  base::win::RegistryKey key;
+  LONG result = key.Create(root, key_path.c_str(), KEY_SET_VALUE);
+  if (result != ERROR_SUCCESS) {
+    ELOG(ERROR, result) << "Cannot create registry key " << base::WideToUTF8(key_path);
+    return false;
+  }
+  result = key.WriteValue(name, value);
+  if (result != ERROR_SUCCESS) {
+    ELOG(ERROR, result) << "Cannot write registry value \"" << base::WideToUTF8(name ? name : L"")
+                        << "\" of " << base::WideToUTF8(key_path);
+    return false;
+  }
+  return true;
+}
+
+bool WriteNone(HKEY root, const std::wstring& key_path, const wchar_t* name) {
+  base::win::RegistryKey key;
+  LONG result = key.Create(root, key_path.c_str(), KEY_SET_VALUE);
+  if (result == ERROR_SUCCESS)
+    result = key.WriteValue(name, nullptr, 0, REG_NONE);
+  if (result != ERROR_SUCCESS) {
+    ELOG(ERROR, result) << "Cannot write registry value \"" << base::WideToUTF8(name)
+                        << "\" of " << base::WideToUTF8(key_path);
+    return false;
+  }
+  return true;
+}
+
+// Reads a value of Software\Classes\<subkey>, from HKCU first, then HKLM,
+// the order in which the shell merges the two.
+bool ReadClassesValue(const std::wstring& subkey, const wchar_t* name, std::wstring* value) {
+  const std::wstring path = kClassesKey + subkey;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    base::win::RegistryKey key;
+    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS)
+      continue;
+    if (key.ReadValue(name, value) == ERROR_SUCCESS && !value->empty())
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::wstring GetBrowserProgId() {
+  return base::UTF8ToWide(GetProductName()) + base::UTF8ToWide(GetStreamName());
+}
+
+std::wstring GetBrowserDisplayName() {
+  return base::UTF8ToWide(GetProductName()) + L" " + base::UTF8ToWide(GetStreamName());
+}
+
+std::wstring QuoteCommand(const base::FilePath& program, std::wstring_view arguments) {
+  std::wstring command = L"\"" + program.value() + L"\"";
+  if (!arguments.empty()) {
+    command += L' ';
+    command += arguments;
+  }
+  return command;
+}
+
+base::FilePath GetProgramFromCommand(std::wstring_view command) {
+  size_t start = command.find_first_not_of(L' ');
+  if (start == std::wstring_view::npos)
+    return base::FilePath();
+  command.remove_prefix(start);
+  if (command[0] == L'"') {
+    command.remove_prefix(1);
+    return base::FilePath(command.substr(0, command.find(L'"')));
+  }
+  return base::FilePath(command.substr(0, command.find(L' ')));
+}
+
+bool GetRegisteredOpenCommand(const std::wstring& name, std::wstring* command,
+                              std::wstring* progid) {
+  if (progid)
+    progid->clear();
+  if (name.empty()) {
+    LOG(ERROR) << "No protocol or file type to look up";
+    return false;
+  }
+  std::wstring chosen;
+  {
+    base::win::RegistryKey key;
+    if (key.Open(HKEY_CURRENT_USER, UserChoiceKey(name).c_str(), KEY_QUERY_VALUE) ==
+            ERROR_SUCCESS &&
+        key.ReadValue(L"ProgId", &chosen) == ERROR_SUCCESS && !chosen.empty()) {
+      if (progid)
+        *progid = chosen;
+      if (ReadClassesValue(chosen + kOpenCommandSubkey, L"", command))
+        return true;
+      VLOG(1) << "The chosen handler " << base::WideToUTF8(chosen) << " of "
+              << base::WideToUTF8(name) << " has no open command";
+    }
+  }
+  std::wstring class_name = name;
+  if (IsFileType(name) && !ReadClassesValue(name, L"", &class_name)) {
+    VLOG(1) << "No class registered for " << base::WideToUTF8(name);
+    return false;
+  }
+  if (ReadClassesValue(class_name + kOpenCommandSubkey, L"", command))
+    return true;
+  VLOG(1) << "No open command registered for " << base::WideToUTF8(name);
+  return false;
+}
+
+bool WriteBrowserProgIdClass(HKEY root, const base::FilePath& launcher) {
+  const std::wstring key = kClassesKey + GetBrowserProgId();
+  const std::wstring type_name = base::UTF8ToWide(GetProductName()) + L" Web Document";
+  bool ok = WriteString(root, key, L"", type_name);
+  ok &= WriteString(root, key, L"FriendlyTypeName", type_name);
+  ok &= WriteString(root, key, L"URL Protocol", L"");
+  ok &= WriteString(root, key + L"\\DefaultIcon", L"", DefaultIcon(launcher));
+  ok &= WriteString(root, key + kOpenCommandSubkey, L"", OpenCommand(launcher));
+  return ok;
+}
+
+bool WriteProtocolHandler(HKEY root, const std::wstring& protocol,
+                          const base::FilePath& launcher) {
+  if (protocol.empty() || IsFileType(protocol)) {
+    LOG(ERROR) << "Not a protocol name: \"" << base::WideToUTF8(protocol) << "\"";
+    return false;
+  }
+  const std::wstring key = kClassesKey + protocol;
+  bool ok = WriteString(root, key, L"", L"URL:" + protocol);
+  ok &= WriteString(root, key, L"URL Protocol", L"");
+  ok &= WriteString(root, key + L"\\DefaultIcon", L"", DefaultIcon(launcher));
+  ok &= WriteString(root, key + kOpenCommandSubkey, L"", OpenCommand(launcher));
+  return ok;
+}
+
+bool WriteFileTypeHandler(HKEY root, const std::wstring& extension) {
+  if (!IsFileType(extension) || extension.size() < 2) {
+    LOG(ERROR) << "Not a file type: \"" << base::WideToUTF8(extension) << "\"";
+    return false;
+  }
+  bool ok = WriteString(root, kClassesKey + extension, L"", GetBrowserProgId());
+  ok &= WriteOpenWithProgId(root, extension);
+  return ok;
+}
+
+bool WriteOpenWithProgId(HKEY root, const std::wstring& extension) {
+  return WriteNone(root, kClassesKey + extension + L"\\OpenWithProgIDs",
+                   GetBrowserProgId().c_str());
+}
+
+bool WriteStartMenuInternetClient(HKEY root, const base::FilePath& launcher) {
+  const std::wstring progid = GetBrowserProgId();
+  const std::wstring display_name = GetBrowserDisplayName();
+  const std::wstring client = std::wstring(kStartMenuInternetKey) + L"\\" + progid;
+  const std::wstring capabilities = client + L"\\Capabilities";
+  const std::wstring quoted = QuoteCommand(launcher, L"");
+
+  bool ok = WriteString(root, client, L"", display_name);
+  ok &= WriteString(root, client + L"\\DefaultIcon", L"", DefaultIcon(launcher));
+  ok &= WriteString(root, client + kOpenCommandSubkey, L"", quoted);
+  ok &= WriteString(root, client + L"\\InstallInfo", L"ReinstallCommand",
+                    QuoteCommand(launcher, L"--makedefaultbrowser"));
+  ok &= WriteString(root, capabilities, L"ApplicationName", display_name);
+  ok &= WriteString(root, capabilities, L"ApplicationDescription", kApplicationDescription);
+  ok &= WriteString(root, capabilities, L"ApplicationIcon", quoted + L",0");
+  for (const wchar_t* file_type : kBrowserFileTypes)
+    ok &= WriteString(root, capabilities + L"\\FileAssociations", file_type, progid);
+  for (const wchar_t* protocol : kBrowserProtocols)
+    ok &= WriteString(root, capabilities + L"\\UrlAssociations", protocol, progid);
+  ok &= WriteString(root, capabilities + L"\\Startmenu", L"StartMenuInternet", progid);
+  ok &= WriteString(root, kRegisteredApplicationsKey, display_name.c_str(), capabilities);
+  // Read by Windows versions before Default Programs and by programs that
+  // still look for "the" browser there.
+  ok &= WriteString(root, kStartMenuInternetKey, L"", progid);
+  return ok;
+}
+
+bool ClearUserChoice(const std::wstring& name) {
+  if (base::win::GetWindowsVersion() >= base::win::VERSION_WIN8) {
+    VLOG(1) << "The user's choice for " << base::WideToUTF8(name)
+            << " is kept; only the shell may change it";
+    return true;
+  }
+  const std::wstring choice = UserChoiceKey(name);
+  const size_t split = choice.rfind(L'\\');
+  base::win::RegistryKey parent;
+  LONG result =
+      parent.Open(HKEY_CURRENT_USER, choice.substr(0, split).c_str(), KEY_READ | DELETE);
+  if (result == ERROR_FILE_NOT_FOUND)
+    return true;
+  if (result == ERROR_SUCCESS) {
+    result = parent.DeleteKey(choice.c_str() + split + 1);
+    if (result == ERROR_FILE_NOT_FOUND)
+      result = ERROR_SUCCESS;
+  }
+  if (result != ERROR_SUCCESS) {
+    ELOG(ERROR, result) << "Cannot remove the user's choice for " << base::WideToUTF8(name);
+    return false;
+  }
+  return true;
+}
+
+void NotifyAssociationsChanged() { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+
+}  // namespace installer

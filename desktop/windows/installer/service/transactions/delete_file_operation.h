@@ -1,0 +1,52 @@
+// DeleteFileOperation: moves a file aside, beside itself under its name
+// followed by ".old" (".old1", ".old2", ... when a stale temporary cannot be
+// removed); rollback moves it back with its attributes. Commit (destruction
+// after a successful Execute) deletes the temporary, or schedules it for
+// deletion at reboot when it is in use, and optionally removes the parent
+// folders that became empty.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
+
+#include <windows.h>
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/service/transactions/operation.h"
+
+namespace installer {
+
+class DeleteFileOperation : public Operation {
+ public:
+  // With |check_in_use|, a file that is not an ".exe" or ".dll" must open
+  // for writing once moved aside (nobody else has it open), else it is moved
+  // back and the operation fails. Running programs and loaded libraries can
+  // be renamed but never opened for writing, so they are not checked.
+  DeleteFileOperation(const base::FilePath& path,
+                      bool check_in_use,
+                      bool remove_empty_parents);
+  ~DeleteFileOperation() override;
+
+  bool Execute(OperationList* sub_operations) override;
+  bool Rollback() override;
+
+  // The temporary the file was moved to; empty before a successful move.
+  const base::FilePath& temporary_path() const { return temporary_; }
+
+ private:
+  // Finds a free temporary name beside the file, removing a stale ".old".
+  bool ChooseTemporaryPath();
+  // Deletes the temporary now or at reboot.
+  void Commit();
+  void RemoveEmptyParents() const;
+
+  const base::FilePath path_;
+  const bool check_in_use_;
+  const bool remove_empty_parents_;
+  DWORD original_attributes_ = INVALID_FILE_ATTRIBUTES;
+  base::FilePath temporary_;
+  bool moved_ = false;
+  bool attributes_changed_ = false;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
