@@ -1,15 +1,13 @@
 #include "desktop/windows/installer/installer_main.h"
 
 #include "base/win/handle_verifier.h"
-#include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/run_installer.h"
 #include "desktop/windows/installer/sse2_check.h"
 
 namespace {
 
-// Both run while the library loads, before RunInstaller can be called.
+// Runs while the library loads, before RunInstaller can be called.
 const bool g_sse2_checked = (installer::CheckSse2Support(), true);
-const bool g_options_filled = (installer::FillOptionTablePlaceholders(), true);
 
 }  // namespace
 

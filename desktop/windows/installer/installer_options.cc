@@ -68,6 +68,13 @@ void FillOptionTablePlaceholders() {
     kInstallerOptions[row].placeholder = "[0|1]";
 }
 
+namespace {
+
+// The table is complete before any code of the program can print it.
+const bool g_option_placeholders_filled = (FillOptionTablePlaceholders(), true);
+
+}  // namespace
+
 std::string BuildUsageText(const std::vector<std::wstring>& languages) {
   std::string text;
   base::AppendFormat(&text, "%s Installer %s %s\n\n", GetProductName().c_str(),

@@ -15,8 +15,7 @@ using ScopedSecurityDescriptor = base::win::ScopedLocalAllocTyped<PSECURITY_DESC
 using ScopedAcl = base::win::ScopedLocalAllocTyped<PACL>;
 
 GENERIC_MAPPING MappingFor(SE_OBJECT_TYPE object_type) {
-  if (object_type == SE_REGISTRY_KEY || object_type == SE_REGISTRY_WOW64_32KEY ||
-      object_type == SE_REGISTRY_WOW64_64KEY) {
+  if (object_type == SE_REGISTRY_KEY || object_type == SE_REGISTRY_WOW64_32KEY) {
     return {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
   }
   return {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};

@@ -152,6 +152,12 @@ bool RegistryTreeSnapshot::CaptureKey(HKEY key, int depth, Key* out) {
     // The view bits only matter at the root; below it the handle decides.
     result = OpenForCapture(key, name.c_str(), 0,
                             (out->security_info & SACL_SECURITY_INFORMATION) != 0, &child_key);
+    if ((result == ERROR_PRIVILEGE_NOT_HELD || result == ERROR_ACCESS_DENIED) &&
+        (child.security_info & SACL_SECURITY_INFORMATION)) {
+      // This key refuses its SACL: saved without it.
+      child.security_info = kBaseSecurity;
+      result = OpenForCapture(key, name.c_str(), 0, false, &child_key);
+    }
     if (result != ERROR_SUCCESS) {
       ELOG(ERROR, Code(result)) << "Cannot open registry key " << name << " to save it";
       return false;

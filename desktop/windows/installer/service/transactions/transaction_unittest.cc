@@ -1,0 +1,370 @@
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+// Records what happens to it in a shared journal; optionally runs a child
+// operation as a sub-operation and fails.
+class JournalOperation : public Operation {
+ public:
+  JournalOperation(std::string name, std::vector<std::string>* journal, bool fail = false,
+                   std::unique_ptr<Operation> child = nullptr)
+      : name_(std::move(name)), journal_(journal), fail_(fail), child_(std::move(child)) {}
+  ~JournalOperation() override { journal_->push_back((rolled_back_ ? "delete " : "commit ") + name_); }
+
+  bool Execute(OperationList* sub_operations) override {
+    if (child_ && !ExecuteSubOperation(std::move(child_), sub_operations))
+      return false;
+    journal_->push_back("execute " + name_);
+    return !fail_;
+  }
+  bool Rollback() override {
+    rolled_back_ = true;
+    journal_->push_back("rollback " + name_);
+    return true;
+  }
+
+ private:
+  const std::string name_;
+  std::vector<std::string>* const journal_;
+  const bool fail_;
+  std::unique_ptr<Operation> child_;
+  bool rolled_back_ = false;
+};
+
+TEST(TransactionTest, KeepsRollsBackAndCommitsInOrder) {
+  std::vector<std::string> journal;
+  {
+    Transaction transaction;
+    EXPECT_FALSE(transaction.Execute(nullptr));
+    ASSERT_TRUE(transaction.Execute(std::make_unique<JournalOperation>(
+        "a", &journal, false, std::make_unique<JournalOperation>("a.sub", &journal))));
+    EXPECT_EQ(2u, transaction.size());
+    // A failed operation is rolled back before its sub-operations and
+    // nothing of it is kept.
+    EXPECT_FALSE(transaction.Execute(std::make_unique<JournalOperation>(
+        "b", &journal, true, std::make_unique<JournalOperation>("b.sub", &journal))));
+    EXPECT_EQ(2u, transaction.size());
+    ASSERT_TRUE(transaction.Execute(std::make_unique<JournalOperation>("c", &journal)));
+  }
+  const std::vector<std::string> expected = {
+      "execute a.sub", "execute a",   "execute b.sub", "execute b",  "rollback b",
+      "delete b",      "rollback b.sub", "delete b.sub", "execute c",
+      // Destruction commits, first executed first.
+      "commit a.sub",  "commit a",    "commit c"};
+  EXPECT_EQ(expected, journal);
+
+  journal.clear();
+  Transaction transaction;
+  ASSERT_TRUE(transaction.Execute(std::make_unique<JournalOperation>("x", &journal)));
+  ASSERT_TRUE(transaction.Execute(std::make_unique<JournalOperation>("y", &journal)));
+  EXPECT_TRUE(transaction.Rollback());
+  EXPECT_EQ(0u, transaction.size());
+  const std::vector<std::string> rolled_back = {"execute x", "execute y", "rollback y",
+                                                "delete y",  "rollback x", "delete x"};
+  EXPECT_EQ(rolled_back, journal);
+}
+
+// Runs a real operation and then reports failure: a fault after the
+// operation did all (or, through its sub-operations, part) of its work.
+class FailAfterOperation : public Operation {
+ public:
+  explicit FailAfterOperation(std::unique_ptr<Operation> inner) : inner_(std::move(inner)) {}
+  bool Execute(OperationList* sub_operations) override {
+    inner_->Execute(sub_operations);
+    return false;
+  }
+  bool Rollback() override { return inner_->Rollback(); }
+
+ private:
+  std::unique_ptr<Operation> inner_;
+};
+
+class FailingOperation : public Operation {
+ public:
+  bool Execute(OperationList*) override { return false; }
+  bool Rollback() override { return true; }
+};
+
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+// A folder tree and registry keys (HKCU default view, HKLM in both views)
+// that one transaction changes in every supported way.
+class TransactionScenarioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    dir_ = temp_.GetPath();
+    key_ = L"Software\\VelmoTest_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+           Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // The machine views differ only for HKLM\Software.
+    ASSERT_TRUE(HklmViewsAreSeparate());
+  }
+
+  void TearDown() override {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      base::win::RegistryKey root;
+      if (root.Open(HKEY_LOCAL_MACHINE, L"", KEY_QUERY_VALUE | view) == ERROR_SUCCESS)
+        root.DeleteKey(key_.c_str());
+    }
+  }
+
+  bool HklmViewsAreSeparate() {
+    const std::wstring probe = key_ + L"_views";
+    base::win::RegistryKey k64(HKEY_LOCAL_MACHINE, probe.c_str(), KEY_ALL_ACCESS | KEY_WOW64_64KEY);
+    base::win::RegistryKey k32(HKEY_LOCAL_MACHINE, probe.c_str(), KEY_ALL_ACCESS | KEY_WOW64_32KEY);
+    k64.WriteValue(L"v", L"64");
+    k32.WriteValue(L"v", L"32");
+    std::wstring read64;
+    k64.ReadValue(L"v", &read64);
+    k64.Close();
+    k32.Close();
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      base::win::RegistryKey root(HKEY_LOCAL_MACHINE, L"", KEY_QUERY_VALUE | view);
+      root.DeleteKey(probe.c_str());
+    }
+    return read64 == L"64";
+  }
+
+  base::FilePath Path(const wchar_t* relative) const { return dir_.Append(relative); }
+
+  // The state before the transaction.
+  void CreateInitialState() {
+    for (const wchar_t* folder : {L"src", L"dst", L"del", L"move"})
+      ASSERT_TRUE(base::CreateDirectoryTree(Path(folder)));
+    ASSERT_TRUE(WriteText(Path(L"src\\a.txt"), "alpha"));
+    ASSERT_TRUE(WriteText(Path(L"src\\b.bin"), "bravo"));
+    ASSERT_TRUE(::SetFileAttributesW(Path(L"src\\b.bin").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteText(Path(L"dst\\existing.txt"), "old contents"));
+    ASSERT_TRUE(::SetFileAttributesW(Path(L"dst\\existing.txt").c_str(),
+                                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(WriteText(Path(L"del\\c.txt"), "charlie"));
+    ASSERT_TRUE(WriteText(Path(L"move\\m.txt"), "mike"));
+
+    base::win::RegistryKey user(HKEY_CURRENT_USER, key_.c_str(), KEY_ALL_ACCESS);
+    ASSERT_TRUE(user.Valid());
+    ASSERT_EQ(ERROR_SUCCESS, user.WriteValue(L"Keep", L"kept"));
+    ASSERT_EQ(ERROR_SUCCESS, user.WriteValue(L"Gone", DWORD{7}));
+    const std::wstring tree = key_ + L"\\Tree";
+    base::win::RegistryKey tree_key(HKEY_CURRENT_USER, tree.c_str(), KEY_ALL_ACCESS);
+    ASSERT_EQ(ERROR_SUCCESS, tree_key.WriteValue(L"", L"default"));
+    const uint8_t bytes[] = {0, 1, 2, 0xfe};
+    ASSERT_EQ(ERROR_SUCCESS, tree_key.WriteValue(L"Bytes", bytes, sizeof(bytes), REG_BINARY));
+    base::win::RegistryKey deep(HKEY_CURRENT_USER, (tree + L"\\Plain\\Deep").c_str(),
+                                KEY_ALL_ACCESS);
+    ASSERT_EQ(ERROR_SUCCESS, deep.WriteValues(L"Multi", {L"one", L"two"}));
+    base::win::RegistryKey locked(HKEY_CURRENT_USER, (tree + L"\\Locked").c_str(),
+                                  KEY_ALL_ACCESS);
+    ASSERT_EQ(ERROR_SUCCESS, locked.WriteValueQW(L"Q", 0x1122334455667788ull));
+    locked.Close();
+    ASSERT_TRUE(testing::SetKeySecurityFromSddl(HKEY_CURRENT_USER, tree + L"\\Locked", 0,
+                                                kLockedSddl));
+
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      base::win::RegistryKey machine(HKEY_LOCAL_MACHINE, key_.c_str(), KEY_ALL_ACCESS | view);
+      ASSERT_TRUE(machine.Valid());
+      ASSERT_EQ(ERROR_SUCCESS,
+                machine.WriteValue(L"Shared", view == KEY_WOW64_64KEY ? L"sixty-four" : L"thirty-two"));
+      base::win::RegistryKey tree2(HKEY_LOCAL_MACHINE, (key_ + L"\\Tree2\\Child").c_str(),
+                                   KEY_ALL_ACCESS | view);
+      ASSERT_EQ(ERROR_SUCCESS, tree2.WriteValue(L"View", view == KEY_WOW64_64KEY ? 64 : 32));
+    }
+    ASSERT_TRUE(testing::SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, key_ + L"\\Tree2",
+                                                KEY_WOW64_32KEY, kLockedSddl));
+  }
+
+  testing::MachineState State() const {
+    testing::MachineState state;
+    testing::AddFiles(dir_, &state);
+    testing::AddRegistryTree(HKEY_CURRENT_USER, key_, 0, "hkcu", &state);
+    testing::AddRegistryTree(HKEY_LOCAL_MACHINE, key_, KEY_WOW64_64KEY, "hklm64", &state);
+    testing::AddRegistryTree(HKEY_LOCAL_MACHINE, key_, KEY_WOW64_32KEY, "hklm32", &state);
+    return state;
+  }
+
+  std::vector<std::function<std::unique_ptr<Operation>()>> Operations() const {
+    const uint8_t binary[] = {9, 8, 7};
+    const uint64_t qword = 42;
+    const DWORD dword = 5;
+    const std::wstring changed = L"changed";
+    const std::wstring key = key_;
+    const base::FilePath dir = dir_;
+    return {
+        [=] { return std::make_unique<CreateFolderOperation>(dir.Append(L"new\\deep\\er")); },
+        // Over a read-only, hidden file.
+        [=] {
+          return std::make_unique<CopyFileOperation>(dir.Append(L"src\\a.txt"),
+                                                     dir.Append(L"dst\\existing.txt"));
+        },
+        // A read-only source into folders that do not exist yet.
+        [=] {
+          return std::make_unique<CopyFileOperation>(dir.Append(L"src\\b.bin"),
+                                                     dir.Append(L"fresh\\sub\\b.bin"));
+        },
+        [=] {
+          return std::make_unique<MoveFileOperation>(dir.Append(L"move\\m.txt"),
+                                                     dir.Append(L"new\\deep\\er\\m.txt"));
+        },
+        [=] { return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true); },
+        // The file copied over above, deleted again: its first temporary
+        // must survive for rollback.
+        [=] {
+          return std::make_unique<DeleteFileOperation>(dir.Append(L"dst\\existing.txt"), true,
+                                                       false);
+        },
+        [=] {
+          return std::make_unique<ChangeRegValueOperation>(
+              HKEY_CURRENT_USER, key, L"Keep", changed.c_str(), REG_SZ,
+              static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), 0);
+        },
+        [=] {
+          return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, key + L"\\New\\Key",
+                                                           L"Fresh", &dword, REG_DWORD,
+                                                           sizeof(dword), 0);
+        },
+        [=] {
+          return std::make_unique<ChangeRegValueOperation>(
+              HKEY_LOCAL_MACHINE, key, L"Shared", changed.c_str(), REG_SZ,
+              static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), KEY_WOW64_64KEY);
+        },
+        [=] {
+          return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key, L"Shared",
+                                                           binary, REG_BINARY, sizeof(binary),
+                                                           KEY_WOW64_32KEY);
+        },
+        [=] {
+          return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key + L"\\Made32",
+                                                           L"Q", &qword, REG_QWORD, sizeof(qword),
+                                                           KEY_WOW64_32KEY);
+        },
+        [=] {
+          return std::make_unique<ChangeRegValueOperation>(
+              HKEY_CURRENT_USER, key, L"Gone", nullptr, ChangeRegValueOperation::kDeleteValue, 0,
+              0);
+        },
+        [=] { return std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, key + L"\\Tree", 0); },
+        [=] {
+          return std::make_unique<DeleteRegKeyOperation>(HKEY_LOCAL_MACHINE, key + L"\\Tree2",
+                                                         KEY_WOW64_32KEY);
+        },
+    };
+  }
+
+  static constexpr const wchar_t* kLockedSddl =
+      L"O:BAG:BAD:P(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;WD)";
+
+  base::ScopedTempDir temp_;
+  base::FilePath dir_;
+  std::wstring key_;
+};
+
+TEST_F(TransactionScenarioTest, FailureAtEveryOperationRestoresTheMachine) {
+  const auto operations = Operations();
+  for (size_t k = 0; k <= operations.size(); ++k) {
+    SCOPED_TRACE("failing operation " + std::to_string(k));
+    CreateInitialState();
+    const testing::MachineState before = State();
+    ASSERT_NE(std::string::npos, before.at("hkcu\\Tree\\Locked#security").find("D:P"));
+    {
+      Transaction transaction;
+      for (size_t i = 0; i < k; ++i)
+        ASSERT_TRUE(transaction.Execute(operations[i]())) << "operation " << i;
+      // Operation k does its work (and its sub-operations theirs) and then
+      // fails; past the end a plain failure.
+      EXPECT_FALSE(transaction.Execute(
+          k < operations.size()
+              ? std::unique_ptr<Operation>(std::make_unique<FailAfterOperation>(operations[k]()))
+              : std::make_unique<FailingOperation>()));
+      EXPECT_TRUE(transaction.Rollback());
+    }
+    EXPECT_EQ(before, State());
+    TearDown();
+    ASSERT_TRUE(temp_.Delete());
+    ASSERT_TRUE(base::CreateDirectoryTree(dir_));
+  }
+}
+
+TEST_F(TransactionScenarioTest, SuccessCommitsAndRollbackAfterSuccessRestores) {
+  CreateInitialState();
+  const testing::MachineState before = State();
+  {
+    Transaction transaction;
+    for (auto& make : Operations())
+      ASSERT_TRUE(transaction.Execute(make()));
+    const testing::MachineState after = State();
+    EXPECT_NE(before, after);
+    // The machine views stay apart; HKCU\Software is one key for both.
+    std::wstring text;
+    base::win::RegistryKey k64(HKEY_LOCAL_MACHINE, key_.c_str(), KEY_QUERY_VALUE | KEY_WOW64_64KEY);
+    EXPECT_EQ(ERROR_SUCCESS, k64.ReadValue(L"Shared", &text));
+    EXPECT_EQ(L"changed", text);
+    EXPECT_EQ("3:090807", after.at("hklm32|Shared"));
+    EXPECT_EQ(1u, after.count("hklm32\\Made32|Q"));
+    EXPECT_EQ(0u, after.count("hklm64\\Made32|Q"));
+    EXPECT_EQ(1u, after.count("hklm64\\Tree2\\Child|View"));
+    EXPECT_EQ(0u, after.count("hklm32\\Tree2\\Child|View"));
+    base::win::RegistryKey user32(HKEY_CURRENT_USER, key_.c_str(),
+                                  KEY_QUERY_VALUE | KEY_WOW64_32KEY);
+    EXPECT_EQ(ERROR_SUCCESS, user32.ReadValue(L"Keep", &text));
+    EXPECT_EQ(L"changed", text);
+    EXPECT_EQ(0u, after.count("hkcu|Gone"));
+    EXPECT_EQ(0u, after.count("hkcu\\Tree#security"));
+    std::string contents;
+    EXPECT_TRUE(base::ReadFileToString(Path(L"fresh\\sub\\b.bin"), &contents));
+    EXPECT_EQ("bravo", contents);
+    // The copy of a read-only file can be replaced by the next update.
+    EXPECT_FALSE(::GetFileAttributesW(Path(L"fresh\\sub\\b.bin").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(base::ReadFileToString(Path(L"new\\deep\\er\\m.txt"), &contents));
+    EXPECT_EQ("mike", contents);
+    EXPECT_FALSE(base::PathExists(Path(L"move\\m.txt")));
+    EXPECT_EQ(0u, after.count("file:dst\\existing.txt"));
+
+    EXPECT_TRUE(transaction.Rollback());
+    EXPECT_EQ(before, State());
+  }
+  EXPECT_EQ(before, State());
+
+  // Committed by destruction: no temporary stays, the emptied folder goes.
+  {
+    Transaction transaction;
+    for (auto& make : Operations())
+      ASSERT_TRUE(transaction.Execute(make()));
+  }
+  const testing::MachineState committed = State();
+  for (const auto& [name, value] : committed)
+    EXPECT_EQ(std::string::npos, name.find(".old")) << name;
+  EXPECT_EQ(0u, committed.count("file:del"));
+  EXPECT_EQ(0u, committed.count("file:dst\\existing.txt"));
+  EXPECT_EQ(1u, committed.count("file:dst"));
+}
+
+}  // namespace
+}  // namespace installer
