@@ -20,8 +20,8 @@ TEST(PatternTest, Basics) {
   EXPECT_FALSE(MatchPattern("ab", "abc"));
   EXPECT_TRUE(MatchPattern("www.example.com", "*.com"));
   EXPECT_TRUE(MatchPattern("www.example.com", "*"));
-  EXPECT_TRUE(MatchPattern("www.example.com", "www*.g*.com"));
-  EXPECT_FALSE(MatchPattern("www.example.com", "www*.g*.org"));
+  EXPECT_TRUE(MatchPattern("www.example.com", "www*.e*.com"));
+  EXPECT_FALSE(MatchPattern("www.example.com", "www*.e*.org"));
   EXPECT_TRUE(MatchPattern("Hello", "H?l?o"));
   EXPECT_FALSE(MatchPattern("Hello", "H?l?"));
   EXPECT_FALSE(MatchPattern("www.example.com", "http://*)"));
