@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "base/metrics/histogram_sample_set.h"
+#include "base/metrics/sample_iterator.h"
 
 namespace base {
 

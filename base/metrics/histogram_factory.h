@@ -1,0 +1,51 @@
+// The common steps of get-or-create for the bucketed kinds. Each kind
+// supplies its boundaries, its object and a finishing step.
+#ifndef BASE_METRICS_HISTOGRAM_FACTORY_H_
+#define BASE_METRICS_HISTOGRAM_FACTORY_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/metrics/histogram_base.h"
+
+namespace base {
+
+class BucketBoundaries;
+
+enum class HistogramActivity { kCreated, kLookedUp };
+
+// Counts histogram creation in the activity histogram. Nothing creates that
+// histogram in this program, so this does nothing.
+void ReportHistogramActivity(const HistogramBase& histogram, HistogramActivity activity);
+
+class HistogramFactory {
+ public:
+  HistogramFactory(std::string_view name, HistogramType type, HistogramSample minimum,
+                   HistogramSample maximum, uint32_t bucket_count, int32_t flags);
+  HistogramFactory(const HistogramFactory&) = delete;
+  HistogramFactory& operator=(const HistogramFactory&) = delete;
+  virtual ~HistogramFactory();
+
+  // Builds the histogram (no registry and no persistent allocator exist, so
+  // every call builds a new one on the heap). Null when the result does not
+  // match the arguments.
+  HistogramBase* Build();
+
+ protected:
+  virtual std::unique_ptr<BucketBoundaries> CreateBoundaries() = 0;
+  virtual std::unique_ptr<HistogramBase> CreateHistogram(const BucketBoundaries* boundaries) = 0;
+  virtual void FinishHistogram(HistogramBase* histogram);
+
+  const std::string name_;
+  const HistogramType histogram_type_;
+  HistogramSample minimum_;
+  HistogramSample maximum_;
+  uint32_t bucket_count_;
+  const int32_t flags_;
+};
+
+}  // namespace base
+
+#endif  // BASE_METRICS_HISTOGRAM_FACTORY_H_

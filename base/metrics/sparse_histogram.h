@@ -1,0 +1,56 @@
+// A histogram where every 32-bit value is its own bucket. The counts live in
+// sample maps under a lock.
+#ifndef BASE_METRICS_SPARSE_HISTOGRAM_H_
+#define BASE_METRICS_SPARSE_HISTOGRAM_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/metrics/histogram_base.h"
+#include "base/threading/lock.h"
+
+namespace base {
+
+class SparseSampleMap;
+
+class SparseHistogram : public HistogramBase {
+ public:
+  // Builds a new sparse histogram with flag 1 (there is no registry); the
+  // caller keeps it.
+  static HistogramBase* GetOrCreate(std::string_view name);
+
+  ~SparseHistogram() override;
+
+  uint64_t GetSamplesId() const override;
+  HistogramType GetHistogramType() const override;
+  bool MatchesArguments(HistogramSample minimum, HistogramSample maximum,
+                        uint32_t bucket_count) const override;
+  void Add(HistogramSample value) override;
+  void AddCount(HistogramSample value, int count) override;
+  void AddSampleSet(const HistogramSampleSet& samples) override;
+  bool AddSerializedSamples(BinaryMessageReader* reader) override;
+  std::unique_ptr<HistogramSampleSet> TakeSnapshot() const override;
+  std::unique_ptr<HistogramSampleSet> TakeDeltaSnapshot() override;
+  std::unique_ptr<HistogramSampleSet> TakeFinalDeltaSnapshot() override;
+  void WriteHtml(std::string* output) const override;
+  void WriteAscii(std::string* output) const override;
+  bool SerializeInfo(BinaryMessage* message) const override;
+  void DescribeParameters(DictValue* params) const override;
+  void DescribeBuckets(int* count, int64_t* sum, ListValue* buckets) const override;
+
+ private:
+  explicit SparseHistogram(std::string name);
+
+  void WriteAsciiImpl(bool graph_it, const char* newline, std::string* output) const;
+
+  // Guards both sample maps and the final-delta flag.
+  mutable Lock lock_;
+  std::unique_ptr<SparseSampleMap> unlogged_samples_;
+  std::unique_ptr<SparseSampleMap> logged_samples_;
+  bool final_delta_created_ = false;
+};
+
+}  // namespace base
+
+#endif  // BASE_METRICS_SPARSE_HISTOGRAM_H_

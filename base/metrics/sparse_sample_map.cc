@@ -1,0 +1,87 @@
+#include "base/metrics/sparse_sample_map.h"
+
+#include "base/logging.h"
+
+namespace base {
+
+SparseSampleMap::SparseSampleMap(uint64_t id) : HistogramSampleSet(&own_meta_) {
+  own_meta_.id = id;
+}
+
+SparseSampleMap::~SparseSampleMap() = default;
+
+void SparseSampleMap::Accumulate(HistogramSample value, HistogramCount count) {
+  counts_[value] += count;
+  IncreaseSumAndCount(static_cast<int64_t>(value) * count, count);
+}
+
+HistogramCount SparseSampleMap::GetCount(HistogramSample value) const {
+  auto it = counts_.find(value);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+HistogramCount SparseSampleMap::TotalCount() const {
+  uint32_t total = 0;
+  for (const auto& [value, count] : counts_)
+    total += static_cast<uint32_t>(count);
+  return static_cast<HistogramCount>(total);
+}
+
+std::unique_ptr<SampleIterator> SparseSampleMap::CreateIterator() const {
+  return std::make_unique<SparseSampleMapIterator>(&counts_);
+}
+
+bool SparseSampleMap::AddSubtract(SampleIterator* iter, Operation op) {
+  HistogramSample minimum;
+  int64_t maximum;
+  HistogramCount count;
+  for (; !iter->Done(); iter->Next()) {
+    iter->Get(&minimum, &maximum, &count);
+    // Compared modulo 2^32: the serialized maximum of INT32_MAX wraps.
+    if (static_cast<uint32_t>(maximum) != static_cast<uint32_t>(minimum) + 1u) {
+      LOG(ERROR) << "sample entry [" << minimum << ", " << maximum
+                 << ") covers more than one value";
+      return false;
+    }
+    if (op == ADD)
+      counts_[minimum] += count;
+    else
+      counts_[minimum] -= count;
+  }
+  return true;
+}
+
+SparseSampleMapIterator::SparseSampleMapIterator(
+    const std::map<HistogramSample, HistogramCount>* counts)
+    : counts_(counts), it_(counts->begin()) {
+  SkipEmptyEntries();
+}
+
+bool SparseSampleMapIterator::Done() const {
+  return it_ == counts_->end();
+}
+
+void SparseSampleMapIterator::Next() {
+  if (Done())
+    return;
+  ++it_;
+  SkipEmptyEntries();
+}
+
+void SparseSampleMapIterator::Get(HistogramSample* minimum, int64_t* maximum,
+                                  HistogramCount* count) const {
+  CHECK(!Done());
+  if (minimum)
+    *minimum = it_->first;
+  if (maximum)
+    *maximum = static_cast<int64_t>(it_->first) + 1;
+  if (count)
+    *count = it_->second;
+}
+
+void SparseSampleMapIterator::SkipEmptyEntries() {
+  while (it_ != counts_->end() && it_->second == 0)
+    ++it_;
+}
+
+}  // namespace base

@@ -1,0 +1,55 @@
+// The process-wide crash hook and the guard that window procedures run under.
+//
+// A guarded call runs a function; when a hardware exception (an access
+// violation, an in-page error, a division by zero, ...) is raised on the
+// calling thread while the call is active, the crash hook decides:
+//   EXCEPTION_CONTINUE_EXECUTION (-1)  resume at the faulting instruction;
+//   EXCEPTION_CONTINUE_SEARCH (0)      not taken: the exception goes on as if
+//                                      there were no guard;
+//   anything else                      taken: control returns to the guard,
+//                                      which reports the call as crashed.
+// With no hook installed the guard takes nothing. Guards nest: the innermost
+// active guard of the thread gets the exception. Exceptions on other threads,
+// or outside any guard, are never touched.
+//
+// A taken exception leaves the guarded function without running the
+// destructors of its frames, exactly like a structured exception handler in
+// C code: guarded code must not rely on scoped cleanup for anything that
+// outlives the crash.
+#ifndef BASE_WIN_CRASH_HOOK_H_
+#define BASE_WIN_CRASH_HOOK_H_
+
+#include <windows.h>
+
+#include <type_traits>
+#include <utility>
+
+namespace base::win {
+
+using CrashHook = int (*)(EXCEPTION_POINTERS* exception_pointers);
+
+// Atomically installs |hook| (null removes it) and returns the previous one.
+CrashHook ExchangeCrashHook(CrashHook hook);
+
+// Runs |function|(|context|) under a guard. True when it returned normally;
+// false when an exception raised inside it was taken (logged after the
+// return to the guard).
+bool RunGuardedCall(void (*function)(void* context), void* context);
+
+// Runs a window procedure under a guard. On a normal return stores its
+// result in |*result| and returns true; when an exception was taken stores 0
+// and returns false.
+bool RunGuardedWindowProcedure(WNDPROC procedure, HWND hwnd, UINT message, WPARAM wparam,
+                               LPARAM lparam, LRESULT* result);
+
+// Runs any callable under a guard; see RunGuardedCall.
+template <typename Function>
+bool RunGuarded(Function&& function) {
+  using Callable = std::remove_reference_t<Function>;
+  return RunGuardedCall([](void* context) { (*static_cast<Callable*>(context))(); },
+                        const_cast<std::remove_const_t<Callable>*>(&function));
+}
+
+}  // namespace base::win
+
+#endif  // BASE_WIN_CRASH_HOOK_H_
