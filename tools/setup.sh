@@ -20,7 +20,7 @@ PACKAGES=(
   # Running and looking at the Windows binaries.
   wine wine64 xvfb imagemagick
   # Test fixtures: 7z archives and Authenticode signatures.
-  7zip osslsigncode
+  7zip osslsigncode openssl
   # gtest sources, cross-compiled by build_deps.sh.
   googletest
 )

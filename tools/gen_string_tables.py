@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Generates the installer's string tables from the translation data file.
+
+Input: a JSON file with
+  "languages": [{"tag": "<language tag>", "langid": <Windows LANGID>}, ...]
+  "strings":   [{"id": <int>, "name": "<constant>", "text": {"<tag>": "...", ...}}, ...]
+Every language must give every string, non-empty, and keep the "$n"
+placeholders and the markup of the English text; otherwise the build stops.
+
+Output: a UTF-8 resource script (compile it with windres -c 65001) with one
+STRINGTABLE per language and the language list (resource 134 of type "TXT",
+one tag per line, in the order of the data file).
+"""
+
+import argparse
+import json
+import os
+import re
+import sys
+
+ENGLISH = "en"
+PLACEHOLDER = re.compile(r"\$[1-9]")
+MARKUP = re.compile(r"<[^<>]*>")
+LANGUAGE_LIST_RESOURCE_ID = 134
+
+
+def fail(message):
+    sys.stderr.write("gen_string_tables: error: %s\n" % message)
+    sys.exit(1)
+
+
+def rc_quote(text):
+    """A resource-script string literal: quotes double, backslashes escape."""
+    if "\n" in text or "\r" in text:
+        fail("line breaks are not allowed in strings: %r" % text)
+    return '"' + text.replace("\\", "\\\\").replace('"', '""') + '"'
+
+
+def placeholders(text):
+    # "$$" is a literal dollar sign, not a placeholder.
+    return sorted(set(PLACEHOLDER.findall(text.replace("$$", ""))))
+
+
+def validate(data):
+    languages = data.get("languages")
+    strings = data.get("strings")
+    if not isinstance(languages, list) or not languages:
+        fail("no languages")
+    if not isinstance(strings, list) or not strings:
+        fail("no strings")
+
+    tags = [language.get("tag") for language in languages]
+    langids = [language.get("langid") for language in languages]
+    for tag, langid in zip(tags, langids):
+        if not isinstance(tag, str) or not tag or not tag.isascii():
+            fail("bad language tag %r" % (tag,))
+        if not isinstance(langid, int) or not 0 < langid <= 0xFFFF:
+            fail("bad LANGID %r for %s" % (langid, tag))
+    lowered = [tag.lower() for tag in tags]
+    if len(set(lowered)) != len(tags):
+        fail("duplicate language tags")
+    if len(set(langids)) != len(langids):
+        fail("duplicate LANGIDs")
+    if ENGLISH not in tags:
+        fail("the English table (%s) is missing" % ENGLISH)
+
+    errors = []
+    seen_ids = set()
+    for entry in strings:
+        string_id = entry.get("id")
+        if not isinstance(string_id, int) or not 0 <= string_id <= 0xFFFF:
+            fail("bad string id %r" % (string_id,))
+        if string_id in seen_ids:
+            fail("duplicate string id %d" % string_id)
+        seen_ids.add(string_id)
+        texts = entry.get("text", {})
+        english = texts.get(ENGLISH)
+        if not english:
+            errors.append("%d: no English text" % string_id)
+            continue
+        expected_placeholders = placeholders(english)
+        expected_markup = sorted(MARKUP.findall(english))
+        for tag in tags:
+            text = texts.get(tag)
+            if not isinstance(text, str) or not text.strip():
+                errors.append("%d: missing translation for %s" % (string_id, tag))
+                continue
+            if placeholders(text) != expected_placeholders:
+                errors.append("%d (%s): placeholders %s, English has %s" %
+                              (string_id, tag, placeholders(text), expected_placeholders))
+            if sorted(MARKUP.findall(text)) != expected_markup:
+                errors.append("%d (%s): markup differs from the English text" %
+                              (string_id, tag))
+        unknown = set(texts) - set(tags)
+        if unknown:
+            errors.append("%d: texts for unlisted languages %s" % (string_id, sorted(unknown)))
+    if errors:
+        fail("\n  ".join(["invalid translations:"] + errors))
+
+
+def write_if_changed(path, content):
+    data = content.encode("utf-8")
+    try:
+        with open(path, "rb") as existing:
+            if existing.read() == data:
+                return
+    except OSError:
+        pass
+    with open(path, "wb") as output:
+        output.write(data)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--input", required=True, help="the translation data file (JSON)")
+    parser.add_argument("--rc", required=True, help="the resource script to write")
+    parser.add_argument("--languages", required=True, help="the language list to write")
+    args = parser.parse_args()
+
+    with open(args.input, encoding="utf-8") as source:
+        try:
+            data = json.load(source)
+        except json.JSONDecodeError as error:
+            fail("%s: %s" % (args.input, error))
+    validate(data)
+
+    languages = data["languages"]
+    strings = sorted(data["strings"], key=lambda entry: entry["id"])
+
+    write_if_changed(args.languages, "".join(l["tag"] + "\n" for l in languages))
+
+    lines = [
+        "// Generated by tools/gen_string_tables.py from %s. Do not edit."
+        % os.path.basename(args.input),
+        "#pragma code_page(65001)",
+        "",
+    ]
+    for language in languages:
+        langid = language["langid"]
+        lines.append("// %s" % language["tag"])
+        lines.append("LANGUAGE 0x%02X, 0x%02X" % (langid & 0x3FF, langid >> 10))
+        lines.append("STRINGTABLE")
+        lines.append("BEGIN")
+        for entry in strings:
+            lines.append("  %d %s" % (entry["id"], rc_quote(entry["text"][language["tag"]])))
+        lines.append("END")
+        lines.append("")
+    # The language list is language-neutral so that a plain lookup finds it.
+    lines.append("LANGUAGE 0, 0")
+    languages_path = os.path.abspath(args.languages).replace("\\", "/")
+    lines.append("%d TXT %s" % (LANGUAGE_LIST_RESOURCE_ID, rc_quote(languages_path)))
+    lines.append("")
+    write_if_changed(args.rc, "\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
