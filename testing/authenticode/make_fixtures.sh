@@ -12,6 +12,8 @@
 #                         valid signature by the expected signer of another file
 #   truncated.exe         signed_expected.exe cut inside its optional header
 #   other_image_expected.exe  the other file that pasted signature belongs to
+#   test_root_ca.cer      the test CA's certificate (DER), which tests may
+#                         trust explicitly
 # Only the openssl and osslsigncode command-line tools are used.
 set -euo pipefail
 
@@ -135,3 +137,4 @@ for f in signed_expected nested_expected tampered unsigned signed_other pasted_n
   truncated other_image_expected; do
   cp "$WORK/$f.exe" "$OUT/$f.exe"
 done
+openssl x509 -in "$WORK/ca.pem" -outform DER -out "$OUT/test_root_ca.cer"

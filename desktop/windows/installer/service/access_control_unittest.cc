@@ -86,8 +86,13 @@ class RegistryAccessTest : public ::testing::Test {
   std::wstring path_;
 };
 
+// SYSTEM owns the key; everybody may read it and take ownership, nothing
+// else. (Taking ownership through the DACL's WRITE_OWNER rather than the
+// take-ownership privilege, which Wine does not honour when opening a key.)
+constexpr wchar_t kForeignReadOnlyKey[] = L"O:SYD:P(A;;KR;;;WD)(A;;WO;;;WD)";
+
 TEST_F(RegistryAccessTest, HasAccessFollowsTheDacl) {
-  ASSERT_TRUE(SetSddl(path_, SE_REGISTRY_KEY, L"O:SYD:P(A;;KR;;;WD)"));
+  ASSERT_TRUE(SetSddl(path_, SE_REGISTRY_KEY, kForeignReadOnlyKey));
   EXPECT_TRUE(HasAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_READ));
   EXPECT_TRUE(HasAccess(base::FilePath(path_), SE_REGISTRY_KEY, GENERIC_READ));
   EXPECT_FALSE(HasAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_SET_VALUE));
@@ -98,7 +103,7 @@ TEST_F(RegistryAccessTest, HasAccessFollowsTheDacl) {
 // The key belongs to SYSTEM and denies the user WRITE_DAC: the grant has to
 // take ownership, and the restore has to give it back along with the DACL.
 TEST_F(RegistryAccessTest, GrantTakesOwnershipAndRestoreGivesItBack) {
-  ASSERT_TRUE(SetSddl(path_, SE_REGISTRY_KEY, L"O:SYD:P(A;;KR;;;WD)"));
+  ASSERT_TRUE(SetSddl(path_, SE_REGISTRY_KEY, kForeignReadOnlyKey));
   const std::wstring before = OwnerAndDaclSddl(path_, SE_REGISTRY_KEY);
   ASSERT_EQ(0u, before.find(L"O:SY")) << before;
 

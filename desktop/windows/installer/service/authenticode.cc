@@ -94,7 +94,7 @@ bool VerifyAuthenticode(const base::FilePath& file, std::string_view expected_si
     if (!has_nested) {
       has_nested = true;
       if (!image.Initialize(file)) {
-        LOG(ERROR) << "Cannot map " << file.value();
+        // MemoryMappedFile has logged the cause.
         return false;
       }
     }

@@ -112,16 +112,18 @@ bool Installation::EnsureInstallLog() {
   if (install_log_tried_)
     return false;  // Logged at the first try.
   install_log_tried_ = true;
-  if (folder_.empty()) {
-    LOG(ERROR) << "No install folder, so no install log";
+  // A folder without a log is no installation of this engine: an answer,
+  // not an error.
+  const base::FilePath path =
+      folder_.empty() ? base::FilePath() : folder_.Append(kInstallLogFileName);
+  if (path.empty() || !base::PathExists(path)) {
+    VLOG(1) << "No install log in \"" << folder_ << "\"";
     return false;
   }
-  const base::FilePath path = folder_.Append(kInstallLogFileName);
   auto log = std::make_unique<InstallLog>();
-  if (!log->Load(path)) {
-    LOG(ERROR) << "Cannot load the install log " << path;
-    return false;
-  }
+  if (!log->Load(path))
+    return false;  // Load logged the cause.
+
   install_log_ = std::move(log);
   return true;
 }
@@ -171,10 +173,8 @@ bool Installation::IsDefaultHandlerFor(const std::wstring& name, bool browser_ex
   if (SamePath(program, folder_.Append(exe_name)))
     return true;
   // The version subfolder is only known from the install log.
-  if (install_log_ || base::PathExists(folder_.Append(kInstallLogFileName))) {
-    if (EnsureInstallLog() && !install_log_->subfolder.empty())
-      return SamePath(program, folder_.Append(install_log_->subfolder).Append(exe_name));
-  }
+  if (EnsureInstallLog() && !install_log_->subfolder.empty())
+    return SamePath(program, folder_.Append(install_log_->subfolder).Append(exe_name));
   return false;
 }
 

@@ -48,8 +48,11 @@ class Installation {
   const base::FilePath& folder() const { return folder_; }
   base::FilePath GetLauncherPath() const;
 
-  // The install log's copy-only (stand-alone) flag; false when the log
-  // cannot be loaded.
+  // The install log's copy-only (stand-alone) flag; false when the folder
+  // has no log or it cannot be loaded. The log is read on first use, through
+  // MSXML: COM must be initialised on the calling thread (also for
+  // IsDefaultHandlerFor with |browser_exe|, which reads the version
+  // subfolder from it).
   bool IsCopyOnly();
 
   // True when the shell opens |name|, a protocol ("http") or a file type

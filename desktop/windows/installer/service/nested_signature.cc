@@ -22,6 +22,22 @@ namespace {
 // The code-signing extended key usage.
 constexpr char kCodeSigningOid[] = "1.3.6.1.5.5.7.3.3";
 
+std::string& TestRoot() {
+  static std::string der;
+  return der;
+}
+
+// True when the chain ends in the root that a test named.
+bool EndsInTestRoot(PCCERT_CHAIN_CONTEXT chain) {
+  const std::string& test_root = TestRoot();
+  if (test_root.empty() || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0)
+    return false;
+  const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+  PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
+  return root->cbCertEncoded == test_root.size() &&
+         std::memcmp(root->pbCertEncoded, test_root.data(), test_root.size()) == 0;
+}
+
 template <typename T>
 using ScopedDecoded = base::win::ScopedLocalAllocTyped<T*>;
 
@@ -158,6 +174,8 @@ bool VerifyChain(PCCERT_CONTEXT signer_certificate, HCERTSTORE message_store) {
   ScopedCertChain chain(raw_chain);
   CERT_CHAIN_POLICY_PARA policy_para = {};
   policy_para.cbSize = sizeof(policy_para);
+  if (EndsInTestRoot(chain.Get()))
+    policy_para.dwFlags |= CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
   if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.Get(),
@@ -220,6 +238,14 @@ bool VerifyNestedSignature(const uint8_t* encoded, size_t encoded_size, const ui
   return VerifyMessageSignature(msg.Get(), certificate.Get(), content.data(), content.size()) &&
          VerifyImageDigest(content.data(), content.size(), image, image_size) &&
          VerifyChain(certificate.Get(), store.Get());
+}
+
+ScopedNestedSignatureTestRoot::ScopedNestedSignatureTestRoot(std::string_view der) {
+  TestRoot().assign(der);
+}
+
+ScopedNestedSignatureTestRoot::~ScopedNestedSignatureTestRoot() {
+  TestRoot().clear();
 }
 
 }  // namespace installer

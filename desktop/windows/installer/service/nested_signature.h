@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace installer {
 
@@ -19,6 +20,18 @@ inline constexpr char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
 // signer's chain passes the Authenticode policy. False (logged) otherwise.
 bool VerifyNestedSignature(const uint8_t* encoded, size_t encoded_size, const uint8_t* image,
                            size_t image_size, const std::wstring& expected_signer);
+
+// Tests: while alive, a nested signer's chain that ends in the root
+// certificate |der| passes although that root is not trusted by the machine.
+// Test fixtures are signed by a throw-away CA; the chain policy check itself
+// stays in force for every other root.
+class ScopedNestedSignatureTestRoot {
+ public:
+  explicit ScopedNestedSignatureTestRoot(std::string_view der);
+  ScopedNestedSignatureTestRoot(const ScopedNestedSignatureTestRoot&) = delete;
+  ScopedNestedSignatureTestRoot& operator=(const ScopedNestedSignatureTestRoot&) = delete;
+  ~ScopedNestedSignatureTestRoot();
+};
 
 }  // namespace installer
 

@@ -53,7 +53,7 @@ bool FindPeSignature(const uint8_t* data, size_t length, size_t* pe_offset) {
 bool IsPeImage(const base::FilePath& path, bool* not_x86) {
   base::MemoryMappedFile file;
   if (!file.Initialize(path)) {
-    LOG(ERROR) << "Cannot map " << path.value();
+    // MemoryMappedFile has logged the cause.
     return false;
   }
   size_t pe_offset = 0;
@@ -71,7 +71,7 @@ bool IsPeImage(const base::FilePath& path, bool* not_x86) {
 bool HasEmbeddedSignature(const base::FilePath& file, bool* is_signed) {
   base::MemoryMappedFile mapped;
   if (!mapped.Initialize(file)) {
-    LOG(ERROR) << "Cannot map " << file.value();
+    // MemoryMappedFile has logged the cause.
     return false;
   }
   size_t pe_offset = 0;

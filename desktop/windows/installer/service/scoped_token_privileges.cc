@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/service/scoped_token_privileges.h"
 
+#include <cstddef>
+
 #include "base/logging.h"
 
 namespace installer {

@@ -20,8 +20,9 @@ TEST(UserNameTest, LogonNameMatchesTheEnvironment) {
   EXPECT_FALSE(name.empty());
   wchar_t from_environment[257];
   const DWORD length = ::GetEnvironmentVariableW(L"USERNAME", from_environment, 257);
-  if (length > 0 && length < 257)
+  if (length > 0 && length < 257) {
     EXPECT_EQ(0, ::lstrcmpiW(from_environment, name.c_str()));
+  }
 }
 
 TEST(UserNameTest, DisplayNameOrALoggedFailure) {
@@ -30,8 +31,9 @@ TEST(UserNameTest, DisplayNameOrALoggedFailure) {
   const bool found = GetCurrentUserDisplayName(&name);
   // Wine has no display names (error 1332): the real call stays and its
   // failure has to come out as false with the cause logged.
-  if (RunningUnderWine())
+  if (RunningUnderWine()) {
     EXPECT_FALSE(found);
+  }
   if (found) {
     EXPECT_FALSE(name.empty());
   } else {

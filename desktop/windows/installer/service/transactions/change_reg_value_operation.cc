@@ -23,7 +23,10 @@ ChangeRegValueOperation::ChangeRegValueOperation(HKEY root,
                                                  int type,
                                                  uint32_t size,
                                                  uint32_t view_flags)
-    : root_(root), key_path_(key_path), value_name_(value_name), type_(type),
+    : root_(root),
+      key_path_(key_path),
+      value_name_(value_name),
+      type_(type),
       view_flags_(view_flags) {
   if (type_ == kDeleteValue)
     return;
@@ -40,10 +43,10 @@ ChangeRegValueOperation::ChangeRegValueOperation(HKEY root,
 ChangeRegValueOperation::~ChangeRegValueOperation() = default;
 
 bool ChangeRegValueOperation::Execute(OperationList* sub_operations) {
-  if (!root_ || key_path_.empty() || !IsValidRegistryView(view_flags_) ||
-      type_ < kDeleteValue || !data_valid_) {
-    LOG(ERROR) << "Bad registry value change: key \"" << key_path_ << "\", value \""
-               << value_name_ << "\", type " << type_ << ", view " << view_flags_
+  if (!root_ || key_path_.empty() || !IsValidRegistryView(view_flags_) || type_ < kDeleteValue ||
+      !data_valid_) {
+    LOG(ERROR) << "Bad registry value change: key \"" << key_path_ << "\", value \"" << value_name_
+               << "\", type " << type_ << ", view " << view_flags_
                << (data_valid_ ? "" : ", data missing");
     return false;
   }
@@ -54,9 +57,8 @@ bool ChangeRegValueOperation::Execute(OperationList* sub_operations) {
       VLOG(1) << "No key " << key_path_ << ": no value to delete";
       return true;
     }
-    if (!ExecuteSubOperation(
-            std::make_unique<CreateRegKeyOperation>(root_, key_path_, view_flags_),
-            sub_operations)) {
+    if (!ExecuteSubOperation(std::make_unique<CreateRegKeyOperation>(root_, key_path_, view_flags_),
+                             sub_operations)) {
       LOG(ERROR) << "Cannot write value \"" << value_name_ << "\": key " << key_path_
                  << " cannot be created";
       return false;
@@ -87,8 +89,8 @@ bool ChangeRegValueOperation::Execute(OperationList* sub_operations) {
   }
   if (result != ERROR_SUCCESS) {
     ELOG(ERROR, static_cast<unsigned long>(result))
-        << "Cannot " << (type_ == kDeleteValue ? "delete" : "write") << " value \""
-        << value_name_ << "\" of " << key_path_;
+        << "Cannot " << (type_ == kDeleteValue ? "delete" : "write") << " value \"" << value_name_
+        << "\" of " << key_path_;
     return false;
   }
   changed_ = true;
@@ -101,9 +103,8 @@ bool ChangeRegValueOperation::Rollback() {
   changed_ = false;
   base::win::RegistryKey key;
   // The key is recreated when something deleted it since.
-  LONG result = had_old_value_
-                    ? key.Create(root_, key_path_.c_str(), kValueAccess | view_flags_)
-                    : key.Open(root_, key_path_.c_str(), kValueAccess | view_flags_);
+  LONG result = had_old_value_ ? key.Create(root_, key_path_.c_str(), kValueAccess | view_flags_)
+                               : key.Open(root_, key_path_.c_str(), kValueAccess | view_flags_);
   if (result == ERROR_FILE_NOT_FOUND && !had_old_value_)
     return true;  // The written value went with its key.
   if (result != ERROR_SUCCESS) {

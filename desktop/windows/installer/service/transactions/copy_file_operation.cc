@@ -59,8 +59,7 @@ bool CopyFileOperation::Execute(OperationList* sub_operations) {
 
   copy_started_ = true;
   if (!::CopyFileW(source_.c_str(), destination_.c_str(), TRUE)) {
-    PLOG(ERROR) << "CopyFileW " << source_.value() << " to " << destination_.value()
-                << " failed";
+    PLOG(ERROR) << "CopyFileW " << source_.value() << " to " << destination_.value() << " failed";
     return false;
   }
   // A read-only copy would stop the next update from replacing it.

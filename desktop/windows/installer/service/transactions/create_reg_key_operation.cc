@@ -28,8 +28,8 @@ bool CreateRegKeyOperation::Execute(OperationList* /*sub_operations*/) {
       continue;
     base::win::RegistryKey key;
     DWORD disposition = 0;
-    const LONG result =
-        key.CreateWithDisposition(root_, prefix.c_str(), &disposition, KEY_QUERY_VALUE | view_flags_);
+    const LONG result = key.CreateWithDisposition(root_, prefix.c_str(), &disposition,
+                                                  KEY_QUERY_VALUE | view_flags_);
     if (result != ERROR_SUCCESS) {
       ELOG(ERROR, static_cast<unsigned long>(result)) << "Cannot create registry key " << prefix;
       return false;

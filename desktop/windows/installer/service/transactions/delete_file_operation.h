@@ -20,9 +20,7 @@ class DeleteFileOperation : public Operation {
   // for writing once moved aside (nobody else has it open), else it is moved
   // back and the operation fails. Running programs and loaded libraries can
   // be renamed but never opened for writing, so they are not checked.
-  DeleteFileOperation(const base::FilePath& path,
-                      bool check_in_use,
-                      bool remove_empty_parents);
+  DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents);
   ~DeleteFileOperation() override;
 
   bool Execute(OperationList* sub_operations) override;

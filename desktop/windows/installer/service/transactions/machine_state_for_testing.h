@@ -5,8 +5,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_MACHINE_STATE_FOR_TESTING_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_MACHINE_STATE_FOR_TESTING_H_
 
-#include <windows.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <map>
@@ -70,8 +70,11 @@ inline void AddFiles(const base::FilePath& root, MachineState* state) {
 }
 
 // The tree of |key_path| under |root| in |view| into |state|, under |label|.
-inline void AddRegistryTree(HKEY root, const std::wstring& key_path, REGSAM view,
-                            const std::string& label, MachineState* state) {
+inline void AddRegistryTree(HKEY root,
+                            const std::wstring& key_path,
+                            REGSAM view,
+                            const std::string& label,
+                            MachineState* state) {
   HKEY raw = nullptr;
   LONG result = ::RegOpenKeyExW(root, key_path.c_str(), 0, KEY_READ | view, &raw);
   if (result != ERROR_SUCCESS) {
@@ -103,7 +106,9 @@ inline void AddRegistryTree(HKEY root, const std::wstring& key_path, REGSAM view
 }
 
 // Sets the security of |key_path| (in |view|) from |sddl|. True on success.
-inline bool SetKeySecurityFromSddl(HKEY root, const std::wstring& key_path, REGSAM view,
+inline bool SetKeySecurityFromSddl(HKEY root,
+                                   const std::wstring& key_path,
+                                   REGSAM view,
                                    const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
@@ -117,10 +122,10 @@ inline bool SetKeySecurityFromSddl(HKEY root, const std::wstring& key_path, REGS
     return false;
   }
   base::win::ScopedHKey key(raw);
-  return ::RegSetKeySecurity(key.Get(),
-                             OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                 DACL_SECURITY_INFORMATION,
-                             descriptor.Get()) == ERROR_SUCCESS;
+  return ::RegSetKeySecurity(
+             key.Get(),
+             OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+             descriptor.Get()) == ERROR_SUCCESS;
 }
 
 }  // namespace installer::testing

@@ -22,7 +22,10 @@ unsigned long Code(LONG result) {
 }
 
 // Opens |name| below |parent| for reading, with the SACL when |sacl|.
-LONG OpenForCapture(HKEY parent, const wchar_t* name, REGSAM view, bool sacl,
+LONG OpenForCapture(HKEY parent,
+                    const wchar_t* name,
+                    REGSAM view,
+                    bool sacl,
                     base::win::ScopedHKey* key) {
   HKEY raw = nullptr;
   const REGSAM access = KEY_READ | view | (sacl ? ACCESS_SYSTEM_SECURITY : 0);

@@ -27,10 +27,14 @@ namespace {
 // operation as a sub-operation and fails.
 class JournalOperation : public Operation {
  public:
-  JournalOperation(std::string name, std::vector<std::string>* journal, bool fail = false,
+  JournalOperation(std::string name,
+                   std::vector<std::string>* journal,
+                   bool fail = false,
                    std::unique_ptr<Operation> child = nullptr)
       : name_(std::move(name)), journal_(journal), fail_(fail), child_(std::move(child)) {}
-  ~JournalOperation() override { journal_->push_back((rolled_back_ ? "delete " : "commit ") + name_); }
+  ~JournalOperation() override {
+    journal_->push_back((rolled_back_ ? "delete " : "commit ") + name_);
+  }
 
   bool Execute(OperationList* sub_operations) override {
     if (child_ && !ExecuteSubOperation(std::move(child_), sub_operations))
@@ -67,11 +71,11 @@ TEST(TransactionTest, KeepsRollsBackAndCommitsInOrder) {
     EXPECT_EQ(2u, transaction.size());
     ASSERT_TRUE(transaction.Execute(std::make_unique<JournalOperation>("c", &journal)));
   }
-  const std::vector<std::string> expected = {
-      "execute a.sub", "execute a",   "execute b.sub", "execute b",  "rollback b",
-      "delete b",      "rollback b.sub", "delete b.sub", "execute c",
-      // Destruction commits, first executed first.
-      "commit a.sub",  "commit a",    "commit c"};
+  const std::vector<std::string> expected = {"execute a.sub", "execute a", "execute b.sub",
+                                             "execute b", "rollback b", "delete b",
+                                             "rollback b.sub", "delete b.sub", "execute c",
+                                             // Destruction commits, first executed first.
+                                             "commit a.sub", "commit a", "commit c"};
   EXPECT_EQ(expected, journal);
 
   journal.clear();
@@ -80,7 +84,7 @@ TEST(TransactionTest, KeepsRollsBackAndCommitsInOrder) {
   ASSERT_TRUE(transaction.Execute(std::make_unique<JournalOperation>("y", &journal)));
   EXPECT_TRUE(transaction.Rollback());
   EXPECT_EQ(0u, transaction.size());
-  const std::vector<std::string> rolled_back = {"execute x", "execute y", "rollback y",
+  const std::vector<std::string> rolled_back = {"execute x", "execute y",  "rollback y",
                                                 "delete y",  "rollback x", "delete x"};
   EXPECT_EQ(rolled_back, journal);
 }
@@ -181,18 +185,18 @@ class TransactionScenarioTest : public ::testing::Test {
     base::win::RegistryKey deep(HKEY_CURRENT_USER, (tree + L"\\Plain\\Deep").c_str(),
                                 KEY_ALL_ACCESS);
     ASSERT_EQ(ERROR_SUCCESS, deep.WriteValues(L"Multi", {L"one", L"two"}));
-    base::win::RegistryKey locked(HKEY_CURRENT_USER, (tree + L"\\Locked").c_str(),
-                                  KEY_ALL_ACCESS);
+    base::win::RegistryKey locked(HKEY_CURRENT_USER, (tree + L"\\Locked").c_str(), KEY_ALL_ACCESS);
     ASSERT_EQ(ERROR_SUCCESS, locked.WriteValueQW(L"Q", 0x1122334455667788ull));
     locked.Close();
-    ASSERT_TRUE(testing::SetKeySecurityFromSddl(HKEY_CURRENT_USER, tree + L"\\Locked", 0,
-                                                kLockedSddl));
+    ASSERT_TRUE(
+        testing::SetKeySecurityFromSddl(HKEY_CURRENT_USER, tree + L"\\Locked", 0, kLockedSddl));
 
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
       base::win::RegistryKey machine(HKEY_LOCAL_MACHINE, key_.c_str(), KEY_ALL_ACCESS | view);
       ASSERT_TRUE(machine.Valid());
-      ASSERT_EQ(ERROR_SUCCESS,
-                machine.WriteValue(L"Shared", view == KEY_WOW64_64KEY ? L"sixty-four" : L"thirty-two"));
+      ASSERT_EQ(
+          ERROR_SUCCESS,
+          machine.WriteValue(L"Shared", view == KEY_WOW64_64KEY ? L"sixty-four" : L"thirty-two"));
       base::win::RegistryKey tree2(HKEY_LOCAL_MACHINE, (key_ + L"\\Tree2\\Child").c_str(),
                                    KEY_ALL_ACCESS | view);
       ASSERT_EQ(ERROR_SUCCESS, tree2.WriteValue(L"View", view == KEY_WOW64_64KEY ? 64 : 32));
@@ -233,7 +237,9 @@ class TransactionScenarioTest : public ::testing::Test {
           return std::make_unique<MoveFileOperation>(dir.Append(L"move\\m.txt"),
                                                      dir.Append(L"new\\deep\\er\\m.txt"));
         },
-        [=] { return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true); },
+        [=] {
+          return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true);
+        },
         // The file copied over above, deleted again: its first temporary
         // must survive for rollback.
         [=] {
@@ -266,11 +272,13 @@ class TransactionScenarioTest : public ::testing::Test {
                                                            KEY_WOW64_32KEY);
         },
         [=] {
-          return std::make_unique<ChangeRegValueOperation>(
-              HKEY_CURRENT_USER, key, L"Gone", nullptr, ChangeRegValueOperation::kDeleteValue, 0,
-              0);
+          return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, key, L"Gone", nullptr,
+                                                           ChangeRegValueOperation::kDeleteValue, 0,
+                                                           0);
         },
-        [=] { return std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, key + L"\\Tree", 0); },
+        [=] {
+          return std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, key + L"\\Tree", 0);
+        },
         [=] {
           return std::make_unique<DeleteRegKeyOperation>(HKEY_LOCAL_MACHINE, key + L"\\Tree2",
                                                          KEY_WOW64_32KEY);
@@ -278,8 +286,7 @@ class TransactionScenarioTest : public ::testing::Test {
     };
   }
 
-  static constexpr const wchar_t* kLockedSddl =
-      L"O:BAG:BAD:P(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;WD)";
+  static constexpr const wchar_t* kLockedSddl = L"O:BAG:BAD:P(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;WD)";
 
   base::ScopedTempDir temp_;
   base::FilePath dir_;
@@ -341,7 +348,8 @@ TEST_F(TransactionScenarioTest, SuccessCommitsAndRollbackAfterSuccessRestores) {
     EXPECT_TRUE(base::ReadFileToString(Path(L"fresh\\sub\\b.bin"), &contents));
     EXPECT_EQ("bravo", contents);
     // The copy of a read-only file can be replaced by the next update.
-    EXPECT_FALSE(::GetFileAttributesW(Path(L"fresh\\sub\\b.bin").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(::GetFileAttributesW(Path(L"fresh\\sub\\b.bin").c_str()) &
+                 FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(base::ReadFileToString(Path(L"new\\deep\\er\\m.txt"), &contents));
     EXPECT_EQ("mike", contents);
     EXPECT_FALSE(base::PathExists(Path(L"move\\m.txt")));
