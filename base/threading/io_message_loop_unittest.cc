@@ -78,6 +78,7 @@ class PipeWriter : public IoHandler {
     EXPECT_EQ(error, 0u);
     written_ = bytes_transferred;
     completed_on_ = GetCurrentThreadId();
+    done_.Signal();
   }
   void Write(HANDLE pipe, const char* text) {
     ASSERT_TRUE(IoMessageLoop::Current()->RegisterIOHandler(pipe, this));
@@ -87,6 +88,7 @@ class PipeWriter : public IoHandler {
   }
   DWORD written_ = 0;
   DWORD completed_on_ = 0;
+  WaitableEvent done_{WaitableEvent::ResetPolicy::kManual, WaitableEvent::InitialState::kNotSignaled};
 
  private:
   IoCompletionContext context_{this};
@@ -112,6 +114,9 @@ TEST(IoMessageLoopTest, DispatchesCompletionsOfAPipeBetweenTwoThreads) {
   writer_thread.task_runner()->PostTask(
       FROM_HERE, Bind([&writer, &pipe] { writer.Write(pipe.client.Get(), "hello"); }));
   runner.Run();
+  // The write's completion is dispatched on the writer's loop; Stop() only
+  // waits for tasks, not for completions still in the port.
+  EXPECT_TRUE(writer.done_.TimedWait(TimeSpan::FromSeconds(10)));
   writer_thread.Stop();
   EXPECT_EQ(log, (std::vector<std::string>{"server:hello"}));
   EXPECT_EQ(writer.written_, 5u);

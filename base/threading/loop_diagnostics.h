@@ -2,6 +2,8 @@
 #ifndef BASE_THREADING_LOOP_DIAGNOSTICS_H_
 #define BASE_THREADING_LOOP_DIAGNOSTICS_H_
 
+#include "base/trace_event/trace_site.h"
+
 namespace base::loop_diagnostics {
 
 // Values of "Base.MessageLoopProblem".
@@ -17,18 +19,16 @@ void RecordMessageLoopProblem(MessageLoopProblem problem);
 
 }  // namespace base::loop_diagnostics
 
-// A scope for the run of one task ("toplevel" "MessageLoop::RunTask").
-#define LOOP_TRACE_RUN_TASK() \
-  do {                        \
-  } while (0)
-// One posted task ("disabled-by-default-toplevel.flow" "MessageLoop::PostTask").
-#define LOOP_TRACE_POST_TASK(sequence_num) \
-  do {                                     \
-    (void)(sequence_num);                  \
-  } while (0)
-// A scope for one Windows message ("base" "UIMessagePump::ProcessMessageHelper").
-#define LOOP_TRACE_PROCESS_MESSAGE() \
-  do {                               \
-  } while (0)
+// A scope for the run of one task; declares variables, so a statement of
+// its own at block scope.
+#define LOOP_TRACE_RUN_TASK() TRACE_EVENT_SCOPE("toplevel", "MessageLoop::RunTask")
+// One posted task, as the start of a flow to its run.
+#define LOOP_TRACE_POST_TASK(sequence_num)                                                  \
+  TRACE_EVENT_INSTANT_FLOW("disabled-by-default-toplevel.flow", "MessageLoop::PostTask",   \
+                           (sequence_num),                                                 \
+                           TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |          \
+                               TRACE_EVENT_FLAG_FLOW_OUT)
+// A scope for one Windows message taken by the UI pump.
+#define LOOP_TRACE_PROCESS_MESSAGE() TRACE_EVENT_SCOPE("base", "UIMessagePump::ProcessMessageHelper")
 
 #endif  // BASE_THREADING_LOOP_DIAGNOSTICS_H_

@@ -132,6 +132,30 @@ bool ApplyShellProperties(const ComPtr<IShellLinkW>& link, const ShortcutSpec& s
   return true;
 }
 
+struct IdListTraits {
+  static PIDLIST_ABSOLUTE InvalidValue() { return nullptr; }
+  static void Free(PIDLIST_ABSOLUTE& id_list) { ::CoTaskMemFree(id_list); }
+};
+using ScopedIdList = ScopedGeneric<PIDLIST_ABSOLUTE, IdListTraits>;
+
+// The file system path of the link's item ID list, which holds the names in
+// UTF-16 whatever other parts of the file hold.
+bool GetIdListPath(IShellLinkW* link, FilePath* target) {
+  ScopedIdList id_list;
+  HRESULT hr = link->GetIDList(id_list.Receive());
+  if (FAILED(hr) || !id_list.IsValid()) {
+    ELOG(ERROR, hr) << "Shortcut has no item ID list";
+    return false;
+  }
+  wchar_t path[MAX_PATH + 1] = {};
+  if (!::SHGetPathFromIDListW(id_list.Get(), path)) {
+    LOG(ERROR) << "The shortcut's item ID list names no file system path";
+    return false;
+  }
+  *target = FilePath(path);
+  return true;
+}
+
 bool InvokeShortcutVerb(const FilePath& shortcut_path, const wchar_t* verb) {
   if (!FileExists(shortcut_path)) {
     LOG(ERROR) << "No shortcut to " << verb << " at " << shortcut_path;
@@ -139,8 +163,11 @@ bool InvokeShortcutVerb(const FilePath& shortcut_path, const wchar_t* verb) {
   }
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  // No error dialogs: the caller reports the failure.
-  info.fMask = SEE_MASK_FLAG_NO_UI;
+  // The pin verbs come from a context-menu handler, not from a registered
+  // command: SEE_MASK_INVOKEIDLIST makes the shell ask the item's context
+  // menu (a shell without the verb then fails instead of falling back to
+  // opening the target). No error dialogs: the caller reports the failure.
+  info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_INVOKEIDLIST;
   info.lpVerb = verb;
   info.lpFile = shortcut_path.c_str();
   info.nShow = SW_HIDE;
@@ -221,7 +248,14 @@ bool ResolveShortcut(const FilePath& shortcut_path, FilePath* target, std::wstri
       ELOG(ERROR, hr) << "Shortcut " << shortcut_path << " names no target path";
       return false;
     }
-    *target = FilePath(path);
+    FilePath resolved(path);
+    // "?" cannot stand in a file name: it is what a conversion through the
+    // ANSI code page leaves of characters outside it, which some shell
+    // implementations do to the stored target path. The ID list still has
+    // the names intact.
+    if (resolved.value().find(L'?') != std::wstring::npos && !GetIdListPath(link.Get(), &resolved))
+      return false;
+    *target = std::move(resolved);
   }
   if (arguments) {
     // INFOTIPSIZE is the largest argument text the shell stores.

@@ -123,7 +123,6 @@ bool Installation::EnsureInstallLog() {
   auto log = std::make_unique<InstallLog>();
   if (!log->Load(path))
     return false;  // Load logged the cause.
-
   install_log_ = std::move(log);
   return true;
 }
