@@ -105,6 +105,8 @@ class JsonPrefStore : public PrefStore,
   void ReadFile();
   // Records the write-count histogram when a report interval has passed.
   void CountWrite();
+  // Records the writes counted so far, if any, and restarts the count.
+  void ReportWriteCount();
   void ScheduleWrite(uint32_t flags);
   bool SetValueInternal(std::string_view key, std::unique_ptr<base::Value> value);
 
