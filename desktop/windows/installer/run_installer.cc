@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/installation.h"
 
 namespace installer {
 namespace {
@@ -49,7 +50,8 @@ bool RoleNotAvailable(const char* role) {
 }
 
 // Steps 9 to 20 of a run: everything after the modes that answer at once.
-bool RunLoggedInstaller(const base::CommandLine& command_line) {
+bool RunLoggedInstaller(const base::CommandLine& command_line,
+                        const base::FilePath& current_install_folder) {
   logging::LoggingSettings settings;
   settings.logging_dest = logging::LOG_TO_FILE;
   settings.log_file = ComputeLogFilePath();
@@ -133,7 +135,8 @@ bool RunLoggedInstaller(const base::CommandLine& command_line) {
     VLOG(1) << "Retrieving experiment states from installation folder...";
     // The installation's preference store arrives with the preference
     // layer; until then the registry keeps its defaults here.
-    LOG(WARNING) << "Experiment states of the installation folder are not read in this build";
+    LOG(WARNING) << "Experiment states of " << current_install_folder
+                 << " are not read in this build";
   } else {
     features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
     VLOG(1) << "Obtained experiment states from command line";
@@ -197,13 +200,14 @@ bool RunInstallerMain() {
       result = RoleNotAvailable("crash reporter");
     } else {
       RegisterInstallerExperiments(*base::FeatureRegistry::GetInstance());
+      const base::FilePath current_install_folder = Installation::GetCurrent()->folder();
       if (command_line.HasSwitch(kHelpSwitch) || command_line.HasSwitch(kHelpShortSwitch)) {
         PrintUsage();
         result = true;
       } else if (command_line.HasSwitch(kSetFolderPermissionSwitch)) {
         result = RoleNotAvailable("folder-permission helper");
       } else {
-        result = RunLoggedInstaller(command_line);
+        result = RunLoggedInstaller(command_line, current_install_folder);
       }
     }
 
