@@ -17,7 +17,9 @@ namespace installer {
 
 // The string |id| of the table of |langid|. With a non-empty |replacements|,
 // "$1" to "$9" are replaced by the replacements in order and "$$" gives one
-// dollar sign; otherwise the text is returned as stored.
+// dollar sign; otherwise the text is returned as stored. LANGID 0 (neutral,
+// also the current language before one is chosen) lets the system pick the
+// table: the user's default language, else the first one.
 std::wstring LoadLocalizedString(LANGID langid, int id,
                                  const std::vector<std::wstring>& replacements);
 

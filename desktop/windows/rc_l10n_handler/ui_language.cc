@@ -185,7 +185,8 @@ void SelectUILanguageWithPreferred(LANGID* ui_language, std::wstring* tag,
   LOG(INFO) << "Language not in the available languages list: " << *tag;
   std::vector<std::wstring> preferred;
   // A failure is logged by the getter; the English fallback follows.
-  get_preferred(&preferred);
+  if (!get_preferred(&preferred))
+    preferred.clear();
   bool found = false;
   for (const std::wstring& language : preferred) {
     *tag = language;

@@ -240,9 +240,13 @@ TEST(UiLanguageChildProcess, WritesChoiceForUnknownRequest) {
   SelectUILanguage(&langid, &tag);
   const std::string line =
       "chosen=" + base::WideToUTF8(tag) + " langid=" + std::to_string(langid) + "\n";
+  // Written beside the final name and renamed, so the parent never reads a
+  // file that is still being written.
+  const base::FilePath output(output_path);
+  const base::FilePath partial(output_path + L".partial");
   ASSERT_EQ(static_cast<int>(line.size()),
-            base::WriteFileBytes(base::FilePath(output_path), line.data(),
-                                 static_cast<int>(line.size())));
+            base::WriteFileBytes(partial, line.data(), static_cast<int>(line.size())));
+  ASSERT_TRUE(base::MovePath(partial, output));
 }
 
 // Sets an environment variable of this process for a scope.
@@ -300,11 +304,9 @@ TEST(UiLanguageTest, SelectsFromLocaleOfFreshWineProcess) {
   base::win::ScopedHandle thread(real_handle(info.hThread));
 
   std::string result;
-  for (int waited_ms = 0; waited_ms < 60000; waited_ms += 100) {
-    if (base::ReadFileToString(output, &result) && result.find('\n') != std::string::npos)
-      break;
+  for (int waited_ms = 0; waited_ms < 60000 && !base::PathExists(output); waited_ms += 100)
     ::Sleep(100);
-  }
+  ASSERT_TRUE(base::ReadFileToString(output, &result)) << "the child wrote no choice";
   EXPECT_EQ("chosen=es-419 langid=2058\n", result);
 }
 

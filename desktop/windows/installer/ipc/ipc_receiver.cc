@@ -1,0 +1,249 @@
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/logging.h"
+#include "base/threading/io_completion_context.h"
+#include "base/threading/io_message_loop.h"
+#include "base/threading/message_loop.h"
+#include "base/time.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/ipc/ipc_location.h"
+
+namespace installer {
+
+namespace {
+
+constexpr wchar_t kMailslotPrefix[] = L"\\\\.\\mailslot\\";
+
+// How long one synchronous read of the read thread waits for a datagram:
+// the longest the thread takes to notice that it must stop.
+constexpr DWORD kReadThreadTimeoutMs = 100;
+
+}  // namespace
+
+// MailslotReader -------------------------------------------------------------
+
+MailslotReader::MailslotReader(base::win::ScopedHandle mailslot, IpcReceiver* receiver)
+    : mailslot_(std::move(mailslot)),
+      receiver_(receiver),
+      buffer_(new char[kMaxInstallerMessageSize]),
+      io_loop_(base::IoMessageLoop::Current()) {
+  if (!io_loop_) {
+    LOG(ERROR) << "The mailslot reader needs an I/O loop; not reading";
+    return;
+  }
+  if (io_loop_->RegisterIOHandler(mailslot_.Get(), this)) {
+    receiver_->set_read_mode(IpcReceiver::ReadMode::kCompletionPort);
+  } else {
+    if (!StartReadThread())
+      return;
+    receiver_->set_read_mode(IpcReceiver::ReadMode::kReadThread);
+  }
+  StartRead();
+}
+
+MailslotReader::~MailslotReader() {
+  VLOG(1) << "Closing mailslot";
+  if (read_pending_) {
+    VLOG(1) << "I/O still pending on mailslot.";
+    if (!read_thread_ && !CancelIo(mailslot_.Get()))
+      PLOG(ERROR) << "Cannot cancel the pending mailslot read";
+  }
+  // The read thread uses the handle: it must be gone before the handle is.
+  if (read_thread_)
+    StopReadThread();
+  mailslot_.Reset();
+  while (read_pending_) {
+    if (!io_loop_->WaitForIOCompletion(base::TimeSpan::Max(), this)) {
+      LOG(ERROR) << "The pending mailslot read never completed";
+      break;
+    }
+  }
+}
+
+void MailslotReader::StartRead() {
+  if (!mailslot_.IsValid())
+    return;
+  auto context = std::make_unique<base::IoCompletionContext>(this);
+  if (read_thread_) {
+    {
+      base::AutoLock lock(request_lock_);
+      requested_read_ = context.release();
+    }
+    read_pending_ = true;
+    read_requested_.Signal();
+    return;
+  }
+  DWORD bytes = 0;
+  if (!ReadFile(mailslot_.Get(), buffer_.get(), kMaxInstallerMessageSize, &bytes,
+                &context->overlapped)) {
+    DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      ELOG(ERROR, error) << "Cannot read from mailslot";
+      return;
+    }
+  }
+  // Even a read that completed at once reports through the port.
+  context.release();
+  read_pending_ = true;
+}
+
+void MailslotReader::OnIOCompleted(base::IoCompletionContext* context, DWORD bytes_transferred,
+                                   DWORD /*error*/) {
+  // A failed or cancelled read transfers nothing and delivers nothing.
+  if (bytes_transferred != 0) {
+    base::BinaryMessage message(buffer_.get(), bytes_transferred);
+    receiver_->OnMessageReceived(message);
+  }
+  delete context;
+  read_pending_ = false;
+  StartRead();
+}
+
+bool MailslotReader::StartReadThread() {
+  VLOG(1) << "The mailslot cannot use the completion port; reading it on a thread of its own";
+  // Timed reads let the thread see that it must stop.
+  if (!SetMailslotInfo(mailslot_.Get(), kReadThreadTimeoutMs)) {
+    PLOG(ERROR) << "Cannot set the mailslot's read time-out; not reading";
+    return false;
+  }
+  read_thread_ = std::make_unique<base::PlainThread>(
+      "Installer IPC read thread",
+      base::Bind(&MailslotReader::ReadThreadMain, base::Unretained(this)));
+  if (!read_thread_->Start()) {
+    LOG(ERROR) << "Could not start the mailslot read thread; not reading";
+    read_thread_.reset();
+    return false;
+  }
+  return true;
+}
+
+void MailslotReader::StopReadThread() {
+  stopping_.store(true);
+  read_requested_.Signal();
+  read_thread_->Join();
+  read_thread_.reset();
+  // A read the thread never completed.
+  base::AutoLock lock(request_lock_);
+  if (requested_read_) {
+    delete requested_read_;
+    requested_read_ = nullptr;
+    read_pending_ = false;
+  }
+}
+
+void MailslotReader::ReadThreadMain() {
+  for (;;) {
+    read_requested_.Wait();
+    if (stopping_.load())
+      return;
+    base::IoCompletionContext* context;
+    {
+      base::AutoLock lock(request_lock_);
+      context = requested_read_;
+    }
+    if (!context)
+      continue;
+    DWORD bytes = 0;
+    for (;;) {
+      if (stopping_.load())
+        return;
+      if (ReadFile(mailslot_.Get(), buffer_.get(), kMaxInstallerMessageSize, &bytes, nullptr)) {
+        if (bytes != 0)
+          break;
+        continue;
+      }
+      DWORD error = GetLastError();
+      // No datagram within the time-out, or an empty datagram (which Wine
+      // reports as a broken pipe): read again.
+      if (error == ERROR_SEM_TIMEOUT || error == ERROR_BROKEN_PIPE)
+        continue;
+      ELOG(ERROR, error) << "Cannot read from mailslot";
+      return;
+    }
+    {
+      base::AutoLock lock(request_lock_);
+      requested_read_ = nullptr;
+    }
+    if (!io_loop_->PostIOCompletion(this, context, bytes)) {
+      // Logged by the loop; reading stops and the reader frees the context.
+      base::AutoLock lock(request_lock_);
+      requested_read_ = context;
+      return;
+    }
+  }
+}
+
+// IpcReceiver ----------------------------------------------------------------
+
+IpcReceiver::IpcReceiver(Delegate* delegate)
+    : thread_("Installer IPC thread"), delegate_(delegate) {
+  if (base::MessageLoop* loop = base::MessageLoop::Current())
+    owner_task_runner_ = loop->task_runner();
+  weak_self_ = weak_factory_.GetWeakRef();
+}
+
+IpcReceiver::~IpcReceiver() {
+  Close();
+}
+
+bool IpcReceiver::Connect(const std::wstring& name) {
+  VLOG(1) << "Preparing to receive IPC on " << name;
+  if (!owner_task_runner_) {
+    LOG(ERROR) << "The IPC receiver was made on a thread without a message loop";
+    return false;
+  }
+  base::Thread::Options options;
+  options.type = base::MessageLoop::TYPE_IO;
+  if (!thread_.StartWithOptions(options)) {
+    LOG(ERROR) << "Could not start IPC thread";
+    return false;
+  }
+  thread_.task_runner()->PostTask(
+      IPC_LOCATION("Connect"),
+      base::Bind(&IpcReceiver::CreateMailslot, base::Unretained(this), name));
+  return true;
+}
+
+void IpcReceiver::Close() {
+  VLOG(1) << "Stopping RPC receiver";
+  if (thread_.task_runner()) {
+    thread_.task_runner()->PostTask(
+        IPC_LOCATION("Close"), base::Bind(&IpcReceiver::DestroyReader, base::Unretained(this)));
+  }
+  thread_.Stop();
+}
+
+void IpcReceiver::CreateMailslot(const std::wstring& name) {
+  const std::wstring full_name = kMailslotPrefix + name;
+  VLOG(1) << "Creating mailslot " << full_name;
+  HANDLE handle = CreateMailslotW(full_name.c_str(), kMaxInstallerMessageSize,
+                                  MAILSLOT_WAIT_FOREVER, nullptr);
+  const DWORD error = GetLastError();
+  base::win::ScopedHandle mailslot(handle);
+  if (!mailslot.IsValid()) {
+    ELOG(ERROR, error) << "Failed creating " << full_name;
+    return;
+  }
+  reader_ = std::make_unique<MailslotReader>(std::move(mailslot), this);
+}
+
+void IpcReceiver::DestroyReader() {
+  reader_.reset();
+  set_read_mode(ReadMode::kNotReading);
+}
+
+void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
+  // The copy owns its bytes: the read buffer is reused for the next datagram.
+  owner_task_runner_->PostTask(
+      IPC_LOCATION("OnMessageReceived"),
+      base::Bind(&IpcReceiver::DeliverMessage, weak_self_, base::BinaryMessage(message)));
+}
+
+void IpcReceiver::DeliverMessage(const base::BinaryMessage& message) {
+  delegate_->OnMessageReceived(message);
+}
+
+}  // namespace installer

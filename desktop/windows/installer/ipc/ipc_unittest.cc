@@ -1,0 +1,356 @@
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/process.h"
+#include "base/string_printf.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/threading/thread_name_registry.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+#include "desktop/windows/installer/ipc/ipc_sender.h"
+#include "desktop/windows/installer/ipc/ipc_test_util.h"
+#include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
+
+namespace installer {
+namespace {
+
+using test::RecordingInstallerDelegate;
+using test::ScopedLogCapture;
+
+constexpr char kMailslotSwitch[] = "mailslot";
+constexpr int kHugeTextLength = 10000;
+
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// A mailslot name no other test run uses.
+std::wstring UniqueMailslotName() {
+  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+  return base::UTF8ToWide(base::FormatString("velmo_ipc_test/%s/%lu", info->name(),
+                                             GetCurrentProcessId()));
+}
+
+// Decodes every received message and hands it to a recording delegate;
+// quits |runner| once a final report (success or error) arrived.
+class RecordingReceiverDelegate : public IpcReceiver::Delegate {
+ public:
+  explicit RecordingReceiverDelegate(base::LoopRunner* runner) : runner_(runner) {}
+
+  void OnMessageReceived(const base::BinaryMessage& message) override {
+    ++datagrams;
+    InstallerMessage decoded;
+    if (!ReadInstallerMessage(message, &decoded))
+      return;
+    decoded.DeliverTo(&installer);
+    if (decoded.type == IPC_MESSAGE_SUCCESS)
+      runner_->Quit();
+  }
+
+  int datagrams = 0;
+  RecordingInstallerDelegate installer;
+
+ private:
+  base::LoopRunner* runner_;
+};
+
+// Waits until |receiver| reads its mailslot (created asynchronously).
+bool WaitUntilReading(const IpcReceiver& receiver) {
+  for (int i = 0; i < 500; ++i) {
+    if (receiver.read_mode() != IpcReceiver::ReadMode::kNotReading)
+      return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+// Runs the loop until |runner| is quit, at most |seconds|.
+void RunAtMost(base::LoopRunner* runner, int seconds) {
+  base::MessageLoop::Current()->task_runner()->PostDelayedTask(
+      FROM_HERE, runner->QuitClosure(), base::TimeSpan::FromSeconds(seconds));
+  runner->Run();
+}
+
+// Writes |bytes| as one datagram, as any process that can open the mailslot
+// may.
+void WriteDatagram(const std::wstring& name, const std::string& bytes) {
+  base::win::ScopedHandle mailslot(CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(),
+                                               GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));
+  ASSERT_TRUE(mailslot.IsValid());
+  DWORD written = 0;
+  WriteFile(mailslot.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::string Bytes(const base::BinaryMessage& message) {
+  return std::string(static_cast<const char*>(message.data()), message.size());
+}
+
+// Sends every kind of message, in order, to the mailslot named on the
+// command line: the back end's side of an installation.
+CHILD_PROCESS_MAIN(IpcSenderChild) {
+  std::wstring name =
+      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kMailslotSwitch);
+  IpcSender sender;
+  if (!sender.Connect(name))
+    return 1;
+  std::unique_ptr<base::BinaryMessage> message =
+      CreateInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS);
+  message->WriteBool(true);
+  sender.Send(std::move(message));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_INSTALL_FOLDER_READY));
+  message = CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS);
+  message->WriteInt(3);
+  sender.Send(std::move(message));
+  for (int i = 0; i < 3; ++i)
+    sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Send(CreateInstallerErrorMessage(37055, std::wstring(kHugeTextLength, L'w'),
+                                          std::string(kHugeTextLength, 'd')));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+  sender.Close();
+  return 0;
+}
+
+class IpcTest : public testing::Test {
+ protected:
+  base::MessageLoop loop_;
+};
+
+TEST_F(IpcTest, BackEndProcessReportsEveryKindInOrder) {
+  const std::wstring name = UniqueMailslotName();
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  IpcReceiver receiver(&delegate);
+  ASSERT_TRUE(receiver.Connect(name));
+  ASSERT_TRUE(WaitUntilReading(receiver));
+
+  base::CommandLine child = testing::GetChildCommandLine("IpcSenderChild");
+  child.AppendSwitchNative(kMailslotSwitch, name);
+  base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+  ASSERT_TRUE(process.IsValid());
+  RunAtMost(&runner, 20);
+  int exit_code = -1;
+  ASSERT_TRUE(process.WaitForExit(&exit_code));
+  EXPECT_EQ(0, exit_code);
+
+  EXPECT_EQ((std::vector<std::string>{"starting true", "returned", "folder ready", "total 3",
+                                      "step", "step", "step", "error 37055", "success"}),
+            delegate.installer.calls);
+  EXPECT_EQ(9, delegate.datagrams);
+  // The error's texts were cut so that it fitted one datagram, and the
+  // success behind it still came.
+  ASSERT_GT(delegate.installer.error_text.size(), 400u);
+  EXPECT_LT(delegate.installer.error_text.size(), 1000u);
+  EXPECT_EQ(std::wstring(delegate.installer.error_text.size() - 3, L'w') + L"...",
+            delegate.installer.error_text);
+  EXPECT_EQ(std::string(delegate.installer.error_detail.size() - 3, 'd') + "...",
+            delegate.installer.error_detail);
+}
+
+TEST_F(IpcTest, BadDatagramsAreRejectedAndReadingGoesOn) {
+  ScopedLogCapture log;
+  const std::wstring name = UniqueMailslotName();
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  IpcReceiver receiver(&delegate);
+  ASSERT_TRUE(receiver.Connect(name));
+  ASSERT_TRUE(WaitUntilReading(receiver));
+
+  base::BinaryMessage foreign;
+  foreign.WriteString(":Other message:");
+  foreign.WriteInt(IPC_MESSAGE_SUCCESS);
+  WriteDatagram(name, std::string("\x01\x02\x03", 3));                     // too short
+  WriteDatagram(name, std::string("\x00\x00\x00\x00\x00\x00", 6));         // odd header
+  WriteDatagram(name, std::string("\x40\x00\x00\x00\x00\x00\x00\x00", 8)); // too long
+  WriteDatagram(name, Bytes(foreign));
+  WriteDatagram(name, Bytes(*CreateInstallerMessage(9)));
+  WriteDatagram(name, std::string());                                      // empty
+  WriteDatagram(name, Bytes(*CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS)));
+  // Longer than the reader's buffer: refused by Windows, cut short by Wine.
+  WriteDatagram(name, std::string(3 * kMaxInstallerMessageSize, '\x7F'));
+  WriteDatagram(name, Bytes(*CreateInstallerMessage(IPC_MESSAGE_STEP)));
+  WriteDatagram(name, Bytes(*CreateInstallerMessage(IPC_MESSAGE_SUCCESS)));
+  RunAtMost(&runner, 20);
+
+  EXPECT_EQ((std::vector<std::string>{"step", "success"}), delegate.installer.calls);
+  EXPECT_GE(log.Count("Received a message without installer signature"), 4);
+  EXPECT_EQ(1, log.Count("Received installer message with invalid type"));
+  EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_TOTAL_STEPS message"));
+  EXPECT_EQ(0, log.Count("Cannot read from mailslot"));
+}
+
+TEST_F(IpcTest, MessagesArriveInOrderAndOversizedOnesDoNotBlockThem) {
+  ScopedLogCapture log;
+  const std::wstring name = UniqueMailslotName();
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  IpcReceiver receiver(&delegate);
+  ASSERT_TRUE(receiver.Connect(name));
+  ASSERT_TRUE(WaitUntilReading(receiver));
+
+  IpcSender sender;
+  ASSERT_TRUE(sender.Connect(name));
+  std::unique_ptr<base::BinaryMessage> total = CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS);
+  total->WriteInt(50);
+  sender.Send(std::move(total));
+  // An error whose texts were not cut cannot be sent; what follows still is.
+  std::unique_ptr<base::BinaryMessage> uncut = CreateInstallerMessage(IPC_MESSAGE_ERROR);
+  uncut->WriteInt(37055);
+  uncut->WriteString16(std::wstring(kHugeTextLength, L'w'));
+  uncut->WriteString("detail");
+  sender.Send(std::move(uncut));
+  // Exactly the largest message there may be.
+  std::unique_ptr<base::BinaryMessage> largest =
+      CreateInstallerErrorMessage(37056, std::wstring(500, L't'), std::string(1004, 'x'));
+  ASSERT_EQ(kMaxInstallerMessageSize, largest->size());
+  sender.Send(std::move(largest));
+  for (int i = 0; i < 50; ++i)
+    sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+  sender.Close();
+  RunAtMost(&runner, 20);
+
+  std::vector<std::string> expected = {"total 50", "error 37056"};
+  expected.insert(expected.end(), 50, "step");
+  expected.push_back("success");
+  EXPECT_EQ(expected, delegate.installer.calls);
+  EXPECT_EQ(std::wstring(500, L't'), delegate.installer.error_text);
+  EXPECT_EQ(std::string(1004, 'x'), delegate.installer.error_detail);
+  EXPECT_EQ(1, log.Count("Dropping a message of "));
+  EXPECT_EQ(1, log.Count("Messages unsent: 0"));
+}
+
+TEST_F(IpcTest, FailedWritesDropTheirMessage) {
+  ScopedLogCapture log;
+  // A handle that cannot be written: every write fails at once.
+  wchar_t temp_folder[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp_folder));
+  const std::wstring path = std::wstring(temp_folder) + UniqueMailslotName().substr(15) + L".tmp";
+  base::win::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
+                                           nullptr));
+  ASSERT_TRUE(file.IsValid());
+  base::win::ScopedHandle read_only(CreateFileW(path.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                                                nullptr));
+  ASSERT_TRUE(read_only.IsValid());
+
+  IpcSender sender;
+  ASSERT_TRUE(sender.ConnectToHandleForTesting(std::move(read_only)));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+  sender.Close();
+
+  EXPECT_EQ(3, log.Count("Cannot write to mailslot"));
+  EXPECT_EQ(3, log.Count("Dropped the message of 32 bytes that could not be written"));
+  EXPECT_EQ(1, log.Count("Messages unsent: 0"));
+}
+
+// The threads of this process whose names are |names| and which did not
+// exist in |before|.
+std::vector<base::win::ScopedHandle> NewNamedThreads(const std::vector<DWORD>& before,
+                                                     const std::vector<std::string>& names) {
+  std::vector<base::win::ScopedHandle> threads;
+  base::win::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {sizeof(entry)};
+  for (BOOL ok = Thread32First(snapshot.Get(), &entry); ok; ok = Thread32Next(snapshot.Get(), &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId() ||
+        std::find(before.begin(), before.end(), entry.th32ThreadID) != before.end())
+      continue;
+    std::string name = base::ThreadNameRegistry::GetInstance()->GetName(entry.th32ThreadID);
+    if (std::find(names.begin(), names.end(), name) != names.end())
+      threads.emplace_back(OpenThread(SYNCHRONIZE, FALSE, entry.th32ThreadID));
+  }
+  return threads;
+}
+
+std::vector<DWORD> ThreadIds() {
+  std::vector<DWORD> ids;
+  base::win::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {sizeof(entry)};
+  for (BOOL ok = Thread32First(snapshot.Get(), &entry); ok; ok = Thread32Next(snapshot.Get(), &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId())
+      ids.push_back(entry.th32ThreadID);
+  }
+  return ids;
+}
+
+TEST_F(IpcTest, ReaderTakesTheReadThreadWhereThePortRefusesAndStopsCleanly) {
+  ScopedLogCapture log;
+  const std::wstring name = UniqueMailslotName();
+  const std::vector<DWORD> before = ThreadIds();
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  auto receiver = std::make_unique<IpcReceiver>(&delegate);
+  ASSERT_TRUE(receiver->Connect(name));
+  ASSERT_TRUE(WaitUntilReading(*receiver));
+
+  std::vector<base::win::ScopedHandle> threads =
+      NewNamedThreads(before, {"Installer IPC thread", "Installer IPC read thread"});
+  if (RunningUnderWine()) {
+    // Wine's reading handle of a mailslot is synchronous only.
+    EXPECT_EQ(IpcReceiver::ReadMode::kReadThread, receiver->read_mode());
+    EXPECT_EQ(2u, threads.size());
+  } else {
+    EXPECT_EQ(IpcReceiver::ReadMode::kCompletionPort, receiver->read_mode());
+    EXPECT_EQ(1u, threads.size());
+  }
+
+  // Datagrams pass either way.
+  WriteDatagram(name, Bytes(*CreateInstallerMessage(IPC_MESSAGE_STEP)));
+  WriteDatagram(name, Bytes(*CreateInstallerMessage(IPC_MESSAGE_SUCCESS)));
+  RunAtMost(&runner, 20);
+  EXPECT_EQ((std::vector<std::string>{"step", "success"}), delegate.installer.calls);
+
+  // Closing with a read pending (blocked, on Wine) ends every thread soon.
+  const base::MonotonicTime start = base::MonotonicTime::Now();
+  receiver->Close();
+  EXPECT_EQ(IpcReceiver::ReadMode::kNotReading, receiver->read_mode());
+  receiver.reset();
+  EXPECT_LT((base::MonotonicTime::Now() - start).InMilliseconds(), 2000);
+  for (const base::win::ScopedHandle& thread : threads)
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 0));
+  EXPECT_EQ(1, log.Count("I/O still pending on mailslot."));
+  EXPECT_EQ(0, log.Count("Cannot read from mailslot"));
+}
+
+TEST_F(IpcTest, MessagesPostedBeforeTheReceiverIsGoneAreNotDelivered) {
+  const std::wstring name = UniqueMailslotName();
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  auto receiver = std::make_unique<IpcReceiver>(&delegate);
+  ASSERT_TRUE(receiver->Connect(name));
+  ASSERT_TRUE(WaitUntilReading(*receiver));
+  WriteDatagram(name, Bytes(*CreateInstallerMessage(IPC_MESSAGE_STEP)));
+  // Wait until the datagram has been read and posted to this thread.
+  for (int i = 0; i < 500 && delegate.datagrams == 0; ++i) {
+    Sleep(10);
+    base::LoopRunner idle;
+    (void)idle;
+    if (i == 100)
+      break;
+  }
+  receiver.reset();
+  base::LoopRunner().RunUntilIdle();
+  EXPECT_EQ(0, delegate.datagrams);
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,249 @@
+#include "desktop/windows/installer/service/task_scheduler.h"
+
+#include <windows.h>
+
+#include <taskschd.h>
+
+#include <string>
+
+#include "base/files/path_registry.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/scoped_bstr.h"
+#include "base/win/scoped_com.h"
+#include "base/win/scoped_variant.h"
+#include "desktop/windows/installer/product_config.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using base::win::ComPtr;
+using base::win::ScopedBstr;
+using base::win::ScopedVariant;
+
+// Reads the scheduler's state through its own interfaces, independently of
+// the code under test.
+class TaskReader {
+ public:
+  bool Connect() {
+    const ScopedVariant none;
+    const ScopedBstr root(L"\\");
+    return SUCCEEDED(service_.CreateInstance(CLSID_TaskScheduler, IID_ITaskService,
+                                             CLSCTX_INPROC_SERVER)) &&
+           SUCCEEDED(service_->Connect(none.value(), none.value(), none.value(), none.value())) &&
+           SUCCEEDED(service_->GetFolder(root.Get(), folder_.Receive()));
+  }
+
+  // The definition of the registered task |name|, or none.
+  ComPtr<ITaskDefinition> Find(const std::wstring& name) {
+    const ScopedBstr task_name(name);
+    ComPtr<IRegisteredTask> task;
+    ComPtr<ITaskDefinition> definition;
+    if (SUCCEEDED(folder_->GetTask(task_name.Get(), task.Receive())))
+      task->get_Definition(definition.Receive());
+    return definition;
+  }
+
+  void Delete(const std::wstring& name) {
+    const ScopedBstr task_name(name);
+    folder_->DeleteTask(task_name.Get(), 0);
+  }
+
+ private:
+  ComPtr<ITaskService> service_;
+  ComPtr<ITaskFolder> folder_;
+};
+
+// The kinds of the definition's triggers, in order.
+std::vector<TASK_TRIGGER_TYPE2> TriggerKinds(ITaskDefinition* definition) {
+  std::vector<TASK_TRIGGER_TYPE2> kinds;
+  ComPtr<ITriggerCollection> triggers;
+  LONG count = 0;
+  if (FAILED(definition->get_Triggers(triggers.Receive())) || FAILED(triggers->get_Count(&count)))
+    return kinds;
+  for (LONG i = 1; i <= count; ++i) {
+    ComPtr<ITrigger> trigger;
+    TASK_TRIGGER_TYPE2 type = TASK_TRIGGER_EVENT;
+    if (SUCCEEDED(triggers->get_Item(i, trigger.Receive())) && SUCCEEDED(trigger->get_Type(&type)))
+      kinds.push_back(type);
+  }
+  return kinds;
+}
+
+class TaskSchedulerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(com_.Succeeded());
+    ASSERT_TRUE(base::PathRegistry::Get(base::kPathExeFile, &test_exe_));
+    ASSERT_TRUE(reader_.Connect());
+    scheduler_ = TaskScheduler::Create();
+    ASSERT_TRUE(scheduler_);
+    ASSERT_TRUE(scheduler_->Init());
+  }
+
+  void TearDown() override {
+    for (const std::wstring& suffix : suffixes_)
+      reader_.Delete(TaskScheduler::GetTaskName(suffix));
+  }
+
+  // A task name suffix of this test and process (tests of several processes
+  // share the scheduler), removed again at the end.
+  std::wstring UniqueSuffix(const wchar_t* what) {
+    std::wstring suffix = std::wstring(L"Test ") + what + L" " +
+                          std::to_wstring(::GetCurrentProcessId());
+    suffixes_.push_back(suffix);
+    return suffix;
+  }
+
+  ScheduledTaskInfo DailyTask(const std::wstring& suffix) {
+    ScheduledTaskInfo info;
+    info.command_line = base::CommandLine(test_exe_);
+    info.command_line.AppendSwitch("scheduledautoupdate");
+    info.command_line.AppendArg(L"$(Arg0)");
+    info.name_suffix = suffix;
+    info.description = L"Keeps the test up to date.";
+    info.execution_time_limit_seconds = 3600;
+    info.trigger_kind = ScheduledTaskInfo::kTriggerDaily;
+    info.run_only_if_network_available = true;
+    return info;
+  }
+
+  base::win::ScopedComInitializer com_;
+  base::FilePath test_exe_;
+  TaskReader reader_;
+  std::unique_ptr<TaskScheduler> scheduler_;
+  std::vector<std::wstring> suffixes_;
+};
+
+TEST_F(TaskSchedulerTest, TaskNamesStartWithTheProductName) {
+  EXPECT_EQ(TaskScheduler::GetTaskName(L"Autoupdate 1234"),
+            base::UTF8ToWide(GetProductName()) + L" scheduled Autoupdate 1234");
+}
+
+TEST_F(TaskSchedulerTest, DailyTaskIsRegisteredFoundAndDeleted) {
+  const std::wstring suffix = UniqueSuffix(L"Daily");
+  ScheduledTaskInfo info = DailyTask(suffix);
+  // Also asks for a logon trigger, which not every scheduler implements;
+  // the task must be registered either way.
+  info.boot_or_logon_trigger = true;
+  ASSERT_TRUE(scheduler_->CreateTask(info));
+
+  const std::wstring name = TaskScheduler::GetTaskName(suffix);
+  ComPtr<ITaskDefinition> definition = reader_.Find(name);
+  ASSERT_TRUE(definition.IsValid()) << "task not registered: " << base::WideToUTF8(name);
+
+  const std::vector<TASK_TRIGGER_TYPE2> kinds = TriggerKinds(definition.Get());
+  ASSERT_FALSE(kinds.empty());
+  EXPECT_EQ(kinds[0], TASK_TRIGGER_DAILY);
+  for (size_t i = 1; i < kinds.size(); ++i)
+    EXPECT_EQ(kinds[i], TASK_TRIGGER_LOGON);
+  ComPtr<ITriggerCollection> triggers;
+  ComPtr<ITrigger> first;
+  ComPtr<IDailyTrigger> daily;
+  ASSERT_HRESULT_SUCCEEDED(definition->get_Triggers(triggers.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(triggers->get_Item(1, first.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(first.QueryInterface(IID_IDailyTrigger, &daily));
+  short interval = 0;
+  ASSERT_HRESULT_SUCCEEDED(daily->get_DaysInterval(&interval));
+  EXPECT_EQ(interval, 1);
+
+  ComPtr<IActionCollection> actions;
+  ComPtr<IAction> action;
+  ComPtr<IExecAction> exec;
+  ASSERT_HRESULT_SUCCEEDED(definition->get_Actions(actions.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(actions->get_Item(1, action.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(action.QueryInterface(IID_IExecAction, &exec));
+  ScopedBstr path;
+  ScopedBstr arguments;
+  ASSERT_HRESULT_SUCCEEDED(exec->get_Path(path.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(exec->get_Arguments(arguments.Receive()));
+  EXPECT_EQ(path.view(), test_exe_.value());
+  EXPECT_EQ(arguments.view(), info.command_line.GetArgumentsString());
+
+  ComPtr<ITaskSettings> settings;
+  ASSERT_HRESULT_SUCCEEDED(definition->get_Settings(settings.Receive()));
+  ScopedBstr limit;
+  ASSERT_HRESULT_SUCCEEDED(settings->get_ExecutionTimeLimit(limit.Receive()));
+  EXPECT_EQ(limit.view(), L"PT3600S");
+  VARIANT_BOOL network = VARIANT_FALSE;
+  ASSERT_HRESULT_SUCCEEDED(settings->get_RunOnlyIfNetworkAvailable(&network));
+  EXPECT_EQ(network, VARIANT_TRUE);
+
+  ComPtr<IRegistrationInfo> registration;
+  ScopedBstr description;
+  ASSERT_HRESULT_SUCCEEDED(definition->get_RegistrationInfo(registration.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(registration->get_Description(description.Receive()));
+  EXPECT_EQ(description.view(), L"Keeps the test up to date.");
+
+  // Registering again replaces the task.
+  info.execution_time_limit_seconds = 60;
+  ASSERT_TRUE(scheduler_->CreateTask(info));
+  definition = reader_.Find(name);
+  ASSERT_TRUE(definition.IsValid());
+  ASSERT_HRESULT_SUCCEEDED(definition->get_Settings(settings.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(settings->get_ExecutionTimeLimit(limit.Receive()));
+  EXPECT_EQ(limit.view(), L"PT60S");
+
+  EXPECT_TRUE(scheduler_->DeleteTask(suffix));
+  EXPECT_FALSE(reader_.Find(name).IsValid());
+  // Nothing left to delete still counts as deleted.
+  EXPECT_TRUE(scheduler_->DeleteTask(suffix));
+}
+
+TEST_F(TaskSchedulerTest, TriggerKinds) {
+  const std::wstring once = UniqueSuffix(L"Once");
+  const std::wstring none = UniqueSuffix(L"None");
+  ScheduledTaskInfo info = DailyTask(once);
+  info.trigger_kind = ScheduledTaskInfo::kTriggerRunOnce;
+  ASSERT_TRUE(scheduler_->CreateTask(info));
+  info.name_suffix = none;
+  info.trigger_kind = ScheduledTaskInfo::kTriggerNone;
+  ASSERT_TRUE(scheduler_->CreateTask(info));
+
+  ComPtr<ITaskDefinition> once_definition = reader_.Find(TaskScheduler::GetTaskName(once));
+  ComPtr<ITaskDefinition> none_definition = reader_.Find(TaskScheduler::GetTaskName(none));
+  ASSERT_TRUE(once_definition.IsValid());
+  ASSERT_TRUE(none_definition.IsValid());
+  EXPECT_EQ(TriggerKinds(once_definition.Get()),
+            std::vector<TASK_TRIGGER_TYPE2>{TASK_TRIGGER_TIME});
+  EXPECT_TRUE(TriggerKinds(none_definition.Get()).empty());
+}
+
+TEST_F(TaskSchedulerTest, RefusesBadRequests) {
+  const std::wstring suffix = UniqueSuffix(L"Bad");
+  ScheduledTaskInfo no_program = DailyTask(suffix);
+  no_program.command_line = base::CommandLine();
+  EXPECT_FALSE(scheduler_->CreateTask(no_program));
+  ScheduledTaskInfo no_name = DailyTask(L"");
+  EXPECT_FALSE(scheduler_->CreateTask(no_name));
+  ScheduledTaskInfo bad_trigger = DailyTask(suffix);
+  bad_trigger.trigger_kind = static_cast<ScheduledTaskInfo::TriggerKind>(5);
+  EXPECT_FALSE(scheduler_->CreateTask(bad_trigger));
+  EXPECT_FALSE(reader_.Find(TaskScheduler::GetTaskName(suffix)).IsValid());
+  EXPECT_FALSE(scheduler_->DeleteTask(L""));
+
+  // Nothing works before Init.
+  std::unique_ptr<TaskScheduler> uninitialized = TaskScheduler::Create();
+  EXPECT_FALSE(uninitialized->CreateTask(DailyTask(suffix)));
+  EXPECT_FALSE(uninitialized->DeleteTask(suffix));
+  uninitialized->DeleteStaleTasks();
+  EXPECT_FALSE(reader_.Find(TaskScheduler::GetTaskName(suffix)).IsValid());
+}
+
+TEST_F(TaskSchedulerTest, DeleteStaleTasksRemovesOnlyTasksWhoseProgramIsGone) {
+  const std::wstring live = UniqueSuffix(L"Live");
+  const std::wstring stale = UniqueSuffix(L"Stale");
+  ASSERT_TRUE(scheduler_->CreateTask(DailyTask(live)));
+  ScheduledTaskInfo gone = DailyTask(stale);
+  gone.command_line.SetProgram(test_exe_.DirName().Append(L"removed installation\\launcher.exe"));
+  ASSERT_TRUE(scheduler_->CreateTask(gone));
+  ASSERT_TRUE(reader_.Find(TaskScheduler::GetTaskName(stale)).IsValid());
+
+  scheduler_->DeleteStaleTasks();
+
+  EXPECT_TRUE(reader_.Find(TaskScheduler::GetTaskName(live)).IsValid());
+  EXPECT_FALSE(reader_.Find(TaskScheduler::GetTaskName(stale)).IsValid());
+}
+
+}  // namespace
+}  // namespace installer
