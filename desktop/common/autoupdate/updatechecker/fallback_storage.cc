@@ -47,7 +47,7 @@ void FallbackStorage::ReadFile() {
     return;  // No values yet.
   std::string contents;
   if (!base::ReadFileToString(path_, &contents)) {
-    PLOG(ERROR) << "[AU] GS: The fallback file " << path_.AsUTF8Unsafe()
+    LOG(ERROR) << "[AU] GS: The fallback file " << path_.AsUTF8Unsafe()
                 << " cannot be read; it is left untouched";
     read_state_ = ReadState::kUnreadable;
     return;

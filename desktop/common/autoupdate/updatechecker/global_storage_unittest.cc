@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/exit_callback_manager.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/json_reader.h"
@@ -123,6 +124,16 @@ class GlobalStorageTest : public testing::Test {
   base::ScopedTempDir temp_dir_;
   base::FilePath file_path_;
 };
+
+TEST_F(GlobalStorageTest, ProcessWideInstanceOutsideAStandAloneCopyUsesTheRegistry) {
+  base::ExitCallbackManager exit_manager;  // Destroys the instance at the end.
+  GlobalStorage* storage = GlobalStorage::GetInstance();
+  ASSERT_TRUE(storage);
+  EXPECT_EQ(storage, GlobalStorage::GetInstance());
+  // The test executable's folder is no installation, so no stand-alone copy.
+  EXPECT_FALSE(storage->fallback_mode());
+  EXPECT_EQ(key_path_, storage->key_path());
+}
 
 TEST_F(GlobalStorageTest, RegistryValuesRoundTripAndDelete) {
   GlobalStorage storage(false);

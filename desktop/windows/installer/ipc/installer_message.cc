@@ -22,13 +22,17 @@ constexpr size_t kErrorTextShare = (kErrorTextsBudget / 2) & ~size_t{3};
 
 static_assert(kErrorMessageFixedSize == 44);
 
+bool IsHighSurrogate(wchar_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
 // |text| cut to at most |max_bytes| bytes (a multiple of 4) of UTF-16 with
 // "..." at the end, never splitting a surrogate pair.
 std::wstring CutWide(std::wstring_view text, size_t max_bytes) {
   if (RoundUp4(text.size() * 2) <= max_bytes)
     return std::wstring(text);
   size_t keep = max_bytes / 2 - 3;
-  if (keep > 0 && IS_HIGH_SURROGATE(text[keep - 1]))
+  if (keep > 0 && IsHighSurrogate(text[keep - 1]))
     --keep;
   std::wstring cut(text.substr(0, keep));
   cut += L"...";

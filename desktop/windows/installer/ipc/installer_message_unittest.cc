@@ -92,7 +92,8 @@ TEST(InstallerMessageTest, ErrorTextsAreCutToFitOneDatagram) {
   EXPECT_LE(wide->size(), kMaxInstallerMessageSize);
   ASSERT_TRUE(ReadDatagram(*wide, &decoded));
   ASSERT_GE(decoded.text.size(), 5u);
-  EXPECT_FALSE(IS_HIGH_SURROGATE(decoded.text[decoded.text.size() - 4]));
+  const wchar_t last = decoded.text[decoded.text.size() - 4];
+  EXPECT_FALSE(last >= 0xD800 && last <= 0xDBFF);
   EXPECT_EQ(0u, (decoded.text.size() - 3) % 2);
   EXPECT_EQ(0u, (decoded.detail.size() - 3) % 2);
 

@@ -203,7 +203,7 @@ bool IpcReceiver::Connect(const std::wstring& name) {
   }
   thread_.task_runner()->PostTask(
       IPC_LOCATION("Connect"),
-      base::Bind(&IpcReceiver::CreateMailslot, base::Unretained(this), name));
+      base::Bind(&IpcReceiver::SetUpMailslot, base::Unretained(this), name));
   return true;
 }
 
@@ -216,7 +216,7 @@ void IpcReceiver::Close() {
   thread_.Stop();
 }
 
-void IpcReceiver::CreateMailslot(const std::wstring& name) {
+void IpcReceiver::SetUpMailslot(const std::wstring& name) {
   const std::wstring full_name = kMailslotPrefix + name;
   VLOG(1) << "Creating mailslot " << full_name;
   HANDLE handle = CreateMailslotW(full_name.c_str(), kMaxInstallerMessageSize,

@@ -123,7 +123,7 @@ class IpcReceiver {
   friend class MailslotReader;
 
   // On the IPC thread.
-  void CreateMailslot(const std::wstring& name);
+  void SetUpMailslot(const std::wstring& name);
   void DestroyReader();
   void OnMessageReceived(const base::BinaryMessage& message);
   void set_read_mode(ReadMode mode) { read_mode_.store(mode, std::memory_order_release); }

@@ -1,0 +1,243 @@
+#include "desktop/windows/installer/settings_command_line.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/process.h"
+#include "base/string_number_conversions.h"
+#include "base/string_split.h"
+#include "base/threading/message_loop.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/scoped_com.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/settings_test_support.h"
+#include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
+
+namespace installer {
+namespace {
+
+constexpr char kDumpSwitch[] = "settings-dump";
+
+// What a round trip compares. INSTALL_ASSISTANT is no part of the back
+// end's command line: the front end installs the assistant itself.
+std::wstring DescribeSettings(const Settings& settings) {
+  std::wstring text;
+  for (int flag = 0; flag < Settings::kFlagCount; ++flag) {
+    if (flag == Settings::INSTALL_ASSISTANT)
+      continue;
+    text += base::ASCIIToWide(Settings::GetFlagName(flag)) + L"=" +
+            (settings.IsFlagSet(flag) ? L"1" : L"0") + L"\n";
+  }
+  text += L"operation=" + base::NumberToString16(settings.GetOperation()) + L"\n";
+  text += L"language=" + settings.GetInstallLanguage() + L"\n";
+  text += L"folder=" + settings.GetInstallFolder().value() + L"\n";
+  text += L"profile=" + settings.GetProfileFolder().value() + L"\n";
+  return text;
+}
+
+// The back end's side: settings from its own process command line, as
+// RunInstaller makes them, described into the dump file.
+CHILD_PROCESS_MAIN(SettingsRoundTrip) {
+  const base::CommandLine& cl = *base::CommandLine::ForCurrentProcess();
+  base::MessageLoop loop;
+  test::FakeDriveProbe no_drives;
+  SetDriveProbeForTesting(&no_drives);
+  Settings settings(cl.HasSwitch(kUninstallSwitch), cl.HasSwitch(kSilentSwitch),
+                    cl.HasSwitch(kAutoupdateSwitch), cl.GetSwitchValuePath(kInstallFolderSwitch),
+                    cl.HasSwitch(kReplaceTarselInstallationSwitch), false);
+  if (!test::WaitForSettingsObtained(&settings))
+    return 2;
+  std::string utf8 = base::WideToUTF8(DescribeSettings(settings));
+  base::FilePath dump = cl.GetSwitchValuePath(kDumpSwitch);
+  return base::WriteFileBytes(dump, utf8.data(), static_cast<int>(utf8.size())) ==
+                 static_cast<int>(utf8.size())
+             ? 0
+             : 3;
+}
+
+base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
+  std::vector<std::wstring> argv = {L"installer.exe"};
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  return base::CommandLine::FromArgv(argv);
+}
+
+class SettingsCommandLineTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(temp_dir_.CreateUniqueTempDir()); }
+
+  // Settings of the front end, with the status of their folder read.
+  std::unique_ptr<Settings> MakeSettings(const base::CommandLine& cl, const base::FilePath& folder,
+                                         bool silent = false, bool autoupdate = false,
+                                         bool replace_tarsel = false, bool uninstall = false) {
+    auto settings = std::make_unique<Settings>(cl, uninstall, silent, autoupdate, folder,
+                                               replace_tarsel, false);
+    EXPECT_TRUE(test::WaitForSettingsObtained(settings.get()));
+    return settings;
+  }
+
+  // Starts the back end's side with |settings|' command line and gives what
+  // it read.
+  std::wstring RoundTrip(const Settings& settings, bool suppress_launch) {
+    base::CommandLine backend;
+    settings.ToCommandLine(&backend, suppress_launch);
+    base::CommandLine child = testing::GetChildCommandLine("SettingsRoundTrip");
+    child.AppendArguments(backend, false);
+    const base::FilePath dump = temp_dir_.GetPath().Append(L"dump.txt");
+    child.AppendSwitchPath(kDumpSwitch, dump);
+    base::LaunchOptions options;
+    options.wait = true;
+    base::Process process = base::LaunchProcess(child, options);
+    EXPECT_TRUE(process.IsValid());
+    int exit_code = -1;
+    EXPECT_TRUE(process.WaitForExit(&exit_code));
+    EXPECT_EQ(0, exit_code);
+    std::string text;
+    EXPECT_TRUE(base::ReadFileToString(dump, &text));
+    return base::UTF8ToWide(text);
+  }
+
+  base::MessageLoop loop_;
+  test::ScopedSettingsSeams seams_{"CommandLine"};
+  base::ScopedTempDir temp_dir_;
+};
+
+TEST(ParseBooleanSwitchValueTest, FollowsTheConvention) {
+  for (const wchar_t* text : {L"yes", L"YES", L"True", L"true", L"tRuE", L"1", L"2", L"-1",
+                              L"0012"}) {
+    EXPECT_TRUE(ParseBooleanSwitchValue(text)) << text;
+  }
+  for (const wchar_t* text : {L"no", L"", L"abc", L"0", L"false", L"yes ", L" 1", L"1x",
+                              L"0x1", L"y", L"99999999999999999999"}) {
+    EXPECT_FALSE(ParseBooleanSwitchValue(text)) << text;
+  }
+  EXPECT_TRUE(IsWellFormedBooleanSwitchValue(L"No"));
+  EXPECT_TRUE(IsWellFormedBooleanSwitchValue(L"-3"));
+  EXPECT_FALSE(IsWellFormedBooleanSwitchValue(L"abc"));
+}
+
+TEST_F(SettingsCommandLineTest, StatisticsSwitches) {
+  const base::FilePath folder = temp_dir_.GetPath().Append(L"stats");
+  auto only_browser = MakeSettings(MakeCommandLine({L"--enable-stats=0"}), folder);
+  EXPECT_FALSE(only_browser->IsFlagSet(Settings::ENABLE_VELMO_STATS));
+  EXPECT_FALSE(only_browser->IsFlagSet(Settings::ENABLE_INSTALLER_STATS));
+
+  auto both = MakeSettings(MakeCommandLine({L"--enable-stats=0", L"--enable-installer-stats=1"}),
+                           folder);
+  EXPECT_FALSE(both->IsFlagSet(Settings::ENABLE_VELMO_STATS));
+  EXPECT_TRUE(both->IsFlagSet(Settings::ENABLE_INSTALLER_STATS));
+}
+
+TEST_F(SettingsCommandLineTest, CopyOnlyOverridesAllUsersAndShortcuts) {
+  auto settings = MakeSettings(
+      MakeCommandLine({L"--copyonly=1", L"--allusers=1", L"--desktopshortcut=1",
+                       L"--install-assistant"}),
+      temp_dir_.GetPath().Append(L"copy"));
+  EXPECT_TRUE(settings->IsFlagSet(Settings::COPY_ONLY));
+  EXPECT_TRUE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
+  for (int flag : {Settings::ALL_USERS_FLAG, Settings::DESKTOP_SHORTCUT,
+                   Settings::START_MENU_SHORTCUT, Settings::QUICK_LAUNCH_SHORTCUT,
+                   Settings::PINNED_SHORTCUT, Settings::DEFAULT_BROWSER,
+                   Settings::INSTALL_ASSISTANT}) {
+    EXPECT_FALSE(settings->IsFlagSet(flag)) << Settings::GetFlagName(flag);
+  }
+}
+
+TEST_F(SettingsCommandLineTest, LaunchSwitches) {
+  const base::FilePath folder = temp_dir_.GetPath().Append(L"launch");
+  EXPECT_FALSE(MakeSettings(MakeCommandLine({L"--launchbrowser=0"}), folder)
+                   ->IsFlagSet(Settings::LAUNCH_VELMO));
+  // "launchbrowser" is the older name; "launchvelmo" wins.
+  EXPECT_TRUE(MakeSettings(MakeCommandLine({L"--launchbrowser=0", L"--launchvelmo=yes"}), folder)
+                  ->IsFlagSet(Settings::LAUNCH_VELMO));
+  // A value that is no boolean reads as false.
+  EXPECT_FALSE(MakeSettings(MakeCommandLine({L"--launchvelmo=maybe"}), folder)
+                   ->IsFlagSet(Settings::LAUNCH_VELMO));
+  EXPECT_TRUE(MakeSettings(MakeCommandLine({}), folder)->IsFlagSet(Settings::LAUNCH_VELMO));
+}
+
+TEST_F(SettingsCommandLineTest, RoundTripThroughTheBackEnd) {
+  const base::FilePath profile = temp_dir_.GetPath().Append(L"Profil mit Leerzeichen");
+  struct Case {
+    const char* name;
+    std::vector<std::wstring> switches;
+    base::FilePath folder;
+    bool silent, autoupdate, replace_tarsel, suppress_launch;
+  };
+  const base::FilePath odd_folder(temp_dir_.GetPath().value() +
+                                  L"\\Ordner mit Ümläuten ñ \u0416\\");
+  const std::vector<Case> cases = {
+      {"current user",
+       {L"--allusers=0", L"--desktopshortcut=0", L"--startmenushortcut=1",
+        L"--quicklaunchshortcut=1", L"--pintotaskbar=0", L"--setdefaultbrowser=0",
+        L"--import-browser-data=0", L"--enable-stats=1", L"--enable-installer-stats=0",
+        L"--launchvelmo=0", L"--singleprofile=1", L"--language=en",
+        L"--profile-folder=" + profile.value()},
+       odd_folder, true, true, true, false},
+      {"all users",
+       {L"--allusers=1", L"--desktopshortcut=1", L"--startmenushortcut=0",
+        L"--quicklaunchshortcut=0", L"--pintotaskbar=1", L"--setdefaultbrowser=1",
+        L"--import-browser-data=1", L"--enable-stats=0", L"--enable-installer-stats=1",
+        L"--singleprofile=0"},
+       odd_folder, false, false, false, true},
+      {"standalone",
+       {L"--copyonly=true", L"--enable-stats=YES", L"--launchvelmo=1"},
+       odd_folder, true, false, false, false},
+      {"drive root", {L"--allusers=0"}, base::FilePath(L"C:\\"), false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto settings = MakeSettings(MakeCommandLine(c.switches), c.folder, c.silent, c.autoupdate,
+                                 c.replace_tarsel);
+    ASSERT_EQ(Settings::kOperationInstall, settings->GetOperation());
+    ASSERT_EQ(c.folder, settings->GetInstallFolder());
+    std::wstring expected = DescribeSettings(*settings);
+    if (c.suppress_launch) {
+      ASSERT_TRUE(settings->SetFlag(Settings::LAUNCH_VELMO, false));
+      expected = DescribeSettings(*settings);
+      ASSERT_TRUE(settings->SetFlag(Settings::LAUNCH_VELMO, true));
+    }
+    EXPECT_EQ(expected, RoundTrip(*settings, c.suppress_launch));
+  }
+}
+
+TEST_F(SettingsCommandLineTest, UninstallWritesOnlyItsSwitches) {
+  base::win::ScopedComInitializer com;
+  const base::FilePath folder = temp_dir_.GetPath().Append(L"installed");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  InstallLog log;
+  log.version = "43.0.2442.991";
+  ASSERT_TRUE(log.Save(folder.Append(Installation::kInstallLogFileName)));
+
+  auto settings = MakeSettings(MakeCommandLine({L"--uninstall", L"--deleteuserprofile=yes",
+                                                L"--desktopshortcut=1", L"--v=1"}),
+                               base::FilePath(), false, false, false, /*uninstall=*/true);
+  ASSERT_TRUE(settings->IsFlagSet(Settings::DELETE_PROFILE));
+  ASSERT_TRUE(settings->SetInstallFolder(folder));
+  ASSERT_TRUE(test::WaitForSettingsObtained(settings.get()));
+  ASSERT_EQ(Settings::kOperationUninstall, settings->GetOperation());
+
+  base::CommandLine backend;
+  settings->ToCommandLine(&backend, false);
+  std::vector<std::string> names;
+  for (const auto& entry : backend.GetSwitches())
+    names.push_back(entry.first);
+  EXPECT_EQ((std::vector<std::string>{"backend", "deleteuserprofile", "uninstall", "v"}), names);
+  EXPECT_EQ(L"1", backend.GetSwitchValueNative(kDeleteUserProfileSwitch));
+  EXPECT_EQ(L"1", backend.GetSwitchValueNative(kVerboseLevelSwitch));
+  EXPECT_TRUE(backend.GetArgs().empty());
+}
+
+}  // namespace
+}  // namespace installer
