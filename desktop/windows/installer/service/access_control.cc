@@ -215,21 +215,29 @@ bool RestorePermissions(const SavedPermissions& saved) {
     PLOG(ERROR) << "The saved security descriptor of " << saved.path << " is unreadable";
     return false;
   }
-  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
   // Keep the DACL's inheritance from the parent as it was.
-  what |= (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                        : UNPROTECTED_DACL_SECURITY_INFORMATION;
-  if (owner)
-    what |= OWNER_SECURITY_INFORMATION;
+  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
+                              ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
 
-  // Naming another account as owner needs the restore privilege; without it
-  // the call below still succeeds when the owner is the current user.
+  // Naming another account as owner needs the restore privilege. The owner
+  // goes back first, while the DACL granted to us still lets us write it; the
+  // saved DACL may not.
   ScopedTokenPrivileges privileges({SE_RESTORE_NAME});
-  const DWORD error =
-      ::SetNamedSecurityInfoW(const_cast<wchar_t*>(saved.path.c_str()), saved.object_type, what,
-                              owner, nullptr, dacl_present ? dacl : nullptr, nullptr);
+  if (owner) {
+    DWORD error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(saved.path.c_str()),
+                                          saved.object_type, OWNER_SECURITY_INFORMATION, owner,
+                                          nullptr, nullptr, nullptr);
+    if (error != ERROR_SUCCESS) {
+      ELOG(ERROR, error) << "Restoring the owner of " << saved.path << " failed";
+      return false;
+    }
+  }
+  DWORD error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(saved.path.c_str()),
+                                        saved.object_type, what, nullptr, nullptr,
+                                        dacl_present ? dacl : nullptr, nullptr);
   if (error != ERROR_SUCCESS) {
-    ELOG(ERROR, error) << "Restoring the owner and DACL of " << saved.path << " failed";
+    ELOG(ERROR, error) << "Restoring the DACL of " << saved.path << " failed";
     return false;
   }
   return true;
