@@ -48,8 +48,8 @@ void RecordFailure(ImportantFileWriter::TempFileFailure failure) {
 // temporary and leaves the target alone.
 bool FailWrite(ImportantFileWriter::TempFileFailure failure, const char* what,
                const base::FilePath& path, const base::FilePath& temp_path) {
-  PLOG(ERROR) << "Writing " << path.AsUTF8Unsafe() << " failed: " << what << " "
-              << temp_path.AsUTF8Unsafe();
+  PLOG(ERROR) << "Writing " << path.AsUTF8Unsafe() << " failed: " << what
+              << (temp_path.empty() ? "" : " ") << temp_path.AsUTF8Unsafe();
   RecordFailure(failure);
   if (!temp_path.empty() && !base::DeletePath(temp_path, false)) {
     LOG(ERROR) << "The temporary file " << temp_path.AsUTF8Unsafe() << " is left behind";

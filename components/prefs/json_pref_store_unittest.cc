@@ -190,7 +190,7 @@ CHILD_PROCESS_MAIN(JsonPrefStoreQuickExitChild) {
                               base::OsThread::Sleep(base::TimeSpan::FromMilliseconds(300));
                               held.reset();
                             },
-                            store));
+                            base::Passed(base::SharedRef<JsonPrefStore>(store))));
     if (!releaser->Start())
       return 2;
   }

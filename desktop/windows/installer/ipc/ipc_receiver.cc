@@ -91,14 +91,19 @@ void MailslotReader::StartRead() {
 }
 
 void MailslotReader::OnIOCompleted(base::IoCompletionContext* context, DWORD bytes_transferred,
-                                   DWORD /*error*/) {
+                                   DWORD error) {
+  delete context;
+  read_pending_ = false;
   // A failed or cancelled read transfers nothing and delivers nothing.
   if (bytes_transferred != 0) {
     base::BinaryMessage message(buffer_.get(), bytes_transferred);
     receiver_->OnMessageReceived(message);
   }
-  delete context;
-  read_pending_ = false;
+  if (error != 0 && error != ERROR_OPERATION_ABORTED) {
+    // Like a read that fails at once: reading again would only fail again.
+    ELOG(ERROR, error) << "Cannot read from mailslot";
+    return;
+  }
   StartRead();
 }
 

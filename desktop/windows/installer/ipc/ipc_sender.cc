@@ -17,6 +17,10 @@ namespace {
 
 constexpr wchar_t kMailslotPrefix[] = L"\\\\.\\mailslot\\";
 
+// How long closing waits for one write to complete. Writes to a local
+// mailslot complete at once; this only bounds a write that hangs.
+constexpr int64_t kFlushTimeoutMs = 5000;
+
 }  // namespace
 
 // MailslotWriter -------------------------------------------------------------
@@ -34,6 +38,14 @@ bool MailslotWriter::Init() {
 
 MailslotWriter::~MailslotWriter() {
   VLOG(1) << "Closing mailslot.";
+  // Everything sent before the close was handed to this writer, the run's
+  // final report last: write it out rather than drop it. Each completion
+  // starts the next write; a write that does not complete in time is
+  // cancelled below.
+  while (write_pending_) {
+    if (!io_loop_->WaitForIOCompletion(base::TimeSpan::FromMilliseconds(kFlushTimeoutMs), this))
+      break;
+  }
   if (write_pending_) {
     VLOG(1) << "I/O still pending on mailslot.";
     if (!CancelIo(mailslot_.Get()))

@@ -35,8 +35,8 @@ class MailslotWriter : public base::IoHandler {
   explicit MailslotWriter(base::win::ScopedHandle mailslot);
   MailslotWriter(const MailslotWriter&) = delete;
   MailslotWriter& operator=(const MailslotWriter&) = delete;
-  // Cancels a pending write, waits for its completion, closes the mailslot
-  // and drops what is still queued.
+  // Writes what is still queued, closes the mailslot and drops what could
+  // not be written.
   ~MailslotWriter() override;
 
   // Registers the mailslot with the thread's I/O loop. False (logged) when

@@ -240,7 +240,9 @@ TEST_F(IpcTest, FailedWritesDropTheirMessage) {
   // A handle that cannot be written: every write fails at once.
   wchar_t temp_folder[MAX_PATH];
   ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp_folder));
-  const std::wstring path = std::wstring(temp_folder) + UniqueMailslotName().substr(15) + L".tmp";
+  const std::wstring path =
+      std::wstring(temp_folder) + base::UTF8ToWide(base::FormatString(
+                                      "velmo_ipc_test_%lu.tmp", GetCurrentProcessId()));
   base::win::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,

@@ -133,28 +133,6 @@ bool TaskSchedulerV2::SetRegistrationInfo(ITaskDefinition* definition,
   return true;
 }
 
-bool TaskSchedulerV2::SetPrincipal(ITaskDefinition* definition, const ScheduledTaskInfo& info) {
-  ComPtr<IPrincipal> principal;
-  HRESULT hr = definition->get_Principal(principal.Receive());
-  if (SUCCEEDED(hr)) {
-    // All users: the system account runs it whether anyone is logged on or
-    // not. Otherwise it runs in the registering user's session, with the
-    // rights of a limited token.
-    if (info.all_users) {
-      hr = principal->put_LogonType(TASK_LOGON_SERVICE_ACCOUNT);
-    } else {
-      hr = principal->put_LogonType(TASK_LOGON_INTERACTIVE_TOKEN);
-      if (SUCCEEDED(hr))
-        hr = principal->put_RunLevel(TASK_RUNLEVEL_LUA);
-    }
-  }
-  if (FAILED(hr)) {
-    ELOG(ERROR, hr) << "Cannot set the task's principal";
-    return false;
-  }
-  return true;
-}
-
 bool TaskSchedulerV2::SetSettings(ITaskDefinition* definition, const ScheduledTaskInfo& info) {
   ComPtr<ITaskSettings> settings;
   HRESULT hr = definition->get_Settings(settings.Receive());
@@ -295,12 +273,15 @@ bool TaskSchedulerV2::CreateTask(const ScheduledTaskInfo& info) {
     ELOG(ERROR, hr) << "Cannot create a task definition";
     return false;
   }
-  if (!SetRegistrationInfo(definition.Get(), info) || !SetPrincipal(definition.Get(), info) ||
-      !SetSettings(definition.Get(), info) || !SetTriggers(definition.Get(), info) ||
-      !SetAction(definition.Get(), info)) {
+  if (!SetRegistrationInfo(definition.Get(), info) || !SetSettings(definition.Get(), info) ||
+      !SetTriggers(definition.Get(), info) || !SetAction(definition.Get(), info)) {
     return false;
   }
 
+  // The account and logon type given here become the task's principal. All
+  // users: the system account runs it whether anyone is logged on or not.
+  // Otherwise it runs in the registering user's session with that user's
+  // (limited) token, the default run level.
   const ScopedBstr task_name(name);
   const ScopedVariant user = info.all_users ? ScopedVariant(kSystemAccount) : ScopedVariant();
   const ScopedVariant none;

@@ -30,7 +30,6 @@ class TaskSchedulerV2 : public TaskScheduler {
   bool IsInitialized() const;
   // Fills the parts of a new task definition.
   bool SetRegistrationInfo(ITaskDefinition* definition, const ScheduledTaskInfo& info);
-  bool SetPrincipal(ITaskDefinition* definition, const ScheduledTaskInfo& info);
   bool SetSettings(ITaskDefinition* definition, const ScheduledTaskInfo& info);
   bool SetTriggers(ITaskDefinition* definition, const ScheduledTaskInfo& info);
   bool SetAction(ITaskDefinition* definition, const ScheduledTaskInfo& info);
