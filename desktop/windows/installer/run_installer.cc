@@ -11,6 +11,7 @@
 #include "base/command_line.h"
 #include "base/exit_callback_manager.h"
 #include "base/features/command_line_feature_reader.h"
+#include "base/features/list_feature_reader.h"
 #include "base/features/feature_registry.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
@@ -18,11 +19,16 @@
 #include "base/logging.h"
 #include "base/threading/message_loop.h"
 #include "base/utf_string_conversions.h"
+#include "base/values.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "components/prefs/json_pref_store.h"
+#include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/status_fetch.h"
 #include "desktop/windows/installer/service/installation.h"
 
 namespace installer {
@@ -38,6 +44,31 @@ struct StartupModes {
   bool replace_tarsel_installation = false;
 };
 
+// How long the end of a run waits for installation-status reads that are
+// still running on the thread pool.
+constexpr base::TimeSpan kStatusReadWait = base::TimeSpan::FromSeconds(10);
+
+// Initialises the experiment states from the "installer-experiments" list of
+// the installation's "installer_prefs.json", when it has one.
+void ReadExperimentsFromInstallation(const base::FilePath& install_folder,
+                                     base::FeatureRegistry* features) {
+  VLOG(1) << "Retrieving experiment states from installation folder...";
+  base::SharedRef<prefs::JsonPrefStore> store = prefs::OpenJsonPrefStore(
+      prefs::GetPrefsTaskPool(), install_folder.Append(L"installer_prefs.json"));
+  const base::Value* value = nullptr;
+  const base::ListValue* list = nullptr;
+  if (!store->GetValue("installer-experiments", &value) || !value->GetAsList(&list))
+    return;
+  std::vector<std::string> entries;
+  for (size_t i = 0; i < list->size(); ++i) {
+    std::string entry;
+    if (list->GetString(i, &entry))
+      entries.push_back(entry);
+  }
+  features->InitializeFromReader(base::ListFeatureReader(std::move(entries)));
+  VLOG(1) << "Retrieved experiment states from installation folder";
+}
+
 const char* BoolText(bool value) {
   return value ? "true" : "false";
 }
@@ -52,11 +83,11 @@ bool RoleNotAvailable(const char* role) {
 // Steps 9 to 20 of a run: everything after the modes that answer at once.
 bool RunLoggedInstaller(const base::CommandLine& command_line,
                         const base::FilePath& current_install_folder) {
-  logging::LoggingSettings settings;
-  settings.logging_dest = logging::LOG_TO_FILE;
-  settings.log_file = ComputeLogFilePath();
-  settings.delete_old = logging::DELETE_OLD_LOG_FILE;
-  logging::InitLogging(settings);
+  logging::LoggingSettings log_settings;
+  log_settings.logging_dest = logging::LOG_TO_FILE;
+  log_settings.log_file = ComputeLogFilePath();
+  log_settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+  logging::InitLogging(log_settings);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();
   LOG(INFO) << "Command line: " << command_line.GetCommandLineString();
@@ -129,14 +160,13 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
     message_loop = std::make_unique<base::MessageLoop>(base::MessageLoop::TYPE_UI);
     VLOG(1) << "Using UI message loop";
   }
+  // Preference writes still pending when the run ends must reach the disk:
+  // the pool's exit callback waits for them.
+  prefs::GetPrefsTaskPool()->SetWaitAtExit(true);
 
   base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
   if (modes.uninstall) {
-    VLOG(1) << "Retrieving experiment states from installation folder...";
-    // The installation's preference store arrives with the preference
-    // layer; until then the registry keeps its defaults here.
-    LOG(WARNING) << "Experiment states of " << current_install_folder
-                 << " are not read in this build";
+    ReadExperimentsFromInstallation(current_install_folder, features);
   } else {
     features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
     VLOG(1) << "Obtained experiment states from command line";
@@ -150,7 +180,9 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   x64 = x64 && features->IsEnabled("installer-support-x64-download");
   VLOG(1) << "Installer architecture: " << (x64 ? "X64" : "X86");
 
-  VLOG(2) << "Instantiating settings";
+  std::unique_ptr<Settings> settings =
+      CreateSettingsForRun(modes.uninstall, modes.silent, modes.autoupdate, install_folder,
+                           modes.replace_tarsel_installation, x64);
   bool result = false;
   if (command_line.HasSwitch(kRegisterAsProtocolHandlerSwitch) || modes.backend) {
     VLOG(2) << "Running backend";
@@ -163,7 +195,11 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
     result = RoleNotAvailable("interactive controller");
   }
 
+  settings.reset();
   message_loop.reset();
+  // Status reads on the thread pool hold on to the singletons that the exit
+  // callbacks are about to destroy.
+  WaitForStatusReadsInFlight(kStatusReadWait);
   return result;
 }
 

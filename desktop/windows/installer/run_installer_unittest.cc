@@ -147,6 +147,24 @@ TEST_F(RunInstallerTest, StagedPackageFolderIsInsidePackage) {
   EXPECT_TRUE(Contains(LogLines(), "Inside packagetrue"));
 }
 
+TEST_F(RunInstallerTest, UninstallTakesExperimentStatesFromTheInstallation) {
+  base::FilePath installation = temp_.GetPath().Append(L"Velmo");
+  ASSERT_TRUE(base::CreateDirectoryTree(installation));
+  for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
+    ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(name), installation.Append(name)));
+  ASSERT_EQ(1, base::WriteFileBytes(installation.Append(L"velmo.exe"), "x", 1));
+  ASSERT_EQ(1, base::WriteFileBytes(installation.Append(L"launcher.exe"), "x", 1));
+  const std::string prefs = R"({"installer-experiments": ["installer-experiment-test@1"]})";
+  ASSERT_EQ(static_cast<int>(prefs.size()),
+            base::WriteFileBytes(installation.Append(L"installer_prefs.json"), prefs.data(),
+                                 static_cast<int>(prefs.size())));
+  Run({L"--uninstall", L"--silent", L"--v=1"}, nullptr, installation.Append(L"installer.exe"));
+  std::vector<std::string> lines = LogLines();
+  EXPECT_TRUE(Contains(lines, "Retrieved experiment states from installation folder"));
+  EXPECT_TRUE(Contains(lines, "Test experiment is enabled"));
+  EXPECT_TRUE(Contains(lines, "Inside packagetrue"));
+}
+
 TEST_F(RunInstallerTest, AutoupdateRecoversTheFolderFromTheLastArgument) {
   std::wstring folder = L"C:\\Program Files\\Velmo Test";
   Run({L"--installfolder=", L"--autoupdate", folder}, nullptr);
