@@ -11,6 +11,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <utility>
+
 #include "base/logging.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_propvariant.h"
@@ -75,7 +77,7 @@ bool SetBoolProperty(IPropertyStore* store, const PROPERTYKEY& key, bool value) 
   return true;
 }
 
-// Applies the spec's shell-link fields (those whose bit is set).
+// Applies the ShortcutSpec's shell-link fields (those whose bit is set).
 bool ApplyLinkFields(IShellLinkW* link, const ShortcutSpec& spec) {
   HRESULT hr = S_OK;
   if ((spec.options & ShortcutSpec::kTarget) && FAILED(hr = link->SetPath(spec.target.c_str()))) {
@@ -106,7 +108,7 @@ bool ApplyLinkFields(IShellLinkW* link, const ShortcutSpec& spec) {
 }
 
 // Writes the application id and the dual-mode flag into the link's property
-// store. Nothing to do when the spec sets neither.
+// store. Nothing to do when |spec| sets neither.
 bool ApplyShellProperties(const ComPtr<IShellLinkW>& link, const ShortcutSpec& spec) {
   if (!(spec.options & (ShortcutSpec::kAppId | ShortcutSpec::kDualMode)))
     return true;

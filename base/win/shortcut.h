@@ -60,17 +60,17 @@ struct ShortcutSpec {
 
 enum ShortcutOperation : int {
   // A new shortcut from |spec| alone, replacing any file at the path. The
-  // spec must name a target.
+  // ShortcutSpec must name a target.
   kShortcutCreateAlways = 0,
   // Like kShortcutCreateAlways, but only when a shortcut already exists at the
   // path; nothing of the old one is kept.
   kShortcutReplaceExisting = 1,
   // Loads the existing shortcut and changes only the properties set in the
-  // spec; fails when there is none.
+  // ShortcutSpec; fails when there is none.
   kShortcutUpdateExisting = 2,
 };
 
-// Writes the shortcut at |shortcut_path|. False (logged) on a bad spec or
+// Writes the shortcut at |shortcut_path|. False (logged) on a bad ShortcutSpec or
 // operation, or when the shell refuses any step; a failed write leaves no
 // partially written file of a new shortcut behind.
 bool WriteShortcut(const FilePath& shortcut_path, const ShortcutSpec& spec,

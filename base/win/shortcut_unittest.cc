@@ -151,7 +151,7 @@ TEST_F(ShortcutTest, OperationSemantics) {
 
   ASSERT_TRUE(WriteShortcut(shortcut_, first, kShortcutCreateAlways));
 
-  // Update changes only what the spec sets.
+  // Update changes only what the ShortcutSpec sets.
   ShortcutSpec update;
   update.set_arguments(L"--updated");
   ASSERT_TRUE(WriteShortcut(shortcut_, update, kShortcutUpdateExisting));

@@ -120,18 +120,20 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
 
   // Posts the step at the current position, reports OnStep and advances.
   void ScheduleNextStep();
-  // Reports OnError(string_id, text, detail) and cancels the run (rolled
-  // back, OnInstallerTerminated(false)). Returns |detail|, which the caller
-  // writes to the log at ERROR. Does nothing but return |detail| when no run
-  // is going (the run already ended).
+  // A run reports its outcome once: after the first of Fail, Cancel and
+  // Succeed, the others do nothing (Fail still returns |detail|).
+  //
+  // Reports OnError(string_id, text, detail) and cancels the run. Returns
+  // |detail|, which the caller writes to the log at ERROR.
   std::string Fail(int string_id, const std::wstring& text, const std::string& detail);
-  // Ends the run with success: OnSuccess. Nothing when no run is going.
+  // Ends the run with success: the success flag, OnSuccess.
   void Succeed();
-  // Ends the run without an error report: rolled back,
-  // OnInstallerTerminated(false). Nothing when no run is going.
+  // Ends the run without an error report: every executed operation rolled
+  // back, OnInstallerTerminated(false).
   void Cancel();
 
-  // Posts |task| to the installer's loop (a copy step's continuation).
+  // Posts |task| to the installer's loop (a copy step's continuation). Like
+  // the posted steps, it does nothing once the run has ended.
   void PostTask(const base::CodeLocation& from_here, base::Closure task);
   // A reference that the installer's posted tasks bind: they do nothing once
   // the installer is gone.
@@ -223,6 +225,8 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   void StartSteps(StepList steps, bool report_total, int extra_steps);
   // Maps an elevation result to the run's end.
   void FinishElevatedRun(int result);
+  // Runs a posted step or continuation (bound to the run's weak reference).
+  void RunStep(base::Closure step);
   void EndRun();
   void OnPackageReady();
 
@@ -243,6 +247,9 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   std::wstring registry_key_name_;
   bool running_ = false;
   bool success_ = false;
+  bool run_started_ = false;
+  // The run's outcome was reported (no run yet counts as reported).
+  bool reported_ = true;
   // Set by the registry step while the values it writes are to be recorded.
   bool install_log_recording_ = false;
   // Signalled when the run ends; the folder-permission process then puts the
@@ -261,6 +268,8 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   Settings* settings_ = nullptr;
   StepListBinder step_list_binder_;
 
+  // Invalidated when a run ends, so that nothing posted for it runs later.
+  base::WeakRefFactory<Installer> run_weak_factory_{this};
   base::WeakRefFactory<Installer> weak_factory_{this};
 };
 

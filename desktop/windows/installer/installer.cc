@@ -1,0 +1,694 @@
+#include "desktop/windows/installer/installer.h"
+
+#include <windows.h>
+
+#include <accctrl.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/code_location.h"
+#include "base/command_line.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_registry.h"
+#include "base/features/list_feature_reader.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/logging.h"
+#include "base/string_number_conversions.h"
+#include "base/string_printf.h"
+#include "base/string_split.h"
+#include "base/threading/message_loop.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/values.h"
+#include "components/prefs/json_pref_store.h"
+#include "components/prefs/prefs_task_pool.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/pe_image.h"
+#include "desktop/windows/installer/service/registry_entry.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/user_admin.h"
+#include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
+
+namespace installer {
+
+namespace {
+
+// Read, write and execute on the install folder.
+constexpr DWORD kFolderAccessMask = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE;
+
+// The install path remembered for the next run's default folder, and the
+// value an older 64-bit build wrote beside it.
+const RegistryRow kSetLastInstallPathRegOp = {
+    L"{CompanyRegistryKey}", L"Last {Stream} Install Path", REG_SZ, L"{InstallFolder}\\"};
+const RegistryRow kDeleteLegacyX64InstallPathRegOp = {
+    L"{CompanyRegistryKey}", L"Last {Stream} Install Path x64", RegistryEntry::kDeleteValue,
+    nullptr};
+
+constexpr char kInstallerExperimentsPref[] = "installer-experiments";
+constexpr char kTestExperiment[] = "installer-experiment-test";
+constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
+
+// The lines of |path| ("\r\n" separated, empty ones dropped); false when the
+// file cannot be read.
+bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
+  std::string text;
+  if (!base::ReadFileToString(path, &text))
+    return false;
+  *lines = base::SplitStringUsingSubstr(text, "\r\n", base::KEEP_WHITESPACE,
+                                        base::SPLIT_WANT_NONEMPTY);
+  return true;
+}
+
+// The crash reporter that this family of installer processes shares, as
+// this process was told; 0 when none is known.
+uint32_t GetCrashReporterPidFromCommandLine(const base::CommandLine& command_line) {
+  uint32_t pid = 0;
+  if (!base::StringToUint(command_line.GetSwitchValueASCII(kCrashReporterPidSwitch), &pid))
+    return 0;
+  return pid;
+}
+
+}  // namespace
+
+Installer::Installer()
+    : message_loop_(base::MessageLoop::Current()),
+      task_runner_(message_loop_ ? message_loop_->task_runner() : nullptr) {
+  CHECK(message_loop_) << "The installer needs a MessageLoop";
+}
+
+Installer::~Installer() {
+  if (running_)
+    Cancel();
+  package_ready_watcher_.StopWatching();
+  interrupted_watcher_.StopWatching();
+  // The remaining members go in reverse order; the transaction commits what
+  // is left in it (nothing after a cancellation).
+}
+
+void Installer::AddObserver(InstallerDelegate* observer) {
+  observers_.AddObserver(observer);
+}
+
+void Installer::RemoveObserver(InstallerDelegate* observer) {
+  observers_.RemoveObserver(observer);
+}
+
+void Installer::Run(Settings* settings) {
+  LOG(INFO) << "Beginning installation";
+  CHECK(settings) << "Run without settings";
+  CHECK(!settings_) << "The installer already holds settings";
+  CHECK(!settings->IsFetchingStatus()) << "The settings are still reading a folder status";
+  // Everything a run executes stays in the one transaction until the
+  // installer is destroyed, so a second run could roll the first one back.
+  CHECK(!run_started_) << "An installer runs once";
+  run_started_ = true;
+  settings->SetModifiable(false);
+  settings_ = settings;
+  success_ = false;
+  reported_ = false;
+  task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::DoRun, weak_factory_.GetWeakRef()));
+}
+
+void Installer::DoRun() {
+  running_ = true;
+  Settings* settings = settings_;
+  const InstallerStatus& status = settings->GetStatus();
+  const base::FilePath& install_folder = settings->GetInstallFolder();
+  const base::CommandLine& command_line = settings->command_line();
+  const int32_t operation = settings->GetOperation();
+
+  // 1. The protocol-handler registration needs nothing of the rest.
+  if (operation == Settings::kOperationRegisterProtocolHandler) {
+    StartSteps(BindStepList(operation), /*report_total=*/false, 0);
+    return;
+  }
+
+  // 2. and 3.
+  if (settings->IsFlagSet(Settings::AUTOUPDATE) && operation != Settings::kOperationUpgrade &&
+      !status.tarsel_installation()) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Settings operation invalid for autoupdate");
+    return;
+  }
+  if (operation == Settings::kOperationUnknown) {
+    LOG(ERROR) << Fail(IDS_ERROR_INVALID_LOCATION, std::wstring(), "Settings operation invalid");
+    return;
+  }
+
+  // 4.
+  if (!base::PathRegistry::Get(base::kPathExeDirectory, &own_folder_)) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed getting our own path");
+    return;
+  }
+
+  // 5.
+  if (command_line.HasSwitch(kPostElevatedInstallTasksSwitch)) {
+    LOG(INFO) << "Post elevation installation tasks only";
+    RunPostElevationTasks();
+    // The tasks may have ended the run themselves.
+    if (!reported_)
+      Succeed();
+    return;
+  }
+
+  // 6. From here until the run ends, the front end can interrupt it.
+  const std::wstring interrupted_name =
+      GetKernelObjectName(install_folder, kInstallationInterruptedEventName, /*global=*/true);
+  VLOG(1) << "Event name for interrupted installation: " << interrupted_name;
+  interrupted_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, interrupted_name.c_str()));
+  if (!interrupted_event_.IsValid()) {
+    const DWORD error = ::GetLastError();
+    ELOG(ERROR, error) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                               "Failed to open a handle to the installation interrupted event");
+    return;
+  }
+  if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Failed to watch the installation interrupted event");
+    return;
+  }
+
+  // 7.
+  if (command_line.HasSwitch(kParentPidSwitch)) {
+    const std::string text = command_line.GetSwitchValueASCII(kParentPidSwitch);
+    uint32_t pid = 0;
+    if (base::StringToUint(text, &pid)) {
+      second_installer_pid_ = pid;
+      VLOG(1) << "Second installer pid: " << second_installer_pid_;
+    } else {
+      LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch << " \"" << text << "\"";
+    }
+  }
+
+  // 8. and 9.
+  const bool admin = IsUserAdmin(/*linked_token=*/false);
+  VLOG(1) << "is_elevated_admin: " << admin;
+  if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && settings->IsFlagSet(Settings::SILENT) &&
+      !admin) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Installation requires elevation, but cannot elevate when silent");
+    return;
+  }
+
+  // 10. A folder still to be created is created now, while the status's
+  // answer for its parent says it can be.
+  bool write = true;
+  if (status.parent_folder() != install_folder &&
+      (!settings->IsFlagSet(Settings::ALL_USERS_FLAG) || admin)) {
+    VLOG(2) << "Using write permissions from the status";
+    write = status.has_write_access();
+    if (write &&
+        !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
+      LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
+                         "Could not create installation folder");
+      return;
+    }
+  }
+
+  // 11.
+  RememberInstallPath();
+
+  // 12. to 16.
+  bool handed_over = false;
+  if (!CheckFolderAccess(admin, &write, &handed_over) || handed_over)
+    return;
+
+  // 17. and 18.
+  if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
+    LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
+                       "Could not create installation folder");
+    return;
+  }
+  observers_.Notify(&InstallerDelegate::OnInstallFolderReady);
+
+  // 19. The package-ready handling continues the run.
+  if (command_line.HasSwitch(kWaitForPackageSwitch)) {
+    VLOG(2) << "Need to wait for package";
+    WaitForPackage(false);
+    return;
+  }
+
+  // 20.
+  install_log_.copy_only = settings->IsFlagSet(Settings::COPY_ONLY);
+  install_log_.all_users = settings->IsFlagSet(Settings::ALL_USERS_FLAG);
+  install_log_.path = install_folder;
+  install_log_.version = GetVersionString();
+  if (operation == Settings::kOperationUpgrade && !status.app_id.empty()) {
+    install_log_.app_id = status.app_id;
+  } else {
+    install_log_.app_id = base::NumberToString(static_cast<long long>(base::Time::Now().ToTimeT()));
+    VLOG(1) << "AppId for new installation: " << install_log_.app_id;
+  }
+
+  // 21. and 22.
+  int extra_steps = 0;
+  if (operation != Settings::kOperationUninstall) {
+    if (!ReadPackageLists() || !CreateVersionSubfolder())
+      return;
+    extra_steps = static_cast<int>(files_list_.size() + root_files_list_.size()) - 2;
+  } else {
+    const std::wstring exe_name = GetBrowserExeName();
+    const base::FilePath exe = install_folder.Append(status.subfolder).Append(exe_name);
+    if (!transaction_.Execute(std::make_unique<DeleteFileOperation>(
+            exe, /*check_in_use=*/true, /*remove_empty_parents=*/true))) {
+      LOG(ERROR) << Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
+                         "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
+      return;
+    }
+  }
+
+  // 23. and 24.
+  if (operation == Settings::kOperationUpgrade)
+    ApplyInstallerExperiments();
+  base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+  if (status.experiments().IsRegistered(kTestExperiment) &&
+      features->IsRegistered(kTestExperiment) &&
+      status.experiments().IsEnabled(kTestExperiment) != features->IsEnabled(kTestExperiment)) {
+    LOG(INFO) << "Changing the status of the test experiment.";
+  }
+
+  // 25.
+  launcher_not_x86_ = false;
+  launcher_valid_ = IsPeImage(install_folder.Append(kLauncherFileName), &launcher_not_x86_);
+
+  // 26. and 27.
+  StartSteps(BindStepList(operation), /*report_total=*/true, extra_steps);
+}
+
+bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
+  Settings* settings = settings_;
+  const InstallerStatus& status = settings->GetStatus();
+  const base::FilePath& install_folder = settings->GetInstallFolder();
+  const int32_t operation = settings->GetOperation();
+  const bool single_profile_conflict = operation == Settings::kOperationInstall &&
+                                       settings->IsFlagSet(Settings::SINGLE_PROFILE) &&
+                                       status.single_profile() != 1;
+
+  // 12. and 13.
+  if (*write)
+    *write = HasAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask);
+  if (!*write && single_profile_conflict) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+                       "Single profile installations are only allowed to locations where the "
+                       "user has write access");
+    return false;
+  }
+
+  // 14.
+  if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && !admin) {
+    VLOG(1) << "All users is set but we have no admin privs -> elevate";
+    FinishElevatedRun(RunElevated());
+    *handed_over = true;
+    return true;
+  }
+
+  // 15. A single-profile installation keeps this grant for good.
+  if (admin && single_profile_conflict) {
+    SavedPermissions discarded;
+    if (!GrantCurrentUserAccess(install_folder, SE_FILE_OBJECT, GENERIC_ALL, /*inherit=*/true,
+                                &discarded)) {
+      LOG(WARNING) << "Could not grant the current user full access to " << install_folder;
+    }
+  }
+
+  // 16.
+  LOG(INFO) << "Write privileges for install folder: " << *write;
+  if (*write)
+    return true;
+  SavedPermissions saved;
+  if (GrantCurrentUserAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask, /*inherit=*/true,
+                             &saved)) {
+    saved_permissions_ = std::move(saved);
+    has_saved_permissions_ = true;
+    *write = true;
+    return true;
+  }
+  if (admin) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+                       "Could not obtain write permissions to installation folder");
+    return false;
+  }
+  if (IsUserAdmin(/*linked_token=*/true)) {
+    VLOG(1) << "Running elevated because of folder privileges";
+    FinishElevatedRun(RunElevated());
+    *handed_over = true;
+    return true;
+  }
+  LOG(INFO) << "Need temporary write permissions from administrative user";
+  const bool permanent = settings->IsFlagSet(Settings::SINGLE_PROFILE) ||
+                         settings->command_line().HasSwitch(kComponentsSwitch);
+  const int result = ObtainFolderPermission(install_folder, permanent);
+  const char* detail = nullptr;
+  int string_id = IDS_ERROR_INSTALL_FAILED;
+  switch (result) {
+    case kElevationSucceeded:
+      break;
+    case kElevationNotStarted:
+      string_id = IDS_ERROR_ELEVATION_FAILED;
+      detail = "Failed to elevate the process to give us write permissions to installation folder";
+      break;
+    case kElevationFailed:
+      detail =
+          "The process for giving us write permission to the installer folder didn't complete "
+          "successfully";
+      break;
+    default:
+      detail =
+          "Error when setting up the process to give us write permissions to installation folder";
+      break;
+  }
+  if (detail) {
+    LOG(ERROR) << Fail(string_id, std::wstring(), detail);
+    return false;
+  }
+  VLOG(2) << "Temporary write permission obtained";
+  *write = HasAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask);
+  if (!*write) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+                       "No write access to installation folder after attempting to get it via "
+                       "elevated process");
+    return false;
+  }
+  return true;
+}
+
+void Installer::FinishElevatedRun(int result) {
+  switch (result) {
+    case kElevationSucceeded:
+      VLOG(2) << "Succeeded elevated run";
+      // While the package is awaited, its own installer's end reports.
+      if (!package_ready_watcher_.IsWatching() && !reported_)
+        Succeed();
+      return;
+    case kElevationNotStarted:
+      LOG(ERROR) << Fail(IDS_ERROR_ELEVATION_FAILED, std::wstring(), "Elevated installation failed.");
+      return;
+    case kElevationFailed:
+      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                         "Installer process did not complete successfully.");
+      return;
+    default:
+      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                         "Error when setting up the installer process");
+      return;
+  }
+}
+
+void Installer::RememberInstallPath() {
+  Settings* settings = settings_;
+  if (settings->GetOperation() == Settings::kOperationUninstall ||
+      settings->IsFlagSet(Settings::COPY_ONLY) || settings->IsFlagSet(Settings::AUTOUPDATE)) {
+    return;
+  }
+  VLOG(1) << "Saving last installation path.";
+  std::unique_ptr<Operation> operation;
+  if (!RegistryEntry(kSetLastInstallPathRegOp, this).CreateOperation(HKEY_CURRENT_USER,
+                                                                     &operation)) {
+    LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
+  } else if (operation && !transaction_.Execute(std::move(operation))) {
+    LOG(WARNING) << "Could not write last installation path";
+  }
+  if (!settings->IsX64())
+    return;
+  std::unique_ptr<Operation> deletion;
+  if (!RegistryEntry(kDeleteLegacyX64InstallPathRegOp, this)
+           .CreateOperation(HKEY_CURRENT_USER, &deletion) ||
+      (deletion && !transaction_.Execute(std::move(deletion)))) {
+    LOG(WARNING) << "Could not delete legacy x64 last install path";
+  }
+}
+
+bool Installer::ReadPackageLists() {
+  VLOG(1) << "Reading files list";
+  if (!ReadListFile(own_folder_.Append(kFilesListFileName), &files_list_)) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Could not read files list");
+    return false;
+  }
+  if (files_list_.empty()) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "No files in files list");
+    return false;
+  }
+  // A package without root files has no such list.
+  if (ReadListFile(own_folder_.Append(kRootFilesListFileName), &root_files_list_))
+    LOG(INFO) << "Read root files list";
+  else
+    root_files_list_.clear();
+  return true;
+}
+
+bool Installer::CreateVersionSubfolder() {
+  const base::FilePath& install_folder = settings_->GetInstallFolder();
+  const std::wstring version = base::UTF8ToWide(GetVersionString());
+  std::wstring name = version;
+  for (unsigned suffix = 0; base::PathExists(install_folder.Append(name)); ++suffix)
+    name = version + L"_" + base::NumberToString16(suffix);
+  VLOG(1) << "Installation subfolder " << name;
+  install_log_.subfolder = base::FilePath(name);
+  if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder.Append(name)))) {
+    LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, name, "Creating installation subfolder failed");
+    return false;
+  }
+  return true;
+}
+
+void Installer::ApplyInstallerExperiments() {
+  const base::FilePath path = settings_->GetInstallFolder().Append(kInstallerPrefsFileName);
+  base::SharedRef<prefs::JsonPrefStore> store =
+      prefs::OpenJsonPrefStore(prefs::GetPrefsTaskPool(), path);
+  if (!store || store->GetReadError() != prefs::JsonPrefStore::kReadNone) {
+    VLOG(1) << "No installer preferences at " << path;
+    return;
+  }
+  const base::Value* value = nullptr;
+  const base::ListValue* list = nullptr;
+  if (!store->GetValue(kInstallerExperimentsPref, &value) || !value->GetAsList(&list))
+    return;
+  std::vector<std::string> entries;
+  for (size_t i = 0; i < list->size(); ++i) {
+    std::string entry;
+    if (list->GetString(i, &entry))
+      entries.push_back(entry);
+  }
+  base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+  features->InitializeFromReader(base::ListFeatureReader(std::move(entries)));
+  features->InitializeFromReader(base::CommandLineFeatureReader(settings_->command_line()));
+}
+
+Installer::StepList Installer::BindStepList(int32_t operation) {
+  if (step_list_binder_)
+    return step_list_binder_.Run(this, operation);
+  auto step = [this](void (Installer::*method)()) {
+    return base::Bind(method, base::Unretained(this));
+  };
+  auto copy_step = [this](void (Installer::*method)(int32_t)) {
+    return base::Bind(method, base::Unretained(this), 0);
+  };
+  switch (operation) {
+    case Settings::kOperationRegisterProtocolHandler:
+      return {step(&Installer::RegisterAsProtocolHandler), step(&Installer::WriteInstallerPrefs),
+              step(&Installer::Succeed)};
+    case Settings::kOperationInstall:
+      return {copy_step(&Installer::CopyPackageFiles), copy_step(&Installer::CopyRootFiles),
+              step(&Installer::InstallLauncher),       step(&Installer::SetUpRegistry),
+              step(&Installer::InstallShortcuts),      step(&Installer::WriteInstallerPrefs),
+              step(&Installer::InstallComponents),     step(&Installer::FinalizeInstallation)};
+    case Settings::kOperationUpgrade:
+      return {step(&Installer::RemoveInstalledFiles),    copy_step(&Installer::CopyPackageFiles),
+              step(&Installer::RemoveOldRootFiles),      copy_step(&Installer::CopyRootFiles),
+              step(&Installer::InstallLauncher),         step(&Installer::CleanUpRegistry),
+              step(&Installer::SetUpRegistry),           step(&Installer::UpdateShortcuts),
+              step(&Installer::WriteInstallerPrefs),     step(&Installer::PreserveInstallerStatus),
+              step(&Installer::InstallComponents),       step(&Installer::FinalizeInstallation)};
+    case Settings::kOperationUninstall:
+      return {step(&Installer::CleanUpRegistry),       step(&Installer::RemoveShortcuts),
+              step(&Installer::FinalizeUninstallation), step(&Installer::RemoveInstalledFiles),
+              step(&Installer::UninstallComponents),   step(&Installer::CleanUpAfterUninstallation)};
+    default:
+      return {};
+  }
+}
+
+void Installer::StartSteps(StepList steps, bool report_total, int extra_steps) {
+  steps_ = std::move(steps);
+  next_step_ = 0;
+  if (steps_.empty()) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "No steps for operation " +
+                           base::NumberToString(static_cast<int>(settings_->GetOperation())));
+    return;
+  }
+  if (report_total) {
+    const int total = static_cast<int>(steps_.size()) + extra_steps + 1;
+    observers_.Notify(&InstallerDelegate::OnTotalSteps, total);
+  }
+  ScheduleNextStep();
+}
+
+void Installer::RunStep(base::Closure step) {
+  step.Run();
+}
+
+void Installer::PostTask(const base::CodeLocation& from_here, base::Closure task) {
+  // A task of an ended run does nothing: what it would change would never be
+  // rolled back.
+  task_runner_->PostTask(
+      from_here, base::Bind(&Installer::RunStep, run_weak_factory_.GetWeakRef(), std::move(task)));
+}
+
+void Installer::ScheduleNextStep() {
+  if (next_step_ >= steps_.size()) {
+    // A last step scheduling a successor is a fault of that step; ending the
+    // run is better than reporting a success nobody confirmed.
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "No step left to schedule at position " +
+                           base::NumberToString(static_cast<unsigned long long>(next_step_)));
+    return;
+  }
+  PostTask(FROM_HERE, steps_[next_step_]);
+  NotifyStep();
+  ++next_step_;
+}
+
+void Installer::NotifyStep() {
+  observers_.Notify(&InstallerDelegate::OnStep);
+}
+
+std::string Installer::Fail(int string_id, const std::wstring& text, const std::string& detail) {
+  if (reported_) {
+    LOG(WARNING) << "Failure after the run had ended, not reported";
+    return detail;
+  }
+  observers_.Notify(&InstallerDelegate::OnError, string_id, text, detail);
+  Cancel();
+  return detail;
+}
+
+void Installer::Cancel() {
+  if (reported_)
+    return;
+  LOG(INFO) << "Installation cancelled";
+  reported_ = true;
+  if (!transaction_.Rollback())
+    LOG(ERROR) << "Some changes of the installation could not be undone";
+  EndRun();
+  observers_.Notify(&InstallerDelegate::OnInstallerTerminated, false);
+}
+
+void Installer::Succeed() {
+  if (reported_) {
+    // A handover may have reported already; observers hear one outcome.
+    VLOG(1) << "The run has already reported its end";
+    return;
+  }
+  LOG(INFO) << "Installation succeeded";
+  reported_ = true;
+  success_ = true;
+  observers_.Notify(&InstallerDelegate::OnSuccess);
+  EndRun();
+}
+
+void Installer::EndRun() {
+  if (has_saved_permissions_) {
+    has_saved_permissions_ = false;
+    if (!RestorePermissions(saved_permissions_))
+      LOG(ERROR) << "Could not restore the permissions of " << saved_permissions_.path;
+  }
+  if (folder_permission_undo_event_.IsValid() && !::SetEvent(folder_permission_undo_event_.Get()))
+    PLOG(ERROR) << "Could not signal the folder-permission process to undo its grant";
+  // Nothing of the ended run may go on: no step, no continuation, no signal.
+  run_weak_factory_.InvalidateWeakRefs();
+  interrupted_watcher_.StopWatching();
+  package_ready_watcher_.StopWatching();
+  install_log_recording_ = false;
+  settings_ = nullptr;
+  registry_key_name_.clear();
+  running_ = false;
+}
+
+void Installer::WaitForPackage(bool post_elevation) {
+  LOG(INFO) << "Need to wait for actual package";
+  post_elevation_ = post_elevation;
+  if (!settings_) {
+    LOG(ERROR) << "Waiting for the package outside a run";
+    return;
+  }
+  const std::wstring name =
+      GetKernelObjectName(settings_->GetInstallFolder(), kPackageReadyEventName, /*global=*/true);
+  VLOG(1) << "Event name for package_ready: " << name;
+  package_ready_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  if (!package_ready_event_.IsValid()) {
+    const DWORD error = ::GetLastError();
+    ELOG(ERROR, error) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                               "Failed to open a handle to the package ready event");
+    return;
+  }
+  if (::WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
+    OnObjectSignaled(package_ready_event_.Get());
+    return;
+  }
+  if (!package_ready_watcher_.StartWatchingOnce(package_ready_event_.Get(), this)) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Failed to watch the package ready event");
+  }
+}
+
+void Installer::OnObjectSignaled(HANDLE object) {
+  if (interrupted_event_.IsValid() && object == interrupted_event_.Get()) {
+    LOG(INFO) << "Installation was interrupted";
+    Cancel();
+    return;
+  }
+  OnPackageReady();
+}
+
+void Installer::OnPackageReady() {
+  LOG(INFO) << "Package is ready";
+  if (!settings_) {
+    LOG(ERROR) << "The package is ready outside a run";
+    return;
+  }
+  const base::CommandLine& own_command_line = settings_->command_line();
+  base::CommandLine command_line;
+  settings_->ToCommandLine(&command_line, /*suppress_launch=*/false);
+  command_line.SetProgram(own_command_line.GetSwitchValuePath(kWaitForPackageSwitch)
+                              .Append(kPackageInstallerFileName));
+  if (post_elevation_)
+    command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
+  command_line.AppendSwitchASCII(
+      kCrashReporterPidSwitch,
+      base::FormatString("%u", GetCrashReporterPidFromCommandLine(own_command_line)));
+
+  observers_.Notify(&InstallerDelegate::OnStartingNewMainProcess, false);
+  EndRun();
+  LOG(INFO) << "Running installer from the package with command line: "
+            << command_line.GetCommandLineString();
+  base::LaunchOptions options;
+  options.wait = true;
+  base::Process process = base::LaunchProcess(command_line, options);
+  observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
+  if (!process.IsValid()) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Failed to start installer process from the package folder.");
+    return;
+  }
+  int exit_code = -1;
+  if (!process.WaitForExit(&exit_code) || exit_code != 0) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Installer process did not complete successfully.");
+    return;
+  }
+  Succeed();
+}
+
+}  // namespace installer
