@@ -1,0 +1,60 @@
+#include "desktop/windows/installer/association_change_notice.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/scoped_generic.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+struct WindowTraits {
+  static HWND InvalidValue() { return nullptr; }
+  static void Free(HWND window) { ::DestroyWindow(window); }
+};
+
+std::wstring* g_received = nullptr;
+
+LRESULT CALLBACK RecordingWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_SETTINGCHANGE && lparam && g_received)
+    *g_received = reinterpret_cast<const wchar_t*>(lparam);
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The change reaches the top-level windows with its text, sent from the
+// thread pool while this thread keeps running its messages.
+TEST(AssociationChangeNoticeTest, WindowsReceiveTheSettingChange) {
+  std::wstring received;
+  g_received = &received;
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = &RecordingWindowProc;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"AssociationChangeNoticeTestWindow";
+  ASSERT_NE(0, ::RegisterClassW(&window_class));
+  base::ScopedGeneric<HWND, WindowTraits> window(
+      ::CreateWindowExW(0, window_class.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                        nullptr, window_class.hInstance, nullptr));
+  ASSERT_TRUE(window.IsValid()) << ::GetLastError();
+
+  AnnounceAssociationChange();
+  const DWORD deadline = ::GetTickCount() + 20000;
+  while (received.empty() && static_cast<LONG>(deadline - ::GetTickCount()) > 0) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      ::DispatchMessageW(&message);
+  }
+  EXPECT_EQ(kStartMenuInternetSetting, received);
+
+  // The same send, made on this thread, succeeds.
+  EXPECT_TRUE(BroadcastStartMenuInternetChange());
+
+  window.Reset();
+  ::UnregisterClassW(window_class.lpszClassName, window_class.hInstance);
+  g_received = nullptr;
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,57 @@
+// The batch file "k.bat" that an uninstallation leaves in the install folder:
+// it waits until the installer's processes have ended, then deletes the
+// files and folders that were still in use, and finally itself.
+//
+// The command interpreter reads a batch file in the OEM code page and expands
+// "%" in every line, so the paths are written in that code page with "%"
+// doubled; a path the code page cannot carry is written in its short form.
+#ifndef DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_FILE_H_
+#define DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_FILE_H_
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/process.h"
+
+namespace installer {
+
+inline constexpr wchar_t kCleanupBatchFileName[] = L"k.bat";
+
+struct CleanupBatchContents {
+  CleanupBatchContents();
+  CleanupBatchContents(const CleanupBatchContents&);
+  ~CleanupBatchContents();
+
+  // The processes to wait for; 0 for none (pid1 is always waited for).
+  base::ProcessId pid1 = 0;
+  base::ProcessId pid2 = 0;
+  base::ProcessId pid3 = 0;
+  // Deleted in this order.
+  std::vector<base::FilePath> leftover_files;
+  // Removed when empty, deepest first: descending order of the path text
+  // puts every folder before its parent.
+  std::set<base::FilePath> leftover_folders;
+};
+
+// Adds to |folders| every folder that holds |path| and lies below
+// |install_folder|, which itself is not added: the walk never reaches folders
+// the installation did not create. Nothing is added for a path outside
+// |install_folder|.
+void AddLeftoverFolders(const base::FilePath& path, const base::FilePath& install_folder,
+                        std::set<base::FilePath>* folders);
+
+// |path| as batch-file text: in the OEM code page, or else its short form in
+// that code page, with every "%" doubled. False (logged) when neither form
+// can be written; the caller leaves the line out.
+bool EncodeBatchFilePath(const base::FilePath& path, std::string* text);
+
+// The text of "k.bat": the wait for the processes, then "del" for each
+// leftover file, "rmdir" for each leftover folder, and "del %0". Each line
+// ends with "\n". A path that cannot be encoded loses its line (logged).
+std::string BuildCleanupBatchText(const CleanupBatchContents& contents);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_FILE_H_

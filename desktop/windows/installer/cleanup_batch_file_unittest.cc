@@ -1,0 +1,205 @@
+#include "desktop/windows/installer/cleanup_batch_file.h"
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/process.h"
+#include "desktop/windows/installer/cleanup_batch_test_support.h"
+#include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
+
+namespace installer {
+namespace {
+
+// The process a batch file waits for: it runs until the test ends it.
+CHILD_PROCESS_MAIN(CleanupBatchWatchedProcess) {
+  ::Sleep(120 * 1000);
+  return 0;
+}
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+// |name| in the OEM code page when every character has an exact form there.
+bool OemCanCarry(const std::wstring& name) {
+  BOOL used_default = FALSE;
+  char buffer[64];
+  return ::GetOEMCP() != CP_UTF8 &&
+         ::WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, buffer,
+                               sizeof(buffer), nullptr, &used_default) > 0 &&
+         !used_default;
+}
+
+TEST(CleanupBatchFileTest, WaitLoopForTheKnownProcessesOnly) {
+  CleanupBatchContents contents;
+  contents.pid1 = 4242;
+  EXPECT_EQ(
+      "SET PID1_RUNNING=TRUE\n"
+      ":again\n"
+      "IF %PID1_RUNNING%==TRUE (\n"
+      "TASKLIST /FI \"PID eq 4242\" | FIND /c /i \".exe\"\n"
+      "IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\n"
+      ")\n"
+      "ping -n 2 127.0.0.1\n"
+      "IF %PID1_RUNNING%==TRUE GOTO :again\n"
+      "del %0\n",
+      BuildCleanupBatchText(contents));
+
+  // The third process without the second; its lines keep their own names.
+  contents.pid3 = 77;
+  const std::string text = BuildCleanupBatchText(contents);
+  EXPECT_EQ(std::string::npos, text.find("PID2"));
+  EXPECT_NE(std::string::npos, text.find("SET PID1_RUNNING=TRUE\nSET PID3_RUNNING=TRUE\n:again\n"));
+  EXPECT_NE(std::string::npos, text.find("TASKLIST /FI \"PID eq 77\" | FIND /c /i \".exe\"\n"
+                                         "IF ERRORLEVEL 1 SET PID3_RUNNING=FALSE\n)\n"
+                                         "ping -n 2 127.0.0.1\n"));
+  EXPECT_NE(std::string::npos, text.find("IF %PID1_RUNNING%==TRUE GOTO :again\n"
+                                         "IF %PID3_RUNNING%==TRUE GOTO :again\ndel %0\n"));
+}
+
+TEST(CleanupBatchFileTest, FilesThenFoldersDeepestFirstWithPercentDoubled) {
+  const base::FilePath install(L"C:\\Velmo");
+  CleanupBatchContents contents;
+  contents.pid1 = 1;
+  contents.pid2 = 2;
+  const base::FilePath first(L"C:\\Velmo\\1.0\\a\\b\\x.dll");
+  const base::FilePath second(L"C:\\Velmo\\1.0\\100%TEMP%\\y.pak");
+  for (const base::FilePath& file : {first, second}) {
+    contents.leftover_files.push_back(file);
+    AddLeftoverFolders(file, install, &contents.leftover_folders);
+  }
+  const std::string text = BuildCleanupBatchText(contents);
+  const std::string tail =
+      "IF %PID2_RUNNING%==TRUE GOTO :again\n"
+      "del \"C:\\Velmo\\1.0\\a\\b\\x.dll\"\n"
+      "del \"C:\\Velmo\\1.0\\100%%TEMP%%\\y.pak\"\n"
+      "rmdir \"C:\\Velmo\\1.0\\a\\b\"\n"
+      "rmdir \"C:\\Velmo\\1.0\\a\"\n"
+      "rmdir \"C:\\Velmo\\1.0\\100%%TEMP%%\"\n"
+      "rmdir \"C:\\Velmo\\1.0\"\n"
+      "del %0\n";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+}
+
+TEST(CleanupBatchFileTest, FolderWalkStopsAtTheInstallFolder) {
+  const base::FilePath install(L"C:\\Users\\Ann\\AppData\\Local\\Velmo");
+  std::set<base::FilePath> folders;
+  AddLeftoverFolders(install.Append(L"1.0\\locales\\de.pak"), install, &folders);
+  AddLeftoverFolders(install.Append(L"launcher.exe"), install, &folders);
+  const std::set<base::FilePath> expected = {install.Append(L"1.0"),
+                                             install.Append(L"1.0\\locales")};
+  EXPECT_EQ(expected, folders);
+
+  // A path outside the install folder brings none of its folders.
+  folders.clear();
+  AddLeftoverFolders(base::FilePath(L"C:\\Users\\Ann\\other\\f.txt"), install, &folders);
+  AddLeftoverFolders(base::FilePath(L"C:\\f.txt"), install, &folders);
+  EXPECT_TRUE(folders.empty());
+}
+
+TEST(CleanupBatchFileTest, PathsInTheOemCodePageOrShortForm) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+
+  // An accented user name: written in the OEM code page, never as UTF-8.
+  const std::wstring accented = L"J\u00f6s\u00e9";
+  if (OemCanCarry(accented)) {
+    std::string text;
+    ASSERT_TRUE(EncodeBatchFilePath(base::FilePath(L"C:\\Users\\" + accented), &text));
+    EXPECT_EQ(std::string::npos, text.find("\xc3")) << "UTF-8 lead byte in " << text;
+    EXPECT_EQ(13u, text.size());  // One byte per character.
+    wchar_t back[32] = {};
+    ASSERT_GT(::MultiByteToWideChar(CP_OEMCP, 0, text.c_str(), -1, back, 32), 0);
+    EXPECT_EQ(L"C:\\Users\\" + accented, std::wstring(back));
+  }
+
+  // A name the code page cannot carry: the existing file's short form.
+  const std::wstring foreign = L"\u0416\u4e2d\u0416\u4e2d\u0416\u4e2d\u0416\u4e2d";
+  ASSERT_FALSE(OemCanCarry(foreign)) << "The OEM code page carries every test name";
+  const base::FilePath existing = temp.GetPath().Append(foreign + L" 100%.txt");
+  ASSERT_TRUE(WriteText(existing, "x"));
+  std::string text;
+  ASSERT_TRUE(EncodeBatchFilePath(existing, &text));
+  for (char c : text)
+    EXPECT_LT(static_cast<unsigned char>(c), 0x80) << text;
+  // And it names the same file.
+  wchar_t back[MAX_PATH] = {};
+  ASSERT_GT(::MultiByteToWideChar(CP_OEMCP, 0, text.c_str(), -1, back, MAX_PATH), 0);
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(back)) << text;
+
+  // Neither form exists for a missing file: the line is left out.
+  const base::FilePath missing = temp.GetPath().Append(foreign + L" gone.txt");
+  EXPECT_FALSE(EncodeBatchFilePath(missing, &text));
+  CleanupBatchContents contents;
+  contents.pid1 = 1;
+  contents.leftover_files = {missing};
+  EXPECT_EQ(std::string::npos, BuildCleanupBatchText(contents).find("gone"));
+  EXPECT_EQ(std::string::npos, BuildCleanupBatchText(contents).find("del \""));
+}
+
+// The batch file run by the command interpreter: it waits while the watched
+// process runs, then deletes the leftovers, whose paths have accented
+// letters, a "%" that would otherwise expand a variable, and letters the OEM
+// code page lacks; then their folders, and itself.
+TEST(CleanupBatchFileTest, RunWaitsForTheProcessThenDeletesEverything) {
+  test::ScopedBatchToolsPath tools;
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath install = temp.GetPath().Append(L"J\u00f6s\u00e9 M\u00fcller");
+  const std::vector<base::FilePath> leftovers = {
+      install.Append(L"1.0\\r\u00e9sum\u00e9.dll"),
+      install.Append(L"1.0\\100%PATH%\\data.pak"),
+      install.Append(L"1.0\\\u0416\u4e2d\u0416\u4e2d\u0416\u4e2d\\f.txt"),
+  };
+  // Kept: not a leftover, so its folder (the install folder) stays.
+  const base::FilePath kept = install.Append(L"installer_prefs.json");
+  ASSERT_TRUE(base::CreateDirectoryTree(install));
+  ASSERT_TRUE(WriteText(kept, "{}"));
+  CleanupBatchContents contents;
+  for (const base::FilePath& file : leftovers) {
+    ASSERT_TRUE(base::CreateDirectoryTree(file.DirName()));
+    ASSERT_TRUE(WriteText(file, "leftover"));
+    contents.leftover_files.push_back(file);
+    AddLeftoverFolders(file, install, &contents.leftover_folders);
+  }
+  ASSERT_EQ(3u, contents.leftover_folders.size());
+
+  base::LaunchOptions hidden;
+  hidden.start_hidden = true;
+  base::Process watched =
+      base::LaunchProcess(testing::GetChildCommandLine("CleanupBatchWatchedProcess"), hidden);
+  ASSERT_TRUE(watched.IsValid());
+  contents.pid1 = watched.Pid();
+  const base::FilePath batch = install.Append(kCleanupBatchFileName);
+  ASSERT_TRUE(WriteText(batch, BuildCleanupBatchText(contents)));
+
+  base::Process cmd = base::LaunchProcess(base::CommandLine(batch), hidden);
+  ASSERT_TRUE(cmd.IsValid());
+  // Several rounds of the wait loop: nothing goes while the process runs.
+  EXPECT_FALSE(cmd.WaitForExitWithTimeout(3500, nullptr));
+  for (const base::FilePath& file : leftovers)
+    EXPECT_TRUE(base::PathExists(file)) << file;
+  EXPECT_TRUE(base::PathExists(batch));
+
+  ASSERT_TRUE(watched.Terminate(0, /*wait=*/true));
+  EXPECT_TRUE(cmd.WaitForExitWithTimeout(60 * 1000, nullptr));
+  for (const base::FilePath& file : leftovers)
+    EXPECT_FALSE(base::PathExists(file)) << file;
+  for (const base::FilePath& folder : contents.leftover_folders)
+    EXPECT_FALSE(base::PathExists(folder)) << folder;
+  EXPECT_FALSE(base::PathExists(batch));
+  EXPECT_TRUE(base::PathExists(kept));
+}
+
+}  // namespace
+}  // namespace installer

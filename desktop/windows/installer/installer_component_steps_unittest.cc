@@ -1,0 +1,189 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/string_split.h"
+#include "base/time.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_components.h"
+#include "desktop/windows/installer/service/authenticode_test_fixtures.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/step_run_test_support.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+TEST(ComponentsSwitchTest, TrimsAndDropsEmptyPieces) {
+  const std::vector<ComponentEntry> entries =
+      ParseComponentsSwitch(L"  suite :  comp dir | | other:dir\\x |lone|  : only:  ");
+  ASSERT_EQ(4u, entries.size());
+  EXPECT_EQ(L"suite", entries[0].name);
+  EXPECT_EQ(L"comp dir", entries[0].folder);
+  EXPECT_EQ(L"suite :  comp dir", entries[0].text);
+  EXPECT_EQ(L"other", entries[1].name);
+  EXPECT_EQ(L"dir\\x", entries[1].folder);
+  EXPECT_EQ(L"lone", entries[2].name);
+  EXPECT_EQ(L"", entries[2].folder);
+  // An empty name is a dropped piece: the folder comes first then.
+  EXPECT_EQ(L"only", entries[3].name);
+}
+
+class ComponentStepsTest : public test::StepRunTest {
+ protected:
+  void SetUp() override {
+    StepRunTest::SetUp();
+    ASSERT_TRUE(base::PathRegistry::Get(base::kPathExeFile, &test_exe_));
+    fixture_ = test_exe_.DirName().Append(L"component_fixture.exe");
+    ASSERT_TRUE(base::PathExists(fixture_));
+    // The installer's own folder is the package folder; component folders
+    // are named relative to its parent.
+    components_ = package_folder_.DirName().Append(L"components");
+    ASSERT_TRUE(base::CreateDirectoryTree(components_));
+  }
+
+  void TearDown() override {
+    StepRunTest::TearDown();
+    base::PathRegistry::Override(base::kPathExeFile, test_exe_);
+  }
+
+  // A copy of the fixture program at |path| that exits with |exit_code|.
+  void PlaceFixture(const base::FilePath& path, int exit_code) {
+    ASSERT_TRUE(base::CreateDirectoryTree(path.DirName()));
+    ASSERT_TRUE(base::CopySingleFile(fixture_, path));
+    const std::string code = base::NumberToString(exit_code);
+    ASSERT_TRUE(WriteText(base::FilePath(path.value() + L".exit_code"), code));
+  }
+
+  // The command lines the fixture at |path| was run with.
+  static std::vector<base::CommandLine> CallsOf(const base::FilePath& path) {
+    std::string text;
+    std::vector<base::CommandLine> calls;
+    if (!base::ReadFileToString(base::FilePath(path.value() + L".calls"), &text))
+      return calls;
+    for (const std::string& line :
+         base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+      calls.push_back(base::CommandLine::FromString(base::UTF8ToWide(line)));
+    }
+    return calls;
+  }
+
+  // Waits until the fixture at |path| was run |count| times.
+  static bool WaitForCalls(const base::FilePath& path, size_t count) {
+    const base::MonotonicTime deadline =
+        base::MonotonicTime::Now() + base::TimeSpan::FromSeconds(30);
+    while (CallsOf(path).size() < count) {
+      if (base::MonotonicTime::Now() > deadline)
+        return false;
+      ::Sleep(50);
+    }
+    return true;
+  }
+
+  std::wstring ComponentsSwitch(const std::wstring& value) const {
+    return L"--components=" + value;
+  }
+
+  base::FilePath test_exe_;
+  base::FilePath fixture_;
+  base::FilePath components_;
+};
+
+// Installs, upgrades over and uninstalls a set of components: the ones
+// whose installer exits 0 are recorded once and later started with
+// "uninstall"; one that exits 3 and one without an installer are not.
+TEST_F(ComponentStepsTest, RecordsSucceededComponentsAndUninstallsThem) {
+  const base::FilePath good = components_.Append(L"good_installer.exe");
+  const base::FilePath bad = components_.Append(L"bad_installer.exe");
+  // The suite's folder has only its installer under the former name.
+  const base::FilePath assistant = components_.Append(L"assistant_installer.exe");
+  PlaceFixture(good, 0);
+  PlaceFixture(bad, 3);
+  PlaceFixture(assistant, 0);
+  const std::wstring components =
+      ComponentsSwitch(L" good : components | bad:components || suite: components | "
+                       L"missing:components");
+
+  MakeSettings({L"--allusers=0", components});
+  RunSteps({&Installer::InstallComponents}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  const std::vector<InstallLogComponent> expected = {
+      {"good", install_folder_.Append(L"good")}, {"suite", install_folder_.Append(L"suite")}};
+  EXPECT_EQ(expected, RunLog().components);
+  ASSERT_EQ(1u, CallsOf(good).size());
+  const base::CommandLine call = CallsOf(good)[0];
+  EXPECT_EQ(install_folder_.Append(L"good"), call.GetSwitchValuePath("installfolder"));
+  EXPECT_EQ("0", call.GetSwitchValueASCII("copyonly"));
+  EXPECT_EQ("0", call.GetSwitchValueASCII("allusers"));
+  EXPECT_FALSE(call.HasSwitch("uninstall"));
+  EXPECT_EQ(1u, CallsOf(bad).size());
+  EXPECT_EQ(1u, CallsOf(assistant).size());
+
+  // The run's log becomes the installation's; an upgrade installs the
+  // components again and keeps one record of each.
+  InstallLog log = RunLog();
+  FinishRun();
+  ASSERT_TRUE(log.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+  MakeSettings({components});
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  RunSteps({&Installer::InstallComponents}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  EXPECT_EQ(expected, RunLog().components);
+  EXPECT_EQ(2u, CallsOf(good).size());
+  FinishRun();
+
+  // The component installers copied themselves into their folders.
+  const base::FilePath installed_good = install_folder_.Append(L"good\\good_installer.exe");
+  const base::FilePath installed_suite =
+      install_folder_.Append(L"suite\\assistant_installer.exe");
+  const base::FilePath installed_bad = install_folder_.Append(L"bad\\bad_installer.exe");
+  PlaceFixture(installed_good, 0);
+  PlaceFixture(installed_suite, 0);
+  PlaceFixture(installed_bad, 0);
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  RunSteps({&Installer::UninstallComponents}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  ASSERT_TRUE(WaitForCalls(installed_good, 1));
+  ASSERT_TRUE(WaitForCalls(installed_suite, 1));
+  const base::CommandLine uninstall = CallsOf(installed_good)[0];
+  EXPECT_TRUE(uninstall.HasSwitch("uninstall"));
+  EXPECT_EQ("0", uninstall.GetSwitchValueASCII("copyonly"));
+  EXPECT_EQ("0", uninstall.GetSwitchValueASCII("allusers"));
+  EXPECT_TRUE(CallsOf(installed_bad).empty());
+}
+
+// A signed installer executable runs only component installers that the
+// expected signer signed.
+TEST_F(ComponentStepsTest, SignedInstallerRunsOnlySignedComponents) {
+  // Beside the test executable (the harness moved the executable's folder).
+  const base::FilePath signed_exe =
+      test_exe_.DirName().Append(L"authenticode_fixtures\\signed_expected.exe");
+  ASSERT_TRUE(base::PathExists(signed_exe));
+  const base::FilePath plain = components_.Append(L"plain_installer.exe");
+  PlaceFixture(plain, 0);
+  ASSERT_TRUE(base::CopySingleFile(signed_exe, components_.Append(L"signed_installer.exe")));
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathExeFile, signed_exe));
+
+  MakeSettings({L"--allusers=0", ComponentsSwitch(L"plain:components|signed:components")});
+  installer::testing::ScopedLogCapture log;
+  RunSteps({&Installer::InstallComponents}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+
+  const std::vector<InstallLogComponent> expected = {
+      {"signed", install_folder_.Append(L"signed")}};
+  EXPECT_EQ(expected, RunLog().components);
+  EXPECT_TRUE(CallsOf(plain).empty());
+  EXPECT_NE(std::string::npos, log.text().find("Signature error for component installer"));
+  EXPECT_NE(std::string::npos, log.text().find("plain_installer.exe signed = 0"));
+  EXPECT_NE(std::string::npos, log.text().find("signed_expected.exe signed = 1"));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,449 @@
+// The installer's file steps: copying the package into the install folder,
+// keeping the record of what was installed ("installation_status.xml"),
+// removing the files of earlier versions, and at the end of an
+// uninstallation the clean-up batch file for what was still in use.
+#include <windows.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/code_location.h"
+#include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/process.h"
+#include "base/string_number_conversions.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/values.h"
+#include "base/win/windows_version.h"
+#include "components/prefs/json_pref_store.h"
+#include "components/prefs/prefs_task_pool.h"
+#include "desktop/windows/installer/association_change_notice.h"
+#include "desktop/windows/installer/cleanup_batch_file.h"
+#include "desktop/windows/installer/folder_installation.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_file_steps.h"
+#include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/installer_registry_steps.h"
+#include "desktop/windows/installer/installer_shortcuts.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/scheduled_task_info.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/service/user_admin.h"
+#include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
+#include "desktop/windows/rc_l10n_handler/localized_string.h"
+
+namespace installer {
+
+namespace {
+
+constexpr char kScheduledAutoupdateSwitch[] = "scheduledautoupdate";
+constexpr wchar_t kTaskArgumentPlaceholder[] = L"$(Arg0)";
+constexpr uint32_t kAutoupdateTaskTimeLimitSeconds = 3600;
+constexpr wchar_t kAutoupdateTaskNamePrefix[] = L"Autoupdate ";
+
+// Executes a deletion of |path| in |transaction|.
+bool DeleteInTransaction(Transaction* transaction, const base::FilePath& path, bool check_in_use,
+                         bool remove_empty_parents) {
+  return transaction->Execute(
+      std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
+}
+
+// A decimal number of a switch of |command_line|; 0 when absent or unreadable.
+base::ProcessId ReadPidSwitch(const base::CommandLine& command_line, const char* name) {
+  if (!command_line.HasSwitch(name))
+    return 0;
+  const std::string text = command_line.GetSwitchValueASCII(name);
+  uint32_t pid = 0;
+  if (!base::StringToUint(text, &pid)) {
+    LOG(WARNING) << "Ignoring an unreadable " << name << " \"" << text << "\"";
+    return 0;
+  }
+  return pid;
+}
+
+// One less autoupdate task error in the installer's preferences: the task
+// was just made anew.
+void DecrementAutoupdateTaskErrorCount(const base::FilePath& install_folder) {
+  base::SharedRef<prefs::JsonPrefStore> store = prefs::OpenJsonPrefStore(
+      prefs::GetPrefsTaskPool(), install_folder.Append(Installation::kInstallerPrefsFileName));
+  if (!store)
+    return;
+  const base::Value* value = nullptr;
+  int count = 0;
+  if (!store->GetValue(kAutoupdateTaskErrorCountPref, &value) || !value->GetAsInteger(&count) ||
+      count <= 0) {
+    return;
+  }
+  store->SetValueWithoutNotify(kAutoupdateTaskErrorCountPref,
+                               std::make_unique<base::ScalarValue>(count - 1),
+                               prefs::JsonPrefStore::kDefaultWriteFlags);
+  VLOG(1) << "Setting autoupdate task error counter to : " << (count - 1);
+  // The store writes the change when its last reference goes, here.
+}
+
+}  // namespace
+
+base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base::Time time) {
+  return install_folder.Append(kOldStatusFolderName)
+      .Append(Installation::kInstallLogFileName)
+      .AddExtension(base::NumberToString16(static_cast<long long>(time.ToTimeT())));
+}
+
+void Installer::CopyPackageFiles(int32_t index) {
+  StepCopyFile(index, files_list_,
+               base::Bind(&Installer::CopyPackageFiles, base::Unretained(this), index + 1),
+               &install_log_.files, /*root=*/false);
+}
+
+void Installer::CopyRootFiles(int32_t index) {
+  StepCopyFile(index, root_files_list_,
+               base::Bind(&Installer::CopyRootFiles, base::Unretained(this), index + 1),
+               &install_log_.root_files, /*root=*/true);
+}
+
+void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list,
+                             const base::Closure& continuation,
+                             std::vector<base::FilePath>* target, bool root) {
+  if (root && index == 0 && list.empty()) {
+    VLOG(2) << "Skipping copying of root files since list is empty.";
+    ScheduleNextStep();
+    return;
+  }
+  if (index < 0 || static_cast<size_t>(index) >= list.size()) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Invalid index " + base::NumberToString(index) +
+                           " passed to StepCopyFile (max: " +
+                           base::NumberToString(static_cast<unsigned long long>(list.size())) +
+                           ")");
+    return;
+  }
+  const std::string& entry = list[static_cast<size_t>(index)];
+  const base::FilePath relative = base::FilePath::FromUTF8Unsafe(entry);
+  VLOG(1) << "Copying " << (root ? "root " : "") << "file " << entry;
+
+  const base::FilePath source = own_folder_.Append(relative);
+  base::FilePath destination = settings_->GetInstallFolder();
+  if (!root)
+    destination = destination.Append(install_log_.subfolder);
+  destination = destination.Append(relative);
+  if (!transaction_.Execute(std::make_unique<CopyFileOperation>(source, destination))) {
+    LOG(ERROR) << Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
+    return;
+  }
+  target->push_back(relative);
+
+  if (static_cast<size_t>(index) + 1 >= list.size()) {
+    VLOG(1) << "Done copying " << (root ? "root " : "") << "files";
+    ScheduleNextStep();
+    return;
+  }
+  // Every file but the last is one progress step of its own; the last one
+  // is counted by ScheduleNextStep.
+  NotifyStep();
+  PostTask(base::CodeLocation("CopyFileW", __FILE__, __LINE__, base::GetProgramCounter()),
+           continuation);
+}
+
+void Installer::FinalizeInstallation() {
+  VLOG(1) << "Finalizing the installation";
+  Settings* settings = settings_;
+  const base::FilePath& install_folder = settings->GetInstallFolder();
+
+  // 1. The record of this installation, for the next upgrade and the
+  // uninstallation.
+  if (!install_log_.Save(install_folder.Append(Installation::kInstallLogFileName))) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "Failed saving the installation status");
+    return;
+  }
+
+  // 2. From Windows 10 on, the user chooses the default browser in the
+  // system's settings; an elevated copy, a silent run or an installation
+  // that is the handler already leaves that choice alone.
+  const bool copy_only = settings->IsFlagSet(Settings::COPY_ONLY);
+  const bool all_users = settings->IsFlagSet(Settings::ALL_USERS_FLAG);
+  bool skip_default_browser = false;
+  if (base::win::GetWindowsVersion() >= base::win::VERSION_WIN10) {
+    skip_default_browser = settings->command_line().HasSwitch(kParentPidSwitch) ||
+                           settings->IsFlagSet(Settings::SILENT) ||
+                           settings->GetStatus().is_http_handler();
+  }
+  if (!skip_default_browser && settings->IsFlagSet(Settings::DEFAULT_BROWSER) && !copy_only) {
+    // Each call logs its own failures; none of them stops the installation.
+    FolderInstallation installation(install_folder, install_log_);
+    if (all_users) {
+      VLOG(1) << "Storing old default browser settings for all users";
+      installation.SavePreviousDefaultBrowser(true);
+      installation.RegisterAsDefaultBrowser(true);
+    }
+    VLOG(1) << "Storing old default browser settings for current users";
+    installation.SavePreviousDefaultBrowser(false);
+    installation.RegisterAsDefaultBrowser(false);
+  }
+
+  // 3.
+  AnnounceAssociationChange();
+
+  // 4. An installation made through a folder-permission process belongs to
+  // a user who cannot manage the installation's task.
+  if (!copy_only && (all_users || !folder_permission_undo_event_.IsValid())) {
+    std::unique_ptr<TaskScheduler> scheduler = TaskScheduler::Create();
+    LOG(INFO) << "Creating scheduled task";
+    if (!scheduler || !scheduler->Init()) {
+      LOG(ERROR) << "Could not initialize task scheduler";
+    } else {
+      scheduler->DeleteStaleTasks();
+      const bool scheduled = ShouldScheduleAutoupdateTask();
+      ScheduledTaskInfo info;
+      info.command_line = base::CommandLine(install_folder.Append(kLauncherFileName));
+      info.command_line.AppendSwitch(kScheduledAutoupdateSwitch);
+      info.command_line.AppendArg(kTaskArgumentPlaceholder);
+      info.description = GetLocalizedString(IDS_AUTOUPDATE_TASK_DESCRIPTION);
+      info.execution_time_limit_seconds = kAutoupdateTaskTimeLimitSeconds;
+      info.name_suffix = kAutoupdateTaskNamePrefix + base::UTF8ToWide(install_log_.app_id);
+      info.all_users = all_users;
+      info.trigger_kind =
+          scheduled ? ScheduledTaskInfo::kTriggerDaily : ScheduledTaskInfo::kTriggerNone;
+      info.boot_or_logon_trigger = scheduled;
+      info.run_only_if_network_available = true;
+      if (!scheduler->CreateTask(info))
+        LOG(ERROR) << "Could not create scheduled task";
+      else
+        DecrementAutoupdateTaskErrorCount(install_folder);
+    }
+  }
+
+  // 5.
+  if (IsUserAdmin(/*linked_token=*/false)) {
+    UpdateFirewallRules(
+        install_folder.Append(install_log_.subfolder).Append(GetBrowserExeName()),
+        /*remove=*/false);
+  }
+
+  // 6. It may end the run itself.
+  FinalizeSuccessfulInstallation();
+  if (!running_)
+    return;
+
+  // 7.
+  NotifyStep();
+  Succeed();
+}
+
+void Installer::PreserveInstallerStatus() {
+  LOG(INFO) << "Preserving previous installer status.";
+  const base::FilePath& install_folder = settings_->GetInstallFolder();
+  base::FilePath status_file = install_folder.Append(Installation::kInstallLogFileName);
+  if (!base::PathExists(status_file))
+    status_file = install_folder.Append(kTarselInstallLogFileName);
+  if (!base::PathExists(status_file)) {
+    LOG(WARNING) << "No previous status file found.";
+    ScheduleNextStep();
+    return;
+  }
+
+  const base::FilePath old_status = install_folder.Append(kOldStatusFolderName);
+  if (!base::DirectoryExists(old_status)) {
+    VLOG(1) << "Creating folder for ald status files.";
+    // The operation logs why it failed; the old status then stays where it
+    // is and the installation goes on.
+    if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(old_status))) {
+      ScheduleNextStep();
+      return;
+    }
+  }
+
+  VLOG(1) << "Moving old status file.";
+  // A failed move is logged by the operation and leaves the file in place.
+  transaction_.Execute(std::make_unique<MoveFileOperation>(
+      status_file, GetPreservedStatusPath(install_folder, base::Time::Now())));
+  ScheduleNextStep();
+}
+
+void Installer::RemoveInstalledFiles() {
+  LOG(INFO) << "Removing installed files.";
+  const base::FilePath& install_folder = settings_->GetInstallFolder();
+  const base::FilePath old_status = install_folder.Append(kOldStatusFolderName);
+  if (!base::DirectoryExists(old_status)) {
+    VLOG(1) << "No old status files found.";
+    ScheduleNextStep();
+    return;
+  }
+
+  const bool uninstalling = settings_->GetOperation() == Settings::kOperationUninstall;
+  const bool admin = IsUserAdmin(/*linked_token=*/false);
+  // Listed first: the deletions below change the folder being walked.
+  std::vector<base::FilePath> status_files;
+  {
+    base::DirectoryEnumerator enumerator(old_status, /*recursive=*/false,
+                                         base::DirectoryEnumerator::FILES, L"*.xml.*");
+    for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
+      status_files.push_back(path);
+  }
+
+  for (const base::FilePath& status_file : status_files) {
+    const base::FilePath name = status_file.BaseName();
+    InstallLog log;
+    if (!log.Load(status_file)) {
+      VLOG(1) << "Found invalid old status file: " << name;
+      continue;
+    }
+    VLOG(1) << "Found old status file: " << name;
+    const base::FilePath version_folder = install_folder.Append(log.subfolder);
+
+    // Committed at the end of this generation: what it moved aside goes then.
+    Transaction generation;
+    bool rolled_back = false;
+    for (const base::FilePath& entry : log.files) {
+      if (DeleteInTransaction(&generation, version_folder.Append(entry), /*check_in_use=*/true,
+                              /*remove_empty_parents=*/true) ||
+          uninstalling) {
+        continue;
+      }
+      // The generation stays whole, to be tried again at the next upgrade.
+      LOG(WARNING) << "Keeping the files of " << name << " for a later upgrade";
+      if (!generation.Rollback())
+        LOG(ERROR) << "Some files of " << name << " could not be put back";
+      rolled_back = true;
+      break;
+    }
+    if (admin)
+      UpdateFirewallRules(version_folder.Append(GetBrowserExeName()), /*remove=*/true);
+    if (!rolled_back) {
+      VLOG(1) << "Deleting " << name;
+      base::DeletePath(status_file, /*recursive=*/false);
+    }
+  }
+
+  // Stays while a preserved status file is left in it.
+  if (!::RemoveDirectoryW(old_status.c_str()))
+    PLOG(INFO) << "Keeping " << old_status;
+  RemoveMessageCenterShortcuts();
+  ScheduleNextStep();
+}
+
+void Installer::RemoveOldRootFiles() {
+  LOG(INFO) << "Removing old files from installation root";
+  const base::FilePath& install_folder = settings_->GetInstallFolder();
+  for (const base::FilePath& entry : settings_->GetStatus().root_files) {
+    // A root file that stays is overwritten (moved aside) by the copy that
+    // follows; the operation logs why it could not be deleted.
+    DeleteInTransaction(&transaction_, install_folder.Append(entry), /*check_in_use=*/false,
+                        /*remove_empty_parents=*/true);
+  }
+  ScheduleNextStep();
+}
+
+void Installer::FinalizeUninstallation() {
+  VLOG(1) << "Finalizing the uninstallation";
+  const base::FilePath install_folder = settings_->GetInstallFolder();
+  if (!DeleteInTransaction(&transaction_, install_folder.Append(Installation::kInstallLogFileName),
+                           /*check_in_use=*/false, /*remove_empty_parents=*/true)) {
+    LOG(ERROR) << Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(),
+                       "Failed to remove installation status file");
+    return;
+  }
+  // It may end the run itself.
+  RestoreDefaultBrowserAndShowSurvey(install_folder);
+  if (!running_)
+    return;
+  ScheduleNextStep();
+}
+
+void Installer::CleanUpAfterUninstallation() {
+  LOG(INFO) << "Cleaning up files after uninstallation";
+  Settings* settings = settings_;
+  const InstallerStatus& status = settings->GetStatus();
+  const base::FilePath install_folder = settings->GetInstallFolder();
+
+  // 1.
+  if (!settings->IsFlagSet(Settings::COPY_ONLY)) {
+    VLOG(1) << "Removing scheduled task";
+    std::string app_id = status.app_id;
+    DeleteAutoupdateTask(&app_id);
+  }
+
+  // 2. to 7. What cannot be deleted now is left to the batch file.
+  CleanupBatchContents batch;
+  const base::FilePath version_folder = install_folder.Append(status.subfolder);
+  for (const base::FilePath& entry : status.files) {
+    const base::FilePath path = version_folder.Append(entry);
+    if (!DeleteInTransaction(&transaction_, path, /*check_in_use=*/true,
+                             /*remove_empty_parents=*/true)) {
+      batch.leftover_files.push_back(path);
+      AddLeftoverFolders(path, install_folder, &batch.leftover_folders);
+    }
+  }
+  const base::FilePath launcher = install_folder.Append(kLauncherFileName);
+  if (!DeleteInTransaction(&transaction_, launcher, /*check_in_use=*/true,
+                           /*remove_empty_parents=*/true)) {
+    batch.leftover_files.push_back(launcher);
+  }
+  if (!IsWhiteLabeled()) {
+    const base::FilePath old_exe =
+        install_folder.Append(GetBrowserExeName()).ReplaceExtension(L".old");
+    if (base::PathExists(old_exe)) {
+      DeleteInTransaction(&transaction_, old_exe, /*check_in_use=*/false,
+                          /*remove_empty_parents=*/false);
+    }
+  }
+  const base::FilePath overrides = install_folder.Append(kPrefDefaultOverridesFileName);
+  if (!DeleteInTransaction(&transaction_, overrides, /*check_in_use=*/false,
+                           /*remove_empty_parents=*/true)) {
+    batch.leftover_files.push_back(overrides);
+  }
+  for (const base::FilePath& entry : status.root_files) {
+    DeleteInTransaction(&transaction_, install_folder.Append(entry), /*check_in_use=*/true,
+                        /*remove_empty_parents=*/true);
+  }
+
+  // 8. to 11.
+  batch.pid1 = base::GetCurrentProcId();
+  batch.pid2 = ReadPidSwitch(settings->command_line(), kInitialPidSwitch);
+  batch.pid3 = second_installer_pid_;
+  const std::string text = BuildCleanupBatchText(batch);
+  const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
+  if (base::WriteFileBytes(batch_file, text.data(), static_cast<int>(text.size())) !=
+      static_cast<int>(text.size())) {
+    LOG(ERROR) << "Could not write " << batch_file << "; what is in use stays";
+  } else if (!folder_permission_undo_event_.IsValid()) {
+    LOG(INFO) << "Starting final cleanup batch file.";
+    RunUninstallBat(install_folder);
+  }
+  // Otherwise the folder-permission process runs it when it undoes its grant.
+
+  // 12.
+  if (settings->IsFlagSet(Settings::DELETE_PROFILE)) {
+    FolderInstallation installation(install_folder);
+    base::FilePath user_data;
+    if (installation.GetUserDataFolder(&user_data, /*cut_user_name=*/true)) {
+      LOG(INFO) << "Deleting user profile.";
+      base::DeletePath(user_data, /*recursive=*/true);
+      base::DeletePath(installation.RebaseDefaultPath(user_data), /*recursive=*/true);
+    }
+  }
+
+  // 13.
+  NotifyStep();
+  Succeed();
+}
+
+}  // namespace installer

@@ -1,0 +1,26 @@
+// Names and helpers of the installer's file steps (the step functions
+// themselves are members of Installer).
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_FILE_STEPS_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_FILE_STEPS_H_
+
+#include "base/files/file_path.h"
+#include "base/time.h"
+
+namespace installer {
+
+// The folder of the install folder that keeps the status files of replaced
+// versions until the next upgrade removes their files.
+inline constexpr wchar_t kOldStatusFolderName[] = L"old_status";
+// The preference defaults the front end fetched, kept in the install folder.
+inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
+// The installer preference counting failed runs of the autoupdate task.
+inline constexpr char kAutoupdateTaskErrorCountPref[] = "au_task_error_count";
+
+// Where a status file preserved at |time| goes: "old_status" of
+// |install_folder|, "installation_status.xml" with the seconds since 1970
+// added as an extension.
+base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base::Time time);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_FILE_STEPS_H_

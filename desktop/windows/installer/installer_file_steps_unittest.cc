@@ -1,0 +1,481 @@
+#include "desktop/windows/installer/installer_file_steps.h"
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/process.h"
+#include "base/string_number_conversions.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_com.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/cleanup_batch_file.h"
+#include "desktop/windows/installer/cleanup_batch_test_support.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_test_support.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
+
+namespace installer {
+namespace {
+
+CHILD_PROCESS_MAIN(FileStepsInitialProcess) {
+  ::Sleep(120 * 1000);
+  return 0;
+}
+
+class RecordingDelegate : public InstallerDelegate {
+ public:
+  void OnInstallFolderReady() override {}
+  void OnStartingNewMainProcess(bool) override {}
+  void OnReturnedToPreviousMainProcess() override {}
+  void OnTotalSteps(int total_steps) override {
+    events.push_back("total:" + base::NumberToString(total_steps));
+  }
+  void OnStep() override { events.push_back("step"); }
+  void OnError(int string_id, const std::wstring& text, const std::string& detail) override {
+    events.push_back("error:" + base::NumberToString(string_id) + ":" + base::WideToUTF8(text) +
+                     ":" + detail);
+  }
+  void OnSuccess() override {
+    events.push_back("success");
+    Quit();
+  }
+  void OnInstallerTerminated(bool success) override {
+    events.push_back(std::string("terminated:") + (success ? "1" : "0"));
+    Quit();
+  }
+
+  std::vector<std::string> events;
+  base::LoopRunner* runner = nullptr;
+
+ private:
+  void Quit() {
+    if (runner)
+      runner->Quit();
+  }
+};
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::CreateDirectoryTree(path.DirName()) &&
+         base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
+             static_cast<int>(text.size());
+}
+
+// Opens |path| without sharing: nobody can move, delete or read it.
+base::win::ScopedHandle HoldExclusively(const base::FilePath& path) {
+  return base::win::ScopedHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));
+}
+
+// Ends the command interpreters this process started (a clean-up batch file
+// that would wait for this process).
+void EndChildCommandInterpreters() {
+  base::win::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  ASSERT_TRUE(snapshot.IsValid());
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ParentProcessID == ::GetCurrentProcessId() &&
+        _wcsicmp(entry.szExeFile, L"cmd.exe") == 0) {
+      base::Process::Open(entry.th32ProcessID).Terminate(1, /*wait=*/true);
+    }
+  }
+}
+
+class InstallerFileStepsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
+    install_folder_ = temp_dir_.GetPath().Append(L"Velmo J\u00f6s\u00e9");
+    package_folder_ = temp_dir_.GetPath().Append(L"package");
+    ASSERT_TRUE(base::CreateDirectoryTree(package_folder_));
+    version_ = base::UTF8ToWide(GetVersionString());
+
+    // The current user's registry goes to a key of the test's own.
+    registry_path_ = L"Software\\VelmoFileStepsTest_" +
+                     base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) +
+                     L"_" +
+                     base::UTF8ToWide(
+                         testing::UnitTest::GetInstance()->current_test_info()->name());
+    ASSERT_EQ(ERROR_SUCCESS,
+              registry_root_.Create(HKEY_CURRENT_USER, registry_path_.c_str(), KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, registry_root_.Handle()));
+
+    has_old_exe_dir_ = base::PathRegistry::Get(base::kPathExeDirectory, &old_exe_dir_);
+    ASSERT_TRUE(base::PathRegistry::Override(base::kPathExeDirectory, package_folder_));
+    interrupted_event_.Reset(::CreateEventW(
+        nullptr, TRUE, FALSE,
+        GetKernelObjectName(install_folder_, kInstallationInterruptedEventName, true).c_str()));
+    ASSERT_TRUE(interrupted_event_.IsValid());
+  }
+
+  void TearDown() override {
+    installer_.reset();
+    settings_.reset();
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    registry_root_.Close();
+    base::win::RegistryKey software;
+    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+      software.DeleteKey(registry_path_.substr(wcslen(L"Software\\")).c_str());
+    if (has_old_exe_dir_)
+      base::PathRegistry::Override(base::kPathExeDirectory, old_exe_dir_);
+  }
+
+  // The package: every entry of |files| and |root_files| with its own name
+  // as content, and the two lists (no root files list when |root_files| is
+  // empty).
+  void WritePackage(const std::vector<std::string>& files,
+                    const std::vector<std::string>& root_files) {
+    std::string list;
+    for (const std::string& file : files) {
+      ASSERT_TRUE(WriteText(package_folder_.Append(base::UTF8ToWide(file)), file));
+      list += file + "\r\n";
+    }
+    ASSERT_TRUE(WriteText(package_folder_.Append(kFilesListFileName), list));
+    if (root_files.empty())
+      return;
+    list.clear();
+    for (const std::string& file : root_files) {
+      ASSERT_TRUE(WriteText(package_folder_.Append(base::UTF8ToWide(file)), file));
+      list += file + "\r\n";
+    }
+    ASSERT_TRUE(WriteText(package_folder_.Append(kRootFilesListFileName), list));
+  }
+
+  // An existing stand-alone installation in the install folder: |files| in
+  // the version subfolder |subfolder|, |root_files| and the launcher in the
+  // folder, and its status file.
+  InstallLog MakeInstallation(const std::wstring& subfolder,
+                              const std::vector<std::wstring>& files,
+                              const std::vector<std::wstring>& root_files) {
+    InstallLog log;
+    log.copy_only = true;
+    log.app_id = "1700000000";
+    log.version = "0.9.0.1";
+    log.path = install_folder_;
+    log.subfolder = base::FilePath(subfolder);
+    for (const std::wstring& file : files) {
+      EXPECT_TRUE(WriteText(install_folder_.Append(subfolder).Append(file), "old"));
+      log.files.push_back(base::FilePath(file));
+    }
+    for (const std::wstring& file : root_files) {
+      EXPECT_TRUE(WriteText(install_folder_.Append(file), "old"));
+      log.root_files.push_back(base::FilePath(file));
+    }
+    EXPECT_TRUE(WriteText(install_folder_.Append(kLauncherFileName), "MZ"));
+    EXPECT_TRUE(WriteText(install_folder_.Append(GetBrowserExeName()), "MZ"));
+    EXPECT_TRUE(log.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+    return log;
+  }
+
+  void MakeSettings(const std::vector<std::wstring>& switches, bool uninstall = false) {
+    std::vector<std::wstring> argv = {L"installer.exe", L"--launchvelmo=0"};
+    argv.insert(argv.end(), switches.begin(), switches.end());
+    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), uninstall,
+                                           /*silent=*/true, false, install_folder_, false, false);
+    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+    if (uninstall) {
+      settings_->SetInstallFolder(install_folder_);
+      ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+    }
+    installer_ = std::make_unique<Installer>();
+    installer_->AddObserver(&delegate_);
+  }
+
+  // The steps of |steps|, then a last step that ends the run with success.
+  void BindSteps(std::vector<void (Installer::*)()> steps, bool copy_steps = false) {
+    installer_->SetStepListBinderForTesting(base::Bind(
+        [steps, copy_steps](Installer* installer, int32_t) -> Installer::StepList {
+          Installer::StepList list;
+          if (copy_steps) {
+            list.push_back(base::Bind(&Installer::CopyPackageFiles, base::Unretained(installer), 0));
+            list.push_back(base::Bind(&Installer::CopyRootFiles, base::Unretained(installer), 0));
+          }
+          for (auto step : steps)
+            list.push_back(base::Bind(step, base::Unretained(installer)));
+          list.push_back(base::Bind(
+              [](Installer* installer) {
+                installer->NotifyStep();
+                installer->Succeed();
+              },
+              installer));
+          return list;
+        }));
+  }
+
+  void RunInstaller() {
+    base::LoopRunner runner;
+    delegate_.runner = &runner;
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(60));
+    installer_->Run(settings_.get());
+    runner.Run();
+    delegate_.runner = nullptr;
+  }
+
+  std::wstring ReadLastInstallPath() const {
+    base::win::RegistryKey key;
+    std::wstring value;
+    if (key.Open(registry_root_.Handle(), GetCompanyRegistryKey().c_str(), KEY_READ) ==
+        ERROR_SUCCESS) {
+      key.ReadValue((L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path").c_str(),
+                    &value);
+    }
+    return value;
+  }
+
+  const InstallLog& Log() const {
+    return static_cast<const Installer&>(*installer_).install_log();
+  }
+
+  std::vector<std::string> Steps(int count) const {
+    return std::vector<std::string>(static_cast<size_t>(count), "step");
+  }
+
+  base::win::ScopedComInitializer com_;
+  base::MessageLoop loop_;
+  test::ScopedSettingsSeams seams_{"FileSteps"};
+  base::ScopedTempDir temp_dir_;
+  base::FilePath install_folder_;
+  base::FilePath package_folder_;
+  std::wstring version_;
+  std::wstring registry_path_;
+  base::win::RegistryKey registry_root_;
+  bool has_old_exe_dir_ = false;
+  base::FilePath old_exe_dir_;
+  base::win::ScopedHandle interrupted_event_;
+  std::unique_ptr<Settings> settings_;
+  RecordingDelegate delegate_;
+  std::unique_ptr<Installer> installer_;
+};
+
+// A second installation beside a folder named after the version goes to
+// "<version>_0"; every file but the last counts a progress step of its own.
+TEST_F(InstallerFileStepsTest, CopiesThePackageIntoANewVersionSubfolder) {
+  WritePackage({"bin\\a.dll", "b.dat", "c.txt"}, {"root.txt"});
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version_)));
+  MakeSettings({});
+  ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
+  BindSteps({}, /*copy_steps=*/true);
+
+  RunInstaller();
+
+  std::vector<std::string> expected = {"total:6"};
+  for (const std::string& step : Steps(6))
+    expected.push_back(step);
+  expected.push_back("success");
+  EXPECT_EQ(expected, delegate_.events);
+  const base::FilePath subfolder = install_folder_.Append(version_ + L"_0");
+  EXPECT_EQ(base::FilePath(version_ + L"_0"), Log().subfolder);
+  std::string text;
+  for (const char* file : {"bin\\a.dll", "b.dat", "c.txt"}) {
+    ASSERT_TRUE(base::ReadFileToString(subfolder.AppendASCII(file), &text)) << file;
+    EXPECT_EQ(file, text);
+  }
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(L"root.txt"), &text));
+  EXPECT_EQ("root.txt", text);
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(version_).Append(L"b.dat")));
+  const std::vector<base::FilePath> files = {base::FilePath(L"bin\\a.dll"),
+                                             base::FilePath(L"b.dat"), base::FilePath(L"c.txt")};
+  EXPECT_EQ(files, Log().files);
+  EXPECT_EQ(std::vector<base::FilePath>{base::FilePath(L"root.txt")},
+            Log().root_files);
+}
+
+TEST_F(InstallerFileStepsTest, EmptyRootListIsSkipped) {
+  WritePackage({"only.dll"}, {});
+  MakeSettings({});
+  BindSteps({}, /*copy_steps=*/true);
+
+  RunInstaller();
+
+  // The total (3 steps + 1 file - 2 + 1) counts on a root file; skipping the
+  // root copy still schedules the next step, which is one progress step.
+  std::vector<std::string> expected = {"total:3", "step", "step", "step", "step", "success"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_TRUE(Log().root_files.empty());
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(version_).Append(L"only.dll")));
+}
+
+// A package file that cannot be read fails the copy: everything the run did
+// is taken back, the copies, the folders and the remembered install path.
+TEST_F(InstallerFileStepsTest, FileHeldOpenRollsEverythingBack) {
+  WritePackage({"a.dll", "held.dat", "c.txt"}, {"root.txt"});
+  base::win::ScopedHandle held = HoldExclusively(package_folder_.Append(L"held.dat"));
+  ASSERT_TRUE(held.IsValid());
+  MakeSettings({});
+  BindSteps({}, /*copy_steps=*/true);
+
+  RunInstaller();
+
+  const std::wstring destination = install_folder_.Append(version_).Append(L"held.dat").value();
+  std::vector<std::string> expected = {
+      "total:6", "step", "step",
+      "error:37062:" + base::WideToUTF8(destination) + ":Failed copying held.dat",
+      "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(installer_->success());
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  EXPECT_EQ(std::wstring(), ReadLastInstallPath());
+}
+
+// An upgrade moves the old status file into "old_status", named with the
+// time it was preserved.
+TEST_F(InstallerFileStepsTest, PreservesTheOldStatusFileOnUpgrade) {
+  WritePackage({"a.dll"}, {});
+  const InstallLog old_log = MakeInstallation(L"0.9.0.1", {L"old.dll"}, {});
+  MakeSettings({});
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  BindSteps({&Installer::PreserveInstallerStatus});
+  const time_t before = base::Time::Now().ToTimeT();
+
+  RunInstaller();
+  const time_t after = base::Time::Now().ToTimeT();
+
+  ASSERT_EQ("success", delegate_.events.back());
+  installer_.reset();  // Commits the move.
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+  base::DirectoryEnumerator preserved(install_folder_.Append(kOldStatusFolderName), false,
+                                      base::DirectoryEnumerator::FILES);
+  const base::FilePath moved = preserved.Next();
+  ASSERT_FALSE(moved.empty());
+  EXPECT_TRUE(preserved.Next().empty());
+  EXPECT_EQ(L"installation_status.xml", moved.BaseName().RemoveExtension().value());
+  int64_t seconds = 0;
+  ASSERT_TRUE(base::StringToInt64(base::WideToUTF8(moved.Extension().substr(1)), &seconds));
+  EXPECT_LE(before, seconds);
+  EXPECT_GE(after, seconds);
+  InstallLog read;
+  ASSERT_TRUE(read.Load(moved));
+  EXPECT_EQ(old_log, read);
+}
+
+// The next upgrade removes the files of the preserved generations, except a
+// generation with a file in use (kept whole for later) and a preserved file
+// that is no install log (reported and left, so "old_status" stays).
+TEST_F(InstallerFileStepsTest, RemovesPreservedGenerationsOnUpgrade) {
+  WritePackage({"a.dll"}, {});
+  MakeInstallation(L"0.9.0.1", {L"current.dll"}, {});
+  const base::FilePath old_status = install_folder_.Append(kOldStatusFolderName);
+  auto preserve = [&](const wchar_t* subfolder, const std::vector<std::wstring>& files,
+                      const wchar_t* name) {
+    InstallLog log;
+    log.subfolder = base::FilePath(subfolder);
+    for (const std::wstring& file : files) {
+      EXPECT_TRUE(WriteText(install_folder_.Append(subfolder).Append(file), "x"));
+      log.files.push_back(base::FilePath(file));
+    }
+    EXPECT_TRUE(base::CreateDirectoryTree(old_status));
+    EXPECT_TRUE(log.Save(old_status.Append(name)));
+  };
+  preserve(L"0.7", {L"a.dll", L"sub\\b.pak"}, L"installation_status.xml.100");
+  preserve(L"0.8", {L"a.dll", L"held.pak", L"z.dll"}, L"installation_status.xml.200");
+  ASSERT_TRUE(WriteText(old_status.Append(L"installation_status.xml.300"), "not xml"));
+  base::win::ScopedHandle held = HoldExclusively(install_folder_.Append(L"0.8\\held.pak"));
+  ASSERT_TRUE(held.IsValid());
+  MakeSettings({});
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  BindSteps({&Installer::RemoveInstalledFiles});
+
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  installer_.reset();
+
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"0.7")));
+  EXPECT_FALSE(base::PathExists(old_status.Append(L"installation_status.xml.100")));
+  for (const wchar_t* file : {L"0.8\\a.dll", L"0.8\\held.pak", L"0.8\\z.dll"})
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(file))) << file;
+  EXPECT_TRUE(base::PathExists(old_status.Append(L"installation_status.xml.200")));
+  EXPECT_TRUE(base::PathExists(old_status.Append(L"installation_status.xml.300")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"0.9.0.1\\current.dll")));
+}
+
+// The uninstallation removes what it can; a file in use goes into "k.bat"
+// with its folders below the install folder, and the batch file waits for
+// this process and the one that started the uninstallation.
+TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
+  test::ScopedBatchToolsPath tools;
+  MakeInstallation(L"1.0", {L"a.dll", L"sub\\held.txt", L"c.pak"}, {L"root.txt"});
+  ASSERT_TRUE(WriteText(install_folder_.Append(L"pref_default_overrides"), "{}"));
+  const base::FilePath held_path = install_folder_.Append(L"1.0\\sub\\held.txt");
+  base::win::ScopedHandle held = HoldExclusively(held_path);
+  ASSERT_TRUE(held.IsValid());
+  base::LaunchOptions hidden;
+  hidden.start_hidden = true;
+  base::Process initial =
+      base::LaunchProcess(testing::GetChildCommandLine("FileStepsInitialProcess"), hidden);
+  ASSERT_TRUE(initial.IsValid());
+  MakeSettings({L"--initial-pid=" + base::NumberToString16(static_cast<unsigned>(initial.Pid()))},
+               /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  installer_->SetStepListBinderForTesting(
+      base::Bind([](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind(&Installer::CleanUpAfterUninstallation, base::Unretained(installer))};
+      }));
+
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  installer_.reset();
+
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  const std::string pid2 = base::NumberToString(static_cast<unsigned>(initial.Pid()));
+  EXPECT_NE(std::string::npos, text.find("SET PID2_RUNNING=TRUE\n"));
+  EXPECT_NE(std::string::npos, text.find("TASKLIST /FI \"PID eq " + pid2 + "\""));
+  EXPECT_NE(std::string::npos, text.find("PID eq " + base::NumberToString(
+                                                         static_cast<unsigned>(
+                                                             ::GetCurrentProcessId())) +
+                                         "\""));
+  EXPECT_EQ(std::string::npos, text.find("PID3"));
+  std::string held_text;
+  std::string sub_text;
+  std::string version_text;
+  ASSERT_TRUE(EncodeBatchFilePath(held_path, &held_text));
+  ASSERT_TRUE(EncodeBatchFilePath(held_path.DirName(), &sub_text));
+  ASSERT_TRUE(EncodeBatchFilePath(held_path.DirName().DirName(), &version_text));
+  const std::string tail = "del \"" + held_text + "\"\nrmdir \"" + sub_text + "\"\nrmdir \"" +
+                           version_text + "\"\ndel %0\n";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+
+  // The rest went when the installer committed.
+  for (const wchar_t* file : {L"1.0\\a.dll", L"1.0\\c.pak", L"root.txt", L"launcher.exe",
+                              L"pref_default_overrides"}) {
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(file))) << file;
+  }
+  EXPECT_TRUE(base::PathExists(held_path));
+
+  // The batch file waits for this process; end it before the folder goes.
+  EndChildCommandInterpreters();
+  initial.Terminate(0, /*wait=*/true);
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,560 @@
+// The installer's registry and integration steps: writing and removing the
+// browser's registration, registering it for one protocol, and undoing the
+// rest of its integration when it is uninstalled.
+#include "desktop/windows/installer/installer_registry_steps.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/features/feature_registry.h"
+#include "base/files/path_registry.h"
+#include "base/logging.h"
+#include "base/scoped_generic.h"
+#include "base/string_number_conversions.h"
+#include "base/string_split.h"
+#include "base/string_util.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_com.h"
+#include "base/win/scoped_handle.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/folder_installation.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/registry_setup_table.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/service/default_browser_registration.h"
+#include "desktop/windows/installer/service/firewall_manager.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/pe_image.h"
+#include "desktop/windows/installer/service/product_name_provider.h"
+#include "desktop/windows/installer/service/registry_entry.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
+#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/service/user_admin.h"
+#include "desktop/windows/installer/service/wmi_launch_process.h"
+#include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
+
+namespace installer {
+
+namespace {
+
+// {591209C7-767B-42B2-9FBA-44EE4615F2C7}
+constexpr CLSID kApplicationAssociationRegistrationClsid = {
+    0x591209c7, 0x767b, 0x42b2, {0x9f, 0xba, 0x44, 0xee, 0x46, 0x15, 0xf2, 0xc7}};
+
+constexpr wchar_t kStartMenuInternetKey[] = L"Software\\Clients\\StartMenuInternet";
+constexpr wchar_t kIeInstallInfoKey[] = L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo";
+constexpr char kUninstallSurveyUrlName[] = "uninstall_survey";
+constexpr char kAutoupdateTaskPrefix[] = "Autoupdate ";
+
+std::atomic<UninstallKeyProbe> g_uninstall_key_probe{nullptr};
+
+LONG ProbeUninstallKey(HKEY root, const std::wstring& key_name) {
+  if (UninstallKeyProbe probe = g_uninstall_key_probe.load(std::memory_order_acquire))
+    return probe(root, key_name);
+  base::win::RegistryKey key;
+  return key.Open(root, key_name.c_str(), KEY_READ | KEY_WOW64_32KEY);
+}
+
+// Keys that other programs register under: a clean-up never deletes one of
+// them, nor a key above one.
+std::vector<std::wstring> GetSharedKeys() {
+  return {GetUninstallRegistryKey(),
+          L"Software\\Classes\\Applications",
+          kStartMenuInternetKey,
+          L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+          L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\"
+          L"Compatibility Assistant\\Persisted",
+          L"Software\\RegisteredApplications"};
+}
+
+std::string Describe(const std::wstring& key, const std::wstring& value_name) {
+  if (value_name.empty())
+    return "default value to key " + base::WideToUTF8(key);
+  return "value " + base::WideToUTF8(value_name) + " to key " + base::WideToUTF8(key);
+}
+
+// The texts of |entry| with placeholders filled for the log; the row's own
+// texts when they cannot be filled.
+void ResolveForLog(const RegistryEntry& entry, std::wstring* key, std::wstring* value_name) {
+  if (!entry.ResolvePlaceholders(entry.key_path(), key))
+    *key = entry.key_path();
+  if (!entry.ResolvePlaceholders(entry.value_name(), value_name))
+    *value_name = entry.value_name();
+}
+
+// Clean-up of one install-log key record under |root|. Results of the
+// operations are logged only: what cannot be removed stays behind.
+void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistryKey& record,
+                   const InstallerStatus& status, bool launcher_64) {
+  VLOG(1) << "Cleanup for key " << record.path << " with depth " << record.cleanup_depth;
+  const std::wstring path = base::UTF8ToWide(record.path);
+  std::wstring key_path;
+  if (!GetCleanupKeyPath(path, record.cleanup_depth, &key_path)) {
+    LOG(WARNING) << "Skipping the damaged install-log record of key " << record.path
+                 << " with depth " << record.cleanup_depth;
+    return;
+  }
+  const bool uninstall_key =
+      base::StartsWith(path, GetUninstallRegistryKey(), base::CompareCase::INSENSITIVE_ASCII);
+  const uint32_t view = uninstall_key ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+  // An earlier 64-bit build wrote its uninstall entry into the 64-bit view.
+  if (uninstall_key && launcher_64) {
+    base::win::RegistryKey key;
+    std::wstring location;
+    if (key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_64KEY) == ERROR_SUCCESS &&
+        key.ReadValue(L"InstallLocation", &location) == ERROR_SUCCESS &&
+        base::FilePath::CompareEqualIgnoreCase(
+            base::FilePath(location).StripTrailingSeparators().value(),
+            status.install_folder().StripTrailingSeparators().value())) {
+      if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(
+              root, ResolveOldProductPlaceholders(path, status), KEY_WOW64_64KEY))) {
+        LOG(WARNING) << "Could not delete the 64-bit uninstall key " << record.path;
+      }
+    }
+  }
+
+  if (record.cleanup_depth > 0) {
+    if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(
+            root, ResolveOldProductPlaceholders(key_path, status), view))) {
+      LOG(WARNING) << "Could not delete the key " << base::WideToUTF8(key_path);
+    }
+    return;
+  }
+  const std::wstring resolved_key = ResolveOldProductPlaceholders(key_path, status);
+  for (const InstallLogRegistryValue& value : record.values) {
+    if (!transaction->Execute(std::make_unique<ChangeRegValueOperation>(
+            root, resolved_key, ResolveOldProductPlaceholders(value.name, status), nullptr,
+            ChangeRegValueOperation::kDeleteValue, 0, view))) {
+      LOG(WARNING) << "Could not delete the value " << base::WideToUTF8(value.name)
+                   << " of key " << base::WideToUTF8(resolved_key);
+    }
+  }
+}
+
+// Runs Internet Explorer's own "make me the default" command, waiting for it
+// to end. False (logged) when there is none or it cannot be started.
+bool RunIeReinstallCommand() {
+  base::win::RegistryKey key;
+  std::wstring command;
+  if (key.Open(HKEY_LOCAL_MACHINE, kIeInstallInfoKey, KEY_READ) != ERROR_SUCCESS ||
+      key.ReadValue(L"ReinstallCommand", &command) != ERROR_SUCCESS) {
+    LOG(WARNING) << "No reinstall command of Internet Explorer";
+    return false;
+  }
+  std::wstring program;
+  std::wstring parameters;
+  if (!SplitShellCommand(command, &program, &parameters)) {
+    LOG(WARNING) << "Unusable reinstall command of Internet Explorer: "
+                 << base::WideToUTF8(command);
+    return false;
+  }
+
+  // A 32-bit process on 64-bit Windows must see the real system folder the
+  // command names.
+  using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+  using DisableRedirectionFunction = BOOL(WINAPI*)(PVOID*);
+  using RevertRedirectionFunction = BOOL(WINAPI*)(PVOID);
+  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32");
+  auto is_wow64_process = reinterpret_cast<IsWow64ProcessFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "IsWow64Process")));
+  auto disable_redirection = reinterpret_cast<DisableRedirectionFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
+  auto revert_redirection = reinterpret_cast<RevertRedirectionFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
+  BOOL wow64 = FALSE;
+  const bool redirect = is_wow64_process && disable_redirection && revert_redirection &&
+                        is_wow64_process(::GetCurrentProcess(), &wow64) && wow64;
+  PVOID redirection_state = nullptr;
+  const bool redirection_off = redirect && disable_redirection(&redirection_state);
+
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_DOENVSUBST;
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  info.nShow = SW_SHOW;
+  const bool started = ::ShellExecuteExW(&info) != FALSE;
+  const DWORD error = ::GetLastError();
+  if (redirection_off)
+    revert_redirection(redirection_state);
+  base::win::ScopedHandle process(info.hProcess);
+  if (!started) {
+    ELOG(WARNING, error) << "Could not start " << base::WideToUTF8(command);
+    return false;
+  }
+  if (process.IsValid())
+    ::WaitForSingleObject(process.Get(), INFINITE);
+  return true;
+}
+
+// Makes Internet Explorer the handler of the web again: the shell's own
+// dialog on Windows 8, which lets nobody else set the default, else the
+// association registration for IE's file types and protocols.
+void ResetDefaultBrowserToIe() {
+  if (base::win::GetWindowsVersion() == base::win::VERSION_WIN8) {
+    OPENASINFO info = {};
+    info.pcszFile = L"http";
+    info.oaifInFlags = static_cast<OPEN_AS_INFO_FLAGS>(OAIF_URL_PROTOCOL |
+                                                       OAIF_FORCE_REGISTRATION | OAIF_REGISTER_EXT);
+    const HRESULT hr = ::SHOpenWithDialog(nullptr, &info);
+    if (SUCCEEDED(hr))
+      ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    else
+      VLOG(1) << "The open-with dialog for http gave " << std::hex << hr;
+    return;
+  }
+  base::win::ComPtr<IApplicationAssociationRegistration> registration;
+  const HRESULT hr = registration.CreateInstance(kApplicationAssociationRegistrationClsid,
+                                                 __uuidof(IApplicationAssociationRegistration),
+                                                 CLSCTX_INPROC_SERVER);
+  if (FAILED(hr)) {
+    LOG(WARNING) << "No application association registration: " << std::hex << hr;
+    return;
+  }
+  static constexpr wchar_t kIe[] = L"Internet Explorer";
+  registration->SetAppAsDefault(kIe, L".htm", AT_FILEEXTENSION);
+  registration->SetAppAsDefault(kIe, L".html", AT_FILEEXTENSION);
+  registration->SetAppAsDefault(kIe, L"http", AT_URLPROTOCOL);
+  registration->SetAppAsDefault(kIe, L"https", AT_URLPROTOCOL);
+}
+
+// The update checker's id of this user. The update checker keeps it under
+// the company key.
+std::string ReadUpdateCheckerId() {
+  base::win::RegistryKey key;
+  std::wstring uuid;
+  if (key.Open(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), KEY_READ) != ERROR_SUCCESS ||
+      key.ReadValue(L"UUID", &uuid) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  return base::WideToUTF8(uuid);
+}
+
+}  // namespace
+
+std::wstring GetUninstallKeyName(const std::wstring& suffix) {
+  return GetUninstallRegistryKey() + L"\\" + base::UTF8ToWide(GetProductName()) + L" " +
+         base::UTF8ToWide(GetVersionString()) + suffix;
+}
+
+void SetUninstallKeyProbeForTesting(UninstallKeyProbe probe) {
+  g_uninstall_key_probe.store(probe, std::memory_order_release);
+}
+
+bool ChooseUninstallKeyName(HKEY root, std::wstring* key_name) {
+  for (int suffix = 0; suffix <= kMaxUninstallKeySuffix; ++suffix) {
+    const std::wstring name =
+        GetUninstallKeyName(suffix == 0 ? std::wstring() : base::NumberToString16(suffix));
+    const LONG result = ProbeUninstallKey(root, name);
+    if (result == ERROR_FILE_NOT_FOUND) {
+      *key_name = name;
+      return true;
+    }
+    if (result != ERROR_SUCCESS)
+      VLOG(1) << "Uninstall key " << base::WideToUTF8(name) << " is taken: error " << result;
+  }
+  LOG(ERROR) << "No free uninstall key name among " << kMaxUninstallKeySuffix + 1 << " names";
+  return false;
+}
+
+std::wstring GetOldProductTypeName(int old_product_type) {
+  switch (old_product_type) {
+    case 0:
+      return std::wstring();
+    case 1:
+      return L"Next";
+    case 2:
+      return L"Labs";
+    default:
+      return L"Invalid";
+  }
+}
+
+std::wstring ResolveOldProductPlaceholders(const std::wstring& text,
+                                           const InstallerStatus& status) {
+  if (!status.tarsel_installation())
+    return text;
+  // A defaults file without a product type counts as the plain product.
+  const int type = status.old_product_type() < 0 ? 0 : status.old_product_type();
+  const std::wstring name = GetOldProductTypeName(type);
+  std::wstring result = text;
+  static constexpr std::wstring_view kProduct = L"{Product}";
+  static constexpr std::wstring_view kSpProduct = L"{SPProduct}";
+  size_t pos = result.find(kProduct);
+  if (pos != std::wstring::npos)
+    result.replace(pos, kProduct.size(), name);
+  pos = result.find(kSpProduct);
+  if (pos != std::wstring::npos)
+    result.replace(pos, kSpProduct.size(), L" " + name);
+  return result;
+}
+
+bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring* key_path) {
+  const std::vector<std::wstring> components =
+      base::SplitString16(path, L"\\", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  for (const std::wstring& component : components) {
+    if (component.empty()) {
+      LOG(WARNING) << "Empty component in the key path " << base::WideToUTF8(path);
+      return false;
+    }
+  }
+  const int count = static_cast<int>(components.size());
+  if (cleanup_depth < 0 || cleanup_depth > count) {
+    LOG(WARNING) << "Cleanup depth " << cleanup_depth << " does not fit the key path "
+                 << base::WideToUTF8(path);
+    return false;
+  }
+  const int kept = cleanup_depth > 0 ? count - (cleanup_depth - 1) : count;
+  if (kept < 3) {
+    LOG(WARNING) << "Cleanup depth " << cleanup_depth << " of " << base::WideToUTF8(path)
+                 << " reaches a key of fewer than 3 components";
+    return false;
+  }
+  std::wstring result;
+  for (int i = 0; i < kept; ++i) {
+    if (i)
+      result += L'\\';
+    result += components[i];
+  }
+  for (const std::wstring& shared : GetSharedKeys()) {
+    if (base::EqualsCaseInsensitiveASCII(result, shared) ||
+        base::StartsWith(shared, result + L"\\", base::CompareCase::INSENSITIVE_ASCII)) {
+      LOG(WARNING) << "Cleanup of " << base::WideToUTF8(path) << " with depth "
+                   << cleanup_depth << " would reach the shared key " << base::WideToUTF8(shared);
+      return false;
+    }
+  }
+  *key_path = std::move(result);
+  return true;
+}
+
+bool SplitShellCommand(const std::wstring& command, std::wstring* program,
+                       std::wstring* parameters) {
+  if (command.empty())
+    return false;
+  if (command[0] == L'"') {
+    const size_t close = command.find(L'"', 1);
+    if (close == std::wstring::npos)
+      return false;
+    *program = command.substr(1, close - 1);
+    *parameters = close + 2 <= command.size() ? command.substr(close + 2) : std::wstring();
+  } else {
+    const size_t blank = command.find(L' ');
+    *program = command.substr(0, blank);
+    *parameters = blank == std::wstring::npos ? std::wstring() : command.substr(blank + 1);
+  }
+  return !program->empty();
+}
+
+std::wstring BuildUninstallSurveyUrl(bool silent, const std::string& uuid,
+                                     const std::string& welcome_url) {
+  std::string url = GetProductUrl(kUninstallSurveyUrlName);
+  if (url.empty() || silent)
+    return std::wstring();
+  url += "?version=" + GetVersionString();
+  if (!uuid.empty())
+    url += "&uuid=" + uuid;
+  const std::vector<std::string> pieces =
+      base::SplitString(welcome_url, "?", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  if (pieces.size() == 2)
+    url += "&" + pieces[1];
+  return base::UTF8ToWide(url);
+}
+
+void UpdateFirewallRules(const base::FilePath& executable, bool remove) {
+  std::unique_ptr<FirewallManager> manager =
+      FirewallManager::Create(ProductNameProvider::GetInstance(), executable);
+  if (!manager) {
+    LOG(ERROR) << "Failed creating a FirewallManager.";
+    return;
+  }
+  if (remove) {
+    manager->RemoveAllRules();
+    return;
+  }
+  if (!manager->AddMdnsRule())
+    LOG(ERROR) << "Failed creating a firewall rules.";
+}
+
+void DeleteAutoupdateTask(std::string* app_id) {
+  const std::string id = std::move(*app_id);
+  app_id->clear();
+  std::unique_ptr<TaskScheduler> scheduler = TaskScheduler::Create();
+  if (!scheduler || !scheduler->Init())
+    return;
+  scheduler->DeleteStaleTasks();
+  scheduler->DeleteTask(base::UTF8ToWide(kAutoupdateTaskPrefix + id));
+}
+
+void Installer::SetUpRegistry() {
+  Settings* settings = settings_;
+  if (settings->IsFlagSet(Settings::COPY_ONLY)) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(INFO) << "Setting up the registry";
+  const HKEY root =
+      settings->IsFlagSet(Settings::ALL_USERS_FLAG) ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+
+  std::wstring uninstall_key;
+  if (!ChooseUninstallKeyName(root, &uninstall_key)) {
+    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                       "No free uninstall key name for this version");
+    return;
+  }
+  registry_key_name_ = uninstall_key;
+  VLOG(1) << "Uninstall key: " << base::WideToUTF8(uninstall_key);
+
+  InstallLogRegistryKeys* records = install_log_.GetRegistryKeys(root);
+  install_log_recording_ = true;
+  for (const RegistryRow& row :
+       GetRegistrySetUpRows(base::IsFeatureEnabled(kHideFromProgramsFeature))) {
+    const RegistryEntry entry(row, this);
+    std::wstring key;
+    std::wstring value_name;
+    ResolveForLog(entry, &key, &value_name);
+    // The install log is to hold what was written: a row passed over takes
+    // its record back out.
+    const InstallLogRegistryKeys records_before = *records;
+    std::unique_ptr<Operation> operation;
+    bool ok = entry.CreateOperation(root, &operation);
+    if (ok && !operation) {
+      VLOG(2) << "Skipping inapplicable operation: " << Describe(key, value_name);
+      continue;
+    }
+    if (ok) {
+      VLOG(1) << "Writing " << Describe(key, value_name);
+      ok = transaction_.Execute(std::move(operation));
+    }
+    if (ok)
+      continue;
+    if (std::wstring_view(row.key_path) == kUninstallPlaceholderKey) {
+      install_log_recording_ = false;
+      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+                         "Failed writing uninstallation information");
+      return;
+    }
+    LOG(WARNING) << "Passing over the failed writing of " << Describe(key, value_name);
+    *records = records_before;
+  }
+  install_log_recording_ = false;
+  ScheduleNextStep();
+}
+
+void Installer::CleanUpRegistry() {
+  LOG(INFO) << "Cleaning up registry";
+  const InstallerStatus& status = settings_->GetStatus();
+  bool not_x86 = false;
+  const bool launcher_64 =
+      IsPeImage(status.install_folder().Append(kLauncherFileName), &not_x86) && not_x86;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const InstallLogRegistryKeys* records = status.GetRegistryKeys(root);
+    for (const InstallLogRegistryKey& record : *records)
+      CleanUpRecord(&transaction_, root, record, status, launcher_64);
+  }
+  ScheduleNextStep();
+}
+
+void Installer::RegisterAsProtocolHandler() {
+  const InstallerStatus& status = settings_->GetStatus();
+  const std::wstring protocol =
+      settings_->command_line().GetSwitchValueNative(kRegisterAsProtocolHandlerSwitch);
+  if (!status.existing_installation()) {
+    VLOG(1) << "No installation to register as protocol handler";
+  } else if (protocol.empty()) {
+    LOG(WARNING) << "No protocol to register the browser for";
+  } else {
+    const std::string client = GetProductName() + GetStreamName();
+    const std::string key_path =
+        "SOFTWARE\\Clients\\StartMenuInternet\\" + client + "\\Capabilities\\URLAssociations";
+    // Only an installation that registered its client machine-wide has this
+    // key to add the protocol to.
+    bool recorded = false;
+    for (const InstallLogRegistryKey& record : status.hklm_keys)
+      recorded |= base::ToLowerASCII(record.path) == base::ToLowerASCII(key_path);
+    if (!recorded) {
+      VLOG(1) << "The installation did not register " << key_path;
+    } else {
+      base::win::RegistryKey key;
+      const LONG result = key.Create(HKEY_LOCAL_MACHINE, base::UTF8ToWide(key_path).c_str(),
+                                     KEY_SET_VALUE | KEY_QUERY_VALUE);
+      if (result == ERROR_SUCCESS &&
+          key.WriteValue(protocol.c_str(), base::UTF8ToWide(client)) == ERROR_SUCCESS) {
+        FolderInstallation installation(status.install_folder(), status);
+        installation.SetDefaultHandlerFor(protocol, /*is_extension=*/false);
+      } else {
+        LOG(WARNING) << "Could not add the protocol " << base::WideToUTF8(protocol) << " to "
+                     << key_path;
+      }
+    }
+  }
+  ScheduleNextStep();
+}
+
+void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install_folder) {
+  Settings* settings = settings_;
+  const InstallerStatus& status = settings->GetStatus();
+  if (!::SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                            reinterpret_cast<LPARAM>(kStartMenuInternetKey))) {
+    PLOG(WARNING) << "Could not announce the change of the browser clients";
+  }
+  ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  if (settings->IsFlagSet(Settings::COPY_ONLY))
+    return;
+
+  VLOG(1) << "Attempting to reset the default browser to IE.";
+  if (status.is_http_handler() && base::win::GetWindowsVersion() >= base::win::VERSION_VISTA) {
+    if (!settings->IsFlagSet(Settings::ALL_USERS_FLAG) || RunIeReinstallCommand())
+      ResetDefaultBrowserToIe();
+  }
+
+  if (IsUserAdmin(/*linked_token=*/false)) {
+    UpdateFirewallRules(install_folder.Append(status.subfolder).Append(GetBrowserExeName()),
+                        /*remove=*/true);
+  }
+
+  std::string uuid;
+  base::FilePath user_data;
+  const bool silent = settings->command_line().HasSwitch(kSilentSwitch);
+  if (!silent && !GetProductUrl(kUninstallSurveyUrlName).empty()) {
+    FolderInstallation installation(install_folder, status);
+    if (installation.GetUserDataFolder(&user_data, /*cut_user_name=*/false))
+      uuid = ReadUpdateCheckerId();
+  }
+  const std::wstring url = BuildUninstallSurveyUrl(silent, uuid, status.welcome_url());
+  if (url.empty())
+    return;
+  VLOG(1) << "Trying to display the uninstall survey";
+  base::FilePath program_files;
+  if (!base::PathRegistry::Get(base::kPathProgramFiles, &program_files)) {
+    LOG(WARNING) << "No program files folder to start the uninstall survey from";
+    return;
+  }
+  std::wstring command = QuoteCommand(
+      program_files.Append(L"Internet Explorer").Append(L"iexplore.exe"), std::wstring());
+  if (base::win::GetWindowsVersion() >= base::win::VERSION_WIN8)
+    command += L" -private";
+  command += L" " + url;
+  DWORD process_id = 0;
+  if (!WmiLaunchProcess(command, &process_id))
+    LOG(WARNING) << "Could not open the uninstall survey";
+}
+
+}  // namespace installer

@@ -1,0 +1,80 @@
+// Routines of the installer's registry and integration steps that other
+// steps call too (firewall rules, the autoupdate task) and the pieces of
+// those steps that tests look at on their own.
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_REGISTRY_STEPS_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_REGISTRY_STEPS_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+class InstallerStatus;
+
+// How many numbered uninstall key names the registry step tries after the
+// plain one before it gives up.
+inline constexpr int kMaxUninstallKeySuffix = 1000;
+
+// The uninstall key of this version: the uninstall parent key, a backslash,
+// the product name, a blank, the version and |suffix| ("" or "1", "2", ...).
+std::wstring GetUninstallKeyName(const std::wstring& suffix);
+
+// Tests: answers in place of opening an uninstall key name for reading in
+// the 32-bit view (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ...). Null restores
+// the real registry.
+using UninstallKeyProbe = LONG (*)(HKEY root, const std::wstring& key_name);
+void SetUninstallKeyProbeForTesting(UninstallKeyProbe probe);
+
+// The first uninstall key name that does not exist under |root|: the plain
+// name, then suffixes 1, 2, ... up to kMaxUninstallKeySuffix. A name that
+// cannot be opened for any other reason (access denied) is taken as used.
+// False (logged) when every name is taken.
+bool ChooseUninstallKeyName(HKEY root, std::wstring* key_name);
+
+// The name of an installation of the former engine's product types: "" for
+// 0, "Next" for 1, "Labs" for 2, "Invalid" for anything else.
+std::wstring GetOldProductTypeName(int old_product_type);
+
+// |text| with the first "{Product}" replaced by the old product type's name
+// and the first "{SPProduct}" by a blank and that name, when |status| is an
+// installation of the former engine; else |text| unchanged.
+std::wstring ResolveOldProductPlaceholders(const std::wstring& text, const InstallerStatus& status);
+
+// The key the clean-up of an install-log key record at |path| with
+// |cleanup_depth| works on: |path| itself for depth 0, else the key
+// |cleanup_depth| - 1 levels above it. False (logged) when the record cannot
+// be trusted, so that a damaged install log cannot remove shared keys: an
+// empty component, a negative depth or one above the number of components,
+// a result of fewer than three components, or a result that is (or lies
+// above) a key other programs register under.
+bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring* key_path);
+
+// A shell command's program and parameters: inside leading double quotes and
+// the text after the closing quote and one blank; else the text before the
+// first blank and the text after it. False for an empty command or an
+// unclosed quote.
+bool SplitShellCommand(const std::wstring& command, std::wstring* program,
+                       std::wstring* parameters);
+
+// The address of the uninstall survey for an installation being removed:
+// the configuration's "uninstall_survey" address with the version, the
+// user's update-checker id (|uuid|, left out when empty) and the query of
+// the installation's welcome page appended. Empty when there is no survey
+// address or the run is |silent|.
+std::wstring BuildUninstallSurveyUrl(bool silent, const std::string& uuid,
+                                     const std::string& welcome_url);
+
+// Adds the product's mDNS firewall rule for |executable|, or with |remove|
+// removes every rule of the product for it. Failures are logged only.
+void UpdateFirewallRules(const base::FilePath& executable, bool remove);
+
+// Deletes the autoupdate task of the installation |app_id| and the tasks of
+// removed installations, then clears |app_id|. Failures are not reported.
+void DeleteAutoupdateTask(std::string* app_id);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_REGISTRY_STEPS_H_

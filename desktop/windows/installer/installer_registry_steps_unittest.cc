@@ -1,0 +1,582 @@
+#include "desktop/windows/installer/installer_registry_steps.h"
+
+#include <sddl.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/features/feature_registry.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/string_number_conversions.h"
+#include "base/string_util.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_com.h"
+#include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/registry_setup_table.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_test_support.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using base::win::RegistryKey;
+
+constexpr REGSAM k32 = KEY_WOW64_32KEY;
+constexpr REGSAM k64 = KEY_WOW64_64KEY;
+
+std::wstring W(const std::string& text) {
+  return base::UTF8ToWide(text);
+}
+
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = k64) {
+  RegistryKey key;
+  return key.Open(root, path.c_str(), KEY_READ | view) == ERROR_SUCCESS;
+}
+
+std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name,
+                        REGSAM view = k64) {
+  RegistryKey key;
+  std::wstring value;
+  if (key.Open(root, path.c_str(), KEY_READ | view) != ERROR_SUCCESS ||
+      key.ReadValue(name, &value) != ERROR_SUCCESS) {
+    return L"<missing>";
+  }
+  return value;
+}
+
+void DeleteTree(HKEY root, const std::wstring& path, REGSAM view) {
+  // A key a test locked is opened up again first (its owner may always
+  // change its access list).
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | view, &raw) == ERROR_SUCCESS) {
+    base::win::ScopedHKey locked(raw);
+    PSECURITY_DESCRIPTOR open_descriptor = nullptr;
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                               &open_descriptor, nullptr)) {
+      base::win::ScopedLocalAllocTyped<PSECURITY_DESCRIPTOR> holder(open_descriptor);
+      ::RegSetKeySecurity(locked.Get(), DACL_SECURITY_INFORMATION, holder.Get());
+    }
+  }
+  RegistryKey parent;
+  const size_t slash = path.rfind(L'\\');
+  if (parent.Open(root, path.substr(0, slash).c_str(), KEY_ALL_ACCESS | view) == ERROR_SUCCESS)
+    parent.DeleteKey(path.substr(slash + 1).c_str());
+}
+
+void DeleteValueAndEmptyKeys(HKEY root, const std::wstring& path, const std::wstring& name,
+                             int empty_levels) {
+  for (REGSAM view : {k32, k64}) {
+    RegistryKey key;
+    if (key.Open(root, path.c_str(), KEY_ALL_ACCESS | view) == ERROR_SUCCESS)
+      key.DeleteValue(name.c_str());
+    std::wstring current = path;
+    for (int i = 0; i < empty_levels; ++i) {
+      const size_t slash = current.rfind(L'\\');
+      RegistryKey parent;
+      if (parent.Open(root, current.substr(0, slash).c_str(), KEY_ALL_ACCESS | view) !=
+          ERROR_SUCCESS) {
+        break;
+      }
+      parent.DeleteEmptyKey(current.substr(slash + 1).c_str());
+      current = current.substr(0, slash);
+    }
+  }
+}
+
+// Records what the installer reports and ends the loop when the run ends.
+class RunObserver : public InstallerDelegate {
+ public:
+  void OnInstallFolderReady() override {}
+  void OnStartingNewMainProcess(bool) override {}
+  void OnReturnedToPreviousMainProcess() override {}
+  void OnTotalSteps(int) override {}
+  void OnStep() override {}
+  void OnError(int id, const std::wstring& text, const std::string& detail) override {
+    error_id = id;
+    error_text = text;
+    error_detail = detail;
+  }
+  void OnSuccess() override {
+    succeeded = true;
+    runner->Quit();
+  }
+  void OnInstallerTerminated(bool) override {
+    terminated = true;
+    runner->Quit();
+  }
+
+  base::LoopRunner* runner = nullptr;
+  bool succeeded = false;
+  bool terminated = false;
+  int error_id = 0;
+  std::wstring error_text;
+  std::string error_detail;
+};
+
+class RegistryStepsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
+    static int counter = 0;
+    const std::string tag =
+        "RegSt" + std::to_string(::GetCurrentProcessId()) + "n" + std::to_string(++counter);
+    product_ = W(tag);
+    exe_ = W(base::ToLowerASCII(tag)) + L".exe";
+    const std::string json = R"({"product_name": ")" + tag + R"(", "company_name": ")" + tag +
+                             R"(Co", "file_name_base": ")" + base::ToLowerASCII(tag) +
+                             R"(", "urls": {"help": "https://help.example/", )"
+                             R"("homepage": "https://home.example/", )"
+                             R"("download": "https://dl.example/"}})";
+    SetProductConfigForTesting(json.c_str());
+    folder_ = temp_dir_.GetPath().Append(L"Installed");
+    ASSERT_TRUE(base::CreateDirectoryTree(folder_));
+    progid_ = product_ + L"Stable";
+    smi_ = L"Software\\Clients\\StartMenuInternet\\" + progid_;
+    sandbox_ = L"Software\\" + product_ + L"Sandbox";
+  }
+
+  void TearDown() override {
+    SetUninstallKeyProbeForTesting(nullptr);
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+      RemoveProductKeys(root);
+    SetProductConfigForTesting(nullptr);
+  }
+
+  // Everything the set-up table and the tests may have written for this
+  // test's product.
+  void RemoveProductKeys(HKEY root) {
+    const std::wstring classes = L"Software\\Classes\\";
+    for (REGSAM view : {k32, k64}) {
+      DeleteTree(root, classes + progid_, view);
+      DeleteTree(root, classes + L"Applications\\" + exe_, view);
+      DeleteTree(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe_, view);
+      DeleteTree(root, smi_, view);
+      DeleteTree(root, sandbox_, view);
+      DeleteTree(root, classes + L"proto" + product_, view);
+      for (const wchar_t* suffix : {L"", L"1", L"2"})
+        DeleteTree(root, GetUninstallKeyName(suffix), view);
+      // The product's own file type, when this product registered it.
+      if (ReadString(root, classes + L".vex", nullptr, view) == progid_ + L".Extension")
+        DeleteTree(root, classes + L".vex", view);
+    }
+    for (const wchar_t* ext :
+         {L".vex", L".tavdownload", L".htm", L".html", L".pdf", L".shtml", L".xht", L".xhtml"}) {
+      DeleteValueAndEmptyKeys(root, classes + ext + L"\\OpenWithProgIDs", progid_, 2);
+    }
+    DeleteValueAndEmptyKeys(root, L"Software\\RegisteredApplications",
+                            product_ + L" Stable", 0);
+    DeleteValueAndEmptyKeys(root,
+                            L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\"
+                            L"Compatibility Assistant\\Persisted",
+                            Launcher(), 0);
+  }
+
+  std::wstring Launcher() const { return folder_.Append(L"Launcher.exe").value(); }
+
+  // Settings of a protocol-handler run over folder_, which holds |log| as
+  // an installation of this engine (or, with |old_format|, of the former
+  // one), so that the run goes straight to the steps.
+  std::unique_ptr<Settings> MakeSettings(const InstallLog& log, bool old_format = false,
+                                         const std::wstring& protocol = L"proto") {
+    EXPECT_TRUE(log.Save(folder_.Append(old_format ? kTarselInstallLogFileName
+                                                   : Installation::kInstallLogFileName)));
+    const base::CommandLine command_line = base::CommandLine::FromArgv(
+        {L"installer.exe", L"--" + W(kRegisterAsProtocolHandlerSwitch) + L"=" + protocol});
+    auto settings = std::make_unique<Settings>(command_line, false, false, false, folder_,
+                                               old_format, false);
+    EXPECT_TRUE(test::WaitForSettingsObtained(settings.get()));
+    EXPECT_EQ(Settings::kOperationRegisterProtocolHandler, settings->GetOperation());
+    return settings;
+  }
+
+  // Runs |steps| followed by Succeed through |installer|.
+  void RunSteps(Installer* installer, Settings* settings,
+                std::vector<void (Installer::*)()> steps) {
+    ASSERT_EQ(Settings::kOperationRegisterProtocolHandler, settings->GetOperation());
+    installer->SetStepListBinderForTesting(base::Bind(
+        [](std::vector<void (Installer::*)()> methods, Installer* target, int32_t) {
+          Installer::StepList list;
+          for (auto method : methods)
+            list.push_back(base::Bind(method, base::Unretained(target)));
+          list.push_back(base::Bind(&Installer::Succeed, base::Unretained(target)));
+          return list;
+        },
+        steps));
+    base::LoopRunner runner;
+    observer_.runner = &runner;
+    installer->AddObserver(&observer_);
+    installer->Run(settings);
+    runner.Run();
+    installer->RemoveObserver(&observer_);
+  }
+
+  std::wstring UninstallKey(const wchar_t* suffix) const { return GetUninstallKeyName(suffix); }
+
+  base::win::ScopedComInitializer com_;
+  base::MessageLoop loop_;
+  test::ScopedSettingsSeams seams_{"RegistrySteps"};
+  base::ScopedTempDir temp_dir_;
+  base::FilePath folder_;
+  std::wstring product_;
+  std::wstring exe_;
+  std::wstring progid_;
+  std::wstring smi_;
+  std::wstring sandbox_;
+  RunObserver observer_;
+};
+
+TEST_F(RegistryStepsTest, SetUpRegistryWritesResolvedRowsAndRecordsThem) {
+  // Another installation of this version holds the plain uninstall name.
+  RegistryKey taken;
+  ASSERT_EQ(ERROR_SUCCESS,
+            taken.Create(HKEY_CURRENT_USER, UninstallKey(L"").c_str(), KEY_ALL_ACCESS | k32));
+  taken.Close();
+
+  std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
+  ASSERT_FALSE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+
+  const HKEY cu = HKEY_CURRENT_USER;
+  const std::wstring uninstall = UninstallKey(L"1");
+  const std::wstring quoted = L"\"" + Launcher() + L"\"";
+  EXPECT_EQ(product_ + L" Web Document",
+            ReadString(cu, L"Software\\Classes\\" + progid_, L"FriendlyTypeName"));
+  EXPECT_EQ(quoted + L" -noautoupdate -- \"%1\"",
+            ReadString(cu, L"Software\\Classes\\" + progid_ + L"\\shell\\open\\command", nullptr));
+  EXPECT_EQ(L"", ReadString(cu, L"Software\\Classes\\" + progid_ + L"\\shell\\open\\ddeexec\\Topic",
+                            nullptr));
+  EXPECT_EQ(quoted + L" \"%1\"",
+            ReadString(cu, L"Software\\Classes\\Applications\\" + exe_ + L"\\shell\\open\\command",
+                       nullptr));
+  EXPECT_EQ(smi_ + L"\\Capabilities",
+            ReadString(cu, L"Software\\RegisteredApplications", (product_ + L" Stable").c_str()));
+  EXPECT_EQ(product_ + L" Stable " + W(GetVersionString()),
+            ReadString(cu, uninstall, L"DisplayName", k32));
+  EXPECT_EQ(folder_.value(), ReadString(cu, uninstall, L"InstallLocation", k32));
+  EXPECT_EQ(L"https://help.example/", ReadString(cu, uninstall, L"HelpLink", k32));
+  EXPECT_EQ(product_ + L"Co", ReadString(cu, uninstall, L"Publisher", k32));
+  RegistryKey entry;
+  DWORD no_modify = 0;
+  ASSERT_EQ(ERROR_SUCCESS, entry.Open(cu, uninstall.c_str(), KEY_READ | k32));
+  EXPECT_EQ(ERROR_SUCCESS, entry.ReadValueDW(L"NoModify", &no_modify));
+  EXPECT_EQ(1u, no_modify);
+  // The plain name still belongs to the other installation alone.
+  EXPECT_EQ(L"<missing>", ReadString(cu, UninstallKey(L""), L"DisplayName", k32));
+
+  // Every value written is recorded, resolved, under the root it went to;
+  // only the machine-wide "ddeexec" deletion did not apply.
+  const InstallLog& log = std::as_const(installer).install_log();
+  EXPECT_TRUE(log.hklm_keys.empty());
+  size_t values = 0;
+  const InstallLogRegistryKey* uninstall_record = nullptr;
+  const InstallLogRegistryKey* applications_record = nullptr;
+  for (const InstallLogRegistryKey& record : log.hkcu_keys) {
+    EXPECT_EQ(std::string::npos, record.path.find('{')) << record.path;
+    for (const InstallLogRegistryValue& value : record.values) {
+      EXPECT_EQ(std::wstring::npos, value.name.find(L'{')) << record.path;
+      EXPECT_EQ(std::wstring::npos, value.data.find(L'{')) << record.path;
+    }
+    values += record.values.size();
+    if (W(record.path) == uninstall)
+      uninstall_record = &record;
+    if (W(record.path) == L"Software\\Classes\\Applications\\" + exe_ + L"\\shell\\open\\command")
+      applications_record = &record;
+  }
+  const size_t hidden = base::IsFeatureEnabled(kHideFromProgramsFeature) ? 1 : 0;
+  EXPECT_EQ(kRegistrySetUpRowCount - 1 + hidden, values);
+  ASSERT_TRUE(uninstall_record);
+  EXPECT_EQ(1, uninstall_record->cleanup_depth);
+  EXPECT_EQ(11 + hidden, uninstall_record->values.size());
+  ASSERT_TRUE(applications_record);
+  EXPECT_EQ(4, applications_record->cleanup_depth);
+  // Recording ended with the step.
+  EXPECT_EQ(nullptr, installer.GetInstallLogRecorder(HKEY_CURRENT_USER));
+}
+
+TEST_F(RegistryStepsTest, AllUsersSetUpWritesMachineRowsOnly) {
+  std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
+  ASSERT_TRUE(settings->SetFlag(Settings::ALL_USERS_FLAG, true));
+  // A stale DDE key of an older registration goes.
+  const std::wstring ddeexec = L"Software\\Classes\\" + progid_ + L"\\shell\\open\\ddeexec";
+  RegistryKey stale;
+  ASSERT_EQ(ERROR_SUCCESS, stale.Create(HKEY_LOCAL_MACHINE, (ddeexec + L"\\Topic").c_str(),
+                                        KEY_ALL_ACCESS | k64));
+  stale.Close();
+
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ddeexec));
+  EXPECT_EQ(product_ + L" Web Document",
+            ReadString(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + progid_, L"FriendlyTypeName"));
+  EXPECT_EQ(folder_.value(),
+            ReadString(HKEY_LOCAL_MACHINE, UninstallKey(L""), L"InstallLocation", k32));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + progid_));
+  EXPECT_TRUE(std::as_const(installer).install_log().hkcu_keys.empty());
+  for (const InstallLogRegistryKey& record : std::as_const(installer).install_log().hklm_keys)
+    EXPECT_EQ(std::string::npos, record.path.find("ddeexec")) << record.path;
+}
+
+LONG AlwaysDenied(HKEY, const std::wstring&) {
+  return ERROR_ACCESS_DENIED;
+}
+int g_probes = 0;
+LONG CountingDenied(HKEY, const std::wstring&) {
+  ++g_probes;
+  return ERROR_ACCESS_DENIED;
+}
+LONG AlwaysFree(HKEY, const std::wstring&) {
+  return ERROR_FILE_NOT_FOUND;
+}
+
+TEST_F(RegistryStepsTest, UninstallKeySearchTakesUnreadableNamesAsUsedAndEnds) {
+  // A name that exists but may not be read is in use too.
+  RegistryKey locked;
+  ASSERT_EQ(ERROR_SUCCESS,
+            locked.Create(HKEY_CURRENT_USER, UninstallKey(L"").c_str(), KEY_ALL_ACCESS | k32));
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;SD;;;WD)",
+                                                                     SDDL_REVISION_1, &raw, nullptr));
+  base::win::ScopedLocalAllocTyped<PSECURITY_DESCRIPTOR> descriptor(raw);
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegSetKeySecurity(locked.Handle(), DACL_SECURITY_INFORMATION, descriptor.Get()));
+  locked.Close();
+  std::wstring name;
+  ASSERT_TRUE(ChooseUninstallKeyName(HKEY_CURRENT_USER, &name));
+  EXPECT_EQ(UninstallKey(L"1"), name);
+
+  // A search that is denied everywhere ends after the bound.
+  g_probes = 0;
+  SetUninstallKeyProbeForTesting(&CountingDenied);
+  EXPECT_FALSE(ChooseUninstallKeyName(HKEY_CURRENT_USER, &name));
+  EXPECT_EQ(kMaxUninstallKeySuffix + 1, g_probes);
+
+  // And the step fails the run with nothing written.
+  SetUninstallKeyProbeForTesting(&AlwaysDenied);
+  std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+  EXPECT_TRUE(observer_.terminated);
+  EXPECT_EQ(IDS_ERROR_INSTALL_FAILED, observer_.error_id);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + progid_));
+}
+
+TEST_F(RegistryStepsTest, FailedUninstallEntryFailsTheRunAndUndoesEverything) {
+  // The uninstall key exists but may not be written; the search is told it
+  // is free, so the step writes into it and fails there.
+  SetUninstallKeyProbeForTesting(&AlwaysFree);
+  RegistryKey locked;
+  ASSERT_EQ(ERROR_SUCCESS,
+            locked.Create(HKEY_CURRENT_USER, UninstallKey(L"").c_str(), KEY_ALL_ACCESS | k32));
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;KRSD;;;WD)", SDDL_REVISION_1, &raw, nullptr));
+  base::win::ScopedLocalAllocTyped<PSECURITY_DESCRIPTOR> descriptor(raw);
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegSetKeySecurity(locked.Handle(), DACL_SECURITY_INFORMATION, descriptor.Get()));
+  locked.Close();
+
+  std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+  EXPECT_TRUE(observer_.terminated);
+  EXPECT_FALSE(observer_.succeeded);
+  EXPECT_EQ(IDS_ERROR_INSTALL_FAILED, observer_.error_id);
+  EXPECT_EQ(L"", observer_.error_text);
+  EXPECT_EQ("Failed writing uninstallation information", observer_.error_detail);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + progid_));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, smi_));
+  EXPECT_EQ(L"<missing>", ReadString(HKEY_CURRENT_USER, L"Software\\RegisteredApplications",
+                                     (product_ + L" Stable").c_str()));
+}
+
+TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys) {
+  const HKEY cu = HKEY_CURRENT_USER;
+  const std::string sandbox = base::WideToUTF8(sandbox_);
+  for (const wchar_t* sub : {L"\\Keep\\Leaf", L"\\Product\\Sub\\Leaf", L"\\Values"}) {
+    RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(cu, (sandbox_ + sub).c_str(), KEY_ALL_ACCESS | k64));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Sentinel", L"x"));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Recorded", L"y"));
+  }
+  RegistryKey top;
+  ASSERT_EQ(ERROR_SUCCESS, top.Create(cu, sandbox_.c_str(), KEY_ALL_ACCESS | k64));
+  ASSERT_EQ(ERROR_SUCCESS, top.WriteValue(L"Sentinel", L"x"));
+  top.Close();
+
+  InstallLog log;
+  const std::vector<InstallLogRegistryValue> recorded = {{"REG_SZ", L"Recorded", L"y"}};
+  log.hkcu_keys = {
+      // Damaged: the sandbox itself (2 components), depths
+      // beyond the path, empty components, values of a 2-component key.
+      {sandbox + "\\Product\\Sub\\Leaf", 4, {}},
+      {sandbox + "\\Keep\\Leaf", 5, {}},
+      {sandbox + "\\Keep\\Leaf", 9, {}},
+      {sandbox + "\\Keep\\Leaf", 1000000, {}},
+      {sandbox + "\\\\Keep", 1, {}},
+      {"\\" + sandbox + "\\Keep", 2, {}},
+      {sandbox, 0, recorded},
+      // Sound: the tree two levels above Leaf, and one recorded value.
+      {sandbox + "\\Product\\Sub\\Leaf", 3, {}},
+      {sandbox + "\\Values", 0, recorded},
+  };
+  std::unique_ptr<Settings> settings = MakeSettings(log);
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
+  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+
+  EXPECT_EQ(L"x", ReadString(cu, sandbox_, L"Sentinel"));
+  EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Keep\\Leaf", L"Recorded"));
+  EXPECT_FALSE(KeyExists(cu, sandbox_ + L"\\Product"));
+  EXPECT_EQ(L"x", ReadString(cu, sandbox_ + L"\\Values", L"Sentinel"));
+  EXPECT_EQ(L"<missing>", ReadString(cu, sandbox_ + L"\\Values", L"Recorded"));
+  EXPECT_TRUE(KeyExists(cu, L"Software"));
+}
+
+TEST_F(RegistryStepsTest, CleanUpOfFormerEngineResolvesItsProductType) {
+  const std::string sandbox = base::WideToUTF8(sandbox_);
+  for (const wchar_t* sub : {L"\\LabsKey", L"\\KeepKey"}) {
+    RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Create(HKEY_CURRENT_USER, (sandbox_ + sub).c_str(), KEY_ALL_ACCESS | k64));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Velmo Labs", L"v"));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Velmo", L"v"));
+  }
+  const std::string ini = "[System]\r\nVelmo Product=2\r\n";
+  ASSERT_EQ(static_cast<int>(ini.size()),
+            base::WriteFileBytes(folder_.Append(kOldPrefsDefaultFileName), ini.data(),
+                                 static_cast<int>(ini.size())));
+  InstallLog log;
+  log.hkcu_keys = {{sandbox + "\\{Product}Key", 1, {}},
+                   {sandbox + "\\KeepKey", 0, {{"REG_SZ", L"Velmo{SPProduct}", L"v"}}}};
+  std::unique_ptr<Settings> settings = MakeSettings(log, /*old_format=*/true);
+  ASSERT_TRUE(settings->GetStatus().tarsel_installation());
+  EXPECT_EQ(L"A Labs Labs {Product}",
+            ResolveOldProductPlaceholders(L"A{SPProduct} {Product} {Product}",
+                                          settings->GetStatus()));
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
+  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, sandbox_ + L"\\LabsKey"));
+  EXPECT_EQ(L"<missing>", ReadString(HKEY_CURRENT_USER, sandbox_ + L"\\KeepKey", L"Velmo Labs"));
+  EXPECT_EQ(L"v", ReadString(HKEY_CURRENT_USER, sandbox_ + L"\\KeepKey", L"Velmo"));
+}
+
+TEST_F(RegistryStepsTest, ProtocolIsRegisteredOnlyForMachineWideClients) {
+  const std::wstring protocol = L"proto" + product_;
+  const std::wstring associations = L"SOFTWARE\\Clients\\StartMenuInternet\\" + progid_ +
+                                    L"\\Capabilities\\URLAssociations";
+  // A per-user installation: nothing is written.
+  {
+    InstallLog log;
+    log.hkcu_keys = {{base::WideToUTF8(associations), 1, {{"REG_SZ", L"http", progid_}}}};
+    std::unique_ptr<Settings> settings = MakeSettings(log, false, protocol);
+    Installer installer;
+    RunSteps(&installer, settings.get(), {&Installer::RegisterAsProtocolHandler});
+    ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, smi_));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + protocol));
+  }
+  observer_ = RunObserver();
+  {
+    InstallLog log;
+    log.hklm_keys = {
+        {base::ToLowerASCII(base::WideToUTF8(associations)), 1, {{"REG_SZ", L"http", progid_}}}};
+    std::unique_ptr<Settings> settings = MakeSettings(log, false, protocol);
+    Installer installer;
+    RunSteps(&installer, settings.get(), {&Installer::RegisterAsProtocolHandler});
+    ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+    EXPECT_EQ(progid_, ReadString(HKEY_LOCAL_MACHINE, associations, protocol.c_str()));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + protocol));
+  }
+}
+
+TEST(RegistryStepsHelpersTest, CleanupKeyPath) {
+  std::wstring key;
+  EXPECT_TRUE(GetCleanupKeyPath(L"Software\\Classes\\Applications\\velmo.exe\\shell\\open\\command",
+                                4, &key));
+  EXPECT_EQ(L"Software\\Classes\\Applications\\velmo.exe", key);
+  EXPECT_TRUE(GetCleanupKeyPath(L"Software\\Classes\\VelmoStable", 0, &key));
+  EXPECT_EQ(L"Software\\Classes\\VelmoStable", key);
+  EXPECT_TRUE(GetCleanupKeyPath(GetUninstallRegistryKey() + L"\\Velmo 1.0", 1, &key));
+  EXPECT_EQ(GetUninstallRegistryKey() + L"\\Velmo 1.0", key);
+
+  const struct {
+    const wchar_t* path;
+    int depth;
+  } refused[] = {
+      {L"Software\\Classes\\VelmoStable", 2},           // "Software\Classes"
+      {L"Software\\Classes\\VelmoStable", 4},           // beyond the path
+      {L"Software\\Classes\\VelmoStable", -1},
+      {L"Software\\Classes", 0},
+      {L"Software", 1},
+      {L"", 0},
+      {L"Software\\\\Classes\\VelmoStable", 1},
+      {L"Software\\Classes\\VelmoStable\\", 1},
+      {L"Software\\Classes\\Applications\\velmo.exe", 2},
+      {L"SOFTWARE\\Clients\\StartMenuInternet\\VelmoStable", 2},
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmo 1.0", 2},
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmo 1.0", 4},
+  };
+  for (const auto& entry : refused)
+    EXPECT_FALSE(GetCleanupKeyPath(entry.path, entry.depth, &key)) << entry.path << entry.depth;
+}
+
+TEST(RegistryStepsHelpersTest, ShellCommandSurveyAndNames) {
+  std::wstring program;
+  std::wstring parameters;
+  ASSERT_TRUE(SplitShellCommand(L"\"C:\\Program Files\\ie.exe\" -a -b", &program, &parameters));
+  EXPECT_EQ(L"C:\\Program Files\\ie.exe", program);
+  EXPECT_EQ(L"-a -b", parameters);
+  ASSERT_TRUE(SplitShellCommand(L"C:\\ie.exe -reinstall x", &program, &parameters));
+  EXPECT_EQ(L"C:\\ie.exe", program);
+  EXPECT_EQ(L"-reinstall x", parameters);
+  ASSERT_TRUE(SplitShellCommand(L"\"C:\\ie.exe\"", &program, &parameters));
+  EXPECT_EQ(L"", parameters);
+  EXPECT_FALSE(SplitShellCommand(L"\"C:\\ie.exe", &program, &parameters));
+  EXPECT_FALSE(SplitShellCommand(L"", &program, &parameters));
+
+  EXPECT_EQ(L"", GetOldProductTypeName(0));
+  EXPECT_EQ(L"Next", GetOldProductTypeName(1));
+  EXPECT_EQ(L"Labs", GetOldProductTypeName(2));
+  EXPECT_EQ(L"Invalid", GetOldProductTypeName(3));
+
+  SetProductConfigForTesting(
+      R"({"product_name": "Tst", "urls": {"uninstall_survey": "https://s.example/u"}})");
+  const std::wstring version = base::UTF8ToWide(GetVersionString());
+  EXPECT_EQ(GetUninstallRegistryKey() + L"\\Tst " + version + L"7", GetUninstallKeyName(L"7"));
+  EXPECT_EQ(L"https://s.example/u?version=" + version + L"&uuid=ab-1&src=x&y=z",
+            BuildUninstallSurveyUrl(false, "ab-1", "https://w.example/?src=x&y=z"));
+  EXPECT_EQ(L"https://s.example/u?version=" + version,
+            BuildUninstallSurveyUrl(false, "", "https://w.example/a?b?c"));
+  EXPECT_EQ(L"", BuildUninstallSurveyUrl(true, "ab-1", ""));
+  SetProductConfigForTesting(R"({"product_name": "Tst"})");
+  EXPECT_EQ(L"", BuildUninstallSurveyUrl(false, "ab-1", ""));
+  SetProductConfigForTesting(nullptr);
+}
+
+}  // namespace
+}  // namespace installer

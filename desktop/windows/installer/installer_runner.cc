@@ -1,0 +1,311 @@
+#include "desktop/windows/installer/installer_runner.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "base/files/path_registry.h"
+#include "base/logging.h"
+#include "base/string_number_conversions.h"
+#include "base/string_printf.h"
+#include "base/utf_string_conversions.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/launch_lock.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
+
+namespace installer {
+
+namespace {
+
+constexpr wchar_t kInstallerMutexPrefix[] = L"Global\\Velmo/Installer/";
+constexpr wchar_t kInstallerMailslotPrefix[] = L"velmo_installer\\";
+constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
+constexpr char kComponentsSuitePrefix[] = "suite:";
+
+// The crash reporter that serves this family of installer processes, as
+// this process was told; 0 when none is known.
+uint32_t GetCrashReporterPid() {
+  uint32_t pid = 0;
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  if (!command_line ||
+      !base::StringToUint(command_line->GetSwitchValueASCII(kCrashReporterPidSwitch), &pid)) {
+    return 0;
+  }
+  return pid;
+}
+
+}  // namespace
+
+std::wstring GetInstallerMutexName(const base::FilePath& install_folder) {
+  std::wstring name = kInstallerMutexPrefix;
+  for (wchar_t c : install_folder.value())
+    name.push_back(c == L'\\' ? L'/' : c);
+  return name;
+}
+
+std::wstring GetInstallerMailslotName(const base::FilePath& install_folder) {
+  return kInstallerMailslotPrefix + install_folder.value();
+}
+
+std::string EncodeProcessHandleSwitch(HANDLE handle) {
+  // The bytes as they lie in memory: least significant first.
+  uint64_t value = reinterpret_cast<uintptr_t>(handle);
+  uint8_t bytes[8];
+  static_assert(sizeof(value) == sizeof(bytes));
+  memcpy(bytes, &value, sizeof(bytes));
+  return base::HexEncode(bytes, sizeof(bytes));
+}
+
+bool DecodeProcessHandleSwitch(const std::string& text, HANDLE* handle) {
+  std::vector<uint8_t> bytes;
+  if (!base::HexStringToBytes(text, &bytes) || bytes.size() < 8)
+    return false;
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i)
+    value = (value << 8) | bytes[i];
+  *handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  return true;
+}
+
+InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
+                                 const base::FilePath& components_file)
+    : package_folder_(package_folder), components_file_(components_file), receiver_(this) {}
+
+InstallerRunner::~InstallerRunner() {
+  Stop();
+  if (backend_process_.IsValid())
+    backend_watcher_.StopWatching();
+}
+
+void InstallerRunner::AddObserver(InstallerDelegate* observer) {
+  observers_.AddObserver(observer);
+}
+
+void InstallerRunner::RemoveObserver(InstallerDelegate* observer) {
+  observers_.RemoveObserver(observer);
+}
+
+bool InstallerRunner::ReportStartFailure(int string_id, const char* detail) {
+  observers_.Notify(&InstallerDelegate::OnError, string_id, std::wstring(), std::string(detail));
+  LOG(ERROR) << detail;
+  return false;
+}
+
+bool InstallerRunner::CreateInstallationEvent(const wchar_t* name, const char* log_text,
+                                              base::win::ScopedHandle* event) {
+  const std::wstring event_name =
+      GetKernelObjectName(settings_->GetInstallFolder(), name, /*global=*/true);
+  VLOG(1) << log_text << event_name;
+  event->Reset(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
+                              event_name.c_str()));
+  if (!event->IsValid()) {
+    PLOG(ERROR) << "CreateEventW " << event_name;
+    return false;
+  }
+  return true;
+}
+
+bool InstallerRunner::Start(Settings* settings) {
+  // 1.
+  if (settings == settings_)
+    LOG(INFO) << "Duplicate installation attempt detected";
+  LOG(INFO) << "Beginning installation";
+  CHECK(settings) << "Start without settings";
+  CHECK(!settings_) << "The runner already holds settings";
+  CHECK(!settings->IsFetchingStatus()) << "The settings are still reading a folder status";
+  CHECK(!backend_running_) << "The installer back end is already running";
+
+  // 2.
+  if (settings->GetOperation() == Settings::kOperationUnknown)
+    return ReportStartFailure(IDS_ERROR_INVALID_LOCATION,
+                              "Attempting to start installation with invalid settings");
+
+  // 3.
+  settings->SetModifiable(false);
+  settings_ = settings;
+  const base::FilePath& install_folder = settings->GetInstallFolder();
+
+  // 4. The mutex handle is inherited by the back end, which keeps the
+  // object alive for as long as it runs.
+  const std::wstring mutex_name = GetInstallerMutexName(install_folder);
+  VLOG(1) << "Installer mutex name: " << mutex_name;
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  mutex_.Reset(::CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
+  if (!mutex_.IsValid()) {
+    PLOG(ERROR) << "CreateMutexW " << mutex_name;
+    return ReportStartFailure(IDS_ERROR_INSTALLER_ALREADY_RUNNING,
+                              "Could not create installer mutex");
+  }
+  // A front end that died while its back end ran leaves the mutex
+  // abandoned: that counts as acquired.
+  const DWORD wait = ::WaitForSingleObject(mutex_.Get(), 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    mutex_.Reset();
+    return ReportStartFailure(IDS_ERROR_INSTALLER_ALREADY_RUNNING,
+                              "Could not acquire installer mutex");
+  }
+  if (wait == WAIT_ABANDONED)
+    VLOG(1) << "The installer mutex was abandoned by a front end that ended; taken over";
+
+  // 5.
+  const std::wstring mailslot_name = GetInstallerMailslotName(install_folder);
+  VLOG(1) << "Installer mailslot name: " << mailslot_name;
+  if (!receiver_.Connect(mailslot_name))
+    return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not connect to mailslot");
+
+  // 6.
+  base::CommandLine command_line;
+  settings->ToCommandLine(&command_line, /*suppress_launch=*/false);
+  command_line.AppendSwitchPath(kServerTrackingDataSwitch,
+                                base::FilePath(kServerTrackingDataFileName));
+  command_line.AppendSwitchASCII(kInitialPidSwitch,
+                                 base::FormatString("%lu", ::GetCurrentProcessId()));
+  command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
+                                 base::FormatString("%u", GetCrashReporterPid()));
+
+  // 7.
+  if (!CreateInstallationEvent(kInstallationInterruptedEventName,
+                               "Event name for interrupted installation: ",
+                               &interrupted_event_)) {
+    return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
+                              "Could not create installation interruption event");
+  }
+
+  // 8.
+  if (package_present_) {
+    VLOG(1) << "Package is already available";
+    command_line.SetProgram(package_folder_.Append(kPackageInstallerFileName));
+  } else {
+    if (!CreateInstallationEvent(kPackageReadyEventName, "Event name for package_ready: ",
+                                 &package_ready_event_)) {
+      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not create package ready event");
+    }
+    command_line.AppendSwitchPath(kWaitForPackageSwitch, package_folder_);
+    base::FilePath exe;
+    if (!base::PathRegistry::Get(base::kPathExeFile, &exe)) {
+      LOG(ERROR) << "Cannot find own file path";
+      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
+                                "Could not launch installer backend process");
+    }
+    command_line.SetProgram(exe);
+  }
+
+  // 9.
+  if (!components_file_.empty()) {
+    command_line.AppendSwitchNative(
+        kComponentsSwitch,
+        base::ASCIIToWide(kComponentsSuitePrefix) + components_file_.BaseName().value());
+  }
+
+  if (command_line_hook_)
+    command_line_hook_.Run(&command_line);
+
+  // 10. and 11.
+  return LaunchBackend(&command_line);
+}
+
+bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
+  base::Process process;
+  {
+    base::AutoLock launch_lock(GetLaunchLock());
+    HANDLE duplicate = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                           &duplicate, SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0)) {
+      PLOG(ERROR) << "DuplicateHandle";
+      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
+                                "Could not duplicate own process handle");
+    }
+    // Closed here once the back end has its inherited copy.
+    base::win::ScopedHandle own_process(duplicate);
+    command_line->AppendSwitchASCII(kInitialProcHandleSwitch,
+                                    EncodeProcessHandleSwitch(own_process.Get()));
+    LOG(INFO) << "launching installer backend: " << command_line->GetCommandLineString();
+    base::LaunchOptions options;
+    options.inherit_handles = true;
+    process = base::LaunchProcess(*command_line, options);
+  }
+
+  if (!process.IsValid())
+    return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not launch installer backend process");
+  backend_process_ = std::move(process);
+  backend_running_ = true;
+  if (!::AllowSetForegroundWindow(backend_process_.Pid()))
+    VLOG(1) << "AllowSetForegroundWindow failed: " << ::GetLastError();
+  VLOG(2) << "Installer backend started.";
+  if (!backend_watcher_.StartWatchingOnce(backend_process_.Handle(), this)) {
+    ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not monitor the installer process handle");
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void InstallerRunner::OnPackageReady() {
+  if (package_present_)
+    return;
+  VLOG(2) << "Recording that we have the package";
+  package_present_ = true;
+  if (!backend_running_)
+    return;
+  LOG(INFO) << "Informing the installer backend that the package is ready";
+  // A back end launched with the package present never waits for it, and
+  // has no such event.
+  if (package_ready_event_.IsValid() && !::SetEvent(package_ready_event_.Get()))
+    PLOG(ERROR) << "Could not signal the package ready event";
+}
+
+void InstallerRunner::Stop() {
+  LOG(INFO) << "Stopping installer backend (if running)";
+  if (backend_running_) {
+    if (interrupted_event_.IsValid() && !::SetEvent(interrupted_event_.Get()))
+      PLOG(ERROR) << "Could not signal the installation interrupted event";
+    VLOG(1) << "Sending installation interrupted event";
+  }
+  if (mutex_.IsValid()) {
+    VLOG(1) << "Letting go of the installer mutex";
+    // A running back end holds its inherited handle; the mutex is abandoned
+    // when this thread ends, which the next front end counts as acquired.
+    if (!backend_running_ && !::ReleaseMutex(mutex_.Get()))
+      PLOG(ERROR) << "Could not release the installer mutex";
+    mutex_.Reset();
+  }
+  interrupted_event_.Reset();
+  package_ready_event_.Reset();
+  receiver_.Close();
+  settings_ = nullptr;
+}
+
+void InstallerRunner::OnMessageReceived(const base::BinaryMessage& message) {
+  InstallerMessage decoded;
+  // A message that does not read is logged and dropped; the run goes on.
+  if (!ReadInstallerMessage(message, &decoded))
+    return;
+  for (InstallerDelegate& observer : observers_)
+    decoded.DeliverTo(&observer);
+}
+
+void InstallerRunner::OnObjectSignaled(HANDLE object) {
+  if (object == backend_process_.Handle())
+    OnBackendProcessSignaled();
+}
+
+void InstallerRunner::OnBackendProcessSignaled() {
+  VLOG(1) << "Installer backend process signaled";
+  DWORD exit_code = 1;
+  bool success = false;
+  if (!::GetExitCodeProcess(backend_process_.Handle(), &exit_code))
+    PLOG(ERROR) << "Could not read the installer backend's exit code";
+  else
+    success = exit_code == 0;
+  // Cleared before the observers hear of it: one that stops (or deletes)
+  // the runner from OnInstallerTerminated must see the back end gone, or the
+  // mutex would stay owned by this thread with nothing running.
+  backend_running_ = false;
+  observers_.Notify(&InstallerDelegate::OnInstallerTerminated, success);
+}
+
+}  // namespace installer

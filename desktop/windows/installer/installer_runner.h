@@ -1,0 +1,118 @@
+// InstallerRunner: the front end's side of an installation. It takes the
+// installer mutex of the install folder, opens the mailslot on which the
+// back end reports, creates the events through which it talks to the back
+// end, and launches the back-end process with the settings as its command
+// line. Every report arriving over the mailslot reaches the observers as the
+// InstallerDelegate call it stands for; the end of the back-end process
+// reaches them as OnInstallerTerminated.
+//
+//   InstallerRunner runner(package_folder, components_file);
+//   runner.AddObserver(controller);
+//   if (!runner.Start(settings)) ...  // observers got OnError
+//   runner.OnPackageReady();           // once the package is unpacked
+//   runner.Stop();                     // or the destructor
+//
+// Main thread only; the thread needs a MessageLoop.
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_RUNNER_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_RUNNER_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/binary_message.h"
+#include "base/callback.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/observer_list.h"
+#include "base/process.h"
+#include "base/threading/object_watcher.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+
+namespace installer {
+
+class Settings;
+
+// Switches of the back end's command line written by the runner.
+// The front-end process's own handle, inherited by the back end: the value
+// of the handle as 16 hex digits, least significant byte first.
+inline constexpr char kInitialProcHandleSwitch[] = "initial-proc-handle";
+
+// Names of the kernel objects of an installation into |install_folder|.
+// The installer mutex: "Global\Velmo/Installer/" + the folder with every
+// "\" turned into "/".
+std::wstring GetInstallerMutexName(const base::FilePath& install_folder);
+// The mailslot, without the "\\.\mailslot\" prefix: "velmo_installer\" +
+// the folder unchanged.
+std::wstring GetInstallerMailslotName(const base::FilePath& install_folder);
+
+// The value of "initial-proc-handle" for |handle|, and back. Decoding fails
+// for text that is not hex or gives fewer than eight bytes.
+std::string EncodeProcessHandleSwitch(HANDLE handle);
+bool DecodeProcessHandleSwitch(const std::string& text, HANDLE* handle);
+
+class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher::Delegate {
+ public:
+  // Tests: changes the back end's command line just before the launch (a
+  // different program, extra switches).
+  using CommandLineHook = base::Callback<void(base::CommandLine*)>;
+
+  // |package_folder| is where the package is (or will be) unpacked;
+  // |components_file| may be empty.
+  InstallerRunner(const base::FilePath& package_folder, const base::FilePath& components_file);
+  InstallerRunner(const InstallerRunner&) = delete;
+  InstallerRunner& operator=(const InstallerRunner&) = delete;
+  ~InstallerRunner() override;
+
+  // Launches the back end for |settings| (not owned; kept until Stop), whose
+  // status must have been read. On false every observer has had OnError.
+  bool Start(Settings* settings);
+  // The package is now unpacked in the package folder.
+  void OnPackageReady();
+  // Interrupts a running back end and lets go of what Start took.
+  void Stop();
+
+  void AddObserver(InstallerDelegate* observer);
+  void RemoveObserver(InstallerDelegate* observer);
+
+  bool backend_running() const { return backend_running_; }
+  // The launched back end; invalid before a successful launch.
+  const base::Process& backend_process() const { return backend_process_; }
+
+  void SetCommandLineHookForTesting(CommandLineHook hook) { command_line_hook_ = hook; }
+
+ private:
+  // IpcReceiver::Delegate:
+  void OnMessageReceived(const base::BinaryMessage& message) override;
+  // base::ObjectWatcher::Delegate: the back-end process ended.
+  void OnObjectSignaled(HANDLE object) override;
+  void OnBackendProcessSignaled();
+
+  // Tells every observer of a failure of Start, then logs |detail|; false.
+  bool ReportStartFailure(int string_id, const char* detail);
+  // Creates a manual-reset event named after |name| and the install folder.
+  bool CreateInstallationEvent(const wchar_t* name, const char* log_text,
+                               base::win::ScopedHandle* event);
+  // Step 10 of Start: the launch under the launch lock.
+  bool LaunchBackend(base::CommandLine* command_line);
+
+  const base::FilePath package_folder_;
+  const base::FilePath components_file_;
+  Settings* settings_ = nullptr;
+  bool package_present_ = false;
+  bool backend_running_ = false;
+  base::win::ScopedHandle mutex_;
+  base::win::ScopedHandle interrupted_event_;
+  base::win::ScopedHandle package_ready_event_;
+  IpcReceiver receiver_;
+  base::Process backend_process_;
+  base::ObjectWatcher backend_watcher_;
+  base::ObserverList<InstallerDelegate> observers_;
+  CommandLineHook command_line_hook_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_RUNNER_H_

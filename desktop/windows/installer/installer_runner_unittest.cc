@@ -1,0 +1,669 @@
+// The runner and its back end across real processes: the front end is the
+// test (or a child of it), the back end a child of the test executable that
+// runs the real InstallerRunnerBackend and Installer over a step list of the
+// test's own, or the real installer.exe over a package fixture.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/process.h"
+#include "base/string_number_conversions.h"
+#include "base/string_printf.h"
+#include "base/string_util.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/threading/plain_thread.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/ipc/ipc_test_util.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/create_reg_key_operation.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/settings_test_support.h"
+#include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
+#include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
+
+namespace installer {
+namespace {
+
+using test::RecordingInstallerDelegate;
+using test::ScopedLogCapture;
+
+// Switches of the test's child processes.
+constexpr char kStepsSwitch[] = "runner-test-steps";  // ok, hang or junk
+constexpr char kExeDirSwitch[] = "runner-test-exe-dir";
+constexpr char kMarkerSwitch[] = "runner-test-marker";
+constexpr char kRegKeySwitch[] = "runner-test-reg-key";
+constexpr char kFolderSwitch[] = "runner-test-folder";
+constexpr char kPackageSwitch[] = "runner-test-package";
+constexpr char kPidFileSwitch[] = "runner-test-pid-file";
+
+constexpr base::TimeSpan kRunTimeout = base::TimeSpan::FromSeconds(60);
+
+base::FilePath BuildDir() {
+  base::FilePath dir;
+  base::PathRegistry::Get(base::kPathExeDirectory, &dir);
+  return dir;
+}
+
+std::wstring BrowserExeName() {
+  return base::ASCIIToWide(GetFileNameBase() + ".exe");
+}
+
+// Polls for |path| for up to |seconds|.
+bool WaitForFile(const base::FilePath& path, int seconds) {
+  for (int i = 0; i < seconds * 20; ++i) {
+    if (base::PathExists(path))
+      return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+bool RegistryKeyExists(const std::wstring& path) {
+  base::win::RegistryKey key;
+  return key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+}
+
+// --- The back end's steps. ---
+
+const base::CommandLine& ChildCommandLine() {
+  return *base::CommandLine::ForCurrentProcess();
+}
+
+void NextStep(Installer* installer) {
+  installer->ScheduleNextStep();
+}
+
+void LastStep(Installer* installer) {
+  installer->NotifyStep();
+  installer->Succeed();
+}
+
+// Changes the machine through the run's transaction, so that only a
+// rollback takes the changes away.
+void ChangeMachineStep(Installer* installer) {
+  const base::FilePath source = installer->own_folder().Append(BrowserExeName());
+  const base::FilePath target = installer->settings()->GetInstallFolder().Append(BrowserExeName());
+  if (!installer->transaction()->Execute(std::make_unique<CopyFileOperation>(source, target)) ||
+      !installer->transaction()->Execute(std::make_unique<CreateRegKeyOperation>(
+          HKEY_CURRENT_USER, ChildCommandLine().GetSwitchValueNative(kRegKeySwitch), 0))) {
+    LOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "test change failed");
+    return;
+  }
+  installer->ScheduleNextStep();
+}
+
+// Says that the run got here, then waits for whatever ends it.
+void HangStep(Installer* /*installer*/) {
+  base::WriteFileBytes(ChildCommandLine().GetSwitchValuePath(kMarkerSwitch), "1", 1);
+}
+
+// Writes datagrams that are no installer messages to the front end's
+// mailslot, the way any other process could.
+void JunkStep(Installer* installer) {
+  const std::wstring name =
+      L"\\\\.\\mailslot\\" + GetInstallerMailslotName(installer->settings()->GetInstallFolder());
+  base::win::ScopedHandle mailslot(::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!mailslot.IsValid()) {
+    LOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "no mailslot");
+    return;
+  }
+  std::vector<std::unique_ptr<base::BinaryMessage>> junk;
+  junk.push_back(std::make_unique<base::BinaryMessage>());  // Header only.
+  auto bad_signature = std::make_unique<base::BinaryMessage>();
+  bad_signature->WriteString(":Installer message");
+  bad_signature->WriteInt(IPC_MESSAGE_STEP);
+  junk.push_back(std::move(bad_signature));
+  junk.push_back(CreateInstallerMessage(7));
+  // An error message whose text claims more characters than it carries.
+  auto long_text = CreateInstallerMessage(IPC_MESSAGE_ERROR);
+  long_text->WriteInt(IDS_ERROR_INSTALL_FAILED);
+  long_text->WriteUInt32(5000);
+  long_text->WriteUInt32(0x00410041);
+  junk.push_back(std::move(long_text));
+  // A total-steps message without its number.
+  junk.push_back(CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS));
+  auto write = [&](const void* data, DWORD size) {
+    DWORD written = 0;
+    return ::WriteFile(mailslot.Get(), data, size, &written, nullptr) && written == size;
+  };
+  bool ok = write("\x02\x00", 2);
+  for (const auto& message : junk)
+    ok = write(message->data(), static_cast<DWORD>(message->size())) && ok;
+  if (!ok) {
+    LOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "junk not written");
+    return;
+  }
+  installer->ScheduleNextStep();
+}
+
+Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
+  const std::string mode = ChildCommandLine().GetSwitchValueASCII(kStepsSwitch);
+  auto step = [installer](void (*function)(Installer*)) { return base::Bind(function, installer); };
+  if (mode == "hang")
+    return {step(&ChangeMachineStep), step(&HangStep)};
+  if (mode == "junk")
+    return {step(&JunkStep), step(&LastStep)};
+  return {step(&NextStep), step(&NextStep), step(&LastStep)};
+}
+
+// The back end as RunInstaller runs it, over the test's step list; its
+// own folder (where the engine reads "files_list") is the package fixture.
+CHILD_PROCESS_MAIN(RunnerBackend) {
+  const base::CommandLine& cl = ChildCommandLine();
+  base::MessageLoop loop;
+  test::ScopedSettingsSeams seams("RunnerBackend");
+  base::PathRegistry::Override(base::kPathExeDirectory, cl.GetSwitchValuePath(kExeDirSwitch));
+  Settings settings(cl.HasSwitch(kUninstallSwitch), cl.HasSwitch(kSilentSwitch),
+                    cl.HasSwitch(kAutoupdateSwitch), cl.GetSwitchValuePath(kInstallFolderSwitch),
+                    false, false);
+  InstallerRunnerBackend backend;
+  backend.installer()->SetStepListBinderForTesting(base::Bind(&BindTestSteps));
+  return backend.Run(&settings) ? 0 : 1;
+}
+
+// --- The front end's side. ---
+
+// A package fixture: "files_list" naming the browser executable, the
+// browser executable and, as "installer.exe", a program that succeeds.
+void MakeSeamPackage(const base::FilePath& folder) {
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  const base::FilePath tiny = BuildDir().Append(L"tiny_program.exe");
+  ASSERT_TRUE(base::CopySingleFile(tiny, folder.Append(BrowserExeName())));
+  ASSERT_TRUE(base::CopySingleFile(tiny, folder.Append(L"installer.exe")));
+  const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
+  ASSERT_TRUE(base::WriteFileBytes(folder.Append(L"files_list"), list.data(),
+                                   static_cast<int>(list.size())));
+}
+
+// Front-end settings of a stand-alone installation into |folder|.
+std::unique_ptr<Settings> MakeSettings(const base::FilePath& folder, bool uninstall = false) {
+  base::CommandLine cl = base::CommandLine::FromArgv({L"installer.exe", L"--copyonly=1"});
+  auto settings = std::make_unique<Settings>(cl, uninstall, false, false, folder, false, false);
+  EXPECT_TRUE(test::WaitForSettingsObtained(settings.get()));
+  return settings;
+}
+
+struct BackendOptions {
+  std::string steps = "ok";
+  base::FilePath package;
+  base::FilePath marker;
+  std::wstring reg_key;
+  // The command line the runner meant to launch.
+  base::CommandLine* launched = nullptr;
+};
+
+// Keeps the runner's switches, but starts the test's back end.
+void RedirectToChildBackend(const BackendOptions& options, base::CommandLine* command_line) {
+  if (options.launched)
+    *options.launched = *command_line;
+  base::CommandLine child = testing::GetChildCommandLine("RunnerBackend");
+  child.AppendArguments(*command_line, /*include_program=*/false);
+  child.AppendSwitchASCII(kStepsSwitch, options.steps);
+  child.AppendSwitchPath(kExeDirSwitch, options.package);
+  if (!options.marker.empty())
+    child.AppendSwitchPath(kMarkerSwitch, options.marker);
+  if (!options.reg_key.empty())
+    child.AppendSwitchNative(kRegKeySwitch, options.reg_key);
+  *command_line = child;
+}
+
+// Records the observer calls and ends a loop run on OnInstallerTerminated
+// (or on |quit_on|).
+class RecordingObserver : public RecordingInstallerDelegate {
+ public:
+  void OnInstallFolderReady() override {
+    RecordingInstallerDelegate::OnInstallFolderReady();
+    MaybeQuit("folder ready");
+  }
+  void OnInstallerTerminated(bool success) override {
+    RecordingInstallerDelegate::OnInstallerTerminated(success);
+    MaybeQuit("terminated");
+  }
+
+  // Runs the loop until the awaited call; false on timeout.
+  bool RunUntil(const std::string& call, base::TimeSpan timeout = kRunTimeout) {
+    for (const std::string& seen : calls) {
+      if (seen.rfind(call, 0) == 0)
+        return true;
+    }
+    base::LoopRunner runner;
+    runner_ = &runner;
+    quit_on_ = call;
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(), timeout);
+    runner.Run();
+    runner_ = nullptr;
+    return reached_;
+  }
+
+ private:
+  void MaybeQuit(const std::string& call) {
+    if (runner_ && call == quit_on_) {
+      reached_ = true;
+      runner_->Quit();
+    }
+  }
+
+  base::LoopRunner* runner_ = nullptr;
+  std::string quit_on_;
+  bool reached_ = false;
+};
+
+// A front end of its own: runs a runner over the "hang" steps, writes the
+// back end's pid and waits until it is killed.
+CHILD_PROCESS_MAIN(RunnerFrontEnd) {
+  const base::CommandLine& cl = ChildCommandLine();
+  base::MessageLoop loop;
+  test::ScopedSettingsSeams seams("RunnerFrontEnd");
+  std::unique_ptr<Settings> settings = MakeSettings(cl.GetSwitchValuePath(kFolderSwitch));
+  BackendOptions options;
+  options.steps = "hang";
+  options.package = cl.GetSwitchValuePath(kPackageSwitch);
+  options.marker = cl.GetSwitchValuePath(kMarkerSwitch);
+  options.reg_key = cl.GetSwitchValueNative(kRegKeySwitch);
+  InstallerRunner runner(options.package, base::FilePath());
+  runner.OnPackageReady();
+  runner.SetCommandLineHookForTesting(base::Bind(&RedirectToChildBackend, options));
+  RecordingObserver observer;
+  runner.AddObserver(&observer);
+  if (!runner.Start(settings.get()))
+    return 2;
+  const std::string pid = base::NumberToString(static_cast<unsigned>(runner.backend_process().Pid()));
+  base::WriteFileBytes(cl.GetSwitchValuePath(kPidFileSwitch), pid.data(),
+                       static_cast<int>(pid.size()));
+  observer.RunUntil("terminated", base::TimeSpan::FromSeconds(120));
+  return 3;
+}
+
+class InstallerRunnerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    package_ = temp_.GetPath().Append(L"package");
+    MakeSeamPackage(package_);
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    // Named kernel objects follow the folder: unique per test and process.
+    install_folder_ = temp_.GetPath().Append(base::UTF8ToWide(
+        base::FormatString("Velmo %s %lu", info->name(), ::GetCurrentProcessId())));
+    reg_key_ = L"Software\\VelmoRunnerTest_" + base::UTF8ToWide(info->name()) + L"_" +
+               base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId()));
+  }
+  void TearDown() override {
+    base::win::RegistryKey software;
+    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+      software.DeleteKey(reg_key_.substr(wcslen(L"Software\\")).c_str());
+  }
+
+  std::unique_ptr<InstallerRunner> MakeRunner(const BackendOptions& options,
+                                              const base::FilePath& components = {}) {
+    auto runner = std::make_unique<InstallerRunner>(package_, components);
+    runner->SetCommandLineHookForTesting(base::Bind(&RedirectToChildBackend, options));
+    runner->AddObserver(&observer_);
+    return runner;
+  }
+
+  BackendOptions Options(const std::string& steps) {
+    BackendOptions options;
+    options.steps = steps;
+    options.package = package_;
+    return options;
+  }
+
+  // Whether a thread other than this one can take the mutex of the folder
+  // at once (an owned mutex always lets its owner in again).
+  bool MutexFreeForOtherThread() {
+    DWORD result = WAIT_FAILED;
+    base::PlainThread thread("MutexProbe", base::Bind([&] {
+      base::win::ScopedHandle mutex(
+          ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                       GetInstallerMutexName(install_folder_).c_str()));
+      if (!mutex.IsValid()) {
+        result = WAIT_OBJECT_0;  // Nobody holds it: gone.
+        return;
+      }
+      result = ::WaitForSingleObject(mutex.Get(), 0);
+      if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+        ::ReleaseMutex(mutex.Get());
+    }));
+    EXPECT_TRUE(thread.Start());
+    thread.Join();
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  }
+
+  base::MessageLoop loop_;
+  test::ScopedSettingsSeams seams_{"InstallerRunner"};
+  base::ScopedTempDir temp_;
+  base::FilePath package_;
+  base::FilePath install_folder_;
+  std::wstring reg_key_;
+  RecordingObserver observer_;
+};
+
+TEST(InstallerRunnerNamesTest, NamesFollowTheInstallFolder) {
+  const base::FilePath back(L"C:\\Program Files\\Velmo");
+  const base::FilePath forward(L"C:/Program Files/Velmo");
+  EXPECT_EQ(L"Global\\Velmo/Installer/C:/Program Files/Velmo", GetInstallerMutexName(back));
+  EXPECT_EQ(GetInstallerMutexName(back), GetInstallerMutexName(forward));
+  EXPECT_EQ(GetKernelObjectName(back, kPackageReadyEventName, true),
+            GetKernelObjectName(forward, kPackageReadyEventName, true));
+  EXPECT_EQ(L"Global\\VelmoInstaller/InstallationInterrupted/C:/Program Files/Velmo",
+            GetKernelObjectName(back, kInstallationInterruptedEventName, true));
+  // The mailslot keeps the folder as it is.
+  EXPECT_EQ(L"velmo_installer\\C:\\Program Files\\Velmo", GetInstallerMailslotName(back));
+  EXPECT_NE(GetInstallerMailslotName(back), GetInstallerMailslotName(forward));
+}
+
+TEST(InstallerRunnerNamesTest, ProcessHandleSwitchIsLittleEndianHex) {
+  EXPECT_EQ("A401000000000000", EncodeProcessHandleSwitch(reinterpret_cast<HANDLE>(0x1A4)));
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(DecodeProcessHandleSwitch("A401000000000000", &handle));
+  EXPECT_EQ(reinterpret_cast<HANDLE>(0x1A4), handle);
+  const HANDLE high = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x0123456789ABCDEFull));
+  ASSERT_TRUE(DecodeProcessHandleSwitch(EncodeProcessHandleSwitch(high), &handle));
+  EXPECT_EQ(high, handle);
+  // Extra bytes are ignored; too few bytes or no hex fail.
+  EXPECT_TRUE(DecodeProcessHandleSwitch("A40100000000000099", &handle));
+  EXPECT_FALSE(DecodeProcessHandleSwitch("A4010000000000", &handle));
+  EXPECT_FALSE(DecodeProcessHandleSwitch("A40100000000000Z", &handle));
+  EXPECT_FALSE(DecodeProcessHandleSwitch("", &handle));
+}
+
+TEST_F(InstallerRunnerTest, InvalidSettingsFailWithoutTakingAnything) {
+  // Uninstalling where nothing is installed: no operation.
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUnknown, settings->GetOperation());
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("ok"));
+  EXPECT_FALSE(runner->Start(settings.get()));
+  EXPECT_EQ(std::vector<std::string>{"error 37058"}, observer_.calls);
+  EXPECT_EQ("Attempting to start installation with invalid settings", observer_.error_detail);
+  EXPECT_TRUE(observer_.error_text.empty());
+  EXPECT_TRUE(settings->IsModifiable());
+  base::win::ScopedHandle mutex(
+      ::OpenMutexW(SYNCHRONIZE, FALSE, GetInstallerMutexName(install_folder_).c_str()));
+  EXPECT_FALSE(mutex.IsValid());
+}
+
+// The whole road with the package present: the command line the runner
+// writes, then every report of the back end in order, then its end.
+TEST_F(InstallerRunnerTest, RunsTheBackEndAndDispatchesItsReportsInOrder) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  ASSERT_EQ(Settings::kOperationInstall, settings->GetOperation());
+  base::CommandLine launched;
+  BackendOptions options = Options("ok");
+  options.launched = &launched;
+  std::unique_ptr<InstallerRunner> runner =
+      MakeRunner(options, temp_.GetPath().Append(L"extras").Append(L"components.json"));
+  runner->OnPackageReady();
+  ScopedLogCapture log;
+  ASSERT_TRUE(runner->Start(settings.get()));
+  EXPECT_FALSE(settings->IsModifiable());
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+
+  EXPECT_EQ(package_.Append(L"installer.exe"), launched.GetProgram());
+  EXPECT_TRUE(launched.HasSwitch(kBackendSwitch));
+  EXPECT_FALSE(launched.HasSwitch(kWaitForPackageSwitch));
+  EXPECT_EQ(L"server_tracking_data", launched.GetSwitchValueNative(kServerTrackingDataSwitch));
+  EXPECT_EQ(base::NumberToString(static_cast<unsigned>(::GetCurrentProcessId())),
+            launched.GetSwitchValueASCII(kInitialPidSwitch));
+  EXPECT_EQ("0", launched.GetSwitchValueASCII(kCrashReporterPidSwitch));
+  EXPECT_EQ(L"suite:components.json", launched.GetSwitchValueNative(kComponentsSwitch));
+  const std::string handle = launched.GetSwitchValueASCII(kInitialProcHandleSwitch);
+  EXPECT_EQ(16u, handle.size());
+  EXPECT_EQ(handle, base::ToUpperASCII(handle));
+  // The package is present: no package-ready event was made.
+  base::win::ScopedHandle ready(::OpenEventW(
+      SYNCHRONIZE, FALSE,
+      GetKernelObjectName(install_folder_, kPackageReadyEventName, true).c_str()));
+  EXPECT_FALSE(ready.IsValid());
+
+  ASSERT_GE(observer_.calls.size(), 5u);
+  EXPECT_EQ("folder ready", observer_.calls[0]);
+  EXPECT_EQ(0u, observer_.calls[1].rfind("total ", 0));
+  size_t i = 2;
+  int steps = 0;
+  for (; i < observer_.calls.size() && observer_.calls[i] == "step"; ++i)
+    ++steps;
+  EXPECT_EQ(4, steps);  // Three scheduled steps and the last step's own.
+  EXPECT_EQ((std::vector<std::string>{"success", "terminated true"}),
+            std::vector<std::string>(observer_.calls.begin() + i, observer_.calls.end()));
+  EXPECT_FALSE(runner->backend_running());
+  EXPECT_EQ(1, log.Count("launching installer backend: "));
+  EXPECT_EQ(1, log.Count("Installer backend process signaled"));
+
+  // The back end has ended: stopping lets other threads take the mutex.
+  runner->Stop();
+  EXPECT_TRUE(MutexFreeForOtherThread());
+  EXPECT_TRUE(base::PathExists(install_folder_));  // Committed.
+}
+
+// A controller that stops the runner as soon as the back end has ended
+// must leave the mutex free, not owned by a thread with nothing running.
+TEST_F(InstallerRunnerTest, StoppingOnTerminationReleasesTheMutex) {
+  class StopOnEnd : public InstallerDelegate {
+   public:
+    void OnInstallFolderReady() override {}
+    void OnStartingNewMainProcess(bool) override {}
+    void OnReturnedToPreviousMainProcess() override {}
+    void OnTotalSteps(int) override {}
+    void OnStep() override {}
+    void OnError(int, const std::wstring&, const std::string&) override {}
+    void OnSuccess() override {}
+    void OnInstallerTerminated(bool) override { runner->Stop(); }
+    InstallerRunner* runner = nullptr;
+  } stop_on_end;
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("ok"));
+  stop_on_end.runner = runner.get();
+  runner->AddObserver(&stop_on_end);
+  runner->OnPackageReady();
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  EXPECT_EQ("terminated true", observer_.calls.back());
+  EXPECT_TRUE(MutexFreeForOtherThread());
+}
+
+TEST_F(InstallerRunnerTest, WaitsForThePackageUntilTheEventIsSignalled) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  base::CommandLine launched;
+  BackendOptions options = Options("ok");
+  options.launched = &launched;
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(options);
+  ASSERT_TRUE(runner->Start(settings.get()));
+  base::FilePath own_exe;
+  base::PathRegistry::Get(base::kPathExeFile, &own_exe);
+  EXPECT_EQ(own_exe, launched.GetProgram());
+  EXPECT_EQ(package_, launched.GetSwitchValuePath(kWaitForPackageSwitch));
+
+  ASSERT_TRUE(observer_.RunUntil("folder ready"));
+  Sleep(300);  // Give the back end time to start waiting.
+  base::LoopRunner().RunUntilIdle();
+  EXPECT_EQ(std::vector<std::string>{"folder ready"}, observer_.calls);
+  ScopedLogCapture log;
+  runner->OnPackageReady();
+  runner->OnPackageReady();  // Once only.
+  EXPECT_EQ(1, log.Count("Informing the installer backend that the package is ready"));
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  // The back end handed over to the package's own installer, which
+  // succeeded.
+  EXPECT_EQ((std::vector<std::string>{"folder ready", "starting false", "returned", "success",
+                                      "terminated true"}),
+            observer_.calls);
+}
+
+TEST_F(InstallerRunnerTest, StopWhileWaitingInterruptsTheBackEndCleanly) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("ok"));
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("folder ready"));
+  runner->Stop();
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  EXPECT_EQ((std::vector<std::string>{"folder ready", "terminated false"}), observer_.calls);
+  int exit_code = 0;
+  ASSERT_TRUE(runner->backend_process().WaitForExitWithTimeout(10000, &exit_code));
+  EXPECT_EQ(1, exit_code);
+  // The install folder the run created was rolled back.
+  EXPECT_FALSE(base::PathExists(install_folder_));
+}
+
+TEST_F(InstallerRunnerTest, MalformedDatagramsAreDroppedAndTheRunGoesOn) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("junk"));
+  runner->OnPackageReady();
+  ScopedLogCapture log;
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  EXPECT_EQ("success", observer_.calls[observer_.calls.size() - 2]);
+  EXPECT_EQ("terminated true", observer_.calls.back());
+  for (const std::string& call : observer_.calls)
+    EXPECT_EQ(std::string::npos, call.find("error")) << call;
+  // The two-byte datagram, the header-only one and the bad signature.
+  EXPECT_EQ(3, log.Count("Received a message without installer signature"));
+  EXPECT_EQ(1, log.Count("Received installer message with invalid type"));
+  EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_ERROR message"));
+  EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_TOTAL_STEPS message"));
+}
+
+// A front end in another process runs a back end that has changed the
+// machine and waits. A second front end for the folder is refused; once the
+// first front end dies, its back end rolls back and quits, and the next
+// front end takes the abandoned mutex.
+TEST_F(InstallerRunnerTest, FrontEndDeathRollsBackAndAbandonsTheMutex) {
+  const base::FilePath marker = temp_.GetPath().Append(L"hang_reached");
+  const base::FilePath pid_file = temp_.GetPath().Append(L"backend_pid");
+  base::CommandLine front_end = testing::GetChildCommandLine("RunnerFrontEnd");
+  front_end.AppendSwitchPath(kFolderSwitch, install_folder_);
+  front_end.AppendSwitchPath(kPackageSwitch, package_);
+  front_end.AppendSwitchPath(kMarkerSwitch, marker);
+  front_end.AppendSwitchPath(kPidFileSwitch, pid_file);
+  front_end.AppendSwitchNative(kRegKeySwitch, reg_key_);
+  base::Process front_end_process = base::LaunchProcess(front_end, base::LaunchOptions());
+  ASSERT_TRUE(front_end_process.IsValid());
+  ASSERT_TRUE(WaitForFile(marker, 60));
+  std::string pid_text;
+  ASSERT_TRUE(base::ReadFileToString(pid_file, &pid_text));
+  uint32_t pid = 0;
+  ASSERT_TRUE(base::StringToUint(pid_text, &pid));
+  base::Process backend = base::Process::Open(pid);
+  ASSERT_TRUE(backend.IsValid());
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
+  EXPECT_TRUE(RegistryKeyExists(reg_key_));
+
+  {
+    std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+    std::unique_ptr<InstallerRunner> second = MakeRunner(Options("ok"));
+    EXPECT_FALSE(second->Start(settings.get()));
+    EXPECT_EQ(std::vector<std::string>{"error 37057"}, observer_.calls);
+    EXPECT_EQ("Could not acquire installer mutex", observer_.error_detail);
+    observer_.calls.clear();
+  }
+
+  // Kept open so that the mutex outlives both processes of the first run.
+  base::win::ScopedHandle mutex(
+      ::OpenMutexW(SYNCHRONIZE, FALSE, GetInstallerMutexName(install_folder_).c_str()));
+  ASSERT_TRUE(mutex.IsValid());
+  ASSERT_TRUE(front_end_process.Terminate(9, /*wait=*/true));
+  int exit_code = 0;
+  ASSERT_TRUE(backend.WaitForExitWithTimeout(30000, &exit_code));
+  EXPECT_EQ(1, exit_code);
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(BrowserExeName())));
+  EXPECT_FALSE(RegistryKeyExists(reg_key_));
+
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> next = MakeRunner(Options("ok"));
+  next->OnPackageReady();
+  ScopedLogCapture log;
+  ASSERT_TRUE(next->Start(settings.get()));
+  EXPECT_EQ(1, log.Count("abandoned"));
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  EXPECT_EQ("terminated true", observer_.calls.back());
+}
+
+// The real host over a package fixture. Until the back-end role and the
+// installation steps are part of the build, the run cannot succeed: the
+// test says so and skips.
+TEST_F(InstallerRunnerTest, RealInstallerInstallsTheDemoPackage) {
+  const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
+  ASSERT_TRUE(base::CreateDirectoryTree(demo));
+  for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
+    ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(name), demo.Append(name)));
+  ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"), demo.Append(BrowserExeName())));
+  const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
+  ASSERT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
+                                   static_cast<int>(list.size())));
+  // The host writes its log below TEMP, which the back end inherits.
+  wchar_t saved[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"TEMP", saved, MAX_PATH);
+  const std::wstring saved_temp(saved, length < MAX_PATH ? length : 0);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", temp_.GetPath().c_str()));
+
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  InstallerRunner runner(demo, base::FilePath());
+  runner.AddObserver(&observer_);
+  runner.OnPackageReady();
+  const bool started = runner.Start(settings.get());
+  SetEnvironmentVariableW(L"TEMP", saved_temp.c_str());
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
+
+  std::string log_text;
+  base::FilePath log_folder = temp_.GetPath().Append(L"Velmo Installer");
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW(log_folder.Append(L"velmo_installer_*.log").value().c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    ::FindClose(find);
+    base::ReadFileToString(log_folder.Append(found.cFileName), &log_text);
+  }
+  if (log_text.find("back end role is not available") != std::string::npos)
+    GTEST_SKIP() << "The host's back-end role is not part of this build yet";
+  if (observer_.error_detail.find("is not part of this build") != std::string::npos)
+    GTEST_SKIP() << "Not built yet: " << observer_.error_detail;
+
+  ASSERT_GE(observer_.calls.size(), 5u) << log_text;
+  EXPECT_EQ("folder ready", observer_.calls[0]);
+  EXPECT_EQ(0u, observer_.calls[1].rfind("total ", 0));
+  size_t i = 2;
+  while (i < observer_.calls.size() && observer_.calls[i] == "step")
+    ++i;
+  EXPECT_GT(i, 2u);
+  EXPECT_EQ((std::vector<std::string>{"success", "terminated true"}),
+            std::vector<std::string>(observer_.calls.begin() + i, observer_.calls.end()))
+      << observer_.error_detail;
+  EXPECT_TRUE(base::PathExists(install_folder_));
+}
+
+TEST_F(InstallerRunnerTest, BackEndWithoutAFrontEndDescriptionFails) {
+  // This process's command line has neither switch.
+  ASSERT_FALSE(base::CommandLine::ForCurrentProcess()->HasSwitch(kInitialProcHandleSwitch));
+  ASSERT_FALSE(base::CommandLine::ForCurrentProcess()->HasSwitch(kInitialPidSwitch));
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  ScopedLogCapture log;
+  EXPECT_FALSE(RunInstallerBackend(settings.get()));
+  EXPECT_EQ(1, log.Count("Missing information about initial process"));
+  EXPECT_TRUE(settings->IsModifiable());  // Nothing was run.
+}
+
+}  // namespace
+}  // namespace installer

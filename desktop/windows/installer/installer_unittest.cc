@@ -1,0 +1,558 @@
+#include "desktop/windows/installer/installer.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/logging.h"
+#include "base/string_number_conversions.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_com.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_test_support.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/user_admin.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+// Records every report as a short text and ends the loop's run at the end of
+// the installer's run.
+class RecordingDelegate : public InstallerDelegate {
+ public:
+  void OnInstallFolderReady() override { events.push_back("ready"); }
+  void OnStartingNewMainProcess(bool value) override {
+    events.push_back(std::string("starting:") + (value ? "1" : "0"));
+  }
+  void OnReturnedToPreviousMainProcess() override { events.push_back("returned"); }
+  void OnTotalSteps(int total_steps) override {
+    events.push_back("total:" + base::NumberToString(total_steps));
+  }
+  void OnStep() override { events.push_back("step"); }
+  void OnError(int string_id, const std::wstring& text, const std::string& detail) override {
+    events.push_back("error:" + base::NumberToString(string_id) + ":" + base::WideToUTF8(text) +
+                     ":" + detail);
+  }
+  void OnSuccess() override {
+    events.push_back("success");
+    Quit();
+  }
+  void OnInstallerTerminated(bool success) override {
+    events.push_back(std::string("terminated:") + (success ? "1" : "0"));
+    Quit();
+  }
+
+  std::vector<std::string> events;
+  base::LoopRunner* runner = nullptr;
+
+ private:
+  void Quit() {
+    if (runner)
+      runner->Quit();
+  }
+};
+
+// A non-administrator token: Wine's user is always an elevated administrator.
+base::win::ScopedHandle MakeNonAdminToken() {
+  HANDLE process_token = nullptr;
+  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
+  base::win::ScopedHandle token(process_token);
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(sid);
+  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size));
+  SID_AND_ATTRIBUTES disabled = {sid, 0};
+  HANDLE restricted = nullptr;
+  EXPECT_TRUE(::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
+                                      &restricted));
+  return base::win::ScopedHandle(restricted);
+}
+
+class InstallerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
+    install_folder_ = temp_dir_.GetPath().Append(L"Velmo Test");
+    package_folder_ = temp_dir_.GetPath().Append(L"package");
+    ASSERT_TRUE(base::CreateDirectoryTree(package_folder_));
+
+    // The current user's registry goes to a key of the test's own, so that
+    // the remembered install path never touches the real one.
+    const std::wstring name = base::UTF8ToWide(
+        testing::UnitTest::GetInstance()->current_test_info()->name());
+    registry_path_ = L"Software\\VelmoInstallerTest_" +
+                     base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) +
+                     L"_" + name;
+    ASSERT_EQ(ERROR_SUCCESS,
+              registry_root_.Create(HKEY_CURRENT_USER, registry_path_.c_str(), KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, registry_root_.Handle()));
+
+    has_old_exe_dir_ = base::PathRegistry::Get(base::kPathExeDirectory, &old_exe_dir_);
+    ASSERT_TRUE(base::PathRegistry::Override(base::kPathExeDirectory, package_folder_));
+
+    interrupted_event_.Reset(::CreateEventW(
+        nullptr, TRUE, FALSE,
+        GetKernelObjectName(install_folder_, kInstallationInterruptedEventName, true).c_str()));
+    ASSERT_TRUE(interrupted_event_.IsValid());
+  }
+
+  void TearDown() override {
+    installer_.reset();
+    settings_.reset();
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    registry_root_.Close();
+    base::win::RegistryKey software;
+    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+      software.DeleteKey(registry_path_.substr(wcslen(L"Software\\")).c_str());
+    if (has_old_exe_dir_)
+      base::PathRegistry::Override(base::kPathExeDirectory, old_exe_dir_);
+  }
+
+  // A package with |files| files and |root_files| root files (no root files
+  // list at all when negative).
+  void WritePackageLists(int files, int root_files) {
+    std::string text;
+    for (int i = 0; i < files; ++i)
+      text += "bin\\file" + base::NumberToString(i) + ".dll\r\n";
+    ASSERT_TRUE(WriteText(package_folder_.Append(kFilesListFileName), text));
+    if (root_files < 0)
+      return;
+    text.clear();
+    for (int i = 0; i < root_files; ++i)
+      text += "root" + base::NumberToString(i) + ".txt\r\n";
+    ASSERT_TRUE(WriteText(package_folder_.Append(kRootFilesListFileName), text));
+  }
+
+  static bool WriteText(const base::FilePath& path, const std::string& text) {
+    return base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
+           static_cast<int>(text.size());
+  }
+
+  // Settings for the test's install folder, status read, with the switches
+  // |switches| on their command line.
+  void MakeSettings(const std::vector<std::wstring>& switches, bool silent = false) {
+    std::vector<std::wstring> argv = {L"installer.exe"};
+    argv.insert(argv.end(), switches.begin(), switches.end());
+    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), false, silent,
+                                           false, install_folder_, false, false);
+    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+    installer_ = std::make_unique<Installer>();
+    installer_->AddObserver(&delegate_);
+  }
+
+  // Runs the installer until its run reports its end.
+  void RunInstaller() {
+    base::LoopRunner runner;
+    delegate_.runner = &runner;
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(60));
+    installer_->Run(settings_.get());
+    runner.Run();
+    delegate_.runner = nullptr;
+  }
+
+  std::wstring LastInstallPathValueName() const {
+    return L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
+  }
+
+  // The remembered install path, or empty when there is none.
+  std::wstring ReadLastInstallPath() const {
+    base::win::RegistryKey key;
+    std::wstring value;
+    if (key.Open(registry_root_.Handle(), GetCompanyRegistryKey().c_str(), KEY_READ) !=
+        ERROR_SUCCESS) {
+      return value;
+    }
+    key.ReadValue(LastInstallPathValueName().c_str(), &value);
+    return value;
+  }
+
+  std::wstring ExpectedLastInstallPath() const { return install_folder_.value() + L"\\"; }
+
+  base::MessageLoop loop_;
+  // The install log is written through COM.
+  base::win::ScopedComInitializer com_;
+  test::ScopedSettingsSeams seams_{"Installer"};
+  base::ScopedTempDir temp_dir_;
+  base::FilePath install_folder_;
+  base::FilePath package_folder_;
+  std::wstring registry_path_;
+  base::win::RegistryKey registry_root_;
+  bool has_old_exe_dir_ = false;
+  base::FilePath old_exe_dir_;
+  base::win::ScopedHandle interrupted_event_;
+  std::unique_ptr<Settings> settings_;
+  RecordingDelegate delegate_;
+  std::unique_ptr<Installer> installer_;
+};
+
+// With the real step lists, the total is reported before the first step.
+// The package lacks its sixth file: the copy step copies five files, one
+// posted task each, then fails, and the run takes the copies, the install
+// folder and the remembered path back.
+TEST_F(InstallerTest, RealListReportsTotalAndFailedCopyRollsBack) {
+  WritePackageLists(100, 3);
+  ASSERT_TRUE(base::CreateDirectoryTree(package_folder_.Append(L"bin")));
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(WriteText(package_folder_.Append(L"bin\\file" + base::NumberToString16(i) +
+                                                 L".dll"),
+                          "content"));
+  }
+  MakeSettings({});
+  ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
+  ASSERT_FALSE(base::PathExists(install_folder_));
+
+  RunInstaller();
+
+  const std::wstring missing = install_folder_.Append(base::UTF8ToWide(GetVersionString()))
+                                   .Append(L"bin\\file5.dll")
+                                   .value();
+  const std::vector<std::string> expected = {
+      "ready", "total:110", "step", "step", "step", "step", "step", "step",
+      "error:37062:" + base::WideToUTF8(missing) + ":Failed copying bin\\file5.dll",
+      "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(installer_->success());
+  EXPECT_FALSE(installer_->running());
+  EXPECT_EQ(nullptr, installer_->settings());
+  EXPECT_EQ(100u, installer_->files_list().size());
+  EXPECT_EQ(3u, installer_->root_files_list().size());
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  EXPECT_EQ(std::wstring(), ReadLastInstallPath());
+  // The settings stay frozen after the run.
+  EXPECT_FALSE(settings_->IsModifiable());
+}
+
+// Seam-bound steps: each one is its own posted task; a failure rolls back
+// everything executed (by the engine and by the steps) and reports OnError,
+// then OnInstallerTerminated(false).
+TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
+  WritePackageLists(3, -1);  // No root files list: no error.
+  MakeSettings({});
+  bool first_returned = false;
+  bool value_seen_during_run = false;
+  const base::FilePath step_folder = install_folder_.Append(L"made by a step");
+  installer_->SetStepListBinderForTesting(base::Bind(
+      [&](Installer* installer, int32_t operation) -> Installer::StepList {
+        EXPECT_EQ(Settings::kOperationInstall, operation);
+        return {base::Bind([&, installer]() {
+                  value_seen_during_run = ReadLastInstallPath() == ExpectedLastInstallPath();
+                  EXPECT_TRUE(installer->transaction()->Execute(
+                      std::make_unique<CreateFolderOperation>(step_folder)));
+                  installer->ScheduleNextStep();
+                  // The next step is posted, not run from here.
+                  first_returned = true;
+                }),
+                base::Bind([&, installer]() {
+                  EXPECT_TRUE(first_returned);
+                  EXPECT_TRUE(base::DirectoryExists(step_folder));
+                  EXPECT_EQ("bad", installer->Fail(37062, L"C:\\x", "bad"));
+                }),
+                base::Bind([]() { ADD_FAILURE() << "A step after the failure ran"; })};
+      }));
+
+  RunInstaller();
+
+  // 3 steps + 3 files + 0 root files - 2 + 1.
+  const std::vector<std::string> expected = {"ready",          "total:5",
+                                             "step",           "step",
+                                             "error:37062:C:\\x:bad", "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_TRUE(value_seen_during_run);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  EXPECT_EQ(std::wstring(), ReadLastInstallPath());
+  EXPECT_FALSE(installer_->success());
+  EXPECT_TRUE(installer_->root_files_list().empty());
+
+  // The run reports its end once.
+  EXPECT_EQ("late", installer_->Fail(37055, L"", "late"));
+  installer_->Succeed();
+  EXPECT_EQ(expected, delegate_.events);
+}
+
+// A successful run keeps what it executed once the installer is gone, and
+// fills the install log (a new installation's app id is the current time;
+// taken subfolder names get "_0", "_1" appended).
+TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
+  WritePackageLists(2, 1);
+  const std::wstring version = base::UTF8ToWide(GetVersionString());
+  MakeSettings({});
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version)));
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version + L"_0")));
+  const int64_t before = base::Time::Now().ToTimeT();
+  installer_->SetStepListBinderForTesting(
+      base::Bind([](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind([installer]() { installer->ScheduleNextStep(); }),
+                base::Bind([installer]() {
+                  installer->NotifyStep();
+                  installer->Succeed();
+                })};
+      }));
+
+  RunInstaller();
+  const int64_t after = base::Time::Now().ToTimeT();
+
+  const std::vector<std::string> expected = {"ready", "total:4", "step", "step", "step",
+                                             "success"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_TRUE(installer_->success());
+  const InstallLog& log = *installer_->install_log();
+  EXPECT_EQ(version + L"_1", log.subfolder.value());
+  EXPECT_EQ(install_folder_, log.path);
+  EXPECT_EQ(GetVersionString(), log.version);
+  int64_t app_id = 0;
+  ASSERT_TRUE(base::StringToInt64(log.app_id, &app_id)) << log.app_id;
+  EXPECT_LE(before, app_id);
+  EXPECT_GE(after, app_id);
+
+  installer_.reset();
+  EXPECT_TRUE(base::DirectoryExists(install_folder_.Append(version + L"_1")));
+  EXPECT_EQ(ExpectedLastInstallPath(), ReadLastInstallPath());
+}
+
+// The front end's interruption ends the run at the next task: nothing of it
+// stays, no error is reported and the step already posted never runs.
+TEST_F(InstallerTest, InterruptionRollsBackWithoutError) {
+  WritePackageLists(1, 0);
+  MakeSettings({});
+  bool second_ran = false;
+  const base::FilePath step_folder = install_folder_.Append(L"made by a step");
+  installer_->SetStepListBinderForTesting(base::Bind(
+      [&](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind([&, installer]() {
+                  EXPECT_TRUE(installer->transaction()->Execute(
+                      std::make_unique<CreateFolderOperation>(step_folder)));
+                  EXPECT_EQ(ExpectedLastInstallPath(), ReadLastInstallPath());
+                  ASSERT_TRUE(::SetEvent(interrupted_event_.Get()));
+                  // Let the signal reach the loop before the next step is
+                  // posted, as it would during a long step.
+                  const base::MonotonicTime deadline =
+                      base::MonotonicTime::Now() + base::TimeSpan::FromSeconds(20);
+                  while (base::MessageLoop::Current()->IsIdleForTesting() &&
+                         base::MonotonicTime::Now() < deadline) {
+                    ::Sleep(5);
+                  }
+                  installer->ScheduleNextStep();
+                }),
+                base::Bind([&, installer]() {
+                  second_ran = true;
+                  installer->NotifyStep();
+                  installer->Succeed();
+                })};
+      }));
+
+  RunInstaller();
+
+  const std::vector<std::string> expected = {"ready", "total:2", "step", "step",
+                                             "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(second_ran);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  EXPECT_EQ(std::wstring(), ReadLastInstallPath());
+  EXPECT_FALSE(installer_->success());
+}
+
+TEST_F(InstallerTest, PackageListProblems) {
+  // Only an empty line.
+  ASSERT_TRUE(WriteText(package_folder_.Append(kFilesListFileName), "\r\n"));
+  MakeSettings({});
+  RunInstaller();
+  std::vector<std::string> expected = {"ready", "error:37055::No files in files list",
+                                       "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+
+  // No list at all.
+  ASSERT_TRUE(base::DeletePath(package_folder_.Append(kFilesListFileName), false));
+  delegate_.events.clear();
+  installer_.reset();
+  settings_.reset();
+  MakeSettings({});
+  RunInstaller();
+  expected = {"ready", "error:37055::Could not read files list", "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+}
+
+// An upgrade keeps the existing installation's app id and reports its own
+// total; the protocol-handler registration of the same installation runs its
+// three steps without a total.
+TEST_F(InstallerTest, ExistingInstallation) {
+  WritePackageLists(4, 2);
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+  InstallLog existing;
+  existing.app_id = "1234567";
+  existing.version = "1.0.0.0";
+  existing.subfolder = base::FilePath(L"1.0.0.0");
+  existing.path = install_folder_;
+  ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+
+  MakeSettings({});
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  std::string app_id;
+  // As many steps as the real list, the first of which stops the run.
+  auto stop_at_first = [&](Installer* installer, int32_t operation) -> Installer::StepList {
+    Installer::StepList steps(installer->BindStepList(operation).size(),
+                              base::Bind([]() { ADD_FAILURE() << "Only the first step runs"; }));
+    if (!steps.empty()) {
+      steps[0] = base::Bind([&, installer]() {
+        app_id = installer->install_log()->app_id;
+        LOG(ERROR) << installer->Fail(37055, std::wstring(), "stop");
+      });
+    }
+    return steps;
+  };
+  installer_->SetStepListBinderForTesting(base::Bind(stop_at_first));
+  RunInstaller();
+  // 12 steps + 4 files + 2 root files - 2 + 1.
+  std::vector<std::string> expected = {"ready", "total:17", "step", "error:37055::stop",
+                                       "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_EQ("1234567", app_id);
+  // The existing folder stays; the new subfolder goes.
+  EXPECT_TRUE(base::DirectoryExists(install_folder_));
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(base::UTF8ToWide(GetVersionString()))));
+
+  delegate_.events.clear();
+  installer_.reset();
+  settings_.reset();
+  MakeSettings({L"--register-velmo-as-protocol-handler"});
+  ASSERT_EQ(Settings::kOperationRegisterProtocolHandler, settings_->GetOperation());
+  installer_->SetStepListBinderForTesting(base::Bind(stop_at_first));
+  RunInstaller();
+  // Three steps, no total, no install folder work.
+  expected = {"step", "error:37055::stop", "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+}
+
+TEST_F(InstallerTest, InvalidOperations) {
+  // A folder that cannot be installed into.
+  install_folder_ = base::FilePath(L"C:\\bad<name>\\Velmo");
+  MakeSettings({});
+  ASSERT_EQ(Settings::kOperationUnknown, settings_->GetOperation());
+  RunInstaller();
+  std::vector<std::string> expected = {"error:37058::Settings operation invalid", "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+}
+
+// Without administrator rights, a silent all-users run cannot ask for them.
+TEST_F(InstallerTest, AllUsersWithoutAdministratorRights) {
+  WritePackageLists(1, 0);
+  MakeSettings({L"--allusers=1"}, /*silent=*/true);
+  base::win::ScopedHandle token = MakeNonAdminToken();
+  {
+    ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
+    RunInstaller();
+  }
+  std::vector<std::string> expected = {
+      "error:37055::Installation requires elevation, but cannot elevate when silent",
+      "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+
+}
+
+class InstallerPackageTest : public InstallerTest {
+ protected:
+  void SetUp() override {
+    InstallerTest::SetUp();
+    fetch_folder_ = temp_dir_.GetPath().Append(L"fetched");
+    ASSERT_TRUE(base::CreateDirectoryTree(fetch_folder_));
+    package_ready_.Reset(::CreateEventW(
+        nullptr, TRUE, FALSE,
+        GetKernelObjectName(install_folder_, kPackageReadyEventName, true).c_str()));
+    ASSERT_TRUE(package_ready_.IsValid());
+  }
+
+  void MakeWaitingSettings() {
+    MakeSettings({L"--wait-for-package=" + fetch_folder_.value()});
+  }
+
+  // A package installer that ends with exit code 0.
+  void PutPackageInstaller() {
+    ASSERT_TRUE(has_old_exe_dir_);
+    ASSERT_TRUE(base::CopySingleFile(old_exe_dir_.Append(L"tiny_program.exe"),
+                                     fetch_folder_.Append(kPackageInstallerFileName)));
+  }
+
+  base::FilePath fetch_folder_;
+  base::win::ScopedHandle package_ready_;
+};
+
+// A package that is ready before the wait is handled at once: the package's
+// own installer takes over and its exit code decides.
+TEST_F(InstallerPackageTest, ReadyPackageIsHandedOverAtOnce) {
+  PutPackageInstaller();
+  ASSERT_TRUE(::SetEvent(package_ready_.Get()));
+  MakeWaitingSettings();
+  RunInstaller();
+  const std::vector<std::string> expected = {"ready", "starting:0", "returned", "success"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_TRUE(installer_->success());
+}
+
+TEST_F(InstallerPackageTest, PackageSignalledLaterWithoutInstaller) {
+  MakeWaitingSettings();
+  base::CurrentTaskRunner::Get()->PostDelayedTask(
+      FROM_HERE, base::Bind([](HANDLE event) { ::SetEvent(event); }, package_ready_.Get()),
+      base::TimeSpan::FromMilliseconds(200));
+  RunInstaller();
+  const std::vector<std::string> expected = {
+      "ready", "starting:0", "returned",
+      "error:37055::Failed to start installer process from the package folder.",
+      "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  EXPECT_EQ(std::wstring(), ReadLastInstallPath());
+}
+
+// Destroying an installer that waits for its package cancels the run: it is
+// rolled back and the package-ready signal no longer matters.
+TEST_F(InstallerPackageTest, DestroyingAWaitingInstallerCancels) {
+  MakeWaitingSettings();
+  base::LoopRunner runner;
+  installer_->Run(settings_.get());
+  // Run until the folder is ready and the wait has begun.
+  base::CurrentTaskRunner::Get()->PostTask(FROM_HERE, runner.QuitWhenIdleClosure());
+  runner.Run();
+  ASSERT_TRUE(installer_->running());
+  ASSERT_TRUE(base::DirectoryExists(install_folder_));
+  EXPECT_EQ(ExpectedLastInstallPath(), ReadLastInstallPath());
+
+  installer_.reset();
+  const std::vector<std::string> expected = {"ready", "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  EXPECT_EQ(std::wstring(), ReadLastInstallPath());
+
+  // A late signal reaches nobody.
+  ASSERT_TRUE(::SetEvent(package_ready_.Get()));
+  base::LoopRunner after;
+  base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, after.QuitClosure(),
+                                                  base::TimeSpan::FromMilliseconds(200));
+  after.Run();
+  EXPECT_EQ(expected, delegate_.events);
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,243 @@
+// A test fixture that runs a real Installer over an install folder and a
+// package folder of the test's own, with the current user's registry
+// redirected to a key of the test's own, and helpers shared by the launcher,
+// preferences and elevation tests.
+#ifndef DESKTOP_WINDOWS_INSTALLER_LAUNCHER_STEPS_TEST_SUPPORT_H_
+#define DESKTOP_WINDOWS_INSTALLER_LAUNCHER_STEPS_TEST_SUPPORT_H_
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/string_number_conversions.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_com.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_test_support.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace test {
+
+// Records every report as a short text and ends the loop's run at the end of
+// the installer's run.
+class RecordingInstallerDelegate : public InstallerDelegate {
+ public:
+  void OnInstallFolderReady() override { events.push_back("ready"); }
+  void OnStartingNewMainProcess(bool value) override {
+    events.push_back(std::string("starting:") + (value ? "1" : "0"));
+  }
+  void OnReturnedToPreviousMainProcess() override { events.push_back("returned"); }
+  void OnTotalSteps(int) override {}
+  void OnStep() override {}
+  void OnError(int string_id, const std::wstring& text, const std::string& detail) override {
+    events.push_back("error:" + base::NumberToString(string_id) + ":" + base::WideToUTF8(text) +
+                     ":" + detail);
+  }
+  void OnSuccess() override {
+    events.push_back("success");
+    Quit();
+  }
+  void OnInstallerTerminated(bool success) override {
+    events.push_back(std::string("terminated:") + (success ? "1" : "0"));
+    Quit();
+  }
+
+  std::vector<std::string> events;
+  base::LoopRunner* runner = nullptr;
+
+ private:
+  void Quit() {
+    if (runner)
+      runner->Quit();
+  }
+};
+
+// A token of this process with the Administrators group made deny-only.
+inline base::win::ScopedHandle MakeNonAdminToken() {
+  HANDLE process_token = nullptr;
+  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
+  base::win::ScopedHandle token(process_token);
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(sid);
+  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size));
+  SID_AND_ATTRIBUTES disabled = {sid, 0};
+  HANDLE restricted = nullptr;
+  EXPECT_TRUE(::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
+                                      &restricted));
+  return base::win::ScopedHandle(restricted);
+}
+
+inline base::win::ScopedHandle DuplicateProcessToken() {
+  HANDLE process_token = nullptr;
+  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
+  base::win::ScopedHandle token(process_token);
+  HANDLE duplicate = nullptr;
+  EXPECT_TRUE(::DuplicateToken(token.Get(), SecurityIdentification, &duplicate));
+  return base::win::ScopedHandle(duplicate);
+}
+
+inline bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+inline std::string ReadText(const base::FilePath& path) {
+  std::string text;
+  base::ReadFileToString(path, &text);
+  return text;
+}
+
+// The folder of the test executable, where the fixture programs are built.
+inline base::FilePath GetTestBinFolder() {
+  base::FilePath exe;
+  EXPECT_TRUE(base::PathRegistry::Get(base::kPathExeFile, &exe));
+  return exe.DirName();
+}
+
+// The command lines the launcher fixture in |folder| recorded, one a start.
+inline std::vector<std::wstring> ReadLauncherRecord(const base::FilePath& folder) {
+  const std::string bytes = ReadText(folder.Append(L"launcher_command_line.txt"));
+  std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+  std::vector<std::wstring> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+// Redirects HKEY_CURRENT_USER of this process to a fresh key named |name|
+// (deleted at the end).
+class ScopedUserRegistryRedirect {
+ public:
+  explicit ScopedUserRegistryRedirect(const std::wstring& name) {
+    path_ = L"Software\\" + name;
+    EXPECT_EQ(ERROR_SUCCESS, root_.Create(HKEY_CURRENT_USER, path_.c_str(), KEY_ALL_ACCESS));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, root_.Handle()));
+  }
+  ~ScopedUserRegistryRedirect() {
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    root_.Close();
+    base::win::RegistryKey software;
+    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+      software.DeleteKey(path_.substr(wcslen(L"Software\\")).c_str());
+  }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+  base::win::RegistryKey root_;
+};
+
+class InstallerRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
+    install_folder_ = temp_dir_.GetPath().Append(L"Velmo Test");
+    package_folder_ = temp_dir_.GetPath().Append(L"package");
+    ASSERT_TRUE(base::CreateDirectoryTree(package_folder_));
+    ASSERT_TRUE(WriteText(package_folder_.Append(kFilesListFileName), "browser.dll\r\n"));
+    ASSERT_TRUE(base::CopySingleFile(GetTestBinFolder().Append(L"launcher_fixture.exe"),
+                                     package_folder_.Append(L"launcher.exe")));
+
+    const std::wstring name =
+        L"VelmoLauncherStepsTest_" +
+        base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) + L"_" +
+        base::UTF8ToWide(testing::UnitTest::GetInstance()->current_test_info()->name());
+    registry_ = std::make_unique<ScopedUserRegistryRedirect>(name);
+
+    has_old_exe_dir_ = base::PathRegistry::Get(base::kPathExeDirectory, &old_exe_dir_);
+    ASSERT_TRUE(base::PathRegistry::Override(base::kPathExeDirectory, package_folder_));
+    interrupted_event_.Reset(::CreateEventW(
+        nullptr, TRUE, FALSE,
+        GetKernelObjectName(install_folder_, kInstallationInterruptedEventName, true).c_str()));
+    ASSERT_TRUE(interrupted_event_.IsValid());
+  }
+
+  void TearDown() override {
+    installer_.reset();
+    settings_.reset();
+    registry_.reset();
+    if (has_old_exe_dir_)
+      base::PathRegistry::Override(base::kPathExeDirectory, old_exe_dir_);
+  }
+
+  void MakeSettings(const std::vector<std::wstring>& switches, bool autoupdate = false) {
+    std::vector<std::wstring> argv = {L"installer.exe"};
+    argv.insert(argv.end(), switches.begin(), switches.end());
+    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), false, false,
+                                           autoupdate, install_folder_, false, false);
+    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+    installer_ = std::make_unique<Installer>();
+    installer_->AddObserver(&delegate_);
+  }
+
+  // The run's list: |steps| (each must schedule the next one), then a last
+  // step that runs |last| and succeeds.
+  void SetSteps(std::vector<void (Installer::*)()> steps,
+                base::Callback<void(Installer*)> last = base::Callback<void(Installer*)>()) {
+    installer_->SetStepListBinderForTesting(base::Bind(
+        [steps, last](Installer* installer, int32_t) -> Installer::StepList {
+          Installer::StepList list;
+          for (auto step : steps)
+            list.push_back(base::Bind(step, base::Unretained(installer)));
+          list.push_back(base::Bind([installer, last]() {
+            if (last)
+              last.Run(installer);
+            installer->NotifyStep();
+            installer->Succeed();
+          }));
+          return list;
+        }));
+  }
+
+  // Runs the installer until its run reports its end; |before_loop| runs
+  // after Run() has taken the settings and before the first task.
+  void RunInstaller(base::Closure before_loop = base::Closure()) {
+    base::LoopRunner runner;
+    delegate_.runner = &runner;
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(60));
+    installer_->Run(settings_.get());
+    if (before_loop)
+      before_loop.Run();
+    runner.Run();
+    delegate_.runner = nullptr;
+  }
+
+  base::win::ScopedComInitializer com_;
+  base::MessageLoop loop_;
+  test::ScopedSettingsSeams seams_{"LauncherSteps"};
+  base::ScopedTempDir temp_dir_;
+  base::FilePath install_folder_;
+  base::FilePath package_folder_;
+  std::unique_ptr<ScopedUserRegistryRedirect> registry_;
+  bool has_old_exe_dir_ = false;
+  base::FilePath old_exe_dir_;
+  base::win::ScopedHandle interrupted_event_;
+  std::unique_ptr<Settings> settings_;
+  RecordingInstallerDelegate delegate_;
+  std::unique_ptr<Installer> installer_;
+};
+
+}  // namespace test
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_LAUNCHER_STEPS_TEST_SUPPORT_H_
