@@ -86,6 +86,18 @@ class ComponentStepsTest : public test::StepRunTest {
     return true;
   }
 
+  // Deletes |path| as soon as no running program holds it.
+  static bool WaitForDeletion(const base::FilePath& path) {
+    const base::MonotonicTime deadline =
+        base::MonotonicTime::Now() + base::TimeSpan::FromSeconds(30);
+    while (!::DeleteFileW(path.c_str())) {
+      if (base::MonotonicTime::Now() > deadline)
+        return false;
+      ::Sleep(50);
+    }
+    return true;
+  }
+
   std::wstring ComponentsSwitch(const std::wstring& value) const {
     return L"--components=" + value;
   }
@@ -157,6 +169,9 @@ TEST_F(ComponentStepsTest, RecordsSucceededComponentsAndUninstallsThem) {
   EXPECT_EQ("0", uninstall.GetSwitchValueASCII("copyonly"));
   EXPECT_EQ("0", uninstall.GetSwitchValueASCII("allusers"));
   EXPECT_TRUE(CallsOf(installed_bad).empty());
+  // The uninstallers run on their own; the folder goes once they have ended.
+  for (const base::FilePath& path : {installed_good, installed_suite})
+    EXPECT_TRUE(WaitForDeletion(path)) << path;
 }
 
 // A signed installer executable runs only component installers that the

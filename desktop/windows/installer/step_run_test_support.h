@@ -157,6 +157,12 @@ class StepRunTest : public ::testing::Test {
     settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), uninstall, false,
                                            false, install_folder_, false, false);
     ASSERT_TRUE(WaitForSettingsObtained(settings_.get()));
+    // An uninstallation starts from the installation holding the running
+    // executable; the test's installation is chosen explicitly.
+    if (uninstall) {
+      settings_->SetInstallFolder(install_folder_);
+      ASSERT_TRUE(WaitForSettingsObtained(settings_.get()));
+    }
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(&delegate_);
   }
