@@ -130,7 +130,7 @@ void Installer::DoRun() {
 
   // 1. The protocol-handler registration needs nothing of the rest.
   if (operation == Settings::kOperationRegisterProtocolHandler) {
-    StartSteps(BindStepList(operation), /*report_total=*/false, 0);
+    StartSteps(MakeStepList(operation), /*report_total=*/false, 0);
     return;
   }
 
@@ -283,7 +283,7 @@ void Installer::DoRun() {
   launcher_valid_ = IsPeImage(install_folder.Append(kLauncherFileName), &launcher_not_x86_);
 
   // 26. and 27.
-  StartSteps(BindStepList(operation), /*report_total=*/true, extra_steps);
+  StartSteps(MakeStepList(operation), /*report_total=*/true, extra_steps);
 }
 
 bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
@@ -486,8 +486,6 @@ void Installer::ApplyInstallerExperiments() {
 }
 
 Installer::StepList Installer::BindStepList(int32_t operation) {
-  if (step_list_binder_)
-    return step_list_binder_.Run(this, operation);
   auto step = [this](void (Installer::*method)()) {
     return base::Bind(method, base::Unretained(this));
   };
@@ -517,6 +515,10 @@ Installer::StepList Installer::BindStepList(int32_t operation) {
     default:
       return {};
   }
+}
+
+Installer::StepList Installer::MakeStepList(int32_t operation) {
+  return step_list_binder_ ? step_list_binder_.Run(this, operation) : BindStepList(operation);
 }
 
 void Installer::StartSteps(StepList steps, bool report_total, int extra_steps) {

@@ -221,6 +221,8 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   bool ReadPackageLists();
   bool CreateVersionSubfolder();
   void ApplyInstallerExperiments();
+  // The step list of |operation|: the test's binder's when one is set.
+  StepList MakeStepList(int32_t operation);
   // Runs the list of the operation from its start.
   void StartSteps(StepList steps, bool report_total, int extra_steps);
   // Maps an elevation result to the run's end.

@@ -4,10 +4,14 @@
 #include <cstring>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
+#include "base/rand_util.h"
 #include "base/string_number_conversions.h"
 #include "base/string_printf.h"
+#include "base/threading/current_task_runner.h"
+#include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
@@ -25,6 +29,12 @@ constexpr wchar_t kInstallerMutexPrefix[] = L"Global\\Velmo/Installer/";
 constexpr wchar_t kInstallerMailslotPrefix[] = L"velmo_installer\\";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
 constexpr char kComponentsSuitePrefix[] = "suite:";
+// The first field of the marker the runner writes behind the back end's last
+// reports.
+constexpr char kTerminationMarkerSignature[] = ":Installer runner marker:";
+// How long the end of the back end waits for its marker: only a mailslot
+// that is no longer read loses it.
+constexpr base::TimeSpan kTerminationMarkerTimeout = base::TimeSpan::FromSeconds(5);
 
 // The crash reporter that serves this family of installer processes, as
 // this process was told; 0 when none is known.
@@ -76,6 +86,8 @@ InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
     : package_folder_(package_folder), components_file_(components_file), receiver_(this) {}
 
 InstallerRunner::~InstallerRunner() {
+  // Observers are not called from the destructor.
+  termination_pending_ = false;
   Stop();
   if (backend_process_.IsValid())
     backend_watcher_.StopWatching();
@@ -154,6 +166,7 @@ bool InstallerRunner::Start(Settings* settings) {
   // 5.
   const std::wstring mailslot_name = GetInstallerMailslotName(install_folder);
   VLOG(1) << "Installer mailslot name: " << mailslot_name;
+  mailslot_name_ = mailslot_name;
   if (!receiver_.Connect(mailslot_name))
     return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not connect to mailslot");
 
@@ -201,9 +214,6 @@ bool InstallerRunner::Start(Settings* settings) {
         base::ASCIIToWide(kComponentsSuitePrefix) + components_file_.BaseName().value());
   }
 
-  if (command_line_hook_)
-    command_line_hook_.Run(&command_line);
-
   // 10. and 11.
   return LaunchBackend(&command_line);
 }
@@ -223,6 +233,8 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
     base::win::ScopedHandle own_process(duplicate);
     command_line->AppendSwitchASCII(kInitialProcHandleSwitch,
                                     EncodeProcessHandleSwitch(own_process.Get()));
+    if (command_line_hook_)
+      command_line_hook_.Run(command_line);
     LOG(INFO) << "launching installer backend: " << command_line->GetCommandLineString();
     base::LaunchOptions options;
     options.inherit_handles = true;
@@ -276,10 +288,18 @@ void InstallerRunner::Stop() {
   interrupted_event_.Reset();
   package_ready_event_.Reset();
   receiver_.Close();
+  mailslot_name_.clear();
   settings_ = nullptr;
+  // Nothing more arrives from the mailslot: an ended back end is reported
+  // now rather than after the marker's time-out.
+  FinishTermination();
 }
 
 void InstallerRunner::OnMessageReceived(const base::BinaryMessage& message) {
+  if (termination_pending_ && IsTerminationMarker(message)) {
+    FinishTermination();
+    return;
+  }
   InstallerMessage decoded;
   // A message that does not read is logged and dropped; the run goes on.
   if (!ReadInstallerMessage(message, &decoded))
@@ -301,11 +321,62 @@ void InstallerRunner::OnBackendProcessSignaled() {
     PLOG(ERROR) << "Could not read the installer backend's exit code";
   else
     success = exit_code == 0;
-  // Cleared before the observers hear of it: one that stops (or deletes)
-  // the runner from OnInstallerTerminated must see the back end gone, or the
-  // mutex would stay owned by this thread with nothing running.
+  // Cleared at once: one that stops the runner before the termination is
+  // reported must see the back end gone, or the mutex would stay owned by
+  // this thread with nothing running.
   backend_running_ = false;
-  observers_.Notify(&InstallerDelegate::OnInstallerTerminated, success);
+  termination_pending_ = true;
+  termination_success_ = success;
+  // The back end wrote its last reports before it ended, but the IPC thread
+  // may not have read them yet: the observers hear of the end after them.
+  if (!SendTerminationMarker()) {
+    FinishTermination();
+    return;
+  }
+  base::CurrentTaskRunner::Get()->PostDelayedTask(
+      FROM_HERE, base::Bind(&InstallerRunner::FinishTermination, weak_factory_.GetWeakRef()),
+      kTerminationMarkerTimeout);
+}
+
+bool InstallerRunner::SendTerminationMarker() {
+  if (mailslot_name_.empty())
+    return false;
+  const std::wstring name = L"\\\\.\\mailslot\\" + mailslot_name_;
+  base::win::ScopedHandle mailslot(::CreateFileW(name.c_str(), GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!mailslot.IsValid()) {
+    VLOG(1) << "The mailslot is gone (" << ::GetLastError()
+            << "); reporting the end of the back end at once";
+    return false;
+  }
+  termination_marker_ = base::RandUint64();
+  base::BinaryMessage marker;
+  marker.WriteString(kTerminationMarkerSignature);
+  marker.WriteUInt64(termination_marker_);
+  DWORD written = 0;
+  if (!::WriteFile(mailslot.Get(), marker.data(), static_cast<DWORD>(marker.size()), &written,
+                   nullptr) ||
+      written != marker.size()) {
+    PLOG(WARNING) << "Could not write the termination marker to the mailslot";
+    return false;
+  }
+  return true;
+}
+
+bool InstallerRunner::IsTerminationMarker(const base::BinaryMessage& message) const {
+  base::BinaryMessageReader reader(message);
+  std::string signature;
+  uint64_t value = 0;
+  return reader.ReadString(&signature) && signature == kTerminationMarkerSignature &&
+         reader.ReadUInt64(&value) && value == termination_marker_;
+}
+
+void InstallerRunner::FinishTermination() {
+  if (!termination_pending_)
+    return;
+  termination_pending_ = false;
+  observers_.Notify(&InstallerDelegate::OnInstallerTerminated, termination_success_);
 }
 
 }  // namespace installer

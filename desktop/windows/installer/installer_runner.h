@@ -18,6 +18,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "base/binary_message.h"
@@ -27,6 +28,7 @@
 #include "base/observer_list.h"
 #include "base/process.h"
 #include "base/threading/object_watcher.h"
+#include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_delegate.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
@@ -89,6 +91,14 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // base::ObjectWatcher::Delegate: the back-end process ended.
   void OnObjectSignaled(HANDLE object) override;
   void OnBackendProcessSignaled();
+  // The back end's last reports may still be in the mailslot when its end
+  // is seen: a marker written to the mailslot behind them says when they
+  // have all been dispatched. False when the marker cannot be written.
+  bool SendTerminationMarker();
+  // Whether |message| is the marker of the pending termination.
+  bool IsTerminationMarker(const base::BinaryMessage& message) const;
+  // Reports the pending termination (once).
+  void FinishTermination();
 
   // Tells every observer of a failure of Start, then logs |detail|; false.
   bool ReportStartFailure(int string_id, const char* detail);
@@ -111,6 +121,14 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   base::ObjectWatcher backend_watcher_;
   base::ObserverList<InstallerDelegate> observers_;
   CommandLineHook command_line_hook_;
+  // The back end has ended; OnInstallerTerminated(termination_success_)
+  // waits for the marker |termination_marker_| (or its time-out).
+  bool termination_pending_ = false;
+  bool termination_success_ = false;
+  uint64_t termination_marker_ = 0;
+  std::wstring mailslot_name_;
+
+  base::WeakRefFactory<InstallerRunner> weak_factory_{this};
 };
 
 }  // namespace installer

@@ -58,6 +58,7 @@ constexpr char kFolderSwitch[] = "runner-test-folder";
 constexpr char kPackageSwitch[] = "runner-test-package";
 constexpr char kPidFileSwitch[] = "runner-test-pid-file";
 
+constexpr int kBurstSteps = 500;
 constexpr base::TimeSpan kRunTimeout = base::TimeSpan::FromSeconds(60);
 
 base::FilePath BuildDir() {
@@ -124,10 +125,11 @@ void HangStep(Installer* /*installer*/) {
 void JunkStep(Installer* installer) {
   const std::wstring name =
       L"\\\\.\\mailslot\\" + GetInstallerMailslotName(installer->settings()->GetInstallFolder());
-  base::win::ScopedHandle mailslot(::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+  base::win::ScopedHandle mailslot(::CreateFileW(name.c_str(), GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
   if (!mailslot.IsValid()) {
-    LOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "no mailslot");
+    PLOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "no mailslot");
     return;
   }
   std::vector<std::unique_ptr<base::BinaryMessage>> junk;
@@ -159,6 +161,14 @@ void JunkStep(Installer* installer) {
   installer->ScheduleNextStep();
 }
 
+// Many reports at once, then the end: the back end exits right behind its
+// last writes.
+void BurstStep(Installer* installer) {
+  for (int i = 0; i < kBurstSteps; ++i)
+    installer->NotifyStep();
+  installer->Succeed();
+}
+
 Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
   const std::string mode = ChildCommandLine().GetSwitchValueASCII(kStepsSwitch);
   auto step = [installer](void (*function)(Installer*)) { return base::Bind(function, installer); };
@@ -166,6 +176,8 @@ Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
     return {step(&ChangeMachineStep), step(&HangStep)};
   if (mode == "junk")
     return {step(&JunkStep), step(&LastStep)};
+  if (mode == "burst")
+    return {step(&BurstStep)};
   return {step(&NextStep), step(&NextStep), step(&LastStep)};
 }
 
@@ -528,6 +540,23 @@ TEST_F(InstallerRunnerTest, StopWhileWaitingInterruptsTheBackEndCleanly) {
   EXPECT_FALSE(base::PathExists(install_folder_));
 }
 
+// The back end's end is seen while its last reports may still wait in the
+// mailslot: the observers must hear of every report first.
+TEST_F(InstallerRunnerTest, EndOfTheBackEndIsReportedAfterItsLastReports) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("burst"));
+  runner->OnPackageReady();
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  ASSERT_GE(observer_.calls.size(), 4u);
+  EXPECT_EQ("folder ready", observer_.calls[0]);
+  EXPECT_EQ(0u, observer_.calls[1].rfind("total ", 0));
+  EXPECT_EQ(std::vector<std::string>(kBurstSteps + 1, "step"),
+            std::vector<std::string>(observer_.calls.begin() + 2, observer_.calls.end() - 2));
+  EXPECT_EQ("success", observer_.calls[observer_.calls.size() - 2]);
+  EXPECT_EQ("terminated true", observer_.calls.back());
+}
+
 TEST_F(InstallerRunnerTest, MalformedDatagramsAreDroppedAndTheRunGoesOn) {
   std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
   std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("junk"));
@@ -585,6 +614,16 @@ TEST_F(InstallerRunnerTest, FrontEndDeathRollsBackAndAbandonsTheMutex) {
       ::OpenMutexW(SYNCHRONIZE, FALSE, GetInstallerMutexName(install_folder_).c_str()));
   ASSERT_TRUE(mutex.IsValid());
   ASSERT_TRUE(front_end_process.Terminate(9, /*wait=*/true));
+  {
+    // The killed front end could not delete its settings' test key.
+    base::win::RegistryKey software;
+    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+      software.DeleteKey((L"VelmoSettingsTest_" +
+                          base::NumberToString16(static_cast<unsigned>(front_end_process.Pid())) +
+                          L"_RunnerFrontEnd")
+                             .c_str());
+    }
+  }
   int exit_code = 0;
   ASSERT_TRUE(backend.WaitForExitWithTimeout(30000, &exit_code));
   EXPECT_EQ(1, exit_code);
@@ -613,18 +652,24 @@ TEST_F(InstallerRunnerTest, RealInstallerInstallsTheDemoPackage) {
   const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
   ASSERT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
                                    static_cast<int>(list.size())));
-  // The host writes its log below TEMP, which the back end inherits.
-  wchar_t saved[MAX_PATH];
-  DWORD length = GetEnvironmentVariableW(L"TEMP", saved, MAX_PATH);
-  const std::wstring saved_temp(saved, length < MAX_PATH ? length : 0);
-  ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", temp_.GetPath().c_str()));
+  // The host writes its log below the temporary folder (TMP, then TEMP),
+  // which the back end inherits.
+  wchar_t saved[2][MAX_PATH];
+  const wchar_t* const kTempVariables[] = {L"TMP", L"TEMP"};
+  std::wstring saved_temp[2];
+  for (int i = 0; i < 2; ++i) {
+    DWORD length = GetEnvironmentVariableW(kTempVariables[i], saved[i], MAX_PATH);
+    saved_temp[i].assign(saved[i], length < MAX_PATH ? length : 0);
+    ASSERT_TRUE(SetEnvironmentVariableW(kTempVariables[i], temp_.GetPath().c_str()));
+  }
 
   std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
   InstallerRunner runner(demo, base::FilePath());
   runner.AddObserver(&observer_);
   runner.OnPackageReady();
   const bool started = runner.Start(settings.get());
-  SetEnvironmentVariableW(L"TEMP", saved_temp.c_str());
+  for (int i = 0; i < 2; ++i)
+    SetEnvironmentVariableW(kTempVariables[i], saved_temp[i].c_str());
   ASSERT_TRUE(started);
   ASSERT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
 

@@ -23,6 +23,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/installer_options.h"
+#include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
@@ -186,7 +187,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   bool result = false;
   if (command_line.HasSwitch(kRegisterAsProtocolHandlerSwitch) || modes.backend) {
     VLOG(2) << "Running backend";
-    result = RoleNotAvailable("back end");
+    result = RunInstallerBackend(settings.get());
   } else if (modes.silent) {
     VLOG(2) << "Running silent controller";
     result = RoleNotAvailable("silent controller");
