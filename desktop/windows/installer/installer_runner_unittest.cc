@@ -46,7 +46,7 @@
 namespace installer {
 namespace {
 
-using test::RecordingInstallerDelegate;
+using test::MessageRecordingDelegate;
 using test::ScopedLogCapture;
 
 // Switches of the test's child processes.
@@ -244,14 +244,14 @@ void RedirectToChildBackend(const BackendOptions& options, base::CommandLine* co
 
 // Records the observer calls and ends a loop run on OnInstallerTerminated
 // (or on |quit_on|).
-class RecordingObserver : public RecordingInstallerDelegate {
+class RecordingObserver : public MessageRecordingDelegate {
  public:
   void OnInstallFolderReady() override {
-    RecordingInstallerDelegate::OnInstallFolderReady();
+    MessageRecordingDelegate::OnInstallFolderReady();
     MaybeQuit("folder ready");
   }
   void OnInstallerTerminated(bool success) override {
-    RecordingInstallerDelegate::OnInstallerTerminated(success);
+    MessageRecordingDelegate::OnInstallerTerminated(success);
     MaybeQuit("terminated");
   }
 
@@ -649,6 +649,8 @@ TEST_F(InstallerRunnerTest, RealInstallerInstallsTheDemoPackage) {
   for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
     ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(name), demo.Append(name)));
   ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"), demo.Append(BrowserExeName())));
+  ASSERT_TRUE(
+      base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"), demo.Append(L"launcher.exe")));
   const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
   ASSERT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
                                    static_cast<int>(list.size())));

@@ -10,7 +10,7 @@
 namespace installer {
 namespace {
 
-using test::RecordingInstallerDelegate;
+using test::MessageRecordingDelegate;
 using test::ScopedLogCapture;
 
 // Reads |message| as a receiver would: the bytes of one datagram.
@@ -42,7 +42,7 @@ TEST(InstallerMessageTest, EveryKindHasItsLayoutAndReachesTheDelegate) {
   messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
   const size_t kSizes[] = {36, 32, 32, 36, 32, 44 + 16 + 12, 32};
 
-  RecordingInstallerDelegate delegate;
+  MessageRecordingDelegate delegate;
   for (size_t i = 0; i < messages.size(); ++i) {
     EXPECT_EQ(kSizes[i], messages[i]->size()) << "type " << i;
     InstallerMessage decoded;

@@ -61,7 +61,7 @@ class ScopedLogCapture {
 };
 
 // Records every InstallerDelegate call as one line of text.
-class RecordingInstallerDelegate : public InstallerDelegate {
+class MessageRecordingDelegate : public InstallerDelegate {
  public:
   void OnInstallFolderReady() override { calls.push_back("folder ready"); }
   void OnStartingNewMainProcess(bool value) override {

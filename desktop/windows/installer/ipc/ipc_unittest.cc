@@ -26,7 +26,7 @@
 namespace installer {
 namespace {
 
-using test::RecordingInstallerDelegate;
+using test::MessageRecordingDelegate;
 using test::ScopedLogCapture;
 
 constexpr char kMailslotSwitch[] = "mailslot";
@@ -61,7 +61,7 @@ class RecordingReceiverDelegate : public IpcReceiver::Delegate {
   }
 
   int datagrams = 0;
-  RecordingInstallerDelegate installer;
+  MessageRecordingDelegate installer;
 
  private:
   base::LoopRunner* runner_;
