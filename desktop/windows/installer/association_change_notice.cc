@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include <atomic>
+
 #include "base/bind.h"
 #include "base/code_location.h"
 #include "base/logging.h"
@@ -12,6 +14,8 @@
 namespace installer {
 
 namespace {
+
+std::atomic<unsigned> g_timeout_ms{kSettingChangeTimeoutMs};
 
 void BroadcastOnWorker() {
   BroadcastStartMenuInternetChange();
@@ -23,7 +27,7 @@ bool BroadcastStartMenuInternetChange() {
   DWORD_PTR result = 0;
   if (!::SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
                              reinterpret_cast<LPARAM>(kStartMenuInternetSetting),
-                             SMTO_ABORTIFHUNG, kSettingChangeTimeoutMs, &result)) {
+                             SMTO_ABORTIFHUNG, g_timeout_ms.load(), &result)) {
     PLOG(WARNING) << "Could not broadcast the change of the start-menu Internet clients";
     return false;
   }
@@ -34,6 +38,10 @@ void AnnounceAssociationChange() {
   // PostTask logs when the task cannot be queued; the shell is still told.
   base::WorkerPool::PostTask(FROM_HERE, base::Bind(&BroadcastOnWorker));
   ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
+void SetSettingChangeTimeoutForTesting(unsigned timeout_ms) {
+  g_timeout_ms = timeout_ms;
 }
 
 }  // namespace installer

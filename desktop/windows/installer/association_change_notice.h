@@ -23,6 +23,10 @@ bool BroadcastStartMenuInternetChange();
 // file associations changed (SHChangeNotify).
 void AnnounceAssociationChange();
 
+// Tests run beside many other processes whose windows may not answer: a
+// shorter wait per window keeps the broadcast from outlasting the test.
+void SetSettingChangeTimeoutForTesting(unsigned timeout_ms);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_ASSOCIATION_CHANGE_NOTICE_H_

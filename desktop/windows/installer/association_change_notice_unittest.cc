@@ -28,6 +28,7 @@ LRESULT CALLBACK RecordingWindowProc(HWND window, UINT message, WPARAM wparam, L
 TEST(AssociationChangeNoticeTest, WindowsReceiveTheSettingChange) {
   // A notification message cannot carry the text to other processes (it
   // fails with ERROR_MESSAGE_SYNC_ONLY); the timed send does.
+  SetSettingChangeTimeoutForTesting(100);
   EXPECT_TRUE(BroadcastStartMenuInternetChange());
 
   std::wstring received;
@@ -56,6 +57,7 @@ TEST(AssociationChangeNoticeTest, WindowsReceiveTheSettingChange) {
   }
   EXPECT_EQ(kStartMenuInternetSetting, received);
 
+  SetSettingChangeTimeoutForTesting(kSettingChangeTimeoutMs);
   window.Reset();
   ::UnregisterClassW(window_class.lpszClassName, window_class.hInstance);
   g_received = nullptr;
