@@ -22,6 +22,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/folder_permission_helper.h"
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_switches.h"
@@ -242,7 +243,10 @@ bool RunInstallerMain() {
         PrintUsage();
         result = true;
       } else if (command_line.HasSwitch(kSetFolderPermissionSwitch)) {
-        result = RoleNotAvailable("folder-permission helper");
+        RunFolderPermissionHelper();
+        if (command_line.HasSwitch(kRunUninstallBatSwitch))
+          RunUninstallBat(current_install_folder);
+        result = true;
       } else {
         result = RunLoggedInstaller(command_line, current_install_folder);
       }
