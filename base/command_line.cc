@@ -2,12 +2,10 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
 
 #include "base/logging.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
-#include "base/win/scoped_local_alloc.h"
 
 namespace base {
 namespace {
@@ -18,9 +16,6 @@ CommandLine* g_current_process_command_line = nullptr;
 
 constexpr wchar_t kSwitchTerminator[] = L"--";
 constexpr wchar_t kSwitchValueSeparator = L'=';
-
-// The memory that CommandLineToArgvW hands out.
-using ScopedArgv = win::ScopedLocalAllocTyped<wchar_t**>;
 
 // Length of the switch prefix of |item| ("--" or "-"), 0 when it has none.
 // A "/" prefix is not accepted: it would take absolute paths written with
@@ -77,24 +72,90 @@ CommandLine::CommandLine(const FilePath& program) : argv_(1) {
 CommandLine::~CommandLine() = default;
 
 // static
+CommandLine::StringVector CommandLine::SplitCommandLineString(std::wstring_view text) {
+  // The splitting rules of the system's CommandLineToArgvW, done here so that
+  // reading the process's own command line does not load the shell library
+  // (which alone costs more than the rest of a "--version" start).
+  StringVector pieces;
+  text = text.substr(0, text.find(L'\0'));
+  if (text.empty())
+    return pieces;
+  const auto is_blank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+  size_t i = 0;
+  const size_t n = text.size();
+
+  // The program: up to the closing quote when it starts with one, else up to
+  // the first blank; backslashes are taken literally either way.
+  std::wstring program;
+  if (text[0] == L'"') {
+    size_t close = text.find(L'"', 1);
+    program.assign(text.substr(1, close == std::wstring_view::npos ? n - 1 : close - 1));
+    i = close == std::wstring_view::npos ? n : close + 1;
+  } else {
+    while (i < n && !is_blank(text[i]))
+      program += text[i++];
+  }
+  pieces.push_back(std::move(program));
+
+  // The arguments: 2n backslashes before a quote give n backslashes and the
+  // quote opens or closes a quoted run; 2n+1 give n backslashes and a literal
+  // quote; other backslashes are literal; runs of quotes follow the counting
+  // rule below.
+  for (;;) {
+    while (i < n && is_blank(text[i]))
+      ++i;
+    if (i >= n)
+      break;
+    std::wstring argument;
+    bool quoted = false;
+    while (i < n && (quoted || !is_blank(text[i]))) {
+      if (text[i] == L'\\') {
+        size_t backslashes = 0;
+        while (i < n && text[i] == L'\\') {
+          ++backslashes;
+          ++i;
+        }
+        if (i < n && text[i] == L'"') {
+          argument.append(backslashes / 2, L'\\');
+          if (backslashes % 2) {
+            argument += L'"';
+            ++i;
+          }
+        } else {
+          argument.append(backslashes, L'\\');
+        }
+        continue;
+      }
+      if (text[i] == L'"') {
+        // A run of quotes counts up from the current state (0 outside a
+        // quoted run, 1 inside); every third quote of the count is a literal
+        // quote and starts the count again, and a count left at 2 closes the
+        // quoted run.
+        int count = quoted ? 2 : 1;
+        ++i;
+        while (i < n && text[i] == L'"') {
+          if (++count == 3) {
+            argument += L'"';
+            count = 0;
+          }
+          ++i;
+        }
+        quoted = count == 1;
+        continue;
+      }
+      argument += text[i++];
+    }
+    pieces.push_back(std::move(argument));
+  }
+  return pieces;
+}
+
+// static
 CommandLine CommandLine::FromString(std::wstring_view command_line) {
   CommandLine result;
-  // CommandLineToArgvW reads a C string, and for an empty one answers with
-  // the path of the running executable instead of nothing.
-  std::wstring text(command_line.substr(0, command_line.find(L'\0')));
-  if (text.empty())
-    return result;
-  int count = 0;
-  ScopedArgv pieces(CommandLineToArgvW(text.c_str(), &count));
-  if (!pieces.IsValid()) {
-    PLOG(ERROR) << "CommandLineToArgvW failed for \"" << text << "\"";
-    return result;
-  }
-  StringVector argv;
-  argv.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i)
-    argv.emplace_back(pieces.Get()[i]);
-  result.InitFromArgv(argv);
+  StringVector argv = SplitCommandLineString(command_line);
+  if (!argv.empty())
+    result.InitFromArgv(argv);
   return result;
 }
 

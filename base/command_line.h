@@ -35,6 +35,9 @@ class CommandLine {
   // Parses a whole command line as CreateProcessW receives it (the program
   // first), splitting it the way CommandLineToArgvW does.
   static CommandLine FromString(std::wstring_view command_line);
+  // The pieces of a whole command line, program first, split by the rules of
+  // CommandLineToArgvW (without loading the shell library).
+  static StringVector SplitCommandLineString(std::wstring_view command_line);
   // Builds from argv-style pieces; argv[0] is the program.
   static CommandLine FromArgv(const StringVector& argv);
 

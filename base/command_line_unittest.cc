@@ -282,3 +282,36 @@ TEST(CommandLineTest, CurrentProcessInstance) {
 
 }  // namespace
 }  // namespace base
+
+namespace base {
+namespace {
+
+// Our own splitter (used so that reading the process command line does not
+// load the shell library) agrees with the system's on awkward input.
+TEST(CommandLineTest, SplitterAgreesWithTheSystem) {
+  const wchar_t* const kTexts[] = {
+      L"a.exe",
+      L"\"a b.exe\" c",
+      L"\"a b.exe\"c d",
+      L"a.exe \"\" \"\"\"\" x",
+      L"a.exe \"a\"\"b\" \"c\"\"\"d\"",
+      L"a.exe a\\\\\\\"b c\\\\\"d e\\\\\\\\\"f g\\h",
+      L"a.exe \"unterminated arg",
+      L"a.exe \t  spaced\t\targs  ",
+      L"\"C:\\dir\\\" trailing",
+      L"a.exe \"\\\"\" \\\\ \\",
+      L"a.exe --x=\"a b\"c \"--y=1\"",
+  };
+  for (const wchar_t* text : kTexts) {
+    SCOPED_TRACE(WideToUTF8(text));
+    int count = 0;
+    wchar_t** system = ::CommandLineToArgvW(text, &count);
+    ASSERT_NE(nullptr, system);
+    CommandLine::StringVector expected(system, system + count);
+    ::LocalFree(system);
+    EXPECT_EQ(expected, CommandLine::SplitCommandLineString(text));
+  }
+}
+
+}  // namespace
+}  // namespace base
