@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "base/bind.h"
+#include "base/code_location.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/json_file_deserializer.h"
 #include "base/logging.h"
 #include "base/process.h"
+#include "base/threading/waitable_event.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
@@ -134,10 +137,17 @@ void Installer::InstallLauncher() {
 
 void Installer::WriteInstallerPrefs() {
   const Settings* settings = settings_;
-  const base::FilePath path = settings->GetInstallFolder().Append(Installation::kInstallerPrefsFileName);
+  const base::FilePath final_path =
+      settings->GetInstallFolder().Append(Installation::kInstallerPrefsFileName);
+  // The preferences are written beside the file, then copied over it
+  // through the run's transaction, so that a failed run takes them back.
+  const base::FilePath path(final_path.value() + L".new");
+  base::DeletePath(path, /*recursive=*/false);
+  if (base::PathExists(final_path) && !base::CopySingleFile(final_path, path))
+    LOG(WARNING) << "Could not copy " << final_path << " to " << path;
   base::SharedRef<prefs::JsonPrefStore> store =
       prefs::OpenJsonPrefStore(prefs::GetPrefsTaskPool(), path);
-  LOG(INFO) << "Writing installer prefs to" << path;
+  LOG(INFO) << "Writing installer prefs to" << final_path;
   base::SharedRef<prefs::JsonPrefStore> include = prefs::OpenJsonPrefStore(
       prefs::GetPrefsTaskPool(), own_folder_.Append(kInstallerPrefsIncludeFileName));
 
@@ -202,7 +212,19 @@ void Installer::WriteInstallerPrefs() {
                     0);
   }
 
-  // Released here: the store writes its file on its own sequence.
+  // The store writes its file on its own sequence: waited for here.
+  store->CommitPendingWrite();
+  store = base::SharedRef<prefs::JsonPrefStore>();
+  base::WaitableEvent written(base::WaitableEvent::ResetPolicy::kManual,
+                              base::WaitableEvent::InitialState::kNotSignaled);
+  prefs::GetPrefsTaskPool()->GetSequenceForFile(path)->PostTask(
+      FROM_HERE, base::Bind([](base::WaitableEvent* event) { event->Signal(); },
+                            base::Unretained(&written)));
+  // Not a timed wait: the posted task signals this event.
+  written.Wait();
+  if (!transaction_.Execute(std::make_unique<CopyFileOperation>(path, final_path)))
+    LOG(WARNING) << "Could not write the installer prefs to " << final_path;
+  base::DeletePath(path, /*recursive=*/false);
   ScheduleNextStep();
 }
 

@@ -6,12 +6,13 @@
 #include <string_view>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/service/install_log.h"
 
 namespace installer {
 
-// Files of the install folder and of the package that the steps write.
-inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
+// Files of the install folder and of the package that the steps write
+// (kPrefDefaultOverridesFileName is in installer_file_steps.h).
 inline constexpr wchar_t kInstallerPrefsIncludeFileName[] = L"installer_prefs_include.json";
 // Switches the browser is started with at the end of an installation.
 inline constexpr char kStartMaximizedSwitch[] = "start-maximized";

@@ -321,6 +321,16 @@ bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring
                  << base::WideToUTF8(path);
     return false;
   }
+  // A record of depth 0 deletes only its values: the keys other programs
+  // register under are where such values belong.
+  if (cleanup_depth == 0) {
+    for (const std::wstring& shared : GetSharedKeys()) {
+      if (base::EqualsCaseInsensitiveASCII(path, shared)) {
+        *key_path = path;
+        return true;
+      }
+    }
+  }
   const int kept = cleanup_depth > 0 ? count - (cleanup_depth - 1) : count;
   if (kept < 3) {
     LOG(WARNING) << "Cleanup depth " << cleanup_depth << " of " << base::WideToUTF8(path)

@@ -49,7 +49,9 @@ std::wstring ResolveOldProductPlaceholders(const std::wstring& text, const Insta
 // be trusted, so that a damaged install log cannot remove shared keys: an
 // empty component, a negative depth or one above the number of components,
 // a result of fewer than three components, or a result that is (or lies
-// above) a key other programs register under.
+// above) a key other programs register under. A record of depth 0 that
+// names one of those shared keys itself is accepted: it deletes only its own
+// values there.
 bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring* key_path);
 
 // A shell command's program and parameters: inside leading double quotes and

@@ -523,6 +523,10 @@ TEST(RegistryStepsHelpersTest, CleanupKeyPath) {
   EXPECT_EQ(L"Software\\Classes\\VelmoStable", key);
   EXPECT_TRUE(GetCleanupKeyPath(GetUninstallRegistryKey() + L"\\Velmo 1.0", 1, &key));
   EXPECT_EQ(GetUninstallRegistryKey() + L"\\Velmo 1.0", key);
+  // Values under the keys other programs register under are removed one by
+  // one.
+  EXPECT_TRUE(GetCleanupKeyPath(L"Software\\RegisteredApplications", 0, &key));
+  EXPECT_EQ(L"Software\\RegisteredApplications", key);
 
   const struct {
     const wchar_t* path;

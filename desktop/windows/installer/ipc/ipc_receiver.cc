@@ -68,12 +68,21 @@ void MailslotReader::StartRead() {
     return;
   auto context = std::make_unique<base::IoCompletionContext>(this);
   if (read_thread_) {
+    read_pending_ = true;
     {
       base::AutoLock lock(request_lock_);
-      requested_read_ = context.release();
+      if (read_datagrams_.empty()) {
+        // The read thread posts it with the next datagram.
+        requested_read_ = context.release();
+        return;
+      }
     }
-    read_pending_ = true;
-    read_requested_.Signal();
+    // Datagrams came in meanwhile: complete the read at once.
+    if (!io_loop_->PostIOCompletion(this, context.get(), 0)) {
+      read_pending_ = false;
+      return;
+    }
+    context.release();
     return;
   }
   DWORD bytes = 0;
@@ -94,6 +103,18 @@ void MailslotReader::OnIOCompleted(base::IoCompletionContext* context, DWORD byt
                                    DWORD error) {
   delete context;
   read_pending_ = false;
+  if (uses_read_thread_) {
+    // Every datagram the read thread has read so far, in order.
+    std::vector<base::BinaryMessage> datagrams;
+    {
+      base::AutoLock lock(request_lock_);
+      datagrams.swap(read_datagrams_);
+    }
+    if (!datagrams.empty())
+      receiver_->OnMessagesReceived(std::move(datagrams));
+    StartRead();
+    return;
+  }
   // A failed or cancelled read transfers nothing and delivers nothing.
   if (bytes_transferred != 0) {
     base::BinaryMessage message(buffer_.get(), bytes_transferred);
@@ -114,6 +135,7 @@ bool MailslotReader::StartReadThread() {
     PLOG(ERROR) << "Cannot set the mailslot's read time-out; not reading";
     return false;
   }
+  uses_read_thread_ = true;
   read_thread_ = std::make_unique<base::PlainThread>(
       "Installer IPC read thread",
       base::Bind(&MailslotReader::ReadThreadMain, base::Unretained(this)));
@@ -127,7 +149,6 @@ bool MailslotReader::StartReadThread() {
 
 void MailslotReader::StopReadThread() {
   stopping_.store(true);
-  read_requested_.Signal();
   read_thread_->Join();
   read_thread_.reset();
   // A read the thread never completed.
@@ -140,26 +161,14 @@ void MailslotReader::StopReadThread() {
 }
 
 void MailslotReader::ReadThreadMain() {
+  // Reads on without waiting for the I/O loop: each datagram joins the
+  // ones not yet taken, and the loop's pending read completes with the
+  // first of them.
   for (;;) {
-    read_requested_.Wait();
     if (stopping_.load())
       return;
-    base::IoCompletionContext* context;
-    {
-      base::AutoLock lock(request_lock_);
-      context = requested_read_;
-    }
-    if (!context)
-      continue;
     DWORD bytes = 0;
-    for (;;) {
-      if (stopping_.load())
-        return;
-      if (ReadFile(mailslot_.Get(), buffer_.get(), kMaxInstallerMessageSize, &bytes, nullptr)) {
-        if (bytes != 0)
-          break;
-        continue;
-      }
+    if (!ReadFile(mailslot_.Get(), buffer_.get(), kMaxInstallerMessageSize, &bytes, nullptr)) {
       DWORD error = GetLastError();
       // No datagram within the time-out, or an empty datagram (which Wine
       // reports as a broken pipe): read again.
@@ -168,11 +177,18 @@ void MailslotReader::ReadThreadMain() {
       ELOG(ERROR, error) << "Cannot read from mailslot";
       return;
     }
+    if (bytes == 0)
+      continue;
+    const base::BinaryMessage view(buffer_.get(), bytes);
+    base::IoCompletionContext* context;
     {
       base::AutoLock lock(request_lock_);
+      // The copy owns its bytes: the buffer is reused for the next datagram.
+      read_datagrams_.push_back(view);
+      context = requested_read_;
       requested_read_ = nullptr;
     }
-    if (!io_loop_->PostIOCompletion(this, context, bytes)) {
+    if (context && !io_loop_->PostIOCompletion(this, context, bytes)) {
       // Logged by the loop; reading stops and the reader frees the context.
       base::AutoLock lock(request_lock_);
       requested_read_ = context;
@@ -247,8 +263,25 @@ void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
       base::Bind(&IpcReceiver::DeliverMessage, weak_self_, base::BinaryMessage(message)));
 }
 
+void IpcReceiver::OnMessagesReceived(std::vector<base::BinaryMessage> messages) {
+  owner_task_runner_->PostTask(
+      IPC_LOCATION("OnMessageReceived"),
+      base::Bind(&IpcReceiver::DeliverMessages, weak_self_, base::Passed(std::move(messages))));
+}
+
 void IpcReceiver::DeliverMessage(const base::BinaryMessage& message) {
   delegate_->OnMessageReceived(message);
+}
+
+void IpcReceiver::DeliverMessages(std::vector<base::BinaryMessage> messages) {
+  // The delegate may delete the receiver on any of them; the rest are then
+  // dropped, as their tasks would be.
+  base::WeakRef<IpcReceiver> self = weak_self_;
+  for (const base::BinaryMessage& message : messages) {
+    if (!self)
+      return;
+    delegate_->OnMessageReceived(message);
+  }
 }
 
 }  // namespace installer

@@ -1,6 +1,6 @@
 // IpcReceiver: the front end's side of the installer mailslot. It creates
-// the mailslot on a thread of its own, the "Installer IPC thread", reads one
-// datagram at a time there and posts each one, as a BinaryMessage, to the
+// the mailslot on a thread of its own, the "Installer IPC thread", reads the
+// datagrams there and posts them, as BinaryMessages and in order, to the
 // thread that constructed the receiver.
 //
 //   IpcReceiver receiver(delegate);      // on a thread with a MessageLoop
@@ -15,6 +15,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/binary_message.h"
 #include "base/shared_ref.h"
@@ -23,7 +24,6 @@
 #include "base/threading/ordered_task_runner.h"
 #include "base/threading/plain_thread.h"
 #include "base/threading/thread.h"
-#include "base/threading/waitable_event.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
 
@@ -36,14 +36,16 @@ namespace installer {
 
 class IpcReceiver;
 
-// Reads the mailslot on the IPC thread, one datagram at a time, and hands
-// each to the receiver.
+// Reads the mailslot on the IPC thread and hands the datagrams to the
+// receiver, each once and in order.
 //
 // Reads are overlapped and complete through the IPC thread's completion
 // port. Where a mailslot cannot be associated with a completion port (Wine
 // keeps its reading handle synchronous), a read thread of the reader's own
-// does timed synchronous reads and posts each datagram to the port as the
-// completion of the pending read, so OnIOCompleted runs either way.
+// does timed synchronous reads, one after the other, and keeps the datagrams
+// until the I/O loop takes them: the first one completes the loop's pending
+// read through the port, and that completion hands over every datagram read
+// by then, in order. OnIOCompleted runs either way.
 class MailslotReader : public base::IoHandler {
  public:
   // Starts reading |mailslot| at once; must run on an I/O loop's thread.
@@ -72,15 +74,16 @@ class MailslotReader : public base::IoHandler {
 
   // Only when the completion port cannot be used.
   base::IoMessageLoop* io_loop_ = nullptr;
+  // Set once the read thread is started, and kept after it is stopped.
+  bool uses_read_thread_ = false;
   std::unique_ptr<base::PlainThread> read_thread_;
-  // Signalled for each read the thread must make, and to stop it.
-  base::WaitableEvent read_requested_{base::WaitableEvent::ResetPolicy::kAutomatic,
-                                      base::WaitableEvent::InitialState::kNotSignaled};
   std::atomic<bool> stopping_{false};
   base::Lock request_lock_;
-  // The context of the read the thread is making; owned by the reader until
-  // the thread posts it as a completion.
+  // The pending read the thread completes with its next datagram; owned by
+  // the reader until the thread posts it as a completion.
   base::IoCompletionContext* requested_read_ = nullptr;
+  // Datagrams the thread has read and the loop has not yet taken, in order.
+  std::vector<base::BinaryMessage> read_datagrams_;
 };
 
 class IpcReceiver {
@@ -126,10 +129,13 @@ class IpcReceiver {
   void SetUpMailslot(const std::wstring& name);
   void DestroyReader();
   void OnMessageReceived(const base::BinaryMessage& message);
+  // Several datagrams, in order, in one task.
+  void OnMessagesReceived(std::vector<base::BinaryMessage> messages);
   void set_read_mode(ReadMode mode) { read_mode_.store(mode, std::memory_order_release); }
 
   // On the constructing thread.
   void DeliverMessage(const base::BinaryMessage& message);
+  void DeliverMessages(std::vector<base::BinaryMessage> messages);
 
   base::Thread thread_;
   // The constructing thread's loop, where messages are delivered.

@@ -25,6 +25,17 @@ constexpr int64_t kFlushTimeoutMs = 5000;
 
 // MailslotWriter -------------------------------------------------------------
 
+// One write: its OVERLAPPED and the message it writes, which must stay in
+// place until the write completes.
+struct MailslotWriter::WriteContext : base::IoCompletionContext {
+  WriteContext(MailslotWriter* writer, std::unique_ptr<base::BinaryMessage> message)
+      : base::IoCompletionContext(writer), message(std::move(message)) {}
+
+  std::unique_ptr<base::BinaryMessage> message;
+  // The write did not complete at once: later writes wait for it.
+  bool pending = false;
+};
+
 MailslotWriter::MailslotWriter(base::win::ScopedHandle mailslot)
     : mailslot_(std::move(mailslot)), io_loop_(base::IoMessageLoop::Current()) {}
 
@@ -33,16 +44,25 @@ bool MailslotWriter::Init() {
     LOG(ERROR) << "The mailslot writer needs an I/O loop";
     return false;
   }
-  return io_loop_->RegisterIOHandler(mailslot_.Get(), this);
+  if (!io_loop_->RegisterIOHandler(mailslot_.Get(), this))
+    return false;
+  // A write that completes at once is finished there; its completion
+  // packet would only cost a wait on the port. Without this mode every
+  // write still reports through the port, and is counted until it does.
+  skip_port_on_success_ =
+      SetFileCompletionNotificationModes(mailslot_.Get(), FILE_SKIP_COMPLETION_PORT_ON_SUCCESS);
+  if (!skip_port_on_success_)
+    VLOG(1) << "Mailslot writes that complete at once still report through the port";
+  return true;
 }
 
 MailslotWriter::~MailslotWriter() {
   VLOG(1) << "Closing mailslot.";
   // Everything sent before the close was handed to this writer, the run's
   // final report last: write it out rather than drop it. Each completion
-  // starts the next write; a write that does not complete in time is
+  // lets the next write start; a write that does not complete in time is
   // cancelled below.
-  while (write_pending_) {
+  while (writes_in_flight_ > 0) {
     if (!io_loop_->WaitForIOCompletion(base::TimeSpan::FromMilliseconds(kFlushTimeoutMs), this))
       break;
   }
@@ -52,9 +72,9 @@ MailslotWriter::~MailslotWriter() {
       PLOG(ERROR) << "Cannot cancel the pending mailslot write";
   }
   mailslot_.Reset();
-  // The completion still removes the head message; no new write starts
-  // with the mailslot closed.
-  while (write_pending_) {
+  // Each completion still frees its write; no new write starts with the
+  // mailslot closed.
+  while (writes_in_flight_ > 0) {
     if (!io_loop_->WaitForIOCompletion(base::TimeSpan::Max(), this)) {
       LOG(ERROR) << "The pending mailslot write never completed";
       break;
@@ -70,48 +90,63 @@ void MailslotWriter::Send(std::unique_ptr<base::BinaryMessage> message) {
 }
 
 void MailslotWriter::WriteNext() {
+  // Writes that complete at once have put their datagram in the mailslot,
+  // so the next one may follow straight away, each with its own record;
+  // only a write left pending holds back the ones behind it.
   while (mailslot_.IsValid() && !write_pending_ && !queue_.empty()) {
-    const base::BinaryMessage& message = *queue_.front();
+    std::unique_ptr<base::BinaryMessage> message = std::move(queue_.front());
+    queue_.pop_front();
     // The receiver reads at most this much; Windows refuses a longer write
     // and Wine would hand the reader a truncated datagram.
-    if (message.size() > kMaxInstallerMessageSize) {
-      LOG(ERROR) << "Dropping a message of " << message.size()
+    if (message->size() > kMaxInstallerMessageSize) {
+      LOG(ERROR) << "Dropping a message of " << message->size()
                  << " bytes, larger than a mailslot message may be";
-      queue_.pop_front();
       continue;
     }
-    auto context = std::make_unique<base::IoCompletionContext>(this);
-    if (!WriteFile(mailslot_.Get(), message.data(), static_cast<DWORD>(message.size()), nullptr,
-                   &context->overlapped)) {
-      DWORD error = GetLastError();
-      if (error != ERROR_IO_PENDING) {
-        // Retrying later would fail the same way and hold back every
-        // message behind this one, the final report included.
-        ELOG(ERROR, error) << "Cannot write to mailslot";
-        LOG(WARNING) << "Dropped the message of " << message.size()
-                     << " bytes that could not be written";
-        queue_.pop_front();
+    const DWORD size = static_cast<DWORD>(message->size());
+    auto context = std::make_unique<WriteContext>(this, std::move(message));
+    DWORD written = 0;
+    if (WriteFile(mailslot_.Get(), context->message->data(), size, &written,
+                  &context->overlapped)) {
+      if (skip_port_on_success_) {
+        // Finished: no completion will follow.
+        if (written != size)
+          LOG(ERROR) << "Mailslot write of " << size << " bytes wrote " << written;
         continue;
       }
+      // Done, but its completion still arrives through the port.
+      context.release();
+      ++writes_in_flight_;
+      continue;
     }
-    // Even a write that completed at once reports through the port.
+    DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      // Retrying later would fail the same way and hold back every message
+      // behind this one, the final report included.
+      ELOG(ERROR, error) << "Cannot write to mailslot";
+      LOG(WARNING) << "Dropped the message of " << size << " bytes that could not be written";
+      continue;
+    }
+    context->pending = true;
     context.release();
+    ++writes_in_flight_;
     write_pending_ = true;
   }
 }
 
-void MailslotWriter::OnIOCompleted(base::IoCompletionContext* context, DWORD bytes_transferred,
-                                   DWORD error) {
-  delete context;
-  write_pending_ = false;
+void MailslotWriter::OnIOCompleted(base::IoCompletionContext* io_context,
+                                   DWORD bytes_transferred, DWORD error) {
+  std::unique_ptr<WriteContext> context(static_cast<WriteContext*>(io_context));
+  --writes_in_flight_;
+  if (context->pending)
+    write_pending_ = false;
   if (error != 0 && error != ERROR_OPERATION_ABORTED)
     ELOG(ERROR, error) << "Writing to mailslot failed";
-  else if (error == 0 && !queue_.empty() && bytes_transferred != queue_.front()->size())
-    LOG(ERROR) << "Mailslot write of " << queue_.front()->size() << " bytes wrote "
+  else if (error == 0 && bytes_transferred != context->message->size())
+    LOG(ERROR) << "Mailslot write of " << context->message->size() << " bytes wrote "
                << bytes_transferred;
   // Whatever the outcome, the message has had its write.
-  if (!queue_.empty())
-    queue_.pop_front();
+  context.reset();
   WriteNext();
 }
 

@@ -27,8 +27,10 @@ struct IoCompletionContext;
 
 namespace installer {
 
-// Writes queued messages to the mailslot on the IPC thread, one overlapped
-// write at a time.
+// Writes queued messages to the mailslot on the IPC thread, in order, each
+// with an overlapped write of its own. Writes that complete at once follow
+// each other without waiting for the port; a write left pending holds back
+// the next until it completes.
 class MailslotWriter : public base::IoHandler {
  public:
   // Lives on the thread of an I/O loop.
@@ -43,20 +45,28 @@ class MailslotWriter : public base::IoHandler {
   // it cannot be: the writes' completions would never arrive.
   bool Init();
 
-  // Queues |message| and writes it when no write is pending.
+  // Queues |message| and writes it unless a pending write holds it back.
   void Send(std::unique_ptr<base::BinaryMessage> message);
 
   void OnIOCompleted(base::IoCompletionContext* context, DWORD bytes_transferred,
                      DWORD error) override;
 
  private:
-  // Writes the head of the queue while the mailslot is open and idle.
+  struct WriteContext;
+
+  // Writes the queue's messages, head first, while the mailslot is open and
+  // no write is left pending.
   void WriteNext();
 
   base::win::ScopedHandle mailslot_;
   base::IoMessageLoop* const io_loop_;
   std::deque<std::unique_ptr<base::BinaryMessage>> queue_;
+  // A write did not complete at once; the next waits for its completion.
   bool write_pending_ = false;
+  // Writes whose completion is still to come through the port.
+  int writes_in_flight_ = 0;
+  // Writes that complete at once send no completion to the port.
+  bool skip_port_on_success_ = false;
 };
 
 class IpcSender {

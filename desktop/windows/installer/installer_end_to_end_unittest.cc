@@ -1,0 +1,605 @@
+// Whole runs of the real Installer with its real step lists over a demo
+// package of the test's own: an installation, an upgrade by a newer version
+// and the uninstallation, and every installation step failing in turn. The
+// user's registry and every shell folder go to the test's temporary places
+// (see step_run_test_support.h).
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_registry.h"
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/json_file_deserializer.h"
+#include "base/string_util.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/utf_string_conversions.h"
+#include "base/values.h"
+#include "base/win/registry.h"
+#include "base/win/shortcut.h"
+#include "desktop/windows/installer/cleanup_batch_file.h"
+#include "desktop/windows/installer/cleanup_batch_test_support.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_file_steps.h"
+#include "desktop/windows/installer/installer_launcher_steps.h"
+#include "desktop/windows/installer/installer_registry_steps.h"
+#include "desktop/windows/installer/installer_shortcuts.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/launcher_steps_test_support.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/step_run_test_support.h"
+// Last: its namespace installer::testing would hide ::testing in the
+// headers above.
+#include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using MachineState = ::installer::testing::MachineState;
+
+constexpr wchar_t kPayloadFile[] = L"resources\\payload.pak";
+constexpr wchar_t kEngineFile[] = L"installer_engine.dll";
+constexpr wchar_t kRootFile[] = L"root_notes.txt";
+
+// The process-wide experiment states for one test, put back afterwards.
+class ScopedExperiments {
+ public:
+  explicit ScopedExperiments(const base::CommandLine& command_line) {
+    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+    features->ResetForTesting();
+    RegisterInstallerExperiments(*features);
+    features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
+  }
+  ~ScopedExperiments() {
+    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+    features->ResetForTesting();
+    RegisterInstallerExperiments(*features);
+  }
+};
+
+// The built-in product configuration with the major version raised by
+// |delta|, while it lives.
+class ScopedNewerVersion {
+ public:
+  explicit ScopedNewerVersion(int delta) {
+    std::string text = LoadProductConfigResource();
+    const std::string plain = "\"major_delta\": 0";
+    const size_t at = text.find(plain);
+    EXPECT_NE(std::string::npos, at);
+    if (at != std::string::npos)
+      text.replace(at, plain.size(), "\"major_delta\": " + std::to_string(delta));
+    SetProductConfigForTesting(text.c_str());
+  }
+  ~ScopedNewerVersion() { SetProductConfigForTesting(nullptr); }
+};
+
+std::wstring ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name,
+                                REGSAM view) {
+  base::win::RegistryKey key;
+  std::wstring value;
+  if (key.Open(root, path.c_str(), KEY_READ | view) != ERROR_SUCCESS ||
+      key.ReadValue(name, &value) != ERROR_SUCCESS) {
+    return L"<missing>";
+  }
+  return value;
+}
+
+bool RegistryKeyExists(HKEY root, const std::wstring& path, REGSAM view) {
+  base::win::RegistryKey key;
+  return key.Open(root, path.c_str(), KEY_READ | view) == ERROR_SUCCESS;
+}
+
+base::FilePath ShortcutTarget(const base::FilePath& shortcut) {
+  base::FilePath target;
+  if (!base::win::ResolveShortcut(shortcut, &target, nullptr))
+    return base::FilePath();
+  return target;
+}
+
+// The lines of |state| that differ between |before| and |after|.
+std::string Differences(const MachineState& before, const MachineState& after) {
+  std::string text;
+  for (const auto& [name, value] : before) {
+    auto it = after.find(name);
+    if (it == after.end())
+      text += "  gone: " + name + "\n";
+    else if (it->second != value)
+      text += "  changed: " + name + "\n";
+  }
+  for (const auto& [name, value] : after) {
+    if (!before.count(name))
+      text += "  new: " + name + "\n";
+  }
+  return text;
+}
+
+// The command processors this process started that are running now.
+std::set<DWORD> ChildCommandProcessors() {
+  std::set<DWORD> pids;
+  HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (raw == INVALID_HANDLE_VALUE)
+    return pids;
+  base::win::ScopedHandle snapshot(raw);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
+       ok = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ParentProcessID == ::GetCurrentProcessId() &&
+        _wcsicmp(entry.szExeFile, L"cmd.exe") == 0) {
+      pids.insert(entry.th32ProcessID);
+    }
+  }
+  return pids;
+}
+
+// Ends the command processors of |now| that were not in |before|: the
+// clean-up batch file of an uninstallation waits for this process to end
+// and holds its file (in the test's folder) open until then.
+void EndNewCommandProcessors(const std::set<DWORD>& before, const std::set<DWORD>& now) {
+  for (DWORD pid : now) {
+    if (before.count(pid))
+      continue;
+    base::win::ScopedHandle process(
+        ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (!process.IsValid())
+      continue;
+    ::TerminateProcess(process.Get(), 1);
+    ::WaitForSingleObject(process.Get(), 5000);
+  }
+}
+
+class EndToEndTest : public test::StepRunTest {
+ protected:
+  void SetUp() override {
+    StepRunTest::SetUp();
+    // The machine's registry goes to a key of the test's own too: an
+    // upgrade of an installation that registered keys counts as one for all
+    // users.
+    ASSERT_EQ(ERROR_SUCCESS,
+              machine_root_.Create(registry_root_.Handle(), L"Machine", KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_root_.Handle()));
+    const base::FilePath bin = test::GetTestBinFolder();
+    // The demo package: the host installer, the engine library, a browser
+    // and a launcher that record how they were started, payload files and
+    // the two file lists.
+    const std::wstring browser = GetBrowserExeName();
+    ASSERT_TRUE(base::CopySingleFile(bin.Append(kPackageInstallerFileName),
+                                     package_folder_.Append(kPackageInstallerFileName)));
+    ASSERT_TRUE(base::CopySingleFile(bin.Append(kEngineFile), package_folder_.Append(kEngineFile)));
+    ASSERT_TRUE(base::CopySingleFile(bin.Append(L"launcher_fixture.exe"),
+                                     package_folder_.Append(kLauncherFileName)));
+    ASSERT_TRUE(
+        base::CopySingleFile(bin.Append(L"launcher_fixture.exe"), package_folder_.Append(browser)));
+    ASSERT_TRUE(base::CreateDirectoryTree(package_folder_.Append(L"resources")));
+    ASSERT_TRUE(WriteText(package_folder_.Append(kPayloadFile), "payload " + Pid()));
+    ASSERT_TRUE(WriteText(package_folder_.Append(kRootFile), "root file " + Pid()));
+    ASSERT_TRUE(WriteText(package_folder_.Append(kFilesListFileName),
+                          base::WideToUTF8(browser) + "\r\n" + base::WideToUTF8(kEngineFile) +
+                              "\r\n" + base::WideToUTF8(kPayloadFile) + "\r\n"));
+    ASSERT_TRUE(WriteText(package_folder_.Append(kRootFilesListFileName),
+                          base::WideToUTF8(kRootFile) + "\r\n"));
+  }
+
+  void TearDown() override {
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    machine_root_.Close();
+    // An installation a test left behind takes its scheduled task along.
+    InstallLog log;
+    if (log.Load(install_folder_.Append(Installation::kInstallLogFileName)) &&
+        !log.app_id.empty()) {
+      DeleteAutoupdateTask(&log.app_id);
+    }
+    StepRunTest::TearDown();
+  }
+
+  void ResetDelegate() {
+    delegate_.errors.clear();
+    delegate_.succeeded = false;
+    delegate_.terminated = false;
+  }
+
+  static std::string Pid() { return std::to_string(::GetCurrentProcessId()); }
+
+  std::vector<std::wstring> InstallSwitches() const {
+    return {L"--allusers=0",        L"--desktopshortcut=1", L"--startmenushortcut=1",
+            L"--quicklaunchshortcut=0", L"--pintotaskbar=0",  L"--setdefaultbrowser=0",
+            L"--launchvelmo=1",     L"--import-bookmarks=1", L"--silent",
+            L"--with-feature:installer-experiment-test=on"};
+  }
+
+  // Runs the installer over the settings until its run ends, with the real
+  // step list unless a binder was set.
+  void Run() {
+    base::LoopRunner runner;
+    delegate_.runner = &runner;
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(60));
+    installer_->Run(settings_.get());
+    runner.Run();
+    delegate_.runner = nullptr;
+  }
+
+  // The real list of the operation with a failing step after its step
+  // |position| (before the first one when negative).
+  void InjectFailureAfter(int position) {
+    installer_->SetStepListBinderForTesting(base::Bind(
+        [position](Installer* installer, int32_t operation) -> Installer::StepList {
+          Installer::StepList list = installer->BindStepList(operation);
+          EXPECT_LT(position + 1, static_cast<int>(list.size()));
+          list.insert(list.begin() + (position + 1), base::Bind([installer]() {
+                        installer->Fail(37055, std::wstring(), "injected failure");
+                      }));
+          return list;
+        }));
+  }
+
+  base::FilePath VersionFolder() const {
+    return install_folder_.Append(base::UTF8ToWide(GetVersionString()));
+  }
+  base::FilePath Launcher() const { return install_folder_.Append(kLauncherFileName); }
+  std::wstring ProgId() const { return base::UTF8ToWide(GetProductName() + GetStreamName()); }
+
+  // Every file of the sandbox (the package folder aside, where the engine
+  // writes its master shortcut) and every registry value of the redirected
+  // current user, in both views.
+  MachineState Snapshot() const {
+    MachineState state;
+    MachineState files;
+    ::installer::testing::AddFiles(temp_dir_.GetPath(), &files);
+    const std::string package = "file:" + package_folder_.BaseName().AsUTF8Unsafe();
+    for (const auto& [name, value] : files) {
+      if (!base::StartsWith(name, package, base::CompareCase::SENSITIVE))
+        state[name] = value;
+    }
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+      const std::string label = view == KEY_WOW64_32KEY ? "hkcu32:" : "hkcu64:";
+      for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (::RegEnumKeyExW(registry_root_.Handle(), index, name, &length, nullptr, nullptr,
+                            nullptr, nullptr) != ERROR_SUCCESS) {
+          break;
+        }
+        const std::wstring child(name, length);
+        ::installer::testing::AddRegistryTree(registry_root_.Handle(), child, view,
+                                              label + base::WideToUTF8(child), &state);
+      }
+    }
+    return state;
+  }
+
+  // Waits (up to 3 s) for the sandbox to come back to |expected|, so that
+  // work the run left to other threads has landed; the last snapshot.
+  MachineState SettledSnapshot(const MachineState& expected) const {
+    MachineState state = Snapshot();
+    for (int i = 0; i < 30 && state != expected; ++i) {
+      ::Sleep(100);
+      state = Snapshot();
+    }
+    ::Sleep(300);
+    return Snapshot();
+  }
+
+  // The installer preferences once their experiment lists are written.
+  std::unique_ptr<base::Value> WaitForPrefs() const {
+    const base::FilePath path = install_folder_.Append(Installation::kInstallerPrefsFileName);
+    for (int i = 0; i < 200; ++i) {
+      std::unique_ptr<base::Value> value =
+          base::JsonStringDeserializer(test::ReadText(path)).Deserialize(nullptr, nullptr);
+      const base::DictValue* dict = nullptr;
+      const base::Value* list = nullptr;
+      if (value && value->GetAsDictionary(&dict) && dict->Get("all-installer-experiments", &list))
+        return value;
+      ::Sleep(50);
+    }
+    return nullptr;
+  }
+
+  // A first installation of the demo package, committed.
+  void Install(bool check) {
+    MakeSettings(InstallSwitches());
+    ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
+    ScopedExperiments experiments(settings_->command_line());
+    Run();
+    ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+    if (check) {
+      // What the run recorded.
+      const InstallLog& log = RunLog();
+      EXPECT_EQ(user_desktop_.Append(GetShortcutName(false)), log.desktop_shortcut);
+      EXPECT_EQ(start_menu_.Append(GetShortcutName(false)), log.start_menu_shortcut);
+      EXPECT_TRUE(log.quick_launch_shortcut.empty());
+    }
+    FinishRun();
+    ResetDelegate();
+  }
+
+  base::win::RegistryKey machine_root_;
+  test::ScopedBatchToolsPath batch_tools_;
+};
+
+// Installation, upgrade by a newer version and uninstallation of the demo
+// package, each through the real installer and its real step list.
+TEST_F(EndToEndTest, InstallUpgradeUninstall) {
+  const std::string version1 = GetVersionString();
+  const std::wstring browser = GetBrowserExeName();
+
+  // --- Installation. ---
+  ASSERT_NO_FATAL_FAILURE(Install(/*check=*/true));
+  for (const wchar_t* file : {browser.c_str(), kEngineFile, kPayloadFile}) {
+    EXPECT_EQ(test::ReadText(package_folder_.Append(file)),
+              test::ReadText(VersionFolder().Append(file)))
+        << file;
+  }
+  EXPECT_EQ("root file " + Pid(), test::ReadText(install_folder_.Append(kRootFile)));
+  EXPECT_EQ(test::ReadText(package_folder_.Append(kLauncherFileName)),
+            test::ReadText(Launcher()));
+
+  InstallLog status;
+  ASSERT_TRUE(status.Load(install_folder_.Append(Installation::kInstallLogFileName)));
+  EXPECT_EQ(version1, status.version);
+  EXPECT_EQ(base::UTF8ToWide(version1), status.subfolder.value());
+  EXPECT_EQ(3u, status.files.size());
+  ASSERT_EQ(1u, status.root_files.size());
+  EXPECT_EQ(kRootFile, status.root_files[0].value());
+  const base::FilePath desktop = user_desktop_.Append(GetShortcutName(false));
+  const base::FilePath start_menu = start_menu_.Append(GetShortcutName(false));
+  EXPECT_EQ(desktop, status.desktop_shortcut);
+  EXPECT_EQ(start_menu, status.start_menu_shortcut);
+  EXPECT_FALSE(status.app_id.empty());
+  EXPECT_FALSE(status.hkcu_keys.empty());
+
+  // The uninstall entry and the other rows, their placeholders resolved.
+  const std::wstring uninstall_key = GetUninstallKeyName(L"");
+  const std::wstring quoted_launcher = L"\"" + install_folder_.value() + L"\\Launcher.exe\"";
+  EXPECT_EQ(base::UTF8ToWide(version1),
+            ReadRegistryString(HKEY_CURRENT_USER, uninstall_key, L"DisplayVersion",
+                               KEY_WOW64_32KEY));
+  EXPECT_EQ(install_folder_.value(), ReadRegistryString(HKEY_CURRENT_USER, uninstall_key,
+                                                        L"InstallLocation", KEY_WOW64_32KEY));
+  EXPECT_EQ(quoted_launcher + L" /uninstall",
+            ReadRegistryString(HKEY_CURRENT_USER, uninstall_key, L"UninstallString",
+                               KEY_WOW64_32KEY));
+  const std::wstring display_name =
+      ReadRegistryString(HKEY_CURRENT_USER, uninstall_key, L"DisplayName", KEY_WOW64_32KEY);
+  EXPECT_NE(std::wstring::npos, display_name.find(base::UTF8ToWide(version1))) << display_name;
+  const std::wstring command_key = L"Software\\Classes\\" + ProgId() + L"\\shell\\open\\command";
+  EXPECT_EQ(quoted_launcher + L" -noautoupdate -- \"%1\"",
+            ReadRegistryString(HKEY_CURRENT_USER, command_key, nullptr, KEY_WOW64_64KEY));
+  // No placeholder is left in any value the run wrote.
+  const MachineState installed = Snapshot();
+  for (const auto& [name, value] : installed) {
+    if (!base::StartsWith(name, "hkcu", base::CompareCase::SENSITIVE) ||
+        name.find('#') != std::string::npos || value.rfind("1:", 0) != 0) {
+      continue;
+    }
+    // "{" as UTF-16 ("7b00") at an even offset of the REG_SZ data.
+    const std::string hex = value.substr(2);
+    for (size_t at = 0; at + 4 <= hex.size(); at += 4)
+      EXPECT_NE("7b00", hex.substr(at, 4)) << name;
+  }
+
+  // The shortcuts lead to the launcher.
+  EXPECT_EQ(Launcher(), ShortcutTarget(desktop));
+  EXPECT_EQ(Launcher(), ShortcutTarget(start_menu));
+
+  // The installer preferences with the experiment entries.
+  std::unique_ptr<base::Value> prefs = WaitForPrefs();
+  ASSERT_TRUE(prefs);
+  const base::DictValue* dict = nullptr;
+  ASSERT_TRUE(prefs->GetAsDictionary(&dict));
+  const base::ListValue* changed = nullptr;
+  ASSERT_TRUE(dict->GetList("installer-experiments", &changed));
+  ASSERT_EQ(1u, changed->size());
+  std::string entry;
+  EXPECT_TRUE(changed->GetString(0, &entry));
+  EXPECT_EQ(FormatExperimentEntry("installer-experiment-test", true), entry);
+
+  // The launcher was started with the switches of a new installation.
+  std::vector<std::wstring> record = test::ReadLauncherRecord(install_folder_);
+  ASSERT_EQ(1u, record.size());
+  EXPECT_NE(std::wstring::npos, record[0].find(L"--start-maximized")) << record[0];
+  EXPECT_NE(std::wstring::npos, record[0].find(L"--import-bookmarks=1")) << record[0];
+  ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
+
+  // --- Upgrade by the next major version, whose installation had
+  // versioned shortcut names. ---
+  const std::wstring versioned1 = GetShortcutName(true);
+  ASSERT_TRUE(base::MovePath(desktop, user_desktop_.Append(versioned1)));
+  ASSERT_TRUE(base::MovePath(start_menu, start_menu_.Append(versioned1)));
+  status.desktop_shortcut = user_desktop_.Append(versioned1);
+  status.start_menu_shortcut = start_menu_.Append(versioned1);
+  ASSERT_TRUE(status.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+  const std::string old_status_text =
+      test::ReadText(install_folder_.Append(Installation::kInstallLogFileName));
+  {
+    ScopedNewerVersion newer(1);
+    const std::string version2 = GetVersionString();
+    ASSERT_NE(version1, version2);
+    const std::wstring versioned2 = GetShortcutName(true);
+    ASSERT_NE(versioned1, versioned2);
+
+    MakeSettings(InstallSwitches());
+    ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+    // An installation that registered keys is upgraded as one for all
+    // users: its shortcuts go to the common folders and its rows to the
+    // machine's registry.
+    ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+    {
+      ScopedExperiments experiments(settings_->command_line());
+      Run();
+    }
+    ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+    const std::string app_id = RunLog().app_id;
+    EXPECT_EQ(status.app_id, app_id);
+    FinishRun();
+    ResetDelegate();
+
+    // The files of the new version; the old version's stay until the next
+    // upgrade, its status preserved.
+    EXPECT_EQ(test::ReadText(package_folder_.Append(kPayloadFile)),
+              test::ReadText(VersionFolder().Append(kPayloadFile)));
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(base::UTF8ToWide(version1))));
+    InstallLog upgraded;
+    ASSERT_TRUE(upgraded.Load(install_folder_.Append(Installation::kInstallLogFileName)));
+    EXPECT_EQ(version2, upgraded.version);
+    std::vector<base::FilePath> preserved;
+    {
+      base::DirectoryEnumerator enumerator(install_folder_.Append(kOldStatusFolderName), false,
+                                           base::DirectoryEnumerator::FILES);
+      for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
+        preserved.push_back(path);
+    }
+    ASSERT_EQ(1u, preserved.size());
+    EXPECT_EQ(old_status_text, test::ReadText(preserved[0]));
+
+    // The versioned shortcuts carry the new version's name now.
+    for (const base::FilePath& folder : {user_desktop_, start_menu_})
+      EXPECT_FALSE(base::PathExists(folder.Append(versioned1))) << folder;
+    for (const base::FilePath& folder : {common_desktop_, common_start_menu_})
+      EXPECT_EQ(Launcher(), ShortcutTarget(folder.Append(versioned2))) << folder;
+    EXPECT_EQ(common_desktop_.Append(versioned2), upgraded.desktop_shortcut);
+    EXPECT_EQ(common_start_menu_.Append(versioned2), upgraded.start_menu_shortcut);
+    // The new version's uninstall entry replaces the old one.
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key, KEY_WOW64_32KEY));
+    EXPECT_EQ(base::UTF8ToWide(version2),
+              ReadRegistryString(HKEY_LOCAL_MACHINE, GetUninstallKeyName(L""), L"DisplayVersion",
+                                 KEY_WOW64_32KEY));
+    // An upgrade starts the launcher without the new installation's switch.
+    record = test::ReadLauncherRecord(install_folder_);
+    ASSERT_EQ(1u, record.size());
+    EXPECT_EQ(std::wstring::npos, record[0].find(L"--start-maximized")) << record[0];
+    ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
+
+    // --- Uninstallation. ---
+    MakeSettings({L"--silent"}, /*uninstall=*/true);
+    ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+    const std::set<DWORD> processors_before = ChildCommandProcessors();
+    Run();
+    const std::set<DWORD> processors_after = ChildCommandProcessors();
+    EndNewCommandProcessors(processors_before, processors_after);
+    // The run started the clean-up batch file.
+    EXPECT_LT(processors_before.size(), processors_after.size());
+    ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+    FinishRun();
+
+    const MachineState after = Snapshot();
+    // No registry value of the installation is left.
+    for (const auto& [name, value] : after) {
+      if (!base::StartsWith(name, "hkcu", base::CompareCase::SENSITIVE) ||
+          name.find('#') != std::string::npos) {
+        continue;
+      }
+      // The system's own profile folder value, which the emulator writes
+      // into the machine's key on first use, is no value of the
+      // installation.
+      if (name.find("\\ProfileList|") != std::string::npos)
+        continue;
+      // Only the remembered install path of the company key may stay.
+      EXPECT_NE(std::string::npos, name.find("Install Path")) << name << " = " << value;
+    }
+    for (const base::FilePath& folder :
+         {user_desktop_, start_menu_, common_desktop_, common_start_menu_}) {
+      EXPECT_FALSE(base::PathExists(folder.Append(versioned2))) << folder;
+    }
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+    EXPECT_FALSE(base::PathExists(Launcher()));
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(kRootFile)));
+    EXPECT_FALSE(base::PathExists(VersionFolder()));
+    // What is left in the install folder is for the clean-up batch file.
+    std::vector<std::string> left;
+    const std::string prefix = "file:" + install_folder_.BaseName().AsUTF8Unsafe() + "\\";
+    for (const auto& [name, value] : after) {
+      if (base::StartsWith(name, prefix, base::CompareCase::SENSITIVE))
+        left.push_back(name.substr(prefix.size()));
+    }
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(kCleanupBatchFileName)));
+    for (const std::string& name : left) {
+      EXPECT_TRUE(name == base::WideToUTF8(kCleanupBatchFileName) ||
+                  name == base::WideToUTF8(Installation::kInstallerPrefsFileName))
+          << name;
+    }
+  }
+}
+
+// Every step of an installation failing in turn: the run leaves the sandbox
+// (files, registry values, shortcuts) as it found it.
+TEST_F(EndToEndTest, FailingEachInstallationStepRestoresTheMachine) {
+  size_t steps = 0;
+  {
+    MakeSettings(InstallSwitches());
+    steps = installer_->BindStepList(settings_->GetOperation()).size();
+    FinishRun();
+  }
+  ASSERT_EQ(8u, steps);
+  const MachineState before = Snapshot();
+  ASSERT_FALSE(before.empty());
+  for (int position = -1; position + 1 < static_cast<int>(steps); ++position) {
+    SCOPED_TRACE("failure after step " + std::to_string(position));
+    MakeSettings(InstallSwitches());
+    ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
+    ScopedExperiments experiments(settings_->command_line());
+    InjectFailureAfter(position);
+    Run();
+    EXPECT_FALSE(delegate_.succeeded);
+    EXPECT_TRUE(delegate_.terminated);
+    ASSERT_EQ(1u, delegate_.errors.size()) << ::testing::PrintToString(delegate_.errors);
+    EXPECT_EQ("injected failure", delegate_.errors[0]);
+    FinishRun();
+    ResetDelegate();
+    const MachineState after = SettledSnapshot(before);
+    EXPECT_TRUE(before == after) << Differences(before, after);
+  }
+}
+
+// Every step of an upgrade and of an uninstallation failing in turn: the
+// installation stays as it was.
+TEST_F(EndToEndTest, FailingEachUpgradeAndUninstallationStepKeepsTheInstallation) {
+  ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
+  WaitForPrefs();
+  ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
+  const MachineState before = Snapshot();
+  ScopedNewerVersion newer(1);
+  for (bool uninstall : {false, true}) {
+    size_t steps = 0;
+    {
+      MakeSettings(uninstall ? std::vector<std::wstring>{L"--silent"} : InstallSwitches(),
+                   uninstall);
+      steps = installer_->BindStepList(settings_->GetOperation()).size();
+      FinishRun();
+    }
+    ASSERT_EQ(uninstall ? 6u : 12u, steps);
+    for (int position = -1; position + 1 < static_cast<int>(steps); ++position) {
+      SCOPED_TRACE((uninstall ? "uninstallation" : "upgrade") + std::string(" failing after ") +
+                   std::to_string(position));
+      MakeSettings(uninstall ? std::vector<std::wstring>{L"--silent"} : InstallSwitches(),
+                   uninstall);
+      ASSERT_EQ(uninstall ? Settings::kOperationUninstall : Settings::kOperationUpgrade,
+                settings_->GetOperation());
+      ScopedExperiments experiments(settings_->command_line());
+      InjectFailureAfter(position);
+      Run();
+      EXPECT_FALSE(delegate_.succeeded);
+      ASSERT_EQ(1u, delegate_.errors.size()) << ::testing::PrintToString(delegate_.errors);
+      FinishRun();
+      ResetDelegate();
+      const MachineState after = SettledSnapshot(before);
+      EXPECT_TRUE(before == after) << Differences(before, after);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace installer
