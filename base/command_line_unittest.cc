@@ -305,10 +305,9 @@ TEST(CommandLineTest, SplitterAgreesWithTheSystem) {
   for (const wchar_t* text : kTexts) {
     SCOPED_TRACE(WideToUTF8(text));
     int count = 0;
-    wchar_t** system = ::CommandLineToArgvW(text, &count);
-    ASSERT_NE(nullptr, system);
-    CommandLine::StringVector expected(system, system + count);
-    ::LocalFree(system);
+    win::ScopedLocalAllocTyped<wchar_t**> system(::CommandLineToArgvW(text, &count));
+    ASSERT_TRUE(system.IsValid());
+    CommandLine::StringVector expected(system.Get(), system.Get() + count);
     EXPECT_EQ(expected, CommandLine::SplitCommandLineString(text));
   }
 }

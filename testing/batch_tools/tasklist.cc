@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/win/scoped_handle.h"
+
 namespace {
 
 // The pid of a "PID eq <n>" filter (case ignored); false for another filter.
@@ -29,16 +31,16 @@ bool ParsePidFilter(const char* filter, DWORD* pid) {
 
 // The image name of |pid| when the process is still running.
 bool GetRunningImageName(DWORD pid, std::string* name) {
-  HANDLE process =
-      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-  if (!process)
+  base::win::ScopedHandle process(
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  if (!process.IsValid())
     return false;
-  bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  bool running = ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
   char path[MAX_PATH * 2] = {};
   DWORD size = sizeof(path);
-  if (running && !::QueryFullProcessImageNameA(process, 0, path, &size))
+  if (running && !::QueryFullProcessImageNameA(process.Get(), 0, path, &size))
     std::strcpy(path, "unknown.exe");
-  ::CloseHandle(process);
+  process.Reset();
   if (!running)
     return false;
   const char* base = std::strrchr(path, '\\');

@@ -10,6 +10,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/scoped_token_privileges.h"
 #include "gtest/gtest.h"
@@ -67,10 +68,10 @@ class RegistryAccessTest : public ::testing::Test {
     subkey_ = L"Software\\VelmoTest\\AccessControl_" +
               std::to_wstring(::GetCurrentProcessId()) + L"_" +
               std::wstring(test_name, test_name + strlen(test_name));
-    HKEY key = nullptr;
+    HKEY raw = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    ::RegCloseKey(key);
+                                               KEY_ALL_ACCESS, nullptr, &raw, nullptr));
+    base::win::ScopedHKey key(raw);
     path_ = L"CURRENT_USER\\" + subkey_;
   }
 
