@@ -82,6 +82,26 @@ bool RoleNotAvailable(const char* role) {
   return false;
 }
 
+// The folder the front end downloads into: "temp-folder" when given (made
+// when missing), otherwise a folder from which a copy of the installer runs.
+bool FindDownloadFolder(const base::CommandLine& command_line, const base::FilePath& exe_file,
+                        base::FilePath* folder) {
+  if (command_line.HasSwitch(kTempFolderSwitch)) {
+    VLOG(1) << "Using download folder from command line";
+    *folder = command_line.GetSwitchValuePath(kTempFolderSwitch).Append(GetInstallerFolderName());
+    if (!base::DirectoryExists(*folder) && !base::CreateDirectoryTree(*folder)) {
+      LOG(ERROR) << "Could not create temporary installer folder";
+      return false;
+    }
+    return true;
+  }
+  if (!FindRunnableDirectory(GetInstallerFolderName(), exe_file, folder)) {
+    LOG(ERROR) << "Could not obtain temporary installer folder";
+    return false;
+  }
+  return true;
+}
+
 // Steps 9 to 20 of a run: everything after the modes that answer at once.
 bool RunLoggedInstaller(const base::CommandLine& command_line,
                         const base::FilePath& current_install_folder) {
@@ -176,9 +196,12 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   if (features->IsEnabled("installer-experiment-test"))
     LOG(INFO) << "Test experiment is enabled";
 
-  bool x64 = inside_package;
-  if (!inside_package)
+  bool x64 = true;
+  if (!inside_package) {
     LOG(WARNING) << "Reading the payload is not part of this build";
+    x64 = base::win::WindowsVersionInfo::GetInstance()->architecture() ==
+          base::win::X64_ARCHITECTURE;
+  }
   x64 = x64 && features->IsEnabled("installer-support-x64-download");
   VLOG(1) << "Installer architecture: " << (x64 ? "X64" : "X86");
 
@@ -189,12 +212,18 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   if (command_line.HasSwitch(kRegisterAsProtocolHandlerSwitch) || modes.backend) {
     VLOG(2) << "Running backend";
     result = RunInstallerBackend(settings.get());
-  } else if (modes.silent) {
-    VLOG(2) << "Running silent controller";
-    result = RoleNotAvailable("silent controller");
   } else {
-    VLOG(2) << "Running UI controller";
-    result = RoleNotAvailable("interactive controller");
+    base::FilePath download_folder;
+    if (FindDownloadFolder(command_line, exe_file, &download_folder)) {
+      LOG(INFO) << "Installer download folder: " << download_folder;
+      if (modes.silent) {
+        VLOG(2) << "Running silent controller";
+        result = RoleNotAvailable("silent controller");
+      } else {
+        VLOG(2) << "Running UI controller";
+        result = RoleNotAvailable("interactive controller");
+      }
+    }
   }
 
   settings.reset();

@@ -3,6 +3,7 @@
 // installer log.
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_split.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/library_holder.h"
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/product_config.h"
 #include "gtest/gtest.h"
@@ -218,6 +221,125 @@ TEST(UsageTextTest, ListsOptionsLanguagesAndExperiments) {
   }
   EXPECT_EQ(16u, rows);
   EXPECT_EQ(std::string::npos, text.find("%s"));
+}
+
+TEST_F(RunInstallerTest, DownloadFolderFromTheSwitchIsCreated) {
+  base::FilePath requested = temp_.GetPath().Append(L"downloads").Append(L"deeper");
+  EXPECT_EQ(1, Run({L"--temp-folder=" + requested.value(), L"--v=1"}, nullptr));
+  base::FilePath folder = requested.Append(L"Velmo Installer");
+  EXPECT_TRUE(base::DirectoryExists(folder));
+  std::vector<std::string> lines = LogLines();
+  EXPECT_TRUE(Contains(lines, "Using download folder from command line"));
+  EXPECT_TRUE(Contains(lines, "Installer download folder: " + base::WideToUTF8(folder.value())));
+  EXPECT_TRUE(Contains(lines, "The interactive controller role is not available in this build"));
+}
+
+TEST_F(RunInstallerTest, UncreatableDownloadFolderFailsBeforeAnyRole) {
+  // A file where the folder should go: nothing can be created below it.
+  base::FilePath blocker = temp_.GetPath().Append(L"blocker");
+  ASSERT_EQ(1, base::WriteFileBytes(blocker, "x", 1));
+  EXPECT_EQ(1, Run({L"--temp-folder=" + blocker.value(), L"--silent"}, nullptr));
+  std::vector<std::string> lines = LogLines();
+  EXPECT_TRUE(Contains(lines, "Could not create temporary installer folder"));
+  for (const std::string& line : lines) {
+    EXPECT_EQ(std::string::npos, line.find("Installer download folder")) << line;
+    EXPECT_EQ(std::string::npos, line.find("role is not available")) << line;
+  }
+}
+
+// Hides the product configuration of the host executable at |path| by
+// renumbering its resource to |kProductConfigResourceId| - 1 (the order of
+// the ids stays sorted). The resource-update functions of Wine rewrite the
+// file without deleting anything, so the directory is edited by hand.
+bool HideProductConfig(const base::FilePath& path) {
+  std::string image;
+  if (!base::ReadFileToString(path, &image) || image.size() < sizeof(IMAGE_DOS_HEADER))
+    return false;
+  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(image.data());
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE ||
+      static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > image.size())
+    return false;
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(image.data() + dos->e_lfanew);
+  const DWORD resource_rva =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+  IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  size_t root = 0;
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    if (resource_rva >= section->VirtualAddress &&
+        resource_rva < section->VirtualAddress + section->SizeOfRawData) {
+      root = resource_rva - section->VirtualAddress + section->PointerToRawData;
+    }
+  }
+  if (root == 0)
+    return false;
+  auto entries = [&](size_t directory, size_t* count) {
+    auto* header = reinterpret_cast<IMAGE_RESOURCE_DIRECTORY*>(image.data() + directory);
+    *count = header->NumberOfNamedEntries + header->NumberOfIdEntries;
+    return reinterpret_cast<IMAGE_RESOURCE_DIRECTORY_ENTRY*>(header + 1);
+  };
+  size_t type_count = 0;
+  IMAGE_RESOURCE_DIRECTORY_ENTRY* types = entries(root, &type_count);
+  int renumbered = 0;
+  for (size_t i = 0; i < type_count; ++i) {
+    if (!types[i].NameIsString || !types[i].DataIsDirectory)
+      continue;
+    auto* name =
+        reinterpret_cast<IMAGE_RESOURCE_DIR_STRING_U*>(image.data() + root + types[i].NameOffset);
+    if (std::wstring(name->NameString, name->Length) != kProductConfigResourceType)
+      continue;
+    size_t id_count = 0;
+    IMAGE_RESOURCE_DIRECTORY_ENTRY* ids = entries(root + types[i].OffsetToDirectory, &id_count);
+    for (size_t j = 0; j < id_count; ++j) {
+      if (!ids[j].NameIsString && ids[j].Id == kProductConfigResourceId) {
+        ids[j].Id = kProductConfigResourceId - 1;
+        ++renumbered;
+      }
+    }
+  }
+  return renumbered == 1 &&
+         base::WriteFileBytes(path, image.data(), static_cast<int>(image.size())) ==
+             static_cast<int>(image.size());
+}
+
+TEST_F(RunInstallerTest, ConfigurationOnlyFromTheModuleBesideTheExecutable) {
+  base::FilePath bare = temp_.GetPath().Append(L"bare");
+  base::FilePath elsewhere = temp_.GetPath().Append(L"elsewhere");
+  ASSERT_TRUE(base::CreateDirectoryTree(bare));
+  ASSERT_TRUE(base::CreateDirectoryTree(elsewhere));
+  for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
+    ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(name), bare.Append(name)));
+  ASSERT_TRUE(HideProductConfig(bare.Append(L"installer.exe")));
+  {
+    base::win::LibraryHolder image(bare.Append(L"installer.exe").value(), LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(image.IsLoaded());
+    EXPECT_EQ(nullptr, ::FindResourceW(image.Handle(), MAKEINTRESOURCEW(kProductConfigResourceId),
+                                       kProductConfigResourceType));
+  }
+  // A module carrying a configuration, where a search by bare name would
+  // find it: on PATH and in the current folder.
+  ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"installer.exe"),
+                                   elsewhere.Append(L"_vlautolib.pyd")));
+  wchar_t saved_path[32767];
+  DWORD length = ::GetEnvironmentVariableW(L"PATH", saved_path, std::size(saved_path));
+  std::wstring old_path(saved_path, length < std::size(saved_path) ? length : 0);
+  wchar_t saved_dir[MAX_PATH];
+  ASSERT_NE(0u, ::GetCurrentDirectoryW(MAX_PATH, saved_dir));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"PATH", (elsewhere.value() + L";" + old_path).c_str()));
+  ASSERT_TRUE(::SetCurrentDirectoryW(elsewhere.value().c_str()));
+  int exit_code = Run({}, nullptr, bare.Append(L"installer.exe"));
+  ::SetCurrentDirectoryW(saved_dir);
+  ::SetEnvironmentVariableW(L"PATH", old_path.c_str());
+  // Without a configuration nothing runs: no log is even started.
+  EXPECT_EQ(1, exit_code);
+  EXPECT_FALSE(base::PathExists(LogFolder()));
+
+  // Beside the executable the module is read (as data) and the run starts.
+  ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"installer.exe"),
+                                   bare.Append(L"_vlautolib.pyd")));
+  EXPECT_EQ(1, Run({}, nullptr, bare.Append(L"installer.exe")));
+  std::vector<std::string> lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("Velmo installer starting - version 43.0.2442.991 Stable", lines[0]);
 }
 
 }  // namespace

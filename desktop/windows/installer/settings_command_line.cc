@@ -52,8 +52,12 @@ bool Settings::ReadFlagSwitch(int index, const char* name, const base::CommandLi
   if (!command_line.HasSwitch(name))
     return false;
   const std::wstring value = command_line.GetSwitchValueNative(name);
-  if (!IsWellFormedBooleanSwitchValue(value))
-    LOG(WARNING) << "The value \"" << value << "\" of --" << name << " is no boolean; read as false";
+  if (!IsWellFormedBooleanSwitchValue(value)) {
+    // Treated as not given: the flag keeps its default.
+    LOG(WARNING) << "The value \"" << value << "\" of --" << name
+                 << " is no boolean; the default stays";
+    return false;
+  }
   SetFlagDirectly(index, ParseBooleanSwitchValue(value));
   return true;
 }

@@ -17,6 +17,7 @@
 #include "base/win/scoped_com.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/ipc/ipc_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/settings.h"
@@ -161,10 +162,27 @@ TEST_F(SettingsCommandLineTest, LaunchSwitches) {
   // "launchbrowser" is the older name; "launchvelmo" wins.
   EXPECT_TRUE(MakeSettings(MakeCommandLine({L"--launchbrowser=0", L"--launchvelmo=yes"}), folder)
                   ->IsFlagSet(Settings::LAUNCH_VELMO));
-  // A value that is no boolean reads as false.
-  EXPECT_FALSE(MakeSettings(MakeCommandLine({L"--launchvelmo=maybe"}), folder)
-                   ->IsFlagSet(Settings::LAUNCH_VELMO));
   EXPECT_TRUE(MakeSettings(MakeCommandLine({}), folder)->IsFlagSet(Settings::LAUNCH_VELMO));
+}
+
+TEST_F(SettingsCommandLineTest, MalformedValuesAreLoggedAndKeepTheDefault) {
+  const base::FilePath folder = temp_dir_.GetPath().Append(L"malformed");
+  test::ScopedLogCapture log;
+  // Defaults: launch on, single profile off.
+  auto settings = MakeSettings(
+      MakeCommandLine({L"--launchvelmo=maybe", L"--singleprofile=sure", L"--launchbrowser=0x1"}),
+      folder);
+  EXPECT_TRUE(settings->IsFlagSet(Settings::LAUNCH_VELMO));
+  EXPECT_FALSE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
+  EXPECT_EQ(1, log.Count("\"maybe\" of --launchvelmo is no boolean"));
+  EXPECT_EQ(1, log.Count("\"sure\" of --singleprofile is no boolean"));
+  EXPECT_EQ(1, log.Count("\"0x1\" of --launchbrowser is no boolean"));
+  // A well-formed value next to a malformed one still counts.
+  EXPECT_FALSE(MakeSettings(MakeCommandLine({L"--launchvelmo=maybe", L"--launchbrowser=no"}),
+                            folder)
+                   ->IsFlagSet(Settings::LAUNCH_VELMO));
+  EXPECT_TRUE(MakeSettings(MakeCommandLine({L"--singleprofile=YES"}), folder)
+                  ->IsFlagSet(Settings::SINGLE_PROFILE));
 }
 
 TEST_F(SettingsCommandLineTest, RoundTripThroughTheBackEnd) {
