@@ -9,6 +9,7 @@
 
 #include "base/json_string_escape.h"
 #include "base/logging.h"
+#include "base/utf8_internal.h"
 
 namespace base {
 
@@ -275,7 +276,7 @@ class Parser {
       }
       size_t next = pos_;
       uint32_t code_point = 0;
-      if (!json_internal::DecodeUtf8(input_, &next, &code_point)) {
+      if (!utf8_internal::DecodeUtf8(input_, &next, &code_point)) {
         Fail(JsonReader::kInvalidUtf8);
         return false;
       }
@@ -346,7 +347,7 @@ class Parser {
     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
       code_point = kReplacementCharacter;
     }
-    json_internal::AppendUtf8(code_point, out);
+    utf8_internal::AppendUtf8(code_point, out);
     return true;
   }
 

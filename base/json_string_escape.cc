@@ -1,80 +1,8 @@
 #include "base/json_string_escape.h"
 
+#include "base/utf8_internal.h"
+
 namespace base {
-
-namespace json_internal {
-
-bool DecodeUtf8(std::string_view text, size_t* index, uint32_t* code_point) {
-  const size_t start = *index;
-  const uint8_t lead = static_cast<uint8_t>(text[start]);
-  *index = start + 1;
-  if (lead < 0x80) {
-    *code_point = lead;
-    return true;
-  }
-
-  // Number of continuation bytes and the range allowed for the first one
-  // (narrower than 80..BF where overlong forms, surrogates or values past
-  // U+10FFFF would otherwise slip in).
-  size_t trail = 0;
-  uint8_t first_min = 0x80;
-  uint8_t first_max = 0xBF;
-  uint32_t value = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    trail = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    trail = 2;
-    value = lead & 0x0F;
-    if (lead == 0xE0)
-      first_min = 0xA0;
-    else if (lead == 0xED)
-      first_max = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    trail = 3;
-    value = lead & 0x07;
-    if (lead == 0xF0)
-      first_min = 0x90;
-    else if (lead == 0xF4)
-      first_max = 0x8F;
-  } else {
-    return false;  // A continuation byte, C0/C1 or F5..FF.
-  }
-
-  for (size_t i = 0; i < trail; ++i) {
-    if (start + 1 + i >= text.size())
-      return false;  // Truncated; |*index| is past the valid prefix.
-    const uint8_t byte = static_cast<uint8_t>(text[start + 1 + i]);
-    const uint8_t min = i == 0 ? first_min : 0x80;
-    const uint8_t max = i == 0 ? first_max : 0xBF;
-    if (byte < min || byte > max)
-      return false;
-    value = (value << 6) | (byte & 0x3F);
-    *index = start + 2 + i;
-  }
-  *code_point = value;
-  return true;
-}
-
-void AppendUtf8(uint32_t code_point, std::string* out) {
-  if (code_point < 0x80) {
-    out->push_back(static_cast<char>(code_point));
-  } else if (code_point < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else if (code_point < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  }
-}
-
-}  // namespace json_internal
 
 namespace {
 
@@ -114,7 +42,7 @@ void AppendEscaped(uint32_t code_point, std::string* out) {
     out->push_back(kHex[code_point & 0xF]);
     return;
   }
-  json_internal::AppendUtf8(code_point, out);
+  utf8_internal::AppendUtf8(code_point, out);
 }
 
 }  // namespace
@@ -127,7 +55,7 @@ bool EscapeJsonString(std::string_view utf8, bool put_in_quotes, std::string* ou
   size_t index = 0;
   while (index < utf8.size()) {
     uint32_t code_point = 0;
-    if (!json_internal::DecodeUtf8(utf8, &index, &code_point)) {
+    if (!utf8_internal::DecodeUtf8(utf8, &index, &code_point)) {
       well_formed = false;
       code_point = kReplacementCharacter;
     }

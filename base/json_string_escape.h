@@ -21,20 +21,6 @@ bool EscapeJsonString(std::string_view utf8, bool put_in_quotes, std::string* ou
 // holds a lone surrogate (written as U+FFFD).
 bool EscapeJsonString(std::wstring_view utf16, bool put_in_quotes, std::string* out);
 
-namespace json_internal {
-
-// Decodes the UTF-8 character at |*index| of |text| and moves |*index| past
-// it. On an ill-formed sequence returns false and moves |*index| past its
-// longest well-formed prefix (at least one byte), so that each bad sequence
-// is met once. Shared by the JSON reader and writer so both agree on what
-// well-formed means: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool DecodeUtf8(std::string_view text, size_t* index, uint32_t* code_point);
-
-// Appends |code_point| (a scalar value) to |out| as UTF-8.
-void AppendUtf8(uint32_t code_point, std::string* out);
-
-}  // namespace json_internal
-
 }  // namespace base
 
 #endif  // BASE_JSON_STRING_ESCAPE_H_

@@ -5,74 +5,65 @@
 #include <climits>
 #include <cstdint>
 
+#include "base/utf8_internal.h"
+
 namespace base {
 
-namespace {
+namespace utf8_internal {
 
-constexpr uint32_t kReplacementCharacter = 0xFFFD;
+bool DecodeUtf8(std::string_view text, size_t* index, uint32_t* code_point) {
+  const size_t start = *index;
+  const uint8_t lead = static_cast<uint8_t>(text[start]);
+  *index = start + 1;
+  if (lead < 0x80) {
+    *code_point = lead;
+    return true;
+  }
 
-// Decodes one UTF-8 character at |data[*pos]| (with |*pos| < |size|) and
-// advances |*pos|. Ill-formed input follows the Unicode "maximal subpart"
-// practice: each maximal subpart of an ill-formed sequence gives one
-// U+FFFD, and a byte that cannot start a sequence (0x80..0xC1, 0xF5..0xFF)
-// gives one U+FFFD on its own. Overlong forms, surrogates (ED A0..BF) and
-// values above U+10FFFF are excluded through the ranges of the second byte.
-uint32_t DecodeUTF8(const unsigned char* data, size_t size, size_t* pos) {
-  unsigned char lead = data[*pos];
-  ++*pos;
-  if (lead < 0x80)
-    return lead;
-
-  int trail_count;
-  uint32_t code_point;
-  unsigned char second_min = 0x80;
-  unsigned char second_max = 0xBF;
+  // Number of continuation bytes and the range allowed for the first one
+  // (narrower than 80..BF where overlong forms, surrogates or values past
+  // U+10FFFF would otherwise slip in).
+  size_t trail = 0;
+  uint8_t first_min = 0x80;
+  uint8_t first_max = 0xBF;
+  uint32_t value = 0;
   if (lead >= 0xC2 && lead <= 0xDF) {
-    trail_count = 1;
-    code_point = lead & 0x1F;
+    trail = 1;
+    value = lead & 0x1F;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
-    trail_count = 2;
-    code_point = lead & 0x0F;
+    trail = 2;
+    value = lead & 0x0F;
     if (lead == 0xE0)
-      second_min = 0xA0;  // no overlong three-byte forms
+      first_min = 0xA0;
     else if (lead == 0xED)
-      second_max = 0x9F;  // no surrogates
+      first_max = 0x9F;
   } else if (lead >= 0xF0 && lead <= 0xF4) {
-    trail_count = 3;
-    code_point = lead & 0x07;
+    trail = 3;
+    value = lead & 0x07;
     if (lead == 0xF0)
-      second_min = 0x90;  // no overlong four-byte forms
+      first_min = 0x90;
     else if (lead == 0xF4)
-      second_max = 0x8F;  // nothing above U+10FFFF
+      first_max = 0x8F;
   } else {
-    return kReplacementCharacter;
+    return false;  // A continuation byte, C0/C1 or F5..FF.
   }
 
-  for (int i = 0; i < trail_count; ++i) {
-    if (*pos >= size)
-      return kReplacementCharacter;  // truncated: the subpart read so far
-    unsigned char byte = data[*pos];
-    unsigned char min = i == 0 ? second_min : 0x80;
-    unsigned char max = i == 0 ? second_max : 0xBF;
+  for (size_t i = 0; i < trail; ++i) {
+    if (start + 1 + i >= text.size())
+      return false;  // Truncated; |*index| is past the valid prefix.
+    const uint8_t byte = static_cast<uint8_t>(text[start + 1 + i]);
+    const uint8_t min = i == 0 ? first_min : 0x80;
+    const uint8_t max = i == 0 ? first_max : 0xBF;
     if (byte < min || byte > max)
-      return kReplacementCharacter;  // |byte| starts the next character
-    code_point = (code_point << 6) | (byte & 0x3F);
-    ++*pos;
+      return false;
+    value = (value << 6) | (byte & 0x3F);
+    *index = start + 2 + i;
   }
-  return code_point;
+  *code_point = value;
+  return true;
 }
 
-void AppendUTF16(uint32_t code_point, std::wstring* out) {
-  if (code_point < 0x10000) {
-    out->push_back(static_cast<wchar_t>(code_point));
-  } else {
-    code_point -= 0x10000;
-    out->push_back(static_cast<wchar_t>(0xD800 + (code_point >> 10)));
-    out->push_back(static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF)));
-  }
-}
-
-void AppendUTF8(uint32_t code_point, std::string* out) {
+void AppendUtf8(uint32_t code_point, std::string* out) {
   if (code_point < 0x80) {
     out->push_back(static_cast<char>(code_point));
   } else if (code_point < 0x800) {
@@ -90,6 +81,22 @@ void AppendUTF8(uint32_t code_point, std::string* out) {
   }
 }
 
+}  // namespace utf8_internal
+
+namespace {
+
+constexpr uint32_t kReplacementCharacter = 0xFFFD;
+
+void AppendUTF16(uint32_t code_point, std::wstring* out) {
+  if (code_point < 0x10000) {
+    out->push_back(static_cast<wchar_t>(code_point));
+  } else {
+    code_point -= 0x10000;
+    out->push_back(static_cast<wchar_t>(0xD800 + (code_point >> 10)));
+    out->push_back(static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF)));
+  }
+}
+
 }  // namespace
 
 std::wstring UTF8ToWide(std::string_view utf8) {
@@ -104,7 +111,11 @@ std::wstring UTF8ToWide(std::string_view utf8) {
       ++pos;
       continue;
     }
-    AppendUTF16(DecodeUTF8(data, utf8.size(), &pos), &result);
+    // Each maximal subpart of an ill-formed sequence gives one U+FFFD.
+    uint32_t code_point;
+    if (!utf8_internal::DecodeUtf8(utf8, &pos, &code_point))
+      code_point = kReplacementCharacter;
+    AppendUTF16(code_point, &result);
   }
   return result;
 }
@@ -118,16 +129,16 @@ std::string WideToUTF8(std::wstring_view wide) {
       if (i + 1 < wide.size()) {
         uint32_t next = static_cast<uint16_t>(wide[i + 1]);
         if (next >= 0xDC00 && next <= 0xDFFF) {
-          AppendUTF8(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), &result);
+          utf8_internal::AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), &result);
           ++i;
           continue;
         }
       }
-      AppendUTF8(kReplacementCharacter, &result);  // lone high surrogate
+      utf8_internal::AppendUtf8(kReplacementCharacter, &result);  // lone high surrogate
     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      AppendUTF8(kReplacementCharacter, &result);  // lone low surrogate
+      utf8_internal::AppendUtf8(kReplacementCharacter, &result);  // lone low surrogate
     } else {
-      AppendUTF8(unit, &result);
+      utf8_internal::AppendUtf8(unit, &result);
     }
   }
   return result;

@@ -109,7 +109,7 @@ CHILD_PROCESS_MAIN(ElevatedInstallCopy) {
                   installer->Succeed();
                 })};
       }));
-  test::RecordingInstallerDelegate delegate;
+  test::RecordingInstallerDelegate delegate(test::RecordingInstallerDelegate::kMainProcessReports);
   installer.AddObserver(&delegate);
   base::LoopRunner runner;
   delegate.runner = &runner;

@@ -169,7 +169,7 @@ class EndToEndTest : public test::StepRunTest {
     // upgrade of an installation that registered keys counts as one for all
     // users.
     ASSERT_EQ(ERROR_SUCCESS,
-              machine_root_.Create(registry_root_.Handle(), L"Machine", KEY_ALL_ACCESS));
+              machine_root_.Create(registry_.root().Handle(), L"Machine", KEY_ALL_ACCESS));
     ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_root_.Handle()));
     const base::FilePath bin = test::GetTestBinFolder();
     // The demo package: the host installer, the engine library, a browser
@@ -269,12 +269,12 @@ class EndToEndTest : public test::StepRunTest {
       for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD length = 256;
-        if (::RegEnumKeyExW(registry_root_.Handle(), index, name, &length, nullptr, nullptr,
+        if (::RegEnumKeyExW(registry_.root().Handle(), index, name, &length, nullptr, nullptr,
                             nullptr, nullptr) != ERROR_SUCCESS) {
           break;
         }
         const std::wstring child(name, length);
-        ::installer::testing::AddRegistryTree(registry_root_.Handle(), child, view,
+        ::installer::testing::AddRegistryTree(registry_.root().Handle(), child, view,
                                               label + base::WideToUTF8(child), &state);
       }
     }

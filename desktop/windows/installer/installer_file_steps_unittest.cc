@@ -30,6 +30,7 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_delegate.h"
 #include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -47,38 +48,6 @@ CHILD_PROCESS_MAIN(FileStepsInitialProcess) {
   ::Sleep(120 * 1000);
   return 0;
 }
-
-class RecordingDelegate : public InstallerDelegate {
- public:
-  void OnInstallFolderReady() override {}
-  void OnStartingNewMainProcess(bool) override {}
-  void OnReturnedToPreviousMainProcess() override {}
-  void OnTotalSteps(int total_steps) override {
-    events.push_back("total:" + base::NumberToString(total_steps));
-  }
-  void OnStep() override { events.push_back("step"); }
-  void OnError(int string_id, const std::wstring& text, const std::string& detail) override {
-    events.push_back("error:" + base::NumberToString(string_id) + ":" + base::WideToUTF8(text) +
-                     ":" + detail);
-  }
-  void OnSuccess() override {
-    events.push_back("success");
-    Quit();
-  }
-  void OnInstallerTerminated(bool success) override {
-    events.push_back(std::string("terminated:") + (success ? "1" : "0"));
-    Quit();
-  }
-
-  std::vector<std::string> events;
-  base::LoopRunner* runner = nullptr;
-
- private:
-  void Quit() {
-    if (runner)
-      runner->Quit();
-  }
-};
 
 bool WriteText(const base::FilePath& path, const std::string& text) {
   return base::CreateDirectoryTree(path.DirName()) &&
@@ -119,33 +88,14 @@ class InstallerFileStepsTest : public testing::Test {
     version_ = base::UTF8ToWide(GetVersionString());
 
     // The current user's registry goes to a key of the test's own.
-    registry_path_ = L"Software\\VelmoFileStepsTest_" +
-                     base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) +
-                     L"_" +
-                     base::UTF8ToWide(
-                         testing::UnitTest::GetInstance()->current_test_info()->name());
-    ASSERT_EQ(ERROR_SUCCESS,
-              registry_root_.Create(HKEY_CURRENT_USER, registry_path_.c_str(), KEY_ALL_ACCESS));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, registry_root_.Handle()));
-
-    has_old_exe_dir_ = base::PathRegistry::Get(base::kPathExeDirectory, &old_exe_dir_);
-    ASSERT_TRUE(base::PathRegistry::Override(base::kPathExeDirectory, package_folder_));
-    interrupted_event_.Reset(::CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetKernelObjectName(install_folder_, kInstallationInterruptedEventName, true).c_str()));
-    ASSERT_TRUE(interrupted_event_.IsValid());
+    ASSERT_NO_FATAL_FAILURE(
+        environment_.Start(L"VelmoFileStepsTest_", install_folder_, package_folder_));
   }
 
   void TearDown() override {
     installer_.reset();
     settings_.reset();
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    registry_root_.Close();
-    base::win::RegistryKey software;
-    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
-      software.DeleteKey(registry_path_.substr(wcslen(L"Software\\")).c_str());
-    if (has_old_exe_dir_)
-      base::PathRegistry::Override(base::kPathExeDirectory, old_exe_dir_);
+    environment_.Stop();
   }
 
   // The package: every entry of |files| and |root_files| with its own name
@@ -243,8 +193,8 @@ class InstallerFileStepsTest : public testing::Test {
   std::wstring ReadLastInstallPath() const {
     base::win::RegistryKey key;
     std::wstring value;
-    if (key.Open(registry_root_.Handle(), GetCompanyRegistryKey().c_str(), KEY_READ) ==
-        ERROR_SUCCESS) {
+    if (key.Open(environment_.registry().root().Handle(), GetCompanyRegistryKey().c_str(),
+                 KEY_READ) == ERROR_SUCCESS) {
       key.ReadValue((L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path").c_str(),
                     &value);
     }
@@ -266,13 +216,10 @@ class InstallerFileStepsTest : public testing::Test {
   base::FilePath install_folder_;
   base::FilePath package_folder_;
   std::wstring version_;
-  std::wstring registry_path_;
-  base::win::RegistryKey registry_root_;
-  bool has_old_exe_dir_ = false;
-  base::FilePath old_exe_dir_;
-  base::win::ScopedHandle interrupted_event_;
+  test::ScopedInstallerRunEnvironment environment_;
   std::unique_ptr<Settings> settings_;
-  RecordingDelegate delegate_;
+  // The main process changes are not this test's concern.
+  test::RecordingInstallerDelegate delegate_{test::RecordingInstallerDelegate::kStepReports};
   std::unique_ptr<Installer> installer_;
 };
 

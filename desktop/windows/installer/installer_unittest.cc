@@ -23,6 +23,7 @@
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -32,61 +33,11 @@
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/user_admin.h"
+#include "desktop/windows/installer/service/user_token_test_support.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
-
-// Records every report as a short text and ends the loop's run at the end of
-// the installer's run.
-class RecordingDelegate : public InstallerDelegate {
- public:
-  void OnInstallFolderReady() override { events.push_back("ready"); }
-  void OnStartingNewMainProcess(bool value) override {
-    events.push_back(std::string("starting:") + (value ? "1" : "0"));
-  }
-  void OnReturnedToPreviousMainProcess() override { events.push_back("returned"); }
-  void OnTotalSteps(int total_steps) override {
-    events.push_back("total:" + base::NumberToString(total_steps));
-  }
-  void OnStep() override { events.push_back("step"); }
-  void OnError(int string_id, const std::wstring& text, const std::string& detail) override {
-    events.push_back("error:" + base::NumberToString(string_id) + ":" + base::WideToUTF8(text) +
-                     ":" + detail);
-  }
-  void OnSuccess() override {
-    events.push_back("success");
-    Quit();
-  }
-  void OnInstallerTerminated(bool success) override {
-    events.push_back(std::string("terminated:") + (success ? "1" : "0"));
-    Quit();
-  }
-
-  std::vector<std::string> events;
-  base::LoopRunner* runner = nullptr;
-
- private:
-  void Quit() {
-    if (runner)
-      runner->Quit();
-  }
-};
-
-// A non-administrator token: Wine's user is always an elevated administrator.
-base::win::ScopedHandle MakeNonAdminToken() {
-  HANDLE process_token = nullptr;
-  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
-  base::win::ScopedHandle token(process_token);
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(sid);
-  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size));
-  SID_AND_ATTRIBUTES disabled = {sid, 0};
-  HANDLE restricted = nullptr;
-  EXPECT_TRUE(::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
-                                      &restricted));
-  return base::win::ScopedHandle(restricted);
-}
 
 class InstallerTest : public testing::Test {
  protected:
@@ -98,34 +49,14 @@ class InstallerTest : public testing::Test {
 
     // The current user's registry goes to a key of the test's own, so that
     // the remembered install path never touches the real one.
-    const std::wstring name = base::UTF8ToWide(
-        testing::UnitTest::GetInstance()->current_test_info()->name());
-    registry_path_ = L"Software\\VelmoInstallerTest_" +
-                     base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) +
-                     L"_" + name;
-    ASSERT_EQ(ERROR_SUCCESS,
-              registry_root_.Create(HKEY_CURRENT_USER, registry_path_.c_str(), KEY_ALL_ACCESS));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, registry_root_.Handle()));
-
-    has_old_exe_dir_ = base::PathRegistry::Get(base::kPathExeDirectory, &old_exe_dir_);
-    ASSERT_TRUE(base::PathRegistry::Override(base::kPathExeDirectory, package_folder_));
-
-    interrupted_event_.Reset(::CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetKernelObjectName(install_folder_, kInstallationInterruptedEventName, true).c_str()));
-    ASSERT_TRUE(interrupted_event_.IsValid());
+    ASSERT_NO_FATAL_FAILURE(
+        environment_.Start(L"VelmoInstallerTest_", install_folder_, package_folder_));
   }
 
   void TearDown() override {
     installer_.reset();
     settings_.reset();
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    registry_root_.Close();
-    base::win::RegistryKey software;
-    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
-      software.DeleteKey(registry_path_.substr(wcslen(L"Software\\")).c_str());
-    if (has_old_exe_dir_)
-      base::PathRegistry::Override(base::kPathExeDirectory, old_exe_dir_);
+    environment_.Stop();
   }
 
   // A package with |files| files and |root_files| root files (no root files
@@ -179,8 +110,8 @@ class InstallerTest : public testing::Test {
   std::wstring ReadLastInstallPath() const {
     base::win::RegistryKey key;
     std::wstring value;
-    if (key.Open(registry_root_.Handle(), GetCompanyRegistryKey().c_str(), KEY_READ) !=
-        ERROR_SUCCESS) {
+    if (key.Open(environment_.registry().root().Handle(), GetCompanyRegistryKey().c_str(),
+                 KEY_READ) != ERROR_SUCCESS) {
       return value;
     }
     key.ReadValue(LastInstallPathValueName().c_str(), &value);
@@ -196,13 +127,9 @@ class InstallerTest : public testing::Test {
   base::ScopedTempDir temp_dir_;
   base::FilePath install_folder_;
   base::FilePath package_folder_;
-  std::wstring registry_path_;
-  base::win::RegistryKey registry_root_;
-  bool has_old_exe_dir_ = false;
-  base::FilePath old_exe_dir_;
-  base::win::ScopedHandle interrupted_event_;
+  test::ScopedInstallerRunEnvironment environment_;
   std::unique_ptr<Settings> settings_;
-  RecordingDelegate delegate_;
+  test::RecordingInstallerDelegate delegate_;
   std::unique_ptr<Installer> installer_;
 };
 
@@ -343,7 +270,7 @@ TEST_F(InstallerTest, InterruptionRollsBackWithoutError) {
                   EXPECT_TRUE(installer->transaction()->Execute(
                       std::make_unique<CreateFolderOperation>(step_folder)));
                   EXPECT_EQ(ExpectedLastInstallPath(), ReadLastInstallPath());
-                  ASSERT_TRUE(::SetEvent(interrupted_event_.Get()));
+                  ASSERT_TRUE(::SetEvent(environment_.interrupted_event().Get()));
                   // Let the signal reach the loop before the next step is
                   // posted, as it would during a long step.
                   const base::MonotonicTime deadline =
@@ -459,7 +386,7 @@ TEST_F(InstallerTest, InvalidOperations) {
 TEST_F(InstallerTest, AllUsersWithoutAdministratorRights) {
   WritePackageLists(1, 0);
   MakeSettings({L"--allusers=1"}, /*silent=*/true);
-  base::win::ScopedHandle token = MakeNonAdminToken();
+  base::win::ScopedHandle token = test::MakeNonAdminToken();
   {
     ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
     RunInstaller();
@@ -490,8 +417,8 @@ class InstallerPackageTest : public InstallerTest {
 
   // A package installer that ends with exit code 0.
   void PutPackageInstaller() {
-    ASSERT_TRUE(has_old_exe_dir_);
-    ASSERT_TRUE(base::CopySingleFile(old_exe_dir_.Append(L"tiny_program.exe"),
+    ASSERT_TRUE(environment_.has_old_exe_dir());
+    ASSERT_TRUE(base::CopySingleFile(environment_.old_exe_dir().Append(L"tiny_program.exe"),
                                      fetch_folder_.Append(kPackageInstallerFileName)));
   }
 

@@ -28,71 +28,15 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/user_token_test_support.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace test {
-
-// Records every report as a short text and ends the loop's run at the end of
-// the installer's run.
-class RecordingInstallerDelegate : public InstallerDelegate {
- public:
-  void OnInstallFolderReady() override { events.push_back("ready"); }
-  void OnStartingNewMainProcess(bool value) override {
-    events.push_back(std::string("starting:") + (value ? "1" : "0"));
-  }
-  void OnReturnedToPreviousMainProcess() override { events.push_back("returned"); }
-  void OnTotalSteps(int) override {}
-  void OnStep() override {}
-  void OnError(int string_id, const std::wstring& text, const std::string& detail) override {
-    events.push_back("error:" + base::NumberToString(string_id) + ":" + base::WideToUTF8(text) +
-                     ":" + detail);
-  }
-  void OnSuccess() override {
-    events.push_back("success");
-    Quit();
-  }
-  void OnInstallerTerminated(bool success) override {
-    events.push_back(std::string("terminated:") + (success ? "1" : "0"));
-    Quit();
-  }
-
-  std::vector<std::string> events;
-  base::LoopRunner* runner = nullptr;
-
- private:
-  void Quit() {
-    if (runner)
-      runner->Quit();
-  }
-};
-
-// A token of this process with the Administrators group made deny-only.
-inline base::win::ScopedHandle MakeNonAdminToken() {
-  HANDLE process_token = nullptr;
-  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
-  base::win::ScopedHandle token(process_token);
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(sid);
-  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size));
-  SID_AND_ATTRIBUTES disabled = {sid, 0};
-  HANDLE restricted = nullptr;
-  EXPECT_TRUE(::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
-                                      &restricted));
-  return base::win::ScopedHandle(restricted);
-}
-
-inline base::win::ScopedHandle DuplicateProcessToken() {
-  HANDLE process_token = nullptr;
-  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
-  base::win::ScopedHandle token(process_token);
-  HANDLE duplicate = nullptr;
-  EXPECT_TRUE(::DuplicateToken(token.Get(), SecurityIdentification, &duplicate));
-  return base::win::ScopedHandle(duplicate);
-}
 
 inline bool WriteText(const base::FilePath& path, const std::string& text) {
   return base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
@@ -123,29 +67,6 @@ inline std::vector<std::wstring> ReadLauncherRecord(const base::FilePath& folder
   return lines;
 }
 
-// Redirects HKEY_CURRENT_USER of this process to a fresh key named |name|
-// (deleted at the end).
-class ScopedUserRegistryRedirect {
- public:
-  explicit ScopedUserRegistryRedirect(const std::wstring& name) {
-    path_ = L"Software\\" + name;
-    EXPECT_EQ(ERROR_SUCCESS, root_.Create(HKEY_CURRENT_USER, path_.c_str(), KEY_ALL_ACCESS));
-    EXPECT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, root_.Handle()));
-  }
-  ~ScopedUserRegistryRedirect() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    root_.Close();
-    base::win::RegistryKey software;
-    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
-      software.DeleteKey(path_.substr(wcslen(L"Software\\")).c_str());
-  }
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-  base::win::RegistryKey root_;
-};
-
 class InstallerRunTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -157,26 +78,14 @@ class InstallerRunTest : public testing::Test {
     ASSERT_TRUE(base::CopySingleFile(GetTestBinFolder().Append(L"launcher_fixture.exe"),
                                      package_folder_.Append(L"launcher.exe")));
 
-    const std::wstring name =
-        L"VelmoLauncherStepsTest_" +
-        base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) + L"_" +
-        base::UTF8ToWide(testing::UnitTest::GetInstance()->current_test_info()->name());
-    registry_ = std::make_unique<ScopedUserRegistryRedirect>(name);
-
-    has_old_exe_dir_ = base::PathRegistry::Get(base::kPathExeDirectory, &old_exe_dir_);
-    ASSERT_TRUE(base::PathRegistry::Override(base::kPathExeDirectory, package_folder_));
-    interrupted_event_.Reset(::CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetKernelObjectName(install_folder_, kInstallationInterruptedEventName, true).c_str()));
-    ASSERT_TRUE(interrupted_event_.IsValid());
+    ASSERT_NO_FATAL_FAILURE(
+        environment_.Start(L"VelmoLauncherStepsTest_", install_folder_, package_folder_));
   }
 
   void TearDown() override {
     installer_.reset();
     settings_.reset();
-    registry_.reset();
-    if (has_old_exe_dir_)
-      base::PathRegistry::Override(base::kPathExeDirectory, old_exe_dir_);
+    environment_.Stop();
   }
 
   void MakeSettings(const std::vector<std::wstring>& switches, bool autoupdate = false) {
@@ -228,12 +137,10 @@ class InstallerRunTest : public testing::Test {
   base::ScopedTempDir temp_dir_;
   base::FilePath install_folder_;
   base::FilePath package_folder_;
-  std::unique_ptr<ScopedUserRegistryRedirect> registry_;
-  bool has_old_exe_dir_ = false;
-  base::FilePath old_exe_dir_;
-  base::win::ScopedHandle interrupted_event_;
+  ScopedInstallerRunEnvironment environment_;
   std::unique_ptr<Settings> settings_;
-  RecordingInstallerDelegate delegate_;
+  // The step counts are not these tests' concern.
+  RecordingInstallerDelegate delegate_{RecordingInstallerDelegate::kMainProcessReports};
   std::unique_ptr<Installer> installer_;
 };
 

@@ -30,6 +30,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -117,29 +118,16 @@ class StepRunTest : public ::testing::Test {
       ASSERT_TRUE(base::PathRegistry::Override(redirect.key, redirect.path));
 
     // The current user's registry goes to a key of the test's own.
-    const std::wstring name =
-        base::UTF8ToWide(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    registry_path_ = L"Software\\VelmoStepTest_" +
-                     base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) +
-                     L"_" + name;
-    ASSERT_EQ(ERROR_SUCCESS,
-              registry_root_.Create(HKEY_CURRENT_USER, registry_path_.c_str(), KEY_ALL_ACCESS));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, registry_root_.Handle()));
+    ASSERT_NO_FATAL_FAILURE(registry_.Start(TestRegistryKeyName(L"VelmoStepTest_")));
 
-    interrupted_event_.Reset(::CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetKernelObjectName(install_folder_, kInstallationInterruptedEventName, true).c_str()));
+    interrupted_event_ = CreateInterruptedEvent(install_folder_);
     ASSERT_TRUE(interrupted_event_.IsValid());
   }
 
   void TearDown() override {
     installer_.reset();
     settings_.reset();
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    registry_root_.Close();
-    base::win::RegistryKey software;
-    if (software.Open(HKEY_CURRENT_USER, L"Software", KEY_ALL_ACCESS) == ERROR_SUCCESS)
-      software.DeleteKey(registry_path_.substr(wcslen(L"Software\\")).c_str());
+    registry_.Stop();
     for (auto it = saved_paths_.rbegin(); it != saved_paths_.rend(); ++it)
       base::PathRegistry::Override(it->key, it->path);
   }
@@ -220,8 +208,7 @@ class StepRunTest : public ::testing::Test {
   base::FilePath roaming_;
   base::FilePath quick_launch_;
   base::FilePath pins_folder_;
-  std::wstring registry_path_;
-  base::win::RegistryKey registry_root_;
+  ScopedUserRegistryRedirect registry_;
   base::win::ScopedHandle interrupted_event_;
   std::unique_ptr<Settings> settings_;
   std::unique_ptr<Installer> installer_;

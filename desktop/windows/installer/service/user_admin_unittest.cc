@@ -1,37 +1,15 @@
 #include "desktop/windows/installer/service/user_admin.h"
 
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/service/user_token_test_support.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 
 namespace {
 
-// A token of this process with the Administrators group made deny-only: the
-// non-administrator that Wine (whose user is always an elevated
-// administrator) cannot provide otherwise.
-base::win::ScopedHandle MakeNonAdminToken() {
-  HANDLE process_token = nullptr;
-  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
-  base::win::ScopedHandle token(process_token);
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(sid);
-  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size));
-  SID_AND_ATTRIBUTES disabled = {sid, 0};
-  HANDLE restricted = nullptr;
-  EXPECT_TRUE(::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
-                                      &restricted));
-  return base::win::ScopedHandle(restricted);
-}
-
-base::win::ScopedHandle DuplicateProcessToken() {
-  HANDLE process_token = nullptr;
-  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
-  base::win::ScopedHandle token(process_token);
-  HANDLE duplicate = nullptr;
-  EXPECT_TRUE(::DuplicateToken(token.Get(), SecurityIdentification, &duplicate));
-  return base::win::ScopedHandle(duplicate);
-}
+using test::DuplicateProcessToken;
+using test::MakeNonAdminToken;
 
 TEST(UserAdminTest, TheTestUserIsAnAdministrator) {
   // Wine's user, and the user a test suite normally runs as, is an elevated
