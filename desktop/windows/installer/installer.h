@@ -40,6 +40,7 @@
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
@@ -54,17 +55,6 @@ class OrderedTaskRunner;
 namespace installer {
 
 class Settings;
-
-// Switches between the installer's own processes that the engine reads or
-// passes on.
-// Only the tasks of the non-elevated user after an elevated run.
-inline constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install-tasks";
-// The id of the installer process that started this elevated copy.
-inline constexpr char kParentPidSwitch[] = "parent-pid";
-// The package is still being fetched into the named folder.
-inline constexpr char kWaitForPackageSwitch[] = "wait-for-package";
-// The crash reporter serving the installer's processes.
-inline constexpr char kCrashReporterPidSwitch[] = "crash-reporter-pid";
 
 // Names of the events of an installation (turned into kernel-object names
 // with the install folder by GetKernelObjectName).

@@ -26,6 +26,16 @@ inline constexpr char kRegisterAsProtocolHandlerSwitch[] = "register-velmo-as-pr
 inline constexpr char kTempFolderSwitch[] = "temp-folder";
 inline constexpr char kServerTrackingBlobSwitch[] = "server-tracking-blob";
 
+// Between the engine's own processes.
+// Only the tasks of the non-elevated user after an elevated run.
+inline constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install-tasks";
+// The id of the installer process that started this elevated copy.
+inline constexpr char kParentPidSwitch[] = "parent-pid";
+// The package is still being fetched into the named folder.
+inline constexpr char kWaitForPackageSwitch[] = "wait-for-package";
+// The crash reporter serving the installer's processes.
+inline constexpr char kCrashReporterPidSwitch[] = "crash-reporter-pid";
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_SWITCHES_H_

@@ -21,6 +21,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/folder_permission_helper.h"
 #include "desktop/windows/installer/installer_options.h"
@@ -32,6 +33,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status_fetch.h"
 #include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
 
 namespace installer {
 namespace {
@@ -56,7 +58,7 @@ void ReadExperimentsFromInstallation(const base::FilePath& install_folder,
                                      base::FeatureRegistry* features) {
   VLOG(1) << "Retrieving experiment states from installation folder...";
   base::SharedRef<prefs::JsonPrefStore> store = prefs::OpenJsonPrefStore(
-      prefs::GetPrefsTaskPool(), install_folder.Append(L"installer_prefs.json"));
+      prefs::GetPrefsTaskPool(), install_folder.Append(Installation::kInstallerPrefsFileName));
   const base::Value* value = nullptr;
   const base::ListValue* list = nullptr;
   if (!store->GetValue("installer-experiments", &value) || !value->GetAsList(&list))
@@ -133,8 +135,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
     return false;
   }
 
-  base::FilePath browser_exe =
-      exe_dir.Append(base::ASCIIToWide(GetFileNameBase() + ".exe"));
+  base::FilePath browser_exe = exe_dir.Append(GetBrowserExeName());
   bool inside_package = false;
   if (modes.uninstall) {
     if (!base::PathExists(browser_exe)) {
@@ -145,8 +146,8 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
     inside_package = true;
   } else {
     inside_package = base::PathExists(browser_exe) &&
-                     base::PathExists(exe_dir.Append(L"files_list")) &&
-                     exe_file.BaseName().value() == L"installer.exe";
+                     base::PathExists(exe_dir.Append(kFilesListFileName)) &&
+                     exe_file.BaseName().value() == kPackageInstallerFileName;
   }
 
   base::FilePath install_folder;

@@ -265,28 +265,23 @@ XmlDocument::Element XmlDocument::GetRootElement() const {
 }
 
 XmlDocument::Element XmlDocument::CreateRootElement(std::wstring_view name) {
-  Element root;
   if (!document_.IsValid()) {
     LOG(ERROR) << "No XML document for the root element";
-    return root;
+    return Element();
   }
-  HRESULT hr = document_->createElement(ScopedBstr(name).Get(), root.Receive());
-  ComPtr<IXMLDOMNode> added;
-  if (SUCCEEDED(hr))
-    hr = document_->appendChild(root.Get(), added.Receive());
-  if (FAILED(hr)) {
-    ELOG(ERROR, hr) << "Cannot create the root element " << base::WideToUTF8(name);
-    root.Reset();
-  }
-  return root;
+  return CreateChildElement(document_.Get(), name);
 }
 
 XmlDocument::Element XmlDocument::AppendElement(IXMLDOMElement* parent, std::wstring_view name) {
-  Element element;
   if (!document_.IsValid() || !parent) {
     LOG(ERROR) << "No XML document or parent for the element " << base::WideToUTF8(name);
-    return element;
+    return Element();
   }
+  return CreateChildElement(parent, name);
+}
+
+XmlDocument::Element XmlDocument::CreateChildElement(IXMLDOMNode* parent, std::wstring_view name) {
+  Element element;
   HRESULT hr = document_->createElement(ScopedBstr(name).Get(), element.Receive());
   ComPtr<IXMLDOMNode> added;
   if (SUCCEEDED(hr))

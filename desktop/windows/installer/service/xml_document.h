@@ -88,6 +88,9 @@ class XmlDocument {
   static bool GetChildElements(IXMLDOMElement* parent, std::vector<Element>* children);
 
  private:
+  // Creates an element and appends it to |parent| (the document or an element).
+  Element CreateChildElement(IXMLDOMNode* parent, std::wstring_view name);
+
   bool NewDocument();
   bool IndentChildren(IXMLDOMElement* element, int depth);
 
