@@ -6,7 +6,7 @@
 VELMO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMO_BUILD=${VELMO_BUILD_DIR:-build}
 [[ "$VELMO_BUILD" == /* ]] || VELMO_BUILD="$VELMO_ROOT/$VELMO_BUILD"
-VELMO_JOBS=$(nproc)
+VELMO_JOBS=${VELMO_JOBS:-$(nproc)}
 VELMO_XVFB_PID=""
 
 # shellcheck source=wine_prefix.sh
