@@ -21,6 +21,8 @@ PACKAGES=(
   wine wine64 xvfb imagemagick
   # Test fixtures: 7z archives and Authenticode signatures.
   7zip osslsigncode openssl
+  # Network tests and the download benchmark: a production server and a reference client.
+  nginx-light curl
   # gtest sources, cross-compiled by build_deps.sh.
   googletest
 )
