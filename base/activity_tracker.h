@@ -1,8 +1,8 @@
 // Activity scopes: each records, in the global activity tracker's per-thread
 // stack, what a thread is doing (running a task, acquiring a lock, waiting for
 // an event, joining a thread, waiting for a process), so that another process
-// could read it after a hang or crash. Nothing in this program creates the
-// global tracker, so every scope costs one load and a branch.
+// could read it after a hang or crash. Without a global tracker (the
+// installer creates none) every scope costs one load and a branch.
 #ifndef BASE_ACTIVITY_TRACKER_H_
 #define BASE_ACTIVITY_TRACKER_H_
 
@@ -14,10 +14,11 @@ namespace base {
 class GlobalActivityTracker;
 
 namespace activity_internal {
-// The process-wide tracker; null in this program.
+// The process-wide tracker (GlobalActivityTracker publishes it).
 extern std::atomic<GlobalActivityTracker*> g_global_tracker;
-// The slow path, only reached when a tracker exists.
-void PushActivity(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
+// The slow path, only reached when a tracker exists. True when the
+// activity went onto a thread tracker and must be popped.
+bool PushActivity(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
                   bool create_tracker);
 void PopActivity();
 }  // namespace activity_internal
@@ -34,17 +35,27 @@ class ScopedActivity {
  public:
   ScopedActivity(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
                  bool create_tracker) {
-    if (activity_internal::g_global_tracker.load(std::memory_order_relaxed) == nullptr)
-        [[likely]]
+    if (!TrackerExists()) [[likely]]
       return;
-    activity_internal::PushActivity(origin, type, data0, data1, create_tracker);
-    pushed_ = true;
+    Enter(origin, type, data0, data1, create_tracker);
   }
   ScopedActivity(const ScopedActivity&) = delete;
   ScopedActivity& operator=(const ScopedActivity&) = delete;
   ~ScopedActivity() {
     if (pushed_) [[unlikely]]
       activity_internal::PopActivity();
+  }
+
+ protected:
+  // For scopes whose data cost something to compute: they test
+  // TrackerExists() first and Enter() only then.
+  ScopedActivity() = default;
+  static bool TrackerExists() {
+    return activity_internal::g_global_tracker.load(std::memory_order_relaxed) != nullptr;
+  }
+  void Enter(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
+             bool create_tracker) {
+    pushed_ = activity_internal::PushActivity(origin, type, data0, data1, create_tracker);
   }
 
  private:

@@ -85,12 +85,17 @@ bool RunAndCaptureOutputWithExitCode(const CommandLine& command_line, std::strin
 
 ProcessId GetCurrentProcId();
 
-// Records a wait for a process in the activity tracker.
+// Records a wait for a process in the activity tracker. The process id is
+// looked up only when a tracker exists; a null |process| stands for this
+// process.
 class ScopedProcessWaitActivity : public ScopedActivity {
  public:
-  ScopedProcessWaitActivity(const void* origin, HANDLE process)
-      : ScopedActivity(origin, kActivityProcessWait, GetProcessId(process), 0,
-                       /*create_tracker=*/true) {}
+  ScopedProcessWaitActivity(const void* origin, HANDLE process) {
+    if (!TrackerExists()) [[likely]]
+      return;
+    Enter(origin, kActivityProcessWait, GetProcessId(process ? process : GetCurrentProcess()), 0,
+          /*create_tracker=*/true);
+  }
 };
 
 }  // namespace base

@@ -37,7 +37,26 @@ CustomHistogram::CustomHistogram(std::string name, const BucketBoundaries* bound
     : Histogram(std::move(name), boundaries->range(1),
                 boundaries->range(boundaries->bucket_count() - 1), boundaries) {}
 
+CustomHistogram::CustomHistogram(std::string name, const BucketBoundaries* boundaries,
+                                 std::atomic<HistogramCount>* counts,
+                                 std::atomic<HistogramCount>* logged_counts,
+                                 SampleMetadata* meta, SampleMetadata* logged_meta)
+    : Histogram(std::move(name), boundaries->range(1),
+                boundaries->range(boundaries->bucket_count() - 1), boundaries, counts,
+                logged_counts, meta, logged_meta) {}
+
 CustomHistogram::~CustomHistogram() = default;
+
+// static
+std::unique_ptr<HistogramBase> CustomHistogram::PersistentCreate(
+    std::string_view name, const BucketBoundaries* boundaries,
+    std::atomic<HistogramCount>* counts, std::atomic<HistogramCount>* logged_counts,
+    SampleMetadata* meta, SampleMetadata* logged_meta) {
+  if (!counts)
+    return std::unique_ptr<HistogramBase>(new CustomHistogram(std::string(name), boundaries));
+  return std::unique_ptr<HistogramBase>(new CustomHistogram(
+      std::string(name), boundaries, counts, logged_counts, meta, logged_meta));
+}
 
 // static
 HistogramBase* CustomHistogram::GetOrCreate(std::string_view name,

@@ -2,6 +2,7 @@
 #ifndef BASE_METRICS_CUSTOM_HISTOGRAM_H_
 #define BASE_METRICS_CUSTOM_HISTOGRAM_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,13 @@ class CustomHistogram : public Histogram {
                                     const std::vector<HistogramSample>& custom_ranges,
                                     int32_t flags);
 
+  // Over persistent counts; the declared minimum and maximum are boundaries
+  // 1 and n - 1. See Histogram::PersistentCreate.
+  static std::unique_ptr<HistogramBase> PersistentCreate(
+      std::string_view name, const BucketBoundaries* boundaries,
+      std::atomic<HistogramCount>* counts, std::atomic<HistogramCount>* logged_counts,
+      SampleMetadata* meta, SampleMetadata* logged_meta);
+
   ~CustomHistogram() override;
 
   HistogramType GetHistogramType() const override;
@@ -28,6 +36,9 @@ class CustomHistogram : public Histogram {
 
  protected:
   CustomHistogram(std::string name, const BucketBoundaries* boundaries);
+  CustomHistogram(std::string name, const BucketBoundaries* boundaries,
+                  std::atomic<HistogramCount>* counts, std::atomic<HistogramCount>* logged_counts,
+                  SampleMetadata* meta, SampleMetadata* logged_meta);
 
  private:
   friend class CustomHistogramFactory;

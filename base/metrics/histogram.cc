@@ -47,7 +47,31 @@ Histogram::Histogram(std::string name, HistogramSample minimum, HistogramSample 
     samples_ = std::make_unique<BucketCountVector>(HashHistogramName(histogram_name()), boundaries_);
 }
 
+Histogram::Histogram(std::string name, HistogramSample minimum, HistogramSample maximum,
+                     const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+                     std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+                     SampleMetadata* logged_meta)
+    : HistogramBase(std::move(name)),
+      boundaries_(boundaries),
+      declared_min_(minimum),
+      declared_max_(maximum),
+      samples_(std::make_unique<BucketCountVector>(counts, meta, boundaries)),
+      logged_samples_(std::make_unique<BucketCountVector>(logged_counts, logged_meta, boundaries)) {}
+
 Histogram::~Histogram() = default;
+
+// static
+std::unique_ptr<HistogramBase> Histogram::PersistentCreate(
+    std::string_view name, HistogramSample minimum, HistogramSample maximum,
+    const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+    std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+    SampleMetadata* logged_meta) {
+  if (!counts)
+    return std::unique_ptr<HistogramBase>(new Histogram(std::string(name), minimum, maximum, boundaries));
+  return std::unique_ptr<HistogramBase>(new Histogram(std::string(name), minimum, maximum,
+                                                      boundaries, counts, logged_counts, meta,
+                                                      logged_meta));
+}
 
 // static
 bool Histogram::InspectConstructionArguments(std::string_view name, HistogramSample* minimum,
@@ -118,6 +142,10 @@ void Histogram::FillExponentialRanges(HistogramSample minimum, HistogramSample m
 void Histogram::FillLinearRanges(HistogramSample minimum, HistogramSample maximum,
                                  BucketBoundaries* boundaries) {
   const size_t bucket_count = boundaries->bucket_count();
+  // The spacing divides by n - 2, and boundary 1 must stay below boundary
+  // n - 1: anything less is a caller's mistake, not a histogram.
+  CHECK_GE(bucket_count, 3u);
+  CHECK_LT(minimum, maximum);
   const double min = minimum;
   const double max = maximum;
   for (size_t index = 1; index < bucket_count; ++index) {

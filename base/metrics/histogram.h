@@ -4,6 +4,7 @@
 #ifndef BASE_METRICS_HISTOGRAM_H_
 #define BASE_METRICS_HISTOGRAM_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,7 @@ namespace base {
 
 class BucketBoundaries;
 class BucketCountVector;
+struct SampleMetadata;
 
 class Histogram : public HistogramBase {
  public:
@@ -42,12 +44,23 @@ class Histogram : public HistogramBase {
   static HistogramBase* GetOrCreateTimes(std::string_view name, TimeSpan minimum,
                                          TimeSpan maximum);
 
+  // A histogram over counts that live elsewhere (a persistent segment):
+  // |counts| and |logged_counts| hold one count per bucket of |boundaries|,
+  // |meta| and |logged_meta| their counters. With null |counts| the
+  // histogram keeps its counts on the heap, as one built by the factory.
+  static std::unique_ptr<HistogramBase> PersistentCreate(
+      std::string_view name, HistogramSample minimum, HistogramSample maximum,
+      const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+      std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+      SampleMetadata* logged_meta);
+
   // Boundary 1 = |minimum|, then exponential steps towards |maximum|, the
   // last boundary INT32_MAX; stores the checksum.
   static void FillExponentialRanges(HistogramSample minimum, HistogramSample maximum,
                                     BucketBoundaries* boundaries);
   // Boundary 1 = |minimum| ... boundary n - 1 = |maximum| evenly spaced, the
-  // last boundary INT32_MAX; stores the checksum.
+  // last boundary INT32_MAX; stores the checksum. |minimum| must be below
+  // |maximum| and there must be at least 3 buckets.
   static void FillLinearRanges(HistogramSample minimum, HistogramSample maximum,
                                BucketBoundaries* boundaries);
 
@@ -88,6 +101,12 @@ class Histogram : public HistogramBase {
   // |boundaries| is shared and never freed.
   Histogram(std::string name, HistogramSample minimum, HistogramSample maximum,
             const BucketBoundaries* boundaries);
+  // Over persistent counts (see PersistentCreate); the logged samples exist
+  // from the start.
+  Histogram(std::string name, HistogramSample minimum, HistogramSample maximum,
+            const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+            std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+            SampleMetadata* logged_meta);
 
   // The clamps of the get-or-create table; false (logged) when no histogram
   // can be made of the result.

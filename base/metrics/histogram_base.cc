@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/md5.h"
+#include "base/metrics/histogram_registry.h"
 
 namespace base {
 
@@ -54,9 +55,12 @@ void HistogramBase::WriteAsciiBucketGraph(double current, double max, std::strin
   output->append(static_cast<size_t>(kLineLength - dashes), ' ');
 }
 
-void HistogramBase::FindAndRunCallback(HistogramSample /*sample*/) const {
-  // Callbacks are registered by name in the histogram registry; without a
-  // registry no callback can exist, whatever the flags say.
+void HistogramBase::FindAndRunCallback(HistogramSample sample) const {
+  // The flag may outlive the callback (it is cleared under the registry's
+  // lock, read here without it), so a missing callback is normal.
+  HistogramRegistry::SampleCallback callback = HistogramRegistry::FindCallback(histogram_name());
+  if (callback)
+    callback.Run(sample);
 }
 
 }  // namespace base

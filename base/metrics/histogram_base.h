@@ -100,8 +100,7 @@ class HistogramBase {
  protected:
   // |current| / |max| * 72 dashes (rounded), an "O", spaces up to 72 columns.
   static void WriteAsciiBucketGraph(double current, double max, std::string* output);
-  // Runs the per-name sample callback when the callback flag is set. No
-  // histogram registry exists, so none is ever found.
+  // Runs the per-name sample callback of the histogram registry, if any.
   void FindAndRunCallback(HistogramSample sample) const;
 
  private:

@@ -2,6 +2,8 @@
 
 #include "base/logging.h"
 #include "base/metrics/bucket_boundaries.h"
+#include "base/metrics/histogram_registry.h"
+#include "base/metrics/persistent_histogram_allocator.h"
 
 namespace base {
 
@@ -26,29 +28,62 @@ HistogramFactory::~HistogramFactory() = default;
 void HistogramFactory::FinishHistogram(HistogramBase* /*histogram*/) {}
 
 HistogramBase* HistogramFactory::Build() {
-  // No registry exists: nothing to look up, and the boundaries stay as built
-  // (they are shared with the histogram and live as long as it, forever).
-  std::unique_ptr<BucketBoundaries> owned_boundaries = CreateBoundaries();
-  if (!owned_boundaries)
-    return nullptr;
-  const BucketBoundaries* boundaries = owned_boundaries.release();
-
-  if (bucket_count_ == 0) {
-    // Custom boundaries: the arguments follow from them.
-    bucket_count_ = static_cast<uint32_t>(boundaries->bucket_count());
-    minimum_ = boundaries->range(1);
-    maximum_ = boundaries->range(boundaries->bucket_count() - 1);
+  HistogramBase* histogram = nullptr;
+  if (HistogramRegistry::IsActive()) {
+    // Histograms that other processes (or an earlier run) put in the global
+    // segment are found by name too.
+    if (PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal())
+      allocator->ImportHistogramsToRegistry();
+    histogram = HistogramRegistry::FindHistogram(name_);
   }
 
-  // No persistent allocator exists either: the histogram lives on the heap.
-  std::unique_ptr<HistogramBase> created = CreateHistogram(boundaries);
-  created->ClearFlags(HistogramBase::kIsPersistent);
-  created->SetFlags(flags_);
-  HistogramBase* histogram = created.release();
-  FinishHistogram(histogram);
-  ReportHistogramActivity(*histogram, HistogramActivity::kCreated);
+  if (!histogram) {
+    // Boundaries are shared by every histogram of the same ones and never
+    // freed.
+    std::unique_ptr<BucketBoundaries> owned_boundaries = CreateBoundaries();
+    if (!owned_boundaries)
+      return nullptr;
+    const BucketBoundaries* boundaries =
+        HistogramRegistry::RegisterOrDeleteDuplicateRanges(owned_boundaries.release());
 
-  CHECK_EQ(histogram_type_, histogram->GetHistogramType());
+    if (bucket_count_ == 0) {
+      // Custom boundaries: the arguments follow from them.
+      bucket_count_ = static_cast<uint32_t>(boundaries->bucket_count());
+      minimum_ = boundaries->range(1);
+      maximum_ = boundaries->range(boundaries->bucket_count() - 1);
+    }
+
+    PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal();
+    PersistentMemoryAllocator::Reference ref = 0;
+    std::unique_ptr<HistogramBase> created;
+    if (allocator) {
+      created = allocator->AllocateHistogram(histogram_type_, name_, minimum_, maximum_,
+                                             boundaries, flags_, &ref);
+    }
+    if (!created) {
+      created = CreateHistogram(boundaries);
+      created->ClearFlags(HistogramBase::kIsPersistent);
+      created->SetFlags(flags_);
+    }
+    HistogramBase* candidate = created.release();
+    FinishHistogram(candidate);
+    histogram = HistogramRegistry::RegisterOrDeleteDuplicate(candidate);
+    if (ref)
+      allocator->FinalizeHistogram(ref, histogram == candidate);
+    ReportHistogramActivity(*histogram, HistogramActivity::kCreated);
+  }
+
+  if (histogram->GetHistogramType() != histogram_type_) {
+    // A histogram read from a segment is input, not a mistake of this
+    // program: refuse it instead of stopping.
+    if (histogram->flags() & HistogramBase::kIsPersistent) {
+      LOG(ERROR) << "histogram " << name_ << " exists as "
+                 << HistogramTypeToString(histogram->GetHistogramType()) << ", not as "
+                 << HistogramTypeToString(histogram_type_);
+      return nullptr;
+    }
+    CHECK_EQ(histogram_type_, histogram->GetHistogramType());
+  }
   if (bucket_count_ != 0 && !histogram->MatchesArguments(minimum_, maximum_, bucket_count_)) {
     LOG(ERROR) << "histogram " << name_ << " exists with other arguments";
     return nullptr;

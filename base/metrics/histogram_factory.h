@@ -28,9 +28,9 @@ class HistogramFactory {
   HistogramFactory& operator=(const HistogramFactory&) = delete;
   virtual ~HistogramFactory();
 
-  // Builds the histogram (no registry and no persistent allocator exist, so
-  // every call builds a new one on the heap). Null when the result does not
-  // match the arguments.
+  // The registered histogram of this name, else a new one: in the global
+  // persistent histogram allocator's segment when there is one, else on the
+  // heap. Null when the result does not match the arguments.
   HistogramBase* Build();
 
  protected:

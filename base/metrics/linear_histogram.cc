@@ -43,7 +43,30 @@ LinearHistogram::LinearHistogram(std::string name, HistogramSample minimum,
                                  HistogramSample maximum, const BucketBoundaries* boundaries)
     : Histogram(std::move(name), minimum, maximum, boundaries) {}
 
+LinearHistogram::LinearHistogram(std::string name, HistogramSample minimum,
+                                 HistogramSample maximum, const BucketBoundaries* boundaries,
+                                 std::atomic<HistogramCount>* counts,
+                                 std::atomic<HistogramCount>* logged_counts,
+                                 SampleMetadata* meta, SampleMetadata* logged_meta)
+    : Histogram(std::move(name), minimum, maximum, boundaries, counts, logged_counts, meta,
+                logged_meta) {}
+
 LinearHistogram::~LinearHistogram() = default;
+
+// static
+std::unique_ptr<HistogramBase> LinearHistogram::PersistentCreate(
+    std::string_view name, HistogramSample minimum, HistogramSample maximum,
+    const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+    std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+    SampleMetadata* logged_meta) {
+  if (!counts) {
+    return std::unique_ptr<HistogramBase>(
+        new LinearHistogram(std::string(name), minimum, maximum, boundaries));
+  }
+  return std::unique_ptr<HistogramBase>(new LinearHistogram(std::string(name), minimum, maximum,
+                                                            boundaries, counts, logged_counts,
+                                                            meta, logged_meta));
+}
 
 // static
 HistogramBase* LinearHistogram::GetOrCreate(std::string_view name, HistogramSample maximum,

@@ -4,6 +4,7 @@
 #define BASE_METRICS_LINEAR_HISTOGRAM_H_
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,13 @@ class LinearHistogram : public Histogram {
                                                     uint32_t bucket_count, int32_t flags,
                                                     const DescriptionPair* descriptions);
 
+  // Over persistent counts; see Histogram::PersistentCreate.
+  static std::unique_ptr<HistogramBase> PersistentCreate(
+      std::string_view name, HistogramSample minimum, HistogramSample maximum,
+      const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+      std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+      SampleMetadata* logged_meta);
+
   ~LinearHistogram() override;
 
   HistogramType GetHistogramType() const override;
@@ -42,6 +50,10 @@ class LinearHistogram : public Histogram {
  protected:
   LinearHistogram(std::string name, HistogramSample minimum, HistogramSample maximum,
                   const BucketBoundaries* boundaries);
+  LinearHistogram(std::string name, HistogramSample minimum, HistogramSample maximum,
+                  const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+                  std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+                  SampleMetadata* logged_meta);
 
  private:
   friend class LinearHistogramFactory;

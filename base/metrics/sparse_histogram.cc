@@ -6,6 +6,9 @@
 #include "base/binary_message.h"
 #include "base/logging.h"
 #include "base/metrics/histogram_factory.h"
+#include "base/metrics/histogram_registry.h"
+#include "base/metrics/persistent_histogram_allocator.h"
+#include "base/metrics/persistent_sample_map.h"
 #include "base/metrics/sample_iterator.h"
 #include "base/metrics/sparse_sample_map.h"
 #include "base/string_printf.h"
@@ -15,18 +18,66 @@ namespace base {
 
 // static
 HistogramBase* SparseHistogram::GetOrCreate(std::string_view name) {
-  // No registry and no persistent allocator: a new heap histogram each time.
-  HistogramBase* histogram = new SparseHistogram(std::string(name));
-  histogram->SetFlags(kUmaTargetedHistogramFlag);
-  ReportHistogramActivity(*histogram, HistogramActivity::kCreated);
-  CHECK_EQ(SPARSE_HISTOGRAM, histogram->GetHistogramType());
+  HistogramBase* histogram = nullptr;
+  if (HistogramRegistry::IsActive()) {
+    if (PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal())
+      allocator->ImportHistogramsToRegistry();
+    histogram = HistogramRegistry::FindHistogram(name);
+  }
+  if (!histogram) {
+    PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal();
+    PersistentMemoryAllocator::Reference ref = 0;
+    std::unique_ptr<HistogramBase> created;
+    if (allocator) {
+      created = allocator->AllocateHistogram(SPARSE_HISTOGRAM, name, 0, 0, nullptr,
+                                             kUmaTargetedHistogramFlag, &ref);
+    }
+    if (!created) {
+      created.reset(new SparseHistogram(std::string(name)));
+      created->SetFlags(kUmaTargetedHistogramFlag);
+    }
+    HistogramBase* candidate = created.release();
+    histogram = HistogramRegistry::RegisterOrDeleteDuplicate(candidate);
+    if (ref)
+      allocator->FinalizeHistogram(ref, histogram == candidate);
+    ReportHistogramActivity(*histogram, HistogramActivity::kCreated);
+  }
+  if (histogram->GetHistogramType() != SPARSE_HISTOGRAM) {
+    // A histogram read from a segment is input, not a mistake of this
+    // program.
+    if (histogram->flags() & kIsPersistent) {
+      LOG(ERROR) << "histogram " << name << " exists as "
+                 << HistogramTypeToString(histogram->GetHistogramType());
+      return nullptr;
+    }
+    CHECK_EQ(SPARSE_HISTOGRAM, histogram->GetHistogramType());
+  }
   return histogram;
+}
+
+// static
+std::unique_ptr<HistogramBase> SparseHistogram::PersistentCreate(
+    PersistentHistogramAllocator* allocator, std::string_view name, SampleMetadata* meta,
+    SampleMetadata* logged_meta) {
+  if (!allocator)
+    return std::unique_ptr<HistogramBase>(new SparseHistogram(std::string(name)));
+  return std::unique_ptr<HistogramBase>(
+      new SparseHistogram(allocator, std::string(name), meta, logged_meta));
 }
 
 SparseHistogram::SparseHistogram(std::string name)
     : HistogramBase(std::move(name)),
       unlogged_samples_(std::make_unique<SparseSampleMap>(HashHistogramName(histogram_name()))),
       logged_samples_(std::make_unique<SparseSampleMap>(unlogged_samples_->id())) {}
+
+SparseHistogram::SparseHistogram(PersistentHistogramAllocator* allocator, std::string name,
+                                 SampleMetadata* meta, SampleMetadata* logged_meta)
+    : HistogramBase(std::move(name)),
+      unlogged_samples_(std::make_unique<PersistentSampleMap>(
+          HashHistogramName(histogram_name()), allocator->sparse_data_manager(), meta)),
+      logged_samples_(std::make_unique<PersistentSampleMap>(
+          HashHistogramName(histogram_name()) + 1, allocator->sparse_data_manager(),
+          logged_meta)) {}
 
 SparseHistogram::~SparseHistogram() = default;
 

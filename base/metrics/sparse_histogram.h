@@ -12,13 +12,23 @@
 
 namespace base {
 
-class SparseSampleMap;
+class HistogramSampleSet;
+class PersistentHistogramAllocator;
+struct SampleMetadata;
 
 class SparseHistogram : public HistogramBase {
  public:
-  // Builds a new sparse histogram with flag 1 (there is no registry); the
-  // caller keeps it.
+  // The registered histogram of |name|, else a new one with flag 1: in the
+  // global persistent histogram allocator's segment when there is one, else
+  // on the heap. The caller keeps it.
   static HistogramBase* GetOrCreate(std::string_view name);
+  // A histogram whose sample maps keep their counts in |allocator|'s segment
+  // (ids: the name's and one more), with their counters in |meta| and
+  // |logged_meta|. A null |allocator| gives heap maps.
+  static std::unique_ptr<HistogramBase> PersistentCreate(PersistentHistogramAllocator* allocator,
+                                                         std::string_view name,
+                                                         SampleMetadata* meta,
+                                                         SampleMetadata* logged_meta);
 
   ~SparseHistogram() override;
 
@@ -41,13 +51,15 @@ class SparseHistogram : public HistogramBase {
 
  private:
   explicit SparseHistogram(std::string name);
+  SparseHistogram(PersistentHistogramAllocator* allocator, std::string name,
+                  SampleMetadata* meta, SampleMetadata* logged_meta);
 
   void WriteAsciiImpl(bool graph_it, const char* newline, std::string* output) const;
 
   // Guards both sample maps and the final-delta flag.
   mutable Lock lock_;
-  std::unique_ptr<SparseSampleMap> unlogged_samples_;
-  std::unique_ptr<SparseSampleMap> logged_samples_;
+  std::unique_ptr<HistogramSampleSet> unlogged_samples_;
+  std::unique_ptr<HistogramSampleSet> logged_samples_;
   bool final_delta_created_ = false;
 };
 

@@ -1,0 +1,151 @@
+#include "base/metrics/persistent_sample_map.h"
+
+#include "base/logging.h"
+#include "base/metrics/persistent_sparse_data_manager.h"
+
+namespace base {
+
+namespace {
+
+std::atomic<HistogramCount>* CountOf(PersistentSparseDataManager::SampleRecord* record) {
+  return reinterpret_cast<std::atomic<HistogramCount>*>(&record->count);
+}
+
+}  // namespace
+
+PersistentSampleMap::PersistentSampleMap(uint64_t id, PersistentSparseDataManager* manager,
+                                         SampleMetadata* meta)
+    : HistogramSampleSet(meta), manager_(manager) {
+  if (meta->id == 0 && !manager->allocator()->IsReadOnly())
+    meta->id = id;
+}
+
+PersistentSampleMap::~PersistentSampleMap() = default;
+
+void PersistentSampleMap::Accumulate(HistogramSample value, HistogramCount count) {
+  GetOrCreateSampleCountStorage(value)->fetch_add(count, std::memory_order_relaxed);
+  IncreaseSumAndCount(static_cast<int64_t>(value) * count, count);
+}
+
+HistogramCount PersistentSampleMap::GetCount(HistogramSample value) const {
+  auto it = sample_counts_.find(value);
+  std::atomic<HistogramCount>* count =
+      it != sample_counts_.end() ? it->second : ImportSamples(value, false);
+  return count ? count->load(std::memory_order_relaxed) : 0;
+}
+
+HistogramCount PersistentSampleMap::TotalCount() const {
+  ImportSamples(std::nullopt, true);
+  // Summed modulo 2^32 like the counters themselves.
+  uint32_t total = 0;
+  for (const auto& entry : sample_counts_)
+    total += static_cast<uint32_t>(entry.second->load(std::memory_order_relaxed));
+  return static_cast<HistogramCount>(total);
+}
+
+std::unique_ptr<SampleIterator> PersistentSampleMap::CreateIterator() const {
+  ImportSamples(std::nullopt, true);
+  return std::make_unique<PersistentSampleMapIterator>(&sample_counts_);
+}
+
+bool PersistentSampleMap::AddSubtract(SampleIterator* iter, Operation op) {
+  HistogramSample minimum;
+  int64_t maximum;
+  HistogramCount count;
+  for (; !iter->Done(); iter->Next()) {
+    iter->Get(&minimum, &maximum, &count);
+    // Compared modulo 2^32: the serialized maximum of INT32_MAX wraps.
+    if (static_cast<uint32_t>(maximum) != static_cast<uint32_t>(minimum) + 1u) {
+      LOG(ERROR) << "sample entry [" << minimum << ", " << maximum
+                 << ") covers more than one value";
+      return false;
+    }
+    std::atomic<HistogramCount>* storage = GetOrCreateSampleCountStorage(minimum);
+    if (op == ADD)
+      storage->fetch_add(count, std::memory_order_relaxed);
+    else
+      storage->fetch_sub(count, std::memory_order_relaxed);
+  }
+  return true;
+}
+
+std::atomic<HistogramCount>* PersistentSampleMap::GetOrCreateSampleCountStorage(
+    HistogramSample value) {
+  auto it = sample_counts_.find(value);
+  if (it != sample_counts_.end())
+    return it->second;
+  if (std::atomic<HistogramCount>* count = ImportSamples(value, false))
+    return count;
+
+  const PersistentMemoryAllocator::Reference ref = manager_->CreateRecord(id(), value);
+  if (ref) {
+    // The new record sits at the end of the queue: importing up to it maps
+    // it (and whatever other processes appended before it).
+    if (std::atomic<HistogramCount>* count = ImportSamples(value, false))
+      return count;
+  }
+  auto& local = local_counts_[value];
+  if (!local)
+    local = std::make_unique<std::atomic<HistogramCount>>(0);
+  sample_counts_[value] = local.get();
+  return local.get();
+}
+
+std::atomic<HistogramCount>* PersistentSampleMap::ImportSamples(
+    std::optional<HistogramSample> until, bool import_everything) const {
+  if (!records_)
+    records_ = manager_->UseRecords(id());
+  std::atomic<HistogramCount>* found = nullptr;
+  while (true) {
+    if (records_->seen == records_->records.size() && !manager_->LoadRecords(records_))
+      return found;
+    while (records_->seen < records_->records.size()) {
+      const PersistentMemoryAllocator::Reference ref = records_->records[records_->seen++];
+      PersistentSparseDataManager::SampleRecord* record = manager_->GetRecord(ref);
+      if (!record || record->id != id())
+        continue;
+      const HistogramSample value = record->value;
+      auto inserted = sample_counts_.emplace(value, CountOf(record));
+      if (until && value == *until && !found) {
+        found = inserted.first->second;
+        if (!import_everything)
+          return found;
+      }
+    }
+  }
+}
+
+PersistentSampleMapIterator::PersistentSampleMapIterator(
+    const std::map<HistogramSample, std::atomic<HistogramCount>*>* counts)
+    : counts_(counts), it_(counts->begin()) {
+  SkipEmpty();
+}
+
+bool PersistentSampleMapIterator::Done() const {
+  return it_ == counts_->end();
+}
+
+void PersistentSampleMapIterator::Next() {
+  if (Done())
+    return;
+  ++it_;
+  SkipEmpty();
+}
+
+void PersistentSampleMapIterator::Get(HistogramSample* minimum, int64_t* maximum,
+                                      HistogramCount* count) const {
+  CHECK(!Done());
+  if (minimum)
+    *minimum = it_->first;
+  if (maximum)
+    *maximum = static_cast<int64_t>(it_->first) + 1;
+  if (count)
+    *count = it_->second->load(std::memory_order_relaxed);
+}
+
+void PersistentSampleMapIterator::SkipEmpty() {
+  while (it_ != counts_->end() && it_->second->load(std::memory_order_relaxed) == 0)
+    ++it_;
+}
+
+}  // namespace base
