@@ -265,8 +265,6 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   }
 
   histogram->SetFlags(stored_flags);
-  if (memory->IsReadOnly())
-    histogram->ClearFlags(HistogramBase::kIsPersistent);
   RecordCreateHistogramResult(kCreateHistogramSuccess);
   return histogram;
 }
