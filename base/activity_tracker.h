@@ -21,6 +21,14 @@ extern std::atomic<GlobalActivityTracker*> g_global_tracker;
 bool PushActivity(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
                   bool create_tracker);
 void PopActivity();
+
+// The recording functions, installed by the global tracker before it is
+// published. Going through them keeps the tracker's code (and the segment
+// and histogram code it uses) out of programs that never create one.
+using PushFunction = bool (*)(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
+                              bool create_tracker);
+using PopFunction = void (*)();
+void SetRecordingFunctions(PushFunction push, PopFunction pop);
 }  // namespace activity_internal
 
 enum ActivityType : uint8_t {

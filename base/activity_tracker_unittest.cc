@@ -25,6 +25,7 @@
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
+#include "testing/scoped_histogram_registry.h"
 
 namespace base {
 namespace {
@@ -188,7 +189,7 @@ TEST(ActivityTrackerTest, EndedThreadsBlockIsClearedAndReused) {
 }
 
 TEST(ActivityTrackerTest, NoBlockLeftIsCounted) {
-  HistogramRegistry* previous = HistogramRegistry::SwapForTesting(new HistogramRegistry());
+  testing::ScopedHistogramRegistry registry;
   {
     // Room for a handful of trackers only.
     ScopedGlobalTracker global(8192, 8);
@@ -217,7 +218,6 @@ TEST(ActivityTrackerTest, NoBlockLeftIsCounted) {
     ASSERT_NE(nullptr, limit);
     EXPECT_GE(limit->TakeSnapshot()->TotalCount(), 1);
   }
-  HistogramRegistry::SwapForTesting(previous);
 }
 
 constexpr char kSegmentSwitch[] = "segment";

@@ -32,6 +32,32 @@ ThreadLocalSlot& TrackerSlot() {
   return slot;
 }
 
+bool PushToCurrentThread(const void* origin, uint8_t type, uint64_t data0, uint64_t data1,
+                         bool create_tracker) {
+  GlobalActivityTracker* global = GlobalActivityTracker::Get();
+  if (!global)
+    return false;
+  ThreadActivityTracker* tracker = create_tracker ? global->GetOrCreateTrackerForCurrentThread()
+                                                  : global->GetTrackerForCurrentThread();
+  if (!tracker)
+    return false;
+  tracker->PushActivity(origin, type, data0, data1);
+  return true;
+}
+
+void PopFromCurrentThread() {
+  // The tracker may have been unpublished since the push: the thread's
+  // tracker then belongs to no one and there is nothing to pop.
+  GlobalActivityTracker* global = GlobalActivityTracker::Get();
+  if (!global)
+    return;
+  ThreadActivityTracker* tracker = global->GetTrackerForCurrentThread();
+  if (!tracker)
+    return;
+  if (const uint32_t user_data = tracker->PopActivity())
+    global->ReleaseUserDataMemory(user_data);
+}
+
 }  // namespace
 
 GlobalActivityTracker::GlobalActivityTracker(std::unique_ptr<PersistentMemoryAllocator> allocator,
@@ -56,6 +82,7 @@ bool GlobalActivityTracker::CreateWithAllocator(
   static const bool slot_ready = TrackerSlot().Initialize(&GlobalActivityTracker::OnThreadExit);
   if (!slot_ready)
     return false;
+  activity_internal::SetRecordingFunctions(&PushToCurrentThread, &PopFromCurrentThread);
   auto* tracker = new GlobalActivityTracker(std::move(allocator), stack_depth);
   GlobalActivityTracker* expected = nullptr;
   if (!activity_internal::g_global_tracker.compare_exchange_strong(expected, tracker,

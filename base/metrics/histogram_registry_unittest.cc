@@ -13,20 +13,10 @@
 #include "base/process.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
+#include "testing/scoped_histogram_registry.h"
 
 namespace base {
 namespace {
-
-// Runs the test with a registry of its own. Registries are never deleted:
-// call sites may still point at the histograms they hold.
-class ScopedTestRegistry {
- public:
-  ScopedTestRegistry() : previous_(HistogramRegistry::SwapForTesting(new HistogramRegistry())) {}
-  ~ScopedTestRegistry() { HistogramRegistry::SwapForTesting(previous_); }
-
- private:
-  HistogramRegistry* const previous_;
-};
 
 TEST(HistogramRegistryTest, WithoutRegistryNothingIsLookedUp) {
   HistogramRegistry* previous = HistogramRegistry::SwapForTesting(nullptr);
@@ -44,7 +34,7 @@ TEST(HistogramRegistryTest, WithoutRegistryNothingIsLookedUp) {
 }
 
 TEST(HistogramRegistryTest, DuplicatesByNameAndBoundariesResolveToOne) {
-  ScopedTestRegistry registry;
+  testing::ScopedHistogramRegistry registry;
   HistogramBase* first = Histogram::GetOrCreate("Registry.Same", 1, 100, 10, 0);
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(first, Histogram::GetOrCreate("Registry.Same", 1, 100, 10, 0));
@@ -82,7 +72,7 @@ struct Recorded {
 };
 
 TEST(HistogramRegistryTest, CallbackFlagFollowsCallbacks) {
-  ScopedTestRegistry registry;
+  testing::ScopedHistogramRegistry registry;
   Recorded recorded;
   ASSERT_TRUE(HistogramRegistry::SetCallback("Registry.Callback",
                                              Bind(&Recorded::Record, Unretained(&recorded))));
@@ -113,7 +103,7 @@ TEST(HistogramRegistryTest, CallbackFlagFollowsCallbacks) {
 }
 
 TEST(HistogramRegistryTest, ImportedNameOfAnotherKindIsRefused) {
-  ScopedTestRegistry registry;
+  testing::ScopedHistogramRegistry registry;
   // A segment written by someone else holds a linear histogram under a name
   // this process uses for an exponential one.
   auto segment = std::make_unique<LocalPersistentMemoryAllocator>(64 * 1024, 0);

@@ -27,6 +27,7 @@
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
+#include "testing/scoped_histogram_registry.h"
 
 namespace base {
 namespace {
@@ -35,15 +36,6 @@ using Reference = PersistentMemoryAllocator::Reference;
 
 constexpr uint64_t kSegmentId = 0x5E6;
 constexpr size_t kSegmentSize = 256 * 1024;
-
-class ScopedTestRegistry {
- public:
-  ScopedTestRegistry() : previous_(HistogramRegistry::SwapForTesting(new HistogramRegistry())) {}
-  ~ScopedTestRegistry() { HistogramRegistry::SwapForTesting(previous_); }
-
- private:
-  HistogramRegistry* const previous_;
-};
 
 // Histograms built in a global segment point into it for the rest of the
 // process, so a released allocator is kept.
@@ -63,7 +55,7 @@ std::map<std::string, std::string> AsciiOfAll(const std::vector<HistogramBase*>&
 }
 
 TEST(PersistentHistogramTest, FactoriesBuildInTheGlobalSegment) {
-  ScopedTestRegistry registry;
+  testing::ScopedHistogramRegistry registry;
   ASSERT_TRUE(PersistentHistogramAllocator::CreateGlobalWithLocalMemory(kSegmentSize, kSegmentId));
   PersistentMemoryAllocator* memory = PersistentHistogramAllocator::GetGlobal()->memory_allocator();
 
@@ -524,7 +516,7 @@ TEST(PersistentHistogramTest, ChildRecordsAndParentReadsLiveAndAfterExit) {
   std::string before;
   ASSERT_TRUE(ReadFileToString(segment_path, &before));
 
-  ScopedTestRegistry registry;
+  testing::ScopedHistogramRegistry registry;
   {
     std::unique_ptr<FilePersistentMemoryAllocator> file =
         FilePersistentMemoryAllocator::OpenReadOnly(segment_path, kSegmentId);

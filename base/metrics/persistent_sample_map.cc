@@ -45,7 +45,7 @@ HistogramCount PersistentSampleMap::TotalCount() const {
 
 std::unique_ptr<SampleIterator> PersistentSampleMap::CreateIterator() const {
   ImportSamples(std::nullopt, true);
-  return std::make_unique<PersistentSampleMapIterator>(&sample_counts_);
+  return std::make_unique<MapSampleIterator<std::atomic<HistogramCount>*>>(&sample_counts_);
 }
 
 bool PersistentSampleMap::AddSubtract(SampleIterator* iter, Operation op) {
@@ -113,39 +113,6 @@ std::atomic<HistogramCount>* PersistentSampleMap::ImportSamples(
       }
     }
   }
-}
-
-PersistentSampleMapIterator::PersistentSampleMapIterator(
-    const std::map<HistogramSample, std::atomic<HistogramCount>*>* counts)
-    : counts_(counts), it_(counts->begin()) {
-  SkipEmpty();
-}
-
-bool PersistentSampleMapIterator::Done() const {
-  return it_ == counts_->end();
-}
-
-void PersistentSampleMapIterator::Next() {
-  if (Done())
-    return;
-  ++it_;
-  SkipEmpty();
-}
-
-void PersistentSampleMapIterator::Get(HistogramSample* minimum, int64_t* maximum,
-                                      HistogramCount* count) const {
-  CHECK(!Done());
-  if (minimum)
-    *minimum = it_->first;
-  if (maximum)
-    *maximum = static_cast<int64_t>(it_->first) + 1;
-  if (count)
-    *count = it_->second->load(std::memory_order_relaxed);
-}
-
-void PersistentSampleMapIterator::SkipEmpty() {
-  while (it_ != counts_->end() && it_->second->load(std::memory_order_relaxed) == 0)
-    ++it_;
 }
 
 }  // namespace base

@@ -14,6 +14,7 @@
 
 #include "base/metrics/histogram_sample_set.h"
 #include "base/metrics/sample_iterator.h"
+#include "base/metrics/sparse_sample_map.h"
 
 namespace base {
 
@@ -51,23 +52,6 @@ class PersistentSampleMap : public HistogramSampleSet {
   mutable CountMap sample_counts_;
   // Counts for values that got no record; never freed before the map.
   std::map<HistogramSample, std::unique_ptr<std::atomic<HistogramCount>>> local_counts_;
-};
-
-// The non-zero counts in value order: (value, value + 1, count).
-class PersistentSampleMapIterator : public SampleIterator {
- public:
-  explicit PersistentSampleMapIterator(
-      const std::map<HistogramSample, std::atomic<HistogramCount>*>* counts);
-
-  bool Done() const override;
-  void Next() override;
-  void Get(HistogramSample* minimum, int64_t* maximum, HistogramCount* count) const override;
-
- private:
-  void SkipEmpty();
-
-  const std::map<HistogramSample, std::atomic<HistogramCount>*>* const counts_;
-  std::map<HistogramSample, std::atomic<HistogramCount>*>::const_iterator it_;
 };
 
 }  // namespace base

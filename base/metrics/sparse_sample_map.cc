@@ -51,37 +51,4 @@ bool SparseSampleMap::AddSubtract(SampleIterator* iter, Operation op) {
   return true;
 }
 
-SparseSampleMapIterator::SparseSampleMapIterator(
-    const std::map<HistogramSample, HistogramCount>* counts)
-    : counts_(counts), it_(counts->begin()) {
-  SkipEmptyEntries();
-}
-
-bool SparseSampleMapIterator::Done() const {
-  return it_ == counts_->end();
-}
-
-void SparseSampleMapIterator::Next() {
-  if (Done())
-    return;
-  ++it_;
-  SkipEmptyEntries();
-}
-
-void SparseSampleMapIterator::Get(HistogramSample* minimum, int64_t* maximum,
-                                  HistogramCount* count) const {
-  CHECK(!Done());
-  if (minimum)
-    *minimum = it_->first;
-  if (maximum)
-    *maximum = static_cast<int64_t>(it_->first) + 1;
-  if (count)
-    *count = it_->second;
-}
-
-void SparseSampleMapIterator::SkipEmptyEntries() {
-  while (it_ != counts_->end() && it_->second == 0)
-    ++it_;
-}
-
 }  // namespace base

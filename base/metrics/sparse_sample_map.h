@@ -3,10 +3,12 @@
 #ifndef BASE_METRICS_SPARSE_SAMPLE_MAP_H_
 #define BASE_METRICS_SPARSE_SAMPLE_MAP_H_
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 
+#include "base/logging.h"
 #include "base/metrics/histogram_sample_set.h"
 #include "base/metrics/sample_iterator.h"
 
@@ -31,21 +33,50 @@ class SparseSampleMap : public HistogramSampleSet {
   std::map<HistogramSample, HistogramCount> counts_;
 };
 
-// The non-empty values in ascending order: (value, value + 1, count).
-class SparseSampleMapIterator : public SampleIterator {
+// The non-empty values of an ordered map in ascending order: (value,
+// value + 1, count). The map holds the counts, or pointers to counts that
+// live elsewhere.
+template <typename CountHolder>
+class MapSampleIterator : public SampleIterator {
  public:
-  explicit SparseSampleMapIterator(const std::map<HistogramSample, HistogramCount>* counts);
+  using Map = std::map<HistogramSample, CountHolder>;
 
-  bool Done() const override;
-  void Next() override;
-  void Get(HistogramSample* minimum, int64_t* maximum, HistogramCount* count) const override;
+  explicit MapSampleIterator(const Map* counts) : counts_(counts), it_(counts->begin()) {
+    SkipEmptyEntries();
+  }
+
+  bool Done() const override { return it_ == counts_->end(); }
+  void Next() override {
+    if (Done())
+      return;
+    ++it_;
+    SkipEmptyEntries();
+  }
+  void Get(HistogramSample* minimum, int64_t* maximum, HistogramCount* count) const override {
+    CHECK(!Done());
+    if (minimum)
+      *minimum = it_->first;
+    if (maximum)
+      *maximum = static_cast<int64_t>(it_->first) + 1;
+    if (count)
+      *count = Load(it_->second);
+  }
 
  private:
-  void SkipEmptyEntries();
+  static HistogramCount Load(HistogramCount count) { return count; }
+  static HistogramCount Load(const std::atomic<HistogramCount>* count) {
+    return count->load(std::memory_order_relaxed);
+  }
+  void SkipEmptyEntries() {
+    while (it_ != counts_->end() && Load(it_->second) == 0)
+      ++it_;
+  }
 
-  const std::map<HistogramSample, HistogramCount>* const counts_;
-  std::map<HistogramSample, HistogramCount>::const_iterator it_;
+  const Map* const counts_;
+  typename Map::const_iterator it_;
 };
+
+using SparseSampleMapIterator = MapSampleIterator<HistogramCount>;
 
 }  // namespace base
 
