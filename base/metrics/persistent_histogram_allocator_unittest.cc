@@ -149,6 +149,29 @@ TEST(PersistentHistogramTest, SampleMapsImportAndRoundTrip) {
   EXPECT_FALSE(memory.IsCorrupt());
 }
 
+// A histogram read twice from one allocator has two maps of one id over one
+// manager: the second must see the records the first has already read.
+TEST(PersistentHistogramTest, TwoMapsOfOneIdBothSeeEveryRecord) {
+  LocalPersistentMemoryAllocator memory(kSegmentSize, 0);
+  PersistentSparseDataManager manager(&memory);
+  SampleMetadata meta;
+  PersistentSampleMap first(21, &manager, &meta);
+  for (int value = 0; value < 30; ++value)
+    first.Accumulate(value, 2);
+  PersistentSampleMap second(21, &manager, &meta);
+  EXPECT_EQ(60, second.TotalCount());
+  second.Accumulate(7, 1);
+  PersistentSampleMap third(21, &manager, &meta);
+  EXPECT_EQ(3, third.GetCount(7));
+  EXPECT_EQ(3, first.GetCount(7));
+  // No value got a second record.
+  PersistentMemoryAllocator::Iterator iterator(&memory);
+  int records = 0;
+  while (iterator.GetNextOfType(PersistentSparseDataManager::kTypeIdSampleRecord))
+    ++records;
+  EXPECT_EQ(30, records);
+}
+
 TEST(PersistentHistogramTest, SampleMapFallsBackToProcessMemoryWhenFull) {
   LocalPersistentMemoryAllocator memory(4096, 0);
   PersistentSparseDataManager manager(&memory);

@@ -96,23 +96,20 @@ std::atomic<HistogramCount>* PersistentSampleMap::ImportSamples(
   if (!records_)
     records_ = manager_->UseRecords(id());
   std::atomic<HistogramCount>* found = nullptr;
-  while (true) {
-    if (records_->seen == records_->records.size() && !manager_->LoadRecords(records_))
-      return found;
-    while (records_->seen < records_->records.size()) {
-      const PersistentMemoryAllocator::Reference ref = records_->records[records_->seen++];
-      PersistentSparseDataManager::SampleRecord* record = manager_->GetRecord(ref);
-      if (!record || record->id != id())
-        continue;
-      const HistogramSample value = record->value;
-      auto inserted = sample_counts_.emplace(value, CountOf(record));
-      if (until && value == *until && !found) {
-        found = inserted.first->second;
-        if (!import_everything)
-          return found;
-      }
+  PersistentMemoryAllocator::Reference ref;
+  while (manager_->NextRecord(records_, &records_seen_, &ref)) {
+    PersistentSparseDataManager::SampleRecord* record = manager_->GetRecord(ref);
+    if (!record || record->id != id())
+      continue;
+    const HistogramSample value = record->value;
+    auto inserted = sample_counts_.emplace(value, CountOf(record));
+    if (until && value == *until && !found) {
+      found = inserted.first->second;
+      if (!import_everything)
+        return found;
     }
   }
+  return found;
 }
 
 }  // namespace base

@@ -49,6 +49,8 @@ class PersistentSampleMap : public HistogramSampleSet {
 
   PersistentSparseDataManager* const manager_;
   mutable PersistentSampleMapRecords* records_ = nullptr;
+  // How many of the id's records this map has read.
+  mutable size_t records_seen_ = 0;
   mutable CountMap sample_counts_;
   // Counts for values that got no record; never freed before the map.
   std::map<HistogramSample, std::unique_ptr<std::atomic<HistogramCount>>> local_counts_;

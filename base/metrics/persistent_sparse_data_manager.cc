@@ -27,8 +27,19 @@ PersistentSampleMapRecords* PersistentSparseDataManager::UseRecords(uint64_t id)
   return GetRecordsLocked(id);
 }
 
-bool PersistentSparseDataManager::LoadRecords(PersistentSampleMapRecords* records) {
+bool PersistentSparseDataManager::NextRecord(PersistentSampleMapRecords* records,
+                                             size_t* position,
+                                             PersistentMemoryAllocator::Reference* ref) {
   AutoLock lock(lock_);
+  if (*position >= records->records.size() && !LoadRecordsLocked(records))
+    return false;
+  if (*position >= records->records.size())
+    return false;
+  *ref = records->records[(*position)++];
+  return true;
+}
+
+bool PersistentSparseDataManager::LoadRecordsLocked(PersistentSampleMapRecords* records) {
   bool found = false;
   if (!records->found.empty()) {
     records->records.insert(records->records.end(), records->found.begin(),

@@ -18,8 +18,9 @@ namespace base {
 
 class PersistentSparseDataManager;
 
-// The records of one sample map: those found so far, in segment order, and
-// how many of them the map has used.
+// The records of one sample-map id found so far, in segment order. Each map
+// keeps its own position in them: two maps of one id (a histogram read twice)
+// must both see every record.
 struct PersistentSampleMapRecords {
   PersistentSampleMapRecords(PersistentSparseDataManager* manager, uint64_t id)
       : manager(manager), sample_map_id(id) {}
@@ -27,7 +28,6 @@ struct PersistentSampleMapRecords {
   PersistentSparseDataManager* const manager;
   const uint64_t sample_map_id;
   std::vector<PersistentMemoryAllocator::Reference> records;
-  size_t seen = 0;
   // Found for this id while another map was loading; moved into |records|
   // on this map's next load.
   std::vector<PersistentMemoryAllocator::Reference> found;
@@ -54,9 +54,10 @@ class PersistentSparseDataManager {
   // The record list of |id| (made on first use; it lives as long as the
   // manager).
   PersistentSampleMapRecords* UseRecords(uint64_t id);
-  // Moves records found for |records| by other maps into its list, then reads
-  // on in the queue. True when |records| got any.
-  bool LoadRecords(PersistentSampleMapRecords* records);
+  // The record at |*position| of |records|, loading more when every known
+  // one was used; |*position| moves on. False when none is left.
+  bool NextRecord(PersistentSampleMapRecords* records, size_t* position,
+                  PersistentMemoryAllocator::Reference* ref);
   // A new, iterable record of |id| and |value| with count 0; 0 when the
   // segment has no room (or is read-only).
   PersistentMemoryAllocator::Reference CreateRecord(uint64_t id, int32_t value);
@@ -65,6 +66,9 @@ class PersistentSparseDataManager {
 
  private:
   PersistentSampleMapRecords* GetRecordsLocked(uint64_t id);
+  // Moves records found for |records| by other maps into its list, then reads
+  // on in the queue. True when |records| got any.
+  bool LoadRecordsLocked(PersistentSampleMapRecords* records);
 
   PersistentMemoryAllocator* const allocator_;
   Lock lock_;
