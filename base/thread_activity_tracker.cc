@@ -31,6 +31,13 @@ struct ThreadActivityTracker::Header {
 
 namespace {
 
+// Raw performance-counter ticks: recording must stay cheap, and a reader
+// compares them with the header's start ticks, taken the same way.
+int64_t NowTicks() {
+  LARGE_INTEGER counter;
+  return QueryPerformanceCounter(&counter) ? counter.QuadPart : 0;
+}
+
 uint32_t SlotsForSize(size_t size) {
   return static_cast<uint32_t>((size - ThreadActivityTracker::kHeaderSize) /
                                ThreadActivityTracker::kEntrySize);
@@ -53,7 +60,7 @@ ThreadActivityTracker::ThreadActivityTracker(void* base, size_t size) {
     header->process_id = ::GetCurrentProcessId();
     header->thread_id = thread_id;
     header->start_time = Time::Now().ToInternalValue();
-    header->start_ticks = MonotonicTime::Now().ToInternalValue();
+    header->start_ticks = NowTicks();
     header->stack_slots = slots;
     header->current_depth.store(0, std::memory_order_relaxed);
     header->data_changed.store(0, std::memory_order_relaxed);
@@ -81,7 +88,7 @@ void ThreadActivityTracker::PushActivity(const void* origin, uint8_t type, uint6
   const uint32_t depth = header_->current_depth.load(std::memory_order_relaxed);
   if (depth < stack_slots_) {
     ActivityEntry& entry = stack_[depth];
-    entry.time_ticks = MonotonicTime::Now().ToInternalValue();
+    entry.time_ticks = NowTicks();
     entry.origin_address = reinterpret_cast<uintptr_t>(origin);
     entry.data[0] = data0;
     entry.data[1] = data1;

@@ -15,6 +15,7 @@
 namespace base {
 
 struct ActivityEntry {
+  // Performance-counter ticks when the activity began.
   int64_t time_ticks;
   uint64_t origin_address;
   uint64_t data[2];
@@ -30,6 +31,7 @@ struct ActivitySnapshot {
   uint32_t process_id = 0;
   uint32_t thread_id = 0;
   int64_t start_time = 0;
+  // Performance-counter ticks when the tracker was made.
   int64_t start_ticks = 0;
   std::string thread_name;
   // The depth the thread reached, which may exceed the recorded entries.
