@@ -75,8 +75,11 @@ bool GlobalActivityTracker::CreateWithAllocator(
     LOG(ERROR) << "activity tracker needs a writable persistent memory segment";
     return false;
   }
-  if (ThreadActivityTracker::SizeForStackDepth(stack_depth) < ThreadActivityTracker::kMinBlockSize) {
-    LOG(ERROR) << "activity tracker stack depth " << stack_depth << " is too small";
+  const size_t block_size = ThreadActivityTracker::SizeForStackDepth(stack_depth);
+  // A tracker lives in one block, and no block crosses a page.
+  if (block_size < ThreadActivityTracker::kMinBlockSize ||
+      block_size + PersistentMemoryAllocator::kBlockHeaderSize > allocator->page_size()) {
+    LOG(ERROR) << "activity tracker stack depth " << stack_depth << " does not fit a block";
     return false;
   }
   static const bool slot_ready = TrackerSlot().Initialize(&GlobalActivityTracker::OnThreadExit);

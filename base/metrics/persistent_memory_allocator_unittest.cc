@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/metrics/bucket_boundaries.h"
+#include "base/metrics/histogram.h"
+#include "base/metrics/histogram_sample_set.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "gtest/gtest.h"
@@ -53,12 +56,24 @@ TEST(PersistentMemoryAllocatorTest, AllocatesWithinPagesAndMarksFull) {
   EXPECT_FALSE(allocator.IsCorrupt());
   EXPECT_FALSE(allocator.IsFull());
 
+  BucketBoundaries size_boundaries(4);
+  Histogram::FillLinearRanges(1, 3000, &size_boundaries);
+  std::unique_ptr<HistogramBase> sizes = Histogram::PersistentCreate(
+      "Allocator.Sizes", 1, 3000, &size_boundaries, nullptr, nullptr, nullptr, nullptr);
+  allocator.SetAllocationSizeHistogram(sizes.get());
   const Reference first = allocator.Allocate(3000, kTypeA);
   EXPECT_EQ(56u, first);
   EXPECT_EQ(3000u, allocator.GetAllocSize(first));
   // 3016 bytes up to 3072 leave 1024 in the page: a 2000-byte request starts
   // the next page and the rest becomes a filler.
   const Reference second = allocator.Allocate(2000, kTypeB);
+  EXPECT_EQ(0u, allocator.Allocate(5000, kTypeB));
+  allocator.SetAllocationSizeHistogram(nullptr);
+  // Each request's size, and 0 for the refused one.
+  std::unique_ptr<HistogramSampleSet> recorded = sizes->TakeSnapshot();
+  EXPECT_EQ(3, recorded->TotalCount());
+  EXPECT_EQ(1, recorded->GetCount(0));
+  EXPECT_EQ(int64_t{5000}, recorded->sum());
   EXPECT_EQ(4096u, second);
   EXPECT_EQ(1024u, Field(allocator, 3072));
   EXPECT_EQ(PersistentMemoryAllocator::kFillerCookie, Field(allocator, 3072 + 4));
