@@ -487,6 +487,14 @@ std::unique_ptr<SharedPersistentMemoryAllocator> SharedPersistentMemoryAllocator
   }
   // The mapping's own size, never one read from the segment.
   const size_t size = std::min<size_t>(info.RegionSize, 0xFFFFF000u);
+  // Only the creator formats: an opener that found a blank segment would
+  // race with it.
+  if (size < kSegmentHeaderSize ||
+      static_cast<const std::atomic<uint32_t>*>(view.Get())->load(std::memory_order_acquire) !=
+          kSegmentCookie) {
+    LOG(ERROR) << "the segment mapping holds no segment (yet)";
+    return nullptr;
+  }
   std::unique_ptr<SharedPersistentMemoryAllocator> allocator(new SharedPersistentMemoryAllocator(
       win::ScopedHandle(), std::move(mapping), std::move(view), size, id, read_only));
   if (!allocator->IsValid())

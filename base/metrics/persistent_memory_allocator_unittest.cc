@@ -16,6 +16,7 @@
 #include "base/metrics/histogram_sample_set.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
 
@@ -149,6 +150,16 @@ TEST(PersistentMemoryAllocatorTest, OpenerChecksTheCreatorsData) {
   EXPECT_FALSE(PersistentMemoryAllocator(memory, kSegmentSize / 2, 4096, 42, true).IsValid());
   Field(created, 4) = PersistentMemoryAllocator::kSegmentVersion + 1;
   EXPECT_FALSE(PersistentMemoryAllocator(memory, kSegmentSize, 4096, 42, true).IsValid());
+
+  // A mapping whose creator has not formatted it yet is not an opener's to
+  // format.
+  const std::wstring name = L"Local\\velmo-blank-segment-" + std::to_wstring(GetCurrentProcessId());
+  win::ScopedHandle blank(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             kSegmentSize, name.c_str()));
+  ASSERT_TRUE(blank.IsValid());
+  EXPECT_EQ(nullptr, SharedPersistentMemoryAllocator::Open(name, 0, false));
+  // Had the first opener formatted it, this one would accept it.
+  EXPECT_EQ(nullptr, SharedPersistentMemoryAllocator::Open(name, 0, true));
 }
 
 TEST(PersistentMemoryAllocatorTest, LoopingQueueIsCorruptionNotAHang) {
