@@ -121,6 +121,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
     return histogram;
   }
 
+  LOG(ERROR) << "no room for persistent histogram " << name << " in its segment"
+             << (memory->IsFull() ? " (full)" : "") << (memory->IsCorrupt() ? " (corrupt)" : "");
   if (!memory->IsCorrupt()) {
     RecordCreateHistogramResult(memory->IsFull() ? kCreateHistogramAllocatorFull
                                                  : kCreateHistogramAllocatorError);
