@@ -28,15 +28,7 @@ HistogramFactory::~HistogramFactory() = default;
 void HistogramFactory::FinishHistogram(HistogramBase* /*histogram*/) {}
 
 HistogramBase* HistogramFactory::Build() {
-  HistogramBase* histogram = nullptr;
-  if (HistogramRegistry::IsActive()) {
-    // Histograms that other processes (or an earlier run) put in the global
-    // segment are found by name too.
-    if (PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal())
-      allocator->ImportHistogramsToRegistry();
-    histogram = HistogramRegistry::FindHistogram(name_);
-  }
-
+  HistogramBase* histogram = histogram_factory_internal::FindRegistered(name_);
   if (!histogram) {
     // Boundaries are shared by every histogram of the same ones and never
     // freed.
@@ -65,30 +57,53 @@ HistogramBase* HistogramFactory::Build() {
       created->ClearFlags(HistogramBase::kIsPersistent);
       created->SetFlags(flags_);
     }
-    HistogramBase* candidate = created.release();
-    FinishHistogram(candidate);
-    histogram = HistogramRegistry::RegisterOrDeleteDuplicate(candidate);
-    if (ref)
-      allocator->FinalizeHistogram(ref, histogram == candidate);
-    ReportHistogramActivity(*histogram, HistogramActivity::kCreated);
+    FinishHistogram(created.get());
+    histogram = histogram_factory_internal::RegisterCreated(created.release(), allocator, ref);
   }
 
-  if (histogram->GetHistogramType() != histogram_type_) {
-    // A histogram read from a segment is input, not a mistake of this
-    // program: refuse it instead of stopping.
-    if (histogram->flags() & HistogramBase::kIsPersistent) {
-      LOG(ERROR) << "histogram " << name_ << " exists as "
-                 << HistogramTypeToString(histogram->GetHistogramType()) << ", not as "
-                 << HistogramTypeToString(histogram_type_);
-      return nullptr;
-    }
-    CHECK_EQ(histogram_type_, histogram->GetHistogramType());
-  }
-  if (bucket_count_ != 0 && !histogram->MatchesArguments(minimum_, maximum_, bucket_count_)) {
+  histogram = histogram_factory_internal::CheckType(histogram, histogram_type_, name_);
+  if (histogram && bucket_count_ != 0 &&
+      !histogram->MatchesArguments(minimum_, maximum_, bucket_count_)) {
     LOG(ERROR) << "histogram " << name_ << " exists with other arguments";
     return nullptr;
   }
   return histogram;
 }
+
+namespace histogram_factory_internal {
+
+HistogramBase* FindRegistered(std::string_view name) {
+  if (!HistogramRegistry::IsActive())
+    return nullptr;
+  // Histograms that other processes (or an earlier run) put in the global
+  // segment are found by name too.
+  if (PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal())
+    allocator->ImportHistogramsToRegistry();
+  return HistogramRegistry::FindHistogram(name);
+}
+
+HistogramBase* RegisterCreated(HistogramBase* created, PersistentHistogramAllocator* allocator,
+                               uint32_t ref) {
+  HistogramBase* histogram = HistogramRegistry::RegisterOrDeleteDuplicate(created);
+  if (ref)
+    allocator->FinalizeHistogram(ref, histogram == created);
+  ReportHistogramActivity(*histogram, HistogramActivity::kCreated);
+  return histogram;
+}
+
+HistogramBase* CheckType(HistogramBase* histogram, HistogramType type, std::string_view name) {
+  if (histogram->GetHistogramType() == type)
+    return histogram;
+  if (histogram->flags() & HistogramBase::kIsPersistent) {
+    LOG(ERROR) << "histogram " << name << " exists as "
+               << HistogramTypeToString(histogram->GetHistogramType()) << ", not as "
+               << HistogramTypeToString(type);
+    return nullptr;
+  }
+  CHECK_EQ(type, histogram->GetHistogramType());
+  return histogram;
+}
+
+}  // namespace histogram_factory_internal
 
 }  // namespace base

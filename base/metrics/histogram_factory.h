@@ -13,12 +13,31 @@
 namespace base {
 
 class BucketBoundaries;
+class PersistentHistogramAllocator;
 
 enum class HistogramActivity { kCreated, kLookedUp };
 
 // Counts histogram creation in the activity histogram. Nothing creates that
 // histogram in this program, so this does nothing.
 void ReportHistogramActivity(const HistogramBase& histogram, HistogramActivity activity);
+
+// The steps every get-or-create shares, the sparse kind's included.
+namespace histogram_factory_internal {
+
+// The registered histogram of |name| (after importing what the global
+// persistent segment holds), or null; null at once without a registry.
+HistogramBase* FindRegistered(std::string_view name);
+// Registers |created| (which may be deleted for a duplicate) and, when it was
+// built in |allocator|'s segment at |ref|, makes it visible to readers once
+// it is the registered one. Returns the histogram to use.
+HistogramBase* RegisterCreated(HistogramBase* created, PersistentHistogramAllocator* allocator,
+                               uint32_t ref);
+// |histogram| when it is of |type|. Another kind is refused (null, logged)
+// for a histogram read from a segment, which is input; for one this program
+// built it is a programming error that stops the process.
+HistogramBase* CheckType(HistogramBase* histogram, HistogramType type, std::string_view name);
+
+}  // namespace histogram_factory_internal
 
 class HistogramFactory {
  public:

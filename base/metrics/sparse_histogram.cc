@@ -6,7 +6,6 @@
 #include "base/binary_message.h"
 #include "base/logging.h"
 #include "base/metrics/histogram_factory.h"
-#include "base/metrics/histogram_registry.h"
 #include "base/metrics/persistent_histogram_allocator.h"
 #include "base/metrics/persistent_sample_map.h"
 #include "base/metrics/sample_iterator.h"
@@ -18,12 +17,7 @@ namespace base {
 
 // static
 HistogramBase* SparseHistogram::GetOrCreate(std::string_view name) {
-  HistogramBase* histogram = nullptr;
-  if (HistogramRegistry::IsActive()) {
-    if (PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal())
-      allocator->ImportHistogramsToRegistry();
-    histogram = HistogramRegistry::FindHistogram(name);
-  }
+  HistogramBase* histogram = histogram_factory_internal::FindRegistered(name);
   if (!histogram) {
     PersistentHistogramAllocator* allocator = PersistentHistogramAllocator::GetGlobal();
     PersistentMemoryAllocator::Reference ref = 0;
@@ -36,23 +30,9 @@ HistogramBase* SparseHistogram::GetOrCreate(std::string_view name) {
       created.reset(new SparseHistogram(std::string(name)));
       created->SetFlags(kUmaTargetedHistogramFlag);
     }
-    HistogramBase* candidate = created.release();
-    histogram = HistogramRegistry::RegisterOrDeleteDuplicate(candidate);
-    if (ref)
-      allocator->FinalizeHistogram(ref, histogram == candidate);
-    ReportHistogramActivity(*histogram, HistogramActivity::kCreated);
+    histogram = histogram_factory_internal::RegisterCreated(created.release(), allocator, ref);
   }
-  if (histogram->GetHistogramType() != SPARSE_HISTOGRAM) {
-    // A histogram read from a segment is input, not a mistake of this
-    // program.
-    if (histogram->flags() & kIsPersistent) {
-      LOG(ERROR) << "histogram " << name << " exists as "
-                 << HistogramTypeToString(histogram->GetHistogramType());
-      return nullptr;
-    }
-    CHECK_EQ(SPARSE_HISTOGRAM, histogram->GetHistogramType());
-  }
-  return histogram;
+  return histogram_factory_internal::CheckType(histogram, SPARSE_HISTOGRAM, name);
 }
 
 // static
