@@ -49,24 +49,13 @@ std::unique_ptr<SampleIterator> PersistentSampleMap::CreateIterator() const {
 }
 
 bool PersistentSampleMap::AddSubtract(SampleIterator* iter, Operation op) {
-  HistogramSample minimum;
-  int64_t maximum;
-  HistogramCount count;
-  for (; !iter->Done(); iter->Next()) {
-    iter->Get(&minimum, &maximum, &count);
-    // Compared modulo 2^32: the serialized maximum of INT32_MAX wraps.
-    if (static_cast<uint32_t>(maximum) != static_cast<uint32_t>(minimum) + 1u) {
-      LOG(ERROR) << "sample entry [" << minimum << ", " << maximum
-                 << ") covers more than one value";
-      return false;
-    }
-    std::atomic<HistogramCount>* storage = GetOrCreateSampleCountStorage(minimum);
+  return ForEachSingleValueEntry(iter, [this, op](HistogramSample value, HistogramCount count) {
+    std::atomic<HistogramCount>* storage = GetOrCreateSampleCountStorage(value);
     if (op == ADD)
       storage->fetch_add(count, std::memory_order_relaxed);
     else
       storage->fetch_sub(count, std::memory_order_relaxed);
-  }
-  return true;
+  });
 }
 
 std::atomic<HistogramCount>* PersistentSampleMap::GetOrCreateSampleCountStorage(

@@ -32,23 +32,12 @@ std::unique_ptr<SampleIterator> SparseSampleMap::CreateIterator() const {
 }
 
 bool SparseSampleMap::AddSubtract(SampleIterator* iter, Operation op) {
-  HistogramSample minimum;
-  int64_t maximum;
-  HistogramCount count;
-  for (; !iter->Done(); iter->Next()) {
-    iter->Get(&minimum, &maximum, &count);
-    // Compared modulo 2^32: the serialized maximum of INT32_MAX wraps.
-    if (static_cast<uint32_t>(maximum) != static_cast<uint32_t>(minimum) + 1u) {
-      LOG(ERROR) << "sample entry [" << minimum << ", " << maximum
-                 << ") covers more than one value";
-      return false;
-    }
+  return ForEachSingleValueEntry(iter, [this, op](HistogramSample value, HistogramCount count) {
     if (op == ADD)
-      counts_[minimum] += count;
+      counts_[value] += count;
     else
-      counts_[minimum] -= count;
-  }
-  return true;
+      counts_[value] -= count;
+  });
 }
 
 }  // namespace base

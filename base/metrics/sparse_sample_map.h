@@ -14,6 +14,27 @@
 
 namespace base {
 
+// Calls |apply|(value, count) for each entry of |iter|, which must cover one
+// value each (the maximum is compared modulo 2^32: the serialized maximum of
+// INT32_MAX wraps). False, logged, at the first wider entry; the entries
+// before it stay applied.
+template <typename Apply>
+bool ForEachSingleValueEntry(SampleIterator* iter, Apply apply) {
+  HistogramSample minimum;
+  int64_t maximum;
+  HistogramCount count;
+  for (; !iter->Done(); iter->Next()) {
+    iter->Get(&minimum, &maximum, &count);
+    if (static_cast<uint32_t>(maximum) != static_cast<uint32_t>(minimum) + 1u) {
+      LOG(ERROR) << "sample entry [" << minimum << ", " << maximum
+                 << ") covers more than one value";
+      return false;
+    }
+    apply(minimum, count);
+  }
+  return true;
+}
+
 class SparseSampleMap : public HistogramSampleSet {
  public:
   explicit SparseSampleMap(uint64_t id);
