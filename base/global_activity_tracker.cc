@@ -116,8 +116,13 @@ ThreadActivityTracker* GlobalActivityTracker::CreateTrackerForCurrentThread() {
   // A holder of an earlier tracker (or one being given back) is dropped; its
   // block belongs to a segment this tracker does not own.
   if (auto* stale = static_cast<ThreadTrackerHolder*>(TrackerSlot().Get())) {
-    if (stale->generation.load(std::memory_order_relaxed) == generation_)
+    const uint32_t generation = stale->generation.load(std::memory_order_relaxed);
+    if (generation == generation_)
       return &stale->tracker;
+    // Generation 0: the thread is ending and its exit handler owns the
+    // holder; no new tracker for it.
+    if (generation == 0)
+      return nullptr;
     TrackerSlot().Set(nullptr);
     delete stale;
   }
