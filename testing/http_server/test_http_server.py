@@ -15,7 +15,8 @@ the request, so the tests need no control channel and can run in parallel:
       short=o1,...      like cut, but the connection is closed in order (FIN):
                         fewer bytes than Content-Length arrive.
       ignore_range=1    a Range request gets 200 and the whole body.
-      content_length=V  the Content-Length header says V (any text).
+      content_length=V  the Content-Length header says V (any text); the
+                        connection closes after the body.
       header_size=N     adds a header "X-Padding" of N bytes.
       reset=P           request 0 of the key is reset at point P: "accept"
                         (nothing read), "request" (after reading the request),
@@ -292,6 +293,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reset()
         self.send_response(status)
         self.send_header("Content-Length", query.get("content_length", str(end - start)))
+        if "content_length" in query:
+            # The client cannot know where a body with a false length ends:
+            # the end of the connection marks it.
+            self.send_header("Connection", "close")
+            self.close_connection = True
         self.send_header("X-Served-By", "velmo-test-%d" % request_index)
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))

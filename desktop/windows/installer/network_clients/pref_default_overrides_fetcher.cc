@@ -64,10 +64,15 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
   if (!started) {
     LOG(ERROR) << "Failed sending request for default prefs overrides";
     // The file opened for the reply must not stay behind empty.
-    DeleteFileW(output_path_.value().c_str());
+    DeleteOutput();
     base::Closure finished = std::move(done_);
     finished.Run();
   }
+}
+
+void PrefDefaultOverridesFetcher::DeleteOutput() {
+  if (!DeleteFileW(output_path_.value().c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    PLOG(ERROR) << "Could not delete " << output_path_.value();
 }
 
 void PrefDefaultOverridesFetcher::OnFetched() {
@@ -75,7 +80,7 @@ void PrefDefaultOverridesFetcher::OnFetched() {
     LOG(INFO) << "Default prefs overrides fetched successfully";
   } else {
     // The writer is closed by now, so the file can go.
-    DeleteFileW(output_path_.value().c_str());
+    DeleteOutput();
     LOG(ERROR) << "Failed fetching default prefs overrides";
   }
   base::Closure finished = std::move(done_);

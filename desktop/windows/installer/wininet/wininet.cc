@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/bind.h"
@@ -30,7 +31,7 @@ constexpr DWORD kReadBufferSize = 64 * 1024;
 // Bounds the wait of the cleanup thread for WinInet to let go of a session:
 // a session whose handles were already closed elsewhere must not keep the
 // thread, and with it the downloader's destruction, waiting forever.
-constexpr int kCleanupWaitMs = 10000;
+constexpr int kCleanupWaitMs = 5000;
 
 // A redirect loop ends the request instead of following it for ever.
 constexpr int kMaxRedirects = 20;
@@ -123,6 +124,22 @@ std::wstring QueryCustomHeader(HINTERNET request, const wchar_t* name) {
     buffer.assign(size / sizeof(wchar_t) + 1, L'\0');
   }
   return std::wstring();
+}
+
+// Whether the response has any header line after its status line.
+bool HasHeaderLines(HINTERNET request) {
+  DWORD size = 0;
+  HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, nullptr, &size, nullptr);
+  if (size == 0)
+    return false;
+  std::wstring headers(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(headers.size() * sizeof(wchar_t));
+  if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, headers.data(), &size, nullptr))
+    return false;
+  // NUL-separated lines: the status line, the headers, an empty line.
+  size_t first_end = headers.find(L'\0');
+  return first_end != std::wstring::npos && first_end + 1 < headers.size() &&
+         headers[first_end + 1] != L'\0';
 }
 
 enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
@@ -358,11 +375,11 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   CrackedUrl parts;
   if (!CrackUrl(url_, &parts)) {
     PLOG(ERROR) << "Could not parse URL";
-    return false;
+    return FailStart();
   }
   if (!IsHostAllowed(parts.host, allowed_domains_)) {
     LOG(ERROR) << "Attempting to download from a disallowed domain";
-    return false;
+    return FailStart();
   }
   secure_ = parts.scheme == INTERNET_SCHEME_HTTPS;
 
@@ -374,15 +391,19 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
 
   expected_size_ = 0;
   bytes_received_ = 0;
-  bytes_at_last_resume_ = 0;
+  best_at_last_resume_ = 0;
+  resumed_ = false;
+  resumptions_without_progress_ = 0;
   redirects_ = 0;
+  // Retries of an earlier, failed download do not count against this one.
+  retry_count_ = 0;
   const std::wstring& proxy = ProxyForTesting();
   HINTERNET internet = InternetOpenW(
       GetUserAgent().c_str(), proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
       proxy.empty() ? nullptr : proxy.c_str(), nullptr, INTERNET_FLAG_ASYNC);
   if (!internet) {
     PLOG(ERROR) << "Could not open internet";
-    return false;
+    return FailStart();
   }
   session_ = base::MakeShared<DownloadSession>(this, ++serial_, body);
   session_->internet_.Reset(internet);
@@ -397,7 +418,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   if (!connection) {
     PLOG(ERROR) << "Could not start session";
     CloseSession();
-    return false;
+    return FailStart();
   }
   {
     DownloadSession::AutoLock lock(session);
@@ -420,9 +441,18 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
     if (!sent)
       SetState(previous);
   }
-  if (!sent)
+  if (!sent) {
     CloseSession();
-  return sent;
+    return FailStart();
+  }
+  return true;
+}
+
+bool WinInetDownloader::FailStart() {
+  // Nothing will be written: the file (or string) is released at once, so
+  // the caller may remove it.
+  writer_->Close();
+  return false;
 }
 
 bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
@@ -557,6 +587,15 @@ bool WinInetDownloader::HandleInitialCompletion() {
     return false;
   }
   report_->OnHttpStatus(status);
+  // WinInet takes a status line cut off by a lost connection for a whole
+  // response without headers (and an empty body): every real answer has
+  // at least one header, so this one is retried like a lost connection.
+  if (!HasHeaderLines(request)) {
+    LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
+                 << "response without headers";
+    CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    return false;
+  }
   for (const wchar_t* name : {L"Date", L"Server", L"X-Served-By"})
     report_->OnHeader(name, QueryCustomHeader(request, name));
 
@@ -588,7 +627,6 @@ bool WinInetDownloader::HandleInitialCompletion() {
           return false;
         }
         bytes_received_ = 0;
-        bytes_at_last_resume_ = 0;
       }
     }
     retry_count_ = 0;
@@ -608,7 +646,7 @@ bool WinInetDownloader::HandleInitialCompletion() {
     CheckRetriesAndResume(status);
     return false;
   }
-  LOG(ERROR) << "Request completed with an unexpected HTTP status";
+  LOG(ERROR) << "Request completed with an unexpected HTTP status: " << status;
   PostFailed();
   return false;
 }
@@ -668,10 +706,19 @@ void WinInetDownloader::ReadBody() {
 }
 
 void WinInetDownloader::PostResume() {
-  if (bytes_received_ == bytes_at_last_resume_ && retry_count_ > 0) {
+  // A server that keeps ending the body before anything new arrived (also
+  // one that restarts it with 200 every time, which resets the retry count)
+  // must not keep the download resuming for ever.
+  if (resumed_ && bytes_received_ <= best_at_last_resume_) {
+    if (++resumptions_without_progress_ > max_retries_) {
+      LOG(ERROR) << "Download makes no progress";
+      PostFailed();
+      return;
+    }
     CheckRetriesAndResume(0);
     return;
   }
+  resumptions_without_progress_ = 0;
   task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::Resume,
                                                session_->weak_downloader_, session_->serial_));
 }
@@ -741,7 +788,8 @@ void WinInetDownloader::Resume(uint32_t serial) {
       report_->OnChunkStart(bytes_received_);
       chunk_open_ = true;
       report_->OnRetry(static_cast<uint32_t>(retry_count_.load()));
-      bytes_at_last_resume_ = bytes_received_;
+      best_at_last_resume_ = std::max(best_at_last_resume_, bytes_received_);
+      resumed_ = true;
       session->last_read_ = 0;
       SetState(kRequestSent);
       resumed = SendRequest(range);
