@@ -58,7 +58,8 @@ function(velmo_add_network_test name)
     list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
   endforeach()
   add_executable(${name} ${T_SOURCES} ${resource_objects})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} http_test_support test_support thirdparty::gtest)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} http_test_support test_support thirdparty::gtest
+                        crypt32)
   set(tls_dir ${CMAKE_BINARY_DIR}/testing/http_server/tls)
   add_test(NAME ${name}
            COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/http_server/run_with_test_server.py

@@ -22,6 +22,8 @@ the request, so the tests need no control channel and can run in parallel:
                         (nothing read), "request" (after reading the request),
                         "status" (after the status line), "headers" (after the
                         headers); add reset_times=T for the first T requests.
+      status_line=T     answers with the status line T (for malformed ones),
+                        then Content-Length and the body; closes after.
       slow=MS           sleeps MS milliseconds after every 16 KiB of body.
       cache=1           lets the client cache nothing special; only for
                         symmetry with real servers (no effect).
@@ -291,6 +293,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if point == "status":
             self.wfile.write(b"HTTP/1.1 200 OK\r\n")
             self.reset()
+        if "status_line" in query:
+            # A status line of the test's choosing, then ordinary headers.
+            body = b"".join(bytes(p) for p in pattern_slice(0, size))
+            self.wfile.write(query["status_line"].encode("latin-1") + b"\r\n")
+            self.wfile.write(b"Content-Length: %d\r\nConnection: close\r\n\r\n" % size)
+            self.wfile.write(body)
+            self.close_connection = True
+            return
         self.send_response(status)
         self.send_header("Content-Length", query.get("content_length", str(end - start)))
         if "content_length" in query:

@@ -4,12 +4,15 @@
 
 #include <windows.h>
 #include <tlhelp32.h>
+#include <wincrypt.h>
 #include <wininet.h>
 
 #include <memory>
 #include <string>
 
 #include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/process.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/rand_util.h"
 #include "base/threading/current_task_runner.h"
@@ -22,6 +25,7 @@
 #include "desktop/windows/installer/wininet/wininet_test_support.h"
 #include "gtest/gtest.h"
 #include "testing/http_server/test_server.h"
+#include "testing/multiprocess_test.h"
 
 namespace installer {
 namespace {
@@ -551,6 +555,102 @@ TEST_F(WinInetDownloaderTest, UnexpectedStatusAndUnparsableAddressesFail) {
                                   std::make_unique<StringResponseWriter>(&reply),
                                   std::make_unique<DownloadReport>()));
   EXPECT_TRUE(log.Contains("Could not parse URL"));
+}
+
+}  // namespace
+}  // namespace installer
+
+namespace installer {
+namespace {
+
+// Malformed status lines: each ends, and never as a completed download of
+// a body it did not check.
+TEST_F(WinInetDownloaderTest, MalformedStatusLinesEndCleanly) {
+  downloader_->set_max_retries(1);
+  for (const char* line : {"HTTP/1.1 XYZ Broken", "HTTP/1.1", "GARBAGE", "HTTP/1.1 99999999999 Big",
+                           "HTTP/1.1 -200 Negative"}) {
+    SCOPED_TRACE(line);
+    ThreadSafeLogCapture log;
+    std::string content;
+    std::string query = "/data?size=3000&key=" + UniqueKey("status") + "&status_line=";
+    for (const char* c = line; *c; ++c)
+      query += *c == ' ' ? std::string("%20") : std::string(1, *c);
+    WinInetDownloader::State state = DownloadToFile(query, &content);
+    if (state == WinInetDownloader::kCompleted) {
+      std::string where;
+      EXPECT_EQ(3000u, content.size());
+      EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+    } else {
+      EXPECT_EQ(WinInetDownloader::kFailed, state);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace installer
+
+namespace installer {
+namespace {
+
+// Downloads over HTTPS from the test server, addressed as "localhost" (the
+// name its certificate carries); exit code 0 when the body arrived
+// byte-identical. A separate process: the root added to the store is
+// trusted from the next process on.
+CHILD_PROCESS_MAIN(HttpsDownloadChild) {
+  base::MessageLoop loop;
+  RecordingFetcherDelegate delegate;
+  WinInetDownloader downloader(&delegate, &delegate);
+  std::string reply;
+  if (!RunUntilDone(&downloader, testing_http::TlsServerUrl("/data?size=300000"), std::string(),
+                    std::make_unique<StringResponseWriter>(&reply),
+                    std::make_unique<DownloadReport>())) {
+    return 2;
+  }
+  std::string where;
+  if (downloader.state() != WinInetDownloader::kCompleted)
+    return 3;
+  return reply.size() == 300000 && MatchesPattern(reply, &where) ? 0 : 4;
+}
+
+TEST_F(WinInetDownloaderTest, HttpsWithATrustedTestRoot) {
+  std::wstring url = testing_http::TlsServerUrl("/data?size=300000");
+  ASSERT_FALSE(url.empty()) << "the test server runs without TLS";
+  std::string root;
+  ASSERT_TRUE(base::ReadFileToString(base::FilePath(testing_http::TlsRootPath()), &root));
+  ASSERT_TRUE(CertAddEncodedCertificateToSystemStoreW(
+      L"Root", reinterpret_cast<const BYTE*>(root.data()), static_cast<DWORD>(root.size())))
+      << GetLastError();
+
+  base::CommandLine command_line = testing::GetChildCommandLine("HttpsDownloadChild");
+  base::LaunchOptions options;
+  base::Process child = base::LaunchProcess(command_line, options);
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(child.WaitForExitWithTimeout(120000, &exit_code));
+  EXPECT_EQ(0, exit_code);
+}
+
+TEST_F(WinInetDownloaderTest, HttpsCertificateForAnotherNameFails) {
+  std::wstring url = testing_http::TlsServerUrl("/data?size=1000");
+  ASSERT_FALSE(url.empty()) << "the test server runs without TLS";
+  // The same server by address: its certificate names only "localhost".
+  size_t host = url.find(L"localhost");
+  url.replace(host, 9, L"127.0.0.1");
+  StatsReport stats;
+  StatsNode root = stats.root_node();
+  std::string reply;
+  ThreadSafeLogCapture log;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), url, std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadErrorReport>(&root, "")));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+  EXPECT_TRUE(reply.empty());
+  EXPECT_TRUE(log.Contains("Request completed with an unexpected error: 120"));
+  base::AutoLock lock(stats.lock());
+  int error = IntegerOf(&stats.root(), "wininet_error");
+  EXPECT_TRUE(error == ERROR_INTERNET_SEC_CERT_CN_INVALID || error == ERROR_INTERNET_INVALID_CA ||
+              error == ERROR_INTERNET_SEC_CERT_ERRORS)
+      << error;
 }
 
 }  // namespace
