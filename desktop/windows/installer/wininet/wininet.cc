@@ -265,8 +265,10 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
     }
     return;
   }
+  // The callback stays registered after a cancellation: the connection's
+  // closing notice, which releases WinInet's reference, must still arrive.
   if (session->cancelled_.IsSet()) {
-    VLOG(1) << "Wininet request cancelled. unregistering the callback.";
+    VLOG(1) << "Wininet request cancelled. ignoring the callback.";
     return;
   }
   if (status != INTERNET_STATUS_CONNECTED_TO_SERVER && status != INTERNET_STATUS_REDIRECT &&
