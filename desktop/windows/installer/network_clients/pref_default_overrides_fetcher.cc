@@ -43,11 +43,7 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
             << " with tracking data " << tracking_data;
 
   std::vector<std::wstring>& allowed = downloader_.allowed_domains();
-  allowed.clear();
-  std::wstring domain = base::UTF8ToWide(GetDomain());
-  if (!domain.empty() && domain != kMakerDomainSuffix)
-    allowed.push_back(domain);
-  allowed.push_back(kMakerDomainSuffix);
+  allowed = ProductAndMakerDomains();
   allowed.push_back(kMakerInternalDomainSuffix);
   allowed.push_back(kMakerMirrorDomainSuffix);
   allowed.push_back(L"localhost");
