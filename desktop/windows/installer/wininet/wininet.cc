@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
+#include "desktop/windows/installer/wininet/wininet_http_util.h"
 
 namespace installer {
 
@@ -55,119 +56,6 @@ bool IsConnectivityError(DWORD error) {
     default:
       return false;
   }
-}
-
-// Status texts come as UTF-16 to a wide callback from some WinInet versions
-// and as ANSI from others; addresses and URLs are ASCII, so a zero second
-// byte tells them apart.
-std::wstring StatusText(const void* info, DWORD length) {
-  if (!info || length == 0)
-    return std::wstring();
-  const char* bytes = static_cast<const char*>(info);
-  if (length >= 2 && bytes[0] != 0 && bytes[1] == 0) {
-    const wchar_t* wide = static_cast<const wchar_t*>(info);
-    size_t n = 0;
-    while (n < length / sizeof(wchar_t) && wide[n])
-      ++n;
-    return std::wstring(wide, n);
-  }
-  size_t n = 0;
-  while (n < length && bytes[n])
-    ++n;
-  return base::ASCIIToWide(std::string_view(bytes, n));
-}
-
-struct CrackedUrl {
-  INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
-  std::wstring host;
-  INTERNET_PORT port = 0;
-  std::wstring path;
-};
-
-bool CrackUrl(const std::wstring& url, CrackedUrl* out) {
-  wchar_t host[256] = {};
-  wchar_t path[4096] = {};
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = 256;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = 4096;
-  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), ICU_DECODE | ICU_ESCAPE,
-                         &parts)) {
-    return false;
-  }
-  out->scheme = parts.nScheme;
-  out->host.assign(host, parts.dwHostNameLength);
-  out->port = parts.nPort;
-  out->path.assign(path, parts.dwUrlPathLength);
-  if (out->path.empty())
-    out->path = L"/";
-  return true;
-}
-
-// The value of response header |name|; empty when absent.
-std::wstring QueryCustomHeader(HINTERNET request, const wchar_t* name) {
-  std::wstring buffer(256, L'\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    size_t name_length = wcslen(name);
-    if (buffer.size() <= name_length)
-      buffer.resize(name_length + 1);
-    buffer.replace(0, name_length + 1, std::wstring(name) + L'\0');
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &size, nullptr)) {
-      buffer.resize(size / sizeof(wchar_t));
-      return buffer;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-      break;
-    buffer.assign(size / sizeof(wchar_t) + 1, L'\0');
-  }
-  return std::wstring();
-}
-
-// Whether the response has any header line after its status line.
-bool HasHeaderLines(HINTERNET request) {
-  DWORD size = 0;
-  HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, nullptr, &size, nullptr);
-  if (size == 0)
-    return false;
-  std::wstring headers(size / sizeof(wchar_t) + 1, L'\0');
-  size = static_cast<DWORD>(headers.size() * sizeof(wchar_t));
-  if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, headers.data(), &size, nullptr))
-    return false;
-  // NUL-separated lines: the status line, the headers, an empty line.
-  size_t first_end = headers.find(L'\0');
-  return first_end != std::wstring::npos && first_end + 1 < headers.size() &&
-         headers[first_end + 1] != L'\0';
-}
-
-enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
-
-// Content-Length read as text: WinInet's numeric form turns "-5", "abc" and
-// values beyond 32 bits into plausible sizes.
-ContentLength QueryContentLength(HINTERNET request, uint32_t* out) {
-  wchar_t text[64] = {};
-  DWORD size = sizeof(text);
-  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
-    return ContentLength::kMissing;
-  std::wstring_view value(text, size / sizeof(wchar_t));
-  while (!value.empty() && (value.front() == L' ' || value.front() == L'\t'))
-    value.remove_prefix(1);
-  while (!value.empty() && (value.back() == L' ' || value.back() == L'\t'))
-    value.remove_suffix(1);
-  if (value.empty() || value.size() > 20)
-    return ContentLength::kInvalid;
-  uint64_t number = 0;
-  for (wchar_t c : value) {
-    if (c < L'0' || c > L'9')
-      return ContentLength::kInvalid;
-    number = number * 10 + static_cast<uint64_t>(c - L'0');
-    if (number > 0xFFFFFFFFull)
-      return ContentLength::kTooLarge;
-  }
-  *out = static_cast<uint32_t>(number);
-  return ContentLength::kValid;
 }
 
 DWORD RunCredentialPrompt(HWND window, HINTERNET request) {
@@ -311,7 +199,13 @@ void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
 
 }  // namespace internal
 
+using internal::ContentLength;
+using internal::CrackedUrl;
+using internal::CrackUrl;
 using internal::DownloadSession;
+using internal::HasHeaderLines;
+using internal::QueryContentLength;
+using internal::QueryCustomHeader;
 
 WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, PackageFetcherDelegate* progress)
     : ui_(ui), progress_(progress), retry_delay_(base::TimeSpan::FromMilliseconds(kRetryDelayMs)) {
@@ -383,7 +277,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
     LOG(ERROR) << "Attempting to download from a disallowed domain";
     return FailStart();
   }
-  secure_ = parts.scheme == INTERNET_SCHEME_HTTPS;
+  secure_ = parts.secure;
 
   if (cleanup_thread_) {
     VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
