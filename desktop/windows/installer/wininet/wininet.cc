@@ -130,7 +130,6 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   std::unique_ptr<char[]> buffer_;
   DWORD last_read_ = 0;
   base::WeakRef<WinInetDownloader> weak_downloader_;
-  base::SharedRef<base::OrderedTaskRunner> task_runner_;
 
  private:
   friend class base::RefCountedThreadSafe<DownloadSession>;
@@ -304,8 +303,12 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   session_ = base::MakeShared<DownloadSession>(this, ++serial_, body);
   session_->internet_.Reset(internet);
   session_->weak_downloader_ = weak_factory_.GetWeakRef();
-  session_->task_runner_ = task_runner_;
-  InternetSetStatusCallbackW(internet, &DownloadSession::StatusCallback);
+  if (InternetSetStatusCallbackW(internet, &DownloadSession::StatusCallback) ==
+      INTERNET_INVALID_STATUS_CALLBACK) {
+    PLOG(ERROR) << "Could not register the download's status callback";
+    CloseSession();
+    return FailStart();
+  }
 
   DownloadSession* session = session_.get();
   HINTERNET connection = InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr,
