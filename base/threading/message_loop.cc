@@ -143,7 +143,11 @@ void MessageLoop::RunTask(internal::PendingTask* pending) {
   ++task_depth_;
   {
     ScopedTaskRunActivity activity(pending->posted_from.program_counter(), pending->sequence_num);
-    LOOP_TRACE_RUN_TASK();
+    LOOP_TRACE_TASK_FLOW_IN(pending->sequence_num,
+                            pending->time_posted.is_null()
+                                ? 0
+                                : (MonotonicTime::Now() - pending->time_posted).InMicroseconds());
+    LOOP_TRACE_RUN_TASK(pending->posted_from);
     pending->task.RunUnguarded();
   }
   --task_depth_;

@@ -275,9 +275,12 @@ void SequencedWorkerPool::Inner::RunTask(Task* task) {
   CurrentTaskRunner::Scope runner_scope(runner.get());
   t_current_sequence = task->sequence_id;
   {
-    TRACE_EVENT_SCOPE_FLOW1("toplevel", "SequencedWorkerPool::Inner::ThreadLoop",
-                            task->sequence_num, kFlowFlags | TRACE_EVENT_FLAG_FLOW_IN, "src_func",
-                            task->posted_from.function_name());
+    TRACE_EVENT_SCOPE_FLOW("disabled-by-default-toplevel.flow",
+                           "SequencedWorkerPool::Inner::PostTask", task->sequence_num,
+                           kFlowFlags | TRACE_EVENT_FLAG_FLOW_IN);
+    TRACE_EVENT_SCOPE2("toplevel", "SequencedWorkerPool::Inner::ThreadLoop", "src_file",
+                       task->posted_from.file_name(), "src_func",
+                       task->posted_from.function_name());
     task->task.Run();
   }
   // Bound objects die while the sequence is still held.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "base/trace_event/etw_category_query.h"
+#include "base/trace_event/etw_trace_export.h"
 #include "base/trace_event/trace_category_registry.h"
 #include "base/trace_event/trace_site.h"
 #include "gtest/gtest.h"
@@ -16,6 +16,12 @@ namespace {
 
 TraceCategory* BuiltinEntry(size_t index) {
   return TraceCategoryRegistry::GetCategoryAt(index);
+}
+
+EventFilterConfig FilterFor(const char* predicate, const char* included) {
+  EventFilterConfig config(predicate);
+  config.AddIncludedCategory(included);
+  return config;
 }
 
 // Every test leaves tracing off, as the rest of the process expects.
@@ -93,9 +99,9 @@ TEST_F(TraceLogTest, FilterMaskFollowsFilterOrder) {
   EXPECT_EQ(0, category->state() & TraceCategory::kEnabledForFilters);
 
   std::vector<EventFilterConfig> filters;
-  filters.emplace_back("first", TraceConfig("velmo.log.filtered"));
-  filters.emplace_back("second", TraceConfig("other"));
-  filters.emplace_back("third", TraceConfig("velmo.log.*"));
+  filters.push_back(FilterFor("first", "velmo.log.filtered"));
+  filters.push_back(FilterFor("second", "other"));
+  filters.push_back(FilterFor("third", "velmo.log.*"));
   log->SetEnabledForTesting(TraceLog::kFilteringMode, TraceConfig(), std::move(filters));
   EXPECT_EQ(0b101u, category->filter_mask());
   EXPECT_EQ(TraceCategory::kEnabledForFilters, category->state());
@@ -104,7 +110,7 @@ TEST_F(TraceLogTest, FilterMaskFollowsFilterOrder) {
   // ignored.
   std::vector<EventFilterConfig> many;
   for (int i = 0; i < 34; ++i)
-    many.emplace_back("any", TraceConfig(i < 32 ? "none" : "velmo.log.filtered"));
+    many.push_back(FilterFor("any", i < 32 ? "none" : "velmo.log.filtered"));
   log->SetEnabledForTesting(TraceLog::kFilteringMode, TraceConfig(), std::move(many));
   EXPECT_EQ(0u, category->filter_mask());
   EXPECT_EQ(0, category->state());
@@ -113,23 +119,25 @@ TEST_F(TraceLogTest, FilterMaskFollowsFilterOrder) {
   EXPECT_EQ(0u, category->filter_mask());
 }
 
-bool EnableEtwForTestCategory(const char* category_group) {
-  return std::strcmp(category_group, "velmo.log.etw") == 0;
-}
-
 TEST_F(TraceLogTest, EtwExportIsAskedEvenWhenNotRecording) {
-  EtwCategoryQuery previous = SetEtwCategoryQuery(&EnableEtwForTestCategory);
+  EtwTraceExport* etw_export = EtwTraceExport::GetInstance();
+  ASSERT_NE(nullptr, etw_export);
+  etw_export->SetCategoryEnabledForTesting("velmo.log.etw", true);
+  etw_export->SetExportOnForTesting(true);
   const TraceCategory* etw = TraceLog::GetCategoryEntry("velmo.log.etw");
   EXPECT_EQ(TraceCategory::kEnabledForEtwExport, etw->state());
   EXPECT_TRUE(etw->is_enabled());
   EXPECT_EQ(0, TraceLog::GetCategoryEntry("velmo.log.not-etw")->state());
-  SetEtwCategoryQuery(previous);
+  etw_export->SetExportOnForTesting(false);
+  etw_export->SetCategoryEnabledForTesting("velmo.log.etw", false);
   TraceLog::GetInstance()->RefreshAllCategoryStates();
   EXPECT_EQ(0, etw->state());
 }
 
 TEST(TraceConfigTest, IncludeExcludeAndDisabledByDefault) {
-  EXPECT_FALSE(TraceConfig().IsCategoryGroupEnabled("toplevel"));
+  // An empty configuration records every category that is on by default.
+  EXPECT_TRUE(TraceConfig().IsCategoryGroupEnabled("toplevel"));
+  EXPECT_FALSE(TraceConfig().IsCategoryGroupEnabled("disabled-by-default-toplevel.flow"));
 
   const TraceConfig include("toplevel,ui*");
   EXPECT_TRUE(include.IsCategoryGroupEnabled("toplevel"));
@@ -166,7 +174,7 @@ TEST_F(TraceLogTest, SitesResolveTheirCategoryOnce) {
   const TraceCategory* site = TraceLog::GetCategoryEntry("velmo.log.site");
   EXPECT_EQ(0, site->state());
 
-  // Switched on, the sites go through the (not recording) event path.
+  // Switched on, the sites go through the event path.
   TraceLog::GetInstance()->SetEnabledForTesting(TraceLog::kRecordingMode,
                                                 TraceConfig("velmo.log.*"), {});
   EXPECT_TRUE(site->is_enabled());
