@@ -7,7 +7,12 @@
 #include <vector>
 
 #include "base/trace_event/etw_trace_export.h"
+#include "base/json_reader.h"
+#include "base/logging.h"
+#include "base/threading/thread_name_registry.h"
+#include "base/trace_event/trace_buffer_vector.h"
 #include "base/trace_event/trace_category_registry.h"
+#include "base/values.h"
 #include "base/trace_event/trace_site.h"
 #include "gtest/gtest.h"
 
@@ -181,6 +186,187 @@ TEST_F(TraceLogTest, SitesResolveTheirCategoryOnce) {
   EXPECT_EQ(7, RunScopedSite());
   RunFlowSite();
   EXPECT_EQ(count_before + 2, TraceCategoryRegistry::GetCategoryCount());
+}
+
+// The events of a flushed trace, parsed.
+struct ParsedTrace {
+  std::unique_ptr<Value> root;
+  ListValue* events = nullptr;
+
+  // The events named |name|.
+  std::vector<DictValue*> Named(const std::string& name) const {
+    std::vector<DictValue*> found;
+    for (size_t i = 0; i < events->size(); ++i) {
+      DictValue* event = nullptr;
+      std::string event_name;
+      if (events->GetDictionary(i, &event) && event->GetString("name", &event_name) &&
+          event_name == name) {
+        found.push_back(event);
+      }
+    }
+    return found;
+  }
+};
+
+ParsedTrace ParseTrace(const std::string& json) {
+  ParsedTrace trace;
+  trace.root = JsonReader::Read(json);
+  DictValue* dict = nullptr;
+  if (trace.root && trace.root->GetAsDictionary(&dict))
+    dict->GetList("traceEvents", &trace.events);
+  return trace;
+}
+
+void AddPlainEvents(const TraceCategory* category, int count) {
+  for (int i = 0; i < count; ++i) {
+    TraceLog::GetInstance()->AddTraceEvent('I', category, "velmo.plain", 0, 0, 0, 0, nullptr,
+                                           nullptr);
+  }
+}
+
+TEST_F(TraceLogTest, RecordedSitesFlushAsTraceFile) {
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(TraceConfig("velmo.rec.*"), TraceLog::kRecordUntilFull);
+  EXPECT_EQ(TraceLog::kRecordingMode, log->enabled_modes());
+  {
+    TRACE_EVENT_SCOPE2("velmo.rec.site", "RecordedScope", "number", -3, "text", "a\"b");
+    Sleep(2);
+  }
+  TRACE_EVENT_INSTANT_FLOW("velmo.rec.flow", "RecordedFlow", 42,
+                           TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
+                               TRACE_EVENT_FLAG_FLOW_OUT);
+  TRACE_EVENT_SCOPE1("velmo.off", "NotRecorded", "x", 1);
+
+  const std::string json = log->Flush();
+  EXPECT_EQ(0, log->enabled_modes());
+  const ParsedTrace trace = ParseTrace(json);
+  ASSERT_NE(nullptr, trace.events) << json;
+  EXPECT_TRUE(trace.Named("NotRecorded").empty());
+
+  std::vector<DictValue*> scopes = trace.Named("RecordedScope");
+  ASSERT_EQ(1u, scopes.size());
+  int value = 0;
+  EXPECT_TRUE(scopes[0]->GetInteger("pid", &value));
+  EXPECT_EQ(static_cast<int>(GetCurrentProcessId()), value);
+  EXPECT_TRUE(scopes[0]->GetInteger("tid", &value));
+  EXPECT_EQ(static_cast<int>(GetCurrentThreadId()), value);
+  EXPECT_TRUE(scopes[0]->GetInteger("dur", &value));
+  EXPECT_GE(value, 1000);
+  EXPECT_TRUE(scopes[0]->GetInteger("args.number", &value));
+  EXPECT_EQ(-3, value);
+  std::string text;
+  EXPECT_TRUE(scopes[0]->GetString("args.text", &text));
+  EXPECT_EQ("a\"b", text);
+  EXPECT_TRUE(scopes[0]->GetString("ph", &text));
+  EXPECT_EQ("X", text);
+
+  // Flow ids are mangled with the process-id hash, and so is the binding.
+  std::vector<DictValue*> flows = trace.Named("RecordedFlow");
+  ASSERT_EQ(1u, flows.size());
+  char expected[32];
+  snprintf(expected, sizeof(expected), "0x%llx",
+           static_cast<unsigned long long>(42 ^ log->process_id_hash()));
+  EXPECT_TRUE(flows[0]->GetString("id", &text));
+  EXPECT_EQ(expected, text);
+  EXPECT_TRUE(flows[0]->GetString("bind_id", &text));
+  EXPECT_EQ(expected, text);
+
+  // Metadata written when recording stopped.
+  std::vector<DictValue*> cpus = trace.Named("num_cpus");
+  ASSERT_EQ(1u, cpus.size());
+  EXPECT_TRUE(cpus[0]->GetInteger("args.number", &value));
+  EXPECT_GE(value, 1);
+
+  // The buffer was emptied by the flush.
+  EXPECT_EQ(std::string::npos, log->Flush().find("RecordedScope"));
+}
+
+TEST_F(TraceLogTest, FullVectorBufferStopsRecording) {
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(TraceConfig("velmo.full"), TraceLog::kRecordUntilFull);
+  log->SetTraceBufferForTesting(std::make_unique<TraceBufferVector>(3));
+  const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.full");
+  ASSERT_TRUE(category->is_enabled());
+  // Two chunks fill up; the third is handed out and the buffer is full.
+  AddPlainEvents(category, 2 * 64 + 1);
+  EXPECT_EQ(0, log->enabled_modes());
+  EXPECT_EQ(0, category->state());
+  AddPlainEvents(category, 10);
+
+  const ParsedTrace trace = ParseTrace(log->Flush());
+  ASSERT_NE(nullptr, trace.events);
+  // Events written before the stop stay; nothing after it is added.
+  EXPECT_EQ(2u * 64 + 1, trace.Named("velmo.plain").size());
+  std::vector<DictValue*> overflow = trace.Named("trace_buffer_overflowed");
+  ASSERT_EQ(1u, overflow.size());
+  double at = 0;
+  EXPECT_TRUE(overflow[0]->GetDouble("args.overflowed_at_ts", &at));
+  EXPECT_GT(at, 0);
+}
+
+TEST_F(TraceLogTest, ThreadNamesCollectEveryNameOnce) {
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(TraceConfig("velmo.names"), TraceLog::kRecordUntilFull);
+  const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.names");
+  ThreadNameRegistry* names = ThreadNameRegistry::GetInstance();
+  const DWORD thread_id = GetCurrentThreadId();
+  names->SetName(thread_id, "velmo first");
+  AddPlainEvents(category, 2);
+  names->SetName(thread_id, "velmo second");
+  AddPlainEvents(category, 1);
+  names->SetName(thread_id, "velmo first");
+  AddPlainEvents(category, 1);
+
+  const ParsedTrace trace = ParseTrace(log->Flush());
+  ASSERT_NE(nullptr, trace.events);
+  bool found = false;
+  for (DictValue* event : trace.Named("thread_name")) {
+    int tid = 0;
+    std::string name;
+    if (event->GetInteger("tid", &tid) && tid == static_cast<int>(thread_id) &&
+        event->GetString("args.name", &name)) {
+      EXPECT_NE(std::string::npos, name.find("velmo first,velmo second")) << name;
+      EXPECT_EQ(name.find("velmo first"), name.rfind("velmo first")) << name;
+      found = true;
+    }
+  }
+  EXPECT_TRUE(found);
+}
+
+std::vector<std::string>* g_logged_lines = nullptr;
+
+bool CaptureLogLine(int, const char*, int, size_t, const std::string& line) {
+  g_logged_lines->push_back(line);
+  return true;
+}
+
+TEST_F(TraceLogTest, ConsoleEchoNestsAndSurvivesUnmatchedEnd) {
+  std::vector<std::string> lines;
+  g_logged_lines = &lines;
+  logging::LogMessageHandlerFunction previous = logging::GetLogMessageHandler();
+  logging::SetLogMessageHandler(&CaptureLogLine);
+
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(TraceConfig("velmo.echo"), TraceLog::kEchoToConsole);
+  const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.echo");
+  // An end whose begin was never seen has no elapsed time (and no crash).
+  log->AddTraceEvent('E', category, "Unmatched", 0, 0, 0, 0, nullptr, nullptr);
+  {
+    TRACE_EVENT_SCOPE("velmo.echo", "Outer");
+    TRACE_EVENT_SCOPE("velmo.echo", "Inner");
+  }
+  log->SetDisabled();
+  logging::SetLogMessageHandler(previous);
+  g_logged_lines = nullptr;
+
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_NE(std::string::npos, lines[0].find("Unmatched[velmo.echo]"));
+  EXPECT_EQ(std::string::npos, lines[0].find(" ms)"));
+  EXPECT_EQ(std::string::npos, lines[1].find("| "));
+  EXPECT_NE(std::string::npos, lines[2].find("| Inner[velmo.echo]"));
+  EXPECT_NE(std::string::npos, lines[3].find("| Inner[velmo.echo] ("));
+  EXPECT_NE(std::string::npos, lines[4].find("Outer[velmo.echo] ("));
+  EXPECT_EQ(std::string::npos, lines[4].find("| "));
 }
 
 }  // namespace
