@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "base/trace_event/trace_buffer_chunk.h"
 #include "base/trace_event/trace_event_handle.h"
@@ -24,6 +25,19 @@ class TraceBuffer {
   // The chunks in reading order; null after the last.
   virtual const TraceBufferChunk* NextChunk() = 0;
   virtual void EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead) = 0;
+
+ protected:
+  // The event |handle| names in |chunks|: its chunk must be present (not out
+  // with a writer) and still carry the handle's sequence number.
+  static TraceEvent* FindEventByHandle(std::vector<std::unique_ptr<TraceBufferChunk>>& chunks,
+                                       TraceEventHandle handle) {
+    if (handle.chunk_index >= chunks.size())
+      return nullptr;
+    TraceBufferChunk* chunk = chunks[handle.chunk_index].get();
+    if (!chunk || chunk->seq() != handle.chunk_seq || handle.event_index >= chunk->size())
+      return nullptr;
+    return chunk->GetEventAt(handle.event_index);
+  }
 };
 
 }  // namespace base::trace_event

@@ -36,12 +36,7 @@ void TraceBufferRingBuffer::ReturnChunk(size_t index, std::unique_ptr<TraceBuffe
 }
 
 TraceEvent* TraceBufferRingBuffer::GetEventByHandle(TraceEventHandle handle) {
-  if (handle.chunk_index >= chunks_.size())
-    return nullptr;
-  TraceBufferChunk* chunk = chunks_[handle.chunk_index].get();
-  if (!chunk || chunk->seq() != handle.chunk_seq || handle.event_index >= chunk->size())
-    return nullptr;
-  return chunk->GetEventAt(handle.event_index);
+  return FindEventByHandle(chunks_, handle);
 }
 
 const TraceBufferChunk* TraceBufferRingBuffer::NextChunk() {

@@ -26,12 +26,7 @@ void TraceBufferVector::ReturnChunk(size_t index, std::unique_ptr<TraceBufferChu
 }
 
 TraceEvent* TraceBufferVector::GetEventByHandle(TraceEventHandle handle) {
-  if (handle.chunk_index >= chunks_.size())
-    return nullptr;
-  TraceBufferChunk* chunk = chunks_[handle.chunk_index].get();
-  if (!chunk || chunk->seq() != handle.chunk_seq || handle.event_index >= chunk->size())
-    return nullptr;
-  return chunk->GetEventAt(handle.event_index);
+  return FindEventByHandle(chunks_, handle);
 }
 
 const TraceBufferChunk* TraceBufferVector::NextChunk() {
