@@ -15,6 +15,7 @@ inline constexpr char kOverheadStdString[] = "std::string";
 inline constexpr char kOverheadTraceEvent[] = "TraceEvent";
 inline constexpr char kOverheadConvertableUnknown[] = "ConvertableToTraceFormat(Unknown)";
 inline constexpr char kOverheadSelf[] = "TraceEventMemoryOverhead";
+inline constexpr char kOverheadTracedValue[] = "TracedValue";
 
 class TraceEventMemoryOverhead {
  public:
