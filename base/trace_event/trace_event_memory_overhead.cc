@@ -1,6 +1,10 @@
 #include "base/trace_event/trace_event_memory_overhead.h"
 
 #include <algorithm>
+#include <string>
+
+#include "base/string_printf.h"
+#include "base/trace_event/process_memory_dump.h"
 
 namespace base::trace_event {
 
@@ -60,6 +64,17 @@ void TraceEventMemoryOverhead::ForEach(const std::function<void(const Entry&)>& 
     visit(fixed_[i]);
   for (const auto& [name, entry] : overflow_)
     visit(entry);
+}
+
+void TraceEventMemoryOverhead::DumpInto(const char* base_name,
+                                        ProcessMemoryDump* process_memory_dump) const {
+  ForEach([&](const Entry& entry) {
+    AllocatorDumpRecord* dump = process_memory_dump->CreateAllocatorDump(
+        FormatString("%s/%s", base_name, entry.type_name));
+    dump->SetScalar("size", "bytes", entry.allocated_bytes);
+    dump->SetScalar("resident_size", "bytes", entry.resident_bytes);
+    dump->SetScalar("object_count", "objects", entry.count);
+  });
 }
 
 }  // namespace base::trace_event

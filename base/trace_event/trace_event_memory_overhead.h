@@ -17,6 +17,8 @@ inline constexpr char kOverheadConvertableUnknown[] = "ConvertableToTraceFormat(
 inline constexpr char kOverheadSelf[] = "TraceEventMemoryOverhead";
 inline constexpr char kOverheadTracedValue[] = "TracedValue";
 
+class ProcessMemoryDump;
+
 class TraceEventMemoryOverhead {
  public:
   struct Entry {
@@ -37,6 +39,9 @@ class TraceEventMemoryOverhead {
   const Entry* Find(const char* type_name) const;
   // Visits every entry, the fixed ones first.
   void ForEach(const std::function<void(const Entry&)>& visit) const;
+  // One allocator dump "<base_name>/<type name>" per entry, with its size,
+  // resident size and object count.
+  void DumpInto(const char* base_name, ProcessMemoryDump* process_memory_dump) const;
 
  private:
   static constexpr size_t kFixedEntries = 16;

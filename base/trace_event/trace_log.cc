@@ -12,6 +12,8 @@
 #include "base/string_printf.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/trace_event/etw_trace_export.h"
+#include "base/trace_event/memory_dump_manager.h"
+#include "base/trace_event/trace_event_memory_overhead.h"
 #include "base/trace_event/string_tokenizer.h"
 #include "base/trace_event/trace_buffer_ring_buffer.h"
 #include "base/trace_event/trace_buffer_vector.h"
@@ -58,8 +60,15 @@ uint64_t StringBits(const char* text) {
 TraceLog::TraceLog()
     : process_id_(GetCurrentProcessId()), process_id_hash_(ComputeProcessIdHash(process_id_)) {
   filters_.reserve(kMaxEventFilters);
-  AutoLock hold(lock_);
-  logged_events_ = CreateTraceBufferLocked();
+  {
+    AutoLock hold(lock_);
+    logged_events_ = CreateTraceBufferLocked();
+  }
+  // Building the trace log builds the memory-dump manager, which learns of
+  // every tracing run.
+  MemoryDumpManager* manager = MemoryDumpManager::Instance();
+  manager->AddProvider(this, "TraceLog", nullptr);
+  AddEnabledStateObserver(manager);
 }
 
 // static
@@ -634,6 +643,22 @@ void TraceLog::SetDisabledForTesting() {
   enabled_modes_ = 0;
   trace_config_.Clear();
   RefreshAllCategoryStatesLocked();
+}
+
+bool TraceLog::WriteDump(const MemoryDumpArgs& /*args*/,
+                         ProcessMemoryDump* process_memory_dump) {
+  TraceEventMemoryOverhead overhead;
+  {
+    AutoLock hold(lock_);
+    overhead.Add("TraceLog", sizeof(*this));
+    if (logged_events_)
+      logged_events_->EstimateTraceMemoryOverhead(&overhead);
+    for (const auto& event : metadata_events_)
+      event->EstimateTraceMemoryOverhead(&overhead);
+  }
+  overhead.Add(kOverheadSelf, sizeof(overhead));
+  overhead.DumpInto("tracing/main_trace_log", process_memory_dump);
+  return true;
 }
 
 void TraceLog::SetTraceBufferForTesting(std::unique_ptr<TraceBuffer> buffer) {

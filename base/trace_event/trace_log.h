@@ -23,6 +23,7 @@
 #include "base/trace_event/trace_event.h"
 #include "base/trace_event/trace_event_filter.h"
 #include "base/trace_event/trace_event_handle.h"
+#include "base/trace_event/memory_dump_provider.h"
 
 namespace base::trace_event {
 
@@ -33,7 +34,7 @@ class TraceLogEnabledStateObserver {
   virtual void OnTraceLogDisabled() = 0;
 };
 
-class TraceLog {
+class TraceLog : public MemoryDumpProvider {
  public:
   // Bits of the enabled modes.
   static constexpr uint8_t kRecordingMode = 1;
@@ -136,12 +137,16 @@ class TraceLog {
                             std::vector<EventFilterConfig> filters);
   // Back to modes 0, no configuration and no filters; refreshes the states.
   void SetDisabledForTesting();
+  // Reports the trace log's own memory as "tracing/main_trace_log".
+  bool WriteDump(const MemoryDumpArgs& args, ProcessMemoryDump* process_memory_dump) override;
+
   // Replaces the trace buffer (for tests of a small buffer filling up).
   void SetTraceBufferForTesting(std::unique_ptr<TraceBuffer> buffer);
 
  private:
   TraceLog();
-  ~TraceLog() = delete;
+  // Never destroyed: trace sites may run during process shutdown.
+  ~TraceLog() override = default;
 
   void UpdateCategoryStateLocked(TraceCategory* category);
   void RefreshAllCategoryStatesLocked();
