@@ -6,13 +6,18 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "base/logging.h"
 #include "base/string_printf.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/trace_event/etw_trace_export.h"
+#include "base/bind.h"
+#include "base/threading/waitable_event.h"
+#include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/memory_dump_manager.h"
+#include "base/trace_event/thread_local_event_buffer.h"
 #include "base/trace_event/trace_event_memory_overhead.h"
 #include "base/trace_event/string_tokenizer.h"
 #include "base/trace_event/trace_buffer_ring_buffer.h"
@@ -38,6 +43,8 @@ constexpr size_t kEchoToConsoleTraceEventBufferChunks = 256;
 // event emitted meanwhile (by an observer, the ETW export or a filter)
 // vanishes instead of recursing.
 thread_local bool t_in_add_trace_event = false;
+// Set while the thread hands in its buffer, so that no new one is made.
+thread_local bool t_keep_event_buffer_away = false;
 // The name this thread last reported, compared by address.
 thread_local const char* t_reported_thread_name = nullptr;
 
@@ -53,6 +60,59 @@ TraceCategory* MetadataCategory() {
 
 uint64_t StringBits(const char* text) {
   return reinterpret_cast<uintptr_t>(text);
+}
+
+// Keeps the heap profiler from attributing the tracing code's own
+// allocations.
+class ScopedHeapProfilerIgnore {
+ public:
+  ScopedHeapProfilerIgnore()
+      : tracker_(HeapProfilerContextTracker::GetHeapProfilingMode() != kHeapProfilingModeDisabled
+                     ? HeapProfilerContextTracker::GetForCurrentThread()
+                     : nullptr) {
+    if (tracker_)
+      tracker_->BeginIgnore();
+  }
+  ~ScopedHeapProfilerIgnore() {
+    if (tracker_)
+      tracker_->EndIgnore();
+  }
+
+ private:
+  HeapProfilerContextTracker* tracker_;
+};
+
+// The loops that still have to hand in their thread's chunk.
+class FlushWait : public RefCountedThreadSafe<FlushWait> {
+ public:
+  explicit FlushWait(int pending)
+      : pending_(pending),
+        done_(WaitableEvent::ResetPolicy::kManual, WaitableEvent::InitialState::kNotSignaled) {}
+
+  void OneDone() {
+    if (pending_.fetch_sub(1) == 1)
+      done_.Signal();
+  }
+  bool Wait(TimeSpan timeout) { return done_.TimedWait(timeout); }
+  int pending() const { return pending_.load(); }
+
+ private:
+  friend class RefCountedThreadSafe<FlushWait>;
+  ~FlushWait() = default;
+
+  std::atomic<int> pending_;
+  WaitableEvent done_;
+};
+
+void HandInThreadBuffer() {
+  t_keep_event_buffer_away = true;
+  delete ThreadLocalEventBuffer::GetForCurrentThread();
+  t_keep_event_buffer_away = false;
+}
+
+void HandInThreadBufferForFlush(SharedRef<FlushWait> wait) {
+  HandInThreadBuffer();
+  wait->OneDone();
 }
 
 }  // namespace
@@ -178,11 +238,12 @@ const TraceEventFilter* TraceLog::GetEventFilter(size_t index) const {
 }
 
 std::unique_ptr<TraceBuffer> TraceLog::CreateTraceBufferLocked() const {
-  if (trace_options_ & kRecordContinuously)
+  const uint32_t options = trace_options_.load(std::memory_order_relaxed);
+  if (options & kRecordContinuously)
     return std::make_unique<TraceBufferRingBuffer>(kTraceEventRingBufferChunks);
-  if (trace_options_ & kEchoToConsole)
+  if (options & kEchoToConsole)
     return std::make_unique<TraceBufferRingBuffer>(kEchoToConsoleTraceEventBufferChunks);
-  if (trace_options_ & kRecordAsMuchAsPossible)
+  if (options & kRecordAsMuchAsPossible)
     return std::make_unique<TraceBufferVector>(kTraceEventVectorBigBufferChunks);
   return std::make_unique<TraceBufferVector>(kTraceEventVectorBufferChunks);
 }
@@ -312,24 +373,37 @@ TraceEventHandle TraceLog::AddTraceEvent(char phase, const TraceCategory* catego
       filtered_event.reset();
   }
 
+  ThreadLocalEventBuffer* thread_buffer = nullptr;
+  if (state & TraceCategory::kEnabledForRecording) {
+    GetOrCreateThreadLocalEventBuffer();
+    thread_buffer = ThreadLocalEventBuffer::GetForCurrentThread();
+  }
+
   std::string console_line;
   if ((state & TraceCategory::kEnabledForRecording) && !disabled_by_filters) {
-    AutoLock hold(lock_);
-    // Recording may have stopped since the state byte was read.
-    if (enabled_modes_ & kRecordingMode) {
-      TraceEvent* slot = AddEventToSharedChunkLocked(&handle, true);
-      if (slot) {
-        if (filtered_event) {
-          slot->MoveFrom(std::move(filtered_event));
-        } else {
-          slot->Initialize(thread_id, event_time, thread_time, phase, category, name, scope, id,
-                           bind_id, num_args, arg_names, arg_types, arg_values, convertables,
-                           flags);
-        }
-        if (trace_options_ & kEchoToConsole) {
-          console_line =
-              BuildConsoleLine(phase == 'X' ? 'B' : phase, timestamp.ToInternalValue(), slot);
-        }
+    // A thread with its own buffer writes without the lock; the others share
+    // a chunk under it. Recording may have stopped since the state byte was
+    // read: then neither gives a slot.
+    std::optional<AutoLock> hold;
+    TraceEvent* slot = nullptr;
+    if (thread_buffer) {
+      slot = thread_buffer->AddTraceEvent(&handle);
+    } else {
+      hold.emplace(lock_);
+      if (enabled_modes_ & kRecordingMode)
+        slot = AddEventToSharedChunkLocked(&handle, true);
+    }
+    if (slot) {
+      if (filtered_event) {
+        slot->MoveFrom(std::move(filtered_event));
+      } else {
+        slot->Initialize(thread_id, event_time, thread_time, phase, category, name, scope, id,
+                         bind_id, num_args, arg_names, arg_types, arg_values, convertables,
+                         flags);
+      }
+      if (trace_options_.load(std::memory_order_relaxed) & kEchoToConsole) {
+        console_line =
+            BuildConsoleLine(phase == 'X' ? 'B' : phase, timestamp.ToInternalValue(), slot);
       }
     }
   }
@@ -365,11 +439,17 @@ void TraceLog::UpdateEventDuration(const TraceCategory* category, const char* na
 
   std::string console_line;
   if ((state & TraceCategory::kEnabledForRecording) && handle.is_valid()) {
-    AutoLock hold(lock_);
-    TraceEvent* event = GetEventByHandleLocked(handle);
+    // The calling thread's own chunk needs no lock; any other chunk does.
+    ThreadLocalEventBuffer* thread_buffer = ThreadLocalEventBuffer::GetForCurrentThread();
+    TraceEvent* event = thread_buffer ? thread_buffer->GetEventByHandle(handle) : nullptr;
+    std::optional<AutoLock> hold;
+    if (!event) {
+      hold.emplace(lock_);
+      event = GetEventByHandleLocked(handle);
+    }
     if (event) {
       event->UpdateDuration(now, thread_now);
-      if (trace_options_ & kEchoToConsole)
+      if (trace_options_.load(std::memory_order_relaxed) & kEchoToConsole)
         console_line = BuildConsoleLine('E', now, event);
     }
   }
@@ -383,6 +463,49 @@ void TraceLog::UpdateEventDuration(const TraceCategory* category, const char* na
         filters_[i]->NoteEventEnd(name, category->name());
     }
   }
+}
+
+void TraceLog::GetOrCreateThreadLocalEventBuffer() {
+  if (t_keep_event_buffer_away || !MessageLoop::Current())
+    return;
+  ScopedHeapProfilerIgnore ignore;
+  ThreadLocalEventBuffer* buffer = ThreadLocalEventBuffer::GetForCurrentThread();
+  if (buffer && buffer->generation() != generation()) {
+    delete buffer;
+    buffer = nullptr;
+  }
+  if (!buffer)
+    new ThreadLocalEventBuffer(this);  // owned by the thread's slot and loop
+}
+
+void TraceLog::AddThreadMessageLoop(MessageLoop* message_loop) {
+  AutoLock hold(lock_);
+  thread_message_loops_[message_loop] = message_loop->task_runner();
+}
+
+std::unique_ptr<TraceBufferChunk> TraceLog::GetThreadChunk(size_t* index) {
+  AutoLock hold(lock_);
+  if (!(enabled_modes_ & kRecordingMode))
+    return nullptr;
+  std::unique_ptr<TraceBufferChunk> chunk = logged_events_->GetChunk(index);
+  CheckIfBufferIsFullWhileLocked();
+  return chunk;
+}
+
+void TraceLog::ReturnThreadChunk(uint32_t generation, size_t index,
+                                 std::unique_ptr<TraceBufferChunk> chunk) {
+  AutoLock hold(lock_);
+  // A chunk of an older trace buffer has no place in the current one.
+  if (chunk && generation == generation_.load())
+    logged_events_->ReturnChunk(index, std::move(chunk));
+}
+
+void TraceLog::ReleaseThreadBuffer(MessageLoop* message_loop, uint32_t generation, size_t index,
+                                   std::unique_ptr<TraceBufferChunk> chunk) {
+  AutoLock hold(lock_);
+  if (chunk && generation == generation_.load())
+    logged_events_->ReturnChunk(index, std::move(chunk));
+  thread_message_loops_.erase(message_loop);
 }
 
 void TraceLog::QueueMetadataEvent(const TraceCategory* category, const char* name, int num_args,
@@ -494,12 +617,12 @@ void TraceLog::SetEnabled(const TraceConfig& config, uint32_t options) {
       return;
     }
     const bool was_recording = (enabled_modes_ & kRecordingMode) != 0;
-    if (!was_recording || options != trace_options_) {
-      trace_options_ = options;
+    if (!was_recording || options != trace_options_.load()) {
+      trace_options_.store(options);
       thread_shared_chunk_.reset();
       logged_events_ = CreateTraceBufferLocked();
       buffer_limit_reached_timestamp_ = 0;
-      ++generation_;
+      generation_.fetch_add(1);
     }
     trace_config_ = config;
     enabled_modes_ |= kRecordingMode;
@@ -521,15 +644,42 @@ void TraceLog::SetDisabled() {
 }
 
 std::string TraceLog::Flush() {
-  std::unique_ptr<TraceBuffer> buffer;
+  MessageLoop* current_loop = MessageLoop::Current();
+  std::vector<SharedRef<OrderedTaskRunner>> runners;
   {
     AutoLock hold(lock_);
     SetDisabledWhileLocked();
+    for (const auto& [loop, runner] : thread_message_loops_) {
+      if (loop != current_loop)
+        runners.push_back(runner);
+    }
+  }
+  // This thread hands in its own chunk at once; waiting for a posted task
+  // here would wait for ourselves.
+  if (current_loop)
+    HandInThreadBuffer();
+  if (!runners.empty()) {
+    SharedRef<FlushWait> wait = MakeShared<FlushWait>(static_cast<int>(runners.size()));
+    for (const SharedRef<OrderedTaskRunner>& runner : runners) {
+      if (!runner->PostTask(FROM_HERE, Bind(&HandInThreadBufferForFlush, wait)))
+        wait->OneDone();
+    }
+    if (!wait->Wait(TimeSpan::FromSeconds(1))) {
+      LOG(ERROR) << wait->pending()
+                 << " thread(s) did not hand in their trace events within 1 s; their events "
+                    "are left out of the trace";
+    }
+  }
+
+  std::unique_ptr<TraceBuffer> buffer;
+  {
+    AutoLock hold(lock_);
+    // Chunks handed in late belong to the buffer taken out here: dropped.
+    generation_.fetch_add(1);
     if (thread_shared_chunk_)
       logged_events_->ReturnChunk(thread_shared_chunk_index_, std::move(thread_shared_chunk_));
     buffer = std::move(logged_events_);
     logged_events_ = CreateTraceBufferLocked();
-    ++generation_;
   }
   std::string json = "{\"traceEvents\":[";
   bool first = true;
@@ -620,8 +770,7 @@ uint8_t TraceLog::enabled_modes() const {
 }
 
 uint32_t TraceLog::trace_options() const {
-  AutoLock hold(lock_);
-  return trace_options_;
+  return trace_options_.load(std::memory_order_relaxed);
 }
 
 TraceConfig TraceLog::GetCurrentTraceConfig() const {
@@ -665,7 +814,7 @@ void TraceLog::SetTraceBufferForTesting(std::unique_ptr<TraceBuffer> buffer) {
   AutoLock hold(lock_);
   thread_shared_chunk_.reset();
   logged_events_ = std::move(buffer);
-  ++generation_;
+  generation_.fetch_add(1);
 }
 
 }  // namespace base::trace_event

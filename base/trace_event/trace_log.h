@@ -3,11 +3,13 @@
 // byte of every category from it, and records the events of the categories
 // that are on.
 //
-// Events go into a chunk that all threads share under the lock; the JSON
-// file form is produced by Flush.
+// Threads with a message loop write events into a chunk of their own
+// (ThreadLocalEventBuffer); other threads share one chunk under the lock. The
+// JSON file form is produced by Flush.
 #ifndef BASE_TRACE_EVENT_TRACE_LOG_H_
 #define BASE_TRACE_EVENT_TRACE_LOG_H_
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "base/threading/lock.h"
+#include "base/threading/message_loop.h"
+#include "base/threading/ordered_task_runner.h"
 #include "base/time.h"
 #include "base/trace_event/event_filter_config.h"
 #include "base/trace_event/trace_buffer.h"
@@ -111,7 +115,15 @@ class TraceLog : public MemoryDumpProvider {
   void SetDisabled();
   // Switches recording off and hands out every recorded event in the file
   // form trace viewers read: {"traceEvents":[...]}. The buffer is emptied.
+  // Each other thread's loop hands in its chunk through a posted task; loops
+  // that do not answer within a second are left out (logged).
   std::string Flush();
+
+  // Gives the calling thread an event buffer when it runs a message loop.
+  void GetOrCreateThreadLocalEventBuffer();
+  // Bumped whenever the trace buffer is replaced; thread buffers of an older
+  // generation drop their chunk instead of returning it.
+  uint32_t generation() const { return generation_.load(std::memory_order_acquire); }
 
   void AddEnabledStateObserver(TraceLogEnabledStateObserver* observer);
   void RemoveEnabledStateObserver(TraceLogEnabledStateObserver* observer);
@@ -144,6 +156,8 @@ class TraceLog : public MemoryDumpProvider {
   void SetTraceBufferForTesting(std::unique_ptr<TraceBuffer> buffer);
 
  private:
+  friend class ThreadLocalEventBuffer;
+
   TraceLog();
   // Never destroyed: trace sites may run during process shutdown.
   ~TraceLog() override = default;
@@ -161,6 +175,13 @@ class TraceLog : public MemoryDumpProvider {
   void AddMetadataEventLocked(int thread_id, const char* name, const char* arg_name,
                               uint8_t arg_type, uint64_t arg_value);
   TraceEvent* GetEventByHandleLocked(TraceEventHandle handle);
+  // The thread buffers' side of the trace buffer.
+  void AddThreadMessageLoop(MessageLoop* message_loop);
+  std::unique_ptr<TraceBufferChunk> GetThreadChunk(size_t* index);
+  void ReturnThreadChunk(uint32_t generation, size_t index,
+                         std::unique_ptr<TraceBufferChunk> chunk);
+  void ReleaseThreadBuffer(MessageLoop* message_loop, uint32_t generation, size_t index,
+                           std::unique_ptr<TraceBufferChunk> chunk);
   void NoteThreadName();
   std::string BuildConsoleLine(char phase, int64_t timestamp, const TraceEvent* event);
 
@@ -182,19 +203,22 @@ class TraceLog : public MemoryDumpProvider {
   std::map<int, std::string> thread_names_;
   std::map<int, std::vector<int64_t>> thread_event_start_times_;
   std::map<std::string, int> thread_colors_;
+  // The loops whose threads own an event buffer, with their task runners.
+  std::map<MessageLoop*, SharedRef<OrderedTaskRunner>> thread_message_loops_;
 
   int64_t buffer_limit_reached_timestamp_ = 0;
   uint32_t process_id_ = 0;
   uint64_t process_id_hash_ = 0;
   int64_t time_offset_ = 0;
-  uint32_t trace_options_ = kRecordUntilFull;
+  // Written under |lock_|; read without it on the event path.
+  std::atomic<uint32_t> trace_options_{kRecordUntilFull};
   TraceConfig trace_config_;
   // Filled once, when filtering is first set up; read by the event path.
   std::vector<std::unique_ptr<TraceEventFilter>> filters_;
 
   std::unique_ptr<TraceBufferChunk> thread_shared_chunk_;
   size_t thread_shared_chunk_index_ = 0;
-  uint32_t generation_ = 0;
+  std::atomic<uint32_t> generation_{0};
 };
 
 }  // namespace base::trace_event

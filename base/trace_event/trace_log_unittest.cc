@@ -9,7 +9,10 @@
 #include "base/trace_event/etw_trace_export.h"
 #include "base/json_reader.h"
 #include "base/logging.h"
+#include "base/bind.h"
+#include "base/threading/thread.h"
 #include "base/threading/thread_name_registry.h"
+#include "base/threading/waitable_event.h"
 #include "base/trace_event/trace_buffer_vector.h"
 #include "base/trace_event/trace_category_registry.h"
 #include "base/values.h"
@@ -331,6 +334,81 @@ TEST_F(TraceLogTest, ThreadNamesCollectEveryNameOnce) {
     }
   }
   EXPECT_TRUE(found);
+}
+
+struct LoopEvents {
+  TraceEventHandle first;
+  TraceEventHandle last;
+};
+
+void AddEventsOnLoop(LoopEvents* out, WaitableEvent* done) {
+  const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.loop");
+  TraceLog* log = TraceLog::GetInstance();
+  for (int i = 0; i < 65; ++i) {
+    const TraceEventHandle handle =
+        log->AddTraceEvent('X', category, "LoopEvent", 0, 0, 0, 0, nullptr, nullptr);
+    if (i == 0)
+      out->first = handle;
+    out->last = handle;
+  }
+  log->UpdateEventDuration(category, "LoopEvent", out->last);
+  done->Signal();
+}
+
+void BlockLoop(WaitableEvent* started, WaitableEvent* release) {
+  TraceLog::GetInstance()->AddTraceEvent('I', TraceLog::GetCategoryEntry("velmo.loop"),
+                                         "BlockedLoopEvent", 0, 0, 0, 0, nullptr, nullptr);
+  started->Signal();
+  release->Wait();
+}
+
+TEST_F(TraceLogTest, LoopThreadsKeepTheirOwnChunksUntilFlush) {
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(TraceConfig("velmo.loop"), TraceLog::kRecordUntilFull);
+  Thread writer("velmo trace writer");
+  Thread blocked("velmo blocked loop");
+  ASSERT_TRUE(writer.Start());
+  ASSERT_TRUE(blocked.Start());
+
+  LoopEvents events;
+  WaitableEvent written(WaitableEvent::ResetPolicy::kManual,
+                        WaitableEvent::InitialState::kNotSignaled);
+  writer.task_runner()->PostTask(FROM_HERE, Bind(&AddEventsOnLoop, &events, &written));
+  ASSERT_TRUE(written.TimedWait(TimeSpan::FromSeconds(30)));
+  // The 65th event starts a new chunk: the first one went back full.
+  ASSERT_TRUE(events.first.is_valid());
+  ASSERT_TRUE(events.last.is_valid());
+  EXPECT_NE(events.first.chunk_index, events.last.chunk_index);
+  EXPECT_EQ(0u, events.last.event_index);
+  EXPECT_EQ(0u, events.first.event_index);
+
+  // A loop that does not answer within a second is left out.
+  WaitableEvent started(WaitableEvent::ResetPolicy::kManual,
+                        WaitableEvent::InitialState::kNotSignaled);
+  WaitableEvent release(WaitableEvent::ResetPolicy::kManual,
+                        WaitableEvent::InitialState::kNotSignaled);
+  blocked.task_runner()->PostTask(FROM_HERE, Bind(&BlockLoop, &started, &release));
+  ASSERT_TRUE(started.TimedWait(TimeSpan::FromSeconds(30)));
+
+  const ParsedTrace trace = ParseTrace(log->Flush());
+  release.Signal();
+  ASSERT_NE(nullptr, trace.events);
+  std::vector<DictValue*> loop_events = trace.Named("LoopEvent");
+  // Both chunks of the writer: the returned one and the one its loop handed in.
+  EXPECT_EQ(65u, loop_events.size());
+  int closed = 0;
+  for (DictValue* event : loop_events) {
+    int duration = -1;
+    if (event->GetInteger("dur", &duration) && duration >= 0)
+      ++closed;
+  }
+  EXPECT_EQ(1, closed);
+  EXPECT_TRUE(trace.Named("BlockedLoopEvent").empty());
+
+  blocked.Stop();
+  writer.Stop();
+  // The late chunk belonged to the flushed trace: not in the next one.
+  EXPECT_EQ(std::string::npos, log->Flush().find("BlockedLoopEvent"));
 }
 
 std::vector<std::string>* g_logged_lines = nullptr;
