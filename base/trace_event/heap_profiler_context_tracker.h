@@ -59,6 +59,28 @@ class HeapProfilerContextTracker {
   uint32_t ignore_counter_ = 0;
 };
 
+// Around one task run: while heap profiling is on, the task's posting
+// location is the thread's current task context. Pops only what it pushed.
+class ScopedTaskContext {
+ public:
+  explicit ScopedTaskContext(const void* program_counter) {
+    if (HeapProfilerContextTracker::GetHeapProfilingMode() == kHeapProfilingModeDisabled)
+      [[likely]] return;
+    tracker_ = HeapProfilerContextTracker::GetForCurrentThread();
+    if (tracker_ && !tracker_->PushTaskContext(program_counter))
+      tracker_ = nullptr;
+  }
+  ScopedTaskContext(const ScopedTaskContext&) = delete;
+  ScopedTaskContext& operator=(const ScopedTaskContext&) = delete;
+  ~ScopedTaskContext() {
+    if (tracker_)
+      tracker_->PopTaskContext();
+  }
+
+ private:
+  HeapProfilerContextTracker* tracker_ = nullptr;
+};
+
 }  // namespace base::trace_event
 
 #endif  // BASE_TRACE_EVENT_HEAP_PROFILER_CONTEXT_TRACKER_H_

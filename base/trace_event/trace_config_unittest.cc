@@ -1,6 +1,7 @@
 #include "base/trace_event/trace_config.h"
 
 #include <memory>
+#include <vector>
 
 #include "base/trace_event/event_filter_config.h"
 #include "base/trace_event/heap_profiler_context_tracker.h"
@@ -137,14 +138,44 @@ TEST(HeapProfilerEventFilterTest, PopsOnlyFramesItPushed) {
   while (tracker->pseudo_stack().size() > depth)
     filter.NoteEventEnd(outer.name(), outer.category_name());
 
-  // Task contexts: the 17th is refused and says so.
-  for (size_t i = 0; i < HeapProfilerContextTracker::kMaxTaskDepth; ++i)
-    EXPECT_TRUE(tracker->PushTaskContext(&filter));
-  EXPECT_FALSE(tracker->PushTaskContext(&depth));
-  EXPECT_EQ(HeapProfilerContextTracker::kMaxTaskDepth, tracker->task_contexts().size());
-  for (size_t i = 0; i < HeapProfilerContextTracker::kMaxTaskDepth; ++i)
-    tracker->PopTaskContext();
   HeapProfilerContextTracker::SetHeapProfilingMode(kHeapProfilingModeDisabled);
+}
+
+// Nested task runs: the 17th context is not pushed, and its end must not pop
+// the 16th.
+void RunNested(int depth, const HeapProfilerContextTracker* tracker, std::vector<size_t>* seen) {
+  static const char kPostingSites[18] = {};
+  ScopedTaskContext context(&kPostingSites[depth]);
+  seen->push_back(tracker->task_contexts().size());
+  if (depth < 17)
+    RunNested(depth + 1, tracker, seen);
+  seen->push_back(tracker->task_contexts().size());
+}
+
+TEST(HeapProfilerContextTrackerTest, TaskContextsPopOnlyWhatWasPushed) {
+  ASSERT_TRUE(HeapProfilerContextTracker::InitializeThreadLocalSlot());
+  HeapProfilerContextTracker* tracker = HeapProfilerContextTracker::GetForCurrentThread();
+  ASSERT_NE(nullptr, tracker);
+  {
+    // Off: nothing is pushed.
+    ScopedTaskContext context(tracker);
+    EXPECT_TRUE(tracker->task_contexts().empty());
+  }
+  HeapProfilerContextTracker::SetHeapProfilingMode(kHeapProfilingModePseudoStack);
+  std::vector<size_t> seen;
+  RunNested(1, tracker, &seen);
+  HeapProfilerContextTracker::SetHeapProfilingMode(kHeapProfilingModeDisabled);
+  ASSERT_EQ(34u, seen.size());
+  // Going in: 1 to 16, then 16 for the 17th level.
+  for (size_t i = 0; i < 16; ++i)
+    EXPECT_EQ(i + 1, seen[i]);
+  EXPECT_EQ(16u, seen[16]);
+  // Coming out: the 17th level leaves 16, then each level pops its own.
+  EXPECT_EQ(16u, seen[17]);
+  EXPECT_EQ(16u, seen[18]);
+  for (size_t i = 19; i < 34; ++i)
+    EXPECT_EQ(34 - i, seen[i]);
+  EXPECT_TRUE(tracker->task_contexts().empty());
 }
 
 }  // namespace

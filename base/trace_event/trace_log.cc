@@ -14,6 +14,7 @@
 #include "base/threading/thread_name_registry.h"
 #include "base/trace_event/etw_trace_export.h"
 #include "base/bind.h"
+#include "base/threading/current_task_runner.h"
 #include "base/threading/waitable_event.h"
 #include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/memory_dump_manager.h"
@@ -600,16 +601,23 @@ void TraceLog::SetDisabledWhileLocked() {
 
   dispatching_to_observers_ = true;
   const std::vector<TraceLogEnabledStateObserver*> observers = enabled_state_observers_;
+  const std::vector<AsyncObserver> async_observers = async_observers_;
   {
     AutoUnlock unlock(lock_);
     for (TraceLogEnabledStateObserver* observer : observers)
       observer->OnTraceLogDisabled();
+    for (const AsyncObserver& async : async_observers) {
+      async.task_runner->PostTask(
+          CodeLocation("SetDisabledWhileLocked", __FILE__, __LINE__, nullptr),
+          Bind(&TraceLogEnabledStateObserver::OnTraceLogDisabled, async.observer));
+    }
   }
   dispatching_to_observers_ = false;
 }
 
 void TraceLog::SetEnabled(const TraceConfig& config, uint32_t options) {
   std::vector<TraceLogEnabledStateObserver*> observers;
+  std::vector<AsyncObserver> async_observers;
   {
     AutoLock hold(lock_);
     if (dispatching_to_observers_) {
@@ -631,9 +639,14 @@ void TraceLog::SetEnabled(const TraceConfig& config, uint32_t options) {
     RefreshAllCategoryStatesLocked();
     dispatching_to_observers_ = true;
     observers = enabled_state_observers_;
+    async_observers = async_observers_;
   }
   for (TraceLogEnabledStateObserver* observer : observers)
     observer->OnTraceLogEnabled();
+  for (const AsyncObserver& async : async_observers) {
+    async.task_runner->PostTask(FROM_HERE, Bind(&TraceLogEnabledStateObserver::OnTraceLogEnabled,
+                                                async.observer));
+  }
   AutoLock hold(lock_);
   dispatching_to_observers_ = false;
 }
@@ -742,6 +755,23 @@ void TraceLog::AddEnabledStateObserver(TraceLogEnabledStateObserver* observer) {
 void TraceLog::RemoveEnabledStateObserver(TraceLogEnabledStateObserver* observer) {
   AutoLock hold(lock_);
   std::erase(enabled_state_observers_, observer);
+}
+
+void TraceLog::AddAsyncEnabledStateObserver(WeakRef<TraceLogEnabledStateObserver> observer) {
+  SharedRef<OrderedTaskRunner> task_runner = CurrentTaskRunner::Get();
+  if (!task_runner) {
+    LOG(ERROR) << "An asynchronous trace observer needs a task runner on its thread";
+    return;
+  }
+  AutoLock hold(lock_);
+  TraceLogEnabledStateObserver* key = observer.get();
+  async_observers_.push_back(AsyncObserver{std::move(observer), std::move(task_runner), key});
+}
+
+void TraceLog::RemoveAsyncEnabledStateObserver(TraceLogEnabledStateObserver* observer) {
+  AutoLock hold(lock_);
+  std::erase_if(async_observers_,
+                [observer](const AsyncObserver& async) { return async.key == observer; });
 }
 
 void TraceLog::SetProcessName(const std::string& name) {

@@ -20,6 +20,7 @@
 #include "base/threading/message_loop.h"
 #include "base/threading/ordered_task_runner.h"
 #include "base/time.h"
+#include "base/weak_ref.h"
 #include "base/trace_event/event_filter_config.h"
 #include "base/trace_event/trace_buffer.h"
 #include "base/trace_event/trace_category.h"
@@ -127,6 +128,10 @@ class TraceLog : public MemoryDumpProvider {
 
   void AddEnabledStateObserver(TraceLogEnabledStateObserver* observer);
   void RemoveEnabledStateObserver(TraceLogEnabledStateObserver* observer);
+  // An observer told on the calling thread's task runner (which must exist),
+  // through |observer|, so that it may go away at any time.
+  void AddAsyncEnabledStateObserver(WeakRef<TraceLogEnabledStateObserver> observer);
+  void RemoveAsyncEnabledStateObserver(TraceLogEnabledStateObserver* observer);
 
   void SetProcessName(const std::string& name);
   void SetProcessSortIndex(int sort_index);
@@ -195,6 +200,12 @@ class TraceLog : public MemoryDumpProvider {
   std::vector<std::unique_ptr<TraceEvent>> metadata_events_;
   bool dispatching_to_observers_ = false;
   std::vector<TraceLogEnabledStateObserver*> enabled_state_observers_;
+  struct AsyncObserver {
+    WeakRef<TraceLogEnabledStateObserver> observer;
+    SharedRef<OrderedTaskRunner> task_runner;
+    TraceLogEnabledStateObserver* key;
+  };
+  std::vector<AsyncObserver> async_observers_;
 
   std::string process_name_;
   std::map<int, std::string> process_labels_;

@@ -17,7 +17,9 @@
 #include "base/trace_event/trace_category_registry.h"
 #include "base/values.h"
 #include "base/trace_event/trace_site.h"
+#include "base/process.h"
 #include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
 
 namespace base::trace_event {
 namespace {
@@ -409,6 +411,101 @@ TEST_F(TraceLogTest, LoopThreadsKeepTheirOwnChunksUntilFlush) {
   writer.Stop();
   // The late chunk belonged to the flushed trace: not in the next one.
   EXPECT_EQ(std::string::npos, log->Flush().find("BlockedLoopEvent"));
+}
+
+class LoopObserver : public TraceLogEnabledStateObserver {
+ public:
+  LoopObserver() : disabled_event(WaitableEvent::ResetPolicy::kManual,
+                                  WaitableEvent::InitialState::kNotSignaled),
+                   factory_(this) {}
+  void OnTraceLogEnabled() override { enabled_thread = GetCurrentThreadId(); }
+  void OnTraceLogDisabled() override {
+    disabled_thread = GetCurrentThreadId();
+    disabled_event.Signal();
+  }
+  WeakRef<LoopObserver> GetWeakRef() { return factory_.GetWeakRef(); }
+
+  DWORD enabled_thread = 0;
+  DWORD disabled_thread = 0;
+  WaitableEvent disabled_event;
+
+ private:
+  WeakRefFactory<LoopObserver> factory_;
+};
+
+void RegisterOnLoop(LoopObserver* observer, WaitableEvent* done) {
+  TraceLog::GetInstance()->AddAsyncEnabledStateObserver(observer->GetWeakRef());
+  done->Signal();
+}
+
+TEST_F(TraceLogTest, AsyncObserversAreToldOnTheirOwnLoop) {
+  Thread observer_thread("velmo trace observer");
+  ASSERT_TRUE(observer_thread.Start());
+  LoopObserver observer;
+  WaitableEvent registered(WaitableEvent::ResetPolicy::kManual,
+                           WaitableEvent::InitialState::kNotSignaled);
+  observer_thread.task_runner()->PostTask(FROM_HERE,
+                                          Bind(&RegisterOnLoop, &observer, &registered));
+  ASSERT_TRUE(registered.TimedWait(TimeSpan::FromSeconds(30)));
+
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(TraceConfig("velmo.async"), TraceLog::kRecordUntilFull);
+  log->SetDisabled();
+  ASSERT_TRUE(observer.disabled_event.TimedWait(TimeSpan::FromSeconds(30)));
+  EXPECT_EQ(observer_thread.thread_id(), observer.enabled_thread);
+  EXPECT_EQ(observer_thread.thread_id(), observer.disabled_thread);
+
+  log->RemoveAsyncEnabledStateObserver(&observer);
+  observer.disabled_event.Reset();
+  log->SetEnabled(TraceConfig("velmo.async"), TraceLog::kRecordUntilFull);
+  log->SetDisabled();
+  observer_thread.Stop();  // runs whatever was posted
+  EXPECT_FALSE(observer.disabled_event.IsSignaled());
+  log->Flush();
+}
+
+// A fresh process: the filter list is built once per process.
+CHILD_PROCESS_MAIN(TraceLogFilters) {
+  TraceLog* log = TraceLog::GetInstance();
+  TraceConfig config("velmo.filtered");
+  EventFilterConfig unknown("velmo_unknown_predicate");
+  unknown.AddIncludedCategory("velmo.filtered");
+  EventFilterConfig names("event_whitelist_predicate");
+  names.AddIncludedCategory("velmo.*");
+  auto args = std::make_unique<DictValue>();
+  auto list = std::make_unique<ListValue>();
+  list->AppendString("Kept");
+  args->Set("event_name_whitelist", std::move(list));
+  names.SetArgs(std::move(args));
+  config.event_filters().push_back(unknown);
+  config.event_filters().push_back(names);
+  log->SetEnabled(config, TraceLog::kRecordUntilFull);
+  if (log->enabled_modes() != (TraceLog::kRecordingMode | TraceLog::kFilteringMode))
+    return 10;
+  // The unknown predicate keeps its place: the name filter stays filter 1.
+  if (log->GetEventFilter(0) != nullptr || log->GetEventFilter(1) == nullptr)
+    return 11;
+  const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.filtered");
+  if (category->filter_mask() != 0b11u ||
+      category->state() != (TraceCategory::kEnabledForRecording | TraceCategory::kEnabledForFilters)) {
+    return 12;
+  }
+  log->AddTraceEvent('I', category, "Kept", 0, 0, 0, 0, nullptr, nullptr);
+  log->AddTraceEvent('I', category, "Dropped", 0, 0, 0, 0, nullptr, nullptr);
+  const std::string json = log->Flush();
+  if (json.find("\"Kept\"") == std::string::npos)
+    return 13;
+  if (json.find("Dropped") != std::string::npos)
+    return 14;
+  return 0;
+}
+
+TEST(TraceLogFilterTest, FiltersDecideWhatIsRecorded) {
+  Process child = LaunchProcess(testing::GetChildCommandLine("TraceLogFilters"), LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(child.WaitForExit(&exit_code));
+  EXPECT_EQ(0, exit_code);
 }
 
 std::vector<std::string>* g_logged_lines = nullptr;
