@@ -588,12 +588,7 @@ void TraceLog::SetDisabledWhileLocked() {
   if (!(enabled_modes_ & kRecordingMode) || dispatching_to_observers_)
     return;
   enabled_modes_ &= ~kRecordingMode;
-  // The filters keep what they were told; only the recording configuration
-  // goes.
-  std::vector<EventFilterConfig> filters = std::move(trace_config_.event_filters());
   trace_config_.Clear();
-  if (enabled_modes_ & kFilteringMode)
-    trace_config_.event_filters() = std::move(filters);
   RefreshAllCategoryStatesLocked();
 
   AddMetadataEventsLocked();
