@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "base/exit_callback_manager.h"
+#include "base/lazy_instance.h"
 #include "base/logging.h"
 #include "base/trace_event/string_tokenizer.h"
 
@@ -130,24 +130,20 @@ void EtwTraceExport::RegisterProvider() {
 
 // static
 EtwTraceExport* EtwTraceExport::GetInstance() {
-  uintptr_t word = g_instance_word.load(std::memory_order_acquire);
+  const uintptr_t word = g_instance_word.load(std::memory_order_acquire);
   if (word > kBeingBuilt)
     return reinterpret_cast<EtwTraceExport*>(word);
-  uintptr_t expected = 0;
-  if (g_instance_word.compare_exchange_strong(expected, kBeingBuilt, std::memory_order_acq_rel)) {
+  if (internal::NeedsLazyInstance(&g_instance_word)) {
     if (g_built_once.exchange(true)) {
       g_instance_word.store(0, std::memory_order_release);
       return nullptr;
     }
     EtwTraceExport* instance = new (g_instance_storage) EtwTraceExport();
-    g_instance_word.store(reinterpret_cast<uintptr_t>(instance), std::memory_order_release);
-    if (ExitCallbackManager::HasCurrent())
-      ExitCallbackManager::RegisterCallback(&OnProcessExit, instance);
+    internal::CompleteLazyInstance(&g_instance_word, reinterpret_cast<uintptr_t>(instance),
+                                   &OnProcessExit);
     return instance;
   }
-  while ((word = g_instance_word.load(std::memory_order_acquire)) == kBeingBuilt)
-    Sleep(0);
-  return reinterpret_cast<EtwTraceExport*>(word);
+  return GetInstanceIfExists();
 }
 
 // static
@@ -157,10 +153,12 @@ EtwTraceExport* EtwTraceExport::GetInstanceIfExists() {
 }
 
 // static
-void EtwTraceExport::OnProcessExit(void* argument) {
+void EtwTraceExport::OnProcessExit(void* /*state*/) {
   // Other threads may still ask about categories while the process ends: the
   // export is switched off and unregistered, but its map stays readable.
-  auto* instance = static_cast<EtwTraceExport*>(argument);
+  EtwTraceExport* instance = GetInstanceIfExists();
+  if (!instance)
+    return;
   g_instance_word.store(0, std::memory_order_release);
   instance->export_on_ = false;
   instance->registration_.Reset();

@@ -9,6 +9,7 @@
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/lazy_instance.h"
 #include "base/logging.h"
 #include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/trace_category_registry.h"
@@ -129,16 +130,14 @@ MemoryDumpManager* MemoryDumpManager::Instance() {
   uintptr_t word = g_instance_word.load(std::memory_order_acquire);
   if (word > kBeingBuilt)
     return reinterpret_cast<MemoryDumpManager*>(word);
-  uintptr_t expected = 0;
-  if (g_instance_word.compare_exchange_strong(expected, kBeingBuilt, std::memory_order_acq_rel)) {
+  if (internal::NeedsLazyInstance(&g_instance_word)) {
     // Lives for the process: providers unregister from it at any time.
     auto* instance = new MemoryDumpManager();
-    g_instance_word.store(reinterpret_cast<uintptr_t>(instance), std::memory_order_release);
+    internal::CompleteLazyInstance(&g_instance_word, reinterpret_cast<uintptr_t>(instance),
+                                   nullptr);
     return instance;
   }
-  while ((word = g_instance_word.load(std::memory_order_acquire)) == kBeingBuilt)
-    Sleep(0);
-  return reinterpret_cast<MemoryDumpManager*>(word);
+  return reinterpret_cast<MemoryDumpManager*>(g_instance_word.load(std::memory_order_acquire));
 }
 
 MemoryDumpManager::MemoryDumpManager() {

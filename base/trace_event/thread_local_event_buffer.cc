@@ -55,14 +55,7 @@ TraceEvent* ThreadLocalEventBuffer::AddTraceEvent(TraceEventHandle* handle) {
     chunk_ = trace_log_->GetThreadChunk(&chunk_index_);
   if (!chunk_)
     return nullptr;
-  size_t event_index = 0;
-  TraceEvent* event = chunk_->AddTraceEvent(&event_index);
-  if (event && handle) {
-    handle->chunk_seq = chunk_->seq();
-    handle->chunk_index = static_cast<uint32_t>(chunk_index_);
-    handle->event_index = static_cast<uint32_t>(event_index);
-  }
-  return event;
+  return chunk_->AddTraceEvent(chunk_index_, handle);
 }
 
 TraceEvent* ThreadLocalEventBuffer::GetEventByHandle(TraceEventHandle handle) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/trace_event/trace_event.h"
+#include "base/trace_event/trace_event_handle.h"
 #include "base/trace_event/trace_event_memory_overhead.h"
 
 namespace base::trace_event {
@@ -23,6 +24,9 @@ class TraceBufferChunk {
   void Reset(uint32_t new_seq);
   // The next free slot (its index in |*event_index|), or null when full.
   TraceEvent* AddTraceEvent(size_t* event_index);
+  // The same, with |handle| (when given) naming the slot; |chunk_index| is
+  // this chunk's place in the trace buffer.
+  TraceEvent* AddTraceEvent(size_t chunk_index, TraceEventHandle* handle);
   bool IsFull() const { return next_free_ == kTraceBufferChunkSize; }
 
   uint32_t seq() const { return seq_; }

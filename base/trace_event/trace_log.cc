@@ -9,6 +9,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/lazy_instance.h"
 #include "base/logging.h"
 #include "base/string_printf.h"
 #include "base/threading/thread_name_registry.h"
@@ -137,17 +138,14 @@ TraceLog* TraceLog::GetInstance() {
   uintptr_t word = g_instance_word.load(std::memory_order_acquire);
   if (word > kInstanceBeingBuilt)
     return reinterpret_cast<TraceLog*>(word);
-  uintptr_t expected = 0;
-  if (g_instance_word.compare_exchange_strong(expected, kInstanceBeingBuilt,
-                                              std::memory_order_acq_rel)) {
+  if (internal::NeedsLazyInstance(&g_instance_word)) {
     // Never destroyed: trace sites may run during process shutdown.
     TraceLog* instance = new TraceLog();
-    g_instance_word.store(reinterpret_cast<uintptr_t>(instance), std::memory_order_release);
+    internal::CompleteLazyInstance(&g_instance_word, reinterpret_cast<uintptr_t>(instance),
+                                   nullptr);
     return instance;
   }
-  while ((word = g_instance_word.load(std::memory_order_acquire)) == kInstanceBeingBuilt)
-    Sleep(0);
-  return reinterpret_cast<TraceLog*>(word);
+  return reinterpret_cast<TraceLog*>(g_instance_word.load(std::memory_order_acquire));
 }
 
 // static
@@ -293,14 +291,7 @@ TraceEvent* TraceLog::AddEventToSharedChunkLocked(TraceEventHandle* handle, bool
   }
   if (!thread_shared_chunk_)
     return nullptr;
-  size_t event_index = 0;
-  TraceEvent* event = thread_shared_chunk_->AddTraceEvent(&event_index);
-  if (event && handle) {
-    handle->chunk_seq = thread_shared_chunk_->seq();
-    handle->chunk_index = static_cast<uint32_t>(thread_shared_chunk_index_);
-    handle->event_index = static_cast<uint32_t>(event_index);
-  }
-  return event;
+  return thread_shared_chunk_->AddTraceEvent(thread_shared_chunk_index_, handle);
 }
 
 void TraceLog::CheckIfBufferIsFullWhileLocked() {
