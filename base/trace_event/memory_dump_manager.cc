@@ -268,6 +268,8 @@ void MemoryDumpManager::OnTraceLogEnabled() {
   if (!MemoryInfraCategory()->is_enabled())
     return;
   JoinStoppedThread();
+  // Dumps requested from this thread record into its own buffer.
+  TraceLog::GetInstance()->GetOrCreateThreadLocalEventBuffer();
   // The command line may not have existed when the manager was built.
   EnableHeapProfilingIfNeeded();
 
