@@ -10,6 +10,7 @@
 #include "base/trace_event/string_tokenizer.h"
 #include "base/trace_event/trace_buffer_ring_buffer.h"
 #include "base/trace_event/trace_buffer_vector.h"
+#include "base/trace_event/trace_event_memory_overhead.h"
 #include "base/values.h"
 #include "gtest/gtest.h"
 
@@ -266,6 +267,77 @@ TEST(TraceBufferTest, RingBufferGivesNoChunkWhenAllAreOut) {
   EXPECT_NE(nullptr, ring.NextChunk());
   EXPECT_NE(nullptr, ring.NextChunk());
   EXPECT_EQ(nullptr, ring.NextChunk());
+}
+
+// The tally's entry named |name| (compared by text), or null.
+const TraceEventMemoryOverhead::Entry* FindByText(const TraceEventMemoryOverhead& overhead,
+                                                  const char* name) {
+  const TraceEventMemoryOverhead::Entry* found = nullptr;
+  overhead.ForEach([&](const TraceEventMemoryOverhead::Entry& entry) {
+    if (std::strcmp(entry.type_name, name) == 0)
+      found = &entry;
+  });
+  return found;
+}
+
+TEST(TraceEventMemoryOverheadTest, TallyOverflowsIntoTheMapAndMerges) {
+  static const char kNames[20][8] = {"t0",  "t1",  "t2",  "t3",  "t4",  "t5",  "t6",
+                                     "t7",  "t8",  "t9",  "t10", "t11", "t12", "t13",
+                                     "t14", "t15", "t16", "t17", "t18", "t19"};
+  TraceEventMemoryOverhead overhead;
+  for (int round = 0; round < 2; ++round) {
+    for (const char* name : kNames)
+      overhead.Add(name, 1, 10, 4);
+  }
+  size_t entries = 0;
+  overhead.ForEach([&](const TraceEventMemoryOverhead::Entry&) { ++entries; });
+  EXPECT_EQ(20u, entries);
+  for (const char* name : kNames) {
+    const TraceEventMemoryOverhead::Entry* entry = overhead.Find(name);
+    ASSERT_NE(nullptr, entry) << name;
+    EXPECT_EQ(2u, entry->count);
+    EXPECT_EQ(20u, entry->allocated_bytes);
+    EXPECT_EQ(8u, entry->resident_bytes);
+  }
+  TraceEventMemoryOverhead total;
+  total.Update(overhead);
+  total.Update(overhead);
+  EXPECT_EQ(4u, total.GetCount(kNames[19]));
+
+  // Strings: the capacity rounded up to 16, at least 32, plus the object.
+  TraceEventMemoryOverhead strings;
+  strings.AddString(10);
+  strings.AddString(33);
+  EXPECT_EQ(2u, strings.GetCount(kOverheadStdString));
+  EXPECT_EQ(64u + 80u, strings.Find(kOverheadStdString)->allocated_bytes);
+}
+
+TEST(TraceEventMemoryOverheadTest, ChunkEstimateCountsEventsOnce) {
+  TraceBufferChunk chunk(1);
+  size_t index = 0;
+  for (int i = 0; i < 3; ++i)
+    InitPlain(chunk.AddTraceEvent(&index), 'X', 0);
+  TraceEventMemoryOverhead first;
+  chunk.EstimateTraceMemoryOverhead(&first);
+  EXPECT_EQ(3u, first.GetCount(kOverheadTraceEvent));
+  const TraceEventMemoryOverhead::Entry* unused = FindByText(first, "TraceEvent (unused)");
+  ASSERT_NE(nullptr, unused);
+  EXPECT_EQ(61 * sizeof(TraceEvent), unused->allocated_bytes);
+
+  // Filled up: only the new events are estimated, and the full chunk's
+  // tally counts itself.
+  while (!chunk.IsFull())
+    InitPlain(chunk.AddTraceEvent(&index), 'X', kTraceEventFlagCopy);
+  TraceEventMemoryOverhead second;
+  chunk.EstimateTraceMemoryOverhead(&second);
+  EXPECT_EQ(64u, second.GetCount(kOverheadTraceEvent));
+  EXPECT_EQ(61u, second.GetCount(kOverheadStdString));
+  EXPECT_EQ(nullptr, FindByText(second, "TraceEvent (unused)"));
+  EXPECT_EQ(1u, second.GetCount(kOverheadSelf));
+  TraceEventMemoryOverhead third;
+  chunk.EstimateTraceMemoryOverhead(&third);
+  EXPECT_EQ(64u, third.GetCount(kOverheadTraceEvent));
+  EXPECT_EQ(1u, third.GetCount(kOverheadSelf));
 }
 
 TEST(StringTokenizerTest, SeparatorsQuotesAndEscapes) {
