@@ -9,6 +9,7 @@
 #include "base/command_line.h"
 #include "base/json_reader.h"
 #include "base/process.h"
+#include "base/threading/lock.h"
 #include "base/threading/waitable_event.h"
 #include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/trace_buffer_vector.h"
@@ -196,6 +197,62 @@ TEST(MemoryDumpManagerTest, PeriodicScheduleLevels) {
   EXPECT_FALSE(schedule.Configure({{0, MemoryDumpLevelOfDetail::kLight},
                                    {100, MemoryDumpLevelOfDetail::kDetailed}}));
   EXPECT_FALSE(schedule.Configure({}));
+}
+
+// Records the levels of the requested dumps; signals after |wanted| of them.
+class PeriodicDelegate : public MemoryDumpManagerDelegate {
+ public:
+  explicit PeriodicDelegate(size_t wanted)
+      : wanted_(wanted),
+        done(WaitableEvent::ResetPolicy::kManual, WaitableEvent::InitialState::kNotSignaled) {}
+  void RequestGlobalDump(const MemoryDumpRequestArgs& args,
+                         GlobalMemoryDumpCallback callback) override {
+    {
+      AutoLock hold(lock_);
+      levels_.push_back(args.level_of_detail);
+      if (levels_.size() == wanted_)
+        done.Signal();
+    }
+    callback.Run(args.dump_guid, true);
+  }
+  std::vector<MemoryDumpLevelOfDetail> levels() {
+    AutoLock hold(lock_);
+    return levels_;
+  }
+
+ private:
+  Lock lock_;
+  size_t wanted_;
+  std::vector<MemoryDumpLevelOfDetail> levels_;
+
+ public:
+  WaitableEvent done;
+};
+
+TEST(MemoryDumpManagerTest, PeriodicDumpsRunOnTheMemoryInfraThread) {
+  TraceLog* log = TraceLog::GetInstance();
+  MemoryDumpManager* manager = MemoryDumpManager::Instance();
+  PeriodicDelegate delegate(9);
+  manager->SetDelegate(&delegate);
+  manager->set_periodic_dumps_allowed(true);
+  TraceConfig config = MemoryInfraConfig();
+  config.memory_dump_config().allowed_dump_modes.insert(MemoryDumpLevelOfDetail::kLight);
+  config.memory_dump_config().triggers = {{5, MemoryDumpLevelOfDetail::kLight},
+                                          {40, MemoryDumpLevelOfDetail::kDetailed}};
+  log->SetEnabled(config, TraceLog::kRecordUntilFull);
+  const bool done = delegate.done.TimedWait(TimeSpan::FromSeconds(60));
+  log->SetDisabled();
+  manager->set_periodic_dumps_allowed(false);
+  manager->SetDelegate(nullptr);
+  log->Flush();
+  ASSERT_TRUE(done);
+  const std::vector<MemoryDumpLevelOfDetail> levels = delegate.levels();
+  ASSERT_GE(levels.size(), 9u);
+  for (size_t i = 0; i < 9; ++i) {
+    EXPECT_EQ(i % 8 == 0 ? MemoryDumpLevelOfDetail::kDetailed : MemoryDumpLevelOfDetail::kLight,
+              levels[i])
+        << i;
+  }
 }
 
 void FillBufferFromMemoryInfra(WaitableEvent* done) {
