@@ -13,6 +13,8 @@
 #include "base/threading/thread.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/threading/waitable_event.h"
+#include "base/trace_event/process_memory_dump.h"
+#include "base/trace_event/thread_local_event_buffer.h"
 #include "base/trace_event/trace_buffer_vector.h"
 #include "base/trace_event/trace_category_registry.h"
 #include "base/values.h"
@@ -341,6 +343,8 @@ TEST_F(TraceLogTest, ThreadNamesCollectEveryNameOnce) {
 struct LoopEvents {
   TraceEventHandle first;
   TraceEventHandle last;
+  DWORD thread_id = 0;
+  ProcessMemoryDump dump{MemoryDumpLevelOfDetail::kDetailed};
 };
 
 void AddEventsOnLoop(LoopEvents* out, WaitableEvent* done) {
@@ -354,6 +358,10 @@ void AddEventsOnLoop(LoopEvents* out, WaitableEvent* done) {
     out->last = handle;
   }
   log->UpdateEventDuration(category, "LoopEvent", out->last);
+  out->thread_id = GetCurrentThreadId();
+  ThreadLocalEventBuffer* buffer = ThreadLocalEventBuffer::GetForCurrentThread();
+  if (buffer)
+    buffer->WriteDump(MemoryDumpArgs(), &out->dump);
   done->Signal();
 }
 
@@ -383,6 +391,14 @@ TEST_F(TraceLogTest, LoopThreadsKeepTheirOwnChunksUntilFlush) {
   EXPECT_NE(events.first.chunk_index, events.last.chunk_index);
   EXPECT_EQ(0u, events.last.event_index);
   EXPECT_EQ(0u, events.first.event_index);
+  // The thread's buffer reports the one event of its current chunk.
+  const AllocatorDumpRecord* record = events.dump.GetAllocatorDump(
+      "tracing/thread_" + std::to_string(events.thread_id) + "/TraceEvent");
+  ASSERT_NE(nullptr, record);
+  std::unique_ptr<DictValue> attributes = record->attributes().ToValue();
+  std::string count;
+  ASSERT_TRUE(attributes && attributes->GetString("object_count.value", &count));
+  EXPECT_EQ("1", count);
 
   // A loop that does not answer within a second is left out.
   WaitableEvent started(WaitableEvent::ResetPolicy::kManual,
