@@ -8,6 +8,7 @@
 //   trace_event_benchmark.exe [iterations]
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,19 +42,25 @@ __attribute__((noinline)) void TwoClockReads() {
   g_sink += static_cast<int>(MonotonicTime::Now().ToInternalValue() & 1);
 }
 
-// Nanoseconds per call of |function|, the best of five rounds.
-double NanosecondsPerCall(void (*function)(), int64_t iterations) {
-  double best = 1e300;
-  for (int round = 0; round < 5; ++round) {
-    const MonotonicTime start = MonotonicTime::Now();
-    for (int64_t i = 0; i < iterations; ++i)
-      function();
-    const double ns = static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) *
-                      1000.0 / static_cast<double>(iterations);
-    if (ns < best)
-      best = ns;
+// Nanoseconds per call of |function| over one round.
+double TimeRound(void (*function)(), int64_t iterations) {
+  const MonotonicTime start = MonotonicTime::Now();
+  for (int64_t i = 0; i < iterations; ++i)
+    function();
+  return static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) * 1000.0 /
+         static_cast<double>(iterations);
+}
+
+// The best of seven rounds of each of |subject| and |reference|, taken in
+// turns so that a busy moment of the machine weighs on both alike.
+void CompareFunctions(void (*subject)(), void (*reference)(), int64_t iterations,
+                      double* subject_ns, double* reference_ns) {
+  *subject_ns = 1e300;
+  *reference_ns = 1e300;
+  for (int round = 0; round < 7; ++round) {
+    *reference_ns = std::min(*reference_ns, TimeRound(reference, iterations));
+    *subject_ns = std::min(*subject_ns, TimeRound(subject, iterations));
   }
-  return best;
 }
 
 }  // namespace
@@ -69,14 +76,14 @@ int main(int argc, char** argv) {
   DisabledSite();
   EnabledSite();
 
-  const double empty = NanosecondsPerCall(&EmptyCall, iterations);
-  const double disabled = NanosecondsPerCall(&DisabledSite, iterations);
+  double empty = 0, disabled = 0;
+  CompareFunctions(&DisabledSite, &EmptyCall, iterations, &disabled, &empty);
 
   // A ring buffer never fills, so every timed event is recorded.
   log->SetEnabled(base::trace_event::TraceConfig("velmo.benchmark.on"),
                   base::trace_event::TraceLog::kRecordContinuously);
-  const double clocks = NanosecondsPerCall(&TwoClockReads, iterations / 10);
-  const double enabled = NanosecondsPerCall(&EnabledSite, iterations / 10);
+  double clocks = 0, enabled = 0;
+  CompareFunctions(&EnabledSite, &TwoClockReads, iterations / 10, &enabled, &clocks);
   log->SetDisabled();
 
   const double disabled_ratio = disabled / empty;
