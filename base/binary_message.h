@@ -49,6 +49,8 @@ class BinaryMessage {
   const char* payload() const { return data_ + header_size_; }
   size_t payload_size() const { return payload_size_; }
   size_t header_size() const { return header_size_; }
+  // Bytes of owned storage, header included (0 for views).
+  size_t capacity() const { return capacity_; }
   // True for views of received bytes (and empty views' copies).
   bool read_only() const { return read_only_; }
 

@@ -9,6 +9,7 @@
 #include "base/threading/message_pump_default.h"
 #include "base/threading/message_pump_io.h"
 #include "base/threading/message_pump_ui.h"
+#include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/threading/scoped_task_run_activity.h"
 #include "base/threading/thread_local_slot.h"
 
@@ -143,7 +144,12 @@ void MessageLoop::RunTask(internal::PendingTask* pending) {
   ++task_depth_;
   {
     ScopedTaskRunActivity activity(pending->posted_from.program_counter(), pending->sequence_num);
-    LOOP_TRACE_RUN_TASK();
+    trace_event::ScopedTaskContext task_context(pending->posted_from.program_counter());
+    LOOP_TRACE_TASK_FLOW_IN(pending->sequence_num,
+                            pending->time_posted.is_null()
+                                ? 0
+                                : (MonotonicTime::Now() - pending->time_posted).InMicroseconds());
+    LOOP_TRACE_RUN_TASK(pending->posted_from);
     pending->task.RunUnguarded();
   }
   --task_depth_;

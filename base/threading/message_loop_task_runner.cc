@@ -22,6 +22,8 @@ bool MessageLoopTaskRunner::PostDelayedTask(const CodeLocation& from_here, Closu
   pending.posted_from = from_here;
   if (delay > TimeSpan())
     pending.delayed_run_time = MonotonicTime::Now() + delay;
+  if (loop_diagnostics::IsTaskFlowTraced()) [[unlikely]]
+    pending.time_posted = MonotonicTime::Now();
   uint64_t sequence_num;
   {
     AutoLock hold(lock_);

@@ -170,7 +170,7 @@ bool UiMessagePump::ProcessNextWindowsMessage() {
 }
 
 bool UiMessagePump::ProcessMessageHelper(const MSG& message) {
-  LOOP_TRACE_PROCESS_MESSAGE();
+  LOOP_TRACE_PROCESS_MESSAGE(message.message);
   if (message.message == WM_QUIT) {
     LOG(ERROR) << "WM_QUIT reached the message pump; ending the run";
     loop_diagnostics::RecordMessageLoopProblem(loop_diagnostics::kQuitMessageReceived);

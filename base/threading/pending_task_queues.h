@@ -22,6 +22,8 @@ struct PendingTask {
   // Null for an immediate task.
   MonotonicTime delayed_run_time;
   uint64_t sequence_num = 0;
+  // Set only while the task flow is traced.
+  MonotonicTime time_posted;
 };
 
 // A FIFO over a vector with a read position. The loop swaps a drained work

@@ -14,6 +14,7 @@
 #include "base/threading/current_task_runner.h"
 #include "base/threading/lock.h"
 #include "base/threading/os_thread.h"
+#include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/trace_site.h"
 
 namespace base {
@@ -275,9 +276,13 @@ void SequencedWorkerPool::Inner::RunTask(Task* task) {
   CurrentTaskRunner::Scope runner_scope(runner.get());
   t_current_sequence = task->sequence_id;
   {
-    TRACE_EVENT_SCOPE_FLOW1("toplevel", "SequencedWorkerPool::Inner::ThreadLoop",
-                            task->sequence_num, kFlowFlags | TRACE_EVENT_FLAG_FLOW_IN, "src_func",
-                            task->posted_from.function_name());
+    trace_event::ScopedTaskContext task_context(task->posted_from.program_counter());
+    TRACE_EVENT_SCOPE_FLOW("disabled-by-default-toplevel.flow",
+                           "SequencedWorkerPool::Inner::PostTask", task->sequence_num,
+                           kFlowFlags | TRACE_EVENT_FLAG_FLOW_IN);
+    TRACE_EVENT_SCOPE2("toplevel", "SequencedWorkerPool::Inner::ThreadLoop", "src_file",
+                       task->posted_from.file_name(), "src_func",
+                       task->posted_from.function_name());
     task->task.Run();
   }
   // Bound objects die while the sequence is still held.

@@ -10,6 +10,7 @@
 #include "base/ref_counted_thread_safe.h"
 #include "base/shared_ref.h"
 #include "base/threading/message_loop.h"
+#include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/trace_site.h"
 
 namespace base {
@@ -24,6 +25,7 @@ struct PoolWork {
 
 void CALLBACK RunPoolWork(PTP_CALLBACK_INSTANCE /*instance*/, void* context) {
   std::unique_ptr<PoolWork> work(static_cast<PoolWork*>(context));
+  trace_event::ScopedTaskContext task_context(work->from_here.program_counter());
   TRACE_EVENT_SCOPE2("toplevel", "WorkerThread::ThreadMain::Run", "src_file",
                      work->from_here.file_name(), "src_func", work->from_here.function_name());
   work->task.Run();

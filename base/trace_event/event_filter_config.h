@@ -1,29 +1,43 @@
-// The category part of an event-filter configuration: the filter receives the
-// events of the categories its category filter enables.
+// The configuration of one event filter: which filter (by predicate name),
+// the categories whose events it sees and the filter's own arguments.
 #ifndef BASE_TRACE_EVENT_EVENT_FILTER_CONFIG_H_
 #define BASE_TRACE_EVENT_EVENT_FILTER_CONFIG_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
+#include <vector>
 
-#include "base/trace_event/trace_config.h"
+#include "base/values.h"
 
 namespace base::trace_event {
 
 class EventFilterConfig {
  public:
-  EventFilterConfig(std::string predicate_name, TraceConfig category_filter)
-      : predicate_name_(std::move(predicate_name)), category_filter_(std::move(category_filter)) {}
+  explicit EventFilterConfig(std::string predicate_name);
+  EventFilterConfig(const EventFilterConfig& other);
+  EventFilterConfig& operator=(const EventFilterConfig& other);
+  EventFilterConfig(EventFilterConfig&&) = default;
+  EventFilterConfig& operator=(EventFilterConfig&&) = default;
+  ~EventFilterConfig();
 
   const std::string& predicate_name() const { return predicate_name_; }
-  bool IsCategoryGroupEnabled(std::string_view category_group) const {
-    return category_filter_.IsCategoryGroupEnabled(category_group);
-  }
+  void AddIncludedCategory(std::string_view pattern) { included_.emplace_back(pattern); }
+  void AddExcludedCategory(std::string_view pattern) { excluded_.emplace_back(pattern); }
+  // Takes over the filter's arguments (copies of this configuration copy them).
+  void SetArgs(std::unique_ptr<DictValue> args) { args_ = std::move(args); }
+  const DictValue* args() const { return args_.get(); }
+
+  // Walks the tokens of |category_group| in order: the first token that
+  // matches an excluded pattern refuses the group, the first that matches an
+  // included one (and no excluded one) admits it; no match refuses.
+  bool IsCategoryGroupEnabled(std::string_view category_group) const;
 
  private:
   std::string predicate_name_;
-  TraceConfig category_filter_;
+  std::vector<std::string> included_;
+  std::vector<std::string> excluded_;
+  std::unique_ptr<DictValue> args_;
 };
 
 }  // namespace base::trace_event

@@ -25,8 +25,11 @@ const TraceCategory* ResolveTraceSiteCategory(std::atomic<const TraceCategory*>*
 TraceEventHandle AddCompleteEvent(const TraceCategory* category, const char* name, uint64_t id,
                                   uint32_t flags, int num_args, const char* const* arg_names,
                                   const TraceArgValue* arg_values) {
+  // Flow steps bind to each other by the same number that names them.
+  const uint64_t bind_id =
+      (flags & (TRACE_EVENT_FLAG_FLOW_IN | TRACE_EVENT_FLAG_FLOW_OUT)) ? id : 0;
   return TraceLog::GetInstance()->AddTraceEvent(TRACE_EVENT_PHASE_COMPLETE, category, name, id,
-                                                flags, num_args, arg_names, arg_values);
+                                                bind_id, flags, num_args, arg_names, arg_values);
 }
 
 void EndCompleteEvent(const TraceCategory* category, const char* name, TraceEventHandle handle) {

@@ -4,7 +4,11 @@
 // test's own, or the real installer.exe over a package fixture.
 #include <windows.h>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,9 +18,11 @@
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/json_reader.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/string_printf.h"
+#include "base/string_split.h"
 #include "base/string_util.h"
 #include "base/threading/current_task_runner.h"
 #include "base/threading/loop_runner.h"
@@ -24,6 +30,7 @@
 #include "base/threading/plain_thread.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
+#include "base/values.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
@@ -642,63 +649,264 @@ TEST_F(InstallerRunnerTest, FrontEndDeathRollsBackAndAbandonsTheMutex) {
 
 // The real host over a package fixture. Until the back-end role and the
 // installation steps are part of the build, the run cannot succeed: the
-// test says so and skips.
-TEST_F(InstallerRunnerTest, RealInstallerInstallsTheDemoPackage) {
-  const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
-  ASSERT_TRUE(base::CreateDirectoryTree(demo));
-  for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
-    ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(name), demo.Append(name)));
-  ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"), demo.Append(BrowserExeName())));
-  ASSERT_TRUE(
-      base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"), demo.Append(L"launcher.exe")));
-  const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
-  ASSERT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
-                                   static_cast<int>(list.size())));
-  // The host writes its log below the temporary folder (TMP, then TEMP),
-  // which the back end inherits.
-  wchar_t saved[2][MAX_PATH];
-  const wchar_t* const kTempVariables[] = {L"TMP", L"TEMP"};
-  std::wstring saved_temp[2];
-  for (int i = 0; i < 2; ++i) {
-    DWORD length = GetEnvironmentVariableW(kTempVariables[i], saved[i], MAX_PATH);
-    saved_temp[i].assign(saved[i], length < MAX_PATH ? length : 0);
-    ASSERT_TRUE(SetEnvironmentVariableW(kTempVariables[i], temp_.GetPath().c_str()));
+// tests say so and skip.
+class RealInstallerRunTest : public InstallerRunnerTest {
+ protected:
+  // Runs the real host over a demo package into |install_folder|; the
+  // reports land in |observer_|. False when the host cannot run the back end
+  // in this build (|skip_reason| says why).
+  bool RunDemoPackage(const base::FilePath& install_folder, std::string* log_text,
+                      std::string* skip_reason) {
+    const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
+    if (!base::PathExists(demo)) {
+      EXPECT_TRUE(base::CreateDirectoryTree(demo));
+      for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
+        EXPECT_TRUE(base::CopySingleFile(BuildDir().Append(name), demo.Append(name)));
+      EXPECT_TRUE(base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"),
+                                       demo.Append(BrowserExeName())));
+      EXPECT_TRUE(base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"),
+                                       demo.Append(L"launcher.exe")));
+      const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
+      EXPECT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
+                                       static_cast<int>(list.size())));
+    }
+    // The host writes its log below the temporary folder (TMP, then TEMP),
+    // which the back end inherits.
+    const base::FilePath log_folder = install_folder.DirName().Append(
+        install_folder.BaseName().value() + L" logs");
+    EXPECT_TRUE(base::CreateDirectoryTree(log_folder));
+    wchar_t saved[2][MAX_PATH];
+    const wchar_t* const kTempVariables[] = {L"TMP", L"TEMP"};
+    std::wstring saved_temp[2];
+    for (int i = 0; i < 2; ++i) {
+      DWORD length = GetEnvironmentVariableW(kTempVariables[i], saved[i], MAX_PATH);
+      saved_temp[i].assign(saved[i], length < MAX_PATH ? length : 0);
+      EXPECT_TRUE(SetEnvironmentVariableW(kTempVariables[i], log_folder.value().c_str()));
+    }
+
+    std::unique_ptr<Settings> settings = MakeSettings(install_folder);
+    InstallerRunner runner(demo, base::FilePath());
+    runner.AddObserver(&observer_);
+    runner.OnPackageReady();
+    const bool started = runner.Start(settings.get());
+    for (int i = 0; i < 2; ++i)
+      SetEnvironmentVariableW(kTempVariables[i], saved_temp[i].c_str());
+    EXPECT_TRUE(started);
+    if (!started)
+      return false;
+    EXPECT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
+
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(
+        log_folder.Append(L"Velmo Installer").Append(L"velmo_installer_*.log").value().c_str(),
+        &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      ::FindClose(find);
+      base::ReadFileToString(log_folder.Append(L"Velmo Installer").Append(found.cFileName),
+                             log_text);
+    }
+    if (log_text->find("back end role is not available") != std::string::npos) {
+      *skip_reason = "The host's back-end role is not part of this build yet";
+      return false;
+    }
+    if (observer_.error_detail.find("is not part of this build") != std::string::npos) {
+      *skip_reason = "Not built yet: " + observer_.error_detail;
+      return false;
+    }
+    return true;
   }
 
-  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
-  InstallerRunner runner(demo, base::FilePath());
-  runner.AddObserver(&observer_);
-  runner.OnPackageReady();
-  const bool started = runner.Start(settings.get());
-  for (int i = 0; i < 2; ++i)
-    SetEnvironmentVariableW(kTempVariables[i], saved_temp[i].c_str());
-  ASSERT_TRUE(started);
-  ASSERT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
+  // Expects the reports of a successful installation.
+  void ExpectInstalled(const base::FilePath& install_folder, const std::string& log_text) {
+    ASSERT_GE(observer_.calls.size(), 5u) << log_text;
+    EXPECT_EQ("folder ready", observer_.calls[0]);
+    EXPECT_EQ(0u, observer_.calls[1].rfind("total ", 0));
+    size_t i = 2;
+    while (i < observer_.calls.size() && observer_.calls[i] == "step")
+      ++i;
+    EXPECT_GT(i, 2u);
+    EXPECT_EQ((std::vector<std::string>{"success", "terminated true"}),
+              std::vector<std::string>(observer_.calls.begin() + i, observer_.calls.end()))
+        << observer_.error_detail;
+    EXPECT_TRUE(base::PathExists(install_folder));
+  }
+};
 
-  std::string log_text;
-  base::FilePath log_folder = temp_.GetPath().Append(L"Velmo Installer");
+TEST_F(RealInstallerRunTest, RealInstallerInstallsTheDemoPackage) {
+  std::string log_text, skip_reason;
+  if (!RunDemoPackage(install_folder_, &log_text, &skip_reason)) {
+    if (!skip_reason.empty())
+      GTEST_SKIP() << skip_reason;
+    return;
+  }
+  ExpectInstalled(install_folder_, log_text);
+}
+
+// Checks one process's trace file: every event carries the process's id
+// and the fields trace viewers need, arguments have the types the sites
+// write, complete events nest per thread, and every flow that ends somewhere
+// started somewhere. Returns the names of the threads.
+std::set<std::string> CheckTrace(const std::string& json, int pid) {
+  std::set<std::string> thread_names;
+  std::unique_ptr<base::Value> parsed = base::JsonReader::Read(json);
+  base::DictValue* root = nullptr;
+  base::ListValue* events = nullptr;
+  EXPECT_TRUE(parsed && parsed->GetAsDictionary(&root) && root->GetList("traceEvents", &events))
+      << json.substr(0, 200);
+  if (!events)
+    return thread_names;
+  struct Interval {
+    double begin;
+    double end;
+    std::string name;
+  };
+  std::map<int, std::vector<Interval>> complete_by_thread;
+  std::map<int, int> begin_end_balance;
+  std::set<std::string> flow_outs;
+  std::vector<std::string> flow_ins;
+  constexpr double kOpen = 1e300;
+  for (size_t i = 0; i < events->size(); ++i) {
+    base::DictValue* event = nullptr;
+    if (!events->GetDictionary(i, &event)) {
+      ADD_FAILURE() << "event " << i << " is no dictionary";
+      continue;
+    }
+    int event_pid = 0, tid = 0;
+    double ts = -1;
+    std::string phase, category, name;
+    base::DictValue* args = nullptr;
+    EXPECT_TRUE(event->GetInteger("pid", &event_pid));
+    EXPECT_EQ(pid, event_pid);
+    EXPECT_TRUE(event->GetInteger("tid", &tid));
+    EXPECT_TRUE(event->GetDouble("ts", &ts));
+    EXPECT_EQ(std::floor(ts), ts) << "ts is not an integer";
+    EXPECT_TRUE(event->GetString("ph", &phase));
+    EXPECT_TRUE(event->GetString("cat", &category));
+    EXPECT_TRUE(event->GetString("name", &name));
+    EXPECT_TRUE(event->GetDictionary("args", &args)) << name;
+    if (!args)
+      continue;
+    // The types the sites write.
+    std::string text;
+    int number = 0;
+    for (const char* string_arg : {"src_file", "src_func"}) {
+      if (args->HasKey(string_arg)) {
+        EXPECT_TRUE(args->GetString(string_arg, &text)) << name << " " << string_arg;
+      }
+    }
+    for (const char* integer_arg : {"queue_duration", "message"}) {
+      if (args->HasKey(integer_arg)) {
+        EXPECT_TRUE(args->GetInteger(integer_arg, &number)) << name << " " << integer_arg;
+      }
+    }
+    if (name == "MessageLoop::RunTask") {
+      EXPECT_TRUE(args->GetString("src_file", &text));
+      EXPECT_TRUE(args->GetString("src_func", &text));
+    }
+    if (phase == "M" && name == "thread_name") {
+      EXPECT_TRUE(args->GetString("name", &text));
+      for (const std::string& part :
+           base::SplitString(text, ",", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+        thread_names.insert(part);
+      }
+    }
+    if (phase == "X") {
+      double duration = -1;
+      double end = kOpen;
+      if (event->GetDouble("dur", &duration)) {
+        EXPECT_GE(duration, 0) << name;
+        end = ts + duration;
+      }
+      complete_by_thread[tid].push_back({ts, end, name});
+    } else if (phase == "B") {
+      ++begin_end_balance[tid];
+    } else if (phase == "E") {
+      --begin_end_balance[tid];
+    }
+    bool flag = false;
+    std::string bind_id;
+    if (event->GetBoolean("flow_out", &flag) && flag) {
+      EXPECT_TRUE(event->GetString("bind_id", &bind_id)) << name;
+      flow_outs.insert(bind_id);
+    }
+    if (event->GetBoolean("flow_in", &flag) && flag) {
+      EXPECT_TRUE(event->GetString("bind_id", &bind_id)) << name;
+      flow_ins.push_back(bind_id);
+    }
+  }
+  size_t task_runs = 0;
+  for (const auto& [tid, intervals] : complete_by_thread) {
+    for (const Interval& interval : intervals)
+      task_runs += interval.name == "MessageLoop::RunTask" ? 1 : 0;
+  }
+  EXPECT_GT(task_runs, 0u);
+  for (auto& [tid, intervals] : complete_by_thread) {
+    // Outer scopes first: earlier begin, then the longer one.
+    std::sort(intervals.begin(), intervals.end(), [](const Interval& a, const Interval& b) {
+      return a.begin != b.begin ? a.begin < b.begin : a.end > b.end;
+    });
+    std::vector<const Interval*> open;
+    for (const Interval& interval : intervals) {
+      while (!open.empty() && open.back()->end <= interval.begin)
+        open.pop_back();
+      if (!open.empty()) {
+        EXPECT_LE(interval.end, open.back()->end)
+            << interval.name << " overlaps " << open.back()->name << " on thread " << tid;
+      }
+      open.push_back(&interval);
+    }
+  }
+  for (const auto& [tid, balance] : begin_end_balance)
+    EXPECT_EQ(0, balance) << "thread " << tid;
+  EXPECT_FALSE(flow_ins.empty());
+  for (const std::string& bind_id : flow_ins)
+    EXPECT_EQ(1u, flow_outs.count(bind_id)) << "flow " << bind_id << " never started";
+  return thread_names;
+}
+
+// With VELMO_TRACE_FILE set, the back end records its whole run; the
+// installation itself is the same as without tracing.
+TEST_F(RealInstallerRunTest, TracedRunRecordsTheBackEnd) {
+  std::string log_text, skip_reason;
+  const base::FilePath plain_folder = install_folder_.DirName().Append(
+      install_folder_.BaseName().value() + L" plain");
+  if (!RunDemoPackage(plain_folder, &log_text, &skip_reason)) {
+    if (!skip_reason.empty())
+      GTEST_SKIP() << skip_reason;
+    return;
+  }
+  ExpectInstalled(plain_folder, log_text);
+  const std::vector<std::string> plain_calls = observer_.calls;
+  observer_.calls.clear();
+  observer_.error_detail.clear();
+
+  const base::FilePath trace_base = temp_.GetPath().Append(L"trace");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"VELMO_TRACE_FILE", trace_base.value().c_str()));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"VELMO_TRACE_CATEGORIES",
+                                      L"toplevel,base,disabled-by-default-toplevel.flow"));
+  const bool ran = RunDemoPackage(install_folder_, &log_text, &skip_reason);
+  SetEnvironmentVariableW(L"VELMO_TRACE_FILE", nullptr);
+  SetEnvironmentVariableW(L"VELMO_TRACE_CATEGORIES", nullptr);
+  ASSERT_TRUE(ran) << skip_reason;
+  ExpectInstalled(install_folder_, log_text);
+  EXPECT_EQ(plain_calls, observer_.calls);
+
+  // The test is the front end and records nothing: one file, the back end's.
   WIN32_FIND_DATAW found;
-  HANDLE find = ::FindFirstFileW(log_folder.Append(L"velmo_installer_*.log").value().c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    ::FindClose(find);
-    base::ReadFileToString(log_folder.Append(found.cFileName), &log_text);
-  }
-  if (log_text.find("back end role is not available") != std::string::npos)
-    GTEST_SKIP() << "The host's back-end role is not part of this build yet";
-  if (observer_.error_detail.find("is not part of this build") != std::string::npos)
-    GTEST_SKIP() << "Not built yet: " << observer_.error_detail;
-
-  ASSERT_GE(observer_.calls.size(), 5u) << log_text;
-  EXPECT_EQ("folder ready", observer_.calls[0]);
-  EXPECT_EQ(0u, observer_.calls[1].rfind("total ", 0));
-  size_t i = 2;
-  while (i < observer_.calls.size() && observer_.calls[i] == "step")
-    ++i;
-  EXPECT_GT(i, 2u);
-  EXPECT_EQ((std::vector<std::string>{"success", "terminated true"}),
-            std::vector<std::string>(observer_.calls.begin() + i, observer_.calls.end()))
-      << observer_.error_detail;
-  EXPECT_TRUE(base::PathExists(install_folder_));
+  HANDLE find = ::FindFirstFileW((trace_base.value() + L".*.json").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find) << "no trace file";
+  const std::wstring file_name = found.cFileName;
+  EXPECT_FALSE(::FindNextFileW(find, &found)) << "more than one trace file";
+  ::FindClose(find);
+  int pid = 0;
+  const size_t dot = file_name.find(L'.');
+  ASSERT_TRUE(base::StringToInt(
+      base::WideToUTF8(file_name.substr(dot + 1, file_name.rfind(L'.') - dot - 1)), &pid));
+  EXPECT_NE(static_cast<int>(::GetCurrentProcessId()), pid);
+  std::string json;
+  ASSERT_TRUE(base::ReadFileToString(temp_.GetPath().Append(file_name), &json));
+  const std::set<std::string> thread_names = CheckTrace(json, pid);
+  EXPECT_EQ(1u, thread_names.count("Installer IPC thread"));
 }
 
 TEST_F(InstallerRunnerTest, BackEndWithoutAFrontEndDescriptionFails) {

@@ -18,6 +18,7 @@
 #include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/threading/message_loop.h"
+#include "base/trace_event/trace_file_recording.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
@@ -238,6 +239,8 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
 }  // namespace
 
 bool RunInstallerMain() {
+  // Before anything else, so that the whole run is in the trace.
+  base::trace_event::ScopedTraceFileRecording trace_recording;
   base::CommandLine::InitForCurrentProcess();
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
 
