@@ -75,8 +75,6 @@ int Installer::RunElevated() {
   if (!LaunchElevatedProcess(program, command_line, &process)) {
     const DWORD error = ::GetLastError();
     ELOG(ERROR, error) << "Failed to run the elevated process";
-    // The observers heard that another process takes over; it never did.
-    observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
     return kElevationNotStarted;
   }
   const DWORD wait = ::WaitForSingleObject(process.Handle(), INFINITE);

@@ -4,6 +4,7 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
@@ -367,6 +369,36 @@ TEST_F(InstallerFileStepsTest, RemovesPreservedGenerationsOnUpgrade) {
 // The uninstallation removes what it can; a file in use goes into "k.bat"
 // with its folders below the install folder, and the batch file waits for
 // this process and the one that started the uninstallation.
+std::atomic<int> g_broadcasts{0};
+void CountBroadcast() {
+  ++g_broadcasts;
+}
+
+// The end of an uninstallation tells the other programs that the browser's
+// registration is gone, through the same timed broadcast as an installation:
+// a notification message cannot carry the text to another process.
+TEST_F(InstallerFileStepsTest, FinalizeUninstallationBroadcastsTheChange) {
+  MakeInstallation(L"1.0", {L"a.dll"}, {});
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  // Stand-alone: nothing but the announcement follows.
+  ASSERT_TRUE(settings_->IsFlagSet(Settings::COPY_ONLY));
+  // Broadcasts of earlier tests are over before this one counts.
+  ASSERT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  g_broadcasts = 0;
+  SetSettingChangeTimeoutForTesting(100);
+  SetBroadcastHookForTesting(&CountBroadcast);
+  BindSteps({&Installer::FinalizeUninstallation});
+  RunInstaller();
+  EXPECT_EQ("success", delegate_.events.back());
+  EXPECT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  SetBroadcastHookForTesting(nullptr);
+  SetSettingChangeTimeoutForTesting(kSettingChangeTimeoutMs);
+  EXPECT_EQ(1, g_broadcasts.load());
+  installer_.reset();
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+}
+
 TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   test::ScopedBatchToolsPath tools;
   MakeInstallation(L"1.0", {L"a.dll", L"sub\\held.txt", L"c.pak"}, {L"root.txt"});

@@ -28,6 +28,8 @@
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/autoupdate/updatechecker/global_storage.h"
+#include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/folder_installation.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -235,18 +237,6 @@ void ResetDefaultBrowserToIe() {
   registration->SetAppAsDefault(kIe, L"https", AT_URLPROTOCOL);
 }
 
-// The update checker's id of this user. The update checker keeps it under
-// the company key.
-std::string ReadUpdateCheckerId() {
-  base::win::RegistryKey key;
-  std::wstring uuid;
-  if (key.Open(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), KEY_READ) != ERROR_SUCCESS ||
-      key.ReadValue(L"UUID", &uuid) != ERROR_SUCCESS) {
-    return std::string();
-  }
-  return base::WideToUTF8(uuid);
-}
-
 }  // namespace
 
 std::wstring GetUninstallKeyName(const std::wstring& suffix) {
@@ -373,14 +363,27 @@ bool SplitShellCommand(const std::wstring& command, std::wstring* program,
   return !program->empty();
 }
 
-std::wstring BuildUninstallSurveyUrl(bool silent, const std::string& uuid,
+std::string ReadUninstallSurveyId(autoupdate::GlobalStorage* storage,
+                                  const base::FilePath& user_data) {
+  storage->Init(user_data);
+  std::string uuid;
+  const int32_t result = storage->GetValue("UUID", &uuid);
+  if (result != autoupdate::GlobalStorage::kSuccess) {
+    // The survey goes on without the id; the storage logged what failed.
+    VLOG(1) << "The update checker's id is not readable now (" << result << ")";
+    uuid.clear();
+  }
+  return uuid;
+}
+
+std::wstring BuildUninstallSurveyUrl(bool silent, const std::string* uuid,
                                      const std::string& welcome_url) {
   std::string url = GetProductUrl(kUninstallSurveyUrlName);
   if (url.empty() || silent)
     return std::wstring();
   url += "?version=" + GetVersionString();
-  if (!uuid.empty())
-    url += "&uuid=" + uuid;
+  if (uuid)
+    url += "&uuid=" + *uuid;
   const std::vector<std::string> pieces =
       base::SplitString(welcome_url, "?", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
   if (pieces.size() == 2)
@@ -521,11 +524,10 @@ void Installer::RegisterAsProtocolHandler() {
 void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install_folder) {
   Settings* settings = settings_;
   const InstallerStatus& status = settings->GetStatus();
-  if (!::SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                            reinterpret_cast<LPARAM>(kStartMenuInternetKey))) {
-    PLOG(WARNING) << "Could not announce the change of the browser clients";
-  }
-  ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  // The text of the change cannot travel in a notification message; the
+  // timed send runs on the thread pool, and the back end waits for it before
+  // it exits.
+  AnnounceAssociationChange();
   if (settings->IsFlagSet(Settings::COPY_ONLY))
     return;
 
@@ -541,14 +543,18 @@ void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install
   }
 
   std::string uuid;
+  bool uuid_known = false;
   base::FilePath user_data;
   const bool silent = settings->command_line().HasSwitch(kSilentSwitch);
   if (!silent && !GetProductUrl(kUninstallSurveyUrlName).empty()) {
     FolderInstallation installation(install_folder, status);
-    if (installation.GetUserDataFolder(&user_data, /*cut_user_name=*/false))
-      uuid = ReadUpdateCheckerId();
+    if (installation.GetUserDataFolder(&user_data, /*cut_user_name=*/false)) {
+      uuid = ReadUninstallSurveyId(autoupdate::GlobalStorage::GetInstance(), user_data);
+      uuid_known = true;
+    }
   }
-  const std::wstring url = BuildUninstallSurveyUrl(silent, uuid, status.welcome_url());
+  const std::wstring url =
+      BuildUninstallSurveyUrl(silent, uuid_known ? &uuid : nullptr, status.welcome_url());
   if (url.empty())
     return;
   VLOG(1) << "Trying to display the uninstall survey";

@@ -22,6 +22,7 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_local_alloc.h"
+#include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_delegate.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -572,14 +573,49 @@ TEST(RegistryStepsHelpersTest, ShellCommandSurveyAndNames) {
       R"({"product_name": "Tst", "urls": {"uninstall_survey": "https://s.example/u"}})");
   const std::wstring version = base::UTF8ToWide(GetVersionString());
   EXPECT_EQ(GetUninstallRegistryKey() + L"\\Tst " + version + L"7", GetUninstallKeyName(L"7"));
+  const std::string id = "ab-1";
+  const std::string no_id;
   EXPECT_EQ(L"https://s.example/u?version=" + version + L"&uuid=ab-1&src=x&y=z",
-            BuildUninstallSurveyUrl(false, "ab-1", "https://w.example/?src=x&y=z"));
+            BuildUninstallSurveyUrl(false, &id, "https://w.example/?src=x&y=z"));
+  // A known user-data folder without an id still gives the empty id.
+  EXPECT_EQ(L"https://s.example/u?version=" + version + L"&uuid=",
+            BuildUninstallSurveyUrl(false, &no_id, "https://w.example/a?b?c"));
   EXPECT_EQ(L"https://s.example/u?version=" + version,
-            BuildUninstallSurveyUrl(false, "", "https://w.example/a?b?c"));
-  EXPECT_EQ(L"", BuildUninstallSurveyUrl(true, "ab-1", ""));
+            BuildUninstallSurveyUrl(false, nullptr, "https://w.example/a?b?c"));
+  EXPECT_EQ(L"", BuildUninstallSurveyUrl(true, &id, ""));
   SetProductConfigForTesting(R"({"product_name": "Tst"})");
-  EXPECT_EQ(L"", BuildUninstallSurveyUrl(false, "ab-1", ""));
+  EXPECT_EQ(L"", BuildUninstallSurveyUrl(false, &id, ""));
   SetProductConfigForTesting(nullptr);
+}
+
+// The survey's id comes from the update checker's global storage over the
+// user-data folder: a value still in that folder's fallback file counts, and
+// so does one only in the company key.
+TEST_F(RegistryStepsTest, UninstallSurveyIdFromTheGlobalStorage) {
+  const base::FilePath user_data = temp_dir_.GetPath().Append(L"User Data");
+  ASSERT_TRUE(base::CreateDirectoryTree(user_data));
+  const std::string fallback = "{\"GS\": {\"UUID\": \"from-file\"}}";
+  ASSERT_EQ(static_cast<int>(fallback.size()),
+            base::WriteFileBytes(user_data.Append(autoupdate::GlobalStorage::kFallbackFileName),
+                                 fallback.data(), static_cast<int>(fallback.size())));
+  const std::wstring company_key = L"Software\\" + product_ + L"Co";
+  {
+    autoupdate::GlobalStorage storage(/*copy_only=*/false);
+    ASSERT_EQ(company_key, storage.key_path());
+    EXPECT_EQ("from-file", ReadUninstallSurveyId(&storage, user_data));
+  }
+  {
+    autoupdate::GlobalStorage storage(/*copy_only=*/false);
+    ASSERT_TRUE(base::DeletePath(user_data.Append(autoupdate::GlobalStorage::kFallbackFileName),
+                                 false));
+    RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, company_key.c_str(), KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"UUID", L"from-key"));
+    EXPECT_EQ("from-key", ReadUninstallSurveyId(&storage, user_data));
+    ASSERT_EQ(ERROR_SUCCESS, key.DeleteValue(L"UUID"));
+    EXPECT_EQ("", ReadUninstallSurveyId(&storage, user_data));
+  }
+  DeleteTree(HKEY_CURRENT_USER, company_key, k64);
 }
 
 }  // namespace

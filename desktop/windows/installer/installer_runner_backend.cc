@@ -5,6 +5,7 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/string_number_conversions.h"
+#include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_switches.h"
@@ -13,6 +14,14 @@
 #include "desktop/windows/installer/settings_switches.h"
 
 namespace installer {
+
+namespace {
+
+// Long enough for one window's answer to the broadcast; a broadcast that
+// waits on more is not worth keeping the process for.
+constexpr base::TimeSpan kBroadcastWait = base::TimeSpan::FromSeconds(2);
+
+}  // namespace
 
 InstallerRunnerBackend::InstallerRunnerBackend() : installer_(std::make_unique<Installer>()) {}
 
@@ -89,6 +98,9 @@ bool InstallerRunnerBackend::Run(Settings* settings) {
     settings->RemoveObserver(this);
   }
   installer_->RemoveObserver(this);
+  // Other programs hear of a changed browser registration from a broadcast
+  // on the thread pool; exiting would cut it short.
+  WaitForAssociationChangeBroadcasts(kBroadcastWait);
   return installer_->success();
 }
 

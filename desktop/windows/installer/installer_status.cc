@@ -226,11 +226,14 @@ void InstallerStatus::ReadExistingInstallation() {
     if (base::PathExists(tracking_path) && !base::ReadFileToString(tracking_path, &tracking_data_))
       tracking_data_.clear();
 
+    // The user's profile belongs to this engine's installations only: one of
+    // the former engine, or one without installer preferences, keeps its
+    // profile untouched (an empty profile path tells the later steps so).
     if (!tarsel_installation_ &&
         base::PathExists(install_folder_.Append(Installation::kInstallerPrefsFileName))) {
       prefs_read = ReadInstallerPrefs();
+      ReadProfileLanguage();
     }
-    ReadProfileLanguage();
   }
 
   if (!tarsel_installation_ && prefs_read)

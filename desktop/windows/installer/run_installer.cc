@@ -224,6 +224,12 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
         VLOG(2) << "Running UI controller";
         result = RoleNotAvailable("interactive controller");
       }
+      // Only an empty folder goes: whatever the role left there (a package
+      // kept for later, another run's files) stays.
+      if (!::RemoveDirectoryW(download_folder.value().c_str())) {
+        const DWORD error = ::GetLastError();
+        VLOG(1) << "The download folder " << download_folder << " stays (error " << error << ")";
+      }
     }
   }
 

@@ -126,6 +126,7 @@ TEST(ParseBooleanSwitchValueTest, FollowsTheConvention) {
   EXPECT_TRUE(IsWellFormedBooleanSwitchValue(L"No"));
   EXPECT_TRUE(IsWellFormedBooleanSwitchValue(L"-3"));
   EXPECT_FALSE(IsWellFormedBooleanSwitchValue(L"abc"));
+  EXPECT_FALSE(IsWellFormedBooleanSwitchValue(L""));
 }
 
 TEST_F(SettingsCommandLineTest, StatisticsSwitches) {
@@ -165,24 +166,38 @@ TEST_F(SettingsCommandLineTest, LaunchSwitches) {
   EXPECT_TRUE(MakeSettings(MakeCommandLine({}), folder)->IsFlagSet(Settings::LAUNCH_VELMO));
 }
 
-TEST_F(SettingsCommandLineTest, MalformedValuesAreLoggedAndKeepTheDefault) {
+TEST_F(SettingsCommandLineTest, MalformedValuesAreLoggedAndReadAsFalse) {
   const base::FilePath folder = temp_dir_.GetPath().Append(L"malformed");
-  test::ScopedLogCapture log;
-  // Defaults: launch on, single profile off.
-  auto settings = MakeSettings(
-      MakeCommandLine({L"--launchvelmo=maybe", L"--singleprofile=sure", L"--launchbrowser=0x1"}),
+  {
+    test::ScopedLogCapture log;
+    // Defaults: launch on, desktop shortcut on, single profile off.
+    auto settings = MakeSettings(
+        MakeCommandLine({L"--launchvelmo=maybe", L"--singleprofile=sure", L"--desktopshortcut=off",
+                         L"--startmenushortcut", L"--allusers=0x1"}),
+        folder);
+    EXPECT_FALSE(settings->IsFlagSet(Settings::LAUNCH_VELMO));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::DESKTOP_SHORTCUT));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::START_MENU_SHORTCUT));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+    EXPECT_EQ(1, log.Count("\"maybe\" of --launchvelmo is no boolean"));
+    EXPECT_EQ(1, log.Count("\"sure\" of --singleprofile is no boolean"));
+    EXPECT_EQ(1, log.Count("\"off\" of --desktopshortcut is no boolean"));
+    EXPECT_EQ(1, log.Count("\"\" of --startmenushortcut is no boolean"));
+    EXPECT_EQ(1, log.Count("\"0x1\" of --allusers is no boolean"));
+  }
+  // The well-formed values are read without a word.
+  test::ScopedLogCapture quiet;
+  auto well_formed = MakeSettings(
+      MakeCommandLine({L"--singleprofile=YES", L"--desktopshortcut=No", L"--launchvelmo=-2",
+                       L"--startmenushortcut=FALSE", L"--enable-stats=true"}),
       folder);
-  EXPECT_TRUE(settings->IsFlagSet(Settings::LAUNCH_VELMO));
-  EXPECT_FALSE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
-  EXPECT_EQ(1, log.Count("\"maybe\" of --launchvelmo is no boolean"));
-  EXPECT_EQ(1, log.Count("\"sure\" of --singleprofile is no boolean"));
-  EXPECT_EQ(1, log.Count("\"0x1\" of --launchbrowser is no boolean"));
-  // A well-formed value next to a malformed one still counts.
-  EXPECT_FALSE(MakeSettings(MakeCommandLine({L"--launchvelmo=maybe", L"--launchbrowser=no"}),
-                            folder)
-                   ->IsFlagSet(Settings::LAUNCH_VELMO));
-  EXPECT_TRUE(MakeSettings(MakeCommandLine({L"--singleprofile=YES"}), folder)
-                  ->IsFlagSet(Settings::SINGLE_PROFILE));
+  EXPECT_TRUE(well_formed->IsFlagSet(Settings::SINGLE_PROFILE));
+  EXPECT_FALSE(well_formed->IsFlagSet(Settings::DESKTOP_SHORTCUT));
+  EXPECT_TRUE(well_formed->IsFlagSet(Settings::LAUNCH_VELMO));
+  EXPECT_FALSE(well_formed->IsFlagSet(Settings::START_MENU_SHORTCUT));
+  EXPECT_TRUE(well_formed->IsFlagSet(Settings::ENABLE_VELMO_STATS));
+  EXPECT_EQ(0, quiet.Count("is no boolean"));
 }
 
 TEST_F(SettingsCommandLineTest, RoundTripThroughTheBackEnd) {
