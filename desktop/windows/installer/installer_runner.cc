@@ -291,8 +291,12 @@ void InstallerRunner::Stop() {
   mailslot_name_.clear();
   settings_ = nullptr;
   // Nothing more arrives from the mailslot: an ended back end is reported
-  // now rather than after the marker's time-out.
-  FinishTermination();
+  // now rather than after the marker's time-out. Posted, not called: the
+  // caller is often an observer, whose own Stop would run inside this one.
+  if (termination_pending_) {
+    base::CurrentTaskRunner::Get()->PostTask(
+        FROM_HERE, base::Bind(&InstallerRunner::FinishTermination, weak_factory_.GetWeakRef()));
+  }
 }
 
 void InstallerRunner::OnMessageReceived(const base::BinaryMessage& message) {

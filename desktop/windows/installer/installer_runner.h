@@ -73,7 +73,9 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   bool Start(Settings* settings);
   // The package is now unpacked in the package folder.
   void OnPackageReady();
-  // Interrupts a running back end and lets go of what Start took.
+  // Interrupts a running back end and lets go of what Start took. A back
+  // end that has ended and is not yet reported is reported by a task posted
+  // here, never from inside Stop.
   void Stop();
 
   void AddObserver(InstallerDelegate* observer);

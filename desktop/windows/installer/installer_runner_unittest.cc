@@ -4,6 +4,7 @@
 // test's own, or the real installer.exe over a package fixture.
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/logging.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/string_printf.h"
@@ -22,6 +24,7 @@
 #include "base/threading/loop_runner.h"
 #include "base/threading/message_loop.h"
 #include "base/threading/plain_thread.h"
+#include "base/threading/waitable_event.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
@@ -540,12 +543,87 @@ TEST_F(InstallerRunnerTest, StopWhileWaitingInterruptsTheBackEndCleanly) {
   EXPECT_FALSE(base::PathExists(install_folder_));
 }
 
-// The back end's end is seen while its last reports may still wait in the
-// mailslot: the observers must hear of every report first.
+// Holds every datagram on the IPC thread until it is opened, so that the
+// runner sees the end of the back end while the back end's reports are still
+// on their way. It can open itself when the runner logs that it has seen the
+// end: that line comes first in the runner's handling of the end, so every
+// held report reaches the main thread only after that handling.
+class HandOverGate {
+ public:
+  explicit HandOverGate(bool open_on_backend_end)
+      : gate_(base::WaitableEvent::ResetPolicy::kManual,
+              base::WaitableEvent::InitialState::kNotSignaled),
+        open_on_backend_end_(open_on_backend_end),
+        previous_handler_(logging::GetLogMessageHandler()) {
+    active_ = this;
+    logging::SetVlogLevels("1", "");
+    logging::SetLogMessageHandler(&OnLogLine);
+    IpcReceiver::SetHandOverHookForTesting(&WaitForOpening);
+  }
+  HandOverGate(const HandOverGate&) = delete;
+  HandOverGate& operator=(const HandOverGate&) = delete;
+  ~HandOverGate() {
+    Open();
+    IpcReceiver::SetHandOverHookForTesting(nullptr);
+    logging::SetLogMessageHandler(previous_handler_);
+    logging::SetVlogLevels("0", "");
+    active_ = nullptr;
+  }
+
+  void Open() { gate_.Signal(); }
+
+  // Runs the loop until the runner has handled the end of the back end.
+  bool RunUntilBackendEndSeen() {
+    if (backend_end_seen_)
+      return true;
+    base::LoopRunner runner;
+    runner_ = &runner;
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                    kRunTimeout);
+    runner.Run();
+    runner_ = nullptr;
+    return backend_end_seen_;
+  }
+
+ private:
+  static void WaitForOpening() {
+    // Bounded: a test that fails never leaves the IPC thread stuck.
+    if (active_)
+      active_->gate_.TimedWait(base::TimeSpan::FromSeconds(30));
+  }
+
+  static bool OnLogLine(int severity, const char* file, int line, size_t start,
+                        const std::string& text) {
+    HandOverGate* gate = active_;
+    if (gate && text.find("Installer backend process signaled", start) != std::string::npos) {
+      gate->backend_end_seen_ = true;
+      if (gate->open_on_backend_end_)
+        gate->Open();
+      // The quit runs after the rest of the runner's handling of the end.
+      if (gate->runner_)
+        base::CurrentTaskRunner::Get()->PostTask(FROM_HERE, gate->runner_->QuitClosure());
+    }
+    return gate && gate->previous_handler_ &&
+           gate->previous_handler_(severity, file, line, start, text);
+  }
+
+  static HandOverGate* active_;
+  base::WaitableEvent gate_;
+  const bool open_on_backend_end_;
+  bool backend_end_seen_ = false;
+  base::LoopRunner* runner_ = nullptr;
+  logging::LogMessageHandlerFunction previous_handler_;
+};
+
+HandOverGate* HandOverGate::active_ = nullptr;
+
+// The back end's end is seen while its last reports still wait to be handed
+// over: the observers must hear of every report first.
 TEST_F(InstallerRunnerTest, EndOfTheBackEndIsReportedAfterItsLastReports) {
   std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
   std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("burst"));
   runner->OnPackageReady();
+  HandOverGate gate(/*open_on_backend_end=*/true);
   ASSERT_TRUE(runner->Start(settings.get()));
   ASSERT_TRUE(observer_.RunUntil("terminated"));
   ASSERT_GE(observer_.calls.size(), 4u);
@@ -555,6 +633,43 @@ TEST_F(InstallerRunnerTest, EndOfTheBackEndIsReportedAfterItsLastReports) {
             std::vector<std::string>(observer_.calls.begin() + 2, observer_.calls.end() - 2));
   EXPECT_EQ("success", observer_.calls[observer_.calls.size() - 2]);
   EXPECT_EQ("terminated true", observer_.calls.back());
+}
+
+// A mailslot that is no longer read loses the marker: the end is reported
+// all the same, after the marker's time-out.
+TEST_F(InstallerRunnerTest, EndOfTheBackEndIsReportedWhenTheMarkerNeverComes) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("ok"));
+  runner->OnPackageReady();
+  HandOverGate gate(/*open_on_backend_end=*/false);
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(gate.RunUntilBackendEndSeen());
+  EXPECT_TRUE(observer_.calls.empty());
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  // Nothing was handed over: the time-out, not the marker, ended the wait.
+  EXPECT_EQ(std::vector<std::string>{"terminated true"}, observer_.calls);
+  gate.Open();
+  runner->Stop();
+}
+
+// Stopping a runner whose back end has ended reports the end from a task of
+// its own: an observer that stops the runner in turn is never called inside
+// the Stop of another.
+TEST_F(InstallerRunnerTest, StopReportsAPendingEndFromATask) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("ok"));
+  runner->OnPackageReady();
+  HandOverGate gate(/*open_on_backend_end=*/false);
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(gate.RunUntilBackendEndSeen());
+  // The held reports may follow once the mailslot is closed; they come
+  // before the end all the same.
+  gate.Open();
+  runner->Stop();
+  EXPECT_TRUE(observer_.calls.empty());
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  EXPECT_EQ("terminated true", observer_.calls.back());
+  EXPECT_EQ(1, std::count(observer_.calls.begin(), observer_.calls.end(), "terminated true"));
 }
 
 TEST_F(InstallerRunnerTest, MalformedDatagramsAreDroppedAndTheRunGoesOn) {

@@ -21,6 +21,8 @@ constexpr wchar_t kMailslotPrefix[] = L"\\\\.\\mailslot\\";
 // the longest the thread takes to notice that it must stop.
 constexpr DWORD kReadThreadTimeoutMs = 100;
 
+std::atomic<void (*)()> g_hand_over_hook{nullptr};
+
 }  // namespace
 
 // MailslotReader -------------------------------------------------------------
@@ -256,7 +258,14 @@ void IpcReceiver::DestroyReader() {
   set_read_mode(ReadMode::kNotReading);
 }
 
+// static
+void IpcReceiver::SetHandOverHookForTesting(void (*hook)()) {
+  g_hand_over_hook.store(hook, std::memory_order_release);
+}
+
 void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
+  if (void (*hook)() = g_hand_over_hook.load(std::memory_order_acquire))
+    hook();
   // The copy owns its bytes: the read buffer is reused for the next datagram.
   owner_task_runner_->PostTask(
       IPC_LOCATION("OnMessageReceived"),
@@ -264,6 +273,8 @@ void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
 }
 
 void IpcReceiver::OnMessagesReceived(std::vector<base::BinaryMessage> messages) {
+  if (void (*hook)() = g_hand_over_hook.load(std::memory_order_acquire))
+    hook();
   owner_task_runner_->PostTask(
       IPC_LOCATION("OnMessageReceived"),
       base::Bind(&IpcReceiver::DeliverMessages, weak_self_, base::Passed(std::move(messages))));

@@ -122,6 +122,10 @@ class IpcReceiver {
   // Set once the first read is issued; readable from any thread.
   ReadMode read_mode() const { return read_mode_.load(std::memory_order_acquire); }
 
+  // Runs |hook| on the IPC thread before datagrams are handed on, so that a
+  // test can hold them back; null removes it.
+  static void SetHandOverHookForTesting(void (*hook)());
+
  private:
   friend class MailslotReader;
 
