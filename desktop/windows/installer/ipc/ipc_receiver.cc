@@ -214,6 +214,24 @@ IpcReceiver::~IpcReceiver() {
 
 bool IpcReceiver::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to receive IPC on " << name;
+  if (!StartThread())
+    return false;
+  thread_.task_runner()->PostTask(
+      IPC_LOCATION("Connect"),
+      base::Bind(&IpcReceiver::SetUpMailslot, base::Unretained(this), name));
+  return true;
+}
+
+bool IpcReceiver::ConnectToHandleForTesting(base::win::ScopedHandle handle) {
+  if (!StartThread())
+    return false;
+  thread_.task_runner()->PostTask(IPC_LOCATION("Connect"),
+                                  base::Bind(&IpcReceiver::CreateReader, base::Unretained(this),
+                                             base::Passed(std::move(handle))));
+  return true;
+}
+
+bool IpcReceiver::StartThread() {
   if (!owner_task_runner_) {
     LOG(ERROR) << "The IPC receiver was made on a thread without a message loop";
     return false;
@@ -224,9 +242,6 @@ bool IpcReceiver::Connect(const std::wstring& name) {
     LOG(ERROR) << "Could not start IPC thread";
     return false;
   }
-  thread_.task_runner()->PostTask(
-      IPC_LOCATION("Connect"),
-      base::Bind(&IpcReceiver::SetUpMailslot, base::Unretained(this), name));
   return true;
 }
 
@@ -250,6 +265,10 @@ void IpcReceiver::SetUpMailslot(const std::wstring& name) {
     ELOG(ERROR, error) << "Failed creating " << full_name;
     return;
   }
+  CreateReader(std::move(mailslot));
+}
+
+void IpcReceiver::CreateReader(base::win::ScopedHandle mailslot) {
   reader_ = std::make_unique<MailslotReader>(std::move(mailslot), this);
 }
 

@@ -116,6 +116,9 @@ class IpcReceiver {
   // "\\.\mailslot\" + |name|. False only when the thread cannot start; a
   // mailslot that cannot be created is logged on the IPC thread.
   bool Connect(const std::wstring& name);
+  // The same over an already opened handle (overlapped, for reading), so a
+  // test can hand in one whose reads can fail.
+  bool ConnectToHandleForTesting(base::win::ScopedHandle handle);
   // Deletes the reader on the IPC thread and joins the thread.
   void Close();
 
@@ -129,8 +132,11 @@ class IpcReceiver {
  private:
   friend class MailslotReader;
 
+  bool StartThread();
+
   // On the IPC thread.
   void SetUpMailslot(const std::wstring& name);
+  void CreateReader(base::win::ScopedHandle mailslot);
   void DestroyReader();
   void OnMessageReceived(const base::BinaryMessage& message);
   // Several datagrams, in order, in one task.

@@ -346,6 +346,38 @@ TEST_F(IpcTest, WriteThatNeverCompletesIsCancelledOnClose) {
   EXPECT_EQ(1, log.Count("Messages unsent: 2"));
 }
 
+// A read that completes with an error loses its own datagram only: the
+// next read is issued and later datagrams arrive. An oversized message on a
+// pipe read through the completion port fails its read with ERROR_MORE_DATA.
+TEST_F(IpcTest, FailedReadCompletionIsFollowedByTheNextRead) {
+  const std::wstring name = L"\\\\.\\pipe\\" + UniqueMailslotName();
+  base::win::ScopedHandle server(CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 8192, 0, nullptr));
+  ASSERT_TRUE(server.IsValid());
+  base::win::ScopedHandle client(
+      CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(client.IsValid());
+  auto write = [&](const std::string& bytes) {
+    DWORD written = 0;
+    return WriteFile(client.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
+  };
+  ASSERT_TRUE(write(std::string(kMaxInstallerMessageSize + 100, 'x')));
+  ASSERT_TRUE(write(Bytes(*CreateInstallerMessage(IPC_MESSAGE_STEP))));
+  ASSERT_TRUE(write(Bytes(*CreateInstallerMessage(IPC_MESSAGE_SUCCESS))));
+
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  IpcReceiver receiver(&delegate);
+  ASSERT_TRUE(receiver.ConnectToHandleForTesting(std::move(server)));
+  RunAtMost(&runner, 30);
+  EXPECT_EQ(IpcReceiver::ReadMode::kCompletionPort, receiver.read_mode());
+  EXPECT_EQ((std::vector<std::string>{"step", "success"}), delegate.installer.calls);
+  receiver.Close();
+}
+
 // The threads of this process whose names are |names| and which did not
 // exist in |before|.
 std::vector<base::win::ScopedHandle> NewNamedThreads(const std::vector<DWORD>& before,
