@@ -534,6 +534,52 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
   }
 }
 
+// Two upgrades in a row, the second one under the same root as the
+// installation it replaces: the new registration and the new root files
+// stay, and the uninstallation takes the registration away.
+TEST_F(EndToEndTest, UpgradesKeepTheNewRegistrationAndRootFiles) {
+  ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
+
+  const std::wstring classes = L"Software\\Classes\\" + ProgId();
+  const std::wstring clients = L"Software\\Clients\\StartMenuInternet\\" + ProgId();
+  const std::wstring app_paths =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + GetBrowserExeName();
+  for (int delta : {1, 2}) {
+    SCOPED_TRACE("upgrade to major version +" + std::to_string(delta));
+    ScopedNewerVersion newer(delta);
+    ASSERT_TRUE(base::WriteFileBytes(package_folder_.Append(kRootFile), "new root", 8) == 8);
+    MakeSettings(InstallSwitches());
+    ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+    ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+    {
+      ScopedExperiments experiments(settings_->command_line());
+      Run();
+    }
+    ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+    FinishRun();
+    ResetDelegate();
+    EXPECT_EQ("new root", test::ReadText(install_folder_.Append(kRootFile)));
+    for (const std::wstring& key : {classes, clients, app_paths})
+      EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+    EXPECT_EQ(L"\"" + install_folder_.value() + L"\\Launcher.exe\"",
+              ReadRegistryString(HKEY_LOCAL_MACHINE, app_paths, nullptr, KEY_WOW64_64KEY));
+  }
+
+  MakeSettings({L"--silent"}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  const std::set<DWORD> processors_before = ChildCommandProcessors();
+  Run();
+  EndNewCommandProcessors(processors_before, ChildCommandProcessors());
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  FinishRun();
+  // The App Paths values go; their key is shared with nobody but is kept as
+  // every depth-0 record's key is.
+  for (const std::wstring& key : {classes, clients})
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+  EXPECT_EQ(L"<missing>",
+            ReadRegistryString(HKEY_LOCAL_MACHINE, app_paths, nullptr, KEY_WOW64_64KEY));
+}
+
 // Every step of an installation failing in turn: the run leaves the sandbox
 // (files, registry values, shortcuts) as it found it.
 TEST_F(EndToEndTest, FailingEachInstallationStepRestoresTheMachine) {
