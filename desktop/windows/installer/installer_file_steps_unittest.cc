@@ -31,6 +31,7 @@
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/product_config.h"
@@ -40,6 +41,7 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
 
@@ -369,6 +371,50 @@ TEST_F(InstallerFileStepsTest, RemovesPreservedGenerationsOnUpgrade) {
 // The uninstallation removes what it can; a file in use goes into "k.bat"
 // with its folders below the install folder, and the batch file waits for
 // this process and the one that started the uninstallation.
+// Where the system keeps the registered task |name|: Windows and Wine both
+// store a task's definition as a file named after the task.
+base::FilePath RegisteredTaskFile(const std::wstring& name) {
+  wchar_t windows[MAX_PATH] = {};
+  EXPECT_NE(0u, ::GetWindowsDirectoryW(windows, MAX_PATH));
+  return base::FilePath(windows).Append(L"System32\\Tasks").Append(name);
+}
+
+// The autoupdate task of an installation is named after the installation's
+// id, so that each installation has its own; the uninstallation removes it.
+TEST_F(InstallerFileStepsTest, AutoupdateTaskIsNamedAfterTheInstallationAndGoesWithIt) {
+  WritePackage({"a.dll"}, {});
+  MakeSettings({L"--copyonly=0", L"--allusers=0", L"--setdefaultbrowser=0"});
+  ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
+  installer_->SetStepListBinderForTesting(
+      base::Bind([](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind(&Installer::FinalizeInstallation, base::Unretained(installer))};
+      }));
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  const std::string app_id = Log().app_id;
+  ASSERT_FALSE(app_id.empty());
+  installer_.reset();
+  settings_.reset();
+  const base::FilePath task =
+      RegisteredTaskFile(TaskScheduler::GetTaskName(L"Autoupdate " + base::UTF8ToWide(app_id)));
+  EXPECT_TRUE(base::PathExists(task)) << task;
+
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  ASSERT_FALSE(settings_->IsFlagSet(Settings::COPY_ONLY));
+  ASSERT_EQ(app_id, settings_->GetStatus().app_id);
+  installer_->SetStepListBinderForTesting(
+      base::Bind([](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind(&Installer::CleanUpAfterUninstallation, base::Unretained(installer))};
+      }));
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  installer_.reset();
+  EXPECT_FALSE(base::PathExists(task)) << task;
+  std::string leftover = app_id;
+  DeleteAutoupdateTask(&leftover);
+}
+
 std::atomic<int> g_broadcasts{0};
 void CountBroadcast() {
   ++g_broadcasts;
