@@ -22,6 +22,7 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_local_alloc.h"
+#include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_delegate.h"
@@ -314,6 +315,124 @@ TEST_F(RegistryStepsTest, SetUpRegistryWritesResolvedRowsAndRecordsThem) {
   EXPECT_EQ(4, applications_record->cleanup_depth);
   // Recording ended with the step.
   EXPECT_EQ(nullptr, installer.GetInstallLogRecorder(HKEY_CURRENT_USER));
+}
+
+// A value as the registry holds it: its type and its data (the text of a
+// string, the number of a DWORD), or "<missing>".
+std::wstring ReadTyped(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view) {
+  RegistryKey key;
+  if (key.Open(root, path.c_str(), KEY_READ | view) != ERROR_SUCCESS)
+    return L"<missing key>";
+  DWORD type = 0;
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.Handle(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return L"<missing>";
+  std::vector<BYTE> data(size + sizeof(wchar_t));
+  if (::RegQueryValueExW(key.Handle(), name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+    return L"<unreadable>";
+  std::wstring text = base::NumberToString16(static_cast<unsigned>(type)) + L":";
+  if (type == REG_DWORD && size == sizeof(DWORD))
+    return text + base::NumberToString16(*reinterpret_cast<const DWORD*>(data.data()));
+  if (type == REG_SZ)
+    return text + std::wstring(reinterpret_cast<const wchar_t*>(data.data()),
+                               wcsnlen(reinterpret_cast<const wchar_t*>(data.data()),
+                                       size / sizeof(wchar_t)));
+  return text + base::NumberToString16(static_cast<unsigned>(size)) + L" bytes";
+}
+
+// Every row of the set-up table of a per-user installation, as the
+// registry holds it afterwards, written out here from the product's
+// documented registration rather than from the table itself.
+TEST_F(RegistryStepsTest, SetUpRegistryWritesEveryRowAsDocumented) {
+  std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
+  ASSERT_FALSE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+  ASSERT_GE(base::win::GetWindowsVersion(), base::win::VERSION_VISTA);
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+
+  const std::wstring ps = progid_;
+  const std::wstring product_stream = product_ + L" " + W(GetStreamName());
+  const std::wstring launcher = folder_.value() + L"\\Launcher.exe";
+  const std::wstring quoted = L"\"" + launcher + L"\"";
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring command = classes + ps + L"\\shell\\open\\command";
+  const std::wstring ddeexec = classes + ps + L"\\shell\\open\\ddeexec";
+  const std::wstring app_paths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe_;
+  const std::wstring uninstall = UninstallKey(L"");
+  const std::wstring sz = L"1:";
+  const std::wstring none = L"0:0 bytes";
+  struct Row {
+    std::wstring key;
+    const wchar_t* name;
+    std::wstring value;
+    REGSAM view;
+  };
+  std::vector<Row> rows = {
+      {classes + ps, L"FriendlyTypeName", sz + product_ + L" Web Document", k64},
+      {classes + ps, L"URL Protocol", sz, k64},
+      {classes + ps + L"\\DefaultIcon", nullptr, sz + launcher + L",0", k64},
+      {command, nullptr, sz + quoted + L" -noautoupdate -- \"%1\"", k64},
+      {ddeexec, nullptr, sz, k64},
+      {ddeexec + L"\\Application", nullptr, sz, k64},
+      {ddeexec + L"\\Topic", nullptr, sz, k64},
+      {classes + L".vex", nullptr, sz + ps + L".Extension", k64},
+  };
+  for (const wchar_t* ext :
+       {L".vex", L".tavdownload", L".htm", L".html", L".pdf", L".shtml", L".xht", L".xhtml"}) {
+    rows.push_back({classes + ext + L"\\OpenWithProgIDs", ps.c_str(), none, k64});
+  }
+  const std::wstring smi = smi_;
+  const std::vector<Row> more = {
+      {classes + L"Applications\\" + exe_ + L"\\shell\\open\\command", nullptr,
+       sz + quoted + L" \"%1\"", k64},
+      {app_paths, nullptr, sz + quoted, k64},
+      {app_paths, L"Path", sz + L"\"" + folder_.value() + L"\"", k64},
+      {L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
+       L"Assistant\\Persisted",
+       launcher.c_str(), L"4:32", k64},
+      {L"Software\\RegisteredApplications", product_stream.c_str(), sz + smi + L"\\Capabilities",
+       k64},
+      {smi, nullptr, sz + product_stream, k64},
+      {smi + L"\\DefaultIcon", nullptr, sz + launcher + L",0", k64},
+      {smi + L"\\InstallInfo", L"ShowIconsCommand", sz + quoted + L" --showicons", k64},
+      {smi + L"\\InstallInfo", L"HideIconsCommand", sz + quoted + L" --hideicons", k64},
+      {smi + L"\\InstallInfo", L"ReinstallCommand", sz + quoted + L" --makedefaultbrowser", k64},
+      {smi + L"\\InstallInfo", L"IconsVisible", L"4:1", k64},
+      {smi + L"\\shell\\open\\command", nullptr, sz + quoted, k64},
+      {smi + L"\\Capabilities", L"ApplicationDescription", sz + L"Do more on the web", k64},
+      {smi + L"\\Capabilities", L"ApplicationIcon", sz + quoted + L",0", k64},
+      {smi + L"\\Capabilities", L"ApplicationName", sz + product_stream, k64},
+  };
+  rows.insert(rows.end(), more.begin(), more.end());
+  for (const wchar_t* ext : {L".crx", L".htm", L".html", L".nex", L".tavdownload", L".pdf",
+                             L".shtml", L".xht", L".xhtml"}) {
+    rows.push_back({smi + L"\\Capabilities\\FileAssociations", ext, sz + ps, k64});
+  }
+  rows.push_back({smi + L"\\Capabilities\\Startmenu", L"StartMenuInternet", sz + ps, k64});
+  for (const wchar_t* scheme : {L"http", L"https", L"ftp", L"mailto"})
+    rows.push_back({smi + L"\\Capabilities\\UrlAssociations", scheme, sz + ps, k64});
+  const std::wstring version = W(GetVersionString());
+  const std::vector<Row> entry = {
+      {uninstall, L"DisplayName", sz + product_stream + L" " + version, k32},
+      {uninstall, L"DisplayIcon", sz + quoted + L",0", k32},
+      {uninstall, L"DisplayVersion", sz + version, k32},
+      {uninstall, L"HelpLink", sz + L"https://help.example/", k32},
+      {uninstall, L"InstallLocation", sz + folder_.value(), k32},
+      {uninstall, L"NoModify", L"4:1", k32},
+      {uninstall, L"NoRepair", L"4:1", k32},
+      {uninstall, L"Publisher", sz + product_ + L"Co", k32},
+      {uninstall, L"UninstallString", sz + quoted + L" /uninstall", k32},
+      {uninstall, L"URLInfoAbout", sz + L"https://home.example/", k32},
+      {uninstall, L"URLUpdateInfo", sz + L"https://dl.example/", k32},
+  };
+  rows.insert(rows.end(), entry.begin(), entry.end());
+  // Every row but the machine-wide deletion of the DDE key.
+  ASSERT_EQ(kRegistrySetUpRowCount - 1, rows.size());
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.value, ReadTyped(HKEY_CURRENT_USER, row.key, row.name, row.view))
+        << row.key << " | " << (row.name ? base::WideToUTF8(row.name) : "(default)");
+  }
 }
 
 TEST_F(RegistryStepsTest, AllUsersSetUpWritesMachineRowsOnly) {
