@@ -420,6 +420,31 @@ void CountBroadcast() {
   ++g_broadcasts;
 }
 
+// An uninstallation that cannot remove the installation's record fails
+// there, before anything of the installation's integration is undone.
+TEST_F(InstallerFileStepsTest, UninstallationFailsWhileTheRecordIsHeld) {
+  MakeInstallation(L"1.0", {L"a.dll"}, {});
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  ASSERT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  g_broadcasts = 0;
+  SetBroadcastHookForTesting(&CountBroadcast);
+  BindSteps({&Installer::FinalizeUninstallation});
+  {
+    base::win::ScopedHandle held =
+        HoldExclusively(install_folder_.Append(Installation::kInstallLogFileName));
+    ASSERT_TRUE(held.IsValid());
+    RunInstaller();
+  }
+  SetBroadcastHookForTesting(nullptr);
+  EXPECT_EQ("error:37056::Failed to remove installation status file",
+            delegate_.events[delegate_.events.size() - 2]);
+  EXPECT_EQ("terminated:0", delegate_.events.back());
+  EXPECT_EQ(0, g_broadcasts.load());
+  installer_.reset();
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+}
+
 // The end of an uninstallation tells the other programs that the browser's
 // registration is gone, through the same timed broadcast as an installation:
 // a notification message cannot carry the text to another process.
