@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/ipc/ipc_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -198,6 +199,42 @@ TEST_F(SettingsCommandLineTest, MalformedValuesAreLoggedAndReadAsFalse) {
   EXPECT_FALSE(well_formed->IsFlagSet(Settings::START_MENU_SHORTCUT));
   EXPECT_TRUE(well_formed->IsFlagSet(Settings::ENABLE_VELMO_STATS));
   EXPECT_EQ(0, quiet.Count("is no boolean"));
+}
+
+// The former engine's installation hands its choices on even when the run
+// does not replace it; an autoupdate that leaves it in place still starts
+// the browser afterwards, whatever the command line says.
+TEST_F(SettingsCommandLineTest, FormerEngineInstallationAndAutoupdate) {
+  // The install log is written through COM.
+  base::win::ScopedComInitializer com;
+  const base::FilePath folder = temp_dir_.GetPath().Append(L"former");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  InstallLog log;
+  log.version = "12.17";
+  log.hkcu_keys.push_back({"Software\\Velmo", 0, {}});
+  ASSERT_TRUE(log.Save(folder.Append(kTarselInstallLogFileName)));
+  const std::string ini = "[System]\r\nMulti User=0\r\n";
+  ASSERT_EQ(static_cast<int>(ini.size()),
+            base::WriteFileBytes(folder.Append(kOldPrefsDefaultFileName), ini.data(),
+                                 static_cast<int>(ini.size())));
+  struct Case {
+    bool autoupdate, replace;
+    int32_t operation;
+    bool launch;
+  };
+  for (const Case& c : {Case{true, false, Settings::kOperationInstall, true},
+                        Case{true, true, Settings::kOperationUpgrade, false},
+                        Case{false, false, Settings::kOperationInstall, false}}) {
+    SCOPED_TRACE(testing::Message() << "autoupdate " << c.autoupdate << ", replace " << c.replace);
+    auto settings = MakeSettings(MakeCommandLine({L"--launchvelmo=0", L"--allusers=0"}), folder,
+                                 /*silent=*/false, c.autoupdate, c.replace);
+    EXPECT_EQ(c.operation, settings->GetOperation());
+    EXPECT_EQ(c.launch, settings->IsFlagSet(Settings::LAUNCH_VELMO));
+    // Taken from the installation, not from the command line: it
+    // registered keys, and its single profile.
+    EXPECT_TRUE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+    EXPECT_TRUE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
+  }
 }
 
 TEST_F(SettingsCommandLineTest, RoundTripThroughTheBackEnd) {
