@@ -421,6 +421,50 @@ TEST_F(InstallerRunnerTest, InvalidSettingsFailWithoutTakingAnything) {
   EXPECT_FALSE(mutex.IsValid());
 }
 
+// Start failures after the settings were accepted: each is reported once,
+// nothing is launched, and stopping lets the folder's mutex go.
+TEST_F(InstallerRunnerTest, StartFailuresAfterTheSettingsAreAccepted) {
+  struct Case {
+    const char* name;
+    const wchar_t* occupied;  // An object of another kind under this event's name.
+    bool package_present;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {"no back-end program", nullptr, true, "Could not launch installer backend process"},
+      {"interruption event", kInstallationInterruptedEventName, true,
+       "Could not create installation interruption event"},
+      {"package-ready event", kPackageReadyEventName, false, "Could not create package ready event"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    observer_.calls.clear();
+    observer_.error_detail.clear();
+    std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+    ASSERT_NE(Settings::kOperationUnknown, settings->GetOperation());
+    // The real launch, from a package folder without the installer.
+    const base::FilePath empty_package = temp_.GetPath().Append(L"empty package");
+    ASSERT_TRUE(base::CreateDirectoryTree(empty_package));
+    auto runner = std::make_unique<InstallerRunner>(empty_package, base::FilePath());
+    runner->AddObserver(&observer_);
+    if (c.package_present)
+      runner->OnPackageReady();
+    base::win::ScopedHandle occupied;
+    if (c.occupied) {
+      occupied.Reset(::CreateMutexW(
+          nullptr, FALSE, GetKernelObjectName(install_folder_, c.occupied, true).c_str()));
+      ASSERT_TRUE(occupied.IsValid());
+    }
+    EXPECT_FALSE(runner->Start(settings.get()));
+    EXPECT_EQ(std::vector<std::string>{"error 37055"}, observer_.calls);
+    EXPECT_EQ(c.detail, observer_.error_detail);
+    EXPECT_FALSE(runner->backend_running());
+    EXPECT_FALSE(runner->backend_process().IsValid());
+    runner->Stop();
+    EXPECT_TRUE(MutexFreeForOtherThread());
+  }
+}
+
 // The whole road with the package present: the command line the runner
 // writes, then every report of the back end in order, then its end.
 TEST_F(InstallerRunnerTest, RunsTheBackEndAndDispatchesItsReportsInOrder) {
