@@ -237,6 +237,33 @@ TEST_F(SettingsCommandLineTest, FormerEngineInstallationAndAutoupdate) {
   }
 }
 
+// The switches the back end takes over unchanged from the front end's own
+// command line, and one it never sees.
+TEST_F(SettingsCommandLineTest, BackEndCommandLineCarriesThePassThroughSwitches) {
+  const base::FilePath temp = temp_dir_.GetPath().Append(L"dl folder");
+  const std::vector<std::wstring> switches = {L"--initial-pid=4711",
+                                              L"--temp-folder=" + temp.value(),
+                                              L"--components=suite:c.json",
+                                              L"--v=2",
+                                              L"--server-tracking-data=t.bin",
+                                              L"--import-bookmarks=1",
+                                              L"--import-session=0",
+                                              L"--import-topsites-to-speeddial=1",
+                                              L"--unrelated-switch=1"};
+  auto settings = MakeSettings(MakeCommandLine(switches), temp_dir_.GetPath().Append(L"copied"));
+  ASSERT_EQ(Settings::kOperationInstall, settings->GetOperation());
+  base::CommandLine backend;
+  settings->ToCommandLine(&backend, false);
+  const base::CommandLine given = MakeCommandLine(switches);
+  for (const char* name : {kInitialPidSwitch, kTempFolderSwitch, kComponentsSwitch,
+                           kVerboseLevelSwitch, kServerTrackingDataSwitch, kImportBookmarksSwitch,
+                           kImportSessionSwitch, kImportTopSitesSwitch}) {
+    EXPECT_TRUE(backend.HasSwitch(name)) << name;
+    EXPECT_EQ(given.GetSwitchValueNative(name), backend.GetSwitchValueNative(name)) << name;
+  }
+  EXPECT_FALSE(backend.HasSwitch("unrelated-switch"));
+}
+
 TEST_F(SettingsCommandLineTest, RoundTripThroughTheBackEnd) {
   const base::FilePath profile = temp_dir_.GetPath().Append(L"Profil mit Leerzeichen");
   struct Case {
