@@ -39,7 +39,7 @@
 #include "base/threading/object_watcher.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log.h"

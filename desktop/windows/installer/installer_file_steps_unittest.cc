@@ -30,7 +30,7 @@
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_test_support.h"

@@ -25,7 +25,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"

@@ -30,7 +30,7 @@
 #include "base/threading/object_watcher.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 
 namespace installer {

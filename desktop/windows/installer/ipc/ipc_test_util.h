@@ -9,7 +9,7 @@
 #include "base/threading/lock.h"
 #include "base/threading/waitable_event.h"
 #include "base/time.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 
 namespace installer::test {
 
