@@ -115,6 +115,7 @@ void Installer::Run(Settings* settings) {
   run_started_ = true;
   settings->SetModifiable(false);
   settings_ = settings;
+  own_command_line_ = BackendCommandLine(settings->command_line());
   success_ = false;
   reported_ = false;
   task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::DoRun, weak_factory_.GetWeakRef()));
@@ -125,7 +126,6 @@ void Installer::DoRun() {
   Settings* settings = settings_;
   const InstallerStatus& status = settings->GetStatus();
   const base::FilePath& install_folder = settings->GetInstallFolder();
-  const base::CommandLine& command_line = settings->command_line();
   const int32_t operation = settings->GetOperation();
 
   // 1. The protocol-handler registration needs nothing of the rest.
@@ -153,7 +153,7 @@ void Installer::DoRun() {
   }
 
   // 5.
-  if (command_line.HasSwitch(kPostElevatedInstallTasksSwitch)) {
+  if (own_command_line_.post_elevated_install_tasks()) {
     LOG(INFO) << "Post elevation installation tasks only";
     RunPostElevationTasks();
     // The tasks may have ended the run themselves.
@@ -180,15 +180,12 @@ void Installer::DoRun() {
   }
 
   // 7.
-  if (command_line.HasSwitch(kParentPidSwitch)) {
-    const std::string text = command_line.GetSwitchValueASCII(kParentPidSwitch);
-    uint32_t pid = 0;
-    if (base::StringToUint(text, &pid)) {
-      second_installer_pid_ = pid;
-      VLOG(1) << "Second installer pid: " << second_installer_pid_;
-    } else {
-      LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch << " \"" << text << "\"";
-    }
+  const BackendCommandLine::Value<uint32_t>& parent_pid = own_command_line_.parent_pid();
+  if (parent_pid.ok()) {
+    second_installer_pid_ = parent_pid.value;
+    VLOG(1) << "Second installer pid: " << second_installer_pid_;
+  } else if (parent_pid.given) {
+    LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch;
   }
 
   // 8. and 9.
@@ -233,7 +230,7 @@ void Installer::DoRun() {
   observers_.Notify(&InstallerDelegate::OnInstallFolderReady);
 
   // 19. The package-ready handling continues the run.
-  if (command_line.HasSwitch(kWaitForPackageSwitch)) {
+  if (own_command_line_.waits_for_package()) {
     VLOG(2) << "Need to wait for package";
     WaitForPackage(false);
     return;
@@ -347,7 +344,7 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
   }
   LOG(INFO) << "Need temporary write permissions from administrative user";
   const bool permanent = settings->IsFlagSet(Settings::SINGLE_PROFILE) ||
-                         settings->command_line().HasSwitch(kComponentsSwitch);
+                         own_command_line_.has_components();
   const int result = ObtainFolderPermission(install_folder, permanent);
   const char* detail = nullptr;
   int string_id = IDS_ERROR_INSTALL_FAILED;
@@ -663,8 +660,7 @@ void Installer::OnPackageReady() {
   const base::CommandLine& own_command_line = settings_->command_line();
   base::CommandLine command_line;
   settings_->ToCommandLine(&command_line, /*suppress_launch=*/false);
-  command_line.SetProgram(own_command_line.GetSwitchValuePath(kWaitForPackageSwitch)
-                              .Append(kPackageInstallerFileName));
+  command_line.SetProgram(own_command_line_.package_folder().Append(kPackageInstallerFileName));
   if (post_elevation_)
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
   command_line.AppendSwitchASCII(

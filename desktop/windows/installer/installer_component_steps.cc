@@ -89,12 +89,11 @@ void Installer::InstallComponents() {
   if (upgrading)
     install_log_.components = settings->GetStatus().components;
 
-  const base::CommandLine& command_line = settings->command_line();
-  if (!command_line.HasSwitch(kComponentsSwitch)) {
+  if (!own_command_line().has_components()) {
     ScheduleNextStep();
     return;
   }
-  const std::wstring value = command_line.GetSwitchValueNative(kComponentsSwitch);
+  const std::wstring& value = own_command_line().components();
   LOG(INFO) << "Components present : " << value;
 
   const base::FilePath& install_folder = settings->GetInstallFolder();

@@ -66,19 +66,6 @@ bool DeleteInTransaction(Transaction* transaction, const base::FilePath& path, b
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
 }
 
-// A decimal number of a switch of |command_line|; 0 when absent or unreadable.
-base::ProcessId ReadPidSwitch(const base::CommandLine& command_line, const char* name) {
-  if (!command_line.HasSwitch(name))
-    return 0;
-  const std::string text = command_line.GetSwitchValueASCII(name);
-  uint32_t pid = 0;
-  if (!base::StringToUint(text, &pid)) {
-    LOG(WARNING) << "Ignoring an unreadable " << name << " \"" << text << "\"";
-    return 0;
-  }
-  return pid;
-}
-
 // One less autoupdate task error in the installer's preferences: the task
 // was just made anew.
 void DecrementAutoupdateTaskErrorCount(const base::FilePath& install_folder) {
@@ -182,7 +169,7 @@ void Installer::FinalizeInstallation() {
   const bool all_users = settings->IsFlagSet(Settings::ALL_USERS_FLAG);
   bool skip_default_browser = false;
   if (base::win::GetWindowsVersion() >= base::win::VERSION_WIN10) {
-    skip_default_browser = settings->command_line().HasSwitch(kParentPidSwitch) ||
+    skip_default_browser = own_command_line().parent_pid().given ||
                            settings->IsFlagSet(Settings::SILENT) ||
                            settings->GetStatus().is_http_handler();
   }
@@ -417,7 +404,12 @@ void Installer::CleanUpAfterUninstallation() {
 
   // 8. to 11.
   batch.pid1 = base::GetCurrentProcId();
-  batch.pid2 = ReadPidSwitch(settings->command_line(), kInitialPidSwitch);
+  // An unreadable id counts as none: the batch file then waits for this
+  // process alone.
+  const BackendCommandLine::Value<uint32_t>& front_end = own_command_line().initial_pid();
+  if (front_end.given && !front_end.readable)
+    LOG(WARNING) << "Ignoring an unreadable " << kInitialPidSwitch;
+  batch.pid2 = front_end.ok() ? front_end.value : 0;
   batch.pid3 = second_installer_pid_;
   const std::string text = BuildCleanupBatchText(batch);
   const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);

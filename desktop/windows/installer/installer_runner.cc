@@ -25,8 +25,6 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kInstallerMutexPrefix[] = L"Global\\Velmo/Installer/";
-constexpr wchar_t kInstallerMailslotPrefix[] = L"velmo_installer\\";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
 constexpr char kComponentsSuitePrefix[] = "suite:";
 // The first field of the marker the runner writes behind the back end's last
@@ -49,37 +47,6 @@ uint32_t GetCrashReporterPid() {
 }
 
 }  // namespace
-
-std::wstring GetInstallerMutexName(const base::FilePath& install_folder) {
-  std::wstring name = kInstallerMutexPrefix;
-  for (wchar_t c : install_folder.value())
-    name.push_back(c == L'\\' ? L'/' : c);
-  return name;
-}
-
-std::wstring GetInstallerMailslotName(const base::FilePath& install_folder) {
-  return kInstallerMailslotPrefix + install_folder.value();
-}
-
-std::string EncodeProcessHandleSwitch(HANDLE handle) {
-  // The bytes as they lie in memory: least significant first.
-  uint64_t value = reinterpret_cast<uintptr_t>(handle);
-  uint8_t bytes[8];
-  static_assert(sizeof(value) == sizeof(bytes));
-  memcpy(bytes, &value, sizeof(bytes));
-  return base::HexEncode(bytes, sizeof(bytes));
-}
-
-bool DecodeProcessHandleSwitch(const std::string& text, HANDLE* handle) {
-  std::vector<uint8_t> bytes;
-  if (!base::HexStringToBytes(text, &bytes) || bytes.size() < 8)
-    return false;
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i)
-    value = (value << 8) | bytes[i];
-  *handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
-  return true;
-}
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
                                  const base::FilePath& components_file)

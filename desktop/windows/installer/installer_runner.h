@@ -30,30 +30,14 @@
 #include "base/threading/object_watcher.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/backend_command_line.h"
 #include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 
 class Settings;
-
-// Switches of the back end's command line written by the runner.
-// The front-end process's own handle, inherited by the back end: the value
-// of the handle as 16 hex digits, least significant byte first.
-inline constexpr char kInitialProcHandleSwitch[] = "initial-proc-handle";
-
-// Names of the kernel objects of an installation into |install_folder|.
-// The installer mutex: "Global\Velmo/Installer/" + the folder with every
-// "\" turned into "/".
-std::wstring GetInstallerMutexName(const base::FilePath& install_folder);
-// The mailslot, without the "\\.\mailslot\" prefix: "velmo_installer\" +
-// the folder unchanged.
-std::wstring GetInstallerMailslotName(const base::FilePath& install_folder);
-
-// The value of "initial-proc-handle" for |handle|, and back. Decoding fails
-// for text that is not hex or gives fewer than eight bytes.
-std::string EncodeProcessHandleSwitch(HANDLE handle);
-bool DecodeProcessHandleSwitch(const std::string& text, HANDLE* handle);
 
 class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher::Delegate {
  public:

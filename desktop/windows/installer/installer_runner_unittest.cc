@@ -376,35 +376,6 @@ class InstallerRunnerTest : public testing::Test {
   RecordingObserver observer_;
 };
 
-TEST(InstallerRunnerNamesTest, NamesFollowTheInstallFolder) {
-  const base::FilePath back(L"C:\\Program Files\\Velmo");
-  const base::FilePath forward(L"C:/Program Files/Velmo");
-  EXPECT_EQ(L"Global\\Velmo/Installer/C:/Program Files/Velmo", GetInstallerMutexName(back));
-  EXPECT_EQ(GetInstallerMutexName(back), GetInstallerMutexName(forward));
-  EXPECT_EQ(GetKernelObjectName(back, kPackageReadyEventName, true),
-            GetKernelObjectName(forward, kPackageReadyEventName, true));
-  EXPECT_EQ(L"Global\\VelmoInstaller/InstallationInterrupted/C:/Program Files/Velmo",
-            GetKernelObjectName(back, kInstallationInterruptedEventName, true));
-  // The mailslot keeps the folder as it is.
-  EXPECT_EQ(L"velmo_installer\\C:\\Program Files\\Velmo", GetInstallerMailslotName(back));
-  EXPECT_NE(GetInstallerMailslotName(back), GetInstallerMailslotName(forward));
-}
-
-TEST(InstallerRunnerNamesTest, ProcessHandleSwitchIsLittleEndianHex) {
-  EXPECT_EQ("A401000000000000", EncodeProcessHandleSwitch(reinterpret_cast<HANDLE>(0x1A4)));
-  HANDLE handle = nullptr;
-  ASSERT_TRUE(DecodeProcessHandleSwitch("A401000000000000", &handle));
-  EXPECT_EQ(reinterpret_cast<HANDLE>(0x1A4), handle);
-  const HANDLE high = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x0123456789ABCDEFull));
-  ASSERT_TRUE(DecodeProcessHandleSwitch(EncodeProcessHandleSwitch(high), &handle));
-  EXPECT_EQ(high, handle);
-  // Extra bytes are ignored; too few bytes or no hex fail.
-  EXPECT_TRUE(DecodeProcessHandleSwitch("A40100000000000099", &handle));
-  EXPECT_FALSE(DecodeProcessHandleSwitch("A4010000000000", &handle));
-  EXPECT_FALSE(DecodeProcessHandleSwitch("A40100000000000Z", &handle));
-  EXPECT_FALSE(DecodeProcessHandleSwitch("", &handle));
-}
-
 TEST_F(InstallerRunnerTest, InvalidSettingsFailWithoutTakingAnything) {
   // Uninstalling where nothing is installed: no operation.
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
