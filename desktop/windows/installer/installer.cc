@@ -137,18 +137,18 @@ void Installer::DoRun() {
   // 2. and 3.
   if (settings->IsFlagSet(Settings::AUTOUPDATE) && operation != Settings::kOperationUpgrade &&
       !status.tarsel_installation()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Settings operation invalid for autoupdate");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Settings operation invalid for autoupdate");
     return;
   }
   if (operation == Settings::kOperationUnknown) {
-    LOG(ERROR) << Fail(IDS_ERROR_INVALID_LOCATION, std::wstring(), "Settings operation invalid");
+    Fail(IDS_ERROR_INVALID_LOCATION, std::wstring(), "Settings operation invalid");
     return;
   }
 
   // 4.
   if (!base::PathRegistry::Get(base::kPathExeDirectory, &own_folder_)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed getting our own path");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed getting our own path");
     return;
   }
 
@@ -169,13 +169,13 @@ void Installer::DoRun() {
   interrupted_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, interrupted_name.c_str()));
   if (!interrupted_event_.IsValid()) {
     const DWORD error = ::GetLastError();
-    ELOG(ERROR, error) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                               "Failed to open a handle to the installation interrupted event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to open a handle to the installation interrupted event", error);
     return;
   }
   if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed to watch the installation interrupted event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to watch the installation interrupted event");
     return;
   }
 
@@ -193,8 +193,8 @@ void Installer::DoRun() {
   VLOG(1) << "is_elevated_admin: " << admin;
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && settings->IsFlagSet(Settings::SILENT) &&
       !admin) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Installation requires elevation, but cannot elevate when silent");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Installation requires elevation, but cannot elevate when silent");
     return;
   }
 
@@ -207,8 +207,8 @@ void Installer::DoRun() {
     write = status.has_write_access();
     if (write &&
         !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-      LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
-                         "Could not create installation folder");
+      Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
+           "Could not create installation folder");
       return;
     }
   }
@@ -223,8 +223,8 @@ void Installer::DoRun() {
 
   // 17. and 18.
   if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-    LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
-                       "Could not create installation folder");
+    Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
+         "Could not create installation folder");
     return;
   }
   observers_.Notify(&InstallerDelegate::OnInstallFolderReady);
@@ -259,8 +259,8 @@ void Installer::DoRun() {
     const base::FilePath exe = install_folder.Append(status.subfolder).Append(exe_name);
     if (!transaction_.Execute(std::make_unique<DeleteFileOperation>(
             exe, /*check_in_use=*/true, /*remove_empty_parents=*/true))) {
-      LOG(ERROR) << Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
-                         "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
+      Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
+           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
       return;
     }
   }
@@ -276,8 +276,10 @@ void Installer::DoRun() {
   }
 
   // 25.
+  // A new installation has no launcher yet: that is no failure to log.
   launcher_not_x86_ = false;
-  launcher_valid_ = IsPeImage(install_folder.Append(kLauncherFileName), &launcher_not_x86_);
+  const base::FilePath launcher = install_folder.Append(kLauncherFileName);
+  launcher_valid_ = base::PathExists(launcher) && IsPeImage(launcher, &launcher_not_x86_);
 
   // 26. and 27.
   StartSteps(MakeStepList(operation), /*report_total=*/true, extra_steps);
@@ -296,9 +298,9 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
   if (*write)
     *write = HasAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask);
   if (!*write && single_profile_conflict) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
-                       "Single profile installations are only allowed to locations where the "
-                       "user has write access");
+    Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+         "Single profile installations are only allowed to locations where the "
+         "user has write access");
     return false;
   }
 
@@ -332,8 +334,8 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     return true;
   }
   if (admin) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
-                       "Could not obtain write permissions to installation folder");
+    Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+         "Could not obtain write permissions to installation folder");
     return false;
   }
   if (IsUserAdmin(/*linked_token=*/true)) {
@@ -366,15 +368,15 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
       break;
   }
   if (detail) {
-    LOG(ERROR) << Fail(string_id, std::wstring(), detail);
+    Fail(string_id, std::wstring(), detail);
     return false;
   }
   VLOG(2) << "Temporary write permission obtained";
   *write = HasAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask);
   if (!*write) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
-                       "No write access to installation folder after attempting to get it via "
-                       "elevated process");
+    Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+         "No write access to installation folder after attempting to get it via "
+         "elevated process");
     return false;
   }
   return true;
@@ -389,15 +391,15 @@ void Installer::FinishElevatedRun(int result) {
         Succeed();
       return;
     case kElevationNotStarted:
-      LOG(ERROR) << Fail(IDS_ERROR_ELEVATION_FAILED, std::wstring(), "Elevated installation failed.");
+      Fail(IDS_ERROR_ELEVATION_FAILED, std::wstring(), "Elevated installation failed.");
       return;
     case kElevationFailed:
-      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                         "Installer process did not complete successfully.");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+           "Installer process did not complete successfully.");
       return;
     default:
-      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                         "Error when setting up the installer process");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+           "Error when setting up the installer process");
       return;
   }
 }
@@ -429,11 +431,11 @@ void Installer::RememberInstallPath() {
 bool Installer::ReadPackageLists() {
   VLOG(1) << "Reading files list";
   if (!ReadListFile(own_folder_.Append(kFilesListFileName), &files_list_)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Could not read files list");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Could not read files list");
     return false;
   }
   if (files_list_.empty()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "No files in files list");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "No files in files list");
     return false;
   }
   // A package without root files has no such list.
@@ -453,7 +455,7 @@ bool Installer::CreateVersionSubfolder() {
   VLOG(1) << "Installation subfolder " << name;
   install_log_.subfolder = base::FilePath(name);
   if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder.Append(name)))) {
-    LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, name, "Creating installation subfolder failed");
+    Fail(IDS_ERROR_CREATE_FOLDER, name, "Creating installation subfolder failed");
     return false;
   }
   return true;
@@ -522,9 +524,9 @@ void Installer::StartSteps(StepList steps, bool report_total, int extra_steps) {
   steps_ = std::move(steps);
   next_step_ = 0;
   if (steps_.empty()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "No steps for operation " +
-                           base::NumberToString(static_cast<int>(settings_->GetOperation())));
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "No steps for operation " +
+         base::NumberToString(static_cast<int>(settings_->GetOperation())));
     return;
   }
   if (report_total) {
@@ -549,9 +551,9 @@ void Installer::ScheduleNextStep() {
   if (next_step_ >= steps_.size()) {
     // A last step scheduling a successor is a fault of that step; ending the
     // run is better than reporting a success nobody confirmed.
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "No step left to schedule at position " +
-                           base::NumberToString(static_cast<unsigned long long>(next_step_)));
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "No step left to schedule at position " +
+         base::NumberToString(static_cast<unsigned long long>(next_step_)));
     return;
   }
   PostTask(FROM_HERE, steps_[next_step_]);
@@ -563,14 +565,18 @@ void Installer::NotifyStep() {
   observers_.Notify(&InstallerDelegate::OnStep);
 }
 
-std::string Installer::Fail(int string_id, const std::wstring& text, const std::string& detail) {
+void Installer::Fail(int string_id, const std::wstring& text, const std::string& detail,
+                     DWORD error) {
+  if (error != 0)
+    ELOG(ERROR, error) << detail;
+  else
+    LOG(ERROR) << detail;
   if (reported_) {
     LOG(WARNING) << "Failure after the run had ended, not reported";
-    return detail;
+    return;
   }
   observers_.Notify(&InstallerDelegate::OnError, string_id, text, detail);
   Cancel();
-  return detail;
 }
 
 void Installer::Cancel() {
@@ -628,8 +634,8 @@ void Installer::WaitForPackage(bool post_elevation) {
   package_ready_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
     const DWORD error = ::GetLastError();
-    ELOG(ERROR, error) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                               "Failed to open a handle to the package ready event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed to open a handle to the package ready event",
+         error);
     return;
   }
   if (::WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
@@ -637,8 +643,8 @@ void Installer::WaitForPackage(bool post_elevation) {
     return;
   }
   if (!package_ready_watcher_.StartWatchingOnce(package_ready_event_.Get(), this)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed to watch the package ready event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to watch the package ready event");
   }
 }
 
@@ -676,14 +682,14 @@ void Installer::OnPackageReady() {
   base::Process process = base::LaunchProcess(command_line, options);
   observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
   if (!process.IsValid()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed to start installer process from the package folder.");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to start installer process from the package folder.");
     return;
   }
   int exit_code = -1;
   if (!process.WaitForExit(&exit_code) || exit_code != 0) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Installer process did not complete successfully.");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Installer process did not complete successfully.");
     return;
   }
   Succeed();

@@ -107,11 +107,12 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   // Posts the step at the current position, reports OnStep and advances.
   void ScheduleNextStep();
   // A run reports its outcome once: after the first of Fail, Cancel and
-  // Succeed, the others do nothing (Fail still returns |detail|).
+  // Succeed, the others do nothing (Fail still logs).
   //
-  // Reports OnError(string_id, text, detail) and cancels the run. Returns
-  // |detail|, which the caller writes to the log at ERROR.
-  std::string Fail(int string_id, const std::wstring& text, const std::string& detail);
+  // Logs |detail| at ERROR (with the system error |error| when it is not
+  // 0), then reports OnError(string_id, text, detail) and cancels the run.
+  // The caller logs nothing more about the failure.
+  void Fail(int string_id, const std::wstring& text, const std::string& detail, DWORD error = 0);
   // Ends the run with success: the success flag, OnSuccess.
   void Succeed();
   // Ends the run without an error report: every executed operation rolled

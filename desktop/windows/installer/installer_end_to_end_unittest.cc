@@ -198,8 +198,8 @@ class EndToEndTest : public test::StepRunTest {
     machine_root_.Close();
     // An installation a test left behind takes its scheduled task along.
     InstallLog log;
-    if (log.Load(install_folder_.Append(Installation::kInstallLogFileName)) &&
-        !log.app_id.empty()) {
+    const base::FilePath log_path = install_folder_.Append(Installation::kInstallLogFileName);
+    if (base::PathExists(log_path) && log.Load(log_path) && !log.app_id.empty()) {
       DeleteAutoupdateTask(&log.app_id);
     }
     StepRunTest::TearDown();

@@ -115,11 +115,11 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
     return;
   }
   if (index < 0 || static_cast<size_t>(index) >= list.size()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Invalid index " + base::NumberToString(index) +
-                           " passed to StepCopyFile (max: " +
-                           base::NumberToString(static_cast<unsigned long long>(list.size())) +
-                           ")");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Invalid index " + base::NumberToString(index) +
+         " passed to StepCopyFile (max: " +
+         base::NumberToString(static_cast<unsigned long long>(list.size())) +
+         ")");
     return;
   }
   const std::string& entry = list[static_cast<size_t>(index)];
@@ -132,7 +132,7 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
     destination = destination.Append(install_log_.subfolder);
   destination = destination.Append(relative);
   if (!transaction_.Execute(std::make_unique<CopyFileOperation>(source, destination))) {
-    LOG(ERROR) << Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
+    Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
     return;
   }
   target->push_back(relative);
@@ -157,8 +157,8 @@ void Installer::FinalizeInstallation() {
   // 1. The record of this installation, for the next upgrade and the
   // uninstallation.
   if (!install_log_.Save(install_folder.Append(Installation::kInstallLogFileName))) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed saving the installation status");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed saving the installation status");
     return;
   }
 
@@ -344,8 +344,8 @@ void Installer::FinalizeUninstallation() {
   const base::FilePath install_folder = settings_->GetInstallFolder();
   if (!DeleteInTransaction(&transaction_, install_folder.Append(Installation::kInstallLogFileName),
                            /*check_in_use=*/false, /*remove_empty_parents=*/true)) {
-    LOG(ERROR) << Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(),
-                       "Failed to remove installation status file");
+    Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(),
+         "Failed to remove installation status file");
     return;
   }
   // It may end the run itself.

@@ -17,6 +17,7 @@
 
 #include "base/command_line.h"
 #include "base/features/feature_registry.h"
+#include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/scoped_generic.h"
@@ -428,8 +429,8 @@ void Installer::SetUpRegistry() {
 
   std::wstring uninstall_key;
   if (!ChooseUninstallKeyName(root, &uninstall_key)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "No free uninstall key name for this version");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "No free uninstall key name for this version");
     return;
   }
   registry_key_name_ = uninstall_key;
@@ -460,8 +461,8 @@ void Installer::SetUpRegistry() {
       continue;
     if (std::wstring_view(row.key_path) == kUninstallPlaceholderKey) {
       install_log_recording_ = false;
-      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                         "Failed writing uninstallation information");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+           "Failed writing uninstallation information");
       return;
     }
     LOG(WARNING) << "Passing over the failed writing of " << Describe(key, value_name);
@@ -475,8 +476,8 @@ void Installer::CleanUpRegistry() {
   LOG(INFO) << "Cleaning up registry";
   const InstallerStatus& status = settings_->GetStatus();
   bool not_x86 = false;
-  const bool launcher_64 =
-      IsPeImage(status.install_folder().Append(kLauncherFileName), &not_x86) && not_x86;
+  const base::FilePath launcher = status.install_folder().Append(kLauncherFileName);
+  const bool launcher_64 = base::PathExists(launcher) && IsPeImage(launcher, &not_x86) && not_x86;
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     const InstallLogRegistryKeys* records = status.GetRegistryKeys(root);
     for (const InstallLogRegistryKey& record : *records)

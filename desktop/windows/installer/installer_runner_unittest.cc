@@ -112,7 +112,7 @@ void ChangeMachineStep(Installer* installer) {
   if (!installer->transaction()->Execute(std::make_unique<CopyFileOperation>(source, target)) ||
       !installer->transaction()->Execute(std::make_unique<CreateRegKeyOperation>(
           HKEY_CURRENT_USER, ChildCommandLine().GetSwitchValueNative(kRegKeySwitch), 0))) {
-    LOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "test change failed");
+    installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "test change failed");
     return;
   }
   installer->ScheduleNextStep();
@@ -132,7 +132,7 @@ void JunkStep(Installer* installer) {
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                  OPEN_EXISTING, 0, nullptr));
   if (!mailslot.IsValid()) {
-    PLOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "no mailslot");
+    installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "no mailslot", ::GetLastError());
     return;
   }
   std::vector<std::unique_ptr<base::BinaryMessage>> junk;
@@ -158,7 +158,7 @@ void JunkStep(Installer* installer) {
   for (const auto& message : junk)
     ok = write(message->data(), static_cast<DWORD>(message->size())) && ok;
   if (!ok) {
-    LOG(ERROR) << installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "junk not written");
+    installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "junk not written");
     return;
   }
   installer->ScheduleNextStep();
