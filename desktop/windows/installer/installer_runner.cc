@@ -68,9 +68,12 @@ void InstallerRunner::RemoveObserver(InstallerDelegate* observer) {
   observers_.RemoveObserver(observer);
 }
 
-bool InstallerRunner::ReportStartFailure(int string_id, const char* detail) {
+bool InstallerRunner::ReportStartFailure(int string_id, const char* detail, DWORD error) {
+  if (error != 0)
+    ELOG(ERROR, error) << detail;
+  else
+    LOG(ERROR) << detail;
   observers_.Notify(&InstallerDelegate::OnError, string_id, std::wstring(), std::string(detail));
-  LOG(ERROR) << detail;
   return false;
 }
 
@@ -81,10 +84,9 @@ bool InstallerRunner::CreateInstallationEvent(const wchar_t* name, const char* l
   VLOG(1) << log_text << event_name;
   event->Reset(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
                               event_name.c_str()));
-  if (!event->IsValid()) {
-    PLOG(ERROR) << "CreateEventW " << event_name;
+  // The caller reports the failure, with the system's error.
+  if (!event->IsValid())
     return false;
-  }
   return true;
 }
 
@@ -115,9 +117,8 @@ bool InstallerRunner::Start(Settings* settings) {
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   mutex_.Reset(::CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
   if (!mutex_.IsValid()) {
-    PLOG(ERROR) << "CreateMutexW " << mutex_name;
     return ReportStartFailure(IDS_ERROR_INSTALLER_ALREADY_RUNNING,
-                              "Could not create installer mutex");
+                              "Could not create installer mutex", ::GetLastError());
   }
   // A front end that died while its back end ran leaves the mutex
   // abandoned: that counts as acquired.
@@ -152,7 +153,8 @@ bool InstallerRunner::Start(Settings* settings) {
                                "Event name for interrupted installation: ",
                                &interrupted_event_)) {
     return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
-                              "Could not create installation interruption event");
+                              "Could not create installation interruption event",
+                              ::GetLastError());
   }
 
   // 8.
@@ -162,7 +164,8 @@ bool InstallerRunner::Start(Settings* settings) {
   } else {
     if (!CreateInstallationEvent(kPackageReadyEventName, "Event name for package_ready: ",
                                  &package_ready_event_)) {
-      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not create package ready event");
+      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not create package ready event",
+                                ::GetLastError());
     }
     command_line.AppendSwitchPath(kWaitForPackageSwitch, package_folder_);
     base::FilePath exe;
@@ -192,9 +195,8 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
     HANDLE duplicate = nullptr;
     if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
                            &duplicate, SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0)) {
-      PLOG(ERROR) << "DuplicateHandle";
-      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
-                                "Could not duplicate own process handle");
+      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not duplicate own process handle",
+                                ::GetLastError());
     }
     // Closed here once the back end has its inherited copy.
     base::win::ScopedHandle own_process(duplicate);

@@ -86,8 +86,9 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // Reports the pending termination (once).
   void FinishTermination();
 
-  // Tells every observer of a failure of Start, then logs |detail|; false.
-  bool ReportStartFailure(int string_id, const char* detail);
+  // Logs |detail| (with the system error |error| when not 0), then tells
+  // every observer of the failure of Start; false.
+  bool ReportStartFailure(int string_id, const char* detail, DWORD error = 0);
   // Creates a manual-reset event named after |name| and the install folder.
   bool CreateInstallationEvent(const wchar_t* name, const char* log_text,
                                base::win::ScopedHandle* event);
