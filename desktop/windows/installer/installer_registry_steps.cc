@@ -169,24 +169,8 @@ bool RunIeReinstallCommand() {
     return false;
   }
 
-  // A 32-bit process on 64-bit Windows must see the real system folder the
-  // command names.
-  using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-  using DisableRedirectionFunction = BOOL(WINAPI*)(PVOID*);
-  using RevertRedirectionFunction = BOOL(WINAPI*)(PVOID);
-  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32");
-  auto is_wow64_process = reinterpret_cast<IsWow64ProcessFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel32, "IsWow64Process")));
-  auto disable_redirection = reinterpret_cast<DisableRedirectionFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
-  auto revert_redirection = reinterpret_cast<RevertRedirectionFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
-  BOOL wow64 = FALSE;
-  const bool redirect = is_wow64_process && disable_redirection && revert_redirection &&
-                        is_wow64_process(::GetCurrentProcess(), &wow64) && wow64;
-  PVOID redirection_state = nullptr;
-  const bool redirection_off = redirect && disable_redirection(&redirection_state);
-
+  // A 64-bit process sees the system folder the command names as it is; no
+  // file-system redirection stands in the way.
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_DOENVSUBST;
@@ -195,8 +179,6 @@ bool RunIeReinstallCommand() {
   info.nShow = SW_SHOW;
   const bool started = ::ShellExecuteExW(&info) != FALSE;
   const DWORD error = ::GetLastError();
-  if (redirection_off)
-    revert_redirection(redirection_state);
   base::win::ScopedHandle process(info.hProcess);
   if (!started) {
     ELOG(WARNING, error) << "Could not start " << base::WideToUTF8(command);

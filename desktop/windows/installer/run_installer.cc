@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,6 +18,7 @@
 #include "base/threading/message_loop.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_com.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_folders.h"
@@ -264,8 +263,8 @@ bool RunInstallerMain() {
   bool result = false;
   {
     base::ExitCallbackManager exit_manager;
-    HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    bool com_initialized = SUCCEEDED(com);
+    // Ends before the exit callbacks run, as it began after the manager.
+    base::win::ScopedComInitializer com;
 
     if (!IsProductConfigValid()) {
       // Every name the installer uses comes from the configuration.
@@ -288,8 +287,6 @@ bool RunInstallerMain() {
       }
     }
 
-    if (com_initialized)
-      ::CoUninitialize();
   }
   return result;
 }
