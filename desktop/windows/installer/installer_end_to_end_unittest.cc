@@ -54,21 +54,7 @@ constexpr wchar_t kPayloadFile[] = L"resources\\payload.pak";
 constexpr wchar_t kEngineFile[] = L"installer_engine.dll";
 constexpr wchar_t kRootFile[] = L"root_notes.txt";
 
-// The process-wide experiment states for one test, put back afterwards.
-class ScopedExperiments {
- public:
-  explicit ScopedExperiments(const base::CommandLine& command_line) {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-    features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
-  }
-  ~ScopedExperiments() {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-  }
-};
+using test::ScopedExperiments;
 
 // The built-in product configuration with the major version raised by
 // |delta|, while it lives.
@@ -222,15 +208,7 @@ class EndToEndTest : public test::StepRunTest {
 
   // Runs the installer over the settings until its run ends, with the real
   // step list unless a binder was set.
-  void Run() {
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    runner.Run();
-    delegate_.runner = nullptr;
-  }
+  void Run() { test::RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_); }
 
   // The real list of the operation with a failing step after its step
   // |position| (before the first one when negative).

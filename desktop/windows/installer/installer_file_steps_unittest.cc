@@ -150,15 +150,9 @@ class InstallerFileStepsTest : public testing::Test {
   }
 
   void MakeSettings(const std::vector<std::wstring>& switches, bool uninstall = false) {
-    std::vector<std::wstring> argv = {L"installer.exe", L"--launchvelmo=0"};
-    argv.insert(argv.end(), switches.begin(), switches.end());
-    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), uninstall,
-                                           /*silent=*/true, false, install_folder_, false, false);
-    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
-    if (uninstall) {
-      settings_->SetInstallFolder(install_folder_);
-      ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
-    }
+    std::vector<std::wstring> all = {L"--launchvelmo=0"};
+    all.insert(all.end(), switches.begin(), switches.end());
+    settings_ = test::MakeFolderSettings(install_folder_, all, uninstall, /*silent=*/true);
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(&delegate_);
   }
@@ -184,15 +178,7 @@ class InstallerFileStepsTest : public testing::Test {
         }));
   }
 
-  void RunInstaller() {
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    runner.Run();
-    delegate_.runner = nullptr;
-  }
+  void RunInstaller() { test::RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_); }
 
   std::wstring ReadLastInstallPath() const {
     base::win::RegistryKey key;

@@ -61,21 +61,7 @@ std::vector<std::string> StringList(const base::DictValue& dict, const char* key
   return result;
 }
 
-// The process-wide experiment states for one test, put back afterwards.
-class ScopedExperiments {
- public:
-  explicit ScopedExperiments(const base::CommandLine& command_line) {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-    features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
-  }
-  ~ScopedExperiments() {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-  }
-};
+using test::ScopedExperiments;
 
 class LauncherStepsTest : public test::InstallerRunTest {
  protected:

@@ -84,25 +84,13 @@ class InstallerTest : public testing::Test {
   // Settings for the test's install folder, status read, with the switches
   // |switches| on their command line.
   void MakeSettings(const std::vector<std::wstring>& switches, bool silent = false) {
-    std::vector<std::wstring> argv = {L"installer.exe"};
-    argv.insert(argv.end(), switches.begin(), switches.end());
-    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), false, silent,
-                                           false, install_folder_, false, false);
-    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+    settings_ = test::MakeFolderSettings(install_folder_, switches, /*uninstall=*/false, silent);
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(&delegate_);
   }
 
   // Runs the installer until its run reports its end.
-  void RunInstaller() {
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    runner.Run();
-    delegate_.runner = nullptr;
-  }
+  void RunInstaller() { test::RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_); }
 
   std::wstring LastInstallPathValueName() const {
     return L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
@@ -410,9 +398,7 @@ bool DenyFolderAccess(const base::FilePath&, DWORD) {
 // uninstallation of a browser that is running.
 TEST_F(InstallerTest, RunsRefusedBeforeTheSteps) {
   WritePackageLists(1, 0);
-  settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv({L"installer.exe"}), false,
-                                         false, /*autoupdate=*/true, install_folder_, false, false);
-  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+  settings_ = test::MakeFolderSettings(install_folder_, {}, false, false, /*autoupdate=*/true);
   ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
   installer_ = std::make_unique<Installer>();
   installer_->AddObserver(&delegate_);
@@ -449,12 +435,7 @@ TEST_F(InstallerTest, RunsRefusedBeforeTheSteps) {
   ASSERT_TRUE(base::CreateDirectoryTree(browser.DirName()));
   ASSERT_TRUE(WriteText(browser, "MZ"));
   ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
-  settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv({L"installer.exe"}),
-                                         /*uninstall=*/true, false, false, install_folder_, false,
-                                         false);
-  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
-  settings_->SetInstallFolder(install_folder_);
-  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+  settings_ = test::MakeFolderSettings(install_folder_, {}, /*uninstall=*/true);
   ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
   installer_ = std::make_unique<Installer>();
   installer_->AddObserver(&delegate_);
