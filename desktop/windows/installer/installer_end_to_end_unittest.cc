@@ -26,6 +26,7 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
@@ -259,31 +260,33 @@ class EndToEndTest : public test::StepRunTest {
     return state;
   }
 
-  // Waits (up to 3 s) for the sandbox to come back to |expected|, so that
-  // work the run left to other threads has landed; the last snapshot.
+  // The sandbox once the work the run left to other threads is done (the
+  // preference writes of the installation's files and the broadcast of the
+  // changed registration) and, up to 3 s, once it is back to |expected|:
+  // the emulator writes and removes keys of its own below the machine's key
+  // at times of its choosing.
   MachineState SettledSnapshot(const MachineState& expected) const {
+    test::FlushPrefsWrites(install_folder_.Append(Installation::kInstallerPrefsFileName));
+    EXPECT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
     MachineState state = Snapshot();
     for (int i = 0; i < 30 && state != expected; ++i) {
       ::Sleep(100);
       state = Snapshot();
     }
-    ::Sleep(300);
-    return Snapshot();
+    return state;
   }
 
-  // The installer preferences once their experiment lists are written.
-  std::unique_ptr<base::Value> WaitForPrefs() const {
+  // The installer preferences, with their experiment lists.
+  std::unique_ptr<base::Value> ReadPrefs() const {
     const base::FilePath path = install_folder_.Append(Installation::kInstallerPrefsFileName);
-    for (int i = 0; i < 200; ++i) {
-      std::unique_ptr<base::Value> value =
-          base::JsonStringDeserializer(test::ReadText(path)).Deserialize(nullptr, nullptr);
-      const base::DictValue* dict = nullptr;
-      const base::Value* list = nullptr;
-      if (value && value->GetAsDictionary(&dict) && dict->Get("all-installer-experiments", &list))
-        return value;
-      ::Sleep(50);
-    }
-    return nullptr;
+    test::FlushPrefsWrites(path);
+    std::unique_ptr<base::Value> value =
+        base::JsonStringDeserializer(test::ReadText(path)).Deserialize(nullptr, nullptr);
+    const base::DictValue* dict = nullptr;
+    const base::Value* list = nullptr;
+    if (!value || !value->GetAsDictionary(&dict) || !dict->Get("all-installer-experiments", &list))
+      return nullptr;
+    return value;
   }
 
   // A first installation of the demo package, committed.
@@ -374,7 +377,7 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
   EXPECT_EQ(Launcher(), ShortcutTarget(start_menu));
 
   // The installer preferences with the experiment entries.
-  std::unique_ptr<base::Value> prefs = WaitForPrefs();
+  std::unique_ptr<base::Value> prefs = ReadPrefs();
   ASSERT_TRUE(prefs);
   const base::DictValue* dict = nullptr;
   ASSERT_TRUE(prefs->GetAsDictionary(&dict));
@@ -592,7 +595,7 @@ TEST_F(EndToEndTest, FailingEachInstallationStepRestoresTheMachine) {
 // installation stays as it was.
 TEST_F(EndToEndTest, FailingEachUpgradeAndUninstallationStepKeepsTheInstallation) {
   ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
-  WaitForPrefs();
+  ReadPrefs();
   ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
   const MachineState before = Snapshot();
   ScopedNewerVersion newer(1);

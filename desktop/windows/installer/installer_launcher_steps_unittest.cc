@@ -310,17 +310,6 @@ TEST_F(LauncherStepsTest, FinalizingLaunchesAndUpdatesTheProfile) {
   EXPECT_FALSE(Has(*dict, "statistics.collection_enabled"));
 }
 
-// Waits until every write queued for |path| on the preferences pool is done,
-// so that a file compared afterwards is the final one.
-void FlushPrefsWrites(const base::FilePath& path) {
-  base::WaitableEvent done(base::WaitableEvent::ResetPolicy::kManual,
-                           base::WaitableEvent::InitialState::kNotSignaled);
-  prefs::GetPrefsTaskPool()->GetSequenceForFile(path)->PostTask(
-      FROM_HERE, base::Bind([](base::WaitableEvent* event) { event->Signal(); },
-                            base::Unretained(&done)));
-  done.Wait();
-}
-
 // A profile belongs to this engine's installation only when that
 // installation kept installer preferences: an installation of the former
 // engine, or one without preferences, has its user's profile left as it is.
@@ -364,8 +353,8 @@ TEST_F(LauncherStepsTest, ProfileOfAnInstallationWithoutInstallerPrefsIsLeftAlon
              }));
     RunInstaller();
     ASSERT_EQ(std::vector<std::string>({"ready", "success"}), delegate_.events);
-    FlushPrefsWrites(local_state);
-    FlushPrefsWrites(preferences);
+    test::FlushPrefsWrites(local_state);
+    test::FlushPrefsWrites(preferences);
     EXPECT_EQ(local_state_bytes, ReadText(local_state));
     EXPECT_EQ(preferences_bytes, ReadText(preferences));
     installer_.reset();

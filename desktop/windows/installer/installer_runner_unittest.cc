@@ -528,7 +528,6 @@ TEST_F(InstallerRunnerTest, WaitsForThePackageUntilTheEventIsSignalled) {
   EXPECT_EQ(package_, launched.GetSwitchValuePath(kWaitForPackageSwitch));
 
   ASSERT_TRUE(observer_.RunUntil("folder ready"));
-  Sleep(300);  // Give the back end time to start waiting.
   base::LoopRunner().RunUntilIdle();
   EXPECT_EQ(std::vector<std::string>{"folder ready"}, observer_.calls);
   ScopedLogCapture log;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/callback.h"
 #include "base/command_line.h"
 #include "base/features/command_line_feature_reader.h"
@@ -21,10 +22,12 @@
 #include "base/string_number_conversions.h"
 #include "base/threading/current_task_runner.h"
 #include "base/threading/loop_runner.h"
+#include "base/threading/waitable_event.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
@@ -230,6 +233,17 @@ inline std::unique_ptr<Settings> MakeFolderSettings(const base::FilePath& instal
     EXPECT_TRUE(WaitForSettingsObtained(settings.get()));
   }
   return settings;
+}
+
+// Waits until every write queued for |path| on the preferences pool is done,
+// so that the file read afterwards is the final one.
+inline void FlushPrefsWrites(const base::FilePath& path) {
+  base::WaitableEvent done(base::WaitableEvent::ResetPolicy::kManual,
+                           base::WaitableEvent::InitialState::kNotSignaled);
+  prefs::GetPrefsTaskPool()->GetSequenceForFile(path)->PostTask(
+      FROM_HERE, base::Bind([](base::WaitableEvent* event) { event->Signal(); },
+                            base::Unretained(&done)));
+  done.Wait();
 }
 
 // The process-wide experiment states of the installer for one test: those
