@@ -128,13 +128,12 @@ void Installer::DoRun() {
   const base::FilePath& install_folder = settings->GetInstallFolder();
   const int32_t operation = settings->GetOperation();
 
-  // 1. The protocol-handler registration needs nothing of the rest.
+  // The protocol-handler registration needs nothing of the rest.
   if (operation == Settings::kOperationRegisterProtocolHandler) {
     StartSteps(MakeStepList(operation), /*report_total=*/false, 0);
     return;
   }
 
-  // 2. and 3.
   if (settings->IsFlagSet(Settings::AUTOUPDATE) && operation != Settings::kOperationUpgrade &&
       !status.tarsel_installation()) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
@@ -146,13 +145,11 @@ void Installer::DoRun() {
     return;
   }
 
-  // 4.
   if (!base::PathRegistry::Get(base::kPathExeDirectory, &own_folder_)) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed getting our own path");
     return;
   }
 
-  // 5.
   if (own_command_line_.post_elevated_install_tasks()) {
     LOG(INFO) << "Post elevation installation tasks only";
     RunPostElevationTasks();
@@ -162,7 +159,7 @@ void Installer::DoRun() {
     return;
   }
 
-  // 6. From here until the run ends, the front end can interrupt it.
+  // From here until the run ends, the front end can interrupt it.
   const std::wstring interrupted_name =
       GetKernelObjectName(install_folder, kInstallationInterruptedEventName, /*global=*/true);
   VLOG(1) << "Event name for interrupted installation: " << interrupted_name;
@@ -179,7 +176,6 @@ void Installer::DoRun() {
     return;
   }
 
-  // 7.
   const BackendCommandLine::Value<uint32_t>& parent_pid = own_command_line_.parent_pid();
   if (parent_pid.ok()) {
     second_installer_pid_ = parent_pid.value;
@@ -188,7 +184,6 @@ void Installer::DoRun() {
     LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch;
   }
 
-  // 8. and 9.
   const bool admin = IsUserAdmin(/*linked_token=*/false);
   VLOG(1) << "is_elevated_admin: " << admin;
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && settings->IsFlagSet(Settings::SILENT) &&
@@ -198,7 +193,7 @@ void Installer::DoRun() {
     return;
   }
 
-  // 10. A folder still to be created is created now, while the status's
+  // A folder still to be created is created now, while the status's
   // answer for its parent says it can be.
   bool write = true;
   if (status.parent_folder() != install_folder &&
@@ -213,15 +208,12 @@ void Installer::DoRun() {
     }
   }
 
-  // 11.
   RememberInstallPath();
 
-  // 12. to 16.
   bool handed_over = false;
   if (!CheckFolderAccess(admin, &write, &handed_over) || handed_over)
     return;
 
-  // 17. and 18.
   if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
     Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
          "Could not create installation folder");
@@ -229,14 +221,13 @@ void Installer::DoRun() {
   }
   observers_.Notify(&InstallerDelegate::OnInstallFolderReady);
 
-  // 19. The package-ready handling continues the run.
+  // The package-ready handling continues the run.
   if (own_command_line_.waits_for_package()) {
     VLOG(2) << "Need to wait for package";
     WaitForPackage(false);
     return;
   }
 
-  // 20.
   install_log_.copy_only = settings->IsFlagSet(Settings::COPY_ONLY);
   install_log_.all_users = settings->IsFlagSet(Settings::ALL_USERS_FLAG);
   install_log_.path = install_folder;
@@ -248,7 +239,6 @@ void Installer::DoRun() {
     VLOG(1) << "AppId for new installation: " << install_log_.app_id;
   }
 
-  // 21. and 22.
   int extra_steps = 0;
   if (operation != Settings::kOperationUninstall) {
     if (!ReadPackageLists() || !CreateVersionSubfolder())
@@ -265,7 +255,6 @@ void Installer::DoRun() {
     }
   }
 
-  // 23. and 24.
   if (operation == Settings::kOperationUpgrade)
     ApplyInstallerExperiments();
   base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
@@ -275,13 +264,11 @@ void Installer::DoRun() {
     LOG(INFO) << "Changing the status of the test experiment.";
   }
 
-  // 25.
   // A new installation has no launcher yet: that is no failure to log.
   launcher_not_x86_ = false;
   const base::FilePath launcher = install_folder.Append(kLauncherFileName);
   launcher_valid_ = base::PathExists(launcher) && IsPeImage(launcher, &launcher_not_x86_);
 
-  // 26. and 27.
   StartSteps(MakeStepList(operation), /*report_total=*/true, extra_steps);
 }
 
@@ -294,7 +281,6 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
                                        settings->IsFlagSet(Settings::SINGLE_PROFILE) &&
                                        status.single_profile() != 1;
 
-  // 12. and 13.
   if (*write)
     *write = HasAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask);
   if (!*write && single_profile_conflict) {
@@ -304,7 +290,6 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     return false;
   }
 
-  // 14.
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && !admin) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
     FinishElevatedRun(RunElevated());
@@ -312,7 +297,7 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     return true;
   }
 
-  // 15. A single-profile installation keeps this grant for good.
+  // A single-profile installation keeps this grant for good.
   if (admin && single_profile_conflict) {
     SavedPermissions discarded;
     if (!GrantCurrentUserAccess(install_folder, SE_FILE_OBJECT, GENERIC_ALL, /*inherit=*/true,
@@ -321,7 +306,6 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     }
   }
 
-  // 16.
   LOG(INFO) << "Write privileges for install folder: " << *write;
   if (*write)
     return true;

@@ -154,7 +154,7 @@ void Installer::FinalizeInstallation() {
   Settings* settings = settings_;
   const base::FilePath& install_folder = settings->GetInstallFolder();
 
-  // 1. The record of this installation, for the next upgrade and the
+  // The record of this installation, for the next upgrade and the
   // uninstallation.
   if (!install_log_.Save(install_folder.Append(Installation::kInstallLogFileName))) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
@@ -162,7 +162,7 @@ void Installer::FinalizeInstallation() {
     return;
   }
 
-  // 2. From Windows 10 on, the user chooses the default browser in the
+  // From Windows 10 on, the user chooses the default browser in the
   // system's settings; an elevated copy, a silent run or an installation
   // that is the handler already leaves that choice alone.
   const bool copy_only = settings->IsFlagSet(Settings::COPY_ONLY);
@@ -186,10 +186,9 @@ void Installer::FinalizeInstallation() {
     installation.RegisterAsDefaultBrowser(false);
   }
 
-  // 3.
   AnnounceAssociationChange();
 
-  // 4. An installation made through a folder-permission process belongs to
+  // An installation made through a folder-permission process belongs to
   // a user who cannot manage the installation's task.
   if (!copy_only && (all_users || !folder_permission_undo_event_.IsValid())) {
     std::unique_ptr<TaskScheduler> scheduler = TaskScheduler::Create();
@@ -218,19 +217,17 @@ void Installer::FinalizeInstallation() {
     }
   }
 
-  // 5.
   if (IsUserAdmin(/*linked_token=*/false)) {
     UpdateFirewallRules(
         install_folder.Append(install_log_.subfolder).Append(GetBrowserExeName()),
         /*remove=*/false);
   }
 
-  // 6. It may end the run itself.
+  // It may end the run itself.
   FinalizeSuccessfulInstallation();
   if (!running_)
     return;
 
-  // 7.
   NotifyStep();
   Succeed();
 }
@@ -361,14 +358,13 @@ void Installer::CleanUpAfterUninstallation() {
   const InstallerStatus& status = settings->GetStatus();
   const base::FilePath install_folder = settings->GetInstallFolder();
 
-  // 1.
   if (!settings->IsFlagSet(Settings::COPY_ONLY)) {
     VLOG(1) << "Removing scheduled task";
     std::string app_id = status.app_id;
     DeleteAutoupdateTask(&app_id);
   }
 
-  // 2. to 7. What cannot be deleted now is left to the batch file.
+  // What cannot be deleted now is left to the batch file.
   CleanupBatchContents batch;
   const base::FilePath version_folder = install_folder.Append(status.subfolder);
   for (const base::FilePath& entry : status.files) {
@@ -402,7 +398,6 @@ void Installer::CleanUpAfterUninstallation() {
                         /*remove_empty_parents=*/true);
   }
 
-  // 8. to 11.
   batch.pid1 = base::GetCurrentProcId();
   // An unreadable id counts as none: the batch file then waits for this
   // process alone.
@@ -422,7 +417,6 @@ void Installer::CleanUpAfterUninstallation() {
   }
   // Otherwise the folder-permission process runs it when it undoes its grant.
 
-  // 12.
   if (settings->IsFlagSet(Settings::DELETE_PROFILE)) {
     FolderInstallation installation(install_folder);
     base::FilePath user_data;
@@ -433,7 +427,6 @@ void Installer::CleanUpAfterUninstallation() {
     }
   }
 
-  // 13.
   NotifyStep();
   Succeed();
 }

@@ -91,7 +91,6 @@ bool InstallerRunner::CreateInstallationEvent(const wchar_t* name, const char* l
 }
 
 bool InstallerRunner::Start(Settings* settings) {
-  // 1.
   if (settings == settings_)
     LOG(INFO) << "Duplicate installation attempt detected";
   LOG(INFO) << "Beginning installation";
@@ -100,17 +99,15 @@ bool InstallerRunner::Start(Settings* settings) {
   CHECK(!settings->IsFetchingStatus()) << "The settings are still reading a folder status";
   CHECK(!backend_running_) << "The installer back end is already running";
 
-  // 2.
   if (settings->GetOperation() == Settings::kOperationUnknown)
     return ReportStartFailure(IDS_ERROR_INVALID_LOCATION,
                               "Attempting to start installation with invalid settings");
 
-  // 3.
   settings->SetModifiable(false);
   settings_ = settings;
   const base::FilePath& install_folder = settings->GetInstallFolder();
 
-  // 4. The mutex handle is inherited by the back end, which keeps the
+  // The mutex handle is inherited by the back end, which keeps the
   // object alive for as long as it runs.
   const std::wstring mutex_name = GetInstallerMutexName(install_folder);
   VLOG(1) << "Installer mutex name: " << mutex_name;
@@ -131,14 +128,12 @@ bool InstallerRunner::Start(Settings* settings) {
   if (wait == WAIT_ABANDONED)
     VLOG(1) << "The installer mutex was abandoned by a front end that ended; taken over";
 
-  // 5.
   const std::wstring mailslot_name = GetInstallerMailslotName(install_folder);
   VLOG(1) << "Installer mailslot name: " << mailslot_name;
   mailslot_name_ = mailslot_name;
   if (!receiver_.Connect(mailslot_name))
     return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not connect to mailslot");
 
-  // 6.
   base::CommandLine command_line;
   settings->ToCommandLine(&command_line, /*suppress_launch=*/false);
   command_line.AppendSwitchPath(kServerTrackingDataSwitch,
@@ -148,7 +143,6 @@ bool InstallerRunner::Start(Settings* settings) {
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", GetCrashReporterPid()));
 
-  // 7.
   if (!CreateInstallationEvent(kInstallationInterruptedEventName,
                                "Event name for interrupted installation: ",
                                &interrupted_event_)) {
@@ -157,7 +151,6 @@ bool InstallerRunner::Start(Settings* settings) {
                               ::GetLastError());
   }
 
-  // 8.
   if (package_present_) {
     VLOG(1) << "Package is already available";
     command_line.SetProgram(package_folder_.Append(kPackageInstallerFileName));
@@ -177,14 +170,12 @@ bool InstallerRunner::Start(Settings* settings) {
     command_line.SetProgram(exe);
   }
 
-  // 9.
   if (!components_file_.empty()) {
     command_line.AppendSwitchNative(
         kComponentsSwitch,
         base::ASCIIToWide(kComponentsSuitePrefix) + components_file_.BaseName().value());
   }
 
-  // 10. and 11.
   return LaunchBackend(&command_line);
 }
 

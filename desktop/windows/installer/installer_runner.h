@@ -92,7 +92,8 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // Creates a manual-reset event named after |name| and the install folder.
   bool CreateInstallationEvent(const wchar_t* name, const char* log_text,
                                base::win::ScopedHandle* event);
-  // Step 10 of Start: the launch under the launch lock.
+  // The launch, under the launch lock so that no other launch inherits the
+  // handles meant for the back end.
   bool LaunchBackend(base::CommandLine* command_line);
 
   const base::FilePath package_folder_;

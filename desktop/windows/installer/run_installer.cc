@@ -103,7 +103,8 @@ bool FindDownloadFolder(const base::CommandLine& command_line, const base::FileP
   return true;
 }
 
-// Steps 9 to 20 of a run: everything after the modes that answer at once.
+// Everything of a run after the modes that answer at once: the log, the
+// settings and the one role.
 bool RunLoggedInstaller(const base::CommandLine& command_line,
                         const base::FilePath& current_install_folder) {
   logging::LoggingSettings log_settings;
