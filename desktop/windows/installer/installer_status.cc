@@ -265,13 +265,17 @@ bool InstallerStatus::ReadInstallerPrefs() {
   VLOG(1) << "Reading existing experiments status";
   const base::ListValue* list = nullptr;
   if (store->GetValue("all-installer-experiments", &value) && value->GetAsList(&list)) {
+    RegisterInstallerExperiments(experiments_);
+    // The list records every experiment's state, those this build fixes
+    // included; only the ones that may differ are taken over.
     std::vector<std::string> entries;
     for (size_t i = 0; i < list->size(); ++i) {
       std::string entry;
-      if (list->GetString(i, &entry))
+      if (list->GetString(i, &entry) &&
+          experiments_.IsOverridable(std::string_view(entry).substr(0, entry.rfind('@')))) {
         entries.push_back(entry);
+      }
     }
-    RegisterInstallerExperiments(experiments_);
     experiments_.InitializeFromReader(base::ListFeatureReader(std::move(entries)));
     if (experiments_.IsEnabled("installer-experiment-test"))
       LOG(INFO) << "Test experiment was enabled in install folder.";
