@@ -5,16 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "desktop/windows/installer/settings_test_support.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
-  std::vector<std::wstring> argv = {L"installer.exe"};
-  argv.insert(argv.end(), switches.begin(), switches.end());
-  return base::CommandLine::FromArgv(argv);
-}
+using test::MakeCommandLine;
 
 TEST(BackendCommandLineTest, ProcessHandleSwitchIsLittleEndianHex) {
   EXPECT_EQ("A401000000000000", EncodeProcessHandleSwitch(reinterpret_cast<HANDLE>(0x1A4)));

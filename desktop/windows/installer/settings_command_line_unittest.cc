@@ -69,11 +69,7 @@ CHILD_PROCESS_MAIN(SettingsRoundTrip) {
              : 3;
 }
 
-base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
-  std::vector<std::wstring> argv = {L"installer.exe"};
-  argv.insert(argv.end(), switches.begin(), switches.end());
-  return base::CommandLine::FromArgv(argv);
-}
+using test::MakeCommandLine;
 
 class SettingsCommandLineTest : public testing::Test {
  protected:
