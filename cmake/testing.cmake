@@ -39,13 +39,19 @@ function(velmo_add_test name)
 endfunction()
 
 # velmo_component_library(<target> [LIBS <libs...>] [TEST_LIBS <libs...>]
-#                         [TEST_RESOURCES <object libs...>] [EXCLUDE <regex...>])
+#                         [TEST_RESOURCES <object libs...>] [EXCLUDE <regex...>]
+#                         [SOURCE_DIRS <folders...>])
 # Builds the static library <target> from the *.cc files of the current folder
-# (tests, benchmarks and mains excluded) and, when the folder has any
-# *_unittest.cc, the test executable <target>_unittests from them.
+# and of the SOURCE_DIRS (tests, benchmarks and mains excluded) and, when the
+# current folder has any *_unittest.cc, the test executable <target>_unittests
+# from them.
 function(velmo_component_library target)
-  cmake_parse_arguments(C "" "" "LIBS;TEST_LIBS;TEST_RESOURCES;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(C "" "" "LIBS;TEST_LIBS;TEST_RESOURCES;EXCLUDE;SOURCE_DIRS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  foreach(dir ${C_SOURCE_DIRS})
+    file(GLOB dir_sources CONFIGURE_DEPENDS ${dir}/*.cc ${dir}/*.c)
+    list(APPEND sources ${dir_sources})
+  endforeach()
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_unittest.cc)
   list(FILTER sources EXCLUDE REGEX "(_unittest|_benchmark|_main)\\.cc$")
   foreach(ex ${C_EXCLUDE})
@@ -62,4 +68,20 @@ endfunction()
 # velmo_add_network_test(<name> ...): velmo_add_test(<name> ... NETWORK).
 function(velmo_add_network_test name)
   velmo_add_test(${name} ${ARGN} NETWORK)
+endfunction()
+
+# velmo_component_part(<target> PART_OF <library> [TEST_LIBS <libs...>]
+#                      [TEST_RESOURCES <object libs...>])
+# For a folder whose sources are built into <library> (one of its
+# SOURCE_DIRS): <target> stays a name that links <library>, and the folder's
+# *_unittest.cc build the test executable <target>_unittests.
+function(velmo_component_part target)
+  cmake_parse_arguments(C "" "PART_OF" "TEST_LIBS;TEST_RESOURCES" ${ARGN})
+  add_library(${target} INTERFACE)
+  target_link_libraries(${target} INTERFACE ${C_PART_OF})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_unittest.cc)
+  if(tests)
+    velmo_add_test(${target}_unittests SOURCES ${tests} LIBS ${C_PART_OF} ${C_TEST_LIBS}
+                   RESOURCES ${C_TEST_RESOURCES})
+  endif()
 endfunction()

@@ -82,6 +82,12 @@ bool FeatureRegistry::IsRegistered(std::string_view name) const {
   return features_.find(name) != features_.end();
 }
 
+bool FeatureRegistry::IsOverridable(std::string_view name) const {
+  AutoLock auto_lock(lock_);
+  auto feature = features_.find(name);
+  return feature != features_.end() && feature->second.overridable;
+}
+
 std::vector<FeatureOverride> FeatureRegistry::GetOverrides() const {
   AutoLock auto_lock(lock_);
   return overrides_;

@@ -51,6 +51,8 @@ class FeatureRegistry {
   // off (logged).
   bool IsEnabled(std::string_view name) const;
   bool IsRegistered(std::string_view name) const;
+  // Whether |name| is registered and may be overridden.
+  bool IsOverridable(std::string_view name) const;
 
   // The overrides held, in the order they were accepted.
   std::vector<FeatureOverride> GetOverrides() const;

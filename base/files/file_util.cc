@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/files/directory_enumerator.h"
+#include "base/win/scoped_co_task_mem.h"
 #include "base/win/scoped_handle.h"
 #include "base/logging.h"
 #include "base/scoped_generic.h"
@@ -16,12 +17,6 @@ namespace {
 
 // Prefix of the names GetTempFileNameW makes for us (it uses three letters).
 constexpr wchar_t kTempFilePrefix[] = L"vlm";
-
-struct CoTaskMemTraits {
-  static wchar_t* InvalidValue() { return nullptr; }
-  static void Free(wchar_t*& memory) { ::CoTaskMemFree(memory); }
-};
-using ScopedCoTaskMemString = ScopedGeneric<wchar_t*, CoTaskMemTraits>;
 
 bool IsForbiddenPathChar(wchar_t c) {
   return c < 32 || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*';
@@ -126,7 +121,7 @@ bool OpenForReading(const FilePath& path, win::ScopedHandle& file) {
 }
 
 bool TryKnownFolder(const KNOWNFOLDERID& folder_id, bool create, FilePath* path) {
-  ScopedCoTaskMemString folder;
+  win::ScopedCoTaskMemString folder;
   HRESULT hr = ::SHGetKnownFolderPath(folder_id, 0, nullptr, folder.Receive());
   if (FAILED(hr) && create) {
     VLOG(1) << "Known folder lookup failed (0x" << std::hex << static_cast<unsigned long>(hr)

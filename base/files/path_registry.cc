@@ -13,6 +13,7 @@
 #include "base/logging.h"
 #include "base/scoped_generic.h"
 #include "base/threading/lock.h"
+#include "base/win/scoped_co_task_mem.h"
 
 // The image base of the module this code is linked into (set by the linker).
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -38,12 +39,6 @@ struct RegistryState {
   std::vector<Provider> providers;
 };
 
-struct CoTaskMemTraits {
-  static wchar_t* InvalidValue() { return nullptr; }
-  static void Free(wchar_t*& memory) { ::CoTaskMemFree(memory); }
-};
-using ScopedCoTaskMemString = ScopedGeneric<wchar_t*, CoTaskMemTraits>;
-
 bool ModuleFileName(HMODULE module, FilePath* result) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
@@ -68,7 +63,7 @@ bool ModuleFileName(HMODULE module, FilePath* result) {
 }
 
 bool KnownFolder(const KNOWNFOLDERID& folder_id, const char* name, FilePath* result) {
-  ScopedCoTaskMemString folder;
+  win::ScopedCoTaskMemString folder;
   const HRESULT hr = ::SHGetKnownFolderPath(folder_id, 0, nullptr, folder.Receive());
   if (FAILED(hr) || !folder.IsValid()) {
     ELOG(WARNING, static_cast<unsigned long>(hr)) << "Known folder " << name << " not available";
@@ -112,7 +107,7 @@ bool NativeProgramFiles(FilePath* result) {
 }
 
 bool QuickLaunchFolder(FilePath* result) {
-  ScopedCoTaskMemString folder;
+  win::ScopedCoTaskMemString folder;
   const HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_QuickLaunch, 0, nullptr, folder.Receive());
   if (SUCCEEDED(hr) && folder.IsValid()) {
     *result = FilePath(folder.Get());

@@ -80,17 +80,21 @@ TEST(WorkerPoolTest, ReplyIsDroppedOnItsOwnThreadWhenTheLoopIsGone) {
   EXPECT_EQ(reply_destroyed_on.load(), owner_thread);
   release_task.Signal();
   ASSERT_TRUE(task_finished.TimedWait(TimeSpan::FromSeconds(10)));
-  // Give the pool thread time to try (and fail) to post the reply.
-  Sleep(100);
+  // The reply was destroyed with its loop, before the task ended: nothing
+  // the pool thread does afterwards can run it.
   EXPECT_FALSE(reply_ran);
 }
 
 TEST(WorkerPoolTest, RefusesWithoutALoop) {
-  std::atomic<bool> ran{false};
-  EXPECT_FALSE(WorkerPool::PostTaskAndReply(FROM_HERE, Bind([&ran] { ran = true; }), Bind([] {})));
+  // A refused task is let go of at once: it was never handed to a pool
+  // thread, so it can never run.
+  std::atomic<DWORD> task_destroyed_on{0};
+  EXPECT_FALSE(WorkerPool::PostTaskAndReply(
+      FROM_HERE, Bind([](const DestructionRecorder&) { ADD_FAILURE() << "A refused task ran"; },
+                      DestructionRecorder(&task_destroyed_on)),
+      Bind([] {})));
+  EXPECT_EQ(GetCurrentThreadId(), task_destroyed_on.load());
   EXPECT_FALSE(WorkerPool::PostTask(FROM_HERE, Closure()));
-  Sleep(50);
-  EXPECT_FALSE(ran);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "base/win/scoped_co_task_mem.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_propvariant.h"
 #include "base/win/windows_version.h"
@@ -134,11 +135,7 @@ bool ApplyShellProperties(const ComPtr<IShellLinkW>& link, const ShortcutSpec& s
   return true;
 }
 
-struct IdListTraits {
-  static PIDLIST_ABSOLUTE InvalidValue() { return nullptr; }
-  static void Free(PIDLIST_ABSOLUTE& id_list) { ::CoTaskMemFree(id_list); }
-};
-using ScopedIdList = ScopedGeneric<PIDLIST_ABSOLUTE, IdListTraits>;
+using ScopedIdList = ScopedCoTaskMem<PIDLIST_ABSOLUTE>;
 
 // The file system path of the link's item ID list, which holds the names in
 // UTF-16 whatever other parts of the file hold.

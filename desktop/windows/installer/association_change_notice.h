@@ -3,6 +3,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_ASSOCIATION_CHANGE_NOTICE_H_
 #define DESKTOP_WINDOWS_INSTALLER_ASSOCIATION_CHANGE_NOTICE_H_
 
+#include "base/time.h"
+
 namespace installer {
 
 // The text of the WM_SETTINGCHANGE broadcast: the key below which the
@@ -22,6 +24,15 @@ bool BroadcastStartMenuInternetChange();
 // thread does not wait for other programs' windows, and tells the shell that
 // file associations changed (SHChangeNotify).
 void AnnounceAssociationChange();
+
+// Waits until every broadcast that AnnounceAssociationChange posted is done,
+// at most |bound|: a process about to exit gives the other programs time to
+// hear of the change. False (logged) when one is still running.
+bool WaitForAssociationChangeBroadcasts(base::TimeSpan bound);
+
+// Runs |hook| on the worker before each posted broadcast, so that a test can
+// hold one in flight; null removes it.
+void SetBroadcastHookForTesting(void (*hook)());
 
 // Tests run beside many other processes whose windows may not answer: a
 // shorter wait per window keeps the broadcast from outlasting the test.

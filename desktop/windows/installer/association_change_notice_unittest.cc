@@ -5,6 +5,8 @@
 #include <string>
 
 #include "base/scoped_generic.h"
+#include "base/threading/waitable_event.h"
+#include "base/time.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -61,6 +63,30 @@ TEST(AssociationChangeNoticeTest, WindowsReceiveTheSettingChange) {
   window.Reset();
   ::UnregisterClassW(window_class.lpszClassName, window_class.hInstance);
   g_received = nullptr;
+}
+
+base::WaitableEvent* g_release = nullptr;
+void HoldBroadcast() {
+  g_release->Wait();
+}
+
+// A process about to exit waits for a broadcast still in flight, but no
+// longer than its bound.
+TEST(AssociationChangeNoticeTest, ExitWaitsForABroadcastInFlight) {
+  SetSettingChangeTimeoutForTesting(100);
+  ASSERT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  base::WaitableEvent release(base::WaitableEvent::ResetPolicy::kManual,
+                              base::WaitableEvent::InitialState::kNotSignaled);
+  g_release = &release;
+  SetBroadcastHookForTesting(&HoldBroadcast);
+  AnnounceAssociationChange();
+  AnnounceAssociationChange();
+  EXPECT_FALSE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromMilliseconds(50)));
+  release.Signal();
+  EXPECT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  SetBroadcastHookForTesting(nullptr);
+  g_release = nullptr;
+  SetSettingChangeTimeoutForTesting(kSettingChangeTimeoutMs);
 }
 
 }  // namespace

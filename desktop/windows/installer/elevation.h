@@ -12,16 +12,9 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/process.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
-
-// Events between an installer and its folder-permission process, under
-// "Local\" names made with the install folder (GetKernelObjectName). The
-// helper signals the first once the folder's access list is changed; the
-// installer signals the second when its run ends.
-inline constexpr wchar_t kGiveInstallPermissionEventName[] = L"VelmoInstaller/GiveInstallPermission";
-inline constexpr wchar_t kGiveInstallPermissionUndoEventName[] =
-    L"VelmoInstaller/GiveInstallPermission/Undo";
 
 // Switches of the folder-permission process (besides "set-folder-permission",
 // "permissions-for-user" and "run-uninstall-bat" of installer_switches.h).

@@ -16,6 +16,7 @@
 #include "base/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/backend_command_line.h"
 #include "desktop/windows/installer/elevation.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_switches.h"
@@ -69,19 +70,18 @@ bool WriteFolderDacl(const base::FilePath& folder, PACL dacl,
   return true;
 }
 
-// The process named by the switch |name|, opened for waiting. False (logged)
-// when the id is unreadable or the process is gone.
-bool OpenProcessFromSwitch(const base::CommandLine& command_line, const char* name,
-                           base::Process* process) {
-  const std::string text = command_line.GetSwitchValueASCII(name);
-  uint32_t pid = 0;
-  if (!base::StringToUint(text, &pid) || pid == 0) {
-    LOG(ERROR) << "Unreadable process id in " << name << ": \"" << text << "\"";
+// The process of the pid |pid| read from the switch |name|, opened for
+// waiting. False (logged) when the id is missing or unreadable or the
+// process is gone.
+bool OpenProcessOfSwitch(const BackendCommandLine::Value<uint32_t>& pid, const char* name,
+                         base::Process* process) {
+  if (!pid.ok()) {
+    LOG(ERROR) << "No readable process id in " << name;
     return false;
   }
-  *process = base::Process::Open(pid);
+  *process = base::Process::Open(pid.value);
   if (!process->IsValid()) {
-    PLOG(ERROR) << "Process " << pid << " of " << name << " cannot be opened";
+    PLOG(ERROR) << "Process " << pid.value << " of " << name << " cannot be opened";
     return false;
   }
   return true;
@@ -91,10 +91,10 @@ bool OpenProcessFromSwitch(const base::CommandLine& command_line, const char* na
 // package's own installer grant the permission.
 void GrantThroughPackageInstaller(const base::CommandLine& command_line,
                                   const base::FilePath& folder, const base::Process& requester) {
-  if (!command_line.HasSwitch(kInitialPidSwitch)) {
-    LOG(ERROR) << "Waiting for the package needs the front end's " << kInitialPidSwitch;
+  const BackendCommandLine own(command_line);
+  base::Process front_end;
+  if (!OpenProcessOfSwitch(own.initial_pid(), kInitialPidSwitch, &front_end))
     return;
-  }
   base::win::ScopedHandle package_ready(::OpenEventW(
       SYNCHRONIZE, FALSE, GetKernelObjectName(folder, kPackageReadyEventName, true).c_str()));
   if (!package_ready.IsValid()) {
@@ -108,10 +108,6 @@ void GrantThroughPackageInstaller(const base::CommandLine& command_line,
     PLOG(ERROR) << "Could not open the installation interrupted event";
     return;
   }
-  base::Process front_end;
-  if (!OpenProcessFromSwitch(command_line, kInitialPidSwitch, &front_end))
-    return;
-
   std::vector<HANDLE> handles = {package_ready.Get(), interrupted.Get(), front_end.Handle()};
   if (requester.IsValid())
     handles.push_back(requester.Handle());
@@ -126,7 +122,7 @@ void GrantThroughPackageInstaller(const base::CommandLine& command_line,
   }
 
   base::CommandLine package_installer(
-      command_line.GetSwitchValuePath(kWaitForPackageSwitch).Append(kPackageInstallerFileName));
+      own.package_folder().Append(kPackageInstallerFileName));
   package_installer.CopySwitchesFrom(
       command_line, {kCrashReporterPidSwitch, kSetFolderPermissionSwitch,
                      kPermissionsForUserSwitch, kPermanentPermissionsSwitch,
@@ -237,12 +233,14 @@ bool RunFolderPermissionHelper() {
     return true;
   }
   // Opened first: a requester already gone could never undo the grant.
+  const BackendCommandLine own(command_line);
   base::Process requester;
-  if (command_line.HasSwitch(kPermissionRequesterPidSwitch) &&
-      !OpenProcessFromSwitch(command_line, kPermissionRequesterPidSwitch, &requester)) {
+  if (own.permission_requester_pid().given &&
+      !OpenProcessOfSwitch(own.permission_requester_pid(), kPermissionRequesterPidSwitch,
+                           &requester)) {
     return true;
   }
-  if (command_line.HasSwitch(kWaitForPackageSwitch))
+  if (own.waits_for_package())
     GrantThroughPackageInstaller(command_line, folder, requester);
   else
     GrantFolderPermission(command_line, folder, user, requester);

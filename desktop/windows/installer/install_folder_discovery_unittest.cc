@@ -163,6 +163,50 @@ TEST_F(UninstallEntriesTest, SameStreamEntriesInPlaceOrder) {
   EXPECT_TRUE(FindSameStreamUninstallEntries(places_, 1, 10).empty());
 }
 
+// The system's own places: the user's entries first, then the machine's
+// 64-bit view (on a 64-bit Windows), then its 32-bit view, where earlier
+// releases wrote theirs.
+TEST(UninstallEntryPlacesTest, SystemPlacesFindEntriesOfEachView) {
+  const std::vector<UninstallEntryPlace> places = GetUninstallEntryPlaces();
+  ASSERT_GE(places.size(), 2u);
+  const bool x64 = places.size() == 3;
+  const std::wstring tag = L"Velmo places test " +
+                           base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId()));
+  struct Entry {
+    HKEY root;
+    REGSAM view;
+    std::wstring name;
+  };
+  std::vector<Entry> entries = {{HKEY_CURRENT_USER, 0, tag + L" user"},
+                                {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, tag + L" 32"}};
+  if (x64)
+    entries.push_back({HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, tag + L" 64"});
+  const std::wstring uninstall = places[0].key_path;
+  for (const Entry& entry : entries) {
+    base::win::RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(entry.root, (uninstall + L"\\" + entry.name).c_str(),
+                                        KEY_ALL_ACCESS | entry.view));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Publisher", L"Velmo Software"));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"DisplayName", L"Velmo Stable 43.0"));
+  }
+  std::vector<std::wstring> ours;
+  for (const std::wstring& match : FindSameStreamUninstallEntries(places, 4, 1000)) {
+    if (match.find(tag) != std::wstring::npos)
+      ours.push_back(match);
+  }
+  std::vector<std::wstring> expected = {L"0:" + tag + L" user"};
+  if (x64)
+    expected.push_back(L"1:" + tag + L" 64");
+  expected.push_back(base::NumberToString16(static_cast<unsigned>(places.size() - 1)) + L":" +
+                     tag + L" 32");
+  EXPECT_EQ(expected, ours);
+  for (const Entry& entry : entries) {
+    base::win::RegistryKey key;
+    if (key.Open(entry.root, uninstall.c_str(), KEY_ALL_ACCESS | entry.view) == ERROR_SUCCESS)
+      key.DeleteKey(entry.name.c_str());
+  }
+}
+
 TEST_F(UninstallEntriesTest, ProfileDeletionFollowsSharedEntries) {
   base::MessageLoop loop;
   test::ScopedSettingsSeams seams("UninstallShared");

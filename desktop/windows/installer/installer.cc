@@ -115,6 +115,7 @@ void Installer::Run(Settings* settings) {
   run_started_ = true;
   settings->SetModifiable(false);
   settings_ = settings;
+  own_command_line_ = BackendCommandLine(settings->command_line());
   success_ = false;
   reported_ = false;
   task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::DoRun, weak_factory_.GetWeakRef()));
@@ -125,35 +126,31 @@ void Installer::DoRun() {
   Settings* settings = settings_;
   const InstallerStatus& status = settings->GetStatus();
   const base::FilePath& install_folder = settings->GetInstallFolder();
-  const base::CommandLine& command_line = settings->command_line();
   const int32_t operation = settings->GetOperation();
 
-  // 1. The protocol-handler registration needs nothing of the rest.
+  // The protocol-handler registration needs nothing of the rest.
   if (operation == Settings::kOperationRegisterProtocolHandler) {
     StartSteps(MakeStepList(operation), /*report_total=*/false, 0);
     return;
   }
 
-  // 2. and 3.
   if (settings->IsFlagSet(Settings::AUTOUPDATE) && operation != Settings::kOperationUpgrade &&
       !status.tarsel_installation()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Settings operation invalid for autoupdate");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Settings operation invalid for autoupdate");
     return;
   }
   if (operation == Settings::kOperationUnknown) {
-    LOG(ERROR) << Fail(IDS_ERROR_INVALID_LOCATION, std::wstring(), "Settings operation invalid");
+    Fail(IDS_ERROR_INVALID_LOCATION, std::wstring(), "Settings operation invalid");
     return;
   }
 
-  // 4.
   if (!base::PathRegistry::Get(base::kPathExeDirectory, &own_folder_)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed getting our own path");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed getting our own path");
     return;
   }
 
-  // 5.
-  if (command_line.HasSwitch(kPostElevatedInstallTasksSwitch)) {
+  if (own_command_line_.post_elevated_install_tasks()) {
     LOG(INFO) << "Post elevation installation tasks only";
     RunPostElevationTasks();
     // The tasks may have ended the run themselves.
@@ -162,46 +159,41 @@ void Installer::DoRun() {
     return;
   }
 
-  // 6. From here until the run ends, the front end can interrupt it.
+  // From here until the run ends, the front end can interrupt it.
   const std::wstring interrupted_name =
       GetKernelObjectName(install_folder, kInstallationInterruptedEventName, /*global=*/true);
   VLOG(1) << "Event name for interrupted installation: " << interrupted_name;
   interrupted_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, interrupted_name.c_str()));
   if (!interrupted_event_.IsValid()) {
     const DWORD error = ::GetLastError();
-    ELOG(ERROR, error) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                               "Failed to open a handle to the installation interrupted event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to open a handle to the installation interrupted event", error);
     return;
   }
   if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed to watch the installation interrupted event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to watch the installation interrupted event");
     return;
   }
 
-  // 7.
-  if (command_line.HasSwitch(kParentPidSwitch)) {
-    const std::string text = command_line.GetSwitchValueASCII(kParentPidSwitch);
-    uint32_t pid = 0;
-    if (base::StringToUint(text, &pid)) {
-      second_installer_pid_ = pid;
-      VLOG(1) << "Second installer pid: " << second_installer_pid_;
-    } else {
-      LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch << " \"" << text << "\"";
-    }
+  const BackendCommandLine::Value<uint32_t>& parent_pid = own_command_line_.parent_pid();
+  if (parent_pid.ok()) {
+    second_installer_pid_ = parent_pid.value;
+    VLOG(1) << "Second installer pid: " << second_installer_pid_;
+  } else if (parent_pid.given) {
+    LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch;
   }
 
-  // 8. and 9.
   const bool admin = IsUserAdmin(/*linked_token=*/false);
   VLOG(1) << "is_elevated_admin: " << admin;
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && settings->IsFlagSet(Settings::SILENT) &&
       !admin) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Installation requires elevation, but cannot elevate when silent");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Installation requires elevation, but cannot elevate when silent");
     return;
   }
 
-  // 10. A folder still to be created is created now, while the status's
+  // A folder still to be created is created now, while the status's
   // answer for its parent says it can be.
   bool write = true;
   if (status.parent_folder() != install_folder &&
@@ -210,36 +202,32 @@ void Installer::DoRun() {
     write = status.has_write_access();
     if (write &&
         !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-      LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
-                         "Could not create installation folder");
+      Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
+           "Could not create installation folder");
       return;
     }
   }
 
-  // 11.
   RememberInstallPath();
 
-  // 12. to 16.
   bool handed_over = false;
   if (!CheckFolderAccess(admin, &write, &handed_over) || handed_over)
     return;
 
-  // 17. and 18.
   if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-    LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
-                       "Could not create installation folder");
+    Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
+         "Could not create installation folder");
     return;
   }
   observers_.Notify(&InstallerDelegate::OnInstallFolderReady);
 
-  // 19. The package-ready handling continues the run.
-  if (command_line.HasSwitch(kWaitForPackageSwitch)) {
+  // The package-ready handling continues the run.
+  if (own_command_line_.waits_for_package()) {
     VLOG(2) << "Need to wait for package";
     WaitForPackage(false);
     return;
   }
 
-  // 20.
   install_log_.copy_only = settings->IsFlagSet(Settings::COPY_ONLY);
   install_log_.all_users = settings->IsFlagSet(Settings::ALL_USERS_FLAG);
   install_log_.path = install_folder;
@@ -251,7 +239,6 @@ void Installer::DoRun() {
     VLOG(1) << "AppId for new installation: " << install_log_.app_id;
   }
 
-  // 21. and 22.
   int extra_steps = 0;
   if (operation != Settings::kOperationUninstall) {
     if (!ReadPackageLists() || !CreateVersionSubfolder())
@@ -262,13 +249,12 @@ void Installer::DoRun() {
     const base::FilePath exe = install_folder.Append(status.subfolder).Append(exe_name);
     if (!transaction_.Execute(std::make_unique<DeleteFileOperation>(
             exe, /*check_in_use=*/true, /*remove_empty_parents=*/true))) {
-      LOG(ERROR) << Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
-                         "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
+      Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
+           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
       return;
     }
   }
 
-  // 23. and 24.
   if (operation == Settings::kOperationUpgrade)
     ApplyInstallerExperiments();
   base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
@@ -278,11 +264,11 @@ void Installer::DoRun() {
     LOG(INFO) << "Changing the status of the test experiment.";
   }
 
-  // 25.
+  // A new installation has no launcher yet: that is no failure to log.
   launcher_not_x86_ = false;
-  launcher_valid_ = IsPeImage(install_folder.Append(kLauncherFileName), &launcher_not_x86_);
+  const base::FilePath launcher = install_folder.Append(kLauncherFileName);
+  launcher_valid_ = base::PathExists(launcher) && IsPeImage(launcher, &launcher_not_x86_);
 
-  // 26. and 27.
   StartSteps(MakeStepList(operation), /*report_total=*/true, extra_steps);
 }
 
@@ -295,17 +281,15 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
                                        settings->IsFlagSet(Settings::SINGLE_PROFILE) &&
                                        status.single_profile() != 1;
 
-  // 12. and 13.
   if (*write)
     *write = HasAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask);
   if (!*write && single_profile_conflict) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
-                       "Single profile installations are only allowed to locations where the "
-                       "user has write access");
+    Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+         "Single profile installations are only allowed to locations where the "
+         "user has write access");
     return false;
   }
 
-  // 14.
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && !admin) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
     FinishElevatedRun(RunElevated());
@@ -313,7 +297,7 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     return true;
   }
 
-  // 15. A single-profile installation keeps this grant for good.
+  // A single-profile installation keeps this grant for good.
   if (admin && single_profile_conflict) {
     SavedPermissions discarded;
     if (!GrantCurrentUserAccess(install_folder, SE_FILE_OBJECT, GENERIC_ALL, /*inherit=*/true,
@@ -322,7 +306,6 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     }
   }
 
-  // 16.
   LOG(INFO) << "Write privileges for install folder: " << *write;
   if (*write)
     return true;
@@ -335,8 +318,8 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     return true;
   }
   if (admin) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
-                       "Could not obtain write permissions to installation folder");
+    Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+         "Could not obtain write permissions to installation folder");
     return false;
   }
   if (IsUserAdmin(/*linked_token=*/true)) {
@@ -347,7 +330,7 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
   }
   LOG(INFO) << "Need temporary write permissions from administrative user";
   const bool permanent = settings->IsFlagSet(Settings::SINGLE_PROFILE) ||
-                         settings->command_line().HasSwitch(kComponentsSwitch);
+                         own_command_line_.has_components();
   const int result = ObtainFolderPermission(install_folder, permanent);
   const char* detail = nullptr;
   int string_id = IDS_ERROR_INSTALL_FAILED;
@@ -369,15 +352,15 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
       break;
   }
   if (detail) {
-    LOG(ERROR) << Fail(string_id, std::wstring(), detail);
+    Fail(string_id, std::wstring(), detail);
     return false;
   }
   VLOG(2) << "Temporary write permission obtained";
   *write = HasAccess(install_folder, SE_FILE_OBJECT, kFolderAccessMask);
   if (!*write) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
-                       "No write access to installation folder after attempting to get it via "
-                       "elevated process");
+    Fail(IDS_ERROR_INSUFFICIENT_PRIVILEGES, std::wstring(),
+         "No write access to installation folder after attempting to get it via "
+         "elevated process");
     return false;
   }
   return true;
@@ -392,15 +375,15 @@ void Installer::FinishElevatedRun(int result) {
         Succeed();
       return;
     case kElevationNotStarted:
-      LOG(ERROR) << Fail(IDS_ERROR_ELEVATION_FAILED, std::wstring(), "Elevated installation failed.");
+      Fail(IDS_ERROR_ELEVATION_FAILED, std::wstring(), "Elevated installation failed.");
       return;
     case kElevationFailed:
-      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                         "Installer process did not complete successfully.");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+           "Installer process did not complete successfully.");
       return;
     default:
-      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                         "Error when setting up the installer process");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+           "Error when setting up the installer process");
       return;
   }
 }
@@ -432,11 +415,11 @@ void Installer::RememberInstallPath() {
 bool Installer::ReadPackageLists() {
   VLOG(1) << "Reading files list";
   if (!ReadListFile(own_folder_.Append(kFilesListFileName), &files_list_)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Could not read files list");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Could not read files list");
     return false;
   }
   if (files_list_.empty()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "No files in files list");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "No files in files list");
     return false;
   }
   // A package without root files has no such list.
@@ -456,7 +439,7 @@ bool Installer::CreateVersionSubfolder() {
   VLOG(1) << "Installation subfolder " << name;
   install_log_.subfolder = base::FilePath(name);
   if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder.Append(name)))) {
-    LOG(ERROR) << Fail(IDS_ERROR_CREATE_FOLDER, name, "Creating installation subfolder failed");
+    Fail(IDS_ERROR_CREATE_FOLDER, name, "Creating installation subfolder failed");
     return false;
   }
   return true;
@@ -525,9 +508,9 @@ void Installer::StartSteps(StepList steps, bool report_total, int extra_steps) {
   steps_ = std::move(steps);
   next_step_ = 0;
   if (steps_.empty()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "No steps for operation " +
-                           base::NumberToString(static_cast<int>(settings_->GetOperation())));
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "No steps for operation " +
+         base::NumberToString(static_cast<int>(settings_->GetOperation())));
     return;
   }
   if (report_total) {
@@ -552,9 +535,9 @@ void Installer::ScheduleNextStep() {
   if (next_step_ >= steps_.size()) {
     // A last step scheduling a successor is a fault of that step; ending the
     // run is better than reporting a success nobody confirmed.
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "No step left to schedule at position " +
-                           base::NumberToString(static_cast<unsigned long long>(next_step_)));
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "No step left to schedule at position " +
+         base::NumberToString(static_cast<unsigned long long>(next_step_)));
     return;
   }
   PostTask(FROM_HERE, steps_[next_step_]);
@@ -566,14 +549,18 @@ void Installer::NotifyStep() {
   observers_.Notify(&InstallerDelegate::OnStep);
 }
 
-std::string Installer::Fail(int string_id, const std::wstring& text, const std::string& detail) {
+void Installer::Fail(int string_id, const std::wstring& text, const std::string& detail,
+                     DWORD error) {
+  if (error != 0)
+    ELOG(ERROR, error) << detail;
+  else
+    LOG(ERROR) << detail;
   if (reported_) {
     LOG(WARNING) << "Failure after the run had ended, not reported";
-    return detail;
+    return;
   }
   observers_.Notify(&InstallerDelegate::OnError, string_id, text, detail);
   Cancel();
-  return detail;
 }
 
 void Installer::Cancel() {
@@ -631,8 +618,8 @@ void Installer::WaitForPackage(bool post_elevation) {
   package_ready_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
     const DWORD error = ::GetLastError();
-    ELOG(ERROR, error) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                               "Failed to open a handle to the package ready event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed to open a handle to the package ready event",
+         error);
     return;
   }
   if (::WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
@@ -640,8 +627,8 @@ void Installer::WaitForPackage(bool post_elevation) {
     return;
   }
   if (!package_ready_watcher_.StartWatchingOnce(package_ready_event_.Get(), this)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed to watch the package ready event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to watch the package ready event");
   }
 }
 
@@ -663,8 +650,7 @@ void Installer::OnPackageReady() {
   const base::CommandLine& own_command_line = settings_->command_line();
   base::CommandLine command_line;
   settings_->ToCommandLine(&command_line, /*suppress_launch=*/false);
-  command_line.SetProgram(own_command_line.GetSwitchValuePath(kWaitForPackageSwitch)
-                              .Append(kPackageInstallerFileName));
+  command_line.SetProgram(own_command_line_.package_folder().Append(kPackageInstallerFileName));
   if (post_elevation_)
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
   command_line.AppendSwitchASCII(
@@ -680,14 +666,14 @@ void Installer::OnPackageReady() {
   base::Process process = base::LaunchProcess(command_line, options);
   observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
   if (!process.IsValid()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed to start installer process from the package folder.");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to start installer process from the package folder.");
     return;
   }
   int exit_code = -1;
   if (!process.WaitForExit(&exit_code) || exit_code != 0) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Installer process did not complete successfully.");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Installer process did not complete successfully.");
     return;
   }
   Succeed();

@@ -39,10 +39,12 @@
 #include "base/threading/object_watcher.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/backend_command_line.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
@@ -55,12 +57,6 @@ class OrderedTaskRunner;
 namespace installer {
 
 class Settings;
-
-// Names of the events of an installation (turned into kernel-object names
-// with the install folder by GetKernelObjectName).
-inline constexpr wchar_t kInstallationInterruptedEventName[] =
-    L"VelmoInstaller/InstallationInterrupted";
-inline constexpr wchar_t kPackageReadyEventName[] = L"VelmoInstaller/PackageReady";
 
 // Files of the unpacked package that the engine reads.
 inline constexpr wchar_t kFilesListFileName[] = L"files_list";
@@ -111,11 +107,12 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   // Posts the step at the current position, reports OnStep and advances.
   void ScheduleNextStep();
   // A run reports its outcome once: after the first of Fail, Cancel and
-  // Succeed, the others do nothing (Fail still returns |detail|).
+  // Succeed, the others do nothing (Fail still logs).
   //
-  // Reports OnError(string_id, text, detail) and cancels the run. Returns
-  // |detail|, which the caller writes to the log at ERROR.
-  std::string Fail(int string_id, const std::wstring& text, const std::string& detail);
+  // Logs |detail| at ERROR (with the system error |error| when it is not
+  // 0), then reports OnError(string_id, text, detail) and cancels the run.
+  // The caller logs nothing more about the failure.
+  void Fail(int string_id, const std::wstring& text, const std::string& detail, DWORD error = 0);
   // Ends the run with success: the success flag, OnSuccess.
   void Succeed();
   // Ends the run without an error report: every executed operation rolled
@@ -141,6 +138,8 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   const std::vector<std::string>& files_list() const { return files_list_; }
   const std::vector<std::string>& root_files_list() const { return root_files_list_; }
   base::ProcessId second_installer_pid() const { return second_installer_pid_; }
+  // What the starting process told this one; read when the run starts.
+  const BackendCommandLine& own_command_line() const { return own_command_line_; }
   bool launcher_valid() const { return launcher_valid_; }
   bool launcher_not_x86() const { return launcher_not_x86_; }
 
@@ -258,6 +257,7 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   bool launcher_valid_ = false;
   bool launcher_not_x86_ = false;
   Settings* settings_ = nullptr;
+  BackendCommandLine own_command_line_;
   StepListBinder step_list_binder_;
 
   // Invalidated when a run ends, so that nothing posted for it runs later.

@@ -89,25 +89,27 @@ void Installer::InstallComponents() {
   if (upgrading)
     install_log_.components = settings->GetStatus().components;
 
-  const base::CommandLine& command_line = settings->command_line();
-  if (!command_line.HasSwitch(kComponentsSwitch)) {
+  if (!own_command_line().has_components()) {
     ScheduleNextStep();
     return;
   }
-  const std::wstring value = command_line.GetSwitchValueNative(kComponentsSwitch);
+  const std::wstring& value = own_command_line().components();
   LOG(INFO) << "Components present : " << value;
 
   const base::FilePath& install_folder = settings->GetInstallFolder();
   const base::FilePath package_parent = own_folder_.DirName();
   for (const ComponentEntry& entry : ParseComponentsSwitch(value)) {
     LOG(INFO) << "Processing component " << entry.text;
+    if (!entry.IsComplete()) {
+      LOG(ERROR) << "Component entry is not a name and a folder: " << entry.text;
+      continue;
+    }
     if (!IsPlainName(entry.name)) {
       LOG(ERROR) << "Component name is not a plain folder name: " << entry.text;
       continue;
     }
     const base::FilePath destination = install_folder.Append(entry.name);
-    const base::FilePath folder =
-        entry.folder.empty() ? package_parent : package_parent.Append(entry.folder);
+    const base::FilePath folder = package_parent.Append(entry.folder);
     bool rewritten = false;
     const base::FilePath component_installer =
         GetComponentInstallerPath(folder, entry.name, &rewritten);

@@ -20,19 +20,25 @@
 namespace installer {
 namespace {
 
-TEST(ComponentsSwitchTest, TrimsAndDropsEmptyPieces) {
+TEST(ComponentsSwitchTest, TrimsAndDropsEmptyEntries) {
   const std::vector<ComponentEntry> entries =
-      ParseComponentsSwitch(L"  suite :  comp dir | | other:dir\\x |lone|  : only:  ");
-  ASSERT_EQ(4u, entries.size());
+      ParseComponentsSwitch(L"  suite :  comp dir | | other:dir\\x |lone|  : only:  |x:");
+  ASSERT_EQ(5u, entries.size());
   EXPECT_EQ(L"suite", entries[0].name);
   EXPECT_EQ(L"comp dir", entries[0].folder);
   EXPECT_EQ(L"suite :  comp dir", entries[0].text);
+  EXPECT_TRUE(entries[0].IsComplete());
   EXPECT_EQ(L"other", entries[1].name);
   EXPECT_EQ(L"dir\\x", entries[1].folder);
+  EXPECT_TRUE(entries[1].IsComplete());
+  // Without a folder, or without a name, an entry is incomplete; the name
+  // is never taken from the folder's place.
   EXPECT_EQ(L"lone", entries[2].name);
-  EXPECT_EQ(L"", entries[2].folder);
-  // An empty name is a dropped piece: the folder comes first then.
-  EXPECT_EQ(L"only", entries[3].name);
+  EXPECT_FALSE(entries[2].IsComplete());
+  EXPECT_EQ(L"", entries[3].name);
+  EXPECT_EQ(L"only", entries[3].folder);
+  EXPECT_FALSE(entries[3].IsComplete());
+  EXPECT_FALSE(entries[4].IsComplete());
 }
 
 class ComponentStepsTest : public test::StepRunTest {
@@ -172,6 +178,26 @@ TEST_F(ComponentStepsTest, RecordsSucceededComponentsAndUninstallsThem) {
   // The uninstallers run on their own; the folder goes once they have ended.
   for (const base::FilePath& path : {installed_good, installed_suite})
     EXPECT_TRUE(WaitForDeletion(path)) << path;
+}
+
+// An entry without a folder would have its installer looked up beside the
+// downloaded package, where anyone may have put a file of that name: such
+// an entry is skipped, and so is one without a name.
+TEST_F(ComponentStepsTest, EntriesWithoutFolderOrNameRunNothing) {
+  const base::FilePath lone = package_folder_.DirName().Append(L"lone_installer.exe");
+  const base::FilePath only = package_folder_.DirName().Append(L"only_installer.exe");
+  const base::FilePath good = components_.Append(L"good_installer.exe");
+  PlaceFixture(lone, 0);
+  PlaceFixture(only, 0);
+  PlaceFixture(good, 0);
+  MakeSettings({L"--allusers=0", ComponentsSwitch(L"lone| : only: |lone:|good:components")});
+  RunSteps({&Installer::InstallComponents}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  const std::vector<InstallLogComponent> expected = {{"good", install_folder_.Append(L"good")}};
+  EXPECT_EQ(expected, RunLog().components);
+  EXPECT_TRUE(CallsOf(lone).empty());
+  EXPECT_TRUE(CallsOf(only).empty());
+  EXPECT_EQ(1u, CallsOf(good).size());
 }
 
 // A signed installer executable runs only component installers that the

@@ -19,12 +19,13 @@ std::vector<ComponentEntry> ParseComponentsSwitch(std::wstring_view value) {
   std::vector<ComponentEntry> entries;
   for (const std::wstring& text :
        base::SplitString16(value, L"|", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    // Empty pieces are kept here: in ": only:" the name is the empty first
+    // piece, not "only".
     std::vector<std::wstring> parts =
-        base::SplitString16(text, L":", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+        base::SplitString16(text, L":", base::TRIM_WHITESPACE, base::SPLIT_WANT_ALL);
     ComponentEntry entry;
     entry.text = text;
-    if (!parts.empty())
-      entry.name = parts[0];
+    entry.name = parts[0];
     if (parts.size() > 1)
       entry.folder = parts[1];
     entries.push_back(std::move(entry));

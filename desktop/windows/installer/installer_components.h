@@ -24,11 +24,17 @@ struct ComponentEntry {
   // The folder of its installer, relative to the parent of the unpacked
   // package's folder. Empty when the entry names none.
   std::wstring folder;
+
+  // An entry without a name or without a folder names no installer that
+  // may run: the installer would be looked for where the package was
+  // downloaded, among files anyone could have put there.
+  bool IsComplete() const { return !name.empty() && !folder.empty(); }
 };
 
 // Splits the value of the switch "components": entries separated by "|",
 // each a name and a folder separated by ":". Whitespace around entries and
-// parts is trimmed and empty pieces are dropped.
+// parts is trimmed and empty entries are dropped; an entry whose name or
+// folder is empty is given as it is (see ComponentEntry::IsComplete).
 std::vector<ComponentEntry> ParseComponentsSwitch(std::wstring_view value);
 
 // The installer program of component |name| in |folder|: the name followed

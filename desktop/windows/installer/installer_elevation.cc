@@ -52,18 +52,15 @@ int Installer::RunElevated() {
     LOG(ERROR) << "Cannot elevate with UAC disabled";
     return kElevationNotStarted;
   }
-  const base::CommandLine& own_command_line = settings_->command_line();
   // The elevated copy installs; the browser is started afterwards by this
   // process, as the user who asked for it.
   base::CommandLine command_line;
   settings_->ToCommandLine(&command_line, /*suppress_launch=*/true);
   command_line.AppendSwitchASCII(
       kParentPidSwitch, base::NumberToString(static_cast<unsigned long long>(base::GetCurrentProcId())));
-  const bool wait_for_package = own_command_line.HasSwitch(kWaitForPackageSwitch);
-  if (wait_for_package) {
-    command_line.AppendSwitchNative(kWaitForPackageSwitch,
-                                    own_command_line.GetSwitchValueNative(kWaitForPackageSwitch));
-  }
+  const bool wait_for_package = own_command_line_.waits_for_package();
+  if (wait_for_package)
+    command_line.AppendSwitchPath(kWaitForPackageSwitch, own_command_line_.package_folder());
   base::FilePath program;
   if (!base::PathRegistry::Get(base::kPathExeFile, &program)) {
     LOG(ERROR) << "Failed to obtain installer exe file path";
@@ -75,8 +72,6 @@ int Installer::RunElevated() {
   if (!LaunchElevatedProcess(program, command_line, &process)) {
     const DWORD error = ::GetLastError();
     ELOG(ERROR, error) << "Failed to run the elevated process";
-    // The observers heard that another process takes over; it never did.
-    observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
     return kElevationNotStarted;
   }
   const DWORD wait = ::WaitForSingleObject(process.Handle(), INFINITE);
@@ -131,14 +126,10 @@ int Installer::ObtainFolderPermission(const base::FilePath& folder, bool permane
     command_line.AppendSwitch(kRunUninstallBatSwitch);
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", CrashReporterPid(own_command_line)));
-  if (own_command_line.HasSwitch(kWaitForPackageSwitch)) {
-    command_line.AppendSwitchNative(kWaitForPackageSwitch,
-                                    own_command_line.GetSwitchValueNative(kWaitForPackageSwitch));
-  }
-  if (own_command_line.HasSwitch(kInitialPidSwitch)) {
-    command_line.AppendSwitchNative(kInitialPidSwitch,
-                                    own_command_line.GetSwitchValueNative(kInitialPidSwitch));
-  }
+  if (own_command_line_.waits_for_package())
+    command_line.AppendSwitchPath(kWaitForPackageSwitch, own_command_line_.package_folder());
+  // The front end's id goes on as this process was given it.
+  command_line.CopySwitchesFrom(own_command_line, {kInitialPidSwitch});
   command_line.AppendSwitchASCII(
       kPermissionRequesterPidSwitch,
       base::NumberToString(static_cast<unsigned long long>(base::GetCurrentProcId())));

@@ -26,6 +26,7 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
@@ -54,21 +55,7 @@ constexpr wchar_t kPayloadFile[] = L"resources\\payload.pak";
 constexpr wchar_t kEngineFile[] = L"installer_engine.dll";
 constexpr wchar_t kRootFile[] = L"root_notes.txt";
 
-// The process-wide experiment states for one test, put back afterwards.
-class ScopedExperiments {
- public:
-  explicit ScopedExperiments(const base::CommandLine& command_line) {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-    features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
-  }
-  ~ScopedExperiments() {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-  }
-};
+using test::ScopedExperiments;
 
 // The built-in product configuration with the major version raised by
 // |delta|, while it lives.
@@ -198,8 +185,8 @@ class EndToEndTest : public test::StepRunTest {
     machine_root_.Close();
     // An installation a test left behind takes its scheduled task along.
     InstallLog log;
-    if (log.Load(install_folder_.Append(Installation::kInstallLogFileName)) &&
-        !log.app_id.empty()) {
+    const base::FilePath log_path = install_folder_.Append(Installation::kInstallLogFileName);
+    if (base::PathExists(log_path) && log.Load(log_path) && !log.app_id.empty()) {
       DeleteAutoupdateTask(&log.app_id);
     }
     StepRunTest::TearDown();
@@ -222,15 +209,7 @@ class EndToEndTest : public test::StepRunTest {
 
   // Runs the installer over the settings until its run ends, with the real
   // step list unless a binder was set.
-  void Run() {
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    runner.Run();
-    delegate_.runner = nullptr;
-  }
+  void Run() { test::RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_); }
 
   // The real list of the operation with a failing step after its step
   // |position| (before the first one when negative).
@@ -281,31 +260,33 @@ class EndToEndTest : public test::StepRunTest {
     return state;
   }
 
-  // Waits (up to 3 s) for the sandbox to come back to |expected|, so that
-  // work the run left to other threads has landed; the last snapshot.
+  // The sandbox once the work the run left to other threads is done (the
+  // preference writes of the installation's files and the broadcast of the
+  // changed registration) and, up to 3 s, once it is back to |expected|:
+  // the emulator writes and removes keys of its own below the machine's key
+  // at times of its choosing.
   MachineState SettledSnapshot(const MachineState& expected) const {
+    test::FlushPrefsWrites(install_folder_.Append(Installation::kInstallerPrefsFileName));
+    EXPECT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
     MachineState state = Snapshot();
     for (int i = 0; i < 30 && state != expected; ++i) {
       ::Sleep(100);
       state = Snapshot();
     }
-    ::Sleep(300);
-    return Snapshot();
+    return state;
   }
 
-  // The installer preferences once their experiment lists are written.
-  std::unique_ptr<base::Value> WaitForPrefs() const {
+  // The installer preferences, with their experiment lists.
+  std::unique_ptr<base::Value> ReadPrefs() const {
     const base::FilePath path = install_folder_.Append(Installation::kInstallerPrefsFileName);
-    for (int i = 0; i < 200; ++i) {
-      std::unique_ptr<base::Value> value =
-          base::JsonStringDeserializer(test::ReadText(path)).Deserialize(nullptr, nullptr);
-      const base::DictValue* dict = nullptr;
-      const base::Value* list = nullptr;
-      if (value && value->GetAsDictionary(&dict) && dict->Get("all-installer-experiments", &list))
-        return value;
-      ::Sleep(50);
-    }
-    return nullptr;
+    test::FlushPrefsWrites(path);
+    std::unique_ptr<base::Value> value =
+        base::JsonStringDeserializer(test::ReadText(path)).Deserialize(nullptr, nullptr);
+    const base::DictValue* dict = nullptr;
+    const base::Value* list = nullptr;
+    if (!value || !value->GetAsDictionary(&dict) || !dict->Get("all-installer-experiments", &list))
+      return nullptr;
+    return value;
   }
 
   // A first installation of the demo package, committed.
@@ -396,7 +377,7 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
   EXPECT_EQ(Launcher(), ShortcutTarget(start_menu));
 
   // The installer preferences with the experiment entries.
-  std::unique_ptr<base::Value> prefs = WaitForPrefs();
+  std::unique_ptr<base::Value> prefs = ReadPrefs();
   ASSERT_TRUE(prefs);
   const base::DictValue* dict = nullptr;
   ASSERT_TRUE(prefs->GetAsDictionary(&dict));
@@ -534,6 +515,52 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
   }
 }
 
+// Two upgrades in a row, the second one under the same root as the
+// installation it replaces: the new registration and the new root files
+// stay, and the uninstallation takes the registration away.
+TEST_F(EndToEndTest, UpgradesKeepTheNewRegistrationAndRootFiles) {
+  ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
+
+  const std::wstring classes = L"Software\\Classes\\" + ProgId();
+  const std::wstring clients = L"Software\\Clients\\StartMenuInternet\\" + ProgId();
+  const std::wstring app_paths =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + GetBrowserExeName();
+  for (int delta : {1, 2}) {
+    SCOPED_TRACE("upgrade to major version +" + std::to_string(delta));
+    ScopedNewerVersion newer(delta);
+    ASSERT_TRUE(base::WriteFileBytes(package_folder_.Append(kRootFile), "new root", 8) == 8);
+    MakeSettings(InstallSwitches());
+    ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+    ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+    {
+      ScopedExperiments experiments(settings_->command_line());
+      Run();
+    }
+    ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+    FinishRun();
+    ResetDelegate();
+    EXPECT_EQ("new root", test::ReadText(install_folder_.Append(kRootFile)));
+    for (const std::wstring& key : {classes, clients, app_paths})
+      EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+    EXPECT_EQ(L"\"" + install_folder_.value() + L"\\Launcher.exe\"",
+              ReadRegistryString(HKEY_LOCAL_MACHINE, app_paths, nullptr, KEY_WOW64_64KEY));
+  }
+
+  MakeSettings({L"--silent"}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  const std::set<DWORD> processors_before = ChildCommandProcessors();
+  Run();
+  EndNewCommandProcessors(processors_before, ChildCommandProcessors());
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  FinishRun();
+  // The App Paths values go; their key is shared with nobody but is kept as
+  // every depth-0 record's key is.
+  for (const std::wstring& key : {classes, clients})
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+  EXPECT_EQ(L"<missing>",
+            ReadRegistryString(HKEY_LOCAL_MACHINE, app_paths, nullptr, KEY_WOW64_64KEY));
+}
+
 // Every step of an installation failing in turn: the run leaves the sandbox
 // (files, registry values, shortcuts) as it found it.
 TEST_F(EndToEndTest, FailingEachInstallationStepRestoresTheMachine) {
@@ -568,7 +595,7 @@ TEST_F(EndToEndTest, FailingEachInstallationStepRestoresTheMachine) {
 // installation stays as it was.
 TEST_F(EndToEndTest, FailingEachUpgradeAndUninstallationStepKeepsTheInstallation) {
   ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
-  WaitForPrefs();
+  ReadPrefs();
   ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
   const MachineState before = Snapshot();
   ScopedNewerVersion newer(1);

@@ -66,19 +66,6 @@ bool DeleteInTransaction(Transaction* transaction, const base::FilePath& path, b
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
 }
 
-// A decimal number of a switch of |command_line|; 0 when absent or unreadable.
-base::ProcessId ReadPidSwitch(const base::CommandLine& command_line, const char* name) {
-  if (!command_line.HasSwitch(name))
-    return 0;
-  const std::string text = command_line.GetSwitchValueASCII(name);
-  uint32_t pid = 0;
-  if (!base::StringToUint(text, &pid)) {
-    LOG(WARNING) << "Ignoring an unreadable " << name << " \"" << text << "\"";
-    return 0;
-  }
-  return pid;
-}
-
 // One less autoupdate task error in the installer's preferences: the task
 // was just made anew.
 void DecrementAutoupdateTaskErrorCount(const base::FilePath& install_folder) {
@@ -128,11 +115,11 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
     return;
   }
   if (index < 0 || static_cast<size_t>(index) >= list.size()) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Invalid index " + base::NumberToString(index) +
-                           " passed to StepCopyFile (max: " +
-                           base::NumberToString(static_cast<unsigned long long>(list.size())) +
-                           ")");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Invalid index " + base::NumberToString(index) +
+         " passed to StepCopyFile (max: " +
+         base::NumberToString(static_cast<unsigned long long>(list.size())) +
+         ")");
     return;
   }
   const std::string& entry = list[static_cast<size_t>(index)];
@@ -145,7 +132,7 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
     destination = destination.Append(install_log_.subfolder);
   destination = destination.Append(relative);
   if (!transaction_.Execute(std::make_unique<CopyFileOperation>(source, destination))) {
-    LOG(ERROR) << Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
+    Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
     return;
   }
   target->push_back(relative);
@@ -167,22 +154,22 @@ void Installer::FinalizeInstallation() {
   Settings* settings = settings_;
   const base::FilePath& install_folder = settings->GetInstallFolder();
 
-  // 1. The record of this installation, for the next upgrade and the
+  // The record of this installation, for the next upgrade and the
   // uninstallation.
   if (!install_log_.Save(install_folder.Append(Installation::kInstallLogFileName))) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "Failed saving the installation status");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed saving the installation status");
     return;
   }
 
-  // 2. From Windows 10 on, the user chooses the default browser in the
+  // From Windows 10 on, the user chooses the default browser in the
   // system's settings; an elevated copy, a silent run or an installation
   // that is the handler already leaves that choice alone.
   const bool copy_only = settings->IsFlagSet(Settings::COPY_ONLY);
   const bool all_users = settings->IsFlagSet(Settings::ALL_USERS_FLAG);
   bool skip_default_browser = false;
   if (base::win::GetWindowsVersion() >= base::win::VERSION_WIN10) {
-    skip_default_browser = settings->command_line().HasSwitch(kParentPidSwitch) ||
+    skip_default_browser = own_command_line().parent_pid().given ||
                            settings->IsFlagSet(Settings::SILENT) ||
                            settings->GetStatus().is_http_handler();
   }
@@ -199,10 +186,9 @@ void Installer::FinalizeInstallation() {
     installation.RegisterAsDefaultBrowser(false);
   }
 
-  // 3.
   AnnounceAssociationChange();
 
-  // 4. An installation made through a folder-permission process belongs to
+  // An installation made through a folder-permission process belongs to
   // a user who cannot manage the installation's task.
   if (!copy_only && (all_users || !folder_permission_undo_event_.IsValid())) {
     std::unique_ptr<TaskScheduler> scheduler = TaskScheduler::Create();
@@ -231,19 +217,17 @@ void Installer::FinalizeInstallation() {
     }
   }
 
-  // 5.
   if (IsUserAdmin(/*linked_token=*/false)) {
     UpdateFirewallRules(
         install_folder.Append(install_log_.subfolder).Append(GetBrowserExeName()),
         /*remove=*/false);
   }
 
-  // 6. It may end the run itself.
+  // It may end the run itself.
   FinalizeSuccessfulInstallation();
   if (!running_)
     return;
 
-  // 7.
   NotifyStep();
   Succeed();
 }
@@ -357,8 +341,8 @@ void Installer::FinalizeUninstallation() {
   const base::FilePath install_folder = settings_->GetInstallFolder();
   if (!DeleteInTransaction(&transaction_, install_folder.Append(Installation::kInstallLogFileName),
                            /*check_in_use=*/false, /*remove_empty_parents=*/true)) {
-    LOG(ERROR) << Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(),
-                       "Failed to remove installation status file");
+    Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(),
+         "Failed to remove installation status file");
     return;
   }
   // It may end the run itself.
@@ -374,14 +358,13 @@ void Installer::CleanUpAfterUninstallation() {
   const InstallerStatus& status = settings->GetStatus();
   const base::FilePath install_folder = settings->GetInstallFolder();
 
-  // 1.
   if (!settings->IsFlagSet(Settings::COPY_ONLY)) {
     VLOG(1) << "Removing scheduled task";
     std::string app_id = status.app_id;
     DeleteAutoupdateTask(&app_id);
   }
 
-  // 2. to 7. What cannot be deleted now is left to the batch file.
+  // What cannot be deleted now is left to the batch file.
   CleanupBatchContents batch;
   const base::FilePath version_folder = install_folder.Append(status.subfolder);
   for (const base::FilePath& entry : status.files) {
@@ -415,9 +398,13 @@ void Installer::CleanUpAfterUninstallation() {
                         /*remove_empty_parents=*/true);
   }
 
-  // 8. to 11.
   batch.pid1 = base::GetCurrentProcId();
-  batch.pid2 = ReadPidSwitch(settings->command_line(), kInitialPidSwitch);
+  // An unreadable id counts as none: the batch file then waits for this
+  // process alone.
+  const BackendCommandLine::Value<uint32_t>& front_end = own_command_line().initial_pid();
+  if (front_end.given && !front_end.readable)
+    LOG(WARNING) << "Ignoring an unreadable " << kInitialPidSwitch;
+  batch.pid2 = front_end.ok() ? front_end.value : 0;
   batch.pid3 = second_installer_pid_;
   const std::string text = BuildCleanupBatchText(batch);
   const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
@@ -430,7 +417,6 @@ void Installer::CleanUpAfterUninstallation() {
   }
   // Otherwise the folder-permission process runs it when it undoes its grant.
 
-  // 12.
   if (settings->IsFlagSet(Settings::DELETE_PROFILE)) {
     FolderInstallation installation(install_folder);
     base::FilePath user_data;
@@ -441,7 +427,6 @@ void Installer::CleanUpAfterUninstallation() {
     }
   }
 
-  // 13.
   NotifyStep();
   Succeed();
 }

@@ -4,6 +4,7 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,10 +26,12 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
+#include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/product_config.h"
@@ -38,6 +41,7 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
 
@@ -146,15 +150,9 @@ class InstallerFileStepsTest : public testing::Test {
   }
 
   void MakeSettings(const std::vector<std::wstring>& switches, bool uninstall = false) {
-    std::vector<std::wstring> argv = {L"installer.exe", L"--launchvelmo=0"};
-    argv.insert(argv.end(), switches.begin(), switches.end());
-    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), uninstall,
-                                           /*silent=*/true, false, install_folder_, false, false);
-    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
-    if (uninstall) {
-      settings_->SetInstallFolder(install_folder_);
-      ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
-    }
+    std::vector<std::wstring> all = {L"--launchvelmo=0"};
+    all.insert(all.end(), switches.begin(), switches.end());
+    settings_ = test::MakeFolderSettings(install_folder_, all, uninstall, /*silent=*/true);
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(&delegate_);
   }
@@ -180,15 +178,7 @@ class InstallerFileStepsTest : public testing::Test {
         }));
   }
 
-  void RunInstaller() {
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    runner.Run();
-    delegate_.runner = nullptr;
-  }
+  void RunInstaller() { test::RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_); }
 
   std::wstring ReadLastInstallPath() const {
     base::win::RegistryKey key;
@@ -367,6 +357,105 @@ TEST_F(InstallerFileStepsTest, RemovesPreservedGenerationsOnUpgrade) {
 // The uninstallation removes what it can; a file in use goes into "k.bat"
 // with its folders below the install folder, and the batch file waits for
 // this process and the one that started the uninstallation.
+// Where the system keeps the registered task |name|: Windows and Wine both
+// store a task's definition as a file named after the task.
+base::FilePath RegisteredTaskFile(const std::wstring& name) {
+  wchar_t windows[MAX_PATH] = {};
+  EXPECT_NE(0u, ::GetWindowsDirectoryW(windows, MAX_PATH));
+  return base::FilePath(windows).Append(L"System32\\Tasks").Append(name);
+}
+
+// The autoupdate task of an installation is named after the installation's
+// id, so that each installation has its own; the uninstallation removes it.
+TEST_F(InstallerFileStepsTest, AutoupdateTaskIsNamedAfterTheInstallationAndGoesWithIt) {
+  WritePackage({"a.dll"}, {});
+  MakeSettings({L"--copyonly=0", L"--allusers=0", L"--setdefaultbrowser=0"});
+  ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
+  installer_->SetStepListBinderForTesting(
+      base::Bind([](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind(&Installer::FinalizeInstallation, base::Unretained(installer))};
+      }));
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  const std::string app_id = Log().app_id;
+  ASSERT_FALSE(app_id.empty());
+  installer_.reset();
+  settings_.reset();
+  const base::FilePath task =
+      RegisteredTaskFile(TaskScheduler::GetTaskName(L"Autoupdate " + base::UTF8ToWide(app_id)));
+  EXPECT_TRUE(base::PathExists(task)) << task;
+
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  ASSERT_FALSE(settings_->IsFlagSet(Settings::COPY_ONLY));
+  ASSERT_EQ(app_id, settings_->GetStatus().app_id);
+  installer_->SetStepListBinderForTesting(
+      base::Bind([](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind(&Installer::CleanUpAfterUninstallation, base::Unretained(installer))};
+      }));
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  installer_.reset();
+  EXPECT_FALSE(base::PathExists(task)) << task;
+  std::string leftover = app_id;
+  DeleteAutoupdateTask(&leftover);
+}
+
+std::atomic<int> g_broadcasts{0};
+void CountBroadcast() {
+  ++g_broadcasts;
+}
+
+// An uninstallation that cannot remove the installation's record fails
+// there, before anything of the installation's integration is undone.
+TEST_F(InstallerFileStepsTest, UninstallationFailsWhileTheRecordIsHeld) {
+  MakeInstallation(L"1.0", {L"a.dll"}, {});
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  ASSERT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  g_broadcasts = 0;
+  SetBroadcastHookForTesting(&CountBroadcast);
+  BindSteps({&Installer::FinalizeUninstallation});
+  {
+    base::win::ScopedHandle held =
+        HoldExclusively(install_folder_.Append(Installation::kInstallLogFileName));
+    ASSERT_TRUE(held.IsValid());
+    RunInstaller();
+  }
+  SetBroadcastHookForTesting(nullptr);
+  EXPECT_EQ("error:37056::Failed to remove installation status file",
+            delegate_.events[delegate_.events.size() - 2]);
+  EXPECT_EQ("terminated:0", delegate_.events.back());
+  EXPECT_EQ(0, g_broadcasts.load());
+  installer_.reset();
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+}
+
+// The end of an uninstallation tells the other programs that the browser's
+// registration is gone, through the same timed broadcast as an installation:
+// a notification message cannot carry the text to another process.
+TEST_F(InstallerFileStepsTest, FinalizeUninstallationBroadcastsTheChange) {
+  MakeInstallation(L"1.0", {L"a.dll"}, {});
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  // Stand-alone: nothing but the announcement follows.
+  ASSERT_TRUE(settings_->IsFlagSet(Settings::COPY_ONLY));
+  // Broadcasts of earlier tests are over before this one counts.
+  ASSERT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  g_broadcasts = 0;
+  SetSettingChangeTimeoutForTesting(100);
+  SetBroadcastHookForTesting(&CountBroadcast);
+  BindSteps({&Installer::FinalizeUninstallation});
+  RunInstaller();
+  EXPECT_EQ("success", delegate_.events.back());
+  EXPECT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
+  SetBroadcastHookForTesting(nullptr);
+  SetSettingChangeTimeoutForTesting(kSettingChangeTimeoutMs);
+  EXPECT_EQ(1, g_broadcasts.load());
+  installer_.reset();
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+}
+
 TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   test::ScopedBatchToolsPath tools;
   MakeInstallation(L"1.0", {L"a.dll", L"sub\\held.txt", L"c.pak"}, {L"root.txt"});

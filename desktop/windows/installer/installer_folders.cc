@@ -15,16 +15,11 @@
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/library_holder.h"
+#include "base/win/scoped_co_task_mem.h"
 #include "desktop/windows/installer/product_config.h"
 
 namespace installer {
 namespace {
-
-struct CoTaskMemTraits {
-  static wchar_t* InvalidValue() { return nullptr; }
-  static void Free(wchar_t*& memory) { ::CoTaskMemFree(memory); }
-};
-using ScopedCoTaskMemString = base::ScopedGeneric<wchar_t*, CoTaskMemTraits>;
 
 // {374DE290-123F-4565-9164-39C4925E467B}
 constexpr KNOWNFOLDERID kDownloadsFolderId = {
@@ -133,7 +128,7 @@ bool TryDownloadsFolder(const base::FilePath& folder_name, const base::FilePath&
       shell32.GetFunction<GetKnownFolderPathFunction>("SHGetKnownFolderPath");
   if (!get_known_folder_path)
     return false;
-  ScopedCoTaskMemString path;
+  base::win::ScopedCoTaskMemString path;
   HRESULT hr = get_known_folder_path(kDownloadsFolderId, 0, nullptr, path.Receive());
   if (FAILED(hr)) {
     hr = get_known_folder_path(kDownloadsFolderId, kCreateAndInitFlags, nullptr, path.Receive());

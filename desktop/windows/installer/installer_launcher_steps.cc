@@ -66,8 +66,11 @@ InstallLog GetInstalledLog(const InstallLog& run_log, const base::FilePath& inst
   if (!run_log.version.empty())
     return run_log;
   InstallLog saved;
-  if (!saved.Load(install_folder.Append(Installation::kInstallLogFileName)))
+  const base::FilePath path = install_folder.Append(Installation::kInstallLogFileName);
+  if (!base::PathExists(path))
     VLOG(1) << "No install log in " << install_folder;
+  else
+    saved.Load(path);  // Load logs why it could not read the file.
   return saved;
 }
 
@@ -83,7 +86,7 @@ void Installer::InstallLauncher() {
   const base::FilePath own_launcher = own_folder_.Append(kLauncherFileName);
   const base::FilePath launcher = install_folder.Append(kLauncherFileName);
   if (!transaction_.Execute(std::make_unique<CopyFileOperation>(own_launcher, launcher))) {
-    LOG(ERROR) << Fail(IDS_ERROR_COPY_FILE, launcher.value(), "Failed copying the launcher");
+    Fail(IDS_ERROR_COPY_FILE, launcher.value(), "Failed copying the launcher");
     return;
   }
 

@@ -9,7 +9,11 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_registry.h"
 #include "base/json_file_deserializer.h"
+#include "base/files/path_registry.h"
+#include "base/threading/waitable_event.h"
 #include "base/values.h"
+#include "components/prefs/prefs_task_pool.h"
+#include "desktop/windows/installer/folder_installation.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/launcher_steps_test_support.h"
@@ -57,21 +61,7 @@ std::vector<std::string> StringList(const base::DictValue& dict, const char* key
   return result;
 }
 
-// The process-wide experiment states for one test, put back afterwards.
-class ScopedExperiments {
- public:
-  explicit ScopedExperiments(const base::CommandLine& command_line) {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-    features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
-  }
-  ~ScopedExperiments() {
-    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
-    features->ResetForTesting();
-    RegisterInstallerExperiments(*features);
-  }
-};
+using test::ScopedExperiments;
 
 class LauncherStepsTest : public test::InstallerRunTest {
  protected:
@@ -318,6 +308,60 @@ TEST_F(LauncherStepsTest, FinalizingLaunchesAndUpdatesTheProfile) {
   ASSERT_TRUE(preferences);
   ASSERT_TRUE(preferences->GetAsDictionary(&dict));
   EXPECT_FALSE(Has(*dict, "statistics.collection_enabled"));
+}
+
+// A profile belongs to this engine's installation only when that
+// installation kept installer preferences: an installation of the former
+// engine, or one without preferences, has its user's profile left as it is.
+TEST_F(LauncherStepsTest, ProfileOfAnInstallationWithoutInstallerPrefsIsLeftAlone) {
+  const base::FilePath roaming = temp_dir_.GetPath().Append(L"Roaming");
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathRoamingAppData, roaming));
+  const std::string local_state_bytes = "{\"intl\": {\"app_locale\": \"nb\"}, \"x\": 1}";
+  const std::string preferences_bytes = "{\"statistics\": {\"collection_enabled\": true}}";
+  for (bool former_engine : {false, true}) {
+    SCOPED_TRACE(former_engine);
+    ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+    InstallLog log;
+    log.version = "1.0.0.1";
+    log.subfolder = base::FilePath(L"1.0.0.1");
+    log.path = install_folder_;
+    base::FilePath profile_folder;
+    if (former_engine) {
+      // The former engine's installation with a preference file that names
+      // a single profile: still not this engine's to touch.
+      ASSERT_TRUE(log.Save(install_folder_.Append(kTarselInstallLogFileName)));
+      ASSERT_TRUE(WriteText(install_folder_.Append(Installation::kInstallerPrefsFileName),
+                            "{\"single_profile\": true}"));
+      profile_folder = profile();
+    } else {
+      ASSERT_TRUE(log.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+      FolderInstallation installation(install_folder_, log);
+      ASSERT_TRUE(installation.GetUserDataFolder(&profile_folder, false));
+      ASSERT_TRUE(roaming.IsParent(profile_folder));
+    }
+    ASSERT_TRUE(base::CreateDirectoryTree(profile_folder));
+    const base::FilePath local_state = profile_folder.Append(kLocalStateFileName);
+    const base::FilePath preferences = profile_folder.Append(L"Preferences");
+    ASSERT_TRUE(WriteText(local_state, local_state_bytes));
+    ASSERT_TRUE(WriteText(preferences, preferences_bytes));
+
+    delegate_.events.clear();
+    MakeSettings({L"--language=de", L"--launchvelmo=0"});
+    EXPECT_TRUE(settings_->GetStatus().profile_path().empty());
+    SetSteps({}, base::Bind([](Installer* installer) {
+               installer->FinalizeSuccessfulInstallation();
+             }));
+    RunInstaller();
+    ASSERT_EQ(std::vector<std::string>({"ready", "success"}), delegate_.events);
+    test::FlushPrefsWrites(local_state);
+    test::FlushPrefsWrites(preferences);
+    EXPECT_EQ(local_state_bytes, ReadText(local_state));
+    EXPECT_EQ(preferences_bytes, ReadText(preferences));
+    installer_.reset();
+    settings_.reset();
+    ASSERT_TRUE(base::DeletePath(install_folder_, true));
+    ASSERT_TRUE(base::DeletePath(profile_folder, true));
+  }
 }
 
 // New partner content in the version's resources reaches a profile without

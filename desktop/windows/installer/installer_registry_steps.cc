@@ -17,6 +17,7 @@
 
 #include "base/command_line.h"
 #include "base/features/feature_registry.h"
+#include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/scoped_generic.h"
@@ -28,6 +29,8 @@
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/autoupdate/updatechecker/global_storage.h"
+#include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/folder_installation.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -166,24 +169,8 @@ bool RunIeReinstallCommand() {
     return false;
   }
 
-  // A 32-bit process on 64-bit Windows must see the real system folder the
-  // command names.
-  using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-  using DisableRedirectionFunction = BOOL(WINAPI*)(PVOID*);
-  using RevertRedirectionFunction = BOOL(WINAPI*)(PVOID);
-  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32");
-  auto is_wow64_process = reinterpret_cast<IsWow64ProcessFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel32, "IsWow64Process")));
-  auto disable_redirection = reinterpret_cast<DisableRedirectionFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
-  auto revert_redirection = reinterpret_cast<RevertRedirectionFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
-  BOOL wow64 = FALSE;
-  const bool redirect = is_wow64_process && disable_redirection && revert_redirection &&
-                        is_wow64_process(::GetCurrentProcess(), &wow64) && wow64;
-  PVOID redirection_state = nullptr;
-  const bool redirection_off = redirect && disable_redirection(&redirection_state);
-
+  // A 64-bit process sees the system folder the command names as it is; no
+  // file-system redirection stands in the way.
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_DOENVSUBST;
@@ -192,8 +179,6 @@ bool RunIeReinstallCommand() {
   info.nShow = SW_SHOW;
   const bool started = ::ShellExecuteExW(&info) != FALSE;
   const DWORD error = ::GetLastError();
-  if (redirection_off)
-    revert_redirection(redirection_state);
   base::win::ScopedHandle process(info.hProcess);
   if (!started) {
     ELOG(WARNING, error) << "Could not start " << base::WideToUTF8(command);
@@ -233,18 +218,6 @@ void ResetDefaultBrowserToIe() {
   registration->SetAppAsDefault(kIe, L".html", AT_FILEEXTENSION);
   registration->SetAppAsDefault(kIe, L"http", AT_URLPROTOCOL);
   registration->SetAppAsDefault(kIe, L"https", AT_URLPROTOCOL);
-}
-
-// The update checker's id of this user. The update checker keeps it under
-// the company key.
-std::string ReadUpdateCheckerId() {
-  base::win::RegistryKey key;
-  std::wstring uuid;
-  if (key.Open(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), KEY_READ) != ERROR_SUCCESS ||
-      key.ReadValue(L"UUID", &uuid) != ERROR_SUCCESS) {
-    return std::string();
-  }
-  return base::WideToUTF8(uuid);
 }
 
 }  // namespace
@@ -373,14 +346,27 @@ bool SplitShellCommand(const std::wstring& command, std::wstring* program,
   return !program->empty();
 }
 
-std::wstring BuildUninstallSurveyUrl(bool silent, const std::string& uuid,
+std::string ReadUninstallSurveyId(autoupdate::GlobalStorage* storage,
+                                  const base::FilePath& user_data) {
+  storage->Init(user_data);
+  std::string uuid;
+  const int32_t result = storage->GetValue("UUID", &uuid);
+  if (result != autoupdate::GlobalStorage::kSuccess) {
+    // The survey goes on without the id; the storage logged what failed.
+    VLOG(1) << "The update checker's id is not readable now (" << result << ")";
+    uuid.clear();
+  }
+  return uuid;
+}
+
+std::wstring BuildUninstallSurveyUrl(bool silent, const std::string* uuid,
                                      const std::string& welcome_url) {
   std::string url = GetProductUrl(kUninstallSurveyUrlName);
   if (url.empty() || silent)
     return std::wstring();
   url += "?version=" + GetVersionString();
-  if (!uuid.empty())
-    url += "&uuid=" + uuid;
+  if (uuid)
+    url += "&uuid=" + *uuid;
   const std::vector<std::string> pieces =
       base::SplitString(welcome_url, "?", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
   if (pieces.size() == 2)
@@ -425,8 +411,8 @@ void Installer::SetUpRegistry() {
 
   std::wstring uninstall_key;
   if (!ChooseUninstallKeyName(root, &uninstall_key)) {
-    LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                       "No free uninstall key name for this version");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "No free uninstall key name for this version");
     return;
   }
   registry_key_name_ = uninstall_key;
@@ -457,8 +443,8 @@ void Installer::SetUpRegistry() {
       continue;
     if (std::wstring_view(row.key_path) == kUninstallPlaceholderKey) {
       install_log_recording_ = false;
-      LOG(ERROR) << Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-                         "Failed writing uninstallation information");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+           "Failed writing uninstallation information");
       return;
     }
     LOG(WARNING) << "Passing over the failed writing of " << Describe(key, value_name);
@@ -472,8 +458,8 @@ void Installer::CleanUpRegistry() {
   LOG(INFO) << "Cleaning up registry";
   const InstallerStatus& status = settings_->GetStatus();
   bool not_x86 = false;
-  const bool launcher_64 =
-      IsPeImage(status.install_folder().Append(kLauncherFileName), &not_x86) && not_x86;
+  const base::FilePath launcher = status.install_folder().Append(kLauncherFileName);
+  const bool launcher_64 = base::PathExists(launcher) && IsPeImage(launcher, &not_x86) && not_x86;
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     const InstallLogRegistryKeys* records = status.GetRegistryKeys(root);
     for (const InstallLogRegistryKey& record : *records)
@@ -521,11 +507,10 @@ void Installer::RegisterAsProtocolHandler() {
 void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install_folder) {
   Settings* settings = settings_;
   const InstallerStatus& status = settings->GetStatus();
-  if (!::SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                            reinterpret_cast<LPARAM>(kStartMenuInternetKey))) {
-    PLOG(WARNING) << "Could not announce the change of the browser clients";
-  }
-  ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  // The text of the change cannot travel in a notification message; the
+  // timed send runs on the thread pool, and the back end waits for it before
+  // it exits.
+  AnnounceAssociationChange();
   if (settings->IsFlagSet(Settings::COPY_ONLY))
     return;
 
@@ -541,14 +526,18 @@ void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install
   }
 
   std::string uuid;
+  bool uuid_known = false;
   base::FilePath user_data;
   const bool silent = settings->command_line().HasSwitch(kSilentSwitch);
   if (!silent && !GetProductUrl(kUninstallSurveyUrlName).empty()) {
     FolderInstallation installation(install_folder, status);
-    if (installation.GetUserDataFolder(&user_data, /*cut_user_name=*/false))
-      uuid = ReadUpdateCheckerId();
+    if (installation.GetUserDataFolder(&user_data, /*cut_user_name=*/false)) {
+      uuid = ReadUninstallSurveyId(autoupdate::GlobalStorage::GetInstance(), user_data);
+      uuid_known = true;
+    }
   }
-  const std::wstring url = BuildUninstallSurveyUrl(silent, uuid, status.welcome_url());
+  const std::wstring url =
+      BuildUninstallSurveyUrl(silent, uuid_known ? &uuid : nullptr, status.welcome_url());
   if (url.empty())
     return;
   VLOG(1) << "Trying to display the uninstall survey";

@@ -10,6 +10,10 @@
 
 #include "base/files/file_path.h"
 
+namespace autoupdate {
+class GlobalStorage;
+}  // namespace autoupdate
+
 namespace installer {
 
 class InstallerStatus;
@@ -61,12 +65,19 @@ bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring
 bool SplitShellCommand(const std::wstring& command, std::wstring* program,
                        std::wstring* parameters);
 
+// The update checker's id of this user ("UUID"), read through |storage|
+// after initialising it with the user-data folder |user_data|, where its
+// fallback file lives. Empty when the storage holds none or cannot answer.
+std::string ReadUninstallSurveyId(autoupdate::GlobalStorage* storage,
+                                  const base::FilePath& user_data);
+
 // The address of the uninstall survey for an installation being removed:
 // the configuration's "uninstall_survey" address with the version, the
-// user's update-checker id (|uuid|, left out when empty) and the query of
-// the installation's welcome page appended. Empty when there is no survey
+// user's update-checker id (left out when |uuid| is null: the user-data
+// folder is unknown; appended even when empty) and the query of the
+// installation's welcome page appended. Empty when there is no survey
 // address or the run is |silent|.
-std::wstring BuildUninstallSurveyUrl(bool silent, const std::string& uuid,
+std::wstring BuildUninstallSurveyUrl(bool silent, const std::string* uuid,
                                      const std::string& welcome_url);
 
 // Adds the product's mDNS firewall rule for |executable|, or with |remove|

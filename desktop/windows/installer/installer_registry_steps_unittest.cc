@@ -22,8 +22,10 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_local_alloc.h"
+#include "base/win/windows_version.h"
+#include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
@@ -315,6 +317,124 @@ TEST_F(RegistryStepsTest, SetUpRegistryWritesResolvedRowsAndRecordsThem) {
   EXPECT_EQ(nullptr, installer.GetInstallLogRecorder(HKEY_CURRENT_USER));
 }
 
+// A value as the registry holds it: its type and its data (the text of a
+// string, the number of a DWORD), or "<missing>".
+std::wstring ReadTyped(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view) {
+  RegistryKey key;
+  if (key.Open(root, path.c_str(), KEY_READ | view) != ERROR_SUCCESS)
+    return L"<missing key>";
+  DWORD type = 0;
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.Handle(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return L"<missing>";
+  std::vector<BYTE> data(size + sizeof(wchar_t));
+  if (::RegQueryValueExW(key.Handle(), name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+    return L"<unreadable>";
+  std::wstring text = base::NumberToString16(static_cast<unsigned>(type)) + L":";
+  if (type == REG_DWORD && size == sizeof(DWORD))
+    return text + base::NumberToString16(*reinterpret_cast<const DWORD*>(data.data()));
+  if (type == REG_SZ)
+    return text + std::wstring(reinterpret_cast<const wchar_t*>(data.data()),
+                               wcsnlen(reinterpret_cast<const wchar_t*>(data.data()),
+                                       size / sizeof(wchar_t)));
+  return text + base::NumberToString16(static_cast<unsigned>(size)) + L" bytes";
+}
+
+// Every row of the set-up table of a per-user installation, as the
+// registry holds it afterwards, written out here from the product's
+// documented registration rather than from the table itself.
+TEST_F(RegistryStepsTest, SetUpRegistryWritesEveryRowAsDocumented) {
+  std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
+  ASSERT_FALSE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+  ASSERT_GE(base::win::GetWindowsVersion(), base::win::VERSION_VISTA);
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+
+  const std::wstring ps = progid_;
+  const std::wstring product_stream = product_ + L" " + W(GetStreamName());
+  const std::wstring launcher = folder_.value() + L"\\Launcher.exe";
+  const std::wstring quoted = L"\"" + launcher + L"\"";
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring command = classes + ps + L"\\shell\\open\\command";
+  const std::wstring ddeexec = classes + ps + L"\\shell\\open\\ddeexec";
+  const std::wstring app_paths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe_;
+  const std::wstring uninstall = UninstallKey(L"");
+  const std::wstring sz = L"1:";
+  const std::wstring none = L"0:0 bytes";
+  struct Row {
+    std::wstring key;
+    const wchar_t* name;
+    std::wstring value;
+    REGSAM view;
+  };
+  std::vector<Row> rows = {
+      {classes + ps, L"FriendlyTypeName", sz + product_ + L" Web Document", k64},
+      {classes + ps, L"URL Protocol", sz, k64},
+      {classes + ps + L"\\DefaultIcon", nullptr, sz + launcher + L",0", k64},
+      {command, nullptr, sz + quoted + L" -noautoupdate -- \"%1\"", k64},
+      {ddeexec, nullptr, sz, k64},
+      {ddeexec + L"\\Application", nullptr, sz, k64},
+      {ddeexec + L"\\Topic", nullptr, sz, k64},
+      {classes + L".vex", nullptr, sz + ps + L".Extension", k64},
+  };
+  for (const wchar_t* ext :
+       {L".vex", L".tavdownload", L".htm", L".html", L".pdf", L".shtml", L".xht", L".xhtml"}) {
+    rows.push_back({classes + ext + L"\\OpenWithProgIDs", ps.c_str(), none, k64});
+  }
+  const std::wstring smi = smi_;
+  const std::vector<Row> more = {
+      {classes + L"Applications\\" + exe_ + L"\\shell\\open\\command", nullptr,
+       sz + quoted + L" \"%1\"", k64},
+      {app_paths, nullptr, sz + quoted, k64},
+      {app_paths, L"Path", sz + L"\"" + folder_.value() + L"\"", k64},
+      {L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
+       L"Assistant\\Persisted",
+       launcher.c_str(), L"4:32", k64},
+      {L"Software\\RegisteredApplications", product_stream.c_str(), sz + smi + L"\\Capabilities",
+       k64},
+      {smi, nullptr, sz + product_stream, k64},
+      {smi + L"\\DefaultIcon", nullptr, sz + launcher + L",0", k64},
+      {smi + L"\\InstallInfo", L"ShowIconsCommand", sz + quoted + L" --showicons", k64},
+      {smi + L"\\InstallInfo", L"HideIconsCommand", sz + quoted + L" --hideicons", k64},
+      {smi + L"\\InstallInfo", L"ReinstallCommand", sz + quoted + L" --makedefaultbrowser", k64},
+      {smi + L"\\InstallInfo", L"IconsVisible", L"4:1", k64},
+      {smi + L"\\shell\\open\\command", nullptr, sz + quoted, k64},
+      {smi + L"\\Capabilities", L"ApplicationDescription", sz + L"Do more on the web", k64},
+      {smi + L"\\Capabilities", L"ApplicationIcon", sz + quoted + L",0", k64},
+      {smi + L"\\Capabilities", L"ApplicationName", sz + product_stream, k64},
+  };
+  rows.insert(rows.end(), more.begin(), more.end());
+  for (const wchar_t* ext : {L".crx", L".htm", L".html", L".nex", L".tavdownload", L".pdf",
+                             L".shtml", L".xht", L".xhtml"}) {
+    rows.push_back({smi + L"\\Capabilities\\FileAssociations", ext, sz + ps, k64});
+  }
+  rows.push_back({smi + L"\\Capabilities\\Startmenu", L"StartMenuInternet", sz + ps, k64});
+  for (const wchar_t* scheme : {L"http", L"https", L"ftp", L"mailto"})
+    rows.push_back({smi + L"\\Capabilities\\UrlAssociations", scheme, sz + ps, k64});
+  const std::wstring version = W(GetVersionString());
+  const std::vector<Row> entry = {
+      {uninstall, L"DisplayName", sz + product_stream + L" " + version, k32},
+      {uninstall, L"DisplayIcon", sz + quoted + L",0", k32},
+      {uninstall, L"DisplayVersion", sz + version, k32},
+      {uninstall, L"HelpLink", sz + L"https://help.example/", k32},
+      {uninstall, L"InstallLocation", sz + folder_.value(), k32},
+      {uninstall, L"NoModify", L"4:1", k32},
+      {uninstall, L"NoRepair", L"4:1", k32},
+      {uninstall, L"Publisher", sz + product_ + L"Co", k32},
+      {uninstall, L"UninstallString", sz + quoted + L" /uninstall", k32},
+      {uninstall, L"URLInfoAbout", sz + L"https://home.example/", k32},
+      {uninstall, L"URLUpdateInfo", sz + L"https://dl.example/", k32},
+  };
+  rows.insert(rows.end(), entry.begin(), entry.end());
+  // Every row but the machine-wide deletion of the DDE key.
+  ASSERT_EQ(kRegistrySetUpRowCount - 1, rows.size());
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.value, ReadTyped(HKEY_CURRENT_USER, row.key, row.name, row.view))
+        << row.key << " | " << (row.name ? base::WideToUTF8(row.name) : "(default)");
+  }
+}
+
 TEST_F(RegistryStepsTest, AllUsersSetUpWritesMachineRowsOnly) {
   std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
   ASSERT_TRUE(settings->SetFlag(Settings::ALL_USERS_FLAG, true));
@@ -572,14 +692,49 @@ TEST(RegistryStepsHelpersTest, ShellCommandSurveyAndNames) {
       R"({"product_name": "Tst", "urls": {"uninstall_survey": "https://s.example/u"}})");
   const std::wstring version = base::UTF8ToWide(GetVersionString());
   EXPECT_EQ(GetUninstallRegistryKey() + L"\\Tst " + version + L"7", GetUninstallKeyName(L"7"));
+  const std::string id = "ab-1";
+  const std::string no_id;
   EXPECT_EQ(L"https://s.example/u?version=" + version + L"&uuid=ab-1&src=x&y=z",
-            BuildUninstallSurveyUrl(false, "ab-1", "https://w.example/?src=x&y=z"));
+            BuildUninstallSurveyUrl(false, &id, "https://w.example/?src=x&y=z"));
+  // A known user-data folder without an id still gives the empty id.
+  EXPECT_EQ(L"https://s.example/u?version=" + version + L"&uuid=",
+            BuildUninstallSurveyUrl(false, &no_id, "https://w.example/a?b?c"));
   EXPECT_EQ(L"https://s.example/u?version=" + version,
-            BuildUninstallSurveyUrl(false, "", "https://w.example/a?b?c"));
-  EXPECT_EQ(L"", BuildUninstallSurveyUrl(true, "ab-1", ""));
+            BuildUninstallSurveyUrl(false, nullptr, "https://w.example/a?b?c"));
+  EXPECT_EQ(L"", BuildUninstallSurveyUrl(true, &id, ""));
   SetProductConfigForTesting(R"({"product_name": "Tst"})");
-  EXPECT_EQ(L"", BuildUninstallSurveyUrl(false, "ab-1", ""));
+  EXPECT_EQ(L"", BuildUninstallSurveyUrl(false, &id, ""));
   SetProductConfigForTesting(nullptr);
+}
+
+// The survey's id comes from the update checker's global storage over the
+// user-data folder: a value still in that folder's fallback file counts, and
+// so does one only in the company key.
+TEST_F(RegistryStepsTest, UninstallSurveyIdFromTheGlobalStorage) {
+  const base::FilePath user_data = temp_dir_.GetPath().Append(L"User Data");
+  ASSERT_TRUE(base::CreateDirectoryTree(user_data));
+  const std::string fallback = "{\"GS\": {\"UUID\": \"from-file\"}}";
+  ASSERT_EQ(static_cast<int>(fallback.size()),
+            base::WriteFileBytes(user_data.Append(autoupdate::GlobalStorage::kFallbackFileName),
+                                 fallback.data(), static_cast<int>(fallback.size())));
+  const std::wstring company_key = L"Software\\" + product_ + L"Co";
+  {
+    autoupdate::GlobalStorage storage(/*copy_only=*/false);
+    ASSERT_EQ(company_key, storage.key_path());
+    EXPECT_EQ("from-file", ReadUninstallSurveyId(&storage, user_data));
+  }
+  {
+    autoupdate::GlobalStorage storage(/*copy_only=*/false);
+    ASSERT_TRUE(base::DeletePath(user_data.Append(autoupdate::GlobalStorage::kFallbackFileName),
+                                 false));
+    RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, company_key.c_str(), KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"UUID", L"from-key"));
+    EXPECT_EQ("from-key", ReadUninstallSurveyId(&storage, user_data));
+    ASSERT_EQ(ERROR_SUCCESS, key.DeleteValue(L"UUID"));
+    EXPECT_EQ("", ReadUninstallSurveyId(&storage, user_data));
+  }
+  DeleteTree(HKEY_CURRENT_USER, company_key, k64);
 }
 
 }  // namespace

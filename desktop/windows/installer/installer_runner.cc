@@ -25,8 +25,6 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kInstallerMutexPrefix[] = L"Global\\Velmo/Installer/";
-constexpr wchar_t kInstallerMailslotPrefix[] = L"velmo_installer\\";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
 constexpr char kComponentsSuitePrefix[] = "suite:";
 // The first field of the marker the runner writes behind the back end's last
@@ -50,37 +48,6 @@ uint32_t GetCrashReporterPid() {
 
 }  // namespace
 
-std::wstring GetInstallerMutexName(const base::FilePath& install_folder) {
-  std::wstring name = kInstallerMutexPrefix;
-  for (wchar_t c : install_folder.value())
-    name.push_back(c == L'\\' ? L'/' : c);
-  return name;
-}
-
-std::wstring GetInstallerMailslotName(const base::FilePath& install_folder) {
-  return kInstallerMailslotPrefix + install_folder.value();
-}
-
-std::string EncodeProcessHandleSwitch(HANDLE handle) {
-  // The bytes as they lie in memory: least significant first.
-  uint64_t value = reinterpret_cast<uintptr_t>(handle);
-  uint8_t bytes[8];
-  static_assert(sizeof(value) == sizeof(bytes));
-  memcpy(bytes, &value, sizeof(bytes));
-  return base::HexEncode(bytes, sizeof(bytes));
-}
-
-bool DecodeProcessHandleSwitch(const std::string& text, HANDLE* handle) {
-  std::vector<uint8_t> bytes;
-  if (!base::HexStringToBytes(text, &bytes) || bytes.size() < 8)
-    return false;
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i)
-    value = (value << 8) | bytes[i];
-  *handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
-  return true;
-}
-
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
                                  const base::FilePath& components_file)
     : package_folder_(package_folder), components_file_(components_file), receiver_(this) {}
@@ -101,9 +68,12 @@ void InstallerRunner::RemoveObserver(InstallerDelegate* observer) {
   observers_.RemoveObserver(observer);
 }
 
-bool InstallerRunner::ReportStartFailure(int string_id, const char* detail) {
+bool InstallerRunner::ReportStartFailure(int string_id, const char* detail, DWORD error) {
+  if (error != 0)
+    ELOG(ERROR, error) << detail;
+  else
+    LOG(ERROR) << detail;
   observers_.Notify(&InstallerDelegate::OnError, string_id, std::wstring(), std::string(detail));
-  LOG(ERROR) << detail;
   return false;
 }
 
@@ -114,15 +84,13 @@ bool InstallerRunner::CreateInstallationEvent(const wchar_t* name, const char* l
   VLOG(1) << log_text << event_name;
   event->Reset(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
                               event_name.c_str()));
-  if (!event->IsValid()) {
-    PLOG(ERROR) << "CreateEventW " << event_name;
+  // The caller reports the failure, with the system's error.
+  if (!event->IsValid())
     return false;
-  }
   return true;
 }
 
 bool InstallerRunner::Start(Settings* settings) {
-  // 1.
   if (settings == settings_)
     LOG(INFO) << "Duplicate installation attempt detected";
   LOG(INFO) << "Beginning installation";
@@ -131,26 +99,23 @@ bool InstallerRunner::Start(Settings* settings) {
   CHECK(!settings->IsFetchingStatus()) << "The settings are still reading a folder status";
   CHECK(!backend_running_) << "The installer back end is already running";
 
-  // 2.
   if (settings->GetOperation() == Settings::kOperationUnknown)
     return ReportStartFailure(IDS_ERROR_INVALID_LOCATION,
                               "Attempting to start installation with invalid settings");
 
-  // 3.
   settings->SetModifiable(false);
   settings_ = settings;
   const base::FilePath& install_folder = settings->GetInstallFolder();
 
-  // 4. The mutex handle is inherited by the back end, which keeps the
+  // The mutex handle is inherited by the back end, which keeps the
   // object alive for as long as it runs.
   const std::wstring mutex_name = GetInstallerMutexName(install_folder);
   VLOG(1) << "Installer mutex name: " << mutex_name;
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   mutex_.Reset(::CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
   if (!mutex_.IsValid()) {
-    PLOG(ERROR) << "CreateMutexW " << mutex_name;
     return ReportStartFailure(IDS_ERROR_INSTALLER_ALREADY_RUNNING,
-                              "Could not create installer mutex");
+                              "Could not create installer mutex", ::GetLastError());
   }
   // A front end that died while its back end ran leaves the mutex
   // abandoned: that counts as acquired.
@@ -163,14 +128,12 @@ bool InstallerRunner::Start(Settings* settings) {
   if (wait == WAIT_ABANDONED)
     VLOG(1) << "The installer mutex was abandoned by a front end that ended; taken over";
 
-  // 5.
   const std::wstring mailslot_name = GetInstallerMailslotName(install_folder);
   VLOG(1) << "Installer mailslot name: " << mailslot_name;
   mailslot_name_ = mailslot_name;
   if (!receiver_.Connect(mailslot_name))
     return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not connect to mailslot");
 
-  // 6.
   base::CommandLine command_line;
   settings->ToCommandLine(&command_line, /*suppress_launch=*/false);
   command_line.AppendSwitchPath(kServerTrackingDataSwitch,
@@ -180,22 +143,22 @@ bool InstallerRunner::Start(Settings* settings) {
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", GetCrashReporterPid()));
 
-  // 7.
   if (!CreateInstallationEvent(kInstallationInterruptedEventName,
                                "Event name for interrupted installation: ",
                                &interrupted_event_)) {
     return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
-                              "Could not create installation interruption event");
+                              "Could not create installation interruption event",
+                              ::GetLastError());
   }
 
-  // 8.
   if (package_present_) {
     VLOG(1) << "Package is already available";
     command_line.SetProgram(package_folder_.Append(kPackageInstallerFileName));
   } else {
     if (!CreateInstallationEvent(kPackageReadyEventName, "Event name for package_ready: ",
                                  &package_ready_event_)) {
-      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not create package ready event");
+      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not create package ready event",
+                                ::GetLastError());
     }
     command_line.AppendSwitchPath(kWaitForPackageSwitch, package_folder_);
     base::FilePath exe;
@@ -207,14 +170,12 @@ bool InstallerRunner::Start(Settings* settings) {
     command_line.SetProgram(exe);
   }
 
-  // 9.
   if (!components_file_.empty()) {
     command_line.AppendSwitchNative(
         kComponentsSwitch,
         base::ASCIIToWide(kComponentsSuitePrefix) + components_file_.BaseName().value());
   }
 
-  // 10. and 11.
   return LaunchBackend(&command_line);
 }
 
@@ -225,9 +186,8 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
     HANDLE duplicate = nullptr;
     if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
                            &duplicate, SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0)) {
-      PLOG(ERROR) << "DuplicateHandle";
-      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
-                                "Could not duplicate own process handle");
+      return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not duplicate own process handle",
+                                ::GetLastError());
     }
     // Closed here once the back end has its inherited copy.
     base::win::ScopedHandle own_process(duplicate);
@@ -291,8 +251,12 @@ void InstallerRunner::Stop() {
   mailslot_name_.clear();
   settings_ = nullptr;
   // Nothing more arrives from the mailslot: an ended back end is reported
-  // now rather than after the marker's time-out.
-  FinishTermination();
+  // now rather than after the marker's time-out. Posted, not called: the
+  // caller is often an observer, whose own Stop would run inside this one.
+  if (termination_pending_) {
+    base::CurrentTaskRunner::Get()->PostTask(
+        FROM_HERE, base::Bind(&InstallerRunner::FinishTermination, weak_factory_.GetWeakRef()));
+  }
 }
 
 void InstallerRunner::OnMessageReceived(const base::BinaryMessage& message) {

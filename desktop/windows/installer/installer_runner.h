@@ -30,30 +30,14 @@
 #include "base/threading/object_watcher.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/backend_command_line.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 
 class Settings;
-
-// Switches of the back end's command line written by the runner.
-// The front-end process's own handle, inherited by the back end: the value
-// of the handle as 16 hex digits, least significant byte first.
-inline constexpr char kInitialProcHandleSwitch[] = "initial-proc-handle";
-
-// Names of the kernel objects of an installation into |install_folder|.
-// The installer mutex: "Global\Velmo/Installer/" + the folder with every
-// "\" turned into "/".
-std::wstring GetInstallerMutexName(const base::FilePath& install_folder);
-// The mailslot, without the "\\.\mailslot\" prefix: "velmo_installer\" +
-// the folder unchanged.
-std::wstring GetInstallerMailslotName(const base::FilePath& install_folder);
-
-// The value of "initial-proc-handle" for |handle|, and back. Decoding fails
-// for text that is not hex or gives fewer than eight bytes.
-std::string EncodeProcessHandleSwitch(HANDLE handle);
-bool DecodeProcessHandleSwitch(const std::string& text, HANDLE* handle);
 
 class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher::Delegate {
  public:
@@ -73,7 +57,9 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   bool Start(Settings* settings);
   // The package is now unpacked in the package folder.
   void OnPackageReady();
-  // Interrupts a running back end and lets go of what Start took.
+  // Interrupts a running back end and lets go of what Start took. A back
+  // end that has ended and is not yet reported is reported by a task posted
+  // here, never from inside Stop.
   void Stop();
 
   void AddObserver(InstallerDelegate* observer);
@@ -100,12 +86,14 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // Reports the pending termination (once).
   void FinishTermination();
 
-  // Tells every observer of a failure of Start, then logs |detail|; false.
-  bool ReportStartFailure(int string_id, const char* detail);
+  // Logs |detail| (with the system error |error| when not 0), then tells
+  // every observer of the failure of Start; false.
+  bool ReportStartFailure(int string_id, const char* detail, DWORD error = 0);
   // Creates a manual-reset event named after |name| and the install folder.
   bool CreateInstallationEvent(const wchar_t* name, const char* log_text,
                                base::win::ScopedHandle* event);
-  // Step 10 of Start: the launch under the launch lock.
+  // The launch, under the launch lock so that no other launch inherits the
+  // handles meant for the back end.
   bool LaunchBackend(base::CommandLine* command_line);
 
   const base::FilePath package_folder_;

@@ -4,15 +4,23 @@
 
 #include "base/command_line.h"
 #include "base/logging.h"
-#include "base/string_number_conversions.h"
+#include "desktop/windows/installer/association_change_notice.h"
+#include "desktop/windows/installer/backend_command_line.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 
 namespace installer {
+
+namespace {
+
+// Long enough for one window's answer to the broadcast; a broadcast that
+// waits on more is not worth keeping the process for.
+constexpr base::TimeSpan kBroadcastWait = base::TimeSpan::FromSeconds(2);
+
+}  // namespace
 
 InstallerRunnerBackend::InstallerRunnerBackend() : installer_(std::make_unique<Installer>()) {}
 
@@ -27,24 +35,22 @@ InstallerRunnerBackend::~InstallerRunnerBackend() {
 
 bool InstallerRunnerBackend::OpenInitialProcess() {
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
-  if (command_line.HasSwitch(kInitialProcHandleSwitch)) {
-    const std::string value = command_line.GetSwitchValueASCII(kInitialProcHandleSwitch);
-    VLOG(1) << "Using initial process handle " << value;
-    HANDLE handle = nullptr;
-    if (!DecodeProcessHandleSwitch(value, &handle)) {
+  const BackendCommandLine own(command_line);
+  if (own.initial_process_handle().given) {
+    if (!own.initial_process_handle().readable) {
       LOG(ERROR) << "Failed parsing initial process handle";
       return false;
     }
-    initial_process_.Reset(handle);
-  } else if (command_line.HasSwitch(kInitialPidSwitch)) {
-    const std::string value = command_line.GetSwitchValueASCII(kInitialPidSwitch);
-    VLOG(1) << "Using initial pid " << value;
-    uint32_t pid = 0;
-    if (!base::StringToUint(value, &pid)) {
+    VLOG(1) << "Using initial process handle "
+            << EncodeProcessHandleSwitch(own.initial_process_handle().value);
+    initial_process_.Reset(own.initial_process_handle().value);
+  } else if (own.initial_pid().given) {
+    if (!own.initial_pid().readable) {
       LOG(ERROR) << "Failed parsing initial pid";
       return false;
     }
-    initial_process_.Reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    VLOG(1) << "Using initial pid " << own.initial_pid().value;
+    initial_process_.Reset(::OpenProcess(SYNCHRONIZE, FALSE, own.initial_pid().value));
     if (!initial_process_.IsValid()) {
       PLOG(ERROR) << "Failed opening initial process";
       return false;
@@ -89,6 +95,9 @@ bool InstallerRunnerBackend::Run(Settings* settings) {
     settings->RemoveObserver(this);
   }
   installer_->RemoveObserver(this);
+  // Other programs hear of a changed browser registration from a broadcast
+  // on the thread pool; exiting would cut it short.
+  WaitForAssociationChangeBroadcasts(kBroadcastWait);
   return installer_->success();
 }
 

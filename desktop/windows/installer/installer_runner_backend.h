@@ -19,7 +19,7 @@
 #include "base/threading/loop_runner.h"
 #include "base/threading/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/ipc/ipc_sender.h"
 #include "desktop/windows/installer/settings_observer.h"
 

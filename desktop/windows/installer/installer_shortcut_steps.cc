@@ -178,10 +178,9 @@ void Installer::UpdateShortcuts() {
     base::win::UnpinShortcutFromTaskbar(pinned);
     VLOG(1) << "New pinned shortcut needed.";
     pin = true;
-  } else {
-    // The existing pin stays, and the new record says so.
-    install_log_.pinned = true;
   }
+  // Otherwise the existing pin stays as the user has it: this run pins
+  // nothing, and its record says no more than that.
 
   CreateShortcuts(this, &destinations, pin, &use_version, GetLauncherPath(*this));
   ScheduleNextStep();

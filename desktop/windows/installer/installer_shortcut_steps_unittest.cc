@@ -9,6 +9,7 @@
 #include "desktop/windows/installer/installer_shortcuts.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/file_identity.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
@@ -121,6 +122,28 @@ TEST_F(ShortcutStepsTest, FailedPinIsNotRecorded) {
   const bool pinned = base::win::PinShortcutToTaskbar(package_folder_.Append(GetShortcutName(false)));
   EXPECT_EQ(pinned, RunLog().pinned);
   EXPECT_FALSE(RunLog().desktop_shortcut.empty());
+}
+
+// A pin of the existing installation that needs no change stays as it is,
+// and the run's log claims no pin of its own.
+TEST_F(ShortcutStepsTest, ExistingPinIsKeptAndNotClaimed) {
+  WriteInstallation(InstallLog());
+  base::FilePath pins;
+  ASSERT_TRUE(GetTaskbarPinsFolder(&pins));
+  ASSERT_TRUE(base::CreateDirectoryTree(pins));
+  const base::FilePath pin = pins.Append(L"Velmo kept pin.lnk");
+  WriteShortcutTo(pin, Launcher());
+  MakeSettings({L"--desktopshortcut=0", L"--startmenushortcut=0", L"--quicklaunchshortcut=0",
+                L"--pintotaskbar=1"});
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  EXPECT_EQ(pin, settings_->GetStatus().pinned_shortcut_path());
+  EXPECT_FALSE(settings_->GetStatus().recreate_pinned_shortcut());
+  RunSteps({&Installer::UpdateShortcuts}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  EXPECT_FALSE(RunLog().pinned);
+  FinishRun();
+  EXPECT_EQ(Launcher(), TargetOf(pin));
+  EXPECT_TRUE(base::DeletePath(pin, false));
 }
 
 TEST_F(ShortcutStepsTest, UpgradeRenamesOlderVersionedShortcuts) {

@@ -226,11 +226,14 @@ void InstallerStatus::ReadExistingInstallation() {
     if (base::PathExists(tracking_path) && !base::ReadFileToString(tracking_path, &tracking_data_))
       tracking_data_.clear();
 
+    // The user's profile belongs to this engine's installations only: one of
+    // the former engine, or one without installer preferences, keeps its
+    // profile untouched (an empty profile path tells the later steps so).
     if (!tarsel_installation_ &&
         base::PathExists(install_folder_.Append(Installation::kInstallerPrefsFileName))) {
       prefs_read = ReadInstallerPrefs();
+      ReadProfileLanguage();
     }
-    ReadProfileLanguage();
   }
 
   if (!tarsel_installation_ && prefs_read)
@@ -262,13 +265,17 @@ bool InstallerStatus::ReadInstallerPrefs() {
   VLOG(1) << "Reading existing experiments status";
   const base::ListValue* list = nullptr;
   if (store->GetValue("all-installer-experiments", &value) && value->GetAsList(&list)) {
+    RegisterInstallerExperiments(experiments_);
+    // The list records every experiment's state, those this build fixes
+    // included; only the ones that may differ are taken over.
     std::vector<std::string> entries;
     for (size_t i = 0; i < list->size(); ++i) {
       std::string entry;
-      if (list->GetString(i, &entry))
+      if (list->GetString(i, &entry) &&
+          experiments_.IsOverridable(std::string_view(entry).substr(0, entry.rfind('@')))) {
         entries.push_back(entry);
+      }
     }
-    RegisterInstallerExperiments(experiments_);
     experiments_.InitializeFromReader(base::ListFeatureReader(std::move(entries)));
     if (experiments_.IsEnabled("installer-experiment-test"))
       LOG(INFO) << "Test experiment was enabled in install folder.";

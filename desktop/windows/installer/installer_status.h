@@ -98,12 +98,13 @@ class InstallerStatus : public InstallLog {
   void set_pinned_shortcut_path(const base::FilePath& path) { pinned_shortcut_path_ = path; }
 
  private:
-  // Step 6 of ReadExistingInstallation: the installer's preferences of this
-  // engine's installation. True when they were read.
+  // The installer's preferences of this engine's installation. True when
+  // they were read.
   bool ReadInstallerPrefs();
-  // Step 7: the interface language of the current user's profile.
+  // The interface language of the current user's profile, which wins over
+  // the one the installer recorded.
   void ReadProfileLanguage();
-  // Step 8: the former engine's defaults file.
+  // The former engine's defaults file.
   void ReadOldPrefs(bool prefs_read);
 
   int8_t desktop_shortcut_exists_ = 0;

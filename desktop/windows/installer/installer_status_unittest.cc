@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/features/feature_registry.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
@@ -11,6 +12,8 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/ipc/ipc_test_util.h"
+#include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -185,6 +188,27 @@ TEST_F(InstallerStatusTest, ExistingInstallationWithPreferences) {
   // Preferences were read: the old defaults file is not.
   EXPECT_EQ(-1, status.old_product_type());
   EXPECT_FALSE(status.is_http_handler());
+}
+
+// The recorded list holds every experiment's state, those this build fixes
+// included: reading them back is no error, and the others are taken over.
+TEST_F(InstallerStatusTest, RecordedStatesOfFixedExperimentsAreNoError) {
+  base::FeatureRegistry registry;
+  RegisterInstallerExperiments(registry);
+  const char kFixed[] = "installer-hide-from-program-and-features";
+  ASSERT_TRUE(registry.IsRegistered(kFixed));
+  ASSERT_FALSE(registry.IsOverridable(kFixed));
+  InstallLog log;
+  log.version = "43.0.2442.991";
+  WriteInstallLog(log);
+  WriteText(folder_.Append(Installation::kInstallerPrefsFileName),
+            std::string("{\"all-installer-experiments\": [\"") + kFixed +
+                "@1\", \"installer-experiment-test@1\"]}");
+  test::ScopedLogCapture capture;
+  InstallerStatus status(false);
+  status.Init(folder_);
+  EXPECT_TRUE(status.experiments().IsEnabled("installer-experiment-test"));
+  EXPECT_EQ(0, capture.Count("Ignoring override"));
 }
 
 TEST_F(InstallerStatusTest, PreferencesWithoutSingleProfile) {

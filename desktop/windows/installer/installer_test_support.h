@@ -1,25 +1,38 @@
 // Pieces shared by the tests that run a real Installer: a delegate that
 // records the installer's reports, the redirection of the current user's
-// registry to a key of the test's own, and the installation's interruption
-// event.
+// registry to a key of the test's own, the installation's interruption
+// event, settings for a folder, a run to its end and the experiment states.
 #ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_TEST_SUPPORT_H_
 #define DESKTOP_WINDOWS_INSTALLER_INSTALLER_TEST_SUPPORT_H_
 
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/bind.h"
+#include "base/callback.h"
+#include "base/command_line.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_registry.h"
 #include "base/files/file_path.h"
 #include "base/files/path_registry.h"
 #include "base/string_number_conversions.h"
+#include "base/threading/current_task_runner.h"
 #include "base/threading/loop_runner.h"
+#include "base/threading/waitable_event.h"
+#include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_test_support.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "gtest/gtest.h"
 
@@ -184,6 +197,70 @@ class ScopedInstallerRunEnvironment {
   bool has_old_exe_dir_ = false;
   base::FilePath old_exe_dir_;
   base::win::ScopedHandle interrupted_event_;
+};
+
+// Runs |installer| over |settings| until |delegate| (whose |runner| it sets
+// for the run) quits the loop at the run's end, or 60 s pass. |before_loop|
+// runs after Run() has taken the settings and before the first task.
+template <typename Delegate>
+void RunInstallerToItsEnd(Installer* installer, Settings* settings, Delegate* delegate,
+                          base::Closure before_loop = base::Closure()) {
+  base::LoopRunner runner;
+  delegate->runner = &runner;
+  base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                  base::TimeSpan::FromSeconds(60));
+  installer->Run(settings);
+  if (before_loop)
+    before_loop.Run();
+  runner.Run();
+  delegate->runner = nullptr;
+}
+
+// Settings of an installation into |install_folder| from |switches|, with
+// the folder's status read. An uninstallation starts from the installation
+// that holds the running executable; the given folder is chosen explicitly.
+inline std::unique_ptr<Settings> MakeFolderSettings(const base::FilePath& install_folder,
+                                                    const std::vector<std::wstring>& switches,
+                                                    bool uninstall = false, bool silent = false,
+                                                    bool autoupdate = false) {
+  std::vector<std::wstring> argv = {L"installer.exe"};
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  auto settings = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), uninstall, silent,
+                                             autoupdate, install_folder, false, false);
+  EXPECT_TRUE(WaitForSettingsObtained(settings.get()));
+  if (uninstall) {
+    settings->SetInstallFolder(install_folder);
+    EXPECT_TRUE(WaitForSettingsObtained(settings.get()));
+  }
+  return settings;
+}
+
+// Waits until every write queued for |path| on the preferences pool is done,
+// so that the file read afterwards is the final one.
+inline void FlushPrefsWrites(const base::FilePath& path) {
+  base::WaitableEvent done(base::WaitableEvent::ResetPolicy::kManual,
+                           base::WaitableEvent::InitialState::kNotSignaled);
+  prefs::GetPrefsTaskPool()->GetSequenceForFile(path)->PostTask(
+      FROM_HERE, base::Bind([](base::WaitableEvent* event) { event->Signal(); },
+                            base::Unretained(&done)));
+  done.Wait();
+}
+
+// The process-wide experiment states of the installer for one test: those
+// of |command_line|, put back to the defaults afterwards.
+class ScopedExperiments {
+ public:
+  explicit ScopedExperiments(const base::CommandLine& command_line) {
+    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+    features->ResetForTesting();
+    RegisterInstallerExperiments(*features);
+    features->InitializeFromReader(base::CommandLineFeatureReader(command_line));
+  }
+  ~ScopedExperiments() {
+    base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+    features->ResetForTesting();
+    RegisterInstallerExperiments(*features);
+  }
 };
 
 }  // namespace test

@@ -10,6 +10,7 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/features/feature_registry.h"
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/logging.h"
@@ -24,6 +25,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_test_support.h"
+#include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -82,25 +84,13 @@ class InstallerTest : public testing::Test {
   // Settings for the test's install folder, status read, with the switches
   // |switches| on their command line.
   void MakeSettings(const std::vector<std::wstring>& switches, bool silent = false) {
-    std::vector<std::wstring> argv = {L"installer.exe"};
-    argv.insert(argv.end(), switches.begin(), switches.end());
-    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), false, silent,
-                                           false, install_folder_, false, false);
-    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+    settings_ = test::MakeFolderSettings(install_folder_, switches, /*uninstall=*/false, silent);
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(&delegate_);
   }
 
   // Runs the installer until its run reports its end.
-  void RunInstaller() {
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    runner.Run();
-    delegate_.runner = nullptr;
-  }
+  void RunInstaller() { test::RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_); }
 
   std::wstring LastInstallPathValueName() const {
     return L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
@@ -193,7 +183,7 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
                 base::Bind([&, installer]() {
                   EXPECT_TRUE(first_returned);
                   EXPECT_TRUE(base::DirectoryExists(step_folder));
-                  EXPECT_EQ("bad", installer->Fail(37062, L"C:\\x", "bad"));
+                  installer->Fail(37062, L"C:\\x", "bad");
                 }),
                 base::Bind([]() { ADD_FAILURE() << "A step after the failure ran"; })};
       }));
@@ -212,7 +202,7 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
   EXPECT_TRUE(installer_->root_files_list().empty());
 
   // The run reports its end once.
-  EXPECT_EQ("late", installer_->Fail(37055, L"", "late"));
+  installer_->Fail(37055, L"", "late");
   installer_->Succeed();
   EXPECT_EQ(expected, delegate_.events);
 }
@@ -344,7 +334,7 @@ TEST_F(InstallerTest, ExistingInstallation) {
     if (!steps.empty()) {
       steps[0] = base::Bind([&, installer]() {
         app_id = installer->install_log()->app_id;
-        LOG(ERROR) << installer->Fail(37055, std::wstring(), "stop");
+        installer->Fail(37055, std::wstring(), "stop");
       });
     }
     return steps;
@@ -397,6 +387,152 @@ TEST_F(InstallerTest, AllUsersWithoutAdministratorRights) {
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
 
+}
+
+bool DenyFolderAccess(const base::FilePath&, DWORD) {
+  return false;
+}
+
+// The refusals of a run before any step: an autoupdate that is no upgrade, a
+// single-profile installation where the user may not write, and the
+// uninstallation of a browser that is running.
+TEST_F(InstallerTest, RunsRefusedBeforeTheSteps) {
+  WritePackageLists(1, 0);
+  settings_ = test::MakeFolderSettings(install_folder_, {}, false, false, /*autoupdate=*/true);
+  ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
+  installer_ = std::make_unique<Installer>();
+  installer_->AddObserver(&delegate_);
+  RunInstaller();
+  EXPECT_EQ((std::vector<std::string>{"error:37055::Settings operation invalid for autoupdate",
+                                      "terminated:0"}),
+            delegate_.events);
+  installer_.reset();
+  settings_.reset();
+  delegate_.events.clear();
+
+  // The folder does not exist yet and its parent is not writable.
+  InstallerStatus::SetAccessCheckerForTesting(&DenyFolderAccess);
+  MakeSettings({L"--singleprofile=1", L"--copyonly=0"});
+  InstallerStatus::SetAccessCheckerForTesting(nullptr);
+  ASSERT_FALSE(settings_->GetStatus().has_write_access());
+  RunInstaller();
+  EXPECT_EQ((std::vector<std::string>{
+                "error:37060::Single profile installations are only allowed to locations where "
+                "the user has write access",
+                "terminated:0"}),
+            delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  installer_.reset();
+  settings_.reset();
+  delegate_.events.clear();
+
+  // An installation whose browser is running.
+  InstallLog existing;
+  existing.version = "1.0.0.0";
+  existing.subfolder = base::FilePath(L"1.0.0.0");
+  existing.path = install_folder_;
+  const base::FilePath browser = install_folder_.Append(L"1.0.0.0").Append(GetBrowserExeName());
+  ASSERT_TRUE(base::CreateDirectoryTree(browser.DirName()));
+  ASSERT_TRUE(WriteText(browser, "MZ"));
+  ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+  settings_ = test::MakeFolderSettings(install_folder_, {}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  installer_ = std::make_unique<Installer>();
+  installer_->AddObserver(&delegate_);
+  {
+    base::win::ScopedHandle running(::CreateFileW(browser.value().c_str(), GENERIC_READ, 0,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(running.IsValid());
+    RunInstaller();
+  }
+  EXPECT_EQ((std::vector<std::string>{
+                "ready",
+                "error:37063::Can't uninstall when " + base::WideToUTF8(GetBrowserExeName()) +
+                    " is in use",
+                "terminated:0"}),
+            delegate_.events);
+  EXPECT_TRUE(base::PathExists(browser));
+}
+
+// What a run takes from the machine before its steps: the remembered path
+// (not for a stand-alone copy, and the former x64 entry goes for an x64
+// run), the experiments an upgraded installation kept, and what its
+// launcher is.
+TEST_F(InstallerTest, RunPreparesFromTheMachine) {
+  WritePackageLists(1, 0);
+  const base::FilePath tiny = environment_.old_exe_dir().Append(L"tiny_program.exe");
+  ASSERT_TRUE(environment_.has_old_exe_dir());
+  auto stop_at_first = [](Installer* installer, int32_t operation) -> Installer::StepList {
+    Installer::StepList steps(installer->BindStepList(operation).size(), base::Closure());
+    steps[0] = base::Bind([installer]() { installer->Fail(37055, std::wstring(), "stop"); });
+    return steps;
+  };
+
+  // A stand-alone copy is not remembered.
+  MakeSettings({L"--copyonly=1"});
+  installer_->SetStepListBinderForTesting(base::Bind(stop_at_first));
+  bool remembered = true;
+  installer_->SetStepListBinderForTesting(base::Bind(
+      [&remembered, this, stop_at_first](Installer* installer, int32_t operation) {
+        remembered = !ReadLastInstallPath().empty();
+        return stop_at_first(installer, operation);
+      }));
+  RunInstaller();
+  EXPECT_FALSE(remembered);
+  installer_.reset();
+  settings_.reset();
+
+  // An x64 upgrade of an installation with experiments and a launcher.
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+  InstallLog existing;
+  existing.version = "1.0.0.0";
+  existing.subfolder = base::FilePath(L"1.0.0.0");
+  existing.path = install_folder_;
+  existing.hkcu_keys.push_back({"Software\\VelmoInstallerTestKey", 1, {}});
+  ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+  ASSERT_TRUE(WriteText(install_folder_.Append(Installation::kInstallerPrefsFileName),
+                        "{\"installer-experiments\": [\"installer-experiment-test@1\"]}"));
+  ASSERT_TRUE(base::CopySingleFile(tiny, install_folder_.Append(kLauncherFileName)));
+  base::win::RegistryKey company;
+  ASSERT_EQ(ERROR_SUCCESS, company.Create(environment_.registry().root().Handle(),
+                                          GetCompanyRegistryKey().c_str(), KEY_ALL_ACCESS));
+  const std::wstring x64_name = LastInstallPathValueName() + L" x64";
+  ASSERT_EQ(ERROR_SUCCESS, company.WriteValue(x64_name.c_str(), L"C:\\Old"));
+  base::FeatureRegistry* features = base::FeatureRegistry::GetInstance();
+  features->ResetForTesting();
+  RegisterInstallerExperiments(*features);
+  ASSERT_FALSE(features->IsEnabled("installer-experiment-test"));
+
+  settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv({L"installer.exe"}), false,
+                                         false, false, install_folder_, false, /*x64=*/true);
+  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  installer_ = std::make_unique<Installer>();
+  installer_->AddObserver(&delegate_);
+  installer_->SetStepListBinderForTesting(base::Bind(stop_at_first));
+  // The run is rolled back in the end: what it did is looked at while it
+  // runs its first step.
+  bool experiment_enabled = false;
+  bool x64_entry_gone = false;
+  std::wstring remembered_path;
+  installer_->SetStepListBinderForTesting(base::Bind(
+      [&, stop_at_first](Installer* installer, int32_t operation) {
+        experiment_enabled = base::FeatureRegistry::GetInstance()->IsEnabled(
+            "installer-experiment-test");
+        remembered_path = ReadLastInstallPath();
+        std::wstring value;
+        x64_entry_gone = company.ReadValue(x64_name.c_str(), &value) != ERROR_SUCCESS;
+        return stop_at_first(installer, operation);
+      }));
+  RunInstaller();
+  EXPECT_TRUE(experiment_enabled);
+  EXPECT_EQ(ExpectedLastInstallPath(), remembered_path);
+  EXPECT_TRUE(x64_entry_gone);
+  EXPECT_TRUE(installer_->launcher_valid());
+  // The test programs are built for x64.
+  EXPECT_TRUE(installer_->launcher_not_x86());
+  features->ResetForTesting();
+  RegisterInstallerExperiments(*features);
 }
 
 class InstallerPackageTest : public InstallerTest {

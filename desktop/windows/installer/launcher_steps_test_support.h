@@ -27,7 +27,7 @@
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -89,11 +89,8 @@ class InstallerRunTest : public testing::Test {
   }
 
   void MakeSettings(const std::vector<std::wstring>& switches, bool autoupdate = false) {
-    std::vector<std::wstring> argv = {L"installer.exe"};
-    argv.insert(argv.end(), switches.begin(), switches.end());
-    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), false, false,
-                                           autoupdate, install_folder_, false, false);
-    ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+    settings_ = MakeFolderSettings(install_folder_, switches, /*uninstall=*/false,
+                                   /*silent=*/false, autoupdate);
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(&delegate_);
   }
@@ -120,15 +117,7 @@ class InstallerRunTest : public testing::Test {
   // Runs the installer until its run reports its end; |before_loop| runs
   // after Run() has taken the settings and before the first task.
   void RunInstaller(base::Closure before_loop = base::Closure()) {
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    if (before_loop)
-      before_loop.Run();
-    runner.Run();
-    delegate_.runner = nullptr;
+    RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_, before_loop);
   }
 
   base::win::ScopedComInitializer com_;

@@ -81,14 +81,13 @@ TEST_F(ProductConfigTest, StreamMasksDecideExperimentDefaults) {
   }
 }
 
-TEST_F(ProductConfigTest, BrowserFeatureTable) {
+TEST_F(ProductConfigTest, BrowserFeaturesAreFoundByTheirExactName) {
   const ExperimentRow* row = FindBrowserFeature("alternative-crash-logging");
   ASSERT_NE(nullptr, row);
-  EXPECT_EQ(0xfff7u, row->enabled_stream_mask);
-  EXPECT_EQ(0x10007u, row->switchable_stream_mask);
-  EXPECT_EQ(41052u, row->title_string_id);
+  EXPECT_STREQ("alternative-crash-logging", row->name);
   EXPECT_EQ(nullptr, FindBrowserFeature("unknown"));
   EXPECT_EQ(nullptr, FindBrowserFeature("alternative-crash-loggin"));
+  EXPECT_EQ(nullptr, FindBrowserFeature("alternative-crash-logging2"));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -21,6 +19,7 @@
 #include "base/trace_event/trace_file_recording.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_com.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_folders.h"
@@ -105,7 +104,8 @@ bool FindDownloadFolder(const base::CommandLine& command_line, const base::FileP
   return true;
 }
 
-// Steps 9 to 20 of a run: everything after the modes that answer at once.
+// Everything of a run after the modes that answer at once: the log, the
+// settings and the one role.
 bool RunLoggedInstaller(const base::CommandLine& command_line,
                         const base::FilePath& current_install_folder) {
   logging::LoggingSettings log_settings;
@@ -225,6 +225,12 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
         VLOG(2) << "Running UI controller";
         result = RoleNotAvailable("interactive controller");
       }
+      // Only an empty folder goes: whatever the role left there (a package
+      // kept for later, another run's files) stays.
+      if (!::RemoveDirectoryW(download_folder.value().c_str())) {
+        const DWORD error = ::GetLastError();
+        VLOG(1) << "The download folder " << download_folder << " stays (error " << error << ")";
+      }
     }
   }
 
@@ -261,8 +267,8 @@ bool RunInstallerMain() {
   bool result = false;
   {
     base::ExitCallbackManager exit_manager;
-    HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    bool com_initialized = SUCCEEDED(com);
+    // Ends before the exit callbacks run, as it began after the manager.
+    base::win::ScopedComInitializer com;
 
     if (!IsProductConfigValid()) {
       // Every name the installer uses comes from the configuration.
@@ -285,8 +291,6 @@ bool RunInstallerMain() {
       }
     }
 
-    if (com_initialized)
-      ::CoUninitialize();
   }
   return result;
 }

@@ -223,15 +223,25 @@ TEST(UsageTextTest, ListsOptionsLanguagesAndExperiments) {
   EXPECT_EQ(std::string::npos, text.find("%s"));
 }
 
-TEST_F(RunInstallerTest, DownloadFolderFromTheSwitchIsCreated) {
+// The download folder is made for the role and removed after it when the
+// role left it empty; one that still holds files stays with them.
+TEST_F(RunInstallerTest, DownloadFolderFromTheSwitchIsCreatedAndRemovedWhenEmpty) {
   base::FilePath requested = temp_.GetPath().Append(L"downloads").Append(L"deeper");
   EXPECT_EQ(1, Run({L"--temp-folder=" + requested.value(), L"--v=1"}, nullptr));
   base::FilePath folder = requested.Append(L"Velmo Installer");
-  EXPECT_TRUE(base::DirectoryExists(folder));
+  EXPECT_FALSE(base::PathExists(folder));
+  EXPECT_TRUE(base::DirectoryExists(requested));
   std::vector<std::string> lines = LogLines();
   EXPECT_TRUE(Contains(lines, "Using download folder from command line"));
   EXPECT_TRUE(Contains(lines, "Installer download folder: " + base::WideToUTF8(folder.value())));
   EXPECT_TRUE(Contains(lines, "The interactive controller role is not available in this build"));
+
+  ASSERT_TRUE(base::DeletePath(LogFolder(), true));
+  const base::FilePath kept = folder.Append(L"package.7z");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  ASSERT_EQ(1, base::WriteFileBytes(kept, "x", 1));
+  EXPECT_EQ(1, Run({L"--temp-folder=" + requested.value(), L"--silent"}, nullptr));
+  EXPECT_TRUE(base::PathExists(kept));
 }
 
 TEST_F(RunInstallerTest, UncreatableDownloadFolderFailsBeforeAnyRole) {

@@ -185,6 +185,9 @@ class Settings {
   base::FilePath registry_folder_;
   base::FilePath profile_folder_;
   std::vector<base::FilePath> standalone_folders_;
+  // Switches whose odd value was already reported: they are read again
+  // whenever the folder or the copy-only choice changes.
+  std::vector<std::string> reported_switches_;
   uint32_t x64_ = 0;
 
   base::WeakRefFactory<Settings> weak_factory_{this};

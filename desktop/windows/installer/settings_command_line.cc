@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/settings_command_line.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,7 +41,7 @@ bool ParseBooleanSwitchValue(std::wstring_view text) {
 }
 
 bool IsWellFormedBooleanSwitchValue(std::wstring_view text) {
-  if (text.empty() || base::EqualsAsciiIgnoreCase(text, "yes") ||
+  if (base::EqualsAsciiIgnoreCase(text, "yes") ||
       base::EqualsAsciiIgnoreCase(text, "true") || base::EqualsAsciiIgnoreCase(text, "no") ||
       base::EqualsAsciiIgnoreCase(text, "false")) {
     return true;
@@ -52,11 +53,14 @@ bool Settings::ReadFlagSwitch(int index, const char* name, const base::CommandLi
   if (!command_line.HasSwitch(name))
     return false;
   const std::wstring value = command_line.GetSwitchValueNative(name);
-  if (!IsWellFormedBooleanSwitchValue(value)) {
-    // Treated as not given: the flag keeps its default.
+  // An odd value still counts, as false, so that "off" never turns an option
+  // on; the warning tells the user it was not understood.
+  if (!IsWellFormedBooleanSwitchValue(value) &&
+      std::find(reported_switches_.begin(), reported_switches_.end(), name) ==
+          reported_switches_.end()) {
+    reported_switches_.push_back(name);
     LOG(WARNING) << "The value \"" << value << "\" of --" << name
-                 << " is no boolean; the default stays";
-    return false;
+                 << " is no boolean; read as false";
   }
   SetFlagDirectly(index, ParseBooleanSwitchValue(value));
   return true;

@@ -12,8 +12,9 @@ namespace installer {
 // is false. The installer itself writes "1" and "0".
 bool ParseBooleanSwitchValue(std::wstring_view text);
 
-// Whether |text| is one of the values above or "no", "false" or empty; other
-// values are read as false, but are worth a warning.
+// Whether |text| is "yes", "true", "no", "false" (any case) or a decimal
+// integer; other values, the empty one included, are read as false but are
+// worth a warning.
 bool IsWellFormedBooleanSwitchValue(std::wstring_view text);
 
 }  // namespace installer

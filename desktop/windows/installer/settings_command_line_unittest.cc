@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/ipc/ipc_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -68,11 +69,7 @@ CHILD_PROCESS_MAIN(SettingsRoundTrip) {
              : 3;
 }
 
-base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
-  std::vector<std::wstring> argv = {L"installer.exe"};
-  argv.insert(argv.end(), switches.begin(), switches.end());
-  return base::CommandLine::FromArgv(argv);
-}
+using test::MakeCommandLine;
 
 class SettingsCommandLineTest : public testing::Test {
  protected:
@@ -126,6 +123,7 @@ TEST(ParseBooleanSwitchValueTest, FollowsTheConvention) {
   EXPECT_TRUE(IsWellFormedBooleanSwitchValue(L"No"));
   EXPECT_TRUE(IsWellFormedBooleanSwitchValue(L"-3"));
   EXPECT_FALSE(IsWellFormedBooleanSwitchValue(L"abc"));
+  EXPECT_FALSE(IsWellFormedBooleanSwitchValue(L""));
 }
 
 TEST_F(SettingsCommandLineTest, StatisticsSwitches) {
@@ -165,24 +163,101 @@ TEST_F(SettingsCommandLineTest, LaunchSwitches) {
   EXPECT_TRUE(MakeSettings(MakeCommandLine({}), folder)->IsFlagSet(Settings::LAUNCH_VELMO));
 }
 
-TEST_F(SettingsCommandLineTest, MalformedValuesAreLoggedAndKeepTheDefault) {
+TEST_F(SettingsCommandLineTest, MalformedValuesAreLoggedAndReadAsFalse) {
   const base::FilePath folder = temp_dir_.GetPath().Append(L"malformed");
-  test::ScopedLogCapture log;
-  // Defaults: launch on, single profile off.
-  auto settings = MakeSettings(
-      MakeCommandLine({L"--launchvelmo=maybe", L"--singleprofile=sure", L"--launchbrowser=0x1"}),
+  {
+    test::ScopedLogCapture log;
+    // Defaults: launch on, desktop shortcut on, single profile off.
+    auto settings = MakeSettings(
+        MakeCommandLine({L"--launchvelmo=maybe", L"--singleprofile=sure", L"--desktopshortcut=off",
+                         L"--startmenushortcut", L"--allusers=0x1"}),
+        folder);
+    EXPECT_FALSE(settings->IsFlagSet(Settings::LAUNCH_VELMO));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::DESKTOP_SHORTCUT));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::START_MENU_SHORTCUT));
+    EXPECT_FALSE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+    EXPECT_EQ(1, log.Count("\"maybe\" of --launchvelmo is no boolean"));
+    EXPECT_EQ(1, log.Count("\"sure\" of --singleprofile is no boolean"));
+    EXPECT_EQ(1, log.Count("\"off\" of --desktopshortcut is no boolean"));
+    EXPECT_EQ(1, log.Count("\"\" of --startmenushortcut is no boolean"));
+    EXPECT_EQ(1, log.Count("\"0x1\" of --allusers is no boolean"));
+  }
+  // The well-formed values are read without a word.
+  test::ScopedLogCapture quiet;
+  auto well_formed = MakeSettings(
+      MakeCommandLine({L"--singleprofile=YES", L"--desktopshortcut=No", L"--launchvelmo=-2",
+                       L"--startmenushortcut=FALSE", L"--enable-stats=true"}),
       folder);
-  EXPECT_TRUE(settings->IsFlagSet(Settings::LAUNCH_VELMO));
-  EXPECT_FALSE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
-  EXPECT_EQ(1, log.Count("\"maybe\" of --launchvelmo is no boolean"));
-  EXPECT_EQ(1, log.Count("\"sure\" of --singleprofile is no boolean"));
-  EXPECT_EQ(1, log.Count("\"0x1\" of --launchbrowser is no boolean"));
-  // A well-formed value next to a malformed one still counts.
-  EXPECT_FALSE(MakeSettings(MakeCommandLine({L"--launchvelmo=maybe", L"--launchbrowser=no"}),
-                            folder)
-                   ->IsFlagSet(Settings::LAUNCH_VELMO));
-  EXPECT_TRUE(MakeSettings(MakeCommandLine({L"--singleprofile=YES"}), folder)
-                  ->IsFlagSet(Settings::SINGLE_PROFILE));
+  EXPECT_TRUE(well_formed->IsFlagSet(Settings::SINGLE_PROFILE));
+  EXPECT_FALSE(well_formed->IsFlagSet(Settings::DESKTOP_SHORTCUT));
+  EXPECT_TRUE(well_formed->IsFlagSet(Settings::LAUNCH_VELMO));
+  EXPECT_FALSE(well_formed->IsFlagSet(Settings::START_MENU_SHORTCUT));
+  EXPECT_TRUE(well_formed->IsFlagSet(Settings::ENABLE_VELMO_STATS));
+  EXPECT_EQ(0, quiet.Count("is no boolean"));
+}
+
+// The former engine's installation hands its choices on even when the run
+// does not replace it; an autoupdate that leaves it in place still starts
+// the browser afterwards, whatever the command line says.
+TEST_F(SettingsCommandLineTest, FormerEngineInstallationAndAutoupdate) {
+  // The install log is written through COM.
+  base::win::ScopedComInitializer com;
+  const base::FilePath folder = temp_dir_.GetPath().Append(L"former");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  InstallLog log;
+  log.version = "12.17";
+  log.hkcu_keys.push_back({"Software\\Velmo", 0, {}});
+  ASSERT_TRUE(log.Save(folder.Append(kTarselInstallLogFileName)));
+  const std::string ini = "[System]\r\nMulti User=0\r\n";
+  ASSERT_EQ(static_cast<int>(ini.size()),
+            base::WriteFileBytes(folder.Append(kOldPrefsDefaultFileName), ini.data(),
+                                 static_cast<int>(ini.size())));
+  struct Case {
+    bool autoupdate, replace;
+    int32_t operation;
+    bool launch;
+  };
+  for (const Case& c : {Case{true, false, Settings::kOperationInstall, true},
+                        Case{true, true, Settings::kOperationUpgrade, false},
+                        Case{false, false, Settings::kOperationInstall, false}}) {
+    SCOPED_TRACE(testing::Message() << "autoupdate " << c.autoupdate << ", replace " << c.replace);
+    auto settings = MakeSettings(MakeCommandLine({L"--launchvelmo=0", L"--allusers=0"}), folder,
+                                 /*silent=*/false, c.autoupdate, c.replace);
+    EXPECT_EQ(c.operation, settings->GetOperation());
+    EXPECT_EQ(c.launch, settings->IsFlagSet(Settings::LAUNCH_VELMO));
+    // Taken from the installation, not from the command line: it
+    // registered keys, and its single profile.
+    EXPECT_TRUE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+    EXPECT_TRUE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
+  }
+}
+
+// The switches the back end takes over unchanged from the front end's own
+// command line, and one it never sees.
+TEST_F(SettingsCommandLineTest, BackEndCommandLineCarriesThePassThroughSwitches) {
+  const base::FilePath temp = temp_dir_.GetPath().Append(L"dl folder");
+  const std::vector<std::wstring> switches = {L"--initial-pid=4711",
+                                              L"--temp-folder=" + temp.value(),
+                                              L"--components=suite:c.json",
+                                              L"--v=2",
+                                              L"--server-tracking-data=t.bin",
+                                              L"--import-bookmarks=1",
+                                              L"--import-session=0",
+                                              L"--import-topsites-to-speeddial=1",
+                                              L"--unrelated-switch=1"};
+  auto settings = MakeSettings(MakeCommandLine(switches), temp_dir_.GetPath().Append(L"copied"));
+  ASSERT_EQ(Settings::kOperationInstall, settings->GetOperation());
+  base::CommandLine backend;
+  settings->ToCommandLine(&backend, false);
+  const base::CommandLine given = MakeCommandLine(switches);
+  for (const char* name : {kInitialPidSwitch, kTempFolderSwitch, kComponentsSwitch,
+                           kVerboseLevelSwitch, kServerTrackingDataSwitch, kImportBookmarksSwitch,
+                           kImportSessionSwitch, kImportTopSitesSwitch}) {
+    EXPECT_TRUE(backend.HasSwitch(name)) << name;
+    EXPECT_EQ(given.GetSwitchValueNative(name), backend.GetSwitchValueNative(name)) << name;
+  }
+  EXPECT_FALSE(backend.HasSwitch("unrelated-switch"));
 }
 
 TEST_F(SettingsCommandLineTest, RoundTripThroughTheBackEnd) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/command_line.h"
 #include "base/string_number_conversions.h"
 #include "base/threading/current_task_runner.h"
 #include "base/threading/loop_runner.h"
@@ -118,6 +119,13 @@ class RecordingObserver : public SettingsObserver {
   int obtained = 0;
   base::LoopRunner* runner = nullptr;
 };
+
+// The command line of "installer.exe" with |switches|.
+inline base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
+  std::vector<std::wstring> argv = {L"installer.exe"};
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  return base::CommandLine::FromArgv(argv);
+}
 
 // Runs the current loop until |settings| reports its status read (true), or
 // until |timeout| passed (false).

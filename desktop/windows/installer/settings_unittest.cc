@@ -22,11 +22,7 @@
 namespace installer {
 namespace {
 
-base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
-  std::vector<std::wstring> argv = {L"installer.exe"};
-  argv.insert(argv.end(), switches.begin(), switches.end());
-  return base::CommandLine::FromArgv(argv);
-}
+using test::MakeCommandLine;
 
 class SettingsTest : public testing::Test {
  protected:

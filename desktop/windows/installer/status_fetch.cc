@@ -1,12 +1,12 @@
 #include "desktop/windows/installer/status_fetch.h"
 
+#include <atomic>
 #include <utility>
 
 #include "base/bind.h"
 #include "base/code_location.h"
 #include "base/logging.h"
-#include "base/threading/lock.h"
-#include "base/threading/waitable_event.h"
+#include "base/threading/in_flight_counter.h"
 #include "base/threading/worker_pool.h"
 #include "base/win/scoped_com.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -17,50 +17,22 @@ namespace {
 std::atomic<int> g_live_fetches{0};
 std::atomic<StatusFetch::ReadHook> g_read_hook{nullptr};
 
-// The reads in flight, and an event that is signalled while there are none.
-class ReadsInFlight {
- public:
-  ReadsInFlight()
-      : idle_(base::WaitableEvent::ResetPolicy::kManual,
-              base::WaitableEvent::InitialState::kSignaled) {}
-
-  // Never destroyed: a read may still finish while the process exits.
-  static ReadsInFlight* Get() {
-    static ReadsInFlight* const instance = new ReadsInFlight();
-    return instance;
-  }
-
-  void Add() {
-    base::AutoLock lock(lock_);
-    if (count_++ == 0)
-      idle_.Reset();
-  }
-  void Remove() {
-    base::AutoLock lock(lock_);
-    if (--count_ == 0)
-      idle_.Signal();
-  }
-  int count() {
-    base::AutoLock lock(lock_);
-    return count_;
-  }
-  bool WaitForIdle(base::TimeSpan bound) { return idle_.TimedWait(bound); }
-
- private:
-  base::Lock lock_;
-  int count_ = 0;
-  base::WaitableEvent idle_;
-};
+// The reads in flight. Never destroyed: a read may still finish while the
+// process exits.
+base::InFlightCounter* ReadsInFlight() {
+  static base::InFlightCounter* const instance = new base::InFlightCounter();
+  return instance;
+}
 
 // Counts one read from its posting until its task has let go of everything.
 class InFlightToken {
  public:
-  InFlightToken() { ReadsInFlight::Get()->Add(); }
+  InFlightToken() { ReadsInFlight()->Add(); }
   InFlightToken(InFlightToken&& other) : counted_(other.counted_) { other.counted_ = false; }
   InFlightToken& operator=(InFlightToken&&) = delete;
   ~InFlightToken() {
     if (counted_)
-      ReadsInFlight::Get()->Remove();
+      ReadsInFlight()->Remove();
   }
 
  private:
@@ -147,11 +119,11 @@ void StatusFetch::Read() {
 }
 
 int GetStatusReadsInFlight() {
-  return ReadsInFlight::Get()->count();
+  return ReadsInFlight()->count();
 }
 
 bool WaitForStatusReadsInFlight(base::TimeSpan bound) {
-  if (ReadsInFlight::Get()->WaitForIdle(bound))
+  if (ReadsInFlight()->WaitForIdle(bound))
     return true;
   LOG(ERROR) << "Status reads still in flight after " << bound.InMilliseconds()
              << " ms: " << GetStatusReadsInFlight();

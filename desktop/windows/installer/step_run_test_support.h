@@ -29,7 +29,7 @@
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -140,17 +140,7 @@ class StepRunTest : public ::testing::Test {
   // Settings for the test's install folder with |switches| (and
   // |uninstall|), their status read.
   void MakeSettings(const std::vector<std::wstring>& switches, bool uninstall = false) {
-    std::vector<std::wstring> argv = {L"installer.exe"};
-    argv.insert(argv.end(), switches.begin(), switches.end());
-    settings_ = std::make_unique<Settings>(base::CommandLine::FromArgv(argv), uninstall, false,
-                                           false, install_folder_, false, false);
-    ASSERT_TRUE(WaitForSettingsObtained(settings_.get()));
-    // An uninstallation starts from the installation holding the running
-    // executable; the test's installation is chosen explicitly.
-    if (uninstall) {
-      settings_->SetInstallFolder(install_folder_);
-      ASSERT_TRUE(WaitForSettingsObtained(settings_.get()));
-    }
+    settings_ = MakeFolderSettings(install_folder_, switches, uninstall);
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(&delegate_);
   }
@@ -174,13 +164,7 @@ class StepRunTest : public ::testing::Test {
           }
           return list;
         }));
-    base::LoopRunner runner;
-    delegate_.runner = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(60));
-    installer_->Run(settings_.get());
-    runner.Run();
-    delegate_.runner = nullptr;
+    RunInstallerToItsEnd(installer_.get(), settings_.get(), &delegate_);
   }
 
   // The install log of the installer's run.

@@ -1,7 +1,7 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 
 #include "base/logging.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 
 namespace installer {
 

@@ -21,6 +21,8 @@ constexpr wchar_t kMailslotPrefix[] = L"\\\\.\\mailslot\\";
 // the longest the thread takes to notice that it must stop.
 constexpr DWORD kReadThreadTimeoutMs = 100;
 
+std::atomic<void (*)()> g_hand_over_hook{nullptr};
+
 }  // namespace
 
 // MailslotReader -------------------------------------------------------------
@@ -120,11 +122,11 @@ void MailslotReader::OnIOCompleted(base::IoCompletionContext* context, DWORD byt
     base::BinaryMessage message(buffer_.get(), bytes_transferred);
     receiver_->OnMessageReceived(message);
   }
-  if (error != 0 && error != ERROR_OPERATION_ABORTED) {
-    // Like a read that fails at once: reading again would only fail again.
-    ELOG(ERROR, error) << "Cannot read from mailslot";
-    return;
-  }
+  // A failed read loses at most its own datagram: the next one is read all
+  // the same. A mailslot that can no longer be read fails that read at once,
+  // which ends the reading there.
+  if (error != 0)
+    VLOG(1) << "A mailslot read completed with error " << error;
   StartRead();
 }
 
@@ -212,6 +214,24 @@ IpcReceiver::~IpcReceiver() {
 
 bool IpcReceiver::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to receive IPC on " << name;
+  if (!StartThread())
+    return false;
+  thread_.task_runner()->PostTask(
+      IPC_LOCATION("Connect"),
+      base::Bind(&IpcReceiver::SetUpMailslot, base::Unretained(this), name));
+  return true;
+}
+
+bool IpcReceiver::ConnectToHandleForTesting(base::win::ScopedHandle handle) {
+  if (!StartThread())
+    return false;
+  thread_.task_runner()->PostTask(IPC_LOCATION("Connect"),
+                                  base::Bind(&IpcReceiver::CreateReader, base::Unretained(this),
+                                             base::Passed(std::move(handle))));
+  return true;
+}
+
+bool IpcReceiver::StartThread() {
   if (!owner_task_runner_) {
     LOG(ERROR) << "The IPC receiver was made on a thread without a message loop";
     return false;
@@ -222,9 +242,6 @@ bool IpcReceiver::Connect(const std::wstring& name) {
     LOG(ERROR) << "Could not start IPC thread";
     return false;
   }
-  thread_.task_runner()->PostTask(
-      IPC_LOCATION("Connect"),
-      base::Bind(&IpcReceiver::SetUpMailslot, base::Unretained(this), name));
   return true;
 }
 
@@ -248,6 +265,10 @@ void IpcReceiver::SetUpMailslot(const std::wstring& name) {
     ELOG(ERROR, error) << "Failed creating " << full_name;
     return;
   }
+  CreateReader(std::move(mailslot));
+}
+
+void IpcReceiver::CreateReader(base::win::ScopedHandle mailslot) {
   reader_ = std::make_unique<MailslotReader>(std::move(mailslot), this);
 }
 
@@ -256,7 +277,14 @@ void IpcReceiver::DestroyReader() {
   set_read_mode(ReadMode::kNotReading);
 }
 
+// static
+void IpcReceiver::SetHandOverHookForTesting(void (*hook)()) {
+  g_hand_over_hook.store(hook, std::memory_order_release);
+}
+
 void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
+  if (void (*hook)() = g_hand_over_hook.load(std::memory_order_acquire))
+    hook();
   // The copy owns its bytes: the read buffer is reused for the next datagram.
   owner_task_runner_->PostTask(
       IPC_LOCATION("OnMessageReceived"),
@@ -264,6 +292,8 @@ void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
 }
 
 void IpcReceiver::OnMessagesReceived(std::vector<base::BinaryMessage> messages) {
+  if (void (*hook)() = g_hand_over_hook.load(std::memory_order_acquire))
+    hook();
   owner_task_runner_->PostTask(
       IPC_LOCATION("OnMessageReceived"),
       base::Bind(&IpcReceiver::DeliverMessages, weak_self_, base::Passed(std::move(messages))));

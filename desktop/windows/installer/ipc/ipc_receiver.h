@@ -116,17 +116,27 @@ class IpcReceiver {
   // "\\.\mailslot\" + |name|. False only when the thread cannot start; a
   // mailslot that cannot be created is logged on the IPC thread.
   bool Connect(const std::wstring& name);
+  // The same over an already opened handle (overlapped, for reading), so a
+  // test can hand in one whose reads can fail.
+  bool ConnectToHandleForTesting(base::win::ScopedHandle handle);
   // Deletes the reader on the IPC thread and joins the thread.
   void Close();
 
   // Set once the first read is issued; readable from any thread.
   ReadMode read_mode() const { return read_mode_.load(std::memory_order_acquire); }
 
+  // Runs |hook| on the IPC thread before datagrams are handed on, so that a
+  // test can hold them back; null removes it.
+  static void SetHandOverHookForTesting(void (*hook)());
+
  private:
   friend class MailslotReader;
 
+  bool StartThread();
+
   // On the IPC thread.
   void SetUpMailslot(const std::wstring& name);
+  void CreateReader(base::win::ScopedHandle mailslot);
   void DestroyReader();
   void OnMessageReceived(const base::BinaryMessage& message);
   // Several datagrams, in order, in one task.

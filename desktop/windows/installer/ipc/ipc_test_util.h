@@ -7,7 +7,9 @@
 
 #include "base/logging.h"
 #include "base/threading/lock.h"
-#include "desktop/windows/installer/installer_delegate.h"
+#include "base/threading/waitable_event.h"
+#include "base/time.h"
+#include "desktop/windows/installer/ipc/installer_delegate.h"
 
 namespace installer::test {
 
@@ -26,6 +28,18 @@ class ScopedLogCapture {
     logging::SetLogMessageHandler(previous_);
     logging::SetVlogLevels("0", "");
     Active() = nullptr;
+  }
+
+  // Waits until a line holding |text| was logged, on any thread; false when
+  // none came within |bound|.
+  bool WaitForLine(const std::string& text, base::TimeSpan bound) {
+    const base::MonotonicTime deadline = base::MonotonicTime::Now() + bound;
+    while (Count(text) == 0) {
+      const base::TimeSpan left = deadline - base::MonotonicTime::Now();
+      if (left <= base::TimeSpan() || !line_logged_.TimedWait(left))
+        return Count(text) > 0;
+    }
+    return true;
   }
 
   // Lines holding |text|.
@@ -52,12 +66,15 @@ class ScopedLogCapture {
       base::AutoLock lock(capture->lock_);
       capture->lines_.push_back(str.substr(message_start));
     }
+    capture->line_logged_.Signal();
     return capture->previous_ && capture->previous_(severity, file, line, message_start, str);
   }
 
   logging::LogMessageHandlerFunction previous_;
   base::Lock lock_;
   std::vector<std::string> lines_;
+  base::WaitableEvent line_logged_{base::WaitableEvent::ResetPolicy::kAutomatic,
+                                   base::WaitableEvent::InitialState::kNotSignaled};
 };
 
 // Records every InstallerDelegate call as one line of text.

@@ -12,6 +12,7 @@
 #include "base/string_printf.h"
 #include "base/threading/loop_runner.h"
 #include "base/threading/message_loop.h"
+#include "base/threading/plain_thread.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
@@ -264,6 +265,117 @@ TEST_F(IpcTest, FailedWritesDropTheirMessage) {
   EXPECT_EQ(3, log.Count("Cannot write to mailslot"));
   EXPECT_EQ(3, log.Count("Dropped the message of 32 bytes that could not be written"));
   EXPECT_EQ(1, log.Count("Messages unsent: 0"));
+}
+
+// A named pipe stands in for the mailslot where a write must wait: a pipe
+// write does not complete before its reader has taken it, so the writer's
+// pending-write, drain and cancel paths run as they would on a busy system.
+class PendingWritePipe {
+ public:
+  bool Open() {
+    const std::wstring name = L"\\\\.\\pipe\\" + UniqueMailslotName();
+    server_.Reset(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0,
+                                   0, nullptr));
+    if (!server_.IsValid())
+      return false;
+    client_.Reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr));
+    return client_.IsValid() &&
+           (ConnectNamedPipe(server_.Get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
+  }
+  base::win::ScopedHandle TakeClient() { return std::move(client_); }
+
+  // The next datagram, decoded; false when the pipe is closed or the bytes
+  // are no installer message.
+  bool Read(InstallerMessage* message) {
+    std::vector<char> buffer(kMaxInstallerMessageSize);
+    DWORD read = 0;
+    if (!ReadFile(server_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+      return false;
+    return ReadInstallerMessage(base::BinaryMessage(buffer.data(), read), message);
+  }
+
+ private:
+  base::win::ScopedHandle server_;
+  base::win::ScopedHandle client_;
+};
+
+TEST_F(IpcTest, PendingWritesDrainInOrderOnClose) {
+  ScopedLogCapture log;
+  PendingWritePipe pipe;
+  ASSERT_TRUE(pipe.Open());
+  IpcSender sender;
+  ASSERT_TRUE(sender.ConnectToHandleForTesting(pipe.TakeClient()));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_INSTALL_FOLDER_READY));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+  std::vector<int> types;
+  base::PlainThread reader("PipeReader", base::Bind([&] {
+    // Reading starts once the writer is closing: its first write is left
+    // pending by then, the others wait behind it.
+    if (!log.WaitForLine("Closing mailslot.", base::TimeSpan::FromSeconds(30)))
+      return;
+    InstallerMessage message;
+    while (types.size() < 3 && pipe.Read(&message))
+      types.push_back(message.type);
+  }));
+  ASSERT_TRUE(reader.Start());
+  sender.Close();
+  reader.Join();
+  EXPECT_EQ((std::vector<int>{IPC_MESSAGE_STEP, IPC_MESSAGE_INSTALL_FOLDER_READY,
+                              IPC_MESSAGE_SUCCESS}),
+            types);
+  EXPECT_EQ(0, log.Count("I/O still pending on mailslot."));
+  EXPECT_EQ(1, log.Count("Messages unsent: 0"));
+}
+
+TEST_F(IpcTest, WriteThatNeverCompletesIsCancelledOnClose) {
+  ScopedLogCapture log;
+  PendingWritePipe pipe;
+  ASSERT_TRUE(pipe.Open());
+  IpcSender sender;
+  ASSERT_TRUE(sender.ConnectToHandleForTesting(pipe.TakeClient()));
+  for (int i = 0; i < 3; ++i)
+    sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  // Nobody reads: the first write waits, the others queue behind it.
+  sender.Close();
+  EXPECT_EQ(1, log.Count("I/O still pending on mailslot."));
+  EXPECT_EQ(0, log.Count("Cannot cancel the pending mailslot write"));
+  EXPECT_EQ(0, log.Count("The pending mailslot write never completed"));
+  EXPECT_EQ(1, log.Count("Messages unsent: 2"));
+}
+
+// A read that completes with an error loses its own datagram only: the
+// next read is issued and later datagrams arrive. An oversized message on a
+// pipe read through the completion port fails its read with ERROR_MORE_DATA.
+TEST_F(IpcTest, FailedReadCompletionIsFollowedByTheNextRead) {
+  const std::wstring name = L"\\\\.\\pipe\\" + UniqueMailslotName();
+  base::win::ScopedHandle server(CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 8192, 0, nullptr));
+  ASSERT_TRUE(server.IsValid());
+  base::win::ScopedHandle client(
+      CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(client.IsValid());
+  auto write = [&](const std::string& bytes) {
+    DWORD written = 0;
+    return WriteFile(client.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
+  };
+  ASSERT_TRUE(write(std::string(kMaxInstallerMessageSize + 100, 'x')));
+  ASSERT_TRUE(write(Bytes(*CreateInstallerMessage(IPC_MESSAGE_STEP))));
+  ASSERT_TRUE(write(Bytes(*CreateInstallerMessage(IPC_MESSAGE_SUCCESS))));
+
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  IpcReceiver receiver(&delegate);
+  ASSERT_TRUE(receiver.ConnectToHandleForTesting(std::move(server)));
+  RunAtMost(&runner, 30);
+  EXPECT_EQ(IpcReceiver::ReadMode::kCompletionPort, receiver.read_mode());
+  EXPECT_EQ((std::vector<std::string>{"step", "success"}), delegate.installer.calls);
+  receiver.Close();
 }
 
 // The threads of this process whose names are |names| and which did not

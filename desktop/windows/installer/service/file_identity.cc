@@ -12,6 +12,7 @@
 #include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/scoped_generic.h"
+#include "base/win/scoped_co_task_mem.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
@@ -19,12 +20,6 @@
 namespace installer {
 
 namespace {
-
-struct CoTaskMemTraits {
-  static wchar_t* InvalidValue() { return nullptr; }
-  static void Free(wchar_t*& memory) { ::CoTaskMemFree(memory); }
-};
-using ScopedCoTaskMemString = base::ScopedGeneric<wchar_t*, CoTaskMemTraits>;
 
 // Where Windows keeps the pinned items below the roaming application data.
 constexpr wchar_t kUserPinnedBelowRoaming[] =
@@ -68,7 +63,7 @@ bool GetTaskbarPinsFolder(base::FilePath* folder) {
     LOG(ERROR) << "This Windows has no taskbar pins folder";
     return false;
   }
-  ScopedCoTaskMemString user_pinned;
+  base::win::ScopedCoTaskMemString user_pinned;
   const HRESULT hr =
       ::SHGetKnownFolderPath(FOLDERID_UserPinned, KF_FLAG_DONT_VERIFY, nullptr, user_pinned.Receive());
   if (SUCCEEDED(hr) && user_pinned.IsValid()) {

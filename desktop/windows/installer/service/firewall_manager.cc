@@ -74,14 +74,14 @@ bool FirewallManager::GetRules(ComPtr<INetFwRules>* rules) {
 }
 
 bool FirewallManager::FindOwnRules(INetFwRules* rules, const std::wstring& name,
-                                   std::vector<std::wstring>* found) {
+                                   std::vector<std::wstring>* found, HRESULT* error) {
   ComPtr<IUnknown> enumerator_unknown;
   ComPtr<IEnumVARIANT> enumerator;
   HRESULT hr = rules->get__NewEnum(enumerator_unknown.Receive());
   if (SUCCEEDED(hr))
     hr = enumerator_unknown.QueryInterface(IID_IEnumVARIANT, &enumerator);
   if (FAILED(hr)) {
-    ELOG(ERROR, hr) << "Cannot list the firewall rules";
+    *error = hr;
     return false;
   }
   for (;;) {
@@ -144,10 +144,13 @@ bool FirewallManager::AddMdnsRule() {
   // anyway: a duplicate does no harm, a missing rule does.
   const std::wstring name = GetMdnsRuleName();
   std::vector<std::wstring> existing;
-  if (FindOwnRules(rules.Get(), name, &existing))
+  HRESULT list_error = S_OK;
+  if (FindOwnRules(rules.Get(), name, &existing, &list_error)) {
     RemoveRulesNamed(rules.Get(), existing);
-  else
-    LOG(WARNING) << "Adding the firewall rule without looking for an older one";
+  } else {
+    ELOG(WARNING, list_error)
+        << "Cannot list the firewall rules; adding the rule without looking for an older one";
+  }
 
   ComPtr<INetFwRule> rule;
   HRESULT hr = rule.CreateInstance(__uuidof(NetFwRule), __uuidof(INetFwRule), CLSCTX_INPROC_SERVER);
@@ -197,8 +200,11 @@ bool FirewallManager::RemoveAllRules() {
   if (!GetRules(&rules))
     return false;
   std::vector<std::wstring> own;
-  if (!FindOwnRules(rules.Get(), std::wstring(), &own))
+  HRESULT list_error = S_OK;
+  if (!FindOwnRules(rules.Get(), std::wstring(), &own, &list_error)) {
+    ELOG(ERROR, list_error) << "Cannot list the firewall rules";
     return false;
+  }
   return RemoveRulesNamed(rules.Get(), own);
 }
 

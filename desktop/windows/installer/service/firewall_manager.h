@@ -48,9 +48,11 @@ class FirewallManager {
 
   bool GetRules(base::win::ComPtr<INetFwRules>* rules);
   // Names of the product's rules for the executable (only those named
-  // |name| when it is not empty). False when the rules cannot be listed.
+  // |name| when it is not empty). False, with the system's answer in
+  // |error|, when the rules cannot be listed; the caller decides how much
+  // that matters.
   bool FindOwnRules(INetFwRules* rules, const std::wstring& name,
-                    std::vector<std::wstring>* found);
+                    std::vector<std::wstring>* found, HRESULT* error);
   bool RemoveRulesNamed(INetFwRules* rules, const std::vector<std::wstring>& names);
 
   const std::wstring product_name_;

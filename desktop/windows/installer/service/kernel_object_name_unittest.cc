@@ -16,4 +16,18 @@ TEST(KernelObjectNameTest, JoinsPrefixNameAndPathWithSlashes) {
   EXPECT_EQ(L"Global\\/", GetKernelObjectName(base::FilePath(), L"", true));
 }
 
+TEST(KernelObjectNameTest, InstallationNamesFollowTheFolder) {
+  const base::FilePath back(L"C:\\Program Files\\Velmo");
+  const base::FilePath forward(L"C:/Program Files/Velmo");
+  EXPECT_EQ(L"Global\\Velmo/Installer/C:/Program Files/Velmo", GetInstallerMutexName(back));
+  EXPECT_EQ(GetInstallerMutexName(back), GetInstallerMutexName(forward));
+  EXPECT_EQ(GetKernelObjectName(back, kPackageReadyEventName, true),
+            GetKernelObjectName(forward, kPackageReadyEventName, true));
+  EXPECT_EQ(L"Global\\VelmoInstaller/InstallationInterrupted/C:/Program Files/Velmo",
+            GetKernelObjectName(back, kInstallationInterruptedEventName, true));
+  // The mailslot keeps the folder as it is.
+  EXPECT_EQ(L"velmo_installer\\C:\\Program Files\\Velmo", GetInstallerMailslotName(back));
+  EXPECT_NE(GetInstallerMailslotName(back), GetInstallerMailslotName(forward));
+}
+
 }  // namespace installer
