@@ -10,6 +10,7 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
+#include "base/string_split.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/crash_keys_page.h"
