@@ -3,6 +3,11 @@
 // dumping and passing an exception on.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -309,6 +314,44 @@ TEST_F(CrashDumpHandlerDispatchTest, HandlersNestAndRestoreWhatTheyReplaced) {
   LPTOP_LEVEL_EXCEPTION_FILTER current = ::SetUnhandledExceptionFilter(nullptr);
   EXPECT_EQ(&RecordingPreviousFilter, current);
   ::SetUnhandledExceptionFilter(current);
+}
+
+// Creates three handlers and destroys them in the order they were created,
+// with its standard error on its standard output.
+CHILD_PROCESS_MAIN(HandlersRemovedInCreationOrder) {
+  fflush(stderr);
+  _dup2(_fileno(stdout), _fileno(stderr));
+  auto first = std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr,
+                                                  kHandlerAll, MiniDumpNormal, nullptr,
+                                                  CustomInfo());
+  auto second = std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr,
+                                                   kHandlerAll, MiniDumpNormal, nullptr,
+                                                   CustomInfo());
+  auto third = std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr,
+                                                  kHandlerUnhandledException, MiniDumpNormal,
+                                                  nullptr, CustomInfo());
+  first.reset();
+  second.reset();
+  third.reset();
+  fflush(stderr);
+  fflush(stdout);
+  return 0;
+}
+
+TEST(CrashDumpHandlerOrderTest, RemovingHandlersOutOfOrderIsReportedForAllButTheLast) {
+  std::string output;
+  int exit_code = -1;
+  ASSERT_TRUE(base::RunAndCaptureOutputWithExitCode(
+      testing::GetChildCommandLine("HandlersRemovedInCreationOrder"), &output, &exit_code));
+  EXPECT_EQ(0, exit_code);
+  // Standard error is in text mode: the line ends in "\r\n".
+  const std::string warning = "warning: removing crash handler out of order\r\n";
+  size_t count = 0;
+  for (size_t at = output.find(warning); at != std::string::npos;
+       at = output.find(warning, at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(2u, count) << output;
 }
 
 }  // namespace

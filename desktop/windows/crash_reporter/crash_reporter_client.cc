@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include <atomic>
+#include <memory>
 
 #include "base/logging.h"
 #include "base/string_number_conversions.h"
@@ -128,17 +129,15 @@ void ConnectCrashReporterClient() {
   }
   CrashKeysPage* page = CrashKeysPage::GetInstance();
   CustomInfo custom_info = page ? page->GetCustomInfo() : CustomInfo();
-  auto* handler = new CrashDumpHandler(std::wstring(), &CrashFilterFirstThreadOnly,
-                                       &OnCrashDumpDone, nullptr, kHandlerAll, MiniDumpNormal,
-                                       pipe_name, custom_info);
-  if (!handler->IsOutOfProcess()) {
-    // Restores the handlers it replaced: the process keeps the system's
-    // crash handling.
-    delete handler;
+  auto handler = std::make_unique<CrashDumpHandler>(
+      std::wstring(), &CrashFilterFirstThreadOnly, &OnCrashDumpDone, nullptr, kHandlerAll,
+      MiniDumpNormal, pipe_name, custom_info);
+  // Without a registration the handler goes again, restoring the handlers it
+  // replaced: the process keeps the system's crash handling.
+  if (!handler->IsOutOfProcess())
     return;
-  }
   handler->set_handle_debug_exceptions(true);
-  g_crash_handler.store(handler);
+  g_crash_handler.store(handler.release());
   base::win::ExchangeCrashHook(&DumpAndTerminate);
 }
 
