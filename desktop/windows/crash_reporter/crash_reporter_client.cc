@@ -84,6 +84,8 @@ base::CommandLine BuildCrashReporterCommandLine() {
   return command_line;
 }
 
+// A reporter that does not start is logged at verbose level only, for the
+// reasons given beside the pipe client's connection.
 uint32_t LaunchCrashReporter() {
   base::CommandLine command_line = BuildCrashReporterCommandLine();
   wchar_t event_name[kNameBufferChars];
@@ -94,7 +96,8 @@ uint32_t LaunchCrashReporter() {
   }
   base::win::ScopedHandle init_event(::CreateEventW(nullptr, TRUE, FALSE, event_name));
   if (!init_event.IsValid()) {
-    PLOG(WARNING) << "Cannot create the crash reporter's start-up event";
+    VLOG(1) << "Cannot create the crash reporter's start-up event (error "
+            << ::GetLastError() << ")";
     return 0;
   }
   std::wstring command_text = command_line.GetCommandLineString();
@@ -103,7 +106,7 @@ uint32_t LaunchCrashReporter() {
   PROCESS_INFORMATION process_info = {};
   if (!::CreateProcessW(nullptr, command_text.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup_info, &process_info)) {
-    PLOG(WARNING) << "Cannot start the crash reporter";
+    VLOG(1) << "Cannot start the crash reporter (error " << ::GetLastError() << ")";
     return 0;
   }
   base::win::ScopedHandle process(process_info.hProcess);
@@ -111,7 +114,7 @@ uint32_t LaunchCrashReporter() {
   HANDLE waits[] = {init_event.Get(), process.Get()};
   DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, kCrashReporterStartTimeoutMs);
   if (result != WAIT_OBJECT_0) {
-    LOG(WARNING) << "The crash reporter did not start (wait result " << result << ")";
+    VLOG(1) << "The crash reporter did not start (wait result " << result << ")";
     return 0;
   }
   return process_info.dwProcessId;
