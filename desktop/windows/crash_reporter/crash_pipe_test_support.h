@@ -23,6 +23,7 @@ struct RecordedDump {
   DWORD thread_id = 0;
   DWORD exception_code = 0;
   uint32_t assertion_type = 0;
+  bool has_dump_path = false;
   // The copied custom info, in order.
   std::vector<std::pair<std::wstring, std::wstring>> entries;
 
@@ -45,11 +46,12 @@ class RecordingCrashServer {
   RecordingCrashServer() : dumped_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
   // Starts serving |pipe_name| (the own pid's name by default).
-  bool Start(std::wstring pipe_name = std::wstring()) {
-    if (pipe_name.empty())
-      pipe_name = CrashPipeNameFor(::GetCurrentProcessId());
-    server_ = std::make_unique<CrashPipeServer>(pipe_name, nullptr, nullptr, nullptr, &OnDump,
-                                                this, nullptr, nullptr, nullptr, nullptr, false,
+  // Starts serving the own pid's pipe; |generate_dumps| asks the server to
+  // read the crash details before the callback.
+  bool Start(bool generate_dumps = false) {
+    server_ = std::make_unique<CrashPipeServer>(CrashPipeNameFor(::GetCurrentProcessId()),
+                                                nullptr, nullptr, nullptr, &OnDump, this, nullptr,
+                                                nullptr, nullptr, nullptr, generate_dumps,
                                                 nullptr);
     return server_->Start();
   }
@@ -79,10 +81,12 @@ class RecordingCrashServer {
            read == sizeof(T);
   }
 
-  static void OnDump(void* context, const CrashPipeClientRecord* client, const std::wstring*) {
+  static void OnDump(void* context, const CrashPipeClientRecord* client,
+                     const std::wstring* dump_path) {
     auto* self = static_cast<RecordingCrashServer*>(context);
     RecordedDump dump;
     dump.pid = client->pid();
+    dump.has_dump_path = dump_path != nullptr;
     HANDLE process = client->process();
     ReadClient(process, client->thread_id_address(), &dump.thread_id);
     uint64_t pointers_address = 0;

@@ -323,6 +323,53 @@ TEST_F(CrashPipeTest, AServerStartsOnceAndAPipeNameServesOnce) {
   EXPECT_TRUE(client.Register());
 }
 
+TEST_F(CrashPipeTest, UnreadableCrashDetailsSkipTheCallbackButReleaseTheClient) {
+  ASSERT_TRUE(server_.Start(/*generate_dumps=*/true));
+
+  // A readable client gets its callback, without a dump path (no writer is
+  // part of this build).
+  base::Process child = StartClient(2);
+  EXPECT_EQ(0, ExitCodeOf(child));
+  ASSERT_EQ(1u, server_.dumps().size());
+  EXPECT_FALSE(server_.dumps()[0].has_dump_path);
+  EXPECT_EQ(kFakeExceptionCode, server_.dumps()[0].exception_code);
+
+  // A registration whose exception-pointers slot lies in unmapped memory,
+  // made by hand so that the addresses can be chosen.
+  DWORD thread_id = 0;
+  AssertionInfo assertion = {};
+  CrashPipeMessage request = {};
+  request.tag = kRegistrationRequest;
+  request.id = ::GetCurrentProcessId();
+  request.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
+  request.exception_pointers_address = 0x10;
+  request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
+  std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+  base::win::ScopedHandle pipe(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!pipe.IsValid() && ::WaitNamedPipeW(name.c_str(), 5000))
+    pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(pipe.IsValid());
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr));
+  CrashPipeMessage reply = {};
+  DWORD bytes = 0;
+  ASSERT_TRUE(::TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply),
+                                  &bytes, nullptr));
+  ASSERT_EQ(kRegistrationReply, reply.tag);
+  base::win::ScopedHandle dump_request(reinterpret_cast<HANDLE>(reply.dump_request_event));
+  base::win::ScopedHandle dump_generated(reinterpret_cast<HANDLE>(reply.dump_generated_event));
+  base::win::ScopedHandle server_alive(reinterpret_cast<HANDLE>(reply.server_alive_mutex));
+  CrashPipeMessage ack = {};
+  ack.tag = kRegistrationAck;
+  ASSERT_TRUE(::WriteFile(pipe.Get(), &ack, sizeof(ack), &bytes, nullptr));
+
+  ASSERT_TRUE(::SetEvent(dump_request.Get()));
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(dump_generated.Get(), 30000));
+  EXPECT_EQ(1u, server_.dumps().size());
+}
+
 TEST_F(CrashPipeTest, ThePipeCarriesALowIntegrityLabelAndServes) {
   PipeSecurityAttributes security;
   ASSERT_NE(nullptr, security.Get());
