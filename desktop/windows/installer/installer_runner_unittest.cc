@@ -35,6 +35,9 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_pipe_test_support.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
@@ -781,7 +784,9 @@ class RealInstallerRunTest : public InstallerRunnerTest {
   // Runs the real host over a demo package into |install_folder|; the
   // reports land in |observer_|, the host's log in |log_text|. False when the
   // runner could not start the back end.
-  bool RunDemoPackage(const base::FilePath& install_folder, std::string* log_text) {
+  // A package of the real host and engine with a stand-in browser, made once
+  // per test.
+  base::FilePath DemoPackage() {
     const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
     if (!base::PathExists(demo)) {
       EXPECT_TRUE(base::CreateDirectoryTree(demo));
@@ -795,6 +800,11 @@ class RealInstallerRunTest : public InstallerRunnerTest {
       EXPECT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
                                        static_cast<int>(list.size())));
     }
+    return demo;
+  }
+
+  bool RunDemoPackage(const base::FilePath& install_folder, std::string* log_text) {
+    const base::FilePath demo = DemoPackage();
     // The host writes its log below the temporary folder (TMP, then TEMP),
     // which the back end inherits.
     const base::FilePath log_folder = install_folder.DirName().Append(
@@ -848,6 +858,36 @@ class RealInstallerRunTest : public InstallerRunnerTest {
     EXPECT_TRUE(base::PathExists(install_folder));
   }
 };
+
+#if defined(VELMO_TEST_CRASH_TRIGGER)
+// The real back end crashes right after its crash reporting started: the
+// crash reaches the reporter that the front end named (this test), and the
+// front end sees a failed run.
+TEST_F(RealInstallerRunTest, RealBackEndCrashReachesTheReporter) {
+  const base::FilePath demo = DemoPackage();
+  crash_reporter::RecordingCrashServer reporter;
+  ASSERT_TRUE(reporter.Start());
+  crash_reporter::SetCrashReporterPid(::GetCurrentProcessId());
+  ::SetEnvironmentVariableW(crash_reporter::kTestCrashVariable, L"backend:access-violation");
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  InstallerRunner runner(demo, base::FilePath());
+  runner.AddObserver(&observer_);
+  runner.OnPackageReady();
+  const bool started = runner.Start(settings.get());
+  ::SetEnvironmentVariableW(crash_reporter::kTestCrashVariable, nullptr);
+  crash_reporter::SetCrashReporterPid(0);
+  ASSERT_TRUE(started);
+  const DWORD backend_pid = runner.backend_process().Pid();
+  ASSERT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
+  EXPECT_EQ("terminated false", observer_.calls.back());
+
+  ASSERT_EQ(1u, reporter.dumps().size());
+  const crash_reporter::RecordedDump dump = reporter.dumps()[0];
+  EXPECT_EQ(backend_pid, dump.pid);
+  EXPECT_EQ(0xC0000005, dump.exception_code);
+  EXPECT_EQ(L"installer", dump.Value(L"process_type"));
+}
+#endif  // defined(VELMO_TEST_CRASH_TRIGGER)
 
 TEST_F(RealInstallerRunTest, RealInstallerInstallsTheDemoPackage) {
   std::string log_text;
