@@ -639,7 +639,6 @@ void Installer::OnPackageReady() {
     LOG(ERROR) << "The package is ready outside a run";
     return;
   }
-  const base::CommandLine& own_command_line = settings_->command_line();
   base::CommandLine command_line;
   settings_->ToCommandLine(&command_line, /*suppress_launch=*/false);
   command_line.SetProgram(own_command_line_.package_folder().Append(kPackageInstallerFileName));
