@@ -3,7 +3,9 @@
 #include <sddl.h>
 #include <windows.h>
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +28,7 @@
 #include "desktop/windows/installer/installer_delegate.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/registry_setup_table.h"
 #include "desktop/windows/installer/settings.h"
@@ -101,6 +104,47 @@ void DeleteValueAndEmptyKeys(HKEY root, const std::wstring& path, const std::wst
       current = current.substr(0, slash);
     }
   }
+}
+
+// Every key below |path| of |root| (64-bit view), and every value as its
+// type and bytes, keyed by "<key>|<value name>".
+void DumpTree(HKEY root, const std::wstring& path, std::set<std::wstring>* keys,
+              std::map<std::wstring, std::vector<uint8_t>>* values) {
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | k64, &raw) != ERROR_SUCCESS)
+    return;
+  base::win::ScopedHKey key(raw);
+  keys->insert(base::ToLowerASCII(path));
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[16384];
+    DWORD name_size = 16384;
+    BYTE data[4096];
+    DWORD data_size = sizeof(data);
+    DWORD type = 0;
+    if (::RegEnumValueW(key.Get(), i, name, &name_size, nullptr, &type, data, &data_size) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    std::vector<uint8_t> bytes(data, data + data_size);
+    bytes.push_back(static_cast<uint8_t>(type));
+    (*values)[base::ToLowerASCII(path) + L"|" + name] = std::move(bytes);
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD name_size = 256;
+    if (::RegEnumKeyExW(key.Get(), i, name, &name_size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    DumpTree(root, path.empty() ? name : path + L"\\" + name, keys, values);
+  }
+}
+
+void WriteSz(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& data,
+             REGSAM view = k64) {
+  RegistryKey key;
+  ASSERT_EQ(ERROR_SUCCESS, key.Create(root, path.c_str(), KEY_ALL_ACCESS | view)) << path;
+  ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(name, data.c_str())) << path;
 }
 
 // Records what the installer reports and ends the loop when the run ends.
@@ -427,6 +471,16 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
   ASSERT_EQ(ERROR_SUCCESS, top.WriteValue(L"Sentinel", L"x"));
   top.Close();
 
+  // The product's own keys, and a value of another program beside the
+  // product's in a shared key.
+  const std::wstring progid_key = L"Software\\Classes\\" + progid_;
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, progid_key, L"FriendlyTypeName", L"doc"));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, progid_key + L"\\shell\\open\\command", nullptr, L"cmd"));
+  ASSERT_NO_FATAL_FAILURE(
+      WriteSz(cu, L"Software\\RegisteredApplications", (product_ + L" Stable").c_str(), L"caps"));
+  ASSERT_NO_FATAL_FAILURE(
+      WriteSz(cu, L"Software\\RegisteredApplications", (product_ + L"Other").c_str(), L"other"));
+
   InstallLog log;
   const std::vector<InstallLogRegistryValue> recorded = {{"REG_SZ", L"Recorded", L"y"}};
   log.hkcu_keys = {
@@ -439,9 +493,15 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
       {sandbox + "\\\\Keep", 1, {}},
       {"\\" + sandbox + "\\Keep", 2, {}},
       {sandbox, 0, recorded},
-      // Sound: the tree two levels above Leaf, and one recorded value.
+      // Well-formed, but not keys or values of the product's registry
+      // set-up.
       {sandbox + "\\Product\\Sub\\Leaf", 3, {}},
       {sandbox + "\\Values", 0, recorded},
+      {"Software\\RegisteredApplications", 0, {{"REG_SZ", product_ + L"Other", L"other"}}},
+      // Sound: the tree one level above the command key, and a value the
+      // set-up writes into a shared key.
+      {base::WideToUTF8(progid_key) + "\\shell\\open\\command", 2, {}},
+      {"Software\\RegisteredApplications", 0, {{"REG_SZ", product_ + L" Stable", L"caps"}}},
   };
   std::unique_ptr<Settings> settings = MakeSettings(log);
   Installer installer;
@@ -450,39 +510,143 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
 
   EXPECT_EQ(L"x", ReadString(cu, sandbox_, L"Sentinel"));
   EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Keep\\Leaf", L"Recorded"));
-  EXPECT_FALSE(KeyExists(cu, sandbox_ + L"\\Product"));
-  EXPECT_EQ(L"x", ReadString(cu, sandbox_ + L"\\Values", L"Sentinel"));
-  EXPECT_EQ(L"<missing>", ReadString(cu, sandbox_ + L"\\Values", L"Recorded"));
+  EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Product\\Sub\\Leaf", L"Recorded"));
+  EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Values", L"Recorded"));
+  EXPECT_EQ(L"other", ReadString(cu, L"Software\\RegisteredApplications",
+                                 (product_ + L"Other").c_str()));
   EXPECT_TRUE(KeyExists(cu, L"Software"));
+  EXPECT_FALSE(KeyExists(cu, progid_key + L"\\shell\\open"));
+  EXPECT_EQ(L"doc", ReadString(cu, progid_key, L"FriendlyTypeName"));
+  EXPECT_EQ(L"<missing>", ReadString(cu, L"Software\\RegisteredApplications",
+                                     (product_ + L" Stable").c_str()));
+  DeleteValueAndEmptyKeys(cu, L"Software\\RegisteredApplications", product_ + L"Other", 0);
 }
 
+// The records of the former engine hold product placeholders, resolved
+// before anything is checked: its keys of the set-up table go, while a
+// record that resolves to a shared key ("Software\Classes\{Product}" of the
+// plain product type is "Software\Classes\") is refused.
 TEST_F(RegistryStepsTest, CleanUpOfFormerEngineResolvesItsProductType) {
-  const std::string sandbox = base::WideToUTF8(sandbox_);
-  for (const wchar_t* sub : {L"\\LabsKey", L"\\KeepKey"}) {
-    RegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              key.Create(HKEY_CURRENT_USER, (sandbox_ + sub).c_str(), KEY_ALL_ACCESS | k64));
-    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Velmo Labs", L"v"));
-    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Velmo", L"v"));
+  const HKEY cu = HKEY_CURRENT_USER;
+  for (const char* type : {"2", "0"}) {
+    SCOPED_TRACE(type);
+    test::ScopedUserRegistryRedirect redirect(
+        test::TestRegistryKeyName(L"RegistryStepsOld" + W(type) + L"_"));
+    const std::wstring name = W(type) == L"2" ? L"Labs" : L"";
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\" + name + L"Stable\\shell",
+                                    nullptr, L"old"));
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\Labs\\Keep", nullptr, L"k"));
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\.txt", nullptr, L"txtfile"));
+    ASSERT_NO_FATAL_FAILURE(
+        WriteSz(cu, L"Software\\RegisteredApplications", (name + L" Stable").c_str(), L"v"));
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\RegisteredApplications", L"Velmo", L"v"));
+    const std::string ini = std::string("[System]\r\nVelmo Product=") + type + "\r\n";
+    ASSERT_EQ(static_cast<int>(ini.size()),
+              base::WriteFileBytes(folder_.Append(kOldPrefsDefaultFileName), ini.data(),
+                                   static_cast<int>(ini.size())));
+    InstallLog log;
+    log.hkcu_keys = {{"Software\\Classes\\{Product}", 1, {}},
+                     {"Software\\Classes\\{Product}Stable", 1, {}},
+                     {"Software\\RegisteredApplications", 0,
+                      {{"REG_SZ", L"{Product} Stable", L"v"}, {"REG_SZ", L"Velmo", L"v"}}}};
+    std::unique_ptr<Settings> settings = MakeSettings(log, /*old_format=*/true);
+    ASSERT_TRUE(settings->GetStatus().tarsel_installation());
+    EXPECT_EQ(L"A " + name + L" " + name + L" {Product}",
+              ResolveOldProductPlaceholders(L"A{SPProduct} {Product} {Product}",
+                                            settings->GetStatus()));
+    observer_ = RunObserver();
+    Installer installer;
+    RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
+    ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+    EXPECT_FALSE(KeyExists(cu, L"Software\\Classes\\" + name + L"Stable"));
+    EXPECT_EQ(L"<missing>",
+              ReadString(cu, L"Software\\RegisteredApplications", (name + L" Stable").c_str()));
+    EXPECT_EQ(L"v", ReadString(cu, L"Software\\RegisteredApplications", L"Velmo"));
+    EXPECT_EQ(L"k", ReadString(cu, L"Software\\Classes\\Labs\\Keep", nullptr));
+    EXPECT_EQ(L"txtfile", ReadString(cu, L"Software\\Classes\\.txt", nullptr));
   }
-  const std::string ini = "[System]\r\nVelmo Product=2\r\n";
-  ASSERT_EQ(static_cast<int>(ini.size()),
-            base::WriteFileBytes(folder_.Append(kOldPrefsDefaultFileName), ini.data(),
-                                 static_cast<int>(ini.size())));
+}
+
+// A tampered install log on a sandboxed registry: records that reach keys
+// and values of other programs (a Run entry, a file type, another vendor's
+// and another application's keys, another product's uninstall entry and an
+// older one of this product elsewhere, another program's value in a shared
+// key) are all passed over, while everything the product's own set-up wrote
+// goes. Everything that was there before the product stays byte for byte.
+TEST_F(RegistryStepsTest, CleanUpOfATamperedLogRemovesOnlyTheProductsOwnKeys) {
+  const HKEY cu = HKEY_CURRENT_USER;
+  test::ScopedUserRegistryRedirect redirect(test::TestRegistryKeyName(L"RegistryStepsHostile_"));
+  const std::wstring uninstall_parent = GetUninstallRegistryKey();
+  const std::wstring run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, run, L"DecoyRun", L"C:\\decoy.exe"));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, run, L"Other", L"C:\\other.exe"));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\.html", nullptr, L"htmlfile"));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\.html\\OpenWithProgIDs",
+                                  L"htmlfile", L""));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\DecoyVendor\\Product\\Sub", L"V", L"1"));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\DecoyApp\\a\\b", L"V", L"1"));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\Applications\\other.exe\\shell\\open\\command",
+                                  nullptr, L"other"));
+  ASSERT_NO_FATAL_FAILURE(
+      WriteSz(cu, L"Software\\RegisteredApplications", L"Other App", L"Software\\Other"));
+  const std::wstring other_product = uninstall_parent + L"\\Other Product 1.0";
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, other_product, L"InstallLocation", L"C:\\Other", k32));
+  // This product's entry of another installation, in another folder.
+  const std::wstring elsewhere = uninstall_parent + L"\\" + product_ + L" Stable 0.1";
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, elsewhere, L"InstallLocation", L"C:\\Elsewhere", k32));
+  std::set<std::wstring> keys_before;
+  std::map<std::wstring, std::vector<uint8_t>> values_before;
+  DumpTree(cu, L"", &keys_before, &values_before);
+
+  // What the product's set-up writes and records.
+  std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
   InstallLog log;
-  log.hkcu_keys = {{sandbox + "\\{Product}Key", 1, {}},
-                   {sandbox + "\\KeepKey", 0, {{"REG_SZ", L"Velmo{SPProduct}", L"v"}}}};
-  std::unique_ptr<Settings> settings = MakeSettings(log, /*old_format=*/true);
-  ASSERT_TRUE(settings->GetStatus().tarsel_installation());
-  EXPECT_EQ(L"A Labs Labs {Product}",
-            ResolveOldProductPlaceholders(L"A{SPProduct} {Product} {Product}",
-                                          settings->GetStatus()));
-  Installer installer;
-  RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
-  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, sandbox_ + L"\\LabsKey"));
-  EXPECT_EQ(L"<missing>", ReadString(HKEY_CURRENT_USER, sandbox_ + L"\\KeepKey", L"Velmo Labs"));
-  EXPECT_EQ(L"v", ReadString(HKEY_CURRENT_USER, sandbox_ + L"\\KeepKey", L"Velmo"));
+  {
+    Installer installer;
+    RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+    ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+    log = std::as_const(installer).install_log();
+  }
+  ASSERT_FALSE(log.hkcu_keys.empty());
+  ASSERT_EQ(folder_.value(), ReadString(cu, UninstallKey(L""), L"InstallLocation", k32));
+
+  auto u8 = [](const std::wstring& text) { return base::WideToUTF8(text); };
+  const std::vector<InstallLogRegistryKey> hostile = {
+      {u8(run), 0, {{"REG_SZ", L"DecoyRun", L""}}},
+      {"Software\\Classes\\.html", 1, {}},
+      {"Software\\Classes\\.html\\OpenWithProgIDs", 1, {}},
+      {"Software\\Classes\\.html\\OpenWithProgIDs", 0, {{"REG_NONE", L"htmlfile", L""}}},
+      {"Software\\DecoyVendor\\Product", 2, {}},
+      {"Software\\Classes\\DecoyApp\\a\\b", 3, {}},
+      {u8(other_product), 1, {}},
+      {u8(other_product), 0, {{"REG_SZ", L"InstallLocation", L""}}},
+      {u8(elsewhere), 1, {}},
+      {"Software\\Classes\\Applications\\other.exe\\shell\\open\\command", 4, {}},
+      {"Software\\RegisteredApplications", 0, {{"REG_SZ", L"Other App", L""}}},
+  };
+  log.hkcu_keys.insert(log.hkcu_keys.begin(), hostile.begin(), hostile.end());
+  observer_ = RunObserver();
+  settings = MakeSettings(log);
+  {
+    Installer installer;
+    RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
+    ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+  }
+
+  std::set<std::wstring> keys_after;
+  std::map<std::wstring, std::vector<uint8_t>> values_after;
+  DumpTree(cu, L"", &keys_after, &values_after);
+  // Every value that was there before stays as it was, and every value the
+  // product wrote is gone again.
+  EXPECT_EQ(values_before, values_after);
+  for (const std::wstring& key : keys_before)
+    EXPECT_TRUE(keys_after.count(key)) << key;
+  EXPECT_FALSE(KeyExists(cu, L"Software\\Classes\\" + progid_));
+  EXPECT_FALSE(KeyExists(cu, smi_));
+  EXPECT_FALSE(KeyExists(cu, L"Software\\Classes\\Applications\\" + exe_));
+  EXPECT_FALSE(KeyExists(cu, UninstallKey(L""), k32));
+  EXPECT_TRUE(KeyExists(cu, other_product, k32));
+  EXPECT_TRUE(KeyExists(cu, elsewhere, k32));
 }
 
 TEST_F(RegistryStepsTest, ProtocolIsRegisteredOnlyForMachineWideClients) {
