@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/bind.h"
@@ -85,13 +86,29 @@ void RunAtMost(base::LoopRunner* runner, int seconds) {
   runner->Run();
 }
 
+// The mailslot |name| opened for writing, as any process may open it.
+base::win::ScopedHandle OpenMailslotForWriting(const std::wstring& name) {
+  return base::win::ScopedHandle(CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Starts the child process |child_main| with the mailslot |name| (and
+// |switches|) on its command line.
+base::Process LaunchMailslotChild(const char* child_main, const std::wstring& name,
+                                  const std::vector<std::pair<std::string, std::string>>&
+                                      switches = {}) {
+  base::CommandLine child = testing::GetChildCommandLine(child_main);
+  child.AppendSwitchNative(kMailslotSwitch, name);
+  for (const auto& [switch_name, value] : switches)
+    child.AppendSwitchASCII(switch_name, value);
+  return base::LaunchProcess(child, base::LaunchOptions());
+}
+
 // Writes |bytes| as one datagram, as any process that can open the mailslot
 // may.
 void WriteDatagram(const std::wstring& name, const std::string& bytes) {
-  base::win::ScopedHandle mailslot(CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(),
-                                               GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                               nullptr));
+  base::win::ScopedHandle mailslot = OpenMailslotForWriting(name);
   ASSERT_TRUE(mailslot.IsValid());
   DWORD written = 0;
   WriteFile(mailslot.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -352,10 +369,7 @@ std::string WithHeader(const base::BinaryMessage& payload, size_t header_size) {
 CHILD_PROCESS_MAIN(IpcMalformedSenderChild) {
   const std::wstring name =
       base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kMailslotSwitch);
-  base::win::ScopedHandle mailslot(CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(),
-                                               GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                               nullptr));
+  base::win::ScopedHandle mailslot = OpenMailslotForWriting(name);
   if (!mailslot.IsValid())
     return 1;
   std::vector<std::string> datagrams;
@@ -420,9 +434,7 @@ TEST_F(IpcTest, MalformedDatagramsFromAnotherProcessAreRefused) {
   ASSERT_TRUE(receiver.Connect(name));
   ASSERT_TRUE(WaitUntilReading(receiver));
 
-  base::CommandLine child = testing::GetChildCommandLine("IpcMalformedSenderChild");
-  child.AppendSwitchNative(kMailslotSwitch, name);
-  base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+  base::Process process = LaunchMailslotChild("IpcMalformedSenderChild", name);
   ASSERT_TRUE(process.IsValid());
   int exit_code = -1;
   ASSERT_TRUE(process.WaitForExit(&exit_code));
@@ -448,10 +460,7 @@ CHILD_PROCESS_MAIN(IpcFloodSenderChild) {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   const std::wstring name = command_line->GetSwitchValueNative(kMailslotSwitch);
   const int count = std::stoi(command_line->GetSwitchValueASCII(kCountSwitch));
-  base::win::ScopedHandle mailslot(CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(),
-                                               GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                               nullptr));
+  base::win::ScopedHandle mailslot = OpenMailslotForWriting(name);
   if (!mailslot.IsValid())
     return 1;
   for (int i = 0; i < count; ++i) {
@@ -494,10 +503,8 @@ TEST_F(IpcTest, FloodWhileTheOwnerIsStalledStaysBoundedAndLosesNothing) {
   ASSERT_TRUE(receiver.Connect(name));
   ASSERT_TRUE(WaitUntilReading(receiver));
 
-  base::CommandLine child = testing::GetChildCommandLine("IpcFloodSenderChild");
-  child.AppendSwitchNative(kMailslotSwitch, name);
-  child.AppendSwitchASCII(kCountSwitch, std::to_string(kCount));
-  base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+  base::Process process =
+      LaunchMailslotChild("IpcFloodSenderChild", name, {{kCountSwitch, std::to_string(kCount)}});
   ASSERT_TRUE(process.IsValid());
   // The owner stalls while the sender writes (a writer may have to wait for
   // room in the mailslot, so it is not waited for here); the reader has
