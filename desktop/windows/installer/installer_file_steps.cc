@@ -400,9 +400,13 @@ void Installer::CleanUpAfterUninstallation() {
   // 2. to 7. What cannot be deleted now is left to the batch file.
   CleanupBatchContents batch;
   batch.install_folder = install_folder;
-  for (const base::FilePath& entry : status.files) {
-    // Only entries below the install folder are deleted, and only they can
-    // reach the batch file.
+  // Only entries below the install folder are deleted, and only they can
+  // reach the batch file; a version subfolder that leads elsewhere takes
+  // every entry with it (logged once here).
+  const std::vector<base::FilePath> no_files;
+  const std::vector<base::FilePath>& files =
+      IsUsableVersionSubfolder(status.subfolder) ? status.files : no_files;
+  for (const base::FilePath& entry : files) {
     base::FilePath path;
     if (!ResolveInstallLogPath(install_folder, status.subfolder, entry, &path))
       continue;
