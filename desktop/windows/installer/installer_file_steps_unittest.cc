@@ -4,7 +4,6 @@
 
 #include <tlhelp32.h>
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +40,9 @@
 #include "desktop/windows/installer/service/registry_names.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
+// Last: its namespace installer::testing would hide ::testing in the
+// headers above.
+#include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
 
 namespace installer {
 namespace {
@@ -79,7 +81,7 @@ void EndChildCommandInterpreters() {
   }
 }
 
-class InstallerFileStepsTest : public testing::Test {
+class InstallerFileStepsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
@@ -378,7 +380,7 @@ TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   base::LaunchOptions hidden;
   hidden.start_hidden = true;
   base::Process initial =
-      base::LaunchProcess(testing::GetChildCommandLine("FileStepsInitialProcess"), hidden);
+      base::LaunchProcess(::testing::GetChildCommandLine("FileStepsInitialProcess"), hidden);
   ASSERT_TRUE(initial.IsValid());
   MakeSettings({L"--initial-pid=" + base::NumberToString16(static_cast<unsigned>(initial.Pid()))},
                /*uninstall=*/true);
@@ -425,25 +427,19 @@ TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   initial.Terminate(0, /*wait=*/true);
 }
 
-// Every file below |folder| with its content, and every folder, except what
-// lies in |skip| or |skip_too|.
-std::map<std::wstring, std::string> Snapshot(const base::FilePath& folder,
-                                             const base::FilePath& skip,
-                                             const base::FilePath& skip_too) {
-  std::map<std::wstring, std::string> result;
-  base::DirectoryEnumerator enumerator(folder, /*recursive=*/true,
-                                       base::DirectoryEnumerator::FILES |
-                                           base::DirectoryEnumerator::DIRECTORIES);
-  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
-    if (path == skip || skip.IsParent(path) || path == skip_too || skip_too.IsParent(path))
-      continue;
-    std::string content = "<folder>";
-    if (!base::DirectoryExists(path)) {
-      EXPECT_TRUE(base::ReadFileToString(path, &content)) << path;
-    }
-    result[path.value()] = content;
+// Every file and folder of |folder| with attributes and contents, except
+// the install and package folders and what they hold.
+::installer::testing::MachineState OutsideState(const base::FilePath& folder,
+                                                const base::FilePath& install,
+                                                const base::FilePath& package) {
+  ::installer::testing::MachineState state;
+  ::installer::testing::AddFiles(folder, &state);
+  for (const base::FilePath& skipped : {install, package}) {
+    const std::string name = "file:" + skipped.BaseName().AsUTF8Unsafe();
+    for (auto it = state.lower_bound(name); it != state.end() && it->first.rfind(name, 0) == 0;)
+      it = state.erase(it);
   }
-  return result;
+  return state;
 }
 
 // A tampered install log, with entries and version subfolders that lead out
@@ -485,16 +481,16 @@ class InstallerFileStepsHostileLogTest : public InstallerFileStepsTest {
     mixed.files = {base::FilePath(L"old.dll"), base::FilePath(L"..\\..\\outside\\gen2.txt")};
     ASSERT_TRUE(WriteText(install_folder_.Append(L"0.9\\old.dll"), "old"));
     ASSERT_TRUE(mixed.Save(old_status.Append(L"installation_status.xml.200")));
-    outside_before_ = Snapshot(top, install_folder_, package_folder_);
+    outside_before_ = OutsideState(top, install_folder_, package_folder_);
     ASSERT_EQ(7u, outside_before_.size());
   }
 
   void ExpectOutsideUntouched() {
-    EXPECT_EQ(outside_before_, Snapshot(temp_dir_.GetPath(), install_folder_, package_folder_));
+    EXPECT_EQ(outside_before_, OutsideState(temp_dir_.GetPath(), install_folder_, package_folder_));
   }
 
   std::wstring injection_;
-  std::map<std::wstring, std::string> outside_before_;
+  ::installer::testing::MachineState outside_before_;
 };
 
 TEST_F(InstallerFileStepsHostileLogTest, UpgradeDeletesOnlyInsideTheInstallFolder) {

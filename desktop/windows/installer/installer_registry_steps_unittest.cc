@@ -3,9 +3,7 @@
 #include <sddl.h>
 #include <windows.h>
 
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,12 +35,16 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
+// Last: its namespace installer::testing would hide ::testing in the
+// headers above.
+#include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
 using base::win::RegistryKey;
+using MachineState = ::installer::testing::MachineState;
 
 constexpr REGSAM k32 = KEY_WOW64_32KEY;
 constexpr REGSAM k64 = KEY_WOW64_64KEY;
@@ -106,40 +108,6 @@ void DeleteValueAndEmptyKeys(HKEY root, const std::wstring& path, const std::wst
   }
 }
 
-// Every key below |path| of |root| (64-bit view), and every value as its
-// type and bytes, keyed by "<key>|<value name>".
-void DumpTree(HKEY root, const std::wstring& path, std::set<std::wstring>* keys,
-              std::map<std::wstring, std::vector<uint8_t>>* values) {
-  HKEY raw = nullptr;
-  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | k64, &raw) != ERROR_SUCCESS)
-    return;
-  base::win::ScopedHKey key(raw);
-  keys->insert(base::ToLowerASCII(path));
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[16384];
-    DWORD name_size = 16384;
-    BYTE data[4096];
-    DWORD data_size = sizeof(data);
-    DWORD type = 0;
-    if (::RegEnumValueW(key.Get(), i, name, &name_size, nullptr, &type, data, &data_size) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    std::vector<uint8_t> bytes(data, data + data_size);
-    bytes.push_back(static_cast<uint8_t>(type));
-    (*values)[base::ToLowerASCII(path) + L"|" + name] = std::move(bytes);
-  }
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
-    DWORD name_size = 256;
-    if (::RegEnumKeyExW(key.Get(), i, name, &name_size, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    DumpTree(root, path.empty() ? name : path + L"\\" + name, keys, values);
-  }
-}
-
 void WriteSz(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& data,
              REGSAM view = k64) {
   RegistryKey key;
@@ -177,7 +145,7 @@ class RunObserver : public InstallerDelegate {
   std::string error_detail;
 };
 
-class RegistryStepsTest : public testing::Test {
+class RegistryStepsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
@@ -594,9 +562,8 @@ TEST_F(RegistryStepsTest, CleanUpOfATamperedLogRemovesOnlyTheProductsOwnKeys) {
   // This product's entry of another installation, in another folder.
   const std::wstring elsewhere = uninstall_parent + L"\\" + product_ + L" Stable 0.1";
   ASSERT_NO_FATAL_FAILURE(WriteSz(cu, elsewhere, L"InstallLocation", L"C:\\Elsewhere", k32));
-  std::set<std::wstring> keys_before;
-  std::map<std::wstring, std::vector<uint8_t>> values_before;
-  DumpTree(cu, L"", &keys_before, &values_before);
+  MachineState before;
+  ::installer::testing::AddRegistryTree(cu, L"Software", k64, "Software", &before);
 
   // What the product's set-up writes and records.
   std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
@@ -633,14 +600,19 @@ TEST_F(RegistryStepsTest, CleanUpOfATamperedLogRemovesOnlyTheProductsOwnKeys) {
     ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
   }
 
-  std::set<std::wstring> keys_after;
-  std::map<std::wstring, std::vector<uint8_t>> values_after;
-  DumpTree(cu, L"", &keys_after, &values_after);
-  // Every value that was there before stays as it was, and every value the
-  // product wrote is gone again.
-  EXPECT_EQ(values_before, values_after);
-  for (const std::wstring& key : keys_before)
-    EXPECT_TRUE(keys_after.count(key)) << key;
+  MachineState after;
+  ::installer::testing::AddRegistryTree(cu, L"Software", k64, "Software", &after);
+  // Every key and value that was there before stays as it was, and every
+  // value the product wrote is gone again.
+  for (const auto& [name, value] : before) {
+    auto it = after.find(name);
+    EXPECT_TRUE(it != after.end() && it->second == value) << name;
+  }
+  for (const auto& [name, value] : after) {
+    if (name.find('|') != std::string::npos) {
+      EXPECT_TRUE(before.count(name)) << name << " = " << value;
+    }
+  }
   EXPECT_FALSE(KeyExists(cu, L"Software\\Classes\\" + progid_));
   EXPECT_FALSE(KeyExists(cu, smi_));
   EXPECT_FALSE(KeyExists(cu, L"Software\\Classes\\Applications\\" + exe_));
