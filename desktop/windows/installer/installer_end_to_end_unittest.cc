@@ -547,6 +547,9 @@ TEST_F(EndToEndTest, UninstallOfATamperedInstallationKeepsTheRestOfTheMachine) {
     ASSERT_TRUE(WriteText(top.Append(file), "someone else's"));
   const HKEY cu = HKEY_CURRENT_USER;
   const std::wstring other_product = GetUninstallRegistryKey() + L"\\Other Product 1.0";
+  // This product's entry of another installation, in another folder.
+  const std::wstring elsewhere =
+      GetUninstallRegistryKey() + L"\\" + base::UTF8ToWide(GetProductName()) + L" Stable 0.1";
   const struct {
     std::wstring key;
     const wchar_t* name;
@@ -561,6 +564,7 @@ TEST_F(EndToEndTest, UninstallOfATamperedInstallationKeepsTheRestOfTheMachine) {
        KEY_WOW64_64KEY},
       {L"Software\\RegisteredApplications", L"Other App", KEY_WOW64_64KEY},
       {other_product, L"InstallLocation", KEY_WOW64_32KEY},
+      {elsewhere, L"InstallLocation", KEY_WOW64_32KEY},
   };
   for (const auto& decoy : decoys) {
     base::win::RegistryKey key;
@@ -588,9 +592,12 @@ TEST_F(EndToEndTest, UninstallOfATamperedInstallationKeepsTheRestOfTheMachine) {
       {"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, {{"REG_SZ", L"DecoyRun", L""}}},
       {"Software\\Classes\\.html", 1, {}},
       {"Software\\Classes\\.html\\OpenWithProgIDs", 0, {{"REG_SZ", L"htmlfile", L""}}},
+      {"Software\\Classes\\.html\\OpenWithProgIDs", 1, {}},
       {"Software\\DecoyVendor\\Product", 2, {}},
       {"Software\\Classes\\DecoyApp\\a\\b", 3, {}},
       {u8(other_product), 1, {}},
+      {u8(other_product), 0, {{"REG_SZ", L"InstallLocation", L""}}},
+      {u8(elsewhere), 1, {}},
       {"Software\\Classes\\Applications\\other.exe\\shell\\open\\command", 4, {}},
       {"Software\\RegisteredApplications", 0, {{"REG_SZ", L"Other App", L""}}},
   };
