@@ -67,8 +67,30 @@ void AppendProcessWait(std::string* text, const char* variable, base::ProcessId 
   *text += ")\n";
 }
 
-// Appends |command| "<path>" when the path can be written.
-void AppendPathCommand(std::string* text, const char* command, const base::FilePath& path) {
+// Whether every character of |path| may stand in a file path: a quote, a
+// line break or another control character would let the path end its
+// quoting or its line in the batch file.
+bool HoldsOnlyPathCharacters(const std::wstring& path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    const wchar_t c = path[i];
+    if (c < 0x20 || c == L'"' || c == L'<' || c == L'>' || c == L'|' || c == L'?' || c == L'*')
+      return false;
+    if (c == L':' && i != 1)
+      return false;
+  }
+  return true;
+}
+
+// Appends |command| "<path>" when the path can be written and lies below
+// |install_folder| (when that is set).
+void AppendPathCommand(std::string* text, const char* command, const base::FilePath& path,
+                       const base::FilePath& install_folder) {
+  if (!install_folder.empty() &&
+      (path.ReferencesParent() || !install_folder.IsParent(path))) {
+    LOG(ERROR) << "Not writing " << path << " into the cleanup batch file: it is not below "
+               << install_folder;
+    return;
+  }
   std::string encoded;
   if (!EncodeBatchFilePath(path, &encoded))
     return;
@@ -95,6 +117,11 @@ void AddLeftoverFolders(const base::FilePath& path, const base::FilePath& instal
 }
 
 bool EncodeBatchFilePath(const base::FilePath& path, std::string* text) {
+  if (!HoldsOnlyPathCharacters(path.value())) {
+    LOG(ERROR) << "Not writing " << path
+               << " into the cleanup batch file: it holds a character file names cannot hold";
+    return false;
+  }
   std::string encoded;
   if (!ToOemCodePage(path.value(), &encoded)) {
     const std::wstring short_path = GetShortPath(path);
@@ -145,9 +172,9 @@ std::string BuildCleanupBatchText(const CleanupBatchContents& contents) {
       text += std::string("IF %") + process.variable + "%==TRUE GOTO :again\n";
   }
   for (const base::FilePath& file : contents.leftover_files)
-    AppendPathCommand(&text, "del", file);
+    AppendPathCommand(&text, "del", file, contents.install_folder);
   for (auto it = contents.leftover_folders.rbegin(); it != contents.leftover_folders.rend(); ++it)
-    AppendPathCommand(&text, "rmdir", *it);
+    AppendPathCommand(&text, "rmdir", *it, contents.install_folder);
   text += "del %0\n";
   return text;
 }

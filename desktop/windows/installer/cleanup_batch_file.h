@@ -5,6 +5,10 @@
 // The command interpreter reads a batch file in the OEM code page and expands
 // "%" in every line, so the paths are written in that code page with "%"
 // doubled; a path the code page cannot carry is written in its short form.
+// A path goes into the file only between double quotes, so a path holding a
+// quote, a line break or another character that file names cannot hold
+// could end the quoting or the line and run a command of its own: such a
+// path is left out (logged), and so is a path outside the install folder.
 #ifndef DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_FILE_H_
 #define DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_FILE_H_
 
@@ -28,6 +32,8 @@ struct CleanupBatchContents {
   base::ProcessId pid1 = 0;
   base::ProcessId pid2 = 0;
   base::ProcessId pid3 = 0;
+  // Leftover paths must lie below it; empty: no such bound.
+  base::FilePath install_folder;
   // Deleted in this order.
   std::vector<base::FilePath> leftover_files;
   // Removed when empty, deepest first: descending order of the path text
@@ -43,13 +49,16 @@ void AddLeftoverFolders(const base::FilePath& path, const base::FilePath& instal
                         std::set<base::FilePath>* folders);
 
 // |path| as batch-file text: in the OEM code page, or else its short form in
-// that code page, with every "%" doubled. False (logged) when neither form
-// can be written; the caller leaves the line out.
+// that code page, with every "%" doubled. False (logged) when |path| holds a
+// character that file names cannot hold (control characters, < > " | ? *,
+// and ":" anywhere but after a drive letter), or when neither form can be
+// written; the caller leaves the line out.
 bool EncodeBatchFilePath(const base::FilePath& path, std::string* text);
 
 // The text of "k.bat": the wait for the processes, then "del" for each
 // leftover file, "rmdir" for each leftover folder, and "del %0". Each line
-// ends with "\n". A path that cannot be encoded loses its line (logged).
+// ends with "\n". A path that cannot be encoded, or that does not lie below
+// |contents.install_folder| when that is set, loses its line (logged).
 std::string BuildCleanupBatchText(const CleanupBatchContents& contents);
 
 }  // namespace installer

@@ -11,6 +11,7 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
+#include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
@@ -21,6 +22,11 @@ namespace {
 // The process a batch file waits for: it runs until the test ends it.
 CHILD_PROCESS_MAIN(CleanupBatchWatchedProcess) {
   ::Sleep(120 * 1000);
+  return 0;
+}
+
+// A process that has ended by the time a batch file looks for it.
+CHILD_PROCESS_MAIN(CleanupBatchEndedProcess) {
   return 0;
 }
 
@@ -199,6 +205,74 @@ TEST(CleanupBatchFileTest, RunWaitsForTheProcessThenDeletesEverything) {
     EXPECT_FALSE(base::PathExists(folder)) << folder;
   EXPECT_FALSE(base::PathExists(batch));
   EXPECT_TRUE(base::PathExists(kept));
+}
+
+// Paths that would end their quoting or their line, and paths outside the
+// install folder, never become lines: run by the command interpreter, the
+// file deletes the sound leftover and nothing else, and no command hidden in
+// a path runs.
+TEST(CleanupBatchFileTest, HostilePathsNeverBecomeCommands) {
+  test::ScopedBatchToolsPath tools;
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath install = temp.GetPath().Append(L"Velmo");
+  const base::FilePath pwned = temp.GetPath().Append(L"pwned.txt");
+  const base::FilePath outside = temp.GetPath().Append(L"outside\\decoy.txt");
+  const base::FilePath sound = install.Append(L"1.0\\sound.dll");
+  ASSERT_TRUE(base::CreateDirectoryTree(sound.DirName()));
+  ASSERT_TRUE(base::CreateDirectoryTree(outside.DirName()));
+  ASSERT_TRUE(WriteText(sound, "s"));
+  ASSERT_TRUE(WriteText(outside, "d"));
+
+  CleanupBatchContents contents;
+  contents.install_folder = install;
+  const std::vector<base::FilePath> hostile = {
+      install.Append(L"x\" & echo PWNED>\"" + pwned.value() + L"\" & rem \".dll"),
+      install.Append(L"a\necho PWNED>\"" + pwned.value() + L"\"\nrem b.dll"),
+      install.Append(L"c\rd.dll"),
+      install.Append(L"e|f.dll"),
+      install.Append(L"..\\outside\\decoy.txt"),
+      outside,
+  };
+  for (const base::FilePath& file : hostile) {
+    std::string encoded;
+    if (file.value().find_first_of(L"\"\r\n|") != std::wstring::npos) {
+      EXPECT_FALSE(EncodeBatchFilePath(file, &encoded)) << file;
+    }
+    contents.leftover_files.push_back(file);
+  }
+  contents.leftover_files.push_back(sound);
+  AddLeftoverFolders(sound, install, &contents.leftover_folders);
+  // A folder that is no folder of the installation, handed in directly.
+  contents.leftover_folders.insert(outside.DirName());
+
+  base::Process ended =
+      base::LaunchProcess(testing::GetChildCommandLine("CleanupBatchEndedProcess"),
+                          base::LaunchOptions());
+  ASSERT_TRUE(ended.IsValid());
+  ASSERT_TRUE(ended.WaitForExitWithTimeout(60 * 1000, nullptr));
+  contents.pid1 = ended.Pid();
+  const std::string text = BuildCleanupBatchText(contents);
+  EXPECT_EQ(std::string::npos, text.find("PWNED"));
+  EXPECT_EQ(std::string::npos, text.find("outside"));
+  EXPECT_EQ(std::string::npos, text.find('\r'));
+  const std::string tail = "del \"" + base::WideToUTF8(sound.value()) + "\"\nrmdir \"" +
+                           base::WideToUTF8(sound.DirName().value()) + "\"\ndel %0\n";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+
+  const base::FilePath batch = install.Append(kCleanupBatchFileName);
+  ASSERT_TRUE(WriteText(batch, text));
+  base::LaunchOptions hidden;
+  hidden.start_hidden = true;
+  base::Process cmd = base::LaunchProcess(base::CommandLine(batch), hidden);
+  ASSERT_TRUE(cmd.IsValid());
+  EXPECT_TRUE(cmd.WaitForExitWithTimeout(60 * 1000, nullptr));
+  EXPECT_FALSE(base::PathExists(sound));
+  EXPECT_FALSE(base::PathExists(pwned));
+  std::string decoy;
+  EXPECT_TRUE(base::ReadFileToString(outside, &decoy));
+  EXPECT_EQ("d", decoy);
 }
 
 }  // namespace

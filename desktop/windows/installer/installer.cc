@@ -28,6 +28,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
+#include "desktop/windows/installer/install_log_path.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
@@ -238,11 +239,14 @@ void Installer::DoRun() {
     extra_steps = static_cast<int>(files_list_.size() + root_files_list_.size()) - 2;
   } else {
     const std::wstring exe_name = GetBrowserExeName();
-    const base::FilePath exe = install_folder.Append(status.subfolder).Append(exe_name);
-    if (!transaction_.Execute(std::make_unique<DeleteFileOperation>(
-            exe, /*check_in_use=*/true, /*remove_empty_parents=*/true))) {
+    base::FilePath exe;
+    // A version subfolder that leads out of the installation is refused
+    // (logged); the file steps then delete none of its files either.
+    if (ResolveInstallLogPath(install_folder, status.subfolder, base::FilePath(exe_name), &exe) &&
+        !transaction_.Execute(std::make_unique<DeleteFileOperation>(
+            exe, /*check_in_use=*/true, /*remove_empty_parents=*/true, install_folder))) {
       Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
-           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
+                         "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
       return;
     }
   }

@@ -13,6 +13,7 @@
 #include "base/logging.h"
 #include "base/process.h"
 #include "base/utf_string_conversions.h"
+#include "desktop/windows/installer/install_log_path.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_components.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -153,9 +154,23 @@ void Installer::InstallComponents() {
 
 void Installer::UninstallComponents() {
   Settings* settings = settings_;
+  const base::FilePath& install_folder = settings->GetInstallFolder();
   for (const InstallLogComponent& component : settings->GetStatus().components) {
+    // A component was installed into install folder + its name; a record
+    // that names another folder (the install log can be edited) would run a
+    // program of its choosing, so it is passed over.
+    const std::wstring name = base::UTF8ToWide(component.name);
+    base::FilePath expected;
+    if (!IsPlainName(name) ||
+        !ResolveInstallLogPath(install_folder, base::FilePath(), base::FilePath(name), &expected) ||
+        !base::FilePath::CompareEqualIgnoreCase(
+            component.path.StripTrailingSeparators().value(), expected.value())) {
+      LOG(ERROR) << "Install log: refusing the component record \"" << component.name
+                 << "\" at " << component.path << ": not a folder of this installation";
+      continue;
+    }
     const base::FilePath component_installer =
-        GetComponentInstallerPath(component.path, base::UTF8ToWide(component.name), nullptr);
+        GetComponentInstallerPath(expected, name, nullptr);
     base::CommandLine command_line(component_installer);
     command_line.AppendSwitch(kUninstallSwitch);
     AppendModeSwitches(*settings, &command_line);

@@ -226,5 +226,36 @@ TEST_F(ComponentStepsTest, SignedInstallerRunsOnlySignedComponents) {
   EXPECT_NE(std::string::npos, log.text().find("signed_expected.exe signed = 1"));
 }
 
+// The uninstallation starts only component installers inside the
+// installation's own component folders: a tampered record that points at
+// another folder, or whose name leads out of the install folder, starts
+// nothing.
+TEST_F(ComponentStepsTest, UninstallStartsOnlyComponentsInsideTheInstallation) {
+  MakeSettings({});
+  FinishRun();
+  const base::FilePath outside = components_.Append(L"evil_installer.exe");
+  const base::FilePath climbing = install_folder_.DirName().Append(L"climb_installer.exe");
+  const base::FilePath installed_good = install_folder_.Append(L"good\\good_installer.exe");
+  PlaceFixture(outside, 0);
+  PlaceFixture(climbing, 0);
+  PlaceFixture(installed_good, 0);
+  InstallLog log;
+  log.components = {{"evil", components_},
+                    {"..\\climb", install_folder_.Append(L"..\\climb")},
+                    {"good", install_folder_.Append(L"good")}};
+  ASSERT_TRUE(log.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  RunSteps({&Installer::UninstallComponents}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  ASSERT_TRUE(WaitForCalls(installed_good, 1));
+  // Started one after the other: any other start would have shown by now.
+  ::Sleep(1000);
+  EXPECT_TRUE(CallsOf(outside).empty());
+  EXPECT_TRUE(CallsOf(climbing).empty());
+  EXPECT_TRUE(WaitForDeletion(installed_good));
+}
+
 }  // namespace
 }  // namespace installer

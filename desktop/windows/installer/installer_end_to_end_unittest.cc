@@ -629,4 +629,110 @@ TEST_F(EndToEndTest, FailingEachUpgradeAndUninstallationStepKeepsTheInstallation
 }
 
 }  // namespace
+// An installation whose install log was tampered with after it was made
+// (entries and registry records that reach outside the product, an entry
+// built to break out of its quotes in the clean-up batch file): the whole
+// uninstallation still removes the installation and its registration, and
+// every file and registry value that was on the machine before the
+// installation stays exactly as it was.
+TEST_F(EndToEndTest, UninstallOfATamperedInstallationKeepsTheRestOfTheMachine) {
+  const base::FilePath top = temp_dir_.GetPath();
+  ASSERT_TRUE(base::CreateDirectoryTree(top.Append(L"outside\\sub")));
+  for (const wchar_t* file : {L"outside\\decoy.txt", L"outside\\sub\\x.txt", L"x"})
+    ASSERT_TRUE(WriteText(top.Append(file), "someone else's"));
+  const HKEY cu = HKEY_CURRENT_USER;
+  const std::wstring other_product = GetUninstallRegistryKey() + L"\\Other Product 1.0";
+  // This product's entry of another installation, in another folder.
+  const std::wstring elsewhere =
+      GetUninstallRegistryKey() + L"\\" + base::UTF8ToWide(GetProductName()) + L" Stable 0.1";
+  const struct {
+    std::wstring key;
+    const wchar_t* name;
+    REGSAM view;
+  } decoys[] = {
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"DecoyRun", KEY_WOW64_64KEY},
+      {L"Software\\Classes\\.html", nullptr, KEY_WOW64_64KEY},
+      {L"Software\\Classes\\.html\\OpenWithProgIDs", L"htmlfile", KEY_WOW64_64KEY},
+      {L"Software\\DecoyVendor\\Product\\Sub", L"V", KEY_WOW64_64KEY},
+      {L"Software\\Classes\\DecoyApp\\a\\b", L"V", KEY_WOW64_64KEY},
+      {L"Software\\Classes\\Applications\\other.exe\\shell\\open\\command", nullptr,
+       KEY_WOW64_64KEY},
+      {L"Software\\RegisteredApplications", L"Other App", KEY_WOW64_64KEY},
+      {other_product, L"InstallLocation", KEY_WOW64_32KEY},
+      {elsewhere, L"InstallLocation", KEY_WOW64_32KEY},
+  };
+  for (const auto& decoy : decoys) {
+    base::win::RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(cu, decoy.key.c_str(), KEY_ALL_ACCESS | decoy.view));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(decoy.name, L"C:\\Other\\other.exe"));
+  }
+  const MachineState before = Snapshot();
+
+  ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
+  // The record the demo launcher leaves of its start is no file of the
+  // installation.
+  ASSERT_EQ(1u, test::ReadLauncherRecord(install_folder_).size());
+  ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
+  InstallLog log;
+  ASSERT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
+  for (const std::wstring& entry :
+       {std::wstring(L"..\\..\\outside\\decoy.txt"), std::wstring(L"../../x"),
+        std::wstring(L"\\..\\..\\x"),
+        L"x\" & echo PWNED>\"" + top.Append(L"pwned.txt").value() + L"\" & rem \".dll"}) {
+    log.files.push_back(base::FilePath(entry));
+  }
+  log.root_files.push_back(base::FilePath(L"..\\outside\\sub\\x.txt"));
+  auto u8 = [](const std::wstring& text) { return base::WideToUTF8(text); };
+  const std::vector<InstallLogRegistryKey> hostile = {
+      {"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, {{"REG_SZ", L"DecoyRun", L""}}},
+      {"Software\\Classes\\.html", 1, {}},
+      {"Software\\Classes\\.html\\OpenWithProgIDs", 0, {{"REG_SZ", L"htmlfile", L""}}},
+      {"Software\\Classes\\.html\\OpenWithProgIDs", 1, {}},
+      {"Software\\DecoyVendor\\Product", 2, {}},
+      {"Software\\Classes\\DecoyApp\\a\\b", 3, {}},
+      {u8(other_product), 1, {}},
+      {u8(other_product), 0, {{"REG_SZ", L"InstallLocation", L""}}},
+      {u8(elsewhere), 1, {}},
+      {"Software\\Classes\\Applications\\other.exe\\shell\\open\\command", 4, {}},
+      {"Software\\RegisteredApplications", 0, {{"REG_SZ", L"Other App", L""}}},
+  };
+  log.hkcu_keys.insert(log.hkcu_keys.end(), hostile.begin(), hostile.end());
+  ASSERT_TRUE(log.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+
+  MakeSettings({L"--silent"}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  const std::set<DWORD> processors_before = ChildCommandProcessors();
+  Run();
+  EndNewCommandProcessors(processors_before, ChildCommandProcessors());
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  FinishRun();
+
+  const MachineState after = Snapshot();
+  for (const auto& [name, value] : before) {
+    auto it = after.find(name);
+    EXPECT_TRUE(it != after.end() && it->second == value) << name;
+  }
+  // What is new: keys left empty, the remembered install path, and in the
+  // install folder only what the clean-up batch file takes.
+  const std::string install_prefix = "file:" + install_folder_.BaseName().AsUTF8Unsafe();
+  for (const auto& [name, value] : after) {
+    if (before.count(name) || base::EndsWith(name, "#security", base::CompareCase::SENSITIVE) ||
+        name.find("Install Path") != std::string::npos ||
+        name.find("\\ProfileList|") != std::string::npos) {
+      continue;
+    }
+    const bool batch_leftover =
+        name == install_prefix ||
+        name == install_prefix + "\\" + u8(kCleanupBatchFileName) ||
+        name == install_prefix + "\\" + u8(Installation::kInstallerPrefsFileName);
+    EXPECT_TRUE(batch_leftover) << name << " = " << value;
+  }
+  const std::string batch = test::ReadText(install_folder_.Append(kCleanupBatchFileName));
+  EXPECT_EQ(std::string::npos, batch.find("PWNED")) << batch;
+  EXPECT_EQ(std::string::npos, batch.find("outside")) << batch;
+  EXPECT_FALSE(base::PathExists(VersionFolder()));
+  EXPECT_FALSE(RegistryKeyExists(cu, GetUninstallKeyName(L""), KEY_WOW64_32KEY));
+  EXPECT_FALSE(RegistryKeyExists(cu, L"Software\\Classes\\" + ProgId(), KEY_WOW64_64KEY));
+}
+
 }  // namespace installer

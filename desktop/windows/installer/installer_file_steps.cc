@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/association_change_notice.h"
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/folder_installation.h"
+#include "desktop/windows/installer/install_log_path.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/installer_folders.h"
@@ -59,11 +60,12 @@ constexpr wchar_t kTaskArgumentPlaceholder[] = L"$(Arg0)";
 constexpr uint32_t kAutoupdateTaskTimeLimitSeconds = 3600;
 constexpr wchar_t kAutoupdateTaskNamePrefix[] = L"Autoupdate ";
 
-// Executes a deletion of |path| in |transaction|.
+// Executes a deletion of |path| in |transaction|; emptied folders are
+// removed up to, never including, |install_folder|.
 bool DeleteInTransaction(Transaction* transaction, const base::FilePath& path, bool check_in_use,
-                         bool remove_empty_parents) {
-  return transaction->Execute(
-      std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
+                         bool remove_empty_parents, const base::FilePath& install_folder) {
+  return transaction->Execute(std::make_unique<DeleteFileOperation>(
+      path, check_in_use, remove_empty_parents, install_folder));
 }
 
 // One less autoupdate task error in the installer's preferences: the task
@@ -291,14 +293,24 @@ void Installer::RemoveInstalledFiles() {
       continue;
     }
     VLOG(1) << "Found old status file: " << name;
+    // A generation whose subfolder leads elsewhere is not ours to delete; its
+    // status file stays, like one that does not load.
+    if (!IsUsableVersionSubfolder(log.subfolder)) {
+      LOG(WARNING) << "Keeping the old status file " << name;
+      continue;
+    }
     const base::FilePath version_folder = install_folder.Append(log.subfolder);
 
     // Committed at the end of this generation: what it moved aside goes then.
     Transaction generation;
     bool rolled_back = false;
     for (const base::FilePath& entry : log.files) {
-      if (DeleteInTransaction(&generation, version_folder.Append(entry), /*check_in_use=*/true,
-                              /*remove_empty_parents=*/true) ||
+      base::FilePath path;
+      // An entry that would lead out of the installation is skipped (logged).
+      if (!ResolveInstallLogPath(install_folder, log.subfolder, entry, &path))
+        continue;
+      if (DeleteInTransaction(&generation, path, /*check_in_use=*/true,
+                              /*remove_empty_parents=*/true, install_folder) ||
           uninstalling) {
         continue;
       }
@@ -328,10 +340,13 @@ void Installer::RemoveOldRootFiles() {
   LOG(INFO) << "Removing old files from installation root";
   const base::FilePath& install_folder = settings_->GetInstallFolder();
   for (const base::FilePath& entry : settings_->GetStatus().root_files) {
+    base::FilePath path;
+    if (!ResolveInstallLogPath(install_folder, base::FilePath(), entry, &path))
+      continue;
     // A root file that stays is overwritten (moved aside) by the copy that
     // follows; the operation logs why it could not be deleted.
-    DeleteInTransaction(&transaction_, install_folder.Append(entry), /*check_in_use=*/false,
-                        /*remove_empty_parents=*/true);
+    DeleteInTransaction(&transaction_, path, /*check_in_use=*/false,
+                        /*remove_empty_parents=*/true, install_folder);
   }
   ScheduleNextStep();
 }
@@ -340,9 +355,10 @@ void Installer::FinalizeUninstallation() {
   VLOG(1) << "Finalizing the uninstallation";
   const base::FilePath install_folder = settings_->GetInstallFolder();
   if (!DeleteInTransaction(&transaction_, install_folder.Append(Installation::kInstallLogFileName),
-                           /*check_in_use=*/false, /*remove_empty_parents=*/true)) {
+                           /*check_in_use=*/false, /*remove_empty_parents=*/true,
+                           install_folder)) {
     Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(),
-         "Failed to remove installation status file");
+                       "Failed to remove installation status file");
     return;
   }
   // It may end the run itself.
@@ -366,18 +382,26 @@ void Installer::CleanUpAfterUninstallation() {
 
   // What cannot be deleted now is left to the batch file.
   CleanupBatchContents batch;
-  const base::FilePath version_folder = install_folder.Append(status.subfolder);
-  for (const base::FilePath& entry : status.files) {
-    const base::FilePath path = version_folder.Append(entry);
+  batch.install_folder = install_folder;
+  // Only entries below the install folder are deleted, and only they can
+  // reach the batch file; a version subfolder that leads elsewhere takes
+  // every entry with it (logged once here).
+  const std::vector<base::FilePath> no_files;
+  const std::vector<base::FilePath>& files =
+      IsUsableVersionSubfolder(status.subfolder) ? status.files : no_files;
+  for (const base::FilePath& entry : files) {
+    base::FilePath path;
+    if (!ResolveInstallLogPath(install_folder, status.subfolder, entry, &path))
+      continue;
     if (!DeleteInTransaction(&transaction_, path, /*check_in_use=*/true,
-                             /*remove_empty_parents=*/true)) {
+                             /*remove_empty_parents=*/true, install_folder)) {
       batch.leftover_files.push_back(path);
       AddLeftoverFolders(path, install_folder, &batch.leftover_folders);
     }
   }
   const base::FilePath launcher = install_folder.Append(kLauncherFileName);
   if (!DeleteInTransaction(&transaction_, launcher, /*check_in_use=*/true,
-                           /*remove_empty_parents=*/true)) {
+                           /*remove_empty_parents=*/true, install_folder)) {
     batch.leftover_files.push_back(launcher);
   }
   if (!IsWhiteLabeled()) {
@@ -385,17 +409,20 @@ void Installer::CleanUpAfterUninstallation() {
         install_folder.Append(GetBrowserExeName()).ReplaceExtension(L".old");
     if (base::PathExists(old_exe)) {
       DeleteInTransaction(&transaction_, old_exe, /*check_in_use=*/false,
-                          /*remove_empty_parents=*/false);
+                          /*remove_empty_parents=*/false, install_folder);
     }
   }
   const base::FilePath overrides = install_folder.Append(kPrefDefaultOverridesFileName);
   if (!DeleteInTransaction(&transaction_, overrides, /*check_in_use=*/false,
-                           /*remove_empty_parents=*/true)) {
+                           /*remove_empty_parents=*/true, install_folder)) {
     batch.leftover_files.push_back(overrides);
   }
   for (const base::FilePath& entry : status.root_files) {
-    DeleteInTransaction(&transaction_, install_folder.Append(entry), /*check_in_use=*/true,
-                        /*remove_empty_parents=*/true);
+    base::FilePath path;
+    if (!ResolveInstallLogPath(install_folder, base::FilePath(), entry, &path))
+      continue;
+    DeleteInTransaction(&transaction_, path, /*check_in_use=*/true,
+                        /*remove_empty_parents=*/true, install_folder);
   }
 
   batch.pid1 = base::GetCurrentProcId();

@@ -44,6 +44,9 @@
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
+// Last: its namespace installer::testing would hide ::testing in the
+// headers above.
+#include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
 
 namespace installer {
 namespace {
@@ -82,7 +85,7 @@ void EndChildCommandInterpreters() {
   }
 }
 
-class InstallerFileStepsTest : public testing::Test {
+class InstallerFileStepsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
@@ -466,7 +469,7 @@ TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   base::LaunchOptions hidden;
   hidden.start_hidden = true;
   base::Process initial =
-      base::LaunchProcess(testing::GetChildCommandLine("FileStepsInitialProcess"), hidden);
+      base::LaunchProcess(::testing::GetChildCommandLine("FileStepsInitialProcess"), hidden);
   ASSERT_TRUE(initial.IsValid());
   MakeSettings({L"--initial-pid=" + base::NumberToString16(static_cast<unsigned>(initial.Pid()))},
                /*uninstall=*/true);
@@ -511,6 +514,126 @@ TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   // The batch file waits for this process; end it before the folder goes.
   EndChildCommandInterpreters();
   initial.Terminate(0, /*wait=*/true);
+}
+
+// Every file and folder of |folder| with attributes and contents, except
+// the install and package folders and what they hold.
+::installer::testing::MachineState OutsideState(const base::FilePath& folder,
+                                                const base::FilePath& install,
+                                                const base::FilePath& package) {
+  ::installer::testing::MachineState state;
+  ::installer::testing::AddFiles(folder, &state);
+  for (const base::FilePath& skipped : {install, package}) {
+    const std::string name = "file:" + skipped.BaseName().AsUTF8Unsafe();
+    for (auto it = state.lower_bound(name); it != state.end() && it->first.rfind(name, 0) == 0;)
+      it = state.erase(it);
+  }
+  return state;
+}
+
+// A tampered install log, with entries and version subfolders that lead out
+// of the install folder and an entry built to break out of its quotes in
+// "k.bat": the upgrade and the uninstallation delete only what lies inside
+// the install folder, the batch file gets only sound lines, and the
+// legitimate files still go.
+class InstallerFileStepsHostileLogTest : public InstallerFileStepsTest {
+ protected:
+  void SetUpHostileInstallation() {
+    const base::FilePath top = temp_dir_.GetPath();
+    for (const wchar_t* file : {L"outside\\decoy.txt", L"outside\\sub\\x.txt", L"x",
+                                L"outside\\gen.txt", L"outside\\gen2.txt"}) {
+      ASSERT_TRUE(WriteText(top.Append(file), "outside"));
+    }
+    // The entry that, unquoted in "k.bat", would write a file of its own.
+    injection_ = L"x\" & echo PWNED>\"" + top.Append(L"pwned.txt").value() + L"\" & rem \".dll";
+    MakeInstallation(L"1.0", {L"a.dll", L"sub\\held.txt"}, {L"root.txt"});
+    InstallLog log;
+    ASSERT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
+    for (const std::wstring& entry : {std::wstring(L"..\\..\\outside\\decoy.txt"),
+                                      std::wstring(L"../../x"), std::wstring(L"\\..\\..\\x"),
+                                      injection_, std::wstring(L"a\necho PWNED.dll")}) {
+      log.files.push_back(base::FilePath(entry));
+    }
+    log.root_files.push_back(base::FilePath(L"..\\outside\\sub\\x.txt"));
+    ASSERT_TRUE(log.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+
+    // Preserved generations: one whose subfolder leads out, one with an
+    // entry that does.
+    const base::FilePath old_status = install_folder_.Append(kOldStatusFolderName);
+    ASSERT_TRUE(base::CreateDirectoryTree(old_status));
+    InstallLog escaping;
+    escaping.subfolder = base::FilePath(L"..\\outside");
+    escaping.files = {base::FilePath(L"gen.txt")};
+    ASSERT_TRUE(escaping.Save(old_status.Append(L"installation_status.xml.100")));
+    InstallLog mixed;
+    mixed.subfolder = base::FilePath(L"0.9");
+    mixed.files = {base::FilePath(L"old.dll"), base::FilePath(L"..\\..\\outside\\gen2.txt")};
+    ASSERT_TRUE(WriteText(install_folder_.Append(L"0.9\\old.dll"), "old"));
+    ASSERT_TRUE(mixed.Save(old_status.Append(L"installation_status.xml.200")));
+    outside_before_ = OutsideState(top, install_folder_, package_folder_);
+    ASSERT_EQ(7u, outside_before_.size());
+  }
+
+  void ExpectOutsideUntouched() {
+    EXPECT_EQ(outside_before_, OutsideState(temp_dir_.GetPath(), install_folder_, package_folder_));
+  }
+
+  std::wstring injection_;
+  ::installer::testing::MachineState outside_before_;
+};
+
+TEST_F(InstallerFileStepsHostileLogTest, UpgradeDeletesOnlyInsideTheInstallFolder) {
+  ASSERT_NO_FATAL_FAILURE(SetUpHostileInstallation());
+  WritePackage({"a.dll"}, {});
+  MakeSettings({});
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  BindSteps({&Installer::RemoveInstalledFiles, &Installer::RemoveOldRootFiles});
+
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  installer_.reset();
+
+  ExpectOutsideUntouched();
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"0.9")));
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"root.txt")));
+  const base::FilePath old_status = install_folder_.Append(kOldStatusFolderName);
+  // The generation that led out stays for a later look; the other is done.
+  EXPECT_TRUE(base::PathExists(old_status.Append(L"installation_status.xml.100")));
+  EXPECT_FALSE(base::PathExists(old_status.Append(L"installation_status.xml.200")));
+}
+
+TEST_F(InstallerFileStepsHostileLogTest, UninstallDeletesAndBatchesOnlyInsideTheInstallFolder) {
+  test::ScopedBatchToolsPath tools;
+  ASSERT_NO_FATAL_FAILURE(SetUpHostileInstallation());
+  const base::FilePath held_path = install_folder_.Append(L"1.0\\sub\\held.txt");
+  base::win::ScopedHandle held = HoldExclusively(held_path);
+  ASSERT_TRUE(held.IsValid());
+  MakeSettings({}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  BindSteps({&Installer::RemoveInstalledFiles, &Installer::CleanUpAfterUninstallation});
+
+  RunInstaller();
+  ASSERT_EQ("success", delegate_.events.back());
+  installer_.reset();
+
+  ExpectOutsideUntouched();
+  for (const wchar_t* file : {L"1.0\\a.dll", L"root.txt", L"launcher.exe", L"0.9"})
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(file))) << file;
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_EQ(std::string::npos, text.find("PWNED")) << text;
+  EXPECT_EQ(std::string::npos, text.find("outside")) << text;
+  std::string held_text;
+  ASSERT_TRUE(EncodeBatchFilePath(held_path, &held_text));
+  EXPECT_NE(std::string::npos, text.find("del \"" + held_text + "\"\n")) << text;
+  // Only the wait loop's own commands, the leftover and its folders.
+  size_t lines = 0;
+  for (char c : text)
+    lines += c == '\n';
+  EXPECT_EQ(12u, lines) << text;
+
+  EndChildCommandInterpreters();
+  EXPECT_FALSE(base::PathExists(temp_dir_.GetPath().Append(L"pwned.txt")));
 }
 
 }  // namespace

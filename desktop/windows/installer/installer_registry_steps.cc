@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/registry_cleanup_guard.h"
 #include "desktop/windows/installer/registry_setup_table.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/service/default_browser_registration.h"
@@ -102,11 +103,14 @@ void ResolveForLog(const RegistryEntry& entry, std::wstring* key, std::wstring* 
 }
 
 // Clean-up of one install-log key record under |root|. Results of the
-// operations are logged only: what cannot be removed stays behind.
+// operations are logged only: what cannot be removed stays behind. The
+// record's placeholders are resolved before anything is checked, and only
+// what |guard| vouches for is removed.
 void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistryKey& record,
-                   const InstallerStatus& status, bool launcher_64) {
+                   const InstallerStatus& status, bool launcher_64,
+                   const RegistryCleanupGuard& guard) {
   VLOG(1) << "Cleanup for key " << record.path << " with depth " << record.cleanup_depth;
-  const std::wstring path = base::UTF8ToWide(record.path);
+  const std::wstring path = ResolveOldProductPlaceholders(base::UTF8ToWide(record.path), status);
   std::wstring key_path;
   if (!GetCleanupKeyPath(path, record.cleanup_depth, &key_path)) {
     LOG(WARNING) << "Skipping the damaged install-log record of key " << record.path
@@ -118,7 +122,7 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
   const uint32_t view = uninstall_key ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
   // An earlier 64-bit build wrote its uninstall entry into the 64-bit view.
-  if (uninstall_key && launcher_64) {
+  if (uninstall_key && launcher_64 && guard.MayDeleteKey(root, path, KEY_WOW64_64KEY)) {
     base::win::RegistryKey key;
     std::wstring location;
     if (key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_64KEY) == ERROR_SUCCESS &&
@@ -126,27 +130,36 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
         base::FilePath::CompareEqualIgnoreCase(
             base::FilePath(location).StripTrailingSeparators().value(),
             status.install_folder().StripTrailingSeparators().value())) {
-      if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(
-              root, ResolveOldProductPlaceholders(path, status), KEY_WOW64_64KEY))) {
+      if (!transaction->Execute(
+              std::make_unique<DeleteRegKeyOperation>(root, path, KEY_WOW64_64KEY))) {
         LOG(WARNING) << "Could not delete the 64-bit uninstall key " << record.path;
       }
     }
   }
 
   if (record.cleanup_depth > 0) {
-    if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(
-            root, ResolveOldProductPlaceholders(key_path, status), view))) {
-      LOG(WARNING) << "Could not delete the key " << base::WideToUTF8(key_path);
+    if (!guard.MayDeleteKey(root, key_path, view)) {
+      LOG(WARNING) << "Skipping the install-log record of key " << record.path << " with depth "
+                   << record.cleanup_depth << ": " << base::WideToUTF8(key_path)
+                   << " is not a key this product's registry set-up creates";
+      return;
     }
+    if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(root, key_path, view)))
+      LOG(WARNING) << "Could not delete the key " << base::WideToUTF8(key_path);
     return;
   }
-  const std::wstring resolved_key = ResolveOldProductPlaceholders(key_path, status);
   for (const InstallLogRegistryValue& value : record.values) {
+    const std::wstring name = ResolveOldProductPlaceholders(value.name, status);
+    if (!guard.MayDeleteValue(root, key_path, name, view)) {
+      LOG(WARNING) << "Skipping the install-log record of value " << base::WideToUTF8(name)
+                   << " of key " << base::WideToUTF8(key_path)
+                   << ": not a value this product's registry set-up writes";
+      continue;
+    }
     if (!transaction->Execute(std::make_unique<ChangeRegValueOperation>(
-            root, resolved_key, ResolveOldProductPlaceholders(value.name, status), nullptr,
-            ChangeRegValueOperation::kDeleteValue, 0, view))) {
-      LOG(WARNING) << "Could not delete the value " << base::WideToUTF8(value.name)
-                   << " of key " << base::WideToUTF8(resolved_key);
+            root, key_path, name, nullptr, ChangeRegValueOperation::kDeleteValue, 0, view))) {
+      LOG(WARNING) << "Could not delete the value " << base::WideToUTF8(name) << " of key "
+                   << base::WideToUTF8(key_path);
     }
   }
 }
@@ -460,10 +473,18 @@ void Installer::CleanUpRegistry() {
   bool not_x86 = false;
   const base::FilePath launcher = status.install_folder().Append(kLauncherFileName);
   const bool launcher_64 = base::PathExists(launcher) && IsPeImage(launcher, &not_x86) && not_x86;
+  // Every row an earlier run may have written, the hiding row included.
+  std::vector<RegistryCleanupGuard::TextVariant> variants;
+  if (status.tarsel_installation()) {
+    variants.push_back(
+        [&status](const std::wstring& text) { return ResolveOldProductPlaceholders(text, status); });
+  }
+  const RegistryCleanupGuard guard(GetRegistrySetUpRows(/*hide_from_programs=*/true), this,
+                                   variants, status.install_folder());
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     const InstallLogRegistryKeys* records = status.GetRegistryKeys(root);
     for (const InstallLogRegistryKey& record : *records)
-      CleanUpRecord(&transaction_, root, record, status, launcher_64);
+      CleanUpRecord(&transaction_, root, record, status, launcher_64, guard);
   }
   ScheduleNextStep();
 }

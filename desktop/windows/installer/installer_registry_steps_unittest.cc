@@ -28,6 +28,7 @@
 #include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/registry_setup_table.h"
 #include "desktop/windows/installer/settings.h"
@@ -103,6 +104,13 @@ void DeleteValueAndEmptyKeys(HKEY root, const std::wstring& path, const std::wst
       current = current.substr(0, slash);
     }
   }
+}
+
+void WriteSz(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& data,
+             REGSAM view = k64) {
+  RegistryKey key;
+  ASSERT_EQ(ERROR_SUCCESS, key.Create(root, path.c_str(), KEY_ALL_ACCESS | view)) << path;
+  ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(name, data.c_str())) << path;
 }
 
 // Records what the installer reports and ends the loop when the run ends.
@@ -547,6 +555,16 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
   ASSERT_EQ(ERROR_SUCCESS, top.WriteValue(L"Sentinel", L"x"));
   top.Close();
 
+  // The product's own keys, and a value of another program beside the
+  // product's in a shared key.
+  const std::wstring progid_key = L"Software\\Classes\\" + progid_;
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, progid_key, L"FriendlyTypeName", L"doc"));
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, progid_key + L"\\shell\\open\\command", nullptr, L"cmd"));
+  ASSERT_NO_FATAL_FAILURE(
+      WriteSz(cu, L"Software\\RegisteredApplications", (product_ + L" Stable").c_str(), L"caps"));
+  ASSERT_NO_FATAL_FAILURE(
+      WriteSz(cu, L"Software\\RegisteredApplications", (product_ + L"Other").c_str(), L"other"));
+
   InstallLog log;
   const std::vector<InstallLogRegistryValue> recorded = {{"REG_SZ", L"Recorded", L"y"}};
   log.hkcu_keys = {
@@ -559,9 +577,15 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
       {sandbox + "\\\\Keep", 1, {}},
       {"\\" + sandbox + "\\Keep", 2, {}},
       {sandbox, 0, recorded},
-      // Sound: the tree two levels above Leaf, and one recorded value.
+      // Well-formed, but not keys or values of the product's registry
+      // set-up.
       {sandbox + "\\Product\\Sub\\Leaf", 3, {}},
       {sandbox + "\\Values", 0, recorded},
+      {"Software\\RegisteredApplications", 0, {{"REG_SZ", product_ + L"Other", L"other"}}},
+      // Sound: the tree one level above the command key, and a value the
+      // set-up writes into a shared key.
+      {base::WideToUTF8(progid_key) + "\\shell\\open\\command", 2, {}},
+      {"Software\\RegisteredApplications", 0, {{"REG_SZ", product_ + L" Stable", L"caps"}}},
   };
   std::unique_ptr<Settings> settings = MakeSettings(log);
   Installer installer;
@@ -570,39 +594,61 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
 
   EXPECT_EQ(L"x", ReadString(cu, sandbox_, L"Sentinel"));
   EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Keep\\Leaf", L"Recorded"));
-  EXPECT_FALSE(KeyExists(cu, sandbox_ + L"\\Product"));
-  EXPECT_EQ(L"x", ReadString(cu, sandbox_ + L"\\Values", L"Sentinel"));
-  EXPECT_EQ(L"<missing>", ReadString(cu, sandbox_ + L"\\Values", L"Recorded"));
+  EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Product\\Sub\\Leaf", L"Recorded"));
+  EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Values", L"Recorded"));
+  EXPECT_EQ(L"other", ReadString(cu, L"Software\\RegisteredApplications",
+                                 (product_ + L"Other").c_str()));
   EXPECT_TRUE(KeyExists(cu, L"Software"));
+  EXPECT_FALSE(KeyExists(cu, progid_key + L"\\shell\\open"));
+  EXPECT_EQ(L"doc", ReadString(cu, progid_key, L"FriendlyTypeName"));
+  EXPECT_EQ(L"<missing>", ReadString(cu, L"Software\\RegisteredApplications",
+                                     (product_ + L" Stable").c_str()));
+  DeleteValueAndEmptyKeys(cu, L"Software\\RegisteredApplications", product_ + L"Other", 0);
 }
 
+// The records of the former engine hold product placeholders, resolved
+// before anything is checked: its keys of the set-up table go, while a
+// record that resolves to a shared key ("Software\Classes\{Product}" of the
+// plain product type is "Software\Classes\") is refused.
 TEST_F(RegistryStepsTest, CleanUpOfFormerEngineResolvesItsProductType) {
-  const std::string sandbox = base::WideToUTF8(sandbox_);
-  for (const wchar_t* sub : {L"\\LabsKey", L"\\KeepKey"}) {
-    RegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              key.Create(HKEY_CURRENT_USER, (sandbox_ + sub).c_str(), KEY_ALL_ACCESS | k64));
-    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Velmo Labs", L"v"));
-    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Velmo", L"v"));
+  const HKEY cu = HKEY_CURRENT_USER;
+  for (const char* type : {"2", "0"}) {
+    SCOPED_TRACE(type);
+    test::ScopedUserRegistryRedirect redirect(
+        test::TestRegistryKeyName(L"RegistryStepsOld" + W(type) + L"_"));
+    const std::wstring name = W(type) == L"2" ? L"Labs" : L"";
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\" + name + L"Stable\\shell",
+                                    nullptr, L"old"));
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\Labs\\Keep", nullptr, L"k"));
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\.txt", nullptr, L"txtfile"));
+    ASSERT_NO_FATAL_FAILURE(
+        WriteSz(cu, L"Software\\RegisteredApplications", (name + L" Stable").c_str(), L"v"));
+    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\RegisteredApplications", L"Velmo", L"v"));
+    const std::string ini = std::string("[System]\r\nVelmo Product=") + type + "\r\n";
+    ASSERT_EQ(static_cast<int>(ini.size()),
+              base::WriteFileBytes(folder_.Append(kOldPrefsDefaultFileName), ini.data(),
+                                   static_cast<int>(ini.size())));
+    InstallLog log;
+    log.hkcu_keys = {{"Software\\Classes\\{Product}", 1, {}},
+                     {"Software\\Classes\\{Product}Stable", 1, {}},
+                     {"Software\\RegisteredApplications", 0,
+                      {{"REG_SZ", L"{Product} Stable", L"v"}, {"REG_SZ", L"Velmo", L"v"}}}};
+    std::unique_ptr<Settings> settings = MakeSettings(log, /*old_format=*/true);
+    ASSERT_TRUE(settings->GetStatus().tarsel_installation());
+    EXPECT_EQ(L"A " + name + L" " + name + L" {Product}",
+              ResolveOldProductPlaceholders(L"A{SPProduct} {Product} {Product}",
+                                            settings->GetStatus()));
+    observer_ = RunObserver();
+    Installer installer;
+    RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
+    ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+    EXPECT_FALSE(KeyExists(cu, L"Software\\Classes\\" + name + L"Stable"));
+    EXPECT_EQ(L"<missing>",
+              ReadString(cu, L"Software\\RegisteredApplications", (name + L" Stable").c_str()));
+    EXPECT_EQ(L"v", ReadString(cu, L"Software\\RegisteredApplications", L"Velmo"));
+    EXPECT_EQ(L"k", ReadString(cu, L"Software\\Classes\\Labs\\Keep", nullptr));
+    EXPECT_EQ(L"txtfile", ReadString(cu, L"Software\\Classes\\.txt", nullptr));
   }
-  const std::string ini = "[System]\r\nVelmo Product=2\r\n";
-  ASSERT_EQ(static_cast<int>(ini.size()),
-            base::WriteFileBytes(folder_.Append(kOldPrefsDefaultFileName), ini.data(),
-                                 static_cast<int>(ini.size())));
-  InstallLog log;
-  log.hkcu_keys = {{sandbox + "\\{Product}Key", 1, {}},
-                   {sandbox + "\\KeepKey", 0, {{"REG_SZ", L"Velmo{SPProduct}", L"v"}}}};
-  std::unique_ptr<Settings> settings = MakeSettings(log, /*old_format=*/true);
-  ASSERT_TRUE(settings->GetStatus().tarsel_installation());
-  EXPECT_EQ(L"A Labs Labs {Product}",
-            ResolveOldProductPlaceholders(L"A{SPProduct} {Product} {Product}",
-                                          settings->GetStatus()));
-  Installer installer;
-  RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
-  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, sandbox_ + L"\\LabsKey"));
-  EXPECT_EQ(L"<missing>", ReadString(HKEY_CURRENT_USER, sandbox_ + L"\\KeepKey", L"Velmo Labs"));
-  EXPECT_EQ(L"v", ReadString(HKEY_CURRENT_USER, sandbox_ + L"\\KeepKey", L"Velmo"));
 }
 
 TEST_F(RegistryStepsTest, ProtocolIsRegisteredOnlyForMachineWideClients) {

@@ -120,6 +120,12 @@ void InstallerMessage::DeliverTo(InstallerDelegate* delegate) const {
 }
 
 bool ReadInstallerMessage(const base::BinaryMessage& message, InstallerMessage* out) {
+  // Only the framing a sender of ours writes: a 4-byte header. Anything
+  // else is not an installer message, whatever its payload says.
+  if (message.header_size() != 4) {
+    LOG(WARNING) << "Received a message without installer signature";
+    return false;
+  }
   base::BinaryMessageReader reader(message);
   std::string signature;
   if (!reader.ReadString(&signature) || signature != kInstallerMessageSignature) {
@@ -131,44 +137,69 @@ bool ReadInstallerMessage(const base::BinaryMessage& message, InstallerMessage* 
     LOG(WARNING) << "Received an installer message without a type";
     return false;
   }
+  // The arguments, strictly: a boolean field holds 0 or 1, counts and string
+  // ids are not negative, and nothing follows the last argument (padding
+  // included: every field fills whole 4-byte units).
+  const bool padded = message.payload_size() % 4 == 0;
+  bool valid = true;
+  const char* name = nullptr;
   switch (result.type) {
-    case IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS:
-      if (!reader.ReadBool(&result.flag)) {
+    case IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS: {
+      uint32_t flag = 0;
+      valid = reader.ReadUInt32(&flag) && flag <= 1 && reader.AtEnd() && padded;
+      if (!valid) {
         LOG(ERROR) << "Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESSmessage";
         return false;
       }
+      result.flag = flag == 1;
       VLOG(1) << "IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS(" << result.flag << ") received";
       break;
+    }
     case IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS:
-      VLOG(1) << "IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS received";
+      name = "IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS";
+      valid = reader.AtEnd();
+      if (valid)
+        VLOG(1) << "IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS received";
       break;
     case IPC_MESSAGE_INSTALL_FOLDER_READY:
+      name = "IPC_MESSAGE_INSTALL_FOLDER_READY";
+      valid = reader.AtEnd();
       break;
     case IPC_MESSAGE_TOTAL_STEPS:
-      if (!reader.ReadInt(&result.number)) {
-        LOG(ERROR) << "Received invalid IPC_MESSAGE_TOTAL_STEPS message";
-        return false;
-      }
-      VLOG(1) << "IPC_MESSAGE_TOTAL_STEPS(" << result.number << ") received";
+      name = "IPC_MESSAGE_TOTAL_STEPS";
+      valid = reader.ReadInt(&result.number) && result.number >= 0 && reader.AtEnd();
+      if (valid)
+        VLOG(1) << "IPC_MESSAGE_TOTAL_STEPS(" << result.number << ") received";
       break;
     case IPC_MESSAGE_STEP:
-      VLOG(1) << "IPC_MESSAGE_STEP received";
+      name = "IPC_MESSAGE_STEP";
+      valid = reader.AtEnd();
+      if (valid)
+        VLOG(1) << "IPC_MESSAGE_STEP received";
       break;
     case IPC_MESSAGE_ERROR:
-      if (!reader.ReadInt(&result.number) || !reader.ReadString16(&result.text) ||
-          !reader.ReadString(&result.detail)) {
-        LOG(ERROR) << "Received invalid IPC_MESSAGE_ERROR message";
-        return false;
+      name = "IPC_MESSAGE_ERROR";
+      valid = reader.ReadInt(&result.number) && result.number >= 0 &&
+              reader.ReadString16(&result.text) && reader.ReadString(&result.detail) &&
+              reader.AtEnd();
+      if (valid) {
+        VLOG(1) << "IPC_MESSAGE_ERROR(" << result.number << "," << result.text << ","
+                << result.detail << ") received";
       }
-      VLOG(1) << "IPC_MESSAGE_ERROR(" << result.number << "," << result.text << ","
-              << result.detail << ") received";
       break;
     case IPC_MESSAGE_SUCCESS:
-      VLOG(1) << "IPC_MESSAGE_SUCCESS received";
+      name = "IPC_MESSAGE_SUCCESS";
+      valid = reader.AtEnd();
+      if (valid)
+        VLOG(1) << "IPC_MESSAGE_SUCCESS received";
       break;
     default:
       LOG(WARNING) << "Received installer message with invalid type";
       return false;
+  }
+  if (!valid || !padded) {
+    LOG(ERROR) << "Received invalid " << name << " message";
+    return false;
   }
   *out = std::move(result);
   return true;

@@ -62,8 +62,9 @@ struct InstallerMessage {
 };
 
 // Decodes |message|. False, with a log line naming the cause, for a message
-// without the signature, without a type, of an unknown type or with a
-// missing argument.
+// whose header is not 4 bytes, without the signature, without a type, of an
+// unknown type, with a missing argument, a boolean other than 0 or 1, a
+// negative step count or string id, or bytes after its last argument.
 bool ReadInstallerMessage(const base::BinaryMessage& message, InstallerMessage* out);
 
 }  // namespace installer

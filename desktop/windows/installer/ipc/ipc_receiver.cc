@@ -22,6 +22,9 @@ constexpr wchar_t kMailslotPrefix[] = L"\\\\.\\mailslot\\";
 constexpr DWORD kReadThreadTimeoutMs = 100;
 
 std::atomic<void (*)()> g_hand_over_hook{nullptr};
+// How long reading pauses while the bound of undelivered datagrams is
+// reached, before it looks again.
+constexpr DWORD kFullPauseMs = 10;
 
 }  // namespace
 
@@ -65,9 +68,21 @@ MailslotReader::~MailslotReader() {
   }
 }
 
+bool MailslotReader::IsFull(size_t queued) const {
+  return queued + receiver_->undelivered() >= kMaxUndeliveredDatagrams;
+}
+
 void MailslotReader::StartRead() {
   if (!mailslot_.IsValid())
     return;
+  if (!read_thread_ && IsFull(0)) {
+    // The owner is behind: read again once it has taken some.
+    base::MessageLoop::Current()->task_runner()->PostDelayedTask(
+        IPC_LOCATION("StartRead"),
+        base::Bind(&MailslotReader::StartRead, weak_factory_.GetWeakRef()),
+        base::TimeSpan::FromMilliseconds(kFullPauseMs));
+    return;
+  }
   auto context = std::make_unique<base::IoCompletionContext>(this);
   if (read_thread_) {
     read_pending_ = true;
@@ -166,9 +181,26 @@ void MailslotReader::ReadThreadMain() {
   // Reads on without waiting for the I/O loop: each datagram joins the
   // ones not yet taken, and the loop's pending read completes with the
   // first of them.
+  bool paused = false;
   for (;;) {
     if (stopping_.load())
       return;
+    size_t queued = 0;
+    {
+      base::AutoLock lock(request_lock_);
+      queued = read_datagrams_.size();
+    }
+    if (IsFull(queued)) {
+      if (!paused) {
+        LOG(WARNING) << "Installer IPC messages are not being taken; pausing reads of the "
+                        "mailslot at "
+                     << kMaxUndeliveredDatagrams << " undelivered messages";
+      }
+      paused = true;
+      ::Sleep(kFullPauseMs);
+      continue;
+    }
+    paused = false;
     DWORD bytes = 0;
     if (!ReadFile(mailslot_.Get(), buffer_.get(), kMaxInstallerMessageSize, &bytes, nullptr)) {
       DWORD error = GetLastError();
@@ -285,6 +317,7 @@ void IpcReceiver::SetHandOverHookForTesting(void (*hook)()) {
 void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
   if (void (*hook)() = g_hand_over_hook.load(std::memory_order_acquire))
     hook();
+  undelivered_.fetch_add(1, std::memory_order_acq_rel);
   // The copy owns its bytes: the read buffer is reused for the next datagram.
   owner_task_runner_->PostTask(
       IPC_LOCATION("OnMessageReceived"),
@@ -294,12 +327,14 @@ void IpcReceiver::OnMessageReceived(const base::BinaryMessage& message) {
 void IpcReceiver::OnMessagesReceived(std::vector<base::BinaryMessage> messages) {
   if (void (*hook)() = g_hand_over_hook.load(std::memory_order_acquire))
     hook();
+  undelivered_.fetch_add(messages.size(), std::memory_order_acq_rel);
   owner_task_runner_->PostTask(
       IPC_LOCATION("OnMessageReceived"),
       base::Bind(&IpcReceiver::DeliverMessages, weak_self_, base::Passed(std::move(messages))));
 }
 
 void IpcReceiver::DeliverMessage(const base::BinaryMessage& message) {
+  undelivered_.fetch_sub(1, std::memory_order_acq_rel);
   delegate_->OnMessageReceived(message);
 }
 
@@ -307,6 +342,7 @@ void IpcReceiver::DeliverMessages(std::vector<base::BinaryMessage> messages) {
   // The delegate may delete the receiver on any of them; the rest are then
   // dropped, as their tasks would be.
   base::WeakRef<IpcReceiver> self = weak_self_;
+  undelivered_.fetch_sub(messages.size(), std::memory_order_acq_rel);
   for (const base::BinaryMessage& message : messages) {
     if (!self)
       return;

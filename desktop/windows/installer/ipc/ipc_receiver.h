@@ -46,8 +46,16 @@ class IpcReceiver;
 // until the I/O loop takes them: the first one completes the loop's pending
 // read through the port, and that completion hands over every datagram read
 // by then, in order. OnIOCompleted runs either way.
+//
+// Datagrams read but not yet delivered to the delegate are bounded by
+// kMaxUndeliveredDatagrams: past the bound the reader stops reading until
+// the owner has taken some, so a stalled loop and a flood of datagrams
+// cannot grow the process without limit. What is not read waits in the
+// mailslot, whose own queue the system bounds.
 class MailslotReader : public base::IoHandler {
  public:
+  static constexpr size_t kMaxUndeliveredDatagrams = 1024;
+
   // Starts reading |mailslot| at once; must run on an I/O loop's thread.
   MailslotReader(base::win::ScopedHandle mailslot, IpcReceiver* receiver);
   MailslotReader(const MailslotReader&) = delete;
@@ -60,8 +68,12 @@ class MailslotReader : public base::IoHandler {
                      DWORD error) override;
 
  private:
-  // Issues the next read while the mailslot is open.
+  // Issues the next read while the mailslot is open, or, while too many
+  // datagrams wait for delivery, tries again a little later.
   void StartRead();
+  // Whether datagrams read so far fill the bound, with |queued| of them
+  // still held by the read thread.
+  bool IsFull(size_t queued) const;
   // The read thread's side.
   bool StartReadThread();
   void StopReadThread();
@@ -84,6 +96,8 @@ class MailslotReader : public base::IoHandler {
   base::IoCompletionContext* requested_read_ = nullptr;
   // Datagrams the thread has read and the loop has not yet taken, in order.
   std::vector<base::BinaryMessage> read_datagrams_;
+
+  base::WeakRefFactory<MailslotReader> weak_factory_{this};
 };
 
 class IpcReceiver {
@@ -128,6 +142,9 @@ class IpcReceiver {
   // Runs |hook| on the IPC thread before datagrams are handed on, so that a
   // test can hold them back; null removes it.
   static void SetHandOverHookForTesting(void (*hook)());
+  // Datagrams handed to the owner's thread and not yet delivered; readable
+  // from any thread.
+  size_t undelivered() const { return undelivered_.load(std::memory_order_acquire); }
 
  private:
   friend class MailslotReader;
@@ -154,6 +171,7 @@ class IpcReceiver {
   std::unique_ptr<MailslotReader> reader_;
   Delegate* const delegate_;
   std::atomic<ReadMode> read_mode_{ReadMode::kNotReading};
+  std::atomic<size_t> undelivered_{0};
   base::WeakRefFactory<IpcReceiver> weak_factory_{this};
   // Made at construction, so that the IPC thread only copies it.
   base::WeakRef<IpcReceiver> weak_self_;

@@ -2,8 +2,10 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/bind.h"
@@ -85,13 +87,29 @@ void RunAtMost(base::LoopRunner* runner, int seconds) {
   runner->Run();
 }
 
+// The mailslot |name| opened for writing, as any process may open it.
+base::win::ScopedHandle OpenMailslotForWriting(const std::wstring& name) {
+  return base::win::ScopedHandle(CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Starts the child process |child_main| with the mailslot |name| (and
+// |switches|) on its command line.
+base::Process LaunchMailslotChild(const char* child_main, const std::wstring& name,
+                                  const std::vector<std::pair<std::string, std::string>>&
+                                      switches = {}) {
+  base::CommandLine child = testing::GetChildCommandLine(child_main);
+  child.AppendSwitchNative(kMailslotSwitch, name);
+  for (const auto& [switch_name, value] : switches)
+    child.AppendSwitchASCII(switch_name, value);
+  return base::LaunchProcess(child, base::LaunchOptions());
+}
+
 // Writes |bytes| as one datagram, as any process that can open the mailslot
 // may.
 void WriteDatagram(const std::wstring& name, const std::string& bytes) {
-  base::win::ScopedHandle mailslot(CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(),
-                                               GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                               nullptr));
+  base::win::ScopedHandle mailslot = OpenMailslotForWriting(name);
   ASSERT_TRUE(mailslot.IsValid());
   DWORD written = 0;
   WriteFile(mailslot.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -444,6 +462,177 @@ TEST_F(IpcTest, ReaderTakesTheReadThreadWhereThePortRefusesAndStopsCleanly) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 0));
   EXPECT_EQ(1, log.Count("I/O still pending on mailslot."));
   EXPECT_EQ(0, log.Count("Cannot read from mailslot"));
+}
+
+// The bytes of a message of |type| with a header of |header_size| bytes
+// (the payload size first, the rest zero) followed by the payload of
+// |payload|'s message.
+std::string WithHeader(const base::BinaryMessage& payload, size_t header_size) {
+  std::string bytes(header_size, '\0');
+  const uint32_t size = static_cast<uint32_t>(payload.payload_size());
+  memcpy(bytes.data(), &size, sizeof(size));
+  bytes.append(payload.payload(), payload.payload_size());
+  return bytes;
+}
+
+// Writes datagrams that bend the message layout, each between sound ones,
+// to the mailslot named on the command line: a hostile process beside the
+// back end.
+CHILD_PROCESS_MAIN(IpcMalformedSenderChild) {
+  const std::wstring name =
+      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kMailslotSwitch);
+  base::win::ScopedHandle mailslot = OpenMailslotForWriting(name);
+  if (!mailslot.IsValid())
+    return 1;
+  std::vector<std::string> datagrams;
+  auto add = [&datagrams](const base::BinaryMessage& message) { datagrams.push_back(Bytes(message)); };
+
+  std::unique_ptr<base::BinaryMessage> message = CreateInstallerMessage(IPC_MESSAGE_STEP);
+  message->WriteInt(0);  // trailing bytes
+  add(*message);
+  // A header of 8 bytes in front of a sound payload.
+  datagrams.push_back(WithHeader(*CreateInstallerMessage(IPC_MESSAGE_STEP), 8));
+  message = CreateInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS);
+  message->WriteInt(2);  // a boolean that is neither 0 nor 1
+  add(*message);
+  message = CreateInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS);
+  message->WriteInt(0x100);  // first byte 0, the padding not
+  add(*message);
+  message = CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS);
+  message->WriteInt(-5);
+  add(*message);
+  message = CreateInstallerErrorMessage(-1, L"text", "detail");
+  add(*message);
+  message = CreateInstallerMessage(IPC_MESSAGE_ERROR);
+  message->WriteInt(37055);
+  message->WriteInt(-2);  // a negative UTF-16 count
+  add(*message);
+  message = CreateInstallerErrorMessage(37055, L"text", "abc");
+  std::string unpadded = Bytes(*message);
+  unpadded.pop_back();  // the detail's padding cut off
+  const uint32_t payload = static_cast<uint32_t>(unpadded.size() - 4);
+  memcpy(unpadded.data(), &payload, sizeof(payload));
+  datagrams.push_back(unpadded);
+  message = CreateInstallerMessage(IPC_MESSAGE_SUCCESS);
+  message->WriteString("tail");
+  add(*message);
+  // The sound ones.
+  message = CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS);
+  message->WriteInt(2);
+  add(*message);
+  message = CreateInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS);
+  message->WriteBool(true);
+  add(*message);
+  add(*CreateInstallerErrorMessage(37056, L"shown", "logged"));
+  add(*CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+  for (const std::string& bytes : datagrams) {
+    DWORD written = 0;
+    if (!WriteFile(mailslot.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                   nullptr)) {
+      return 2;
+    }
+  }
+  return 0;
+}
+
+// Datagrams from another process that bend the layout are refused, each
+// with its warning, and the sound ones behind them still arrive.
+TEST_F(IpcTest, MalformedDatagramsFromAnotherProcessAreRefused) {
+  ScopedLogCapture log;
+  const std::wstring name = UniqueMailslotName();
+  base::LoopRunner runner;
+  RecordingReceiverDelegate delegate(&runner);
+  IpcReceiver receiver(&delegate);
+  ASSERT_TRUE(receiver.Connect(name));
+  ASSERT_TRUE(WaitUntilReading(receiver));
+
+  base::Process process = LaunchMailslotChild("IpcMalformedSenderChild", name);
+  ASSERT_TRUE(process.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(process.WaitForExit(&exit_code));
+  ASSERT_EQ(0, exit_code);
+  RunAtMost(&runner, 20);
+
+  EXPECT_EQ(13, delegate.datagrams);
+  EXPECT_EQ((std::vector<std::string>{"total 2", "starting true", "error 37056", "success"}),
+            delegate.installer.calls);
+  EXPECT_EQ(L"shown", delegate.installer.error_text);
+  EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_STEP message"));
+  EXPECT_EQ(1, log.Count("Received a message without installer signature"));
+  EXPECT_EQ(2, log.Count("Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESSmessage"));
+  EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_TOTAL_STEPS message"));
+  EXPECT_EQ(3, log.Count("Received invalid IPC_MESSAGE_ERROR message"));
+  EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_SUCCESS message"));
+}
+
+constexpr char kCountSwitch[] = "count";
+
+// Floods the mailslot named on the command line with numbered messages.
+CHILD_PROCESS_MAIN(IpcFloodSenderChild) {
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  const std::wstring name = command_line->GetSwitchValueNative(kMailslotSwitch);
+  const int count = std::stoi(command_line->GetSwitchValueASCII(kCountSwitch));
+  base::win::ScopedHandle mailslot = OpenMailslotForWriting(name);
+  if (!mailslot.IsValid())
+    return 1;
+  for (int i = 0; i < count; ++i) {
+    std::unique_ptr<base::BinaryMessage> message = CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS);
+    message->WriteInt(i);
+    DWORD written = 0;
+    if (!WriteFile(mailslot.Get(), message->data(), static_cast<DWORD>(message->size()), &written,
+                   nullptr)) {
+      return 2;
+    }
+  }
+  return 0;
+}
+
+// While the owner's loop does not run, a flood of datagrams from another
+// process fills the receiver only up to its bound; once the loop runs again
+// every datagram arrives, once and in order.
+TEST_F(IpcTest, FloodWhileTheOwnerIsStalledStaysBoundedAndLosesNothing) {
+  constexpr int kCount = 5000;
+  const std::wstring name = UniqueMailslotName();
+  base::LoopRunner runner;
+  std::vector<int> received;
+  class CountingDelegate : public IpcReceiver::Delegate {
+   public:
+    CountingDelegate(std::vector<int>* received, base::LoopRunner* runner)
+        : received_(received), runner_(runner) {}
+    void OnMessageReceived(const base::BinaryMessage& message) override {
+      InstallerMessage decoded;
+      if (ReadInstallerMessage(message, &decoded))
+        received_->push_back(decoded.number);
+      if (received_->size() == static_cast<size_t>(kCount))
+        runner_->Quit();
+    }
+
+   private:
+    std::vector<int>* received_;
+    base::LoopRunner* runner_;
+  } delegate(&received, &runner);
+  IpcReceiver receiver(&delegate);
+  ASSERT_TRUE(receiver.Connect(name));
+  ASSERT_TRUE(WaitUntilReading(receiver));
+
+  base::Process process =
+      LaunchMailslotChild("IpcFloodSenderChild", name, {{kCountSwitch, std::to_string(kCount)}});
+  ASSERT_TRUE(process.IsValid());
+  // The owner stalls while the sender writes (a writer may have to wait for
+  // room in the mailslot, so it is not waited for here); the reader has
+  // time to take in everything it would.
+  Sleep(3000);
+  EXPECT_GT(receiver.undelivered(), 0u);
+  EXPECT_LE(receiver.undelivered(), MailslotReader::kMaxUndeliveredDatagrams);
+
+  RunAtMost(&runner, 60);
+  int exit_code = -1;
+  ASSERT_TRUE(process.WaitForExitWithTimeout(60 * 1000, &exit_code));
+  EXPECT_EQ(0, exit_code);
+  ASSERT_EQ(static_cast<size_t>(kCount), received.size());
+  for (int i = 0; i < kCount; ++i)
+    ASSERT_EQ(i, received[static_cast<size_t>(i)]);
+  EXPECT_EQ(0u, receiver.undelivered());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <climits>
+#include <cstring>
 #include <utility>
 
 #include "base/files/file.h"
@@ -25,6 +26,23 @@ using base::win::ScopedVariant;
 // keeps a damaged or hostile file from exhausting memory.
 constexpr size_t kMaxDocumentBytes = 64 * 1024 * 1024;
 
+// The first child node of |node| (null when it has none), and the node
+// after |node| among its parent's children (null after the last). Walking
+// a node list by index costs time in proportion to the index in some DOM
+// implementations, which makes reading every child quadratic; the sibling
+// links cost the same for every node.
+ComPtr<IXMLDOMNode> FirstChild(IXMLDOMNode* node, HRESULT* hr) {
+  ComPtr<IXMLDOMNode> child;
+  *hr = node->get_firstChild(child.Receive());
+  return child;
+}
+
+ComPtr<IXMLDOMNode> NextSibling(IXMLDOMNode* node, HRESULT* hr) {
+  ComPtr<IXMLDOMNode> next;
+  *hr = node->get_nextSibling(next.Receive());
+  return next;
+}
+
 // An owned VARIANT holding a reference to |object| (for load, save and
 // insertBefore, which take an object as a VARIANT).
 ScopedVariant ObjectVariant(IUnknown* object) {
@@ -33,6 +51,32 @@ ScopedVariant ObjectVariant(IUnknown* object) {
   view.vt = VT_UNKNOWN;
   view.punkVal = object;
   return ScopedVariant::Copy(view);  // adds the reference the holder owns
+}
+
+// An owned VARIANT holding a byte array with a copy of |bytes|. The parser
+// reads such an array in one piece; reading the same bytes from a stream
+// takes time that grows faster than the size in some implementations.
+ScopedVariant ByteArrayVariant(std::string_view bytes) {
+  ScopedVariant result;
+  SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  if (!array) {
+    LOG(ERROR) << "Cannot allocate " << bytes.size() << " bytes for the XML document";
+    return result;
+  }
+  VARIANT held;
+  ::VariantInit(&held);
+  held.vt = VT_ARRAY | VT_UI1;
+  held.parray = array;
+  result.Take(&held);  // owns the array from here on
+  void* data = nullptr;
+  const HRESULT hr = ::SafeArrayAccessData(array, &data);
+  if (FAILED(hr)) {
+    ELOG(ERROR, hr) << "Cannot fill the byte array of the XML document";
+    return ScopedVariant();
+  }
+  memcpy(data, bytes.data(), bytes.size());
+  ::SafeArrayUnaccessData(array);
+  return result;
 }
 
 ComPtr<IStream> NewMemoryStream(const BYTE* data, UINT size) {
@@ -196,19 +240,49 @@ bool XmlDocument::LoadFromBytes(std::string_view bytes) {
     LOG(ERROR) << "The XML document is too large: " << bytes.size() << " bytes";
     return false;
   }
-  ComPtr<IStream> stream =
-      NewMemoryStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
-  if (!stream.IsValid() || !NewDocument())
+  // A document type declaration can define entities, whose expansion a
+  // small file can make huge; none of our files has one. Refused before the
+  // parser sees it where it can be seen in the bytes, and by the parsed
+  // document's doctype below whatever the encoding.
+  if (bytes.find("<!DOCTYPE") != std::string_view::npos) {
+    LOG(ERROR) << "The XML document has a document type declaration; refused";
     return false;
-  ScopedVariant source = ObjectVariant(stream.Get());
-  if (source.type() != VT_UNKNOWN) {
-    document_.Reset();
-    return false;  // logged by the copy
   }
+  ScopedVariant source = ByteArrayVariant(bytes);
+  if (source.type() != (VT_ARRAY | VT_UI1) || !NewDocument())
+    return false;  // logged where it failed
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr = document_->load(source.value(), &loaded);
   if (hr != S_OK || loaded != VARIANT_TRUE) {
     LogParseError(document_.Get());
+    document_.Reset();
+    return false;
+  }
+  ComPtr<IXMLDOMDocumentType> doctype;
+  hr = document_->get_doctype(doctype.Receive());
+  if (FAILED(hr) || doctype.IsValid()) {
+    LOG(ERROR) << "The XML document has a document type declaration; refused";
+    document_.Reset();
+    return false;
+  }
+  return CheckElementCount();
+}
+
+bool XmlDocument::CheckElementCount() {
+  // Counted by the parser's own node list, in one pass.
+  ComPtr<IXMLDOMNodeList> elements;
+  long count = 0;
+  HRESULT hr = document_->getElementsByTagName(ScopedBstr(L"*").Get(), elements.Receive());
+  if (SUCCEEDED(hr) && elements.IsValid())
+    hr = elements->get_length(&count);
+  if (FAILED(hr) || !elements.IsValid()) {
+    ELOG(ERROR, FAILED(hr) ? hr : E_FAIL) << "Cannot count the elements of the XML document";
+    document_.Reset();
+    return false;
+  }
+  if (static_cast<unsigned long>(count) > kMaxElements) {
+    LOG(ERROR) << "The XML document has " << count << " elements, more than " << kMaxElements
+               << "; refused";
     document_.Reset();
     return false;
   }
@@ -325,31 +399,23 @@ bool XmlDocument::Indent() {
 }
 
 bool XmlDocument::IndentChildren(IXMLDOMElement* element, int depth) {
-  ComPtr<IXMLDOMNodeList> nodes;
-  long count = 0;
-  HRESULT hr = element->get_childNodes(nodes.Receive());
-  if (SUCCEEDED(hr))
-    hr = nodes->get_length(&count);
-  if (FAILED(hr)) {
-    ELOG(ERROR, hr) << "Cannot list the child nodes of an element";
-    return false;
-  }
+  HRESULT hr = S_OK;
   std::vector<Element> children;
-  for (long i = 0; i < count; ++i) {
-    ComPtr<IXMLDOMNode> node;
+  for (ComPtr<IXMLDOMNode> node = FirstChild(element, &hr); SUCCEEDED(hr) && node.IsValid();
+       node = NextSibling(node.Get(), &hr)) {
     DOMNodeType type = NODE_INVALID;
-    hr = nodes->get_item(i, node.Receive());
-    if (SUCCEEDED(hr))
-      hr = node->get_nodeType(&type);
-    if (FAILED(hr)) {
-      ELOG(ERROR, hr) << "Cannot read a child node";
-      return false;
-    }
+    hr = node->get_nodeType(&type);
+    if (FAILED(hr))
+      break;
     if (type == NODE_TEXT || type == NODE_CDATA_SECTION)
       return true;  // text content stays exactly as it is
     Element child;
     if (type == NODE_ELEMENT && SUCCEEDED(node.QueryInterface(IID_IXMLDOMElement, &child)))
       children.push_back(std::move(child));
+  }
+  if (FAILED(hr)) {
+    ELOG(ERROR, hr) << "Cannot read the child nodes of an element";
+    return false;
   }
   if (children.empty())
     return true;
@@ -428,19 +494,21 @@ bool XmlDocument::GetName(IXMLDOMElement* element, std::wstring* name) {
 bool XmlDocument::GetText(IXMLDOMElement* element, std::wstring* text) {
   // The text nodes' own values: the DOM's "text" property may trim or
   // normalise whitespace, these never do.
-  ComPtr<IXMLDOMNodeList> nodes;
-  long count = 0;
-  HRESULT hr = element->get_childNodes(nodes.Receive());
-  if (SUCCEEDED(hr))
-    hr = nodes->get_length(&count);
+  HRESULT hr = S_OK;
   std::wstring result;
-  for (long i = 0; SUCCEEDED(hr) && i < count; ++i) {
-    ComPtr<IXMLDOMNode> node;
+  for (ComPtr<IXMLDOMNode> node = FirstChild(element, &hr); SUCCEEDED(hr) && node.IsValid();
+       node = NextSibling(node.Get(), &hr)) {
     DOMNodeType type = NODE_INVALID;
-    hr = nodes->get_item(i, node.Receive());
-    if (SUCCEEDED(hr))
-      hr = node->get_nodeType(&type);
-    if (FAILED(hr) || (type != NODE_TEXT && type != NODE_CDATA_SECTION))
+    hr = node->get_nodeType(&type);
+    if (FAILED(hr))
+      break;
+    // An entity reference left in the tree would read as nothing: the text
+    // would silently lose a piece.
+    if (type == NODE_ENTITY_REFERENCE) {
+      LOG(ERROR) << "An element's text holds an entity reference; refused";
+      return false;
+    }
+    if (type != NODE_TEXT && type != NODE_CDATA_SECTION)
       continue;
     ScopedVariant value;
     hr = node->get_nodeValue(value.ReceiveVariant());
@@ -457,24 +525,21 @@ bool XmlDocument::GetText(IXMLDOMElement* element, std::wstring* text) {
 
 // static
 bool XmlDocument::GetChildElements(IXMLDOMElement* parent, std::vector<Element>* children) {
-  ComPtr<IXMLDOMNodeList> nodes;
-  long count = 0;
-  HRESULT hr = parent->get_childNodes(nodes.Receive());
-  if (SUCCEEDED(hr))
-    hr = nodes->get_length(&count);
+  HRESULT hr = S_OK;
   std::vector<Element> result;
-  for (long i = 0; SUCCEEDED(hr) && i < count; ++i) {
-    ComPtr<IXMLDOMNode> node;
+  for (ComPtr<IXMLDOMNode> node = FirstChild(parent, &hr); SUCCEEDED(hr) && node.IsValid();
+       node = NextSibling(node.Get(), &hr)) {
     DOMNodeType type = NODE_INVALID;
-    hr = nodes->get_item(i, node.Receive());
-    if (SUCCEEDED(hr))
-      hr = node->get_nodeType(&type);
-    if (FAILED(hr) || type != NODE_ELEMENT)
+    hr = node->get_nodeType(&type);
+    if (FAILED(hr))
+      break;
+    if (type != NODE_ELEMENT)
       continue;
     Element element;
     hr = node.QueryInterface(IID_IXMLDOMElement, &element);
-    if (SUCCEEDED(hr))
-      result.push_back(std::move(element));
+    if (FAILED(hr))
+      break;
+    result.push_back(std::move(element));
   }
   if (FAILED(hr)) {
     ELOG(ERROR, hr) << "Cannot list an element's children";

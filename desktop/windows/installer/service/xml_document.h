@@ -8,7 +8,10 @@
 //
 // Whitespace is preserved on load, so the text of an element reads back
 // exactly as it was written. Documents are parsed without validation and
-// without fetching external resources (DTDs, entities).
+// without fetching external resources; a document with a document type
+// declaration is refused, and so is one of more than kMaxElements elements.
+// Reading walks the sibling links, so it takes time in proportion to the
+// size of the document.
 //
 // Files go through memory, not through MSXML's own file access: MSXML takes a
 // file name as a URL, where "#" and "%" in a folder name would change its
@@ -35,6 +38,10 @@ class XmlDocument {
  public:
   using Element = base::win::ComPtr<IXMLDOMElement>;
 
+  // The most elements a loaded document may have: room for a million
+  // entries of an install log and the elements around them.
+  static constexpr unsigned long kMaxElements = 1000000 + 4096;
+
   XmlDocument();
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
@@ -47,7 +54,8 @@ class XmlDocument {
   bool IsValid() const { return document_.IsValid(); }
 
   // Replaces any held document by the one parsed from |path|. False when the
-  // file cannot be read, is empty or is not well-formed XML; the document is
+  // file cannot be read, is empty, is not well-formed XML, has a document
+  // type declaration or more than kMaxElements elements; the document is
   // then empty.
   bool LoadFromFile(const base::FilePath& path);
   // The same for a document in memory (bytes in the document's encoding).
@@ -81,7 +89,8 @@ class XmlDocument {
   // cannot be read (logged).
   static bool GetAttribute(IXMLDOMElement* element, std::wstring_view name, std::wstring* value);
   static bool GetName(IXMLDOMElement* element, std::wstring* name);
-  // The concatenated text of the element's content.
+  // The concatenated text of the element's content. False (logged) when it
+  // holds an entity reference, which would otherwise read as nothing.
   static bool GetText(IXMLDOMElement* element, std::wstring* text);
   // The child elements in document order (text, comments and processing
   // instructions skipped).
@@ -92,6 +101,9 @@ class XmlDocument {
   Element CreateChildElement(IXMLDOMNode* parent, std::wstring_view name);
 
   bool NewDocument();
+  // Refuses (and drops) a loaded document of more than kMaxElements
+  // elements.
+  bool CheckElementCount();
   bool IndentChildren(IXMLDOMElement* element, int depth);
 
   base::win::ComPtr<IXMLDOMDocument> document_;

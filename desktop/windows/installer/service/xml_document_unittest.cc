@@ -117,5 +117,63 @@ TEST_F(XmlDocumentTest, RejectsDamagedDocuments) {
   EXPECT_EQ(2u, children.size());
 }
 
+// A document type declaration is refused however it is written (it could
+// define entities, whose references would otherwise read as nothing or
+// expand a small file into a huge one); character and predefined entity
+// references are ordinary text.
+TEST_F(XmlDocumentTest, RefusesDocumentTypeDeclarations) {
+  XmlDocument document;
+  EXPECT_FALSE(document.LoadFromBytes(
+      "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"outside\">]><r><f>&e;</f></r>"));
+  EXPECT_FALSE(document.IsValid());
+  EXPECT_FALSE(document.LoadFromBytes("<!DOCTYPE r><r/>"));
+  EXPECT_FALSE(document.LoadFromBytes(
+      "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
+      "<r>&b;&b;&b;</r>"));
+  // The same in UTF-16, where the declaration is not visible in the bytes.
+  const std::wstring wide = L"\xFEFF<!DOCTYPE r [<!ENTITY e \"x\">]><r><f>&e;</f></r>";
+  EXPECT_FALSE(document.LoadFromBytes(
+      std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t))));
+  EXPECT_FALSE(document.IsValid());
+  // Refused for its declaration, not its encoding.
+  const std::wstring plain = L"\xFEFF<r><f>x</f></r>";
+  EXPECT_TRUE(document.LoadFromBytes(
+      std::string(reinterpret_cast<const char*>(plain.data()), plain.size() * sizeof(wchar_t))));
+
+  ASSERT_TRUE(document.LoadFromBytes("<r><f>a&amp;b&#x41;&lt;</f></r>"));
+  std::vector<XmlDocument::Element> children;
+  ASSERT_TRUE(XmlDocument::GetChildElements(document.GetRootElement().Get(), &children));
+  ASSERT_EQ(1u, children.size());
+  std::wstring text;
+  ASSERT_TRUE(XmlDocument::GetText(children[0].Get(), &text));
+  EXPECT_EQ(L"a&bA<", text);
+}
+
+// The element cap: a document of exactly kMaxElements elements loads, and
+// every child is read back in order; one more element is refused.
+TEST_F(XmlDocumentTest, RefusesDocumentsOverTheElementCap) {
+  auto make = [](unsigned long elements) {
+    std::string bytes = "<r>";
+    bytes.reserve(elements * 12);
+    for (unsigned long i = 1; i < elements; ++i)
+      bytes += (i % 1000 == 0) ? "<f>k</f>" : "<f/>";
+    bytes += "</r>";
+    return bytes;
+  };
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadFromBytes(make(XmlDocument::kMaxElements)));
+  std::vector<XmlDocument::Element> children;
+  ASSERT_TRUE(XmlDocument::GetChildElements(document.GetRootElement().Get(), &children));
+  ASSERT_EQ(XmlDocument::kMaxElements - 1, children.size());
+  std::wstring text;
+  ASSERT_TRUE(XmlDocument::GetText(children[998].Get(), &text));
+  EXPECT_EQ(L"", text);
+  ASSERT_TRUE(XmlDocument::GetText(children[999].Get(), &text));
+  EXPECT_EQ(L"k", text);
+  children.clear();
+  EXPECT_FALSE(document.LoadFromBytes(make(XmlDocument::kMaxElements + 1)));
+  EXPECT_FALSE(document.IsValid());
+}
+
 }  // namespace
 }  // namespace installer

@@ -62,8 +62,12 @@ void SetLiveTemporary(const base::FilePath& path, bool live) {
 
 DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
                                          bool check_in_use,
-                                         bool remove_empty_parents)
-    : path_(path), check_in_use_(check_in_use), remove_empty_parents_(remove_empty_parents) {}
+                                         bool remove_empty_parents,
+                                         const base::FilePath& stop_folder)
+    : path_(path),
+      check_in_use_(check_in_use),
+      remove_empty_parents_(remove_empty_parents),
+      stop_folder_(stop_folder) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
   if (moved_)
@@ -195,11 +199,16 @@ void DeleteFileOperation::Commit() {
 }
 
 void DeleteFileOperation::RemoveEmptyParents() const {
+  // Only folders strictly below the stop folder: the walk starts from a path
+  // that may come from a file anyone could edit, and must not climb out. A
+  // ".." would put a folder outside textually below the stop folder.
+  if (path_.ReferencesParent()) {
+    LOG(WARNING) << "Not removing emptied folders above " << path_.value()
+                 << ": the path refers to a parent folder";
+    return;
+  }
   base::FilePath folder = path_.DirName();
-  while (!folder.empty() && folder.value() != L".") {
-    const base::FilePath parent = folder.DirName();
-    if (parent == folder)
-      break;  // A root.
+  while (stop_folder_.IsParent(folder)) {
     if (!::RemoveDirectoryW(folder.c_str())) {
       const DWORD error = ::GetLastError();
       // A folder still holding something is where the removal stops.
@@ -207,7 +216,7 @@ void DeleteFileOperation::RemoveEmptyParents() const {
         ELOG(WARNING, error) << "Cannot remove emptied folder " << folder.value();
       return;
     }
-    folder = parent;
+    folder = folder.DirName();
   }
 }
 

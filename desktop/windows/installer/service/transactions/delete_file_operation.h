@@ -3,7 +3,7 @@
 // removed); rollback moves it back with its attributes. Commit (destruction
 // after a successful Execute) deletes the temporary, or schedules it for
 // deletion at reboot when it is in use, and optionally removes the parent
-// folders that became empty.
+// folders that became empty, never reaching above a given folder.
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 
@@ -20,7 +20,13 @@ class DeleteFileOperation : public Operation {
   // for writing once moved aside (nobody else has it open), else it is moved
   // back and the operation fails. Running programs and loaded libraries can
   // be renamed but never opened for writing, so they are not checked.
-  DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents);
+  //
+  // With |remove_empty_parents|, the emptied folders removed at commit are
+  // those strictly below |stop_folder|: the walk never removes that folder
+  // or anything above it, and removes nothing when |path| does not lie below
+  // it. An empty |stop_folder| removes nothing.
+  DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents,
+                      const base::FilePath& stop_folder = base::FilePath());
   ~DeleteFileOperation() override;
 
   bool Execute(OperationList* sub_operations) override;
@@ -39,6 +45,7 @@ class DeleteFileOperation : public Operation {
   const base::FilePath path_;
   const bool check_in_use_;
   const bool remove_empty_parents_;
+  const base::FilePath stop_folder_;
   DWORD original_attributes_ = INVALID_FILE_ATTRIBUTES;
   base::FilePath temporary_;
   bool moved_ = false;

@@ -204,20 +204,46 @@ TEST_F(DeleteFileOperationTest, DataFileInUseIsMovedBack) {
   ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST_F(DeleteFileOperationTest, CommitRemovesEmptiedParentsOnly) {
-  ASSERT_TRUE(base::CreateDirectoryTree(Path(L"a\\b")));
-  ASSERT_TRUE(WriteText(Path(L"a\\b\\f.txt"), "f"));
-  ASSERT_TRUE(WriteText(Path(L"keep.txt"), "k"));
+// The emptied folders go up to, never including, the stop folder; a path
+// that does not lie below the stop folder removes no folder at all, even
+// when the folders around it end up empty.
+TEST_F(DeleteFileOperationTest, CommitRemovesEmptiedParentsBelowTheStopFolderOnly) {
+  const base::FilePath stop = Path(L"install");
+  ASSERT_TRUE(base::CreateDirectoryTree(stop.Append(L"a\\b")));
+  ASSERT_TRUE(WriteText(stop.Append(L"a\\b\\f.txt"), "f"));
+  ASSERT_TRUE(base::CreateDirectoryTree(Path(L"outside\\deep")));
+  ASSERT_TRUE(WriteText(Path(L"outside\\deep\\decoy.txt"), "d"));
+  ASSERT_TRUE(base::CreateDirectoryTree(Path(L"install2\\x")));
+  ASSERT_TRUE(WriteText(Path(L"install2\\x\\g.txt"), "g"));
   {
     Transaction transaction;
     ASSERT_TRUE(transaction.Execute(
-        std::make_unique<DeleteFileOperation>(Path(L"a\\b\\f.txt"), true, true)));
+        std::make_unique<DeleteFileOperation>(stop.Append(L"a\\b\\f.txt"), true, true, stop)));
     ASSERT_TRUE(transaction.Execute(
-        std::make_unique<DeleteFileOperation>(Path(L"missing.txt"), true, true)));
-    EXPECT_TRUE(base::PathExists(Path(L"a\\b\\f.txt.old")));
+        std::make_unique<DeleteFileOperation>(stop.Append(L"missing.txt"), true, true, stop)));
+    // Outside the stop folder, through "..", and beside it under a name
+    // that merely starts the same.
+    ASSERT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(
+        stop.Append(L"..\\outside\\deep\\decoy.txt"), true, true, stop)));
+    ASSERT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(
+        Path(L"install2\\x\\g.txt"), true, true, stop)));
+    EXPECT_TRUE(base::PathExists(stop.Append(L"a\\b\\f.txt.old")));
   }
-  EXPECT_FALSE(base::PathExists(Path(L"a")));
-  EXPECT_TRUE(base::PathExists(Path(L"keep.txt")));
+  EXPECT_FALSE(base::PathExists(stop.Append(L"a")));
+  EXPECT_TRUE(base::DirectoryExists(stop));
+  EXPECT_TRUE(base::DirectoryExists(Path(L"outside\\deep")));
+  EXPECT_TRUE(base::DirectoryExists(Path(L"install2\\x")));
+
+  // Without a stop folder nothing above the file is removed.
+  ASSERT_TRUE(base::CreateDirectoryTree(Path(L"c\\d")));
+  ASSERT_TRUE(WriteText(Path(L"c\\d\\h.txt"), "h"));
+  {
+    Transaction transaction;
+    ASSERT_TRUE(transaction.Execute(
+        std::make_unique<DeleteFileOperation>(Path(L"c\\d\\h.txt"), true, true)));
+  }
+  EXPECT_FALSE(base::PathExists(Path(L"c\\d\\h.txt")));
+  EXPECT_TRUE(base::DirectoryExists(Path(L"c\\d")));
 }
 
 }  // namespace

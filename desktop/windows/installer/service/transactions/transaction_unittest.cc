@@ -238,7 +238,8 @@ class TransactionScenarioTest : public ::testing::Test {
                                                      dir.Append(L"new\\deep\\er\\m.txt"));
         },
         [=] {
-          return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true);
+          return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true,
+                                                       dir);
         },
         // The file copied over above, deleted again: its first temporary
         // must survive for rollback.
