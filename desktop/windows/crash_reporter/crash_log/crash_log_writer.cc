@@ -141,7 +141,7 @@ class CrashLogWriter {
   bool WriteHeader() {
     const ModuleInfo* main_module = state_.GetMainModule();
     char code[16];
-    snprintf(code, sizeof(code), "%X", static_cast<unsigned>(state_.GetExceptionCode()));
+    snprintf(code, sizeof(code), "%X", static_cast<unsigned>(state_.GetExceptionCodeValue()));
     const char* name = state_.GetExceptionName() ? state_.GetExceptionName() : code;
     return Print(CrashFilePrintf(stream_, "VELMO-CRASHLOG V1 desktop%s %s %s windows x64 release\n",
                                  info_.product_suffix.c_str(), info_.version.c_str(),
@@ -389,16 +389,22 @@ class CrashLogWriter {
     while (position < end) {
       size_t read = 0;
       const uint8_t* bytes = reader->ReadMemory(position, static_cast<size_t>(end - position), &read);
-      if (bytes) {
-        // A short read leaves stale bytes after |read|: only these are shown.
-        if (!WriteDumpLines(position, bytes, read))
-          return false;
-        position += read;
+      if (!bytes) {
+        // Some page of the range cannot be read: take what this page holds,
+        // or go on after it.
+        uint64_t page_end = (position & ~(kPageSize - 1)) + kPageSize;
+        if (page_end > end)
+          page_end = end;
+        bytes = reader->ReadMemory(position, static_cast<size_t>(page_end - position), &read);
+        if (!bytes) {
+          position = page_end;
+          continue;
+        }
       }
-      if (position < end) {
-        // The page at |position| cannot be read: go on after it.
-        position = (position & ~(kPageSize - 1)) + kPageSize;
-      }
+      // A short read leaves stale bytes after |read|: only these are shown.
+      if (!WriteDumpLines(position, bytes, read))
+        return false;
+      position += read;
     }
     return true;
   }

@@ -69,7 +69,8 @@ class ProcessState {
  public:
   virtual ~ProcessState() = default;
   virtual bool IsReadable(uint64_t address) const = 0;
-  virtual uint32_t GetExceptionCode() const = 0;
+  // (<excpt.h> takes the plainer name for a macro.)
+  virtual uint32_t GetExceptionCodeValue() const = 0;
   // A name for the exception, or null when only the code is known.
   virtual const char* GetExceptionName() const = 0;
   virtual uint64_t GetExceptionAddress() const = 0;

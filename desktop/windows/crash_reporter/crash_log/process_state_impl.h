@@ -56,7 +56,7 @@ class ProcessStateImpl : public ProcessState {
 
   // ProcessState:
   bool IsReadable(uint64_t address) const override;
-  uint32_t GetExceptionCode() const override { return exception_code_; }
+  uint32_t GetExceptionCodeValue() const override { return exception_code_; }
   const char* GetExceptionName() const override { return nullptr; }
   uint64_t GetExceptionAddress() const override { return exception_address_; }
   const ThreadList& GetThreads() const override { return threads_; }
