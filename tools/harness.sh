@@ -74,6 +74,7 @@ velmo_prepare() {
   cmake -G Ninja -S "$VELMO_ROOT" -B "$VELMO_BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$VELMO_ROOT/cmake/toolchain-mingw64.cmake" \
     -DCMAKE_CROSSCOMPILING_EMULATOR="$VELMO_ROOT/tools/wine_exec.sh" \
+    -DVELMO_TEST_CRASH_TRIGGER="${VELMO_TEST_CRASH_TRIGGER:-OFF}" \
     "${launcher[@]}"
   velmo_log "building with $VELMO_JOBS jobs"
   ninja -C "$VELMO_BUILD" -j"$VELMO_JOBS"

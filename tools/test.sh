@@ -7,6 +7,8 @@
 # VELMO_CTEST_ARGS   extra ctest arguments, e.g. "-R base_unittests"
 set -euo pipefail
 VELMO_TOOL=test
+# The tests make installer processes crash on purpose (VELMO_TEST_CRASH).
+VELMO_TEST_CRASH_TRIGGER=ON
 # shellcheck source=harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 trap velmo_cleanup EXIT

@@ -27,6 +27,7 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
@@ -68,15 +69,6 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   *lines = base::SplitStringUsingSubstr(text, "\r\n", base::KEEP_WHITESPACE,
                                         base::SPLIT_WANT_NONEMPTY);
   return true;
-}
-
-// The crash reporter that this family of installer processes shares, as
-// this process was told; 0 when none is known.
-uint32_t GetCrashReporterPidFromCommandLine(const base::CommandLine& command_line) {
-  uint32_t pid = 0;
-  if (!base::StringToUint(command_line.GetSwitchValueASCII(kCrashReporterPidSwitch), &pid))
-    return 0;
-  return pid;
 }
 
 }  // namespace
@@ -669,7 +661,7 @@ void Installer::OnPackageReady() {
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
   command_line.AppendSwitchASCII(
       kCrashReporterPidSwitch,
-      base::FormatString("%u", GetCrashReporterPidFromCommandLine(own_command_line)));
+      base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
 
   observers_.Notify(&InstallerDelegate::OnStartingNewMainProcess, false);
   EndRun();

@@ -16,6 +16,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/elevation.h"
 #include "desktop/windows/installer/folder_installation.h"
 #include "desktop/windows/installer/installer.h"
@@ -36,13 +37,6 @@ namespace {
 constexpr char kSuiteComponentName[] = "suite";
 constexpr char kAssistantComponentName[] = "assistant";
 constexpr char kComponentInstallerSuffix[] = "_installer.exe";
-
-uint32_t CrashReporterPid(const base::CommandLine& command_line) {
-  uint32_t pid = 0;
-  if (!base::StringToUint(command_line.GetSwitchValueASCII(kCrashReporterPidSwitch), &pid))
-    return 0;
-  return pid;
-}
 
 }  // namespace
 
@@ -130,7 +124,7 @@ int Installer::ObtainFolderPermission(const base::FilePath& folder, bool permane
   if (settings_->GetOperation() == Settings::kOperationUninstall)
     command_line.AppendSwitch(kRunUninstallBatSwitch);
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
-                                 base::FormatString("%u", CrashReporterPid(own_command_line)));
+                                 base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
   if (own_command_line.HasSwitch(kWaitForPackageSwitch)) {
     command_line.AppendSwitchNative(kWaitForPackageSwitch,
                                     own_command_line.GetSwitchValueNative(kWaitForPackageSwitch));

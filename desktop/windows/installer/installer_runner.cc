@@ -13,6 +13,7 @@
 #include "base/threading/current_task_runner.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/launch_lock.h"
@@ -35,18 +36,6 @@ constexpr char kTerminationMarkerSignature[] = ":Installer runner marker:";
 // How long the end of the back end waits for its marker: only a mailslot
 // that is no longer read loses it.
 constexpr base::TimeSpan kTerminationMarkerTimeout = base::TimeSpan::FromSeconds(5);
-
-// The crash reporter that serves this family of installer processes, as
-// this process was told; 0 when none is known.
-uint32_t GetCrashReporterPid() {
-  uint32_t pid = 0;
-  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (!command_line ||
-      !base::StringToUint(command_line->GetSwitchValueASCII(kCrashReporterPidSwitch), &pid)) {
-    return 0;
-  }
-  return pid;
-}
 
 }  // namespace
 
@@ -178,7 +167,7 @@ bool InstallerRunner::Start(Settings* settings) {
   command_line.AppendSwitchASCII(kInitialPidSwitch,
                                  base::FormatString("%lu", ::GetCurrentProcessId()));
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
-                                 base::FormatString("%u", GetCrashReporterPid()));
+                                 base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
 
   // 7.
   if (!CreateInstallationEvent(kInstallationInterruptedEventName,

@@ -29,6 +29,8 @@
 #include "desktop/windows/installer/installer_switches.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status_fetch.h"
@@ -265,8 +267,20 @@ bool RunInstallerMain() {
       // Every name the installer uses comes from the configuration.
       LOG(ERROR) << "The product configuration is unusable; the installer cannot run";
     } else if (command_line.HasSwitch(kCrashReporterParentIdSwitch)) {
+      crash_reporter::MaybeTriggerTestCrash("reporter");
       result = RoleNotAvailable("crash reporter");
     } else {
+      // Crash reporting comes first, so that it covers everything after.
+      crash_reporter::DisableExceptionCallbackFilter();
+      if (crash_reporter::EnsureCrashReporterProcess())
+        crash_reporter::ConnectCrashReporterClient();
+      crash_reporter::InitializeCrashKeys();
+      crash_reporter::MaybeTriggerTestCrash(
+          command_line.HasSwitch(kBackendSwitch) ||
+                  command_line.HasSwitch(kRegisterAsProtocolHandlerSwitch)
+              ? "backend"
+              : "frontend");
+
       RegisterInstallerExperiments(*base::FeatureRegistry::GetInstance());
       const base::FilePath current_install_folder = Installation::GetCurrent()->folder();
       if (command_line.HasSwitch(kHelpSwitch) || command_line.HasSwitch(kHelpShortSwitch)) {

@@ -1,0 +1,121 @@
+#include "desktop/windows/crash_reporter/crash_pipe_client.h"
+
+#include <string.h>
+
+#include <utility>
+
+#include "base/logging.h"
+
+namespace crash_reporter {
+
+CrashPipeClient::CrashPipeClient(std::wstring pipe_name, uint32_t dump_type,
+                                 CustomInfo custom_info)
+    : pipe_name_(std::move(pipe_name)), dump_type_(dump_type), custom_info_(custom_info) {}
+
+CrashPipeClient::CrashPipeClient(HANDLE pipe, uint32_t dump_type, CustomInfo custom_info)
+    : given_pipe_(pipe), dump_type_(dump_type), custom_info_(custom_info) {}
+
+CrashPipeClient::~CrashPipeClient() = default;
+
+base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
+  if (given_pipe_.IsValid())
+    return std::move(given_pipe_);
+  base::win::ScopedHandle pipe;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    pipe.Reset(::CreateFileW(pipe_name_.c_str(),
+                             FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0,
+                             nullptr, OPEN_EXISTING,
+                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (pipe.IsValid())
+      break;
+    DWORD error = ::GetLastError();
+    if (error != ERROR_PIPE_BUSY || attempt == 1) {
+      LOG(WARNING) << "Cannot connect to the crash reporter's pipe (error " << error << ")";
+      return base::win::ScopedHandle();
+    }
+    // Another process is registering; the server takes one at a time.
+    if (!::WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs)) {
+      PLOG(WARNING) << "The crash reporter's pipe stayed busy";
+      return base::win::ScopedHandle();
+    }
+  }
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {
+    PLOG(WARNING) << "Cannot switch the crash reporter's pipe to message mode";
+    return base::win::ScopedHandle();
+  }
+  return pipe;
+}
+
+bool CrashPipeClient::Register() {
+  if (IsRegistered())
+    return true;
+  base::win::ScopedHandle pipe = ConnectToPipe();
+  if (!pipe.IsValid())
+    return false;
+  return RegisterOverPipe(pipe.Get());
+}
+
+bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
+  CrashPipeMessage request = {};
+  request.tag = kRegistrationRequest;
+  request.id = ::GetCurrentProcessId();
+  request.dump_type = dump_type_;
+  request.thread_id_address = reinterpret_cast<uintptr_t>(&crashing_thread_id_);
+  request.exception_pointers_address = reinterpret_cast<uintptr_t>(&exception_pointers_);
+  request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion_info_);
+  request.custom_info_entries_address = reinterpret_cast<uintptr_t>(custom_info_.entries);
+  request.custom_info_count = custom_info_.count;
+
+  CrashPipeMessage reply = {};
+  DWORD read = 0;
+  if (!::TransactNamedPipe(pipe, &request, sizeof(request), &reply, sizeof(reply), &read,
+                           nullptr)) {
+    PLOG(WARNING) << "The crash reporter did not answer the registration";
+    return false;
+  }
+  if (read != sizeof(reply) || reply.tag != kRegistrationReply || reply.id == 0 ||
+      reply.dump_request_event == 0 || reply.dump_generated_event == 0 ||
+      reply.server_alive_mutex == 0) {
+    LOG(WARNING) << "The crash reporter's registration reply is malformed";
+    return false;
+  }
+  // The handles are ours from here on, whatever the acknowledgement does.
+  base::win::ScopedHandle dump_request(reinterpret_cast<HANDLE>(reply.dump_request_event));
+  base::win::ScopedHandle dump_generated(reinterpret_cast<HANDLE>(reply.dump_generated_event));
+  base::win::ScopedHandle server_alive(reinterpret_cast<HANDLE>(reply.server_alive_mutex));
+
+  CrashPipeMessage ack = {};
+  ack.tag = kRegistrationAck;
+  DWORD written = 0;
+  if (!::WriteFile(pipe, &ack, sizeof(ack), &written, nullptr)) {
+    PLOG(WARNING) << "Cannot acknowledge the crash reporter's registration";
+    return false;
+  }
+  dump_request_event_ = std::move(dump_request);
+  dump_generated_event_ = std::move(dump_generated);
+  server_alive_mutex_ = std::move(server_alive);
+  server_pid_ = reply.id;
+  return true;
+}
+
+bool CrashPipeClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
+                                  const AssertionInfo* assertion) {
+  if (!IsRegistered())
+    return false;
+  crashing_thread_id_ = ::GetCurrentThreadId();
+  exception_pointers_ = exception_pointers;
+  if (assertion)
+    memcpy(&assertion_info_, assertion, sizeof(assertion_info_));
+  else
+    memset(&assertion_info_, 0, sizeof(assertion_info_));
+
+  if (!::ResetEvent(dump_generated_event_.Get()) || !::SetEvent(dump_request_event_.Get()))
+    return false;
+  HANDLE waits[] = {dump_generated_event_.Get(), server_alive_mutex_.Get()};
+  // A reporter that dies abandons its mutex, which ends the wait at once.
+  DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, kDumpRequestTimeoutMs);
+  return result == WAIT_OBJECT_0;
+}
+
+}  // namespace crash_reporter

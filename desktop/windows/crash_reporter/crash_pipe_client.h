@@ -1,0 +1,70 @@
+// The installer's end of the crash pipe. The pipe is used once, to register:
+// the client tells the reporter where in its memory the crash details will
+// lie and receives three handles. When the process crashes, the crashing
+// thread writes the details there, signals the reporter and waits for it.
+#ifndef DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_CLIENT_H_
+#define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_CLIENT_H_
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <string>
+
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_pipe_message.h"
+
+namespace crash_reporter {
+
+// How long a crashing thread waits for the reporter to handle its crash.
+inline constexpr DWORD kDumpRequestTimeoutMs = 15000;
+// How long a connection waits for a busy pipe.
+inline constexpr DWORD kPipeBusyWaitMs = 2000;
+
+class CrashPipeClient {
+ public:
+  // No I/O: Register() connects. The custom info must stay valid (and at the
+  // same address) for the life of the process.
+  CrashPipeClient(std::wstring pipe_name, uint32_t dump_type, CustomInfo custom_info);
+  // Registers over an already connected pipe, which the client then owns.
+  CrashPipeClient(HANDLE pipe, uint32_t dump_type, CustomInfo custom_info);
+  ~CrashPipeClient();
+
+  CrashPipeClient(const CrashPipeClient&) = delete;
+  CrashPipeClient& operator=(const CrashPipeClient&) = delete;
+
+  // True at once when already registered; otherwise connects, registers and
+  // closes the pipe again.
+  bool Register();
+  bool IsRegistered() const { return dump_request_event_.IsValid(); }
+  DWORD server_pid() const { return server_pid_; }
+
+  // Called on the crashing thread: stores the crash details, signals the
+  // reporter and waits until it is done. False when not registered, when the
+  // reporter died (its mutex is abandoned) or took too long. Takes no lock
+  // and allocates nothing, since the crashed thread may hold any of them.
+  bool RequestDump(EXCEPTION_POINTERS* exception_pointers, const AssertionInfo* assertion);
+
+ private:
+  base::win::ScopedHandle ConnectToPipe();
+  bool RegisterOverPipe(HANDLE pipe);
+
+  std::wstring pipe_name_;
+  base::win::ScopedHandle given_pipe_;
+  uint32_t dump_type_;
+  CustomInfo custom_info_;
+
+  base::win::ScopedHandle dump_request_event_;
+  base::win::ScopedHandle dump_generated_event_;
+  base::win::ScopedHandle server_alive_mutex_;
+  DWORD server_pid_ = 0;
+
+  // The crash area that the reporter reads out of this process.
+  DWORD crashing_thread_id_ = 0;
+  EXCEPTION_POINTERS* exception_pointers_ = nullptr;
+  AssertionInfo assertion_info_ = {};
+};
+
+}  // namespace crash_reporter
+
+#endif  // DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_CLIENT_H_

@@ -1,0 +1,100 @@
+#include "desktop/windows/crash_reporter/crash_pipe_client_record.h"
+
+#include <wchar.h>
+
+#include "base/logging.h"
+
+namespace crash_reporter {
+
+namespace {
+
+uint64_t FileTimeToUint64(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+}  // namespace
+
+CrashPipeClientRecord::CrashPipeClientRecord(CrashPipeServer* server,
+                                             const CrashPipeMessage& request)
+    : server_(server),
+      pid_(request.id),
+      dump_type_(request.dump_type),
+      thread_id_address_(request.thread_id_address),
+      exception_pointers_address_(request.exception_pointers_address),
+      assertion_info_address_(request.assertion_info_address),
+      custom_info_address_(request.custom_info_entries_address),
+      custom_info_count_(request.custom_info_count) {}
+
+CrashPipeClientRecord::~CrashPipeClientRecord() {
+  dump_request_wait_.Reset();
+  process_wait_.Reset();
+}
+
+bool CrashPipeClientRecord::Initialize() {
+  process_.Reset(::OpenProcess(GENERIC_ALL, FALSE, pid_));
+  if (!process_.IsValid()) {
+    PLOG(WARNING) << "Cannot open crash client process " << pid_;
+    return false;
+  }
+  FILETIME exit_time, kernel_time, user_time;
+  if (!::GetProcessTimes(process_.Get(), &creation_time_, &exit_time, &kernel_time,
+                         &user_time)) {
+    // The registration time stands in for the start: "ptime" then
+    // undercounts, which is better than no value.
+    ::GetSystemTimeAsFileTime(&creation_time_);
+  }
+  dump_request_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  dump_generated_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!dump_request_event_.IsValid() || !dump_generated_event_.IsValid()) {
+    PLOG(ERROR) << "Cannot create the events of crash client " << pid_;
+    return false;
+  }
+  return true;
+}
+
+CustomInfo CrashPipeClientRecord::GetCustomInfo() const {
+  if (!custom_info_read_)
+    return CustomInfo();
+  return CustomInfo{custom_info_copy_.get(), custom_info_copy_count_};
+}
+
+bool CrashPipeClientRecord::ReadCustomInfo() {
+  if (custom_info_count_ > kMaxCustomInfoEntries) {
+    LOG(WARNING) << "Crash client " << pid_ << " claims " << custom_info_count_
+                 << " custom-info entries; none are read";
+    return false;
+  }
+  size_t count = static_cast<size_t>(custom_info_count_);
+  if (!custom_info_copy_) {
+    custom_info_copy_ = std::make_unique<CustomInfoEntry[]>(count + 1);
+    custom_info_copy_count_ = count + 1;
+    wcscpy(custom_info_copy_[count].name, L"ptime");
+  }
+  for (size_t i = 0; i < custom_info_copy_count_; ++i)
+    custom_info_copy_[i].value[0] = L'\0';
+  custom_info_read_ = false;
+  SIZE_T read = 0;
+  if (count > 0 &&
+      (!::ReadProcessMemory(process_.Get(), reinterpret_cast<const void*>(custom_info_address_),
+                            custom_info_copy_.get(), count * sizeof(CustomInfoEntry), &read) ||
+       read != count * sizeof(CustomInfoEntry))) {
+    PLOG(WARNING) << "Cannot read the custom info of crash client " << pid_;
+    return false;
+  }
+  // The client's texts end within their fields whatever it wrote.
+  for (size_t i = 0; i < count; ++i) {
+    custom_info_copy_[i].name[kCustomInfoTextUnits - 1] = L'\0';
+    custom_info_copy_[i].value[kCustomInfoTextUnits - 1] = L'\0';
+  }
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  uint64_t start = FileTimeToUint64(creation_time_);
+  uint64_t end = FileTimeToUint64(now);
+  uint64_t elapsed_ms = end > start ? (end - start) / 10000 : 0;
+  swprintf(custom_info_copy_[count].value, kCustomInfoTextUnits, L"%llu",
+           static_cast<unsigned long long>(elapsed_ms));
+  custom_info_read_ = true;
+  return true;
+}
+
+}  // namespace crash_reporter

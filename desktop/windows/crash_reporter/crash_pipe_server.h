@@ -1,0 +1,135 @@
+// The reporter's end of the crash pipe. One pipe instance serves one
+// registration at a time through a small state machine that a thread-pool
+// wait on the pipe's event drives; each registered client then gets waits of
+// its own on its dump-request event and on its process.
+#ifndef DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_SERVER_H_
+#define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_SERVER_H_
+
+#include <windows.h>
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/threading/lock.h"
+#include "base/threading/scoped_wait_handle.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_pipe_client_record.h"
+#include "desktop/windows/crash_reporter/crash_pipe_message.h"
+
+namespace crash_reporter {
+
+enum CrashPipeServerState {
+  kServerStateUninitialized = 0,
+  kServerStateError = 1,
+  kServerStateInitial = 2,
+  kServerStateConnecting = 3,
+  kServerStateConnected = 4,
+  kServerStateReading = 5,
+  kServerStateReadDone = 6,
+  kServerStateWriting = 7,
+  kServerStateWriteDone = 8,
+  kServerStateReadingAck = 9,
+  kServerStateDisconnecting = 10,
+};
+
+class CrashPipeServer {
+ public:
+  // Callbacks run on thread-pool threads. The connect callback runs while the
+  // server's lock is held and must not call back into the server.
+  using ConnectCallback = void (*)(void* context, const CrashPipeClientRecord* client);
+  // |dump_path| is null when no dump was written.
+  using DumpCallback = void (*)(void* context, const CrashPipeClientRecord* client,
+                                const std::wstring* dump_path);
+  using ExitCallback = void (*)(void* context, const CrashPipeClientRecord* client);
+  using UploadCallback = void (*)(void* context, DWORD pid);
+
+  CrashPipeServer(std::wstring pipe_name, SECURITY_ATTRIBUTES* security_attributes,
+                  ConnectCallback connect_callback, void* connect_context,
+                  DumpCallback dump_callback, void* dump_context, ExitCallback exit_callback,
+                  void* exit_context, UploadCallback upload_callback, void* upload_context,
+                  bool generate_dumps, const std::wstring* dump_folder);
+  // Stops serving, releases every client still registered (their waits end
+  // at once on the released server-alive mutex) and closes everything. Runs
+  // on the thread that called Start(), which owns that mutex; elsewhere the
+  // clients are released only when that thread ends.
+  ~CrashPipeServer();
+
+  CrashPipeServer(const CrashPipeServer&) = delete;
+  CrashPipeServer& operator=(const CrashPipeServer&) = delete;
+
+  // Creates the objects and starts listening. False when called twice or
+  // when an object cannot be created.
+  bool Start();
+
+  CrashPipeServerState state() const { return state_.load(); }
+  // Registered clients still in the list.
+  size_t ClientCountForTesting();
+
+ private:
+  static void CALLBACK OnPipeEvent(void* context, BOOLEAN timed_out);
+  static void CALLBACK OnDumpRequest(void* context, BOOLEAN timed_out);
+  static void CALLBACK OnClientExited(void* context, BOOLEAN timed_out);
+
+  void Dispatch();
+  void HandleErrorState();
+  void HandleInitialState();
+  void HandleConnectingState();
+  void HandleConnectedState();
+  void HandleReadingState();
+  void HandleReadDoneState();
+  void HandleWritingState();
+  void HandleWriteDoneState();
+  void HandleReadingAckState();
+  void HandleDisconnectingState();
+
+  void GoTo(CrashPipeServerState state);  // sets the state and signals
+  void WaitFor(CrashPipeServerState state);
+  void EnterErrorState();
+
+  // Whether the request may be answered: a registration with every address
+  // set, sent by the very process it names.
+  bool IsAcceptableRegistration(const CrashPipeMessage& message);
+  // Duplicates the handles into the client, writes the reply and adds the
+  // client's waits. On success the record is in the client list.
+  bool AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> record);
+  bool BuildReply(const CrashPipeClientRecord& record, CrashPipeMessage* reply);
+  void HandleDumpRequest(CrashPipeClientRecord* record);
+  void HandleClientExit(CrashPipeClientRecord* record);
+  void CancelPendingIo();
+
+  const std::wstring pipe_name_;
+  SECURITY_ATTRIBUTES* const security_attributes_;
+  const ConnectCallback connect_callback_;
+  void* const connect_context_;
+  const DumpCallback dump_callback_;
+  void* const dump_context_;
+  const ExitCallback exit_callback_;
+  void* const exit_context_;
+  const UploadCallback upload_callback_;
+  void* const upload_context_;
+  const bool generate_dumps_;
+  const std::optional<std::wstring> dump_folder_;
+  // Always set: the reporter wants the client's crash keys.
+  const bool read_custom_info_ = true;
+
+  base::Lock lock_;  // guards clients_, shutting_down_ and the pipe objects
+  std::list<std::unique_ptr<CrashPipeClientRecord>> clients_;
+  bool shutting_down_ = false;
+
+  std::atomic<CrashPipeServerState> state_{kServerStateUninitialized};
+  base::win::ScopedHandle server_alive_mutex_;
+  base::win::ScopedHandle pipe_event_;
+  base::win::ScopedHandle pipe_;
+  base::ScopedWaitHandle pipe_wait_;
+  OVERLAPPED overlapped_ = {};
+  CrashPipeMessage message_ = {};
+  // The client being registered on the current connection.
+  CrashPipeClientRecord* current_client_ = nullptr;
+};
+
+}  // namespace crash_reporter
+
+#endif  // DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_SERVER_H_

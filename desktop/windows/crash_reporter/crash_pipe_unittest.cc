@@ -1,0 +1,331 @@
+// The crash pipe between real processes: registration, the dump request and
+// what the server reads out of the client, refused requests, and the ends of
+// either side.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/process.h"
+#include "base/string_number_conversions.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_pipe_client.h"
+#include "desktop/windows/crash_reporter/crash_pipe_server.h"
+#include "desktop/windows/crash_reporter/crash_pipe_test_support.h"
+#include "desktop/windows/crash_reporter/guid_string.h"
+#include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
+
+namespace crash_reporter {
+namespace {
+
+constexpr DWORD kFakeExceptionCode = 0xE0000001;
+constexpr int kChildRegistrationFailed = 2;
+constexpr int kChildDumpNotConfirmed = 3;
+
+std::wstring SwitchNative(const char* name) {
+  return base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(name);
+}
+
+uint32_t SwitchNumber(const char* name) {
+  uint32_t value = 0;
+  base::StringToUint(base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(name), &value);
+  return value;
+}
+
+// Asks for a dump of a made-up exception raised on this thread.
+bool RequestFakeDump(CrashPipeClient* client) {
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = kFakeExceptionCode;
+  CONTEXT context = {};
+  EXCEPTION_POINTERS pointers = {&record, &context};
+  return client->RequestDump(&pointers, nullptr);
+}
+
+// Registers with "--pipe" with "--entries" custom-info entries (claiming
+// "--claim" of them when given); with "--registered-event" and "--go-event"
+// it signals the first once registered and waits for the second. Then asks
+// for a dump: 0 when the server confirmed it.
+CHILD_PROCESS_MAIN(RegisteringClient) {
+  uint32_t count = SwitchNumber("entries");
+  std::vector<CustomInfoEntry> entries(count + 1);
+  for (uint32_t i = 0; i < count; ++i) {
+    swprintf(entries[i].name, kCustomInfoTextUnits, L"key%u", i);
+    swprintf(entries[i].value, kCustomInfoTextUnits, L"value%u", i);
+  }
+  uint32_t claimed = base::CommandLine::ForCurrentProcess()->HasSwitch("claim")
+                         ? SwitchNumber("claim")
+                         : count;
+  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries.data(), claimed});
+  if (!client.Register())
+    return kChildRegistrationFailed;
+  std::wstring registered = SwitchNative("registered-event");
+  if (!registered.empty()) {
+    base::win::ScopedHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, registered.c_str()));
+    ::SetEvent(event.Get());
+    base::win::ScopedHandle go(::OpenEventW(SYNCHRONIZE, FALSE, SwitchNative("go-event").c_str()));
+    ::WaitForSingleObject(go.Get(), 60000);
+  }
+  return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
+}
+
+// Serves its own pipe, signals "--ready-event" and waits to be killed.
+CHILD_PROCESS_MAIN(ServingProcess) {
+  RecordingCrashServer server;
+  if (!server.Start())
+    return 1;
+  base::win::ScopedHandle ready(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, SwitchNative("ready-event").c_str()));
+  ::SetEvent(ready.Get());
+  ::Sleep(INFINITE);
+  return 0;
+}
+
+CHILD_PROCESS_MAIN(Sleeper) {
+  ::Sleep(60000);
+  return 0;
+}
+
+std::wstring UniqueEventName(const wchar_t* purpose) {
+  static int counter = 0;
+  return std::wstring(L"VelmoCrashPipeTest.") + purpose + L"." +
+         std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(++counter);
+}
+
+class CrashPipeTest : public testing::Test {
+ protected:
+  base::Process StartClient(uint32_t entries, const std::wstring& registered_event = L"",
+                            const std::wstring& go_event = L"", int64_t claim = -1) {
+    base::CommandLine command_line = testing::GetChildCommandLine("RegisteringClient");
+    command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
+    command_line.AppendSwitchASCII("entries", std::to_string(entries));
+    if (claim >= 0)
+      command_line.AppendSwitchASCII("claim", std::to_string(claim));
+    if (!registered_event.empty()) {
+      command_line.AppendSwitchNative("registered-event", registered_event);
+      command_line.AppendSwitchNative("go-event", go_event);
+    }
+    return base::LaunchProcess(command_line, base::LaunchOptions());
+  }
+
+  static int ExitCodeOf(const base::Process& process) {
+    int exit_code = -1;
+    EXPECT_TRUE(process.WaitForExitWithTimeout(60000, &exit_code));
+    return exit_code;
+  }
+
+  // Sends |size| bytes of |message| as one request; true when the server
+  // answered at all.
+  static bool ServerAnswers(const CrashPipeMessage& message, DWORD size) {
+    std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+    base::win::ScopedHandle pipe;
+    for (int attempt = 0; attempt < 50 && !pipe.IsValid(); ++attempt) {
+      pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+      if (!pipe.IsValid())
+        ::WaitNamedPipeW(name.c_str(), 2000);
+    }
+    EXPECT_TRUE(pipe.IsValid());
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    EXPECT_TRUE(::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr));
+    CrashPipeMessage reply = {};
+    DWORD read = 0;
+    return ::TransactNamedPipe(pipe.Get(), const_cast<CrashPipeMessage*>(&message), size, &reply,
+                               sizeof(reply), &read, nullptr) &&
+           read > 0;
+  }
+
+  RecordingCrashServer server_;
+};
+
+TEST_F(CrashPipeTest, ChildrenRegisterAndTheServerReadsTheirCrash) {
+  ASSERT_TRUE(server_.Start());
+
+  base::Process child = StartClient(100);
+  ASSERT_TRUE(child.IsValid());
+  EXPECT_EQ(0, ExitCodeOf(child));
+  ASSERT_EQ(1u, server_.dumps().size());
+  RecordedDump dump = server_.dumps()[0];
+  EXPECT_EQ(child.Pid(), dump.pid);
+  EXPECT_NE(0u, dump.thread_id);
+  EXPECT_EQ(kFakeExceptionCode, dump.exception_code);
+  EXPECT_EQ(0u, dump.assertion_type);
+  ASSERT_EQ(101u, dump.entries.size());
+  EXPECT_EQ(L"key0", dump.entries[0].first);
+  EXPECT_EQ(L"value99", dump.entries[99].second);
+  EXPECT_EQ(L"ptime", dump.entries[100].first);
+  uint64_t ptime = 0;
+  EXPECT_TRUE(base::StringToUint64_16(dump.entries[100].second, &ptime))
+      << dump.entries[100].second;
+
+  // A client claiming more entries than the reporter reads gets no custom
+  // info, yet its dump is handled and it is released.
+  base::Process greedy = StartClient(10, L"", L"", kMaxCustomInfoEntries + 1);
+  EXPECT_EQ(0, ExitCodeOf(greedy));
+  ASSERT_EQ(2u, server_.dumps().size());
+  EXPECT_TRUE(server_.dumps()[1].entries.empty());
+  EXPECT_EQ(kFakeExceptionCode, server_.dumps()[1].exception_code);
+
+  // Two registrations from the same process make two records.
+  CrashPipeClient first(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
+  CrashPipeClient second(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
+  EXPECT_TRUE(first.Register());
+  EXPECT_TRUE(second.Register());
+  EXPECT_TRUE(first.Register());  // already registered: no third record
+  EXPECT_EQ(::GetCurrentProcessId(), first.server_pid());
+  EXPECT_EQ(2u, server_.server()->ClientCountForTesting());
+}
+
+TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {
+  ASSERT_TRUE(server_.Start());
+  base::CommandLine sleeper_command = testing::GetChildCommandLine("Sleeper");
+  base::Process other = base::LaunchProcess(sleeper_command, base::LaunchOptions());
+  ASSERT_TRUE(other.IsValid());
+
+  DWORD thread_id = 0;
+  EXCEPTION_POINTERS* pointers = nullptr;
+  AssertionInfo assertion = {};
+  CrashPipeMessage good = {};
+  good.tag = kRegistrationRequest;
+  good.id = ::GetCurrentProcessId();
+  good.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
+  good.exception_pointers_address = reinterpret_cast<uintptr_t>(&pointers);
+  good.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
+
+  struct BadCase {
+    const char* what;
+    CrashPipeMessage message;
+    DWORD size;
+  };
+  std::vector<BadCase> cases;
+  cases.push_back({"79 bytes", good, 79});
+  for (uint32_t tag : {0u, 2u, 3u, 5u}) {
+    BadCase bad{"tag", good, sizeof(good)};
+    bad.message.tag = tag;
+    cases.push_back(bad);
+  }
+  BadCase no_pid{"zero pid", good, sizeof(good)};
+  no_pid.message.id = 0;
+  cases.push_back(no_pid);
+  BadCase no_thread{"zero thread-id address", good, sizeof(good)};
+  no_thread.message.thread_id_address = 0;
+  cases.push_back(no_thread);
+  BadCase no_pointers{"zero exception-pointers address", good, sizeof(good)};
+  no_pointers.message.exception_pointers_address = 0;
+  cases.push_back(no_pointers);
+  BadCase no_assertion{"zero assertion address", good, sizeof(good)};
+  no_assertion.message.assertion_info_address = 0;
+  cases.push_back(no_assertion);
+  // The server would open the named process with full access and read its
+  // memory: a request for another process is refused.
+  BadCase stranger{"pid of another process", good, sizeof(good)};
+  stranger.message.id = other.Pid();
+  cases.push_back(stranger);
+
+  // The good clients stay registered while this process lives.
+  std::vector<std::unique_ptr<CrashPipeClient>> clients;
+  for (const BadCase& bad : cases) {
+    EXPECT_FALSE(ServerAnswers(bad.message, bad.size)) << bad.what;
+    EXPECT_EQ(clients.size(), server_.server()->ClientCountForTesting()) << bad.what;
+    // The next client is served.
+    clients.push_back(std::make_unique<CrashPipeClient>(
+        CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo()));
+    EXPECT_TRUE(clients.back()->Register()) << "after " << bad.what;
+  }
+  // An upload request is no registration either, and is not answered.
+  CrashPipeMessage upload = {};
+  upload.tag = kUploadRequest;
+  upload.id = 1234;
+  EXPECT_FALSE(ServerAnswers(upload, sizeof(upload)));
+  other.Terminate(0, true);
+}
+
+TEST_F(CrashPipeTest, AKilledServerReleasesAWaitingClientAtOnce) {
+  std::wstring ready_name = UniqueEventName(L"ready");
+  base::win::ScopedHandle ready(::CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+  base::CommandLine command_line = testing::GetChildCommandLine("ServingProcess");
+  command_line.AppendSwitchNative("ready-event", ready_name);
+  base::Process server = base::LaunchProcess(command_line, base::LaunchOptions());
+  ASSERT_TRUE(server.IsValid());
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.Get(), 30000));
+
+  CrashPipeClient client(CrashPipeNameFor(server.Pid()), 0, CustomInfo());
+  ASSERT_TRUE(client.Register());
+  EXPECT_EQ(server.Pid(), client.server_pid());
+  ASSERT_TRUE(server.Terminate(1, true));
+
+  ULONGLONG start = ::GetTickCount64();
+  EXPECT_FALSE(RequestFakeDump(&client));
+  // The abandoned mutex ended the wait, not the 15-second time-out.
+  EXPECT_LT(::GetTickCount64() - start, kDumpRequestTimeoutMs / 2);
+}
+
+TEST_F(CrashPipeTest, DestroyingTheServerReleasesRegisteredClientsAndLeaksNoHandle) {
+  // A first round lets the thread pool create its threads.
+  ASSERT_TRUE(server_.Start());
+  {
+    CrashPipeClient client(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
+    ASSERT_TRUE(client.Register());
+  }
+  server_.Stop();
+
+  DWORD handles_before = 0;
+  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_before));
+  ASSERT_TRUE(server_.Start());
+  std::wstring registered_name = UniqueEventName(L"registered");
+  std::wstring go_name = UniqueEventName(L"go");
+  base::win::ScopedHandle registered(::CreateEventW(nullptr, TRUE, FALSE, registered_name.c_str()));
+  base::win::ScopedHandle go(::CreateEventW(nullptr, TRUE, FALSE, go_name.c_str()));
+  base::Process child = StartClient(3, registered_name, go_name);
+  ASSERT_TRUE(child.IsValid());
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(registered.Get(), 30000));
+  server_.Stop();
+  ::SetEvent(go.Get());
+  // The released mutex ends the child's wait with "not confirmed".
+  EXPECT_EQ(kChildDumpNotConfirmed, ExitCodeOf(child));
+  child.Close();
+  registered.Reset();
+  go.Reset();
+  DWORD handles_after = 0;
+  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_after));
+  EXPECT_EQ(handles_before, handles_after);
+}
+
+TEST_F(CrashPipeTest, DestroyingTheServerDuringADumpCallbackWaitsForIt) {
+  base::win::ScopedHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::win::ScopedHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  server_.HoldCallbacks(entered.Get(), release.Get());
+  ASSERT_TRUE(server_.Start());
+  base::Process child = StartClient(1);
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(entered.Get(), 30000));
+  std::thread destroyer([this] { server_.Stop(); });
+  ::Sleep(200);
+  ::SetEvent(release.Get());
+  destroyer.join();
+  // The callback ran to its end, so the child's dump was confirmed.
+  EXPECT_EQ(1u, server_.dumps().size());
+  EXPECT_EQ(0, ExitCodeOf(child));
+}
+
+TEST_F(CrashPipeTest, AServerStartsOnceAndAPipeNameServesOnce) {
+  ASSERT_TRUE(server_.Start());
+  EXPECT_FALSE(server_.server()->Start());
+  // A second server on the same name cannot create the first instance.
+  RecordingCrashServer second;
+  EXPECT_FALSE(second.Start());
+  EXPECT_EQ(kServerStateError, second.server()->state());
+  CrashPipeClient client(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
+  EXPECT_TRUE(client.Register());
+}
+
+TEST(GuidToWideStringTest, LowerCaseWithLeadingZeros) {
+  GUID guid = {0x0A1B2C3D, 0x004E, 0xF5A6, {0x07, 0xB8, 0xC9, 0xD0, 0xE1, 0xF2, 0x03, 0x04}};
+  EXPECT_EQ(L"0a1b2c3d-004e-f5a6-07b8-c9d0e1f20304", GuidToWideString(guid));
+}
+
+}  // namespace
+}  // namespace crash_reporter

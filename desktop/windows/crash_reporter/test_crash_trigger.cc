@@ -1,0 +1,61 @@
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "base/logging.h"
+#include "base/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
+
+namespace crash_reporter {
+
+namespace {
+
+// A pure virtual call the compiler cannot resolve: the base constructor
+// calls through the object while its vtable is still the base's.
+class PureCallBase {
+ public:
+  PureCallBase() { CallThrough(this); }
+  virtual ~PureCallBase() = default;
+  virtual void Pure() = 0;
+
+ private:
+  [[gnu::noipa]] static void CallThrough(PureCallBase* self) { self->Pure(); }
+};
+
+class PureCallDerived : public PureCallBase {
+ public:
+  void Pure() override {}
+};
+
+}  // namespace
+
+void TriggerCrash(const char* kind) {
+  LOG(WARNING) << "Crashing on request: " << kind;
+  if (strcmp(kind, "access-violation") == 0) {
+    *static_cast<volatile int*>(nullptr) = 1;
+  } else if (strcmp(kind, "breakpoint") == 0) {
+    ::DebugBreak();
+  } else if (strcmp(kind, "invalid-parameter") == 0) {
+    char target[4];
+    const char* volatile source = "longer than the target";
+    strcpy_s(target, sizeof(target), source);
+  } else if (strcmp(kind, "pure-call") == 0) {
+    PureCallDerived object;
+  } else {
+    LOG(ERROR) << "Unknown test crash kind: " << kind;
+  }
+}
+
+void MaybeTriggerTestCrash(const char* role) {
+  std::string request = base::WideToUTF8(ReadEnvironmentVariable(kTestCrashVariable));
+  size_t colon = request.find(':');
+  if (colon == std::string::npos || request.compare(0, colon, role) != 0)
+    return;
+  TriggerCrash(request.c_str() + colon + 1);
+}
+
+}  // namespace crash_reporter

@@ -1,0 +1,27 @@
+// A crash on request, for tests of the crash path of real installer
+// processes. Compiled only when the build enables VELMO_TEST_CRASH_TRIGGER
+// (the test scripts do); otherwise the call does nothing.
+//
+// VELMO_TEST_CRASH=<role>:<kind> with role "frontend", "backend" or
+// "reporter" and kind "access-violation", "breakpoint", "invalid-parameter"
+// (a real C runtime call with a bad argument) or "pure-call" (a real call of
+// a pure virtual function).
+#ifndef DESKTOP_WINDOWS_CRASH_REPORTER_TEST_CRASH_TRIGGER_H_
+#define DESKTOP_WINDOWS_CRASH_REPORTER_TEST_CRASH_TRIGGER_H_
+
+namespace crash_reporter {
+
+inline constexpr wchar_t kTestCrashVariable[] = L"VELMO_TEST_CRASH";
+
+#if defined(VELMO_TEST_CRASH_TRIGGER)
+// Crashes the process in the requested way when the variable names |role|.
+void MaybeTriggerTestCrash(const char* role);
+// Crashes in the way |kind| names; returns only for an unknown kind.
+void TriggerCrash(const char* kind);
+#else
+inline void MaybeTriggerTestCrash(const char*) {}
+#endif
+
+}  // namespace crash_reporter
+
+#endif  // DESKTOP_WINDOWS_CRASH_REPORTER_TEST_CRASH_TRIGGER_H_
