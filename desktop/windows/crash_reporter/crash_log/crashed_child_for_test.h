@@ -28,6 +28,7 @@ inline constexpr char kCrashedChildName[] = "CrashIntoWaitingFilter";
 inline constexpr char kCrashDataSwitch[] = "crash-data";
 inline constexpr char kExtraThreadsSwitch[] = "extra-threads";
 inline constexpr char kAssertionTypeSwitch[] = "assertion-type";
+inline constexpr char kExceptionCodeSwitch[] = "exception-code";
 
 // What the child tells the test, at the start of the mapping.
 struct CrashedChildData {
@@ -49,8 +50,13 @@ inline DWORD g_thread_id = 0;
 inline AssertionInfo g_assertion = {};
 inline ExceptionInfoBlock g_block = {};
 inline HANDLE g_ready = nullptr;
+inline uint32_t g_reported_code = 0;
 
 inline LONG WINAPI WaitingFilter(EXCEPTION_POINTERS* pointers) {
+  // Wine continues after a raised STATUS_INVALID_HANDLE instead of letting
+  // it reach this filter, so such a crash is made by rewriting the record.
+  if (g_reported_code)
+    pointers->ExceptionRecord->ExceptionCode = g_reported_code;
   g_pointers = pointers;
   g_thread_id = ::GetCurrentThreadId();
   g_block.thread_id = g_thread_id;
@@ -98,6 +104,7 @@ inline int RunCrashedChild() {
   data->block_address = reinterpret_cast<uint64_t>(&g_block);
   data->thread_id = ::GetCurrentThreadId();  // the thread that crashes below
   ::SetUnhandledExceptionFilter(&WaitingFilter);
+  base::StringToUint(command_line.GetSwitchValueASCII(kExceptionCodeSwitch), &g_reported_code);
   volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
   return 4;
@@ -120,7 +127,9 @@ class CrashedChild {
   }
 
   // False when the child did not crash within 30 s or cannot be frozen.
-  bool Start(int extra_threads, uint32_t assertion_type = 0) {
+  // The crash is an access violation, reported as |exception_code| when
+  // that is not 0.
+  bool Start(int extra_threads, uint32_t assertion_type = 0, uint32_t exception_code = 0) {
     static int serial = 0;
     const std::wstring name = CrashDataName(::GetCurrentProcessId(), ++serial);
     mapping_.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
@@ -132,6 +141,7 @@ class CrashedChild {
     command_line.AppendSwitchNative(kCrashDataSwitch, name);
     command_line.AppendSwitchASCII(kExtraThreadsSwitch, std::to_string(extra_threads));
     command_line.AppendSwitchASCII(kAssertionTypeSwitch, std::to_string(assertion_type));
+    command_line.AppendSwitchASCII(kExceptionCodeSwitch, std::to_string(exception_code));
     base::LaunchOptions options;
     options.start_hidden = true;
     process_ = base::LaunchProcess(command_line, options);
