@@ -10,10 +10,10 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/scoped_generic.h"
 #include "desktop/windows/crash_reporter/crash_log/memory_range_list.h"
 #include "desktop/windows/crash_reporter/crash_log/memory_reader.h"
 #include "desktop/windows/crash_reporter/crash_log/process_state.h"
+#include "desktop/windows/crash_reporter/crash_log/scoped_stdio_file.h"
 
 namespace crash_reporter {
 namespace {
@@ -27,12 +27,6 @@ constexpr size_t kStackSlack = 128;
 // Bytes dumped around a pointer into code, and around any other pointer.
 constexpr uint64_t kCodeHalfRange = 16;
 constexpr uint64_t kDataHalfRange = 1024;
-
-struct FileTraits {
-  static FILE* InvalidValue() { return nullptr; }
-  static void Free(FILE*& file) { fclose(file); }
-};
-using ScopedFile = base::ScopedGeneric<FILE*, FileTraits>;
 
 // The registers whose values may point at memory worth dumping, in the
 // order they are checked.
@@ -461,7 +455,7 @@ bool WriteCrashLogFile(const base::FilePath& path, const ProcessState& state,
                        const CrashInfo& info, MemoryRangeList* ranges) {
   bool ok = false;
   {
-    ScopedFile file(_wfopen(path.c_str(), L"w"));
+    ScopedStdioFile file(_wfopen(path.c_str(), L"w"));
     if (!file.IsValid()) {
       LOG(ERROR) << "Could not create the crash log " << path.value();
       return false;

@@ -11,18 +11,12 @@
 #include <minizip/iowin32.h>
 
 #include "base/logging.h"
-#include "base/scoped_generic.h"
+#include "desktop/windows/crash_reporter/crash_log/scoped_stdio_file.h"
 
 namespace crash_reporter {
 namespace {
 
 constexpr size_t kChunkSize = 1048576;
-
-struct FileTraits {
-  static FILE* InvalidValue() { return nullptr; }
-  static void Free(FILE*& file) { fclose(file); }
-};
-using ScopedFile = base::ScopedGeneric<FILE*, FileTraits>;
 
 // Closes the archive on every path; a successful close is reported once
 // through Close().
@@ -61,7 +55,7 @@ bool CopyIntoZip(const base::FilePath& text_path, const base::FilePath& zip_path
     LOG(ERROR) << "Could not add " << kCrashLogZipEntryName << " to " << zip_path.value();
     return false;
   }
-  ScopedFile text(_wfopen(text_path.c_str(), L"rb"));
+  ScopedStdioFile text(_wfopen(text_path.c_str(), L"rb"));
   if (!text.IsValid()) {
     LOG(ERROR) << "Could not open the crash log " << text_path.value();
     return false;

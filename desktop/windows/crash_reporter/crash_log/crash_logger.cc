@@ -7,12 +7,12 @@
 
 #include "base/lazy_instance.h"
 #include "base/logging.h"
-#include "base/scoped_generic.h"
 #include "base/string_util.h"
 #include "base/threading/lock.h"
 #include "base/threading/thread_local_slot.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/crash_reporter/crash_log/scoped_stdio_file.h"
 
 namespace crash_reporter {
 namespace {
@@ -21,12 +21,6 @@ constexpr DWORD kMaxLogPath = 261;
 
 base::LazyInstance<base::Lock> g_slot_lock;
 base::ThreadLocalSlot g_logger_slot;
-
-struct FileTraits {
-  static FILE* InvalidValue() { return nullptr; }
-  static void Free(FILE*& file) { fclose(file); }
-};
-using ScopedFile = base::ScopedGeneric<FILE*, FileTraits>;
 
 void ReserveLoggerSlot() {
   base::AutoLock lock(g_slot_lock.Get());
@@ -56,7 +50,7 @@ bool CrashLogger::AppendToCrashLog(const base::FilePath& path) {
     return true;
   bool ok = false;
   {
-    ScopedFile file(_wfopen(path.c_str(), L"a"));
+    ScopedStdioFile file(_wfopen(path.c_str(), L"a"));
     if (!file.IsValid()) {
       LOG(ERROR) << "Cannot open the crash log " << path.value() << " to append to it";
       return false;

@@ -3,14 +3,34 @@
 #include <string>
 #include <thread>
 
+#include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/logging.h"
+#include "base/process.h"
 #include "desktop/windows/crash_reporter/crash_log/self_report_log.h"
 #include "desktop/windows/installer/product_config.h"
 #include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
 
 namespace crash_reporter {
+
+// Sets up the reporter's logging and logs a line to its file, one to a
+// CrashLogger and one more to the file.
+CHILD_PROCESS_MAIN(ReporterLogging) {
+  InitReporterLogging();
+  LOG(INFO) << "to the file";
+  {
+    CrashLogger logger;
+    LOG(ERROR) << "to the logger";
+    if (logger.text().find(":to the logger\n") == std::string::npos)
+      return 3;
+  }
+  LOG(WARNING) << "after the logger";
+  logging::CloseLogFile();
+  return 0;
+}
+
 namespace {
 
 class CrashLoggerTest : public ::testing::Test {
@@ -68,6 +88,28 @@ TEST_F(CrashLoggerTest, ReporterLogPath) {
   wchar_t temp[MAX_PATH];
   ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, temp));
   EXPECT_EQ(base::FilePath(temp).StripTrailingSeparators(), path.DirName());
+}
+
+TEST_F(CrashLoggerTest, ReporterLoggingWritesItsFileInTheTemporaryFolder) {
+  wchar_t old_tmp[MAX_PATH] = {};
+  ::GetEnvironmentVariableW(L"TMP", old_tmp, MAX_PATH);
+  ::SetEnvironmentVariableW(L"TMP", temp_.GetPath().c_str());
+  base::Process child =
+      base::LaunchProcess(testing::GetChildCommandLine("ReporterLogging"), base::LaunchOptions());
+  ::SetEnvironmentVariableW(L"TMP", old_tmp[0] ? old_tmp : nullptr);
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(child.WaitForExitWithTimeout(60000, &exit_code));
+  EXPECT_EQ(0, exit_code);
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(temp_.GetPath().Append(L"velmo_crashreporter.log"), &text));
+  // Process id, thread id, time and tick count lead every line.
+  const std::string prefix = "[" + std::to_string(child.Pid()) + ":";
+  EXPECT_EQ(0u, text.find(prefix)) << text;
+  EXPECT_NE(std::string::npos, text.find(":INFO:crash_logger_unittest.cc("));
+  EXPECT_NE(std::string::npos, text.find("] to the file"));
+  EXPECT_NE(std::string::npos, text.find("] after the logger"));
+  EXPECT_EQ(std::string::npos, text.find("to the logger"));
 }
 
 TEST_F(CrashLoggerTest, SelfReportLogEmbedsTheMinidump) {
