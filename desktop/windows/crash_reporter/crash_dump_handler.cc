@@ -33,12 +33,25 @@ std::vector<CrashDumpHandler*>* g_handler_stack = nullptr;
 // on several threads, and a crash may come during exit.
 CRITICAL_SECTION g_handler_lock;
 INIT_ONCE g_handler_lock_once = INIT_ONCE_STATIC_INIT;
-// How many system handlers are running on the stack at once.
-int g_handler_depth = 0;
+// How many system handlers run nested on the calling thread, in a slot of
+// its own: a fault inside a handler reaches the next handler down the stack
+// on the same thread, while other threads wait for the lock. A plain TLS
+// slot, since the compiler's thread-local variables may allocate on first
+// use, which a crashed thread must not do.
+DWORD g_handler_depth_slot = TLS_OUT_OF_INDEXES;
 
 BOOL CALLBACK InitializeHandlerLock(INIT_ONCE*, void*, void**) {
   ::InitializeCriticalSection(&g_handler_lock);
+  g_handler_depth_slot = ::TlsAlloc();
   return TRUE;
+}
+
+int GetHandlerDepth() {
+  return static_cast<int>(reinterpret_cast<intptr_t>(::TlsGetValue(g_handler_depth_slot)));
+}
+
+void SetHandlerDepth(int depth) {
+  ::TlsSetValue(g_handler_depth_slot, reinterpret_cast<void*>(static_cast<intptr_t>(depth)));
 }
 
 void EnsureHandlerLock() {
@@ -59,34 +72,47 @@ void CopyAssertionText(wchar_t* field, const wchar_t* text) {
 
 }  // namespace
 
-// Held by each system handler for its whole run. It picks the handler that
-// serves this level of nesting and, while it runs, puts the system handlers
-// that handler replaced back in place, so that a fault inside it goes to
-// them rather than back into the same handler.
+// Held by each system handler for its whole run. It serialises the crashing
+// threads and picks the handler that serves this level of nesting: the top
+// one first, the next one down when a handler faults (or passes the event on
+// to the handler it replaced) on the same thread. Beyond the bottom of the
+// stack, the system handlers that the bottom handler replaced take over.
+//
+// The replaced system handlers are not put back while a handler runs: they
+// are process-wide, and another thread crashing in that window would go
+// straight to them, which may end the process before the first crash is
+// reported.
 class CurrentHandlerScope {
  public:
   CurrentHandlerScope() {
     EnsureHandlerLock();
     ::EnterCriticalSection(&g_handler_lock);
-    ++g_handler_depth;
-    if (g_handler_stack && g_handler_depth <= static_cast<int>(g_handler_stack->size()))
-      handler_ = (*g_handler_stack)[g_handler_stack->size() - g_handler_depth];
-    if (handler_)
-      handler_->RestorePreviousHandlers();
+    depth_ = GetHandlerDepth() + 1;
+    SetHandlerDepth(depth_);
+    if (g_handler_stack && !g_handler_stack->empty()) {
+      size_t size = g_handler_stack->size();
+      if (depth_ <= static_cast<int>(size))
+        handler_ = (*g_handler_stack)[size - depth_];
+      else
+        bottom_ = g_handler_stack->front();
+    }
   }
   ~CurrentHandlerScope() {
-    if (handler_)
-      handler_->InstallHandlers();
-    --g_handler_depth;
+    SetHandlerDepth(depth_ - 1);
     ::LeaveCriticalSection(&g_handler_lock);
   }
   CurrentHandlerScope(const CurrentHandlerScope&) = delete;
   CurrentHandlerScope& operator=(const CurrentHandlerScope&) = delete;
 
+  // The handler serving this level; null beyond the bottom of the stack.
   CrashDumpHandler* handler() const { return handler_; }
+  // The bottom handler, whose replaced handlers serve beyond the stack.
+  CrashDumpHandler* bottom() const { return bottom_; }
 
  private:
+  int depth_ = 0;
   CrashDumpHandler* handler_ = nullptr;
+  CrashDumpHandler* bottom_ = nullptr;
 };
 
 CrashDumpHandler::CrashDumpHandler(std::wstring dump_folder, Filter filter,
@@ -186,15 +212,6 @@ CrashDumpHandler::~CrashDumpHandler() {
   done_semaphore_.Reset();
 }
 
-void CrashDumpHandler::InstallHandlers() {
-  if (handler_kinds_ & kHandlerUnhandledException)
-    ::SetUnhandledExceptionFilter(&HandleException);
-  if (handler_kinds_ & kHandlerInvalidParameter)
-    _set_invalid_parameter_handler(&HandleInvalidParameter);
-  if (handler_kinds_ & kHandlerPureCall)
-    _set_purecall_handler(&HandlePureCall);
-}
-
 void CrashDumpHandler::RestorePreviousHandlers() {
   if (handler_kinds_ & kHandlerUnhandledException)
     ::SetUnhandledExceptionFilter(previous_filter_);
@@ -226,8 +243,11 @@ bool CrashDumpHandler::WriteMinidumpForException(EXCEPTION_POINTERS* exception_p
 LONG WINAPI CrashDumpHandler::HandleException(EXCEPTION_POINTERS* exception_pointers) {
   CurrentHandlerScope scope;
   CrashDumpHandler* handler = scope.handler();
-  if (!handler)
+  if (!handler) {
+    if (scope.bottom() && scope.bottom()->previous_filter_)
+      return scope.bottom()->previous_filter_(exception_pointers);
     return EXCEPTION_CONTINUE_SEARCH;
+  }
   DWORD code = exception_pointers && exception_pointers->ExceptionRecord
                    ? exception_pointers->ExceptionRecord->ExceptionCode
                    : 0;
@@ -274,7 +294,10 @@ void __cdecl CrashDumpHandler::HandleInvalidParameter(const wchar_t* expression,
   {
     CurrentHandlerScope scope;
     CrashDumpHandler* handler = scope.handler();
-    if (handler) {
+    if (!handler && scope.bottom() && scope.bottom()->previous_invalid_parameter_handler_) {
+      scope.bottom()->previous_invalid_parameter_handler_(expression, function, file, line,
+                                                          reserved);
+    } else if (handler) {
       AssertionInfo assertion = {};
       CopyAssertionText(assertion.expression, expression);
       CopyAssertionText(assertion.function, function);
@@ -300,14 +323,18 @@ void __cdecl CrashDumpHandler::HandlePureCall() {
   {
     CurrentHandlerScope scope;
     CrashDumpHandler* handler = scope.handler();
-    if (!handler)
-      return;
-    AssertionInfo assertion = {};
-    assertion.type = kPureCallAssertion;
-    if (!handler->WriteAssertionDump(kPureCallExitCode, &assertion)) {
-      if (!handler->previous_pure_call_handler_)
+    if (!handler) {
+      if (!scope.bottom() || !scope.bottom()->previous_pure_call_handler_)
         return;  // the runtime's own handling follows
-      handler->previous_pure_call_handler_();
+      scope.bottom()->previous_pure_call_handler_();
+    } else {
+      AssertionInfo assertion = {};
+      assertion.type = kPureCallAssertion;
+      if (!handler->WriteAssertionDump(kPureCallExitCode, &assertion)) {
+        if (!handler->previous_pure_call_handler_)
+          return;  // the runtime's own handling follows
+        handler->previous_pure_call_handler_();
+      }
     }
   }
   ::TerminateProcess(::GetCurrentProcess(), kPureCallExitCode);

@@ -88,7 +88,6 @@ class CrashDumpHandler {
   friend class CurrentHandlerScope;
 
   void Initialize(const wchar_t* pipe_name, CustomInfo custom_info);
-  void InstallHandlers();
   void RestorePreviousHandlers();
   void UpdateNextDumpPath();
 

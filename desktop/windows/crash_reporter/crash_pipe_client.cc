@@ -17,6 +17,11 @@ CrashPipeClient::CrashPipeClient(HANDLE pipe, uint32_t dump_type, CustomInfo cus
 
 CrashPipeClient::~CrashPipeClient() = default;
 
+// Failures to reach or register with the reporter are logged at verbose
+// level only: they mean just that the process runs without crash reporting,
+// which the installer accepts silently, and they come before the installer's
+// log exists, so that anything louder would land in a stray default log
+// beside the executable.
 base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
   if (given_pipe_.IsValid())
     return std::move(given_pipe_);
@@ -30,18 +35,19 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
       break;
     DWORD error = ::GetLastError();
     if (error != ERROR_PIPE_BUSY || attempt == 1) {
-      LOG(WARNING) << "Cannot connect to the crash reporter's pipe (error " << error << ")";
+      VLOG(1) << "Cannot connect to the crash reporter's pipe (error " << error << ")";
       return base::win::ScopedHandle();
     }
     // Another process is registering; the server takes one at a time.
     if (!::WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs)) {
-      PLOG(WARNING) << "The crash reporter's pipe stayed busy";
+      VLOG(1) << "The crash reporter's pipe stayed busy (error " << ::GetLastError() << ")";
       return base::win::ScopedHandle();
     }
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {
-    PLOG(WARNING) << "Cannot switch the crash reporter's pipe to message mode";
+    VLOG(1) << "Cannot switch the crash reporter's pipe to message mode (error "
+            << ::GetLastError() << ")";
     return base::win::ScopedHandle();
   }
   return pipe;
@@ -71,13 +77,14 @@ bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
   DWORD read = 0;
   if (!::TransactNamedPipe(pipe, &request, sizeof(request), &reply, sizeof(reply), &read,
                            nullptr)) {
-    PLOG(WARNING) << "The crash reporter did not answer the registration";
+    VLOG(1) << "The crash reporter did not answer the registration (error "
+            << ::GetLastError() << ")";
     return false;
   }
   if (read != sizeof(reply) || reply.tag != kRegistrationReply || reply.id == 0 ||
       reply.dump_request_event == 0 || reply.dump_generated_event == 0 ||
       reply.server_alive_mutex == 0) {
-    LOG(WARNING) << "The crash reporter's registration reply is malformed";
+    VLOG(1) << "The crash reporter's registration reply is malformed";
     return false;
   }
   // The handles are ours from here on, whatever the acknowledgement does.
@@ -89,7 +96,8 @@ bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
   ack.tag = kRegistrationAck;
   DWORD written = 0;
   if (!::WriteFile(pipe, &ack, sizeof(ack), &written, nullptr)) {
-    PLOG(WARNING) << "Cannot acknowledge the crash reporter's registration";
+    VLOG(1) << "Cannot acknowledge the crash reporter's registration (error "
+            << ::GetLastError() << ")";
     return false;
   }
   dump_request_event_ = std::move(dump_request);

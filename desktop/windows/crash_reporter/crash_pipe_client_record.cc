@@ -26,8 +26,10 @@ CrashPipeClientRecord::CrashPipeClientRecord(CrashPipeServer* server,
       custom_info_count_(request.custom_info_count) {}
 
 CrashPipeClientRecord::~CrashPipeClientRecord() {
-  dump_request_wait_.Reset();
+  // The exit callback stops the dump-request wait itself: it must have
+  // finished before that wait is touched here.
   process_wait_.Reset();
+  dump_request_wait_.Reset();
 }
 
 bool CrashPipeClientRecord::Initialize() {

@@ -72,10 +72,10 @@ class CrashPipeClientRecord {
   base::win::ScopedHandle process_;
   base::win::ScopedHandle dump_request_event_;
   base::win::ScopedHandle dump_generated_event_;
-  // Declared last: destroyed first, so no callback runs while the handles
-  // above close.
-  base::ScopedWaitHandle process_wait_;
+  // Declared last: stopped (by the destructor) before the handles above
+  // close, so that no callback runs while they do.
   base::ScopedWaitHandle dump_request_wait_;
+  base::ScopedWaitHandle process_wait_;
 };
 
 }  // namespace crash_reporter

@@ -150,65 +150,78 @@ void CALLBACK CrashPipeServer::OnPipeEvent(void* context, BOOLEAN) {
 }
 
 void CrashPipeServer::Dispatch() {
-  {
-    base::AutoLock hold(lock_);
-    if (shutting_down_) {
-      state_ = kServerStateError;
-      ::ResetEvent(pipe_event_.Get());
-      return;
+  // A transition to a state that needs no I/O first runs that state right
+  // here. Signalling the event instead would cost a round through the wait
+  // thread per transition, which dominates the time of a registration.
+  do {
+    {
+      base::AutoLock hold(lock_);
+      if (shutting_down_) {
+        state_ = kServerStateError;
+        ::ResetEvent(pipe_event_.Get());
+        return;
+      }
     }
-  }
-  switch (state_.load()) {
-    case kServerStateError:
-      HandleErrorState();
-      break;
-    case kServerStateInitial:
-      HandleInitialState();
-      break;
-    case kServerStateConnecting:
-      HandleConnectingState();
-      break;
-    case kServerStateConnected:
-      HandleConnectedState();
-      break;
-    case kServerStateReading:
-      HandleReadingState();
-      break;
-    case kServerStateReadDone:
-      HandleReadDoneState();
-      break;
-    case kServerStateWriting:
-      HandleWritingState();
-      break;
-    case kServerStateWriteDone:
-      HandleWriteDoneState();
-      break;
-    case kServerStateReadingAck:
-      HandleReadingAckState();
-      break;
-    case kServerStateDisconnecting:
-      HandleDisconnectingState();
-      break;
-    default:
-      LOG(ERROR) << "The crash server is in unknown state " << state_.load();
-      state_ = kServerStateError;
-      break;
-  }
+    dispatch_again_ = false;
+    switch (state_.load()) {
+      case kServerStateError:
+        HandleErrorState();
+        break;
+      case kServerStateInitial:
+        HandleInitialState();
+        break;
+      case kServerStateConnecting:
+        HandleConnectingState();
+        break;
+      case kServerStateConnected:
+        HandleConnectedState();
+        break;
+      case kServerStateReading:
+        HandleReadingState();
+        break;
+      case kServerStateReadDone:
+        HandleReadDoneState();
+        break;
+      case kServerStateWriting:
+        HandleWritingState();
+        break;
+      case kServerStateWriteDone:
+        HandleWriteDoneState();
+        break;
+      case kServerStateReadingAck:
+        HandleReadingAckState();
+        break;
+      case kServerStateDisconnecting:
+        HandleDisconnectingState();
+        break;
+      default:
+        LOG(ERROR) << "The crash server is in unknown state " << state_.load();
+        state_ = kServerStateError;
+        break;
+    }
+  } while (dispatch_again_);
 }
 
 void CrashPipeServer::GoTo(CrashPipeServerState state) {
   state_ = state;
-  if (!::SetEvent(pipe_event_.Get())) {
-    PLOG(ERROR) << "Cannot signal the crash server's pipe event";
-    state_ = kServerStateError;
-  }
+  dispatch_again_ = true;
 }
 
 void CrashPipeServer::WaitFor(CrashPipeServerState state) { state_ = state; }
 
+void CrashPipeServer::ContinueWhenDone(CrashPipeServerState state) {
+  // An operation that has already completed has also signalled the event;
+  // every state after this one starts an operation or resets the event, so
+  // running it now leaves no stray dispatch behind.
+  if (HasOverlappedIoCompleted(&overlapped_))
+    GoTo(state);
+  else
+    WaitFor(state);
+}
+
 void CrashPipeServer::EnterErrorState() {
   state_ = kServerStateError;
-  ::SetEvent(pipe_event_.Get());
+  dispatch_again_ = true;
 }
 
 void CrashPipeServer::CancelPendingIo() {
@@ -277,7 +290,7 @@ void CrashPipeServer::HandleConnectedState() {
   message_ = CrashPipeMessage();
   if (::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_) ||
       ::GetLastError() == ERROR_IO_PENDING) {
-    WaitFor(kServerStateReading);
+    ContinueWhenDone(kServerStateReading);
     return;
   }
   PLOG(WARNING) << "Cannot read a crash client's request";
@@ -334,7 +347,7 @@ void CrashPipeServer::HandleReadDoneState() {
     return;
   }
   current_client_ = client;
-  WaitFor(kServerStateWriting);
+  ContinueWhenDone(kServerStateWriting);
 }
 
 bool CrashPipeServer::BuildReply(const CrashPipeClientRecord& record, CrashPipeMessage* reply) {

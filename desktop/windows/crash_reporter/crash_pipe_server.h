@@ -85,8 +85,12 @@ class CrashPipeServer {
   void HandleReadingAckState();
   void HandleDisconnectingState();
 
-  void GoTo(CrashPipeServerState state);  // sets the state and signals
+  // Sets the state and runs it next.
+  void GoTo(CrashPipeServerState state);
+  // Sets the state that the completion of the pending operation runs.
   void WaitFor(CrashPipeServerState state);
+  // WaitFor, or GoTo when the pending operation has already completed.
+  void ContinueWhenDone(CrashPipeServerState state);
   void EnterErrorState();
 
   // Whether the request may be answered: a registration with every address
@@ -126,6 +130,8 @@ class CrashPipeServer {
   base::ScopedWaitHandle pipe_wait_;
   OVERLAPPED overlapped_ = {};
   CrashPipeMessage message_ = {};
+  // Set by a transition that needs no I/O: the dispatcher goes on at once.
+  bool dispatch_again_ = false;
   // The client being registered on the current connection.
   CrashPipeClientRecord* current_client_ = nullptr;
 };

@@ -17,6 +17,7 @@
 #include "desktop/windows/crash_reporter/crash_pipe_server.h"
 #include "desktop/windows/crash_reporter/crash_pipe_test_support.h"
 #include "desktop/windows/crash_reporter/guid_string.h"
+#include "desktop/windows/crash_reporter/pipe_security_attributes.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
 
@@ -318,6 +319,19 @@ TEST_F(CrashPipeTest, AServerStartsOnceAndAPipeNameServesOnce) {
   RecordingCrashServer second;
   EXPECT_FALSE(second.Start());
   EXPECT_EQ(kServerStateError, second.server()->state());
+  CrashPipeClient client(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
+  EXPECT_TRUE(client.Register());
+}
+
+TEST_F(CrashPipeTest, ThePipeCarriesALowIntegrityLabelAndServes) {
+  PipeSecurityAttributes security;
+  ASSERT_NE(nullptr, security.Get());
+  EXPECT_FALSE(security.Get()->bInheritHandle);
+  ASSERT_TRUE(security.HasLabel());
+  CrashPipeServer server(CrashPipeNameFor(::GetCurrentProcessId()), security.Get(), nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false,
+                         nullptr);
+  ASSERT_TRUE(server.Start());
   CrashPipeClient client(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
   EXPECT_TRUE(client.Register());
 }

@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include <atomic>
+#include <memory>
 
 #include "base/logging.h"
 #include "base/string_number_conversions.h"
@@ -83,6 +84,8 @@ base::CommandLine BuildCrashReporterCommandLine() {
   return command_line;
 }
 
+// A reporter that does not start is logged at verbose level only, for the
+// reasons given beside the pipe client's connection.
 uint32_t LaunchCrashReporter() {
   base::CommandLine command_line = BuildCrashReporterCommandLine();
   wchar_t event_name[kNameBufferChars];
@@ -93,7 +96,8 @@ uint32_t LaunchCrashReporter() {
   }
   base::win::ScopedHandle init_event(::CreateEventW(nullptr, TRUE, FALSE, event_name));
   if (!init_event.IsValid()) {
-    PLOG(WARNING) << "Cannot create the crash reporter's start-up event";
+    VLOG(1) << "Cannot create the crash reporter's start-up event (error "
+            << ::GetLastError() << ")";
     return 0;
   }
   std::wstring command_text = command_line.GetCommandLineString();
@@ -102,7 +106,7 @@ uint32_t LaunchCrashReporter() {
   PROCESS_INFORMATION process_info = {};
   if (!::CreateProcessW(nullptr, command_text.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup_info, &process_info)) {
-    PLOG(WARNING) << "Cannot start the crash reporter";
+    VLOG(1) << "Cannot start the crash reporter (error " << ::GetLastError() << ")";
     return 0;
   }
   base::win::ScopedHandle process(process_info.hProcess);
@@ -110,7 +114,7 @@ uint32_t LaunchCrashReporter() {
   HANDLE waits[] = {init_event.Get(), process.Get()};
   DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, kCrashReporterStartTimeoutMs);
   if (result != WAIT_OBJECT_0) {
-    LOG(WARNING) << "The crash reporter did not start (wait result " << result << ")";
+    VLOG(1) << "The crash reporter did not start (wait result " << result << ")";
     return 0;
   }
   return process_info.dwProcessId;
@@ -128,17 +132,15 @@ void ConnectCrashReporterClient() {
   }
   CrashKeysPage* page = CrashKeysPage::GetInstance();
   CustomInfo custom_info = page ? page->GetCustomInfo() : CustomInfo();
-  auto* handler = new CrashDumpHandler(std::wstring(), &CrashFilterFirstThreadOnly,
-                                       &OnCrashDumpDone, nullptr, kHandlerAll, MiniDumpNormal,
-                                       pipe_name, custom_info);
-  if (!handler->IsOutOfProcess()) {
-    // Restores the handlers it replaced: the process keeps the system's
-    // crash handling.
-    delete handler;
+  auto handler = std::make_unique<CrashDumpHandler>(
+      std::wstring(), &CrashFilterFirstThreadOnly, &OnCrashDumpDone, nullptr, kHandlerAll,
+      MiniDumpNormal, pipe_name, custom_info);
+  // Without a registration the handler goes again, restoring the handlers it
+  // replaced: the process keeps the system's crash handling.
+  if (!handler->IsOutOfProcess())
     return;
-  }
   handler->set_handle_debug_exceptions(true);
-  g_crash_handler.store(handler);
+  g_crash_handler.store(handler.release());
   base::win::ExchangeCrashHook(&DumpAndTerminate);
 }
 

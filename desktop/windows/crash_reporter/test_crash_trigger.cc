@@ -12,26 +12,26 @@
 
 namespace crash_reporter {
 
-namespace {
-
 // A pure virtual call the compiler cannot resolve: the base constructor
-// calls through the object while its vtable is still the base's.
-class PureCallBase {
+// calls through the object while its vtable is still the base's. The classes
+// have external linkage, since with every override in sight the compiler
+// would prove the call unreachable and drop it.
+class TestPureCallBase {
  public:
-  PureCallBase() { CallThrough(this); }
-  virtual ~PureCallBase() = default;
+  TestPureCallBase() { CallThrough(this); }
+  virtual ~TestPureCallBase() = default;
   virtual void Pure() = 0;
 
  private:
-  [[gnu::noipa]] static void CallThrough(PureCallBase* self) { self->Pure(); }
+  [[gnu::noipa]] static void CallThrough(TestPureCallBase* self) { self->Pure(); }
 };
 
-class PureCallDerived : public PureCallBase {
+class TestPureCallDerived : public TestPureCallBase {
  public:
-  void Pure() override {}
+  void Pure() override;
 };
 
-}  // namespace
+[[gnu::noipa]] void TestPureCallDerived::Pure() {}
 
 void TriggerCrash(const char* kind) {
   LOG(WARNING) << "Crashing on request: " << kind;
@@ -44,7 +44,7 @@ void TriggerCrash(const char* kind) {
     const char* volatile source = "longer than the target";
     strcpy_s(target, sizeof(target), source);
   } else if (strcmp(kind, "pure-call") == 0) {
-    PureCallDerived object;
+    TestPureCallDerived object;
   } else {
     LOG(ERROR) << "Unknown test crash kind: " << kind;
   }

@@ -26,6 +26,9 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_pipe_test_support.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
@@ -643,8 +646,8 @@ TEST_F(InstallerRunnerTest, FrontEndDeathRollsBackAndAbandonsTheMutex) {
 // The real host over a package fixture. Until the back-end role and the
 // installation steps are part of the build, the run cannot succeed: the
 // test says so and skips.
-TEST_F(InstallerRunnerTest, RealInstallerInstallsTheDemoPackage) {
-  const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
+// A package of the real host and engine with a stand-in browser.
+void MakeDemoPackage(const base::FilePath& demo) {
   ASSERT_TRUE(base::CreateDirectoryTree(demo));
   for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
     ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(name), demo.Append(name)));
@@ -654,6 +657,42 @@ TEST_F(InstallerRunnerTest, RealInstallerInstallsTheDemoPackage) {
   const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
   ASSERT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
                                    static_cast<int>(list.size())));
+}
+
+#if defined(VELMO_TEST_CRASH_TRIGGER)
+// The real back end crashes right after its crash reporting started: the
+// crash reaches the reporter that the front end named (this test), and the
+// front end sees a failed run.
+TEST_F(InstallerRunnerTest, RealBackEndCrashReachesTheReporter) {
+  const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
+  MakeDemoPackage(demo);
+  crash_reporter::RecordingCrashServer reporter;
+  ASSERT_TRUE(reporter.Start());
+  crash_reporter::SetCrashReporterPid(::GetCurrentProcessId());
+  ::SetEnvironmentVariableW(crash_reporter::kTestCrashVariable, L"backend:access-violation");
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  InstallerRunner runner(demo, base::FilePath());
+  runner.AddObserver(&observer_);
+  runner.OnPackageReady();
+  const bool started = runner.Start(settings.get());
+  ::SetEnvironmentVariableW(crash_reporter::kTestCrashVariable, nullptr);
+  crash_reporter::SetCrashReporterPid(0);
+  ASSERT_TRUE(started);
+  const DWORD backend_pid = runner.backend_process().Pid();
+  ASSERT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
+  EXPECT_EQ("terminated false", observer_.calls.back());
+
+  ASSERT_EQ(1u, reporter.dumps().size());
+  const crash_reporter::RecordedDump dump = reporter.dumps()[0];
+  EXPECT_EQ(backend_pid, dump.pid);
+  EXPECT_EQ(0xC0000005, dump.exception_code);
+  EXPECT_EQ(L"installer", dump.Value(L"process_type"));
+}
+#endif  // defined(VELMO_TEST_CRASH_TRIGGER)
+
+TEST_F(InstallerRunnerTest, RealInstallerInstallsTheDemoPackage) {
+  const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
+  MakeDemoPackage(demo);
   // The host writes its log below the temporary folder (TMP, then TEMP),
   // which the back end inherits.
   wchar_t saved[2][MAX_PATH];
