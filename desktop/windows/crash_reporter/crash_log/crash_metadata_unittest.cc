@@ -6,6 +6,9 @@
 
 #include "desktop/windows/crash_reporter/crash_log/crash_keys.h"
 #include "desktop/windows/crash_reporter/crash_log/crash_keys_for_test.h"
+#include "desktop/windows/crash_reporter/crash_log/report_fields.h"
+#include "desktop/windows/crash_reporter/crash_keys_page.h"
+#include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/product_config.h"
 #include "gtest/gtest.h"
 
@@ -94,6 +97,49 @@ TEST(CrashMetadataTest, ListKeyWithValueAndDefaults) {
   EXPECT_EQ((Pairs{{"process_type", "crash_reporter"}}), reporter.metadata);
   EXPECT_EQ("5", reporter.version);
   EXPECT_EQ(std::to_string(installer::GetBuildNumber()), reporter.build);
+}
+
+// The installer's own crash keys page read the way the reporter reads a
+// crashed installer's copy of it.
+TEST(CrashMetadataTest, TheInstallersCrashKeysPage) {
+  CrashKeysPage* page = CrashKeysPage::GetInstance();
+  const std::wstring url = L"http://example.com/" + std::wstring(100, L'p');
+  page->SetValue(kSlotProcessType, L"installer");
+  page->SetRangeValue(kSlotActiveUrlFirst, kSlotActiveUrlLast, url.c_str());
+  page->SetValue(kSlotOrigin, L"VlAutoStress");
+  const CustomInfo keys = page->GetCustomInfo();
+  ASSERT_EQ(100u, keys.count);
+
+  CrashInfo info;
+  FillCrashInfoFromKeys(keys, &info);
+  EXPECT_EQ(installer::GetVersionString(), info.version);
+  EXPECT_EQ(std::to_string(installer::GetBuildNumber()), info.build);
+  auto value_of = [&info](const std::string& key) -> std::string {
+    for (const auto& [name, value] : info.metadata) {
+      if (name == key)
+        return value;
+    }
+    return "<none>";
+  };
+  EXPECT_EQ("installer", value_of("process_type"));
+  EXPECT_EQ("VlAutoStress", value_of("origin"));
+  EXPECT_EQ("", value_of("enabled_extensions"));
+  EXPECT_EQ("<none>", value_of("active_url"));
+  EXPECT_EQ("<none>", value_of("buildset"));
+  EXPECT_EQ("<none>", value_of("build_request_time"));
+  EXPECT_EQ("<none>", value_of("vlauto_test"));
+
+  ReportFields fields;
+  BuildMinidumpUploadParameters(nullptr, keys, &fields);
+  EXPECT_EQ(url, fields[L"URL"]);
+  EXPECT_EQ(L"installer", fields[L"ProcessType"]);
+  EXPECT_EQ(L"VlAutoStress", fields[L"Origin"]);
+  EXPECT_EQ(MakeBuildId(std::to_wstring(installer::GetBuildsetNumber()),
+                        base::UTF8ToWide(installer::GetBuildRequestTime())),
+            fields[L"BuildID"]);
+  ReportFields log_fields;
+  BuildCrashLogUploadParameters(keys, &log_fields);
+  EXPECT_EQ(url, log_fields[L"url"]);
 }
 
 TEST(CrashKeysTest, LookupsAndOrigin) {
