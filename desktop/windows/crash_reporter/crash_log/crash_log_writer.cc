@@ -130,7 +130,12 @@ class CrashLogWriter {
   }
 
  private:
-  bool Print(int result) { return result >= 0; }
+  // Writing stops at the first failure, so this logs once.
+  bool Print(int result) {
+    if (result < 0)
+      LOG(ERROR) << "Writing the crash log failed";
+    return result >= 0;
+  }
 
   bool WriteHeader() {
     const ModuleInfo* main_module = state_.GetMainModule();
@@ -461,11 +466,8 @@ bool WriteCrashLogFile(const base::FilePath& path, const ProcessState& state,
       return false;
     }
     ok = WriteCrashLog(ranges, state, info, file.Get());
-    if (!ok)
+    if (ok && (fflush(file.Get()) != 0 || ferror(file.Get()))) {
       LOG(ERROR) << "Writing the crash log " << path.value() << " failed";
-    if (fflush(file.Get()) != 0 || ferror(file.Get())) {
-      if (ok)
-        LOG(ERROR) << "Writing the crash log " << path.value() << " failed";
       ok = false;
     }
   }

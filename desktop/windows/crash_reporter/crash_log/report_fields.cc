@@ -1,6 +1,5 @@
 #include "desktop/windows/crash_reporter/crash_log/report_fields.h"
 
-#include "base/logging.h"
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
@@ -169,9 +168,8 @@ void BuildMinidumpUploadParameters(HANDLE process, const CustomInfo& keys, Repor
 void BuildSelfReportUploadParameters(DWORD pid, ReportFields* fields) {
   AddEmailFields(CrashMetadata::GetInstance()->capitalised_email(), fields);
   Insert(fields, L"ProcessType", L"crash_reporter");
+  // Without the process the times fall back to now and no install time.
   base::win::ScopedHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
-  if (!process.IsValid())
-    PLOG(WARNING) << "Cannot open the crashed reporter " << pid << " for its times";
   AddTimeFields(process.Get(), nullptr, Now(), fields);
   AddBuildFields(fields);
 }
