@@ -87,6 +87,7 @@ CrashPipeServer::~CrashPipeServer() {
     clients.swap(clients_);
   }
   clients.clear();
+  pending_client_.reset();
   if (server_alive_mutex_.IsValid() && !::ReleaseMutex(server_alive_mutex_.Get()))
     PLOG(WARNING) << "The crash server's mutex was not released by its owner";
   server_alive_mutex_.Reset();
@@ -383,6 +384,16 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
     CloseInClient(record->process(), reply.server_alive_mutex);
     return false;
   }
+  pending_client_ = std::move(record);
+  return true;
+}
+
+bool CrashPipeServer::AddPendingClient() {
+  std::unique_ptr<CrashPipeClientRecord> record = std::move(pending_client_);
+  if (!record)
+    return false;
+  // A dump request that comes before the wait exists leaves its event
+  // signalled, so the wait fires at once: nothing is lost.
   HANDLE dump_request_wait = nullptr;
   if (!::RegisterWaitForSingleObject(&dump_request_wait, record->dump_request_event(),
                                      &OnDumpRequest, record.get(), INFINITE,
@@ -418,16 +429,25 @@ void CrashPipeServer::HandleWritingState() {
 }
 
 void CrashPipeServer::HandleWriteDoneState() {
-  if (::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_)) {
+  // The acknowledgement is awaited first, the client's waits are set up
+  // while it travels: the client's registration then does not wait for them.
+  bool read = ::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_);
+  if (!read && ::GetLastError() != ERROR_IO_PENDING) {
+    PLOG(WARNING) << "Cannot read the registration acknowledgement";
+    AddPendingClient();
+    GoTo(kServerStateDisconnecting);
+    return;
+  }
+  if (!AddPendingClient()) {
+    // The pending read must end before the OVERLAPPED serves anything else.
+    CancelPendingIo();
+    GoTo(kServerStateDisconnecting);
+    return;
+  }
+  if (read)
     GoTo(kServerStateReadingAck);
-    return;
-  }
-  if (::GetLastError() == ERROR_IO_PENDING) {
-    WaitFor(kServerStateReadingAck);
-    return;
-  }
-  PLOG(WARNING) << "Cannot read the registration acknowledgement";
-  GoTo(kServerStateDisconnecting);
+  else
+    ContinueWhenDone(kServerStateReadingAck);
 }
 
 void CrashPipeServer::HandleReadingAckState() {
@@ -445,6 +465,8 @@ void CrashPipeServer::HandleReadingAckState() {
 }
 
 void CrashPipeServer::HandleDisconnectingState() {
+  // A reply that was never fully sent leaves its record behind.
+  pending_client_.reset();
   overlapped_.Internal = 0;
   overlapped_.InternalHigh = 0;
   overlapped_.Offset = 0;

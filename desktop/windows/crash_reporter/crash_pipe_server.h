@@ -96,9 +96,12 @@ class CrashPipeServer {
   // Whether the request may be answered: a registration with every address
   // set, sent by the very process it names.
   bool IsAcceptableRegistration(const CrashPipeMessage& message);
-  // Duplicates the handles into the client, writes the reply and adds the
-  // client's waits. On success the record is in the client list.
+  // Duplicates the handles into the client and writes the reply; on success
+  // the record waits in |pending_client_|.
   bool AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> record);
+  // Sets up the waits of the pending client and puts it in the list; false
+  // (the record deleted) when that fails or the server is shutting down.
+  bool AddPendingClient();
   bool BuildReply(const CrashPipeClientRecord& record, CrashPipeMessage* reply);
   void HandleDumpRequest(CrashPipeClientRecord* record);
   void HandleClientExit(CrashPipeClientRecord* record);
@@ -132,8 +135,10 @@ class CrashPipeServer {
   CrashPipeMessage message_ = {};
   // Set by a transition that needs no I/O: the dispatcher goes on at once.
   bool dispatch_again_ = false;
-  // The client being registered on the current connection.
+  // The client being registered on the current connection, and its record
+  // until it joins the list.
   CrashPipeClientRecord* current_client_ = nullptr;
+  std::unique_ptr<CrashPipeClientRecord> pending_client_;
 };
 
 }  // namespace crash_reporter
