@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/windows/crash_reporter/crash_log/server_minidump_writer.h"
 
 namespace crash_reporter {
 
@@ -475,9 +476,9 @@ void CrashPipeServer::HandleDumpRequest(CrashPipeClientRecord* record) {
   if (read_custom_info_)
     record->ReadCustomInfo();
   bool call_back = true;
+  std::wstring dump_path;
   if (generate_dumps_) {
-    // The crash details must be readable before a dump can be written; no
-    // writer is part of this build, so the callback gets no path.
+    // The crash details must be readable before a dump can be written.
     uint64_t exception_pointers = 0;
     DWORD thread_id = 0;
     SIZE_T read = 0;
@@ -491,10 +492,16 @@ void CrashPipeServer::HandleDumpRequest(CrashPipeClientRecord* record) {
         read != sizeof(thread_id)) {
       PLOG(WARNING) << "Cannot read the crash details of client " << record->pid();
       call_back = false;
+    } else {
+      ServerMinidumpWriter writer(dump_folder_.value_or(std::wstring()), record->process(),
+                                  record->pid(), thread_id, thread_id, exception_pointers,
+                                  record->assertion_info_address(), record->dump_type(),
+                                  /*client_pointers=*/true);
+      call_back = writer.CreateDumpFile(&dump_path) && writer.WriteMinidump();
     }
   }
   if (call_back && dump_callback_)
-    dump_callback_(dump_context_, record, nullptr);
+    dump_callback_(dump_context_, record, dump_path.empty() ? nullptr : &dump_path);
   // Also after a failure: the client must not wait for nothing.
   if (!::SetEvent(record->dump_generated_event()))
     PLOG(ERROR) << "Cannot release crash client " << record->pid();
