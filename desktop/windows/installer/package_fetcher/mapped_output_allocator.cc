@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include <lzma/7zAlloc.h>
@@ -52,9 +53,26 @@ void* MappedOutputAllocator::Allocate(size_t size) {
   return SzAlloc(nullptr, size);
 }
 
+bool MappedOutputAllocator::FillBackingFile(size_t size) {
+  // Zero-initialised and only ever read: its pages all map the zero page.
+  static char zeros[1 << 20];
+  for (size_t done = 0; done < size;) {
+    const int chunk = static_cast<int>(std::min<size_t>(sizeof(zeros), size - done));
+    if (file_.Write(static_cast<int64_t>(done), zeros, chunk) != chunk)
+      return false;  // Logged by the file.
+    done += chunk;
+  }
+  return true;
+}
+
 void* MappedOutputAllocator::AllocateMapped(size_t size) {
-  if (!file_.SetLength(static_cast<int64_t>(size)))
-    return nullptr;  // Logged by the file.
+  // The block is written through the file system first, so that the file's
+  // pages are allocated in bulk: left sparse, the decoder's first write to
+  // each page of the view would fault and allocate that page alone, which
+  // makes unpacking a large block markedly slower. A volume without room
+  // for the block shows up here, and the heap serves it instead.
+  if (!FillBackingFile(size) || !file_.SetLength(static_cast<int64_t>(size)))
+    return nullptr;
   const uint64_t size64 = size;
   mapping_.Reset(::CreateFileMappingW(file_.GetPlatformFile(), nullptr, PAGE_READWRITE,
                                       static_cast<DWORD>(size64 >> 32),

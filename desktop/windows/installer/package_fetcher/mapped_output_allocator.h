@@ -57,6 +57,8 @@ class MappedOutputAllocator {
   static void MappedFree(ISzAllocPtr p, void* address);
 
   void* AllocateMapped(size_t size);
+  // Writes |size| zero bytes into the backing file.
+  bool FillBackingFile(size_t size);
 
   base::File file_;
   base::FilePath file_path_;
