@@ -102,6 +102,31 @@ def rename_entry(data, old, new):
     fix_start_header(data)
 
 
+def encode_number(value):
+    """A number in the 7z header's variable-length form."""
+    for extra in range(9):
+        if extra == 8 or value < 1 << (7 * extra + 7):
+            first = (0xFF00 >> extra) & 0xFF
+            if extra < 8:
+                first |= value >> (8 * extra)
+            return bytes([first]) + (value & ((1 << (8 * extra)) - 1)).to_bytes(extra, "little")
+    raise ValueError(value)
+
+
+def replace_header_bytes(data, old, new, last=False):
+    """Rewrites bytes of a plain end header, which may change its length."""
+    next_offset, next_size = struct.unpack_from("<QQ", data, 12)
+    start = 32 + next_offset
+    header = bytes(data[start:start + next_size])
+    at = header.rfind(old) if last else header.find(old)
+    assert at >= 0 and header.count(old) >= 1, old
+    header = header[:at] + new + header[at + len(old):]
+    data = bytearray(data[:start]) + header
+    struct.pack_into("<Q", data, 20, len(header))
+    fix_start_header(data)
+    return data
+
+
 def make_archives(out, image):
     folder = os.path.join(out, "archives")
     tree = os.path.join(folder, "tree")
@@ -119,6 +144,24 @@ def make_archives(out, image):
         data = bytearray(base)
         rename_entry(data, "a.txt", evil)
         write(os.path.join(folder, name + ".7z"), data)
+
+    # One file whose block claims 100 GB, and an archive claiming 10^9
+    # entries: neither may make the extractor allocate or write that much.
+    single = os.path.join(folder, "single")
+    os.makedirs(single, exist_ok=True)
+    write(os.path.join(single, "one.txt"), b"0123456789" * 1000)
+    make_archive(single, os.path.join(folder, "single.7z"), ["-m0=LZMA", "-mhc=off"])
+    data = read(os.path.join(folder, "single.7z"))
+    # kCodersUnpackSize (0x0C) then the block's size.
+    write(os.path.join(folder, "huge_size.7z"),
+          replace_header_bytes(data, b"\x0c" + encode_number(10000),
+                               b"\x0c" + encode_number(100 * 10**9)))
+    tree_data = read(os.path.join(folder, "lzma2_plain_header.7z"))
+    entries = sum(len(d) + len(f) for _, d, f in os.walk(tree))
+    # kEnd of the streams, then kFilesInfo (0x05) and the number of entries.
+    write(os.path.join(folder, "many_entries.7z"),
+          replace_header_bytes(tree_data, b"\x00\x05" + encode_number(entries),
+                               b"\x00\x05" + encode_number(10**9), last=True))
 
     solid = read(os.path.join(folder, "lzma_solid.7z"))
     write(os.path.join(folder, "truncated.7z"), solid[:len(solid) // 2])

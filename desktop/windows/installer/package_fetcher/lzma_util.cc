@@ -23,6 +23,11 @@ constexpr DWORD kUnusableArchive = ERROR_INVALID_HANDLE;
 // Reads through the look-ahead buffer are this large; bigger buffers gain
 // nothing measurable against the decoder's own speed.
 constexpr size_t kLookAheadSize = 1 << 20;
+// LZMA reaches a few thousand to one on the most repetitive input. A block
+// that claims far more than that from its packed bytes has a damaged or
+// hostile header, and is refused before its output buffer is allocated.
+constexpr uint64_t kMaxCompressionRatio = 1 << 16;
+constexpr uint64_t kCompressionSlack = 1 << 20;
 // One WriteFile call moves at most this much.
 constexpr DWORD kMaxWriteChunk = 1u << 30;
 
@@ -261,8 +266,19 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   // before decoding, so that an archive that merely claims a huge size is
   // refused at once.
   uint64_t largest_block = 0;
-  for (UInt32 f = 0; f < db.db.NumFolders; ++f)
-    largest_block = std::max<uint64_t>(largest_block, SzAr_GetFolderUnpackSize(&db.db, f));
+  for (UInt32 f = 0; f < db.db.NumFolders; ++f) {
+    const uint64_t unpacked = SzAr_GetFolderUnpackSize(&db.db, f);
+    // The block's packed streams lie one after the other.
+    const uint64_t packed = db.db.PackPositions[db.db.FoStartPackStreamIndex[f + 1]] -
+                            db.db.PackPositions[db.db.FoStartPackStreamIndex[f]];
+    if (unpacked > packed * kMaxCompressionRatio + kCompressionSlack) {
+      LOG(ERROR) << "Archive block " << f << " claims " << unpacked << " bytes from " << packed
+                 << " packed bytes; the archive is refused";
+      status_ = kDecodingFailed;
+      return kUnusableArchive;
+    }
+    largest_block = std::max<uint64_t>(largest_block, unpacked);
+  }
   const uint64_t total_files = db.NumFiles ? db.UnpackPositions[db.NumFiles] : 0;
   ULARGE_INTEGER free_bytes;
   if (::GetDiskFreeSpaceExW(folder.c_str(), &free_bytes, nullptr, nullptr) &&

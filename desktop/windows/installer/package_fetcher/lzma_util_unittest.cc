@@ -141,6 +141,9 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
       {L"flipped_stream.7z", SevenZipExtractor::kDecodingFailed,
        "Error returned by SzExtract: "},
       {L"bad_crc.7z", SevenZipExtractor::kDecodingFailed, "Error returned by SzExtract: "},
+      // A block claiming 100 GB from 177 packed bytes.
+      {L"huge_size.7z", SevenZipExtractor::kDecodingFailed, "claims 100000000000 bytes"},
+      {L"many_entries.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
       // A PE file is no archive.
       {L"..\\plain.exe", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
   };
