@@ -44,3 +44,29 @@ function(velmo_component_library target)
                    RESOURCES ${C_TEST_RESOURCES})
   endif()
 endfunction()
+
+# velmo_add_network_test(<name> SOURCES <files...> LIBS <libs...> [RESOURCES <object libs...>]
+#                        [TIMEOUT <s>])
+# Like velmo_add_test, but the test runs beside the HTTP test server of
+# testing/http_server, started outside Wine on a free port of 127.0.0.1 and
+# stopped by its pid afterwards; the test finds it in VELMO_TEST_SERVER
+# ("127.0.0.1:PORT") and, over TLS, VELMO_TEST_TLS_PORT.
+function(velmo_add_network_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;RESOURCES" ${ARGN})
+  set(resource_objects)
+  foreach(r ${T_RESOURCES})
+    list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
+  endforeach()
+  add_executable(${name} ${T_SOURCES} ${resource_objects})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} http_test_support test_support thirdparty::gtest)
+  set(tls_dir ${CMAKE_BINARY_DIR}/testing/http_server/tls)
+  add_test(NAME ${name}
+           COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/http_server/run_with_test_server.py
+                   --tls-cert ${tls_dir}/server.pem --tls-key ${tls_dir}/server.key
+                   -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  add_dependencies(${name} http_test_certificates)
+endfunction()

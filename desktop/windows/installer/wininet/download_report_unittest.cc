@@ -1,0 +1,161 @@
+// The sinks without a network: response writers and the statistics reports.
+#include "desktop/windows/installer/wininet/download_report.h"
+
+#include <string>
+
+#include "base/files/scoped_temp_dir.h"
+#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/wininet/wininet.h"
+#include "desktop/windows/installer/wininet/wininet_response_writer.h"
+#include "desktop/windows/installer/wininet/wininet_test_support.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+TEST(ResponseWriterTest, StringWriterStartsEmptyAppendsAndRewinds) {
+  std::string out = "left over from before";
+  StringResponseWriter writer(&out);
+  EXPECT_TRUE(out.empty());
+  EXPECT_TRUE(writer.Write("ab\0c", 4));
+  EXPECT_TRUE(writer.Write("de", 2));
+  EXPECT_EQ(std::string("ab\0cde", 6), out);
+  EXPECT_TRUE(writer.Rewind());
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(ResponseWriterTest, FileWriterReplacesTruncatesAndRefusesAfterClose) {
+  base::ScopedTempDir dir;
+  ASSERT_TRUE(dir.CreateUniqueTempDir());
+  base::FilePath path = dir.GetPath().Append(L"body.bin");
+  {
+    FileResponseWriter first;
+    ASSERT_TRUE(first.Open(path));
+    ASSERT_TRUE(first.Write("0123456789", 10));
+  }
+  FileResponseWriter writer;
+  ASSERT_TRUE(writer.Open(path));  // Replaces the old file.
+  ASSERT_TRUE(writer.Write("abc", 3));
+  ASSERT_TRUE(writer.Rewind());
+  ASSERT_TRUE(writer.Write("xy", 2));
+  writer.Close();
+  EXPECT_EQ("xy", ReadWholeFile(path));
+  // A closed writer keeps nothing more: the download must fail, not lose
+  // the block silently.
+  EXPECT_FALSE(writer.Write("z", 1));
+  writer.Close();  // Closing twice is harmless.
+  EXPECT_EQ("xy", ReadWholeFile(path));
+}
+
+TEST(ResponseWriterTest, FileWriterCannotOpenAFolder) {
+  base::ScopedTempDir dir;
+  ASSERT_TRUE(dir.CreateUniqueTempDir());
+  FileResponseWriter writer;
+  EXPECT_FALSE(writer.Open(dir.GetPath()));
+  EXPECT_FALSE(writer.Write("a", 1));
+}
+
+TEST(DownloadReportTest, ErrorReportKeepsTheLastOutcomeUnderItsPrefix) {
+  StatsReport stats;
+  StatsNode root = stats.root_node();
+  DownloadErrorReport report(&root, "fetch_download_url_");
+  report.OnChunkStart(0);
+  report.OnWinInetError(12030);
+  report.OnHttpStatus(503);
+  report.OnWinInetError(0);
+  report.OnHttpStatus(200);
+  report.OnChunkEnd(10);
+  base::AutoLock lock(stats.lock());
+  int value = -1;
+  ASSERT_TRUE(stats.root().GetIntegerWithoutPathExpansion("fetch_download_url_wininet_error", &value));
+  EXPECT_EQ(0, value);
+  ASSERT_TRUE(stats.root().GetIntegerWithoutPathExpansion("fetch_download_url_http_status", &value));
+  EXPECT_EQ(200, value);
+  EXPECT_EQ(2u, stats.root().size());
+}
+
+TEST(DownloadReportTest, ChunksReportNumbersEntriesAndRecordsEveryEvent) {
+  StatsReport stats;
+  StatsNode root = stats.root_node();
+  DownloadChunksReport report(&root, "download_chunks");
+  report.OnChunkStart(0);
+  report.OnServerIp("127.0.0.1");
+  report.OnHeader(L"X-Served-By", L"edge-1");
+  report.OnWinInetError(0);
+  report.OnHttpStatus(200);
+  report.OnChunkEnd(1000);
+  report.OnChunkStart(1000);
+  report.OnRedirect(L"http://example.test/\u00e9");
+  report.OnRetry(3);
+  report.OnChunkEnd(2000);
+
+  base::AutoLock lock(stats.lock());
+  const base::ListValue* chunks = nullptr;
+  ASSERT_TRUE(stats.root().GetListWithoutPathExpansion("download_chunks", &chunks));
+  ASSERT_EQ(2u, chunks->size());
+  const base::DictValue* first = nullptr;
+  const base::DictValue* second = nullptr;
+  ASSERT_TRUE(chunks->GetDictionary(0, &first));
+  ASSERT_TRUE(chunks->GetDictionary(1, &second));
+  int number = -1;
+  std::string text;
+  EXPECT_TRUE(first->GetIntegerWithoutPathExpansion("chunk_number", &number));
+  EXPECT_EQ(0, number);
+  EXPECT_TRUE(second->GetIntegerWithoutPathExpansion("chunk_number", &number));
+  EXPECT_EQ(1, number);
+  EXPECT_TRUE(first->GetIntegerWithoutPathExpansion("chunk_end", &number));
+  EXPECT_EQ(1000, number);
+  EXPECT_TRUE(second->GetIntegerWithoutPathExpansion("chunk_start", &number));
+  EXPECT_EQ(1000, number);
+  EXPECT_TRUE(first->GetStringWithoutPathExpansion("ip", &text));
+  EXPECT_EQ("127.0.0.1", text);
+  EXPECT_TRUE(first->GetStringWithoutPathExpansion("headers.X-Served-By", &text));
+  EXPECT_EQ("edge-1", text);
+  EXPECT_TRUE(first->GetIntegerWithoutPathExpansion("http_status", &number));
+  EXPECT_EQ(200, number);
+  EXPECT_TRUE(second->GetStringWithoutPathExpansion("redirected_url", &text));
+  EXPECT_EQ("http://example.test/\xc3\xa9", text);
+  EXPECT_TRUE(second->GetIntegerWithoutPathExpansion("retry_count", &number));
+  EXPECT_EQ(3, number);
+  for (const base::DictValue* chunk : {first, second}) {
+    EXPECT_TRUE(chunk->HasKey("chunk_start_time.time"));
+    EXPECT_TRUE(chunk->HasKey("chunk_start_time.elapsed"));
+    EXPECT_TRUE(chunk->HasKey("chunk_end_time.time"));
+    EXPECT_TRUE(chunk->HasKey("chunk_end_time.elapsed"));
+  }
+}
+
+TEST(DownloadReportTest, ChunksReportIgnoresEventsBeforeTheFirstChunk) {
+  StatsReport stats;
+  StatsNode root = stats.root_node();
+  DownloadChunksReport report(&root, "download_chunks");
+  report.OnServerIp("10.0.0.1");
+  report.OnChunkEnd(5);
+  report.OnChunkStart(5);
+  base::AutoLock lock(stats.lock());
+  const base::ListValue* chunks = nullptr;
+  ASSERT_TRUE(stats.root().GetListWithoutPathExpansion("download_chunks", &chunks));
+  ASSERT_EQ(1u, chunks->size());
+  const base::DictValue* chunk = nullptr;
+  ASSERT_TRUE(chunks->GetDictionary(0, &chunk));
+  EXPECT_FALSE(chunk->HasKey("ip"));
+  int number = -1;
+  // The stray end still counted as a request.
+  EXPECT_TRUE(chunk->GetIntegerWithoutPathExpansion("chunk_number", &number));
+  EXPECT_EQ(1, number);
+}
+
+TEST(AllowedHostsTest, SuffixesMatchCaseSensitivelyAndNeverLongerThanTheHost) {
+  std::vector<std::wstring> none;
+  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"anything.example", none));
+  std::vector<std::wstring> allowed = {L".velmo.test", L"127.0.0.1"};
+  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"download.velmo.test", allowed));
+  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"127.0.0.1", allowed));
+  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"velmo.test", allowed));  // Shorter than ".velmo.test".
+  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"download.VELMO.test", allowed));
+  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"localhost", allowed));
+  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"127.0.0.2", allowed));
+}
+
+}  // namespace
+}  // namespace installer

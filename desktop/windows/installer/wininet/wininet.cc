@@ -1,0 +1,835 @@
+#include "desktop/windows/installer/wininet/wininet.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/logging.h"
+#include "base/ref_counted_thread_safe.h"
+#include "base/string_number_conversions.h"
+#include "base/threading/atomic_flag.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/plain_thread.h"
+#include "base/threading/waitable_event.h"
+#include "base/utf_string_conversions.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/wininet/scoped_internet_handle.h"
+
+namespace installer {
+
+namespace {
+
+// A larger read than WinInet's own buffer keeps the per-read overhead of the
+// callback and the progress posts small; progress is still reported after
+// every block written.
+constexpr DWORD kReadBufferSize = 64 * 1024;
+
+// Bounds the wait of the cleanup thread for WinInet to let go of a session:
+// a session whose handles were already closed elsewhere must not keep the
+// thread, and with it the downloader's destruction, waiting forever.
+constexpr int kCleanupWaitMs = 10000;
+
+// A redirect loop ends the request instead of following it for ever.
+constexpr int kMaxRedirects = 20;
+
+WinInetDownloader::CredentialPrompt g_credential_prompt = nullptr;
+
+std::wstring& ProxyForTesting() {
+  static std::wstring* proxy = new std::wstring();
+  return *proxy;
+}
+
+bool IsConnectivityError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:             // 12002
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:   // 12007
+    case ERROR_INTERNET_CANNOT_CONNECT:      // 12029
+    case ERROR_INTERNET_CONNECTION_ABORTED:  // 12030
+    case ERROR_INTERNET_CONNECTION_RESET:    // 12031
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: // 12152
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Status texts come as UTF-16 to a wide callback from some WinInet versions
+// and as ANSI from others; addresses and URLs are ASCII, so a zero second
+// byte tells them apart.
+std::wstring StatusText(const void* info, DWORD length) {
+  if (!info || length == 0)
+    return std::wstring();
+  const char* bytes = static_cast<const char*>(info);
+  if (length >= 2 && bytes[0] != 0 && bytes[1] == 0) {
+    const wchar_t* wide = static_cast<const wchar_t*>(info);
+    size_t n = 0;
+    while (n < length / sizeof(wchar_t) && wide[n])
+      ++n;
+    return std::wstring(wide, n);
+  }
+  size_t n = 0;
+  while (n < length && bytes[n])
+    ++n;
+  return base::ASCIIToWide(std::string_view(bytes, n));
+}
+
+struct CrackedUrl {
+  INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+  std::wstring host;
+  INTERNET_PORT port = 0;
+  std::wstring path;
+};
+
+bool CrackUrl(const std::wstring& url, CrackedUrl* out) {
+  wchar_t host[256] = {};
+  wchar_t path[4096] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = 256;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = 4096;
+  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), ICU_DECODE | ICU_ESCAPE,
+                         &parts)) {
+    return false;
+  }
+  out->scheme = parts.nScheme;
+  out->host.assign(host, parts.dwHostNameLength);
+  out->port = parts.nPort;
+  out->path.assign(path, parts.dwUrlPathLength);
+  if (out->path.empty())
+    out->path = L"/";
+  return true;
+}
+
+// The value of response header |name|; empty when absent.
+std::wstring QueryCustomHeader(HINTERNET request, const wchar_t* name) {
+  std::wstring buffer(256, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    size_t name_length = wcslen(name);
+    if (buffer.size() <= name_length)
+      buffer.resize(name_length + 1);
+    buffer.replace(0, name_length + 1, std::wstring(name) + L'\0');
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &size, nullptr)) {
+      buffer.resize(size / sizeof(wchar_t));
+      return buffer;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      break;
+    buffer.assign(size / sizeof(wchar_t) + 1, L'\0');
+  }
+  return std::wstring();
+}
+
+enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
+
+// Content-Length read as text: WinInet's numeric form turns "-5", "abc" and
+// values beyond 32 bits into plausible sizes.
+ContentLength QueryContentLength(HINTERNET request, uint32_t* out) {
+  wchar_t text[64] = {};
+  DWORD size = sizeof(text);
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+    return ContentLength::kMissing;
+  std::wstring_view value(text, size / sizeof(wchar_t));
+  while (!value.empty() && (value.front() == L' ' || value.front() == L'\t'))
+    value.remove_prefix(1);
+  while (!value.empty() && (value.back() == L' ' || value.back() == L'\t'))
+    value.remove_suffix(1);
+  if (value.empty() || value.size() > 20)
+    return ContentLength::kInvalid;
+  uint64_t number = 0;
+  for (wchar_t c : value) {
+    if (c < L'0' || c > L'9')
+      return ContentLength::kInvalid;
+    number = number * 10 + static_cast<uint64_t>(c - L'0');
+    if (number > 0xFFFFFFFFull)
+      return ContentLength::kTooLarge;
+  }
+  *out = static_cast<uint32_t>(number);
+  return ContentLength::kValid;
+}
+
+DWORD RunCredentialPrompt(HWND window, HINTERNET request) {
+  if (g_credential_prompt)
+    return g_credential_prompt(window, request);
+  void* data = nullptr;
+  return InternetErrorDlg(window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                          FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                              FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+                          &data);
+}
+
+}  // namespace
+
+namespace internal {
+
+// What WinInet's status callback reaches through its context. WinInet may
+// call back (and write a pending read's count into the buffer) after the
+// downloader stopped or was destroyed, so this lives on, counted, until the
+// connection handle is gone: one reference is WinInet's, dropped when the
+// connection reports that it is closing, which is its last notification
+// (the request, its child, goes first).
+class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
+ public:
+  DownloadSession(WinInetDownloader* downloader, uint32_t serial, std::string body)
+      : downloader_(downloader),
+        serial_(serial),
+        body_(std::move(body)),
+        connection_closed_(base::WaitableEvent::ResetPolicy::kManual,
+                           base::WaitableEvent::InitialState::kNotSignaled),
+        buffer_(new char[kReadBufferSize]) {
+    // Reentrant: WinInet may run the callback on the calling thread inside
+    // a call made with the lock held.
+    InitializeCriticalSection(&lock_);
+  }
+  DownloadSession(const DownloadSession&) = delete;
+  DownloadSession& operator=(const DownloadSession&) = delete;
+
+  class AutoLock {
+   public:
+    explicit AutoLock(DownloadSession* session) : session_(session) {
+      EnterCriticalSection(&session_->lock_);
+    }
+    AutoLock(const AutoLock&) = delete;
+    AutoLock& operator=(const AutoLock&) = delete;
+    ~AutoLock() { LeaveCriticalSection(&session_->lock_); }
+
+   private:
+    DownloadSession* session_;
+  };
+
+  static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                      LPVOID info, DWORD info_length);
+
+  // Closes the session handle once WinInet has let go of the connection; on
+  // the "Wininet Termination" thread.
+  static void Terminate(base::SharedRef<DownloadSession> session, ScopedInternetHandle internet);
+
+  WinInetDownloader* downloader_;  // Null once detached.
+  const uint32_t serial_;
+  // WinInet reads a POST body until the send completes.
+  const std::string body_;
+  base::AtomicFlag cancelled_;
+  base::WaitableEvent connection_closed_;
+  ScopedInternetHandle internet_;
+  ScopedInternetHandle connection_;
+  ScopedInternetHandle request_;
+  // The connection as WinInet passes it to the callback, also after the
+  // holder let it go.
+  HINTERNET connection_value_ = nullptr;
+  bool wininet_holds_reference_ = false;
+  std::unique_ptr<char[]> buffer_;
+  DWORD last_read_ = 0;
+  base::WeakRef<WinInetDownloader> weak_downloader_;
+  base::SharedRef<base::OrderedTaskRunner> task_runner_;
+
+ private:
+  friend class base::RefCountedThreadSafe<DownloadSession>;
+  ~DownloadSession() { DeleteCriticalSection(&lock_); }
+
+  CRITICAL_SECTION lock_;
+};
+
+void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                              LPVOID info, DWORD info_length) {
+  auto* session = reinterpret_cast<DownloadSession*>(context);
+  if (!session)
+    return;
+  VLOG(2) << "InternatStatusCallback called with code " << status;
+  if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+    if (handle == session->connection_value_) {
+      session->connection_closed_.Signal();
+      // WinInet's reference; nothing of |session| may be touched after it.
+      session->Release();
+    }
+    return;
+  }
+  if (session->cancelled_.IsSet()) {
+    VLOG(1) << "Wininet request cancelled. unregistering the callback.";
+    return;
+  }
+  if (status != INTERNET_STATUS_CONNECTED_TO_SERVER && status != INTERNET_STATUS_REDIRECT &&
+      status != INTERNET_STATUS_REQUEST_COMPLETE) {
+    return;
+  }
+  AutoLock lock(session);
+  WinInetDownloader* downloader = session->downloader_;
+  // A request closed for a resumption may still report; only the current
+  // one counts.
+  if (!downloader || session->cancelled_.IsSet() ||
+      (status != INTERNET_STATUS_CONNECTED_TO_SERVER && handle != session->request_.Get())) {
+    return;
+  }
+  switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      if (downloader->report_)
+        downloader->report_->OnServerIp(base::WideToUTF8(StatusText(info, info_length)));
+      break;
+    case INTERNET_STATUS_REDIRECT:
+      downloader->OnRedirect(StatusText(info, info_length));
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+      downloader->OnRequestComplete(result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR);
+      break;
+    }
+  }
+}
+
+void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
+                                ScopedInternetHandle internet) {
+  LOG(INFO) << "Waiting for WinINET to finish";
+  if (!session->connection_closed_.TimedWait(base::TimeSpan::FromMilliseconds(kCleanupWaitMs))) {
+    LOG(WARNING) << "WinINET did not release the connection in time; closing the session";
+    InternetSetStatusCallbackW(internet.Get(), nullptr);
+  }
+  internet.Reset();
+}
+
+}  // namespace internal
+
+using internal::DownloadSession;
+
+WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, PackageFetcherDelegate* progress)
+    : ui_(ui), progress_(progress), retry_delay_(base::TimeSpan::FromMilliseconds(kRetryDelayMs)) {
+  CHECK(ui_) << "The downloader needs a UI delegate";
+}
+
+WinInetDownloader::~WinInetDownloader() {
+  CloseSession();
+  if (cleanup_thread_)
+    cleanup_thread_->Join();
+}
+
+// static
+std::wstring WinInetDownloader::GetUserAgent() {
+  return L"Velmo NetInstaller/" + base::UTF8ToWide(GetVersionString());
+}
+
+// static
+bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
+                                      const std::vector<std::wstring>& allowed) {
+  if (allowed.empty())
+    return true;
+  for (const std::wstring& suffix : allowed) {
+    if (host.size() >= suffix.size() &&
+        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// static
+void WinInetDownloader::SetCredentialPromptForTesting(CredentialPrompt prompt) {
+  g_credential_prompt = prompt;
+}
+
+// static
+void WinInetDownloader::SetProxyForTesting(const std::wstring& proxy) {
+  ProxyForTesting() = proxy;
+}
+
+void WinInetDownloader::SetState(State state) {
+  state_.store(state, std::memory_order_release);
+  VLOG(1) << "Downloader state: " << static_cast<uint32_t>(state);
+}
+
+bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
+                              base::Closure done, std::unique_ptr<ResponseWriter> writer,
+                              std::unique_ptr<DownloadReport> report) {
+  CHECK(writer && report) << "A download needs a writer and a report";
+  LOG(INFO) << "Starting download from " << url;
+  // One download at a time: a download still running is given up first, so
+  // that its callback never meets the new writer.
+  if (session_)
+    CloseSession();
+  writer_ = std::move(writer);
+  report_ = std::move(report);
+  done_ = std::move(done);
+  task_runner_ = base::CurrentTaskRunner::Get();
+  url_ = url;
+  CHECK(task_runner_) << "The downloader needs a task runner on the starting thread";
+
+  CrackedUrl parts;
+  if (!CrackUrl(url_, &parts)) {
+    PLOG(ERROR) << "Could not parse URL";
+    return false;
+  }
+  if (!IsHostAllowed(parts.host, allowed_domains_)) {
+    LOG(ERROR) << "Attempting to download from a disallowed domain";
+    return false;
+  }
+  secure_ = parts.scheme == INTERNET_SCHEME_HTTPS;
+
+  if (cleanup_thread_) {
+    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
+    cleanup_thread_->Join();
+    cleanup_thread_.reset();
+  }
+
+  expected_size_ = 0;
+  bytes_received_ = 0;
+  bytes_at_last_resume_ = 0;
+  redirects_ = 0;
+  const std::wstring& proxy = ProxyForTesting();
+  HINTERNET internet = InternetOpenW(
+      GetUserAgent().c_str(), proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
+      proxy.empty() ? nullptr : proxy.c_str(), nullptr, INTERNET_FLAG_ASYNC);
+  if (!internet) {
+    PLOG(ERROR) << "Could not open internet";
+    return false;
+  }
+  session_ = base::MakeShared<DownloadSession>(this, ++serial_, body);
+  session_->internet_.Reset(internet);
+  session_->weak_downloader_ = weak_factory_.GetWeakRef();
+  session_->task_runner_ = task_runner_;
+  InternetSetStatusCallbackW(internet, &DownloadSession::StatusCallback);
+
+  DownloadSession* session = session_.get();
+  HINTERNET connection = InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr,
+                                          nullptr, INTERNET_SERVICE_HTTP, 0,
+                                          reinterpret_cast<DWORD_PTR>(session));
+  if (!connection) {
+    PLOG(ERROR) << "Could not start session";
+    CloseSession();
+    return false;
+  }
+  {
+    DownloadSession::AutoLock lock(session);
+    session->connection_.Reset(connection);
+    session->connection_value_ = connection;
+    session->wininet_holds_reference_ = true;
+    session->AddRef();  // Dropped by the callback when the connection closes.
+  }
+
+  bool sent;
+  {
+    DownloadSession::AutoLock lock(session);
+    report_->OnChunkStart(0);
+    chunk_open_ = true;
+    // The state is set before sending: the completion may arrive before the
+    // send returns.
+    State previous = state();
+    SetState(kRequestSent);
+    sent = SendRequest(std::wstring());
+    if (!sent)
+      SetState(previous);
+  }
+  if (!sent)
+    CloseSession();
+  return sent;
+}
+
+bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
+  DownloadSession* session = session_.get();
+  CrackedUrl parts;
+  CrackUrl(url_, &parts);  // Parsed before; cannot fail now.
+  const bool post = !session->body_.empty();
+  VLOG(1) << "Opening internet request";
+  DWORD flags = INTERNET_FLAG_RELOAD | (secure_ ? INTERNET_FLAG_SECURE : 0);
+  HINTERNET request =
+      HttpOpenRequestW(session->connection_.Get(), post ? L"POST" : L"GET", parts.path.c_str(),
+                       L"HTTP/1.1", nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(session));
+  if (!request) {
+    PLOG(ERROR) << "Could not open Request";
+    return false;
+  }
+  session->request_.Reset(request);
+  VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
+  BOOL sent = HttpSendRequestW(
+      request, extra_headers.empty() ? nullptr : extra_headers.c_str(),
+      static_cast<DWORD>(extra_headers.size()),
+      post ? const_cast<char*>(session->body_.data()) : nullptr,
+      static_cast<DWORD>(session->body_.size()));
+  if (!sent && GetLastError() != ERROR_IO_PENDING) {
+    PLOG(ERROR) << "Could not send Request";
+    return false;
+  }
+  return true;
+}
+
+void WinInetDownloader::Stop() {
+  LOG(INFO) << "Stopping the download";
+  CloseSession();
+  SetState(kStopped);
+}
+
+void WinInetDownloader::CloseSession() {
+  if (!session_)
+    return;
+  VLOG(1) << "Closing download session";
+  base::SharedRef<DownloadSession> session = session_;
+  // Set before taking the lock, so that a body read in progress on another
+  // thread ends at its next block.
+  session->cancelled_.Set();
+  ScopedInternetHandle request, connection, internet;
+  bool had_connection;
+  {
+    DownloadSession::AutoLock lock(session.get());
+    if (chunk_open_ && report_) {
+      report_->OnChunkEnd(bytes_received_);
+      chunk_open_ = false;
+    }
+    if (writer_)
+      writer_->Close();
+    session->downloader_ = nullptr;
+    session_.reset();
+    request = std::move(session->request_);
+    connection = std::move(session->connection_);
+    internet = std::move(session->internet_);
+    had_connection = session->wininet_holds_reference_;
+  }
+  // Closed outside the lock: closing may wait for a callback that needs it.
+  request.Reset();
+  connection.Reset();
+  if (!had_connection)
+    return;  // |internet| closes now.
+  if (cleanup_thread_)
+    cleanup_thread_->Join();
+  cleanup_thread_ = std::make_unique<base::PlainThread>(
+      "Wininet Termination",
+      base::Bind(&DownloadSession::Terminate, session, base::Passed(std::move(internet))));
+  if (!cleanup_thread_->Start())
+    cleanup_thread_.reset();  // The closure, and with it the handle, goes now.
+}
+
+void WinInetDownloader::OnRedirect(const std::wstring& url) {
+  VLOG(1) << "Redirect occured";
+  report_->OnRedirect(url);
+  CrackedUrl parts;
+  bool parsed = CrackUrl(url, &parts);
+  if (parsed && IsHostAllowed(parts.host, allowed_domains_) && ++redirects_ <= kMaxRedirects)
+    return;
+  if (!parsed)
+    PLOG(ERROR) << "Failed to parse redirect URL";
+  else if (redirects_ > kMaxRedirects)
+    LOG(ERROR) << "Too many redirects";
+  else
+    LOG(ERROR) << "Attempting to redirect to a disallowed domain: " << parts.host;
+  // Cleared under the lock, so closing the session later does not close
+  // them a second time. The failure is posted here: a closed request does
+  // not always complete.
+  DownloadSession* session = session_.get();
+  ScopedInternetHandle request = std::move(session->request_);
+  ScopedInternetHandle connection = std::move(session->connection_);
+  request.Reset();
+  connection.Reset();
+  PostFailed();
+}
+
+void WinInetDownloader::OnRequestComplete(uint32_t error) {
+  report_->OnWinInetError(error);
+  if (error == ERROR_SUCCESS) {
+    VLOG(2) << "Handling request completion";
+    State current = state();
+    if (current == kRequestSent) {
+      if (HandleInitialCompletion())
+        ReadBody();
+    } else if (current == kReceivingBody) {
+      ReadBody();
+    }
+    return;
+  }
+  if (IsConnectivityError(error)) {
+    LOG(WARNING) << "Request completed with an error indicating connectivity issues: " << error;
+    CheckRetriesAndResume(error);
+    return;
+  }
+  LOG(ERROR) << "Request completed with an unexpected error: " << error;
+  PostFailed();
+}
+
+bool WinInetDownloader::HandleInitialCompletion() {
+  LOG(INFO) << "Initial request completion";
+  HINTERNET request = session_->request_.Get();
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                      nullptr)) {
+    PLOG(ERROR) << "Could not obtain HTTP response code";
+    // Without an ending the caller would wait for ever.
+    PostFailed();
+    return false;
+  }
+  report_->OnHttpStatus(status);
+  for (const wchar_t* name : {L"Date", L"Server", L"X-Served-By"})
+    report_->OnHeader(name, QueryCustomHeader(request, name));
+
+  if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
+    if (status == HTTP_STATUS_OK) {
+      uint32_t length = 0;
+      switch (QueryContentLength(request, &length)) {
+        case ContentLength::kValid:
+          expected_size_ = length;
+          VLOG(1) << "Expected total size: " << expected_size_;
+          break;
+        case ContentLength::kTooLarge:
+          LOG(ERROR) << "Response is too large to download";
+          PostFailed();
+          return false;
+        case ContentLength::kMissing:
+        case ContentLength::kInvalid:
+          expected_size_ = 0;
+          LOG(INFO) << "Could not get Content-Length from response";
+          break;
+      }
+      PostProgress(&WinInetDownloader::NotifyTotal, expected_size_);
+      // A server that ignored the range sends the whole body again: what
+      // was written before must go, or it would be written twice.
+      if (bytes_received_ > 0) {
+        LOG(WARNING) << "Server ignored the range request; downloading from the start";
+        if (!writer_->Rewind()) {
+          PostFailed();
+          return false;
+        }
+        bytes_received_ = 0;
+        bytes_at_last_resume_ = 0;
+      }
+    }
+    retry_count_ = 0;
+    SetState(kReceivingBody);
+    session_->last_read_ = 0;
+    return true;
+  }
+  if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+    LOG(WARNING) << "Request completed with a proxy authentication request";
+    task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::RequestProxyCredentials,
+                                                 session_->weak_downloader_, session_->serial_));
+    return false;
+  }
+  if (status == HTTP_STATUS_BAD_GATEWAY || status == HTTP_STATUS_SERVICE_UNAVAIL ||
+      status == HTTP_STATUS_GATEWAY_TIMEOUT) {
+    LOG(WARNING) << "Download failed with " << status << " error";
+    CheckRetriesAndResume(status);
+    return false;
+  }
+  LOG(ERROR) << "Request completed with an unexpected HTTP status";
+  PostFailed();
+  return false;
+}
+
+void WinInetDownloader::ReadBody() {
+  VLOG(2) << "Additional data downloaded";
+  DownloadSession* session = session_.get();
+  for (;;) {
+    DWORD read = session->last_read_;
+    if (read > 0) {
+      session->last_read_ = 0;
+      if (bytes_received_ > 0xFFFFFFFFu - read) {
+        LOG(ERROR) << "Response is too large to download";
+        PostFailed();
+        return;
+      }
+      if (!writer_->Write(session->buffer_.get(), read)) {
+        PostFailed();
+        return;
+      }
+      bytes_received_ += read;
+      VLOG(2) << "Downloaded size: " << bytes_received_;
+      PostProgress(&WinInetDownloader::NotifyCurrent, bytes_received_);
+    }
+    if (session->cancelled_.IsSet())
+      return;
+    if (!InternetReadFile(session->request_.Get(), session->buffer_.get(), kReadBufferSize,
+                          &session->last_read_)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        VLOG(2) << "More data pending";
+        return;
+      }
+      session->last_read_ = 0;
+      if (error == ERROR_INTERNET_NAME_NOT_RESOLVED || error == ERROR_INTERNET_CONNECTION_ABORTED ||
+          error == ERROR_INTERNET_CONNECTION_RESET) {
+        LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
+        PostResume();
+      } else {
+        LOG(ERROR) << "Download interrupted for unknown reason: " << error;
+        PostFailed();
+      }
+      return;
+    }
+    if (session->last_read_ == 0) {
+      VLOG(1) << "Done reading from Internet";
+      if (bytes_received_ < expected_size_) {
+        LOG(WARNING) << "Download completed, but we are below response size";
+        PostResume();
+      } else {
+        task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
+                                                     session->weak_downloader_, session->serial_));
+      }
+      return;
+    }
+  }
+}
+
+void WinInetDownloader::PostResume() {
+  if (bytes_received_ == bytes_at_last_resume_ && retry_count_ > 0) {
+    CheckRetriesAndResume(0);
+    return;
+  }
+  task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::Resume,
+                                               session_->weak_downloader_, session_->serial_));
+}
+
+void WinInetDownloader::PostFailed() {
+  task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnFailed,
+                                               session_->weak_downloader_, session_->serial_));
+}
+
+void WinInetDownloader::PostProgress(void (WinInetDownloader::*notify)(uint32_t, uint32_t),
+                                     uint32_t value) {
+  if (!progress_)
+    return;
+  task_runner_->PostTask(FROM_HERE,
+                         base::Bind(notify, session_->weak_downloader_, session_->serial_, value));
+}
+
+void WinInetDownloader::CheckRetriesAndResume(uint32_t reason) {
+  int count = retry_count_;
+  if (count > 1)
+    PostProgress(&WinInetDownloader::NotifyStalled, reason);
+  if (count > max_retries_) {
+    VLOG(1) << "Exceded maximum amount of retries";
+    PostFailed();
+    return;
+  }
+  LOG(INFO) << "Retrying " << count << " of " << max_retries_;
+  retry_count_ = count + 1;
+  task_runner_->PostDelayedTask(
+      base::CodeLocation("CheckRetriesAndResume", __FILE__, __LINE__, nullptr),
+      base::Bind(&WinInetDownloader::Resume, session_->weak_downloader_, session_->serial_),
+      retry_delay_);
+}
+
+bool WinInetDownloader::IsCurrent(uint32_t serial) const {
+  State current = state();
+  return session_ && serial == serial_ && (current == kRequestSent || current == kReceivingBody);
+}
+
+void WinInetDownloader::Resume(uint32_t serial) {
+  if (!IsCurrent(serial))
+    return;
+  DownloadSession* session = session_.get();
+  ScopedInternetHandle old_request;
+  {
+    DownloadSession::AutoLock lock(session);
+    if (chunk_open_) {
+      report_->OnChunkEnd(bytes_received_);
+      chunk_open_ = false;
+    }
+    old_request = std::move(session->request_);
+  }
+  // Outside the lock: a callback of the old request may be waiting for it.
+  old_request.Reset();
+
+  LOG(INFO) << "Attempting download resume";
+  bool resumed = false;
+  {
+    DownloadSession::AutoLock lock(session);
+    std::wstring range = L"Range: bytes=" + std::to_wstring(bytes_received_) + L"-";
+    CrackedUrl parts;
+    if (!CrackUrl(url_, &parts)) {
+      PLOG(ERROR) << "Could not parse URL";
+    } else if (!session->connection_.IsValid()) {
+      LOG(ERROR) << "Could not resume downloading";
+    } else {
+      report_->OnChunkStart(bytes_received_);
+      chunk_open_ = true;
+      report_->OnRetry(static_cast<uint32_t>(retry_count_.load()));
+      bytes_at_last_resume_ = bytes_received_;
+      session->last_read_ = 0;
+      SetState(kRequestSent);
+      resumed = SendRequest(range);
+      if (!resumed)
+        LOG(ERROR) << "Could not resume downloading";
+    }
+  }
+  if (!resumed)
+    OnFailed(serial);
+}
+
+void WinInetDownloader::RequestProxyCredentials(uint32_t serial) {
+  if (!IsCurrent(serial))
+    return;
+  auto result = std::make_shared<DWORD>(0);
+  base::SharedRef<DownloadSession> session = session_;
+  ui_->RunUICallbackAndPostReply(
+      base::Bind(
+          [](base::SharedRef<DownloadSession> session, std::shared_ptr<DWORD> result,
+             HWND window) {
+            DownloadSession::AutoLock lock(session.get());
+            if (!session->request_.IsValid()) {
+              *result = ERROR_CANCELLED;
+              return;
+            }
+            *result = RunCredentialPrompt(window, session->request_.Get());
+          },
+          session, result),
+      task_runner_,
+      base::Bind(&WinInetDownloader::OnProxyPromptDone, weak_factory_.GetWeakRef(), serial,
+                 result));
+}
+
+void WinInetDownloader::OnProxyPromptDone(uint32_t serial, std::shared_ptr<DWORD> result) {
+  if (!IsCurrent(serial))
+    return;
+  DWORD answer = *result;
+  if (answer == ERROR_INTERNET_FORCE_RETRY) {
+    LOG(INFO) << "Logged in to proxy - resuming download";
+    Resume(serial);
+    return;
+  }
+  if (answer == ERROR_SUCCESS || answer == ERROR_CANCELLED)
+    LOG(ERROR) << "The user cancelled the prompt for proxy credentials";
+  else
+    LOG(ERROR) << "Failed to obtain credentials for proxy";
+  OnFailed(serial);
+}
+
+void WinInetDownloader::NotifyTotal(uint32_t serial, uint32_t total) {
+  if (IsCurrent(serial))
+    progress_->SetTotalProgress(total);
+}
+
+void WinInetDownloader::NotifyCurrent(uint32_t serial, uint32_t current) {
+  if (IsCurrent(serial))
+    progress_->SetCurrentProgress(current);
+}
+
+void WinInetDownloader::NotifyStalled(uint32_t serial, uint32_t) {
+  if (IsCurrent(serial))
+    progress_->NotifyStalled();
+}
+
+void WinInetDownloader::OnCompleted(uint32_t serial) {
+  if (!IsCurrent(serial))
+    return;
+  retry_count_ = 0;
+  CloseSession();
+  LOG(INFO) << "Download completed";
+  SetState(kCompleted);
+  RunDone();
+}
+
+void WinInetDownloader::OnFailed(uint32_t serial) {
+  if (!IsCurrent(serial))
+    return;
+  LOG(ERROR) << "Download failed";
+  CloseSession();
+  SetState(kFailed);
+  RunDone();
+}
+
+void WinInetDownloader::RunDone() {
+  // The completion may start the next download, which replaces done_.
+  base::Closure done = done_;
+  if (!done.is_null())
+    done.Run();
+}
+
+}  // namespace installer

@@ -1,0 +1,56 @@
+#include "desktop/windows/installer/wininet/wininet_response_writer.h"
+
+#include "base/logging.h"
+
+namespace installer {
+
+bool FileResponseWriter::Open(const base::FilePath& path) {
+  file_.Reset(CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_.IsValid()) {
+    PLOG(ERROR) << "Could not open download file for writing";
+    return false;
+  }
+  return true;
+}
+
+bool FileResponseWriter::Write(const char* data, uint32_t size) {
+  DWORD written = 0;
+  if (!file_.IsValid() || !WriteFile(file_.Get(), data, size, &written, nullptr) ||
+      written != size) {
+    PLOG(ERROR) << "Failed writing response to downloading file";
+    return false;
+  }
+  return true;
+}
+
+void FileResponseWriter::Close() {
+  file_.Reset();
+}
+
+bool FileResponseWriter::Rewind() {
+  LARGE_INTEGER start = {};
+  if (!file_.IsValid() || !SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(file_.Get())) {
+    PLOG(ERROR) << "Could not truncate the download file";
+    return false;
+  }
+  return true;
+}
+
+StringResponseWriter::StringResponseWriter(std::string* out) : out_(out) {
+  CHECK(out_);
+  out_->clear();
+}
+
+bool StringResponseWriter::Write(const char* data, uint32_t size) {
+  out_->append(data, size);
+  return true;
+}
+
+bool StringResponseWriter::Rewind() {
+  out_->clear();
+  return true;
+}
+
+}  // namespace installer

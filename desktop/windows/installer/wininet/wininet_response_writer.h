@@ -1,0 +1,51 @@
+// Where a download's body goes. The base class accepts and discards it.
+#ifndef DESKTOP_WINDOWS_INSTALLER_WININET_WININET_RESPONSE_WRITER_H_
+#define DESKTOP_WINDOWS_INSTALLER_WININET_WININET_RESPONSE_WRITER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+class ResponseWriter {
+ public:
+  virtual ~ResponseWriter() = default;
+  // False when the block could not be kept whole; the download then fails.
+  virtual bool Write(const char* /*data*/, uint32_t /*size*/) { return true; }
+  virtual void Close() {}
+  // Drops everything written so far, for a server that answered a resumed
+  // request with the whole body. False when that is impossible.
+  virtual bool Rewind() { return true; }
+};
+
+class FileResponseWriter : public ResponseWriter {
+ public:
+  FileResponseWriter() = default;
+  ~FileResponseWriter() override = default;
+  // Creates or replaces |path| for writing.
+  bool Open(const base::FilePath& path);
+  bool Write(const char* data, uint32_t size) override;
+  void Close() override;
+  bool Rewind() override;
+
+ private:
+  base::win::ScopedHandle file_;
+};
+
+class StringResponseWriter : public ResponseWriter {
+ public:
+  // Empties |out|, which must outlive the writer.
+  explicit StringResponseWriter(std::string* out);
+  bool Write(const char* data, uint32_t size) override;
+  bool Rewind() override;
+
+ private:
+  std::string* out_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_WININET_WININET_RESPONSE_WRITER_H_

@@ -1,0 +1,553 @@
+// The downloader against the real test server (testing/http_server), which
+// the test wrapper started on 127.0.0.1.
+#include "desktop/windows/installer/wininet/wininet.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <wininet.h>
+
+#include <memory>
+#include <string>
+
+#include "base/bind.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/rand_util.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/wininet/wininet_test_support.h"
+#include "gtest/gtest.h"
+#include "testing/http_server/test_server.h"
+
+namespace installer {
+namespace {
+
+using testing_http::MatchesPattern;
+using testing_http::RecordedHeader;
+using testing_http::RecordedRequests;
+using testing_http::ServerUrl;
+using testing_http::UniqueKey;
+
+constexpr uint32_t k50MB = 50u * 1024 * 1024;
+
+class WinInetDownloaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
+    downloader_ = std::make_unique<WinInetDownloader>(&delegate_, &delegate_);
+    // The real pause is six seconds; the retry logic is the same.
+    downloader_->SetRetryDelayForTesting(base::TimeSpan::FromMilliseconds(20));
+  }
+  void TearDown() override {
+    downloader_.reset();
+    WinInetDownloader::SetProxyForTesting(std::wstring());
+    WinInetDownloader::SetCredentialPromptForTesting(nullptr);
+  }
+
+  base::FilePath FilePathFor(const wchar_t* name) { return temp_dir_.GetPath().Append(name); }
+
+  std::unique_ptr<ResponseWriter> FileWriter(const base::FilePath& path) {
+    auto writer = std::make_unique<FileResponseWriter>();
+    EXPECT_TRUE(writer->Open(path));
+    return writer;
+  }
+
+  // Downloads |path_and_query| of the test server into a file; the state at
+  // the end, with the file's content in |content|.
+  WinInetDownloader::State DownloadToFile(const std::string& path_and_query, std::string* content,
+                                          std::unique_ptr<DownloadReport> report = nullptr) {
+    base::FilePath path = FilePathFor(L"download.bin");
+    if (!report)
+      report = std::make_unique<DownloadReport>();
+    bool ended = RunUntilDone(downloader_.get(), ServerUrl(path_and_query), std::string(),
+                              FileWriter(path), std::move(report));
+    EXPECT_TRUE(ended) << "the download neither completed nor failed";
+    *content = ReadWholeFile(path);
+    return downloader_->state();
+  }
+
+  const base::DictValue* Chunk(const base::ListValue* chunks, size_t index) {
+    const base::DictValue* chunk = nullptr;
+    EXPECT_TRUE(chunks->GetDictionary(index, &chunk));
+    return chunk;
+  }
+
+  base::MessageLoop loop_;
+  base::ScopedTempDir temp_dir_;
+  RecordingFetcherDelegate delegate_;
+  std::unique_ptr<WinInetDownloader> downloader_;
+};
+
+int IntegerOf(const base::DictValue* dict, const char* key) {
+  int value = -1;
+  if (!dict || !dict->GetIntegerWithoutPathExpansion(key, &value))
+    return -1;
+  return value;
+}
+
+TEST_F(WinInetDownloaderTest, GetSendsNoBodyAndPostSendsExactlyTheBytes) {
+  std::string key = UniqueKey("verbs");
+  std::string reply;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/echo?key=" + key), std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
+  EXPECT_EQ("ok", reply);
+
+  const std::string body("tracking\0data \x01\x7f", 16);
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/echo?key=" + key), body,
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
+
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  ASSERT_EQ(2u, requests->size());
+  const base::DictValue* get = Chunk(requests.get(), 0);
+  const base::DictValue* post = Chunk(requests.get(), 1);
+  std::string text;
+  ASSERT_TRUE(get->GetString("method", &text));
+  EXPECT_EQ("GET", text);
+  EXPECT_EQ(0, IntegerOf(get, "body_length"));
+  ASSERT_TRUE(post->GetString("method", &text));
+  EXPECT_EQ("POST", text);
+  EXPECT_EQ(16, IntegerOf(post, "body_length"));
+  ASSERT_TRUE(post->GetString("body", &text));
+  EXPECT_EQ(body, text);  // ASCII only, so latin-1 and UTF-8 agree.
+  std::string agent = "Velmo NetInstaller/" + GetVersionString();
+  EXPECT_EQ(agent, RecordedHeader(*get, "User-Agent"));
+  EXPECT_EQ(agent, RecordedHeader(*post, "User-Agent"));
+  EXPECT_EQ("", RecordedHeader(*get, "Range"));
+}
+
+TEST_F(WinInetDownloaderTest, LargeFileArrivesByteIdenticalWithProgress) {
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/data?size=" + std::to_string(k50MB), &content));
+  ASSERT_EQ(k50MB, content.size());
+  std::string where;
+  EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+  ASSERT_EQ(1u, delegate_.totals.size());
+  EXPECT_EQ(k50MB, delegate_.totals[0]);
+  EXPECT_EQ(k50MB, delegate_.current);
+  EXPECT_FALSE(delegate_.progress_went_backwards);
+  EXPECT_EQ(0, delegate_.stalled);
+}
+
+TEST_F(WinInetDownloaderTest, CutConnectionsResumeWithOneChunkPerRequest) {
+  std::string key = UniqueKey("cut");
+  // Three cuts at random offsets, in increasing order.
+  uint32_t a = static_cast<uint32_t>(base::RandInt(1, k50MB / 3));
+  uint32_t b = a + static_cast<uint32_t>(base::RandInt(1, k50MB / 3));
+  uint32_t c = b + static_cast<uint32_t>(base::RandInt(1, k50MB / 3 - 1));
+  std::string cuts = std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c);
+  SCOPED_TRACE("cuts at " + cuts);
+  StatsReport stats;
+  StatsNode root = stats.root_node();
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/data?size=" + std::to_string(k50MB) + "&key=" + key + "&cut=" + cuts,
+                           &content, std::make_unique<DownloadChunksReport>(&root, "download_chunks")));
+  ASSERT_EQ(k50MB, content.size());
+  std::string where;
+  EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  base::AutoLock lock(stats.lock());
+  const base::ListValue* chunks = nullptr;
+  ASSERT_TRUE(stats.root().GetListWithoutPathExpansion("download_chunks", &chunks));
+  ASSERT_EQ(requests->size(), chunks->size());
+  ASSERT_GE(chunks->size(), 4u);
+  for (size_t i = 0; i < chunks->size(); ++i) {
+    const base::DictValue* chunk = Chunk(chunks, i);
+    EXPECT_EQ(static_cast<int>(i), IntegerOf(chunk, "chunk_number"));
+    std::string range = RecordedHeader(*Chunk(requests.get(), i), "Range");
+    if (i == 0) {
+      EXPECT_EQ("", range);
+      continue;
+    }
+    // Each request resumes where the one before it ended.
+    int previous_end = IntegerOf(Chunk(chunks, i - 1), "chunk_end");
+    EXPECT_EQ(previous_end, IntegerOf(chunk, "chunk_start"));
+    EXPECT_EQ("bytes=" + std::to_string(previous_end) + "-", range);
+    EXPECT_TRUE(chunk->HasKey("retry_count"));
+  }
+  EXPECT_EQ(static_cast<int>(k50MB), IntegerOf(Chunk(chunks, chunks->size() - 1), "chunk_end"));
+}
+
+TEST_F(WinInetDownloaderTest, GatewayErrorsRetryWithRangeAndStallFromTheThirdRetry) {
+  {
+    std::string key = UniqueKey("503x2");
+    std::string content;
+    EXPECT_EQ(WinInetDownloader::kCompleted,
+              DownloadToFile("/data?size=100000&fail=503:2&key=" + key, &content));
+    std::string where;
+    EXPECT_EQ(100000u, content.size());
+    EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    ASSERT_EQ(3u, requests->size());
+    EXPECT_EQ("bytes=0-", RecordedHeader(*Chunk(requests.get(), 1), "Range"));
+    EXPECT_EQ("bytes=0-", RecordedHeader(*Chunk(requests.get(), 2), "Range"));
+    EXPECT_EQ(0, delegate_.stalled);
+  }
+  {
+    std::string key = UniqueKey("50xmix");
+    std::string content;
+    delegate_ = RecordingFetcherDelegate();
+    EXPECT_EQ(WinInetDownloader::kCompleted,
+              DownloadToFile("/data?size=1000&fail=504:4&key=" + key, &content));
+    EXPECT_EQ(1000u, content.size());
+    // Retry steps 3 and 4 found two or more retries already made.
+    EXPECT_EQ(2, delegate_.stalled);
+  }
+}
+
+TEST_F(WinInetDownloaderTest, RetriesEndAtTheMaximumAndStartAgainAfterSuccess) {
+  downloader_->set_max_retries(2);
+  std::string key = UniqueKey("502");
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kFailed,
+            DownloadToFile("/data?size=10&fail=502:100&key=" + key, &content));
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  // The first request and one per retry step up to the maximum, plus the
+  // step that found the count above it.
+  EXPECT_EQ(4u, requests->size());
+
+  // A 200 resets the count: three failures, then success, with a maximum
+  // of two, works twice in a row with the same downloader.
+  for (int round = 0; round < 2; ++round) {
+    std::string again = UniqueKey("503-then-ok");
+    EXPECT_EQ(WinInetDownloader::kCompleted,
+              DownloadToFile("/data?size=10&fail=503:3&key=" + again, &content));
+  }
+}
+
+TEST_F(WinInetDownloaderTest, WholeBodyAnswerToARangeRequestIsNotAppended) {
+  std::string key = UniqueKey("norange");
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/data?size=3000000&ignore_range=1&cut=1234567&key=" + key, &content));
+  std::string where;
+  ASSERT_EQ(3000000u, content.size());
+  EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  ASSERT_EQ(2u, requests->size());
+  EXPECT_EQ("bytes=1234567-", RecordedHeader(*Chunk(requests.get(), 1), "Range").substr(0, 14));
+  EXPECT_TRUE(delegate_.current_calls > 0);
+  EXPECT_EQ(3000000u, delegate_.current);
+}
+
+TEST_F(WinInetDownloaderTest, ShortBodyResumesInsteadOfCompleting) {
+  std::string key = UniqueKey("short");
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/data?size=2000000&short=777777,1500000&key=" + key, &content));
+  std::string where;
+  ASSERT_EQ(2000000u, content.size());
+  EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  EXPECT_EQ(3u, requests->size());
+}
+
+TEST_F(WinInetDownloaderTest, ServerThatNeverSendsTheRestEndsAtTheRetryMaximum) {
+  downloader_->set_max_retries(3);
+  std::string key = UniqueKey("never");
+  std::string content;
+  // Every request is cut at offset 10: the first brings 10 bytes, every
+  // resumption none.
+  EXPECT_EQ(WinInetDownloader::kFailed,
+            DownloadToFile("/data?size=100&ignore_range=1&short=10,10,10,10,10,10,10,10,10,10"
+                           "&key=" + key,
+                           &content));
+}
+
+TEST_F(WinInetDownloaderTest, RedirectsFollowTheAllowList) {
+  std::string port = testing_http::ServerAddress().substr(std::string("127.0.0.1:").size());
+  std::string target = "http://localhost:" + port + "/echo";
+  {
+    // Refused: ends failed promptly, and the downloader is destroyed
+    // without waiting for WinInet.
+    downloader_->allowed_domains() = {L"127.0.0.1"};
+    ThreadSafeLogCapture log;
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/redirect?to=" + target), std::string(),
+                             std::make_unique<StringResponseWriter>(&reply),
+                             std::make_unique<DownloadReport>(), base::TimeSpan::FromSeconds(10)));
+    EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+    EXPECT_TRUE(log.Contains("Attempting to redirect to a disallowed domain: localhost"));
+    EXPECT_TRUE(reply.empty());
+    downloader_.reset();
+  }
+  {
+    downloader_ = std::make_unique<WinInetDownloader>(&delegate_, &delegate_);
+    StatsReport stats;
+    StatsNode root = stats.root_node();
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/redirect?to=" + target), std::string(),
+                             std::make_unique<StringResponseWriter>(&reply),
+                             std::make_unique<DownloadChunksReport>(&root, "download_chunks")));
+    EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
+    EXPECT_EQ("ok", reply);
+    base::AutoLock lock(stats.lock());
+    const base::ListValue* chunks = nullptr;
+    ASSERT_TRUE(stats.root().GetListWithoutPathExpansion("download_chunks", &chunks));
+    std::string redirected;
+    ASSERT_TRUE(Chunk(chunks, 0)->GetStringWithoutPathExpansion("redirected_url", &redirected));
+    EXPECT_EQ(target, redirected);
+  }
+  {
+    // A start address outside the list does not start at all.
+    downloader_->allowed_domains() = {L"127.0.0.1"};
+    ThreadSafeLogCapture log;
+    std::string reply;
+    EXPECT_FALSE(downloader_->Start(base::UTF8ToWide(target), std::string(), base::Closure(),
+                                    std::make_unique<StringResponseWriter>(&reply),
+                                    std::make_unique<DownloadReport>()));
+    EXPECT_TRUE(log.Contains("Attempting to download from a disallowed domain"));
+  }
+}
+
+TEST_F(WinInetDownloaderTest, RedirectLoopEnds) {
+  std::string reply;
+  EXPECT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/loop?key=" + UniqueKey("loop")),
+                           std::string(), std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>(), base::TimeSpan::FromSeconds(60)));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+}
+
+// Stands in for the credential dialog: gives the proxy the test server's
+// credentials, as a user typing them would.
+DWORD EnterProxyCredentials(HWND, void* request) {
+  static wchar_t user[] = L"velmo";
+  static wchar_t password[] = L"secret";
+  if (!InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, user, 5) ||
+      !InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, password, 6)) {
+    return GetLastError();
+  }
+  return ERROR_INTERNET_FORCE_RETRY;
+}
+
+DWORD FailPrompt(HWND, void*) {
+  return ERROR_NOT_ENOUGH_MEMORY;
+}
+
+TEST_F(WinInetDownloaderTest, ProxyAuthenticationGoesThroughTheUIDelegate) {
+  WinInetDownloader::SetProxyForTesting(base::UTF8ToWide(testing_http::ServerAddress()));
+  std::string target = "/echo?key=";
+  {
+    // A controller that refuses the prompt (as the silent one does).
+    ThreadSafeLogCapture log;
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(downloader_.get(), L"http://proxied.test" + base::UTF8ToWide(target),
+                             std::string(), std::make_unique<StringResponseWriter>(&reply),
+                             std::make_unique<DownloadReport>()));
+    EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+    EXPECT_EQ(1, delegate_.ui_requests);
+    EXPECT_TRUE(log.Contains("The user cancelled the prompt for proxy credentials"));
+  }
+  {
+    delegate_.run_ui_tasks = true;
+    WinInetDownloader::SetCredentialPromptForTesting(&FailPrompt);
+    ThreadSafeLogCapture log;
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(downloader_.get(), L"http://proxied.test/echo", std::string(),
+                             std::make_unique<StringResponseWriter>(&reply),
+                             std::make_unique<DownloadReport>()));
+    EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+    EXPECT_TRUE(log.Contains("Failed to obtain credentials for proxy"));
+  }
+  {
+    WinInetDownloader::SetCredentialPromptForTesting(&EnterProxyCredentials);
+    std::string key = UniqueKey("proxy");
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(downloader_.get(),
+                             L"http://proxied.test/echo?key=" + base::UTF8ToWide(key), std::string(),
+                             std::make_unique<StringResponseWriter>(&reply),
+                             std::make_unique<DownloadReport>()));
+    EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
+    EXPECT_EQ("ok", reply);
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    ASSERT_GE(requests->size(), 2u);
+    // Sent again, now with the credentials.
+    EXPECT_EQ("", RecordedHeader(*Chunk(requests.get(), 0), "Proxy-Authorization"));
+    EXPECT_NE("", RecordedHeader(*Chunk(requests.get(), requests->size() - 1),
+                                 "Proxy-Authorization"));
+  }
+}
+
+size_t CountThreadsOfThisProcess() {
+  base::win::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  size_t count = 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
+       more = Thread32Next(snapshot.Get(), &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId())
+      ++count;
+  }
+  return count;
+}
+
+TEST_F(WinInetDownloaderTest, StopDuringTheBodyThenDestructionRepeatedly) {
+  size_t threads_before = CountThreadsOfThisProcess();
+  int completions = 0;
+  for (int run = 0; run < 200; ++run) {
+    RecordingFetcherDelegate delegate;
+    auto downloader = std::make_unique<WinInetDownloader>(&delegate, &delegate);
+    base::LoopRunner runner;
+    WinInetDownloader* raw = downloader.get();
+    delegate.on_first_progress = base::Bind(
+        [](WinInetDownloader* downloader, base::Closure quit) {
+          downloader->Stop();
+          quit.Run();
+        },
+        base::Unretained(raw), runner.QuitClosure());
+    std::string reply;
+    ASSERT_TRUE(downloader->Start(
+        ServerUrl("/data?size=4000000&slow=1"), std::string(),
+        base::Bind([](int* completions) { ++*completions; }, base::Unretained(&completions)),
+        std::make_unique<StringResponseWriter>(&reply), std::make_unique<DownloadReport>()));
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(30));
+    runner.Run();
+    ASSERT_EQ(WinInetDownloader::kStopped, downloader->state()) << "run " << run;
+    downloader.reset();
+    // Whatever was still posted runs now and must do nothing.
+    base::LoopRunner().RunUntilIdle();
+  }
+  EXPECT_EQ(0, completions);
+  // WinInet keeps a few worker threads of its own; a thread per run would
+  // show as hundreds.
+  EXPECT_LE(CountThreadsOfThisProcess(), threads_before + 16);
+}
+
+TEST_F(WinInetDownloaderTest, StopAfterCompletionDoesNotRunTheCompletionAgain) {
+  int completions = 0;
+  base::LoopRunner runner;
+  std::string reply;
+  ASSERT_TRUE(downloader_->Start(
+      ServerUrl("/echo"), std::string(),
+      base::Bind(
+          [](int* completions, base::Closure quit) {
+            ++*completions;
+            quit.Run();
+          },
+          base::Unretained(&completions), runner.QuitClosure()),
+      std::make_unique<StringResponseWriter>(&reply), std::make_unique<DownloadReport>()));
+  runner.Run();
+  EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
+  downloader_->Stop();
+  base::LoopRunner().RunUntilIdle();
+  EXPECT_EQ(1, completions);
+}
+
+// Content-Length values that do not fit or are no number: the body is
+// read until the server closes, or the download fails; never a hang or a
+// file reported complete with wrong bytes.
+TEST_F(WinInetDownloaderTest, BadContentLengthsEndCleanly) {
+  downloader_->set_max_retries(2);
+  {
+    ThreadSafeLogCapture log;
+    std::string content;
+    EXPECT_EQ(WinInetDownloader::kFailed,
+              DownloadToFile("/data?size=1000&content_length=5000000000", &content));
+    EXPECT_TRUE(log.Contains("Response is too large to download"));
+  }
+  for (const char* value : {"abc", "-5"}) {
+    SCOPED_TRACE(value);
+    ThreadSafeLogCapture log;
+    std::string content;
+    WinInetDownloader::State state =
+        DownloadToFile(std::string("/data?size=5000&content_length=") + value, &content);
+    EXPECT_TRUE(log.Contains("Could not get Content-Length from response") ||
+                state == WinInetDownloader::kFailed);
+    if (state == WinInetDownloader::kCompleted) {
+      std::string where;
+      EXPECT_EQ(5000u, content.size());
+      EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+    } else {
+      EXPECT_EQ(WinInetDownloader::kFailed, state);
+    }
+  }
+}
+
+TEST_F(WinInetDownloaderTest, HugeHeaderAndResetsAtEveryPointEndCleanly) {
+  downloader_->set_max_retries(1);
+  {
+    std::string content;
+    WinInetDownloader::State state = DownloadToFile("/data?size=3000&header_size=65536", &content);
+    if (state == WinInetDownloader::kCompleted) {
+      std::string where;
+      EXPECT_EQ(3000u, content.size());
+      EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+    } else {
+      EXPECT_EQ(WinInetDownloader::kFailed, state);
+    }
+  }
+  for (const char* point : {"accept", "request", "status", "headers"}) {
+    SCOPED_TRACE(point);
+    // Once: the retry brings the file.
+    std::string content;
+    std::string key = UniqueKey(point);
+    EXPECT_EQ(WinInetDownloader::kCompleted,
+              DownloadToFile(std::string("/data?size=20000&reset=") + point + "&key=" + key,
+                             &content));
+    std::string where;
+    EXPECT_EQ(20000u, content.size());
+    EXPECT_TRUE(MatchesPattern(content, &where)) << where;
+    // Always: the retries run out.
+    std::string always = UniqueKey(point);
+    EXPECT_EQ(WinInetDownloader::kFailed,
+              DownloadToFile(std::string("/data?size=20000&reset_times=1000&reset=") + point +
+                                 "&key=" + always,
+                             &content));
+  }
+}
+
+TEST_F(WinInetDownloaderTest, RefusedWriteFailsTheDownload) {
+  auto writer = std::make_unique<FileResponseWriter>();
+  ASSERT_TRUE(writer->Open(FilePathFor(L"closed.bin")));
+  writer->Close();
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/data?size=5000"), std::string(),
+                           std::move(writer), std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+}
+
+TEST_F(WinInetDownloaderTest, ErrorReportAfterASuccessfulRequest) {
+  StatsReport stats;
+  StatsNode root = stats.root_node();
+  std::string reply;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/echo"), std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadErrorReport>(&root, "fetch_download_url_")));
+  base::AutoLock lock(stats.lock());
+  EXPECT_EQ(0, IntegerOf(&stats.root(), "fetch_download_url_wininet_error"));
+  EXPECT_EQ(200, IntegerOf(&stats.root(), "fetch_download_url_http_status"));
+}
+
+TEST_F(WinInetDownloaderTest, UnexpectedStatusAndUnparsableAddressesFail) {
+  std::string reply;
+  ThreadSafeLogCapture log;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/missing"), std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+  EXPECT_TRUE(log.Contains("Request completed with an unexpected HTTP status"));
+  EXPECT_FALSE(downloader_->Start(L"not a url", std::string(), base::Closure(),
+                                  std::make_unique<StringResponseWriter>(&reply),
+                                  std::make_unique<DownloadReport>()));
+  EXPECT_TRUE(log.Contains("Could not parse URL"));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Runs a command with the HTTP test server beside it.
+
+  run_with_test_server.py [--tls-cert C --tls-key K] -- COMMAND...
+
+Starts test_http_server.py on a free port of 127.0.0.1 (outside Wine: a Linux
+program started from inside Wine could be neither waited on nor stopped),
+passes its address to COMMAND as VELMO_TEST_SERVER ("127.0.0.1:PORT"; with
+the TLS options also VELMO_TEST_TLS_PORT and VELMO_TEST_TLS_ROOT, the DER test
+root beside the certificate as a Wine path), and stops the server by its pid
+when COMMAND ends. The exit status is COMMAND's.
+"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def wait_for_file(path, proc, timeout=20.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            with open(path) as f:
+                text = f.read().strip()
+            if text:
+                return int(text)
+        if proc.poll() is not None:
+            sys.exit("test server ended early with status %d" % proc.returncode)
+        time.sleep(0.05)
+    sys.exit("test server did not start within %d s" % timeout)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    command = args.command
+    if command and command[0] == "--":
+        command = command[1:]
+    if not command:
+        parser.error("no command given")
+
+    with tempfile.TemporaryDirectory(prefix="velmo-http-") as tmp:
+        port_file = os.path.join(tmp, "port")
+        server_cmd = [sys.executable, os.path.join(HERE, "test_http_server.py"),
+                      "--port-file", port_file]
+        if args.tls_cert:
+            tls_port_file = os.path.join(tmp, "tls_port")
+            server_cmd += ["--tls-cert", args.tls_cert, "--tls-key", args.tls_key,
+                           "--tls-port-file", tls_port_file]
+        server = subprocess.Popen(server_cmd, stdin=subprocess.DEVNULL)
+        try:
+            env = dict(os.environ)
+            # Wine honours these, and the tests talk to 127.0.0.1 directly.
+            for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                         "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"):
+                env.pop(name, None)
+            env["VELMO_TEST_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
+            if args.tls_cert:
+                env["VELMO_TEST_TLS_PORT"] = str(wait_for_file(tls_port_file, server))
+                # The root to trust, as a path inside Wine (drive Z: is "/").
+                root = os.path.join(os.path.dirname(os.path.abspath(args.tls_cert)), "root.der")
+                env["VELMO_TEST_TLS_ROOT"] = "Z:" + root.replace("/", "\\")
+            return subprocess.call(command, env=env)
+        finally:
+            os.kill(server.pid, signal.SIGTERM)
+            try:
+                server.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.kill(server.pid, signal.SIGKILL)
+                server.wait()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""HTTP/1.1 test server for the downloader tests (standard library only).
+
+Runs on 127.0.0.1 with keep-alive. Every behaviour is chosen by the query of
+the request, so the tests need no control channel and can run in parallel:
+
+  /data?size=N          N bytes of the test pattern (see pattern_byte), with
+                        Range support ("bytes=a-" and "bytes=a-b" give 206).
+      key=K             groups requests: the counters below are per key, and
+                        /requests?key=K lists them.
+      fail=S:T          the first T requests of the key answer status S
+                        (for example fail=503:2).
+      cut=o1,o2,...     request number i of the key is reset (RST) after the
+                        body reached absolute offset o_i.
+      short=o1,...      like cut, but the connection is closed in order (FIN):
+                        fewer bytes than Content-Length arrive.
+      ignore_range=1    a Range request gets 200 and the whole body.
+      content_length=V  the Content-Length header says V (any text).
+      header_size=N     adds a header "X-Padding" of N bytes.
+      reset=P           request 0 of the key is reset at point P: "accept"
+                        (nothing read), "request" (after reading the request),
+                        "status" (after the status line), "headers" (after the
+                        headers); add reset_times=T for the first T requests.
+      slow=MS           sleeps MS milliseconds after every 16 KiB of body.
+      cache=1           lets the client cache nothing special; only for
+                        symmetry with real servers (no effect).
+  /echo                 200 with body "ok"; reply_size=N answers N bytes.
+  /redirect?to=URL      302 to URL (status=301/307 to change the code).
+  /loop                 302 to itself, forever.
+  /requests?key=K       JSON list of the recorded requests of K (all keys
+                        when K is empty): method, path, headers (pairs),
+                        body (latin-1 text), body_length.
+
+Any request whose target is an absolute "http://" URL is a proxy request:
+without "Proxy-Authorization: Basic" of "velmo:secret" it is answered 407
+with a Basic challenge; with it, it is served as the path above.
+
+  test_http_server.py --port-file FILE [--tls-cert C --tls-key K --tls-port-file F]
+
+writes the port it listens on into FILE once it accepts connections; with the
+TLS options a second listener serves the same behaviours over HTTPS.
+"""
+
+import argparse
+import base64
+import http.server
+import json
+import os
+import socket
+import socketserver
+import ssl
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+PATTERN_PERIOD = 65521  # prime, so no power-of-two shift goes unnoticed
+PROXY_CREDENTIALS = "velmo:secret"
+
+
+def make_pattern():
+    # The same generator is in the C++ test support: byte i of every body is
+    # pattern[i % PATTERN_PERIOD].
+    out = bytearray(PATTERN_PERIOD)
+    x = 20161207
+    for i in range(PATTERN_PERIOD):
+        x = (x * 1103515245 + 12345) & 0x7FFFFFFF
+        out[i] = (x >> 16) & 0xFF
+    return bytes(out)
+
+
+PATTERN = make_pattern()
+# A long run of the pattern, so any slice of up to 1 MiB is one memoryview.
+BIG = PATTERN * (1 + (1 << 20) // PATTERN_PERIOD + 1)
+
+
+def pattern_slice(start, end):
+    """Bytes start..end-1 of the pattern stream, in pieces of up to 1 MiB."""
+    pos = start
+    while pos < end:
+        offset = pos % PATTERN_PERIOD
+        n = min(end - pos, 1 << 20)
+        yield memoryview(BIG)[offset:offset + n]
+        pos += n
+
+
+class State:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.counters = {}
+        self.records = []
+
+    def next_index(self, key, name):
+        with self.lock:
+            k = (key, name)
+            n = self.counters.get(k, 0)
+            self.counters[k] = n + 1
+            return n
+
+    def record(self, entry):
+        with self.lock:
+            self.records.append(entry)
+
+    def records_for(self, key):
+        with self.lock:
+            return [r for r in self.records if not key or r["key"] == key]
+
+
+STATE = State()
+
+
+class ResetConnection(Exception):
+    pass
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "VelmoTestServer/1.0"
+
+    def log_message(self, fmt, *args):
+        if os.environ.get("VELMO_TEST_SERVER_VERBOSE"):
+            sys.stderr.write("test server: " + (fmt % args) + "\n")
+
+    # --- connection control -------------------------------------------------
+    def reset(self):
+        """Aborts the connection with a RST."""
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+        try:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+        except OSError:
+            pass
+        raise ResetConnection()
+
+    def close_in_order(self):
+        try:
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+        raise ResetConnection()
+
+    def handle_one_request(self):
+        try:
+            super().handle_one_request()
+        except ResetConnection:
+            self.close_connection = True
+            try:
+                self.connection.close()
+            except OSError:
+                pass
+        except (ConnectionError, BrokenPipeError, socket.timeout):
+            self.close_connection = True
+
+    def finish(self):
+        try:
+            super().finish()
+        except OSError:
+            pass
+
+    # --- request parsing ----------------------------------------------------
+    def read_body(self):
+        length = self.headers.get("Content-Length")
+        if length is None:
+            return b""
+        try:
+            n = int(length)
+        except ValueError:
+            return b""
+        return self.rfile.read(n) if n > 0 else b""
+
+    def do_GET(self):
+        self.dispatch()
+
+    def do_POST(self):
+        self.dispatch()
+
+    def do_HEAD(self):
+        self.dispatch()
+
+    def dispatch(self):
+        body = self.read_body()
+        target = self.path
+        if target.startswith("http://") or target.startswith("https://"):
+            if not self.proxy_authorized():
+                self.record_request(target, body)
+                self.send_simple(407, b"proxy authentication required",
+                                 [("Proxy-Authenticate", 'Basic realm="velmo-test"')])
+                return
+            target = urllib.parse.urlsplit(target)._replace(scheme="", netloc="").geturl()
+        parsed = urllib.parse.urlsplit(target)
+        query = dict(urllib.parse.parse_qsl(parsed.query, keep_blank_values=True))
+        self.query = query
+        key = query.get("key", "")
+        if parsed.path != "/requests":
+            self.record_request(target, body, key)
+        if parsed.path == "/data":
+            self.serve_data(query, key)
+        elif parsed.path == "/echo":
+            self.serve_echo(query)
+        elif parsed.path == "/redirect":
+            status = int(query.get("status", "302"))
+            self.send_simple(status, b"moved", [("Location", query.get("to", "/"))])
+        elif parsed.path == "/loop":
+            self.send_simple(302, b"again", [("Location", target)])
+        elif parsed.path == "/requests":
+            payload = json.dumps(STATE.records_for(key)).encode("utf-8")
+            self.send_simple(200, payload, [("Content-Type", "application/json")])
+        else:
+            self.send_simple(404, b"not found")
+
+    def proxy_authorized(self):
+        value = self.headers.get("Proxy-Authorization", "")
+        expected = "Basic " + base64.b64encode(PROXY_CREDENTIALS.encode()).decode()
+        return value.strip() == expected
+
+    def record_request(self, target, body, key=None):
+        if key is None:
+            parsed = urllib.parse.urlsplit(target)
+            key = dict(urllib.parse.parse_qsl(parsed.query)).get("key", "")
+        STATE.record({
+            "key": key,
+            "method": self.command,
+            "path": target,
+            "headers": [[k, v] for k, v in self.headers.items()],
+            "body": body.decode("latin-1"),
+            "body_length": len(body),
+        })
+
+    # --- answers --------------------------------------------------------------
+    def send_simple(self, status, payload, extra_headers=()):
+        self.send_response(status)
+        for name, value in extra_headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(payload)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(payload)
+
+    def serve_echo(self, query):
+        size = int(query.get("reply_size", "0") or "0")
+        if size <= 0:
+            self.send_simple(200, b"ok")
+            return
+        self.send_response(200)
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        for piece in pattern_slice(0, size):
+            self.wfile.write(piece)
+
+    def reset_point(self, query, key):
+        point = query.get("reset")
+        if not point:
+            return None
+        times = int(query.get("reset_times", "1"))
+        return point if STATE.next_index(key, "reset") < times else None
+
+    def serve_data(self, query, key):
+        size = int(query["size"])
+        request_index = STATE.next_index(key, "data")
+        point = self.reset_point(query, key)
+        if point in ("accept", "request"):
+            self.reset()
+        fail = query.get("fail")
+        if fail:
+            status, times = fail.split(":")
+            if STATE.next_index(key, "fail") < int(times):
+                if point == "status":
+                    self.reset()
+                self.send_simple(int(status), b"try again later")
+                return
+
+        start, end = 0, size
+        status = 200
+        range_header = self.headers.get("Range")
+        if range_header and query.get("ignore_range") != "1" and range_header.startswith("bytes="):
+            first, _, last = range_header[len("bytes="):].partition("-")
+            start = int(first)
+            end = int(last) + 1 if last else size
+            end = min(end, size)
+            if start >= size:
+                self.send_simple(416, b"", [("Content-Range", "bytes */%d" % size)])
+                return
+            status = 206
+
+        if point == "status":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            self.reset()
+        self.send_response(status)
+        self.send_header("Content-Length", query.get("content_length", str(end - start)))
+        self.send_header("X-Served-By", "velmo-test-%d" % request_index)
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+        pad = int(query.get("header_size", "0") or "0")
+        if pad > 0:
+            self.send_header("X-Padding", "p" * pad)
+        self.end_headers()
+        if point == "headers":
+            self.reset()
+        if self.command == "HEAD":
+            return
+
+        stop_at, stop = end, None
+        for name in ("cut", "short"):
+            offsets = [int(v) for v in query.get(name, "").split(",") if v]
+            if request_index < len(offsets) and start <= offsets[request_index] < end:
+                stop_at, stop = offsets[request_index], name
+        slow = int(query.get("slow", "0") or "0")
+        pos = start
+        while pos < stop_at:
+            n = min(stop_at - pos, 16384 if slow else 1 << 20)
+            for piece in pattern_slice(pos, pos + n):
+                self.wfile.write(piece)
+            pos += n
+            if slow:
+                self.wfile.flush()
+                time.sleep(slow / 1000.0)
+        if stop == "cut":
+            self.reset()
+        if stop == "short":
+            self.close_in_order()
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+
+def write_port(path, port):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % port)
+    os.replace(tmp, path)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
+    parser.add_argument("--tls-port-file")
+    args = parser.parse_args()
+
+    servers = [Server(("127.0.0.1", 0), Handler)]
+    if args.tls_cert:
+        tls = Server(("127.0.0.1", 0), Handler)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        tls.socket = context.wrap_socket(tls.socket, server_side=True)
+        servers.append(tls)
+        write_port(args.tls_port_file, tls.server_address[1])
+    for s in servers[1:]:
+        threading.Thread(target=s.serve_forever, daemon=True).start()
+    write_port(args.port_file, servers[0].server_address[1])
+    servers[0].serve_forever()
+
+
+if __name__ == "__main__":
+    main()
