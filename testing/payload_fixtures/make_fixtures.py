@@ -9,6 +9,7 @@ through osslsigncode, some damaged on purpose:
     plain.exe                  the image, no trailer
     unsigned_full.exe          7z package at the end, unsigned
     unsigned_tracking.exe      tracking data at the end, unsigned
+    unsigned_bad_package.exe   a truncated 7z package at the end, unsigned
     signed_full.exe            7z package before the certificate table
     signed_tracking.exe        tracking data before the certificate table
     signed_full_after.exe      signed, then a 7z package appended at the end
@@ -61,6 +62,8 @@ def make_tree(root, image):
     write(os.path.join(root, "a.txt"), b"The quick brown fox\r\n" * 500)
     write(os.path.join(root, "dir", "sub", "random.bin"), rng.randbytes(200_000))
     write(os.path.join(root, "dir", "empty.txt"), b"")
+    # The package's own list of its files, which the fetcher appends to.
+    write(os.path.join(root, "files_list"), b"a.txt\r\ndir\\program.exe\r\n")
     shutil.copyfile(image, os.path.join(root, "dir", "program.exe"))
     # Distinct times, a whole number of seconds apart, all in the past.
     stamps = {"a.txt": 1_500_000_000, "dir/sub/random.bin": 1_600_000_000,
@@ -213,6 +216,8 @@ def main():
     shutil.copyfile(image, exe("plain"))
     make_installer.make_installer(image, exe("unsigned_full"), payload)
     make_installer.make_installer(image, exe("unsigned_tracking"), TRACKING_DATA)
+    make_installer.make_installer(image, exe("unsigned_bad_package"),
+                                  read(os.path.join(out, "archives", "truncated.7z")))
     make_installer.make_installer(image, exe("signed_full"), payload, cert, key)
     make_installer.make_installer(image, exe("signed_tracking"), TRACKING_DATA, cert, key)
     signed_plain = os.path.join(out, "signed_plain.exe")
