@@ -17,12 +17,17 @@
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_test_support.h"
+#include "desktop/windows/installer/service/authenticode_test_fixtures.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
 using test::PayloadFixture;
+
+bool Logged(const testing::ScopedLogCapture& log, std::string_view text) {
+  return log.text().find(text) != std::string::npos;
+}
 
 // Receives the extractor's progress.
 class ProgressRecorder : public PackageFetcherDelegate {
@@ -53,7 +58,7 @@ FILETIME LastWriteTime(const base::FilePath& path) {
   return data.ftLastWriteTime;
 }
 
-class SevenZipExtractorTest : public testing::Test {
+class SevenZipExtractorTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
 
@@ -118,11 +123,11 @@ TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWrit
                                  L"bad_utf16.7z"}) {
     SCOPED_TRACE(archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
-    test::ScopedLogCapture log;
+    testing::ScopedLogCapture log;
     SevenZipExtractor extractor(nullptr);
     EXPECT_NE(0u, Extract(archive, &extractor));
     EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
-    EXPECT_TRUE(log.Contains("does not stay inside", logging::LOG_ERROR));
+    EXPECT_TRUE(Logged(log, "does not stay inside"));
     EXPECT_TRUE(ListTree(Out()).empty());
     // "..\.x" would have landed beside the unpacking folder.
     EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListTree(temp_.GetPath()));
@@ -150,11 +155,11 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
-    test::ScopedLogCapture log;
+    testing::ScopedLogCapture log;
     SevenZipExtractor extractor(nullptr);
     EXPECT_NE(0u, Extract(c.archive, &extractor));
     EXPECT_EQ(c.status, extractor.status());
-    EXPECT_TRUE(log.Contains(c.log, logging::LOG_ERROR));
+    EXPECT_TRUE(Logged(log, c.log));
   }
 }
 
@@ -179,11 +184,11 @@ TEST_F(SevenZipExtractorTest, AnExistingFileInTheWayFailsWithCreateFile) {
   ASSERT_TRUE(base::CreateDirectoryTree(Out().Append(L"dir")));
   // A folder where the archive has a file.
   ASSERT_TRUE(base::CreateDirectoryTree(Out().Append(L"a.txt")));
-  test::ScopedLogCapture log;
+  testing::ScopedLogCapture log;
   SevenZipExtractor extractor(nullptr);
   EXPECT_NE(0u, Extract(L"lzma2_nonsolid.7z", &extractor));
   EXPECT_EQ(SevenZipExtractor::kCreateFailed, extractor.status());
-  EXPECT_TRUE(log.Contains("Error returned by CreateFile: ", logging::LOG_ERROR));
+  EXPECT_TRUE(Logged(log, "Error returned by CreateFile: "));
 }
 
 // Committed private memory of this process (heap and other private pages;

@@ -21,6 +21,7 @@
 #include "base/threading/message_loop.h"
 #include "base/utf_string_conversions.h"
 #include "crypto/secure_hash.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_test_support.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_fetcher/version_check.h"
@@ -39,7 +40,7 @@ base::FilePath BinDir() {
 }
 
 base::FilePath Fixture(const wchar_t* name) {
-  return BinDir().Append(L"payload_fixtures").Append(name);
+  return test::PayloadFixture(name);
 }
 
 std::string Sha256Hex(const base::FilePath& file) {
@@ -68,7 +69,7 @@ class FetchRecorder : public RecordingFetcherDelegate {
   base::Closure quit;
 };
 
-class PackageFetcherTest : public testing::Test {
+class PackageFetcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
@@ -245,7 +246,16 @@ TEST_F(PackageFetcherTest, NetInstallerFetchesVerifiesAndUnpacks) {
   PayloadReader payload(Fixture(L"unsigned_tracking.exe"));
   ASSERT_EQ(kPayloadTrackingData, payload.type());
   auto fetcher = MakeFetcher(&payload);
+  // The back end may read the preferences as soon as the package is ready.
+  std::string prefs_when_ready;
+  recorder_.on_status = [&](uint32_t status) {
+    if (status == 5) {
+      prefs_when_ready =
+          ReadFile(fetcher->unpack_folder().Append(L"installer_prefs_include.json"));
+    }
+  };
   RunFetch(fetcher.get());
+  recorder_.on_status = nullptr;
 
   EXPECT_EQ((std::vector<uint32_t>{0, 1, 2, 3, 4, 5}), recorder_.statuses);
   std::string method, body;
@@ -262,9 +272,7 @@ TEST_F(PackageFetcherTest, NetInstallerFetchesVerifiesAndUnpacks) {
   // The package's own list, with the partner file added.
   EXPECT_EQ(ReadFile(Fixture(L"archives\\tree\\files_list")) + "partner.dat\r\n",
             ReadFile(unpacked.Append(L"files_list")));
-  // Written before the package was declared ready.
-  std::unique_ptr<base::Value> prefs =
-      base::JsonReader::Read(ReadFile(unpacked.Append(L"installer_prefs_include.json")));
+  std::unique_ptr<base::Value> prefs = base::JsonReader::Read(prefs_when_ready);
   const base::DictValue* dict = nullptr;
   std::string welcome;
   ASSERT_TRUE(prefs && prefs->GetAsDictionary(&dict));

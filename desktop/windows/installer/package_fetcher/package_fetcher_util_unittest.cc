@@ -1,15 +1,14 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_util.h"
 
-#include <string>
-
 #include <windows.h>
 
 #include <cwctype>
+#include <string>
 
 #include "base/command_line.h"
+#include "base/files/path_registry.h"
 #include "base/json_reader.h"
 #include "base/threading/lock.h"
-#include "base/files/path_registry.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/maker_domains.h"
 #include "desktop/windows/installer/package_fetcher/version_check.h"
@@ -159,7 +158,7 @@ TEST(AdditionalFileTest, ReadsCompleteEntriesAndRefusesUnsafeNames) {
   }
 }
 
-class VersionCheckTest : public testing::Test {
+class VersionCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
     base::FilePath dir;
