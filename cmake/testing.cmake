@@ -3,18 +3,32 @@
 enable_testing()
 
 # velmo_add_test(<name> SOURCES <files...> LIBS <libs...> [RESOURCES <object libs...>]
-#                [LABELS <labels...>] [TIMEOUT <s>])
+#                [LABELS <labels...>] [TIMEOUT <s>] [NETWORK])
 # RESOURCES are object libraries of compiled .rc files: the linker only keeps
 # objects that are named directly, so they are added as sources.
+# NETWORK runs the test beside the HTTP test server of testing/http_server,
+# started outside Wine on a free port of 127.0.0.1 and stopped by its pid
+# afterwards; the test finds it in VELMO_TEST_SERVER ("127.0.0.1:PORT") and,
+# over TLS, VELMO_TEST_TLS_PORT and VELMO_TEST_TLS_ROOT.
 function(velmo_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCES" ${ARGN})
+  cmake_parse_arguments(T "NETWORK" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCES" ${ARGN})
   set(resource_objects)
   foreach(r ${T_RESOURCES})
     list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
   endforeach()
   add_executable(${name} ${T_SOURCES} ${resource_objects})
   target_link_libraries(${name} PRIVATE ${T_LIBS} test_support thirdparty::gtest)
-  add_test(NAME ${name} COMMAND ${name})
+  if(T_NETWORK)
+    set(tls_dir ${CMAKE_BINARY_DIR}/testing/http_server/tls)
+    target_link_libraries(${name} PRIVATE http_test_support)
+    add_dependencies(${name} http_test_certificates)
+    add_test(NAME ${name}
+             COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/http_server/run_with_test_server.py
+                     --tls-cert ${tls_dir}/server.pem --tls-key ${tls_dir}/server.key
+                     -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
@@ -45,28 +59,7 @@ function(velmo_component_library target)
   endif()
 endfunction()
 
-# velmo_add_network_test(<name> SOURCES <files...> LIBS <libs...> [RESOURCES <object libs...>]
-#                        [TIMEOUT <s>])
-# Like velmo_add_test, but the test runs beside the HTTP test server of
-# testing/http_server, started outside Wine on a free port of 127.0.0.1 and
-# stopped by its pid afterwards; the test finds it in VELMO_TEST_SERVER
-# ("127.0.0.1:PORT") and, over TLS, VELMO_TEST_TLS_PORT.
+# velmo_add_network_test(<name> ...): velmo_add_test(<name> ... NETWORK).
 function(velmo_add_network_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;RESOURCES" ${ARGN})
-  set(resource_objects)
-  foreach(r ${T_RESOURCES})
-    list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
-  endforeach()
-  add_executable(${name} ${T_SOURCES} ${resource_objects})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} http_test_support test_support thirdparty::gtest)
-  set(tls_dir ${CMAKE_BINARY_DIR}/testing/http_server/tls)
-  add_test(NAME ${name}
-           COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/http_server/run_with_test_server.py
-                   --tls-cert ${tls_dir}/server.pem --tls-key ${tls_dir}/server.key
-                   -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 600)
-  endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
-  add_dependencies(${name} http_test_certificates)
+  velmo_add_test(${name} ${ARGN} NETWORK)
 endfunction()

@@ -15,12 +15,15 @@ the request, so the tests need no control channel and can run in parallel:
       short=o1,...      like cut, but the connection is closed in order (FIN):
                         fewer bytes than Content-Length arrive.
       ignore_range=1    a Range request gets 200 and the whole body.
-      content_length=V  the Content-Length header says V (any text).
+      content_length=V  the Content-Length header says V (any text); the
+                        connection closes after the body.
       header_size=N     adds a header "X-Padding" of N bytes.
       reset=P           request 0 of the key is reset at point P: "accept"
                         (nothing read), "request" (after reading the request),
                         "status" (after the status line), "headers" (after the
                         headers); add reset_times=T for the first T requests.
+      status_line=T     answers with the status line T (for malformed ones),
+                        then Content-Length and the body; closes after.
       slow=MS           sleeps MS milliseconds after every 16 KiB of body.
       cache=1           lets the client cache nothing special; only for
                         symmetry with real servers (no effect).
@@ -290,8 +293,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if point == "status":
             self.wfile.write(b"HTTP/1.1 200 OK\r\n")
             self.reset()
+        if "status_line" in query:
+            # A status line of the test's choosing, then ordinary headers.
+            body = b"".join(bytes(p) for p in pattern_slice(0, size))
+            self.wfile.write(query["status_line"].encode("latin-1") + b"\r\n")
+            self.wfile.write(b"Content-Length: %d\r\nConnection: close\r\n\r\n" % size)
+            self.wfile.write(body)
+            self.close_connection = True
+            return
         self.send_response(status)
         self.send_header("Content-Length", query.get("content_length", str(end - start)))
+        if "content_length" in query:
+            # The client cannot know where a body with a false length ends:
+            # the end of the connection marks it.
+            self.send_header("Connection", "close")
+            self.close_connection = True
         self.send_header("X-Served-By", "velmo-test-%d" % request_index)
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))

@@ -122,6 +122,17 @@ bool MatchesPattern(std::string_view data, std::string* where) {
   return true;
 }
 
+::testing::AssertionResult IsPatternBody(std::string_view data, size_t size) {
+  if (data.size() != size) {
+    return ::testing::AssertionFailure()
+           << "body of " << data.size() << " bytes, expected " << size;
+  }
+  std::string where;
+  if (!MatchesPattern(data, &where))
+    return ::testing::AssertionFailure() << "wrong bytes: " << where;
+  return ::testing::AssertionSuccess();
+}
+
 std::unique_ptr<base::ListValue> RecordedRequests(std::string_view key) {
   std::string body;
   std::wstring url = ServerUrl("/requests?key=" + std::string(key));

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/values.h"
+#include "gtest/gtest.h"
 
 namespace testing_http {
 
@@ -39,6 +40,9 @@ std::unique_ptr<base::ListValue> RecordedRequests(std::string_view key);
 // The value of header |name| (case-insensitive) of one recorded request;
 // empty when absent.
 std::string RecordedHeader(const base::DictValue& request, std::string_view name);
+
+// Success when |data| is exactly the first |size| bytes of the pattern.
+::testing::AssertionResult IsPatternBody(std::string_view data, size_t size);
 
 // A fresh key for the server's per-key counters, unique in this process.
 std::string UniqueKey(std::string_view prefix);

@@ -43,11 +43,7 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
             << " with tracking data " << tracking_data;
 
   std::vector<std::wstring>& allowed = downloader_.allowed_domains();
-  allowed.clear();
-  std::wstring domain = base::UTF8ToWide(GetDomain());
-  if (!domain.empty() && domain != kMakerDomainSuffix)
-    allowed.push_back(domain);
-  allowed.push_back(kMakerDomainSuffix);
+  allowed = ProductAndMakerDomains();
   allowed.push_back(kMakerInternalDomainSuffix);
   allowed.push_back(kMakerMirrorDomainSuffix);
   allowed.push_back(L"localhost");
@@ -64,10 +60,15 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
   if (!started) {
     LOG(ERROR) << "Failed sending request for default prefs overrides";
     // The file opened for the reply must not stay behind empty.
-    DeleteFileW(output_path_.value().c_str());
+    DeleteOutput();
     base::Closure finished = std::move(done_);
     finished.Run();
   }
+}
+
+void PrefDefaultOverridesFetcher::DeleteOutput() {
+  if (!DeleteFileW(output_path_.value().c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    PLOG(ERROR) << "Could not delete " << output_path_.value();
 }
 
 void PrefDefaultOverridesFetcher::OnFetched() {
@@ -75,7 +76,7 @@ void PrefDefaultOverridesFetcher::OnFetched() {
     LOG(INFO) << "Default prefs overrides fetched successfully";
   } else {
     // The writer is closed by now, so the file can go.
-    DeleteFileW(output_path_.value().c_str());
+    DeleteOutput();
     LOG(ERROR) << "Failed fetching default prefs overrides";
   }
   base::Closure finished = std::move(done_);

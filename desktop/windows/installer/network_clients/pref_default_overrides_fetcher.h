@@ -37,6 +37,7 @@ class PrefDefaultOverridesFetcher {
 
  private:
   void OnFetched();
+  void DeleteOutput();
 
   const base::FilePath output_path_;
   WinInetDownloader downloader_;

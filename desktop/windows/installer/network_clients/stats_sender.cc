@@ -87,11 +87,7 @@ bool StatsSender::Send(base::Closure done, bool wait_for_network) {
   report_.root_node().SetTimestampAndElapsed("stats_sending_time");
 
   std::vector<std::wstring>& allowed = downloader_.allowed_domains();
-  allowed.clear();
-  std::wstring domain = base::UTF8ToWide(GetDomain());
-  if (!domain.empty() && domain != kMakerDomainSuffix)
-    allowed.push_back(domain);
-  allowed.push_back(kMakerDomainSuffix);
+  allowed = ProductAndMakerDomains();
   allowed.push_back(L"localhost");
 
   if (!wait_for_network) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/bind.h"
@@ -17,6 +18,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
+#include "desktop/windows/installer/wininet/wininet_http_util.h"
 
 namespace installer {
 
@@ -30,7 +32,7 @@ constexpr DWORD kReadBufferSize = 64 * 1024;
 // Bounds the wait of the cleanup thread for WinInet to let go of a session:
 // a session whose handles were already closed elsewhere must not keep the
 // thread, and with it the downloader's destruction, waiting forever.
-constexpr int kCleanupWaitMs = 10000;
+constexpr int kCleanupWaitMs = 5000;
 
 // A redirect loop ends the request instead of following it for ever.
 constexpr int kMaxRedirects = 20;
@@ -54,103 +56,6 @@ bool IsConnectivityError(DWORD error) {
     default:
       return false;
   }
-}
-
-// Status texts come as UTF-16 to a wide callback from some WinInet versions
-// and as ANSI from others; addresses and URLs are ASCII, so a zero second
-// byte tells them apart.
-std::wstring StatusText(const void* info, DWORD length) {
-  if (!info || length == 0)
-    return std::wstring();
-  const char* bytes = static_cast<const char*>(info);
-  if (length >= 2 && bytes[0] != 0 && bytes[1] == 0) {
-    const wchar_t* wide = static_cast<const wchar_t*>(info);
-    size_t n = 0;
-    while (n < length / sizeof(wchar_t) && wide[n])
-      ++n;
-    return std::wstring(wide, n);
-  }
-  size_t n = 0;
-  while (n < length && bytes[n])
-    ++n;
-  return base::ASCIIToWide(std::string_view(bytes, n));
-}
-
-struct CrackedUrl {
-  INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
-  std::wstring host;
-  INTERNET_PORT port = 0;
-  std::wstring path;
-};
-
-bool CrackUrl(const std::wstring& url, CrackedUrl* out) {
-  wchar_t host[256] = {};
-  wchar_t path[4096] = {};
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = 256;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = 4096;
-  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), ICU_DECODE | ICU_ESCAPE,
-                         &parts)) {
-    return false;
-  }
-  out->scheme = parts.nScheme;
-  out->host.assign(host, parts.dwHostNameLength);
-  out->port = parts.nPort;
-  out->path.assign(path, parts.dwUrlPathLength);
-  if (out->path.empty())
-    out->path = L"/";
-  return true;
-}
-
-// The value of response header |name|; empty when absent.
-std::wstring QueryCustomHeader(HINTERNET request, const wchar_t* name) {
-  std::wstring buffer(256, L'\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    size_t name_length = wcslen(name);
-    if (buffer.size() <= name_length)
-      buffer.resize(name_length + 1);
-    buffer.replace(0, name_length + 1, std::wstring(name) + L'\0');
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &size, nullptr)) {
-      buffer.resize(size / sizeof(wchar_t));
-      return buffer;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-      break;
-    buffer.assign(size / sizeof(wchar_t) + 1, L'\0');
-  }
-  return std::wstring();
-}
-
-enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
-
-// Content-Length read as text: WinInet's numeric form turns "-5", "abc" and
-// values beyond 32 bits into plausible sizes.
-ContentLength QueryContentLength(HINTERNET request, uint32_t* out) {
-  wchar_t text[64] = {};
-  DWORD size = sizeof(text);
-  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
-    return ContentLength::kMissing;
-  std::wstring_view value(text, size / sizeof(wchar_t));
-  while (!value.empty() && (value.front() == L' ' || value.front() == L'\t'))
-    value.remove_prefix(1);
-  while (!value.empty() && (value.back() == L' ' || value.back() == L'\t'))
-    value.remove_suffix(1);
-  if (value.empty() || value.size() > 20)
-    return ContentLength::kInvalid;
-  uint64_t number = 0;
-  for (wchar_t c : value) {
-    if (c < L'0' || c > L'9')
-      return ContentLength::kInvalid;
-    number = number * 10 + static_cast<uint64_t>(c - L'0');
-    if (number > 0xFFFFFFFFull)
-      return ContentLength::kTooLarge;
-  }
-  *out = static_cast<uint32_t>(number);
-  return ContentLength::kValid;
 }
 
 DWORD RunCredentialPrompt(HWND window, HINTERNET request) {
@@ -225,7 +130,6 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   std::unique_ptr<char[]> buffer_;
   DWORD last_read_ = 0;
   base::WeakRef<WinInetDownloader> weak_downloader_;
-  base::SharedRef<base::OrderedTaskRunner> task_runner_;
 
  private:
   friend class base::RefCountedThreadSafe<DownloadSession>;
@@ -248,8 +152,10 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
     }
     return;
   }
+  // The callback stays registered after a cancellation: the connection's
+  // closing notice, which releases WinInet's reference, must still arrive.
   if (session->cancelled_.IsSet()) {
-    VLOG(1) << "Wininet request cancelled. unregistering the callback.";
+    VLOG(1) << "Wininet request cancelled. ignoring the callback.";
     return;
   }
   if (status != INTERNET_STATUS_CONNECTED_TO_SERVER && status != INTERNET_STATUS_REDIRECT &&
@@ -292,7 +198,13 @@ void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
 
 }  // namespace internal
 
+using internal::ContentLength;
+using internal::CrackedUrl;
+using internal::CrackUrl;
 using internal::DownloadSession;
+using internal::HasHeaderLines;
+using internal::QueryContentLength;
+using internal::QueryCustomHeader;
 
 WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, PackageFetcherDelegate* progress)
     : ui_(ui), progress_(progress), retry_delay_(base::TimeSpan::FromMilliseconds(kRetryDelayMs)) {
@@ -358,13 +270,13 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   CrackedUrl parts;
   if (!CrackUrl(url_, &parts)) {
     PLOG(ERROR) << "Could not parse URL";
-    return false;
+    return FailStart();
   }
   if (!IsHostAllowed(parts.host, allowed_domains_)) {
     LOG(ERROR) << "Attempting to download from a disallowed domain";
-    return false;
+    return FailStart();
   }
-  secure_ = parts.scheme == INTERNET_SCHEME_HTTPS;
+  secure_ = parts.secure;
 
   if (cleanup_thread_) {
     VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
@@ -374,21 +286,29 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
 
   expected_size_ = 0;
   bytes_received_ = 0;
-  bytes_at_last_resume_ = 0;
+  best_at_last_resume_ = 0;
+  resumed_ = false;
+  resumptions_without_progress_ = 0;
   redirects_ = 0;
+  // Retries of an earlier, failed download do not count against this one.
+  retry_count_ = 0;
   const std::wstring& proxy = ProxyForTesting();
   HINTERNET internet = InternetOpenW(
       GetUserAgent().c_str(), proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
       proxy.empty() ? nullptr : proxy.c_str(), nullptr, INTERNET_FLAG_ASYNC);
   if (!internet) {
     PLOG(ERROR) << "Could not open internet";
-    return false;
+    return FailStart();
   }
   session_ = base::MakeShared<DownloadSession>(this, ++serial_, body);
   session_->internet_.Reset(internet);
   session_->weak_downloader_ = weak_factory_.GetWeakRef();
-  session_->task_runner_ = task_runner_;
-  InternetSetStatusCallbackW(internet, &DownloadSession::StatusCallback);
+  if (InternetSetStatusCallbackW(internet, &DownloadSession::StatusCallback) ==
+      INTERNET_INVALID_STATUS_CALLBACK) {
+    PLOG(ERROR) << "Could not register the download's status callback";
+    CloseSession();
+    return FailStart();
+  }
 
   DownloadSession* session = session_.get();
   HINTERNET connection = InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr,
@@ -397,7 +317,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   if (!connection) {
     PLOG(ERROR) << "Could not start session";
     CloseSession();
-    return false;
+    return FailStart();
   }
   {
     DownloadSession::AutoLock lock(session);
@@ -420,9 +340,18 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
     if (!sent)
       SetState(previous);
   }
-  if (!sent)
+  if (!sent) {
     CloseSession();
-  return sent;
+    return FailStart();
+  }
+  return true;
+}
+
+bool WinInetDownloader::FailStart() {
+  // Nothing will be written: the file (or string) is released at once, so
+  // the caller may remove it.
+  writer_->Close();
+  return false;
 }
 
 bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
@@ -557,6 +486,15 @@ bool WinInetDownloader::HandleInitialCompletion() {
     return false;
   }
   report_->OnHttpStatus(status);
+  // WinInet takes a status line cut off by a lost connection for a whole
+  // response without headers (and an empty body): every real answer has
+  // at least one header, so this one is retried like a lost connection.
+  if (!HasHeaderLines(request)) {
+    LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
+                 << "response without headers";
+    CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    return false;
+  }
   for (const wchar_t* name : {L"Date", L"Server", L"X-Served-By"})
     report_->OnHeader(name, QueryCustomHeader(request, name));
 
@@ -588,7 +526,6 @@ bool WinInetDownloader::HandleInitialCompletion() {
           return false;
         }
         bytes_received_ = 0;
-        bytes_at_last_resume_ = 0;
       }
     }
     retry_count_ = 0;
@@ -608,7 +545,7 @@ bool WinInetDownloader::HandleInitialCompletion() {
     CheckRetriesAndResume(status);
     return false;
   }
-  LOG(ERROR) << "Request completed with an unexpected HTTP status";
+  LOG(ERROR) << "Request completed with an unexpected HTTP status: " << status;
   PostFailed();
   return false;
 }
@@ -668,10 +605,19 @@ void WinInetDownloader::ReadBody() {
 }
 
 void WinInetDownloader::PostResume() {
-  if (bytes_received_ == bytes_at_last_resume_ && retry_count_ > 0) {
+  // A server that keeps ending the body before anything new arrived (also
+  // one that restarts it with 200 every time, which resets the retry count)
+  // must not keep the download resuming for ever.
+  if (resumed_ && bytes_received_ <= best_at_last_resume_) {
+    if (++resumptions_without_progress_ > max_retries_) {
+      LOG(ERROR) << "Download makes no progress";
+      PostFailed();
+      return;
+    }
     CheckRetriesAndResume(0);
     return;
   }
+  resumptions_without_progress_ = 0;
   task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::Resume,
                                                session_->weak_downloader_, session_->serial_));
 }
@@ -741,7 +687,8 @@ void WinInetDownloader::Resume(uint32_t serial) {
       report_->OnChunkStart(bytes_received_);
       chunk_open_ = true;
       report_->OnRetry(static_cast<uint32_t>(retry_count_.load()));
-      bytes_at_last_resume_ = bytes_received_;
+      best_at_last_resume_ = std::max(best_at_last_resume_, bytes_received_);
+      resumed_ = true;
       session->last_read_ = 0;
       SetState(kRequestSent);
       resumed = SendRequest(range);

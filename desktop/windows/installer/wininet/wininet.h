@@ -99,6 +99,8 @@ class WinInetDownloader {
   friend class internal::DownloadSession;
 
   void SetState(State state);
+  // Closes the writer of a download that did not start; false.
+  bool FailStart();
   // Opens and sends the request of the current session with the session's
   // lock held; false (logged) when it could not be sent.
   bool SendRequest(const std::wstring& extra_headers);
@@ -144,7 +146,11 @@ class WinInetDownloader {
   // Guarded by the session's lock while a session runs.
   uint32_t expected_size_ = 0;
   uint32_t bytes_received_ = 0;
-  uint32_t bytes_at_last_resume_ = 0;
+  // The most bytes any earlier request of this download had brought when
+  // it was resumed, and how many resumptions in a row brought no more.
+  uint32_t best_at_last_resume_ = 0;
+  bool resumed_ = false;
+  int resumptions_without_progress_ = 0;
   bool chunk_open_ = false;
   int redirects_ = 0;
   std::atomic<int> retry_count_{0};

@@ -15,8 +15,12 @@ bool FileResponseWriter::Open(const base::FilePath& path) {
 }
 
 bool FileResponseWriter::Write(const char* data, uint32_t size) {
+  if (!file_.IsValid()) {
+    LOG(ERROR) << "Failed writing response to downloading file: it is not open";
+    return false;
+  }
   DWORD written = 0;
-  if (!file_.IsValid() || !WriteFile(file_.Get(), data, size, &written, nullptr) ||
+  if (!WriteFile(file_.Get(), data, size, &written, nullptr) ||
       written != size) {
     PLOG(ERROR) << "Failed writing response to downloading file";
     return false;

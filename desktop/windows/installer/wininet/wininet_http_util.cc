@@ -1,0 +1,107 @@
+#include "desktop/windows/installer/wininet/wininet_http_util.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "base/utf_string_conversions.h"
+
+namespace installer::internal {
+
+std::wstring StatusText(const void* info, uint32_t length) {
+  if (!info || length == 0)
+    return std::wstring();
+  const char* bytes = static_cast<const char*>(info);
+  if (length >= 2 && bytes[0] != 0 && bytes[1] == 0) {
+    const wchar_t* wide = static_cast<const wchar_t*>(info);
+    size_t n = 0;
+    while (n < length / sizeof(wchar_t) && wide[n])
+      ++n;
+    return std::wstring(wide, n);
+  }
+  size_t n = 0;
+  while (n < length && bytes[n])
+    ++n;
+  return base::ASCIIToWide(std::string_view(bytes, n));
+}
+
+bool CrackUrl(const std::wstring& url, CrackedUrl* out) {
+  wchar_t host[256] = {};
+  wchar_t path[4096] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = 256;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = 4096;
+  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), ICU_DECODE | ICU_ESCAPE,
+                         &parts)) {
+    return false;
+  }
+  out->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  out->host.assign(host, parts.dwHostNameLength);
+  out->port = parts.nPort;
+  out->path.assign(path, parts.dwUrlPathLength);
+  if (out->path.empty())
+    out->path = L"/";
+  return true;
+}
+
+std::wstring QueryCustomHeader(void* request, const wchar_t* name) {
+  std::wstring buffer(256, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    size_t name_length = wcslen(name);
+    if (buffer.size() <= name_length)
+      buffer.resize(name_length + 1);
+    buffer.replace(0, name_length + 1, std::wstring(name) + L'\0');
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &size, nullptr)) {
+      buffer.resize(size / sizeof(wchar_t));
+      return buffer;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      break;
+    buffer.assign(size / sizeof(wchar_t) + 1, L'\0');
+  }
+  return std::wstring();
+}
+
+bool HasHeaderLines(void* request) {
+  DWORD size = 0;
+  HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, nullptr, &size, nullptr);
+  if (size == 0)
+    return false;
+  std::wstring headers(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(headers.size() * sizeof(wchar_t));
+  if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, headers.data(), &size, nullptr))
+    return false;
+  // NUL-separated lines: the status line, the headers, an empty line.
+  size_t first_end = headers.find(L'\0');
+  return first_end != std::wstring::npos && first_end + 1 < headers.size() &&
+         headers[first_end + 1] != L'\0';
+}
+
+ContentLength QueryContentLength(void* request, uint32_t* out) {
+  wchar_t text[64] = {};
+  DWORD size = sizeof(text);
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+    return ContentLength::kMissing;
+  std::wstring_view value(text, size / sizeof(wchar_t));
+  while (!value.empty() && (value.front() == L' ' || value.front() == L'\t'))
+    value.remove_prefix(1);
+  while (!value.empty() && (value.back() == L' ' || value.back() == L'\t'))
+    value.remove_suffix(1);
+  if (value.empty() || value.size() > 20)
+    return ContentLength::kInvalid;
+  uint64_t number = 0;
+  for (wchar_t c : value) {
+    if (c < L'0' || c > L'9')
+      return ContentLength::kInvalid;
+    number = number * 10 + static_cast<uint64_t>(c - L'0');
+    if (number > 0xFFFFFFFFull)
+      return ContentLength::kTooLarge;
+  }
+  *out = static_cast<uint32_t>(number);
+  return ContentLength::kValid;
+}
+
+}  // namespace installer::internal
