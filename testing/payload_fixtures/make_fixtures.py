@@ -159,6 +159,14 @@ def make_archives(out, image):
     write(os.path.join(folder, "huge_size.7z"),
           replace_header_bytes(data, b"\x0c" + encode_number(10000),
                                b"\x0c" + encode_number(100 * 10**9)))
+    # The names property (kName, 0x11): its size, "not external" (0), then
+    # the names in UTF-16 with a null after each.
+    one = "one.txt".encode("utf-16-le") + b"\0\0"
+    for name, replacement in {"empty_name": "", "long_name": "a" * 40000}.items():
+        names = replacement.encode("utf-16-le") + b"\0\0"
+        write(os.path.join(folder, name + ".7z"),
+              replace_header_bytes(data, b"\x11" + encode_number(len(one) + 1) + b"\0" + one,
+                                   b"\x11" + encode_number(len(names) + 1) + b"\0" + names))
     tree_data = read(os.path.join(folder, "lzma2_plain_header.7z"))
     entries = sum(len(d) + len(f) for _, d, f in os.walk(tree))
     # kEnd of the streams, then kFilesInfo (0x05) and the number of entries.

@@ -120,7 +120,7 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
 TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWritten) {
   for (const wchar_t* archive : {L"slip_parent.7z", L"slip_drive.7z", L"slip_unc.7z",
                                  L"slip_stream.7z", L"slip_rooted.7z", L"slip_device.7z",
-                                 L"bad_utf16.7z"}) {
+                                 L"bad_utf16.7z", L"empty_name.7z", L"long_name.7z"}) {
     SCOPED_TRACE(archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
     testing::ScopedLogCapture log;
