@@ -500,7 +500,9 @@ TEST_F(AdditionalFilesTest, PartnerFilesArriveOrAreSkipped) {
              Component("partner_content", Url("bad2.dat"), false, wrong, "bad2.dat") + "," +
              Component("partner_content", Url("good.dat"), false, good, "") + "," +
              Component("partner_content", Url("good.dat"), false, good, "..\\\\evil.dat") + "," +
-             Component("partner_content", Url("good.dat"), false, good, "good.dat") + "]");
+             Component("partner_content", Url("good.dat"), false, good, "good.dat") + "," +
+             // The package has a folder of that name.
+             Component("partner_content", Url("good.dat"), false, good, "dir") + "]");
   ThreadSafeLogCapture log;
   PayloadReader plain(Fixture(L"plain.exe"));
   auto fetcher = MakeFetcher(&plain);
@@ -510,8 +512,10 @@ TEST_F(AdditionalFilesTest, PartnerFilesArriveOrAreSkipped) {
   // Every failing component gets its four tries, the second one too.
   EXPECT_EQ(4u, CountRequests("bad1.dat"));
   EXPECT_EQ(4u, CountRequests("bad2.dat"));
-  EXPECT_EQ(1u, CountRequests("good.dat"));
+  EXPECT_EQ(2u, CountRequests("good.dat"));
   EXPECT_TRUE(log.Contains("Giving up downloading this file"));
+  EXPECT_TRUE(log.Contains("Failed moving additional file into place"));
+  EXPECT_TRUE(base::DirectoryExists(fetcher->unpack_folder().Append(L"dir")));
   EXPECT_TRUE(log.Contains("Failed parsing additional file part of JSON reply"));
   EXPECT_FALSE(base::PathExists(work_.Append(L"evil.dat")));
   EXPECT_FALSE(base::PathExists(fetcher->unpack_folder().Append(L"bad1.dat")));
@@ -544,15 +548,19 @@ TEST_F(AdditionalFilesTest, SuiteArchivesRunTheirExtractorAndAreChecked) {
 
 TEST_F(AdditionalFilesTest, AFailingExtractorSkipsTheComponent) {
   const base::FilePath sfx = BinDir().Append(L"fake_installer.exe");
+  const base::FilePath not_a_program = Fixture(L"tracking_data.bin");
   ServeFile("suite.exe", sfx);
-  ServeReply(R"(,"components":[)" + Component("suite", Url("suite.exe"), true, Sha256Hex(sfx), "") +
-             "]");
+  ServeFile("text.exe", not_a_program);
+  ServeReply(R"(,"components":[)" +
+             Component("suite", Url("text.exe"), true, Sha256Hex(not_a_program), "") + "," +
+             Component("suite", Url("suite.exe"), true, Sha256Hex(sfx), "") + "]");
   SetEnvironmentVariableW(L"VELMO_FAKE_SFX_EXIT_CODE", L"1");
   ThreadSafeLogCapture log;
   PayloadReader plain(Fixture(L"plain.exe"));
   auto fetcher = MakeFetcher(&plain, true);
   RunFetch(fetcher.get());
   EXPECT_EQ(5u, recorder_.statuses.back());
+  EXPECT_TRUE(log.Contains("Failed starting SFX archive"));
   EXPECT_TRUE(log.Contains("Failed extracting SFX archive"));
   base::DirectoryEnumerator suites(work_, false, base::DirectoryEnumerator::DIRECTORIES,
                                    L"suite_*");
