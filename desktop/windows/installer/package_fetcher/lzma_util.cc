@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -102,11 +103,15 @@ struct DecodeCall {
   SRes result;
 };
 
+std::atomic<SevenZipExtractor::DecodeHook> g_decode_hook{nullptr};
+
 void RunDecode(void* context) {
   auto* call = static_cast<DecodeCall*>(context);
   call->result = SzArEx_Extract(call->db, call->stream, call->index, call->block_index,
                                 call->buffer, call->buffer_size, call->offset, call->size,
                                 call->alloc_main, &kTempAlloc);
+  if (SevenZipExtractor::DecodeHook hook = g_decode_hook.load())
+    hook(*call->buffer);
 }
 
 bool IsInOutputBuffer(void* context, const void* address) {
@@ -199,6 +204,11 @@ class SevenZipExtractor::Extraction {
 };
 
 SevenZipExtractor::SevenZipExtractor(PackageFetcherDelegate* progress) : progress_(progress) {}
+
+// static
+void SevenZipExtractor::SetDecodeHookForTesting(DecodeHook hook) {
+  g_decode_hook.store(hook);
+}
 
 SevenZipExtractor::~SevenZipExtractor() = default;
 

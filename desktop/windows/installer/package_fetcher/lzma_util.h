@@ -54,6 +54,12 @@ class SevenZipExtractor {
   void Close();
 
   Status status() const { return status_; }
+
+  // Tests: runs after each entry is decoded, inside the in-page error guard,
+  // with the output buffer; a test raises there the in-page error that a
+  // failing disk would raise, which no test can cause for real.
+  using DecodeHook = void (*)(const void* output_buffer);
+  static void SetDecodeHookForTesting(DecodeHook hook);
   // The NT status of the failed page operation after kInPageError.
   DWORD in_page_nt_status() const { return in_page_nt_status_; }
 

@@ -243,6 +243,35 @@ TEST_F(SevenZipExtractorTest, ALargeSolidBlockNeedsLittlePrivateMemory) {
   EXPECT_EQ(expected_bytes, bytes);
 }
 
+// What a failing page of the output buffer raises (once there is a buffer:
+// an empty file needs none).
+void RaiseInPageErrorIn(const void* buffer) {
+  if (!buffer)
+    return;
+  ULONG_PTR info[3] = {1, reinterpret_cast<ULONG_PTR>(buffer) + 10, 0xC0000185};
+  RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+}
+
+TEST_F(SevenZipExtractorTest, AFailingPageOfTheOutputBufferEndsTheExtraction) {
+  testing::ScopedLogCapture log;
+  SevenZipExtractor::SetDecodeHookForTesting(&RaiseInPageErrorIn);
+  SevenZipExtractor extractor(nullptr);
+  const DWORD result = Extract(L"lzma_solid.7z", &extractor);
+  SevenZipExtractor::SetDecodeHookForTesting(nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), result);
+  EXPECT_EQ(SevenZipExtractor::kInPageError, extractor.status());
+  EXPECT_EQ(0xC0000185u, extractor.in_page_nt_status());
+  EXPECT_TRUE(Logged(log, "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; NTSTATUS = "));
+  // The output buffer's file went with the extraction.
+  for (const std::wstring& name : ListTree(Out()))
+    EXPECT_EQ(std::wstring::npos, name.find(L".tmp")) << name;
+
+  // Extracting works again afterwards.
+  ASSERT_TRUE(base::DeletePath(Out(), true));
+  SevenZipExtractor again(nullptr);
+  EXPECT_EQ(0u, Extract(L"lzma_solid.7z", &again));
+}
+
 TEST(MappedOutputAllocatorTest, BlocksLiveInTheBackingFile) {
   base::ScopedTempDir temp;
   ASSERT_TRUE(temp.CreateUniqueTempDir());
