@@ -303,6 +303,30 @@ TEST_F(PackageFetcherTest, WithoutTrackingDataTheRequestIsAGet) {
             ReadFile(fetcher->unpack_folder().Append(L"files_list")));
 }
 
+// "127.1" reaches the same server as "127.0.0.1" but is on no allowed host
+// list: the package may come from it, the server's reply may not.
+TEST_F(PackageFetcherTest, OnlyThePackageServerIsHeldToTheAllowedHosts) {
+  const std::string port = testing_http::ServerAddress().substr(
+      testing_http::ServerAddress().find(':'));
+  const base::FilePath installer = Fixture(L"fake_full_installer.exe");
+  ServeFile("installer.exe", installer);
+  Serve("reply", R"({"installer":"http://127.1)" + port + prefix_ +
+                     R"(installer.exe","installer_checksum":")" + Sha256Hex(installer) + "\"}");
+  PayloadReader plain(Fixture(L"plain.exe"));
+
+  SetPackageServer(base::UTF8ToWide(Url("reply")));
+  auto fetcher = MakeFetcher(&plain);
+  RunFetch(fetcher.get());
+  EXPECT_EQ(5u, recorder_.statuses.back());
+
+  recorder_.statuses.clear();
+  SetPackageServer(base::UTF8ToWide("http://127.1" + port + prefix_ + "reply"));
+  auto refused = MakeFetcher(&plain);
+  RunFetch(refused.get());
+  EXPECT_EQ(7u, recorder_.statuses.back());
+  EXPECT_EQ("Failed fetching the download URL", FetchStat(kLastFetch, "failure_reason"));
+}
+
 struct FailureCase {
   const char* name;
   const char* reason;
