@@ -281,7 +281,9 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     // The block's packed streams lie one after the other.
     const uint64_t packed = db.db.PackPositions[db.db.FoStartPackStreamIndex[f + 1]] -
                             db.db.PackPositions[db.db.FoStartPackStreamIndex[f]];
-    if (unpacked > packed * kMaxCompressionRatio + kCompressionSlack) {
+    // Divided rather than multiplied: a hostile packed size must not wrap.
+    if (unpacked > kCompressionSlack &&
+        (unpacked - kCompressionSlack) / kMaxCompressionRatio > packed) {
       LOG(ERROR) << "Archive block " << f << " claims " << unpacked << " bytes from " << packed
                  << " packed bytes; the archive is refused";
       status_ = kDecodingFailed;
