@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
@@ -200,11 +201,40 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   if (features->IsEnabled("installer-experiment-test"))
     LOG(INFO) << "Test experiment is enabled";
 
+  // A package inside an installation or an unpacked package is always the
+  // 64-bit one; elsewhere the payload decides, or the system.
   bool x64 = true;
+  std::unique_ptr<PayloadReader> payload;
   if (!inside_package) {
-    LOG(WARNING) << "Reading the payload is not part of this build";
     x64 = base::win::WindowsVersionInfo::GetInstance()->architecture() ==
           base::win::X64_ARCHITECTURE;
+    payload = std::make_unique<PayloadReader>(exe_file);
+    switch (payload->type()) {
+      case kPayloadTrackingData:
+        LOG(INFO) << "Tracking data: " << payload->GetTrackingData();
+        break;
+      case kPayloadExternalTrackingData:
+        LOG(ERROR) << "External should only ever be reported after calling SetPayload";
+        break;
+      case kPayloadFullPackage:
+        LOG(INFO) << "Found full package";
+        x64 = true;
+        break;
+      case kPayloadCorrupted:
+        // A damaged installer file runs on as one without a payload: the
+        // package is then fetched.
+        LOG(ERROR) << "Corrupted payload";
+        [[fallthrough]];
+      case kPayloadNone:
+        LOG(WARNING) << "Failed reading payload";
+        if (command_line.HasSwitch(kServerTrackingBlobSwitch)) {
+          LOG(INFO) << "Using tracking data from command line";
+          payload->SetPayload(command_line.GetSwitchValueASCII(kServerTrackingBlobSwitch));
+        }
+        break;
+      default:
+        break;
+    }
   }
   x64 = x64 && features->IsEnabled("installer-support-x64-download");
   VLOG(1) << "Installer architecture: " << (x64 ? "X64" : "X86");
@@ -237,6 +267,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   }
 
   settings.reset();
+  payload.reset();
   message_loop.reset();
   // Status reads on the thread pool hold on to the singletons that the exit
   // callbacks are about to destroy.

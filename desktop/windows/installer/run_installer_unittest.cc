@@ -352,5 +352,26 @@ TEST_F(RunInstallerTest, ConfigurationOnlyFromTheModuleBesideTheExecutable) {
   EXPECT_EQ("Velmo installer starting - version 43.0.2442.991 Stable", lines[0]);
 }
 
+// The hosts carry payloads made by the installer-making tool at build time.
+TEST_F(RunInstallerTest, ThePayloadOfTheHostIsReadAndLogged) {
+  const base::FilePath hosts = BuildDir().Append(L"payload_hosts");
+  Run({}, nullptr, hosts.Append(L"full_installer.exe"));
+  EXPECT_TRUE(Contains(LogLines(), "Found full package"));
+
+  ASSERT_TRUE(base::DeletePath(LogFolder(), true));
+  Run({}, nullptr, hosts.Append(L"net_installer.exe"));
+  EXPECT_TRUE(
+      Contains(LogLines(), "Tracking data: campaign=fixture&partner=velmo&id=0123456789"));
+
+  // The plain host has no payload; tracking data can come from the switch.
+  ASSERT_TRUE(base::DeletePath(LogFolder(), true));
+  Run({L"--server-tracking-blob=abc"}, nullptr);
+  std::vector<std::string> lines = LogLines();
+  EXPECT_TRUE(Contains(lines, "No valid payload found"));
+  EXPECT_TRUE(Contains(lines, "Failed reading payload"));
+  EXPECT_TRUE(Contains(lines, "Using tracking data from command line"));
+  EXPECT_FALSE(Contains(lines, "Found full package"));
+}
+
 }  // namespace
 }  // namespace installer

@@ -1,0 +1,382 @@
+#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
+#include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_test_support.h"
+#include "desktop/windows/installer/service/authenticode_test_fixtures.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using test::PayloadFixture;
+
+bool Logged(const testing::ScopedLogCapture& log, std::string_view text) {
+  return log.text().find(text) != std::string::npos;
+}
+
+// Receives the extractor's progress.
+class ProgressRecorder : public PackageFetcherDelegate {
+ public:
+  void SetTotalProgress(uint32_t total) override { totals.push_back(total); }
+  void SetCurrentProgress(uint32_t current) override { currents.push_back(current); }
+  void NotifyStalled() override { ADD_FAILURE() << "extraction never stalls"; }
+  void NotifyStatusChanged(uint32_t) override { ADD_FAILURE() << "extraction has no status"; }
+
+  std::vector<uint32_t> totals;
+  std::vector<uint32_t> currents;
+};
+
+// Every file and folder below |root|, relative to it.
+std::vector<std::wstring> ListTree(const base::FilePath& root) {
+  std::vector<std::wstring> names;
+  base::DirectoryEnumerator e(root, true,
+                              base::DirectoryEnumerator::FILES |
+                                  base::DirectoryEnumerator::DIRECTORIES);
+  for (base::FilePath p = e.Next(); !p.empty(); p = e.Next())
+    names.push_back(p.value().substr(root.value().size() + 1));
+  return names;
+}
+
+FILETIME LastWriteTime(const base::FilePath& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) << path;
+  return data.ftLastWriteTime;
+}
+
+class SevenZipExtractorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
+
+  base::FilePath Archive(const wchar_t* name) {
+    return PayloadFixture(L"archives").Append(name);
+  }
+  base::FilePath Out() { return temp_.GetPath().Append(L"out"); }
+
+  // Opens and extracts |name| into Out() (created first).
+  DWORD Extract(const wchar_t* name, SevenZipExtractor* extractor,
+                std::vector<base::FilePath>* written = nullptr) {
+    EXPECT_TRUE(base::CreateDirectoryTree(Out()));
+    EXPECT_EQ(0u, extractor->Open(Archive(name))) << name;
+    return extractor->ExtractSevenZipArchive(Out(), written);
+  }
+
+  base::ScopedTempDir temp_;
+};
+
+TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
+  const base::FilePath tree = PayloadFixture(L"archives").Append(L"tree");
+  const wchar_t* files[] = {L"a.txt", L"dir\\sub\\random.bin", L"dir\\empty.txt",
+                            L"dir\\program.exe"};
+  for (const wchar_t* archive : {L"lzma_solid.7z", L"lzma2_nonsolid.7z",
+                                 L"x86_lzma2_solid.7z", L"lzma2_plain_header.7z"}) {
+    SCOPED_TRACE(archive);
+    ASSERT_TRUE(base::DeletePath(Out(), true));
+    ProgressRecorder progress;
+    SevenZipExtractor extractor(&progress);
+    std::vector<base::FilePath> written;
+    ASSERT_EQ(0u, Extract(archive, &extractor, &written));
+    EXPECT_EQ(SevenZipExtractor::kOk, extractor.status());
+
+    for (const wchar_t* name : files) {
+      std::string expected, actual;
+      ASSERT_TRUE(base::ReadFileToString(tree.Append(name), &expected)) << name;
+      ASSERT_TRUE(base::ReadFileToString(Out().Append(name), &actual)) << name;
+      EXPECT_TRUE(expected == actual) << name;
+      const FILETIME want = LastWriteTime(tree.Append(name));
+      const FILETIME got = LastWriteTime(Out().Append(name));
+      EXPECT_EQ(want.dwLowDateTime, got.dwLowDateTime) << name;
+      EXPECT_EQ(want.dwHighDateTime, got.dwHighDateTime) << name;
+    }
+    EXPECT_TRUE(base::DirectoryExists(Out().Append(L"emptydir")));
+    // Nothing but the archive's entries: the output buffer's file is gone.
+    std::vector<std::wstring> listed = ListTree(Out());
+    EXPECT_EQ(written.size(), listed.size());
+    for (const base::FilePath& path : written)
+      EXPECT_TRUE(base::PathExists(path)) << path;
+
+    ASSERT_EQ(1u, progress.totals.size());
+    EXPECT_EQ(written.size(), progress.totals[0]);
+    ASSERT_EQ(written.size(), progress.currents.size());
+    for (uint32_t i = 0; i < progress.currents.size(); ++i)
+      EXPECT_EQ(i, progress.currents[i]);
+  }
+}
+
+TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWritten) {
+  for (const wchar_t* archive : {L"slip_parent.7z", L"slip_drive.7z", L"slip_unc.7z",
+                                 L"slip_stream.7z", L"slip_rooted.7z", L"slip_device.7z",
+                                 L"bad_utf16.7z", L"empty_name.7z", L"long_name.7z"}) {
+    SCOPED_TRACE(archive);
+    ASSERT_TRUE(base::DeletePath(Out(), true));
+    testing::ScopedLogCapture log;
+    SevenZipExtractor extractor(nullptr);
+    EXPECT_NE(0u, Extract(archive, &extractor));
+    EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
+    EXPECT_TRUE(Logged(log, "does not stay inside"));
+    EXPECT_TRUE(ListTree(Out()).empty());
+    // "..\.x" would have landed beside the unpacking folder.
+    EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListTree(temp_.GetPath()));
+  }
+}
+
+TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
+  struct Case {
+    const wchar_t* archive;
+    SevenZipExtractor::Status status;
+    const char* log;
+  } cases[] = {
+      {L"truncated.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
+      {L"flipped_header.7z", SevenZipExtractor::kNotSevenZip,
+       "Error returned by SzArchiveOpen: "},
+      {L"flipped_stream.7z", SevenZipExtractor::kDecodingFailed,
+       "Error returned by SzExtract: "},
+      {L"bad_crc.7z", SevenZipExtractor::kDecodingFailed, "Error returned by SzExtract: "},
+      // A block claiming 100 GB from 177 packed bytes.
+      {L"huge_size.7z", SevenZipExtractor::kDecodingFailed, "claims 100000000000 bytes"},
+      {L"many_entries.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
+      // A PE file is no archive.
+      {L"..\\plain.exe", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archive);
+    ASSERT_TRUE(base::DeletePath(Out(), true));
+    testing::ScopedLogCapture log;
+    SevenZipExtractor extractor(nullptr);
+    EXPECT_NE(0u, Extract(c.archive, &extractor));
+    EXPECT_EQ(c.status, extractor.status());
+    EXPECT_TRUE(Logged(log, c.log));
+  }
+}
+
+TEST_F(SevenZipExtractorTest, OpenAndExtractWithoutAnArchive) {
+  SevenZipExtractor extractor(nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+            extractor.Open(temp_.GetPath().Append(L"missing.7z")));
+  EXPECT_EQ(SevenZipExtractor::kArchiveNotFound, extractor.status());
+  EXPECT_NE(0u, extractor.ExtractSevenZipArchive(Out(), nullptr));
+
+  // Held open by another writer without sharing: found, but not opened.
+  const base::FilePath locked = temp_.GetPath().Append(L"locked.7z");
+  ASSERT_TRUE(base::CopySingleFile(Archive(L"lzma_solid.7z"), locked));
+  base::win::ScopedHandle holder(
+      CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder.IsValid());
+  EXPECT_NE(0u, extractor.Open(locked));
+  EXPECT_EQ(SevenZipExtractor::kArchiveNotOpened, extractor.status());
+}
+
+TEST_F(SevenZipExtractorTest, AnExistingFileInTheWayFailsWithCreateFile) {
+  ASSERT_TRUE(base::CreateDirectoryTree(Out().Append(L"dir")));
+  // A folder where the archive has a file.
+  ASSERT_TRUE(base::CreateDirectoryTree(Out().Append(L"a.txt")));
+  testing::ScopedLogCapture log;
+  SevenZipExtractor extractor(nullptr);
+  EXPECT_NE(0u, Extract(L"lzma2_nonsolid.7z", &extractor));
+  EXPECT_EQ(SevenZipExtractor::kCreateFailed, extractor.status());
+  EXPECT_TRUE(Logged(log, "Error returned by CreateFile: "));
+}
+
+// Committed private memory of this process (heap and other private pages;
+// file-backed views do not count).
+size_t PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  EXPECT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)));
+  return counters.PagefileUsage;
+}
+
+// The solid block of about 300 MiB is decoded into the file-backed view:
+// the heap never has to hold it.
+TEST_F(SevenZipExtractorTest, ALargeSolidBlockNeedsLittlePrivateMemory) {
+  const base::FilePath archive = PayloadFixture(L"large").Append(L"pe300.7z");
+  std::string manifest;
+  ASSERT_TRUE(base::ReadFileToString(archive.AddExtension(L"txt"), &manifest));
+  const size_t expected_files = strtoull(manifest.c_str(), nullptr, 10);
+  const uint64_t expected_bytes =
+      strtoull(manifest.c_str() + manifest.find('\n') + 1, nullptr, 10);
+  ASSERT_GT(expected_bytes, 300ull << 20);
+
+  const size_t baseline = PrivateBytes();
+  std::atomic<bool> done{false};
+  std::atomic<size_t> peak{baseline};
+  // Windows keeps a peak figure, Wine does not: sample it instead.
+  std::thread sampler([&] {
+    while (!done.load()) {
+      const size_t now = PrivateBytes();
+      if (now > peak.load())
+        peak.store(now);
+      Sleep(2);
+    }
+  });
+  ASSERT_TRUE(base::CreateDirectoryTree(Out()));
+  SevenZipExtractor extractor(nullptr);
+  ASSERT_EQ(0u, extractor.Open(archive));
+  std::vector<base::FilePath> written;
+  const DWORD result = extractor.ExtractSevenZipArchive(Out(), &written);
+  done.store(true);
+  sampler.join();
+  ASSERT_EQ(0u, result);
+
+  EXPECT_LT(peak.load() - baseline, 100u << 20) << "peak private bytes above the start";
+  EXPECT_EQ(expected_files, written.size());
+  uint64_t bytes = 0;
+  for (const base::FilePath& path : written) {
+    int64_t size = 0;
+    ASSERT_TRUE(base::GetFileSize(path, &size)) << path;
+    bytes += static_cast<uint64_t>(size);
+  }
+  EXPECT_EQ(expected_bytes, bytes);
+}
+
+// What a failing page of the output buffer raises (once there is a buffer:
+// an empty file needs none).
+void RaiseInPageErrorIn(const void* buffer) {
+  if (!buffer)
+    return;
+  ULONG_PTR info[3] = {1, reinterpret_cast<ULONG_PTR>(buffer) + 10, 0xC0000185};
+  RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+}
+
+TEST_F(SevenZipExtractorTest, AFailingPageOfTheOutputBufferEndsTheExtraction) {
+  testing::ScopedLogCapture log;
+  SevenZipExtractor::SetDecodeHookForTesting(&RaiseInPageErrorIn);
+  SevenZipExtractor extractor(nullptr);
+  const DWORD result = Extract(L"lzma_solid.7z", &extractor);
+  SevenZipExtractor::SetDecodeHookForTesting(nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), result);
+  EXPECT_EQ(SevenZipExtractor::kInPageError, extractor.status());
+  EXPECT_EQ(0xC0000185u, extractor.in_page_nt_status());
+  EXPECT_TRUE(Logged(log, "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; NTSTATUS = "));
+  // The output buffer's file went with the extraction.
+  for (const std::wstring& name : ListTree(Out()))
+    EXPECT_EQ(std::wstring::npos, name.find(L".tmp")) << name;
+
+  // Extracting works again afterwards.
+  ASSERT_TRUE(base::DeletePath(Out(), true));
+  SevenZipExtractor again(nullptr);
+  EXPECT_EQ(0u, Extract(L"lzma_solid.7z", &again));
+}
+
+TEST(MappedOutputAllocatorTest, BlocksLiveInTheBackingFile) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  {
+    MappedOutputAllocator allocator(temp.GetPath());
+    ASSERT_TRUE(allocator.has_backing_file());
+    EXPECT_EQ(nullptr, allocator.Allocate(0));
+
+    const size_t size = 3 * 1024 * 1024 + 5;
+    char* block = static_cast<char*>(allocator.Allocate(size));
+    ASSERT_NE(nullptr, block);
+    EXPECT_TRUE(allocator.IsInMappedView(block));
+    EXPECT_TRUE(allocator.IsInMappedView(block + size - 1));
+    EXPECT_FALSE(allocator.IsInMappedView(block + size));
+    memset(block, 0x5A, size);
+    // The backing file has the block's size while it is mapped.
+    std::vector<std::wstring> files = ListTree(temp.GetPath());
+    ASSERT_EQ(1u, files.size());
+    int64_t file_size = 0;
+    ASSERT_TRUE(base::GetFileSize(temp.GetPath().Append(files[0]), &file_size));
+    EXPECT_EQ(static_cast<int64_t>(size), file_size);
+
+    // One block is mapped at a time; a second one comes from the heap.
+    char* second = static_cast<char*>(allocator.Allocate(64));
+    ASSERT_NE(nullptr, second);
+    EXPECT_FALSE(allocator.IsInMappedView(second));
+    allocator.Free(second);
+
+    allocator.Free(block);
+    EXPECT_FALSE(allocator.IsInMappedView(block));
+    // The next block is mapped again, through the decoder's interface.
+    void* third = ISzAlloc_Alloc(allocator.sz_alloc(), 4096);
+    EXPECT_TRUE(allocator.IsInMappedView(third));
+    ISzAlloc_Free(allocator.sz_alloc(), third);
+  }
+  // Closing the backing file deleted it.
+  EXPECT_TRUE(ListTree(temp.GetPath()).empty());
+
+  MappedOutputAllocator heap_only(temp.GetPath().Append(L"missing"));
+  EXPECT_FALSE(heap_only.has_backing_file());
+  void* block = heap_only.Allocate(100);
+  ASSERT_NE(nullptr, block);
+  EXPECT_FALSE(heap_only.IsInMappedView(block));
+  heap_only.Free(block);
+}
+
+// Guarded memory for the tests below: [begin, begin + size).
+struct Range {
+  const char* begin;
+  size_t size;
+};
+
+bool InRange(void* context, const void* address) {
+  const Range* range = static_cast<const Range*>(context);
+  const char* at = static_cast<const char*>(address);
+  return at >= range->begin && at < range->begin + range->size;
+}
+
+// Raises the in-page error a failed page read of |context| would raise.
+void RaiseInPageError(void* context) {
+  ULONG_PTR info[3] = {0, reinterpret_cast<ULONG_PTR>(context), 0xC000009C};
+  RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+}
+
+TEST(InPageErrorGuardTest, TakesOnlyErrorsInsideItsMemory) {
+  char inner[16];
+  char outer[16];
+  Range inner_range = {inner, sizeof(inner)};
+  Range outer_range = {outer, sizeof(outer)};
+
+  DWORD status = 0;
+  EXPECT_FALSE(RunWithInPageErrorGuard(&RaiseInPageError, inner + 4, &InRange, &inner_range,
+                                       &status));
+  EXPECT_EQ(0xC000009Cu, status);
+
+  // An address the inner guard does not own goes on to the outer one.
+  struct Nested {
+    Range* inner_range;
+    char* address;
+    bool inner_result;
+  } nested = {&inner_range, outer + 1, true};
+  DWORD outer_status = 0;
+  DWORD inner_status = 0;
+  auto run_inner = [](void* context) {
+    auto* n = static_cast<Nested*>(context);
+    DWORD unused = 0;
+    n->inner_result =
+        RunWithInPageErrorGuard(&RaiseInPageError, n->address, &InRange, n->inner_range, &unused);
+  };
+  EXPECT_FALSE(
+      RunWithInPageErrorGuard(run_inner, &nested, &InRange, &outer_range, &outer_status));
+  EXPECT_EQ(0xC000009Cu, outer_status);
+  EXPECT_EQ(0u, inner_status);
+
+  // A call that does not fault returns normally, and the guard is gone
+  // afterwards: a later guard on the thread still works.
+  int calls = 0;
+  EXPECT_TRUE(RunWithInPageErrorGuard([](void* c) { ++*static_cast<int*>(c); }, &calls,
+                                      &InRange, &inner_range, &status));
+  EXPECT_EQ(1, calls);
+  status = 0;
+  EXPECT_FALSE(RunWithInPageErrorGuard(&RaiseInPageError, inner, &InRange, &inner_range,
+                                       &status));
+  EXPECT_EQ(0xC000009Cu, status);
+}
+
+}  // namespace
+}  // namespace installer

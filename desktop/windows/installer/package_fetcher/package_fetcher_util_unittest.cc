@@ -1,0 +1,227 @@
+#include "desktop/windows/installer/package_fetcher/package_fetcher_util.h"
+
+#include <windows.h>
+
+#include <cwctype>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/files/path_registry.h"
+#include "base/json_reader.h"
+#include "base/threading/lock.h"
+#include "base/utf_string_conversions.h"
+#include "desktop/windows/installer/maker_domains.h"
+#include "desktop/windows/installer/package_fetcher/version_check.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/stats_node.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+TEST(PackageFetcherUtilTest, AllowedDomainsPutAForeignProductDomainFirst) {
+  std::vector<std::wstring> domains = {L"stale"};
+  GetAllowedDownloadDomains(&domains);
+  // The configured domain is the maker's own: listed once.
+  ASSERT_EQ(base::UTF8ToWide(GetDomain()), std::wstring(kMakerDomainSuffix));
+  EXPECT_EQ((std::vector<std::wstring>{kMakerDomainSuffix, kMakerInternalDomainSuffix,
+                                       kMakerMirrorDomainSuffix, L"localhost", L"127.0.0.1"}),
+            domains);
+}
+
+TEST(PackageFetcherUtilTest, DownloadPathCarriesTheLocalTime) {
+  base::Time::Exploded before;
+  ASSERT_TRUE(base::Time::Now().Explode(true, &before));
+  base::FilePath path;
+  MakeDownloadPath(base::FilePath(L"C:\\work"), L"velmo_installer", &path);
+  const std::wstring name = path.BaseName().value();
+  ASSERT_EQ(std::wstring(L"velmo_installer_YYYYMMDDhhmmss.exe").size(), name.size()) << name;
+  EXPECT_EQ(L"C:\\work", path.DirName().value());
+  EXPECT_EQ(0u, name.find(L"velmo_installer_"));
+  EXPECT_EQ(L".exe", name.substr(name.size() - 4));
+  for (size_t i = 16; i < 30; ++i)
+    EXPECT_TRUE(iswdigit(name[i])) << name;
+  EXPECT_EQ(before.year, std::stoi(name.substr(16, 4)));
+  EXPECT_EQ(before.month, std::stoi(name.substr(20, 2)));
+}
+
+TEST(PackageFetcherUtilTest, PackageServerAddress) {
+  base::CommandLine plain(base::FilePath(L"installer.exe"));
+  const std::string stream = GetStreamName();
+  EXPECT_EQ(base::UTF8ToWide(GetProductUrl("autoupdate") + "/netinstaller/" + stream),
+            GetPackageServerUrl(plain, false));
+  EXPECT_EQ(base::UTF8ToWide(GetProductUrl("autoupdate") + "/netinstaller/" + stream +
+                             "/windows/x64/"),
+            GetPackageServerUrl(plain, true));
+
+  base::CommandLine internal(base::FilePath(L"installer.exe"));
+  internal.AppendSwitch(kInternalPackageServerSwitch);
+  EXPECT_EQ(base::UTF8ToWide(std::string(kInternalPackageServerUrl) + "/netinstaller/" +
+                             stream + "/windows/x64/"),
+            GetPackageServerUrl(internal, true));
+
+  base::CommandLine given(base::FilePath(L"installer.exe"));
+  given.AppendSwitchNative(kInternalPackageServerSwitch, L"http://127.0.0.1:1/reply?x=1");
+  EXPECT_EQ(L"http://127.0.0.1:1/reply?x=1", GetPackageServerUrl(given, true));
+}
+
+TEST(PackageServerReplyTest, RefusesWhatIsNotAnObjectWithBothStrings) {
+  const std::string deep = std::string(10000, '[') + std::string(10000, ']');
+  const std::string deep_object =
+      R"({"installer":"a","installer_checksum":"b","x":)" + deep + "}";
+  for (const std::string& text :
+       {std::string(""), std::string("not json"), std::string("[]"), std::string("\"x\""),
+        std::string(R"({"installer":"http://x/i.exe"})"),
+        std::string(R"({"installer_checksum":"00"})"),
+        std::string(R"({"installer":5,"installer_checksum":"00"})"),
+        std::string(R"({"installer":"a","installer_checksum":["00"]})"),
+        std::string(R"({"installer":"a","installer_checksum":"00")"), deep, deep_object}) {
+    PackageServerReply reply;
+    EXPECT_FALSE(ParsePackageServerReply(text, true, &reply)) << text.substr(0, 80);
+  }
+}
+
+TEST(PackageServerReplyTest, KeepsPartnerContentAndSuiteOnlyWhenAsked) {
+  const std::string text = R"({
+    "installer": "http://host/i.exe", "installer_checksum": "abc", "url_welcome": "w",
+    "components": [
+      {"type": "partner_content", "location": "p1"},
+      {"type": "suite", "location": "s1"},
+      {"type": "other", "location": "o1"},
+      {"location": "no type"},
+      "not an object",
+      {"type": 7},
+      {"type": "partner_content", "location": "p2"}
+    ]})";
+  PackageServerReply without_suite;
+  ASSERT_TRUE(ParsePackageServerReply(text, false, &without_suite));
+  EXPECT_EQ("http://host/i.exe", without_suite.installer_url);
+  EXPECT_EQ("abc", without_suite.installer_checksum);
+  ASSERT_EQ(2u, without_suite.components->size());
+  std::string location;
+  const base::DictValue* entry = nullptr;
+  ASSERT_TRUE(without_suite.components->GetDictionary(1, &entry));
+  ASSERT_TRUE(entry->GetString("location", &location));
+  EXPECT_EQ("p2", location);
+
+  PackageServerReply with_suite;
+  ASSERT_TRUE(ParsePackageServerReply(text, true, &with_suite));
+  ASSERT_EQ(3u, with_suite.components->size());
+  ASSERT_TRUE(with_suite.components->GetDictionary(1, &entry));
+  ASSERT_TRUE(entry->GetString("location", &location));
+  EXPECT_EQ("s1", location);
+
+  // A "components" value that is no list gives no components.
+  PackageServerReply odd;
+  ASSERT_TRUE(ParsePackageServerReply(
+      R"({"installer":"a","installer_checksum":"b","components":{"type":"suite"}})", true, &odd));
+  EXPECT_TRUE(odd.components->empty());
+}
+
+std::unique_ptr<base::Value> Json(const std::string& text) {
+  std::unique_ptr<base::Value> value = base::JsonReader::Read(text);
+  EXPECT_TRUE(value) << text;
+  return value;
+}
+
+TEST(AdditionalFileTest, ReadsCompleteEntriesAndRefusesUnsafeNames) {
+  AdditionalFile file;
+  ASSERT_TRUE(ParseAdditionalFile(
+      *Json(R"({"location":"http://h/f","type":"partner_content","archive":false,)"
+            R"("checksum":"c","filename":"partner.dat"})"),
+      &file));
+  EXPECT_EQ(L"http://h/f", file.location);
+  EXPECT_EQ(L"partner_content", file.type);
+  EXPECT_FALSE(file.archive);
+  EXPECT_EQ("c", file.checksum);
+  EXPECT_EQ(L"partner.dat", file.filename);
+  // An archive needs no file name.
+  EXPECT_TRUE(ParseAdditionalFile(
+      *Json(R"({"location":"l","type":"suite","archive":true,"checksum":"c"})"), &file));
+
+  for (const char* bad : {
+           R"({"type":"suite","archive":true,"checksum":"c"})",
+           R"({"location":"l","archive":true,"checksum":"c"})",
+           R"({"location":"l","type":"suite","checksum":"c"})",
+           R"({"location":"l","type":"suite","archive":"yes","checksum":"c"})",
+           R"({"location":"l","type":"suite","archive":true,"checksum":5})",
+           R"({"location":"l","type":"partner_content","archive":false,"checksum":"c"})",
+           R"(["location"])"}) {
+    EXPECT_FALSE(ParseAdditionalFile(*Json(bad), &file)) << bad;
+  }
+  for (const char* name : {"..\\\\evil.exe", "../evil.exe", "C:\\\\evil.exe", "C:evil.exe",
+                           "\\\\\\\\server\\\\share\\\\x", "dir\\\\x", "dir/x", "CON", "nul.txt",
+                           "", "..", "a:stream"}) {
+    const std::string text = std::string(R"({"location":"l","type":"partner_content",)") +
+                             R"("archive":false,"checksum":"c","filename":")" + name + "\"}";
+    EXPECT_FALSE(ParseAdditionalFile(*Json(text), &file)) << text;
+  }
+}
+
+class VersionCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base::FilePath dir;
+    ASSERT_TRUE(base::PathRegistry::Get(base::kPathExeDirectory, &dir));
+    fake_ = dir.Append(L"fake_installer.exe");
+    Set(L"VELMO_FAKE_INTERNAL_VERSION", base::UTF8ToWide(GetInternalVersion()));
+    Set(L"VELMO_FAKE_STREAM", base::UTF8ToWide(GetStreamName()));
+  }
+  void TearDown() override {
+    for (const wchar_t* name :
+         {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM", L"VELMO_FAKE_HANG"}) {
+      SetEnvironmentVariableW(name, nullptr);
+    }
+    SetVersionQueryTimeoutForTesting(base::TimeSpan());
+  }
+  static void Set(const wchar_t* name, const std::wstring& value) {
+    ASSERT_TRUE(SetEnvironmentVariableW(name, value.c_str()));
+  }
+  std::string Recorded(const char* key) {
+    std::string value;
+    base::AutoLock hold(report_.lock());
+    report_.root().GetStringWithoutPathExpansion(key, &value);
+    return value;
+  }
+
+  base::FilePath fake_;
+  StatsReport report_;
+};
+
+TEST_F(VersionCheckTest, SameOrNewerVersionOfTheSameStreamPasses) {
+  StatsNode node = report_.root_node();
+  EXPECT_TRUE(CheckDownloadedVersion(fake_, true, &node));
+  EXPECT_EQ(GetInternalVersion(), Recorded("internal_version"));
+  EXPECT_EQ(GetStreamName(), Recorded("stream"));
+
+  Set(L"VELMO_FAKE_INTERNAL_VERSION", L"999999.0");
+  EXPECT_TRUE(CheckDownloadedVersion(fake_, true, &node));
+}
+
+TEST_F(VersionCheckTest, OlderBrokenOrOtherStreamFails) {
+  StatsNode node = report_.root_node();
+  for (const wchar_t* version : {L"1.0", L"", L"2442.x", L"-1"}) {
+    Set(L"VELMO_FAKE_INTERNAL_VERSION", version);
+    EXPECT_FALSE(CheckDownloadedVersion(fake_, false, &node)) << version;
+  }
+  Set(L"VELMO_FAKE_INTERNAL_VERSION", base::UTF8ToWide(GetInternalVersion()));
+  Set(L"VELMO_FAKE_STREAM", L"Beta");
+  EXPECT_FALSE(CheckDownloadedVersion(fake_, true, &node));
+  EXPECT_EQ("Beta", Recorded("stream"));
+  // Without the stream test the stream does not matter.
+  EXPECT_TRUE(CheckDownloadedVersion(fake_, false, &node));
+}
+
+TEST_F(VersionCheckTest, AProgramThatNeverAnswersIsEndedAfterTheLimit) {
+  Set(L"VELMO_FAKE_HANG", L"1");
+  SetVersionQueryTimeoutForTesting(base::TimeSpan::FromSeconds(2));
+  StatsNode node = report_.root_node();
+  const base::MonotonicTime start = base::MonotonicTime::Now();
+  EXPECT_FALSE(CheckDownloadedVersion(fake_, true, &node));
+  EXPECT_LT((base::MonotonicTime::Now() - start).InSecondsF(), 15.0);
+  // A program that cannot be started at all.
+  EXPECT_FALSE(CheckDownloadedVersion(fake_.DirName().Append(L"missing.exe"), true, &node));
+}
+
+}  // namespace
+}  // namespace installer

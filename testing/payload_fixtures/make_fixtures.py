@@ -1,0 +1,255 @@
+#!/usr/bin/env python3
+"""Builds the payload and 7z test fixtures:
+
+    make_fixtures.py <PE image> <output folder>
+
+Installer files (<output>/*.exe), each the image with a payload trailer made
+by tools/make_installer.py, some signed by a throw-away test certificate
+through osslsigncode, some damaged on purpose:
+    plain.exe                  the image, no trailer
+    unsigned_full.exe          7z package at the end, unsigned
+    unsigned_tracking.exe      tracking data at the end, unsigned
+    unsigned_bad_package.exe   a truncated 7z package at the end, unsigned
+    signed_full.exe            7z package before the certificate table
+    signed_tracking.exe        tracking data before the certificate table
+    signed_full_after.exe      signed, then a 7z package appended at the end
+    signed_tracking_after.exe  signed, then tracking data appended at the end
+    no_mz.exe                  unsigned_full.exe without "MZ"
+    pe_offset_beyond.exe       unsigned_full.exe whose PE header offset lies past the end
+    cert_past_end.exe          signed_full.exe whose certificate table starts past the end
+    bad_magic.exe              unsigned_full.exe with "VLX" for "VLM"
+    bad_length.exe             unsigned_full.exe whose length field is one too large
+    length_before_start.exe    unsigned_full.exe whose length points before the file start
+Archives (<output>/archives/*.7z) of the tree in <output>/archives/tree (files
+with fixed modification times, a PE file, nested and empty folders, an
+empty file), in several methods; damaged copies; and copies whose entry
+names are rewritten to reach outside the unpacking folder.
+The tracking data is in tracking_data.bin, the package in package.7z.
+"""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import make_installer  # noqa: E402
+
+TRACKING_DATA = b"campaign=fixture&partner=velmo&id=0123456789"
+
+
+def run(*args, **kwargs):
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, **kwargs)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_tree(root, image):
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(os.path.join(root, "dir", "sub"))
+    os.makedirs(os.path.join(root, "emptydir"))
+    rng = random.Random(16)
+    write(os.path.join(root, "a.txt"), b"The quick brown fox\r\n" * 500)
+    write(os.path.join(root, "dir", "sub", "random.bin"), rng.randbytes(200_000))
+    write(os.path.join(root, "dir", "empty.txt"), b"")
+    # The package's own list of its files, which the fetcher appends to.
+    write(os.path.join(root, "files_list"), b"a.txt\r\ndir\\program.exe\r\n")
+    shutil.copyfile(image, os.path.join(root, "dir", "program.exe"))
+    # Distinct times, a whole number of seconds apart, all in the past.
+    stamps = {"a.txt": 1_500_000_000, "dir/sub/random.bin": 1_600_000_000,
+              "dir/empty.txt": 1_400_000_000, "dir/program.exe": 1_700_000_000}
+    for name, stamp in stamps.items():
+        os.utime(os.path.join(root, name), (stamp, stamp))
+
+
+ARCHIVES = {
+    "lzma_solid": ["-m0=LZMA", "-ms=on"],
+    "lzma2_nonsolid": ["-m0=LZMA2", "-ms=off"],
+    "x86_lzma2_solid": ["-mf=BCJ", "-m0=LZMA2", "-ms=on"],
+    "lzma2_plain_header": ["-m0=LZMA2", "-ms=on", "-mhc=off"],
+}
+
+
+def make_archive(tree, output, options):
+    if os.path.exists(output):
+        os.remove(output)
+    run("7zz", "a", "-t7z", "-mtm=on", "-mmt=1", *options, output, ".", cwd=tree)
+
+
+def fix_start_header(data):
+    """Recomputes both CRCs of the start header after the end header changed."""
+    next_offset, next_size = struct.unpack_from("<QQ", data, 12)
+    header = data[32 + next_offset:32 + next_offset + next_size]
+    data[28:32] = struct.pack("<I", zlib.crc32(header))
+    data[8:12] = struct.pack("<I", zlib.crc32(bytes(data[12:32])))
+
+
+def rename_entry(data, old, new):
+    """Rewrites one entry name of an archive whose header is not compressed."""
+    old16 = old.encode("utf-16-le") + b"\0\0"
+    new16 = new.encode("utf-16-le", "surrogatepass") + b"\0\0"
+    assert len(old16) == len(new16), (old, new)
+    at = data.find(old16)
+    assert at >= 0, old
+    data[at:at + len(old16)] = new16
+    fix_start_header(data)
+
+
+def encode_number(value):
+    """A number in the 7z header's variable-length form."""
+    for extra in range(9):
+        if extra == 8 or value < 1 << (7 * extra + 7):
+            first = (0xFF00 >> extra) & 0xFF
+            if extra < 8:
+                first |= value >> (8 * extra)
+            return bytes([first]) + (value & ((1 << (8 * extra)) - 1)).to_bytes(extra, "little")
+    raise ValueError(value)
+
+
+def replace_header_bytes(data, old, new, last=False):
+    """Rewrites bytes of a plain end header, which may change its length."""
+    next_offset, next_size = struct.unpack_from("<QQ", data, 12)
+    start = 32 + next_offset
+    header = bytes(data[start:start + next_size])
+    at = header.rfind(old) if last else header.find(old)
+    assert at >= 0 and header.count(old) >= 1, old
+    header = header[:at] + new + header[at + len(old):]
+    data = bytearray(data[:start]) + header
+    struct.pack_into("<Q", data, 20, len(header))
+    fix_start_header(data)
+    return data
+
+
+def make_archives(out, image):
+    folder = os.path.join(out, "archives")
+    tree = os.path.join(folder, "tree")
+    os.makedirs(folder, exist_ok=True)
+    make_tree(tree, image)
+    for name, options in ARCHIVES.items():
+        make_archive(tree, os.path.join(folder, name + ".7z"), options)
+
+    base = read(os.path.join(folder, "lzma2_plain_header.7z"))
+    # Names of the same length as "a.txt" (5 characters) replace it.
+    for name, evil in {"slip_parent": "..\\.x", "slip_drive": "C:\\xx",
+                       "slip_unc": "\\\\s\\x", "slip_stream": "a.t:x",
+                       "slip_rooted": "\\a.tx", "slip_device": "NUL.x",
+                       "bad_utf16": "a\ud800txt"}.items():
+        data = bytearray(base)
+        rename_entry(data, "a.txt", evil)
+        write(os.path.join(folder, name + ".7z"), data)
+
+    # One file whose block claims 100 GB, and an archive claiming 10^9
+    # entries: neither may make the extractor allocate or write that much.
+    single = os.path.join(folder, "single")
+    os.makedirs(single, exist_ok=True)
+    write(os.path.join(single, "one.txt"), b"0123456789" * 1000)
+    make_archive(single, os.path.join(folder, "single.7z"), ["-m0=LZMA", "-mhc=off"])
+    data = read(os.path.join(folder, "single.7z"))
+    # kCodersUnpackSize (0x0C) then the block's size.
+    write(os.path.join(folder, "huge_size.7z"),
+          replace_header_bytes(data, b"\x0c" + encode_number(10000),
+                               b"\x0c" + encode_number(100 * 10**9)))
+    # The names property (kName, 0x11): its size, "not external" (0), then
+    # the names in UTF-16 with a null after each.
+    one = "one.txt".encode("utf-16-le") + b"\0\0"
+    for name, replacement in {"empty_name": "", "long_name": "a" * 40000}.items():
+        names = replacement.encode("utf-16-le") + b"\0\0"
+        write(os.path.join(folder, name + ".7z"),
+              replace_header_bytes(data, b"\x11" + encode_number(len(one) + 1) + b"\0" + one,
+                                   b"\x11" + encode_number(len(names) + 1) + b"\0" + names))
+    tree_data = read(os.path.join(folder, "lzma2_plain_header.7z"))
+    entries = sum(len(d) + len(f) for _, d, f in os.walk(tree))
+    # kEnd of the streams, then kFilesInfo (0x05) and the number of entries.
+    write(os.path.join(folder, "many_entries.7z"),
+          replace_header_bytes(tree_data, b"\x00\x05" + encode_number(entries),
+                               b"\x00\x05" + encode_number(10**9), last=True))
+
+    solid = read(os.path.join(folder, "lzma_solid.7z"))
+    write(os.path.join(folder, "truncated.7z"), solid[:len(solid) // 2])
+    # A flipped byte in the packed stream: the decoder or the CRC check fails.
+    data = bytearray(solid)
+    data[32 + 100] ^= 0x55
+    write(os.path.join(folder, "flipped_stream.7z"), data)
+    # A flipped byte in the end header: its CRC no longer matches.
+    data = bytearray(solid)
+    next_offset = struct.unpack_from("<Q", data, 12)[0]
+    data[32 + next_offset + 2] ^= 0x55
+    write(os.path.join(folder, "flipped_header.7z"), data)
+    # Packed data intact, but the stored CRC of a file is wrong.
+    data = bytearray(base)
+    crc = struct.pack("<I", zlib.crc32(read(os.path.join(tree, "a.txt"))))
+    at = data.find(crc, 32 + struct.unpack_from("<Q", data, 12)[0])
+    assert at >= 0
+    data[at] ^= 0xFF
+    fix_start_header(data)
+    write(os.path.join(folder, "bad_crc.7z"), data)
+    return os.path.join(folder, "lzma_solid.7z")
+
+
+def make_certificate(out):
+    key = os.path.join(out, "test_signer.key")
+    cert = os.path.join(out, "test_signer.pem")
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650",
+        "-keyout", key, "-out", cert, "-subj", "/C=NO/O=Velmo Payload Test/CN=Velmo Payload Test",
+        "-addext", "extendedKeyUsage=codeSigning", stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+def patch(src, dst, offset, data):
+    content = bytearray(read(src))
+    content[offset:offset + len(data)] = data
+    write(dst, content)
+
+
+def main():
+    image, out = sys.argv[1], sys.argv[2]
+    os.makedirs(out, exist_ok=True)
+    package = make_archives(out, image)
+    shutil.copyfile(package, os.path.join(out, "package.7z"))
+    payload = read(package)
+    write(os.path.join(out, "tracking_data.bin"), TRACKING_DATA)
+    cert, key = make_certificate(out)
+    exe = lambda name: os.path.join(out, name + ".exe")  # noqa: E731
+
+    shutil.copyfile(image, exe("plain"))
+    make_installer.make_installer(image, exe("unsigned_full"), payload)
+    make_installer.make_installer(image, exe("unsigned_tracking"), TRACKING_DATA)
+    make_installer.make_installer(image, exe("unsigned_bad_package"),
+                                  read(os.path.join(out, "archives", "truncated.7z")))
+    make_installer.make_installer(image, exe("signed_full"), payload, cert, key)
+    make_installer.make_installer(image, exe("signed_tracking"), TRACKING_DATA, cert, key)
+    signed_plain = os.path.join(out, "signed_plain.exe")
+    make_installer.sign(image, cert, key, signed_plain)
+    signed = read(signed_plain)
+    write(exe("signed_full_after"), signed + make_installer.build_trailer(len(signed), payload))
+    write(exe("signed_tracking_after"),
+          signed + make_installer.build_trailer(len(signed), TRACKING_DATA))
+
+    full = exe("unsigned_full")
+    size = os.path.getsize(full)
+    patch(full, exe("no_mz"), 0, b"XZ")
+    patch(full, exe("pe_offset_beyond"), 60, struct.pack("<I", size + 16))
+    pe = struct.unpack_from("<I", read(exe("signed_full")), 60)[0]
+    machine = struct.unpack_from("<H", read(exe("signed_full")), pe + 4)[0]
+    entry = pe + (152 if machine == 0x14C else 168)
+    patch(exe("signed_full"), exe("cert_past_end"), entry,
+          struct.pack("<I", os.path.getsize(exe("signed_full")) + 8))
+    magic_at = size - 4 - len(payload) - 3
+    patch(full, exe("bad_magic"), magic_at, b"VLX")
+    patch(full, exe("bad_length"), size - 4, struct.pack("<I", size - 4 - 3 + 1))
+    patch(full, exe("length_before_start"), size - 4, struct.pack("<I", 0xFFFFFFF0))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
