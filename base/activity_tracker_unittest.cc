@@ -157,7 +157,8 @@ TEST(ActivityTrackerTest, EndedThreadsBlockIsClearedAndReused) {
       ActivitySnapshot snapshot;
       // The block of this thread: the one whose snapshot names it.
       PersistentMemoryAllocator::Iterator iterator(allocator);
-      while (Reference ref = iterator.GetNextOfType(GlobalActivityTracker::kTypeIdActivityTracker)) {
+      while (Reference ref =
+                 iterator.GetNextOfType(GlobalActivityTracker::kTypeIdActivityTracker)) {
         const uint32_t size = allocator->GetAllocSize(ref);
         if (ThreadActivityTracker::CreateSnapshot(allocator->GetBlockData(ref, 0, size), size,
                                                   &snapshot) &&
@@ -247,9 +248,7 @@ void WorkerMain(WorkerContext* context) {
     parent.WaitForExitWithTimeout(50, nullptr);
 }
 
-void SubMain(HANDLE done) {
-  WaitForSingleObject(done, INFINITE);
-}
+void SubMain(HANDLE done) { WaitForSingleObject(done, INFINITE); }
 
 CHILD_PROCESS_MAIN(ActivityChild) {
   const CommandLine* command_line = CommandLine::ForCurrentProcess();
@@ -258,8 +257,8 @@ CHILD_PROCESS_MAIN(ActivityChild) {
       command_line->GetSwitchValueNative(kMappingSwitch), 256 * 1024, kTrackerSegmentId);
   if (!memory || !GlobalActivityTracker::CreateWithAllocator(std::move(memory), 4))
     return 2;
-  win::ScopedHandle ready(
-      OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line->GetSwitchValueNative(kReadySwitch).c_str()));
+  win::ScopedHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE,
+                                     command_line->GetSwitchValueNative(kReadySwitch).c_str()));
   win::ScopedHandle next(
       OpenEventW(SYNCHRONIZE, FALSE, command_line->GetSwitchValueNative(kNextSwitch).c_str()));
   win::ScopedHandle sub_done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -281,7 +280,8 @@ CHILD_PROCESS_MAIN(ActivityChild) {
     return 4;
 
   char info[200];
-  snprintf(info, sizeof(info), "%llu %llu %lu %lu", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&lock)),
+  snprintf(info, sizeof(info), "%llu %llu %lu %lu",
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&lock)),
            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&event)), sub.thread_id(),
            worker.thread_id());
   const int length = static_cast<int>(strlen(info));

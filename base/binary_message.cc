@@ -13,9 +13,7 @@ namespace {
 constexpr size_t kHeaderSize = sizeof(uint32_t);
 constexpr size_t kMinCapacity = 64;
 
-constexpr size_t AlignUp4(size_t n) {
-  return (n + 3) & ~size_t{3};
-}
+constexpr size_t AlignUp4(size_t n) { return (n + 3) & ~size_t{3}; }
 
 }  // namespace
 
@@ -54,9 +52,7 @@ BinaryMessage::BinaryMessage(const void* data, size_t size) {
   payload_size_ = payload_size;
 }
 
-BinaryMessage::BinaryMessage(const BinaryMessage& other) {
-  CopyFrom(other);
-}
+BinaryMessage::BinaryMessage(const BinaryMessage& other) { CopyFrom(other); }
 
 BinaryMessage& BinaryMessage::operator=(const BinaryMessage& other) {
   if (this != &other)

@@ -18,9 +18,8 @@ namespace {
 class QuietLogs {
  public:
   QuietLogs() : previous_(logging::GetLogMessageHandler()) {
-    logging::SetLogMessageHandler([](int, const char*, int, size_t, const std::string&) {
-      return true;
-    });
+    logging::SetLogMessageHandler(
+        [](int, const char*, int, size_t, const std::string&) { return true; });
   }
   ~QuietLogs() { logging::SetLogMessageHandler(previous_); }
 
@@ -42,12 +41,11 @@ class GuardedBuffer {
     GetSystemInfo(&info);
     page_size_ = info.dwPageSize;
     capacity_ = 16 * page_size_;
-    memory_.Reset(VirtualAlloc(nullptr, capacity_ + page_size_, MEM_RESERVE | MEM_COMMIT,
-                               PAGE_READWRITE));
+    memory_.Reset(
+        VirtualAlloc(nullptr, capacity_ + page_size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     DWORD old_protection;
-    ok_ = memory_.IsValid() &&
-          VirtualProtect(static_cast<char*>(memory_.Get()) + capacity_, page_size_,
-                         PAGE_NOACCESS, &old_protection);
+    ok_ = memory_.IsValid() && VirtualProtect(static_cast<char*>(memory_.Get()) + capacity_,
+                                              page_size_, PAGE_NOACCESS, &old_protection);
   }
 
   bool ok() const { return ok_; }
@@ -102,8 +100,8 @@ TEST(BinaryMessageTest, RoundTripOfEveryFieldKind) {
   EXPECT_EQ(4u, message.size());
   EXPECT_EQ(0u, message.payload_size());
 
-  const std::string odd = "abcde";                     // 5 bytes: 3 of padding
-  const std::wstring odd16 = L"\u00e9t\u00e9";          // 3 units: 2 bytes of padding
+  const std::string odd = "abcde";              // 5 bytes: 3 of padding
+  const std::wstring odd16 = L"\u00e9t\u00e9";  // 3 units: 2 bytes of padding
   const std::string binary("\0\xff\x01", 3);
   ASSERT_TRUE(message.WriteUInt32(0xDEADBEEF));
   ASSERT_TRUE(message.WriteInt(-7));
@@ -343,8 +341,8 @@ TEST(BinaryMessageTest, FuzzNeverReadsPastTheBuffer) {
       }
       const char* placed = guard.Place(bytes.data(), bytes.size());
       BinaryMessage message(placed, bytes.size());
-      for (uint32_t choices : {0x00000000u, 0x11111111u, 0x22222222u, 0x33333333u,
-                               0x44444444u, 0x01234567u, 0x76543210u})
+      for (uint32_t choices : {0x00000000u, 0x11111111u, 0x22222222u, 0x33333333u, 0x44444444u,
+                               0x01234567u, 0x76543210u})
         ReadEverything(message, choices);
     }
   }

@@ -6,8 +6,6 @@ namespace {
 void Nothing() {}
 }  // namespace
 
-Closure DoNothing() {
-  return Bind(&Nothing);
-}
+Closure DoNothing() { return Bind(&Nothing); }
 
 }  // namespace base

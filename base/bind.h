@@ -82,8 +82,9 @@ struct DropTypes {
 };
 template <size_t N, typename Head, typename... Tail>
 struct DropTypes<N, TypeList<Head, Tail...>> {
-  using Type = std::conditional_t<N == 0, TypeList<Head, Tail...>,
-                                  typename DropTypes<(N == 0 ? 0 : N - 1), TypeList<Tail...>>::Type>;
+  using Type =
+      std::conditional_t<N == 0, TypeList<Head, Tail...>,
+                         typename DropTypes<(N == 0 ? 0 : N - 1), TypeList<Tail...>>::Type>;
 };
 
 template <typename List>
@@ -297,8 +298,9 @@ struct UnboundRunType {
   static_assert(!Traits::kIsMethod || kNumBound >= 1, "a method needs a receiver");
   static_assert(kConsumed <= TypeListSize<typename Traits::Params>::kValue,
                 "more bound arguments than parameters");
-  using Type = typename MakeRunTypeImpl<
-      typename Traits::Return, typename DropTypes<kConsumed, typename Traits::Params>::Type>::Type;
+  using Type =
+      typename MakeRunTypeImpl<typename Traits::Return,
+                               typename DropTypes<kConsumed, typename Traits::Params>::Type>::Type;
 };
 
 }  // namespace internal
@@ -308,8 +310,7 @@ auto Bind(Functor&& functor, Args&&... args) {
   using F = std::decay_t<Functor>;
   using RunType = typename internal::UnboundRunType<F, sizeof...(Args)>::Type;
   using State = internal::BindState<F, RunType, std::decay_t<Args>...>;
-  return Callback<RunType>(
-      new State(std::forward<Functor>(functor), std::forward<Args>(args)...));
+  return Callback<RunType>(new State(std::forward<Functor>(functor), std::forward<Args>(args)...));
 }
 
 // A closure that does nothing.

@@ -10,17 +10,11 @@
 namespace base {
 namespace {
 
-int Sum3(int a, int b, int c) {
-  return a * 100 + b * 10 + c;
-}
+int Sum3(int a, int b, int c) { return a * 100 + b * 10 + c; }
 
-void Append(std::string* out, const std::string& text) {
-  *out += text;
-}
+void Append(std::string* out, const std::string& text) { *out += text; }
 
-int Consume(std::unique_ptr<int> value, int add) {
-  return value ? *value + add : -1;
-}
+int Consume(std::unique_ptr<int> value, int add) { return value ? *value + add : -1; }
 
 class Counter : public RefCountedThreadSafe<Counter> {
  public:

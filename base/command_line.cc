@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 #include "base/logging.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
@@ -49,9 +48,7 @@ bool ParseSwitch(std::wstring_view item, std::string* name, std::wstring* value)
 
 // True when the child would read |arg| as a switch or as the terminator, so
 // that loose arguments must be preceded by "--" to stay loose.
-bool LooksLikeSwitch(std::wstring_view arg) {
-  return SwitchPrefixLength(arg) != 0 && arg != L"-";
-}
+bool LooksLikeSwitch(std::wstring_view arg) { return SwitchPrefixLength(arg) != 0 && arg != L"-"; }
 
 // A switch name as it is stored: lower-case, without a leading "--".
 std::string SwitchKey(std::string_view name) {
@@ -65,9 +62,7 @@ std::string SwitchKey(std::string_view name) {
 
 CommandLine::CommandLine() : argv_(1) {}
 
-CommandLine::CommandLine(const FilePath& program) : argv_(1) {
-  SetProgram(program);
-}
+CommandLine::CommandLine(const FilePath& program) : argv_(1) { SetProgram(program); }
 
 CommandLine::~CommandLine() = default;
 
@@ -301,13 +296,9 @@ void CommandLine::RemoveSwitch(std::string_view name) {
   }
 }
 
-void CommandLine::AppendArg(std::wstring_view arg) {
-  argv_.emplace_back(arg);
-}
+void CommandLine::AppendArg(std::wstring_view arg) { argv_.emplace_back(arg); }
 
-void CommandLine::AppendArgPath(const FilePath& path) {
-  AppendArg(path.value());
-}
+void CommandLine::AppendArgPath(const FilePath& path) { AppendArg(path.value()); }
 
 void CommandLine::AppendArguments(const CommandLine& other, bool include_program) {
   if (include_program)

@@ -36,14 +36,18 @@ TEST(CommandLineTest, FromStringParsesLikeTheSystem) {
        {{"a", L""}, {"b", L"1"}},
        {L"arg"}},
       // One dash is a switch prefix too; a slash is not (paths start so).
-      {L"x.exe -one -Two=2 /three", {L"x.exe", L"-one", L"-Two=2", L"/three"},
-       {{"one", L""}, {"two", L"2"}}, {L"/three"}},
+      {L"x.exe -one -Two=2 /three",
+       {L"x.exe", L"-one", L"-Two=2", L"/three"},
+       {{"one", L""}, {"two", L"2"}},
+       {L"/three"}},
       // Switches after loose arguments move in front of them.
       {L"x.exe a --s=v b", {L"x.exe", L"--s=v", L"a", L"b"}, {{"s", L"v"}}, {L"a", L"b"}},
       // A later duplicate replaces the value.
       {L"x.exe --s=1 --S=2", {L"x.exe", L"--s=1", L"--S=2"}, {{"s", L"2"}}, {}},
       // "--" ends the switches and is dropped.
-      {L"x.exe --a -- --b c --", {L"x.exe", L"--a", L"--b", L"c", L"--"}, {{"a", L""}},
+      {L"x.exe --a -- --b c --",
+       {L"x.exe", L"--a", L"--b", L"c", L"--"},
+       {{"a", L""}},
        {L"--b", L"c", L"--"}},
       // A lone dash and an empty name are loose arguments.
       {L"x.exe - --=v -=w", {L"x.exe", L"-", L"--=v", L"-=w"}, {}, {L"-", L"--=v", L"-=w"}},
@@ -73,8 +77,7 @@ TEST(CommandLineTest, FromStringParsesLikeTheSystem) {
     int count = 0;
     ScopedArgv pieces(CommandLineToArgvW(c.text, &count));
     ASSERT_TRUE(pieces.IsValid());
-    CommandLine from_argv =
-        CommandLine::FromArgv(StringVector(pieces.Get(), pieces.Get() + count));
+    CommandLine from_argv = CommandLine::FromArgv(StringVector(pieces.Get(), pieces.Get() + count));
     EXPECT_EQ(command_line.argv(), from_argv.argv());
     EXPECT_EQ(command_line.GetSwitches(), from_argv.GetSwitches());
   }
@@ -120,21 +123,23 @@ TEST(CommandLineTest, AppendSwitchesAndArguments) {
   EXPECT_EQ((StringVector{L"C:\\p.exe", L"--first", L"--second=2", L"--third=a b",
                           L"--fourth=C:\\x y\\", L"--second", L"loose", L"C:\\f.txt"}),
             command_line.argv());
-  EXPECT_EQ((SwitchMap{{"first", L""}, {"second", L""}, {"third", L"a b"},
-                       {"fourth", L"C:\\x y\\"}}),
-            command_line.GetSwitches());
+  EXPECT_EQ(
+      (SwitchMap{{"first", L""}, {"second", L""}, {"third", L"a b"}, {"fourth", L"C:\\x y\\"}}),
+      command_line.GetSwitches());
   EXPECT_EQ((StringVector{L"loose", L"C:\\f.txt"}), command_line.GetArgs());
-  EXPECT_EQ(L"\"C:\\p.exe\" --first --second=2 \"--third=a b\" \"--fourth=C:\\x y\\\\\" "
-            L"--second loose C:\\f.txt",
-            command_line.GetCommandLineString());
-  EXPECT_EQ(L"--first --second=2 \"--third=a b\" \"--fourth=C:\\x y\\\\\" --second loose "
-            L"C:\\f.txt",
-            command_line.GetArgumentsString());
+  EXPECT_EQ(
+      L"\"C:\\p.exe\" --first --second=2 \"--third=a b\" \"--fourth=C:\\x y\\\\\" "
+      L"--second loose C:\\f.txt",
+      command_line.GetCommandLineString());
+  EXPECT_EQ(
+      L"--first --second=2 \"--third=a b\" \"--fourth=C:\\x y\\\\\" --second loose "
+      L"C:\\f.txt",
+      command_line.GetArgumentsString());
 
   command_line.RemoveSwitch("SECOND");
   EXPECT_FALSE(command_line.HasSwitch("second"));
-  EXPECT_EQ((StringVector{L"C:\\p.exe", L"--first", L"--third=a b", L"--fourth=C:\\x y\\",
-                          L"loose", L"C:\\f.txt"}),
+  EXPECT_EQ((StringVector{L"C:\\p.exe", L"--first", L"--third=a b", L"--fourth=C:\\x y\\", L"loose",
+                          L"C:\\f.txt"}),
             command_line.argv());
 
   command_line.SetProgram(FilePath(L"D:\\q.exe"));

@@ -31,9 +31,7 @@ uint64_t ReadXcr0() {
   return (static_cast<uint64_t>(high) << 32) | low;
 }
 
-bool Bit(uint32_t value, int bit) {
-  return (value >> bit) & 1u;
-}
+bool Bit(uint32_t value, int bit) { return (value >> bit) & 1u; }
 
 }  // namespace
 

@@ -9,8 +9,8 @@ TEST(DottedVersionTest, ParsesOnlyDigitsJoinedByDots) {
   EXPECT_EQ((std::vector<uint32_t>{2442, 991}), DottedVersion("2442.991").components());
   EXPECT_EQ((std::vector<uint32_t>{4294967295u}), DottedVersion("4294967295").components());
   EXPECT_EQ((std::vector<uint32_t>{0, 7}), DottedVersion("00.007").components());
-  for (const char* bad : {"", ".", "1.", ".1", "1..2", "1.2a", "-1", "+1", " 1", "1 ",
-                          "1.2\n", "4294967296", "99999999999999999999"}) {
+  for (const char* bad : {"", ".", "1.", ".1", "1..2", "1.2a", "-1", "+1", " 1", "1 ", "1.2\n",
+                          "4294967296", "99999999999999999999"}) {
     EXPECT_FALSE(DottedVersion(bad).IsValid()) << bad;
   }
 }

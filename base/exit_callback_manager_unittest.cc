@@ -8,9 +8,7 @@
 namespace base {
 namespace {
 
-void AppendChar(void* argument, char c) {
-  *static_cast<std::string*>(argument) += c;
-}
+void AppendChar(void* argument, char c) { *static_cast<std::string*>(argument) += c; }
 void AppendA(void* argument) { AppendChar(argument, 'a'); }
 void AppendB(void* argument) { AppendChar(argument, 'b'); }
 void AppendC(void* argument) { AppendChar(argument, 'c'); }

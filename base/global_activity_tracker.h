@@ -63,8 +63,7 @@ class GlobalActivityTracker {
  private:
   struct ThreadTrackerHolder;
 
-  GlobalActivityTracker(std::unique_ptr<PersistentMemoryAllocator> allocator,
-                        uint32_t stack_depth);
+  GlobalActivityTracker(std::unique_ptr<PersistentMemoryAllocator> allocator, uint32_t stack_depth);
 
   static void OnThreadExit(void* value);
   void ReturnTrackerMemory(ThreadTrackerHolder* holder);

@@ -35,8 +35,9 @@ class JsonFileDeserializerTest : public testing::Test {
 
 TEST_F(JsonFileDeserializerTest, GoodFile) {
   // A byte order mark and a non-ASCII file name, as editors leave them.
-  FilePath path = WriteFile(L"prefs \u00e9.json",
-                            "\xEF\xBB\xBF{\r\n  \"installer\": {\"lang\": \"fr\"},\r\n  \"n\": 2\r\n}\r\n");
+  FilePath path =
+      WriteFile(L"prefs \u00e9.json",
+                "\xEF\xBB\xBF{\r\n  \"installer\": {\"lang\": \"fr\"},\r\n  \"n\": 2\r\n}\r\n");
   int code = -1;
   std::string message = "stale";
   std::unique_ptr<Value> root = JsonFileDeserializer(path).Deserialize(&code, &message);

@@ -63,8 +63,8 @@ class Parser {
         line_start = i + 1;
       }
     }
-    return "Line: " + std::to_string(line) + ", column: " +
-           std::to_string(error_pos_ - line_start + 1) + ", " +
+    return "Line: " + std::to_string(line) +
+           ", column: " + std::to_string(error_pos_ - line_start + 1) + ", " +
            JsonReader::ErrorCodeToString(error_code_);
   }
 
@@ -105,22 +105,17 @@ class Parser {
       return Fail(JsonReader::kUnexpectedEnd);
     char c = Peek();
     switch (c) {
-      case '{':
-        return ParseDictionary();
-      case '[':
-        return ParseList();
+      case '{': return ParseDictionary();
+      case '[': return ParseList();
       case '"': {
         std::string text;
         if (!ParseString(&text))
           return nullptr;
         return std::make_unique<TextValue>(text);
       }
-      case 't':
-        return ParseLiteral("true", std::make_unique<ScalarValue>(true));
-      case 'f':
-        return ParseLiteral("false", std::make_unique<ScalarValue>(false));
-      case 'n':
-        return ParseLiteral("null", std::make_unique<ScalarValue>());
+      case 't': return ParseLiteral("true", std::make_unique<ScalarValue>(true));
+      case 'f': return ParseLiteral("false", std::make_unique<ScalarValue>(false));
+      case 'n': return ParseLiteral("null", std::make_unique<ScalarValue>());
       default:
         if (c == '-' || IsDigit(c))
           return ParseNumber();
@@ -196,8 +191,8 @@ class Parser {
         return Fail(JsonReader::kUnexpectedEnd);
       char c = Peek();
       if (c != '"') {
-        bool identifier_start = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
-                                c == '$' || IsDigit(c);
+        bool identifier_start =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || IsDigit(c);
         return Fail(identifier_start ? JsonReader::kUnquotedDictionaryKey : UnexpectedHere());
       }
       std::string key;
@@ -296,29 +291,14 @@ class Parser {
     switch (kind) {
       case '"':
       case '\\':
-      case '/':
-        simple = kind;
-        break;
-      case 'b':
-        simple = '\b';
-        break;
-      case 'f':
-        simple = '\f';
-        break;
-      case 'n':
-        simple = '\n';
-        break;
-      case 'r':
-        simple = '\r';
-        break;
-      case 't':
-        simple = '\t';
-        break;
-      case 'u':
-        break;
-      default:
-        Fail(JsonReader::kInvalidEscape);
-        return false;
+      case '/': simple = kind; break;
+      case 'b': simple = '\b'; break;
+      case 'f': simple = '\f'; break;
+      case 'n': simple = '\n'; break;
+      case 'r': simple = '\r'; break;
+      case 't': simple = '\t'; break;
+      case 'u': break;
+      default: Fail(JsonReader::kInvalidEscape); return false;
     }
     if (kind != 'u') {
       out->push_back(simple);
@@ -339,7 +319,8 @@ class Parser {
       if (pos_ + 1 < input_.size() && input_[pos_] == '\\' && input_[pos_ + 1] == 'u')
         low = ReadHex4(pos_ + 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
+        code_point =
+            0x10000 + ((code_point - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
         pos_ += 6;
       } else {
         code_point = kReplacementCharacter;
@@ -451,36 +432,21 @@ std::unique_ptr<Value> JsonReader::ReadAndReturnError(std::string_view json, int
 // static
 const char* JsonReader::ErrorCodeToString(int error_code) {
   switch (error_code) {
-    case kNoError:
-      return "";
-    case kInvalidEscape:
-      return "Invalid escape sequence.";
-    case kSyntaxError:
-      return "Syntax error.";
-    case kUnexpectedToken:
-      return "Unexpected token.";
-    case kTrailingComma:
-      return "Trailing comma not allowed.";
-    case kTooMuchNesting:
-      return "Too much nesting.";
-    case kUnexpectedDataAfterRoot:
-      return "Unexpected data after root element.";
-    case kInvalidUtf8:
-      return "Invalid UTF-8 sequence.";
-    case kUnquotedDictionaryKey:
-      return "Dictionary keys must be quoted.";
-    case kInvalidNumber:
-      return "Invalid number.";
-    case kNumberOutOfRange:
-      return "Number out of range.";
-    case kControlCharacterInString:
-      return "Unescaped control character in string.";
-    case kUnexpectedEnd:
-      return "Unexpected end of input.";
-    case kCommentNotAllowed:
-      return "Comments are not allowed.";
-    default:
-      return "Unknown error.";
+    case kNoError: return "";
+    case kInvalidEscape: return "Invalid escape sequence.";
+    case kSyntaxError: return "Syntax error.";
+    case kUnexpectedToken: return "Unexpected token.";
+    case kTrailingComma: return "Trailing comma not allowed.";
+    case kTooMuchNesting: return "Too much nesting.";
+    case kUnexpectedDataAfterRoot: return "Unexpected data after root element.";
+    case kInvalidUtf8: return "Invalid UTF-8 sequence.";
+    case kUnquotedDictionaryKey: return "Dictionary keys must be quoted.";
+    case kInvalidNumber: return "Invalid number.";
+    case kNumberOutOfRange: return "Number out of range.";
+    case kControlCharacterInString: return "Unescaped control character in string.";
+    case kUnexpectedEnd: return "Unexpected end of input.";
+    case kCommentNotAllowed: return "Comments are not allowed.";
+    default: return "Unknown error.";
   }
 }
 

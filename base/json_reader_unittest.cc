@@ -51,8 +51,12 @@ TEST(JsonReaderTest, Numbers) {
     const char* json;
     int expected;
   } int_cases[] = {
-      {"0", 0}, {"-0", 0}, {"7", 7}, {"-12", -12},
-      {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
+      {"0", 0},
+      {"-0", 0},
+      {"7", 7},
+      {"-12", -12},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
   };
   for (const auto& c : int_cases) {
     std::unique_ptr<Value> value = ReadOk(c.json);
@@ -212,14 +216,18 @@ TEST(JsonReaderTest, MalformedInputIsRejected) {
       {"\"\xED\xA0\x80\"", JsonReader::kInvalidUtf8},      // Encoded surrogate.
       {"\"\xF4\x90\x80\x80\"", JsonReader::kInvalidUtf8},  // Past U+10FFFF.
       {"\"\xF5\x80\x80\x80\"", JsonReader::kInvalidUtf8},
-      {"\"\xE2\x82\"", JsonReader::kInvalidUtf8},          // Truncated.
-      {"\"\xE2\x82", JsonReader::kInvalidUtf8},            // Truncated at the end.
+      {"\"\xE2\x82\"", JsonReader::kInvalidUtf8},  // Truncated.
+      {"\"\xE2\x82", JsonReader::kInvalidUtf8},    // Truncated at the end.
       {"\"\xC3\"", JsonReader::kInvalidUtf8},
-      {"{\"\xC3(\":1}", JsonReader::kInvalidUtf8},         // In a key.
+      {"{\"\xC3(\":1}", JsonReader::kInvalidUtf8},  // In a key.
       // Byte order marks other than one leading UTF-8 mark.
-      {"\xEF\xBB\xBF\xEF\xBB\xBF" "1", JsonReader::kUnexpectedToken},
+      {"\xEF\xBB\xBF\xEF\xBB\xBF"
+       "1",
+       JsonReader::kUnexpectedToken},
       {"1\xEF\xBB\xBF", JsonReader::kUnexpectedDataAfterRoot},
-      {"\xFF\xFE" "1", JsonReader::kUnexpectedToken},
+      {"\xFF\xFE"
+       "1",
+       JsonReader::kUnexpectedToken},
       {"\xEF\xBB", JsonReader::kUnexpectedToken},
   };
   for (const auto& c : cases) {
@@ -244,9 +252,7 @@ TEST(JsonReaderTest, ErrorMessageNamesLineAndColumn) {
 }
 
 TEST(JsonReaderTest, NestingDepthIsCapped) {
-  auto nested_lists = [](int depth) {
-    return std::string(depth, '[') + std::string(depth, ']');
-  };
+  auto nested_lists = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
   auto nested_dicts = [](int depth) {
     std::string json;
     for (int i = 0; i < depth; ++i)
@@ -302,7 +308,10 @@ TEST(JsonReaderTest, StringEscapes) {
   EXPECT_EQ("\xEF\xBF\xBD\n", ReadString("\"\\uD83D\\n\""));
   EXPECT_EQ("\xEF\xBF\xBD", ReadString("\"\\uDE00\""));
   EXPECT_EQ("\xEF\xBF\xBD\xF0\x9F\x98\x80", ReadString("\"\\uD83D\\uD83D\\uDE00\""));
-  EXPECT_EQ("\xEF\xBF\xBD" "A", ReadString("\"\\uD83D\\u0041\""));
+  EXPECT_EQ(
+      "\xEF\xBF\xBD"
+      "A",
+      ReadString("\"\\uD83D\\u0041\""));
   // Well-formed UTF-8 passes through unchanged, up to U+10FFFF.
   const std::string raw = "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \x7F\"";
   EXPECT_EQ(raw.substr(1, raw.size() - 2), ReadString(raw));

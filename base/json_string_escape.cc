@@ -11,29 +11,14 @@ constexpr uint32_t kReplacementCharacter = 0xFFFD;
 // Appends one character of a JSON string body.
 void AppendEscaped(uint32_t code_point, std::string* out) {
   switch (code_point) {
-    case '"':
-      out->append("\\\"");
-      return;
-    case '\\':
-      out->append("\\\\");
-      return;
-    case '\b':
-      out->append("\\b");
-      return;
-    case '\f':
-      out->append("\\f");
-      return;
-    case '\n':
-      out->append("\\n");
-      return;
-    case '\r':
-      out->append("\\r");
-      return;
-    case '\t':
-      out->append("\\t");
-      return;
-    default:
-      break;
+    case '"': out->append("\\\""); return;
+    case '\\': out->append("\\\\"); return;
+    case '\b': out->append("\\b"); return;
+    case '\f': out->append("\\f"); return;
+    case '\n': out->append("\\n"); return;
+    case '\r': out->append("\\r"); return;
+    case '\t': out->append("\\t"); return;
+    default: break;
   }
   if (code_point < 0x20) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -76,8 +61,8 @@ bool EscapeJsonString(std::wstring_view utf16, bool put_in_quotes, std::string* 
     if (code_point >= 0xD800 && code_point <= 0xDBFF && i + 1 < utf16.size() &&
         static_cast<uint16_t>(utf16[i + 1]) >= 0xDC00 &&
         static_cast<uint16_t>(utf16[i + 1]) <= 0xDFFF) {
-      code_point = 0x10000 + ((code_point - 0xD800) << 10) +
-                   (static_cast<uint16_t>(utf16[i + 1]) - 0xDC00);
+      code_point =
+          0x10000 + ((code_point - 0xD800) << 10) + (static_cast<uint16_t>(utf16[i + 1]) - 0xDC00);
       ++i;
     } else if (code_point >= 0xD800 && code_point <= 0xDFFF) {
       well_formed = false;

@@ -35,11 +35,17 @@ TEST(JsonStringEscapeTest, IllFormedUtf8IsReplaced) {
     const char* input;
     const char* expected;
   } cases[] = {
-      {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},
-      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},       // Overlong: C0 is never valid.
+      {"a\xFF"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // Overlong: C0 is never valid.
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // Surrogate.
-      {"\xE2\x82" "x", "\xEF\xBF\xBD" "x"},            // Truncated: one replacement.
-      {"\xF0\x9F\x98", "\xEF\xBF\xBD"},                // Truncated at the end.
+      {"\xE2\x82"
+       "x",
+       "\xEF\xBF\xBD"
+       "x"},                             // Truncated: one replacement.
+      {"\xF0\x9F\x98", "\xEF\xBF\xBD"},  // Truncated at the end.
       {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
   };
   for (const auto& c : cases) {
@@ -58,7 +64,10 @@ TEST(JsonStringEscapeTest, Utf16) {
   const wchar_t lone[] = {L'a', 0xD83D, L'b', 0xDE00, 0xD83D};
   out.clear();
   EXPECT_FALSE(EscapeJsonString(std::wstring_view(lone, 5), false, &out));
-  EXPECT_EQ("a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD", out);
+  EXPECT_EQ(
+      "a\xEF\xBF\xBD"
+      "b\xEF\xBF\xBD\xEF\xBF\xBD",
+      out);
 }
 
 }  // namespace

@@ -33,9 +33,7 @@ class Writer {
   // |depth| counts the lists and dictionaries that enclose |node|.
   bool BuildJson(const Value& node, int depth) {
     switch (node.type()) {
-      case Value::Type::kNull:
-        out_->append("null");
-        return true;
+      case Value::Type::kNull: out_->append("null"); return true;
       case Value::Type::kBoolean: {
         bool value = false;
         node.GetAsBoolean(&value);

@@ -95,9 +95,8 @@ TEST(JsonWriterTest, Doubles) {
     const char* preserved;
     const char* omitted;
   } cases[] = {
-      {1.0, "1.0", "1"},       {-3.0, "-3.0", "-3"},  {0.5, "0.5", "0.5"},
-      {1e21, "1e+21", "1e+21"}, {-0.0, "-0.0", "-0"},  {1e-7, "1e-07", "1e-07"},
-      {0.1, "0.1", "0.1"},
+      {1.0, "1.0", "1"},    {-3.0, "-3.0", "-3"},     {0.5, "0.5", "0.5"}, {1e21, "1e+21", "1e+21"},
+      {-0.0, "-0.0", "-0"}, {1e-7, "1e-07", "1e-07"}, {0.1, "0.1", "0.1"},
   };
   for (const auto& c : cases) {
     std::string json;
@@ -140,10 +139,9 @@ TEST(JsonWriterTest, PrettyPrintForm) {
       "}\n",
       json);
 
-  ASSERT_TRUE(JsonWriter::WriteWithOptions(ScalarValue(2.0),
-                                           JsonWriter::kOptionsPrettyPrint |
-                                               JsonWriter::kOptionsOmitDoubleTypePreservation,
-                                           &json));
+  ASSERT_TRUE(JsonWriter::WriteWithOptions(
+      ScalarValue(2.0),
+      JsonWriter::kOptionsPrettyPrint | JsonWriter::kOptionsOmitDoubleTypePreservation, &json));
   EXPECT_EQ("2\n", json);
 }
 

@@ -35,14 +35,15 @@ TEST(LazyInstanceTest, BuiltOnceUnderARaceAndDestroyedAtExit) {
   g_destroyed = 0;
   {
     ExitCallbackManager manager;
-    WaitableEvent go(WaitableEvent::ResetPolicy::kManual, WaitableEvent::InitialState::kNotSignaled);
+    WaitableEvent go(WaitableEvent::ResetPolicy::kManual,
+                     WaitableEvent::InitialState::kNotSignaled);
     Slow* seen[8] = {};
     std::vector<std::unique_ptr<PlainThread>> threads;
     for (Slow*& slot : seen) {
       threads.push_back(std::make_unique<PlainThread>("LazyRacer", Bind([&go, &slot] {
-                                                         go.Wait();
-                                                         slot = g_slow.Pointer();
-                                                       })));
+                                                        go.Wait();
+                                                        slot = g_slow.Pointer();
+                                                      })));
       ASSERT_TRUE(threads.back()->Start());
     }
     go.Signal();

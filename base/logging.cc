@@ -145,9 +145,7 @@ void ParseVmodule(std::string_view text, std::vector<VmodulePattern>* out) {
 }  // namespace
 
 namespace internal {
-unsigned long LastError() {
-  return ::GetLastError();
-}
+unsigned long LastError() { return ::GetLastError(); }
 }  // namespace internal
 
 bool InitLogging(const LoggingSettings& settings) {
@@ -157,8 +155,7 @@ bool InitLogging(const LoggingSettings& settings) {
     state.destination = settings.logging_dest;
     state.log_file.Reset();
     state.file_open_failed = false;
-    state.log_file_path =
-        settings.log_file.empty() ? DefaultLogFilePath() : settings.log_file;
+    state.log_file_path = settings.log_file.empty() ? DefaultLogFilePath() : settings.log_file;
   }
 
   if (base::CommandLine::IsInitializedForCurrentProcess()) {
@@ -193,21 +190,13 @@ void SetLogItems(bool enable_process_id, bool enable_thread_id, bool enable_time
   g_log_tickcount = enable_tickcount;
 }
 
-void SetLogMessageHandler(LogMessageHandlerFunction handler) {
-  g_message_handler = handler;
-}
+void SetLogMessageHandler(LogMessageHandlerFunction handler) { g_message_handler = handler; }
 
-LogMessageHandlerFunction GetLogMessageHandler() {
-  return g_message_handler;
-}
+LogMessageHandlerFunction GetLogMessageHandler() { return g_message_handler; }
 
-void SetMinLogLevel(int level) {
-  g_min_log_level = level < LOG_FATAL ? level : LOG_FATAL;
-}
+void SetMinLogLevel(int level) { g_min_log_level = level < LOG_FATAL ? level : LOG_FATAL; }
 
-int GetMinLogLevel() {
-  return g_min_log_level;
-}
+int GetMinLogLevel() { return g_min_log_level; }
 
 void SetVlogLevels(std::string_view v_switch, std::string_view vmodule_switch) {
   std::vector<VmodulePattern> patterns;
@@ -254,13 +243,9 @@ std::string SeverityName(LogSeverity severity) {
   return "UNKNOWN";
 }
 
-void SetLogAssertHandlerForTesting(LogAssertHandler handler) {
-  g_assert_handler = handler;
-}
+void SetLogAssertHandlerForTesting(LogAssertHandler handler) { g_assert_handler = handler; }
 
-[[noreturn]] void FatalTrap() {
-  __builtin_trap();
-}
+[[noreturn]] void FatalTrap() { __builtin_trap(); }
 
 LogMessage::LogMessage(const char* file, int line, LogSeverity severity)
     : severity_(severity), file_(file), line_(line), last_error_(::GetLastError()) {
@@ -283,8 +268,8 @@ void LogMessage::Init(const char* file, int line) {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     char buffer[32];
-    snprintf(buffer, sizeof(buffer), "%02u%02u/%02u%02u%02u.%03u:", now.wMonth, now.wDay,
-             now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    snprintf(buffer, sizeof(buffer), "%02u%02u/%02u%02u%02u.%03u:", now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond, now.wMilliseconds);
     stream_ << buffer;
   }
   if (g_log_tickcount)

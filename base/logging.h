@@ -145,30 +145,30 @@ class LogMessageVoidify {
 #define LAZY_STREAM(stream, condition) \
   !(condition) ? (void)0 : ::logging::LogMessageVoidify() & (stream)
 
-#define LOG(severity)                                                                      \
+#define LOG(severity)                                                                            \
   LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, VELMO_LOG_SEVERITY_##severity).stream(), \
               LOG_IS_ON(severity))
-#define LOG_IF(severity, condition) \
+#define LOG_IF(severity, condition)                                                              \
   LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, VELMO_LOG_SEVERITY_##severity).stream(), \
               LOG_IS_ON(severity) && (condition))
 #define VLOG(level) \
   LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, -(level)).stream(), VLOG_IS_ON(level))
 
 // Like LOG, followed by ": " and the text of GetLastError() at the statement.
-#define PLOG(severity)                                                                    \
-  LAZY_STREAM(::logging::SystemErrorLogMessage(__FILE__, __LINE__,                        \
-                                               VELMO_LOG_SEVERITY_##severity,             \
-                                               ::logging::internal::LastError()).stream(), \
+#define PLOG(severity)                                                                            \
+  LAZY_STREAM(::logging::SystemErrorLogMessage(__FILE__, __LINE__, VELMO_LOG_SEVERITY_##severity, \
+                                               ::logging::internal::LastError())                  \
+                  .stream(),                                                                      \
               LOG_IS_ON(severity))
 // The same with an explicit error code (an HRESULT or a Win32 error).
-#define ELOG(severity, error)                                                             \
-  LAZY_STREAM(::logging::SystemErrorLogMessage(__FILE__, __LINE__,                        \
-                                               VELMO_LOG_SEVERITY_##severity, (error)).stream(), \
-              LOG_IS_ON(severity))
+#define ELOG(severity, error)                                                                      \
+  LAZY_STREAM(                                                                                     \
+      ::logging::SystemErrorLogMessage(__FILE__, __LINE__, VELMO_LOG_SEVERITY_##severity, (error)) \
+          .stream(),                                                                               \
+      LOG_IS_ON(severity))
 
-#define CHECK(condition)                                                          \
-  LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, #condition).stream(), \
-              !(condition))
+#define CHECK(condition) \
+  LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, #condition).stream(), !(condition))
 #define CHECK_EQ(a, b) CHECK((a) == (b))
 #define CHECK_NE(a, b) CHECK((a) != (b))
 #define CHECK_LT(a, b) CHECK((a) < (b))
@@ -178,7 +178,8 @@ class LogMessageVoidify {
 
 #ifdef NDEBUG
 #define DCHECK_IS_ON() 0
-#define DCHECK(condition) LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, #condition).stream(), false && !(condition))
+#define DCHECK(condition) \
+  LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, #condition).stream(), false && !(condition))
 #else
 #define DCHECK_IS_ON() 1
 #define DCHECK(condition) CHECK(condition)

@@ -80,7 +80,8 @@ TEST_F(LoggingTest, PrefixCarriesExactlyTheChosenItems) {
     bool pid, tid, time, tick;
     const char* pattern;
   } cases[] = {
-      {false, false, true, false, R"(\[\d{4}/\d{6}\.\d{3}:INFO:logging_unittest\.cc\(\d+\)\] hello\n)"},
+      {false, false, true, false,
+       R"(\[\d{4}/\d{6}\.\d{3}:INFO:logging_unittest\.cc\(\d+\)\] hello\n)"},
       {false, false, false, false, R"(\[INFO:logging_unittest\.cc\(\d+\)\] hello\n)"},
       {true, true, true, true,
        R"(\[\d+:\d+:\d{4}/\d{6}\.\d{3}:\d+:INFO:logging_unittest\.cc\(\d+\)\] hello\n)"},
@@ -160,9 +161,7 @@ TEST_F(LoggingTest, WideTextIsWrittenAsUtf8) {
 }
 
 std::string* g_fatal_line = nullptr;
-void RecordFatal(const std::string& line) {
-  *g_fatal_line = line;
-}
+void RecordFatal(const std::string& line) { *g_fatal_line = line; }
 
 TEST_F(LoggingTest, FailedCheckReportsTheCondition) {
   std::string fatal;
@@ -173,8 +172,7 @@ TEST_F(LoggingTest, FailedCheckReportsTheCondition) {
   EXPECT_TRUE(fatal.empty());
   CHECK_EQ(value, 3) << "value was " << value;
   EXPECT_NE(std::string::npos, fatal.find("FATAL:")) << fatal;
-  EXPECT_NE(std::string::npos, fatal.find("Check failed: (value) == (3). value was 2"))
-      << fatal;
+  EXPECT_NE(std::string::npos, fatal.find("Check failed: (value) == (3). value was 2")) << fatal;
 }
 
 TEST_F(LoggingTest, FileDestinationDeletesOrAppends) {

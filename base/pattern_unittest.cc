@@ -46,7 +46,10 @@ TEST(PatternTest, QuestionMarkMatchesOneUTF8Character) {
   // "\xf0\x9f\x98\x80" U+1F600 (four bytes).
   EXPECT_TRUE(MatchPattern("\xc3\xa4", "?"));
   EXPECT_FALSE(MatchPattern("\xc3\xa4", "??"));
-  EXPECT_TRUE(MatchPattern("a\xe4\xb8\xad" "b", "a?b"));
+  EXPECT_TRUE(
+      MatchPattern("a\xe4\xb8\xad"
+                   "b",
+                   "a?b"));
   EXPECT_TRUE(MatchPattern("\xf0\x9f\x98\x80", "?"));
   EXPECT_TRUE(MatchPattern("x\xf0\x9f\x98\x80y", "x?y"));
   EXPECT_FALSE(MatchPattern("x\xf0\x9f\x98\x80y", "x??y"));
@@ -54,12 +57,21 @@ TEST(PatternTest, QuestionMarkMatchesOneUTF8Character) {
   EXPECT_TRUE(MatchPattern("\xc3\xa4\xc3\xb6\xc3\xbc", "*?"));
   EXPECT_TRUE(MatchPattern("\xc3\xa4\xc3\xb6\xc3\xbc", "?*\xc3\xbc"));
   // Literal multi-byte characters match themselves.
-  EXPECT_TRUE(MatchPattern("gr\xc3\xbc\xc3\x9f" "e", "gr\xc3\xbc*e"));
-  EXPECT_FALSE(MatchPattern("gr\xc3\xb6\xc3\x9f" "e", "gr\xc3\xbc*e"));
+  EXPECT_TRUE(
+      MatchPattern("gr\xc3\xbc\xc3\x9f"
+                   "e",
+                   "gr\xc3\xbc*e"));
+  EXPECT_FALSE(
+      MatchPattern("gr\xc3\xb6\xc3\x9f"
+                   "e",
+                   "gr\xc3\xbc*e"));
   // Ill-formed bytes count as one character each.
   EXPECT_TRUE(MatchPattern("\xff", "?"));
-  EXPECT_TRUE(MatchPattern("\xc3", "?"));           // truncated sequence
-  EXPECT_TRUE(MatchPattern("\xc3" "a", "??"));      // lead byte without trail
+  EXPECT_TRUE(MatchPattern("\xc3", "?"));  // truncated sequence
+  EXPECT_TRUE(
+      MatchPattern("\xc3"
+                   "a",
+                   "??"));                           // lead byte without trail
   EXPECT_TRUE(MatchPattern("\xed\xa0\x80", "???"));  // encoded surrogate
   EXPECT_TRUE(MatchPattern("\xc0\xaf", "??"));       // overlong
 }
@@ -72,7 +84,10 @@ TEST(PatternTest, Wide) {
   EXPECT_TRUE(MatchPattern(L"\xd83d\xde00", L"?"));
   EXPECT_FALSE(MatchPattern(L"\xd83d\xde00", L"??"));
   // A lone surrogate is one character too.
-  EXPECT_TRUE(MatchPattern(L"\xd83d" L"a", L"??"));
+  EXPECT_TRUE(
+      MatchPattern(L"\xd83d"
+                   L"a",
+                   L"??"));
   EXPECT_TRUE(MatchPattern(L"\xde00", L"?"));
 }
 

@@ -53,9 +53,7 @@ Process Process::Open(ProcessId pid) {
   return Process(handle);
 }
 
-HANDLE Process::Handle() const {
-  return is_current_ ? GetCurrentProcess() : handle_.Get();
-}
+HANDLE Process::Handle() const { return is_current_ ? GetCurrentProcess() : handle_.Get(); }
 
 ProcessId Process::Pid() const {
   if (is_current_)
@@ -158,8 +156,8 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
       options.current_directory.empty() ? nullptr : options.current_directory.c_str();
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr,
-                      options.inherit_handles ? TRUE : FALSE, 0, nullptr, directory,
-                      &startup_info, &info)) {
+                      options.inherit_handles ? TRUE : FALSE, 0, nullptr, directory, &startup_info,
+                      &info)) {
     PLOG(ERROR) << "CreateProcessW failed for " << writable;
     return Process();
   }
@@ -235,8 +233,6 @@ bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output) {
   return RunAndCaptureOutputWithExitCode(command_line, output, nullptr);
 }
 
-ProcessId GetCurrentProcId() {
-  return GetCurrentProcessId();
-}
+ProcessId GetCurrentProcId() { return GetCurrentProcessId(); }
 
 }  // namespace base

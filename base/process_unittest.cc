@@ -19,14 +19,13 @@ constexpr char kBytesSwitch[] = "bytes";
 constexpr char kSleepSwitch[] = "sleep-ms";
 
 unsigned long NumberSwitch(const char* name) {
-  return wcstoul(CommandLine::ForCurrentProcess()->GetSwitchValueNative(name).c_str(), nullptr,
-                 10);
+  return wcstoul(CommandLine::ForCurrentProcess()->GetSwitchValueNative(name).c_str(), nullptr, 10);
 }
 
 bool WriteToStdout(const std::string& text) {
   DWORD written = 0;
-  return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
-                   static_cast<DWORD>(text.size()), &written, nullptr) &&
+  return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+                   &written, nullptr) &&
          written == text.size();
 }
 
@@ -174,8 +173,7 @@ TEST(ProcessTest, CurrentDirectoryAndStandardOutput) {
 
   options.inherit_handles = true;
   options.wait = true;
-  Process process =
-      LaunchProcess(testing::GetChildCommandLine("ProcessPrintDirectory"), options);
+  Process process = LaunchProcess(testing::GetChildCommandLine("ProcessPrintDirectory"), options);
   ASSERT_TRUE(process.IsValid());
   write_end.Reset();
   std::string output;
@@ -186,8 +184,8 @@ TEST(ProcessTest, CurrentDirectoryAndStandardOutput) {
   int exit_code = -1;
   ASSERT_TRUE(process.WaitForExit(&exit_code));
   EXPECT_EQ(0, exit_code);
-  EXPECT_TRUE(FilePath::CompareEqualIgnoreCase(UTF8ToWide(output),
-                                               options.current_directory.value()))
+  EXPECT_TRUE(
+      FilePath::CompareEqualIgnoreCase(UTF8ToWide(output), options.current_directory.value()))
       << output;
 }
 

@@ -9,6 +9,4 @@
  * wrong one. */
 extern void __cdecl _purecall(void);
 
-void __cxa_pure_virtual(void) {
-  _purecall();
-}
+void __cxa_pure_virtual(void) { _purecall(); }

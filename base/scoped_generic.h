@@ -65,8 +65,9 @@ class ScopedGeneric {
   // handle verifier) must be taken through Reset() instead, so that the
   // acquisition is reported.
   T* Receive() {
-    static_assert(!requires(const T& v) { Traits::OnAcquire(v, nullptr); },
-                  "tracked resources must be taken through Reset()");
+    static_assert(
+        !requires(const T& v) { Traits::OnAcquire(v, nullptr); },
+        "tracked resources must be taken through Reset()");
     FreeIfValid();
     return &value_;
   }

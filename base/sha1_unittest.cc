@@ -8,9 +8,7 @@
 namespace base {
 namespace {
 
-std::string HexOfSHA1(std::string_view text) {
-  return HexEncode(SHA1HashString(text));
-}
+std::string HexOfSHA1(std::string_view text) { return HexEncode(SHA1HashString(text)); }
 
 // FIPS 180 examples (and the NIST/RFC 3174 long-message vectors).
 TEST(SHA1Test, FIPSVectors) {

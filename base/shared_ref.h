@@ -63,7 +63,9 @@ class SharedRef {
   }
 
   template <typename U>
-  bool operator==(const SharedRef<U>& other) const { return ptr_ == other.get(); }
+  bool operator==(const SharedRef<U>& other) const {
+    return ptr_ == other.get();
+  }
   bool operator==(const T* other) const { return ptr_ == other; }
   bool operator==(std::nullptr_t) const { return ptr_ == nullptr; }
 

@@ -47,8 +47,7 @@ int DigitValue(Char c, int base) {
 // Digits only (no sign, no prefix), at least one. Accumulates into the
 // unsigned type; false on overflow past |limit| or a bad character.
 template <typename Char, typename Unsigned>
-bool ParseMagnitude(std::basic_string_view<Char> digits, int base, Unsigned limit,
-                    Unsigned* out) {
+bool ParseMagnitude(std::basic_string_view<Char> digits, int base, Unsigned limit, Unsigned* out) {
   if (digits.empty())
     return false;
   Unsigned value = 0;
@@ -132,15 +131,11 @@ std::wstring NumberToString16(double value) {
 
 bool StringToInt(std::string_view input, int* output) { return StringToIntT(input, output); }
 bool StringToInt16(std::wstring_view input, int* output) { return StringToIntT(input, output); }
-bool StringToInt64(std::string_view input, int64_t* output) {
-  return StringToIntT(input, output);
-}
+bool StringToInt64(std::string_view input, int64_t* output) { return StringToIntT(input, output); }
 bool StringToInt64_16(std::wstring_view input, int64_t* output) {
   return StringToIntT(input, output);
 }
-bool StringToUint(std::string_view input, uint32_t* output) {
-  return StringToIntT(input, output);
-}
+bool StringToUint(std::string_view input, uint32_t* output) { return StringToIntT(input, output); }
 bool StringToUint16(std::wstring_view input, uint32_t* output) {
   return StringToIntT(input, output);
 }
@@ -150,9 +145,7 @@ bool StringToUint64(std::string_view input, uint64_t* output) {
 bool StringToUint64_16(std::wstring_view input, uint64_t* output) {
   return StringToIntT(input, output);
 }
-bool StringToSizeT(std::string_view input, size_t* output) {
-  return StringToIntT(input, output);
-}
+bool StringToSizeT(std::string_view input, size_t* output) { return StringToIntT(input, output); }
 
 bool HexStringToUint64(std::string_view input, uint64_t* output) {
   return HexStringToUnsignedT(input, output);

@@ -83,7 +83,7 @@ TEST(StringNumberConversionsTest, StringToInt) {
   int value = 0;
   EXPECT_TRUE(StringToInt16(L"-17", &value));
   EXPECT_EQ(-17, value);
-  EXPECT_FALSE(StringToInt16(L"\uff11", &value));  // fullwidth digit
+  EXPECT_FALSE(StringToInt16(L"\uff11", &value));   // fullwidth digit
   EXPECT_FALSE(StringToInt16(L"1\u0660", &value));  // Arabic-Indic zero
 }
 
@@ -233,8 +233,9 @@ TEST(StringNumberConversionsTest, FormatDoubleShortest) {
   EXPECT_EQ("-Infinity", FormatDoubleShortest(-std::numeric_limits<double>::infinity()));
 
   // Everything reads back as the same double.
-  const double values[] = {0.1, 1.0 / 3.0, 2.0 / 3.0, 123456.789, 1e300, 1e-300, DBL_MIN,
-                           DBL_MAX, DBL_EPSILON, 4.35, 0.000123, 6.02214076e23, -1.5e-10};
+  const double values[] = {0.1,      1.0 / 3.0,     2.0 / 3.0, 123456.789,  1e300,
+                           1e-300,   DBL_MIN,       DBL_MAX,   DBL_EPSILON, 4.35,
+                           0.000123, 6.02214076e23, -1.5e-10};
   for (double v : values) {
     double back = 0;
     std::string text = FormatDoubleShortest(v);

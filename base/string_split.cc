@@ -40,8 +40,7 @@ std::vector<Out> SplitT(std::basic_string_view<Char> input, std::basic_string_vi
       end = input.find_first_of(separators, start);
       skip = 1;
     }
-    std::basic_string_view<Char> piece =
-        input.substr(start, end == npos ? npos : end - start);
+    std::basic_string_view<Char> piece = input.substr(start, end == npos ? npos : end - start);
     if (whitespace == TRIM_WHITESPACE)
       piece = TrimStringView(piece, WhitespaceFor<Char>(), TRIM_ALL);
     if (result_type == SPLIT_WANT_ALL || !piece.empty())
@@ -61,16 +60,15 @@ std::vector<std::string> SplitString(std::string_view input, std::string_view se
 }
 
 std::vector<std::wstring> SplitString16(std::wstring_view input, std::wstring_view separators,
-                                        WhitespaceHandling whitespace,
-                                        SplitResult result_type) {
+                                        WhitespaceHandling whitespace, SplitResult result_type) {
   return SplitT<wchar_t, std::wstring>(input, separators, false, whitespace, result_type);
 }
 
 std::vector<std::string_view> SplitIntoSlices(std::string_view input, char separator,
                                               WhitespaceHandling whitespace,
                                               SplitResult result_type) {
-  return SplitT<char, std::string_view>(input, std::string_view(&separator, 1), false,
-                                        whitespace, result_type);
+  return SplitT<char, std::string_view>(input, std::string_view(&separator, 1), false, whitespace,
+                                        result_type);
 }
 
 std::vector<std::wstring_view> SplitIntoSlices16(std::wstring_view input, wchar_t separator,

@@ -32,8 +32,7 @@ enum SplitResult {
 std::vector<std::string> SplitString(std::string_view input, std::string_view separators,
                                      WhitespaceHandling whitespace, SplitResult result_type);
 std::vector<std::wstring> SplitString16(std::wstring_view input, std::wstring_view separators,
-                                        WhitespaceHandling whitespace,
-                                        SplitResult result_type);
+                                        WhitespaceHandling whitespace, SplitResult result_type);
 
 // Like SplitString with the single |separator| character, but the pieces are
 // views into |input| (which must outlive them).

@@ -19,12 +19,12 @@ TEST(StringSplitTest, SplitString) {
   EXPECT_EQ(Strings({"a", "", "b"}), SplitString("a,,b", ",", KEEP_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ(Strings({"", "a", ""}), SplitString(",a,", ",", KEEP_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ(Strings({"", ""}), SplitString(",", ",", KEEP_WHITESPACE, SPLIT_WANT_ALL));
-  EXPECT_EQ(Strings({"a", "b"}),
-            SplitString(",a,,b,", ",", KEEP_WHITESPACE, SPLIT_WANT_NONEMPTY));
+  EXPECT_EQ(Strings({"a", "b"}), SplitString(",a,,b,", ",", KEEP_WHITESPACE, SPLIT_WANT_NONEMPTY));
   // Any character of the set separates.
   EXPECT_EQ(Strings({"a", "b", "c"}), SplitString("a,b;c", ",;", KEEP_WHITESPACE, SPLIT_WANT_ALL));
   // Trimming happens before the empty test.
-  EXPECT_EQ(Strings({" a ", " ", "b"}), SplitString(" a , ,b", ",", KEEP_WHITESPACE, SPLIT_WANT_ALL));
+  EXPECT_EQ(Strings({" a ", " ", "b"}),
+            SplitString(" a , ,b", ",", KEEP_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ(Strings({"a", "", "b"}), SplitString(" a , ,b", ",", TRIM_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ(Strings({"a", "b"}), SplitString(" a , ,b", ",", TRIM_WHITESPACE, SPLIT_WANT_NONEMPTY));
   // Empty separators: the whole input.
@@ -56,7 +56,8 @@ TEST(StringSplitTest, SplitIntoSlices) {
 
   EXPECT_EQ(Views({"", "a", ""}), SplitIntoSlices(".a.", '.'));
   EXPECT_EQ(Views({"a"}), SplitIntoSlices(".a.", '.', KEEP_WHITESPACE, SPLIT_WANT_NONEMPTY));
-  EXPECT_EQ(Views({"a", "b"}), SplitIntoSlices(" a | b |  ", '|', TRIM_WHITESPACE, SPLIT_WANT_NONEMPTY));
+  EXPECT_EQ(Views({"a", "b"}),
+            SplitIntoSlices(" a | b |  ", '|', TRIM_WHITESPACE, SPLIT_WANT_NONEMPTY));
   EXPECT_EQ(Views(), SplitIntoSlices("", '.'));
 
   std::vector<std::wstring_view> wide = SplitIntoSlices16(L"C:\\a\\b", L'\\');

@@ -6,10 +6,10 @@ namespace base {
 
 const char kWhitespaceASCII[] = "\t\n\v\f\r ";
 const wchar_t kWhitespaceASCII16[] = L"\t\n\v\f\r ";
-const wchar_t kWhitespaceWide[] = {
-    0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x0020, 0x0085, 0x00A0, 0x1680,
-    0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008,
-    0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0};
+const wchar_t kWhitespaceWide[] = {0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x0020, 0x0085,
+                                   0x00A0, 0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
+                                   0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028,
+                                   0x2029, 0x202F, 0x205F, 0x3000, 0};
 
 bool IsUnicodeWhitespace(wchar_t c) {
   for (const wchar_t* p = kWhitespaceWide; *p; ++p) {
@@ -241,8 +241,7 @@ bool EqualsAsciiIgnoreCase(std::wstring_view text, std::string_view lower_ascii)
   if (text.size() != lower_ascii.size())
     return false;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (ToLowerASCII(text[i]) !=
-        static_cast<wchar_t>(static_cast<unsigned char>(lower_ascii[i])))
+    if (ToLowerASCII(text[i]) != static_cast<wchar_t>(static_cast<unsigned char>(lower_ascii[i])))
       return false;
   }
   return true;
@@ -287,8 +286,8 @@ bool ReplaceChars(std::wstring_view input, std::wstring_view replace_chars,
   return ReplaceCharsT(input, replace_chars, replace_with, output);
 }
 
-void ReplaceSubstringsAfterOffset(std::string* str, size_t start_offset,
-                                  std::string_view find_this, std::string_view replace_with) {
+void ReplaceSubstringsAfterOffset(std::string* str, size_t start_offset, std::string_view find_this,
+                                  std::string_view replace_with) {
   ReplaceSubstringsT(str, start_offset, find_this, replace_with, true);
 }
 void ReplaceSubstringsAfterOffset(std::wstring* str, size_t start_offset,
@@ -300,8 +299,7 @@ void ReplaceFirstSubstringAfterOffset(std::string* str, size_t start_offset,
   ReplaceSubstringsT(str, start_offset, find_this, replace_with, false);
 }
 void ReplaceFirstSubstringAfterOffset(std::wstring* str, size_t start_offset,
-                                      std::wstring_view find_this,
-                                      std::wstring_view replace_with) {
+                                      std::wstring_view find_this, std::wstring_view replace_with) {
   ReplaceSubstringsT(str, start_offset, find_this, replace_with, false);
 }
 
@@ -336,8 +334,7 @@ TrimPositions TrimWhitespace(std::wstring_view input, TrimPositions positions,
                              std::wstring* output) {
   return TrimString(input, kWhitespaceWide, positions, output);
 }
-TrimPositions TrimWhitespace(std::string_view input, TrimPositions positions,
-                             std::string* output) {
+TrimPositions TrimWhitespace(std::string_view input, TrimPositions positions, std::string* output) {
   return TrimString(input, kWhitespaceASCII, positions, output);
 }
 std::wstring_view TrimWhitespace(std::wstring_view input, TrimPositions positions) {

@@ -14,11 +14,15 @@ namespace base {
 // ---------------------------------------------------------------------------
 // Characters.
 
-constexpr char ToLowerASCII(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+constexpr char ToLowerASCII(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 constexpr wchar_t ToLowerASCII(wchar_t c) {
   return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
 }
-constexpr char ToUpperASCII(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
+constexpr char ToUpperASCII(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
 constexpr wchar_t ToUpperASCII(wchar_t c) {
   return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
 }
@@ -38,7 +42,9 @@ bool IsUnicodeWhitespace(wchar_t c);
 constexpr bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 constexpr bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-constexpr bool IsAsciiAlpha(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+constexpr bool IsAsciiAlpha(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
 constexpr bool IsHexDigit(char c) {
   return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -47,9 +53,9 @@ constexpr bool IsHexDigit(wchar_t c) {
 }
 
 // Whitespace sets, for use as separators or trim sets.
-extern const char kWhitespaceASCII[];     // "\t\n\v\f\r "
+extern const char kWhitespaceASCII[];       // "\t\n\v\f\r "
 extern const wchar_t kWhitespaceASCII16[];  // L"\t\n\v\f\r "
-extern const wchar_t kWhitespaceWide[];   // the Unicode set of IsUnicodeWhitespace
+extern const wchar_t kWhitespaceWide[];     // the Unicode set of IsUnicodeWhitespace
 
 // ---------------------------------------------------------------------------
 // Case and classification of whole texts.
@@ -116,16 +122,15 @@ bool ReplaceChars(std::wstring_view input, std::wstring_view replace_chars,
 // Replaces every non-overlapping occurrence of |find_this| at or after
 // |start_offset| in |str|, scanning left to right; replaced text is never
 // scanned again. An empty |find_this| or an offset past the end does nothing.
-void ReplaceSubstringsAfterOffset(std::string* str, size_t start_offset,
-                                  std::string_view find_this, std::string_view replace_with);
+void ReplaceSubstringsAfterOffset(std::string* str, size_t start_offset, std::string_view find_this,
+                                  std::string_view replace_with);
 void ReplaceSubstringsAfterOffset(std::wstring* str, size_t start_offset,
                                   std::wstring_view find_this, std::wstring_view replace_with);
 // Only the first occurrence at or after |start_offset|.
 void ReplaceFirstSubstringAfterOffset(std::string* str, size_t start_offset,
                                       std::string_view find_this, std::string_view replace_with);
 void ReplaceFirstSubstringAfterOffset(std::wstring* str, size_t start_offset,
-                                      std::wstring_view find_this,
-                                      std::wstring_view replace_with);
+                                      std::wstring_view find_this, std::wstring_view replace_with);
 
 // ---------------------------------------------------------------------------
 // Trimming.
@@ -155,8 +160,7 @@ std::wstring_view TrimStringView(std::wstring_view input, std::wstring_view trim
 // return a view into |input|.
 TrimPositions TrimWhitespace(std::wstring_view input, TrimPositions positions,
                              std::wstring* output);
-TrimPositions TrimWhitespace(std::string_view input, TrimPositions positions,
-                             std::string* output);
+TrimPositions TrimWhitespace(std::string_view input, TrimPositions positions, std::string* output);
 std::wstring_view TrimWhitespace(std::wstring_view input, TrimPositions positions);
 std::string_view TrimWhitespace(std::string_view input, TrimPositions positions);
 

@@ -70,8 +70,7 @@ ThreadActivityTracker::ThreadActivityTracker(void* base, size_t size) {
     header->cookie.store(kHeaderCookie, std::memory_order_release);
   } else if (header->cookie.load(std::memory_order_relaxed) != kHeaderCookie ||
              header->process_id != ::GetCurrentProcessId() || header->thread_id != thread_id ||
-             header->start_time == 0 || header->start_ticks == 0 ||
-             header->stack_slots != slots ||
+             header->start_time == 0 || header->start_ticks == 0 || header->stack_slots != slots ||
              header->data_changed.load(std::memory_order_relaxed) != 0) {
     LOG(ERROR) << "activity tracker block belongs to another thread or is damaged";
     return;
@@ -111,7 +110,8 @@ uint32_t ThreadActivityTracker::PopActivity() {
   // would lie beyond the block.
   if (depth - 1 >= stack_slots_)
     return 0;
-  return std::atomic_ref<uint32_t>(stack_[depth - 1].user_data).exchange(0, std::memory_order_relaxed);
+  return std::atomic_ref<uint32_t>(stack_[depth - 1].user_data)
+      .exchange(0, std::memory_order_relaxed);
 }
 
 // static

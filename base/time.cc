@@ -6,7 +6,6 @@
 
 #include "base/logging.h"
 
-
 namespace base {
 
 namespace {
@@ -90,9 +89,9 @@ double TimeSpan::InMillisecondsF() const {
 
 bool Time::Exploded::HasValidValues() const {
   return year >= 1601 && year <= 30827 && month >= 1 && month <= 12 && day_of_week >= 0 &&
-         day_of_week <= 6 && day_of_month >= 1 && day_of_month <= 31 && hour >= 0 &&
-         hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 60 &&
-         millisecond >= 0 && millisecond <= 999;
+         day_of_week <= 6 && day_of_month >= 1 && day_of_month <= 31 && hour >= 0 && hour <= 23 &&
+         minute >= 0 && minute <= 59 && second >= 0 && second <= 60 && millisecond >= 0 &&
+         millisecond <= 999;
 }
 
 // static
@@ -258,9 +257,8 @@ MonotonicTime MonotonicTime::Now() {
   if (frequency == 0 || !QueryPerformanceCounter(&counter)) {
     // Cannot happen on any supported system; GetTickCount64 keeps the clock
     // monotonic (at millisecond resolution) should it ever.
-    return MonotonicTime(
-        time_internal::SaturatedMul(static_cast<int64_t>(GetTickCount64()),
-                                    TimeSpan::kMicrosecondsPerMillisecond));
+    return MonotonicTime(time_internal::SaturatedMul(static_cast<int64_t>(GetTickCount64()),
+                                                     TimeSpan::kMicrosecondsPerMillisecond));
   }
   return MonotonicTime(TicksToMicroseconds(counter.QuadPart, frequency));
 }
@@ -329,9 +327,7 @@ bool ThreadCycleTimeWorks() {
 }  // namespace
 
 // static
-bool ThreadCpuTime::IsSupported() {
-  return TscTicksPerSecond() > 0 && ThreadCycleTimeWorks();
-}
+bool ThreadCpuTime::IsSupported() { return TscTicksPerSecond() > 0 && ThreadCycleTimeWorks(); }
 
 // static
 int64_t ThreadCpuTime::TscTicksPerSecond() {

@@ -21,9 +21,7 @@ namespace time_internal {
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 constexpr int64_t kInt64Min = std::numeric_limits<int64_t>::min();
 
-constexpr bool IsInfinite(int64_t v) {
-  return v == kInt64Max || v == kInt64Min;
-}
+constexpr bool IsInfinite(int64_t v) { return v == kInt64Max || v == kInt64Min; }
 
 // a + b clamped to the int64 range; an infinite operand wins (when both are
 // infinite with opposite signs the first one wins).

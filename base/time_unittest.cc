@@ -30,8 +30,8 @@ TEST(TimeSpanTest, CountAndUnitSaturate) {
   EXPECT_TRUE(TimeSpan::FromDays(kMax / 1000).is_max());
   EXPECT_TRUE(TimeSpan::FromHours(kMin / 1000).is_min());
 
-  EXPECT_EQ(90 * TimeSpan::kMicrosecondsPerSecond, TimeSpan::FromMinutes(1).InMicroseconds() +
-                                                       TimeSpan::FromSeconds(30).InMicroseconds());
+  EXPECT_EQ(90 * TimeSpan::kMicrosecondsPerSecond,
+            TimeSpan::FromMinutes(1).InMicroseconds() + TimeSpan::FromSeconds(30).InMicroseconds());
   EXPECT_EQ(TimeSpan::FromHours(48), TimeSpan::FromDays(2));
 }
 

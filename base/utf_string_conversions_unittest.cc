@@ -56,8 +56,16 @@ TEST(UTFStringConversionsTest, NonBMPRoundTrip) {
 TEST(UTFStringConversionsTest, LoneSurrogates) {
   EXPECT_EQ("\xef\xbf\xbd", WideToUTF8(L"\xd800"));
   EXPECT_EQ("\xef\xbf\xbd", WideToUTF8(L"\xdc00"));
-  EXPECT_EQ("a\xef\xbf\xbd" "b", WideToUTF8(L"a\xd83d" L"b"));
-  EXPECT_EQ("a\xef\xbf\xbd" "b", WideToUTF8(L"a\xde00" L"b"));
+  EXPECT_EQ(
+      "a\xef\xbf\xbd"
+      "b",
+      WideToUTF8(L"a\xd83d"
+                 L"b"));
+  EXPECT_EQ(
+      "a\xef\xbf\xbd"
+      "b",
+      WideToUTF8(L"a\xde00"
+                 L"b"));
   // Reversed pair: two lone surrogates.
   EXPECT_EQ("\xef\xbf\xbd\xef\xbf\xbd", WideToUTF8(L"\xde00\xd83d"));
   // High surrogate at the end.
@@ -73,7 +81,9 @@ TEST(UTFStringConversionsTest, IllFormedUTF8) {
   } cases[] = {
       // Stray continuation bytes and bytes that never start a sequence.
       {"\x80", {kFFFD}},
-      {"a\xbf" "b", {L'a', kFFFD, L'b'}},
+      {"a\xbf"
+       "b",
+       {L'a', kFFFD, L'b'}},
       {"\xfe\xff", {kFFFD, kFFFD}},
       {"\xf5\x80\x80\x80", {kFFFD, kFFFD, kFFFD, kFFFD}},
       // Overlong forms.
@@ -92,12 +102,20 @@ TEST(UTFStringConversionsTest, IllFormedUTF8) {
       {"\xc3", {kFFFD}},
       {"\xe4\xb8", {kFFFD}},
       {"\xf0\x9f\x98", {kFFFD}},
-      {"\xf0\x9f\x98" "a", {kFFFD, L'a'}},
-      {"a\xe4\xb8" "b\xc3", {L'a', kFFFD, L'b', kFFFD}},
+      {"\xf0\x9f\x98"
+       "a",
+       {kFFFD, L'a'}},
+      {"a\xe4\xb8"
+       "b\xc3",
+       {L'a', kFFFD, L'b', kFFFD}},
       {"\xe4\xb8\xe4\xb8\xad", {kFFFD, L'\u4e2d'}},
       // Lead byte followed by a non-continuation: the next byte is kept.
-      {"\xc3" "A", {kFFFD, L'A'}},
-      {"\xe4" "\xc3\xa4", {kFFFD, L'\u00e4'}},
+      {"\xc3"
+       "A",
+       {kFFFD, L'A'}},
+      {"\xe4"
+       "\xc3\xa4",
+       {kFFFD, L'\u00e4'}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.expected, UTF8ToWide(c.input)) << c.input;
@@ -106,8 +124,10 @@ TEST(UTFStringConversionsTest, IllFormedUTF8) {
 TEST(UTFStringConversionsTest, SystemConversions) {
   EXPECT_EQ(L"", SystemUTF8ToWide(""));
   EXPECT_EQ("", SystemWideToUTF8(L""));
-  EXPECT_EQ(L"gr\u00fc\u00df \xd83d\xde00", SystemUTF8ToWide("gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80"));
-  EXPECT_EQ("gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80", SystemWideToUTF8(L"gr\u00fc\u00df \xd83d\xde00"));
+  EXPECT_EQ(L"gr\u00fc\u00df \xd83d\xde00",
+            SystemUTF8ToWide("gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80"));
+  EXPECT_EQ("gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80",
+            SystemWideToUTF8(L"gr\u00fc\u00df \xd83d\xde00"));
   EXPECT_EQ(std::wstring(L"a\0b", 3), SystemUTF8ToWide(std::string_view("a\0b", 3)));
 }
 

@@ -27,26 +27,17 @@ bool SplitFirst(std::string_view path, std::string_view* head, std::string_view*
 
 Value::~Value() = default;
 
-std::unique_ptr<Value> Value::CreateNullValue() {
-  return std::make_unique<ScalarValue>();
-}
+std::unique_ptr<Value> Value::CreateNullValue() { return std::make_unique<ScalarValue>(); }
 
 const char* Value::GetTypeName(Type type) {
   switch (type) {
-    case Type::kNull:
-      return "null";
-    case Type::kBoolean:
-      return "boolean";
-    case Type::kInteger:
-      return "integer";
-    case Type::kDouble:
-      return "double";
-    case Type::kString:
-      return "string";
-    case Type::kList:
-      return "list";
-    case Type::kDictionary:
-      return "dictionary";
+    case Type::kNull: return "null";
+    case Type::kBoolean: return "boolean";
+    case Type::kInteger: return "integer";
+    case Type::kDouble: return "double";
+    case Type::kString: return "string";
+    case Type::kList: return "list";
+    case Type::kDictionary: return "dictionary";
   }
   return "unknown";
 }
@@ -102,14 +93,10 @@ bool ScalarValue::GetAsDouble(double* out) const {
 
 std::unique_ptr<Value> ScalarValue::CreateDeepCopy() const {
   switch (type()) {
-    case Type::kBoolean:
-      return std::make_unique<ScalarValue>(boolean_value_);
-    case Type::kInteger:
-      return std::make_unique<ScalarValue>(integer_value_);
-    case Type::kDouble:
-      return std::make_unique<ScalarValue>(double_value_);
-    default:
-      return std::make_unique<ScalarValue>();
+    case Type::kBoolean: return std::make_unique<ScalarValue>(boolean_value_);
+    case Type::kInteger: return std::make_unique<ScalarValue>(integer_value_);
+    case Type::kDouble: return std::make_unique<ScalarValue>(double_value_);
+    default: return std::make_unique<ScalarValue>();
   }
 }
 
@@ -129,8 +116,7 @@ bool ScalarValue::Equals(const Value* other) const {
       double d = 0;
       return other->GetAsDouble(&d) && d == double_value_;
     }
-    default:
-      return true;  // null
+    default: return true;  // null
   }
 }
 
@@ -431,9 +417,7 @@ bool DictValue::GetAsDictionary(const DictValue** out) const {
   return true;
 }
 
-std::unique_ptr<Value> DictValue::CreateDeepCopy() const {
-  return CreateDeepCopyDict();
-}
+std::unique_ptr<Value> DictValue::CreateDeepCopy() const { return CreateDeepCopyDict(); }
 
 std::unique_ptr<DictValue> DictValue::CreateDeepCopyDict() const {
   auto copy = std::make_unique<DictValue>();
@@ -457,8 +441,7 @@ bool DictValue::Equals(const Value* other) const {
   return true;
 }
 
-DictValue::Iterator::Iterator(const DictValue& dict)
-    : dict_(dict), it_(dict.dictionary_.begin()) {}
+DictValue::Iterator::Iterator(const DictValue& dict) : dict_(dict), it_(dict.dictionary_.begin()) {}
 
 // ---------------------------------------------------------------------------
 // ListValue
@@ -573,9 +556,7 @@ bool ListValue::GetAsList(const ListValue** out) const {
   return true;
 }
 
-std::unique_ptr<Value> ListValue::CreateDeepCopy() const {
-  return CreateDeepCopyList();
-}
+std::unique_ptr<Value> ListValue::CreateDeepCopy() const { return CreateDeepCopyList(); }
 
 std::unique_ptr<ListValue> ListValue::CreateDeepCopyList() const {
   auto copy = std::make_unique<ListValue>();

@@ -49,7 +49,7 @@ TEST(ValuesTest, TypeNumbersAndTypedViews) {
   double d = 0;
   EXPECT_TRUE(integer.GetAsDouble(&d));  // Integers widen.
   EXPECT_EQ(42.0, d);
-  EXPECT_FALSE(real.GetAsInteger(&i));   // Doubles never narrow.
+  EXPECT_FALSE(real.GetAsInteger(&i));  // Doubles never narrow.
   EXPECT_FALSE(null_value.GetAsBoolean(nullptr));
   std::string s;
   EXPECT_FALSE(integer.GetAsString(&s));

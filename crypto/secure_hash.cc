@@ -17,7 +17,6 @@
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
 
-
 namespace crypto {
 
 namespace {
@@ -27,9 +26,7 @@ class SecureHashSha256 : public SecureHash {
   SecureHashSha256() { SHA256_Init(&context_); }
   ~SecureHashSha256() override { OPENSSL_cleanse(&context_, sizeof(context_)); }
 
-  void Update(const void* data, size_t length) override {
-    SHA256_Update(&context_, data, length);
-  }
+  void Update(const void* data, size_t length) override { SHA256_Update(&context_, data, length); }
 
   void Finish(void* output, size_t length) override {
     unsigned char digest[SHA256_DIGEST_LENGTH];
@@ -60,7 +57,7 @@ std::unique_ptr<SecureHash> SecureHash::Create(int algorithm) {
 
 bool Sha256HashFile(const base::FilePath& path, uint8_t (&digest)[SecureHash::kSha256Length]) {
   base::win::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) {
     PLOG(ERROR) << "Cannot open " << path.value() << " for hashing";
     return false;

@@ -19,7 +19,6 @@
 #include "base/win/scoped_handle.h"
 #include "crypto/secure_hash.h"
 
-
 namespace {
 
 constexpr DWORD kChunkSize = 1024 * 1024;
@@ -33,7 +32,7 @@ int Run() {
   }
   const std::wstring& path = args[0];
   base::win::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) {
     PLOG(ERROR) << "Cannot open " << path;
     return 1;

@@ -73,8 +73,8 @@ TEST(SecureHashTest, HashFileSpanningSeveralChunks) {
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(file.IsValid());
     DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()),
-                          &written, nullptr));
+    ASSERT_TRUE(WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                          nullptr));
   }
   uint8_t digest[32];
   const bool ok = Sha256HashFile(path, digest);
@@ -96,8 +96,8 @@ TEST(SecureHashFileTest, MatchesTheDigestComputedOutsideWine) {
   wchar_t exe[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
   ASSERT_GT(length, 0u);
-  base::FilePath dir = base::FilePath(std::wstring_view(exe, length)).DirName().Append(
-      L"crypto_fixtures");
+  base::FilePath dir =
+      base::FilePath(std::wstring_view(exe, length)).DirName().Append(L"crypto_fixtures");
   std::string expected;
   ASSERT_TRUE(base::ReadFileToString(dir.Append(L"random.bin.sha256"), &expected));
   ASSERT_GE(expected.size(), 64u);

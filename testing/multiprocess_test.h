@@ -28,10 +28,10 @@ base::CommandLine GetChildCommandLine(const char* name);
 
 }  // namespace testing
 
-#define CHILD_PROCESS_MAIN(name)                                                 \
-  int name##ChildMain();                                                         \
-  static const bool name##_child_registered =                                    \
-      ::testing::RegisterChildMain(#name, &name##ChildMain);                     \
+#define CHILD_PROCESS_MAIN(name)                             \
+  int name##ChildMain();                                     \
+  static const bool name##_child_registered =                \
+      ::testing::RegisterChildMain(#name, &name##ChildMain); \
   int name##ChildMain()
 
 #endif  // TESTING_MULTIPROCESS_TEST_H_

@@ -23,6 +23,8 @@ PACKAGES=(
   7zip osslsigncode openssl
   # Network tests and the download benchmark: a production server and a reference client.
   nginx-light curl
+  # The source format check of CI.
+  clang-format
   # gtest sources, cross-compiled by build_deps.sh.
   googletest
 )

@@ -6,7 +6,6 @@
 #include "base/features/feature_registry.h"
 #include "base/logging.h"
 
-
 namespace base {
 
 CommandLineFeatureReader::CommandLineFeatureReader(const CommandLine& command_line)

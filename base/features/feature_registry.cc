@@ -5,7 +5,6 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 
-
 namespace base {
 
 FeatureRegistry::FeatureRegistry() = default;

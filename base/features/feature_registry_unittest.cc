@@ -30,9 +30,9 @@ TEST_F(FeatureRegistryTest, DefaultsAndUnknownFeatures) {
 }
 
 TEST_F(FeatureRegistryTest, ListReaderOverridesAndSkipsMalformedEntries) {
-  registry_.InitializeFromReader(ListFeatureReader(
-      {"alpha@1", "beta@2", "locked@1", "missing@1", "noseparator", "@1", "alpha@3", "beta@",
-       "beta@12"}));
+  registry_.InitializeFromReader(
+      ListFeatureReader({"alpha@1", "beta@2", "locked@1", "missing@1", "noseparator", "@1",
+                         "alpha@3", "beta@", "beta@12"}));
   EXPECT_TRUE(registry_.IsInitialized());
   EXPECT_TRUE(registry_.IsEnabled("alpha"));
   EXPECT_FALSE(registry_.IsEnabled("beta"));

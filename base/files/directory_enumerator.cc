@@ -7,14 +7,18 @@ namespace base {
 namespace {
 
 bool CharsEqualIgnoreCase(wchar_t a, wchar_t b) {
-  return a == b || FilePath::CompareIgnoreCase(std::wstring_view(&a, 1), std::wstring_view(&b, 1)) == 0;
+  return a == b ||
+         FilePath::CompareIgnoreCase(std::wstring_view(&a, 1), std::wstring_view(&b, 1)) == 0;
 }
 
 }  // namespace
 
 DirectoryEnumerator::DirectoryEnumerator(const FilePath& root, bool recursive, int kinds,
                                          std::wstring_view pattern)
-    : root_(root), recursive_(recursive), kinds_(kinds), pattern_(pattern.empty() ? L"*" : pattern) {
+    : root_(root),
+      recursive_(recursive),
+      kinds_(kinds),
+      pattern_(pattern.empty() ? L"*" : pattern) {
   pending_.push_back(root_);
 }
 
@@ -33,7 +37,8 @@ bool DirectoryEnumerator::MatchesPattern(std::wstring_view name, std::wstring_vi
     if (p < pattern.size() && pattern[p] == L'*') {
       star = p++;
       star_n = n;
-    } else if (p < pattern.size() && (pattern[p] == L'?' || CharsEqualIgnoreCase(pattern[p], name[n]))) {
+    } else if (p < pattern.size() &&
+               (pattern[p] == L'?' || CharsEqualIgnoreCase(pattern[p], name[n]))) {
       ++p;
       ++n;
     } else if (star != std::wstring_view::npos) {

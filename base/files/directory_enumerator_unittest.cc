@@ -68,9 +68,9 @@ class DirectoryEnumeratorTest : public testing::Test {
     for (const wchar_t* name : {L"a.txt", L"b.log", L"sub\\c.txt", L"sub\\deeper\\D.TXT",
                                 L"sub\\e.dat", L"sub.txt\\f.bin"}) {
       const std::string contents(wcslen(name), 'x');
-      ASSERT_EQ(static_cast<int>(contents.size()),
-                WriteFileBytes(root_.Append(name), contents.data(),
-                               static_cast<int>(contents.size())));
+      ASSERT_EQ(
+          static_cast<int>(contents.size()),
+          WriteFileBytes(root_.Append(name), contents.data(), static_cast<int>(contents.size())));
     }
   }
 

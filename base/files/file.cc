@@ -19,9 +19,7 @@ OVERLAPPED OverlappedAt(int64_t offset) {
 
 }  // namespace
 
-File::File(HANDLE handle) {
-  handle_.Reset(handle);
-}
+File::File(HANDLE handle) { handle_.Reset(handle); }
 
 void File::Initialize(const FilePath& path, uint32_t flags) {
   handle_.Reset();
@@ -30,25 +28,14 @@ void File::Initialize(const FilePath& path, uint32_t flags) {
 
   DWORD disposition = 0;
   switch (flags & kDispositionFlags) {
-    case FLAG_OPEN:
-      disposition = OPEN_EXISTING;
-      break;
-    case FLAG_CREATE:
-      disposition = CREATE_NEW;
-      break;
-    case FLAG_OPEN_ALWAYS:
-      disposition = OPEN_ALWAYS;
-      break;
-    case FLAG_CREATE_ALWAYS:
-      disposition = CREATE_ALWAYS;
-      break;
-    case FLAG_OPEN_TRUNCATED:
-      disposition = TRUNCATE_EXISTING;
-      break;
+    case FLAG_OPEN: disposition = OPEN_EXISTING; break;
+    case FLAG_CREATE: disposition = CREATE_NEW; break;
+    case FLAG_OPEN_ALWAYS: disposition = OPEN_ALWAYS; break;
+    case FLAG_CREATE_ALWAYS: disposition = CREATE_ALWAYS; break;
+    case FLAG_OPEN_TRUNCATED: disposition = TRUNCATE_EXISTING; break;
     default:
       error_details_ = ERROR_INVALID_PARAMETER;
-      LOG(ERROR) << "File flags 0x" << std::hex << flags << " name no single way to open "
-                 << path;
+      LOG(ERROR) << "File flags 0x" << std::hex << flags << " name no single way to open " << path;
       return;
   }
   if (path.empty()) {
@@ -93,25 +80,16 @@ void File::Initialize(const FilePath& path, uint32_t flags) {
     return;
   }
   switch (disposition) {
-    case CREATE_NEW:
-      created_ = true;
-      break;
+    case CREATE_NEW: created_ = true; break;
     case OPEN_ALWAYS:
-    case CREATE_ALWAYS:
-      created_ = error != ERROR_ALREADY_EXISTS;
-      break;
-    default:
-      created_ = false;
+    case CREATE_ALWAYS: created_ = error != ERROR_ALREADY_EXISTS; break;
+    default: created_ = false;
   }
 }
 
-HANDLE File::TakePlatformFile() {
-  return handle_.Release();
-}
+HANDLE File::TakePlatformFile() { return handle_.Release(); }
 
-void File::Close() {
-  handle_.Reset();
-}
+void File::Close() { handle_.Reset(); }
 
 bool File::CheckIo(const char* operation, const void* data, int size) const {
   if (!IsValid()) {
@@ -256,8 +234,8 @@ bool File::GetInfo(Info* info) {
     PLOG(ERROR) << "GetFileInformationByHandle failed";
     return false;
   }
-  info->size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                                    data.nFileSizeLow);
+  info->size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   info->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info->last_modified = Time::FromFileTime(data.ftLastWriteTime);
   info->last_accessed = Time::FromFileTime(data.ftLastAccessTime);

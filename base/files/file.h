@@ -27,9 +27,9 @@ class File {
     // these, reading and writing are shared.
     FLAG_EXCLUSIVE_READ = 1 << 7,
     FLAG_EXCLUSIVE_WRITE = 1 << 8,
-    FLAG_TEMPORARY = 1 << 9,        // Kept in memory by the cache when possible.
-    FLAG_DELETE_ON_CLOSE = 1 << 10,  // Deleted when the last handle closes.
-    FLAG_SHARE_DELETE = 1 << 11,    // Others may delete or rename it meanwhile.
+    FLAG_TEMPORARY = 1 << 9,          // Kept in memory by the cache when possible.
+    FLAG_DELETE_ON_CLOSE = 1 << 10,   // Deleted when the last handle closes.
+    FLAG_SHARE_DELETE = 1 << 11,      // Others may delete or rename it meanwhile.
     FLAG_BACKUP_SEMANTICS = 1 << 12,  // Needed to open a folder.
   };
 

@@ -14,9 +14,7 @@ namespace {
 using StringType = FilePath::StringType;
 constexpr StringType::size_type npos = StringType::npos;
 
-bool IsAsciiLetter(wchar_t c) {
-  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-}
+bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
 
 wchar_t ToLowerAscii(wchar_t c) {
   return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
@@ -29,9 +27,7 @@ StringType::size_type FindDriveLetter(std::wstring_view path) {
   return npos;
 }
 
-bool StartsWithDriveLetter(std::wstring_view path) {
-  return FindDriveLetter(path) != npos;
-}
+bool StartsWithDriveLetter(std::wstring_view path) { return FindDriveLetter(path) != npos; }
 
 // Length of the root that trailing-separator stripping must keep: "C:\",
 // "C:", "\\" (the start of a UNC or device path), "\" or nothing.
@@ -58,9 +54,7 @@ StringType StripTrailing(std::wstring_view path) {
   return StringType(path.substr(0, end));
 }
 
-bool IsDotOrDotDot(std::wstring_view name) {
-  return name == L"." || name == L"..";
-}
+bool IsDotOrDotDot(std::wstring_view name) { return name == L"." || name == L".."; }
 
 // Root tokens first ("C:" for a drive, then "\" or "\\" for leading
 // separators, normalised to backslashes), then every non-empty component.
@@ -252,13 +246,9 @@ bool FilePath::IsAbsolute() const {
   return path_.size() > 1 && IsSeparator(path_[0]) && IsSeparator(path_[1]);
 }
 
-bool FilePath::EndsWithSeparator() const {
-  return !path_.empty() && IsSeparator(path_.back());
-}
+bool FilePath::EndsWithSeparator() const { return !path_.empty() && IsSeparator(path_.back()); }
 
-FilePath FilePath::StripTrailingSeparators() const {
-  return FilePath(StripTrailing(path_));
-}
+FilePath FilePath::StripTrailingSeparators() const { return FilePath(StripTrailing(path_)); }
 
 bool FilePath::ReferencesParent() const {
   for (const StringType& component : GetComponents(path_)) {
@@ -284,14 +274,10 @@ std::string FilePath::MaybeAsASCII() const {
   return result;
 }
 
-std::string FilePath::AsUTF8Unsafe() const {
-  return WideToUTF8(path_);
-}
+std::string FilePath::AsUTF8Unsafe() const { return WideToUTF8(path_); }
 
 // static
-FilePath FilePath::FromUTF8Unsafe(std::string_view utf8) {
-  return FilePath(UTF8ToWide(utf8));
-}
+FilePath FilePath::FromUTF8Unsafe(std::string_view utf8) { return FilePath(UTF8ToWide(utf8)); }
 
 // static
 int FilePath::CompareIgnoreCase(std::wstring_view a, std::wstring_view b) {

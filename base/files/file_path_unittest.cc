@@ -18,9 +18,7 @@ struct BinaryCase {
   const wchar_t* expected;
 };
 
-std::string Describe(const wchar_t* text) {
-  return FilePath(text).AsUTF8Unsafe();
-}
+std::string Describe(const wchar_t* text) { return FilePath(text).AsUTF8Unsafe(); }
 
 TEST(FilePathTest, DirName) {
   const UnaryCase cases[] = {

@@ -126,8 +126,8 @@ bool TryKnownFolder(const KNOWNFOLDERID& folder_id, bool create, FilePath* path)
   if (FAILED(hr) && create) {
     VLOG(1) << "Known folder lookup failed (0x" << std::hex << static_cast<unsigned long>(hr)
             << "); trying to create it";
-    hr = ::SHGetKnownFolderPath(folder_id, KF_FLAG_CREATE | KF_FLAG_INIT, nullptr,
-                                folder.Receive());
+    hr =
+        ::SHGetKnownFolderPath(folder_id, KF_FLAG_CREATE | KF_FLAG_INIT, nullptr, folder.Receive());
   }
   if (FAILED(hr) || !folder.IsValid()) {
     ELOG(WARNING, static_cast<unsigned long>(hr)) << "SHGetKnownFolderPath failed";
@@ -176,9 +176,9 @@ bool IsValidPath(const FilePath& path, bool is_directory) {
   }
   for (size_t i = 0; i < value.size(); ++i) {
     const wchar_t c = value[i];
-    const bool drive_colon = c == L':' && i == 1 &&
-                             ((value[0] >= L'a' && value[0] <= L'z') ||
-                              (value[0] >= L'A' && value[0] <= L'Z'));
+    const bool drive_colon =
+        c == L':' && i == 1 &&
+        ((value[0] >= L'a' && value[0] <= L'z') || (value[0] >= L'A' && value[0] <= L'Z'));
     if ((c == L':' && !drive_colon) || IsForbiddenPathChar(c)) {
       LOG(WARNING) << "Path " << path << " holds a forbidden character at " << i;
       return false;
@@ -304,9 +304,8 @@ bool DeletePath(const FilePath& path, bool recursive) {
       return false;
     }
     bool success = true;
-    DirectoryEnumerator matches(folder, false,
-                                DirectoryEnumerator::FILES | DirectoryEnumerator::DIRECTORIES,
-                                pattern);
+    DirectoryEnumerator matches(
+        folder, false, DirectoryEnumerator::FILES | DirectoryEnumerator::DIRECTORIES, pattern);
     for (FilePath entry = matches.Next(); !entry.empty(); entry = matches.Next()) {
       const DWORD attributes = ::GetFileAttributesW(entry.c_str());
       if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -433,8 +432,8 @@ bool GetFileSize(const FilePath& path, int64_t* size) {
     LOG(ERROR) << "Cannot read the size of the folder " << path;
     return false;
   }
-  *size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                               data.nFileSizeLow);
+  *size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   return true;
 }
 
@@ -453,8 +452,7 @@ bool GetKnownFolderPath(const KNOWNFOLDERID& folder_id, const KNOWNFOLDERID& fal
 bool GetCurrentDirectoryPath(FilePath* path) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const DWORD length =
-        ::GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (length == 0) {
       PLOG(ERROR) << "GetCurrentDirectoryW failed";
       return false;

@@ -263,7 +263,8 @@ TEST_F(FileUtilTest, WriteAndReadBinaryRoundTrip) {
   data[0] = '\0';
   data[data.size() - 1] = '\0';
   const FilePath file = dir().Append(L"binary.dat");
-  ASSERT_EQ(static_cast<int>(data.size()), WriteFileBytes(file, data.data(), static_cast<int>(data.size())));
+  ASSERT_EQ(static_cast<int>(data.size()),
+            WriteFileBytes(file, data.data(), static_cast<int>(data.size())));
   std::string read;
   ASSERT_TRUE(ReadFileToString(file, &read));
   EXPECT_EQ(data, read);

@@ -126,10 +126,8 @@ bool QuickLaunchFolder(FilePath* result) {
 
 bool BuiltInProvider(int key, FilePath* result) {
   switch (key) {
-    case kPathCurrentDirectory:
-      return GetCurrentDirectoryPath(result);
-    case kPathExeFile:
-      return ModuleFileName(nullptr, result);
+    case kPathCurrentDirectory: return GetCurrentDirectoryPath(result);
+    case kPathExeFile: return ModuleFileName(nullptr, result);
     case kPathExeDirectory: {
       FilePath exe;
       if (!ModuleFileName(nullptr, &exe))
@@ -137,8 +135,7 @@ bool BuiltInProvider(int key, FilePath* result) {
       *result = exe.DirName();
       return true;
     }
-    case kPathModuleFile:
-      return ModuleFileName(reinterpret_cast<HMODULE>(&__ImageBase), result);
+    case kPathModuleFile: return ModuleFileName(reinterpret_cast<HMODULE>(&__ImageBase), result);
     case kPathModuleDirectory: {
       FilePath module;
       if (!ModuleFileName(reinterpret_cast<HMODULE>(&__ImageBase), &module))
@@ -146,41 +143,27 @@ bool BuiltInProvider(int key, FilePath* result) {
       *result = module.DirName();
       return true;
     }
-    case kPathTempDirectory:
-      return GetTempDirectory(result);
+    case kPathTempDirectory: return GetTempDirectory(result);
     case kPathHomeDirectory:
       return KnownFolder(FOLDERID_Profile, "Profile", result) ||
              EnvironmentPath(L"USERPROFILE", result);
-    case kPathWindowsDirectory:
-      return SystemFolder(&::GetWindowsDirectoryW, "Windows", result);
-    case kPathSystemDirectory:
-      return SystemFolder(&::GetSystemDirectoryW, "system", result);
-    case kPathProgramFiles:
-      return KnownFolder(FOLDERID_ProgramFiles, "ProgramFiles", result);
+    case kPathWindowsDirectory: return SystemFolder(&::GetWindowsDirectoryW, "Windows", result);
+    case kPathSystemDirectory: return SystemFolder(&::GetSystemDirectoryW, "system", result);
+    case kPathProgramFiles: return KnownFolder(FOLDERID_ProgramFiles, "ProgramFiles", result);
     case kPathProgramFilesX86:
       return KnownFolder(FOLDERID_ProgramFilesX86, "ProgramFilesX86", result);
-    case kPathProgramFilesNative:
-      return NativeProgramFiles(result);
-    case kPathCommonAppData:
-      return KnownFolder(FOLDERID_ProgramData, "ProgramData", result);
-    case kPathStartMenu:
-      return KnownFolder(FOLDERID_Programs, "Programs", result);
+    case kPathProgramFilesNative: return NativeProgramFiles(result);
+    case kPathCommonAppData: return KnownFolder(FOLDERID_ProgramData, "ProgramData", result);
+    case kPathStartMenu: return KnownFolder(FOLDERID_Programs, "Programs", result);
     case kPathCommonStartMenu:
       return KnownFolder(FOLDERID_CommonPrograms, "CommonPrograms", result);
-    case kPathLocalAppData:
-      return KnownFolder(FOLDERID_LocalAppData, "LocalAppData", result);
-    case kPathRoamingAppData:
-      return KnownFolder(FOLDERID_RoamingAppData, "RoamingAppData", result);
-    case kPathUserDesktop:
-      return KnownFolder(FOLDERID_Desktop, "Desktop", result);
-    case kPathCommonDesktop:
-      return KnownFolder(FOLDERID_PublicDesktop, "PublicDesktop", result);
-    case kPathQuickLaunch:
-      return QuickLaunchFolder(result);
-    case kPathDownloads:
-      return KnownFolder(FOLDERID_Downloads, "Downloads", result);
-    default:
-      return false;
+    case kPathLocalAppData: return KnownFolder(FOLDERID_LocalAppData, "LocalAppData", result);
+    case kPathRoamingAppData: return KnownFolder(FOLDERID_RoamingAppData, "RoamingAppData", result);
+    case kPathUserDesktop: return KnownFolder(FOLDERID_Desktop, "Desktop", result);
+    case kPathCommonDesktop: return KnownFolder(FOLDERID_PublicDesktop, "PublicDesktop", result);
+    case kPathQuickLaunch: return QuickLaunchFolder(result);
+    case kPathDownloads: return KnownFolder(FOLDERID_Downloads, "Downloads", result);
+    default: return false;
   }
 }
 

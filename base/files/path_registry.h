@@ -12,9 +12,9 @@ constexpr int kPathCurrentDirectory = 1;  // Never cached.
 constexpr int kPathExeDirectory = 2;      // Folder of the running executable.
 constexpr int kPathModuleDirectory = 3;   // Folder of the module holding this code.
 constexpr int kPathTempDirectory = 4;
-constexpr int kPathHomeDirectory = 5;     // The user's profile folder.
-constexpr int kPathExeFile = 6;           // The running executable.
-constexpr int kPathModuleFile = 7;        // The module (DLL or EXE) holding this code.
+constexpr int kPathHomeDirectory = 5;  // The user's profile folder.
+constexpr int kPathExeFile = 6;        // The running executable.
+constexpr int kPathModuleFile = 7;     // The module (DLL or EXE) holding this code.
 
 // Keys 100-199: Windows folders.
 constexpr int kPathWindowsDirectory = 101;
@@ -23,13 +23,13 @@ constexpr int kPathProgramFiles = 103;        // Program files of this process's
 constexpr int kPathProgramFilesX86 = 104;     // 32-bit program files.
 constexpr int kPathProgramFilesNative = 105;  // Program files of the machine's bitness.
 constexpr int kPathCommonAppData = 106;
-constexpr int kPathStartMenu = 108;           // The user's start-menu programs.
-constexpr int kPathCommonStartMenu = 109;     // All users' start-menu programs.
+constexpr int kPathStartMenu = 108;        // The user's start-menu programs.
+constexpr int kPathCommonStartMenu = 109;  // All users' start-menu programs.
 constexpr int kPathLocalAppData = 110;
 constexpr int kPathRoamingAppData = 111;
 constexpr int kPathUserDesktop = 112;
 constexpr int kPathCommonDesktop = 113;
-constexpr int kPathQuickLaunch = 114;         // The user's Quick Launch folder.
+constexpr int kPathQuickLaunch = 114;  // The user's Quick Launch folder.
 constexpr int kPathDownloads = 115;
 
 // Keys from 1000 up belong to other subsystems' providers.

@@ -79,11 +79,11 @@ TEST_F(PathRegistryTest, SystemFolders) {
   ASSERT_TRUE(PathRegistry::Get(kPathTempDirectory, &from_registry));
   EXPECT_EQ(temp, from_registry);
 
-  for (int key : {kPathHomeDirectory, kPathWindowsDirectory, kPathSystemDirectory,
-                  kPathProgramFiles, kPathProgramFilesX86, kPathProgramFilesNative,
-                  kPathCommonAppData, kPathStartMenu, kPathCommonStartMenu, kPathLocalAppData,
-                  kPathRoamingAppData, kPathUserDesktop, kPathCommonDesktop, kPathQuickLaunch,
-                  kPathDownloads, kPathCurrentDirectory}) {
+  for (int key :
+       {kPathHomeDirectory, kPathWindowsDirectory, kPathSystemDirectory, kPathProgramFiles,
+        kPathProgramFilesX86, kPathProgramFilesNative, kPathCommonAppData, kPathStartMenu,
+        kPathCommonStartMenu, kPathLocalAppData, kPathRoamingAppData, kPathUserDesktop,
+        kPathCommonDesktop, kPathQuickLaunch, kPathDownloads, kPathCurrentDirectory}) {
     FilePath path;
     ASSERT_TRUE(PathRegistry::Get(key, &path)) << "key " << key;
     EXPECT_TRUE(path.IsAbsolute()) << "key " << key << ": " << path;
@@ -130,16 +130,16 @@ TEST_F(PathRegistryTest, OverrideAndCreate) {
   // A relative path is made absolute against the current folder.
   FilePath current;
   ASSERT_TRUE(GetCurrentDirectoryPath(&current));
-  ASSERT_TRUE(PathRegistry::OverrideAndCreateIfNeeded(kTestKeyB, FilePath(L"rel\\..\\x"), true,
-                                                      false));
+  ASSERT_TRUE(
+      PathRegistry::OverrideAndCreateIfNeeded(kTestKeyB, FilePath(L"rel\\..\\x"), true, false));
   ASSERT_TRUE(PathRegistry::Get(kTestKeyB, &result));
   EXPECT_EQ(current.Append(L"x"), result);
 
   // A file in the way of the folder refuses the override.
   const FilePath file = temp.GetPath().Append(L"file");
   ASSERT_EQ(1, WriteFileBytes(file, "x", 1));
-  EXPECT_FALSE(PathRegistry::OverrideAndCreateIfNeeded(kPathUserDesktop, file.Append(L"d"), false,
-                                                       true));
+  EXPECT_FALSE(
+      PathRegistry::OverrideAndCreateIfNeeded(kPathUserDesktop, file.Append(L"d"), false, true));
   ASSERT_TRUE(PathRegistry::Get(kPathUserDesktop, &result));
   EXPECT_NE(file.Append(L"d"), result);
 

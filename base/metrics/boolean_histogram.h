@@ -15,10 +15,12 @@ namespace base {
 class BooleanHistogram : public LinearHistogram {
  public:
   // See Histogram::PersistentCreate; the declared range is 1 to 2.
-  static std::unique_ptr<HistogramBase> PersistentCreate(
-      std::string_view name, const BucketBoundaries* boundaries,
-      std::atomic<HistogramCount>* counts, std::atomic<HistogramCount>* logged_counts,
-      SampleMetadata* meta, SampleMetadata* logged_meta);
+  static std::unique_ptr<HistogramBase> PersistentCreate(std::string_view name,
+                                                         const BucketBoundaries* boundaries,
+                                                         std::atomic<HistogramCount>* counts,
+                                                         std::atomic<HistogramCount>* logged_counts,
+                                                         SampleMetadata* meta,
+                                                         SampleMetadata* logged_meta);
 
   ~BooleanHistogram() override;
 

@@ -107,9 +107,7 @@ BucketCountVectorIterator::BucketCountVectorIterator(const std::atomic<Histogram
   SkipEmptyBuckets();
 }
 
-bool BucketCountVectorIterator::Done() const {
-  return index_ >= counts_size_;
-}
+bool BucketCountVectorIterator::Done() const { return index_ >= counts_size_; }
 
 void BucketCountVectorIterator::Next() {
   if (Done())

@@ -12,8 +12,7 @@ namespace base {
 
 class CustomHistogramFactory : public HistogramFactory {
  public:
-  CustomHistogramFactory(std::string_view name, std::vector<HistogramSample> ranges,
-                         int32_t flags)
+  CustomHistogramFactory(std::string_view name, std::vector<HistogramSample> ranges, int32_t flags)
       : HistogramFactory(name, CUSTOM_HISTOGRAM, 0, 0, 0, flags), ranges_(std::move(ranges)) {}
 
  protected:
@@ -39,8 +38,8 @@ CustomHistogram::CustomHistogram(std::string name, const BucketBoundaries* bound
 
 CustomHistogram::CustomHistogram(std::string name, const BucketBoundaries* boundaries,
                                  std::atomic<HistogramCount>* counts,
-                                 std::atomic<HistogramCount>* logged_counts,
-                                 SampleMetadata* meta, SampleMetadata* logged_meta)
+                                 std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+                                 SampleMetadata* logged_meta)
     : Histogram(std::move(name), boundaries->range(1),
                 boundaries->range(boundaries->bucket_count() - 1), boundaries, counts,
                 logged_counts, meta, logged_meta) {}
@@ -49,13 +48,12 @@ CustomHistogram::~CustomHistogram() = default;
 
 // static
 std::unique_ptr<HistogramBase> CustomHistogram::PersistentCreate(
-    std::string_view name, const BucketBoundaries* boundaries,
-    std::atomic<HistogramCount>* counts, std::atomic<HistogramCount>* logged_counts,
-    SampleMetadata* meta, SampleMetadata* logged_meta) {
+    std::string_view name, const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
+    std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta, SampleMetadata* logged_meta) {
   if (!counts)
     return std::unique_ptr<HistogramBase>(new CustomHistogram(std::string(name), boundaries));
-  return std::unique_ptr<HistogramBase>(new CustomHistogram(
-      std::string(name), boundaries, counts, logged_counts, meta, logged_meta));
+  return std::unique_ptr<HistogramBase>(
+      new CustomHistogram(std::string(name), boundaries, counts, logged_counts, meta, logged_meta));
 }
 
 // static
@@ -71,8 +69,8 @@ HistogramBase* CustomHistogram::GetOrCreate(std::string_view name,
   ranges.push_back(0);
   for (HistogramSample value : custom_ranges) {
     if (value < 1 || value >= kSampleTypeMax) {
-      LOG(ERROR) << "custom histogram " << name << " has the boundary " << value
-                 << " outside [1, " << kSampleTypeMax - 1 << "]";
+      LOG(ERROR) << "custom histogram " << name << " has the boundary " << value << " outside [1, "
+                 << kSampleTypeMax - 1 << "]";
       return nullptr;
     }
     ranges.push_back(value);
@@ -83,9 +81,7 @@ HistogramBase* CustomHistogram::GetOrCreate(std::string_view name,
   return CustomHistogramFactory(name, std::move(ranges), flags).Build();
 }
 
-HistogramType CustomHistogram::GetHistogramType() const {
-  return CUSTOM_HISTOGRAM;
-}
+HistogramType CustomHistogram::GetHistogramType() const { return CUSTOM_HISTOGRAM; }
 
 bool CustomHistogram::SerializeInfo(BinaryMessage* message) const {
   if (!Histogram::SerializeInfo(message))

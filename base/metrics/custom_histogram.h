@@ -22,10 +22,12 @@ class CustomHistogram : public Histogram {
 
   // Over persistent counts; the declared minimum and maximum are boundaries
   // 1 and n - 1. See Histogram::PersistentCreate.
-  static std::unique_ptr<HistogramBase> PersistentCreate(
-      std::string_view name, const BucketBoundaries* boundaries,
-      std::atomic<HistogramCount>* counts, std::atomic<HistogramCount>* logged_counts,
-      SampleMetadata* meta, SampleMetadata* logged_meta);
+  static std::unique_ptr<HistogramBase> PersistentCreate(std::string_view name,
+                                                         const BucketBoundaries* boundaries,
+                                                         std::atomic<HistogramCount>* counts,
+                                                         std::atomic<HistogramCount>* logged_counts,
+                                                         SampleMetadata* meta,
+                                                         SampleMetadata* logged_meta);
 
   ~CustomHistogram() override;
 

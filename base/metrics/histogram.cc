@@ -32,8 +32,7 @@ class ExponentialHistogramFactory : public HistogramFactory {
     return boundaries;
   }
   std::unique_ptr<HistogramBase> CreateHistogram(const BucketBoundaries* boundaries) override {
-    return std::unique_ptr<HistogramBase>(
-        new Histogram(name_, minimum_, maximum_, boundaries));
+    return std::unique_ptr<HistogramBase>(new Histogram(name_, minimum_, maximum_, boundaries));
   }
 };
 
@@ -44,7 +43,8 @@ Histogram::Histogram(std::string name, HistogramSample minimum, HistogramSample 
       declared_min_(minimum),
       declared_max_(maximum) {
   if (boundaries_)
-    samples_ = std::make_unique<BucketCountVector>(HashHistogramName(histogram_name()), boundaries_);
+    samples_ =
+        std::make_unique<BucketCountVector>(HashHistogramName(histogram_name()), boundaries_);
 }
 
 Histogram::Histogram(std::string name, HistogramSample minimum, HistogramSample maximum,
@@ -56,7 +56,8 @@ Histogram::Histogram(std::string name, HistogramSample minimum, HistogramSample 
       declared_min_(minimum),
       declared_max_(maximum),
       samples_(std::make_unique<BucketCountVector>(counts, meta, boundaries)),
-      logged_samples_(std::make_unique<BucketCountVector>(logged_counts, logged_meta, boundaries)) {}
+      logged_samples_(std::make_unique<BucketCountVector>(logged_counts, logged_meta, boundaries)) {
+}
 
 Histogram::~Histogram() = default;
 
@@ -64,19 +65,17 @@ Histogram::~Histogram() = default;
 std::unique_ptr<HistogramBase> Histogram::PersistentCreate(
     std::string_view name, HistogramSample minimum, HistogramSample maximum,
     const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
-    std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
-    SampleMetadata* logged_meta) {
+    std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta, SampleMetadata* logged_meta) {
   if (!counts)
-    return std::unique_ptr<HistogramBase>(new Histogram(std::string(name), minimum, maximum, boundaries));
-  return std::unique_ptr<HistogramBase>(new Histogram(std::string(name), minimum, maximum,
-                                                      boundaries, counts, logged_counts, meta,
-                                                      logged_meta));
+    return std::unique_ptr<HistogramBase>(
+        new Histogram(std::string(name), minimum, maximum, boundaries));
+  return std::unique_ptr<HistogramBase>(new Histogram(
+      std::string(name), minimum, maximum, boundaries, counts, logged_counts, meta, logged_meta));
 }
 
 // static
 bool Histogram::InspectConstructionArguments(std::string_view name, HistogramSample* minimum,
-                                             HistogramSample* maximum,
-                                             uint32_t* bucket_count) {
+                                             HistogramSample* maximum, uint32_t* bucket_count) {
   if (*minimum < 1)
     *minimum = 1;
   if (*maximum >= kSampleTypeMax)
@@ -88,8 +87,8 @@ bool Histogram::InspectConstructionArguments(std::string_view name, HistogramSam
     return false;
   }
   if (*minimum >= *maximum) {
-    LOG(ERROR) << "histogram " << name << " has minimum " << *minimum
-               << " not below its maximum " << *maximum;
+    LOG(ERROR) << "histogram " << name << " has minimum " << *minimum << " not below its maximum "
+               << *maximum;
     return false;
   }
   return true;
@@ -113,8 +112,7 @@ HistogramBase* Histogram::GetOrCreateCounts(std::string_view name, HistogramSamp
 HistogramBase* Histogram::GetOrCreateTimes(std::string_view name, TimeSpan minimum,
                                            TimeSpan maximum) {
   return GetOrCreate(name, internal::TimeSpanToHistogramSample(minimum),
-                     internal::TimeSpanToHistogramSample(maximum), 50,
-                     kUmaTargetedHistogramFlag);
+                     internal::TimeSpanToHistogramSample(maximum), 50, kUmaTargetedHistogramFlag);
 }
 
 // static
@@ -149,33 +147,25 @@ void Histogram::FillLinearRanges(HistogramSample minimum, HistogramSample maximu
   const double min = minimum;
   const double max = maximum;
   for (size_t index = 1; index < bucket_count; ++index) {
-    const double linear_range =
-        (static_cast<double>(bucket_count - index - 1) * min +
-         static_cast<double>(index - 1) * max) /
-        static_cast<double>(bucket_count - 2);
+    const double linear_range = (static_cast<double>(bucket_count - index - 1) * min +
+                                 static_cast<double>(index - 1) * max) /
+                                static_cast<double>(bucket_count - 2);
     boundaries->set_range(index, static_cast<HistogramSample>(linear_range + 0.5));
   }
   boundaries->set_range(bucket_count, kSampleTypeMax);
   boundaries->ResetChecksum();
 }
 
-uint64_t Histogram::GetSamplesId() const {
-  return samples_->id();
-}
+uint64_t Histogram::GetSamplesId() const { return samples_->id(); }
 
-HistogramType Histogram::GetHistogramType() const {
-  return HISTOGRAM;
-}
+HistogramType Histogram::GetHistogramType() const { return HISTOGRAM; }
 
 bool Histogram::MatchesArguments(HistogramSample minimum, HistogramSample maximum,
                                  uint32_t bucket_count) const {
-  return minimum == declared_min_ && maximum == declared_max_ &&
-         bucket_count == GetBucketCount();
+  return minimum == declared_min_ && maximum == declared_max_ && bucket_count == GetBucketCount();
 }
 
-void Histogram::Add(HistogramSample value) {
-  AddCount(value, 1);
-}
+void Histogram::Add(HistogramSample value) { AddCount(value, 1); }
 
 void Histogram::AddCount(HistogramSample value, int count) {
   if (count < 1)
@@ -189,9 +179,7 @@ void Histogram::AddCount(HistogramSample value, int count) {
     FindAndRunCallback(value);
 }
 
-void Histogram::AddSampleSet(const HistogramSampleSet& samples) {
-  samples_->Add(samples);
-}
+void Histogram::AddSampleSet(const HistogramSampleSet& samples) { samples_->Add(samples); }
 
 bool Histogram::AddSerializedSamples(BinaryMessageReader* reader) {
   return samples_->AddSerialized(reader);
@@ -210,8 +198,7 @@ uint32_t Histogram::FindCorruption(const HistogramSampleSet& samples) const {
   if (!boundaries_->HasValidChecksum())
     inconsistencies |= RANGE_CHECKSUM_ERROR;
 
-  const int64_t delta =
-      static_cast<int64_t>(samples.redundant_count()) - samples.TotalCount();
+  const int64_t delta = static_cast<int64_t>(samples.redundant_count()) - samples.TotalCount();
   if (delta > 0) {
     HISTOGRAM_COUNTS("Histogram.InconsistentCountHigh",
                      static_cast<HistogramSample>(std::min<int64_t>(delta, INT32_MAX)), 1000000);
@@ -232,9 +219,7 @@ std::unique_ptr<BucketCountVector> Histogram::SnapshotAllSamples() const {
   return snapshot;
 }
 
-std::unique_ptr<HistogramSampleSet> Histogram::TakeSnapshot() const {
-  return SnapshotAllSamples();
-}
+std::unique_ptr<HistogramSampleSet> Histogram::TakeSnapshot() const { return SnapshotAllSamples(); }
 
 std::unique_ptr<HistogramSampleSet> Histogram::TakeDeltaSnapshot() {
   if (!logged_samples_) {
@@ -259,17 +244,11 @@ std::unique_ptr<HistogramSampleSet> Histogram::TakeFinalDeltaSnapshot() {
   return snapshot;
 }
 
-HistogramSample Histogram::GetBoundary(size_t index) const {
-  return boundaries_->range(index);
-}
+HistogramSample Histogram::GetBoundary(size_t index) const { return boundaries_->range(index); }
 
-size_t Histogram::GetBucketCount() const {
-  return boundaries_->bucket_count();
-}
+size_t Histogram::GetBucketCount() const { return boundaries_->bucket_count(); }
 
-bool Histogram::ShouldPrintEmptyBucket(size_t /*index*/) const {
-  return true;
-}
+bool Histogram::ShouldPrintEmptyBucket(size_t /*index*/) const { return true; }
 
 double Histogram::GetBucketDensity(HistogramCount count, size_t index) const {
   // Wide buckets are drawn as if they were at most this wide, so that the
@@ -291,9 +270,7 @@ void Histogram::WriteHtml(std::string* output) const {
   output->append("</PRE>");
 }
 
-void Histogram::WriteAscii(std::string* output) const {
-  WriteAsciiImpl(true, "\n", output);
-}
+void Histogram::WriteAscii(std::string* output) const { WriteAsciiImpl(true, "\n", output); }
 
 void Histogram::WriteAsciiImpl(bool graph_it, const char* newline, std::string* output) const {
   std::unique_ptr<BucketCountVector> snapshot = SnapshotAllSamples();

@@ -35,14 +35,12 @@ class Histogram : public HistogramBase {
   // INT32_MAX - 1, |bucket_count| of kBucketCountMax or more becomes
   // kBucketCountMax - 1.
   static HistogramBase* GetOrCreate(std::string_view name, HistogramSample minimum,
-                                    HistogramSample maximum, uint32_t bucket_count,
-                                    int32_t flags);
+                                    HistogramSample maximum, uint32_t bucket_count, int32_t flags);
   // 1 to |maximum| over 50 buckets, flag 1.
   static HistogramBase* GetOrCreateCounts(std::string_view name, HistogramSample maximum);
   // Milliseconds from |minimum| (truncated, at least 1) to |maximum| over 50
   // buckets, flag 1.
-  static HistogramBase* GetOrCreateTimes(std::string_view name, TimeSpan minimum,
-                                         TimeSpan maximum);
+  static HistogramBase* GetOrCreateTimes(std::string_view name, TimeSpan minimum, TimeSpan maximum);
 
   // A histogram over counts that live elsewhere (a persistent segment):
   // |counts| and |logged_counts| hold one count per bucket of |boundaries|,

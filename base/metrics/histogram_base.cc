@@ -9,16 +9,11 @@ namespace base {
 
 std::string HistogramTypeToString(HistogramType type) {
   switch (type) {
-    case HISTOGRAM:
-      return "HISTOGRAM";
-    case LINEAR_HISTOGRAM:
-      return "LINEAR_HISTOGRAM";
-    case BOOLEAN_HISTOGRAM:
-      return "BOOLEAN_HISTOGRAM";
-    case CUSTOM_HISTOGRAM:
-      return "CUSTOM_HISTOGRAM";
-    case SPARSE_HISTOGRAM:
-      return "SPARSE_HISTOGRAM";
+    case HISTOGRAM: return "HISTOGRAM";
+    case LINEAR_HISTOGRAM: return "LINEAR_HISTOGRAM";
+    case BOOLEAN_HISTOGRAM: return "BOOLEAN_HISTOGRAM";
+    case CUSTOM_HISTOGRAM: return "CUSTOM_HISTOGRAM";
+    case SPARSE_HISTOGRAM: return "SPARSE_HISTOGRAM";
   }
   return "UNKNOWN";
 }

@@ -7,8 +7,7 @@
 
 namespace base {
 
-void ReportHistogramActivity(const HistogramBase& /*histogram*/,
-                             HistogramActivity /*activity*/) {
+void ReportHistogramActivity(const HistogramBase& /*histogram*/, HistogramActivity /*activity*/) {
   // The activity histogram is never created here, so there is nothing to
   // count into.
 }
@@ -49,8 +48,8 @@ HistogramBase* HistogramFactory::Build() {
     PersistentMemoryAllocator::Reference ref = 0;
     std::unique_ptr<HistogramBase> created;
     if (allocator) {
-      created = allocator->AllocateHistogram(histogram_type_, name_, minimum_, maximum_,
-                                             boundaries, flags_, &ref);
+      created = allocator->AllocateHistogram(histogram_type_, name_, minimum_, maximum_, boundaries,
+                                             flags_, &ref);
     }
     if (!created) {
       created = CreateHistogram(boundaries);

@@ -40,22 +40,21 @@ inline HistogramSample TimeSpanToHistogramSample(TimeSpan span) {
 
 // |factory_call| builds the site's histogram on its first sample; |sample| is
 // recorded on every pass (nothing when the histogram could not be built).
-#define VELMO_HISTOGRAM_SITE(factory_call, sample)                                           \
-  do {                                                                                       \
-    static std::atomic<::base::HistogramBase*> velmo_histogram_site{nullptr};                \
-    ::base::HistogramBase* velmo_histogram =                                                 \
-        velmo_histogram_site.load(std::memory_order_acquire);                                \
-    if (!velmo_histogram) {                                                                  \
-      velmo_histogram = (factory_call);                                                      \
-      velmo_histogram_site.store(velmo_histogram, std::memory_order_release);                \
-    }                                                                                        \
-    if (velmo_histogram)                                                                     \
-      velmo_histogram->Add(sample);                                                          \
+#define VELMO_HISTOGRAM_SITE(factory_call, sample)                                                 \
+  do {                                                                                             \
+    static std::atomic<::base::HistogramBase*> velmo_histogram_site{nullptr};                      \
+    ::base::HistogramBase* velmo_histogram = velmo_histogram_site.load(std::memory_order_acquire); \
+    if (!velmo_histogram) {                                                                        \
+      velmo_histogram = (factory_call);                                                            \
+      velmo_histogram_site.store(velmo_histogram, std::memory_order_release);                      \
+    }                                                                                              \
+    if (velmo_histogram)                                                                           \
+      velmo_histogram->Add(sample);                                                                \
   } while (0)
 
 // Buckets 1, 2, ..., |maximum| evenly spaced (plus the underflow and overflow
 // buckets): |bucket_count| is normally |maximum| + 1.
-#define HISTOGRAM_LINEAR(name, sample, maximum, bucket_count) \
+#define HISTOGRAM_LINEAR(name, sample, maximum, bucket_count)                                   \
   VELMO_HISTOGRAM_SITE(::base::LinearHistogram::GetOrCreate((name), (maximum), (bucket_count)), \
                        (sample))
 
@@ -64,18 +63,18 @@ inline HistogramSample TimeSpanToHistogramSample(TimeSpan span) {
   VELMO_HISTOGRAM_SITE(::base::Histogram::GetOrCreateCounts((name), (maximum)), (sample))
 
 // |min| to |max| over |buckets| exponential buckets, flag 1.
-#define HISTOGRAM_EXPONENTIAL(name, sample, min, max, buckets)                                  \
-  VELMO_HISTOGRAM_SITE(::base::Histogram::GetOrCreate(                                        \
-                           (name), (min), (max), (buckets),                                   \
-                           ::base::HistogramBase::kUmaTargetedHistogramFlag),                 \
-                       (sample))
+#define HISTOGRAM_EXPONENTIAL(name, sample, min, max, buckets)                          \
+  VELMO_HISTOGRAM_SITE(                                                                 \
+      ::base::Histogram::GetOrCreate((name), (min), (max), (buckets),                   \
+                                     ::base::HistogramBase::kUmaTargetedHistogramFlag), \
+      (sample))
 
 // A base::TimeSpan in milliseconds, 1 ms to 10 s over 50 buckets.
-#define HISTOGRAM_TIMES(name, timespan)                                                       \
-  VELMO_HISTOGRAM_SITE(::base::Histogram::GetOrCreateTimes(                                   \
-                           (name), ::base::TimeSpan::FromMilliseconds(1),                     \
-                           ::base::TimeSpan::FromSeconds(10)),                                \
-                       ::base::internal::TimeSpanToHistogramSample(timespan))
+#define HISTOGRAM_TIMES(name, timespan)                                                  \
+  VELMO_HISTOGRAM_SITE(                                                                  \
+      ::base::Histogram::GetOrCreateTimes((name), ::base::TimeSpan::FromMilliseconds(1), \
+                                          ::base::TimeSpan::FromSeconds(10)),            \
+      ::base::internal::TimeSpanToHistogramSample(timespan))
 
 // Any 32-bit value, each its own bucket.
 #define HISTOGRAM_SPARSE(name, sample) \

@@ -10,9 +10,7 @@ namespace {
 
 std::atomic<HistogramRegistry*> g_registry{nullptr};
 
-HistogramRegistry* Current() {
-  return g_registry.load(std::memory_order_acquire);
-}
+HistogramRegistry* Current() { return g_registry.load(std::memory_order_acquire); }
 
 }  // namespace
 
@@ -36,9 +34,7 @@ HistogramRegistry* HistogramRegistry::SwapForTesting(HistogramRegistry* registry
 }
 
 // static
-bool HistogramRegistry::IsActive() {
-  return Current() != nullptr;
-}
+bool HistogramRegistry::IsActive() { return Current() != nullptr; }
 
 // static
 HistogramBase* HistogramRegistry::RegisterOrDeleteDuplicate(HistogramBase* histogram) {

@@ -93,7 +93,8 @@ TEST(HistogramRegistryTest, CallbackFlagFollowsCallbacks) {
   HistogramBase* flagged =
       Histogram::GetOrCreate("Registry.Flagged", 1, 10, 5, HistogramBase::kCallbackExists);
   EXPECT_FALSE(flagged->flags() & HistogramBase::kCallbackExists);
-  HistogramRegistry::SetCallback("Registry.Flagged", Bind(&Recorded::Record, Unretained(&recorded)));
+  HistogramRegistry::SetCallback("Registry.Flagged",
+                                 Bind(&Recorded::Record, Unretained(&recorded)));
   EXPECT_TRUE(flagged->flags() & HistogramBase::kCallbackExists);
   HistogramBase* sparse = SparseHistogram::GetOrCreate("Registry.SparseCallback");
   HistogramRegistry::SetCallback("Registry.SparseCallback",
@@ -111,8 +112,8 @@ TEST(HistogramRegistryTest, ImportedNameOfAnotherKindIsRefused) {
   BucketBoundaries boundaries(5);
   Histogram::FillLinearRanges(1, 4, &boundaries);
   PersistentMemoryAllocator::Reference ref = 0;
-  std::unique_ptr<HistogramBase> written = allocator.AllocateHistogram(
-      LINEAR_HISTOGRAM, "Registry.Kind", 1, 4, &boundaries, 0, &ref);
+  std::unique_ptr<HistogramBase> written =
+      allocator.AllocateHistogram(LINEAR_HISTOGRAM, "Registry.Kind", 1, 4, &boundaries, 0, &ref);
   ASSERT_NE(nullptr, written);
   allocator.FinalizeHistogram(ref, true);
   HistogramRegistry::RegisterOrDeleteDuplicate(allocator.GetHistogram(ref).release());

@@ -33,8 +33,9 @@ bool HistogramSampleSet::AddSerialized(BinaryMessageReader* reader) {
 
 bool HistogramSampleSet::Subtract(const HistogramSampleSet& other) {
   // Negation in unsigned arithmetic: the counters wrap like the originals.
-  IncreaseSumAndCount(static_cast<int64_t>(0ull - static_cast<uint64_t>(other.sum())),
-                      static_cast<HistogramCount>(0u - static_cast<uint32_t>(other.redundant_count())));
+  IncreaseSumAndCount(
+      static_cast<int64_t>(0ull - static_cast<uint64_t>(other.sum())),
+      static_cast<HistogramCount>(0u - static_cast<uint32_t>(other.redundant_count())));
   std::unique_ptr<SampleIterator> iter = other.CreateIterator();
   return AddSubtract(iter.get(), SUBTRACT);
 }

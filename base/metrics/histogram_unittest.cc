@@ -32,9 +32,9 @@ std::vector<HistogramSample> Boundaries(const Histogram* histogram) {
 TEST(HistogramTest, ExponentialAndLinearBoundaries) {
   Histogram* exponential = AsHistogram(Histogram::GetOrCreate("Test.Exp", 1, 10000, 50, 1));
   const std::vector<HistogramSample> expected = {
-      0,    1,    2,    3,    4,    5,    6,    7,    8,    10,   12,   14,   17,
-      20,   24,   29,   34,   40,   48,   57,   68,   81,   96,   114,  135,  160,
-      190,  226,  268,  318,  378,  449,  533,  633,  752,  894,  1062, 1262, 1500,
+      0,    1,    2,    3,    4,    5,    6,    7,    8,    10,   12,    14,     17,
+      20,   24,   29,   34,   40,   48,   57,   68,   81,   96,   114,   135,    160,
+      190,  226,  268,  318,  378,  449,  533,  633,  752,  894,  1062,  1262,   1500,
       1782, 2117, 2516, 2990, 3553, 4222, 5017, 5961, 7083, 8416, 10000, INT_MAX};
   EXPECT_EQ(expected, Boundaries(exponential));
   EXPECT_EQ(HISTOGRAM, exponential->GetHistogramType());
@@ -121,7 +121,7 @@ TEST(HistogramTest, DeltaSnapshots) {
 TEST(HistogramTest, TextFormSkipsRunsOfEmptyBuckets) {
   HistogramBase* histogram = Histogram::GetOrCreate("Test.Ascii", 1, 10000, 50, 1);
   ASSERT_NE(nullptr, histogram);
-  histogram->Add(0);         // bucket 0
+  histogram->Add(0);           // bucket 0
   histogram->AddCount(12, 3);  // bucket 10: [12, 14)
   std::string text;
   histogram->WriteAscii(&text);
@@ -130,9 +130,13 @@ TEST(HistogramTest, TextFormSkipsRunsOfEmptyBuckets) {
   // most 2 wide, so each is padded to 4 columns.
   const std::string expected =
       "Histogram: Test.Ascii recorded 4 samples, mean = 9.0 (flags = 0x1)\n"
-      "0   " + std::string(48, '-') + "O" + std::string(24, ' ') + " (1 = 25.0%)\n"
+      "0   " +
+      std::string(48, '-') + "O" + std::string(24, ' ') +
+      " (1 = 25.0%)\n"
       "1   ... \n"
-      "12  " + std::string(72, '-') + "O" + " (3 = 75.0%) {25.0%}\n"
+      "12  " +
+      std::string(72, '-') + "O" +
+      " (3 = 75.0%) {25.0%}\n"
       "14  ... \n";
   EXPECT_EQ(expected, text);
 
@@ -224,9 +228,9 @@ TEST(HistogramTest, ValueTreeAndSerializedForms) {
   std::string name;
   int flags = 0, declared_min = 0, declared_max = 0;
   uint32_t serialized_buckets = 0, checksum = 0;
-  ASSERT_TRUE(reader.ReadString(&name) && reader.ReadInt(&flags) &&
-              reader.ReadInt(&declared_min) && reader.ReadInt(&declared_max) &&
-              reader.ReadUInt32(&serialized_buckets) && reader.ReadUInt32(&checksum));
+  ASSERT_TRUE(reader.ReadString(&name) && reader.ReadInt(&flags) && reader.ReadInt(&declared_min) &&
+              reader.ReadInt(&declared_max) && reader.ReadUInt32(&serialized_buckets) &&
+              reader.ReadUInt32(&checksum));
   EXPECT_EQ("Test.Describe", name);
   EXPECT_EQ(1, flags);
   EXPECT_EQ(1, declared_min);
@@ -237,8 +241,7 @@ TEST(HistogramTest, ValueTreeAndSerializedForms) {
 }
 
 TEST(HistogramTest, CustomHistogram) {
-  Histogram* custom =
-      AsHistogram(CustomHistogram::GetOrCreate("Test.Custom", {50, 5, 10, 10}, 0));
+  Histogram* custom = AsHistogram(CustomHistogram::GetOrCreate("Test.Custom", {50, 5, 10, 10}, 0));
   EXPECT_EQ(CUSTOM_HISTOGRAM, custom->GetHistogramType());
   EXPECT_EQ((std::vector<HistogramSample>{0, 5, 10, 50, INT_MAX}), Boundaries(custom));
   EXPECT_EQ(5, custom->declared_min());
@@ -267,8 +270,8 @@ TEST(HistogramTest, CustomHistogram) {
 TEST(HistogramTest, LinearDescriptionsLabelBuckets) {
   static const LinearHistogram::DescriptionPair kDescriptions[] = {
       {1, "one"}, {3, "three"}, {0, nullptr}};
-  Histogram* linear = AsHistogram(LinearHistogram::GetOrCreateWithDescriptions(
-      "Test.Described", 1, 4, 5, 0, kDescriptions));
+  Histogram* linear = AsHistogram(
+      LinearHistogram::GetOrCreateWithDescriptions("Test.Described", 1, 4, 5, 0, kDescriptions));
   EXPECT_EQ("one", linear->GetBucketLabel(1));
   EXPECT_EQ("2", linear->GetBucketLabel(2));
   EXPECT_FALSE(linear->ShouldPrintEmptyBucket(3));

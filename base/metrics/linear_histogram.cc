@@ -39,15 +39,15 @@ class LinearHistogramFactory : public HistogramFactory {
   const LinearHistogram::DescriptionPair* const descriptions_;
 };
 
-LinearHistogram::LinearHistogram(std::string name, HistogramSample minimum,
-                                 HistogramSample maximum, const BucketBoundaries* boundaries)
+LinearHistogram::LinearHistogram(std::string name, HistogramSample minimum, HistogramSample maximum,
+                                 const BucketBoundaries* boundaries)
     : Histogram(std::move(name), minimum, maximum, boundaries) {}
 
-LinearHistogram::LinearHistogram(std::string name, HistogramSample minimum,
-                                 HistogramSample maximum, const BucketBoundaries* boundaries,
+LinearHistogram::LinearHistogram(std::string name, HistogramSample minimum, HistogramSample maximum,
+                                 const BucketBoundaries* boundaries,
                                  std::atomic<HistogramCount>* counts,
-                                 std::atomic<HistogramCount>* logged_counts,
-                                 SampleMetadata* meta, SampleMetadata* logged_meta)
+                                 std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
+                                 SampleMetadata* logged_meta)
     : Histogram(std::move(name), minimum, maximum, boundaries, counts, logged_counts, meta,
                 logged_meta) {}
 
@@ -57,15 +57,13 @@ LinearHistogram::~LinearHistogram() = default;
 std::unique_ptr<HistogramBase> LinearHistogram::PersistentCreate(
     std::string_view name, HistogramSample minimum, HistogramSample maximum,
     const BucketBoundaries* boundaries, std::atomic<HistogramCount>* counts,
-    std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta,
-    SampleMetadata* logged_meta) {
+    std::atomic<HistogramCount>* logged_counts, SampleMetadata* meta, SampleMetadata* logged_meta) {
   if (!counts) {
     return std::unique_ptr<HistogramBase>(
         new LinearHistogram(std::string(name), minimum, maximum, boundaries));
   }
-  return std::unique_ptr<HistogramBase>(new LinearHistogram(std::string(name), minimum, maximum,
-                                                            boundaries, counts, logged_counts,
-                                                            meta, logged_meta));
+  return std::unique_ptr<HistogramBase>(new LinearHistogram(
+      std::string(name), minimum, maximum, boundaries, counts, logged_counts, meta, logged_meta));
 }
 
 // static
@@ -76,26 +74,25 @@ HistogramBase* LinearHistogram::GetOrCreate(std::string_view name, HistogramSamp
 }
 
 // static
-HistogramBase* LinearHistogram::GetOrCreateWithDescriptions(
-    std::string_view name, HistogramSample minimum, HistogramSample maximum,
-    uint32_t bucket_count, int32_t flags, const DescriptionPair* descriptions) {
+HistogramBase* LinearHistogram::GetOrCreateWithDescriptions(std::string_view name,
+                                                            HistogramSample minimum,
+                                                            HistogramSample maximum,
+                                                            uint32_t bucket_count, int32_t flags,
+                                                            const DescriptionPair* descriptions) {
   if (!InspectConstructionArguments(name, &minimum, &maximum, &bucket_count))
     return nullptr;
   // More buckets than values would give empty, zero-width buckets that no
   // value can reach.
   const int64_t useful_buckets = static_cast<int64_t>(maximum) - minimum + 2;
   if (bucket_count > useful_buckets) {
-    LOG(ERROR) << "linear histogram " << name << " asks for " << bucket_count
-               << " buckets; " << useful_buckets << " are used";
+    LOG(ERROR) << "linear histogram " << name << " asks for " << bucket_count << " buckets; "
+               << useful_buckets << " are used";
     bucket_count = static_cast<uint32_t>(useful_buckets);
   }
-  return LinearHistogramFactory(name, minimum, maximum, bucket_count, flags, descriptions)
-      .Build();
+  return LinearHistogramFactory(name, minimum, maximum, bucket_count, flags, descriptions).Build();
 }
 
-HistogramType LinearHistogram::GetHistogramType() const {
-  return LINEAR_HISTOGRAM;
-}
+HistogramType LinearHistogram::GetHistogramType() const { return LINEAR_HISTOGRAM; }
 
 bool LinearHistogram::ShouldPrintEmptyBucket(size_t index) const {
   return bucket_description_.find(GetBoundary(index)) == bucket_description_.end();

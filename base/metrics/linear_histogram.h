@@ -27,10 +27,9 @@ class LinearHistogram : public Histogram {
   static HistogramBase* GetOrCreate(std::string_view name, HistogramSample maximum,
                                     uint32_t bucket_count);
   // The general form; |descriptions| may be null.
-  static HistogramBase* GetOrCreateWithDescriptions(std::string_view name,
-                                                    HistogramSample minimum,
-                                                    HistogramSample maximum,
-                                                    uint32_t bucket_count, int32_t flags,
+  static HistogramBase* GetOrCreateWithDescriptions(std::string_view name, HistogramSample minimum,
+                                                    HistogramSample maximum, uint32_t bucket_count,
+                                                    int32_t flags,
                                                     const DescriptionPair* descriptions);
 
   // Over persistent counts; see Histogram::PersistentCreate.

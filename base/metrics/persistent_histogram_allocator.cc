@@ -47,12 +47,11 @@ PersistentHistogramAllocator::~PersistentHistogramAllocator() = default;
 void PersistentHistogramAllocator::RecordCreateHistogramResult(CreateHistogramResult result) {
   int state = g_result_histogram_state.load(std::memory_order_acquire);
   if (state == kNotMade &&
-      g_result_histogram_state.compare_exchange_strong(state, kMaking,
-                                                       std::memory_order_acq_rel)) {
-    g_result_histogram.store(LinearHistogram::GetOrCreate("Metrics.CreatePersistentHistogram.Result",
-                                                          kCreateHistogramMax,
-                                                          kCreateHistogramMax + 1),
-                             std::memory_order_release);
+      g_result_histogram_state.compare_exchange_strong(state, kMaking, std::memory_order_acq_rel)) {
+    g_result_histogram.store(
+        LinearHistogram::GetOrCreate("Metrics.CreatePersistentHistogram.Result",
+                                     kCreateHistogramMax, kCreateHistogramMax + 1),
+        std::memory_order_release);
     g_result_histogram_state.store(kMade, std::memory_order_release);
   }
   if (g_result_histogram_state.load(std::memory_order_acquire) != kMade)
@@ -73,8 +72,7 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
 
   const Reference histogram_ref =
       memory->Allocate(name.size() + kNameOffset + 1, kTypeIdHistogramUnderConstruction);
-  auto* data =
-      memory->GetAsObject<HistogramData>(histogram_ref, kTypeIdHistogramUnderConstruction);
+  auto* data = memory->GetAsObject<HistogramData>(histogram_ref, kTypeIdHistogramUnderConstruction);
   if (data) {
     std::memcpy(data->name, name.data(), name.size());
     data->name[name.size()] = '\0';
@@ -155,8 +153,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::GetHistogram(Refere
   return CreateHistogram(data, size - kNameOffset);
 }
 
-std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
-    HistogramData* data, size_t name_capacity) {
+std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(HistogramData* data,
+                                                                             size_t name_capacity) {
   if (!data) {
     RecordCreateHistogramResult(kCreateHistogramInvalidMetadataPointer);
     return nullptr;
@@ -179,8 +177,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
     histogram = SparseHistogram::PersistentCreate(this, name, &data->samples_metadata,
                                                   &data->logged_metadata);
   } else {
-    const HistogramSample* ranges =
-        static_cast<const HistogramSample*>(memory->GetBlockData(ranges_ref, kTypeIdRangesArray, 0));
+    const HistogramSample* ranges = static_cast<const HistogramSample*>(
+        memory->GetBlockData(ranges_ref, kTypeIdRangesArray, 0));
     // Sizes are computed in 64 bits: a bucket count from the segment may
     // be anything, and its products must not wrap into a small size.
     if (!ranges || bucket_count < 2 || bucket_count > 0x3FFFFFFE ||
@@ -214,8 +212,7 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
 
     auto* counts = static_cast<std::atomic<HistogramCount>*>(
         memory->GetBlockData(counts_ref, kTypeIdCountsArray, 0));
-    if (!counts ||
-        memory->GetAllocSize(counts_ref) < bucket_count * 2 * sizeof(HistogramCount)) {
+    if (!counts || memory->GetAllocSize(counts_ref) < bucket_count * 2 * sizeof(HistogramCount)) {
       LOG(ERROR) << "persistent histogram " << name << " has no valid counts";
       RecordCreateHistogramResult(kCreateHistogramInvalidCountsArray);
       return nullptr;
@@ -233,20 +230,19 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
                                                 &data->logged_metadata);
         break;
       case LINEAR_HISTOGRAM:
-        histogram = LinearHistogram::PersistentCreate(name, minimum, maximum, registered,
-                                                      own_counts, logged_counts,
-                                                      &data->samples_metadata,
-                                                      &data->logged_metadata);
+        histogram = LinearHistogram::PersistentCreate(
+            name, minimum, maximum, registered, own_counts, logged_counts, &data->samples_metadata,
+            &data->logged_metadata);
         break;
       case BOOLEAN_HISTOGRAM:
-        histogram = BooleanHistogram::PersistentCreate(name, registered, own_counts,
-                                                       logged_counts, &data->samples_metadata,
-                                                       &data->logged_metadata);
+        histogram =
+            BooleanHistogram::PersistentCreate(name, registered, own_counts, logged_counts,
+                                               &data->samples_metadata, &data->logged_metadata);
         break;
       case CUSTOM_HISTOGRAM:
-        histogram = CustomHistogram::PersistentCreate(name, registered, own_counts,
-                                                      logged_counts, &data->samples_metadata,
-                                                      &data->logged_metadata);
+        histogram =
+            CustomHistogram::PersistentCreate(name, registered, own_counts, logged_counts,
+                                              &data->samples_metadata, &data->logged_metadata);
         break;
       default:
         LOG(ERROR) << "persistent histogram " << name << " has the unknown kind " << type;
@@ -254,9 +250,9 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
         return nullptr;
     }
     if (copy) {
-      std::unique_ptr<HistogramBase> view = Histogram::PersistentCreate(
-          name, minimum, maximum, registered, counts, logged_counts, &data->samples_metadata,
-          &data->logged_metadata);
+      std::unique_ptr<HistogramBase> view =
+          Histogram::PersistentCreate(name, minimum, maximum, registered, counts, logged_counts,
+                                      &data->samples_metadata, &data->logged_metadata);
       histogram->AddSampleSet(*view->TakeSnapshot());
     }
   }

@@ -78,8 +78,7 @@ class PersistentHistogramAllocator {
   // |ref_out|; it becomes visible to readers by FinalizeHistogram. Null when
   // the segment has no room or is corrupt (the result code is recorded).
   std::unique_ptr<HistogramBase> AllocateHistogram(HistogramType type, std::string_view name,
-                                                   HistogramSample minimum,
-                                                   HistogramSample maximum,
+                                                   HistogramSample minimum, HistogramSample maximum,
                                                    const BucketBoundaries* boundaries,
                                                    int32_t flags, Reference* ref_out);
   // Makes the histogram at |ref| iterable when it was |registered|; a

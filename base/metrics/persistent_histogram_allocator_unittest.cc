@@ -209,7 +209,8 @@ constexpr int kCorrupt = 20;
 constexpr int kResultBase = 30;
 
 int LowestFailureCode() {
-  HistogramBase* results = HistogramRegistry::FindHistogram("Metrics.CreatePersistentHistogram.Result");
+  HistogramBase* results =
+      HistogramRegistry::FindHistogram("Metrics.CreatePersistentHistogram.Result");
   if (!results)
     return kOpened;
   std::unique_ptr<HistogramSampleSet> snapshot = results->TakeSnapshot();
@@ -232,8 +233,8 @@ CHILD_PROCESS_MAIN(DamagedSegmentChild) {
       return 2;
     void* copy = VirtualAlloc(nullptr, bytes.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     std::memcpy(copy, bytes.data(), bytes.size());
-    memory = std::make_unique<PersistentMemoryAllocator>(copy, bytes.size(), 4096, kSegmentId,
-                                                         false);
+    memory =
+        std::make_unique<PersistentMemoryAllocator>(copy, bytes.size(), 4096, kSegmentId, false);
     if (!memory->IsValid())
       return kOpenRefused;
   } else {
@@ -350,13 +351,21 @@ TEST(PersistentHistogramTest, DamagedSegmentsAreRefusedWithoutCrashOrHang) {
       {"boundaries checksum", false, kResultBase + 3,
        [](GoodSegment& s) { U32(s.bytes, s.refs["Damaged.Exp"] + 16 + 24) ^= 1; }},
       {"boundaries not increasing", false, kResultBase + 3,
-       [](GoodSegment& s) { RewriteBoundaries(s, {0, 1, 2, 2, 5, 9, INT_MAX}); }},
+       [](GoodSegment& s) {
+         RewriteBoundaries(s, {0, 1, 2, 2, 5, 9, INT_MAX});
+       }},
       {"boundaries not from 0", false, kResultBase + 3,
-       [](GoodSegment& s) { RewriteBoundaries(s, {1, 2, 3, 4, 5, 9, INT_MAX}); }},
+       [](GoodSegment& s) {
+         RewriteBoundaries(s, {1, 2, 3, 4, 5, 9, INT_MAX});
+       }},
       {"boundaries not to the top", false, kResultBase + 3,
-       [](GoodSegment& s) { RewriteBoundaries(s, {0, 1, 2, 3, 4, 5, 9}); }},
+       [](GoodSegment& s) {
+         RewriteBoundaries(s, {0, 1, 2, 3, 4, 5, 9});
+       }},
       {"negative boundary", false, kResultBase + 3,
-       [](GoodSegment& s) { RewriteBoundaries(s, {-5, 1, 2, 3, 4, 5, INT_MAX}); }},
+       [](GoodSegment& s) {
+         RewriteBoundaries(s, {-5, 1, 2, 3, 4, 5, INT_MAX});
+       }},
       {"huge bucket count", false, kResultBase + 3,
        [](GoodSegment& s) { U32(s.bytes, s.refs["Damaged.Exp"] + 16 + 16) = 0x20000001; }},
       {"unterminated name", false, kResultBase + 2,
@@ -407,8 +416,8 @@ TEST(PersistentHistogramTest, CountsBlockTooSmallForTheBucketCount) {
   BucketBoundaries boundaries(50);
   Histogram::FillExponentialRanges(1, 1000, &boundaries);
   Reference ref = 0;
-  ASSERT_NE(nullptr, allocator.AllocateHistogram(HISTOGRAM, "Small.Counts", 1, 1000, &boundaries,
-                                                 0, &ref));
+  ASSERT_NE(nullptr,
+            allocator.AllocateHistogram(HISTOGRAM, "Small.Counts", 1, 1000, &boundaries, 0, &ref));
   auto* data = memory->GetAsObject<PersistentHistogramAllocator::HistogramData>(
       ref, PersistentHistogramAllocator::kTypeIdHistogram);
   ASSERT_NE(nullptr, data);
@@ -451,11 +460,10 @@ CHILD_PROCESS_MAIN(HistogramWriterChild) {
   BucketBoundaries boolean_boundaries(3);
   Histogram::FillLinearRanges(1, 2, &boolean_boundaries);
   Reference boolean_ref = 0;
-  HistogramBase* boolean =
-      allocator
-          ->AllocateHistogram(BOOLEAN_HISTOGRAM, "Child.Boolean", 1, 2, &boolean_boundaries, 1,
-                              &boolean_ref)
-          .release();
+  HistogramBase* boolean = allocator
+                               ->AllocateHistogram(BOOLEAN_HISTOGRAM, "Child.Boolean", 1, 2,
+                                                   &boolean_boundaries, 1, &boolean_ref)
+                               .release();
   if (!exponential || !linear || !custom || !sparse || !boolean)
     return 4;
   allocator->FinalizeHistogram(boolean_ref, true);
@@ -554,7 +562,8 @@ TEST(PersistentHistogramTest, ChildRecordsAndParentReadsLiveAndAfterExit) {
       histogram->WriteAscii(&parent_text);
     }
     EXPECT_EQ(child_text, parent_text);
-    EXPECT_EQ(BOOLEAN_HISTOGRAM, HistogramRegistry::FindHistogram("Child.Boolean")->GetHistogramType());
+    EXPECT_EQ(BOOLEAN_HISTOGRAM,
+              HistogramRegistry::FindHistogram("Child.Boolean")->GetHistogramType());
     // The imported histograms count on their own, without touching the file.
     HistogramRegistry::FindHistogram("Child.Sparse")->Add(5);
     HistogramRegistry::FindHistogram("Child.Exp")->Add(5);

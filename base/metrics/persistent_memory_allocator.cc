@@ -67,8 +67,8 @@ PersistentMemoryAllocator::PersistentMemoryAllocator(void* base, size_t size, si
   if (size < kSegmentHeaderSize + kBlockHeaderSize || size > 0xFFFFFFF8u ||
       size % kAllocAlignment != 0 || page_size == 0 || page_size > size ||
       page_size % kAllocAlignment != 0 || reinterpret_cast<uintptr_t>(base) % 8 != 0) {
-    LOG(ERROR) << "persistent memory segment of " << size << " bytes with pages of "
-               << page_size << " bytes cannot be used";
+    LOG(ERROR) << "persistent memory segment of " << size << " bytes with pages of " << page_size
+               << " bytes cannot be used";
     return;
   }
   auto* meta = static_cast<SharedMetadata*>(base);
@@ -91,8 +91,8 @@ PersistentMemoryAllocator::PersistentMemoryAllocator(void* base, size_t size, si
              meta->page_size != page_size || (id != 0 && meta->id != id)) {
     LOG(ERROR) << "persistent memory segment does not match: cookie "
                << meta->segment_cookie.load(std::memory_order_relaxed) << ", version "
-               << meta->version << ", size " << meta->size << " (mapped " << size
-               << "), page size " << meta->page_size << " (expected " << page_size << ")";
+               << meta->version << ", size " << meta->size << " (mapped " << size << "), page size "
+               << meta->page_size << " (expected " << page_size << ")";
     return;
   }
   base_ = static_cast<char*>(base);
@@ -120,21 +120,15 @@ bool PersistentMemoryAllocator::IsFull() const {
   return IsValid() && (shared_meta()->flags.load(std::memory_order_relaxed) & kFlagFull);
 }
 
-uint64_t PersistentMemoryAllocator::Id() const {
-  return IsValid() ? shared_meta()->id : 0;
-}
+uint64_t PersistentMemoryAllocator::Id() const { return IsValid() ? shared_meta()->id : 0; }
 
 uint32_t PersistentMemoryAllocator::UsedLimit() const {
   return std::min(mem_size_, shared_meta()->freeptr.load(std::memory_order_acquire));
 }
 
-size_t PersistentMemoryAllocator::used() const {
-  return IsValid() ? UsedLimit() : 0;
-}
+size_t PersistentMemoryAllocator::used() const { return IsValid() ? UsedLimit() : 0; }
 
-uint32_t PersistentMemoryAllocator::MaxRecords() const {
-  return UsedLimit() / kMinBlockSize;
-}
+uint32_t PersistentMemoryAllocator::MaxRecords() const { return UsedLimit() / kMinBlockSize; }
 
 void PersistentMemoryAllocator::SetCorrupt() const {
   LOG(ERROR) << "Corruption detected in shared-memory segment.";
@@ -181,9 +175,8 @@ const PersistentMemoryAllocator::BlockHeader* PersistentMemoryAllocator::GetBloc
 
 PersistentMemoryAllocator::BlockHeader* PersistentMemoryAllocator::GetBlock(
     Reference ref, uint32_t type_id, uint32_t size, bool queue_ok, bool free_ok) {
-  return const_cast<BlockHeader*>(
-      static_cast<const PersistentMemoryAllocator*>(this)->GetBlock(ref, type_id, size, queue_ok,
-                                                                    free_ok));
+  return const_cast<BlockHeader*>(static_cast<const PersistentMemoryAllocator*>(this)->GetBlock(
+      ref, type_id, size, queue_ok, free_ok));
 }
 
 void* PersistentMemoryAllocator::GetBlockData(Reference ref, uint32_t type_id,
@@ -220,8 +213,7 @@ bool PersistentMemoryAllocator::ChangeType(Reference ref, uint32_t to_type,
   BlockHeader* block = GetBlock(ref, 0, 0, false, false);
   if (!block)
     return false;
-  return block->type_id.compare_exchange_strong(expected_type, to_type,
-                                                std::memory_order_acq_rel);
+  return block->type_id.compare_exchange_strong(expected_type, to_type, std::memory_order_acq_rel);
 }
 
 PersistentMemoryAllocator::Reference PersistentMemoryAllocator::Allocate(uint64_t size,
@@ -257,8 +249,8 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(uin
          !(meta->flags.load(std::memory_order_relaxed) & kFlagCorrupt)) {
     if (static_cast<uint64_t>(freeptr) + needed > mem_size_) {
       uint32_t flags = meta->flags.load(std::memory_order_relaxed);
-      while (!meta->flags.compare_exchange_weak(flags, flags | kFlagFull,
-                                                std::memory_order_relaxed)) {
+      while (
+          !meta->flags.compare_exchange_weak(flags, flags | kFlagFull, std::memory_order_relaxed)) {
       }
       return kReferenceNull;
     }
@@ -274,8 +266,7 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(uin
       if (page_free <= kBlockHeaderSize)
         break;
       const uint32_t new_freeptr = freeptr + page_free;
-      if (meta->freeptr.compare_exchange_strong(freeptr, new_freeptr,
-                                                std::memory_order_acq_rel)) {
+      if (meta->freeptr.compare_exchange_strong(freeptr, new_freeptr, std::memory_order_acq_rel)) {
         auto* filler = reinterpret_cast<BlockHeader*>(base_ + freeptr);
         filler->size.store(page_free, std::memory_order_relaxed);
         filler->cookie.store(kFillerCookie, std::memory_order_release);
@@ -291,8 +282,7 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(uin
     const uint32_t new_freeptr = freeptr + size_to_take;
     if (new_freeptr > mem_size_)
       break;
-    if (!meta->freeptr.compare_exchange_strong(freeptr, new_freeptr,
-                                               std::memory_order_acq_rel)) {
+    if (!meta->freeptr.compare_exchange_strong(freeptr, new_freeptr, std::memory_order_acq_rel)) {
       continue;  // |freeptr| now holds what another allocator left.
     }
 
@@ -502,8 +492,8 @@ std::unique_ptr<SharedPersistentMemoryAllocator> SharedPersistentMemoryAllocator
   return allocator;
 }
 
-FilePersistentMemoryAllocator::FilePersistentMemoryAllocator(
-    std::unique_ptr<MemoryMappedFile> file, uint64_t id)
+FilePersistentMemoryAllocator::FilePersistentMemoryAllocator(std::unique_ptr<MemoryMappedFile> file,
+                                                             uint64_t id)
     : PersistentMemoryAllocator(const_cast<uint8_t*>(file->data()), file->length(),
                                 kDefaultPageSize, id, true),
       file_(std::move(file)) {}

@@ -76,8 +76,7 @@ class PersistentMemoryAllocator {
   // data must carry the segment cookie and version, |size| and |page_size|,
   // and |id| when |id| is not 0. Check IsValid() afterwards: a refused
   // segment is never read or written.
-  PersistentMemoryAllocator(void* base, size_t size, size_t page_size, uint64_t id,
-                            bool read_only);
+  PersistentMemoryAllocator(void* base, size_t size, size_t page_size, uint64_t id, bool read_only);
   PersistentMemoryAllocator(const PersistentMemoryAllocator&) = delete;
   PersistentMemoryAllocator& operator=(const PersistentMemoryAllocator&) = delete;
   virtual ~PersistentMemoryAllocator();

@@ -198,8 +198,7 @@ TEST(PersistentMemoryAllocatorTest, ReadOnlyAllocatorNeverWrites) {
   Field(created, b + 12) = 3;  // A link to nowhere.
   std::string before(static_cast<const char*>(created.data()), kSegmentSize);
 
-  PersistentMemoryAllocator reader(const_cast<void*>(created.data()), kSegmentSize, 4096, 0,
-                                   true);
+  PersistentMemoryAllocator reader(const_cast<void*>(created.data()), kSegmentSize, 4096, 0, true);
   ASSERT_TRUE(reader.IsValid());
   EXPECT_EQ((std::vector<Reference>{a, b}), Walk(reader));
   EXPECT_TRUE(reader.IsCorrupt());
@@ -294,7 +293,8 @@ CHILD_PROCESS_MAIN(SegmentWriterChild) {
 }
 
 TEST(PersistentMemoryAllocatorTest, TwoWriterProcessesNeverOverlap) {
-  const std::wstring mapping = L"Local\\velmo-segment-writers-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring mapping =
+      L"Local\\velmo-segment-writers-" + std::to_wstring(GetCurrentProcessId());
   std::unique_ptr<SharedPersistentMemoryAllocator> segment =
       SharedPersistentMemoryAllocator::Create(FilePath(), mapping, 1024 * 1024, 99);
   ASSERT_NE(nullptr, segment);

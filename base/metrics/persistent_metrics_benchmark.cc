@@ -39,7 +39,8 @@ double BestNanosPerIteration(int64_t iterations, Body body) {
   for (int round = 0; round < kRounds; ++round) {
     const MonotonicTime start = MonotonicTime::Now();
     body();
-    const double nanos = static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) * 1000.0;
+    const double nanos =
+        static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) * 1000.0;
     best = std::min(best, nanos / static_cast<double>(iterations));
   }
   return best;
@@ -98,7 +99,8 @@ int main() {
     const MonotonicTime start = MonotonicTime::Now();
     while (segment.Allocate(64, 0x64))
       ++count;
-    const double nanos = static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) * 1000.0;
+    const double nanos =
+        static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) * 1000.0;
     allocate_ns = std::min(allocate_ns, nanos / static_cast<double>(count));
     blocks = count;
   }
@@ -108,7 +110,8 @@ int main() {
     const MonotonicTime start = MonotonicTime::Now();
     for (int64_t i = 0; i < blocks; ++i)
       kept[static_cast<size_t>(i)] = ::operator new(64);
-    const double nanos = static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) * 1000.0;
+    const double nanos =
+        static_cast<double>((MonotonicTime::Now() - start).InMicroseconds()) * 1000.0;
     new_ns = std::min(new_ns, nanos / static_cast<double>(blocks));
     for (void* block : kept)
       ::operator delete(block);
@@ -134,8 +137,8 @@ int main() {
       lock.Release();
     }
   });
-  all_met &= Report("tracked lock acquire+release / untracked", tracked_lock_ns, plain_lock_ns,
-                    4.0);
+  all_met &=
+      Report("tracked lock acquire+release / untracked", tracked_lock_ns, plain_lock_ns, 4.0);
 
   printf("%s\n", all_met ? "all goals met" : "a goal was missed");
   return all_met ? 0 : 1;

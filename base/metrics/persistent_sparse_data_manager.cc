@@ -27,8 +27,7 @@ PersistentSampleMapRecords* PersistentSparseDataManager::UseRecords(uint64_t id)
   return GetRecordsLocked(id);
 }
 
-bool PersistentSparseDataManager::NextRecord(PersistentSampleMapRecords* records,
-                                             size_t* position,
+bool PersistentSparseDataManager::NextRecord(PersistentSampleMapRecords* records, size_t* position,
                                              PersistentMemoryAllocator::Reference* ref) {
   AutoLock lock(lock_);
   if (*position >= records->records.size() && !LoadRecordsLocked(records))
@@ -42,14 +41,12 @@ bool PersistentSparseDataManager::NextRecord(PersistentSampleMapRecords* records
 bool PersistentSparseDataManager::LoadRecordsLocked(PersistentSampleMapRecords* records) {
   bool found = false;
   if (!records->found.empty()) {
-    records->records.insert(records->records.end(), records->found.begin(),
-                            records->found.end());
+    records->records.insert(records->records.end(), records->found.begin(), records->found.end());
     records->found.clear();
     found = true;
   }
   int read = 0;
-  while (PersistentMemoryAllocator::Reference ref =
-             iterator_.GetNextOfType(kTypeIdSampleRecord)) {
+  while (PersistentMemoryAllocator::Reference ref = iterator_.GetNextOfType(kTypeIdSampleRecord)) {
     ++read;
     const SampleRecord* record = GetRecord(ref);
     if (!record)

@@ -6,25 +6,19 @@ namespace base {
 
 SampleIterator::~SampleIterator() = default;
 
-bool SampleIterator::GetBucketIndex(size_t* /*index*/) const {
-  return false;
-}
+bool SampleIterator::GetBucketIndex(size_t* /*index*/) const { return false; }
 
-SerializedSampleIterator::SerializedSampleIterator(BinaryMessageReader* reader)
-    : reader_(reader) {
+SerializedSampleIterator::SerializedSampleIterator(BinaryMessageReader* reader) : reader_(reader) {
   Next();
 }
 
-bool SerializedSampleIterator::Done() const {
-  return done_;
-}
+bool SerializedSampleIterator::Done() const { return done_; }
 
 void SerializedSampleIterator::Next() {
   if (done_)
     return;
   // A message cut inside a triple ends the walk; the triples before it stand.
-  if (!reader_->ReadInt(&minimum_) || !reader_->ReadInt(&maximum_) ||
-      !reader_->ReadInt(&count_)) {
+  if (!reader_->ReadInt(&minimum_) || !reader_->ReadInt(&maximum_) || !reader_->ReadInt(&count_)) {
     done_ = true;
   }
 }

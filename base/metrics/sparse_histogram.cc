@@ -56,27 +56,21 @@ SparseHistogram::SparseHistogram(PersistentHistogramAllocator* allocator, std::s
       unlogged_samples_(std::make_unique<PersistentSampleMap>(
           HashHistogramName(histogram_name()), allocator->sparse_data_manager(), meta)),
       logged_samples_(std::make_unique<PersistentSampleMap>(
-          HashHistogramName(histogram_name()) + 1, allocator->sparse_data_manager(),
-          logged_meta)) {}
+          HashHistogramName(histogram_name()) + 1, allocator->sparse_data_manager(), logged_meta)) {
+}
 
 SparseHistogram::~SparseHistogram() = default;
 
-uint64_t SparseHistogram::GetSamplesId() const {
-  return unlogged_samples_->id();
-}
+uint64_t SparseHistogram::GetSamplesId() const { return unlogged_samples_->id(); }
 
-HistogramType SparseHistogram::GetHistogramType() const {
-  return SPARSE_HISTOGRAM;
-}
+HistogramType SparseHistogram::GetHistogramType() const { return SPARSE_HISTOGRAM; }
 
 bool SparseHistogram::MatchesArguments(HistogramSample /*minimum*/, HistogramSample /*maximum*/,
                                        uint32_t /*bucket_count*/) const {
   return false;
 }
 
-void SparseHistogram::Add(HistogramSample value) {
-  AddCount(value, 1);
-}
+void SparseHistogram::Add(HistogramSample value) { AddCount(value, 1); }
 
 void SparseHistogram::AddCount(HistogramSample value, int count) {
   if (count < 1)
@@ -130,9 +124,7 @@ void SparseHistogram::WriteHtml(std::string* output) const {
   output->append("</PRE>");
 }
 
-void SparseHistogram::WriteAscii(std::string* output) const {
-  WriteAsciiImpl(true, "\n", output);
-}
+void SparseHistogram::WriteAscii(std::string* output) const { WriteAsciiImpl(true, "\n", output); }
 
 void SparseHistogram::WriteAsciiImpl(bool graph_it, const char* newline,
                                      std::string* output) const {

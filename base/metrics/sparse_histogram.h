@@ -51,8 +51,8 @@ class SparseHistogram : public HistogramBase {
 
  private:
   explicit SparseHistogram(std::string name);
-  SparseHistogram(PersistentHistogramAllocator* allocator, std::string name,
-                  SampleMetadata* meta, SampleMetadata* logged_meta);
+  SparseHistogram(PersistentHistogramAllocator* allocator, std::string name, SampleMetadata* meta,
+                  SampleMetadata* logged_meta);
 
   void WriteAsciiImpl(bool graph_it, const char* newline, std::string* output) const;
 

@@ -65,22 +65,29 @@ TEST(SparseHistogramTest, TextForm) {
   std::string text;
   negative->WriteAscii(&text);
   // No value above 0: the width is that of "0", so labels pad to 3 columns.
-  EXPECT_EQ("Histogram: Test.SparseNegative recorded 1 samples (flags = 0x1)\n"
-            "-7 " + std::string(72, '-') + "O (1 = 100.0%)\n",
-            text);
+  EXPECT_EQ(
+      "Histogram: Test.SparseNegative recorded 1 samples (flags = 0x1)\n"
+      "-7 " +
+          std::string(72, '-') + "O (1 = 100.0%)\n",
+      text);
 
   HistogramBase* histogram = SparseHistogram::GetOrCreate("Test.SparseText");
   histogram->AddCount(3, 1);
   histogram->AddCount(120, 4);
   text.clear();
   histogram->WriteAscii(&text);
-  EXPECT_EQ("Histogram: Test.SparseText recorded 5 samples (flags = 0x1)\n"
-            "3    " + std::string(18, '-') + "O" + std::string(54, ' ') + " (1 = 20.0%)\n"
-            "120  " + std::string(72, '-') + "O (4 = 80.0%)\n",
-            text);
+  EXPECT_EQ(
+      "Histogram: Test.SparseText recorded 5 samples (flags = 0x1)\n"
+      "3    " +
+          std::string(18, '-') + "O" + std::string(54, ' ') +
+          " (1 = 20.0%)\n"
+          "120  " +
+          std::string(72, '-') + "O (4 = 80.0%)\n",
+      text);
   std::string html;
   histogram->WriteHtml(&html);
-  EXPECT_EQ(0u, html.find("<PRE>Histogram: Test.SparseText recorded 5 samples (flags = 0x1)<br>3 "));
+  EXPECT_EQ(0u,
+            html.find("<PRE>Histogram: Test.SparseText recorded 5 samples (flags = 0x1)<br>3 "));
   EXPECT_EQ(html.size() - 6, html.rfind("</PRE>"));
 }
 

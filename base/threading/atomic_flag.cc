@@ -2,12 +2,8 @@
 
 namespace base {
 
-void AtomicFlag::Set() {
-  flag_.store(1, std::memory_order_release);
-}
+void AtomicFlag::Set() { flag_.store(1, std::memory_order_release); }
 
-void AtomicFlag::UnsetForTesting() {
-  flag_.store(0, std::memory_order_release);
-}
+void AtomicFlag::UnsetForTesting() { flag_.store(0, std::memory_order_release); }
 
 }  // namespace base

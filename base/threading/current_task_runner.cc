@@ -11,17 +11,13 @@ SharedRef<OrderedTaskRunner> CurrentTaskRunner::Get() {
 }
 
 // static
-bool CurrentTaskRunner::IsSet() {
-  return GetCurrentTaskRunnerSlot().Get() != nullptr;
-}
+bool CurrentTaskRunner::IsSet() { return GetCurrentTaskRunnerSlot().Get() != nullptr; }
 
 CurrentTaskRunner::Scope::Scope(OrderedTaskRunner* runner)
     : previous_(GetCurrentTaskRunnerSlot().Get()) {
   GetCurrentTaskRunnerSlot().Set(runner);
 }
 
-CurrentTaskRunner::Scope::~Scope() {
-  GetCurrentTaskRunnerSlot().Set(previous_);
-}
+CurrentTaskRunner::Scope::~Scope() { GetCurrentTaskRunnerSlot().Set(previous_); }
 
 }  // namespace base

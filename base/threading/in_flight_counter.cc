@@ -27,8 +27,6 @@ int InFlightCounter::count() {
   return count_;
 }
 
-bool InFlightCounter::WaitForIdle(TimeSpan bound) {
-  return idle_.TimedWait(bound);
-}
+bool InFlightCounter::WaitForIdle(TimeSpan bound) { return idle_.TimedWait(bound); }
 
 }  // namespace base

@@ -13,9 +13,7 @@ IoMessageLoop* IoMessageLoop::Current() {
   return static_cast<IoMessageLoop*>(loop);
 }
 
-IoMessagePump* IoMessageLoop::io_pump() const {
-  return static_cast<IoMessagePump*>(pump());
-}
+IoMessagePump* IoMessageLoop::io_pump() const { return static_cast<IoMessagePump*>(pump()); }
 
 bool IoMessageLoop::RegisterIOHandler(HANDLE file, IoHandler* handler) {
   return io_pump()->RegisterIOHandler(file, handler);

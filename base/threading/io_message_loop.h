@@ -38,8 +38,7 @@ class IoMessageLoop : public MessageLoop {
   // Queues a completion of |bytes_transferred| bytes for |handler| with
   // |context|, as if an operation had completed successfully (for sources
   // that cannot use the port themselves). False (and logged) on failure.
-  bool PostIOCompletion(IoHandler* handler, IoCompletionContext* context,
-                        DWORD bytes_transferred);
+  bool PostIOCompletion(IoHandler* handler, IoCompletionContext* context, DWORD bytes_transferred);
 
  private:
   IoMessagePump* io_pump() const;

@@ -51,12 +51,11 @@ class PipeReader : public IoHandler {
 // A connected pipe: overlapped inbound server end, client end for writing.
 struct Pipe {
   bool Create(const std::string& tag, bool overlapped_client) {
-    std::wstring name = UTF8ToWide(FormatString("\\\\.\\pipe\\io_loop_test_%lu_%s",
-                                                GetCurrentProcessId(), tag.c_str()));
-    server.Reset(CreateNamedPipeW(name.c_str(),
-                                  PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
-                                      FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                  PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
+    std::wstring name = UTF8ToWide(
+        FormatString("\\\\.\\pipe\\io_loop_test_%lu_%s", GetCurrentProcessId(), tag.c_str()));
+    server.Reset(CreateNamedPipeW(
+        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
     if (!server.IsValid())
       return false;
     client.Reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -83,12 +82,14 @@ class PipeWriter : public IoHandler {
   void Write(HANDLE pipe, const char* text) {
     ASSERT_TRUE(IoMessageLoop::Current()->RegisterIOHandler(pipe, this));
     context_.ResetOverlapped();
-    BOOL ok = WriteFile(pipe, text, static_cast<DWORD>(strlen(text)), nullptr, &context_.overlapped);
+    BOOL ok =
+        WriteFile(pipe, text, static_cast<DWORD>(strlen(text)), nullptr, &context_.overlapped);
     ASSERT_TRUE(ok || GetLastError() == ERROR_IO_PENDING);
   }
   DWORD written_ = 0;
   DWORD completed_on_ = 0;
-  WaitableEvent done_{WaitableEvent::ResetPolicy::kManual, WaitableEvent::InitialState::kNotSignaled};
+  WaitableEvent done_{WaitableEvent::ResetPolicy::kManual,
+                      WaitableEvent::InitialState::kNotSignaled};
 
  private:
   IoCompletionContext context_{this};

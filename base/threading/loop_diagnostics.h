@@ -25,25 +25,23 @@ bool IsTaskFlowTraced();
 
 // A scope for the run of one task; declares variables, so a statement of
 // its own at block scope.
-#define LOOP_TRACE_RUN_TASK(posted_from)                                         \
-  TRACE_EVENT_SCOPE2("toplevel", "MessageLoop::RunTask", "src_file",            \
-                     (posted_from).file_name(), "src_func", (posted_from).function_name())
+#define LOOP_TRACE_RUN_TASK(posted_from)                                                        \
+  TRACE_EVENT_SCOPE2("toplevel", "MessageLoop::RunTask", "src_file", (posted_from).file_name(), \
+                     "src_func", (posted_from).function_name())
 // The run of a queued task as the end of the flow from its posting; the time
 // it waited is known only when the flow was traced at posting time.
-#define LOOP_TRACE_TASK_FLOW_IN(sequence_num, queue_duration_us)                           \
-  TRACE_EVENT_SCOPE_FLOW1("disabled-by-default-toplevel.flow", "MessageLoop::PostTask",     \
-                          (sequence_num),                                                  \
-                          TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |           \
-                              TRACE_EVENT_FLAG_FLOW_IN,                                    \
-                          "queue_duration", static_cast<long long>(queue_duration_us))
+#define LOOP_TRACE_TASK_FLOW_IN(sequence_num, queue_duration_us)                       \
+  TRACE_EVENT_SCOPE_FLOW1(                                                             \
+      "disabled-by-default-toplevel.flow", "MessageLoop::PostTask", (sequence_num),    \
+      TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID | TRACE_EVENT_FLAG_FLOW_IN, \
+      "queue_duration", static_cast<long long>(queue_duration_us))
 // One posted task, as the start of a flow to its run.
-#define LOOP_TRACE_POST_TASK(sequence_num)                                                  \
-  TRACE_EVENT_INSTANT_FLOW("disabled-by-default-toplevel.flow", "MessageLoop::PostTask",   \
-                           (sequence_num),                                                 \
-                           TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |          \
-                               TRACE_EVENT_FLAG_FLOW_OUT)
+#define LOOP_TRACE_POST_TASK(sequence_num)                                          \
+  TRACE_EVENT_INSTANT_FLOW(                                                         \
+      "disabled-by-default-toplevel.flow", "MessageLoop::PostTask", (sequence_num), \
+      TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID | TRACE_EVENT_FLAG_FLOW_OUT)
 // A scope for one Windows message taken by the UI pump.
-#define LOOP_TRACE_PROCESS_MESSAGE(message_id)                                   \
+#define LOOP_TRACE_PROCESS_MESSAGE(message_id)                                 \
   TRACE_EVENT_SCOPE1("base", "UIMessagePump::ProcessMessageHelper", "message", \
                      static_cast<unsigned>(message_id))
 

@@ -16,9 +16,7 @@ LoopRunner::LoopRunner(MessageDispatcher* dispatcher)
   weak_self_ = weak_factory_.GetWeakRef();
 }
 
-LoopRunner::~LoopRunner() {
-  CHECK(!running_) << "LoopRunner destroyed while it runs";
-}
+LoopRunner::~LoopRunner() { CHECK(!running_) << "LoopRunner destroyed while it runs"; }
 
 void LoopRunner::Run() {
   if (!BeforeRun())
@@ -74,12 +72,8 @@ void LoopRunner::QuitWhenIdle() {
   quit_when_idle_ = true;
 }
 
-Closure LoopRunner::QuitClosure() {
-  return Bind(&LoopRunner::Quit, weak_self_);
-}
+Closure LoopRunner::QuitClosure() { return Bind(&LoopRunner::Quit, weak_self_); }
 
-Closure LoopRunner::QuitWhenIdleClosure() {
-  return Bind(&LoopRunner::QuitWhenIdle, weak_self_);
-}
+Closure LoopRunner::QuitWhenIdleClosure() { return Bind(&LoopRunner::QuitWhenIdle, weak_self_); }
 
 }  // namespace base

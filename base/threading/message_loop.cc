@@ -19,12 +19,9 @@ namespace {
 
 std::unique_ptr<MessagePump> CreatePump(MessageLoop::Type type) {
   switch (type) {
-    case MessageLoop::TYPE_UI:
-      return std::make_unique<UiMessagePump>();
-    case MessageLoop::TYPE_IO:
-      return std::make_unique<IoMessagePump>();
-    case MessageLoop::TYPE_DEFAULT:
-      break;
+    case MessageLoop::TYPE_UI: return std::make_unique<UiMessagePump>();
+    case MessageLoop::TYPE_IO: return std::make_unique<IoMessagePump>();
+    case MessageLoop::TYPE_DEFAULT: break;
   }
   return std::make_unique<DefaultMessagePump>();
 }
@@ -34,7 +31,8 @@ std::unique_ptr<MessagePump> CreatePump(MessageLoop::Type type) {
 MessageLoop::MessageLoop(Type type)
     : type_(type), thread_id_(GetCurrentThreadId()), pump_(CreatePump(type)) {
   CHECK(Current() == nullptr) << "the thread already has a MessageLoop";
-  task_runner_ = SharedRef<MessageLoopTaskRunner>(new MessageLoopTaskRunner(pump_.get(), thread_id_, type == TYPE_UI));
+  task_runner_ = SharedRef<MessageLoopTaskRunner>(
+      new MessageLoopTaskRunner(pump_.get(), thread_id_, type == TYPE_UI));
   task_runner_ref_ = task_runner_;
   GetCurrentLoopSlot().Set(this);
   GetCurrentTaskRunnerSlot().Set(static_cast<OrderedTaskRunner*>(task_runner_.get()));
@@ -119,9 +117,8 @@ bool MessageLoop::DoDelayedWork(MonotonicTime* next_delayed_work_time) {
     }
   }
   internal::PendingTask pending = delayed_work_queue_.take_top();
-  *next_delayed_work_time = delayed_work_queue_.empty()
-                                ? MonotonicTime()
-                                : delayed_work_queue_.top().delayed_run_time;
+  *next_delayed_work_time =
+      delayed_work_queue_.empty() ? MonotonicTime() : delayed_work_queue_.top().delayed_run_time;
   RunTask(&pending);
   return true;
 }
@@ -132,13 +129,9 @@ bool MessageLoop::DoIdleWork() {
   return false;
 }
 
-bool MessageLoop::PrepareToWait() {
-  return task_runner_->PrepareToWait();
-}
+bool MessageLoop::PrepareToWait() { return task_runner_->PrepareToWait(); }
 
-bool MessageLoop::HasIncomingTasks() const {
-  return task_runner_->HasIncomingTasks();
-}
+bool MessageLoop::HasIncomingTasks() const { return task_runner_->HasIncomingTasks(); }
 
 void MessageLoop::RunTask(internal::PendingTask* pending) {
   ++task_depth_;

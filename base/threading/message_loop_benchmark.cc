@@ -27,9 +27,7 @@ using base::MonotonicTime;
 constexpr int64_t kBurst = 1000;
 
 int64_t g_counter = 0;
-void Increment() {
-  ++g_counter;
-}
+void Increment() { ++g_counter; }
 
 // The baseline: what a hand-written queue between threads costs.
 class BaselineQueue {
@@ -154,8 +152,8 @@ int main(int argc, char** argv) {
 
   double best[4] = {};
   for (int round = 0; round < 3; ++round) {
-    double rates[4] = {BaselineSameThread(tasks), LoopSameThread(tasks),
-                       BaselineCrossThread(tasks), LoopCrossThread(tasks)};
+    double rates[4] = {BaselineSameThread(tasks), LoopSameThread(tasks), BaselineCrossThread(tasks),
+                       LoopCrossThread(tasks)};
     for (int i = 0; i < 4; ++i)
       best[i] = rates[i] > best[i] ? rates[i] : best[i];
   }

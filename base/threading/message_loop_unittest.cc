@@ -15,9 +15,7 @@
 namespace base {
 namespace {
 
-void Record(std::vector<int>* log, int value) {
-  log->push_back(value);
-}
+void Record(std::vector<int>* log, int value) { log->push_back(value); }
 
 TEST(MessageLoopTest, CurrentAndTaskRunnerFollowTheLoop) {
   EXPECT_EQ(MessageLoop::Current(), nullptr);
@@ -40,8 +38,8 @@ TEST(MessageLoopTest, CurrentAndTaskRunnerFollowTheLoop) {
     int* count_;
   };
   auto tracker = std::make_unique<Tracker>(&destroyed);
-  EXPECT_FALSE(runner->PostTask(FROM_HERE, Bind([](std::unique_ptr<Tracker>) {},
-                                                Passed(std::move(tracker)))));
+  EXPECT_FALSE(runner->PostTask(FROM_HERE,
+                                Bind([](std::unique_ptr<Tracker>) {}, Passed(std::move(tracker)))));
   EXPECT_EQ(destroyed, 1);
 }
 
@@ -122,28 +120,31 @@ TEST(MessageLoopTest, TasksDoNotNestUnlessANestedRunnerRuns) {
   MessageLoop loop(MessageLoop::TYPE_UI);
   std::vector<int> log;
   LoopRunner runner;
-  auto post = [&](int value) { loop.task_runner()->PostTask(FROM_HERE, Bind(&Record, &log, value)); };
+  auto post = [&](int value) {
+    loop.task_runner()->PostTask(FROM_HERE, Bind(&Record, &log, value));
+  };
   loop.task_runner()->PostTask(FROM_HERE, Bind([&] {
-    log.push_back(1);
-    post(2);
-    // Pump this thread's messages for a while, as a native loop would.
-    MonotonicTime end = MonotonicTime::Now() + TimeSpan::FromMilliseconds(100);
-    while (MonotonicTime::Now() < end) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&message);
-      Sleep(5);
-    }
-    log.push_back(3);
-  }));
+                                 log.push_back(1);
+                                 post(2);
+                                 // Pump this thread's messages for a while, as a native loop would.
+                                 MonotonicTime end =
+                                     MonotonicTime::Now() + TimeSpan::FromMilliseconds(100);
+                                 while (MonotonicTime::Now() < end) {
+                                   MSG message;
+                                   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                                     DispatchMessageW(&message);
+                                   Sleep(5);
+                                 }
+                                 log.push_back(3);
+                               }));
   loop.task_runner()->PostTask(FROM_HERE, Bind([&] {
-    log.push_back(4);
-    post(5);
-    LoopRunner nested;
-    loop.task_runner()->PostTask(FROM_HERE, nested.QuitClosure());
-    nested.Run();
-    log.push_back(6);
-  }));
+                                 log.push_back(4);
+                                 post(5);
+                                 LoopRunner nested;
+                                 loop.task_runner()->PostTask(FROM_HERE, nested.QuitClosure());
+                                 nested.Run();
+                                 log.push_back(6);
+                               }));
   loop.task_runner()->PostTask(FROM_HERE, runner.QuitClosure());
   runner.Run();
   // 2 waited for the native loop's task to end; the nested run ran the
@@ -165,7 +166,8 @@ TEST(MessageLoopTest, DeleteSoonDeletesOnTheRunnersThread) {
   Thread thread("DeleteSoonThread");
   ASSERT_TRUE(thread.Start());
   DWORD deleted_on = 0;
-  WaitableEvent done(WaitableEvent::ResetPolicy::kManual, WaitableEvent::InitialState::kNotSignaled);
+  WaitableEvent done(WaitableEvent::ResetPolicy::kManual,
+                     WaitableEvent::InitialState::kNotSignaled);
   EXPECT_TRUE(thread.task_runner()->DeleteSoon(FROM_HERE, new Owned{&deleted_on, &done}));
   done.Wait();
   EXPECT_EQ(deleted_on, thread.thread_id());

@@ -66,9 +66,7 @@ void DefaultMessagePump::Quit() {
     state_->should_quit = true;
 }
 
-void DefaultMessagePump::ScheduleWork() {
-  event_.Signal();
-}
+void DefaultMessagePump::ScheduleWork() { event_.Signal(); }
 
 void DefaultMessagePump::ScheduleDelayedWork(MonotonicTime delayed_work_time) {
   // Only called on the loop's thread, which reads it before its next wait.

@@ -98,7 +98,8 @@ bool IoMessagePump::WaitForIOCompletion(TimeSpan timeout, IoHandler* filter) {
       return true;
     }
   }
-  const MonotonicTime deadline = timeout.is_max() ? MonotonicTime() : MonotonicTime::Now() + timeout;
+  const MonotonicTime deadline =
+      timeout.is_max() ? MonotonicTime() : MonotonicTime::Now() + timeout;
   for (;;) {
     DWORD timeout_ms = INFINITE;
     if (!deadline.is_null()) {

@@ -202,8 +202,7 @@ void UiMessagePump::WaitForWork() {
       return;
     timeout = static_cast<DWORD>(ms < 0x7FFFFFFF ? ms : 0x7FFFFFFF);
   }
-  DWORD result = MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT,
-                                             MWMO_INPUTAVAILABLE);
+  DWORD result = MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   if (result == WAIT_FAILED) {
     PLOG(ERROR) << "MsgWaitForMultipleObjectsEx failed";
     // Do not spin: the next iteration peeks and waits again.

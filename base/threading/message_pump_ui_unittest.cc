@@ -33,7 +33,8 @@ ModalState* g_modal_state = nullptr;
 LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == kOpenMessageBox) {
     g_modal_state->box_open = true;
-    g_modal_state->box_result = MessageBoxW(window, L"A modal box", g_modal_state->caption.c_str(), MB_OK);
+    g_modal_state->box_result =
+        MessageBoxW(window, L"A modal box", g_modal_state->caption.c_str(), MB_OK);
     g_modal_state->box_open = false;
     g_modal_state->log.push_back("box closed");
     return 0;
@@ -46,9 +47,7 @@ struct WindowTraits {
   static void Free(HWND& window) { DestroyWindow(window); }
 };
 
-HWND FindMessageBox(const std::wstring& caption) {
-  return FindWindowW(L"#32770", caption.c_str());
-}
+HWND FindMessageBox(const std::wstring& caption) { return FindWindowW(L"#32770", caption.c_str()); }
 
 // A message box opened from a window message: posted and delayed tasks keep
 // running inside its modal loop, and a posted task closes it.
@@ -76,7 +75,8 @@ TEST(UiMessagePumpTest, TasksRunInsideAModalMessageBox) {
   LoopRunner runner;
   auto task_runner = loop.task_runner();
   task_runner->PostTask(FROM_HERE, Bind(log_task, "immediate"));
-  task_runner->PostDelayedTask(FROM_HERE, Bind(log_task, "delayed"), TimeSpan::FromMilliseconds(150));
+  task_runner->PostDelayedTask(FROM_HERE, Bind(log_task, "delayed"),
+                               TimeSpan::FromMilliseconds(150));
   task_runner->PostDelayedTask(FROM_HERE, Bind([&state, log_task] {
                                  log_task("closer");
                                  HWND box = FindMessageBox(state.caption);
@@ -110,9 +110,9 @@ TEST(UiMessagePumpTest, TasksRunInsideAModalMessageBox) {
   g_modal_state = nullptr;
 
   EXPECT_EQ(state.box_result, IDOK);
-  EXPECT_EQ(state.log, (std::vector<std::string>{"immediate in box", "delayed in box",
-                                                 "cross-thread in box", "closer in box",
-                                                 "box closed"}));
+  EXPECT_EQ(state.log,
+            (std::vector<std::string>{"immediate in box", "delayed in box", "cross-thread in box",
+                                      "closer in box", "box closed"}));
 }
 
 // Gives every message of a run to the dispatcher; 2 hands it back to the pump.
@@ -157,9 +157,9 @@ TEST(UiMessagePumpTest, DispatcherDecidesAndQuitMessageEndsTheRun) {
   PostMessageW(window.Get(), WM_APP + 2, 0, 0);
   bool task_ran = false;
   loop.task_runner()->PostTask(FROM_HERE, Bind([&task_ran] {
-    task_ran = true;
-    PostQuitMessage(0);
-  }));
+                                 task_ran = true;
+                                 PostQuitMessage(0);
+                               }));
   CountingDispatcher dispatcher;
   LoopRunner runner(&dispatcher);
   runner.Run();  // Ended by WM_QUIT.

@@ -51,8 +51,8 @@ TEST(ObjectWatcherTest, TellsTheDelegateWhenAChildProcessExits) {
   MessageLoop loop;
   LoopRunner runner;
   RecordingDelegate delegate(runner.QuitClosure());
-  Process child = LaunchProcess(testing::GetChildCommandLine("ObjectWatcherShortLivedChild"),
-                                LaunchOptions());
+  Process child =
+      LaunchProcess(testing::GetChildCommandLine("ObjectWatcherShortLivedChild"), LaunchOptions());
   ASSERT_TRUE(child.IsValid());
 
   ObjectWatcher watcher;
@@ -123,9 +123,9 @@ TEST(ObjectWatcherTest, RefusesWithoutATaskRunnerOrAnObject) {
                       WaitableEvent::InitialState::kNotSignaled);
   bool started = true;
   PlainThread thread("NoLoopThread", Bind([&] {
-    ObjectWatcher watcher;
-    started = watcher.StartWatchingOnce(event.handle(), &delegate);
-  }));
+                       ObjectWatcher watcher;
+                       started = watcher.StartWatchingOnce(event.handle(), &delegate);
+                     }));
   ASSERT_TRUE(thread.Start());
   thread.Join();
   EXPECT_FALSE(started);

@@ -23,14 +23,10 @@ DWORD WINAPI ThreadFunction(void* parameter) {
 
 int NativePriority(OsThread::Priority priority) {
   switch (priority) {
-    case OsThread::Priority::kBackground:
-      return THREAD_PRIORITY_LOWEST;
-    case OsThread::Priority::kDisplay:
-      return THREAD_PRIORITY_ABOVE_NORMAL;
-    case OsThread::Priority::kRealtimeAudio:
-      return THREAD_PRIORITY_TIME_CRITICAL;
-    case OsThread::Priority::kNormal:
-      break;
+    case OsThread::Priority::kBackground: return THREAD_PRIORITY_LOWEST;
+    case OsThread::Priority::kDisplay: return THREAD_PRIORITY_ABOVE_NORMAL;
+    case OsThread::Priority::kRealtimeAudio: return THREAD_PRIORITY_TIME_CRITICAL;
+    case OsThread::Priority::kNormal: break;
   }
   return THREAD_PRIORITY_NORMAL;
 }
@@ -49,9 +45,9 @@ bool OsThread::Create(size_t stack_size, Delegate* delegate, Handle* out_handle,
   auto* start = new ThreadStart{delegate};
   DWORD thread_id = 0;
   // Suspended, so that the priority is in place before the thread runs.
-  HANDLE thread = CreateThread(nullptr, stack_size, &ThreadFunction, start,
-                               CREATE_SUSPENDED | (stack_size ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0),
-                               &thread_id);
+  HANDLE thread = CreateThread(
+      nullptr, stack_size, &ThreadFunction, start,
+      CREATE_SUSPENDED | (stack_size ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0), &thread_id);
   if (!thread) {
     PLOG(ERROR) << "CreateThread failed";
     delete start;
@@ -96,9 +92,7 @@ void OsThread::Sleep(TimeSpan duration) {
 }
 
 // static
-DWORD OsThread::CurrentId() {
-  return GetCurrentThreadId();
-}
+DWORD OsThread::CurrentId() { return GetCurrentThreadId(); }
 
 // static
 void OsThread::SetName(const char* name) {

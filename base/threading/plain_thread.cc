@@ -9,9 +9,7 @@ namespace base {
 PlainThread::PlainThread(std::string name, Closure function)
     : name_(std::move(name)), function_(std::move(function)) {}
 
-PlainThread::~PlainThread() {
-  Join();
-}
+PlainThread::~PlainThread() { Join(); }
 
 bool PlainThread::Start() {
   if (started_) {

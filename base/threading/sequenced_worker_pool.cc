@@ -202,8 +202,8 @@ bool SequencedWorkerPool::Inner::PostTask(int sequence_id, ShutdownBehavior beha
     AutoLock hold(lock_);
     bool refused = terminating_;
     if (!refused && shutdown_called_) {
-      refused = behavior != ShutdownBehavior::kBlockShutdown ||
-                max_new_blocking_after_shutdown_ <= 0;
+      refused =
+          behavior != ShutdownBehavior::kBlockShutdown || max_new_blocking_after_shutdown_ <= 0;
       if (!refused)
         --max_new_blocking_after_shutdown_;
     }
@@ -229,8 +229,8 @@ bool SequencedWorkerPool::Inner::PostTask(int sequence_id, ShutdownBehavior beha
       return false;  // |task| is destroyed after the lock is released.
     }
   }
-  LOG(ERROR) << "SequencedWorkerPool \"" << thread_name_prefix_
-             << "\" is shut down; the task from " << from_here.ToString() << " is dropped";
+  LOG(ERROR) << "SequencedWorkerPool \"" << thread_name_prefix_ << "\" is shut down; the task from "
+             << from_here.ToString() << " is dropped";
   return false;
 }
 
@@ -428,8 +428,8 @@ bool SequencedWorkerPool::PostWorkerTaskWithShutdownBehavior(const CodeLocation&
 
 bool SequencedWorkerPool::PostSequencedWorkerTask(SequenceToken token,
                                                   const CodeLocation& from_here, Closure task) {
-  return inner_->PostTask(token.id(), ShutdownBehavior::kBlockShutdown, from_here,
-                          std::move(task), TimeSpan());
+  return inner_->PostTask(token.id(), ShutdownBehavior::kBlockShutdown, from_here, std::move(task),
+                          TimeSpan());
 }
 
 bool SequencedWorkerPool::PostNamedSequencedWorkerTask(std::string_view name,
@@ -438,16 +438,18 @@ bool SequencedWorkerPool::PostNamedSequencedWorkerTask(std::string_view name,
   return PostSequencedWorkerTask(GetNamedSequenceToken(name), from_here, std::move(task));
 }
 
-bool SequencedWorkerPool::PostSequencedWorkerTaskWithShutdownBehavior(
-    SequenceToken token, const CodeLocation& from_here, Closure task, ShutdownBehavior behavior) {
+bool SequencedWorkerPool::PostSequencedWorkerTaskWithShutdownBehavior(SequenceToken token,
+                                                                      const CodeLocation& from_here,
+                                                                      Closure task,
+                                                                      ShutdownBehavior behavior) {
   return inner_->PostTask(token.id(), behavior, from_here, std::move(task), TimeSpan());
 }
 
 bool SequencedWorkerPool::PostDelayedSequencedWorkerTask(SequenceToken token,
                                                          const CodeLocation& from_here,
                                                          Closure task, TimeSpan delay) {
-  return inner_->PostTask(token.id(), ShutdownBehavior::kSkipOnShutdown, from_here,
-                          std::move(task), delay);
+  return inner_->PostTask(token.id(), ShutdownBehavior::kSkipOnShutdown, from_here, std::move(task),
+                          delay);
 }
 
 bool SequencedWorkerPool::PostDelayedTask(const CodeLocation& from_here, Closure task,
@@ -455,9 +457,7 @@ bool SequencedWorkerPool::PostDelayedTask(const CodeLocation& from_here, Closure
   return inner_->PostTask(0, ShutdownBehavior::kBlockShutdown, from_here, std::move(task), delay);
 }
 
-bool SequencedWorkerPool::RunsTasksOnCurrentThread() const {
-  return inner_->IsWorkerThread();
-}
+bool SequencedWorkerPool::RunsTasksOnCurrentThread() const { return inner_->IsWorkerThread(); }
 
 bool SequencedWorkerPool::IsRunningSequenceOnCurrentThread(SequenceToken token) const {
   return inner_->IsRunningSequenceOnCurrentThread(token.id());
@@ -467,12 +467,8 @@ void SequencedWorkerPool::Shutdown(int max_new_blocking_tasks_after_shutdown) {
   inner_->Shutdown(max_new_blocking_tasks_after_shutdown);
 }
 
-bool SequencedWorkerPool::IsShutdownInProgress() const {
-  return inner_->IsShutdownInProgress();
-}
+bool SequencedWorkerPool::IsShutdownInProgress() const { return inner_->IsShutdownInProgress(); }
 
-size_t SequencedWorkerPool::GetWorkerCountForTesting() const {
-  return inner_->WorkerCount();
-}
+size_t SequencedWorkerPool::GetWorkerCountForTesting() const { return inner_->WorkerCount(); }
 
 }  // namespace base

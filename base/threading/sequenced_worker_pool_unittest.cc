@@ -40,8 +40,8 @@ TEST(SequencedWorkerPoolTest, SequencesRunInOrderOneAtATimeAndInParallel) {
   const char* names[2] = {"C:\\a\\first.json", "C:\\a\\second.json"};
   for (int i = 0; i < 60; ++i) {
     for (int s = 0; s < 2; ++s) {
-      ASSERT_TRUE(pool->PostNamedSequencedWorkerTask(
-          names[s], FROM_HERE, Bind([&log = logs[s], i] { log.Run(i); })));
+      ASSERT_TRUE(pool->PostNamedSequencedWorkerTask(names[s], FROM_HERE,
+                                                     Bind([&log = logs[s], i] { log.Run(i); })));
     }
   }
   // Two sequences run at once: each waits for the other.
@@ -51,13 +51,13 @@ TEST(SequencedWorkerPoolTest, SequencesRunInOrderOneAtATimeAndInParallel) {
                           WaitableEvent::InitialState::kNotSignaled);
   std::atomic<bool> a_saw_b{false}, b_saw_a{false};
   pool->PostSequencedWorkerTask(pool->GetSequenceToken(), FROM_HERE, Bind([&] {
-    a_started.Signal();
-    a_saw_b = b_started.TimedWait(TimeSpan::FromSeconds(10));
-  }));
+                                  a_started.Signal();
+                                  a_saw_b = b_started.TimedWait(TimeSpan::FromSeconds(10));
+                                }));
   pool->PostSequencedWorkerTask(pool->GetSequenceToken(), FROM_HERE, Bind([&] {
-    b_started.Signal();
-    b_saw_a = a_started.TimedWait(TimeSpan::FromSeconds(10));
-  }));
+                                  b_started.Signal();
+                                  b_saw_a = a_started.TimedWait(TimeSpan::FromSeconds(10));
+                                }));
   pool->Shutdown();
   EXPECT_TRUE(a_saw_b);
   EXPECT_TRUE(b_saw_a);
@@ -90,20 +90,23 @@ TEST(SequencedWorkerPoolTest, TokensAndTheCurrentRunner) {
   std::atomic<int64_t> delayed_after_ms{0};
   const MonotonicTime start = MonotonicTime::Now();
   runner->PostTask(FROM_HERE, Bind([&] {
-    in_sequence = runner->RunsTasksOnCurrentThread() &&
-                  pool->IsRunningSequenceOnCurrentThread(named) &&
-                  !pool->IsRunningSequenceOnCurrentThread(pool->GetNamedSequenceToken("y"));
-    // Inside a sequence the current runner posts to that sequence.
-    SharedRef<OrderedTaskRunner> current = CurrentTaskRunner::Get();
-    current_runs_here = current && current->RunsTasksOnCurrentThread();
-    if (current) {
-      current->PostDelayedTask(FROM_HERE, Bind([&] {
-        delayed_after_ms = (MonotonicTime::Now() - start).InMilliseconds();
-        delayed_ran = pool->IsRunningSequenceOnCurrentThread(named);
-        done.Signal();
-      }), TimeSpan::FromMilliseconds(60));
-    }
-  }));
+                     in_sequence =
+                         runner->RunsTasksOnCurrentThread() &&
+                         pool->IsRunningSequenceOnCurrentThread(named) &&
+                         !pool->IsRunningSequenceOnCurrentThread(pool->GetNamedSequenceToken("y"));
+                     // Inside a sequence the current runner posts to that sequence.
+                     SharedRef<OrderedTaskRunner> current = CurrentTaskRunner::Get();
+                     current_runs_here = current && current->RunsTasksOnCurrentThread();
+                     if (current) {
+                       current->PostDelayedTask(
+                           FROM_HERE, Bind([&] {
+                             delayed_after_ms = (MonotonicTime::Now() - start).InMilliseconds();
+                             delayed_ran = pool->IsRunningSequenceOnCurrentThread(named);
+                             done.Signal();
+                           }),
+                           TimeSpan::FromMilliseconds(60));
+                     }
+                   }));
   ASSERT_TRUE(done.TimedWait(TimeSpan::FromSeconds(10)));
   EXPECT_TRUE(in_sequence);
   EXPECT_TRUE(current_runs_here);
@@ -123,18 +126,19 @@ TEST(SequencedWorkerPoolTest, ShutdownWaitsForBlockingTasksAndDropsTheOthers) {
   std::atomic<bool> posted_during_shutdown{false};
   // Keeps the only worker busy so that everything else is still queued.
   pool->PostWorkerTask(FROM_HERE, Bind([&] {
-    busy.Signal();
-    OsThread::Sleep(TimeSpan::FromMilliseconds(100));
-  }));
+                         busy.Signal();
+                         OsThread::Sleep(TimeSpan::FromMilliseconds(100));
+                       }));
   ASSERT_TRUE(busy.TimedWait(TimeSpan::FromSeconds(10)));
   auto token = pool->GetSequenceToken();
   for (int i = 0; i < 3; ++i) {
-    pool->PostSequencedWorkerTask(token, FROM_HERE, Bind([&] {
-      ++blocking_runs;
-      // Blocking tasks may post as many as Shutdown() allows.
-      if (pool->PostSequencedWorkerTask(token, FROM_HERE, Bind([&] { ++blocking_runs; })))
-        posted_during_shutdown = true;
-    }));
+    pool->PostSequencedWorkerTask(
+        token, FROM_HERE, Bind([&] {
+          ++blocking_runs;
+          // Blocking tasks may post as many as Shutdown() allows.
+          if (pool->PostSequencedWorkerTask(token, FROM_HERE, Bind([&] { ++blocking_runs; })))
+            posted_during_shutdown = true;
+        }));
   }
   pool->PostWorkerTaskWithShutdownBehavior(FROM_HERE, Bind([&] { ++skipped_runs; }),
                                            ShutdownBehavior::kSkipOnShutdown);

@@ -13,13 +13,9 @@ namespace base {
 
 Thread::Thread(std::string name) : name_(std::move(name)) {}
 
-Thread::~Thread() {
-  Stop();
-}
+Thread::~Thread() { Stop(); }
 
-bool Thread::Start() {
-  return StartWithOptions(Options());
-}
+bool Thread::Start() { return StartWithOptions(Options()); }
 
 bool Thread::StartWithOptions(const Options& options) {
   if (started_) {

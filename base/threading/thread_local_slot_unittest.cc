@@ -12,9 +12,7 @@ namespace {
 
 std::atomic<int> g_destroyed_sum{0};
 
-void AddOnDestroy(void* value) {
-  g_destroyed_sum += *static_cast<int*>(value);
-}
+void AddOnDestroy(void* value) { g_destroyed_sum += *static_cast<int*>(value); }
 
 TEST(ThreadLocalSlotTest, ValuesArePerThreadAndDestroyedAtThreadExit) {
   g_destroyed_sum = 0;

@@ -10,9 +10,7 @@ LeakyLazyInstance<ThreadNameRegistry> g_registry;
 }  // namespace
 
 // static
-ThreadNameRegistry* ThreadNameRegistry::GetInstance() {
-  return g_registry.Pointer();
-}
+ThreadNameRegistry* ThreadNameRegistry::GetInstance() { return g_registry.Pointer(); }
 
 const char* ThreadNameRegistry::SetName(DWORD thread_id, const std::string& name) {
   AutoLock hold(lock_);

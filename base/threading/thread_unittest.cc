@@ -27,9 +27,9 @@ TEST(ThreadTest, StopRunsTasksAlreadyPosted) {
     ASSERT_TRUE(runner);
     EXPECT_FALSE(runner->RunsTasksOnCurrentThread());
     runner->PostTask(FROM_HERE, Bind([&name_seen] {
-      name_seen = ThreadNameRegistry::GetInstance()->GetName(GetCurrentThreadId());
-      OsThread::Sleep(TimeSpan::FromMilliseconds(50));
-    }));
+                       name_seen = ThreadNameRegistry::GetInstance()->GetName(GetCurrentThreadId());
+                       OsThread::Sleep(TimeSpan::FromMilliseconds(50));
+                     }));
     for (int i = 0; i < 100; ++i)
       runner->PostTask(FROM_HERE, Bind([&log, i] { log.push_back(i); }));
     thread.Stop();

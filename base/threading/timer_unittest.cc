@@ -28,11 +28,11 @@ TEST(TimerTest, RepeatsAtItsIntervalUntilStopped) {
   int runs = 0;
   const MonotonicTime start = MonotonicTime::Now();
   timer.Start(FROM_HERE, TimeSpan::FromMilliseconds(20), Bind([&] {
-    if (++runs == 3) {
-      timer.Stop();
-      runner.Quit();
-    }
-  }));
+                if (++runs == 3) {
+                  timer.Stop();
+                  runner.Quit();
+                }
+              }));
   EXPECT_TRUE(timer.IsRunning());
   EXPECT_EQ(timer.GetCurrentDelay(), TimeSpan::FromMilliseconds(20));
   runner.Run();
@@ -54,9 +54,9 @@ TEST(TimerTest, OneShotRunsOnceAndResetRestartsIt) {
   int runs = 0;
   std::unique_ptr<LoopRunner> runner = std::make_unique<LoopRunner>();
   timer.Start(FROM_HERE, TimeSpan::FromMilliseconds(10), Bind([&] {
-    ++runs;
-    runner->Quit();
-  }));
+                ++runs;
+                runner->Quit();
+              }));
   runner->Run();
   EXPECT_EQ(runs, 1);
   EXPECT_FALSE(timer.IsRunning());
@@ -85,11 +85,11 @@ TEST(TimerTest, DestructionReleasesTheCallbackAndMayHappenInsideIt) {
   auto* timer = new Timer();
   int runs = 0;
   timer->Start(FROM_HERE, TimeSpan::FromMilliseconds(5), Bind([&] {
-    ++runs;
-    delete timer;
-    timer = nullptr;
-    runner.Quit();
-  }));
+                 ++runs;
+                 delete timer;
+                 timer = nullptr;
+                 runner.Quit();
+               }));
   runner.Run();
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(timer, nullptr);
@@ -98,10 +98,10 @@ TEST(TimerTest, DestructionReleasesTheCallbackAndMayHappenInsideIt) {
 TEST(TimerTest, DoesNotStartWithoutATaskRunner) {
   bool running = true;
   PlainThread thread("NoLoopTimerThread", Bind([&running] {
-    Timer timer;
-    timer.Start(FROM_HERE, TimeSpan::FromMilliseconds(1), Bind([] {}));
-    running = timer.IsRunning();
-  }));
+                       Timer timer;
+                       timer.Start(FROM_HERE, TimeSpan::FromMilliseconds(1), Bind([] {}));
+                       running = timer.IsRunning();
+                     }));
   ASSERT_TRUE(thread.Start());
   thread.Join();
   EXPECT_FALSE(running);

@@ -6,7 +6,6 @@
 #include "base/activity_tracker.h"
 #include "base/logging.h"
 
-
 namespace base {
 
 namespace {
@@ -23,8 +22,7 @@ WaitableEvent::WaitableEvent(ResetPolicy reset_policy, InitialState initial_stat
     PLOG(ERROR) << "CreateEventW failed";
 }
 
-WaitableEvent::WaitableEvent(win::ScopedHandle handle)
-    : handle_(std::move(handle)) {
+WaitableEvent::WaitableEvent(win::ScopedHandle handle) : handle_(std::move(handle)) {
   if (!handle_.IsValid())
     LOG(ERROR) << "WaitableEvent given no event handle";
 }
@@ -92,8 +90,7 @@ size_t WaitableEvent::WaitMany(WaitableEvent** events, size_t count) {
   for (size_t i = 0; i < count; ++i)
     handles[i] = events[i]->handle();
   ScopedEventWaitActivity activity(__builtin_return_address(0), events[0]);
-  const DWORD result =
-      WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, INFINITE);
+  const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, INFINITE);
   if (result >= WAIT_OBJECT_0 + count) {
     PLOG(ERROR) << "WaitForMultipleObjects failed: " << result;
     return count;

@@ -105,7 +105,7 @@ TEST(WaitableEventTest, WaitManyReturnsTheSignalledIndex) {
   }
   b.Signal();
   EXPECT_EQ(1u, WaitableEvent::WaitMany(events, 3));  // lowest signalled wins
-  EXPECT_FALSE(b.IsSignaled());  // and its signal was consumed
+  EXPECT_FALSE(b.IsSignaled());                       // and its signal was consumed
   EXPECT_EQ(0u, WaitableEvent::WaitMany(events, 0));  // nothing to wait for
 }
 

@@ -34,8 +34,7 @@ void CALLBACK RunPoolWork(PTP_CALLBACK_INSTANCE /*instance*/, void* context) {
 bool SubmitToPool(const CodeLocation& from_here, Closure task) {
   auto work = std::make_unique<PoolWork>(PoolWork{from_here, std::move(task)});
   if (!TrySubmitThreadpoolCallback(&RunPoolWork, work.get(), nullptr)) {
-    PLOG(ERROR) << "TrySubmitThreadpoolCallback failed for the task from "
-                << from_here.ToString();
+    PLOG(ERROR) << "TrySubmitThreadpoolCallback failed for the task from " << from_here.ToString();
     return false;
   }
   (void)work.release();  // Owned by RunPoolWork now.

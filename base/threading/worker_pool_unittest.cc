@@ -65,15 +65,17 @@ TEST(WorkerPoolTest, ReplyIsDroppedOnItsOwnThreadWhenTheLoopIsGone) {
   Thread thread("ReplyOwnerThread");
   ASSERT_TRUE(thread.Start());
   const DWORD owner_thread = thread.thread_id();
-  thread.task_runner()->PostTask(FROM_HERE, Bind([&] {
-    DestructionRecorder recorder(&reply_destroyed_on);
-    posted = WorkerPool::PostTaskAndReply(
-        FROM_HERE, Bind([&] {
-          release_task.Wait();
-          task_finished.Signal();
-        }),
-        Bind([&reply_ran](const DestructionRecorder&) { reply_ran = true; }, std::move(recorder)));
-  }));
+  thread.task_runner()->PostTask(
+      FROM_HERE, Bind([&] {
+        DestructionRecorder recorder(&reply_destroyed_on);
+        posted = WorkerPool::PostTaskAndReply(
+            FROM_HERE, Bind([&] {
+              release_task.Wait();
+              task_finished.Signal();
+            }),
+            Bind([&reply_ran](const DestructionRecorder&) { reply_ran = true; },
+                 std::move(recorder)));
+      }));
   // The owner's loop goes away while the task still runs.
   thread.Stop();
   EXPECT_TRUE(posted);
@@ -90,8 +92,9 @@ TEST(WorkerPoolTest, RefusesWithoutALoop) {
   // thread, so it can never run.
   std::atomic<DWORD> task_destroyed_on{0};
   EXPECT_FALSE(WorkerPool::PostTaskAndReply(
-      FROM_HERE, Bind([](const DestructionRecorder&) { ADD_FAILURE() << "A refused task ran"; },
-                      DestructionRecorder(&task_destroyed_on)),
+      FROM_HERE,
+      Bind([](const DestructionRecorder&) { ADD_FAILURE() << "A refused task ran"; },
+           DestructionRecorder(&task_destroyed_on)),
       Bind([] {})));
   EXPECT_EQ(GetCurrentThreadId(), task_destroyed_on.load());
   EXPECT_FALSE(WorkerPool::PostTask(FROM_HERE, Closure()));

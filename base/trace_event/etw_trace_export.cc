@@ -12,7 +12,9 @@ namespace base::trace_event {
 namespace {
 
 // {6F1C3A52-8E4B-4D27-9B0A-3C5E71D2A946}
-constexpr GUID kProviderGuid = {0x6f1c3a52, 0x8e4b, 0x4d27,
+constexpr GUID kProviderGuid = {0x6f1c3a52,
+                                0x8e4b,
+                                0x4d27,
                                 {0x9b, 0x0a, 0x3c, 0x5e, 0x71, 0xd2, 0xa9, 0x46}};
 constexpr UCHAR kEventLevel = 4;  // informational
 constexpr ULONGLONG kEventKeyword = 0x8000000000000000ull;
@@ -101,8 +103,8 @@ EtwTraceExport::EtwTraceExport() {
     g_event_register.store(advapi32_.GetFunction<EventRegisterFunction>("EventRegister"));
     // A test may have put its recorder in place already.
     EventWriteFunction expected = nullptr;
-    g_event_write.compare_exchange_strong(
-        expected, advapi32_.GetFunction<EventWriteFunction>("EventWrite"));
+    g_event_write.compare_exchange_strong(expected,
+                                          advapi32_.GetFunction<EventWriteFunction>("EventWrite"));
     g_event_unregister.store(advapi32_.GetFunction<EventUnregisterFunction>("EventUnregister"));
     RegisterProvider();
   }
@@ -174,9 +176,9 @@ bool EtwTraceExport::IsCategoryEnabled(std::string_view category) const {
   if (it != categories_.end())
     return it->second;
   constexpr std::string_view kDisabledPrefix = "disabled-by-default";
-  const char* other =
-      category.substr(0, kDisabledPrefix.size()) == kDisabledPrefix ? kDisabledOtherEvents
-                                                                     : kOtherEvents;
+  const char* other = category.substr(0, kDisabledPrefix.size()) == kDisabledPrefix
+                          ? kDisabledOtherEvents
+                          : kOtherEvents;
   it = categories_.find(std::string_view(other));
   return it != categories_.end() && it->second;
 }
@@ -200,10 +202,8 @@ void EtwTraceExport::SetCategoryEnabledForTesting(const std::string& category, b
 
 // static
 void NTAPI EtwTraceExport::EnableCallback(LPCGUID /*source_id*/, ULONG control_code, UCHAR level,
-                                          ULONGLONG match_any_keyword,
-                                          ULONGLONG match_all_keyword,
-                                          PEVENT_FILTER_DESCRIPTOR /*filter_data*/,
-                                          PVOID context) {
+                                          ULONGLONG match_any_keyword, ULONGLONG match_all_keyword,
+                                          PEVENT_FILTER_DESCRIPTOR /*filter_data*/, PVOID context) {
   auto* state = static_cast<ProviderState*>(context);
   if (!state)
     return;
@@ -264,8 +264,8 @@ void EtwTraceExport::WriteEvent(const char* name, const char* phase_name, const 
   EventWriteFunction event_write = g_event_write.load();
   if (!event_write)
     return;
-  const char* fields[8] = {name,       phase_name, arg1_name, arg1_value,
-                           arg2_name,  arg2_value, arg3_name, arg3_value};
+  const char* fields[8] = {name,      phase_name, arg1_name, arg1_value,
+                           arg2_name, arg2_value, arg3_name, arg3_value};
   EVENT_DATA_DESCRIPTOR data[8];
   for (int i = 0; i < 8; ++i) {
     const char* text = fields[i] ? fields[i] : "NULL";

@@ -24,8 +24,7 @@ CHILD_PROCESS_MAIN(EtwExportLifetime) {
     if (EtwTraceExport::GetInstanceIfExists())
       return 10;
     TraceLog::GetInstance();
-    if (TraceLog::GetCategoryEntry("toplevel") &&
-        EtwTraceExport::GetInstanceIfExists()) {
+    if (TraceLog::GetCategoryEntry("toplevel") && EtwTraceExport::GetInstanceIfExists()) {
       return 11;  // a built-in entry is found, not added: no export yet
     }
     TraceLog::GetCategoryEntry("velmo.etw.first");
@@ -52,8 +51,7 @@ CHILD_PROCESS_MAIN(EtwExportLifetime) {
 }
 
 TEST(EtwTraceExportTest, BuiltByFirstNewCategoryAndUnregisteredAtExit) {
-  Process child =
-      LaunchProcess(testing::GetChildCommandLine("EtwExportLifetime"), LaunchOptions());
+  Process child = LaunchProcess(testing::GetChildCommandLine("EtwExportLifetime"), LaunchOptions());
   ASSERT_TRUE(child.IsValid());
   int exit_code = -1;
   ASSERT_TRUE(child.WaitForExit(&exit_code));
@@ -134,8 +132,7 @@ TEST(EtwTraceExportTest, EventsReachEventWriteAsEightStrings) {
 
   EtwTraceExport::AddEvent('X', "NoArgs", 0, nullptr, nullptr, nullptr);
   ASSERT_EQ(1u, written.size());
-  EXPECT_EQ((std::vector<std::string>{"NoArgs", "Complete", "", "", "", "", "", ""}),
-            written[0]);
+  EXPECT_EQ((std::vector<std::string>{"NoArgs", "Complete", "", "", "", "", "", ""}), written[0]);
 
   // Through the trace log: a category with only the export bit records
   // nothing itself and gives an empty handle; its end is "Complete End".
@@ -145,8 +142,8 @@ TEST(EtwTraceExportTest, EventsReachEventWriteAsEightStrings) {
   EXPECT_EQ(TraceCategory::kEnabledForEtwExport, category->state());
   const char* names[1] = {"n"};
   const TraceArgValue values[1] = {TraceArgValue(2.5)};
-  const TraceEventHandle handle = log->AddTraceEvent('X', category, "ViaLog", 0, 0, 0, 1, names,
-                                                     values);
+  const TraceEventHandle handle =
+      log->AddTraceEvent('X', category, "ViaLog", 0, 0, 0, 1, names, values);
   EXPECT_FALSE(handle.is_valid());
   log->UpdateEventDuration(category, "ViaLog", handle);
   ASSERT_EQ(2u, written.size());

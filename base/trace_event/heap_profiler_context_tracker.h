@@ -11,7 +11,10 @@
 namespace base::trace_event {
 
 // 0 off; 1 the pseudo stack of trace events is kept.
-enum HeapProfilingMode : uint32_t { kHeapProfilingModeDisabled = 0, kHeapProfilingModePseudoStack = 1 };
+enum HeapProfilingMode : uint32_t {
+  kHeapProfilingModeDisabled = 0,
+  kHeapProfilingModePseudoStack = 1
+};
 
 class HeapProfilerContextTracker {
  public:
@@ -64,8 +67,8 @@ class HeapProfilerContextTracker {
 class ScopedTaskContext {
  public:
   explicit ScopedTaskContext(const void* program_counter) {
-    if (HeapProfilerContextTracker::GetHeapProfilingMode() == kHeapProfilingModeDisabled)
-      [[likely]] return;
+    if (HeapProfilerContextTracker::GetHeapProfilingMode() == kHeapProfilingModeDisabled) [[likely]]
+      return;
     tracker_ = HeapProfilerContextTracker::GetForCurrentThread();
     if (tracker_ && !tracker_->PushTaskContext(program_counter))
       tracker_ = nullptr;

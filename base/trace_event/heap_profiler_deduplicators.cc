@@ -7,9 +7,7 @@
 
 namespace base::trace_event {
 
-TypeNameDeduplicator::TypeNameDeduplicator() {
-  type_ids_.emplace(std::string(), 0);
-}
+TypeNameDeduplicator::TypeNameDeduplicator() { type_ids_.emplace(std::string(), 0); }
 
 int TypeNameDeduplicator::Insert(const char* type_name) {
   if (!type_name)
@@ -83,13 +81,13 @@ void StackFrameDeduplicator::AppendAsTraceFormat(std::string* out) const {
         value.SetString("name", static_cast<const char*>(node.frame.value));
         break;
       case StackFrame::Kind::kThreadName:
-        value.SetString("name", FormatString("[Thread: %s]",
-                                             static_cast<const char*>(node.frame.value)));
+        value.SetString("name",
+                        FormatString("[Thread: %s]", static_cast<const char*>(node.frame.value)));
         break;
       case StackFrame::Kind::kProgramCounter:
-        value.SetString("name", FormatString("pc:%llx", static_cast<unsigned long long>(
-                                                            reinterpret_cast<uintptr_t>(
-                                                                node.frame.value))));
+        value.SetString(
+            "name", FormatString("pc:%llx", static_cast<unsigned long long>(
+                                                reinterpret_cast<uintptr_t>(node.frame.value))));
         break;
     }
     if (node.parent_frame_index >= 0)

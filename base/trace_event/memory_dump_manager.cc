@@ -305,14 +305,14 @@ void MemoryDumpManager::OnTraceLogEnabled() {
     memory_tracing_enabled_ = true;
     start_periodic = periodic_dumps_allowed_;
   }
-  if (start_periodic && !(CommandLine::IsInitializedForCurrentProcess() &&
-                          CommandLine::ForCurrentProcess()->HasSwitch("enable-memory-benchmarking"))) {
+  if (start_periodic &&
+      !(CommandLine::IsInitializedForCurrentProcess() &&
+        CommandLine::ForCurrentProcess()->HasSwitch("enable-memory-benchmarking"))) {
     StartPeriodicDumps(run_state->memory_dump_config.triggers);
   }
 }
 
-void MemoryDumpManager::StartPeriodicDumps(
-    const std::vector<MemoryDumpConfig::Trigger>& triggers) {
+void MemoryDumpManager::StartPeriodicDumps(const std::vector<MemoryDumpConfig::Trigger>& triggers) {
   SharedRef<OrderedTaskRunner> runner;
   {
     AutoLock hold(lock_);
@@ -322,13 +322,16 @@ void MemoryDumpManager::StartPeriodicDumps(
   }
   // The timer belongs to the "MemoryInfra" thread: started, ticking and
   // stopped there.
-  runner->PostTask(FROM_HERE, Bind([](MemoryDumpManager* manager, uint32_t period_ms) {
-                     manager->periodic_timer_ = std::make_unique<Timer>();
-                     manager->periodic_timer_->Start(
-                         CodeLocation("Start", __FILE__, __LINE__, nullptr),
-                         TimeSpan::FromMilliseconds(period_ms),
-                         Bind(&MemoryDumpManager::OnPeriodicTick, Unretained(manager)));
-                   }, this, schedule_.min_period_ms()));
+  runner->PostTask(FROM_HERE,
+                   Bind(
+                       [](MemoryDumpManager* manager, uint32_t period_ms) {
+                         manager->periodic_timer_ = std::make_unique<Timer>();
+                         manager->periodic_timer_->Start(
+                             CodeLocation("Start", __FILE__, __LINE__, nullptr),
+                             TimeSpan::FromMilliseconds(period_ms),
+                             Bind(&MemoryDumpManager::OnPeriodicTick, Unretained(manager)));
+                       },
+                       this, schedule_.min_period_ms()));
 }
 
 void MemoryDumpManager::OnPeriodicTick() {
@@ -360,9 +363,8 @@ void MemoryDumpManager::OnTraceLogDisabled() {
     stopping_thread_ = std::move(thread);
     return;
   }
-  thread->task_runner()->PostTask(FROM_HERE, Bind([](MemoryDumpManager* manager) {
-                                    manager->periodic_timer_.reset();
-                                  }, this));
+  thread->task_runner()->PostTask(
+      FROM_HERE, Bind([](MemoryDumpManager* manager) { manager->periodic_timer_.reset(); }, this));
   thread->Stop();
 }
 
@@ -384,8 +386,8 @@ void MemoryDumpManager::RequestDump(MemoryDumpLevelOfDetail level,
       callback.Run(0, false);
     return;
   }
-  const uint64_t guid = TraceLog::GetInstance()->process_id_hash() ^
-                        g_dump_guid_sequence.fetch_add(1);
+  const uint64_t guid =
+      TraceLog::GetInstance()->process_id_hash() ^ g_dump_guid_sequence.fetch_add(1);
   const TraceCategory* category = MemoryInfraCategory();
   if (category->is_enabled()) {
     TraceLog::GetInstance()->AddTraceEvent('b', category, "GlobalMemoryDump", guid, 0,
@@ -399,8 +401,8 @@ void MemoryDumpManager::RequestDump(MemoryDumpLevelOfDetail level,
     wrapped.Run(guid, false);
     return;
   }
-  delegate->RequestGlobalDump(
-      MemoryDumpRequestArgs{guid, MemoryDumpType::kPeriodicInterval, level}, std::move(wrapped));
+  delegate->RequestGlobalDump(MemoryDumpRequestArgs{guid, MemoryDumpType::kPeriodicInterval, level},
+                              std::move(wrapped));
 }
 
 void MemoryDumpManager::FinishGlobalDump(GlobalMemoryDumpCallback callback, uint64_t guid,
@@ -410,8 +412,8 @@ void MemoryDumpManager::FinishGlobalDump(GlobalMemoryDumpCallback callback, uint
     const char* name = "success";
     const TraceArgValue value(success);
     TraceLog::GetInstance()->AddTraceEvent('e', category, "GlobalMemoryDump", guid, 0,
-                                           kTraceEventFlagHasId | kTraceEventFlagMangleId, 1,
-                                           &name, &value);
+                                           kTraceEventFlagHasId | kTraceEventFlagMangleId, 1, &name,
+                                           &value);
   }
   if (callback)
     callback.Run(guid, success);

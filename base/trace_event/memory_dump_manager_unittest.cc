@@ -151,11 +151,13 @@ CHILD_PROCESS_MAIN(GlobalDumpGuid) {
   const std::string json = log->Flush();
   manager->SetDelegate(nullptr);
   // The pair carries the guid mangled with the same hash: the sequence number.
-  const size_t begin = json.find("\"ph\":\"b\",\"cat\":\"disabled-by-default-memory-infra\","
-                                 "\"name\":\"GlobalMemoryDump\",\"args\":{},\"id\":\"0x1\"");
-  const size_t end = json.find("\"ph\":\"e\",\"cat\":\"disabled-by-default-memory-infra\","
-                               "\"name\":\"GlobalMemoryDump\",\"args\":{\"success\":true},"
-                               "\"id\":\"0x1\"");
+  const size_t begin = json.find(
+      "\"ph\":\"b\",\"cat\":\"disabled-by-default-memory-infra\","
+      "\"name\":\"GlobalMemoryDump\",\"args\":{},\"id\":\"0x1\"");
+  const size_t end = json.find(
+      "\"ph\":\"e\",\"cat\":\"disabled-by-default-memory-infra\","
+      "\"name\":\"GlobalMemoryDump\",\"args\":{\"success\":true},"
+      "\"id\":\"0x1\"");
   if (begin == std::string::npos || end == std::string::npos || end < begin)
     return 13;
   return 0;
@@ -176,8 +178,8 @@ TEST(MemoryDumpManagerTest, RequestWithoutMemoryTracingFails) {
 
 TEST(MemoryDumpManagerTest, PeriodicScheduleLevels) {
   PeriodicDumpSchedule schedule;
-  ASSERT_TRUE(schedule.Configure({{250, MemoryDumpLevelOfDetail::kLight},
-                                  {2000, MemoryDumpLevelOfDetail::kDetailed}}));
+  ASSERT_TRUE(schedule.Configure(
+      {{250, MemoryDumpLevelOfDetail::kLight}, {2000, MemoryDumpLevelOfDetail::kDetailed}}));
   EXPECT_EQ(250u, schedule.min_period_ms());
   std::vector<MemoryDumpLevelOfDetail> levels;
   for (int i = 0; i < 17; ++i)
@@ -188,14 +190,14 @@ TEST(MemoryDumpManagerTest, PeriodicScheduleLevels) {
         << i;
   }
   // Only detailed triggers: background between them.
-  ASSERT_TRUE(schedule.Configure({{100, MemoryDumpLevelOfDetail::kDetailed},
-                                  {50, MemoryDumpLevelOfDetail::kBackground}}));
+  ASSERT_TRUE(schedule.Configure(
+      {{100, MemoryDumpLevelOfDetail::kDetailed}, {50, MemoryDumpLevelOfDetail::kBackground}}));
   EXPECT_EQ(MemoryDumpLevelOfDetail::kDetailed, schedule.NextLevel());
   EXPECT_EQ(MemoryDumpLevelOfDetail::kBackground, schedule.NextLevel());
   EXPECT_EQ(MemoryDumpLevelOfDetail::kDetailed, schedule.NextLevel());
   // A 0 ms trigger would divide by zero: refused.
-  EXPECT_FALSE(schedule.Configure({{0, MemoryDumpLevelOfDetail::kLight},
-                                   {100, MemoryDumpLevelOfDetail::kDetailed}}));
+  EXPECT_FALSE(schedule.Configure(
+      {{0, MemoryDumpLevelOfDetail::kLight}, {100, MemoryDumpLevelOfDetail::kDetailed}}));
   EXPECT_FALSE(schedule.Configure({}));
 }
 

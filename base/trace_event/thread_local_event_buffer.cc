@@ -66,9 +66,7 @@ TraceEvent* ThreadLocalEventBuffer::GetEventByHandle(TraceEventHandle handle) {
   return chunk_->GetEventAt(handle.event_index);
 }
 
-void ThreadLocalEventBuffer::WillDestroyCurrentMessageLoop() {
-  delete this;
-}
+void ThreadLocalEventBuffer::WillDestroyCurrentMessageLoop() { delete this; }
 
 bool ThreadLocalEventBuffer::WriteDump(const MemoryDumpArgs& /*args*/,
                                        ProcessMemoryDump* process_memory_dump) {

@@ -18,8 +18,7 @@ namespace base::trace_event {
 
 class TraceLog;
 
-class ThreadLocalEventBuffer : public MessageLoop::DestructionObserver,
-                               public MemoryDumpProvider {
+class ThreadLocalEventBuffer : public MessageLoop::DestructionObserver, public MemoryDumpProvider {
  public:
   // Registers with the calling thread's loop, which must exist.
   explicit ThreadLocalEventBuffer(TraceLog* trace_log);

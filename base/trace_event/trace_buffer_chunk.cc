@@ -44,7 +44,8 @@ void TraceBufferChunk::EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* ove
   if (IsFull()) {
     cached_overhead_estimate_->Add(kOverheadSelf, sizeof(TraceEventMemoryOverhead));
   } else {
-    overhead->Add("TraceEvent (unused)", 1, (kTraceBufferChunkSize - next_free_) * sizeof(TraceEvent),
+    overhead->Add("TraceEvent (unused)", 1,
+                  (kTraceBufferChunkSize - next_free_) * sizeof(TraceEvent),
                   (kTraceBufferChunkSize - next_free_) * sizeof(TraceEvent));
   }
   overhead->Update(*cached_overhead_estimate_);

@@ -104,7 +104,8 @@ CHILD_PROCESS_MAIN(FillCategoryTable) {
     return 15;
   // Existing names are still found once the table is full.
   TraceCategory* last = nullptr;
-  const std::string last_name = FormatString("velmo.fill.%zu", TraceCategoryRegistry::kMaxCategories - 1);
+  const std::string last_name =
+      FormatString("velmo.fill.%zu", TraceCategoryRegistry::kMaxCategories - 1);
   if (TraceCategoryRegistry::GetOrCreateCategory(last_name.c_str(), &last) ||
       last != TraceCategoryRegistry::GetCategoryAt(TraceCategoryRegistry::kMaxCategories - 1)) {
     return 16;

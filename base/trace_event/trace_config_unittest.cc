@@ -18,7 +18,8 @@ TEST(TraceConfigTest, DefaultEnabledRuleNeedsEmptyIncludes) {
   EXPECT_TRUE(empty.IsCategoryGroupEnabled("a,disabled-by-default-b"));
   EXPECT_FALSE(empty.IsCategoryGroupEnabled("disabled-by-default-b"));
   EXPECT_TRUE(TraceConfig("disabled-by-default-b").IsCategoryGroupEnabled("disabled-by-default-b"));
-  EXPECT_TRUE(TraceConfig("disabled-by-default-*").IsCategoryGroupEnabled("x,disabled-by-default-b"));
+  EXPECT_TRUE(
+      TraceConfig("disabled-by-default-*").IsCategoryGroupEnabled("x,disabled-by-default-b"));
 
   const TraceConfig exclude_a("-a");
   EXPECT_FALSE(exclude_a.IsCategoryGroupEnabled("a"));
@@ -90,8 +91,8 @@ TEST(TraceEventFilterTest, CreationByPredicateName) {
   ASSERT_NE(nullptr, filter);
   TraceCategory category("c");
   TraceEvent event;
-  event.Initialize(1, 1, 0, 'X', &category, "wanted", nullptr, 0, 0, 0, nullptr, nullptr,
-                   nullptr, nullptr, 0);
+  event.Initialize(1, 1, 0, 'X', &category, "wanted", nullptr, 0, 0, 0, nullptr, nullptr, nullptr,
+                   nullptr, 0);
   EXPECT_TRUE(filter->Admit(event));
   event.Initialize(1, 1, 0, 'X', &category, "other", nullptr, 0, 0, 0, nullptr, nullptr, nullptr,
                    nullptr, 0);
@@ -115,8 +116,8 @@ TEST(HeapProfilerEventFilterTest, PopsOnlyFramesItPushed) {
   outer.Initialize(1, 1, 0, 'X', &category, "outer", nullptr, 0, 0, 0, nullptr, nullptr, nullptr,
                    nullptr, 0);
   TraceEvent copied;
-  copied.Initialize(1, 1, 0, 'X', &category, "copied", nullptr, 0, 0, 0, nullptr, nullptr,
-                    nullptr, nullptr, kTraceEventFlagCopy);
+  copied.Initialize(1, 1, 0, 'X', &category, "copied", nullptr, 0, 0, 0, nullptr, nullptr, nullptr,
+                    nullptr, kTraceEventFlagCopy);
   EXPECT_TRUE(filter.Admit(outer));
   ASSERT_EQ(depth + 1, tracker->pseudo_stack().size());
   // A copy-flag event is never pushed, so its end leaves the outer frame.

@@ -13,9 +13,7 @@
 namespace base::trace_event {
 namespace {
 
-size_t CopiedLength(const char* text) {
-  return text ? std::strlen(text) + 1 : 0;
-}
+size_t CopiedLength(const char* text) { return text ? std::strlen(text) + 1 : 0; }
 
 // Copies |*text| to |*cursor| and points |*text| at the copy. A null text
 // stays null and takes no room.
@@ -44,9 +42,9 @@ const char* TraceEvent::category_name() const {
   return category_ && category_->name() ? category_->name() : "";
 }
 
-void TraceEvent::Initialize(int thread_id, int64_t timestamp, int64_t thread_timestamp,
-                            char phase, const TraceCategory* category, const char* name,
-                            const char* scope, uint64_t id, uint64_t bind_id, int num_args,
+void TraceEvent::Initialize(int thread_id, int64_t timestamp, int64_t thread_timestamp, char phase,
+                            const TraceCategory* category, const char* name, const char* scope,
+                            uint64_t id, uint64_t bind_id, int num_args,
                             const char* const* arg_names, const uint8_t* arg_types,
                             const uint64_t* arg_values,
                             std::unique_ptr<ConvertableToTraceFormat>* convertables,
@@ -165,15 +163,11 @@ void TraceEvent::EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead)
 // static
 void TraceEvent::AppendValueAsJSON(uint8_t type, uint64_t value, std::string* out) {
   switch (type) {
-    case TRACE_VALUE_TYPE_BOOL:
-      *out += (value & 0xff) ? "true" : "false";
-      break;
+    case TRACE_VALUE_TYPE_BOOL: *out += (value & 0xff) ? "true" : "false"; break;
     case TRACE_VALUE_TYPE_UINT:
       AppendFormat(out, "%llu", static_cast<unsigned long long>(value));
       break;
-    case TRACE_VALUE_TYPE_INT:
-      AppendFormat(out, "%lld", static_cast<long long>(value));
-      break;
+    case TRACE_VALUE_TYPE_INT: AppendFormat(out, "%lld", static_cast<long long>(value)); break;
     case TRACE_VALUE_TYPE_DOUBLE: {
       double number;
       std::memcpy(&number, &value, sizeof(number));
@@ -203,8 +197,7 @@ void TraceEvent::AppendValueAsJSON(uint8_t type, uint64_t value, std::string* ou
       AppendEscaped(text ? text : "NULL", out);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -262,8 +255,8 @@ void TraceEvent::AppendAsJSON(std::string* out, uint32_t process_id,
   if (flags_ & kTraceEventFlagAsyncTts)
     *out += ", \"use_async_tts\":1";
 
-  const uint32_t id_flags = flags_ & (kTraceEventFlagHasId | kTraceEventFlagHasLocalId |
-                                      kTraceEventFlagHasGlobalId);
+  const uint32_t id_flags =
+      flags_ & (kTraceEventFlagHasId | kTraceEventFlagHasLocalId | kTraceEventFlagHasGlobalId);
   if (id_flags) {
     if (scope_) {
       *out += ",\"scope\":";
@@ -288,15 +281,9 @@ void TraceEvent::AppendAsJSON(std::string* out, uint32_t process_id,
   if (phase_ == 'I') {
     char scope_char = '?';
     switch (flags_ & kTraceEventFlagScopeMask) {
-      case 0:
-        scope_char = 'g';
-        break;
-      case kTraceEventFlagScopeProcess:
-        scope_char = 'p';
-        break;
-      case kTraceEventFlagScopeThread:
-        scope_char = 't';
-        break;
+      case 0: scope_char = 'g'; break;
+      case kTraceEventFlagScopeProcess: scope_char = 'p'; break;
+      case kTraceEventFlagScopeThread: scope_char = 't'; break;
     }
     AppendFormat(out, ",\"s\":\"%c\"", scope_char);
   }

@@ -54,8 +54,8 @@ class TraceEvent {
   ~TraceEvent();
 
   void Initialize(int thread_id, int64_t timestamp, int64_t thread_timestamp, char phase,
-                  const TraceCategory* category, const char* name, const char* scope,
-                  uint64_t id, uint64_t bind_id, int num_args, const char* const* arg_names,
+                  const TraceCategory* category, const char* name, const char* scope, uint64_t id,
+                  uint64_t bind_id, int num_args, const char* const* arg_names,
                   const uint8_t* arg_types, const uint64_t* arg_values,
                   std::unique_ptr<ConvertableToTraceFormat>* convertables, uint32_t flags);
   // Takes over everything |other| holds; |other| is deleted.

@@ -23,9 +23,7 @@ using base::MonotonicTime;
 
 int g_sink = 0;
 
-__attribute__((noinline)) void EmptyCall() {
-  asm volatile("" ::: "memory");
-}
+__attribute__((noinline)) void EmptyCall() { asm volatile("" ::: "memory"); }
 
 __attribute__((noinline)) void DisabledSite() {
   TRACE_EVENT_SCOPE("velmo.benchmark.off", "DisabledSite");

@@ -54,8 +54,10 @@ struct TraceArgValue {
       : type(TRACE_VALUE_TYPE_COPY_STRING), bits(reinterpret_cast<uintptr_t>(value.text)) {}
   constexpr TraceArgValue(TracePointer value)
       : type(TRACE_VALUE_TYPE_POINTER), bits(reinterpret_cast<uintptr_t>(value.address)) {}
-  constexpr TraceArgValue(int value) : type(TRACE_VALUE_TYPE_INT), bits(static_cast<int64_t>(value)) {}
-  constexpr TraceArgValue(long value) : type(TRACE_VALUE_TYPE_INT), bits(static_cast<int64_t>(value)) {}
+  constexpr TraceArgValue(int value)
+      : type(TRACE_VALUE_TYPE_INT), bits(static_cast<int64_t>(value)) {}
+  constexpr TraceArgValue(long value)
+      : type(TRACE_VALUE_TYPE_INT), bits(static_cast<int64_t>(value)) {}
   constexpr TraceArgValue(long long value) : type(TRACE_VALUE_TYPE_INT), bits(value) {}
   constexpr TraceArgValue(unsigned value) : type(TRACE_VALUE_TYPE_UINT), bits(value) {}
   constexpr TraceArgValue(unsigned long value) : type(TRACE_VALUE_TYPE_UINT), bits(value) {}

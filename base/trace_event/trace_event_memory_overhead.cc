@@ -44,8 +44,7 @@ void TraceEventMemoryOverhead::Update(const TraceEventMemoryOverhead& other) {
   });
 }
 
-const TraceEventMemoryOverhead::Entry* TraceEventMemoryOverhead::Find(
-    const char* type_name) const {
+const TraceEventMemoryOverhead::Entry* TraceEventMemoryOverhead::Find(const char* type_name) const {
   for (size_t i = 0; i < fixed_used_; ++i) {
     if (fixed_[i].type_name == type_name)
       return &fixed_[i];
@@ -69,8 +68,8 @@ void TraceEventMemoryOverhead::ForEach(const std::function<void(const Entry&)>& 
 void TraceEventMemoryOverhead::DumpInto(const char* base_name,
                                         ProcessMemoryDump* process_memory_dump) const {
   ForEach([&](const Entry& entry) {
-    AllocatorDumpRecord* dump = process_memory_dump->CreateAllocatorDump(
-        FormatString("%s/%s", base_name, entry.type_name));
+    AllocatorDumpRecord* dump =
+        process_memory_dump->CreateAllocatorDump(FormatString("%s/%s", base_name, entry.type_name));
     dump->SetScalar("size", "bytes", entry.allocated_bytes);
     dump->SetScalar("resident_size", "bytes", entry.resident_bytes);
     dump->SetScalar("object_count", "objects", entry.count);

@@ -116,8 +116,8 @@ TEST(TraceEventTest, CopyFlagCopiesTextsAndKeepsNulls) {
   const uint8_t types[2] = {TRACE_VALUE_TYPE_STRING, TRACE_VALUE_TYPE_STRING};
   const uint64_t values[2] = {reinterpret_cast<uintptr_t>(arg_value.c_str()), 0};
   TraceEvent event;
-  event.Initialize(1, 5, 0, 'B', &g_category, name.c_str(), nullptr, 0, 0, 2, names, types,
-                   values, nullptr, kTraceEventFlagCopy);
+  event.Initialize(1, 5, 0, 'B', &g_category, name.c_str(), nullptr, 0, 0, 2, names, types, values,
+                   nullptr, kTraceEventFlagCopy);
   EXPECT_EQ(TRACE_VALUE_TYPE_COPY_STRING, event.arg_type(0));
   // A null string argument stays null and takes no room.
   EXPECT_EQ(TRACE_VALUE_TYPE_COPY_STRING, event.arg_type(1));

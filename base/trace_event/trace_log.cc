@@ -60,9 +60,7 @@ TraceCategory* MetadataCategory() {
   return TraceCategoryRegistry::GetCategoryAt(TraceCategoryRegistry::kCategoryMetadata);
 }
 
-uint64_t StringBits(const char* text) {
-  return reinterpret_cast<uintptr_t>(text);
-}
+uint64_t StringBits(const char* text) { return reinterpret_cast<uintptr_t>(text); }
 
 // Keeps the heap profiler from attributing the tracing code's own
 // allocations.
@@ -165,8 +163,7 @@ uint64_t TraceLog::ComputeProcessIdHash(uint32_t pid) {
 const TraceCategory* TraceLog::GetCategoryEntry(const char* category_name) {
   TraceLog* instance = GetInstanceIfExists();
   if (!instance) {
-    return TraceCategoryRegistry::GetCategoryAt(
-        TraceCategoryRegistry::kCategoryAlreadyShutdown);
+    return TraceCategoryRegistry::GetCategoryAt(TraceCategoryRegistry::kCategoryAlreadyShutdown);
   }
   TraceCategory* category = nullptr;
   if (TraceCategoryRegistry::GetOrCreateCategory(category_name, &category))
@@ -304,8 +301,7 @@ void TraceLog::CheckIfBufferIsFullWhileLocked() {
 
 TraceEventHandle TraceLog::AddTraceEvent(char phase, const TraceCategory* category,
                                          const char* name, uint64_t id, uint64_t bind_id,
-                                         uint32_t flags, int num_args,
-                                         const char* const* arg_names,
+                                         uint32_t flags, int num_args, const char* const* arg_names,
                                          const TraceArgValue* arg_values) {
   uint8_t types[kTraceMaxNumArgs] = {};
   uint64_t values[kTraceMaxNumArgs] = {};
@@ -321,9 +317,8 @@ TraceEventHandle TraceLog::AddTraceEvent(char phase, const TraceCategory* catego
 
 TraceEventHandle TraceLog::AddTraceEvent(char phase, const TraceCategory* category,
                                          const char* name, const char* scope, uint64_t id,
-                                         uint64_t bind_id, int thread_id,
-                                         MonotonicTime timestamp, int num_args,
-                                         const char* const* arg_names,
+                                         uint64_t bind_id, int thread_id, MonotonicTime timestamp,
+                                         int num_args, const char* const* arg_names,
                                          const uint8_t* arg_types, const uint64_t* arg_values,
                                          std::unique_ptr<ConvertableToTraceFormat>* convertables,
                                          uint32_t flags) {
@@ -337,8 +332,7 @@ TraceEventHandle TraceLog::AddTraceEvent(char phase, const TraceCategory* catego
     if (flags & (kTraceEventFlagFlowIn | kTraceEventFlagFlowOut))
       bind_id ^= process_id_hash_;
   }
-  const int64_t event_time =
-      time_internal::SaturatedSub(timestamp.ToInternalValue(), time_offset_);
+  const int64_t event_time = time_internal::SaturatedSub(timestamp.ToInternalValue(), time_offset_);
   const int64_t thread_time = ThreadNow();
   const uint8_t state = category->state();
 
@@ -352,9 +346,9 @@ TraceEventHandle TraceLog::AddTraceEvent(char phase, const TraceCategory* catego
   bool disabled_by_filters = false;
   if (state & TraceCategory::kEnabledForFilters) {
     filtered_event = std::make_unique<TraceEvent>();
-    filtered_event->Initialize(thread_id, event_time, thread_time, phase, category, name, scope,
-                               id, bind_id, num_args, arg_names, arg_types, arg_values,
-                               convertables, flags);
+    filtered_event->Initialize(thread_id, event_time, thread_time, phase, category, name, scope, id,
+                               bind_id, num_args, arg_names, arg_types, arg_values, convertables,
+                               flags);
     disabled_by_filters = true;
     const uint32_t mask = category->filter_mask();
     for (size_t i = 0; i < filters_.size() && i < kMaxEventFilters; ++i) {
@@ -390,8 +384,7 @@ TraceEventHandle TraceLog::AddTraceEvent(char phase, const TraceCategory* catego
         slot->MoveFrom(std::move(filtered_event));
       } else {
         slot->Initialize(thread_id, event_time, thread_time, phase, category, name, scope, id,
-                         bind_id, num_args, arg_names, arg_types, arg_values, convertables,
-                         flags);
+                         bind_id, num_args, arg_names, arg_types, arg_values, convertables, flags);
       }
       if (trace_options_.load(std::memory_order_relaxed) & kEchoToConsole) {
         console_line =
@@ -536,8 +529,8 @@ void TraceLog::AddMetadataEventsLocked() {
   AddMetadataEventLocked(0, "num_cpus", "number", TRACE_VALUE_TYPE_INT,
                          static_cast<uint64_t>(system_info.dwNumberOfProcessors));
   if (process_sort_index_ != 0) {
-    AddMetadataEventLocked(current_thread, "process_sort_index", "sort_index",
-                           TRACE_VALUE_TYPE_INT, static_cast<uint64_t>(process_sort_index_));
+    AddMetadataEventLocked(current_thread, "process_sort_index", "sort_index", TRACE_VALUE_TYPE_INT,
+                           static_cast<uint64_t>(process_sort_index_));
   }
   if (!process_name_.empty()) {
     AddMetadataEventLocked(current_thread, "process_name", "name", TRACE_VALUE_TYPE_COPY_STRING,
@@ -550,8 +543,8 @@ void TraceLog::AddMetadataEventsLocked() {
         labels += ",";
       labels += label;
     }
-    AddMetadataEventLocked(current_thread, "process_labels", "labels",
-                           TRACE_VALUE_TYPE_COPY_STRING, StringBits(labels.c_str()));
+    AddMetadataEventLocked(current_thread, "process_labels", "labels", TRACE_VALUE_TYPE_COPY_STRING,
+                           StringBits(labels.c_str()));
   }
   for (const auto& [thread_id, sort_index] : thread_sort_indices_) {
     if (sort_index != 0) {
@@ -630,8 +623,8 @@ void TraceLog::SetEnabled(const TraceConfig& config, uint32_t options) {
   for (TraceLogEnabledStateObserver* observer : observers)
     observer->OnTraceLogEnabled();
   for (const AsyncObserver& async : async_observers) {
-    async.task_runner->PostTask(FROM_HERE, Bind(&TraceLogEnabledStateObserver::OnTraceLogEnabled,
-                                                async.observer));
+    async.task_runner->PostTask(
+        FROM_HERE, Bind(&TraceLogEnabledStateObserver::OnTraceLogEnabled, async.observer));
   }
   AutoLock hold(lock_);
   dispatching_to_observers_ = false;
@@ -785,9 +778,7 @@ uint8_t TraceLog::enabled_modes() const {
   return enabled_modes_;
 }
 
-uint32_t TraceLog::trace_options() const {
-  return trace_options_.load(std::memory_order_relaxed);
-}
+uint32_t TraceLog::trace_options() const { return trace_options_.load(std::memory_order_relaxed); }
 
 TraceConfig TraceLog::GetCurrentTraceConfig() const {
   AutoLock hold(lock_);
@@ -810,8 +801,7 @@ void TraceLog::SetDisabledForTesting() {
   RefreshAllCategoryStatesLocked();
 }
 
-bool TraceLog::WriteDump(const MemoryDumpArgs& /*args*/,
-                         ProcessMemoryDump* process_memory_dump) {
+bool TraceLog::WriteDump(const MemoryDumpArgs& /*args*/, ProcessMemoryDump* process_memory_dump) {
   TraceEventMemoryOverhead overhead;
   {
     AutoLock hold(lock_);

@@ -81,8 +81,8 @@ class TraceLog : public MemoryDumpProvider {
   // nothing was recorded). |thread_id| is the calling thread's unless the
   // flags say it holds a process id.
   TraceEventHandle AddTraceEvent(char phase, const TraceCategory* category, const char* name,
-                                 const char* scope, uint64_t id, uint64_t bind_id,
-                                 int thread_id, MonotonicTime timestamp, int num_args,
+                                 const char* scope, uint64_t id, uint64_t bind_id, int thread_id,
+                                 MonotonicTime timestamp, int num_args,
                                  const char* const* arg_names, const uint8_t* arg_types,
                                  const uint64_t* arg_values,
                                  std::unique_ptr<ConvertableToTraceFormat>* convertables,
@@ -98,8 +98,7 @@ class TraceLog : public MemoryDumpProvider {
   void QueueMetadataEvent(const TraceCategory* category, const char* name, int num_args,
                           const char* const* arg_names, const uint8_t* arg_types,
                           const uint64_t* arg_values,
-                          std::unique_ptr<ConvertableToTraceFormat>* convertables,
-                          uint32_t flags);
+                          std::unique_ptr<ConvertableToTraceFormat>* convertables, uint32_t flags);
 
   // The trace clock: the monotonic clock minus the time offset, in
   // microseconds.

@@ -26,9 +26,7 @@
 namespace base::trace_event {
 namespace {
 
-TraceCategory* BuiltinEntry(size_t index) {
-  return TraceCategoryRegistry::GetCategoryAt(index);
-}
+TraceCategory* BuiltinEntry(size_t index) { return TraceCategoryRegistry::GetCategoryAt(index); }
 
 EventFilterConfig FilterFor(const char* predicate, const char* included) {
   EventFilterConfig config(predicate);
@@ -239,9 +237,9 @@ TEST_F(TraceLogTest, RecordedSitesFlushAsTraceFile) {
     TRACE_EVENT_SCOPE2("velmo.rec.site", "RecordedScope", "number", -3, "text", "a\"b");
     Sleep(2);
   }
-  TRACE_EVENT_INSTANT_FLOW("velmo.rec.flow", "RecordedFlow", 42,
-                           TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
-                               TRACE_EVENT_FLAG_FLOW_OUT);
+  TRACE_EVENT_INSTANT_FLOW(
+      "velmo.rec.flow", "RecordedFlow", 42,
+      TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID | TRACE_EVENT_FLAG_FLOW_OUT);
   TRACE_EVENT_SCOPE1("velmo.off", "NotRecorded", "x", 1);
 
   const std::string json = log->Flush();
@@ -431,9 +429,10 @@ TEST_F(TraceLogTest, LoopThreadsKeepTheirOwnChunksUntilFlush) {
 
 class LoopObserver : public TraceLogEnabledStateObserver {
  public:
-  LoopObserver() : disabled_event(WaitableEvent::ResetPolicy::kManual,
-                                  WaitableEvent::InitialState::kNotSignaled),
-                   factory_(this) {}
+  LoopObserver()
+      : disabled_event(WaitableEvent::ResetPolicy::kManual,
+                       WaitableEvent::InitialState::kNotSignaled),
+        factory_(this) {}
   void OnTraceLogEnabled() override { enabled_thread = GetCurrentThreadId(); }
   void OnTraceLogDisabled() override {
     disabled_thread = GetCurrentThreadId();
@@ -460,8 +459,7 @@ TEST_F(TraceLogTest, AsyncObserversAreToldOnTheirOwnLoop) {
   LoopObserver observer;
   WaitableEvent registered(WaitableEvent::ResetPolicy::kManual,
                            WaitableEvent::InitialState::kNotSignaled);
-  observer_thread.task_runner()->PostTask(FROM_HERE,
-                                          Bind(&RegisterOnLoop, &observer, &registered));
+  observer_thread.task_runner()->PostTask(FROM_HERE, Bind(&RegisterOnLoop, &observer, &registered));
   ASSERT_TRUE(registered.TimedWait(TimeSpan::FromSeconds(30)));
 
   TraceLog* log = TraceLog::GetInstance();
@@ -503,7 +501,8 @@ CHILD_PROCESS_MAIN(TraceLogFilters) {
     return 11;
   const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.filtered");
   if (category->filter_mask() != 0b11u ||
-      category->state() != (TraceCategory::kEnabledForRecording | TraceCategory::kEnabledForFilters)) {
+      category->state() !=
+          (TraceCategory::kEnabledForRecording | TraceCategory::kEnabledForFilters)) {
     return 12;
   }
   log->AddTraceEvent('I', category, "Kept", 0, 0, 0, 0, nullptr, nullptr);

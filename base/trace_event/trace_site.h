@@ -113,40 +113,40 @@ class ScopedTraceEvent {
   const ::base::trace_event::TraceCategory* VELMO_TRACE_UID(velmo_trace_category_) =           \
       ::base::trace_event::internal::GetTraceSiteCategory(&VELMO_TRACE_UID(velmo_trace_site_), \
                                                           category);                           \
-  ::base::trace_event::internal::ScopedTraceEvent VELMO_TRACE_UID(velmo_trace_scope_)(          \
+  ::base::trace_event::internal::ScopedTraceEvent VELMO_TRACE_UID(velmo_trace_scope_)(         \
       VELMO_TRACE_UID(velmo_trace_category_), name);                                           \
   if (VELMO_TRACE_UID(velmo_trace_category_)->is_enabled()) [[unlikely]]                       \
-    VELMO_TRACE_UID(velmo_trace_scope_).Begin(__VA_ARGS__)
+  VELMO_TRACE_UID(velmo_trace_scope_).Begin(__VA_ARGS__)
 
 // A complete event that lasts until the end of the enclosing scope.
 #define TRACE_EVENT_SCOPE(category, name) \
   VELMO_TRACE_EVENT_SCOPE_INTERNAL(category, name, 0, TRACE_EVENT_FLAG_NONE)
 #define TRACE_EVENT_SCOPE1(category, name, arg1_name, arg1_value) \
   VELMO_TRACE_EVENT_SCOPE_INTERNAL(category, name, 0, TRACE_EVENT_FLAG_NONE, arg1_name, arg1_value)
-#define TRACE_EVENT_SCOPE2(category, name, arg1_name, arg1_value, arg2_name, arg2_value)       \
-  VELMO_TRACE_EVENT_SCOPE_INTERNAL(category, name, 0, TRACE_EVENT_FLAG_NONE, arg1_name,       \
+#define TRACE_EVENT_SCOPE2(category, name, arg1_name, arg1_value, arg2_name, arg2_value) \
+  VELMO_TRACE_EVENT_SCOPE_INTERNAL(category, name, 0, TRACE_EVENT_FLAG_NONE, arg1_name,  \
                                    arg1_value, arg2_name, arg2_value)
 
 // A scoped complete event with an id and flags (a flow step that lasts for
 // the scope, e.g. flow in while a queued task runs).
 #define TRACE_EVENT_SCOPE_FLOW(category, name, id, flags) \
   VELMO_TRACE_EVENT_SCOPE_INTERNAL(category, name, static_cast<uint64_t>(id), (flags))
-#define TRACE_EVENT_SCOPE_FLOW1(category, name, id, flags, arg1_name, arg1_value)      \
-  VELMO_TRACE_EVENT_SCOPE_INTERNAL(category, name, static_cast<uint64_t>(id), (flags), \
-                                   arg1_name, arg1_value)
+#define TRACE_EVENT_SCOPE_FLOW1(category, name, id, flags, arg1_name, arg1_value)                 \
+  VELMO_TRACE_EVENT_SCOPE_INTERNAL(category, name, static_cast<uint64_t>(id), (flags), arg1_name, \
+                                   arg1_value)
 
 // A complete event that is closed at once (a flow step at a single point,
 // e.g. flow out where a task is queued). A statement of its own.
-#define TRACE_EVENT_INSTANT_FLOW(category, name, id, flags)                                      \
-  do {                                                                                           \
-    static std::atomic<const ::base::trace_event::TraceCategory*> velmo_trace_site{nullptr};     \
-    const ::base::trace_event::TraceCategory* velmo_trace_category =                             \
-        ::base::trace_event::internal::GetTraceSiteCategory(&velmo_trace_site, category);        \
-    if (velmo_trace_category->is_enabled()) [[unlikely]] {                                       \
-      ::base::trace_event::internal::ScopedTraceEvent velmo_trace_scope(velmo_trace_category,    \
-                                                                        name);                   \
-      velmo_trace_scope.Begin(static_cast<uint64_t>(id), (flags));                               \
-    }                                                                                            \
+#define TRACE_EVENT_INSTANT_FLOW(category, name, id, flags)                                   \
+  do {                                                                                        \
+    static std::atomic<const ::base::trace_event::TraceCategory*> velmo_trace_site{nullptr};  \
+    const ::base::trace_event::TraceCategory* velmo_trace_category =                          \
+        ::base::trace_event::internal::GetTraceSiteCategory(&velmo_trace_site, category);     \
+    if (velmo_trace_category->is_enabled()) [[unlikely]] {                                    \
+      ::base::trace_event::internal::ScopedTraceEvent velmo_trace_scope(velmo_trace_category, \
+                                                                        name);                \
+      velmo_trace_scope.Begin(static_cast<uint64_t>(id), (flags));                            \
+    }                                                                                         \
   } while (0)
 
 #endif  // BASE_TRACE_EVENT_TRACE_SITE_H_

@@ -44,9 +44,7 @@ TracedValue::TracedValue() : stream_(kInitialCapacity) {}
 
 TracedValue::~TracedValue() = default;
 
-void TracedValue::WriteTag(char tag) {
-  stream_.WriteUInt32(static_cast<uint32_t>(tag));
-}
+void TracedValue::WriteTag(char tag) { stream_.WriteUInt32(static_cast<uint32_t>(tag)); }
 
 void TracedValue::WriteStaticKey(const char* name) {
   WriteTag(kKeyStatic);
@@ -146,21 +144,13 @@ void TracedValue::AppendString(std::string_view value) {
   stream_.WriteString(value);
 }
 
-void TracedValue::BeginDictionary() {
-  WriteTag(kTypeStartDict);
-}
+void TracedValue::BeginDictionary() { WriteTag(kTypeStartDict); }
 
-void TracedValue::BeginArray() {
-  WriteTag(kTypeStartArray);
-}
+void TracedValue::BeginArray() { WriteTag(kTypeStartArray); }
 
-void TracedValue::EndDictionary() {
-  WriteTag(kTypeEndDict);
-}
+void TracedValue::EndDictionary() { WriteTag(kTypeEndDict); }
 
-void TracedValue::EndArray() {
-  WriteTag(kTypeEndArray);
-}
+void TracedValue::EndArray() { WriteTag(kTypeEndArray); }
 
 std::unique_ptr<DictValue> TracedValue::ToValue() const {
   auto root = std::make_unique<DictValue>();
@@ -182,12 +172,8 @@ std::unique_ptr<DictValue> TracedValue::ToValue() const {
     }
     std::unique_ptr<Value> item;
     switch (static_cast<char>(tag)) {
-      case kTypeStartDict:
-        item = std::make_unique<DictValue>();
-        break;
-      case kTypeStartArray:
-        item = std::make_unique<ListValue>();
-        break;
+      case kTypeStartDict: item = std::make_unique<DictValue>(); break;
+      case kTypeStartArray: item = std::make_unique<ListValue>(); break;
       case kTypeBool: {
         bool value = false;
         if (!reader.ReadBool(&value))
@@ -216,9 +202,7 @@ std::unique_ptr<DictValue> TracedValue::ToValue() const {
         item = std::make_unique<TextValue>(value);
         break;
       }
-      default:
-        LOG(ERROR) << "TracedValue holds an unknown item " << tag;
-        return nullptr;
+      default: LOG(ERROR) << "TracedValue holds an unknown item " << tag; return nullptr;
     }
     const bool opens = tag == static_cast<uint32_t>(kTypeStartDict) ||
                        tag == static_cast<uint32_t>(kTypeStartArray);

@@ -52,10 +52,8 @@ bool IsHardwareException(DWORD code) {
     case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
     case EXCEPTION_DATATYPE_MISALIGNMENT:
     case EXCEPTION_STACK_OVERFLOW:
-    case EXCEPTION_NONCONTINUABLE_EXCEPTION:
-      return true;
-    default:
-      return false;
+    case EXCEPTION_NONCONTINUABLE_EXCEPTION: return true;
+    default: return false;
   }
 }
 

@@ -23,14 +23,10 @@ int RecordingHook(EXCEPTION_POINTERS* pointers) {
 }
 
 // Keeps the compiler from proving the pointer null and dropping the access.
-int ReadThrough(volatile int* pointer) {
-  return *pointer;
-}
+int ReadThrough(volatile int* pointer) { return *pointer; }
 volatile int* volatile g_null = nullptr;
 
-void DereferenceNull() {
-  ReadThrough(g_null);
-}
+void DereferenceNull() { ReadThrough(g_null); }
 
 LRESULT CALLBACK CrashingWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
   if (message == WM_USER)
@@ -63,7 +59,8 @@ TEST_F(CrashHookTest, WindowProcedureCrashReturnsToTheGuard) {
   EXPECT_EQ(1234, result);
   EXPECT_EQ(0, g_hook_calls.load());
 
-  EXPECT_FALSE(RunGuardedWindowProcedure(&CrashingWindowProcedure, nullptr, WM_USER, 0, 0, &result));
+  EXPECT_FALSE(
+      RunGuardedWindowProcedure(&CrashingWindowProcedure, nullptr, WM_USER, 0, 0, &result));
   EXPECT_EQ(0, result);
   EXPECT_EQ(1, g_hook_calls.load());
   EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), g_last_code.load());
@@ -71,7 +68,8 @@ TEST_F(CrashHookTest, WindowProcedureCrashReturnsToTheGuard) {
   // The thread goes on normally, and so do later guards.
   EXPECT_TRUE(RunGuardedWindowProcedure(&CrashingWindowProcedure, nullptr, WM_NULL, 0, 0, &result));
   EXPECT_EQ(1234, result);
-  EXPECT_FALSE(RunGuardedWindowProcedure(&CrashingWindowProcedure, nullptr, WM_USER, 0, 0, &result));
+  EXPECT_FALSE(
+      RunGuardedWindowProcedure(&CrashingWindowProcedure, nullptr, WM_USER, 0, 0, &result));
   EXPECT_EQ(2, g_hook_calls.load());
 }
 
@@ -131,9 +129,7 @@ class LazyPage {
 };
 LazyPage* LazyPage::current_ = nullptr;
 
-LONG CALLBACK RepairingHandler(EXCEPTION_POINTERS* pointers) {
-  return LazyPage::Repair(pointers);
-}
+LONG CALLBACK RepairingHandler(EXCEPTION_POINTERS* pointers) { return LazyPage::Repair(pointers); }
 
 TEST_F(CrashHookTest, HookMayResumeExecution) {
   LazyPage page;
@@ -171,7 +167,7 @@ TEST_F(CrashHookTest, DecliningHookLeavesTheExceptionToOthers) {
 
 LONG CALLBACK ResumeSoftwareException(EXCEPTION_POINTERS* pointers) {
   return pointers->ExceptionRecord->ExceptionCode == 0xE0000001u ? EXCEPTION_CONTINUE_EXECUTION
-                                                                  : EXCEPTION_CONTINUE_SEARCH;
+                                                                 : EXCEPTION_CONTINUE_SEARCH;
 }
 
 TEST_F(CrashHookTest, OnlyHardwareFaultsOfTheGuardedThreadAreTaken) {
@@ -215,7 +211,8 @@ CHILD_PROCESS_MAIN(UnguardedCrash) {
 TEST(CrashHookProcessTest, UnguardedCrashIsUntouched) {
   base::LaunchOptions options;
   options.wait = true;
-  base::Process child = base::LaunchProcess(testing::GetChildCommandLine("UnguardedCrash"), options);
+  base::Process child =
+      base::LaunchProcess(testing::GetChildCommandLine("UnguardedCrash"), options);
   ASSERT_TRUE(child.IsValid());
   int exit_code = 0;
   ASSERT_TRUE(child.WaitForExit(&exit_code));

@@ -29,11 +29,8 @@ enum class Violation {
   kClosedWhileTracked,
 };
 
-std::string DescribeViolation(Violation violation,
-                              HANDLE handle,
-                              const void* owner,
-                              const TrackingInfo* existing,
-                              const StackTrace& current) {
+std::string DescribeViolation(Violation violation, HANDLE handle, const void* owner,
+                              const TrackingInfo* existing, const StackTrace& current) {
   std::ostringstream text;
   switch (violation) {
     case Violation::kTrackedTwice:
@@ -61,8 +58,7 @@ std::string DescribeViolation(Violation violation,
 
 // Stops the process. Runs outside the verifier's lock: the log line opens and
 // writes files, which may come back into the verifier.
-[[noreturn]] __attribute__((noinline)) void ReportViolation(Violation violation,
-                                                            HANDLE handle,
+[[noreturn]] __attribute__((noinline)) void ReportViolation(Violation violation, HANDLE handle,
                                                             const void* owner,
                                                             const TrackingInfo* existing) {
   const StackTrace current;

@@ -25,9 +25,7 @@ class HandleVerifier {
 
   // |owner| takes |handle|. Fatal when the handle is already tracked.
   // |pc1| and |pc2| are the innermost return addresses of the taker.
-  virtual void StartTracking(HANDLE handle,
-                             const void* owner,
-                             const void* pc1,
+  virtual void StartTracking(HANDLE handle, const void* owner, const void* pc1,
                              const void* pc2) = 0;
   // |owner| gives up |handle|. Fatal when the handle is untracked or tracked
   // for another owner.

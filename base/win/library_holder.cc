@@ -35,9 +35,7 @@ void ModuleTraits::Free(HMODULE& module) {
     PLOG(ERROR) << "FreeLibrary(" << static_cast<void*>(module) << ") failed";
 }
 
-LibraryHolder::LibraryHolder(std::wstring_view name, DWORD extra_flags) {
-  Load(name, extra_flags);
-}
+LibraryHolder::LibraryHolder(std::wstring_view name, DWORD extra_flags) { Load(name, extra_flags); }
 
 bool LibraryHolder::Load(std::wstring_view name, DWORD extra_flags) {
   module_.Reset();

@@ -17,9 +17,7 @@ constexpr DWORD kMaxValueNameLength = 16384;
 // Registry keys nest at most 512 levels deep.
 constexpr int kMaxKeyDepth = 512;
 
-const wchar_t* Printable(const wchar_t* name) {
-  return name && *name ? name : L"(default)";
-}
+const wchar_t* Printable(const wchar_t* name) { return name && *name ? name : L"(default)"; }
 
 // Logs a failed registry call once and hands its code back.
 LONG Logged(LONG result, const char* what, const wchar_t* name) {
@@ -123,9 +121,7 @@ LONG RegistryKey::Create(HKEY root, const wchar_t* subkey, REGSAM access) {
   return CreateWithDisposition(root, subkey, &disposition, access);
 }
 
-LONG RegistryKey::CreateWithDisposition(HKEY root,
-                                        const wchar_t* subkey,
-                                        DWORD* disposition,
+LONG RegistryKey::CreateWithDisposition(HKEY root, const wchar_t* subkey, DWORD* disposition,
                                         REGSAM access) {
   Close();
   if ((access & kWow64AccessMask) == kWow64AccessMask) {
@@ -262,8 +258,7 @@ LONG RegistryKey::ReadRaw(const wchar_t* name, std::vector<uint8_t>* data, DWORD
   return Logged(result, "RegQueryValueExW", name);
 }
 
-LONG RegistryKey::ReadValueBinary(const wchar_t* name,
-                                  std::vector<uint8_t>* data,
+LONG RegistryKey::ReadValueBinary(const wchar_t* name, std::vector<uint8_t>* data,
                                   DWORD* type) const {
   return ReadRaw(name, data, type);
 }
@@ -443,8 +438,7 @@ LONG RegistryKey::DeleteEmptyKey(const wchar_t* name) {
 
 // RegistryValueIterator -----------------------------------------------------
 
-RegistryValueIterator::RegistryValueIterator(HKEY root,
-                                             const wchar_t* folder_key,
+RegistryValueIterator::RegistryValueIterator(HKEY root, const wchar_t* folder_key,
                                              REGSAM wow64access) {
   if (key_.Open(root, folder_key, KEY_QUERY_VALUE | (wow64access & kWow64AccessMask)) !=
       ERROR_SUCCESS) {

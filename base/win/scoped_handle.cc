@@ -28,9 +28,7 @@ bool CloseHandleThroughVerifier(HANDLE handle) {
   return true;
 }
 
-void HandleTraits::Free(HANDLE& handle) {
-  CloseHandleThroughVerifier(handle);
-}
+void HandleTraits::Free(HANDLE& handle) { CloseHandleThroughVerifier(handle); }
 
 void HandleTraits::OnAcquire(const HANDLE& handle, const void* owner) {
   const void* pc1 = nullptr;

@@ -25,9 +25,7 @@ namespace {
 // Returned by a child that got past the violation it was started to commit.
 constexpr int kChildSurvived = 77;
 
-HANDLE NewEvent() {
-  return CreateEventW(nullptr, TRUE, FALSE, nullptr);
-}
+HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
 TEST(ScopedHandleTest, VerifierFollowsTheOwner) {
   HandleVerifier* verifier = HandleVerifier::Get();
@@ -115,9 +113,7 @@ TEST(ScopedHandleTest, ConcurrentOwnersNeverCollide) {
 
 // A foreign module's export whose verifier is adopted.
 HandleVerifier* g_host_verifier = nullptr;
-void* HostGetHandleVerifier() {
-  return g_host_verifier;
-}
+void* HostGetHandleVerifier() { return g_host_verifier; }
 
 TEST(ScopedHandleTest, SelectsTheHostVerifierOnlyFromAnotherModule) {
   HMODULE this_module = GetModuleHandleW(nullptr);

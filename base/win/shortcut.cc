@@ -26,7 +26,8 @@ namespace {
 // mingw's propkey.h has no key for the dual-mode flag: it is property 11 of
 // the AppUserModel property set (the set that holds the application id, 5).
 constexpr PROPERTYKEY kAppUserModelIsDualMode = {
-    {0x9f4c2855, 0x9f79, 0x4b39, {0xa8, 0xd0, 0xe1, 0xd4, 0x2d, 0xe1, 0xd5, 0xf3}}, 11};
+    {0x9f4c2855, 0x9f79, 0x4b39, {0xa8, 0xd0, 0xe1, 0xd4, 0x2d, 0xe1, 0xd5, 0xf3}},
+    11};
 
 bool FileExists(const FilePath& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());

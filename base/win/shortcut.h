@@ -27,12 +27,18 @@ struct ShortcutSpec {
     kDualMode = 1u << 6,
   };
 
-  void set_target(const FilePath& value) { target = value; options |= kTarget; }
+  void set_target(const FilePath& value) {
+    target = value;
+    options |= kTarget;
+  }
   void set_working_directory(const FilePath& value) {
     working_directory = value;
     options |= kWorkingDirectory;
   }
-  void set_arguments(std::wstring value) { arguments = std::move(value); options |= kArguments; }
+  void set_arguments(std::wstring value) {
+    arguments = std::move(value);
+    options |= kArguments;
+  }
   void set_description(std::wstring value) {
     description = std::move(value);
     options |= kDescription;
@@ -42,8 +48,14 @@ struct ShortcutSpec {
     icon_index = index;
     options |= kIcon;
   }
-  void set_app_id(std::wstring value) { app_id = std::move(value); options |= kAppId; }
-  void set_dual_mode(bool value) { dual_mode = value; options |= kDualMode; }
+  void set_app_id(std::wstring value) {
+    app_id = std::move(value);
+    options |= kAppId;
+  }
+  void set_dual_mode(bool value) {
+    dual_mode = value;
+    options |= kDualMode;
+  }
 
   FilePath target;
   FilePath working_directory;

@@ -22,7 +22,8 @@ namespace {
 // The dual-mode key as Windows defines it (property 11 of the AppUserModel
 // set); written out here so that the test does not share the code's constant.
 const PROPERTYKEY kDualModeKey = {
-    {0x9f4c2855, 0x9f79, 0x4b39, {0xa8, 0xd0, 0xe1, 0xd4, 0x2d, 0xe1, 0xd5, 0xf3}}, 11};
+    {0x9f4c2855, 0x9f79, 0x4b39, {0xa8, 0xd0, 0xe1, 0xd4, 0x2d, 0xe1, 0xd5, 0xf3}},
+    11};
 
 bool RunningUnderWine() {
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");

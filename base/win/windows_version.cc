@@ -38,14 +38,10 @@ bool ReadVersion(OSVERSIONINFOEXW* info) {
 
 WindowsArchitecture ArchitectureOf(WORD processor_architecture) {
   switch (processor_architecture) {
-    case PROCESSOR_ARCHITECTURE_INTEL:
-      return X86_ARCHITECTURE;
-    case PROCESSOR_ARCHITECTURE_AMD64:
-      return X64_ARCHITECTURE;
-    case PROCESSOR_ARCHITECTURE_IA64:
-      return IA64_ARCHITECTURE;
-    default:
-      return OTHER_ARCHITECTURE;
+    case PROCESSOR_ARCHITECTURE_INTEL: return X86_ARCHITECTURE;
+    case PROCESSOR_ARCHITECTURE_AMD64: return X64_ARCHITECTURE;
+    case PROCESSOR_ARCHITECTURE_IA64: return IA64_ARCHITECTURE;
+    default: return OTHER_ARCHITECTURE;
   }
 }
 
@@ -83,12 +79,9 @@ Version MajorMinorBuildToVersion(int major, int minor, int build) {
   }
   if (major == 6) {
     switch (minor) {
-      case 0:
-        return VERSION_VISTA;
-      case 1:
-        return VERSION_WIN7;
-      case 2:
-        return VERSION_WIN8;
+      case 0: return VERSION_VISTA;
+      case 1: return VERSION_WIN7;
+      case 2: return VERSION_WIN8;
       default:
         // 6.3 and the 6.4 previews of Windows 10.
         return VERSION_WIN8_1;
@@ -128,8 +121,6 @@ WindowsVersionInfo* WindowsVersionInfo::GetInstance() {
   return instance;
 }
 
-Version GetWindowsVersion() {
-  return WindowsVersionInfo::GetInstance()->version();
-}
+Version GetWindowsVersion() { return WindowsVersionInfo::GetInstance()->version(); }
 
 }  // namespace base::win

@@ -33,9 +33,8 @@ void RecordFailure(ImportantFileWriter::TempFileFailure failure) {
                                                    ImportantFileWriter::kTempFileFailureCount,
                                                    ImportantFileWriter::kTempFileFailureCount + 1);
     base::HistogramBase* expected = nullptr;
-    if (histogram &&
-        !g_failure_histogram.compare_exchange_strong(expected, histogram,
-                                                     std::memory_order_acq_rel)) {
+    if (histogram && !g_failure_histogram.compare_exchange_strong(expected, histogram,
+                                                                  std::memory_order_acq_rel)) {
       delete histogram;  // Another thread built it first.
       histogram = expected;
     }
@@ -65,8 +64,7 @@ void WriteInBackground(const base::FilePath& path, const std::string& data) {
 }  // namespace
 
 // static
-bool ImportantFileWriter::WriteFileAtomically(const base::FilePath& path,
-                                              std::string_view data) {
+bool ImportantFileWriter::WriteFileAtomically(const base::FilePath& path, std::string_view data) {
   base::FilePath temp_path;
   if (InjectedFailure(kFailedCreating) ||
       !base::CreateTemporaryFileInDirectory(path.DirName(), &temp_path)) {
@@ -153,9 +151,7 @@ void ImportantFileWriter::ScheduleWrite(DataSerializer* serializer) {
     DoScheduledWrite();  // No loop to wait on (logged by the timer).
 }
 
-bool ImportantFileWriter::HasPendingWrite() const {
-  return serializer_ != nullptr;
-}
+bool ImportantFileWriter::HasPendingWrite() const { return serializer_ != nullptr; }
 
 void ImportantFileWriter::DoScheduledWrite() {
   DataSerializer* serializer = serializer_;

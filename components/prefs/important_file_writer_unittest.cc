@@ -46,7 +46,9 @@ class ImportantFileWriterTest : public testing::Test {
     ASSERT_TRUE(dir_.CreateUniqueTempDir());
     path_ = dir_.GetPath().AppendASCII("prefs.json");
   }
-  void TearDown() override { ImportantFileWriter::SetFailureForTesting(ImportantFileWriter::kNoFailure); }
+  void TearDown() override {
+    ImportantFileWriter::SetFailureForTesting(ImportantFileWriter::kNoFailure);
+  }
 
   base::ScopedTempDir dir_;
   base::FilePath path_;

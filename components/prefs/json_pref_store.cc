@@ -96,13 +96,9 @@ bool JsonPrefStore::GetValue(std::string_view key, const base::Value** result) c
   return true;
 }
 
-void JsonPrefStore::AddObserver(Observer* observer) {
-  observers_.AddObserver(observer);
-}
+void JsonPrefStore::AddObserver(Observer* observer) { observers_.AddObserver(observer); }
 
-void JsonPrefStore::RemoveObserver(Observer* observer) {
-  observers_.RemoveObserver(observer);
-}
+void JsonPrefStore::RemoveObserver(Observer* observer) { observers_.RemoveObserver(observer); }
 
 bool JsonPrefStore::GetMutableValue(std::string_view key, base::Value** result) {
   base::Value* value = nullptr;
@@ -126,8 +122,8 @@ void JsonPrefStore::SetValue(std::string_view key, std::unique_ptr<base::Value> 
   observers_.Notify(&Observer::OnPrefValueChanged, std::string(key));
 }
 
-void JsonPrefStore::SetValueWithoutNotify(std::string_view key,
-                                          std::unique_ptr<base::Value> value, uint32_t flags) {
+void JsonPrefStore::SetValueWithoutNotify(std::string_view key, std::unique_ptr<base::Value> value,
+                                          uint32_t flags) {
   if (SetValueInternal(key, std::move(value)))
     ScheduleWrite(flags);
 }

@@ -1,4 +1,2 @@
 /* The small, stable image that the Authenticode fixtures sign. */
-int main(void) {
-  return 0;
-}
+int main(void) { return 0; }

@@ -31,15 +31,9 @@ int main(int argc, char** argv) {
     const char* arg = argv[i];
     if (arg[0] == '/' && arg[1] != '\0' && arg[2] == '\0') {
       switch (std::tolower(static_cast<unsigned char>(arg[1]))) {
-        case 'c':
-          count_only = true;
-          continue;
-        case 'i':
-          ignore_case = true;
-          continue;
-        case 'v':
-          invert = true;
-          continue;
+        case 'c': count_only = true; continue;
+        case 'i': ignore_case = true; continue;
+        case 'v': invert = true; continue;
       }
     }
     if (needle) {

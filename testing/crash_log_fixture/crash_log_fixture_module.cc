@@ -1,4 +1,2 @@
 // Exports one function so that the module has an export directory naming it.
-extern "C" __declspec(dllexport) int CrashFixtureValue() {
-  return 42;
-}
+extern "C" __declspec(dllexport) int CrashFixtureValue() { return 42; }

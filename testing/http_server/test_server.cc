@@ -84,9 +84,7 @@ std::wstring TlsServerUrl(std::string_view path_and_query) {
   return base::UTF8ToWide("https://localhost:" + port + std::string(path_and_query));
 }
 
-std::wstring TlsRootPath() {
-  return base::UTF8ToWide(Environment(L"VELMO_TEST_TLS_ROOT"));
-}
+std::wstring TlsRootPath() { return base::UTF8ToWide(Environment(L"VELMO_TEST_TLS_ROOT")); }
 
 uint8_t PatternByte(uint64_t offset) {
   return static_cast<uint8_t>(PatternPeriod()[offset % kPatternPeriod]);

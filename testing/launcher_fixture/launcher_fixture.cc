@@ -20,8 +20,7 @@ int wmain() {
   record += L"launcher_command_line.txt";
 
   base::win::ScopedHandle file(::CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                             nullptr));
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid())
     return 1;
   std::wstring line = ::GetCommandLineW();

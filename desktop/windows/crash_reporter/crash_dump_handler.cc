@@ -288,9 +288,8 @@ bool CrashDumpHandler::WriteAssertionDump(DWORD code, AssertionInfo* assertion) 
 
 // static
 void __cdecl CrashDumpHandler::HandleInvalidParameter(const wchar_t* expression,
-                                                      const wchar_t* function,
-                                                      const wchar_t* file, unsigned int line,
-                                                      uintptr_t reserved) {
+                                                      const wchar_t* function, const wchar_t* file,
+                                                      unsigned int line, uintptr_t reserved) {
   {
     CurrentHandlerScope scope;
     CrashDumpHandler* handler = scope.handler();
@@ -306,8 +305,7 @@ void __cdecl CrashDumpHandler::HandleInvalidParameter(const wchar_t* expression,
       assertion.type = kInvalidParameterAssertion;
       if (!handler->WriteAssertionDump(kInvalidParameterExitCode, &assertion)) {
         if (handler->previous_invalid_parameter_handler_)
-          handler->previous_invalid_parameter_handler_(expression, function, file, line,
-                                                       reserved);
+          handler->previous_invalid_parameter_handler_(expression, function, file, line, reserved);
         else
           _invalid_parameter_noinfo();
       }
@@ -394,8 +392,8 @@ bool CrashDumpHandler::WriteOwnProcessDump(DWORD requesting_thread_id,
                                            const AssertionInfo* assertion) {
   if (!write_dump_)
     return false;
-  base::win::ScopedHandle file(::CreateFileW(next_dump_path_, GENERIC_WRITE, 0, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::win::ScopedHandle file(::CreateFileW(next_dump_path_, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid())
     return false;
 
@@ -432,9 +430,8 @@ bool CrashDumpHandler::WriteOwnProcessDump(DWORD requesting_thread_id,
         region.State == MEM_COMMIT) {
       ULONG64 region_start = reinterpret_cast<ULONG64>(region.BaseAddress);
       ULONG64 region_end = region_start + region.RegionSize;
-      ULONG64 start = std::max(region_start, pointer > kInstructionMemoryBytes
-                                                 ? pointer - kInstructionMemoryBytes
-                                                 : 0);
+      ULONG64 start = std::max(
+          region_start, pointer > kInstructionMemoryBytes ? pointer - kInstructionMemoryBytes : 0);
       ULONG64 end = std::min(region_end, pointer + kInstructionMemoryBytes);
       memory_ranges_[0] = MemoryRange{start, static_cast<ULONG>(end - start)};
     }
@@ -442,9 +439,9 @@ bool CrashDumpHandler::WriteOwnProcessDump(DWORD requesting_thread_id,
   next_memory_range_ = 0;
   MINIDUMP_CALLBACK_INFORMATION callback = {&DumpMemoryRangesCallback, this};
 
-  BOOL written = write_dump_(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(),
-                             dump_type_, exception_pointers ? &dump_exception : nullptr,
-                             &user_streams, &callback);
+  BOOL written =
+      write_dump_(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(), dump_type_,
+                  exception_pointers ? &dump_exception : nullptr, &user_streams, &callback);
   return written == TRUE;
 }
 
@@ -457,8 +454,7 @@ BOOL CALLBACK CrashDumpHandler::DumpMemoryRangesCallback(void* parameter,
     case ModuleCallback:
     case ThreadCallback:
     case IncludeThreadCallback:
-    case IncludeModuleCallback:
-      return TRUE;
+    case IncludeModuleCallback: return TRUE;
     case MemoryCallback: {
       std::vector<MemoryRange>& ranges = handler->memory_ranges_;
       if (handler->next_memory_range_ == 0 && !ranges.empty() && ranges[0].base == 0)
@@ -474,8 +470,7 @@ BOOL CALLBACK CrashDumpHandler::DumpMemoryRangesCallback(void* parameter,
       output->Cancel = FALSE;
       output->CheckCancel = FALSE;
       return TRUE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -43,7 +43,7 @@ inline constexpr uint32_t kRequesterStreamValidity = 3;
 // The exit codes of a process ended after an invalid-parameter or pure
 // virtual call; never 0, so that nothing mistakes the crash for success.
 inline constexpr DWORD kInvalidParameterExitCode = 0xC000000D;  // STATUS_INVALID_PARAMETER
-inline constexpr DWORD kPureCallExitCode = 0xC0000025;  // STATUS_NONCONTINUABLE_EXCEPTION
+inline constexpr DWORD kPureCallExitCode = 0xC0000025;          // STATUS_NONCONTINUABLE_EXCEPTION
 
 class CrashDumpHandler {
  public:
@@ -51,8 +51,8 @@ class CrashDumpHandler {
   using Filter = bool (*)(void* context, EXCEPTION_POINTERS* exception_pointers,
                           const AssertionInfo* assertion);
   // Called after a dump; its result becomes the handler's.
-  using DumpCallback = bool (*)(const wchar_t* dump_folder, const wchar_t* dump_id,
-                                void* context, EXCEPTION_POINTERS* exception_pointers,
+  using DumpCallback = bool (*)(const wchar_t* dump_folder, const wchar_t* dump_id, void* context,
+                                EXCEPTION_POINTERS* exception_pointers,
                                 const AssertionInfo* assertion, bool succeeded);
 
   // With |pipe_name| the handler registers with the reporter; when that
@@ -103,8 +103,7 @@ class CrashDumpHandler {
   bool WriteAssertionDump(DWORD code, AssertionInfo* assertion);
 
   static DWORD WINAPI HandlerThreadMain(void* parameter);
-  static BOOL CALLBACK DumpMemoryRangesCallback(void* parameter,
-                                                MINIDUMP_CALLBACK_INPUT* input,
+  static BOOL CALLBACK DumpMemoryRangesCallback(void* parameter, MINIDUMP_CALLBACK_INPUT* input,
                                                 MINIDUMP_CALLBACK_OUTPUT* output);
 
   Filter filter_;

@@ -66,10 +66,10 @@ CHILD_PROCESS_MAIN(CrashingClient) {
     return kChildWithoutHandler;
   if (SwitchASCII("threads") == "2") {
     base::win::ScopedHandle start(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    base::win::ScopedHandle first(::CreateThread(nullptr, 0, &CrashWhenReleased, start.Get(), 0,
-                                                 nullptr));
-    base::win::ScopedHandle second(::CreateThread(nullptr, 0, &CrashWhenReleased, start.Get(),
-                                                  0, nullptr));
+    base::win::ScopedHandle first(
+        ::CreateThread(nullptr, 0, &CrashWhenReleased, start.Get(), 0, nullptr));
+    base::win::ScopedHandle second(
+        ::CreateThread(nullptr, 0, &CrashWhenReleased, start.Get(), 0, nullptr));
     ::SetEvent(start.Get());
     ::Sleep(60000);
     return 0;
@@ -80,10 +80,9 @@ CHILD_PROCESS_MAIN(CrashingClient) {
 
 // An in-process handler writing into "--dump-folder", then a crash.
 CHILD_PROCESS_MAIN(CrashingInProcess) {
-  CrashDumpHandler handler(base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
-                               "dump-folder"),
-                           nullptr, nullptr, nullptr, kHandlerAll, MiniDumpNormal, nullptr,
-                           CustomInfo());
+  CrashDumpHandler handler(
+      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative("dump-folder"), nullptr, nullptr,
+      nullptr, kHandlerAll, MiniDumpNormal, nullptr, CustomInfo());
   if (handler.IsOutOfProcess())
     return 1;
   TriggerCrash(SwitchASCII("kind").c_str());
@@ -175,8 +174,8 @@ TEST(CrashDumpHandlerInProcessTest, WritesAGuidNamedDumpWithItsOwnStreams) {
     DWORD exit_code;
     bool has_assertion;
   };
-  for (const Case& test : {Case{"access-violation", 0xC0000005, false},
-                           Case{"invalid-parameter", 0xC000000D, true}}) {
+  for (const Case& test :
+       {Case{"access-violation", 0xC0000005, false}, Case{"invalid-parameter", 0xC000000D, true}}) {
     base::ScopedTempDir folder;
     ASSERT_TRUE(folder.CreateUniqueTempDir());
     base::CommandLine command_line = testing::GetChildCommandLine("CrashingInProcess");
@@ -259,8 +258,8 @@ class CrashDumpHandlerDispatchTest : public testing::Test {
 };
 
 TEST_F(CrashDumpHandlerDispatchTest, DebugExceptionsGoToThePreviousFilterUnlessHandled) {
-  CrashDumpHandler handler(L"", &RecordingDumpFilter, nullptr, nullptr,
-                           kHandlerUnhandledException, MiniDumpNormal, nullptr, CustomInfo());
+  CrashDumpHandler handler(L"", &RecordingDumpFilter, nullptr, nullptr, kHandlerUnhandledException,
+                           MiniDumpNormal, nullptr, CustomInfo());
   EXPECT_EQ(EXCEPTION_CONTINUE_EXECUTION, Dispatch(EXCEPTION_BREAKPOINT));
   EXPECT_EQ(0, g_dump_filter_calls);
   EXPECT_EQ(1, g_previous_filter_calls);
@@ -288,8 +287,8 @@ bool FailingDumpFilter(void*, EXCEPTION_POINTERS*, const AssertionInfo*) {
 
 TEST_F(CrashDumpHandlerDispatchTest, HandlersNestAndRestoreWhatTheyReplaced) {
   {
-    CrashDumpHandler outer(L"", &RecordingDumpFilter, nullptr, nullptr,
-                           kHandlerUnhandledException, MiniDumpNormal, nullptr, CustomInfo());
+    CrashDumpHandler outer(L"", &RecordingDumpFilter, nullptr, nullptr, kHandlerUnhandledException,
+                           MiniDumpNormal, nullptr, CustomInfo());
     {
       // Kinds 0 installs nothing and does not take part in the nesting.
       CrashDumpHandler passive(L"", &FailingDumpFilter, nullptr, nullptr, 0, MiniDumpNormal,
@@ -301,8 +300,8 @@ TEST_F(CrashDumpHandlerDispatchTest, HandlersNestAndRestoreWhatTheyReplaced) {
       EXPECT_EQ(1, g_dump_filter_calls);
       EXPECT_EQ(1, g_previous_filter_calls);
     }
-    CrashDumpHandler inner(L"", &RecordingDumpFilter, nullptr, nullptr,
-                           kHandlerUnhandledException, MiniDumpNormal, nullptr, CustomInfo());
+    CrashDumpHandler inner(L"", &RecordingDumpFilter, nullptr, nullptr, kHandlerUnhandledException,
+                           MiniDumpNormal, nullptr, CustomInfo());
     // The top handler serves first; it refuses the dump and passes the
     // exception to the filter it replaced, which reaches the outer handler,
     // and that one passes it to the filter from before both.
@@ -321,12 +320,12 @@ TEST_F(CrashDumpHandlerDispatchTest, HandlersNestAndRestoreWhatTheyReplaced) {
 CHILD_PROCESS_MAIN(HandlersRemovedInCreationOrder) {
   fflush(stderr);
   _dup2(_fileno(stdout), _fileno(stderr));
-  auto first = std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr,
-                                                  kHandlerAll, MiniDumpNormal, nullptr,
-                                                  CustomInfo());
-  auto second = std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr,
-                                                   kHandlerAll, MiniDumpNormal, nullptr,
-                                                   CustomInfo());
+  auto first =
+      std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr, kHandlerAll,
+                                         MiniDumpNormal, nullptr, CustomInfo());
+  auto second =
+      std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr, kHandlerAll,
+                                         MiniDumpNormal, nullptr, CustomInfo());
   auto third = std::make_unique<CrashDumpHandler>(L"", &RecordingDumpFilter, nullptr, nullptr,
                                                   kHandlerUnhandledException, MiniDumpNormal,
                                                   nullptr, CustomInfo());

@@ -37,9 +37,8 @@ size_t TextLength(const wchar_t* text) { return text ? wcslen(text) : 0; }
 std::wstring DescribeWow64() {
   using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, BOOL*);
   HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
-  auto is_wow64_process = reinterpret_cast<IsWow64ProcessFunction>(
-      reinterpret_cast<void (*)()>(kernel32 ? ::GetProcAddress(kernel32, "IsWow64Process")
-                                            : nullptr));
+  auto is_wow64_process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)()>(
+      kernel32 ? ::GetProcAddress(kernel32, "IsWow64Process") : nullptr));
   BOOL wow64 = FALSE;
   if (!is_wow64_process || !is_wow64_process(::GetCurrentProcess(), &wow64))
     return std::wstring();

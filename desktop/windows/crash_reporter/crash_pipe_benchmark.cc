@@ -93,7 +93,8 @@ int main() {
     return 2;
   }
   EchoServer echo;
-  echo.name = L"\\\\.\\pipe\\VelmoCrashPipeBenchmarkEcho" + std::to_wstring(::GetCurrentProcessId());
+  echo.name =
+      L"\\\\.\\pipe\\VelmoCrashPipeBenchmarkEcho" + std::to_wstring(::GetCurrentProcessId());
   echo.rounds = static_cast<int>(rounds);
   echo.pipe.Reset(::CreateNamedPipeW(
       echo.name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -102,8 +103,8 @@ int main() {
     fprintf(stderr, "cannot create the plain pipe\n");
     return 2;
   }
-  base::win::ScopedHandle echo_thread(::CreateThread(nullptr, 0, &RunEchoServer, &echo, 0,
-                                                     nullptr));
+  base::win::ScopedHandle echo_thread(
+      ::CreateThread(nullptr, 0, &RunEchoServer, &echo, 0, nullptr));
 
   // The two kinds of round alternate, so that the load of a shared machine
   // weighs on both alike.
@@ -137,7 +138,7 @@ int main() {
   double registration = Median(registrations);
   double round_trip = Median(round_trips);
   double ratio = registration / round_trip;
-  printf("registration median %.1f us, plain round trip median %.1f us, ratio %.2f\n",
-         registration, round_trip, ratio);
+  printf("registration median %.1f us, plain round trip median %.1f us, ratio %.2f\n", registration,
+         round_trip, ratio);
   return ratio <= 2.0 ? 0 : 1;
 }

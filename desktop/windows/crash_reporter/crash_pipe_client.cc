@@ -8,8 +8,7 @@
 
 namespace crash_reporter {
 
-CrashPipeClient::CrashPipeClient(std::wstring pipe_name, uint32_t dump_type,
-                                 CustomInfo custom_info)
+CrashPipeClient::CrashPipeClient(std::wstring pipe_name, uint32_t dump_type, CustomInfo custom_info)
     : pipe_name_(std::move(pipe_name)), dump_type_(dump_type), custom_info_(custom_info) {}
 
 CrashPipeClient::CrashPipeClient(HANDLE pipe, uint32_t dump_type, CustomInfo custom_info)
@@ -27,10 +26,9 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
     return std::move(given_pipe_);
   base::win::ScopedHandle pipe;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    pipe.Reset(::CreateFileW(pipe_name_.c_str(),
-                             FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0,
-                             nullptr, OPEN_EXISTING,
-                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    pipe.Reset(::CreateFileW(
+        pipe_name_.c_str(), FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+        OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (pipe.IsValid())
       break;
     DWORD error = ::GetLastError();
@@ -46,8 +44,8 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {
-    VLOG(1) << "Cannot switch the crash reporter's pipe to message mode (error "
-            << ::GetLastError() << ")";
+    VLOG(1) << "Cannot switch the crash reporter's pipe to message mode (error " << ::GetLastError()
+            << ")";
     return base::win::ScopedHandle();
   }
   return pipe;
@@ -77,8 +75,8 @@ bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
   DWORD read = 0;
   if (!::TransactNamedPipe(pipe, &request, sizeof(request), &reply, sizeof(reply), &read,
                            nullptr)) {
-    VLOG(1) << "The crash reporter did not answer the registration (error "
-            << ::GetLastError() << ")";
+    VLOG(1) << "The crash reporter did not answer the registration (error " << ::GetLastError()
+            << ")";
     return false;
   }
   if (read != sizeof(reply) || reply.tag != kRegistrationReply || reply.id == 0 ||
@@ -96,8 +94,8 @@ bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
   ack.tag = kRegistrationAck;
   DWORD written = 0;
   if (!::WriteFile(pipe, &ack, sizeof(ack), &written, nullptr)) {
-    VLOG(1) << "Cannot acknowledge the crash reporter's registration (error "
-            << ::GetLastError() << ")";
+    VLOG(1) << "Cannot acknowledge the crash reporter's registration (error " << ::GetLastError()
+            << ")";
     return false;
   }
   dump_request_event_ = std::move(dump_request);

@@ -39,8 +39,7 @@ bool CrashPipeClientRecord::Initialize() {
     return false;
   }
   FILETIME exit_time, kernel_time, user_time;
-  if (!::GetProcessTimes(process_.Get(), &creation_time_, &exit_time, &kernel_time,
-                         &user_time)) {
+  if (!::GetProcessTimes(process_.Get(), &creation_time_, &exit_time, &kernel_time, &user_time)) {
     // The registration time stands in for the start: "ptime" then
     // undercounts, which is better than no value.
     ::GetSystemTimeAsFileTime(&creation_time_);

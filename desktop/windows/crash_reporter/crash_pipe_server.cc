@@ -120,8 +120,8 @@ bool CrashPipeServer::Start() {
   }
   HANDLE pipe = ::CreateNamedPipeW(
       pipe_name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
-      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBufferBytes,
-      kPipeBufferBytes, 0, security_attributes_);
+      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBufferBytes, kPipeBufferBytes,
+      0, security_attributes_);
   if (pipe == INVALID_HANDLE_VALUE) {
     PLOG(ERROR) << "Cannot create the crash pipe";
     state_ = kServerStateError;
@@ -164,36 +164,16 @@ void CrashPipeServer::Dispatch() {
     }
     dispatch_again_ = false;
     switch (state_.load()) {
-      case kServerStateError:
-        HandleErrorState();
-        break;
-      case kServerStateInitial:
-        HandleInitialState();
-        break;
-      case kServerStateConnecting:
-        HandleConnectingState();
-        break;
-      case kServerStateConnected:
-        HandleConnectedState();
-        break;
-      case kServerStateReading:
-        HandleReadingState();
-        break;
-      case kServerStateReadDone:
-        HandleReadDoneState();
-        break;
-      case kServerStateWriting:
-        HandleWritingState();
-        break;
-      case kServerStateWriteDone:
-        HandleWriteDoneState();
-        break;
-      case kServerStateReadingAck:
-        HandleReadingAckState();
-        break;
-      case kServerStateDisconnecting:
-        HandleDisconnectingState();
-        break;
+      case kServerStateError: HandleErrorState(); break;
+      case kServerStateInitial: HandleInitialState(); break;
+      case kServerStateConnecting: HandleConnectingState(); break;
+      case kServerStateConnected: HandleConnectedState(); break;
+      case kServerStateReading: HandleReadingState(); break;
+      case kServerStateReadDone: HandleReadDoneState(); break;
+      case kServerStateWriting: HandleWritingState(); break;
+      case kServerStateWriteDone: HandleWriteDoneState(); break;
+      case kServerStateReadingAck: HandleReadingAckState(); break;
+      case kServerStateDisconnecting: HandleDisconnectingState(); break;
       default:
         LOG(ERROR) << "The crash server is in unknown state " << state_.load();
         state_ = kServerStateError;
@@ -309,9 +289,8 @@ void CrashPipeServer::HandleReadingState() {
 }
 
 bool CrashPipeServer::IsAcceptableRegistration(const CrashPipeMessage& message) {
-  if (message.tag != kRegistrationRequest || message.id == 0 ||
-      message.thread_id_address == 0 || message.exception_pointers_address == 0 ||
-      message.assertion_info_address == 0) {
+  if (message.tag != kRegistrationRequest || message.id == 0 || message.thread_id_address == 0 ||
+      message.exception_pointers_address == 0 || message.assertion_info_address == 0) {
     LOG(WARNING) << "A crash client sent an unusable request (tag " << message.tag << ")";
     return false;
   }
@@ -487,8 +466,8 @@ void CrashPipeServer::HandleDumpRequest(CrashPipeClientRecord* record) {
                              &exception_pointers, sizeof(exception_pointers), &read) ||
         read != sizeof(exception_pointers) ||
         !::ReadProcessMemory(record->process(),
-                             reinterpret_cast<const void*>(record->thread_id_address()),
-                             &thread_id, sizeof(thread_id), &read) ||
+                             reinterpret_cast<const void*>(record->thread_id_address()), &thread_id,
+                             sizeof(thread_id), &read) ||
         read != sizeof(thread_id)) {
       PLOG(WARNING) << "Cannot read the crash details of client " << record->pid();
       call_back = false;

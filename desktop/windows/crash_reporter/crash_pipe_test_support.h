@@ -50,10 +50,9 @@ class RecordingCrashServer {
   // read the crash details before the callback.
   // With |generate_dumps| the server writes each dump into |dump_folder|.
   bool Start(bool generate_dumps = false, const std::wstring* dump_folder = nullptr) {
-    server_ = std::make_unique<CrashPipeServer>(CrashPipeNameFor(::GetCurrentProcessId()),
-                                                nullptr, nullptr, nullptr, &OnDump, this, nullptr,
-                                                nullptr, nullptr, nullptr, generate_dumps,
-                                                dump_folder);
+    server_ = std::make_unique<CrashPipeServer>(CrashPipeNameFor(::GetCurrentProcessId()), nullptr,
+                                                nullptr, nullptr, &OnDump, this, nullptr, nullptr,
+                                                nullptr, nullptr, generate_dumps, dump_folder);
     return server_->Start();
   }
   void Stop() { server_.reset(); }
@@ -77,8 +76,8 @@ class RecordingCrashServer {
   template <typename T>
   static bool ReadClient(HANDLE process, uint64_t address, T* value) {
     SIZE_T read = 0;
-    return ::ReadProcessMemory(process, reinterpret_cast<const void*>(address), value,
-                               sizeof(T), &read) &&
+    return ::ReadProcessMemory(process, reinterpret_cast<const void*>(address), value, sizeof(T),
+                               &read) &&
            read == sizeof(T);
   }
 

@@ -59,9 +59,8 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
     swprintf(entries[i].name, kCustomInfoTextUnits, L"key%u", i);
     swprintf(entries[i].value, kCustomInfoTextUnits, L"value%u", i);
   }
-  uint32_t claimed = base::CommandLine::ForCurrentProcess()->HasSwitch("claim")
-                         ? SwitchNumber("claim")
-                         : count;
+  uint32_t claimed =
+      base::CommandLine::ForCurrentProcess()->HasSwitch("claim") ? SwitchNumber("claim") : count;
   CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries.data(), claimed});
   if (!client.Register())
     return kChildRegistrationFailed;
@@ -234,8 +233,8 @@ TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {
     EXPECT_FALSE(ServerAnswers(bad.message, bad.size)) << bad.what;
     EXPECT_EQ(clients.size(), server_.server()->ClientCountForTesting()) << bad.what;
     // The next client is served.
-    clients.push_back(std::make_unique<CrashPipeClient>(
-        CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo()));
+    clients.push_back(std::make_unique<CrashPipeClient>(CrashPipeNameFor(::GetCurrentProcessId()),
+                                                        0, CustomInfo()));
     EXPECT_TRUE(clients.back()->Register()) << "after " << bad.what;
   }
   // An upload request is no registration either, and is not answered.
@@ -349,11 +348,11 @@ TEST_F(CrashPipeTest, UnreadableCrashDetailsSkipTheCallbackButReleaseTheClient) 
   request.exception_pointers_address = 0x10;
   request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
   std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
-  base::win::ScopedHandle pipe(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                             nullptr, OPEN_EXISTING, 0, nullptr));
+  base::win::ScopedHandle pipe(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
   if (!pipe.IsValid() && ::WaitNamedPipeW(name.c_str(), 5000))
-    pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, 0, nullptr));
+    pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             0, nullptr));
   ASSERT_TRUE(pipe.IsValid());
   DWORD mode = PIPE_READMODE_MESSAGE;
   ASSERT_TRUE(::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr));

@@ -31,8 +31,13 @@ std::atomic<uint32_t> g_first_crash{0};
 
 const wchar_t* const kDescribedModules[] = {
     nullptr,  // the main executable
-    L"velmo_browser.dll", L"velmo_child.dll", L"KernelBase.dll", L"kernel32.dll",
-    L"ntdll.dll",         L"user32.dll",      L"msvcrt.dll",
+    L"velmo_browser.dll",
+    L"velmo_child.dll",
+    L"KernelBase.dll",
+    L"kernel32.dll",
+    L"ntdll.dll",
+    L"user32.dll",
+    L"msvcrt.dll",
 };
 
 template <typename Function>
@@ -60,8 +65,8 @@ uint32_t GetCrashReporterPidFromSwitch() {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   uint32_t pid = 0;
   if (!command_line ||
-      !base::StringToUint(
-          command_line->GetSwitchValueASCII(installer::kCrashReporterPidSwitch), &pid)) {
+      !base::StringToUint(command_line->GetSwitchValueASCII(installer::kCrashReporterPidSwitch),
+                          &pid)) {
     return 0;
   }
   return pid;
@@ -96,16 +101,16 @@ uint32_t LaunchCrashReporter() {
   }
   base::win::ScopedHandle init_event(::CreateEventW(nullptr, TRUE, FALSE, event_name));
   if (!init_event.IsValid()) {
-    VLOG(1) << "Cannot create the crash reporter's start-up event (error "
-            << ::GetLastError() << ")";
+    VLOG(1) << "Cannot create the crash reporter's start-up event (error " << ::GetLastError()
+            << ")";
     return 0;
   }
   std::wstring command_text = command_line.GetCommandLineString();
   STARTUPINFOW startup_info = {};
   startup_info.cb = sizeof(startup_info);
   PROCESS_INFORMATION process_info = {};
-  if (!::CreateProcessW(nullptr, command_text.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup_info, &process_info)) {
+  if (!::CreateProcessW(nullptr, command_text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup_info, &process_info)) {
     VLOG(1) << "Cannot start the crash reporter (error " << ::GetLastError() << ")";
     return 0;
   }
@@ -132,9 +137,9 @@ void ConnectCrashReporterClient() {
   }
   CrashKeysPage* page = CrashKeysPage::GetInstance();
   CustomInfo custom_info = page ? page->GetCustomInfo() : CustomInfo();
-  auto handler = std::make_unique<CrashDumpHandler>(
-      std::wstring(), &CrashFilterFirstThreadOnly, &OnCrashDumpDone, nullptr, kHandlerAll,
-      MiniDumpNormal, pipe_name, custom_info);
+  auto handler = std::make_unique<CrashDumpHandler>(std::wstring(), &CrashFilterFirstThreadOnly,
+                                                    &OnCrashDumpDone, nullptr, kHandlerAll,
+                                                    MiniDumpNormal, pipe_name, custom_info);
   // Without a registration the handler goes again, restoring the handlers it
   // replaced: the process keeps the system's crash handling.
   if (!handler->IsOutOfProcess())
@@ -211,11 +216,10 @@ std::wstring DescribeNamedModules() {
       shown_name = separator + 1;
     }
     wchar_t record[MAX_PATH * 2 + 64];
-    if (FormatWideBounded(record, sizeof(record) / sizeof(record[0]), L"%ls:%llx:%lx:%ls::",
-                          shown_name,
-                          static_cast<unsigned long long>(
-                              reinterpret_cast<uintptr_t>(info.lpBaseOfDll)),
-                          static_cast<unsigned long>(info.SizeOfImage), path) < 0) {
+    if (FormatWideBounded(
+            record, sizeof(record) / sizeof(record[0]), L"%ls:%llx:%lx:%ls::", shown_name,
+            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(info.lpBaseOfDll)),
+            static_cast<unsigned long>(info.SizeOfImage), path) < 0) {
       continue;
     }
     description += record;

@@ -44,9 +44,8 @@ CHILD_PROCESS_MAIN(StartUpProbe) {
     WriteMarker(L"launched", std::to_string(::GetCurrentProcessId()));
     if (command_line.GetSwitchValueASCII("stand-in") != "signal")
       return 3;
-    std::wstring name =
-        kCrashReporterInitEventPrefix +
-        command_line.GetSwitchValueNative(installer::kCrashReporterParentIdSwitch);
+    std::wstring name = kCrashReporterInitEventPrefix +
+                        command_line.GetSwitchValueNative(installer::kCrashReporterParentIdSwitch);
     base::win::ScopedHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
     return event.IsValid() && ::SetEvent(event.Get()) ? 0 : 4;
   }
@@ -159,17 +158,29 @@ TEST(CrashKeysPageTest, TheReporterReadsThePageOutOfTheCrashedProcess) {
     size_t first, last;
     const wchar_t* name;
   };
-  for (const Range& range :
-       {Range{0, 0, L"version"}, Range{1, 1, L"build"}, Range{2, 2, L"buildset"},
-        Range{3, 3, L"build_request_time"}, Range{4, 4, L"process_type"},
-        Range{5, 5, L"crash_guid"}, Range{6, 21, L"active_url"}, Range{22, 22, L"gpu_vendor_id"},
-        Range{26, 26, L"gpu_vertex_shader_version"}, Range{27, 27, L"is_wow64"},
-        Range{28, 28, L"exception_policy"}, Range{29, 32, L"vlauto_test"},
-        Range{33, 33, L"origin"}, Range{34, 49, L"enabled_extensions"},
-        Range{50, 65, L"disabled_extensions"}, Range{66, 69, L"blacklisted_extensions"},
-        Range{70, 73, L"terminated_extensions"}, Range{74, 77, L"third_party_installs"},
-        Range{78, 93, L"modules"}, Range{94, 94, L"handle_info_items"},
-        Range{95, 95, L"invalid_handle"}, Range{96, 99, L"ab_tests"}, Range{100, 100, L"ptime"}}) {
+  for (const Range& range : {Range{0, 0, L"version"},
+                             Range{1, 1, L"build"},
+                             Range{2, 2, L"buildset"},
+                             Range{3, 3, L"build_request_time"},
+                             Range{4, 4, L"process_type"},
+                             Range{5, 5, L"crash_guid"},
+                             Range{6, 21, L"active_url"},
+                             Range{22, 22, L"gpu_vendor_id"},
+                             Range{26, 26, L"gpu_vertex_shader_version"},
+                             Range{27, 27, L"is_wow64"},
+                             Range{28, 28, L"exception_policy"},
+                             Range{29, 32, L"vlauto_test"},
+                             Range{33, 33, L"origin"},
+                             Range{34, 49, L"enabled_extensions"},
+                             Range{50, 65, L"disabled_extensions"},
+                             Range{66, 69, L"blacklisted_extensions"},
+                             Range{70, 73, L"terminated_extensions"},
+                             Range{74, 77, L"third_party_installs"},
+                             Range{78, 93, L"modules"},
+                             Range{94, 94, L"handle_info_items"},
+                             Range{95, 95, L"invalid_handle"},
+                             Range{96, 99, L"ab_tests"},
+                             Range{100, 100, L"ptime"}}) {
     for (size_t slot = range.first; slot <= range.last; ++slot)
       EXPECT_EQ(range.name, slots[slot].first) << "slot " << slot;
   }
@@ -261,8 +272,8 @@ TEST(CrashReporterClientTest, ModulesAreDescribedWithBaseSizeAndPath) {
   ASSERT_GE(records.size(), 3u) << text;
   bool kernel32_found = false;
   for (const std::wstring& record : records) {
-    std::vector<std::wstring> fields = base::SplitString16(record, L":", base::KEEP_WHITESPACE,
-                                                           base::SPLIT_WANT_ALL);
+    std::vector<std::wstring> fields =
+        base::SplitString16(record, L":", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
     // name, base, size, then the path, whose drive colon splits it again.
     ASSERT_GE(fields.size(), 4u) << record;
     if (fields[0] != L"kernel32.dll")

@@ -38,8 +38,8 @@ void BroadcastOnWorker() {
 bool BroadcastStartMenuInternetChange() {
   DWORD_PTR result = 0;
   if (!::SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                             reinterpret_cast<LPARAM>(kStartMenuInternetSetting),
-                             SMTO_ABORTIFHUNG, g_timeout_ms.load(), &result)) {
+                             reinterpret_cast<LPARAM>(kStartMenuInternetSetting), SMTO_ABORTIFHUNG,
+                             g_timeout_ms.load(), &result)) {
     PLOG(WARNING) << "Could not broadcast the change of the start-menu Internet clients";
     return false;
   }
@@ -66,8 +66,6 @@ void SetBroadcastHookForTesting(void (*hook)()) {
   g_broadcast_hook.store(hook, std::memory_order_release);
 }
 
-void SetSettingChangeTimeoutForTesting(unsigned timeout_ms) {
-  g_timeout_ms = timeout_ms;
-}
+void SetSettingChangeTimeoutForTesting(unsigned timeout_ms) { g_timeout_ms = timeout_ms; }
 
 }  // namespace installer

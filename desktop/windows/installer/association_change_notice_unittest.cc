@@ -66,9 +66,7 @@ TEST(AssociationChangeNoticeTest, WindowsReceiveTheSettingChange) {
 }
 
 base::WaitableEvent* g_release = nullptr;
-void HoldBroadcast() {
-  g_release->Wait();
-}
+void HoldBroadcast() { g_release->Wait(); }
 
 // A process about to exit waits for a broadcast still in flight, but no
 // longer than its bound.

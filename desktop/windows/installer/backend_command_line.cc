@@ -47,9 +47,8 @@ bool DecodeProcessHandleSwitch(const std::string& text, HANDLE* handle) {
 BackendCommandLine::BackendCommandLine(const base::CommandLine& command_line) {
   initial_process_handle_.given = command_line.HasSwitch(kInitialProcHandleSwitch);
   if (initial_process_handle_.given) {
-    initial_process_handle_.readable =
-        DecodeProcessHandleSwitch(command_line.GetSwitchValueASCII(kInitialProcHandleSwitch),
-                                  &initial_process_handle_.value);
+    initial_process_handle_.readable = DecodeProcessHandleSwitch(
+        command_line.GetSwitchValueASCII(kInitialProcHandleSwitch), &initial_process_handle_.value);
   }
   initial_pid_ = ReadPid(command_line, kInitialPidSwitch);
   parent_pid_ = ReadPid(command_line, kParentPidSwitch);

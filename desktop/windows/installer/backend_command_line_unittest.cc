@@ -31,9 +31,9 @@ TEST(BackendCommandLineTest, ProcessHandleSwitchIsLittleEndianHex) {
 // Each process id is told apart as missing, unreadable or readable; zero is
 // no process.
 TEST(BackendCommandLineTest, ProcessIdsAndHandle) {
-  const BackendCommandLine read(MakeCommandLine(
-      {L"--initial-pid=4711", L"--parent-pid=12x", L"--permission-requester-pid=0",
-       L"--initial-proc-handle=A401000000000000"}));
+  const BackendCommandLine read(
+      MakeCommandLine({L"--initial-pid=4711", L"--parent-pid=12x", L"--permission-requester-pid=0",
+                       L"--initial-proc-handle=A401000000000000"}));
   EXPECT_TRUE(read.initial_pid().ok());
   EXPECT_EQ(4711u, read.initial_pid().value);
   EXPECT_TRUE(read.parent_pid().given);
@@ -54,9 +54,9 @@ TEST(BackendCommandLineTest, ProcessIdsAndHandle) {
 }
 
 TEST(BackendCommandLineTest, PackageAndComponents) {
-  const BackendCommandLine read(MakeCommandLine(
-      {L"--wait-for-package=C:\\Temp\\Velmo Installer\\package", L"--components=",
-       L"--post-elevated-install-tasks"}));
+  const BackendCommandLine read(
+      MakeCommandLine({L"--wait-for-package=C:\\Temp\\Velmo Installer\\package", L"--components=",
+                       L"--post-elevated-install-tasks"}));
   EXPECT_TRUE(read.waits_for_package());
   EXPECT_EQ(base::FilePath(L"C:\\Temp\\Velmo Installer\\package"), read.package_folder());
   // Given but empty is still given: the step says there is nothing to do.

@@ -26,8 +26,8 @@ bool ToOemCodePage(std::wstring_view text, std::string* out) {
   const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL used_default = FALSE;
   BOOL* used_default_out = utf8 ? nullptr : &used_default;
-  const int size = ::WideCharToMultiByte(CP_OEMCP, flags, text.data(), length, nullptr, 0,
-                                         nullptr, used_default_out);
+  const int size = ::WideCharToMultiByte(CP_OEMCP, flags, text.data(), length, nullptr, 0, nullptr,
+                                         used_default_out);
   if (size <= 0) {
     PLOG(WARNING) << "Cannot convert a path to the OEM code page " << code_page;
     return false;
@@ -85,8 +85,7 @@ bool HoldsOnlyPathCharacters(const std::wstring& path) {
 // |install_folder| (when that is set).
 void AppendPathCommand(std::string* text, const char* command, const base::FilePath& path,
                        const base::FilePath& install_folder) {
-  if (!install_folder.empty() &&
-      (path.ReferencesParent() || !install_folder.IsParent(path))) {
+  if (!install_folder.empty() && (path.ReferencesParent() || !install_folder.IsParent(path))) {
     LOG(ERROR) << "Not writing " << path << " into the cleanup batch file: it is not below "
                << install_folder;
     return;

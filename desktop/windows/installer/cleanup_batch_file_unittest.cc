@@ -26,9 +26,7 @@ CHILD_PROCESS_MAIN(CleanupBatchWatchedProcess) {
 }
 
 // A process that has ended by the time a batch file looks for it.
-CHILD_PROCESS_MAIN(CleanupBatchEndedProcess) {
-  return 0;
-}
+CHILD_PROCESS_MAIN(CleanupBatchEndedProcess) { return 0; }
 
 bool WriteText(const base::FilePath& path, const std::string& text) {
   return base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
@@ -246,9 +244,8 @@ TEST(CleanupBatchFileTest, HostilePathsNeverBecomeCommands) {
   // A folder that is no folder of the installation, handed in directly.
   contents.leftover_folders.insert(outside.DirName());
 
-  base::Process ended =
-      base::LaunchProcess(testing::GetChildCommandLine("CleanupBatchEndedProcess"),
-                          base::LaunchOptions());
+  base::Process ended = base::LaunchProcess(
+      testing::GetChildCommandLine("CleanupBatchEndedProcess"), base::LaunchOptions());
   ASSERT_TRUE(ended.IsValid());
   ASSERT_TRUE(ended.WaitForExitWithTimeout(60 * 1000, nullptr));
   contents.pid1 = ended.Pid();

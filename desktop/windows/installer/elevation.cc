@@ -19,7 +19,8 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kUacPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr wchar_t kUacPolicyKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr wchar_t kEnableLuaValue[] = L"EnableLUA";
 
 struct ElevationTestState {
@@ -141,13 +142,9 @@ ScopedElevationForTesting::ScopedElevationForTesting() {
   TestState().active = true;
 }
 
-ScopedElevationForTesting::~ScopedElevationForTesting() {
-  TestState() = ElevationTestState();
-}
+ScopedElevationForTesting::~ScopedElevationForTesting() { TestState() = ElevationTestState(); }
 
-void ScopedElevationForTesting::DeclinePrompt() {
-  TestState().decline_prompt = true;
-}
+void ScopedElevationForTesting::DeclinePrompt() { TestState().decline_prompt = true; }
 
 void ScopedElevationForTesting::AddSwitches(const base::CommandLine& switches) {
   TestState().extra_switches.AppendArguments(switches, /*include_program=*/false);

@@ -6,8 +6,7 @@ namespace installer {
 
 FolderInstallation::FolderInstallation(const base::FilePath& folder) : Installation(folder) {}
 
-FolderInstallation::FolderInstallation(const base::FilePath& folder,
-                                       const InstallLog& install_log)
+FolderInstallation::FolderInstallation(const base::FilePath& folder, const InstallLog& install_log)
     : Installation(folder, install_log) {}
 
 FolderInstallation::~FolderInstallation() = default;

@@ -53,15 +53,15 @@ void ReportAclWritten(const base::FilePath& folder, PACL dacl, bool restore) {
 
 // Writes |dacl| to |folder|, keeping the folder's protection from
 // inheritance as |control| gives it.
-bool WriteFolderDacl(const base::FilePath& folder, PACL dacl,
-                     SECURITY_DESCRIPTOR_CONTROL control, bool restore) {
+bool WriteFolderDacl(const base::FilePath& folder, PACL dacl, SECURITY_DESCRIPTOR_CONTROL control,
+                     bool restore) {
   const SECURITY_INFORMATION info =
-      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
-                                       ? PROTECTED_DACL_SECURITY_INFORMATION
-                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  const DWORD error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.value().c_str()),
-                                              SE_FILE_OBJECT, info, nullptr, nullptr, dacl,
-                                              nullptr);
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const DWORD error =
+      ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.value().c_str()), SE_FILE_OBJECT, info,
+                              nullptr, nullptr, dacl, nullptr);
   if (error != ERROR_SUCCESS) {
     ELOG(ERROR, error) << "Could not write the access list of " << folder;
     return false;
@@ -101,9 +101,9 @@ void GrantThroughPackageInstaller(const base::CommandLine& command_line,
     PLOG(ERROR) << "Could not open the package ready event";
     return;
   }
-  base::win::ScopedHandle interrupted(::OpenEventW(
-      SYNCHRONIZE, FALSE,
-      GetKernelObjectName(folder, kInstallationInterruptedEventName, true).c_str()));
+  base::win::ScopedHandle interrupted(
+      ::OpenEventW(SYNCHRONIZE, FALSE,
+                   GetKernelObjectName(folder, kInstallationInterruptedEventName, true).c_str()));
   if (!interrupted.IsValid()) {
     PLOG(ERROR) << "Could not open the installation interrupted event";
     return;
@@ -111,8 +111,8 @@ void GrantThroughPackageInstaller(const base::CommandLine& command_line,
   std::vector<HANDLE> handles = {package_ready.Get(), interrupted.Get(), front_end.Handle()};
   if (requester.IsValid())
     handles.push_back(requester.Handle());
-  const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
-                                                handles.data(), FALSE, INFINITE);
+  const DWORD result =
+      ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
   if (result != WAIT_OBJECT_0) {
     if (result == WAIT_FAILED)
       PLOG(ERROR) << "Waiting for the package failed";
@@ -121,12 +121,10 @@ void GrantThroughPackageInstaller(const base::CommandLine& command_line,
     return;
   }
 
-  base::CommandLine package_installer(
-      own.package_folder().Append(kPackageInstallerFileName));
+  base::CommandLine package_installer(own.package_folder().Append(kPackageInstallerFileName));
   package_installer.CopySwitchesFrom(
-      command_line, {kCrashReporterPidSwitch, kSetFolderPermissionSwitch,
-                     kPermissionsForUserSwitch, kPermanentPermissionsSwitch,
-                     kPermissionRequesterPidSwitch});
+      command_line, {kCrashReporterPidSwitch, kSetFolderPermissionSwitch, kPermissionsForUserSwitch,
+                     kPermanentPermissionsSwitch, kPermissionRequesterPidSwitch});
   LOG(INFO) << "Granting the folder permission through "
             << package_installer.GetCommandLineString();
   base::LaunchOptions options;
@@ -138,9 +136,9 @@ void GrantThroughPackageInstaller(const base::CommandLine& command_line,
 
 void GrantFolderPermission(const base::CommandLine& command_line, const base::FilePath& folder,
                            const std::wstring& user, const base::Process& requester) {
-  base::win::ScopedHandle give_event(::OpenEventW(
-      EVENT_ALL_ACCESS, FALSE,
-      GetKernelObjectName(folder, kGiveInstallPermissionEventName, false).c_str()));
+  base::win::ScopedHandle give_event(
+      ::OpenEventW(EVENT_ALL_ACCESS, FALSE,
+                   GetKernelObjectName(folder, kGiveInstallPermissionEventName, false).c_str()));
   if (!give_event.IsValid()) {
     PLOG(ERROR) << "Could not open the event of the folder permission";
     return;
@@ -159,9 +157,9 @@ void GrantFolderPermission(const base::CommandLine& command_line, const base::Fi
 
   PACL old_dacl = nullptr;
   base::win::ScopedLocalAllocTyped<PSECURITY_DESCRIPTOR> old_descriptor;
-  DWORD error = ::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT,
-                                        DACL_SECURITY_INFORMATION, nullptr, nullptr, &old_dacl,
-                                        nullptr, old_descriptor.Receive());
+  DWORD error =
+      ::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &old_dacl, nullptr, old_descriptor.Receive());
   if (error != ERROR_SUCCESS) {
     ELOG(ERROR, error) << "Could not read the access list of " << folder;
     return;
@@ -247,12 +245,8 @@ bool RunFolderPermissionHelper() {
   return true;
 }
 
-void SetFolderAclWrittenHookForTesting(FolderAclWrittenHook hook) {
-  g_acl_written_hook = hook;
-}
+void SetFolderAclWrittenHookForTesting(FolderAclWrittenHook hook) { g_acl_written_hook = hook; }
 
-void SetUndoGracePeriodForTesting(DWORD milliseconds) {
-  g_undo_grace_period_ms = milliseconds;
-}
+void SetUndoGracePeriodForTesting(DWORD milliseconds) { g_undo_grace_period_ms = milliseconds; }
 
 }  // namespace installer

@@ -27,10 +27,15 @@ namespace {
 
 // {5CD7AEE2-2219-4A67-B85D-6C9CE15660CB}
 constexpr KNOWNFOLDERID kFolderIdUserProgramFiles = {
-    0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
+    0x5cd7aee2,
+    0x2219,
+    0x4a67,
+    {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
 // {F1B32785-6FBA-4FCF-9D55-7B8E7F157091}
-constexpr KNOWNFOLDERID kFolderIdLocalAppData = {
-    0xf1b32785, 0x6fba, 0x4fcf, {0x9d, 0x55, 0x7b, 0x8e, 0x7f, 0x15, 0x70, 0x91}};
+constexpr KNOWNFOLDERID kFolderIdLocalAppData = {0xf1b32785,
+                                                 0x6fba,
+                                                 0x4fcf,
+                                                 {0x9d, 0x55, 0x7b, 0x8e, 0x7f, 0x15, 0x70, 0x91}};
 
 std::atomic<const DriveProbe*> g_drive_probe{nullptr};
 std::atomic<const std::vector<UninstallEntryPlace>*> g_uninstall_places{nullptr};
@@ -59,13 +64,13 @@ base::FilePath ReadRegistryInstallFolderFrom(HKEY root, const std::wstring& key_
   };
   std::vector<Candidate> candidates;
   if (x64)
-    candidates.push_back({L"Last " + stream + L" Install Path x64",
-                          "Install folder reg value [legacy x64]: "});
-  candidates.push_back({L"Last " + stream + L" Install Path",
-                        "Install folder reg value [standard]: "});
-  candidates.push_back({L"Last " + base::ASCIIToWide(GetChannelName(GetBuildStream())) +
-                            L" Install Path",
-                        "Install folder reg value [beta=next]: "});
+    candidates.push_back(
+        {L"Last " + stream + L" Install Path x64", "Install folder reg value [legacy x64]: "});
+  candidates.push_back(
+      {L"Last " + stream + L" Install Path", "Install folder reg value [standard]: "});
+  candidates.push_back(
+      {L"Last " + base::ASCIIToWide(GetChannelName(GetBuildStream())) + L" Install Path",
+       "Install folder reg value [beta=next]: "});
   if (GetBuildStream() == 4)
     candidates.push_back({L"Last install path", "Install folder reg value [primordial]: "});
 
@@ -145,20 +150,13 @@ UINT SystemDriveProbe::GetDriveType(wchar_t letter) const {
 
 int32_t GetStandaloneDrivePriority(UINT drive_type) {
   switch (drive_type) {
-    case DRIVE_REMOVABLE:
-      return 0;
-    case DRIVE_REMOTE:
-      return 1;
-    case DRIVE_FIXED:
-      return 3;
-    case DRIVE_RAMDISK:
-      return 4;
-    case DRIVE_CDROM:
-      return 5;
-    case DRIVE_NO_ROOT_DIR:
-      return 7;
-    default:
-      return 6;
+    case DRIVE_REMOVABLE: return 0;
+    case DRIVE_REMOTE: return 1;
+    case DRIVE_FIXED: return 3;
+    case DRIVE_RAMDISK: return 4;
+    case DRIVE_CDROM: return 5;
+    case DRIVE_NO_ROOT_DIR: return 7;
+    default: return 6;
   }
 }
 
@@ -176,8 +174,8 @@ std::vector<base::FilePath> FindStandaloneFolders(const DriveProbe& probe) {
     folder += letter;
     folder += L":\\";
     folder += name;
-    candidates.push_back({base::FilePath(folder),
-                          GetStandaloneDrivePriority(probe.GetDriveType(letter))});
+    candidates.push_back(
+        {base::FilePath(folder), GetStandaloneDrivePriority(probe.GetDriveType(letter))});
   }
   LOG(INFO) << "Found " << candidates.size() << " paths for standalone install mode.";
   if (candidates.size() > 1) {
@@ -213,8 +211,7 @@ std::vector<UninstallEntryPlace> GetUninstallEntryPlaces() {
   const std::wstring key = GetUninstallRegistryKey();
   std::vector<UninstallEntryPlace> places;
   places.push_back({HKEY_CURRENT_USER, key, 0});
-  if (base::win::WindowsVersionInfo::GetInstance()->architecture() !=
-      base::win::X86_ARCHITECTURE) {
+  if (base::win::WindowsVersionInfo::GetInstance()->architecture() != base::win::X86_ARCHITECTURE) {
     places.push_back({HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY});
   }
   places.push_back({HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY});
@@ -233,16 +230,11 @@ std::vector<UninstallEntryPlace> GetUninstallEntryPlacesInUse() {
 
 bool UninstallStreamWordMatches(int stream, std::wstring_view word) {
   switch (stream) {
-    case 4:
-      return word == L"Stable";
-    case 3:
-      return word == L"beta" || word == L"Next";
-    case 2:
-      return word == L"developer" || word == L"Developer";
-    case 1:
-      return word == L"nightly";
-    default:
-      return false;
+    case 4: return word == L"Stable";
+    case 3: return word == L"beta" || word == L"Next";
+    case 2: return word == L"developer" || word == L"Developer";
+    case 1: return word == L"nightly";
+    default: return false;
   }
 }
 

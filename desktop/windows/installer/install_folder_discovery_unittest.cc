@@ -21,12 +21,11 @@ namespace {
 
 TEST(StandaloneFoldersTest, DrivesRankedAndFiltered) {
   test::FakeDriveProbe probe;
-  probe.drives = {{L'A', true, DRIVE_REMOVABLE},
-                  {L'C', true, DRIVE_FIXED},
-                  {L'D', true, DRIVE_CDROM}};
-  EXPECT_EQ((std::vector<base::FilePath>{base::FilePath(L"A:\\Velmo"),
-                                         base::FilePath(L"C:\\Velmo")}),
-            FindStandaloneFolders(probe));
+  probe.drives = {
+      {L'A', true, DRIVE_REMOVABLE}, {L'C', true, DRIVE_FIXED}, {L'D', true, DRIVE_CDROM}};
+  EXPECT_EQ(
+      (std::vector<base::FilePath>{base::FilePath(L"A:\\Velmo"), base::FilePath(L"C:\\Velmo")}),
+      FindStandaloneFolders(probe));
 
   // Without a medium a drive is no candidate; a lone CD-ROM stays.
   probe.drives = {{L'A', false, DRIVE_REMOVABLE}, {L'E', true, DRIVE_CDROM}};
@@ -38,9 +37,9 @@ TEST(StandaloneFoldersTest, DrivesRankedAndFiltered) {
                   {L'G', true, DRIVE_RAMDISK},
                   {L'H', true, DRIVE_REMOTE},
                   {L'I', true, DRIVE_NO_ROOT_DIR}};
-  EXPECT_EQ((std::vector<base::FilePath>{base::FilePath(L"H:\\Velmo"),
-                                         base::FilePath(L"G:\\Velmo")}),
-            FindStandaloneFolders(probe));
+  EXPECT_EQ(
+      (std::vector<base::FilePath>{base::FilePath(L"H:\\Velmo"), base::FilePath(L"G:\\Velmo")}),
+      FindStandaloneFolders(probe));
   probe.drives = {{L'F', true, DRIVE_UNKNOWN}, {L'I', true, DRIVE_NO_ROOT_DIR}};
   EXPECT_EQ((std::vector<base::FilePath>{base::FilePath(L"F:\\Velmo")}),
             FindStandaloneFolders(probe));
@@ -61,8 +60,8 @@ class RegistryInstallFolderTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
-    ASSERT_EQ(ERROR_SUCCESS, key_.Open(HKEY_CURRENT_USER, registry_.path().c_str(),
-                                       KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS,
+              key_.Open(HKEY_CURRENT_USER, registry_.path().c_str(), KEY_ALL_ACCESS));
   }
   base::FilePath MakeFolder(const wchar_t* name) {
     base::FilePath folder = temp_dir_.GetPath().Append(name);
@@ -86,8 +85,7 @@ TEST_F(RegistryInstallFolderTest, ValuesInTheirOrder) {
   EXPECT_EQ(primordial, Read(false));
 
   const base::FilePath stable = MakeFolder(L"stable");
-  ASSERT_EQ(ERROR_SUCCESS,
-            key_.WriteValue(L"Last Stable Install Path", stable.value() + L"\\\\"));
+  ASSERT_EQ(ERROR_SUCCESS, key_.WriteValue(L"Last Stable Install Path", stable.value() + L"\\\\"));
   EXPECT_EQ(stable, Read(false));  // Trailing separators removed.
 
   const base::FilePath x64 = MakeFolder(L"x64");
@@ -109,8 +107,7 @@ class UninstallEntriesTest : public testing::Test {
  protected:
   void SetUp() override {
     base_ = L"Software\\VelmoSettingsTest_" +
-            base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) +
-            L"_Uninstall";
+            base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) + L"_Uninstall";
     places_ = {{HKEY_CURRENT_USER, base_, 0},
                {HKEY_LOCAL_MACHINE, base_, KEY_WOW64_64KEY},
                {HKEY_LOCAL_MACHINE, base_, KEY_WOW64_32KEY}};
@@ -126,8 +123,8 @@ class UninstallEntriesTest : public testing::Test {
                 const wchar_t* display_name) {
     base::win::RegistryKey key;
     const std::wstring path = base_ + L"\\" + name;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(places_[place].root, path.c_str(),
-                                        KEY_ALL_ACCESS | places_[place].view));
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Create(places_[place].root, path.c_str(), KEY_ALL_ACCESS | places_[place].view));
     if (publisher) {
       ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Publisher", publisher));
     }
@@ -197,8 +194,8 @@ TEST(UninstallEntryPlacesTest, SystemPlacesFindEntriesOfEachView) {
   std::vector<std::wstring> expected = {L"0:" + tag + L" user"};
   if (x64)
     expected.push_back(L"1:" + tag + L" 64");
-  expected.push_back(base::NumberToString16(static_cast<unsigned>(places.size() - 1)) + L":" +
-                     tag + L" 32");
+  expected.push_back(base::NumberToString16(static_cast<unsigned>(places.size() - 1)) + L":" + tag +
+                     L" 32");
   EXPECT_EQ(expected, ours);
   for (const Entry& entry : entries) {
     base::win::RegistryKey key;
@@ -214,21 +211,20 @@ TEST_F(UninstallEntriesTest, ProfileDeletionFollowsSharedEntries) {
   AddEntry(1, L"Velmo a", L"Velmo Software", L"Velmo Stable 43.0");
   AddEntry(2, L"Velmo b", L"Velmo Software", L"Velmo Next 43.0");
   {
-    Settings settings(base::CommandLine::FromArgv({L"installer.exe", L"--uninstall"}), true,
-                      false, false, base::FilePath(), false, false);
+    Settings settings(base::CommandLine::FromArgv({L"installer.exe", L"--uninstall"}), true, false,
+                      false, base::FilePath(), false, false);
     EXPECT_TRUE(settings.IsProfileDeletionAllowed());
   }
   AddEntry(2, L"Velmo c", L"Velmo Software", L"Velmo Stable 43.0");
   {
-    Settings settings(base::CommandLine::FromArgv({L"installer.exe", L"--uninstall"}), true,
-                      false, false, base::FilePath(), false, false);
+    Settings settings(base::CommandLine::FromArgv({L"installer.exe", L"--uninstall"}), true, false,
+                      false, base::FilePath(), false, false);
     EXPECT_FALSE(settings.IsProfileDeletionAllowed());
   }
   {
     // The back end does not look.
-    Settings settings(
-        base::CommandLine::FromArgv({L"installer.exe", L"--uninstall", L"--backend"}), true,
-        false, false, base::FilePath(), false, false);
+    Settings settings(base::CommandLine::FromArgv({L"installer.exe", L"--uninstall", L"--backend"}),
+                      true, false, false, base::FilePath(), false, false);
     EXPECT_TRUE(settings.IsProfileDeletionAllowed());
   }
   EXPECT_TRUE(UninstallStreamWordMatches(2, L"developer"));
@@ -247,12 +243,12 @@ TEST(DefaultInstallFolderTest, EachSourceAndMode) {
   ASSERT_TRUE(base::CreateDirectoryTree(registry_folder));
   {
     base::win::RegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, seams.registry_path().c_str(),
-                                      KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Open(HKEY_CURRENT_USER, seams.registry_path().c_str(), KEY_ALL_ACCESS));
     ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Last Stable Install Path", registry_folder.value()));
   }
-  ASSERT_TRUE(base::PathRegistry::Override(base::kPathProgramFilesX86,
-                                           temp_dir.GetPath().Append(L"PF86")));
+  ASSERT_TRUE(
+      base::PathRegistry::Override(base::kPathProgramFilesX86, temp_dir.GetPath().Append(L"PF86")));
   ASSERT_TRUE(base::PathRegistry::Override(base::kPathProgramFilesNative,
                                            temp_dir.GetPath().Append(L"PF")));
   const base::FilePath command_line_folder = temp_dir.GetPath().Append(L"FromCommandLine");
@@ -261,19 +257,18 @@ TEST(DefaultInstallFolderTest, EachSourceAndMode) {
 
   EXPECT_EQ(registry_folder, settings.registry_install_folder());
   EXPECT_EQ(command_line_folder, settings.GetInstallFolder());
-  EXPECT_EQ((std::vector<base::FilePath>{base::FilePath(L"A:\\Velmo"),
-                                         base::FilePath(L"C:\\Velmo")}),
-            settings.standalone_folders());
+  EXPECT_EQ(
+      (std::vector<base::FilePath>{base::FilePath(L"A:\\Velmo"), base::FilePath(L"C:\\Velmo")}),
+      settings.standalone_folders());
   using S = Settings;
-  EXPECT_EQ(command_line_folder,
-            settings.ComputeDefaultInstallFolder(S::kFromCommandLine | S::kFromRegistry, false,
-                                                 false, false));
+  EXPECT_EQ(command_line_folder, settings.ComputeDefaultInstallFolder(
+                                     S::kFromCommandLine | S::kFromRegistry, false, false, false));
   EXPECT_EQ(registry_folder, settings.ComputeDefaultInstallFolder(
                                  S::kFromRegistry | S::kFromStandardFolder, false, true, false));
   // A stand-alone copy never goes where the registry says.
   EXPECT_EQ(base::FilePath(L"A:\\Velmo"),
-            settings.ComputeDefaultInstallFolder(S::kFromRegistry | S::kFromStandardFolder,
-                                                 false, false, true));
+            settings.ComputeDefaultInstallFolder(S::kFromRegistry | S::kFromStandardFolder, false,
+                                                 false, true));
   EXPECT_EQ(temp_dir.GetPath().Append(L"PF\\Velmo"),
             settings.ComputeDefaultInstallFolder(S::kFromStandardFolder, true, true, false));
   EXPECT_EQ(temp_dir.GetPath().Append(L"PF86\\Velmo"),
@@ -282,8 +277,7 @@ TEST(DefaultInstallFolderTest, EachSourceAndMode) {
   ASSERT_TRUE(GetUserProgramsFolder(&user_programs));
   EXPECT_EQ(user_programs.Append(L"Velmo"),
             settings.ComputeDefaultInstallFolder(S::kFromStandardFolder, false, false, false));
-  EXPECT_TRUE(
-      settings.ComputeDefaultInstallFolder(S::kFromRegistry, false, false, true).empty());
+  EXPECT_TRUE(settings.ComputeDefaultInstallFolder(S::kFromRegistry, false, false, true).empty());
   base::PathRegistry::ClearOverridesForTesting();
 }
 

@@ -11,8 +11,8 @@ TEST(InstallLogPathTest, OnlyPlainRelativeEntriesResolveBelowTheInstallFolder) {
   ASSERT_TRUE(ResolveInstallLogPath(install, base::FilePath(L"43.0.1.2"),
                                     base::FilePath(L"locales\\en-US.pak"), &path));
   EXPECT_EQ(base::FilePath(L"C:\\Users\\me\\Velmo\\43.0.1.2\\locales\\en-US.pak"), path);
-  ASSERT_TRUE(ResolveInstallLogPath(install, base::FilePath(), base::FilePath(L"launcher.exe"),
-                                    &path));
+  ASSERT_TRUE(
+      ResolveInstallLogPath(install, base::FilePath(), base::FilePath(L"launcher.exe"), &path));
   EXPECT_EQ(base::FilePath(L"C:\\Users\\me\\Velmo\\launcher.exe"), path);
   // Names that merely contain dots or blanks are ordinary names.
   for (const wchar_t* plain : {L"a..b", L".vex", L"x.old", L"with blank\\f.txt", L"..a"})
@@ -50,22 +50,23 @@ TEST(InstallLogPathTest, OnlyPlainRelativeEntriesResolveBelowTheInstallFolder) {
   for (const wchar_t* entry : refused) {
     base::FilePath untouched(L"untouched");
     EXPECT_FALSE(IsPlainRelativePath(base::FilePath(entry))) << entry;
-    EXPECT_FALSE(ResolveInstallLogPath(install, base::FilePath(L"1.0"), base::FilePath(entry),
-                                       &untouched))
+    EXPECT_FALSE(
+        ResolveInstallLogPath(install, base::FilePath(L"1.0"), base::FilePath(entry), &untouched))
         << entry;
     EXPECT_EQ(base::FilePath(L"untouched"), untouched);
   }
   // The same rules hold the version subfolder, which may also be empty.
   EXPECT_TRUE(IsUsableVersionSubfolder(base::FilePath()));
-  for (const wchar_t* subfolder : {L"..\\outside", L"..", L"C:\\", L"\\", L"a/..", L"1.0\\..\\.."}) {
+  for (const wchar_t* subfolder :
+       {L"..\\outside", L"..", L"C:\\", L"\\", L"a/..", L"1.0\\..\\.."}) {
     EXPECT_FALSE(IsUsableVersionSubfolder(base::FilePath(subfolder))) << subfolder;
-    EXPECT_FALSE(ResolveInstallLogPath(install, base::FilePath(subfolder),
-                                       base::FilePath(L"a.dll"), &path))
+    EXPECT_FALSE(
+        ResolveInstallLogPath(install, base::FilePath(subfolder), base::FilePath(L"a.dll"), &path))
         << subfolder;
   }
   // Without an install folder nothing resolves.
-  EXPECT_FALSE(ResolveInstallLogPath(base::FilePath(), base::FilePath(), base::FilePath(L"a"),
-                                     &path));
+  EXPECT_FALSE(
+      ResolveInstallLogPath(base::FilePath(), base::FilePath(), base::FilePath(L"a"), &path));
 }
 
 }  // namespace

@@ -53,9 +53,9 @@ constexpr DWORD kFolderAccessMask = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FIL
 // value an older 64-bit build wrote beside it.
 const RegistryRow kSetLastInstallPathRegOp = {
     L"{CompanyRegistryKey}", L"Last {Stream} Install Path", REG_SZ, L"{InstallFolder}\\"};
-const RegistryRow kDeleteLegacyX64InstallPathRegOp = {
-    L"{CompanyRegistryKey}", L"Last {Stream} Install Path x64", RegistryEntry::kDeleteValue,
-    nullptr};
+const RegistryRow kDeleteLegacyX64InstallPathRegOp = {L"{CompanyRegistryKey}",
+                                                      L"Last {Stream} Install Path x64",
+                                                      RegistryEntry::kDeleteValue, nullptr};
 
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
@@ -67,8 +67,8 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   std::string text;
   if (!base::ReadFileToString(path, &text))
     return false;
-  *lines = base::SplitStringUsingSubstr(text, "\r\n", base::KEEP_WHITESPACE,
-                                        base::SPLIT_WANT_NONEMPTY);
+  *lines =
+      base::SplitStringUsingSubstr(text, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   return true;
 }
 
@@ -89,13 +89,9 @@ Installer::~Installer() {
   // is left in it (nothing after a cancellation).
 }
 
-void Installer::AddObserver(InstallerDelegate* observer) {
-  observers_.AddObserver(observer);
-}
+void Installer::AddObserver(InstallerDelegate* observer) { observers_.AddObserver(observer); }
 
-void Installer::RemoveObserver(InstallerDelegate* observer) {
-  observers_.RemoveObserver(observer);
-}
+void Installer::RemoveObserver(InstallerDelegate* observer) { observers_.RemoveObserver(observer); }
 
 void Installer::Run(Settings* settings) {
   LOG(INFO) << "Beginning installation";
@@ -129,8 +125,7 @@ void Installer::DoRun() {
 
   if (settings->IsFlagSet(Settings::AUTOUPDATE) && operation != Settings::kOperationUpgrade &&
       !status.tarsel_installation()) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-         "Settings operation invalid for autoupdate");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Settings operation invalid for autoupdate");
     return;
   }
   if (operation == Settings::kOperationUnknown) {
@@ -193,10 +188,8 @@ void Installer::DoRun() {
       (!settings->IsFlagSet(Settings::ALL_USERS_FLAG) || admin)) {
     VLOG(2) << "Using write permissions from the status";
     write = status.has_write_access();
-    if (write &&
-        !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-      Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
-           "Could not create installation folder");
+    if (write && !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
+      Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(), "Could not create installation folder");
       return;
     }
   }
@@ -208,8 +201,7 @@ void Installer::DoRun() {
     return;
 
   if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-    Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(),
-         "Could not create installation folder");
+    Fail(IDS_ERROR_CREATE_FOLDER, install_folder.value(), "Could not create installation folder");
     return;
   }
   observers_.Notify(&InstallerDelegate::OnInstallFolderReady);
@@ -246,7 +238,7 @@ void Installer::DoRun() {
         !transaction_.Execute(std::make_unique<DeleteFileOperation>(
             exe, /*check_in_use=*/true, /*remove_empty_parents=*/true, install_folder))) {
       Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
-                         "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
+           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
       return;
     }
   }
@@ -325,14 +317,13 @@ bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
     return true;
   }
   LOG(INFO) << "Need temporary write permissions from administrative user";
-  const bool permanent = settings->IsFlagSet(Settings::SINGLE_PROFILE) ||
-                         own_command_line_.has_components();
+  const bool permanent =
+      settings->IsFlagSet(Settings::SINGLE_PROFILE) || own_command_line_.has_components();
   const int result = ObtainFolderPermission(install_folder, permanent);
   const char* detail = nullptr;
   int string_id = IDS_ERROR_INSTALL_FAILED;
   switch (result) {
-    case kElevationSucceeded:
-      break;
+    case kElevationSucceeded: break;
     case kElevationNotStarted:
       string_id = IDS_ERROR_ELEVATION_FAILED;
       detail = "Failed to elevate the process to give us write permissions to installation folder";
@@ -378,8 +369,7 @@ void Installer::FinishElevatedRun(int result) {
            "Installer process did not complete successfully.");
       return;
     default:
-      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-           "Error when setting up the installer process");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Error when setting up the installer process");
       return;
   }
 }
@@ -392,8 +382,8 @@ void Installer::RememberInstallPath() {
   }
   VLOG(1) << "Saving last installation path.";
   std::unique_ptr<Operation> operation;
-  if (!RegistryEntry(kSetLastInstallPathRegOp, this).CreateOperation(HKEY_CURRENT_USER,
-                                                                     &operation)) {
+  if (!RegistryEntry(kSetLastInstallPathRegOp, this)
+           .CreateOperation(HKEY_CURRENT_USER, &operation)) {
     LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
   } else if (operation && !transaction_.Execute(std::move(operation))) {
     LOG(WARNING) << "Could not write last installation path";
@@ -481,18 +471,18 @@ Installer::StepList Installer::BindStepList(int32_t operation) {
               step(&Installer::InstallShortcuts),      step(&Installer::WriteInstallerPrefs),
               step(&Installer::InstallComponents),     step(&Installer::FinalizeInstallation)};
     case Settings::kOperationUpgrade:
-      return {step(&Installer::RemoveInstalledFiles),    copy_step(&Installer::CopyPackageFiles),
-              step(&Installer::RemoveOldRootFiles),      copy_step(&Installer::CopyRootFiles),
-              step(&Installer::InstallLauncher),         step(&Installer::CleanUpRegistry),
-              step(&Installer::SetUpRegistry),           step(&Installer::UpdateShortcuts),
-              step(&Installer::WriteInstallerPrefs),     step(&Installer::PreserveInstallerStatus),
-              step(&Installer::InstallComponents),       step(&Installer::FinalizeInstallation)};
+      return {step(&Installer::RemoveInstalledFiles), copy_step(&Installer::CopyPackageFiles),
+              step(&Installer::RemoveOldRootFiles),   copy_step(&Installer::CopyRootFiles),
+              step(&Installer::InstallLauncher),      step(&Installer::CleanUpRegistry),
+              step(&Installer::SetUpRegistry),        step(&Installer::UpdateShortcuts),
+              step(&Installer::WriteInstallerPrefs),  step(&Installer::PreserveInstallerStatus),
+              step(&Installer::InstallComponents),    step(&Installer::FinalizeInstallation)};
     case Settings::kOperationUninstall:
-      return {step(&Installer::CleanUpRegistry),       step(&Installer::RemoveShortcuts),
-              step(&Installer::FinalizeUninstallation), step(&Installer::RemoveInstalledFiles),
-              step(&Installer::UninstallComponents),   step(&Installer::CleanUpAfterUninstallation)};
-    default:
-      return {};
+      return {
+          step(&Installer::CleanUpRegistry),        step(&Installer::RemoveShortcuts),
+          step(&Installer::FinalizeUninstallation), step(&Installer::RemoveInstalledFiles),
+          step(&Installer::UninstallComponents),    step(&Installer::CleanUpAfterUninstallation)};
+    default: return {};
   }
 }
 
@@ -506,7 +496,7 @@ void Installer::StartSteps(StepList steps, bool report_total, int extra_steps) {
   if (steps_.empty()) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "No steps for operation " +
-         base::NumberToString(static_cast<int>(settings_->GetOperation())));
+             base::NumberToString(static_cast<int>(settings_->GetOperation())));
     return;
   }
   if (report_total) {
@@ -516,9 +506,7 @@ void Installer::StartSteps(StepList steps, bool report_total, int extra_steps) {
   ScheduleNextStep();
 }
 
-void Installer::RunStep(base::Closure step) {
-  step.Run();
-}
+void Installer::RunStep(base::Closure step) { step.Run(); }
 
 void Installer::PostTask(const base::CodeLocation& from_here, base::Closure task) {
   // A task of an ended run does nothing: what it would change would never be
@@ -533,7 +521,7 @@ void Installer::ScheduleNextStep() {
     // run is better than reporting a success nobody confirmed.
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "No step left to schedule at position " +
-         base::NumberToString(static_cast<unsigned long long>(next_step_)));
+             base::NumberToString(static_cast<unsigned long long>(next_step_)));
     return;
   }
   PostTask(FROM_HERE, steps_[next_step_]);
@@ -541,9 +529,7 @@ void Installer::ScheduleNextStep() {
   ++next_step_;
 }
 
-void Installer::NotifyStep() {
-  observers_.Notify(&InstallerDelegate::OnStep);
-}
+void Installer::NotifyStep() { observers_.Notify(&InstallerDelegate::OnStep); }
 
 void Installer::Fail(int string_id, const std::wstring& text, const std::string& detail,
                      DWORD error) {
@@ -614,8 +600,8 @@ void Installer::WaitForPackage(bool post_elevation) {
   package_ready_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
     const DWORD error = ::GetLastError();
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed to open a handle to the package ready event",
-         error);
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
+         "Failed to open a handle to the package ready event", error);
     return;
   }
   if (::WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
@@ -623,8 +609,7 @@ void Installer::WaitForPackage(bool post_elevation) {
     return;
   }
   if (!package_ready_watcher_.StartWatchingOnce(package_ready_event_.Get(), this)) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-         "Failed to watch the package ready event");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed to watch the package ready event");
   }
 }
 
@@ -648,9 +633,8 @@ void Installer::OnPackageReady() {
   command_line.SetProgram(own_command_line_.package_folder().Append(kPackageInstallerFileName));
   if (post_elevation_)
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
-  command_line.AppendSwitchASCII(
-      kCrashReporterPidSwitch,
-      base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
+  command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
+                                 base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
 
   observers_.Notify(&InstallerDelegate::OnStartingNewMainProcess, false);
   EndRun();

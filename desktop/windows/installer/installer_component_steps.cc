@@ -28,9 +28,7 @@ namespace installer {
 
 namespace {
 
-const char* FlagSwitchValue(bool value) {
-  return value ? "1" : "0";
-}
+const char* FlagSwitchValue(bool value) { return value ? "1" : "0"; }
 
 // The switches every component installer gets from the run's settings.
 void AppendModeSwitches(const Settings& settings, base::CommandLine* command_line) {
@@ -137,8 +135,7 @@ void Installer::InstallComponents() {
     }
     int exit_code = -1;
     if (!process.WaitForExit(&exit_code)) {
-      LOG(ERROR) << "Could not learn how component installer " << component_installer
-                 << " ended";
+      LOG(ERROR) << "Could not learn how component installer " << component_installer << " ended";
       continue;
     }
     LOG(INFO) << "Component installer returned " << exit_code;
@@ -163,14 +160,13 @@ void Installer::UninstallComponents() {
     base::FilePath expected;
     if (!IsPlainName(name) ||
         !ResolveInstallLogPath(install_folder, base::FilePath(), base::FilePath(name), &expected) ||
-        !base::FilePath::CompareEqualIgnoreCase(
-            component.path.StripTrailingSeparators().value(), expected.value())) {
-      LOG(ERROR) << "Install log: refusing the component record \"" << component.name
-                 << "\" at " << component.path << ": not a folder of this installation";
+        !base::FilePath::CompareEqualIgnoreCase(component.path.StripTrailingSeparators().value(),
+                                                expected.value())) {
+      LOG(ERROR) << "Install log: refusing the component record \"" << component.name << "\" at "
+                 << component.path << ": not a folder of this installation";
       continue;
     }
-    const base::FilePath component_installer =
-        GetComponentInstallerPath(expected, name, nullptr);
+    const base::FilePath component_installer = GetComponentInstallerPath(expected, name, nullptr);
     base::CommandLine command_line(component_installer);
     command_line.AppendSwitch(kUninstallSwitch);
     AppendModeSwitches(*settings, &command_line);

@@ -124,15 +124,15 @@ TEST_F(ComponentStepsTest, RecordsSucceededComponentsAndUninstallsThem) {
   PlaceFixture(good, 0);
   PlaceFixture(bad, 3);
   PlaceFixture(assistant, 0);
-  const std::wstring components =
-      ComponentsSwitch(L" good : components | bad:components || suite: components | "
-                       L"missing:components");
+  const std::wstring components = ComponentsSwitch(
+      L" good : components | bad:components || suite: components | "
+      L"missing:components");
 
   MakeSettings({L"--allusers=0", components});
   RunSteps({&Installer::InstallComponents}, kSucceed);
   ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
-  const std::vector<InstallLogComponent> expected = {
-      {"good", install_folder_.Append(L"good")}, {"suite", install_folder_.Append(L"suite")}};
+  const std::vector<InstallLogComponent> expected = {{"good", install_folder_.Append(L"good")},
+                                                     {"suite", install_folder_.Append(L"suite")}};
   EXPECT_EQ(expected, RunLog().components);
   ASSERT_EQ(1u, CallsOf(good).size());
   const base::CommandLine call = CallsOf(good)[0];
@@ -158,8 +158,7 @@ TEST_F(ComponentStepsTest, RecordsSucceededComponentsAndUninstallsThem) {
 
   // The component installers copied themselves into their folders.
   const base::FilePath installed_good = install_folder_.Append(L"good\\good_installer.exe");
-  const base::FilePath installed_suite =
-      install_folder_.Append(L"suite\\assistant_installer.exe");
+  const base::FilePath installed_suite = install_folder_.Append(L"suite\\assistant_installer.exe");
   const base::FilePath installed_bad = install_folder_.Append(L"bad\\bad_installer.exe");
   PlaceFixture(installed_good, 0);
   PlaceFixture(installed_suite, 0);
@@ -217,8 +216,7 @@ TEST_F(ComponentStepsTest, SignedInstallerRunsOnlySignedComponents) {
   RunSteps({&Installer::InstallComponents}, kSucceed);
   ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
 
-  const std::vector<InstallLogComponent> expected = {
-      {"signed", install_folder_.Append(L"signed")}};
+  const std::vector<InstallLogComponent> expected = {{"signed", install_folder_.Append(L"signed")}};
   EXPECT_EQ(expected, RunLog().components);
   EXPECT_TRUE(CallsOf(plain).empty());
   EXPECT_NE(std::string::npos, log.text().find("Signature error for component installer"));

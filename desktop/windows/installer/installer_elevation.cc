@@ -51,7 +51,8 @@ int Installer::RunElevated() {
   base::CommandLine command_line;
   settings_->ToCommandLine(&command_line, /*suppress_launch=*/true);
   command_line.AppendSwitchASCII(
-      kParentPidSwitch, base::NumberToString(static_cast<unsigned long long>(base::GetCurrentProcId())));
+      kParentPidSwitch,
+      base::NumberToString(static_cast<unsigned long long>(base::GetCurrentProcId())));
   const bool wait_for_package = own_command_line_.waits_for_package();
   if (wait_for_package)
     command_line.AppendSwitchPath(kWaitForPackageSwitch, own_command_line_.package_folder());
@@ -96,8 +97,8 @@ int Installer::RunElevated() {
 }
 
 int Installer::ObtainFolderPermission(const base::FilePath& folder, bool permanent) {
-  LOG(INFO) << "Run an elevated process in order to "
-            << (permanent ? "permanently" : "temporarily") << " give permissions on the"
+  LOG(INFO) << "Run an elevated process in order to " << (permanent ? "permanently" : "temporarily")
+            << " give permissions on the"
             << "install folder to this process";
   if (!CanElevate()) {
     LOG(ERROR) << "Cannot elevate with UAC disabled";
@@ -134,9 +135,9 @@ int Installer::ObtainFolderPermission(const base::FilePath& folder, bool permane
     return kElevationSetUpError;
   }
 
-  base::win::ScopedHandle give_event(::CreateEventW(
-      nullptr, FALSE, FALSE,
-      GetKernelObjectName(folder, kGiveInstallPermissionEventName, false).c_str()));
+  base::win::ScopedHandle give_event(
+      ::CreateEventW(nullptr, FALSE, FALSE,
+                     GetKernelObjectName(folder, kGiveInstallPermissionEventName, false).c_str()));
   base::win::ScopedHandle undo_event;
   if (give_event.IsValid()) {
     undo_event.Reset(::CreateEventW(
@@ -179,9 +180,9 @@ void Installer::RunPostElevationTasks() {
     // From Windows 10 on the user chooses the default browser in the system's
     // settings; a silent run or a browser that already handles "http" leaves
     // the registration alone.
-    const bool skip = base::win::GetWindowsVersion() >= base::win::VERSION_WIN10 &&
-                      (settings->IsFlagSet(Settings::SILENT) ||
-                       settings->GetStatus().is_http_handler());
+    const bool skip =
+        base::win::GetWindowsVersion() >= base::win::VERSION_WIN10 &&
+        (settings->IsFlagSet(Settings::SILENT) || settings->GetStatus().is_http_handler());
     if (!skip) {
       FolderInstallation installation(install_folder);
       VLOG(1) << "Ensuring Velmo is registered for the current user.";

@@ -55,10 +55,10 @@ std::vector<std::string> ReadRecordLines(const base::FilePath& path) {
 std::string ReadFolderDacl(const base::FilePath& folder) {
   PACL dacl = nullptr;
   base::win::ScopedLocalAllocTyped<PSECURITY_DESCRIPTOR> descriptor;
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-            ::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                    descriptor.Receive()));
+  EXPECT_EQ(
+      static_cast<DWORD>(ERROR_SUCCESS),
+      ::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &dacl, nullptr, descriptor.Receive()));
   SECURITY_DESCRIPTOR plain;
   ::InitializeSecurityDescriptor(&plain, SECURITY_DESCRIPTOR_REVISION);
   ::SetSecurityDescriptorDacl(&plain, TRUE, dacl, FALSE);
@@ -88,8 +88,8 @@ CHILD_PROCESS_MAIN(ElevatedInstallCopy) {
   AppendToRecord(base::WideToUTF8(command_line.GetCommandLineString()));
   base::win::ScopedComInitializer com;
   base::MessageLoop loop;
-  test::ScopedUserRegistryRedirect registry(
-      command_line.GetSwitchValueNative(kTestRegistrySwitch) + L"_elevated");
+  test::ScopedUserRegistryRedirect registry(command_line.GetSwitchValueNative(kTestRegistrySwitch) +
+                                            L"_elevated");
   base::PathRegistry::Override(base::kPathExeDirectory,
                                command_line.GetSwitchValuePath(kTestPackageSwitch));
   Settings settings(command_line, false, false, false,
@@ -147,9 +147,9 @@ CHILD_PROCESS_MAIN(PermissionRequester) {
                                    command_line.GetSwitchValuePath(kTestRecordSwitch));
   elevation.AddSwitches(helper_switches);
   const int result = installer.ObtainFolderPermission(folder, false);
-  AppendToRecord("result=" + base::NumberToString(result) + " helper=" +
-                 base::NumberToString(static_cast<unsigned long long>(
-                     installer.second_installer_pid())));
+  AppendToRecord(
+      "result=" + base::NumberToString(result) + " helper=" +
+      base::NumberToString(static_cast<unsigned long long>(installer.second_installer_pid())));
   ::Sleep(INFINITE);
   return 0;
 }
@@ -160,7 +160,8 @@ TEST(ElevationTest, CanElevateFollowsTokensAndPolicy) {
   base::win::ScopedHandle limited = test::MakeNonAdminToken();
   base::win::ScopedHandle elevated = test::DuplicateProcessToken();
   test::ScopedUserRegistryRedirect registry(
-      L"VelmoElevationTest_" + base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())));
+      L"VelmoElevationTest_" +
+      base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())));
   base::win::RegistryKey policy;
   ASSERT_EQ(ERROR_SUCCESS, policy.Create(HKEY_CURRENT_USER, L"Policy", KEY_ALL_ACCESS));
   ScopedElevationForTesting elevation;
@@ -222,9 +223,8 @@ TEST_F(InstallerElevationTest, DeclinedPromptAndUacOff) {
   }
   // No process took over, and none hands back: the observers hear of the
   // return only after a wait for an elevated process.
-  EXPECT_EQ(std::vector<std::string>({"starting:0",
-                                      "error:37061::Elevated installation failed.",
-                                      "terminated:0"}),
+  EXPECT_EQ(std::vector<std::string>(
+                {"starting:0", "error:37061::Elevated installation failed.", "terminated:0"}),
             delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
 
@@ -239,9 +239,9 @@ TEST_F(InstallerElevationTest, DeclinedPromptAndUacOff) {
     elevation.SetUacPolicyKey(HKEY_CURRENT_USER, L"Policy");
     RunInstaller();
   }
-  EXPECT_EQ(std::vector<std::string>(
-                {"error:37061::Elevated installation failed.", "terminated:0"}),
-            delegate_.events);
+  EXPECT_EQ(
+      std::vector<std::string>({"error:37061::Elevated installation failed.", "terminated:0"}),
+      delegate_.events);
 }
 
 // A real "runas" copy performs the installation; its success brings the
@@ -258,8 +258,10 @@ TEST_F(InstallerElevationTest, ElevatedCopyRunsTheInstallation) {
       base::CommandLine child = testing::GetChildCommandLine("ElevatedInstallCopy");
       child.AppendSwitchPath(kTestPackageSwitch, package_folder_);
       child.AppendSwitchPath(kTestRecordSwitch, record_);
-      child.AppendSwitchNative(kTestRegistrySwitch, L"VelmoElevationTest_" +
-                               base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())));
+      child.AppendSwitchNative(
+          kTestRegistrySwitch,
+          L"VelmoElevationTest_" +
+              base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())));
       if (fail)
         child.AppendSwitch(kTestFailSwitch);
       elevation.AddSwitches(child);
@@ -284,11 +286,11 @@ TEST_F(InstallerElevationTest, ElevatedCopyRunsTheInstallation) {
       settings_.reset();
       ASSERT_TRUE(base::DeletePath(install_folder_, true));
     } else {
-      EXPECT_EQ(std::vector<std::string>(
-                    {"starting:0", "returned",
-                     "error:37055::Installer process did not complete successfully.",
-                     "terminated:0"}),
-                delegate_.events);
+      EXPECT_EQ(
+          std::vector<std::string>({"starting:0", "returned",
+                                    "error:37055::Installer process did not complete successfully.",
+                                    "terminated:0"}),
+          delegate_.events);
       EXPECT_FALSE(base::PathExists(install_folder_.Append(L"launcher.exe")));
     }
   }

@@ -139,8 +139,7 @@ void EndNewCommandProcessors(const std::set<DWORD>& before, const std::set<DWORD
   for (DWORD pid : now) {
     if (before.count(pid))
       continue;
-    base::win::ScopedHandle process(
-        ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    base::win::ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
     if (!process.IsValid())
       continue;
     ::TerminateProcess(process.Get(), 1);
@@ -201,9 +200,15 @@ class EndToEndTest : public test::StepRunTest {
   static std::string Pid() { return std::to_string(::GetCurrentProcessId()); }
 
   std::vector<std::wstring> InstallSwitches() const {
-    return {L"--allusers=0",        L"--desktopshortcut=1", L"--startmenushortcut=1",
-            L"--quicklaunchshortcut=0", L"--pintotaskbar=0",  L"--setdefaultbrowser=0",
-            L"--launchvelmo=1",     L"--import-bookmarks=1", L"--silent",
+    return {L"--allusers=0",
+            L"--desktopshortcut=1",
+            L"--startmenushortcut=1",
+            L"--quicklaunchshortcut=0",
+            L"--pintotaskbar=0",
+            L"--setdefaultbrowser=0",
+            L"--launchvelmo=1",
+            L"--import-bookmarks=1",
+            L"--silent",
             L"--with-feature:installer-experiment-test=on"};
   }
 
@@ -214,8 +219,8 @@ class EndToEndTest : public test::StepRunTest {
   // The real list of the operation with a failing step after its step
   // |position| (before the first one when negative).
   void InjectFailureAfter(int position) {
-    installer_->SetStepListBinderForTesting(base::Bind(
-        [position](Installer* installer, int32_t operation) -> Installer::StepList {
+    installer_->SetStepListBinderForTesting(
+        base::Bind([position](Installer* installer, int32_t operation) -> Installer::StepList {
           Installer::StepList list = installer->BindStepList(operation);
           EXPECT_LT(position + 1, static_cast<int>(list.size()));
           list.insert(list.begin() + (position + 1), base::Bind([installer]() {
@@ -325,8 +330,7 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
         << file;
   }
   EXPECT_EQ("root file " + Pid(), test::ReadText(install_folder_.Append(kRootFile)));
-  EXPECT_EQ(test::ReadText(package_folder_.Append(kLauncherFileName)),
-            test::ReadText(Launcher()));
+  EXPECT_EQ(test::ReadText(package_folder_.Append(kLauncherFileName)), test::ReadText(Launcher()));
 
   InstallLog status;
   ASSERT_TRUE(status.Load(install_folder_.Append(Installation::kInstallLogFileName)));
@@ -345,14 +349,13 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
   // The uninstall entry and the other rows, their placeholders resolved.
   const std::wstring uninstall_key = GetUninstallKeyName(L"");
   const std::wstring quoted_launcher = L"\"" + install_folder_.value() + L"\\Launcher.exe\"";
-  EXPECT_EQ(base::UTF8ToWide(version1),
-            ReadRegistryString(HKEY_CURRENT_USER, uninstall_key, L"DisplayVersion",
-                               KEY_WOW64_32KEY));
+  EXPECT_EQ(base::UTF8ToWide(version1), ReadRegistryString(HKEY_CURRENT_USER, uninstall_key,
+                                                           L"DisplayVersion", KEY_WOW64_32KEY));
   EXPECT_EQ(install_folder_.value(), ReadRegistryString(HKEY_CURRENT_USER, uninstall_key,
                                                         L"InstallLocation", KEY_WOW64_32KEY));
-  EXPECT_EQ(quoted_launcher + L" /uninstall",
-            ReadRegistryString(HKEY_CURRENT_USER, uninstall_key, L"UninstallString",
-                               KEY_WOW64_32KEY));
+  EXPECT_EQ(
+      quoted_launcher + L" /uninstall",
+      ReadRegistryString(HKEY_CURRENT_USER, uninstall_key, L"UninstallString", KEY_WOW64_32KEY));
   const std::wstring display_name =
       ReadRegistryString(HKEY_CURRENT_USER, uninstall_key, L"DisplayName", KEY_WOW64_32KEY);
   EXPECT_NE(std::wstring::npos, display_name.find(base::UTF8ToWide(version1))) << display_name;
@@ -722,8 +725,7 @@ TEST_F(EndToEndTest, UninstallOfATamperedInstallationKeepsTheRestOfTheMachine) {
       continue;
     }
     const bool batch_leftover =
-        name == install_prefix ||
-        name == install_prefix + "\\" + u8(kCleanupBatchFileName) ||
+        name == install_prefix || name == install_prefix + "\\" + u8(kCleanupBatchFileName) ||
         name == install_prefix + "\\" + u8(Installation::kInstallerPrefsFileName);
     EXPECT_TRUE(batch_leftover) << name << " = " << value;
   }

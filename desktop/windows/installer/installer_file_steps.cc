@@ -109,8 +109,8 @@ void Installer::CopyRootFiles(int32_t index) {
 }
 
 void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list,
-                             const base::Closure& continuation,
-                             std::vector<base::FilePath>* target, bool root) {
+                             const base::Closure& continuation, std::vector<base::FilePath>* target,
+                             bool root) {
   if (root && index == 0 && list.empty()) {
     VLOG(2) << "Skipping copying of root files since list is empty.";
     ScheduleNextStep();
@@ -118,10 +118,8 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
   }
   if (index < 0 || static_cast<size_t>(index) >= list.size()) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-         "Invalid index " + base::NumberToString(index) +
-         " passed to StepCopyFile (max: " +
-         base::NumberToString(static_cast<unsigned long long>(list.size())) +
-         ")");
+         "Invalid index " + base::NumberToString(index) + " passed to StepCopyFile (max: " +
+             base::NumberToString(static_cast<unsigned long long>(list.size())) + ")");
     return;
   }
   const std::string& entry = list[static_cast<size_t>(index)];
@@ -159,8 +157,7 @@ void Installer::FinalizeInstallation() {
   // The record of this installation, for the next upgrade and the
   // uninstallation.
   if (!install_log_.Save(install_folder.Append(Installation::kInstallLogFileName))) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-         "Failed saving the installation status");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed saving the installation status");
     return;
   }
 
@@ -220,9 +217,8 @@ void Installer::FinalizeInstallation() {
   }
 
   if (IsUserAdmin(/*linked_token=*/false)) {
-    UpdateFirewallRules(
-        install_folder.Append(install_log_.subfolder).Append(GetBrowserExeName()),
-        /*remove=*/false);
+    UpdateFirewallRules(install_folder.Append(install_log_.subfolder).Append(GetBrowserExeName()),
+                        /*remove=*/false);
   }
 
   // It may end the run itself.
@@ -355,10 +351,8 @@ void Installer::FinalizeUninstallation() {
   VLOG(1) << "Finalizing the uninstallation";
   const base::FilePath install_folder = settings_->GetInstallFolder();
   if (!DeleteInTransaction(&transaction_, install_folder.Append(Installation::kInstallLogFileName),
-                           /*check_in_use=*/false, /*remove_empty_parents=*/true,
-                           install_folder)) {
-    Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(),
-                       "Failed to remove installation status file");
+                           /*check_in_use=*/false, /*remove_empty_parents=*/true, install_folder)) {
+    Fail(IDS_ERROR_UNINSTALL_FAILED, std::wstring(), "Failed to remove installation status file");
     return;
   }
   // It may end the run itself.

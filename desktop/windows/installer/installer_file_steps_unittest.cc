@@ -129,8 +129,7 @@ class InstallerFileStepsTest : public ::testing::Test {
   // An existing stand-alone installation in the install folder: |files| in
   // the version subfolder |subfolder|, |root_files| and the launcher in the
   // folder, and its status file.
-  InstallLog MakeInstallation(const std::wstring& subfolder,
-                              const std::vector<std::wstring>& files,
+  InstallLog MakeInstallation(const std::wstring& subfolder, const std::vector<std::wstring>& files,
                               const std::vector<std::wstring>& root_files) {
     InstallLog log;
     log.copy_only = true;
@@ -162,11 +161,12 @@ class InstallerFileStepsTest : public ::testing::Test {
 
   // The steps of |steps|, then a last step that ends the run with success.
   void BindSteps(std::vector<void (Installer::*)()> steps, bool copy_steps = false) {
-    installer_->SetStepListBinderForTesting(base::Bind(
-        [steps, copy_steps](Installer* installer, int32_t) -> Installer::StepList {
+    installer_->SetStepListBinderForTesting(
+        base::Bind([steps, copy_steps](Installer* installer, int32_t) -> Installer::StepList {
           Installer::StepList list;
           if (copy_steps) {
-            list.push_back(base::Bind(&Installer::CopyPackageFiles, base::Unretained(installer), 0));
+            list.push_back(
+                base::Bind(&Installer::CopyPackageFiles, base::Unretained(installer), 0));
             list.push_back(base::Bind(&Installer::CopyRootFiles, base::Unretained(installer), 0));
           }
           for (auto step : steps)
@@ -194,9 +194,7 @@ class InstallerFileStepsTest : public ::testing::Test {
     return value;
   }
 
-  const InstallLog& Log() const {
-    return static_cast<const Installer&>(*installer_).install_log();
-  }
+  const InstallLog& Log() const { return static_cast<const Installer&>(*installer_).install_log(); }
 
   std::vector<std::string> Steps(int count) const {
     return std::vector<std::string>(static_cast<size_t>(count), "step");
@@ -245,8 +243,7 @@ TEST_F(InstallerFileStepsTest, CopiesThePackageIntoANewVersionSubfolder) {
   const std::vector<base::FilePath> files = {base::FilePath(L"bin\\a.dll"),
                                              base::FilePath(L"b.dat"), base::FilePath(L"c.txt")};
   EXPECT_EQ(files, Log().files);
-  EXPECT_EQ(std::vector<base::FilePath>{base::FilePath(L"root.txt")},
-            Log().root_files);
+  EXPECT_EQ(std::vector<base::FilePath>{base::FilePath(L"root.txt")}, Log().root_files);
 }
 
 TEST_F(InstallerFileStepsTest, EmptyRootListIsSkipped) {
@@ -278,8 +275,7 @@ TEST_F(InstallerFileStepsTest, FileHeldOpenRollsEverythingBack) {
   const std::wstring destination = install_folder_.Append(version_).Append(L"held.dat").value();
   std::vector<std::string> expected = {
       "total:6", "step", "step",
-      "error:37062:" + base::WideToUTF8(destination) + ":Failed copying held.dat",
-      "terminated:0"};
+      "error:37062:" + base::WideToUTF8(destination) + ":Failed copying held.dat", "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(installer_->success());
   EXPECT_FALSE(base::PathExists(install_folder_));
@@ -405,9 +401,7 @@ TEST_F(InstallerFileStepsTest, AutoupdateTaskIsNamedAfterTheInstallationAndGoesW
 }
 
 std::atomic<int> g_broadcasts{0};
-void CountBroadcast() {
-  ++g_broadcasts;
-}
+void CountBroadcast() { ++g_broadcasts; }
 
 // An uninstallation that cannot remove the installation's record fails
 // there, before anything of the installation's integration is undone.
@@ -488,10 +482,9 @@ TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   const std::string pid2 = base::NumberToString(static_cast<unsigned>(initial.Pid()));
   EXPECT_NE(std::string::npos, text.find("SET PID2_RUNNING=TRUE\n"));
   EXPECT_NE(std::string::npos, text.find("TASKLIST /FI \"PID eq " + pid2 + "\""));
-  EXPECT_NE(std::string::npos, text.find("PID eq " + base::NumberToString(
-                                                         static_cast<unsigned>(
-                                                             ::GetCurrentProcessId())) +
-                                         "\""));
+  EXPECT_NE(std::string::npos,
+            text.find("PID eq " +
+                      base::NumberToString(static_cast<unsigned>(::GetCurrentProcessId())) + "\""));
   EXPECT_EQ(std::string::npos, text.find("PID3"));
   std::string held_text;
   std::string sub_text;
@@ -505,8 +498,8 @@ TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
 
   // The rest went when the installer committed.
-  for (const wchar_t* file : {L"1.0\\a.dll", L"1.0\\c.pak", L"root.txt", L"launcher.exe",
-                              L"pref_default_overrides"}) {
+  for (const wchar_t* file :
+       {L"1.0\\a.dll", L"1.0\\c.pak", L"root.txt", L"launcher.exe", L"pref_default_overrides"}) {
     EXPECT_FALSE(base::PathExists(install_folder_.Append(file))) << file;
   }
   EXPECT_TRUE(base::PathExists(held_path));
@@ -549,9 +542,9 @@ class InstallerFileStepsHostileLogTest : public InstallerFileStepsTest {
     MakeInstallation(L"1.0", {L"a.dll", L"sub\\held.txt"}, {L"root.txt"});
     InstallLog log;
     ASSERT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
-    for (const std::wstring& entry : {std::wstring(L"..\\..\\outside\\decoy.txt"),
-                                      std::wstring(L"../../x"), std::wstring(L"\\..\\..\\x"),
-                                      injection_, std::wstring(L"a\necho PWNED.dll")}) {
+    for (const std::wstring& entry :
+         {std::wstring(L"..\\..\\outside\\decoy.txt"), std::wstring(L"../../x"),
+          std::wstring(L"\\..\\..\\x"), injection_, std::wstring(L"a\necho PWNED.dll")}) {
       log.files.push_back(base::FilePath(entry));
     }
     log.root_files.push_back(base::FilePath(L"..\\outside\\sub\\x.txt"));

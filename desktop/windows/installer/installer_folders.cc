@@ -22,8 +22,10 @@ namespace installer {
 namespace {
 
 // {374DE290-123F-4565-9164-39C4925E467B}
-constexpr KNOWNFOLDERID kDownloadsFolderId = {
-    0x374de290, 0x123f, 0x4565, {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}};
+constexpr KNOWNFOLDERID kDownloadsFolderId = {0x374de290,
+                                              0x123f,
+                                              0x4565,
+                                              {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}};
 constexpr DWORD kCreateAndInitFlags = 0x8800;  // KF_FLAG_CREATE | KF_FLAG_INIT
 
 }  // namespace
@@ -32,8 +34,7 @@ base::FilePath GetInstallerFolderName() {
   return base::FilePath(base::ASCIIToWide(FormatWithProductName("%s Installer", false)));
 }
 
-base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int minute,
-                                  int second) {
+base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int minute, int second) {
   std::wstring name = base::ASCIIToWide(FormatWithProductName("%s_installer", true));
   name += base::FormatString16(L"_%02d%02d%02d%02d%02d%02d.log", year, month, day, hour, minute,
                                second);
@@ -43,8 +44,8 @@ base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int mi
 base::FilePath ComputeLogFilePath() {
   base::Time::Exploded now;
   base::Time::Now().Explode(/*is_local=*/true, &now);
-  base::FilePath name = LogFileNameForTime(now.year, now.month, now.day_of_month, now.hour,
-                                           now.minute, now.second);
+  base::FilePath name =
+      LogFileNameForTime(now.year, now.month, now.day_of_month, now.hour, now.minute, now.second);
   base::FilePath folder;
   if (TryPathKeyDirectory(GetInstallerFolderName(), base::FilePath(), &folder,
                           base::kPathTempDirectory)) {

@@ -18,8 +18,7 @@ base::FilePath GetInstallerFolderName();
 // time), or the bare file name when the temporary folder is unusable.
 base::FilePath ComputeLogFilePath();
 // The log file name for a given local start time (tests).
-base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int minute,
-                                  int second);
+base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int minute, int second);
 
 // The last argument of |command_line| as a path, kept only when absolute.
 base::FilePath RecoverInstallFolderFromArgs(const base::CommandLine& command_line);

@@ -161,9 +161,9 @@ void Installer::WriteInstallerPrefs() {
     store->SetValue(kWelcomeUrlPref, welcome_url->CreateDeepCopy(), 0);
   }
 
-  store->SetValue(kSingleProfilePref,
-                  std::make_unique<base::ScalarValue>(settings->IsFlagSet(Settings::SINGLE_PROFILE)),
-                  0);
+  store->SetValue(
+      kSingleProfilePref,
+      std::make_unique<base::ScalarValue>(settings->IsFlagSet(Settings::SINGLE_PROFILE)), 0);
   if (!settings->GetProfileFolder().empty()) {
     VLOG(1) << "Writing profile folder pref";
     store->SetValue(kProfilePathPref,
@@ -172,9 +172,9 @@ void Installer::WriteInstallerPrefs() {
   }
   if (!settings->GetInstallLanguage().empty()) {
     VLOG(1) << "Writing install language pref";
-    store->SetValue(kLanguagePref,
-                    std::make_unique<base::TextValue>(base::WideToUTF8(settings->GetInstallLanguage())),
-                    0);
+    store->SetValue(
+        kLanguagePref,
+        std::make_unique<base::TextValue>(base::WideToUTF8(settings->GetInstallLanguage())), 0);
   }
 
   auto changed = std::make_unique<base::ListValue>();
@@ -205,14 +205,12 @@ void Installer::WriteInstallerPrefs() {
   store->SetValue(kAutoupdatePref, std::make_unique<base::ScalarValue>(autoupdate), 0);
   if (!autoupdate) {
     VLOG(1) << "Writing import browser data and enables stats prefs.";
-    store->SetValue(kImportBrowserDataPref,
-                    std::make_unique<base::ScalarValue>(
-                        settings->IsFlagSet(Settings::IMPORT_BROWSER_DATA)),
-                    0);
-    store->SetValue(kEnableStatsPref,
-                    std::make_unique<base::ScalarValue>(
-                        settings->IsFlagSet(Settings::ENABLE_VELMO_STATS)),
-                    0);
+    store->SetValue(
+        kImportBrowserDataPref,
+        std::make_unique<base::ScalarValue>(settings->IsFlagSet(Settings::IMPORT_BROWSER_DATA)), 0);
+    store->SetValue(
+        kEnableStatsPref,
+        std::make_unique<base::ScalarValue>(settings->IsFlagSet(Settings::ENABLE_VELMO_STATS)), 0);
   }
 
   // The store writes its file on its own sequence: waited for here.
@@ -221,8 +219,8 @@ void Installer::WriteInstallerPrefs() {
   base::WaitableEvent written(base::WaitableEvent::ResetPolicy::kManual,
                               base::WaitableEvent::InitialState::kNotSignaled);
   prefs::GetPrefsTaskPool()->GetSequenceForFile(path)->PostTask(
-      FROM_HERE, base::Bind([](base::WaitableEvent* event) { event->Signal(); },
-                            base::Unretained(&written)));
+      FROM_HERE,
+      base::Bind([](base::WaitableEvent* event) { event->Signal(); }, base::Unretained(&written)));
   // Not a timed wait: the posted task signals this event.
   written.Wait();
   if (!transaction_.Execute(std::make_unique<CopyFileOperation>(path, final_path)))
@@ -247,15 +245,14 @@ void Installer::FinalizeSuccessfulInstallation() {
     const base::Value* locale = nullptr;
     if (local_state_opened && local_state->GetValue(kAppLocalePref, &locale)) {
       VLOG(1) << "Updating user profile language";
-      local_state->SetValue(kAppLocalePref,
-                            std::make_unique<base::TextValue>(
-                                std::wstring_view(settings->GetInstallLanguage())),
-                            0);
+      local_state->SetValue(
+          kAppLocalePref,
+          std::make_unique<base::TextValue>(std::wstring_view(settings->GetInstallLanguage())), 0);
     }
 
     if (!autoupdate) {
-      base::SharedRef<prefs::JsonPrefStore> preferences = prefs::OpenJsonPrefStore(
-          prefs::GetPrefsTaskPool(), profile.Append(kPreferencesFileName));
+      base::SharedRef<prefs::JsonPrefStore> preferences =
+          prefs::OpenJsonPrefStore(prefs::GetPrefsTaskPool(), profile.Append(kPreferencesFileName));
       if (StoreOpened(preferences.get())) {
         VLOG(1) << "Removing stat pref from the user profile";
         preferences->RemoveValue(kStatisticsCollectionPref, 0);
@@ -266,7 +263,8 @@ void Installer::FinalizeSuccessfulInstallation() {
       const base::FilePath profile_content = profile.Append(kPartnerContentFileName);
       const base::FilePath profile_user_agent = profile.Append(kTrackingUserAgentFileName);
       const base::FilePath resources =
-          install_folder.Append(GetInstalledLog(install_log_, install_folder).subfolder).Append(kResourcesFolderName);
+          install_folder.Append(GetInstalledLog(install_log_, install_folder).subfolder)
+              .Append(kResourcesFolderName);
       const base::FilePath new_content = resources.Append(kPartnerContentFileName);
       const base::FilePath new_user_agent = resources.Append(kTrackingUserAgentFileName);
       bool updated = false;
@@ -285,17 +283,17 @@ void Installer::FinalizeSuccessfulInstallation() {
       }
       if (updated) {
         VLOG(1) << "Flag the fact that custom content was updated in profile.";
-        local_state->SetValue(kPartnerContentUpdatedPref,
-                              std::make_unique<base::ScalarValue>(true), 0);
+        local_state->SetValue(kPartnerContentUpdatedPref, std::make_unique<base::ScalarValue>(true),
+                              0);
       }
     }
   }
 
   if (settings->IsFlagSet(Settings::LAUNCH_VELMO)) {
     base::CommandLine command_line(install_folder.Append(kLauncherFileName));
-    command_line.CopySwitchesFrom(settings->command_line(),
-                                  {kImportBookmarksSwitch, kImportSessionSwitch,
-                                   kImportTopSitesSwitch});
+    command_line.CopySwitchesFrom(
+        settings->command_line(),
+        {kImportBookmarksSwitch, kImportSessionSwitch, kImportTopSitesSwitch});
     if (settings->GetOperation() != Settings::kOperationUpgrade)
       command_line.AppendSwitch(kStartMaximizedSwitch);
     LOG(INFO) << "Launching velmo with command line" << command_line.GetCommandLineString();

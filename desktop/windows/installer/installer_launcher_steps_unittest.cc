@@ -82,7 +82,8 @@ class LauncherStepsTest : public test::InstallerRunTest {
 };
 
 TEST(FormatExperimentEntryTest, NameAtState) {
-  EXPECT_EQ("installer-experiment-test@1", FormatExperimentEntry("installer-experiment-test", true));
+  EXPECT_EQ("installer-experiment-test@1",
+            FormatExperimentEntry("installer-experiment-test", true));
   EXPECT_EQ("x@2", FormatExperimentEntry("x", false));
 }
 
@@ -161,9 +162,8 @@ TEST_F(LauncherStepsTest, AutoupdateLeavesChoicesAndProfileAlone) {
   RunInstaller();
   ASSERT_EQ(std::vector<std::string>({"ready", "success"}), delegate_.events);
 
-  std::unique_ptr<base::Value> value =
-      WaitForJson(install_folder_.Append(Installation::kInstallerPrefsFileName),
-                  "all-installer-experiments");
+  std::unique_ptr<base::Value> value = WaitForJson(
+      install_folder_.Append(Installation::kInstallerPrefsFileName), "all-installer-experiments");
   ASSERT_TRUE(value);
   const base::DictValue* prefs = nullptr;
   ASSERT_TRUE(value->GetAsDictionary(&prefs));
@@ -243,9 +243,9 @@ TEST_F(LauncherStepsTest, MissingLauncherFailsTheRun) {
   MakeSettings({});
   SetSteps({&Installer::InstallLauncher});
   RunInstaller();
-  const std::string expected = "error:37062:" +
-                               base::WideToUTF8(install_folder_.Append(L"launcher.exe").value()) +
-                               ":Failed copying the launcher";
+  const std::string expected =
+      "error:37062:" + base::WideToUTF8(install_folder_.Append(L"launcher.exe").value()) +
+      ":Failed copying the launcher";
   EXPECT_EQ(std::vector<std::string>({"ready", expected, "terminated:0"}), delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
 }
@@ -268,8 +268,8 @@ TEST_F(LauncherStepsTest, FinalizingLaunchesAndUpdatesTheProfile) {
   // Now an upgrade of that folder with a profile.
   ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
   MakeExistingInstallation("{\"single_profile\": true}");
-  ASSERT_TRUE(WriteText(profile().Append(kLocalStateFileName),
-                        "{\"intl\": {\"app_locale\": \"nb\"}}"));
+  ASSERT_TRUE(
+      WriteText(profile().Append(kLocalStateFileName), "{\"intl\": {\"app_locale\": \"nb\"}}"));
   ASSERT_TRUE(WriteText(profile().Append(L"Preferences"),
                         "{\"statistics\": {\"collection_enabled\": true}, \"y\": 2}"));
   ASSERT_TRUE(WriteText(profile().Append(L"custom_partner_content.json"), "{}"));
@@ -348,9 +348,8 @@ TEST_F(LauncherStepsTest, ProfileOfAnInstallationWithoutInstallerPrefsIsLeftAlon
     delegate_.events.clear();
     MakeSettings({L"--language=de", L"--launchvelmo=0"});
     EXPECT_TRUE(settings_->GetStatus().profile_path().empty());
-    SetSteps({}, base::Bind([](Installer* installer) {
-               installer->FinalizeSuccessfulInstallation();
-             }));
+    SetSteps({},
+             base::Bind([](Installer* installer) { installer->FinalizeSuccessfulInstallation(); }));
     RunInstaller();
     ASSERT_EQ(std::vector<std::string>({"ready", "success"}), delegate_.events);
     test::FlushPrefsWrites(local_state);
@@ -391,7 +390,8 @@ TEST_F(LauncherStepsTest, NewPartnerContentOnlyForAProfileWithoutOne) {
     ASSERT_EQ(std::vector<std::string>({"ready", "success"}), delegate_.events);
     EXPECT_EQ(profile_has_content ? "old" : "new", ReadText(content));
     std::unique_ptr<base::Value> local_state =
-        WaitForJson(profile().Append(kLocalStateFileName), profile_has_content ? "x" : "custom_partner_content");
+        WaitForJson(profile().Append(kLocalStateFileName),
+                    profile_has_content ? "x" : "custom_partner_content");
     ASSERT_TRUE(local_state);
     const base::DictValue* dict = nullptr;
     ASSERT_TRUE(local_state->GetAsDictionary(&dict));

@@ -11,10 +11,6 @@ const bool g_sse2_checked = (installer::CheckSse2Support(), true);
 
 }  // namespace
 
-bool RunInstaller() {
-  return installer::RunInstallerMain();
-}
+bool RunInstaller() { return installer::RunInstallerMain(); }
 
-base::win::HandleVerifier* GetHandleVerifier() {
-  return base::win::HandleVerifier::Get();
-}
+base::win::HandleVerifier* GetHandleVerifier() { return base::win::HandleVerifier::Get(); }

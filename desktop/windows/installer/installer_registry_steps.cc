@@ -59,10 +59,14 @@ namespace {
 
 // {591209C7-767B-42B2-9FBA-44EE4615F2C7}
 constexpr CLSID kApplicationAssociationRegistrationClsid = {
-    0x591209c7, 0x767b, 0x42b2, {0x9f, 0xba, 0x44, 0xee, 0x46, 0x15, 0xf2, 0xc7}};
+    0x591209c7,
+    0x767b,
+    0x42b2,
+    {0x9f, 0xba, 0x44, 0xee, 0x46, 0x15, 0xf2, 0xc7}};
 
 constexpr wchar_t kStartMenuInternetKey[] = L"Software\\Clients\\StartMenuInternet";
-constexpr wchar_t kIeInstallInfoKey[] = L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo";
+constexpr wchar_t kIeInstallInfoKey[] =
+    L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo";
 constexpr char kUninstallSurveyUrlName[] = "uninstall_survey";
 constexpr char kAutoupdateTaskPrefix[] = "Autoupdate ";
 
@@ -209,8 +213,8 @@ void ResetDefaultBrowserToIe() {
   if (base::win::GetWindowsVersion() == base::win::VERSION_WIN8) {
     OPENASINFO info = {};
     info.pcszFile = L"http";
-    info.oaifInFlags = static_cast<OPEN_AS_INFO_FLAGS>(OAIF_URL_PROTOCOL |
-                                                       OAIF_FORCE_REGISTRATION | OAIF_REGISTER_EXT);
+    info.oaifInFlags = static_cast<OPEN_AS_INFO_FLAGS>(OAIF_URL_PROTOCOL | OAIF_FORCE_REGISTRATION |
+                                                       OAIF_REGISTER_EXT);
     const HRESULT hr = ::SHOpenWithDialog(nullptr, &info);
     if (SUCCEEDED(hr))
       ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
@@ -262,14 +266,10 @@ bool ChooseUninstallKeyName(HKEY root, std::wstring* key_name) {
 
 std::wstring GetOldProductTypeName(int old_product_type) {
   switch (old_product_type) {
-    case 0:
-      return std::wstring();
-    case 1:
-      return L"Next";
-    case 2:
-      return L"Labs";
-    default:
-      return L"Invalid";
+    case 0: return std::wstring();
+    case 1: return L"Next";
+    case 2: return L"Labs";
+    default: return L"Invalid";
   }
 }
 
@@ -332,8 +332,8 @@ bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring
   for (const std::wstring& shared : GetSharedKeys()) {
     if (base::EqualsCaseInsensitiveASCII(result, shared) ||
         base::StartsWith(shared, result + L"\\", base::CompareCase::INSENSITIVE_ASCII)) {
-      LOG(WARNING) << "Cleanup of " << base::WideToUTF8(path) << " with depth "
-                   << cleanup_depth << " would reach the shared key " << base::WideToUTF8(shared);
+      LOG(WARNING) << "Cleanup of " << base::WideToUTF8(path) << " with depth " << cleanup_depth
+                   << " would reach the shared key " << base::WideToUTF8(shared);
       return false;
     }
   }
@@ -424,8 +424,7 @@ void Installer::SetUpRegistry() {
 
   std::wstring uninstall_key;
   if (!ChooseUninstallKeyName(root, &uninstall_key)) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-         "No free uninstall key name for this version");
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "No free uninstall key name for this version");
     return;
   }
   registry_key_name_ = uninstall_key;
@@ -456,8 +455,7 @@ void Installer::SetUpRegistry() {
       continue;
     if (std::wstring_view(row.key_path) == kUninstallPlaceholderKey) {
       install_log_recording_ = false;
-      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-           "Failed writing uninstallation information");
+      Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed writing uninstallation information");
       return;
     }
     LOG(WARNING) << "Passing over the failed writing of " << Describe(key, value_name);
@@ -476,8 +474,9 @@ void Installer::CleanUpRegistry() {
   // Every row an earlier run may have written, the hiding row included.
   std::vector<RegistryCleanupGuard::TextVariant> variants;
   if (status.tarsel_installation()) {
-    variants.push_back(
-        [&status](const std::wstring& text) { return ResolveOldProductPlaceholders(text, status); });
+    variants.push_back([&status](const std::wstring& text) {
+      return ResolveOldProductPlaceholders(text, status);
+    });
   }
   const RegistryCleanupGuard guard(GetRegistrySetUpRows(/*hide_from_programs=*/true), this,
                                    variants, status.install_folder());

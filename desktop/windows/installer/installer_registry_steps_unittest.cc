@@ -47,9 +47,7 @@ using base::win::RegistryKey;
 constexpr REGSAM k32 = KEY_WOW64_32KEY;
 constexpr REGSAM k64 = KEY_WOW64_64KEY;
 
-std::wstring W(const std::string& text) {
-  return base::UTF8ToWide(text);
-}
+std::wstring W(const std::string& text) { return base::UTF8ToWide(text); }
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = k64) {
   RegistryKey key;
@@ -193,8 +191,7 @@ class RegistryStepsTest : public testing::Test {
          {L".vex", L".tavdownload", L".htm", L".html", L".pdf", L".shtml", L".xht", L".xhtml"}) {
       DeleteValueAndEmptyKeys(root, classes + ext + L"\\OpenWithProgIDs", progid_, 2);
     }
-    DeleteValueAndEmptyKeys(root, L"Software\\RegisteredApplications",
-                            product_ + L" Stable", 0);
+    DeleteValueAndEmptyKeys(root, L"Software\\RegisteredApplications", product_ + L" Stable", 0);
     DeleteValueAndEmptyKeys(root,
                             L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\"
                             L"Compatibility Assistant\\Persisted",
@@ -212,8 +209,8 @@ class RegistryStepsTest : public testing::Test {
                                                    : Installation::kInstallLogFileName)));
     const base::CommandLine command_line = base::CommandLine::FromArgv(
         {L"installer.exe", L"--" + W(kRegisterAsProtocolHandlerSwitch) + L"=" + protocol});
-    auto settings = std::make_unique<Settings>(command_line, false, false, false, folder_,
-                                               old_format, false);
+    auto settings =
+        std::make_unique<Settings>(command_line, false, false, false, folder_, old_format, false);
     EXPECT_TRUE(test::WaitForSettingsObtained(settings.get()));
     EXPECT_EQ(Settings::kOperationRegisterProtocolHandler, settings->GetOperation());
     return settings;
@@ -366,7 +363,8 @@ TEST_F(RegistryStepsTest, SetUpRegistryWritesEveryRowAsDocumented) {
   const std::wstring classes = L"Software\\Classes\\";
   const std::wstring command = classes + ps + L"\\shell\\open\\command";
   const std::wstring ddeexec = classes + ps + L"\\shell\\open\\ddeexec";
-  const std::wstring app_paths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe_;
+  const std::wstring app_paths =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe_;
   const std::wstring uninstall = UninstallKey(L"");
   const std::wstring sz = L"1:";
   const std::wstring none = L"0:0 bytes";
@@ -449,8 +447,8 @@ TEST_F(RegistryStepsTest, AllUsersSetUpWritesMachineRowsOnly) {
   // A stale DDE key of an older registration goes.
   const std::wstring ddeexec = L"Software\\Classes\\" + progid_ + L"\\shell\\open\\ddeexec";
   RegistryKey stale;
-  ASSERT_EQ(ERROR_SUCCESS, stale.Create(HKEY_LOCAL_MACHINE, (ddeexec + L"\\Topic").c_str(),
-                                        KEY_ALL_ACCESS | k64));
+  ASSERT_EQ(ERROR_SUCCESS,
+            stale.Create(HKEY_LOCAL_MACHINE, (ddeexec + L"\\Topic").c_str(), KEY_ALL_ACCESS | k64));
   stale.Close();
 
   Installer installer;
@@ -468,17 +466,13 @@ TEST_F(RegistryStepsTest, AllUsersSetUpWritesMachineRowsOnly) {
     EXPECT_EQ(std::string::npos, record.path.find("ddeexec")) << record.path;
 }
 
-LONG AlwaysDenied(HKEY, const std::wstring&) {
-  return ERROR_ACCESS_DENIED;
-}
+LONG AlwaysDenied(HKEY, const std::wstring&) { return ERROR_ACCESS_DENIED; }
 int g_probes = 0;
 LONG CountingDenied(HKEY, const std::wstring&) {
   ++g_probes;
   return ERROR_ACCESS_DENIED;
 }
-LONG AlwaysFree(HKEY, const std::wstring&) {
-  return ERROR_FILE_NOT_FOUND;
-}
+LONG AlwaysFree(HKEY, const std::wstring&) { return ERROR_FILE_NOT_FOUND; }
 
 TEST_F(RegistryStepsTest, UninstallKeySearchTakesUnreadableNamesAsUsedAndEnds) {
   // A name that exists but may not be read is in use too.
@@ -486,8 +480,8 @@ TEST_F(RegistryStepsTest, UninstallKeySearchTakesUnreadableNamesAsUsedAndEnds) {
   ASSERT_EQ(ERROR_SUCCESS,
             locked.Create(HKEY_CURRENT_USER, UninstallKey(L"").c_str(), KEY_ALL_ACCESS | k32));
   PSECURITY_DESCRIPTOR raw = nullptr;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;SD;;;WD)",
-                                                                     SDDL_REVISION_1, &raw, nullptr));
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;SD;;;WD)", SDDL_REVISION_1, &raw, nullptr));
   base::win::ScopedLocalAllocTyped<PSECURITY_DESCRIPTOR> descriptor(raw);
   ASSERT_EQ(ERROR_SUCCESS,
             ::RegSetKeySecurity(locked.Handle(), DACL_SECURITY_INFORMATION, descriptor.Get()));
@@ -596,13 +590,13 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
   EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Keep\\Leaf", L"Recorded"));
   EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Product\\Sub\\Leaf", L"Recorded"));
   EXPECT_EQ(L"y", ReadString(cu, sandbox_ + L"\\Values", L"Recorded"));
-  EXPECT_EQ(L"other", ReadString(cu, L"Software\\RegisteredApplications",
-                                 (product_ + L"Other").c_str()));
+  EXPECT_EQ(L"other",
+            ReadString(cu, L"Software\\RegisteredApplications", (product_ + L"Other").c_str()));
   EXPECT_TRUE(KeyExists(cu, L"Software"));
   EXPECT_FALSE(KeyExists(cu, progid_key + L"\\shell\\open"));
   EXPECT_EQ(L"doc", ReadString(cu, progid_key, L"FriendlyTypeName"));
-  EXPECT_EQ(L"<missing>", ReadString(cu, L"Software\\RegisteredApplications",
-                                     (product_ + L" Stable").c_str()));
+  EXPECT_EQ(L"<missing>",
+            ReadString(cu, L"Software\\RegisteredApplications", (product_ + L" Stable").c_str()));
   DeleteValueAndEmptyKeys(cu, L"Software\\RegisteredApplications", product_ + L"Other", 0);
 }
 
@@ -617,8 +611,8 @@ TEST_F(RegistryStepsTest, CleanUpOfFormerEngineResolvesItsProductType) {
     test::ScopedUserRegistryRedirect redirect(
         test::TestRegistryKeyName(L"RegistryStepsOld" + W(type) + L"_"));
     const std::wstring name = W(type) == L"2" ? L"Labs" : L"";
-    ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\" + name + L"Stable\\shell",
-                                    nullptr, L"old"));
+    ASSERT_NO_FATAL_FAILURE(
+        WriteSz(cu, L"Software\\Classes\\" + name + L"Stable\\shell", nullptr, L"old"));
     ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\Labs\\Keep", nullptr, L"k"));
     ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\.txt", nullptr, L"txtfile"));
     ASSERT_NO_FATAL_FAILURE(
@@ -631,13 +625,14 @@ TEST_F(RegistryStepsTest, CleanUpOfFormerEngineResolvesItsProductType) {
     InstallLog log;
     log.hkcu_keys = {{"Software\\Classes\\{Product}", 1, {}},
                      {"Software\\Classes\\{Product}Stable", 1, {}},
-                     {"Software\\RegisteredApplications", 0,
+                     {"Software\\RegisteredApplications",
+                      0,
                       {{"REG_SZ", L"{Product} Stable", L"v"}, {"REG_SZ", L"Velmo", L"v"}}}};
     std::unique_ptr<Settings> settings = MakeSettings(log, /*old_format=*/true);
     ASSERT_TRUE(settings->GetStatus().tarsel_installation());
-    EXPECT_EQ(L"A " + name + L" " + name + L" {Product}",
-              ResolveOldProductPlaceholders(L"A{SPProduct} {Product} {Product}",
-                                            settings->GetStatus()));
+    EXPECT_EQ(
+        L"A " + name + L" " + name + L" {Product}",
+        ResolveOldProductPlaceholders(L"A{SPProduct} {Product} {Product}", settings->GetStatus()));
     observer_ = RunObserver();
     Installer installer;
     RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
@@ -653,8 +648,8 @@ TEST_F(RegistryStepsTest, CleanUpOfFormerEngineResolvesItsProductType) {
 
 TEST_F(RegistryStepsTest, ProtocolIsRegisteredOnlyForMachineWideClients) {
   const std::wstring protocol = L"proto" + product_;
-  const std::wstring associations = L"SOFTWARE\\Clients\\StartMenuInternet\\" + progid_ +
-                                    L"\\Capabilities\\URLAssociations";
+  const std::wstring associations =
+      L"SOFTWARE\\Clients\\StartMenuInternet\\" + progid_ + L"\\Capabilities\\URLAssociations";
   // A per-user installation: nothing is written.
   {
     InstallLog log;
@@ -698,8 +693,8 @@ TEST(RegistryStepsHelpersTest, CleanupKeyPath) {
     const wchar_t* path;
     int depth;
   } refused[] = {
-      {L"Software\\Classes\\VelmoStable", 2},           // "Software\Classes"
-      {L"Software\\Classes\\VelmoStable", 4},           // beyond the path
+      {L"Software\\Classes\\VelmoStable", 2},  // "Software\Classes"
+      {L"Software\\Classes\\VelmoStable", 4},  // beyond the path
       {L"Software\\Classes\\VelmoStable", -1},
       {L"Software\\Classes", 0},
       {L"Software", 1},
@@ -771,8 +766,8 @@ TEST_F(RegistryStepsTest, UninstallSurveyIdFromTheGlobalStorage) {
   }
   {
     autoupdate::GlobalStorage storage(/*copy_only=*/false);
-    ASSERT_TRUE(base::DeletePath(user_data.Append(autoupdate::GlobalStorage::kFallbackFileName),
-                                 false));
+    ASSERT_TRUE(
+        base::DeletePath(user_data.Append(autoupdate::GlobalStorage::kFallbackFileName), false));
     RegistryKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, company_key.c_str(), KEY_ALL_ACCESS));
     ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"UUID", L"from-key"));

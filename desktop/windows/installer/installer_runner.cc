@@ -49,9 +49,7 @@ InstallerRunner::~InstallerRunner() {
     backend_watcher_.StopWatching();
 }
 
-void InstallerRunner::AddObserver(InstallerDelegate* observer) {
-  observers_.AddObserver(observer);
-}
+void InstallerRunner::AddObserver(InstallerDelegate* observer) { observers_.AddObserver(observer); }
 
 void InstallerRunner::RemoveObserver(InstallerDelegate* observer) {
   observers_.RemoveObserver(observer);
@@ -71,8 +69,8 @@ bool InstallerRunner::CreateInstallationEvent(const wchar_t* name, const char* l
   const std::wstring event_name =
       GetKernelObjectName(settings_->GetInstallFolder(), name, /*global=*/true);
   VLOG(1) << log_text << event_name;
-  event->Reset(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
-                              event_name.c_str()));
+  event->Reset(
+      ::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE, event_name.c_str()));
   // The caller reports the failure, with the system's error.
   if (!event->IsValid())
     return false;
@@ -133,19 +131,17 @@ bool InstallerRunner::Start(Settings* settings) {
                                  base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
 
   if (!CreateInstallationEvent(kInstallationInterruptedEventName,
-                               "Event name for interrupted installation: ",
-                               &interrupted_event_)) {
+                               "Event name for interrupted installation: ", &interrupted_event_)) {
     return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
-                              "Could not create installation interruption event",
-                              ::GetLastError());
+                              "Could not create installation interruption event", ::GetLastError());
   }
 
   if (package_present_) {
     VLOG(1) << "Package is already available";
     command_line.SetProgram(package_folder_.Append(kPackageInstallerFileName));
   } else {
-    if (!CreateInstallationEvent(kPackageReadyEventName, "Event name for package_ready: ",
-                                 &package_ready_event_)) {
+    if (!CreateInstallationEvent(kPackageReadyEventName,
+                                 "Event name for package_ready: ", &package_ready_event_)) {
       return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not create package ready event",
                                 ::GetLastError());
     }
@@ -160,9 +156,8 @@ bool InstallerRunner::Start(Settings* settings) {
   }
 
   if (!components_file_.empty()) {
-    command_line.AppendSwitchNative(
-        kComponentsSwitch,
-        base::ASCIIToWide(kComponentsSuitePrefix) + components_file_.BaseName().value());
+    command_line.AppendSwitchNative(kComponentsSwitch, base::ASCIIToWide(kComponentsSuitePrefix) +
+                                                           components_file_.BaseName().value());
   }
 
   return LaunchBackend(&command_line);
@@ -191,7 +186,8 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   }
 
   if (!process.IsValid())
-    return ReportStartFailure(IDS_ERROR_INSTALL_FAILED, "Could not launch installer backend process");
+    return ReportStartFailure(IDS_ERROR_INSTALL_FAILED,
+                              "Could not launch installer backend process");
   backend_process_ = std::move(process);
   backend_running_ = true;
   if (!::AllowSetForegroundWindow(backend_process_.Pid()))

@@ -79,9 +79,7 @@ base::FilePath BuildDir() {
   return dir;
 }
 
-std::wstring BrowserExeName() {
-  return base::ASCIIToWide(GetFileNameBase() + ".exe");
-}
+std::wstring BrowserExeName() { return base::ASCIIToWide(GetFileNameBase() + ".exe"); }
 
 // Polls for |path| for up to |seconds|.
 bool WaitForFile(const base::FilePath& path, int seconds) {
@@ -100,13 +98,9 @@ bool RegistryKeyExists(const std::wstring& path) {
 
 // --- The back end's steps. ---
 
-const base::CommandLine& ChildCommandLine() {
-  return *base::CommandLine::ForCurrentProcess();
-}
+const base::CommandLine& ChildCommandLine() { return *base::CommandLine::ForCurrentProcess(); }
 
-void NextStep(Installer* installer) {
-  installer->ScheduleNextStep();
-}
+void NextStep(Installer* installer) { installer->ScheduleNextStep(); }
 
 void LastStep(Installer* installer) {
   installer->NotifyStep();
@@ -314,7 +308,8 @@ CHILD_PROCESS_MAIN(RunnerFrontEnd) {
   runner.AddObserver(&observer);
   if (!runner.Start(settings.get()))
     return 2;
-  const std::string pid = base::NumberToString(static_cast<unsigned>(runner.backend_process().Pid()));
+  const std::string pid =
+      base::NumberToString(static_cast<unsigned>(runner.backend_process().Pid()));
   base::WriteFileBytes(cl.GetSwitchValuePath(kPidFileSwitch), pid.data(),
                        static_cast<int>(pid.size()));
   observer.RunUntil("terminated", base::TimeSpan::FromSeconds(120));
@@ -360,17 +355,17 @@ class InstallerRunnerTest : public testing::Test {
   bool MutexFreeForOtherThread() {
     DWORD result = WAIT_FAILED;
     base::PlainThread thread("MutexProbe", base::Bind([&] {
-      base::win::ScopedHandle mutex(
-          ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
-                       GetInstallerMutexName(install_folder_).c_str()));
-      if (!mutex.IsValid()) {
-        result = WAIT_OBJECT_0;  // Nobody holds it: gone.
-        return;
-      }
-      result = ::WaitForSingleObject(mutex.Get(), 0);
-      if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
-        ::ReleaseMutex(mutex.Get());
-    }));
+                               base::win::ScopedHandle mutex(
+                                   ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                                                GetInstallerMutexName(install_folder_).c_str()));
+                               if (!mutex.IsValid()) {
+                                 result = WAIT_OBJECT_0;  // Nobody holds it: gone.
+                                 return;
+                               }
+                               result = ::WaitForSingleObject(mutex.Get(), 0);
+                               if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+                                 ::ReleaseMutex(mutex.Get());
+                             }));
     EXPECT_TRUE(thread.Start());
     thread.Join();
     return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
@@ -414,7 +409,8 @@ TEST_F(InstallerRunnerTest, StartFailuresAfterTheSettingsAreAccepted) {
       {"no back-end program", nullptr, true, "Could not launch installer backend process"},
       {"interruption event", kInstallationInterruptedEventName, true,
        "Could not create installation interruption event"},
-      {"package-ready event", kPackageReadyEventName, false, "Could not create package ready event"},
+      {"package-ready event", kPackageReadyEventName, false,
+       "Could not create package ready event"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -473,9 +469,9 @@ TEST_F(InstallerRunnerTest, RunsTheBackEndAndDispatchesItsReportsInOrder) {
   EXPECT_EQ(16u, handle.size());
   EXPECT_EQ(handle, base::ToUpperASCII(handle));
   // The package is present: no package-ready event was made.
-  base::win::ScopedHandle ready(::OpenEventW(
-      SYNCHRONIZE, FALSE,
-      GetKernelObjectName(install_folder_, kPackageReadyEventName, true).c_str()));
+  base::win::ScopedHandle ready(
+      ::OpenEventW(SYNCHRONIZE, FALSE,
+                   GetKernelObjectName(install_folder_, kPackageReadyEventName, true).c_str()));
   EXPECT_FALSE(ready.IsValid());
 
   ASSERT_GE(observer_.calls.size(), 5u);
@@ -601,8 +597,7 @@ class HandOverGate {
       return true;
     base::LoopRunner runner;
     runner_ = &runner;
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
-                                                    kRunTimeout);
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(), kRunTimeout);
     runner.Run();
     runner_ = nullptr;
     return backend_end_seen_;
@@ -807,8 +802,8 @@ class RealInstallerRunTest : public InstallerRunnerTest {
     const base::FilePath demo = DemoPackage();
     // The host writes its log below the temporary folder (TMP, then TEMP),
     // which the back end inherits.
-    const base::FilePath log_folder = install_folder.DirName().Append(
-        install_folder.BaseName().value() + L" logs");
+    const base::FilePath log_folder =
+        install_folder.DirName().Append(install_folder.BaseName().value() + L" logs");
     EXPECT_TRUE(base::CreateDirectoryTree(log_folder));
     wchar_t saved[2][MAX_PATH];
     const wchar_t* const kTempVariables[] = {L"TMP", L"TEMP"};
@@ -1025,8 +1020,8 @@ std::set<std::string> CheckTrace(const std::string& json, int pid) {
 // installation itself is the same as without tracing.
 TEST_F(RealInstallerRunTest, TracedRunRecordsTheBackEnd) {
   std::string log_text;
-  const base::FilePath plain_folder = install_folder_.DirName().Append(
-      install_folder_.BaseName().value() + L" plain");
+  const base::FilePath plain_folder =
+      install_folder_.DirName().Append(install_folder_.BaseName().value() + L" plain");
   ASSERT_TRUE(RunDemoPackage(plain_folder, &log_text));
   ExpectInstalled(plain_folder, log_text);
   const std::vector<std::string> plain_calls = observer_.calls;

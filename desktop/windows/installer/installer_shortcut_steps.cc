@@ -73,8 +73,8 @@ void Installer::InstallShortcuts() {
 
   bool use_version = false;
   // Shortcuts are a convenience: the installation goes on without them.
-  CreateShortcuts(this, &destinations, settings->IsFlagSet(Settings::PINNED_SHORTCUT),
-                  &use_version, target);
+  CreateShortcuts(this, &destinations, settings->IsFlagSet(Settings::PINNED_SHORTCUT), &use_version,
+                  target);
   ScheduleNextStep();
 }
 

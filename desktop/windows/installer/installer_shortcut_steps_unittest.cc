@@ -21,8 +21,8 @@ namespace installer {
 namespace {
 
 const std::vector<std::wstring> kPerUserSwitches = {
-    L"--allusers=0", L"--desktopshortcut=1", L"--startmenushortcut=1",
-    L"--quicklaunchshortcut=1", L"--pintotaskbar=0"};
+    L"--allusers=0", L"--desktopshortcut=1", L"--startmenushortcut=1", L"--quicklaunchshortcut=1",
+    L"--pintotaskbar=0"};
 
 class ShortcutStepsTest : public test::StepRunTest {
  protected:
@@ -119,7 +119,8 @@ TEST_F(ShortcutStepsTest, FailedPinIsNotRecorded) {
                 L"--quicklaunchshortcut=0", L"--pintotaskbar=1"});
   RunSteps({&Installer::InstallShortcuts}, kSucceed);
   ASSERT_TRUE(delegate_.succeeded);
-  const bool pinned = base::win::PinShortcutToTaskbar(package_folder_.Append(GetShortcutName(false)));
+  const bool pinned =
+      base::win::PinShortcutToTaskbar(package_folder_.Append(GetShortcutName(false)));
   EXPECT_EQ(pinned, RunLog().pinned);
   EXPECT_FALSE(RunLog().desktop_shortcut.empty());
 }

@@ -53,8 +53,8 @@ ShortcutNaming GetShortcutNaming(const std::vector<base::FilePath>& recorded_pat
   return naming;
 }
 
-bool CreateShortcuts(Installer* installer, std::vector<ShortcutDestination>* destinations,
-                     bool pin, bool* use_version, const base::FilePath& target) {
+bool CreateShortcuts(Installer* installer, std::vector<ShortcutDestination>* destinations, bool pin,
+                     bool* use_version, const base::FilePath& target) {
   base::win::ShortcutSpec spec;
   spec.set_target(target);
   spec.set_working_directory(target.DirName());

@@ -59,8 +59,8 @@ struct ShortcutDestination {
 // versioned name and |*use_version| becomes true. |destinations| is emptied.
 // False (logged) when the master shortcut could not be written: then nothing
 // is copied.
-bool CreateShortcuts(Installer* installer, std::vector<ShortcutDestination>* destinations,
-                     bool pin, bool* use_version, const base::FilePath& target);
+bool CreateShortcuts(Installer* installer, std::vector<ShortcutDestination>* destinations, bool pin,
+                     bool* use_version, const base::FilePath& target);
 
 // Deletes, at once and for good, the shortcuts an old messaging product left
 // in the user's start-menu programs ("Velmo*Duradur Uzever.lnk").

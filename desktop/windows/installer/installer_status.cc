@@ -72,8 +72,7 @@ bool ReadIniString(const base::FilePath& path, const wchar_t* section, const wch
   return true;
 }
 
-bool ReadIniInt(const base::FilePath& path, const wchar_t* section, const wchar_t* key,
-                int* out) {
+bool ReadIniInt(const base::FilePath& path, const wchar_t* section, const wchar_t* key, int* out) {
   std::wstring text;
   if (!ReadIniString(path, section, key, &text))
     return false;

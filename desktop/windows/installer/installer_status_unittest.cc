@@ -79,11 +79,10 @@ TEST_F(InstallerStatusTest, InvalidFolders) {
   ASSERT_NE(0, missing);
   const base::FilePath file = temp_dir_.GetPath().Append(L"file.txt");
   WriteText(file, "x");
-  for (const base::FilePath& folder :
-       {base::FilePath(), base::FilePath(L"relative\\Velmo"),
-        base::FilePath(temp_dir_.GetPath().value() + L"\\bad|name"),
-        base::FilePath(std::wstring(1, missing) + L":\\Velmo\\Sub"), file,
-        file.Append(L"Sub\\Velmo")}) {
+  for (const base::FilePath& folder : {base::FilePath(), base::FilePath(L"relative\\Velmo"),
+                                       base::FilePath(temp_dir_.GetPath().value() + L"\\bad|name"),
+                                       base::FilePath(std::wstring(1, missing) + L":\\Velmo\\Sub"),
+                                       file, file.Append(L"Sub\\Velmo")}) {
     InstallerStatus status(false);
     status.Init(folder);
     EXPECT_FALSE(status.valid_install_path()) << folder;
@@ -273,10 +272,12 @@ TEST_F(InstallerStatusTest, InstallationThatHandlesHttp) {
   base::win::RegistryKey root;
   ASSERT_EQ(ERROR_SUCCESS, root.Open(HKEY_CURRENT_USER, hive.path().c_str(), KEY_ALL_ACCESS));
   base::win::RegistryKey command;
-  ASSERT_EQ(ERROR_SUCCESS, command.Create(root.Handle(), L"Software\\Classes\\http\\shell\\open\\command",
-                                          KEY_ALL_ACCESS));
-  ASSERT_EQ(ERROR_SUCCESS, command.WriteValue(L"", L"\"" + folder_.Append(kLauncherFileName).value() +
-                                                       L"\" -- \"%1\""));
+  ASSERT_EQ(ERROR_SUCCESS,
+            command.Create(root.Handle(), L"Software\\Classes\\http\\shell\\open\\command",
+                           KEY_ALL_ACCESS));
+  ASSERT_EQ(
+      ERROR_SUCCESS,
+      command.WriteValue(L"", L"\"" + folder_.Append(kLauncherFileName).value() + L"\" -- \"%1\""));
   WriteText(folder_.Append(kLauncherFileName), "MZ");
   InstallLog log;
   log.version = "43.0.2442.991";
@@ -306,12 +307,9 @@ TEST(InstallerStatusModeTest, DeriveModeFromLog) {
     bool copy_only, all_users, keys, shortcut;
     bool expect_copy_only, expect_all_users;
   } cases[] = {
-      {true, false, false, false, true, false},
-      {true, false, false, true, false, false},
-      {true, true, true, false, false, true},
-      {false, false, true, false, false, true},
-      {false, true, false, false, false, true},
-      {false, false, false, false, false, false},
+      {true, false, false, false, true, false}, {true, false, false, true, false, false},
+      {true, true, true, false, false, true},   {false, false, true, false, false, true},
+      {false, true, false, false, false, true}, {false, false, false, false, false, false},
   };
   for (const Case& c : cases) {
     InstallerStatus status(false);

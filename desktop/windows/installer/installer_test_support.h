@@ -241,8 +241,8 @@ inline void FlushPrefsWrites(const base::FilePath& path) {
   base::WaitableEvent done(base::WaitableEvent::ResetPolicy::kManual,
                            base::WaitableEvent::InitialState::kNotSignaled);
   prefs::GetPrefsTaskPool()->GetSequenceForFile(path)->PostTask(
-      FROM_HERE, base::Bind([](base::WaitableEvent* event) { event->Signal(); },
-                            base::Unretained(&done)));
+      FROM_HERE,
+      base::Bind([](base::WaitableEvent* event) { event->Signal(); }, base::Unretained(&done)));
   done.Wait();
 }
 

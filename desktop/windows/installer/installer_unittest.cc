@@ -131,9 +131,8 @@ TEST_F(InstallerTest, RealListReportsTotalAndFailedCopyRollsBack) {
   WritePackageLists(100, 3);
   ASSERT_TRUE(base::CreateDirectoryTree(package_folder_.Append(L"bin")));
   for (int i = 0; i < 5; ++i) {
-    ASSERT_TRUE(WriteText(package_folder_.Append(L"bin\\file" + base::NumberToString16(i) +
-                                                 L".dll"),
-                          "content"));
+    ASSERT_TRUE(WriteText(
+        package_folder_.Append(L"bin\\file" + base::NumberToString16(i) + L".dll"), "content"));
   }
   MakeSettings({});
   ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
@@ -145,7 +144,14 @@ TEST_F(InstallerTest, RealListReportsTotalAndFailedCopyRollsBack) {
                                    .Append(L"bin\\file5.dll")
                                    .value();
   const std::vector<std::string> expected = {
-      "ready", "total:110", "step", "step", "step", "step", "step", "step",
+      "ready",
+      "total:110",
+      "step",
+      "step",
+      "step",
+      "step",
+      "step",
+      "step",
       "error:37062:" + base::WideToUTF8(missing) + ":Failed copying bin\\file5.dll",
       "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
@@ -169,8 +175,8 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
   bool first_returned = false;
   bool value_seen_during_run = false;
   const base::FilePath step_folder = install_folder_.Append(L"made by a step");
-  installer_->SetStepListBinderForTesting(base::Bind(
-      [&](Installer* installer, int32_t operation) -> Installer::StepList {
+  installer_->SetStepListBinderForTesting(
+      base::Bind([&](Installer* installer, int32_t operation) -> Installer::StepList {
         EXPECT_EQ(Settings::kOperationInstall, operation);
         return {base::Bind([&, installer]() {
                   value_seen_during_run = ReadLastInstallPath() == ExpectedLastInstallPath();
@@ -191,9 +197,8 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
   RunInstaller();
 
   // 3 steps + 3 files + 0 root files - 2 + 1.
-  const std::vector<std::string> expected = {"ready",          "total:5",
-                                             "step",           "step",
-                                             "error:37062:C:\\x:bad", "terminated:0"};
+  const std::vector<std::string> expected = {
+      "ready", "total:5", "step", "step", "error:37062:C:\\x:bad", "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_TRUE(value_seen_during_run);
   EXPECT_FALSE(base::PathExists(install_folder_));
@@ -217,20 +222,18 @@ TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version)));
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version + L"_0")));
   const int64_t before = base::Time::Now().ToTimeT();
-  installer_->SetStepListBinderForTesting(
-      base::Bind([](Installer* installer, int32_t) -> Installer::StepList {
-        return {base::Bind([installer]() { installer->ScheduleNextStep(); }),
-                base::Bind([installer]() {
-                  installer->NotifyStep();
-                  installer->Succeed();
-                })};
-      }));
+  installer_->SetStepListBinderForTesting(base::Bind([](Installer* installer,
+                                                        int32_t) -> Installer::StepList {
+    return {base::Bind([installer]() { installer->ScheduleNextStep(); }), base::Bind([installer]() {
+              installer->NotifyStep();
+              installer->Succeed();
+            })};
+  }));
 
   RunInstaller();
   const int64_t after = base::Time::Now().ToTimeT();
 
-  const std::vector<std::string> expected = {"ready", "total:4", "step", "step", "step",
-                                             "success"};
+  const std::vector<std::string> expected = {"ready", "total:4", "step", "step", "step", "success"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_TRUE(installer_->success());
   const InstallLog& log = *installer_->install_log();
@@ -254,8 +257,8 @@ TEST_F(InstallerTest, InterruptionRollsBackWithoutError) {
   MakeSettings({});
   bool second_ran = false;
   const base::FilePath step_folder = install_folder_.Append(L"made by a step");
-  installer_->SetStepListBinderForTesting(base::Bind(
-      [&](Installer* installer, int32_t) -> Installer::StepList {
+  installer_->SetStepListBinderForTesting(
+      base::Bind([&](Installer* installer, int32_t) -> Installer::StepList {
         return {base::Bind([&, installer]() {
                   EXPECT_TRUE(installer->transaction()->Execute(
                       std::make_unique<CreateFolderOperation>(step_folder)));
@@ -280,8 +283,7 @@ TEST_F(InstallerTest, InterruptionRollsBackWithoutError) {
 
   RunInstaller();
 
-  const std::vector<std::string> expected = {"ready", "total:2", "step", "step",
-                                             "terminated:0"};
+  const std::vector<std::string> expected = {"ready", "total:2", "step", "step", "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(second_ran);
   EXPECT_FALSE(base::PathExists(install_folder_));
@@ -386,12 +388,9 @@ TEST_F(InstallerTest, AllUsersWithoutAdministratorRights) {
       "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
-
 }
 
-bool DenyFolderAccess(const base::FilePath&, DWORD) {
-  return false;
-}
+bool DenyFolderAccess(const base::FilePath&, DWORD) { return false; }
 
 // The refusals of a run before any step: an autoupdate that is no upgrade, a
 // single-profile installation where the user may not write, and the
@@ -440,16 +439,15 @@ TEST_F(InstallerTest, RunsRefusedBeforeTheSteps) {
   installer_ = std::make_unique<Installer>();
   installer_->AddObserver(&delegate_);
   {
-    base::win::ScopedHandle running(::CreateFileW(browser.value().c_str(), GENERIC_READ, 0,
-                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    base::win::ScopedHandle running(::CreateFileW(browser.value().c_str(), GENERIC_READ, 0, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(running.IsValid());
     RunInstaller();
   }
-  EXPECT_EQ((std::vector<std::string>{
-                "ready",
-                "error:37063::Can't uninstall when " + base::WideToUTF8(GetBrowserExeName()) +
-                    " is in use",
-                "terminated:0"}),
+  EXPECT_EQ((std::vector<std::string>{"ready",
+                                      "error:37063::Can't uninstall when " +
+                                          base::WideToUTF8(GetBrowserExeName()) + " is in use",
+                                      "terminated:0"}),
             delegate_.events);
   EXPECT_TRUE(base::PathExists(browser));
 }
@@ -472,8 +470,8 @@ TEST_F(InstallerTest, RunPreparesFromTheMachine) {
   MakeSettings({L"--copyonly=1"});
   installer_->SetStepListBinderForTesting(base::Bind(stop_at_first));
   bool remembered = true;
-  installer_->SetStepListBinderForTesting(base::Bind(
-      [&remembered, this, stop_at_first](Installer* installer, int32_t operation) {
+  installer_->SetStepListBinderForTesting(
+      base::Bind([&remembered, this, stop_at_first](Installer* installer, int32_t operation) {
         remembered = !ReadLastInstallPath().empty();
         return stop_at_first(installer, operation);
       }));
@@ -515,10 +513,10 @@ TEST_F(InstallerTest, RunPreparesFromTheMachine) {
   bool experiment_enabled = false;
   bool x64_entry_gone = false;
   std::wstring remembered_path;
-  installer_->SetStepListBinderForTesting(base::Bind(
-      [&, stop_at_first](Installer* installer, int32_t operation) {
-        experiment_enabled = base::FeatureRegistry::GetInstance()->IsEnabled(
-            "installer-experiment-test");
+  installer_->SetStepListBinderForTesting(
+      base::Bind([&, stop_at_first](Installer* installer, int32_t operation) {
+        experiment_enabled =
+            base::FeatureRegistry::GetInstance()->IsEnabled("installer-experiment-test");
         remembered_path = ReadLastInstallPath();
         std::wstring value;
         x64_entry_gone = company.ReadValue(x64_name.c_str(), &value) != ERROR_SUCCESS;
@@ -541,15 +539,13 @@ class InstallerPackageTest : public InstallerTest {
     InstallerTest::SetUp();
     fetch_folder_ = temp_dir_.GetPath().Append(L"fetched");
     ASSERT_TRUE(base::CreateDirectoryTree(fetch_folder_));
-    package_ready_.Reset(::CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetKernelObjectName(install_folder_, kPackageReadyEventName, true).c_str()));
+    package_ready_.Reset(
+        ::CreateEventW(nullptr, TRUE, FALSE,
+                       GetKernelObjectName(install_folder_, kPackageReadyEventName, true).c_str()));
     ASSERT_TRUE(package_ready_.IsValid());
   }
 
-  void MakeWaitingSettings() {
-    MakeSettings({L"--wait-for-package=" + fetch_folder_.value()});
-  }
+  void MakeWaitingSettings() { MakeSettings({L"--wait-for-package=" + fetch_folder_.value()}); }
 
   // A package installer that ends with exit code 0.
   void PutPackageInstaller() {
@@ -582,8 +578,7 @@ TEST_F(InstallerPackageTest, PackageSignalledLaterWithoutInstaller) {
   RunInstaller();
   const std::vector<std::string> expected = {
       "ready", "starting:0", "returned",
-      "error:37055::Failed to start installer process from the package folder.",
-      "terminated:0"};
+      "error:37055::Failed to start installer process from the package folder.", "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
   EXPECT_EQ(std::wstring(), ReadLastInstallPath());

@@ -188,9 +188,10 @@ int RunReceiver(const base::CommandLine& command_line) {
   printf("first send to last dispatch: %.1f ms\n", elapsed_ms);
   printf("all written by the sender after %.1f ms\n", TicksToMs(all_written - first_send));
   printf("rate:                 %.0f messages/s (required %.0f)\n", rate, kRequiredRate);
-  printf("last message latency: %.2f ms after its write (required below %.0f), %.1f ms after "
-         "its hand-off to the sender\n",
-         latency_ms, kRequiredLatencyMs, handoff_latency_ms);
+  printf(
+      "last message latency: %.2f ms after its write (required below %.0f), %.1f ms after "
+      "its hand-off to the sender\n",
+      latency_ms, kRequiredLatencyMs, handoff_latency_ms);
   const bool ok = counter.dispatched == count && counter.out_of_order == 0 && counter.bad == 0 &&
                   rate >= kRequiredRate && latency_ms <= kRequiredLatencyMs;
   printf("%s\n", ok ? "PASS" : "FAIL");

@@ -12,8 +12,6 @@ base::LazyInstance<base::Lock> g_launch_lock;
 
 }  // namespace
 
-base::Lock& GetLaunchLock() {
-  return g_launch_lock.Get();
-}
+base::Lock& GetLaunchLock() { return g_launch_lock.Get(); }
 
 }  // namespace installer

@@ -99,8 +99,8 @@ class InstallerRunTest : public testing::Test {
   // step that runs |last| and succeeds.
   void SetSteps(std::vector<void (Installer::*)()> steps,
                 base::Callback<void(Installer*)> last = base::Callback<void(Installer*)>()) {
-    installer_->SetStepListBinderForTesting(base::Bind(
-        [steps, last](Installer* installer, int32_t) -> Installer::StepList {
+    installer_->SetStepListBinderForTesting(
+        base::Bind([steps, last](Installer* installer, int32_t) -> Installer::StepList {
           Installer::StepList list;
           for (auto step : steps)
             list.push_back(base::Bind(step, base::Unretained(installer)));

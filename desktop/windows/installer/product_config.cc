@@ -207,8 +207,7 @@ int GetUpstreamMajorVersion() {
 
 std::string FormatVersionString() {
   int minor = ConfigBool("use_upstream_major_for_minor") ? GetUpstreamMajorVersion() : 0;
-  return base::FormatString("%d.%d.%d.%d", GetMajorVersion(), minor, kVersionBuild,
-                            kVersionPatch);
+  return base::FormatString("%d.%d.%d.%d", GetMajorVersion(), minor, kVersionBuild, kVersionPatch);
 }
 
 std::string GetVersionString() { return FormatVersionString(); }

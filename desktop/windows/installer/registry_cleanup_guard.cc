@@ -11,9 +11,7 @@ namespace installer {
 
 namespace {
 
-std::wstring Lower(std::wstring_view text) {
-  return base::ToLowerASCII(std::wstring(text));
-}
+std::wstring Lower(std::wstring_view text) { return base::ToLowerASCII(std::wstring(text)); }
 
 // |key| without its last |levels| components; empty when it has too few.
 std::wstring Ancestor(const std::wstring& key, int levels) {

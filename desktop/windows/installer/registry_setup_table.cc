@@ -25,12 +25,14 @@ constexpr RegistryRoot kHkcu = RegistryRoot::kCurrentUser;
 #define DDEEXEC CLASSES PROGID L"\\shell\\open\\ddeexec"
 
 // A plain REG_SZ row of any Windows, root and channel in the 64-bit view.
-#define SZ(key, name, data, depth) {key, name, REG_SZ, data, kAnyWindows, kAny, 0, depth, k64}
-#define SZ_VISTA(key, name, data, depth) {key, name, REG_SZ, data, kVista, kAny, 0, depth, k64}
-#define OPEN_WITH(ext, depth) {CLASSES ext L"\\OpenWithProgIDs", PROGID, REG_NONE, nullptr, \
-                               kAnyWindows, kAny, 0, depth, k64}
-#define UNINSTALL(name, type, data) {kUninstallPlaceholderKey, name, type, data, kAnyWindows, \
-                                     kAny, 0, 1, k32}
+#define SZ(key, name, data, depth) \
+  { key, name, REG_SZ, data, kAnyWindows, kAny, 0, depth, k64 }
+#define SZ_VISTA(key, name, data, depth) \
+  { key, name, REG_SZ, data, kVista, kAny, 0, depth, k64 }
+#define OPEN_WITH(ext, depth) \
+  { CLASSES ext L"\\OpenWithProgIDs", PROGID, REG_NONE, nullptr, kAnyWindows, kAny, 0, depth, k64 }
+#define UNINSTALL(name, type, data) \
+  { kUninstallPlaceholderKey, name, type, data, kAnyWindows, kAny, 0, 1, k32 }
 
 const RegistryRow kRegistrySetUpRows[kRegistrySetUpRowCount] = {
     // The ProgId class.

@@ -76,9 +76,7 @@ void ReadExperimentsFromInstallation(const base::FilePath& install_folder,
   VLOG(1) << "Retrieved experiment states from installation folder";
 }
 
-const char* BoolText(bool value) {
-  return value ? "true" : "false";
-}
+const char* BoolText(bool value) { return value ? "true" : "false"; }
 
 // A role whose code is not part of this build: say so and fail the run,
 // never pretend it succeeded.
@@ -206,8 +204,8 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   bool x64 = true;
   std::unique_ptr<PayloadReader> payload;
   if (!inside_package) {
-    x64 = base::win::WindowsVersionInfo::GetInstance()->architecture() ==
-          base::win::X64_ARCHITECTURE;
+    x64 =
+        base::win::WindowsVersionInfo::GetInstance()->architecture() == base::win::X64_ARCHITECTURE;
     payload = std::make_unique<PayloadReader>(exe_file);
     switch (payload->type()) {
       case kPayloadTrackingData:
@@ -232,8 +230,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
           payload->SetPayload(command_line.GetSwitchValueASCII(kServerTrackingBlobSwitch));
         }
         break;
-      default:
-        break;
+      default: break;
     }
   }
   x64 = x64 && features->IsEnabled("installer-support-x64-download");
@@ -335,7 +332,6 @@ bool RunInstallerMain() {
         result = RunLoggedInstaller(command_line, current_install_folder);
       }
     }
-
   }
   return result;
 }

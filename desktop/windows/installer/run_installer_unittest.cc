@@ -54,8 +54,8 @@ class RunInstallerTest : public testing::Test {
     for (const std::wstring& arg : args) {
       if (arg.rfind(L"--", 0) == 0) {
         size_t equals = arg.find(L'=');
-        std::string name(arg.begin() + 2, equals == std::wstring::npos ? arg.end()
-                                                                        : arg.begin() + equals);
+        std::string name(arg.begin() + 2,
+                         equals == std::wstring::npos ? arg.end() : arg.begin() + equals);
         if (equals == std::wstring::npos)
           command_line.AppendSwitch(name);
         else
@@ -83,8 +83,8 @@ class RunInstallerTest : public testing::Test {
     std::string text;
     base::ReadFileToString(log, &text);
     std::vector<std::string> lines;
-    for (const std::string& line : base::SplitString(text, "\n", base::KEEP_WHITESPACE,
-                                                     base::SPLIT_WANT_NONEMPTY)) {
+    for (const std::string& line :
+         base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
       size_t end = line.find("] ");
       lines.push_back(end == std::string::npos ? line : line.substr(end + 2));
     }
@@ -123,9 +123,9 @@ TEST_F(RunInstallerTest, PlainRunWritesTheStartLinesAndFlags) {
   ASSERT_GE(lines.size(), 9u);
   EXPECT_EQ("Velmo installer starting - version 43.0.2442.991 Stable", lines[0]);
   EXPECT_EQ(0u, lines[1].find("Command line: \"")) << lines[1];
-  const char* flags[] = {"Uninstall:false",       "Replace Tarsel installation:false",
-                         "Silent:false",          "Run Immediatelyfalse",
-                         "Backendfalse",          "Inside packagefalse",
+  const char* flags[] = {"Uninstall:false", "Replace Tarsel installation:false",
+                         "Silent:false",    "Run Immediatelyfalse",
+                         "Backendfalse",    "Inside packagefalse",
                          "Autoupdate:false"};
   for (size_t i = 0; i < std::size(flags); ++i)
     EXPECT_EQ(flags[i], lines[2 + i]);
@@ -140,8 +140,8 @@ TEST_F(RunInstallerTest, UninstallOutsideAnInstallationFails) {
 TEST_F(RunInstallerTest, StagedPackageFolderIsInsidePackage) {
   base::FilePath package = temp_.GetPath().Append(L"package");
   ASSERT_TRUE(base::CreateDirectoryTree(package));
-  ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"installer.exe"),
-                                   package.Append(L"installer.exe")));
+  ASSERT_TRUE(
+      base::CopySingleFile(BuildDir().Append(L"installer.exe"), package.Append(L"installer.exe")));
   ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"installer_engine.dll"),
                                    package.Append(L"installer_engine.dll")));
   ASSERT_EQ(1, base::WriteFileBytes(package.Append(L"velmo.exe"), "x", 1));
@@ -173,7 +173,8 @@ TEST_F(RunInstallerTest, AutoupdateRecoversTheFolderFromTheLastArgument) {
   Run({L"--installfolder=", L"--autoupdate", folder}, nullptr);
   std::vector<std::string> lines = LogLines();
   EXPECT_TRUE(Contains(lines, "It looks like we are autoupdating from V12."));
-  EXPECT_TRUE(Contains(lines, "Recovered install folder from command line: C:\\Program Files\\Velmo Test"));
+  EXPECT_TRUE(
+      Contains(lines, "Recovered install folder from command line: C:\\Program Files\\Velmo Test"));
   EXPECT_TRUE(Contains(lines, "Run Immediatelyfalse"));
 }
 
@@ -344,8 +345,8 @@ TEST_F(RunInstallerTest, ConfigurationOnlyFromTheModuleBesideTheExecutable) {
   EXPECT_FALSE(base::PathExists(LogFolder()));
 
   // Beside the executable the module is read (as data) and the run starts.
-  ASSERT_TRUE(base::CopySingleFile(BuildDir().Append(L"installer.exe"),
-                                   bare.Append(L"_vlautolib.pyd")));
+  ASSERT_TRUE(
+      base::CopySingleFile(BuildDir().Append(L"installer.exe"), bare.Append(L"_vlautolib.pyd")));
   EXPECT_EQ(1, Run({}, nullptr, bare.Append(L"installer.exe")));
   std::vector<std::string> lines = LogLines();
   ASSERT_FALSE(lines.empty());
@@ -360,8 +361,7 @@ TEST_F(RunInstallerTest, ThePayloadOfTheHostIsReadAndLogged) {
 
   ASSERT_TRUE(base::DeletePath(LogFolder(), true));
   Run({}, nullptr, hosts.Append(L"net_installer.exe"));
-  EXPECT_TRUE(
-      Contains(LogLines(), "Tracking data: campaign=fixture&partner=velmo&id=0123456789"));
+  EXPECT_TRUE(Contains(LogLines(), "Tracking data: campaign=fixture&partner=velmo&id=0123456789"));
 
   // The plain host has no payload; tracking data can come from the switch.
   ASSERT_TRUE(base::DeletePath(LogFolder(), true));

@@ -18,29 +18,15 @@ namespace installer {
 namespace {
 
 constexpr const char* kFlagNames[Settings::kFlagCount] = {
-    "COPY_ONLY",
-    "SINGLE_PROFILE",
-    "LAUNCH_VELMO",
-    "ALL_USERS_FLAG",
-    "DEFAULT_BROWSER",
-    "IMPORT_BROWSER_DATA",
-    "INSTALL_ASSISTANT",
-    "ENABLE_VELMO_STATS",
-    "ENABLE_INSTALLER_STATS",
-    "DESKTOP_SHORTCUT",
-    "START_MENU_SHORTCUT",
-    "QUICK_LAUNCH_SHORTCUT",
-    "PINNED_SHORTCUT",
-    "UNINSTALL_FLAG",
-    "SILENT",
-    "AUTOUPDATE",
-    "DELETE_PROFILE",
-    "REPLACE_TARSEL_INSTALLATION",
+    "COPY_ONLY",         "SINGLE_PROFILE",      "LAUNCH_VELMO",
+    "ALL_USERS_FLAG",    "DEFAULT_BROWSER",     "IMPORT_BROWSER_DATA",
+    "INSTALL_ASSISTANT", "ENABLE_VELMO_STATS",  "ENABLE_INSTALLER_STATS",
+    "DESKTOP_SHORTCUT",  "START_MENU_SHORTCUT", "QUICK_LAUNCH_SHORTCUT",
+    "PINNED_SHORTCUT",   "UNINSTALL_FLAG",      "SILENT",
+    "AUTOUPDATE",        "DELETE_PROFILE",      "REPLACE_TARSEL_INSTALLATION",
 };
 
-const char* BoolText(bool value) {
-  return value ? "true" : "false";
-}
+const char* BoolText(bool value) { return value ? "true" : "false"; }
 
 base::CommandLine ProcessCommandLine() {
   if (!base::CommandLine::IsInitializedForCurrentProcess()) {
@@ -53,8 +39,7 @@ base::CommandLine ProcessCommandLine() {
 }  // namespace
 
 Settings::Settings(bool uninstall, bool silent, bool autoupdate,
-                   const base::FilePath& install_folder, bool replace_tarsel_installation,
-                   bool x64)
+                   const base::FilePath& install_folder, bool replace_tarsel_installation, bool x64)
     : Settings(ProcessCommandLine(), uninstall, silent, autoupdate, install_folder,
                replace_tarsel_installation, x64) {}
 
@@ -113,17 +98,11 @@ bool Settings::IsFlagSet(int index) const {
   return (flags_ & (1u << index)) != 0;
 }
 
-const base::FilePath& Settings::GetInstallFolder() const {
-  return status_->install_folder();
-}
+const base::FilePath& Settings::GetInstallFolder() const { return status_->install_folder(); }
 
-void Settings::AddObserver(SettingsObserver* observer) {
-  observers_.AddObserver(observer);
-}
+void Settings::AddObserver(SettingsObserver* observer) { observers_.AddObserver(observer); }
 
-void Settings::RemoveObserver(SettingsObserver* observer) {
-  observers_.RemoveObserver(observer);
-}
+void Settings::RemoveObserver(SettingsObserver* observer) { observers_.RemoveObserver(observer); }
 
 void Settings::SetFlagDirectly(int index, bool value) {
   if (index < 0 || index >= kFlagCount)
@@ -182,13 +161,9 @@ bool Settings::SetEnableInstallerStats(bool value) {
   return SetFlag(ENABLE_INSTALLER_STATS, value);
 }
 
-bool Settings::SetEnableBrowserStats(bool value) {
-  return SetFlag(ENABLE_VELMO_STATS, value);
-}
+bool Settings::SetEnableBrowserStats(bool value) { return SetFlag(ENABLE_VELMO_STATS, value); }
 
-bool Settings::SetImportBrowserData(bool value) {
-  return SetFlag(IMPORT_BROWSER_DATA, value);
-}
+bool Settings::SetImportBrowserData(bool value) { return SetFlag(IMPORT_BROWSER_DATA, value); }
 
 bool Settings::SetCopyOnly(bool value) {
   if (!modifiable_ || operation_ == kOperationUpgrade) {
@@ -196,7 +171,8 @@ bool Settings::SetCopyOnly(bool value) {
     return false;
   }
   ApplyCopyOnly(value);
-  VLOG(1) << "COPY_ONLY" << " set to: " << BoolText(value);
+  VLOG(1) << "COPY_ONLY"
+          << " set to: " << BoolText(value);
   NotifySettingsChanged();
   return true;
 }
@@ -304,9 +280,7 @@ bool Settings::SetMode(int mode) {
         SetFlag(SINGLE_PROFILE, true);
       result = SetCopyOnly(true);
       break;
-    default:
-      LOG(ERROR) << "No installation mode " << mode;
-      return false;
+    default: LOG(ERROR) << "No installation mode " << mode; return false;
   }
   if (folder_was_default)
     SetInstallFolder(GetDefaultInstallFolder(kFromRegistry | kFromStandardFolder));
@@ -316,8 +290,7 @@ bool Settings::SetMode(int mode) {
 void Settings::LogFlags() const {
   for (int flag : {ALL_USERS_FLAG, COPY_ONLY, DEFAULT_BROWSER, ENABLE_INSTALLER_STATS,
                    ENABLE_VELMO_STATS, IMPORT_BROWSER_DATA, LAUNCH_VELMO, SINGLE_PROFILE,
-                   DESKTOP_SHORTCUT, PINNED_SHORTCUT, QUICK_LAUNCH_SHORTCUT,
-                   START_MENU_SHORTCUT}) {
+                   DESKTOP_SHORTCUT, PINNED_SHORTCUT, QUICK_LAUNCH_SHORTCUT, START_MENU_SHORTCUT}) {
     VLOG(1) << GetFlagName(flag) << ": " << BoolText(IsFlagSet(flag));
   }
   VLOG(1) << "language: " << install_language_;
@@ -365,17 +338,10 @@ void Settings::WriteStats(const std::string& prefix, StatsNode* node) const {
   node->SetString(prefix + "installation_mode", std::string_view(mode));
   const char* operation = "invalid";
   switch (operation_) {
-    case kOperationInstall:
-      operation = "installing";
-      break;
-    case kOperationUpgrade:
-      operation = "upgrading";
-      break;
-    case kOperationUninstall:
-      operation = "uninstalling";
-      break;
-    default:
-      break;
+    case kOperationInstall: operation = "installing"; break;
+    case kOperationUpgrade: operation = "upgrading"; break;
+    case kOperationUninstall: operation = "uninstalling"; break;
+    default: break;
   }
   node->SetString(prefix + "installation_operation", std::string_view(operation));
   node->SetInteger("autoupdate", IsFlagSet(AUTOUPDATE) ? 1 : 0);

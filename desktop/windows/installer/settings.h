@@ -165,8 +165,7 @@ class Settings {
   void OnStatusObtained(std::unique_ptr<InstallerStatus> status);
 
  private:
-  void Initialize(bool uninstall, bool silent, bool autoupdate,
-                  bool replace_tarsel_installation);
+  void Initialize(bool uninstall, bool silent, bool autoupdate, bool replace_tarsel_installation);
   void SetFlagDirectly(int index, bool value);
   void DropPendingFetch();
   void OnStatusFetched(base::SharedRef<StatusFetch> fetch);

@@ -27,9 +27,7 @@
 namespace installer {
 namespace {
 
-const char* SwitchValue(bool value) {
-  return value ? "1" : "0";
-}
+const char* SwitchValue(bool value) { return value ? "1" : "0"; }
 
 }  // namespace
 
@@ -41,9 +39,8 @@ bool ParseBooleanSwitchValue(std::wstring_view text) {
 }
 
 bool IsWellFormedBooleanSwitchValue(std::wstring_view text) {
-  if (base::EqualsAsciiIgnoreCase(text, "yes") ||
-      base::EqualsAsciiIgnoreCase(text, "true") || base::EqualsAsciiIgnoreCase(text, "no") ||
-      base::EqualsAsciiIgnoreCase(text, "false")) {
+  if (base::EqualsAsciiIgnoreCase(text, "yes") || base::EqualsAsciiIgnoreCase(text, "true") ||
+      base::EqualsAsciiIgnoreCase(text, "no") || base::EqualsAsciiIgnoreCase(text, "false")) {
     return true;
   }
   return base::StringToInt64_16(text, nullptr);
@@ -82,8 +79,7 @@ void Settings::ReadFromCommandLine() {
   SetFlagDirectly(SINGLE_PROFILE, false);
   SetFlagDirectly(DESKTOP_SHORTCUT, true);
   SetFlagDirectly(START_MENU_SHORTCUT, true);
-  SetFlagDirectly(QUICK_LAUNCH_SHORTCUT,
-                  base::win::GetWindowsVersion() < base::win::VERSION_WIN7);
+  SetFlagDirectly(QUICK_LAUNCH_SHORTCUT, base::win::GetWindowsVersion() < base::win::VERSION_WIN7);
   SetFlagDirectly(PINNED_SHORTCUT, base::win::TaskbarPinningSupported());
 
   if (!ReadFlagSwitch(LAUNCH_VELMO, kLaunchVelmoSwitch, cl))
@@ -115,7 +111,8 @@ void Settings::ReadFromCommandLine() {
 void Settings::ReadUninstallOptions(const base::CommandLine& command_line) {
   bool delete_profile = false;
   if (command_line.HasSwitch(kDeleteUserProfileSwitch))
-    delete_profile = ParseBooleanSwitchValue(command_line.GetSwitchValueNative(kDeleteUserProfileSwitch));
+    delete_profile =
+        ParseBooleanSwitchValue(command_line.GetSwitchValueNative(kDeleteUserProfileSwitch));
   if (IsFlagSet(UNINSTALL_FLAG))
     SetFlag(DELETE_PROFILE, delete_profile);
   if (!command_line.HasSwitch(kBackendSwitch))
@@ -174,9 +171,9 @@ void Settings::ToCommandLine(base::CommandLine* command_line, bool suppress_laun
 }
 
 void Settings::FetchStatus(const base::FilePath& folder) {
-  pending_fetch_ = StatusFetch::Start(
-      folder, IsFlagSet(REPLACE_TARSEL_INSTALLATION),
-      base::Bind(&Settings::OnStatusFetched, weak_factory_.GetWeakRef()));
+  pending_fetch_ =
+      StatusFetch::Start(folder, IsFlagSet(REPLACE_TARSEL_INSTALLATION),
+                         base::Bind(&Settings::OnStatusFetched, weak_factory_.GetWeakRef()));
 }
 
 void Settings::OnStatusFetched(base::SharedRef<StatusFetch> fetch) {

@@ -112,12 +112,12 @@ class SettingsCommandLineTest : public testing::Test {
 };
 
 TEST(ParseBooleanSwitchValueTest, FollowsTheConvention) {
-  for (const wchar_t* text : {L"yes", L"YES", L"True", L"true", L"tRuE", L"1", L"2", L"-1",
-                              L"0012"}) {
+  for (const wchar_t* text :
+       {L"yes", L"YES", L"True", L"true", L"tRuE", L"1", L"2", L"-1", L"0012"}) {
     EXPECT_TRUE(ParseBooleanSwitchValue(text)) << text;
   }
-  for (const wchar_t* text : {L"no", L"", L"abc", L"0", L"false", L"yes ", L" 1", L"1x",
-                              L"0x1", L"y", L"99999999999999999999"}) {
+  for (const wchar_t* text : {L"no", L"", L"abc", L"0", L"false", L"yes ", L" 1", L"1x", L"0x1",
+                              L"y", L"99999999999999999999"}) {
     EXPECT_FALSE(ParseBooleanSwitchValue(text)) << text;
   }
   EXPECT_TRUE(IsWellFormedBooleanSwitchValue(L"No"));
@@ -132,23 +132,22 @@ TEST_F(SettingsCommandLineTest, StatisticsSwitches) {
   EXPECT_FALSE(only_browser->IsFlagSet(Settings::ENABLE_VELMO_STATS));
   EXPECT_FALSE(only_browser->IsFlagSet(Settings::ENABLE_INSTALLER_STATS));
 
-  auto both = MakeSettings(MakeCommandLine({L"--enable-stats=0", L"--enable-installer-stats=1"}),
-                           folder);
+  auto both =
+      MakeSettings(MakeCommandLine({L"--enable-stats=0", L"--enable-installer-stats=1"}), folder);
   EXPECT_FALSE(both->IsFlagSet(Settings::ENABLE_VELMO_STATS));
   EXPECT_TRUE(both->IsFlagSet(Settings::ENABLE_INSTALLER_STATS));
 }
 
 TEST_F(SettingsCommandLineTest, CopyOnlyOverridesAllUsersAndShortcuts) {
-  auto settings = MakeSettings(
-      MakeCommandLine({L"--copyonly=1", L"--allusers=1", L"--desktopshortcut=1",
-                       L"--install-assistant"}),
-      temp_dir_.GetPath().Append(L"copy"));
+  auto settings = MakeSettings(MakeCommandLine({L"--copyonly=1", L"--allusers=1",
+                                                L"--desktopshortcut=1", L"--install-assistant"}),
+                               temp_dir_.GetPath().Append(L"copy"));
   EXPECT_TRUE(settings->IsFlagSet(Settings::COPY_ONLY));
   EXPECT_TRUE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
-  for (int flag : {Settings::ALL_USERS_FLAG, Settings::DESKTOP_SHORTCUT,
-                   Settings::START_MENU_SHORTCUT, Settings::QUICK_LAUNCH_SHORTCUT,
-                   Settings::PINNED_SHORTCUT, Settings::DEFAULT_BROWSER,
-                   Settings::INSTALL_ASSISTANT}) {
+  for (int flag :
+       {Settings::ALL_USERS_FLAG, Settings::DESKTOP_SHORTCUT, Settings::START_MENU_SHORTCUT,
+        Settings::QUICK_LAUNCH_SHORTCUT, Settings::PINNED_SHORTCUT, Settings::DEFAULT_BROWSER,
+        Settings::INSTALL_ASSISTANT}) {
     EXPECT_FALSE(settings->IsFlagSet(flag)) << Settings::GetFlagName(flag);
   }
 }
@@ -237,15 +236,12 @@ TEST_F(SettingsCommandLineTest, FormerEngineInstallationAndAutoupdate) {
 // command line, and one it never sees.
 TEST_F(SettingsCommandLineTest, BackEndCommandLineCarriesThePassThroughSwitches) {
   const base::FilePath temp = temp_dir_.GetPath().Append(L"dl folder");
-  const std::vector<std::wstring> switches = {L"--initial-pid=4711",
-                                              L"--temp-folder=" + temp.value(),
-                                              L"--components=suite:c.json",
-                                              L"--v=2",
-                                              L"--server-tracking-data=t.bin",
-                                              L"--import-bookmarks=1",
-                                              L"--import-session=0",
-                                              L"--import-topsites-to-speeddial=1",
-                                              L"--unrelated-switch=1"};
+  const std::vector<std::wstring> switches = {
+      L"--initial-pid=4711",           L"--temp-folder=" + temp.value(),
+      L"--components=suite:c.json",    L"--v=2",
+      L"--server-tracking-data=t.bin", L"--import-bookmarks=1",
+      L"--import-session=0",           L"--import-topsites-to-speeddial=1",
+      L"--unrelated-switch=1"};
   auto settings = MakeSettings(MakeCommandLine(switches), temp_dir_.GetPath().Append(L"copied"));
   ASSERT_EQ(Settings::kOperationInstall, settings->GetOperation());
   base::CommandLine backend;
@@ -277,16 +273,28 @@ TEST_F(SettingsCommandLineTest, RoundTripThroughTheBackEnd) {
         L"--import-browser-data=0", L"--enable-stats=1", L"--enable-installer-stats=0",
         L"--launchvelmo=0", L"--singleprofile=1", L"--language=en",
         L"--profile-folder=" + profile.value()},
-       odd_folder, true, true, true, false},
+       odd_folder,
+       true,
+       true,
+       true,
+       false},
       {"all users",
        {L"--allusers=1", L"--desktopshortcut=1", L"--startmenushortcut=0",
         L"--quicklaunchshortcut=0", L"--pintotaskbar=1", L"--setdefaultbrowser=1",
         L"--import-browser-data=1", L"--enable-stats=0", L"--enable-installer-stats=1",
         L"--singleprofile=0"},
-       odd_folder, false, false, false, true},
+       odd_folder,
+       false,
+       false,
+       false,
+       true},
       {"standalone",
        {L"--copyonly=true", L"--enable-stats=YES", L"--launchvelmo=1"},
-       odd_folder, true, false, false, false},
+       odd_folder,
+       true,
+       false,
+       false,
+       false},
       {"drive root", {L"--allusers=0"}, base::FilePath(L"C:\\"), false, false, false, false},
   };
   for (const Case& c : cases) {

@@ -63,9 +63,9 @@ class FakeDriveProbe : public DriveProbe {
 class ScopedTestRegistryKey {
  public:
   explicit ScopedTestRegistryKey(const char* tag) {
-    path_ = L"Software\\VelmoSettingsTest_" + base::NumberToString16(
-                                                  static_cast<unsigned>(::GetCurrentProcessId())) +
-            L"_" + std::wstring(tag, tag + strlen(tag));
+    path_ = L"Software\\VelmoSettingsTest_" +
+            base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId())) + L"_" +
+            std::wstring(tag, tag + strlen(tag));
     base::win::RegistryKey key;
     EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, path_.c_str(), KEY_ALL_ACCESS));
   }

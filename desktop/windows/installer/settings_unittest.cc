@@ -33,8 +33,8 @@ class SettingsTest : public testing::Test {
 
   std::unique_ptr<Settings> Make(const std::vector<std::wstring>& switches,
                                  const base::FilePath& folder, bool autoupdate = false) {
-    auto settings = std::make_unique<Settings>(MakeCommandLine(switches), false, false,
-                                               autoupdate, folder, false, false);
+    auto settings = std::make_unique<Settings>(MakeCommandLine(switches), false, false, autoupdate,
+                                               folder, false, false);
     EXPECT_TRUE(test::WaitForSettingsObtained(settings.get()));
     return settings;
   }
@@ -144,7 +144,8 @@ TEST_F(SettingsTest, ModesAndTheirFolders) {
   seams_.drives.drives = {{L'C', true, DRIVE_FIXED}};
   auto settings = Make({}, base::FilePath());
   const uint32_t sources = Settings::kFromRegistry | Settings::kFromStandardFolder;
-  const base::FilePath all_users = settings->ComputeDefaultInstallFolder(sources, false, true, false);
+  const base::FilePath all_users =
+      settings->ComputeDefaultInstallFolder(sources, false, true, false);
   const base::FilePath current_user =
       settings->ComputeDefaultInstallFolder(sources, false, false, false);
   ASSERT_NE(all_users, current_user);

@@ -7,8 +7,7 @@
 
 namespace installer {
 
-StatsNode::StatsNode(base::DictValue* dictionary, base::Lock* lock,
-                     base::MonotonicTime start_time)
+StatsNode::StatsNode(base::DictValue* dictionary, base::Lock* lock, base::MonotonicTime start_time)
     : dictionary_(dictionary), lock_(lock), start_time_(start_time) {}
 
 std::unique_ptr<StatsNode> StatsNode::AddListEntry(std::string_view key) {
@@ -72,8 +71,8 @@ void StatsNode::SetTimestampAndElapsed(std::string_view key) {
 // static
 std::string StatsNode::FormatTimestamp(const base::Time::Exploded& exploded) {
   return base::FormatString("%02d-%02d-%02d %02d:%02d:%02d.%03d", exploded.year, exploded.month,
-                             exploded.day_of_month, exploded.hour, exploded.minute,
-                             exploded.second, exploded.millisecond);
+                            exploded.day_of_month, exploded.hour, exploded.minute, exploded.second,
+                            exploded.millisecond);
 }
 
 // static

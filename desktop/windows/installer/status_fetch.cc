@@ -54,9 +54,7 @@ StatusFetch::StatusFetch(const base::FilePath& folder, bool replace_tarsel)
   g_live_fetches.fetch_add(1, std::memory_order_relaxed);
 }
 
-StatusFetch::~StatusFetch() {
-  g_live_fetches.fetch_sub(1, std::memory_order_relaxed);
-}
+StatusFetch::~StatusFetch() { g_live_fetches.fetch_sub(1, std::memory_order_relaxed); }
 
 // static
 base::SharedRef<StatusFetch> StatusFetch::Start(const base::FilePath& folder, bool replace_tarsel,
@@ -73,22 +71,14 @@ base::SharedRef<StatusFetch> StatusFetch::Start(const base::FilePath& folder, bo
   return fetch;
 }
 
-void StatusFetch::Cancel() {
-  cancelled_.store(true, std::memory_order_release);
-}
+void StatusFetch::Cancel() { cancelled_.store(true, std::memory_order_release); }
 
-bool StatusFetch::IsCancelled() const {
-  return cancelled_.load(std::memory_order_acquire);
-}
+bool StatusFetch::IsCancelled() const { return cancelled_.load(std::memory_order_acquire); }
 
-std::unique_ptr<InstallerStatus> StatusFetch::TakeStatus() {
-  return std::move(status_);
-}
+std::unique_ptr<InstallerStatus> StatusFetch::TakeStatus() { return std::move(status_); }
 
 // static
-int StatusFetch::LiveCountForTesting() {
-  return g_live_fetches.load(std::memory_order_relaxed);
-}
+int StatusFetch::LiveCountForTesting() { return g_live_fetches.load(std::memory_order_relaxed); }
 
 // static
 void StatusFetch::SetReadHookForTesting(ReadHook hook) {
@@ -96,9 +86,7 @@ void StatusFetch::SetReadHookForTesting(ReadHook hook) {
 }
 
 // static
-void StatusFetch::RunReadJob(ReadJob job) {
-  job.fetch->Read();
-}
+void StatusFetch::RunReadJob(ReadJob job) { job.fetch->Read(); }
 
 void StatusFetch::Read() {
   if (ReadHook hook = g_read_hook.load(std::memory_order_acquire))
@@ -118,9 +106,7 @@ void StatusFetch::Read() {
   status_ = std::move(status);
 }
 
-int GetStatusReadsInFlight() {
-  return ReadsInFlight()->count();
-}
+int GetStatusReadsInFlight() { return ReadsInFlight()->count(); }
 
 bool WaitForStatusReadsInFlight(base::TimeSpan bound) {
   if (ReadsInFlight()->WaitForIdle(bound))

@@ -42,15 +42,14 @@ TEST_F(StatusFetchTest, ReplyCarriesTheStatus) {
   base::MessageLoop loop;
   base::LoopRunner runner;
   std::unique_ptr<InstallerStatus> status;
-  auto fetch = StatusFetch::Start(
-      temp_dir_.GetPath(), true,
-      base::Bind(
-          [](std::unique_ptr<InstallerStatus>* out, base::LoopRunner* r,
-             base::SharedRef<StatusFetch> f) {
-            *out = f->TakeStatus();
-            r->Quit();
-          },
-          &status, &runner));
+  auto fetch = StatusFetch::Start(temp_dir_.GetPath(), true,
+                                  base::Bind(
+                                      [](std::unique_ptr<InstallerStatus>* out, base::LoopRunner* r,
+                                         base::SharedRef<StatusFetch> f) {
+                                        *out = f->TakeStatus();
+                                        r->Quit();
+                                      },
+                                      &status, &runner));
   ASSERT_TRUE(fetch);
   runner.Run();
   ASSERT_TRUE(status);
@@ -60,10 +59,9 @@ TEST_F(StatusFetchTest, ReplyCarriesTheStatus) {
 }
 
 TEST_F(StatusFetchTest, NoLoopNoRead) {
-  EXPECT_FALSE(StatusFetch::Start(temp_dir_.GetPath(), false,
-                                  base::Bind([](base::SharedRef<StatusFetch>) {
-                                    ADD_FAILURE() << "reply ran";
-                                  })));
+  EXPECT_FALSE(StatusFetch::Start(
+      temp_dir_.GetPath(), false,
+      base::Bind([](base::SharedRef<StatusFetch>) { ADD_FAILURE() << "reply ran"; })));
   EXPECT_EQ(0, GetStatusReadsInFlight());
 }
 

@@ -105,10 +105,10 @@ class StepRunTest : public ::testing::Test {
     // Every old answer is taken before the first override: some keys are
     // derived from others.
     const SavedPath redirects[] = {
-        {base::kPathExeDirectory, package_folder_}, {base::kPathUserDesktop, user_desktop_},
-        {base::kPathCommonDesktop, common_desktop_}, {base::kPathStartMenu, start_menu_},
-        {base::kPathCommonStartMenu, common_start_menu_},
-        {base::kPathRoamingAppData, roaming_},     {base::kPathQuickLaunch, quick_launch_}};
+        {base::kPathExeDirectory, package_folder_},       {base::kPathUserDesktop, user_desktop_},
+        {base::kPathCommonDesktop, common_desktop_},      {base::kPathStartMenu, start_menu_},
+        {base::kPathCommonStartMenu, common_start_menu_}, {base::kPathRoamingAppData, roaming_},
+        {base::kPathQuickLaunch, quick_launch_}};
     for (const SavedPath& redirect : redirects) {
       base::FilePath old;
       if (base::PathRegistry::Get(redirect.key, &old))
@@ -147,8 +147,8 @@ class StepRunTest : public ::testing::Test {
 
   // Runs the installer with |steps| followed by |ending| until the run ends.
   void RunSteps(const std::vector<void (Installer::*)()>& steps, Ending ending) {
-    installer_->SetStepListBinderForTesting(base::Bind(
-        [steps, ending](Installer* installer, int32_t) -> Installer::StepList {
+    installer_->SetStepListBinderForTesting(
+        base::Bind([steps, ending](Installer* installer, int32_t) -> Installer::StepList {
           Installer::StepList list;
           for (void (Installer::*step)() : steps)
             list.push_back(base::Bind(step, base::Unretained(installer)));
@@ -158,9 +158,8 @@ class StepRunTest : public ::testing::Test {
               installer->Succeed();
             }));
           } else {
-            list.push_back(base::Bind([installer]() {
-              installer->Fail(37055, std::wstring(), "a later step failed");
-            }));
+            list.push_back(base::Bind(
+                [installer]() { installer->Fail(37055, std::wstring(), "a later step failed"); }));
           }
           return list;
         }));

@@ -64,9 +64,7 @@ std::wstring LoadLocalizedString(LANGID langid, int id,
   return base::SubstitutePlaceholders16(text, replacements, nullptr);
 }
 
-std::wstring GetLocalizedString(int id) {
-  return LoadLocalizedString(*GetUILanguageId(), id, {});
-}
+std::wstring GetLocalizedString(int id) { return LoadLocalizedString(*GetUILanguageId(), id, {}); }
 
 std::wstring GetLocalizedStringWithReplacement(int id, const std::wstring& replacement) {
   return LoadLocalizedString(*GetUILanguageId(), id, {replacement});

@@ -60,9 +60,10 @@ TEST(LocalizedStringTest, EveryLanguageHasEveryStringWithTheEnglishPlaceholders)
 
 TEST(LocalizedStringTest, TextsSurviveTheResourceCompiler) {
   // Quotes, markup, an ellipsis and non-Latin scripts come through intact.
-  EXPECT_EQ(L"By clicking on \"$1\" you are agreeing to Velmo's <a href=\"tos\">Terms of "
-            L"Service</a>",
-            LoadLocalizedString(kEnglish, IDS_TERMS_OF_SERVICE_SENTENCE, {}));
+  EXPECT_EQ(
+      L"By clicking on \"$1\" you are agreeing to Velmo's <a href=\"tos\">Terms of "
+      L"Service</a>",
+      LoadLocalizedString(kEnglish, IDS_TERMS_OF_SERVICE_SENTENCE, {}));
   EXPECT_EQ(L"Downloading\u2026", LoadLocalizedString(kEnglish, IDS_PROGRESS_DOWNLOADING, {}));
   EXPECT_EQ(L"\u041e\u0442\u043c\u0435\u043d\u0430",  // "Отмена"
             LoadLocalizedString(1049, IDS_BUTTON_CANCEL, {}));
@@ -84,8 +85,7 @@ TEST(LocalizedStringTest, ReplacementsFillPlaceholdersInOrder) {
   EXPECT_EQ(L"VELMO. DO MORE.",
             LoadLocalizedString(kEnglish, IDS_HEADLINE,
                                 {LoadLocalizedString(kEnglish, IDS_HEADLINE_PRODUCT, {})}));
-  const std::wstring german =
-      LoadLocalizedString(1031, IDS_ERROR_COPY_FILE, {L"D:\\x"});
+  const std::wstring german = LoadLocalizedString(1031, IDS_ERROR_COPY_FILE, {L"D:\\x"});
   EXPECT_NE(std::wstring::npos, german.find(L"D:\\x")) << german;
   EXPECT_EQ(std::wstring::npos, german.find(L"$1")) << german;
 }

@@ -26,27 +26,27 @@ struct TagAndLangId {
 // Searched in this order; the first match wins. "tl" deliberately maps to the
 // user-default identifier: Tagalog texts are reached through "fil".
 constexpr TagAndLangId kLanguageTags[] = {
-    {L"az", 1068},      {L"el", 1032},          {L"gu", 1095},    {L"en", 1033},
-    {L"userdefault", 1024}, {L"fr-ca", 3084},   {L"vi", 1066},    {L"ca", 1027},
-    {L"fake-bidi", 1037}, {L"am", 1118},        {L"it", 1040},    {L"iw", 1037},
-    {L"kn", 1099},      {L"zh-hk", 3076},       {L"ar", 1025},    {L"ml", 1100},
-    {L"zu", 1077},      {L"cs", 1029},          {L"et", 1061},    {L"gl", 1110},
-    {L"id", 1057},      {L"es", 3082},          {L"en-gb", 2057}, {L"ru", 1049},
-    {L"eu", 1069},      {L"nl", 1043},          {L"nn", 2068},    {L"no", 1044},
-    {L"nb", 1044},      {L"af", 1078},          {L"tr", 1055},    {L"tl", 1024},
-    {L"lv", 1062},      {L"lt", 1063},          {L"pa", 1094},    {L"sw", 1089},
-    {L"th", 1054},      {L"te", 1098},          {L"ro", 1048},    {L"is", 1039},
-    {L"fil", 1124},     {L"ta", 1097},          {L"be", 1059},    {L"fr", 1036},
-    {L"bg", 1026},      {L"ms", 1086},          {L"sl", 1060},    {L"hr", 1050},
-    {L"fy", 1122},      {L"bn", 1093},          {L"de", 1031},    {L"hu", 1038},
-    {L"fa", 1065},      {L"neutral", 0},        {L"hi", 1081},    {L"pt-br", 1046},
-    {L"sa", 1103},      {L"fi", 1035},          {L"da", 1030},    {L"ja", 1041},
-    {L"kk", 1087},      {L"he", 1037},          {L"me", 2074},    {L"es-419", 2058},
-    {L"ne", 1121},      {L"pt-pt", 2070},       {L"zh-tw", 1028}, {L"uz", 1091},
-    {L"ko", 1042},      {L"sv", 1053},          {L"mk", 1071},    {L"ur", 1056},
-    {L"sk", 1051},      {L"zh-cn", 2052},       {L"si", 1115},    {L"gd", 1169},
-    {L"pl", 1045},      {L"uk", 1058},          {L"sr", 3098},    {L"ti", 2163},
-    {L"mr", 1102},      {L"or", 1096},
+    {L"az", 1068},          {L"el", 1032},    {L"gu", 1095},    {L"en", 1033},
+    {L"userdefault", 1024}, {L"fr-ca", 3084}, {L"vi", 1066},    {L"ca", 1027},
+    {L"fake-bidi", 1037},   {L"am", 1118},    {L"it", 1040},    {L"iw", 1037},
+    {L"kn", 1099},          {L"zh-hk", 3076}, {L"ar", 1025},    {L"ml", 1100},
+    {L"zu", 1077},          {L"cs", 1029},    {L"et", 1061},    {L"gl", 1110},
+    {L"id", 1057},          {L"es", 3082},    {L"en-gb", 2057}, {L"ru", 1049},
+    {L"eu", 1069},          {L"nl", 1043},    {L"nn", 2068},    {L"no", 1044},
+    {L"nb", 1044},          {L"af", 1078},    {L"tr", 1055},    {L"tl", 1024},
+    {L"lv", 1062},          {L"lt", 1063},    {L"pa", 1094},    {L"sw", 1089},
+    {L"th", 1054},          {L"te", 1098},    {L"ro", 1048},    {L"is", 1039},
+    {L"fil", 1124},         {L"ta", 1097},    {L"be", 1059},    {L"fr", 1036},
+    {L"bg", 1026},          {L"ms", 1086},    {L"sl", 1060},    {L"hr", 1050},
+    {L"fy", 1122},          {L"bn", 1093},    {L"de", 1031},    {L"hu", 1038},
+    {L"fa", 1065},          {L"neutral", 0},  {L"hi", 1081},    {L"pt-br", 1046},
+    {L"sa", 1103},          {L"fi", 1035},    {L"da", 1030},    {L"ja", 1041},
+    {L"kk", 1087},          {L"he", 1037},    {L"me", 2074},    {L"es-419", 2058},
+    {L"ne", 1121},          {L"pt-pt", 2070}, {L"zh-tw", 1028}, {L"uz", 1091},
+    {L"ko", 1042},          {L"sv", 1053},    {L"mk", 1071},    {L"ur", 1056},
+    {L"sk", 1051},          {L"zh-cn", 2052}, {L"si", 1115},    {L"gd", 1169},
+    {L"pl", 1045},          {L"uk", 1058},    {L"sr", 3098},    {L"ti", 2163},
+    {L"mr", 1102},          {L"or", 1096},
 };
 static_assert(std::size(kLanguageTags) == 82);
 
@@ -127,13 +127,10 @@ LANGID LanguageTagToLangId(std::wstring_view tag) {
   return 0;
 }
 
-LANGID* GetUILanguageId() {
-  return g_ui_language.Pointer();
-}
+LANGID* GetUILanguageId() { return g_ui_language.Pointer(); }
 
 void SelectUILanguage(LANGID* ui_language, std::wstring* tag) {
-  internal::SelectUILanguageWithPreferred(ui_language, tag,
-                                          &base::win::GetPreferredUILanguages);
+  internal::SelectUILanguageWithPreferred(ui_language, tag, &base::win::GetPreferredUILanguages);
 }
 
 namespace internal {

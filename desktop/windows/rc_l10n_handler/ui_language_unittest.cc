@@ -110,12 +110,12 @@ Choice Choose(const std::wstring& requested, const std::vector<std::wstring>& pr
               bool preferred_readable = true) {
   Choice choice;
   choice.tag = requested;
-  internal::SelectUILanguageWithPreferred(
-      &choice.langid, &choice.tag, [&](std::vector<std::wstring>* languages) {
-        ++choice.preferred_reads;
-        *languages = preferred;
-        return preferred_readable;
-      });
+  internal::SelectUILanguageWithPreferred(&choice.langid, &choice.tag,
+                                          [&](std::vector<std::wstring>* languages) {
+                                            ++choice.preferred_reads;
+                                            *languages = preferred;
+                                            return preferred_readable;
+                                          });
   return choice;
 }
 
@@ -286,8 +286,8 @@ TEST(UiLanguageTest, SelectsFromLocaleOfFreshWineProcess) {
   ScopedEnvironmentVariable lc_all(L"LC_ALL", L"es_MX.UTF-8");
   // The loader's first argument is its own Unix path; it finds its
   // companions next to it.
-  std::wstring command = loader + L" \"" + self.value() +
-                         L"\" --gtest_filter=UiLanguageChildProcess.*";
+  std::wstring command =
+      loader + L" \"" + self.value() + L"\" --gtest_filter=UiLanguageChildProcess.*";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};

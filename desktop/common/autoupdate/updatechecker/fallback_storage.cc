@@ -20,9 +20,7 @@ FallbackStorage::FallbackStorage(const base::FilePath& path)
   RunOnFileThread(base::Bind([this] { ReadFile(); }));
 }
 
-FallbackStorage::~FallbackStorage() {
-  thread_.Stop();
-}
+FallbackStorage::~FallbackStorage() { thread_.Stop(); }
 
 void FallbackStorage::RunOnFileThread(base::Closure task) {
   if (thread_.IsRunning() && thread_.task_runner()) {
@@ -48,7 +46,7 @@ void FallbackStorage::ReadFile() {
   std::string contents;
   if (!base::ReadFileToString(path_, &contents)) {
     LOG(ERROR) << "[AU] GS: The fallback file " << path_.AsUTF8Unsafe()
-                << " cannot be read; it is left untouched";
+               << " cannot be read; it is left untouched";
     read_state_ = ReadState::kUnreadable;
     return;
   }
@@ -153,8 +151,7 @@ bool FallbackStorage::WriteFallbackValue(std::string_view name, std::string_view
   std::unique_ptr<base::DictValue> updated = prefs_->CreateDeepCopyDict();
   updated->SetWithoutPathExpansion(kValuesKey, std::move(values));
   std::string data;
-  if (!base::JsonWriter::WriteWithOptions(*updated, base::JsonWriter::kOptionsPrettyPrint,
-                                          &data)) {
+  if (!base::JsonWriter::WriteWithOptions(*updated, base::JsonWriter::kOptionsPrettyPrint, &data)) {
     LOG(ERROR) << "[AU] GS: The fallback values could not be serialised";
     return false;
   }

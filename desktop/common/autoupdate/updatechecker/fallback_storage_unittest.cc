@@ -122,8 +122,8 @@ TEST_F(FallbackStorageTest, CorruptFileIsKeptAsideAndRewritten) {
 TEST_F(FallbackStorageTest, UnreadableFileIsNeverOverwritten) {
   WriteFile(R"({"GS": {"UUID": "precious"}})");
   // Another process holds the file open without sharing.
-  base::win::ScopedHandle lock(CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::win::ScopedHandle lock(CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(lock.IsValid());
   {
     FallbackStorage storage(path_);

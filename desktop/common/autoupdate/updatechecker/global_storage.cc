@@ -54,18 +54,14 @@ class GlobalStorage::ScopedMutexHold {
 
   explicit ScopedMutexHold(HANDLE mutex) : mutex_(mutex) {
     switch (WaitForSingleObject(mutex_, 0)) {
-      case WAIT_OBJECT_0:
-        state_ = State::kHeld;
-        break;
+      case WAIT_OBJECT_0: state_ = State::kHeld; break;
       case WAIT_ABANDONED:
         // Ours now. Each registry value and each file replacement is written
         // whole, so the dead holder left nothing half-written.
         LOG(WARNING) << "[AU] GS: The access mutex was abandoned by its previous holder";
         state_ = State::kHeld;
         break;
-      case WAIT_TIMEOUT:
-        state_ = State::kBusy;
-        break;
+      case WAIT_TIMEOUT: state_ = State::kBusy; break;
       default:
         PLOG(ERROR) << "[AU] GS: Waiting for the access mutex failed";
         state_ = State::kFailed;
@@ -87,9 +83,7 @@ class GlobalStorage::ScopedMutexHold {
 };
 
 // static
-GlobalStorage* GlobalStorage::GetInstance() {
-  return g_global_storage.Pointer();
-}
+GlobalStorage* GlobalStorage::GetInstance() { return g_global_storage.Pointer(); }
 
 GlobalStorage::GlobalStorage(bool copy_only) {
   const std::string company = installer::GetCompanyName();
@@ -114,8 +108,8 @@ void GlobalStorage::DecideMode(bool copy_only) {
     return;
   }
   base::win::ScopedHKey key;
-  const LONG error = RegOpenKeyExW(HKEY_CURRENT_USER, key_path_.c_str(), 0,
-                                   KEY_READ | KEY_WRITE, key.Receive());
+  const LONG error =
+      RegOpenKeyExW(HKEY_CURRENT_USER, key_path_.c_str(), 0, KEY_READ | KEY_WRITE, key.Receive());
   if (error == ERROR_ACCESS_DENIED) {
     LOG(WARNING) << "[AU] GS: HKCU\\" << base::WideToUTF8(key_path_)
                  << " may not be written; values go to the fallback file";
@@ -196,9 +190,8 @@ int32_t GlobalStorage::SetValue(std::string_view name, std::string_view value) {
   }
 
   int32_t result = kSuccess;
-  const bool write_file = fallback_mode_ ||
-                          (!migrating_ && !fallback_path_.empty() &&
-                           base::PathExists(fallback_path_));
+  const bool write_file = fallback_mode_ || (!migrating_ && !fallback_path_.empty() &&
+                                             base::PathExists(fallback_path_));
   if (write_file) {
     if (fallback_path_.empty()) {
       LOG(ERROR) << "[AU] GS: No folder for a fallback storage (Init was not called)";
@@ -237,8 +230,7 @@ int32_t GlobalStorage::GetValue(std::string_view name, std::string* value) {
   if (hold.state() == ScopedMutexHold::State::kFailed)
     return kFailure;  // Logged by the hold.
   if (hold.state() == ScopedMutexHold::State::kBusy) {
-    LOG(WARNING) << "[AU] GS: The access mutex is held elsewhere; \"" << name
-                 << "\" was not read";
+    LOG(WARNING) << "[AU] GS: The access mutex is held elsewhere; \"" << name << "\" was not read";
     return kBusy;
   }
 
@@ -273,8 +265,7 @@ int32_t GlobalStorage::ReadRegistryValue(std::string_view name, std::string* val
     return kFailure;
   }
   if (type != REG_SZ) {
-    LOG(ERROR) << "[AU] GS: The reg value \"" << name << "\" is of type " << type
-               << ", not REG_SZ";
+    LOG(ERROR) << "[AU] GS: The reg value \"" << name << "\" is of type " << type << ", not REG_SZ";
     return kFailure;
   }
   std::vector<char> buffer;
@@ -306,9 +297,9 @@ int32_t GlobalStorage::ReadRegistryValue(std::string_view name, std::string* val
 
 int32_t GlobalStorage::WriteRegistryValue(std::string_view name, std::string_view value) {
   base::win::ScopedHKey key;
-  const LONG error = RegCreateKeyExW(HKEY_CURRENT_USER, key_path_.c_str(), 0, nullptr,
-                                     REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.Receive(),
-                                     nullptr);
+  const LONG error =
+      RegCreateKeyExW(HKEY_CURRENT_USER, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_WRITE, nullptr, key.Receive(), nullptr);
   if (error != ERROR_SUCCESS) {
     LOG(ERROR) << "[AU] GS: Creating reg key failed with: " << error;
     return kFailure;

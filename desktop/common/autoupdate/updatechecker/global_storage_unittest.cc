@@ -85,8 +85,8 @@ class GlobalStorageTest : public testing::Test {
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
         sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.Receive()),
         nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION,
-                                               descriptor.Get()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor.Get()));
   }
 
   // The registry value as wide text, as any other reader sees it; "<none>"
@@ -177,8 +177,7 @@ TEST_F(GlobalStorageTest, RefusesWhatCannotComeBackUnchanged) {
   // Non-ASCII text and embedded NULs would come back changed.
   EXPECT_EQ(GlobalStorage::kInvalidArgument, storage.SetValue("UUID", "caf\xc3\xa9"));
   EXPECT_EQ(GlobalStorage::kInvalidArgument, storage.SetValue("\xc3\xa9t\xc3\xa9", "x"));
-  EXPECT_EQ(GlobalStorage::kInvalidArgument,
-            storage.SetValue("UUID", std::string_view("a\0b", 3)));
+  EXPECT_EQ(GlobalStorage::kInvalidArgument, storage.SetValue("UUID", std::string_view("a\0b", 3)));
   EXPECT_EQ(L"<none>", RegistryValue(L"UUID"));
 
   // Non-ASCII text someone else stored is a failure, not a mangled value.
@@ -233,8 +232,8 @@ TEST_F(GlobalStorageTest, StandAloneCopyNeverTouchesTheRegistry) {
   EXPECT_EQ(GlobalStorage::kSuccess, storage.GetValue("UUID", &value));
   EXPECT_EQ("beef", value);
   base::win::ScopedHKey key;
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CURRENT_USER, key_path_.c_str(), 0,
-                                                KEY_READ, key.Receive()));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExW(HKEY_CURRENT_USER, key_path_.c_str(), 0, KEY_READ, key.Receive()));
 }
 
 TEST_F(GlobalStorageTest, InitCopiesTheFallbackStringsIntoTheRegistry) {

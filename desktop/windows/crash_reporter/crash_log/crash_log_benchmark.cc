@@ -25,9 +25,7 @@
 
 namespace crash_reporter {
 
-CHILD_PROCESS_MAIN(CrashIntoWaitingFilter) {
-  return RunCrashedChild();
-}
+CHILD_PROCESS_MAIN(CrashIntoWaitingFilter) { return RunCrashedChild(); }
 
 namespace {
 
@@ -89,8 +87,8 @@ int Run() {
     return 2;
   }
   const double ratio = log_seconds / dump_seconds;
-  printf("threads %zu: crash log %.3f s, minidump %.3f s, ratio %.3f (goal at most 0.5)\n",
-         threads, log_seconds, dump_seconds, ratio);
+  printf("threads %zu: crash log %.3f s, minidump %.3f s, ratio %.3f (goal at most 0.5)\n", threads,
+         log_seconds, dump_seconds, ratio);
   return ratio <= 0.5 ? 0 : 1;
 }
 

@@ -123,8 +123,8 @@ class CrashLogWriter {
 
   bool Write() {
     ranges_->Clear();
-    bool ok = WriteHeader() && WriteMetadata() && WriteThreads() && WriteUsedDlls() &&
-              WriteMemoryDumps();
+    bool ok =
+        WriteHeader() && WriteMetadata() && WriteThreads() && WriteUsedDlls() && WriteMemoryDumps();
     ranges_->Clear();
     return ok;
   }
@@ -148,9 +148,9 @@ class CrashLogWriter {
            Print(CrashFilePrintf(stream_, "%s caused exception %s at address %012llX ",
                                  main_module ? main_module->GetName() : "<no name>", name,
                                  static_cast<unsigned long long>(state_.GetExceptionAddress()))) &&
-           Print(CrashFilePrintf(stream_, "(Base: %012llX)\n",
-                                 static_cast<unsigned long long>(
-                                     main_module ? main_module->GetLoadAddress() : 0)));
+           Print(CrashFilePrintf(
+               stream_, "(Base: %012llX)\n",
+               static_cast<unsigned long long>(main_module ? main_module->GetLoadAddress() : 0)));
   }
 
   bool WriteMetadata() {
@@ -277,23 +277,24 @@ class CrashLogWriter {
             " XMM0=%016llX%016llX  XMM1=%016llX%016llX\n XMM2=%016llX%016llX  XMM3=%016llX%016llX\n"
             " XMM4=%016llX%016llX  XMM5=%016llX%016llX\n XMM6=%016llX%016llX  XMM7=%016llX%016llX\n"
             " XMM8=%016llX%016llX  XMM9=%016llX%016llX\nXMM10=%016llX%016llX XMM11=%016llX%016llX\n"
-            "XMM12=%016llX%016llX XMM13=%016llX%016llX\nXMM14=%016llX%016llX XMM15=%016llX%016llX\n",
-            id64, ull{r.rax}, ull{r.rbx}, ull{r.rcx}, ull{r.rdx}, ull{r.rsi}, ull{r.rdi},
-            ull{r.r8}, ull{r.r9}, ull{r.r10}, ull{r.r11}, ull{r.r12}, ull{r.r13}, ull{r.r14},
-            ull{r.r15}, ull{r.rbp}, ull{r.rsp}, ull{r.rip}, ul{r.eflags}, id64,
-            ul{st[0].sign_exponent}, ull{st[0].mantissa}, ul{st[1].sign_exponent},
-            ull{st[1].mantissa}, ul{st[2].sign_exponent}, ull{st[2].mantissa},
-            ul{st[3].sign_exponent}, ull{st[3].mantissa}, ul{st[4].sign_exponent},
-            ull{st[4].mantissa}, ul{st[5].sign_exponent}, ull{st[5].mantissa},
-            ul{st[6].sign_exponent}, ull{st[6].mantissa}, ul{st[7].sign_exponent},
-            ull{st[7].mantissa}, ul{r.fpu_status_word & 0xFFFF}, ul{r.fpu_control_word & 0xFFFF},
-            ull{x[0].high}, ull{x[0].low}, ull{x[1].high}, ull{x[1].low}, ull{x[2].high},
-            ull{x[2].low}, ull{x[3].high}, ull{x[3].low}, ull{x[4].high}, ull{x[4].low},
-            ull{x[5].high}, ull{x[5].low}, ull{x[6].high}, ull{x[6].low}, ull{x[7].high},
-            ull{x[7].low}, ull{x[8].high}, ull{x[8].low}, ull{x[9].high}, ull{x[9].low},
-            ull{x[10].high}, ull{x[10].low}, ull{x[11].high}, ull{x[11].low}, ull{x[12].high},
-            ull{x[12].low}, ull{x[13].high}, ull{x[13].low}, ull{x[14].high}, ull{x[14].low},
-            ull{x[15].high}, ull{x[15].low}))) {
+            "XMM12=%016llX%016llX XMM13=%016llX%016llX\nXMM14=%016llX%016llX "
+            "XMM15=%016llX%016llX\n",
+            id64, ull{r.rax}, ull{r.rbx}, ull{r.rcx}, ull{r.rdx}, ull{r.rsi}, ull{r.rdi}, ull{r.r8},
+            ull{r.r9}, ull{r.r10}, ull{r.r11}, ull{r.r12}, ull{r.r13}, ull{r.r14}, ull{r.r15},
+            ull{r.rbp}, ull{r.rsp}, ull{r.rip}, ul{r.eflags}, id64, ul{st[0].sign_exponent},
+            ull{st[0].mantissa}, ul{st[1].sign_exponent}, ull{st[1].mantissa},
+            ul{st[2].sign_exponent}, ull{st[2].mantissa}, ul{st[3].sign_exponent},
+            ull{st[3].mantissa}, ul{st[4].sign_exponent}, ull{st[4].mantissa},
+            ul{st[5].sign_exponent}, ull{st[5].mantissa}, ul{st[6].sign_exponent},
+            ull{st[6].mantissa}, ul{st[7].sign_exponent}, ull{st[7].mantissa},
+            ul{r.fpu_status_word & 0xFFFF}, ul{r.fpu_control_word & 0xFFFF}, ull{x[0].high},
+            ull{x[0].low}, ull{x[1].high}, ull{x[1].low}, ull{x[2].high}, ull{x[2].low},
+            ull{x[3].high}, ull{x[3].low}, ull{x[4].high}, ull{x[4].low}, ull{x[5].high},
+            ull{x[5].low}, ull{x[6].high}, ull{x[6].low}, ull{x[7].high}, ull{x[7].low},
+            ull{x[8].high}, ull{x[8].low}, ull{x[9].high}, ull{x[9].low}, ull{x[10].high},
+            ull{x[10].low}, ull{x[11].high}, ull{x[11].low}, ull{x[12].high}, ull{x[12].low},
+            ull{x[13].high}, ull{x[13].low}, ull{x[14].high}, ull{x[14].low}, ull{x[15].high},
+            ull{x[15].low}))) {
       return false;
     }
     return WriteStackDump(id, r.rbp, stack);
@@ -317,7 +318,8 @@ class CrashLogWriter {
     const size_t size = stack.bytes.size();
     for (size_t line = 0; line < size; line += kBytesPerLine) {
       const uint64_t line_address = stack.start + line;
-      if (!Print(CrashFilePrintf(stream_, "%012llX ", static_cast<unsigned long long>(line_address))))
+      if (!Print(
+              CrashFilePrintf(stream_, "%012llX ", static_cast<unsigned long long>(line_address))))
         return false;
       for (size_t column = 0; column < 2; ++column) {
         size_t offset = line + column * 8;
@@ -360,8 +362,8 @@ class CrashLogWriter {
   bool WriteDumpLines(uint64_t address, const uint8_t* bytes, size_t count) {
     for (size_t line = 0; line < count; line += kBytesPerLine) {
       char text[16 + 4 * kBytesPerLine + 8];
-      int n = snprintf(text, sizeof(text), "%012llX",
-                       static_cast<unsigned long long>(address + line));
+      int n =
+          snprintf(text, sizeof(text), "%012llX", static_cast<unsigned long long>(address + line));
       for (size_t cell = 0; cell < kBytesPerLine; ++cell) {
         if (cell % 4 == 0)
           text[n++] = ' ';
@@ -387,7 +389,8 @@ class CrashLogWriter {
     uint64_t position = start;
     while (position < end) {
       size_t read = 0;
-      const uint8_t* bytes = reader->ReadMemory(position, static_cast<size_t>(end - position), &read);
+      const uint8_t* bytes =
+          reader->ReadMemory(position, static_cast<size_t>(end - position), &read);
       if (!bytes) {
         // Some page of the range cannot be read: take what this page holds,
         // or go on after it.
@@ -456,8 +459,8 @@ bool WriteCrashLog(MemoryRangeList* ranges, const ProcessState& state, const Cra
   return CrashLogWriter(ranges, state, info, stream).Write();
 }
 
-bool WriteCrashLogFile(const base::FilePath& path, const ProcessState& state,
-                       const CrashInfo& info, MemoryRangeList* ranges) {
+bool WriteCrashLogFile(const base::FilePath& path, const ProcessState& state, const CrashInfo& info,
+                       MemoryRangeList* ranges) {
   bool ok = false;
   {
     ScopedStdioFile file(_wfopen(path.c_str(), L"w"));

@@ -27,8 +27,8 @@ inline constexpr size_t kMinCrashedStackRead = 512;
 
 // Opens |path| in text mode (line feeds become CR LF), writes the log and
 // closes it. The file is deleted when any write failed.
-bool WriteCrashLogFile(const base::FilePath& path, const ProcessState& state,
-                       const CrashInfo& info, MemoryRangeList* ranges);
+bool WriteCrashLogFile(const base::FilePath& path, const ProcessState& state, const CrashInfo& info,
+                       MemoryRangeList* ranges);
 
 // Writes the sections in order, stopping with false at the first failure.
 // |ranges| is cleared first and collects the memory to dump.

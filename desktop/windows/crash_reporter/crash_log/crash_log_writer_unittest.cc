@@ -198,9 +198,9 @@ TEST_F(CrashLogWriterTest, GoldenLog) {
     golden.push_back(line);
   }
   golden.push_back("1234000000B0  0000000000000000                    ........");
-  golden.insert(golden.end(), {"", "Thread: 00001DEF", "", "ThreadInfo: 00001DEF", "Priority=00000000",
-                               "Crashed=0", "checked_context_values=17 (all)",
-                               "checked_stack_values=80 (all)"});
+  golden.insert(golden.end(),
+                {"", "Thread: 00001DEF", "", "ThreadInfo: 00001DEF", "Priority=00000000",
+                 "Crashed=0", "checked_context_values=17 (all)", "checked_stack_values=80 (all)"});
   const size_t other_registers = golden.size();
   // The other thread's register and stack lines are checked by count; its
   // stack of zeros is kept to the scanning minimum of 512 bytes plus 128.
@@ -339,7 +339,7 @@ TEST_F(CrashLogWriterTest, PointerRanges) {
   module->code_end = 0x800;
   FakeThread* thread = state.AddThread(3, true);
   thread->registers.rax = block;
-  thread->registers.rbx = block + 100;           // merges with the first
+  thread->registers.rbx = block + 100;                   // merges with the first
   thread->registers.rcx = module->load_address + 0x400;  // inside the code area
   thread->registers.rdx = module->load_address + 0x900;  // past the code: data
   const std::vector<std::string> lines = WriteLines(state, CrashInfo{});

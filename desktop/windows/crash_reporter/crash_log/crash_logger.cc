@@ -36,9 +36,7 @@ CrashLogger::CrashLogger() {
   g_logger_slot.Set(this);
 }
 
-CrashLogger::~CrashLogger() {
-  g_logger_slot.Set(previous_);
-}
+CrashLogger::~CrashLogger() { g_logger_slot.Set(previous_); }
 
 // static
 CrashLogger* CrashLogger::Current() {

@@ -23,23 +23,33 @@ struct ListKey {
   bool always;
 };
 constexpr ListKey kListKeys[] = {
-    {L"vlauto_test", false},         {L"enabled_extensions", true},
-    {L"disabled_extensions", true},  {L"blacklisted_extensions", true},
-    {L"terminated_extensions", true}, {L"third_party_installs", true},
+    {L"vlauto_test", false},
+    {L"enabled_extensions", true},
+    {L"disabled_extensions", true},
+    {L"blacklisted_extensions", true},
+    {L"terminated_extensions", true},
+    {L"third_party_installs", true},
     {L"ab_tests", true},
 };
 
 // Shown elsewhere in the crash log or used only for the uploads.
 constexpr const wchar_t* kKeysOutsideMetadata[] = {
-    L"ptime",   L"active_url",        L"crash_guid", L"modules",
-    L"handle_info_items", L"invalid_handle", L"buildset", L"build_request_time",
+    L"ptime",          L"active_url", L"crash_guid",         L"modules", L"handle_info_items",
+    L"invalid_handle", L"buildset",   L"build_request_time",
 };
 
 constexpr const wchar_t* kSameNameFields[] = {
-    L"gpu_vendor_id",          L"gpu_device_id",         L"gpu_driver_version",
-    L"gpu_pixel_shader_version", L"gpu_vertex_shader_version", L"enabled_extensions",
-    L"disabled_extensions",    L"blacklisted_extensions", L"terminated_extensions",
-    L"third_party_installs",   L"ab_tests",
+    L"gpu_vendor_id",
+    L"gpu_device_id",
+    L"gpu_driver_version",
+    L"gpu_pixel_shader_version",
+    L"gpu_vertex_shader_version",
+    L"enabled_extensions",
+    L"disabled_extensions",
+    L"blacklisted_extensions",
+    L"terminated_extensions",
+    L"third_party_installs",
+    L"ab_tests",
 };
 
 std::string Hex(unsigned value) {
@@ -63,9 +73,7 @@ bool IsAcceptableKeyName(std::wstring_view name) {
 }  // namespace
 
 // static
-CrashMetadata* CrashMetadata::GetInstance() {
-  return g_crash_metadata.Pointer();
-}
+CrashMetadata* CrashMetadata::GetInstance() { return g_crash_metadata.Pointer(); }
 
 CrashMetadata::CrashMetadata() {
   OSVERSIONINFOEXW version = {};
@@ -78,8 +86,8 @@ CrashMetadata::CrashMetadata() {
                   std::to_string(version.dwMinorVersion) + "." +
                   std::to_string(version.dwBuildNumber);
     if (version.wServicePackMajor != 0) {
-      os_service_pack_version_ =
-          std::to_string(version.wServicePackMajor) + "." + std::to_string(version.wServicePackMinor);
+      os_service_pack_version_ = std::to_string(version.wServicePackMajor) + "." +
+                                 std::to_string(version.wServicePackMinor);
     }
   }
   SYSTEM_INFO system = {};
@@ -95,8 +103,8 @@ CrashMetadata::CrashMetadata() {
   for (const wchar_t* name : kSameNameFields)
     key_to_field_.emplace(name, name);
 
-  std::wstring variable = base::UTF8ToWide(installer::GetProductConfigString(
-      installer::GetProductConfigDictionary(), "product_name"));
+  std::wstring variable = base::UTF8ToWide(
+      installer::GetProductConfigString(installer::GetProductConfigDictionary(), "product_name"));
   for (wchar_t& c : variable) {
     if (c >= L'a' && c <= L'z')
       c = static_cast<wchar_t>(c - L'a' + L'A');

@@ -38,9 +38,9 @@ TEST(CrashMetadataTest, KeysBecomeMetadata) {
   TestCrashKeys keys = {
       {L"version", L"1.0"},
       {L"foo", L"bar"},
-      {L"ptime", L"1500"},          // kept out
+      {L"ptime", L"1500"},           // kept out
       {L"active_url", L"http://x"},  // kept out
-      {L"buildset", L"12"},         // kept out
+      {L"buildset", L"12"},          // kept out
       {L"enabled_extensions", L"a,"},
       {L"empty", L""},
       {L"with blank", L"1"},
@@ -144,8 +144,12 @@ TEST(CrashMetadataTest, TheInstallersCrashKeysPage) {
 
 TEST(CrashKeysTest, LookupsAndOrigin) {
   TestCrashKeys keys = {
-      {L"process_type", L""}, {L"url", L"a"}, {L"url", L""}, {L"url", L"b"},
-      {L"origin", L"VlAutoStress"}, {std::wstring(64, L'k'), std::wstring(64, L'w')},
+      {L"process_type", L""},
+      {L"url", L"a"},
+      {L"url", L""},
+      {L"url", L"b"},
+      {L"origin", L"VlAutoStress"},
+      {std::wstring(64, L'k'), std::wstring(64, L'w')},
   };
   std::wstring value = L"stale";
   EXPECT_TRUE(GetCrashKeyValue(keys.info(), L"process_type", &value));

@@ -36,12 +36,11 @@ struct CrashedChildData {
   uint64_t thread_id_address;
   uint64_t assertion_address;
   uint64_t block_address;  // the 792-byte exception-info block
-  uint32_t thread_id;  // of the thread that crashes
+  uint32_t thread_id;      // of the thread that crashes
 };
 
 inline std::wstring CrashDataName(uint32_t parent_pid, int serial) {
-  return L"Local\\VelmoCrashedChild" + std::to_wstring(parent_pid) + L"_" +
-         std::to_wstring(serial);
+  return L"Local\\VelmoCrashedChild" + std::to_wstring(parent_pid) + L"_" + std::to_wstring(serial);
 }
 
 namespace crashed_child_internal {
@@ -132,8 +131,8 @@ class CrashedChild {
   bool Start(int extra_threads, uint32_t assertion_type = 0, uint32_t exception_code = 0) {
     static int serial = 0;
     const std::wstring name = CrashDataName(::GetCurrentProcessId(), ++serial);
-    mapping_.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                        name.c_str()));
+    mapping_.Reset(
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str()));
     base::win::ScopedHandle ready(::CreateEventW(nullptr, TRUE, FALSE, (name + L"_ready").c_str()));
     if (!mapping_.IsValid() || !ready.IsValid())
       return false;

@@ -57,8 +57,8 @@ class FakeProcessState : public ProcessState {
       return true;
     uint8_t byte;
     SIZE_T read = 0;
-    return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(address),
-                               &byte, 1, &read) &&
+    return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(address), &byte,
+                               1, &read) &&
            read == 1;
   }
   uint32_t GetExceptionCodeValue() const override { return crash_code; }

@@ -94,10 +94,9 @@ class MinidumpWritersTest : public ::testing::Test {
 TEST_F(MinidumpWritersTest, ClientMinidumpWithInvalidParameterAssertion) {
   CrashedChild child;
   ASSERT_TRUE(child.Start(2, kInvalidParameterAssertion));
-  ASSERT_TRUE(WriteClientMinidump(child.pid(), child.data().thread_id_address,
-                                  child.data().exception_pointers_address,
-                                  child.data().assertion_address, DumpPath(),
-                                  kInstallerMinidumpLimit));
+  ASSERT_TRUE(WriteClientMinidump(
+      child.pid(), child.data().thread_id_address, child.data().exception_pointers_address,
+      child.data().assertion_address, DumpPath(), kInstallerMinidumpLimit));
   ParsedMinidump dump(DumpPath());
   ExpectCrashStreams(dump, child);
   EXPECT_EQ(installer::GetVersionString() + " " + std::to_string(installer::GetBuildNumber()),
@@ -141,9 +140,9 @@ TEST_F(MinidumpWritersTest, ServerWriterNamesDumpsByGuid) {
   ASSERT_TRUE(child.Start(0, kPureCallAssertion, 0xC0000008));
   uint64_t pointers = 0;
   SIZE_T read = 0;
-  ASSERT_TRUE(::ReadProcessMemory(child.process(),
-                                  reinterpret_cast<const void*>(child.data().exception_pointers_address),
-                                  &pointers, sizeof(pointers), &read));
+  ASSERT_TRUE(::ReadProcessMemory(
+      child.process(), reinterpret_cast<const void*>(child.data().exception_pointers_address),
+      &pointers, sizeof(pointers), &read));
   std::wstring path;
   {
     ServerMinidumpWriter writer(temp_.GetPath().value(), child.process(), child.pid(),
@@ -181,8 +180,8 @@ struct DumpPaths {
 TEST_F(MinidumpWritersTest, PipeServerGeneratesDumps) {
   DumpPaths recorded;
   const std::wstring folder = temp_.GetPath().value();
-  const std::wstring pipe = std::wstring(kCrashPipeNamePrefix) + L"DumpTest" +
-                            std::to_wstring(::GetCurrentProcessId());
+  const std::wstring pipe =
+      std::wstring(kCrashPipeNamePrefix) + L"DumpTest" + std::to_wstring(::GetCurrentProcessId());
   CrashPipeServer server(pipe, nullptr, nullptr, nullptr, &DumpPaths::OnDump, &recorded, nullptr,
                          nullptr, nullptr, nullptr, true, &folder);
   ASSERT_TRUE(server.Start());

@@ -89,8 +89,7 @@ std::string ExportName(const FileView& view, const Headers& headers) {
   uint64_t name_offset = 0;
   if (!GetDataDirectory(view, headers, IMAGE_DIRECTORY_ENTRY_EXPORT, &directory) ||
       !RvaToOffset(view, headers, directory.VirtualAddress, &offset) ||
-      !view.Read(offset, &exports) ||
-      !RvaToOffset(view, headers, exports.Name, &name_offset)) {
+      !view.Read(offset, &exports) || !RvaToOffset(view, headers, exports.Name, &name_offset)) {
     LOG(INFO) << "Could not find exports directory";
     return std::string();
   }
@@ -201,9 +200,8 @@ bool ParseModuleFile(const uint8_t* bytes, size_t size, uint64_t load_address,
   IMAGE_FILE_HEADER file_header;
   uint64_t optional_offset = 0;
   uint16_t magic = 0;
-  bool headers_ok = view.Read(0, &dos) && dos.e_magic == IMAGE_DOS_SIGNATURE &&
-                    dos.e_lfanew >= 0 && view.Read(dos.e_lfanew, &signature) &&
-                    signature == IMAGE_NT_SIGNATURE &&
+  bool headers_ok = view.Read(0, &dos) && dos.e_magic == IMAGE_DOS_SIGNATURE && dos.e_lfanew >= 0 &&
+                    view.Read(dos.e_lfanew, &signature) && signature == IMAGE_NT_SIGNATURE &&
                     view.Read(uint64_t(dos.e_lfanew) + 4, &file_header);
   if (headers_ok) {
     optional_offset = uint64_t(dos.e_lfanew) + 4 + sizeof(IMAGE_FILE_HEADER);
@@ -230,7 +228,8 @@ bool ParseModuleFile(const uint8_t* bytes, size_t size, uint64_t load_address,
         view.Read(optional_offset + count_field, &declared);
     if (headers_ok) {
       // Only the directories that both the count and the header's size hold.
-      uint32_t room = (file_header.SizeOfOptionalHeader - directories) / sizeof(IMAGE_DATA_DIRECTORY);
+      uint32_t room =
+          (file_header.SizeOfOptionalHeader - directories) / sizeof(IMAGE_DATA_DIRECTORY);
       if (file_header.SizeOfOptionalHeader < directories)
         room = 0;
       headers.data_directories = static_cast<uint32_t>(optional_offset + directories);

@@ -154,7 +154,8 @@ TEST_F(ModuleFileParserTest, TruncatedFilesNeverReadPastTheirEnd) {
   }
   // The version data cut inside "7.6.5.4": the value ends with the data.
   ModuleFileData data;
-  auto resources = Get<IMAGE_DATA_DIRECTORY>(file_, DirectoryOffset(IMAGE_DIRECTORY_ENTRY_RESOURCE));
+  auto resources =
+      Get<IMAGE_DATA_DIRECTORY>(file_, DirectoryOffset(IMAGE_DIRECTORY_ENTRY_RESOURCE));
   size_t start = FileOffset(resources.VirtualAddress);
   const std::u16string key = u"FileVersion";
   std::string wide_key(reinterpret_cast<const char*>(key.data()), key.size() * 2);
@@ -170,7 +171,8 @@ TEST_F(ModuleFileParserTest, TruncatedFilesNeverReadPastTheirEnd) {
 // the file: each damage is logged and the rest of the module is kept.
 TEST_F(ModuleFileParserTest, DamagedHeadersAndDirectories) {
   auto file_header = Get<IMAGE_FILE_HEADER>(file_, nt_ + 4);
-  auto resources = Get<IMAGE_DATA_DIRECTORY>(file_, DirectoryOffset(IMAGE_DIRECTORY_ENTRY_RESOURCE));
+  auto resources =
+      Get<IMAGE_DATA_DIRECTORY>(file_, DirectoryOffset(IMAGE_DIRECTORY_ENTRY_RESOURCE));
   const size_t root = FileOffset(resources.VirtualAddress);
   struct Damage {
     const char* what;
@@ -180,10 +182,13 @@ TEST_F(ModuleFileParserTest, DamagedHeadersAndDirectories) {
   const std::vector<Damage> damages = {
       {"section count", [&](std::string* b) { Set<uint16_t>(b, nt_ + 6, 0xFFFF); }, nullptr},
       {"optional header past the end",
-       [&](std::string* b) { Set<uint16_t>(b, nt_ + 4 + 16, 0xFFFF); b->resize(optional_ + 0x400); },
+       [&](std::string* b) {
+         Set<uint16_t>(b, nt_ + 4 + 16, 0xFFFF);
+         b->resize(optional_ + 0x400);
+       },
        "GetNtHeaders failed"},
-      {"optional header size",
-       [&](std::string* b) { Set<uint16_t>(b, nt_ + 4 + 16, 8); }, "GetNtHeaders failed"},
+      {"optional header size", [&](std::string* b) { Set<uint16_t>(b, nt_ + 4 + 16, 8); },
+       "GetNtHeaders failed"},
       {"directory count",
        [&](std::string* b) {
          Set<uint32_t>(b, optional_ + offsetof(IMAGE_OPTIONAL_HEADER64, NumberOfRvaAndSizes), 1);
@@ -194,20 +199,18 @@ TEST_F(ModuleFileParserTest, DamagedHeadersAndDirectories) {
          Set<uint32_t>(b, DirectoryOffset(IMAGE_DIRECTORY_ENTRY_RESOURCE), 0x7FFFFFF0);
        },
        "Could not find resources directory in fixture.dll"},
-      {"root named entry count",
-       [&](std::string* b) { Set<uint16_t>(b, root + 12, 0xFFFF); },
+      {"root named entry count", [&](std::string* b) { Set<uint16_t>(b, root + 12, 0xFFFF); },
        "Could not find version resource in fixture.dll"},
       {"root entry offset",
-       [&](std::string* b) {
-         Set<uint32_t>(b, root + 16 + 4, 0x80000000u | 0x7FFFFFF0u);
-       },
+       [&](std::string* b) { Set<uint32_t>(b, root + 16 + 4, 0x80000000u | 0x7FFFFFF0u); },
        "Could not find version resource in fixture.dll"},
       {"section raw data",
        [&](std::string* b) {
          size_t table = optional_ + file_header.SizeOfOptionalHeader;
          for (int i = 0; i < file_header.NumberOfSections; ++i) {
-           Set<uint32_t>(b, table + i * sizeof(IMAGE_SECTION_HEADER) +
-                                offsetof(IMAGE_SECTION_HEADER, PointerToRawData),
+           Set<uint32_t>(b,
+                         table + i * sizeof(IMAGE_SECTION_HEADER) +
+                             offsetof(IMAGE_SECTION_HEADER, PointerToRawData),
                          0xFFFFFF00u);
          }
        },

@@ -83,8 +83,8 @@ void ModuleInfoImpl::ReadFile(const base::FilePath& path) {
     }
     std::string_view full(mapped_name, length);
     size_t slash = full.rfind('\\');
-    name_ = std::string(full.substr(slash == std::string_view::npos ? 0 : slash + 1)
-                            .substr(0, kMaxModuleText));
+    name_ = std::string(
+        full.substr(slash == std::string_view::npos ? 0 : slash + 1).substr(0, kMaxModuleText));
   }
 }
 

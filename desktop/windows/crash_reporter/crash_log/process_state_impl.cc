@@ -53,8 +53,7 @@ std::unique_ptr<MemoryReader> ProcessStateImpl::CreateMemoryReader() const {
 void ProcessStateImpl::ReadMemoryFigures() {
   PROCESS_MEMORY_COUNTERS_EX counters = {};
   static_assert(sizeof(counters) == 80);
-  if (!::GetProcessMemoryInfo(process_.Get(),
-                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+  if (!::GetProcessMemoryInfo(process_.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                               sizeof(counters))) {
     LOG(ERROR) << "GetProcessMemoryInfo failed";
     return;
@@ -225,8 +224,8 @@ bool ProcessStateImpl::Snapshot(uint32_t pid, uint64_t exception_pointers_addres
   if (modules_.empty()) {
     LOG(INFO) << "Using fallback modules";
     for (const FallbackModule& module : fallback_modules) {
-      bool is_main = !main_module_ && base::FilePath::CompareEqualIgnoreCase(
-                                          module.path.value(), image_path.value());
+      bool is_main = !main_module_ && base::FilePath::CompareEqualIgnoreCase(module.path.value(),
+                                                                             image_path.value());
       AddModule(module.name, module.path, module.load_address, module.size, is_main);
     }
   }

@@ -17,9 +17,7 @@
 
 namespace crash_reporter {
 
-CHILD_PROCESS_MAIN(CrashIntoWaitingFilter) {
-  return RunCrashedChild();
-}
+CHILD_PROCESS_MAIN(CrashIntoWaitingFilter) { return RunCrashedChild(); }
 
 namespace {
 
@@ -136,7 +134,8 @@ TEST(ProcessStateImplTest, FallbackModulesAndDamagedFiles) {
   EXPECT_EQ(1, log.Count("TH32CS_SNAPMODULE failed, retries_left=0"));
   EXPECT_EQ(1, log.Count("Using fallback modules"));
   EXPECT_EQ(1, log.Count("GetNtHeaders failed for damaged.dll"));
-  EXPECT_EQ(1, log.Count("CreateFile failed for " + temp.GetPath().Append(L"gone.dll").AsUTF8Unsafe()));
+  EXPECT_EQ(
+      1, log.Count("CreateFile failed for " + temp.GetPath().Append(L"gone.dll").AsUTF8Unsafe()));
   EXPECT_EQ(1, log.Count(" has no name"));
   ASSERT_EQ(3u, state.GetModules().size());
   EXPECT_STREQ("damaged.dll", state.GetModules()[0]->GetName());

@@ -50,8 +50,8 @@ void AddLongUrl(TestCrashKeys* keys, std::wstring* url) {
 
 TEST(ReportFieldsTest, CrashLogUpload) {
   ScopedEnvironment email(kEmailVariable, L"someone@example.com");
-  TestCrashKeys keys = {{L"ptime", L"1500"}, {L"process_type", L"installer"},
-                        {L"vlauto_test", L"run"}};
+  TestCrashKeys keys = {
+      {L"ptime", L"1500"}, {L"process_type", L"installer"}, {L"vlauto_test", L"run"}};
   std::wstring url;
   AddLongUrl(&keys, &url);
   ReportFields fields;
@@ -77,9 +77,9 @@ TEST(ReportFieldsTest, CrashLogUploadEdgeCases) {
     const wchar_t* ptime;
     const wchar_t* uptime;
   };
-  for (const Case& c : {Case{L"999", L"<none>"}, Case{L"1500", L"1"},
-                        Case{L"1234567890123", L"1234567890"}, Case{L"12345678901234", L"<none>"},
-                        Case{L"abc", L"<none>"}}) {
+  for (const Case& c :
+       {Case{L"999", L"<none>"}, Case{L"1500", L"1"}, Case{L"1234567890123", L"1234567890"},
+        Case{L"12345678901234", L"<none>"}, Case{L"abc", L"<none>"}}) {
     ReportFields fields;
     BuildCrashLogUploadParameters(TestCrashKeys{{L"ptime", c.ptime}}.info(), &fields);
     EXPECT_EQ(c.uptime, Field(fields, L"CrashUptime")) << c.ptime;
@@ -97,9 +97,12 @@ TEST(ReportFieldsTest, CrashLogUploadEdgeCases) {
 
 TEST(ReportFieldsTest, MinidumpUpload) {
   ScopedEnvironment email(kEmailVariable, std::wstring(191, L'e'));
-  TestCrashKeys keys = {{L"version", L"9.8.7.6"}, {L"process_type", L"browser_tests"},
-                        {L"origin", L"VlAutoStress"}, {L"buildset", L"281398"},
-                        {L"build_request_time", L"20170217_180001"}, {L"gpu_vendor_id", L"0x10de"},
+  TestCrashKeys keys = {{L"version", L"9.8.7.6"},
+                        {L"process_type", L"browser_tests"},
+                        {L"origin", L"VlAutoStress"},
+                        {L"buildset", L"281398"},
+                        {L"build_request_time", L"20170217_180001"},
+                        {L"gpu_vendor_id", L"0x10de"},
                         {L"process_type", L"x"}};
   std::wstring url;
   AddLongUrl(&keys, &url);

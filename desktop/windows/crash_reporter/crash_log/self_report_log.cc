@@ -11,13 +11,12 @@ bool WriteSelfReportLog(FILE* stream, const std::wstring& image_name, uint32_t e
                         uint64_t exception_address, const uint8_t* minidump, size_t size) {
   CrashInfo info;
   MarkCrashInfoAsReporter(&info);
-  bool ok =
-      CrashFilePrintf(stream,
-                      "VELMO-CRASHLOG V1 desktop%s %s %s windows x64 release\r\n%ls caused "
-                      "exception %X at address %012llX (BASE: 00000000)\r\n",
-                      info.product_suffix.c_str(), info.version.c_str(), info.build.c_str(),
-                      image_name.c_str(), exception_code,
-                      static_cast<unsigned long long>(exception_address)) >= 0;
+  bool ok = CrashFilePrintf(stream,
+                            "VELMO-CRASHLOG V1 desktop%s %s %s windows x64 release\r\n%ls caused "
+                            "exception %X at address %012llX (BASE: 00000000)\r\n",
+                            info.product_suffix.c_str(), info.version.c_str(), info.build.c_str(),
+                            image_name.c_str(), exception_code,
+                            static_cast<unsigned long long>(exception_address)) >= 0;
   if (ok && !info.metadata.empty()) {
     ok = CrashFilePrintf(stream, "\r\nmetadata:\r\n") >= 0;
     for (const auto& [key, value] : info.metadata) {

@@ -30,8 +30,7 @@ using UuidCreateFunction = RPC_STATUS(RPC_ENTRY*)(UUID*);
 using EnumerateCallback = ULONG(NTAPI*)(void* record, void* context, ULONG* level);
 using VerifierEnumerateResourceFunction = ULONG(NTAPI*)(HANDLE process, ULONG flags,
                                                         ULONG resource_type,
-                                                        EnumerateCallback callback,
-                                                        void* context);
+                                                        EnumerateCallback callback, void* context);
 
 struct HandleTraceCollector {
   std::vector<std::string> records;
@@ -188,14 +187,14 @@ bool ServerMinidumpWriter::WriteMinidump() {
       return false;
     }
     if (code == kStatusInvalidHandle && ReadHandleTrace(&handle_trace)) {
-      streams.push_back({kHandleOperationListStreamType,
-                         static_cast<ULONG>(handle_trace.size()), handle_trace.data()});
+      streams.push_back({kHandleOperationListStreamType, static_cast<ULONG>(handle_trace.size()),
+                         handle_trace.data()});
     }
   }
   MINIDUMP_USER_STREAM_INFORMATION user_streams = {static_cast<ULONG>(streams.size()),
                                                    streams.data()};
-  auto write_dump = reinterpret_cast<decltype(&::MiniDumpWriteDump)>(
-      reinterpret_cast<void (*)()>(write_dump_));
+  auto write_dump =
+      reinterpret_cast<decltype(&::MiniDumpWriteDump)>(reinterpret_cast<void (*)()>(write_dump_));
   base::AutoLock lock(g_write_lock.Get());
   if (!write_dump(process_, pid_, dump_file_.Get(), static_cast<MINIDUMP_TYPE>(dump_type_),
                   exception_pointers_ ? &exception : nullptr, &user_streams, nullptr)) {

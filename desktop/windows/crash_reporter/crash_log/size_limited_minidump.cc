@@ -48,8 +48,8 @@ bool WriteSizeLimitedMinidump(HANDLE process, DWORD pid, const ExceptionInfoBloc
       reinterpret_cast<EXCEPTION_POINTERS*>(static_cast<uintptr_t>(block.exception_pointers));
   exception.ClientPointers = TRUE;  // addresses in the crashed process
 
-  std::string version = installer::GetVersionString() + " " +
-                        std::to_string(installer::GetBuildNumber());
+  std::string version =
+      installer::GetVersionString() + " " + std::to_string(installer::GetBuildNumber());
   MINIDUMP_USER_STREAM streams[2] = {};
   streams[0].Type = kVersionStreamType;
   streams[0].BufferSize = static_cast<ULONG>(version.size());

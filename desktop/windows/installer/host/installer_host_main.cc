@@ -60,8 +60,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ReportStartFailure(L"cannot locate the executable");
     return 1;
   }
-  ScopedModule engine(::LoadLibraryExW(engine_path.c_str(), nullptr,
-                                       LOAD_WITH_ALTERED_SEARCH_PATH));
+  ScopedModule engine(
+      ::LoadLibraryExW(engine_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!engine) {
     ReportStartFailure(L"cannot load the installer engine");
     return 1;

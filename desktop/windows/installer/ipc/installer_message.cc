@@ -7,9 +7,7 @@ namespace installer {
 
 namespace {
 
-constexpr size_t RoundUp4(size_t n) {
-  return (n + 3) & ~size_t{3};
-}
+constexpr size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
 
 // Header, signature (count and padded bytes), type, string id and the two
 // string counts: what an error message takes besides its two texts.
@@ -22,9 +20,7 @@ constexpr size_t kErrorTextShare = (kErrorTextsBudget / 2) & ~size_t{3};
 
 static_assert(kErrorMessageFixedSize == 44);
 
-bool IsHighSurrogate(wchar_t unit) {
-  return unit >= 0xD800 && unit <= 0xDBFF;
-}
+bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // |text| cut to at most |max_bytes| bytes (a multiple of 4) of UTF-16 with
 // "..." at the end, never splitting a surrogate pair.
@@ -92,30 +88,16 @@ std::unique_ptr<base::BinaryMessage> CreateInstallerErrorMessage(int string_id,
 
 void InstallerMessage::DeliverTo(InstallerDelegate* delegate) const {
   switch (type) {
-    case IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS:
-      delegate->OnStartingNewMainProcess(flag);
-      break;
+    case IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS: delegate->OnStartingNewMainProcess(flag); break;
     case IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS:
       delegate->OnReturnedToPreviousMainProcess();
       break;
-    case IPC_MESSAGE_INSTALL_FOLDER_READY:
-      delegate->OnInstallFolderReady();
-      break;
-    case IPC_MESSAGE_TOTAL_STEPS:
-      delegate->OnTotalSteps(number);
-      break;
-    case IPC_MESSAGE_STEP:
-      delegate->OnStep();
-      break;
-    case IPC_MESSAGE_ERROR:
-      delegate->OnError(number, text, detail);
-      break;
-    case IPC_MESSAGE_SUCCESS:
-      delegate->OnSuccess();
-      break;
-    default:
-      LOG(ERROR) << "No delegate call for installer message type " << type;
-      break;
+    case IPC_MESSAGE_INSTALL_FOLDER_READY: delegate->OnInstallFolderReady(); break;
+    case IPC_MESSAGE_TOTAL_STEPS: delegate->OnTotalSteps(number); break;
+    case IPC_MESSAGE_STEP: delegate->OnStep(); break;
+    case IPC_MESSAGE_ERROR: delegate->OnError(number, text, detail); break;
+    case IPC_MESSAGE_SUCCESS: delegate->OnSuccess(); break;
+    default: LOG(ERROR) << "No delegate call for installer message type " << type; break;
   }
 }
 
@@ -193,9 +175,7 @@ bool ReadInstallerMessage(const base::BinaryMessage& message, InstallerMessage* 
       if (valid)
         VLOG(1) << "IPC_MESSAGE_SUCCESS received";
       break;
-    default:
-      LOG(WARNING) << "Received installer message with invalid type";
-      return false;
+    default: LOG(WARNING) << "Received installer message with invalid type"; return false;
   }
   if (!valid || !padded) {
     LOG(ERROR) << "Received invalid " << name << " message";

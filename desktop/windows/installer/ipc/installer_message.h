@@ -21,12 +21,12 @@ namespace installer {
 class InstallerDelegate;
 
 enum InstallerMessageType {
-  IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS = 0,        // bool
+  IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS = 0,  // bool
   IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS = 1,
   IPC_MESSAGE_INSTALL_FOLDER_READY = 2,
-  IPC_MESSAGE_TOTAL_STEPS = 3,                      // int32
+  IPC_MESSAGE_TOTAL_STEPS = 3,  // int32
   IPC_MESSAGE_STEP = 4,
-  IPC_MESSAGE_ERROR = 5,                            // int32, UTF-16 text, 8-bit text
+  IPC_MESSAGE_ERROR = 5,  // int32, UTF-16 text, 8-bit text
   IPC_MESSAGE_SUCCESS = 6,
 };
 
@@ -52,10 +52,10 @@ std::unique_ptr<base::BinaryMessage> CreateInstallerErrorMessage(int string_id,
 // One received installer message, decoded.
 struct InstallerMessage {
   int type = -1;
-  bool flag = false;     // IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS
-  int number = 0;        // IPC_MESSAGE_TOTAL_STEPS; the string id of IPC_MESSAGE_ERROR
-  std::wstring text;     // IPC_MESSAGE_ERROR
-  std::string detail;    // IPC_MESSAGE_ERROR
+  bool flag = false;   // IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS
+  int number = 0;      // IPC_MESSAGE_TOTAL_STEPS; the string id of IPC_MESSAGE_ERROR
+  std::wstring text;   // IPC_MESSAGE_ERROR
+  std::string detail;  // IPC_MESSAGE_ERROR
 
   // Makes the InstallerDelegate call the message stands for.
   void DeliverTo(InstallerDelegate* delegate) const;

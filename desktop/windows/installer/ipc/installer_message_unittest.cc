@@ -22,9 +22,9 @@ bool ReadDatagram(const base::BinaryMessage& message, InstallerMessage* out) {
 
 TEST(InstallerMessageTest, EveryKindHasItsLayoutAndReachesTheDelegate) {
   // The install-folder-ready message in full.
-  const unsigned char kFolderReady[32] = {0x1C, 0, 0, 0, 0x13, 0, 0, 0, ':', 'I', 'n', 's', 't',
-                                          'a', 'l', 'l', 'e', 'r', ' ', 'm', 'e', 's', 's', 'a',
-                                          'g', 'e', ':', 0, 2, 0, 0, 0};
+  const unsigned char kFolderReady[32] = {0x1C, 0,   0,   0,   0x13, 0,   0,   0,   ':', 'I', 'n',
+                                          's',  't', 'a', 'l', 'l',  'e', 'r', ' ', 'm', 'e', 's',
+                                          's',  'a', 'g', 'e', ':',  0,   2,   0,   0,   0};
   std::unique_ptr<base::BinaryMessage> folder_ready =
       CreateInstallerMessage(IPC_MESSAGE_INSTALL_FOLDER_READY);
   ASSERT_EQ(sizeof(kFolderReady), folder_ready->size());
@@ -63,7 +63,8 @@ TEST(InstallerMessageTest, ErrorTextsAreCutToFitOneDatagram) {
   InstallerMessage decoded;
 
   // Both too long: each keeps its share, marked as cut.
-  std::unique_ptr<base::BinaryMessage> both = CreateInstallerErrorMessage(37055, huge_text, huge_detail);
+  std::unique_ptr<base::BinaryMessage> both =
+      CreateInstallerErrorMessage(37055, huge_text, huge_detail);
   EXPECT_LE(both->size(), kMaxInstallerMessageSize);
   EXPECT_GE(both->size(), kMaxInstallerMessageSize - 8);
   ASSERT_TRUE(ReadDatagram(*both, &decoded));
@@ -139,7 +140,8 @@ TEST(InstallerMessageTest, ForeignAndMalformedMessagesAreRejectedWithALogLine) {
   EXPECT_EQ(2, log.Count("Received installer message with invalid type"));
 
   // Missing arguments.
-  EXPECT_FALSE(ReadDatagram(*CreateInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS), &decoded));
+  EXPECT_FALSE(
+      ReadDatagram(*CreateInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS), &decoded));
   EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESSmessage"));
   EXPECT_FALSE(ReadDatagram(*CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS), &decoded));
   EXPECT_EQ(1, log.Count("Received invalid IPC_MESSAGE_TOTAL_STEPS message"));

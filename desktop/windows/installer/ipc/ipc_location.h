@@ -5,6 +5,7 @@
 
 #include "base/code_location.h"
 
-#define IPC_LOCATION(name) ::base::CodeLocation(name, __FILE__, __LINE__, ::base::GetProgramCounter())
+#define IPC_LOCATION(name) \
+  ::base::CodeLocation(name, __FILE__, __LINE__, ::base::GetProgramCounter())
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_IPC_IPC_LOCATION_H_

@@ -240,9 +240,7 @@ IpcReceiver::IpcReceiver(Delegate* delegate)
   weak_self_ = weak_factory_.GetWeakRef();
 }
 
-IpcReceiver::~IpcReceiver() {
-  Close();
-}
+IpcReceiver::~IpcReceiver() { Close(); }
 
 bool IpcReceiver::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to receive IPC on " << name;
@@ -289,8 +287,8 @@ void IpcReceiver::Close() {
 void IpcReceiver::SetUpMailslot(const std::wstring& name) {
   const std::wstring full_name = kMailslotPrefix + name;
   VLOG(1) << "Creating mailslot " << full_name;
-  HANDLE handle = CreateMailslotW(full_name.c_str(), kMaxInstallerMessageSize,
-                                  MAILSLOT_WAIT_FOREVER, nullptr);
+  HANDLE handle =
+      CreateMailslotW(full_name.c_str(), kMaxInstallerMessageSize, MAILSLOT_WAIT_FOREVER, nullptr);
   const DWORD error = GetLastError();
   base::win::ScopedHandle mailslot(handle);
   if (!mailslot.IsValid()) {

@@ -134,8 +134,8 @@ void MailslotWriter::WriteNext() {
   }
 }
 
-void MailslotWriter::OnIOCompleted(base::IoCompletionContext* io_context,
-                                   DWORD bytes_transferred, DWORD error) {
+void MailslotWriter::OnIOCompleted(base::IoCompletionContext* io_context, DWORD bytes_transferred,
+                                   DWORD error) {
   std::unique_ptr<WriteContext> context(static_cast<WriteContext*>(io_context));
   --writes_in_flight_;
   if (context->pending)
@@ -154,9 +154,7 @@ void MailslotWriter::OnIOCompleted(base::IoCompletionContext* io_context,
 
 IpcSender::IpcSender() : thread_("Installer IPC thread") {}
 
-IpcSender::~IpcSender() {
-  Close();
-}
+IpcSender::~IpcSender() { Close(); }
 
 bool IpcSender::StartThread() {
   base::Thread::Options options;
@@ -199,8 +197,8 @@ void IpcSender::Send(std::unique_ptr<base::BinaryMessage> message) {
 void IpcSender::Close() {
   VLOG(1) << "Stopping RPC sender";
   if (thread_.task_runner()) {
-    thread_.task_runner()->PostTask(
-        IPC_LOCATION("Close"), base::Bind(&IpcSender::DestroyWriter, base::Unretained(this)));
+    thread_.task_runner()->PostTask(IPC_LOCATION("Close"),
+                                    base::Bind(&IpcSender::DestroyWriter, base::Unretained(this)));
   }
   thread_.Stop();
 }
@@ -208,9 +206,9 @@ void IpcSender::Close() {
 void IpcSender::OpenMailslot(const std::wstring& name) {
   const std::wstring full_name = kMailslotPrefix + name;
   VLOG(1) << "Opening mailslot " << full_name;
-  HANDLE handle = CreateFileW(full_name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE handle =
+      CreateFileW(full_name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   const DWORD error = GetLastError();
   base::win::ScopedHandle mailslot(handle);
   if (!mailslot.IsValid()) {
@@ -237,8 +235,6 @@ void IpcSender::SendOnIpcThread(std::unique_ptr<base::BinaryMessage> message) {
   writer_->Send(std::move(message));
 }
 
-void IpcSender::DestroyWriter() {
-  writer_.reset();
-}
+void IpcSender::DestroyWriter() { writer_.reset(); }
 
 }  // namespace installer

@@ -43,8 +43,8 @@ bool RunningUnderWine() {
 // A mailslot name no other test run uses.
 std::wstring UniqueMailslotName() {
   const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-  return base::UTF8ToWide(base::FormatString("velmo_ipc_test/%s/%lu", info->name(),
-                                             GetCurrentProcessId()));
+  return base::UTF8ToWide(
+      base::FormatString("velmo_ipc_test/%s/%lu", info->name(), GetCurrentProcessId()));
 }
 
 // Decodes every received message and hands it to a recording delegate;
@@ -96,9 +96,9 @@ base::win::ScopedHandle OpenMailslotForWriting(const std::wstring& name) {
 
 // Starts the child process |child_main| with the mailslot |name| (and
 // |switches|) on its command line.
-base::Process LaunchMailslotChild(const char* child_main, const std::wstring& name,
-                                  const std::vector<std::pair<std::string, std::string>>&
-                                      switches = {}) {
+base::Process LaunchMailslotChild(
+    const char* child_main, const std::wstring& name,
+    const std::vector<std::pair<std::string, std::string>>& switches = {}) {
   base::CommandLine child = testing::GetChildCommandLine(child_main);
   child.AppendSwitchNative(kMailslotSwitch, name);
   for (const auto& [switch_name, value] : switches)
@@ -122,8 +122,7 @@ std::string Bytes(const base::BinaryMessage& message) {
 // Sends every kind of message, in order, to the mailslot named on the
 // command line: the back end's side of an installation.
 CHILD_PROCESS_MAIN(IpcSenderChild) {
-  std::wstring name =
-      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kMailslotSwitch);
+  std::wstring name = base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kMailslotSwitch);
   IpcSender sender;
   if (!sender.Connect(name))
     return 1;
@@ -193,12 +192,12 @@ TEST_F(IpcTest, BadDatagramsAreRejectedAndReadingGoesOn) {
   base::BinaryMessage foreign;
   foreign.WriteString(":Other message:");
   foreign.WriteInt(IPC_MESSAGE_SUCCESS);
-  WriteDatagram(name, std::string("\x01\x02\x03", 3));                     // too short
-  WriteDatagram(name, std::string("\x00\x00\x00\x00\x00\x00", 6));         // odd header
-  WriteDatagram(name, std::string("\x40\x00\x00\x00\x00\x00\x00\x00", 8)); // too long
+  WriteDatagram(name, std::string("\x01\x02\x03", 3));                      // too short
+  WriteDatagram(name, std::string("\x00\x00\x00\x00\x00\x00", 6));          // odd header
+  WriteDatagram(name, std::string("\x40\x00\x00\x00\x00\x00\x00\x00", 8));  // too long
   WriteDatagram(name, Bytes(foreign));
   WriteDatagram(name, Bytes(*CreateInstallerMessage(9)));
-  WriteDatagram(name, std::string());                                      // empty
+  WriteDatagram(name, std::string());  // empty
   WriteDatagram(name, Bytes(*CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS)));
   // Longer than the reader's buffer: refused by Windows, cut short by Wine.
   WriteDatagram(name, std::string(3 * kMaxInstallerMessageSize, '\x7F'));
@@ -260,17 +259,15 @@ TEST_F(IpcTest, FailedWritesDropTheirMessage) {
   wchar_t temp_folder[MAX_PATH];
   ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp_folder));
   const std::wstring path =
-      std::wstring(temp_folder) + base::UTF8ToWide(base::FormatString(
-                                      "velmo_ipc_test_%lu.tmp", GetCurrentProcessId()));
-  base::win::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
-                                           nullptr));
+      std::wstring(temp_folder) +
+      base::UTF8ToWide(base::FormatString("velmo_ipc_test_%lu.tmp", GetCurrentProcessId()));
+  base::win::ScopedHandle file(CreateFileW(
+      path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   ASSERT_TRUE(file.IsValid());
-  base::win::ScopedHandle read_only(CreateFileW(path.c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                                                nullptr));
+  base::win::ScopedHandle read_only(CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   ASSERT_TRUE(read_only.IsValid());
 
   IpcSender sender;
@@ -329,21 +326,22 @@ TEST_F(IpcTest, PendingWritesDrainInOrderOnClose) {
   sender.Send(CreateInstallerMessage(IPC_MESSAGE_INSTALL_FOLDER_READY));
   sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
   std::vector<int> types;
-  base::PlainThread reader("PipeReader", base::Bind([&] {
-    // Reading starts once the writer is closing: its first write is left
-    // pending by then, the others wait behind it.
-    if (!log.WaitForLine("Closing mailslot.", base::TimeSpan::FromSeconds(30)))
-      return;
-    InstallerMessage message;
-    while (types.size() < 3 && pipe.Read(&message))
-      types.push_back(message.type);
-  }));
+  base::PlainThread reader(
+      "PipeReader", base::Bind([&] {
+        // Reading starts once the writer is closing: its first write is left
+        // pending by then, the others wait behind it.
+        if (!log.WaitForLine("Closing mailslot.", base::TimeSpan::FromSeconds(30)))
+          return;
+        InstallerMessage message;
+        while (types.size() < 3 && pipe.Read(&message))
+          types.push_back(message.type);
+      }));
   ASSERT_TRUE(reader.Start());
   sender.Close();
   reader.Join();
-  EXPECT_EQ((std::vector<int>{IPC_MESSAGE_STEP, IPC_MESSAGE_INSTALL_FOLDER_READY,
-                              IPC_MESSAGE_SUCCESS}),
-            types);
+  EXPECT_EQ(
+      (std::vector<int>{IPC_MESSAGE_STEP, IPC_MESSAGE_INSTALL_FOLDER_READY, IPC_MESSAGE_SUCCESS}),
+      types);
   EXPECT_EQ(0, log.Count("I/O still pending on mailslot."));
   EXPECT_EQ(1, log.Count("Messages unsent: 0"));
 }
@@ -403,7 +401,8 @@ std::vector<base::win::ScopedHandle> NewNamedThreads(const std::vector<DWORD>& b
   std::vector<base::win::ScopedHandle> threads;
   base::win::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   THREADENTRY32 entry = {sizeof(entry)};
-  for (BOOL ok = Thread32First(snapshot.Get(), &entry); ok; ok = Thread32Next(snapshot.Get(), &entry)) {
+  for (BOOL ok = Thread32First(snapshot.Get(), &entry); ok;
+       ok = Thread32Next(snapshot.Get(), &entry)) {
     if (entry.th32OwnerProcessID != GetCurrentProcessId() ||
         std::find(before.begin(), before.end(), entry.th32ThreadID) != before.end())
       continue;
@@ -418,7 +417,8 @@ std::vector<DWORD> ThreadIds() {
   std::vector<DWORD> ids;
   base::win::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   THREADENTRY32 entry = {sizeof(entry)};
-  for (BOOL ok = Thread32First(snapshot.Get(), &entry); ok; ok = Thread32Next(snapshot.Get(), &entry)) {
+  for (BOOL ok = Thread32First(snapshot.Get(), &entry); ok;
+       ok = Thread32Next(snapshot.Get(), &entry)) {
     if (entry.th32OwnerProcessID == GetCurrentProcessId())
       ids.push_back(entry.th32ThreadID);
   }
@@ -485,7 +485,9 @@ CHILD_PROCESS_MAIN(IpcMalformedSenderChild) {
   if (!mailslot.IsValid())
     return 1;
   std::vector<std::string> datagrams;
-  auto add = [&datagrams](const base::BinaryMessage& message) { datagrams.push_back(Bytes(message)); };
+  auto add = [&datagrams](const base::BinaryMessage& message) {
+    datagrams.push_back(Bytes(message));
+  };
 
   std::unique_ptr<base::BinaryMessage> message = CreateInstallerMessage(IPC_MESSAGE_STEP);
   message->WriteInt(0);  // trailing bytes

@@ -52,11 +52,11 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
   std::wstring url = url_for_testing_.empty() ? GetPrefDefaultOverridesUrl() : url_for_testing_;
   auto writer = std::make_unique<FileResponseWriter>();
   done_ = std::move(done);
-  bool started = writer->Open(output_path_) &&
-                 downloader_.Start(url, tracking_data,
-                                   base::Bind(&PrefDefaultOverridesFetcher::OnFetched,
-                                              base::Unretained(this)),
-                                   std::move(writer), std::make_unique<DownloadReport>());
+  bool started =
+      writer->Open(output_path_) &&
+      downloader_.Start(url, tracking_data,
+                        base::Bind(&PrefDefaultOverridesFetcher::OnFetched, base::Unretained(this)),
+                        std::move(writer), std::make_unique<DownloadReport>());
   if (!started) {
     LOG(ERROR) << "Failed sending request for default prefs overrides";
     // The file opened for the reply must not stay behind empty.

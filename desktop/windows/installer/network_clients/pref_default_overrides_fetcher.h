@@ -14,8 +14,10 @@ namespace installer {
 
 class FetcherUIDelegate;
 
-inline constexpr char kPrefDefaultOverridesExperiment[] = "installer-pref-default-overrides-support";
-inline constexpr char kLocalPrefDefaultOverridesServerSwitch[] = "local-pref-default-overrides-server";
+inline constexpr char kPrefDefaultOverridesExperiment[] =
+    "installer-pref-default-overrides-support";
+inline constexpr char kLocalPrefDefaultOverridesServerSwitch[] =
+    "local-pref-default-overrides-server";
 inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 
 class PrefDefaultOverridesFetcher {

@@ -93,7 +93,8 @@ TEST_F(PrefDefaultOverridesFetcherTest, FailedDownloadLeavesNoFile) {
   fetcher.downloader_for_testing().SetRetryDelayForTesting(base::TimeSpan::FromMilliseconds(20));
   EXPECT_EQ(1, FetchAndWait(&fetcher,
                             testing_http::ServerUrl("/data?size=100000&reset_times=100&reset=status"
-                                                    "&key=" + testing_http::UniqueKey("p")),
+                                                    "&key=" +
+                                                    testing_http::UniqueKey("p")),
                             "t"));
   EXPECT_FALSE(base::PathExists(fetcher.output_path()));
 }

@@ -44,8 +44,9 @@ StatsSender::StatsSender(FetcherUIDelegate* ui) : downloader_(ui, nullptr) {
   root.SetInteger("os.service_pack.major", os->service_pack().major);
   root.SetInteger("os.service_pack.minor", os->service_pack().minor);
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  root.SetString("command_line_args",
-                 command_line ? base::WideToUTF8(command_line->GetArgumentsString()) : std::string());
+  root.SetString("command_line_args", command_line
+                                          ? base::WideToUTF8(command_line->GetArgumentsString())
+                                          : std::string());
 }
 
 StatsSender::~StatsSender() = default;

@@ -15,8 +15,7 @@ bool ChecksumMatches(const base::FilePath& file, const std::string& expected) {
     LOG(ERROR) << "Unable to read " << file;
     return false;
   }
-  std::unique_ptr<crypto::SecureHash> hash =
-      crypto::SecureHash::Create(crypto::SecureHash::SHA256);
+  std::unique_ptr<crypto::SecureHash> hash = crypto::SecureHash::Create(crypto::SecureHash::SHA256);
   if (mapped.length() != 0)
     hash->Update(mapped.data(), mapped.length());
   uint8_t digest[crypto::SecureHash::kSha256Length];

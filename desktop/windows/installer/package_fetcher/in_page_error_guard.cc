@@ -72,10 +72,8 @@ bool EnsureHandlerInstalled() {
 // Not inlined: the frame that holds the jump buffer must stay a frame of its
 // own while the guarded call runs.
 __attribute__((noinline)) bool RunWithInPageErrorGuard(void (*function)(void* context),
-                                                       void* context,
-                                                       GuardedAddressFilter filter,
-                                                       void* filter_context,
-                                                       DWORD* nt_status) {
+                                                       void* context, GuardedAddressFilter filter,
+                                                       void* filter_context, DWORD* nt_status) {
   if (!EnsureHandlerInstalled()) {
     // Without the guard an in-page error ends the process, as it would
     // anywhere else; the call itself still has to run.

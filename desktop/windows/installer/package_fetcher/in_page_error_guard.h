@@ -24,8 +24,7 @@ using GuardedAddressFilter = bool (*)(void* context, const void* address);
 // of the failed page operation. Guards nest: the innermost one is asked
 // first, and an address it does not accept goes on to the outer ones.
 bool RunWithInPageErrorGuard(void (*function)(void* context), void* context,
-                             GuardedAddressFilter filter, void* filter_context,
-                             DWORD* nt_status);
+                             GuardedAddressFilter filter, void* filter_context, DWORD* nt_status);
 
 }  // namespace installer
 

@@ -36,9 +36,7 @@ const ISzAlloc kHeapAlloc = {&SzAlloc, &SzFree};
 const ISzAlloc kTempAlloc = {&SzAllocTemp, &SzFreeTemp};
 
 // A system error for a failure that did not leave one.
-DWORD ErrorOr(DWORD error, DWORD fallback) {
-  return error != ERROR_SUCCESS ? error : fallback;
-}
+DWORD ErrorOr(DWORD error, DWORD fallback) { return error != ERROR_SUCCESS ? error : fallback; }
 
 struct FileInStream {
   ISeekInStream vt;
@@ -68,17 +66,10 @@ SRes SeekArchive(ISeekInStreamPtr p, Int64* position, ESzSeek origin) {
   HANDLE file = reinterpret_cast<const FileInStream*>(p)->file;
   DWORD method;
   switch (origin) {
-    case SZ_SEEK_SET:
-      method = FILE_BEGIN;
-      break;
-    case SZ_SEEK_CUR:
-      method = FILE_CURRENT;
-      break;
-    case SZ_SEEK_END:
-      method = FILE_END;
-      break;
-    default:
-      return SZ_ERROR_PARAM;
+    case SZ_SEEK_SET: method = FILE_BEGIN; break;
+    case SZ_SEEK_CUR: method = FILE_CURRENT; break;
+    case SZ_SEEK_END: method = FILE_END; break;
+    default: return SZ_ERROR_PARAM;
   }
   LARGE_INTEGER distance;
   distance.QuadPart = *position;
@@ -107,9 +98,9 @@ std::atomic<SevenZipExtractor::DecodeHook> g_decode_hook{nullptr};
 
 void RunDecode(void* context) {
   auto* call = static_cast<DecodeCall*>(context);
-  call->result = SzArEx_Extract(call->db, call->stream, call->index, call->block_index,
-                                call->buffer, call->buffer_size, call->offset, call->size,
-                                call->alloc_main, &kTempAlloc);
+  call->result =
+      SzArEx_Extract(call->db, call->stream, call->index, call->block_index, call->buffer,
+                     call->buffer_size, call->offset, call->size, call->alloc_main, &kTempAlloc);
   if (SevenZipExtractor::DecodeHook hook = g_decode_hook.load())
     hook(*call->buffer);
 }
@@ -178,9 +169,8 @@ class SevenZipExtractor::Extraction {
   // in-page error in the output buffer, with its NT status.
   bool Decode(UInt32 index, SRes* result, const Byte** data, size_t* size, DWORD* nt_status) {
     size_t offset = 0;
-    DecodeCall call = {&db_,          &look_.vt, index, &block_index_,
-                       &output_,      &output_size_, &offset, size,
-                       allocator_->sz_alloc(), SZ_OK};
+    DecodeCall call = {&db_,          &look_.vt, index, &block_index_,          &output_,
+                       &output_size_, &offset,   size,  allocator_->sz_alloc(), SZ_OK};
     if (!RunWithInPageErrorGuard(&RunDecode, &call, &IsInOutputBuffer, allocator_.get(),
                                  nt_status)) {
       // What the decoder allocated for itself during the call is lost; the
@@ -206,9 +196,7 @@ class SevenZipExtractor::Extraction {
 SevenZipExtractor::SevenZipExtractor(PackageFetcherDelegate* progress) : progress_(progress) {}
 
 // static
-void SevenZipExtractor::SetDecodeHookForTesting(DecodeHook hook) {
-  g_decode_hook.store(hook);
-}
+void SevenZipExtractor::SetDecodeHookForTesting(DecodeHook hook) { g_decode_hook.store(hook); }
 
 SevenZipExtractor::~SevenZipExtractor() = default;
 
@@ -219,16 +207,13 @@ DWORD SevenZipExtractor::Open(const base::FilePath& archive) {
   if (archive_.IsValid())
     return ERROR_SUCCESS;
   const DWORD error = ErrorOr(::GetLastError(), ERROR_OPEN_FAILED);
-  status_ = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                ? kArchiveNotFound
-                : kArchiveNotOpened;
+  status_ = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? kArchiveNotFound
+                                                                             : kArchiveNotOpened;
   ELOG(ERROR, error) << "Cannot open the archive " << archive;
   return error;
 }
 
-void SevenZipExtractor::Close() {
-  archive_.Reset();
-}
+void SevenZipExtractor::Close() { archive_.Reset(); }
 
 bool SevenZipExtractor::EnsureFolder(const base::FilePath& folder) {
   if (created_folders_.count(folder))
@@ -264,8 +249,8 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
       return kUnusableArchive;
     }
     if (!IsSafeRelativePath(EntryName(db, i), true)) {
-      LOG(ERROR) << "Archive entry " << i << " has a name that does not stay inside "
-                 << folder << "; the archive is refused";
+      LOG(ERROR) << "Archive entry " << i << " has a name that does not stay inside " << folder
+                 << "; the archive is refused";
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
@@ -294,11 +279,10 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   const uint64_t total_files = db.NumFiles ? db.UnpackPositions[db.NumFiles] : 0;
   ULARGE_INTEGER free_bytes;
   if (::GetDiskFreeSpaceExW(folder.c_str(), &free_bytes, nullptr, nullptr) &&
-      (largest_block > free_bytes.QuadPart ||
-       total_files > free_bytes.QuadPart - largest_block)) {
+      (largest_block > free_bytes.QuadPart || total_files > free_bytes.QuadPart - largest_block)) {
     LOG(ERROR) << "Archive needs " << largest_block << " bytes for its largest block and "
-               << total_files << " bytes of files; " << folder << " has "
-               << free_bytes.QuadPart << " bytes free";
+               << total_files << " bytes of files; " << folder << " has " << free_bytes.QuadPart
+               << " bytes free";
     status_ = kDecodingFailed;
     return ERROR_DISK_FULL;
   }
@@ -349,8 +333,7 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
       return error;
     }
     base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                               nullptr));
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
       const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
       LOG(ERROR) << "Error returned by CreateFile: " << error << " for " << path;

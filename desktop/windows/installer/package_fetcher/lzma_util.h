@@ -49,8 +49,7 @@ class SevenZipExtractor {
   // added to |written| when given. 0 on success, else a non-zero code: a
   // system error, ERROR_IO_DEVICE after an in-page error, or
   // ERROR_INVALID_HANDLE for an unusable archive.
-  DWORD ExtractSevenZipArchive(const base::FilePath& folder,
-                               std::vector<base::FilePath>* written);
+  DWORD ExtractSevenZipArchive(const base::FilePath& folder, std::vector<base::FilePath>* written);
   void Close();
 
   Status status() const { return status_; }

@@ -44,9 +44,8 @@ class ProgressRecorder : public PackageFetcherDelegate {
 // Every file and folder below |root|, relative to it.
 std::vector<std::wstring> ListTree(const base::FilePath& root) {
   std::vector<std::wstring> names;
-  base::DirectoryEnumerator e(root, true,
-                              base::DirectoryEnumerator::FILES |
-                                  base::DirectoryEnumerator::DIRECTORIES);
+  base::DirectoryEnumerator e(
+      root, true, base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES);
   for (base::FilePath p = e.Next(); !p.empty(); p = e.Next())
     names.push_back(p.value().substr(root.value().size() + 1));
   return names;
@@ -62,9 +61,7 @@ class SevenZipExtractorTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
 
-  base::FilePath Archive(const wchar_t* name) {
-    return PayloadFixture(L"archives").Append(name);
-  }
+  base::FilePath Archive(const wchar_t* name) { return PayloadFixture(L"archives").Append(name); }
   base::FilePath Out() { return temp_.GetPath().Append(L"out"); }
 
   // Opens and extracts |name| into Out() (created first).
@@ -82,8 +79,8 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
   const base::FilePath tree = PayloadFixture(L"archives").Append(L"tree");
   const wchar_t* files[] = {L"a.txt", L"dir\\sub\\random.bin", L"dir\\empty.txt",
                             L"dir\\program.exe"};
-  for (const wchar_t* archive : {L"lzma_solid.7z", L"lzma2_nonsolid.7z",
-                                 L"x86_lzma2_solid.7z", L"lzma2_plain_header.7z"}) {
+  for (const wchar_t* archive :
+       {L"lzma_solid.7z", L"lzma2_nonsolid.7z", L"x86_lzma2_solid.7z", L"lzma2_plain_header.7z"}) {
     SCOPED_TRACE(archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
     ProgressRecorder progress;
@@ -118,9 +115,9 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
 }
 
 TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWritten) {
-  for (const wchar_t* archive : {L"slip_parent.7z", L"slip_drive.7z", L"slip_unc.7z",
-                                 L"slip_stream.7z", L"slip_rooted.7z", L"slip_device.7z",
-                                 L"bad_utf16.7z", L"empty_name.7z", L"long_name.7z"}) {
+  for (const wchar_t* archive :
+       {L"slip_parent.7z", L"slip_drive.7z", L"slip_unc.7z", L"slip_stream.7z", L"slip_rooted.7z",
+        L"slip_device.7z", L"bad_utf16.7z", L"empty_name.7z", L"long_name.7z"}) {
     SCOPED_TRACE(archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
     testing::ScopedLogCapture log;
@@ -141,10 +138,8 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
     const char* log;
   } cases[] = {
       {L"truncated.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
-      {L"flipped_header.7z", SevenZipExtractor::kNotSevenZip,
-       "Error returned by SzArchiveOpen: "},
-      {L"flipped_stream.7z", SevenZipExtractor::kDecodingFailed,
-       "Error returned by SzExtract: "},
+      {L"flipped_header.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
+      {L"flipped_stream.7z", SevenZipExtractor::kDecodingFailed, "Error returned by SzExtract: "},
       {L"bad_crc.7z", SevenZipExtractor::kDecodingFailed, "Error returned by SzExtract: "},
       // A block claiming 100 GB from 177 packed bytes.
       {L"huge_size.7z", SevenZipExtractor::kDecodingFailed, "claims 100000000000 bytes"},
@@ -207,8 +202,7 @@ TEST_F(SevenZipExtractorTest, ALargeSolidBlockNeedsLittlePrivateMemory) {
   std::string manifest;
   ASSERT_TRUE(base::ReadFileToString(archive.AddExtension(L"txt"), &manifest));
   const size_t expected_files = strtoull(manifest.c_str(), nullptr, 10);
-  const uint64_t expected_bytes =
-      strtoull(manifest.c_str() + manifest.find('\n') + 1, nullptr, 10);
+  const uint64_t expected_bytes = strtoull(manifest.c_str() + manifest.find('\n') + 1, nullptr, 10);
   ASSERT_GT(expected_bytes, 300ull << 20);
 
   const size_t baseline = PrivateBytes();
@@ -343,8 +337,8 @@ TEST(InPageErrorGuardTest, TakesOnlyErrorsInsideItsMemory) {
   Range outer_range = {outer, sizeof(outer)};
 
   DWORD status = 0;
-  EXPECT_FALSE(RunWithInPageErrorGuard(&RaiseInPageError, inner + 4, &InRange, &inner_range,
-                                       &status));
+  EXPECT_FALSE(
+      RunWithInPageErrorGuard(&RaiseInPageError, inner + 4, &InRange, &inner_range, &status));
   EXPECT_EQ(0xC000009Cu, status);
 
   // An address the inner guard does not own goes on to the outer one.
@@ -361,20 +355,18 @@ TEST(InPageErrorGuardTest, TakesOnlyErrorsInsideItsMemory) {
     n->inner_result =
         RunWithInPageErrorGuard(&RaiseInPageError, n->address, &InRange, n->inner_range, &unused);
   };
-  EXPECT_FALSE(
-      RunWithInPageErrorGuard(run_inner, &nested, &InRange, &outer_range, &outer_status));
+  EXPECT_FALSE(RunWithInPageErrorGuard(run_inner, &nested, &InRange, &outer_range, &outer_status));
   EXPECT_EQ(0xC000009Cu, outer_status);
   EXPECT_EQ(0u, inner_status);
 
   // A call that does not fault returns normally, and the guard is gone
   // afterwards: a later guard on the thread still works.
   int calls = 0;
-  EXPECT_TRUE(RunWithInPageErrorGuard([](void* c) { ++*static_cast<int*>(c); }, &calls,
-                                      &InRange, &inner_range, &status));
+  EXPECT_TRUE(RunWithInPageErrorGuard([](void* c) { ++*static_cast<int*>(c); }, &calls, &InRange,
+                                      &inner_range, &status));
   EXPECT_EQ(1, calls);
   status = 0;
-  EXPECT_FALSE(RunWithInPageErrorGuard(&RaiseInPageError, inner, &InRange, &inner_range,
-                                       &status));
+  EXPECT_FALSE(RunWithInPageErrorGuard(&RaiseInPageError, inner, &InRange, &inner_range, &status));
   EXPECT_EQ(0xC000009Cu, status);
 }
 

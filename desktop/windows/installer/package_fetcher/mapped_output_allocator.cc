@@ -75,8 +75,8 @@ void* MappedOutputAllocator::AllocateMapped(size_t size) {
     return nullptr;
   const uint64_t size64 = size;
   mapping_.Reset(::CreateFileMappingW(file_.GetPlatformFile(), nullptr, PAGE_READWRITE,
-                                      static_cast<DWORD>(size64 >> 32),
-                                      static_cast<DWORD>(size64), nullptr));
+                                      static_cast<DWORD>(size64 >> 32), static_cast<DWORD>(size64),
+                                      nullptr));
   if (!mapping_.IsValid()) {
     PLOG(WARNING) << "Cannot map " << size << " bytes of " << file_path_
                   << "; the output buffer comes from the heap";

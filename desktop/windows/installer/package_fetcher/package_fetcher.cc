@@ -53,8 +53,7 @@ PackageFetcherCore::PackageFetcherCore(base::SharedRef<PackageFetcherDelegatePro
                                        PayloadReader* payload, const base::FilePath& folder,
                                        const base::FilePath& download_path,
                                        const base::FilePath& suite_path,
-                                       const StatsNode& installation_stats,
-                                       uint32_t architecture)
+                                       const StatsNode& installation_stats, uint32_t architecture)
     : proxy_(std::move(proxy)),
       payload_(payload),
       folder_(folder),
@@ -115,8 +114,8 @@ void PackageFetcherCore::Start() {
   // A payload that cannot be written shows up as an archive that cannot be
   // unpacked.
   payload_->WritePayloadToFile(ArchivePath());
-  PostToSelf(FROM_HERE, base::Bind(&PackageFetcherCore::UnpackArchive,
-                                   weak_factory_.GetWeakRef(), ArchivePath()));
+  PostToSelf(FROM_HERE, base::Bind(&PackageFetcherCore::UnpackArchive, weak_factory_.GetWeakRef(),
+                                   ArchivePath()));
 }
 
 void PackageFetcherCore::FetchDownloadUrl() {
@@ -169,12 +168,12 @@ void PackageFetcherCore::OnDownloadUrlFetched() {
   // The package address the server gave, and any redirect from it, may be
   // on any host: the server is trusted, the package is checked.
   downloader_->allowed_domains().clear();
-  if (!downloader_->Start(base::UTF8ToWide(reply.installer_url), std::string(),
-                          base::Bind(&PackageFetcherCore::ExtractArchive,
-                                     weak_factory_.GetWeakRef(), reply.installer_checksum),
-                          std::move(writer),
-                          std::make_unique<DownloadChunksReport>(fetch_stats_.get(),
-                                                                 "download_chunks"))) {
+  if (!downloader_->Start(
+          base::UTF8ToWide(reply.installer_url), std::string(),
+          base::Bind(&PackageFetcherCore::ExtractArchive, weak_factory_.GetWeakRef(),
+                     reply.installer_checksum),
+          std::move(writer),
+          std::make_unique<DownloadChunksReport>(fetch_stats_.get(), "download_chunks"))) {
     Fail("Failed downloading the Velmo package", kFetcherDownloadFailed);
   }
 }
@@ -210,8 +209,8 @@ void PackageFetcherCore::ExtractArchive(std::string checksum) {
       return;
     }
   }
-  PostToSelf(FROM_HERE, base::Bind(&PackageFetcherCore::UnpackArchive,
-                                   weak_factory_.GetWeakRef(), ArchivePath()));
+  PostToSelf(FROM_HERE, base::Bind(&PackageFetcherCore::UnpackArchive, weak_factory_.GetWeakRef(),
+                                   ArchivePath()));
 }
 
 void PackageFetcherCore::UnpackArchive(base::FilePath archive) {
@@ -234,8 +233,7 @@ void PackageFetcherCore::UnpackArchive(base::FilePath archive) {
     const std::string tracking_data = payload_->GetTrackingData();
     if (!tracking_data.empty() &&
         base::WriteFileBytes(UnpackFolder().Append(kServerTrackingDataFileName),
-                             tracking_data.data(),
-                             static_cast<int>(tracking_data.size())) < 0) {
+                             tracking_data.data(), static_cast<int>(tracking_data.size())) < 0) {
       LOG(WARNING) << "Failed saving tracking data to unpacked installer.";
     }
   }
@@ -297,8 +295,8 @@ void PackageFetcherCore::NextAdditionalFile() {
     return;
   }
   AddAdditionalFileEntry();
-  PostToSelf(FROM_HERE, base::Bind(&PackageFetcherCore::DownloadAdditionalFile,
-                                   weak_factory_.GetWeakRef()));
+  PostToSelf(FROM_HERE,
+             base::Bind(&PackageFetcherCore::DownloadAdditionalFile, weak_factory_.GetWeakRef()));
 }
 
 bool PackageFetcherCore::WriteFilesList() {
@@ -384,8 +382,8 @@ PackageFetcher::~PackageFetcher() {
 }
 
 void PackageFetcher::Start() {
-  worker_.task_runner()->PostTask(
-      FROM_HERE, base::Bind(&PackageFetcherCore::Start, base::Unretained(core_)));
+  worker_.task_runner()->PostTask(FROM_HERE,
+                                  base::Bind(&PackageFetcherCore::Start, base::Unretained(core_)));
 }
 
 }  // namespace installer

@@ -126,9 +126,9 @@ class PackageFetcher {
   // required; |delegate| may be null. |installation_stats| and |payload|
   // must outlive the fetcher. With |with_suite| the suite components of the
   // server's reply are fetched too.
-  PackageFetcher(const base::FilePath& folder, StatsNode* installation_stats,
-                 FetcherUIDelegate* ui, PackageFetcherDelegate* delegate, PayloadReader* payload,
-                 uint32_t architecture, bool with_suite);
+  PackageFetcher(const base::FilePath& folder, StatsNode* installation_stats, FetcherUIDelegate* ui,
+                 PackageFetcherDelegate* delegate, PayloadReader* payload, uint32_t architecture,
+                 bool with_suite);
   PackageFetcher(const PackageFetcher&) = delete;
   PackageFetcher& operator=(const PackageFetcher&) = delete;
   ~PackageFetcher();

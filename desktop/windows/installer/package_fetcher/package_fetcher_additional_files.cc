@@ -55,13 +55,12 @@ void PackageFetcherCore::DownloadAdditionalFile() {
     OnPackageReady();
     return;
   }
-  if (!downloader_->Start(file.location, std::string(),
-                          base::Bind(&PackageFetcherCore::OnAdditionalFileDownloaded,
-                                     weak_factory_.GetWeakRef(), file.filename, file.archive,
-                                     file.checksum, file.type),
-                          std::move(writer),
-                          std::make_unique<DownloadErrorReport>(additional_try_stats_.get(),
-                                                                std::string()))) {
+  if (!downloader_->Start(
+          file.location, std::string(),
+          base::Bind(&PackageFetcherCore::OnAdditionalFileDownloaded, weak_factory_.GetWeakRef(),
+                     file.filename, file.archive, file.checksum, file.type),
+          std::move(writer),
+          std::make_unique<DownloadErrorReport>(additional_try_stats_.get(), std::string()))) {
     LOG(ERROR) << "Failed downloading additional file";
     NextAdditionalFile();
   }

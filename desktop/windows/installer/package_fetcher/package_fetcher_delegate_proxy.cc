@@ -18,15 +18,15 @@ PackageFetcherDelegateProxy::PackageFetcherDelegateProxy(FetcherUIDelegate* ui,
 PackageFetcherDelegateProxy::~PackageFetcherDelegateProxy() = default;
 
 void PackageFetcherDelegateProxy::SetTotalProgress(uint32_t total) {
-  runner_->PostTask(FROM_HERE, base::Bind(&PackageFetcherDelegateProxy::DoSetTotalProgress,
-                                          base::SharedRef<PackageFetcherDelegateProxy>(this),
-                                          total));
+  runner_->PostTask(FROM_HERE,
+                    base::Bind(&PackageFetcherDelegateProxy::DoSetTotalProgress,
+                               base::SharedRef<PackageFetcherDelegateProxy>(this), total));
 }
 
 void PackageFetcherDelegateProxy::SetCurrentProgress(uint32_t current) {
-  runner_->PostTask(FROM_HERE, base::Bind(&PackageFetcherDelegateProxy::DoSetCurrentProgress,
-                                          base::SharedRef<PackageFetcherDelegateProxy>(this),
-                                          current));
+  runner_->PostTask(FROM_HERE,
+                    base::Bind(&PackageFetcherDelegateProxy::DoSetCurrentProgress,
+                               base::SharedRef<PackageFetcherDelegateProxy>(this), current));
 }
 
 void PackageFetcherDelegateProxy::NotifyStalled() {
@@ -35,17 +35,17 @@ void PackageFetcherDelegateProxy::NotifyStalled() {
 }
 
 void PackageFetcherDelegateProxy::NotifyStatusChanged(uint32_t status) {
-  runner_->PostTask(FROM_HERE, base::Bind(&PackageFetcherDelegateProxy::DoNotifyStatusChanged,
-                                          base::SharedRef<PackageFetcherDelegateProxy>(this),
-                                          status));
+  runner_->PostTask(FROM_HERE,
+                    base::Bind(&PackageFetcherDelegateProxy::DoNotifyStatusChanged,
+                               base::SharedRef<PackageFetcherDelegateProxy>(this), status));
 }
 
 void PackageFetcherDelegateProxy::RunUICallbackAndPostReply(
     UITask ui_task, base::SharedRef<base::TaskRunner> reply_runner, base::Closure reply) {
-  runner_->PostTask(FROM_HERE,
-                    base::Bind(&PackageFetcherDelegateProxy::DoRunUICallbackAndPostReply,
-                               base::SharedRef<PackageFetcherDelegateProxy>(this),
-                               std::move(ui_task), std::move(reply_runner), std::move(reply)));
+  runner_->PostTask(
+      FROM_HERE, base::Bind(&PackageFetcherDelegateProxy::DoRunUICallbackAndPostReply,
+                            base::SharedRef<PackageFetcherDelegateProxy>(this), std::move(ui_task),
+                            std::move(reply_runner), std::move(reply)));
 }
 
 void PackageFetcherDelegateProxy::ClearDelegates() {

@@ -15,10 +15,9 @@
 
 namespace installer {
 
-class PackageFetcherDelegateProxy
-    : public PackageFetcherDelegate,
-      public FetcherUIDelegate,
-      public base::RefCountedThreadSafe<PackageFetcherDelegateProxy> {
+class PackageFetcherDelegateProxy : public PackageFetcherDelegate,
+                                    public FetcherUIDelegate,
+                                    public base::RefCountedThreadSafe<PackageFetcherDelegateProxy> {
  public:
   // Created on the controller's thread, whose task runner it keeps.
   // |delegate| may be null; |ui| is required.

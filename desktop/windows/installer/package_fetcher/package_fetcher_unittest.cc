@@ -39,9 +39,7 @@ base::FilePath BinDir() {
   return dir;
 }
 
-base::FilePath Fixture(const wchar_t* name) {
-  return test::PayloadFixture(name);
-}
+base::FilePath Fixture(const wchar_t* name) { return test::PayloadFixture(name); }
 
 std::string Sha256Hex(const base::FilePath& file) {
   uint8_t digest[crypto::SecureHash::kSha256Length];
@@ -78,8 +76,8 @@ class PackageFetcherTest : public ::testing::Test {
     wchar_t root[MAX_PATH];
     const DWORD length = GetEnvironmentVariableW(L"VELMO_PACKAGE_SERVER_ROOT", root, MAX_PATH);
     ASSERT_TRUE(length > 0 && length < MAX_PATH) << "run beside the package server";
-    root_ = base::FilePath(std::wstring(root, length)).Append(base::UTF8ToWide(
-        testing_http::UniqueKey("t")));
+    root_ = base::FilePath(std::wstring(root, length))
+                .Append(base::UTF8ToWide(testing_http::UniqueKey("t")));
     ASSERT_TRUE(base::CreateDirectoryTree(root_));
     prefix_ = "/" + base::WideToUTF8(root_.BaseName().value()) + "/";
     SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION",
@@ -87,9 +85,9 @@ class PackageFetcherTest : public ::testing::Test {
     SetEnvironmentVariableW(L"VELMO_FAKE_STREAM", base::UTF8ToWide(GetStreamName()).c_str());
   }
   void TearDown() override {
-    for (const wchar_t* name : {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM",
-                                L"VELMO_FAKE_HANG", L"VELMO_FAKE_SFX_CREATES",
-                                L"VELMO_FAKE_SFX_EXIT_CODE"}) {
+    for (const wchar_t* name :
+         {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM", L"VELMO_FAKE_HANG",
+          L"VELMO_FAKE_SFX_CREATES", L"VELMO_FAKE_SFX_EXIT_CODE"}) {
       SetEnvironmentVariableW(name, nullptr);
     }
     SetVersionQueryTimeoutForTesting(base::TimeSpan());
@@ -128,8 +126,8 @@ class PackageFetcherTest : public ::testing::Test {
   void ServeReply(const std::string& extra = std::string(),
                   const base::FilePath& installer = Fixture(L"fake_full_installer.exe")) {
     ServeFile("installer.exe", installer);
-    Serve("reply", R"({"installer":")" + Url("installer.exe") +
-                       R"(","installer_checksum":")" + Sha256Hex(installer) + "\"" + extra + "}");
+    Serve("reply", R"({"installer":")" + Url("installer.exe") + R"(","installer_checksum":")" +
+                       Sha256Hex(installer) + "\"" + extra + "}");
     SetPackageServer(base::UTF8ToWide(Url("reply")));
   }
   // The requests the server recorded for this test's files.
@@ -154,8 +152,8 @@ class PackageFetcherTest : public ::testing::Test {
   }
 
   std::unique_ptr<PackageFetcher> MakeFetcher(PayloadReader* payload, bool with_suite = false) {
-    return std::make_unique<PackageFetcher>(work_, &stats_node_, &recorder_, &recorder_, payload,
-                                            1, with_suite);
+    return std::make_unique<PackageFetcher>(work_, &stats_node_, &recorder_, &recorder_, payload, 1,
+                                            with_suite);
   }
   // Starts |fetcher| and runs the loop until its result (or two minutes).
   void RunFetch(PackageFetcher* fetcher) {
@@ -189,9 +187,8 @@ class PackageFetcherTest : public ::testing::Test {
   // Entries of |work_| other than the ones the test put there.
   std::vector<std::wstring> WorkFolderEntries() {
     std::vector<std::wstring> names;
-    base::DirectoryEnumerator e(work_, false,
-                                base::DirectoryEnumerator::FILES |
-                                    base::DirectoryEnumerator::DIRECTORIES);
+    base::DirectoryEnumerator e(
+        work_, false, base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES);
     for (base::FilePath p = e.Next(); !p.empty(); p = e.Next())
       names.push_back(p.BaseName().value());
     return names;
@@ -238,8 +235,9 @@ TEST_F(PackageFetcherTest, FullPackageInThePayloadNeedsNoNetwork) {
 TEST_F(PackageFetcherTest, NetInstallerFetchesVerifiesAndUnpacks) {
   ServeFile("partner.dat", Fixture(L"tracking_data.bin"));
   ServeReply(R"(,"url_welcome":"https://welcome.velmo.example/first","components":[)"
-             R"({"type":"partner_content","location":")" + Url("partner.dat") +
-             R"(","archive":false,"checksum":")" + Sha256Hex(Fixture(L"tracking_data.bin")) +
+             R"({"type":"partner_content","location":")" +
+             Url("partner.dat") + R"(","archive":false,"checksum":")" +
+             Sha256Hex(Fixture(L"tracking_data.bin")) +
              R"(","filename":"partner.dat"},)"
              // Without suite components asked for, this one is not fetched.
              R"({"type":"suite","location":"x","archive":true,"checksum":"c"}])");
@@ -250,8 +248,7 @@ TEST_F(PackageFetcherTest, NetInstallerFetchesVerifiesAndUnpacks) {
   std::string prefs_when_ready;
   recorder_.on_status = [&](uint32_t status) {
     if (status == 5) {
-      prefs_when_ready =
-          ReadFile(fetcher->unpack_folder().Append(L"installer_prefs_include.json"));
+      prefs_when_ready = ReadFile(fetcher->unpack_folder().Append(L"installer_prefs_include.json"));
     }
   };
   RunFetch(fetcher.get());
@@ -306,8 +303,8 @@ TEST_F(PackageFetcherTest, WithoutTrackingDataTheRequestIsAGet) {
 // "127.1" reaches the same server as "127.0.0.1" but is on no allowed host
 // list: the package may come from it, the server's reply may not.
 TEST_F(PackageFetcherTest, OnlyThePackageServerIsHeldToTheAllowedHosts) {
-  const std::string port = testing_http::ServerAddress().substr(
-      testing_http::ServerAddress().find(':'));
+  const std::string port =
+      testing_http::ServerAddress().substr(testing_http::ServerAddress().find(':'));
   const base::FilePath installer = Fixture(L"fake_full_installer.exe");
   ServeFile("installer.exe", installer);
   Serve("reply", R"({"installer":"http://127.1)" + port + prefix_ +
@@ -368,9 +365,8 @@ TEST_F(PackageFetcherTest, EveryFailureGivesItsReasonAndResult) {
   }
   {
     ServeReply();
-    auto fetcher = std::make_unique<PackageFetcher>(temp_.GetPath().Append(L"missing"),
-                                                    &stats_node_, &recorder_, &recorder_, &plain,
-                                                    1, false);
+    auto fetcher = std::make_unique<PackageFetcher>(
+        temp_.GetPath().Append(L"missing"), &stats_node_, &recorder_, &recorder_, &plain, 1, false);
     check({"no download file", "Failed initializing the file to use as download destination", 7},
           fetcher.get());
   }
@@ -396,12 +392,11 @@ TEST_F(PackageFetcherTest, EveryFailureGivesItsReasonAndResult) {
     check({"signature", "Signature incorrect for the downloaded package", 7}, fetcher.get());
     PackageFetcherCore::SetRunningExecutableForTesting(base::FilePath());
   }
-  for (const wchar_t* variable : {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM",
-                                  L"VELMO_FAKE_HANG"}) {
+  for (const wchar_t* variable :
+       {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM", L"VELMO_FAKE_HANG"}) {
     ServeReply();
-    SetEnvironmentVariableW(variable, variable == std::wstring(L"VELMO_FAKE_INTERNAL_VERSION")
-                                          ? L"1.0"
-                                          : L"1");
+    SetEnvironmentVariableW(
+        variable, variable == std::wstring(L"VELMO_FAKE_INTERNAL_VERSION") ? L"1.0" : L"1");
     SetVersionQueryTimeoutForTesting(base::TimeSpan::FromSeconds(2));
     auto fetcher = MakeFetcher(&plain);
     check({"version", "Downloaded package failed version check", 7}, fetcher.get());
@@ -420,8 +415,7 @@ TEST_F(PackageFetcherTest, EveryFailureGivesItsReasonAndResult) {
     auto fetcher = MakeFetcher(&plain);
     // A folder where the 7z file goes.
     ASSERT_TRUE(base::CreateDirectoryTree(fetcher->download_path().ReplaceExtension(L"7z")));
-    check({"7z not written", "Could not write out 7z archive from full package", 8},
-          fetcher.get());
+    check({"7z not written", "Could not write out 7z archive from full package", 8}, fetcher.get());
   }
   {
     PayloadReader bad(Fixture(L"unsigned_bad_package.exe"));
@@ -435,8 +429,8 @@ TEST_F(PackageFetcherTest, EveryFailureGivesItsReasonAndResult) {
     // A file held open without delete sharing keeps the old folder.
     ASSERT_TRUE(base::CreateDirectoryTree(fetcher->unpack_folder()));
     const base::FilePath held = fetcher->unpack_folder().Append(L"held");
-    base::win::ScopedHandle holder(CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr,
-                                               CREATE_ALWAYS, 0, nullptr));
+    base::win::ScopedHandle holder(
+        CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(holder.IsValid());
     check({"folder in use", "Unable to obtain or clean the download/extraction path", 6},
           fetcher.get());
@@ -497,9 +491,8 @@ class AdditionalFilesTest : public PackageFetcherTest {
  protected:
   std::string Component(const std::string& type, const std::string& location, bool archive,
                         const std::string& checksum, const std::string& filename) {
-    std::string text = R"({"type":")" + type + R"(","location":")" + location +
-                       R"(","archive":)" + (archive ? "true" : "false") + R"(,"checksum":")" +
-                       checksum + "\"";
+    std::string text = R"({"type":")" + type + R"(","location":")" + location + R"(","archive":)" +
+                       (archive ? "true" : "false") + R"(,"checksum":")" + checksum + "\"";
     if (!filename.empty())
       text += R"(,"filename":")" + filename + "\"";
     return text + "}";

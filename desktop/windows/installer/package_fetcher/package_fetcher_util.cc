@@ -26,8 +26,7 @@ void GetAllowedDownloadDomains(std::vector<std::wstring>* domains) {
   domains->push_back(L"127.0.0.1");
 }
 
-void MakeDownloadPath(const base::FilePath& folder, std::wstring_view prefix,
-                      base::FilePath* out) {
+void MakeDownloadPath(const base::FilePath& folder, std::wstring_view prefix, base::FilePath* out) {
   base::Time::Exploded now;
   if (!base::Time::Now().Explode(true, &now))
     LOG(ERROR) << "Cannot break down the local time; the download is named with zeros";
@@ -79,7 +78,8 @@ bool ParsePackageServerReply(std::string_view text, bool with_suite, PackageServ
 bool ParseAdditionalFile(const base::Value& entry, AdditionalFile* file) {
   const base::DictValue* dict = nullptr;
   std::string location, type, filename;
-  if (!entry.GetAsDictionary(&dict) || !dict->GetStringWithoutPathExpansion("location", &location) ||
+  if (!entry.GetAsDictionary(&dict) ||
+      !dict->GetStringWithoutPathExpansion("location", &location) ||
       !dict->GetStringWithoutPathExpansion("type", &type) ||
       !dict->GetBooleanWithoutPathExpansion("archive", &file->archive) ||
       !dict->GetStringWithoutPathExpansion("checksum", &file->checksum)) {

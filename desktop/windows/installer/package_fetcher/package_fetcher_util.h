@@ -31,8 +31,7 @@ inline constexpr char kInternalPackageServerUrl[] = "https://packages.velmo-inte
 void GetAllowedDownloadDomains(std::vector<std::wstring>* domains);
 
 // |folder| + |prefix| + "_YYYYMMDDhhmmss.exe" of the local time.
-void MakeDownloadPath(const base::FilePath& folder, std::wstring_view prefix,
-                      base::FilePath* out);
+void MakeDownloadPath(const base::FilePath& folder, std::wstring_view prefix, base::FilePath* out);
 
 // Where the package server is asked for the download address.
 std::wstring GetPackageServerUrl(const base::CommandLine& command_line, bool x64);

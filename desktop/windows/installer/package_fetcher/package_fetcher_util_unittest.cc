@@ -50,14 +50,14 @@ TEST(PackageFetcherUtilTest, PackageServerAddress) {
   const std::string stream = GetStreamName();
   EXPECT_EQ(base::UTF8ToWide(GetProductUrl("autoupdate") + "/netinstaller/" + stream),
             GetPackageServerUrl(plain, false));
-  EXPECT_EQ(base::UTF8ToWide(GetProductUrl("autoupdate") + "/netinstaller/" + stream +
-                             "/windows/x64/"),
-            GetPackageServerUrl(plain, true));
+  EXPECT_EQ(
+      base::UTF8ToWide(GetProductUrl("autoupdate") + "/netinstaller/" + stream + "/windows/x64/"),
+      GetPackageServerUrl(plain, true));
 
   base::CommandLine internal(base::FilePath(L"installer.exe"));
   internal.AppendSwitch(kInternalPackageServerSwitch);
-  EXPECT_EQ(base::UTF8ToWide(std::string(kInternalPackageServerUrl) + "/netinstaller/" +
-                             stream + "/windows/x64/"),
+  EXPECT_EQ(base::UTF8ToWide(std::string(kInternalPackageServerUrl) + "/netinstaller/" + stream +
+                             "/windows/x64/"),
             GetPackageServerUrl(internal, true));
 
   base::CommandLine given(base::FilePath(L"installer.exe"));
@@ -67,8 +67,7 @@ TEST(PackageFetcherUtilTest, PackageServerAddress) {
 
 TEST(PackageServerReplyTest, RefusesWhatIsNotAnObjectWithBothStrings) {
   const std::string deep = std::string(10000, '[') + std::string(10000, ']');
-  const std::string deep_object =
-      R"({"installer":"a","installer_checksum":"b","x":)" + deep + "}";
+  const std::string deep_object = R"({"installer":"a","installer_checksum":"b","x":)" + deep + "}";
   for (const std::string& text :
        {std::string(""), std::string("not json"), std::string("[]"), std::string("\"x\""),
         std::string(R"({"installer":"http://x/i.exe"})"),
@@ -139,14 +138,14 @@ TEST(AdditionalFileTest, ReadsCompleteEntriesAndRefusesUnsafeNames) {
   EXPECT_TRUE(ParseAdditionalFile(
       *Json(R"({"location":"l","type":"suite","archive":true,"checksum":"c"})"), &file));
 
-  for (const char* bad : {
-           R"({"type":"suite","archive":true,"checksum":"c"})",
-           R"({"location":"l","archive":true,"checksum":"c"})",
-           R"({"location":"l","type":"suite","checksum":"c"})",
-           R"({"location":"l","type":"suite","archive":"yes","checksum":"c"})",
-           R"({"location":"l","type":"suite","archive":true,"checksum":5})",
-           R"({"location":"l","type":"partner_content","archive":false,"checksum":"c"})",
-           R"(["location"])"}) {
+  for (const char* bad :
+       {R"({"type":"suite","archive":true,"checksum":"c"})",
+        R"({"location":"l","archive":true,"checksum":"c"})",
+        R"({"location":"l","type":"suite","checksum":"c"})",
+        R"({"location":"l","type":"suite","archive":"yes","checksum":"c"})",
+        R"({"location":"l","type":"suite","archive":true,"checksum":5})",
+        R"({"location":"l","type":"partner_content","archive":false,"checksum":"c"})",
+        R"(["location"])"}) {
     EXPECT_FALSE(ParseAdditionalFile(*Json(bad), &file)) << bad;
   }
   for (const char* name : {"..\\\\evil.exe", "../evil.exe", "C:\\\\evil.exe", "C:evil.exe",

@@ -63,8 +63,7 @@ void PayloadReader::Classify() {
     return;
   }
   const uint16_t machine = ReadUint16(data + pe + 4);
-  const uint64_t entry =
-      pe + (machine == kMachineI386 ? kCertificateEntry32 : kCertificateEntry64);
+  const uint64_t entry = pe + (machine == kMachineI386 ? kCertificateEntry32 : kCertificateEntry64);
   if (entry + 8 > length) {
     type_ = kPayloadCorrupted;
     return;
@@ -135,8 +134,7 @@ std::string PayloadReader::GetTrackingData() const {
     return std::string();
   if (!external_tracking_data_.empty())
     return external_tracking_data_;
-  return std::string(reinterpret_cast<const char*>(file_.data()) + payload_offset_,
-                     payload_size_);
+  return std::string(reinterpret_cast<const char*>(file_.data()) + payload_offset_, payload_size_);
 }
 
 void PayloadReader::SetPayload(const std::string& data) {

@@ -148,8 +148,8 @@ TEST(PayloadReaderTest, StatusNames) {
   for (PackageStatus s : {5u, 8u, 9u, 0xFFFFFFFFu})
     EXPECT_EQ("", PayloadTypeToString(s)) << s;
 
-  const char* const result_names[] = {"package_ready", "initialization_failed",
-                                      "download_failed", "unpacking_failed"};
+  const char* const result_names[] = {"package_ready", "initialization_failed", "download_failed",
+                                      "unpacking_failed"};
   for (PackageStatus s = 5; s < 9; ++s)
     EXPECT_EQ(result_names[s - 5], FetcherResultToString(s));
   for (PackageStatus s : {0u, 3u, 4u, 9u})
@@ -175,8 +175,8 @@ TEST(ChecksumMatchesTest, ComparesLowerCaseHexDigests) {
   // The digest of "abc" holds the byte 0x01, which must read "01".
   const base::FilePath empty = temp.GetPath().Append(L"empty");
   ASSERT_EQ(0, base::WriteFileBytes(empty, "", 0));
-  EXPECT_TRUE(ChecksumMatches(
-      empty, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+  EXPECT_TRUE(
+      ChecksumMatches(empty, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
 
   testing::ScopedLogCapture log;
   EXPECT_FALSE(ChecksumMatches(temp.GetPath().Append(L"missing"), abc));

@@ -5,9 +5,7 @@
 namespace installer {
 namespace {
 
-bool IsSeparator(wchar_t c) {
-  return c == L'\\' || c == L'/';
-}
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool EqualsIgnoreAsciiCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size())
@@ -25,19 +23,17 @@ bool IsDeviceName(std::wstring_view component) {
   std::wstring_view stem = component.substr(0, component.find(L'.'));
   while (!stem.empty() && stem.back() == L' ')
     stem.remove_suffix(1);
-  static constexpr std::wstring_view kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL",
-                                                   L"CONIN$", L"CONOUT$"};
+  static constexpr std::wstring_view kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                                   L"NUL", L"CONIN$", L"CONOUT$"};
   for (std::wstring_view device : kDevices) {
     if (EqualsIgnoreAsciiCase(stem, device))
       return true;
   }
-  if (stem.size() == 4 &&
-      (EqualsIgnoreAsciiCase(stem.substr(0, 3), L"COM") ||
-       EqualsIgnoreAsciiCase(stem.substr(0, 3), L"LPT"))) {
+  if (stem.size() == 4 && (EqualsIgnoreAsciiCase(stem.substr(0, 3), L"COM") ||
+                           EqualsIgnoreAsciiCase(stem.substr(0, 3), L"LPT"))) {
     const wchar_t digit = stem[3];
     // The superscript digits name the same ports.
-    return (digit >= L'0' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 ||
-           digit == 0xB3;
+    return (digit >= L'0' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
   }
   return false;
 }

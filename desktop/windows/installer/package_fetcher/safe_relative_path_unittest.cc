@@ -8,9 +8,9 @@ namespace installer {
 namespace {
 
 TEST(SafeRelativePathTest, AcceptsOrdinaryRelativeNames) {
-  for (const wchar_t* name : {L"a.txt", L"dir\\sub\\b.bin", L"dir/sub/b.bin", L".hidden",
-                              L"a..b", L"console", L"COM10", L"LPT", L"nul2.txt",
-                              L"\u00e9t\u00e9.txt", L"\U0001F600.txt"}) {
+  for (const wchar_t* name :
+       {L"a.txt", L"dir\\sub\\b.bin", L"dir/sub/b.bin", L".hidden", L"a..b", L"console", L"COM10",
+        L"LPT", L"nul2.txt", L"\u00e9t\u00e9.txt", L"\U0001F600.txt"}) {
     EXPECT_TRUE(IsSafeRelativePath(name, true)) << name;
   }
   EXPECT_TRUE(IsSafeRelativePath(std::wstring(kMaxEntryNameLength, L'a'), true));
@@ -18,11 +18,31 @@ TEST(SafeRelativePathTest, AcceptsOrdinaryRelativeNames) {
 }
 
 TEST(SafeRelativePathTest, RefusesNamesThatLeaveTheFolder) {
-  for (const wchar_t* name :
-       {L"", L"..", L"..\\x", L"a\\..\\..\\x", L"a/../x", L"C:\\x", L"C:x", L"a:b",
-        L"\\x", L"/x", L"\\\\server\\share\\x", L"\\\\?\\C:\\x", L"a\\\\b", L"a\\",
-        L"...", L". .", L"a\\ .\\b", L"CON", L"con.txt", L"dir\\NUL", L"aux .log",
-        L"COM1", L"lpt9.x", L"CONIN$", L"a\tb"}) {
+  for (const wchar_t* name : {L"",
+                              L"..",
+                              L"..\\x",
+                              L"a\\..\\..\\x",
+                              L"a/../x",
+                              L"C:\\x",
+                              L"C:x",
+                              L"a:b",
+                              L"\\x",
+                              L"/x",
+                              L"\\\\server\\share\\x",
+                              L"\\\\?\\C:\\x",
+                              L"a\\\\b",
+                              L"a\\",
+                              L"...",
+                              L". .",
+                              L"a\\ .\\b",
+                              L"CON",
+                              L"con.txt",
+                              L"dir\\NUL",
+                              L"aux .log",
+                              L"COM1",
+                              L"lpt9.x",
+                              L"CONIN$",
+                              L"a\tb"}) {
     EXPECT_FALSE(IsSafeRelativePath(name, true)) << name;
   }
   EXPECT_FALSE(IsSafeRelativePath(std::wstring(kMaxEntryNameLength + 1, L'a'), true));

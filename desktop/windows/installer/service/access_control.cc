@@ -74,8 +74,8 @@ bool ReadOwnerAndDacl(const std::wstring& path, SE_OBJECT_TYPE object_type,
                       SavedPermissions* saved) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   const DWORD error = ::GetNamedSecurityInfoW(
-      path.c_str(), object_type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, nullptr, nullptr, &raw);
+      path.c_str(), object_type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+      nullptr, nullptr, nullptr, &raw);
   if (error != ERROR_SUCCESS) {
     ELOG(ERROR, error) << "GetNamedSecurityInfoW failed for " << path;
     return false;
@@ -101,8 +101,8 @@ bool HasAccess(const base::FilePath& path, SE_OBJECT_TYPE object_type, DWORD acc
   // AccessCheck needs the owner and group besides the DACL.
   const DWORD error = ::GetNamedSecurityInfoW(
       path.c_str(), object_type,
-      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, nullptr, nullptr, &raw);
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+      nullptr, nullptr, nullptr, &raw);
   if (error != ERROR_SUCCESS) {
     ELOG(ERROR, error) << "GetNamedSecurityInfoW failed for " << path.value();
     return false;
@@ -172,8 +172,8 @@ bool GrantCurrentUserAccess(const base::FilePath& path, SE_OBJECT_TYPE object_ty
     // ownership, which the saved descriptor lets RestorePermissions undo.
     ScopedTokenPrivileges privileges({SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME});
     error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.value().c_str()), object_type,
-                                    OWNER_SECURITY_INFORMATION, SidOf(token_user), nullptr,
-                                    nullptr, nullptr);
+                                    OWNER_SECURITY_INFORMATION, SidOf(token_user), nullptr, nullptr,
+                                    nullptr);
     if (error != ERROR_SUCCESS) {
       ELOG(ERROR, error) << "Taking ownership of " << path.value() << " failed";
       return false;
@@ -216,26 +216,27 @@ bool RestorePermissions(const SavedPermissions& saved) {
     return false;
   }
   // Keep the DACL's inheritance from the parent as it was.
-  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
-                              ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
 
   // Naming another account as owner needs the restore privilege. The owner
   // goes back first, while the DACL granted to us still lets us write it; the
   // saved DACL may not.
   ScopedTokenPrivileges privileges({SE_RESTORE_NAME});
   if (owner) {
-    DWORD error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(saved.path.c_str()),
-                                          saved.object_type, OWNER_SECURITY_INFORMATION, owner,
-                                          nullptr, nullptr, nullptr);
+    DWORD error =
+        ::SetNamedSecurityInfoW(const_cast<wchar_t*>(saved.path.c_str()), saved.object_type,
+                                OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr);
     if (error != ERROR_SUCCESS) {
       ELOG(ERROR, error) << "Restoring the owner of " << saved.path << " failed";
       return false;
     }
   }
-  DWORD error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(saved.path.c_str()),
-                                        saved.object_type, what, nullptr, nullptr,
-                                        dacl_present ? dacl : nullptr, nullptr);
+  DWORD error =
+      ::SetNamedSecurityInfoW(const_cast<wchar_t*>(saved.path.c_str()), saved.object_type, what,
+                              nullptr, nullptr, dacl_present ? dacl : nullptr, nullptr);
   if (error != ERROR_SUCCESS) {
     ELOG(ERROR, error) << "Restoring the DACL of " << saved.path << " failed";
     return false;

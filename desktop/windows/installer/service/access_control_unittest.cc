@@ -30,8 +30,8 @@ std::wstring OwnerAndDaclSddl(const std::wstring& path, SE_OBJECT_TYPE type) {
   base::win::ScopedLocalAllocTyped<PSECURITY_DESCRIPTOR> descriptor(raw);
   wchar_t* text = nullptr;
   if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-          descriptor.Get(), SDDL_REVISION_1,
-          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
+          descriptor.Get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          &text, nullptr)) {
     return std::wstring();
   }
   base::win::ScopedLocalAllocTyped<wchar_t*> holder(text);
@@ -65,9 +65,8 @@ class RegistryAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* test_name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    subkey_ = L"Software\\VelmoTest\\AccessControl_" +
-              std::to_wstring(::GetCurrentProcessId()) + L"_" +
-              std::wstring(test_name, test_name + strlen(test_name));
+    subkey_ = L"Software\\VelmoTest\\AccessControl_" + std::to_wstring(::GetCurrentProcessId()) +
+              L"_" + std::wstring(test_name, test_name + strlen(test_name));
     HKEY raw = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, &raw, nullptr));
@@ -78,8 +77,7 @@ class RegistryAccessTest : public ::testing::Test {
   void TearDown() override {
     // The test may leave the key owned by SYSTEM and read-only.
     SavedPermissions ignored;
-    GrantCurrentUserAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_ALL_ACCESS, false,
-                           &ignored);
+    GrantCurrentUserAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_ALL_ACCESS, false, &ignored);
     EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, subkey_.c_str()));
   }
 
@@ -109,8 +107,8 @@ TEST_F(RegistryAccessTest, GrantTakesOwnershipAndRestoreGivesItBack) {
   ASSERT_EQ(0u, before.find(L"O:SY")) << before;
 
   SavedPermissions saved;
-  ASSERT_TRUE(
-      GrantCurrentUserAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_ALL_ACCESS, false, &saved));
+  ASSERT_TRUE(GrantCurrentUserAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_ALL_ACCESS, false,
+                                     &saved));
   EXPECT_TRUE(HasAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_ALL_ACCESS));
   const std::wstring granted = OwnerAndDaclSddl(path_, SE_REGISTRY_KEY);
   EXPECT_NE(0u, granted.find(L"O:SY")) << granted;
@@ -124,8 +122,8 @@ TEST_F(RegistryAccessTest, GrantWithoutOwnershipChangeRestoresTheDacl) {
   ASSERT_TRUE(SetSddl(path_, SE_REGISTRY_KEY, L"O:BAD:P(A;;KA;;;BA)(A;;KR;;;WD)"));
   const std::wstring before = OwnerAndDaclSddl(path_, SE_REGISTRY_KEY);
   SavedPermissions saved;
-  ASSERT_TRUE(GrantCurrentUserAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_READ, true,
-                                     &saved));
+  ASSERT_TRUE(
+      GrantCurrentUserAccess(base::FilePath(path_), SE_REGISTRY_KEY, KEY_READ, true, &saved));
   EXPECT_NE(before, OwnerAndDaclSddl(path_, SE_REGISTRY_KEY));
   ASSERT_TRUE(RestorePermissions(saved));
   EXPECT_EQ(before, OwnerAndDaclSddl(path_, SE_REGISTRY_KEY));
@@ -137,8 +135,8 @@ TEST(AccessControlTest, FailuresAreReported) {
                                       SE_FILE_OBJECT, FILE_ALL_ACCESS, false, &saved));
   EXPECT_TRUE(saved.security_descriptor.empty());
   EXPECT_FALSE(RestorePermissions(saved));
-  EXPECT_FALSE(HasAccess(base::FilePath(L"C:\\does\\not\\exist\\velmo"), SE_FILE_OBJECT,
-                         FILE_GENERIC_READ));
+  EXPECT_FALSE(
+      HasAccess(base::FilePath(L"C:\\does\\not\\exist\\velmo"), SE_FILE_OBJECT, FILE_GENERIC_READ));
 }
 
 TEST(AccessControlTest, FolderGrantAndRestore) {
@@ -151,12 +149,11 @@ TEST(AccessControlTest, FolderGrantAndRestore) {
   const std::wstring before = OwnerAndDaclSddl(path, SE_FILE_OBJECT);
   if (before.find(L"(A;OICI;FR;;;WD)") == std::wstring::npos) {
     GTEST_SKIP() << "Wine does not store folder DACLs (SetNamedSecurityInfoW succeeds, "
-                    "GetNamedSecurityInfoW gives back " << before
-                 << "): the registry-key tests carry the grant/restore assertions";
+                    "GetNamedSecurityInfoW gives back "
+                 << before << "): the registry-key tests carry the grant/restore assertions";
   }
   SavedPermissions saved;
-  ASSERT_TRUE(GrantCurrentUserAccess(dir.GetPath(), SE_FILE_OBJECT, FILE_ALL_ACCESS, true,
-                                     &saved));
+  ASSERT_TRUE(GrantCurrentUserAccess(dir.GetPath(), SE_FILE_OBJECT, FILE_ALL_ACCESS, true, &saved));
   EXPECT_NE(before, OwnerAndDaclSddl(path, SE_FILE_OBJECT));
   ASSERT_TRUE(RestorePermissions(saved));
   EXPECT_EQ(before, OwnerAndDaclSddl(path, SE_FILE_OBJECT));

@@ -36,8 +36,7 @@ bool WinVerifyTrustAccepts(const base::FilePath& file) {
   data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG result =
-      ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  const LONG result = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   if (result != ERROR_SUCCESS) {
     ELOG(ERROR, static_cast<DWORD>(result)) << "WinVerifyTrust refused " << file.value();
     return false;
@@ -57,9 +56,9 @@ bool VerifyAuthenticode(const base::FilePath& file, std::string_view expected_si
   DWORD content_type = 0;
   DWORD format_type = 0;
   if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, file.c_str(),
-                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content_type,
-                          &format_type, &raw_store, &raw_msg, nullptr)) {
+                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
+                          0, &encoding, &content_type, &format_type, &raw_store, &raw_msg,
+                          nullptr)) {
     PLOG(ERROR) << "CryptQueryObject failed for " << file.value();
     return false;
   }

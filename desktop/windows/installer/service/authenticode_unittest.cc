@@ -24,8 +24,8 @@ TEST(AuthenticodeTest, ExpectedSignerInThisConfiguration) {
 TEST(AuthenticodeTest, AcceptsTheExpectedSigner) {
   EXPECT_TRUE(Verify("signed_expected.exe"));
   // The same file does not pass for a different expected signer.
-  EXPECT_FALSE(VerifyAuthenticode(testing::AuthenticodeFixture("signed_expected.exe"),
-                                  "Velmo Software"));
+  EXPECT_FALSE(
+      VerifyAuthenticode(testing::AuthenticodeFixture("signed_expected.exe"), "Velmo Software"));
 }
 
 // The fixtures' CA is trusted by nobody; Wine's WinVerifyTrust lets the
@@ -79,7 +79,7 @@ size_t EmbeddedSignatureEnd(const std::string& file) {
   };
   const size_t pe = u32(0x3C);
   const size_t table = u32(pe + 24 + 144);  // PE32+ security directory.
-  const size_t der = table + 8;              // After the WIN_CERTIFICATE header.
+  const size_t der = table + 8;             // After the WIN_CERTIFICATE header.
   EXPECT_EQ(0x30, static_cast<uint8_t>(file[der]));
   EXPECT_EQ(0x82, static_cast<uint8_t>(file[der + 1]));
   return der + 4 + (static_cast<uint8_t>(file[der + 2]) << 8 | static_cast<uint8_t>(file[der + 3]));

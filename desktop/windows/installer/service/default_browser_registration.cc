@@ -61,8 +61,8 @@ bool WriteNone(HKEY root, const std::wstring& key_path, const wchar_t* name) {
   if (result == ERROR_SUCCESS)
     result = key.WriteValue(name, nullptr, 0, REG_NONE);
   if (result != ERROR_SUCCESS) {
-    ELOG(ERROR, result) << "Cannot write registry value \"" << base::WideToUTF8(name)
-                        << "\" of " << base::WideToUTF8(key_path);
+    ELOG(ERROR, result) << "Cannot write registry value \"" << base::WideToUTF8(name) << "\" of "
+                        << base::WideToUTF8(key_path);
     return false;
   }
   return true;
@@ -157,8 +157,7 @@ bool WriteBrowserProgIdClass(HKEY root, const base::FilePath& launcher) {
   return ok;
 }
 
-bool WriteProtocolHandler(HKEY root, const std::wstring& protocol,
-                          const base::FilePath& launcher) {
+bool WriteProtocolHandler(HKEY root, const std::wstring& protocol, const base::FilePath& launcher) {
   if (protocol.empty() || IsFileType(protocol)) {
     LOG(ERROR) << "Not a protocol name: \"" << base::WideToUTF8(protocol) << "\"";
     return false;
@@ -222,8 +221,7 @@ bool ClearUserChoice(const std::wstring& name) {
   const std::wstring choice = UserChoiceKey(name);
   const size_t split = choice.rfind(L'\\');
   base::win::RegistryKey parent;
-  LONG result =
-      parent.Open(HKEY_CURRENT_USER, choice.substr(0, split).c_str(), KEY_READ | DELETE);
+  LONG result = parent.Open(HKEY_CURRENT_USER, choice.substr(0, split).c_str(), KEY_READ | DELETE);
   if (result == ERROR_FILE_NOT_FOUND)
     return true;
   if (result == ERROR_SUCCESS) {
@@ -238,6 +236,8 @@ bool ClearUserChoice(const std::wstring& name) {
   return true;
 }
 
-void NotifyAssociationsChanged() { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+void NotifyAssociationsChanged() {
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
 
 }  // namespace installer

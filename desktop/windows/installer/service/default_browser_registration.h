@@ -21,8 +21,7 @@ inline constexpr wchar_t kLauncherExe[] = L"launcher.exe";
 // browser made itself the default: its open command and, when the user had
 // chosen one, the ProgId of that choice.
 inline constexpr wchar_t kPreviousDefaultBrowserValue[] = L"Previous Default Browser";
-inline constexpr wchar_t kPreviousDefaultBrowserProgIdValue[] =
-    L"Previous Default Browser ProgId";
+inline constexpr wchar_t kPreviousDefaultBrowserProgIdValue[] = L"Previous Default Browser ProgId";
 
 // Product name + stream name ("VelmoStable"): the browser's ProgId and its
 // StartMenuInternet client name.
@@ -57,8 +56,7 @@ bool GetRegisteredOpenCommand(const std::wstring& name, std::wstring* command,
 // shell\open\command running |launcher| with the URL or file.
 bool WriteBrowserProgIdClass(HKEY root, const base::FilePath& launcher);
 // Software\Classes\<protocol> as a URL protocol opened by |launcher|.
-bool WriteProtocolHandler(HKEY root, const std::wstring& protocol,
-                          const base::FilePath& launcher);
+bool WriteProtocolHandler(HKEY root, const std::wstring& protocol, const base::FilePath& launcher);
 // Software\Classes\<extension> pointing at the browser's ProgId, which is also
 // listed under its OpenWithProgIDs.
 bool WriteFileTypeHandler(HKEY root, const std::wstring& extension);

@@ -31,9 +31,9 @@ constexpr wchar_t kTaskBarFolder[] = L"TaskBar";
 bool GetFileIdentity(const base::FilePath& path, FileIdentity* identity) {
   // No access rights are needed to read the identity; backup semantics lets
   // folders open too. Full sharing keeps files in use readable.
-  base::win::ScopedHandle file(::CreateFileW(
-      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  base::win::ScopedHandle file(
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.IsValid()) {
     PLOG(ERROR) << "Cannot open " << path << " to read its identity";
     return false;
@@ -64,8 +64,8 @@ bool GetTaskbarPinsFolder(base::FilePath* folder) {
     return false;
   }
   base::win::ScopedCoTaskMemString user_pinned;
-  const HRESULT hr =
-      ::SHGetKnownFolderPath(FOLDERID_UserPinned, KF_FLAG_DONT_VERIFY, nullptr, user_pinned.Receive());
+  const HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_UserPinned, KF_FLAG_DONT_VERIFY, nullptr,
+                                            user_pinned.Receive());
   if (SUCCEEDED(hr) && user_pinned.IsValid()) {
     *folder = base::FilePath(user_pinned.Get()).Append(kTaskBarFolder);
     return true;

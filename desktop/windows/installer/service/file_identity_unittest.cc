@@ -96,17 +96,17 @@ TEST_F(FileIdentityTest, ShortcutPointsToComparesTheResolvedFile) {
 TEST_F(FileIdentityTest, FindTaskbarPinLooksInThePinsFolder) {
   base::FilePath pins;
   ASSERT_TRUE(GetTaskbarPinsFolder(&pins));
-  EXPECT_TRUE(base::EndsWith(pins.value(), L"\\User Pinned\\TaskBar",
-                             base::CompareCase::INSENSITIVE_ASCII))
+  EXPECT_TRUE(
+      base::EndsWith(pins.value(), L"\\User Pinned\\TaskBar", base::CompareCase::INSENSITIVE_ASCII))
       << pins;
   ASSERT_TRUE(base::CreateDirectoryTree(pins));
 
   // The pins folder is shared with other tests running at the same time:
   // names of this test and process only.
-  const base::FilePath pin = pins.Append(
-      L"FindTaskbarPin test " + std::to_wstring(::GetCurrentProcessId()) + L".lnk");
-  const base::FilePath not_a_shortcut_name = pins.Append(
-      L"FindTaskbarPin test " + std::to_wstring(::GetCurrentProcessId()) + L".lnk.txt");
+  const base::FilePath pin =
+      pins.Append(L"FindTaskbarPin test " + std::to_wstring(::GetCurrentProcessId()) + L".lnk");
+  const base::FilePath not_a_shortcut_name =
+      pins.Append(L"FindTaskbarPin test " + std::to_wstring(::GetCurrentProcessId()) + L".lnk.txt");
 
   FileIdentity original;
   FileIdentity copy;

@@ -56,9 +56,7 @@ FirewallManager::FirewallManager(std::wstring product_name, base::FilePath execu
 
 FirewallManager::~FirewallManager() = default;
 
-std::wstring FirewallManager::GetMdnsRuleName() const {
-  return product_name_ + L" (mDNS-In)";
-}
+std::wstring FirewallManager::GetMdnsRuleName() const { return product_name_ + L" (mDNS-In)"; }
 
 std::wstring FirewallManager::GetMdnsRuleDescription() const {
   return L"Inbound rule for " + product_name_ + L" to allow mDNS traffic.";

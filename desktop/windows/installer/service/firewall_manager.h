@@ -51,8 +51,8 @@ class FirewallManager {
   // |name| when it is not empty). False, with the system's answer in
   // |error|, when the rules cannot be listed; the caller decides how much
   // that matters.
-  bool FindOwnRules(INetFwRules* rules, const std::wstring& name,
-                    std::vector<std::wstring>* found, HRESULT* error);
+  bool FindOwnRules(INetFwRules* rules, const std::wstring& name, std::vector<std::wstring>* found,
+                    HRESULT* error);
   bool RemoveRulesNamed(INetFwRules* rules, const std::vector<std::wstring>& names);
 
   const std::wstring product_name_;

@@ -80,8 +80,7 @@ class Writer {
       for (const InstallLogRegistryValue& value : key.values) {
         Element entry = document_->AppendTextElement(record.Get(), kValueElement, value.data);
         if (!entry.IsValid() ||
-            !XmlDocument::SetAttribute(entry.Get(), kTypeAttribute,
-                                       base::UTF8ToWide(value.type)) ||
+            !XmlDocument::SetAttribute(entry.Get(), kTypeAttribute, base::UTF8ToWide(value.type)) ||
             !XmlDocument::SetAttribute(entry.Get(), kNameAttribute, value.name)) {
           return false;
         }
@@ -121,8 +120,8 @@ bool ReadRequiredAttribute(IXMLDOMElement* element, const wchar_t* element_name,
                            const wchar_t* name, std::wstring* value) {
   if (XmlDocument::GetAttribute(element, name, value))
     return true;
-  LOG(ERROR) << "Install log: element " << base::WideToUTF8(element_name)
-             << " lacks the attribute " << base::WideToUTF8(name);
+  LOG(ERROR) << "Install log: element " << base::WideToUTF8(element_name) << " lacks the attribute "
+             << base::WideToUTF8(name);
   return false;
 }
 
@@ -340,7 +339,9 @@ bool RecordRegistryValue(InstallLogRegistryKeys* keys, std::wstring_view key_pat
                          std::wstring_view value_name, std::wstring_view data) {
   if (!keys || key_path.empty() || cleanup_depth < 0) {
     LOG(ERROR) << "Cannot record a registry value: "
-               << (!keys ? "no key list" : key_path.empty() ? "empty key path" : "negative depth")
+               << (!keys              ? "no key list"
+                   : key_path.empty() ? "empty key path"
+                                      : "negative depth")
                << " (key " << base::WideToUTF8(key_path) << ", value "
                << base::WideToUTF8(value_name) << ")";
     return false;
@@ -377,9 +378,7 @@ InstallLog& InstallLog::operator=(const InstallLog&) = default;
 InstallLog& InstallLog::operator=(InstallLog&&) = default;
 InstallLog::~InstallLog() = default;
 
-void InstallLog::Clear() {
-  *this = InstallLog();
-}
+void InstallLog::Clear() { *this = InstallLog(); }
 
 InstallLogRegistryKeys* InstallLog::GetRegistryKeys(HKEY root) {
   if (root == HKEY_LOCAL_MACHINE)

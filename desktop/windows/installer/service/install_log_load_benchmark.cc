@@ -49,8 +49,8 @@ installer::InstallLog MakeLog(size_t entries) {
   log.files.reserve(entries);
   for (size_t i = 0; i < entries; ++i) {
     log.files.push_back(base::FilePath(base::FormatString16(L"resources\\part%02u\\file%07u.pak",
-                                                          static_cast<unsigned>(i % 64),
-                                                          static_cast<unsigned>(i))));
+                                                            static_cast<unsigned>(i % 64),
+                                                            static_cast<unsigned>(i))));
   }
   log.root_files = {base::FilePath(L"launcher.exe")};
   return log;

@@ -26,13 +26,13 @@ InstallLog MakeFullLog() {
   log.files = {base::FilePath(L"browser.dll"), base::FilePath(L"locales\\\u65e5\u672c.pak"),
                base::FilePath(L"a&b<c>'d\".txt")};
   log.root_files = {base::FilePath(L"launcher.exe"), base::FilePath(L"caf\u00e9.ini")};
-  log.hklm_keys = {
-      {"Software\\Classes\\VelmoStable", 1,
-       {{"REG_SZ", L"FriendlyTypeName", L"Velmo <Web> Document & \"more\""},
-        {"REG_SZ", L"URL Protocol", L""},
-        {"REG_SZ", L"", L"\"C:\\Caf\u00e9\\Launcher.exe\" -- \"%1\""}}},
-      {"Software\\Caf\xC3\xA9", 0, {{"REG_DWORD", L"NoModify", L"1"}}},
-      {"Software\\Empty", 4, {}}};
+  log.hklm_keys = {{"Software\\Classes\\VelmoStable",
+                    1,
+                    {{"REG_SZ", L"FriendlyTypeName", L"Velmo <Web> Document & \"more\""},
+                     {"REG_SZ", L"URL Protocol", L""},
+                     {"REG_SZ", L"", L"\"C:\\Caf\u00e9\\Launcher.exe\" -- \"%1\""}}},
+                   {"Software\\Caf\xC3\xA9", 0, {{"REG_DWORD", L"NoModify", L"1"}}},
+                   {"Software\\Empty", 4, {}}};
   log.hkcu_keys = {
       {"Software\\Classes\\.htm\\OpenWithProgIDs", 0, {{"REG_NONE", L"VelmoStable", L""}}},
       {"Software\\Velmo", 2, {{"REG_SZ", L"Last \U0001F600 Path", L"  spaced\n\tline  "}}}};
@@ -64,10 +64,9 @@ class InstallLogTest : public testing::Test {
   }
 
   int CountEntries(const base::FilePath& folder) {
-    base::DirectoryEnumerator entries(folder, false,
-                                      base::DirectoryEnumerator::FILES |
-                                          base::DirectoryEnumerator::DIRECTORIES,
-                                      L"*");
+    base::DirectoryEnumerator entries(
+        folder, false, base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES,
+        L"*");
     int count = 0;
     while (!entries.Next().empty())
       ++count;
@@ -145,7 +144,8 @@ TEST_F(InstallLogTest, DamagedFilesDoNotLoad) {
   ASSERT_TRUE(good.Save(file_));
   const std::string saved = ReadFile();
   const std::string header = "<?xml version=\"1.0\"?>";
-  const std::string root_ok = "<install_log version=\"1\" copy_only=\"0\" all_users=\"0\" pinned=\"0\">";
+  const std::string root_ok =
+      "<install_log version=\"1\" copy_only=\"0\" all_users=\"0\" pinned=\"0\">";
 
   const struct {
     const char* name;
@@ -233,9 +233,10 @@ TEST(RecordRegistryValueTest, MergesByKeyPathIgnoringCaseAndKeepsHighestDepth) {
   // The first path written is the one kept.
   EXPECT_EQ("Software\\Classes\\Velmo", keys[0].path);
   EXPECT_EQ(4, keys[0].cleanup_depth);
-  const std::vector<InstallLogRegistryValue> expected = {
-      {"REG_SZ", L"A", L"1"}, {"REG_SZ", L"B", L"2"}, {"REG_NONE", L"C", L""},
-      {"REG_SZ", L"", L"d"}};
+  const std::vector<InstallLogRegistryValue> expected = {{"REG_SZ", L"A", L"1"},
+                                                         {"REG_SZ", L"B", L"2"},
+                                                         {"REG_NONE", L"C", L""},
+                                                         {"REG_SZ", L"", L"d"}};
   EXPECT_EQ(expected, keys[0].values);
   EXPECT_EQ("Software\\Other", keys[1].path);
   EXPECT_EQ(0, keys[1].cleanup_depth);

@@ -61,9 +61,7 @@ HKEY RootFor(bool all_users) { return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURR
 }  // namespace
 
 // static
-Installation* Installation::GetCurrent() {
-  return g_current_installation.Get().installation.get();
-}
+Installation* Installation::GetCurrent() { return g_current_installation.Get().installation.get(); }
 
 // static
 void Installation::ResetCurrentForTesting() {
@@ -248,14 +246,15 @@ bool Installation::SavePreviousDefaultBrowser(bool all_users) {
     return true;
   }
   const base::FilePath program = GetProgramFromCommand(command);
-  if (!folder_.empty() &&
-      (SamePath(program, GetLauncherPath()) || SamePath(program, folder_.Append(GetBrowserExeName())))) {
+  if (!folder_.empty() && (SamePath(program, GetLauncherPath()) ||
+                           SamePath(program, folder_.Append(GetBrowserExeName())))) {
     VLOG(1) << "This installation already handles http; the previous default browser stays";
     return true;
   }
   const std::wstring company_key = GetCompanyRegistryKey();
   base::win::RegistryKey key;
-  LONG result = key.Create(RootFor(all_users), company_key.c_str(), KEY_SET_VALUE | KEY_QUERY_VALUE);
+  LONG result =
+      key.Create(RootFor(all_users), company_key.c_str(), KEY_SET_VALUE | KEY_QUERY_VALUE);
   if (result == ERROR_SUCCESS)
     result = key.WriteValue(kPreviousDefaultBrowserValue, command);
   if (result == ERROR_SUCCESS) {

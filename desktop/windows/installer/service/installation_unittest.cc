@@ -137,8 +137,8 @@ TEST_F(InstallationTest, DefaultHandlerFollowsTheRegisteredCommand) {
 
   // The browser executable in the folder or in the version subfolder.
   const std::wstring command_key = L"Software\\Classes\\" + protocol + L"\\shell\\open\\command";
-  ASSERT_TRUE(WriteUserString(command_key, L"",
-                              QuoteCommand(folder.Append(L"velmo.exe"), L"\"%1\"")));
+  ASSERT_TRUE(
+      WriteUserString(command_key, L"", QuoteCommand(folder.Append(L"velmo.exe"), L"\"%1\"")));
   EXPECT_TRUE(mine.IsDefaultHandlerFor(protocol, true));
   EXPECT_FALSE(mine.IsDefaultHandlerFor(protocol, false));
   InstallLog log;
@@ -179,14 +179,15 @@ TEST_F(InstallationTest, ProgIdClassesPointAtTheLauncher) {
 
   base::win::RegistryKey key;
   std::wstring command;
-  ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER,
-                                    (L"Software\\Classes\\" + progid + L"\\shell\\open\\command").c_str(),
-                                    KEY_QUERY_VALUE));
+  ASSERT_EQ(ERROR_SUCCESS,
+            key.Open(HKEY_CURRENT_USER,
+                     (L"Software\\Classes\\" + progid + L"\\shell\\open\\command").c_str(),
+                     KEY_QUERY_VALUE));
   ASSERT_EQ(ERROR_SUCCESS, key.ReadValue(L"", &command));
   EXPECT_EQ(folder.Append(kLauncherExe), GetProgramFromCommand(command));
   EXPECT_NE(std::wstring::npos, command.find(L"\"%1\""));
-  ASSERT_EQ(ERROR_SUCCESS,
-            key.Open(HKEY_CURRENT_USER, L"Software\\Classes\\.html\\OpenWithProgIDs", KEY_ALL_ACCESS));
+  ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, L"Software\\Classes\\.html\\OpenWithProgIDs",
+                                    KEY_ALL_ACCESS));
   EXPECT_TRUE(key.HasValue(progid.c_str()));
   for (const wchar_t* file_type : kBrowserFileTypes) {
     if (key.Open(HKEY_CURRENT_USER,

@@ -11,8 +11,7 @@ constexpr wchar_t kInstallerMailslotPrefix[] = L"velmo_installer\\";
 
 }  // namespace
 
-std::wstring GetKernelObjectName(const base::FilePath& path, std::wstring_view name,
-                                 bool global) {
+std::wstring GetKernelObjectName(const base::FilePath& path, std::wstring_view name, bool global) {
   std::wstring tail(name);
   tail += L'/';
   tail += path.value();

@@ -14,8 +14,7 @@ namespace installer {
 // "Global\" (|global|) or "Local\", then |name|, "/" and |path|; every "\"
 // of |name| and |path| becomes "/", since a backslash after the namespace
 // prefix would name a kernel object directory.
-std::wstring GetKernelObjectName(const base::FilePath& path, std::wstring_view name,
-                                 bool global);
+std::wstring GetKernelObjectName(const base::FilePath& path, std::wstring_view name, bool global);
 
 // Events of an installation, named with GetKernelObjectName ("Global"):
 // the front end interrupts the back end with the first and tells it that
@@ -27,7 +26,8 @@ inline constexpr wchar_t kPackageReadyEventName[] = L"VelmoInstaller/PackageRead
 // Events between an installer and its folder-permission process, under
 // "Local\" names. The helper signals the first once the folder's access
 // list is changed; the installer signals the second when its run ends.
-inline constexpr wchar_t kGiveInstallPermissionEventName[] = L"VelmoInstaller/GiveInstallPermission";
+inline constexpr wchar_t kGiveInstallPermissionEventName[] =
+    L"VelmoInstaller/GiveInstallPermission";
 inline constexpr wchar_t kGiveInstallPermissionUndoEventName[] =
     L"VelmoInstaller/GiveInstallPermission/Undo";
 

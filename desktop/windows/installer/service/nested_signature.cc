@@ -45,8 +45,8 @@ template <typename T>
 bool Decode(const char* type, const uint8_t* data, DWORD size, ScopedDecoded<T>* decoded) {
   T* raw = nullptr;
   DWORD raw_size = 0;
-  if (!::CryptDecodeObjectEx(kMessageEncoding, type, data, size, CRYPT_DECODE_ALLOC_FLAG,
-                             nullptr, &raw, &raw_size)) {
+  if (!::CryptDecodeObjectEx(kMessageEncoding, type, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             &raw, &raw_size)) {
     PLOG(ERROR) << "CryptDecodeObjectEx failed";
     return false;
   }
@@ -166,8 +166,8 @@ bool VerifyChain(PCCERT_CONTEXT signer_certificate, HCERTSTORE message_store) {
   chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
   chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   PCCERT_CHAIN_CONTEXT raw_chain = nullptr;
-  if (!::CertGetCertificateChain(nullptr, signer_certificate, nullptr, message_store,
-                                 &chain_para, 0, nullptr, &raw_chain)) {
+  if (!::CertGetCertificateChain(nullptr, signer_certificate, nullptr, message_store, &chain_para,
+                                 0, nullptr, &raw_chain)) {
     PLOG(ERROR) << "CertGetCertificateChain failed for the nested signer";
     return false;
   }
@@ -178,8 +178,8 @@ bool VerifyChain(PCCERT_CONTEXT signer_certificate, HCERTSTORE message_store) {
     policy_para.dwFlags |= CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
-  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.Get(),
-                                          &policy_para, &status)) {
+  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.Get(), &policy_para,
+                                          &status)) {
     PLOG(ERROR) << "CertVerifyCertificateChainPolicy failed for the nested signer";
     return false;
   }
@@ -204,8 +204,7 @@ bool VerifyNestedSignature(const uint8_t* encoded, size_t encoded_size, const ui
     PLOG(ERROR) << "The nested signature cannot be decoded";
     return false;
   }
-  ScopedCertStore store(
-      ::CertOpenStore(CERT_STORE_PROV_MSG, kMessageEncoding, 0, 0, msg.Get()));
+  ScopedCertStore store(::CertOpenStore(CERT_STORE_PROV_MSG, kMessageEncoding, 0, 0, msg.Get()));
   if (!store.IsValid()) {
     PLOG(ERROR) << "CertOpenStore on the nested signature failed";
     return false;
@@ -224,9 +223,9 @@ bool VerifyNestedSignature(const uint8_t* encoded, size_t encoded_size, const ui
   MessageParam content_type;
   if (!content_type.Read(msg.Get(), CMSG_INNER_CONTENT_TYPE_PARAM, 0))
     return false;
-  const std::string type(reinterpret_cast<const char*>(content_type.data()),
-                         strnlen(reinterpret_cast<const char*>(content_type.data()),
-                                 content_type.size()));
+  const std::string type(
+      reinterpret_cast<const char*>(content_type.data()),
+      strnlen(reinterpret_cast<const char*>(content_type.data()), content_type.size()));
   if (type != SPC_INDIRECT_DATA_OBJID) {
     LOG(ERROR) << "The nested signature signs content of type " << type;
     return false;
@@ -244,8 +243,6 @@ ScopedNestedSignatureTestRoot::ScopedNestedSignatureTestRoot(std::string_view de
   TestRoot().assign(der);
 }
 
-ScopedNestedSignatureTestRoot::~ScopedNestedSignatureTestRoot() {
-  TestRoot().clear();
-}
+ScopedNestedSignatureTestRoot::~ScopedNestedSignatureTestRoot() { TestRoot().clear(); }
 
 }  // namespace installer

@@ -19,8 +19,8 @@ class PeImageTest : public ::testing::Test {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
     ASSERT_TRUE(base::ReadFileToString(testing::AuthenticodeFixture("unsigned.exe"), &image_));
     uint32_t pe = 0;
-    ASSERT_TRUE(ReadPeUint32(reinterpret_cast<const uint8_t*>(image_.data()), image_.size(),
-                             0x3C, &pe));
+    ASSERT_TRUE(
+        ReadPeUint32(reinterpret_cast<const uint8_t*>(image_.data()), image_.size(), 0x3C, &pe));
     pe_offset_ = pe;
   }
 
@@ -92,16 +92,15 @@ TEST_F(PeImageTest, HostileSignatureOffsetsStayInsideTheFile) {
 
 TEST_F(PeImageTest, EmbeddedSignatureFlag) {
   bool is_signed = false;
-  EXPECT_TRUE(HasEmbeddedSignature(testing::AuthenticodeFixture("signed_expected.exe"),
-                                   &is_signed));
+  EXPECT_TRUE(
+      HasEmbeddedSignature(testing::AuthenticodeFixture("signed_expected.exe"), &is_signed));
   EXPECT_TRUE(is_signed);
   is_signed = true;
   EXPECT_TRUE(HasEmbeddedSignature(testing::AuthenticodeFixture("unsigned.exe"), &is_signed));
   EXPECT_FALSE(is_signed);
   // Cut inside the optional header, before the certificate-table entry.
   EXPECT_FALSE(HasEmbeddedSignature(testing::AuthenticodeFixture("truncated.exe"), &is_signed));
-  EXPECT_FALSE(
-      HasEmbeddedSignature(temp_dir_.GetPath().AppendASCII("missing.exe"), &is_signed));
+  EXPECT_FALSE(HasEmbeddedSignature(temp_dir_.GetPath().AppendASCII("missing.exe"), &is_signed));
 }
 
 }  // namespace

@@ -42,18 +42,12 @@ RegistryEntry::~RegistryEntry() = default;
 // static
 const char* RegistryEntry::GetTypeName(int type) {
   switch (type) {
-    case REG_NONE:
-      return "REG_NONE";
-    case REG_SZ:
-      return "REG_SZ";
-    case REG_EXPAND_SZ:
-      return "REG_EXPAND_SZ";
-    case kTextBytes:
-      return "REG_BINARY";
-    case REG_DWORD:
-      return "REG_DWORD";
-    default:
-      return "";
+    case REG_NONE: return "REG_NONE";
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case kTextBytes: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    default: return "";
   }
 }
 
@@ -121,9 +115,8 @@ bool RegistryEntry::CreateOperation(HKEY root, std::unique_ptr<Operation>* opera
     return true;
   }
   if (type_ == kDeleteValue) {
-    *operation = std::make_unique<ChangeRegValueOperation>(root, key_path, value_name, nullptr,
-                                                           ChangeRegValueOperation::kDeleteValue,
-                                                           0, view_flags_);
+    *operation = std::make_unique<ChangeRegValueOperation>(
+        root, key_path, value_name, nullptr, ChangeRegValueOperation::kDeleteValue, 0, view_flags_);
     return true;
   }
 

@@ -32,8 +32,9 @@ class FakeResolver : public PlaceholderResolver {
     return root == HKEY_CURRENT_USER ? hkcu_recorder : nullptr;
   }
 
-  std::map<std::wstring, std::wstring> texts = {
-      {L"Product", L"Velmo"}, {L"Stream", L"Stable"}, {L"Loop", L"{Product}"}};
+  std::map<std::wstring, std::wstring> texts = {{L"Product", L"Velmo"},
+                                                {L"Stream", L"Stable"},
+                                                {L"Loop", L"{Product}"}};
   InstallLogRegistryKeys* hkcu_recorder = nullptr;
 };
 
@@ -187,15 +188,16 @@ TEST_F(RegistryEntryTest, DeleteRowsRemoveValueAndKey) {
   key.Close();
 
   Transaction transaction;
-  ASSERT_TRUE(transaction.Execute(
-      Make({L"{TestKey}\\Sub", L"Old", RegistryEntry::kDeleteValue, nullptr})));
+  ASSERT_TRUE(
+      transaction.Execute(Make({L"{TestKey}\\Sub", L"Old", RegistryEntry::kDeleteValue, nullptr})));
   base::win::RegistryKey sub;
   ASSERT_EQ(ERROR_SUCCESS,
             sub.Open(HKEY_CURRENT_USER, (key_path_ + L"\\Sub").c_str(), KEY_QUERY_VALUE));
   EXPECT_FALSE(sub.HasValue(L"Old"));
   sub.Close();
 
-  ASSERT_TRUE(transaction.Execute(Make({L"{TestKey}", nullptr, RegistryEntry::kDeleteKey, nullptr})));
+  ASSERT_TRUE(
+      transaction.Execute(Make({L"{TestKey}", nullptr, RegistryEntry::kDeleteKey, nullptr})));
   EXPECT_NE(ERROR_SUCCESS, sub.Open(HKEY_CURRENT_USER, key_path_.c_str(), KEY_QUERY_VALUE));
 
   EXPECT_TRUE(transaction.Rollback());
@@ -212,8 +214,8 @@ TEST_F(RegistryEntryTest, WrittenValuesAreRecordedForTheRootOnly) {
   const std::wstring lower_key = L"software\\classes\\{Product}{Stream}";
   EXPECT_NE(nullptr, Make({L"Software\\Classes\\{Product}{Stream}", L"FriendlyTypeName", REG_SZ,
                            L"{Product} Web Document", 1, RegistryRoot::kAny, 0, 1}));
-  EXPECT_NE(nullptr, Make({lower_key.c_str(), nullptr, REG_DWORD, L"7", 1, RegistryRoot::kAny, 0,
-                           3}));
+  EXPECT_NE(nullptr,
+            Make({lower_key.c_str(), nullptr, REG_DWORD, L"7", 1, RegistryRoot::kAny, 0, 3}));
   EXPECT_NE(nullptr, Make({L"Software\\Classes\\{Product}{Stream}", L"Gone",
                            RegistryEntry::kDeleteValue, nullptr}));
   EXPECT_NE(nullptr, Make({L"Software\\Other", L"v", REG_SZ, L"x"}, HKEY_LOCAL_MACHINE));

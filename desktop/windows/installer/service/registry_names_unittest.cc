@@ -10,8 +10,7 @@ TEST(RegistryNamesTest, NamesFollowTheConfiguration) {
   SetProductConfigForTesting(R"({"company_name": "Acme Ltd", "file_name_base": "acmeweb"})");
   EXPECT_EQ(L"Software\\Acme Ltd", GetCompanyRegistryKey());
   EXPECT_EQ(L"acmeweb.exe", GetBrowserExeName());
-  EXPECT_EQ(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-            GetUninstallRegistryKey());
+  EXPECT_EQ(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", GetUninstallRegistryKey());
   SetProductConfigForTesting(nullptr);
   EXPECT_EQ(L"velmo.exe", GetBrowserExeName());
 }

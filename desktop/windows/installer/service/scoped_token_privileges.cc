@@ -8,8 +8,7 @@ namespace installer {
 
 ScopedTokenPrivileges::ScopedTokenPrivileges(std::initializer_list<const wchar_t*> names) {
   HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
-                          &token)) {
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
     PLOG(ERROR) << "OpenProcessToken for privileges failed";
     return;
   }
@@ -32,10 +31,9 @@ ScopedTokenPrivileges::ScopedTokenPrivileges(std::initializer_list<const wchar_t
 
   previous_.resize(request.size());
   DWORD previous_size = 0;
-  if (!::AdjustTokenPrivileges(token_.Get(), FALSE, privileges,
-                               static_cast<DWORD>(previous_.size()),
-                               reinterpret_cast<TOKEN_PRIVILEGES*>(previous_.data()),
-                               &previous_size)) {
+  if (!::AdjustTokenPrivileges(
+          token_.Get(), FALSE, privileges, static_cast<DWORD>(previous_.size()),
+          reinterpret_cast<TOKEN_PRIVILEGES*>(previous_.data()), &previous_size)) {
     PLOG(ERROR) << "AdjustTokenPrivileges failed";
     previous_.clear();
     return;

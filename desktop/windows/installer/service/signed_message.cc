@@ -50,8 +50,7 @@ bool GetCertificateDisplayName(PCCERT_CONTEXT certificate, std::wstring* name) {
     return false;
   }
   std::wstring buffer(size, L'\0');
-  ::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buffer.data(),
-                       size);
+  ::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buffer.data(), size);
   buffer.resize(size - 1);
   *name = std::move(buffer);
   return true;

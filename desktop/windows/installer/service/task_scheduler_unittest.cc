@@ -157,8 +157,8 @@ class TaskSchedulerTest : public testing::Test {
   // A task name suffix of this test and process (tests of several processes
   // share the scheduler), removed again at the end.
   std::wstring UniqueSuffix(const wchar_t* what) {
-    std::wstring suffix = std::wstring(L"Test ") + what + L" " +
-                          std::to_wstring(::GetCurrentProcessId());
+    std::wstring suffix =
+        std::wstring(L"Test ") + what + L" " + std::to_wstring(::GetCurrentProcessId());
     suffixes_.push_back(suffix);
     return suffix;
   }

@@ -33,8 +33,10 @@ struct LogonTrigger : public ITrigger {
   virtual HRESULT STDMETHODCALLTYPE get_UserId(BSTR* user) = 0;
   virtual HRESULT STDMETHODCALLTYPE put_UserId(BSTR user) = 0;
 };
-constexpr IID kLogonTriggerIid = {
-    0x72dade38, 0xfae4, 0x4b3e, {0xba, 0xf4, 0x5d, 0x00, 0x9a, 0xf0, 0x2b, 0x1c}};
+constexpr IID kLogonTriggerIid = {0x72dade38,
+                                  0xfae4,
+                                  0x4b3e,
+                                  {0xba, 0xf4, 0x5d, 0x00, 0x9a, 0xf0, 0x2b, 0x1c}};
 
 // The local system account, which runs the tasks registered for all users.
 constexpr wchar_t kSystemAccount[] = L"SYSTEM";
@@ -142,8 +144,8 @@ bool TaskSchedulerV2::SetSettings(ITaskDefinition* definition, const ScheduledTa
     hr = settings->put_ExecutionTimeLimit(limit.Get());
   }
   if (SUCCEEDED(hr)) {
-    hr = settings->put_RunOnlyIfNetworkAvailable(info.run_only_if_network_available ? VARIANT_TRUE
-                                                                                      : VARIANT_FALSE);
+    hr = settings->put_RunOnlyIfNetworkAvailable(
+        info.run_only_if_network_available ? VARIANT_TRUE : VARIANT_FALSE);
   }
   // A run missed while the machine was off happens as soon as possible, and
   // laptops on battery still run it.

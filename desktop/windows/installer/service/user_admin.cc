@@ -67,14 +67,13 @@ bool IsUserAdmin(bool linked_token) {
     return TokenIsAdministrator(token);
 
   if (g_test_tokens.active) {
-    return TokenIsAdministrator(g_test_tokens.linked_token ? g_test_tokens.linked_token
-                                                           : token);
+    return TokenIsAdministrator(g_test_tokens.linked_token ? g_test_tokens.linked_token : token);
   }
 
   TOKEN_ELEVATION_TYPE elevation_type;
   DWORD size = 0;
-  if (!::GetTokenInformation(token, TokenElevationType, &elevation_type,
-                             sizeof(elevation_type), &size)) {
+  if (!::GetTokenInformation(token, TokenElevationType, &elevation_type, sizeof(elevation_type),
+                             &size)) {
     PLOG(ERROR) << "GetTokenInformation(TokenElevationType) failed";
     return false;
   }
@@ -104,8 +103,6 @@ ScopedAdminTokensForTesting::ScopedAdminTokensForTesting(HANDLE token, HANDLE li
   g_test_tokens = {token, linked_token, true};
 }
 
-ScopedAdminTokensForTesting::~ScopedAdminTokensForTesting() {
-  g_test_tokens = {};
-}
+ScopedAdminTokensForTesting::~ScopedAdminTokensForTesting() { g_test_tokens = {}; }
 
 }  // namespace installer

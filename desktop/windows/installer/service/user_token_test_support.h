@@ -22,8 +22,8 @@ inline base::win::ScopedHandle MakeNonAdminToken() {
   EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size));
   SID_AND_ATTRIBUTES disabled = {sid, 0};
   HANDLE restricted = nullptr;
-  EXPECT_TRUE(::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
-                                      &restricted));
+  EXPECT_TRUE(
+      ::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr, &restricted));
   return base::win::ScopedHandle(restricted);
 }
 

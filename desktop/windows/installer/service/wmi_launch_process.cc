@@ -39,8 +39,7 @@ bool ConnectToWmi(ComPtr<IWbemServices>* services) {
     return false;
   }
   hr = ::CoSetProxyBlanket(services->Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
-                           EOAC_NONE);
+                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
   if (FAILED(hr)) {
     ELOG(ERROR, hr) << "Cannot set the WMI proxy's security";
     return false;

@@ -74,8 +74,7 @@ class XmlDocument {
   // Creates an element |name| as the last child of |parent|.
   Element AppendElement(IXMLDOMElement* parent, std::wstring_view name);
   // The same, with |text| as its content.
-  Element AppendTextElement(IXMLDOMElement* parent, std::wstring_view name,
-                            std::wstring_view text);
+  Element AppendTextElement(IXMLDOMElement* parent, std::wstring_view name, std::wstring_view text);
 
   // Inserts line breaks and two-blank indentation between elements that hold
   // only elements, so that the saved file reads well. Elements with text keep

@@ -46,8 +46,8 @@ TEST_F(XmlDocumentTest, Msxml30IdsNameTheirObjects) {
 // Text and attributes come back exactly: whitespace, XML-special characters
 // and characters outside ASCII (including a surrogate pair).
 TEST_F(XmlDocumentTest, TextAndAttributesRoundTripExactly) {
-  const std::wstring texts[] = {L" leading and trailing ", L"a\n\tb", L" ",
-                                L"<&>\"' ]]> &amp;", L"caf\u00e9 \u65e5\u672c \U0001F600"};
+  const std::wstring texts[] = {L" leading and trailing ", L"a\n\tb", L" ", L"<&>\"' ]]> &amp;",
+                                L"caf\u00e9 \u65e5\u672c \U0001F600"};
   XmlDocument document;
   ASSERT_TRUE(document.Create());
   XmlDocument::Element root = document.CreateRootElement(L"root");

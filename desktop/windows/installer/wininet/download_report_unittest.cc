@@ -67,9 +67,11 @@ TEST(DownloadReportTest, ErrorReportKeepsTheLastOutcomeUnderItsPrefix) {
   report.OnChunkEnd(10);
   base::AutoLock lock(stats.lock());
   int value = -1;
-  ASSERT_TRUE(stats.root().GetIntegerWithoutPathExpansion("fetch_download_url_wininet_error", &value));
+  ASSERT_TRUE(
+      stats.root().GetIntegerWithoutPathExpansion("fetch_download_url_wininet_error", &value));
   EXPECT_EQ(0, value);
-  ASSERT_TRUE(stats.root().GetIntegerWithoutPathExpansion("fetch_download_url_http_status", &value));
+  ASSERT_TRUE(
+      stats.root().GetIntegerWithoutPathExpansion("fetch_download_url_http_status", &value));
   EXPECT_EQ(200, value);
   EXPECT_EQ(2u, stats.root().size());
 }
@@ -151,7 +153,8 @@ TEST(AllowedHostsTest, SuffixesMatchCaseSensitivelyAndNeverLongerThanTheHost) {
   std::vector<std::wstring> allowed = {L".velmo.test", L"127.0.0.1"};
   EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"download.velmo.test", allowed));
   EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"127.0.0.1", allowed));
-  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"velmo.test", allowed));  // Shorter than ".velmo.test".
+  EXPECT_FALSE(
+      WinInetDownloader::IsHostAllowed(L"velmo.test", allowed));  // Shorter than ".velmo.test".
   EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"download.VELMO.test", allowed));
   EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"localhost", allowed));
   EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"127.0.0.2", allowed));

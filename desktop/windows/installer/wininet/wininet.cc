@@ -46,15 +46,14 @@ std::wstring& ProxyForTesting() {
 
 bool IsConnectivityError(DWORD error) {
   switch (error) {
-    case ERROR_INTERNET_TIMEOUT:             // 12002
-    case ERROR_INTERNET_NAME_NOT_RESOLVED:   // 12007
-    case ERROR_INTERNET_CANNOT_CONNECT:      // 12029
-    case ERROR_INTERNET_CONNECTION_ABORTED:  // 12030
-    case ERROR_INTERNET_CONNECTION_RESET:    // 12031
-    case ERROR_HTTP_INVALID_SERVER_RESPONSE: // 12152
+    case ERROR_INTERNET_TIMEOUT:              // 12002
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:    // 12007
+    case ERROR_INTERNET_CANNOT_CONNECT:       // 12029
+    case ERROR_INTERNET_CONNECTION_ABORTED:   // 12030
+    case ERROR_INTERNET_CONNECTION_RESET:     // 12031
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:  // 12152
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -175,9 +174,7 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
       if (downloader->report_)
         downloader->report_->OnServerIp(base::WideToUTF8(StatusText(info, info_length)));
       break;
-    case INTERNET_STATUS_REDIRECT:
-      downloader->OnRedirect(StatusText(info, info_length));
-      break;
+    case INTERNET_STATUS_REDIRECT: downloader->OnRedirect(StatusText(info, info_length)); break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
       downloader->OnRequestComplete(result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR);
@@ -242,17 +239,15 @@ void WinInetDownloader::SetCredentialPromptForTesting(CredentialPrompt prompt) {
 }
 
 // static
-void WinInetDownloader::SetProxyForTesting(const std::wstring& proxy) {
-  ProxyForTesting() = proxy;
-}
+void WinInetDownloader::SetProxyForTesting(const std::wstring& proxy) { ProxyForTesting() = proxy; }
 
 void WinInetDownloader::SetState(State state) {
   state_.store(state, std::memory_order_release);
   VLOG(1) << "Downloader state: " << static_cast<uint32_t>(state);
 }
 
-bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
-                              base::Closure done, std::unique_ptr<ResponseWriter> writer,
+bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, base::Closure done,
+                              std::unique_ptr<ResponseWriter> writer,
                               std::unique_ptr<DownloadReport> report) {
   CHECK(writer && report) << "A download needs a writer and a report";
   LOG(INFO) << "Starting download from " << url;
@@ -293,9 +288,10 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   // Retries of an earlier, failed download do not count against this one.
   retry_count_ = 0;
   const std::wstring& proxy = ProxyForTesting();
-  HINTERNET internet = InternetOpenW(
-      GetUserAgent().c_str(), proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
-      proxy.empty() ? nullptr : proxy.c_str(), nullptr, INTERNET_FLAG_ASYNC);
+  HINTERNET internet =
+      InternetOpenW(GetUserAgent().c_str(),
+                    proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
+                    proxy.empty() ? nullptr : proxy.c_str(), nullptr, INTERNET_FLAG_ASYNC);
   if (!internet) {
     PLOG(ERROR) << "Could not open internet";
     return FailStart();
@@ -311,9 +307,9 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   }
 
   DownloadSession* session = session_.get();
-  HINTERNET connection = InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr,
-                                          nullptr, INTERNET_SERVICE_HTTP, 0,
-                                          reinterpret_cast<DWORD_PTR>(session));
+  HINTERNET connection =
+      InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr, nullptr,
+                       INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(session));
   if (!connection) {
     PLOG(ERROR) << "Could not start session";
     CloseSession();
@@ -370,11 +366,10 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
   }
   session->request_.Reset(request);
   VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
-  BOOL sent = HttpSendRequestW(
-      request, extra_headers.empty() ? nullptr : extra_headers.c_str(),
-      static_cast<DWORD>(extra_headers.size()),
-      post ? const_cast<char*>(session->body_.data()) : nullptr,
-      static_cast<DWORD>(session->body_.size()));
+  BOOL sent = HttpSendRequestW(request, extra_headers.empty() ? nullptr : extra_headers.c_str(),
+                               static_cast<DWORD>(extra_headers.size()),
+                               post ? const_cast<char*>(session->body_.data()) : nullptr,
+                               static_cast<DWORD>(session->body_.size()));
   if (!sent && GetLastError() != ERROR_IO_PENDING) {
     PLOG(ERROR) << "Could not send Request";
     return false;
@@ -707,8 +702,7 @@ void WinInetDownloader::RequestProxyCredentials(uint32_t serial) {
   base::SharedRef<DownloadSession> session = session_;
   ui_->RunUICallbackAndPostReply(
       base::Bind(
-          [](base::SharedRef<DownloadSession> session, std::shared_ptr<DWORD> result,
-             HWND window) {
+          [](base::SharedRef<DownloadSession> session, std::shared_ptr<DWORD> result, HWND window) {
             DownloadSession::AutoLock lock(session.get());
             if (!session->request_.IsValid()) {
               *result = ERROR_CANCELLED;

@@ -41,8 +41,7 @@ class NoUI : public installer::FetcherUIDelegate {
 
 // Returns the bytes written, or -1.
 int64_t PlainLoop(const std::wstring& url, const base::FilePath& path) {
-  ScopedInternet session(
-      InternetOpenW(L"bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  ScopedInternet session(InternetOpenW(L"bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   ScopedInternet request(InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0,
                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
   base::win::ScopedHandle file(CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,

@@ -20,17 +20,14 @@ bool FileResponseWriter::Write(const char* data, uint32_t size) {
     return false;
   }
   DWORD written = 0;
-  if (!WriteFile(file_.Get(), data, size, &written, nullptr) ||
-      written != size) {
+  if (!WriteFile(file_.Get(), data, size, &written, nullptr) || written != size) {
     PLOG(ERROR) << "Failed writing response to downloading file";
     return false;
   }
   return true;
 }
 
-void FileResponseWriter::Close() {
-  file_.Reset();
-}
+void FileResponseWriter::Close() { file_.Reset(); }
 
 bool FileResponseWriter::Rewind() {
   LARGE_INTEGER start = {};

@@ -34,15 +34,14 @@ bool RunUntilDone(WinInetDownloader* downloader, const std::wstring& url, const 
   base::LoopRunner runner;
   auto ended = std::make_shared<bool>(false);
   base::Closure quit = runner.QuitClosure();
-  bool started = downloader->Start(
-      url, body,
-      base::Bind(
-          [](std::shared_ptr<bool> ended, base::Closure quit) {
-            *ended = true;
-            quit.Run();
-          },
-          ended, quit),
-      std::move(writer), std::move(report));
+  bool started = downloader->Start(url, body,
+                                   base::Bind(
+                                       [](std::shared_ptr<bool> ended, base::Closure quit) {
+                                         *ended = true;
+                                         quit.Run();
+                                       },
+                                       ended, quit),
+                                   std::move(writer), std::move(report));
   if (!started)
     return false;
   base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, quit, timeout);
@@ -84,9 +83,7 @@ ThreadSafeLogCapture::ThreadSafeLogCapture() : previous_(logging::GetLogMessageH
   logging::SetLogMessageHandler(&CaptureHandler);
 }
 
-ThreadSafeLogCapture::~ThreadSafeLogCapture() {
-  logging::SetLogMessageHandler(previous_);
-}
+ThreadSafeLogCapture::~ThreadSafeLogCapture() { logging::SetLogMessageHandler(previous_); }
 
 bool ThreadSafeLogCapture::Contains(std::string_view text) const {
   base::AutoLock lock(CaptureLock());

@@ -162,9 +162,10 @@ TEST_F(WinInetDownloaderTest, CutConnectionsResumeWithOneChunkPerRequest) {
   StatsReport stats;
   StatsNode root = stats.root_node();
   std::string content;
-  EXPECT_EQ(WinInetDownloader::kCompleted,
-            DownloadToFile("/data?size=" + std::to_string(k50MB) + "&key=" + key + "&cut=" + cuts,
-                           &content, std::make_unique<DownloadChunksReport>(&root, "download_chunks")));
+  EXPECT_EQ(
+      WinInetDownloader::kCompleted,
+      DownloadToFile("/data?size=" + std::to_string(k50MB) + "&key=" + key + "&cut=" + cuts,
+                     &content, std::make_unique<DownloadChunksReport>(&root, "download_chunks")));
   EXPECT_TRUE(IsPatternBody(content, k50MB));
 
   std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
@@ -273,7 +274,8 @@ TEST_F(WinInetDownloaderTest, ServerThatNeverSendsTheRestEndsAtTheRetryMaximum) 
   // resumption none.
   EXPECT_EQ(WinInetDownloader::kFailed,
             DownloadToFile("/data?size=100&ignore_range=1&short=10,10,10,10,10,10,10,10,10,10"
-                           "&key=" + key,
+                           "&key=" +
+                               key,
                            &content));
 }
 
@@ -343,9 +345,7 @@ DWORD EnterProxyCredentials(HWND, void* request) {
   return ERROR_INTERNET_FORCE_RETRY;
 }
 
-DWORD FailPrompt(HWND, void*) {
-  return ERROR_NOT_ENOUGH_MEMORY;
-}
+DWORD FailPrompt(HWND, void*) { return ERROR_NOT_ENOUGH_MEMORY; }
 
 TEST_F(WinInetDownloaderTest, ProxyAuthenticationGoesThroughTheUIDelegate) {
   WinInetDownloader::SetProxyForTesting(base::UTF8ToWide(testing_http::ServerAddress()));
@@ -376,10 +376,9 @@ TEST_F(WinInetDownloaderTest, ProxyAuthenticationGoesThroughTheUIDelegate) {
     WinInetDownloader::SetCredentialPromptForTesting(&EnterProxyCredentials);
     std::string key = UniqueKey("proxy");
     std::string reply;
-    ASSERT_TRUE(RunUntilDone(downloader_.get(),
-                             L"http://proxied.test/echo?key=" + base::UTF8ToWide(key), std::string(),
-                             std::make_unique<StringResponseWriter>(&reply),
-                             std::make_unique<DownloadReport>()));
+    ASSERT_TRUE(RunUntilDone(
+        downloader_.get(), L"http://proxied.test/echo?key=" + base::UTF8ToWide(key), std::string(),
+        std::make_unique<StringResponseWriter>(&reply), std::make_unique<DownloadReport>()));
     EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
     EXPECT_EQ("ok", reply);
     std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
@@ -387,8 +386,8 @@ TEST_F(WinInetDownloaderTest, ProxyAuthenticationGoesThroughTheUIDelegate) {
     ASSERT_GE(requests->size(), 2u);
     // Sent again, now with the credentials.
     EXPECT_EQ("", RecordedHeader(*Chunk(requests.get(), 0), "Proxy-Authorization"));
-    EXPECT_NE("", RecordedHeader(*Chunk(requests.get(), requests->size() - 1),
-                                 "Proxy-Authorization"));
+    EXPECT_NE("",
+              RecordedHeader(*Chunk(requests.get(), requests->size() - 1), "Proxy-Authorization"));
   }
 }
 
@@ -442,15 +441,15 @@ TEST_F(WinInetDownloaderTest, StopAfterCompletionDoesNotRunTheCompletionAgain) {
   int completions = 0;
   base::LoopRunner runner;
   std::string reply;
-  ASSERT_TRUE(downloader_->Start(
-      ServerUrl("/echo"), std::string(),
-      base::Bind(
-          [](int* completions, base::Closure quit) {
-            ++*completions;
-            quit.Run();
-          },
-          base::Unretained(&completions), runner.QuitClosure()),
-      std::make_unique<StringResponseWriter>(&reply), std::make_unique<DownloadReport>()));
+  ASSERT_TRUE(downloader_->Start(ServerUrl("/echo"), std::string(),
+                                 base::Bind(
+                                     [](int* completions, base::Closure quit) {
+                                       ++*completions;
+                                       quit.Run();
+                                     },
+                                     base::Unretained(&completions), runner.QuitClosure()),
+                                 std::make_unique<StringResponseWriter>(&reply),
+                                 std::make_unique<DownloadReport>()));
   runner.Run();
   EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
   downloader_->Stop();
@@ -494,9 +493,9 @@ TEST_F(WinInetDownloaderTest, HugeHeaderAndResetsAtEveryPointEndCleanly) {
     // Once: the retry brings the file.
     std::string content;
     std::string key = UniqueKey(point);
-    EXPECT_EQ(WinInetDownloader::kCompleted,
-              DownloadToFile(std::string("/data?size=20000&reset=") + point + "&key=" + key,
-                             &content));
+    EXPECT_EQ(
+        WinInetDownloader::kCompleted,
+        DownloadToFile(std::string("/data?size=20000&reset=") + point + "&key=" + key, &content));
     EXPECT_TRUE(IsPatternBody(content, 20000u));
     // Always: the retries run out.
     std::string always = UniqueKey(point);

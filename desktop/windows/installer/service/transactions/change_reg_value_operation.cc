@@ -16,13 +16,9 @@ constexpr REGSAM kValueAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 
 }  // namespace
 
-ChangeRegValueOperation::ChangeRegValueOperation(HKEY root,
-                                                 const std::wstring& key_path,
-                                                 const std::wstring& value_name,
-                                                 const void* data,
-                                                 int type,
-                                                 uint32_t size,
-                                                 uint32_t view_flags)
+ChangeRegValueOperation::ChangeRegValueOperation(HKEY root, const std::wstring& key_path,
+                                                 const std::wstring& value_name, const void* data,
+                                                 int type, uint32_t size, uint32_t view_flags)
     : root_(root),
       key_path_(key_path),
       value_name_(value_name),

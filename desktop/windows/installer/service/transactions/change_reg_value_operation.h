@@ -23,13 +23,8 @@ class ChangeRegValueOperation : public Operation {
   // |data| (|size| bytes, copied; may be null when |size| is 0) of registry
   // type |type| (REG_SZ, REG_DWORD, ...; kDeleteValue deletes) as value
   // |value_name| ("" for the default value) of |key_path| under |root|.
-  ChangeRegValueOperation(HKEY root,
-                          const std::wstring& key_path,
-                          const std::wstring& value_name,
-                          const void* data,
-                          int type,
-                          uint32_t size,
-                          uint32_t view_flags);
+  ChangeRegValueOperation(HKEY root, const std::wstring& key_path, const std::wstring& value_name,
+                          const void* data, int type, uint32_t size, uint32_t view_flags);
   ~ChangeRegValueOperation() override;
 
   bool Execute(OperationList* sub_operations) override;

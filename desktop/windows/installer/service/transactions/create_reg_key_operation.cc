@@ -6,8 +6,7 @@
 
 namespace installer {
 
-CreateRegKeyOperation::CreateRegKeyOperation(HKEY root,
-                                             const std::wstring& key_path,
+CreateRegKeyOperation::CreateRegKeyOperation(HKEY root, const std::wstring& key_path,
                                              uint32_t view_flags)
     : root_(root), key_path_(key_path), view_flags_(view_flags) {}
 

@@ -41,9 +41,7 @@ std::set<std::wstring>& LiveTemporaries() {
   return temporaries;
 }
 
-std::wstring TemporaryKey(const base::FilePath& path) {
-  return base::ToLowerASCII(path.value());
-}
+std::wstring TemporaryKey(const base::FilePath& path) { return base::ToLowerASCII(path.value()); }
 
 bool IsLiveTemporary(const base::FilePath& path) {
   base::AutoLock lock(LiveTemporariesLock());
@@ -60,8 +58,7 @@ void SetLiveTemporary(const base::FilePath& path, bool live) {
 
 }  // namespace
 
-DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
-                                         bool check_in_use,
+DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use,
                                          bool remove_empty_parents,
                                          const base::FilePath& stop_folder)
     : path_(path),

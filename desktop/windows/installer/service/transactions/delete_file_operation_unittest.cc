@@ -225,8 +225,8 @@ TEST_F(DeleteFileOperationTest, CommitRemovesEmptiedParentsBelowTheStopFolderOnl
     // that merely starts the same.
     ASSERT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(
         stop.Append(L"..\\outside\\deep\\decoy.txt"), true, true, stop)));
-    ASSERT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(
-        Path(L"install2\\x\\g.txt"), true, true, stop)));
+    ASSERT_TRUE(transaction.Execute(
+        std::make_unique<DeleteFileOperation>(Path(L"install2\\x\\g.txt"), true, true, stop)));
     EXPECT_TRUE(base::PathExists(stop.Append(L"a\\b\\f.txt.old")));
   }
   EXPECT_FALSE(base::PathExists(stop.Append(L"a")));

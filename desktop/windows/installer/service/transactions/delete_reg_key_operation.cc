@@ -7,8 +7,7 @@
 
 namespace installer {
 
-DeleteRegKeyOperation::DeleteRegKeyOperation(HKEY root,
-                                             const std::wstring& key_path,
+DeleteRegKeyOperation::DeleteRegKeyOperation(HKEY root, const std::wstring& key_path,
                                              uint32_t view_flags)
     : root_(root), key_path_(key_path), view_flags_(view_flags) {}
 

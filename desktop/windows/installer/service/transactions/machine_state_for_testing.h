@@ -70,11 +70,8 @@ inline void AddFiles(const base::FilePath& root, MachineState* state) {
 }
 
 // The tree of |key_path| under |root| in |view| into |state|, under |label|.
-inline void AddRegistryTree(HKEY root,
-                            const std::wstring& key_path,
-                            REGSAM view,
-                            const std::string& label,
-                            MachineState* state) {
+inline void AddRegistryTree(HKEY root, const std::wstring& key_path, REGSAM view,
+                            const std::string& label, MachineState* state) {
   HKEY raw = nullptr;
   LONG result = ::RegOpenKeyExW(root, key_path.c_str(), 0, KEY_READ | view, &raw);
   if (result != ERROR_SUCCESS) {
@@ -106,9 +103,7 @@ inline void AddRegistryTree(HKEY root,
 }
 
 // Sets the security of |key_path| (in |view|) from |sddl|. True on success.
-inline bool SetKeySecurityFromSddl(HKEY root,
-                                   const std::wstring& key_path,
-                                   REGSAM view,
+inline bool SetKeySecurityFromSddl(HKEY root, const std::wstring& key_path, REGSAM view,
                                    const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,

@@ -17,15 +17,10 @@ constexpr DWORD kMaxKeyNameLength = 256;
 constexpr SECURITY_INFORMATION kBaseSecurity =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
-unsigned long Code(LONG result) {
-  return static_cast<unsigned long>(result);
-}
+unsigned long Code(LONG result) { return static_cast<unsigned long>(result); }
 
 // Opens |name| below |parent| for reading, with the SACL when |sacl|.
-LONG OpenForCapture(HKEY parent,
-                    const wchar_t* name,
-                    REGSAM view,
-                    bool sacl,
+LONG OpenForCapture(HKEY parent, const wchar_t* name, REGSAM view, bool sacl,
                     base::win::ScopedHKey* key) {
   HKEY raw = nullptr;
   const REGSAM access = KEY_READ | view | (sacl ? ACCESS_SYSTEM_SECURITY : 0);
@@ -52,9 +47,7 @@ bool ReadSecurity(HKEY key, SECURITY_INFORMATION info, std::vector<uint8_t>* out
 
 }  // namespace
 
-bool RegistryTreeSnapshot::Capture(HKEY root,
-                                   const std::wstring& key_path,
-                                   REGSAM view,
+bool RegistryTreeSnapshot::Capture(HKEY root, const std::wstring& key_path, REGSAM view,
                                    bool* missing) {
   *missing = false;
   captured_ = false;
@@ -183,9 +176,7 @@ bool RegistryTreeSnapshot::Restore(HKEY root, const std::wstring& key_path, REGS
 }
 
 // static
-bool RegistryTreeSnapshot::RestoreKey(HKEY parent,
-                                      const std::wstring& subkey,
-                                      REGSAM view,
+bool RegistryTreeSnapshot::RestoreKey(HKEY parent, const std::wstring& subkey, REGSAM view,
                                       const Key& key) {
   const bool sacl = (key.security_info & SACL_SECURITY_INFORMATION) != 0;
   HKEY raw = nullptr;
@@ -225,9 +216,7 @@ bool RegistryTreeSnapshot::RestoreKey(HKEY parent,
   return ok;
 }
 
-size_t RegistryTreeSnapshot::key_count() const {
-  return captured_ ? CountKeys(root_key_) : 0;
-}
+size_t RegistryTreeSnapshot::key_count() const { return captured_ ? CountKeys(root_key_) : 0; }
 
 // static
 size_t RegistryTreeSnapshot::CountKeys(const Key& key) {

@@ -52,8 +52,6 @@ bool Transaction::Execute(std::unique_ptr<Operation> operation) {
   return true;
 }
 
-bool Transaction::Rollback() {
-  return RollBackAll(&operations_);
-}
+bool Transaction::Rollback() { return RollBackAll(&operations_); }
 
 }  // namespace installer

@@ -27,9 +27,7 @@ namespace {
 // operation as a sub-operation and fails.
 class JournalOperation : public Operation {
  public:
-  JournalOperation(std::string name,
-                   std::vector<std::string>* journal,
-                   bool fail = false,
+  JournalOperation(std::string name, std::vector<std::string>* journal, bool fail = false,
                    std::unique_ptr<Operation> child = nullptr)
       : name_(std::move(name)), journal_(journal), fail_(fail), child_(std::move(child)) {}
   ~JournalOperation() override {
@@ -110,9 +108,7 @@ class FailingOperation : public Operation {
   bool Rollback() override { return true; }
 };
 
-std::wstring Wide(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 bool WriteText(const base::FilePath& path, const std::string& text) {
   return base::WriteFileBytes(path, text.data(), static_cast<int>(text.size())) ==
@@ -238,8 +234,7 @@ class TransactionScenarioTest : public ::testing::Test {
                                                      dir.Append(L"new\\deep\\er\\m.txt"));
         },
         [=] {
-          return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true,
-                                                       dir);
+          return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true, dir);
         },
         // The file copied over above, deleted again: its first temporary
         // must survive for rollback.
