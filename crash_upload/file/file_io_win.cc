@@ -5,8 +5,8 @@
 namespace crash_upload {
 
 HANDLE LoggingOpenFileForRead(const base::FilePath& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     PLOG(ERROR) << "CreateFile " << path.AsUTF8Unsafe();
   return file;

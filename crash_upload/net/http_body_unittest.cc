@@ -13,8 +13,7 @@ namespace {
 
 std::string BinaryBytes(size_t size) {
   std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<char>((i * 131 + i / 256) & 0xFF);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 256) & 0xFF);
   return bytes;
 }
 
@@ -133,11 +132,11 @@ TEST_F(HttpBodyTest, BuilderBodyLayoutEncodingAndReplacement) {
   ASSERT_TRUE(ReadAll(builder.GetBodyStream().get(), 5, &out));
   const std::string& b = builder.boundary();
   std::string expected =
-      "--" + b + "\r\nContent-Disposition: form-data; name=\"a%22q\"\r\n\r\nv\"1%\r\n" +
-      "--" + b + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\nsecond\r\n" +
-      "--" + b + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"du%22mp.dmp\"\r\n" +
-      "Content-Type: application/octet-stream\r\n\r\n" + std::string("\0\1\2", 3) + "\r\n" +
-      "--" + b + "--\r\n";
+      "--" + b + "\r\nContent-Disposition: form-data; name=\"a%22q\"\r\n\r\nv\"1%\r\n" + "--" + b +
+      "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\nsecond\r\n" + "--" + b +
+      "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"du%22mp.dmp\"\r\n" +
+      "Content-Type: application/octet-stream\r\n\r\n" + std::string("\0\1\2", 3) + "\r\n" + "--" +
+      b + "--\r\n";
   EXPECT_EQ(expected, out);
   // The builder stays usable: a second stream gives the same body.
   std::string again;

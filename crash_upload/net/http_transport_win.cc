@@ -33,10 +33,10 @@ std::unique_ptr<HttpTransport> HttpTransport::Create() {
 void LogWinHttpError(const char* function) {
   DWORD error = GetLastError();
   char text[256];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                                GetModuleHandleW(L"winhttp.dll"), error, 0, text,
-                                sizeof(text), nullptr);
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                     GetModuleHandleW(L"winhttp.dll"), error, 0, text, sizeof(text), nullptr);
   if (length == 0) {
     LOG(ERROR) << base::FormatString("Error (0x%lX) while retrieving error. (0x%lX)",
                                      GetLastError(), error);
@@ -47,8 +47,7 @@ void LogWinHttpError(const char* function) {
 }
 
 bool HttpTransportWin::ExecuteRequest(std::string* response_body) {
-  ScopedWinHttpHandle session(WinHttpOpen(L"CrashUploader/0.8.0",
-                                          WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+  ScopedWinHttpHandle session(WinHttpOpen(L"CrashUploader/0.8.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session.IsValid()) {
     LogWinHttpError("WinHttpOpen");
@@ -81,9 +80,10 @@ bool HttpTransportWin::ExecuteRequest(std::string* response_body) {
     LogWinHttpError("WinHttpConnect");
     return false;
   }
-  ScopedWinHttpHandle request(WinHttpOpenRequest(
-      connection.Get(), base::UTF8ToWide(method_).c_str(), path, nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+  ScopedWinHttpHandle request(
+      WinHttpOpenRequest(connection.Get(), base::UTF8ToWide(method_).c_str(), path, nullptr,
+                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
   if (!request.IsValid()) {
     LogWinHttpError("WinHttpOpenRequest");
     return false;

@@ -62,8 +62,7 @@ TEST_F(HttpTransportWinTest, MultipartUploadArrivesWithEveryFieldAndFileByte) {
   EXPECT_EQ("CrashUploader/0.8.0", testing_crash::RecordedHeader(request, "User-Agent"));
   EXPECT_EQ(3u, testing_crash::RecordedFieldCount(request));
   EXPECT_EQ("1.2.3", testing_crash::RecordedField(request, "Version"));
-  EXPECT_EQ("value with \"quotes\" and 100%",
-            testing_crash::RecordedField(request, "quote%22key"));
+  EXPECT_EQ("value with \"quotes\" and 100%", testing_crash::RecordedField(request, "quote%22key"));
   bool found = false;
   EXPECT_EQ("", testing_crash::RecordedField(request, "Empty", &found));
   EXPECT_TRUE(found);
@@ -87,8 +86,8 @@ TEST_F(HttpTransportWinTest, StatusesOtherThan200Fail) {
 TEST_F(HttpTransportWinTest, MissingAttachmentFailsBeforeAnythingIsSent) {
   MultipartBodyBuilder builder;
   builder.SetFormData("a", "b");
-  builder.SetFileAttachment("upload_file_minidump", "gone.dmp",
-                            temp_.GetPath().Append(L"gone.dmp"), "");
+  builder.SetFileAttachment("upload_file_minidump", "gone.dmp", temp_.GetPath().Append(L"gone.dmp"),
+                            "");
   std::string upload_path = UniqueUploadPath("missing");
   EXPECT_FALSE(MakeTransport(upload_path, builder)->ExecuteRequest(nullptr));
   // A later request on the same path proves the server was reachable.

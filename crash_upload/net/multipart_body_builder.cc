@@ -14,16 +14,15 @@ constexpr char kBoundaryAlphabet[] =
 constexpr char kDefaultContentType[] = "application/octet-stream";
 
 bool IsContentTypeCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '+' || c == '-' || c == '.' || c == '/' || c == '_';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '-' || c == '.' || c == '/' || c == '_';
 }
 
 }  // namespace
 
 MultipartBodyBuilder::MultipartBodyBuilder() {
   boundary_ = "---MultipartBoundary-";
-  for (int i = 0; i < 32; ++i)
-    boundary_.push_back(kBoundaryAlphabet[base::RandInt(0, 61)]);
+  for (int i = 0; i < 32; ++i) boundary_.push_back(kBoundaryAlphabet[base::RandInt(0, 61)]);
   boundary_ += "---";
 }
 
@@ -37,8 +36,7 @@ void MultipartBodyBuilder::SetFileAttachment(const std::string& key,
                                              const base::FilePath& path,
                                              const std::string& content_type) {
   std::string type = content_type.empty() ? kDefaultContentType : content_type;
-  for (char c : type)
-    CHECK(IsContentTypeCharacter(c));
+  for (char c : type) CHECK(IsContentTypeCharacter(c));
   attachments_[key] = Attachment{EncodeMimeField(upload_file_name), path, type};
 }
 
@@ -52,8 +50,8 @@ std::unique_ptr<HttpBodyStream> MultipartBodyBuilder::GetBodyStream() const {
   for (const auto& [key, attachment] : attachments_) {
     parts.push_back(std::make_unique<HttpStringBody>(
         "--" + boundary_ + "\r\nContent-Disposition: form-data; name=\"" + EncodeMimeField(key) +
-        "\"; filename=\"" + attachment.file_name + "\"\r\nContent-Type: " +
-        attachment.content_type + "\r\n\r\n"));
+        "\"; filename=\"" + attachment.file_name +
+        "\"\r\nContent-Type: " + attachment.content_type + "\r\n\r\n"));
     parts.push_back(std::make_unique<HttpFileBody>(attachment.path));
     parts.push_back(std::make_unique<HttpStringBody>("\r\n"));
   }

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/scoped_generic.h"
 #include "base/string_printf.h"
-#include "base/files/file_path.h"
-#include "base/files/file_util.h"
 
 namespace crash_upload {
 namespace {
@@ -30,11 +30,38 @@ void AppendLine(std::string* body, const std::string& line) {
 
 }  // namespace
 
+bool CrackHttpUrl(const std::wstring& url, CrackedHttpUrl* out) {
+  wchar_t scheme[16] = {};
+  wchar_t host[256] = {};
+  wchar_t path[256] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszScheme = scheme;
+  parts.dwSchemeLength = ARRAYSIZE(scheme);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = ARRAYSIZE(host);
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = ARRAYSIZE(path);
+  if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+    PLOG(ERROR) << "InternetCrackUrl";
+    return false;
+  }
+  out->https = _wcsicmp(scheme, L"https") == 0;
+  if (!out->https && _wcsicmp(scheme, L"http") != 0) {
+    LOG(ERROR) << "Upload URL scheme is neither http nor https";
+    return false;
+  }
+  out->host = host;
+  out->path = path;
+  out->port = parts.nPort;
+  return true;
+}
+
 std::string WinInetMultipartUpload::WideToCodePage(const std::wstring& text, UINT code_page) {
   if (text.empty())
     return std::string();
-  int size = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()),
-                                 nullptr, 0, nullptr, nullptr);
+  int size = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                 0, nullptr, nullptr);
   if (size <= 0)
     return std::string();
   std::string out(size, '\0');
@@ -48,8 +75,8 @@ std::string WinInetMultipartUpload::WideToCodePage(const std::wstring& text, UIN
 std::wstring WinInetMultipartUpload::UTF8ToWideText(const std::string& text) {
   if (text.empty())
     return std::wstring();
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                 0);
+  int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (size <= 0)
     return std::wstring();
   std::wstring out(size, L'\0');
@@ -85,8 +112,8 @@ bool WinInetMultipartUpload::GenerateBody(const Parameters& parameters, const Fi
   body->clear();
   for (const auto& [name, value] : parameters) {
     AppendLine(body, "--" + boundary_utf8);
-    AppendLine(body, "Content-Disposition: form-data; name=\"" + WideToCodePage(name, CP_UTF8) +
-                         "\"");
+    AppendLine(body,
+               "Content-Disposition: form-data; name=\"" + WideToCodePage(name, CP_UTF8) + "\"");
     AppendLine(body, "");
     AppendLine(body, WideToCodePage(value, CP_UTF8));
   }
@@ -155,26 +182,9 @@ bool WinInetMultipartUpload::SendRequest(const std::wstring& user_agent_suffix,
     return false;
   }
 
-  wchar_t scheme[16] = {};
-  wchar_t host[256] = {};
-  wchar_t path[256] = {};
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.lpszScheme = scheme;
-  parts.dwSchemeLength = ARRAYSIZE(scheme);
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = ARRAYSIZE(host);
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = ARRAYSIZE(path);
-  if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
-    PLOG(ERROR) << "InternetCrackUrl";
+  CrackedHttpUrl target;
+  if (!CrackHttpUrl(url, &target))
     return false;
-  }
-  bool https = _wcsicmp(scheme, L"https") == 0;
-  if (!https && _wcsicmp(scheme, L"http") != 0) {
-    LOG(ERROR) << "Upload URL scheme is neither http nor https";
-    return false;
-  }
 
   std::wstring agent = std::wstring(kUserAgent) + user_agent_suffix;
   ScopedInternet session(
@@ -183,15 +193,15 @@ bool WinInetMultipartUpload::SendRequest(const std::wstring& user_agent_suffix,
     PLOG(ERROR) << "InternetOpen";
     return false;
   }
-  ScopedInternet connection(InternetConnectW(session.Get(), host, parts.nPort, nullptr, nullptr,
-                                             INTERNET_SERVICE_HTTP, 0, 0));
+  ScopedInternet connection(InternetConnectW(session.Get(), target.host.c_str(), target.port,
+                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection.IsValid()) {
     PLOG(ERROR) << "InternetConnect";
     return false;
   }
-  DWORD flags = INTERNET_FLAG_NO_COOKIES | (https ? INTERNET_FLAG_SECURE : 0);
-  ScopedInternet request(
-      HttpOpenRequestW(connection.Get(), L"POST", path, nullptr, nullptr, nullptr, flags, 0));
+  DWORD flags = INTERNET_FLAG_NO_COOKIES | (target.https ? INTERNET_FLAG_SECURE : 0);
+  ScopedInternet request(HttpOpenRequestW(connection.Get(), L"POST", target.path.c_str(), nullptr,
+                                          nullptr, nullptr, flags, 0));
   if (!request.IsValid()) {
     PLOG(ERROR) << "HttpOpenRequest";
     return false;

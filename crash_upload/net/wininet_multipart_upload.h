@@ -11,6 +11,19 @@
 
 namespace crash_upload {
 
+// The parts of an http or https URL that a WinInet request needs.
+struct CrackedHttpUrl {
+  bool https = false;
+  std::wstring host;
+  std::wstring path;
+  WORD port = 0;
+};
+
+// Splits |url| with InternetCrackUrlW (host and path of at most 255
+// characters). False (and logged) when it cannot be split or its scheme is
+// neither "http" nor "https" (any case).
+bool CrackHttpUrl(const std::wstring& url, CrackedHttpUrl* out);
+
 class WinInetMultipartUpload {
  public:
   using Parameters = std::map<std::wstring, std::wstring>;
@@ -19,8 +32,8 @@ class WinInetMultipartUpload {
   // |timeout_ms|, when given, bounds sending and receiving. |status|, when
   // given, receives the HTTP status (0 until one is read).
   static bool SendRequest(const std::wstring& user_agent_suffix, const std::wstring& url,
-                          const Parameters& parameters, const Files& files,
-                          const DWORD* timeout_ms, std::wstring* response, int* status);
+                          const Parameters& parameters, const Files& files, const DWORD* timeout_ms,
+                          std::wstring* response, int* status);
 
   // Every name non-empty, of characters 32 to 127 but no double quote: the
   // names go unescaped into quoted header values.

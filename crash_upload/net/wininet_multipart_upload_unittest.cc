@@ -30,13 +30,11 @@ class WinInetMultipartUploadTest : public ::testing::Test {
 
 TEST_F(WinInetMultipartUploadTest, FieldsAndFilesArriveWhole) {
   std::string zip;
-  for (int i = 0; i < 70000; ++i)
-    zip.push_back(static_cast<char>((i * 31 + 7) & 0xFF));
+  for (int i = 0; i < 70000; ++i) zip.push_back(static_cast<char>((i * 31 + 7) & 0xFF));
   std::wstring zip_path = WriteFile(L"crash \u00e9.zip", zip);
   std::wstring empty_path = WriteFile(L"empty.txt", "");
-  Upload::Parameters parameters = {{L"ProductName", L"VelmoDesktop"},
-                                   {L"Version", L"1.0 \u00e9\u4e2d"},
-                                   {L"line", L"a\r\nb"}};
+  Upload::Parameters parameters = {
+      {L"ProductName", L"VelmoDesktop"}, {L"Version", L"1.0 \u00e9\u4e2d"}, {L"line", L"a\r\nb"}};
   Upload::Files files = {{L"file", zip_path}, {L"empty", empty_path}};
   std::string path = UniqueUploadPath("wininet");
   std::wstring response;
@@ -75,8 +73,8 @@ TEST_F(WinInetMultipartUploadTest, BadFieldNamesFailBeforeConnecting) {
     Upload::Parameters parameters = {{name, L"v"}};
     EXPECT_FALSE(Upload::CheckParameters(parameters));
     int status = -1;
-    EXPECT_FALSE(Upload::SendRequest(L"", CrashServerUrl(path), parameters, {}, nullptr, nullptr,
-                                     &status));
+    EXPECT_FALSE(
+        Upload::SendRequest(L"", CrashServerUrl(path), parameters, {}, nullptr, nullptr, &status));
     EXPECT_EQ(0, status);
   }
   EXPECT_TRUE(Upload::CheckParameters({{L"Ok name ~!", L"\u00e9"}}));
@@ -101,8 +99,8 @@ TEST_F(WinInetMultipartUploadTest, ServerAnswersOtherThanAWhole200Fail) {
 TEST_F(WinInetMultipartUploadTest, MissingFileFailsTheUpload) {
   std::string path = UniqueUploadPath("missingfile");
   Upload::Files files = {{L"file", temp_.GetPath().Append(L"gone.zip").value()}};
-  EXPECT_FALSE(
-      Upload::SendRequest(L"", CrashServerUrl(path), {{L"a", L"b"}}, files, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(Upload::SendRequest(L"", CrashServerUrl(path), {{L"a", L"b"}}, files, nullptr,
+                                   nullptr, nullptr));
   EXPECT_TRUE(RecordedRequests(path).empty());
 }
 
@@ -121,12 +119,12 @@ TEST_F(WinInetMultipartUploadTest, BoundaryAndBodyLayout) {
 
   std::wstring path = WriteFile(L"f.bin", std::string("x\0y", 3));
   ASSERT_TRUE(Upload::GenerateBody({{L"k", L"v"}}, {{L"file", path}}, L"BND", &body));
-  EXPECT_EQ("--BND\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n"
-            "--BND\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
-                base::WideToUTF8(path) +
-                "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + std::string("x\0y", 3) +
-                "\r\n--BND--\r\n",
-            body);
+  EXPECT_EQ(
+      "--BND\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n"
+      "--BND\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+          base::WideToUTF8(path) + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
+          std::string("x\0y", 3) + "\r\n--BND--\r\n",
+      body);
   EXPECT_FALSE(Upload::GenerateBody({}, {}, L"", &body));
 }
 

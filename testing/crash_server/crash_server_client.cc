@@ -101,7 +101,7 @@ std::vector<std::unique_ptr<base::DictValue>> RecordedRequests(std::string_view 
 }
 
 std::vector<std::unique_ptr<base::DictValue>> WaitForRequests(std::string_view path, size_t count,
-                                                             int timeout_ms) {
+                                                              int timeout_ms) {
   ULONGLONG deadline = GetTickCount64() + timeout_ms;
   for (;;) {
     std::vector<std::unique_ptr<base::DictValue>> requests = RecordedRequests(path);

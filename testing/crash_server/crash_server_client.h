@@ -30,7 +30,7 @@ std::vector<std::unique_ptr<base::DictValue>> RecordedRequests(std::string_view 
 // Waits up to |timeout_ms| until at least |count| requests for |path| are
 // recorded (uploads queued on the thread pool arrive later).
 std::vector<std::unique_ptr<base::DictValue>> WaitForRequests(std::string_view path, size_t count,
-                                                             int timeout_ms);
+                                                              int timeout_ms);
 
 // A header of a recorded request (case-insensitive name); empty when absent.
 std::string RecordedHeader(const base::DictValue& request, std::string_view name);

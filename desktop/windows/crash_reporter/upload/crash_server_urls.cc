@@ -44,8 +44,8 @@ void InitCrashServerUrls() {
   if (endpoints.crash_url.empty())
     endpoints.crash_url = base::UTF8ToWide(installer::GetProductUrl("crash"));
 
-  std::wstring email_variable = base::UTF8ToWide(installer::GetProductConfigString(
-      installer::GetProductConfigDictionary(), "product_name"));
+  std::wstring email_variable = base::UTF8ToWide(
+      installer::GetProductConfigString(installer::GetProductConfigDictionary(), "product_name"));
   for (wchar_t& c : email_variable) {
     if (c >= L'a' && c <= L'z')
       c = static_cast<wchar_t>(c - L'a' + L'A');

@@ -78,8 +78,7 @@ class CrashUploadTaskTest : public ::testing::Test {
   }
   static std::string DumpBytes() {
     std::string dump = "MDMP";
-    for (int i = 0; i < 100000; ++i)
-      dump.push_back(static_cast<char>((i * 13 + i / 1000) & 0xFF));
+    for (int i = 0; i < 100000; ++i) dump.push_back(static_cast<char>((i * 13 + i / 1000) & 0xFF));
     return dump;
   }
   base::ScopedTempDir temp_;
@@ -88,9 +87,8 @@ class CrashUploadTaskTest : public ::testing::Test {
 TEST_F(CrashUploadTaskTest, ZippedCrashLogArrivesWithItsFieldsAndEveryFileIsDeleted) {
   std::string text = CrashLogText();
   base::FilePath log = WriteFile(L"velmo-crashlog-12-1.txt", text);
-  ReportFields fields = {{L"ProductName", L"VelmoDesktop"},
-                         {L"Version", L"1.2.3.4"},
-                         {L"stacktraceId", L"abc"}};
+  ReportFields fields = {
+      {L"ProductName", L"VelmoDesktop"}, {L"Version", L"1.2.3.4"}, {L"stacktraceId", L"abc"}};
   std::string path = UniqueUploadPath("crashlog");
   CrashLogUploadTask task(log, true, fields, true);
   task.set_url_for_testing(CrashServerUrl(path));

@@ -7,6 +7,7 @@
 #include "base/logging.h"
 #include "base/scoped_generic.h"
 #include "base/utf_string_conversions.h"
+#include "crash_upload/net/wininet_multipart_upload.h"
 #include "desktop/windows/crash_reporter/upload/crash_server_urls.h"
 
 namespace crash_reporter {
@@ -61,26 +62,9 @@ bool ReadLocation(HINTERNET request, std::wstring* location) {
 int QueryCrashServer(const std::wstring& crash_url, const std::wstring& crash_url_header,
                      const std::wstring& origin, std::wstring* report_id, std::wstring* location,
                      DWORD timeout_ms) {
-  wchar_t scheme[16] = {};
-  wchar_t host[256] = {};
-  wchar_t path[256] = {};
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.lpszScheme = scheme;
-  parts.dwSchemeLength = ARRAYSIZE(scheme);
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = ARRAYSIZE(host);
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = ARRAYSIZE(path);
-  if (!InternetCrackUrlW(crash_url.c_str(), 0, 0, &parts)) {
-    PLOG(ERROR) << "InternetCrackUrl of the crash URL";
+  crash_upload::CrackedHttpUrl target;
+  if (!crash_upload::CrackHttpUrl(crash_url, &target))
     return kCrashServerOther;
-  }
-  bool https = _wcsicmp(scheme, L"https") == 0;
-  if (!https && _wcsicmp(scheme, L"http") != 0) {
-    LOG(ERROR) << "The crash URL is neither http nor https";
-    return kCrashServerOther;
-  }
 
   std::wstring agent = std::wstring(kUserAgent) + UploadUserAgentSuffix();
   ScopedPreflightHandle session(
@@ -89,16 +73,16 @@ int QueryCrashServer(const std::wstring& crash_url, const std::wstring& crash_ur
     PLOG(ERROR) << "InternetOpen for the crash server pre-flight";
     return kCrashServerOther;
   }
-  ScopedPreflightHandle connection(InternetConnectW(session.Get(), host, parts.nPort, nullptr,
-                                                    nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  ScopedPreflightHandle connection(InternetConnectW(session.Get(), target.host.c_str(), target.port,
+                                                    nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection.IsValid()) {
     PLOG(ERROR) << "InternetConnect for the crash server pre-flight";
     return kCrashServerOther;
   }
   DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
-                (https ? INTERNET_FLAG_SECURE : 0);
-  ScopedPreflightHandle request(
-      HttpOpenRequestW(connection.Get(), L"GET", path, nullptr, nullptr, nullptr, flags, 0));
+                (target.https ? INTERNET_FLAG_SECURE : 0);
+  ScopedPreflightHandle request(HttpOpenRequestW(connection.Get(), L"GET", target.path.c_str(),
+                                                 nullptr, nullptr, nullptr, flags, 0));
   if (!request.IsValid()) {
     PLOG(ERROR) << "HttpOpenRequest for the crash server pre-flight";
     return kCrashServerOther;

@@ -14,8 +14,8 @@ using testing_crash::RecordedRequests;
 TEST(QueryCrashServerTest, RedirectWithIdGivesTheIdAndLocationAndCarriesTheHeaders) {
   std::wstring id = L"untouched", location;
   EXPECT_EQ(kCrashServerWantsReport,
-            QueryCrashServer(CrashServerUrl("/303/abc"), L"https://page.example/a",
-                             L"installer", &id, &location, 3000));
+            QueryCrashServer(CrashServerUrl("/303/abc"), L"https://page.example/a", L"installer",
+                             &id, &location, 3000));
   EXPECT_EQ(L"abc", id);
   EXPECT_NE(std::wstring::npos, location.find(L"/report?id=abc&x=1"));
 
@@ -39,8 +39,8 @@ TEST(QueryCrashServerTest, RedirectWithIdGivesTheIdAndLocationAndCarriesTheHeade
 TEST(QueryCrashServerTest, OtherAnswersAndBadUrls) {
   std::wstring id = L"untouched", location = L"untouched";
   // No "&" after the id: no usable id.
-  EXPECT_EQ(kCrashServerOther, QueryCrashServer(CrashServerUrl("/303-noamp/abc"), L"", L"", &id,
-                                                &location, 3000));
+  EXPECT_EQ(kCrashServerOther,
+            QueryCrashServer(CrashServerUrl("/303-noamp/abc"), L"", L"", &id, &location, 3000));
   EXPECT_EQ(kCrashServerBusy,
             QueryCrashServer(CrashServerUrl("/503"), L"", L"", &id, &location, 3000));
   EXPECT_EQ(kCrashServerOther,
