@@ -1,0 +1,120 @@
+#include "desktop/windows/crash_reporter/crash_reporter_server.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/client_crash_log.h"
+#include "desktop/windows/crash_reporter/crash_log/crash_keys.h"
+#include "desktop/windows/crash_reporter/crash_log/crash_logger.h"
+#include "desktop/windows/crash_reporter/crash_log/size_limited_minidump.h"
+#include "desktop/windows/crash_reporter/crash_log_directories.h"
+#include "desktop/windows/crash_reporter/crash_pipe_client_record.h"
+#include "desktop/windows/crash_reporter/crash_pipe_message.h"
+#include "desktop/windows/crash_reporter/crash_pipe_server.h"
+#include "desktop/windows/crash_reporter/crash_reporter_client.h"
+#include "desktop/windows/crash_reporter/crash_reporter_flags.h"
+#include "desktop/windows/crash_reporter/crash_state_counters.h"
+#include "desktop/windows/crash_reporter/parent_process_watch.h"
+#include "desktop/windows/crash_reporter/pipe_security_attributes.h"
+#include "desktop/windows/crash_reporter/reporter_crash_handlers.h"
+#include "desktop/windows/crash_reporter/reporter_work_counter.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
+
+namespace crash_reporter {
+
+void HandleClientCrash(void* context, const CrashPipeClientRecord* client,
+                       const std::wstring*) {
+  const auto* crash = static_cast<const ClientCrashContext*>(context);
+  ScopedReporterWork work;
+  CrashLogger logger;
+
+  const CustomInfo keys = client->GetCustomInfo();
+  std::wstring process_type;
+  if (GetCrashKeyValue(keys, L"process_type", &process_type))
+    crash->counters->Increment(base::WideToUTF8(process_type), 1, true);
+
+  const uint32_t sequence = NextCrashSequenceNumber();
+  const DWORD own_pid = ::GetCurrentProcessId();
+  const base::FilePath text_log(MakeCrashLogFileName(own_pid, sequence, L".txt"));
+  if (!WriteClientCrashLog(*client, text_log)) {
+    LOG(ERROR) << "No crash log for process " << client->pid();
+    return;
+  }
+  base::FilePath minidump;
+  if (GetCrashReporterFlags().IsAlternativeCrashLoggingEnabled()) {
+    const base::FilePath path(MakeCrashLogFileName(own_pid, sequence, L".dmp"));
+    if (WriteClientMinidump(client->pid(), client->thread_id_address(),
+                            client->exception_pointers_address(),
+                            client->assertion_info_address(), path, kInstallerMinidumpLimit)) {
+      minidump = path;
+    }
+  }
+  logger.AppendToCrashLog(text_log);
+}
+
+int RunCrashReporterServer() {
+  PrepareSelfReportCommandLine(false);
+
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  DWORD parent_pid = 0;
+  if (!GetParentProcessIdSwitch(command_line, &parent_pid)) {
+    LOG(ERROR) << "The reporter has no parent process";
+    return -1;
+  }
+  InitReporterLogging();
+  CrashLogDirectories& directories = GetCrashLogDirectories();
+  if (!InitCrashLogDirectories(command_line, &directories))
+    return -1;
+  CrashReporterFlags& flags = GetCrashReporterFlags();
+  flags.Load(command_line, directories.flags_file);
+  if (!flags.IsCrashReportingEnabled()) {
+    LOG(INFO) << "Crash reporting is switched off";
+    return -1;
+  }
+  if (!ReporterWorkCounter::GetInstance()->CreateEvent())
+    return -1;
+
+  auto watch = std::make_unique<ParentProcessWatch>();
+  if (!watch->Watch(parent_pid))
+    return -1;
+  const std::wstring event_name = kCrashReporterInitEventPrefix + std::to_wstring(parent_pid);
+  base::win::ScopedHandle init_event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str()));
+  if (!init_event.IsValid()) {
+    PLOG(ERROR) << "Cannot open the reporter's init event";
+    return -1;
+  }
+  const std::wstring pipe_name = kCrashPipeNamePrefix + std::to_wstring(::GetCurrentProcessId());
+  if (!::SetCurrentDirectoryW(directories.crash_log_folder.value().c_str())) {
+    PLOG(ERROR) << "Cannot enter the crash-log folder";
+    return -1;
+  }
+  PipeSecurityAttributes security;
+  ClientCrashContext context = {nullptr, ShouldKeepCrashLogs()};
+  auto counters = std::make_unique<CrashStateCounters>(directories.counters_file);
+  context.counters = counters.get();
+  auto server = std::make_unique<CrashPipeServer>(
+      pipe_name, security.Get(), nullptr, nullptr, &HandleClientCrash, &context, nullptr, nullptr,
+      nullptr, nullptr, /*generate_dumps=*/false, nullptr);
+  if (!server->Start()) {
+    LOG(ERROR) << "The crash pipe server cannot start";
+    return -1;
+  }
+  ::SetEvent(init_event.Get());
+  init_event.Reset();
+  MaybeTriggerTestCrash("reporter");
+
+  ReporterWorkCounter::GetInstance()->Wait();
+  server.reset();
+  counters.reset();
+  watch.reset();
+  return 0;
+}
+
+}  // namespace crash_reporter
