@@ -85,3 +85,27 @@ function(velmo_component_part target)
                    RESOURCES ${C_TEST_RESOURCES})
   endif()
 endfunction()
+
+# velmo_add_crash_server_test(<name> SOURCES <files...> LIBS <libs...>
+#                             [RESOURCES <object libs...>] [TIMEOUT <s>])
+# A test executable run beside the crash server of testing/crash_server,
+# started outside Wine on a free port of 127.0.0.1 and stopped by its pid
+# afterwards; the test finds it in VELMO_TEST_CRASH_SERVER and its record in
+# VELMO_TEST_CRASH_RECORD.
+function(velmo_add_crash_server_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;RESOURCES" ${ARGN})
+  set(resource_objects)
+  foreach(r ${T_RESOURCES})
+    list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
+  endforeach()
+  add_executable(${name} ${T_SOURCES} ${resource_objects})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} crash_server_test_support test_support
+                        thirdparty::gtest)
+  add_test(NAME ${name}
+           COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/crash_server/run_with_crash_server.py
+                   -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+endfunction()

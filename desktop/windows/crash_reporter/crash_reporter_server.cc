@@ -32,7 +32,7 @@ namespace crash_reporter {
 void HandleClientCrash(void* context, const CrashPipeClientRecord* client,
                        const std::wstring*) {
   const auto* crash = static_cast<const ClientCrashContext*>(context);
-  ScopedReporterWork work;
+  ScopedWorkReference work;
   CrashLogger logger;
 
   const CustomInfo keys = client->GetCustomInfo();
@@ -78,7 +78,7 @@ int RunCrashReporterServer() {
     LOG(INFO) << "Crash reporting is switched off";
     return -1;
   }
-  if (!ReporterWorkCounter::GetInstance()->CreateEvent())
+  if (!ReporterWorkCounter::Get().CreateEvent())
     return -1;
 
   auto watch = std::make_unique<ParentProcessWatch>();
@@ -110,7 +110,7 @@ int RunCrashReporterServer() {
   init_event.Reset();
   MaybeTriggerTestCrash("reporter");
 
-  ReporterWorkCounter::GetInstance()->Wait();
+  ReporterWorkCounter::Get().Wait();
   server.reset();
   counters.reset();
   watch.reset();

@@ -17,7 +17,7 @@ bool ParentProcessWatch::Watch(DWORD pid) {
     PLOG(ERROR) << "Cannot open the reporter's parent process " << pid;
     return false;
   }
-  ReporterWorkCounter::GetInstance()->AddRef();
+  ReporterWorkCounter::Get().AddRef();
   active_.store(1);
   HANDLE wait = nullptr;
   if (!::RegisterWaitForSingleObject(&wait, process_.Get(), &ParentProcessWatch::OnParentExited,
@@ -38,7 +38,7 @@ void CALLBACK ParentProcessWatch::OnParentExited(void* context, BOOLEAN) {
 void ParentProcessWatch::ReleaseOnce() {
   LONG expected = 1;
   if (active_.compare_exchange_strong(expected, 0))
-    ReporterWorkCounter::GetInstance()->Release();
+    ReporterWorkCounter::Get().Release();
 }
 
 }  // namespace crash_reporter

@@ -1,22 +1,25 @@
 #include "desktop/windows/crash_reporter/reporter_work_counter.h"
 
+#include "base/lazy_instance.h"
 #include "base/logging.h"
 
 namespace crash_reporter {
+namespace {
 
-ReporterWorkCounter* ReporterWorkCounter::GetInstance() {
-  // Never destroyed: upload threads may still release while the process
-  // ends.
-  static ReporterWorkCounter* counter = new ReporterWorkCounter();
-  return counter;
+base::LazyInstance<ReporterWorkCounter> g_work_counter;
+
+}  // namespace
+
+ReporterWorkCounter& ReporterWorkCounter::Get() {
+  return g_work_counter.Get();
 }
 
 bool ReporterWorkCounter::CreateEvent() {
-  if (done_event_.IsValid())
+  if (event_.IsValid())
     return true;
-  done_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!done_event_.IsValid()) {
-    PLOG(ERROR) << "Cannot create the reporter's work event";
+  event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event_.IsValid()) {
+    PLOG(ERROR) << "CreateEvent for the work counter";
     return false;
   }
   return true;
@@ -27,13 +30,20 @@ void ReporterWorkCounter::AddRef() {
 }
 
 void ReporterWorkCounter::Release() {
-  if (count_.fetch_sub(1) == 1 && done_event_.IsValid())
-    ::SetEvent(done_event_.Get());
+  if (count_.fetch_sub(1) == 1 && event_.IsValid())
+    SetEvent(event_.Get());
 }
 
-void ReporterWorkCounter::Wait() {
-  if (done_event_.IsValid())
-    ::WaitForSingleObject(done_event_.Get(), INFINITE);
+bool ReporterWorkCounter::Wait() {
+  if (!event_.IsValid()) {
+    LOG(ERROR) << "The work counter has no event to wait on";
+    return false;
+  }
+  if (WaitForSingleObject(event_.Get(), INFINITE) != WAIT_OBJECT_0) {
+    PLOG(ERROR) << "WaitForSingleObject on the work counter";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace crash_reporter

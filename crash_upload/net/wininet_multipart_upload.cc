@@ -1,0 +1,258 @@
+#include "crash_upload/net/wininet_multipart_upload.h"
+
+#include <wininet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/scoped_generic.h"
+#include "base/string_printf.h"
+
+namespace crash_upload {
+namespace {
+
+constexpr wchar_t kUserAgent[] = L"CrashReporter/1.0 (Windows)";
+
+struct InternetTraits {
+  static HINTERNET InvalidValue() { return nullptr; }
+  static void Free(HINTERNET& handle) { InternetCloseHandle(handle); }
+};
+using ScopedInternet = base::ScopedGeneric<HINTERNET, InternetTraits>;
+
+void AppendLine(std::string* body, const std::string& line) {
+  body->append(line);
+  body->append("\r\n");
+}
+
+}  // namespace
+
+bool CrackHttpUrl(const std::wstring& url, CrackedHttpUrl* out) {
+  wchar_t scheme[16] = {};
+  wchar_t host[256] = {};
+  wchar_t path[256] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszScheme = scheme;
+  parts.dwSchemeLength = ARRAYSIZE(scheme);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = ARRAYSIZE(host);
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = ARRAYSIZE(path);
+  if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+    PLOG(ERROR) << "InternetCrackUrl";
+    return false;
+  }
+  out->https = _wcsicmp(scheme, L"https") == 0;
+  if (!out->https && _wcsicmp(scheme, L"http") != 0) {
+    LOG(ERROR) << "Upload URL scheme is neither http nor https";
+    return false;
+  }
+  out->host = host;
+  out->path = path;
+  out->port = parts.nPort;
+  return true;
+}
+
+std::string WinInetMultipartUpload::WideToCodePage(const std::wstring& text, UINT code_page) {
+  if (text.empty())
+    return std::string();
+  int size = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                 0, nullptr, nullptr);
+  if (size <= 0)
+    return std::string();
+  std::string out(size, '\0');
+  if (WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                          size, nullptr, nullptr) != size) {
+    return std::string();
+  }
+  return out;
+}
+
+std::wstring WinInetMultipartUpload::UTF8ToWideText(const std::string& text) {
+  if (text.empty())
+    return std::wstring();
+  int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (size <= 0)
+    return std::wstring();
+  std::wstring out(size, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+  return out;
+}
+
+bool WinInetMultipartUpload::CheckParameters(const Parameters& parameters) {
+  for (const auto& [name, value] : parameters) {
+    if (name.empty())
+      return false;
+    for (wchar_t c : name) {
+      if (c < 32 || c > 127 || c == L'"')
+        return false;
+    }
+  }
+  return true;
+}
+
+std::wstring WinInetMultipartUpload::GenerateBoundary() {
+  return base::FormatString16(L"%ls%08X%08X", L"---------------------------", rand(), rand());
+}
+
+std::wstring WinInetMultipartUpload::ContentTypeHeader(const std::wstring& boundary) {
+  return L"Content-Type: multipart/form-data; boundary=" + boundary;
+}
+
+bool WinInetMultipartUpload::GenerateBody(const Parameters& parameters, const Files& files,
+                                          const std::wstring& boundary, std::string* body) {
+  std::string boundary_utf8 = WideToCodePage(boundary, CP_UTF8);
+  if (boundary_utf8.empty())
+    return false;
+  body->clear();
+  for (const auto& [name, value] : parameters) {
+    AppendLine(body, "--" + boundary_utf8);
+    AppendLine(body,
+               "Content-Disposition: form-data; name=\"" + WideToCodePage(name, CP_UTF8) + "\"");
+    AppendLine(body, "");
+    AppendLine(body, WideToCodePage(value, CP_UTF8));
+  }
+  for (const auto& [part_name, path] : files) {
+    std::string contents;
+    if (!ReadFileContents(path, &contents))
+      return false;
+    std::string file_name = WideToCodePage(path, CP_UTF8);
+    std::string name = WideToCodePage(part_name, CP_UTF8);
+    if (file_name.empty() || name.empty())
+      return false;
+    AppendLine(body, "--" + boundary_utf8);
+    AppendLine(body, "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
+                         file_name + "\"");
+    AppendLine(body, "Content-Type: application/octet-stream");
+    AppendLine(body, "");
+    AppendLine(body, contents);
+  }
+  AppendLine(body, "--" + boundary_utf8 + "--");
+  return true;
+}
+
+bool WinInetMultipartUpload::ReadFileContents(const std::wstring& path, std::string* bytes) {
+  return base::ReadFileToString(base::FilePath(path), bytes);
+}
+
+bool WinInetMultipartUpload::ReadResponse(void* request, std::wstring* response) {
+  wchar_t length_text[32] = {};
+  DWORD length_size = sizeof(length_text);
+  bool has_length = HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length_text, &length_size,
+                                   nullptr) != FALSE;
+  uint64_t expected = 0;
+  std::string body;
+  if (has_length) {
+    expected = wcstoull(length_text, nullptr, 10);
+    body.reserve(static_cast<size_t>(expected < (1u << 24) ? expected : (1u << 24)));
+  }
+  bool ok = true;
+  for (;;) {
+    DWORD available = 0;
+    ok = InternetQueryDataAvailable(request, &available, 0, 0) != FALSE;
+    if (!ok || available == 0)
+      break;
+    std::vector<char> chunk(available, '\0');
+    DWORD read = 0;
+    ok = InternetReadFile(request, chunk.data(), available, &read) != FALSE;
+    if (!ok || read == 0)
+      break;
+    body.append(chunk.data(), read);
+  }
+  if (!ok || (has_length && body.size() != expected))
+    return false;
+  if (response)
+    *response = UTF8ToWideText(body);
+  return true;
+}
+
+bool WinInetMultipartUpload::SendRequest(const std::wstring& user_agent_suffix,
+                                         const std::wstring& url, const Parameters& parameters,
+                                         const Files& files, const DWORD* timeout_ms,
+                                         std::wstring* response, int* status) {
+  if (status)
+    *status = 0;
+  if (!CheckParameters(parameters)) {
+    LOG(ERROR) << "Upload field names must be printable ASCII without a double quote";
+    return false;
+  }
+
+  CrackedHttpUrl target;
+  if (!CrackHttpUrl(url, &target))
+    return false;
+
+  std::wstring agent = std::wstring(kUserAgent) + user_agent_suffix;
+  ScopedInternet session(
+      InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session.IsValid()) {
+    PLOG(ERROR) << "InternetOpen";
+    return false;
+  }
+  ScopedInternet connection(InternetConnectW(session.Get(), target.host.c_str(), target.port,
+                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection.IsValid()) {
+    PLOG(ERROR) << "InternetConnect";
+    return false;
+  }
+  DWORD flags = INTERNET_FLAG_NO_COOKIES | (target.https ? INTERNET_FLAG_SECURE : 0);
+  ScopedInternet request(HttpOpenRequestW(connection.Get(), L"POST", target.path.c_str(), nullptr,
+                                          nullptr, nullptr, flags, 0));
+  if (!request.IsValid()) {
+    PLOG(ERROR) << "HttpOpenRequest";
+    return false;
+  }
+
+  std::wstring boundary = GenerateBoundary();
+  std::wstring content_type = ContentTypeHeader(boundary);
+  if (!HttpAddRequestHeadersW(request.Get(), content_type.c_str(), static_cast<DWORD>(-1),
+                              HTTP_ADDREQ_FLAG_ADD)) {
+    PLOG(ERROR) << "HttpAddRequestHeaders";
+    return false;
+  }
+  std::string body;
+  if (!GenerateBody(parameters, files, boundary, &body)) {
+    LOG(ERROR) << "Could not build the upload body";
+    return false;
+  }
+
+  if (timeout_ms) {
+    DWORD value = *timeout_ms;
+    if (!InternetSetOptionW(request.Get(), INTERNET_OPTION_SEND_TIMEOUT, &value, sizeof(value)))
+      fprintf(stderr, "Could not unset send timeout, continuing...\n");
+    if (!InternetSetOptionW(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &value,
+                            sizeof(value))) {
+      fprintf(stderr, "Could not unset receive timeout, continuing...\n");
+    }
+  }
+
+  if (!HttpSendRequestW(request.Get(), nullptr, 0, body.data(), static_cast<DWORD>(body.size()))) {
+    PLOG(ERROR) << "HttpSendRequest";
+    return false;
+  }
+
+  wchar_t status_text[4] = {};
+  DWORD status_size = sizeof(status_text);
+  if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE, status_text, &status_size, nullptr)) {
+    PLOG(ERROR) << "HttpQueryInfo status";
+    return false;
+  }
+  int code = static_cast<int>(wcstol(status_text, nullptr, 10));
+  if (status)
+    *status = code;
+  if (code != 200) {
+    LOG(ERROR) << "Upload answered with HTTP status " << code;
+    return false;
+  }
+  if (!ReadResponse(request.Get(), response)) {
+    LOG(ERROR) << "Could not read the whole upload answer";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace crash_upload
