@@ -326,12 +326,12 @@ TEST_F(CrashPipeTest, AServerStartsOnceAndAPipeNameServesOnce) {
 TEST_F(CrashPipeTest, UnreadableCrashDetailsSkipTheCallbackButReleaseTheClient) {
   ASSERT_TRUE(server_.Start(/*generate_dumps=*/true));
 
-  // A readable client gets its callback, without a dump path (no writer is
-  // part of this build).
+  // A readable client gets its callback with the dump the server's writer
+  // made of it.
   base::Process child = StartClient(2);
   EXPECT_EQ(0, ExitCodeOf(child));
   ASSERT_EQ(1u, server_.dumps().size());
-  EXPECT_FALSE(server_.dumps()[0].has_dump_path);
+  EXPECT_TRUE(server_.dumps()[0].has_dump_path);
   EXPECT_EQ(kFakeExceptionCode, server_.dumps()[0].exception_code);
 
   // A registration whose exception-pointers slot lies in unmapped memory,

@@ -26,8 +26,19 @@
 #include "desktop/windows/crash_reporter/reporter_crash_handlers.h"
 #include "desktop/windows/crash_reporter/reporter_work_counter.h"
 #include "desktop/windows/crash_reporter/test_crash_trigger.h"
+#include "desktop/windows/crash_reporter/crash_log/report_fields.h"
+#include "desktop/windows/crash_reporter/crash_log/scoped_stdio_file.h"
+#include "desktop/windows/crash_reporter/upload/crash_server_urls.h"
+#include "desktop/windows/crash_reporter/upload/crash_upload_launchers.h"
+#include "desktop/windows/crash_reporter/upload/query_crash_server.h"
 
 namespace crash_reporter {
+namespace {
+
+// How long a crashed installer's report waits for the crash server's answer.
+constexpr DWORD kCrashServerQueryTimeoutMs = 3000;
+
+}  // namespace
 
 void HandleClientCrash(void* context, const CrashPipeClientRecord* client,
                        const std::wstring*) {
@@ -57,6 +68,51 @@ void HandleClientCrash(void* context, const CrashPipeClientRecord* client,
     }
   }
   logger.AppendToCrashLog(text_log);
+
+  std::wstring active_url;
+  GetCrashKeyValue(keys, L"active_url", &active_url);
+  std::wstring report_id;
+  std::wstring location;
+  const int answer = QueryCrashServer(active_url, DetectCrashOrigin(keys), &report_id, &location,
+                                      kCrashServerQueryTimeoutMs);
+  const CrashLogDirectories& directories = GetCrashLogDirectories();
+  if (answer == kCrashServerBusy) {
+    // The server asked for no more reports now: the log is not sent.
+    if (!crash->keep_logs)
+      base::DeletePath(text_log, false);
+  } else {
+    ReportFields fields;
+    BuildCrashLogUploadParameters(keys, &fields);
+    AddStacktraceIdField(report_id, &fields);
+    if (!PostCrashLogUpload(directories.crash_log_folder.Append(text_log), fields,
+                            !crash->keep_logs)) {
+      location.clear();
+    }
+  }
+  if (!minidump.empty()) {
+    ReportFields fields;
+    BuildMinidumpUploadParameters(client->process(), keys, &fields);
+    PostMinidumpUpload(directories.crash_log_folder.Append(minidump), fields, !crash->keep_logs);
+  }
+
+  if (location.empty())
+    return;
+  std::wstring guid;
+  GetCrashKeyValue(keys, L"crash_guid", &guid);
+  if (guid.empty() && directories.folder_from_environment)
+    guid = L"0";
+  if (guid.empty())
+    return;
+  const base::FilePath report_id_file = GetReportIdFilePath(directories, own_pid, sequence);
+  if (report_id_file.empty())
+    return;
+  ScopedStdioFile file(_wfopen(report_id_file.value().c_str(), L"wt"));
+  if (!file.IsValid()) {
+    PLOG(ERROR) << "Cannot write the report-id file";
+    return;
+  }
+  fprintf(file.Get(), "%s=%s", base::WideToUTF8(guid).c_str(),
+          base::WideToUTF8(location).c_str());
 }
 
 int RunCrashReporterServer() {
@@ -78,6 +134,7 @@ int RunCrashReporterServer() {
     LOG(INFO) << "Crash reporting is switched off";
     return -1;
   }
+  InitCrashServerUrls();
   if (!ReporterWorkCounter::Get().CreateEvent())
     return -1;
 

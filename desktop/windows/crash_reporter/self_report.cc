@@ -22,6 +22,8 @@
 #include "desktop/windows/crash_reporter/crash_reporter_flags.h"
 #include "desktop/windows/crash_reporter/crash_state_counters.h"
 #include "desktop/windows/crash_reporter/reporter_crash_handlers.h"
+#include "desktop/windows/crash_reporter/upload/crash_server_urls.h"
+#include "desktop/windows/crash_reporter/upload/crash_upload_launchers.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
 
@@ -183,6 +185,21 @@ void RunCrashReporterSelfReport() {
   BuildSelfReportUploadParameters(crashed_pid, &minidump_fields);
 
   SignalSelfReportDone(crashed_pid);
+
+  if (text_log.empty() && minidump.empty())
+    return;
+  InitCrashServerUrls();
+  bool sent = false;
+  if (!text_log.empty()) {
+    sent |= RunCrashLogUploadNow(text_log, log_fields, !minidump_mode);
+    base::DeletePath(text_log, false);
+  }
+  if (!minidump.empty()) {
+    sent |= RunMinidumpUploadNow(minidump, minidump_fields, !minidump_mode);
+    base::DeletePath(minidump, false);
+  }
+  if (sent)
+    StampLastReporterCrash(CurrentFileTime());
 }
 
 }  // namespace crash_reporter
