@@ -82,6 +82,24 @@ void StampLastReporterCrash(uint64_t now) {
     ELOG(ERROR, static_cast<unsigned long>(result)) << "Cannot stamp the reporter's crash";
 }
 
+bool ReadSelfReportException(HANDLE process, const ExceptionInfoBlock& block, uint32_t* code,
+                             uint64_t* address) {
+  // The block holds the crashing thread's id first; the address of its
+  // EXCEPTION_POINTERS follows, and the record is what that points at.
+  EXCEPTION_POINTERS pointers;
+  EXCEPTION_RECORD record;
+  if (!ReadRemote(process, block.exception_pointers, &pointers, sizeof(pointers)) ||
+      !ReadRemote(process, reinterpret_cast<uint64_t>(pointers.ExceptionRecord), &record,
+                  sizeof(record))) {
+    *code = 0;
+    *address = 0;
+    return false;
+  }
+  *code = record.ExceptionCode;
+  *address = reinterpret_cast<uint64_t>(record.ExceptionAddress);
+  return true;
+}
+
 bool WriteSelfReportLogWithMinidump(DWORD pid, uint64_t block_address,
                                     const base::FilePath& log_path, uint64_t size_limit) {
   base::win::ScopedHandle process(
@@ -110,18 +128,9 @@ bool WriteSelfReportLogWithMinidump(DWORD pid, uint64_t block_address,
   if (!dumped || minidump.empty())
     return false;
 
-  // The block holds the crashing thread's id first; the address of its
-  // EXCEPTION_POINTERS follows, and the record is what that points at.
   uint32_t code = 0;
   uint64_t address = 0;
-  EXCEPTION_POINTERS pointers;
-  EXCEPTION_RECORD record;
-  if (ReadRemote(process.Get(), block.exception_pointers, &pointers, sizeof(pointers)) &&
-      ReadRemote(process.Get(), reinterpret_cast<uint64_t>(pointers.ExceptionRecord), &record,
-                 sizeof(record))) {
-    code = record.ExceptionCode;
-    address = reinterpret_cast<uint64_t>(record.ExceptionAddress);
-  }
+  ReadSelfReportException(process.Get(), block, &code, &address);
 
   ScopedStdioFile file(_wfopen(log_path.value().c_str(), L"wb"));
   if (!file.IsValid()) {

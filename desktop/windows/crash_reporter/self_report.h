@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/crash_reporter/crash_log/size_limited_minidump.h"
 
 namespace crash_reporter {
 
@@ -27,6 +28,11 @@ bool DaysBetween(uint64_t stored, uint64_t now, uint64_t* days);
 // always allowed) and compares it with the clock.
 bool GetDaysSinceLastReporterCrash(uint64_t* days);
 void StampLastReporterCrash(uint64_t now);
+
+// The code and address of the exception a crashed reporter's block points
+// at; 0 and 0 (false) when they cannot be read.
+bool ReadSelfReportException(HANDLE process, const ExceptionInfoBlock& block, uint32_t* code,
+                             uint64_t* address);
 
 // The self-report log: the crashed reporter's image name, its exception and
 // the raw bytes of a minidump of it.

@@ -260,17 +260,22 @@ TEST_F(ReporterSelfReportTest, AFreshStampSendsNothingAndReleasesTheReporterAtOn
   ::GetSystemTimeAsFileTime(&now);
   key_.WriteValueQW(kLastReporterCrashValue,
                     (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-  const std::string crash_path = testing_crash::UniqueUploadPath("fresh");
-  base::Process reporter = StartCrashingReporter("access-violation", crash_path);
-  ASSERT_TRUE(reporter.IsValid());
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 30000));
-  int exit_code = 0;
-  const ULONGLONG start = ::GetTickCount64();
-  ASSERT_TRUE(reporter.WaitForExitWithTimeout(60000, &exit_code));
-  EXPECT_EQ(0xC0000005, static_cast<DWORD>(exit_code));
-  EXPECT_LT(::GetTickCount64() - start, 10000u);
-  ::Sleep(1000);
-  EXPECT_TRUE(testing_crash::RecordedRequests(crash_path).empty());
+  // Every kind of crash ends the reporter with its own status, never 0.
+  for (const CrashKind kind : {CrashKind{"access-violation", 0xC0000005},
+                               CrashKind{"invalid-parameter", 0xC000000D},
+                               CrashKind{"pure-call", 0xC0000025}}) {
+    const std::string crash_path = testing_crash::UniqueUploadPath("fresh");
+    base::Process reporter = StartCrashingReporter(kind.name, crash_path);
+    ASSERT_TRUE(reporter.IsValid());
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 30000));
+    int exit_code = 0;
+    const ULONGLONG start = ::GetTickCount64();
+    ASSERT_TRUE(reporter.WaitForExitWithTimeout(60000, &exit_code));
+    EXPECT_EQ(kind.code, static_cast<DWORD>(exit_code)) << kind.name;
+    EXPECT_LT(::GetTickCount64() - start, 10000u) << kind.name;
+    ::Sleep(500);
+    EXPECT_TRUE(testing_crash::RecordedRequests(crash_path).empty()) << kind.name;
+  }
 }
 
 }  // namespace
