@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
@@ -324,10 +325,13 @@ TEST_F(CrashPipeTest, AServerStartsOnceAndAPipeNameServesOnce) {
 }
 
 TEST_F(CrashPipeTest, UnreadableCrashDetailsSkipTheCallbackButReleaseTheClient) {
-  ASSERT_TRUE(server_.Start(/*generate_dumps=*/true));
+  base::ScopedTempDir dumps;
+  ASSERT_TRUE(dumps.CreateUniqueTempDir());
+  const std::wstring dump_folder = dumps.GetPath().value();
+  ASSERT_TRUE(server_.Start(/*generate_dumps=*/true, &dump_folder));
 
-  // A readable client gets its callback with the dump the server's writer
-  // made of it.
+  // A readable client gets its callback with the path of the dump the server
+  // wrote.
   base::Process child = StartClient(2);
   EXPECT_EQ(0, ExitCodeOf(child));
   ASSERT_EQ(1u, server_.dumps().size());
