@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/values.h"
+#include "testing/http_server/test_server.h"
 
 namespace testing_crash {
 
@@ -33,7 +34,8 @@ std::vector<std::unique_ptr<base::DictValue>> WaitForRequests(std::string_view p
                                                               int timeout_ms);
 
 // A header of a recorded request (case-insensitive name); empty when absent.
-std::string RecordedHeader(const base::DictValue& request, std::string_view name);
+// Both servers record headers alike.
+using testing_http::RecordedHeader;
 // A text field of a recorded POST; |found| tells whether it was there.
 std::string RecordedField(const base::DictValue& request, std::string_view name,
                           bool* found = nullptr);

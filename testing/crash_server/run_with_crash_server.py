@@ -16,23 +16,10 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def wait_for_port(path, proc, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.exists(path):
-            with open(path) as f:
-                text = f.read().strip()
-            if text:
-                return int(text)
-        if proc.poll() is not None:
-            sys.exit("crash server ended early with status %d" % proc.returncode)
-        time.sleep(0.05)
-    sys.exit("crash server did not start within %d s" % timeout)
+sys.path.insert(0, os.path.join(HERE, "..", "http_server"))
+from run_with_test_server import wait_for_file  # noqa: E402
 
 
 def main():
@@ -53,7 +40,7 @@ def main():
             for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                          "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"):
                 env.pop(name, None)
-            env["VELMO_TEST_CRASH_SERVER"] = "http://127.0.0.1:%d" % wait_for_port(port_file, server)
+            env["VELMO_TEST_CRASH_SERVER"] = "http://127.0.0.1:%d" % wait_for_file(port_file, server)
             env["VELMO_TEST_CRASH_RECORD"] = "Z:" + record.replace("/", "\\")
             return subprocess.call(command, env=env)
         finally:

@@ -22,12 +22,16 @@ class CrashUploadTask {
   virtual bool Run() = 0;
 
   const base::FilePath& path() const { return path_; }
+  // The target in place of the configured endpoint.
+  void set_url_for_testing(std::wstring url) { url_ = std::move(url); }
 
  protected:
   base::FilePath path_;
   bool delete_file_;
   ReportFields fields_;
   bool compress_;
+  // Empty: the configured endpoint.
+  std::wstring url_;
 };
 
 // The text crash log, zipped when |compress|, to the crash URL over WinInet.
@@ -35,11 +39,6 @@ class CrashLogUploadTask : public CrashUploadTask {
  public:
   using CrashUploadTask::CrashUploadTask;
   bool Run() override;
-  // The target; CrashUrl() unless a test sets another.
-  void set_url_for_testing(std::wstring url) { url_ = std::move(url); }
-
- private:
-  std::wstring url_;
 };
 
 // The minidump, its body gzip-compressed when |compress|, to the collector
@@ -48,11 +47,6 @@ class MinidumpUploadTask : public CrashUploadTask {
  public:
   using CrashUploadTask::CrashUploadTask;
   bool Run() override;
-  // The target; CollectorUrl() unless a test sets another.
-  void set_url_for_testing(std::wstring url) { url_ = std::move(url); }
-
- private:
-  std::wstring url_;
 };
 
 }  // namespace crash_reporter
