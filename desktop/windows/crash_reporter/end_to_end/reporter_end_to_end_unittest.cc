@@ -75,6 +75,17 @@ std::string ReadText(const base::FilePath& path) {
   return text;
 }
 
+// The names of a recorded POST's text fields, sorted.
+std::string FieldNames(const base::DictValue& request) {
+  std::string names;
+  const base::DictValue* fields = nullptr;
+  if (!request.GetDictionary("fields", &fields))
+    return names;
+  for (base::DictValue::Iterator it(*fields); !it.IsAtEnd(); it.Advance())
+    names += (names.empty() ? "" : " ") + it.key();
+  return names;
+}
+
 struct CrashKind {
   const char* name;
   DWORD code;
@@ -128,6 +139,14 @@ TEST_P(FrontEndCrashTest, TheReporterLogsDumpsAndUploadsTheCrash) {
   const base::DictValue& log_upload = *requests[1];
   EXPECT_EQ(id, testing_crash::RecordedField(log_upload, "stacktraceId"));
   EXPECT_EQ("VelmoDesktop", testing_crash::RecordedField(log_upload, "ProductName"));
+  // The uptime goes with the log only after a second or more ("ptime" of 4
+  // digits); the trigger usually crashes the front end sooner.
+  std::string names = FieldNames(log_upload);
+  if (names.find("CrashUptime ") == 0) {
+    names.erase(0, strlen("CrashUptime "));
+    EXPECT_GE(std::stoull(testing_crash::RecordedField(log_upload, "CrashUptime")), 1u);
+  }
+  EXPECT_EQ("ProductName ReleaseChannel UBN Version stacktraceId", names);
   testing_crash::RecordedFile zip;
   ASSERT_TRUE(testing_crash::FindRecordedFile(log_upload, "file", &zip));
   EXPECT_EQ(0u, zip.data.find("PK\x03\x04"));
@@ -135,6 +154,14 @@ TEST_P(FrontEndCrashTest, TheReporterLogsDumpsAndUploadsTheCrash) {
   auto dumps = testing_crash::WaitForRequests(collector_path, 1, 30000);
   ASSERT_EQ(1u, dumps.size());
   EXPECT_EQ("installer", testing_crash::RecordedField(*dumps[0], "ProcessType"));
+  for (const char* name : {"BuildID", "CrashTime", "InstallTime", "StartupTime", "UBN", "Version",
+                           "symbols-package"}) {
+    bool found = false;
+    EXPECT_FALSE(testing_crash::RecordedField(*dumps[0], name, &found).empty()) << name;
+    EXPECT_TRUE(found) << name;
+  }
+  EXPECT_LE(std::stoull(testing_crash::RecordedField(*dumps[0], "StartupTime")),
+            std::stoull(testing_crash::RecordedField(*dumps[0], "CrashTime")));
   testing_crash::RecordedFile dump;
   ASSERT_TRUE(testing_crash::FindRecordedFile(*dumps[0], "upload_file_minidump", &dump));
 
