@@ -54,10 +54,9 @@ void HandleClientCrash(void* context, const CrashPipeClientRecord* client,
   const uint32_t sequence = NextCrashSequenceNumber();
   const DWORD own_pid = ::GetCurrentProcessId();
   const base::FilePath text_log(MakeCrashLogFileName(own_pid, sequence, L".txt"));
-  if (!WriteClientCrashLog(*client, text_log)) {
-    LOG(ERROR) << "No crash log for process " << client->pid();
+  // Its failures are logged where they happen.
+  if (!WriteClientCrashLog(*client, text_log))
     return;
-  }
   base::FilePath minidump;
   if (GetCrashReporterFlags().IsAlternativeCrashLoggingEnabled()) {
     const base::FilePath path(MakeCrashLogFileName(own_pid, sequence, L".dmp"));
@@ -111,8 +110,10 @@ void HandleClientCrash(void* context, const CrashPipeClientRecord* client,
     PLOG(ERROR) << "Cannot write the report-id file";
     return;
   }
-  fprintf(file.Get(), "%s=%s", base::WideToUTF8(guid).c_str(),
-          base::WideToUTF8(location).c_str());
+  if (fprintf(file.Get(), "%s=%s", base::WideToUTF8(guid).c_str(),
+              base::WideToUTF8(location).c_str()) < 0) {
+    LOG(ERROR) << "Cannot write the report id";
+  }
 }
 
 int RunCrashReporterServer() {
@@ -159,10 +160,8 @@ int RunCrashReporterServer() {
   auto server = std::make_unique<CrashPipeServer>(
       pipe_name, security.Get(), nullptr, nullptr, &HandleClientCrash, &context, nullptr, nullptr,
       nullptr, nullptr, /*generate_dumps=*/false, nullptr);
-  if (!server->Start()) {
-    LOG(ERROR) << "The crash pipe server cannot start";
+  if (!server->Start())
     return -1;
-  }
   ::SetEvent(init_event.Get());
   init_event.Reset();
   MaybeTriggerTestCrash("reporter");

@@ -1,5 +1,6 @@
 #include "desktop/windows/crash_reporter/handle_trace_description.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>

@@ -19,7 +19,7 @@ bool g_prepared = false;
 std::atomic<LONG> g_first_crash{0};
 // Built before any crash: a crash handler must not allocate.
 std::wstring* g_command_line = nullptr;
-HANDLE g_event = nullptr;  // kept for the life of the process
+base::win::ScopedHandle g_event;  // kept for the life of the process
 
 std::wstring EventName(DWORD pid) {
   return kSelfReportEventPrefix + std::to_wstring(pid);
@@ -43,8 +43,8 @@ void StartSelfReportAndWait() {
   }
   base::win::ScopedHandle process(info.hProcess);
   base::win::ScopedHandle thread(info.hThread);
-  if (g_event)
-    ::WaitForSingleObject(g_event, kSelfReportWaitMs);
+  if (g_event.IsValid())
+    ::WaitForSingleObject(g_event.Get(), kSelfReportWaitMs);
   else
     ::Sleep(kSelfReportWaitMs);
 }
@@ -134,8 +134,8 @@ void PrepareSelfReportCommandLine(bool with_minidump_switch) {
     PLOG(ERROR) << "Cannot find the reporter's own executable";
     return;
   }
-  g_event = ::CreateEventW(nullptr, TRUE, FALSE, EventName(::GetCurrentProcessId()).c_str());
-  if (!g_event) {
+  g_event.Reset(::CreateEventW(nullptr, TRUE, FALSE, EventName(::GetCurrentProcessId()).c_str()));
+  if (!g_event.IsValid()) {
     PLOG(ERROR) << "Cannot create the self-report event";
     return;
   }
