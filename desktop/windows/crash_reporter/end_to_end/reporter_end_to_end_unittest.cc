@@ -3,6 +3,10 @@
 // crash server; a crashed reporter is reported by a third process.
 #include <windows.h>
 
+#include <minizip/unzip.h>
+// After unzip.h, which it needs.
+#include <minizip/iowin32.h>
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -15,6 +19,7 @@
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
+#include "base/scoped_generic.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
@@ -84,6 +89,36 @@ std::string FieldNames(const base::DictValue& request) {
   for (base::DictValue::Iterator it(*fields); !it.IsAtEnd(); it.Advance())
     names += (names.empty() ? "" : " ") + it.key();
   return names;
+}
+
+struct UnzipTraits {
+  static unzFile InvalidValue() { return nullptr; }
+  static void Free(unzFile& file) { unzClose(file); }
+};
+using ScopedUnzip = base::ScopedGeneric<unzFile, UnzipTraits>;
+
+// The one entry of the zip made of |bytes|; empty when it cannot be read.
+std::string UnzipOnlyEntry(const std::string& bytes, const base::FilePath& folder) {
+  const base::FilePath zip = folder.Append(L"upload.zip");
+  if (base::WriteFileBytes(zip, bytes.data(), static_cast<int>(bytes.size())) !=
+      static_cast<int>(bytes.size())) {
+    return std::string();
+  }
+  zlib_filefunc64_def functions;
+  fill_win32_filefunc64W(&functions);
+  ScopedUnzip unzip(unzOpen2_64(zip.value().c_str(), &functions));
+  unz_file_info64 info;
+  if (!unzip.IsValid() || unzGoToFirstFile(unzip.Get()) != UNZ_OK ||
+      unzGetCurrentFileInfo64(unzip.Get(), &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+      unzOpenCurrentFile(unzip.Get()) != UNZ_OK) {
+    return std::string();
+  }
+  std::string text(static_cast<size_t>(info.uncompressed_size), '\0');
+  const int read =
+      unzReadCurrentFile(unzip.Get(), text.data(), static_cast<unsigned>(text.size()));
+  if (unzCloseCurrentFile(unzip.Get()) != UNZ_OK || read != static_cast<int>(text.size()))
+    return std::string();
+  return text;
 }
 
 struct CrashKind {
@@ -174,6 +209,7 @@ TEST_P(FrontEndCrashTest, TheReporterLogsDumpsAndUploadsTheCrash) {
   EXPECT_NE(std::string::npos, text.find(code)) << text.substr(0, 300);
   EXPECT_NE(std::string::npos, text.find("\nThread: "));
   EXPECT_NE(std::string::npos, text.find("process_type=\"installer\""));
+  EXPECT_TRUE(UnzipOnlyEntry(zip.data, temp_.GetPath()) == text) << "the uploaded log differs";
   const std::vector<base::FilePath> minidumps = FilesEndingWith(logs_, L"-1.dmp");
   ASSERT_EQ(1u, minidumps.size());
   EXPECT_EQ(ReadText(minidumps[0]), dump.data);
@@ -269,7 +305,10 @@ TEST_F(ReporterSelfReportTest, ACrashedReporterIsReportedByAThirdProcess) {
   ASSERT_EQ(1u, uploads.size());
   testing_crash::RecordedFile file;
   ASSERT_TRUE(testing_crash::FindRecordedFile(*uploads[0], "file", &file));
-  EXPECT_FALSE(file.data.empty());
+  const std::string log = UnzipOnlyEntry(file.data, temp_.GetPath());
+  EXPECT_EQ(0u, log.find("VELMO-CRASHLOG V1 ")) << log.substr(0, 200);
+  EXPECT_NE(std::string::npos, log.find("caused exception C0000005 at"));
+  EXPECT_NE(std::string::npos, log.find("process_type=\"crash_reporter\""));
   uint64_t stamp = 0;
   for (int i = 0; i < 100 && stamp == 0; ++i) {
     ::Sleep(100);
