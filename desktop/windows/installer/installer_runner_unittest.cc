@@ -886,6 +886,62 @@ TEST_F(RealInstallerRunTest, RealBackEndCrashReachesTheReporter) {
   EXPECT_EQ(0xC0000005, dump.exception_code);
   EXPECT_EQ(L"installer", dump.Value(L"process_type"));
 }
+
+// The same crash served by a real reporter, started as this test's own: it
+// writes the back end's crash log and its minidump into its crash-log folder.
+TEST_F(RealInstallerRunTest, RealBackEndCrashIsLoggedByARealReporter) {
+  const base::FilePath demo = DemoPackage();
+  const base::FilePath logs = temp_.GetPath().Append(L"crash logs");
+  const std::wstring init_name =
+      crash_reporter::kCrashReporterInitEventPrefix + std::to_wstring(::GetCurrentProcessId());
+  base::win::ScopedHandle init_event(::CreateEventW(nullptr, TRUE, FALSE, init_name.c_str()));
+  ASSERT_TRUE(init_event.IsValid());
+  const std::pair<const wchar_t*, std::wstring> environment[] = {
+      {L"VELMO_CRASH_LOG_DIR", logs.value()},
+      {L"VELMO_CRASH_KEEP_LOGS", L"1"},
+      // Nothing listens there: the pre-flight and the uploads fail at once.
+      {L"VELMO_CRASH_SERVER_URL", L"http://127.0.0.1:1/crash"},
+      {L"VELMO_ALTERNATIVE_CRASH_SERVER_URL", L"http://127.0.0.1:1/collector"}};
+  for (const auto& [name, value] : environment)
+    ::SetEnvironmentVariableW(name, value.c_str());
+  base::CommandLine reporter_command(BuildDir().Append(L"installer.exe"));
+  reporter_command.AppendSwitchASCII(kCrashReporterParentIdSwitch,
+                                     std::to_string(::GetCurrentProcessId()));
+  reporter_command.AppendSwitchASCII("with-feature:alternative-crash-logging", "on");
+  base::Process reporter = base::LaunchProcess(reporter_command, base::LaunchOptions());
+  ASSERT_TRUE(reporter.IsValid());
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event.Get(), 30000));
+
+  crash_reporter::SetCrashReporterPid(reporter.Pid());
+  ::SetEnvironmentVariableW(crash_reporter::kTestCrashVariable, L"backend:breakpoint");
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  InstallerRunner runner(demo, base::FilePath());
+  runner.AddObserver(&observer_);
+  runner.OnPackageReady();
+  const bool started = runner.Start(settings.get());
+  ::SetEnvironmentVariableW(crash_reporter::kTestCrashVariable, nullptr);
+  for (const auto& [name, value] : environment)
+    ::SetEnvironmentVariableW(name, nullptr);
+  crash_reporter::SetCrashReporterPid(0);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
+  EXPECT_EQ("terminated false", observer_.calls.back());
+  int exit_code = 0;
+  ASSERT_TRUE(runner.backend_process().WaitForExitWithTimeout(30000, &exit_code));
+  EXPECT_EQ(0x80000003u, static_cast<DWORD>(exit_code));
+
+  // The reporter serves this test as long as it lives: both files exist
+  // once the back end has ended.
+  const std::wstring prefix = L"velmo-crashlog-" + std::to_wstring(reporter.Pid()) + L"-1";
+  std::string text;
+  EXPECT_TRUE(base::ReadFileToString(logs.Append(prefix + L".txt"), &text));
+  EXPECT_NE(std::string::npos, text.find("caused exception 80000003 at")) << text.substr(0, 300);
+  EXPECT_NE(std::string::npos, text.find("process_type=\"installer\""));
+  int64_t dump_size = 0;
+  EXPECT_TRUE(base::GetFileSize(logs.Append(prefix + L".dmp"), &dump_size));
+  EXPECT_GT(dump_size, 0);
+  reporter.Terminate(0, true);
+}
 #endif  // defined(VELMO_TEST_CRASH_TRIGGER)
 
 TEST_F(RealInstallerRunTest, RealInstallerInstallsTheDemoPackage) {

@@ -12,6 +12,11 @@ inline constexpr char kHelpSwitch[] = "help";
 inline constexpr char kHelpShortSwitch[] = "?";
 inline constexpr char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
 inline constexpr char kCrashReporterExceptionInfoSwitch[] = "crash-reporter-exception-info";
+// A self-report that embeds a minidump instead of attaching to the crashed
+// reporter.
+inline constexpr char kCrashReporterMinidumpSwitch[] = "crash-reporter-minidump";
+// The browser profile folder the reporter keeps its files under.
+inline constexpr char kUserDataDirSwitch[] = "user-data-dir";
 inline constexpr char kSetFolderPermissionSwitch[] = "set-folder-permission";
 inline constexpr char kPermissionsForUserSwitch[] = "permissions-for-user";
 inline constexpr char kRunUninstallBatSwitch[] = "run-uninstall-bat";

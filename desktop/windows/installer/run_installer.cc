@@ -31,6 +31,9 @@
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
+#include "desktop/windows/crash_reporter/crash_reporter_server.h"
+#include "desktop/windows/crash_reporter/reporter_crash_handlers.h"
+#include "desktop/windows/crash_reporter/self_report.h"
 #include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
@@ -304,8 +307,13 @@ bool RunInstallerMain() {
       // Every name the installer uses comes from the configuration.
       LOG(ERROR) << "The product configuration is unusable; the installer cannot run";
     } else if (command_line.HasSwitch(kCrashReporterParentIdSwitch)) {
-      crash_reporter::MaybeTriggerTestCrash("reporter");
-      result = RoleNotAvailable("crash reporter");
+      crash_reporter::InstallReporterCrashHandlers();
+      if (command_line.HasSwitch(kCrashReporterExceptionInfoSwitch))
+        crash_reporter::RunCrashReporterSelfReport();
+      else
+        crash_reporter::RunCrashReporterServer();
+      // What the reporter achieved is in its logs; the run itself succeeded.
+      result = true;
     } else {
       // Crash reporting comes first, so that it covers everything after.
       crash_reporter::DisableExceptionCallbackFilter();
