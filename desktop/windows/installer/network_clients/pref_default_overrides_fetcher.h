@@ -17,6 +17,8 @@ class FetcherUIDelegate;
 inline constexpr char kPrefDefaultOverridesExperiment[] = "installer-pref-default-overrides-support";
 inline constexpr char kLocalPrefDefaultOverridesServerSwitch[] = "local-pref-default-overrides-server";
 inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
+// Tries after the first failed one before the fetch gives up.
+inline constexpr int kPrefDefaultOverridesMaxRetries = 2;
 
 class PrefDefaultOverridesFetcher {
  public:

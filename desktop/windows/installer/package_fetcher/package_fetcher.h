@@ -139,6 +139,10 @@ class PackageFetcher {
   // the same path without its extension.
   const base::FilePath& download_path() const { return download_path_; }
   base::FilePath unpack_folder() const { return download_path_.RemoveExtension(); }
+  // Where the suite components are unpacked; empty without them.
+  base::FilePath suite_unpack_folder() const {
+    return suite_path_.empty() ? base::FilePath() : suite_path_.RemoveExtension();
+  }
 
  private:
   base::FilePath download_path_;
