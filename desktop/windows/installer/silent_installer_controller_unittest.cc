@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "gtest/gtest.h"
 
@@ -301,22 +302,32 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForTheCurrent
   ASSERT_EQ(static_cast<int>(prefs.size()),
             base::WriteFileBytes(prefs_file, prefs.data(), static_cast<int>(prefs.size())));
 
+  // An upgrade keeps the version before it (a running browser may still use
+  // it) and removes the older ones.
   ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
   lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Controller exiting")) << base::JoinString(lines, "\n");
   const InstallLog second = ExpectInstalled(false);
   EXPECT_NE(first.subfolder, second.subfolder);
-  EXPECT_TRUE(WaitUntilGone(install_folder_.Append(first.subfolder)));
   EXPECT_EQ(first.app_id, second.app_id);
+  ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
+  TakeLogLines();
+  const InstallLog third = ExpectInstalled(false);
+  EXPECT_NE(second.subfolder, third.subfolder);
+  EXPECT_TRUE(WaitUntilGone(install_folder_.Append(first.subfolder)));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(second.subfolder).Append(GetBrowserExeName())));
   std::string kept;
   EXPECT_TRUE(base::ReadFileToString(prefs_file, &kept));
   EXPECT_EQ(prefs, kept);
 
-  EXPECT_EQ(0, Uninstall(second));
+  // The uninstallation takes every generation away.
+  EXPECT_EQ(0, Uninstall(third));
   lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Inside packagetrue")) << base::JoinString(lines, "\n");
   EXPECT_TRUE(HasLine(lines, "Initializing controller without fetcher."));
-  ExpectUninstalled(second);
+  ExpectUninstalled(third);
+  for (const base::FilePath& file : second.files)
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
 }
 
 TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForAllUsers) {
@@ -329,6 +340,7 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForAllUsers) {
 
 // A payload cut short has no valid trailer: the installer runs as one
 // without a package, and the package server it then asks is unreachable.
+// The run gives up after a few tries instead of waiting for the network.
 TEST_F(SilentRunTest, TruncatedPayloadFailsAndLeavesNothing) {
   const base::FilePath installer =
       CopyOfFullInstaller([](std::string* image) { image->resize(image->size() - 4096); });
@@ -337,7 +349,7 @@ TEST_F(SilentRunTest, TruncatedPayloadFailsAndLeavesNothing) {
   switches.push_back(L"--internal-package-server=http://127.0.0.1:9");
   EXPECT_EQ(1, Run(installer, switches));
   const std::vector<std::string> lines = TakeLogLines();
-  EXPECT_TRUE(HasLine(lines, "Corrupted payload")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Failed reading payload")) << base::JoinString(lines, "\n");
   EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
   ExpectNothingInstalled();
 }
