@@ -252,8 +252,10 @@ void SilentInstallerController::Terminate() {
   const bool autoupdate = settings_->IsFlagSet(Settings::AUTOUPDATE);
   if (settings_->IsFlagSet(Settings::ENABLE_INSTALLER_STATS) && (!autoupdate || !result_)) {
     LOG(INFO) << "Sending stats";
-    // Send runs the quit closure itself when the request cannot start.
-    stats_sender_->Send(loop_runner_.QuitClosure(), package_downloaded_);
+    // Waiting for the network pays off only when it has just carried the
+    // package: a fetch that failed may have failed for want of one. Send runs
+    // the quit closure itself when the request cannot start.
+    stats_sender_->Send(loop_runner_.QuitClosure(), package_downloaded_ && package_present_);
   } else {
     LOG(INFO) << "Not sending stats";
     loop_runner_.Quit();

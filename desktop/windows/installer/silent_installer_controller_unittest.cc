@@ -15,14 +15,17 @@
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
+#include "base/string_number_conversions.h"
 #include "base/string_split.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
+#include "crypto/secure_hash.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
@@ -30,6 +33,7 @@
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "gtest/gtest.h"
+#include "testing/http_server/test_server.h"
 
 namespace installer {
 namespace {
@@ -284,6 +288,57 @@ class SilentRunTest : public testing::Test {
   std::wstring saved_temp_;
 };
 
+std::string Sha256Hex(const base::FilePath& file) {
+  uint8_t digest[crypto::SecureHash::kSha256Length];
+  EXPECT_TRUE(crypto::Sha256HashFile(file, digest)) << file;
+  return base::ToLowerASCII(base::HexEncode(digest, sizeof(digest)));
+}
+
+// The net installer against the package server that CTest starts beside the
+// suite (testing/package_server), whose files the tests lay out.
+class NetInstallerTest : public SilentRunTest {
+ protected:
+  void SetUp() override {
+    SilentRunTest::SetUp();
+    wchar_t root[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableW(L"VELMO_PACKAGE_SERVER_ROOT", root, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH) << "not started beside a package server";
+    // A folder of this run's own on the server.
+    prefix_ = "net" + std::to_string(::GetCurrentProcessId()) + "_" +
+              std::to_string(::GetTickCount64());
+    server_folder_ = base::FilePath(std::wstring(root, length)).Append(base::UTF8ToWide(prefix_));
+    ASSERT_TRUE(base::CreateDirectoryTree(server_folder_));
+  }
+
+  std::string Url(const std::string& name) const {
+    return "http://" + testing_http::ServerAddress() + "/" + prefix_ + "/" + name;
+  }
+
+  // Serves the offline installer as the package and the server's reply
+  // naming it with |checksum| (its own when empty).
+  void ServePackage(const std::string& checksum) {
+    const base::FilePath package = server_folder_.Append(L"installer.exe");
+    ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"velmo_installer_full.exe"), package));
+    Serve("reply", R"({"installer":")" + Url("installer.exe") + R"(","installer_checksum":")" +
+                       (checksum.empty() ? Sha256Hex(package) : checksum) + "\"}");
+  }
+
+  void Serve(const std::string& name, const std::string& body) {
+    ASSERT_EQ(static_cast<int>(body.size()),
+              base::WriteFileBytes(server_folder_.Append(base::UTF8ToWide(name)), body.data(),
+                                   static_cast<int>(body.size())));
+  }
+
+  int RunNetInstaller() {
+    std::vector<std::wstring> switches = InstallSwitches(false);
+    switches.push_back(L"--internal-package-server=" + base::UTF8ToWide(Url("reply")));
+    return Run(BinFolder().Append(L"velmo_installer_net.exe"), switches);
+  }
+
+  std::string prefix_;
+  base::FilePath server_folder_;
+};
+
 TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForTheCurrentUser) {
   const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
   ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
@@ -383,6 +438,54 @@ TEST_F(SilentRunTest, SecondInstallerOnTheSameFolderIsRefused) {
       << base::JoinString(lines, "\n");
   ExpectNothingInstalled();
   ::ReleaseMutex(mutex.Get());
+}
+
+TEST_F(NetInstallerTest, WrongChecksumGarbageReplyAndMissingPackageFail) {
+  ServePackage(std::string(64, '0'));
+  EXPECT_EQ(1, RunNetInstaller());
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLineStartingWith(lines, "Tracking data: ")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLineStartingWith(lines, "Checksum incorrect for the downloaded package"));
+  EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
+  ExpectNothingInstalled();
+
+  // The server was asked with the installer's tracking data, then gave the
+  // package.
+  PayloadReader payload(BinFolder().Append(L"velmo_installer_net.exe"));
+  const std::string tracking_data = payload.GetTrackingData();
+  EXPECT_FALSE(tracking_data.empty());
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+  ASSERT_TRUE(requests);
+  bool asked = false;
+  bool downloaded = false;
+  for (size_t i = 0; i < requests->size(); ++i) {
+    const base::DictValue* request = nullptr;
+    ASSERT_TRUE(requests->GetDictionary(i, &request));
+    std::string path, method, body;
+    request->GetString("path", &path);
+    request->GetString("method", &method);
+    request->GetString("body", &body);
+    if (path == "/" + prefix_ + "/reply") {
+      asked = true;
+      EXPECT_EQ("POST", method);
+      EXPECT_EQ(tracking_data, body);
+    }
+    downloaded = downloaded || path == "/" + prefix_ + "/installer.exe";
+  }
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(downloaded);
+
+  Serve("reply", "<html>not the server's answer</html>");
+  EXPECT_EQ(1, RunNetInstaller());
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLineStartingWith(lines, "Failed parsing json reply")) << base::JoinString(lines, "\n");
+  ExpectNothingInstalled();
+
+  Serve("reply", R"({"installer":")" + Url("gone.exe") + R"(","installer_checksum":"00"})");
+  EXPECT_EQ(1, RunNetInstaller());
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Package fetcher failed.")) << base::JoinString(lines, "\n");
+  ExpectNothingInstalled();
 }
 
 }  // namespace
