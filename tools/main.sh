@@ -25,9 +25,14 @@ velmo_log "$(basename "$INSTALLER") --version: $(wine_run "$INSTALLER" --version
 # Statistics are switched off, and so are the preference overrides, which
 # come from the product's server: nothing of the run waits for a network
 # this machine may not have.
-SWITCHES=(--silent --enable-installer-stats=0
+# The demo browser is not started at the end: it would only write a note
+# of how it was started into the install folder.
+SWITCHES=(--silent --enable-installer-stats=0 --launchbrowser=0
           --with-feature:installer-pref-default-overrides-support=off)
-UNINSTALL_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+# A per-user installation registers with the user, one for all users (the
+# default for an administrator, which Wine's user is) with the machine.
+UNINSTALL_KEYS=('HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+                'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall')
 LOG_FOLDER="$WINEPREFIX/drive_c/users/$(id -un)/Temp/Velmo Installer"
 
 show_latest_log() {
@@ -49,7 +54,11 @@ velmo_log "exit code of the installation: $rc"
 show_latest_log "$marker"
 [[ $rc == 0 ]] || exit "$rc"
 
-entry=$(wine_run reg query "$UNINSTALL_KEY" 2>/dev/null | unix_text | grep -i 'Uninstall\\Velmo ' | head -n1)
+entry=""
+for key in "${UNINSTALL_KEYS[@]}"; do
+  entry=$(wine_run reg query "$key" 2>/dev/null | unix_text | grep -i 'Uninstall\\Velmo ' | head -n1 || true)
+  [[ -z "$entry" ]] || break
+done
 [[ -n "$entry" ]] || { velmo_log "error: no Add/Remove Programs entry"; exit 1; }
 velmo_log "Add/Remove Programs entry:"
 wine_run reg query "$entry" | unix_text
