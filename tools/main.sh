@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The main job: builds everything, then runs the installer under Wine.
+# The main job: builds everything, then installs the demo browser silently
+# with the offline installer under Wine, shows what a user would check, and
+# uninstalls it silently again.
 #   bash tools/main.sh            (as root on a fresh Debian 12 machine too)
-# Exits with the installer's exit code (the low 8 bits Wine passes on).
+# Exits non-zero when the build fails or an installer run does not end with
+# exit code 0.
 set -euo pipefail
 VELMO_TOOL=main
 # shellcheck source=harness.sh
@@ -10,27 +13,104 @@ trap velmo_cleanup EXIT
 
 velmo_prepare
 
-INSTALLER="$VELMO_BUILD/bin/installer.exe"
+BIN="$VELMO_BUILD/bin"
+INSTALLER="$BIN/velmo_installer_full.exe"
 [[ -f "$INSTALLER" ]] || { velmo_log "error: $INSTALLER was not built"; exit 1; }
-velmo_log "running $INSTALLER --version"
+wine_run() { "$VELMO_ROOT/tools/wine_exec.sh" "$@"; }
+# Windows text to Linux text: no carriage returns.
+unix_text() { tr -d '\r'; }
+
+velmo_log "$(basename "$INSTALLER") --version: $(wine_run "$INSTALLER" --version)"
+
+# Statistics are switched off, and so are the preference overrides, which
+# come from the product's server: nothing of the run waits for a network
+# this machine may not have.
+# The demo browser is not started at the end: it would only write a note
+# of how it was started into the install folder.
+SWITCHES=(--silent --enable-installer-stats=0 --launchbrowser=0
+          --with-feature:installer-pref-default-overrides-support=off)
+# A per-user installation registers with the user, one for all users (the
+# default for an administrator, which Wine's user is) with the machine.
+UNINSTALL_KEYS=('HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+                'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall')
+LOG_FOLDER="$WINEPREFIX/drive_c/users/$(id -un)/Temp/Velmo Installer"
+
+show_latest_log() {
+  local log
+  log=$(find "$LOG_FOLDER" -name 'velmo_installer_*.log' -newer "$1" 2>/dev/null | sort | tail -n1)
+  if [[ -z "$log" ]]; then
+    velmo_log "error: the run wrote no installer log"
+    return 1
+  fi
+  velmo_log "tail of the installer log $log:"
+  tail -n 15 "$log" | cut -c1-200
+}
+
+marker=$(mktemp /tmp/velmo-main.XXXXXX)
+velmo_log "running $(basename "$INSTALLER") ${SWITCHES[*]}"
 rc=0
-version=$("$VELMO_ROOT/tools/wine_exec.sh" "$INSTALLER" --version) || rc=$?
-velmo_log "version: $version (exit code $rc)"
+wine_run "$INSTALLER" "${SWITCHES[@]}" || rc=$?
+velmo_log "exit code of the installation: $rc"
+show_latest_log "$marker"
 [[ $rc == 0 ]] || exit "$rc"
 
-# A silent start-up: it writes the installer log in the Wine user's
-# temporary folder, which is shown here.
-marker=$(mktemp /tmp/velmo-main.XXXXXX)
-velmo_log "running $INSTALLER --silent"
-run_rc=0
-"$VELMO_ROOT/tools/wine_exec.sh" "$INSTALLER" --silent || run_rc=$?
-velmo_log "installer.exe --silent exit code: $run_rc"
-log=$(find "$WINEPREFIX/drive_c/users" -path '*Installer/*_installer_*.log' -newer "$marker" \
-        2>/dev/null | sort | tail -n1)
-rm -f "$marker"
-if [[ -z "$log" ]]; then
-  velmo_log "error: the run wrote no installer log"
-  exit 1
+entry=""
+for key in "${UNINSTALL_KEYS[@]}"; do
+  entry=$(wine_run reg query "$key" 2>/dev/null | unix_text | grep -i 'Uninstall\\Velmo ' | head -n1 || true)
+  [[ -z "$entry" ]] || break
+done
+[[ -n "$entry" ]] || { velmo_log "error: no Add/Remove Programs entry"; exit 1; }
+velmo_log "Add/Remove Programs entry:"
+wine_run reg query "$entry" | unix_text
+folder_win=$(wine_run reg query "$entry" /v InstallLocation | unix_text |
+             sed -n 's/.*InstallLocation *REG_SZ *//p')
+folder=$(wine_run winepath -u "$folder_win" 2>/dev/null | unix_text)
+velmo_log "install folder $folder_win:"
+(cd "$folder" && find . -type f | sort)
+
+velmo_log "shortcuts recorded by the installation:"
+status_file="$folder/installation_status.xml"
+mapfile -t shortcuts < <(grep -o '[A-Za-z]:\\[^<]*\.lnk' "$status_file" | sort -u)
+for shortcut in "${shortcuts[@]}"; do
+  path=$(wine_run winepath -u "$shortcut" 2>/dev/null | unix_text)
+  if [[ -e "$path" ]]; then echo "  present: $shortcut"; else echo "  MISSING: $shortcut"; fi
+done
+
+tasks="$WINEPREFIX/drive_c/windows/system32/tasks"
+velmo_log "scheduled tasks (where Wine keeps them, $tasks):"
+ls -1 "$tasks" 2>/dev/null | grep '^Velmo' | sed 's/^/  /' || echo "  none"
+
+subfolder=$(sed -n 's:.*<subfolder>\(.*\)</subfolder>.*:\1:p' "$status_file" | head -n1)
+uninstaller="$folder_win\\$subfolder\\installer.exe"
+marker2=$(mktemp /tmp/velmo-main.XXXXXX)
+velmo_log "uninstalling: $uninstaller --uninstall --silent"
+rc=0
+wine_run "$uninstaller" --uninstall --silent --enable-installer-stats=0 || rc=$?
+velmo_log "exit code of the uninstallation: $rc"
+show_latest_log "$marker2"
+rm -f "$marker" "$marker2"
+[[ $rc == 0 ]] || exit "$rc"
+
+# The clean-up batch file removes the rest once the installer has ended.
+for _ in $(seq 50); do
+  [[ -e "$folder/launcher.exe" ]] || break
+  sleep 0.2
+done
+velmo_log "after the uninstallation:"
+if wine_run reg query "$entry" >/dev/null 2>&1; then
+  echo "  Add/Remove Programs entry: STILL THERE"; exit 1
 fi
-velmo_log "installer log $log:"
-cat "$log"
+echo "  Add/Remove Programs entry: gone"
+for shortcut in "${shortcuts[@]}"; do
+  path=$(wine_run winepath -u "$shortcut" 2>/dev/null | unix_text)
+  if [[ -e "$path" ]]; then echo "  shortcut STILL THERE: $shortcut"; exit 1; fi
+  echo "  shortcut gone: $shortcut"
+done
+if ls -1 "$tasks" 2>/dev/null | grep -q '^Velmo'; then echo "  scheduled task: STILL THERE"; exit 1; fi
+echo "  scheduled task: gone"
+if [[ -e "$folder" ]]; then
+  echo "  install folder: what is left of it (installed files are gone):"
+  (cd "$folder" && find . -type f | sort | sed 's/^/    /')
+else
+  echo "  install folder: gone"
+fi

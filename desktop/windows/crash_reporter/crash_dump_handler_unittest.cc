@@ -43,7 +43,8 @@ const CrashKind kCrashKinds[] = {
     {"pure-call", 0xC0000025, kPureCallAssertion},
 };
 
-std::string SwitchASCII(const char* name) {
+// Only the crash trigger's tests use it.
+[[maybe_unused]] std::string SwitchASCII(const char* name) {
   return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(name);
 }
 

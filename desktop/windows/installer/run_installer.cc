@@ -37,6 +37,7 @@
 #include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/silent_installer_controller.h"
 #include "desktop/windows/installer/status_fetch.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
@@ -115,7 +116,11 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   logging::LoggingSettings log_settings;
   log_settings.logging_dest = logging::LOG_TO_FILE;
   log_settings.log_file = ComputeLogFilePath();
-  log_settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+  // The back end starts within the same second as its front end as a rule,
+  // and so gets the same log name: deleting the file would throw away what
+  // the front end has written so far. It adds its lines instead.
+  log_settings.delete_old = command_line.HasSwitch(kBackendSwitch) ? logging::APPEND_TO_OLD_LOG_FILE
+                                                                   : logging::DELETE_OLD_LOG_FILE;
   logging::InitLogging(log_settings);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();
@@ -252,7 +257,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
       LOG(INFO) << "Installer download folder: " << download_folder;
       if (modes.silent) {
         VLOG(2) << "Running silent controller";
-        result = RoleNotAvailable("silent controller");
+        result = RunSilentInstaller(settings.get(), payload.get(), download_folder);
       } else {
         VLOG(2) << "Running UI controller";
         result = RoleNotAvailable("interactive controller");

@@ -30,7 +30,11 @@ std::wstring GetPrefDefaultOverridesUrl() {
 
 PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(const base::FilePath& target_folder,
                                                          FetcherUIDelegate* ui)
-    : output_path_(target_folder.Append(kPrefDefaultOverridesFileName)), downloader_(ui, nullptr) {}
+    : output_path_(target_folder.Append(kPrefDefaultOverridesFileName)), downloader_(ui, nullptr) {
+  // The installation waits for this optional file: without a network it
+  // must give up after a few tries, not after the downloader's hour of them.
+  downloader_.set_max_retries(kPrefDefaultOverridesMaxRetries);
+}
 
 PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() = default;
 

@@ -19,6 +19,8 @@ inline constexpr char kPrefDefaultOverridesExperiment[] =
 inline constexpr char kLocalPrefDefaultOverridesServerSwitch[] =
     "local-pref-default-overrides-server";
 inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
+// Tries after the first failed one before the fetch gives up.
+inline constexpr int kPrefDefaultOverridesMaxRetries = 2;
 
 class PrefDefaultOverridesFetcher {
  public:

@@ -99,6 +99,23 @@ TEST_F(PrefDefaultOverridesFetcherTest, FailedDownloadLeavesNoFile) {
   EXPECT_FALSE(base::PathExists(fetcher.output_path()));
 }
 
+// The installation waits for the fetch: a server that keeps failing is
+// given up after a few tries.
+TEST_F(PrefDefaultOverridesFetcherTest, FailingServerIsGivenUpAfterAFewTries) {
+  PrefDefaultOverridesFetcher fetcher(folder_.GetPath(), &ui_);
+  fetcher.downloader_for_testing().SetRetryDelayForTesting(base::TimeSpan::FromMilliseconds(20));
+  const std::string key = testing_http::UniqueKey("prefs-failing");
+  EXPECT_EQ(
+      1, FetchAndWait(&fetcher, testing_http::ServerUrl("/data?size=10&fail=503:1000&key=" + key),
+                      "t"));
+  EXPECT_FALSE(base::PathExists(fetcher.output_path()));
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  // The downloader counts its retries from 0 to the maximum, after the
+  // first try.
+  EXPECT_EQ(static_cast<size_t>(kPrefDefaultOverridesMaxRetries + 2), requests->size());
+}
+
 TEST_F(PrefDefaultOverridesFetcherTest, DisallowedHostAndExperimentOffEndAtOnce) {
   PrefDefaultOverridesFetcher fetcher(folder_.GetPath(), &ui_);
   ThreadSafeLogCapture log;

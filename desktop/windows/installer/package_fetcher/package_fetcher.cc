@@ -381,6 +381,15 @@ PackageFetcher::~PackageFetcher() {
   worker_.Stop();
 }
 
+void PackageFetcherCore::SetMaxDownloadRetries(int retries) {
+  downloader_->set_max_retries(retries);
+}
+
+void PackageFetcher::SetMaxDownloadRetries(int retries) {
+  worker_.task_runner()->PostTask(FROM_HERE, base::Bind(&PackageFetcherCore::SetMaxDownloadRetries,
+                                                        base::Unretained(core_), retries));
+}
+
 void PackageFetcher::Start() {
   worker_.task_runner()->PostTask(FROM_HERE,
                                   base::Bind(&PackageFetcherCore::Start, base::Unretained(core_)));

@@ -76,6 +76,8 @@ class PackageFetcherCore {
   void OnPackageReady();
   // Ends a failed try with |status| (6 to 8).
   void ReportResult(PackageStatus status);
+  // Tries after a failed one before a download gives up.
+  void SetMaxDownloadRetries(int retries);
   // Before the core is deleted: nothing reaches the controller any more,
   // and everything the fetch wrote is removed.
   void Terminate();
@@ -134,11 +136,18 @@ class PackageFetcher {
   ~PackageFetcher();
 
   void Start();
+  // Lowers how often a failing download is tried again (the downloader's
+  // default waits for the network for an hour); before Start.
+  void SetMaxDownloadRetries(int retries);
 
   // The package installer's download path; the unpacked package goes into
   // the same path without its extension.
   const base::FilePath& download_path() const { return download_path_; }
   base::FilePath unpack_folder() const { return download_path_.RemoveExtension(); }
+  // Where the suite components are unpacked; empty without them.
+  base::FilePath suite_unpack_folder() const {
+    return suite_path_.empty() ? base::FilePath() : suite_path_.RemoveExtension();
+  }
 
  private:
   base::FilePath download_path_;

@@ -1,0 +1,524 @@
+// Silent runs of the installers a user gets (velmo_installer_full.exe with
+// the demo package as its payload), as real processes under this machine's
+// real registry, shell folders and task scheduler: what an installation
+// leaves, what an uninstallation takes away, and that a failed run leaves
+// nothing. The tests run alone (see CMakeLists.txt): they install for real.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/process.h"
+#include "base/threading/current_task_runner.h"
+#include "base/threading/loop_runner.h"
+#include "base/threading/message_loop.h"
+#include "base/string_number_conversions.h"
+#include "base/string_split.h"
+#include "base/string_util.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_com.h"
+#include "base/win/scoped_handle.h"
+#include "crypto/secure_hash.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_registry_steps.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
+#include "desktop/windows/installer/silent_installer_controller.h"
+#include "gtest/gtest.h"
+#include "testing/http_server/test_server.h"
+
+namespace installer {
+namespace {
+
+// A silent run that takes longer than this is taken as hung.
+constexpr DWORD kRunTimeoutMs = 180 * 1000;
+// How long the clean-up batch file of an upgrade or an uninstallation may
+// take to remove what the installer process could not.
+constexpr int kFolderRemovalWaitMs = 30 * 1000;
+
+base::FilePath BinFolder() {
+  base::FilePath exe_dir;
+  base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir);
+  return exe_dir;
+}
+
+bool RegistryKeyExists(HKEY root, const std::wstring& path) {
+  base::win::RegistryKey key;
+  return key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_32KEY) == ERROR_SUCCESS;
+}
+
+std::wstring ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name) {
+  base::win::RegistryKey key;
+  std::wstring value;
+  if (key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_32KEY) != ERROR_SUCCESS ||
+      key.ReadValue(name, &value) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return value;
+}
+
+// Where Wine's task scheduler keeps the definition of task |name|.
+base::FilePath TaskFile(const std::wstring& name) {
+  wchar_t windows[MAX_PATH];
+  const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+  return base::FilePath(std::wstring(windows, length)).Append(L"system32\\Tasks").Append(name);
+}
+
+// The name of the autoupdate task of the installation |app_id|.
+std::wstring AutoupdateTaskName(const std::string& app_id) {
+  return TaskScheduler::GetTaskName(L"Autoupdate " + base::UTF8ToWide(app_id));
+}
+
+class SilentRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    install_folder_ = temp_.GetPath().Append(L"Velmo Demo");
+    download_root_ = temp_.GetPath().Append(L"downloads");
+    wchar_t saved[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableW(L"TEMP", saved, MAX_PATH);
+    saved_temp_.assign(saved, length < MAX_PATH ? length : 0);
+    // The children inherit the environment: their logs go to this test's
+    // own folder.
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TEMP", temp_.GetPath().c_str()));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", temp_.GetPath().c_str()));
+  }
+
+  void TearDown() override {
+    // An installation that a failing test left behind is taken away, its
+    // task along with it.
+    InstallLog log;
+    if (log.Load(install_folder_.Append(Installation::kInstallLogFileName)) &&
+        !log.subfolder.empty()) {
+      Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
+          {L"--uninstall", L"--silent", L"--enable-installer-stats=0"});
+      if (!log.app_id.empty())
+        DeleteAutoupdateTask(&log.app_id);
+    }
+    ::SetEnvironmentVariableW(L"TEMP", saved_temp_.c_str());
+    ::SetEnvironmentVariableW(L"TMP", saved_temp_.c_str());
+  }
+
+  // Runs |program| with |args| to its end; its exit code, or -1 when it
+  // could not start or did not end in time.
+  static int Run(const base::FilePath& program, const std::vector<std::wstring>& args) {
+    base::CommandLine command_line(program);
+    for (const std::wstring& arg : args) {
+      const size_t equals = arg.find(L'=');
+      const std::string name = base::WideToUTF8(
+          arg.substr(2, equals == std::wstring::npos ? std::wstring::npos : equals - 2));
+      if (equals == std::wstring::npos)
+        command_line.AppendSwitch(name);
+      else
+        command_line.AppendSwitchNative(name, arg.substr(equals + 1));
+    }
+    base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+    EXPECT_TRUE(process.IsValid()) << command_line.GetCommandLineString();
+    if (!process.IsValid())
+      return -1;
+    int exit_code = -1;
+    if (!process.WaitForExitWithTimeout(kRunTimeoutMs, &exit_code)) {
+      ADD_FAILURE() << "did not end in time: " << command_line.GetCommandLineString();
+      process.Terminate(2, true);
+      return -1;
+    }
+    return exit_code;
+  }
+
+  // The switches of a silent current-user installation into the test's
+  // folder, without statistics and without starting the browser.
+  std::vector<std::wstring> InstallSwitches(bool all_users) const {
+    return {L"--silent", L"--v=1", L"--installfolder=" + install_folder_.value(),
+            L"--temp-folder=" + download_root_.value(),
+            std::wstring(L"--allusers=") + (all_users ? L"1" : L"0"), L"--desktopshortcut=1",
+            L"--startmenushortcut=1", L"--quicklaunchshortcut=0", L"--pintotaskbar=0",
+            L"--setdefaultbrowser=0", L"--launchbrowser=0", L"--enable-installer-stats=0",
+            // The preference overrides come from the product's server,
+            // which a test machine cannot reach.
+            L"--with-feature:installer-pref-default-overrides-support=off"};
+  }
+
+  // A copy of the offline installer (and the engine beside it) in the
+  // test's folder, changed by |edit|.
+  base::FilePath CopyOfFullInstaller(void (*edit)(std::string* image)) {
+    const base::FilePath folder = temp_.GetPath().Append(L"copy");
+    EXPECT_TRUE(base::CreateDirectoryTree(folder));
+    std::string image;
+    EXPECT_TRUE(base::ReadFileToString(BinFolder().Append(L"velmo_installer_full.exe"), &image));
+    edit(&image);
+    const base::FilePath copy = folder.Append(L"velmo_installer_full.exe");
+    EXPECT_EQ(static_cast<int>(image.size()),
+              base::WriteFileBytes(copy, image.data(), static_cast<int>(image.size())));
+    EXPECT_TRUE(base::CopySingleFile(BinFolder().Append(L"installer_engine.dll"),
+                                     folder.Append(L"installer_engine.dll")));
+    return copy;
+  }
+
+  // Every line of every installer log written so far (the front end's and
+  // the back end's), without their prefixes; the logs are then removed so
+  // that the next run starts with none.
+  std::vector<std::string> TakeLogLines() {
+    std::vector<std::string> lines;
+    const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
+    base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
+                                   L"velmo_installer_*.log");
+    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
+      std::string text;
+      EXPECT_TRUE(base::ReadFileToString(log, &text)) << log;
+      for (const std::string& line :
+           base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+        const size_t end = line.find("] ");
+        lines.push_back(end == std::string::npos ? line : line.substr(end + 2));
+      }
+      base::DeletePath(log, false);
+    }
+    return lines;
+  }
+
+  static bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
+    for (const std::string& line : lines) {
+      if (line == text)
+        return true;
+    }
+    return false;
+  }
+
+  static bool HasLineStartingWith(const std::vector<std::string>& lines, const std::string& text) {
+    for (const std::string& line : lines) {
+      if (line.rfind(text, 0) == 0)
+        return true;
+    }
+    return false;
+  }
+
+  HKEY Root(bool all_users) const { return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+  // What an installation in the test's folder shows a user: the files of
+  // the package, the Add/Remove Programs entry, the shortcuts and the
+  // scheduled task. Gives the installation's record.
+  InstallLog ExpectInstalled(bool all_users) {
+    InstallLog log;
+    EXPECT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
+    EXPECT_EQ(GetVersionString(), log.version);
+    EXPECT_EQ(all_users, log.all_users);
+    const base::FilePath version_folder = install_folder_.Append(log.subfolder);
+    // The demo package: browser, installer, engine and the resources.
+    EXPECT_GE(log.files.size(), 10u);
+    for (const base::FilePath& file : log.files)
+      EXPECT_TRUE(base::PathExists(version_folder.Append(file))) << file;
+    EXPECT_TRUE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.pak")));
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(L"launcher.exe")));
+
+    const std::wstring uninstall_key = GetUninstallKeyName(L"");
+    EXPECT_EQ(install_folder_.value(),
+              ReadRegistryString(Root(all_users), uninstall_key, L"InstallLocation"));
+    EXPECT_EQ(base::UTF8ToWide(GetVersionString()),
+              ReadRegistryString(Root(all_users), uninstall_key, L"DisplayVersion"));
+    EXPECT_FALSE(RegistryKeyExists(Root(!all_users), uninstall_key));
+
+    EXPECT_FALSE(log.desktop_shortcut.empty());
+    EXPECT_FALSE(log.start_menu_shortcut.empty());
+    EXPECT_TRUE(base::PathExists(log.desktop_shortcut)) << log.desktop_shortcut;
+    EXPECT_TRUE(base::PathExists(log.start_menu_shortcut)) << log.start_menu_shortcut;
+    EXPECT_FALSE(log.app_id.empty());
+    EXPECT_TRUE(base::PathExists(TaskFile(AutoupdateTaskName(log.app_id)))) << log.app_id;
+    return log;
+  }
+
+  // Waits until |path| is gone: the clean-up batch file of an upgrade or an
+  // uninstallation removes folders after the installer process has ended.
+  static bool WaitUntilGone(const base::FilePath& path) {
+    for (int waited = 0; base::PathExists(path) && waited < kFolderRemovalWaitMs; waited += 100)
+      ::Sleep(100);
+    return !base::PathExists(path);
+  }
+
+  // Nothing of a failed installation into the test's folder is left.
+  void ExpectNothingInstalled() {
+    EXPECT_FALSE(base::PathExists(install_folder_));
+    const std::wstring uninstall_key = GetUninstallKeyName(L"");
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, uninstall_key));
+  }
+
+  // Nothing that the installation described by |log| made is left: its
+  // files, the launcher, the uninstall entry, the shortcuts and the task.
+  void ExpectUninstalled(const InstallLog& log) {
+    const base::FilePath version_folder = install_folder_.Append(log.subfolder);
+    EXPECT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
+    for (const base::FilePath& file : log.files)
+      EXPECT_FALSE(base::PathExists(version_folder.Append(file))) << file;
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+    const std::wstring uninstall_key = GetUninstallKeyName(L"");
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, uninstall_key));
+    EXPECT_FALSE(base::PathExists(log.desktop_shortcut)) << log.desktop_shortcut;
+    EXPECT_FALSE(base::PathExists(log.start_menu_shortcut)) << log.start_menu_shortcut;
+    EXPECT_FALSE(base::PathExists(TaskFile(AutoupdateTaskName(log.app_id))));
+  }
+
+  // The silent uninstallation of the installation |log| describes, with the
+  // installer of its version folder, as its uninstall entry runs it.
+  int Uninstall(const InstallLog& log) {
+    return Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
+               {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"});
+  }
+
+  // The installation record is XML, read through COM.
+  base::win::ScopedComInitializer com_;
+  base::ScopedTempDir temp_;
+  base::FilePath install_folder_;
+  base::FilePath download_root_;
+  std::wstring saved_temp_;
+};
+
+std::string Sha256Hex(const base::FilePath& file) {
+  uint8_t digest[crypto::SecureHash::kSha256Length];
+  EXPECT_TRUE(crypto::Sha256HashFile(file, digest)) << file;
+  return base::ToLowerASCII(base::HexEncode(digest, sizeof(digest)));
+}
+
+// The net installer against the package server that CTest starts beside the
+// suite (testing/package_server), whose files the tests lay out.
+class NetInstallerTest : public SilentRunTest {
+ protected:
+  void SetUp() override {
+    SilentRunTest::SetUp();
+    wchar_t root[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableW(L"VELMO_PACKAGE_SERVER_ROOT", root, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH) << "not started beside a package server";
+    // A folder of this run's own on the server.
+    prefix_ =
+        "net" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(::GetTickCount64());
+    server_folder_ = base::FilePath(std::wstring(root, length)).Append(base::UTF8ToWide(prefix_));
+    ASSERT_TRUE(base::CreateDirectoryTree(server_folder_));
+  }
+
+  std::string Url(const std::string& name) const {
+    return "http://" + testing_http::ServerAddress() + "/" + prefix_ + "/" + name;
+  }
+
+  // Serves the offline installer as the package and the server's reply
+  // naming it with |checksum| (its own when empty).
+  void ServePackage(const std::string& checksum) {
+    const base::FilePath package = server_folder_.Append(L"installer.exe");
+    ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"velmo_installer_full.exe"), package));
+    Serve("reply", R"({"installer":")" + Url("installer.exe") + R"(","installer_checksum":")" +
+                       (checksum.empty() ? Sha256Hex(package) : checksum) + "\"}");
+  }
+
+  void Serve(const std::string& name, const std::string& body) {
+    ASSERT_EQ(static_cast<int>(body.size()),
+              base::WriteFileBytes(server_folder_.Append(base::UTF8ToWide(name)), body.data(),
+                                   static_cast<int>(body.size())));
+  }
+
+  int RunNetInstaller() {
+    std::vector<std::wstring> switches = InstallSwitches(false);
+    switches.push_back(L"--internal-package-server=" + base::UTF8ToWide(Url("reply")));
+    return Run(BinFolder().Append(L"velmo_installer_net.exe"), switches);
+  }
+
+  std::string prefix_;
+  base::FilePath server_folder_;
+};
+
+TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForTheCurrentUser) {
+  const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
+  ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Found full package")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Initializing controller with fetcher."));
+  EXPECT_TRUE(HasLine(lines, "Not sending stats"));
+  EXPECT_TRUE(HasLine(lines, "Controller exiting"));
+  const InstallLog log = ExpectInstalled(false);
+  // Nothing of the package stays in the download folder.
+  EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")));
+
+  EXPECT_EQ(0, Uninstall(log));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Inside packagetrue")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Initializing controller without fetcher."));
+  ExpectUninstalled(log);
+}
+
+TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) {
+  const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
+  ASSERT_EQ(0, Run(installer, InstallSwitches(true)));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Controller exiting")) << base::JoinString(lines, "\n");
+  const InstallLog first = ExpectInstalled(true);
+
+  // Preferences of the installation survive its upgrades.
+  const std::string prefs = R"({"kept": true})";
+  const base::FilePath prefs_file = install_folder_.Append(L"user_prefs.json");
+  ASSERT_EQ(static_cast<int>(prefs.size()),
+            base::WriteFileBytes(prefs_file, prefs.data(), static_cast<int>(prefs.size())));
+
+  // An upgrade keeps the version before it (a running browser may still use
+  // it) and removes the older ones.
+  ASSERT_EQ(0, Run(installer, InstallSwitches(true)));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Controller exiting")) << base::JoinString(lines, "\n");
+  const InstallLog second = ExpectInstalled(true);
+  EXPECT_NE(first.subfolder, second.subfolder);
+  EXPECT_EQ(first.app_id, second.app_id);
+  ASSERT_EQ(0, Run(installer, InstallSwitches(true)));
+  TakeLogLines();
+  const InstallLog third = ExpectInstalled(true);
+  EXPECT_NE(second.subfolder, third.subfolder);
+  EXPECT_TRUE(WaitUntilGone(install_folder_.Append(first.subfolder)));
+  EXPECT_TRUE(
+      base::PathExists(install_folder_.Append(second.subfolder).Append(GetBrowserExeName())));
+  std::string kept;
+  EXPECT_TRUE(base::ReadFileToString(prefs_file, &kept));
+  EXPECT_EQ(prefs, kept);
+
+  // The uninstallation takes every generation away.
+  EXPECT_EQ(0, Uninstall(third));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Inside packagetrue")) << base::JoinString(lines, "\n");
+  ExpectUninstalled(third);
+  for (const base::FilePath& file : second.files)
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
+}
+
+// A payload cut short has no valid trailer: the installer runs as one
+// without a package, and the package server it then asks is unreachable.
+// The run gives up after a few tries instead of waiting for the network.
+TEST_F(SilentRunTest, TruncatedPayloadFailsAndLeavesNothing) {
+  const base::FilePath installer =
+      CopyOfFullInstaller([](std::string* image) { image->resize(image->size() - 4096); });
+  std::vector<std::wstring> switches = InstallSwitches(false);
+  // A port nobody listens on: the refusal comes at once.
+  switches.push_back(L"--internal-package-server=http://127.0.0.1:9");
+  // A failed run reports, to a statistics server of this machine (none
+  // listens: the report too is given up after a few tries).
+  switches.push_back(L"--enable-installer-stats=1");
+  switches.push_back(L"--local-stats-server");
+  EXPECT_EQ(1, Run(installer, switches));
+  const std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Failed reading payload")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
+  EXPECT_TRUE(HasLine(lines, "Sending stats"));
+  ExpectNothingInstalled();
+}
+
+// Damaged bytes inside the archive: the trailer is intact, the unpacking
+// finds the damage.
+TEST_F(SilentRunTest, CorruptedPackageFailsAndLeavesNothing) {
+  const base::FilePath installer = CopyOfFullInstaller([](std::string* image) {
+    const size_t magic = image->rfind("VLM7z");
+    ASSERT_NE(std::string::npos, magic);
+    // Well inside the packed streams, away from the headers at the end.
+    for (size_t i = magic + 4096; i < magic + 8192; ++i)
+      (*image)[i] = static_cast<char>((*image)[i] ^ 0x5A);
+  });
+  EXPECT_EQ(1, Run(installer, InstallSwitches(false)));
+  const std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Found full package")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
+  ExpectNothingInstalled();
+}
+
+// Another installer working on the same folder holds its mutex: a second
+// silent installer gets the single-installer error and changes nothing.
+TEST_F(SilentRunTest, SecondInstallerOnTheSameFolderIsRefused) {
+  base::win::ScopedHandle mutex(
+      ::CreateMutexW(nullptr, TRUE, GetInstallerMutexName(install_folder_).c_str()));
+  ASSERT_TRUE(mutex.IsValid());
+  EXPECT_EQ(1, Run(BinFolder().Append(L"velmo_installer_full.exe"), InstallSwitches(false)));
+  const std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLineStartingWith(lines, "Could not acquire installer mutex"))
+      << base::JoinString(lines, "\n");
+  ExpectNothingInstalled();
+  ::ReleaseMutex(mutex.Get());
+}
+
+TEST_F(NetInstallerTest, WrongChecksumGarbageReplyAndMissingPackageFail) {
+  ServePackage(std::string(64, '0'));
+  EXPECT_EQ(1, RunNetInstaller());
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLineStartingWith(lines, "Tracking data: ")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLineStartingWith(lines, "Checksum incorrect for the downloaded package"));
+  EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
+  ExpectNothingInstalled();
+
+  // The server was asked with the installer's tracking data, then gave the
+  // package.
+  PayloadReader payload(BinFolder().Append(L"velmo_installer_net.exe"));
+  const std::string tracking_data = payload.GetTrackingData();
+  EXPECT_FALSE(tracking_data.empty());
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+  ASSERT_TRUE(requests);
+  bool asked = false;
+  bool downloaded = false;
+  for (size_t i = 0; i < requests->size(); ++i) {
+    const base::DictValue* request = nullptr;
+    ASSERT_TRUE(requests->GetDictionary(i, &request));
+    std::string path, method, body;
+    request->GetString("path", &path);
+    request->GetString("method", &method);
+    request->GetString("body", &body);
+    if (path == "/" + prefix_ + "/reply") {
+      asked = true;
+      EXPECT_EQ("POST", method);
+      EXPECT_EQ(tracking_data, body);
+    }
+    downloaded = downloaded || path == "/" + prefix_ + "/installer.exe";
+  }
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(downloaded);
+
+  Serve("reply", "<html>not the server's answer</html>");
+  EXPECT_EQ(1, RunNetInstaller());
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLineStartingWith(lines, "Failed parsing json reply"))
+      << base::JoinString(lines, "\n");
+  ExpectNothingInstalled();
+
+  Serve("reply", R"({"installer":")" + Url("gone.exe") + R"(","installer_checksum":"00"})");
+  EXPECT_EQ(1, RunNetInstaller());
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Package fetcher failed.")) << base::JoinString(lines, "\n");
+  ExpectNothingInstalled();
+}
+
+// Nobody can answer a prompt in a silent run: the request is refused, and
+// the requester still hears back so that it does not wait forever.
+TEST(SilentInstallerControllerTest, RefusesUIRequestsButAlwaysReplies) {
+  base::MessageLoop loop;
+  SilentInstallerController controller;
+  bool ui_ran = false;
+  bool replied = false;
+  base::LoopRunner runner;
+  controller.RunUICallbackAndPostReply(
+      base::Bind([](bool* ran, HWND) { *ran = true; }, base::Unretained(&ui_ran)),
+      base::CurrentTaskRunner::Get(),
+      base::Bind(
+          [](bool* flag, base::Closure quit) {
+            *flag = true;
+            quit.Run();
+          },
+          base::Unretained(&replied), runner.QuitClosure()));
+  EXPECT_FALSE(replied);  // Posted, not run inside the call.
+  runner.Run();
+  EXPECT_TRUE(replied);
+  EXPECT_FALSE(ui_ran);
+}
+
+}  // namespace
+}  // namespace installer
