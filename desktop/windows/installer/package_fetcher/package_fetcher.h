@@ -24,6 +24,7 @@
 #include "base/files/file_path.h"
 #include "base/shared_ref.h"
 #include "base/threading/thread.h"
+#include "base/time.h"
 #include "base/values.h"
 #include "base/weak_ref.h"
 #include "desktop/windows/installer/package_fetcher/package_status.h"
@@ -83,6 +84,10 @@ class PackageFetcherCore {
   // Tests: the file whose signature decides whether downloads must be
   // signed, in place of the running executable.
   static void SetRunningExecutableForTesting(const base::FilePath& path);
+  // Tests: the downloaders of cores made afterwards retry at most
+  // |max_retries| times, |delay| apart (a negative count restores the
+  // downloader's own settings).
+  static void SetDownloaderRetriesForTesting(int max_retries, base::TimeSpan delay);
 
  private:
   // Logs |text| as an error, records it as "failure_reason" and reports
@@ -139,6 +144,10 @@ class PackageFetcher {
   // the same path without its extension.
   const base::FilePath& download_path() const { return download_path_; }
   base::FilePath unpack_folder() const { return download_path_.RemoveExtension(); }
+  // Where suite components are unpacked (empty without them).
+  base::FilePath suite_folder() const {
+    return suite_path_.empty() ? base::FilePath() : suite_path_.RemoveExtension();
+  }
 
  private:
   base::FilePath download_path_;
