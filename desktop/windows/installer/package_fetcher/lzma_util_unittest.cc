@@ -281,8 +281,7 @@ TEST(MappedOutputAllocatorTest, BlocksLiveInTheBackingFile) {
     EXPECT_TRUE(allocator.IsInMappedView(block));
     EXPECT_TRUE(allocator.IsInMappedView(block + size - 1));
     EXPECT_FALSE(allocator.IsInMappedView(block + size));
-    // The file's space is taken without being written: it must still read
-    // as zeros, never as what the disk held before.
+    // A fresh block reads as zeros, never as what the disk held before.
     EXPECT_EQ(static_cast<ptrdiff_t>(size), std::count(block, block + size, '\0'));
     memset(block, 0x5A, size);
     // The backing file has the block's size while it is mapped.

@@ -65,27 +65,13 @@ bool MappedOutputAllocator::FillBackingFile(size_t size) {
   return true;
 }
 
-bool MappedOutputAllocator::ReserveBackingFile(size_t size) {
-  FILE_ALLOCATION_INFO allocation;
-  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
-  if (::SetFileInformationByHandle(file_.GetPlatformFile(), FileAllocationInfo, &allocation,
-                                   sizeof(allocation))) {
-    return true;
-  }
-  // Some file systems cannot reserve space without writing it.
-  VLOG(1) << "Cannot reserve " << size << " bytes for " << file_path_ << " (error "
-          << ::GetLastError() << "); writing them instead";
-  return FillBackingFile(size);
-}
-
 void* MappedOutputAllocator::AllocateMapped(size_t size) {
-  // The file's space is taken in bulk before mapping: left sparse, the
-  // decoder's first write to each page of the view would fault and
-  // allocate that page alone, which makes unpacking a large block markedly
-  // slower. Reserving the space is cheaper still than writing zeros over
-  // it, which copies the whole block once more. A volume without room for
-  // the block shows up here, and the heap serves it instead.
-  if (!ReserveBackingFile(size) || !file_.SetLength(static_cast<int64_t>(size)))
+  // The block is written through the file system first, so that the file's
+  // pages are allocated in bulk: left sparse, the decoder's first write to
+  // each page of the view would fault and allocate that page alone, which
+  // makes unpacking a large block markedly slower. A volume without room
+  // for the block shows up here, and the heap serves it instead.
+  if (!FillBackingFile(size) || !file_.SetLength(static_cast<int64_t>(size)))
     return nullptr;
   const uint64_t size64 = size;
   mapping_.Reset(::CreateFileMappingW(file_.GetPlatformFile(), nullptr, PAGE_READWRITE,

@@ -57,9 +57,6 @@ class MappedOutputAllocator {
   static void MappedFree(ISzAllocPtr p, void* address);
 
   void* AllocateMapped(size_t size);
-  // Takes |size| bytes of disk space for the backing file, without
-  // writing them where the file system allows.
-  bool ReserveBackingFile(size_t size);
   // Writes |size| zero bytes into the backing file.
   bool FillBackingFile(size_t size);
 
