@@ -4,6 +4,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -280,6 +281,8 @@ TEST(MappedOutputAllocatorTest, BlocksLiveInTheBackingFile) {
     EXPECT_TRUE(allocator.IsInMappedView(block));
     EXPECT_TRUE(allocator.IsInMappedView(block + size - 1));
     EXPECT_FALSE(allocator.IsInMappedView(block + size));
+    // A fresh block reads as zeros, never as what the disk held before.
+    EXPECT_EQ(static_cast<ptrdiff_t>(size), std::count(block, block + size, '\0'));
     memset(block, 0x5A, size);
     // The backing file has the block's size while it is mapped.
     std::vector<std::wstring> files = ListTree(temp.GetPath());

@@ -47,6 +47,16 @@ base::FilePath& RunningExecutableForTesting() {
   return *path;
 }
 
+struct DownloaderRetries {
+  int max_retries = -1;
+  base::TimeSpan delay;
+};
+
+DownloaderRetries& DownloaderRetriesForTesting() {
+  static DownloaderRetries* retries = new DownloaderRetries;
+  return *retries;
+}
+
 }  // namespace
 
 PackageFetcherCore::PackageFetcherCore(base::SharedRef<PackageFetcherDelegateProxy> proxy,
@@ -61,7 +71,13 @@ PackageFetcherCore::PackageFetcherCore(base::SharedRef<PackageFetcherDelegatePro
       suite_path_(suite_path),
       downloader_(std::make_unique<WinInetDownloader>(proxy_.get(), proxy_.get())),
       installation_stats_(installation_stats),
-      architecture_(architecture) {}
+      architecture_(architecture) {
+  const DownloaderRetries& retries = DownloaderRetriesForTesting();
+  if (retries.max_retries >= 0) {
+    downloader_->set_max_retries(retries.max_retries);
+    downloader_->SetRetryDelayForTesting(retries.delay);
+  }
+}
 
 PackageFetcherCore::~PackageFetcherCore() = default;
 
@@ -69,6 +85,11 @@ PackageFetcherCore::~PackageFetcherCore() = default;
 void PackageFetcherCore::SetRunningExecutableForTesting(const base::FilePath& path) {
   base::AutoLock hold(RunningExecutableLock());
   RunningExecutableForTesting() = path;
+}
+
+// static
+void PackageFetcherCore::SetDownloaderRetriesForTesting(int max_retries, base::TimeSpan delay) {
+  DownloaderRetriesForTesting() = {max_retries, delay};
 }
 
 void PackageFetcherCore::PostToSelf(const base::CodeLocation& from_here, base::Closure task) {

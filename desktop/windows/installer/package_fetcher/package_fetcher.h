@@ -24,6 +24,7 @@
 #include "base/files/file_path.h"
 #include "base/shared_ref.h"
 #include "base/threading/thread.h"
+#include "base/time.h"
 #include "base/values.h"
 #include "base/weak_ref.h"
 #include "desktop/windows/installer/package_fetcher/package_status.h"
@@ -85,6 +86,10 @@ class PackageFetcherCore {
   // Tests: the file whose signature decides whether downloads must be
   // signed, in place of the running executable.
   static void SetRunningExecutableForTesting(const base::FilePath& path);
+  // Tests: the downloaders of cores made afterwards retry at most
+  // |max_retries| times, |delay| apart (a negative count restores the
+  // downloader's own settings).
+  static void SetDownloaderRetriesForTesting(int max_retries, base::TimeSpan delay);
 
  private:
   // Logs |text| as an error, records it as "failure_reason" and reports

@@ -73,7 +73,9 @@ void PackageFetcherCore::OnAdditionalFileDownloaded(std::wstring filename, bool 
   if (downloader_->state() != WinInetDownloader::kCompleted || !ChecksumMatches(temp, checksum)) {
     LOG(ERROR) << "Failed downloading partner content";
     base::DeletePath(temp, false);
-    if (additional_file_tries_++ >= kMaxAdditionalFileRetries) {
+    // A downloader that already retried has had its chances with this
+    // address; starting over would only repeat them.
+    if (additional_file_tries_++ >= kMaxAdditionalFileRetries || downloader_->retry_count() != 0) {
       LOG(INFO) << "Giving up downloading this file";
       NextAdditionalFile();
     } else {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,7 @@ class PackageFetcherTest : public ::testing::Test {
     }
     SetVersionQueryTimeoutForTesting(base::TimeSpan());
     PackageFetcherCore::SetRunningExecutableForTesting(base::FilePath());
+    PackageFetcherCore::SetDownloaderRetriesForTesting(-1, base::TimeSpan());
     SetPackageServer(L"");
   }
 
@@ -435,6 +437,18 @@ TEST_F(PackageFetcherTest, EveryFailureGivesItsReasonAndResult) {
     check({"folder in use", "Unable to obtain or clean the download/extraction path", 6},
           fetcher.get());
   }
+  {
+    PayloadReader full(Fixture(L"unsigned_full.exe"));
+    auto fetcher = MakeFetcher(&full);
+    // A file open with delete sharing is deleted only when its last handle
+    // closes: the cleaning succeeds, yet the name still blocks the folder.
+    base::win::ScopedHandle holder(
+        CreateFileW(fetcher->unpack_folder().c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                    0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    check({"folder blocked", "Could not create unpacking folder", 8}, fetcher.get());
+  }
 }
 
 TEST_F(PackageFetcherTest, ASecondStartAfterAFailureIsTheNextTry) {
@@ -496,6 +510,29 @@ class AdditionalFilesTest : public PackageFetcherTest {
     if (!filename.empty())
       text += R"(,"filename":")" + filename + "\"";
     return text + "}";
+  }
+  // Of additional component |index| of the last fetch: the value at |key|
+  // of its entry, or with "tries" the number of its tries.
+  std::string ComponentStat(size_t index, const char* key) {
+    base::AutoLock hold(report_.lock());
+    const base::ListValue* fetches = nullptr;
+    const base::DictValue* fetch = nullptr;
+    const base::ListValue* components = nullptr;
+    const base::DictValue* component = nullptr;
+    if (!report_.root().GetListWithoutPathExpansion("fetches", &fetches) || fetches->empty() ||
+        !fetches->GetDictionary(fetches->size() - 1, &fetch) ||
+        !fetch->GetListWithoutPathExpansion("addtional_files", &components) ||
+        !components->GetDictionary(index, &component)) {
+      return "<no component " + std::to_string(index) + ">";
+    }
+    const base::ListValue* tries = nullptr;
+    if (key == std::string("tries"))
+      return component->GetListWithoutPathExpansion("download_tries", &tries)
+                 ? std::to_string(tries->size())
+                 : "<none>";
+    int number = 0;
+    return component->GetIntegerWithoutPathExpansion(key, &number) ? std::to_string(number)
+                                                                   : "<none>";
   }
   size_t CountRequests(const std::string& name) {
     size_t count = 0;
@@ -584,6 +621,121 @@ TEST_F(AdditionalFilesTest, AFailingExtractorSkipsTheComponent) {
   const base::FilePath suite = suites.Next();
   ASSERT_FALSE(suite.empty());
   EXPECT_TRUE(base::PathExists(suite.Append(L"suite_sfx.exe")));
+}
+
+TEST_F(AdditionalFilesTest, ADownloaderThatRetriedIsNotStartedAgain) {
+  PackageFetcherCore::SetDownloaderRetriesForTesting(1, base::TimeSpan::FromMilliseconds(10));
+  const base::FilePath data = Fixture(L"tracking_data.bin");
+  ServeFile("bad.dat", data);
+  ServeFile("good.dat", data);
+  // Nothing listens on port 1: every request of the first component fails
+  // to connect, and the downloader retries it on its own.
+  ServeReply(
+      R"(,"components":[)" +
+      Component("partner_content", "http://127.0.0.1:1/gone.dat", false, Sha256Hex(data),
+                "gone.dat") +
+      "," + Component("partner_content", Url("bad.dat"), false, std::string(64, 'a'), "bad.dat") +
+      "," + Component("partner_content", Url("good.dat"), false, Sha256Hex(data), "good.dat") +
+      "]");
+  ThreadSafeLogCapture log;
+  PayloadReader plain(Fixture(L"plain.exe"));
+  auto fetcher = MakeFetcher(&plain);
+  RunFetch(fetcher.get());
+
+  EXPECT_EQ(5u, recorder_.statuses.back());
+  EXPECT_EQ("1", ComponentStat(0, "tries"));
+  EXPECT_EQ("0", ComponentStat(0, "download_succeeded"));
+  EXPECT_TRUE(log.Contains("Giving up downloading this file"));
+  // A completed download with the wrong bytes still gets its four tries.
+  EXPECT_EQ("4", ComponentStat(1, "tries"));
+  EXPECT_EQ(4u, CountRequests("bad.dat"));
+  EXPECT_EQ("1", ComponentStat(2, "download_succeeded"));
+  EXPECT_TRUE(base::PathExists(fetcher->unpack_folder().Append(L"good.dat")));
+}
+
+TEST_F(AdditionalFilesTest, ComponentDownloadsThatCannotStart) {
+  const base::FilePath data = Fixture(L"tracking_data.bin");
+  ServeFile("good.dat", data);
+  const std::string components =
+      R"(,"components":[)" +
+      Component("partner_content", "no scheme at all", false, Sha256Hex(data), "first.dat") + "," +
+      Component("partner_content", Url("good.dat"), false, Sha256Hex(data), "good.dat") + "]";
+  {
+    SCOPED_TRACE("unusable address");
+    ServeReply(components);
+    ThreadSafeLogCapture log;
+    PayloadReader plain(Fixture(L"plain.exe"));
+    auto fetcher = MakeFetcher(&plain);
+    RunFetch(fetcher.get());
+    EXPECT_EQ(5u, recorder_.statuses.back());
+    EXPECT_TRUE(log.Contains("Failed downloading additional file"));
+    // Skipped at once, and the next component still comes.
+    EXPECT_FALSE(log.Contains("Retrying additional file download"));
+    EXPECT_EQ("0", ComponentStat(0, "download_succeeded"));
+    EXPECT_EQ("1", ComponentStat(1, "download_succeeded"));
+    EXPECT_TRUE(base::PathExists(fetcher->unpack_folder().Append(L"good.dat")));
+  }
+  {
+    SCOPED_TRACE("no download file");
+    recorder_.statuses.clear();
+    ServeReply(components);
+    // A folder where the download file goes.
+    ASSERT_TRUE(base::CreateDirectoryTree(work_.Append(kAdditionalFileTempName)));
+    ThreadSafeLogCapture log;
+    PayloadReader plain(Fixture(L"plain.exe"));
+    auto fetcher = MakeFetcher(&plain);
+    const size_t good_requests = CountRequests("good.dat");
+    RunFetch(fetcher.get());
+    // The package is ready without trying the remaining components.
+    EXPECT_EQ((std::vector<uint32_t>{0, 1, 2, 3, 4, 5}), recorder_.statuses);
+    EXPECT_TRUE(log.Contains("Failed initializing the file to use as download destination"));
+    EXPECT_EQ(good_requests, CountRequests("good.dat"));
+    EXPECT_FALSE(base::PathExists(fetcher->unpack_folder().Append(L"good.dat")));
+  }
+}
+
+TEST_F(AdditionalFilesTest, SuiteComponentsThatCannotBePlacedOrCheckedAreSkipped) {
+  const base::FilePath sfx = BinDir().Append(L"fake_installer.exe");
+  ServeFile("suite.exe", sfx);
+  const std::string components =
+      R"(,"components":[)" + Component("suite", Url("suite.exe"), true, Sha256Hex(sfx), "") + "]";
+  struct Case {
+    const char* reason;
+    // Prepares the suite folder of |fetcher| so that the component fails.
+    std::function<void(const PackageFetcher& fetcher)> prepare;
+  };
+  const Case cases[] = {
+      {"Could not create unpacking folder for additional file",
+       [](const PackageFetcher& fetcher) {
+         ASSERT_EQ(0, base::WriteFileBytes(fetcher.suite_unpack_folder(), "", 0));
+       }},
+      {"Failed moving additional component SFX into place",
+       [](const PackageFetcher& fetcher) {
+         // A folder that is not empty where the extractor goes.
+         const base::FilePath in_the_way = fetcher.suite_unpack_folder().Append(L"suite_sfx.exe");
+         ASSERT_TRUE(base::CreateDirectoryTree(in_the_way));
+         ASSERT_EQ(1, base::WriteFileBytes(in_the_way.Append(L"x"), "x", 1));
+       }},
+      // The extractor makes no installer, so there is no version to check.
+      {"Component version didn't pass check", [](const PackageFetcher&) {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    recorder_.statuses.clear();
+    ServeReply(components);
+    ThreadSafeLogCapture log;
+    PayloadReader plain(Fixture(L"plain.exe"));
+    auto fetcher = MakeFetcher(&plain, true);
+    ASSERT_FALSE(fetcher->suite_unpack_folder().empty());
+    c.prepare(*fetcher);
+    RunFetch(fetcher.get());
+    EXPECT_EQ(5u, recorder_.statuses.back());
+    EXPECT_TRUE(log.Contains(c.reason));
+    EXPECT_EQ("0", ComponentStat(0, "download_succeeded"));
+    EXPECT_EQ("1", ComponentStat(0, "tries"));
+    fetcher.reset();
+    EXPECT_TRUE(WorkFolderEntries().empty());
+  }
 }
 
 }  // namespace

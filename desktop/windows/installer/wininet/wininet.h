@@ -77,6 +77,9 @@ class WinInetDownloader {
   std::vector<std::wstring>& allowed_domains() { return allowed_domains_; }
 
   int max_retries() const { return max_retries_; }
+  // The retries the last download used: 0 after it completed, above 0 when
+  // it ended after retrying, so a caller need not retry it once more.
+  int retry_count() const { return retry_count_.load(); }
   void set_max_retries(int max_retries) { max_retries_ = max_retries; }
 
   // "Velmo NetInstaller/" and the installer's version.

@@ -229,6 +229,8 @@ TEST_F(WinInetDownloaderTest, RetriesEndAtTheMaximumAndStartAgainAfterSuccess) {
   // The first request and one per retry step up to the maximum, plus the
   // step that found the count above it.
   EXPECT_EQ(4u, requests->size());
+  // The caller sees that the failure came after the retries were used up.
+  EXPECT_EQ(3, downloader_->retry_count());
 
   // A 200 resets the count: three failures, then success, with a maximum
   // of two, works twice in a row with the same downloader.
@@ -236,6 +238,7 @@ TEST_F(WinInetDownloaderTest, RetriesEndAtTheMaximumAndStartAgainAfterSuccess) {
     std::string again = UniqueKey("503-then-ok");
     EXPECT_EQ(WinInetDownloader::kCompleted,
               DownloadToFile("/data?size=10&fail=503:3&key=" + again, &content));
+    EXPECT_EQ(0, downloader_->retry_count());
   }
 }
 
