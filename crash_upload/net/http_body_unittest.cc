@@ -3,10 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "base/files/file_util.h"
-#include "base/files/scoped_temp_dir.h"
 #include "crash_upload/net/multipart_body_builder.h"
 #include "gtest/gtest.h"
+#include "testing/temp_dir_test.h"
 
 namespace crash_upload {
 namespace {
@@ -34,17 +33,7 @@ bool ReadAll(HttpBodyStream* stream, size_t chunk, std::string* out) {
   return false;
 }
 
-class HttpBodyTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
-  base::FilePath WriteFile(const wchar_t* name, const std::string& bytes) {
-    base::FilePath path = temp_.GetPath().Append(name);
-    EXPECT_EQ(static_cast<int>(bytes.size()),
-              base::WriteFileBytes(path, bytes.data(), static_cast<int>(bytes.size())));
-    return path;
-  }
-  base::ScopedTempDir temp_;
-};
+using HttpBodyTest = ::testing::TempDirTest;
 
 TEST_F(HttpBodyTest, StringAndFileStreamsGiveTheirBytesInPiecesThenEnd) {
   std::string text = BinaryBytes(1000);
