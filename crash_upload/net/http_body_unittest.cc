@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "crash_upload/net/http_body_test_support.h"
 #include "crash_upload/net/multipart_body_builder.h"
 #include "gtest/gtest.h"
 #include "testing/temp_dir_test.h"
@@ -15,22 +16,6 @@ std::string BinaryBytes(size_t size) {
   for (size_t i = 0; i < size; ++i)
     bytes[i] = static_cast<char>((i * 131 + i / 256) & 0xFF);
   return bytes;
-}
-
-// Reads |stream| to its end with reads of |chunk| bytes; false on an error.
-bool ReadAll(HttpBodyStream* stream, size_t chunk, std::string* out) {
-  std::vector<uint8_t> buffer(chunk);
-  for (int guard = 0; guard < 1000000; ++guard) {
-    int64_t got = stream->GetBytesBuffer(buffer.data(), buffer.size());
-    if (got < 0)
-      return false;
-    if (got == 0)
-      return true;
-    EXPECT_LE(static_cast<size_t>(got), chunk);
-    out->append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(got));
-  }
-  ADD_FAILURE() << "the stream never ended";
-  return false;
 }
 
 using HttpBodyTest = ::testing::TempDirTest;
