@@ -3,15 +3,18 @@
 enable_testing()
 
 # velmo_add_test(<name> SOURCES <files...> LIBS <libs...> [RESOURCES <object libs...>]
-#                [LABELS <labels...>] [TIMEOUT <s>] [NETWORK])
+#                [LABELS <labels...>] [TIMEOUT <s>] [NETWORK | CRASH_SERVER])
 # RESOURCES are object libraries of compiled .rc files: the linker only keeps
 # objects that are named directly, so they are added as sources.
 # NETWORK runs the test beside the HTTP test server of testing/http_server,
 # started outside Wine on a free port of 127.0.0.1 and stopped by its pid
 # afterwards; the test finds it in VELMO_TEST_SERVER ("127.0.0.1:PORT") and,
 # over TLS, VELMO_TEST_TLS_PORT and VELMO_TEST_TLS_ROOT.
+# CRASH_SERVER runs it beside the crash server of testing/crash_server, started
+# and stopped the same way; the test finds it in VELMO_TEST_CRASH_SERVER and
+# its record in VELMO_TEST_CRASH_RECORD.
 function(velmo_add_test name)
-  cmake_parse_arguments(T "NETWORK" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCES" ${ARGN})
+  cmake_parse_arguments(T "NETWORK;CRASH_SERVER" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCES" ${ARGN})
   set(resource_objects)
   foreach(r ${T_RESOURCES})
     list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
@@ -25,6 +28,11 @@ function(velmo_add_test name)
     add_test(NAME ${name}
              COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/http_server/run_with_test_server.py
                      --tls-cert ${tls_dir}/server.pem --tls-key ${tls_dir}/server.key
+                     -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  elseif(T_CRASH_SERVER)
+    target_link_libraries(${name} PRIVATE crash_server_test_support)
+    add_test(NAME ${name}
+             COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/crash_server/run_with_crash_server.py
                      -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})
@@ -86,26 +94,7 @@ function(velmo_component_part target)
   endif()
 endfunction()
 
-# velmo_add_crash_server_test(<name> SOURCES <files...> LIBS <libs...>
-#                             [RESOURCES <object libs...>] [TIMEOUT <s>])
-# A test executable run beside the crash server of testing/crash_server,
-# started outside Wine on a free port of 127.0.0.1 and stopped by its pid
-# afterwards; the test finds it in VELMO_TEST_CRASH_SERVER and its record in
-# VELMO_TEST_CRASH_RECORD.
+# velmo_add_crash_server_test(<name> ...): velmo_add_test(<name> ... CRASH_SERVER).
 function(velmo_add_crash_server_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;RESOURCES" ${ARGN})
-  set(resource_objects)
-  foreach(r ${T_RESOURCES})
-    list(APPEND resource_objects $<TARGET_OBJECTS:${r}>)
-  endforeach()
-  add_executable(${name} ${T_SOURCES} ${resource_objects})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} crash_server_test_support test_support
-                        thirdparty::gtest)
-  add_test(NAME ${name}
-           COMMAND python3 ${CMAKE_SOURCE_DIR}/testing/crash_server/run_with_crash_server.py
-                   -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 600)
-  endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  velmo_add_test(${name} ${ARGN} CRASH_SERVER)
 endfunction()

@@ -6,28 +6,18 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "gtest/gtest.h"
+#include "testing/temp_dir_test.h"
 
 namespace base {
 namespace {
 
-class MemoryMappedFileTest : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
-  FilePath Write(const wchar_t* name, const std::string& data) {
-    const FilePath path = temp_.GetPath().Append(name);
-    EXPECT_EQ(static_cast<int>(data.size()),
-              WriteFileBytes(path, data.data(), static_cast<int>(data.size())));
-    return path;
-  }
-
-  ScopedTempDir temp_;
-};
+using MemoryMappedFileTest = ::testing::TempDirTest;
 
 TEST_F(MemoryMappedFileTest, MapsWholeFile) {
   std::string data(3 * 4096 + 17, '\0');
   for (size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<char>(i % 251);
-  const FilePath path = Write(L"data.bin", data);
+  const FilePath path = WriteFile(L"data.bin", data);
 
   MemoryMappedFile mapped;
   EXPECT_FALSE(mapped.IsValid());
@@ -45,8 +35,8 @@ TEST_F(MemoryMappedFileTest, MapsWholeFile) {
 }
 
 TEST_F(MemoryMappedFileTest, SecondInitializeFails) {
-  const FilePath first = Write(L"first.bin", "first");
-  const FilePath second = Write(L"second.bin", "second!");
+  const FilePath first = WriteFile(L"first.bin", "first");
+  const FilePath second = WriteFile(L"second.bin", "second!");
   MemoryMappedFile mapped;
   ASSERT_TRUE(mapped.Initialize(first));
   EXPECT_FALSE(mapped.Initialize(second));
@@ -62,17 +52,17 @@ TEST_F(MemoryMappedFileTest, MissingFileFailsAndAllowsRetry) {
   EXPECT_FALSE(mapped.IsValid());
   EXPECT_EQ(0u, mapped.length());
   EXPECT_FALSE(mapped.Initialize(temp_.GetPath()));  // A folder is no file.
-  ASSERT_TRUE(mapped.Initialize(Write(L"late.bin", "late")));
+  ASSERT_TRUE(mapped.Initialize(WriteFile(L"late.bin", "late")));
   EXPECT_EQ(4u, mapped.length());
 }
 
 TEST_F(MemoryMappedFileTest, EmptyFile) {
   MemoryMappedFile mapped;
-  ASSERT_TRUE(mapped.Initialize(Write(L"empty.bin", "")));
+  ASSERT_TRUE(mapped.Initialize(WriteFile(L"empty.bin", "")));
   EXPECT_TRUE(mapped.IsValid());
   EXPECT_EQ(0u, mapped.length());
   EXPECT_NE(nullptr, mapped.data());
-  EXPECT_FALSE(mapped.Initialize(Write(L"other.bin", "x")));
+  EXPECT_FALSE(mapped.Initialize(WriteFile(L"other.bin", "x")));
 }
 
 }  // namespace

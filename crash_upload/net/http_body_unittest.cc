@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "base/files/file_util.h"
-#include "base/files/scoped_temp_dir.h"
+#include "crash_upload/net/http_body_test_support.h"
 #include "crash_upload/net/multipart_body_builder.h"
 #include "gtest/gtest.h"
+#include "testing/temp_dir_test.h"
 
 namespace crash_upload {
 namespace {
@@ -18,33 +18,7 @@ std::string BinaryBytes(size_t size) {
   return bytes;
 }
 
-// Reads |stream| to its end with reads of |chunk| bytes; false on an error.
-bool ReadAll(HttpBodyStream* stream, size_t chunk, std::string* out) {
-  std::vector<uint8_t> buffer(chunk);
-  for (int guard = 0; guard < 1000000; ++guard) {
-    int64_t got = stream->GetBytesBuffer(buffer.data(), buffer.size());
-    if (got < 0)
-      return false;
-    if (got == 0)
-      return true;
-    EXPECT_LE(static_cast<size_t>(got), chunk);
-    out->append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(got));
-  }
-  ADD_FAILURE() << "the stream never ended";
-  return false;
-}
-
-class HttpBodyTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
-  base::FilePath WriteFile(const wchar_t* name, const std::string& bytes) {
-    base::FilePath path = temp_.GetPath().Append(name);
-    EXPECT_EQ(static_cast<int>(bytes.size()),
-              base::WriteFileBytes(path, bytes.data(), static_cast<int>(bytes.size())));
-    return path;
-  }
-  base::ScopedTempDir temp_;
-};
+using HttpBodyTest = ::testing::TempDirTest;
 
 TEST_F(HttpBodyTest, StringAndFileStreamsGiveTheirBytesInPiecesThenEnd) {
   std::string text = BinaryBytes(1000);

@@ -9,19 +9,11 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/scoped_generic.h"
 #include "base/string_printf.h"
+#include "crash_upload/net/scoped_internet_handle.h"
 
 namespace crash_upload {
 namespace {
-
-constexpr wchar_t kUserAgent[] = L"CrashReporter/1.0 (Windows)";
-
-struct InternetTraits {
-  static HINTERNET InvalidValue() { return nullptr; }
-  static void Free(HINTERNET& handle) { InternetCloseHandle(handle); }
-};
-using ScopedInternet = base::ScopedGeneric<HINTERNET, InternetTraits>;
 
 void AppendLine(std::string* body, const std::string& line) {
   body->append(line);
@@ -186,22 +178,22 @@ bool WinInetMultipartUpload::SendRequest(const std::wstring& user_agent_suffix,
   if (!CrackHttpUrl(url, &target))
     return false;
 
-  std::wstring agent = std::wstring(kUserAgent) + user_agent_suffix;
-  ScopedInternet session(
+  std::wstring agent = std::wstring(kWinInetUserAgent) + user_agent_suffix;
+  ScopedInternetHandle session(
       InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session.IsValid()) {
     PLOG(ERROR) << "InternetOpen";
     return false;
   }
-  ScopedInternet connection(InternetConnectW(session.Get(), target.host.c_str(), target.port,
-                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  ScopedInternetHandle connection(InternetConnectW(session.Get(), target.host.c_str(), target.port,
+                                                   nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection.IsValid()) {
     PLOG(ERROR) << "InternetConnect";
     return false;
   }
   DWORD flags = INTERNET_FLAG_NO_COOKIES | (target.https ? INTERNET_FLAG_SECURE : 0);
-  ScopedInternet request(HttpOpenRequestW(connection.Get(), L"POST", target.path.c_str(), nullptr,
-                                          nullptr, nullptr, flags, 0));
+  ScopedInternetHandle request(HttpOpenRequestW(connection.Get(), L"POST", target.path.c_str(),
+                                                nullptr, nullptr, nullptr, flags, 0));
   if (!request.IsValid()) {
     PLOG(ERROR) << "HttpOpenRequest";
     return false;

@@ -7,6 +7,7 @@
 #include "base/utf_string_conversions.h"
 #include "gtest/gtest.h"
 #include "testing/crash_server/crash_server_client.h"
+#include "testing/temp_dir_test.h"
 
 namespace crash_upload {
 namespace {
@@ -16,24 +17,14 @@ using testing_crash::RecordedRequests;
 using testing_crash::UniqueUploadPath;
 using Upload = WinInetMultipartUpload;
 
-class WinInetMultipartUploadTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
-  std::wstring WriteFile(const wchar_t* name, const std::string& bytes) {
-    base::FilePath path = temp_.GetPath().Append(name);
-    EXPECT_EQ(static_cast<int>(bytes.size()),
-              base::WriteFileBytes(path, bytes.data(), static_cast<int>(bytes.size())));
-    return path.value();
-  }
-  base::ScopedTempDir temp_;
-};
+using WinInetMultipartUploadTest = ::testing::TempDirTest;
 
 TEST_F(WinInetMultipartUploadTest, FieldsAndFilesArriveWhole) {
   std::string zip;
   for (int i = 0; i < 70000; ++i)
     zip.push_back(static_cast<char>((i * 31 + 7) & 0xFF));
-  std::wstring zip_path = WriteFile(L"crash \u00e9.zip", zip);
-  std::wstring empty_path = WriteFile(L"empty.txt", "");
+  std::wstring zip_path = WriteFile(L"crash \u00e9.zip", zip).value();
+  std::wstring empty_path = WriteFile(L"empty.txt", "").value();
   Upload::Parameters parameters = {
       {L"ProductName", L"VelmoDesktop"}, {L"Version", L"1.0 \u00e9\u4e2d"}, {L"line", L"a\r\nb"}};
   Upload::Files files = {{L"file", zip_path}, {L"empty", empty_path}};
@@ -118,7 +109,7 @@ TEST_F(WinInetMultipartUploadTest, BoundaryAndBodyLayout) {
   ASSERT_TRUE(Upload::GenerateBody({}, {}, L"BND", &body));
   EXPECT_EQ("--BND--\r\n", body);
 
-  std::wstring path = WriteFile(L"f.bin", std::string("x\0y", 3));
+  std::wstring path = WriteFile(L"f.bin", std::string("x\0y", 3)).value();
   ASSERT_TRUE(Upload::GenerateBody({{L"k", L"v"}}, {{L"file", path}}, L"BND", &body));
   EXPECT_EQ(
       "--BND\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n"

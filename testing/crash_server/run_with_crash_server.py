@@ -12,20 +12,18 @@ status is COMMAND's.
 """
 
 import os
-import signal
 import subprocess
 import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "http_server"))
-from run_with_test_server import wait_for_file  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, ".."))
+from server_runner import (command_after_dashes, environment_without_proxies,  # noqa: E402
+                           stop_server, wait_for_file, wine_path)
 
 
 def main():
-    command = sys.argv[1:]
-    if command and command[0] == "--":
-        command = command[1:]
+    command = command_after_dashes(sys.argv[1:])
     if not command:
         sys.exit("usage: run_with_crash_server.py -- COMMAND...")
     with tempfile.TemporaryDirectory(prefix="velmo-crash-server-") as tmp:
@@ -35,21 +33,12 @@ def main():
                                    "--port-file", port_file, "--record", record],
                                   stdin=subprocess.DEVNULL)
         try:
-            env = dict(os.environ)
-            # Wine honours these, and the tests talk to 127.0.0.1 directly.
-            for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                         "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"):
-                env.pop(name, None)
+            env = environment_without_proxies()
             env["VELMO_TEST_CRASH_SERVER"] = "http://127.0.0.1:%d" % wait_for_file(port_file, server)
-            env["VELMO_TEST_CRASH_RECORD"] = "Z:" + record.replace("/", "\\")
+            env["VELMO_TEST_CRASH_RECORD"] = wine_path(record)
             return subprocess.call(command, env=env)
         finally:
-            os.kill(server.pid, signal.SIGTERM)
-            try:
-                server.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(server.pid, signal.SIGKILL)
-                server.wait()
+            stop_server(server)
 
 
 if __name__ == "__main__":

@@ -13,27 +13,14 @@ when COMMAND ends. The exit status is COMMAND's.
 
 import argparse
 import os
-import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def wait_for_file(path, proc, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.exists(path):
-            with open(path) as f:
-                text = f.read().strip()
-            if text:
-                return int(text)
-        if proc.poll() is not None:
-            sys.exit("test server ended early with status %d" % proc.returncode)
-        time.sleep(0.05)
-    sys.exit("test server did not start within %d s" % timeout)
+sys.path.insert(0, os.path.join(HERE, ".."))
+from server_runner import (command_after_dashes, environment_without_proxies,  # noqa: E402
+                           stop_server, wait_for_file, wine_path)
 
 
 def main():
@@ -42,9 +29,7 @@ def main():
     parser.add_argument("--tls-key")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
-    command = args.command
-    if command and command[0] == "--":
-        command = command[1:]
+    command = command_after_dashes(args.command)
     if not command:
         parser.error("no command given")
 
@@ -58,25 +43,16 @@ def main():
                            "--tls-port-file", tls_port_file]
         server = subprocess.Popen(server_cmd, stdin=subprocess.DEVNULL)
         try:
-            env = dict(os.environ)
-            # Wine honours these, and the tests talk to 127.0.0.1 directly.
-            for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                         "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"):
-                env.pop(name, None)
+            env = environment_without_proxies()
             env["VELMO_TEST_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
             if args.tls_cert:
                 env["VELMO_TEST_TLS_PORT"] = str(wait_for_file(tls_port_file, server))
-                # The root to trust, as a path inside Wine (drive Z: is "/").
+                # The root to trust, as a path inside Wine.
                 root = os.path.join(os.path.dirname(os.path.abspath(args.tls_cert)), "root.der")
-                env["VELMO_TEST_TLS_ROOT"] = "Z:" + root.replace("/", "\\")
+                env["VELMO_TEST_TLS_ROOT"] = wine_path(root)
             return subprocess.call(command, env=env)
         finally:
-            os.kill(server.pid, signal.SIGTERM)
-            try:
-                server.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(server.pid, signal.SIGKILL)
-                server.wait()
+            stop_server(server)
 
 
 if __name__ == "__main__":

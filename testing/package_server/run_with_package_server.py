@@ -11,19 +11,18 @@ drive Z: is "/"). Stops the server by its pid when COMMAND ends and returns
 COMMAND's exit status.
 """
 import os
-import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+from server_runner import (command_after_dashes, environment_without_proxies,  # noqa: E402
+                           stop_server, wait_for_file, wine_path)
 
 
 def main():
-    command = sys.argv[1:]
-    if command and command[0] == "--":
-        command = command[1:]
+    command = command_after_dashes(sys.argv[1:])
     if not command:
         sys.exit("no command given")
     with tempfile.TemporaryDirectory(prefix="velmo-packages-") as tmp:
@@ -34,27 +33,12 @@ def main():
                                    "--root", root, "--port-file", port_file],
                                   stdin=subprocess.DEVNULL)
         try:
-            deadline = time.monotonic() + 20
-            while not os.path.exists(port_file):
-                if server.poll() is not None or time.monotonic() > deadline:
-                    sys.exit("package server did not start")
-                time.sleep(0.05)
-            with open(port_file) as f:
-                port = int(f.read())
-            env = dict(os.environ)
-            for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                         "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"):
-                env.pop(name, None)
-            env["VELMO_TEST_SERVER"] = "127.0.0.1:%d" % port
-            env["VELMO_PACKAGE_SERVER_ROOT"] = "Z:" + root.replace("/", "\\")
+            env = environment_without_proxies()
+            env["VELMO_TEST_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
+            env["VELMO_PACKAGE_SERVER_ROOT"] = wine_path(root)
             return subprocess.call(command, env=env)
         finally:
-            os.kill(server.pid, signal.SIGTERM)
-            try:
-                server.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(server.pid, signal.SIGKILL)
-                server.wait()
+            stop_server(server)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/crash_log/crash_keys.h"
+#include "desktop/windows/crash_reporter/upload/crash_server_urls.h"
 #include "desktop/windows/installer/product_config.h"
 
 namespace crash_reporter {
@@ -103,13 +104,7 @@ CrashMetadata::CrashMetadata() {
   for (const wchar_t* name : kSameNameFields)
     key_to_field_.emplace(name, name);
 
-  std::wstring variable = base::UTF8ToWide(
-      installer::GetProductConfigString(installer::GetProductConfigDictionary(), "product_name"));
-  for (wchar_t& c : variable) {
-    if (c >= L'a' && c <= L'z')
-      c = static_cast<wchar_t>(c - L'a' + L'A');
-  }
-  variable += L"_CRASH_EMAIL";
+  const std::wstring variable = CrashEmailVariable();
   capitalised_email_.emplace(variable, L"Email");
   lower_case_email_.emplace(variable, L"email");
 }

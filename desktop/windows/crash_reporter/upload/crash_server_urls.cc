@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/lazy_instance.h"
+#include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/product_config.h"
 
@@ -34,6 +35,12 @@ std::wstring ReadEnvironment(const std::wstring& name) {
 
 }  // namespace
 
+std::wstring CrashEmailVariable() {
+  return base::ToUpperASCII(base::UTF8ToWide(installer::GetProductConfigString(
+             installer::GetProductConfigDictionary(), "product_name"))) +
+         L"_CRASH_EMAIL";
+}
+
 void InitCrashServerUrls() {
   Endpoints& endpoints = g_endpoints.Get();
   endpoints.collector_url = ReadEnvironment(kCollectorUrlVariable);
@@ -44,14 +51,7 @@ void InitCrashServerUrls() {
   if (endpoints.crash_url.empty())
     endpoints.crash_url = base::UTF8ToWide(installer::GetProductUrl("crash"));
 
-  std::wstring email_variable = base::UTF8ToWide(
-      installer::GetProductConfigString(installer::GetProductConfigDictionary(), "product_name"));
-  for (wchar_t& c : email_variable) {
-    if (c >= L'a' && c <= L'z')
-      c = static_cast<wchar_t>(c - L'a' + L'A');
-  }
-  email_variable += L"_CRASH_EMAIL";
-  std::wstring email = ReadEnvironment(email_variable);
+  std::wstring email = ReadEnvironment(CrashEmailVariable());
   if (!email.empty())
     endpoints.crash_url += L"?email=" + email;
 

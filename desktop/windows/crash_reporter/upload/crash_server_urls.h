@@ -13,6 +13,10 @@ inline constexpr wchar_t kCrashUrlVariable[] = L"VELMO_CRASH_SERVER_URL";
 inline constexpr wchar_t kBuiltInCollectorUrl[] =
     L"https://crash-stats.velmo-browser.invalid/collector/submit";
 
+// The environment variable that holds the user's e-mail address for crash
+// reports: the product name in capitals, then "_CRASH_EMAIL".
+std::wstring CrashEmailVariable();
+
 // Fills the three endpoints from the environment and the product
 // configuration. Called on the reporter's main thread before any upload;
 // the endpoints are only read afterwards.

@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/product_config.h"
 #include "gtest/gtest.h"
 #include "testing/crash_server/crash_server_client.h"
+#include "testing/temp_dir_test.h"
 
 namespace crash_reporter {
 namespace {
@@ -61,15 +62,8 @@ int Status(const base::DictValue& request) {
   return status;
 }
 
-class CrashUploadTaskTest : public ::testing::Test {
+class CrashUploadTaskTest : public ::testing::TempDirTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
-  base::FilePath WriteFile(const wchar_t* name, const std::string& bytes) {
-    base::FilePath path = temp_.GetPath().Append(name);
-    EXPECT_EQ(static_cast<int>(bytes.size()),
-              base::WriteFileBytes(path, bytes.data(), static_cast<int>(bytes.size())));
-    return path;
-  }
   static std::string CrashLogText() {
     std::string text;
     for (int i = 0; i < 3000; ++i)
@@ -82,7 +76,6 @@ class CrashUploadTaskTest : public ::testing::Test {
       dump.push_back(static_cast<char>((i * 13 + i / 1000) & 0xFF));
     return dump;
   }
-  base::ScopedTempDir temp_;
 };
 
 TEST_F(CrashUploadTaskTest, ZippedCrashLogArrivesWithItsFieldsAndEveryFileIsDeleted) {

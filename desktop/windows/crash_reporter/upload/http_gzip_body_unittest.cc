@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/files/scoped_temp_dir.h"
+#include "crash_upload/net/http_body_test_support.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -14,19 +15,7 @@ namespace {
 using crash_upload::HttpBodyStream;
 using crash_upload::HttpFileBody;
 using crash_upload::HttpStringBody;
-
-// Reads the whole stream with |chunk|-byte reads; false on an error.
-bool ReadAll(HttpBodyStream* stream, size_t chunk, std::string* out) {
-  std::vector<uint8_t> buffer(chunk);
-  for (;;) {
-    int64_t got = stream->GetBytesBuffer(buffer.data(), buffer.size());
-    if (got < 0)
-      return false;
-    if (got == 0)
-      return true;
-    out->append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(got));
-  }
-}
+using crash_upload::ReadAll;
 
 // Inflates exactly one gzip member that fills |gzip|; false when the data is
 // not that.

@@ -5,24 +5,16 @@
 #include <vector>
 
 #include "base/logging.h"
-#include "base/scoped_generic.h"
 #include "base/utf_string_conversions.h"
+#include "crash_upload/net/scoped_internet_handle.h"
 #include "crash_upload/net/wininet_multipart_upload.h"
 #include "desktop/windows/crash_reporter/upload/crash_server_urls.h"
 
 namespace crash_reporter {
 namespace {
 
-constexpr wchar_t kUserAgent[] = L"CrashReporter/1.0 (Windows)";
-
-struct PreflightInternetTraits {
-  static HINTERNET InvalidValue() { return nullptr; }
-  static void Free(HINTERNET& handle) {
-    if (!InternetCloseHandle(handle))
-      PLOG(ERROR) << "InternetCloseHandle";
-  }
-};
-using ScopedPreflightHandle = base::ScopedGeneric<HINTERNET, PreflightInternetTraits>;
+using crash_upload::kWinInetUserAgent;
+using crash_upload::ScopedInternetHandle;
 
 bool AddHeader(HINTERNET request, const wchar_t* name, const std::wstring& value) {
   if (value.empty())
@@ -66,23 +58,23 @@ int QueryCrashServer(const std::wstring& crash_url, const std::wstring& crash_ur
   if (!crash_upload::CrackHttpUrl(crash_url, &target))
     return kCrashServerOther;
 
-  std::wstring agent = std::wstring(kUserAgent) + UploadUserAgentSuffix();
-  ScopedPreflightHandle session(
+  std::wstring agent = std::wstring(kWinInetUserAgent) + UploadUserAgentSuffix();
+  ScopedInternetHandle session(
       InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session.IsValid()) {
     PLOG(ERROR) << "InternetOpen for the crash server pre-flight";
     return kCrashServerOther;
   }
-  ScopedPreflightHandle connection(InternetConnectW(session.Get(), target.host.c_str(), target.port,
-                                                    nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  ScopedInternetHandle connection(InternetConnectW(session.Get(), target.host.c_str(), target.port,
+                                                   nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection.IsValid()) {
     PLOG(ERROR) << "InternetConnect for the crash server pre-flight";
     return kCrashServerOther;
   }
   DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
                 (target.https ? INTERNET_FLAG_SECURE : 0);
-  ScopedPreflightHandle request(HttpOpenRequestW(connection.Get(), L"GET", target.path.c_str(),
-                                                 nullptr, nullptr, nullptr, flags, 0));
+  ScopedInternetHandle request(HttpOpenRequestW(connection.Get(), L"GET", target.path.c_str(),
+                                                nullptr, nullptr, nullptr, flags, 0));
   if (!request.IsValid()) {
     PLOG(ERROR) << "HttpOpenRequest for the crash server pre-flight";
     return kCrashServerOther;
