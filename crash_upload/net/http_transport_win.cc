@@ -80,9 +80,12 @@ bool HttpTransportWin::ExecuteRequest(std::string* response_body) {
     LogWinHttpError("WinHttpConnect");
     return false;
   }
+  // The query belongs to the request target: an address configured with one
+  // (an e-mail or a token for the collector) must reach the server whole.
+  const std::wstring target = std::wstring(path) + query;
   ScopedWinHttpHandle request(
-      WinHttpOpenRequest(connection.Get(), base::UTF8ToWide(method_).c_str(), path, nullptr,
-                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+      WinHttpOpenRequest(connection.Get(), base::UTF8ToWide(method_).c_str(), target.c_str(),
+                         nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                          parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
   if (!request.IsValid()) {
     LogWinHttpError("WinHttpOpenRequest");

@@ -73,6 +73,21 @@ TEST_F(HttpTransportWinTest, MultipartUploadArrivesWithEveryFieldAndFileByte) {
   EXPECT_TRUE(file.data == dump) << "sizes " << file.data.size() << " and " << dump.size();
 }
 
+TEST_F(HttpTransportWinTest, QueryOfTheAddressReachesTheServer) {
+  MultipartBodyBuilder builder;
+  builder.SetFormData("Version", "1.2.3");
+  const std::string upload_path = UniqueUploadPath("query");
+  std::unique_ptr<HttpTransport> transport =
+      MakeTransport(upload_path + "?email=user%40example.com&x=1", builder);
+  ASSERT_TRUE(transport->ExecuteRequest(nullptr));
+  auto requests = RecordedRequests(upload_path);
+  ASSERT_EQ(1u, requests.size());
+  std::string recorded_path;
+  ASSERT_TRUE(requests[0]->GetString("path", &recorded_path));
+  EXPECT_EQ(upload_path + "?email=user%40example.com&x=1", recorded_path);
+  EXPECT_EQ("1.2.3", testing_crash::RecordedField(*requests[0], "Version"));
+}
+
 TEST_F(HttpTransportWinTest, StatusesOtherThan200Fail) {
   for (const char* path : {"/status/201", "/status/204", "/status/500"}) {
     MultipartBodyBuilder builder;
