@@ -11,6 +11,7 @@
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/crash_log/crash_keys.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
 
@@ -28,6 +29,7 @@ bool InitCrashLogDirectories(const base::CommandLine& command_line,
     if (!user_data.empty())
       base::PathRegistry::OverrideAndCreateIfNeeded(kPathUserDataDirectory, user_data, true, true);
   }
+  MaybeOverrideTestFlagsFile();
   base::PathRegistry::Get(kPathCrashStateCountersFile, &directories->counters_file);
   base::PathRegistry::Get(kPathCrashFlagsPreferenceFile, &directories->flags_file);
   base::PathRegistry::Get(kPathReportIdFile, &directories->report_id_file);

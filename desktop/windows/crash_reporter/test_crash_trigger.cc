@@ -6,8 +6,10 @@
 
 #include <string>
 
+#include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_log_directories.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 
 namespace crash_reporter {
@@ -56,6 +58,14 @@ void MaybeTriggerTestCrash(const char* role) {
   if (colon == std::string::npos || request.compare(0, colon, role) != 0)
     return;
   TriggerCrash(request.c_str() + colon + 1);
+}
+
+void MaybeOverrideTestFlagsFile() {
+  const std::wstring path = ReadEnvironmentVariable(kTestCrashFlagsFileVariable);
+  if (!path.empty() &&
+      !base::PathRegistry::Override(kPathCrashFlagsPreferenceFile, base::FilePath(path))) {
+    LOG(ERROR) << "Cannot set the test's flags preference file";
+  }
 }
 
 }  // namespace crash_reporter

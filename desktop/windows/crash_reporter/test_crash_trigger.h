@@ -12,14 +12,21 @@
 namespace crash_reporter {
 
 inline constexpr wchar_t kTestCrashVariable[] = L"VELMO_TEST_CRASH";
+// Names the reporter's flags preference file, which no host provides, so
+// that tests can start the real host with crash reporting switched off.
+inline constexpr wchar_t kTestCrashFlagsFileVariable[] = L"VELMO_TEST_CRASH_FLAGS_FILE";
 
 #if defined(VELMO_TEST_CRASH_TRIGGER)
 // Crashes the process in the requested way when the variable names |role|.
 void MaybeTriggerTestCrash(const char* role);
 // Crashes in the way |kind| names; returns only for an unknown kind.
 void TriggerCrash(const char* kind);
+// Points the flags preference file's path key at the file the variable
+// names, if any.
+void MaybeOverrideTestFlagsFile();
 #else
 inline void MaybeTriggerTestCrash(const char*) {}
+inline void MaybeOverrideTestFlagsFile() {}
 #endif
 
 }  // namespace crash_reporter

@@ -38,6 +38,7 @@
 #include "desktop/windows/crash_reporter/crash_pipe_test_support.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/crash_reporter/test_crash_trigger.h"
+#include "desktop/windows/installer/demo_package_test_support.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
@@ -73,13 +74,9 @@ constexpr char kPidFileSwitch[] = "runner-test-pid-file";
 constexpr int kBurstSteps = 500;
 constexpr base::TimeSpan kRunTimeout = base::TimeSpan::FromSeconds(60);
 
-base::FilePath BuildDir() {
-  base::FilePath dir;
-  base::PathRegistry::Get(base::kPathExeDirectory, &dir);
-  return dir;
-}
+base::FilePath BuildDir() { return test::TestBuildDir(); }
 
-std::wstring BrowserExeName() { return base::ASCIIToWide(GetFileNameBase() + ".exe"); }
+std::wstring BrowserExeName() { return test::TestBrowserExeName(); }
 
 // Polls for |path| for up to |seconds|.
 bool WaitForFile(const base::FilePath& path, int seconds) {
@@ -783,18 +780,7 @@ class RealInstallerRunTest : public InstallerRunnerTest {
   // per test.
   base::FilePath DemoPackage() {
     const base::FilePath demo = temp_.GetPath().Append(L"demo_package");
-    if (!base::PathExists(demo)) {
-      EXPECT_TRUE(base::CreateDirectoryTree(demo));
-      for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
-        EXPECT_TRUE(base::CopySingleFile(BuildDir().Append(name), demo.Append(name)));
-      EXPECT_TRUE(base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"),
-                                       demo.Append(BrowserExeName())));
-      EXPECT_TRUE(base::CopySingleFile(BuildDir().Append(L"tiny_program.exe"),
-                                       demo.Append(L"launcher.exe")));
-      const std::string list = base::WideToUTF8(BrowserExeName()) + "\r\n";
-      EXPECT_TRUE(base::WriteFileBytes(demo.Append(L"files_list"), list.data(),
-                                       static_cast<int>(list.size())));
-    }
+    test::MakeDemoPackage(demo);
     return demo;
   }
 

@@ -38,14 +38,17 @@ inline base::Process LaunchWithEnvironment(const base::CommandLine& command_line
 }
 
 // A reporter serving this process, once it listens; invalid when it did not
-// start within 30 s.
-inline base::Process StartOwnReporter(const EnvironmentList& environment) {
+// start within 30 s. |with_minidumps| turns the alternative crash logging on.
+inline base::Process StartOwnReporter(const EnvironmentList& environment,
+                                      bool with_minidumps = false) {
   const std::wstring init_name =
       kCrashReporterInitEventPrefix + std::to_wstring(::GetCurrentProcessId());
   base::win::ScopedHandle init_event(::CreateEventW(nullptr, TRUE, FALSE, init_name.c_str()));
   base::CommandLine command_line(HostExecutable());
   command_line.AppendSwitchASCII(installer::kCrashReporterParentIdSwitch,
                                  std::to_string(::GetCurrentProcessId()));
+  if (with_minidumps)
+    command_line.AppendSwitchASCII("with-feature:alternative-crash-logging", "on");
   base::Process reporter = LaunchWithEnvironment(command_line, environment);
   if (reporter.IsValid() && ::WaitForSingleObject(init_event.Get(), 30000) != WAIT_OBJECT_0) {
     reporter.Terminate(1, true);

@@ -3,127 +3,28 @@
 // crash server; a crashed reporter is reported by a third process.
 #include <windows.h>
 
-#include <minizip/unzip.h>
-// After unzip.h, which it needs.
-#include <minizip/iowin32.h>
-
-#include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/command_line.h"
-#include "base/files/directory_enumerator.h"
 #include "base/files/file_util.h"
-#include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
-#include "base/scoped_generic.h"
-#include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
+#include "desktop/windows/crash_reporter/end_to_end/reporter_end_to_end_test_support.h"
 #include "desktop/windows/crash_reporter/self_report.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "gtest/gtest.h"
 #include "testing/crash_server/crash_server_client.h"
 
 namespace crash_reporter {
 namespace {
-
-// Environment variables set for the processes a test starts.
-class ScopedEnvironment {
- public:
-  ~ScopedEnvironment() {
-    for (const std::wstring& name : names_)
-      ::SetEnvironmentVariableW(name.c_str(), nullptr);
-  }
-  void Set(const std::wstring& name, const std::wstring& value) {
-    ::SetEnvironmentVariableW(name.c_str(), value.c_str());
-    names_.push_back(name);
-  }
-
- private:
-  std::vector<std::wstring> names_;
-};
-
-base::FilePath InstallerExe() {
-  base::FilePath exe_dir;
-  EXPECT_TRUE(base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir));
-  return exe_dir.Append(L"installer.exe");
-}
-
-// The crash logs of |folder| whose names end with |suffix|.
-std::vector<base::FilePath> FilesEndingWith(const base::FilePath& folder, const wchar_t* suffix) {
-  std::vector<base::FilePath> files;
-  base::DirectoryEnumerator enumerator(folder, false, base::DirectoryEnumerator::FILES);
-  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
-    const std::wstring name = path.BaseName().value();
-    if (name.find(L"velmo-crashlog-") == 0 && base::EndsWith(name, suffix))
-      files.push_back(path);
-  }
-  return files;
-}
-
-// The pid in "velmo-crashlog-<pid>-<n>.txt".
-DWORD ReporterPidOf(const base::FilePath& log) {
-  const std::wstring name = log.BaseName().value();
-  return static_cast<DWORD>(std::wcstoul(name.c_str() + wcslen(L"velmo-crashlog-"), nullptr, 10));
-}
-
-std::string ReadText(const base::FilePath& path) {
-  std::string text;
-  EXPECT_TRUE(base::ReadFileToString(path, &text));
-  return text;
-}
-
-// The names of a recorded POST's text fields, sorted.
-std::string FieldNames(const base::DictValue& request) {
-  std::string names;
-  const base::DictValue* fields = nullptr;
-  if (!request.GetDictionary("fields", &fields))
-    return names;
-  for (base::DictValue::Iterator it(*fields); !it.IsAtEnd(); it.Advance())
-    names += (names.empty() ? "" : " ") + it.key();
-  return names;
-}
-
-struct UnzipTraits {
-  static unzFile InvalidValue() { return nullptr; }
-  static void Free(unzFile& file) { unzClose(file); }
-};
-using ScopedUnzip = base::ScopedGeneric<unzFile, UnzipTraits>;
-
-// The one entry of the zip made of |bytes|; empty when it cannot be read.
-std::string UnzipOnlyEntry(const std::string& bytes, const base::FilePath& folder) {
-  const base::FilePath zip = folder.Append(L"upload.zip");
-  if (base::WriteFileBytes(zip, bytes.data(), static_cast<int>(bytes.size())) !=
-      static_cast<int>(bytes.size())) {
-    return std::string();
-  }
-  zlib_filefunc64_def functions;
-  fill_win32_filefunc64W(&functions);
-  ScopedUnzip unzip(unzOpen2_64(zip.value().c_str(), &functions));
-  unz_file_info64 info;
-  if (!unzip.IsValid() || unzGoToFirstFile(unzip.Get()) != UNZ_OK ||
-      unzGetCurrentFileInfo64(unzip.Get(), &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
-      unzOpenCurrentFile(unzip.Get()) != UNZ_OK) {
-    return std::string();
-  }
-  std::string text(static_cast<size_t>(info.uncompressed_size), '\0');
-  const int read = unzReadCurrentFile(unzip.Get(), text.data(), static_cast<unsigned>(text.size()));
-  if (unzCloseCurrentFile(unzip.Get()) != UNZ_OK || read != static_cast<int>(text.size()))
-    return std::string();
-  return text;
-}
-
-struct CrashKind {
-  const char* name;
-  DWORD code;
-};
 
 class FrontEndCrashTest : public testing::TestWithParam<CrashKind> {
  protected:
@@ -155,68 +56,16 @@ class FrontEndCrashTest : public testing::TestWithParam<CrashKind> {
 
 TEST_P(FrontEndCrashTest, TheReporterLogsDumpsAndUploadsTheCrash) {
   const CrashKind kind = GetParam();
-  const std::string id = testing_crash::UniqueUploadPath(kind.name).substr(1);
-  const std::string crash_path = "/303/" + id;
-  const std::string collector_path = testing_crash::UniqueUploadPath("collector");
-  base::Process installer = StartCrashingFrontEnd(kind.name, crash_path, collector_path, true);
+  const CrashUploadPaths paths(kind.name);
+  base::Process installer =
+      StartCrashingFrontEnd(kind.name, paths.crash_path, paths.collector_path, true);
   ASSERT_TRUE(installer.IsValid());
   int exit_code = 0;
   ASSERT_TRUE(installer.WaitForExitWithTimeout(60000, &exit_code));
   EXPECT_EQ(kind.code, static_cast<DWORD>(exit_code));
-
-  // The pre-flight, then the zipped crash log.
-  auto requests = testing_crash::WaitForRequests(crash_path, 2, 30000);
-  ASSERT_EQ(2u, requests.size());
-  std::string method;
-  requests[0]->GetString("method", &method);
-  EXPECT_EQ("GET", method);
-  const base::DictValue& log_upload = *requests[1];
-  EXPECT_EQ(id, testing_crash::RecordedField(log_upload, "stacktraceId"));
-  EXPECT_EQ("VelmoDesktop", testing_crash::RecordedField(log_upload, "ProductName"));
-  // The uptime goes with the log only after a second or more ("ptime" of 4
-  // digits); the trigger usually crashes the front end sooner.
-  std::string names = FieldNames(log_upload);
-  if (names.find("CrashUptime ") == 0) {
-    names.erase(0, strlen("CrashUptime "));
-    EXPECT_GE(std::stoull(testing_crash::RecordedField(log_upload, "CrashUptime")), 1u);
-  }
-  EXPECT_EQ("ProductName ReleaseChannel UBN Version stacktraceId", names);
-  testing_crash::RecordedFile zip;
-  ASSERT_TRUE(testing_crash::FindRecordedFile(log_upload, "file", &zip));
-  EXPECT_EQ(0u, zip.data.find("PK\x03\x04"));
-
-  auto dumps = testing_crash::WaitForRequests(collector_path, 1, 30000);
-  ASSERT_EQ(1u, dumps.size());
-  EXPECT_EQ("installer", testing_crash::RecordedField(*dumps[0], "ProcessType"));
-  for (const char* name : {"BuildID", "CrashTime", "InstallTime", "StartupTime", "UBN", "Version",
-                           "symbols-package"}) {
-    bool found = false;
-    EXPECT_FALSE(testing_crash::RecordedField(*dumps[0], name, &found).empty()) << name;
-    EXPECT_TRUE(found) << name;
-  }
-  EXPECT_LE(std::stoull(testing_crash::RecordedField(*dumps[0], "StartupTime")),
-            std::stoull(testing_crash::RecordedField(*dumps[0], "CrashTime")));
-  testing_crash::RecordedFile dump;
-  ASSERT_TRUE(testing_crash::FindRecordedFile(*dumps[0], "upload_file_minidump", &dump));
-
-  // The files stay (keep-logs) and the minidump sent is the one on disk.
-  const std::vector<base::FilePath> logs = FilesEndingWith(logs_, L"-1.txt");
-  ASSERT_EQ(1u, logs.size());
-  const std::string text = ReadText(logs[0]);
-  char code[32];
-  snprintf(code, sizeof(code), "caused exception %lX at", kind.code);
-  EXPECT_NE(std::string::npos, text.find(code)) << text.substr(0, 300);
-  EXPECT_NE(std::string::npos, text.find("\nThread: "));
-  EXPECT_NE(std::string::npos, text.find("process_type=\"installer\""));
-  EXPECT_TRUE(UnzipOnlyEntry(zip.data, temp_.GetPath()) == text) << "the uploaded log differs";
-  const std::vector<base::FilePath> minidumps = FilesEndingWith(logs_, L"-1.dmp");
-  ASSERT_EQ(1u, minidumps.size());
-  EXPECT_EQ(ReadText(minidumps[0]), dump.data);
-  // The report-id line of a crash without a guid.
-  const DWORD reporter_pid = ReporterPidOf(logs[0]);
-  const std::string ids =
-      ReadText(logs_.Append(L"crash_report_ids-" + std::to_wstring(reporter_pid) + L"-1.txt"));
-  EXPECT_EQ(0u, ids.find("0=http://127.0.0.1:")) << ids;
+  DWORD reporter_pid = 0;
+  ASSERT_NO_FATAL_FAILURE(
+      ExpectCrashLoggedAndUploaded(kind, paths, logs_, temp_.GetPath(), &reporter_pid));
 
   // With its parent gone and its uploads done, the reporter ends.
   base::win::ScopedHandle reporter(::OpenProcess(SYNCHRONIZE, FALSE, reporter_pid));
@@ -225,15 +74,9 @@ TEST_P(FrontEndCrashTest, TheReporterLogsDumpsAndUploadsTheCrash) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, FrontEndCrashTest,
-                         testing::Values(CrashKind{"access-violation", 0xC0000005},
-                                         CrashKind{"breakpoint", 0x80000003},
-                                         CrashKind{"invalid-parameter", 0xC000000D},
-                                         CrashKind{"pure-call", 0xC0000025}),
+INSTANTIATE_TEST_SUITE_P(Kinds, FrontEndCrashTest, testing::ValuesIn(InstallerCrashKinds()),
                          [](const testing::TestParamInfo<CrashKind>& info) {
-                           std::string name = info.param.name;
-                           name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-                           return name;
+                           return CrashKindTestName(info.param);
                          });
 
 TEST_F(FrontEndCrashTest, ABusyServerGetsNoCrashLogAndTheLogIsDeleted) {
@@ -251,6 +94,31 @@ TEST_F(FrontEndCrashTest, ABusyServerGetsNoCrashLogAndTheLogIsDeleted) {
   auto requests = testing_crash::RecordedRequests(busy_path);
   ASSERT_EQ(1u, requests.size());  // the pre-flight alone
   EXPECT_TRUE(FilesEndingWith(logs_, L"-1.txt").empty());
+}
+
+// With crash reporting switched off in the flags file the reporter ends
+// before its init event: the front end runs on without one, and its crash
+// is neither logged nor sent.
+TEST_F(FrontEndCrashTest, ReportingSwitchedOffLeavesTheInstallerWithoutAReporter) {
+  const base::FilePath flags = temp_.GetPath().Append(L"Preferences");
+  const std::string preferences = "{\"user_experience_metrics\": {\"reporting_enabled\": false}}";
+  ASSERT_EQ(static_cast<int>(preferences.size()),
+            base::WriteFileBytes(flags, preferences.data(), static_cast<int>(preferences.size())));
+  ScopedEnvironment environment;
+  environment.Set(kTestCrashFlagsFileVariable, flags.value());
+  const CrashUploadPaths paths("off");
+  base::Process installer =
+      StartCrashingFrontEnd("access-violation", paths.crash_path, paths.collector_path, true);
+  ASSERT_TRUE(installer.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(installer.WaitForExitWithTimeout(60000, &exit_code));
+  EXPECT_EQ(0xC0000005, static_cast<DWORD>(exit_code));
+  // A reporter would have sent its pre-flight well within this time.
+  ::Sleep(2000);
+  EXPECT_TRUE(testing_crash::RecordedRequests(paths.crash_path).empty());
+  EXPECT_TRUE(testing_crash::RecordedRequests(paths.collector_path).empty());
+  EXPECT_TRUE(FilesEndingWith(logs_, L".txt").empty());
+  EXPECT_TRUE(FilesEndingWith(logs_, L".dmp").empty());
 }
 
 // Reporters started by the test itself: it is their parent.
