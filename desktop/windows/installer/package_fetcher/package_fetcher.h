@@ -139,6 +139,8 @@ class PackageFetcher {
   // the same path without its extension.
   const base::FilePath& download_path() const { return download_path_; }
   base::FilePath unpack_folder() const { return download_path_.RemoveExtension(); }
+  // The suite components' download path; empty without the suite.
+  const base::FilePath& suite_path() const { return suite_path_; }
 
  private:
   base::FilePath download_path_;
