@@ -5,6 +5,7 @@
 #include "desktop/windows/installer/ui/installer_window.h"
 
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/stats_node.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
