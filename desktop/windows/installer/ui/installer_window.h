@@ -11,6 +11,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_WINDOW_H_
 
 #include <windows.h>
+#include <richedit.h>
 
 #include <cstdint>
 #include <memory>
