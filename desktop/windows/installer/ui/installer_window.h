@@ -90,15 +90,7 @@ class InstallerWindow : public SettingsObserver {
   // The page's name in the statistics report; "invalid" for an unknown one.
   static const char* GetPageName(int32_t page);
 
-  // Text replacement inside rich-edit RTF: only the placeholders "$1" to
-  // "$3" that the link markup put in are replaced; any other "$" stays.
-  // Exposed for tests.
-  static std::string ReplaceLinkPlaceholders(const std::string& rtf, bool line_break_first);
-  // The link markup turned into placeholders: "<a href="x">y</a>" becomes
-  // "$1x$2y$3". Exposed for tests.
-  static std::wstring MarkupToPlaceholders(const std::wstring& text);
-
-  // Rich-edit helpers, also used by the options page.
+  // Rich-edit helpers, also used by the options page (rich_text_links.h).
   static void SetRichTextWithLinks(HWND control, const std::wstring& text, COLORREF colour);
   static void SetTextColour(HWND control, COLORREF colour);
   static void SetRangeColour(HWND control, COLORREF colour, const CHARRANGE& range);
