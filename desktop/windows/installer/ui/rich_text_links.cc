@@ -33,35 +33,43 @@ int CountTokens(const String& text, const typename String::value_type* token, si
 }
 
 // The links a control was given without fields, when the rich edit dropped
-// them; kept with the control as its subclass data.
+// them; kept as a window property of the control, freed with it.
 struct FallbackLink {
   CHARRANGE range;
   std::wstring address;
 };
 using FallbackLinks = std::vector<FallbackLink>;
+constexpr wchar_t kFallbackLinksProperty[] = L"VelmoFallbackLinks";
 constexpr UINT_PTR kFallbackLinksId = 0x4C4E4B53;
 
+const FallbackLinks* GetFallbackLinks(HWND control) {
+  return reinterpret_cast<const FallbackLinks*>(::GetPropW(control, kFallbackLinksProperty));
+}
+
+std::unique_ptr<FallbackLinks> TakeFallbackLinks(HWND control) {
+  return std::unique_ptr<FallbackLinks>(
+      reinterpret_cast<FallbackLinks*>(::RemovePropW(control, kFallbackLinksProperty)));
+}
+
 LRESULT CALLBACK FallbackLinksProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
-                                   UINT_PTR id, DWORD_PTR data) {
+                                   UINT_PTR id, DWORD_PTR) {
   if (message == WM_NCDESTROY) {
-    std::unique_ptr<FallbackLinks> links(reinterpret_cast<FallbackLinks*>(data));
+    TakeFallbackLinks(control);
     ::RemoveWindowSubclass(control, FallbackLinksProc, id);
   }
   return ::DefSubclassProc(control, message, wparam, lparam);
 }
 
 void SetFallbackLinks(HWND control, std::unique_ptr<FallbackLinks> links) {
-  DWORD_PTR old = 0;
-  if (::GetWindowSubclass(control, FallbackLinksProc, kFallbackLinksId, &old)) {
-    std::unique_ptr<FallbackLinks> replaced(reinterpret_cast<FallbackLinks*>(old));
-    ::RemoveWindowSubclass(control, FallbackLinksProc, kFallbackLinksId);
-  }
+  TakeFallbackLinks(control);
   if (!links)
     return;
-  if (::SetWindowSubclass(control, FallbackLinksProc, kFallbackLinksId,
-                          reinterpret_cast<DWORD_PTR>(links.get()))) {
-    (void)links.release();
+  if (!::SetWindowSubclass(control, FallbackLinksProc, kFallbackLinksId, 0)) {
+    LOG(ERROR) << "Keeping the link addresses failed";
+    return;
   }
+  if (::SetPropW(control, kFallbackLinksProperty, links.get()))
+    (void)links.release();
 }
 
 void SetRangeEffects(HWND control, const CHARRANGE& range, DWORD mask, DWORD effects) {
@@ -286,9 +294,8 @@ bool StreamInRtf(HWND control, const std::string& rtf) {
 }
 
 std::wstring GetLinkAddress(HWND control, const CHARRANGE& range) {
-  DWORD_PTR data = 0;
-  if (::GetWindowSubclass(control, FallbackLinksProc, kFallbackLinksId, &data)) {
-    for (const FallbackLink& link : *reinterpret_cast<FallbackLinks*>(data)) {
+  if (const FallbackLinks* links = GetFallbackLinks(control)) {
+    for (const FallbackLink& link : *links) {
       if (range.cpMin < link.range.cpMax && link.range.cpMin < range.cpMax)
         return link.address;
     }
