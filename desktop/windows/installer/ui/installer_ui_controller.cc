@@ -21,6 +21,8 @@
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/user_admin.h"
+#include "desktop/windows/installer/ui/installer_ui_lock.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -46,7 +48,7 @@ InstallerUIController::~InstallerUIController() {
   // overrides fetcher, the runner, the package fetcher, the window, then the
   // statistics and the lock file. The observers must be gone first.
   if (window_)
-    window_->RemoveObserver(this);
+    window_->RemoveDelegate(this);
   if (runner_)
     runner_->RemoveObserver(this);
   if (settings_)
@@ -111,7 +113,7 @@ void InstallerUIController::Init() {
     TerminateUI();
     return;
   }
-  window_->AddObserver(this);
+  window_->AddDelegate(this);
   ShowPhaseText();
 
   if (!base::CpuInfo().has_sse2()) {
@@ -493,7 +495,7 @@ void InstallerUIController::TerminateUI() {
   }
   ui_terminated_ = true;
   if (window_) {
-    window_->RemoveObserver(this);
+    window_->RemoveDelegate(this);
     window_.reset();
   }
   runner_->Stop();

@@ -28,6 +28,7 @@
 #include "desktop/windows/installer/stats_node.h"
 #include "desktop/windows/installer/ui/installer_progress.h"
 #include "desktop/windows/installer/ui/installer_window.h"
+#include "desktop/windows/installer/ui/installer_window_delegate.h"
 
 namespace installer {
 
