@@ -37,6 +37,7 @@
 #include "desktop/windows/installer/status_fetch.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/ui/installer_ui_controller.h"
 
 namespace installer {
 namespace {
@@ -255,7 +256,9 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
         result = RoleNotAvailable("silent controller");
       } else {
         VLOG(2) << "Running UI controller";
-        result = RoleNotAvailable("interactive controller");
+        InstallerUIController controller;
+        result = controller.RunUI(settings.get(), payload.get(), download_folder,
+                                  modes.run_immediately);
       }
       // Only an empty folder goes: whatever the role left there (a package
       // kept for later, another run's files) stays.

@@ -14,6 +14,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/network_clients/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/package_status.h"
@@ -29,10 +30,6 @@
 
 namespace installer {
 namespace {
-
-// The Windows code of a cancelled operation: the answer to a fetcher
-// request that arrives after the interface has gone.
-constexpr int kRequestCancelled = ERROR_CANCELLED;
 
 constexpr base::TimeSpan kPendingErrorDelay = base::TimeSpan::FromMilliseconds(100);
 
