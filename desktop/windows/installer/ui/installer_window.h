@@ -12,6 +12,7 @@
 
 #include <windows.h>
 #include <richedit.h>
+#include <shtypes.h>
 
 #include <cstdint>
 #include <memory>
@@ -140,11 +141,28 @@ class InstallerWindow : public SettingsObserver {
 
   // The options page and the texts (installer_window_options.cc).
   void InitOptionsDialog();
+  // The language and mode lists, the tooltip and the full-installer
+  // button's width, in the current language.
+  void ApplyOptionsTexts();
   INT_PTR HandleOptionsMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void OnOptionsCommand(int id, int notification, HWND control);
   void UpdateOptionsControls(bool refill_path_list);
+  // The default folders, with the install folder selected or typed in.
+  void RefillPathList();
   void OnCheckBoxClicked(int id);
   void OnInstallPathChanged(HWND combo);
   void BrowseForFolder();
+  static std::wstring ComposeModeTooltipText();
+  // Nothing when |combo| already shows |text|; else the item that is
+  // exactly |text|, else |text| typed into the edit part.
+  static void SelectOrSetComboText(HWND combo, const std::wstring& text);
+  static std::wstring GetComboItemText(HWND combo, LRESULT index);
+  // The selected item's text, else the edit part's.
+  static std::wstring GetComboText(HWND combo);
+  static int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM param, LPARAM data);
+  // The file-system path of a folder chosen in the browser; empty (logged)
+  // when it has none.
+  static std::wstring GetParsingName(const ITEMIDLIST* item);
 
   Settings* const settings_;
   const bool run_immediately_;
@@ -152,6 +170,8 @@ class InstallerWindow : public SettingsObserver {
   // A child of the main dialog, destroyed with it.
   HWND options_dialog_ = nullptr;
   ScopedWindow tooltip_;
+  // The tooltip keeps a pointer to its text.
+  std::wstring mode_tooltip_text_;
 
   ScopedFont normal_font_;
   ScopedFont bold_font_;
