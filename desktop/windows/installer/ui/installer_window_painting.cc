@@ -249,10 +249,23 @@ INT_PTR InstallerWindow::OnControlColourStatic(HDC dc, HWND control) {
 }
 
 void InstallerWindow::PaintLogo(HWND control, HDC dc) {
-  if (!logo_.IsValid())
-    return;
   RECT client;
   ::GetClientRect(control, &client);
+  // The control draws its own background, the dialog's under it: otherwise
+  // a badge drawn on the error page would stay after leaving it.
+  RebuildBackground(false);
+  if (composed_background_.IsValid()) {
+    POINT origin = {0, 0};
+    ::MapWindowPoints(control, main_dialog_.Get(), &origin, 1);
+    ScopedMemoryDc source(::CreateCompatibleDC(dc));
+    if (source.IsValid()) {
+      HGDIOBJ previous = ::SelectObject(source.Get(), composed_background_.Get());
+      ::BitBlt(dc, 0, 0, client.right, client.bottom, source.Get(), origin.x, origin.y, SRCCOPY);
+      ::SelectObject(source.Get(), previous);
+    }
+  }
+  if (!logo_.IsValid())
+    return;
   const SIZE logo = GetBitmapSize(logo_.Get());
   const int x = client.right / 2 - logo.cx / 2;
   const int y = client.bottom / 2 - logo.cy / 2;
