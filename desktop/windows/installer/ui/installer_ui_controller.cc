@@ -493,7 +493,14 @@ void InstallerUIController::TerminateUI() {
   ui_terminated_ = true;
   if (window_) {
     window_->RemoveDelegate(this);
-    window_.reset();
+    // The termination may come from inside the window's own message
+    // handling (Cancel, the full-installer button): the window goes once
+    // that has returned. Hidden now, so that the user sees the end at once.
+    ::ShowWindow(window_->GetHandle(), SW_HIDE);
+    closing_window_ = std::move(window_);
+    base::CurrentTaskRunner::Get()->PostTask(
+        FROM_HERE,
+        base::Bind(&InstallerUIController::DeleteClosingWindow, weak_factory_.GetWeakRef()));
   }
   runner_->Stop();
   ui_lock_file_.Reset();
@@ -511,6 +518,10 @@ void InstallerUIController::TerminateUI() {
     LOG(INFO) << "Not sending stats";
     QuitLoop();
   }
+}
+
+void InstallerUIController::DeleteClosingWindow() {
+  closing_window_.reset();
 }
 
 void InstallerUIController::QuitLoop() {

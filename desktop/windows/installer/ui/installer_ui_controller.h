@@ -118,6 +118,7 @@ class InstallerUIController : public SettingsObserver,
                                    base::Closure reply);
   void RestartFetcher();
   void TerminateUI();
+  void DeleteClosingWindow();
   void QuitLoop();
 
   Settings* settings_ = nullptr;
@@ -145,6 +146,9 @@ class InstallerUIController : public SettingsObserver,
   StatsSender stats_sender_;
   StatsNode stats_;
   std::unique_ptr<InstallerWindow> window_;
+  // The window after TerminateUI, until the message that ended the UI has
+  // been handled.
+  std::unique_ptr<InstallerWindow> closing_window_;
   std::unique_ptr<PackageFetcher> fetcher_;
   std::unique_ptr<InstallerRunner> runner_;
   std::unique_ptr<PrefDefaultOverridesFetcher> pref_overrides_fetcher_;
