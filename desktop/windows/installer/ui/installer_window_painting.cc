@@ -12,6 +12,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/resource_image.h"
+#include "desktop/windows/installer/ui/rich_text_links.h"
 
 namespace installer {
 
@@ -97,20 +98,8 @@ void InstallerWindow::InitialSetUp() {
     PLOG(ERROR) << "The terms text is missing";
     return;
   }
-  const size_t size = ::SizeofResource(host, resource);
-  std::string utf8(data, strnlen(data, size));
-  std::string terms;
-  terms.reserve(utf8.size() + utf8.size() / 16);
-  for (char c : utf8) {
-    if (c == '\n')
-      terms += '\r';
-    terms += c;
-  }
-  // The rich edit reads 8-bit text as UTF-8 with this flag and replaces
-  // what is not valid UTF-8, so the text shows as far as it is valid.
-  SETTEXTEX options = {ST_DEFAULT, CP_UTF8};
-  ::SendDlgItemMessageW(dialog, IDC_TERMS_TEXT, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&options),
-                        reinterpret_cast<LPARAM>(terms.c_str()));
+  SetUtf8Text(::GetDlgItem(dialog, IDC_TERMS_TEXT),
+              std::string_view(data, ::SizeofResource(host, resource)));
 }
 
 void InstallerWindow::LoadImages() {

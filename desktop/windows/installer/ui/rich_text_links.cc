@@ -345,6 +345,22 @@ void SetRichTextWithLinks(HWND control, const std::wstring& markup, COLORREF col
   ::SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&none));
 }
 
+void SetUtf8Text(HWND control, std::string_view utf8) {
+  const size_t end = utf8.find('\0');
+  if (end != std::string_view::npos)
+    utf8 = utf8.substr(0, end);
+  std::string text;
+  text.reserve(utf8.size() + utf8.size() / 16);
+  for (char c : utf8) {
+    if (c == '\n')
+      text += '\r';
+    text += c;
+  }
+  SETTEXTEX options = {ST_DEFAULT, CP_UTF8};
+  ::SendMessageW(control, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&options),
+                 reinterpret_cast<LPARAM>(text.c_str()));
+}
+
 void SetTextColour(HWND control, COLORREF colour) {
   SetRangeColour(control, colour, {0, -1});
 }
