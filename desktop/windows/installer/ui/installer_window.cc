@@ -349,14 +349,16 @@ void InstallerWindow::UpdateControls(bool refill_path_list) {
   }
   const bool usable = settings_->GetStatus().valid_install_path();
   const std::wstring accept = GetLocalizedString(settings_->GetStatus().existing_installation()
-                                                     ? IDS_BUTTON_ACCEPT_AND_UPGRADE
-                                                     : IDS_BUTTON_ACCEPT_AND_INSTALL);
+                                               ? IDS_BUTTON_ACCEPT_AND_UPGRADE
+                                               : IDS_BUTTON_ACCEPT_AND_INSTALL);
   HWND accept_button = ::GetDlgItem(dialog, IDC_ACCEPT_BUTTON);
-  ::SetWindowTextW(accept_button, accept.c_str());
-  if (HWND sentence = ::GetDlgItem(dialog, IDC_TOS_SENTENCE)) {
-    SetRichTextWithLinks(
-        sentence, GetLocalizedStringWithReplacement(IDS_TERMS_OF_SERVICE_SENTENCE, accept),
-        kTosSentenceColour);
+  // A language without a table gives no text: the ones shown stay.
+  if (!accept.empty()) {
+    ::SetWindowTextW(accept_button, accept.c_str());
+    const std::wstring sentence =
+        GetLocalizedStringWithReplacement(IDS_TERMS_OF_SERVICE_SENTENCE, accept);
+    if (!sentence.empty())
+      SetRichTextWithLinks(::GetDlgItem(dialog, IDC_TOS_SENTENCE), sentence, kTosSentenceColour);
   }
   if (vista) {
     Button_SetElevationRequiredState(accept_button, shield);

@@ -294,6 +294,38 @@ TEST_F(InstallerWindowTest, ImagesFontsIconAndTheBadgeOnlyOnTheErrorPage) {
       << std::hex << elsewhere;
 }
 
+TEST_F(InstallerWindowTest, StaticsShowTheBackgroundThroughAndButtonsAreWhite) {
+  MakeWindow(false);
+  HWND dialog = window_->GetHandle();
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  ::SetBkMode(dc, OPAQUE);
+  ::SetTextColor(dc, RGB(1, 2, 3));
+  const LRESULT status_brush = ::SendMessageW(dialog, WM_CTLCOLORSTATIC,
+                                              reinterpret_cast<WPARAM>(dc),
+                                              reinterpret_cast<LPARAM>(Control(IDC_STATUS_TEXT)));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH)), status_brush);
+  EXPECT_EQ(TRANSPARENT, ::GetBkMode(dc));
+  EXPECT_EQ(RGB(0, 0, 0), ::GetTextColor(dc));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW)),
+            ::SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(Control(IDC_TERMS_TEXT))));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH)),
+            ::SendMessageW(dialog, WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(Control(IDC_ACCEPT_BUTTON))));
+  ::DeleteDC(dc);
+}
+
+TEST_F(InstallerWindowTest, LanguageWithoutATableKeepsTheTextsShown) {
+  MakeWindow(false);
+  const std::wstring options = Text(IDC_OPTIONS_BUTTON);
+  ASSERT_FALSE(options.empty());
+  // Klingon has no table and no fallback of its own.
+  *GetUILanguageId() = 0x0C7F;
+  window_->OnLanguageChanged();
+  EXPECT_FALSE(Text(IDC_OPTIONS_BUTTON).empty());
+  EXPECT_FALSE(Text(IDC_ACCEPT_BUTTON).empty());
+}
+
 TEST_F(InstallerWindowTest, DispatcherGivesTheActiveDialogItsKeys) {
   MakeWindow(false);
   Win32DialogDispatcher dispatcher;
