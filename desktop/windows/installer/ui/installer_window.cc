@@ -349,8 +349,8 @@ void InstallerWindow::UpdateControls(bool refill_path_list) {
   }
   const bool usable = settings_->GetStatus().valid_install_path();
   const std::wstring accept = GetLocalizedString(settings_->GetStatus().existing_installation()
-                                               ? IDS_BUTTON_ACCEPT_AND_UPGRADE
-                                               : IDS_BUTTON_ACCEPT_AND_INSTALL);
+                                                     ? IDS_BUTTON_ACCEPT_AND_UPGRADE
+                                                     : IDS_BUTTON_ACCEPT_AND_INSTALL);
   HWND accept_button = ::GetDlgItem(dialog, IDC_ACCEPT_BUTTON);
   // A language without a table gives no text: the ones shown stay.
   if (!accept.empty()) {

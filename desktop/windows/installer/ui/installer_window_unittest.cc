@@ -164,7 +164,8 @@ TEST_F(InstallerWindowTest, ProgressStepsForwardAndNeverBack) {
 
 TEST_F(InstallerWindowTest, PhaseTextsFollowThePhase) {
   MakeWindow(false);
-  ASSERT_TRUE(settings_->SetMode(Settings::kModeAllUsers) || settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+  ASSERT_TRUE(settings_->SetMode(Settings::kModeAllUsers) ||
+              settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
   test::WaitForSettingsObtained(settings_.get());
   window_->ShowPhaseText(3);
   EXPECT_EQ(GetLocalizedString(IDS_PROGRESS_INSTALLING), Text(IDC_STATUS_TEXT));

@@ -19,8 +19,13 @@ constexpr wchar_t kAnchorEnd[] = L"</a>";
 constexpr wchar_t kHrefStart[] = L"href=\"";
 constexpr const wchar_t* kTokens[3] = {L"$1", L"$2", L"$3"};
 constexpr const char* kNarrowTokens[3] = {"$1", "$2", "$3"};
-constexpr const char* kFieldParts[3] = {"{\\field{\\*\\fldinst{HYPERLINK \"", "\"}}{\\fldrslt{\\ul ",
-                                        "}}}"};
+// What "$1", "$2" and "$3" become: a hyperlink field around the address and
+// the underlined link text.
+constexpr const char* kFieldParts[3] = {
+    "{\\field{\\*\\fldinst{HYPERLINK \"",
+    "\"}}{\\fldrslt{\\ul ",
+    "}}}",
+};
 
 // How many times |token| occurs in |text| before |end|, counted the way
 // ReplaceLinkPlaceholders finds them.
@@ -254,7 +259,8 @@ std::string ReplaceLinkPlaceholders(const std::string& rtf, const LinkPlaceholde
     }
     hits.push_back({at, part});
   }
-  std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
+  std::sort(hits.begin(), hits.end(),
+            [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
   std::string result;
   result.reserve(rtf.size() + hits.size() * 32);
   size_t pos = 0;
