@@ -22,6 +22,9 @@ namespace {
 // themed check box draws its own background and would show a grey box.
 constexpr int kPatternBrushControls[] = {IDC_DELETE_USER_DATA};
 
+// The rich edits that sit on the background.
+constexpr int kRichEditControls[] = {IDC_HEADLINE, IDC_TOS_SENTENCE};
+
 constexpr COLORREF kRed = 0x0000FF;
 constexpr COLORREF kBlack = 0x000000;
 
@@ -173,6 +176,21 @@ void InstallerWindow::RebuildBackground(bool force) {
     ::SelectObject(source.Get(), previous_source);
   }
   composed_background_ = std::move(composed);
+
+  // Rich edits draw their own background; they get the colour the
+  // background has under their middle.
+  for (int id : kRichEditControls) {
+    HWND control = ::GetDlgItem(dialog, id);
+    if (!control)
+      continue;
+    RECT rect;
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    const COLORREF colour =
+        ::GetPixel(target.Get(), (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    if (colour != CLR_INVALID)
+      ::SendMessageW(control, EM_SETBKGNDCOLOR, 0, colour);
+  }
 
   if (::IsThemeActive()) {
     brushes_.clear();

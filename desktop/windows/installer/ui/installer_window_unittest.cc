@@ -343,8 +343,15 @@ TEST_F(InstallerWindowTest, DispatcherGivesTheActiveDialogItsKeys) {
   EXPECT_EQ(window_->GetHandle(), dispatcher.active_dialog());
   dispatcher.ClearActiveDialog(window_->GetHandle());
   EXPECT_EQ(nullptr, dispatcher.active_dialog());
-  EXPECT_TRUE(Win32DialogDispatcher::GetInstance());
-  EXPECT_EQ(Win32DialogDispatcher::GetInstance(), Win32DialogDispatcher::GetInstance());
+
+  // The window makes itself the process's active dialog while it is active.
+  Win32DialogDispatcher* process_dispatcher = Win32DialogDispatcher::GetInstance();
+  ASSERT_TRUE(process_dispatcher);
+  EXPECT_EQ(process_dispatcher, Win32DialogDispatcher::GetInstance());
+  ::SendMessageW(window_->GetHandle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_EQ(window_->GetHandle(), process_dispatcher->active_dialog());
+  ::SendMessageW(window_->GetHandle(), WM_ACTIVATE, WA_INACTIVE, 0);
+  EXPECT_EQ(nullptr, process_dispatcher->active_dialog());
 }
 
 }  // namespace
