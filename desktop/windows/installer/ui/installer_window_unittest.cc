@@ -316,6 +316,22 @@ TEST_F(InstallerWindowTest, StaticsShowTheBackgroundThroughAndButtonsAreWhite) {
   ::DeleteDC(dc);
 }
 
+TEST_F(InstallerWindowTest, ReadOnlySentencesShowNoCaret) {
+  MakeWindow(false);
+  GUITHREADINFO info = {sizeof(info)};
+  // The terms text is an ordinary rich edit: focused, it has the caret.
+  window_->SetPage(InstallerWindow::kPageTos);
+  ::SetFocus(Control(IDC_TERMS_TEXT));
+  ASSERT_TRUE(::GetGUIThreadInfo(::GetCurrentThreadId(), &info));
+  EXPECT_EQ(Control(IDC_TERMS_TEXT), info.hwndCaret);
+  window_->SetPage(InstallerWindow::kPageWelcome);
+  for (int id : {IDC_HEADLINE, IDC_TOS_SENTENCE}) {
+    ::SetFocus(Control(id));
+    ASSERT_TRUE(::GetGUIThreadInfo(::GetCurrentThreadId(), &info));
+    EXPECT_NE(Control(id), info.hwndCaret) << id;
+  }
+}
+
 TEST_F(InstallerWindowTest, LanguageWithoutATableKeepsTheTextsShown) {
   MakeWindow(false);
   const std::wstring options = Text(IDC_OPTIONS_BUTTON);
