@@ -51,6 +51,11 @@ constexpr PageControl kPageControls[] = {
     {IDC_UNINSTALL_QUESTION, {false, true, false, false, false, false}},
 };
 
+// The buttons that act only while their page shows them.
+constexpr int kPageButtons[] = {IDC_OPTIONS_BUTTON, IDC_BACK_BUTTON,         IDC_ACCEPT_BUTTON,
+                                IDC_RETRY_BUTTON,   IDC_UNINSTALL_BUTTON,    IDC_CANCEL_BUTTON,
+                                IDC_FULL_PACKAGE_BUTTON};
+
 // The control focused when a page appears; 0 for none.
 constexpr int kPageFocus[kPageCount] = {IDC_ACCEPT_BUTTON, IDC_UNINSTALL_BUTTON,
                                         IDC_ACCEPT_BUTTON, IDC_ACCEPT_BUTTON,
@@ -464,6 +469,12 @@ void InstallerWindow::NotifyAccept() {
 }
 
 void InstallerWindow::OnCommand(int id, int notification, HWND control) {
+  // Enter presses the dialog's default button even while the page hides
+  // it; a hidden button must not start the installation a second time.
+  for (int button : kPageButtons) {
+    if (id == button && !::IsWindowVisible(::GetDlgItem(main_dialog_.Get(), id)))
+      return;
+  }
   switch (id) {
     case IDC_OPTIONS_BUTTON:
       RecordNavigation("OPTIONS");

@@ -142,6 +142,23 @@ TEST_F(InstallerWindowTest, RunImmediatelyStartsOnTheProgressPageAlone) {
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
 }
 
+TEST_F(InstallerWindowTest, HiddenButtonsDoNothing) {
+  MakeWindow(false);
+  window_->ShowProgress(0, 10, false);
+  // Enter on the progress page reaches the hidden default button.
+  Win32DialogDispatcher dispatcher;
+  dispatcher.SetActiveDialog(window_->GetHandle());
+  MSG enter = {window_->GetHandle(), WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
+  dispatcher.Dispatch(enter);
+  ::SendMessageW(window_->GetHandle(), WM_COMMAND, MAKEWPARAM(IDC_ACCEPT_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control(IDC_ACCEPT_BUTTON)));
+  ::SendMessageW(window_->GetHandle(), WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control(IDC_OPTIONS_BUTTON)));
+  EXPECT_EQ(0, delegate_.accepts);
+  EXPECT_EQ(InstallerWindow::kPageProgress, window_->current_page());
+  dispatcher.ClearActiveDialog(window_->GetHandle());
+}
+
 TEST_F(InstallerWindowTest, ProgressStepsForwardAndNeverBack) {
   MakeWindow(false);
   window_->ShowProgress(0, 200, false);
