@@ -96,7 +96,10 @@ int ShowLocalisedMessageBox(HWND owner, const std::wstring& text, UINT type) {
   if (!hook.IsValid())
     PLOG(ERROR) << "Installing the message box hook failed";
   const std::wstring caption = GetLocalizedString(IDS_INSTALLER_CAPTION);
-  return ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
+  const int answer = ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
+  if (answer == 0)
+    PLOG(ERROR) << "Showing the message box failed";
+  return answer;
 }
 
 bool IsVistaOrLater() {
