@@ -11,10 +11,9 @@ set -euo pipefail
 out="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/desktop/windows/installer/resources/artwork"
 mkdir -p "$out"
 
-# A soft white-to-pale-blue backdrop with a faint arc in the lower part.
-convert -size 640x480 gradient:'#ffffff'-'#e4eef8' \
-  -fill none -stroke '#d2e2f2' -strokewidth 40 -draw 'arc -200,300 840,900 180,360' \
-  -quality 85 -strip "$out/background.jpg"
+# A soft white-to-pale-blue backdrop. It changes only from top to bottom, so
+# a control that cannot be transparent blends in with one colour.
+convert -size 640x480 gradient:'#ffffff'-'#e4eef8' -quality 85 -strip "$out/background.jpg"
 
 # The mark: a blue disc with a white chevron.
 draw_mark() {

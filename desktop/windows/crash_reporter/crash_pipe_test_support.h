@@ -48,11 +48,12 @@ class RecordingCrashServer {
   // Starts serving |pipe_name| (the own pid's name by default).
   // Starts serving the own pid's pipe; |generate_dumps| asks the server to
   // read the crash details before the callback.
-  bool Start(bool generate_dumps = false) {
+  // With |generate_dumps| the server writes each dump into |dump_folder|.
+  bool Start(bool generate_dumps = false, const std::wstring* dump_folder = nullptr) {
     server_ = std::make_unique<CrashPipeServer>(CrashPipeNameFor(::GetCurrentProcessId()),
                                                 nullptr, nullptr, nullptr, &OnDump, this, nullptr,
                                                 nullptr, nullptr, nullptr, generate_dumps,
-                                                nullptr);
+                                                dump_folder);
     return server_->Start();
   }
   void Stop() { server_.reset(); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
@@ -324,14 +325,17 @@ TEST_F(CrashPipeTest, AServerStartsOnceAndAPipeNameServesOnce) {
 }
 
 TEST_F(CrashPipeTest, UnreadableCrashDetailsSkipTheCallbackButReleaseTheClient) {
-  ASSERT_TRUE(server_.Start(/*generate_dumps=*/true));
+  base::ScopedTempDir dumps;
+  ASSERT_TRUE(dumps.CreateUniqueTempDir());
+  const std::wstring dump_folder = dumps.GetPath().value();
+  ASSERT_TRUE(server_.Start(/*generate_dumps=*/true, &dump_folder));
 
-  // A readable client gets its callback, without a dump path (no writer is
-  // part of this build).
+  // A readable client gets its callback with the path of the dump the server
+  // wrote.
   base::Process child = StartClient(2);
   EXPECT_EQ(0, ExitCodeOf(child));
   ASSERT_EQ(1u, server_.dumps().size());
-  EXPECT_FALSE(server_.dumps()[0].has_dump_path);
+  EXPECT_TRUE(server_.dumps()[0].has_dump_path);
   EXPECT_EQ(kFakeExceptionCode, server_.dumps()[0].exception_code);
 
   // A registration whose exception-pointers slot lies in unmapped memory,

@@ -51,6 +51,11 @@ constexpr PageControl kPageControls[] = {
     {IDC_UNINSTALL_QUESTION, {false, true, false, false, false, false}},
 };
 
+// The buttons that act only while their page shows them.
+constexpr int kPageButtons[] = {IDC_OPTIONS_BUTTON, IDC_BACK_BUTTON,         IDC_ACCEPT_BUTTON,
+                                IDC_RETRY_BUTTON,   IDC_UNINSTALL_BUTTON,    IDC_CANCEL_BUTTON,
+                                IDC_FULL_PACKAGE_BUTTON};
+
 // The control focused when a page appears; 0 for none.
 constexpr int kPageFocus[kPageCount] = {IDC_ACCEPT_BUTTON, IDC_UNINSTALL_BUTTON,
                                         IDC_ACCEPT_BUTTON, IDC_ACCEPT_BUTTON,
@@ -91,7 +96,10 @@ int ShowLocalisedMessageBox(HWND owner, const std::wstring& text, UINT type) {
   if (!hook.IsValid())
     PLOG(ERROR) << "Installing the message box hook failed";
   const std::wstring caption = GetLocalizedString(IDS_INSTALLER_CAPTION);
-  return ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
+  const int answer = ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
+  if (answer == 0)
+    PLOG(ERROR) << "Showing the message box failed";
+  return answer;
 }
 
 bool IsVistaOrLater() {
@@ -352,11 +360,13 @@ void InstallerWindow::UpdateControls(bool refill_path_list) {
                                                      ? IDS_BUTTON_ACCEPT_AND_UPGRADE
                                                      : IDS_BUTTON_ACCEPT_AND_INSTALL);
   HWND accept_button = ::GetDlgItem(dialog, IDC_ACCEPT_BUTTON);
-  ::SetWindowTextW(accept_button, accept.c_str());
-  if (HWND sentence = ::GetDlgItem(dialog, IDC_TOS_SENTENCE)) {
-    SetRichTextWithLinks(
-        sentence, GetLocalizedStringWithReplacement(IDS_TERMS_OF_SERVICE_SENTENCE, accept),
-        kTosSentenceColour);
+  // A language without a table gives no text: the ones shown stay.
+  if (!accept.empty()) {
+    ::SetWindowTextW(accept_button, accept.c_str());
+    const std::wstring sentence =
+        GetLocalizedStringWithReplacement(IDS_TERMS_OF_SERVICE_SENTENCE, accept);
+    if (!sentence.empty())
+      SetRichTextWithLinks(::GetDlgItem(dialog, IDC_TOS_SENTENCE), sentence, kTosSentenceColour);
   }
   if (vista) {
     Button_SetElevationRequiredState(accept_button, shield);
@@ -462,6 +472,12 @@ void InstallerWindow::NotifyAccept() {
 }
 
 void InstallerWindow::OnCommand(int id, int notification, HWND control) {
+  // Enter presses the dialog's default button even while the page hides
+  // it; a hidden button must not start the installation a second time.
+  for (int button : kPageButtons) {
+    if (id == button && !::IsWindowVisible(::GetDlgItem(main_dialog_.Get(), id)))
+      return;
+  }
   switch (id) {
     case IDC_OPTIONS_BUTTON:
       RecordNavigation("OPTIONS");

@@ -12,6 +12,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/resource_image.h"
+#include "desktop/windows/installer/ui/rich_text_links.h"
 
 namespace installer {
 
@@ -20,6 +21,9 @@ namespace {
 // The controls painted with a pattern brush cut from the background: a
 // themed check box draws its own background and would show a grey box.
 constexpr int kPatternBrushControls[] = {IDC_DELETE_USER_DATA};
+
+// The rich edits that sit on the background.
+constexpr int kRichEditControls[] = {IDC_HEADLINE, IDC_TOS_SENTENCE};
 
 constexpr COLORREF kRed = 0x0000FF;
 constexpr COLORREF kBlack = 0x000000;
@@ -97,20 +101,8 @@ void InstallerWindow::InitialSetUp() {
     PLOG(ERROR) << "The terms text is missing";
     return;
   }
-  const size_t size = ::SizeofResource(host, resource);
-  std::string utf8(data, strnlen(data, size));
-  std::string terms;
-  terms.reserve(utf8.size() + utf8.size() / 16);
-  for (char c : utf8) {
-    if (c == '\n')
-      terms += '\r';
-    terms += c;
-  }
-  // The rich edit reads 8-bit text as UTF-8 with this flag and replaces
-  // what is not valid UTF-8, so the text shows as far as it is valid.
-  SETTEXTEX options = {ST_DEFAULT, CP_UTF8};
-  ::SendDlgItemMessageW(dialog, IDC_TERMS_TEXT, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&options),
-                        reinterpret_cast<LPARAM>(terms.c_str()));
+  SetUtf8Text(::GetDlgItem(dialog, IDC_TERMS_TEXT),
+              std::string_view(data, ::SizeofResource(host, resource)));
 }
 
 void InstallerWindow::LoadImages() {
@@ -184,6 +176,21 @@ void InstallerWindow::RebuildBackground(bool force) {
     ::SelectObject(source.Get(), previous_source);
   }
   composed_background_ = std::move(composed);
+
+  // Rich edits draw their own background; they get the colour the
+  // background has under their middle.
+  for (int id : kRichEditControls) {
+    HWND control = ::GetDlgItem(dialog, id);
+    if (!control)
+      continue;
+    RECT rect;
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    const COLORREF colour =
+        ::GetPixel(target.Get(), (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    if (colour != CLR_INVALID)
+      ::SendMessageW(control, EM_SETBKGNDCOLOR, 0, colour);
+  }
 
   if (::IsThemeActive()) {
     brushes_.clear();

@@ -142,6 +142,23 @@ TEST_F(InstallerWindowTest, RunImmediatelyStartsOnTheProgressPageAlone) {
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
 }
 
+TEST_F(InstallerWindowTest, HiddenButtonsDoNothing) {
+  MakeWindow(false);
+  window_->ShowProgress(0, 10, false);
+  // Enter on the progress page reaches the hidden default button.
+  Win32DialogDispatcher dispatcher;
+  dispatcher.SetActiveDialog(window_->GetHandle());
+  MSG enter = {window_->GetHandle(), WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
+  dispatcher.Dispatch(enter);
+  ::SendMessageW(window_->GetHandle(), WM_COMMAND, MAKEWPARAM(IDC_ACCEPT_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control(IDC_ACCEPT_BUTTON)));
+  ::SendMessageW(window_->GetHandle(), WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control(IDC_OPTIONS_BUTTON)));
+  EXPECT_EQ(0, delegate_.accepts);
+  EXPECT_EQ(InstallerWindow::kPageProgress, window_->current_page());
+  dispatcher.ClearActiveDialog(window_->GetHandle());
+}
+
 TEST_F(InstallerWindowTest, ProgressStepsForwardAndNeverBack) {
   MakeWindow(false);
   window_->ShowProgress(0, 200, false);
@@ -164,7 +181,8 @@ TEST_F(InstallerWindowTest, ProgressStepsForwardAndNeverBack) {
 
 TEST_F(InstallerWindowTest, PhaseTextsFollowThePhase) {
   MakeWindow(false);
-  ASSERT_TRUE(settings_->SetMode(Settings::kModeAllUsers) || settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+  ASSERT_TRUE(settings_->SetMode(Settings::kModeAllUsers) ||
+              settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
   test::WaitForSettingsObtained(settings_.get());
   window_->ShowPhaseText(3);
   EXPECT_EQ(GetLocalizedString(IDS_PROGRESS_INSTALLING), Text(IDC_STATUS_TEXT));
@@ -294,6 +312,54 @@ TEST_F(InstallerWindowTest, ImagesFontsIconAndTheBadgeOnlyOnTheErrorPage) {
       << std::hex << elsewhere;
 }
 
+TEST_F(InstallerWindowTest, StaticsShowTheBackgroundThroughAndButtonsAreWhite) {
+  MakeWindow(false);
+  HWND dialog = window_->GetHandle();
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  ::SetBkMode(dc, OPAQUE);
+  ::SetTextColor(dc, RGB(1, 2, 3));
+  const LRESULT status_brush = ::SendMessageW(dialog, WM_CTLCOLORSTATIC,
+                                              reinterpret_cast<WPARAM>(dc),
+                                              reinterpret_cast<LPARAM>(Control(IDC_STATUS_TEXT)));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH)), status_brush);
+  EXPECT_EQ(TRANSPARENT, ::GetBkMode(dc));
+  EXPECT_EQ(RGB(0, 0, 0), ::GetTextColor(dc));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW)),
+            ::SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(Control(IDC_TERMS_TEXT))));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH)),
+            ::SendMessageW(dialog, WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(Control(IDC_ACCEPT_BUTTON))));
+  ::DeleteDC(dc);
+}
+
+TEST_F(InstallerWindowTest, ReadOnlySentencesShowNoCaret) {
+  MakeWindow(false);
+  GUITHREADINFO info = {sizeof(info)};
+  // The terms text is an ordinary rich edit: focused, it has the caret.
+  window_->SetPage(InstallerWindow::kPageTos);
+  ::SetFocus(Control(IDC_TERMS_TEXT));
+  ASSERT_TRUE(::GetGUIThreadInfo(::GetCurrentThreadId(), &info));
+  EXPECT_EQ(Control(IDC_TERMS_TEXT), info.hwndCaret);
+  window_->SetPage(InstallerWindow::kPageWelcome);
+  for (int id : {IDC_HEADLINE, IDC_TOS_SENTENCE}) {
+    ::SetFocus(Control(id));
+    ASSERT_TRUE(::GetGUIThreadInfo(::GetCurrentThreadId(), &info));
+    EXPECT_NE(Control(id), info.hwndCaret) << id;
+  }
+}
+
+TEST_F(InstallerWindowTest, LanguageWithoutATableKeepsTheTextsShown) {
+  MakeWindow(false);
+  const std::wstring options = Text(IDC_OPTIONS_BUTTON);
+  ASSERT_FALSE(options.empty());
+  // Klingon has no table and no fallback of its own.
+  *GetUILanguageId() = 0x0C7F;
+  window_->OnLanguageChanged();
+  EXPECT_FALSE(Text(IDC_OPTIONS_BUTTON).empty());
+  EXPECT_FALSE(Text(IDC_ACCEPT_BUTTON).empty());
+}
+
 TEST_F(InstallerWindowTest, DispatcherGivesTheActiveDialogItsKeys) {
   MakeWindow(false);
   Win32DialogDispatcher dispatcher;
@@ -310,8 +376,15 @@ TEST_F(InstallerWindowTest, DispatcherGivesTheActiveDialogItsKeys) {
   EXPECT_EQ(window_->GetHandle(), dispatcher.active_dialog());
   dispatcher.ClearActiveDialog(window_->GetHandle());
   EXPECT_EQ(nullptr, dispatcher.active_dialog());
-  EXPECT_TRUE(Win32DialogDispatcher::GetInstance());
-  EXPECT_EQ(Win32DialogDispatcher::GetInstance(), Win32DialogDispatcher::GetInstance());
+
+  // The window makes itself the process's active dialog while it is active.
+  Win32DialogDispatcher* process_dispatcher = Win32DialogDispatcher::GetInstance();
+  ASSERT_TRUE(process_dispatcher);
+  EXPECT_EQ(process_dispatcher, Win32DialogDispatcher::GetInstance());
+  ::SendMessageW(window_->GetHandle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_EQ(window_->GetHandle(), process_dispatcher->active_dialog());
+  ::SendMessageW(window_->GetHandle(), WM_ACTIVATE, WA_INACTIVE, 0);
+  EXPECT_EQ(nullptr, process_dispatcher->active_dialog());
 }
 
 }  // namespace

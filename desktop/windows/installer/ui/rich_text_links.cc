@@ -19,8 +19,13 @@ constexpr wchar_t kAnchorEnd[] = L"</a>";
 constexpr wchar_t kHrefStart[] = L"href=\"";
 constexpr const wchar_t* kTokens[3] = {L"$1", L"$2", L"$3"};
 constexpr const char* kNarrowTokens[3] = {"$1", "$2", "$3"};
-constexpr const char* kFieldParts[3] = {"{\\field{\\*\\fldinst{HYPERLINK \"", "\"}}{\\fldrslt{\\ul ",
-                                        "}}}"};
+// What "$1", "$2" and "$3" become: a hyperlink field around the address and
+// the underlined link text.
+constexpr const char* kFieldParts[3] = {
+    "{\\field{\\*\\fldinst{HYPERLINK \"",
+    "\"}}{\\fldrslt{\\ul ",
+    "}}}",
+};
 
 // How many times |token| occurs in |text| before |end|, counted the way
 // ReplaceLinkPlaceholders finds them.
@@ -254,7 +259,8 @@ std::string ReplaceLinkPlaceholders(const std::string& rtf, const LinkPlaceholde
     }
     hits.push_back({at, part});
   }
-  std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
+  std::sort(hits.begin(), hits.end(),
+            [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
   std::string result;
   result.reserve(rtf.size() + hits.size() * 32);
   size_t pos = 0;
@@ -343,6 +349,22 @@ void SetRichTextWithLinks(HWND control, const std::wstring& markup, COLORREF col
   }
   CHARRANGE none = {0, 0};
   ::SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&none));
+}
+
+void SetUtf8Text(HWND control, std::string_view utf8) {
+  const size_t end = utf8.find('\0');
+  if (end != std::string_view::npos)
+    utf8 = utf8.substr(0, end);
+  std::string text;
+  text.reserve(utf8.size() + utf8.size() / 16);
+  for (char c : utf8) {
+    if (c == '\n')
+      text += '\r';
+    text += c;
+  }
+  SETTEXTEX options = {ST_DEFAULT, CP_UTF8};
+  ::SendMessageW(control, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&options),
+                 reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void SetTextColour(HWND control, COLORREF colour) {

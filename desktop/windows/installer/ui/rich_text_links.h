@@ -13,6 +13,7 @@
 #include <richedit.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace installer {
@@ -55,6 +56,11 @@ std::wstring GetLinkAddress(HWND control, const CHARRANGE& range);
 // Fills |control| with |markup| as text and links, coloured from the first
 // link's start to its end in |colour|.
 void SetRichTextWithLinks(HWND control, const std::wstring& markup, COLORREF colour);
+
+// Fills |control| with 8-bit UTF-8 text up to its first NUL, each "\n"
+// made a line break. Bytes that are not UTF-8 show as replacement
+// characters; the text around them stays.
+void SetUtf8Text(HWND control, std::string_view utf8);
 
 // The colour of the whole text, or of |range|.
 void SetTextColour(HWND control, COLORREF colour);

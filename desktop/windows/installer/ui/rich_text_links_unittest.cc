@@ -126,5 +126,18 @@ TEST_F(RichTextControlTest, ColoursApplyToTheWholeTextOrARange) {
   EXPECT_EQ(RGB(1, 2, 3), FormatAt(7).crTextColor);
 }
 
+TEST_F(RichTextControlTest, Utf8TextShowsAsFarAsItIsValid) {
+  const char raw[] = "Ab\xff\xfe cd\n\xc3\xa4" "f\xe2\x82\0hidden";
+  SetUtf8Text(control_.Get(), std::string_view(raw, sizeof(raw) - 1));
+  const std::wstring text = Text();
+  EXPECT_EQ(0u, text.find(L"Ab")) << text;
+  const size_t cd = text.find(L" cd\r");
+  ASSERT_NE(std::wstring::npos, cd) << text;
+  // One line break, however the control reports it.
+  EXPECT_NE(std::wstring::npos, text.find(L"\u00e4f", cd)) << text;
+  EXPECT_EQ(std::wstring::npos, text.find(L"\r\r")) << text;
+  EXPECT_EQ(std::wstring::npos, text.find(L"hidden")) << text;
+}
+
 }  // namespace
 }  // namespace installer
