@@ -15,12 +15,14 @@
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
+#include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_ui_driver_test_support.h"
 #include "desktop/windows/installer/ui/installer_ui_lock.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "gtest/gtest.h"
+#include "testing/http_server/test_server.h"
 
 namespace installer {
 namespace {
@@ -56,14 +58,25 @@ class InteractiveInstallerTest : public testing::Test {
   }
 
   // Starts |host| (the built installer by default) with the switches
-  // |args| and the test's download folder.
+  // |args| and the test's download folder. Unless |args| name another,
+  // the package server is one where nothing listens: fetching fails and is
+  // retried for as long as the run lasts. No statistics are sent (their
+  // sending would wait for the network).
   const base::Process& Start(std::vector<std::wstring> args, base::FilePath host = base::FilePath()) {
     base::CommandLine command_line(host.empty() ? BinFolder().Append(L"installer.exe") : host);
     command_line.AppendSwitchNative("temp-folder", downloads_.value());
-    // Nothing listens there: fetching fails at once and is retried, and no
-    // statistics are sent (their sending would wait for the network).
-    command_line.AppendSwitchASCII("internal-package-server", "http://127.0.0.1:1/");
     command_line.AppendSwitchASCII("enable-installer-stats", "0");
+    bool package_server_given = false;
+    bool uninstall = false;
+    for (const std::wstring& arg : args) {
+      package_server_given |= arg.rfind(L"--internal-package-server=", 0) == 0;
+      uninstall |= arg == L"--uninstall";
+    }
+    // An installation goes into the test's folder, never the machine's.
+    if (!uninstall)
+      command_line.AppendSwitchNative("installfolder", temp_.GetPath().Append(L"Installed").value());
+    if (!package_server_given)
+      command_line.AppendSwitchASCII("internal-package-server", "http://127.0.0.1:1/");
     for (const std::wstring& arg : args) {
       const size_t equals = arg.find(L'=');
       const std::string name(arg.begin() + 2,
@@ -241,6 +254,42 @@ TEST_F(InteractiveInstallerTest, UninstallAsksBeforeQuitting) {
   InstallerUIDriver::Answer(box, IDYES);
   EXPECT_EQ(1, WaitForExit(uninstaller));
   EXPECT_TRUE(base::PathExists(installation.Append(L"velmo.exe")));
+}
+
+// The package server answers 404 for every request: each fetch fails at
+// once. Three failures before Accept restart the fetcher; after Accept the
+// failure shows the error page with Try Again, and the full installer is
+// offered only from the second error on.
+TEST_F(InteractiveInstallerTest, FailedFetchShowsTheErrorPageAndOffersTheFullPackageSecond) {
+  const base::Process& installer = Start(
+      {L"--v=1", L"--internal-package-server=http://" +
+                     base::UTF8ToWide(testing_http::ServerAddress()) + L"/no-such-folder/"});
+  InstallerUIDriver driver(installer.Pid());
+  ASSERT_TRUE(driver.WaitForWindow());
+  ASSERT_TRUE(InstallerUIDriver::WaitUntil(
+      [&] { return LogsContain("Exceeded maximum number of fetcher retries"); }))
+      << LogTails();
+  EXPECT_TRUE(LogsContain("Restarting package fetching, 3 of 3"));
+  EXPECT_FALSE(LogsContain("Restarting package fetching, 4 of 3"));
+
+  const std::wstring download_failed = GetLocalizedString(IDS_ERROR_DOWNLOAD_FAILED);
+  driver.Click(IDC_ACCEPT_BUTTON);
+  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_RETRY_BUTTON); }))
+      << LogTails();
+  EXPECT_TRUE(LogsContain("Restarting fetching after background tries failed."));
+  EXPECT_TRUE(driver.Visible(IDC_INSTALL_FAILED));
+  EXPECT_FALSE(driver.Visible(IDC_FULL_PACKAGE_BUTTON));
+  EXPECT_EQ(download_failed, driver.Text(IDC_STATUS_TEXT));
+  EXPECT_EQ(GetLocalizedString(IDS_BUTTON_TRY_AGAIN), driver.Text(IDC_RETRY_BUTTON));
+
+  driver.Click(IDC_RETRY_BUTTON);
+  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_FULL_PACKAGE_BUTTON); }))
+      << LogTails();
+  EXPECT_TRUE(driver.Visible(IDC_RETRY_BUTTON));
+  EXPECT_EQ(download_failed, driver.Text(IDC_STATUS_TEXT));
+
+  CloseAndAnswer(&driver, IDYES);
+  EXPECT_EQ(1, WaitForExit(installer)) << LogTails();
 }
 
 }  // namespace
