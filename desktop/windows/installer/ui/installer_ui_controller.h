@@ -96,8 +96,7 @@ class InstallerUIController : public SettingsObserver,
   bool ui_terminated() const { return ui_terminated_; }
   // The string id of the error waiting to be shown, 0 when none is.
   uint32_t pending_error_id() const { return pending_error_ ? pending_error_->string_id : 0; }
-  InstallerWindow* window() const { return window_.get(); }
-  StatsNode& stats() { return stats_; }
+  StatsReport& stats_report_for_testing() { return stats_sender_.report_for_testing(); }
 
  private:
   struct PendingError {
