@@ -256,6 +256,27 @@ TEST_F(InteractiveInstallerTest, UninstallAsksBeforeQuitting) {
   EXPECT_TRUE(base::PathExists(installation.Append(L"velmo.exe")));
 }
 
+// With "runimmediately" the installation starts without a click, on the
+// progress page, whether the folder status was read before the window was
+// up or after; closing still asks first.
+TEST_F(InteractiveInstallerTest, RunImmediatelyStartsWithoutAClick) {
+  const base::Process& installer = Start({L"--runimmediately", L"--v=1"});
+  InstallerUIDriver driver(installer.Pid());
+  ASSERT_TRUE(driver.WaitForWindow());
+  EXPECT_TRUE(driver.Visible(IDC_PROGRESS));
+  EXPECT_FALSE(driver.Visible(IDC_ACCEPT_BUTTON));
+  EXPECT_FALSE(driver.Visible(IDC_OPTIONS_BUTTON));
+  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return LogsContain("Accept clicked."); }))
+      << LogTails();
+  EXPECT_TRUE(LogsContain("runimmediately set and status already fetched.") ||
+              LogsContain("runimmediately set or Accept already clicked"));
+  EXPECT_FALSE(LogsContain("Installation already in progress."));
+  EXPECT_EQ(GetLocalizedString(IDS_PROGRESS_DOWNLOADING), driver.Text(IDC_STATUS_TEXT));
+
+  CloseAndAnswer(&driver, IDYES);
+  EXPECT_EQ(1, WaitForExit(installer)) << LogTails();
+}
+
 // The package server answers 404 for every request: each fetch fails at
 // once. Three failures before Accept restart the fetcher; after Accept the
 // failure shows the error page with Try Again, and the full installer is
