@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 #include "base/logging.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/windows_version.h"
@@ -100,6 +102,17 @@ int ShowLocalisedMessageBox(HWND owner, const std::wstring& text, UINT type) {
   if (answer == 0)
     PLOG(ERROR) << "Showing the message box failed";
   return answer;
+}
+
+// A delegate may delete the window, and with it the list, from its call:
+// the delegates are collected first and the list is not touched after.
+void NotifyAll(base::ObserverList<InstallerWindowDelegate>& list,
+               void (InstallerWindowDelegate::*method)()) {
+  std::vector<InstallerWindowDelegate*> targets;
+  for (InstallerWindowDelegate& delegate : list)
+    targets.push_back(&delegate);
+  for (InstallerWindowDelegate* delegate : targets)
+    (delegate->*method)();
 }
 
 bool IsVistaOrLater() {
@@ -295,7 +308,7 @@ void InstallerWindow::ShowError(const std::wstring& text, bool offer_full_packag
 void InstallerWindow::ShowFatalMessage(const std::wstring& text) {
   ShowLocalisedMessageBox(main_dialog_.Get(), text, MB_OK | MB_ICONERROR);
   stats_->SetString("error_displayed", std::wstring_view(text));
-  delegates_.Notify(&InstallerWindowDelegate::OnCancel);
+  NotifyAll(delegates_, &InstallerWindowDelegate::OnCancel);
 }
 
 void InstallerWindow::ShowCancelConfirmation() {
@@ -307,7 +320,7 @@ void InstallerWindow::ShowCancelConfirmation() {
   if (answer != IDYES)
     return;
   RecordNavigation("CANCEL");
-  delegates_.Notify(&InstallerWindowDelegate::OnCancel);
+  NotifyAll(delegates_, &InstallerWindowDelegate::OnCancel);
 }
 
 void InstallerWindow::RecordNavigation(const char* action) {
@@ -468,7 +481,7 @@ INT_PTR InstallerWindow::HandleMainMessage(UINT message, WPARAM wparam, LPARAM l
 }
 
 void InstallerWindow::NotifyAccept() {
-  delegates_.Notify(&InstallerWindowDelegate::OnAccept);
+  NotifyAll(delegates_, &InstallerWindowDelegate::OnAccept);
 }
 
 void InstallerWindow::OnCommand(int id, int notification, HWND control) {
@@ -501,7 +514,7 @@ void InstallerWindow::OnCommand(int id, int notification, HWND control) {
       return;
     case IDC_FULL_PACKAGE_BUTTON:
       RecordNavigation("FULL_PACKAGE");
-      delegates_.Notify(&InstallerWindowDelegate::OnGetFullPackage);
+      NotifyAll(delegates_, &InstallerWindowDelegate::OnGetFullPackage);
       return;
     case IDC_CANCEL_BUTTON:
       ShowCancelConfirmation();

@@ -142,6 +142,40 @@ TEST_F(InstallerWindowTest, RunImmediatelyStartsOnTheProgressPageAlone) {
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
 }
 
+// The owner ends the interface from these calls, deleting the window.
+class DeletingDelegate : public InstallerWindowDelegate {
+ public:
+  explicit DeletingDelegate(std::unique_ptr<InstallerWindow>* window) : window_(window) {}
+  void OnAccept() override { window_->reset(); }
+  void OnCancel() override { window_->reset(); }
+  void OnGetFullPackage() override {}
+
+ private:
+  std::unique_ptr<InstallerWindow>* window_;
+};
+
+TEST_F(InstallerWindowTest, DelegateMayDeleteTheWindowFromItsCall) {
+  MakeWindow(false);
+  window_->RemoveDelegate(&delegate_);
+  DeletingDelegate deleting(&window_);
+  window_->AddDelegate(&deleting);
+  window_->AddDelegate(&delegate_);
+  HWND dialog = window_->GetHandle();
+  Click(IDC_ACCEPT_BUTTON);
+  EXPECT_FALSE(window_);
+  EXPECT_FALSE(::IsWindow(dialog));
+  // Every delegate was told, also after the window was gone.
+  EXPECT_EQ(1, delegate_.accepts);
+
+  MakeWindow(false);
+  window_->RemoveDelegate(&delegate_);
+  window_->AddDelegate(&deleting);
+  MessageBoxAnswerer answer_ok(::GetCurrentThreadId(), IDOK);
+  window_->ShowFatalMessage(L"fatal");
+  answer_ok.Join();
+  EXPECT_FALSE(window_);
+}
+
 TEST_F(InstallerWindowTest, HiddenButtonsDoNothing) {
   MakeWindow(false);
   window_->ShowProgress(0, 10, false);
