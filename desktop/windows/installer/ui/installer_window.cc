@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
+#include <unordered_set>
 #include <vector>
 
 #include "base/logging.h"
+#include "base/lazy_instance.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -104,6 +106,18 @@ int ShowLocalisedMessageBox(HWND owner, const std::wstring& text, UINT type) {
   return answer;
 }
 
+// The windows that exist. A message box runs its own message loop, in which
+// the owner of the window may delete it: the caller checks afterwards.
+base::LeakyLazyInstance<std::unordered_set<const InstallerWindow*>> g_live_windows;
+
+std::unordered_set<const InstallerWindow*>& LiveWindows() {
+  return g_live_windows.Get();
+}
+
+bool IsAlive(const InstallerWindow* window) {
+  return LiveWindows().count(window) != 0;
+}
+
 // A delegate may delete the window, and with it the list, from its call:
 // the delegates are collected first and the list is not touched after.
 void NotifyAll(base::ObserverList<InstallerWindowDelegate>& list,
@@ -169,9 +183,11 @@ InstallerWindow::InstallerWindow(Settings* settings, StatsNode* stats, bool run_
       stats_(stats) {
   if (!run_immediately_)
     settings_->AddObserver(this);
+  LiveWindows().insert(this);
 }
 
 InstallerWindow::~InstallerWindow() {
+  LiveWindows().erase(this);
   tooltip_.Reset();
   if (!run_immediately_)
     settings_->RemoveObserver(this);
@@ -307,6 +323,8 @@ void InstallerWindow::ShowError(const std::wstring& text, bool offer_full_packag
 
 void InstallerWindow::ShowFatalMessage(const std::wstring& text) {
   ShowLocalisedMessageBox(main_dialog_.Get(), text, MB_OK | MB_ICONERROR);
+  if (!IsAlive(this))
+    return;
   stats_->SetString("error_displayed", std::wstring_view(text));
   NotifyAll(delegates_, &InstallerWindowDelegate::OnCancel);
 }
@@ -317,7 +335,7 @@ void InstallerWindow::ShowCancelConfirmation() {
                            : IDS_CANCEL_INSTALL_QUESTION;
   const int answer = ShowLocalisedMessageBox(main_dialog_.Get(), GetLocalizedString(question),
                                              MB_YESNO | MB_ICONQUESTION);
-  if (answer != IDYES)
+  if (answer != IDYES || !IsAlive(this))
     return;
   RecordNavigation("CANCEL");
   NotifyAll(delegates_, &InstallerWindowDelegate::OnCancel);

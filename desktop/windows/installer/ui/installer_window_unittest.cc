@@ -176,6 +176,32 @@ TEST_F(InstallerWindowTest, DelegateMayDeleteTheWindowFromItsCall) {
   EXPECT_FALSE(window_);
 }
 
+// The window deleted by its owner while the confirmation box is open.
+std::unique_ptr<InstallerWindow>* g_window_to_delete = nullptr;
+void CALLBACK DeleteWindowOnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  g_window_to_delete->reset();
+}
+
+TEST_F(InstallerWindowTest, WindowDeletedWhileAMessageBoxIsOpen) {
+  MakeWindow(false);
+  g_window_to_delete = &window_;
+  ::SetTimer(nullptr, 0, 200, DeleteWindowOnTimer);
+  // The box goes with its owner; whatever it answers, the window is gone.
+  ::SendMessageW(window_->GetHandle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(window_);
+  EXPECT_EQ(0, delegate_.cancels);
+
+  // Nothing of the deleted window is used once its fatal message closes.
+  MakeWindow(false);
+  ::SetTimer(nullptr, 0, 200, DeleteWindowOnTimer);
+  window_->ShowFatalMessage(L"fatal");
+  EXPECT_FALSE(window_);
+  EXPECT_EQ(0, delegate_.cancels);
+  EXPECT_EQ("<none>", StatString(-1, "error_displayed"));
+  g_window_to_delete = nullptr;
+}
+
 TEST_F(InstallerWindowTest, HiddenButtonsDoNothing) {
   MakeWindow(false);
   window_->ShowProgress(0, 10, false);
