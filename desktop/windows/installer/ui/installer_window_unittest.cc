@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <uxtheme.h>
 
+#include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_window_test_support.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -131,6 +132,23 @@ TEST_F(InstallerWindowTest, UninstallStartsOnItsPageAndNeverShowsTheInstallTitle
   EXPECT_TRUE(Visible(IDC_UNINSTALL_FAILED));
   // There is no welcome page to go back to.
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
+}
+
+TEST_F(InstallerWindowTest, UnusableFolderDisablesAcceptAndShowsTheInvalidPathText) {
+  MakeWindow(false, false, base::FilePath(L"relative\\folder"));
+  ASSERT_FALSE(settings_->GetStatus().valid_install_path());
+  EXPECT_FALSE(::IsWindowEnabled(Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_FALSE(::IsWindowEnabled(Control(IDC_BACK_BUTTON)));
+  Click(IDC_OPTIONS_BUTTON);
+  EXPECT_TRUE(Visible(IDC_INVALID_PATH_TEXT));
+
+  // A usable folder turns both back on and hides the text.
+  ASSERT_TRUE(settings_->SetInstallFolder(temp_dir_.GetPath().Append(L"Velmo")));
+  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+  EXPECT_TRUE(::IsWindowEnabled(Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_TRUE(::IsWindowEnabled(Control(IDC_BACK_BUTTON)));
+  EXPECT_FALSE(Visible(IDC_INVALID_PATH_TEXT));
+  EXPECT_EQ(GetLocalizedString(IDS_BUTTON_ACCEPT_AND_INSTALL), Text(IDC_ACCEPT_BUTTON));
 }
 
 TEST_F(InstallerWindowTest, RunImmediatelyStartsOnTheProgressPageAlone) {
