@@ -2,7 +2,11 @@
 
 #include <commctrl.h>
 
+#include <unordered_set>
+#include <vector>
+
 #include "base/logging.h"
+#include "base/lazy_instance.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -102,6 +106,29 @@ int ShowLocalisedMessageBox(HWND owner, const std::wstring& text, UINT type) {
   return answer;
 }
 
+// The windows that exist. A message box runs its own message loop, in which
+// the owner of the window may delete it: the caller checks afterwards.
+base::LeakyLazyInstance<std::unordered_set<const InstallerWindow*>> g_live_windows;
+
+std::unordered_set<const InstallerWindow*>& LiveWindows() {
+  return g_live_windows.Get();
+}
+
+bool IsAlive(const InstallerWindow* window) {
+  return LiveWindows().count(window) != 0;
+}
+
+// A delegate may delete the window, and with it the list, from its call:
+// the delegates are collected first and the list is not touched after.
+void NotifyAll(base::ObserverList<InstallerWindowDelegate>& list,
+               void (InstallerWindowDelegate::*method)()) {
+  std::vector<InstallerWindowDelegate*> targets;
+  for (InstallerWindowDelegate& delegate : list)
+    targets.push_back(&delegate);
+  for (InstallerWindowDelegate* delegate : targets)
+    (delegate->*method)();
+}
+
 bool IsVistaOrLater() {
   return base::win::WindowsVersionInfo::GetInstance()->version() >= base::win::VERSION_VISTA;
 }
@@ -156,9 +183,11 @@ InstallerWindow::InstallerWindow(Settings* settings, StatsNode* stats, bool run_
       stats_(stats) {
   if (!run_immediately_)
     settings_->AddObserver(this);
+  LiveWindows().insert(this);
 }
 
 InstallerWindow::~InstallerWindow() {
+  LiveWindows().erase(this);
   tooltip_.Reset();
   if (!run_immediately_)
     settings_->RemoveObserver(this);
@@ -294,8 +323,10 @@ void InstallerWindow::ShowError(const std::wstring& text, bool offer_full_packag
 
 void InstallerWindow::ShowFatalMessage(const std::wstring& text) {
   ShowLocalisedMessageBox(main_dialog_.Get(), text, MB_OK | MB_ICONERROR);
+  if (!IsAlive(this))
+    return;
   stats_->SetString("error_displayed", std::wstring_view(text));
-  delegates_.Notify(&InstallerWindowDelegate::OnCancel);
+  NotifyAll(delegates_, &InstallerWindowDelegate::OnCancel);
 }
 
 void InstallerWindow::ShowCancelConfirmation() {
@@ -304,10 +335,10 @@ void InstallerWindow::ShowCancelConfirmation() {
                            : IDS_CANCEL_INSTALL_QUESTION;
   const int answer = ShowLocalisedMessageBox(main_dialog_.Get(), GetLocalizedString(question),
                                              MB_YESNO | MB_ICONQUESTION);
-  if (answer != IDYES)
+  if (answer != IDYES || !IsAlive(this))
     return;
   RecordNavigation("CANCEL");
-  delegates_.Notify(&InstallerWindowDelegate::OnCancel);
+  NotifyAll(delegates_, &InstallerWindowDelegate::OnCancel);
 }
 
 void InstallerWindow::RecordNavigation(const char* action) {
@@ -468,7 +499,7 @@ INT_PTR InstallerWindow::HandleMainMessage(UINT message, WPARAM wparam, LPARAM l
 }
 
 void InstallerWindow::NotifyAccept() {
-  delegates_.Notify(&InstallerWindowDelegate::OnAccept);
+  NotifyAll(delegates_, &InstallerWindowDelegate::OnAccept);
 }
 
 void InstallerWindow::OnCommand(int id, int notification, HWND control) {
@@ -501,7 +532,7 @@ void InstallerWindow::OnCommand(int id, int notification, HWND control) {
       return;
     case IDC_FULL_PACKAGE_BUTTON:
       RecordNavigation("FULL_PACKAGE");
-      delegates_.Notify(&InstallerWindowDelegate::OnGetFullPackage);
+      NotifyAll(delegates_, &InstallerWindowDelegate::OnGetFullPackage);
       return;
     case IDC_CANCEL_BUTTON:
       ShowCancelConfirmation();

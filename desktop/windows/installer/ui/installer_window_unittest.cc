@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <uxtheme.h>
 
+#include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_window_test_support.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -133,6 +134,23 @@ TEST_F(InstallerWindowTest, UninstallStartsOnItsPageAndNeverShowsTheInstallTitle
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
 }
 
+TEST_F(InstallerWindowTest, UnusableFolderDisablesAcceptAndShowsTheInvalidPathText) {
+  MakeWindow(false, false, base::FilePath(L"relative\\folder"));
+  ASSERT_FALSE(settings_->GetStatus().valid_install_path());
+  EXPECT_FALSE(::IsWindowEnabled(Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_FALSE(::IsWindowEnabled(Control(IDC_BACK_BUTTON)));
+  Click(IDC_OPTIONS_BUTTON);
+  EXPECT_TRUE(Visible(IDC_INVALID_PATH_TEXT));
+
+  // A usable folder turns both back on and hides the text.
+  ASSERT_TRUE(settings_->SetInstallFolder(temp_dir_.GetPath().Append(L"Velmo")));
+  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+  EXPECT_TRUE(::IsWindowEnabled(Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_TRUE(::IsWindowEnabled(Control(IDC_BACK_BUTTON)));
+  EXPECT_FALSE(Visible(IDC_INVALID_PATH_TEXT));
+  EXPECT_EQ(GetLocalizedString(IDS_BUTTON_ACCEPT_AND_INSTALL), Text(IDC_ACCEPT_BUTTON));
+}
+
 TEST_F(InstallerWindowTest, RunImmediatelyStartsOnTheProgressPageAlone) {
   MakeWindow(false, true);
   EXPECT_EQ(InstallerWindow::kPageProgress, window_->current_page());
@@ -140,6 +158,66 @@ TEST_F(InstallerWindowTest, RunImmediatelyStartsOnTheProgressPageAlone) {
   EXPECT_FALSE(Visible(IDC_ACCEPT_BUTTON));
   window_->ShowError(L"x", false, "r");
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
+}
+
+// The owner ends the interface from these calls, deleting the window.
+class DeletingDelegate : public InstallerWindowDelegate {
+ public:
+  explicit DeletingDelegate(std::unique_ptr<InstallerWindow>* window) : window_(window) {}
+  void OnAccept() override { window_->reset(); }
+  void OnCancel() override { window_->reset(); }
+  void OnGetFullPackage() override {}
+
+ private:
+  std::unique_ptr<InstallerWindow>* window_;
+};
+
+TEST_F(InstallerWindowTest, DelegateMayDeleteTheWindowFromItsCall) {
+  MakeWindow(false);
+  window_->RemoveDelegate(&delegate_);
+  DeletingDelegate deleting(&window_);
+  window_->AddDelegate(&deleting);
+  window_->AddDelegate(&delegate_);
+  HWND dialog = window_->GetHandle();
+  Click(IDC_ACCEPT_BUTTON);
+  EXPECT_FALSE(window_);
+  EXPECT_FALSE(::IsWindow(dialog));
+  // Every delegate was told, also after the window was gone.
+  EXPECT_EQ(1, delegate_.accepts);
+
+  MakeWindow(false);
+  window_->RemoveDelegate(&delegate_);
+  window_->AddDelegate(&deleting);
+  MessageBoxAnswerer answer_ok(::GetCurrentThreadId(), IDOK);
+  window_->ShowFatalMessage(L"fatal");
+  answer_ok.Join();
+  EXPECT_FALSE(window_);
+}
+
+// The window deleted by its owner while the confirmation box is open.
+std::unique_ptr<InstallerWindow>* g_window_to_delete = nullptr;
+void CALLBACK DeleteWindowOnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  g_window_to_delete->reset();
+}
+
+TEST_F(InstallerWindowTest, WindowDeletedWhileAMessageBoxIsOpen) {
+  MakeWindow(false);
+  g_window_to_delete = &window_;
+  ::SetTimer(nullptr, 0, 200, DeleteWindowOnTimer);
+  // The box goes with its owner; whatever it answers, the window is gone.
+  ::SendMessageW(window_->GetHandle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(window_);
+  EXPECT_EQ(0, delegate_.cancels);
+
+  // Nothing of the deleted window is used once its fatal message closes.
+  MakeWindow(false);
+  ::SetTimer(nullptr, 0, 200, DeleteWindowOnTimer);
+  window_->ShowFatalMessage(L"fatal");
+  EXPECT_FALSE(window_);
+  EXPECT_EQ(0, delegate_.cancels);
+  EXPECT_EQ("<none>", StatString(-1, "error_displayed"));
+  g_window_to_delete = nullptr;
 }
 
 TEST_F(InstallerWindowTest, HiddenButtonsDoNothing) {

@@ -314,7 +314,19 @@ std::wstring GetLinkAddress(HWND control, const CHARRANGE& range) {
   const LRESULT copied =
       ::SendMessageW(control, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&text_range));
   text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-  return text;
+  return LinkAddressFromText(text);
+}
+
+std::wstring LinkAddressFromText(const std::wstring& text) {
+  constexpr wchar_t kInstruction[] = L"HYPERLINK \"";
+  const size_t at = text.find(kInstruction);
+  if (at == std::wstring::npos)
+    return text;
+  const size_t start = at + std::size(kInstruction) - 1;
+  const size_t end = text.find(L'"', start);
+  if (end == std::wstring::npos)
+    return text;
+  return text.substr(start, end - start);
 }
 
 void SetRichTextWithLinks(HWND control, const std::wstring& markup, COLORREF colour) {

@@ -50,8 +50,13 @@ bool StreamOutRtf(HWND control, std::string* rtf);
 bool StreamInRtf(HWND control, const std::string& rtf);
 
 // The address of the link clicked at |range| of |control|: the address the
-// link was made with, else the range's text.
+// link was made with, else the range's text (see LinkAddressFromText).
 std::wstring GetLinkAddress(HWND control, const CHARRANGE& range);
+
+// The address in a link's text: where the text holds the field instruction
+// ('HYPERLINK "tos"', as some rich edits report a link's range), the quoted
+// address, else the text itself.
+std::wstring LinkAddressFromText(const std::wstring& text);
 
 // Fills |control| with |markup| as text and links, coloured from the first
 // link's start to its end in |colour|.

@@ -60,6 +60,15 @@ TEST(RichTextLinksTest, OnlyOurPlaceholdersAreReplaced) {
             ReplaceLinkPlaceholders("{\\rtf1 $1tos Terms}", placeholders, false));
 }
 
+TEST(RichTextLinksTest, LinkAddressComesFromTheFieldInstruction) {
+  EXPECT_EQ(L"tos", LinkAddressFromText(L"tos"));
+  EXPECT_EQ(L"tos", LinkAddressFromText(L"HYPERLINK \"tos\"Terms of Service"));
+  EXPECT_EQ(L"", LinkAddressFromText(L"HYPERLINK \"\"x"));
+  // An instruction without its closing quote is no address.
+  EXPECT_EQ(L"HYPERLINK \"tos", LinkAddressFromText(L"HYPERLINK \"tos"));
+  EXPECT_EQ(L"Terms of Service", LinkAddressFromText(L"Terms of Service"));
+}
+
 class RichTextControlTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -104,8 +113,7 @@ TEST_F(RichTextControlTest, LinkIsClickableColouredAndKeepsTheTextsDollars) {
   EXPECT_TRUE(format.dwEffects & CFE_LINK);
   EXPECT_EQ(RGB(0x68, 0x68, 0x68), format.crTextColor);
   CHARRANGE range = {static_cast<LONG>(link), static_cast<LONG>(link + 16)};
-  const std::wstring address = GetLinkAddress(control_.Get(), range);
-  EXPECT_TRUE(address == L"tos" || address.find(L"tos") != std::wstring::npos) << address;
+  EXPECT_EQ(L"tos", GetLinkAddress(control_.Get(), range));
   // The words before the link keep the default colour.
   EXPECT_NE(RGB(0x68, 0x68, 0x68), FormatAt(1).crTextColor);
 }
