@@ -151,13 +151,16 @@ class InstallerWindow : public SettingsObserver {
   void RefillPathList();
   void OnCheckBoxClicked(int id);
   void OnInstallPathChanged(HWND combo);
+  // |text| becomes the install folder, or, once the settings are frozen,
+  // the path list shows the install folder again.
+  void ApplyInstallPath(const std::wstring& text);
   void BrowseForFolder();
   static std::wstring ComposeModeTooltipText();
   // Nothing when |combo| already shows |text|; else the item that is
   // exactly |text|, else |text| typed into the edit part.
   static void SelectOrSetComboText(HWND combo, const std::wstring& text);
   static std::wstring GetComboItemText(HWND combo, LRESULT index);
-  // The selected item's text, else the edit part's.
+  // The text the box shows (its edit part).
   static std::wstring GetComboText(HWND combo);
   static int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM param, LPARAM data);
   // The file-system path of a folder chosen in the browser; empty (logged)

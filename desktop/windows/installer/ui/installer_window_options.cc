@@ -271,13 +271,17 @@ void InstallerWindow::OnOptionsCommand(int id, int notification, HWND control) {
       return;
     }
     case IDC_INSTALL_PATH_COMBO:
-      if (notification == CBN_SELCHANGE)
+      if (notification == CBN_SELCHANGE) {
         stats_->Increment("changed_install_path");
-      else if (notification == CBN_EDITCHANGE)
+        // The edit part still shows the previous text: the picked item is
+        // the new one.
+        const LRESULT index = ::SendMessageW(control, CB_GETCURSEL, 0, 0);
+        if (index != CB_ERR)
+          ApplyInstallPath(GetComboItemText(control, index));
+      } else if (notification == CBN_EDITCHANGE) {
         stats_->Increment("edited_install_path");
-      else
-        return;
-      OnInstallPathChanged(control);
+        OnInstallPathChanged(control);
+      }
       return;
     case IDC_BROWSE_BUTTON:
       if (notification == BN_CLICKED)
@@ -376,11 +380,8 @@ std::wstring InstallerWindow::GetComboItemText(HWND combo, LRESULT index) {
 
 // static
 std::wstring InstallerWindow::GetComboText(HWND combo) {
-  // On a selection change the edit part still shows the previous text: the
-  // selected item is the new one.
-  const LRESULT index = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
-  if (index != CB_ERR)
-    return GetComboItemText(combo, index);
+  // Typing leaves the list's selection where it was: only the edit part
+  // tells what the box shows.
   const int length = ::GetWindowTextLengthW(combo);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   text.resize(static_cast<size_t>(::GetWindowTextW(combo, text.data(), length + 1)));
@@ -416,11 +417,15 @@ void InstallerWindow::OnCheckBoxClicked(int id) {
 }
 
 void InstallerWindow::OnInstallPathChanged(HWND combo) {
+  ApplyInstallPath(GetComboText(combo));
+}
+
+void InstallerWindow::ApplyInstallPath(const std::wstring& text) {
   if (!settings_->IsModifiable()) {
     UpdateControls(true);
     return;
   }
-  settings_->SetInstallFolderFromString(GetComboText(combo));
+  settings_->SetInstallFolderFromString(text);
 }
 
 void InstallerWindow::BrowseForFolder() {

@@ -30,10 +30,9 @@ class InstallerOptionsPageTest : public test::InstallerWindowTestBase {
     ::SendMessageW(::GetParent(combo), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
                    reinterpret_cast<LPARAM>(combo));
   }
-  // What typing into the path box does.
+  // What typing into the path box does; a list item may still be selected.
   void TypePath(const std::wstring& text) {
     HWND combo = Control(IDC_INSTALL_PATH_COMBO);
-    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     ::SetWindowTextW(combo, text.c_str());
     ::SendMessageW(::GetParent(combo), WM_COMMAND,
                    MAKEWPARAM(IDC_INSTALL_PATH_COMBO, CBN_EDITCHANGE),
@@ -169,6 +168,17 @@ TEST_F(InstallerOptionsPageTest, TypedPathsPickListItemsOrShowTheInvalidState) {
   EXPECT_EQ(1, Counter("edited_install_path"));
   EXPECT_EQ(0, ::SendMessageW(combo, CB_GETCURSEL, 0, 0));
   EXPECT_TRUE(Visible(IDC_INVALID_PATH_TEXT) == !settings_->GetStatus().valid_install_path());
+
+  // Picking a list item applies that item, not the text typed before.
+  if (defaults.size() > 1) {
+    ::SendMessageW(combo, CB_SETCURSEL, 1, 0);
+    ::SendMessageW(window_->GetOptionsHandle(), WM_COMMAND,
+                   MAKEWPARAM(IDC_INSTALL_PATH_COMBO, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(combo));
+    test::WaitForSettingsObtained(settings_.get());
+    EXPECT_EQ(defaults[1], settings_->GetInstallFolder());
+    EXPECT_EQ(1, Counter("changed_install_path"));
+  }
 
   // Paths that cannot be installed into: the invalid-path text, no Accept,
   // and the typed text stays as typed.
