@@ -115,7 +115,11 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   logging::LoggingSettings log_settings;
   log_settings.logging_dest = logging::LOG_TO_FILE;
   log_settings.log_file = ComputeLogFilePath();
-  log_settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+  // A back end started within the same second as its front end gets the
+  // same log name: it adds to that log instead of deleting the front end's.
+  log_settings.delete_old = command_line.HasSwitch(kBackendSwitch)
+                                ? logging::APPEND_TO_OLD_LOG_FILE
+                                : logging::DELETE_OLD_LOG_FILE;
   logging::InitLogging(log_settings);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();

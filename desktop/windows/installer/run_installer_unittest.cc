@@ -86,7 +86,8 @@ class RunInstallerTest : public testing::Test {
   base::FilePath LogFolder() const { return temp_.GetPath().Append(L"Velmo Installer"); }
 
   // The lines of the only front-end log file of this run (a run that
-  // starts an installation has its back end log on its own).
+  // starts an installation has its back end log on its own, or into the
+  // same file when it started within the same second).
   std::vector<std::string> LogLines() {
     base::DirectoryEnumerator logs(LogFolder(), false, base::DirectoryEnumerator::FILES,
                                    L"velmo_installer_*.log");
