@@ -14,8 +14,10 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_split.h"
+#include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/library_holder.h"
+#include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/ui/installer_ui_driver_test_support.h"
@@ -154,6 +156,33 @@ TEST_F(RunInstallerTest, PlainRunWritesTheStartLinesAndFlags) {
                          "Autoupdate:false"};
   for (size_t i = 0; i < std::size(flags); ++i)
     EXPECT_EQ(flags[i], lines[2 + i]);
+}
+
+// A back end started within the same second as its front end has the same
+// log name: it adds to that log and never deletes the front end's lines.
+TEST_F(RunInstallerTest, BackEndAddsToALogOfTheSameName) {
+  ASSERT_TRUE(base::CreateDirectoryTree(LogFolder()));
+  const std::string marker = "front end line\n";
+  std::vector<base::FilePath> logs;
+  // The names of the coming seconds (the run starts within them).
+  for (int i = 0; i < 20; ++i) {
+    base::Time::Exploded at;
+    (base::Time::Now() + base::TimeSpan::FromSeconds(i)).Explode(/*is_local=*/true, &at);
+    logs.push_back(LogFolder().Append(
+        LogFileNameForTime(at.year, at.month, at.day_of_month, at.hour, at.minute, at.second)));
+    ASSERT_EQ(static_cast<int>(marker.size()),
+              base::WriteFileBytes(logs.back(), marker.data(), static_cast<int>(marker.size())));
+  }
+  EXPECT_EQ(1, Run({L"--backend"}, nullptr));  // No front end to serve: false.
+  int written = 0;
+  for (const base::FilePath& log : logs) {
+    std::string text;
+    ASSERT_TRUE(base::ReadFileToString(log, &text)) << log;
+    EXPECT_EQ(0u, text.find(marker)) << log;
+    if (text.find("Command line: ") != std::string::npos)
+      ++written;
+  }
+  EXPECT_EQ(1, written);
 }
 
 TEST_F(RunInstallerTest, UninstallOutsideAnInstallationFails) {
