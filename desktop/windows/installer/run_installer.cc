@@ -41,6 +41,7 @@
 #include "desktop/windows/installer/status_fetch.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/ui/installer_ui_controller.h"
 
 namespace installer {
 namespace {
@@ -81,13 +82,6 @@ void ReadExperimentsFromInstallation(const base::FilePath& install_folder,
 }
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
-
-// A role whose code is not part of this build: say so and fail the run,
-// never pretend it succeeded.
-bool RoleNotAvailable(const char* role) {
-  LOG(ERROR) << "The " << role << " role is not available in this build";
-  return false;
-}
 
 // The folder the front end downloads into: "temp-folder" when given (made
 // when missing), otherwise a folder from which a copy of the installer runs.
@@ -260,7 +254,9 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
         result = RunSilentInstaller(settings.get(), payload.get(), download_folder);
       } else {
         VLOG(2) << "Running UI controller";
-        result = RoleNotAvailable("interactive controller");
+        InstallerUIController controller;
+        result =
+            controller.RunUI(settings.get(), payload.get(), download_folder, modes.run_immediately);
       }
       // Only an empty folder goes: whatever the role left there (a package
       // kept for later, another run's files) stays.

@@ -15,10 +15,13 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_split.h"
+#include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/library_holder.h"
+#include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/ui/installer_ui_driver_test_support.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -66,9 +69,20 @@ class RunInstallerTest : public testing::Test {
       }
     }
     int exit_code = -1;
-    std::string ignored;
-    EXPECT_TRUE(base::RunAndCaptureOutputWithExitCode(command_line, output ? output : &ignored,
-                                                      &exit_code));
+    if (output) {
+      EXPECT_TRUE(base::RunAndCaptureOutputWithExitCode(command_line, output, &exit_code));
+      return exit_code;
+    }
+    // A run that shows the installer window ends when a user closes it and
+    // confirms. No statistics: their sending waits for a network these runs
+    // do not have.
+    command_line.AppendSwitchASCII("enable-installer-stats", "0");
+    base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+    EXPECT_TRUE(process.IsValid());
+    if (!process.IsValid())
+      return -1;
+    exit_code = test::WaitClosingInstallerWindow(process);
+    EXPECT_NE(-1, exit_code) << "the installer did not end";
     return exit_code;
   }
 
@@ -125,7 +139,7 @@ TEST_F(RunInstallerTest, VersionQueriesAnswerAtOnce) {
 }
 
 TEST_F(RunInstallerTest, PlainRunWritesTheStartLinesAndFlags) {
-  EXPECT_EQ(1, Run({}, nullptr));  // No role is available yet: false.
+  EXPECT_EQ(1, Run({}, nullptr));  // The window was closed: false.
   std::vector<std::string> lines = LogLines();
   ASSERT_GE(lines.size(), 9u);
   EXPECT_EQ("Velmo installer starting - version 43.0.2442.991 Stable", lines[0]);
@@ -136,6 +150,33 @@ TEST_F(RunInstallerTest, PlainRunWritesTheStartLinesAndFlags) {
                          "Autoupdate:false"};
   for (size_t i = 0; i < std::size(flags); ++i)
     EXPECT_EQ(flags[i], lines[2 + i]);
+}
+
+// A back end started within the same second as its front end has the same
+// log name: it adds to that log and never deletes the front end's lines.
+TEST_F(RunInstallerTest, BackEndAddsToALogOfTheSameName) {
+  ASSERT_TRUE(base::CreateDirectoryTree(LogFolder()));
+  const std::string marker = "front end line\n";
+  std::vector<base::FilePath> logs;
+  // The names of the coming seconds (the run starts within them).
+  for (int i = 0; i < 20; ++i) {
+    base::Time::Exploded at;
+    (base::Time::Now() + base::TimeSpan::FromSeconds(i)).Explode(/*is_local=*/true, &at);
+    logs.push_back(LogFolder().Append(
+        LogFileNameForTime(at.year, at.month, at.day_of_month, at.hour, at.minute, at.second)));
+    ASSERT_EQ(static_cast<int>(marker.size()),
+              base::WriteFileBytes(logs.back(), marker.data(), static_cast<int>(marker.size())));
+  }
+  EXPECT_EQ(1, Run({L"--backend"}, nullptr));  // No front end to serve: false.
+  int written = 0;
+  for (const base::FilePath& log : logs) {
+    std::string text;
+    ASSERT_TRUE(base::ReadFileToString(log, &text)) << log;
+    EXPECT_EQ(0u, text.find(marker)) << log;
+    if (text.find("Command line: ") != std::string::npos)
+      ++written;
+  }
+  EXPECT_EQ(1, written);
 }
 
 TEST_F(RunInstallerTest, UninstallOutsideAnInstallationFails) {
@@ -248,7 +289,7 @@ TEST_F(RunInstallerTest, DownloadFolderFromTheSwitchIsCreatedAndRemovedWhenEmpty
   std::vector<std::string> lines = LogLines();
   EXPECT_TRUE(Contains(lines, "Using download folder from command line"));
   EXPECT_TRUE(Contains(lines, "Installer download folder: " + base::WideToUTF8(folder.value())));
-  EXPECT_TRUE(Contains(lines, "The interactive controller role is not available in this build"));
+  EXPECT_TRUE(Contains(lines, "Controller exiting"));
 
   ASSERT_TRUE(base::DeletePath(LogFolder(), true));
   const base::FilePath kept = folder.Append(L"package.7z");

@@ -153,6 +153,8 @@ class PackageFetcher {
   base::FilePath suite_unpack_folder() const {
     return suite_path_.empty() ? base::FilePath() : suite_path_.RemoveExtension();
   }
+  // The suite components' download path; empty without the suite.
+  const base::FilePath& suite_path() const { return suite_path_; }
 
  private:
   base::FilePath download_path_;
