@@ -385,17 +385,26 @@ void InstallerUIController::OnStep() {
 
 void InstallerUIController::OnError(int string_id, const std::wstring& text,
                                     const std::string& detail) {
-  stats_.SetString("failure_reason", detail);
+  // The statistics name the same cause as the window: the first error.
+  if (!pending_error_)
+    stats_.SetString("failure_reason", detail);
   ReportError(static_cast<uint32_t>(string_id), text, detail);
 }
 
 void InstallerUIController::ReportError(uint32_t string_id, const std::wstring& replacement,
                                         const std::string& failure_reason) {
   VLOG(1) << "Reporting error " << string_id;
-  pending_error_ = std::make_unique<PendingError>();
-  pending_error_->string_id = string_id;
-  pending_error_->replacement = replacement;
-  pending_error_->failure_reason = failure_reason;
+  // The first error is the cause the user is shown. Stopping the runner for
+  // it can make a back end that was just starting fail in turn (its events
+  // are gone), and that report must not replace the cause with itself.
+  if (pending_error_) {
+    VLOG(1) << "Keeping the pending error " << pending_error_->string_id;
+  } else {
+    pending_error_ = std::make_unique<PendingError>();
+    pending_error_->string_id = string_id;
+    pending_error_->replacement = replacement;
+    pending_error_->failure_reason = failure_reason;
+  }
   runner_->Stop();
 }
 
