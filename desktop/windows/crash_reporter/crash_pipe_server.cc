@@ -87,6 +87,8 @@ CrashPipeServer::~CrashPipeServer() {
     clients.swap(clients_);
   }
   clients.clear();
+  // A client answered just before the shutdown has no waits yet.
+  answered_client_.reset();
   if (server_alive_mutex_.IsValid() && !::ReleaseMutex(server_alive_mutex_.Get()))
     PLOG(WARNING) << "The crash server's mutex was not released by its owner";
   server_alive_mutex_.Reset();
@@ -247,10 +249,20 @@ void CrashPipeServer::HandleInitialState() {
     GoTo(kServerStateConnected);
   } else if (error == ERROR_IO_PENDING) {
     WaitFor(kServerStateConnecting);
+    MakeSpareEvents();
   } else {
     LOG(ERROR) << "Cannot listen on the crash pipe (error " << error << ")";
     EnterErrorState();
   }
+}
+
+void CrashPipeServer::MakeSpareEvents() {
+  if (spare_dump_request_event_.IsValid() && spare_dump_generated_event_.IsValid())
+    return;
+  // A failure here is not reported: the registration then creates the
+  // events itself, and reports it if that fails too.
+  spare_dump_request_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  spare_dump_generated_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 void CrashPipeServer::HandleConnectingState() {
@@ -321,7 +333,8 @@ void CrashPipeServer::HandleReadDoneState() {
   }
   auto record = std::make_unique<CrashPipeClientRecord>(this, message_);
   CrashPipeClientRecord* client = record.get();
-  if (!record->Initialize() || !AnswerRegistration(std::move(record))) {
+  if (!record->Initialize(&spare_dump_request_event_, &spare_dump_generated_event_) ||
+      !AnswerRegistration(std::move(record))) {
     GoTo(kServerStateDisconnecting);
     return;
   }
@@ -362,6 +375,16 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
     CloseInClient(record->process(), reply.server_alive_mutex);
     return false;
   }
+  answered_client_ = std::move(record);
+  return true;
+}
+
+bool CrashPipeServer::AddClient(std::unique_ptr<CrashPipeClientRecord> record) {
+  // Only a dump request needs the client's start time, and its wait does not
+  // exist yet.
+  record->ReadCreationTime();
+  // A dump request or an exit before these waits exist is not lost: the
+  // manual-reset event stays set and the process stays signalled.
   HANDLE dump_request_wait = nullptr;
   if (!::RegisterWaitForSingleObject(&dump_request_wait, record->dump_request_event(),
                                      &OnDumpRequest, record.get(), INFINITE,
@@ -370,18 +393,22 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
     return false;
   }
   record->dump_request_wait_.Reset(dump_request_wait);
+  // The client may already be gone, and its exit callback then runs at
+  // once. Holding the lock until the record is listed with its wait makes
+  // that callback find it; a callback that missed it would leave it listed
+  // for good.
+  base::AutoLock hold(lock_);
+  if (shutting_down_)
+    return false;
   HANDLE process_wait = nullptr;
   if (!::RegisterWaitForSingleObject(&process_wait, record->process(), &OnClientExited,
                                      record.get(), INFINITE, WT_EXECUTEONLYONCE)) {
     PLOG(ERROR) << "Cannot watch crash client " << record->pid();
-    // Deleting the record unregisters the first wait, waiting for its
-    // callback, before the record goes.
+    // Deleting the record, after the lock is released, unregisters the first
+    // wait, waiting for its callback, before the record goes.
     return false;
   }
   record->process_wait_.Reset(process_wait);
-  base::AutoLock hold(lock_);
-  if (shutting_down_)
-    return false;
   clients_.push_back(std::move(record));
   return true;
 }
@@ -393,20 +420,31 @@ void CrashPipeServer::HandleWritingState() {
     return;
   }
   PLOG(WARNING) << "Cannot send the registration reply";
+  // The client may have the handles all the same; it stays served until it
+  // ends, as every answered client does.
+  AddClient(std::move(answered_client_));
   GoTo(kServerStateDisconnecting);
 }
 
 void CrashPipeServer::HandleWriteDoneState() {
-  if (::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_)) {
-    GoTo(kServerStateReadingAck);
+  // The ack is read before the client is added: it is larger than the pipe's
+  // buffer, so the client's write of it returns only once it is read, and
+  // the client need not also wait for its waits to be set up.
+  bool read = ::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_) ||
+              ::GetLastError() == ERROR_IO_PENDING;
+  if (!read)
+    PLOG(WARNING) << "Cannot read the registration acknowledgement";
+  // A client whose ack cannot be read still holds its handles: it is
+  // served all the same.
+  if (!AddClient(std::move(answered_client_))) {
+    CancelPendingIo();
+    GoTo(kServerStateDisconnecting);
     return;
   }
-  if (::GetLastError() == ERROR_IO_PENDING) {
-    WaitFor(kServerStateReadingAck);
-    return;
-  }
-  PLOG(WARNING) << "Cannot read the registration acknowledgement";
-  GoTo(kServerStateDisconnecting);
+  if (read)
+    ContinueWhenDone(kServerStateReadingAck);
+  else
+    GoTo(kServerStateDisconnecting);
 }
 
 void CrashPipeServer::HandleReadingAckState() {

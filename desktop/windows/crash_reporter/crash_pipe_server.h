@@ -96,13 +96,17 @@ class CrashPipeServer {
   // Whether the request may be answered: a registration with every address
   // set, sent by the very process it names.
   bool IsAcceptableRegistration(const CrashPipeMessage& message);
-  // Duplicates the handles into the client, writes the reply and adds the
-  // client's waits. On success the record is in the client list.
+  // Duplicates the handles into the client and writes the reply. On success
+  // the record waits in |answered_client_| for AddClient().
   bool AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> record);
+  // Adds the client's waits. On success the record is in the client list.
+  bool AddClient(std::unique_ptr<CrashPipeClientRecord> record);
   bool BuildReply(const CrashPipeClientRecord& record, CrashPipeMessage* reply);
   void HandleDumpRequest(CrashPipeClientRecord* record);
   void HandleClientExit(CrashPipeClientRecord* record);
   void CancelPendingIo();
+  // Creates the next client's events unless they are there already.
+  void MakeSpareEvents();
 
   const std::wstring pipe_name_;
   SECURITY_ATTRIBUTES* const security_attributes_;
@@ -134,6 +138,13 @@ class CrashPipeServer {
   bool dispatch_again_ = false;
   // The client being registered on the current connection.
   CrashPipeClientRecord* current_client_ = nullptr;
+  // The next client's two events, made while the server waits for it so
+  // that its registration need not wait for them. Only the dispatcher
+  // touches them.
+  base::win::ScopedHandle spare_dump_request_event_;
+  base::win::ScopedHandle spare_dump_generated_event_;
+  // The client answered on the current connection, until it is added.
+  std::unique_ptr<CrashPipeClientRecord> answered_client_;
 };
 
 }  // namespace crash_reporter
