@@ -87,8 +87,6 @@ CrashPipeServer::~CrashPipeServer() {
     clients.swap(clients_);
   }
   clients.clear();
-  // A client answered just before the shutdown has no waits yet.
-  answered_client_.reset();
   if (server_alive_mutex_.IsValid() && !::ReleaseMutex(server_alive_mutex_.Get()))
     PLOG(WARNING) << "The crash server's mutex was not released by its owner";
   server_alive_mutex_.Reset();
@@ -375,16 +373,13 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
     CloseInClient(record->process(), reply.server_alive_mutex);
     return false;
   }
-  answered_client_ = std::move(record);
-  return true;
+  return AddClient(std::move(record));
 }
 
 bool CrashPipeServer::AddClient(std::unique_ptr<CrashPipeClientRecord> record) {
-  // Only a dump request needs the client's start time, and its wait does not
-  // exist yet.
+  // Read while the client takes in the reply: only a dump request needs it,
+  // and its wait does not exist yet.
   record->ReadCreationTime();
-  // A dump request or an exit before these waits exist is not lost: the
-  // manual-reset event stays set and the process stays signalled.
   HANDLE dump_request_wait = nullptr;
   if (!::RegisterWaitForSingleObject(&dump_request_wait, record->dump_request_event(),
                                      &OnDumpRequest, record.get(), INFINITE,
@@ -420,31 +415,20 @@ void CrashPipeServer::HandleWritingState() {
     return;
   }
   PLOG(WARNING) << "Cannot send the registration reply";
-  // The client may have the handles all the same; it stays served until it
-  // ends, as every answered client does.
-  AddClient(std::move(answered_client_));
   GoTo(kServerStateDisconnecting);
 }
 
 void CrashPipeServer::HandleWriteDoneState() {
-  // The ack is read before the client is added: it is larger than the pipe's
-  // buffer, so the client's write of it returns only once it is read, and
-  // the client need not also wait for its waits to be set up.
-  bool read = ::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_) ||
-              ::GetLastError() == ERROR_IO_PENDING;
-  if (!read)
-    PLOG(WARNING) << "Cannot read the registration acknowledgement";
-  // A client whose ack cannot be read still holds its handles: it is
-  // served all the same.
-  if (!AddClient(std::move(answered_client_))) {
-    CancelPendingIo();
-    GoTo(kServerStateDisconnecting);
+  if (::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_)) {
+    GoTo(kServerStateReadingAck);
     return;
   }
-  if (read)
-    ContinueWhenDone(kServerStateReadingAck);
-  else
-    GoTo(kServerStateDisconnecting);
+  if (::GetLastError() == ERROR_IO_PENDING) {
+    WaitFor(kServerStateReadingAck);
+    return;
+  }
+  PLOG(WARNING) << "Cannot read the registration acknowledgement";
+  GoTo(kServerStateDisconnecting);
 }
 
 void CrashPipeServer::HandleReadingAckState() {

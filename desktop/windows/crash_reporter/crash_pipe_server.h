@@ -96,8 +96,8 @@ class CrashPipeServer {
   // Whether the request may be answered: a registration with every address
   // set, sent by the very process it names.
   bool IsAcceptableRegistration(const CrashPipeMessage& message);
-  // Duplicates the handles into the client and writes the reply. On success
-  // the record waits in |answered_client_| for AddClient().
+  // Duplicates the handles into the client, writes the reply and adds the
+  // client. On success the record is in the client list.
   bool AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> record);
   // Adds the client's waits. On success the record is in the client list.
   bool AddClient(std::unique_ptr<CrashPipeClientRecord> record);
@@ -143,8 +143,6 @@ class CrashPipeServer {
   // touches them.
   base::win::ScopedHandle spare_dump_request_event_;
   base::win::ScopedHandle spare_dump_generated_event_;
-  // The client answered on the current connection, until it is added.
-  std::unique_ptr<CrashPipeClientRecord> answered_client_;
 };
 
 }  // namespace crash_reporter
