@@ -2,6 +2,8 @@
 
 #include <wchar.h>
 
+#include <utility>
+
 #include "base/logging.h"
 
 namespace crash_reporter {
@@ -32,17 +34,19 @@ CrashPipeClientRecord::~CrashPipeClientRecord() {
   dump_request_wait_.Reset();
 }
 
-bool CrashPipeClientRecord::Initialize() {
+bool CrashPipeClientRecord::Initialize(base::win::ScopedHandle* spare_dump_request,
+                                       base::win::ScopedHandle* spare_dump_generated) {
   process_.Reset(::OpenProcess(GENERIC_ALL, FALSE, pid_));
   if (!process_.IsValid()) {
     PLOG(WARNING) << "Cannot open crash client process " << pid_;
     return false;
   }
-  FILETIME exit_time, kernel_time, user_time;
-  if (!::GetProcessTimes(process_.Get(), &creation_time_, &exit_time, &kernel_time, &user_time)) {
-    // The registration time stands in for the start: "ptime" then
-    // undercounts, which is better than no value.
-    ::GetSystemTimeAsFileTime(&creation_time_);
+  // Stands in for the start until ReadCreationTime() learns it.
+  ::GetSystemTimeAsFileTime(&creation_time_);
+  if (spare_dump_request->IsValid() && spare_dump_generated->IsValid()) {
+    dump_request_event_ = std::move(*spare_dump_request);
+    dump_generated_event_ = std::move(*spare_dump_generated);
+    return true;
   }
   dump_request_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   dump_generated_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -51,6 +55,14 @@ bool CrashPipeClientRecord::Initialize() {
     return false;
   }
   return true;
+}
+
+void CrashPipeClientRecord::ReadCreationTime() {
+  FILETIME creation_time, exit_time, kernel_time, user_time;
+  // On failure the registration time stays: "ptime" then undercounts, which
+  // is better than no value.
+  if (::GetProcessTimes(process_.Get(), &creation_time, &exit_time, &kernel_time, &user_time))
+    creation_time_ = creation_time;
 }
 
 CustomInfo CrashPipeClientRecord::GetCustomInfo() const {

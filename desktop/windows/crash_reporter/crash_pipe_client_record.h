@@ -29,9 +29,16 @@ class CrashPipeClientRecord {
   CrashPipeClientRecord(const CrashPipeClientRecord&) = delete;
   CrashPipeClientRecord& operator=(const CrashPipeClientRecord&) = delete;
 
-  // Opens the client process and creates the two events. False (logged) when
-  // any of them fails.
-  bool Initialize();
+  // Opens the client process and takes the two events: |spare_dump_request|
+  // and |spare_dump_generated| when the server made them ahead (both are
+  // then left empty), new ones otherwise. False (logged) when any of them
+  // fails.
+  bool Initialize(base::win::ScopedHandle* spare_dump_request,
+                  base::win::ScopedHandle* spare_dump_generated);
+  // Reads the client's start time, which "ptime" counts from. Kept apart
+  // from Initialize() so that the server can do it once the client is
+  // answered: the client need not wait for a value only a crash uses.
+  void ReadCreationTime();
 
   // The copied entries and their count including the appended "ptime"
   // entry; no entries (count 0) before a successful read.

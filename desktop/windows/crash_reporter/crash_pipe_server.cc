@@ -247,10 +247,20 @@ void CrashPipeServer::HandleInitialState() {
     GoTo(kServerStateConnected);
   } else if (error == ERROR_IO_PENDING) {
     WaitFor(kServerStateConnecting);
+    MakeSpareEvents();
   } else {
     LOG(ERROR) << "Cannot listen on the crash pipe (error " << error << ")";
     EnterErrorState();
   }
+}
+
+void CrashPipeServer::MakeSpareEvents() {
+  if (spare_dump_request_event_.IsValid() && spare_dump_generated_event_.IsValid())
+    return;
+  // A failure here is not reported: the registration then creates the
+  // events itself, and reports it if that fails too.
+  spare_dump_request_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  spare_dump_generated_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 void CrashPipeServer::HandleConnectingState() {
@@ -321,7 +331,8 @@ void CrashPipeServer::HandleReadDoneState() {
   }
   auto record = std::make_unique<CrashPipeClientRecord>(this, message_);
   CrashPipeClientRecord* client = record.get();
-  if (!record->Initialize() || !AnswerRegistration(std::move(record))) {
+  if (!record->Initialize(&spare_dump_request_event_, &spare_dump_generated_event_) ||
+      !AnswerRegistration(std::move(record))) {
     GoTo(kServerStateDisconnecting);
     return;
   }
@@ -362,6 +373,13 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
     CloseInClient(record->process(), reply.server_alive_mutex);
     return false;
   }
+  return AddClient(std::move(record));
+}
+
+bool CrashPipeServer::AddClient(std::unique_ptr<CrashPipeClientRecord> record) {
+  // Read while the client takes in the reply: only a dump request needs it,
+  // and its wait does not exist yet.
+  record->ReadCreationTime();
   HANDLE dump_request_wait = nullptr;
   if (!::RegisterWaitForSingleObject(&dump_request_wait, record->dump_request_event(),
                                      &OnDumpRequest, record.get(), INFINITE,
@@ -370,18 +388,22 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
     return false;
   }
   record->dump_request_wait_.Reset(dump_request_wait);
+  // The client may already be gone, and its exit callback then runs at
+  // once. Holding the lock until the record is listed with its wait makes
+  // that callback find it; a callback that missed it would leave it listed
+  // for good.
+  base::AutoLock hold(lock_);
+  if (shutting_down_)
+    return false;
   HANDLE process_wait = nullptr;
   if (!::RegisterWaitForSingleObject(&process_wait, record->process(), &OnClientExited,
                                      record.get(), INFINITE, WT_EXECUTEONLYONCE)) {
     PLOG(ERROR) << "Cannot watch crash client " << record->pid();
-    // Deleting the record unregisters the first wait, waiting for its
-    // callback, before the record goes.
+    // Deleting the record, after the lock is released, unregisters the first
+    // wait, waiting for its callback, before the record goes.
     return false;
   }
   record->process_wait_.Reset(process_wait);
-  base::AutoLock hold(lock_);
-  if (shutting_down_)
-    return false;
   clients_.push_back(std::move(record));
   return true;
 }

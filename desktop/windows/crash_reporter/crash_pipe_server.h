@@ -97,12 +97,16 @@ class CrashPipeServer {
   // set, sent by the very process it names.
   bool IsAcceptableRegistration(const CrashPipeMessage& message);
   // Duplicates the handles into the client, writes the reply and adds the
-  // client's waits. On success the record is in the client list.
+  // client. On success the record is in the client list.
   bool AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> record);
+  // Adds the client's waits. On success the record is in the client list.
+  bool AddClient(std::unique_ptr<CrashPipeClientRecord> record);
   bool BuildReply(const CrashPipeClientRecord& record, CrashPipeMessage* reply);
   void HandleDumpRequest(CrashPipeClientRecord* record);
   void HandleClientExit(CrashPipeClientRecord* record);
   void CancelPendingIo();
+  // Creates the next client's events unless they are there already.
+  void MakeSpareEvents();
 
   const std::wstring pipe_name_;
   SECURITY_ATTRIBUTES* const security_attributes_;
@@ -134,6 +138,11 @@ class CrashPipeServer {
   bool dispatch_again_ = false;
   // The client being registered on the current connection.
   CrashPipeClientRecord* current_client_ = nullptr;
+  // The next client's two events, made while the server waits for it so
+  // that its registration need not wait for them. Only the dispatcher
+  // touches them.
+  base::win::ScopedHandle spare_dump_request_event_;
+  base::win::ScopedHandle spare_dump_generated_event_;
 };
 
 }  // namespace crash_reporter
