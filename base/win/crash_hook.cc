@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "base/logging.h"
+#include "base/win/vectored_guard.h"
 
 namespace base::win {
 namespace {
@@ -23,13 +24,13 @@ struct GuardFrame {
   int hook_result = 0;
 };
 
-// The TLS slot is read by the exception handler for every exception of the
-// process, on every thread: TlsGetValue neither allocates nor locks, unlike
-// the emulated thread_local of this toolchain.
-DWORD g_tls_index = TLS_OUT_OF_INDEXES;
+LONG CALLBACK GuardExceptionHandler(EXCEPTION_POINTERS* pointers);
 
-// 0 not yet, 1 being installed, 2 installed, 3 failed.
-std::atomic<int> g_install_state{0};
+// The handler reads the thread's frame from a raw TLS slot for every
+// exception of the process: TlsGetValue neither allocates nor locks.
+// Called last, so that handlers of narrower guards (such as those around
+// reads of mapped files) see their exceptions first.
+VectoredGuard g_guard(&GuardExceptionHandler, /*first=*/false, "crash guard");
 
 // Exceptions raised by the processor or by the system on a processor fault.
 // Software-raised ones (debug prints, thread names, RPC and language
@@ -58,7 +59,7 @@ bool IsHardwareException(DWORD code) {
 }
 
 LONG CALLBACK GuardExceptionHandler(EXCEPTION_POINTERS* exception_pointers) {
-  GuardFrame* frame = static_cast<GuardFrame*>(TlsGetValue(g_tls_index));
+  GuardFrame* frame = static_cast<GuardFrame*>(TlsGetValue(g_guard.tls_index()));
   if (!frame || frame->in_hook ||
       !IsHardwareException(exception_pointers->ExceptionRecord->ExceptionCode)) {
     return EXCEPTION_CONTINUE_SEARCH;
@@ -78,36 +79,8 @@ LONG CALLBACK GuardExceptionHandler(EXCEPTION_POINTERS* exception_pointers) {
   frame->exception_code = exception_pointers->ExceptionRecord->ExceptionCode;
   frame->hook_result = decision;
   // The guard is over: its call will not come back.
-  TlsSetValue(g_tls_index, frame->outer);
+  TlsSetValue(g_guard.tls_index(), frame->outer);
   __builtin_longjmp(frame->jump_buffer, 1);
-}
-
-bool EnsureHandlerInstalled() {
-  int state = g_install_state.load(std::memory_order_acquire);
-  if (state == 2)
-    return true;
-  int expected = 0;
-  if (g_install_state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-    g_tls_index = TlsAlloc();
-    if (g_tls_index == TLS_OUT_OF_INDEXES) {
-      PLOG(ERROR) << "TlsAlloc for the crash guard failed";
-      g_install_state.store(3, std::memory_order_release);
-      return false;
-    }
-    // Called last, so that handlers of narrower guards (such as those around
-    // reads of mapped files) see their exceptions first. The registration
-    // lasts for the life of the process.
-    if (!AddVectoredExceptionHandler(0, &GuardExceptionHandler)) {
-      PLOG(ERROR) << "AddVectoredExceptionHandler for the crash guard failed";
-      g_install_state.store(3, std::memory_order_release);
-      return false;
-    }
-    g_install_state.store(2, std::memory_order_release);
-    return true;
-  }
-  while ((state = g_install_state.load(std::memory_order_acquire)) == 1)
-    Sleep(0);
-  return state == 2;
 }
 
 }  // namespace
@@ -119,17 +92,17 @@ CrashHook ExchangeCrashHook(CrashHook hook) {
 // Not inlined: the frame that holds the jump buffer must stay a frame of its
 // own while the guarded call runs.
 __attribute__((noinline)) bool RunGuardedCall(void (*function)(void* context), void* context) {
-  if (!EnsureHandlerInstalled()) {
+  if (!g_guard.EnsureInstalled()) {
     LOG(ERROR) << "crash guard unavailable; running the call unguarded";
     function(context);
     return true;
   }
   GuardFrame frame;
-  frame.outer = static_cast<GuardFrame*>(TlsGetValue(g_tls_index));
-  TlsSetValue(g_tls_index, &frame);
+  frame.outer = static_cast<GuardFrame*>(TlsGetValue(g_guard.tls_index()));
+  TlsSetValue(g_guard.tls_index(), &frame);
   if (__builtin_setjmp(frame.jump_buffer) == 0) {
     function(context);
-    TlsSetValue(g_tls_index, frame.outer);
+    TlsSetValue(g_guard.tls_index(), frame.outer);
     return true;
   }
   // Back from the exception handler, which has already left this guard.
