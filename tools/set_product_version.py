@@ -102,6 +102,7 @@ def main():
         set_major_delta(image, args.major_delta)
     except (ValueError, struct.error, UnicodeDecodeError, json.JSONDecodeError) as error:
         sys.exit("set_product_version: %s: %s" % (args.image, error))
+    os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
     partial = args.output + ".partial"
     with open(partial, "wb") as f:
         f.write(image)

@@ -85,8 +85,9 @@ def extra_files(folder, wanted_bytes, taken):
 
 def make_tree(args, tree):
     listed = []
-    for source, name in ((args.browser, args.browser_name), (args.installer, "installer.exe"),
-                         (args.engine, "installer_engine.dll")):
+    shutil.copyfile(args.browser, os.path.join(tree, args.browser_name))
+    listed.append(args.browser_name)
+    for source, name in ((args.installer, "installer.exe"), (args.engine, "installer_engine.dll")):
         copy_image(source, os.path.join(tree, name), args.major_delta)
         listed.append(name)
     # Installed into the root of the install folder by the launcher step,

@@ -39,6 +39,24 @@
 namespace installer {
 namespace test {
 
+// The built-in product configuration with the major version raised by
+// |delta|, while it lives: the version of a newer package.
+class ScopedNewerVersion {
+ public:
+  explicit ScopedNewerVersion(int delta) {
+    std::string text = LoadProductConfigResource();
+    const std::string plain = "\"major_delta\": 0";
+    const size_t at = text.find(plain);
+    EXPECT_NE(std::string::npos, at);
+    if (at != std::string::npos)
+      text.replace(at, plain.size(), "\"major_delta\": " + std::to_string(delta));
+    SetProductConfigForTesting(text.c_str());
+  }
+  ScopedNewerVersion(const ScopedNewerVersion&) = delete;
+  ScopedNewerVersion& operator=(const ScopedNewerVersion&) = delete;
+  ~ScopedNewerVersion() { SetProductConfigForTesting(nullptr); }
+};
+
 // Records the installer's reports as short texts and ends the loop's run at
 // the end of the installer's run. Errors, success and termination are always
 // recorded; |kinds| chooses which of the other reports are.
