@@ -424,13 +424,7 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
     InstallLog upgraded;
     ASSERT_TRUE(upgraded.Load(install_folder_.Append(Installation::kInstallLogFileName)));
     EXPECT_EQ(version2, upgraded.version);
-    std::vector<base::FilePath> preserved;
-    {
-      base::DirectoryEnumerator enumerator(install_folder_.Append(kOldStatusFolderName), false,
-                                           base::DirectoryEnumerator::FILES);
-      for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
-        preserved.push_back(path);
-    }
+    const std::vector<base::FilePath> preserved = test::PreservedStatusFiles(install_folder_);
     ASSERT_EQ(1u, preserved.size());
     EXPECT_EQ(old_status_text, test::ReadText(preserved[0]));
 

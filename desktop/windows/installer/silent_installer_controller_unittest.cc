@@ -29,7 +29,6 @@
 #include "base/win/scoped_handle.h"
 #include "crypto/secure_hash.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
@@ -535,13 +534,7 @@ TEST_F(SilentRunTest, NewerPackageUpgradesAndTheOlderOneOverItReplacesItAgain) {
   // The older version is the previous generation now, its record preserved.
   for (const base::FilePath& file : first.files)
     EXPECT_TRUE(base::PathExists(install_folder_.Append(first.subfolder).Append(file))) << file;
-  std::vector<base::FilePath> preserved;
-  {
-    base::DirectoryEnumerator enumerator(install_folder_.Append(kOldStatusFolderName), false,
-                                         base::DirectoryEnumerator::FILES);
-    for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
-      preserved.push_back(path);
-  }
+  const std::vector<base::FilePath> preserved = test::PreservedStatusFiles(install_folder_);
   ASSERT_EQ(1u, preserved.size());
   InstallLog preserved_log;
   ASSERT_TRUE(preserved_log.Load(preserved[0]));

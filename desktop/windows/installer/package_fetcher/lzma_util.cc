@@ -153,6 +153,33 @@ std::wstring EntryName(const CSzArEx& db, UInt32 index) {
   return name;
 }
 
+// The archive as the decoder reads it: through a look-ahead buffer, with a
+// position of its own.
+class ArchiveLookStream {
+ public:
+  explicit ArchiveLookStream(HANDLE archive) {
+    stream_.vt.Read = &ReadArchive;
+    stream_.vt.Seek = &SeekArchive;
+    stream_.file = archive;
+    stream_.position = 0;
+    look_buffer_.reset(new Byte[kLookAheadSize]);
+    LookToRead2_CreateVTable(&look_, False);
+    look_.buf = look_buffer_.get();
+    look_.bufSize = kLookAheadSize;
+    look_.realStream = &stream_.vt;
+    LookToRead2_INIT(&look_);
+  }
+  ArchiveLookStream(const ArchiveLookStream&) = delete;
+  ArchiveLookStream& operator=(const ArchiveLookStream&) = delete;
+
+  ILookInStreamPtr get() const { return &look_.vt; }
+
+ private:
+  FileInStream stream_;
+  std::unique_ptr<Byte[]> look_buffer_;
+  CLookToRead2 look_;
+};
+
 // Writes entry |index| of |db|, |size| bytes at |data|, to |path|, with its
 // time. 0 or the system error, with |*status| saying which call failed.
 DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, const Byte* data,
@@ -207,18 +234,7 @@ DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, co
 class BlockDecoder {
  public:
   BlockDecoder(HANDLE archive, const CSzArEx* db, const base::FilePath& folder)
-      : db_(db), allocator_(folder) {
-    stream_.vt.Read = &ReadArchive;
-    stream_.vt.Seek = &SeekArchive;
-    stream_.file = archive;
-    stream_.position = 0;
-    look_buffer_.reset(new Byte[kLookAheadSize]);
-    LookToRead2_CreateVTable(&look_, False);
-    look_.buf = look_buffer_.get();
-    look_.bufSize = kLookAheadSize;
-    look_.realStream = &stream_.vt;
-    LookToRead2_INIT(&look_);
-  }
+      : db_(db), stream_(archive), allocator_(folder) {}
   BlockDecoder(const BlockDecoder&) = delete;
   BlockDecoder& operator=(const BlockDecoder&) = delete;
   // The output buffer goes back before the allocator deletes its file.
@@ -228,8 +244,8 @@ class BlockDecoder {
   // in-page error in the output buffer, with its NT status.
   bool Decode(UInt32 index, SRes* result, const Byte** data, size_t* size, DWORD* nt_status) {
     size_t offset = 0;
-    DecodeCall call = {db_,           &look_.vt, index, &block_index_,         &output_,
-                       &output_size_, &offset,   size,  allocator_.sz_alloc(), SZ_OK};
+    DecodeCall call = {db_,           stream_.get(), index, &block_index_,         &output_,
+                       &output_size_, &offset,       size,  allocator_.sz_alloc(), SZ_OK};
     if (!RunWithInPageErrorGuard(&RunDecode, &call, &IsInOutputBuffer, &allocator_, nt_status)) {
       // What the decoder allocated for itself during the call is lost; the
       // output buffer is still known and is freed with the decoder.
@@ -242,9 +258,7 @@ class BlockDecoder {
 
  private:
   const CSzArEx* db_;
-  FileInStream stream_;
-  std::unique_ptr<Byte[]> look_buffer_;
-  CLookToRead2 look_;
+  ArchiveLookStream stream_;
   MappedOutputAllocator allocator_;
   UInt32 block_index_ = 0xFFFFFFFF;
   Byte* output_ = nullptr;
@@ -344,30 +358,16 @@ size_t DecodeThreadCount(size_t blocks) {
 // read-only.
 class SevenZipExtractor::Extraction {
  public:
-  explicit Extraction(HANDLE archive) {
-    stream_.vt.Read = &ReadArchive;
-    stream_.vt.Seek = &SeekArchive;
-    stream_.file = archive;
-    stream_.position = 0;
-    look_buffer_.reset(new Byte[kLookAheadSize]);
-    LookToRead2_CreateVTable(&look_, False);
-    look_.buf = look_buffer_.get();
-    look_.bufSize = kLookAheadSize;
-    look_.realStream = &stream_.vt;
-    LookToRead2_INIT(&look_);
-    SzArEx_Init(&db_);
-  }
+  explicit Extraction(HANDLE archive) : stream_(archive) { SzArEx_Init(&db_); }
   ~Extraction() { SzArEx_Free(&db_, &kHeapAlloc); }
 
   // Reads the catalogue from the archive's start.
-  SRes Open() { return SzArEx_Open(&db_, &look_.vt, &kHeapAlloc, &kTempAlloc); }
+  SRes Open() { return SzArEx_Open(&db_, stream_.get(), &kHeapAlloc, &kTempAlloc); }
 
   const CSzArEx& db() const { return db_; }
 
  private:
-  FileInStream stream_;
-  std::unique_ptr<Byte[]> look_buffer_;
-  CLookToRead2 look_;
+  ArchiveLookStream stream_;
   CSzArEx db_;
 };
 
