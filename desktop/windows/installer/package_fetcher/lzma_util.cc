@@ -479,8 +479,10 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   }
   std::sort(block_sizes.begin(), block_sizes.end(), std::greater<uint64_t>());
   uint64_t buffers = 0;
-  for (size_t t = 0; t < thread_count && t < block_sizes.size(); ++t)
-    buffers += block_sizes[t];  // At most 8 blocks, each below 2^48 after the check above.
+  for (size_t t = 0; t < thread_count && t < block_sizes.size(); ++t) {
+    // Saturated: sizes from a hostile header must not wrap into a small sum.
+    buffers = block_sizes[t] > UINT64_MAX - buffers ? UINT64_MAX : buffers + block_sizes[t];
+  }
   const uint64_t total_files = db.NumFiles ? db.UnpackPositions[db.NumFiles] : 0;
   ULARGE_INTEGER free_bytes;
   if (::GetDiskFreeSpaceExW(folder.c_str(), &free_bytes, nullptr, nullptr) &&
