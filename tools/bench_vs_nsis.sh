@@ -93,16 +93,20 @@ bytes=$(tr -d '\r' <"$PACKAGE/tree/files_list" | while read -r name; do
   [[ -n "$name" ]] && stat -c %s "$PACKAGE/tree/${name//\\//}"
 done | awk '{ s += $1 } END { print s }')
 log "package: $files files, $bytes bytes, version $version; 7z archive $(stat -c %s "$PACKAGE/package.7z") bytes"
+if ((files < 300 || bytes < PE_BYTES)); then
+  log "the package is smaller than a browser's (300 files, $PE_BYTES bytes)"
+  exit 2
+fi
 
-if [[ -f "$PACKAGE/nsis_installer.exe" && "$PACKAGE/nsis_installer.exe" -nt "$PACKAGE/package.7z" ]]; then
-  cp "$PACKAGE/nsis_installer.exe" "$WORK/"
-else
-log "making the NSIS installer"
-# makensis runs here: the sources are Linux paths, the targets Windows ones.
-python3 - "$PACKAGE/tree" "$version" >"$WORK/bench.nsi" <<'EOF'
+# The NSIS script: every entry of the files list into the version folder,
+# launcher.exe into the install folder. makensis runs here, so the sources
+# are Linux paths; the targets are Windows ones.
+write_nsis_script() {
+  python3 - "$PACKAGE/tree" "$version" <<'EOF'
 import os, sys
 tree, version = sys.argv[1:3]
-names = [n for n in open(os.path.join(tree, "files_list"), encoding="utf-8").read().splitlines() if n]
+with open(os.path.join(tree, "files_list"), encoding="utf-8") as f:
+    names = [n for n in f.read().splitlines() if n]
 print('Unicode true')
 print('Target amd64-unicode')
 print('SetCompressor /SOLID lzma')
@@ -114,8 +118,7 @@ print('InstallDir "$LOCALAPPDATA\\Velmo NSIS"')
 print('Section')
 folders = {}
 for name in names:
-    folder, _, base = name.rpartition("\\")
-    folders.setdefault(folder, []).append(name)
+    folders.setdefault(name.rpartition("\\")[0], []).append(name)
 for folder in sorted(folders):
     print('  SetOutPath "$INSTDIR\\%s%s"' % (version, "\\" + folder if folder else ""))
     for name in folders[folder]:
@@ -124,8 +127,15 @@ print('  SetOutPath "$INSTDIR"')
 print('  File "%s/launcher.exe"' % tree)
 print('SectionEnd')
 EOF
-(cd "$WORK" && makensis -V2 bench.nsi >/dev/null)
-[[ -z "${BENCH_PACKAGE_CACHE:-}" ]] || cp "$WORK/nsis_installer.exe" "$PACKAGE/"
+}
+
+if [[ -f "$PACKAGE/nsis_installer.exe" && "$PACKAGE/nsis_installer.exe" -nt "$PACKAGE/package.7z" ]]; then
+  cp "$PACKAGE/nsis_installer.exe" "$WORK/"
+else
+  log "making the NSIS installer"
+  write_nsis_script >"$WORK/bench.nsi"
+  (cd "$WORK" && makensis -V2 bench.nsi >/dev/null)
+  [[ -z "${BENCH_PACKAGE_CACHE:-}" ]] || cp "$WORK/nsis_installer.exe" "$PACKAGE/"
 fi
 log "NSIS installer $(stat -c %s "$WORK/nsis_installer.exe") bytes, ours $(stat -c %s "$WORK/ours/velmo_bench_installer.exe") bytes"
 
