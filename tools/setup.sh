@@ -25,6 +25,8 @@ PACKAGES=(
   nginx-light curl
   # The source format check of CI.
   clang-format
+  # The installer that tools/bench_vs_nsis.sh races against.
+  nsis
   # gtest sources, cross-compiled by build_deps.sh.
   googletest
 )

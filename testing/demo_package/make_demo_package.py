@@ -4,12 +4,22 @@
     make_demo_package.py --installer installer.exe --engine installer_engine.dll
                          --browser browser.exe --launcher launcher.exe
                          --browser-name velmo.exe --output package.7z
+                         [--major-delta N] [--extra-files FOLDER --extra-bytes N]
+                         [--solid-block-size SIZE] [--tree FOLDER]
 
 The package holds the package's own installer (host and engine), the
 browser and its launcher, a few hundred KB of resources in subfolders, and
 "files_list", the files the installer copies into the version folder (one
 relative path a line, CRLF). The resources are generated from a fixed seed,
 so the same inputs always give the same files.
+
+--major-delta makes a package of another version: its installer and engine
+report their built-in major version plus N (tools/set_product_version.py).
+--extra-files adds the PE files of FOLDER (name order, at least
+--extra-bytes of them when given) beside the browser, as a browser's DLLs
+sit beside it. --solid-block-size is 7-Zip's solid block limit (e.g. "32m"):
+blocks are decoded independently, so several of them unpack in parallel.
+--tree keeps the package's files in FOLDER.
 """
 import argparse
 import os
@@ -18,6 +28,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                os.pardir, "tools"))
+import set_product_version  # noqa: E402
 
 # Subfolder -> (file names, bytes per file).
 RESOURCES = {
@@ -39,11 +53,42 @@ def resource_bytes(rng, size):
     return bytes(out[:size])
 
 
+def copy_image(source, target, major_delta):
+    """Copies an installer image, set to another version when asked."""
+    if not major_delta:
+        shutil.copyfile(source, target)
+        return
+    with open(source, "rb") as f:
+        image = bytearray(f.read())
+    set_product_version.set_major_delta(image, major_delta)
+    with open(target, "wb") as f:
+        f.write(image)
+
+
+def extra_files(folder, wanted_bytes, taken):
+    """The PE files of folder in name order, until wanted_bytes are reached."""
+    total = 0
+    for name in sorted(os.listdir(folder)):
+        if wanted_bytes and total >= wanted_bytes:
+            break
+        path = os.path.join(folder, name)
+        if name.lower() in taken or not os.path.isfile(path):
+            continue
+        with open(path, "rb") as f:
+            if f.read(2) != b"MZ":
+                continue
+        total += os.path.getsize(path)
+        yield path, name
+    if total < wanted_bytes:
+        sys.exit("only %d bytes of PE files in %s" % (total, folder))
+
+
 def make_tree(args, tree):
     listed = []
-    for source, name in ((args.browser, args.browser_name), (args.installer, "installer.exe"),
-                         (args.engine, "installer_engine.dll")):
-        shutil.copyfile(source, os.path.join(tree, name))
+    shutil.copyfile(args.browser, os.path.join(tree, args.browser_name))
+    listed.append(args.browser_name)
+    for source, name in ((args.installer, "installer.exe"), (args.engine, "installer_engine.dll")):
+        copy_image(source, os.path.join(tree, name), args.major_delta)
         listed.append(name)
     # Installed into the root of the install folder by the launcher step,
     # so it is not in the list.
@@ -55,6 +100,11 @@ def make_tree(args, tree):
             with open(os.path.join(tree, folder, name), "wb") as f:
                 f.write(resource_bytes(rng, size))
             listed.append(os.path.join(folder, name).replace(os.sep, "\\"))
+    if args.extra_files:
+        taken = {name.lower() for name in listed} | {"launcher.exe", "files_list"}
+        for path, name in extra_files(args.extra_files, args.extra_bytes, taken):
+            shutil.copyfile(path, os.path.join(tree, name))
+            listed.append(name)
     with open(os.path.join(tree, "files_list"), "wb") as f:
         f.write(b"".join(name.encode() + b"\r\n" for name in listed))
 
@@ -64,6 +114,11 @@ def main():
     for name in ("--installer", "--engine", "--browser", "--launcher", "--browser-name",
                  "--output"):
         parser.add_argument(name, required=True)
+    parser.add_argument("--major-delta", type=int, default=0)
+    parser.add_argument("--extra-files")
+    parser.add_argument("--extra-bytes", type=int, default=0)
+    parser.add_argument("--solid-block-size")
+    parser.add_argument("--tree")
     args = parser.parse_args()
     output = os.path.abspath(args.output)
     os.makedirs(os.path.dirname(output), exist_ok=True)
@@ -74,9 +129,16 @@ def main():
         partial = output + ".partial"
         if os.path.exists(partial):
             os.remove(partial)
-        subprocess.run(["7zz", "a", "-t7z", "-mx=5", "-mmt=1", partial, "."], cwd=tree,
-                       check=True, stdout=subprocess.DEVNULL)
+        options = ["-mx=5", "-mmt=1"]
+        if args.solid_block_size:
+            options = ["-mx=5", "-ms=" + args.solid_block_size, "-mmt=3"]
+        subprocess.run(["7zz", "a", "-t7z"] + options + [partial, "."], cwd=tree, check=True,
+                       stdout=subprocess.DEVNULL)
         os.replace(partial, output)
+        if args.tree:
+            if os.path.exists(args.tree):
+                shutil.rmtree(args.tree)
+            shutil.copytree(tree, args.tree)
     return 0
 
 

@@ -193,6 +193,29 @@ def make_archives(out, image):
     data[at] ^= 0xFF
     fix_start_header(data)
     write(os.path.join(folder, "bad_crc.7z"), data)
+
+    # Many small solid blocks, which the extractor decodes in parallel, and
+    # the same archive with a byte of its last block flipped.
+    blocks = os.path.join(folder, "blocks")
+    shutil.rmtree(blocks, ignore_errors=True)
+    os.makedirs(os.path.join(blocks, "sub", "deeper"))
+    os.makedirs(os.path.join(blocks, "emptydir"))
+    rng = random.Random(17)
+    words = [b"tab", b"window", b"panel", b"speed", b"dial", b"note", b"mail", b"feed"]
+    for i in range(24):
+        text = b"".join(rng_word + b" %d\n" % rng.randrange(1 << 20)
+                        for rng_word in (words[rng.randrange(len(words))] for _ in range(20000)))
+        path = os.path.join(blocks, "sub" if i % 2 else "", "deeper" if i % 3 == 0 else "",
+                            "part%02d.txt" % i)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        write(path, text)
+    write(os.path.join(blocks, "sub", "empty.txt"), b"")
+    make_archive(blocks, os.path.join(folder, "many_blocks.7z"),
+                 ["-m0=LZMA2", "-ms=3f", "-mhc=off"])
+    data = bytearray(read(os.path.join(folder, "many_blocks.7z")))
+    next_offset = struct.unpack_from("<Q", data, 12)[0]
+    data[32 + next_offset - 200] ^= 0x55
+    write(os.path.join(folder, "many_blocks_late_damage.7z"), data)
     return os.path.join(folder, "lzma_solid.7z")
 
 

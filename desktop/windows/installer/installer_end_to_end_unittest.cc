@@ -56,22 +56,7 @@ constexpr wchar_t kEngineFile[] = L"installer_engine.dll";
 constexpr wchar_t kRootFile[] = L"root_notes.txt";
 
 using test::ScopedExperiments;
-
-// The built-in product configuration with the major version raised by
-// |delta|, while it lives.
-class ScopedNewerVersion {
- public:
-  explicit ScopedNewerVersion(int delta) {
-    std::string text = LoadProductConfigResource();
-    const std::string plain = "\"major_delta\": 0";
-    const size_t at = text.find(plain);
-    EXPECT_NE(std::string::npos, at);
-    if (at != std::string::npos)
-      text.replace(at, plain.size(), "\"major_delta\": " + std::to_string(delta));
-    SetProductConfigForTesting(text.c_str());
-  }
-  ~ScopedNewerVersion() { SetProductConfigForTesting(nullptr); }
-};
+using test::ScopedNewerVersion;
 
 std::wstring ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name,
                                 REGSAM view) {
@@ -439,13 +424,7 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
     InstallLog upgraded;
     ASSERT_TRUE(upgraded.Load(install_folder_.Append(Installation::kInstallLogFileName)));
     EXPECT_EQ(version2, upgraded.version);
-    std::vector<base::FilePath> preserved;
-    {
-      base::DirectoryEnumerator enumerator(install_folder_.Append(kOldStatusFolderName), false,
-                                           base::DirectoryEnumerator::FILES);
-      for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
-        preserved.push_back(path);
-    }
+    const std::vector<base::FilePath> preserved = test::PreservedStatusFiles(install_folder_);
     ASSERT_EQ(1u, preserved.size());
     EXPECT_EQ(old_status_text, test::ReadText(preserved[0]));
 

@@ -17,6 +17,7 @@
 #include "base/command_line.h"
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_registry.h"
+#include "base/files/directory_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/path_registry.h"
 #include "base/string_number_conversions.h"
@@ -29,6 +30,7 @@
 #include "base/win/scoped_handle.h"
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
@@ -38,6 +40,35 @@
 
 namespace installer {
 namespace test {
+
+// The status files that upgrades preserved in the installation at
+// |install_folder|.
+inline std::vector<base::FilePath> PreservedStatusFiles(const base::FilePath& install_folder) {
+  std::vector<base::FilePath> preserved;
+  base::DirectoryEnumerator enumerator(install_folder.Append(kOldStatusFolderName), false,
+                                       base::DirectoryEnumerator::FILES);
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
+    preserved.push_back(path);
+  return preserved;
+}
+
+// The built-in product configuration with the major version raised by
+// |delta|, while it lives: the version of a newer package.
+class ScopedNewerVersion {
+ public:
+  explicit ScopedNewerVersion(int delta) {
+    std::string text = LoadProductConfigResource();
+    const std::string plain = "\"major_delta\": 0";
+    const size_t at = text.find(plain);
+    EXPECT_NE(std::string::npos, at);
+    if (at != std::string::npos)
+      text.replace(at, plain.size(), "\"major_delta\": " + std::to_string(delta));
+    SetProductConfigForTesting(text.c_str());
+  }
+  ScopedNewerVersion(const ScopedNewerVersion&) = delete;
+  ScopedNewerVersion& operator=(const ScopedNewerVersion&) = delete;
+  ~ScopedNewerVersion() { SetProductConfigForTesting(nullptr); }
+};
 
 // Records the installer's reports as short texts and ends the loop's run at
 // the end of the installer's run. Errors, success and termination are always

@@ -15,6 +15,7 @@
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/json_reader.h"
 #include "base/process.h"
 #include "base/threading/current_task_runner.h"
 #include "base/threading/loop_runner.h"
@@ -28,6 +29,7 @@
 #include "base/win/scoped_handle.h"
 #include "crypto/secure_hash.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/product_config.h"
@@ -446,6 +448,127 @@ TEST_F(SilentRunTest, SecondInstallerOnTheSameFolderIsRefused) {
       << base::JoinString(lines, "\n");
   ExpectNothingInstalled();
   ::ReleaseMutex(mutex.Get());
+}
+
+// The preference that a test sets in the installation's installer
+// preferences; empty when it is not there.
+std::string ReadKeptPreference(const base::FilePath& install_folder) {
+  std::string text;
+  base::ReadFileToString(install_folder.Append(Installation::kInstallerPrefsFileName), &text);
+  std::unique_ptr<base::Value> value = base::JsonReader::Read(text);
+  const base::DictValue* prefs = nullptr;
+  std::string kept;
+  if (value && value->GetAsDictionary(&prefs))
+    prefs->GetString("test-kept-by-upgrades", &kept);
+  return kept;
+}
+
+// A genuinely newer package over an installation upgrades it: the new
+// version's files go into a folder of its own, the version before stays as
+// the previous generation (a running browser may still use it), the
+// preferences stay. The older installer run over the newer installation is
+// an upgrade like any other: no version is compared, its files go into a
+// folder of their own beside the newer one, and the oldest generation goes.
+TEST_F(SilentRunTest, NewerPackageUpgradesAndTheOlderOneOverItReplacesItAgain) {
+  const std::string older_version = GetVersionString();
+  std::string newer_version;
+  {
+    test::ScopedNewerVersion next(1);
+    newer_version = GetVersionString();
+  }
+  ASSERT_NE(older_version, newer_version);
+  const base::FilePath older = BinFolder().Append(L"velmo_installer_full.exe");
+  const base::FilePath newer = BinFolder().Append(L"velmo_installer_full_next.exe");
+
+  ASSERT_EQ(0, Run(older, InstallSwitches(true)));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Operation: 1")) << base::JoinString(lines, "\n");
+  const InstallLog first = ExpectInstalled(true);
+  EXPECT_EQ(older_version, base::WideToUTF8(first.subfolder.value()));
+
+  // Preferences: a file of the user's own beside the installation, and a
+  // value in the installer preferences that the installer rewrites.
+  const std::string user_prefs = R"({"kept": true})";
+  const base::FilePath user_prefs_file = install_folder_.Append(L"user_prefs.json");
+  ASSERT_EQ(static_cast<int>(user_prefs.size()),
+            base::WriteFileBytes(user_prefs_file, user_prefs.data(),
+                                 static_cast<int>(user_prefs.size())));
+  {
+    std::string text;
+    const base::FilePath installer_prefs =
+        install_folder_.Append(Installation::kInstallerPrefsFileName);
+    ASSERT_TRUE(base::ReadFileToString(installer_prefs, &text));
+    const size_t brace = text.find('{');
+    ASSERT_NE(std::string::npos, brace);
+    text.insert(brace + 1, R"("test-kept-by-upgrades": "yes",)");
+    ASSERT_EQ(static_cast<int>(text.size()),
+              base::WriteFileBytes(installer_prefs, text.data(), static_cast<int>(text.size())));
+    ASSERT_EQ("yes", ReadKeptPreference(install_folder_));
+  }
+
+  // The newer package.
+  ASSERT_EQ(0, Run(newer, InstallSwitches(true)));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Velmo installer starting - version " + newer_version + " Stable"))
+      << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Operation: 2"));
+  EXPECT_TRUE(HasLine(lines, "Preserving previous installer status."));
+  EXPECT_TRUE(HasLine(lines, "Installation succeeded"));
+  InstallLog second;
+  {
+    // What the newer version shows: its version, its uninstall entry.
+    test::ScopedNewerVersion next(1);
+    second = ExpectInstalled(true);
+  }
+  // Its uninstall entry replaced the older version's.
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, GetUninstallKeyName(L"")));
+  EXPECT_EQ(newer_version, base::WideToUTF8(second.subfolder.value()));
+  EXPECT_EQ(first.app_id, second.app_id);
+  // The new version's own installer: the uninstall entry runs it.
+  EXPECT_TRUE(
+      base::PathExists(install_folder_.Append(second.subfolder).Append(kPackageInstallerFileName)));
+  // The older version is the previous generation now, its record preserved.
+  for (const base::FilePath& file : first.files)
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(first.subfolder).Append(file))) << file;
+  const std::vector<base::FilePath> preserved = test::PreservedStatusFiles(install_folder_);
+  ASSERT_EQ(1u, preserved.size());
+  InstallLog preserved_log;
+  ASSERT_TRUE(preserved_log.Load(preserved[0]));
+  EXPECT_EQ(older_version, preserved_log.version);
+  std::string kept;
+  EXPECT_TRUE(base::ReadFileToString(user_prefs_file, &kept));
+  EXPECT_EQ(user_prefs, kept);
+  EXPECT_EQ("yes", ReadKeptPreference(install_folder_));
+
+  // The older installer over the newer installation.
+  ASSERT_EQ(0, Run(older, InstallSwitches(true)));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Operation: 2")) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Removing installed files."));
+  const InstallLog third = ExpectInstalled(true);
+  {
+    test::ScopedNewerVersion next(1);
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, GetUninstallKeyName(L"")));
+  }
+  // The older version's first folder still existed when the run chose its
+  // folder, so the files went into the next free name.
+  EXPECT_EQ(older_version + "_0", base::WideToUTF8(third.subfolder.value()));
+  EXPECT_EQ(first.app_id, third.app_id);
+  // That first folder was the oldest generation, and is gone; the newer
+  // version is the previous generation now.
+  EXPECT_TRUE(WaitUntilGone(install_folder_.Append(first.subfolder)));
+  for (const base::FilePath& file : second.files)
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
+  EXPECT_TRUE(base::ReadFileToString(user_prefs_file, &kept));
+  EXPECT_EQ(user_prefs, kept);
+  EXPECT_EQ("yes", ReadKeptPreference(install_folder_));
+
+  // The uninstallation takes both generations away.
+  EXPECT_EQ(0, Uninstall(third));
+  TakeLogLines();
+  ExpectUninstalled(third);
+  for (const base::FilePath& file : second.files)
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
 }
 
 TEST_F(NetInstallerTest, WrongChecksumGarbageReplyAndMissingPackageFail) {

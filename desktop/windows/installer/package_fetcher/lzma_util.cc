@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -9,8 +10,13 @@
 #include <lzma/7zAlloc.h>
 #include <lzma/7zCrc.h>
 
+#include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/threading/lock.h"
+#include "base/threading/plain_thread.h"
+#include "base/threading/waitable_event.h"
+#include "base/win/windows_version.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
@@ -31,6 +37,11 @@ constexpr uint64_t kMaxCompressionRatio = 1 << 16;
 constexpr uint64_t kCompressionSlack = 1 << 20;
 // One WriteFile call moves at most this much.
 constexpr DWORD kMaxWriteChunk = 1u << 30;
+// Blocks of an archive are independent: up to this many are decoded at once,
+// one per processor.
+constexpr int kMaxDecodeThreads = 8;
+// How often the calling thread reports the progress of the decoding threads.
+constexpr DWORD kProgressIntervalMs = 20;
 
 const ISzAlloc kHeapAlloc = {&SzAlloc, &SzFree};
 const ISzAlloc kTempAlloc = {&SzAllocTemp, &SzFreeTemp};
@@ -38,45 +49,63 @@ const ISzAlloc kTempAlloc = {&SzAllocTemp, &SzFreeTemp};
 // A system error for a failure that did not leave one.
 DWORD ErrorOr(DWORD error, DWORD fallback) { return error != ERROR_SUCCESS ? error : fallback; }
 
+// A reader of the archive with a position of its own: every read names its
+// offset, so that the threads decoding different blocks can share the one
+// handle.
 struct FileInStream {
   ISeekInStream vt;
   HANDLE file;
+  int64_t position;
 };
 
 SRes ReadArchive(ISeekInStreamPtr p, void* buffer, size_t* size) {
-  HANDLE file = reinterpret_cast<const FileInStream*>(p)->file;
+  auto* stream = reinterpret_cast<FileInStream*>(const_cast<ISeekInStream*>(p));
   const size_t wanted = *size;
   size_t done = 0;
   while (done < wanted) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(wanted - done, kMaxWriteChunk));
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(stream->position));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(stream->position) >> 32);
     DWORD read = 0;
-    if (!::ReadFile(file, static_cast<char*>(buffer) + done, chunk, &read, nullptr)) {
+    if (!::ReadFile(stream->file, static_cast<char*>(buffer) + done, chunk, &read, &at)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF)
+        break;  // At or past the end: what was read so far is the answer.
       *size = done;
       return SZ_ERROR_READ;
     }
     if (read == 0)
-      break;  // The end of the file: what was read so far is the answer.
+      break;
     done += read;
+    stream->position += read;
   }
   *size = done;
   return SZ_OK;
 }
 
 SRes SeekArchive(ISeekInStreamPtr p, Int64* position, ESzSeek origin) {
-  HANDLE file = reinterpret_cast<const FileInStream*>(p)->file;
-  DWORD method;
+  auto* stream = reinterpret_cast<FileInStream*>(const_cast<ISeekInStream*>(p));
+  int64_t base_position;
   switch (origin) {
-    case SZ_SEEK_SET: method = FILE_BEGIN; break;
-    case SZ_SEEK_CUR: method = FILE_CURRENT; break;
-    case SZ_SEEK_END: method = FILE_END; break;
+    case SZ_SEEK_SET: base_position = 0; break;
+    case SZ_SEEK_CUR: base_position = stream->position; break;
+    case SZ_SEEK_END: {
+      LARGE_INTEGER size;
+      if (!::GetFileSizeEx(stream->file, &size))
+        return SZ_ERROR_READ;
+      base_position = size.QuadPart;
+      break;
+    }
     default: return SZ_ERROR_PARAM;
   }
-  LARGE_INTEGER distance;
-  distance.QuadPart = *position;
-  LARGE_INTEGER result;
-  if (!::SetFilePointerEx(file, distance, &result, method))
+  // A position from a damaged header must not wrap around.
+  if ((*position > 0 && base_position > INT64_MAX - *position) ||
+      (*position < 0 && base_position + *position < 0)) {
     return SZ_ERROR_READ;
-  *position = result.QuadPart;
+  }
+  const int64_t target = base_position + *position;
+  stream->position = target;
+  *position = target;
   return SZ_OK;
 }
 
@@ -124,57 +153,102 @@ std::wstring EntryName(const CSzArEx& db, UInt32 index) {
   return name;
 }
 
-}  // namespace
-
-// What one extraction holds, released in order whichever way it ends.
-class SevenZipExtractor::Extraction {
+// The archive as the decoder reads it: through a look-ahead buffer, with a
+// position of its own.
+class ArchiveLookStream {
  public:
-  explicit Extraction(HANDLE archive) {
+  explicit ArchiveLookStream(HANDLE archive) {
     stream_.vt.Read = &ReadArchive;
     stream_.vt.Seek = &SeekArchive;
     stream_.file = archive;
+    stream_.position = 0;
     look_buffer_.reset(new Byte[kLookAheadSize]);
     LookToRead2_CreateVTable(&look_, False);
     look_.buf = look_buffer_.get();
     look_.bufSize = kLookAheadSize;
     look_.realStream = &stream_.vt;
     LookToRead2_INIT(&look_);
-    SzArEx_Init(&db_);
   }
-  ~Extraction() {
-    if (allocator_) {
-      // The output buffer goes back before the allocator deletes its file.
-      ISzAlloc_Free(allocator_->sz_alloc(), output_);
-      allocator_.reset();
+  ArchiveLookStream(const ArchiveLookStream&) = delete;
+  ArchiveLookStream& operator=(const ArchiveLookStream&) = delete;
+
+  ILookInStreamPtr get() const { return &look_.vt; }
+
+ private:
+  FileInStream stream_;
+  std::unique_ptr<Byte[]> look_buffer_;
+  CLookToRead2 look_;
+};
+
+// Writes entry |index| of |db|, |size| bytes at |data|, to |path|, with its
+// time. 0 or the system error, with |*status| saying which call failed.
+DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, const Byte* data,
+                 size_t size, SevenZipExtractor::Status* status) {
+  base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
+    LOG(ERROR) << "Error returned by CreateFile: " << error << " for " << path;
+    *status = SevenZipExtractor::kCreateFailed;
+    return error;
+  }
+  size_t done = 0;
+  while (done < size) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, kMaxWriteChunk));
+    DWORD wrote = 0;
+    // The source is the mapped output buffer: a page that cannot be read
+    // back makes WriteFile fail rather than fault.
+    const BOOL ok = ::WriteFile(file.Get(), data + done, chunk, &wrote, nullptr);
+    if (!ok || wrote != chunk) {
+      const DWORD error = ErrorOr(ok ? ERROR_SUCCESS : ::GetLastError(), ERROR_WRITE_FAULT);
+      LOG(ERROR) << "Error returned by WriteFile: " << error << " for " << path;
+      *status = SevenZipExtractor::kWriteFailed;
+      return error;
     }
-    SzArEx_Free(&db_, &kHeapAlloc);
+    done += wrote;
   }
+  if (SzBitWithVals_Check(&db.MTime, index)) {
+    FILETIME time;
+    time.dwLowDateTime = db.MTime.Vals[index].Low;
+    time.dwHighDateTime = db.MTime.Vals[index].High;
+    if (!::SetFileTime(file.Get(), nullptr, nullptr, &time)) {
+      const DWORD error = ErrorOr(::GetLastError(), ERROR_WRITE_FAULT);
+      LOG(ERROR) << "Error returned by SetFileTime: " << error << " for " << path;
+      *status = SevenZipExtractor::kSetTimeFailed;
+      return error;
+    }
+  }
+  // Closed here, not by the holder, because a failed close can mean lost
+  // data on a network volume.
+  if (!base::win::CloseHandleThroughVerifier(file.Release())) {
+    const DWORD error = ErrorOr(::GetLastError(), ERROR_WRITE_FAULT);
+    LOG(ERROR) << "Error returned by CloseHandle: " << error << " for " << path;
+    *status = SevenZipExtractor::kCloseFailed;
+    return error;
+  }
+  return ERROR_SUCCESS;
+}
 
-  SRes Open() {
-    // The archive is read from its start: Open() may have been followed by
-    // an earlier extraction.
-    Int64 start = 0;
-    if (SeekArchive(&stream_.vt, &start, SZ_SEEK_SET) != SZ_OK)
-      return SZ_ERROR_READ;
-    return SzArEx_Open(&db_, &look_.vt, &kHeapAlloc, &kTempAlloc);
-  }
-
-  const CSzArEx& db() const { return db_; }
-  MappedOutputAllocator* allocator() { return allocator_.get(); }
-  void CreateAllocator(const base::FilePath& folder) {
-    allocator_ = std::make_unique<MappedOutputAllocator>(folder);
-  }
+// Decodes blocks on one thread: its own reads of the archive and its own
+// output buffer, in a file of the destination folder.
+class BlockDecoder {
+ public:
+  BlockDecoder(HANDLE archive, const CSzArEx* db, const base::FilePath& folder)
+      : db_(db), stream_(archive), allocator_(folder) {}
+  BlockDecoder(const BlockDecoder&) = delete;
+  BlockDecoder& operator=(const BlockDecoder&) = delete;
+  // The output buffer goes back before the allocator deletes its file.
+  ~BlockDecoder() { ISzAlloc_Free(allocator_.sz_alloc(), output_); }
 
   // Decodes entry |index| under the in-page error guard. False after an
   // in-page error in the output buffer, with its NT status.
   bool Decode(UInt32 index, SRes* result, const Byte** data, size_t* size, DWORD* nt_status) {
     size_t offset = 0;
-    DecodeCall call = {&db_,          &look_.vt, index, &block_index_,          &output_,
-                       &output_size_, &offset,   size,  allocator_->sz_alloc(), SZ_OK};
-    if (!RunWithInPageErrorGuard(&RunDecode, &call, &IsInOutputBuffer, allocator_.get(),
-                                 nt_status)) {
+    DecodeCall call = {db_,           stream_.get(), index, &block_index_,         &output_,
+                       &output_size_, &offset,       size,  allocator_.sz_alloc(), SZ_OK};
+    if (!RunWithInPageErrorGuard(&RunDecode, &call, &IsInOutputBuffer, &allocator_, nt_status)) {
       // What the decoder allocated for itself during the call is lost; the
-      // output buffer is still known and is freed with the extraction.
+      // output buffer is still known and is freed with the decoder.
       return false;
     }
     *result = call.result;
@@ -183,14 +257,118 @@ class SevenZipExtractor::Extraction {
   }
 
  private:
-  FileInStream stream_;
-  std::unique_ptr<Byte[]> look_buffer_;
-  CLookToRead2 look_;
-  CSzArEx db_;
-  std::unique_ptr<MappedOutputAllocator> allocator_;
+  const CSzArEx* db_;
+  ArchiveLookStream stream_;
+  MappedOutputAllocator allocator_;
   UInt32 block_index_ = 0xFFFFFFFF;
   Byte* output_ = nullptr;
   size_t output_size_ = 0;
+};
+
+// What the decoding threads share: the blocks and their entries, the next
+// block to take, how many entries are written, and the first failure.
+struct DecodeRun {
+  const CSzArEx* db;
+  HANDLE archive;
+  base::FilePath folder;
+  const std::vector<base::FilePath>* paths;
+  // The entries of each block, in archive order.
+  std::vector<std::vector<UInt32>> block_entries;
+
+  std::atomic<size_t> next_block{0};
+  std::atomic<uint32_t> entries_done{0};
+  std::atomic<bool> failed{false};
+  // Decoding threads still running; the last one signals |finished|.
+  std::atomic<size_t> running{0};
+  base::WaitableEvent finished{base::WaitableEvent::ResetPolicy::kManual,
+                               base::WaitableEvent::InitialState::kNotSignaled};
+
+  base::Lock lock;
+  // Under |lock|: the first failure.
+  DWORD error = ERROR_SUCCESS;
+  SevenZipExtractor::Status status = SevenZipExtractor::kOk;
+  DWORD in_page_nt_status = 0;
+
+  // Records the first failure; the other threads stop at their next entry.
+  void Fail(DWORD failure, SevenZipExtractor::Status failure_status, DWORD nt_status) {
+    base::AutoLock hold(lock);
+    if (failed.load())
+      return;
+    error = failure;
+    status = failure_status;
+    in_page_nt_status = nt_status;
+    failed.store(true);
+  }
+};
+
+// Takes blocks of |run| until none is left or one failed.
+void DecodeBlocks(DecodeRun* run) {
+  BlockDecoder decoder(run->archive, run->db, run->folder);
+  for (;;) {
+    const size_t block = run->next_block.fetch_add(1);
+    if (block >= run->block_entries.size())
+      return;
+    for (UInt32 index : run->block_entries[block]) {
+      if (run->failed.load())
+        return;
+      SRes result = SZ_OK;
+      const Byte* data = nullptr;
+      size_t size = 0;
+      DWORD nt_status = 0;
+      if (!decoder.Decode(index, &result, &data, &size, &nt_status)) {
+        LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; NTSTATUS = 0x"
+                   << std::hex << nt_status;
+        run->Fail(ERROR_IO_DEVICE, SevenZipExtractor::kInPageError, nt_status);
+        return;
+      }
+      if (result != SZ_OK) {
+        LOG(ERROR) << "Error returned by SzExtract: " << result;
+        run->Fail(kUnusableArchive, SevenZipExtractor::kDecodingFailed, 0);
+        return;
+      }
+      SevenZipExtractor::Status status = SevenZipExtractor::kOk;
+      const DWORD error = WriteEntry(*run->db, index, (*run->paths)[index], data, size, &status);
+      if (error != ERROR_SUCCESS) {
+        run->Fail(error, status, 0);
+        return;
+      }
+      run->entries_done.fetch_add(1);
+    }
+  }
+}
+
+// The function of one decoding thread.
+void RunDecodingThread(DecodeRun* run) {
+  DecodeBlocks(run);
+  if (run->running.fetch_sub(1) == 1)
+    run->finished.Signal();
+}
+
+// How many blocks are decoded at once: one per processor, at most
+// kMaxDecodeThreads, at most one per block.
+size_t DecodeThreadCount(size_t blocks) {
+  const int processors = base::win::WindowsVersionInfo::GetInstance()->processors();
+  const size_t threads = static_cast<size_t>(std::clamp(processors, 1, kMaxDecodeThreads));
+  return std::max<size_t>(1, std::min(threads, blocks));
+}
+
+}  // namespace
+
+// The archive's catalogue, read once; the decoding threads share it
+// read-only.
+class SevenZipExtractor::Extraction {
+ public:
+  explicit Extraction(HANDLE archive) : stream_(archive) { SzArEx_Init(&db_); }
+  ~Extraction() { SzArEx_Free(&db_, &kHeapAlloc); }
+
+  // Reads the catalogue from the archive's start.
+  SRes Open() { return SzArEx_Open(&db_, stream_.get(), &kHeapAlloc, &kTempAlloc); }
+
+  const CSzArEx& db() const { return db_; }
+
+ private:
+  ArchiveLookStream stream_;
+  CSzArEx db_;
 };
 
 SevenZipExtractor::SevenZipExtractor(PackageFetcherDelegate* progress) : progress_(progress) {}
@@ -242,26 +420,49 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
 
   // Every name is checked before anything is written: an archive that tries
   // to reach outside the folder leaves no trace in it.
+  std::vector<base::FilePath> paths;
+  paths.reserve(db.NumFiles);
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
     if (SzArEx_GetFileNameUtf16(&db, i, nullptr) == 0) {
       LOG(ERROR) << "Couldn't get file name";
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
-    if (!IsSafeRelativePath(EntryName(db, i), true)) {
+    const std::wstring name = EntryName(db, i);
+    if (!IsSafeRelativePath(name, true)) {
       LOG(ERROR) << "Archive entry " << i << " has a name that does not stay inside " << folder
                  << "; the archive is refused";
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
+    paths.push_back(folder.Append(name));
   }
 
-  // A block is decoded whole into the output buffer, so the largest block
-  // and every file written from the blocks must fit on the volume. Checked
-  // before decoding, so that an archive that merely claims a huge size is
-  // refused at once.
-  uint64_t largest_block = 0;
-  for (UInt32 f = 0; f < db.db.NumFolders; ++f) {
+  // The entries of each block; entries without data (folders, empty files)
+  // belong to none.
+  const UInt32 block_count = db.db.NumFolders;
+  std::vector<std::vector<UInt32>> block_entries(block_count);
+  std::vector<UInt32> dataless;
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    const UInt32 block = db.FileToFolder[i];
+    if (block == static_cast<UInt32>(-1)) {
+      dataless.push_back(i);
+    } else if (block < block_count) {
+      block_entries[block].push_back(i);
+    } else {
+      LOG(ERROR) << "Archive entry " << i << " names block " << block << " of " << block_count;
+      status_ = kDecodingFailed;
+      return kUnusableArchive;
+    }
+  }
+
+  // Each block being decoded lies whole in its thread's output buffer, so
+  // the largest blocks decoded at once and every file written from the
+  // blocks must fit on the volume. Checked before decoding, so that an
+  // archive that merely claims a huge size is refused at once.
+  const size_t thread_count = DecodeThreadCount(block_count);
+  std::vector<uint64_t> block_sizes;
+  for (UInt32 f = 0; f < block_count; ++f) {
     const uint64_t unpacked = SzAr_GetFolderUnpackSize(&db.db, f);
     // The block's packed streams lie one after the other.
     const uint64_t packed = db.db.PackPositions[db.db.FoStartPackStreamIndex[f + 1]] -
@@ -274,106 +475,101 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
       status_ = kDecodingFailed;
       return kUnusableArchive;
     }
-    largest_block = std::max<uint64_t>(largest_block, unpacked);
+    block_sizes.push_back(unpacked);
+  }
+  std::sort(block_sizes.begin(), block_sizes.end(), std::greater<uint64_t>());
+  uint64_t buffers = 0;
+  for (size_t t = 0; t < thread_count && t < block_sizes.size(); ++t) {
+    // Saturated: sizes from a hostile header must not wrap into a small sum.
+    buffers = block_sizes[t] > UINT64_MAX - buffers ? UINT64_MAX : buffers + block_sizes[t];
   }
   const uint64_t total_files = db.NumFiles ? db.UnpackPositions[db.NumFiles] : 0;
   ULARGE_INTEGER free_bytes;
   if (::GetDiskFreeSpaceExW(folder.c_str(), &free_bytes, nullptr, nullptr) &&
-      (largest_block > free_bytes.QuadPart || total_files > free_bytes.QuadPart - largest_block)) {
-    LOG(ERROR) << "Archive needs " << largest_block << " bytes for its largest block and "
+      (buffers > free_bytes.QuadPart || total_files > free_bytes.QuadPart - buffers)) {
+    LOG(ERROR) << "Archive needs " << buffers << " bytes for the blocks decoded at once and "
                << total_files << " bytes of files; " << folder << " has " << free_bytes.QuadPart
                << " bytes free";
     status_ = kDecodingFailed;
     return ERROR_DISK_FULL;
   }
 
-  extraction.CreateAllocator(folder);
+  if (written)
+    written->insert(written->end(), paths.begin(), paths.end());
   status_ = kOk;
   if (progress_)
     progress_->SetTotalProgress(db.NumFiles);
 
+  // Every folder is made before the threads start, so that they only ever
+  // write files.
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
-    if (progress_)
-      progress_->SetCurrentProgress(i);
-    const base::FilePath path = folder.Append(EntryName(db, i));
-    if (written)
-      written->push_back(path);
-
-    if (SzArEx_IsDir(&db, i)) {
-      if (!EnsureFolder(path)) {
-        const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-        LOG(ERROR) << "Could not create the folder " << path;
-        status_ = kCreateFailed;
-        return error;
-      }
-      continue;
-    }
-
-    SRes result = SZ_OK;
-    const Byte* data = nullptr;
-    size_t size = 0;
-    DWORD nt_status = 0;
-    if (!extraction.Decode(i, &result, &data, &size, &nt_status)) {
-      in_page_nt_status_ = nt_status;
-      LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; NTSTATUS = 0x"
-                 << std::hex << nt_status;
-      status_ = kInPageError;
-      return ERROR_IO_DEVICE;
-    }
-    if (result != SZ_OK) {
-      LOG(ERROR) << "Error returned by SzExtract: " << result;
-      status_ = kDecodingFailed;
-      return kUnusableArchive;
-    }
-
-    if (!EnsureFolder(path.DirName())) {
+    const base::FilePath& path = paths[i];
+    const base::FilePath target = SzArEx_IsDir(&db, i) ? path : path.DirName();
+    if (!EnsureFolder(target)) {
       const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-      LOG(ERROR) << "Could not create the folder " << path.DirName();
+      LOG(ERROR) << "Could not create the folder " << target;
       status_ = kCreateFailed;
       return error;
     }
-    base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-      const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-      LOG(ERROR) << "Error returned by CreateFile: " << error << " for " << path;
-      status_ = kCreateFailed;
-      return error;
-    }
-    size_t done = 0;
-    while (done < size) {
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, kMaxWriteChunk));
-      DWORD wrote = 0;
-      // The source is the mapped output buffer: a page that cannot be read
-      // back makes WriteFile fail rather than fault.
-      const BOOL ok = ::WriteFile(file.Get(), data + done, chunk, &wrote, nullptr);
-      if (!ok || wrote != chunk) {
-        const DWORD error = ErrorOr(ok ? ERROR_SUCCESS : ::GetLastError(), ERROR_WRITE_FAULT);
-        LOG(ERROR) << "Error returned by WriteFile: " << error << " for " << path;
-        status_ = kWriteFailed;
-        return error;
-      }
-      done += wrote;
-    }
-    if (SzBitWithVals_Check(&db.MTime, i)) {
-      FILETIME time;
-      time.dwLowDateTime = db.MTime.Vals[i].Low;
-      time.dwHighDateTime = db.MTime.Vals[i].High;
-      if (!::SetFileTime(file.Get(), nullptr, nullptr, &time)) {
-        const DWORD error = ErrorOr(::GetLastError(), ERROR_WRITE_FAULT);
-        LOG(ERROR) << "Error returned by SetFileTime: " << error << " for " << path;
-        status_ = kSetTimeFailed;
+  }
+
+  DecodeRun run;
+  run.db = &db;
+  run.archive = archive_.Get();
+  run.folder = folder;
+  run.paths = &paths;
+  run.block_entries = std::move(block_entries);
+
+  // Empty files need no decoder.
+  for (UInt32 i : dataless) {
+    if (!SzArEx_IsDir(&db, i)) {
+      Status status = kOk;
+      const DWORD error = WriteEntry(db, i, paths[i], nullptr, 0, &status);
+      if (error != ERROR_SUCCESS) {
+        status_ = status;
         return error;
       }
     }
-    // Closed here, not by the holder, because a failed close can mean lost
-    // data on a network volume.
-    if (!base::win::CloseHandleThroughVerifier(file.Release())) {
-      const DWORD error = ErrorOr(::GetLastError(), ERROR_WRITE_FAULT);
-      LOG(ERROR) << "Error returned by CloseHandle: " << error << " for " << path;
-      status_ = kCloseFailed;
-      return error;
+    run.entries_done.fetch_add(1);
+  }
+
+  uint32_t reported = 0;
+  auto report_progress = [&] {
+    const uint32_t done = run.entries_done.load();
+    for (; progress_ && reported < done; ++reported)
+      progress_->SetCurrentProgress(reported);
+  };
+  if (!run.block_entries.empty()) {
+    std::vector<std::unique_ptr<base::PlainThread>> threads;
+    // Counted up front: a thread that ends before the next one starts must
+    // not find itself the last.
+    run.running.store(thread_count + 1);
+    for (size_t t = 0; t < thread_count; ++t) {
+      auto thread = std::make_unique<base::PlainThread>("Package unpacking",
+                                                        base::Bind(&RunDecodingThread, &run));
+      if (!thread->Start()) {
+        run.running.fetch_sub(1);
+        continue;  // Logged there; the threads started take every block.
+      }
+      threads.push_back(std::move(thread));
     }
+    if (threads.empty()) {
+      DecodeBlocks(&run);
+    } else {
+      if (run.running.fetch_sub(1) == 1)
+        run.finished.Signal();
+      // The calling thread reports the progress while the others decode.
+      while (!run.finished.TimedWait(base::TimeSpan::FromMilliseconds(kProgressIntervalMs)))
+        report_progress();
+      for (const auto& thread : threads)
+        thread->Join();
+    }
+  }
+  report_progress();
+  if (run.failed.load()) {
+    status_ = run.status;
+    in_page_nt_status_ = run.in_page_nt_status;
+    return run.error;
   }
   return ERROR_SUCCESS;
 }

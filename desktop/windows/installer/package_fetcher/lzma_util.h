@@ -1,7 +1,9 @@
 // Unpacks a 7z archive into a folder with the LZMA SDK's decoder. Solid
-// blocks are decoded into a file-backed view (MappedOutputAllocator), and a
-// failing page of that view ends the extraction with ERROR_IO_DEVICE
-// instead of the process.
+// blocks are independent of each other: each is decoded on a thread of its
+// own (one per processor, at most eight at once) into a file-backed view
+// (MappedOutputAllocator), and a failing page of that view ends the
+// extraction with ERROR_IO_DEVICE instead of the process. Every entry's CRC
+// is checked by the decoder.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 
@@ -44,11 +46,13 @@ class SevenZipExtractor {
   // Opens |archive| for reading; 0 or the system error code (status
   // kArchiveNotFound when it does not exist, kArchiveNotOpened otherwise).
   DWORD Open(const base::FilePath& archive);
-  // Extracts every entry below |folder| (which should exist: the decoder's
-  // output buffer is backed by a file there). The paths of the entries are
-  // added to |written| when given. 0 on success, else a non-zero code: a
+  // Extracts every entry below |folder| (which should exist: the decoders'
+  // output buffers are backed by files there). The paths of all entries are
+  // added to |written| when given, once the archive passed its checks and
+  // before anything is written. 0 on success, else a non-zero code: a
   // system error, ERROR_IO_DEVICE after an in-page error, or
-  // ERROR_INVALID_HANDLE for an unusable archive.
+  // ERROR_INVALID_HANDLE for an unusable archive. |progress| hears of the
+  // entries written in their archive order, on the calling thread.
   DWORD ExtractSevenZipArchive(const base::FilePath& folder, std::vector<base::FilePath>* written);
   void Close();
 

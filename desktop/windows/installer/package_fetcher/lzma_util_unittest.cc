@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <set>
 #include <thread>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "base/files/directory_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/threading/lock.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
@@ -41,6 +43,15 @@ class ProgressRecorder : public PackageFetcherDelegate {
   std::vector<uint32_t> totals;
   std::vector<uint32_t> currents;
 };
+
+// One total of |entries|, then each entry once, in archive order.
+void ExpectProgressInOrder(const ProgressRecorder& progress, size_t entries) {
+  ASSERT_EQ(1u, progress.totals.size());
+  EXPECT_EQ(entries, progress.totals[0]);
+  ASSERT_EQ(entries, progress.currents.size());
+  for (uint32_t i = 0; i < progress.currents.size(); ++i)
+    EXPECT_EQ(i, progress.currents[i]);
+}
 
 // Every file and folder below |root|, relative to it.
 std::vector<std::wstring> ListTree(const base::FilePath& root) {
@@ -107,11 +118,7 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
     for (const base::FilePath& path : written)
       EXPECT_TRUE(base::PathExists(path)) << path;
 
-    ASSERT_EQ(1u, progress.totals.size());
-    EXPECT_EQ(written.size(), progress.totals[0]);
-    ASSERT_EQ(written.size(), progress.currents.size());
-    for (uint32_t i = 0; i < progress.currents.size(); ++i)
-      EXPECT_EQ(i, progress.currents[i]);
+    ExpectProgressInOrder(progress, written.size());
   }
 }
 
@@ -247,24 +254,96 @@ void RaiseInPageErrorIn(const void* buffer) {
   RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
 }
 
+// In one block, or on any of the threads decoding many blocks at once.
 TEST_F(SevenZipExtractorTest, AFailingPageOfTheOutputBufferEndsTheExtraction) {
-  testing::ScopedLogCapture log;
-  SevenZipExtractor::SetDecodeHookForTesting(&RaiseInPageErrorIn);
-  SevenZipExtractor extractor(nullptr);
-  const DWORD result = Extract(L"lzma_solid.7z", &extractor);
-  SevenZipExtractor::SetDecodeHookForTesting(nullptr);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), result);
-  EXPECT_EQ(SevenZipExtractor::kInPageError, extractor.status());
-  EXPECT_EQ(0xC0000185u, extractor.in_page_nt_status());
-  EXPECT_TRUE(Logged(log, "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; NTSTATUS = "));
-  // The output buffer's file went with the extraction.
-  for (const std::wstring& name : ListTree(Out()))
-    EXPECT_EQ(std::wstring::npos, name.find(L".tmp")) << name;
+  for (const wchar_t* archive : {L"lzma_solid.7z", L"many_blocks.7z"}) {
+    SCOPED_TRACE(archive);
+    ASSERT_TRUE(base::DeletePath(Out(), true));
+    testing::ScopedLogCapture log;
+    SevenZipExtractor::SetDecodeHookForTesting(&RaiseInPageErrorIn);
+    SevenZipExtractor extractor(nullptr);
+    const DWORD result = Extract(archive, &extractor);
+    SevenZipExtractor::SetDecodeHookForTesting(nullptr);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), result);
+    EXPECT_EQ(SevenZipExtractor::kInPageError, extractor.status());
+    EXPECT_EQ(0xC0000185u, extractor.in_page_nt_status());
+    EXPECT_TRUE(Logged(log, "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; NTSTATUS = "));
+    // The output buffers' files went with the extraction.
+    for (const std::wstring& name : ListTree(Out()))
+      EXPECT_EQ(std::wstring::npos, name.find(L".tmp")) << name;
+  }
 
   // Extracting works again afterwards.
   ASSERT_TRUE(base::DeletePath(Out(), true));
   SevenZipExtractor again(nullptr);
   EXPECT_EQ(0u, Extract(L"lzma_solid.7z", &again));
+}
+
+// The threads that ran the decoder, recorded by the decode hook.
+base::Lock g_decoder_threads_lock;
+std::set<DWORD> g_decoder_threads;
+
+void RecordDecoderThread(const void*) {
+  base::AutoLock hold(g_decoder_threads_lock);
+  g_decoder_threads.insert(GetCurrentThreadId());
+}
+
+// An archive of many solid blocks: they are decoded on several threads at
+// once, and every file comes out whole, whichever thread wrote it.
+TEST_F(SevenZipExtractorTest, ManyBlocksAreDecodedInParallelAndComeOutWhole) {
+  g_decoder_threads.clear();
+  SevenZipExtractor::SetDecodeHookForTesting(&RecordDecoderThread);
+  ProgressRecorder progress;
+  SevenZipExtractor extractor(&progress);
+  std::vector<base::FilePath> written;
+  const DWORD result = Extract(L"many_blocks.7z", &extractor, &written);
+  SevenZipExtractor::SetDecodeHookForTesting(nullptr);
+  ASSERT_EQ(0u, result);
+  EXPECT_EQ(SevenZipExtractor::kOk, extractor.status());
+
+  SYSTEM_INFO system = {};
+  GetSystemInfo(&system);
+  if (system.dwNumberOfProcessors > 1) {
+    EXPECT_LT(1u, g_decoder_threads.size());
+  }
+  EXPECT_EQ(0u, g_decoder_threads.count(GetCurrentThreadId()));
+
+  // The same tree as the one packed, byte for byte, and nothing else.
+  const base::FilePath tree = PayloadFixture(L"archives").Append(L"blocks");
+  std::vector<std::wstring> expected = ListTree(tree);
+  std::vector<std::wstring> actual = ListTree(Out());
+  std::sort(expected.begin(), expected.end());
+  std::sort(actual.begin(), actual.end());
+  EXPECT_EQ(expected, actual);
+  size_t files = 0;
+  for (const std::wstring& name : expected) {
+    if (base::DirectoryExists(tree.Append(name)))
+      continue;
+    ++files;
+    std::string want, got;
+    ASSERT_TRUE(base::ReadFileToString(tree.Append(name), &want)) << name;
+    ASSERT_TRUE(base::ReadFileToString(Out().Append(name), &got)) << name;
+    EXPECT_TRUE(want == got) << name;
+  }
+  EXPECT_GE(files, 25u);
+  EXPECT_EQ(expected.size(), written.size());
+
+  // Progress comes on this thread, for each entry once, in archive order.
+  ExpectProgressInOrder(progress, written.size());
+}
+
+// A damaged block fails the whole extraction with its status, whichever
+// thread finds it; the threads stop and take their buffers' files along.
+// (An in-page error on a decoding thread: see the test above.)
+TEST_F(SevenZipExtractorTest, ADamagedBlockAmongManyFailsTheExtraction) {
+  testing::ScopedLogCapture log;
+  SevenZipExtractor extractor(nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE),
+            Extract(L"many_blocks_late_damage.7z", &extractor));
+  EXPECT_EQ(SevenZipExtractor::kDecodingFailed, extractor.status());
+  EXPECT_TRUE(Logged(log, "Error returned by SzExtract: "));
+  for (const std::wstring& name : ListTree(Out()))
+    EXPECT_EQ(std::wstring::npos, name.find(L".tmp")) << name;
 }
 
 TEST(MappedOutputAllocatorTest, BlocksLiveInTheBackingFile) {

@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# Races our offline installer against an NSIS 3 installer of the same files.
+#
+#   tools/bench_vs_nsis.sh [build-dir] [runs]     (default: <repo>/build, 3 runs)
+#
+# Builds a browser-sized package: the demo package (tools: installer.exe,
+# installer_engine.dll and launcher_fixture.exe of the build) plus at least
+# 300 MiB of the 64-bit PE DLLs that Debian's Wine ships, over 300 files in
+# all. Makes our offline installer of it (make_installer.py) and an NSIS
+# installer of the same files (Debian's nsis: Unicode, Target amd64-unicode,
+# solid LZMA) that puts them where ours does: the files list into the
+# version folder, launcher.exe into the install folder. Then, in each run,
+# installs both silently under Wine into fresh folders, ours first in odd
+# runs and NSIS first in even ones, checks that both installed
+# byte-identical files, and uninstalls ours again (not timed). Prints every
+# time, the medians and their ratio, and exits 1 when ours takes more than
+# 0.9 of NSIS's time.
+#
+# Ours runs as a user would start it, with everything it always does: the
+# payload unpacked and checked (CRC of every entry), the back end started,
+# every change made through the transaction that a failure rolls back, the
+# installer log written, registry, shortcuts and scheduled task made.
+# Statistics are switched off: a benchmark must not wait for a network.
+#
+# BENCH_PACKAGE_CACHE=<folder> keeps the package (and its files) there and
+# reuses it in later runs: making it takes a minute or two.
+#
+# Installs nsis with apt-get when makensis is missing (as tools/setup.sh does).
+set -euo pipefail
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+ROOT=$(dirname "$HERE")
+BUILD=${1:-$ROOT/build}
+RUNS=${2:-3}
+BIN=$BUILD/bin
+MAX_RATIO=0.9
+PE_SOURCE=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+PE_BYTES=$((300 * 1024 * 1024))
+# Blocks of the 7z archive are decoded independently (in parallel).
+SOLID_BLOCK=32m
+
+log() { printf '[bench_vs_nsis %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
+
+for f in installer.exe installer_engine.dll launcher_fixture.exe; do
+  [[ -f "$BIN/$f" ]] || { log "$BIN/$f not found; build the project first"; exit 2; }
+done
+[[ -d "$PE_SOURCE" ]] || { log "$PE_SOURCE not found (Debian's wine64)"; exit 2; }
+if ! command -v makensis >/dev/null; then
+  log "installing nsis"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y nsis >/dev/null
+fi
+command -v 7zz >/dev/null || { log "7zz not found (package 7zip)"; exit 2; }
+
+# shellcheck source=wine_prefix.sh
+source "$HERE/wine_prefix.sh"
+velmo_wine_prefix_create
+# A persistent server (it may be running already) and Wine's services,
+# started before anything is timed.
+"$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+"$VELMO_WINE" wineboot </dev/null >/dev/null 2>&1
+wine_run() { "$VELMO_WINE" "$@" </dev/null; }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+WORK=$(mktemp -d /tmp/bench_vs_nsis.XXXXXX)
+cleanup() { [[ -n "${BENCH_KEEP:-}" ]] || rm -rf "$WORK"; }
+trap cleanup EXIT
+
+# --- The package and both installers. ---
+PACKAGE=${BENCH_PACKAGE_CACHE:-$WORK/package}
+# A kept package is reused only when it carries this build's installer.
+if [[ -f "$PACKAGE/package.7z" && -f "$PACKAGE/tree/files_list" ]] &&
+   cmp -s "$PACKAGE/tree/installer.exe" "$BIN/installer.exe" &&
+   cmp -s "$PACKAGE/tree/installer_engine.dll" "$BIN/installer_engine.dll"; then
+  log "reusing the package in $PACKAGE"
+else
+  log "making the package ($SOLID_BLOCK solid blocks)"
+  python3 "$ROOT/testing/demo_package/make_demo_package.py" \
+    --installer "$BIN/installer.exe" --engine "$BIN/installer_engine.dll" \
+    --browser "$BIN/launcher_fixture.exe" --launcher "$BIN/launcher_fixture.exe" \
+    --browser-name velmo.exe --extra-files "$PE_SOURCE" --extra-bytes "$PE_BYTES" \
+    --solid-block-size "$SOLID_BLOCK" --tree "$PACKAGE/tree" --output "$PACKAGE/package.7z"
+fi
+mkdir -p "$WORK/ours"
+python3 "$HERE/make_installer.py" --image "$BIN/installer.exe" --package "$PACKAGE/package.7z" \
+  --output "$WORK/ours/velmo_bench_installer.exe"
+# The host loads the engine from its own folder.
+cp "$BIN/installer_engine.dll" "$WORK/ours/"
+version=$(wine_run "$BIN/installer.exe" --version | tr -d '\r\n')
+[[ -n "$version" ]] || { log "installer.exe --version printed nothing"; exit 1; }
+
+files=$(tr -d '\r' <"$PACKAGE/tree/files_list" | grep -c .)
+bytes=$(tr -d '\r' <"$PACKAGE/tree/files_list" | while read -r name; do
+  [[ -n "$name" ]] && stat -c %s "$PACKAGE/tree/${name//\\//}"
+done | awk '{ s += $1 } END { print s }')
+log "package: $files files, $bytes bytes, version $version; 7z archive $(stat -c %s "$PACKAGE/package.7z") bytes"
+if ((files < 300 || bytes < PE_BYTES)); then
+  log "the package is smaller than a browser's (300 files, $PE_BYTES bytes)"
+  exit 2
+fi
+
+# The NSIS script: every entry of the files list into the version folder,
+# launcher.exe into the install folder. makensis runs here, so the sources
+# are Linux paths; the targets are Windows ones.
+write_nsis_script() {
+  python3 - "$PACKAGE/tree" "$version" <<'EOF'
+import os, sys
+tree, version = sys.argv[1:3]
+with open(os.path.join(tree, "files_list"), encoding="utf-8") as f:
+    names = [n for n in f.read().splitlines() if n]
+print('Unicode true')
+print('Target amd64-unicode')
+print('SetCompressor /SOLID lzma')
+print('SilentInstall silent')
+print('RequestExecutionLevel user')
+print('Name "Velmo"')
+print('OutFile "nsis_installer.exe"')
+print('InstallDir "$LOCALAPPDATA\\Velmo NSIS"')
+print('Section')
+folders = {}
+for name in names:
+    folders.setdefault(name.rpartition("\\")[0], []).append(name)
+for folder in sorted(folders):
+    print('  SetOutPath "$INSTDIR\\%s%s"' % (version, "\\" + folder if folder else ""))
+    for name in folders[folder]:
+        print('  File "%s/%s"' % (tree, name.replace("\\", "/")))
+print('  SetOutPath "$INSTDIR"')
+print('  File "%s/launcher.exe"' % tree)
+print('SectionEnd')
+EOF
+}
+
+if [[ -f "$PACKAGE/nsis_installer.exe" && "$PACKAGE/nsis_installer.exe" -nt "$PACKAGE/package.7z" ]]; then
+  cp "$PACKAGE/nsis_installer.exe" "$WORK/"
+else
+  log "making the NSIS installer"
+  write_nsis_script >"$WORK/bench.nsi"
+  (cd "$WORK" && makensis -V2 bench.nsi >/dev/null)
+  [[ -z "${BENCH_PACKAGE_CACHE:-}" ]] || cp "$WORK/nsis_installer.exe" "$PACKAGE/"
+fi
+log "NSIS installer $(stat -c %s "$WORK/nsis_installer.exe") bytes, ours $(stat -c %s "$WORK/ours/velmo_bench_installer.exe") bytes"
+
+# --- The race. ---
+SWITCHES=(--silent --allusers=0 --enable-installer-stats=0 --launchbrowser=0
+          --with-feature:installer-pref-default-overrides-support=off)
+
+run_ours() {
+  local folder=$1
+  wine_run "$WORK/ours/velmo_bench_installer.exe" "${SWITCHES[@]}" \
+    "--installfolder=$(winpath "$folder")" "--temp-folder=$(winpath "$WORK/temp")"
+}
+run_nsis() { wine_run "$WORK/nsis_installer.exe" /S "/D=$(winpath "$1")"; }
+uninstall_ours() {
+  wine_run "$1/$version/installer.exe" --uninstall --silent --enable-installer-stats=0 || true
+  for _ in $(seq 100); do [[ -e "$1/launcher.exe" ]] || break; sleep 0.2; done
+}
+
+# Seconds that "$@" takes, to the millisecond.
+timed() {
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || { log "failed: $*"; return 1; }
+  t1=$(date +%s.%N)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
+}
+
+same_files() {
+  local ours=$1 nsis=$2 name
+  while read -r name; do
+    [[ -n "$name" ]] || continue
+    cmp -s "$ours/$version/${name//\\//}" "$nsis/$version/${name//\\//}" ||
+      { log "differs: $name"; return 1; }
+  done < <(tr -d '\r' <"$PACKAGE/tree/files_list")
+  cmp -s "$ours/launcher.exe" "$nsis/launcher.exe" || { log "differs: launcher.exe"; return 1; }
+  # Nothing more in NSIS's folder, and ours holds exactly the package's
+  # files in its version folder.
+  local want got
+  want=$(tr -d '\r' <"$PACKAGE/tree/files_list" | grep -c .)
+  got=$(find "$ours/$version" -type f | wc -l)
+  [[ "$want" == "$got" ]] || { log "ours has $got files in $version, the package $want"; return 1; }
+  got=$(find "$nsis/$version" -type f | wc -l)
+  [[ "$want" == "$got" ]] || { log "NSIS has $got files in $version, the package $want"; return 1; }
+}
+
+cat "$WORK/ours/velmo_bench_installer.exe" "$WORK/nsis_installer.exe" >/dev/null
+ours_times=() nsis_times=()
+for run in $(seq "$RUNS"); do
+  ours_folder="$WORK/run$run/ours" nsis_folder="$WORK/run$run/nsis"
+  mkdir -p "$WORK/run$run" "$WORK/temp"
+  if ((run % 2)); then
+    t_ours=$(timed run_ours "$ours_folder")
+    t_nsis=$(timed run_nsis "$nsis_folder")
+  else
+    t_nsis=$(timed run_nsis "$nsis_folder")
+    t_ours=$(timed run_ours "$ours_folder")
+  fi
+  same_files "$ours_folder" "$nsis_folder"
+  log "run $run: ours $t_ours s, NSIS $t_nsis s (installed files identical)"
+  ours_times+=("$t_ours") nsis_times+=("$t_nsis")
+  uninstall_ours "$ours_folder"
+  rm -rf "$WORK/run$run" "$WORK/temp"
+done
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ours=$(median "${ours_times[@]}")
+nsis=$(median "${nsis_times[@]}")
+ratio=$(awk -v o="$ours" -v n="$nsis" 'BEGIN { printf "%.2f", o / n }')
+echo "package: $files files, $bytes bytes ($(nproc) cores)"
+echo "ours (velmo_bench_installer.exe --silent): ${ours_times[*]} s, median $ours s"
+echo "NSIS (nsis_installer.exe /S):              ${nsis_times[*]} s, median $nsis s"
+echo "ratio ours/NSIS: $ratio (at most $MAX_RATIO required)"
+awk -v r="$ratio" -v m="$MAX_RATIO" 'BEGIN { exit !(r <= m) }'
