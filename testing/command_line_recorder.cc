@@ -20,7 +20,7 @@ int wmain() {
     return 2;
   const std::wstring line = std::wstring(::GetCommandLineW()) + L"\n";
   DWORD written = 0;
-  const BOOL ok = ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)),
-                              &written, nullptr);
+  const BOOL ok = ::WriteFile(file.Get(), line.data(),
+                              static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
   return ok ? 0 : 3;
 }

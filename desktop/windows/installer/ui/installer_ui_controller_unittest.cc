@@ -103,11 +103,13 @@ TEST_F(InteractiveInstallerTest, UninstallAsksBeforeQuitting) {
   const base::FilePath installation = temp_.GetPath().Append(L"Velmo");
   ASSERT_TRUE(base::CreateDirectoryTree(installation));
   for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
-    ASSERT_TRUE(base::CopySingleFile(test::InstallerBinFolder().Append(name), installation.Append(name)));
+    ASSERT_TRUE(
+        base::CopySingleFile(test::InstallerBinFolder().Append(name), installation.Append(name)));
   ASSERT_EQ(1, base::WriteFileBytes(installation.Append(L"velmo.exe"), "x", 1));
   ASSERT_EQ(1, base::WriteFileBytes(installation.Append(L"launcher.exe"), "x", 1));
 
-  const base::Process& uninstaller = Start({L"--uninstall"}, {.host = installation.Append(L"installer.exe")});
+  const base::Process& uninstaller =
+      Start({L"--uninstall"}, {.host = installation.Append(L"installer.exe")});
   InstallerUIDriver driver(uninstaller.Pid());
   ASSERT_TRUE(driver.WaitForWindow());
   for (int id : {IDC_UNINSTALL_QUESTION, IDC_UNINSTALL_BUTTON, IDC_CANCEL_BUTTON})

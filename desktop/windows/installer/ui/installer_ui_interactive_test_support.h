@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "base/process.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -36,21 +39,31 @@ inline base::FilePath InstallerBinFolder() {
   return folder;
 }
 
+// How InteractiveInstallerTest starts an installer.
+struct InstallerLaunch {
+  // The built installer.exe when empty.
+  base::FilePath host;
+  // Whether "installfolder" names the test's folder (an uninstallation
+  // never gets it); without it the window starts on the default folder.
+  bool install_folder = true;
+  // Started with a token whose Administrators group is deny-only: a user
+  // who is no administrator, which Wine's user never is.
+  bool non_admin = false;
+};
+
 class InteractiveInstallerTest : public testing::Test {
  protected:
-  // How an installer is started.
-  struct Launch {
-    // The built installer.exe when empty.
-    base::FilePath host;
-    // Whether "installfolder" names the test's folder (an uninstallation
-    // never gets it); without it the window starts on the default folder.
-    bool install_folder = true;
-    // Started with a token whose Administrators group is deny-only: a user
-    // who is no administrator, which Wine's user never is.
-    bool non_admin = false;
-  };
+  using Launch = InstallerLaunch;
 
   void SetUp() override {
+    // Whatever the installers start (a browser for a web page among them)
+    // ends with the test at the latest.
+    job_.Reset(::CreateJobObjectW(nullptr, nullptr));
+    ASSERT_TRUE(job_.IsValid());
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ASSERT_TRUE(::SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits,
+                                          sizeof(limits)));
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     // The installers started here write their logs into the test's folder.
     SetChildEnvironment(L"TEMP", temp_.GetPath().value());
@@ -66,8 +79,10 @@ class InteractiveInstallerTest : public testing::Test {
         process->Terminate(1, true);
     }
     RemoveInstallation();
+    ::TerminateJobObject(job_.Get(), 1);
     for (auto it = saved_environment_.rbegin(); it != saved_environment_.rend(); ++it)
-      ::SetEnvironmentVariableW(it->first.c_str(), it->second.empty() ? nullptr : it->second.c_str());
+      ::SetEnvironmentVariableW(it->first.c_str(),
+                                it->second.empty() ? nullptr : it->second.c_str());
   }
 
   // Sets |name| for the installers started from now on (they inherit this
@@ -87,9 +102,8 @@ class InteractiveInstallerTest : public testing::Test {
   // network), and the preference overrides, which come from the product's
   // own server, are not fetched.
   const base::Process& Start(std::vector<std::wstring> args, const Launch& launch = Launch()) {
-    base::CommandLine command_line(launch.host.empty()
-                                       ? InstallerBinFolder().Append(L"installer.exe")
-                                       : launch.host);
+    base::CommandLine command_line(
+        launch.host.empty() ? InstallerBinFolder().Append(L"installer.exe") : launch.host);
     command_line.AppendSwitchNative("temp-folder", downloads_.value());
     command_line.AppendSwitchASCII("enable-installer-stats", "0");
     command_line.AppendSwitchASCII("with-feature:installer-pref-default-overrides-support", "off");
@@ -117,10 +131,13 @@ class InteractiveInstallerTest : public testing::Test {
         launch.non_admin ? LaunchAsNonAdmin(command_line)
                          : base::LaunchProcess(command_line, base::LaunchOptions())));
     EXPECT_TRUE(processes_.back()->IsValid());
+    // Before it can have started anything: it waits for its window's clicks.
+    EXPECT_TRUE(::AssignProcessToJobObject(job_.Get(), processes_.back()->Handle()));
     return *processes_.back();
   }
 
-  static int WaitForExit(const base::Process& process, DWORD timeout_ms = InstallerUIDriver::kWaitMs) {
+  static int WaitForExit(const base::Process& process,
+                         DWORD timeout_ms = InstallerUIDriver::kWaitMs) {
     int exit_code = -1;
     EXPECT_TRUE(process.WaitForExitWithTimeout(timeout_ms, &exit_code));
     return exit_code;
@@ -195,8 +212,38 @@ class InteractiveInstallerTest : public testing::Test {
     int exit_code = -1;
     if (!uninstaller.IsValid() || !uninstaller.WaitForExitWithTimeout(180000, &exit_code))
       ADD_FAILURE() << "the clean-up uninstallation did not run";
+    WaitForCleanupBatchFile();
     if (!log.app_id.empty())
       DeleteAutoupdateTask(&log.app_id);
+  }
+
+  // The programs (full image paths) of the processes that process |pid|
+  // started, running or ended.
+  static std::vector<std::wstring> ProgramsStartedBy(DWORD pid) {
+    std::vector<std::wstring> programs;
+    base::win::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+      if (entry.th32ParentProcessID != pid)
+        continue;
+      base::win::ScopedHandle child(
+          ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+      wchar_t image[MAX_PATH] = {};
+      DWORD length = MAX_PATH;
+      if (child.IsValid() && ::QueryFullProcessImageNameW(child.Get(), 0, image, &length))
+        programs.emplace_back(image, length);
+    }
+    return programs;
+  }
+
+  // Waits until the clean-up batch file that an uninstallation leaves in
+  // the install folder has done its work and deleted itself; false after
+  // 30 s.
+  bool WaitForCleanupBatchFile() const {
+    return InstallerUIDriver::WaitUntil(
+        [this] { return !base::PathExists(install_folder_.Append(kCleanupBatchFileName)); }, 30000);
   }
 
   // The installation record is XML, read through COM.
@@ -223,6 +270,7 @@ class InteractiveInstallerTest : public testing::Test {
   }
 
   std::vector<std::pair<std::wstring, std::wstring>> saved_environment_;
+  base::win::ScopedHandle job_;
 };
 
 }  // namespace test
