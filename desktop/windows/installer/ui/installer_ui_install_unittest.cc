@@ -46,19 +46,17 @@ constexpr DWORD kRunTimeoutMs = 180 * 1000;
 const std::vector<std::wstring> kInstallSwitches = {
     L"--v=1", L"--launchbrowser=0", L"--quicklaunchshortcut=0", L"--pintotaskbar=0"};
 
-std::wstring ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name) {
-  base::win::RegistryKey key;
-  std::wstring value;
-  if (key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_32KEY) != ERROR_SUCCESS ||
-      key.ReadValue(name, &value) != ERROR_SUCCESS) {
+// The install folder that this product's Add/Remove Programs entry below
+// |root| names; empty when there is no entry.
+std::wstring UninstallEntryLocation(HKEY root) {
+  base::win::RegistryKey entry;
+  if (entry.Open(root, GetUninstallKeyName(L"").c_str(), KEY_READ | KEY_WOW64_32KEY) !=
+      ERROR_SUCCESS) {
     return std::wstring();
   }
-  return value;
-}
-
-bool RegistryKeyExists(HKEY root, const std::wstring& path) {
-  base::win::RegistryKey key;
-  return key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_32KEY) == ERROR_SUCCESS;
+  std::wstring location;
+  entry.ReadValue(L"InstallLocation", &location);
+  return location.empty() ? L"(an entry without a location)" : location;
 }
 
 // |markup| without its "<a ...>" and "</a>" tags: what a rich-edit control
@@ -187,6 +185,30 @@ class InteractiveInstallTest : public test::InteractiveInstallerTest {
     })) << folder;
   }
 
+  // Accept, then the error page with |error| and Try Again, without the
+  // full installer; Try Again, then the same error with the full
+  // installer offered too.
+  void AcceptAndExpectTheFullInstallerFromTheSecondError(InstallerUIDriver* driver,
+                                                         const std::wstring& error) {
+    driver->Click(IDC_ACCEPT_BUTTON);
+    ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver->Visible(IDC_RETRY_BUTTON); }))
+        << LogTails();
+    EXPECT_TRUE(driver->Visible(IDC_INSTALL_FAILED));
+    EXPECT_FALSE(driver->Visible(IDC_FULL_PACKAGE_BUTTON));
+    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT));
+    EXPECT_EQ(GetLocalizedString(IDS_BUTTON_TRY_AGAIN), driver->Text(IDC_RETRY_BUTTON));
+
+    driver->Click(IDC_RETRY_BUTTON);
+    ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] {
+      return driver->Visible(IDC_FULL_PACKAGE_BUTTON);
+    })) << LogTails();
+    EXPECT_EQ(2, LogCount("Displaying error"));
+    EXPECT_TRUE(driver->Visible(IDC_RETRY_BUTTON));
+    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT));
+    EXPECT_EQ(GetLocalizedString(IDS_BUTTON_GET_FULL_INSTALLER),
+              driver->Text(IDC_FULL_PACKAGE_BUTTON));
+  }
+
   // Waits for the end of |process| while it shows progress, collecting the
   // texts of every progress page seen on the way; its exit code, or -1.
   static int WaitWatchingProgress(const base::Process& process, InstallerUIDriver* driver,
@@ -218,10 +240,9 @@ class InteractiveInstallTest : public test::InteractiveInstallerTest {
     for (const base::FilePath& file : log.files)
       EXPECT_TRUE(base::PathExists(install_folder_.Append(log.subfolder).Append(file))) << file;
     EXPECT_TRUE(base::PathExists(install_folder_.Append(L"launcher.exe")));
-    const std::wstring uninstall_key = GetUninstallKeyName(L"");
-    EXPECT_EQ(install_folder_.value(), ReadRegistryString(root, uninstall_key, L"InstallLocation"));
-    EXPECT_FALSE(RegistryKeyExists(
-        root == HKEY_LOCAL_MACHINE ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, uninstall_key));
+    EXPECT_EQ(install_folder_.value(), UninstallEntryLocation(root));
+    EXPECT_EQ(L"", UninstallEntryLocation(root == HKEY_LOCAL_MACHINE ? HKEY_CURRENT_USER
+                                                                     : HKEY_LOCAL_MACHINE));
     return log;
   }
 
@@ -344,7 +365,7 @@ TEST_F(InteractiveInstallTest, GermanInstallThroughTheWindowThenUninstallThrough
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"launcher.exe")));
   for (const base::FilePath& file : log.files)
     EXPECT_FALSE(base::PathExists(install_folder_.Append(log.subfolder).Append(file))) << file;
-  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, GetUninstallKeyName(L"")));
+  EXPECT_EQ(L"", UninstallEntryLocation(HKEY_CURRENT_USER));
   InstallLog gone;
   EXPECT_FALSE(LoadInstallLog(&gone));
 }
@@ -378,23 +399,8 @@ TEST_F(InteractiveInstallTest, CorruptedPayloadOffersTheFullInstallerSecondAndIt
     return LogsContain("Exceeded maximum number of fetcher retries");
   })) << LogTails();
 
-  const std::wstring corrupted = GetLocalizedString(IDS_ERROR_PACKAGE_CORRUPTED);
-  driver.Click(IDC_ACCEPT_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_RETRY_BUTTON); }))
-      << LogTails();
-  EXPECT_TRUE(driver.Visible(IDC_INSTALL_FAILED));
-  EXPECT_FALSE(driver.Visible(IDC_FULL_PACKAGE_BUTTON));
-  EXPECT_EQ(corrupted, driver.Text(IDC_STATUS_TEXT));
-  EXPECT_EQ(GetLocalizedString(IDS_BUTTON_TRY_AGAIN), driver.Text(IDC_RETRY_BUTTON));
-
-  driver.Click(IDC_RETRY_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_FULL_PACKAGE_BUTTON); }))
-      << LogTails();
-  EXPECT_EQ(2, LogCount("Displaying error"));
-  EXPECT_TRUE(driver.Visible(IDC_RETRY_BUTTON));
-  EXPECT_EQ(corrupted, driver.Text(IDC_STATUS_TEXT));
-  EXPECT_EQ(GetLocalizedString(IDS_BUTTON_GET_FULL_INSTALLER),
-            driver.Text(IDC_FULL_PACKAGE_BUTTON));
+  ASSERT_NO_FATAL_FAILURE(AcceptAndExpectTheFullInstallerFromTheSecondError(
+      &driver, GetLocalizedString(IDS_ERROR_PACKAGE_CORRUPTED)));
 
   driver.Click(IDC_FULL_PACKAGE_BUTTON);
   EXPECT_EQ(1, WaitForExit(installer)) << LogTails();
@@ -432,21 +438,9 @@ TEST_F(InteractiveInstallTest, FailedFetchOffersTheFullInstallerSecondAndItOpens
   EXPECT_TRUE(LogsContain("Restarting package fetching, 3 of 3"));
   EXPECT_FALSE(LogsContain("Restarting package fetching, 4 of 3"));
 
-  const std::wstring download_failed = GetLocalizedString(IDS_ERROR_DOWNLOAD_FAILED);
-  driver.Click(IDC_ACCEPT_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_RETRY_BUTTON); }))
-      << LogTails();
+  ASSERT_NO_FATAL_FAILURE(AcceptAndExpectTheFullInstallerFromTheSecondError(
+      &driver, GetLocalizedString(IDS_ERROR_DOWNLOAD_FAILED)));
   EXPECT_TRUE(LogsContain("Restarting fetching after background tries failed."));
-  EXPECT_TRUE(driver.Visible(IDC_INSTALL_FAILED));
-  EXPECT_FALSE(driver.Visible(IDC_FULL_PACKAGE_BUTTON));
-  EXPECT_EQ(download_failed, driver.Text(IDC_STATUS_TEXT));
-  EXPECT_EQ(GetLocalizedString(IDS_BUTTON_TRY_AGAIN), driver.Text(IDC_RETRY_BUTTON));
-
-  driver.Click(IDC_RETRY_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_FULL_PACKAGE_BUTTON); }))
-      << LogTails();
-  EXPECT_TRUE(driver.Visible(IDC_RETRY_BUTTON));
-  EXPECT_EQ(download_failed, driver.Text(IDC_STATUS_TEXT));
 
   driver.Click(IDC_FULL_PACKAGE_BUTTON);
   EXPECT_EQ(1, WaitForExit(installer)) << LogTails();
@@ -521,6 +515,8 @@ TEST_F(InteractiveInstallTest, RefusedElevationSwitchesToACurrentUserInstall) {
 
   std::vector<std::wstring> switches = kInstallSwitches;
   switches.push_back(L"--allusers=1");
+  // Not chosen in the window here: this run never opens the options.
+  switches.push_back(L"--setdefaultbrowser=0");
   const base::Process& installer = Start(switches, {.host = FullInstaller(), .non_admin = true});
   InstallerUIDriver driver(installer.Pid());
   ASSERT_TRUE(driver.WaitForWindow()) << LogTails();
