@@ -210,13 +210,16 @@ class InteractiveInstallTest : public test::InteractiveInstallerTest {
   }
 
   // Waits for the end of |process| while it shows progress, collecting the
-  // texts of every progress page seen on the way; its exit code, or -1.
+  // texts of every progress page seen on the way; its exit code, or -1 (it
+  // is then ended) when it shows the error page or does not end in time.
   static int WaitWatchingProgress(const base::Process& process, InstallerUIDriver* driver,
                                   std::vector<std::map<int, std::wstring>>* progress_texts) {
     const ULONGLONG end = ::GetTickCount64() + kRunTimeoutMs;
     int exit_code = -1;
     while (!process.WaitForExitWithTimeout(20, &exit_code)) {
-      if (::GetTickCount64() > end) {
+      if (::GetTickCount64() > end || driver->Visible(IDC_RETRY_BUTTON)) {
+        ADD_FAILURE() << "no end without an error: "
+                      << base::WideToUTF8(driver->Text(IDC_STATUS_TEXT));
         process.Terminate(1, true);
         return -1;
       }

@@ -20,12 +20,16 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/win/scoped_com.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
+#include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/user_token_test_support.h"
 #include "desktop/windows/installer/ui/installer_ui_driver_test_support.h"
 #include "gtest/gtest.h"
@@ -64,6 +68,13 @@ class InteractiveInstallerTest : public testing::Test {
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     ASSERT_TRUE(::SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits,
                                           sizeof(limits)));
+    // An installation remembers its folder for the next one, and an
+    // uninstallation keeps that: the value comes back as it was.
+    base::win::RegistryKey company;
+    had_last_install_path_ =
+        company.Open(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), KEY_QUERY_VALUE) ==
+            ERROR_SUCCESS &&
+        company.ReadValue(LastInstallPathValueName().c_str(), &last_install_path_) == ERROR_SUCCESS;
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     // The installers started here write their logs into the test's folder.
     SetChildEnvironment(L"TEMP", temp_.GetPath().value());
@@ -80,6 +91,14 @@ class InteractiveInstallerTest : public testing::Test {
     }
     RemoveInstallation();
     ::TerminateJobObject(job_.Get(), 1);
+    base::win::RegistryKey company;
+    if (company.Open(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), KEY_SET_VALUE) ==
+        ERROR_SUCCESS) {
+      if (had_last_install_path_)
+        company.WriteValue(LastInstallPathValueName().c_str(), last_install_path_);
+      else
+        company.DeleteValue(LastInstallPathValueName().c_str());
+    }
     for (auto it = saved_environment_.rbegin(); it != saved_environment_.rend(); ++it)
       ::SetEnvironmentVariableW(it->first.c_str(),
                                 it->second.empty() ? nullptr : it->second.c_str());
@@ -269,7 +288,13 @@ class InteractiveInstallerTest : public testing::Test {
     return base::Process(info.hProcess);
   }
 
+  static std::wstring LastInstallPathValueName() {
+    return L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
+  }
+
   std::vector<std::pair<std::wstring, std::wstring>> saved_environment_;
+  bool had_last_install_path_ = false;
+  std::wstring last_install_path_;
   base::win::ScopedHandle job_;
 };
 
