@@ -97,7 +97,7 @@ std::wstring RecordedCommandLines(const base::FilePath& recorder) {
 class ScopedOpenCommand {
  public:
   ScopedOpenCommand(HKEY root, const std::wstring& name, const std::wstring& command)
-      : root_(root), class_key_(L"Software\\Classes\\" + name) {
+      : root_(root), name_(name), class_key_(std::wstring(kClassesKey) + L"\\" + name) {
     base::win::RegistryKey existing;
     existed_ = existing.Open(root_, class_key_.c_str(), KEY_READ) == ERROR_SUCCESS;
     had_command_ = existed_ &&
@@ -111,8 +111,8 @@ class ScopedOpenCommand {
   ~ScopedOpenCommand() {
     base::win::RegistryKey key;
     if (!existed_) {
-      if (key.Open(root_, L"Software\\Classes", KEY_ALL_ACCESS) == ERROR_SUCCESS)
-        key.DeleteKey(class_key_.substr(wcslen(L"Software\\Classes\\")).c_str());
+      if (key.Open(root_, kClassesKey, KEY_ALL_ACCESS) == ERROR_SUCCESS)
+        key.DeleteKey(name_.c_str());
       return;
     }
     if (key.Open(root_, (class_key_ + L"\\shell\\open\\command").c_str(), KEY_SET_VALUE) !=
@@ -126,7 +126,10 @@ class ScopedOpenCommand {
   }
 
  private:
+  static constexpr wchar_t kClassesKey[] = L"Software\\Classes";
+
   const HKEY root_;
+  const std::wstring name_;
   const std::wstring class_key_;
   bool existed_ = false;
   bool had_command_ = false;
