@@ -554,8 +554,16 @@ TEST_F(InteractiveInstallTest, BadInputShowsTheInvalidStateAndNeverLosesAClick) 
   ASSERT_NO_FATAL_FAILURE(OpenOptions(&driver));
   EXPECT_EQ(LoadLocalizedString(fallback_id, IDS_LANGUAGE_NAME, {}),
             driver.Text(IDC_LANGUAGE_COMBO));
-  const std::wstring bad_paths[] = {L"C:\\" + std::wstring(300, L'a'), L"CON", L"relative\\folder",
-                                    L"C:\\a<b>|c", L"C:\\tab\there?"};
+  // A folder below a file can never be made: the window says so at once,
+  // unlike a folder without write access, which only the installation finds.
+  const base::FilePath file = temp_.GetPath().Append(L"a file");
+  ASSERT_EQ(1, base::WriteFileBytes(file, "x", 1));
+  const std::wstring bad_paths[] = {L"C:\\" + std::wstring(300, L'a'),
+                                    L"CON",
+                                    L"relative\\folder",
+                                    L"C:\\a<b>|c",
+                                    L"C:\\tab\there?",
+                                    file.Append(L"Velmo").value()};
   for (const std::wstring& bad : bad_paths) {
     driver.Type(IDC_INSTALL_PATH_COMBO, bad);
     EXPECT_TRUE(InstallerUIDriver::WaitUntil([&] {
