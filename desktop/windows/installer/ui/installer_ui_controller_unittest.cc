@@ -9,142 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "base/command_line.h"
-#include "base/files/directory_enumerator.h"
 #include "base/files/file_util.h"
-#include "base/files/path_registry.h"
-#include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
-#include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
-#include "desktop/windows/installer/ui/installer_ui_driver_test_support.h"
+#include "desktop/windows/installer/ui/installer_ui_interactive_test_support.h"
 #include "desktop/windows/installer/ui/installer_ui_lock.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "gtest/gtest.h"
-#include "testing/http_server/test_server.h"
 
 namespace installer {
 namespace {
 
 using test::InstallerUIDriver;
 
-base::FilePath BinFolder() {
-  base::FilePath folder;
-  base::PathRegistry::Get(base::kPathExeDirectory, &folder);
-  return folder;
-}
-
-class InteractiveInstallerTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(temp_.CreateUniqueTempDir());
-    wchar_t saved[MAX_PATH];
-    const DWORD length = ::GetEnvironmentVariableW(L"TEMP", saved, MAX_PATH);
-    saved_temp_.assign(saved, length < MAX_PATH ? length : 0);
-    // The installers started here write their logs into the test's folder.
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"TEMP", temp_.GetPath().value().c_str()));
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", temp_.GetPath().value().c_str()));
-    downloads_ = temp_.GetPath().Append(L"downloads");
-  }
-  void TearDown() override {
-    for (const auto& process : processes_) {
-      int exit_code = 0;
-      if (process->IsValid() && !process->WaitForExitWithTimeout(0, &exit_code))
-        process->Terminate(1, true);
-    }
-    ::SetEnvironmentVariableW(L"TEMP", saved_temp_.c_str());
-    ::SetEnvironmentVariableW(L"TMP", saved_temp_.c_str());
-  }
-
-  // Starts |host| (the built installer by default) with the switches
-  // |args| and the test's download folder. Unless |args| name another,
-  // the package server is one where nothing listens: fetching fails and is
-  // retried for as long as the run lasts. No statistics are sent (their
-  // sending would wait for the network).
-  const base::Process& Start(std::vector<std::wstring> args,
-                             base::FilePath host = base::FilePath()) {
-    base::CommandLine command_line(host.empty() ? BinFolder().Append(L"installer.exe") : host);
-    command_line.AppendSwitchNative("temp-folder", downloads_.value());
-    command_line.AppendSwitchASCII("enable-installer-stats", "0");
-    bool package_server_given = false;
-    bool uninstall = false;
-    for (const std::wstring& arg : args) {
-      package_server_given |= arg.rfind(L"--internal-package-server=", 0) == 0;
-      uninstall |= arg == L"--uninstall";
-    }
-    // An installation goes into the test's folder, never the machine's.
-    if (!uninstall)
-      command_line.AppendSwitchNative("installfolder",
-                                      temp_.GetPath().Append(L"Installed").value());
-    if (!package_server_given)
-      command_line.AppendSwitchASCII("internal-package-server", "http://127.0.0.1:1/");
-    for (const std::wstring& arg : args) {
-      const size_t equals = arg.find(L'=');
-      const std::string name(arg.begin() + 2,
-                             equals == std::wstring::npos ? arg.end() : arg.begin() + equals);
-      if (equals == std::wstring::npos)
-        command_line.AppendSwitch(name);
-      else
-        command_line.AppendSwitchNative(name, arg.substr(equals + 1));
-    }
-    processes_.push_back(
-        std::make_unique<base::Process>(base::LaunchProcess(command_line, base::LaunchOptions())));
-    EXPECT_TRUE(processes_.back()->IsValid());
-    return *processes_.back();
-  }
-
-  static int WaitForExit(const base::Process& process) {
-    int exit_code = -1;
-    EXPECT_TRUE(process.WaitForExitWithTimeout(InstallerUIDriver::kWaitMs, &exit_code));
-    return exit_code;
-  }
-
-  // The last lines of every installer log of the test, for failure
-  // messages.
-  std::string LogTails() const {
-    std::string tails;
-    base::DirectoryEnumerator logs(temp_.GetPath().Append(L"Velmo Installer"), false,
-                                   base::DirectoryEnumerator::FILES, L"*.log");
-    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
-      std::string content;
-      base::ReadFileToString(log, &content);
-      for (char& c : content) {
-        if (c == '\0' || c == '\r')
-          c = ' ';
-      }
-      tails += "--- " + log.BaseName().AsUTF8Unsafe() + "\n" +
-               content.substr(content.size() > 6000 ? content.size() - 6000 : 0);
-    }
-    return tails;
-  }
-
-  // Whether any installer log of the test has |text| in a line.
-  bool LogsContain(const std::string& text) const {
-    base::DirectoryEnumerator logs(temp_.GetPath().Append(L"Velmo Installer"), false,
-                                   base::DirectoryEnumerator::FILES, L"*.log");
-    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
-      std::string content;
-      if (base::ReadFileToString(log, &content) && content.find(text) != std::string::npos)
-        return true;
-    }
-    return false;
-  }
-
-  // Closes the window with its title-bar button and answers the question
-  // with |answer|.
-  static void CloseAndAnswer(InstallerUIDriver* driver, int answer) {
-    driver->Close();
-    HWND box = driver->WaitForMessageBox();
-    ASSERT_TRUE(box);
-    InstallerUIDriver::Answer(box, answer);
-  }
-
-  base::ScopedTempDir temp_;
-  std::wstring saved_temp_;
-  base::FilePath downloads_;
-  std::vector<std::unique_ptr<base::Process>> processes_;
-};
+using InteractiveInstallerTest = test::InteractiveInstallerTest;
 
 TEST_F(InteractiveInstallerTest, CancelAsksFirstAndOptionsSwitchToGerman) {
   const base::Process& installer = Start({});
@@ -224,11 +103,13 @@ TEST_F(InteractiveInstallerTest, UninstallAsksBeforeQuitting) {
   const base::FilePath installation = temp_.GetPath().Append(L"Velmo");
   ASSERT_TRUE(base::CreateDirectoryTree(installation));
   for (const wchar_t* name : {L"installer.exe", L"installer_engine.dll"})
-    ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(name), installation.Append(name)));
+    ASSERT_TRUE(
+        base::CopySingleFile(test::InstallerBinFolder().Append(name), installation.Append(name)));
   ASSERT_EQ(1, base::WriteFileBytes(installation.Append(L"velmo.exe"), "x", 1));
   ASSERT_EQ(1, base::WriteFileBytes(installation.Append(L"launcher.exe"), "x", 1));
 
-  const base::Process& uninstaller = Start({L"--uninstall"}, installation.Append(L"installer.exe"));
+  const base::Process& uninstaller =
+      Start({L"--uninstall"}, {.host = installation.Append(L"installer.exe")});
   InstallerUIDriver driver(uninstaller.Pid());
   ASSERT_TRUE(driver.WaitForWindow());
   for (int id : {IDC_UNINSTALL_QUESTION, IDC_UNINSTALL_BUTTON, IDC_CANCEL_BUTTON})
@@ -275,42 +156,6 @@ TEST_F(InteractiveInstallerTest, RunImmediatelyStartsWithoutAClick) {
               LogsContain("runimmediately set or Accept already clicked"));
   EXPECT_FALSE(LogsContain("Installation already in progress."));
   EXPECT_EQ(GetLocalizedString(IDS_PROGRESS_DOWNLOADING), driver.Text(IDC_STATUS_TEXT));
-
-  CloseAndAnswer(&driver, IDYES);
-  EXPECT_EQ(1, WaitForExit(installer)) << LogTails();
-}
-
-// The package server answers 404 for every request: each fetch fails at
-// once. Three failures before Accept restart the fetcher; after Accept the
-// failure shows the error page with Try Again, and the full installer is
-// offered only from the second error on.
-TEST_F(InteractiveInstallerTest, FailedFetchShowsTheErrorPageAndOffersTheFullPackageSecond) {
-  const base::Process& installer =
-      Start({L"--v=1", L"--internal-package-server=http://" +
-                           base::UTF8ToWide(testing_http::ServerAddress()) + L"/no-such-folder/"});
-  InstallerUIDriver driver(installer.Pid());
-  ASSERT_TRUE(driver.WaitForWindow());
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] {
-    return LogsContain("Exceeded maximum number of fetcher retries");
-  })) << LogTails();
-  EXPECT_TRUE(LogsContain("Restarting package fetching, 3 of 3"));
-  EXPECT_FALSE(LogsContain("Restarting package fetching, 4 of 3"));
-
-  const std::wstring download_failed = GetLocalizedString(IDS_ERROR_DOWNLOAD_FAILED);
-  driver.Click(IDC_ACCEPT_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_RETRY_BUTTON); }))
-      << LogTails();
-  EXPECT_TRUE(LogsContain("Restarting fetching after background tries failed."));
-  EXPECT_TRUE(driver.Visible(IDC_INSTALL_FAILED));
-  EXPECT_FALSE(driver.Visible(IDC_FULL_PACKAGE_BUTTON));
-  EXPECT_EQ(download_failed, driver.Text(IDC_STATUS_TEXT));
-  EXPECT_EQ(GetLocalizedString(IDS_BUTTON_TRY_AGAIN), driver.Text(IDC_RETRY_BUTTON));
-
-  driver.Click(IDC_RETRY_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_FULL_PACKAGE_BUTTON); }))
-      << LogTails();
-  EXPECT_TRUE(driver.Visible(IDC_RETRY_BUTTON));
-  EXPECT_EQ(download_failed, driver.Text(IDC_STATUS_TEXT));
 
   CloseAndAnswer(&driver, IDYES);
   EXPECT_EQ(1, WaitForExit(installer)) << LogTails();

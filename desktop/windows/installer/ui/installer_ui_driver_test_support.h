@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "base/process.h"
@@ -77,6 +78,44 @@ class InstallerUIDriver {
     Send(combo, CB_SETCURSEL, index, 0);
     ::PostMessageW(::GetParent(combo), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
                    reinterpret_cast<LPARAM>(combo));
+  }
+
+  // What typing |text| into the edit part of combo box |id| does: the new
+  // text, then the notice its dialog gets from the box.
+  void Type(int id, const std::wstring& text) const {
+    HWND combo = Control(id);
+    Send(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ::PostMessageW(::GetParent(combo), WM_COMMAND, MAKEWPARAM(id, CBN_EDITCHANGE),
+                   reinterpret_cast<LPARAM>(combo));
+  }
+
+  // The text of every visible control of the window and its options page
+  // that shows one, by control id (a combo box shows its edit part or
+  // selected item).
+  std::map<int, std::wstring> VisibleTexts() const {
+    std::map<int, std::wstring> texts;
+    if (!window_)
+      return texts;
+    ::EnumChildWindows(
+        window_,
+        [](HWND child, LPARAM param) -> BOOL {
+          wchar_t class_name[16] = {};
+          ::GetClassNameW(child, class_name, 16);
+          wchar_t parent_class[16] = {};
+          ::GetClassNameW(::GetParent(child), parent_class, 16);
+          // The options page itself is a dialog; its controls come next.
+          // The edit part inside a combo box is the box's, not a control.
+          if (std::wstring(class_name) == L"#32770" || std::wstring(parent_class) != L"#32770" ||
+              !::IsWindowVisible(child)) {
+            return TRUE;
+          }
+          const std::wstring text = WindowText(child);
+          if (!text.empty())
+            (*reinterpret_cast<std::map<int, std::wstring>*>(param))[::GetDlgCtrlID(child)] = text;
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    return texts;
   }
 
   // A message box of the process (a dialog without the logo area).

@@ -118,6 +118,26 @@ TEST_F(RichTextControlTest, LinkIsClickableColouredAndKeepsTheTextsDollars) {
   EXPECT_NE(RGB(0x68, 0x68, 0x68), FormatAt(1).crTextColor);
 }
 
+// A translation with a broken anchor shows its words as far as they are
+// there, and nothing of the markup or of the placeholders behind it.
+TEST_F(RichTextControlTest, BrokenAnchorsShowTheirWordsAndNoMarkup) {
+  SetRichTextWithLinks(control_.Get(), L"Read <a class=x>the terms</a> now", RGB(1, 2, 3));
+  std::wstring text = Text();
+  EXPECT_EQ(0u, text.find(L"Read ")) << text;
+  EXPECT_NE(std::wstring::npos, text.find(L"the terms")) << text;
+  EXPECT_NE(std::wstring::npos, text.find(L" now")) << text;
+
+  for (const wchar_t* markup : {L"Read <a href=\"tos\">never closed", L"Read <a href=\"tos\"</a>",
+                                L"Read <a href=\"tos>x</a> now", L"Read <a "}) {
+    SetRichTextWithLinks(control_.Get(), markup, RGB(1, 2, 3));
+    text = Text();
+    for (const wchar_t* leak : {L"<", L"$", L"HYPERLINK", L"href"})
+      EXPECT_EQ(std::wstring::npos, text.find(leak)) << markup << " shows " << text;
+  }
+  SetRichTextWithLinks(control_.Get(), L"Read <a href=\"tos\">never closed", RGB(1, 2, 3));
+  EXPECT_EQ(0u, Text().find(L"Read"));
+}
+
 TEST_F(RichTextControlTest, TextWithoutLinksIsShownUnchanged) {
   SetRichTextWithLinks(control_.Get(), L"Plain $1 text", RGB(255, 0, 0));
   EXPECT_EQ(L"Plain $1 text", Text());
