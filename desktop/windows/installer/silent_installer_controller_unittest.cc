@@ -84,16 +84,20 @@ std::wstring AutoupdateTaskName(const std::string& app_id) {
   return TaskScheduler::GetTaskName(L"Autoupdate " + base::UTF8ToWide(app_id));
 }
 
-// Every file in the folders where an installation puts its shortcuts and
-// where Wine keeps scheduled tasks.
+// The shortcuts on the desktops and in the start menus, and the files where
+// Wine keeps scheduled tasks. (Wine's desktop folder may be the Linux home
+// folder: only the shortcuts directly on it count.)
 std::set<std::wstring> ShortcutAndTaskFiles() {
   std::set<std::wstring> files;
-  for (int key : {base::kPathUserDesktop, base::kPathCommonDesktop, base::kPathStartMenu,
-                  base::kPathCommonStartMenu}) {
+  for (auto [key, recursive] : {std::pair{base::kPathUserDesktop, false},
+                                {base::kPathCommonDesktop, false},
+                                {base::kPathStartMenu, true},
+                                {base::kPathCommonStartMenu, true}}) {
     base::FilePath folder;
     if (!base::PathRegistry::Get(key, &folder))
       continue;
-    base::DirectoryEnumerator entries(folder, true, base::DirectoryEnumerator::FILES);
+    base::DirectoryEnumerator entries(folder, recursive, base::DirectoryEnumerator::FILES,
+                                      L"*.lnk");
     for (base::FilePath file = entries.Next(); !file.empty(); file = entries.Next())
       files.insert(file.value());
   }
@@ -107,6 +111,7 @@ class SilentRunTest : public testing::Test {
  protected:
   void SetUp() override {
     shell_files_before_ = ShortcutAndTaskFiles();
+    product_keys_before_ = ProductRegistryKeys();
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     install_folder_ = temp_.GetPath().Append(L"Velmo Demo");
     download_root_ = temp_.GetPath().Append(L"downloads");
@@ -269,23 +274,36 @@ class SilentRunTest : public testing::Test {
   }
 
   // Nothing of a failed installation into the test's folder is left: no
-  // folder, none of the product's registry keys for either root, no new
-  // shortcut, no new task.
+  // folder, none of the product's own registry keys that were not there
+  // before, no new shortcut, no new task.
   void ExpectNothingInstalled() {
     EXPECT_FALSE(base::PathExists(install_folder_));
-    const std::wstring prog_id = base::UTF8ToWide(GetProductName() + GetStreamName());
-    for (const std::wstring& key :
-         {GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
-          L"Software\\Clients\\StartMenuInternet\\" + prog_id,
-          L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + GetBrowserExeName()}) {
-      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
-          EXPECT_FALSE(RegistryKeyExists(root, key, view)) << key;
-      }
-    }
+    const std::set<std::string> keys = ProductRegistryKeys();
+    for (const std::string& key : keys)
+      EXPECT_TRUE(product_keys_before_.count(key)) << "left behind: " << key;
     const std::set<std::wstring> now = ShortcutAndTaskFiles();
     for (const std::wstring& file : now)
-      EXPECT_TRUE(shell_files_before_.count(file)) << "left behind: " << file;
+      EXPECT_TRUE(shell_files_before_.count(file)) << "left behind: " << base::WideToUTF8(file);
+  }
+
+  // Which of the keys that only an installation of the product makes exist,
+  // in either root and view.
+  static std::set<std::string> ProductRegistryKeys() {
+    const std::wstring prog_id = base::UTF8ToWide(GetProductName() + GetStreamName());
+    std::set<std::string> present;
+    for (const std::wstring& key : {GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
+                                    L"Software\\Clients\\StartMenuInternet\\" + prog_id}) {
+      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+          if (RegistryKeyExists(root, key, view)) {
+            present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
+                           (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") +
+                           base::WideToUTF8(key));
+          }
+        }
+      }
+    }
+    return present;
   }
 
   // Nothing that the installation described by |log| made is left: its
@@ -318,6 +336,7 @@ class SilentRunTest : public testing::Test {
   base::FilePath download_root_;
   std::wstring saved_temp_;
   std::set<std::wstring> shell_files_before_;
+  std::set<std::string> product_keys_before_;
 };
 
 std::string Sha256Hex(const base::FilePath& file) {

@@ -15,6 +15,7 @@
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/string_util.h"
+#include "base/utf_string_conversions.h"
 #include "crypto/secure_hash.h"
 #include "desktop/windows/installer/package_fetcher/version_check.h"
 #include "desktop/windows/installer/product_config.h"
