@@ -39,8 +39,7 @@ bool MatchesPattern(std::string_view data, std::string* where);
 std::unique_ptr<base::ListValue> RecordedRequests(std::string_view key);
 // The same, from the server at |address| ("HOST:PORT"), e.g. a second server
 // started beside the test.
-std::unique_ptr<base::ListValue> RecordedRequestsAt(std::string_view address,
-                                                    std::string_view key);
+std::unique_ptr<base::ListValue> RecordedRequestsAt(std::string_view address, std::string_view key);
 // The value of header |name| (case-insensitive) of one recorded request;
 // empty when absent.
 std::string RecordedHeader(const base::DictValue& request, std::string_view name);

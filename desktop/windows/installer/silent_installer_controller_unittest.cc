@@ -297,8 +297,7 @@ class SilentRunTest : public testing::Test {
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
           if (RegistryKeyExists(root, key, view)) {
             present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
-                           (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") +
-                           base::WideToUTF8(key));
+                           (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
           }
         }
       }
@@ -717,8 +716,8 @@ TEST_F(NetInstallerTest, RefusedPackagesFailAndLeaveNothing) {
     SCOPED_TRACE("older version");
     ServePackage(stand_in, "");
     ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION", L"1.0"));
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_FAKE_STREAM",
-                                          base::UTF8ToWide(GetStreamName()).c_str()));
+    ASSERT_TRUE(
+        ::SetEnvironmentVariableW(L"VELMO_FAKE_STREAM", base::UTF8ToWide(GetStreamName()).c_str()));
     EXPECT_EQ(1, RunNetInstaller());
     ExpectFetchFailure("Downloaded item is older than the installer",
                        "Downloaded package failed version check");

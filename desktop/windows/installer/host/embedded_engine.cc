@@ -86,16 +86,16 @@ std::wstring EngineFolder(const Engine& engine) {
 // |path| opened for reading with writers, deleters and renames kept out,
 // when it holds exactly the engine's bytes; an empty holder otherwise.
 ScopedFile OpenIfEngine(const std::wstring& path, const Engine& engine) {
-  ScopedFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size;
   if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart != engine.size)
     return ScopedFile();
   std::vector<char> chunk(kCompareChunk);
   for (DWORD offset = 0; offset < engine.size;) {
     DWORD read = 0;
-    const DWORD wanted = engine.size - offset < kCompareChunk ? engine.size - offset
-                                                             : kCompareChunk;
+    const DWORD wanted =
+        engine.size - offset < kCompareChunk ? engine.size - offset : kCompareChunk;
     if (!::ReadFile(file.Get(), chunk.data(), wanted, &read, nullptr) || read == 0 ||
         std::memcmp(chunk.data(), engine.bytes + offset, read) != 0) {
       return ScopedFile();
@@ -135,9 +135,9 @@ HMODULE LoadHeldFile(const std::wstring& path) {
 // current directory is already out (see wWinMain).
 void SearchSystemFolderOnly() {
   using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-  const auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"),
-                                               "SetDefaultDllDirectories")));
+  const auto set_default =
+      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
   if (set_default)
     set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

@@ -128,9 +128,8 @@ TEST_F(StandaloneHostTest, RunsTheEngineItCarriesFromAFolderNamedAfterIt) {
 // replaced, never loaded; no temporary copy is left behind.
 TEST_F(StandaloneHostTest, ReplacesAnythingButItsOwnEngine) {
   const std::string tiny = ReadBytes(BinFolder().Append(L"tiny_program.exe"));
-  for (const std::string& planted :
-       {engine_.substr(0, engine_.size() / 2), tiny, engine_ + std::string(1, '\0'),
-        std::string()}) {
+  for (const std::string& planted : {engine_.substr(0, engine_.size() / 2), tiny,
+                                     engine_ + std::string(1, '\0'), std::string()}) {
     ASSERT_TRUE(base::CreateDirectoryTree(engine_folder_));
     ASSERT_TRUE(WriteBytes(engine_folder_.Append(kEngineFileName), planted));
     EXPECT_EQ(GetVersionString(), AskVersion()) << planted.size() << " bytes planted";
