@@ -699,9 +699,8 @@ TEST_F(NetInstallerTest, UnreachableOrBrokenServerFailsAndLeavesNothing) {
 }
 
 // The package arrives but is not the one to install: its checksum differs
-// from the server's, it is older than the installer or of another stream
-// (a stand-in that answers the version and stream the test sets), or it
-// is unsigned while the installer is signed.
+// from the server's, or it is older than the installer or of another stream
+// (a stand-in that answers the version and stream the test sets).
 TEST_F(NetInstallerTest, RefusedPackagesFailAndLeaveNothing) {
   {
     SCOPED_TRACE("checksum");
@@ -731,14 +730,26 @@ TEST_F(NetInstallerTest, RefusedPackagesFailAndLeaveNothing) {
     ExpectFetchFailure("Downloaded item is of a different stream than the installer",
                        "Downloaded package failed version check");
   }
-  {
-    SCOPED_TRACE("unsigned package, signed installer");
-    ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "");
-    EXPECT_EQ(1, RunNetInstaller(
-                     BinFolder().Append(L"signed_installers").Append(L"velmo_installer_net.exe")));
-    ExpectFetchFailure("Signature incorrect for the downloaded package",
-                       "Signature incorrect for the downloaded package");
-  }
+}
+
+// An unsigned net installer (all the others) takes unsigned packages; a
+// signed one takes only packages signed by the product's signer.
+TEST_F(NetInstallerTest, SignedInstallerTakesOnlyPackagesOfItsSigner) {
+  const base::FilePath signed_installers = BinFolder().Append(L"signed_installers");
+  const base::FilePath signed_net_installer = signed_installers.Append(L"velmo_installer_net.exe");
+  ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "");
+  EXPECT_EQ(1, RunNetInstaller(signed_net_installer));
+  ExpectFetchFailure("Signature incorrect for the downloaded package",
+                     "Signature incorrect for the downloaded package");
+
+  ServePackage(signed_installers.Append(L"velmo_installer_full.exe"), "");
+  ASSERT_EQ(0, RunNetInstaller(signed_net_installer));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
+  const InstallLog log = ExpectInstalled(false);
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
 }
 
 // Nobody can answer a prompt in a silent run: the request is refused, and

@@ -174,9 +174,12 @@ HMODULE LoadInstallerEngine() {
       ::DeleteFileW(copy.c_str());
     return LoadHeldFile(path);
   }
+  // The copy stays where it is while it is loaded, which is until this
+  // process ends; a later start finds the place free again.
   if (!renamed) {
     if (ScopedFile held = OpenIfEngine(copy, engine))
       return LoadHeldFile(copy);
+    ::DeleteFileW(copy.c_str());
   }
   ReportStartFailure(L"the installer engine written to the temporary folder changed");
   return nullptr;
