@@ -14,6 +14,8 @@
 #   other_image_expected.exe  the other file that pasted signature belongs to
 #   test_root_ca.cer      the test CA's certificate (DER), which tests may
 #                         trust explicitly
+#   expected_signer.chain.pem, expected_signer.key
+#                         the expected signer's certificate chain and key
 # Only the openssl and osslsigncode command-line tools are used.
 set -euo pipefail
 
@@ -62,6 +64,9 @@ make_signer() {  # <name> <file prefix>
 }
 make_signer "$EXPECTED" expected
 make_signer "$OTHER" other
+# The expected signer's chain and key stay, for signing installers in tests.
+cp "$WORK/expected.chain.pem" "$OUT/expected_signer.chain.pem"
+cp "$WORK/expected.key" "$OUT/expected_signer.key"
 
 sign() {  # <signer prefix> <in> <out> [extra osslsigncode options...]
   local who=$1 in=$2 out=$3

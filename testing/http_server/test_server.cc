@@ -132,8 +132,14 @@ bool MatchesPattern(std::string_view data, std::string* where) {
 }
 
 std::unique_ptr<base::ListValue> RecordedRequests(std::string_view key) {
+  return RecordedRequestsAt(ServerAddress(), key);
+}
+
+std::unique_ptr<base::ListValue> RecordedRequestsAt(std::string_view address,
+                                                    std::string_view key) {
   std::string body;
-  std::wstring url = ServerUrl("/requests?key=" + std::string(key));
+  const std::wstring url =
+      base::UTF8ToWide("http://" + std::string(address) + "/requests?key=" + std::string(key));
   if (!HttpGet(url, &body)) {
     ADD_FAILURE() << "could not read the recorded requests, error " << GetLastError();
     return nullptr;

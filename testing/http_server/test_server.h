@@ -37,6 +37,9 @@ bool MatchesPattern(std::string_view data, std::string* where);
 // with "method", "path", "headers" (a list of [name, value]), "body",
 // "body_length"); null (and a test failure) when they cannot be read.
 std::unique_ptr<base::ListValue> RecordedRequests(std::string_view key);
+// The same, from the server at |address| ("HOST:PORT"), e.g. a second server
+// started beside the test.
+std::unique_ptr<base::ListValue> RecordedRequestsAt(std::string_view address, std::string_view key);
 // The value of header |name| (case-insensitive) of one recorded request;
 // empty when absent.
 std::string RecordedHeader(const base::DictValue& request, std::string_view name);

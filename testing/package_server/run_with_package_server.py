@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
 """Runs a command with a package server beside it.
 
-    run_with_package_server.py -- COMMAND...
+    run_with_package_server.py [--stats-port PORT] -- COMMAND...
 
 Starts package_server.py outside Wine on a free port of 127.0.0.1, over an
 empty folder of its own, and passes both to COMMAND: VELMO_TEST_SERVER
 ("127.0.0.1:PORT", where the test support of testing/http_server finds its
 recorded requests) and VELMO_PACKAGE_SERVER_ROOT (the folder as a Wine path;
-drive Z: is "/"). Stops the server by its pid when COMMAND ends and returns
-COMMAND's exit status.
+drive Z: is "/"). With --stats-port a second server takes the reports of
+the installers' statistics on that fixed port (the installer's
+"local-stats-server" switch names one address), and VELMO_STATS_SERVER
+gives it; the run fails at once when another program holds the port. Stops
+the servers by their pids when COMMAND ends and returns COMMAND's exit
+status.
 """
+import argparse
 import os
 import subprocess
 import sys
@@ -21,24 +26,44 @@ from server_runner import (command_after_dashes, environment_without_proxies,  #
                            stop_server, wait_for_file, wine_path)
 
 
+def start_server(folder, name, extra):
+    """A package server over folder/name/root; its process and port file."""
+    root = os.path.join(folder, name, "root")
+    os.makedirs(root)
+    port_file = os.path.join(folder, name, "port")
+    server = subprocess.Popen([sys.executable, os.path.join(HERE, "package_server.py"),
+                               "--root", root, "--port-file", port_file] + extra,
+                              stdin=subprocess.DEVNULL)
+    return server, root, port_file
+
+
 def main():
-    command = command_after_dashes(sys.argv[1:])
+    argv = sys.argv[1:]
+    dashes = argv.index("--") if "--" in argv else len(argv)
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--stats-port", type=int)
+    args = parser.parse_args(argv[:dashes])
+    command = command_after_dashes(argv[dashes:])
     if not command:
         sys.exit("no command given")
+    servers = []
     with tempfile.TemporaryDirectory(prefix="velmo-packages-") as tmp:
-        root = os.path.join(tmp, "root")
-        os.makedirs(root)
-        port_file = os.path.join(tmp, "port")
-        server = subprocess.Popen([sys.executable, os.path.join(HERE, "package_server.py"),
-                                   "--root", root, "--port-file", port_file],
-                                  stdin=subprocess.DEVNULL)
         try:
             env = environment_without_proxies()
+            server, root, port_file = start_server(tmp, "packages", [])
+            servers.append(server)
             env["VELMO_TEST_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
             env["VELMO_PACKAGE_SERVER_ROOT"] = wine_path(root)
+            if args.stats_port:
+                server, _, port_file = start_server(
+                    tmp, "stats", ["--port", str(args.stats_port), "--accept-posts"])
+                servers.append(server)
+                env["VELMO_STATS_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
             return subprocess.call(command, env=env)
         finally:
-            stop_server(server)
+            for server in servers:
+                if server.poll() is None:
+                    stop_server(server)
 
 
 if __name__ == "__main__":

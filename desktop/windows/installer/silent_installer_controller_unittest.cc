@@ -5,6 +5,7 @@
 // nothing. The tests run alone (see CMakeLists.txt): they install for real.
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,9 @@ base::FilePath BinFolder() {
   return exe_dir;
 }
 
-bool RegistryKeyExists(HKEY root, const std::wstring& path) {
+bool RegistryKeyExists(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_32KEY) {
   base::win::RegistryKey key;
-  return key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_32KEY) == ERROR_SUCCESS;
+  return key.Open(root, path.c_str(), KEY_READ | view) == ERROR_SUCCESS;
 }
 
 std::wstring ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name) {
@@ -84,9 +85,34 @@ std::wstring AutoupdateTaskName(const std::string& app_id) {
   return TaskScheduler::GetTaskName(L"Autoupdate " + base::UTF8ToWide(app_id));
 }
 
+// The shortcuts on the desktops and in the start menus, and the files where
+// Wine keeps scheduled tasks. (Wine's desktop folder may be the Linux home
+// folder: only the shortcuts directly on it count.)
+std::set<std::wstring> ShortcutAndTaskFiles() {
+  std::set<std::wstring> files;
+  for (auto [key, recursive] : {std::pair{base::kPathUserDesktop, false},
+                                {base::kPathCommonDesktop, false},
+                                {base::kPathStartMenu, true},
+                                {base::kPathCommonStartMenu, true}}) {
+    base::FilePath folder;
+    if (!base::PathRegistry::Get(key, &folder))
+      continue;
+    base::DirectoryEnumerator entries(folder, recursive, base::DirectoryEnumerator::FILES,
+                                      L"*.lnk");
+    for (base::FilePath file = entries.Next(); !file.empty(); file = entries.Next())
+      files.insert(file.value());
+  }
+  base::DirectoryEnumerator tasks(TaskFile(L""), true, base::DirectoryEnumerator::FILES);
+  for (base::FilePath file = tasks.Next(); !file.empty(); file = tasks.Next())
+    files.insert(file.value());
+  return files;
+}
+
 class SilentRunTest : public testing::Test {
  protected:
   void SetUp() override {
+    shell_files_before_ = ShortcutAndTaskFiles();
+    product_keys_before_ = ProductRegistryKeys();
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     install_folder_ = temp_.GetPath().Append(L"Velmo Demo");
     download_root_ = temp_.GetPath().Append(L"downloads");
@@ -248,12 +274,36 @@ class SilentRunTest : public testing::Test {
     return !base::PathExists(path);
   }
 
-  // Nothing of a failed installation into the test's folder is left.
+  // Nothing of a failed installation into the test's folder is left: no
+  // folder, none of the product's own registry keys that were not there
+  // before, no new shortcut, no new task.
   void ExpectNothingInstalled() {
     EXPECT_FALSE(base::PathExists(install_folder_));
-    const std::wstring uninstall_key = GetUninstallKeyName(L"");
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, uninstall_key));
+    const std::set<std::string> keys = ProductRegistryKeys();
+    for (const std::string& key : keys)
+      EXPECT_TRUE(product_keys_before_.count(key)) << "left behind: " << key;
+    const std::set<std::wstring> now = ShortcutAndTaskFiles();
+    for (const std::wstring& file : now)
+      EXPECT_TRUE(shell_files_before_.count(file)) << "left behind: " << base::WideToUTF8(file);
+  }
+
+  // Which of the keys that only an installation of the product makes exist,
+  // in either root and view.
+  static std::set<std::string> ProductRegistryKeys() {
+    const std::wstring prog_id = base::UTF8ToWide(GetProductName() + GetStreamName());
+    std::set<std::string> present;
+    for (const std::wstring& key : {GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
+                                    L"Software\\Clients\\StartMenuInternet\\" + prog_id}) {
+      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+          if (RegistryKeyExists(root, key, view)) {
+            present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
+                           (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
+          }
+        }
+      }
+    }
+    return present;
   }
 
   // Nothing that the installation described by |log| made is left: its
@@ -285,6 +335,8 @@ class SilentRunTest : public testing::Test {
   base::FilePath install_folder_;
   base::FilePath download_root_;
   std::wstring saved_temp_;
+  std::set<std::wstring> shell_files_before_;
+  std::set<std::string> product_keys_before_;
 };
 
 std::string Sha256Hex(const base::FilePath& file) {
@@ -294,7 +346,9 @@ std::string Sha256Hex(const base::FilePath& file) {
 }
 
 // The net installer against the package server that CTest starts beside the
-// suite (testing/package_server), whose files the tests lay out.
+// suite (testing/package_server), whose files the tests lay out, reporting
+// its statistics to the statistics server started beside it on the port
+// that "local-stats-server" names.
 class NetInstallerTest : public SilentRunTest {
  protected:
   void SetUp() override {
@@ -307,17 +361,27 @@ class NetInstallerTest : public SilentRunTest {
         "net" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(::GetTickCount64());
     server_folder_ = base::FilePath(std::wstring(root, length)).Append(base::UTF8ToWide(prefix_));
     ASSERT_TRUE(base::CreateDirectoryTree(server_folder_));
+    char stats[64];
+    const DWORD stats_length = ::GetEnvironmentVariableA("VELMO_STATS_SERVER", stats, 64);
+    ASSERT_TRUE(stats_length > 0 && stats_length < 64) << "not started beside a stats server";
+    stats_server_.assign(stats, stats_length);
+  }
+
+  void TearDown() override {
+    ::SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION", nullptr);
+    ::SetEnvironmentVariableW(L"VELMO_FAKE_STREAM", nullptr);
+    SilentRunTest::TearDown();
   }
 
   std::string Url(const std::string& name) const {
     return "http://" + testing_http::ServerAddress() + "/" + prefix_ + "/" + name;
   }
 
-  // Serves the offline installer as the package and the server's reply
-  // naming it with |checksum| (its own when empty).
-  void ServePackage(const std::string& checksum) {
+  // Serves |installer| as the package and the server's reply naming it with
+  // |checksum| (its own when empty).
+  void ServePackage(const base::FilePath& installer, const std::string& checksum) {
     const base::FilePath package = server_folder_.Append(L"installer.exe");
-    ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"velmo_installer_full.exe"), package));
+    ASSERT_TRUE(base::CopySingleFile(installer, package));
     Serve("reply", R"({"installer":")" + Url("installer.exe") + R"(","installer_checksum":")" +
                        (checksum.empty() ? Sha256Hex(package) : checksum) + "\"}");
   }
@@ -328,14 +392,92 @@ class NetInstallerTest : public SilentRunTest {
                                    static_cast<int>(body.size())));
   }
 
-  int RunNetInstaller() {
+  // A silent current-user installation by the net installer |installer|
+  // (the one a user downloads by default) asking |server_url| (the served
+  // reply by default), with statistics sent to the local statistics server.
+  int RunNetInstaller(base::FilePath installer = base::FilePath(), std::string server_url = "") {
+    if (installer.empty())
+      installer = BinFolder().Append(L"velmo_installer_net.exe");
+    if (server_url.empty())
+      server_url = Url("reply");
     std::vector<std::wstring> switches = InstallSwitches(false);
-    switches.push_back(L"--internal-package-server=" + base::UTF8ToWide(Url("reply")));
-    return Run(BinFolder().Append(L"velmo_installer_net.exe"), switches);
+    for (std::wstring& arg : switches) {
+      if (arg == L"--enable-installer-stats=0")
+        arg = L"--enable-installer-stats=1";
+    }
+    switches.push_back(L"--local-stats-server");
+    switches.push_back(L"--internal-package-server=" + base::UTF8ToWide(server_url));
+    return Run(installer, switches);
+  }
+
+  // The statistics report of this test's last run: the last JSON body the
+  // statistics server received whose command line names this test's
+  // install folder (installers of other tests may report there too).
+  std::unique_ptr<base::Value> LastStatsReport() const {
+    std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequestsAt(stats_server_, "");
+    if (!requests)
+      return nullptr;
+    const std::string folder = base::WideToUTF8(install_folder_.value());
+    for (size_t i = requests->size(); i-- > 0;) {
+      const base::DictValue* request = nullptr;
+      std::string method, body;
+      if (!requests->GetDictionary(i, &request) || !request->GetString("method", &method) ||
+          method != "POST" || !request->GetString("body", &body)) {
+        continue;
+      }
+      std::unique_ptr<base::Value> report = base::JsonReader::Read(body);
+      const base::DictValue* dict = nullptr;
+      std::string command_line;
+      if (report && report->GetAsDictionary(&dict) &&
+          dict->GetStringWithoutPathExpansion("command_line_args", &command_line) &&
+          command_line.find(folder) != std::string::npos) {
+        return report;
+      }
+    }
+    ADD_FAILURE() << "no statistics report of this test's run arrived at " << stats_server_;
+    return nullptr;
+  }
+
+  // The last entry of the report's "fetches" list.
+  static const base::DictValue* LastFetch(const base::DictValue& report) {
+    const base::ListValue* fetches = nullptr;
+    const base::DictValue* fetch = nullptr;
+    if (!report.GetListWithoutPathExpansion("fetches", &fetches) || fetches->empty() ||
+        !fetches->GetDictionary(fetches->size() - 1, &fetch)) {
+      return nullptr;
+    }
+    return fetch;
+  }
+
+  // What a net installation that failed to get its package shows: exit
+  // code 1 (checked by the caller), |log_line| in the log, nothing of the
+  // installation on the machine, and a report with "installation_success" 0
+  // whose last fetch failed for |reason|.
+  void ExpectFetchFailure(const std::string& log_line, const std::string& reason) {
+    const std::vector<std::string> lines = TakeLogLines();
+    EXPECT_TRUE(HasLineStartingWith(lines, log_line)) << base::JoinString(lines, "\n");
+    EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
+    EXPECT_TRUE(HasLine(lines, "Sending stats"));
+    ExpectNothingInstalled();
+    std::unique_ptr<base::Value> report = LastStatsReport();
+    const base::DictValue* dict = nullptr;
+    ASSERT_TRUE(report && report->GetAsDictionary(&dict));
+    int success = -1;
+    EXPECT_TRUE(dict->GetIntegerWithoutPathExpansion("installation_success", &success));
+    EXPECT_EQ(0, success);
+    std::string failure;
+    EXPECT_TRUE(dict->GetStringWithoutPathExpansion("failure_reason", &failure));
+    EXPECT_EQ("Fetcher error", failure);
+    const base::DictValue* fetch = LastFetch(*dict);
+    ASSERT_TRUE(fetch);
+    failure.clear();
+    EXPECT_TRUE(fetch->GetStringWithoutPathExpansion("failure_reason", &failure));
+    EXPECT_EQ(reason, failure);
   }
 
   std::string prefix_;
   base::FilePath server_folder_;
+  std::string stats_server_;
 };
 
 TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForTheCurrentUser) {
@@ -407,8 +549,8 @@ TEST_F(SilentRunTest, TruncatedPayloadFailsAndLeavesNothing) {
   std::vector<std::wstring> switches = InstallSwitches(false);
   // A port nobody listens on: the refusal comes at once.
   switches.push_back(L"--internal-package-server=http://127.0.0.1:9");
-  // A failed run reports, to a statistics server of this machine (none
-  // listens: the report too is given up after a few tries).
+  // A failed run reports, to the statistics server of this machine (one
+  // that nobody answers is given up after a few tries, not waited for).
   switches.push_back(L"--enable-installer-stats=1");
   switches.push_back(L"--local-stats-server");
   EXPECT_EQ(1, Run(installer, switches));
@@ -571,14 +713,22 @@ TEST_F(SilentRunTest, NewerPackageUpgradesAndTheOlderOneOverItReplacesItAgain) {
     EXPECT_FALSE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
 }
 
-TEST_F(NetInstallerTest, WrongChecksumGarbageReplyAndMissingPackageFail) {
-  ServePackage(std::string(64, '0'));
-  EXPECT_EQ(1, RunNetInstaller());
+// The success path: the net installer asks the server with its tracking
+// data, downloads the single-file offline installer, verifies it (checksum;
+// version and stream by running it; no signature rule for an unsigned
+// installer), unpacks and installs it, and reports to the stats server.
+TEST_F(NetInstallerTest, DownloadsVerifiesAndInstallsThePackage) {
+  ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "");
+  ASSERT_EQ(0, RunNetInstaller());
   std::vector<std::string> lines = TakeLogLines();
   EXPECT_TRUE(HasLineStartingWith(lines, "Tracking data: ")) << base::JoinString(lines, "\n");
-  EXPECT_TRUE(HasLineStartingWith(lines, "Checksum incorrect for the downloaded package"));
-  EXPECT_TRUE(HasLine(lines, "Package fetcher failed."));
-  ExpectNothingInstalled();
+  EXPECT_TRUE(HasLine(lines, "Downloaded item version: " + GetInternalVersion()));
+  EXPECT_TRUE(HasLine(lines, "Downloaded item stream: " + GetStreamName()));
+  EXPECT_TRUE(HasLine(lines, "Package fetched successfully."));
+  EXPECT_TRUE(HasLine(lines, "Sending stats"));
+  const InstallLog log = ExpectInstalled(false);
+  // Nothing of the download stays in the download folder.
+  EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")));
 
   // The server was asked with the installer's tracking data, then gave the
   // package.
@@ -587,8 +737,8 @@ TEST_F(NetInstallerTest, WrongChecksumGarbageReplyAndMissingPackageFail) {
   EXPECT_FALSE(tracking_data.empty());
   std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
   ASSERT_TRUE(requests);
-  bool asked = false;
-  bool downloaded = false;
+  int asked = 0;
+  int downloaded = 0;
   for (size_t i = 0; i < requests->size(); ++i) {
     const base::DictValue* request = nullptr;
     ASSERT_TRUE(requests->GetDictionary(i, &request));
@@ -597,27 +747,131 @@ TEST_F(NetInstallerTest, WrongChecksumGarbageReplyAndMissingPackageFail) {
     request->GetString("method", &method);
     request->GetString("body", &body);
     if (path == "/" + prefix_ + "/reply") {
-      asked = true;
+      ++asked;
       EXPECT_EQ("POST", method);
       EXPECT_EQ(tracking_data, body);
+    } else if (path == "/" + prefix_ + "/installer.exe") {
+      ++downloaded;
+      EXPECT_EQ("GET", method);
     }
-    downloaded = downloaded || path == "/" + prefix_ + "/installer.exe";
   }
-  EXPECT_TRUE(asked);
-  EXPECT_TRUE(downloaded);
+  EXPECT_EQ(1, asked);
+  EXPECT_EQ(1, downloaded);
 
-  Serve("reply", "<html>not the server's answer</html>");
-  EXPECT_EQ(1, RunNetInstaller());
-  lines = TakeLogLines();
-  EXPECT_TRUE(HasLineStartingWith(lines, "Failed parsing json reply"))
-      << base::JoinString(lines, "\n");
-  ExpectNothingInstalled();
+  // The statistics: success, the tracking data, and the one fetch with its
+  // address, what the package answered and the chunk it came in.
+  std::unique_ptr<base::Value> report = LastStatsReport();
+  const base::DictValue* dict = nullptr;
+  ASSERT_TRUE(report && report->GetAsDictionary(&dict));
+  int value = -1;
+  EXPECT_TRUE(dict->GetIntegerWithoutPathExpansion("installation_success", &value));
+  EXPECT_EQ(1, value);
+  EXPECT_FALSE(dict->HasKey("failure_reason"));
+  std::string text;
+  EXPECT_TRUE(dict->GetStringWithoutPathExpansion("tracking_data", &text));
+  EXPECT_EQ(tracking_data, text);
+  EXPECT_TRUE(dict->GetStringWithoutPathExpansion("payload_type", &text));
+  EXPECT_EQ("tracking_data", text);
+  const base::ListValue* fetches = nullptr;
+  ASSERT_TRUE(dict->GetListWithoutPathExpansion("fetches", &fetches));
+  EXPECT_EQ(1u, fetches->size());
+  const base::DictValue* fetch = LastFetch(*dict);
+  ASSERT_TRUE(fetch);
+  EXPECT_TRUE(fetch->GetStringWithoutPathExpansion("download_url", &text));
+  EXPECT_EQ(Url("installer.exe"), text);
+  EXPECT_TRUE(fetch->GetStringWithoutPathExpansion("internal_version", &text));
+  EXPECT_EQ(GetInternalVersion(), text);
+  EXPECT_TRUE(fetch->GetStringWithoutPathExpansion("stream", &text));
+  EXPECT_EQ(GetStreamName(), text);
+  EXPECT_FALSE(fetch->HasKey("failure_reason"));
+  const base::ListValue* chunks = nullptr;
+  ASSERT_TRUE(fetch->GetListWithoutPathExpansion("download_chunks", &chunks));
+  EXPECT_GE(chunks->size(), 1u);
+  EXPECT_TRUE(dict->GetIntegerWithoutPathExpansion("wininet_retries", &value));
+  EXPECT_EQ(static_cast<int>(chunks->size()), value);
 
-  Serve("reply", R"({"installer":")" + Url("gone.exe") + R"(","installer_checksum":"00"})");
-  EXPECT_EQ(1, RunNetInstaller());
-  lines = TakeLogLines();
-  EXPECT_TRUE(HasLine(lines, "Package fetcher failed.")) << base::JoinString(lines, "\n");
-  ExpectNothingInstalled();
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
+}
+
+// The server cannot be reached, answers what is not its reply, or names a
+// package that is not there.
+TEST_F(NetInstallerTest, UnreachableOrBrokenServerFailsAndLeavesNothing) {
+  {
+    SCOPED_TRACE("unreachable");
+    // The discard port: nobody listens on it on a test machine, so the
+    // connection is refused at once (and retried twice).
+    EXPECT_EQ(1, RunNetInstaller(base::FilePath(), "http://127.0.0.1:9/reply"));
+    ExpectFetchFailure("Failed fetching the download URL", "Failed fetching the download URL");
+  }
+  {
+    SCOPED_TRACE("garbage reply");
+    Serve("reply", "<html>not the server's answer</html>");
+    EXPECT_EQ(1, RunNetInstaller());
+    ExpectFetchFailure("Failed parsing json reply", "Failed parsing json reply");
+  }
+  {
+    SCOPED_TRACE("missing package");
+    Serve("reply", R"({"installer":")" + Url("gone.exe") + R"(","installer_checksum":"00"})");
+    EXPECT_EQ(1, RunNetInstaller());
+    ExpectFetchFailure("Failed downloading the Velmo package",
+                       "Failed downloading the Velmo package");
+  }
+}
+
+// The package arrives but is not the one to install: its checksum differs
+// from the server's, or it is older than the installer or of another stream
+// (a stand-in that answers the version and stream the test sets).
+TEST_F(NetInstallerTest, RefusedPackagesFailAndLeaveNothing) {
+  {
+    SCOPED_TRACE("checksum");
+    ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), std::string(64, '0'));
+    EXPECT_EQ(1, RunNetInstaller());
+    ExpectFetchFailure("Checksum incorrect for the downloaded package",
+                       "Checksum incorrect for the downloaded package");
+  }
+  const base::FilePath stand_in =
+      BinFolder().Append(L"payload_fixtures").Append(L"fake_full_installer.exe");
+  {
+    SCOPED_TRACE("older version");
+    ServePackage(stand_in, "");
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION", L"1.0"));
+    ASSERT_TRUE(
+        ::SetEnvironmentVariableW(L"VELMO_FAKE_STREAM", base::UTF8ToWide(GetStreamName()).c_str()));
+    EXPECT_EQ(1, RunNetInstaller());
+    ExpectFetchFailure("Downloaded item is older than the installer",
+                       "Downloaded package failed version check");
+  }
+  {
+    SCOPED_TRACE("other stream");
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION",
+                                          base::UTF8ToWide(GetInternalVersion()).c_str()));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_FAKE_STREAM", L"Developer"));
+    EXPECT_EQ(1, RunNetInstaller());
+    ExpectFetchFailure("Downloaded item is of a different stream than the installer",
+                       "Downloaded package failed version check");
+  }
+}
+
+// An unsigned net installer (all the others) takes unsigned packages; a
+// signed one takes only packages signed by the product's signer.
+TEST_F(NetInstallerTest, SignedInstallerTakesOnlyPackagesOfItsSigner) {
+  const base::FilePath signed_installers = BinFolder().Append(L"signed_installers");
+  const base::FilePath signed_net_installer = signed_installers.Append(L"velmo_installer_net.exe");
+  ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "");
+  EXPECT_EQ(1, RunNetInstaller(signed_net_installer));
+  ExpectFetchFailure("Signature incorrect for the downloaded package",
+                     "Signature incorrect for the downloaded package");
+
+  ServePackage(signed_installers.Append(L"velmo_installer_full.exe"), "");
+  ASSERT_EQ(0, RunNetInstaller(signed_net_installer));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
+  const InstallLog log = ExpectInstalled(false);
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
 }
 
 // Nobody can answer a prompt in a silent run: the request is refused, and
