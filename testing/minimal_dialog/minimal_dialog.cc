@@ -23,8 +23,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  HWND dialog = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MINIMAL_DIALOG), nullptr,
-                                     DialogProc, 0);
+  HWND dialog =
+      ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MINIMAL_DIALOG), nullptr, DialogProc, 0);
   if (!dialog)
     return 1;
   ::ShowWindow(dialog, SW_SHOW);

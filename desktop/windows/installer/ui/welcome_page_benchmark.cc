@@ -60,8 +60,8 @@ double Median(std::vector<double> samples) {
 
 struct WindowSearch {
   DWORD pid;
-  int button;      // a visible child with this id is required, or 0
-  HWND exclude;    // a window not to report
+  int button;    // a visible child with this id is required, or 0
+  HWND exclude;  // a window not to report
   HWND found;
 };
 
@@ -132,8 +132,8 @@ double MeasureOnce(const base::CommandLine& command_line, int button) {
   // Shown is not yet usable: the set-up after showing must have returned to
   // the message loop, which answers this.
   DWORD_PTR ignored = 0;
-  const bool answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL,
-                                              kShowTimeoutMs, &ignored) != 0;
+  const bool answered =
+      ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kShowTimeoutMs, &ignored) != 0;
   const double elapsed = NowMilliseconds() - start;
   if (!answered)
     fwprintf(stderr, L"%ls does not answer\n", command_line.GetProgram().value().c_str());
@@ -202,8 +202,10 @@ int wmain() {
   installer.AppendSwitchASCII("enable-installer-stats", "0");
   installer.AppendSwitchASCII("internal-package-server", "http://127.0.0.1:1/");
   Subject subjects[] = {
-      {L"minimal dialog", base::CommandLine(arguments.GetSwitchValuePath("minimal")),
-       kMinimalOkButton, {}},
+      {L"minimal dialog",
+       base::CommandLine(arguments.GetSwitchValuePath("minimal")),
+       kMinimalOkButton,
+       {}},
       {L"installer", installer, kInstallerAcceptButton, {}},
   };
 
@@ -233,8 +235,9 @@ int wmain() {
   const double minimal = Median(subjects[0].times);
   const double installer_time = Median(subjects[1].times);
   const double ratio = installer_time / minimal;
-  wprintf(L"minimal dialog median %.0f ms, installer welcome page median %.0f ms, ratio %.2f "
-          L"(at most %.2f)\n",
-          minimal, installer_time, ratio, max_ratio);
+  wprintf(
+      L"minimal dialog median %.0f ms, installer welcome page median %.0f ms, ratio %.2f "
+      L"(at most %.2f)\n",
+      minimal, installer_time, ratio, max_ratio);
   return ratio > max_ratio ? 1 : 0;
 }
