@@ -16,8 +16,8 @@ namespace {
 // manifest names), rich edit and what it uses, GDI+ and its decoders, and
 // the blending functions. They stay loaded, as they would anyway.
 constexpr const wchar_t* kWindowLibraries[] = {
-    L"shlwapi.dll", L"shcore.dll",   L"shell32.dll",  L"comctl32.dll",      L"Msftedit.dll",
-    L"riched20.dll", L"usp10.dll",   L"gdiplus.dll",  L"windowscodecs.dll", L"msimg32.dll",
+    L"shlwapi.dll",  L"shcore.dll", L"shell32.dll", L"comctl32.dll",      L"Msftedit.dll",
+    L"riched20.dll", L"usp10.dll",  L"gdiplus.dll", L"windowscodecs.dll", L"msimg32.dll",
 };
 
 std::atomic<WindowResourcePreloader*> g_preloader{nullptr};

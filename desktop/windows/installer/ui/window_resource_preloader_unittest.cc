@@ -29,8 +29,9 @@ struct WindowImage {
   int id;
   const wchar_t* type;
 };
-constexpr WindowImage kWindowImages[] = {
-    {IDR_LOGO_PNG, L"PNG"}, {IDR_ERROR_BADGE_PNG, L"PNG"}, {IDR_BACKGROUND_JPG, L"JPG"}};
+constexpr WindowImage kWindowImages[] = {{IDR_LOGO_PNG, L"PNG"},
+                                         {IDR_ERROR_BADGE_PNG, L"PNG"},
+                                         {IDR_BACKGROUND_JPG, L"JPG"}};
 
 TEST(WindowResourcePreloaderTest, EachImageIsHandedOverOnceAndIsTheOneAskedFor) {
   WindowResourcePreloader preloader;
