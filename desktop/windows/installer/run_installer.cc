@@ -42,6 +42,7 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/installer/ui/window_resource_preloader.h"
 
 namespace installer {
 namespace {
@@ -83,6 +84,16 @@ void ReadExperimentsFromInstallation(const base::FilePath& install_folder,
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
 
+// Whether the run is an interactive front end's, the one role with a window.
+bool WillShowWindow(const base::CommandLine& command_line) {
+  for (const char* other_role : {kBackendSwitch, kRegisterAsProtocolHandlerSwitch, kSilentSwitch,
+                                 kHelpSwitch, kHelpShortSwitch, kSetFolderPermissionSwitch}) {
+    if (command_line.HasSwitch(other_role))
+      return false;
+  }
+  return true;
+}
+
 // The folder the front end downloads into: "temp-folder" when given (made
 // when missing), otherwise a folder from which a copy of the installer runs.
 bool FindDownloadFolder(const base::CommandLine& command_line, const base::FilePath& exe_file,
@@ -106,7 +117,8 @@ bool FindDownloadFolder(const base::CommandLine& command_line, const base::FileP
 // Everything of a run after the modes that answer at once: the log, the
 // settings and the one role.
 bool RunLoggedInstaller(const base::CommandLine& command_line,
-                        const base::FilePath& current_install_folder) {
+                        const base::FilePath& current_install_folder,
+                        WindowResourcePreloader* window_preloader) {
   logging::LoggingSettings log_settings;
   log_settings.logging_dest = logging::LOG_TO_FILE;
   log_settings.log_file = ComputeLogFilePath();
@@ -119,6 +131,8 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();
   LOG(INFO) << "Command line: " << command_line.GetCommandLineString();
+  if (window_preloader)
+    window_preloader->DecodeImages();
 
   StartupModes modes;
   modes.backend = command_line.HasSwitch(kBackendSwitch);
@@ -318,6 +332,13 @@ bool RunInstallerMain() {
     } else {
       // Crash reporting comes first, so that it covers everything after.
       crash_reporter::DisableExceptionCallbackFilter();
+      // A run that will show the window has the window's libraries loaded
+      // while the crash reporter starts, and its images decoded once the log
+      // is open, beside the rest of the start-up (which waits for a probe
+      // process too).
+      std::unique_ptr<WindowResourcePreloader> window_preloader;
+      if (WillShowWindow(command_line))
+        window_preloader = std::make_unique<WindowResourcePreloader>();
       if (crash_reporter::EnsureCrashReporterProcess())
         crash_reporter::ConnectCrashReporterClient();
       crash_reporter::InitializeCrashKeys();
@@ -338,7 +359,7 @@ bool RunInstallerMain() {
           RunUninstallBat(current_install_folder);
         result = true;
       } else {
-        result = RunLoggedInstaller(command_line, current_install_folder);
+        result = RunLoggedInstaller(command_line, current_install_folder, window_preloader.get());
       }
     }
   }

@@ -165,9 +165,10 @@ std::unique_ptr<InstallerWindow> InstallerWindow::Create(Settings* settings, Sta
   if (!run_immediately)
     window->SetPage(settings->IsFlagSet(Settings::UNINSTALL_FLAG) ? kPageUninstall : kPageWelcome);
   ::ShowWindow(main_dialog, SW_SHOW);
-  window->OnLanguageChanged();
-  if (!settings->IsFetchingStatus())
-    window->UpdateControls(true);
+  // The texts, then the controls once: with the folder's status read, that
+  // update refills the path list too.
+  window->ApplyTexts();
+  window->UpdateControls(!settings->IsFetchingStatus());
   return window;
 }
 

@@ -140,6 +140,9 @@ class InstallerWindow : public SettingsObserver {
   void PaintLogo(HWND control, HDC dc);
 
   // The options page and the texts (installer_window_options.cc).
+  // Every control's text in the current language, without updating the
+  // controls' states.
+  void ApplyTexts();
   void InitOptionsDialog();
   // The language and mode lists, the tooltip and the full-installer
   // button's width, in the current language.

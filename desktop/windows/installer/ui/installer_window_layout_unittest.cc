@@ -1,10 +1,14 @@
 // Every text of every interface language fits its control on every page of
-// the main dialog: each visible control's text is measured with the
-// control's font and wrapping against its client rectangle.
+// the main dialog and on the options page: each visible control's text is
+// measured with the control's font and wrapping against its client
+// rectangle, each list item against the part of its combo box that shows
+// the selection.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <sstream>
+#include <string>
 
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_window.h"
@@ -87,6 +91,133 @@ class InstallerWindowLayoutTest : public test::InstallerWindowTestBase {
     return out.str();
   }
 
+  // Empty when every item of |combo| fits the part of the box that shows
+  // the selected one (the drop-down list is as wide), else the first that
+  // does not.
+  std::string MeasureItems(HWND combo) {
+    COMBOBOXINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetComboBoxInfo(combo, &info))
+      return "no combo box information";
+    // The selected item is drawn inside a small margin of that part.
+    const int width = info.rcItem.right - info.rcItem.left - 4;
+    const int height = info.rcItem.bottom - info.rcItem.top;
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(combo, WM_GETFONT, 0, 0));
+    HDC dc = ::GetDC(combo);
+    HGDIOBJ previous = ::SelectObject(dc, font);
+    std::string result;
+    const LRESULT count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && result.empty(); ++i) {
+      const LRESULT length = ::SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
+      std::wstring item(static_cast<size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+      ::SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+      item.resize(static_cast<size_t>(std::max<LRESULT>(length, 0)));
+      RECT needed = {0, 0, 0, 0};
+      ::DrawTextW(dc, item.c_str(), -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+      if (item.empty() || needed.right > width || needed.bottom > height) {
+        std::ostringstream out;
+        out << "item " << i << " needs " << needed.right << "x" << needed.bottom << ", has "
+            << width << "x" << height;
+        result = out.str();
+      }
+    }
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(combo, dc);
+    return result;
+  }
+
+  // Empty when the mode tooltip's text, wrapped at the tooltip's width,
+  // breaks no word and fits the screen's height, else what was measured.
+  std::string MeasureTooltip(HWND tooltip, HWND tool_owner, HWND tool) {
+    std::wstring text(4096, L'\0');
+    TTTOOLINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.hwnd = tool_owner;
+    info.uId = reinterpret_cast<UINT_PTR>(tool);
+    info.lpszText = text.data();
+    ::SendMessageW(tooltip, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&info));
+    text.resize(wcslen(text.c_str()));
+    if (text.empty())
+      return "no text";
+    const int width = static_cast<int>(::SendMessageW(tooltip, TTM_GETMAXTIPWIDTH, 0, 0));
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(tooltip, WM_GETFONT, 0, 0));
+    HDC dc = ::GetDC(tooltip);
+    HGDIOBJ previous = ::SelectObject(dc, font);
+    RECT needed = {0, 0, width, 0};
+    ::DrawTextW(dc, text.c_str(), -1, &needed,
+                DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(tooltip, dc);
+    RECT work_area = {};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_area, 0);
+    if (width > 0 && needed.right <= width && needed.bottom <= work_area.bottom - work_area.top)
+      return {};
+    std::ostringstream out;
+    out << "needs " << needed.right << "x" << needed.bottom << ", has " << width << "x"
+        << (work_area.bottom - work_area.top);
+    return out.str();
+  }
+
+  void ReportClipped(const std::wstring& tag, int id, const std::string& result) {
+    ADD_FAILURE() << "clipped: language " << std::string(tag.begin(), tag.end()) << ", page "
+                  << InstallerWindow::GetPageName(window_->current_page()) << ", control " << id
+                  << ": " << result;
+  }
+
+  // Measures every visible control of the options page: the labels, the
+  // buttons, the check boxes, the items of the language and mode lists and
+  // the mode list's tooltip. The path box scrolls its text.
+  void CheckOptionsPage(const std::wstring& tag) {
+    HWND options = window_->GetOptionsHandle();
+    ASSERT_TRUE(::IsWindowVisible(options));
+    for (HWND control = ::GetWindow(options, GW_CHILD); control;
+         control = ::GetWindow(control, GW_HWNDNEXT)) {
+      const int id = ::GetDlgCtrlID(control);
+      if (!::IsWindowVisible(control) || id == IDC_INSTALL_PATH_COMBO)
+        continue;
+      std::string result;
+      if (ClassName(control) == L"ComboBox") {
+        EXPECT_GT(::SendMessageW(control, CB_GETCOUNT, 0, 0), 0) << "control " << id;
+        result = MeasureItems(control);
+      } else {
+        const std::wstring text = WindowText(control);
+        EXPECT_FALSE(text.empty()) << "control " << id;
+        result = Measure(control, text);
+      }
+      if (!result.empty())
+        ReportClipped(tag, id, result);
+    }
+    HWND modes = ::GetDlgItem(options, IDC_MODE_COMBO);
+    HWND tooltip = FindTooltip(::GetAncestor(options, GA_ROOT));
+    ASSERT_TRUE(tooltip);
+    const std::string result = MeasureTooltip(tooltip, options, modes);
+    if (!result.empty())
+      ReportClipped(tag, IDC_MODE_COMBO, "tooltip " + result);
+  }
+
+  // The tooltip window that |owner| owns: a pop-up made for a child window
+  // belongs to that window's top-level dialog.
+  static HWND FindTooltip(HWND owner) {
+    struct Search {
+      HWND owner;
+      HWND found;
+    } search = {owner, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(param);
+          wchar_t name[32] = {};
+          ::GetClassNameW(window, name, 32);
+          if (std::wstring(name) == TOOLTIPS_CLASSW && ::GetWindow(window, GW_OWNER) == s->owner) {
+            s->found = window;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+
   // Measures every visible control of the current page; |status_texts| are
   // measured in the status line too.
   void CheckPage(const std::wstring& tag, bool status_texts) {
@@ -109,11 +240,8 @@ class InstallerWindowLayoutTest : public test::InstallerWindowTestBase {
         if (text.empty())
           continue;
         const std::string result = Measure(control, text);
-        if (!result.empty()) {
-          ADD_FAILURE() << "clipped: language " << std::string(tag.begin(), tag.end()) << ", page "
-                        << InstallerWindow::GetPageName(window_->current_page()) << ", control "
-                        << id << ": " << result;
-        }
+        if (!result.empty())
+          ReportClipped(tag, id, result);
       }
     }
   }
@@ -132,6 +260,12 @@ TEST_F(InstallerWindowLayoutTest, EveryTextOfEveryLanguageFitsTheInstallPages) {
     CheckPage(tag, false);
     window_->SetPage(InstallerWindow::kPageTos);
     CheckPage(tag, false);
+    window_->SetPage(InstallerWindow::kPageOptions);
+    // The invalid-path text shows only for a folder that cannot be used;
+    // its text must fit anyway.
+    ::ShowWindow(::GetDlgItem(window_->GetOptionsHandle(), IDC_INVALID_PATH_TEXT), SW_SHOW);
+    CheckPage(tag, false);
+    CheckOptionsPage(tag);
     window_->ShowProgress(0, 10, false);
     CheckPage(tag, true);
     window_->ShowError(L"", true, "layout");

@@ -72,6 +72,13 @@ constexpr ControlText kUninstallTexts[] = {
 }  // namespace
 
 void InstallerWindow::OnLanguageChanged() {
+  ApplyTexts();
+  // The accept button and the sentence that names it are in the language
+  // too.
+  UpdateControls(false);
+}
+
+void InstallerWindow::ApplyTexts() {
   const bool uninstall = settings_->IsFlagSet(Settings::UNINSTALL_FLAG);
   auto apply = [this](const ControlText& row) {
     HWND control = FindControl(row.control_id);
@@ -101,7 +108,6 @@ void InstallerWindow::OnLanguageChanged() {
   ::InvalidateRect(main_dialog_.Get(), nullptr, TRUE);
   if (!uninstall)
     ApplyOptionsTexts();
-  UpdateControls(false);
 }
 
 void InstallerWindow::InitOptionsDialog() {

@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/resource_image.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
+#include "desktop/windows/installer/ui/window_resource_preloader.h"
 
 namespace installer {
 
@@ -107,9 +108,9 @@ void InstallerWindow::InitialSetUp() {
 
 void InstallerWindow::LoadImages() {
   // A missing image only leaves that image out.
-  logo_.Reset(LoadBitmapFromResource(IDR_LOGO_PNG, L"PNG"));
-  error_badge_.Reset(LoadBitmapFromResource(IDR_ERROR_BADGE_PNG, L"PNG"));
-  background_.Reset(LoadBitmapFromResource(IDR_BACKGROUND_JPG, L"JPG"));
+  logo_.Reset(WindowResourcePreloader::LoadWindowImage(IDR_LOGO_PNG, L"PNG"));
+  error_badge_.Reset(WindowResourcePreloader::LoadWindowImage(IDR_ERROR_BADGE_PNG, L"PNG"));
+  background_.Reset(WindowResourcePreloader::LoadWindowImage(IDR_BACKGROUND_JPG, L"JPG"));
 }
 
 void InstallerWindow::CreateFonts() {
