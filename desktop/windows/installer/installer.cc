@@ -29,6 +29,7 @@
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/install_log_path.h"
+#include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
@@ -171,6 +172,13 @@ void Installer::DoRun() {
   } else if (parent_pid.given) {
     LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch;
   }
+
+  // A run on this folder whose process was ended from outside left its
+  // changes behind; they go before this run makes its own. A run still going
+  // (the one that started this process) is not waited for. Failures are
+  // logged where they happen and stop nothing.
+  RollBackInterruptedInstallations(install_folder, /*wait_ms=*/0);
+  transaction_.SetJournal(CreateInstallJournal(install_folder));
 
   const bool admin = IsUserAdmin(/*linked_token=*/false);
   VLOG(1) << "is_elevated_admin: " << admin;
@@ -636,6 +644,7 @@ void Installer::OnPackageReady() {
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
 
+  const base::FilePath install_folder = settings_->GetInstallFolder();
   observers_.Notify(&InstallerDelegate::OnStartingNewMainProcess, false);
   EndRun();
   LOG(INFO) << "Running installer from the package with command line: "
@@ -651,6 +660,9 @@ void Installer::OnPackageReady() {
   }
   int exit_code = -1;
   if (!process.WaitForExit(&exit_code) || exit_code != 0) {
+    // An installer ended from outside could not undo its changes; they go
+    // before this process's own, which came first.
+    RollBackInterruptedInstallations(install_folder, /*wait_ms=*/0);
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "Installer process did not complete successfully.");
     return;
