@@ -88,7 +88,7 @@ bool DecodeLine(const std::string& line, TransactionJournal::Entry* entry) {
   entry->fields.clear();
   for (size_t i = 1; i < parts.size(); ++i) {
     std::vector<uint8_t> bytes;
-    if (!base::HexStringToBytes(parts[i], &bytes))
+    if (!parts[i].empty() && !base::HexStringToBytes(parts[i], &bytes))
       return false;
     entry->fields.emplace_back(bytes.begin(), bytes.end());
   }
@@ -156,8 +156,8 @@ bool RemoveIfEmptyKey(HKEY root, uint32_t view, const std::wstring& key_path) {
 bool RestoreValue(HKEY root, uint32_t view, const std::wstring& key_path, const std::wstring& name,
                   bool had_old_value, DWORD type, const std::string& data) {
   base::win::RegistryKey key;
-  LONG result = had_old_value ? key.Create(root, key_path.c_str(), KEY_SET_VALUE | view)
-                              : key.Open(root, key_path.c_str(), KEY_SET_VALUE | view);
+  LONG result = had_old_value ? key.Create(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view)
+                              : key.Open(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view);
   if (!had_old_value && result == ERROR_FILE_NOT_FOUND)
     return true;
   if (result == ERROR_SUCCESS) {
