@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdlib>
 #include <map>
@@ -58,6 +59,28 @@ uint64_t StartTime(HANDLE process) {
   return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
 }
 
+// The command line of |process|, read from its process parameters.
+std::wstring CommandLineOf(HANDLE process) {
+  using QueryFunction = NTSTATUS(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  PROCESS_BASIC_INFORMATION basic = {};
+  PEB peb = {};
+  RTL_USER_PROCESS_PARAMETERS parameters = {};
+  if (!query || query(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0 ||
+      !::ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), nullptr) ||
+      !::ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof(parameters),
+                           nullptr)) {
+    return std::wstring();
+  }
+  std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+  if (!::ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(),
+                           parameters.CommandLine.Length, nullptr)) {
+    return std::wstring();
+  }
+  return text;
+}
+
 // The processes of one run: the front end and every process started below
 // it, found by their parent's id (kept after the parent has ended), each
 // held open so that its id cannot be reused meanwhile.
@@ -82,9 +105,9 @@ class ProcessTree {
         auto parent = members_.find(entry.th32ParentProcessID);
         if (parent == members_.end() || members_.count(entry.th32ProcessID))
           continue;
-        HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE |
-                                           PROCESS_QUERY_LIMITED_INFORMATION,
-                                       FALSE, entry.th32ProcessID);
+        HANDLE process = ::OpenProcess(
+            PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+            entry.th32ProcessID);
         if (!process)
           continue;
         // Started after its parent, or the id is an older one's.
@@ -101,16 +124,14 @@ class ProcessTree {
   HANDLE Find(Target target) {
     Refresh();
     const Member* found = nullptr;
-    for (const auto& [pid, member] : members_) {
+    for (auto& [pid, member] : members_) {
       if (::WaitForSingleObject(member.handle, 0) != WAIT_TIMEOUT)
         continue;
-      // The installer's processes only: a clean-up command processor is
-      // none of them.
       if (member.depth == 0 && target == Target::kFrontEnd)
         found = &member;
-      if (member.depth == 1 && target == Target::kFirstBackEnd)
+      if (member.depth == 1 && member.IsBackEnd() && target == Target::kFirstBackEnd)
         found = &member;
-      if (member.depth >= 1 && target == Target::kLastBackEnd &&
+      if (target == Target::kLastBackEnd && member.IsBackEnd() &&
           (!found || member.depth > found->depth)) {
         found = &member;
       }
@@ -159,10 +180,20 @@ class ProcessTree {
     int depth;
     uint64_t start_time;
     bool own;
+    // Read again while empty: a process just made may not show it yet.
+    std::wstring command_line;
+
+    // Started with "--backend": not the crash reporter, not a clean-up
+    // command processor.
+    bool IsBackEnd() {
+      if (command_line.empty())
+        command_line = CommandLineOf(handle);
+      return depth > 0 && command_line.find(L"--backend") != std::wstring::npos;
+    }
   };
 
   void Add(DWORD pid, int depth, HANDLE handle, bool own) {
-    members_[pid] = Member{handle, depth, StartTime(handle), own};
+    members_[pid] = Member{handle, depth, StartTime(handle), own, std::wstring()};
   }
 
   std::map<DWORD, Member> members_;
@@ -175,7 +206,8 @@ std::string Differences(const MachineState& expected, const MachineState& actual
     if (it == actual.end())
       text += "  missing: " + name + "\n";
     else if (it->second != value)
-      text += "  changed: " + name + "\n";
+      text += "  changed: " + name + " from " + value.substr(0, 200) + " to " +
+              it->second.substr(0, 200) + "\n";
   }
   for (const auto& [name, value] : actual) {
     if (!expected.count(name))
@@ -279,19 +311,34 @@ class KillLoopTest : public test::SilentRunTest {
   // |expected|.
   MachineState SettledSnapshot(const MachineState& expected) const {
     MachineState state = Snapshot();
-    for (int waited = 0; state != expected && waited < kFolderRemovalWaitMs; waited += 100) {
+    for (int waited = 0; state != expected && waited < test::kFolderRemovalWaitMs; waited += 100) {
       ::Sleep(100);
       state = Snapshot();
     }
     return state;
   }
 
-  // Uninstalls the installation in the test's folder and expects the
-  // machine as it was before it: |baseline|.
-  void UninstallAndExpect(const MachineState& baseline) {
+  // Uninstalls the installation in the test's folder. What an
+  // uninstallation leaves in the folder (the running uninstaller's own
+  // files, moved aside for deletion at the next start of the machine, and
+  // the installer preferences) is removed, so that every run starts with no
+  // folder.
+  void UninstallAndClear() {
     InstallLog log;
     ASSERT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
     ASSERT_EQ(0, Uninstall(log));
+    ASSERT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
+    for (int waited = 0; base::PathExists(install_folder_) && waited < test::kFolderRemovalWaitMs;
+         waited += 100) {
+      if (!base::DeletePath(install_folder_, true))
+        ::Sleep(100);
+    }
+    ASSERT_FALSE(base::PathExists(install_folder_));
+  }
+
+  // Uninstalls and expects the machine as it was before: |baseline|.
+  void UninstallAndExpect(const MachineState& baseline) {
+    ASSERT_NO_FATAL_FAILURE(UninstallAndClear());
     const MachineState after = SettledSnapshot(baseline);
     EXPECT_TRUE(after == baseline) << Differences(baseline, after);
   }
@@ -309,15 +356,18 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
               static_cast<unsigned long long>(seed), static_cast<unsigned long long>(seed));
   std::mt19937_64 random(seed);
 
-  // An undisturbed installation: its duration and what it leaves.
-  const MachineState baseline = Snapshot();
-  ASSERT_EQ(std::string(), Differences(baseline, Snapshot())) << "the machine does not keep still";
+  // An undisturbed installation: its duration and what it leaves. The
+  // uninstallation keeps the registry keys above the installation's own and
+  // the remembered install path: the machine after it is the one every
+  // later run starts from.
   const ULONGLONG started = ::GetTickCount64();
   ASSERT_EQ(0, Run(Installer(), KillLoopSwitches()));
   const ULONGLONG duration = ::GetTickCount64() - started;
   const MachineState installed = Comparable(Snapshot());
   TakeLogLines();
-  UninstallAndExpect(baseline);
+  ASSERT_NO_FATAL_FAILURE(UninstallAndClear());
+  const MachineState baseline = Snapshot();
+  ASSERT_EQ(std::string(), Differences(baseline, Snapshot())) << "the machine does not keep still";
   TakeLogLines();
   std::printf("undisturbed installation: %llu ms\n", static_cast<unsigned long long>(duration));
 
@@ -325,7 +375,7 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
   for (int iteration = 0; iteration < kIterations && !HasFatalFailure(); ++iteration) {
     const Target target = static_cast<Target>(random() % 3);
     const DWORD moment = static_cast<DWORD>(random() % (duration + 1));
-    SCOPED_TRACE(testing::Message() << "iteration " << iteration << ": " << TargetName(target)
+    SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": " << TargetName(target)
                                     << " at " << moment << " ms (seed " << seed << ")");
 
     base::Process front_end =
