@@ -25,6 +25,7 @@
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_handle.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
@@ -71,6 +72,29 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   *lines =
       base::SplitStringUsingSubstr(text, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   return true;
+}
+
+// A job whose processes end when its handle, held by this process only, is
+// closed: the installer from the package must not run on after this process
+// was ended from outside. The front end then sees this process end without
+// success and undoes both runs, and a run left going would work on beside
+// that (or hang, its package folder deleted by the front end as it ends).
+// What the child starts in turn (the browser) is outside the job.
+base::win::ScopedHandle CreateKillOnCloseJob() {
+  base::win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job.IsValid()) {
+    PLOG(WARNING) << "No job for the installer from the package";
+    return job;
+  }
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (!::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+    PLOG(WARNING) << "Cannot make the installer from the package end with this process";
+    job.Reset();
+  }
+  return job;
 }
 
 }  // namespace
@@ -649,17 +673,23 @@ void Installer::OnPackageReady() {
   EndRun();
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
-  base::LaunchOptions options;
-  options.wait = true;
-  base::Process process = base::LaunchProcess(command_line, options);
+  base::win::ScopedHandle job = CreateKillOnCloseJob();
+  base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+  // Between the launch and this, an end of this process would leave the
+  // child free: a moment, against the whole run without the job.
+  if (process.IsValid() && job.IsValid() &&
+      !::AssignProcessToJobObject(job.Get(), process.Handle())) {
+    PLOG(WARNING) << "The installer from the package does not end with this process";
+  }
+  int exit_code = -1;
+  const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
   observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
   if (!process.IsValid()) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "Failed to start installer process from the package folder.");
     return;
   }
-  int exit_code = -1;
-  if (!process.WaitForExit(&exit_code) || exit_code != 0) {
+  if (!ended || exit_code != 0) {
     // An installer ended from outside could not undo its changes; they go
     // before this process's own, which came first.
     RollBackInterruptedInstallations(install_folder, /*wait_ms=*/0);
