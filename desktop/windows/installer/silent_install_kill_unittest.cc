@@ -275,9 +275,8 @@ class KillLoopTest : public test::SilentRunTest {
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
       const std::string suffix = view == KEY_WOW64_32KEY ? "(32)" : "(64)";
       for (const std::wstring& key : keys) {
-        ::installer::testing::AddRegistryTree(HKEY_CURRENT_USER, key, view,
-                                              "hkcu" + suffix + ":" + base::WideToUTF8(key),
-                                              &state);
+        ::installer::testing::AddRegistryTree(
+            HKEY_CURRENT_USER, key, view, "hkcu" + suffix + ":" + base::WideToUTF8(key), &state);
       }
       ::installer::testing::AddRegistryTree(HKEY_LOCAL_MACHINE, GetUninstallRegistryKey(), view,
                                             "hklm" + suffix + ":uninstall", &state);
@@ -376,10 +375,10 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
     const Target target = static_cast<Target>(random() % 3);
     const DWORD moment = static_cast<DWORD>(random() % (duration + 1));
     SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": " << TargetName(target)
-                                    << " at " << moment << " ms (seed " << seed << ")");
+                                      << " at " << moment << " ms (seed " << seed << ")");
 
-    base::Process front_end =
-        base::LaunchProcess(MakeCommandLine(Installer(), KillLoopSwitches()), base::LaunchOptions());
+    base::Process front_end = base::LaunchProcess(MakeCommandLine(Installer(), KillLoopSwitches()),
+                                                  base::LaunchOptions());
     ASSERT_TRUE(front_end.IsValid());
     const ULONGLONG launched = ::GetTickCount64();
     ProcessTree tree(front_end.Handle());
@@ -422,8 +421,7 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
 
     // The next installation is not hindered by what the killed one left
     // (locks, download folders, logs, journals).
-    ASSERT_EQ(0, Run(Installer(), KillLoopSwitches()))
-        << base::JoinString(TakeLogLines(), "\n");
+    ASSERT_EQ(0, Run(Installer(), KillLoopSwitches())) << base::JoinString(TakeLogLines(), "\n");
     const MachineState next = Comparable(Snapshot());
     ASSERT_TRUE(next == installed) << Differences(installed, next);
     TakeLogLines();

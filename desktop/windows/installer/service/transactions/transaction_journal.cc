@@ -109,8 +109,8 @@ bool ReadHeader(const base::FilePath& path, FoundJournal* journal) {
   const size_t end = text.find('\n');
   if (end == std::string::npos)
     return false;
-  std::vector<std::string> parts = base::SplitString(text.substr(0, end), "\t",
-                                                     base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  std::vector<std::string> parts =
+      base::SplitString(text.substr(0, end), "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
   uint64_t pid = 0;
   if (parts.size() != 3 || parts[0] != kHeaderMark || !Number(parts[1], &pid) ||
       pid > 0xFFFFFFFFull || !Number(parts[2], &journal->start_time)) {
@@ -156,8 +156,9 @@ bool RemoveIfEmptyKey(HKEY root, uint32_t view, const std::wstring& key_path) {
 bool RestoreValue(HKEY root, uint32_t view, const std::wstring& key_path, const std::wstring& name,
                   bool had_old_value, DWORD type, const std::string& data) {
   base::win::RegistryKey key;
-  LONG result = had_old_value ? key.Create(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view)
-                              : key.Open(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view);
+  LONG result = had_old_value
+                    ? key.Create(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view)
+                    : key.Open(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view);
   if (!had_old_value && result == ERROR_FILE_NOT_FOUND)
     return true;
   if (result == ERROR_SUCCESS) {
@@ -172,7 +173,9 @@ bool RestoreValue(HKEY root, uint32_t view, const std::wstring& key_path, const 
   return false;
 }
 
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 }  // namespace
 
@@ -188,17 +191,16 @@ std::unique_ptr<TransactionJournal> TransactionJournal::Create(const base::FileP
     LOG(ERROR) << "Cannot create the transaction journal folder " << folder;
     return nullptr;
   }
-  const base::FilePath path = folder.Append(base::UTF8ToWide(
-                              subject_key + "-" + std::to_string(::GetCurrentProcessId())) +
-                          kJournalExtension);
+  const base::FilePath path =
+      folder.Append(base::UTF8ToWide(subject_key + "-" + std::to_string(::GetCurrentProcessId())) +
+                    kJournalExtension);
   base::File file(path, base::File::FLAG_CREATE_ALWAYS | base::File::FLAG_WRITE);
   if (!file.IsValid()) {
     ELOG(ERROR, file.error_details()) << "Cannot create the transaction journal " << path;
     return nullptr;
   }
-  const std::string header = std::string(kHeaderMark) + "\t" +
-                             Number(::GetCurrentProcessId()) + "\t" +
-                             Number(ProcessStartTime(::GetCurrentProcess())) + "\n";
+  const std::string header = std::string(kHeaderMark) + "\t" + Number(::GetCurrentProcessId()) +
+                             "\t" + Number(ProcessStartTime(::GetCurrentProcess())) + "\n";
   std::unique_ptr<TransactionJournal> journal(new TransactionJournal(path, std::move(file)));
   if (journal->file_.WriteAtCurrentPos(header.data(), static_cast<int>(header.size())) !=
       static_cast<int>(header.size())) {
@@ -277,8 +279,9 @@ bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
   }
   // The newest run is undone first: an older one (a process waiting for the
   // one it started) made its changes before.
-  std::sort(abandoned.begin(), abandoned.end(),
-            [](const FoundJournal& a, const FoundJournal& b) { return a.start_time > b.start_time; });
+  std::sort(abandoned.begin(), abandoned.end(), [](const FoundJournal& a, const FoundJournal& b) {
+    return a.start_time > b.start_time;
+  });
   bool ok = true;
   for (const FoundJournal& journal : abandoned) {
     LOG(INFO) << "Rolling back the interrupted transaction of process " << journal.pid << " from "

@@ -125,7 +125,7 @@ bool WriteText(const base::FilePath& path, const std::string& text) {
 // that one transaction changes in every supported way.
 // The operations of the scenario over the folder |dir| and the key |key|.
 std::vector<std::function<std::unique_ptr<Operation>()>> ScenarioOperations(
-  const base::FilePath& dir, const std::wstring& key) {
+    const base::FilePath& dir, const std::wstring& key) {
   const uint8_t binary[] = {9, 8, 7};
   const uint64_t qword = 42;
   const DWORD dword = 5;
@@ -152,8 +152,7 @@ std::vector<std::function<std::unique_ptr<Operation>()>> ScenarioOperations(
       // The file copied over above, deleted again: its first temporary
       // must survive for rollback.
       [=] {
-        return std::make_unique<DeleteFileOperation>(dir.Append(L"dst\\existing.txt"), true,
-                                                     false);
+        return std::make_unique<DeleteFileOperation>(dir.Append(L"dst\\existing.txt"), true, false);
       },
       [=] {
         return std::make_unique<ChangeRegValueOperation>(
@@ -161,9 +160,8 @@ std::vector<std::function<std::unique_ptr<Operation>()>> ScenarioOperations(
             static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), 0);
       },
       [=] {
-        return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, key + L"\\New\\Key",
-                                                         L"Fresh", &dword, REG_DWORD,
-                                                         sizeof(dword), 0);
+        return std::make_unique<ChangeRegValueOperation>(
+            HKEY_CURRENT_USER, key + L"\\New\\Key", L"Fresh", &dword, REG_DWORD, sizeof(dword), 0);
       },
       [=] {
         return std::make_unique<ChangeRegValueOperation>(
@@ -171,8 +169,8 @@ std::vector<std::function<std::unique_ptr<Operation>()>> ScenarioOperations(
             static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), KEY_WOW64_64KEY);
       },
       [=] {
-        return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key, L"Shared",
-                                                         binary, REG_BINARY, sizeof(binary),
+        return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key, L"Shared", binary,
+                                                         REG_BINARY, sizeof(binary),
                                                          KEY_WOW64_32KEY);
       },
       [=] {
@@ -181,9 +179,8 @@ std::vector<std::function<std::unique_ptr<Operation>()>> ScenarioOperations(
                                                          KEY_WOW64_32KEY);
       },
       [=] {
-        return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, key, L"Gone", nullptr,
-                                                         ChangeRegValueOperation::kDeleteValue, 0,
-                                                         0);
+        return std::make_unique<ChangeRegValueOperation>(
+            HKEY_CURRENT_USER, key, L"Gone", nullptr, ChangeRegValueOperation::kDeleteValue, 0, 0);
       },
       [=] {
         return std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, key + L"\\Tree", 0);
@@ -214,9 +211,8 @@ CHILD_PROCESS_MAIN(JournaledScenario) {
   size_t count = 0;
   if (!base::StringToSizeT(command_line.GetSwitchValueASCII("operations"), &count))
     return 2;
-  const auto operations =
-      ScenarioOperations(command_line.GetSwitchValuePath("dir"),
-                         command_line.GetSwitchValueNative("key"));
+  const auto operations = ScenarioOperations(command_line.GetSwitchValuePath("dir"),
+                                             command_line.GetSwitchValueNative("key"));
   // Never destroyed: its destruction would commit.
   Transaction* transaction = new Transaction;
   transaction->SetJournal(TransactionJournal::Create(journals, kScenarioSubject));
@@ -495,8 +491,9 @@ TEST_F(TransactionScenarioTest, JournalIsGoneAfterCommitAndATornLineIsSkipped) {
 
   const base::FilePath made = Path(L"made.txt");
   ASSERT_TRUE(WriteText(made, "made"));
-  const std::string text = "journal\t4294967295\t1\nfile\t" + base::HexEncode(base::WideToUTF8(made.value())) +
-                           "\nfile\t" + base::HexEncode(base::WideToUTF8(Path(L"src\\a.txt").value()));
+  const std::string text = "journal\t4294967295\t1\nfile\t" +
+                           base::HexEncode(base::WideToUTF8(made.value())) + "\nfile\t" +
+                           base::HexEncode(base::WideToUTF8(Path(L"src\\a.txt").value()));
   const base::FilePath journal = journals.GetPath().Append(L"scenario-1.journal");
   ASSERT_TRUE(WriteText(journal, text));
   EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
