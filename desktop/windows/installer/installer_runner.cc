@@ -266,11 +266,11 @@ void InstallerRunner::OnObjectSignaled(HANDLE object) {
 }
 
 void InstallerRunner::RollBackInterruptedRun() {
-  // A back end ended from outside ran no rollback of its own, and the
-  // installer from the package that it may have started runs on: that one
-  // is told to stop (and undoes its own run), then whatever is left of
-  // either is undone from their journals. This process still holds the
-  // folder's installer mutex, so no other run can be in the way.
+  // A back end ended from outside ran no rollback of its own. The installer
+  // from the package that it may have started ends with it, or is told here
+  // to stop (a failed back end never got that far); what either left is
+  // undone from their journals once they have ended. This process still
+  // holds the folder's installer mutex, so no other run can be in the way.
   if (interrupted_event_.IsValid() && !::SetEvent(interrupted_event_.Get()))
     PLOG(ERROR) << "Could not signal the installation interrupted event";
   RollBackInterruptedInstallations(settings_->GetInstallFolder(), kInterruptedRunWaitMs);
