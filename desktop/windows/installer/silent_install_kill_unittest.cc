@@ -162,6 +162,16 @@ class ProcessTree {
     }
   }
 
+  // The command lines of the processes still running.
+  std::string Running() {
+    std::string text;
+    for (auto& [pid, member] : members_) {
+      if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT)
+        text += std::to_string(pid) + ": " + base::WideToUTF8(CommandLineOf(member.handle)) + "\n";
+    }
+    return text;
+  }
+
   void TerminateAll() {
     for (const auto& [pid, member] : members_)
       ::TerminateProcess(member.handle, 1);
@@ -397,9 +407,11 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
       outcome += " not running";
     }
     const bool settled = tree.WaitForAll();
+    const std::string running = settled ? std::string() : tree.Running();
     if (!settled)
       tree.TerminateAll();
-    ASSERT_TRUE(settled) << "the installer processes did not end";
+    ASSERT_TRUE(settled) << "the installer processes did not end:\n"
+                         << running << base::JoinString(TakeLogLines(), "\n");
 
     const MachineState after = Snapshot();
     if (after == baseline) {
