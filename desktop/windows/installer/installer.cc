@@ -74,27 +74,45 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   return true;
 }
 
-// A job whose processes end when its handle, held by this process only, is
-// closed: the installer from the package must not run on after this process
-// was ended from outside. The front end then sees this process end without
-// success and undoes both runs, and a run left going would work on beside
-// that (or hang, its package folder deleted by the front end as it ends).
-// What the child starts in turn (the browser) is outside the job.
-base::win::ScopedHandle CreateKillOnCloseJob() {
+// Limits of the job that binds the installer from the package to this
+// process.
+bool SetJobLimits(HANDLE job, DWORD flags) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = flags;
+  return ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof(limits)) != FALSE;
+}
+
+// Puts this process into a job whose processes all end when its handle, held
+// here only, is closed; the children made from now on are in it from their
+// first instruction. The installer from the package must not run on after
+// this process was ended from outside: the front end then sees this process
+// end without success and undoes both runs, and a run left going would work
+// on beside that (or hang, its package folder deleted by the front end as it
+// ends). Empty (logged) when there is no such job: the run goes on without.
+base::win::ScopedHandle EnterKillOnCloseJob() {
   base::win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
   if (!job.IsValid()) {
     PLOG(WARNING) << "No job for the installer from the package";
     return job;
   }
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags =
-      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  if (!::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
-                                 sizeof(limits))) {
-    PLOG(WARNING) << "Cannot make the installer from the package end with this process";
+  if (!SetJobLimits(job.Get(),
+                    JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK) ||
+      !::AssignProcessToJobObject(job.Get(), ::GetCurrentProcess())) {
+    PLOG(WARNING) << "The installer from the package cannot be made to end with this process";
     job.Reset();
   }
   return job;
+}
+
+// The child has ended: closing the job's handle must end neither this
+// process (in the job for good) nor what the child started (the browser).
+void LeaveKillOnCloseJob(base::win::ScopedHandle* job) {
+  if (!job->IsValid() || SetJobLimits(job->Get(), JOB_OBJECT_LIMIT_BREAKAWAY_OK))
+    return;
+  PLOG(ERROR) << "Cannot release the job of the installer from the package";
+  // Kept open: its processes then end with this one only.
+  [[maybe_unused]] HANDLE kept = job->Release();
 }
 
 }  // namespace
@@ -673,16 +691,11 @@ void Installer::OnPackageReady() {
   EndRun();
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
-  base::win::ScopedHandle job = CreateKillOnCloseJob();
+  base::win::ScopedHandle job = EnterKillOnCloseJob();
   base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
-  // Between the launch and this, an end of this process would leave the
-  // child free: a moment, against the whole run without the job.
-  if (process.IsValid() && job.IsValid() &&
-      !::AssignProcessToJobObject(job.Get(), process.Handle())) {
-    PLOG(WARNING) << "The installer from the package does not end with this process";
-  }
   int exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  LeaveKillOnCloseJob(&job);
   observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
   if (!process.IsValid()) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
