@@ -38,6 +38,7 @@ using ::installer::testing::MachineState;
 using test::BinFolder;
 
 constexpr int kIterations = 20;
+constexpr int kWholeRunIterations = 6;
 // Every installer process of a killed run has ended by then.
 constexpr ULONGLONG kSettleTimeoutMs = 120 * 1000;
 
@@ -352,96 +353,139 @@ class KillLoopTest : public test::SilentRunTest {
     EXPECT_TRUE(after == baseline) << Differences(baseline, after);
   }
 
-  base::FilePath start_menu_;
-  base::FilePath journals_;
-  base::FilePath tasks_;
-};
+  // The seed (printed), an undisturbed installation's duration and what it
+  // leaves, and the machine before it. The uninstallation keeps the
+  // registry keys above the installation's own and the remembered install
+  // path: the machine after it is the one every later run starts from.
+  void Prepare() {
+    seed_ = base::RandUint64() % 1000000;
+    if (const char* given = std::getenv("VELMO_KILL_SEED"))
+      seed_ = std::strtoull(given, nullptr, 10);
+    std::printf("kill loop seed: %llu (VELMO_KILL_SEED=%llu repeats it)\n",
+                static_cast<unsigned long long>(seed_), static_cast<unsigned long long>(seed_));
+    random_.seed(seed_);
+    const ULONGLONG started = ::GetTickCount64();
+    ASSERT_EQ(0, Run(Installer(), KillLoopSwitches()));
+    duration_ = ::GetTickCount64() - started;
+    installed_ = Comparable(Snapshot());
+    TakeLogLines();
+    ASSERT_NO_FATAL_FAILURE(UninstallAndClear());
+    baseline_ = Snapshot();
+    ASSERT_EQ(std::string(), Differences(baseline_, Snapshot()))
+        << "the machine does not keep still";
+    TakeLogLines();
+    std::printf("undisturbed installation: %llu ms\n", static_cast<unsigned long long>(duration_));
+  }
 
-TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) {
-  uint64_t seed = base::RandUint64() % 1000000;
-  if (const char* given = std::getenv("VELMO_KILL_SEED"))
-    seed = std::strtoull(given, nullptr, 10);
-  std::printf("kill loop seed: %llu (VELMO_KILL_SEED=%llu repeats it)\n",
-              static_cast<unsigned long long>(seed), static_cast<unsigned long long>(seed));
-  std::mt19937_64 random(seed);
-
-  // An undisturbed installation: its duration and what it leaves. The
-  // uninstallation keeps the registry keys above the installation's own and
-  // the remembered install path: the machine after it is the one every
-  // later run starts from.
-  const ULONGLONG started = ::GetTickCount64();
-  ASSERT_EQ(0, Run(Installer(), KillLoopSwitches()));
-  const ULONGLONG duration = ::GetTickCount64() - started;
-  const MachineState installed = Comparable(Snapshot());
-  TakeLogLines();
-  ASSERT_NO_FATAL_FAILURE(UninstallAndClear());
-  const MachineState baseline = Snapshot();
-  ASSERT_EQ(std::string(), Differences(baseline, Snapshot())) << "the machine does not keep still";
-  TakeLogLines();
-  std::printf("undisturbed installation: %llu ms\n", static_cast<unsigned long long>(duration));
-
-  std::map<std::string, int> outcomes;
-  for (int iteration = 0; iteration < kIterations && !HasFatalFailure(); ++iteration) {
-    const Target target = static_cast<Target>(random() % 3);
-    const DWORD moment = static_cast<DWORD>(random() % (duration + 1));
-    SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": " << TargetName(target)
-                                      << " at " << moment << " ms (seed " << seed << ")");
-
+  // Starts a silent installation, calls |kill| with its processes |moment|
+  // ms later, and waits until every process of the run has ended.
+  template <typename Kill>
+  void RunAndKill(DWORD moment, Kill kill) {
     base::Process front_end = base::LaunchProcess(MakeCommandLine(Installer(), KillLoopSwitches()),
                                                   base::LaunchOptions());
     ASSERT_TRUE(front_end.IsValid());
     const ULONGLONG launched = ::GetTickCount64();
     ProcessTree tree(front_end.Handle());
-    HANDLE victim = nullptr;
     // Looks for the processes while waiting, so that none is missed.
     while (::GetTickCount64() - launched < moment) {
       tree.Refresh();
       ::Sleep(5);
     }
-    victim = tree.Find(target);
-    std::string outcome = TargetName(target);
-    if (victim) {
-      ::TerminateProcess(victim, 1);
-      outcome += " killed";
-    } else {
-      outcome += " not running";
-    }
+    kill(&tree);
     const bool settled = tree.WaitForAll();
     const std::string running = settled ? std::string() : tree.Running();
     if (!settled)
       tree.TerminateAll();
     ASSERT_TRUE(settled) << "the installer processes did not end:\n"
                          << running << base::JoinString(TakeLogLines(), "\n");
+  }
+
+  // The next installation is not hindered by what a killed one left
+  // (locks, download folders, logs, journals, changes to undo); it is then
+  // uninstalled.
+  void ExpectNextInstallationSucceeds() {
+    ASSERT_EQ(0, Run(Installer(), KillLoopSwitches())) << base::JoinString(TakeLogLines(), "\n");
+    const MachineState next = Comparable(Snapshot());
+    ASSERT_TRUE(next == installed_) << Differences(installed_, next);
+    TakeLogLines();
+    UninstallAndExpect(baseline_);
+    TakeLogLines();
+  }
+
+  base::FilePath start_menu_;
+  base::FilePath journals_;
+  base::FilePath tasks_;
+  uint64_t seed_ = 0;
+  std::mt19937_64 random_;
+  ULONGLONG duration_ = 0;
+  MachineState installed_;
+  MachineState baseline_;
+};
+
+TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  std::map<std::string, int> outcomes;
+  for (int iteration = 0; iteration < kIterations && !HasFatalFailure(); ++iteration) {
+    const Target target = static_cast<Target>(random_() % 3);
+    const DWORD moment = static_cast<DWORD>(random_() % (duration_ + 1));
+    SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": " << TargetName(target)
+                                      << " at " << moment << " ms (seed " << seed_ << ")");
+    std::string outcome = TargetName(target);
+    ASSERT_NO_FATAL_FAILURE(RunAndKill(moment, [target, &outcome](ProcessTree* tree) {
+      HANDLE victim = tree->Find(target);
+      if (victim)
+        ::TerminateProcess(victim, 1);
+      outcome += victim ? " killed" : " not running";
+    }));
 
     const MachineState after = Snapshot();
-    if (after == baseline) {
+    if (after == baseline_) {
       outcome += ": nothing installed";
     } else {
       const MachineState comparable = Comparable(after);
-      ASSERT_TRUE(comparable == installed)
+      ASSERT_TRUE(comparable == installed_)
           << "neither installed nor untouched; against the installation:\n"
-          << Differences(installed, comparable) << "against the machine before:\n"
-          << Differences(baseline, after) << "logs:\n"
+          << Differences(installed_, comparable) << "against the machine before:\n"
+          << Differences(baseline_, after) << "logs:\n"
           << base::JoinString(TakeLogLines(), "\n");
       outcome += ": installed";
-      UninstallAndExpect(baseline);
+      UninstallAndExpect(baseline_);
     }
     ++outcomes[outcome];
     std::printf("iteration %d: %s at %lu ms: %s\n", iteration, TargetName(target), moment,
                 outcome.c_str());
     TakeLogLines();
-
-    // The next installation is not hindered by what the killed one left
-    // (locks, download folders, logs, journals).
-    ASSERT_EQ(0, Run(Installer(), KillLoopSwitches())) << base::JoinString(TakeLogLines(), "\n");
-    const MachineState next = Comparable(Snapshot());
-    ASSERT_TRUE(next == installed) << Differences(installed, next);
-    TakeLogLines();
-    UninstallAndExpect(baseline);
-    TakeLogLines();
+    ASSERT_NO_FATAL_FAILURE(ExpectNextInstallationSucceeds());
   }
   for (const auto& [outcome, count] : outcomes)
     std::printf("%3d x %s\n", count, outcome.c_str());
+}
+
+// Every process of the run ended at once: nobody is left to undo the run,
+// and the next installation on the folder does it before its own.
+TEST_F(KillLoopTest, RunEndedWholeIsUndoneByTheNextInstallation) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  int half_installed = 0;
+  for (int iteration = 0; iteration < kWholeRunIterations && !HasFatalFailure(); ++iteration) {
+    const DWORD moment = static_cast<DWORD>(random_() % (duration_ + 1));
+    SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": all at " << moment
+                                      << " ms (seed " << seed_ << ")");
+    ASSERT_NO_FATAL_FAILURE(
+        RunAndKill(moment, [](ProcessTree* tree) { tree->TerminateAll(); }));
+    const MachineState after = Snapshot();
+    const bool half = after != baseline_ && Comparable(after) != installed_;
+    half_installed += half ? 1 : 0;
+    std::printf("iteration %d: all at %lu ms: %s\n", iteration, moment,
+                after == baseline_ ? "nothing installed"
+                : half             ? "half installed"
+                                   : "installed");
+    if (!half && after != baseline_)
+      UninstallAndExpect(baseline_);
+    TakeLogLines();
+    ASSERT_NO_FATAL_FAILURE(ExpectNextInstallationSucceeds());
+  }
+  std::printf("%d of %d runs left half an installation to the next one\n", half_installed,
+              kWholeRunIterations);
 }
 
 }  // namespace
