@@ -233,8 +233,11 @@ void Installer::DoRun() {
 
   // A folder still to be created is created now, while the status's
   // answer for its parent says it can be.
+  // The status was read before the rollback above, which may have taken
+  // away the folder it found.
+  const bool folder_missing = !base::DirectoryExists(install_folder);
   bool write = true;
-  if (status.parent_folder() != install_folder &&
+  if ((status.parent_folder() != install_folder || folder_missing) &&
       (!settings->IsFlagSet(Settings::ALL_USERS_FLAG) || admin)) {
     VLOG(2) << "Using write permissions from the status";
     write = status.has_write_access();

@@ -470,8 +470,7 @@ TEST_F(KillLoopTest, RunEndedWholeIsUndoneByTheNextInstallation) {
     const DWORD moment = static_cast<DWORD>(random_() % (duration_ + 1));
     SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": all at " << moment
                                       << " ms (seed " << seed_ << ")");
-    ASSERT_NO_FATAL_FAILURE(
-        RunAndKill(moment, [](ProcessTree* tree) { tree->TerminateAll(); }));
+    ASSERT_NO_FATAL_FAILURE(RunAndKill(moment, [](ProcessTree* tree) { tree->TerminateAll(); }));
     const MachineState after = Snapshot();
     const bool half = after != baseline_ && Comparable(after) != installed_;
     half_installed += half ? 1 : 0;
