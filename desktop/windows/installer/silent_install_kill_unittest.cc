@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
