@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files/directory_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
@@ -395,8 +396,22 @@ class KillLoopTest : public test::SilentRunTest {
     base::Process front_end = base::LaunchProcess(MakeCommandLine(Installer(), KillLoopSwitches()),
                                                   base::LaunchOptions());
     ASSERT_TRUE(front_end.IsValid());
-    const ULONGLONG launched = ::GetTickCount64();
     ProcessTree tree(front_end.Handle());
+    // The emulator cannot end a process it is still loading (the process
+    // then hangs for good), and the installer changes nothing before its
+    // log begins: the moments count from there.
+    const base::FilePath logs = temp_.GetPath().Append(L"Velmo Installer");
+    for (int waited = 0; waited < 10 * 1000; waited += 5) {
+      base::DirectoryEnumerator enumerator(logs, false, base::DirectoryEnumerator::FILES,
+                                           L"velmo_installer_*.log");
+      if (!enumerator.Next().empty() ||
+          ::WaitForSingleObject(front_end.Handle(), 0) != WAIT_TIMEOUT) {
+        break;
+      }
+      tree.Refresh();
+      ::Sleep(5);
+    }
+    const ULONGLONG launched = ::GetTickCount64();
     // Looks for the processes while waiting, so that none is missed.
     while (::GetTickCount64() - launched < moment) {
       tree.Refresh();
