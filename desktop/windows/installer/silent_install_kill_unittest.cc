@@ -25,6 +25,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
@@ -492,9 +493,11 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
     std::printf("%3d x %s\n", count, outcome.c_str());
 }
 
-// Every process of the run ended at once: nobody is left to undo the run,
-// and the next installation on the folder does it before its own.
-TEST_F(KillLoopTest, RunEndedWholeIsUndoneByTheNextInstallation) {
+// Every process of the run ended at once: nobody is left to undo the run.
+// What any later run on the folder does first (undo the interrupted runs
+// from their journals) leaves the whole installation or nothing, and the
+// next installation succeeds.
+TEST_F(KillLoopTest, RunEndedWholeIsUndoneFromItsJournals) {
   ASSERT_NO_FATAL_FAILURE(Prepare());
   int half_installed = 0;
   for (int iteration = 0; iteration < kWholeRunIterations && !HasFatalFailure(); ++iteration) {
@@ -502,26 +505,26 @@ TEST_F(KillLoopTest, RunEndedWholeIsUndoneByTheNextInstallation) {
     SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": all at " << moment
                                       << " ms (seed " << seed_ << ")");
     ASSERT_NO_FATAL_FAILURE(RunAndKill(moment, [](ProcessTree* tree) { tree->TerminateAll(); }));
-    // The journal of the back end that waited for the installer from the
-    // package may outlive a complete installation (it was ended before its
-    // commit): the next run undoes what it holds, which that installation
-    // does not need (it made its own folder's files and keys).
-    MachineState after = Snapshot();
-    for (auto it = after.begin(); it != after.end();)
-      it = base::StartsWith(it->first, "journals:", base::CompareCase::SENSITIVE) ? after.erase(it)
-                                                                                  : std::next(it);
-    const bool half = after != baseline_ && Comparable(after) != installed_;
+    // What the next run finds once it has undone the interrupted runs on the
+    // folder (its first step, before it reads the folder's status): the
+    // whole installation or nothing of it.
+    const MachineState left = Snapshot();
+    EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, /*wait_ms=*/0));
+    const MachineState after = Snapshot();
+    const bool half = left != baseline_ && Comparable(left) != installed_;
     half_installed += half ? 1 : 0;
-    std::printf("iteration %d: all at %lu ms: %s\n", iteration, moment,
-                after == baseline_ ? "nothing installed"
-                : half             ? "half installed"
-                                   : "installed");
-    if (!half && after != baseline_)
+    ASSERT_TRUE(after == baseline_ || Comparable(after) == installed_)
+        << "left half installed after the rollback:\n"
+        << Differences(baseline_, after);
+    std::printf("iteration %d: all at %lu ms: %s, then %s\n", iteration, moment,
+                half ? "half installed" : "not half installed",
+                after == baseline_ ? "nothing installed" : "installed");
+    if (after != baseline_)
       UninstallAndExpect(baseline_);
     TakeLogLines();
     ASSERT_NO_FATAL_FAILURE(ExpectNextInstallationSucceeds());
   }
-  std::printf("%d of %d runs left half an installation to the next one\n", half_installed,
+  std::printf("%d of %d runs left half an installation to undo\n", half_installed,
               kWholeRunIterations);
 }
 
