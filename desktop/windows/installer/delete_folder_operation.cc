@@ -59,6 +59,8 @@ bool DeleteFolderOperation::Execute(OperationList* /*sub_operations*/) {
         !IsMissing(::GetLastError())) {
       continue;
     }
+    if (!Journal(TransactionJournal::Moved(folder_, candidate)))
+      return false;
     if (!::MoveFileExW(folder_.c_str(), candidate.c_str(), 0)) {
       PLOG(ERROR) << "Cannot move the folder " << folder_ << " aside to " << candidate;
       return false;

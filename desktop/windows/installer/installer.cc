@@ -25,10 +25,12 @@
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_handle.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/install_log_path.h"
+#include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
@@ -70,6 +72,47 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   *lines =
       base::SplitStringUsingSubstr(text, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   return true;
+}
+
+// Limits of the job that binds the installer from the package to this
+// process.
+bool SetJobLimits(HANDLE job, DWORD flags) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = flags;
+  return ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof(limits)) != FALSE;
+}
+
+// Puts this process into a job whose processes all end when its handle, held
+// here only, is closed; the children made from now on are in it from their
+// first instruction. The installer from the package must not run on after
+// this process was ended from outside: the front end then sees this process
+// end without success and undoes both runs, and a run left going would work
+// on beside that (or hang, its package folder deleted by the front end as it
+// ends). Empty (logged) when there is no such job: the run goes on without.
+base::win::ScopedHandle EnterKillOnCloseJob() {
+  base::win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job.IsValid()) {
+    PLOG(WARNING) << "No job for the installer from the package";
+    return job;
+  }
+  if (!SetJobLimits(job.Get(),
+                    JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK) ||
+      !::AssignProcessToJobObject(job.Get(), ::GetCurrentProcess())) {
+    PLOG(WARNING) << "The installer from the package cannot be made to end with this process";
+    job.Reset();
+  }
+  return job;
+}
+
+// The child has ended: closing the job's handle must end neither this
+// process (in the job for good) nor what the child started (the browser).
+void LeaveKillOnCloseJob(base::win::ScopedHandle* job) {
+  if (!job->IsValid() || SetJobLimits(job->Get(), JOB_OBJECT_LIMIT_BREAKAWAY_OK))
+    return;
+  PLOG(ERROR) << "Cannot release the job of the installer from the package";
+  // Kept open: its processes then end with this one only.
+  [[maybe_unused]] HANDLE kept = job->Release();
 }
 
 }  // namespace
@@ -172,6 +215,13 @@ void Installer::DoRun() {
     LOG(WARNING) << "Ignoring an unreadable " << kParentPidSwitch;
   }
 
+  // A run on this folder whose process was ended from outside left its
+  // changes behind; they go before this run makes its own. A run still going
+  // (the one that started this process) is not waited for. Failures are
+  // logged where they happen and stop nothing.
+  RollBackInterruptedInstallations(install_folder, /*wait_ms=*/0);
+  transaction_.SetJournal(CreateInstallJournal(install_folder));
+
   const bool admin = IsUserAdmin(/*linked_token=*/false);
   VLOG(1) << "is_elevated_admin: " << admin;
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && settings->IsFlagSet(Settings::SILENT) &&
@@ -183,8 +233,11 @@ void Installer::DoRun() {
 
   // A folder still to be created is created now, while the status's
   // answer for its parent says it can be.
+  // The status was read before the rollback above, which may have taken
+  // away the folder it found.
+  const bool folder_missing = !base::DirectoryExists(install_folder);
   bool write = true;
-  if (status.parent_folder() != install_folder &&
+  if ((status.parent_folder() != install_folder || folder_missing) &&
       (!settings->IsFlagSet(Settings::ALL_USERS_FLAG) || admin)) {
     VLOG(2) << "Using write permissions from the status";
     write = status.has_write_access();
@@ -636,21 +689,26 @@ void Installer::OnPackageReady() {
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
 
+  const base::FilePath install_folder = settings_->GetInstallFolder();
   observers_.Notify(&InstallerDelegate::OnStartingNewMainProcess, false);
   EndRun();
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
-  base::LaunchOptions options;
-  options.wait = true;
-  base::Process process = base::LaunchProcess(command_line, options);
+  base::win::ScopedHandle job = EnterKillOnCloseJob();
+  base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+  int exit_code = -1;
+  const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  LeaveKillOnCloseJob(&job);
   observers_.Notify(&InstallerDelegate::OnReturnedToPreviousMainProcess);
   if (!process.IsValid()) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "Failed to start installer process from the package folder.");
     return;
   }
-  int exit_code = -1;
-  if (!process.WaitForExit(&exit_code) || exit_code != 0) {
+  if (!ended || exit_code != 0) {
+    // An installer ended from outside could not undo its changes; they go
+    // before this process's own, which came first.
+    RollBackInterruptedInstallations(install_folder, /*wait_ms=*/0);
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "Installer process did not complete successfully.");
     return;

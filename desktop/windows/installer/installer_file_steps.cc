@@ -31,6 +31,7 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/installer_shortcuts.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -155,8 +156,19 @@ void Installer::FinalizeInstallation() {
   const base::FilePath& install_folder = settings->GetInstallFolder();
 
   // The record of this installation, for the next upgrade and the
-  // uninstallation.
-  if (!install_log_.Save(install_folder.Append(Installation::kInstallLogFileName))) {
+  // uninstallation. Written to a temporary file and copied through the
+  // transaction, so that a run that fails or is ended from here on does not
+  // leave a record of an installation that is not there.
+  base::FilePath temp_folder, saved_log;
+  const bool saved = base::GetTempDirectory(&temp_folder) &&
+                     base::CreateTemporaryFileInDirectory(temp_folder, &saved_log) &&
+                     install_log_.Save(saved_log);
+  const bool copied =
+      saved && transaction_.Execute(std::make_unique<CopyFileOperation>(
+                   saved_log, install_folder.Append(Installation::kInstallLogFileName)));
+  if (!saved_log.empty())
+    base::DeletePath(saved_log, false);
+  if (!copied) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "Failed saving the installation status");
     return;
   }
@@ -209,7 +221,13 @@ void Installer::FinalizeInstallation() {
           scheduled ? ScheduledTaskInfo::kTriggerDaily : ScheduledTaskInfo::kTriggerNone;
       info.boot_or_logon_trigger = scheduled;
       info.run_only_if_network_available = true;
-      if (!scheduler->CreateTask(info))
+      // A new installation's task is new too (its name holds the new app
+      // id): undoing the run deletes it. An upgrade replaces the task of the
+      // installation it keeps.
+      if (settings->GetOperation() == Settings::kOperationInstall &&
+          !transaction_.Journal(CreatedTaskEntry(info.name_suffix))) {
+        LOG(ERROR) << "Could not create scheduled task";
+      } else if (!scheduler->CreateTask(info))
         LOG(ERROR) << "Could not create scheduled task";
       else
         DecrementAutoupdateTaskErrorCount(install_folder);

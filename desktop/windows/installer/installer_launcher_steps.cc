@@ -142,9 +142,16 @@ void Installer::WriteInstallerPrefs() {
   const Settings* settings = settings_;
   const base::FilePath final_path =
       settings->GetInstallFolder().Append(Installation::kInstallerPrefsFileName);
-  // The preferences are written beside the file, then copied over it
-  // through the run's transaction, so that a failed run takes them back.
-  const base::FilePath path(final_path.value() + L".new");
+  // The preferences are written outside the installation, then copied over
+  // the file through the run's transaction, so that a failed run takes them
+  // back and a run ended from outside leaves no half-written file in the
+  // folder (the store also writes a temporary beside its file). Beside the
+  // file only when the temporary folder is unusable (logged).
+  base::FilePath temp_folder, path;
+  if (!base::GetTempDirectory(&temp_folder) ||
+      !base::CreateTemporaryFileInDirectory(temp_folder, &path)) {
+    path = base::FilePath(final_path.value() + L".new");
+  }
   base::DeletePath(path, /*recursive=*/false);
   if (base::PathExists(final_path) && !base::CopySingleFile(final_path, path))
     LOG(WARNING) << "Could not copy " << final_path << " to " << path;

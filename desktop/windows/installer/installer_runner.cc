@@ -15,6 +15,7 @@
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/launch_lock.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -34,6 +35,8 @@ constexpr char kTerminationMarkerSignature[] = ":Installer runner marker:";
 // How long the end of the back end waits for its marker: only a mailslot
 // that is no longer read loses it.
 constexpr base::TimeSpan kTerminationMarkerTimeout = base::TimeSpan::FromSeconds(5);
+// How long an installer the ended back end started may take to stop.
+constexpr DWORD kInterruptedRunWaitMs = 60 * 1000;
 
 }  // namespace
 
@@ -262,6 +265,17 @@ void InstallerRunner::OnObjectSignaled(HANDLE object) {
     OnBackendProcessSignaled();
 }
 
+void InstallerRunner::RollBackInterruptedRun() {
+  // A back end ended from outside ran no rollback of its own. The installer
+  // from the package that it may have started ends with it, or is told here
+  // to stop (a failed back end never got that far); what either left is
+  // undone from their journals once they have ended. This process still
+  // holds the folder's installer mutex, so no other run can be in the way.
+  if (interrupted_event_.IsValid() && !::SetEvent(interrupted_event_.Get()))
+    PLOG(ERROR) << "Could not signal the installation interrupted event";
+  RollBackInterruptedInstallations(settings_->GetInstallFolder(), kInterruptedRunWaitMs);
+}
+
 void InstallerRunner::OnBackendProcessSignaled() {
   VLOG(1) << "Installer backend process signaled";
   DWORD exit_code = 1;
@@ -274,6 +288,8 @@ void InstallerRunner::OnBackendProcessSignaled() {
   // reported must see the back end gone, or the mutex would stay owned by
   // this thread with nothing running.
   backend_running_ = false;
+  if (!success && settings_)
+    RollBackInterruptedRun();
   termination_pending_ = true;
   termination_success_ = success;
   // The back end wrote its last reports before it ended, but the IPC thread

@@ -95,6 +95,8 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // The launch, under the launch lock so that no other launch inherits the
   // handles meant for the back end.
   bool LaunchBackend(base::CommandLine* command_line);
+  // Undoes what a back end that ended without success left behind.
+  void RollBackInterruptedRun();
 
   const base::FilePath package_folder_;
   const base::FilePath components_file_;

@@ -10,6 +10,7 @@
 #include "base/threading/worker_pool.h"
 #include "base/win/scoped_com.h"
 #include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/interrupted_installation.h"
 
 namespace installer {
 namespace {
@@ -101,6 +102,11 @@ void StatusFetch::Read() {
     // shortcuts) stays unread.
     LOG(ERROR) << "Cannot initialise COM for the status read, hr=0x" << std::hex << com.hr();
   }
+  // A run on the folder that was ended from outside may have left half an
+  // installation: it is undone first, so that the status (and the operation
+  // chosen from it) describes the folder as the next run will find it. The
+  // journals of runs still going are left alone.
+  RollBackInterruptedInstallations(folder_, /*wait_ms=*/0);
   auto status = std::make_unique<InstallerStatus>(replace_tarsel_);
   status->Init(folder_);
   status_ = std::move(status);

@@ -95,8 +95,12 @@ class StepRunTest : public ::testing::Test {
     roaming_ = root.Append(L"Roaming");
     quick_launch_ = roaming_.Append(L"Microsoft\\Internet Explorer\\Quick Launch");
     pins_folder_ = quick_launch_.Append(L"User Pinned\\TaskBar");
-    for (const base::FilePath& folder : {package_folder_, user_desktop_, common_desktop_,
-                                         start_menu_, common_start_menu_, quick_launch_}) {
+    local_app_data_ = root.Append(L"Local");
+    // Where the runs keep their transaction journals (empty between runs).
+    const base::FilePath journals = local_app_data_.Append(L"Velmo Installer\\Journals");
+    for (const base::FilePath& folder :
+         {package_folder_, user_desktop_, common_desktop_, start_menu_, common_start_menu_,
+          quick_launch_, journals}) {
       ASSERT_TRUE(base::CreateDirectoryTree(folder));
     }
     const std::string files_list = "velmo.dll\r\n";
@@ -104,11 +108,14 @@ class StepRunTest : public ::testing::Test {
 
     // Every old answer is taken before the first override: some keys are
     // derived from others.
-    const SavedPath redirects[] = {
-        {base::kPathExeDirectory, package_folder_},       {base::kPathUserDesktop, user_desktop_},
-        {base::kPathCommonDesktop, common_desktop_},      {base::kPathStartMenu, start_menu_},
-        {base::kPathCommonStartMenu, common_start_menu_}, {base::kPathRoamingAppData, roaming_},
-        {base::kPathQuickLaunch, quick_launch_}};
+    const SavedPath redirects[] = {{base::kPathExeDirectory, package_folder_},
+                                   {base::kPathUserDesktop, user_desktop_},
+                                   {base::kPathCommonDesktop, common_desktop_},
+                                   {base::kPathStartMenu, start_menu_},
+                                   {base::kPathCommonStartMenu, common_start_menu_},
+                                   {base::kPathRoamingAppData, roaming_},
+                                   {base::kPathQuickLaunch, quick_launch_},
+                                   {base::kPathLocalAppData, local_app_data_}};
     for (const SavedPath& redirect : redirects) {
       base::FilePath old;
       if (base::PathRegistry::Get(redirect.key, &old))
@@ -191,6 +198,7 @@ class StepRunTest : public ::testing::Test {
   base::FilePath roaming_;
   base::FilePath quick_launch_;
   base::FilePath pins_folder_;
+  base::FilePath local_app_data_;
   ScopedUserRegistryRedirect registry_;
   base::win::ScopedHandle interrupted_event_;
   std::unique_ptr<Settings> settings_;

@@ -75,9 +75,13 @@ bool ChangeRegValueOperation::Execute(OperationList* sub_operations) {
     return false;
   }
 
+  if (type_ == kDeleteValue && !had_old_value_)
+    return true;
+  if (!Journal(TransactionJournal::ChangedValue(root_, view_flags_, key_path_, value_name_,
+                                                had_old_value_, old_type_, old_data_))) {
+    return false;
+  }
   if (type_ == kDeleteValue) {
-    if (!had_old_value_)
-      return true;
     result = key.DeleteValue(value_name_.c_str());
   } else {
     result = key.WriteValue(value_name_.c_str(), data_.data(), static_cast<DWORD>(data_.size()),

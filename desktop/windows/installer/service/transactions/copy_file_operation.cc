@@ -57,6 +57,8 @@ bool CopyFileOperation::Execute(OperationList* sub_operations) {
     }
   }
 
+  if (!Journal(TransactionJournal::CreatedFile(destination_)))
+    return false;
   copy_started_ = true;
   if (!::CopyFileW(source_.c_str(), destination_.c_str(), TRUE)) {
     PLOG(ERROR) << "CopyFileW " << source_.value() << " to " << destination_.value() << " failed";

@@ -45,6 +45,8 @@ bool CreateFolderOperation::Execute(OperationList* /*sub_operations*/) {
   }
   std::reverse(missing.begin(), missing.end());
   for (const base::FilePath& folder : missing) {
+    if (!Journal(TransactionJournal::CreatedFolder(folder)))
+      return false;
     if (::CreateDirectoryW(folder.c_str(), nullptr)) {
       created_.push_back(folder);
       continue;

@@ -25,6 +25,13 @@ bool CreateRegKeyOperation::Execute(OperationList* /*sub_operations*/) {
     const std::wstring prefix = key_path_.substr(0, end);
     if (prefix.empty() || prefix.back() == L'\\')
       continue;
+    // Only a key that is missing now is this operation's to undo.
+    base::win::RegistryKey existing;
+    if (existing.Open(root_, prefix.c_str(), KEY_QUERY_VALUE | view_flags_) ==
+            ERROR_FILE_NOT_FOUND &&
+        !Journal(TransactionJournal::CreatedKey(root_, view_flags_, prefix))) {
+      return false;
+    }
     base::win::RegistryKey key;
     DWORD disposition = 0;
     const LONG result = key.CreateWithDisposition(root_, prefix.c_str(), &disposition,

@@ -129,11 +129,17 @@ bool DeleteFileOperation::Execute(OperationList* /*sub_operations*/) {
 
   // A read-only temporary could not be deleted at commit.
   if (original_attributes_ & FILE_ATTRIBUTE_READONLY) {
+    if (!Journal(TransactionJournal::ChangedAttributes(path_, original_attributes_)))
+      return false;
     if (!::SetFileAttributesW(path_.c_str(), original_attributes_ & ~FILE_ATTRIBUTE_READONLY)) {
       PLOG(ERROR) << "Cannot clear the read-only attribute of " << path_.value();
       return false;
     }
     attributes_changed_ = true;
+  }
+  if (!Journal(TransactionJournal::Moved(path_, temporary_))) {
+    Rollback();
+    return false;
   }
   if (!::MoveFileExW(path_.c_str(), temporary_.c_str(), 0)) {
     PLOG(ERROR) << "Cannot move " << path_.value() << " aside to " << temporary_.value();

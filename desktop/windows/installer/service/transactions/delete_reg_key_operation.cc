@@ -30,6 +30,10 @@ bool DeleteRegKeyOperation::Execute(OperationList* /*sub_operations*/) {
     LOG(ERROR) << "Cannot delete registry key " << key_path_ << ": it cannot be saved";
     return false;
   }
+  if (!Journal(TransactionJournal::DeletedKeyTree(root_, view_flags_, key_path_,
+                                                  snapshot->Serialize()))) {
+    return false;
+  }
   snapshot_ = std::move(snapshot);
   base::win::RegistryKey root;
   LONG result = root.Open(root_, L"", KEY_QUERY_VALUE | view_flags_);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "desktop/windows/installer/service/transactions/transaction_journal.h"
+
 namespace installer {
 
 class Operation;
@@ -34,13 +36,24 @@ class Operation {
   // not be restored; everything else is still restored.
   virtual bool Rollback() = 0;
 
+  // Where Execute writes how to undo each change before making it (not
+  // owned; null: nowhere). Its sub-operations write there too.
+  void set_journal(TransactionJournal* journal) { journal_ = journal; }
+
  protected:
+  // Writes |entry| to the journal when there is one. False when it could not
+  // be written: the change must then not be made (nobody could undo it
+  // after this process's death).
+  bool Journal(const TransactionJournal::Entry& entry);
+
   // Executes |operation| as a sub-operation: its own sub-operations and then
   // it are appended to |sub_operations|. On failure it is rolled back and
   // deleted (its own sub-operations stay in the list for the caller to roll
   // back) and false is returned.
-  static bool ExecuteSubOperation(std::unique_ptr<Operation> operation,
-                                  OperationList* sub_operations);
+  bool ExecuteSubOperation(std::unique_ptr<Operation> operation, OperationList* sub_operations);
+
+ private:
+  TransactionJournal* journal_ = nullptr;
 };
 
 }  // namespace installer

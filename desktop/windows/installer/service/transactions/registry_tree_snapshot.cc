@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/transactions/registry_tree_snapshot.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/logging.h"
 #include "base/win/registry.h"
@@ -214,6 +215,122 @@ bool RegistryTreeSnapshot::RestoreKey(HKEY parent, const std::wstring& subkey, R
     }
   }
   return ok;
+}
+
+namespace {
+
+// Sizes and types as 4 little-endian bytes, strings as their size and bytes.
+void PutNumber(uint32_t value, std::string* out) {
+  for (int i = 0; i < 4; ++i)
+    out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void PutBytes(const void* data, size_t size, std::string* out) {
+  PutNumber(static_cast<uint32_t>(size), out);
+  out->append(static_cast<const char*>(data), size);
+}
+
+bool GetNumber(const std::string& bytes, size_t* position, uint32_t* value) {
+  if (bytes.size() - *position < 4)
+    return false;
+  *value = 0;
+  for (int i = 0; i < 4; ++i)
+    *value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[*position + i])) << (8 * i);
+  *position += 4;
+  return true;
+}
+
+bool GetBytes(const std::string& bytes, size_t* position, std::string* out) {
+  uint32_t size = 0;
+  if (!GetNumber(bytes, position, &size) || bytes.size() - *position < size)
+    return false;
+  out->assign(bytes, *position, size);
+  *position += size;
+  return true;
+}
+
+bool GetWide(const std::string& bytes, size_t* position, std::wstring* out) {
+  std::string raw;
+  if (!GetBytes(bytes, position, &raw) || raw.size() % sizeof(wchar_t))
+    return false;
+  out->assign(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
+  return true;
+}
+
+bool GetVector(const std::string& bytes, size_t* position, std::vector<uint8_t>* out) {
+  std::string raw;
+  if (!GetBytes(bytes, position, &raw))
+    return false;
+  out->assign(raw.begin(), raw.end());
+  return true;
+}
+
+}  // namespace
+
+std::string RegistryTreeSnapshot::Serialize() const {
+  std::string out;
+  if (captured_)
+    SerializeKey(root_key_, &out);
+  return out;
+}
+
+bool RegistryTreeSnapshot::Parse(const std::string& bytes) {
+  captured_ = false;
+  root_key_ = Key();
+  size_t position = 0;
+  if (!ParseKey(bytes, &position, 0, &root_key_) || position != bytes.size()) {
+    root_key_ = Key();
+    return false;
+  }
+  captured_ = true;
+  return true;
+}
+
+// static
+void RegistryTreeSnapshot::SerializeKey(const Key& key, std::string* out) {
+  PutBytes(key.name.data(), key.name.size() * sizeof(wchar_t), out);
+  PutNumber(key.security_info, out);
+  PutBytes(key.security.data(), key.security.size(), out);
+  PutNumber(static_cast<uint32_t>(key.values.size()), out);
+  for (const Value& value : key.values) {
+    PutBytes(value.name.data(), value.name.size() * sizeof(wchar_t), out);
+    PutNumber(value.type, out);
+    PutBytes(value.data.data(), value.data.size(), out);
+  }
+  PutNumber(static_cast<uint32_t>(key.children.size()), out);
+  for (const Key& child : key.children)
+    SerializeKey(child, out);
+}
+
+// static
+bool RegistryTreeSnapshot::ParseKey(const std::string& bytes, size_t* position, int depth,
+                                    Key* key) {
+  uint32_t info = 0, count = 0;
+  if (depth > kMaxDepth || !GetWide(bytes, position, &key->name) ||
+      !GetNumber(bytes, position, &info) || !GetVector(bytes, position, &key->security) ||
+      !GetNumber(bytes, position, &count)) {
+    return false;
+  }
+  key->security_info = info;
+  for (uint32_t i = 0; i < count; ++i) {
+    Value value;
+    uint32_t type = 0;
+    if (!GetWide(bytes, position, &value.name) || !GetNumber(bytes, position, &type) ||
+        !GetVector(bytes, position, &value.data)) {
+      return false;
+    }
+    value.type = type;
+    key->values.push_back(std::move(value));
+  }
+  if (!GetNumber(bytes, position, &count))
+    return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    Key child;
+    if (!ParseKey(bytes, position, depth + 1, &child))
+      return false;
+    key->children.push_back(std::move(child));
+  }
+  return true;
 }
 
 size_t RegistryTreeSnapshot::key_count() const { return captured_ ? CountKeys(root_key_) : 0; }

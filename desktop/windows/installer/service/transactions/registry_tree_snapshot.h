@@ -41,6 +41,11 @@ class RegistryTreeSnapshot {
   // The number of keys saved.
   size_t key_count() const;
 
+  // The saved tree as bytes, for a transaction journal, and back. Parse
+  // fails (false) on anything Serialize cannot have made.
+  std::string Serialize() const;
+  bool Parse(const std::string& bytes);
+
  private:
   struct Value {
     std::wstring name;
@@ -58,6 +63,8 @@ class RegistryTreeSnapshot {
   static bool CaptureKey(HKEY key, int depth, Key* out);
   static bool RestoreKey(HKEY parent, const std::wstring& subkey, REGSAM view, const Key& key);
   static size_t CountKeys(const Key& key);
+  static void SerializeKey(const Key& key, std::string* out);
+  static bool ParseKey(const std::string& bytes, size_t* position, int depth, Key* key);
 
   Key root_key_;
   bool captured_ = false;

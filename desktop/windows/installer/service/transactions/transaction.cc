@@ -25,6 +25,9 @@ bool RollBackAll(OperationList* operations) {
 }  // namespace
 
 Transaction::~Transaction() {
+  // Gone before the deferred work starts: a process ended during its commit
+  // must not be undone afterwards, half committed as it is.
+  DiscardJournal();
   // Deleting an executed operation commits it; first executed, first done.
   for (auto& operation : operations_)
     operation.reset();
@@ -37,6 +40,7 @@ bool Transaction::Execute(std::unique_ptr<Operation> operation) {
     return false;
   }
   OperationList sub_operations;
+  operation->set_journal(journal_.get());
   if (!operation->Execute(&sub_operations)) {
     LOG(ERROR) << "Operation " << operations_.size() + sub_operations.size() + 1
                << " of the transaction failed; undoing it";
@@ -52,6 +56,17 @@ bool Transaction::Execute(std::unique_ptr<Operation> operation) {
   return true;
 }
 
-bool Transaction::Rollback() { return RollBackAll(&operations_); }
+bool Transaction::Rollback() {
+  const bool ok = RollBackAll(&operations_);
+  DiscardJournal();
+  return ok;
+}
+
+void Transaction::DiscardJournal() {
+  if (!journal_)
+    return;
+  journal_->Discard();
+  journal_.reset();
+}
 
 }  // namespace installer

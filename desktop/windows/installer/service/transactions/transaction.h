@@ -1,13 +1,17 @@
 // Transaction: the ordered list of executed operations. A failed operation is
 // undone at once; Rollback undoes everything kept, last first; destruction
-// commits every kept operation in order.
+// commits every kept operation in order. With a journal, the way to undo
+// every change is also on disk while the transaction is open, for when this
+// process is ended before it could roll back (see TransactionJournal).
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 
 #include "desktop/windows/installer/service/transactions/operation.h"
+#include "desktop/windows/installer/service/transactions/transaction_journal.h"
 
 namespace installer {
 
@@ -32,8 +36,23 @@ class Transaction {
   // The number of operations kept (sub-operations included).
   size_t size() const { return operations_.size(); }
 
+  // Every operation executed from now on writes its undo to |journal|,
+  // which the commit or the rollback discards.
+  void SetJournal(std::unique_ptr<TransactionJournal> journal) { journal_ = std::move(journal); }
+  const TransactionJournal* journal() const { return journal_.get(); }
+  // Writes |entry| to the journal, when there is one, for a change made
+  // outside any operation. False (logged) when it could not be written.
+  bool Journal(const TransactionJournal::Entry& entry) {
+    return !journal_ || journal_->Append(entry);
+  }
+
  private:
+  // Discards the journal: the operations kept are settled one way or the
+  // other from here on.
+  void DiscardJournal();
+
   OperationList operations_;
+  std::unique_ptr<TransactionJournal> journal_;
 };
 
 }  // namespace installer

@@ -18,7 +18,13 @@
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
+#include "base/process.h"
+#include "base/string_number_conversions.h"
+#include "desktop/windows/installer/service/transactions/transaction_journal.h"
 #include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
 
 namespace installer {
 namespace {
@@ -117,6 +123,114 @@ bool WriteText(const base::FilePath& path, const std::string& text) {
 
 // A folder tree and registry keys (HKCU default view, HKLM in both views)
 // that one transaction changes in every supported way.
+// The operations of the scenario over the folder |dir| and the key |key|.
+std::vector<std::function<std::unique_ptr<Operation>()>> ScenarioOperations(
+    const base::FilePath& dir, const std::wstring& key) {
+  const uint8_t binary[] = {9, 8, 7};
+  const uint64_t qword = 42;
+  const DWORD dword = 5;
+  const std::wstring changed = L"changed";
+  return {
+      [=] { return std::make_unique<CreateFolderOperation>(dir.Append(L"new\\deep\\er")); },
+      // Over a read-only, hidden file.
+      [=] {
+        return std::make_unique<CopyFileOperation>(dir.Append(L"src\\a.txt"),
+                                                   dir.Append(L"dst\\existing.txt"));
+      },
+      // A read-only source into folders that do not exist yet.
+      [=] {
+        return std::make_unique<CopyFileOperation>(dir.Append(L"src\\b.bin"),
+                                                   dir.Append(L"fresh\\sub\\b.bin"));
+      },
+      [=] {
+        return std::make_unique<MoveFileOperation>(dir.Append(L"move\\m.txt"),
+                                                   dir.Append(L"new\\deep\\er\\m.txt"));
+      },
+      [=] {
+        return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true, dir);
+      },
+      // The file copied over above, deleted again: its first temporary
+      // must survive for rollback.
+      [=] {
+        return std::make_unique<DeleteFileOperation>(dir.Append(L"dst\\existing.txt"), true, false);
+      },
+      [=] {
+        return std::make_unique<ChangeRegValueOperation>(
+            HKEY_CURRENT_USER, key, L"Keep", changed.c_str(), REG_SZ,
+            static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), 0);
+      },
+      [=] {
+        return std::make_unique<ChangeRegValueOperation>(
+            HKEY_CURRENT_USER, key + L"\\New\\Key", L"Fresh", &dword, REG_DWORD, sizeof(dword), 0);
+      },
+      [=] {
+        return std::make_unique<ChangeRegValueOperation>(
+            HKEY_LOCAL_MACHINE, key, L"Shared", changed.c_str(), REG_SZ,
+            static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), KEY_WOW64_64KEY);
+      },
+      [=] {
+        return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key, L"Shared", binary,
+                                                         REG_BINARY, sizeof(binary),
+                                                         KEY_WOW64_32KEY);
+      },
+      [=] {
+        return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key + L"\\Made32",
+                                                         L"Q", &qword, REG_QWORD, sizeof(qword),
+                                                         KEY_WOW64_32KEY);
+      },
+      [=] {
+        return std::make_unique<ChangeRegValueOperation>(
+            HKEY_CURRENT_USER, key, L"Gone", nullptr, ChangeRegValueOperation::kDeleteValue, 0, 0);
+      },
+      [=] {
+        return std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, key + L"\\Tree", 0);
+      },
+      [=] {
+        return std::make_unique<DeleteRegKeyOperation>(HKEY_LOCAL_MACHINE, key + L"\\Tree2",
+                                                       KEY_WOW64_32KEY);
+      },
+  };
+}
+
+bool IsEmptyFolder(const base::FilePath& folder) {
+  base::DirectoryEnumerator enumerator(
+      folder, false, base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES);
+  return enumerator.Next().empty();
+}
+
+// The subject of the scenario's journals.
+constexpr char kScenarioSubject[] = "scenario";
+
+// Runs the first "operations" of the scenario over "dir" and "key" in a
+// transaction journaled into "journals", then ends as a process ended from
+// outside does: without rollback or commit. With "wait" it first marks
+// "ready" in the journal folder and waits to be ended.
+CHILD_PROCESS_MAIN(JournaledScenario) {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::FilePath journals = command_line.GetSwitchValuePath("journals");
+  size_t count = 0;
+  if (!base::StringToSizeT(command_line.GetSwitchValueASCII("operations"), &count))
+    return 2;
+  const auto operations = ScenarioOperations(command_line.GetSwitchValuePath("dir"),
+                                             command_line.GetSwitchValueNative("key"));
+  // Never destroyed: its destruction would commit.
+  Transaction* transaction = new Transaction;
+  transaction->SetJournal(TransactionJournal::Create(journals, kScenarioSubject));
+  if (!transaction->journal())
+    return 3;
+  for (size_t i = 0; i < count && i < operations.size(); ++i) {
+    if (!transaction->Execute(operations[i]()))
+      return 4;
+  }
+  if (command_line.HasSwitch("wait")) {
+    if (!WriteText(journals.Append(L"ready"), "ready"))
+      return 5;
+    ::Sleep(INFINITE);
+  }
+  ::TerminateProcess(::GetCurrentProcess(), 7);
+  return 6;
+}
+
 class TransactionScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -211,75 +325,7 @@ class TransactionScenarioTest : public ::testing::Test {
   }
 
   std::vector<std::function<std::unique_ptr<Operation>()>> Operations() const {
-    const uint8_t binary[] = {9, 8, 7};
-    const uint64_t qword = 42;
-    const DWORD dword = 5;
-    const std::wstring changed = L"changed";
-    const std::wstring key = key_;
-    const base::FilePath dir = dir_;
-    return {
-        [=] { return std::make_unique<CreateFolderOperation>(dir.Append(L"new\\deep\\er")); },
-        // Over a read-only, hidden file.
-        [=] {
-          return std::make_unique<CopyFileOperation>(dir.Append(L"src\\a.txt"),
-                                                     dir.Append(L"dst\\existing.txt"));
-        },
-        // A read-only source into folders that do not exist yet.
-        [=] {
-          return std::make_unique<CopyFileOperation>(dir.Append(L"src\\b.bin"),
-                                                     dir.Append(L"fresh\\sub\\b.bin"));
-        },
-        [=] {
-          return std::make_unique<MoveFileOperation>(dir.Append(L"move\\m.txt"),
-                                                     dir.Append(L"new\\deep\\er\\m.txt"));
-        },
-        [=] {
-          return std::make_unique<DeleteFileOperation>(dir.Append(L"del\\c.txt"), true, true, dir);
-        },
-        // The file copied over above, deleted again: its first temporary
-        // must survive for rollback.
-        [=] {
-          return std::make_unique<DeleteFileOperation>(dir.Append(L"dst\\existing.txt"), true,
-                                                       false);
-        },
-        [=] {
-          return std::make_unique<ChangeRegValueOperation>(
-              HKEY_CURRENT_USER, key, L"Keep", changed.c_str(), REG_SZ,
-              static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), 0);
-        },
-        [=] {
-          return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, key + L"\\New\\Key",
-                                                           L"Fresh", &dword, REG_DWORD,
-                                                           sizeof(dword), 0);
-        },
-        [=] {
-          return std::make_unique<ChangeRegValueOperation>(
-              HKEY_LOCAL_MACHINE, key, L"Shared", changed.c_str(), REG_SZ,
-              static_cast<uint32_t>((changed.size() + 1) * sizeof(wchar_t)), KEY_WOW64_64KEY);
-        },
-        [=] {
-          return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key, L"Shared",
-                                                           binary, REG_BINARY, sizeof(binary),
-                                                           KEY_WOW64_32KEY);
-        },
-        [=] {
-          return std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE, key + L"\\Made32",
-                                                           L"Q", &qword, REG_QWORD, sizeof(qword),
-                                                           KEY_WOW64_32KEY);
-        },
-        [=] {
-          return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, key, L"Gone", nullptr,
-                                                           ChangeRegValueOperation::kDeleteValue, 0,
-                                                           0);
-        },
-        [=] {
-          return std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, key + L"\\Tree", 0);
-        },
-        [=] {
-          return std::make_unique<DeleteRegKeyOperation>(HKEY_LOCAL_MACHINE, key + L"\\Tree2",
-                                                         KEY_WOW64_32KEY);
-        },
-    };
+    return ScenarioOperations(dir_, key_);
   }
 
   static constexpr const wchar_t* kLockedSddl = L"O:BAG:BAD:P(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;WD)";
@@ -368,6 +414,94 @@ TEST_F(TransactionScenarioTest, SuccessCommitsAndRollbackAfterSuccessRestores) {
   EXPECT_EQ(0u, committed.count("file:del"));
   EXPECT_EQ(0u, committed.count("file:dst\\existing.txt"));
   EXPECT_EQ(1u, committed.count("file:dst"));
+}
+
+// A process ended after any number of operations (no code of its own runs
+// then) is rolled back from its journal by another process; a journal whose
+// process still runs is left alone.
+TEST_F(TransactionScenarioTest, ProcessEndedMidTransactionIsRolledBackFromItsJournal) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  const size_t total = Operations().size();
+  for (size_t k = 0; k <= total; ++k) {
+    SCOPED_TRACE("ended after operation " + std::to_string(k));
+    CreateInitialState();
+    const testing::MachineState before = State();
+    base::CommandLine child = ::testing::GetChildCommandLine("JournaledScenario");
+    child.AppendSwitchPath("journals", journals.GetPath());
+    child.AppendSwitchPath("dir", dir_);
+    child.AppendSwitchNative("key", key_);
+    child.AppendSwitchASCII("operations", std::to_string(k));
+    if (k == total)
+      child.AppendSwitch("wait");
+    base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+    ASSERT_TRUE(process.IsValid());
+    if (k < total) {
+      int exit_code = 0;
+      ASSERT_TRUE(process.WaitForExitWithTimeout(60 * 1000, &exit_code));
+      ASSERT_EQ(7, exit_code);
+    } else {
+      const base::FilePath ready = journals.GetPath().Append(L"ready");
+      for (int waited = 0; !base::PathExists(ready) && waited < 60 * 1000; waited += 20)
+        ::Sleep(20);
+      ASSERT_TRUE(base::PathExists(ready));
+      ASSERT_TRUE(base::DeletePath(ready, false));
+      const testing::MachineState running = State();
+      EXPECT_NE(before, running);
+      // Waited for a while, then left alone.
+      EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 300,
+                                                        TransactionJournal::ExtraUndo()));
+      EXPECT_EQ(running, State());
+      ASSERT_TRUE(process.Terminate(7, true));
+    }
+    if (k > 0) {
+      EXPECT_NE(before, State());
+    }
+    EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                      TransactionJournal::ExtraUndo()));
+    EXPECT_EQ(before, State());
+    EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+    // Replaying again finds nothing to do.
+    EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                      TransactionJournal::ExtraUndo()));
+    TearDown();
+    ASSERT_TRUE(temp_.Delete());
+    ASSERT_TRUE(base::CreateDirectoryTree(dir_));
+  }
+}
+
+// A journal's last line cut short was being written when its process
+// ended: the change it announces was not begun, and the rest is undone. A
+// committed transaction leaves no journal.
+TEST_F(TransactionScenarioTest, JournalIsGoneAfterCommitAndATornLineIsSkipped) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  CreateInitialState();
+  const testing::MachineState before = State();
+  {
+    Transaction transaction;
+    transaction.SetJournal(TransactionJournal::Create(journals.GetPath(), kScenarioSubject));
+    ASSERT_TRUE(transaction.journal());
+    for (auto& make : Operations())
+      ASSERT_TRUE(transaction.Execute(make()));
+  }
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+  const testing::MachineState committed = State();
+  EXPECT_NE(before, committed);
+
+  const base::FilePath made = Path(L"made.txt");
+  ASSERT_TRUE(WriteText(made, "made"));
+  const std::string text = "journal\t4294967295\t1\nfile\t" +
+                           base::HexEncode(base::WideToUTF8(made.value())) + "\nfile\t" +
+                           base::HexEncode(base::WideToUTF8(Path(L"src\\a.txt").value()));
+  const base::FilePath journal = journals.GetPath().Append(L"scenario-1.journal");
+  ASSERT_TRUE(WriteText(journal, text));
+  EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                    TransactionJournal::ExtraUndo()));
+  EXPECT_FALSE(base::PathExists(made));
+  EXPECT_TRUE(base::PathExists(Path(L"src\\a.txt")));
+  EXPECT_FALSE(base::PathExists(journal));
+  EXPECT_EQ(committed, State());
 }
 
 }  // namespace

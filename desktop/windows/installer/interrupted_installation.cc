@@ -1,0 +1,75 @@
+#include "desktop/windows/installer/interrupted_installation.h"
+
+#include "base/bind.h"
+#include "base/files/path_registry.h"
+#include "base/logging.h"
+#include "base/string_number_conversions.h"
+#include "base/string_util.h"
+#include "base/utf_string_conversions.h"
+#include "crypto/secure_hash.h"
+#include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
+
+namespace installer {
+
+namespace {
+
+constexpr char kCreatedTask[] = "task";
+constexpr wchar_t kJournalFolderName[] = L"Journals";
+
+// Where the journals of this user's runs are kept.
+bool GetJournalFolder(base::FilePath* folder) {
+  base::FilePath local_app_data;
+  if (!base::PathRegistry::Get(base::kPathLocalAppData, &local_app_data)) {
+    LOG(ERROR) << "No folder for the installer's transaction journals";
+    return false;
+  }
+  *folder = local_app_data.Append(GetInstallerFolderName()).Append(kJournalFolderName);
+  return true;
+}
+
+// The same folder written differently (case, a trailing separator) gives
+// the same key; the hash keeps the name short and free of separators.
+std::string JournalKey(const base::FilePath& install_folder) {
+  const std::string name =
+      base::WideToUTF8(base::ToLowerASCII(install_folder.StripTrailingSeparators().value()));
+  std::unique_ptr<crypto::SecureHash> hash = crypto::SecureHash::Create(crypto::SecureHash::SHA256);
+  uint8_t digest[8] = {};
+  hash->Update(name.data(), name.size());
+  hash->Finish(digest, sizeof(digest));
+  return base::HexEncode(digest, sizeof(digest));
+}
+
+bool UndoOwnEntry(const TransactionJournal::Entry& entry) {
+  if (entry.kind != kCreatedTask || entry.fields.size() != 1)
+    return false;
+  std::unique_ptr<TaskScheduler> scheduler = TaskScheduler::Create();
+  if (!scheduler || !scheduler->Init()) {
+    LOG(ERROR) << "Could not initialize task scheduler";
+    return false;
+  }
+  return scheduler->DeleteTask(base::UTF8ToWide(entry.fields[0]));
+}
+
+}  // namespace
+
+std::unique_ptr<TransactionJournal> CreateInstallJournal(const base::FilePath& install_folder) {
+  base::FilePath folder;
+  if (!GetJournalFolder(&folder))
+    return nullptr;
+  return TransactionJournal::Create(folder, JournalKey(install_folder));
+}
+
+bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms) {
+  base::FilePath folder;
+  if (!GetJournalFolder(&folder))
+    return false;
+  return TransactionJournal::RollBackAbandoned(folder, JournalKey(install_folder), wait_ms,
+                                               base::Bind(&UndoOwnEntry));
+}
+
+TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix) {
+  return {kCreatedTask, {base::WideToUTF8(name_suffix)}};
+}
+
+}  // namespace installer

@@ -1,0 +1,40 @@
+// The transaction journals of installer runs, and their rollback when a run
+// was ended from outside (its process terminated, no code of its own run).
+//
+// A journal lives outside the install folder, which the run may itself
+// create: in the user's local application data, one file per process, named
+// after the install folder. Each run that may find one holds the folder's
+// installer mutex: the front end once its back end has ended without success,
+// a back end whose installer from the package has done the same, and every
+// run before its first change (after a machine that went down, or a front end
+// and back end both ended).
+#ifndef DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_INSTALLATION_H_
+#define DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_INSTALLATION_H_
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/service/transactions/transaction_journal.h"
+
+namespace installer {
+
+// A journal of this process for a run on |install_folder|; null (logged)
+// when it cannot be written.
+std::unique_ptr<TransactionJournal> CreateInstallJournal(const base::FilePath& install_folder);
+
+// Rolls back every run on |install_folder| whose process has ended without
+// settling its transaction, waiting up to |wait_ms| for the processes of
+// such runs that still run (see TransactionJournal::RollBackAbandoned).
+// False when something could not be undone (logged).
+bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms);
+
+// The journal entry that undoes the creation of the scheduled task
+// |name_suffix| (TaskScheduler::DeleteTask of it).
+TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_INSTALLATION_H_

@@ -1,0 +1,449 @@
+#include "desktop/windows/installer/service/transactions/transaction_journal.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/string_number_conversions.h"
+#include "base/string_split.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/service/transactions/registry_tree_snapshot.h"
+#include "desktop/windows/installer/service/transactions/registry_view.h"
+
+namespace installer {
+
+namespace {
+
+// The first line: this mark, the owner's process id and its start time.
+constexpr char kHeaderMark[] = "journal";
+constexpr wchar_t kJournalExtension[] = L".journal";
+// How often the owners still running are looked at while waiting for them.
+constexpr DWORD kOwnerPollMs = 50;
+
+constexpr char kCreatedFolder[] = "folder";
+constexpr char kCreatedFile[] = "file";
+constexpr char kMoved[] = "moved";
+constexpr char kChangedAttributes[] = "attributes";
+constexpr char kCreatedKey[] = "key";
+constexpr char kChangedValue[] = "value";
+constexpr char kDeletedKeyTree[] = "tree";
+
+uint64_t ProcessStartTime(HANDLE process) {
+  FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+  if (!::GetProcessTimes(process, &creation, &exit, &kernel, &user))
+    return 0;
+  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+}
+
+std::string Path(const base::FilePath& path) { return base::WideToUTF8(path.value()); }
+base::FilePath Path(const std::string& field) { return base::FilePath(base::UTF8ToWide(field)); }
+
+std::string Number(uint64_t value) { return std::to_string(value); }
+bool Number(const std::string& field, uint64_t* value) {
+  return base::StringToUint64(field, value);
+}
+
+// Only the predefined roots (the values are fixed by the system) are kept.
+bool Root(const std::string& field, HKEY* root) {
+  uint64_t value = 0;
+  if (!Number(field, &value) || value < 0x80000000ull || value > 0x80000006ull)
+    return false;
+  // The roots are 32-bit values, sign-extended in a 64-bit handle.
+  *root = reinterpret_cast<HKEY>(
+      static_cast<intptr_t>(static_cast<LONG>(static_cast<uint32_t>(value))));
+  return true;
+}
+std::string Root(HKEY root) { return Number(reinterpret_cast<uintptr_t>(root) & 0xFFFFFFFFull); }
+
+bool View(const std::string& field, uint32_t* view) {
+  uint64_t value = 0;
+  if (!Number(field, &value) || !IsValidRegistryView(static_cast<uint32_t>(value)))
+    return false;
+  *view = static_cast<uint32_t>(value);
+  return true;
+}
+
+// One line: the kind and the fields, each field hex-encoded so that any
+// byte (a tab, a line break) is safe.
+std::string EncodeLine(const TransactionJournal::Entry& entry) {
+  std::string line = entry.kind;
+  for (const std::string& field : entry.fields) {
+    line += '\t';
+    line += base::HexEncode(field);
+  }
+  line += '\n';
+  return line;
+}
+
+bool DecodeLine(const std::string& line, TransactionJournal::Entry* entry) {
+  std::vector<std::string> parts =
+      base::SplitString(line, "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  if (parts.empty() || parts[0].empty())
+    return false;
+  entry->kind = parts[0];
+  entry->fields.clear();
+  for (size_t i = 1; i < parts.size(); ++i) {
+    std::vector<uint8_t> bytes;
+    if (!parts[i].empty() && !base::HexStringToBytes(parts[i], &bytes))
+      return false;
+    entry->fields.emplace_back(bytes.begin(), bytes.end());
+  }
+  return true;
+}
+
+// A journal found on disk: its owner and its lines.
+struct FoundJournal {
+  base::FilePath path;
+  DWORD pid = 0;
+  uint64_t start_time = 0;
+};
+
+bool ReadHeader(const base::FilePath& path, FoundJournal* journal) {
+  std::string text;
+  if (!base::ReadFileToString(path, &text))
+    return false;
+  const size_t end = text.find('\n');
+  if (end == std::string::npos)
+    return false;
+  std::vector<std::string> parts =
+      base::SplitString(text.substr(0, end), "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  uint64_t pid = 0;
+  if (parts.size() != 3 || parts[0] != kHeaderMark || !Number(parts[1], &pid) ||
+      pid > 0xFFFFFFFFull || !Number(parts[2], &journal->start_time)) {
+    return false;
+  }
+  journal->path = path;
+  journal->pid = static_cast<DWORD>(pid);
+  return true;
+}
+
+// The owner of |journal| as a handle to wait on, or an empty handle when it
+// has ended (its id unused, or used by a process started at another time).
+base::win::ScopedHandle RunningOwner(const FoundJournal& journal) {
+  base::win::ScopedHandle process(
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, journal.pid));
+  if (!process.IsValid()) {
+    // Not there at all; any other refusal (another user's process) counts
+    // as running: a journal is never replayed under a live owner.
+    if (::GetLastError() == ERROR_INVALID_PARAMETER)
+      return base::win::ScopedHandle();
+    return base::win::ScopedHandle(::OpenProcess(SYNCHRONIZE, FALSE, journal.pid));
+  }
+  if (::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0 ||
+      ProcessStartTime(process.Get()) != journal.start_time) {
+    return base::win::ScopedHandle();
+  }
+  return process;
+}
+
+bool RemoveIfEmptyKey(HKEY root, uint32_t view, const std::wstring& key_path) {
+  base::win::RegistryKey base_key;
+  LONG result = base_key.Open(root, L"", KEY_QUERY_VALUE | view);
+  if (result == ERROR_SUCCESS)
+    result = base_key.DeleteEmptyKey(key_path.c_str());
+  if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND)
+    return true;
+  // Filled by someone else since: theirs now.
+  ELOG(WARNING, static_cast<unsigned long>(result))
+      << "Created registry key " << key_path << " not removed";
+  return true;
+}
+
+bool RestoreValue(HKEY root, uint32_t view, const std::wstring& key_path, const std::wstring& name,
+                  bool had_old_value, DWORD type, const std::string& data) {
+  base::win::RegistryKey key;
+  LONG result = had_old_value
+                    ? key.Create(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view)
+                    : key.Open(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE | view);
+  if (!had_old_value && result == ERROR_FILE_NOT_FOUND)
+    return true;
+  if (result == ERROR_SUCCESS) {
+    result = had_old_value
+                 ? key.WriteValue(name.c_str(), data.data(), static_cast<DWORD>(data.size()), type)
+                 : key.DeleteValue(name.c_str());
+  }
+  if (result == ERROR_SUCCESS || (!had_old_value && result == ERROR_FILE_NOT_FOUND))
+    return true;
+  ELOG(ERROR, static_cast<unsigned long>(result))
+      << "Cannot restore value \"" << name << "\" of " << key_path;
+  return false;
+}
+
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+TransactionJournal::TransactionJournal(const base::FilePath& path, base::File file)
+    : path_(path), file_(std::move(file)) {}
+
+TransactionJournal::~TransactionJournal() = default;
+
+// static
+std::unique_ptr<TransactionJournal> TransactionJournal::Create(const base::FilePath& folder,
+                                                               const std::string& subject_key) {
+  if (!base::CreateDirectoryTree(folder)) {
+    LOG(ERROR) << "Cannot create the transaction journal folder " << folder;
+    return nullptr;
+  }
+  const base::FilePath path =
+      folder.Append(base::UTF8ToWide(subject_key + "-" + std::to_string(::GetCurrentProcessId())) +
+                    kJournalExtension);
+  base::File file(path, base::File::FLAG_CREATE_ALWAYS | base::File::FLAG_WRITE);
+  if (!file.IsValid()) {
+    ELOG(ERROR, file.error_details()) << "Cannot create the transaction journal " << path;
+    return nullptr;
+  }
+  const std::string header = std::string(kHeaderMark) + "\t" + Number(::GetCurrentProcessId()) +
+                             "\t" + Number(ProcessStartTime(::GetCurrentProcess())) + "\n";
+  std::unique_ptr<TransactionJournal> journal(new TransactionJournal(path, std::move(file)));
+  if (journal->file_.WriteAtCurrentPos(header.data(), static_cast<int>(header.size())) !=
+      static_cast<int>(header.size())) {
+    PLOG(ERROR) << "Cannot write the transaction journal " << path;
+    journal->Discard();
+    return nullptr;
+  }
+  return journal;
+}
+
+bool TransactionJournal::Append(const Entry& entry) {
+  if (!file_.IsValid()) {
+    LOG(ERROR) << "The transaction journal " << path_ << " is closed";
+    return false;
+  }
+  const std::string line = EncodeLine(entry);
+  if (file_.WriteAtCurrentPos(line.data(), static_cast<int>(line.size())) !=
+      static_cast<int>(line.size())) {
+    PLOG(ERROR) << "Cannot write to the transaction journal " << path_;
+    return false;
+  }
+  return true;
+}
+
+void TransactionJournal::Discard() {
+  file_.Close();
+  if (!::DeleteFileW(path_.c_str()) && !IsMissing(::GetLastError()))
+    PLOG(ERROR) << "Cannot delete the transaction journal " << path_;
+}
+
+// static
+bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
+                                           const std::string& subject_key, DWORD wait_ms,
+                                           const ExtraUndo& extra_undo) {
+  std::vector<FoundJournal> journals;
+  {
+    base::DirectoryEnumerator enumerator(folder, false, base::DirectoryEnumerator::FILES,
+                                         base::UTF8ToWide(subject_key) + L"-*" + kJournalExtension);
+    for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
+      FoundJournal journal;
+      if (!ReadHeader(path, &journal)) {
+        // Its process ended before the first line was whole: no change was
+        // made under it.
+        LOG(WARNING) << "Removing the unreadable transaction journal " << path;
+        base::DeletePath(path, false);
+        continue;
+      }
+      if (journal.pid == ::GetCurrentProcessId() &&
+          journal.start_time == ProcessStartTime(::GetCurrentProcess())) {
+        continue;  // This process's own, live.
+      }
+      journals.push_back(journal);
+    }
+  }
+  // An owner still running is waited for: it may be ending on its own (and
+  // then discards its journal), or its run may depend on the one being
+  // undone here.
+  const ULONGLONG deadline = ::GetTickCount64() + wait_ms;
+  std::vector<FoundJournal> abandoned;
+  for (const FoundJournal& journal : journals) {
+    for (;;) {
+      base::win::ScopedHandle owner = RunningOwner(journal);
+      if (!owner.IsValid()) {
+        abandoned.push_back(journal);
+        break;
+      }
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= deadline) {
+        LOG(WARNING) << "The process " << journal.pid << " of the transaction journal "
+                     << journal.path << " still runs; leaving it alone";
+        break;
+      }
+      ::WaitForSingleObject(owner.Get(),
+                            static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kOwnerPollMs)));
+    }
+  }
+  // The newest run is undone first: an older one (a process waiting for the
+  // one it started) made its changes before.
+  std::sort(abandoned.begin(), abandoned.end(), [](const FoundJournal& a, const FoundJournal& b) {
+    return a.start_time > b.start_time;
+  });
+  bool ok = true;
+  for (const FoundJournal& journal : abandoned) {
+    LOG(INFO) << "Rolling back the interrupted transaction of process " << journal.pid << " from "
+              << journal.path;
+    if (!Replay(journal.path, extra_undo))
+      ok = false;
+  }
+  return ok;
+}
+
+// static
+bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& extra_undo) {
+  std::string text;
+  if (!base::ReadFileToString(path, &text)) {
+    LOG(ERROR) << "Cannot read the transaction journal " << path;
+    return false;
+  }
+  std::vector<Entry> entries;
+  size_t start = text.find('\n');
+  // A last line without its end was being written when the process ended:
+  // the change it announces was not begun.
+  while (start != std::string::npos) {
+    const size_t end = text.find('\n', start + 1);
+    if (end == std::string::npos)
+      break;
+    Entry entry;
+    if (DecodeLine(text.substr(start + 1, end - start - 1), &entry))
+      entries.push_back(std::move(entry));
+    else
+      LOG(ERROR) << "Skipping an unreadable line of the transaction journal " << path;
+    start = end;
+  }
+  bool ok = true;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (!Undo(*it, extra_undo))
+      ok = false;
+  }
+  if (!::DeleteFileW(path.c_str()) && !IsMissing(::GetLastError())) {
+    PLOG(ERROR) << "Cannot delete the replayed transaction journal " << path;
+    ok = false;
+  }
+  return ok;
+}
+
+// static
+bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo) {
+  const std::vector<std::string>& f = entry.fields;
+  if (entry.kind == kCreatedFolder && f.size() == 1) {
+    const base::FilePath folder = Path(f[0]);
+    if (::RemoveDirectoryW(folder.c_str()) || IsMissing(::GetLastError()))
+      return true;
+    PLOG(WARNING) << "Created folder " << folder << " not removed";
+    return ::GetLastError() == ERROR_DIR_NOT_EMPTY;
+  }
+  if (entry.kind == kCreatedFile && f.size() == 1) {
+    const base::FilePath file = Path(f[0]);
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+      return true;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+      ::SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (::DeleteFileW(file.c_str()))
+      return true;
+    PLOG(ERROR) << "Cannot delete the created file " << file;
+    return false;
+  }
+  if (entry.kind == kMoved && f.size() == 2) {
+    const base::FilePath from = Path(f[0]);
+    const base::FilePath to = Path(f[1]);
+    const DWORD attributes = ::GetFileAttributesW(to.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+      return true;  // Never moved, or already back.
+    // Whatever stands at the old name of a file was made after the move.
+    const DWORD flags = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : MOVEFILE_REPLACE_EXISTING;
+    if (::MoveFileExW(to.c_str(), from.c_str(), flags))
+      return true;
+    PLOG(ERROR) << "Cannot move " << to << " back to " << from;
+    return false;
+  }
+  if (entry.kind == kChangedAttributes && f.size() == 2) {
+    const base::FilePath path = Path(f[0]);
+    uint64_t attributes = 0;
+    if (!Number(f[1], &attributes))
+      return false;
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ||
+        ::SetFileAttributesW(path.c_str(), static_cast<DWORD>(attributes))) {
+      return true;
+    }
+    PLOG(ERROR) << "Cannot restore the attributes of " << path;
+    return false;
+  }
+  HKEY root = nullptr;
+  uint32_t view = 0;
+  if (entry.kind == kCreatedKey && f.size() == 3 && Root(f[0], &root) && View(f[1], &view))
+    return RemoveIfEmptyKey(root, view, base::UTF8ToWide(f[2]));
+  uint64_t had = 0, type = 0;
+  if (entry.kind == kChangedValue && f.size() == 7 && Root(f[0], &root) && View(f[1], &view) &&
+      Number(f[4], &had) && Number(f[5], &type)) {
+    return RestoreValue(root, view, base::UTF8ToWide(f[2]), base::UTF8ToWide(f[3]), had != 0,
+                        static_cast<DWORD>(type), f[6]);
+  }
+  if (entry.kind == kDeletedKeyTree && f.size() == 4 && Root(f[0], &root) && View(f[1], &view)) {
+    RegistryTreeSnapshot snapshot;
+    if (!snapshot.Parse(f[3])) {
+      LOG(ERROR) << "Unreadable saved registry key " << base::UTF8ToWide(f[2]);
+      return false;
+    }
+    return snapshot.Restore(root, base::UTF8ToWide(f[2]), view);
+  }
+  if (!extra_undo.is_null()) {
+    if (extra_undo.Run(entry))
+      return true;
+  }
+  LOG(ERROR) << "Cannot undo the transaction journal entry \"" << entry.kind << "\"";
+  return false;
+}
+
+// static
+TransactionJournal::Entry TransactionJournal::CreatedFolder(const base::FilePath& folder) {
+  return {kCreatedFolder, {Path(folder)}};
+}
+
+// static
+TransactionJournal::Entry TransactionJournal::CreatedFile(const base::FilePath& file) {
+  return {kCreatedFile, {Path(file)}};
+}
+
+// static
+TransactionJournal::Entry TransactionJournal::Moved(const base::FilePath& from,
+                                                    const base::FilePath& to) {
+  return {kMoved, {Path(from), Path(to)}};
+}
+
+// static
+TransactionJournal::Entry TransactionJournal::ChangedAttributes(const base::FilePath& path,
+                                                                DWORD old_attributes) {
+  return {kChangedAttributes, {Path(path), Number(old_attributes)}};
+}
+
+// static
+TransactionJournal::Entry TransactionJournal::CreatedKey(HKEY root, uint32_t view,
+                                                         const std::wstring& key_path) {
+  return {kCreatedKey, {Root(root), Number(view), base::WideToUTF8(key_path)}};
+}
+
+// static
+TransactionJournal::Entry TransactionJournal::ChangedValue(HKEY root, uint32_t view,
+                                                           const std::wstring& key_path,
+                                                           const std::wstring& value_name,
+                                                           bool had_old_value, DWORD old_type,
+                                                           const std::vector<uint8_t>& old_data) {
+  return {kChangedValue,
+          {Root(root), Number(view), base::WideToUTF8(key_path), base::WideToUTF8(value_name),
+           Number(had_old_value ? 1 : 0), Number(old_type),
+           had_old_value ? std::string(old_data.begin(), old_data.end()) : std::string()}};
+}
+
+// static
+TransactionJournal::Entry TransactionJournal::DeletedKeyTree(HKEY root, uint32_t view,
+                                                             const std::wstring& key_path,
+                                                             const std::string& tree) {
+  return {kDeletedKeyTree, {Root(root), Number(view), base::WideToUTF8(key_path), tree}};
+}
+
+}  // namespace installer

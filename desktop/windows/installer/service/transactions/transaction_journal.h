@@ -1,0 +1,102 @@
+// TransactionJournal: a transaction's undo record on disk. A process that is
+// ended from outside in the middle of its transaction runs no code of its
+// own, so its in-memory rollback never happens; whoever looks next (the
+// process that started it and saw it die, or the next run on the same
+// subject) replays the journal instead and the machine is as it was before.
+//
+// Every operation writes how to undo its change before it makes it, so an
+// entry may describe a change that never happened: each undo looks at what
+// is there first and then does nothing. For the same reason replaying twice
+// (the replaying process itself ended halfway) does no harm.
+//
+// The journal is removed first thing at commit, before the deferred work
+// (deleting moved-aside files) runs, so that a process ended during its
+// commit is never undone halfway. It is removed after an in-memory rollback
+// too. A journal is written for the death of a process, not of the machine:
+// its lines are not flushed to the disk one by one.
+//
+// A journal belongs to one process (its id and start time are its first
+// line) and one subject (a key the caller derives from what the transaction
+// works on): a journal whose process still runs is never replayed.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_JOURNAL_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_JOURNAL_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/callback.h"
+#include "base/files/file.h"
+#include "base/files/file_path.h"
+
+namespace installer {
+
+class TransactionJournal {
+ public:
+  // One way to undo a change: a kind and its fields (any bytes).
+  struct Entry {
+    std::string kind;
+    std::vector<std::string> fields;
+  };
+  // Undoes an entry of a kind this class does not know (changes that live
+  // above the file system and the registry). False when it could not.
+  using ExtraUndo = base::Callback<bool(const Entry&)>;
+
+  ~TransactionJournal();
+
+  // A new journal of this process for |subject_key| in |folder| (created
+  // when missing). Null (logged) when it cannot be written.
+  static std::unique_ptr<TransactionJournal> Create(const base::FilePath& folder,
+                                                    const std::string& subject_key);
+
+  // Appends |entry|. False (logged) when it cannot be written: the change it
+  // describes must not be made then.
+  bool Append(const Entry& entry);
+
+  // Closes and deletes the journal: everything it describes is committed or
+  // rolled back.
+  void Discard();
+
+  const base::FilePath& path() const { return path_; }
+
+  // Replays, newest first, every journal for |subject_key| in |folder| whose
+  // process has ended, and deletes each one whatever the outcome (a journal
+  // kept after a partial replay could undo a later run's work). Journals of
+  // processes still running are waited for up to |wait_ms| in all; those
+  // still running then are left alone. False when any undo failed (each
+  // failure is logged).
+  static bool RollBackAbandoned(const base::FilePath& folder, const std::string& subject_key,
+                                DWORD wait_ms, const ExtraUndo& extra_undo);
+
+  // Undoes the entries of the journal at |path|, last first, and deletes it.
+  static bool Replay(const base::FilePath& path, const ExtraUndo& extra_undo);
+
+  // Entries the operations write.
+  static Entry CreatedFolder(const base::FilePath& folder);
+  static Entry CreatedFile(const base::FilePath& file);
+  static Entry Moved(const base::FilePath& from, const base::FilePath& to);
+  static Entry ChangedAttributes(const base::FilePath& path, DWORD old_attributes);
+  static Entry CreatedKey(HKEY root, uint32_t view, const std::wstring& key_path);
+  // |old_data| is ignored when |had_old_value| is false.
+  static Entry ChangedValue(HKEY root, uint32_t view, const std::wstring& key_path,
+                            const std::wstring& value_name, bool had_old_value, DWORD old_type,
+                            const std::vector<uint8_t>& old_data);
+  // |tree| is a RegistryTreeSnapshot's Serialize of the key.
+  static Entry DeletedKeyTree(HKEY root, uint32_t view, const std::wstring& key_path,
+                              const std::string& tree);
+
+ private:
+  TransactionJournal(const base::FilePath& path, base::File file);
+
+  static bool Undo(const Entry& entry, const ExtraUndo& extra_undo);
+
+  base::FilePath path_;
+  base::File file_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_JOURNAL_H_

@@ -1,0 +1,532 @@
+// Silent installations ended from outside: the front end or one of its back
+// ends is terminated at a random moment of a real silent run of the offline
+// installer. Afterwards the machine must hold either the whole installation
+// or nothing of it, and the next silent installation must succeed. The
+// moments are spread over an undisturbed run's duration, measured first;
+// the seed is printed (VELMO_KILL_SEED repeats a sequence).
+#include <windows.h>
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/process.h"
+#include "base/rand_util.h"
+#include "base/string_util.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/interrupted_installation.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
+#include "desktop/windows/installer/silent_run_test_support.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using ::installer::testing::MachineState;
+using test::BinFolder;
+
+constexpr int kIterations = 20;
+constexpr int kWholeRunIterations = 6;
+// Every installer process of a killed run has ended by then.
+constexpr ULONGLONG kSettleTimeoutMs = 120 * 1000;
+
+enum class Target { kFrontEnd, kFirstBackEnd, kLastBackEnd };
+
+const char* TargetName(Target target) {
+  switch (target) {
+    case Target::kFrontEnd: return "front end";
+    case Target::kFirstBackEnd: return "first back end";
+    case Target::kLastBackEnd: return "last back end";
+  }
+  return "?";
+}
+
+uint64_t StartTime(HANDLE process) {
+  FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+  if (!::GetProcessTimes(process, &creation, &exit, &kernel, &user))
+    return 0;
+  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+}
+
+// The command line of |process|, read from its process parameters.
+std::wstring CommandLineOf(HANDLE process) {
+  using QueryFunction = NTSTATUS(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  PROCESS_BASIC_INFORMATION basic = {};
+  PEB peb = {};
+  RTL_USER_PROCESS_PARAMETERS parameters = {};
+  if (!query || query(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0 ||
+      !::ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), nullptr) ||
+      !::ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof(parameters),
+                           nullptr)) {
+    return std::wstring();
+  }
+  std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+  if (!::ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(),
+                           parameters.CommandLine.Length, nullptr)) {
+    return std::wstring();
+  }
+  return text;
+}
+
+// The processes of one run: the front end and every process started below
+// it, found by their parent's id (kept after the parent has ended), each
+// held open so that its id cannot be reused meanwhile.
+class ProcessTree {
+ public:
+  explicit ProcessTree(HANDLE front_end) {
+    Add(::GetProcessId(front_end), 0, front_end, /*own=*/false);
+  }
+
+  // Takes in the processes started since the last look.
+  void Refresh() {
+    HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (raw == INVALID_HANDLE_VALUE)
+      return;
+    base::win::ScopedHandle snapshot(raw);
+    // A parent listed after its child is found in the next round.
+    for (int round = 0; round < 3; ++round) {
+      PROCESSENTRY32W entry = {};
+      entry.dwSize = sizeof(entry);
+      for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
+           ok = ::Process32NextW(snapshot.Get(), &entry)) {
+        auto parent = members_.find(entry.th32ParentProcessID);
+        if (parent == members_.end() || members_.count(entry.th32ProcessID))
+          continue;
+        HANDLE process = ::OpenProcess(
+            PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+            entry.th32ProcessID);
+        if (!process)
+          continue;
+        // Started after its parent, or the id is an older one's.
+        if (StartTime(process) < parent->second.start_time) {
+          ::CloseHandle(process);
+          continue;
+        }
+        Add(entry.th32ProcessID, parent->second.depth + 1, process, /*own=*/true);
+      }
+    }
+  }
+
+  // The running process of |target|, or null.
+  HANDLE Find(Target target) {
+    Refresh();
+    const Member* found = nullptr;
+    for (auto& [pid, member] : members_) {
+      if (::WaitForSingleObject(member.handle, 0) != WAIT_TIMEOUT)
+        continue;
+      if (member.depth == 0 && target == Target::kFrontEnd)
+        found = &member;
+      if (member.depth == 1 && member.IsBackEnd() && target == Target::kFirstBackEnd)
+        found = &member;
+      if (target == Target::kLastBackEnd && member.IsBackEnd() &&
+          (!found || member.depth > found->depth)) {
+        found = &member;
+      }
+    }
+    return found ? found->handle : nullptr;
+  }
+
+  // Waits until every process of the run has ended; false after the time-out.
+  bool WaitForAll() {
+    const ULONGLONG deadline = ::GetTickCount64() + kSettleTimeoutMs;
+    for (;;) {
+      Refresh();
+      bool running = false;
+      for (const auto& [pid, member] : members_)
+        running = running || ::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT;
+      if (!running) {
+        // One more look for a process started by the last one to end.
+        Refresh();
+        bool late = false;
+        for (const auto& [pid, member] : members_)
+          late = late || ::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT;
+        if (!late)
+          return true;
+      }
+      if (::GetTickCount64() > deadline)
+        return false;
+      ::Sleep(20);
+    }
+  }
+
+  // The command lines of the processes still running.
+  std::string Running() {
+    std::string text;
+    for (auto& [pid, member] : members_) {
+      if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT)
+        text += std::to_string(pid) + ": " + base::WideToUTF8(CommandLineOf(member.handle)) + "\n";
+    }
+    return text;
+  }
+
+  // Ends every process of the run (again while one is still there, as for
+  // a single process).
+  void TerminateAll() {
+    for (int tries = 0; tries < 10; ++tries) {
+      bool running = false;
+      for (const auto& [pid, member] : members_) {
+        if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT) {
+          ::TerminateProcess(member.handle, 1);
+          running = true;
+        }
+      }
+      if (!running)
+        return;
+      ::Sleep(100);
+    }
+  }
+
+  ~ProcessTree() {
+    for (const auto& [pid, member] : members_) {
+      if (member.own)
+        ::CloseHandle(member.handle);
+    }
+  }
+
+ private:
+  struct Member {
+    HANDLE handle;
+    int depth;
+    uint64_t start_time;
+    bool own;
+    // Read again while empty: a process just made may not show it yet.
+    std::wstring command_line;
+
+    // Started with "--backend": not the crash reporter, not a clean-up
+    // command processor.
+    bool IsBackEnd() {
+      if (command_line.empty())
+        command_line = CommandLineOf(handle);
+      return depth > 0 && command_line.find(L"--backend") != std::wstring::npos;
+    }
+  };
+
+  void Add(DWORD pid, int depth, HANDLE handle, bool own) {
+    members_[pid] = Member{handle, depth, StartTime(handle), own, std::wstring()};
+  }
+
+  std::map<DWORD, Member> members_;
+};
+
+std::string Differences(const MachineState& expected, const MachineState& actual) {
+  std::string text;
+  for (const auto& [name, value] : expected) {
+    auto it = actual.find(name);
+    if (it == actual.end())
+      text += "  missing: " + name + "\n";
+    else if (it->second != value)
+      text += "  changed: " + name + " from " + value.substr(0, 200) + " to " +
+              it->second.substr(0, 200) + "\n";
+  }
+  for (const auto& [name, value] : actual) {
+    if (!expected.count(name))
+      text += "  extra: " + name + "\n";
+  }
+  return text;
+}
+
+class KillLoopTest : public test::SilentRunTest {
+ protected:
+  void SetUp() override {
+    SilentRunTest::SetUp();
+    ASSERT_TRUE(base::PathRegistry::Get(base::kPathStartMenu, &start_menu_));
+    ASSERT_TRUE(base::PathRegistry::Get(base::kPathLocalAppData, &journals_));
+    journals_ = journals_.Append(GetInstallerFolderName()).Append(L"Journals");
+    wchar_t windows[MAX_PATH];
+    const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    tasks_ = base::FilePath(std::wstring(windows, length)).Append(L"system32\\Tasks");
+  }
+
+  // The switches of the runs: those of a current-user installation without
+  // the desktop shortcut, since the desktop of the emulator's user is the
+  // Linux home folder that other programs share; the start-menu shortcut is
+  // made the same way.
+  std::vector<std::wstring> KillLoopSwitches() const {
+    std::vector<std::wstring> switches = InstallSwitches(false);
+    for (std::wstring& value : switches) {
+      if (value == L"--desktopshortcut=1")
+        value = L"--desktopshortcut=0";
+    }
+    return switches;
+  }
+
+  base::FilePath Installer() const { return BinFolder().Append(L"velmo_installer_full.exe"); }
+
+  // Everything an installation into the test's folder may change: its
+  // files, the start menu, the scheduled tasks, the journals of installer
+  // runs, and the registry keys that the registry set-up writes to.
+  MachineState Snapshot() const {
+    MachineState state;
+    const auto add_files = [&state](const base::FilePath& folder, const std::string& label) {
+      MachineState files;
+      if (base::PathExists(folder))
+        ::installer::testing::AddFiles(folder, &files);
+      for (const auto& [name, value] : files)
+        state[label + name] = value;
+    };
+    if (base::PathExists(install_folder_))
+      state["install folder"] = "present";
+    add_files(install_folder_, "install:");
+    add_files(start_menu_, "start menu:");
+    add_files(tasks_, "tasks:");
+    add_files(journals_, "journals:");
+    const std::wstring software = L"Software\\";
+    const std::wstring current_version = L"Software\\Microsoft\\Windows\\CurrentVersion\\";
+    const std::vector<std::wstring> keys = {
+        software + L"Classes",
+        software + L"Clients",
+        software + L"RegisteredApplications",
+        current_version + L"App Paths",
+        GetUninstallRegistryKey(),
+        GetCompanyRegistryKey(),
+        L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
+        L"Assistant\\Persisted"};
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+      const std::string suffix = view == KEY_WOW64_32KEY ? "(32)" : "(64)";
+      for (const std::wstring& key : keys) {
+        ::installer::testing::AddRegistryTree(
+            HKEY_CURRENT_USER, key, view, "hkcu" + suffix + ":" + base::WideToUTF8(key), &state);
+      }
+      ::installer::testing::AddRegistryTree(HKEY_LOCAL_MACHINE, GetUninstallRegistryKey(), view,
+                                            "hklm" + suffix + ":uninstall", &state);
+    }
+    return state;
+  }
+
+  // |state| reduced to what every complete installation has alike: the
+  // names of everything, with the installation's app id (part of its task's
+  // name) replaced, and the contents of the files of the package; the
+  // values that hold the app id or the time are left out.
+  MachineState Comparable(const MachineState& state) const {
+    InstallLog log;
+    const bool installed = log.Load(install_folder_.Append(Installation::kInstallLogFileName));
+    MachineState comparable;
+    for (const auto& [name, value] : state) {
+      std::string key = name;
+      if (installed && !log.app_id.empty())
+        base::ReplaceSubstringsAfterOffset(&key, 0, log.app_id, "{app id}");
+      const bool package_file =
+          base::StartsWith(name, "install:file:" + log.subfolder.AsUTF8Unsafe() + "\\",
+                           base::CompareCase::INSENSITIVE_ASCII) ||
+          name == "install:file:launcher.exe";
+      comparable[key] = installed && package_file ? value : std::string();
+    }
+    return comparable;
+  }
+
+  // Waits for the clean-up after an uninstallation (a batch file that
+  // removes what the installer could not) to bring the machine back to
+  // |expected|.
+  MachineState SettledSnapshot(const MachineState& expected) const {
+    MachineState state = Snapshot();
+    for (int waited = 0; state != expected && waited < test::kFolderRemovalWaitMs; waited += 100) {
+      ::Sleep(100);
+      state = Snapshot();
+    }
+    return state;
+  }
+
+  // Uninstalls the installation in the test's folder. What an
+  // uninstallation leaves in the folder (the running uninstaller's own
+  // files, moved aside for deletion at the next start of the machine, and
+  // the installer preferences) is removed, so that every run starts with no
+  // folder.
+  void UninstallAndClear() {
+    InstallLog log;
+    ASSERT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
+    ASSERT_EQ(0, Uninstall(log));
+    ASSERT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
+    for (int waited = 0; base::PathExists(install_folder_) && waited < test::kFolderRemovalWaitMs;
+         waited += 100) {
+      if (!base::DeletePath(install_folder_, true))
+        ::Sleep(100);
+    }
+    ASSERT_FALSE(base::PathExists(install_folder_));
+  }
+
+  // Uninstalls and expects the machine as it was before: |baseline|.
+  void UninstallAndExpect(const MachineState& baseline) {
+    ASSERT_NO_FATAL_FAILURE(UninstallAndClear());
+    const MachineState after = SettledSnapshot(baseline);
+    EXPECT_TRUE(after == baseline) << Differences(baseline, after);
+  }
+
+  // The seed (printed), an undisturbed installation's duration and what it
+  // leaves, and the machine before it. The uninstallation keeps the
+  // registry keys above the installation's own and the remembered install
+  // path: the machine after it is the one every later run starts from.
+  void Prepare() {
+    seed_ = base::RandUint64() % 1000000;
+    if (const char* given = std::getenv("VELMO_KILL_SEED"))
+      seed_ = std::strtoull(given, nullptr, 10);
+    std::printf("kill loop seed: %llu (VELMO_KILL_SEED=%llu repeats it)\n",
+                static_cast<unsigned long long>(seed_), static_cast<unsigned long long>(seed_));
+    random_.seed(seed_);
+    const ULONGLONG started = ::GetTickCount64();
+    ASSERT_EQ(0, Run(Installer(), KillLoopSwitches()));
+    duration_ = ::GetTickCount64() - started;
+    installed_ = Comparable(Snapshot());
+    TakeLogLines();
+    ASSERT_NO_FATAL_FAILURE(UninstallAndClear());
+    baseline_ = Snapshot();
+    ASSERT_EQ(std::string(), Differences(baseline_, Snapshot()))
+        << "the machine does not keep still";
+    TakeLogLines();
+    std::printf("undisturbed installation: %llu ms\n", static_cast<unsigned long long>(duration_));
+  }
+
+  // Starts a silent installation, calls |kill| with its processes |moment|
+  // ms later, and waits until every process of the run has ended.
+  template <typename Kill>
+  void RunAndKill(DWORD moment, Kill kill) {
+    base::Process front_end = base::LaunchProcess(MakeCommandLine(Installer(), KillLoopSwitches()),
+                                                  base::LaunchOptions());
+    ASSERT_TRUE(front_end.IsValid());
+    ProcessTree tree(front_end.Handle());
+    // The emulator cannot end a process it is still loading (the process
+    // then hangs for good), and the installer changes nothing before its
+    // log begins: the moments count from there.
+    const base::FilePath logs = temp_.GetPath().Append(L"Velmo Installer");
+    for (int waited = 0; waited < 10 * 1000; waited += 5) {
+      base::DirectoryEnumerator enumerator(logs, false, base::DirectoryEnumerator::FILES,
+                                           L"velmo_installer_*.log");
+      if (!enumerator.Next().empty() ||
+          ::WaitForSingleObject(front_end.Handle(), 0) != WAIT_TIMEOUT) {
+        break;
+      }
+      tree.Refresh();
+      ::Sleep(5);
+    }
+    const ULONGLONG launched = ::GetTickCount64();
+    // Looks for the processes while waiting, so that none is missed.
+    while (::GetTickCount64() - launched < moment) {
+      tree.Refresh();
+      ::Sleep(5);
+    }
+    kill(&tree);
+    const bool settled = tree.WaitForAll();
+    const std::string running = settled ? std::string() : tree.Running();
+    if (!settled)
+      tree.TerminateAll();
+    ASSERT_TRUE(settled) << "the installer processes did not end:\n"
+                         << running << base::JoinString(TakeLogLines(), "\n");
+  }
+
+  // The next installation is not hindered by what a killed one left
+  // (locks, download folders, logs, journals, changes to undo); it is then
+  // uninstalled.
+  void ExpectNextInstallationSucceeds() {
+    ASSERT_EQ(0, Run(Installer(), KillLoopSwitches())) << base::JoinString(TakeLogLines(), "\n");
+    const MachineState next = Comparable(Snapshot());
+    ASSERT_TRUE(next == installed_) << Differences(installed_, next);
+    TakeLogLines();
+    UninstallAndExpect(baseline_);
+    TakeLogLines();
+  }
+
+  base::FilePath start_menu_;
+  base::FilePath journals_;
+  base::FilePath tasks_;
+  uint64_t seed_ = 0;
+  std::mt19937_64 random_;
+  ULONGLONG duration_ = 0;
+  MachineState installed_;
+  MachineState baseline_;
+};
+
+TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  std::map<std::string, int> outcomes;
+  for (int iteration = 0; iteration < kIterations && !HasFatalFailure(); ++iteration) {
+    const Target target = static_cast<Target>(random_() % 3);
+    const DWORD moment = static_cast<DWORD>(random_() % (duration_ + 1));
+    SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": " << TargetName(target)
+                                      << " at " << moment << " ms (seed " << seed_ << ")");
+    std::string outcome = TargetName(target);
+    ASSERT_NO_FATAL_FAILURE(RunAndKill(moment, [target, &outcome](ProcessTree* tree) {
+      HANDLE victim = tree->Find(target);
+      // The emulator may drop the end of a process it is still starting: it
+      // is ended again until it is gone.
+      for (int tries = 0; victim && tries < 10; ++tries) {
+        ::TerminateProcess(victim, 1);
+        if (::WaitForSingleObject(victim, 1000) == WAIT_OBJECT_0)
+          break;
+      }
+      outcome += victim ? " killed" : " not running";
+    }));
+
+    const MachineState after = Snapshot();
+    if (after == baseline_) {
+      outcome += ": nothing installed";
+    } else {
+      const MachineState comparable = Comparable(after);
+      ASSERT_TRUE(comparable == installed_)
+          << "neither installed nor untouched; against the installation:\n"
+          << Differences(installed_, comparable) << "against the machine before:\n"
+          << Differences(baseline_, after) << "logs:\n"
+          << base::JoinString(TakeLogLines(), "\n");
+      outcome += ": installed";
+      UninstallAndExpect(baseline_);
+    }
+    ++outcomes[outcome];
+    std::printf("iteration %d: %s at %lu ms: %s\n", iteration, TargetName(target), moment,
+                outcome.c_str());
+    TakeLogLines();
+    ASSERT_NO_FATAL_FAILURE(ExpectNextInstallationSucceeds());
+  }
+  for (const auto& [outcome, count] : outcomes)
+    std::printf("%3d x %s\n", count, outcome.c_str());
+}
+
+// Every process of the run ended at once: nobody is left to undo the run.
+// What any later run on the folder does first (undo the interrupted runs
+// from their journals) leaves the whole installation or nothing, and the
+// next installation succeeds.
+TEST_F(KillLoopTest, RunEndedWholeIsUndoneFromItsJournals) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  int half_installed = 0;
+  for (int iteration = 0; iteration < kWholeRunIterations && !HasFatalFailure(); ++iteration) {
+    const DWORD moment = static_cast<DWORD>(random_() % (duration_ + 1));
+    SCOPED_TRACE(::testing::Message() << "iteration " << iteration << ": all at " << moment
+                                      << " ms (seed " << seed_ << ")");
+    ASSERT_NO_FATAL_FAILURE(RunAndKill(moment, [](ProcessTree* tree) { tree->TerminateAll(); }));
+    // What the next run finds once it has undone the interrupted runs on the
+    // folder (its first step, before it reads the folder's status): the
+    // whole installation or nothing of it.
+    const MachineState left = Snapshot();
+    EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, /*wait_ms=*/0));
+    const MachineState after = Snapshot();
+    const bool half = left != baseline_ && Comparable(left) != installed_;
+    half_installed += half ? 1 : 0;
+    ASSERT_TRUE(after == baseline_ || Comparable(after) == installed_)
+        << "left half installed after the rollback:\n"
+        << Differences(baseline_, after);
+    std::printf("iteration %d: all at %lu ms: %s, then %s\n", iteration, moment,
+                half ? "half installed" : "not half installed",
+                after == baseline_ ? "nothing installed" : "installed");
+    if (after != baseline_)
+      UninstallAndExpect(baseline_);
+    TakeLogLines();
+    ASSERT_NO_FATAL_FAILURE(ExpectNextInstallationSucceeds());
+  }
+  std::printf("%d of %d runs left half an installation to undo\n", half_installed,
+              kWholeRunIterations);
+}
+
+}  // namespace
+}  // namespace installer

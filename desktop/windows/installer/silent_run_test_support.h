@@ -1,0 +1,340 @@
+// Test support for silent runs of the installers a user gets
+// (velmo_installer_full.exe with the demo package as its payload), as real
+// processes under this machine's real registry, shell folders and task
+// scheduler: running them, their logs, and what an installation shows.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SILENT_RUN_TEST_SUPPORT_H_
+#define DESKTOP_WINDOWS_INSTALLER_SILENT_RUN_TEST_SUPPORT_H_
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/process.h"
+#include "base/string_split.h"
+#include "base/string_util.h"
+#include "base/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_com.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_registry_steps.h"
+#include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/registry_names.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
+#include "gtest/gtest.h"
+
+namespace installer::test {
+
+// A silent run that takes longer than this is taken as hung.
+inline constexpr DWORD kRunTimeoutMs = 180 * 1000;
+// How long the clean-up batch file of an upgrade or an uninstallation may
+// take to remove what the installer process could not.
+inline constexpr int kFolderRemovalWaitMs = 30 * 1000;
+
+inline base::FilePath BinFolder() {
+  base::FilePath exe_dir;
+  base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir);
+  return exe_dir;
+}
+
+inline bool RegistryKeyExists(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_32KEY) {
+  base::win::RegistryKey key;
+  return key.Open(root, path.c_str(), KEY_READ | view) == ERROR_SUCCESS;
+}
+
+inline std::wstring ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name) {
+  base::win::RegistryKey key;
+  std::wstring value;
+  if (key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_32KEY) != ERROR_SUCCESS ||
+      key.ReadValue(name, &value) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return value;
+}
+
+// Where Wine's task scheduler keeps the definition of task |name|.
+inline base::FilePath TaskFile(const std::wstring& name) {
+  wchar_t windows[MAX_PATH];
+  const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+  return base::FilePath(std::wstring(windows, length)).Append(L"system32\\Tasks").Append(name);
+}
+
+// The name of the autoupdate task of the installation |app_id|.
+inline std::wstring AutoupdateTaskName(const std::string& app_id) {
+  return TaskScheduler::GetTaskName(L"Autoupdate " + base::UTF8ToWide(app_id));
+}
+
+// The shortcuts on the desktops and in the start menus, and the files where
+// Wine keeps scheduled tasks. (Wine's desktop folder may be the Linux home
+// folder: only the shortcuts directly on it count.)
+inline std::set<std::wstring> ShortcutAndTaskFiles() {
+  std::set<std::wstring> files;
+  for (auto [key, recursive] : {std::pair{base::kPathUserDesktop, false},
+                                {base::kPathCommonDesktop, false},
+                                {base::kPathStartMenu, true},
+                                {base::kPathCommonStartMenu, true}}) {
+    base::FilePath folder;
+    if (!base::PathRegistry::Get(key, &folder))
+      continue;
+    base::DirectoryEnumerator entries(folder, recursive, base::DirectoryEnumerator::FILES,
+                                      L"*.lnk");
+    for (base::FilePath file = entries.Next(); !file.empty(); file = entries.Next())
+      files.insert(file.value());
+  }
+  base::DirectoryEnumerator tasks(TaskFile(L""), true, base::DirectoryEnumerator::FILES);
+  for (base::FilePath file = tasks.Next(); !file.empty(); file = tasks.Next())
+    files.insert(file.value());
+  return files;
+}
+
+class SilentRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shell_files_before_ = ShortcutAndTaskFiles();
+    product_keys_before_ = ProductRegistryKeys();
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    install_folder_ = temp_.GetPath().Append(L"Velmo Demo");
+    download_root_ = temp_.GetPath().Append(L"downloads");
+    wchar_t saved[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableW(L"TEMP", saved, MAX_PATH);
+    saved_temp_.assign(saved, length < MAX_PATH ? length : 0);
+    // The children inherit the environment: their logs go to this test's
+    // own folder.
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TEMP", temp_.GetPath().c_str()));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", temp_.GetPath().c_str()));
+  }
+
+  void TearDown() override {
+    // An installation that a failing test left behind is taken away, its
+    // task along with it.
+    InstallLog log;
+    if (log.Load(install_folder_.Append(Installation::kInstallLogFileName)) &&
+        !log.subfolder.empty()) {
+      Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
+          {L"--uninstall", L"--silent", L"--enable-installer-stats=0"});
+      if (!log.app_id.empty())
+        DeleteAutoupdateTask(&log.app_id);
+    }
+    ::SetEnvironmentVariableW(L"TEMP", saved_temp_.c_str());
+    ::SetEnvironmentVariableW(L"TMP", saved_temp_.c_str());
+  }
+
+  // |program| with the switches |args| ("--name" or "--name=value").
+  static base::CommandLine MakeCommandLine(const base::FilePath& program,
+                                           const std::vector<std::wstring>& args) {
+    base::CommandLine command_line(program);
+    for (const std::wstring& arg : args) {
+      const size_t equals = arg.find(L'=');
+      const std::string name = base::WideToUTF8(
+          arg.substr(2, equals == std::wstring::npos ? std::wstring::npos : equals - 2));
+      if (equals == std::wstring::npos)
+        command_line.AppendSwitch(name);
+      else
+        command_line.AppendSwitchNative(name, arg.substr(equals + 1));
+    }
+    return command_line;
+  }
+
+  // Runs |program| with |args| to its end; its exit code, or -1 when it
+  // could not start or did not end in time.
+  static int Run(const base::FilePath& program, const std::vector<std::wstring>& args) {
+    const base::CommandLine command_line = MakeCommandLine(program, args);
+    base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+    EXPECT_TRUE(process.IsValid()) << command_line.GetCommandLineString();
+    if (!process.IsValid())
+      return -1;
+    int exit_code = -1;
+    if (!process.WaitForExitWithTimeout(kRunTimeoutMs, &exit_code)) {
+      ADD_FAILURE() << "did not end in time: " << command_line.GetCommandLineString();
+      process.Terminate(2, true);
+      return -1;
+    }
+    return exit_code;
+  }
+
+  // The switches of a silent current-user installation into the test's
+  // folder, without statistics and without starting the browser.
+  std::vector<std::wstring> InstallSwitches(bool all_users) const {
+    return {L"--silent", L"--v=1", L"--installfolder=" + install_folder_.value(),
+            L"--temp-folder=" + download_root_.value(),
+            std::wstring(L"--allusers=") + (all_users ? L"1" : L"0"), L"--desktopshortcut=1",
+            L"--startmenushortcut=1", L"--quicklaunchshortcut=0", L"--pintotaskbar=0",
+            L"--setdefaultbrowser=0", L"--launchbrowser=0", L"--enable-installer-stats=0",
+            // The preference overrides come from the product's server,
+            // which a test machine cannot reach.
+            L"--with-feature:installer-pref-default-overrides-support=off"};
+  }
+
+  // A copy of the offline installer (and the engine beside it) in the
+  // test's folder, changed by |edit|.
+  base::FilePath CopyOfFullInstaller(void (*edit)(std::string* image)) {
+    const base::FilePath folder = temp_.GetPath().Append(L"copy");
+    EXPECT_TRUE(base::CreateDirectoryTree(folder));
+    std::string image;
+    EXPECT_TRUE(base::ReadFileToString(BinFolder().Append(L"velmo_installer_full.exe"), &image));
+    edit(&image);
+    const base::FilePath copy = folder.Append(L"velmo_installer_full.exe");
+    EXPECT_EQ(static_cast<int>(image.size()),
+              base::WriteFileBytes(copy, image.data(), static_cast<int>(image.size())));
+    EXPECT_TRUE(base::CopySingleFile(BinFolder().Append(L"installer_engine.dll"),
+                                     folder.Append(L"installer_engine.dll")));
+    return copy;
+  }
+
+  // Every line of every installer log written so far (the front end's and
+  // the back end's), without their prefixes; the logs are then removed so
+  // that the next run starts with none.
+  std::vector<std::string> TakeLogLines() {
+    std::vector<std::string> lines;
+    const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
+    base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
+                                   L"velmo_installer_*.log");
+    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
+      std::string text;
+      EXPECT_TRUE(base::ReadFileToString(log, &text)) << log;
+      for (const std::string& line :
+           base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+        const size_t end = line.find("] ");
+        lines.push_back(end == std::string::npos ? line : line.substr(end + 2));
+      }
+      base::DeletePath(log, false);
+    }
+    return lines;
+  }
+
+  static bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
+    for (const std::string& line : lines) {
+      if (line == text)
+        return true;
+    }
+    return false;
+  }
+
+  static bool HasLineStartingWith(const std::vector<std::string>& lines, const std::string& text) {
+    for (const std::string& line : lines) {
+      if (line.rfind(text, 0) == 0)
+        return true;
+    }
+    return false;
+  }
+
+  HKEY Root(bool all_users) const { return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+  // What an installation in the test's folder shows a user: the files of
+  // the package, the Add/Remove Programs entry, the shortcuts and the
+  // scheduled task. Gives the installation's record.
+  InstallLog ExpectInstalled(bool all_users) {
+    InstallLog log;
+    EXPECT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
+    EXPECT_EQ(GetVersionString(), log.version);
+    EXPECT_EQ(all_users, log.all_users);
+    const base::FilePath version_folder = install_folder_.Append(log.subfolder);
+    // The demo package: browser, installer, engine and the resources.
+    EXPECT_GE(log.files.size(), 10u);
+    for (const base::FilePath& file : log.files)
+      EXPECT_TRUE(base::PathExists(version_folder.Append(file))) << file;
+    EXPECT_TRUE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.pak")));
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(L"launcher.exe")));
+
+    const std::wstring uninstall_key = GetUninstallKeyName(L"");
+    EXPECT_EQ(install_folder_.value(),
+              ReadRegistryString(Root(all_users), uninstall_key, L"InstallLocation"));
+    EXPECT_EQ(base::UTF8ToWide(GetVersionString()),
+              ReadRegistryString(Root(all_users), uninstall_key, L"DisplayVersion"));
+    EXPECT_FALSE(RegistryKeyExists(Root(!all_users), uninstall_key));
+
+    EXPECT_FALSE(log.desktop_shortcut.empty());
+    EXPECT_FALSE(log.start_menu_shortcut.empty());
+    EXPECT_TRUE(base::PathExists(log.desktop_shortcut)) << log.desktop_shortcut;
+    EXPECT_TRUE(base::PathExists(log.start_menu_shortcut)) << log.start_menu_shortcut;
+    EXPECT_FALSE(log.app_id.empty());
+    EXPECT_TRUE(base::PathExists(TaskFile(AutoupdateTaskName(log.app_id)))) << log.app_id;
+    return log;
+  }
+
+  // Waits until |path| is gone: the clean-up batch file of an upgrade or an
+  // uninstallation removes folders after the installer process has ended.
+  static bool WaitUntilGone(const base::FilePath& path) {
+    for (int waited = 0; base::PathExists(path) && waited < kFolderRemovalWaitMs; waited += 100)
+      ::Sleep(100);
+    return !base::PathExists(path);
+  }
+
+  // Nothing of a failed installation into the test's folder is left: no
+  // folder, none of the product's own registry keys that were not there
+  // before, no new shortcut, no new task.
+  void ExpectNothingInstalled() {
+    EXPECT_FALSE(base::PathExists(install_folder_));
+    const std::set<std::string> keys = ProductRegistryKeys();
+    for (const std::string& key : keys)
+      EXPECT_TRUE(product_keys_before_.count(key)) << "left behind: " << key;
+    const std::set<std::wstring> now = ShortcutAndTaskFiles();
+    for (const std::wstring& file : now)
+      EXPECT_TRUE(shell_files_before_.count(file)) << "left behind: " << base::WideToUTF8(file);
+  }
+
+  // Which of the keys that only an installation of the product makes exist,
+  // in either root and view.
+  static std::set<std::string> ProductRegistryKeys() {
+    const std::wstring prog_id = base::UTF8ToWide(GetProductName() + GetStreamName());
+    std::set<std::string> present;
+    for (const std::wstring& key : {GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
+                                    L"Software\\Clients\\StartMenuInternet\\" + prog_id}) {
+      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+          if (RegistryKeyExists(root, key, view)) {
+            present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
+                           (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
+          }
+        }
+      }
+    }
+    return present;
+  }
+
+  // Nothing that the installation described by |log| made is left: its
+  // files, the launcher, the uninstall entry, the shortcuts and the task.
+  void ExpectUninstalled(const InstallLog& log) {
+    const base::FilePath version_folder = install_folder_.Append(log.subfolder);
+    EXPECT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
+    for (const base::FilePath& file : log.files)
+      EXPECT_FALSE(base::PathExists(version_folder.Append(file))) << file;
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
+    const std::wstring uninstall_key = GetUninstallKeyName(L"");
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, uninstall_key));
+    EXPECT_FALSE(base::PathExists(log.desktop_shortcut)) << log.desktop_shortcut;
+    EXPECT_FALSE(base::PathExists(log.start_menu_shortcut)) << log.start_menu_shortcut;
+    EXPECT_FALSE(base::PathExists(TaskFile(AutoupdateTaskName(log.app_id))));
+  }
+
+  // The silent uninstallation of the installation |log| describes, with the
+  // installer of its version folder, as its uninstall entry runs it.
+  int Uninstall(const InstallLog& log) {
+    return Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
+               {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"});
+  }
+
+  // The installation record is XML, read through COM.
+  base::win::ScopedComInitializer com_;
+  base::ScopedTempDir temp_;
+  base::FilePath install_folder_;
+  base::FilePath download_root_;
+  std::wstring saved_temp_;
+  std::set<std::wstring> shell_files_before_;
+  std::set<std::string> product_keys_before_;
+};
+
+}  // namespace installer::test
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SILENT_RUN_TEST_SUPPORT_H_
