@@ -48,6 +48,7 @@ namespace installer {
 namespace {
 
 using test::BinFolder;
+using test::RegistryKeyExists;
 using test::SilentRunTest;
 
 std::string Sha256Hex(const base::FilePath& file) {
