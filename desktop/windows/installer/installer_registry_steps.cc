@@ -539,6 +539,15 @@ void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install
     if (!settings->IsFlagSet(Settings::ALL_USERS_FLAG) || RunIeReinstallCommand())
       ResetDefaultBrowserToIe();
   }
+  // Whatever the reset did (where the association interface is missing it
+  // does nothing), the browser's own classes and handlers would go on
+  // starting a launcher that the uninstallation deletes.
+  {
+    FolderInstallation installation(install_folder, status);
+    installation.UnregisterAsDefaultBrowser(/*all_users=*/false);
+    if (settings->IsFlagSet(Settings::ALL_USERS_FLAG))
+      installation.UnregisterAsDefaultBrowser(/*all_users=*/true);
+  }
 
   if (IsUserAdmin(/*linked_token=*/false)) {
     UpdateFirewallRules(install_folder.Append(status.subfolder).Append(GetBrowserExeName()),

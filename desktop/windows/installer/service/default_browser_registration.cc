@@ -82,7 +82,107 @@ bool ReadClassesValue(const std::wstring& subkey, const wchar_t* name, std::wstr
   return false;
 }
 
+// Whether the default value of |key_path| below |root| is a command that
+// starts |launcher|.
+bool CommandNamesLauncher(HKEY root, const std::wstring& key_path, const base::FilePath& launcher) {
+  base::win::RegistryKey key;
+  std::wstring command;
+  return key.Open(root, key_path.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS &&
+         key.ReadValue(L"", &command) == ERROR_SUCCESS &&
+         IsSameProgramPath(GetProgramFromCommand(command), launcher);
+}
+
+bool DeleteTree(HKEY root, const std::wstring& parent, const std::wstring& name) {
+  base::win::RegistryKey key;
+  LONG result = key.Open(root, parent.c_str(), KEY_ALL_ACCESS);
+  if (result == ERROR_FILE_NOT_FOUND)
+    return true;
+  if (result == ERROR_SUCCESS)
+    result = key.DeleteKey(name.c_str());
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+    ELOG(ERROR, result) << "Cannot delete registry key " << base::WideToUTF8(parent) << "\\"
+                        << base::WideToUTF8(name);
+    return false;
+  }
+  return true;
+}
+
+// Deletes the value |name| of |key_path| when it is there and, with
+// |expected| given, holds that text.
+bool DeleteValueIf(HKEY root, const std::wstring& key_path, const wchar_t* name,
+                   const std::wstring* expected) {
+  base::win::RegistryKey key;
+  if (key.Open(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE) != ERROR_SUCCESS ||
+      !key.HasValue(name))
+    return true;
+  if (expected) {
+    std::wstring value;
+    if (key.ReadValue(name, &value) != ERROR_SUCCESS ||
+        !base::FilePath::CompareEqualIgnoreCase(value, *expected))
+      return true;
+  }
+  const LONG result = key.DeleteValue(name);
+  if (result != ERROR_SUCCESS) {
+    ELOG(ERROR, result) << "Cannot delete registry value \"" << base::WideToUTF8(name) << "\" of "
+                        << base::WideToUTF8(key_path);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool IsSameProgramPath(const base::FilePath& a, const base::FilePath& b) {
+  std::wstring left = a.StripTrailingSeparators().value();
+  std::wstring right = b.StripTrailingSeparators().value();
+  for (std::wstring* text : {&left, &right}) {
+    for (wchar_t& c : *text) {
+      if (c == L'/')
+        c = L'\\';
+    }
+  }
+  return !left.empty() && base::FilePath::CompareEqualIgnoreCase(left, right);
+}
+
+bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
+                               const std::wstring& previous_command) {
+  bool ok = true;
+  const std::wstring classes = L"Software\\Classes";
+  for (const wchar_t* protocol : kBrowserProtocols) {
+    const std::wstring key = kClassesKey + std::wstring(protocol);
+    if (!CommandNamesLauncher(root, key + kOpenCommandSubkey, launcher))
+      continue;
+    const bool web =
+        std::wstring_view(protocol) == L"http" || std::wstring_view(protocol) == L"https";
+    if (web && !previous_command.empty()) {
+      ok &= WriteString(root, key + kOpenCommandSubkey, L"", previous_command);
+      ok &= DeleteTree(root, key, L"DefaultIcon");
+    } else {
+      ok &= DeleteTree(root, classes, protocol);
+    }
+  }
+
+  // The file types point at the ProgId, which stays while another
+  // installation's launcher is what it starts.
+  const std::wstring progid = GetBrowserProgId();
+  if (CommandNamesLauncher(root, kClassesKey + progid + kOpenCommandSubkey, launcher)) {
+    for (const wchar_t* file_type : kBrowserFileTypes) {
+      const std::wstring key = kClassesKey + std::wstring(file_type);
+      ok &= DeleteValueIf(root, key, L"", &progid);
+      ok &= DeleteValueIf(root, key + L"\\OpenWithProgIDs", progid.c_str(), nullptr);
+    }
+    ok &= DeleteTree(root, classes, progid);
+  }
+
+  const std::wstring client = std::wstring(kStartMenuInternetKey) + L"\\" + progid;
+  if (CommandNamesLauncher(root, client + kOpenCommandSubkey, launcher)) {
+    const std::wstring display_name = GetBrowserDisplayName();
+    ok &= DeleteValueIf(root, kRegisteredApplicationsKey, display_name.c_str(), nullptr);
+    ok &= DeleteValueIf(root, kStartMenuInternetKey, L"", &progid);
+    ok &= DeleteTree(root, kStartMenuInternetKey, progid);
+  }
+  return ok;
+}
 
 std::wstring GetBrowserProgId() {
   return base::UTF8ToWide(GetProductName()) + base::UTF8ToWide(GetStreamName());

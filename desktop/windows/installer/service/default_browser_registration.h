@@ -66,6 +66,20 @@ bool WriteOpenWithProgId(HKEY root, const std::wstring& extension);
 // RegisteredApplications entry and the StartMenuInternet default.
 bool WriteStartMenuInternetClient(HKEY root, const base::FilePath& launcher);
 
+// Removes below |root| what the functions above wrote for the installation
+// whose launcher is |launcher|, so that an uninstalled browser leaves no
+// protocol, file type or client that starts a program which is gone. A key
+// that names another program (another installation, or a browser that took
+// the association since) is left as it is. The "http" and "https" handlers
+// get |previous_command| back when one was kept, else their keys go. False
+// (logged) when something that names |launcher| could not be removed.
+bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
+                               const std::wstring& previous_command);
+
+// Paths as the shell writes them: either separator, any case, an optional
+// trailing separator. False when either is empty.
+bool IsSameProgramPath(const base::FilePath& a, const base::FilePath& b);
+
 // Removes the current user's explicit choice for |name| (protocol or file
 // type) so that the class registration decides. Windows 8 and later protect
 // that choice with a hash only the shell can write; there it is left alone

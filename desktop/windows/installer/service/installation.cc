@@ -42,20 +42,6 @@ struct CurrentInstallation {
 
 base::LazyInstance<CurrentInstallation> g_current_installation;
 
-// Paths as the shell writes them: either separator, any case, an optional
-// trailing separator.
-bool SamePath(const base::FilePath& a, const base::FilePath& b) {
-  std::wstring left = a.StripTrailingSeparators().value();
-  std::wstring right = b.StripTrailingSeparators().value();
-  for (std::wstring* text : {&left, &right}) {
-    for (wchar_t& c : *text) {
-      if (c == L'/')
-        c = L'\\';
-    }
-  }
-  return !left.empty() && base::FilePath::CompareEqualIgnoreCase(left, right);
-}
-
 HKEY RootFor(bool all_users) { return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
 }  // namespace
@@ -165,13 +151,13 @@ bool Installation::IsDefaultHandlerFor(const std::wstring& name, bool browser_ex
     return false;
   const base::FilePath program = GetProgramFromCommand(command);
   if (!browser_exe)
-    return SamePath(program, GetLauncherPath());
+    return IsSameProgramPath(program, GetLauncherPath());
   const std::wstring exe_name = GetBrowserExeName();
-  if (SamePath(program, folder_.Append(exe_name)))
+  if (IsSameProgramPath(program, folder_.Append(exe_name)))
     return true;
   // The version subfolder is only known from the install log.
   if (EnsureInstallLog() && !install_log_->subfolder.empty())
-    return SamePath(program, folder_.Append(install_log_->subfolder).Append(exe_name));
+    return IsSameProgramPath(program, folder_.Append(install_log_->subfolder).Append(exe_name));
   return false;
 }
 
@@ -246,8 +232,8 @@ bool Installation::SavePreviousDefaultBrowser(bool all_users) {
     return true;
   }
   const base::FilePath program = GetProgramFromCommand(command);
-  if (!folder_.empty() && (SamePath(program, GetLauncherPath()) ||
-                           SamePath(program, folder_.Append(GetBrowserExeName())))) {
+  if (!folder_.empty() && (IsSameProgramPath(program, GetLauncherPath()) ||
+                           IsSameProgramPath(program, folder_.Append(GetBrowserExeName())))) {
     VLOG(1) << "This installation already handles http; the previous default browser stays";
     return true;
   }
@@ -293,6 +279,27 @@ bool Installation::RegisterAsDefaultBrowser(bool all_users) {
   NotifyAssociationsChanged();
   if (!ok)
     LOG(ERROR) << "The default browser registration is incomplete";
+  return ok;
+}
+
+bool Installation::UnregisterAsDefaultBrowser(bool all_users) {
+  if (folder_.empty()) {
+    LOG(ERROR) << "No install folder to unregister as the default browser";
+    return false;
+  }
+  const HKEY root = RootFor(all_users);
+  const std::wstring company_key = GetCompanyRegistryKey();
+  std::wstring previous_command;
+  {
+    base::win::RegistryKey key;
+    if (key.Open(root, company_key.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS &&
+        key.ReadValue(kPreviousDefaultBrowserValue, &previous_command) != ERROR_SUCCESS)
+      previous_command.clear();
+  }
+  bool ok = RemoveBrowserRegistration(root, GetLauncherPath(), previous_command);
+  NotifyAssociationsChanged();
+  if (!ok)
+    LOG(ERROR) << "The browser's registration with the shell is only partly removed";
   return ok;
 }
 

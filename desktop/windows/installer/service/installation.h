@@ -91,6 +91,10 @@ class Installation {
   bool RegisterAsDefaultBrowser(bool all_users);
   // The ProgId class of the browser, offered for the browser's file types.
   bool RegisterProgIdClasses(bool all_users);
+  // Takes back what the two above registered for this installation (the
+  // "http" and "https" handlers return to the kept previous default
+  // browser), leaving registrations of other installations alone.
+  bool UnregisterAsDefaultBrowser(bool all_users);
 
   // Makes this installation the current user's handler of one protocol, or
   // with |is_extension| of one file type (".html").

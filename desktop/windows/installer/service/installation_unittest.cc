@@ -198,6 +198,89 @@ TEST_F(InstallationTest, ProgIdClassesPointAtTheLauncher) {
   DeleteUserKey(L"Software\\Classes", progid);
 }
 
+// The value of |name| of HKCU |path|, or empty when there is none.
+std::wstring ReadUserString(const std::wstring& path, const wchar_t* name) {
+  base::win::RegistryKey key;
+  std::wstring value;
+  if (key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+      key.ReadValue(name, &value) != ERROR_SUCCESS)
+    value.clear();
+  return value;
+}
+
+bool UserKeyExists(const std::wstring& path) {
+  base::win::RegistryKey key;
+  return key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS;
+}
+
+// An uninstalled browser must not stay the handler of the web: the shell
+// would start a launcher that is gone. What another installation registered
+// since stays.
+TEST_F(InstallationTest, UnregisteringTakesBackOnlyWhatStartsThisInstallation) {
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring http_command = classes + L"http\\shell\\open\\command";
+  const std::wstring kept_http = ReadUserString(http_command, L"");
+  const bool had_https = UserKeyExists(classes + L"https");
+  const bool had_ftp = UserKeyExists(classes + L"ftp");
+
+  const std::wstring other_browser = L"\"C:\\Other\\browser.exe\" \"%1\"";
+  ASSERT_TRUE(WriteUserString(http_command, L"", other_browser));
+  const base::FilePath mine_folder = MakeFolder(L"mine");
+  Installation mine(mine_folder);
+  ASSERT_TRUE(mine.SavePreviousDefaultBrowser(false));
+  ASSERT_TRUE(mine.RegisterAsDefaultBrowser(false));
+  ASSERT_TRUE(mine.IsDefaultHandlerFor(L"http", false));
+  const std::wstring progid = GetBrowserProgId();
+  const std::wstring client = L"Software\\Clients\\StartMenuInternet\\" + progid;
+  ASSERT_TRUE(UserKeyExists(client));
+
+  ASSERT_TRUE(mine.UnregisterAsDefaultBrowser(false));
+  EXPECT_EQ(other_browser, ReadUserString(http_command, L""));
+  EXPECT_EQ(other_browser, ReadUserString(classes + L"https\\shell\\open\\command", L""));
+  EXPECT_FALSE(UserKeyExists(classes + L"http\\DefaultIcon"));
+  EXPECT_FALSE(mine.IsDefaultHandlerFor(L"https", false));
+  if (!had_ftp) {
+    EXPECT_FALSE(UserKeyExists(classes + L"ftp"));
+  }
+  EXPECT_FALSE(UserKeyExists(classes + progid));
+  EXPECT_FALSE(UserKeyExists(client));
+  EXPECT_EQ(L"",
+            ReadUserString(L"Software\\RegisteredApplications", GetBrowserDisplayName().c_str()));
+  for (const wchar_t* file_type : kBrowserFileTypes) {
+    EXPECT_NE(progid, ReadUserString(classes + file_type, L"")) << file_type;
+    base::win::RegistryKey key;
+    if (key.Open(HKEY_CURRENT_USER, (classes + file_type + L"\\OpenWithProgIDs").c_str(),
+                 KEY_QUERY_VALUE) == ERROR_SUCCESS) {
+      EXPECT_FALSE(key.HasValue(progid.c_str())) << file_type;
+    }
+  }
+
+  // Another installation took the classes over: this one's uninstallation
+  // leaves them, and the file types that point at them.
+  const base::FilePath other_folder = MakeFolder(L"other");
+  ASSERT_TRUE(Installation(other_folder).RegisterProgIdClasses(false));
+  ASSERT_TRUE(mine.UnregisterAsDefaultBrowser(false));
+  const std::wstring class_command =
+      ReadUserString(classes + progid + L"\\shell\\open\\command", L"");
+  EXPECT_EQ(other_folder.Append(kLauncherExe), GetProgramFromCommand(class_command));
+  base::win::RegistryKey open_with;
+  ASSERT_EQ(ERROR_SUCCESS,
+            open_with.Open(HKEY_CURRENT_USER, (classes + L".html\\OpenWithProgIDs").c_str(),
+                           KEY_QUERY_VALUE));
+  EXPECT_TRUE(open_with.HasValue(progid.c_str()));
+  ASSERT_TRUE(Installation(other_folder).UnregisterAsDefaultBrowser(false));
+  EXPECT_FALSE(UserKeyExists(classes + progid));
+
+  // The user's own registrations as they were before the test.
+  if (kept_http.empty())
+    DeleteUserKey(L"Software\\Classes", L"http");
+  else
+    WriteUserString(http_command, L"", kept_http);
+  if (!had_https)
+    DeleteUserKey(L"Software\\Classes", L"https");
+  DeleteUserKey(L"Software", base::UTF8ToWide(product_) + L"Co");
+}
+
 TEST_F(InstallationTest, UserDataFolderOfEachKindOfInstallation) {
   const base::FilePath roaming = MakeFolder(L"roaming");
   ASSERT_TRUE(base::PathRegistry::Override(base::kPathRoamingAppData, roaming));
