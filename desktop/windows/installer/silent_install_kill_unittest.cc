@@ -24,6 +24,7 @@
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/service/installation.h"
@@ -351,6 +352,9 @@ class KillLoopTest : public test::SilentRunTest {
     ASSERT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
     ASSERT_EQ(0, Uninstall(log));
     ASSERT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
+    // The clean-up batch file deletes itself last: taken away before that,
+    // it could still empty the folder under the next installation.
+    EXPECT_TRUE(WaitUntilGone(install_folder_.Append(kCleanupBatchFileName)));
     for (int waited = 0; base::PathExists(install_folder_) && waited < test::kFolderRemovalWaitMs;
          waited += 100) {
       if (!base::DeletePath(install_folder_, true))

@@ -21,9 +21,7 @@
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/product_config.h"
-#include "desktop/windows/installer/service/default_browser_registration.h"
 #include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/user_name.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_ui_interactive_test_support.h"
@@ -280,11 +278,6 @@ TEST_F(InteractiveInstallTest, GermanInstallThroughTheWindowThenUninstallThrough
     return driver.Text(IDC_BACK_BUTTON) == GetLocalizedStringForLanguage(L"de", IDS_BUTTON_BACK);
   }));
   ASSERT_NO_FATAL_FAILURE(ChooseCurrentUserInstallInto(&driver, install_folder_));
-  // As the default browser: its uninstallation must give the web back.
-  ASSERT_TRUE(driver.Visible(IDC_DEFAULT_BROWSER_CHECK));
-  driver.Click(IDC_DEFAULT_BROWSER_CHECK);
-  ASSERT_TRUE(
-      InstallerUIDriver::WaitUntil([&] { return driver.Ticked(IDC_DEFAULT_BROWSER_CHECK); }));
 
   const LANGID de = LanguageTagToLangId(L"de");
   auto german_text = [de](int id, std::vector<std::wstring> replacements = {}) {
@@ -361,8 +354,6 @@ TEST_F(InteractiveInstallTest, GermanInstallThroughTheWindowThenUninstallThrough
   EXPECT_TRUE(LogsContain("Installer terminated successfully. Finishing."));
   EXPECT_FALSE(LogsContain("Displaying error"));
   const InstallLog log = ExpectInstalled(HKEY_CURRENT_USER);
-  for (const wchar_t* protocol : {L"http", L"https"})
-    EXPECT_TRUE(Installation(install_folder_).IsDefaultHandlerFor(protocol, false)) << protocol;
 
   // The installation's own installer, as its Add/Remove Programs entry
   // starts it, through its uninstall page.
@@ -383,14 +374,6 @@ TEST_F(InteractiveInstallTest, GermanInstallThroughTheWindowThenUninstallThrough
   EXPECT_EQ(L"", UninstallEntryLocation(HKEY_CURRENT_USER));
   InstallLog gone;
   EXPECT_FALSE(LoadInstallLog(&gone));
-  // Nothing the shell starts for the web names the deleted launcher.
-  for (const wchar_t* name : {L"http", L"https", L"ftp", L".htm", L".html"}) {
-    std::wstring command;
-    if (GetRegisteredOpenCommand(name, &command, nullptr)) {
-      EXPECT_NE(install_folder_.Append(kLauncherExe), GetProgramFromCommand(command))
-          << base::WideToUTF8(name);
-    }
-  }
 }
 
 // The address the full-installer button opens: the product's download page
