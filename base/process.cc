@@ -172,9 +172,7 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
   return process;
 }
 
-bool RunAndCaptureOutputWithExitCode(const CommandLine& command_line, std::string* output,
-                                     int* exit_code) {
-  output->clear();
+Process LaunchWithOutputPipe(const CommandLine& command_line, win::ScopedHandle* read_end) {
   SECURITY_ATTRIBUTES attributes = {};
   attributes.nLength = sizeof(attributes);
   attributes.bInheritHandle = TRUE;
@@ -182,26 +180,33 @@ bool RunAndCaptureOutputWithExitCode(const CommandLine& command_line, std::strin
   HANDLE write_handle = nullptr;
   if (!CreatePipe(&read_handle, &write_handle, &attributes, 0)) {
     PLOG(ERROR) << "CreatePipe failed";
-    return false;
+    return Process();
   }
-  win::ScopedHandle read_end(read_handle);
-  win::ScopedHandle write_end(write_handle);
+  win::ScopedHandle read_pipe(read_handle);
+  win::ScopedHandle write_pipe(write_handle);
   // Only the child's end is inherited; our read end stays ours.
-  if (!SetHandleInformation(read_end.Get(), HANDLE_FLAG_INHERIT, 0)) {
+  if (!SetHandleInformation(read_pipe.Get(), HANDLE_FLAG_INHERIT, 0)) {
     PLOG(ERROR) << "SetHandleInformation failed";
-    return false;
+    return Process();
   }
 
   LaunchOptions options;
   options.start_hidden = true;
   options.inherit_handles = true;
-  options.stdout_handle = write_end.Get();
+  options.stdout_handle = write_pipe.Get();
   Process process = LaunchProcess(command_line, options);
+  if (process.IsValid())
+    *read_end = std::move(read_pipe);
+  return process;
+}
+
+bool RunAndCaptureOutputWithExitCode(const CommandLine& command_line, std::string* output,
+                                     int* exit_code) {
+  output->clear();
+  win::ScopedHandle read_end;
+  Process process = LaunchWithOutputPipe(command_line, &read_end);
   if (!process.IsValid())
     return false;
-  // Without our copy of the write end, the read ends once the child (and any
-  // process it passed the handle to) has closed it.
-  write_end.Reset();
 
   // Read while the child runs, so a child writing more than the pipe holds
   // does not block forever.

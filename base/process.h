@@ -75,6 +75,12 @@ struct LaunchOptions {
 // failed (the cause is logged).
 Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options);
 
+// Starts |command_line| hidden with its standard output on a pipe whose
+// read end (not inherited) goes to |read_end|; this process keeps no copy of
+// the write end, so reading ends once the child has closed it. The returned
+// process is invalid when the start failed (logged).
+Process LaunchWithOutputPipe(const CommandLine& command_line, win::ScopedHandle* read_end);
+
 // Starts |command_line| hidden with its standard output on a pipe, collects
 // everything it writes until it ends and waits for it. False when the start
 // (or the wait) fails; the exit code is not judged.

@@ -56,29 +56,10 @@ bool Ask(const base::FilePath& file, const char* question, std::string* answer) 
 bool RunAndCaptureOutputWithin(const base::CommandLine& command_line, base::TimeSpan limit,
                                std::string* output) {
   output->clear();
-  SECURITY_ATTRIBUTES attributes = {};
-  attributes.nLength = sizeof(attributes);
-  attributes.bInheritHandle = TRUE;
-  HANDLE read_handle = nullptr;
-  HANDLE write_handle = nullptr;
-  if (!CreatePipe(&read_handle, &write_handle, &attributes, 0)) {
-    PLOG(ERROR) << "CreatePipe failed";
-    return false;
-  }
-  base::win::ScopedHandle read_end(read_handle);
-  base::win::ScopedHandle write_end(write_handle);
-  if (!SetHandleInformation(read_end.Get(), HANDLE_FLAG_INHERIT, 0)) {
-    PLOG(ERROR) << "SetHandleInformation failed";
-    return false;
-  }
-  base::LaunchOptions options;
-  options.start_hidden = true;
-  options.inherit_handles = true;
-  options.stdout_handle = write_end.Get();
-  base::Process process = base::LaunchProcess(command_line, options);
+  base::win::ScopedHandle read_end;
+  base::Process process = base::LaunchWithOutputPipe(command_line, &read_end);
   if (!process.IsValid())
     return false;  // Logged by the launch.
-  write_end.Reset();
 
   // The pipe is polled rather than read, so that a child that never writes
   // and never ends cannot hold this thread beyond the limit.
