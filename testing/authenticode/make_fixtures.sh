@@ -12,6 +12,9 @@
 #                         valid signature by the expected signer of another file
 #   truncated.exe         signed_expected.exe cut inside its optional header
 #   other_image_expected.exe  the other file that pasted signature belongs to
+#   nested_third.exe      primary by the other signer, nested by a third one
+#   nested_lookalike.exe  primary by the other signer, nested by a signer whose
+#                         name begins with the expected name and goes on
 #   test_root_ca.cer      the test CA's certificate (DER), which tests may
 #                         trust explicitly
 #   expected_signer.chain.pem, expected_signer.key
@@ -27,6 +30,8 @@ IMAGE=$1
 OUT=$2
 EXPECTED=$3
 OTHER="Other Test Signer Ltd"
+THIRD="Third Test Signer Ltd"
+LOOKALIKE="$EXPECTED Lookalike"
 
 mkdir -p "$OUT"
 WORK=$(mktemp -d)
@@ -64,6 +69,8 @@ make_signer() {  # <name> <file prefix>
 }
 make_signer "$EXPECTED" expected
 make_signer "$OTHER" other
+make_signer "$THIRD" third
+make_signer "$LOOKALIKE" lookalike
 # The expected signer's chain and key stay, for signing installers in tests.
 cp "$WORK/expected.chain.pem" "$OUT/expected_signer.chain.pem"
 cp "$WORK/expected.key" "$OUT/expected_signer.key"
@@ -112,6 +119,11 @@ sign expected "$WORK/unsigned.exe" "$WORK/signed_expected.exe"
 sign other "$WORK/unsigned.exe" "$WORK/signed_other.exe"
 # (b) another signer, then the expected signer nested.
 sign expected "$WORK/signed_other.exe" "$WORK/nested_expected.exe" -nest
+# (b') another signer, then a third or a look-alike of the expected one
+# nested: both chains are as trusted as the expected signer's, only the
+# name tells them apart.
+sign third "$WORK/signed_other.exe" "$WORK/nested_third.exe" -nest
+sign lookalike "$WORK/signed_other.exe" "$WORK/nested_lookalike.exe" -nest
 # (c) one image byte flipped after signing.
 cp "$WORK/signed_expected.exe" "$WORK/tampered.exe"
 flip_byte "$WORK/tampered.exe" $((SECTION + 64))
@@ -139,7 +151,7 @@ head -c $(($(pe_offset "$WORK/signed_expected.exe") + 100)) "$WORK/signed_expect
   >"$WORK/truncated.exe"
 
 for f in signed_expected nested_expected tampered unsigned signed_other pasted_nested \
-  truncated other_image_expected; do
+  truncated other_image_expected nested_third nested_lookalike; do
   cp "$WORK/$f.exe" "$OUT/$f.exe"
 done
 openssl x509 -in "$WORK/ca.pem" -outform DER -out "$OUT/test_root_ca.cer"

@@ -205,6 +205,27 @@ TEST(CleanupBatchFileTest, RunWaitsForTheProcessThenDeletesEverything) {
   EXPECT_TRUE(base::PathExists(kept));
 }
 
+// A quote is the one character of this path that a file name may not hold:
+// every other one ("&", spaces, a dot) is legal, so only the quote check
+// stands between the name and a command of its own in the batch file.
+TEST(CleanupBatchFileTest, AQuoteAloneIsEnoughToRefuseAPath) {
+  const base::FilePath install(L"C:\\Velmo");
+  const base::FilePath hostile = install.Append(L"x\" & echo INJECTED & rem \".dll");
+  const base::FilePath sound = install.Append(L"1.0\\a & b.dll");
+  std::string encoded;
+  EXPECT_FALSE(EncodeBatchFilePath(hostile, &encoded));
+  ASSERT_TRUE(EncodeBatchFilePath(sound, &encoded));
+  EXPECT_EQ("C:\\Velmo\\1.0\\a & b.dll", encoded);
+
+  CleanupBatchContents contents;
+  contents.install_folder = install;
+  contents.pid1 = 1;
+  contents.leftover_files = {hostile, sound};
+  const std::string text = BuildCleanupBatchText(contents);
+  EXPECT_EQ(std::string::npos, text.find("INJECTED")) << text;
+  EXPECT_NE(std::string::npos, text.find("del \"C:\\Velmo\\1.0\\a & b.dll\"\n")) << text;
+}
+
 // Paths that would end their quoting or their line, and paths outside the
 // install folder, never become lines: run by the command interpreter, the
 // file deletes the sound leftover and nothing else, and no command hidden in

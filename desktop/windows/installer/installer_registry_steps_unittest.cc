@@ -688,6 +688,9 @@ TEST(RegistryStepsHelpersTest, CleanupKeyPath) {
   // one.
   EXPECT_TRUE(GetCleanupKeyPath(L"Software\\RegisteredApplications", 0, &key));
   EXPECT_EQ(L"Software\\RegisteredApplications", key);
+  // Three components are the least a clean-up may reach.
+  EXPECT_TRUE(GetCleanupKeyPath(L"Software\\Velmo\\Stable\\Data", 2, &key));
+  EXPECT_EQ(L"Software\\Velmo\\Stable", key);
 
   const struct {
     const wchar_t* path;
@@ -705,6 +708,10 @@ TEST(RegistryStepsHelpersTest, CleanupKeyPath) {
       {L"SOFTWARE\\Clients\\StartMenuInternet\\VelmoStable", 2},
       {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmo 1.0", 2},
       {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmo 1.0", 4},
+      // Two components, neither shared nor above a shared key: only the
+      // floor of three components keeps these from being deleted whole.
+      {L"Software\\Velmo\\Stable", 2},
+      {L"Velmo\\Stable\\Data\\Cache", 3},
   };
   for (const auto& entry : refused)
     EXPECT_FALSE(GetCleanupKeyPath(entry.path, entry.depth, &key)) << entry.path << entry.depth;

@@ -57,6 +57,44 @@ TEST(InstallerMessageTest, EveryKindHasItsLayoutAndReachesTheDelegate) {
   EXPECT_EQ("mutex held", delegate.error_detail);
 }
 
+// A field more than the kind carries, even one that keeps the 4-byte
+// alignment, makes the message invalid: each kind checks its own end.
+TEST(InstallerMessageTest, EveryKindRefusesBytesAfterItsLastArgument) {
+  struct Kind {
+    std::unique_ptr<base::BinaryMessage> message;
+    const char* log_line;
+  };
+  std::vector<Kind> kinds;
+  kinds.push_back({CreateInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS),
+                   "Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESSmessage"});
+  kinds.back().message->WriteBool(false);
+  kinds.push_back({CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS),
+                   "Received invalid IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS message"});
+  kinds.push_back({CreateInstallerMessage(IPC_MESSAGE_INSTALL_FOLDER_READY),
+                   "Received invalid IPC_MESSAGE_INSTALL_FOLDER_READY message"});
+  kinds.push_back({CreateInstallerMessage(IPC_MESSAGE_TOTAL_STEPS),
+                   "Received invalid IPC_MESSAGE_TOTAL_STEPS message"});
+  kinds.back().message->WriteInt(3);
+  kinds.push_back(
+      {CreateInstallerMessage(IPC_MESSAGE_STEP), "Received invalid IPC_MESSAGE_STEP message"});
+  kinds.push_back({CreateInstallerErrorMessage(37057, L"C:\\Velmo", "mutex held"),
+                   "Received invalid IPC_MESSAGE_ERROR message"});
+  kinds.push_back({CreateInstallerMessage(IPC_MESSAGE_SUCCESS),
+                   "Received invalid IPC_MESSAGE_SUCCESS message"});
+
+  for (Kind& kind : kinds) {
+    InstallerMessage decoded;
+    // Well formed, the message is read.
+    ASSERT_TRUE(ReadDatagram(*kind.message, &decoded)) << kind.log_line;
+    ScopedLogCapture log;
+    kind.message->WriteInt(0);
+    InstallerMessage refused;
+    EXPECT_FALSE(ReadDatagram(*kind.message, &refused)) << kind.log_line;
+    EXPECT_EQ(1, log.Count(kind.log_line)) << kind.log_line;
+    EXPECT_EQ(-1, refused.type) << kind.log_line;
+  }
+}
+
 TEST(InstallerMessageTest, ErrorTextsAreCutToFitOneDatagram) {
   const std::wstring huge_text(5000, L'w');
   const std::string huge_detail(7000, 'd');

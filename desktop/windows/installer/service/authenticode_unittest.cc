@@ -42,6 +42,26 @@ TEST(AuthenticodeTest, AcceptsAValidNestedSignatureOfTheExpectedSigner) {
   EXPECT_TRUE(Verify("nested_expected.exe"));
 }
 
+// Nested signatures that verify in every other respect (their chains lead to
+// the same trusted root, their digests match the image) but name another
+// signer, or one whose name merely begins with the expected name.
+TEST(AuthenticodeTest, RefusesANestedSignatureOfAnyOtherSigner) {
+  ScopedNestedSignatureTestRoot root(TestRoot());
+  const struct {
+    const char* fixture;
+    const char* signer;
+  } cases[] = {
+      {"nested_third.exe", "Nested signer \"Third Test Signer Ltd\" is not the expected signer"},
+      {"nested_lookalike.exe",
+       "Nested signer \"Velmo Software AS Lookalike\" is not the expected signer"},
+  };
+  for (const auto& c : cases) {
+    testing::ScopedLogCapture log;
+    EXPECT_FALSE(Verify(c.fixture)) << c.fixture;
+    EXPECT_NE(std::string::npos, log.text().find(c.signer)) << log.text();
+  }
+}
+
 TEST(AuthenticodeTest, NestedSignerChainMustBeTrusted) {
   testing::ScopedLogCapture log;
   EXPECT_FALSE(Verify("nested_expected.exe"));

@@ -504,5 +504,40 @@ TEST_F(TransactionScenarioTest, JournalIsGoneAfterCommitAndATornLineIsSkipped) {
   EXPECT_EQ(committed, State());
 }
 
+// Two runs were ended from outside: the older one (a process that waits for
+// the one it started) created a folder, the newer one a file inside it.
+// Undone newest first, the file goes before its folder, and both are gone;
+// the other way round the folder would still hold the file when its undo ran.
+TEST_F(TransactionScenarioTest, AbandonedRunsAreUndoneNewestFirst) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  const base::FilePath folder = Path(L"made by the older run");
+  const base::FilePath file = folder.Append(L"made by the newer run.txt");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  ASSERT_TRUE(WriteText(file, "newer"));
+
+  auto line = [](const TransactionJournal::Entry& entry) {
+    std::string text = entry.kind;
+    for (const std::string& field : entry.fields)
+      text += "\t" + base::HexEncode(field);
+    return text + "\n";
+  };
+  // No process has the id 4294967295: both owners have ended. The older
+  // journal's name sorts first, so a replay in the order found would also
+  // take the older run first.
+  ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-1.journal"),
+                        "journal\t4294967295\t1000\n" +
+                            line(TransactionJournal::CreatedFolder(folder))));
+  ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-2.journal"),
+                        "journal\t4294967295\t2000\n" +
+                            line(TransactionJournal::CreatedFile(file))));
+
+  EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                    TransactionJournal::ExtraUndo()));
+  EXPECT_FALSE(base::PathExists(file));
+  EXPECT_FALSE(base::PathExists(folder));
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
 }  // namespace
 }  // namespace installer
