@@ -525,12 +525,12 @@ TEST_F(TransactionScenarioTest, AbandonedRunsAreUndoneNewestFirst) {
   // No process has the id 4294967295: both owners have ended. The older
   // journal's name sorts first, so a replay in the order found would also
   // take the older run first.
-  ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-1.journal"),
-                        "journal\t4294967295\t1000\n" +
-                            line(TransactionJournal::CreatedFolder(folder))));
-  ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-2.journal"),
-                        "journal\t4294967295\t2000\n" +
-                            line(TransactionJournal::CreatedFile(file))));
+  ASSERT_TRUE(
+      WriteText(journals.GetPath().Append(L"scenario-1.journal"),
+                "journal\t4294967295\t1000\n" + line(TransactionJournal::CreatedFolder(folder))));
+  ASSERT_TRUE(
+      WriteText(journals.GetPath().Append(L"scenario-2.journal"),
+                "journal\t4294967295\t2000\n" + line(TransactionJournal::CreatedFile(file))));
 
   EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
                                                     TransactionJournal::ExtraUndo()));
