@@ -94,11 +94,10 @@ bool CrashPipeClientRecord::ReadCustomInfo() {
     PLOG(WARNING) << "Cannot read the custom info of crash client " << pid_;
     return false;
   }
-  // The client's texts end within their fields whatever it wrote.
-  for (size_t i = 0; i < count; ++i) {
-    custom_info_copy_[i].name[kCustomInfoTextUnits - 1] = L'\0';
-    custom_info_copy_[i].value[kCustomInfoTextUnits - 1] = L'\0';
-  }
+  // The copy keeps all 64 units of every field as the client wrote them:
+  // a value that fills its field has no terminator and is read as 64 units,
+  // and a name that fills its field is refused by the readers. Every reader
+  // stops after 64 units (CrashKeyText), so nothing is read past a field.
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
   uint64_t start = FileTimeToUint64(creation_time_);

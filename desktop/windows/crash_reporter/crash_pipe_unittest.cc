@@ -3,6 +3,7 @@
 // either side.
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -71,6 +72,31 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
     base::win::ScopedHandle go(::OpenEventW(SYNCHRONIZE, FALSE, SwitchNative("go-event").c_str()));
     ::WaitForSingleObject(go.Get(), 60000);
   }
+  return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
+}
+
+// Registers with "--pipe" keys whose names and values fill their fields to
+// 63 and 64 units, and one text of 65 units whose last unit lies in the
+// next entry's name; then asks for a dump.
+CHILD_PROCESS_MAIN(LongKeysClient) {
+  static CustomInfoEntry entries[5] = {};
+  auto fill = [](wchar_t* field, wchar_t unit, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+      field[i] = unit;
+  };
+  fill(entries[0].name, L'a', 63);
+  fill(entries[0].value, L'x', 63);
+  fill(entries[1].name, L'b', 64);
+  wcscpy(entries[1].value, L"b64");
+  wcscpy(entries[2].name, L"value64");
+  fill(entries[2].value, L'y', 64);
+  wcscpy(entries[3].name, L"value65");
+  fill(entries[3].value, L'z', 64);
+  wcscpy(entries[4].name, L"z");
+  wcscpy(entries[4].value, L"after");
+  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries, 5});
+  if (!client.Register())
+    return kChildRegistrationFailed;
   return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
 }
 
@@ -179,6 +205,38 @@ TEST_F(CrashPipeTest, ChildrenRegisterAndTheServerReadsTheirCrash) {
   EXPECT_TRUE(first.Register());  // already registered: no third record
   EXPECT_EQ(::GetCurrentProcessId(), first.server_pid());
   EXPECT_EQ(2u, server_.server()->ClientCountForTesting());
+}
+
+TEST_F(CrashPipeTest, KeysFillingTheirFieldsArriveWholeAndNoFurther) {
+  ASSERT_TRUE(server_.Start());
+  base::CommandLine command_line = testing::GetChildCommandLine("LongKeysClient");
+  command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
+  base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  EXPECT_EQ(0, ExitCodeOf(child));
+  ASSERT_EQ(1u, server_.dumps().size());
+  const RecordedDump dump = server_.dumps()[0];
+  ASSERT_EQ(6u, dump.entries.size());
+  EXPECT_EQ(std::wstring(63, L'a'), dump.entries[0].first);
+  EXPECT_EQ(std::wstring(63, L'x'), dump.entries[0].second);
+  EXPECT_EQ(std::wstring(64, L'b'), dump.entries[1].first);
+  EXPECT_EQ(std::wstring(64, L'y'), dump.entries[2].second);
+  // The 65th unit belongs to the next entry, not to this value.
+  EXPECT_EQ(std::wstring(64, L'z'), dump.entries[3].second);
+  EXPECT_EQ(L"z", dump.entries[4].first);
+  EXPECT_EQ(L"after", dump.entries[4].second);
+
+  // In the crash log's metadata a name of 63 units is kept and one of 64 is
+  // refused; values of 64 units are kept whole.
+  std::map<std::string, std::string> metadata;
+  for (const auto& [name, value] : dump.crash_info.metadata)
+    metadata[name] = value;
+  EXPECT_EQ(std::string(63, 'x'), metadata[std::string(63, 'a')]);
+  for (const auto& [name, value] : dump.crash_info.metadata)
+    EXPECT_EQ(std::string::npos, name.find("bbb")) << name;
+  EXPECT_EQ(std::string(64, 'y'), metadata["value64"]);
+  EXPECT_EQ(std::string(64, 'z'), metadata["value65"]);
+  EXPECT_EQ("after", metadata["z"]);
 }
 
 TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {

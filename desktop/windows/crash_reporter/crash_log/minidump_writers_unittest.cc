@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
@@ -209,6 +210,50 @@ TEST_F(MinidumpWritersTest, PipeServerGeneratesDumps) {
   EXPECT_EQ(crashed_thread, dump.Get<MINIDUMP_EXCEPTION_STREAM>(ExceptionStream).ThreadId);
   EXPECT_TRUE(dump.Has(kDumpRequestStreamType));
   EXPECT_TRUE(dump.Has(kServerAssertionStreamType));
+}
+
+// A dump the server cannot write leaves no file behind, skips the callback
+// and still releases the client: here a client that asks for a full-memory
+// dump, which this writer refuses, and one whose exception pointers lead
+// nowhere.
+TEST_F(MinidumpWritersTest, PipeServerLeavesNoFileOfAFailedDump) {
+  DumpPaths recorded;
+  const std::wstring folder = temp_.GetPath().value();
+  const std::wstring pipe = std::wstring(kCrashPipeNamePrefix) + L"FailedDumpTest" +
+                            std::to_wstring(::GetCurrentProcessId());
+  CrashPipeServer server(pipe, nullptr, nullptr, nullptr, &DumpPaths::OnDump, &recorded, nullptr,
+                         nullptr, nullptr, nullptr, true, &folder);
+  ASSERT_TRUE(server.Start());
+  struct Case {
+    uint32_t dump_type;
+    bool readable_pointers;
+  };
+  for (const Case& test_case : {Case{MiniDumpWithFullMemory, true}, Case{0, false}}) {
+    bool released = false;
+    std::thread crashing([&] {
+      CrashPipeClient client(pipe, test_case.dump_type, CustomInfo());
+      EXCEPTION_RECORD record = {};
+      record.ExceptionCode = 0xE0000003;
+      CONTEXT context = {};
+      EXCEPTION_POINTERS pointers = {&record, &context};
+      EXCEPTION_POINTERS* given =
+          test_case.readable_pointers ? &pointers : reinterpret_cast<EXCEPTION_POINTERS*>(0x10);
+      released = client.Register() && client.RequestDump(given, nullptr);
+    });
+    crashing.join();
+    EXPECT_TRUE(released) << test_case.dump_type;
+    EXPECT_TRUE(recorded.paths.empty()) << test_case.dump_type;
+    std::vector<std::wstring> left;
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((folder + L"\\*.dmp").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        left.push_back(found.cFileName);
+      } while (::FindNextFileW(search, &found));
+      ::FindClose(search);
+    }
+    EXPECT_TRUE(left.empty()) << test_case.dump_type << ": " << (left.empty() ? L"" : left[0]);
+  }
 }
 
 }  // namespace
