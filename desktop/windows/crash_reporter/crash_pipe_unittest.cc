@@ -100,6 +100,17 @@ CHILD_PROCESS_MAIN(LongKeysClient) {
   return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
 }
 
+// Registers with "--pipe" (trying again while other clients keep the pipe
+// busy) and ends at once: 0 when it registered.
+CHILD_PROCESS_MAIN(ShortLivedClient) {
+  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo());
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (client.Register())
+      return 0;
+  }
+  return kChildRegistrationFailed;
+}
+
 // Serves its own pipe, signals "--ready-event" and waits to be killed.
 CHILD_PROCESS_MAIN(ServingProcess) {
   RecordingCrashServer server;
@@ -121,6 +132,33 @@ std::wstring UniqueEventName(const wchar_t* purpose) {
   static int counter = 0;
   return std::wstring(L"VelmoCrashPipeTest.") + purpose + L"." +
          std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(++counter);
+}
+
+// Polls the server's state until it is |state|; false after |timeout_ms|.
+bool WaitForServerState(CrashPipeServer* server, CrashPipeServerState state, DWORD timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  while (server->state() != state) {
+    if (::GetTickCount64() > deadline)
+      return false;
+    ::Sleep(5);
+  }
+  return true;
+}
+
+// The busy-pipe test's connection that holds the one pipe instance, and
+// what the client saw while it waited.
+base::win::ScopedHandle* g_blocking_connection = nullptr;
+CrashPipeServer* g_busy_server = nullptr;
+std::vector<bool>* g_busy_waits = nullptr;
+
+// Lets the holder of the pipe go once the client has waited in vain, and
+// returns when the server listens again.
+void ReleaseThePipeAfterTheWait(bool wait_succeeded) {
+  g_busy_waits->push_back(wait_succeeded);
+  if (!g_blocking_connection->IsValid())
+    return;
+  g_blocking_connection->Reset();
+  EXPECT_TRUE(WaitForServerState(g_busy_server, kServerStateConnecting, 30000));
 }
 
 class CrashPipeTest : public testing::Test {
@@ -237,6 +275,79 @@ TEST_F(CrashPipeTest, KeysFillingTheirFieldsArriveWholeAndNoFurther) {
   EXPECT_EQ(std::string(64, 'y'), metadata["value64"]);
   EXPECT_EQ(std::string(64, 'z'), metadata["value65"]);
   EXPECT_EQ("after", metadata["z"]);
+}
+
+TEST_F(CrashPipeTest, ABusyPipeIsTriedOnceMoreEvenAfterAFailedWait) {
+  ASSERT_TRUE(server_.Start());
+  // A connection that sends nothing holds the server's one instance.
+  const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+  base::win::ScopedHandle blocking;
+  for (int attempt = 0; attempt < 50 && !blocking.IsValid(); ++attempt) {
+    blocking.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    if (!blocking.IsValid())
+      ::WaitNamedPipeW(name.c_str(), 2000);
+  }
+  ASSERT_TRUE(blocking.IsValid());
+  ASSERT_TRUE(WaitForServerState(server_.server(), kServerStateReading, 30000));
+
+  // The client finds the pipe busy and waits the whole time in vain; the
+  // instance comes free only then, and the second attempt registers.
+  std::vector<bool> waits;
+  g_blocking_connection = &blocking;
+  g_busy_server = server_.server();
+  g_busy_waits = &waits;
+  CrashPipeClient::SetPipeBusyObserverForTesting(&ReleaseThePipeAfterTheWait);
+  CrashPipeClient client(name, 0, CustomInfo());
+  EXPECT_TRUE(client.Register());
+  CrashPipeClient::SetPipeBusyObserverForTesting(nullptr);
+  g_blocking_connection = nullptr;
+  g_busy_server = nullptr;
+  g_busy_waits = nullptr;
+  EXPECT_EQ(std::vector<bool>{false}, waits);
+  EXPECT_EQ(1u, server_.server()->ClientCountForTesting());
+}
+
+TEST_F(CrashPipeTest, EndedClientsLeaveTheListAndHoldNoHandles) {
+  ASSERT_TRUE(server_.Start());
+  // Clients are started a few at a time, as installers start beside each
+  // other.
+  constexpr int kBatch = 8;
+  auto run_batch = [this] {
+    std::vector<base::Process> children;
+    for (int i = 0; i < kBatch; ++i) {
+      base::CommandLine command_line = testing::GetChildCommandLine("ShortLivedClient");
+      command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
+      children.push_back(base::LaunchProcess(command_line, base::LaunchOptions()));
+      EXPECT_TRUE(children.back().IsValid());
+    }
+    for (base::Process& child : children)
+      EXPECT_EQ(0, ExitCodeOf(child));
+  };
+  // A record leaves the list once its process has ended.
+  auto wait_until_listed = [this](size_t count) {
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (server_.server()->ClientCountForTesting() != count && ::GetTickCount64() < deadline)
+      ::Sleep(10);
+    return server_.server()->ClientCountForTesting();
+  };
+
+  run_batch();
+  ASSERT_EQ(0u, wait_until_listed(0));
+  DWORD handles_after_first = 0;
+  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_after_first));
+  for (int round = 1; round < 200 / kBatch; ++round) {
+    run_batch();
+    if (HasFailure())
+      return;
+  }
+  ASSERT_EQ(0u, wait_until_listed(0));
+  DWORD handles_at_end = 0;
+  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_at_end));
+  // Each record holds the client's process, two events and two waits: a
+  // record or a handle left per client would be hundreds. The slack allows
+  // for the thread pool's own threads, which come and go.
+  EXPECT_LE(handles_at_end, handles_after_first + 16);
 }
 
 TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {
