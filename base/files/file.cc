@@ -25,49 +25,36 @@ File::File(HANDLE handle) { handle_.Reset(handle); }
 // static
 File::Error File::OSErrorToFileError(DWORD error) {
   switch (error) {
-    case ERROR_SUCCESS:
-      return FILE_OK;
+    case ERROR_SUCCESS: return FILE_OK;
     case ERROR_ACCESS_DENIED:
     case ERROR_NETWORK_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-      return FILE_ERROR_ACCESS_DENIED;
+    case ERROR_WRITE_PROTECT: return FILE_ERROR_ACCESS_DENIED;
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return FILE_ERROR_IN_USE;
+    case ERROR_LOCK_VIOLATION: return FILE_ERROR_IN_USE;
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return FILE_ERROR_EXISTS;
+    case ERROR_ALREADY_EXISTS: return FILE_ERROR_EXISTS;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-      return FILE_ERROR_NOT_FOUND;
-    case ERROR_TOO_MANY_OPEN_FILES:
-      return FILE_ERROR_TOO_MANY_OPENED;
+    case ERROR_BAD_NET_NAME: return FILE_ERROR_NOT_FOUND;
+    case ERROR_TOO_MANY_OPEN_FILES: return FILE_ERROR_TOO_MANY_OPENED;
     case ERROR_OUTOFMEMORY:
-    case ERROR_NOT_ENOUGH_MEMORY:
-      return FILE_ERROR_NO_MEMORY;
+    case ERROR_NOT_ENOUGH_MEMORY: return FILE_ERROR_NO_MEMORY;
     case ERROR_HANDLE_DISK_FULL:
     case ERROR_DISK_FULL:
-    case ERROR_DISK_RESOURCES_EXHAUSTED:
-      return FILE_ERROR_NO_SPACE;
-    case ERROR_DIRECTORY:
-      return FILE_ERROR_NOT_A_DIRECTORY;
+    case ERROR_DISK_RESOURCES_EXHAUSTED: return FILE_ERROR_NO_SPACE;
+    case ERROR_DIRECTORY: return FILE_ERROR_NOT_A_DIRECTORY;
     case ERROR_INVALID_PARAMETER:
-    case ERROR_INVALID_HANDLE:
-      return FILE_ERROR_INVALID_OPERATION;
-    case ERROR_OPERATION_ABORTED:
-      return FILE_ERROR_ABORT;
-    case ERROR_DIR_NOT_EMPTY:
-      return FILE_ERROR_NOT_EMPTY;
+    case ERROR_INVALID_HANDLE: return FILE_ERROR_INVALID_OPERATION;
+    case ERROR_OPERATION_ABORTED: return FILE_ERROR_ABORT;
+    case ERROR_DIR_NOT_EMPTY: return FILE_ERROR_NOT_EMPTY;
     case ERROR_READ_FAULT:
     case ERROR_WRITE_FAULT:
     case ERROR_CRC:
     case ERROR_SEEK:
     case ERROR_SECTOR_NOT_FOUND:
-    case ERROR_GEN_FAILURE:
-      return FILE_ERROR_IO;
+    case ERROR_GEN_FAILURE: return FILE_ERROR_IO;
     default:
       // Which codes turn up unmapped decides which mapping to add next.
       HISTOGRAM_SPARSE("PlatformFile.UnknownErrors.Windows", static_cast<int32_t>(error));

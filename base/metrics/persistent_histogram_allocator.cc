@@ -251,8 +251,7 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(His
             CustomHistogram::PersistentCreate(name, registered, own_counts, logged_counts,
                                               &data->samples_metadata, &data->logged_metadata);
         break;
-      default:
-        return nullptr;  // refused above
+      default: return nullptr;  // refused above
     }
     if (copy) {
       std::unique_ptr<HistogramBase> view =

@@ -71,8 +71,8 @@ CHILD_PROCESS_MAIN(EtwExportProviderGuid) {
   if (g_register_recorded != 1)
     return 11;
   // {6F1C3A52-8E4B-4D27-9B0A-3C5E71D2A946}
-  const GUID expected = {0x6f1c3a52, 0x8e4b, 0x4d27,
-                         {0x9b, 0x0a, 0x3c, 0x5e, 0x71, 0xd2, 0xa9, 0x46}};
+  const GUID expected = {
+      0x6f1c3a52, 0x8e4b, 0x4d27, {0x9b, 0x0a, 0x3c, 0x5e, 0x71, 0xd2, 0xa9, 0x46}};
   return IsEqualGUID(expected, g_registered_guid) ? 0 : 12;
 }
 

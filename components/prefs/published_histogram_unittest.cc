@@ -58,9 +58,8 @@ TEST_F(PublishHistogramTest, WithoutARegistryTheLoserIsDeleted) {
   auto first = std::make_unique<WatchedHistogram>("Publish.Plain", &boundaries_, &first_deleted);
   std::atomic<base::HistogramBase*> slot{nullptr};
   EXPECT_EQ(first.get(), PublishHistogram(&slot, first.get()));
-  EXPECT_EQ(first.get(),
-            PublishHistogram(&slot, new WatchedHistogram("Publish.Plain", &boundaries_,
-                                                         &second_deleted)));
+  EXPECT_EQ(first.get(), PublishHistogram(&slot, new WatchedHistogram("Publish.Plain", &boundaries_,
+                                                                      &second_deleted)));
   EXPECT_TRUE(second_deleted);
   EXPECT_FALSE(first_deleted);
   EXPECT_EQ(first.get(), PublishHistogram(&slot, nullptr));

@@ -16,8 +16,8 @@ using NtQuerySectionFunction = LONG(NTAPI*)(HANDLE section, int information_clas
 // The size the mapping was made with; 0 when the system does not say.
 uint64_t QuerySectionSize(HANDLE mapping) {
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  auto query = ntdll ? reinterpret_cast<NtQuerySectionFunction>(reinterpret_cast<void (*)()>(
-                           ::GetProcAddress(ntdll, "NtQuerySection")))
+  auto query = ntdll ? reinterpret_cast<NtQuerySectionFunction>(
+                           reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "NtQuerySection")))
                      : nullptr;
   SectionBasicInformation information = {};
   if (!query || query(mapping, 0, &information, sizeof(information), nullptr) < 0)
@@ -40,9 +40,8 @@ bool MappedSectionView::Map(HANDLE mapping) {
     return false;
   }
   const uint64_t section_size = QuerySectionSize(mapping);
-  size_ = section_size != 0 && section_size <= region.RegionSize
-              ? static_cast<size_t>(section_size)
-              : region.RegionSize;
+  size_ = section_size != 0 && section_size <= region.RegionSize ? static_cast<size_t>(section_size)
+                                                                 : region.RegionSize;
   return true;
 }
 

@@ -23,15 +23,15 @@ TEST(MappedSectionViewTest, TheSizeIsTheMappingsNotTheGrownFiles) {
   ASSERT_TRUE(file.IsValid());
   const std::string first(5000, 'm');
   DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(file.Get(), first.data(), static_cast<DWORD>(first.size()), &written,
-                          nullptr));
+  ASSERT_TRUE(
+      ::WriteFile(file.Get(), first.data(), static_cast<DWORD>(first.size()), &written, nullptr));
   base::win::ScopedHandle mapping(
       ::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   ASSERT_TRUE(mapping.IsValid());
 
   const std::string more(200000, 'g');
-  ASSERT_TRUE(::WriteFile(file.Get(), more.data(), static_cast<DWORD>(more.size()), &written,
-                          nullptr));
+  ASSERT_TRUE(
+      ::WriteFile(file.Get(), more.data(), static_cast<DWORD>(more.size()), &written, nullptr));
   LARGE_INTEGER file_size = {};
   ASSERT_TRUE(::GetFileSizeEx(file.Get(), &file_size));
   ASSERT_EQ(205000, file_size.QuadPart);

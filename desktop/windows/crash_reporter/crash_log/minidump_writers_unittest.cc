@@ -11,6 +11,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_log/crashed_child_for_test.h"
 #include "desktop/windows/crash_reporter/crash_log/server_minidump_writer.h"
 #include "desktop/windows/crash_reporter/crash_log/size_limited_minidump.h"
@@ -134,6 +135,93 @@ TEST_F(MinidumpWritersTest, TooLargeForTheLimitTwiceGivesNoFile) {
   // An unreadable block fails before any file is made.
   EXPECT_FALSE(WriteMinidumpFromBlock(child.pid(), 16, DumpPath(), kInstallerMinidumpLimit));
   EXPECT_FALSE(base::PathExists(DumpPath()));
+}
+
+// A dump writer that writes a dump of a size chosen per type, or fails.
+struct FakeDumpWriter {
+  static std::vector<MINIDUMP_TYPE> types;
+  static std::map<MINIDUMP_TYPE, size_t> sizes;
+  static std::map<MINIDUMP_TYPE, DWORD> errors;
+
+  static BOOL WINAPI Write(HANDLE, DWORD, HANDLE file, MINIDUMP_TYPE type,
+                           PMINIDUMP_EXCEPTION_INFORMATION, PMINIDUMP_USER_STREAM_INFORMATION,
+                           PMINIDUMP_CALLBACK_INFORMATION) {
+    types.push_back(type);
+    if (errors.count(type)) {
+      ::SetLastError(errors[type]);
+      return FALSE;
+    }
+    const std::string bytes(sizes[type], type == MiniDumpNormal ? 'n' : 'i');
+    DWORD written = 0;
+    return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  }
+};
+std::vector<MINIDUMP_TYPE> FakeDumpWriter::types;
+std::map<MINIDUMP_TYPE, size_t> FakeDumpWriter::sizes;
+std::map<MINIDUMP_TYPE, DWORD> FakeDumpWriter::errors;
+
+// Wine writes the same dump for every type, so the fallback to a normal
+// dump is driven by a writer of the test's own.
+TEST_F(MinidumpWritersTest, ADumpTooLargeOrRefusedFallsBackToANormalOne) {
+  MinidumpWriteFunction previous = SetMinidumpWriterForTesting(&FakeDumpWriter::Write);
+  ExceptionInfoBlock block = {};
+  struct Case {
+    const char* what;
+    std::map<MINIDUMP_TYPE, DWORD> errors;
+    bool written;
+    std::vector<MINIDUMP_TYPE> types;
+    std::string contents;
+  };
+  const Case cases[] = {
+      {"too large",
+       {},
+       true,
+       {MiniDumpWithIndirectlyReferencedMemory, MiniDumpNormal},
+       std::string(100, 'n')},
+      {"invalid argument",
+       {{MiniDumpWithIndirectlyReferencedMemory, static_cast<DWORD>(0x80070057)}},
+       true,
+       {MiniDumpWithIndirectlyReferencedMemory, MiniDumpNormal},
+       std::string(100, 'n')},
+      {"other failure",
+       {{MiniDumpWithIndirectlyReferencedMemory, ERROR_ACCESS_DENIED}},
+       false,
+       {MiniDumpWithIndirectlyReferencedMemory},
+       ""},
+  };
+  for (const Case& test_case : cases) {
+    FakeDumpWriter::types.clear();
+    FakeDumpWriter::sizes = {{MiniDumpWithIndirectlyReferencedMemory, 5000}, {MiniDumpNormal, 100}};
+    FakeDumpWriter::errors = test_case.errors;
+    const base::FilePath path = DumpPath();
+    bool written = false;
+    {
+      base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(file.IsValid());
+      written = WriteSizeLimitedMinidump(::GetCurrentProcess(), ::GetCurrentProcessId(), block,
+                                         file.Get(), 1000);
+    }
+    EXPECT_EQ(test_case.written, written) << test_case.what;
+    EXPECT_EQ(test_case.types, FakeDumpWriter::types) << test_case.what;
+    std::string contents;
+    ASSERT_TRUE(base::ReadFileToString(path, &contents));
+    if (test_case.written)
+      EXPECT_EQ(test_case.contents, contents) << test_case.what;
+  }
+  // The first dump that fits is kept as it is.
+  FakeDumpWriter::types.clear();
+  FakeDumpWriter::errors.clear();
+  FakeDumpWriter::sizes = {{MiniDumpWithIndirectlyReferencedMemory, 900}, {MiniDumpNormal, 100}};
+  {
+    base::win::ScopedHandle file(::CreateFileW(DumpPath().c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(WriteSizeLimitedMinidump(::GetCurrentProcess(), ::GetCurrentProcessId(), block,
+                                         file.Get(), 1000));
+  }
+  EXPECT_EQ(std::vector<MINIDUMP_TYPE>{MiniDumpWithIndirectlyReferencedMemory},
+            FakeDumpWriter::types);
+  SetMinidumpWriterForTesting(previous);
 }
 
 TEST_F(MinidumpWritersTest, ServerWriterNamesDumpsByGuid) {

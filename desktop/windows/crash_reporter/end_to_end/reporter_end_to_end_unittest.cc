@@ -99,8 +99,7 @@ TEST_F(FrontEndCrashTest, UploadedFilesAreDeletedWithoutKeepLogs) {
   EXPECT_EQ(logs_, zip_path.DirName());
   // With its parent gone and its uploads done the reporter ends; its jobs
   // delete their files before they let it go.
-  base::win::ScopedHandle reporter(
-      ::OpenProcess(SYNCHRONIZE, FALSE, ReporterPidOf(zip_path)));
+  base::win::ScopedHandle reporter(::OpenProcess(SYNCHRONIZE, FALSE, ReporterPidOf(zip_path)));
   if (reporter.IsValid())
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(reporter.Get(), 60000));
   EXPECT_TRUE(FilesEndingWith(logs_, L".txt").empty());

@@ -59,9 +59,9 @@ TEST(QueryCrashServerTest, ACrashSendsItsWholeAddressAndNoHeaderOfItsOwn) {
   SetSlot(&entries[4], L"origin", L"VlAutoStress");
   const std::string path = testing_crash::UniqueUploadPath("303/slots");
   std::wstring id, location;
-  EXPECT_EQ(kCrashServerWantsReport,
-            QueryCrashServerForCrash(CrashServerUrl(path), CustomInfo{entries, 5}, &id, &location,
-                                     3000));
+  EXPECT_EQ(
+      kCrashServerWantsReport,
+      QueryCrashServerForCrash(CrashServerUrl(path), CustomInfo{entries, 5}, &id, &location, 3000));
   auto requests = RecordedRequests(path);
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ(base::WideToUTF8(first + second) + "cX-Injected: yesz",
@@ -69,7 +69,8 @@ TEST(QueryCrashServerTest, ACrashSendsItsWholeAddressAndNoHeaderOfItsOwn) {
   EXPECT_EQ("", testing_crash::RecordedHeader(*requests[0], "X-Injected"));
   EXPECT_EQ("VlAutoStress", testing_crash::RecordedHeader(*requests[0], "X-Origin"));
 
-  EXPECT_EQ(L"ab", HeaderSafeText(L"\ra\x7f\x1f" L"b\n"));
+  EXPECT_EQ(L"ab", HeaderSafeText(L"\ra\x7f\x1f"
+                                  L"b\n"));
   EXPECT_EQ(L"\x00e9t\x00e9", HeaderSafeText(L"\x00e9t\x00e9"));
 }
 
