@@ -309,10 +309,10 @@ TEST(ProcessMemoryDumpTest, WhitelistAndRecords) {
   first->SetScalar("size", "bytes", 42);
   EXPECT_EQ(first, repeated.CreateAllocatorDump("velmo/repeated"));
   EXPECT_EQ(first, repeated.GetAllocatorDump("velmo/repeated"));
-  std::unique_ptr<DictValue> kept = first->attributes().ToValue();
-  ASSERT_NE(nullptr, kept);
+  std::unique_ptr<DictValue> first_attributes = first->attributes().ToValue();
+  ASSERT_NE(nullptr, first_attributes);
   std::string kept_value;
-  EXPECT_TRUE(kept->GetString("size.value", &kept_value));
+  EXPECT_TRUE(first_attributes->GetString("size.value", &kept_value));
   EXPECT_EQ("2a", kept_value);
 
   ProcessMemoryDump detailed(MemoryDumpLevelOfDetail::kDetailed);

@@ -206,8 +206,9 @@ TEST_F(MinidumpWritersTest, ADumpTooLargeOrRefusedFallsBackToANormalOne) {
     EXPECT_EQ(test_case.types, FakeDumpWriter::types) << test_case.what;
     std::string contents;
     ASSERT_TRUE(base::ReadFileToString(path, &contents));
-    if (test_case.written)
+    if (test_case.written) {
       EXPECT_EQ(test_case.contents, contents) << test_case.what;
+    }
   }
   // The first dump that fits is kept as it is.
   FakeDumpWriter::types.clear();

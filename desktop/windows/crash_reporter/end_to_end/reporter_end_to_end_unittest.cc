@@ -100,8 +100,9 @@ TEST_F(FrontEndCrashTest, UploadedFilesAreDeletedWithoutKeepLogs) {
   // With its parent gone and its uploads done the reporter ends; its jobs
   // delete their files before they let it go.
   base::win::ScopedHandle reporter(::OpenProcess(SYNCHRONIZE, FALSE, ReporterPidOf(zip_path)));
-  if (reporter.IsValid())
+  if (reporter.IsValid()) {
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(reporter.Get(), 60000));
+  }
   EXPECT_TRUE(FilesEndingWith(logs_, L".txt").empty());
   EXPECT_TRUE(FilesEndingWith(logs_, L".zip").empty());
   EXPECT_TRUE(FilesEndingWith(logs_, L".dmp").empty());
