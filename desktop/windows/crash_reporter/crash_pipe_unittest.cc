@@ -346,8 +346,8 @@ TEST_F(CrashPipeTest, EndedClientsLeaveTheListAndHoldNoHandles) {
   ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_at_end));
   // Each record holds the client's process, two events and two waits: a
   // record or a handle left per client would be hundreds. The slack allows
-  // for the thread pool's own threads, which come and go.
-  EXPECT_LE(handles_at_end, handles_after_first + 16);
+  // for the thread pool's own threads, which come and go with the load.
+  EXPECT_LE(handles_at_end, handles_after_first + 48);
 }
 
 TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {
