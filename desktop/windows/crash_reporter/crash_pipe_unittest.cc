@@ -77,9 +77,9 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
 
 // Registers with "--pipe" keys whose names and values fill their fields to
 // 63 and 64 units, and one text of 65 units whose last unit lies in the
-// next entry's name; then asks for a dump.
+// next entry's name, and a "ptime" of its own; then asks for a dump.
 CHILD_PROCESS_MAIN(LongKeysClient) {
-  static CustomInfoEntry entries[5] = {};
+  static CustomInfoEntry entries[6] = {};
   auto fill = [](wchar_t* field, wchar_t unit, size_t count) {
     for (size_t i = 0; i < count; ++i)
       field[i] = unit;
@@ -94,7 +94,10 @@ CHILD_PROCESS_MAIN(LongKeysClient) {
   fill(entries[3].value, L'z', 64);
   wcscpy(entries[4].name, L"z");
   wcscpy(entries[4].value, L"after");
-  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries, 5});
+  // The reporter's own key, sent by the client.
+  wcscpy(entries[5].name, L"ptime");
+  wcscpy(entries[5].value, L"9223372036854775807");
+  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries, 6});
   if (!client.Register())
     return kChildRegistrationFailed;
   return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
@@ -254,7 +257,7 @@ TEST_F(CrashPipeTest, KeysFillingTheirFieldsArriveWholeAndNoFurther) {
   EXPECT_EQ(0, ExitCodeOf(child));
   ASSERT_EQ(1u, server_.dumps().size());
   const RecordedDump dump = server_.dumps()[0];
-  ASSERT_EQ(6u, dump.entries.size());
+  ASSERT_EQ(7u, dump.entries.size());
   EXPECT_EQ(std::wstring(63, L'a'), dump.entries[0].first);
   EXPECT_EQ(std::wstring(63, L'x'), dump.entries[0].second);
   EXPECT_EQ(std::wstring(64, L'b'), dump.entries[1].first);
@@ -263,6 +266,10 @@ TEST_F(CrashPipeTest, KeysFillingTheirFieldsArriveWholeAndNoFurther) {
   EXPECT_EQ(std::wstring(64, L'z'), dump.entries[3].second);
   EXPECT_EQ(L"z", dump.entries[4].first);
   EXPECT_EQ(L"after", dump.entries[4].second);
+  // A "ptime" of the client's own is no key: the reporter's is found.
+  EXPECT_EQ(L"", dump.entries[5].first);
+  EXPECT_EQ(L"ptime", dump.entries[6].first);
+  EXPECT_NE(L"9223372036854775807", dump.Value(L"ptime"));
 
   // In the crash log's metadata a name of 63 units is kept and one of 64 is
   // refused; values of 64 units are kept whole.
