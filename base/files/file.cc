@@ -1,6 +1,7 @@
 #include "base/files/file.h"
 
 #include "base/logging.h"
+#include "base/metrics/histogram_macros.h"
 
 namespace base {
 
@@ -21,10 +22,50 @@ OVERLAPPED OverlappedAt(int64_t offset) {
 
 File::File(HANDLE handle) { handle_.Reset(handle); }
 
+// static
+File::Error File::OSErrorToFileError(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS: return FILE_OK;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT: return FILE_ERROR_ACCESS_DENIED;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return FILE_ERROR_IN_USE;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return FILE_ERROR_EXISTS;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return FILE_ERROR_NOT_FOUND;
+    case ERROR_TOO_MANY_OPEN_FILES: return FILE_ERROR_TOO_MANY_OPENED;
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NOT_ENOUGH_MEMORY: return FILE_ERROR_NO_MEMORY;
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_FULL:
+    case ERROR_DIRECTORY: return FILE_ERROR_NOT_A_DIRECTORY;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INVALID_HANDLE: return FILE_ERROR_INVALID_OPERATION;
+    case ERROR_OPERATION_ABORTED: return FILE_ERROR_ABORT;
+    case ERROR_DIR_NOT_EMPTY: return FILE_ERROR_NOT_EMPTY;
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_CRC:
+    case ERROR_SEEK:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_GEN_FAILURE: return FILE_ERROR_IO;
+    default:
+      // Which codes turn up unmapped decides which mapping to add next.
+      HISTOGRAM_SPARSE("PlatformFile.UnknownErrors.Windows", static_cast<int32_t>(error));
+      return FILE_ERROR_FAILED;
+  }
+}
+
 void File::Initialize(const FilePath& path, uint32_t flags) {
   handle_.Reset();
   created_ = false;
   error_details_ = ERROR_SUCCESS;
+  error_ = FILE_OK;
 
   DWORD disposition = 0;
   switch (flags & kDispositionFlags) {
@@ -35,11 +76,13 @@ void File::Initialize(const FilePath& path, uint32_t flags) {
     case FLAG_OPEN_TRUNCATED: disposition = TRUNCATE_EXISTING; break;
     default:
       error_details_ = ERROR_INVALID_PARAMETER;
+      error_ = FILE_ERROR_INVALID_OPERATION;
       LOG(ERROR) << "File flags 0x" << std::hex << flags << " name no single way to open " << path;
       return;
   }
   if (path.empty()) {
     error_details_ = ERROR_INVALID_PARAMETER;
+    error_ = FILE_ERROR_INVALID_OPERATION;
     LOG(ERROR) << "Cannot open a file with an empty path";
     return;
   }
@@ -76,6 +119,7 @@ void File::Initialize(const FilePath& path, uint32_t flags) {
   handle_.Reset(handle);
   if (!handle_.IsValid()) {
     error_details_ = error;
+    error_ = OSErrorToFileError(error);
     ELOG(ERROR, error) << "Cannot open " << path;
     return;
   }

@@ -1,11 +1,17 @@
 #include "base/files/file.h"
 
+#include <memory>
 #include <string>
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/metrics/histogram_base.h"
+#include "base/metrics/histogram_registry.h"
+#include "base/metrics/histogram_sample_set.h"
+#include "base/process.h"
 #include "base/time.h"
 #include "gtest/gtest.h"
+#include "testing/multiprocess_test.h"
 
 namespace base {
 namespace {
@@ -189,6 +195,51 @@ TEST_F(FileTest, TakeAndCloseHandle) {
   std::string contents;
   ASSERT_TRUE(ReadFileToString(PathOf(L"take.txt"), &contents));
   EXPECT_EQ("q", contents);
+}
+
+// A fresh process with a registry, so that the histogram is its own.
+CHILD_PROCESS_MAIN(UnknownFileErrors) {
+  HistogramRegistry::Initialize();
+  if (File::OSErrorToFileError(ERROR_FILE_NOT_FOUND) != File::FILE_ERROR_NOT_FOUND ||
+      File::OSErrorToFileError(ERROR_SHARING_VIOLATION) != File::FILE_ERROR_IN_USE ||
+      File::OSErrorToFileError(ERROR_SUCCESS) != File::FILE_OK) {
+    return 2;
+  }
+  // Known codes are not recorded.
+  if (HistogramRegistry::FindHistogram("PlatformFile.UnknownErrors.Windows"))
+    return 3;
+  constexpr DWORD kUnmapped = 10801;
+  if (File::OSErrorToFileError(kUnmapped) != File::FILE_ERROR_FAILED ||
+      File::OSErrorToFileError(kUnmapped) != File::FILE_ERROR_FAILED ||
+      File::OSErrorToFileError(ERROR_INVALID_FUNCTION) != File::FILE_ERROR_FAILED) {
+    return 4;
+  }
+  HistogramBase* histogram = HistogramRegistry::FindHistogram("PlatformFile.UnknownErrors.Windows");
+  if (!histogram || histogram->GetHistogramType() != SPARSE_HISTOGRAM)
+    return 5;
+  std::unique_ptr<HistogramSampleSet> samples = histogram->TakeSnapshot();
+  if (samples->GetCount(kUnmapped) != 2 || samples->GetCount(ERROR_INVALID_FUNCTION) != 1 ||
+      samples->TotalCount() != 3) {
+    return 6;
+  }
+  return 0;
+}
+
+TEST_F(FileTest, UnmappedWindowsErrorsAreRecorded) {
+  Process child = LaunchProcess(testing::GetChildCommandLine("UnknownFileErrors"), LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(child.WaitForExitWithTimeout(60000, &exit_code));
+  EXPECT_EQ(0, exit_code);
+
+  // An open that fails says why.
+  File missing(PathOf(L"missing.txt"), File::FLAG_OPEN | File::FLAG_READ);
+  EXPECT_FALSE(missing.IsValid());
+  EXPECT_EQ(File::FILE_ERROR_NOT_FOUND, missing.error());
+  File file(PathOf(L"there.txt"), File::FLAG_CREATE | File::FLAG_WRITE);
+  EXPECT_EQ(File::FILE_OK, file.error());
+  File again(PathOf(L"there.txt"), File::FLAG_CREATE | File::FLAG_WRITE);
+  EXPECT_EQ(File::FILE_ERROR_EXISTS, again.error());
 }
 
 }  // namespace

@@ -43,12 +43,14 @@ HistogramBase* HistogramRegistry::RegisterOrDeleteDuplicate(HistogramBase* histo
     return histogram;
   AutoLock lock(registry->lock_);
   auto it = registry->histograms_.find(histogram->histogram_name());
-  if (it != registry->histograms_.end()) {
-    if (it->second != histogram)
-      delete histogram;
+  if (it != registry->histograms_.end() && it->second != histogram) {
+    delete histogram;
     return it->second;
   }
-  registry->histograms_.emplace(histogram->histogram_name(), histogram);
+  // Registering it again refreshes its callback flag too: its flags may
+  // have been set from elsewhere (a persistent record) since.
+  if (it == registry->histograms_.end())
+    registry->histograms_.emplace(histogram->histogram_name(), histogram);
   if (registry->callbacks_.count(histogram->histogram_name()))
     histogram->SetFlags(HistogramBase::kCallbackExists);
   else

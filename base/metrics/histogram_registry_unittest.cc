@@ -101,6 +101,15 @@ TEST(HistogramRegistryTest, CallbackFlagFollowsCallbacks) {
                                  Bind(&Recorded::Record, Unretained(&recorded)));
   sparse->Add(-9);
   EXPECT_EQ(-9, recorded.values.back());
+
+  // Registering a registered histogram again brings its flag back in line
+  // with the callbacks, whatever set or cleared it meanwhile.
+  flagged->ClearFlags(HistogramBase::kCallbackExists);
+  EXPECT_EQ(flagged, HistogramRegistry::RegisterOrDeleteDuplicate(flagged));
+  EXPECT_TRUE(flagged->flags() & HistogramBase::kCallbackExists);
+  histogram->SetFlags(HistogramBase::kCallbackExists);
+  EXPECT_EQ(histogram, HistogramRegistry::RegisterOrDeleteDuplicate(histogram));
+  EXPECT_FALSE(histogram->flags() & HistogramBase::kCallbackExists);
 }
 
 TEST(HistogramRegistryTest, ImportedNameOfAnotherKindIsRefused) {

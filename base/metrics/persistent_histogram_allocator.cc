@@ -207,9 +207,6 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(His
       RecordCreateHistogramResult(kCreateHistogramInvalidRangesArray);
       return nullptr;
     }
-    const BucketBoundaries* registered =
-        HistogramRegistry::RegisterOrDeleteDuplicateRanges(boundaries.release());
-
     auto* counts = static_cast<std::atomic<HistogramCount>*>(
         memory->GetBlockData(counts_ref, kTypeIdCountsArray, 0));
     if (!counts || memory->GetAllocSize(counts_ref) < bucket_count * 2 * sizeof(HistogramCount)) {
@@ -218,6 +215,16 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(His
       return nullptr;
     }
     std::atomic<HistogramCount>* logged_counts = counts + bucket_count;
+    if (type != HISTOGRAM && type != LINEAR_HISTOGRAM && type != BOOLEAN_HISTOGRAM &&
+        type != CUSTOM_HISTOGRAM) {
+      LOG(ERROR) << "persistent histogram " << name << " has the unknown kind " << type;
+      RecordCreateHistogramResult(kCreateHistogramUnknownType);
+      return nullptr;
+    }
+    // Handed over only once a histogram will hold them: without a registry
+    // nothing else would ever free them.
+    const BucketBoundaries* registered =
+        HistogramRegistry::RegisterOrDeleteDuplicateRanges(boundaries.release());
 
     // Over a read-only segment the histogram is built on the heap and gets a
     // copy of the counts below.
@@ -244,10 +251,7 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(His
             CustomHistogram::PersistentCreate(name, registered, own_counts, logged_counts,
                                               &data->samples_metadata, &data->logged_metadata);
         break;
-      default:
-        LOG(ERROR) << "persistent histogram " << name << " has the unknown kind " << type;
-        RecordCreateHistogramResult(kCreateHistogramUnknownType);
-        return nullptr;
+      default: return nullptr;  // refused above
     }
     if (copy) {
       std::unique_ptr<HistogramBase> view =

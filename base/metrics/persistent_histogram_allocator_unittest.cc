@@ -348,6 +348,13 @@ TEST(PersistentHistogramTest, DamagedSegmentsAreRefusedWithoutCrashOrHang) {
       {"tail at garbage", true, kCorrupt, [](GoodSegment& s) { U32(s.bytes, 36) = 0x1234; }},
       {"free pointer past the size", true, kResultBase + 6,
        [](GoodSegment& s) { U32(s.bytes, 32) = 64 * 1024 + 4096; }},
+      {"block size past the segment", false, kCorrupt,
+       [](GoodSegment& s) { U32(s.bytes, s.queue[1]) = 0x7FFFFFF0; }},
+      {"misaligned free pointer", true, kCorrupt, [](GoodSegment& s) { U32(s.bytes, 32) += 4; }},
+      {"free pointer inside the header", true, kCorrupt,
+       [](GoodSegment& s) { U32(s.bytes, 32) = 16; }},
+      {"written header past the free pointer", true, kCorrupt,
+       [](GoodSegment& s) { U32(s.bytes, U32(s.bytes, 32) + 8) = 0x77; }},
       {"boundaries checksum", false, kResultBase + 3,
        [](GoodSegment& s) { U32(s.bytes, s.refs["Damaged.Exp"] + 16 + 24) ^= 1; }},
       {"boundaries not increasing", false, kResultBase + 3,
@@ -429,6 +436,65 @@ TEST(PersistentHistogramTest, CountsBlockTooSmallForTheBucketCount) {
   data->bucket_count = 0x20000001;
   EXPECT_EQ(nullptr, allocator.GetHistogram(ref));
   EXPECT_FALSE(memory->IsCorrupt());
+}
+
+// The private memory committed in this process, in bytes.
+uint64_t CommittedPrivateBytes() {
+  uint64_t total = 0;
+  MEMORY_BASIC_INFORMATION region = {};
+  for (const char* address = nullptr;
+       VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
+       address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+      total += region.RegionSize;
+    if (region.RegionSize == 0)
+      break;
+  }
+  return total;
+}
+
+// Without a registry the boundaries read from a record belong to nobody
+// until a histogram holds them: a record refused after they were read (bad
+// counts, unknown kind) must not leave them behind.
+TEST(PersistentHistogramTest, RefusedRecordsLeaveNoBoundariesBehind) {
+  HistogramRegistry* previous = HistogramRegistry::SwapForTesting(nullptr);
+  constexpr size_t kSegment = 4 * 1024 * 1024;
+  void* segment = VirtualAlloc(nullptr, kSegment, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  ASSERT_NE(nullptr, segment);
+  {
+    // Pages as large as the segment: boundaries of a megabyte fit one block.
+    auto* memory = new PersistentMemoryAllocator(segment, kSegment, kSegment, 0, false);
+    PersistentHistogramAllocator allocator{std::unique_ptr<PersistentMemoryAllocator>(memory)};
+    constexpr size_t kBuckets = 256 * 1024;
+    BucketBoundaries boundaries(kBuckets);
+    for (size_t i = 0; i < kBuckets; ++i)
+      boundaries.set_range(i, static_cast<HistogramSample>(i));
+    boundaries.set_range(kBuckets, HistogramBase::kSampleTypeMax);
+    boundaries.ResetChecksum();
+    Reference ref = 0;
+    ASSERT_NE(nullptr, allocator.AllocateHistogram(HISTOGRAM, "Refused.Big", 1, kBuckets - 1,
+                                                   &boundaries, 0, &ref));
+    auto* data = memory->GetAsObject<PersistentHistogramAllocator::HistogramData>(
+        ref, PersistentHistogramAllocator::kTypeIdHistogram);
+    ASSERT_NE(nullptr, data);
+    const Reference counts_ref = data->counts_ref;
+
+    data->counts_ref = memory->Allocate(8, PersistentHistogramAllocator::kTypeIdCountsArray);
+    uint64_t before = CommittedPrivateBytes();
+    for (int i = 0; i < 64; ++i)
+      EXPECT_EQ(nullptr, allocator.GetHistogram(ref));
+    // 64 lost copies would be 64 MiB.
+    EXPECT_LT(CommittedPrivateBytes(), before + 16 * 1024 * 1024) << "bad counts";
+
+    data->counts_ref = counts_ref;
+    data->histogram_type = 9;
+    before = CommittedPrivateBytes();
+    for (int i = 0; i < 64; ++i)
+      EXPECT_EQ(nullptr, allocator.GetHistogram(ref));
+    EXPECT_LT(CommittedPrivateBytes(), before + 16 * 1024 * 1024) << "unknown kind";
+  }
+  VirtualFree(segment, 0, MEM_RELEASE);
+  HistogramRegistry::SwapForTesting(previous);
 }
 
 constexpr char kMappingSwitch[] = "mapping";

@@ -386,22 +386,23 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::Iterator::GetNex
   return kReferenceNull;
 }
 
-LocalPersistentMemoryAllocator::LocalPersistentMemoryAllocator(size_t size, uint64_t id)
-    : PersistentMemoryAllocator(AllocateLocalMemory(size), size, kDefaultPageSize, id, false) {}
-
-LocalPersistentMemoryAllocator::~LocalPersistentMemoryAllocator() {
-  if (data())
-    ::VirtualFree(const_cast<void*>(data()), 0, MEM_RELEASE);
-}
-
-// static
-void* LocalPersistentMemoryAllocator::AllocateLocalMemory(size_t size) {
+LocalSegmentMemory::LocalSegmentMemory(size_t size) {
   // Fresh pages are zero, which is what a new segment must be.
-  void* memory = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-  if (!memory)
+  memory_ = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (!memory_)
     PLOG(ERROR) << "cannot reserve " << size << " bytes for a persistent memory segment";
-  return memory;
 }
+
+LocalSegmentMemory::~LocalSegmentMemory() {
+  if (memory_)
+    ::VirtualFree(memory_, 0, MEM_RELEASE);
+}
+
+LocalPersistentMemoryAllocator::LocalPersistentMemoryAllocator(size_t size, uint64_t id)
+    : LocalSegmentMemory(size),
+      PersistentMemoryAllocator(memory(), size, kDefaultPageSize, id, false) {}
+
+LocalPersistentMemoryAllocator::~LocalPersistentMemoryAllocator() = default;
 
 SharedPersistentMemoryAllocator::SharedPersistentMemoryAllocator(win::ScopedHandle file,
                                                                  win::ScopedHandle mapping,

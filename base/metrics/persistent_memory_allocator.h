@@ -146,14 +146,28 @@ class PersistentMemoryAllocator {
   HistogramBase* allocs_histogram_ = nullptr;
 };
 
-// A segment in this process's memory (zeroed, owned).
-class LocalPersistentMemoryAllocator : public PersistentMemoryAllocator {
+// The memory of a local segment, owned apart from the allocator over it:
+// it is freed also when the allocator refuses it (and so holds no base).
+class LocalSegmentMemory {
+ public:
+  explicit LocalSegmentMemory(size_t size);
+  LocalSegmentMemory(const LocalSegmentMemory&) = delete;
+  LocalSegmentMemory& operator=(const LocalSegmentMemory&) = delete;
+  ~LocalSegmentMemory();
+
+  void* memory() const { return memory_; }
+
+ private:
+  void* memory_ = nullptr;
+};
+
+// A segment in this process's memory (zeroed, owned). The memory is a base
+// of its own, built before the allocator and freed after it.
+class LocalPersistentMemoryAllocator : private LocalSegmentMemory,
+                                       public PersistentMemoryAllocator {
  public:
   LocalPersistentMemoryAllocator(size_t size, uint64_t id);
   ~LocalPersistentMemoryAllocator() override;
-
- private:
-  static void* AllocateLocalMemory(size_t size);
 };
 
 // A segment in a named file mapping that other processes open by its name,

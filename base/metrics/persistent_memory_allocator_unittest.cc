@@ -44,6 +44,33 @@ std::vector<Reference> Walk(const PersistentMemoryAllocator& allocator) {
   return refs;
 }
 
+// The private memory committed in this process, in bytes.
+uint64_t CommittedPrivateBytes() {
+  uint64_t total = 0;
+  MEMORY_BASIC_INFORMATION region = {};
+  for (const char* address = nullptr;
+       ::VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
+       address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+      total += region.RegionSize;
+    if (region.RegionSize == 0)
+      break;
+  }
+  return total;
+}
+
+TEST(PersistentMemoryAllocatorTest, ARefusedLocalSegmentGivesItsMemoryBack) {
+  constexpr size_t kSize = 64 * 1024 * 1024 + 4;  // not a multiple of 8: refused
+  const uint64_t before = CommittedPrivateBytes();
+  for (int i = 0; i < 4; ++i) {
+    LocalPersistentMemoryAllocator refused(kSize, 0);
+    EXPECT_FALSE(refused.IsValid());
+  }
+  const uint64_t after = CommittedPrivateBytes();
+  // Four lost segments would be 256 MiB.
+  EXPECT_LT(after, before + 64 * 1024 * 1024) << before << " -> " << after;
+}
+
 TEST(PersistentMemoryAllocatorTest, AllocatesWithinPagesAndMarksFull) {
   LocalPersistentMemoryAllocator allocator(kSegmentSize, 7);
   ASSERT_TRUE(allocator.IsValid());

@@ -100,8 +100,10 @@ void EtwRegistrationTraits::Free(REGHANDLE& handle) {
 
 EtwTraceExport::EtwTraceExport() {
   if (advapi32_.Load(L"Advapi32.dll")) {
-    g_event_register.store(advapi32_.GetFunction<EventRegisterFunction>("EventRegister"));
-    // A test may have put its recorder in place already.
+    // A test may have put its recorders in place already.
+    EventRegisterFunction expected_register = nullptr;
+    g_event_register.compare_exchange_strong(
+        expected_register, advapi32_.GetFunction<EventRegisterFunction>("EventRegister"));
     EventWriteFunction expected = nullptr;
     g_event_write.compare_exchange_strong(expected,
                                           advapi32_.GetFunction<EventWriteFunction>("EventWrite"));
@@ -272,6 +274,12 @@ void EtwTraceExport::WriteEvent(const char* name, const char* phase_name, const 
     EventDataDescCreate(&data[i], text, static_cast<ULONG>(std::strlen(text) + 1));
   }
   event_write(registration_.Get(), &kEventDescriptor, 8, data);
+}
+
+// static
+EtwTraceExport::EventRegisterFunction EtwTraceExport::SetEventRegisterForTesting(
+    EventRegisterFunction function) {
+  return g_event_register.exchange(function);
 }
 
 // static

@@ -90,8 +90,10 @@ class EtwTraceExport {
                   const char* arg1_value, const char* arg2_name, const char* arg2_value,
                   const char* arg3_name, const char* arg3_value);
 
-  // Test seams: swap the resolved EventWrite (returns the previous one), switch
-  // the export and single categories on or off.
+  // Test seams: swap the resolved EventRegister (before the export is built)
+  // or EventWrite (each returns the previous one), switch the export and
+  // single categories on or off.
+  static EventRegisterFunction SetEventRegisterForTesting(EventRegisterFunction function);
   static EventWriteFunction SetEventWriteForTesting(EventWriteFunction function);
   void SetExportOnForTesting(bool on) { export_on_ = on; }
   void SetCategoryEnabledForTesting(const std::string& category, bool enabled);

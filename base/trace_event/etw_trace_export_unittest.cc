@@ -1,6 +1,8 @@
 #include "base/trace_event/etw_trace_export.h"
 
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/command_line.h"
@@ -48,6 +50,39 @@ CHILD_PROCESS_MAIN(EtwExportLifetime) {
   if (TraceLog::GetCategoryEntry("velmo.etw.late")->state() != 0)
     return 18;
   return 0;
+}
+
+// The provider's GUID as the export registers it.
+GUID g_registered_guid = {};
+int g_register_recorded = 0;
+
+ULONG WINAPI RecordEventRegister(LPCGUID guid, PENABLECALLBACK, PVOID, PREGHANDLE handle) {
+  g_registered_guid = *guid;
+  ++g_register_recorded;
+  *handle = 1;
+  return ERROR_SUCCESS;
+}
+
+// A fresh process: the export registers the provider's own GUID.
+CHILD_PROCESS_MAIN(EtwExportProviderGuid) {
+  EtwTraceExport::SetEventRegisterForTesting(&RecordEventRegister);
+  if (!EtwTraceExport::GetInstance())
+    return 10;
+  if (g_register_recorded != 1)
+    return 11;
+  // {6F1C3A52-8E4B-4D27-9B0A-3C5E71D2A946}
+  const GUID expected = {
+      0x6f1c3a52, 0x8e4b, 0x4d27, {0x9b, 0x0a, 0x3c, 0x5e, 0x71, 0xd2, 0xa9, 0x46}};
+  return IsEqualGUID(expected, g_registered_guid) ? 0 : 12;
+}
+
+TEST(EtwTraceExportTest, TheProviderIsRegisteredUnderItsGuid) {
+  Process child =
+      LaunchProcess(testing::GetChildCommandLine("EtwExportProviderGuid"), LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(child.WaitForExit(&exit_code));
+  EXPECT_EQ(0, exit_code);
 }
 
 TEST(EtwTraceExportTest, BuiltByFirstNewCategoryAndUnregisteredAtExit) {
@@ -162,6 +197,58 @@ TEST(EtwTraceExportTest, EventsReachEventWriteAsEightStrings) {
   etw_export->SetExportOnForTesting(false);
   log->RefreshAllCategoryStates();
   EXPECT_EQ(0, category->state());
+  EtwTraceExport::SetEventWriteForTesting(previous);
+  g_written = nullptr;
+}
+
+TEST(EtwTraceExportTest, EveryPhaseHasItsNameAndMissingTextsGoOutAsNull) {
+  std::vector<std::vector<std::string>> written;
+  g_written = &written;
+  EtwTraceExport* etw_export = EtwTraceExport::GetInstance();
+  ASSERT_NE(nullptr, etw_export);
+  EtwTraceExport::EventWriteFunction previous =
+      EtwTraceExport::SetEventWriteForTesting(&RecordEventWrite);
+  auto* state = const_cast<EtwTraceExport::ProviderState*>(&etw_export->provider_state());
+  EtwTraceExport::EnableCallback(nullptr, 1, 4, kKeyword, 0, nullptr, state);
+  etw_export->SetExportOnForTesting(true);
+
+  const std::pair<char, const char*> phases[] = {
+      {'B', "Begin"},
+      {'E', "End"},
+      {'X', "Complete"},
+      {'I', "Instant"},
+      {'S', "Async Begin"},
+      {'T', "Async Step Into"},
+      {'p', "Async Step Past"},
+      {'F', "Async End"},
+      {'b', "Nestable Async Begin"},
+      {'e', "Nestable Async End"},
+      {'n', "Nestable Async Instant"},
+      {'s', "Phase Flow Begin"},
+      {'t', "Phase Flow Step"},
+      {'f', "Phase Flow End"},
+      {'N', "Phase Create Object"},
+      {'O', "Phase Snapshot Object"},
+      {'D', "Phase Delete Object"},
+      {'M', "Phase Metadata"},
+      {'C', "Phase Counter"},
+      {'P', "Phase Sample"},
+      {'z', "z"},
+  };
+  for (const auto& [phase, name] : phases)
+    EtwTraceExport::AddEvent(phase, "Phased", 0, nullptr, nullptr, nullptr);
+  ASSERT_EQ(std::size(phases), written.size());
+  for (size_t i = 0; i < std::size(phases); ++i)
+    EXPECT_EQ(phases[i].second, written[i][1]) << "phase " << phases[i].first;
+
+  written.clear();
+  etw_export->WriteEvent("Named", nullptr, "a", nullptr, nullptr, "v", "", "w");
+  ASSERT_EQ(1u, written.size());
+  EXPECT_EQ((std::vector<std::string>{"Named", "NULL", "a", "NULL", "NULL", "v", "", "w"}),
+            written[0]);
+
+  EtwTraceExport::EnableCallback(nullptr, 0, 0, 0, 0, nullptr, state);
+  etw_export->SetExportOnForTesting(false);
   EtwTraceExport::SetEventWriteForTesting(previous);
   g_written = nullptr;
 }

@@ -303,6 +303,18 @@ TEST(ProcessMemoryDumpTest, WhitelistAndRecords) {
   EXPECT_EQ(kept, background.GetAllocatorDump("malloc"));
   EXPECT_EQ(1u, background.allocator_dumps().size());
 
+  // A second record of the same name is the first one, attributes and all.
+  ProcessMemoryDump repeated(MemoryDumpLevelOfDetail::kDetailed);
+  AllocatorDumpRecord* first = repeated.CreateAllocatorDump("velmo/repeated");
+  first->SetScalar("size", "bytes", 42);
+  EXPECT_EQ(first, repeated.CreateAllocatorDump("velmo/repeated"));
+  EXPECT_EQ(first, repeated.GetAllocatorDump("velmo/repeated"));
+  std::unique_ptr<DictValue> first_attributes = first->attributes().ToValue();
+  ASSERT_NE(nullptr, first_attributes);
+  std::string kept_value;
+  EXPECT_TRUE(first_attributes->GetString("size.value", &kept_value));
+  EXPECT_EQ("2a", kept_value);
+
   ProcessMemoryDump detailed(MemoryDumpLevelOfDetail::kDetailed);
   ASSERT_TRUE(TraceLog::GetInstance()->WriteDump(MemoryDumpArgs(), &detailed));
   AllocatorDumpRecord* record = detailed.GetAllocatorDump("tracing/main_trace_log/TraceLog");

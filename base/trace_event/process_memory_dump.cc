@@ -101,8 +101,11 @@ AllocatorDumpRecord* ProcessMemoryDump::CreateAllocatorDump(const std::string& a
       black_hole_dump_ = std::make_unique<AllocatorDumpRecord>("discarded", this);
     return black_hole_dump_.get();
   }
+  // A record of that name made earlier stays: pointers to it were handed
+  // out and must not dangle.
   std::unique_ptr<AllocatorDumpRecord>& slot = allocator_dumps_[absolute_name];
-  slot = std::make_unique<AllocatorDumpRecord>(absolute_name, this);
+  if (!slot)
+    slot = std::make_unique<AllocatorDumpRecord>(absolute_name, this);
   return slot.get();
 }
 

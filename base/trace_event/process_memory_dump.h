@@ -44,7 +44,8 @@ class ProcessMemoryDump {
   explicit ProcessMemoryDump(MemoryDumpLevelOfDetail level_of_detail)
       : level_of_detail_(level_of_detail) {}
 
-  // The record that receives |absolute_name|'s attributes.
+  // The record that receives |absolute_name|'s attributes: made by the first
+  // call for that name, the same record on every later one.
   AllocatorDumpRecord* CreateAllocatorDump(const std::string& absolute_name);
   // Null when there is no record of that name.
   AllocatorDumpRecord* GetAllocatorDump(const std::string& absolute_name) const;

@@ -51,7 +51,9 @@ void TraceEvent::Initialize(int thread_id, int64_t timestamp, int64_t thread_tim
                             uint32_t flags) {
   timestamp_ = timestamp;
   thread_timestamp_ = thread_timestamp;
+  // A recycled slot must not print the previous event's durations.
   duration_ = -1;
+  thread_duration_ = -1;
   scope_ = scope;
   id_ = id;
   category_ = category;
@@ -139,6 +141,7 @@ void TraceEvent::MoveFrom(std::unique_ptr<TraceEvent> other) {
 
 void TraceEvent::Reset() {
   duration_ = -1;
+  thread_duration_ = -1;
   copied_strings_.reset();
   for (auto& convertable : convertables_)
     convertable.reset();

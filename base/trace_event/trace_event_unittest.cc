@@ -108,6 +108,26 @@ TEST(TraceEventTest, JsonFieldsFollowFlags) {
       << json;
 }
 
+TEST(TraceEventTest, ARecycledSlotForgetsThePreviousDurations) {
+  TraceEvent event;
+  event.Initialize(7, 100, 50, 'X', &g_category, "first", nullptr, 0, 0, 0, nullptr, nullptr,
+                   nullptr, nullptr, 0);
+  event.UpdateDuration(130, 70);
+  ASSERT_NE(std::string::npos, EventJson(event).find(",\"tdur\":20"));
+  // A new complete event in the same slot, not closed yet: no durations.
+  event.Initialize(7, 200, 60, 'X', &g_category, "second", nullptr, 0, 0, 0, nullptr, nullptr,
+                   nullptr, nullptr, 0);
+  EXPECT_EQ(-1, event.thread_duration());
+  std::string json = EventJson(event);
+  EXPECT_EQ(std::string::npos, json.find("dur")) << json;
+
+  event.UpdateDuration(230, 90);
+  ASSERT_EQ(30, event.thread_duration());
+  event.Reset();
+  EXPECT_EQ(-1, event.duration());
+  EXPECT_EQ(-1, event.thread_duration());
+}
+
 TEST(TraceEventTest, CopyFlagCopiesTextsAndKeepsNulls) {
   std::string name = "na\"me";
   std::string arg_name = "ar\"g";

@@ -432,11 +432,13 @@ void TraceLog::UpdateEventDuration(const TraceCategory* category, const char* na
       hold.emplace(lock_);
       event = GetEventByHandleLocked(handle);
     }
-    if (event) {
+    if (event)
       event->UpdateDuration(now, thread_now);
-      if (trace_options_.load(std::memory_order_relaxed) & kEchoToConsole)
-        console_line = BuildConsoleLine('E', now, event);
-    }
+    // The begin line of a valid handle pushed a start time: an end pops it
+    // also when the event's chunk was recycled meanwhile, or the thread's
+    // later lines would nest too deep and time against the wrong start.
+    if (trace_options_.load(std::memory_order_relaxed) & kEchoToConsole)
+      console_line = BuildConsoleLine('E', now, event);
   }
   if (!console_line.empty())
     LOG(ERROR) << console_line;
@@ -498,6 +500,7 @@ void TraceLog::QueueMetadataEvent(const TraceCategory* category, const char* nam
                                   const uint64_t* arg_values,
                                   std::unique_ptr<ConvertableToTraceFormat>* convertables,
                                   uint32_t flags) {
+  ScopedHeapProfilerIgnore ignore;
   auto event = std::make_unique<TraceEvent>();
   event->Initialize(static_cast<int>(GetCurrentThreadId()), TraceClockNow(), ThreadNow(), 'M',
                     category, name, nullptr, 0, 0, num_args, arg_names, arg_types, arg_values,

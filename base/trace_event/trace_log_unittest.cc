@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,8 +15,10 @@
 #include "base/threading/thread.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/threading/waitable_event.h"
+#include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/process_memory_dump.h"
 #include "base/trace_event/thread_local_event_buffer.h"
+#include "base/trace_event/trace_buffer_ring_buffer.h"
 #include "base/trace_event/trace_buffer_vector.h"
 #include "base/trace_event/trace_category_registry.h"
 #include "base/values.h"
@@ -22,6 +26,33 @@
 #include "base/process.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
+
+// This test executable's allocations, counted on one watched thread by
+// whether the heap profiler would attribute them.
+namespace {
+
+std::atomic<DWORD> g_watched_thread{0};
+const base::trace_event::HeapProfilerContextTracker* g_watched_tracker = nullptr;
+std::atomic<int> g_attributed_allocations{0};
+std::atomic<int> g_ignored_allocations{0};
+
+}  // namespace
+
+void* operator new(size_t size) {
+  if (g_watched_thread.load(std::memory_order_relaxed) == ::GetCurrentThreadId()) {
+    if (g_watched_tracker->ignore_counter() > 0)
+      g_ignored_allocations.fetch_add(1);
+    else
+      g_attributed_allocations.fetch_add(1);
+  }
+  void* memory = std::malloc(size ? size : 1);
+  if (!memory)
+    std::abort();
+  return memory;
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
 
 namespace base::trace_event {
 namespace {
@@ -557,6 +588,66 @@ TEST_F(TraceLogTest, ConsoleEchoNestsAndSurvivesUnmatchedEnd) {
   EXPECT_NE(std::string::npos, lines[3].find("| Inner[velmo.echo] ("));
   EXPECT_NE(std::string::npos, lines[4].find("Outer[velmo.echo] ("));
   EXPECT_EQ(std::string::npos, lines[4].find("| "));
+}
+
+TEST_F(TraceLogTest, ConsoleEchoEndsTheNestingOfARecycledEvent) {
+  std::vector<std::string> lines;
+  g_logged_lines = &lines;
+  logging::LogMessageHandlerFunction previous = logging::GetLogMessageHandler();
+  logging::SetLogMessageHandler(&CaptureLogLine);
+
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(TraceConfig("velmo.recycled"), TraceLog::kEchoToConsole);
+  log->SetTraceBufferForTesting(std::make_unique<TraceBufferRingBuffer>(2));
+  const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.recycled");
+  const TraceEventHandle outer =
+      log->AddTraceEvent('X', category, "Outer", 0, 0, 0, 0, nullptr, nullptr);
+  ASSERT_TRUE(outer.is_valid());
+  // The ring goes round: the chunk that held "Outer" now holds later events.
+  AddPlainEvents(category, 3 * 64);
+  log->UpdateEventDuration(category, "Outer", outer);
+  { TRACE_EVENT_SCOPE("velmo.recycled", "After"); }
+  log->SetDisabled();
+  logging::SetLogMessageHandler(previous);
+  g_logged_lines = nullptr;
+
+  ASSERT_GE(lines.size(), 4u);
+  // The end of "Outer" was echoed, and "After" is no longer nested in it.
+  const std::string& outer_end = lines[lines.size() - 3];
+  EXPECT_EQ(std::string::npos, outer_end.find("velmo.plain")) << outer_end;
+  const std::string& after_begin = lines[lines.size() - 2];
+  EXPECT_NE(std::string::npos, after_begin.find("After[velmo.recycled]")) << after_begin;
+  EXPECT_EQ(std::string::npos, after_begin.find("| ")) << after_begin;
+  const std::string& after_end = lines.back();
+  EXPECT_NE(std::string::npos, after_end.find("After[velmo.recycled] (")) << after_end;
+  EXPECT_EQ(std::string::npos, after_end.find("| ")) << after_end;
+}
+
+TEST_F(TraceLogTest, QueuedMetadataEventsAreKeptFromTheHeapProfiler) {
+  ASSERT_TRUE(HeapProfilerContextTracker::InitializeThreadLocalSlot());
+  HeapProfilerContextTracker::SetHeapProfilingMode(kHeapProfilingModePseudoStack);
+  HeapProfilerContextTracker* tracker = HeapProfilerContextTracker::GetForCurrentThread();
+  ASSERT_NE(nullptr, tracker);
+  const TraceCategory* category = TraceLog::GetCategoryEntry("velmo.queued");
+  const char* names[1] = {"text"};
+  const uint8_t types[1] = {TRACE_VALUE_TYPE_COPY_STRING};
+  const char* text = "a text the event copies";
+  const uint64_t values[1] = {reinterpret_cast<uintptr_t>(text)};
+
+  g_attributed_allocations = 0;
+  g_ignored_allocations = 0;
+  g_watched_tracker = tracker;
+  g_watched_thread = ::GetCurrentThreadId();
+  TraceLog::GetInstance()->QueueMetadataEvent(category, "velmo_queued", 1, names, types, values,
+                                              nullptr, kTraceEventFlagNone);
+  g_watched_thread = 0;
+  g_watched_tracker = nullptr;
+  HeapProfilerContextTracker::SetHeapProfilingMode(kHeapProfilingModeDisabled);
+
+  // The event and its copied text were allocated, none of it attributed.
+  EXPECT_GE(g_ignored_allocations.load(), 2);
+  EXPECT_EQ(0, g_attributed_allocations.load());
+  EXPECT_EQ(0u, tracker->ignore_counter());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/metrics/linear_histogram.h"
+#include "components/prefs/published_histogram.h"
 
 namespace prefs {
 
@@ -29,15 +30,11 @@ bool InjectedFailure(ImportantFileWriter::TempFileFailure step) {
 void RecordFailure(ImportantFileWriter::TempFileFailure failure) {
   base::HistogramBase* histogram = g_failure_histogram.load(std::memory_order_acquire);
   if (!histogram) {
-    histogram = base::LinearHistogram::GetOrCreate("ImportantFile.TempFileFailures",
-                                                   ImportantFileWriter::kTempFileFailureCount,
-                                                   ImportantFileWriter::kTempFileFailureCount + 1);
-    base::HistogramBase* expected = nullptr;
-    if (histogram && !g_failure_histogram.compare_exchange_strong(expected, histogram,
-                                                                  std::memory_order_acq_rel)) {
-      delete histogram;  // Another thread built it first.
-      histogram = expected;
-    }
+    histogram = PublishHistogram(
+        &g_failure_histogram,
+        base::LinearHistogram::GetOrCreate("ImportantFile.TempFileFailures",
+                                           ImportantFileWriter::kTempFileFailureCount,
+                                           ImportantFileWriter::kTempFileFailureCount + 1));
   }
   if (histogram)
     histogram->Add(failure);

@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -14,6 +15,14 @@
 
 namespace crash_upload {
 namespace {
+
+// The server's answer to an upload is a short text. One that goes on for
+// longer than this, in bytes or in time, is cut off: a server that streams
+// without end must not keep the reporter alive for good.
+constexpr size_t kDefaultMaxResponseBytes = 64 * 1024;
+constexpr DWORD kDefaultResponseTimeLimitMs = 60000;
+std::atomic<size_t> g_max_response_bytes{kDefaultMaxResponseBytes};
+std::atomic<DWORD> g_response_time_limit_ms{kDefaultResponseTimeLimitMs};
 
 void AppendLine(std::string* body, const std::string& line) {
   body->append(line);
@@ -133,6 +142,9 @@ bool WinInetMultipartUpload::ReadFileContents(const std::wstring& path, std::str
 }
 
 bool WinInetMultipartUpload::ReadResponse(void* request, std::wstring* response) {
+  const size_t max_bytes = g_max_response_bytes.load();
+  const DWORD time_limit_ms = g_response_time_limit_ms.load();
+  const ULONGLONG start = GetTickCount64();
   wchar_t length_text[32] = {};
   DWORD length_size = sizeof(length_text);
   bool has_length = HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length_text, &length_size,
@@ -141,26 +153,53 @@ bool WinInetMultipartUpload::ReadResponse(void* request, std::wstring* response)
   std::string body;
   if (has_length) {
     expected = wcstoull(length_text, nullptr, 10);
-    body.reserve(static_cast<size_t>(expected < (1u << 24) ? expected : (1u << 24)));
+    if (expected > max_bytes) {
+      LOG(ERROR) << "The upload's answer announces " << expected << " bytes, more than "
+                 << max_bytes;
+      return false;
+    }
+    body.reserve(static_cast<size_t>(expected));
   }
-  bool ok = true;
   for (;;) {
     DWORD available = 0;
-    ok = InternetQueryDataAvailable(request, &available, 0, 0) != FALSE;
-    if (!ok || available == 0)
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+      PLOG(ERROR) << "Reading the upload's answer failed";
+      return false;
+    }
+    if (available == 0)
       break;
-    std::vector<char> chunk(available, '\0');
+    // One byte past the limit is enough to know it was passed.
+    const size_t room = max_bytes - body.size() + 1;
+    std::vector<char> chunk(available < room ? available : room, '\0');
     DWORD read = 0;
-    ok = InternetReadFile(request, chunk.data(), available, &read) != FALSE;
-    if (!ok || read == 0)
+    if (!InternetReadFile(request, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
+      PLOG(ERROR) << "Reading the upload's answer failed";
+      return false;
+    }
+    if (read == 0)
       break;
     body.append(chunk.data(), read);
+    if (body.size() > max_bytes) {
+      LOG(ERROR) << "The upload's answer goes on past " << max_bytes << " bytes";
+      return false;
+    }
+    if (GetTickCount64() - start > time_limit_ms) {
+      LOG(ERROR) << "The upload's answer takes longer than " << time_limit_ms << " ms";
+      return false;
+    }
   }
-  if (!ok || (has_length && body.size() != expected))
+  if (has_length && body.size() != expected) {
+    LOG(ERROR) << "The upload's answer has " << body.size() << " of its " << expected << " bytes";
     return false;
+  }
   if (response)
     *response = UTF8ToWideText(body);
   return true;
+}
+
+void WinInetMultipartUpload::SetResponseLimitsForTesting(size_t max_bytes, DWORD time_limit_ms) {
+  g_max_response_bytes.store(max_bytes ? max_bytes : kDefaultMaxResponseBytes);
+  g_response_time_limit_ms.store(time_limit_ms ? time_limit_ms : kDefaultResponseTimeLimitMs);
 }
 
 bool WinInetMultipartUpload::SendRequest(const std::wstring& user_agent_suffix,
@@ -212,6 +251,15 @@ bool WinInetMultipartUpload::SendRequest(const std::wstring& user_agent_suffix,
     return false;
   }
 
+  // Without a caller's time-out a read of the answer still ends: a server
+  // that stops sending must not hold the upload for good.
+  if (!timeout_ms) {
+    DWORD value = g_response_time_limit_ms.load();
+    if (!InternetSetOptionW(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &value,
+                            sizeof(value))) {
+      PLOG(WARNING) << "InternetSetOption receive time-out";
+    }
+  }
   if (timeout_ms) {
     DWORD value = *timeout_ms;
     if (!InternetSetOptionW(request.Get(), INTERNET_OPTION_SEND_TIMEOUT, &value, sizeof(value)))
@@ -240,11 +288,8 @@ bool WinInetMultipartUpload::SendRequest(const std::wstring& user_agent_suffix,
     LOG(ERROR) << "Upload answered with HTTP status " << code;
     return false;
   }
-  if (!ReadResponse(request.Get(), response)) {
-    LOG(ERROR) << "Could not read the whole upload answer";
-    return false;
-  }
-  return true;
+  // Its failures are logged where they are found.
+  return ReadResponse(request.Get(), response);
 }
 
 }  // namespace crash_upload

@@ -43,8 +43,12 @@ class WinInetMultipartUpload {
   static bool GenerateBody(const Parameters& parameters, const Files& files,
                            const std::wstring& boundary, std::string* body);
   static bool ReadFileContents(const std::wstring& path, std::string* bytes);
-  // |request| is a WinInet request handle.
+  // |request| is a WinInet request handle. Fails (logged) when the answer
+  // is longer than 64 KiB or takes longer than 60 s to read.
   static bool ReadResponse(void* request, std::wstring* response);
+  // Other limits for ReadResponse (0: the default one), so that a test need
+  // not wait a minute.
+  static void SetResponseLimitsForTesting(size_t max_bytes, DWORD time_limit_ms);
 
   // An empty input or a failed conversion gives an empty string.
   static std::string WideToCodePage(const std::wstring& text, UINT code_page);

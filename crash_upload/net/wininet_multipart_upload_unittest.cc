@@ -88,6 +88,31 @@ TEST_F(WinInetMultipartUploadTest, ServerAnswersOtherThanAWhole200Fail) {
   EXPECT_EQ(0, status);
 }
 
+TEST_F(WinInetMultipartUploadTest, AnAnswerWithoutEndIsCutOffInBytesAndInTime) {
+  // The default limits: a server that streams as fast as it can is cut off
+  // by the size limit.
+  int status = 0;
+  EXPECT_FALSE(Upload::SendRequest(L"", CrashServerUrl("/endless"), {{L"a", L"b"}}, {}, nullptr,
+                                   nullptr, &status));
+  EXPECT_EQ(200, status);
+  // One that sends a byte now and then stays within the bytes for long and
+  // is cut off by the time limit (short here; a minute by default).
+  Upload::SetResponseLimitsForTesting(0, 1500);
+  status = 0;
+  EXPECT_FALSE(Upload::SendRequest(L"", CrashServerUrl("/trickle"), {{L"a", L"b"}}, {}, nullptr,
+                                   nullptr, &status));
+  EXPECT_EQ(200, status);
+  // A small size limit cuts off an answer that would otherwise pass.
+  Upload::SetResponseLimitsForTesting(4, 0);
+  EXPECT_FALSE(Upload::SendRequest(L"", CrashServerUrl(UniqueUploadPath("limit")), {{L"a", L"b"}},
+                                   {}, nullptr, nullptr, &status));
+  Upload::SetResponseLimitsForTesting(0, 0);
+  std::wstring response;
+  EXPECT_TRUE(Upload::SendRequest(L"", CrashServerUrl(UniqueUploadPath("limit")), {{L"a", L"b"}},
+                                  {}, nullptr, &response, &status));
+  EXPECT_EQ(L"received", response);
+}
+
 TEST_F(WinInetMultipartUploadTest, MissingFileFailsTheUpload) {
   std::string path = UniqueUploadPath("missingfile");
   Upload::Files files = {{L"file", temp_.GetPath().Append(L"gone.zip").value()}};

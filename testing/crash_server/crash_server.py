@@ -14,7 +14,10 @@ GET (the pre-flight): the first segment of the path picks the answer.
   anything else    404
 
 POST: the path /status/<n> answers status n to any body, /short answers 200
-with a body shorter than its Content-Length; every other POST is parsed
+with a body shorter than its Content-Length, /endless answers 200 with a body
+without end (no Content-Length) sent as fast as the client takes it, and
+/trickle answers 200 with a body without end of one byte every 0.1 s; both
+stop when the client goes away. Every other POST is parsed
 strictly as multipart/form-data (boundary from the Content-Type header, CR LF
 line ends, each part's headers, the closing line, gzip when Content-Encoding
 says so) and answered 400 when malformed, else 200.
@@ -140,6 +143,21 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.flush()
         self.close_connection = True
 
+    def stream_without_end(self, slowly):
+        self.send_response(200)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        chunk = b"x" if slowly else b"x" * 16384
+        try:
+            while True:
+                self.wfile.write(chunk)
+                self.wfile.flush()
+                if slowly:
+                    time.sleep(0.1)
+        except OSError:
+            pass  # the client gave up, as it should
+
     def report_location(self, report_id, ampersand):
         host = "127.0.0.1:%d" % self.server.server_address[1]
         tail = "&x=1" if ampersand else ""
@@ -199,6 +217,11 @@ class Handler(BaseHTTPRequestHandler):
             entry["status"] = status
             self.record(entry)
             self.answer(status, b"" if status == 204 else b"ok")
+            return
+        if path in ("/endless", "/trickle"):
+            entry["status"] = 200
+            self.record(entry)
+            self.stream_without_end(path == "/trickle")
             return
         if path == "/short":
             entry["status"] = 200

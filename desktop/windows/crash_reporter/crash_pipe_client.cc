@@ -2,11 +2,24 @@
 
 #include <string.h>
 
+#include <atomic>
+
 #include <utility>
 
 #include "base/logging.h"
 
 namespace crash_reporter {
+
+namespace {
+
+std::atomic<CrashPipeClient::PipeBusyObserver> g_pipe_busy_observer{nullptr};
+
+}  // namespace
+
+// static
+void CrashPipeClient::SetPipeBusyObserverForTesting(PipeBusyObserver observer) {
+  g_pipe_busy_observer.store(observer);
+}
 
 CrashPipeClient::CrashPipeClient(std::wstring pipe_name, uint32_t dump_type, CustomInfo custom_info)
     : pipe_name_(std::move(pipe_name)), dump_type_(dump_type), custom_info_(custom_info) {}
@@ -36,11 +49,14 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
       VLOG(1) << "Cannot connect to the crash reporter's pipe (error " << error << ")";
       return base::win::ScopedHandle();
     }
-    // Another process is registering; the server takes one at a time.
-    if (!::WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs)) {
+    // Another process is registering; the server takes one at a time. A
+    // wait that fails (the time ran out just as the pipe came free, or the
+    // server was between two connections) still leaves the second attempt.
+    const bool waited = ::WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs) != FALSE;
+    if (!waited)
       VLOG(1) << "The crash reporter's pipe stayed busy (error " << ::GetLastError() << ")";
-      return base::win::ScopedHandle();
-    }
+    if (PipeBusyObserver observer = g_pipe_busy_observer.load())
+      observer(waited);
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {

@@ -45,6 +45,11 @@ class CrashPipeClient {
   // and allocates nothing, since the crashed thread may hold any of them.
   bool RequestDump(EXCEPTION_POINTERS* exception_pointers, const AssertionInfo* assertion);
 
+  // Called after each wait for a busy pipe, with whether the wait said the
+  // pipe was free, before the connection is tried again; null for none.
+  using PipeBusyObserver = void (*)(bool wait_succeeded);
+  static void SetPipeBusyObserverForTesting(PipeBusyObserver observer);
+
  private:
   base::win::ScopedHandle ConnectToPipe();
   bool RegisterOverPipe(HANDLE pipe);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/windows/crash_reporter/crash_log/crash_keys.h"
 
 namespace crash_reporter {
 
@@ -94,10 +95,15 @@ bool CrashPipeClientRecord::ReadCustomInfo() {
     PLOG(WARNING) << "Cannot read the custom info of crash client " << pid_;
     return false;
   }
-  // The client's texts end within their fields whatever it wrote.
+  // The copy keeps all 64 units of every field as the client wrote them:
+  // a value that fills its field has no terminator and is read as 64 units,
+  // and a name that fills its field is refused by the readers. Every reader
+  // stops after 64 units (CrashKeyText), so nothing is read past a field.
+  // "ptime" is the reporter's own key, and readers take the first entry of
+  // a name: one the client sent itself is no key at all.
   for (size_t i = 0; i < count; ++i) {
-    custom_info_copy_[i].name[kCustomInfoTextUnits - 1] = L'\0';
-    custom_info_copy_[i].value[kCustomInfoTextUnits - 1] = L'\0';
+    if (CrashKeyText(custom_info_copy_[i].name) == L"ptime")
+      custom_info_copy_[i].name[0] = L'\0';
   }
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);

@@ -14,6 +14,9 @@
 
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_log/crash_info.h"
+#include "desktop/windows/crash_reporter/crash_log/crash_keys.h"
+#include "desktop/windows/crash_reporter/crash_log/crash_metadata.h"
 #include "desktop/windows/crash_reporter/crash_pipe_server.h"
 
 namespace crash_reporter {
@@ -24,8 +27,11 @@ struct RecordedDump {
   DWORD exception_code = 0;
   uint32_t assertion_type = 0;
   bool has_dump_path = false;
-  // The copied custom info, in order.
+  // The copied custom info, in order, each text cut where the reporter's
+  // readers cut it.
   std::vector<std::pair<std::wstring, std::wstring>> entries;
+  // The crash-log metadata the reporter makes of it.
+  CrashInfo crash_info;
 
   // The value of |name| (the first slot that carries it), or "<missing>".
   std::wstring Value(const std::wstring& name) const {
@@ -102,7 +108,9 @@ class RecordingCrashServer {
       dump.assertion_type = assertion.type;
     CustomInfo info = client->GetCustomInfo();
     for (size_t i = 0; i < info.count; ++i)
-      dump.entries.emplace_back(info.entries[i].name, info.entries[i].value);
+      dump.entries.emplace_back(CrashKeyText(info.entries[i].name),
+                                CrashKeyText(info.entries[i].value));
+    FillCrashInfoFromKeys(info, &dump.crash_info);
     if (self->entered_) {
       ::SetEvent(self->entered_);
       ::WaitForSingleObject(self->release_, 30000);

@@ -3,6 +3,7 @@
 // either side.
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -74,6 +75,45 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
   return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
 }
 
+// Registers with "--pipe" keys whose names and values fill their fields to
+// 63 and 64 units, and one text of 65 units whose last unit lies in the
+// next entry's name, and a "ptime" of its own; then asks for a dump.
+CHILD_PROCESS_MAIN(LongKeysClient) {
+  static CustomInfoEntry entries[6] = {};
+  auto fill = [](wchar_t* field, wchar_t unit, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+      field[i] = unit;
+  };
+  fill(entries[0].name, L'a', 63);
+  fill(entries[0].value, L'x', 63);
+  fill(entries[1].name, L'b', 64);
+  wcscpy(entries[1].value, L"b64");
+  wcscpy(entries[2].name, L"value64");
+  fill(entries[2].value, L'y', 64);
+  wcscpy(entries[3].name, L"value65");
+  fill(entries[3].value, L'z', 64);
+  wcscpy(entries[4].name, L"z");
+  wcscpy(entries[4].value, L"after");
+  // The reporter's own key, sent by the client.
+  wcscpy(entries[5].name, L"ptime");
+  wcscpy(entries[5].value, L"9223372036854775807");
+  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries, 6});
+  if (!client.Register())
+    return kChildRegistrationFailed;
+  return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
+}
+
+// Registers with "--pipe" (trying again while other clients keep the pipe
+// busy) and ends at once: 0 when it registered.
+CHILD_PROCESS_MAIN(ShortLivedClient) {
+  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo());
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (client.Register())
+      return 0;
+  }
+  return kChildRegistrationFailed;
+}
+
 // Serves its own pipe, signals "--ready-event" and waits to be killed.
 CHILD_PROCESS_MAIN(ServingProcess) {
   RecordingCrashServer server;
@@ -95,6 +135,33 @@ std::wstring UniqueEventName(const wchar_t* purpose) {
   static int counter = 0;
   return std::wstring(L"VelmoCrashPipeTest.") + purpose + L"." +
          std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(++counter);
+}
+
+// Polls the server's state until it is |state|; false after |timeout_ms|.
+bool WaitForServerState(CrashPipeServer* server, CrashPipeServerState state, DWORD timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  while (server->state() != state) {
+    if (::GetTickCount64() > deadline)
+      return false;
+    ::Sleep(5);
+  }
+  return true;
+}
+
+// The busy-pipe test's connection that holds the one pipe instance, and
+// what the client saw while it waited.
+base::win::ScopedHandle* g_blocking_connection = nullptr;
+CrashPipeServer* g_busy_server = nullptr;
+std::vector<bool>* g_busy_waits = nullptr;
+
+// Lets the holder of the pipe go once the client has waited in vain, and
+// returns when the server listens again.
+void ReleaseThePipeAfterTheWait(bool wait_succeeded) {
+  g_busy_waits->push_back(wait_succeeded);
+  if (!g_blocking_connection->IsValid())
+    return;
+  g_blocking_connection->Reset();
+  EXPECT_TRUE(WaitForServerState(g_busy_server, kServerStateConnecting, 30000));
 }
 
 class CrashPipeTest : public testing::Test {
@@ -179,6 +246,115 @@ TEST_F(CrashPipeTest, ChildrenRegisterAndTheServerReadsTheirCrash) {
   EXPECT_TRUE(first.Register());  // already registered: no third record
   EXPECT_EQ(::GetCurrentProcessId(), first.server_pid());
   EXPECT_EQ(2u, server_.server()->ClientCountForTesting());
+}
+
+TEST_F(CrashPipeTest, KeysFillingTheirFieldsArriveWholeAndNoFurther) {
+  ASSERT_TRUE(server_.Start());
+  base::CommandLine command_line = testing::GetChildCommandLine("LongKeysClient");
+  command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
+  base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  EXPECT_EQ(0, ExitCodeOf(child));
+  ASSERT_EQ(1u, server_.dumps().size());
+  const RecordedDump dump = server_.dumps()[0];
+  ASSERT_EQ(7u, dump.entries.size());
+  EXPECT_EQ(std::wstring(63, L'a'), dump.entries[0].first);
+  EXPECT_EQ(std::wstring(63, L'x'), dump.entries[0].second);
+  EXPECT_EQ(std::wstring(64, L'b'), dump.entries[1].first);
+  EXPECT_EQ(std::wstring(64, L'y'), dump.entries[2].second);
+  // The 65th unit belongs to the next entry, not to this value.
+  EXPECT_EQ(std::wstring(64, L'z'), dump.entries[3].second);
+  EXPECT_EQ(L"z", dump.entries[4].first);
+  EXPECT_EQ(L"after", dump.entries[4].second);
+  // A "ptime" of the client's own is no key: the reporter's is found.
+  EXPECT_EQ(L"", dump.entries[5].first);
+  EXPECT_EQ(L"ptime", dump.entries[6].first);
+  EXPECT_NE(L"9223372036854775807", dump.Value(L"ptime"));
+
+  // In the crash log's metadata a name of 63 units is kept and one of 64 is
+  // refused; values of 64 units are kept whole.
+  std::map<std::string, std::string> metadata;
+  for (const auto& [name, value] : dump.crash_info.metadata)
+    metadata[name] = value;
+  EXPECT_EQ(std::string(63, 'x'), metadata[std::string(63, 'a')]);
+  for (const auto& [name, value] : dump.crash_info.metadata)
+    EXPECT_EQ(std::string::npos, name.find("bbb")) << name;
+  EXPECT_EQ(std::string(64, 'y'), metadata["value64"]);
+  EXPECT_EQ(std::string(64, 'z'), metadata["value65"]);
+  EXPECT_EQ("after", metadata["z"]);
+}
+
+TEST_F(CrashPipeTest, ABusyPipeIsTriedOnceMoreEvenAfterAFailedWait) {
+  ASSERT_TRUE(server_.Start());
+  // A connection that sends nothing holds the server's one instance.
+  const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+  base::win::ScopedHandle blocking;
+  for (int attempt = 0; attempt < 50 && !blocking.IsValid(); ++attempt) {
+    blocking.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    if (!blocking.IsValid())
+      ::WaitNamedPipeW(name.c_str(), 2000);
+  }
+  ASSERT_TRUE(blocking.IsValid());
+  ASSERT_TRUE(WaitForServerState(server_.server(), kServerStateReading, 30000));
+
+  // The client finds the pipe busy and waits the whole time in vain; the
+  // instance comes free only then, and the second attempt registers.
+  std::vector<bool> waits;
+  g_blocking_connection = &blocking;
+  g_busy_server = server_.server();
+  g_busy_waits = &waits;
+  CrashPipeClient::SetPipeBusyObserverForTesting(&ReleaseThePipeAfterTheWait);
+  CrashPipeClient client(name, 0, CustomInfo());
+  EXPECT_TRUE(client.Register());
+  CrashPipeClient::SetPipeBusyObserverForTesting(nullptr);
+  g_blocking_connection = nullptr;
+  g_busy_server = nullptr;
+  g_busy_waits = nullptr;
+  EXPECT_EQ(std::vector<bool>{false}, waits);
+  EXPECT_EQ(1u, server_.server()->ClientCountForTesting());
+}
+
+TEST_F(CrashPipeTest, EndedClientsLeaveTheListAndHoldNoHandles) {
+  ASSERT_TRUE(server_.Start());
+  // Clients are started a few at a time, as installers start beside each
+  // other.
+  constexpr int kBatch = 8;
+  auto run_batch = [this] {
+    std::vector<base::Process> children;
+    for (int i = 0; i < kBatch; ++i) {
+      base::CommandLine command_line = testing::GetChildCommandLine("ShortLivedClient");
+      command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
+      children.push_back(base::LaunchProcess(command_line, base::LaunchOptions()));
+      EXPECT_TRUE(children.back().IsValid());
+    }
+    for (base::Process& child : children)
+      EXPECT_EQ(0, ExitCodeOf(child));
+  };
+  // A record leaves the list once its process has ended.
+  auto wait_until_listed = [this](size_t count) {
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (server_.server()->ClientCountForTesting() != count && ::GetTickCount64() < deadline)
+      ::Sleep(10);
+    return server_.server()->ClientCountForTesting();
+  };
+
+  run_batch();
+  ASSERT_EQ(0u, wait_until_listed(0));
+  DWORD handles_after_first = 0;
+  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_after_first));
+  for (int round = 1; round < 200 / kBatch; ++round) {
+    run_batch();
+    if (HasFailure())
+      return;
+  }
+  ASSERT_EQ(0u, wait_until_listed(0));
+  DWORD handles_at_end = 0;
+  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_at_end));
+  // Each record holds the client's process, two events and two waits: a
+  // record or a handle left per client would be hundreds. The slack allows
+  // for the thread pool's own threads, which come and go with the load.
+  EXPECT_LE(handles_at_end, handles_after_first + 48);
 }
 
 TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {

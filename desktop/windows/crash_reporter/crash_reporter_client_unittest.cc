@@ -13,6 +13,7 @@
 #include "base/string_split.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
+#include "base/win/crash_hook.h"
 #include "desktop/windows/crash_reporter/crash_keys_page.h"
 #include "desktop/windows/crash_reporter/crash_pipe_test_support.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
@@ -55,6 +56,23 @@ CHILD_PROCESS_MAIN(StartUpProbe) {
   WriteMarker(L"result", std::to_string(ensured) + " " + std::to_string(GetCrashReporterPid()) +
                              " " + std::to_string(GetInstallerCrashHandler() != nullptr));
   return 0;
+}
+
+// As an installer process with the reporter named by "crash-reporter-pid":
+// checks that the crash hook is the reporter's, then faults inside a guarded
+// call, which the hook reports and ends with exit code 1.
+CHILD_PROCESS_MAIN(GuardedCrashClient) {
+  if (!EnsureCrashReporterProcess())
+    return 2;
+  ConnectCrashReporterClient();
+  if (!GetInstallerCrashHandler())
+    return 3;
+  base::win::CrashHook installed = base::win::ExchangeCrashHook(nullptr);
+  base::win::ExchangeCrashHook(installed);
+  if (installed != &DumpAndTerminate)
+    return 4;
+  base::win::RunGuarded([] { *static_cast<volatile int*>(nullptr) = 1; });
+  return 5;
 }
 
 std::wstring Letters(size_t count) {
@@ -206,6 +224,24 @@ TEST(CrashKeysPageTest, TheReporterReadsThePageOutOfTheCrashedProcess) {
 }
 
 #endif  // defined(VELMO_TEST_CRASH_TRIGGER)
+
+TEST(CrashReporterClientTest, ACrashInAGuardedCallReachesTheReporterThroughTheHook) {
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  base::CommandLine command_line = testing::GetChildCommandLine("GuardedCrashClient");
+  command_line.AppendSwitchASCII(installer::kCrashReporterPidSwitch,
+                                 std::to_string(::GetCurrentProcessId()));
+  base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(child.WaitForExitWithTimeout(60000, &exit_code));
+  // The hook ended the process itself: without it the fault would have gone
+  // on to the process's crash filter and ended it with its own status.
+  EXPECT_EQ(1, exit_code);
+  ASSERT_EQ(1u, server.dumps().size());
+  EXPECT_EQ(child.Pid(), server.dumps()[0].pid);
+  EXPECT_EQ(0xC0000005, server.dumps()[0].exception_code);
+}
 
 TEST(CrashKeysPageTest, WritesAreCutToTheirSlotsAndLeaveThePageReadOnly) {
   CrashKeysPage* page = CrashKeysPage::GetInstance();

@@ -67,12 +67,10 @@ void HandleClientCrash(void* context, const CrashPipeClientRecord* client, const
   }
   logger.AppendToCrashLog(text_log);
 
-  std::wstring active_url;
-  GetCrashKeyValue(keys, L"active_url", &active_url);
   std::wstring report_id;
   std::wstring location;
-  const int answer = QueryCrashServer(active_url, DetectCrashOrigin(keys), &report_id, &location,
-                                      kCrashServerQueryTimeoutMs);
+  const int answer =
+      QueryCrashServerForCrash(CrashUrl(), keys, &report_id, &location, kCrashServerQueryTimeoutMs);
   const CrashLogDirectories& directories = GetCrashLogDirectories();
   if (answer == kCrashServerBusy) {
     // The server asked for no more reports now: the log is not sent.

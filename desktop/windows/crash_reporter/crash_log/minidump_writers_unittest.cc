@@ -7,9 +7,11 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_log/crashed_child_for_test.h"
 #include "desktop/windows/crash_reporter/crash_log/server_minidump_writer.h"
 #include "desktop/windows/crash_reporter/crash_log/size_limited_minidump.h"
@@ -135,6 +137,94 @@ TEST_F(MinidumpWritersTest, TooLargeForTheLimitTwiceGivesNoFile) {
   EXPECT_FALSE(base::PathExists(DumpPath()));
 }
 
+// A dump writer that writes a dump of a size chosen per type, or fails.
+struct FakeDumpWriter {
+  static std::vector<MINIDUMP_TYPE> types;
+  static std::map<MINIDUMP_TYPE, size_t> sizes;
+  static std::map<MINIDUMP_TYPE, DWORD> errors;
+
+  static BOOL WINAPI Write(HANDLE, DWORD, HANDLE file, MINIDUMP_TYPE type,
+                           PMINIDUMP_EXCEPTION_INFORMATION, PMINIDUMP_USER_STREAM_INFORMATION,
+                           PMINIDUMP_CALLBACK_INFORMATION) {
+    types.push_back(type);
+    if (errors.count(type)) {
+      ::SetLastError(errors[type]);
+      return FALSE;
+    }
+    const std::string bytes(sizes[type], type == MiniDumpNormal ? 'n' : 'i');
+    DWORD written = 0;
+    return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  }
+};
+std::vector<MINIDUMP_TYPE> FakeDumpWriter::types;
+std::map<MINIDUMP_TYPE, size_t> FakeDumpWriter::sizes;
+std::map<MINIDUMP_TYPE, DWORD> FakeDumpWriter::errors;
+
+// Wine writes the same dump for every type, so the fallback to a normal
+// dump is driven by a writer of the test's own.
+TEST_F(MinidumpWritersTest, ADumpTooLargeOrRefusedFallsBackToANormalOne) {
+  MinidumpWriteFunction previous = SetMinidumpWriterForTesting(&FakeDumpWriter::Write);
+  ExceptionInfoBlock block = {};
+  struct Case {
+    const char* what;
+    std::map<MINIDUMP_TYPE, DWORD> errors;
+    bool written;
+    std::vector<MINIDUMP_TYPE> types;
+    std::string contents;
+  };
+  const Case cases[] = {
+      {"too large",
+       {},
+       true,
+       {MiniDumpWithIndirectlyReferencedMemory, MiniDumpNormal},
+       std::string(100, 'n')},
+      {"invalid argument",
+       {{MiniDumpWithIndirectlyReferencedMemory, static_cast<DWORD>(0x80070057)}},
+       true,
+       {MiniDumpWithIndirectlyReferencedMemory, MiniDumpNormal},
+       std::string(100, 'n')},
+      {"other failure",
+       {{MiniDumpWithIndirectlyReferencedMemory, ERROR_ACCESS_DENIED}},
+       false,
+       {MiniDumpWithIndirectlyReferencedMemory},
+       ""},
+  };
+  for (const Case& test_case : cases) {
+    FakeDumpWriter::types.clear();
+    FakeDumpWriter::sizes = {{MiniDumpWithIndirectlyReferencedMemory, 5000}, {MiniDumpNormal, 100}};
+    FakeDumpWriter::errors = test_case.errors;
+    const base::FilePath path = DumpPath();
+    bool written = false;
+    {
+      base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(file.IsValid());
+      written = WriteSizeLimitedMinidump(::GetCurrentProcess(), ::GetCurrentProcessId(), block,
+                                         file.Get(), 1000);
+    }
+    EXPECT_EQ(test_case.written, written) << test_case.what;
+    EXPECT_EQ(test_case.types, FakeDumpWriter::types) << test_case.what;
+    std::string contents;
+    ASSERT_TRUE(base::ReadFileToString(path, &contents));
+    if (test_case.written) {
+      EXPECT_EQ(test_case.contents, contents) << test_case.what;
+    }
+  }
+  // The first dump that fits is kept as it is.
+  FakeDumpWriter::types.clear();
+  FakeDumpWriter::errors.clear();
+  FakeDumpWriter::sizes = {{MiniDumpWithIndirectlyReferencedMemory, 900}, {MiniDumpNormal, 100}};
+  {
+    base::win::ScopedHandle file(::CreateFileW(DumpPath().c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(WriteSizeLimitedMinidump(::GetCurrentProcess(), ::GetCurrentProcessId(), block,
+                                         file.Get(), 1000));
+  }
+  EXPECT_EQ(std::vector<MINIDUMP_TYPE>{MiniDumpWithIndirectlyReferencedMemory},
+            FakeDumpWriter::types);
+  SetMinidumpWriterForTesting(previous);
+}
+
 TEST_F(MinidumpWritersTest, ServerWriterNamesDumpsByGuid) {
   CrashedChild child;
   ASSERT_TRUE(child.Start(0, kPureCallAssertion, 0xC0000008));
@@ -209,6 +299,50 @@ TEST_F(MinidumpWritersTest, PipeServerGeneratesDumps) {
   EXPECT_EQ(crashed_thread, dump.Get<MINIDUMP_EXCEPTION_STREAM>(ExceptionStream).ThreadId);
   EXPECT_TRUE(dump.Has(kDumpRequestStreamType));
   EXPECT_TRUE(dump.Has(kServerAssertionStreamType));
+}
+
+// A dump the server cannot write leaves no file behind, skips the callback
+// and still releases the client: here a client that asks for a full-memory
+// dump, which this writer refuses, and one whose exception pointers lead
+// nowhere.
+TEST_F(MinidumpWritersTest, PipeServerLeavesNoFileOfAFailedDump) {
+  DumpPaths recorded;
+  const std::wstring folder = temp_.GetPath().value();
+  const std::wstring pipe = std::wstring(kCrashPipeNamePrefix) + L"FailedDumpTest" +
+                            std::to_wstring(::GetCurrentProcessId());
+  CrashPipeServer server(pipe, nullptr, nullptr, nullptr, &DumpPaths::OnDump, &recorded, nullptr,
+                         nullptr, nullptr, nullptr, true, &folder);
+  ASSERT_TRUE(server.Start());
+  struct Case {
+    uint32_t dump_type;
+    bool readable_pointers;
+  };
+  for (const Case& test_case : {Case{MiniDumpWithFullMemory, true}, Case{0, false}}) {
+    bool released = false;
+    std::thread crashing([&] {
+      CrashPipeClient client(pipe, test_case.dump_type, CustomInfo());
+      EXCEPTION_RECORD record = {};
+      record.ExceptionCode = 0xE0000003;
+      CONTEXT context = {};
+      EXCEPTION_POINTERS pointers = {&record, &context};
+      EXCEPTION_POINTERS* given =
+          test_case.readable_pointers ? &pointers : reinterpret_cast<EXCEPTION_POINTERS*>(0x10);
+      released = client.Register() && client.RequestDump(given, nullptr);
+    });
+    crashing.join();
+    EXPECT_TRUE(released) << test_case.dump_type;
+    EXPECT_TRUE(recorded.paths.empty()) << test_case.dump_type;
+    std::vector<std::wstring> left;
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((folder + L"\\*.dmp").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        left.push_back(found.cFileName);
+      } while (::FindNextFileW(search, &found));
+      ::FindClose(search);
+    }
+    EXPECT_TRUE(left.empty()) << test_case.dump_type << ": " << (left.empty() ? L"" : left[0]);
+  }
 }
 
 }  // namespace

@@ -4,20 +4,11 @@
 #include <psapi.h>
 
 #include "base/logging.h"
-#include "base/scoped_generic.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_log/mapped_section_view.h"
 #include "desktop/windows/crash_reporter/crash_log/module_file_parser.h"
 
 namespace crash_reporter {
-namespace {
-
-struct ViewTraits {
-  static const void* InvalidValue() { return nullptr; }
-  static void Free(const void*& view) { ::UnmapViewOfFile(view); }
-};
-using ScopedView = base::ScopedGeneric<const void*, ViewTraits>;
-
-}  // namespace
 
 std::string NarrowModuleText(std::wstring_view text) {
   std::string narrow;
@@ -51,31 +42,30 @@ void ModuleInfoImpl::ReadFile(const base::FilePath& path) {
     return;
 
   const std::string log_name = name_.empty() ? std::string("<unknown>") : name_;
-  LARGE_INTEGER file_size = {};
   base::win::ScopedHandle mapping(
       ::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping.IsValid()) {
     LOG(ERROR) << "CreateFileMappingFailed for " << log_name;
     return;
   }
-  ScopedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
-  if (!view.IsValid() || !::GetFileSizeEx(file.Get(), &file_size)) {
+  // The size comes from the mapping: the file may grow meanwhile, and the
+  // view holds only what the mapping took.
+  MappedSectionView view;
+  if (!view.Map(mapping.Get())) {
     LOG(ERROR) << "MapViewOfFile failed for " << log_name;
     return;
   }
   ModuleFileData data;
   data.name = name_;
-  if (!ParseModuleFile(static_cast<const uint8_t*>(view.Get()),
-                       static_cast<size_t>(file_size.QuadPart), load_address_, name_, &data)) {
+  if (!ParseModuleFile(view.data(), view.size(), load_address_, name_, &data))
     return;
-  }
   name_ = data.name;
   file_version_ = data.file_version;
   time_stamp_ = data.time_stamp;
   code_end_ = data.code_end;
   if (name_.empty()) {
     char mapped_name[MAX_PATH] = {};
-    DWORD length = ::GetMappedFileNameA(::GetCurrentProcess(), const_cast<void*>(view.Get()),
+    DWORD length = ::GetMappedFileNameA(::GetCurrentProcess(), const_cast<uint8_t*>(view.data()),
                                         mapped_name, MAX_PATH);
     if (length == 0) {
       LOG(ERROR) << "GetMappedFileNameA failed";

@@ -1,5 +1,6 @@
 #include "desktop/windows/crash_reporter/crash_log/report_fields.h"
 
+#include "base/logging.h"
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
@@ -15,6 +16,8 @@ constexpr DWORD kEmailUnits = 192;
 // FILETIME of 1970-01-01, in 100 ns units.
 constexpr int64_t kUnixEpochFileTime = 116444736000000000;
 constexpr int64_t kFileTimePerMillisecond = 10000;
+// An uptime beyond this (about 200 years, either way) is no process's.
+constexpr int64_t kMaxUptimeMilliseconds = 200ll * 366 * 24 * 3600 * 1000;
 
 void Insert(ReportFields* fields, const std::wstring& name, const std::wstring& value) {
   fields->emplace(name, value);
@@ -83,8 +86,17 @@ void AddTimeFields(HANDLE process, const CustomInfo* keys, uint64_t now, ReportF
   bool has_uptime = false;
   int64_t uptime_ms = 0;
   std::wstring ptime;
-  if (keys && GetCrashKeyValue(*keys, L"ptime", &ptime))
-    has_uptime = base::StringToInt64_16(ptime, &uptime_ms);
+  if (keys && GetCrashKeyValue(*keys, L"ptime", &ptime) &&
+      base::StringToInt64_16(ptime, &uptime_ms)) {
+    // The client may send a "ptime" of its own: only an uptime within what
+    // a process can have is used, so that the sums below cannot overflow.
+    has_uptime = uptime_ms >= -kMaxUptimeMilliseconds && uptime_ms <= kMaxUptimeMilliseconds;
+    if (!has_uptime) {
+      LOG(WARNING) << "Ignoring the crashed process's uptime of " << uptime_ms
+                   << " ms: out of range";
+      uptime_ms = 0;
+    }
+  }
   const int64_t uptime = uptime_ms * kFileTimePerMillisecond;
 
   int64_t startup = 0;

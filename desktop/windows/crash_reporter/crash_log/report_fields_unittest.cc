@@ -181,6 +181,22 @@ TEST(ReportFieldsTest, TimeFields) {
   const CustomInfo abc_info = abc.info();
   AddTimeFields(::GetCurrentProcess(), &abc_info, now, &unparsable);
   EXPECT_EQ(std::to_wstring(now_seconds), Field(unparsable, L"CrashTime"));
+
+  // A client may send a "ptime" of its own: one that no process can have is
+  // dropped, as if there were none, instead of overflowing the sums.
+  for (const wchar_t* value :
+       {L"9223372036854775807", L"-9223372036854775808", L"922337203685477", L"-922337203685477"}) {
+    TestCrashKeys huge = {{L"ptime", value}};
+    const CustomInfo huge_info = huge.info();
+    ReportFields with_process;
+    AddTimeFields(::GetCurrentProcess(), &huge_info, now, &with_process);
+    EXPECT_EQ(std::to_wstring(Seconds(creation)), Field(with_process, L"StartupTime")) << value;
+    EXPECT_EQ(std::to_wstring(now_seconds), Field(with_process, L"CrashTime")) << value;
+    ReportFields without_process;
+    AddTimeFields(nullptr, &huge_info, now, &without_process);
+    EXPECT_EQ(std::to_wstring(now_seconds), Field(without_process, L"StartupTime")) << value;
+    EXPECT_EQ(std::to_wstring(now_seconds), Field(without_process, L"CrashTime")) << value;
+  }
 }
 
 TEST(ReportFieldsTest, SelfReport) {

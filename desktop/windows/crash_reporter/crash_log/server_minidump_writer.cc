@@ -94,8 +94,18 @@ bool ServerMinidumpWriter::CreateDumpFile(std::wstring* path) {
     PLOG(ERROR) << "Cannot create the dump file " << file;
     return false;
   }
+  dump_path_ = file;
   *path = file;
   return true;
+}
+
+void ServerMinidumpWriter::DiscardDumpFile() {
+  if (dump_path_.empty())
+    return;
+  dump_file_.Reset();
+  if (!::DeleteFileW(dump_path_.c_str()))
+    PLOG(ERROR) << "Cannot delete the unwritten dump file " << dump_path_;
+  dump_path_.clear();
 }
 
 bool ServerMinidumpWriter::LoadDbghelp() {
@@ -145,6 +155,14 @@ bool ServerMinidumpWriter::ReadHandleTrace(std::string* stream) {
 }
 
 bool ServerMinidumpWriter::WriteMinidump() {
+  // A dump that was not written leaves no empty file behind.
+  if (WriteIntoDumpFile())
+    return true;
+  DiscardDumpFile();
+  return false;
+}
+
+bool ServerMinidumpWriter::WriteIntoDumpFile() {
   if (!dump_file_.IsValid()) {
     LOG(ERROR) << "No dump file to write to";
     return false;
@@ -172,7 +190,6 @@ bool ServerMinidumpWriter::WriteMinidump() {
   if (assertion_address_) {
     if (!ReadBytes(assertion_address_, &assertion, sizeof(assertion))) {
       PLOG(ERROR) << "Cannot read the assertion of process " << pid_;
-      dump_file_.Reset();
       return false;
     }
     streams.push_back({kServerAssertionStreamType, sizeof(assertion), &assertion});

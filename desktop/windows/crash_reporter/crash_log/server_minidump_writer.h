@@ -41,9 +41,14 @@ class ServerMinidumpWriter {
   // Creates "<dump folder>\<guid>.dmp"; false (logged) when a dump file is
   // already open or it cannot be created.
   bool CreateDumpFile(std::wstring* path);
+  // Writes the dump into the file CreateDumpFile() made; on failure the
+  // file is closed and deleted.
   bool WriteMinidump();
 
  private:
+  bool WriteIntoDumpFile();
+  // Closes and deletes the file CreateDumpFile() made, if any.
+  void DiscardDumpFile();
   bool LoadDbghelp();
   // Reads |size| bytes at |address| of the client or of this process.
   bool ReadBytes(uint64_t address, void* out, size_t size) const;
@@ -65,6 +70,7 @@ class ServerMinidumpWriter {
   void* write_dump_ = nullptr;
   base::win::LibraryHolder rpcrt4_;
   base::win::ScopedHandle dump_file_;
+  std::wstring dump_path_;
 };
 
 }  // namespace crash_reporter

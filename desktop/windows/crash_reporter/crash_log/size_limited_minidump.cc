@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <dbghelp.h>
 
+#include <atomic>
 #include <string>
 
 #include "base/logging.h"
@@ -13,6 +14,8 @@
 
 namespace crash_reporter {
 namespace {
+
+std::atomic<MinidumpWriteFunction> g_test_writer{nullptr};
 
 constexpr MINIDUMP_TYPE kDumpTypes[] = {MiniDumpWithIndirectlyReferencedMemory, MiniDumpNormal};
 constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x80070057);
@@ -36,11 +39,14 @@ base::win::ScopedHandle OpenCrashedProcess(DWORD pid) {
 bool WriteSizeLimitedMinidump(HANDLE process, DWORD pid, const ExceptionInfoBlock& block,
                               HANDLE file, uint64_t size_limit) {
   base::win::LibraryHolder dbghelp;
-  if (!dbghelp.Load(L"dbghelp.dll"))
-    return false;
-  auto write_dump = dbghelp.GetFunction<decltype(&::MiniDumpWriteDump)>("MiniDumpWriteDump");
-  if (!write_dump)
-    return false;
+  MinidumpWriteFunction write_dump = g_test_writer.load();
+  if (!write_dump) {
+    if (!dbghelp.Load(L"dbghelp.dll"))
+      return false;
+    write_dump = dbghelp.GetFunction<MinidumpWriteFunction>("MiniDumpWriteDump");
+    if (!write_dump)
+      return false;
+  }
 
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
   exception.ThreadId = block.thread_id;
@@ -88,6 +94,10 @@ bool WriteSizeLimitedMinidump(HANDLE process, DWORD pid, const ExceptionInfoBloc
   }
   LOG(ERROR) << "No minidump of process " << pid << " fits " << size_limit << " bytes";
   return false;
+}
+
+MinidumpWriteFunction SetMinidumpWriterForTesting(MinidumpWriteFunction writer) {
+  return g_test_writer.exchange(writer);
 }
 
 bool WriteMinidumpFile(HANDLE process, DWORD pid, const ExceptionInfoBlock& block,

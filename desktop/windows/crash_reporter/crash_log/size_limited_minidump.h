@@ -4,6 +4,8 @@
 #define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_LOG_SIZE_LIMITED_MINIDUMP_H_
 
 #include <windows.h>
+// dbghelp.h needs the types of windows.h first.
+#include <dbghelp.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +49,11 @@ bool WriteMinidumpFile(HANDLE process, DWORD pid, const ExceptionInfoBlock& bloc
 // Writes into |file|: false when no attempt fits |size_limit|.
 bool WriteSizeLimitedMinidump(HANDLE process, DWORD pid, const ExceptionInfoBlock& block,
                               HANDLE file, uint64_t size_limit);
+
+// The system's dump writer is used unless a test puts its own in place
+// (null goes back to the system's); returns the previous one.
+using MinidumpWriteFunction = decltype(&::MiniDumpWriteDump);
+MinidumpWriteFunction SetMinidumpWriterForTesting(MinidumpWriteFunction writer);
 
 }  // namespace crash_reporter
 

@@ -79,6 +79,35 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FrontEndCrashTest, testing::ValuesIn(InstallerCr
                            return CrashKindTestName(info.param);
                          });
 
+// Without keep-logs the reporter deletes what it uploaded once the uploads
+// are done: the text log, its zip and the minidump.
+TEST_F(FrontEndCrashTest, UploadedFilesAreDeletedWithoutKeepLogs) {
+  const CrashUploadPaths paths("nokeep");
+  base::Process installer =
+      StartCrashingFrontEnd("access-violation", paths.crash_path, paths.collector_path, false);
+  ASSERT_TRUE(installer.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(installer.WaitForExitWithTimeout(60000, &exit_code));
+  EXPECT_EQ(0xC0000005, static_cast<DWORD>(exit_code));
+  auto requests = testing_crash::WaitForRequests(paths.crash_path, 2, 60000);
+  ASSERT_EQ(2u, requests.size());
+  ASSERT_EQ(1u, testing_crash::WaitForRequests(paths.collector_path, 1, 60000).size());
+  // The upload names the zip by its path, which names the reporter.
+  testing_crash::RecordedFile zip;
+  ASSERT_TRUE(testing_crash::FindRecordedFile(*requests[1], "file", &zip));
+  const base::FilePath zip_path(base::UTF8ToWide(zip.filename));
+  EXPECT_EQ(logs_, zip_path.DirName());
+  // With its parent gone and its uploads done the reporter ends; its jobs
+  // delete their files before they let it go.
+  base::win::ScopedHandle reporter(::OpenProcess(SYNCHRONIZE, FALSE, ReporterPidOf(zip_path)));
+  if (reporter.IsValid()) {
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(reporter.Get(), 60000));
+  }
+  EXPECT_TRUE(FilesEndingWith(logs_, L".txt").empty());
+  EXPECT_TRUE(FilesEndingWith(logs_, L".zip").empty());
+  EXPECT_TRUE(FilesEndingWith(logs_, L".dmp").empty());
+}
+
 TEST_F(FrontEndCrashTest, ABusyServerGetsNoCrashLogAndTheLogIsDeleted) {
   const std::string crash_path = testing_crash::UniqueUploadPath("503");
   const std::string busy_path = "/503" + crash_path;

@@ -8,6 +8,7 @@
 #include "base/utf_string_conversions.h"
 #include "crash_upload/net/scoped_internet_handle.h"
 #include "crash_upload/net/wininet_multipart_upload.h"
+#include "desktop/windows/crash_reporter/crash_log/crash_keys.h"
 #include "desktop/windows/crash_reporter/upload/crash_server_urls.h"
 
 namespace crash_reporter {
@@ -19,7 +20,7 @@ using crash_upload::ScopedInternetHandle;
 bool AddHeader(HINTERNET request, const wchar_t* name, const std::wstring& value) {
   if (value.empty())
     return true;
-  std::wstring line = std::wstring(name) + L": " + value + L"\r\n";
+  std::wstring line = std::wstring(name) + L": " + HeaderSafeText(value) + L"\r\n";
   if (!HttpAddRequestHeadersW(request, line.c_str(), static_cast<DWORD>(line.size()),
                               HTTP_ADDREQ_FLAG_ADD_IF_NEW)) {
     PLOG(ERROR) << "HttpAddRequestHeaders for the crash server pre-flight";
@@ -50,6 +51,16 @@ bool ReadLocation(HINTERNET request, std::wstring* location) {
 }
 
 }  // namespace
+
+std::wstring HeaderSafeText(std::wstring_view text) {
+  std::wstring safe;
+  safe.reserve(text.size());
+  for (wchar_t unit : text) {
+    if (unit >= 0x20 && unit != 0x7F)
+      safe.push_back(unit);
+  }
+  return safe;
+}
 
 int QueryCrashServer(const std::wstring& crash_url, const std::wstring& crash_url_header,
                      const std::wstring& origin, std::wstring* report_id, std::wstring* location,
@@ -130,6 +141,15 @@ int QueryCrashServer(const std::wstring& crash_url, const std::wstring& crash_ur
 int QueryCrashServer(const std::wstring& crash_url_header, const std::wstring& origin,
                      std::wstring* report_id, std::wstring* location, DWORD timeout_ms) {
   return QueryCrashServer(CrashUrl(), crash_url_header, origin, report_id, location, timeout_ms);
+}
+
+int QueryCrashServerForCrash(const std::wstring& crash_url, const CustomInfo& keys,
+                             std::wstring* report_id, std::wstring* location, DWORD timeout_ms) {
+  // A long address is spread over a run of slots: the server gets all of it.
+  std::wstring active_url;
+  JoinCrashKeyValues(keys, L"active_url", &active_url);
+  return QueryCrashServer(crash_url, active_url, DetectCrashOrigin(keys), report_id, location,
+                          timeout_ms);
 }
 
 }  // namespace crash_reporter

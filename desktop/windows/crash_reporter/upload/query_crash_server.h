@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
+
+#include "desktop/windows/crash_reporter/crash_pipe_message.h"
 
 namespace crash_reporter {
 
@@ -27,6 +30,16 @@ int QueryCrashServer(const std::wstring& crash_url, const std::wstring& crash_ur
 // The same against CrashUrl().
 int QueryCrashServer(const std::wstring& crash_url_header, const std::wstring& origin,
                      std::wstring* report_id, std::wstring* location, DWORD timeout_ms);
+
+// The pre-flight of one client crash: the crashed page's address (every
+// "active_url" slot, joined) and the crash's origin come from its keys.
+int QueryCrashServerForCrash(const std::wstring& crash_url, const CustomInfo& keys,
+                             std::wstring* report_id, std::wstring* location, DWORD timeout_ms);
+
+// |text| without control characters (below 0x20, and 0x7F). Header values
+// made of a crashed client's data pass through it: a CR or LF there would
+// start a header of the client's choosing.
+std::wstring HeaderSafeText(std::wstring_view text);
 
 }  // namespace crash_reporter
 

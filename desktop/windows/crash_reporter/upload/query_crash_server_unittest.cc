@@ -1,7 +1,11 @@
 #include "desktop/windows/crash_reporter/upload/query_crash_server.h"
 
+#include <wchar.h>
+
 #include <string>
 
+#include "base/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_pipe_message.h"
 #include "gtest/gtest.h"
 #include "testing/crash_server/crash_server_client.h"
 
@@ -34,6 +38,40 @@ TEST(QueryCrashServerTest, RedirectWithIdGivesTheIdAndLocationAndCarriesTheHeade
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ("", testing_crash::RecordedHeader(*requests.back(), "X-Velmo-Crash-URL"));
   EXPECT_EQ("", testing_crash::RecordedHeader(*requests.back(), "X-Origin"));
+}
+
+// The slots of one crash key, as the crash keys page fills them.
+void SetSlot(CustomInfoEntry* entry, const wchar_t* name, const std::wstring& value) {
+  wcsncpy(entry->name, name, kCustomInfoTextUnits);
+  wcsncpy(entry->value, value.c_str(), kCustomInfoTextUnits);
+}
+
+TEST(QueryCrashServerTest, ACrashSendsItsWholeAddressAndNoHeaderOfItsOwn) {
+  // An address over three slots whose last slot tries to start a header.
+  const std::wstring first = L"https://page.example/" + std::wstring(42, L'a');
+  const std::wstring second(63, L'b');
+  const std::wstring third = L"c\r\nX-Injected: yes\n\tz";
+  CustomInfoEntry entries[5] = {};
+  SetSlot(&entries[0], L"process_type", L"installer");
+  SetSlot(&entries[1], L"active_url", first);
+  SetSlot(&entries[2], L"active_url", second);
+  SetSlot(&entries[3], L"active_url", third);
+  SetSlot(&entries[4], L"origin", L"VlAutoStress");
+  const std::string path = testing_crash::UniqueUploadPath("303/slots");
+  std::wstring id, location;
+  EXPECT_EQ(
+      kCrashServerWantsReport,
+      QueryCrashServerForCrash(CrashServerUrl(path), CustomInfo{entries, 5}, &id, &location, 3000));
+  auto requests = RecordedRequests(path);
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(base::WideToUTF8(first + second) + "cX-Injected: yesz",
+            testing_crash::RecordedHeader(*requests[0], "X-Velmo-Crash-URL"));
+  EXPECT_EQ("", testing_crash::RecordedHeader(*requests[0], "X-Injected"));
+  EXPECT_EQ("VlAutoStress", testing_crash::RecordedHeader(*requests[0], "X-Origin"));
+
+  EXPECT_EQ(L"ab", HeaderSafeText(L"\ra\x7f\x1f"
+                                  L"b\n"));
+  EXPECT_EQ(L"\x00e9t\x00e9", HeaderSafeText(L"\x00e9t\x00e9"));
 }
 
 TEST(QueryCrashServerTest, OtherAnswersAndBadUrls) {
