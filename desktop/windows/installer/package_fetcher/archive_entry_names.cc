@@ -34,9 +34,9 @@ std::wstring SameFileKey(std::wstring_view name) {
   if (key.empty())
     return key;
   std::wstring upper(key.size(), L'\0');
-  const int length =
-      ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.data(), static_cast<int>(key.size()),
-                      upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  const int length = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.data(),
+                                     static_cast<int>(key.size()), upper.data(),
+                                     static_cast<int>(upper.size()), nullptr, nullptr, 0);
   if (length <= 0)
     return key;
   upper.resize(static_cast<size_t>(length));

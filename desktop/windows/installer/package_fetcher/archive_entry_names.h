@@ -15,7 +15,8 @@ namespace installer {
 inline constexpr size_t kMaxNameComponentLength = 255;
 
 // |name| as UTF-8 for a log line: control characters as \xNN, unpaired
-// surrogates as \uXXXX, and at most |max_length| characters of the name followed by "..." and its length.
+// surrogates as \uXXXX, and at most |max_length| characters of the name followed by "..." and its
+// length.
 std::string EscapeEntryName(std::wstring_view name, size_t max_length = 260);
 
 // The length of the longest component of |name| ("\" or "/" between them).

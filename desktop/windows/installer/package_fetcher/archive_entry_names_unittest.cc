@@ -14,7 +14,8 @@ TEST(ArchiveEntryNamesTest, EscapesWhatALogLineCannotHold) {
   EXPECT_EQ("\xC3\xA9t\xC3\xA9", EscapeEntryName(L"\x00E9t\x00E9"));
   // A pair of surrogates is one character; a lone one cannot be UTF-8.
   EXPECT_EQ("\xF0\x9F\x98\x80", EscapeEntryName(L"\xD83D\xDE00"));
-  EXPECT_EQ("a\\uD800b", EscapeEntryName(L"a\xD800" L"b"));
+  EXPECT_EQ("a\\uD800b", EscapeEntryName(L"a\xD800"
+                                         L"b"));
   EXPECT_EQ("abc... (6 characters)", EscapeEntryName(L"abcdef", 3));
 }
 
