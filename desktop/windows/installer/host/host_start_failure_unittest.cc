@@ -61,7 +61,8 @@ TEST(HostStartFailureTest, AHostWithoutItsEngineSaysWhy) {
   EXPECT_EQ(1, exit_code);
 
   const std::string expected = "Installer start failed: cannot load the installer engine " +
-                               host.DirName().Append(L"installer_engine.dll").AsUTF8Unsafe() + " (error ";
+                               host.DirName().Append(L"installer_engine.dll").AsUTF8Unsafe() +
+                               " (error ";
   std::string said;
   ASSERT_TRUE(base::ReadFileToString(error_file, &said));
   EXPECT_NE(std::string::npos, said.find(expected)) << said;
