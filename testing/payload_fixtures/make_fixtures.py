@@ -22,8 +22,10 @@ through osslsigncode, some damaged on purpose:
     length_before_start.exe    unsigned_full.exe whose length points before the file start
 Archives (<output>/archives/*.7z) of the tree in <output>/archives/tree (files
 with fixed modification times, a PE file, nested and empty folders, an
-empty file), in several methods; damaged copies; and copies whose entry
-names are rewritten to reach outside the unpacking folder.
+empty file), in several methods; damaged copies; copies whose entry
+names are rewritten to reach outside the unpacking folder, to hold control
+characters or to be too long for Windows; blocks that claim far more than
+they hold; and two entries that name one file on Windows.
 The tracking data is in tracking_data.bin, the package in package.7z.
 """
 import os
