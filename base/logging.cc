@@ -41,6 +41,8 @@ struct LoggingState {
   bool file_open_failed = false;
   int vlog_level = 0;
   std::vector<VmodulePattern> vmodule;
+  // The text of the first ERROR or FATAL line.
+  std::string first_error;
 };
 
 // Never destroyed: log statements may run during process exit.
@@ -192,6 +194,12 @@ void SetLogItems(bool enable_process_id, bool enable_thread_id, bool enable_time
 
 void SetLogMessageHandler(LogMessageHandlerFunction handler) { g_message_handler = handler; }
 
+std::string GetFirstErrorMessage() {
+  LoggingState& state = State();
+  base::AutoLock lock(state.lock);
+  return state.first_error;
+}
+
 LogMessageHandlerFunction GetLogMessageHandler() { return g_message_handler; }
 
 void SetMinLogLevel(int level) { g_min_log_level = level < LOG_FATAL ? level : LOG_FATAL; }
@@ -284,8 +292,13 @@ LogMessage::~LogMessage() {
 
   LogMessageHandlerFunction handler = g_message_handler;
   bool handled = handler && handler(severity_, file_, line_, message_start_, line);
+  LoggingState& state = State();
+  if (severity_ >= LOG_ERROR) {
+    base::AutoLock lock(state.lock);
+    if (state.first_error.empty())
+      state.first_error = line.substr(message_start_, line.size() - message_start_ - 1);
+  }
   if (!handled) {
-    LoggingState& state = State();
     base::AutoLock lock(state.lock);
     if (state.destination & LOG_TO_SYSTEM_DEBUG_LOG)
       ::OutputDebugStringA(line.c_str());

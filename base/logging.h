@@ -61,6 +61,11 @@ using LogMessageHandlerFunction = bool (*)(int severity, const char* file, int l
 void SetLogMessageHandler(LogMessageHandlerFunction handler);
 LogMessageHandlerFunction GetLogMessageHandler();
 
+// The text (without the line's prefix) of the first ERROR or FATAL line of
+// this process; empty while there has been none. A process that fails can
+// name its first error as the cause.
+std::string GetFirstErrorMessage();
+
 void SetMinLogLevel(int level);
 int GetMinLogLevel();
 

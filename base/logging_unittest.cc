@@ -153,6 +153,25 @@ TEST_F(LoggingTest, SystemErrorTextFollowsTheMessage) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
 }
 
+// The first error of the process is kept as it was written, without its
+// prefix; later errors and other severities leave it alone. (Another test
+// of this program may have logged the first error already.)
+TEST_F(LoggingTest, TheFirstErrorIsKept) {
+  LOG(WARNING) << "only a warning";
+  EXPECT_EQ(std::string::npos, GetFirstErrorMessage().find("only a warning"));
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  PLOG(ERROR) << "the first failure";
+  const std::string first = GetFirstErrorMessage();
+  ASSERT_FALSE(first.empty());
+  if (first.rfind("the first failure", 0) == 0) {
+    EXPECT_EQ("the first failure: ", first.substr(0, 19));
+    EXPECT_EQ('\n', lines_.back().back());
+    EXPECT_NE('\n', first.back());
+  }
+  LOG(ERROR) << "a later failure";
+  EXPECT_EQ(first, GetFirstErrorMessage());
+}
+
 TEST_F(LoggingTest, WideTextIsWrittenAsUtf8) {
   SetLogItems(false, false, false, false);
   LOG(INFO) << L"caf\u00e9 " << std::wstring(L"\u65e5");

@@ -35,15 +35,37 @@ UNINSTALL_KEYS=('HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
                 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall')
 LOG_FOLDER="$WINEPREFIX/drive_c/users/$(id -un)/Temp/Velmo Installer"
 
-show_latest_log() {
+# The log of the run started after marker file $1 with program $2: the one
+# whose command line names that program and is not a back end's (a back end
+# started a second later writes a log of its own; one started in the same
+# second adds its lines to the front end's).
+run_log() {
   local log
-  log=$(find "$LOG_FOLDER" -name 'velmo_installer_*.log' -newer "$1" 2>/dev/null | sort | tail -n1)
-  if [[ -z "$log" ]]; then
-    velmo_log "error: the run wrote no installer log"
+  while IFS= read -r log; do
+    if grep -a -m1 'Command line: ' "$log" | grep -aF -- "$2" | grep -aqv -- '--backend'; then
+      echo "$log"
+      return 0
+    fi
+  done < <(find "$LOG_FOLDER" -name 'velmo_installer_*.log' -newer "$1" 2>/dev/null | sort)
+  return 1
+}
+
+show_run_log() {
+  local log text
+  if ! log=$(run_log "$1" "$2"); then
+    velmo_log "error: found no installer log of the run of $2 in $LOG_FOLDER; logs written since:"
+    find "$LOG_FOLDER" -name 'velmo_installer_*.log' -newer "$1" -printf '  %p (%s bytes)\n' 2>/dev/null
+    return 1
+  fi
+  # Windows line ends, and no NUL bytes from a file that was cut short
+  # while another process wrote to it.
+  text=$(tr -d '\r\000' < "$log" | tail -n 15 | cut -c1-200)
+  if [[ -z "$text" ]]; then
+    velmo_log "error: the installer log $log is empty ($(stat -c %s "$log") bytes)"
     return 1
   fi
   velmo_log "tail of the installer log $log:"
-  tail -n 15 "$log" | cut -c1-200
+  printf '%s\n' "$text"
 }
 
 marker=$(mktemp /tmp/velmo-main.XXXXXX)
@@ -51,7 +73,7 @@ velmo_log "running $(basename "$INSTALLER") ${SWITCHES[*]}"
 rc=0
 wine_run "$INSTALLER" "${SWITCHES[@]}" || rc=$?
 velmo_log "exit code of the installation: $rc"
-show_latest_log "$marker"
+show_run_log "$marker" "$(basename "$INSTALLER")" || true
 [[ $rc == 0 ]] || exit "$rc"
 
 entry=""
@@ -87,7 +109,7 @@ velmo_log "uninstalling: $uninstaller --uninstall --silent"
 rc=0
 wine_run "$uninstaller" --uninstall --silent --enable-installer-stats=0 || rc=$?
 velmo_log "exit code of the uninstallation: $rc"
-show_latest_log "$marker2"
+show_run_log "$marker2" "$subfolder\\installer.exe" || true
 rm -f "$marker" "$marker2"
 [[ $rc == 0 ]] || exit "$rc"
 

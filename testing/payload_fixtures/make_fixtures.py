@@ -22,8 +22,10 @@ through osslsigncode, some damaged on purpose:
     length_before_start.exe    unsigned_full.exe whose length points before the file start
 Archives (<output>/archives/*.7z) of the tree in <output>/archives/tree (files
 with fixed modification times, a PE file, nested and empty folders, an
-empty file), in several methods; damaged copies; and copies whose entry
-names are rewritten to reach outside the unpacking folder.
+empty file), in several methods; damaged copies; copies whose entry
+names are rewritten to reach outside the unpacking folder, to hold control
+characters or to be too long for Windows; blocks that claim far more than
+they hold; and two entries that name one file on Windows.
 The tracking data is in tracking_data.bin, the package in package.7z.
 """
 import os
@@ -167,6 +169,15 @@ def make_archives(out, image):
         write(os.path.join(folder, name + ".7z"),
               replace_header_bytes(data, b"\x11" + encode_number(len(one) + 1) + b"\0" + one,
                                    b"\x11" + encode_number(len(names) + 1) + b"\0" + names))
+    one300 = ("b" * 300).encode("utf-16-le") + b"\0\0"
+    write(os.path.join(folder, "name_300.7z"),
+          replace_header_bytes(data, b"\x11" + encode_number(len(one) + 1) + b"\0" + one,
+                               b"\x11" + encode_number(len(one300) + 1) + b"\0" + one300))
+    # Control characters in a name are shown escaped in the log.
+    data_ctl = bytearray(base)
+    rename_entry(data_ctl, "a.txt", "a\x01t\x7fx")
+    write(os.path.join(folder, "slip_control.7z"), data_ctl)
+    make_lying_archives(folder)
     tree_data = read(os.path.join(folder, "lzma2_plain_header.7z"))
     entries = sum(len(d) + len(f) for _, d, f in os.walk(tree))
     # kEnd of the streams, then kFilesInfo (0x05) and the number of entries.
@@ -217,6 +228,34 @@ def make_archives(out, image):
     data[32 + next_offset - 200] ^= 0x55
     write(os.path.join(folder, "many_blocks_late_damage.7z"), data)
     return os.path.join(folder, "lzma_solid.7z")
+
+
+def make_lying_archives(folder):
+    """Blocks whose header claims far more than their data holds, and two
+    entries that name one file on Windows, each in a block of its own:
+        lying_copy.7z     a stored 2,000,000-byte file that claims 4,000,000,000
+        lying_lzma.7z     4 MB of LZMA-packed random bytes that claim 500 MB,
+                          well within what LZMA could produce from that much
+        same_name.7z      "installer.exe" and "INSTALLER.EXE" (non-solid)"""
+    rng = random.Random(18)
+    for name, size, claim, options in (
+            ("lying_copy", 2_000_000, 4_000_000_000, ["-m0=Copy"]),
+            ("lying_lzma", 4_000_000, 500_000_000, ["-m0=LZMA"])):
+        source = os.path.join(folder, name)
+        shutil.rmtree(source, ignore_errors=True)
+        os.makedirs(source)
+        write(os.path.join(source, "payload.bin"), rng.randbytes(size))
+        output = os.path.join(folder, name + ".7z")
+        make_archive(source, output, options + ["-mhc=off"])
+        # kCodersUnpackSize (0x0C) then the block's size.
+        write(output, replace_header_bytes(read(output), b"\x0c" + encode_number(size),
+                                           b"\x0c" + encode_number(claim)))
+    same = os.path.join(folder, "same_name")
+    shutil.rmtree(same, ignore_errors=True)
+    os.makedirs(same)
+    write(os.path.join(same, "installer.exe"), rng.randbytes(50_000))
+    write(os.path.join(same, "INSTALLER.EXE"), b"hello")
+    make_archive(same, os.path.join(folder, "same_name.7z"), ["-m0=LZMA2", "-ms=off"])
 
 
 def make_certificate(out):

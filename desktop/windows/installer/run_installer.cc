@@ -313,6 +313,7 @@ bool RunInstallerMain() {
   }
 
   bool result = false;
+  bool front_end_run = false;
   {
     base::ExitCallbackManager exit_manager;
     // Ends before the exit callbacks run, as it began after the manager.
@@ -360,8 +361,18 @@ bool RunInstallerMain() {
         result = true;
       } else {
         result = RunLoggedInstaller(command_line, current_install_folder, window_preloader.get());
+        front_end_run = !command_line.HasSwitch(kBackendSwitch);
       }
     }
+  }
+  if (front_end_run && !result) {
+    // The front end's log ends with what its exit code stands for: the
+    // first error the run met. Written once the exit callbacks have ended
+    // the run's threads, and after the back end, which may share the file,
+    // has ended (the controllers wait for it).
+    const std::string cause = logging::GetFirstErrorMessage();
+    LOG(INFO) << "The run failed (exit code 1): "
+              << (cause.empty() ? std::string("no error was logged") : cause);
   }
   return result;
 }

@@ -30,6 +30,10 @@ constexpr base::TimeSpan kTerminationDelay = base::TimeSpan::FromMilliseconds(10
 constexpr uint32_t kNoElevationFolderSources =
     Settings::kFromStandardFolder | Settings::kFromCommandLine;
 
+// A back end told to stop after the package failed ends within moments; the
+// run does not wait for it longer than this.
+constexpr base::TimeSpan kBackendEndWait = base::TimeSpan::FromSeconds(30);
+
 // Tries after a failed download before a silent run gives up.
 constexpr int kSilentDownloadRetries = 2;
 
@@ -144,11 +148,27 @@ void SilentInstallerController::StartInstallation() {
     VLOG(1) << "Got tracking data from package.";
     DoTrackingDataActions();
   }
+  if (fetcher_ && !package_present_ && !package_checked_) {
+    VLOG(1) << "The installer is launched once the package has passed its first check.";
+    launch_pending_ = true;
+    return;
+  }
+  LaunchBackend();
+}
+
+void SilentInstallerController::LaunchBackend() {
+  launch_pending_ = false;
   VLOG(1) << "Preparing to run the installer.";
   // A refusal has been reported to this controller as OnError, which
   // terminates the run.
   if (!runner_->Start(settings_))
     Terminate();
+}
+
+void SilentInstallerController::OnPackageChecked() {
+  package_checked_ = true;
+  if (launch_pending_ && !terminated_)
+    LaunchBackend();
 }
 
 void SilentInstallerController::DoTrackingDataActions() {
@@ -175,7 +195,12 @@ void SilentInstallerController::RunUICallbackAndPostReply(
   reply_runner->PostTask(FROM_HERE, std::move(reply));
 }
 
-void SilentInstallerController::SetTotalProgress(uint32_t /*total*/) {}
+void SilentInstallerController::SetTotalProgress(uint32_t /*total*/) {
+  // While unpacking, the total is the extractor's number of entries, given
+  // once the archive passed its checks and before anything is written.
+  if (unpacking_ && !package_checked_)
+    OnPackageChecked();
+}
 
 void SilentInstallerController::SetCurrentProgress(uint32_t /*current*/) {}
 
@@ -187,8 +212,17 @@ void SilentInstallerController::NotifyStatusChanged(uint32_t status) {
       VLOG(2) << "Package will be downloaded.";
       package_downloaded_ = true;
       break;
+    case kFetcherUnpackingPackage: unpacking_ = true; break;
+    case kFetcherDownloadingAdditionalFiles:
+      unpacking_ = false;
+      if (!package_checked_)
+        OnPackageChecked();
+      break;
     case kFetcherResultPackageReady:
       VLOG(1) << "Package fetched successfully.";
+      unpacking_ = false;
+      if (!package_checked_)
+        OnPackageChecked();
       package_present_ = true;
       if (installation_started_ && !terminated_) {
         VLOG(2) << "Got tracking data from status.";
@@ -200,7 +234,22 @@ void SilentInstallerController::NotifyStatusChanged(uint32_t status) {
     case kFetcherResultUnpackingFailed:
       // A silent run has nobody to ask whether to try again.
       VLOG(1) << "Package fetcher failed.";
+      unpacking_ = false;
+      launch_pending_ = false;
       stats_root_->SetString("failure_reason", "Fetcher error");
+      if (runner_->backend_running() && !terminated_) {
+        // The back end waits for a package that will not come: it is told
+        // to stop, and the run ends after it, so that nothing of it
+        // outlasts the run.
+        VLOG(1) << "Stopping the installer back end before the run ends.";
+        waiting_for_backend_ = true;
+        runner_->Stop();
+        base::CurrentTaskRunner::Get()->PostDelayedTask(
+            FROM_HERE,
+            base::Bind(&SilentInstallerController::Terminate, weak_factory_.GetWeakRef()),
+            kBackendEndWait);
+        break;
+      }
       Terminate();
       break;
     default: break;
@@ -231,6 +280,11 @@ void SilentInstallerController::OnSuccess() {
 }
 
 void SilentInstallerController::OnInstallerTerminated(bool success) {
+  if (waiting_for_backend_) {
+    VLOG(1) << "The installer back end has ended.";
+    Terminate();
+    return;
+  }
   result_ = success;
   VLOG(2) << "Installer ended. Success is " << success << ". terminating";
   base::CurrentTaskRunner::Get()->PostDelayedTask(

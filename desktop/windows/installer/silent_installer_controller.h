@@ -80,6 +80,11 @@ class SilentInstallerController : public SettingsObserver,
 
  private:
   void StartInstallation();
+  // Launches the back end through the runner.
+  void LaunchBackend();
+  // The package passed its first check (its archive opened and its entries
+  // were accepted): a launch that waited for that happens now.
+  void OnPackageChecked();
   // Hands the tracking data to the overrides fetcher (not for an
   // uninstallation), then tells the runner that the package is complete.
   void DoTrackingDataActions();
@@ -96,6 +101,16 @@ class SilentInstallerController : public SettingsObserver,
   // StartInstallation has run: a package that becomes ready later is handed
   // on at once, one that was ready is handed on by StartInstallation.
   bool installation_started_ = false;
+  // The back end is launched only once the package has passed its first
+  // check, so that a package refused at once never starts one.
+  bool package_checked_ = false;
+  bool launch_pending_ = false;
+  // The fetcher is unpacking: its next total is the number of entries of
+  // an archive that passed its checks.
+  bool unpacking_ = false;
+  // The package failed while a back end was running: the run ends once
+  // the back end has.
+  bool waiting_for_backend_ = false;
   std::string tracking_data_;
   Settings* settings_ = nullptr;
   std::unique_ptr<StatsSender> stats_sender_;

@@ -290,6 +290,63 @@ TEST_F(SilentRunTest, CorruptedPackageFailsAndLeavesNothing) {
   ExpectNothingInstalled();
 }
 
+// Packages the unpacker refuses, in the real host (made with
+// tools/make_installer.py from the payload fixtures): the front end's own
+// log ends with the cause of the failure. A package refused when its
+// archive is opened never starts a back end; one whose damage shows only
+// while it is decoded has the back end it started stopped before the run
+// ends.
+TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
+  struct Case {
+    const wchar_t* host;
+    const char* cause;
+    bool backend_launched;
+  } cases[] = {
+      {L"truncated_package.exe",
+       "Error returned by SzArchiveOpen: 6 - the archive ends early (truncated download?)", false},
+      {L"slip_parent_package.exe", "Archive entry 4 (..\\.x) has a name that does not stay inside ",
+       false},
+      {L"flipped_stream_package.exe",
+       "Error returned by SzExtract: 1 - data error in block 0 (entry a.txt)", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(c.host), InstallSwitches(false)));
+    // The front end's log is the one whose command line is not a back
+    // end's; a back end started in the same second writes into it too.
+    const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
+    base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
+                                   L"velmo_installer_*.log");
+    std::vector<std::string> front_end;
+    bool launched = false;
+    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
+      std::string text;
+      ASSERT_TRUE(base::ReadFileToString(log, &text)) << log;
+      std::vector<std::string> lines =
+          base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+      for (std::string& line : lines) {
+        const size_t end = line.find("] ");
+        if (end != std::string::npos)
+          line = line.substr(end + 2);
+        launched = launched || line.rfind("launching installer backend: ", 0) == 0;
+      }
+      const bool is_front_end = lines.size() > 1 && lines[1].rfind("Command line: ", 0) == 0 &&
+                                lines[1].find("--backend") == std::string::npos;
+      if (is_front_end)
+        front_end = lines;
+      base::DeletePath(log, false);
+    }
+    ASSERT_FALSE(front_end.empty()) << "no front end's log";
+    EXPECT_EQ(0u,
+              front_end.back().rfind(std::string("The run failed (exit code 1): ") + c.cause, 0))
+        << base::JoinString(front_end, "\n");
+    EXPECT_EQ(c.backend_launched, launched) << base::JoinString(front_end, "\n");
+    // (The shortcuts are not looked at: Wine's desktop is shared with other
+    // prefixes of this machine.)
+    EXPECT_FALSE(base::PathExists(install_folder_));
+  }
+}
+
 // Another installer working on the same folder holds its mutex: a second
 // silent installer gets the single-installer error and changes nothing.
 TEST_F(SilentRunTest, SecondInstallerOnTheSameFolderIsRefused) {

@@ -125,7 +125,7 @@ bool WriteUniqueCopy(const std::wstring& folder, const Engine& engine, std::wstr
 HMODULE LoadHeldFile(const std::wstring& path) {
   HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, 0);
   if (!module)
-    ReportStartFailure(L"cannot load the installer engine");
+    ReportStartFailure(L"cannot load the installer engine", path);
   return module;
 }
 

@@ -19,7 +19,7 @@ HMODULE LoadInstallerEngine() {
   path += L"installer_engine.dll";
   HMODULE engine = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!engine)
-    ReportStartFailure(L"cannot load the installer engine");
+    ReportStartFailure(L"cannot load the installer engine", path);
   return engine;
 }
 

@@ -25,16 +25,13 @@ struct FileTraits {
 };
 using ScopedFile = base::ScopedGeneric<HANDLE, FileTraits>;
 
-// The engine, which owns logging, is not there: the debugger is the only
-// place a start failure can go without showing anything to the user. The
-// last error is read before anything else can change it.
-inline void ReportStartFailure(const wchar_t* what) {
-  const DWORD error = ::GetLastError();
-  std::wstring text = L"Installer start failed: ";
-  text += what;
-  text += L" (error " + std::to_wstring(error) + L")\n";
-  ::OutputDebugStringW(text.c_str());
-}
+// The engine, which owns logging, is not there: a start failure is said on
+// standard error (when the process has one), to the debugger, and as a line
+// of its own log file in the installer's log folder (the engine's, in the
+// temporary folder), so that a silent run that ends at once leaves a reason.
+// |what| says what failed, |detail| (may be empty) names the file; the last
+// error is read before anything else can change it.
+void ReportStartFailure(const wchar_t* what, const std::wstring& detail = std::wstring());
 
 // The full path of this executable, or empty.
 std::wstring ExecutablePath();

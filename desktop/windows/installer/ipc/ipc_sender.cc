@@ -44,8 +44,10 @@ bool MailslotWriter::Init() {
     LOG(ERROR) << "The mailslot writer needs an I/O loop";
     return false;
   }
-  if (!io_loop_->RegisterIOHandler(mailslot_.Get(), this))
+  if (!io_loop_->RegisterIOHandler(mailslot_.Get(), this)) {
+    LOG(ERROR) << "The mailslot writer cannot use the I/O loop's completion port";
     return false;
+  }
   // A write that completes at once is finished there; its completion
   // packet would only cost a wait on the port. Without this mode every
   // write still reports through the port, and is counted until it does.

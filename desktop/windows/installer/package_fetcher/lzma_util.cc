@@ -17,6 +17,8 @@
 #include "base/threading/plain_thread.h"
 #include "base/threading/waitable_event.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/package_fetcher/archive_block_limits.h"
+#include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
@@ -30,11 +32,6 @@ constexpr DWORD kUnusableArchive = ERROR_INVALID_HANDLE;
 // Reads through the look-ahead buffer are this large; bigger buffers gain
 // nothing measurable against the decoder's own speed.
 constexpr size_t kLookAheadSize = 1 << 20;
-// LZMA reaches a few thousand to one on the most repetitive input. A block
-// that claims far more than that from its packed bytes has a damaged or
-// hostile header, and is refused before its output buffer is allocated.
-constexpr uint64_t kMaxCompressionRatio = 1 << 16;
-constexpr uint64_t kCompressionSlack = 1 << 20;
 // One WriteFile call moves at most this much.
 constexpr DWORD kMaxWriteChunk = 1u << 30;
 // Blocks of an archive are independent: up to this many are decoded at once,
@@ -45,6 +42,21 @@ constexpr DWORD kProgressIntervalMs = 20;
 
 const ISzAlloc kHeapAlloc = {&SzAlloc, &SzFree};
 const ISzAlloc kTempAlloc = {&SzAllocTemp, &SzFreeTemp};
+
+// What a decoder result means, for the log.
+const char* DecoderErrorMeaning(SRes result) {
+  switch (result) {
+    case SZ_ERROR_DATA: return "data error";
+    case SZ_ERROR_MEM: return "not enough memory";
+    case SZ_ERROR_CRC: return "CRC mismatch";
+    case SZ_ERROR_UNSUPPORTED: return "unsupported archive feature";
+    case SZ_ERROR_INPUT_EOF: return "the archive ends early (truncated download?)";
+    case SZ_ERROR_READ: return "the archive cannot be read";
+    case SZ_ERROR_ARCHIVE: return "damaged archive headers";
+    case SZ_ERROR_NO_ARCHIVE: return "not a 7z archive";
+    default: return "decoder failure";
+  }
+}
 
 // A system error for a failure that did not leave one.
 DWORD ErrorOr(DWORD error, DWORD fallback) { return error != ERROR_SUCCESS ? error : fallback; }
@@ -180,6 +192,16 @@ class ArchiveLookStream {
   CLookToRead2 look_;
 };
 
+// For a file or folder that cannot be made: a note when its path is longer
+// than Windows takes without long-path support, which gives the plain
+// "not found" errors.
+std::string TooLongNote(const base::FilePath& path) {
+  if (path.value().size() < MAX_PATH)
+    return std::string();
+  return "; the path is " + std::to_string(path.value().size()) +
+         " characters long, too long for Windows (at most " + std::to_string(MAX_PATH - 1) + ")";
+}
+
 // Writes entry |index| of |db|, |size| bytes at |data|, to |path|, with its
 // time. 0 or the system error, with |*status| saying which call failed.
 DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, const Byte* data,
@@ -188,7 +210,7 @@ DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, co
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-    LOG(ERROR) << "Error returned by CreateFile: " << error << " for " << path;
+    LOG(ERROR) << "Error returned by CreateFile: " << error << " for " << path << TooLongNote(path);
     *status = SevenZipExtractor::kCreateFailed;
     return error;
   }
@@ -322,7 +344,15 @@ void DecodeBlocks(DecodeRun* run) {
         return;
       }
       if (result != SZ_OK) {
-        LOG(ERROR) << "Error returned by SzExtract: " << result;
+        const std::string entry = EscapeEntryName(EntryName(*run->db, index));
+        if (result == SZ_ERROR_CRC) {
+          LOG(ERROR) << "Error returned by SzExtract: " << result << " - CRC mismatch in entry "
+                     << entry << " (block " << block << ")";
+        } else {
+          LOG(ERROR) << "Error returned by SzExtract: " << result << " - "
+                     << DecoderErrorMeaning(result) << " in block " << block << " (entry " << entry
+                     << ")";
+        }
         run->Fail(kUnusableArchive, SevenZipExtractor::kDecodingFailed, 0);
         return;
       }
@@ -412,7 +442,8 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   Extraction extraction(archive_.Get());
   const SRes open_result = extraction.Open();
   if (open_result != SZ_OK) {
-    LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result;
+    LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result << " - "
+               << DecoderErrorMeaning(open_result);
     status_ = kNotSevenZip;
     return kUnusableArchive;
   }
@@ -420,23 +451,48 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
 
   // Every name is checked before anything is written: an archive that tries
   // to reach outside the folder leaves no trace in it.
-  std::vector<base::FilePath> paths;
-  paths.reserve(db.NumFiles);
+  std::vector<std::wstring> names;
+  names.reserve(db.NumFiles);
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
     if (SzArEx_GetFileNameUtf16(&db, i, nullptr) == 0) {
       LOG(ERROR) << "Couldn't get file name";
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
-    const std::wstring name = EntryName(db, i);
-    if (!IsSafeRelativePath(name, true)) {
-      LOG(ERROR) << "Archive entry " << i << " has a name that does not stay inside " << folder
+    std::wstring name = EntryName(db, i);
+    const size_t longest = LongestNameComponent(name);
+    if (longest > kMaxNameComponentLength) {
+      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name)
+                 << ") has a name that is too long: a part of it has " << longest
+                 << " characters, Windows takes at most " << kMaxNameComponentLength
                  << "; the archive is refused";
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
-    paths.push_back(folder.Append(name));
+    if (!IsSafeRelativePath(name, true)) {
+      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name)
+                 << ") has a name that does not stay inside " << folder
+                 << "; the archive is refused";
+      status_ = kBadEntryName;
+      return kUnusableArchive;
+    }
+    names.push_back(std::move(name));
   }
+  // Two entries for one file would be written in an order that depends on
+  // the blocks and the threads, by two threads at once at worst.
+  size_t first_same = 0;
+  size_t second_same = 0;
+  if (FindSameFileNames(names, &first_same, &second_same)) {
+    LOG(ERROR) << "Archive entries " << first_same << " (" << EscapeEntryName(names[first_same])
+               << ") and " << second_same << " (" << EscapeEntryName(names[second_same])
+               << ") name the same file; the archive is refused";
+    status_ = kBadEntryName;
+    return kUnusableArchive;
+  }
+  std::vector<base::FilePath> paths;
+  paths.reserve(db.NumFiles);
+  for (const std::wstring& name : names)
+    paths.push_back(folder.Append(name));
 
   // The entries of each block; entries without data (folders, empty files)
   // belong to none.
@@ -463,19 +519,16 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   const size_t thread_count = DecodeThreadCount(block_count);
   std::vector<uint64_t> block_sizes;
   for (UInt32 f = 0; f < block_count; ++f) {
-    const uint64_t unpacked = SzAr_GetFolderUnpackSize(&db.db, f);
-    // The block's packed streams lie one after the other.
-    const uint64_t packed = db.db.PackPositions[db.db.FoStartPackStreamIndex[f + 1]] -
-                            db.db.PackPositions[db.db.FoStartPackStreamIndex[f]];
-    // Divided rather than multiplied: a hostile packed size must not wrap.
-    if (unpacked > kCompressionSlack &&
-        (unpacked - kCompressionSlack) / kMaxCompressionRatio > packed) {
-      LOG(ERROR) << "Archive block " << f << " claims " << unpacked << " bytes from " << packed
-                 << " packed bytes; the archive is refused";
+    std::string why;
+    if (!BlockClaimIsPlausible(db.db, f, &why)) {
+      const std::vector<UInt32>& entries = block_entries[f];
+      LOG(ERROR) << "Archive block " << f << " (entry "
+                 << (entries.empty() ? std::string("none") : EscapeEntryName(names[entries[0]]))
+                 << ") " << why << "; the archive is refused";
       status_ = kDecodingFailed;
       return kUnusableArchive;
     }
-    block_sizes.push_back(unpacked);
+    block_sizes.push_back(SzAr_GetFolderUnpackSize(&db.db, f));
   }
   std::sort(block_sizes.begin(), block_sizes.end(), std::greater<uint64_t>());
   uint64_t buffers = 0;
@@ -507,7 +560,7 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     const base::FilePath target = SzArEx_IsDir(&db, i) ? path : path.DirName();
     if (!EnsureFolder(target)) {
       const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-      LOG(ERROR) << "Could not create the folder " << target;
+      LOG(ERROR) << "Could not create the folder " << target << TooLongNote(target);
       status_ = kCreateFailed;
       return error;
     }

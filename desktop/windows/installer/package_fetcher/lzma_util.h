@@ -3,7 +3,10 @@
 // own (one per processor, at most eight at once) into a file-backed view
 // (MappedOutputAllocator), and a failing page of that view ends the
 // extraction with ERROR_IO_DEVICE instead of the process. Every entry's CRC
-// is checked by the decoder.
+// is checked by the decoder. Before anything is written the archive's
+// catalogue is checked: every name must stay inside the folder, fit Windows
+// and name a file of its own (names equal ignoring case are one file), and
+// no block may claim more than its coders can produce from its packed bytes.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 

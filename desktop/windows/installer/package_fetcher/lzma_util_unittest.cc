@@ -125,7 +125,7 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
 TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWritten) {
   for (const wchar_t* archive :
        {L"slip_parent.7z", L"slip_drive.7z", L"slip_unc.7z", L"slip_stream.7z", L"slip_rooted.7z",
-        L"slip_device.7z", L"bad_utf16.7z", L"empty_name.7z", L"long_name.7z"}) {
+        L"slip_device.7z", L"bad_utf16.7z", L"empty_name.7z", L"slip_control.7z"}) {
     SCOPED_TRACE(archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
     testing::ScopedLogCapture log;
@@ -139,21 +139,145 @@ TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWrit
   }
 }
 
+// The refusal names the entry, with what a log line cannot hold escaped;
+// a name too long for Windows is said to be that.
+TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
+  struct Case {
+    const wchar_t* archive;
+    const char* log;
+  } cases[] = {
+      {L"slip_control.7z", "Archive entry 4 (a\\x01t\\x7Fx) has a name that does not stay inside"},
+      {L"slip_parent.7z", "(..\\.x) has a name that does not stay inside"},
+      {L"name_300.7z", "has a name that is too long: a part of it has 300 characters"},
+      {L"long_name.7z", "(40000 characters)) has a name that is too long"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archive);
+    ASSERT_TRUE(base::DeletePath(Out(), true));
+    testing::ScopedLogCapture log;
+    SevenZipExtractor extractor(nullptr);
+    EXPECT_NE(0u, Extract(c.archive, &extractor));
+    EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
+    EXPECT_TRUE(Logged(log, c.log)) << log.text();
+    EXPECT_TRUE(ListTree(Out()).empty());
+  }
+}
+
+// "installer.exe" and "INSTALLER.EXE" in blocks of their own are one file on
+// Windows: which one won would depend on the threads.
+TEST_F(SevenZipExtractorTest, TwoEntriesForOneFileAreRefusedBeforeAnythingIsWritten) {
+  testing::ScopedLogCapture log;
+  SevenZipExtractor extractor(nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), Extract(L"same_name.7z", &extractor));
+  EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
+  EXPECT_TRUE(Logged(log, "name the same file; the archive is refused")) << log.text();
+  EXPECT_TRUE(Logged(log, "(installer.exe)")) << log.text();
+  EXPECT_TRUE(Logged(log, "(INSTALLER.EXE)")) << log.text();
+  EXPECT_TRUE(ListTree(Out()).empty());
+}
+
+// What the files directly in |folder| take on the disk: what the volume
+// gave them, not their length.
+uint64_t AllocatedBytesIn(const base::FilePath& folder) {
+  uint64_t total = 0;
+  base::DirectoryEnumerator e(folder, false, base::DirectoryEnumerator::FILES);
+  for (base::FilePath p = e.Next(); !p.empty(); p = e.Next()) {
+    // Attributes only: no sharing conflict with the extractor's handles.
+    base::win::ScopedHandle file(CreateFileW(p.c_str(), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+    FILE_STANDARD_INFO info = {};
+    if (!file.IsValid() ||
+        !GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &info, sizeof(info))) {
+      continue;  // Gone meanwhile.
+    }
+    total += static_cast<uint64_t>(info.AllocationSize.QuadPart);
+  }
+  return total;
+}
+
+// The unpacking folder of the test below, and the most its files took.
+base::FilePath g_measured_folder;
+std::atomic<uint64_t> g_peak_allocated{0};
+
+void RecordAllocated() {
+  const uint64_t now = AllocatedBytesIn(g_measured_folder);
+  uint64_t peak = g_peak_allocated.load();
+  while (now > peak && !g_peak_allocated.compare_exchange_weak(peak, now)) {
+  }
+}
+
+// Blocks whose headers claim far more than their data holds. The stored one
+// must unpack to exactly its packed size and is refused before anything is
+// set aside for it; the LZMA one claims no more than LZMA could produce, and
+// fails where its data ends, having cost the disk little more than what it
+// really decoded.
+TEST_F(SevenZipExtractorTest, LyingBlocksFailWithoutCostingTheirClaim) {
+  struct Case {
+    const wchar_t* archive;
+    const char* log;
+  } cases[] = {
+      {L"lying_copy.7z",
+       "Archive block 0 (entry payload.bin) claims 4000000000 bytes from 2000000 bytes of input "
+       "in its stored (Copy) coder"},
+      {L"lying_lzma.7z", "in block 0 (entry payload.bin)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archive);
+    ASSERT_TRUE(base::DeletePath(Out(), true));
+    ASSERT_TRUE(base::CreateDirectoryTree(Out()));
+    int64_t archive_size = 0;
+    ASSERT_TRUE(base::GetFileSize(Archive(c.archive), &archive_size));
+    g_measured_folder = Out();
+    g_peak_allocated.store(0);
+    // Sampled while the threads decode, and by each decoding thread right
+    // after its decoder gave up, while the output buffer is still there.
+    std::atomic<bool> done{false};
+    std::thread sampler([&] {
+      while (!done.load()) {
+        RecordAllocated();
+        Sleep(1);
+      }
+    });
+    SevenZipExtractor::SetDecodeHookForTesting([](const void*) { RecordAllocated(); });
+    testing::ScopedLogCapture log;
+    SevenZipExtractor extractor(nullptr);
+    EXPECT_EQ(0u, extractor.Open(Archive(c.archive)));
+    const DWORD result = extractor.ExtractSevenZipArchive(Out(), nullptr);
+    SevenZipExtractor::SetDecodeHookForTesting(nullptr);
+    done.store(true);
+    sampler.join();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), result);
+    EXPECT_EQ(SevenZipExtractor::kDecodingFailed, extractor.status());
+    EXPECT_TRUE(Logged(log, c.log)) << log.text();
+    EXPECT_LT(g_peak_allocated.load(), 2 * static_cast<uint64_t>(archive_size));
+    EXPECT_TRUE(ListTree(Out()).empty());
+  }
+}
+
 TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
   struct Case {
     const wchar_t* archive;
     SevenZipExtractor::Status status;
     const char* log;
   } cases[] = {
-      {L"truncated.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
-      {L"flipped_header.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
-      {L"flipped_stream.7z", SevenZipExtractor::kDecodingFailed, "Error returned by SzExtract: "},
-      {L"bad_crc.7z", SevenZipExtractor::kDecodingFailed, "Error returned by SzExtract: "},
-      // A block claiming 100 GB from 177 packed bytes.
-      {L"huge_size.7z", SevenZipExtractor::kDecodingFailed, "claims 100000000000 bytes"},
-      {L"many_entries.7z", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
+      {L"truncated.7z", SevenZipExtractor::kNotSevenZip,
+       "Error returned by SzArchiveOpen: 6 - the archive ends early (truncated download?)"},
+      {L"flipped_header.7z", SevenZipExtractor::kNotSevenZip,
+       "Error returned by SzArchiveOpen: 16 - damaged archive headers"},
+      {L"flipped_stream.7z", SevenZipExtractor::kDecodingFailed,
+       "Error returned by SzExtract: 1 - data error in block 0 (entry a.txt)"},
+      {L"bad_crc.7z", SevenZipExtractor::kDecodingFailed,
+       "Error returned by SzExtract: 3 - CRC mismatch in entry a.txt (block 0)"},
+      // A block claiming 100 GB from 55 packed bytes.
+      {L"huge_size.7z", SevenZipExtractor::kDecodingFailed,
+       "Archive block 0 (entry one.txt) claims 100000000000 bytes from 55 bytes of input in its "
+       "LZMA coder"},
+      {L"many_entries.7z", SevenZipExtractor::kNotSevenZip,
+       "Error returned by SzArchiveOpen: 16 - damaged archive headers"},
       // A PE file is no archive.
-      {L"..\\plain.exe", SevenZipExtractor::kNotSevenZip, "Error returned by SzArchiveOpen: "},
+      {L"..\\plain.exe", SevenZipExtractor::kNotSevenZip,
+       "Error returned by SzArchiveOpen: 17 - not a 7z archive"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
@@ -392,6 +516,34 @@ TEST(MappedOutputAllocatorTest, BlocksLiveInTheBackingFile) {
   ASSERT_NE(nullptr, block);
   EXPECT_FALSE(heap_only.IsInMappedView(block));
   heap_only.Free(block);
+}
+
+// The block's file takes the disk only as its stretches are first touched,
+// in whatever order: a stretch written out of order (as the BCJ2 decoder
+// writes the end of its buffer first) keeps its bytes when the stretches
+// before it are reached later.
+TEST(MappedOutputAllocatorTest, TheBackingFileGrowsAsTheBlockIsWritten) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  MappedOutputAllocator allocator(temp.GetPath());
+  ASSERT_TRUE(allocator.has_backing_file());
+  const size_t size = 256u << 20;
+  char* block = static_cast<char*>(allocator.Allocate(size));
+  ASSERT_NE(nullptr, block);
+  ASSERT_TRUE(allocator.IsInMappedView(block));
+
+  memset(block + size - 100000, 0x77, 100000);
+  block[0] = 1;
+  EXPECT_LT(AllocatedBytesIn(temp.GetPath()), 8u << 20) << "a claim of 256 MiB";
+  for (size_t at = 0; at < size - 100000; at += 4096)
+    block[at] = static_cast<char>(at >> 12);
+  EXPECT_GE(AllocatedBytesIn(temp.GetPath()), (256u << 20) - (1u << 20));
+  for (size_t at = 4096; at < size - 100000; at += 4096)
+    ASSERT_EQ(static_cast<char>(at >> 12), block[at]) << at;
+  EXPECT_EQ(100000, std::count(block + size - 100000, block + size, 0x77));
+  EXPECT_EQ(0, block[size - 100001]);
+  allocator.Free(block);
+  EXPECT_LT(AllocatedBytesIn(temp.GetPath()), 1u << 20) << "after the block went";
 }
 
 // Guarded memory for the tests below: [begin, begin + size).

@@ -2,7 +2,9 @@
 // decoded contents of a whole solid block. The buffer lives in a view of a
 // delete-on-close temporary file in the destination folder instead of the
 // heap, so unpacking a package of hundreds of megabytes needs neither that
-// much memory nor that much page file. Until the backing file is open, and
+// much memory nor that much page file. The file takes disk space only as the
+// decoder reaches each stretch of the view, so a block that claims more than
+// it holds costs little more than it really unpacks. Until the backing file is open, and
 // whenever sizing or mapping it fails, blocks come from the decoder's plain
 // heap functions.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_MAPPED_OUTPUT_ALLOCATOR_H_
@@ -11,6 +13,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <vector>
 
 #include <lzma/7zTypes.h>
 
@@ -35,6 +38,10 @@ class MappedOutputAllocator {
   void Free(void* address);
   // Whether |address| lies inside the block currently mapped.
   bool IsInMappedView(const void* address) const;
+  // Makes the pages of the mapped block around |address| usable, writing
+  // them to the backing file first; false when |address| is not an unwritten
+  // page of the block (the growth handler calls it, on the mapping thread).
+  bool GrowTo(const void* address);
   // Whether blocks are mapped from the backing file (false: heap only).
   bool has_backing_file() const { return file_.IsValid(); }
 
@@ -57,14 +64,24 @@ class MappedOutputAllocator {
   static void MappedFree(ISzAllocPtr p, void* address);
 
   void* AllocateMapped(size_t size);
-  // Writes |size| zero bytes into the backing file.
-  bool FillBackingFile(size_t size);
+  // Protects the new view so that its first touch of each unwritten stretch
+  // comes to GrowTo, and registers it with the growth handler.
+  void StartGrowing();
+  void StopGrowing();
 
   base::File file_;
   base::FilePath file_path_;
   base::win::ScopedHandle mapping_;
   ScopedView view_;
   size_t view_size_ = 0;
+  // Whether the backing file has been made sparse.
+  bool sparse_ = false;
+  // Per page of the view: whether it has been written to the file and
+  // opened for the decoder.
+  std::vector<bool> grown_;
+  size_t grown_bytes_ = 0;
+  // The growth handler's registration; null while the view does not grow.
+  void* growth_slot_ = nullptr;
   Adapter adapter_;
 };
 

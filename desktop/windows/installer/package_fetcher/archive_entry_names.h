@@ -1,0 +1,33 @@
+// Entry names of an archive as the extractor checks and reports them: in log
+// lines (escaped, since they come from outside), for their length, and for
+// names that Windows takes as the same file.
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_ARCHIVE_ENTRY_NAMES_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_ARCHIVE_ENTRY_NAMES_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace installer {
+
+// The longest file or folder name the Windows file systems take.
+inline constexpr size_t kMaxNameComponentLength = 255;
+
+// |name| as UTF-8 for a log line: control characters as \xNN, unpaired
+// surrogates as \uXXXX, and at most |max_length| characters of the name followed by "..." and its
+// length.
+std::string EscapeEntryName(std::wstring_view name, size_t max_length = 260);
+
+// The length of the longest component of |name| ("\" or "/" between them).
+size_t LongestNameComponent(std::wstring_view name);
+
+// Indices (first, second) of two names of |names| that name the same file
+// on Windows: equal ignoring case, with "/" for "\" and without the dots
+// and spaces that Windows drops from the end of each component. False when
+// every name is distinct.
+bool FindSameFileNames(const std::vector<std::wstring>& names, size_t* first, size_t* second);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_ARCHIVE_ENTRY_NAMES_H_
