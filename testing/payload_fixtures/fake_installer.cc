@@ -4,6 +4,9 @@
 //                        VELMO_FAKE_HANG set it never answers, with
 //                        VELMO_FAKE_FLOOD set it writes without end
 //   --stream             prints VELMO_FAKE_STREAM
+//   --installfolder=...  behaves as a component's installer: appends its
+//                        command line to the file named after itself
+//                        followed by ".calls" and exits with 0
 //   no argument          behaves as a component's self-extracting archive:
 //                        copies itself beside itself as
 //                        VELMO_FAKE_SFX_CREATES (when set) and exits with
@@ -48,6 +51,18 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (argc > 1 && wcscmp(argv[1], L"--stream") == 0) {
     Print(Env(L"VELMO_FAKE_STREAM"));
+    return 0;
+  }
+  if (argc > 1 && wcsncmp(argv[1], L"--installfolder=", 16) == 0) {
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    FILE* calls = _wfopen((std::wstring(module) + L".calls").c_str(), L"a");
+    if (!calls)
+      return 100;
+    const std::wstring line = GetCommandLineW();
+    fputs(std::string(line.begin(), line.end()).c_str(), calls);
+    fputs("\n", calls);
+    fclose(calls);
     return 0;
   }
   const std::wstring creates = Env(L"VELMO_FAKE_SFX_CREATES");
