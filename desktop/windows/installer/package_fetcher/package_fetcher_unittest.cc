@@ -662,9 +662,9 @@ TEST_F(AdditionalFilesTest, AHungExtractorIsEndedAndItsComponentSkipped) {
   const base::FilePath data = Fixture(L"tracking_data.bin");
   ServeFile("suite.exe", sfx);
   ServeFile("good.dat", data);
-  ServeReply(R"(,"components":[)" + Component("suite", Url("suite.exe"), true, Sha256Hex(sfx), "") +
-             "," + Component("partner_content", Url("good.dat"), false, Sha256Hex(data), "good.dat") +
-             "]");
+  ServeReply(
+      R"(,"components":[)" + Component("suite", Url("suite.exe"), true, Sha256Hex(sfx), "") + "," +
+      Component("partner_content", Url("good.dat"), false, Sha256Hex(data), "good.dat") + "]");
   SetEnvironmentVariableW(L"VELMO_FAKE_SFX_HANG", L"1");
   PackageFetcherCore::SetExtractorTimeoutForTesting(base::TimeSpan::FromSeconds(2));
   ThreadSafeLogCapture log;

@@ -77,8 +77,8 @@ bool ParsePackageServerReply(std::string_view text, bool with_suite, PackageServ
 bool AppendLinesToList(const base::FilePath& path, const std::vector<std::string>& lines) {
   if (lines.empty())
     return true;
-  base::File file(path, base::File::FLAG_OPEN_ALWAYS | base::File::FLAG_READ |
-                            base::File::FLAG_WRITE);
+  base::File file(path,
+                  base::File::FLAG_OPEN_ALWAYS | base::File::FLAG_READ | base::File::FLAG_WRITE);
   if (!file.IsValid())
     return false;  // Logged by the open.
   const int64_t end = file.GetLength();

@@ -55,9 +55,9 @@ TEST(PackageFetcherUtilTest, AllowedDomainsNeverFailOpen) {
     SetProductConfigForTesting(nullptr);
     ASSERT_GE(domains.size(), c.expected_start.size());
     EXPECT_EQ(c.expected_start,
-              std::vector<std::wstring>(domains.begin(),
-                                        domains.begin() + static_cast<std::ptrdiff_t>(
-                                                              c.expected_start.size())));
+              std::vector<std::wstring>(
+                  domains.begin(),
+                  domains.begin() + static_cast<std::ptrdiff_t>(c.expected_start.size())));
     for (const std::wstring& domain : domains)
       EXPECT_FALSE(domain.empty());
     EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"evil.attacker.test", domains));
@@ -240,9 +240,8 @@ class VersionCheckTest : public ::testing::Test {
     Set(L"VELMO_FAKE_STREAM", base::UTF8ToWide(GetStreamName()));
   }
   void TearDown() override {
-    for (const wchar_t* name :
-         {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM", L"VELMO_FAKE_HANG",
-          L"VELMO_FAKE_FLOOD"}) {
+    for (const wchar_t* name : {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM",
+                                L"VELMO_FAKE_HANG", L"VELMO_FAKE_FLOOD"}) {
       SetEnvironmentVariableW(name, nullptr);
     }
     SetVersionQueryTimeoutForTesting(base::TimeSpan());

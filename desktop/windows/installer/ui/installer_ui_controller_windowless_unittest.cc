@@ -57,13 +57,13 @@ TEST(InstallerUIControllerWindowlessTest, RunEndsUnsuccessfullyWhenTheWindowCann
   EXPECT_EQ("Could not initialize installer window", reason);
 }
 
-class WindowlessControllerTest : public testing::Test {
+class WindowlessControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     settings_ = std::make_unique<Settings>(
-        test::MakeCommandLine({stats_enabled_ ? L"--enable-installer-stats=1"
-                                              : L"--enable-installer-stats=0"}),
+        test::MakeCommandLine(
+            {stats_enabled_ ? L"--enable-installer-stats=1" : L"--enable-installer-stats=0"}),
         false, false, false, temp_.GetPath().Append(L"Velmo"), false, false);
     test::WaitForSettingsObtained(settings_.get());
   }
@@ -154,7 +154,8 @@ TEST_F(WindowlessControllerStatsTest, StatisticsWaitForTheNetworkOnlyAfterADownl
       controller.NotifyStatusChanged(status);
     controller.OnCancel();
     EXPECT_TRUE(controller.ui_terminated());
-    const int retries = controller.stats_sender_for_testing().downloader_for_testing().max_retries();
+    const int retries =
+        controller.stats_sender_for_testing().downloader_for_testing().max_retries();
     if (c.waits)
       EXPECT_EQ(WinInetDownloader::kDefaultMaxRetries, retries);
     else

@@ -561,15 +561,14 @@ TEST_F(InteractiveInstallTest, SuiteComponentFromThePackageServerIsInstalled) {
   // that installer answers the version query and records its run.
   ASSERT_TRUE(base::CopySingleFile(InstallerBinFolder().Append(L"fake_installer.exe"),
                                    served.Append(L"suite.exe")));
-  const std::string reply = R"({"installer":")" + url("installer.exe") +
-                            R"(","installer_checksum":")" +
-                            sha256(served.Append(L"installer.exe")) +
-                            R"(","components":[{"type":"suite","location":")" + url("suite.exe") +
-                            R"(","archive":true,"checksum":")" +
-                            sha256(served.Append(L"suite.exe")) + R"("}]})";
-  ASSERT_EQ(static_cast<int>(reply.size()),
-            base::WriteFileBytes(served.Append(L"reply"), reply.data(),
-                                 static_cast<int>(reply.size())));
+  const std::string reply =
+      R"({"installer":")" + url("installer.exe") + R"(","installer_checksum":")" +
+      sha256(served.Append(L"installer.exe")) + R"(","components":[{"type":"suite","location":")" +
+      url("suite.exe") + R"(","archive":true,"checksum":")" + sha256(served.Append(L"suite.exe")) +
+      R"("}]})";
+  ASSERT_EQ(
+      static_cast<int>(reply.size()),
+      base::WriteFileBytes(served.Append(L"reply"), reply.data(), static_cast<int>(reply.size())));
   SetChildEnvironment(L"VELMO_FAKE_SFX_CREATES", L"suite_installer.exe");
   SetChildEnvironment(L"VELMO_FAKE_INTERNAL_VERSION", base::UTF8ToWide(GetInternalVersion()));
 

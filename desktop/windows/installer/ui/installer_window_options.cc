@@ -358,7 +358,7 @@ void InstallerWindow::RefillPathList() {
   ::SendMessageW(combo, CB_GETEDITSEL, reinterpret_cast<WPARAM>(&edit_start),
                  reinterpret_cast<LPARAM>(&edit_end));
   ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-  const std::wstring& current = settings_->GetInstallFolder().value();
+  const std::wstring current = settings_->GetInstallFolder().value();
   bool selected = false;
   for (const base::FilePath& folder : settings_->GetDefaultInstallFolders()) {
     const LRESULT index =
