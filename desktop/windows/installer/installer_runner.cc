@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/installer_runner.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -37,6 +38,13 @@ constexpr char kTerminationMarkerSignature[] = ":Installer runner marker:";
 constexpr base::TimeSpan kTerminationMarkerTimeout = base::TimeSpan::FromSeconds(5);
 // How long an installer the ended back end started may take to stop.
 constexpr DWORD kInterruptedRunWaitMs = 60 * 1000;
+
+std::atomic<int64_t> g_marker_timeout_for_testing_ms{0};
+
+base::TimeSpan TerminationMarkerTimeout() {
+  const int64_t ms = g_marker_timeout_for_testing_ms.load();
+  return ms > 0 ? base::TimeSpan::FromMilliseconds(ms) : kTerminationMarkerTimeout;
+}
 
 }  // namespace
 
@@ -243,7 +251,8 @@ void InstallerRunner::Stop() {
   // caller is often an observer, whose own Stop would run inside this one.
   if (termination_pending_) {
     base::CurrentTaskRunner::Get()->PostTask(
-        FROM_HERE, base::Bind(&InstallerRunner::FinishTermination, weak_factory_.GetWeakRef()));
+        FROM_HERE, base::Bind(&InstallerRunner::FinishTerminationOf, weak_factory_.GetWeakRef(),
+                              termination_generation_));
   }
 }
 
@@ -292,6 +301,9 @@ void InstallerRunner::OnBackendProcessSignaled() {
     RollBackInterruptedRun();
   termination_pending_ = true;
   termination_success_ = success;
+  // Each end has its own generation: a time-out left over from an earlier
+  // back end (the user tried again within it) must not report this one.
+  ++termination_generation_;
   // The back end wrote its last reports before it ended, but the IPC thread
   // may not have read them yet: the observers hear of the end after them.
   if (!SendTerminationMarker()) {
@@ -299,8 +311,10 @@ void InstallerRunner::OnBackendProcessSignaled() {
     return;
   }
   base::CurrentTaskRunner::Get()->PostDelayedTask(
-      FROM_HERE, base::Bind(&InstallerRunner::FinishTermination, weak_factory_.GetWeakRef()),
-      kTerminationMarkerTimeout);
+      FROM_HERE,
+      base::Bind(&InstallerRunner::FinishTerminationOf, weak_factory_.GetWeakRef(),
+                 termination_generation_),
+      TerminationMarkerTimeout());
 }
 
 bool InstallerRunner::SendTerminationMarker() {
@@ -335,6 +349,19 @@ bool InstallerRunner::IsTerminationMarker(const base::BinaryMessage& message) co
   uint64_t value = 0;
   return reader.ReadString(&signature) && signature == kTerminationMarkerSignature &&
          reader.ReadUInt64(&value) && value == termination_marker_;
+}
+
+void InstallerRunner::FinishTerminationOf(uint64_t generation) {
+  if (generation != termination_generation_) {
+    VLOG(1) << "A report for an earlier back end's end is dropped";
+    return;
+  }
+  FinishTermination();
+}
+
+// static
+void InstallerRunner::SetTerminationMarkerTimeoutForTesting(base::TimeSpan timeout) {
+  g_marker_timeout_for_testing_ms.store(timeout.InMilliseconds());
 }
 
 void InstallerRunner::FinishTermination() {

@@ -28,6 +28,7 @@
 #include "base/observer_list.h"
 #include "base/process.h"
 #include "base/threading/object_watcher.h"
+#include "base/time.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend_command_line.h"
@@ -70,6 +71,9 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   const base::Process& backend_process() const { return backend_process_; }
 
   void SetCommandLineHookForTesting(CommandLineHook hook) { command_line_hook_ = hook; }
+  // Tests: how long the end of a back end waits for its marker (zero
+  // restores the default).
+  static void SetTerminationMarkerTimeoutForTesting(base::TimeSpan timeout);
 
  private:
   // IpcReceiver::Delegate:
@@ -85,6 +89,9 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   bool IsTerminationMarker(const base::BinaryMessage& message) const;
   // Reports the pending termination (once).
   void FinishTermination();
+  // The same from a task posted for the end of generation |generation|;
+  // nothing when a later back end has ended since.
+  void FinishTerminationOf(uint64_t generation);
 
   // Logs |detail| (with the system error |error| when not 0), then tells
   // every observer of the failure of Start; false.
@@ -116,6 +123,8 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   bool termination_pending_ = false;
   bool termination_success_ = false;
   uint64_t termination_marker_ = 0;
+  // Counts the ends of back ends.
+  uint64_t termination_generation_ = 0;
   std::wstring mailslot_name_;
 
   base::WeakRefFactory<InstallerRunner> weak_factory_{this};

@@ -687,6 +687,54 @@ TEST_F(InstallerRunnerTest, StopReportsAPendingEndFromATask) {
   EXPECT_EQ(1, std::count(observer_.calls.begin(), observer_.calls.end(), "terminated true"));
 }
 
+// The user tries again soon after a back end ended: the time-out that was
+// armed for the first end must not report the second before its reports.
+TEST_F(InstallerRunnerTest, AnEarlierEndsTimeOutNeverReportsTheNextBackEnd) {
+  constexpr base::TimeSpan kMarkerTimeout = base::TimeSpan::FromSeconds(20);
+  InstallerRunner::SetTerminationMarkerTimeoutForTesting(kMarkerTimeout);
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("ok"));
+  runner->OnPackageReady();
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  // The first end came with its marker; its time-out is still armed.
+  runner->Stop();
+  settings->SetModifiable(true);
+  runner->RemoveObserver(&observer_);
+  RecordingObserver second;
+  runner->AddObserver(&second);
+
+  // Try Again: the second back end's reports are held until the test lets
+  // them go.
+  HandOverGate gate(/*open_on_backend_end=*/false);
+  // The first end was before this moment and the second comes after it: a
+  // marker time-out from here lies after the first end's and before the
+  // second's.
+  const base::MonotonicTime between = base::MonotonicTime::Now() + kMarkerTimeout;
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(gate.RunUntilBackendEndSeen());
+  const base::TimeSpan until_between = between - base::MonotonicTime::Now();
+  if (until_between.InMilliseconds() > 0) {
+    // Past the first end's time-out: nothing of the second may be reported
+    // while its reports are held.
+    EXPECT_FALSE(second.RunUntil("terminated", until_between))
+        << ::testing::PrintToString(second.calls);
+  } else {
+    // A machine this slow cannot tell; the order below is still checked.
+    GTEST_LOG_(WARNING) << "the second back end took longer than the marker's time-out";
+  }
+  gate.Open();
+  ASSERT_TRUE(second.RunUntil("terminated"));
+  ASSERT_GE(second.calls.size(), 3u) << ::testing::PrintToString(second.calls);
+  EXPECT_EQ("folder ready", second.calls.front());
+  EXPECT_EQ("success", second.calls[second.calls.size() - 2]);
+  EXPECT_EQ("terminated true", second.calls.back());
+  EXPECT_EQ(1, std::count(second.calls.begin(), second.calls.end(), "terminated true"));
+  runner->Stop();
+  runner->RemoveObserver(&second);
+  InstallerRunner::SetTerminationMarkerTimeoutForTesting(base::TimeSpan());
+}
+
 TEST_F(InstallerRunnerTest, MalformedDatagramsAreDroppedAndTheRunGoesOn) {
   std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
   std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("junk"));

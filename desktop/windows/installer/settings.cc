@@ -98,7 +98,12 @@ bool Settings::IsFlagSet(int index) const {
   return (flags_ & (1u << index)) != 0;
 }
 
-const base::FilePath& Settings::GetInstallFolder() const { return status_->install_folder(); }
+const base::FilePath& Settings::GetInstallFolder() const {
+  // The folder being read is the one chosen: whatever is decided from the
+  // folder before its status arrives (the mode's default folder among them)
+  // must not fall back on the folder read before it.
+  return pending_fetch_ ? pending_fetch_->folder() : status_->install_folder();
+}
 
 void Settings::AddObserver(SettingsObserver* observer) { observers_.AddObserver(observer); }
 
@@ -218,7 +223,7 @@ bool Settings::SetInstallFolder(const base::FilePath& path) {
   VLOG(1) << "Setting install folder to: " << path;
   // The folder the settings are heading to: the one being read, else the
   // one read last.
-  const base::FilePath& current = pending_fetch_ ? pending_fetch_->folder() : GetInstallFolder();
+  const base::FilePath& current = GetInstallFolder();
   if (pending_fetch_ || status_->valid_install_path() || !current.empty()) {
     if (path == current)
       return false;

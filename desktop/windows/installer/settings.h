@@ -95,7 +95,8 @@ class Settings {
   bool IsFlagSet(int index) const;
   int32_t GetOperation() const { return operation_; }
   const InstallerStatus& GetStatus() const { return *status_; }
-  // The status's folder.
+  // The chosen folder: the one whose status is being read, else the
+  // status's folder.
   const base::FilePath& GetInstallFolder() const;
   const std::wstring& GetInstallLanguage() const { return install_language_; }
   const base::FilePath& GetProfileFolder() const { return profile_folder_; }

@@ -82,6 +82,7 @@ class NetInstallerTest : public SilentRunTest {
   void TearDown() override {
     ::SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION", nullptr);
     ::SetEnvironmentVariableW(L"VELMO_FAKE_STREAM", nullptr);
+    ::SetEnvironmentVariableW(L"VELMO_FAKE_SFX_CREATES", nullptr);
     SilentRunTest::TearDown();
   }
 
@@ -107,7 +108,8 @@ class NetInstallerTest : public SilentRunTest {
   // A silent current-user installation by the net installer |installer|
   // (the one a user downloads by default) asking |server_url| (the served
   // reply by default), with statistics sent to the local statistics server.
-  int RunNetInstaller(base::FilePath installer = base::FilePath(), std::string server_url = "") {
+  int RunNetInstaller(base::FilePath installer = base::FilePath(), std::string server_url = "",
+                      const std::vector<std::wstring>& extra_switches = {}) {
     if (installer.empty())
       installer = BinFolder().Append(L"velmo_installer_net.exe");
     if (server_url.empty())
@@ -119,6 +121,7 @@ class NetInstallerTest : public SilentRunTest {
     }
     switches.push_back(L"--local-stats-server");
     switches.push_back(L"--internal-package-server=" + base::UTF8ToWide(server_url));
+    switches.insert(switches.end(), extra_switches.begin(), extra_switches.end());
     return Run(installer, switches);
   }
 
@@ -559,6 +562,35 @@ TEST_F(NetInstallerTest, DownloadsVerifiesAndInstallsThePackage) {
   EXPECT_TRUE(dict->GetIntegerWithoutPathExpansion("wininet_retries", &value));
   EXPECT_EQ(static_cast<int>(chunks->size()), value);
 
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
+}
+
+// With suite components asked for, a suite component the server names
+// beside the package is unpacked into the suite folder, and the
+// installation runs its installer from there and records it.
+TEST_F(NetInstallerTest, SuiteComponentFromThePackageServerIsInstalled) {
+  const base::FilePath package = server_folder_.Append(L"installer.exe");
+  ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"velmo_installer_full.exe"), package));
+  // The component's archive: it unpacks its installer beside itself, and
+  // that installer answers the version query and records its run.
+  const base::FilePath suite = server_folder_.Append(L"suite.exe");
+  ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"fake_installer.exe"), suite));
+  Serve("reply", R"({"installer":")" + Url("installer.exe") + R"(","installer_checksum":")" +
+                     Sha256Hex(package) + R"(","components":[{"type":"suite","location":")" +
+                     Url("suite.exe") + R"(","archive":true,"checksum":")" + Sha256Hex(suite) +
+                     R"("}]})");
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_FAKE_SFX_CREATES", L"suite_installer.exe"));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION",
+                                        base::UTF8ToWide(GetInternalVersion()).c_str()));
+  ASSERT_EQ(0, RunNetInstaller(base::FilePath(), "", {L"--install-assistant"}));
+  std::vector<std::string> lines = TakeLogLines();
+  for (const std::string& line : lines)
+    EXPECT_EQ(std::string::npos, line.find("Component installer does not exist")) << line;
+  const InstallLog log = ExpectInstalled(false);
+  const std::vector<InstallLogComponent> expected = {{"suite", install_folder_.Append(L"suite")}};
+  EXPECT_EQ(expected, log.components) << base::JoinString(lines, "\n");
   EXPECT_EQ(0, Uninstall(log));
   TakeLogLines();
   ExpectUninstalled(log);

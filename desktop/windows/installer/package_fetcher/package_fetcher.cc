@@ -1,10 +1,10 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 
+#include <memory>
 #include <utility>
 
 #include "base/bind.h"
 #include "base/command_line.h"
-#include "base/files/file.h"
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
@@ -52,6 +52,15 @@ struct DownloaderRetries {
   base::TimeSpan delay;
 };
 
+// How long the unpacked package waits for its welcome page preference to be
+// written: the write is one small file.
+constexpr base::TimeSpan kWelcomeUrlWriteTimeout = base::TimeSpan::FromSeconds(60);
+
+base::SharedRef<prefs::PrefsTaskPoolHolder>& PrefsTaskPoolForTesting() {
+  static auto* pool = new base::SharedRef<prefs::PrefsTaskPoolHolder>();
+  return *pool;
+}
+
 DownloaderRetries& DownloaderRetriesForTesting() {
   static DownloaderRetries* retries = new DownloaderRetries;
   return *retries;
@@ -85,6 +94,12 @@ PackageFetcherCore::~PackageFetcherCore() = default;
 void PackageFetcherCore::SetRunningExecutableForTesting(const base::FilePath& path) {
   base::AutoLock hold(RunningExecutableLock());
   RunningExecutableForTesting() = path;
+}
+
+// static
+void PackageFetcherCore::SetPrefsTaskPoolForTesting(
+    base::SharedRef<prefs::PrefsTaskPoolHolder> pool) {
+  PrefsTaskPoolForTesting() = std::move(pool);
 }
 
 // static
@@ -273,7 +288,9 @@ void PackageFetcherCore::WriteWelcomeUrlPref() {
       reply->GetStringWithoutPathExpansion("url_welcome", &welcome_url)) {
     VLOG(1) << "Writing welcome page url pref";
     const base::FilePath path = UnpackFolder().Append(kInstallerPrefsIncludeFileName);
-    base::SharedRef<prefs::PrefsTaskPoolHolder> pool = prefs::GetPrefsTaskPool();
+    base::SharedRef<prefs::PrefsTaskPoolHolder> pool = PrefsTaskPoolForTesting();
+    if (!pool)
+      pool = prefs::GetPrefsTaskPool();
     {
       base::SharedRef<prefs::JsonPrefStore> store = prefs::OpenJsonPrefStore(pool, path);
       store->SetValue("welcome-url", std::make_unique<base::TextValue>(welcome_url),
@@ -281,12 +298,22 @@ void PackageFetcherCore::WriteWelcomeUrlPref() {
       store->CommitPendingWrite();
     }
     // The back end may read the file as soon as the package is declared
-    // ready: wait until the write queued on the file's sequence is done.
-    base::WaitableEvent written(base::WaitableEvent::ResetPolicy::kManual,
-                                base::WaitableEvent::InitialState::kNotSignaled);
-    pool->GetSequenceForFile(path)->PostTask(
-        FROM_HERE, base::Bind([](base::WaitableEvent* event) { event->Signal(); }, &written));
-    written.Wait();
+    // ready: wait until the write queued on the file's sequence is done. The
+    // event is shared with the task, which may run after a wait that gave
+    // up.
+    auto written = std::make_shared<base::WaitableEvent>(
+        base::WaitableEvent::ResetPolicy::kManual, base::WaitableEvent::InitialState::kNotSignaled);
+    if (!pool->GetSequenceForFile(path)->PostTask(
+            FROM_HERE,
+            base::Bind([](std::shared_ptr<base::WaitableEvent> event) { event->Signal(); },
+                       written))) {
+      Fail("Could not queue the welcome page preference write", kFetcherUnpackingFailed);
+      return;
+    }
+    if (!written->TimedWait(kWelcomeUrlWriteTimeout)) {
+      Fail("The welcome page preference write did not end in time", kFetcherUnpackingFailed);
+      return;
+    }
   }
 
   if (additional_files_ && !additional_files_->empty()) {
@@ -323,24 +350,7 @@ void PackageFetcherCore::NextAdditionalFile() {
 bool PackageFetcherCore::WriteFilesList() {
   // The package lists its own files there; the partner files that arrived
   // are added to that list, never put in its place.
-  if (files_list_names_.empty())
-    return true;
-  std::string lines;
-  for (const std::string& name : files_list_names_)
-    lines += name + "\r\n";
-  const base::FilePath path = UnpackFolder().Append(kFilesListFileName);
-  base::File file(path, base::File::FLAG_OPEN_ALWAYS | base::File::FLAG_WRITE);
-  if (!file.IsValid())
-    return false;  // Logged by the open.
-  const int64_t end = file.GetLength();
-  if (end < 0)
-    return false;  // Logged by the file.
-  if (file.Write(end, lines.data(), static_cast<int>(lines.size())) !=
-      static_cast<int>(lines.size())) {
-    LOG(ERROR) << "Could not add the partner files to " << path;
-    return false;
-  }
-  return true;
+  return AppendLinesToList(UnpackFolder().Append(kFilesListFileName), files_list_names_);
 }
 
 void PackageFetcherCore::OnPackageReady() {

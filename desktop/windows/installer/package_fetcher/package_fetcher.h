@@ -30,6 +30,10 @@
 #include "desktop/windows/installer/package_fetcher/package_status.h"
 #include "desktop/windows/installer/stats_node.h"
 
+namespace prefs {
+class PrefsTaskPoolHolder;
+}
+
 namespace installer {
 
 // The temporary file of an additional component's download, in the
@@ -90,6 +94,12 @@ class PackageFetcherCore {
   // |max_retries| times, |delay| apart (a negative count restores the
   // downloader's own settings).
   static void SetDownloaderRetriesForTesting(int max_retries, base::TimeSpan delay);
+  // Tests: the preference pool the welcome page is written on, in place of
+  // the process-wide one (null restores it). Set before a fetch starts.
+  static void SetPrefsTaskPoolForTesting(base::SharedRef<prefs::PrefsTaskPoolHolder> pool);
+  // Tests: how long a component's self-extracting archive may run (a zero
+  // span restores the default).
+  static void SetExtractorTimeoutForTesting(base::TimeSpan limit);
 
  private:
   // Logs |text| as an error, records it as "failure_reason" and reports

@@ -3,6 +3,10 @@
 // (self-extracting archives with an installer of their own). A component
 // that cannot be obtained is skipped; it never fails the fetch.
 
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
 #include <utility>
 
 #include "base/bind.h"
@@ -11,6 +15,7 @@
 #include "base/logging.h"
 #include "base/process.h"
 #include "base/threading/lock.h"
+#include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/launch_lock.h"
 #include "desktop/windows/installer/package_fetcher/checksum_checker.h"
@@ -30,7 +35,23 @@ namespace {
 // A component is downloaded at most this many times more after a failure.
 constexpr uint32_t kMaxAdditionalFileRetries = 3;
 
+// How long a component's self-extracting archive may run. One that hangs
+// would hold the worker, and with it the end of the run, for good.
+constexpr base::TimeSpan kExtractorTimeout = base::TimeSpan::FromMinutes(5);
+
+std::atomic<int64_t> g_extractor_timeout_for_testing_ms{0};
+
+DWORD ExtractorTimeoutMs() {
+  const int64_t ms = g_extractor_timeout_for_testing_ms.load();
+  return static_cast<DWORD>(ms > 0 ? ms : kExtractorTimeout.InMilliseconds());
+}
+
 }  // namespace
+
+// static
+void PackageFetcherCore::SetExtractorTimeoutForTesting(base::TimeSpan limit) {
+  g_extractor_timeout_for_testing_ms.store(limit.InMilliseconds());
+}
 
 void PackageFetcherCore::DownloadAdditionalFile() {
   LOG(INFO) << "Preparing to download an additional file";
@@ -123,8 +144,16 @@ void PackageFetcherCore::OnAdditionalFileDownloaded(std::wstring filename, bool 
       return;
     }
     int exit_code = -1;
-    if (!process.WaitForExit(&exit_code) || exit_code != 0) {
-      LOG(ERROR) << "Failed extracting SFX archive";
+    const DWORD timeout_ms = ExtractorTimeoutMs();
+    if (!process.WaitForExitWithTimeout(timeout_ms, &exit_code)) {
+      process.Terminate(1, true);
+      LOG(ERROR) << "Failed extracting SFX archive: it did not end within " << timeout_ms
+                 << " ms and was ended";
+      NextAdditionalFile();
+      return;
+    }
+    if (exit_code != 0) {
+      LOG(ERROR) << "Failed extracting SFX archive: exit code " << exit_code;
       NextAdditionalFile();
       return;
     }

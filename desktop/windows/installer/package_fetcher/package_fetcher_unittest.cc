@@ -21,6 +21,7 @@
 #include "base/threading/loop_runner.h"
 #include "base/threading/message_loop.h"
 #include "base/utf_string_conversions.h"
+#include "components/prefs/prefs_task_pool.h"
 #include "crypto/secure_hash.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_test_support.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_util.h"
@@ -88,10 +89,12 @@ class PackageFetcherTest : public ::testing::Test {
   void TearDown() override {
     for (const wchar_t* name :
          {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM", L"VELMO_FAKE_HANG",
-          L"VELMO_FAKE_SFX_CREATES", L"VELMO_FAKE_SFX_EXIT_CODE"}) {
+          L"VELMO_FAKE_SFX_CREATES", L"VELMO_FAKE_SFX_EXIT_CODE", L"VELMO_FAKE_SFX_HANG"}) {
       SetEnvironmentVariableW(name, nullptr);
     }
     SetVersionQueryTimeoutForTesting(base::TimeSpan());
+    PackageFetcherCore::SetExtractorTimeoutForTesting(base::TimeSpan());
+    PackageFetcherCore::SetPrefsTaskPoolForTesting(nullptr);
     PackageFetcherCore::SetRunningExecutableForTesting(base::FilePath());
     PackageFetcherCore::SetDownloaderRetriesForTesting(-1, base::TimeSpan());
     SetPackageServer(L"");
@@ -286,6 +289,27 @@ TEST_F(PackageFetcherTest, NetInstallerFetchesVerifiesAndUnpacks) {
   EXPECT_TRUE(WorkFolderEntries().empty());
 }
 
+// A welcome page preference that cannot be written (its pool refuses the
+// write) fails the try with the cause, rather than waiting for ever.
+TEST_F(PackageFetcherTest, AWelcomePageThatCannotBeWrittenFailsTheTry) {
+  ServeReply(R"(,"url_welcome":"https://welcome.velmo.example/first")");
+  auto pool = base::MakeShared<prefs::PrefsTaskPoolHolder>();
+  pool->pool()->Shutdown();
+  PackageFetcherCore::SetPrefsTaskPoolForTesting(pool);
+  ThreadSafeLogCapture log;
+  PayloadReader plain(Fixture(L"plain.exe"));
+  auto fetcher = MakeFetcher(&plain);
+  RunFetch(fetcher.get());
+  ASSERT_FALSE(recorder_.statuses.empty());
+  EXPECT_EQ(8u, recorder_.statuses.back());
+  EXPECT_EQ("Could not queue the welcome page preference write",
+            FetchStat(kLastFetch, "failure_reason"));
+  EXPECT_TRUE(log.Contains("Could not queue the welcome page preference write"));
+  fetcher.reset();
+  PackageFetcherCore::SetPrefsTaskPoolForTesting(nullptr);
+  EXPECT_TRUE(WorkFolderEntries().empty());
+}
+
 TEST_F(PackageFetcherTest, WithoutTrackingDataTheRequestIsAGet) {
   ServeReply();
   PayloadReader payload(Fixture(L"plain.exe"));
@@ -385,6 +409,14 @@ TEST_F(PackageFetcherTest, EveryFailureGivesItsReasonAndResult) {
     SetPackageServer(base::UTF8ToWide(Url("reply")));
     auto fetcher = MakeFetcher(&plain);
     check({"checksum", "Checksum incorrect for the downloaded package", 7}, fetcher.get());
+  }
+  {
+    // An empty checksum is no checksum that matches: never a skipped check.
+    ServeFile("installer.exe", Fixture(L"fake_full_installer.exe"));
+    Serve("reply", R"({"installer":")" + Url("installer.exe") + R"(","installer_checksum":""})");
+    SetPackageServer(base::UTF8ToWide(Url("reply")));
+    auto fetcher = MakeFetcher(&plain);
+    check({"empty checksum", "Checksum incorrect for the downloaded package", 7}, fetcher.get());
   }
   {
     ServeReply();
@@ -621,6 +653,33 @@ TEST_F(AdditionalFilesTest, AFailingExtractorSkipsTheComponent) {
   const base::FilePath suite = suites.Next();
   ASSERT_FALSE(suite.empty());
   EXPECT_TRUE(base::PathExists(suite.Append(L"suite_sfx.exe")));
+}
+
+// An extractor that never ends is ended after the limit and its component
+// skipped; the next component still comes and the package is ready.
+TEST_F(AdditionalFilesTest, AHungExtractorIsEndedAndItsComponentSkipped) {
+  const base::FilePath sfx = BinDir().Append(L"fake_installer.exe");
+  const base::FilePath data = Fixture(L"tracking_data.bin");
+  ServeFile("suite.exe", sfx);
+  ServeFile("good.dat", data);
+  ServeReply(
+      R"(,"components":[)" + Component("suite", Url("suite.exe"), true, Sha256Hex(sfx), "") + "," +
+      Component("partner_content", Url("good.dat"), false, Sha256Hex(data), "good.dat") + "]");
+  SetEnvironmentVariableW(L"VELMO_FAKE_SFX_HANG", L"1");
+  PackageFetcherCore::SetExtractorTimeoutForTesting(base::TimeSpan::FromSeconds(2));
+  ThreadSafeLogCapture log;
+  PayloadReader plain(Fixture(L"plain.exe"));
+  auto fetcher = MakeFetcher(&plain, true);
+  RunFetch(fetcher.get());
+  ASSERT_FALSE(recorder_.statuses.empty());
+  EXPECT_EQ(5u, recorder_.statuses.back());
+  EXPECT_TRUE(log.Contains("Failed extracting SFX archive"));
+  EXPECT_EQ("0", ComponentStat(0, "download_succeeded"));
+  EXPECT_EQ("1", ComponentStat(1, "download_succeeded"));
+  // The extractor was ended: its file is no longer held and goes with the
+  // rest of the fetch.
+  fetcher.reset();
+  EXPECT_TRUE(WorkFolderEntries().empty());
 }
 
 TEST_F(AdditionalFilesTest, ADownloaderThatRetriedIsNotStartedAgain) {

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "base/command_line.h"
+#include "base/files/file.h"
 #include "base/json_reader.h"
 #include "base/logging.h"
 #include "base/time.h"
@@ -15,11 +16,9 @@
 namespace installer {
 
 void GetAllowedDownloadDomains(std::vector<std::wstring>* domains) {
-  domains->clear();
-  const std::wstring domain = base::UTF8ToWide(GetDomain());
-  if (domain != kMakerDomainSuffix)
-    domains->push_back(domain);
-  domains->push_back(kMakerDomainSuffix);
+  // An empty suffix would match every host: a configuration without a
+  // domain adds none.
+  *domains = ProductAndMakerDomains();
   domains->push_back(kMakerInternalDomainSuffix);
   domains->push_back(kMakerMirrorDomainSuffix);
   domains->push_back(L"localhost");
@@ -71,6 +70,37 @@ bool ParsePackageServerReply(std::string_view text, bool with_suite, PackageServ
     }
     if (type == "partner_content" || (type == "suite" && with_suite))
       reply->components->Append(component->CreateDeepCopy());
+  }
+  return true;
+}
+
+bool AppendLinesToList(const base::FilePath& path, const std::vector<std::string>& lines) {
+  if (lines.empty())
+    return true;
+  base::File file(path,
+                  base::File::FLAG_OPEN_ALWAYS | base::File::FLAG_READ | base::File::FLAG_WRITE);
+  if (!file.IsValid())
+    return false;  // Logged by the open.
+  const int64_t end = file.GetLength();
+  if (end < 0)
+    return false;  // Logged by the file.
+  std::string text;
+  if (end > 0) {
+    char last[2] = {};
+    const int tail = end >= 2 ? 2 : 1;
+    if (file.Read(end - tail, last, tail) != tail) {
+      LOG(ERROR) << "Could not read the end of " << path;
+      return false;
+    }
+    if (tail < 2 || last[0] != '\r' || last[1] != '\n')
+      text = "\r\n";
+  }
+  for (const std::string& line : lines)
+    text += line + "\r\n";
+  if (file.Write(end, text.data(), static_cast<int>(text.size())) !=
+      static_cast<int>(text.size())) {
+    LOG(ERROR) << "Could not add the partner files to " << path;
+    return false;
   }
   return true;
 }

@@ -51,6 +51,12 @@ struct PackageServerReply {
 // strings "installer" and "installer_checksum".
 bool ParsePackageServerReply(std::string_view text, bool with_suite, PackageServerReply* reply);
 
+// Adds |lines| to the end of the list file |path| (made when missing), each
+// ended by "\r\n". A list whose last line has no "\r\n" (legal: lines are
+// separated by it) gets one first, so that no name runs into the last one.
+// False (logged) when the file cannot be read or written.
+bool AppendLinesToList(const base::FilePath& path, const std::vector<std::string>& lines);
+
 // One entry of the additional components.
 struct AdditionalFile {
   std::wstring location;

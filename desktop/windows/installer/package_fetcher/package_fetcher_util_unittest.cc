@@ -3,16 +3,21 @@
 #include <windows.h>
 
 #include <cwctype>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
+#include "base/files/file_util.h"
 #include "base/files/path_registry.h"
+#include "base/files/scoped_temp_dir.h"
 #include "base/json_reader.h"
 #include "base/threading/lock.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/maker_domains.h"
 #include "desktop/windows/installer/package_fetcher/version_check.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/wininet/wininet.h"
 #include "desktop/windows/installer/stats_node.h"
 #include "gtest/gtest.h"
 
@@ -27,6 +32,37 @@ TEST(PackageFetcherUtilTest, AllowedDomainsPutAForeignProductDomainFirst) {
   EXPECT_EQ((std::vector<std::wstring>{kMakerDomainSuffix, kMakerInternalDomainSuffix,
                                        kMakerMirrorDomainSuffix, L"localhost", L"127.0.0.1"}),
             domains);
+}
+
+// A configuration whose domain is empty or another company's: the list
+// never holds a suffix that matches every host, and a host outside it is
+// still refused.
+TEST(PackageFetcherUtilTest, AllowedDomainsNeverFailOpen) {
+  struct Case {
+    const char* config;
+    std::vector<std::wstring> expected_start;
+  };
+  const Case cases[] = {
+      {R"({"domain": ""})", {kMakerDomainSuffix}},
+      {R"({})", {kMakerDomainSuffix}},
+      {R"({"domain": ".partner.example"})", {L".partner.example", kMakerDomainSuffix}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config);
+    SetProductConfigForTesting(c.config);
+    std::vector<std::wstring> domains;
+    GetAllowedDownloadDomains(&domains);
+    SetProductConfigForTesting(nullptr);
+    ASSERT_GE(domains.size(), c.expected_start.size());
+    EXPECT_EQ(c.expected_start,
+              std::vector<std::wstring>(
+                  domains.begin(),
+                  domains.begin() + static_cast<std::ptrdiff_t>(c.expected_start.size())));
+    for (const std::wstring& domain : domains)
+      EXPECT_FALSE(domain.empty());
+    EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"evil.attacker.test", domains));
+    EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"download.velmo.example", domains));
+  }
 }
 
 TEST(PackageFetcherUtilTest, DownloadPathCarriesTheLocalTime) {
@@ -117,6 +153,43 @@ TEST(PackageServerReplyTest, KeepsPartnerContentAndSuiteOnlyWhenAsked) {
   EXPECT_TRUE(odd.components->empty());
 }
 
+// The package's own list may end its last line with "\r\n" or not; the
+// partner names always start on a line of their own.
+TEST(FilesListTest, AppendedNamesStartOnALineOfTheirOwn) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath list = temp.GetPath().Append(L"files_list");
+  const std::vector<std::string> names = {"good.dat", "other.dat"};
+  struct Case {
+    std::string before;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"a.txt\r\ndir\\program.exe", "a.txt\r\ndir\\program.exe\r\ngood.dat\r\nother.dat\r\n"},
+      {"a.txt\r\nprogram.exe\r\n", "a.txt\r\nprogram.exe\r\ngood.dat\r\nother.dat\r\n"},
+      {"x", "x\r\ngood.dat\r\nother.dat\r\n"},
+      // A lone line feed is not the separator.
+      {"x\n", "x\n\r\ngood.dat\r\nother.dat\r\n"},
+      {"", "good.dat\r\nother.dat\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before);
+    ASSERT_EQ(static_cast<int>(c.before.size()),
+              base::WriteFileBytes(list, c.before.data(), static_cast<int>(c.before.size())));
+    ASSERT_TRUE(AppendLinesToList(list, names));
+    std::string text;
+    ASSERT_TRUE(base::ReadFileToString(list, &text));
+    EXPECT_EQ(c.after, text);
+  }
+  // No list yet: one is made; nothing to add: the list stays as it is.
+  ASSERT_TRUE(base::DeletePath(list, false));
+  ASSERT_TRUE(AppendLinesToList(list, {"only.dat"}));
+  ASSERT_TRUE(AppendLinesToList(list, {}));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(list, &text));
+  EXPECT_EQ("only.dat\r\n", text);
+}
+
 std::unique_ptr<base::Value> Json(const std::string& text) {
   std::unique_ptr<base::Value> value = base::JsonReader::Read(text);
   EXPECT_TRUE(value) << text;
@@ -167,8 +240,8 @@ class VersionCheckTest : public ::testing::Test {
     Set(L"VELMO_FAKE_STREAM", base::UTF8ToWide(GetStreamName()));
   }
   void TearDown() override {
-    for (const wchar_t* name :
-         {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM", L"VELMO_FAKE_HANG"}) {
+    for (const wchar_t* name : {L"VELMO_FAKE_INTERNAL_VERSION", L"VELMO_FAKE_STREAM",
+                                L"VELMO_FAKE_HANG", L"VELMO_FAKE_FLOOD"}) {
       SetEnvironmentVariableW(name, nullptr);
     }
     SetVersionQueryTimeoutForTesting(base::TimeSpan());
@@ -220,6 +293,26 @@ TEST_F(VersionCheckTest, AProgramThatNeverAnswersIsEndedAfterTheLimit) {
   EXPECT_LT((base::MonotonicTime::Now() - start).InSecondsF(), 15.0);
   // A program that cannot be started at all.
   EXPECT_FALSE(CheckDownloadedVersion(fake_.DirName().Append(L"missing.exe"), true, &node));
+}
+
+// A program that answers without end: its output is bounded, and so is the
+// time it is given, although output keeps coming.
+TEST_F(VersionCheckTest, AProgramThatWritesWithoutEndIsEnded) {
+  Set(L"VELMO_FAKE_FLOOD", L"1");
+  base::CommandLine command_line(fake_);
+  command_line.AppendSwitch("internal-version");
+  std::string output;
+  const base::MonotonicTime start = base::MonotonicTime::Now();
+  // A limit far beyond the test's patience: the output bound ends it.
+  EXPECT_FALSE(RunAndCaptureOutputWithin(command_line, base::TimeSpan::FromSeconds(120), &output,
+                                         256 * 1024));
+  EXPECT_LE(output.size(), 256u * 1024u);
+  EXPECT_LT((base::MonotonicTime::Now() - start).InSecondsF(), 60.0);
+
+  SetVersionQueryTimeoutForTesting(base::TimeSpan::FromSeconds(2));
+  StatsNode node = report_.root_node();
+  EXPECT_FALSE(CheckDownloadedVersion(fake_, true, &node));
+  EXPECT_LT((base::MonotonicTime::Now() - start).InSecondsF(), 60.0);
 }
 
 }  // namespace

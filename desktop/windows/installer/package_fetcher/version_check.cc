@@ -54,7 +54,7 @@ bool Ask(const base::FilePath& file, const char* question, std::string* answer) 
 }  // namespace
 
 bool RunAndCaptureOutputWithin(const base::CommandLine& command_line, base::TimeSpan limit,
-                               std::string* output) {
+                               std::string* output, size_t max_output) {
   output->clear();
   base::win::ScopedHandle read_end;
   base::Process process = base::LaunchWithOutputPipe(command_line, &read_end);
@@ -62,10 +62,12 @@ bool RunAndCaptureOutputWithin(const base::CommandLine& command_line, base::Time
     return false;  // Logged by the launch.
 
   // The pipe is polled rather than read, so that a child that never writes
-  // and never ends cannot hold this thread beyond the limit.
+  // and never ends cannot hold this thread beyond the limit; the limit is
+  // checked on every round, so that one that writes without pause cannot
+  // either.
   const base::MonotonicTime deadline = base::MonotonicTime::Now() + limit;
   bool pipe_open = true;
-  while (pipe_open) {
+  while (pipe_open && base::MonotonicTime::Now() < deadline) {
     DWORD available = 0;
     if (!PeekNamedPipe(read_end.Get(), nullptr, 0, nullptr, &available, nullptr)) {
       if (GetLastError() != ERROR_BROKEN_PIPE) {
@@ -75,6 +77,12 @@ bool RunAndCaptureOutputWithin(const base::CommandLine& command_line, base::Time
       }
       pipe_open = false;
     } else if (available > 0) {
+      if (output->size() + available > max_output) {
+        LOG(ERROR) << "Process " << process.Pid() << " (" << command_line.GetCommandLineString()
+                   << ") wrote more than " << max_output << " bytes; ending it";
+        process.Terminate(1, true);
+        return false;
+      }
       std::string chunk(available, '\0');
       DWORD read = 0;
       if (!ReadFile(read_end.Get(), chunk.data(), available, &read, nullptr)) {
@@ -86,8 +94,6 @@ bool RunAndCaptureOutputWithin(const base::CommandLine& command_line, base::Time
         }
       }
       output->append(chunk.data(), read);
-    } else if (base::MonotonicTime::Now() >= deadline) {
-      break;
     } else {
       Sleep(kPollIntervalMs);
     }

@@ -4,6 +4,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_VERSION_CHECK_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_VERSION_CHECK_H_
 
+#include <cstddef>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -28,11 +29,15 @@ inline constexpr base::TimeSpan kVersionQueryTimeout = base::TimeSpan::FromSecon
 // program that cannot be run or does not answer in time.
 bool CheckDownloadedVersion(const base::FilePath& file, bool check_stream, StatsNode* node);
 
+// The most output a downloaded program's answer may have: a version or a
+// stream name is a line.
+inline constexpr size_t kMaxCapturedOutput = 64 * 1024;
+
 // Runs |command_line| hidden and collects its standard output until it ends.
-// False when it cannot be started, or when it has not ended within |limit|:
-// it is then ended.
+// False when it cannot be started, or when it has not ended within |limit|
+// or writes more than |max_output| bytes: it is then ended.
 bool RunAndCaptureOutputWithin(const base::CommandLine& command_line, base::TimeSpan limit,
-                               std::string* output);
+                               std::string* output, size_t max_output = kMaxCapturedOutput);
 
 // Tests: the limit in place of kVersionQueryTimeout (zero restores it).
 void SetVersionQueryTimeoutForTesting(base::TimeSpan limit);

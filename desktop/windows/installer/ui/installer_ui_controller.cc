@@ -75,7 +75,10 @@ bool InstallerUIController::RunUI(Settings* settings, PayloadReader* payload,
     fetcher_ = std::make_unique<PackageFetcher>(download_folder, &stats_, this, this, payload,
                                                 settings->IsX64() ? 1u : 0u,
                                                 settings->IsFlagSet(Settings::INSTALL_ASSISTANT));
-    runner_ = std::make_unique<InstallerRunner>(fetcher_->unpack_folder(), fetcher_->suite_path());
+    // The back end finds suite components in the folder they were unpacked
+    // into, not in the suite download.
+    runner_ = std::make_unique<InstallerRunner>(fetcher_->unpack_folder(),
+                                                fetcher_->suite_unpack_folder());
     pref_overrides_fetcher_ =
         std::make_unique<PrefDefaultOverridesFetcher>(fetcher_->unpack_folder(), this);
   } else {
@@ -305,6 +308,7 @@ void InstallerUIController::NotifyStatusChanged(uint32_t status) {
     case kFetcherResultPackageReady:
       VLOG(1) << "Package fetched successfully.";
       progress_.SetPhase(InstallerProgress::kPackageReady);
+      package_ready_ = true;
       if (started_) {
         VLOG(2) << "Got tracking data from status.";
         HandleTrackingData();
@@ -316,7 +320,9 @@ void InstallerUIController::NotifyStatusChanged(uint32_t status) {
       VLOG(1) << "Package fetcher failed.";
       if (started_) {
         VLOG(1) << "Reporting fetcher error.";
-        stats_.SetString("failure_reason", "Fetcher error");
+        // The statistics name the same cause as the window: the first error.
+        if (!pending_error_)
+          stats_.SetString("failure_reason", "Fetcher error");
         ReportError(status == kFetcherResultUnpackingFailed ? IDS_ERROR_PACKAGE_CORRUPTED
                                                             : IDS_ERROR_DOWNLOAD_FAILED,
                     std::wstring(), "Fetcher error");
@@ -510,12 +516,22 @@ void InstallerUIController::TerminateUI() {
   if (settings_->IsFlagSet(Settings::ENABLE_INSTALLER_STATS) &&
       !settings_->IsFlagSet(Settings::AUTOUPDATE)) {
     LOG(INFO) << "Sending stats";
+    // Waiting for the network pays off only when it has just carried the
+    // package: a fetch that failed may have failed for want of one, and the
+    // user who closed the window would wait for it unseen.
     stats_sender_.Send(base::Bind(&InstallerUIController::QuitLoop, weak_factory_.GetWeakRef()),
-                       download_needed_);
+                       download_needed_ && package_ready_);
   } else {
     LOG(INFO) << "Not sending stats";
     QuitLoop();
   }
+}
+
+void InstallerUIController::PrepareWithoutWindowForTesting(Settings* settings, bool started) {
+  settings_ = settings;
+  runner_ = std::make_unique<InstallerRunner>(base::FilePath(), base::FilePath());
+  runner_->AddObserver(this);
+  started_ = started;
 }
 
 void InstallerUIController::DeleteClosingWindow() { closing_window_.reset(); }

@@ -97,6 +97,11 @@ class InstallerUIController : public SettingsObserver,
   // The string id of the error waiting to be shown, 0 when none is.
   uint32_t pending_error_id() const { return pending_error_ ? pending_error_->string_id : 0; }
   StatsReport& stats_report_for_testing() { return stats_sender_.report_for_testing(); }
+  StatsSender& stats_sender_for_testing() { return stats_sender_; }
+  // A controller without a window, a fetcher or a loop, whose delegate
+  // calls are then made directly: before Accept, or (|started|) as after an
+  // Accept that started the back end.
+  void PrepareWithoutWindowForTesting(Settings* settings, bool started);
 
  private:
   struct PendingError {
@@ -132,6 +137,8 @@ class InstallerUIController : public SettingsObserver,
   bool run_immediately_ = false;
   bool no_payload_ = false;
   bool download_needed_ = false;
+  // The fetcher has reported the package ready (it stays so).
+  bool package_ready_ = false;
   bool error_shown_before_ = false;
   bool accept_pending_ = false;
   bool initial_stats_written_ = false;

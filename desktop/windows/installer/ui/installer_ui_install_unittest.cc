@@ -16,8 +16,11 @@
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/process.h"
+#include "base/string_number_conversions.h"
+#include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "crypto/secure_hash.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/product_config.h"
@@ -172,10 +175,9 @@ class InteractiveInstallTest : public test::InteractiveInstallerTest {
 
   // On the options page: a current user's installation into |folder|,
   // typed, with none of the three options ticked (no statistics sent).
-  static void ChooseCurrentUserInstallInto(InstallerUIDriver* driver,
-                                           const base::FilePath& folder) {
+  void ChooseCurrentUserInstallInto(InstallerUIDriver* driver, const base::FilePath& folder) {
     driver->Choose(IDC_MODE_COMBO, 1);
-    driver->Type(IDC_INSTALL_PATH_COMBO, folder.value());
+    TypeFolder(driver, folder.value());
     for (int id : {IDC_DEFAULT_BROWSER_CHECK, IDC_IMPORT_DATA_CHECK, IDC_SHARE_USAGE_CHECK}) {
       if (driver->Visible(id) && driver->Ticked(id)) {
         driver->Click(id);
@@ -535,6 +537,58 @@ TEST_F(InteractiveInstallTest, RefusedElevationSwitchesToACurrentUserInstall) {
   ExpectInstalled(HKEY_CURRENT_USER);
 }
 
+// The net installer, run with suite components asked for, against a package
+// server that names one beside the package: the component's archive is
+// unpacked into the suite folder, and the installation runs the component's
+// installer from there and records it.
+TEST_F(InteractiveInstallTest, SuiteComponentFromThePackageServerIsInstalled) {
+  wchar_t root[MAX_PATH];
+  const DWORD length = ::GetEnvironmentVariableW(L"VELMO_PACKAGE_SERVER_ROOT", root, MAX_PATH);
+  ASSERT_TRUE(length > 0 && length < MAX_PATH) << "not started beside a package server";
+  const std::string prefix = testing_http::UniqueKey("suite");
+  const base::FilePath served = base::FilePath(std::wstring(root, length)).AppendASCII(prefix);
+  ASSERT_TRUE(base::CreateDirectoryTree(served));
+  auto url = [&](const char* name) {
+    return "http://" + testing_http::ServerAddress() + "/" + prefix + "/" + name;
+  };
+  auto sha256 = [](const base::FilePath& file) {
+    uint8_t digest[crypto::SecureHash::kSha256Length];
+    EXPECT_TRUE(crypto::Sha256HashFile(file, digest)) << file;
+    return base::ToLowerASCII(base::HexEncode(digest, sizeof(digest)));
+  };
+  ASSERT_TRUE(base::CopySingleFile(FullInstaller(), served.Append(L"installer.exe")));
+  // The component's archive: it unpacks its installer beside itself, and
+  // that installer answers the version query and records its run.
+  ASSERT_TRUE(base::CopySingleFile(InstallerBinFolder().Append(L"fake_installer.exe"),
+                                   served.Append(L"suite.exe")));
+  const std::string reply =
+      R"({"installer":")" + url("installer.exe") + R"(","installer_checksum":")" +
+      sha256(served.Append(L"installer.exe")) + R"(","components":[{"type":"suite","location":")" +
+      url("suite.exe") + R"(","archive":true,"checksum":")" + sha256(served.Append(L"suite.exe")) +
+      R"("}]})";
+  ASSERT_EQ(
+      static_cast<int>(reply.size()),
+      base::WriteFileBytes(served.Append(L"reply"), reply.data(), static_cast<int>(reply.size())));
+  SetChildEnvironment(L"VELMO_FAKE_SFX_CREATES", L"suite_installer.exe");
+  SetChildEnvironment(L"VELMO_FAKE_INTERNAL_VERSION", base::UTF8ToWide(GetInternalVersion()));
+
+  std::vector<std::wstring> switches = kInstallSwitches;
+  switches.push_back(L"--allusers=0");
+  switches.push_back(L"--install-assistant");
+  switches.push_back(L"--internal-package-server=" + base::UTF8ToWide(url("reply")));
+  const base::Process& installer =
+      Start(switches, {.host = InstallerBinFolder().Append(L"velmo_installer_net.exe")});
+  InstallerUIDriver driver(installer.Pid());
+  ASSERT_TRUE(driver.WaitForWindow()) << LogTails();
+  driver.Click(IDC_ACCEPT_BUTTON);
+  std::vector<std::map<int, std::wstring>> progress_pages;
+  ASSERT_EQ(0, WaitWatchingProgress(installer, &driver, &progress_pages)) << LogTails();
+  EXPECT_FALSE(LogsContain("Component installer does not exist")) << LogTails();
+  const InstallLog log = ExpectInstalled(HKEY_CURRENT_USER);
+  const std::vector<InstallLogComponent> expected = {{"suite", install_folder_.Append(L"suite")}};
+  EXPECT_EQ(expected, log.components) << LogTails();
+}
+
 // Input the window must survive, typed and chosen from outside: a language
 // tag that no string table holds falls back to a language the system
 // prefers; paths that cannot be installed into show the invalid-path text
@@ -565,13 +619,13 @@ TEST_F(InteractiveInstallTest, BadInputShowsTheInvalidStateAndNeverLosesAClick) 
                                     L"C:\\tab\there?",
                                     file.Append(L"Velmo").value()};
   for (const std::wstring& bad : bad_paths) {
-    driver.Type(IDC_INSTALL_PATH_COMBO, bad);
+    TypeFolder(&driver, bad);
     EXPECT_TRUE(InstallerUIDriver::WaitUntil([&] {
       return driver.Visible(IDC_INVALID_PATH_TEXT) && !driver.Enabled(IDC_ACCEPT_BUTTON);
     })) << base::WideToUTF8(bad);
     EXPECT_EQ(bad, driver.Text(IDC_INSTALL_PATH_COMBO));
   }
-  driver.Type(IDC_INSTALL_PATH_COMBO, install_folder_.value());
+  TypeFolder(&driver, install_folder_.value());
   EXPECT_TRUE(InstallerUIDriver::WaitUntil(
       [&] { return !driver.Visible(IDC_INVALID_PATH_TEXT) && driver.Enabled(IDC_ACCEPT_BUTTON); }));
 

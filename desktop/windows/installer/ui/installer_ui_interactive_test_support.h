@@ -31,6 +31,7 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/user_token_test_support.h"
+#include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_ui_driver_test_support.h"
 #include "gtest/gtest.h"
 
@@ -199,6 +200,17 @@ class InteractiveInstallerTest : public testing::Test {
       }
     }
     return count;
+  }
+
+  // Types |folder| into the path box of the options page and waits until
+  // the installer has read that folder's own status: what the window shows
+  // before may still be the previous folder's.
+  void TypeFolder(InstallerUIDriver* driver, const std::wstring& folder) const {
+    const std::string line = "Install folder set: " + base::WideToUTF8(folder);
+    const int before = LogCount(line);
+    driver->Type(IDC_INSTALL_PATH_COMBO, folder);
+    EXPECT_TRUE(InstallerUIDriver::WaitUntil([&] { return LogCount(line) > before; }))
+        << "no status read of " << line;
   }
 
   // Closes the window with its title-bar button and answers the question

@@ -197,7 +197,11 @@ InstallerWindow::~InstallerWindow() {
 
 void InstallerWindow::OnSettingsChanged() { UpdateControls(false); }
 
-void InstallerWindow::OnSettingsObtained() { UpdateControls(true); }
+void InstallerWindow::OnSettingsObtained() {
+  // A status that is not the chosen folder's (another one is being read)
+  // must not put its folder back into the path box.
+  UpdateControls(settings_->GetStatus().install_folder() == settings_->GetInstallFolder());
+}
 
 // static
 const char* InstallerWindow::GetPageName(int32_t page) {

@@ -350,8 +350,15 @@ void InstallerWindow::RefillPathList() {
   HWND combo = FindControl(IDC_INSTALL_PATH_COMBO);
   if (!combo)
     return;
+  // What the user typed stays, caret and all, when it names the chosen
+  // folder: emptying the list empties the edit part too.
+  const std::wstring typed = GetComboText(combo);
+  DWORD edit_start = 0;
+  DWORD edit_end = 0;
+  ::SendMessageW(combo, CB_GETEDITSEL, reinterpret_cast<WPARAM>(&edit_start),
+                 reinterpret_cast<LPARAM>(&edit_end));
   ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-  const std::wstring& current = settings_->GetInstallFolder().value();
+  const std::wstring current = settings_->GetInstallFolder().value();
   bool selected = false;
   for (const base::FilePath& folder : settings_->GetDefaultInstallFolders()) {
     const LRESULT index =
@@ -362,8 +369,14 @@ void InstallerWindow::RefillPathList() {
       selected = true;
     }
   }
-  if (!selected)
-    SelectOrSetComboText(combo, current);
+  if (selected)
+    return;
+  if (!typed.empty() && base::FilePath(typed) == settings_->GetInstallFolder()) {
+    ::SetWindowTextW(combo, typed.c_str());
+    ::SendMessageW(combo, CB_SETEDITSEL, 0, MAKELPARAM(edit_start, edit_end));
+    return;
+  }
+  SelectOrSetComboText(combo, current);
 }
 
 // static

@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include "base/threading/loop_runner.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/status_fetch.h"
 #include "desktop/windows/installer/service/user_name.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_window.h"
@@ -14,6 +17,36 @@
 
 namespace installer {
 namespace {
+
+// Holds back the status read of one folder until released (at most a
+// minute, so that a failing test never leaves a pool thread stuck).
+class ScopedHeldStatusRead {
+ public:
+  explicit ScopedHeldStatusRead(const base::FilePath& folder) {
+    held_folder() = folder;
+    release().Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    StatusFetch::SetReadHookForTesting(&Hook);
+  }
+  ~ScopedHeldStatusRead() {
+    Release();
+    StatusFetch::SetReadHookForTesting(nullptr);
+  }
+  void Release() { ::SetEvent(release().Get()); }
+
+ private:
+  static void Hook(const base::FilePath& folder) {
+    if (folder == held_folder())
+      ::WaitForSingleObject(release().Get(), 60000);
+  }
+  static base::FilePath& held_folder() {
+    static base::FilePath folder;
+    return folder;
+  }
+  static base::win::ScopedHandle& release() {
+    static base::win::ScopedHandle event;
+    return event;
+  }
+};
 
 class InstallerOptionsPageTest : public test::InstallerWindowTestBase {
  protected:
@@ -188,6 +221,42 @@ TEST_F(InstallerOptionsPageTest, TypedPathsPickListItemsOrShowTheInvalidState) {
     EXPECT_FALSE(::IsWindowEnabled(Control(IDC_ACCEPT_BUTTON))) << bad;
   }
   EXPECT_EQ(L"C:\\a<b>|c", Text(IDC_INSTALL_PATH_COMBO));
+}
+
+// A typed folder whose status has not arrived yet is the chosen one: a mode
+// change meanwhile keeps it (it is no default folder), and its status, when
+// it comes, leaves the typed text as it is.
+TEST_F(InstallerOptionsPageTest, ATypedFolderWinsOverAModeChangeBeforeItsStatus) {
+  OpenOptions();
+  // Start from the default folder, as a user who has not touched the box.
+  HWND combo = Control(IDC_INSTALL_PATH_COMBO);
+  ::SendMessageW(combo, CB_SETCURSEL, 0, 0);
+  ::SendMessageW(window_->GetOptionsHandle(), WM_COMMAND,
+                 MAKEWPARAM(IDC_INSTALL_PATH_COMBO, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+  test::WaitForSettingsObtained(settings_.get());
+  ASSERT_EQ(settings_->GetDefaultInstallFolders()[0], settings_->GetInstallFolder());
+
+  const base::FilePath typed = temp_dir_.GetPath().Append(L"Typed Folder");
+  ScopedHeldStatusRead held(typed);
+  TypePath(typed.value());
+  ASSERT_TRUE(settings_->IsFetchingStatus());
+  EXPECT_EQ(typed, settings_->GetInstallFolder());
+  for (int mode : {Settings::kModeStandalone, Settings::kModeCurrentUser}) {
+    Choose(IDC_MODE_COMBO, mode);
+    EXPECT_EQ(typed, settings_->GetInstallFolder()) << mode;
+    EXPECT_EQ(typed.value(), Text(IDC_INSTALL_PATH_COMBO)) << mode;
+  }
+  // Whatever else was read meanwhile has arrived; the typed folder's status
+  // comes last.
+  base::LoopRunner().RunUntilIdle();
+  EXPECT_EQ(typed.value(), Text(IDC_INSTALL_PATH_COMBO));
+  held.Release();
+  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+  EXPECT_EQ(typed, settings_->GetStatus().install_folder());
+  EXPECT_EQ(typed, settings_->GetInstallFolder());
+  EXPECT_EQ(typed.value(), Text(IDC_INSTALL_PATH_COMBO));
+  EXPECT_FALSE(settings_->IsFlagSet(Settings::COPY_ONLY));
 }
 
 }  // namespace
