@@ -41,7 +41,13 @@ struct LoggingState {
   bool file_open_failed = false;
   int vlog_level = 0;
   std::vector<VmodulePattern> vmodule;
+  // Lines logged before a log file was chosen, written at the start of the
+  // file once one is (bounded: a program that never chooses one keeps only
+  // the first of them).
+  std::string early_lines;
 };
+
+constexpr size_t kMaxEarlyLines = 64 * 1024;
 
 // Never destroyed: log statements may run during process exit.
 LoggingState& State() {
@@ -60,28 +66,12 @@ std::atomic<bool> g_log_tickcount{false};
 // quiet program stays a load and a compare.
 std::atomic<bool> g_vlog_configured{false};
 
-base::FilePath DefaultLogFilePath() {
-  HMODULE module = nullptr;
-  wchar_t path[MAX_PATH];
-  if (!::GetModuleHandleExW(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCWSTR>(&DefaultLogFilePath), &module)) {
-    module = nullptr;
-  }
-  DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    return base::FilePath(L"debug.log");
-  return base::FilePath(std::wstring_view(path, length)).DirName().Append(L"debug.log");
-}
-
 // Opens the log file if it is not open yet. Caller holds the lock.
 bool EnsureLogFileOpenLocked(LoggingState& state) {
   if (state.log_file.IsValid())
     return true;
-  if (state.file_open_failed)
+  if (state.file_open_failed || state.log_file_path.empty())
     return false;
-  if (state.log_file_path.empty())
-    state.log_file_path = DefaultLogFilePath();
   HANDLE file = ::CreateFileW(state.log_file_path.c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -92,10 +82,24 @@ bool EnsureLogFileOpenLocked(LoggingState& state) {
     return false;
   }
   state.log_file.Reset(file);
+  if (!state.early_lines.empty()) {
+    DWORD written = 0;
+    ::WriteFile(file, state.early_lines.data(), static_cast<DWORD>(state.early_lines.size()),
+                &written, nullptr);
+    state.early_lines.clear();
+    state.early_lines.shrink_to_fit();
+  }
   return true;
 }
 
 void WriteToFileLocked(LoggingState& state, const std::string& line) {
+  if (state.log_file_path.empty()) {
+    // No file chosen yet: nothing is written beside the program (it may sit
+    // in a shared temporary folder); the line waits for the file.
+    if (state.early_lines.size() + line.size() <= kMaxEarlyLines)
+      state.early_lines += line;
+    return;
+  }
   if (!EnsureLogFileOpenLocked(state))
     return;
   DWORD written = 0;
@@ -155,7 +159,7 @@ bool InitLogging(const LoggingSettings& settings) {
     state.destination = settings.logging_dest;
     state.log_file.Reset();
     state.file_open_failed = false;
-    state.log_file_path = settings.log_file.empty() ? DefaultLogFilePath() : settings.log_file;
+    state.log_file_path = settings.log_file;
   }
 
   if (base::CommandLine::IsInitializedForCurrentProcess()) {

@@ -25,6 +25,20 @@ CHILD_PROCESS_MAIN(CleanupBatchWatchedProcess) {
   return 0;
 }
 
+// Keeps the file of its "hold" switch open, so that it cannot be deleted,
+// until it is ended.
+CHILD_PROCESS_MAIN(CleanupBatchFileHolder) {
+  const base::FilePath path =
+      base::CommandLine::ForCurrentProcess()->GetSwitchValuePath("hold");
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 1;
+  ::Sleep(120 * 1000);
+  ::CloseHandle(file);
+  return 0;
+}
+
 // A process that has ended by the time a batch file looks for it.
 CHILD_PROCESS_MAIN(CleanupBatchEndedProcess) { return 0; }
 
@@ -203,6 +217,62 @@ TEST(CleanupBatchFileTest, RunWaitsForTheProcessThenDeletesEverything) {
     EXPECT_FALSE(base::PathExists(folder)) << folder;
   EXPECT_FALSE(base::PathExists(batch));
   EXPECT_TRUE(base::PathExists(kept));
+}
+
+// Where the command interpreter's process list says nothing (the
+// emulator's "tasklist" prints nothing, and its "find" refuses the options),
+// the batch file still waits: a leftover that the installer's process holds
+// is deleted once that process has ended, and its folder with it.
+TEST(CleanupBatchFileTest, LeftoverInUseIsDeletedOnceItsHolderEnds) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath install = temp.GetPath().Append(L"Velmo");
+  const base::FilePath held = install.Append(L"1.0\\installer.exe.old");
+  ASSERT_TRUE(base::CreateDirectoryTree(held.DirName()));
+  ASSERT_TRUE(WriteText(held, "in use"));
+
+  base::LaunchOptions hidden;
+  hidden.start_hidden = true;
+  base::CommandLine holder_command = testing::GetChildCommandLine("CleanupBatchFileHolder");
+  holder_command.AppendSwitchPath("hold", held);
+  base::Process holder = base::LaunchProcess(holder_command, hidden);
+  ASSERT_TRUE(holder.IsValid());
+  // The holder has the file open once an exclusive open fails.
+  bool held_open = false;
+  for (int i = 0; i < 1200 && !held_open; ++i) {
+    HANDLE probe = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+      held_open = ::GetLastError() == ERROR_SHARING_VIOLATION;
+      if (!held_open)
+        break;
+    } else {
+      ::CloseHandle(probe);
+      if (holder.WaitForExitWithTimeout(50, nullptr))
+        break;
+    }
+  }
+  ASSERT_TRUE(held_open) << "the holder did not open the file";
+
+  CleanupBatchContents contents;
+  contents.pid1 = holder.Pid();
+  contents.install_folder = install;
+  contents.leftover_files.push_back(held);
+  AddLeftoverFolders(held, install, &contents.leftover_folders);
+  const base::FilePath batch = install.Append(kCleanupBatchFileName);
+  ASSERT_TRUE(WriteText(batch, BuildCleanupBatchText(contents)));
+  base::Process cmd = base::LaunchProcess(base::CommandLine(batch), hidden);
+  ASSERT_TRUE(cmd.IsValid());
+  EXPECT_FALSE(cmd.WaitForExitWithTimeout(3500, nullptr));
+  EXPECT_TRUE(base::PathExists(held));
+
+  ASSERT_TRUE(holder.Terminate(0, /*wait=*/true));
+  EXPECT_TRUE(cmd.WaitForExitWithTimeout(120 * 1000, nullptr));
+  EXPECT_FALSE(base::PathExists(held));
+  EXPECT_FALSE(base::PathExists(held.DirName()));
+  EXPECT_FALSE(base::PathExists(batch));
+  if (cmd.IsValid() && !cmd.WaitForExitWithTimeout(0, nullptr))
+    cmd.Terminate(1, /*wait=*/true);
 }
 
 // Paths that would end their quoting or their line, and paths outside the

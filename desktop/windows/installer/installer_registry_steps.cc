@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -106,6 +107,55 @@ void ResolveForLog(const RegistryEntry& entry, std::wstring* key, std::wstring* 
     *value_name = entry.value_name();
 }
 
+// How many levels of |key_path| under |root| do not exist: the key itself,
+// then its parent, and so on.
+int CountMissingKeyLevels(HKEY root, const std::wstring& key_path, REGSAM view) {
+  int missing = 0;
+  for (std::wstring path = key_path; !path.empty(); ++missing) {
+    base::win::RegistryKey key;
+    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) == ERROR_SUCCESS)
+      break;
+    const size_t split = path.rfind(L'\\');
+    path = split == std::wstring::npos ? std::wstring() : path.substr(0, split);
+  }
+  return missing;
+}
+
+// Notes in the install-log record of |key_path| that the set-up created
+// |levels| levels of it.
+void RecordCreatedLevels(InstallLogRegistryKeys* records, const std::wstring& key_path,
+                         int levels) {
+  const std::string path = base::ToLowerASCII(base::WideToUTF8(key_path));
+  for (InstallLogRegistryKey& record : *records) {
+    if (base::ToLowerASCII(record.path) == path)
+      record.created_levels = std::max(record.created_levels, levels);
+  }
+}
+
+// Removes the keys of a depth-0 record that the installation created, from
+// the key up, each only while it is empty: what another program put there
+// since keeps it.
+void RemoveCreatedEmptyKeys(Transaction* transaction, HKEY root, const std::wstring& key_path,
+                            int levels, uint32_t view) {
+  std::wstring path = key_path;
+  for (int level = 0; level < levels; ++level) {
+    const size_t split = path.rfind(L'\\');
+    if (split == std::wstring::npos)
+      return;
+    base::win::RegistryKey key;
+    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) != ERROR_SUCCESS)
+      return;
+    if (key.GetValueCount() != 0 || key.GetSubkeyCount() != 0)
+      return;
+    key.Close();
+    if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(root, path, view))) {
+      LOG(WARNING) << "Could not delete the emptied key " << base::WideToUTF8(path);
+      return;
+    }
+    path.resize(split);
+  }
+}
+
 // Clean-up of one install-log key record under |root|. Results of the
 // operations are logged only: what cannot be removed stays behind. The
 // record's placeholders are resolved before anything is checked, and only
@@ -166,6 +216,7 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
                    << base::WideToUTF8(key_path);
     }
   }
+  RemoveCreatedEmptyKeys(transaction, root, key_path, record.created_levels, view);
 }
 
 // Runs Internet Explorer's own "make me the default" command, waiting for it
@@ -449,7 +500,11 @@ void Installer::SetUpRegistry() {
     }
     if (ok) {
       VLOG(1) << "Writing " << Describe(key, value_name);
+      const REGSAM view = row.view_flags & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+      const int missing = CountMissingKeyLevels(root, key, view);
       ok = transaction_.Execute(std::move(operation));
+      if (ok && missing > 0)
+        RecordCreatedLevels(records, key, missing);
     }
     if (ok)
       continue;
