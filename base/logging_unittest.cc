@@ -233,6 +233,48 @@ CHILD_PROCESS_MAIN(LoggingVmoduleChild) {
   return 0;
 }
 
+// A program that logs before its log file is chosen: the lines wait for
+// the file instead of going into a "debug.log" beside the program.
+CHILD_PROCESS_MAIN(LoggingEarlyLinesChild) {
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  SetLogMessageHandler(nullptr);
+  LoggingSettings no_file;
+  InitLogging(no_file);
+  LOG(WARNING) << "logged before the file was chosen";
+  LoggingSettings settings;
+  settings.log_file = command_line->GetSwitchValuePath("log-file");
+  settings.delete_old = DELETE_OLD_LOG_FILE;
+  if (!InitLogging(settings))
+    return 2;
+  LOG(INFO) << "logged into the file";
+  CloseLogFile();
+  return 0;
+}
+
+TEST_F(LoggingTest, LinesBeforeTheFileIsChosenGoIntoIt) {
+  std::wstring path = UniqueTempPath(L"early.log");
+  base::CommandLine command_line = testing::GetChildCommandLine("LoggingEarlyLinesChild");
+  command_line.AppendSwitchNative("log-file", path);
+  const base::FilePath beside_program = command_line.GetProgram().DirName().Append(L"debug.log");
+  const bool had_debug_log =
+      ::GetFileAttributesW(beside_program.c_str()) != INVALID_FILE_ATTRIBUTES;
+  base::LaunchOptions options;
+  options.wait = true;
+  base::Process child = base::LaunchProcess(command_line, options);
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(child.WaitForExit(&exit_code));
+  EXPECT_EQ(0, exit_code);
+  std::string contents = ReadWholeFile(path);
+  const size_t early = contents.find("logged before the file was chosen\n");
+  EXPECT_NE(std::string::npos, early) << contents;
+  EXPECT_LT(early, contents.find("logged into the file\n")) << contents;
+  if (!had_debug_log) {
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(beside_program.c_str()));
+  }
+  DeleteFileW(path.c_str());
+}
+
 TEST_F(LoggingTest, CommandLineSwitchesReachAChild) {
   std::wstring path = UniqueTempPath(L"child.log");
   base::CommandLine command_line = testing::GetChildCommandLine("LoggingVmoduleChild");

@@ -135,6 +135,25 @@ void AppendFileDeletion(std::string* text, size_t index, const base::FilePath& p
   *text += done + "\n";
 }
 
+// Starts the removal of the (then empty) install folder a moment after this
+// batch file, which stands in it, has ended and deleted itself. The started
+// interpreter works from the system folder, since a process whose working
+// folder is the install folder would keep it. Its command line is parsed
+// twice, here and by that interpreter: the path stays quoted in both, and a
+// "%" (which the second parse would expand) leaves the folder in place.
+void AppendInstallFolderRemoval(std::string* text, const base::FilePath& install_folder) {
+  std::string encoded;
+  if (!EncodeBatchFilePath(install_folder, &encoded))
+    return;
+  if (encoded.find('%') != std::string::npos) {
+    LOG(WARNING) << "The cleanup batch file leaves " << install_folder
+                 << " in place: its name holds a \"%\"";
+    return;
+  }
+  *text += "cd /d \"%SystemRoot%\"\n";
+  *text += "start \"\" /b cmd /c ping -n 2 127.0.0.1 ^>NUL ^& rmdir \"" + encoded + "\"\n";
+}
+
 }  // namespace
 
 CleanupBatchContents::CleanupBatchContents() = default;
@@ -214,6 +233,8 @@ std::string BuildCleanupBatchText(const CleanupBatchContents& contents) {
     AppendFileDeletion(&text, i, contents.leftover_files[i], contents.install_folder);
   for (auto it = contents.leftover_folders.rbegin(); it != contents.leftover_folders.rend(); ++it)
     AppendPathCommand(&text, "rmdir", *it, contents.install_folder);
+  if (contents.remove_install_folder && !contents.install_folder.empty())
+    AppendInstallFolderRemoval(&text, contents.install_folder);
   text += "del %0\n";
   return text;
 }

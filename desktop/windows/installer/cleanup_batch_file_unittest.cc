@@ -28,8 +28,7 @@ CHILD_PROCESS_MAIN(CleanupBatchWatchedProcess) {
 // Keeps the file of its "hold" switch open, so that it cannot be deleted,
 // until it is ended.
 CHILD_PROCESS_MAIN(CleanupBatchFileHolder) {
-  const base::FilePath path =
-      base::CommandLine::ForCurrentProcess()->GetSwitchValuePath("hold");
+  const base::FilePath path = base::CommandLine::ForCurrentProcess()->GetSwitchValuePath("hold");
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
@@ -96,10 +95,29 @@ TEST(CleanupBatchFileTest, FilesThenFoldersDeepestFirstWithPercentDoubled) {
     AddLeftoverFolders(file, install, &contents.leftover_folders);
   }
   const std::string text = BuildCleanupBatchText(contents);
+  // Each file is deleted, or waited for while something holds it (a bounded
+  // number of rounds for all files together).
   const std::string tail =
       "IF %PID2_RUNNING%==TRUE GOTO :again\n"
+      "SET DELETE_ROUNDS=0\n"
+      ":del0\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\a\\b\\x.dll\" GOTO :deleted0\n"
       "del \"C:\\Velmo\\1.0\\a\\b\\x.dll\"\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\a\\b\\x.dll\" GOTO :deleted0\n"
+      "IF %DELETE_ROUNDS% GEQ 300 GOTO :deleted0\n"
+      "SET /A DELETE_ROUNDS=%DELETE_ROUNDS%+1\n"
+      "ping -n 2 127.0.0.1 >NUL\n"
+      "GOTO :del0\n"
+      ":deleted0\n"
+      ":del1\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\100%%TEMP%%\\y.pak\" GOTO :deleted1\n"
       "del \"C:\\Velmo\\1.0\\100%%TEMP%%\\y.pak\"\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\100%%TEMP%%\\y.pak\" GOTO :deleted1\n"
+      "IF %DELETE_ROUNDS% GEQ 300 GOTO :deleted1\n"
+      "SET /A DELETE_ROUNDS=%DELETE_ROUNDS%+1\n"
+      "ping -n 2 127.0.0.1 >NUL\n"
+      "GOTO :del1\n"
+      ":deleted1\n"
       "rmdir \"C:\\Velmo\\1.0\\a\\b\"\n"
       "rmdir \"C:\\Velmo\\1.0\\a\"\n"
       "rmdir \"C:\\Velmo\\1.0\\100%%TEMP%%\"\n"
@@ -259,6 +277,7 @@ TEST(CleanupBatchFileTest, LeftoverInUseIsDeletedOnceItsHolderEnds) {
   contents.install_folder = install;
   contents.leftover_files.push_back(held);
   AddLeftoverFolders(held, install, &contents.leftover_folders);
+  contents.remove_install_folder = true;
   const base::FilePath batch = install.Append(kCleanupBatchFileName);
   ASSERT_TRUE(WriteText(batch, BuildCleanupBatchText(contents)));
   base::Process cmd = base::LaunchProcess(base::CommandLine(batch), hidden);
@@ -271,6 +290,10 @@ TEST(CleanupBatchFileTest, LeftoverInUseIsDeletedOnceItsHolderEnds) {
   EXPECT_FALSE(base::PathExists(held));
   EXPECT_FALSE(base::PathExists(held.DirName()));
   EXPECT_FALSE(base::PathExists(batch));
+  // The install folder goes a moment after the batch file.
+  for (int i = 0; i < 1200 && base::PathExists(install); ++i)
+    ::Sleep(50);
+  EXPECT_FALSE(base::PathExists(install));
   if (cmd.IsValid() && !cmd.WaitForExitWithTimeout(0, nullptr))
     cmd.Terminate(1, /*wait=*/true);
 }
@@ -323,8 +346,9 @@ TEST(CleanupBatchFileTest, HostilePathsNeverBecomeCommands) {
   EXPECT_EQ(std::string::npos, text.find("PWNED"));
   EXPECT_EQ(std::string::npos, text.find("outside"));
   EXPECT_EQ(std::string::npos, text.find('\r'));
-  const std::string tail = "del \"" + base::WideToUTF8(sound.value()) + "\"\nrmdir \"" +
-                           base::WideToUTF8(sound.DirName().value()) + "\"\ndel %0\n";
+  EXPECT_NE(std::string::npos, text.find("del \"" + base::WideToUTF8(sound.value()) + "\"\n"));
+  const std::string tail =
+      ":deleted6\nrmdir \"" + base::WideToUTF8(sound.DirName().value()) + "\"\ndel %0\n";
   ASSERT_GE(text.size(), tail.size());
   EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
 

@@ -396,14 +396,15 @@ void Installer::CleanUpAfterUninstallation() {
   // What cannot be deleted now is left to the batch file.
   CleanupBatchContents batch;
   batch.install_folder = install_folder;
+  batch.remove_install_folder = true;
   // A program or library is moved aside even while it runs (this
   // uninstaller's own among them), and then its temporary cannot be deleted
   // when the run commits: the batch file deletes it once the installer's
   // processes have ended.
   std::vector<DeleteFileOperation*> handed_over;
   auto remove = [&](const base::FilePath& path, bool check_in_use, bool remove_empty_parents) {
-    auto operation = std::make_unique<DeleteFileOperation>(path, check_in_use,
-                                                           remove_empty_parents, install_folder);
+    auto operation = std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents,
+                                                           install_folder);
     DeleteFileOperation* deletion = operation.get();
     if (!transaction_.Execute(std::move(operation)))
       return false;
@@ -488,6 +489,11 @@ void Installer::CleanUpAfterUninstallation() {
       base::DeletePath(installation.RebaseDefaultPath(user_data), /*recursive=*/true);
     }
   }
+  // The installer's own preferences (read above for the profile's place)
+  // go with the installation, so that the batch file finds the install
+  // folder empty and removes it.
+  remove(install_folder.Append(Installation::kInstallerPrefsFileName), /*check_in_use=*/false,
+         /*remove_empty_parents=*/false);
 
   NotifyStep();
   Succeed();

@@ -216,7 +216,33 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
                    << base::WideToUTF8(key_path);
     }
   }
-  RemoveCreatedEmptyKeys(transaction, root, key_path, record.created_levels, view);
+}
+
+// The keys of |record| that the installation created and that are empty
+// now: those of a depth-0 record from the key up, those above the deleted
+// tree of a deeper one.
+void RemoveCreatedKeysOfRecord(Transaction* transaction, HKEY root,
+                               const InstallLogRegistryKey& record, const InstallerStatus& status) {
+  if (record.created_levels <= 0)
+    return;
+  const std::wstring path = ResolveOldProductPlaceholders(base::UTF8ToWide(record.path), status);
+  std::wstring key_path;
+  if (!GetCleanupKeyPath(path, record.cleanup_depth, &key_path))
+    return;
+  const bool uninstall_key =
+      base::StartsWith(path, GetUninstallRegistryKey(), base::CompareCase::INSENSITIVE_ASCII);
+  const uint32_t view = uninstall_key ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  int levels = record.created_levels;
+  if (record.cleanup_depth > 0) {
+    // The tree at |key_path| went already; above it, what is left of the
+    // created levels.
+    levels -= record.cleanup_depth;
+    const size_t split = key_path.rfind(L'\\');
+    if (levels <= 0 || split == std::wstring::npos)
+      return;
+    key_path.resize(split);
+  }
+  RemoveCreatedEmptyKeys(transaction, root, key_path, levels, view);
 }
 
 // Runs Internet Explorer's own "make me the default" command, waiting for it
@@ -539,6 +565,14 @@ void Installer::CleanUpRegistry() {
     const InstallLogRegistryKeys* records = status.GetRegistryKeys(root);
     for (const InstallLogRegistryKey& record : *records)
       CleanUpRecord(&transaction_, root, record, status, launcher_64, guard);
+  }
+  // Once every record's values and trees are gone, the keys the set-up
+  // created are empty; the last created first, as the set-up made them in
+  // record order (a record's created parents may hold a later one's keys).
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const InstallLogRegistryKeys& records = *status.GetRegistryKeys(root);
+    for (auto it = records.rbegin(); it != records.rend(); ++it)
+      RemoveCreatedKeysOfRecord(&transaction_, root, *it, status);
   }
   ScheduleNextStep();
 }

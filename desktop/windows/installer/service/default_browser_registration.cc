@@ -142,8 +142,7 @@ bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
       if (result == ERROR_SUCCESS)
         result = command.WriteValue(L"", previous_command);
       if (result != ERROR_SUCCESS) {
-        ELOG(ERROR, result) << "Cannot give the " << base::WideToUTF8(protocol)
-                            << " handler back";
+        ELOG(ERROR, result) << "Cannot give the " << base::WideToUTF8(protocol) << " handler back";
         ok = false;
       }
       ok &= DeleteTree(root, key, L"DefaultIcon");
@@ -287,7 +286,7 @@ bool WriteStartMenuInternetClient(RegistrationJournal* journal, const base::File
   ok &= journal->WriteString(client + L"\\DefaultIcon", L"", DefaultIcon(launcher));
   ok &= journal->WriteString(client + kOpenCommandSubkey, L"", quoted);
   ok &= journal->WriteString(client + L"\\InstallInfo", L"ReinstallCommand",
-                    QuoteCommand(launcher, L"--makedefaultbrowser"));
+                             QuoteCommand(launcher, L"--makedefaultbrowser"));
   ok &= journal->WriteString(capabilities, L"ApplicationName", display_name);
   ok &= journal->WriteString(capabilities, L"ApplicationDescription", kApplicationDescription);
   ok &= journal->WriteString(capabilities, L"ApplicationIcon", quoted + L",0");

@@ -183,8 +183,8 @@ bool RegistrationJournal::RecordValue(const std::wstring& key_path, const wchar_
   return true;
 }
 
-bool RegistrationJournal::WriteValue(const std::wstring& key_path, const wchar_t* name,
-                                     DWORD type, const void* data, DWORD size) {
+bool RegistrationJournal::WriteValue(const std::wstring& key_path, const wchar_t* name, DWORD type,
+                                     const void* data, DWORD size) {
   RawValue after;
   after.type = type;
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -267,9 +267,9 @@ bool RegistrationJournal::Restore() {
     if (change.before) {
       result = key.Create(root_, change.key_path.c_str(), KEY_SET_VALUE);
       if (result == ERROR_SUCCESS) {
-        result = key.WriteValue(change.name.c_str(), change.before->data.data(),
-                                static_cast<DWORD>(change.before->data.size()),
-                                change.before->type);
+        result =
+            key.WriteValue(change.name.c_str(), change.before->data.data(),
+                           static_cast<DWORD>(change.before->data.size()), change.before->type);
       }
     } else {
       result = key.Open(root_, change.key_path.c_str(), KEY_SET_VALUE);
@@ -321,8 +321,8 @@ bool RegistrationJournal::Restore() {
       const bool empty = key.GetSubkeyCount() == 0 && key.GetValueCount() == 0;
       key.Close();
       base::win::RegistryKey company;
-      if (empty && company.Open(root_, GetCompanyRegistryKey().c_str(), KEY_QUERY_VALUE) ==
-                       ERROR_SUCCESS) {
+      if (empty &&
+          company.Open(root_, GetCompanyRegistryKey().c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS) {
         company.DeleteEmptyKey(kReplacedRegistrationKey);
       }
     }

@@ -23,7 +23,8 @@ namespace {
 constexpr wchar_t kOtherCommand[] = L"\"C:\\Other\\other.exe\" -url \"%1\"";
 constexpr wchar_t kUrlChoice[] =
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\";
-constexpr wchar_t kFileChoice[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
+constexpr wchar_t kFileChoice[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
 
 // Every key and value below |root|\|path|, as "key path" for a key and
 // "key path|value name" = type and data for a value (names in lower case,
@@ -83,9 +84,8 @@ class RegistrationJournalTest : public testing::Test {
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     const std::wstring pid = base::NumberToString16(static_cast<unsigned>(::GetCurrentProcessId()));
     product_ = "VelmoJournal" + base::WideToUTF8(pid);
-    SetProductConfigForTesting(("{\"product_name\": \"" + product_ +
-                                "\", \"company_name\": \"" + product_ +
-                                "Co\", \"file_name_base\": \"velmo\"}")
+    SetProductConfigForTesting(("{\"product_name\": \"" + product_ + "\", \"company_name\": \"" +
+                                product_ + "Co\", \"file_name_base\": \"velmo\"}")
                                    .c_str());
     base_ = L"Software\\VelmoJournalTest" + pid + L"_" +
             base::UTF8ToWide(testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -133,8 +133,9 @@ class RegistrationJournalTest : public testing::Test {
     }
     ASSERT_TRUE(Write(root, classes + L"OtherHTML\\shell\\open\\command", L"", kOtherCommand));
     ASSERT_TRUE(Write(root, L"Software\\Clients\\StartMenuInternet", L"", L"OTHER.EXE"));
-    ASSERT_TRUE(Write(root, L"Software\\Clients\\StartMenuInternet\\OTHER.EXE\\shell\\open\\command",
-                      L"", L"\"C:\\Other\\other.exe\""));
+    ASSERT_TRUE(Write(root,
+                      L"Software\\Clients\\StartMenuInternet\\OTHER.EXE\\shell\\open\\command", L"",
+                      L"\"C:\\Other\\other.exe\""));
     ASSERT_TRUE(Write(root, L"Software\\RegisteredApplications", L"Other",
                       L"Software\\Clients\\StartMenuInternet\\OTHER.EXE\\Capabilities"));
     if (root == HKEY_CURRENT_USER) {
@@ -142,8 +143,8 @@ class RegistrationJournalTest : public testing::Test {
         const std::wstring key = kUrlChoice + std::wstring(protocol) + L"\\UserChoice";
         ASSERT_TRUE(Write(root, key, L"Progid", L"OtherURL"));
       }
-      ASSERT_TRUE(Write(root, kFileChoice + std::wstring(L".html\\UserChoice"), L"Progid",
-                        L"OtherHTML"));
+      ASSERT_TRUE(
+          Write(root, kFileChoice + std::wstring(L".html\\UserChoice"), L"Progid", L"OtherHTML"));
     }
   }
 
@@ -178,9 +179,11 @@ TEST_F(RegistrationJournalTest, AnotherProgramsRegistrationComesBackExactly) {
   }
   EXPECT_TRUE(mine.IsDefaultHandlerFor(L"http", false));
   EXPECT_TRUE(mine.IsDefaultHandlerFor(L".html", false));
-  const std::wstring ftp_command = Read(HKEY_LOCAL_MACHINE, L"Software\\Classes\\ftp\\shell\\open\\command", L"");
+  const std::wstring ftp_command =
+      Read(HKEY_LOCAL_MACHINE, L"Software\\Classes\\ftp\\shell\\open\\command", L"");
   EXPECT_EQ(mine.folder().Append(kLauncherExe), GetProgramFromCommand(ftp_command));
-  EXPECT_EQ(GetBrowserProgId(), Read(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet", L""));
+  EXPECT_EQ(GetBrowserProgId(),
+            Read(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet", L""));
   EXPECT_NE(before, DumpRoots());
 
   ASSERT_TRUE(mine.UnregisterAsDefaultBrowser(false));
@@ -195,12 +198,11 @@ TEST_F(RegistrationJournalTest, AnotherProgramsRegistrationComesBackExactly) {
   // The record of what was replaced goes with the registration.
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     base::win::RegistryKey record;
-    EXPECT_NE(ERROR_SUCCESS,
-              record.Open(root,
-                          (L"Software\\" + base::UTF8ToWide(GetCompanyName()) + L"\\" +
-                           kReplacedRegistrationKey)
-                              .c_str(),
-                          KEY_QUERY_VALUE));
+    EXPECT_NE(ERROR_SUCCESS, record.Open(root,
+                                         (L"Software\\" + base::UTF8ToWide(GetCompanyName()) +
+                                          L"\\" + kReplacedRegistrationKey)
+                                             .c_str(),
+                                         KEY_QUERY_VALUE));
   }
 }
 
