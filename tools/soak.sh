@@ -167,7 +167,11 @@ snapshot after
 # What names the product, its folders, or a key or value the browser's
 # registration touches.
 PRODUCT='velmo|launcher\.exe|installer\.exe|UrlAssociations|FileExts\\\.(htm|html|shtml|xht|xhtml)\\|StartMenuInternet|RegisteredApplications|App Paths|Compatibility Assistant|Classes\\(\.htm|\.html|\.shtml|\.xht|\.xhtml|\.pdf|\.vex|\.tavdownload|\.crx|\.nex|http|https|ftp|mailto)[]\\]|PendingFileRenameOperations|debug\.log'
-KEPT='"Last Stable Install Path"|"Previous Default Browser"'
+# The previous default browser is kept with the ProgId of the user's choice
+# beside it; the company key holds them. The engine the single-file installer
+# writes into the temporary folder stays there for the next run (one folder
+# per engine build).
+KEPT='"Last Stable Install Path"|"Previous Default Browser( ProgId)?"|\\Software\\Velmo Software\]$|Temp/velmo_installer_engine_[0-9a-f]+/installer_engine\.dll'
 : > "$OUT/product_differences"
 : > "$OUT/other_differences"
 for what in files hkcu hklm; do

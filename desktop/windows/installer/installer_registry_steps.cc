@@ -245,6 +245,17 @@ void RemoveCreatedKeysOfRecord(Transaction* transaction, HKEY root,
   RemoveCreatedEmptyKeys(transaction, root, key_path, levels, view);
 }
 
+// Once every record's values and trees are gone, the keys the set-up
+// created are empty; the last created first, as the set-up made them in
+// record order (a record's created parents may hold a later one's keys).
+void RemoveCreatedRegistryKeys(Transaction* transaction, const InstallerStatus& status) {
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const InstallLogRegistryKeys& records = *status.GetRegistryKeys(root);
+    for (auto it = records.rbegin(); it != records.rend(); ++it)
+      RemoveCreatedKeysOfRecord(transaction, root, *it, status);
+  }
+}
+
 // Runs Internet Explorer's own "make me the default" command, waiting for it
 // to end. False (logged) when there is none or it cannot be started.
 bool RunIeReinstallCommand() {
@@ -566,14 +577,7 @@ void Installer::CleanUpRegistry() {
     for (const InstallLogRegistryKey& record : *records)
       CleanUpRecord(&transaction_, root, record, status, launcher_64, guard);
   }
-  // Once every record's values and trees are gone, the keys the set-up
-  // created are empty; the last created first, as the set-up made them in
-  // record order (a record's created parents may hold a later one's keys).
-  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-    const InstallLogRegistryKeys& records = *status.GetRegistryKeys(root);
-    for (auto it = records.rbegin(); it != records.rend(); ++it)
-      RemoveCreatedKeysOfRecord(&transaction_, root, *it, status);
-  }
+  RemoveCreatedRegistryKeys(&transaction_, status);
   ScheduleNextStep();
 }
 
@@ -637,6 +641,9 @@ void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install
     if (settings->IsFlagSet(Settings::ALL_USERS_FLAG))
       installation.UnregisterAsDefaultBrowser(/*all_users=*/true);
   }
+  // The registration wrote into keys the registry set-up created (a file
+  // type's key holds both): emptied only now, they go now.
+  RemoveCreatedRegistryKeys(&transaction_, status);
 
   if (IsUserAdmin(/*linked_token=*/false)) {
     UpdateFirewallRules(install_folder.Append(status.subfolder).Append(GetBrowserExeName()),
