@@ -181,7 +181,7 @@ for what in files hkcu hklm; do
 done
 # Logs are kept on purpose, up to their bound; they are figures below.
 grep -Ev "$KEPT" "$OUT/product_differences" |
-  grep -Ev '^files > users/[^/]+/Temp/Velmo Installer/velmo_installer_[0-9_]+\.log|^files [<>] users/[^/]+/Temp/velmo_crashreporter(\.old)?\.log' \
+  grep -Ev '^files [<>] users/[^/]+/Temp/Velmo Installer/velmo_installer_[0-9_]+\.log|^files [<>] users/[^/]+/Temp/velmo_crashreporter(\.old)?\.log' \
   > "$OUT/unexpected_differences" || true
 
 median() { sort -n | awk '{ a[NR] = $1 } END { if (NR) print (NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2); else print "-" }'; }

@@ -143,14 +143,15 @@ void RemoveCreatedEmptyKeys(Transaction* transaction, HKEY root, const std::wstr
     if (split == std::wstring::npos)
       return;
     base::win::RegistryKey key;
-    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) != ERROR_SUCCESS)
-      return;
-    if (key.GetValueCount() != 0 || key.GetSubkeyCount() != 0)
-      return;
-    key.Close();
-    if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(root, path, view))) {
-      LOG(WARNING) << "Could not delete the emptied key " << base::WideToUTF8(path);
-      return;
+    // A key removed already (by an earlier pass) lets the walk go on up.
+    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) == ERROR_SUCCESS) {
+      if (key.GetValueCount() != 0 || key.GetSubkeyCount() != 0)
+        return;
+      key.Close();
+      if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(root, path, view))) {
+        LOG(WARNING) << "Could not delete the emptied key " << base::WideToUTF8(path);
+        return;
+      }
     }
     path.resize(split);
   }
