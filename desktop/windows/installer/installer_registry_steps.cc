@@ -555,6 +555,13 @@ void Installer::SetUpRegistry() {
     *records = records_before;
   }
   install_log_recording_ = false;
+  // Keys an earlier version created and its clean-up left (the
+  // default-browser registration still had values in them) stay this
+  // installation's to remove.
+  for (const InstallLogRegistryKey& old_record : *settings->GetStatus().GetRegistryKeys(root)) {
+    if (old_record.created_levels > 0)
+      RecordCreatedLevels(records, base::UTF8ToWide(old_record.path), old_record.created_levels);
+  }
   ScheduleNextStep();
 }
 

@@ -312,12 +312,9 @@ bool ClearUserChoice(RegistrationJournal* journal, const std::wstring& name) {
     LOG(ERROR) << "The user's choice lives under HKEY_CURRENT_USER";
     return false;
   }
-  // Recorded, so that the uninstallation gives the choice back.
-  if (!journal->ClearKey(UserChoiceKey(name))) {
-    LOG(ERROR) << "Cannot remove the user's choice for " << base::WideToUTF8(name);
-    return false;
-  }
-  return true;
+  // Recorded, so that the uninstallation gives the choice back (what fails
+  // is logged there).
+  return journal->ClearKey(UserChoiceKey(name));
 }
 
 void NotifyAssociationsChanged() {
