@@ -41,13 +41,7 @@ struct LoggingState {
   bool file_open_failed = false;
   int vlog_level = 0;
   std::vector<VmodulePattern> vmodule;
-  // Lines logged before a log file was chosen, written at the start of the
-  // file once one is (bounded: a program that never chooses one keeps only
-  // the first of them).
-  std::string early_lines;
 };
-
-constexpr size_t kMaxEarlyLines = 64 * 1024;
 
 // Never destroyed: log statements may run during process exit.
 LoggingState& State() {
@@ -82,22 +76,15 @@ bool EnsureLogFileOpenLocked(LoggingState& state) {
     return false;
   }
   state.log_file.Reset(file);
-  if (!state.early_lines.empty()) {
-    DWORD written = 0;
-    ::WriteFile(file, state.early_lines.data(), static_cast<DWORD>(state.early_lines.size()),
-                &written, nullptr);
-    state.early_lines.clear();
-    state.early_lines.shrink_to_fit();
-  }
   return true;
 }
 
 void WriteToFileLocked(LoggingState& state, const std::string& line) {
   if (state.log_file_path.empty()) {
     // No file chosen yet: nothing is written beside the program (it may sit
-    // in a shared temporary folder); the line waits for the file.
-    if (state.early_lines.size() + line.size() <= kMaxEarlyLines)
-      state.early_lines += line;
+    // in a shared temporary folder, where every run would add to one file);
+    // the line goes to the debugger.
+    ::OutputDebugStringA(line.c_str());
     return;
   }
   if (!EnsureLogFileOpenLocked(state))

@@ -38,8 +38,8 @@ enum OldFileDeletionState : uint32_t {
 
 struct LoggingSettings {
   uint32_t logging_dest = LOG_TO_FILE;
-  // Empty: no file; lines logged to the file destination before a file is
-  // chosen are written at the start of the first file chosen.
+  // Empty: no file; lines logged to the file destination while no file is
+  // chosen go to the debugger.
   base::FilePath log_file;
   uint32_t delete_old = APPEND_TO_OLD_LOG_FILE;
 };
