@@ -494,6 +494,8 @@ void Installer::CleanUpAfterUninstallation() {
   // folder empty and removes it.
   remove(install_folder.Append(Installation::kInstallerPrefsFileName), /*check_in_use=*/false,
          /*remove_empty_parents=*/false);
+  // The registry keys the installation created are empty by now.
+  RemoveCreatedRegistryKeys(status);
 
   NotifyStep();
   Succeed();

@@ -132,24 +132,29 @@ void RecordCreatedLevels(InstallLogRegistryKeys* records, const std::wstring& ke
   }
 }
 
-// Removes the keys of a depth-0 record that the installation created, from
-// the key up, each only while it is empty: what another program put there
-// since keeps it.
-void RemoveCreatedEmptyKeys(Transaction* transaction, HKEY root, const std::wstring& key_path,
-                            int levels, uint32_t view) {
+// Removes the keys of a record that the installation created, from
+// |key_path| up, each only while it is empty: what another program put
+// there since keeps it. Direct, not through the transaction: it runs when
+// nothing of the uninstallation can fail any more, and an empty key is
+// nothing to give back.
+void RemoveCreatedEmptyKeys(HKEY root, const std::wstring& key_path, int levels, uint32_t view) {
   std::wstring path = key_path;
   for (int level = 0; level < levels; ++level) {
     const size_t split = path.rfind(L'\\');
     if (split == std::wstring::npos)
       return;
     base::win::RegistryKey key;
-    // A key removed already (by an earlier pass) lets the walk go on up.
+    // A key removed already (by another record) lets the walk go on up.
     if (key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) == ERROR_SUCCESS) {
       if (key.GetValueCount() != 0 || key.GetSubkeyCount() != 0)
         return;
       key.Close();
-      if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(root, path, view))) {
-        LOG(WARNING) << "Could not delete the emptied key " << base::WideToUTF8(path);
+      base::win::RegistryKey parent;
+      LONG result = parent.Open(root, path.substr(0, split).c_str(), KEY_QUERY_VALUE | view);
+      if (result == ERROR_SUCCESS)
+        result = parent.DeleteEmptyKey(path.c_str() + split + 1);
+      if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+        ELOG(WARNING, result) << "Could not delete the emptied key " << base::WideToUTF8(path);
         return;
       }
     }
@@ -222,8 +227,8 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
 // The keys of |record| that the installation created and that are empty
 // now: those of a depth-0 record from the key up, those above the deleted
 // tree of a deeper one.
-void RemoveCreatedKeysOfRecord(Transaction* transaction, HKEY root,
-                               const InstallLogRegistryKey& record, const InstallerStatus& status) {
+void RemoveCreatedKeysOfRecord(HKEY root, const InstallLogRegistryKey& record,
+                               const InstallerStatus& status) {
   if (record.created_levels <= 0)
     return;
   const std::wstring path = ResolveOldProductPlaceholders(base::UTF8ToWide(record.path), status);
@@ -243,18 +248,7 @@ void RemoveCreatedKeysOfRecord(Transaction* transaction, HKEY root,
       return;
     key_path.resize(split);
   }
-  RemoveCreatedEmptyKeys(transaction, root, key_path, levels, view);
-}
-
-// Once every record's values and trees are gone, the keys the set-up
-// created are empty; the last created first, as the set-up made them in
-// record order (a record's created parents may hold a later one's keys).
-void RemoveCreatedRegistryKeys(Transaction* transaction, const InstallerStatus& status) {
-  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-    const InstallLogRegistryKeys& records = *status.GetRegistryKeys(root);
-    for (auto it = records.rbegin(); it != records.rend(); ++it)
-      RemoveCreatedKeysOfRecord(transaction, root, *it, status);
-  }
+  RemoveCreatedEmptyKeys(root, key_path, levels, view);
 }
 
 // Runs Internet Explorer's own "make me the default" command, waiting for it
@@ -585,7 +579,6 @@ void Installer::CleanUpRegistry() {
     for (const InstallLogRegistryKey& record : *records)
       CleanUpRecord(&transaction_, root, record, status, launcher_64, guard);
   }
-  RemoveCreatedRegistryKeys(&transaction_, status);
   ScheduleNextStep();
 }
 
@@ -649,9 +642,6 @@ void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install
     if (settings->IsFlagSet(Settings::ALL_USERS_FLAG))
       installation.UnregisterAsDefaultBrowser(/*all_users=*/true);
   }
-  // The registration wrote into keys the registry set-up created (a file
-  // type's key holds both): emptied only now, they go now.
-  RemoveCreatedRegistryKeys(&transaction_, status);
 
   if (IsUserAdmin(/*linked_token=*/false)) {
     UpdateFirewallRules(install_folder.Append(status.subfolder).Append(GetBrowserExeName()),
@@ -687,6 +677,16 @@ void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install
   DWORD process_id = 0;
   if (!WmiLaunchProcess(command, &process_id))
     LOG(WARNING) << "Could not open the uninstall survey";
+}
+
+void RemoveCreatedRegistryKeys(const InstallerStatus& status) {
+  // The last created first, as the set-up made them in record order (a
+  // record's created parents may hold a later record's keys).
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const InstallLogRegistryKeys& records = *status.GetRegistryKeys(root);
+    for (auto it = records.rbegin(); it != records.rend(); ++it)
+      RemoveCreatedKeysOfRecord(root, *it, status);
+  }
 }
 
 }  // namespace installer
