@@ -62,28 +62,12 @@ std::atomic<bool> g_log_tickcount{false};
 // quiet program stays a load and a compare.
 std::atomic<bool> g_vlog_configured{false};
 
-base::FilePath DefaultLogFilePath() {
-  HMODULE module = nullptr;
-  wchar_t path[MAX_PATH];
-  if (!::GetModuleHandleExW(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCWSTR>(&DefaultLogFilePath), &module)) {
-    module = nullptr;
-  }
-  DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    return base::FilePath(L"debug.log");
-  return base::FilePath(std::wstring_view(path, length)).DirName().Append(L"debug.log");
-}
-
 // Opens the log file if it is not open yet. Caller holds the lock.
 bool EnsureLogFileOpenLocked(LoggingState& state) {
   if (state.log_file.IsValid())
     return true;
-  if (state.file_open_failed)
+  if (state.file_open_failed || state.log_file_path.empty())
     return false;
-  if (state.log_file_path.empty())
-    state.log_file_path = DefaultLogFilePath();
   HANDLE file = ::CreateFileW(state.log_file_path.c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -98,6 +82,13 @@ bool EnsureLogFileOpenLocked(LoggingState& state) {
 }
 
 void WriteToFileLocked(LoggingState& state, const std::string& line) {
+  if (state.log_file_path.empty()) {
+    // No file chosen yet: nothing is written beside the program (it may sit
+    // in a shared temporary folder, where every run would add to one file);
+    // the line goes to the debugger.
+    ::OutputDebugStringA(line.c_str());
+    return;
+  }
   if (!EnsureLogFileOpenLocked(state))
     return;
   DWORD written = 0;
@@ -157,7 +148,7 @@ bool InitLogging(const LoggingSettings& settings) {
     state.destination = settings.logging_dest;
     state.log_file.Reset();
     state.file_open_failed = false;
-    state.log_file_path = settings.log_file.empty() ? DefaultLogFilePath() : settings.log_file;
+    state.log_file_path = settings.log_file;
   }
 
   if (base::CommandLine::IsInitializedForCurrentProcess()) {

@@ -38,7 +38,8 @@ enum OldFileDeletionState : uint32_t {
 
 struct LoggingSettings {
   uint32_t logging_dest = LOG_TO_FILE;
-  // Empty: "debug.log" beside the module.
+  // Empty: no file; lines logged to the file destination while no file is
+  // chosen go to the debugger.
   base::FilePath log_file;
   uint32_t delete_old = APPEND_TO_OLD_LOG_FILE;
 };

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
@@ -250,6 +252,49 @@ CHILD_PROCESS_MAIN(LoggingVmoduleChild) {
     return 3;
   LOG(INFO) << "done";
   return 0;
+}
+
+// A program that logs before its log file is chosen writes no "debug.log"
+// beside itself (it may run from a shared temporary folder); once chosen,
+// the file gets the lines.
+CHILD_PROCESS_MAIN(LoggingEarlyLinesChild) {
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  SetLogMessageHandler(nullptr);
+  LoggingSettings no_file;
+  InitLogging(no_file);
+  LOG(WARNING) << "logged before the file was chosen";
+  LoggingSettings settings;
+  settings.log_file = command_line->GetSwitchValuePath("log-file");
+  settings.delete_old = DELETE_OLD_LOG_FILE;
+  if (!InitLogging(settings))
+    return 2;
+  LOG(INFO) << "logged into the file";
+  CloseLogFile();
+  return 0;
+}
+
+TEST_F(LoggingTest, NoFileBesideTheProgramBeforeTheFileIsChosen) {
+  std::wstring path = UniqueTempPath(L"early.log");
+  // The child runs from a copy of its own, so that only it could write
+  // beside itself.
+  base::ScopedTempDir folder;
+  ASSERT_TRUE(folder.CreateUniqueTempDir());
+  base::CommandLine command_line = testing::GetChildCommandLine("LoggingEarlyLinesChild");
+  const base::FilePath copy = folder.GetPath().Append(command_line.GetProgram().BaseName());
+  ASSERT_TRUE(base::CopySingleFile(command_line.GetProgram(), copy));
+  command_line.SetProgram(copy);
+  command_line.AppendSwitchNative("log-file", path);
+  base::LaunchOptions options;
+  options.wait = true;
+  base::Process child = base::LaunchProcess(command_line, options);
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  ASSERT_TRUE(child.WaitForExit(&exit_code));
+  EXPECT_EQ(0, exit_code);
+  EXPECT_FALSE(base::PathExists(folder.GetPath().Append(L"debug.log")));
+  std::string contents = ReadWholeFile(path);
+  EXPECT_NE(std::string::npos, contents.find("logged into the file\n")) << contents;
+  DeleteFileW(path.c_str());
 }
 
 TEST_F(LoggingTest, CommandLineSwitchesReachAChild) {

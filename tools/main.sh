@@ -113,9 +113,11 @@ show_run_log "$marker2" "$subfolder\\installer.exe" || true
 rm -f "$marker" "$marker2"
 [[ $rc == 0 ]] || exit "$rc"
 
-# The clean-up batch file removes the rest once the installer has ended.
-for _ in $(seq 50); do
-  [[ -e "$folder/launcher.exe" ]] || break
+# The clean-up batch file removes the rest, the files the uninstaller itself
+# ran from included, and then the install folder, once the installer has
+# ended.
+for _ in $(seq 300); do
+  [[ -e "$folder" ]] || break
   sleep 0.2
 done
 velmo_log "after the uninstallation:"
@@ -131,8 +133,8 @@ done
 if ls -1 "$tasks" 2>/dev/null | grep -q '^Velmo'; then echo "  scheduled task: STILL THERE"; exit 1; fi
 echo "  scheduled task: gone"
 if [[ -e "$folder" ]]; then
-  echo "  install folder: what is left of it (installed files are gone):"
-  (cd "$folder" && find . -type f | sort | sed 's/^/    /')
-else
-  echo "  install folder: gone"
+  echo "  install folder: STILL THERE, holding:"
+  (cd "$folder" && find . | sort | sed 's/^/    /')
+  exit 1
 fi
+echo "  install folder: gone"

@@ -11,6 +11,10 @@ namespace installer {
 
 namespace {
 
+// Rounds of about a second that the deletions of the leftover files may wait
+// together for the processes holding them to end.
+constexpr int kDeleteRounds = 300;
+
 // |text| in the OEM code page; false when a character has no exact form
 // there (no best-fit substitutes: "é" must not become "e", which would name
 // another file).
@@ -81,20 +85,73 @@ bool HoldsOnlyPathCharacters(const std::wstring& path) {
   return true;
 }
 
-// Appends |command| "<path>" when the path can be written and lies below
-// |install_folder| (when that is set).
-void AppendPathCommand(std::string* text, const char* command, const base::FilePath& path,
-                       const base::FilePath& install_folder) {
+// |path| as batch-file text when it can be written and lies below
+// |install_folder| (when that is set); false (logged) otherwise.
+bool EncodeLeftoverPath(const base::FilePath& path, const base::FilePath& install_folder,
+                        std::string* encoded) {
   if (!install_folder.empty() && (path.ReferencesParent() || !install_folder.IsParent(path))) {
     LOG(ERROR) << "Not writing " << path << " into the cleanup batch file: it is not below "
                << install_folder;
-    return;
+    return false;
   }
+  return EncodeBatchFilePath(path, encoded);
+}
+
+// Appends |command| "<path>" when the path can be written.
+void AppendPathCommand(std::string* text, const char* command, const base::FilePath& path,
+                       const base::FilePath& install_folder) {
   std::string encoded;
-  if (!EncodeBatchFilePath(path, &encoded))
+  if (!EncodeLeftoverPath(path, install_folder, &encoded))
     return;
   *text += command;
   *text += " \"" + encoded + "\"\n";
+}
+
+// Appends the deletion of the leftover file |path|, the |index|th, retried
+// about once a second while it fails. A file still in use is what tells that
+// a process holding it runs, also where the process list cannot be read
+// (some emulators' "tasklist" prints nothing): the deletion itself is the
+// wait. The rounds of every file draw on one budget, so that a file some
+// other program keeps open ends the waiting instead of holding the batch
+// file for good.
+void AppendFileDeletion(std::string* text, size_t index, const base::FilePath& path,
+                        const base::FilePath& install_folder) {
+  std::string encoded;
+  if (!EncodeLeftoverPath(path, install_folder, &encoded))
+    return;
+  const std::string quoted = "\"" + encoded + "\"";
+  const std::string number = base::NumberToString(static_cast<unsigned long long>(index));
+  const std::string again = ":del" + number;
+  const std::string done = ":deleted" + number;
+  *text += again + "\n";
+  *text += "IF NOT EXIST " + quoted + " GOTO " + done + "\n";
+  *text += "del " + quoted + "\n";
+  *text += "IF NOT EXIST " + quoted + " GOTO " + done + "\n";
+  *text += std::string("IF %DELETE_ROUNDS% GEQ ") + base::NumberToString(kDeleteRounds) + " GOTO " +
+           done + "\n";
+  *text += "SET /A DELETE_ROUNDS=%DELETE_ROUNDS%+1\n";
+  *text += "ping -n 2 127.0.0.1 >NUL\n";
+  *text += "GOTO " + again + "\n";
+  *text += done + "\n";
+}
+
+// Starts the removal of the (then empty) install folder a moment after this
+// batch file, which stands in it, has ended and deleted itself. The started
+// interpreter works from the system folder, since a process whose working
+// folder is the install folder would keep it. Its command line is parsed
+// twice, here and by that interpreter: the path stays quoted in both, and a
+// "%" (which the second parse would expand) leaves the folder in place.
+void AppendInstallFolderRemoval(std::string* text, const base::FilePath& install_folder) {
+  std::string encoded;
+  if (!EncodeBatchFilePath(install_folder, &encoded))
+    return;
+  if (encoded.find('%') != std::string::npos) {
+    LOG(WARNING) << "The cleanup batch file leaves " << install_folder
+                 << " in place: its name holds a \"%\"";
+    return;
+  }
+  *text += "cd /d \"%SystemRoot%\"\n";
+  *text += "start \"\" /b cmd /c ping -n 2 127.0.0.1 ^>NUL ^& rmdir \"" + encoded + "\"\n";
 }
 
 }  // namespace
@@ -170,10 +227,14 @@ std::string BuildCleanupBatchText(const CleanupBatchContents& contents) {
     if (included(process))
       text += std::string("IF %") + process.variable + "%==TRUE GOTO :again\n";
   }
-  for (const base::FilePath& file : contents.leftover_files)
-    AppendPathCommand(&text, "del", file, contents.install_folder);
+  if (!contents.leftover_files.empty())
+    text += "SET DELETE_ROUNDS=0\n";
+  for (size_t i = 0; i < contents.leftover_files.size(); ++i)
+    AppendFileDeletion(&text, i, contents.leftover_files[i], contents.install_folder);
   for (auto it = contents.leftover_folders.rbegin(); it != contents.leftover_folders.rend(); ++it)
     AppendPathCommand(&text, "rmdir", *it, contents.install_folder);
+  if (contents.remove_install_folder && !contents.install_folder.empty())
+    AppendInstallFolderRemoval(&text, contents.install_folder);
   text += "del %0\n";
   return text;
 }

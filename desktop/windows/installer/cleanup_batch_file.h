@@ -34,11 +34,15 @@ struct CleanupBatchContents {
   base::ProcessId pid3 = 0;
   // Leftover paths must lie below it; empty: no such bound.
   base::FilePath install_folder;
-  // Deleted in this order.
+  // Deleted in this order, each once nothing holds it any more.
   std::vector<base::FilePath> leftover_files;
   // Removed when empty, deepest first: descending order of the path text
   // puts every folder before its parent.
   std::set<base::FilePath> leftover_folders;
+  // Whether |install_folder| itself goes at the end, when it is empty then.
+  // The batch file cannot remove the folder it stands in while it runs: a
+  // process of its own removes it a moment after the batch file ended.
+  bool remove_install_folder = false;
 };
 
 // Adds to |folders| every folder that holds |path| and lies below
@@ -56,9 +60,13 @@ void AddLeftoverFolders(const base::FilePath& path, const base::FilePath& instal
 bool EncodeBatchFilePath(const base::FilePath& path, std::string* text);
 
 // The text of "k.bat": the wait for the processes, then "del" for each
-// leftover file, "rmdir" for each leftover folder, and "del %0". Each line
-// ends with "\n". A path that cannot be encoded, or that does not lie below
-// |contents.install_folder| when that is set, loses its line (logged).
+// leftover file, retried about once a second while the file is still there
+// (the processes holding it have not ended yet; a bounded number of rounds
+// for all files together), "rmdir" for each leftover folder, the start of
+// the install folder's removal when asked, and "del %0".
+// Each line ends with "\n". A path that cannot be encoded, or that does not
+// lie below |contents.install_folder| when that is set, loses its lines
+// (logged).
 std::string BuildCleanupBatchText(const CleanupBatchContents& contents);
 
 }  // namespace installer

@@ -25,6 +25,19 @@ CHILD_PROCESS_MAIN(CleanupBatchWatchedProcess) {
   return 0;
 }
 
+// Keeps the file of its "hold" switch open, so that it cannot be deleted,
+// until it is ended.
+CHILD_PROCESS_MAIN(CleanupBatchFileHolder) {
+  const base::FilePath path = base::CommandLine::ForCurrentProcess()->GetSwitchValuePath("hold");
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 1;
+  ::Sleep(120 * 1000);
+  ::CloseHandle(file);
+  return 0;
+}
+
 // A process that has ended by the time a batch file looks for it.
 CHILD_PROCESS_MAIN(CleanupBatchEndedProcess) { return 0; }
 
@@ -82,10 +95,29 @@ TEST(CleanupBatchFileTest, FilesThenFoldersDeepestFirstWithPercentDoubled) {
     AddLeftoverFolders(file, install, &contents.leftover_folders);
   }
   const std::string text = BuildCleanupBatchText(contents);
+  // Each file is deleted, or waited for while something holds it (a bounded
+  // number of rounds for all files together).
   const std::string tail =
       "IF %PID2_RUNNING%==TRUE GOTO :again\n"
+      "SET DELETE_ROUNDS=0\n"
+      ":del0\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\a\\b\\x.dll\" GOTO :deleted0\n"
       "del \"C:\\Velmo\\1.0\\a\\b\\x.dll\"\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\a\\b\\x.dll\" GOTO :deleted0\n"
+      "IF %DELETE_ROUNDS% GEQ 300 GOTO :deleted0\n"
+      "SET /A DELETE_ROUNDS=%DELETE_ROUNDS%+1\n"
+      "ping -n 2 127.0.0.1 >NUL\n"
+      "GOTO :del0\n"
+      ":deleted0\n"
+      ":del1\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\100%%TEMP%%\\y.pak\" GOTO :deleted1\n"
       "del \"C:\\Velmo\\1.0\\100%%TEMP%%\\y.pak\"\n"
+      "IF NOT EXIST \"C:\\Velmo\\1.0\\100%%TEMP%%\\y.pak\" GOTO :deleted1\n"
+      "IF %DELETE_ROUNDS% GEQ 300 GOTO :deleted1\n"
+      "SET /A DELETE_ROUNDS=%DELETE_ROUNDS%+1\n"
+      "ping -n 2 127.0.0.1 >NUL\n"
+      "GOTO :del1\n"
+      ":deleted1\n"
       "rmdir \"C:\\Velmo\\1.0\\a\\b\"\n"
       "rmdir \"C:\\Velmo\\1.0\\a\"\n"
       "rmdir \"C:\\Velmo\\1.0\\100%%TEMP%%\"\n"
@@ -226,6 +258,67 @@ TEST(CleanupBatchFileTest, AQuoteAloneIsEnoughToRefuseAPath) {
   EXPECT_NE(std::string::npos, text.find("del \"C:\\Velmo\\1.0\\a & b.dll\"\n")) << text;
 }
 
+// Where the command interpreter's process list says nothing (the
+// emulator's "tasklist" prints nothing, and its "find" refuses the options),
+// the batch file still waits: a leftover that the installer's process holds
+// is deleted once that process has ended, and its folder with it.
+TEST(CleanupBatchFileTest, LeftoverInUseIsDeletedOnceItsHolderEnds) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath install = temp.GetPath().Append(L"Velmo");
+  const base::FilePath held = install.Append(L"1.0\\installer.exe.old");
+  ASSERT_TRUE(base::CreateDirectoryTree(held.DirName()));
+  ASSERT_TRUE(WriteText(held, "in use"));
+
+  base::LaunchOptions hidden;
+  hidden.start_hidden = true;
+  base::CommandLine holder_command = testing::GetChildCommandLine("CleanupBatchFileHolder");
+  holder_command.AppendSwitchPath("hold", held);
+  base::Process holder = base::LaunchProcess(holder_command, hidden);
+  ASSERT_TRUE(holder.IsValid());
+  // The holder has the file open once an exclusive open fails.
+  bool held_open = false;
+  for (int i = 0; i < 1200 && !held_open; ++i) {
+    HANDLE probe = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+      held_open = ::GetLastError() == ERROR_SHARING_VIOLATION;
+      if (!held_open)
+        break;
+    } else {
+      ::CloseHandle(probe);
+      if (holder.WaitForExitWithTimeout(50, nullptr))
+        break;
+    }
+  }
+  ASSERT_TRUE(held_open) << "the holder did not open the file";
+
+  CleanupBatchContents contents;
+  contents.pid1 = holder.Pid();
+  contents.install_folder = install;
+  contents.leftover_files.push_back(held);
+  AddLeftoverFolders(held, install, &contents.leftover_folders);
+  contents.remove_install_folder = true;
+  const base::FilePath batch = install.Append(kCleanupBatchFileName);
+  ASSERT_TRUE(WriteText(batch, BuildCleanupBatchText(contents)));
+  base::Process cmd = base::LaunchProcess(base::CommandLine(batch), hidden);
+  ASSERT_TRUE(cmd.IsValid());
+  EXPECT_FALSE(cmd.WaitForExitWithTimeout(3500, nullptr));
+  EXPECT_TRUE(base::PathExists(held));
+
+  ASSERT_TRUE(holder.Terminate(0, /*wait=*/true));
+  EXPECT_TRUE(cmd.WaitForExitWithTimeout(120 * 1000, nullptr));
+  EXPECT_FALSE(base::PathExists(held));
+  EXPECT_FALSE(base::PathExists(held.DirName()));
+  EXPECT_FALSE(base::PathExists(batch));
+  // The install folder goes a moment after the batch file.
+  for (int i = 0; i < 1200 && base::PathExists(install); ++i)
+    ::Sleep(50);
+  EXPECT_FALSE(base::PathExists(install));
+  if (cmd.IsValid() && !cmd.WaitForExitWithTimeout(0, nullptr))
+    cmd.Terminate(1, /*wait=*/true);
+}
+
 // Paths that would end their quoting or their line, and paths outside the
 // install folder, never become lines: run by the command interpreter, the
 // file deletes the sound leftover and nothing else, and no command hidden in
@@ -274,8 +367,9 @@ TEST(CleanupBatchFileTest, HostilePathsNeverBecomeCommands) {
   EXPECT_EQ(std::string::npos, text.find("PWNED"));
   EXPECT_EQ(std::string::npos, text.find("outside"));
   EXPECT_EQ(std::string::npos, text.find('\r'));
-  const std::string tail = "del \"" + base::WideToUTF8(sound.value()) + "\"\nrmdir \"" +
-                           base::WideToUTF8(sound.DirName().value()) + "\"\ndel %0\n";
+  EXPECT_NE(std::string::npos, text.find("del \"" + base::WideToUTF8(sound.value()) + "\"\n"));
+  const std::string tail =
+      ":deleted6\nrmdir \"" + base::WideToUTF8(sound.DirName().value()) + "\"\ndel %0\n";
   ASSERT_GE(text.size(), tail.size());
   EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
 

@@ -18,6 +18,7 @@
 #include "base/logging.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
+#include "base/string_util.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
@@ -36,6 +37,7 @@
 #include "desktop/windows/installer/installer_shortcuts.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -45,7 +47,6 @@
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
-#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/service/user_admin.h"
@@ -395,6 +396,28 @@ void Installer::CleanUpAfterUninstallation() {
   // What cannot be deleted now is left to the batch file.
   CleanupBatchContents batch;
   batch.install_folder = install_folder;
+  batch.remove_install_folder = true;
+  // A program or library is moved aside even while it runs (this
+  // uninstaller's own among them), and then its temporary cannot be deleted
+  // when the run commits: the batch file deletes it once the installer's
+  // processes have ended.
+  std::vector<DeleteFileOperation*> handed_over;
+  auto remove = [&](const base::FilePath& path, bool check_in_use, bool remove_empty_parents) {
+    auto operation = std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents,
+                                                           install_folder);
+    DeleteFileOperation* deletion = operation.get();
+    if (!transaction_.Execute(std::move(operation)))
+      return false;
+    // The transaction keeps the operation until the run ends.
+    const std::wstring extension = base::ToLowerASCII(path.Extension());
+    if (!deletion->temporary_path().empty() && (extension == L".exe" || extension == L".dll")) {
+      batch.leftover_files.push_back(deletion->temporary_path());
+      if (remove_empty_parents)
+        AddLeftoverFolders(path, install_folder, &batch.leftover_folders);
+      handed_over.push_back(deletion);
+    }
+    return true;
+  };
   // Only entries below the install folder are deleted, and only they can
   // reach the batch file; a version subfolder that leads elsewhere takes
   // every entry with it (logged once here).
@@ -405,36 +428,28 @@ void Installer::CleanUpAfterUninstallation() {
     base::FilePath path;
     if (!ResolveInstallLogPath(install_folder, status.subfolder, entry, &path))
       continue;
-    if (!DeleteInTransaction(&transaction_, path, /*check_in_use=*/true,
-                             /*remove_empty_parents=*/true, install_folder)) {
+    if (!remove(path, /*check_in_use=*/true, /*remove_empty_parents=*/true)) {
       batch.leftover_files.push_back(path);
       AddLeftoverFolders(path, install_folder, &batch.leftover_folders);
     }
   }
   const base::FilePath launcher = install_folder.Append(kLauncherFileName);
-  if (!DeleteInTransaction(&transaction_, launcher, /*check_in_use=*/true,
-                           /*remove_empty_parents=*/true, install_folder)) {
+  if (!remove(launcher, /*check_in_use=*/true, /*remove_empty_parents=*/true))
     batch.leftover_files.push_back(launcher);
-  }
   if (!IsWhiteLabeled()) {
     const base::FilePath old_exe =
         install_folder.Append(GetBrowserExeName()).ReplaceExtension(L".old");
-    if (base::PathExists(old_exe)) {
-      DeleteInTransaction(&transaction_, old_exe, /*check_in_use=*/false,
-                          /*remove_empty_parents=*/false, install_folder);
-    }
+    if (base::PathExists(old_exe))
+      remove(old_exe, /*check_in_use=*/false, /*remove_empty_parents=*/false);
   }
   const base::FilePath overrides = install_folder.Append(kPrefDefaultOverridesFileName);
-  if (!DeleteInTransaction(&transaction_, overrides, /*check_in_use=*/false,
-                           /*remove_empty_parents=*/true, install_folder)) {
+  if (!remove(overrides, /*check_in_use=*/false, /*remove_empty_parents=*/true))
     batch.leftover_files.push_back(overrides);
-  }
   for (const base::FilePath& entry : status.root_files) {
     base::FilePath path;
     if (!ResolveInstallLogPath(install_folder, base::FilePath(), entry, &path))
       continue;
-    DeleteInTransaction(&transaction_, path, /*check_in_use=*/true,
-                        /*remove_empty_parents=*/true, install_folder);
+    remove(path, /*check_in_use=*/true, /*remove_empty_parents=*/true);
   }
 
   batch.pid1 = base::GetCurrentProcId();
@@ -449,12 +464,21 @@ void Installer::CleanUpAfterUninstallation() {
   const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
   if (base::WriteFileBytes(batch_file, text.data(), static_cast<int>(text.size())) !=
       static_cast<int>(text.size())) {
+    // What is in use goes at reboot then.
     LOG(ERROR) << "Could not write " << batch_file << "; what is in use stays";
-  } else if (!folder_permission_undo_event_.IsValid()) {
-    LOG(INFO) << "Starting final cleanup batch file.";
-    RunUninstallBat(install_folder);
+  } else {
+    bool runs = true;
+    if (!folder_permission_undo_event_.IsValid()) {
+      LOG(INFO) << "Starting final cleanup batch file.";
+      runs = RunUninstallBat(install_folder);
+    }
+    // Otherwise the folder-permission process runs it when it undoes its
+    // grant. Without the batch file what is in use goes at reboot.
+    if (runs) {
+      for (DeleteFileOperation* deletion : handed_over)
+        deletion->LeaveUndeletedToCleanup();
+    }
   }
-  // Otherwise the folder-permission process runs it when it undoes its grant.
 
   if (settings->IsFlagSet(Settings::DELETE_PROFILE)) {
     FolderInstallation installation(install_folder);
@@ -465,6 +489,13 @@ void Installer::CleanUpAfterUninstallation() {
       base::DeletePath(installation.RebaseDefaultPath(user_data), /*recursive=*/true);
     }
   }
+  // The installer's own preferences (read above for the profile's place)
+  // go with the installation, so that the batch file finds the install
+  // folder empty and removes it.
+  remove(install_folder.Append(Installation::kInstallerPrefsFileName), /*check_in_use=*/false,
+         /*remove_empty_parents=*/false);
+  // The registry keys the installation created are empty by now.
+  RemoveCreatedRegistryKeys(status);
 
   NotifyStep();
   Succeed();

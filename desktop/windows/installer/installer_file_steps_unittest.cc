@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
+#include "base/string_split.h"
 #include "base/threading/current_task_runner.h"
 #include "base/threading/loop_runner.h"
 #include "base/threading/message_loop.h"
@@ -492,10 +494,17 @@ TEST_F(InstallerFileStepsTest, UninstallLeavesFilesInUseToTheBatchFile) {
   ASSERT_TRUE(EncodeBatchFilePath(held_path, &held_text));
   ASSERT_TRUE(EncodeBatchFilePath(held_path.DirName(), &sub_text));
   ASSERT_TRUE(EncodeBatchFilePath(held_path.DirName().DirName(), &version_text));
-  const std::string tail = "del \"" + held_text + "\"\nrmdir \"" + sub_text + "\"\nrmdir \"" +
-                           version_text + "\"\ndel %0\n";
-  ASSERT_GE(text.size(), tail.size());
-  EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+  // The held file's deletion (retried while it is held), then its folders,
+  // deepest first, and the batch file itself last.
+  const size_t held_line = text.find("del \"" + held_text + "\"\n");
+  const size_t sub_line = text.find("rmdir \"" + sub_text + "\"\n");
+  const size_t version_line = text.find("rmdir \"" + version_text + "\"\n");
+  EXPECT_NE(std::string::npos, held_line) << text;
+  EXPECT_LT(held_line, sub_line) << text;
+  EXPECT_LT(sub_line, version_line) << text;
+  EXPECT_NE(std::string::npos, version_line) << text;
+  ASSERT_GE(text.size(), 7u);
+  EXPECT_EQ("del %0\n", text.substr(text.size() - 7));
 
   // The rest went when the installer committed.
   for (const wchar_t* file :
@@ -619,11 +628,29 @@ TEST_F(InstallerFileStepsHostileLogTest, UninstallDeletesAndBatchesOnlyInsideThe
   std::string held_text;
   ASSERT_TRUE(EncodeBatchFilePath(held_path, &held_text));
   EXPECT_NE(std::string::npos, text.find("del \"" + held_text + "\"\n")) << text;
-  // Only the wait loop's own commands, the leftover and its folders.
-  size_t lines = 0;
-  for (char c : text)
-    lines += c == '\n';
-  EXPECT_EQ(12u, lines) << text;
+  // Only the wait loop's own commands, the leftovers' deletions and their
+  // folders, and the install folder's removal: every path a line names lies
+  // in the install folder.
+  std::string install_text;
+  ASSERT_TRUE(EncodeBatchFilePath(install_folder_, &install_text));
+  const std::string folder_removal =
+      "start \"\" /b cmd /c ping -n 2 127.0.0.1 ^>NUL ^& rmdir \"" + install_text + "\"";
+  for (const std::string& line :
+       base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    const size_t quote = line.find('"');
+    const bool names_path = quote != std::string::npos && line.compare(0, 8, "TASKLIST") != 0;
+    if (line == folder_removal || line == "cd /d \"%SystemRoot%\"")
+      continue;
+    if (names_path) {
+      EXPECT_EQ(0u, line.compare(quote + 1, install_text.size() + 1, install_text + "\\")) << line;
+    }
+    static const char* const kCommands[] = {"SET ",  ":",    "IF ",    "TASKLIST ", ")",
+                                            "ping ", "del ", "rmdir ", "GOTO "};
+    bool known = false;
+    for (const char* command : kCommands)
+      known |= line.compare(0, strlen(command), command) == 0;
+    EXPECT_TRUE(known) << line;
+  }
 
   EndChildCommandInterpreters();
   EXPECT_FALSE(base::PathExists(temp_dir_.GetPath().Append(L"pwned.txt")));

@@ -5,7 +5,12 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
@@ -54,6 +59,34 @@ base::FilePath ComputeLogFilePath() {
   return name;
 }
 
+void PruneInstallerLogs(const base::FilePath& current_log, size_t keep) {
+  const base::FilePath folder = current_log.DirName();
+  if (folder.empty() || folder == current_log || keep == 0)
+    return;
+  const std::wstring pattern =
+      base::ASCIIToWide(FormatWithProductName("%s_installer_", true)) + L"*.log";
+  std::vector<base::FilePath> logs;
+  base::DirectoryEnumerator enumerator(folder, /*recursive=*/false,
+                                       base::DirectoryEnumerator::FILES, pattern);
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
+    if (!base::FilePath::CompareEqualIgnoreCase(path.value(), current_log.value()))
+      logs.push_back(path);
+  }
+  if (logs.size() < keep)
+    return;
+  std::sort(logs.begin(), logs.end(), [](const base::FilePath& a, const base::FilePath& b) {
+    return a.BaseName().value() < b.BaseName().value();
+  });
+  // The current log is one of those kept.
+  const size_t excess = logs.size() - (keep - 1);
+  for (size_t i = 0; i < excess; ++i) {
+    if (!::DeleteFileW(logs[i].c_str())) {
+      VLOG(1) << "Keeping the old installer log " << logs[i] << " (error " << ::GetLastError()
+              << ")";
+    }
+  }
+}
+
 base::FilePath RecoverInstallFolderFromArgs(const base::CommandLine& command_line) {
   const base::CommandLine::StringVector& argv = command_line.argv();
   if (argv.size() < 2)
@@ -64,16 +97,19 @@ base::FilePath RecoverInstallFolderFromArgs(const base::CommandLine& command_lin
   return candidate;
 }
 
-void RunUninstallBat(const base::FilePath& install_folder) {
+bool RunUninstallBat(const base::FilePath& install_folder) {
   base::FilePath batch = install_folder.Append(L"k.bat");
   if (!base::PathExists(batch))
-    return;
+    return false;
   base::LaunchOptions options;
   options.start_hidden = true;
   base::Process process = base::LaunchProcess(base::CommandLine(batch), options);
-  if (!process.IsValid())
+  if (!process.IsValid()) {
     LOG(ERROR) << "Could not run " << batch;
+    return false;
+  }
   // The process handle is released here; the batch file outlives us.
+  return true;
 }
 
 bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program) {

@@ -3,6 +3,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_FOLDERS_H_
 #define DESKTOP_WINDOWS_INSTALLER_INSTALLER_FOLDERS_H_
 
+#include <cstddef>
+
 #include "base/files/file_path.h"
 
 namespace base {
@@ -17,14 +19,22 @@ base::FilePath GetInstallerFolderName();
 // "<TEMP>\<Product> Installer\<product>_installer_YYYYMMDDhhmmss.log" (local
 // time), or the bare file name when the temporary folder is unusable.
 base::FilePath ComputeLogFilePath();
+// Installer logs kept in their folder: the newest ones.
+inline constexpr size_t kKeptInstallerLogs = 10;
+// Deletes the installer logs beside |current_log| ("<product>_installer_*.log"),
+// the oldest first, until |keep| are left counting |current_log|. Their names
+// carry their start time, so the order of the names is that of the runs. A
+// log another run still writes to may stay (logged at verbose level).
+void PruneInstallerLogs(const base::FilePath& current_log, size_t keep);
 // The log file name for a given local start time (tests).
 base::FilePath LogFileNameForTime(int year, int month, int day, int hour, int minute, int second);
 
 // The last argument of |command_line| as a path, kept only when absolute.
 base::FilePath RecoverInstallFolderFromArgs(const base::CommandLine& command_line);
 
-// Starts "k.bat" of |install_folder| hidden, without waiting, when it exists.
-void RunUninstallBat(const base::FilePath& install_folder);
+// Starts "k.bat" of |install_folder| hidden, without waiting, when it exists;
+// false when it was not started (a failed start is logged).
+bool RunUninstallBat(const base::FilePath& install_folder);
 
 // Finds a folder named |folder_name| from which |program| can run: under the
 // temporary folder, Downloads, the home folder or the executable's folder, in

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "base/command_line.h"
 #include "base/files/directory_enumerator.h"
 #include "base/files/file_util.h"
@@ -48,6 +50,38 @@ TEST_F(InstallerFoldersTest, LogFileLiesInTheInstallerFolderOfTemp) {
   ASSERT_EQ(std::wstring(L"velmo_installer_20170217090503.log").size(), name.size()) << name;
   EXPECT_EQ(0u, name.find(L"velmo_installer_"));
   EXPECT_EQ(L".log", name.substr(name.size() - 4));
+}
+
+// Only the newest installer logs stay; other files of the folder are not
+// touched, and neither is the log of the running process.
+TEST_F(InstallerFoldersTest, OnlyTheNewestInstallerLogsStay) {
+  std::vector<base::FilePath> logs;
+  for (int minute = 0; minute < 14; ++minute) {
+    logs.push_back(temp_.GetPath().Append(LogFileNameForTime(2024, 3, 1, 12, minute, 0)));
+    ASSERT_EQ(1, base::WriteFileBytes(logs.back(), "x", 1));
+  }
+  const base::FilePath other = temp_.GetPath().Append(L"velmo_crashreporter.log");
+  ASSERT_EQ(1, base::WriteFileBytes(other, "x", 1));
+  // The running process's log, started in an earlier second than some logs
+  // of other runs (clocks go back).
+  const base::FilePath current = logs[3];
+
+  PruneInstallerLogs(current, kKeptInstallerLogs);
+  EXPECT_TRUE(base::PathExists(current));
+  EXPECT_TRUE(base::PathExists(other));
+  int left = 0;
+  for (size_t i = 0; i < logs.size(); ++i) {
+    if (logs[i] == current)
+      continue;
+    // The newest nine others stay beside the current one.
+    EXPECT_EQ(i >= logs.size() - (kKeptInstallerLogs - 1), base::PathExists(logs[i])) << i;
+    left += base::PathExists(logs[i]) ? 1 : 0;
+  }
+  EXPECT_EQ(static_cast<int>(kKeptInstallerLogs) - 1, left);
+
+  // Fewer logs than kept: nothing goes.
+  PruneInstallerLogs(current, kKeptInstallerLogs);
+  EXPECT_EQ(static_cast<int>(kKeptInstallerLogs) + 1, CountEntries(temp_.GetPath()));
 }
 
 TEST_F(InstallerFoldersTest, RecoversOnlyAnAbsoluteLastArgument) {

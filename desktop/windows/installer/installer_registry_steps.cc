@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -106,6 +107,61 @@ void ResolveForLog(const RegistryEntry& entry, std::wstring* key, std::wstring* 
     *value_name = entry.value_name();
 }
 
+// How many levels of |key_path| under |root| do not exist: the key itself,
+// then its parent, and so on.
+int CountMissingKeyLevels(HKEY root, const std::wstring& key_path, REGSAM view) {
+  int missing = 0;
+  for (std::wstring path = key_path; !path.empty(); ++missing) {
+    base::win::RegistryKey key;
+    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) == ERROR_SUCCESS)
+      break;
+    const size_t split = path.rfind(L'\\');
+    path = split == std::wstring::npos ? std::wstring() : path.substr(0, split);
+  }
+  return missing;
+}
+
+// Notes in the install-log record of |key_path| that the set-up created
+// |levels| levels of it.
+void RecordCreatedLevels(InstallLogRegistryKeys* records, const std::wstring& key_path,
+                         int levels) {
+  const std::string path = base::ToLowerASCII(base::WideToUTF8(key_path));
+  for (InstallLogRegistryKey& record : *records) {
+    if (base::ToLowerASCII(record.path) == path)
+      record.created_levels = std::max(record.created_levels, levels);
+  }
+}
+
+// Removes the keys of a record that the installation created, from
+// |key_path| up, each only while it is empty: what another program put
+// there since keeps it. Direct, not through the transaction: it runs when
+// nothing of the uninstallation can fail any more, and an empty key is
+// nothing to give back.
+void RemoveCreatedEmptyKeys(HKEY root, const std::wstring& key_path, int levels, uint32_t view) {
+  std::wstring path = key_path;
+  for (int level = 0; level < levels; ++level) {
+    const size_t split = path.rfind(L'\\');
+    if (split == std::wstring::npos)
+      return;
+    base::win::RegistryKey key;
+    // A key removed already (by another record) lets the walk go on up.
+    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) == ERROR_SUCCESS) {
+      if (key.GetValueCount() != 0 || key.GetSubkeyCount() != 0)
+        return;
+      key.Close();
+      base::win::RegistryKey parent;
+      LONG result = parent.Open(root, path.substr(0, split).c_str(), KEY_QUERY_VALUE | view);
+      if (result == ERROR_SUCCESS)
+        result = parent.DeleteEmptyKey(path.c_str() + split + 1);
+      if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+        ELOG(WARNING, result) << "Could not delete the emptied key " << base::WideToUTF8(path);
+        return;
+      }
+    }
+    path.resize(split);
+  }
+}
+
 // Clean-up of one install-log key record under |root|. Results of the
 // operations are logged only: what cannot be removed stays behind. The
 // record's placeholders are resolved before anything is checked, and only
@@ -166,6 +222,33 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
                    << base::WideToUTF8(key_path);
     }
   }
+}
+
+// The keys of |record| that the installation created and that are empty
+// now: those of a depth-0 record from the key up, those above the deleted
+// tree of a deeper one.
+void RemoveCreatedKeysOfRecord(HKEY root, const InstallLogRegistryKey& record,
+                               const InstallerStatus& status) {
+  if (record.created_levels <= 0)
+    return;
+  const std::wstring path = ResolveOldProductPlaceholders(base::UTF8ToWide(record.path), status);
+  std::wstring key_path;
+  if (!GetCleanupKeyPath(path, record.cleanup_depth, &key_path))
+    return;
+  const bool uninstall_key =
+      base::StartsWith(path, GetUninstallRegistryKey(), base::CompareCase::INSENSITIVE_ASCII);
+  const uint32_t view = uninstall_key ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  int levels = record.created_levels;
+  if (record.cleanup_depth > 0) {
+    // The tree at |key_path| went already; above it, what is left of the
+    // created levels.
+    levels -= record.cleanup_depth;
+    const size_t split = key_path.rfind(L'\\');
+    if (levels <= 0 || split == std::wstring::npos)
+      return;
+    key_path.resize(split);
+  }
+  RemoveCreatedEmptyKeys(root, key_path, levels, view);
 }
 
 // Runs Internet Explorer's own "make me the default" command, waiting for it
@@ -449,7 +532,11 @@ void Installer::SetUpRegistry() {
     }
     if (ok) {
       VLOG(1) << "Writing " << Describe(key, value_name);
+      const REGSAM view = row.view_flags & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+      const int missing = CountMissingKeyLevels(root, key, view);
       ok = transaction_.Execute(std::move(operation));
+      if (ok && missing > 0)
+        RecordCreatedLevels(records, key, missing);
     }
     if (ok)
       continue;
@@ -462,6 +549,13 @@ void Installer::SetUpRegistry() {
     *records = records_before;
   }
   install_log_recording_ = false;
+  // Keys an earlier version created and its clean-up left (the
+  // default-browser registration still had values in them) stay this
+  // installation's to remove.
+  for (const InstallLogRegistryKey& old_record : *settings->GetStatus().GetRegistryKeys(root)) {
+    if (old_record.created_levels > 0)
+      RecordCreatedLevels(records, base::UTF8ToWide(old_record.path), old_record.created_levels);
+  }
   ScheduleNextStep();
 }
 
@@ -583,6 +677,16 @@ void Installer::RestoreDefaultBrowserAndShowSurvey(const base::FilePath& install
   DWORD process_id = 0;
   if (!WmiLaunchProcess(command, &process_id))
     LOG(WARNING) << "Could not open the uninstall survey";
+}
+
+void RemoveCreatedRegistryKeys(const InstallerStatus& status) {
+  // The last created first, as the set-up made them in record order (a
+  // record's created parents may hold a later record's keys).
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const InstallLogRegistryKeys& records = *status.GetRegistryKeys(root);
+    for (auto it = records.rbegin(); it != records.rend(); ++it)
+      RemoveCreatedKeysOfRecord(root, *it, status);
+  }
 }
 
 }  // namespace installer

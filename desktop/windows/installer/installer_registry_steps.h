@@ -58,6 +58,13 @@ std::wstring ResolveOldProductPlaceholders(const std::wstring& text, const Insta
 // values there.
 bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring* key_path);
 
+// Removes the registry keys that the installation of |status| created
+// (recorded with its install-log key records) and that are empty now, after
+// the clean-up and the default-browser registration's restoration took
+// their values out. A key that holds anything stays. Run by the
+// uninstallation's last step, when nothing can fail any more.
+void RemoveCreatedRegistryKeys(const InstallerStatus& status);
+
 // A shell command's program and parameters: inside leading double quotes and
 // the text after the closing quote and one blank; else the text before the
 // first blank and the text after it. False for an empty command or an

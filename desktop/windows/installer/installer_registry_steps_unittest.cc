@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -600,6 +601,69 @@ TEST_F(RegistryStepsTest, CleanUpRegistryWithDamagedLogStaysInsideTheProductKeys
   DeleteValueAndEmptyKeys(cu, L"Software\\RegisteredApplications", product_ + L"Other", 0);
 }
 
+// Every key of |root| below |path|, as paths.
+void CollectKeys(HKEY root, const std::wstring& path, std::set<std::wstring>* keys) {
+  std::vector<std::wstring> names;
+  for (base::win::RegistryKeyIterator it(root, path.c_str()); it.Valid(); ++it)
+    names.push_back(it.Name());
+  for (const std::wstring& name : names) {
+    const std::wstring child = path.empty() ? name : path + L"\\" + name;
+    keys->insert(child);
+    CollectKeys(root, child, keys);
+  }
+}
+
+// An installation's registry set-up and the uninstallation's clean-up leave
+// the registry as it was: the keys the set-up created go again (shared
+// parents too, once every record is done), while a key that was there
+// before, empty or not, stays.
+TEST_F(RegistryStepsTest, CleanUpRemovesTheKeysTheSetUpCreated) {
+  test::ScopedUserRegistryRedirect redirect(test::TestRegistryKeyName(L"RegStCreated"));
+  const HKEY cu = HKEY_CURRENT_USER;
+  RegistryKey existing;
+  ASSERT_EQ(ERROR_SUCCESS,
+            existing.Create(cu, L"Software\\RegisteredApplications", KEY_ALL_ACCESS | k64));
+  existing.Close();
+  ASSERT_NO_FATAL_FAILURE(WriteSz(cu, L"Software\\Classes\\.htm", nullptr, L"OtherHTML"));
+  std::set<std::wstring> before;
+  CollectKeys(cu, L"", &before);
+
+  InstallLog installed;
+  {
+    std::unique_ptr<Settings> settings = MakeSettings(InstallLog());
+    Installer installer;
+    RunSteps(&installer, settings.get(), {&Installer::SetUpRegistry});
+    ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+    installed = std::as_const(installer).install_log();
+  }
+  const std::wstring app_paths =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe_;
+  EXPECT_TRUE(KeyExists(cu, app_paths));
+  int app_paths_levels = -1;
+  int registered_levels = -1;
+  for (const InstallLogRegistryKey& record : installed.hkcu_keys) {
+    if (W(record.path) == app_paths)
+      app_paths_levels = record.created_levels;
+    if (W(record.path) == L"Software\\RegisteredApplications")
+      registered_levels = record.created_levels;
+  }
+  // "Software" was there; Microsoft, Windows, CurrentVersion, App Paths
+  // and the key itself were not.
+  EXPECT_EQ(5, app_paths_levels);
+  EXPECT_EQ(0, registered_levels);
+
+  observer_.succeeded = false;
+  std::unique_ptr<Settings> settings = MakeSettings(installed);
+  Installer installer;
+  RunSteps(&installer, settings.get(), {&Installer::CleanUpRegistry});
+  ASSERT_TRUE(observer_.succeeded) << observer_.error_detail;
+  // What the uninstallation's last step does once nothing can fail.
+  RemoveCreatedRegistryKeys(settings->GetStatus());
+  std::set<std::wstring> after;
+  CollectKeys(cu, L"", &after);
+  EXPECT_EQ(before, after);
+}
+
 // The records of the former engine hold product placeholders, resolved
 // before anything is checked: its keys of the set-up table go, while a
 // record that resolves to a shared key ("Software\Classes\{Product}" of the
@@ -661,7 +725,7 @@ TEST_F(RegistryStepsTest, ProtocolIsRegisteredOnlyForMachineWideClients) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, smi_));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + protocol));
   }
-  observer_ = RunObserver();
+  observer_.succeeded = false;
   {
     InstallLog log;
     log.hklm_keys = {

@@ -128,6 +128,10 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   log_settings.delete_old = command_line.HasSwitch(kBackendSwitch) ? logging::APPEND_TO_OLD_LOG_FILE
                                                                    : logging::DELETE_OLD_LOG_FILE;
   logging::InitLogging(log_settings);
+  // Every run adds a log (or two, when front and back end start in
+  // different seconds): the front end keeps only the newest.
+  if (!command_line.HasSwitch(kBackendSwitch))
+    PruneInstallerLogs(log_settings.log_file, kKeptInstallerLogs);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();
   LOG(INFO) << "Command line: " << command_line.GetCommandLineString();

@@ -76,10 +76,29 @@ base::FilePath GetReporterLogPath() {
   return base::FilePath(path);
 }
 
+bool RotateReporterLog(const base::FilePath& path, int64_t max_size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+    return false;
+  const int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (size <= max_size)
+    return false;
+  const base::FilePath previous = GetPreviousReporterLogPath(path);
+  // Another reporter starting at the same moment may have moved it first.
+  return ::MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+base::FilePath GetPreviousReporterLogPath(const base::FilePath& path) {
+  return path.ReplaceExtension(L".old.log");
+}
+
 void InitReporterLogging() {
   ReserveLoggerSlot();
   logging::LoggingSettings settings;
   settings.log_file = GetReporterLogPath();
+  // Every reporter adds to the same file: past its bound it becomes the
+  // previous log (replacing the one before) and a new one starts.
+  RotateReporterLog(settings.log_file, kMaxReporterLogSize);
   settings.logging_dest =
       settings.log_file.empty() ? logging::LOG_TO_SYSTEM_DEBUG_LOG : logging::LOG_TO_FILE;
   settings.delete_old = logging::APPEND_TO_OLD_LOG_FILE;

@@ -5,6 +5,7 @@
 #define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_LOG_CRASH_LOGGER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -38,6 +39,14 @@ class CrashLogger {
 // The reporter's log file: "<temp>\<product>_crashreporter.log"; empty when
 // the temporary folder is unknown or the path too long.
 base::FilePath GetReporterLogPath();
+// The size past which a reporter starting up begins its log afresh.
+inline constexpr int64_t kMaxReporterLogSize = 64 * 1024;
+// "<name>.old.log" beside the reporter's log |path|: where its lines go when
+// it has grown past its bound.
+base::FilePath GetPreviousReporterLogPath(const base::FilePath& path);
+// Moves the log |path| to its previous-log name, replacing that, when it
+// holds more than |max_size| bytes; true when it was moved.
+bool RotateReporterLog(const base::FilePath& path, int64_t max_size);
 // Sets up the reporter's logging: its file (or the debugger when there is no
 // file), every line item on, INFO and above, and the CrashLogger handler.
 void InitReporterLogging();

@@ -131,5 +131,28 @@ TEST_F(CrashLoggerTest, SelfReportLogEmbedsTheMinidump) {
   EXPECT_EQ(expected, text);
 }
 
+// Every reporter appends to one file: past its bound it becomes the
+// previous log, replacing the one before, so the two stay bounded.
+TEST_F(CrashLoggerTest, ReporterLogPastItsBoundStartsAfresh) {
+  const base::FilePath log = temp_.GetPath().Append(L"velmo_crashreporter.log");
+  const base::FilePath previous = GetPreviousReporterLogPath(log);
+  EXPECT_EQ(temp_.GetPath().Append(L"velmo_crashreporter.old.log"), previous);
+  const std::string small(100, 'a');
+  ASSERT_EQ(100, base::WriteFileBytes(log, small.data(), 100));
+  EXPECT_FALSE(RotateReporterLog(log, 1000));
+  EXPECT_TRUE(base::PathExists(log));
+  EXPECT_FALSE(base::PathExists(previous));
+
+  ASSERT_EQ(1, base::WriteFileBytes(previous, "o", 1));
+  const std::string large(2000, 'b');
+  ASSERT_EQ(2000, base::WriteFileBytes(log, large.data(), 2000));
+  EXPECT_TRUE(RotateReporterLog(log, 1000));
+  EXPECT_FALSE(base::PathExists(log));
+  std::string moved;
+  ASSERT_TRUE(base::ReadFileToString(previous, &moved));
+  EXPECT_EQ(large, moved);
+  EXPECT_FALSE(RotateReporterLog(log, 1000));  // Nothing there.
+}
+
 }  // namespace
 }  // namespace crash_reporter

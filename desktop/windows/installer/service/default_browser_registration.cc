@@ -6,6 +6,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/registration_journal.h"
 #include "desktop/windows/installer/product_config.h"
 
 namespace installer {
@@ -38,34 +39,8 @@ std::wstring OpenCommand(const base::FilePath& launcher) {
 
 std::wstring DefaultIcon(const base::FilePath& launcher) { return launcher.value() + L",0"; }
 
-bool WriteString(HKEY root, const std::wstring& key_path, const wchar_t* name,
-                 std::wstring_view value) {
-  base::win::RegistryKey key;
-  LONG result = key.Create(root, key_path.c_str(), KEY_SET_VALUE);
-  if (result != ERROR_SUCCESS) {
-    ELOG(ERROR, result) << "Cannot create registry key " << base::WideToUTF8(key_path);
-    return false;
-  }
-  result = key.WriteValue(name, value);
-  if (result != ERROR_SUCCESS) {
-    ELOG(ERROR, result) << "Cannot write registry value \"" << base::WideToUTF8(name ? name : L"")
-                        << "\" of " << base::WideToUTF8(key_path);
-    return false;
-  }
-  return true;
-}
-
-bool WriteNone(HKEY root, const std::wstring& key_path, const wchar_t* name) {
-  base::win::RegistryKey key;
-  LONG result = key.Create(root, key_path.c_str(), KEY_SET_VALUE);
-  if (result == ERROR_SUCCESS)
-    result = key.WriteValue(name, nullptr, 0, REG_NONE);
-  if (result != ERROR_SUCCESS) {
-    ELOG(ERROR, result) << "Cannot write registry value \"" << base::WideToUTF8(name) << "\" of "
-                        << base::WideToUTF8(key_path);
-    return false;
-  }
-  return true;
+bool WriteNone(RegistrationJournal* journal, const std::wstring& key_path, const wchar_t* name) {
+  return journal->WriteValue(key_path, name, REG_NONE, nullptr, 0);
 }
 
 // Reads a value of Software\Classes\<subkey>, from HKCU first, then HKLM,
@@ -146,6 +121,13 @@ bool IsSameProgramPath(const base::FilePath& a, const base::FilePath& b) {
 
 bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
                                const std::wstring& previous_command) {
+  RegistrationJournal journal(root, launcher.DirName());
+  if (!journal.empty()) {
+    // What the registration replaced is known: exactly that comes back.
+    return journal.Restore();
+  }
+  // Registered by an installer that kept no record: what names |launcher|
+  // goes.
   bool ok = true;
   const std::wstring classes = L"Software\\Classes";
   for (const wchar_t* protocol : kBrowserProtocols) {
@@ -155,7 +137,14 @@ bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
     const bool web =
         std::wstring_view(protocol) == L"http" || std::wstring_view(protocol) == L"https";
     if (web && !previous_command.empty()) {
-      ok &= WriteString(root, key + kOpenCommandSubkey, L"", previous_command);
+      base::win::RegistryKey command;
+      LONG result = command.Create(root, (key + kOpenCommandSubkey).c_str(), KEY_SET_VALUE);
+      if (result == ERROR_SUCCESS)
+        result = command.WriteValue(L"", previous_command);
+      if (result != ERROR_SUCCESS) {
+        ELOG(ERROR, result) << "Cannot give the " << base::WideToUTF8(protocol) << " handler back";
+        ok = false;
+      }
       ok &= DeleteTree(root, key, L"DefaultIcon");
     } else {
       ok &= DeleteTree(root, classes, protocol);
@@ -246,94 +235,86 @@ bool GetRegisteredOpenCommand(const std::wstring& name, std::wstring* command,
   return false;
 }
 
-bool WriteBrowserProgIdClass(HKEY root, const base::FilePath& launcher) {
+bool WriteBrowserProgIdClass(RegistrationJournal* journal, const base::FilePath& launcher) {
   const std::wstring key = kClassesKey + GetBrowserProgId();
   const std::wstring type_name = base::UTF8ToWide(GetProductName()) + L" Web Document";
-  bool ok = WriteString(root, key, L"", type_name);
-  ok &= WriteString(root, key, L"FriendlyTypeName", type_name);
-  ok &= WriteString(root, key, L"URL Protocol", L"");
-  ok &= WriteString(root, key + L"\\DefaultIcon", L"", DefaultIcon(launcher));
-  ok &= WriteString(root, key + kOpenCommandSubkey, L"", OpenCommand(launcher));
+  bool ok = journal->WriteString(key, L"", type_name);
+  ok &= journal->WriteString(key, L"FriendlyTypeName", type_name);
+  ok &= journal->WriteString(key, L"URL Protocol", L"");
+  ok &= journal->WriteString(key + L"\\DefaultIcon", L"", DefaultIcon(launcher));
+  ok &= journal->WriteString(key + kOpenCommandSubkey, L"", OpenCommand(launcher));
   return ok;
 }
 
-bool WriteProtocolHandler(HKEY root, const std::wstring& protocol, const base::FilePath& launcher) {
+bool WriteProtocolHandler(RegistrationJournal* journal, const std::wstring& protocol,
+                          const base::FilePath& launcher) {
   if (protocol.empty() || IsFileType(protocol)) {
     LOG(ERROR) << "Not a protocol name: \"" << base::WideToUTF8(protocol) << "\"";
     return false;
   }
   const std::wstring key = kClassesKey + protocol;
-  bool ok = WriteString(root, key, L"", L"URL:" + protocol);
-  ok &= WriteString(root, key, L"URL Protocol", L"");
-  ok &= WriteString(root, key + L"\\DefaultIcon", L"", DefaultIcon(launcher));
-  ok &= WriteString(root, key + kOpenCommandSubkey, L"", OpenCommand(launcher));
+  bool ok = journal->WriteString(key, L"", L"URL:" + protocol);
+  ok &= journal->WriteString(key, L"URL Protocol", L"");
+  ok &= journal->WriteString(key + L"\\DefaultIcon", L"", DefaultIcon(launcher));
+  ok &= journal->WriteString(key + kOpenCommandSubkey, L"", OpenCommand(launcher));
   return ok;
 }
 
-bool WriteFileTypeHandler(HKEY root, const std::wstring& extension) {
+bool WriteFileTypeHandler(RegistrationJournal* journal, const std::wstring& extension) {
   if (!IsFileType(extension) || extension.size() < 2) {
     LOG(ERROR) << "Not a file type: \"" << base::WideToUTF8(extension) << "\"";
     return false;
   }
-  bool ok = WriteString(root, kClassesKey + extension, L"", GetBrowserProgId());
-  ok &= WriteOpenWithProgId(root, extension);
+  bool ok = journal->WriteString(kClassesKey + extension, L"", GetBrowserProgId());
+  ok &= WriteOpenWithProgId(journal, extension);
   return ok;
 }
 
-bool WriteOpenWithProgId(HKEY root, const std::wstring& extension) {
-  return WriteNone(root, kClassesKey + extension + L"\\OpenWithProgIDs",
+bool WriteOpenWithProgId(RegistrationJournal* journal, const std::wstring& extension) {
+  return WriteNone(journal, kClassesKey + extension + L"\\OpenWithProgIDs",
                    GetBrowserProgId().c_str());
 }
 
-bool WriteStartMenuInternetClient(HKEY root, const base::FilePath& launcher) {
+bool WriteStartMenuInternetClient(RegistrationJournal* journal, const base::FilePath& launcher) {
   const std::wstring progid = GetBrowserProgId();
   const std::wstring display_name = GetBrowserDisplayName();
   const std::wstring client = std::wstring(kStartMenuInternetKey) + L"\\" + progid;
   const std::wstring capabilities = client + L"\\Capabilities";
   const std::wstring quoted = QuoteCommand(launcher, L"");
 
-  bool ok = WriteString(root, client, L"", display_name);
-  ok &= WriteString(root, client + L"\\DefaultIcon", L"", DefaultIcon(launcher));
-  ok &= WriteString(root, client + kOpenCommandSubkey, L"", quoted);
-  ok &= WriteString(root, client + L"\\InstallInfo", L"ReinstallCommand",
-                    QuoteCommand(launcher, L"--makedefaultbrowser"));
-  ok &= WriteString(root, capabilities, L"ApplicationName", display_name);
-  ok &= WriteString(root, capabilities, L"ApplicationDescription", kApplicationDescription);
-  ok &= WriteString(root, capabilities, L"ApplicationIcon", quoted + L",0");
+  bool ok = journal->WriteString(client, L"", display_name);
+  ok &= journal->WriteString(client + L"\\DefaultIcon", L"", DefaultIcon(launcher));
+  ok &= journal->WriteString(client + kOpenCommandSubkey, L"", quoted);
+  ok &= journal->WriteString(client + L"\\InstallInfo", L"ReinstallCommand",
+                             QuoteCommand(launcher, L"--makedefaultbrowser"));
+  ok &= journal->WriteString(capabilities, L"ApplicationName", display_name);
+  ok &= journal->WriteString(capabilities, L"ApplicationDescription", kApplicationDescription);
+  ok &= journal->WriteString(capabilities, L"ApplicationIcon", quoted + L",0");
   for (const wchar_t* file_type : kBrowserFileTypes)
-    ok &= WriteString(root, capabilities + L"\\FileAssociations", file_type, progid);
+    ok &= journal->WriteString(capabilities + L"\\FileAssociations", file_type, progid);
   for (const wchar_t* protocol : kBrowserProtocols)
-    ok &= WriteString(root, capabilities + L"\\UrlAssociations", protocol, progid);
-  ok &= WriteString(root, capabilities + L"\\Startmenu", L"StartMenuInternet", progid);
-  ok &= WriteString(root, kRegisteredApplicationsKey, display_name.c_str(), capabilities);
+    ok &= journal->WriteString(capabilities + L"\\UrlAssociations", protocol, progid);
+  ok &= journal->WriteString(capabilities + L"\\Startmenu", L"StartMenuInternet", progid);
+  ok &= journal->WriteString(kRegisteredApplicationsKey, display_name.c_str(), capabilities);
   // Read by Windows versions before Default Programs and by programs that
   // still look for "the" browser there.
-  ok &= WriteString(root, kStartMenuInternetKey, L"", progid);
+  ok &= journal->WriteString(kStartMenuInternetKey, L"", progid);
   return ok;
 }
 
-bool ClearUserChoice(const std::wstring& name) {
+bool ClearUserChoice(RegistrationJournal* journal, const std::wstring& name) {
   if (base::win::GetWindowsVersion() >= base::win::VERSION_WIN8) {
     VLOG(1) << "The user's choice for " << base::WideToUTF8(name)
             << " is kept; only the shell may change it";
     return true;
   }
-  const std::wstring choice = UserChoiceKey(name);
-  const size_t split = choice.rfind(L'\\');
-  base::win::RegistryKey parent;
-  LONG result = parent.Open(HKEY_CURRENT_USER, choice.substr(0, split).c_str(), KEY_READ | DELETE);
-  if (result == ERROR_FILE_NOT_FOUND)
-    return true;
-  if (result == ERROR_SUCCESS) {
-    result = parent.DeleteKey(choice.c_str() + split + 1);
-    if (result == ERROR_FILE_NOT_FOUND)
-      result = ERROR_SUCCESS;
-  }
-  if (result != ERROR_SUCCESS) {
-    ELOG(ERROR, result) << "Cannot remove the user's choice for " << base::WideToUTF8(name);
+  if (journal->root() != HKEY_CURRENT_USER) {
+    LOG(ERROR) << "The user's choice lives under HKEY_CURRENT_USER";
     return false;
   }
-  return true;
+  // Recorded, so that the uninstallation gives the choice back (what fails
+  // is logged there).
+  return journal->ClearKey(UserChoiceKey(name));
 }
 
 void NotifyAssociationsChanged() {

@@ -49,30 +49,35 @@ base::FilePath GetProgramFromCommand(std::wstring_view command);
 bool GetRegisteredOpenCommand(const std::wstring& name, std::wstring* command,
                               std::wstring* progid);
 
-// Each writes below |root| (HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE) and
-// logs what fails; false when any value could not be written.
+class RegistrationJournal;
+
+// Each writes below the root of |journal| through it, which records what is
+// replaced (see RegistrationJournal), and logs what fails; false when any
+// value could not be written.
 //
 // Software\Classes\<ProgId>: type name, "URL Protocol", DefaultIcon and
 // shell\open\command running |launcher| with the URL or file.
-bool WriteBrowserProgIdClass(HKEY root, const base::FilePath& launcher);
+bool WriteBrowserProgIdClass(RegistrationJournal* journal, const base::FilePath& launcher);
 // Software\Classes\<protocol> as a URL protocol opened by |launcher|.
-bool WriteProtocolHandler(HKEY root, const std::wstring& protocol, const base::FilePath& launcher);
+bool WriteProtocolHandler(RegistrationJournal* journal, const std::wstring& protocol,
+                          const base::FilePath& launcher);
 // Software\Classes\<extension> pointing at the browser's ProgId, which is also
 // listed under its OpenWithProgIDs.
-bool WriteFileTypeHandler(HKEY root, const std::wstring& extension);
+bool WriteFileTypeHandler(RegistrationJournal* journal, const std::wstring& extension);
 // Only the OpenWithProgIDs entry of |extension|: offered, not default.
-bool WriteOpenWithProgId(HKEY root, const std::wstring& extension);
+bool WriteOpenWithProgId(RegistrationJournal* journal, const std::wstring& extension);
 // Software\Clients\StartMenuInternet\<ProgId> with its Capabilities, the
 // RegisteredApplications entry and the StartMenuInternet default.
-bool WriteStartMenuInternetClient(HKEY root, const base::FilePath& launcher);
+bool WriteStartMenuInternetClient(RegistrationJournal* journal, const base::FilePath& launcher);
 
-// Removes below |root| what the functions above wrote for the installation
-// whose launcher is |launcher|, so that an uninstalled browser leaves no
-// protocol, file type or client that starts a program which is gone. A key
-// that names another program (another installation, or a browser that took
-// the association since) is left as it is. The "http" and "https" handlers
+// Takes back below |root| what the functions above wrote for the
+// installation whose launcher is |launcher|. With the installation's record
+// of what they replaced, exactly that comes back (values that another
+// program changed since stay as they are, keys the registration created go
+// once empty). Without one (an installation registered by an older
+// installer), what names |launcher| goes: the "http" and "https" handlers
 // get |previous_command| back when one was kept, else their keys go. False
-// (logged) when something that names |launcher| could not be removed.
+// (logged) when something could not be taken back.
 bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
                                const std::wstring& previous_command);
 
@@ -81,11 +86,12 @@ bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
 bool IsSameProgramPath(const base::FilePath& a, const base::FilePath& b);
 
 // Removes the current user's explicit choice for |name| (protocol or file
-// type) so that the class registration decides. Windows 8 and later protect
-// that choice with a hash only the shell can write; there it is left alone
-// and the user confirms the default in the shell's own dialog. False (logged)
-// when a present choice could not be removed.
-bool ClearUserChoice(const std::wstring& name);
+// type) so that the class registration decides, recorded in |journal| (whose
+// root must be HKEY_CURRENT_USER) to be given back. Windows 8 and later
+// protect that choice with a hash only the shell can write; there it is left
+// alone and the user confirms the default in the shell's own dialog. False
+// (logged) when a present choice could not be removed.
+bool ClearUserChoice(RegistrationJournal* journal, const std::wstring& name);
 
 // Tells the shell that file and protocol associations changed.
 void NotifyAssociationsChanged();

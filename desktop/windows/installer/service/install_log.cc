@@ -32,6 +32,7 @@ constexpr wchar_t kHkcu[] = L"HKCU";
 constexpr wchar_t kKeyElement[] = L"key";
 constexpr wchar_t kPathAttribute[] = L"path";
 constexpr wchar_t kCleanAttribute[] = L"clean";
+constexpr wchar_t kCreatedAttribute[] = L"created";
 constexpr wchar_t kValueElement[] = L"value";
 constexpr wchar_t kTypeAttribute[] = L"type";
 constexpr wchar_t kNameAttribute[] = L"name";
@@ -75,6 +76,11 @@ class Writer {
           !XmlDocument::SetAttribute(record.Get(), kPathAttribute, base::UTF8ToWide(key.path)) ||
           !XmlDocument::SetAttribute(record.Get(), kCleanAttribute,
                                      base::NumberToString16(key.cleanup_depth))) {
+        return false;
+      }
+      if (key.created_levels > 0 &&
+          !XmlDocument::SetAttribute(record.Get(), kCreatedAttribute,
+                                     base::NumberToString16(key.created_levels))) {
         return false;
       }
       for (const InstallLogRegistryValue& value : key.values) {
@@ -179,6 +185,15 @@ bool ReadKey(IXMLDOMElement* element, InstallLogRegistryKey* key) {
   }
   if (!base::StringToInt16(clean, &key->cleanup_depth) || key->cleanup_depth < 0) {
     LOG(ERROR) << "Install log: bad cleanup depth \"" << base::WideToUTF8(clean)
+               << "\" for the key " << base::WideToUTF8(path);
+    return false;
+  }
+  // Absent in logs of installers that did not record it: nothing created.
+  std::wstring created;
+  key->created_levels = 0;
+  if (XmlDocument::GetAttribute(element, kCreatedAttribute, &created) &&
+      (!base::StringToInt16(created, &key->created_levels) || key->created_levels < 0)) {
+    LOG(ERROR) << "Install log: bad number of created levels \"" << base::WideToUTF8(created)
                << "\" for the key " << base::WideToUTF8(path);
     return false;
   }

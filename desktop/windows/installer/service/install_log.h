@@ -42,7 +42,9 @@
 //   that reads back differently.
 // - A key record's "clean" is its cleanup depth (a decimal number, 0 or
 //   more): 0 deletes the recorded values only; d above 0 deletes the key d - 1
-//   levels above the recorded key with its whole tree. A value's "name" is
+//   levels above the recorded key with its whole tree. The optional
+//   "created" (a decimal number above 0) counts the levels of the key's path
+//   that the installation created, the key itself first. A value's "name" is
 //   empty for the key's default value; its content is the data as text.
 //
 // Load leaves the InstallLog unchanged when it fails: a missing or unreadable
@@ -89,6 +91,10 @@ struct InstallLogRegistryKey {
   // The highest cleanup depth of the values written to the key (see above).
   int cleanup_depth = 0;
   std::vector<InstallLogRegistryValue> values;
+  // How many levels of the path the installation created: the key itself,
+  // then its parent, and so on (0: the key was there). With depth 0 the
+  // cleanup removes those keys again once they are empty.
+  int created_levels = 0;
 };
 
 // The key records of one root, in the order the keys were first written.

@@ -34,7 +34,7 @@ InstallLog MakeFullLog() {
                    {"Software\\Caf\xC3\xA9", 0, {{"REG_DWORD", L"NoModify", L"1"}}},
                    {"Software\\Empty", 4, {}}};
   log.hkcu_keys = {
-      {"Software\\Classes\\.htm\\OpenWithProgIDs", 0, {{"REG_NONE", L"VelmoStable", L""}}},
+      {"Software\\Classes\\.htm\\OpenWithProgIDs", 0, {{"REG_NONE", L"VelmoStable", L""}}, 2},
       {"Software\\Velmo", 2, {{"REG_SZ", L"Last \U0001F600 Path", L"  spaced\n\tline  "}}}};
   log.desktop_shortcut = base::FilePath(L"C:\\Users\\\u00e9\\Desktop\\Velmo.lnk");
   log.start_menu_shortcut = base::FilePath(L"C:\\Start Menu\\Velmo & Co.lnk");
@@ -167,6 +167,10 @@ TEST_F(InstallLogTest, DamagedFilesDoNotLoad) {
       {"flag missing", header + "<install_log version=\"1\" copy_only=\"0\" all_users=\"0\"/>"},
       {"depth not a number",
        header + root_ok + "<registry root=\"HKLM\"><key path=\"S\" clean=\"1x\"/></registry>" +
+           "</install_log>"},
+      {"created levels negative",
+       header + root_ok +
+           "<registry root=\"HKCU\"><key path=\"S\" clean=\"0\" created=\"-2\"/></registry>" +
            "</install_log>"},
       {"depth negative", header + root_ok +
                              "<registry root=\"HKCU\"><key path=\"S\" clean=\"-1\"/></registry>" +

@@ -13,6 +13,7 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/default_browser_registration.h"
+#include "desktop/windows/installer/service/registration_journal.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/user_name.h"
@@ -262,19 +263,19 @@ bool Installation::RegisterAsDefaultBrowser(bool all_users) {
     LOG(ERROR) << "No install folder to register as the default browser";
     return false;
   }
-  const HKEY root = RootFor(all_users);
   const base::FilePath launcher = GetLauncherPath();
-  bool ok = WriteBrowserProgIdClass(root, launcher);
-  ok &= WriteStartMenuInternetClient(root, launcher);
+  RegistrationJournal journal(RootFor(all_users), folder_);
+  bool ok = WriteBrowserProgIdClass(&journal, launcher);
+  ok &= WriteStartMenuInternetClient(&journal, launcher);
   for (const wchar_t* protocol : kBrowserProtocols)
-    ok &= WriteProtocolHandler(root, protocol, launcher);
+    ok &= WriteProtocolHandler(&journal, protocol, launcher);
   for (const wchar_t* file_type : kBrowserFileTypes)
-    ok &= WriteFileTypeHandler(root, file_type);
+    ok &= WriteFileTypeHandler(&journal, file_type);
   if (!all_users) {
     for (const wchar_t* protocol : kBrowserProtocols)
-      ok &= ClearUserChoice(protocol);
+      ok &= ClearUserChoice(&journal, protocol);
     for (const wchar_t* file_type : kBrowserFileTypes)
-      ok &= ClearUserChoice(file_type);
+      ok &= ClearUserChoice(&journal, file_type);
   }
   NotifyAssociationsChanged();
   if (!ok)
@@ -308,10 +309,10 @@ bool Installation::RegisterProgIdClasses(bool all_users) {
     LOG(ERROR) << "No install folder to register classes for";
     return false;
   }
-  const HKEY root = RootFor(all_users);
-  bool ok = WriteBrowserProgIdClass(root, GetLauncherPath());
+  RegistrationJournal journal(RootFor(all_users), folder_);
+  bool ok = WriteBrowserProgIdClass(&journal, GetLauncherPath());
   for (const wchar_t* file_type : kBrowserFileTypes)
-    ok &= WriteOpenWithProgId(root, file_type);
+    ok &= WriteOpenWithProgId(&journal, file_type);
   NotifyAssociationsChanged();
   if (!ok)
     LOG(ERROR) << "The class registration is incomplete";
@@ -328,21 +329,22 @@ bool Installation::SetDefaultHandlerFor(const std::wstring& name, bool is_extens
     return false;
   }
   const base::FilePath launcher = GetLauncherPath();
+  RegistrationJournal journal(HKEY_CURRENT_USER, folder_);
   std::wstring target = name;
   bool ok;
   if (is_extension) {
     if (target[0] != L'.')
       target.insert(target.begin(), L'.');
-    ok = WriteBrowserProgIdClass(HKEY_CURRENT_USER, launcher);
-    ok &= WriteFileTypeHandler(HKEY_CURRENT_USER, target);
+    ok = WriteBrowserProgIdClass(&journal, launcher);
+    ok &= WriteFileTypeHandler(&journal, target);
   } else {
     if (target[0] == L'.') {
       LOG(ERROR) << "\"" << base::WideToUTF8(name) << "\" is a file type, not a protocol";
       return false;
     }
-    ok = WriteProtocolHandler(HKEY_CURRENT_USER, target, launcher);
+    ok = WriteProtocolHandler(&journal, target, launcher);
   }
-  ok &= ClearUserChoice(target);
+  ok &= ClearUserChoice(&journal, target);
   NotifyAssociationsChanged();
   if (!ok)
     LOG(ERROR) << "Cannot make this installation the handler of " << base::WideToUTF8(target);

@@ -49,6 +49,8 @@ class InstallationTest : public testing::Test {
             .c_str());
   }
   void TearDown() override {
+    // The company key holds what a registration replaced.
+    DeleteUserKey(L"Software", base::UTF8ToWide(product_) + L"Co");
     SetProductConfigForTesting(nullptr);
     base::PathRegistry::ClearOverridesForTesting();
     Installation::ResetCurrentForTesting();
@@ -221,7 +223,9 @@ TEST_F(InstallationTest, UnregisteringTakesBackOnlyWhatStartsThisInstallation) {
   const std::wstring http_command = classes + L"http\\shell\\open\\command";
   const std::wstring kept_http = ReadUserString(http_command, L"");
   const bool had_https = UserKeyExists(classes + L"https");
+  const std::wstring kept_https = ReadUserString(classes + L"https\\shell\\open\\command", L"");
   const bool had_ftp = UserKeyExists(classes + L"ftp");
+  const bool had_http_icon = UserKeyExists(classes + L"http\\DefaultIcon");
 
   const std::wstring other_browser = L"\"C:\\Other\\browser.exe\" \"%1\"";
   ASSERT_TRUE(WriteUserString(http_command, L"", other_browser));
@@ -235,9 +239,11 @@ TEST_F(InstallationTest, UnregisteringTakesBackOnlyWhatStartsThisInstallation) {
   ASSERT_TRUE(UserKeyExists(client));
 
   ASSERT_TRUE(mine.UnregisterAsDefaultBrowser(false));
+  // Each protocol gets back what it held, not the "http" handler's command.
   EXPECT_EQ(other_browser, ReadUserString(http_command, L""));
-  EXPECT_EQ(other_browser, ReadUserString(classes + L"https\\shell\\open\\command", L""));
-  EXPECT_FALSE(UserKeyExists(classes + L"http\\DefaultIcon"));
+  EXPECT_EQ(kept_https, ReadUserString(classes + L"https\\shell\\open\\command", L""));
+  EXPECT_EQ(had_https, UserKeyExists(classes + L"https"));
+  EXPECT_EQ(had_http_icon, UserKeyExists(classes + L"http\\DefaultIcon"));
   EXPECT_FALSE(mine.IsDefaultHandlerFor(L"https", false));
   if (!had_ftp) {
     EXPECT_FALSE(UserKeyExists(classes + L"ftp"));

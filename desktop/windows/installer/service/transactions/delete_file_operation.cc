@@ -190,11 +190,17 @@ bool DeleteFileOperation::Rollback() {
 void DeleteFileOperation::Commit() {
   moved_ = false;
   if (!::DeleteFileW(temporary_.c_str())) {
-    // Typically a running program or a loaded library: it goes at reboot.
-    PLOG(WARNING) << "Cannot delete " << temporary_.value()
-                  << " now; scheduling its deletion at reboot";
-    if (!::MoveFileExW(temporary_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-      PLOG(ERROR) << "Cannot schedule the deletion of " << temporary_.value() << " at reboot";
+    // Typically a running program or a loaded library.
+    if (left_to_cleanup_) {
+      PLOG(INFO) << "Cannot delete " << temporary_.value()
+                 << " now; the clean-up after this run deletes it";
+    } else {
+      // Nothing else will: it goes at reboot.
+      PLOG(WARNING) << "Cannot delete " << temporary_.value()
+                    << " now; scheduling its deletion at reboot";
+      if (!::MoveFileExW(temporary_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        PLOG(ERROR) << "Cannot schedule the deletion of " << temporary_.value() << " at reboot";
+    }
   }
   SetLiveTemporary(temporary_, false);
   if (remove_empty_parents_)

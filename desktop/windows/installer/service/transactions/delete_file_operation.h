@@ -1,8 +1,9 @@
 // DeleteFileOperation: moves a file aside, beside itself under its name
 // followed by ".old" (".old1", ".old2", ... when a stale temporary cannot be
 // removed); rollback moves it back with its attributes. Commit (destruction
-// after a successful Execute) deletes the temporary, or schedules it for
-// deletion at reboot when it is in use, and optionally removes the parent
+// after a successful Execute) deletes the temporary, or, when it is in use
+// and no later clean-up takes it over, schedules it for deletion at reboot,
+// and optionally removes the parent
 // folders that became empty, never reaching above a given folder.
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
@@ -35,6 +36,11 @@ class DeleteFileOperation : public Operation {
   // The temporary the file was moved to; empty before a successful move.
   const base::FilePath& temporary_path() const { return temporary_; }
 
+  // Another clean-up (the uninstallation's batch file, which runs once the
+  // installer's processes have ended) deletes the temporary when the commit
+  // cannot: no deletion at reboot is scheduled for it then.
+  void LeaveUndeletedToCleanup() { left_to_cleanup_ = true; }
+
  private:
   // Finds a free temporary name beside the file, removing a stale ".old".
   bool ChooseTemporaryPath();
@@ -50,6 +56,7 @@ class DeleteFileOperation : public Operation {
   base::FilePath temporary_;
   bool moved_ = false;
   bool attributes_changed_ = false;
+  bool left_to_cleanup_ = false;
 };
 
 }  // namespace installer
