@@ -104,4 +104,67 @@ ContentLength QueryContentLength(void* request, uint32_t* out) {
   return ContentLength::kValid;
 }
 
+bool ParseContentRangeStart(std::wstring_view text, uint64_t* start) {
+  while (!text.empty() && (text.front() == L' ' || text.front() == L'\t'))
+    text.remove_prefix(1);
+  constexpr std::wstring_view kUnit = L"bytes ";
+  if (text.size() < kUnit.size() || _wcsnicmp(text.data(), kUnit.data(), kUnit.size()) != 0)
+    return false;
+  text.remove_prefix(kUnit.size());
+  uint64_t value = 0;
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= L'0' && text[digits] <= L'9') {
+    if (digits >= 19)
+      return false;
+    value = value * 10 + static_cast<uint64_t>(text[digits] - L'0');
+    ++digits;
+  }
+  if (digits == 0 || digits >= text.size() || text[digits] != L'-')
+    return false;
+  *start = value;
+  return true;
+}
+
+bool QueryContentRangeStart(void* request, uint64_t* start) {
+  wchar_t text[128] = {};
+  DWORD size = sizeof(text);
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr))
+    return false;
+  return ParseContentRangeStart(std::wstring_view(text, size / sizeof(wchar_t)), start);
+}
+
+bool ResolveRedirect(void* request, const std::wstring& base_url, std::wstring* target) {
+  std::wstring location(1024, L'\0');
+  for (int attempt = 0;; ++attempt) {
+    DWORD size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr)) {
+      location.resize(size / sizeof(wchar_t));
+      break;
+    }
+    if (attempt > 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      return false;
+    location.assign(size / sizeof(wchar_t) + 1, L'\0');
+  }
+  if (location.empty())
+    return false;
+  // Relative addresses are taken relative to the request's own.
+  DWORD length = 0;
+  InternetCombineUrlW(base_url.c_str(), location.c_str(), nullptr, &length, ICU_NO_ENCODE);
+  if (length == 0)
+    return false;
+  std::wstring combined(length + 1, L'\0');
+  length = static_cast<DWORD>(combined.size());
+  if (!InternetCombineUrlW(base_url.c_str(), location.c_str(), combined.data(), &length,
+                           ICU_NO_ENCODE)) {
+    return false;
+  }
+  combined.resize(length);
+  if (_wcsnicmp(combined.c_str(), L"http://", 7) != 0 &&
+      _wcsnicmp(combined.c_str(), L"https://", 8) != 0) {
+    return false;
+  }
+  *target = std::move(combined);
+  return true;
+}
+
 }  // namespace installer::internal
