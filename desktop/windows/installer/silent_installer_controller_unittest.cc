@@ -589,8 +589,9 @@ TEST_F(NetInstallerTest, UnstableNetworkStillInstalls) {
   ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "",
                Url("installer.exe?key=unstable&fail=503:4&cut=3&drop=5&stall=1"));
   const std::string reply_url = Url("reply?key=unstable&never=1");
-  ASSERT_EQ(0, RunNetInstaller(base::FilePath(), reply_url));
+  const int exit_code = RunNetInstaller(base::FilePath(), reply_url);
   std::vector<std::string> lines = TakeLogLines();
+  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
   EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
   const InstallLog log = ExpectInstalled(false);
 
@@ -631,8 +632,9 @@ TEST_F(NetInstallerTest, MirrorThatDropsOnceIsResumedAtTheMirror) {
   ServePackage(
       BinFolder().Append(L"velmo_installer_full.exe"), "",
       "http://" + testing_http::ServerAddress() + "/redirect?to=" + EscapeQueryValue(mirror));
-  ASSERT_EQ(0, RunNetInstaller());
+  const int exit_code = RunNetInstaller();
   std::vector<std::string> lines = TakeLogLines();
+  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
   EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
   const InstallLog log = ExpectInstalled(false);
   std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");

@@ -285,8 +285,9 @@ using internal::CrackedUrl;
 using internal::CrackUrl;
 using internal::DownloadSession;
 using internal::HasHeaderLines;
+using internal::IsHttp11;
 using internal::QueryContentLength;
-using internal::QueryContentRangeStart;
+using internal::QueryContentRange;
 using internal::QueryCustomHeader;
 using internal::ResolveRedirect;
 
@@ -573,10 +574,19 @@ bool WinInetDownloader::HandleInitialCompletion() {
   }
   report_->OnHttpStatus(status);
   // A status line without header lines is a legal answer whose body runs
-  // to the end of the connection; but WinInet also takes a status line cut
-  // off by a lost connection for one, so its end is believed only when a
-  // body came (ReadBody).
+  // to the end of the connection. WinInet also takes a status line cut off
+  // by a lost connection for one, so its end is believed only when a body
+  // came (ReadBody); and it reports an answer with no status line at all
+  // as "HTTP/1.0 200 OK" without headers: only a complete HTTP/1.1 status
+  // line is taken as such an answer, anything else is retried as a lost
+  // connection.
   headerless_ = !HasHeaderLines(request);
+  if (headerless_ && !IsHttp11(request)) {
+    LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
+                 << "response without a status line or headers";
+    CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    return false;
+  }
   for (const wchar_t* name : {L"Date", L"Server", L"X-Served-By"})
     report_->OnHeader(name, QueryCustomHeader(request, name));
 
@@ -589,8 +599,8 @@ bool WinInetDownloader::HandleInitialCompletion() {
   if (status == HTTP_STATUS_PARTIAL_CONTENT) {
     // The body must continue where the bytes held end; a server that sends
     // another range would otherwise splice a corrupt file together.
-    uint64_t start = 0;
-    const bool known = QueryContentRangeStart(request, &start);
+    uint64_t start = 0, total = 0;
+    const bool known = QueryContentRange(request, &start, &total);
     if (!known || start != bytes_received_) {
       if (known)
         LOG(WARNING) << "Server answered with a range from " << start << " where "
@@ -608,6 +618,10 @@ bool WinInetDownloader::HandleInitialCompletion() {
         return false;
       }
     }
+    // The whole length tells when the body is complete, also when no 200
+    // answer came before (a first answer of 503, then 206 to the retry).
+    if (total > 0 && total <= 0xFFFFFFFFu)
+      expected_size_ = static_cast<uint32_t>(total);
   }
   if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
     if (status == HTTP_STATUS_OK) {

@@ -80,6 +80,13 @@ bool HasHeaderLines(void* request) {
          headers[first_end + 1] != L'\0';
 }
 
+bool IsHttp11(void* request) {
+  wchar_t version[32] = {};
+  DWORD size = sizeof(version);
+  return HttpQueryInfoW(request, HTTP_QUERY_VERSION, version, &size, nullptr) &&
+         std::wstring_view(version, size / sizeof(wchar_t)) == L"HTTP/1.1";
+}
+
 ContentLength QueryContentLength(void* request, uint32_t* out) {
   wchar_t text[64] = {};
   DWORD size = sizeof(text);
@@ -104,33 +111,59 @@ ContentLength QueryContentLength(void* request, uint32_t* out) {
   return ContentLength::kValid;
 }
 
-bool ParseContentRangeStart(std::wstring_view text, uint64_t* start) {
+namespace {
+
+// Reads a decimal number of at most 19 digits from the front of |text|.
+bool TakeNumber(std::wstring_view* text, uint64_t* value) {
+  size_t digits = 0;
+  uint64_t number = 0;
+  while (digits < text->size() && (*text)[digits] >= L'0' && (*text)[digits] <= L'9') {
+    if (digits >= 19)
+      return false;
+    number = number * 10 + static_cast<uint64_t>((*text)[digits] - L'0');
+    ++digits;
+  }
+  if (digits == 0)
+    return false;
+  text->remove_prefix(digits);
+  *value = number;
+  return true;
+}
+
+}  // namespace
+
+bool ParseContentRange(std::wstring_view text, uint64_t* start, uint64_t* total) {
   while (!text.empty() && (text.front() == L' ' || text.front() == L'\t'))
     text.remove_prefix(1);
+  while (!text.empty() && (text.back() == L' ' || text.back() == L'\t'))
+    text.remove_suffix(1);
   constexpr std::wstring_view kUnit = L"bytes ";
   if (text.size() < kUnit.size() || _wcsnicmp(text.data(), kUnit.data(), kUnit.size()) != 0)
     return false;
   text.remove_prefix(kUnit.size());
-  uint64_t value = 0;
-  size_t digits = 0;
-  while (digits < text.size() && text[digits] >= L'0' && text[digits] <= L'9') {
-    if (digits >= 19)
-      return false;
-    value = value * 10 + static_cast<uint64_t>(text[digits] - L'0');
-    ++digits;
-  }
-  if (digits == 0 || digits >= text.size() || text[digits] != L'-')
+  uint64_t first = 0, last = 0, length = 0;
+  if (!TakeNumber(&text, &first) || text.empty() || text.front() != L'-')
     return false;
-  *start = value;
+  text.remove_prefix(1);
+  if (!TakeNumber(&text, &last) || last < first || text.empty() || text.front() != L'/')
+    return false;
+  text.remove_prefix(1);
+  if (text == L"*") {
+    length = 0;
+  } else if (!TakeNumber(&text, &length) || !text.empty() || last >= length) {
+    return false;
+  }
+  *start = first;
+  *total = length;
   return true;
 }
 
-bool QueryContentRangeStart(void* request, uint64_t* start) {
+bool QueryContentRange(void* request, uint64_t* start, uint64_t* total) {
   wchar_t text[128] = {};
   DWORD size = sizeof(text);
   if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr))
     return false;
-  return ParseContentRangeStart(std::wstring_view(text, size / sizeof(wchar_t)), start);
+  return ParseContentRange(std::wstring_view(text, size / sizeof(wchar_t)), start, total);
 }
 
 bool ResolveRedirect(void* request, const std::wstring& base_url, std::wstring* target) {

@@ -32,6 +32,8 @@ std::wstring QueryCustomHeader(void* request, const wchar_t* name);
 
 // Whether the response has any header line after its status line.
 bool HasHeaderLines(void* request);
+// Whether the response's status line gave the version "HTTP/1.1".
+bool IsHttp11(void* request);
 
 enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
 
@@ -39,12 +41,13 @@ enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
 // values beyond 32 bits into plausible sizes.
 ContentLength QueryContentLength(void* request, uint32_t* out);
 
-// The first byte position of a 206 answer's Content-Range ("bytes a-b/n");
-// false when the header is missing or not of that form.
-bool QueryContentRangeStart(void* request, uint64_t* start);
+// The first byte position and the whole length (0 when not given) of a 206
+// answer's Content-Range ("bytes a-b/n"); false when the header is missing
+// or not of that form.
+bool QueryContentRange(void* request, uint64_t* start, uint64_t* total);
 // Whether |text| is a Content-Range value "bytes a-b/n" (n may be "*"); its
-// first position into |start|.
-bool ParseContentRangeStart(std::wstring_view text, uint64_t* start);
+// first position into |start|, n into |total| (0 for "*").
+bool ParseContentRange(std::wstring_view text, uint64_t* start, uint64_t* total);
 
 // The absolute address a 3xx answer of |request| (made for |base_url|)
 // points to: its Location, resolved against |base_url| when relative.
