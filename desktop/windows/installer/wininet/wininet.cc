@@ -25,10 +25,15 @@ namespace installer {
 
 namespace {
 
-// A larger read than WinInet's own buffer keeps the per-read overhead of the
-// callback and the progress posts small; progress is still reported after
-// every block written.
-constexpr DWORD kReadBufferSize = 64 * 1024;
+// Reads grow while the data is there at once, so that the per-read cost of
+// WinInet's asynchronous interface (its status callbacks, its locks) and of
+// the progress posts is spread over much data on a fast network; a read that
+// has to wait starts small again, because an asynchronous read may wait
+// until its whole size arrived, and a slow connection must still show its
+// bytes to the stall watchdog. Progress is reported after every block.
+constexpr DWORD kMinReadSize = 16 * 1024;
+constexpr DWORD kFirstReadSize = 64 * 1024;
+constexpr DWORD kReadBufferSize = 1024 * 1024;
 
 // Bounds the wait of the cleanup thread for WinInet to let go of a session:
 // a session whose handles were already closed elsewhere must not keep the
@@ -154,9 +159,12 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
                                       LPVOID info, DWORD info_length);
 
-  // Closes the session handle once WinInet has let go of the connection; on
-  // the "Wininet Termination" thread.
-  static void Terminate(base::SharedRef<DownloadSession> session, ScopedInternetHandle internet);
+  // Closes the request and the connection, and the session handle once
+  // WinInet has let go of the connection; on the "Wininet Termination"
+  // thread, so that the downloader's thread does not wait for WinInet to
+  // tear a request down.
+  static void Terminate(base::SharedRef<DownloadSession> session, ScopedInternetHandle request,
+                        ScopedInternetHandle connection, ScopedInternetHandle internet);
 
   // Where a read puts its bytes and its count. WinInet may still complete
   // a read of a request that was given up (a stalled one) after its handle
@@ -164,6 +172,8 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   struct ReadTarget {
     std::unique_ptr<char[]> buffer{new char[kReadBufferSize]};
     DWORD count = 0;
+    // The size of the next read.
+    DWORD size = kFirstReadSize;
   };
   // With the lock held, before the current request is closed: a read still
   // pending on it keeps its target, and the next request gets a new one.
@@ -269,7 +279,10 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
 }
 
 void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
+                                ScopedInternetHandle request, ScopedInternetHandle connection,
                                 ScopedInternetHandle internet) {
+  request.Reset();
+  connection.Reset();
   LOG(INFO) << "Waiting for WinINET to finish";
   if (!session->connection_closed_.TimedWait(base::TimeSpan::FromMilliseconds(kCleanupWaitMs))) {
     LOG(WARNING) << "WinINET did not release the connection in time; closing the session";
@@ -480,6 +493,7 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
   }
   session->request_.Reset(request);
   session->read_->count = 0;
+  session->read_->size = kFirstReadSize;
   VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
   BOOL sent = HttpSendRequestW(request, extra_headers.empty() ? nullptr : extra_headers.c_str(),
                                static_cast<DWORD>(extra_headers.size()),
@@ -524,17 +538,16 @@ void WinInetDownloader::CloseSession() {
     had_connection = session->ever_connected_;
   }
   // Closed outside the lock: closing may wait for a callback that needs it.
-  request.Reset();
-  connection.Reset();
   if (!had_connection)
-    return;  // |internet| closes now.
+    return;  // The handles close now.
   if (cleanup_thread_)
     cleanup_thread_->Join();
   cleanup_thread_ = std::make_unique<base::PlainThread>(
       "Wininet Termination",
-      base::Bind(&DownloadSession::Terminate, session, base::Passed(std::move(internet))));
+      base::Bind(&DownloadSession::Terminate, session, base::Passed(std::move(request)),
+                 base::Passed(std::move(connection)), base::Passed(std::move(internet))));
   if (!cleanup_thread_->Start())
-    cleanup_thread_.reset();  // The closure, and with it the handle, goes now.
+    cleanup_thread_.reset();  // The closure, and with it the handles, go now.
 }
 
 void WinInetDownloader::OnRequestComplete(uint32_t error) {
@@ -702,10 +715,11 @@ void WinInetDownloader::ReadBody() {
     }
     if (session->cancelled_.IsSet())
       return;
-    if (!InternetReadFile(session->request_.Get(), target->buffer.get(), kReadBufferSize,
-                          &target->count)) {
+    const DWORD size = target->size;
+    if (!InternetReadFile(session->request_.Get(), target->buffer.get(), size, &target->count)) {
       DWORD error = GetLastError();
       if (error == ERROR_IO_PENDING) {
+        target->size = kMinReadSize;
         session->read_pending_ = true;
         VLOG(2) << "More data pending";
         return;
@@ -720,6 +734,8 @@ void WinInetDownloader::ReadBody() {
       }
       return;
     }
+    if (target->count == size)
+      target->size = std::min(size * 2, kReadBufferSize);
     if (target->count == 0) {
       VLOG(1) << "Done reading from Internet";
       if (bytes_received_ < expected_size_) {
