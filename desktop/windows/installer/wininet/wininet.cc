@@ -298,7 +298,7 @@ using internal::CrackedUrl;
 using internal::CrackUrl;
 using internal::DownloadSession;
 using internal::HasHeaderLines;
-using internal::IsHttp11;
+using internal::HasHttp11StatusLine;
 using internal::QueryContentLength;
 using internal::QueryContentRange;
 using internal::QueryCustomHeader;
@@ -594,7 +594,7 @@ bool WinInetDownloader::HandleInitialCompletion() {
   // line is taken as such an answer, anything else is retried as a lost
   // connection.
   headerless_ = !HasHeaderLines(request);
-  if (headerless_ && !IsHttp11(request)) {
+  if (headerless_ && !HasHttp11StatusLine(request)) {
     LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
                  << "response without a status line or headers";
     CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);

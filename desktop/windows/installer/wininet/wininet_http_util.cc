@@ -80,11 +80,27 @@ bool HasHeaderLines(void* request) {
          headers[first_end + 1] != L'\0';
 }
 
-bool IsHttp11(void* request) {
-  wchar_t version[32] = {};
-  DWORD size = sizeof(version);
-  return HttpQueryInfoW(request, HTTP_QUERY_VERSION, version, &size, nullptr) &&
-         std::wstring_view(version, size / sizeof(wchar_t)) == L"HTTP/1.1";
+bool HasHttp11StatusLine(void* request) {
+  wchar_t line[64] = {};
+  DWORD size = sizeof(line) - sizeof(wchar_t);
+  // The first of the NUL-separated lines is the status line; a buffer too
+  // small for all of them fails, so the lines are read whole only when short.
+  if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, line, &size, nullptr)) {
+    std::wstring all(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(all.size() * sizeof(wchar_t));
+    if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, all.data(), &size, nullptr))
+      return false;
+    wcsncpy(line, all.c_str(), 63);
+  }
+  std::wstring_view text(line);
+  constexpr std::wstring_view kVersion = L"HTTP/1.1 ";
+  if (text.size() < kVersion.size() + 3 || text.substr(0, kVersion.size()) != kVersion)
+    return false;
+  for (size_t i = kVersion.size(); i < kVersion.size() + 3; ++i) {
+    if (text[i] < L'0' || text[i] > L'9')
+      return false;
+  }
+  return text.size() == kVersion.size() + 3 || text[kVersion.size() + 3] == L' ';
 }
 
 ContentLength QueryContentLength(void* request, uint32_t* out) {

@@ -32,8 +32,9 @@ std::wstring QueryCustomHeader(void* request, const wchar_t* name);
 
 // Whether the response has any header line after its status line.
 bool HasHeaderLines(void* request);
-// Whether the response's status line gave the version "HTTP/1.1".
-bool IsHttp11(void* request);
+// Whether the response began with a whole HTTP/1.1 status line: the
+// version, a space and a three-digit code.
+bool HasHttp11StatusLine(void* request);
 
 enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
 
