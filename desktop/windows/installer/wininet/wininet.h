@@ -1,8 +1,11 @@
 // WinInetDownloader: downloads one address over HTTP or HTTPS with the
 // asynchronous WinInet interface, streams the body into a ResponseWriter and
 // tells a DownloadReport what happens. It retries after gateway errors and
-// lost connections, resumes an interrupted body with a byte range, and lets
-// the user enter proxy credentials through the FetcherUIDelegate. One
+// lost connections (a connection that brings no byte for the stall time-out
+// counts as lost), always after the retry pause, resumes an interrupted body
+// with a byte range from where the body came (after redirects, which it
+// follows itself so that a host outside the allow-list is never asked), and
+// lets the user enter proxy credentials through the FetcherUIDelegate. One
 // download at a time; it may be started again for the next one.
 //
 // Start, Stop and every completion run on the thread that called Start, which
