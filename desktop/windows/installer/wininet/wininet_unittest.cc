@@ -704,7 +704,7 @@ TEST_F(WinInetDownloaderTest, SilentConnectionsTimeOutAndResume) {
     EXPECT_TRUE(IsPatternBody(content, 100000u));
     std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
     ASSERT_TRUE(requests);
-    EXPECT_EQ(3u, requests->size());
+    EXPECT_GE(requests->size(), 3u);
   }
   {
     SCOPED_TRACE("never answered, retries used up");
