@@ -16,7 +16,7 @@ BUILD=${1:-$ROOT/build}
 EXE=$BUILD/bin/wininet_download_benchmark.exe
 SIZE_MIB=200
 MIN_RATIO=0.8
-ROUNDS=3
+ROUNDS=7
 
 [[ -f "$EXE" ]] || { echo "bench_wininet: $EXE not found; build target wininet_download_benchmark" >&2; exit 2; }
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)

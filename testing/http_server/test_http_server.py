@@ -25,11 +25,21 @@ the request, so the tests need no control channel and can run in parallel:
       status_line=T     answers with the status line T (for malformed ones),
                         then Content-Length and the body; closes after.
       slow=MS           sleeps MS milliseconds after every 16 KiB of body.
+      stall=o1,o2,...   like cut, but the connection stays open and silent
+                        after offset o_i until the client closes it.
+      never=T           the first T requests of the key are read and never
+                        answered; the connection stays open.
+      wrong_range=D     the first Range request of the key gets 206 with
+                        the range starting D bytes after the one asked for
+                        (Content-Range tells the truth about what is sent).
+      no_headers=1      answers a status line, no header lines, the body,
+                        and closes.
       cache=1           lets the client cache nothing special; only for
                         symmetry with real servers (no effect).
   /echo                 200 with body "ok"; reply_size=N answers N bytes.
   /redirect?to=URL      302 to URL (status=301/307 to change the code).
   /loop                 302 to itself, forever.
+  /hold                 read and never answered (the connection stays open).
   /requests?key=K       JSON list of the recorded requests of K (all keys
                         when K is empty): method, path, headers (pairs),
                         body (latin-1 text), body_length.
@@ -51,6 +61,7 @@ import json
 import os
 import socket
 import socketserver
+import select
 import ssl
 import struct
 import sys
@@ -117,6 +128,11 @@ class ResetConnection(Exception):
     pass
 
 
+# How long a held connection stays open at most; the client's time-outs are
+# what the tests look at, so this only bounds a forgotten one.
+HOLD_LIMIT_S = 900
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "VelmoTestServer/1.0"
@@ -145,6 +161,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.connection.shutdown(socket.SHUT_WR)
         except OSError:
             pass
+        raise ResetConnection()
+
+    def hold(self):
+        """Keeps the connection open and silent until the client closes it."""
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+        deadline = time.monotonic() + HOLD_LIMIT_S
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], 1.0)
+            if readable:
+                try:
+                    if not self.connection.recv(65536):
+                        break
+                except OSError:
+                    break
         raise ResetConnection()
 
     def handle_one_request(self):
@@ -210,6 +243,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_simple(status, b"moved", [("Location", query.get("to", "/"))])
         elif parsed.path == "/loop":
             self.send_simple(302, b"again", [("Location", target)])
+        elif parsed.path == "/hold":
+            self.hold()
         elif parsed.path == "/requests":
             payload = json.dumps(STATE.records_for(key)).encode("utf-8")
             self.send_simple(200, payload, [("Content-Type", "application/json")])
@@ -268,6 +303,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         point = self.reset_point(query, key)
         if point in ("accept", "request"):
             self.reset()
+        if STATE.next_index(key, "never") < int(query.get("never", "0") or "0"):
+            self.hold()
         fail = query.get("fail")
         if fail:
             status, times = fail.split(":")
@@ -289,10 +326,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_simple(416, b"", [("Content-Range", "bytes */%d" % size)])
                 return
             status = 206
+            shift = int(query.get("wrong_range", "0") or "0")
+            if shift and STATE.next_index(key, "wrong_range") == 0:
+                start = min(start + shift, size - 1)
 
         if point == "status":
             self.wfile.write(b"HTTP/1.1 200 OK\r\n")
             self.reset()
+        if query.get("no_headers") == "1":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n\r\n")
+            for piece in pattern_slice(0, size):
+                self.wfile.write(piece)
+            self.close_connection = True
+            self.close_in_order()
         if "status_line" in query:
             # A status line of the test's choosing, then ordinary headers.
             body = b"".join(bytes(p) for p in pattern_slice(0, size))
@@ -321,7 +367,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
 
         stop_at, stop = end, None
-        for name in ("cut", "short"):
+        for name in ("cut", "short", "stall"):
             offsets = [int(v) for v in query.get(name, "").split(",") if v]
             if request_index < len(offsets) and start <= offsets[request_index] < end:
                 stop_at, stop = offsets[request_index], name
@@ -339,6 +385,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reset()
         if stop == "short":
             self.close_in_order()
+        if stop == "stall":
+            self.hold()
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

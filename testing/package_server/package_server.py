@@ -13,15 +13,38 @@ recorded; /requests answers the JSON list of them (method, path, headers as
 C++ test support of testing/http_server reads. With --accept-posts a POST
 to a path without a file is answered 200 with an empty body: the server then
 stands in for a statistics server, which only takes reports.
+
+Files are served with Range support ("bytes=a-" and "bytes=a-b" give 206).
+The query of a request for a file chooses faults, counted per path and
+"key" (so that a test's requests count apart from others'):
+  fail=S:T    the first T requests answer status S (for example 503:4);
+  never=T     the first T requests are read and never answered;
+  cut=T       the first T requests are reset (RST) halfway through the body;
+  drop=T      the first T requests are closed in order (FIN) halfway;
+  stall=T     the first T requests fall silent halfway, the connection open.
+Besides the files: /redirect?to=URL answers 302 (status=S for another code)
+to URL; /loop answers 302 to itself.
 """
 import argparse
 import http.server
 import json
 import os
+import select
+import socket
 import socketserver
+import struct
 import sys
 import threading
+import time
 import urllib.parse
+
+# A held connection stays open at most this long: the client's time-outs
+# are what the tests look at.
+HOLD_LIMIT_S = 900
+
+
+class EndConnection(Exception):
+    pass
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -34,6 +57,13 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.accept_posts = accept_posts
         self.lock = threading.Lock()
         self.requests = []
+        self.counters = {}
+
+    def next_index(self, *key):
+        with self.lock:
+            n = self.counters.get(key, 0)
+            self.counters[key] = n + 1
+            return n
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -41,6 +71,61 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, fmt, *args):
         pass
+
+    def handle_one_request(self):
+        try:
+            super().handle_one_request()
+        except EndConnection:
+            self.close_connection = True
+            try:
+                self.connection.close()
+            except OSError:
+                pass
+        except (ConnectionError, BrokenPipeError, socket.timeout):
+            self.close_connection = True
+
+    def finish(self):
+        try:
+            super().finish()
+        except OSError:
+            pass
+
+    def hold(self):
+        """Keeps the connection open and silent until the client closes it."""
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+        deadline = time.monotonic() + HOLD_LIMIT_S
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], 1.0)
+            if readable:
+                try:
+                    if not self.connection.recv(65536):
+                        break
+                except OSError:
+                    break
+        raise EndConnection()
+
+    def end(self, reset):
+        try:
+            self.wfile.flush()
+            if reset:
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+            else:
+                self.connection.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+        raise EndConnection()
+
+    def fault(self, query, path, name):
+        """Whether fault |name| applies to this request of path and key."""
+        times = query.get(name)
+        if not times:
+            return False
+        key = query.get("key", "")
+        return self.server.next_index(path, key, name) < int(times.split(":")[-1])
 
     def do_GET(self):
         self.serve()
@@ -61,6 +146,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "method": self.command, "path": self.path,
                 "headers": [[k, v] for k, v in self.headers.items()],
                 "body": body.decode("latin-1"), "body_length": len(body)})
+        query = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(self.path).query,
+                                            keep_blank_values=True))
+        if path == "/redirect":
+            return self.answer(int(query.get("status", "302")), b"moved",
+                               [("Location", query.get("to", "/"))])
+        if path == "/loop":
+            return self.answer(302, b"again", [("Location", self.path)])
+        if self.fault(query, path, "never"):
+            self.hold()
+        if self.fault(query, path, "fail"):
+            return self.answer(int(query["fail"].split(":")[0]), b"try again later")
         target = os.path.realpath(os.path.join(self.server.root,
                                                urllib.parse.unquote(path).lstrip("/")))
         if not target.startswith(self.server.root + os.sep) or not os.path.isfile(target):
@@ -68,13 +164,35 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.answer(200, b"")
             return self.answer(404, b"not found")
         with open(target, "rb") as f:
-            self.answer(200, f.read())
+            content = f.read()
+        start, end, status = 0, len(content), 200
+        range_header = self.headers.get("Range", "")
+        if range_header.startswith("bytes="):
+            first, _, last = range_header[len("bytes="):].partition("-")
+            start = int(first)
+            end = min(int(last) + 1 if last else len(content), len(content))
+            if start >= len(content):
+                return self.answer(416, b"", [("Content-Range", "bytes */%d" % len(content))])
+            status = 206
+        headers = []
+        if status == 206:
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (start, end - 1, len(content))))
+        for name, how in (("cut", "reset"), ("drop", "close"), ("stall", "hold")):
+            if self.fault(query, path, name):
+                half = start + (end - start) // 2
+                self.answer(status, content[start:end], headers, send_up_to=half - start)
+                if how == "hold":
+                    self.hold()
+                self.end(reset=(how == "reset"))
+        self.answer(status, content[start:end], headers)
 
-    def answer(self, status, payload):
+    def answer(self, status, payload, extra_headers=(), send_up_to=None):
         self.send_response(status)
+        for name, value in extra_headers:
+            self.send_header(name, value)
         self.send_header("Content-Length", str(len(payload)))
         self.end_headers()
-        self.wfile.write(payload)
+        self.wfile.write(payload if send_up_to is None else payload[:send_up_to])
 
 
 def main():

@@ -34,9 +34,6 @@ constexpr uint32_t kNoElevationFolderSources =
 // run does not wait for it longer than this.
 constexpr base::TimeSpan kBackendEndWait = base::TimeSpan::FromSeconds(30);
 
-// Tries after a failed download before a silent run gives up.
-constexpr int kSilentDownloadRetries = 2;
-
 // The package server's architecture code of the settings.
 uint32_t ArchitectureOf(const Settings& settings) { return settings.IsX64() ? 1 : 0; }
 
@@ -72,9 +69,8 @@ bool SilentInstallerController::Run(Settings* settings, PayloadReader* payload,
     fetcher_ = std::make_unique<PackageFetcher>(folder, stats_root_.get(), this, this, payload,
                                                 ArchitectureOf(*settings),
                                                 settings->IsFlagSet(Settings::INSTALL_ASSISTANT));
-    // Nobody watches a silent run: without a network it ends as a failure
-    // after a few tries instead of waiting for one.
-    fetcher_->SetMaxDownloadRetries(kSilentDownloadRetries);
+    // The downloads keep their full retries: a silent run on an unstable
+    // network must survive it like an interactive one.
     fetcher_->Start();
     runner_ = std::make_unique<InstallerRunner>(fetcher_->unpack_folder(),
                                                 fetcher_->suite_unpack_folder());

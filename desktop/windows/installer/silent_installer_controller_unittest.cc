@@ -5,6 +5,7 @@
 // nothing. The tests run alone (see CMakeLists.txt): they install for real.
 #include <windows.h>
 
+#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -77,12 +78,20 @@ class NetInstallerTest : public SilentRunTest {
     const DWORD stats_length = ::GetEnvironmentVariableA("VELMO_STATS_SERVER", stats, 64);
     ASSERT_TRUE(stats_length > 0 && stats_length < 64) << "not started beside a stats server";
     stats_server_.assign(stats, stats_length);
+    // The installers keep their full 600 retries; only the pause between
+    // them, and the time a silent connection is given, are shortened (test
+    // builds read these; the stall time-out stays far above what a loaded
+    // machine needs between two blocks of a local server).
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_TEST_RETRY_DELAY_MS", L"20"));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_TEST_STALL_TIMEOUT_MS", L"10000"));
   }
 
   void TearDown() override {
     ::SetEnvironmentVariableW(L"VELMO_FAKE_INTERNAL_VERSION", nullptr);
     ::SetEnvironmentVariableW(L"VELMO_FAKE_STREAM", nullptr);
     ::SetEnvironmentVariableW(L"VELMO_FAKE_SFX_CREATES", nullptr);
+    ::SetEnvironmentVariableW(L"VELMO_TEST_RETRY_DELAY_MS", nullptr);
+    ::SetEnvironmentVariableW(L"VELMO_TEST_STALL_TIMEOUT_MS", nullptr);
     SilentRunTest::TearDown();
   }
 
@@ -91,12 +100,32 @@ class NetInstallerTest : public SilentRunTest {
   }
 
   // Serves |installer| as the package and the server's reply naming it with
-  // |checksum| (its own when empty).
-  void ServePackage(const base::FilePath& installer, const std::string& checksum) {
+  // |checksum| (its own when empty), at |package_url| (the package's own
+  // address when empty).
+  void ServePackage(const base::FilePath& installer, const std::string& checksum,
+                    std::string package_url = "") {
     const base::FilePath package = server_folder_.Append(L"installer.exe");
     ASSERT_TRUE(base::CopySingleFile(installer, package));
-    Serve("reply", R"({"installer":")" + Url("installer.exe") + R"(","installer_checksum":")" +
+    if (package_url.empty())
+      package_url = Url("installer.exe");
+    Serve("reply", R"({"installer":")" + package_url + R"(","installer_checksum":")" +
                        (checksum.empty() ? Sha256Hex(package) : checksum) + "\"}");
+  }
+
+  // The requests the package server recorded for |path| (its path without
+  // the query), in order.
+  std::vector<const base::DictValue*> RequestsFor(const base::ListValue& requests,
+                                                  const std::string& path) const {
+    std::vector<const base::DictValue*> found;
+    for (size_t i = 0; i < requests.size(); ++i) {
+      const base::DictValue* request = nullptr;
+      std::string recorded;
+      if (requests.GetDictionary(i, &request) && request->GetString("path", &recorded) &&
+          recorded.substr(0, recorded.find('?')) == path) {
+        found.push_back(request);
+      }
+    }
+    return found;
   }
 
   void Serve(const std::string& name, const std::string& body) {
@@ -596,13 +625,175 @@ TEST_F(NetInstallerTest, SuiteComponentFromThePackageServerIsInstalled) {
   ExpectUninstalled(log);
 }
 
+std::string EscapeQueryValue(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '/' || c == ':') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// A file of the given age in the download folder, as a killed run leaves it.
+void LeaveFile(const base::FilePath& path, const std::string& content) {
+  ASSERT_EQ(static_cast<int>(content.size()),
+            base::WriteFileBytes(path, content.data(), static_cast<int>(content.size())));
+  base::win::ScopedHandle file(::CreateFileW(path.value().c_str(), FILE_WRITE_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.IsValid());
+  const FILETIME day_ago = (base::Time::Now() - base::TimeSpan::FromDays(1)).ToFileTime();
+  ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &day_ago));
+}
+
+// A real network: the package server answers the first request not at all
+// and the package comes with every fault in turn (four 503 answers, three
+// resets and five drops halfway through the body, a connection that falls
+// silent): the net installer resumes each time with a range and installs
+// the package it verified. The partial downloads of killed runs in the
+// download folder go; those of a run still alive, and the logs, stay.
+TEST_F(NetInstallerTest, UnstableNetworkStillInstalls) {
+  const base::FilePath downloads = download_root_.Append(L"Velmo Installer");
+  ASSERT_TRUE(base::CreateDirectoryTree(downloads.Append(L"velmo_installer_20200101000000")));
+  LeaveFile(downloads.Append(L"velmo_installer_20200101000000.exe"), "partial");
+  LeaveFile(downloads.Append(L"velmo_installer_20200101000000.7z"), "partial");
+  LeaveFile(downloads.Append(L"velmo_installer_20200101000000").Append(L"setup.exe"), "unpacked");
+  LeaveFile(downloads.Append(L"suite_20200101000000.exe"), "partial");
+  LeaveFile(downloads.Append(L"velmo_installer_20200101000000.lock"), "");
+  LeaveFile(downloads.Append(L"additional_file.tmp"), "partial");
+  LeaveFile(downloads.Append(L"velmo_installer_20200101000000.log"), "an old log");
+  // A run that is still alive claims its files.
+  LeaveFile(downloads.Append(L"velmo_installer_20200101000001.exe"), "being downloaded");
+  base::win::ScopedHandle claim(
+      ::CreateFileW(downloads.Append(L"velmo_installer_20200101000001.lock").value().c_str(),
+                    GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(claim.IsValid());
+
+  ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "",
+               Url("installer.exe?key=unstable&fail=503:4&cut=3&drop=5&stall=1"));
+  const std::string reply_url = Url("reply?key=unstable&never=1");
+  const int exit_code = RunNetInstaller(base::FilePath(), reply_url);
+  std::vector<std::string> lines = TakeLogLines();
+  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
+  const InstallLog log = ExpectInstalled(false);
+
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+  ASSERT_TRUE(requests);
+  // A loaded machine may take one more request for a silent one: at least
+  // the faults' requests and the one that brought the rest.
+  EXPECT_GE(RequestsFor(*requests, "/" + prefix_ + "/reply").size(), 2u);
+  const std::vector<const base::DictValue*> package =
+      RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
+  // 503 four times, three resets, five drops, one silence, then the rest.
+  ASSERT_GE(package.size(), 14u);
+  EXPECT_EQ("", testing_http::RecordedHeader(*package[0], "Range"));
+  EXPECT_EQ("bytes=0-", testing_http::RecordedHeader(*package[4], "Range"));
+  // Every request after the first part arrived asks for the rest.
+  for (size_t i = 5; i < package.size(); ++i) {
+    const std::string range = testing_http::RecordedHeader(*package[i], "Range");
+    EXPECT_EQ(0u, range.rfind("bytes=", 0)) << i;
+    EXPECT_NE("bytes=0-", range) << i;
+  }
+
+  for (const wchar_t* gone :
+       {L"velmo_installer_20200101000000.exe", L"velmo_installer_20200101000000.7z",
+        L"velmo_installer_20200101000000", L"suite_20200101000000.exe",
+        L"velmo_installer_20200101000000.lock", L"additional_file.tmp"}) {
+    EXPECT_FALSE(base::PathExists(downloads.Append(gone))) << gone;
+  }
+  EXPECT_TRUE(base::PathExists(downloads.Append(L"velmo_installer_20200101000001.exe")));
+  EXPECT_TRUE(base::PathExists(downloads.Append(L"velmo_installer_20200101000000.log")));
+  claim.Reset();
+  base::DeletePath(downloads.Append(L"velmo_installer_20200101000001.exe"), false);
+
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
+}
+
+// The package comes from a mirror the server redirects to, and the mirror
+// drops the connection once: the rest is asked of the mirror.
+TEST_F(NetInstallerTest, MirrorThatDropsOnceIsResumedAtTheMirror) {
+  const std::string port = testing_http::ServerAddress().substr(std::string("127.0.0.1:").size());
+  const std::string mirror = "http://localhost:" + port + "/" + prefix_ + "/installer.exe?drop=1";
+  ServePackage(
+      BinFolder().Append(L"velmo_installer_full.exe"), "",
+      "http://" + testing_http::ServerAddress() + "/redirect?to=" + EscapeQueryValue(mirror));
+  const int exit_code = RunNetInstaller();
+  std::vector<std::string> lines = TakeLogLines();
+  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
+  const InstallLog log = ExpectInstalled(false);
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+  ASSERT_TRUE(requests);
+  const std::vector<const base::DictValue*> package =
+      RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
+  ASSERT_EQ(2u, package.size());
+  std::string host = testing_http::RecordedHeader(*package[1], "Host");
+  EXPECT_EQ(0u, host.rfind("localhost", 0)) << host;
+  EXPECT_EQ(0u, testing_http::RecordedHeader(*package[1], "Range").rfind("bytes=", 0));
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
+}
+
+// Redirects of the package-server request: a loop fails at the redirect
+// limit without retrying; a host outside the allowed ones is refused and
+// never asked.
+TEST_F(NetInstallerTest, RedirectLoopAndDisallowedHostFailWithoutAsking) {
+  {
+    SCOPED_TRACE("loop");
+    EXPECT_EQ(1, RunNetInstaller(base::FilePath(), "http://" + testing_http::ServerAddress() +
+                                                       "/loop?key=" + prefix_));
+    ExpectFetchFailure("Too many redirects", "Failed fetching the download URL");
+    std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+    ASSERT_TRUE(requests);
+    EXPECT_LE(RequestsFor(*requests, "/loop").size(), 21u);
+  }
+  {
+    SCOPED_TRACE("disallowed host");
+    // The package server by a name outside the allowed hosts ("127.1" is
+    // 127.0.0.1): reachable, as the test checks first.
+    const std::string port = testing_http::ServerAddress().substr(std::string("127.0.0.1:").size());
+    ASSERT_TRUE(testing_http::RecordedRequestsAt("127.1:" + port, ""));
+    Serve("secret", "{}");
+    const std::string target = "http://127.1:" + port + "/" + prefix_ + "/secret";
+    for (const char* status : {"302", "307"}) {
+      SCOPED_TRACE(status);
+      EXPECT_EQ(1, RunNetInstaller(base::FilePath(), "http://" + testing_http::ServerAddress() +
+                                                         "/redirect?status=" + status +
+                                                         "&to=" + EscapeQueryValue(target)));
+      ExpectFetchFailure("Attempting to redirect to a disallowed domain: 127.1",
+                         "Failed fetching the download URL");
+    }
+    std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+    ASSERT_TRUE(requests);
+    EXPECT_EQ(0u, RequestsFor(*requests, "/" + prefix_ + "/secret").size());
+  }
+}
+
+// A package-server reply far beyond any real one fails the fetch with the
+// cause in the log instead of filling the memory.
+TEST_F(NetInstallerTest, HugeServerReplyFails) {
+  Serve("reply", std::string(9 * 1024 * 1024, ' ') + "{}");
+  EXPECT_EQ(1, RunNetInstaller());
+  ExpectFetchFailure("Response is larger than the limit of", "Failed fetching the download URL");
+}
+
 // The server cannot be reached, answers what is not its reply, or names a
 // package that is not there.
 TEST_F(NetInstallerTest, UnreachableOrBrokenServerFailsAndLeavesNothing) {
   {
     SCOPED_TRACE("unreachable");
     // The discard port: nobody listens on it on a test machine, so the
-    // connection is refused at once (and retried twice).
+    // connection is refused at once, 601 times with the test's short pause.
     EXPECT_EQ(1, RunNetInstaller(base::FilePath(), "http://127.0.0.1:9/reply"));
     ExpectFetchFailure("Failed fetching the download URL", "Failed fetching the download URL");
   }

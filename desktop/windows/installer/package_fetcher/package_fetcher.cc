@@ -22,6 +22,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate_proxy.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_fetcher/stale_downloads.h"
 #include "desktop/windows/installer/package_fetcher/version_check.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/authenticode.h"
@@ -36,6 +37,9 @@ namespace {
 constexpr char kWorkerThreadName[] = "Package fetcher worker";
 constexpr wchar_t kDownloadPrefix[] = L"velmo_installer";
 constexpr wchar_t kSuitePrefix[] = L"suite";
+// The package server's reply is a short JSON object; anything this large is
+// no reply and must not fill the memory.
+constexpr size_t kMaxReplySize = 4 * 1024 * 1024;
 
 base::Lock& RunningExecutableLock() {
   static base::Lock* lock = new base::Lock;
@@ -169,7 +173,7 @@ void PackageFetcherCore::FetchDownloadUrl() {
   if (!downloader_->Start(
           url, body,
           base::Bind(&PackageFetcherCore::OnDownloadUrlFetched, weak_factory_.GetWeakRef()),
-          std::make_unique<StringResponseWriter>(&reply_text_),
+          std::make_unique<StringResponseWriter>(&reply_text_, kMaxReplySize),
           std::make_unique<DownloadErrorReport>(fetch_stats_.get(), "fetch_download_url_"))) {
     Fail("Failed fetching the download URL", kFetcherDownloadFailed);
   }
@@ -395,6 +399,11 @@ PackageFetcher::PackageFetcher(const base::FilePath& folder, StatsNode* installa
   MakeDownloadPath(folder, kDownloadPrefix, &download_path_);
   if (with_suite)
     MakeDownloadPath(folder, kSuitePrefix, &suite_path_);
+  // A killed run never removes its partial download; the next one does.
+  RemoveStaleDownloads(folder, {kDownloadPrefix, kSuitePrefix}, ProcessStartTime());
+  ClaimDownloadFiles(download_path_, &download_claim_);
+  if (with_suite)
+    ClaimDownloadFiles(suite_path_, &suite_claim_);
   CHECK(worker_.Start()) << "The package fetcher needs its worker thread";
   auto proxy = base::MakeShared<PackageFetcherDelegateProxy>(ui, delegate);
   core_ = new PackageFetcherCore(proxy, payload, folder, download_path_, suite_path_,

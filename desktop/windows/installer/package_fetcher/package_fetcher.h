@@ -27,6 +27,7 @@
 #include "base/time.h"
 #include "base/values.h"
 #include "base/weak_ref.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/package_status.h"
 #include "desktop/windows/installer/stats_node.h"
 
@@ -167,6 +168,10 @@ class PackageFetcher {
   const base::FilePath& suite_path() const { return suite_path_; }
 
  private:
+  // This run's claim on its download files, which keeps later runs from
+  // taking them for the leftovers of a killed run; released last.
+  base::win::ScopedHandle download_claim_;
+  base::win::ScopedHandle suite_claim_;
   base::FilePath download_path_;
   base::FilePath suite_path_;
   base::Thread worker_;

@@ -12,6 +12,7 @@
 #include "base/string_number_conversions.h"
 #include "base/threading/atomic_flag.h"
 #include "base/threading/current_task_runner.h"
+#include "base/threading/lock.h"
 #include "base/threading/plain_thread.h"
 #include "base/threading/waitable_event.h"
 #include "base/utf_string_conversions.h"
@@ -24,18 +25,23 @@ namespace installer {
 
 namespace {
 
-// A larger read than WinInet's own buffer keeps the per-read overhead of the
-// callback and the progress posts small; progress is still reported after
-// every block written.
-constexpr DWORD kReadBufferSize = 64 * 1024;
+// Reads grow while the data is there at once, so that the per-read cost of
+// WinInet's asynchronous interface (its status callbacks, its locks) and of
+// the progress posts is spread over much data on a fast network; a read that
+// has to wait starts small again, because an asynchronous read may wait
+// until its whole size arrived, and a slow connection must still show its
+// bytes to the stall watchdog. Progress is reported after every block.
+constexpr DWORD kMinReadSize = 16 * 1024;
+constexpr DWORD kFirstReadSize = 64 * 1024;
+constexpr DWORD kReadBufferSize = 1024 * 1024;
 
 // Bounds the wait of the cleanup thread for WinInet to let go of a session:
 // a session whose handles were already closed elsewhere must not keep the
 // thread, and with it the downloader's destruction, waiting forever.
 constexpr int kCleanupWaitMs = 5000;
 
-// A redirect loop ends the request instead of following it for ever.
-constexpr int kMaxRedirects = 20;
+// How often the stall watchdog looks, as a part of the stall time-out.
+constexpr int kStallChecksPerTimeout = 4;
 
 WinInetDownloader::CredentialPrompt g_credential_prompt = nullptr;
 
@@ -44,6 +50,9 @@ std::wstring& ProxyForTesting() {
   return *proxy;
 }
 
+// Every error that means the connection is gone (or never came): WinInet's
+// own codes, and the socket and system codes that an asynchronous read ends
+// with when the peer resets or the network goes away.
 bool IsConnectivityError(DWORD error) {
   switch (error) {
     case ERROR_INTERNET_TIMEOUT:              // 12002
@@ -52,10 +61,51 @@ bool IsConnectivityError(DWORD error) {
     case ERROR_INTERNET_CONNECTION_ABORTED:   // 12030
     case ERROR_INTERNET_CONNECTION_RESET:     // 12031
     case ERROR_HTTP_INVALID_SERVER_RESPONSE:  // 12152
+    case ERROR_INTERNET_DISCONNECTED:         // 12163
+    case WSAENETDOWN:                         // 10050
+    case WSAENETUNREACH:                      // 10051
+    case WSAENETRESET:                        // 10052
+    case WSAECONNABORTED:                     // 10053
+    case WSAECONNRESET:                       // 10054
+    case WSAENOTCONN:                         // 10057
+    case WSAESHUTDOWN:                        // 10058
+    case WSAETIMEDOUT:                        // 10060
+    case WSAECONNREFUSED:                     // 10061
+    case WSAEHOSTDOWN:                        // 10064
+    case WSAEHOSTUNREACH:                     // 10065
+    case ERROR_NETNAME_DELETED:               // 64
+    case ERROR_SEM_TIMEOUT:                   // 121
+    case ERROR_CONNECTION_REFUSED:            // 1225
+    case ERROR_NETWORK_UNREACHABLE:           // 1231
+    case ERROR_HOST_UNREACHABLE:              // 1232
+    case ERROR_CONNECTION_ABORTED:            // 1236
       return true;
     default: return false;
   }
 }
+
+int64_t NowValue() { return base::MonotonicTime::Now().ToInternalValue(); }
+
+// How long the watchdog waits between its looks.
+base::TimeSpan StallCheckPeriod(base::TimeSpan timeout) {
+  return base::TimeSpan::FromMicroseconds(
+      std::max<int64_t>(timeout.InMicroseconds() / kStallChecksPerTimeout, 1000));
+}
+
+#if defined(VELMO_TEST_NETWORK_SEAMS)
+// Test builds: installer processes that a test starts take their retry
+// pause and stall time-out from the environment, so that the real retry
+// count can be exercised in seconds.
+void ApplyTestSeam(const wchar_t* name, base::TimeSpan* value) {
+  wchar_t text[32];
+  const DWORD length = GetEnvironmentVariableW(name, text, 32);
+  if (length == 0 || length >= 32)
+    return;
+  int ms = 0;
+  if (base::StringToInt(base::WideToUTF8(std::wstring_view(text, length)), &ms) && ms >= 0)
+    *value = base::TimeSpan::FromMilliseconds(ms);
+}
+#endif
 
 DWORD RunCredentialPrompt(HWND window, HINTERNET request) {
   if (g_credential_prompt)
@@ -85,7 +135,7 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
         body_(std::move(body)),
         connection_closed_(base::WaitableEvent::ResetPolicy::kManual,
                            base::WaitableEvent::InitialState::kNotSignaled),
-        buffer_(new char[kReadBufferSize]) {
+        read_(std::make_unique<ReadTarget>()) {
     // Reentrant: WinInet may run the callback on the calling thread inside
     // a call made with the lock held.
     InitializeCriticalSection(&lock_);
@@ -109,9 +159,50 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
                                       LPVOID info, DWORD info_length);
 
-  // Closes the session handle once WinInet has let go of the connection; on
-  // the "Wininet Termination" thread.
-  static void Terminate(base::SharedRef<DownloadSession> session, ScopedInternetHandle internet);
+  // Closes the request and the connection, and the session handle once
+  // WinInet has let go of the connection; on the "Wininet Termination"
+  // thread, so that the downloader's thread does not wait for WinInet to
+  // tear a request down.
+  static void Terminate(base::SharedRef<DownloadSession> session, ScopedInternetHandle request,
+                        ScopedInternetHandle connection, ScopedInternetHandle internet);
+
+  // Where a read puts its bytes and its count. WinInet may still complete
+  // a read of a request that was given up (a stalled one) after its handle
+  // was closed, so such a target is kept until the session ends.
+  struct ReadTarget {
+    std::unique_ptr<char[]> buffer{new char[kReadBufferSize]};
+    DWORD count = 0;
+    // The size of the next read.
+    DWORD size = kFirstReadSize;
+  };
+  // With the lock held, before the current request is closed: a read still
+  // pending on it keeps its target, and the next request gets a new one.
+  void RetirePendingRead() {
+    if (!read_pending_)
+      return;
+    retired_reads_.push_back(std::move(read_));
+    read_ = std::make_unique<ReadTarget>();
+    read_pending_ = false;
+  }
+
+  // Each connection holds a reference that its closing notice drops.
+  void AddConnection(HINTERNET connection) {
+    AddRef();
+    base::AutoLock hold(connections_lock_);
+    connections_.push_back(connection);
+  }
+  // Whether |handle| was one of the connections; the last one signals that
+  // WinInet let go of the session.
+  bool ForgetConnection(HINTERNET handle) {
+    base::AutoLock hold(connections_lock_);
+    auto it = std::find(connections_.begin(), connections_.end(), handle);
+    if (it == connections_.end())
+      return false;
+    connections_.erase(it);
+    if (connections_.empty())
+      connection_closed_.Signal();
+    return true;
+  }
 
   WinInetDownloader* downloader_;  // Null once detached.
   const uint32_t serial_;
@@ -122,12 +213,13 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   ScopedInternetHandle internet_;
   ScopedInternetHandle connection_;
   ScopedInternetHandle request_;
-  // The connection as WinInet passes it to the callback, also after the
-  // holder let it go.
-  HINTERNET connection_value_ = nullptr;
-  bool wininet_holds_reference_ = false;
-  std::unique_ptr<char[]> buffer_;
-  DWORD last_read_ = 0;
+  // Where the current connection leads.
+  std::wstring connected_host_;
+  uint16_t connected_port_ = 0;
+  bool ever_connected_ = false;
+  std::unique_ptr<ReadTarget> read_;
+  bool read_pending_ = false;
+  std::vector<std::unique_ptr<ReadTarget>> retired_reads_;
   base::WeakRef<WinInetDownloader> weak_downloader_;
 
  private:
@@ -135,6 +227,12 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   ~DownloadSession() { DeleteCriticalSection(&lock_); }
 
   CRITICAL_SECTION lock_;
+  // Not the session's lock: a connection's closing notice may come while
+  // another thread holds that one and waits for the close.
+  base::Lock connections_lock_;
+  // The connections WinInet has not yet reported closed, as it passes them
+  // to the callback (also after their holder let them go).
+  std::vector<HINTERNET> connections_;
 };
 
 void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
@@ -144,11 +242,10 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
     return;
   VLOG(2) << "InternatStatusCallback called with code " << status;
   if (status == INTERNET_STATUS_HANDLE_CLOSING) {
-    if (handle == session->connection_value_) {
-      session->connection_closed_.Signal();
-      // WinInet's reference; nothing of |session| may be touched after it.
+    // The connection's reference; nothing of |session| may be touched after
+    // it.
+    if (session->ForgetConnection(handle))
       session->Release();
-    }
     return;
   }
   // The callback stays registered after a cancellation: the connection's
@@ -157,10 +254,8 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
     VLOG(1) << "Wininet request cancelled. ignoring the callback.";
     return;
   }
-  if (status != INTERNET_STATUS_CONNECTED_TO_SERVER && status != INTERNET_STATUS_REDIRECT &&
-      status != INTERNET_STATUS_REQUEST_COMPLETE) {
+  if (status != INTERNET_STATUS_CONNECTED_TO_SERVER && status != INTERNET_STATUS_REQUEST_COMPLETE)
     return;
-  }
   AutoLock lock(session);
   WinInetDownloader* downloader = session->downloader_;
   // A request closed for a resumption may still report; only the current
@@ -174,8 +269,8 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
       if (downloader->report_)
         downloader->report_->OnServerIp(base::WideToUTF8(StatusText(info, info_length)));
       break;
-    case INTERNET_STATUS_REDIRECT: downloader->OnRedirect(StatusText(info, info_length)); break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
+      session->read_pending_ = false;
       const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
       downloader->OnRequestComplete(result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR);
       break;
@@ -184,7 +279,10 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
 }
 
 void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
+                                ScopedInternetHandle request, ScopedInternetHandle connection,
                                 ScopedInternetHandle internet) {
+  request.Reset();
+  connection.Reset();
   LOG(INFO) << "Waiting for WinINET to finish";
   if (!session->connection_closed_.TimedWait(base::TimeSpan::FromMilliseconds(kCleanupWaitMs))) {
     LOG(WARNING) << "WinINET did not release the connection in time; closing the session";
@@ -200,12 +298,22 @@ using internal::CrackedUrl;
 using internal::CrackUrl;
 using internal::DownloadSession;
 using internal::HasHeaderLines;
+using internal::HasHttp11StatusLine;
 using internal::QueryContentLength;
+using internal::QueryContentRange;
 using internal::QueryCustomHeader;
+using internal::ResolveRedirect;
 
 WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, PackageFetcherDelegate* progress)
-    : ui_(ui), progress_(progress), retry_delay_(base::TimeSpan::FromMilliseconds(kRetryDelayMs)) {
+    : ui_(ui),
+      progress_(progress),
+      retry_delay_(base::TimeSpan::FromMilliseconds(kRetryDelayMs)),
+      stall_timeout_(base::TimeSpan::FromMilliseconds(kStallTimeoutMs)) {
   CHECK(ui_) << "The downloader needs a UI delegate";
+#if defined(VELMO_TEST_NETWORK_SEAMS)
+  ApplyTestSeam(L"VELMO_TEST_RETRY_DELAY_MS", &retry_delay_);
+  ApplyTestSeam(L"VELMO_TEST_STALL_TIMEOUT_MS", &stall_timeout_);
+#endif
 }
 
 WinInetDownloader::~WinInetDownloader() {
@@ -272,6 +380,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
     return FailStart();
   }
   secure_ = parts.secure;
+  post_ = !body.empty();
 
   if (cleanup_thread_) {
     VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
@@ -285,6 +394,8 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
   resumed_ = false;
   resumptions_without_progress_ = 0;
   redirects_ = 0;
+  extra_headers_.clear();
+  waiting_ = false;
   // Retries of an earlier, failed download do not count against this one.
   retry_count_ = 0;
   const std::wstring& proxy = ProxyForTesting();
@@ -305,6 +416,14 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
     CloseSession();
     return FailStart();
   }
+  // A server that accepts and then says nothing must end the request; the
+  // watchdog below covers reads that WinInet itself never times out.
+  DWORD timeout_ms = static_cast<DWORD>(stall_timeout_.InMilliseconds());
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    if (!InternetSetOptionW(internet, option, &timeout_ms, sizeof(timeout_ms)))
+      PLOG(WARNING) << "Could not set the time-out option " << option;
+  }
 
   DownloadSession* session = session_.get();
   HINTERNET connection =
@@ -318,9 +437,10 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
   {
     DownloadSession::AutoLock lock(session);
     session->connection_.Reset(connection);
-    session->connection_value_ = connection;
-    session->wininet_holds_reference_ = true;
-    session->AddRef();  // Dropped by the callback when the connection closes.
+    session->connected_host_ = parts.host;
+    session->connected_port_ = parts.port;
+    session->ever_connected_ = true;
+    session->AddConnection(connection);
   }
 
   bool sent;
@@ -332,6 +452,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
     // send returns.
     State previous = state();
     SetState(kRequestSent);
+    MarkActivity();
     sent = SendRequest(std::wstring());
     if (!sent)
       SetState(previous);
@@ -340,6 +461,9 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
     CloseSession();
     return FailStart();
   }
+  task_runner_->PostDelayedTask(
+      FROM_HERE, base::Bind(&WinInetDownloader::CheckStalled, weak_factory_.GetWeakRef(), serial_),
+      StallCheckPeriod(stall_timeout_));
   return true;
 }
 
@@ -354,9 +478,12 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
   DownloadSession* session = session_.get();
   CrackedUrl parts;
   CrackUrl(url_, &parts);  // Parsed before; cannot fail now.
-  const bool post = !session->body_.empty();
+  const bool post = post_;
   VLOG(1) << "Opening internet request";
-  DWORD flags = INTERNET_FLAG_RELOAD | (secure_ ? INTERNET_FLAG_SECURE : 0);
+  // Redirects are followed here, not by WinInet, which would send the
+  // request to a host before the allow-list could refuse it.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                (parts.secure ? INTERNET_FLAG_SECURE : 0);
   HINTERNET request =
       HttpOpenRequestW(session->connection_.Get(), post ? L"POST" : L"GET", parts.path.c_str(),
                        L"HTTP/1.1", nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(session));
@@ -365,11 +492,13 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
     return false;
   }
   session->request_.Reset(request);
+  session->read_->count = 0;
+  session->read_->size = kFirstReadSize;
   VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
   BOOL sent = HttpSendRequestW(request, extra_headers.empty() ? nullptr : extra_headers.c_str(),
                                static_cast<DWORD>(extra_headers.size()),
                                post ? const_cast<char*>(session->body_.data()) : nullptr,
-                               static_cast<DWORD>(session->body_.size()));
+                               post ? static_cast<DWORD>(session->body_.size()) : 0);
   if (!sent && GetLastError() != ERROR_IO_PENDING) {
     PLOG(ERROR) << "Could not send Request";
     return false;
@@ -406,48 +535,24 @@ void WinInetDownloader::CloseSession() {
     request = std::move(session->request_);
     connection = std::move(session->connection_);
     internet = std::move(session->internet_);
-    had_connection = session->wininet_holds_reference_;
+    had_connection = session->ever_connected_;
   }
   // Closed outside the lock: closing may wait for a callback that needs it.
-  request.Reset();
-  connection.Reset();
   if (!had_connection)
-    return;  // |internet| closes now.
+    return;  // The handles close now.
   if (cleanup_thread_)
     cleanup_thread_->Join();
   cleanup_thread_ = std::make_unique<base::PlainThread>(
       "Wininet Termination",
-      base::Bind(&DownloadSession::Terminate, session, base::Passed(std::move(internet))));
+      base::Bind(&DownloadSession::Terminate, session, base::Passed(std::move(request)),
+                 base::Passed(std::move(connection)), base::Passed(std::move(internet))));
   if (!cleanup_thread_->Start())
-    cleanup_thread_.reset();  // The closure, and with it the handle, goes now.
-}
-
-void WinInetDownloader::OnRedirect(const std::wstring& url) {
-  VLOG(1) << "Redirect occured";
-  report_->OnRedirect(url);
-  CrackedUrl parts;
-  bool parsed = CrackUrl(url, &parts);
-  if (parsed && IsHostAllowed(parts.host, allowed_domains_) && ++redirects_ <= kMaxRedirects)
-    return;
-  if (!parsed)
-    PLOG(ERROR) << "Failed to parse redirect URL";
-  else if (redirects_ > kMaxRedirects)
-    LOG(ERROR) << "Too many redirects";
-  else
-    LOG(ERROR) << "Attempting to redirect to a disallowed domain: " << parts.host;
-  // Cleared under the lock, so closing the session later does not close
-  // them a second time. The failure is posted here: a closed request does
-  // not always complete.
-  DownloadSession* session = session_.get();
-  ScopedInternetHandle request = std::move(session->request_);
-  ScopedInternetHandle connection = std::move(session->connection_);
-  request.Reset();
-  connection.Reset();
-  PostFailed();
+    cleanup_thread_.reset();  // The closure, and with it the handles, go now.
 }
 
 void WinInetDownloader::OnRequestComplete(uint32_t error) {
   report_->OnWinInetError(error);
+  MarkActivity();
   if (error == ERROR_SUCCESS) {
     VLOG(2) << "Handling request completion";
     State current = state();
@@ -481,18 +586,56 @@ bool WinInetDownloader::HandleInitialCompletion() {
     return false;
   }
   report_->OnHttpStatus(status);
-  // WinInet takes a status line cut off by a lost connection for a whole
-  // response without headers (and an empty body): every real answer has
-  // at least one header, so this one is retried like a lost connection.
-  if (!HasHeaderLines(request)) {
+  // A status line without header lines is a legal answer whose body runs
+  // to the end of the connection. WinInet also takes a status line cut off
+  // by a lost connection for one, so its end is believed only when a body
+  // came (ReadBody); and it reports an answer with no status line at all
+  // as "HTTP/1.0 200 OK" without headers: only a complete HTTP/1.1 status
+  // line is taken as such an answer, anything else is retried as a lost
+  // connection.
+  headerless_ = !HasHeaderLines(request);
+  if (headerless_ && !HasHttp11StatusLine(request)) {
     LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
-                 << "response without headers";
+                 << "response without a status line or headers";
     CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
     return false;
   }
   for (const wchar_t* name : {L"Date", L"Server", L"X-Served-By"})
     report_->OnHeader(name, QueryCustomHeader(request, name));
 
+  if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT ||
+      status == HTTP_STATUS_REDIRECT_METHOD || status == HTTP_STATUS_REDIRECT_KEEP_VERB ||
+      status == HTTP_STATUS_PERMANENT_REDIRECT) {
+    HandleRedirect(status);
+    return false;
+  }
+  if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+    // The body must continue where the bytes held end; a server that sends
+    // another range would otherwise splice a corrupt file together.
+    uint64_t start = 0, total = 0;
+    const bool known = QueryContentRange(request, &start, &total);
+    if (!known || start != bytes_received_) {
+      if (known)
+        LOG(WARNING) << "Server answered with a range from " << start << " where "
+                     << bytes_received_ << " bytes are held; downloading from the start";
+      else
+        LOG(WARNING) << "Server answered a partial body without its range; downloading from the "
+                        "start";
+      if (bytes_received_ > 0 && !writer_->Rewind()) {
+        PostFailed();
+        return false;
+      }
+      bytes_received_ = 0;
+      if (!known || start != 0) {
+        CheckRetriesAndResume(status);
+        return false;
+      }
+    }
+    // The whole length tells when the body is complete, also when no 200
+    // answer came before (a first answer of 503, then 206 to the retry).
+    if (total > 0 && total <= 0xFFFFFFFFu)
+      expected_size_ = static_cast<uint32_t>(total);
+  }
   if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
     if (status == HTTP_STATUS_OK) {
       uint32_t length = 0;
@@ -524,12 +667,15 @@ bool WinInetDownloader::HandleInitialCompletion() {
       }
     }
     retry_count_ = 0;
+    redirects_ = 0;
+    request_start_ = bytes_received_;
     SetState(kReceivingBody);
-    session_->last_read_ = 0;
+    session_->read_->count = 0;
     return true;
   }
   if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
     LOG(WARNING) << "Request completed with a proxy authentication request";
+    waiting_ = true;
     task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::RequestProxyCredentials,
                                                  session_->weak_downloader_, session_->serial_));
     return false;
@@ -548,48 +694,57 @@ bool WinInetDownloader::HandleInitialCompletion() {
 void WinInetDownloader::ReadBody() {
   VLOG(2) << "Additional data downloaded";
   DownloadSession* session = session_.get();
+  DownloadSession::ReadTarget* target = session->read_.get();
   for (;;) {
-    DWORD read = session->last_read_;
+    DWORD read = target->count;
     if (read > 0) {
-      session->last_read_ = 0;
+      target->count = 0;
       if (bytes_received_ > 0xFFFFFFFFu - read) {
         LOG(ERROR) << "Response is too large to download";
         PostFailed();
         return;
       }
-      if (!writer_->Write(session->buffer_.get(), read)) {
+      if (!writer_->Write(target->buffer.get(), read)) {
         PostFailed();
         return;
       }
       bytes_received_ += read;
+      MarkActivity();
       VLOG(2) << "Downloaded size: " << bytes_received_;
       PostProgress(&WinInetDownloader::NotifyCurrent, bytes_received_);
     }
     if (session->cancelled_.IsSet())
       return;
-    if (!InternetReadFile(session->request_.Get(), session->buffer_.get(), kReadBufferSize,
-                          &session->last_read_)) {
+    const DWORD size = target->size;
+    if (!InternetReadFile(session->request_.Get(), target->buffer.get(), size, &target->count)) {
       DWORD error = GetLastError();
       if (error == ERROR_IO_PENDING) {
+        target->size = kMinReadSize;
+        session->read_pending_ = true;
         VLOG(2) << "More data pending";
         return;
       }
-      session->last_read_ = 0;
-      if (error == ERROR_INTERNET_NAME_NOT_RESOLVED || error == ERROR_INTERNET_CONNECTION_ABORTED ||
-          error == ERROR_INTERNET_CONNECTION_RESET) {
+      target->count = 0;
+      if (IsConnectivityError(error)) {
         LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
-        PostResume();
+        PostResume(error);
       } else {
         LOG(ERROR) << "Download interrupted for unknown reason: " << error;
         PostFailed();
       }
       return;
     }
-    if (session->last_read_ == 0) {
+    if (target->count == size)
+      target->size = std::min(size * 2, kReadBufferSize);
+    if (target->count == 0) {
       VLOG(1) << "Done reading from Internet";
       if (bytes_received_ < expected_size_) {
         LOG(WARNING) << "Download completed, but we are below response size";
-        PostResume();
+        PostResume(ERROR_INTERNET_CONNECTION_ABORTED);
+      } else if (headerless_ && bytes_received_ == request_start_) {
+        LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
+                     << "status line without headers or body";
+        PostResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
       } else {
         task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
                                                      session->weak_downloader_, session->serial_));
@@ -599,7 +754,7 @@ void WinInetDownloader::ReadBody() {
   }
 }
 
-void WinInetDownloader::PostResume() {
+void WinInetDownloader::PostResume(uint32_t reason) {
   // A server that keeps ending the body before anything new arrived (also
   // one that restarts it with 200 every time, which resets the retry count)
   // must not keep the download resuming for ever.
@@ -609,12 +764,10 @@ void WinInetDownloader::PostResume() {
       PostFailed();
       return;
     }
-    CheckRetriesAndResume(0);
-    return;
+  } else {
+    resumptions_without_progress_ = 0;
   }
-  resumptions_without_progress_ = 0;
-  task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::Resume,
-                                               session_->weak_downloader_, session_->serial_));
+  CheckRetriesAndResume(reason);
 }
 
 void WinInetDownloader::PostFailed() {
@@ -631,6 +784,10 @@ void WinInetDownloader::PostProgress(void (WinInetDownloader::*notify)(uint32_t,
 }
 
 void WinInetDownloader::CheckRetriesAndResume(uint32_t reason) {
+  // One retry step per failed request: the watchdog and WinInet may both
+  // see the same one end.
+  if (waiting_)
+    return;
   int count = retry_count_;
   if (count > 1)
     PostProgress(&WinInetDownloader::NotifyStalled, reason);
@@ -641,6 +798,7 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t reason) {
   }
   LOG(INFO) << "Retrying " << count << " of " << max_retries_;
   retry_count_ = count + 1;
+  waiting_ = true;
   task_runner_->PostDelayedTask(
       base::CodeLocation("CheckRetriesAndResume", __FILE__, __LINE__, nullptr),
       base::Bind(&WinInetDownloader::Resume, session_->weak_downloader_, session_->serial_),
@@ -656,43 +814,151 @@ void WinInetDownloader::Resume(uint32_t serial) {
   if (!IsCurrent(serial))
     return;
   DownloadSession* session = session_.get();
-  ScopedInternetHandle old_request;
+  std::wstring range;
   {
     DownloadSession::AutoLock lock(session);
+    waiting_ = false;
     if (chunk_open_) {
       report_->OnChunkEnd(bytes_received_);
       chunk_open_ = false;
     }
+    LOG(INFO) << "Attempting download resume";
+    range = L"Range: bytes=" + std::to_wstring(bytes_received_) + L"-";
+    report_->OnChunkStart(bytes_received_);
+    chunk_open_ = true;
+    report_->OnRetry(static_cast<uint32_t>(retry_count_.load()));
+    best_at_last_resume_ = std::max(best_at_last_resume_, bytes_received_);
+    resumed_ = true;
+  }
+  if (!SendNextRequest(range)) {
+    LOG(ERROR) << "Could not resume downloading";
+    OnFailed(serial);
+  }
+}
+
+void WinInetDownloader::FollowRedirect(uint32_t serial) {
+  if (!IsCurrent(serial))
+    return;
+  std::wstring headers;
+  {
+    DownloadSession::AutoLock lock(session_.get());
+    headers = extra_headers_;
+  }
+  if (!SendNextRequest(headers))
+    OnFailed(serial);
+}
+
+bool WinInetDownloader::SendNextRequest(const std::wstring& extra_headers) {
+  DownloadSession* session = session_.get();
+  CrackedUrl parts;
+  ScopedInternetHandle old_request;
+  bool new_connection;
+  {
+    DownloadSession::AutoLock lock(session);
+    if (!CrackUrl(url_, &parts)) {
+      PLOG(ERROR) << "Could not parse URL";
+      return false;
+    }
+    session->RetirePendingRead();
     old_request = std::move(session->request_);
+    new_connection =
+        parts.host != session->connected_host_ || parts.port != session->connected_port_;
   }
   // Outside the lock: a callback of the old request may be waiting for it.
   old_request.Reset();
 
-  LOG(INFO) << "Attempting download resume";
-  bool resumed = false;
+  if (new_connection) {
+    HINTERNET connection =
+        InternetConnectW(session->internet_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
+                         INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(session));
+    if (!connection) {
+      PLOG(ERROR) << "Could not start session";
+      return false;
+    }
+    ScopedInternetHandle old_connection;
+    {
+      DownloadSession::AutoLock lock(session);
+      // The new one is counted before the old one closes, so that the
+      // session never looks released while it runs.
+      session->AddConnection(connection);
+      old_connection = std::move(session->connection_);
+      session->connection_.Reset(connection);
+      session->connected_host_ = parts.host;
+      session->connected_port_ = parts.port;
+    }
+    old_connection.Reset();
+  }
+
+  DownloadSession::AutoLock lock(session);
+  if (!session->connection_.IsValid())
+    return false;
+  extra_headers_ = extra_headers;
+  secure_ = parts.secure;
+  SetState(kRequestSent);
+  MarkActivity();
+  return SendRequest(extra_headers_);
+}
+
+void WinInetDownloader::HandleRedirect(uint32_t status) {
+  if (++redirects_ > kMaxRedirects) {
+    // A loop is no passing fault: no retry.
+    LOG(ERROR) << "Too many redirects";
+    PostFailed();
+    return;
+  }
+  std::wstring target;
+  if (!ResolveRedirect(session_->request_.Get(), url_, &target)) {
+    LOG(ERROR) << "Failed to parse redirect URL";
+    PostFailed();
+    return;
+  }
+  VLOG(1) << "Redirect occured";
+  report_->OnRedirect(target);
+  CrackedUrl parts;
+  if (!CrackUrl(target, &parts)) {
+    PLOG(ERROR) << "Failed to parse redirect URL";
+    PostFailed();
+    return;
+  }
+  if (!IsHostAllowed(parts.host, allowed_domains_)) {
+    // Refused before anything went there.
+    LOG(ERROR) << "Attempting to redirect to a disallowed domain: " << parts.host;
+    PostFailed();
+    return;
+  }
+  // As browsers do: 303 always, and 301 and 302 after a POST, continue with
+  // a GET; 307 and 308 repeat the request as it was.
+  if (status == HTTP_STATUS_REDIRECT_METHOD ||
+      (post_ && (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT))) {
+    post_ = false;
+  }
+  // From here on the body comes from there, and resumptions go there too.
+  url_ = target;
+  task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::FollowRedirect,
+                                               session_->weak_downloader_, session_->serial_));
+}
+
+void WinInetDownloader::MarkActivity() {
+  last_activity_.store(NowValue(), std::memory_order_relaxed);
+}
+
+void WinInetDownloader::CheckStalled(uint32_t serial) {
+  if (!IsCurrent(serial))
+    return;
   {
-    DownloadSession::AutoLock lock(session);
-    std::wstring range = L"Range: bytes=" + std::to_wstring(bytes_received_) + L"-";
-    CrackedUrl parts;
-    if (!CrackUrl(url_, &parts)) {
-      PLOG(ERROR) << "Could not parse URL";
-    } else if (!session->connection_.IsValid()) {
-      LOG(ERROR) << "Could not resume downloading";
-    } else {
-      report_->OnChunkStart(bytes_received_);
-      chunk_open_ = true;
-      report_->OnRetry(static_cast<uint32_t>(retry_count_.load()));
-      best_at_last_resume_ = std::max(best_at_last_resume_, bytes_received_);
-      resumed_ = true;
-      session->last_read_ = 0;
-      SetState(kRequestSent);
-      resumed = SendRequest(range);
-      if (!resumed)
-        LOG(ERROR) << "Could not resume downloading";
+    DownloadSession::AutoLock lock(session_.get());
+    const base::TimeSpan idle = base::TimeSpan::FromMicroseconds(
+        NowValue() - last_activity_.load(std::memory_order_relaxed));
+    if (!waiting_ && idle >= stall_timeout_) {
+      LOG(WARNING) << "Request completed with an error indicating connectivity issues: no data for "
+                   << idle.InMilliseconds() << " ms";
+      report_->OnWinInetError(ERROR_INTERNET_TIMEOUT);
+      CheckRetriesAndResume(ERROR_INTERNET_TIMEOUT);
     }
   }
-  if (!resumed)
-    OnFailed(serial);
+  task_runner_->PostDelayedTask(
+      FROM_HERE, base::Bind(&WinInetDownloader::CheckStalled, weak_factory_.GetWeakRef(), serial),
+      StallCheckPeriod(stall_timeout_));
 }
 
 void WinInetDownloader::RequestProxyCredentials(uint32_t serial) {
@@ -722,6 +988,10 @@ void WinInetDownloader::OnProxyPromptDone(uint32_t serial, std::shared_ptr<DWORD
   DWORD answer = *result;
   if (answer == ERROR_INTERNET_FORCE_RETRY) {
     LOG(INFO) << "Logged in to proxy - resuming download";
+    {
+      DownloadSession::AutoLock lock(session_.get());
+      waiting_ = false;
+    }
     Resume(serial);
     return;
   }

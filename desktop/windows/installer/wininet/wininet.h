@@ -1,8 +1,11 @@
 // WinInetDownloader: downloads one address over HTTP or HTTPS with the
 // asynchronous WinInet interface, streams the body into a ResponseWriter and
 // tells a DownloadReport what happens. It retries after gateway errors and
-// lost connections, resumes an interrupted body with a byte range, and lets
-// the user enter proxy credentials through the FetcherUIDelegate. One
+// lost connections (a connection that brings no byte for the stall time-out
+// counts as lost), always after the retry pause, resumes an interrupted body
+// with a byte range from where the body came (after redirects, which it
+// follows itself so that a host outside the allow-list is never asked), and
+// lets the user enter proxy credentials through the FetcherUIDelegate. One
 // download at a time; it may be started again for the next one.
 //
 // Start, Stop and every completion run on the thread that called Start, which
@@ -54,6 +57,11 @@ class WinInetDownloader {
 
   static constexpr int kDefaultMaxRetries = 600;
   static constexpr int kRetryDelayMs = 6000;
+  // A request that brings no byte for this long has lost its connection,
+  // whether or not WinInet notices.
+  static constexpr int kStallTimeoutMs = 60000;
+  // Redirects one request may follow before the download fails.
+  static constexpr int kMaxRedirects = 20;
 
   // |ui| is required; |progress| may be null.
   WinInetDownloader(FetcherUIDelegate* ui, PackageFetcherDelegate* progress);
@@ -90,6 +98,8 @@ class WinInetDownloader {
 
   // Tests: the pause before a retry (6 s otherwise).
   void SetRetryDelayForTesting(base::TimeSpan delay) { retry_delay_ = delay; }
+  // Tests: how long a request may bring no byte (60 s otherwise).
+  void SetStallTimeoutForTesting(base::TimeSpan timeout) { stall_timeout_ = timeout; }
   // Tests: what runs in place of InternetErrorDlg for the proxy-credential
   // prompt (the real dialog is modal and would wait for a user).
   using CredentialPrompt = DWORD (*)(HWND window, void* request);
@@ -114,11 +124,13 @@ class WinInetDownloader {
   bool HandleInitialCompletion();
   void ReadBody();
   void CheckRetriesAndResume(uint32_t reason);
-  void OnRedirect(const std::wstring& url);
-  // Posts a resumption now, or through the retry step when the previous
-  // resumption brought no byte (so a server that never sends the rest
-  // cannot keep the download resuming forever).
-  void PostResume();
+  // A 3xx answer with a Location: follows it when its host is allowed and
+  // the redirect limit is not reached; the download fails otherwise.
+  void HandleRedirect(uint32_t status);
+  // The retry step for a body that ended early (|reason| the error); fails
+  // when resumptions keep bringing no byte (so a server that never sends
+  // the rest cannot keep the download resuming forever).
+  void PostResume(uint32_t reason);
   void PostFailed();
   void PostProgress(void (WinInetDownloader::*notify)(uint32_t, uint32_t), uint32_t value);
 
@@ -128,6 +140,17 @@ class WinInetDownloader {
   void OnCompleted(uint32_t serial);
   void OnFailed(uint32_t serial);
   void Resume(uint32_t serial);
+  // Sends the current address (changed by a redirect) as the next request
+  // of the same chunk.
+  void FollowRedirect(uint32_t serial);
+  // Replaces the current request by a new one to the current address with
+  // |extra_headers|, over a new connection when the host changed; with the
+  // session's lock not held. False (logged) when it could not be sent.
+  bool SendNextRequest(const std::wstring& extra_headers);
+  // Fails a request that brought no byte for the stall time-out: the retry
+  // step with a time-out error. Repeats while the download runs.
+  void CheckStalled(uint32_t serial);
+  void MarkActivity();
   void RequestProxyCredentials(uint32_t serial);
   void OnProxyPromptDone(uint32_t serial, std::shared_ptr<DWORD> result);
   void NotifyTotal(uint32_t serial, uint32_t total);
@@ -140,8 +163,13 @@ class WinInetDownloader {
   PackageFetcherDelegate* const progress_;
 
   std::atomic<State> state_{kIdle};
+  // The address of the current request: the start address, or where the
+  // last redirect led (resumptions go there, where the body comes from).
   std::wstring url_;
   bool secure_ = false;
+  // Whether the current request sends the body (POST); a redirect may turn
+  // it into a GET.
+  bool post_ = false;
   std::vector<std::wstring> allowed_domains_;
   std::unique_ptr<ResponseWriter> writer_;
   std::unique_ptr<DownloadReport> report_;
@@ -155,10 +183,24 @@ class WinInetDownloader {
   bool resumed_ = false;
   int resumptions_without_progress_ = 0;
   bool chunk_open_ = false;
+  // Whether the current answer had no header lines, and the bytes held
+  // when it began.
+  bool headerless_ = false;
+  uint32_t request_start_ = 0;
   int redirects_ = 0;
+  // The Range header of the current request (empty for the first), which a
+  // redirect of that request sends again.
+  std::wstring extra_headers_;
+  // Set while a retry or a user's answer is awaited: the request is not
+  // stalled then, and a second retry step for it is not taken.
+  bool waiting_ = false;
   std::atomic<int> retry_count_{0};
   int max_retries_ = kDefaultMaxRetries;
   base::TimeSpan retry_delay_;
+  base::TimeSpan stall_timeout_;
+  // When the current request last sent, received or was answered
+  // (MonotonicTime's value).
+  std::atomic<int64_t> last_activity_{0};
   base::SharedRef<base::OrderedTaskRunner> task_runner_;
 
   // Everything the status callback may touch, shared with WinInet for as

@@ -80,6 +80,29 @@ bool HasHeaderLines(void* request) {
          headers[first_end + 1] != L'\0';
 }
 
+bool HasHttp11StatusLine(void* request) {
+  wchar_t line[64] = {};
+  DWORD size = sizeof(line) - sizeof(wchar_t);
+  // The first of the NUL-separated lines is the status line; a buffer too
+  // small for all of them fails, so the lines are read whole only when short.
+  if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, line, &size, nullptr)) {
+    std::wstring all(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(all.size() * sizeof(wchar_t));
+    if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, all.data(), &size, nullptr))
+      return false;
+    wcsncpy(line, all.c_str(), 63);
+  }
+  std::wstring_view text(line);
+  constexpr std::wstring_view kVersion = L"HTTP/1.1 ";
+  if (text.size() < kVersion.size() + 3 || text.substr(0, kVersion.size()) != kVersion)
+    return false;
+  for (size_t i = kVersion.size(); i < kVersion.size() + 3; ++i) {
+    if (text[i] < L'0' || text[i] > L'9')
+      return false;
+  }
+  return text.size() == kVersion.size() + 3 || text[kVersion.size() + 3] == L' ';
+}
+
 ContentLength QueryContentLength(void* request, uint32_t* out) {
   wchar_t text[64] = {};
   DWORD size = sizeof(text);
@@ -102,6 +125,95 @@ ContentLength QueryContentLength(void* request, uint32_t* out) {
   }
   *out = static_cast<uint32_t>(number);
   return ContentLength::kValid;
+}
+
+namespace {
+
+// Reads a decimal number of at most 19 digits from the front of |text|.
+bool TakeNumber(std::wstring_view* text, uint64_t* value) {
+  size_t digits = 0;
+  uint64_t number = 0;
+  while (digits < text->size() && (*text)[digits] >= L'0' && (*text)[digits] <= L'9') {
+    if (digits >= 19)
+      return false;
+    number = number * 10 + static_cast<uint64_t>((*text)[digits] - L'0');
+    ++digits;
+  }
+  if (digits == 0)
+    return false;
+  text->remove_prefix(digits);
+  *value = number;
+  return true;
+}
+
+}  // namespace
+
+bool ParseContentRange(std::wstring_view text, uint64_t* start, uint64_t* total) {
+  while (!text.empty() && (text.front() == L' ' || text.front() == L'\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == L' ' || text.back() == L'\t'))
+    text.remove_suffix(1);
+  constexpr std::wstring_view kUnit = L"bytes ";
+  if (text.size() < kUnit.size() || _wcsnicmp(text.data(), kUnit.data(), kUnit.size()) != 0)
+    return false;
+  text.remove_prefix(kUnit.size());
+  uint64_t first = 0, last = 0, length = 0;
+  if (!TakeNumber(&text, &first) || text.empty() || text.front() != L'-')
+    return false;
+  text.remove_prefix(1);
+  if (!TakeNumber(&text, &last) || last < first || text.empty() || text.front() != L'/')
+    return false;
+  text.remove_prefix(1);
+  if (text == L"*") {
+    length = 0;
+  } else if (!TakeNumber(&text, &length) || !text.empty() || last >= length) {
+    return false;
+  }
+  *start = first;
+  *total = length;
+  return true;
+}
+
+bool QueryContentRange(void* request, uint64_t* start, uint64_t* total) {
+  wchar_t text[128] = {};
+  DWORD size = sizeof(text);
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr))
+    return false;
+  return ParseContentRange(std::wstring_view(text, size / sizeof(wchar_t)), start, total);
+}
+
+bool ResolveRedirect(void* request, const std::wstring& base_url, std::wstring* target) {
+  std::wstring location(1024, L'\0');
+  for (int attempt = 0;; ++attempt) {
+    DWORD size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr)) {
+      location.resize(size / sizeof(wchar_t));
+      break;
+    }
+    if (attempt > 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      return false;
+    location.assign(size / sizeof(wchar_t) + 1, L'\0');
+  }
+  if (location.empty())
+    return false;
+  // Relative addresses are taken relative to the request's own.
+  DWORD length = 0;
+  InternetCombineUrlW(base_url.c_str(), location.c_str(), nullptr, &length, ICU_NO_ENCODE);
+  if (length == 0)
+    return false;
+  std::wstring combined(length + 1, L'\0');
+  length = static_cast<DWORD>(combined.size());
+  if (!InternetCombineUrlW(base_url.c_str(), location.c_str(), combined.data(), &length,
+                           ICU_NO_ENCODE)) {
+    return false;
+  }
+  combined.resize(length);
+  if (_wcsnicmp(combined.c_str(), L"http://", 7) != 0 &&
+      _wcsnicmp(combined.c_str(), L"https://", 8) != 0) {
+    return false;
+  }
+  *target = std::move(combined);
+  return true;
 }
 
 }  // namespace installer::internal

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace installer::internal {
 
@@ -31,12 +32,28 @@ std::wstring QueryCustomHeader(void* request, const wchar_t* name);
 
 // Whether the response has any header line after its status line.
 bool HasHeaderLines(void* request);
+// Whether the response began with a whole HTTP/1.1 status line: the
+// version, a space and a three-digit code.
+bool HasHttp11StatusLine(void* request);
 
 enum class ContentLength { kMissing, kValid, kInvalid, kTooLarge };
 
 // Content-Length read as text: WinInet's numeric form turns "-5", "abc" and
 // values beyond 32 bits into plausible sizes.
 ContentLength QueryContentLength(void* request, uint32_t* out);
+
+// The first byte position and the whole length (0 when not given) of a 206
+// answer's Content-Range ("bytes a-b/n"); false when the header is missing
+// or not of that form.
+bool QueryContentRange(void* request, uint64_t* start, uint64_t* total);
+// Whether |text| is a Content-Range value "bytes a-b/n" (n may be "*"); its
+// first position into |start|, n into |total| (0 for "*").
+bool ParseContentRange(std::wstring_view text, uint64_t* start, uint64_t* total);
+
+// The absolute address a 3xx answer of |request| (made for |base_url|)
+// points to: its Location, resolved against |base_url| when relative.
+// False when there is none, or it is no http or https address.
+bool ResolveRedirect(void* request, const std::wstring& base_url, std::wstring* target);
 
 }  // namespace installer::internal
 

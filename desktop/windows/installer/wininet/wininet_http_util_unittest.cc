@@ -35,3 +35,28 @@ TEST(WinInetHttpUtilTest, CrackUrlKeepsTheQueryAndDefaultsThePath) {
 
 }  // namespace
 }  // namespace installer::internal
+
+namespace installer::internal {
+namespace {
+
+TEST(WinInetHttpUtilTest, ContentRangeIsReadOnlyWhole) {
+  uint64_t start = 7, total = 7;
+  EXPECT_TRUE(ParseContentRange(L"bytes 1234-1999/2000", &start, &total));
+  EXPECT_EQ(1234u, start);
+  EXPECT_EQ(2000u, total);
+  EXPECT_TRUE(ParseContentRange(L" Bytes 0-9/* ", &start, &total));
+  EXPECT_EQ(0u, start);
+  EXPECT_EQ(0u, total);
+  for (const wchar_t* bad :
+       {L"", L"bytes", L"bytes -5/10", L"bytes */2000", L"items 1-2/3", L"bytes 12",
+        L"bytes 5-4/10", L"bytes 0-10/10", L"bytes 0-9/10x", L"bytes 99999999999999999999-1/2"}) {
+    start = 7;
+    total = 7;
+    EXPECT_FALSE(ParseContentRange(bad, &start, &total)) << bad;
+    EXPECT_EQ(7u, start) << bad;
+    EXPECT_EQ(7u, total) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace installer::internal

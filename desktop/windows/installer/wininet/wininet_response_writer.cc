@@ -39,12 +39,17 @@ bool FileResponseWriter::Rewind() {
   return true;
 }
 
-StringResponseWriter::StringResponseWriter(std::string* out) : out_(out) {
+StringResponseWriter::StringResponseWriter(std::string* out, size_t limit)
+    : out_(out), limit_(limit) {
   CHECK(out_);
   out_->clear();
 }
 
 bool StringResponseWriter::Write(const char* data, uint32_t size) {
+  if (size > limit_ - out_->size()) {
+    LOG(ERROR) << "Response is larger than the limit of " << limit_ << " bytes";
+    return false;
+  }
   out_->append(data, size);
   return true;
 }

@@ -2,6 +2,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_WININET_WININET_RESPONSE_WRITER_H_
 #define DESKTOP_WINDOWS_INSTALLER_WININET_WININET_RESPONSE_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -37,13 +38,15 @@ class FileResponseWriter : public ResponseWriter {
 
 class StringResponseWriter : public ResponseWriter {
  public:
-  // Empties |out|, which must outlive the writer.
-  explicit StringResponseWriter(std::string* out);
+  // Empties |out|, which must outlive the writer. A body longer than
+  // |limit| bytes is refused (logged), which fails the download.
+  explicit StringResponseWriter(std::string* out, size_t limit = SIZE_MAX);
   bool Write(const char* data, uint32_t size) override;
   bool Rewind() override;
 
  private:
   std::string* out_;
+  const size_t limit_;
 };
 
 }  // namespace installer

@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 #include <wininet.h>
 
+#include <cctype>
 #include <memory>
 #include <string>
 
@@ -632,6 +633,247 @@ TEST_F(WinInetDownloaderTest, HttpsCertificateForAnotherNameFails) {
   EXPECT_TRUE(error == ERROR_INTERNET_SEC_CERT_CN_INVALID || error == ERROR_INTERNET_INVALID_CA ||
               error == ERROR_INTERNET_SEC_CERT_ERRORS)
       << error;
+}
+
+}  // namespace
+}  // namespace installer
+
+namespace installer {
+namespace {
+
+// "%XX" for every character of |text| that a query value cannot hold as
+// it is, so that an address with a query of its own fits into one. Twice:
+// the downloader decodes the escapes of the address it is given once.
+std::string EscapeOnce(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '/' || c == ':') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string EscapeQueryValue(const std::string& text) { return EscapeOnce(EscapeOnce(text)); }
+
+// The test server by its other name: a host that an allow-list of
+// "127.0.0.1" refuses, and a "mirror" with a connection of its own.
+std::string OtherHostUrl(const std::string& path_and_query) {
+  std::string port = testing_http::ServerAddress().substr(std::string("127.0.0.1:").size());
+  return "http://localhost:" + port + path_and_query;
+}
+
+// A connection that falls silent (the server keeps it open) is taken as
+// lost after the stall time-out, mid-body and before any answer, and the
+// download resumes with the range of what it holds.
+TEST_F(WinInetDownloaderTest, SilentConnectionsTimeOutAndResume) {
+  // Far above what a loaded machine needs between two blocks of a local
+  // server, far below the real minute.
+  downloader_->SetStallTimeoutForTesting(base::TimeSpan::FromSeconds(3));
+  {
+    SCOPED_TRACE("silent mid-body");
+    std::string key = UniqueKey("stall");
+    ThreadSafeLogCapture log;
+    std::string content;
+    EXPECT_EQ(WinInetDownloader::kCompleted,
+              DownloadToFile("/data?size=1000000&stall=300000&key=" + key, &content));
+    EXPECT_TRUE(IsPatternBody(content, 1000000u));
+    EXPECT_TRUE(log.Contains("no data for")) << log.Text();
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    ASSERT_GE(requests->size(), 2u);
+    // The resumption asks for the rest of what arrived before the silence
+    // (WinInet may hold back the last partial block it had).
+    std::string range = RecordedHeader(*Chunk(requests.get(), 1), "Range");
+    ASSERT_EQ(0u, range.rfind("bytes=", 0)) << range;
+    int64_t from = _atoi64(range.c_str() + 6);
+    EXPECT_GT(from, 0) << range;
+    EXPECT_LE(from, 300000) << range;
+  }
+  {
+    SCOPED_TRACE("never answered");
+    std::string key = UniqueKey("never");
+    std::string content;
+    EXPECT_EQ(WinInetDownloader::kCompleted,
+              DownloadToFile("/data?size=100000&never=2&key=" + key, &content));
+    EXPECT_TRUE(IsPatternBody(content, 100000u));
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    EXPECT_GE(requests->size(), 3u);
+  }
+  {
+    SCOPED_TRACE("never answered, retries used up");
+    downloader_->set_max_retries(1);
+    std::string content;
+    EXPECT_EQ(WinInetDownloader::kFailed,
+              DownloadToFile("/hold?key=" + UniqueKey("hold"), &content));
+  }
+}
+
+// Resets (RST) in the middle of the body, which end a waiting read with a
+// socket error (10054), resume like every other lost connection. The server
+// pauses between blocks, so that the reset meets a read that waits.
+TEST_F(WinInetDownloaderTest, ResetsMidBodyResume) {
+  std::string key = UniqueKey("rst");
+  ThreadSafeLogCapture log;
+  std::string content;
+  EXPECT_EQ(
+      WinInetDownloader::kCompleted,
+      DownloadToFile("/data?size=600000&slow=10&cut=100000,200000,300000,400000,500000&key=" + key,
+                     &content));
+  EXPECT_TRUE(IsPatternBody(content, 600000u));
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  EXPECT_EQ(6u, requests->size());
+  EXPECT_FALSE(log.Contains("unexpected error")) << log.Text();
+}
+
+// Every retry waits the pause, also the resumption after a connection that
+// dropped mid-body: a server that keeps failing is never asked back to back.
+TEST_F(WinInetDownloaderTest, EveryRetryWaitsThePause) {
+  const base::TimeSpan pause = base::TimeSpan::FromMilliseconds(400);
+  downloader_->SetRetryDelayForTesting(pause);
+  std::string key = UniqueKey("drops");
+  std::string content;
+  base::MonotonicTime start = base::MonotonicTime::Now();
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/data?size=400000&short=100000,200000,300000&key=" + key, &content));
+  EXPECT_TRUE(IsPatternBody(content, 400000u));
+  // Three resumptions, each after the pause (a lower bound holds on any
+  // machine).
+  EXPECT_GE((base::MonotonicTime::Now() - start).InMilliseconds(), 3 * pause.InMilliseconds());
+}
+
+// A redirect to a mirror: a resumption asks the mirror (where the body
+// comes from) for the rest, not the first server.
+TEST_F(WinInetDownloaderTest, ResumptionAfterARedirectAsksTheMirror) {
+  std::string key = UniqueKey("mirror");
+  std::string redirect_key = UniqueKey("to-mirror");
+  std::string mirror = OtherHostUrl("/data?size=2000000&short=800000&key=" + key);
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/redirect?key=" + redirect_key + "&to=" + EscapeQueryValue(mirror),
+                           &content));
+  EXPECT_TRUE(IsPatternBody(content, 2000000u));
+  std::unique_ptr<base::ListValue> first = RecordedRequests(redirect_key);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(1u, first->size());
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  ASSERT_EQ(2u, requests->size());
+  EXPECT_EQ("", RecordedHeader(*Chunk(requests.get(), 0), "Range"));
+  EXPECT_EQ("bytes=800000-", RecordedHeader(*Chunk(requests.get(), 1), "Range"));
+}
+
+// A redirect to a host outside the allow-list is refused before anything
+// is sent there: the server's record has no request for the target, for a
+// GET after a 302 nor for a POST after a 307.
+TEST_F(WinInetDownloaderTest, RefusedRedirectsAreNeverSent) {
+  for (const char* status : {"302", "307"}) {
+    SCOPED_TRACE(status);
+    downloader_->allowed_domains() = {L"127.0.0.1"};
+    std::string target_key = UniqueKey("refused-target");
+    std::string target = OtherHostUrl("/echo?key=" + target_key);
+    ThreadSafeLogCapture log;
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(
+        downloader_.get(),
+        ServerUrl(std::string("/redirect?status=") + status + "&to=" + EscapeQueryValue(target)),
+        "tracking data", std::make_unique<StringResponseWriter>(&reply),
+        std::make_unique<DownloadReport>()));
+    EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+    EXPECT_TRUE(log.Contains("Attempting to redirect to a disallowed domain: localhost"));
+    std::unique_ptr<base::ListValue> sent = RecordedRequests(target_key);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(0u, sent->size());
+  }
+  // Allowed, the same redirects arrive: a POST stays a POST after a 307 and
+  // becomes a GET after a 302.
+  downloader_->allowed_domains().clear();
+  for (const char* status : {"302", "307"}) {
+    SCOPED_TRACE(status);
+    std::string target_key = UniqueKey("allowed-target");
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(downloader_.get(),
+                             ServerUrl(std::string("/redirect?status=") + status + "&to=" +
+                                       EscapeQueryValue(OtherHostUrl("/echo?key=" + target_key))),
+                             "tracking data", std::make_unique<StringResponseWriter>(&reply),
+                             std::make_unique<DownloadReport>()));
+    EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
+    EXPECT_EQ("ok", reply);
+    std::unique_ptr<base::ListValue> sent = RecordedRequests(target_key);
+    ASSERT_TRUE(sent);
+    ASSERT_EQ(1u, sent->size());
+    std::string method;
+    ASSERT_TRUE(Chunk(sent.get(), 0)->GetString("method", &method));
+    EXPECT_EQ(std::string(status) == "307" ? "POST" : "GET", method);
+  }
+}
+
+// A redirect loop fails at the redirect limit, without a retry.
+TEST_F(WinInetDownloaderTest, RedirectLoopFailsAtTheLimitWithoutRetrying) {
+  std::string key = UniqueKey("loop-limit");
+  ThreadSafeLogCapture log;
+  std::string reply;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/loop?key=" + key), std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+  EXPECT_TRUE(log.Contains("Too many redirects"));
+  EXPECT_FALSE(log.Contains("Retrying"));
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  EXPECT_EQ(static_cast<size_t>(WinInetDownloader::kMaxRedirects + 1), requests->size());
+}
+
+// A 206 answer whose range does not start at the bytes held is not spliced
+// on: the download starts over and arrives whole.
+TEST_F(WinInetDownloaderTest, PartialAnswerWithAnotherRangeStartsOver) {
+  std::string key = UniqueKey("wrong-range");
+  ThreadSafeLogCapture log;
+  std::string content;
+  EXPECT_EQ(
+      WinInetDownloader::kCompleted,
+      DownloadToFile("/data?size=2000000&short=700000&wrong_range=1000&key=" + key, &content));
+  EXPECT_TRUE(IsPatternBody(content, 2000000u));
+  EXPECT_TRUE(log.Contains("Server answered with a range from 701000 where 700000 bytes are held"))
+      << log.Text();
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  ASSERT_EQ(3u, requests->size());
+  EXPECT_EQ("bytes=700000-", RecordedHeader(*Chunk(requests.get(), 1), "Range"));
+  EXPECT_EQ("bytes=0-", RecordedHeader(*Chunk(requests.get(), 2), "Range"));
+}
+
+// A complete status line without header lines is a legal answer: its body
+// (to the end of the connection) is the download.
+TEST_F(WinInetDownloaderTest, AnswerWithoutHeaderLinesIsAccepted) {
+  std::string key = UniqueKey("no-headers");
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/data?size=50000&no_headers=1&key=" + key, &content));
+  EXPECT_TRUE(IsPatternBody(content, 50000u));
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  EXPECT_EQ(1u, requests->size());
+}
+
+// A reply beyond the string writer's limit fails the download with the
+// cause in the log, before it fills the memory.
+TEST_F(WinInetDownloaderTest, ReplyBeyondTheLimitFails) {
+  ThreadSafeLogCapture log;
+  std::string reply;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), ServerUrl("/echo?reply_size=8000000"), std::string(),
+                           std::make_unique<StringResponseWriter>(&reply, 1 << 20),
+                           std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+  EXPECT_TRUE(log.Contains("Response is larger than the limit of 1048576 bytes"));
+  EXPECT_LE(reply.size(), 1u << 20);
 }
 
 }  // namespace

@@ -1,0 +1,117 @@
+#include "desktop/windows/installer/package_fetcher/stale_downloads.h"
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "base/files/directory_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+
+namespace installer {
+namespace {
+
+constexpr wchar_t kClaimExtension[] = L".lock";
+constexpr size_t kStampDigits = 14;
+
+// The name without its extension: what every file of one run shares.
+std::wstring StemOf(std::wstring_view name) {
+  const size_t dot = name.find(L'.');
+  return std::wstring(name.substr(0, dot));
+}
+
+// Whether a live run holds the claim of |stem|: its lock file exists and
+// cannot be removed. A lock file left without its process is removed here.
+bool IsClaimed(const base::FilePath& folder, const std::wstring& stem) {
+  const base::FilePath lock = folder.Append(stem + kClaimExtension);
+  if (::DeleteFileW(lock.value().c_str()))
+    return false;
+  const DWORD error = ::GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+void RemoveEntry(const base::FilePath& path, bool is_directory) {
+  LOG(INFO) << "Removing what an earlier run left: " << path;
+  if (!base::DeletePath(path, is_directory))
+    LOG(WARNING) << "Could not remove " << path;
+}
+
+}  // namespace
+
+bool ClaimDownloadFiles(const base::FilePath& download_path, base::win::ScopedHandle* claim) {
+  const base::FilePath lock = download_path.RemoveExtension().AddExtension(L"lock");
+  claim->Reset(::CreateFileW(lock.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!claim->IsValid()) {
+    PLOG(WARNING) << "Could not claim the download files with " << lock;
+    return false;
+  }
+  return true;
+}
+
+bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix) {
+  if (name.size() < prefix.size() + 1 + kStampDigits ||
+      _wcsnicmp(name.data(), prefix.data(), prefix.size()) != 0 || name[prefix.size()] != L'_') {
+    return false;
+  }
+  std::wstring_view rest = name.substr(prefix.size() + 1);
+  for (size_t i = 0; i < kStampDigits; ++i) {
+    if (rest[i] < L'0' || rest[i] > L'9')
+      return false;
+  }
+  rest.remove_prefix(kStampDigits);
+  for (std::wstring_view ending : {L"", L".exe", L".7z", L".lock"}) {
+    if (rest.size() == ending.size() && _wcsnicmp(rest.data(), ending.data(), ending.size()) == 0)
+      return true;
+  }
+  return false;
+}
+
+void RemoveStaleDownloads(const base::FilePath& folder,
+                          std::initializer_list<std::wstring_view> prefixes, base::Time run_start) {
+  bool any_claimed = false;
+  base::DirectoryEnumerator entries(
+      folder, false, base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES);
+  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
+    const std::wstring name = path.BaseName().value();
+    bool ours = false;
+    for (std::wstring_view prefix : prefixes)
+      ours = ours || IsDownloadFileName(name, prefix);
+    if (!ours)
+      continue;
+    const base::DirectoryEnumerator::EntryInfo info = entries.GetInfo();
+    const bool lock_file = name.size() > 5 && name.ends_with(kClaimExtension);
+    if (lock_file) {
+      // Removed by IsClaimed when its process is gone.
+      any_claimed = IsClaimed(folder, StemOf(name)) || any_claimed;
+      continue;
+    }
+    // Files of runs that started later are theirs; files of earlier runs
+    // still alive are claimed.
+    if (info.last_modified >= run_start || IsClaimed(folder, StemOf(name))) {
+      any_claimed = true;
+      continue;
+    }
+    RemoveEntry(path, info.is_directory);
+  }
+  // Every run downloads its additional files into the same file: it is only
+  // stale when no other run is alive.
+  const base::FilePath additional = folder.Append(kAdditionalFileTempName);
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!any_claimed &&
+      ::GetFileAttributesExW(additional.value().c_str(), GetFileExInfoStandard, &data) &&
+      base::Time::FromFileTime(data.ftLastWriteTime) < run_start) {
+    RemoveEntry(additional, false);
+  }
+}
+
+base::Time ProcessStartTime() {
+  FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+  if (!::GetProcessTimes(::GetCurrentProcess(), &creation, &exit, &kernel, &user))
+    return base::Time::Now();
+  return base::Time::FromFileTime(creation);
+}
+
+}  // namespace installer

@@ -1,0 +1,41 @@
+// What killed runs leave in the download folder: a partial package
+// installer ("velmo_installer_<time>.exe"), its 7z file, its unpacking
+// folder, the suite's ("suite_<time>..."), and the additional file being
+// downloaded. A running fetcher claims its files with a lock file that only
+// its own process holds open; a later run removes the files of earlier runs
+// that no live process claims.
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_STALE_DOWNLOADS_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_STALE_DOWNLOADS_H_
+
+#include <initializer_list>
+#include <string_view>
+
+#include "base/files/file_path.h"
+#include "base/time.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+// Claims the files named after |download_path| (the path with another or
+// no extension) for as long as |claim| stays open: "<path without
+// extension>.lock", opened without sharing and deleted on closing, which
+// the system does also for a killed process. False (logged) when it could
+// not be made; the files are then only protected by their age.
+bool ClaimDownloadFiles(const base::FilePath& download_path, base::win::ScopedHandle* claim);
+
+// Whether |name| is one of the fetcher's time-stamped names: |prefix|, "_",
+// fourteen digits, and nothing, ".exe", ".7z" or ".lock".
+bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix);
+
+// Removes from |folder| the fetcher's files (named with |prefixes|, and
+// the additional file's) that were last written before |run_start| and
+// that no live run claims. Failures are logged and skipped.
+void RemoveStaleDownloads(const base::FilePath& folder,
+                          std::initializer_list<std::wstring_view> prefixes, base::Time run_start);
+
+// When this process started.
+base::Time ProcessStartTime();
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_STALE_DOWNLOADS_H_
