@@ -282,6 +282,60 @@ TEST_F(InstallerFileStepsTest, FileHeldOpenRollsEverythingBack) {
   EXPECT_EQ(std::wstring(), ReadLastInstallPath());
 }
 
+// The package's files are moved into the version folder (a whole folder in
+// one rename), with a progress step and a record per file; a failure puts
+// every one back into the package, the folders too.
+TEST_F(InstallerFileStepsTest, PackageFilesMoveInAndAFailureMovesThemBack) {
+  WritePackage({"docs\\a.txt", "docs\\deep\\b.txt", "c.txt", "held.dat"}, {"root.txt"});
+  testing::MachineState package_before;
+  testing::AddFiles(package_folder_, &package_before);
+  {
+    base::win::ScopedHandle held = HoldExclusively(package_folder_.Append(L"held.dat"));
+    ASSERT_TRUE(held.IsValid());
+    // An installation for all users copies: moved files would keep the
+    // security of the package's folder.
+    MakeSettings({L"--allusers=0"});
+    BindSteps({}, /*copy_steps=*/true);
+    RunInstaller();
+  }
+  const std::wstring destination = install_folder_.Append(version_).Append(L"held.dat").value();
+  // One step as the copy step is scheduled, one for each file placed.
+  std::vector<std::string> expected = {
+      "total:7",     "step",
+      "step",        "step",
+      "step",        "error:37062:" + base::WideToUTF8(destination) + ":Failed copying held.dat",
+      "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  testing::MachineState package_after;
+  testing::AddFiles(package_folder_, &package_after);
+  EXPECT_EQ(package_before, package_after);
+
+  delegate_.events.clear();
+  MakeSettings({L"--allusers=0"});
+  BindSteps({}, /*copy_steps=*/true);
+  RunInstaller();
+  expected = {"total:7"};
+  for (const std::string& step : Steps(7))
+    expected.push_back(step);
+  expected.push_back("success");
+  EXPECT_EQ(expected, delegate_.events);
+  const std::vector<base::FilePath> files = {base::FilePath(L"docs\\a.txt"),
+                                             base::FilePath(L"docs\\deep\\b.txt"),
+                                             base::FilePath(L"c.txt"), base::FilePath(L"held.dat")};
+  EXPECT_EQ(files, Log().files);
+  std::string text;
+  for (const base::FilePath& file : files) {
+    ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(version_).Append(file), &text))
+        << file;
+    EXPECT_EQ(file.AsUTF8Unsafe(), text);
+    EXPECT_FALSE(base::PathExists(package_folder_.Append(file))) << file;
+  }
+  // The root file is still read from the package by its own step: copied.
+  EXPECT_TRUE(base::PathExists(package_folder_.Append(L"root.txt")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"root.txt")));
+}
+
 // An upgrade moves the old status file into "old_status", named with the
 // time it was preserved.
 TEST_F(InstallerFileStepsTest, PreservesTheOldStatusFileOnUpgrade) {
