@@ -176,9 +176,10 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   using CopyStep = void (Installer::*)(int32_t);
   void StepCopyFile(int32_t index, const std::vector<std::string>& list, CopyStep continuation,
                     std::vector<base::FilePath>* target, bool root);
-  // Package files are moved into the version folder unless they come from
-  // an installation or another process still needs the package after this
-  // one (an elevated copy's caller runs the package's installer again).
+  // Package files are moved into the version folder only from a package
+  // the front end unpacked into its download folder, and not when another
+  // process still needs the package after this one (an elevated copy's
+  // caller runs the package's installer again).
   bool MayMovePackageFiles() const;
   // Plans how the package files reach the version folder (at index 0).
   void PlanPackageFilePlacement();

@@ -127,14 +127,16 @@ bool Installer::MayMovePackageFiles() const {
   }
   if (own_command_line().parent_pid().given)
     return false;
-  // Run from a version folder of an installation (its parent holds the
-  // launcher, or it lies in the install folder): those files stay.
+  // Only a package the front end unpacked for this run into its download
+  // folder is used up by it (and deleted afterwards); a package anywhere
+  // else, a version folder of an installation above all, stays whole.
   const std::wstring own = base::ToLowerASCII(own_folder_.StripTrailingSeparators().value());
   const std::wstring install =
       base::ToLowerASCII(settings_->GetInstallFolder().StripTrailingSeparators().value());
   if (own == install || base::StartsWith(own, install + L"\\", base::CompareCase::SENSITIVE))
     return false;
-  return !base::PathExists(own_folder_.DirName().Append(kLauncherFileName));
+  return base::ToLowerASCII(own_folder_.StripTrailingSeparators().DirName().BaseName().value()) ==
+         base::ToLowerASCII(GetInstallerFolderName().value());
 }
 
 void Installer::PlanPackageFilePlacement() {

@@ -30,6 +30,7 @@
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -90,7 +91,10 @@ class InstallerFileStepsTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
     install_folder_ = temp_dir_.GetPath().Append(L"Velmo J\u00f6s\u00e9");
-    package_folder_ = temp_dir_.GetPath().Append(L"package");
+    // Only a package in the download folder is moved from.
+    package_folder_ = in_download_folder_
+                          ? temp_dir_.GetPath().Append(GetInstallerFolderName()).Append(L"package")
+                          : temp_dir_.GetPath().Append(L"package");
     ASSERT_TRUE(base::CreateDirectoryTree(package_folder_));
     version_ = base::UTF8ToWide(GetVersionString());
 
@@ -206,6 +210,7 @@ class InstallerFileStepsTest : public ::testing::Test {
   base::ScopedTempDir temp_dir_;
   base::FilePath install_folder_;
   base::FilePath package_folder_;
+  bool in_download_folder_ = false;
   std::wstring version_;
   test::ScopedInstallerRunEnvironment environment_;
   std::unique_ptr<Settings> settings_;
@@ -282,10 +287,19 @@ TEST_F(InstallerFileStepsTest, FileHeldOpenRollsEverythingBack) {
   EXPECT_EQ(std::wstring(), ReadLastInstallPath());
 }
 
+// A package that the front end unpacked into its download folder.
+class InstallerFileStepsUnpackedTest : public InstallerFileStepsTest {
+ protected:
+  void SetUp() override {
+    in_download_folder_ = true;
+    InstallerFileStepsTest::SetUp();
+  }
+};
+
 // The package's files are moved into the version folder (a whole folder in
 // one rename), with a progress step and a record per file; a failure puts
 // every one back into the package, the folders too.
-TEST_F(InstallerFileStepsTest, PackageFilesMoveInAndAFailureMovesThemBack) {
+TEST_F(InstallerFileStepsUnpackedTest, PackageFilesMoveInAndAFailureMovesThemBack) {
   WritePackage({"docs\\a.txt", "docs\\deep\\b.txt", "c.txt", "held.dat"}, {"root.txt"});
   testing::MachineState package_before;
   testing::AddFiles(package_folder_, &package_before);
@@ -334,6 +348,20 @@ TEST_F(InstallerFileStepsTest, PackageFilesMoveInAndAFailureMovesThemBack) {
   // The root file is still read from the package by its own step: copied.
   EXPECT_TRUE(base::PathExists(package_folder_.Append(L"root.txt")));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"root.txt")));
+}
+
+// A package anywhere else than the download folder stays whole: it may be
+// installed from again.
+TEST_F(InstallerFileStepsTest, PackageElsewhereIsCopied) {
+  WritePackage({"docs\\a.txt", "c.txt"}, {});
+  MakeSettings({L"--allusers=0"});
+  BindSteps({}, /*copy_steps=*/true);
+  RunInstaller();
+  ASSERT_TRUE(installer_->success());
+  for (const wchar_t* file : {L"docs\\a.txt", L"c.txt"}) {
+    EXPECT_TRUE(base::PathExists(package_folder_.Append(file))) << file;
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(version_).Append(file))) << file;
+  }
 }
 
 // An upgrade moves the old status file into "old_status", named with the

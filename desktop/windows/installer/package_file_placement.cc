@@ -13,8 +13,8 @@ namespace {
 
 // What the package holds below one folder (key form, no trailing "\").
 struct FolderFacts {
-  size_t listed = 0;   // entries of the list below it
-  size_t found = 0;    // of those, the ones found on disk
+  size_t listed = 0;     // entries of the list below it
+  size_t found = 0;      // of those, the ones found on disk
   bool blocked = false;  // holds something that must not move with it
 };
 
@@ -94,15 +94,16 @@ PackageFilePlacement PackageFilePlacement::Plan(const base::FilePath& package_fo
   // What is on disk: every file must be a listed one, every folder hold a
   // listed file, nothing may be read-only (a copy would not be) or a link.
   const std::wstring prefix = package_folder.StripTrailingSeparators().value() + L"\\";
-  base::DirectoryEnumerator enumerator(package_folder, /*recursive=*/true,
-                                       base::DirectoryEnumerator::FILES |
-                                           base::DirectoryEnumerator::DIRECTORIES);
+  base::DirectoryEnumerator enumerator(
+      package_folder, /*recursive=*/true,
+      base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES);
   for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
     if (path.value().size() <= prefix.size())
       continue;
     const std::wstring key = Key(base::FilePath(path.value().substr(prefix.size())));
     const base::DirectoryEnumerator::EntryInfo info = enumerator.GetInfo();
-    const bool odd = (info.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
+    const bool odd =
+        (info.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
     bool extra = false;
     if (info.is_directory) {
       extra = folders.find(key) == folders.end();
@@ -138,8 +139,8 @@ PackageFilePlacement PackageFilePlacement::Plan(const base::FilePath& package_fo
       if (!consecutive)
         continue;
       // The folder as the list writes it: lower-casing keeps the length.
-      std::wstring written = base::FilePath::FromUTF8Unsafe(entries[i]).value().substr(
-          0, folder.size());
+      std::wstring written =
+          base::FilePath::FromUTF8Unsafe(entries[i]).value().substr(0, folder.size());
       for (wchar_t& c : written) {
         if (c == L'/')
           c = L'\\';

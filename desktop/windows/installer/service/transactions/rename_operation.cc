@@ -83,8 +83,8 @@ bool RenameOperation::Rollback() {
   const base::FilePath source_parent = source_.DirName();
   if (!source_parent.empty() && source_parent != source_ &&
       !base::CreateDirectoryTree(source_parent)) {
-    LOG(ERROR) << "Cannot make " << source_parent.value() << " to move "
-               << destination_.value() << " back";
+    LOG(ERROR) << "Cannot make " << source_parent.value() << " to move " << destination_.value()
+               << " back";
     return false;
   }
   const DWORD attributes = ::GetFileAttributesW(destination_.c_str());

@@ -45,8 +45,8 @@ class RenameOperationTest : public ::testing::Test {
   // A folder into a version folder that does not exist yet, and a file
   // over an older one.
   void MoveBoth(Transaction* transaction) {
-    ASSERT_TRUE(transaction->Execute(std::make_unique<RenameOperation>(
-        Path(L"package\\docs"), Path(L"install\\1.0\\docs"))));
+    ASSERT_TRUE(transaction->Execute(
+        std::make_unique<RenameOperation>(Path(L"package\\docs"), Path(L"install\\1.0\\docs"))));
     ASSERT_TRUE(transaction->Execute(
         std::make_unique<RenameOperation>(Path(L"package\\c.txt"), Path(L"install\\c.txt"))));
     std::string text;
@@ -87,11 +87,11 @@ TEST_F(RenameOperationTest, RollbackPutsEverythingBackAndCommitKeepsTheMoves) {
   {
     Transaction transaction;
     ASSERT_TRUE(WriteText(Path(L"package\\docs\\a.txt"), "again"));
-    EXPECT_FALSE(transaction.Execute(std::make_unique<RenameOperation>(
-        Path(L"package\\docs"), Path(L"install\\1.0\\docs"))));
-    base::win::ScopedHandle held(::CreateFileW(Path(L"package\\docs\\a.txt").c_str(),
-                                               GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                               OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(transaction.Execute(
+        std::make_unique<RenameOperation>(Path(L"package\\docs"), Path(L"install\\1.0\\docs"))));
+    base::win::ScopedHandle held(::CreateFileW(Path(L"package\\docs\\a.txt").c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                               nullptr));
     ASSERT_TRUE(held.IsValid());
     EXPECT_FALSE(transaction.Execute(std::make_unique<RenameOperation>(
         Path(L"package\\docs\\a.txt"), Path(L"install\\new\\a.txt"))));
