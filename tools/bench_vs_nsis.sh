@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Races our offline installer against an NSIS 3 installer of the same files.
 #
-#   tools/bench_vs_nsis.sh [build-dir] [runs]     (default: <repo>/build, 3 runs)
+#   tools/bench_vs_nsis.sh [--small-files] [build-dir] [runs]
+#                                  (default: <repo>/build, 3 runs)
 #
 # Builds a browser-sized package: the demo package (tools: installer.exe,
 # installer_engine.dll and launcher_fixture.exe of the build) plus at least
@@ -22,6 +23,15 @@
 # installer log written, registry, shortcuts and scheduled task made.
 # Statistics are switched off: a benchmark must not wait for a network.
 #
+# With --small-files the package is the demo package plus 9,000 generated
+# files of 64 bytes to 190 KiB in nested folders (documentation, locale
+# files and a language's library in a real package), and a third program
+# runs in every run, alternating with the two installers: write_once_floor
+# (a minimal Win32 program) writes the same files once, its writing timed
+# from inside: the floor. It then prints the floor's median too and exits 1
+# when ours takes more than 0.7 of NSIS's time or more than 1.3 times the
+# floor.
+#
 # BENCH_PACKAGE_CACHE=<folder> keeps the package (and its files) there and
 # reuses it in later runs: making it takes a minute or two.
 #
@@ -30,18 +40,28 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(dirname "$HERE")
+SMALL_FILES=
+if [[ "${1:-}" == --small-files ]]; then
+  SMALL_FILES=1
+  shift
+fi
 BUILD=${1:-$ROOT/build}
 RUNS=${2:-3}
 BIN=$BUILD/bin
 MAX_RATIO=0.9
 PE_SOURCE=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 PE_BYTES=$((300 * 1024 * 1024))
+GENERATED_FILES=9000
+MAX_FLOOR_RATIO=1.3
+if [[ -n "$SMALL_FILES" ]]; then
+  MAX_RATIO=0.7
+fi
 # Blocks of the 7z archive are decoded independently (in parallel).
 SOLID_BLOCK=32m
 
 log() { printf '[bench_vs_nsis %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 
-for f in installer.exe installer_engine.dll launcher_fixture.exe; do
+for f in installer.exe installer_engine.dll launcher_fixture.exe ${SMALL_FILES:+write_once_floor.exe}; do
   [[ -f "$BIN/$f" ]] || { log "$BIN/$f not found; build the project first"; exit 2; }
 done
 [[ -d "$PE_SOURCE" ]] || { log "$PE_SOURCE not found (Debian's wine64)"; exit 2; }
@@ -67,6 +87,7 @@ trap cleanup EXIT
 
 # --- The package and both installers. ---
 PACKAGE=${BENCH_PACKAGE_CACHE:-$WORK/package}
+[[ -z "$SMALL_FILES" ]] || PACKAGE=$PACKAGE/small_files
 # A kept package is reused only when it carries this build's installer.
 if [[ -f "$PACKAGE/package.7z" && -f "$PACKAGE/tree/files_list" ]] &&
    cmp -s "$PACKAGE/tree/installer.exe" "$BIN/installer.exe" &&
@@ -74,10 +95,15 @@ if [[ -f "$PACKAGE/package.7z" && -f "$PACKAGE/tree/files_list" ]] &&
   log "reusing the package in $PACKAGE"
 else
   log "making the package ($SOLID_BLOCK solid blocks)"
+  if [[ -n "$SMALL_FILES" ]]; then
+    contents=(--generated-files "$GENERATED_FILES")
+  else
+    contents=(--extra-files "$PE_SOURCE" --extra-bytes "$PE_BYTES")
+  fi
   python3 "$ROOT/testing/demo_package/make_demo_package.py" \
     --installer "$BIN/installer.exe" --engine "$BIN/installer_engine.dll" \
     --browser "$BIN/launcher_fixture.exe" --launcher "$BIN/launcher_fixture.exe" \
-    --browser-name velmo.exe --extra-files "$PE_SOURCE" --extra-bytes "$PE_BYTES" \
+    --browser-name velmo.exe "${contents[@]}" \
     --solid-block-size "$SOLID_BLOCK" --tree "$PACKAGE/tree" --output "$PACKAGE/package.7z"
 fi
 mkdir -p "$WORK/ours"
@@ -93,7 +119,15 @@ bytes=$(tr -d '\r' <"$PACKAGE/tree/files_list" | while read -r name; do
   [[ -n "$name" ]] && stat -c %s "$PACKAGE/tree/${name//\\//}"
 done | awk '{ s += $1 } END { print s }')
 log "package: $files files, $bytes bytes, version $version; 7z archive $(stat -c %s "$PACKAGE/package.7z") bytes"
-if ((files < 300 || bytes < PE_BYTES)); then
+if [[ -n "$SMALL_FILES" ]]; then
+  largest=$(tr -d '\r' <"$PACKAGE/tree/files_list" | grep '^[a-z]*\\pkg' | while read -r name; do
+    stat -c %s "$PACKAGE/tree/${name//\\//}"
+  done | sort -n | tail -1)
+  if ((files < 8000 || largest >= 200 * 1024)); then
+    log "want 8,000 files under 200 KB; the package has $files, the largest generated $largest bytes"
+    exit 2
+  fi
+elif ((files < 300 || bytes < PE_BYTES)); then
   log "the package is smaller than a browser's (300 files, $PE_BYTES bytes)"
   exit 2
 fi
@@ -149,6 +183,15 @@ run_ours() {
     "--installfolder=$(winpath "$folder")" "--temp-folder=$(winpath "$WORK/temp")"
 }
 run_nsis() { wine_run "$WORK/nsis_installer.exe" /S "/D=$(winpath "$1")"; }
+# The floor's own time of its writing, in seconds.
+run_floor() {
+  local out
+  out=$(wine_run "$BIN/write_once_floor.exe" "$(winpath "$PACKAGE/tree")" \
+    "$(winpath "$PACKAGE/tree/files_list")" "$(winpath "$1")" 2>&1) ||
+    { log "write_once_floor failed: $out"; return 1; }
+  sed -n 's/^write_once_ms=\([0-9]*\).*/\1/p' <<<"$out" | tr -d '\r' |
+    awk '{ printf "%.3f", $1 / 1000 }'
+}
 uninstall_ours() {
   wine_run "$1/$version/installer.exe" --uninstall --silent --enable-installer-stats=0 || true
   for _ in $(seq 100); do [[ -e "$1/launcher.exe" ]] || break; sleep 0.2; done
@@ -182,20 +225,26 @@ same_files() {
 }
 
 cat "$WORK/ours/velmo_bench_installer.exe" "$WORK/nsis_installer.exe" >/dev/null
-ours_times=() nsis_times=()
+ours_times=() nsis_times=() floor_times=()
+log "load before the runs: $(uptime)"
 for run in $(seq "$RUNS"); do
   ours_folder="$WORK/run$run/ours" nsis_folder="$WORK/run$run/nsis"
+  floor_folder="$WORK/run$run/floor"
   mkdir -p "$WORK/run$run" "$WORK/temp"
+  t_floor=
   if ((run % 2)); then
     t_ours=$(timed run_ours "$ours_folder")
     t_nsis=$(timed run_nsis "$nsis_folder")
+    [[ -z "$SMALL_FILES" ]] || t_floor=$(run_floor "$floor_folder")
   else
+    [[ -z "$SMALL_FILES" ]] || t_floor=$(run_floor "$floor_folder")
     t_nsis=$(timed run_nsis "$nsis_folder")
     t_ours=$(timed run_ours "$ours_folder")
   fi
   same_files "$ours_folder" "$nsis_folder"
-  log "run $run: ours $t_ours s, NSIS $t_nsis s (installed files identical)"
+  log "run $run: ours $t_ours s, NSIS $t_nsis s${t_floor:+, floor $t_floor s} (installed files identical)"
   ours_times+=("$t_ours") nsis_times+=("$t_nsis")
+  [[ -z "$t_floor" ]] || floor_times+=("$t_floor")
   uninstall_ours "$ours_folder"
   rm -rf "$WORK/run$run" "$WORK/temp"
 done
@@ -208,4 +257,14 @@ echo "package: $files files, $bytes bytes ($(nproc) cores)"
 echo "ours (velmo_bench_installer.exe --silent): ${ours_times[*]} s, median $ours s"
 echo "NSIS (nsis_installer.exe /S):              ${nsis_times[*]} s, median $nsis s"
 echo "ratio ours/NSIS: $ratio (at most $MAX_RATIO required)"
-awk -v r="$ratio" -v m="$MAX_RATIO" 'BEGIN { exit !(r <= m) }'
+echo "load after the runs: $(uptime)"
+if [[ -n "$SMALL_FILES" ]]; then
+  floor=$(median "${floor_times[@]}")
+  floor_ratio=$(awk -v o="$ours" -v f="$floor" 'BEGIN { printf "%.2f", o / f }')
+  echo "floor (write_once_floor.exe, writing only): ${floor_times[*]} s, median $floor s"
+  echo "ratio ours/floor: $floor_ratio (at most $MAX_FLOOR_RATIO required)"
+  awk -v r="$ratio" -v m="$MAX_RATIO" -v f="$floor_ratio" -v fm="$MAX_FLOOR_RATIO" \
+    'BEGIN { exit !(r <= m && f <= fm) }'
+else
+  awk -v r="$ratio" -v m="$MAX_RATIO" 'BEGIN { exit !(r <= m) }'
+fi

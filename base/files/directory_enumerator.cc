@@ -115,6 +115,7 @@ FilePath DirectoryEnumerator::Next() {
 DirectoryEnumerator::EntryInfo DirectoryEnumerator::GetInfo() const {
   EntryInfo info;
   info.is_directory = (last_entry_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.attributes = last_entry_.dwFileAttributes;
   info.size = static_cast<int64_t>((static_cast<uint64_t>(last_entry_.nFileSizeHigh) << 32) |
                                    last_entry_.nFileSizeLow);
   info.last_modified = Time::FromFileTime(last_entry_.ftLastWriteTime);

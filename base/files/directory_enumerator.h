@@ -24,6 +24,8 @@ class DirectoryEnumerator {
   struct EntryInfo {
     int64_t size = 0;
     bool is_directory = false;
+    // FILE_ATTRIBUTE_* of the entry.
+    DWORD attributes = 0;
     Time last_modified;
   };
 

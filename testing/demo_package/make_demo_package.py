@@ -20,8 +20,14 @@ report their built-in major version plus N (tools/set_product_version.py).
 sit beside it. --solid-block-size is 7-Zip's solid block limit (e.g. "32m"):
 blocks are decoded independently, so several of them unpack in parallel.
 --tree keeps the package's files in FOLDER.
+--generated-files N adds N generated files of 64 bytes to 190 KiB (sizes
+spread evenly on a log scale, text-like or random contents) in nested
+folders, listed folder by folder, as documentation, locale files and a
+language's standard library sit in a real package; names are lower case,
+so no two collide ignoring case.
 """
 import argparse
+import math
 import os
 import random
 import shutil
@@ -83,6 +89,32 @@ def extra_files(folder, wanted_bytes, taken):
         sys.exit("only %d bytes of PE files in %s" % (total, folder))
 
 
+def generated_files(tree, count):
+    """count files in nested folders; yields their list names in order."""
+    rng = random.Random(20261208)
+    corpus = resource_bytes(rng, 1 << 20)
+    corpus += corpus  # any slice of up to 1 MiB from any start
+    tops = ["lib", "doc", "share"]
+    exts = [".py", ".txt", ".html", ".json", ".mo", ".png"]
+    for i in range(count):
+        # About 400 files a package folder, 40 a module, 8 a part.
+        d1, d2, d3 = i // 400, (i // 40) % 10, (i // 8) % 5
+        parts = [tops[d1 % len(tops)], "pkg%02d" % d1, "mod%d" % d2, "part%d" % d3]
+        ext = exts[rng.randrange(len(exts))]
+        name = "file%05d%s" % (i, ext)
+        size = int(math.exp(rng.uniform(math.log(64), math.log(190 * 1024))))
+        if ext == ".png":
+            data = rng.randbytes(size)
+        else:
+            start = rng.randrange(len(corpus) // 2)
+            data = (name.encode() + b"\n" + corpus[start:start + size])[:size]
+        folder = os.path.join(tree, *parts)
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+        yield "\\".join(parts + [name])
+
+
 def make_tree(args, tree):
     listed = []
     shutil.copyfile(args.browser, os.path.join(tree, args.browser_name))
@@ -105,6 +137,8 @@ def make_tree(args, tree):
         for path, name in extra_files(args.extra_files, args.extra_bytes, taken):
             shutil.copyfile(path, os.path.join(tree, name))
             listed.append(name)
+    if args.generated_files:
+        listed.extend(generated_files(tree, args.generated_files))
     with open(os.path.join(tree, "files_list"), "wb") as f:
         f.write(b"".join(name.encode() + b"\r\n" for name in listed))
 
@@ -119,6 +153,7 @@ def main():
     parser.add_argument("--extra-bytes", type=int, default=0)
     parser.add_argument("--solid-block-size")
     parser.add_argument("--tree")
+    parser.add_argument("--generated-files", type=int, default=0)
     args = parser.parse_args()
     output = os.path.abspath(args.output)
     os.makedirs(os.path.dirname(output), exist_ok=True)

@@ -42,6 +42,7 @@
 #include "desktop/windows/installer/backend_command_line.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/ipc/installer_delegate.h"
+#include "desktop/windows/installer/package_file_placement.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -171,9 +172,17 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   // Files.
   void CopyPackageFiles(int32_t index);
   void CopyRootFiles(int32_t index);
-  void StepCopyFile(int32_t index, const std::vector<std::string>& list,
-                    const base::Closure& continuation, std::vector<base::FilePath>* target,
-                    bool root);
+  // |continuation| is the copy step itself, posted with the next index.
+  using CopyStep = void (Installer::*)(int32_t);
+  void StepCopyFile(int32_t index, const std::vector<std::string>& list, CopyStep continuation,
+                    std::vector<base::FilePath>* target, bool root);
+  // Package files are moved into the version folder only from a package
+  // the front end unpacked into its download folder, and not when another
+  // process still needs the package after this one (an elevated copy's
+  // caller runs the package's installer again).
+  bool MayMovePackageFiles() const;
+  // Plans how the package files reach the version folder (at index 0).
+  void PlanPackageFilePlacement();
   void FinalizeInstallation();
   void PreserveInstallerStatus();
   void RemoveInstalledFiles();
@@ -232,6 +241,8 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   base::ObserverList<InstallerDelegate> observers_;
   base::FilePath own_folder_;
   std::vector<std::string> files_list_;
+  // How the files list reaches the version folder (moves or copies).
+  PackageFilePlacement package_placement_;
   std::vector<std::string> root_files_list_;
   InstallLog install_log_;
   // The uninstall key chosen by the registry step.

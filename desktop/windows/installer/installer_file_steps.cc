@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/installer_launcher_steps.h"
 #include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/installer_shortcuts.h"
@@ -48,6 +49,7 @@
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/rename_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/service/user_admin.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
@@ -90,6 +92,16 @@ void DecrementAutoupdateTaskErrorCount(const base::FilePath& install_folder) {
   // The store writes the change when its last reference goes, here.
 }
 
+// True when both folders lie on the same volume (a rename can join them).
+bool OnOneVolume(const base::FilePath& a, const base::FilePath& b) {
+  wchar_t volume_a[MAX_PATH] = {}, volume_b[MAX_PATH] = {};
+  if (!::GetVolumePathNameW(a.c_str(), volume_a, MAX_PATH) ||
+      !::GetVolumePathNameW(b.c_str(), volume_b, MAX_PATH)) {
+    return false;
+  }
+  return ::CompareStringOrdinal(volume_a, -1, volume_b, -1, TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
 
 base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base::Time time) {
@@ -99,19 +111,58 @@ base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base
 }
 
 void Installer::CopyPackageFiles(int32_t index) {
-  StepCopyFile(index, files_list_,
-               base::Bind(&Installer::CopyPackageFiles, base::Unretained(this), index + 1),
-               &install_log_.files, /*root=*/false);
+  StepCopyFile(index, files_list_, &Installer::CopyPackageFiles, &install_log_.files,
+               /*root=*/false);
 }
 
 void Installer::CopyRootFiles(int32_t index) {
-  StepCopyFile(index, root_files_list_,
-               base::Bind(&Installer::CopyRootFiles, base::Unretained(this), index + 1),
-               &install_log_.root_files, /*root=*/true);
+  StepCopyFile(index, root_files_list_, &Installer::CopyRootFiles, &install_log_.root_files,
+               /*root=*/true);
+}
+
+bool Installer::MayMovePackageFiles() const {
+  if (settings_->IsFlagSet(Settings::ALL_USERS_FLAG)) {
+    // Moved files would keep the security of the user's own folders.
+    return false;
+  }
+  if (own_command_line().parent_pid().given)
+    return false;
+  // Only a package the front end unpacked for this run into its download
+  // folder is used up by it (and deleted afterwards); a package anywhere
+  // else, a version folder of an installation above all, stays whole.
+  const std::wstring own = base::ToLowerASCII(own_folder_.StripTrailingSeparators().value());
+  const std::wstring install =
+      base::ToLowerASCII(settings_->GetInstallFolder().StripTrailingSeparators().value());
+  if (own == install || base::StartsWith(own, install + L"\\", base::CompareCase::SENSITIVE))
+    return false;
+  return base::ToLowerASCII(own_folder_.StripTrailingSeparators().DirName().BaseName().value()) ==
+         base::ToLowerASCII(GetInstallerFolderName().value());
+}
+
+void Installer::PlanPackageFilePlacement() {
+  // What later steps read from the package stays there.
+  std::set<std::wstring> kept = {kLauncherFileName,
+                                 kPrefDefaultOverridesFileName,
+                                 kInstallerPrefsIncludeFileName,
+                                 kServerTrackingDataFileName,
+                                 kFilesListFileName,
+                                 kRootFilesListFileName};
+  for (const std::string& entry : root_files_list_)
+    kept.insert(base::FilePath::FromUTF8Unsafe(entry).value());
+  const base::CommandLine& command_line = settings_->command_line();
+  if (command_line.HasSwitch(kServerTrackingDataSwitch))
+    kept.insert(command_line.GetSwitchValuePath(kServerTrackingDataSwitch).value());
+  const base::FilePath destination = settings_->GetInstallFolder().Append(install_log_.subfolder);
+  if (!MayMovePackageFiles() || !OnOneVolume(own_folder_, destination)) {
+    VLOG(1) << "Copying the package files";
+    package_placement_ = PackageFilePlacement::CopyAll(files_list_.size());
+    return;
+  }
+  package_placement_ = PackageFilePlacement::Plan(own_folder_, files_list_, kept, destination);
 }
 
 void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list,
-                             const base::Closure& continuation, std::vector<base::FilePath>* target,
+                             CopyStep continuation, std::vector<base::FilePath>* target,
                              bool root) {
   if (root && index == 0 && list.empty()) {
     VLOG(2) << "Skipping copying of root files since list is empty.";
@@ -124,31 +175,72 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
              base::NumberToString(static_cast<unsigned long long>(list.size())) + ")");
     return;
   }
-  const std::string& entry = list[static_cast<size_t>(index)];
+  const size_t at = static_cast<size_t>(index);
+  if (!root && (index == 0 || !package_placement_.covers(at)))
+    PlanPackageFilePlacement();
+  const std::string& entry = list[at];
   const base::FilePath relative = base::FilePath::FromUTF8Unsafe(entry);
-  VLOG(1) << "Copying " << (root ? "root " : "") << "file " << entry;
-
-  const base::FilePath source = own_folder_.Append(relative);
-  base::FilePath destination = settings_->GetInstallFolder();
+  base::FilePath destination_root = settings_->GetInstallFolder();
   if (!root)
-    destination = destination.Append(install_log_.subfolder);
-  destination = destination.Append(relative);
-  if (!transaction_.Execute(std::make_unique<CopyFileOperation>(source, destination))) {
-    Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
-    return;
-  }
-  target->push_back(relative);
+    destination_root = destination_root.Append(install_log_.subfolder);
 
-  if (static_cast<size_t>(index) + 1 >= list.size()) {
+  // How many entries this task places: a whole folder of the package is
+  // one rename, anything else one file.
+  size_t placed = 0;
+  bool other_volume = false;
+  if (!root && package_placement_.folder_run(at) > 0) {
+    const base::FilePath& folder = package_placement_.folder_at(at);
+    const size_t run = package_placement_.folder_run(at);
+    VLOG(1) << "Moving folder " << folder << " (" << run << " files)";
+    if (transaction_.Execute(std::make_unique<RenameOperation>(
+            own_folder_.Append(folder), destination_root.Append(folder), &other_volume))) {
+      for (size_t i = at; i < at + run; ++i)
+        target->push_back(base::FilePath::FromUTF8Unsafe(list[i]));
+      placed = run;
+    } else if (!other_volume) {
+      Fail(IDS_ERROR_COPY_FILE, destination_root.Append(folder).value(),
+           "Failed copying " + folder.AsUTF8Unsafe());
+      return;
+    }
+  }
+  if (!placed) {
+    const base::FilePath source = own_folder_.Append(relative);
+    const base::FilePath destination = destination_root.Append(relative);
+    bool ok = false;
+    if (!root && !other_volume && !package_placement_.must_copy(at)) {
+      VLOG(1) << "Moving file " << entry;
+      ok = transaction_.Execute(
+          std::make_unique<RenameOperation>(source, destination, &other_volume));
+    }
+    if (other_volume) {
+      LOG(INFO) << "The package lies on another volume than the installation: copying";
+      package_placement_.CopyEverything();
+    }
+    if (root || other_volume || package_placement_.must_copy(at)) {
+      VLOG(1) << "Copying " << (root ? "root " : "") << "file " << entry;
+      ok = transaction_.Execute(std::make_unique<CopyFileOperation>(source, destination));
+    }
+    if (!ok) {
+      Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
+      return;
+    }
+    target->push_back(relative);
+    placed = 1;
+  }
+
+  // Every file placed counts one progress step; the last file of the list
+  // is counted by ScheduleNextStep.
+  const size_t next = at + placed;
+  for (size_t i = at; i + 1 < next; ++i)
+    NotifyStep();
+  if (next >= list.size()) {
     VLOG(1) << "Done copying " << (root ? "root " : "") << "files";
     ScheduleNextStep();
     return;
   }
-  // Every file but the last is one progress step of its own; the last one
-  // is counted by ScheduleNextStep.
   NotifyStep();
   PostTask(base::CodeLocation("CopyFileW", __FILE__, __LINE__, base::GetProgramCounter()),
-           continuation);
+           base::Bind(continuation, base::Unretained(this), static_cast<int32_t>(next)));
 }
 
 void Installer::FinalizeInstallation() {

@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/installer_status.h"
@@ -92,7 +93,10 @@ class InstallerFileStepsTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
     install_folder_ = temp_dir_.GetPath().Append(L"Velmo J\u00f6s\u00e9");
-    package_folder_ = temp_dir_.GetPath().Append(L"package");
+    // Only a package in the download folder is moved from.
+    package_folder_ = in_download_folder_
+                          ? temp_dir_.GetPath().Append(GetInstallerFolderName()).Append(L"package")
+                          : temp_dir_.GetPath().Append(L"package");
     ASSERT_TRUE(base::CreateDirectoryTree(package_folder_));
     version_ = base::UTF8ToWide(GetVersionString());
 
@@ -208,6 +212,7 @@ class InstallerFileStepsTest : public ::testing::Test {
   base::ScopedTempDir temp_dir_;
   base::FilePath install_folder_;
   base::FilePath package_folder_;
+  bool in_download_folder_ = false;
   std::wstring version_;
   test::ScopedInstallerRunEnvironment environment_;
   std::unique_ptr<Settings> settings_;
@@ -282,6 +287,83 @@ TEST_F(InstallerFileStepsTest, FileHeldOpenRollsEverythingBack) {
   EXPECT_FALSE(installer_->success());
   EXPECT_FALSE(base::PathExists(install_folder_));
   EXPECT_EQ(std::wstring(), ReadLastInstallPath());
+}
+
+// A package that the front end unpacked into its download folder.
+class InstallerFileStepsUnpackedTest : public InstallerFileStepsTest {
+ protected:
+  void SetUp() override {
+    in_download_folder_ = true;
+    InstallerFileStepsTest::SetUp();
+  }
+};
+
+// The package's files are moved into the version folder (a whole folder in
+// one rename), with a progress step and a record per file; a failure puts
+// every one back into the package, the folders too.
+TEST_F(InstallerFileStepsUnpackedTest, PackageFilesMoveInAndAFailureMovesThemBack) {
+  WritePackage({"docs\\a.txt", "docs\\deep\\b.txt", "c.txt", "held.dat"}, {"root.txt"});
+  testing::MachineState package_before;
+  testing::AddFiles(package_folder_, &package_before);
+  {
+    base::win::ScopedHandle held = HoldExclusively(package_folder_.Append(L"held.dat"));
+    ASSERT_TRUE(held.IsValid());
+    // An installation for all users copies: moved files would keep the
+    // security of the package's folder.
+    MakeSettings({L"--allusers=0"});
+    BindSteps({}, /*copy_steps=*/true);
+    RunInstaller();
+  }
+  const std::wstring destination = install_folder_.Append(version_).Append(L"held.dat").value();
+  // One step as the copy step is scheduled, one for each file placed.
+  std::vector<std::string> expected = {
+      "total:7",     "step",
+      "step",        "step",
+      "step",        "error:37062:" + base::WideToUTF8(destination) + ":Failed copying held.dat",
+      "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+  testing::MachineState package_after;
+  testing::AddFiles(package_folder_, &package_after);
+  EXPECT_EQ(package_before, package_after);
+
+  delegate_.events.clear();
+  MakeSettings({L"--allusers=0"});
+  BindSteps({}, /*copy_steps=*/true);
+  RunInstaller();
+  expected = {"total:7"};
+  for (const std::string& step : Steps(7))
+    expected.push_back(step);
+  expected.push_back("success");
+  EXPECT_EQ(expected, delegate_.events);
+  const std::vector<base::FilePath> files = {base::FilePath(L"docs\\a.txt"),
+                                             base::FilePath(L"docs\\deep\\b.txt"),
+                                             base::FilePath(L"c.txt"), base::FilePath(L"held.dat")};
+  EXPECT_EQ(files, Log().files);
+  std::string text;
+  for (const base::FilePath& file : files) {
+    ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(version_).Append(file), &text))
+        << file;
+    EXPECT_EQ(file.AsUTF8Unsafe(), text);
+    EXPECT_FALSE(base::PathExists(package_folder_.Append(file))) << file;
+  }
+  // The root file is still read from the package by its own step: copied.
+  EXPECT_TRUE(base::PathExists(package_folder_.Append(L"root.txt")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"root.txt")));
+}
+
+// A package anywhere else than the download folder stays whole: it may be
+// installed from again.
+TEST_F(InstallerFileStepsTest, PackageElsewhereIsCopied) {
+  WritePackage({"docs\\a.txt", "c.txt"}, {});
+  MakeSettings({L"--allusers=0"});
+  BindSteps({}, /*copy_steps=*/true);
+  RunInstaller();
+  ASSERT_TRUE(installer_->success());
+  for (const wchar_t* file : {L"docs\\a.txt", L"c.txt"}) {
+    EXPECT_TRUE(base::PathExists(package_folder_.Append(file))) << file;
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(version_).Append(file))) << file;
+  }
 }
 
 // An upgrade moves the old status file into "old_status", named with the

@@ -358,6 +358,12 @@ bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo) {
     const DWORD flags = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : MOVEFILE_REPLACE_EXISTING;
     if (::MoveFileExW(to.c_str(), from.c_str(), flags))
       return true;
+    // Moved out of a folder that was removed since (an unpacked package
+    // cleared after its installer died): it is made again to take it back.
+    if (::GetLastError() == ERROR_PATH_NOT_FOUND && base::CreateDirectoryTree(from.DirName()) &&
+        ::MoveFileExW(to.c_str(), from.c_str(), flags)) {
+      return true;
+    }
     PLOG(ERROR) << "Cannot move " << to << " back to " << from;
     return false;
   }
