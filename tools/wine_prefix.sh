@@ -61,12 +61,15 @@ VELMO_FONT_LINKS=(
   "NotoSansTeluguUI-Regular.ttf,Noto Sans Telugu UI"
   "NotoSansCJK-Regular.ttc,Noto Sans CJK JP"
 )
-# The faces a dialog font ends up as: "MS Shell Dlg" and "MS Shell Dlg 2"
-# are substitutes for Tahoma; where Wine's own Tahoma is not installed the
-# font mapper picks Liberation Sans; "Segoe UI" (the headline) likewise.
-VELMO_LINKED_FACES=("Tahoma" "MS Sans Serif" "Microsoft Sans Serif" "Segoe UI" "Liberation Sans")
+# The faces a dialog font ends up as (GDI looks the links up under the name
+# GetTextFace gives): "MS Shell Dlg" and "MS Shell Dlg 2" are substitutes
+# for Tahoma; a face Wine does not have, Tahoma itself when Wine's copy is
+# not installed or "Segoe UI" (the headline), becomes Liberation Sans or
+# DejaVu Sans depending on the pitch asked for.
+VELMO_LINKED_FACES=("Tahoma" "MS Sans Serif" "Microsoft Sans Serif" "Liberation Sans" "DejaVu Sans"
+  "Segoe UI")
 # Bumped when the links change, so that prefixes made before get them.
-VELMO_FONT_STAMP=.velmo-font-links-1
+VELMO_FONT_STAMP=.velmo-font-links-2
 
 # A REG_MULTI_SZ holding the (ASCII) arguments as a REGEDIT4 hex(7) list:
 # the strings' bytes, each ended by a NUL, and a NUL that ends the list.
@@ -121,8 +124,13 @@ velmo_wine_prefix_update_fonts() {
   velmo_wine_prefix_link_fonts || status=$?
   ((status == 2)) && return 0
   ((status)) && return 1
-  local waited=0
-  until grep -q '^"Segoe UI"=str(7):"DejaVuSans.ttf' "$WINEPREFIX/system.reg" 2>/dev/null; do
+  # The value as the server saves it, so that links of an older list do
+  # not count.
+  local saved waited=0
+  saved=$(printf '"%s"=str(7):"' "${VELMO_LINKED_FACES[-1]}"
+    printf '%s\\0' "${VELMO_FONT_LINKS[@]}"
+    printf '"')
+  until grep -qxF "$saved" "$WINEPREFIX/system.reg" 2>/dev/null; do
     if ((waited >= 90)); then
       echo "wine_prefix: font links not saved yet; checked again next time" >&2
       return 0
