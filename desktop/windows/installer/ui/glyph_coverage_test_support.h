@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -46,9 +47,8 @@ inline std::wstring MissingGlyphs(HDC dc, HFONT font, const std::wstring& text,
       return;
     HGDIOBJ previous = ::SelectObject(dc, candidate);
     std::vector<WORD> glyphs(missing.size());
-    const DWORD done =
-        ::GetGlyphIndicesW(dc, missing.c_str(), static_cast<int>(missing.size()), glyphs.data(),
-                           GGI_MARK_NONEXISTING_GLYPHS);
+    const DWORD done = ::GetGlyphIndicesW(dc, missing.c_str(), static_cast<int>(missing.size()),
+                                          glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
     ::SelectObject(dc, previous);
     if (done == GDI_ERROR)
       return;
@@ -81,11 +81,107 @@ inline std::wstring MissingGlyphs(HDC dc, HFONT font, const std::wstring& text,
   return missing;
 }
 
-// MissingGlyphs with the links the system has for the font's face.
-inline std::wstring MissingGlyphsWithSystemLinks(HDC dc, HFONT font, const std::wstring& text) {
+// Whether drawing |text| in |font| shows the font's box (its glyph 0, what
+// text output draws for a letter no font has): letter by letter the font
+// and its links may have every glyph, yet text output can still draw
+// boxes (Wine shapes a Thai text with the selected font alone, links or
+// not). The text is drawn on one line without smoothing and searched for
+// the box's exact pixels.
+inline bool DrawsBoxes(HFONT font, const std::wstring& raw_text) {
+  // Line breaks and tabs are laid out, not drawn.
+  std::wstring text;
+  for (wchar_t c : raw_text)
+    text.push_back(c == L'\t' || c == L'\r' || c == L'\n' ? L' ' : c);
+  if (text.empty())
+    return false;
+  LOGFONTW logfont = {};
+  if (!::GetObjectW(font, sizeof(logfont), &logfont))
+    return false;
+  logfont.lfQuality = NONANTIALIASED_QUALITY;
+  HFONT sharp = ::CreateFontIndirectW(&logfont);
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ previous_font = ::SelectObject(dc, sharp);
+  SIZE extent = {};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  TEXTMETRICW metrics = {};
+  ::GetTextMetricsW(dc, &metrics);
+  const int width = std::min<int>(extent.cx + 64, 16000);
+  const int height = metrics.tmHeight * 2 + 8;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous_bitmap = ::SelectObject(dc, bitmap);
+  const auto* pixels = static_cast<const DWORD*>(bits);
+  auto ink = [&](int x, int y) { return (pixels[y * width + x] & 0xFFFFFF) != 0xFFFFFF; };
+  ::SetTextColor(dc, 0);
+  ::SetBkMode(dc, TRANSPARENT);
+
+  // The box, and where its pixels are.
+  ::PatBlt(dc, 0, 0, width, height, WHITENESS);
+  const WORD box_glyph = 0;
+  ::ExtTextOutW(dc, 4, 4, ETO_GLYPH_INDEX, nullptr, reinterpret_cast<LPCWSTR>(&box_glyph), 1,
+                nullptr);
+  ::GdiFlush();
+  int left = width, top = height, right = -1, bottom = -1;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < std::min<int>(width, 4 + metrics.tmMaxCharWidth * 2); ++x) {
+      if (ink(x, y)) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+    }
+  }
+  bool found = false;
+  if (right >= left + 2 && bottom >= top + 2) {
+    std::vector<bool> box;
+    for (int y = top; y <= bottom; ++y) {
+      for (int x = left; x <= right; ++x)
+        box.push_back(ink(x, y));
+    }
+    const int box_width = right - left + 1;
+    // The text on the same baseline: a box sits at the same height.
+    ::PatBlt(dc, 0, 0, width, height, WHITENESS);
+    RECT area = {4, 4, width, height};
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+                DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    ::GdiFlush();
+    for (int x = 0; x + box_width <= width && !found; ++x) {
+      bool same = true;
+      for (int y = top; y <= bottom && same; ++y) {
+        for (int dx = 0; dx < box_width && same; ++dx)
+          same = ink(x + dx, y) == box[static_cast<size_t>((y - top) * box_width + dx)];
+      }
+      found = same;
+    }
+  }
+  ::SelectObject(dc, previous_bitmap);
+  ::DeleteObject(bitmap);
+  ::SelectObject(dc, previous_font);
+  ::DeleteObject(sharp);
+  ::DeleteDC(dc);
+  return found;
+}
+
+// The letters of |text| that |font| draws as boxes: every one that neither
+// the font nor a font the system links to its face has, and, when drawing
+// the text shows boxes all the same, every one the font itself lacks.
+inline std::wstring MissingGlyphsWithSystemLinks(HDC dc, HFONT font, const std::wstring& text,
+                                                 bool check_drawing) {
   if (!font)
     font = static_cast<HFONT>(::GetCurrentObject(dc, OBJ_FONT));
-  return MissingGlyphs(dc, font, text, LinkedFacesOf(FaceOf(dc, font)));
+  std::wstring missing = MissingGlyphs(dc, font, text, LinkedFacesOf(FaceOf(dc, font)));
+  if (missing.empty() && check_drawing && DrawsBoxes(font, text)) {
+    // Which letters: those the font itself lacks.
+    missing = MissingGlyphs(dc, font, text, {});
+  }
+  return missing;
 }
 
 // The characters of a rich edit's text that its runs' own fonts have no

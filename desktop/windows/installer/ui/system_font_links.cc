@@ -58,8 +58,7 @@ ScopedFont MakeFaceFont(HDC dc, const std::wstring& face, LONG weight, bool exac
   font.lfCharSet = DEFAULT_CHARSET;
   wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
   ScopedFont made(::CreateFontIndirectW(&font));
-  if (exact && made.IsValid() &&
-      _wcsicmp(FaceOfFont(dc, made.Get()).c_str(), font.lfFaceName) != 0)
+  if (exact && made.IsValid() && _wcsicmp(FaceOfFont(dc, made.Get()).c_str(), font.lfFaceName) != 0)
     made.Reset(nullptr);
   return made;
 }
@@ -77,7 +76,8 @@ RunFormat FormatAt(HWND rich_edit, LONG position) {
   ::SendMessageW(rich_edit, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
   RunFormat run;
   run.face = format.szFaceName;
-  run.weight = format.wWeight ? format.wWeight : ((format.dwEffects & CFE_BOLD) ? FW_BOLD : FW_NORMAL);
+  run.weight =
+      format.wWeight ? format.wWeight : ((format.dwEffects & CFE_BOLD) ? FW_BOLD : FW_NORMAL);
   return run;
 }
 
@@ -172,8 +172,8 @@ void BindRichEditFontsToLinkedFaces(HWND rich_edit) {
     }
   }
   for (const Pending& run : runs) {
-    const std::wstring letters = text.substr(static_cast<size_t>(run.start),
-                                             static_cast<size_t>(run.end - run.start));
+    const std::wstring letters =
+        text.substr(static_cast<size_t>(run.start), static_cast<size_t>(run.end - run.start));
     ScopedFont base = MakeFaceFont(dc, run.format.face, run.format.weight, false);
     const std::vector<std::wstring> links =
         LinkedFacesOf(base.IsValid() ? FaceOfFont(dc, base.Get()) : run.format.face);
@@ -187,8 +187,7 @@ void BindRichEditFontsToLinkedFaces(HWND rich_edit) {
       format.cbSize = sizeof(format);
       format.dwMask = CFM_FACE;
       wcsncpy(format.szFaceName, face.c_str(), LF_FACESIZE - 1);
-      ::SendMessageW(rich_edit, EM_SETCHARFORMAT, SCF_SELECTION,
-                     reinterpret_cast<LPARAM>(&format));
+      ::SendMessageW(rich_edit, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
       break;
     }
   }
