@@ -140,6 +140,25 @@ void BindRichEditFontsToLinkedFaces(HWND rich_edit) {
   HDC dc = ::GetDC(rich_edit);
   CHARRANGE saved = {};
   ::SendMessageW(rich_edit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&saved));
+  {
+    // One face and weight for the whole text, which has all its letters
+    // (the common case, at every start): nothing to look at letter by
+    // letter.
+    CHARRANGE everything = {0, -1};
+    ::SendMessageW(rich_edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&everything));
+    CHARFORMAT2W whole = {};
+    whole.cbSize = sizeof(whole);
+    ::SendMessageW(rich_edit, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&whole));
+    if ((whole.dwMask & CFM_FACE) && (whole.dwMask & CFM_WEIGHT)) {
+      ScopedFont font =
+          MakeFaceFont(dc, whole.szFaceName, whole.wWeight ? whole.wWeight : FW_NORMAL, false);
+      if (font.IsValid() && CharactersWithoutGlyph(dc, font.Get(), text).empty()) {
+        ::SendMessageW(rich_edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&saved));
+        ::ReleaseDC(rich_edit, dc);
+        return;
+      }
+    }
+  }
   // Most texts have every letter in the run's font: one look per format.
   std::map<std::pair<std::wstring, LONG>, std::wstring> missing_by_format;
   struct Pending {
