@@ -19,6 +19,10 @@ PACKAGES=(
   dpkg-dev xz-utils bzip2
   # Running and looking at the Windows binaries.
   wine wine64 xvfb imagemagick
+  # Glyphs for every script the installer speaks (Vietnamese, Kazakh and
+  # Azerbaijani letters, Thai, Indic, CJK), linked to Wine's dialog fonts by
+  # tools/wine_prefix.sh.
+  fonts-dejavu-core fonts-noto-ui-core fonts-noto-cjk
   # Test fixtures: 7z archives and Authenticode signatures.
   7zip osslsigncode openssl
   # Network tests and the download benchmark: a production server and a reference client.

@@ -44,10 +44,118 @@ velmo_wine_env() {
   fi
 }
 
+# Fonts the installer's interface languages need beyond the prefix's own:
+# Wine's dialog fonts lack the letters of Vietnamese, Kazakh and Azerbaijani
+# and every CJK, Thai and Indic glyph. tools/setup.sh installs them from
+# Debian packages (fonts-dejavu-core, fonts-noto-ui-core, fonts-noto-cjk);
+# each entry is "file,face" as a SystemLink value wants it. The dialog font
+# draws what it has and takes each missing glyph from the first entry that
+# has it, as Windows does with its own fonts.
+VELMO_FONT_LINKS=(
+  "DejaVuSans.ttf,DejaVu Sans"
+  "NotoSansThaiUI-Regular.ttf,Noto Sans Thai UI"
+  "NotoSansDevanagariUI-Regular.ttf,Noto Sans Devanagari UI"
+  "NotoSansBengaliUI-Regular.ttf,Noto Sans Bengali UI"
+  "NotoSansGurmukhiUI-Regular.ttf,Noto Sans Gurmukhi UI"
+  "NotoSansTamilUI-Regular.ttf,Noto Sans Tamil UI"
+  "NotoSansTeluguUI-Regular.ttf,Noto Sans Telugu UI"
+  "NotoSansCJK-Regular.ttc,Noto Sans CJK JP"
+)
+# The faces a dialog font ends up as (GDI looks the links up under the name
+# GetTextFace gives): "MS Shell Dlg" and "MS Shell Dlg 2" are substitutes
+# for Tahoma; a face Wine does not have, Tahoma itself when Wine's copy is
+# not installed or "Segoe UI" (the headline), becomes Liberation Sans or
+# DejaVu Sans depending on the pitch asked for.
+VELMO_LINKED_FACES=("Tahoma" "MS Sans Serif" "Microsoft Sans Serif" "Liberation Sans" "DejaVu Sans"
+  "Segoe UI")
+# Bumped when the links change, so that prefixes made before get them.
+VELMO_FONT_STAMP=.velmo-font-links-2
+
+# A REG_MULTI_SZ holding the (ASCII) arguments as a REGEDIT4 hex(7) list:
+# the strings' bytes, each ended by a NUL, and a NUL that ends the list.
+velmo_multi_sz_hex() {
+  local entry
+  {
+    for entry in "$@"; do printf '%s\0' "$entry"; done
+    printf '\0'
+  } | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$//'
+}
+
+# Links the script fonts to every dialog face (Windows' FontLink\SystemLink,
+# which Wine honours). Prints nothing and returns 2 when the fonts are not
+# installed, so that the stamp stays unwritten and a later run links them.
+velmo_wine_prefix_link_fonts() {
+  local entry file missing=()
+  for entry in "${VELMO_FONT_LINKS[@]}"; do
+    file=${entry%%,*}
+    [[ -n "$(find /usr/share/fonts -name "$file" -print -quit 2>/dev/null)" ]] ||
+      missing+=("$file")
+  done
+  if ((${#missing[@]})); then
+    echo "wine_prefix: fonts missing (${missing[*]}): run tools/setup.sh as root;" \
+      "texts in some languages will show boxes" >&2
+    return 2
+  fi
+  local reg="$WINEPREFIX/velmo-font-links.reg" hex face
+  hex=$(velmo_multi_sz_hex "${VELMO_FONT_LINKS[@]}")
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+    for face in "${VELMO_LINKED_FACES[@]}"; do
+      printf '"%s"=hex(7):%s\r\n' "$face" "$hex"
+    done
+  } >"$reg"
+  # (The 32-bit view's key is a link to this one.)
+  "$VELMO_WINE" regedit /S "$(velmo_windows_path "$reg")" </dev/null >/dev/null 2>&1
+  local status=$?
+  rm -f "$reg"
+  if ((status)); then
+    echo "wine_prefix: linking the script fonts failed" >&2
+    return 1
+  fi
+}
+
+# The font links for a prefix made before them, with or without a running
+# wineserver of the prefix: the stamp is written once the server has saved
+# the registry (when it exits, a persistent one every 30 s or so), so an
+# interrupted run is repeated.
+velmo_wine_prefix_update_fonts() {
+  local status=0
+  velmo_wine_prefix_link_fonts || status=$?
+  ((status == 2)) && return 0
+  ((status)) && return 1
+  # The value as the server saves it, so that links of an older list do
+  # not count.
+  local saved waited=0
+  saved=$(printf '"%s"=str(7):"' "${VELMO_LINKED_FACES[-1]}"
+    printf '%s\\0' "${VELMO_FONT_LINKS[@]}"
+    printf '"')
+  until grep -qxF "$saved" "$WINEPREFIX/system.reg" 2>/dev/null; do
+    if ((waited >= 90)); then
+      echo "wine_prefix: font links not saved yet; checked again next time" >&2
+      return 0
+    fi
+    sleep 1
+    waited=$((waited + 1))
+  done
+  touch "$WINEPREFIX/$VELMO_FONT_STAMP"
+}
+
+velmo_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
 velmo_wine_prefix_create() {
   velmo_wine_env || return 1
   local stamp="$WINEPREFIX/.velmo-prefix-ready"
-  [[ -f "$stamp" ]] && return 0
+  if [[ -f "$stamp" ]]; then
+    # A prefix made before the font links gets them once.
+    [[ -f "$WINEPREFIX/$VELMO_FONT_STAMP" ]] && return 0
+    (
+      exec 8>"$WINEPREFIX.lock"
+      flock 8
+      [[ -f "$WINEPREFIX/$VELMO_FONT_STAMP" ]] || velmo_wine_prefix_update_fonts
+    )
+    return
+  fi
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     # Two suites starting at once must not both initialise the prefix.
@@ -71,8 +179,12 @@ velmo_wine_prefix_create() {
         exit 1
       }
     done
+    local fonts=0
+    velmo_wine_prefix_link_fonts || fonts=$?
+    ((fonts == 1)) && exit 1
     # Let the server write the registry out before the prefix is declared ready.
     "$WINESERVER" -w
+    ((fonts == 0)) && touch "$WINEPREFIX/$VELMO_FONT_STAMP"
     touch "$stamp"
     echo "wine_prefix: ready in $((SECONDS - t0)) s" >&2
   )

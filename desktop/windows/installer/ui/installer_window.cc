@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/stats_node.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
+#include "desktop/windows/installer/ui/system_font_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -392,8 +393,11 @@ void InstallerWindow::UpdateControls(bool refill_path_list) {
     ::SetWindowTextW(accept_button, accept.c_str());
     const std::wstring sentence =
         GetLocalizedStringWithReplacement(IDS_TERMS_OF_SERVICE_SENTENCE, accept);
-    if (!sentence.empty())
-      SetRichTextWithLinks(::GetDlgItem(dialog, IDC_TOS_SENTENCE), sentence, kTosSentenceColour);
+    if (!sentence.empty()) {
+      HWND tos = ::GetDlgItem(dialog, IDC_TOS_SENTENCE);
+      SetRichTextWithLinks(tos, sentence, kTosSentenceColour);
+      BindRichEditFontsToLinkedFaces(tos);
+    }
   }
   if (vista) {
     Button_SetElevationRequiredState(accept_button, shield);

@@ -24,6 +24,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_node.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
+#include "desktop/windows/installer/ui/system_font_links.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 
@@ -103,6 +104,7 @@ void InstallerWindow::ApplyTexts() {
       CHARRANGE range = {static_cast<LONG>(at), static_cast<LONG>(at + product.size())};
       SetRangeColour(headline, 0, range);
     }
+    BindRichEditFontsToLinkedFaces(headline);
   }
   ::SetWindowTextW(main_dialog_.Get(), GetLocalizedString(IDS_INSTALLER_CAPTION).c_str());
   ::InvalidateRect(main_dialog_.Get(), nullptr, TRUE);
@@ -210,7 +212,7 @@ void InstallerWindow::ApplyOptionsTexts() {
   }
 
   // The full-installer button grows to its text (translations are longer)
-  // toward the left, never narrower than Try Again beside it.
+  // toward the left, never narrower than Try Again below it, right edges in line.
   HWND full = ::GetDlgItem(main_dialog_.Get(), IDC_FULL_PACKAGE_BUTTON);
   HWND retry = ::GetDlgItem(main_dialog_.Get(), IDC_RETRY_BUTTON);
   if (full && retry) {

@@ -109,10 +109,10 @@ class InstallerWindowTestBase : public testing::Test {
 
   // A window over settings for a new folder in the temporary folder.
   void MakeWindow(bool uninstall, bool run_immediately = false,
-                  const base::FilePath& folder = base::FilePath()) {
+                  const base::FilePath& folder = base::FilePath(), bool x64 = false) {
     settings_ = std::make_unique<Settings>(
         MakeCommandLine({}), uninstall, false, false,
-        folder.empty() ? temp_dir_.GetPath().Append(L"Velmo") : folder, false, false);
+        folder.empty() ? temp_dir_.GetPath().Append(L"Velmo") : folder, false, x64);
     WaitForSettingsObtained(settings_.get());
     window_ = InstallerWindow::Create(settings_.get(), &node_, run_immediately);
     ASSERT_TRUE(window_);
