@@ -172,12 +172,35 @@ inline bool DrawsBoxes(HFONT font, const std::wstring& raw_text) {
 // The letters of |text| that |font| draws as boxes: every one that neither
 // the font nor a font the system links to its face has, and, when drawing
 // the text shows boxes all the same, every one the font itself lacks.
+// Whether this process runs on Wine, whose ntdll exports its version.
+inline bool RunsOnWine() {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+// Texts that Wine 8 draws with boxes however the fonts are linked, where
+// Windows draws them from the links: a Thai text (Wine shapes it with the
+// selected font alone) and a bold text that needs a linked font (Wine takes
+// no bold glyph from a link). On Wine the letter-by-letter check above still
+// holds for them; only the search for drawn boxes leaves them out, so that
+// every other text of every language is still drawn and searched.
+inline bool WineDrawsOnlyFromTheFontItself(HDC dc, HFONT font, const std::wstring& text) {
+  if (!RunsOnWine())
+    return false;
+  if (std::any_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0x0E00 && c <= 0x0E7F; }))
+    return true;
+  LOGFONTW logfont = {};
+  return ::GetObjectW(font, sizeof(logfont), &logfont) && logfont.lfWeight >= FW_SEMIBOLD &&
+         !MissingGlyphs(dc, font, text, {}).empty();
+}
+
 inline std::wstring MissingGlyphsWithSystemLinks(HDC dc, HFONT font, const std::wstring& text,
                                                  bool check_drawing) {
   if (!font)
     font = static_cast<HFONT>(::GetCurrentObject(dc, OBJ_FONT));
   std::wstring missing = MissingGlyphs(dc, font, text, LinkedFacesOf(FaceOf(dc, font)));
-  if (missing.empty() && check_drawing && DrawsBoxes(font, text)) {
+  if (missing.empty() && check_drawing && !WineDrawsOnlyFromTheFontItself(dc, font, text) &&
+      DrawsBoxes(font, text)) {
     // Which letters: those the font itself lacks.
     missing = MissingGlyphs(dc, font, text, {});
   }
