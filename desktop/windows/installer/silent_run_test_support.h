@@ -40,7 +40,7 @@ namespace installer::test {
 inline constexpr DWORD kRunTimeoutMs = 180 * 1000;
 // How long the clean-up batch file of an upgrade or an uninstallation may
 // take to remove what the installer process could not.
-inline constexpr int kFolderRemovalWaitMs = 30 * 1000;
+inline constexpr int kFolderRemovalWaitMs = 120 * 1000;
 
 inline base::FilePath BinFolder() {
   base::FilePath exe_dir;

@@ -262,7 +262,7 @@ class InteractiveInstallerTest : public testing::Test {
   // 30 s.
   bool WaitForCleanupBatchFile() const {
     return InstallerUIDriver::WaitUntil(
-        [this] { return !base::PathExists(install_folder_.Append(kCleanupBatchFileName)); }, 30000);
+        [this] { return !base::PathExists(install_folder_.Append(kCleanupBatchFileName)); }, 120000);
   }
 
   // The installation record is XML, read through COM.
