@@ -191,9 +191,8 @@ TEST_F(RunInstallerTest, BackEndAddsToALogOfTheSameName) {
 TEST_F(RunInstallerTest, BackEndOfAFrontEndThatIsGoneEndsAtOnce) {
   // The front end: a program that has ended. Its handle stays open, so that
   // its id is not given to another process meanwhile.
-  base::Process gone =
-      base::LaunchProcess(base::CommandLine(BuildDir().Append(L"tiny_program.exe")),
-                          base::LaunchOptions());
+  base::Process gone = base::LaunchProcess(
+      base::CommandLine(BuildDir().Append(L"tiny_program.exe")), base::LaunchOptions());
   ASSERT_TRUE(gone.IsValid());
   ASSERT_TRUE(gone.WaitForExitWithTimeout(120 * 1000, nullptr));
   HANDLE inheritable = nullptr;
@@ -215,8 +214,8 @@ TEST_F(RunInstallerTest, BackEndOfAFrontEndThatIsGoneEndsAtOnce) {
     std::vector<std::wstring> args;
   } cases[] = {
       {"inherited handle",
-       {L"--initial-pid=" + pid, L"--initial-proc-handle=" +
-                                     base::UTF8ToWide(EncodeProcessHandleSwitch(inheritable))}},
+       {L"--initial-pid=" + pid,
+        L"--initial-proc-handle=" + base::UTF8ToWide(EncodeProcessHandleSwitch(inheritable))}},
       {"id", {L"--initial-pid=" + pid}},
       // A handle value that names nothing in the back end (one the front
       // end meant to pass, but the back end did not inherit).
