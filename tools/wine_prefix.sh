@@ -73,10 +73,10 @@ velmo_wine_prefix_init() {
   # prefix gets folders of its own instead.
   for link in "$WINEPREFIX"/drive_c/users/*/*; do
     [[ -L "$link" ]] || continue
-    rm -f "$link" && mkdir "$link" || {
+    if ! rm -f "$link" || ! mkdir "$link"; then
       echo "wine_prefix: could not replace the link $link" >&2
       return 1
-    }
+    fi
   done
 }
 
