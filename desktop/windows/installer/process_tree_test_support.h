@@ -12,6 +12,7 @@
 #include <winternl.h>
 
 #include <cstdint>
+#include <cwctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,30 @@ inline std::wstring CommandLineOf(HANDLE process) {
     return std::wstring();
   }
   return text;
+}
+
+// Whether |pid| has got through its start-up: the emulator cannot end a
+// process that it is still loading (the process then hangs for good). An
+// installer process has loaded the engine by then; any other has its
+// system libraries in its module list.
+inline bool HasStarted(DWORD pid) {
+  HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+  if (raw == INVALID_HANDLE_VALUE)
+    return false;
+  base::win::ScopedHandle snapshot(raw);
+  MODULEENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  bool ours = false, engine = false, kernel32 = false;
+  for (BOOL ok = ::Module32FirstW(snapshot.Get(), &entry); ok;
+       ok = ::Module32NextW(snapshot.Get(), &entry)) {
+    std::wstring name = entry.szModule;
+    for (wchar_t& c : name)
+      c = static_cast<wchar_t>(std::towlower(c));
+    ours = ours || name.find(L"installer") != std::wstring::npos;
+    engine = engine || name == L"installer_engine.dll";
+    kernel32 = kernel32 || name == L"kernel32.dll";
+  }
+  return ours ? engine : kernel32;
 }
 
 // The front end and every process started below it, found by their
@@ -140,12 +165,14 @@ class ProcessTree {
   }
 
   // Ends every process of the run (again while one is still there: the
-  // emulator may drop the end of a process it is still starting).
+  // emulator may drop the end of a process it is still starting). A process
+  // still starting is given the time to get through its start-up first.
   void TerminateAll() {
     for (int tries = 0; tries < 10; ++tries) {
       bool running = false;
       for (const auto& [pid, member] : members_) {
         if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT) {
+          WaitUntilStarted(member.handle);
           ::TerminateProcess(member.handle, 1);
           running = true;
         }
@@ -153,6 +180,16 @@ class ProcessTree {
       if (!running)
         return;
       ::Sleep(100);
+    }
+  }
+
+  // Waits until |process| has got through its start-up or has ended (two
+  // minutes at most, on a loaded machine).
+  static void WaitUntilStarted(HANDLE process) {
+    const DWORD pid = ::GetProcessId(process);
+    const ULONGLONG deadline = ::GetTickCount64() + 120 * 1000;
+    while (!HasStarted(pid) && ::WaitForSingleObject(process, 5) == WAIT_TIMEOUT &&
+           ::GetTickCount64() < deadline) {
     }
   }
 

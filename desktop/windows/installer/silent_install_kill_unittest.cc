@@ -313,6 +313,8 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
       HANDLE victim = Find(tree, target);
       // The emulator may drop the end of a process it is still starting: it
       // is ended again until it is gone.
+      if (victim)
+        ProcessTree::WaitUntilStarted(victim);
       for (int tries = 0; victim && tries < 10; ++tries) {
         ::TerminateProcess(victim, 1);
         if (::WaitForSingleObject(victim, 1000) == WAIT_OBJECT_0)
