@@ -17,6 +17,7 @@
 # VELMO_STRESS_CPUS       cores for taskset, e.g. "6,7" (default: the last two)
 # VELMO_STRESS_HOGS       busy loops (default 2: one per core)
 # VELMO_STRESS_NO_CCACHE  set to build without ccache
+# VELMO_STRESS_KEEP_BUILD set to keep the build tree (no clean build)
 # VELMO_BUILD_DIR         build tree (default: build-stress, inside the clone);
 #                         the whole-suite mode deletes it first
 # Exits non-zero when any run failed.
@@ -81,7 +82,7 @@ report() {
     sort -rn | head -n 10 | awk '{ printf "    %8.1f s  %s\n", $1, $2 }'
 }
 
-if [[ $mode == suite ]]; then
+if [[ $mode == suite && -z "${VELMO_STRESS_KEEP_BUILD:-}" ]]; then
   log "whole suite, $runs runs, on cores $VELMO_STRESS_CPUS; deleting $BUILD for a clean build"
   rm -rf "$BUILD"
 fi
