@@ -82,7 +82,18 @@ wine_run() { "$VELMO_WINE" "$@" </dev/null; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 WORK=$(mktemp -d /tmp/bench_vs_nsis.XXXXXX)
-cleanup() { [[ -n "${BENCH_KEEP:-}" ]] || rm -rf "$WORK"; }
+version=""
+# An installation of ours that a failed run left is uninstalled before its
+# folder goes: deleted while registered, it would stay in the prefix's
+# Add/Remove Programs list (and its task) for good.
+cleanup() {
+  local folder
+  for folder in "$WORK"/run*/ours; do
+    [[ -n "$version" && -f "$folder/$version/installer.exe" ]] || continue
+    uninstall_ours "$folder" || true
+  done
+  [[ -n "${BENCH_KEEP:-}" ]] || rm -rf "$WORK"
+}
 trap cleanup EXIT
 
 # --- The package and both installers. ---
@@ -192,9 +203,44 @@ run_floor() {
   sed -n 's/^write_once_ms=\([0-9]*\).*/\1/p' <<<"$out" | tr -d '\r' |
     awk '{ printf "%.3f", $1 / 1000 }'
 }
+# True once |1| is gone; waits up to two minutes (a loaded machine).
+wait_gone() {
+  local _
+  for _ in $(seq 600); do
+    [[ -e "$1" ]] || return 0
+    sleep 0.2
+  done
+  return 1
+}
+# Whether an uninstall entry of the prefix names the folder |1|.
+registered() {
+  local key
+  for key in 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
+             'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'; do
+    wine_run reg query "$key" /s /v InstallLocation 2>/dev/null | tr -d '\r' |
+      grep -qiF "$(winpath "$1")" && return 0
+  done
+  return 1
+}
+# Uninstalls ours from |1| and waits until it is over: the uninstaller's
+# exit, then its clean-up batch file (k.bat, which removes what the
+# uninstaller could not and deletes itself last). Fails when anything of
+# the installation stays registered or in place.
 uninstall_ours() {
-  wine_run "$1/$version/installer.exe" --uninstall --silent --enable-installer-stats=0 || true
-  for _ in $(seq 100); do [[ -e "$1/launcher.exe" ]] || break; sleep 0.2; done
+  local folder=$1 rc=0
+  wine_run "$folder/$version/installer.exe" --uninstall --silent --enable-installer-stats=0 || rc=$?
+  if [[ $rc != 0 ]]; then
+    log "the uninstallation of $folder failed (exit code $rc)"
+    return 1
+  fi
+  if ! wait_gone "$folder/launcher.exe" || ! wait_gone "$folder/k.bat"; then
+    log "the clean-up after the uninstallation of $folder did not end"
+    return 1
+  fi
+  if registered "$folder"; then
+    log "$folder is still registered after its uninstallation"
+    return 1
+  fi
 }
 
 # Seconds that "$@" takes, to the millisecond.
@@ -245,7 +291,7 @@ for run in $(seq "$RUNS"); do
   log "run $run: ours $t_ours s, NSIS $t_nsis s${t_floor:+, floor $t_floor s} (installed files identical)"
   ours_times+=("$t_ours") nsis_times+=("$t_nsis")
   [[ -z "$t_floor" ]] || floor_times+=("$t_floor")
-  uninstall_ours "$ours_folder"
+  uninstall_ours "$ours_folder" || exit 1
   rm -rf "$WORK/run$run" "$WORK/temp"
 done
 

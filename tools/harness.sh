@@ -2,6 +2,7 @@
 # an X display and a persistent wineserver for the run, and the build.
 #
 # VELMO_BUILD_DIR   build tree (default: build, inside the clone)
+# VELMO_FRESH_PREFIX  set by the caller: the Wine prefix is made anew first
 
 VELMO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMO_BUILD=${VELMO_BUILD_DIR:-build}
@@ -61,6 +62,9 @@ velmo_prepare() {
   velmo_start_xvfb
   # A server left by an earlier run may talk to a display that is gone.
   velmo_wine_server_stop
+  if [[ -n "${VELMO_FRESH_PREFIX:-}" ]]; then
+    velmo_wine_prefix_fresh
+  fi
   velmo_wine_server_start
   velmo_log "Wine prefix $WINEPREFIX ready, wineserver running"
 

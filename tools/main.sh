@@ -113,13 +113,17 @@ show_run_log "$marker2" "$subfolder\\installer.exe" || true
 rm -f "$marker" "$marker2"
 [[ $rc == 0 ]] || exit "$rc"
 
-# The clean-up batch file removes the rest, the files the uninstaller itself
-# ran from included, and then the install folder, once the installer has
-# ended.
-for _ in $(seq 300); do
+# The clean-up batch file (k.bat) removes the rest, the files the uninstaller
+# itself ran from included, and then the install folder, once the installer
+# has ended (two minutes at most, on a loaded machine).
+for _ in $(seq 600); do
   [[ -e "$folder" ]] || break
   sleep 0.2
 done
+if [[ -e "$folder/launcher.exe" || -e "$folder/k.bat" ]]; then
+  velmo_log "error: the clean-up after the uninstallation did not end"
+  exit 1
+fi
 velmo_log "after the uninstallation:"
 if wine_run reg query "$entry" >/dev/null 2>&1; then
   echo "  Add/Remove Programs entry: STILL THERE"; exit 1

@@ -5,8 +5,21 @@
 #
 # VELMO_BUILD_DIR    build tree (default: build)
 # VELMO_CTEST_ARGS   extra ctest arguments, e.g. "-R base_unittests"
+# VELMO_WINEPREFIX   the Wine prefix of the run (default: one of this clone's
+#                    own, ~/.cache/velmo/suite-<hash of the clone's folder>);
+#                    it is made anew at every run: point it at no prefix
+#                    that holds anything to keep
 set -euo pipefail
 VELMO_TOOL=test
+# The tests compare the machine before and after installations: they run in
+# a prefix that nothing else uses (not tools/main.sh, not the benchmarks),
+# made fresh here, so that nothing an earlier run left counts.
+if [[ -z "${VELMO_WINEPREFIX:-}" ]]; then
+  clone=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  VELMO_WINEPREFIX="${HOME:-/root}/.cache/velmo/suite-$(printf '%s' "$clone" | sha256sum | cut -c1-12)"
+fi
+export VELMO_WINEPREFIX
+VELMO_FRESH_PREFIX=1
 # The tests make installer processes crash on purpose (VELMO_TEST_CRASH).
 VELMO_TEST_CRASH_TRIGGER=ON
 # shellcheck source=harness.sh

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Wine prefix the tests run in, kept outside the clone and reused.
+# The Wine prefixes the project runs in, kept outside the clone.
 #
 #   tools/wine_prefix.sh create   make the prefix once (about 15 s), no-op after
+#   tools/wine_prefix.sh fresh    make the prefix anew from a template copy
 #   tools/wine_prefix.sh start    create it if needed, start a persistent wineserver
 #   tools/wine_prefix.sh stop     stop that wineserver
 #   tools/wine_prefix.sh env      print the environment the tests run with
@@ -9,7 +10,9 @@
 # Sourced (by tools/wine_exec.sh and the other scripts) it only defines the
 # velmo_wine_* functions.
 #
-# VELMO_WINEPREFIX  prefix folder (default ~/.cache/velmo/wineprefix)
+# VELMO_WINEPREFIX  prefix folder (default ~/.cache/velmo/wineprefix, which
+#                   tools/main.sh, the benchmarks and runs by hand share;
+#                   tools/test.sh uses a prefix of its own, see there)
 # VELMO_DISPLAY     X display for Wine's windows (tools/test.sh starts an Xvfb)
 
 # Environment for every Wine process of the suite.
@@ -143,6 +146,43 @@ velmo_wine_prefix_update_fonts() {
 
 velmo_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
+# Everything a new prefix gets, in the prefix of the environment (WINEPREFIX
+# and the rest from velmo_wine_env): Wine's own set-up and the settings the
+# installer and its tests rely on. Runs in a subshell that holds the lock.
+velmo_wine_prefix_init() {
+  local key view link
+  "$VELMO_WINE" wineboot -i </dev/null >/dev/null 2>&1 || {
+    echo "wine_prefix: wineboot -i failed" >&2
+    return 1
+  }
+  # A crashing test must fail at once, not wait in winedbg.
+  key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+  for view in 64 32; do
+    "$VELMO_WINE" reg add "$key" /v Debugger /t REG_SZ /d "" /f /reg:$view \
+      </dev/null >/dev/null 2>&1 || {
+      echo "wine_prefix: could not set AeDebug ($view-bit view)" >&2
+      return 1
+    }
+  done
+  local fonts=0
+  velmo_wine_prefix_link_fonts || fonts=$?
+  ((fonts == 1)) && return 1
+  # Let the server write the registry out before the folders are changed.
+  "$WINESERVER" -w
+  ((fonts == 0)) && touch "$WINEPREFIX/$VELMO_FONT_STAMP"
+  # Wine links the user's Desktop, Documents and the like to the Linux home
+  # folder, which every prefix (and every other program of the user)
+  # shares: a shortcut made there by one run would show in another. Each
+  # prefix gets folders of its own instead.
+  for link in "$WINEPREFIX"/drive_c/users/*/*; do
+    [[ -L "$link" ]] || continue
+    if ! rm -f "$link" || ! mkdir "$link"; then
+      echo "wine_prefix: could not replace the link $link" >&2
+      return 1
+    fi
+  done
+}
+
 velmo_wine_prefix_create() {
   velmo_wine_env || return 1
   local stamp="$WINEPREFIX/.velmo-prefix-ready"
@@ -163,31 +203,53 @@ velmo_wine_prefix_create() {
     flock 8
     [[ -f "$stamp" ]] && exit 0
     echo "wine_prefix: creating $WINEPREFIX" >&2
-    local t0=$SECONDS key
+    t0=$SECONDS
     # A prefix left half-made by an interrupted run is started over.
     rm -rf "$WINEPREFIX"
-    "$VELMO_WINE" wineboot -i </dev/null >/dev/null 2>&1 || {
-      echo "wine_prefix: wineboot -i failed" >&2
-      exit 1
-    }
-    # A crashing test must fail at once, not wait in winedbg.
-    key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-    for view in 64 32; do
-      "$VELMO_WINE" reg add "$key" /v Debugger /t REG_SZ /d "" /f /reg:$view \
-        </dev/null >/dev/null 2>&1 || {
-        echo "wine_prefix: could not set AeDebug ($view-bit view)" >&2
-        exit 1
-      }
-    done
-    local fonts=0
-    velmo_wine_prefix_link_fonts || fonts=$?
-    ((fonts == 1)) && exit 1
-    # Let the server write the registry out before the prefix is declared ready.
-    "$WINESERVER" -w
-    ((fonts == 0)) && touch "$WINEPREFIX/$VELMO_FONT_STAMP"
+    velmo_wine_prefix_init || exit 1
     touch "$stamp"
     echo "wine_prefix: ready in $((SECONDS - t0)) s" >&2
   )
+}
+
+# The folder of the template that fresh prefixes are copied from: one per
+# Wine version and per content of velmo_wine_prefix_init (font links
+# included), so that a change to either makes a new one.
+velmo_wine_template_path() {
+  local version recipe
+  version=$("$VELMO_WINE" --version 2>/dev/null || echo unknown)
+  recipe=$(
+    declare -f velmo_wine_prefix_init velmo_wine_prefix_link_fonts
+    printf '%s\n' "${VELMO_FONT_LINKS[@]}" "${VELMO_LINKED_FACES[@]}"
+  )
+  printf '%s/.cache/velmo/template-%s' "${HOME:-/root}" \
+    "$(printf '%s\n%s' "$version" "$recipe" | sha256sum | cut -c1-12)"
+}
+
+# Makes the prefix anew: whatever earlier runs left in it (installations,
+# registry keys, shortcuts, tasks) is gone. Its wineserver and every Wine
+# process in it are ended first. A copy of a template (made once, about
+# 15 s) takes a few seconds; wineboot would take 15.
+velmo_wine_prefix_fresh() {
+  velmo_wine_env || return 1
+  local prefix=$WINEPREFIX template
+  template=$(velmo_wine_template_path)
+  (VELMO_WINEPREFIX=$template velmo_wine_prefix_create) || return 1
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+  mkdir -p "$(dirname "$prefix")"
+  (
+    exec 8>"$prefix.lock"
+    flock 8
+    rm -rf "$prefix"
+    # The template is only read: its stamp is written last, under its lock.
+    cp -a "$template" "$prefix.new.$$" && mv "$prefix.new.$$" "$prefix"
+  ) || {
+    echo "wine_prefix: could not copy $template to $prefix" >&2
+    rm -rf "$prefix.new.$$"
+    return 1
+  }
+  echo "wine_prefix: $prefix made fresh from $template" >&2
 }
 
 # A persistent wineserver keeps each process start at about 0.1 s instead of
@@ -211,6 +273,7 @@ if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
   set -euo pipefail
   case "${1:-}" in
     create) velmo_wine_prefix_create ;;
+    fresh) velmo_wine_prefix_fresh ;;
     start) velmo_wine_server_start ;;
     stop) velmo_wine_server_stop ;;
     env)
@@ -218,7 +281,7 @@ if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
       env | grep -E '^(WINE|DISPLAY=)' | sort
       ;;
     *)
-      echo "usage: $0 create|start|stop|env" >&2
+      echo "usage: $0 create|fresh|start|stop|env" >&2
       exit 2
       ;;
   esac

@@ -136,7 +136,7 @@ bool CrashPipeClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
     return false;
   HANDLE waits[] = {dump_generated_event_.Get(), server_alive_mutex_.Get()};
   // A reporter that dies abandons its mutex, which ends the wait at once.
-  DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, kDumpRequestTimeoutMs);
+  DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, dump_request_timeout_ms_);
   return result == WAIT_OBJECT_0;
 }
 

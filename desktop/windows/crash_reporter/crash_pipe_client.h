@@ -50,6 +50,12 @@ class CrashPipeClient {
   using PipeBusyObserver = void (*)(bool wait_succeeded);
   static void SetPipeBusyObserverForTesting(PipeBusyObserver observer);
 
+  // A test whose reporter writes a real dump on a loaded machine (several
+  // seconds under the emulator) waits longer than a crashing installer may.
+  void set_dump_request_timeout_for_testing(DWORD timeout_ms) {
+    dump_request_timeout_ms_ = timeout_ms;
+  }
+
  private:
   base::win::ScopedHandle ConnectToPipe();
   bool RegisterOverPipe(HANDLE pipe);
@@ -63,6 +69,7 @@ class CrashPipeClient {
   base::win::ScopedHandle dump_generated_event_;
   base::win::ScopedHandle server_alive_mutex_;
   DWORD server_pid_ = 0;
+  DWORD dump_request_timeout_ms_ = kDumpRequestTimeoutMs;
 
   // The crash area that the reporter reads out of this process.
   DWORD crashing_thread_id_ = 0;

@@ -65,7 +65,7 @@ class RecordingCrashServer {
   CrashPipeServer* server() { return server_.get(); }
 
   // Waits for the next dump request; false after |timeout_ms|.
-  bool WaitForDump(DWORD timeout_ms = 30000) {
+  bool WaitForDump(DWORD timeout_ms = 120000) {
     return ::WaitForSingleObject(dumped_.Get(), timeout_ms) == WAIT_OBJECT_0;
   }
   std::vector<RecordedDump> dumps() {

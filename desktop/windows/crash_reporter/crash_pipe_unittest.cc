@@ -29,6 +29,13 @@ namespace {
 constexpr DWORD kFakeExceptionCode = 0xE0000001;
 constexpr int kChildRegistrationFailed = 2;
 constexpr int kChildDumpNotConfirmed = 3;
+// How long a test's client waits for a dump: under the emulator on a loaded
+// machine a real dump may take longer than an installer's time-out.
+constexpr DWORD kTestDumpRequestTimeoutMs = 180 * 1000;
+// How long a test waits for a child to start and reach a point it signals.
+constexpr DWORD kChildReadyTimeoutMs = 120 * 1000;
+// How long the test waits for a child that may wait that long.
+constexpr DWORD kChildExitTimeoutMs = kTestDumpRequestTimeoutMs + 60 * 1000;
 
 std::wstring SwitchNative(const char* name) {
   return base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(name);
@@ -63,6 +70,7 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
   uint32_t claimed =
       base::CommandLine::ForCurrentProcess()->HasSwitch("claim") ? SwitchNumber("claim") : count;
   CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries.data(), claimed});
+  client.set_dump_request_timeout_for_testing(kTestDumpRequestTimeoutMs);
   if (!client.Register())
     return kChildRegistrationFailed;
   std::wstring registered = SwitchNative("registered-event");
@@ -70,7 +78,7 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
     base::win::ScopedHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, registered.c_str()));
     ::SetEvent(event.Get());
     base::win::ScopedHandle go(::OpenEventW(SYNCHRONIZE, FALSE, SwitchNative("go-event").c_str()));
-    ::WaitForSingleObject(go.Get(), 60000);
+    ::WaitForSingleObject(go.Get(), kChildExitTimeoutMs);
   }
   return RequestFakeDump(&client) ? 0 : kChildDumpNotConfirmed;
 }
@@ -182,7 +190,7 @@ class CrashPipeTest : public testing::Test {
 
   static int ExitCodeOf(const base::Process& process) {
     int exit_code = -1;
-    EXPECT_TRUE(process.WaitForExitWithTimeout(60000, &exit_code));
+    EXPECT_TRUE(process.WaitForExitWithTimeout(kChildExitTimeoutMs, &exit_code));
     return exit_code;
   }
 
@@ -428,17 +436,19 @@ TEST_F(CrashPipeTest, AKilledServerReleasesAWaitingClientAtOnce) {
   command_line.AppendSwitchNative("ready-event", ready_name);
   base::Process server = base::LaunchProcess(command_line, base::LaunchOptions());
   ASSERT_TRUE(server.IsValid());
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.Get(), 30000));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.Get(), kChildReadyTimeoutMs));
 
   CrashPipeClient client(CrashPipeNameFor(server.Pid()), 0, CustomInfo());
+  // A time-out no machine reaches, however loaded: only the abandoned mutex
+  // can end the wait before it.
+  client.set_dump_request_timeout_for_testing(kTestDumpRequestTimeoutMs);
   ASSERT_TRUE(client.Register());
   EXPECT_EQ(server.Pid(), client.server_pid());
   ASSERT_TRUE(server.Terminate(1, true));
 
   ULONGLONG start = ::GetTickCount64();
   EXPECT_FALSE(RequestFakeDump(&client));
-  // The abandoned mutex ended the wait, not the 15-second time-out.
-  EXPECT_LT(::GetTickCount64() - start, kDumpRequestTimeoutMs / 2);
+  EXPECT_LT(::GetTickCount64() - start, kTestDumpRequestTimeoutMs);
 }
 
 TEST_F(CrashPipeTest, DestroyingTheServerReleasesRegisteredClientsAndLeaksNoHandle) {
@@ -459,7 +469,7 @@ TEST_F(CrashPipeTest, DestroyingTheServerReleasesRegisteredClientsAndLeaksNoHand
   base::win::ScopedHandle go(::CreateEventW(nullptr, TRUE, FALSE, go_name.c_str()));
   base::Process child = StartClient(3, registered_name, go_name);
   ASSERT_TRUE(child.IsValid());
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(registered.Get(), 30000));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(registered.Get(), kChildReadyTimeoutMs));
   server_.Stop();
   ::SetEvent(go.Get());
   // The released mutex ends the child's wait with "not confirmed".
@@ -478,7 +488,7 @@ TEST_F(CrashPipeTest, DestroyingTheServerDuringADumpCallbackWaitsForIt) {
   server_.HoldCallbacks(entered.Get(), release.Get());
   ASSERT_TRUE(server_.Start());
   base::Process child = StartClient(1);
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(entered.Get(), 30000));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(entered.Get(), kChildReadyTimeoutMs));
   std::thread destroyer([this] { server_.Stop(); });
   ::Sleep(200);
   ::SetEvent(release.Get());
@@ -545,7 +555,7 @@ TEST_F(CrashPipeTest, UnreadableCrashDetailsSkipTheCallbackButReleaseTheClient) 
   ASSERT_TRUE(::WriteFile(pipe.Get(), &ack, sizeof(ack), &bytes, nullptr));
 
   ASSERT_TRUE(::SetEvent(dump_request.Get()));
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(dump_generated.Get(), 30000));
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(dump_generated.Get(), kTestDumpRequestTimeoutMs));
   EXPECT_EQ(1u, server_.dumps().size());
 }
 

@@ -62,6 +62,17 @@ bool InstallerRunnerBackend::OpenInitialProcess() {
     LOG(ERROR) << "Missing information about initial process";
     return false;
   }
+  // A front end that ended before this process could watch it (killed
+  // while it started this one) neither hands over a package nor takes a
+  // report: nothing is started for it, and nothing waits for it.
+  const DWORD wait = ::WaitForSingleObject(initial_process_.Get(), 0);
+  if (wait != WAIT_TIMEOUT) {
+    if (wait == WAIT_FAILED)
+      PLOG(ERROR) << "Cannot watch the installer UI process";
+    else
+      LOG(ERROR) << "The installer UI process has already ended";
+    return false;
+  }
   if (!initial_process_watcher_.StartWatchingOnce(initial_process_.Get(), this)) {
     LOG(ERROR) << "Failed watching initial process";
     return false;

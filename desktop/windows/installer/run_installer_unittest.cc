@@ -18,9 +18,12 @@
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/library_holder.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/backend_command_line.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/ui/installer_ui_driver_test_support.h"
 #include "gtest/gtest.h"
 
@@ -177,6 +180,82 @@ TEST_F(RunInstallerTest, BackEndAddsToALogOfTheSameName) {
       ++written;
   }
   EXPECT_EQ(1, written);
+}
+
+// A back end whose front end ended while it started this one (ended from
+// outside, or crashed) ends at once, never waiting for a package that will
+// not come, whether it was told of the front end by an inherited handle or
+// by its id. The events a front end makes for its back end are there (the
+// test holds them, as any process that opened them keeps them): the back
+// end must not take them for a front end.
+TEST_F(RunInstallerTest, BackEndOfAFrontEndThatIsGoneEndsAtOnce) {
+  // The front end: a program that has ended. Its handle stays open, so that
+  // its id is not given to another process meanwhile.
+  base::Process gone = base::LaunchProcess(
+      base::CommandLine(BuildDir().Append(L"tiny_program.exe")), base::LaunchOptions());
+  ASSERT_TRUE(gone.IsValid());
+  ASSERT_TRUE(gone.WaitForExitWithTimeout(120 * 1000, nullptr));
+  HANDLE inheritable = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), gone.Handle(), ::GetCurrentProcess(),
+                                &inheritable, SYNCHRONIZE, /*bInheritHandle=*/TRUE, 0));
+  base::win::ScopedHandle gone_handle(inheritable);
+
+  const base::FilePath install_folder = temp_.GetPath().Append(L"Velmo");
+  std::vector<base::win::ScopedHandle> events;
+  for (const wchar_t* name : {kInstallationInterruptedEventName, kPackageReadyEventName}) {
+    const std::wstring event_name = GetKernelObjectName(install_folder, name, /*global=*/true);
+    events.emplace_back(::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+    ASSERT_TRUE(events.back().IsValid()) << base::WideToUTF8(event_name);
+  }
+
+  const std::wstring pid = std::to_wstring(gone.Pid());
+  const struct {
+    const char* what;
+    std::vector<std::wstring> args;
+  } cases[] = {
+      {"inherited handle",
+       {L"--initial-pid=" + pid,
+        L"--initial-proc-handle=" + base::UTF8ToWide(EncodeProcessHandleSwitch(inheritable))}},
+      {"id", {L"--initial-pid=" + pid}},
+      // A handle value that names nothing in the back end (one the front
+      // end meant to pass, but the back end did not inherit).
+      {"handle it does not hold",
+       {L"--initial-pid=" + pid,
+        L"--initial-proc-handle=" +
+            base::UTF8ToWide(EncodeProcessHandleSwitch(reinterpret_cast<HANDLE>(0xFFF0)))}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(base::DeletePath(LogFolder(), true));
+    base::CommandLine command_line(BuildDir().Append(L"installer.exe"));
+    command_line.AppendSwitch("backend");
+    command_line.AppendSwitch("silent");
+    command_line.AppendSwitchASCII("v", "1");
+    command_line.AppendSwitchASCII("enable-installer-stats", "0");
+    command_line.AppendSwitchNative("installfolder", install_folder.value());
+    command_line.AppendSwitchNative("wait-for-package", temp_.GetPath().Append(L"package").value());
+    for (const std::wstring& arg : c.args) {
+      const size_t equals = arg.find(L'=');
+      command_line.AppendSwitchNative(base::WideToUTF8(arg.substr(2, equals - 2)),
+                                      arg.substr(equals + 1));
+    }
+    base::LaunchOptions options;
+    options.inherit_handles = true;
+    base::Process back_end = base::LaunchProcess(command_line, options);
+    ASSERT_TRUE(back_end.IsValid());
+    // A back end that waits for the package never ends: the time-out only
+    // keeps the test from hanging.
+    int exit_code = -1;
+    if (!back_end.WaitForExitWithTimeout(120 * 1000, &exit_code)) {
+      back_end.Terminate(1, true);
+      ADD_FAILURE() << "the back end waits on";
+    }
+    EXPECT_EQ(1, exit_code);
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_FALSE(Contains(lines, "Need to wait for actual package"));
+    EXPECT_FALSE(Contains(lines, "Beginning installation"));
+    EXPECT_FALSE(base::PathExists(install_folder));
+  }
 }
 
 TEST_F(RunInstallerTest, UninstallOutsideAnInstallationFails) {

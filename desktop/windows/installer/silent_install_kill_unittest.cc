@@ -6,9 +6,6 @@
 // the seed is printed (VELMO_KILL_SEED repeats a sequence).
 #include <windows.h>
 
-#include <tlhelp32.h>
-#include <winternl.h>
-
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -27,6 +24,7 @@
 #include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/interrupted_installation.h"
+#include "desktop/windows/installer/process_tree_test_support.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
@@ -38,6 +36,7 @@ namespace {
 
 using ::installer::testing::MachineState;
 using test::BinFolder;
+using test::ProcessTree;
 
 constexpr int kIterations = 20;
 constexpr int kWholeRunIterations = 6;
@@ -55,174 +54,22 @@ const char* TargetName(Target target) {
   return "?";
 }
 
-uint64_t StartTime(HANDLE process) {
-  FILETIME creation = {}, exit = {}, kernel = {}, user = {};
-  if (!::GetProcessTimes(process, &creation, &exit, &kernel, &user))
-    return 0;
-  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+// The running process of |target| in |tree|, or null.
+HANDLE Find(ProcessTree* tree, Target target) {
+  const ProcessTree::Running* found = nullptr;
+  const std::vector<ProcessTree::Running> running = tree->FindRunning();
+  for (const ProcessTree::Running& process : running) {
+    if (process.depth == 0 && target == Target::kFrontEnd)
+      found = &process;
+    if (process.depth == 1 && process.back_end && target == Target::kFirstBackEnd)
+      found = &process;
+    if (target == Target::kLastBackEnd && process.back_end &&
+        (!found || process.depth > found->depth)) {
+      found = &process;
+    }
+  }
+  return found ? found->handle : nullptr;
 }
-
-// The command line of |process|, read from its process parameters.
-std::wstring CommandLineOf(HANDLE process) {
-  using QueryFunction = NTSTATUS(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-  PROCESS_BASIC_INFORMATION basic = {};
-  PEB peb = {};
-  RTL_USER_PROCESS_PARAMETERS parameters = {};
-  if (!query || query(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0 ||
-      !::ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), nullptr) ||
-      !::ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof(parameters),
-                           nullptr)) {
-    return std::wstring();
-  }
-  std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
-  if (!::ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(),
-                           parameters.CommandLine.Length, nullptr)) {
-    return std::wstring();
-  }
-  return text;
-}
-
-// The processes of one run: the front end and every process started below
-// it, found by their parent's id (kept after the parent has ended), each
-// held open so that its id cannot be reused meanwhile.
-class ProcessTree {
- public:
-  explicit ProcessTree(HANDLE front_end) {
-    Add(::GetProcessId(front_end), 0, front_end, /*own=*/false);
-  }
-
-  // Takes in the processes started since the last look.
-  void Refresh() {
-    HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (raw == INVALID_HANDLE_VALUE)
-      return;
-    base::win::ScopedHandle snapshot(raw);
-    // A parent listed after its child is found in the next round.
-    for (int round = 0; round < 3; ++round) {
-      PROCESSENTRY32W entry = {};
-      entry.dwSize = sizeof(entry);
-      for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
-           ok = ::Process32NextW(snapshot.Get(), &entry)) {
-        auto parent = members_.find(entry.th32ParentProcessID);
-        if (parent == members_.end() || members_.count(entry.th32ProcessID))
-          continue;
-        HANDLE process = ::OpenProcess(
-            PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-            entry.th32ProcessID);
-        if (!process)
-          continue;
-        // Started after its parent, or the id is an older one's.
-        if (StartTime(process) < parent->second.start_time) {
-          ::CloseHandle(process);
-          continue;
-        }
-        Add(entry.th32ProcessID, parent->second.depth + 1, process, /*own=*/true);
-      }
-    }
-  }
-
-  // The running process of |target|, or null.
-  HANDLE Find(Target target) {
-    Refresh();
-    const Member* found = nullptr;
-    for (auto& [pid, member] : members_) {
-      if (::WaitForSingleObject(member.handle, 0) != WAIT_TIMEOUT)
-        continue;
-      if (member.depth == 0 && target == Target::kFrontEnd)
-        found = &member;
-      if (member.depth == 1 && member.IsBackEnd() && target == Target::kFirstBackEnd)
-        found = &member;
-      if (target == Target::kLastBackEnd && member.IsBackEnd() &&
-          (!found || member.depth > found->depth)) {
-        found = &member;
-      }
-    }
-    return found ? found->handle : nullptr;
-  }
-
-  // Waits until every process of the run has ended; false after the time-out.
-  bool WaitForAll() {
-    const ULONGLONG deadline = ::GetTickCount64() + kSettleTimeoutMs;
-    for (;;) {
-      Refresh();
-      bool running = false;
-      for (const auto& [pid, member] : members_)
-        running = running || ::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT;
-      if (!running) {
-        // One more look for a process started by the last one to end.
-        Refresh();
-        bool late = false;
-        for (const auto& [pid, member] : members_)
-          late = late || ::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT;
-        if (!late)
-          return true;
-      }
-      if (::GetTickCount64() > deadline)
-        return false;
-      ::Sleep(20);
-    }
-  }
-
-  // The command lines of the processes still running.
-  std::string Running() {
-    std::string text;
-    for (auto& [pid, member] : members_) {
-      if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT)
-        text += std::to_string(pid) + ": " + base::WideToUTF8(CommandLineOf(member.handle)) + "\n";
-    }
-    return text;
-  }
-
-  // Ends every process of the run (again while one is still there, as for
-  // a single process).
-  void TerminateAll() {
-    for (int tries = 0; tries < 10; ++tries) {
-      bool running = false;
-      for (const auto& [pid, member] : members_) {
-        if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT) {
-          ::TerminateProcess(member.handle, 1);
-          running = true;
-        }
-      }
-      if (!running)
-        return;
-      ::Sleep(100);
-    }
-  }
-
-  ~ProcessTree() {
-    for (const auto& [pid, member] : members_) {
-      if (member.own)
-        ::CloseHandle(member.handle);
-    }
-  }
-
- private:
-  struct Member {
-    HANDLE handle;
-    int depth;
-    uint64_t start_time;
-    bool own;
-    // Read again while empty: a process just made may not show it yet.
-    std::wstring command_line;
-
-    // Started with "--backend": not the crash reporter, not a clean-up
-    // command processor.
-    bool IsBackEnd() {
-      if (command_line.empty())
-        command_line = CommandLineOf(handle);
-      return depth > 0 && command_line.find(L"--backend") != std::wstring::npos;
-    }
-  };
-
-  void Add(DWORD pid, int depth, HANDLE handle, bool own) {
-    members_[pid] = Member{handle, depth, StartTime(handle), own, std::wstring()};
-  }
-
-  std::map<DWORD, Member> members_;
-};
 
 std::string Differences(const MachineState& expected, const MachineState& actual) {
   std::string text;
@@ -423,8 +270,8 @@ class KillLoopTest : public test::SilentRunTest {
       ::Sleep(5);
     }
     kill(&tree);
-    const bool settled = tree.WaitForAll();
-    const std::string running = settled ? std::string() : tree.Running();
+    const bool settled = tree.WaitForAll(kSettleTimeoutMs);
+    const std::string running = settled ? std::string() : tree.Describe();
     if (!settled)
       tree.TerminateAll();
     ASSERT_TRUE(settled) << "the installer processes did not end:\n"
@@ -463,9 +310,11 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
                                       << " at " << moment << " ms (seed " << seed_ << ")");
     std::string outcome = TargetName(target);
     ASSERT_NO_FATAL_FAILURE(RunAndKill(moment, [target, &outcome](ProcessTree* tree) {
-      HANDLE victim = tree->Find(target);
+      HANDLE victim = Find(tree, target);
       // The emulator may drop the end of a process it is still starting: it
       // is ended again until it is gone.
+      if (victim)
+        ProcessTree::WaitUntilStarted(victim);
       for (int tries = 0; victim && tries < 10; ++tries) {
         ::TerminateProcess(victim, 1);
         if (::WaitForSingleObject(victim, 1000) == WAIT_OBJECT_0)

@@ -26,6 +26,7 @@
 #include "base/win/scoped_com.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
+#include "desktop/windows/installer/process_tree_test_support.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
@@ -39,7 +40,7 @@ namespace installer::test {
 inline constexpr DWORD kRunTimeoutMs = 180 * 1000;
 // How long the clean-up batch file of an upgrade or an uninstallation may
 // take to remove what the installer process could not.
-inline constexpr int kFolderRemovalWaitMs = 30 * 1000;
+inline constexpr int kFolderRemovalWaitMs = 120 * 1000;
 
 inline base::FilePath BinFolder() {
   base::FilePath exe_dir;
@@ -146,18 +147,35 @@ class SilentRunTest : public ::testing::Test {
   }
 
   // Runs |program| with |args| to its end; its exit code, or -1 when it
-  // could not start or did not end in time.
+  // could not start or did not end in time. Every process the run started
+  // (back ends, the package's installer, the clean-up batch file) has ended
+  // too when it returns: what a test looks at next is no longer changing.
   static int Run(const base::FilePath& program, const std::vector<std::wstring>& args) {
     const base::CommandLine command_line = MakeCommandLine(program, args);
     base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
     EXPECT_TRUE(process.IsValid()) << command_line.GetCommandLineString();
     if (!process.IsValid())
       return -1;
+    ProcessTree tree(process.Handle());
+    const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
+    // Looks for the run's processes while it goes on, so that none is
+    // missed.
+    while (::WaitForSingleObject(process.Handle(), 20) == WAIT_TIMEOUT) {
+      tree.Refresh();
+      if (::GetTickCount64() > deadline) {
+        ADD_FAILURE() << "did not end in time: " << command_line.GetCommandLineString() << "\n"
+                      << tree.Describe();
+        tree.TerminateAll();
+        return -1;
+      }
+    }
     int exit_code = -1;
-    if (!process.WaitForExitWithTimeout(kRunTimeoutMs, &exit_code)) {
-      ADD_FAILURE() << "did not end in time: " << command_line.GetCommandLineString();
-      process.Terminate(2, true);
-      return -1;
+    EXPECT_TRUE(process.WaitForExit(&exit_code));
+    if (!tree.WaitForAll(kRunTimeoutMs)) {
+      ADD_FAILURE() << "processes of the run did not end: " << command_line.GetCommandLineString()
+                    << "\n"
+                    << tree.Describe();
+      tree.TerminateAll();
     }
     return exit_code;
   }

@@ -111,7 +111,7 @@ TEST_P(BackEndCrashTest, TheFrontEndsReporterLogsDumpsAndUploadsTheCrash) {
   ASSERT_TRUE(observer.WaitForTermination(base::TimeSpan::FromSeconds(120)));
   EXPECT_EQ("terminated false", observer.calls.back());
   int exit_code = 0;
-  ASSERT_TRUE(runner.backend_process().WaitForExitWithTimeout(30000, &exit_code));
+  ASSERT_TRUE(runner.backend_process().WaitForExitWithTimeout(120000, &exit_code));
   EXPECT_EQ(kind.code, static_cast<DWORD>(exit_code));
 
   DWORD logged_by = 0;

@@ -139,7 +139,7 @@ void ExpectCrashLoggedAndUploaded(const CrashKind& kind, const CrashUploadPaths&
   ASSERT_TRUE(testing_crash::FindRecordedFile(log_upload, "file", &zip));
   EXPECT_EQ(0u, zip.data.find("PK\x03\x04"));
 
-  auto dumps = testing_crash::WaitForRequests(paths.collector_path, 1, 30000);
+  auto dumps = testing_crash::WaitForRequests(paths.collector_path, 1, 120000);
   ASSERT_EQ(1u, dumps.size());
   EXPECT_EQ("installer", testing_crash::RecordedField(*dumps[0], "ProcessType"));
   // The build, product and time fields, then one field for each crash key of

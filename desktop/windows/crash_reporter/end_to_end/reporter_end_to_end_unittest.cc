@@ -118,7 +118,7 @@ TEST_F(FrontEndCrashTest, ABusyServerGetsNoCrashLogAndTheLogIsDeleted) {
   int exit_code = 0;
   ASSERT_TRUE(installer.WaitForExitWithTimeout(60000, &exit_code));
   // The minidump still goes out; once it has, the reporter is done.
-  ASSERT_EQ(1u, testing_crash::WaitForRequests(collector_path, 1, 30000).size());
+  ASSERT_EQ(1u, testing_crash::WaitForRequests(collector_path, 1, 120000).size());
   ::Sleep(500);
   auto requests = testing_crash::RecordedRequests(busy_path);
   ASSERT_EQ(1u, requests.size());  // the pre-flight alone
@@ -196,7 +196,7 @@ TEST_F(ReporterSelfReportTest, ACrashedReporterIsReportedByAThirdProcess) {
   EXPECT_LT(::GetTickCount64() - start, 21000u);
 
   // The crash log arrives, and the time stamp follows the upload.
-  auto uploads = testing_crash::WaitForRequests(crash_path, 1, 30000);
+  auto uploads = testing_crash::WaitForRequests(crash_path, 1, 120000);
   ASSERT_EQ(1u, uploads.size());
   testing_crash::RecordedFile file;
   ASSERT_TRUE(testing_crash::FindRecordedFile(*uploads[0], "file", &file));
@@ -233,7 +233,9 @@ TEST_F(ReporterSelfReportTest, AFreshStampSendsNothingAndReleasesTheReporterAtOn
     const ULONGLONG start = ::GetTickCount64();
     ASSERT_TRUE(reporter.WaitForExitWithTimeout(60000, &exit_code));
     EXPECT_EQ(kind.code, static_cast<DWORD>(exit_code)) << kind.name;
-    EXPECT_LT(::GetTickCount64() - start, 10000u) << kind.name;
+    // Released at once, not after the crashing thread's 15 s time-out
+    // (however loaded the machine, the start-up it includes takes less).
+    EXPECT_LT(::GetTickCount64() - start, 14000u) << kind.name;
     ::Sleep(500);
     EXPECT_TRUE(testing_crash::RecordedRequests(crash_path).empty()) << kind.name;
   }

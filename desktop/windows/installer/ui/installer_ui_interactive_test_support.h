@@ -271,10 +271,11 @@ class InteractiveInstallerTest : public testing::Test {
 
   // Waits until the clean-up batch file that an uninstallation leaves in
   // the install folder has done its work and deleted itself; false after
-  // 30 s.
+  // two minutes (a loaded machine).
   bool WaitForCleanupBatchFile() const {
     return InstallerUIDriver::WaitUntil(
-        [this] { return !base::PathExists(install_folder_.Append(kCleanupBatchFileName)); }, 30000);
+        [this] { return !base::PathExists(install_folder_.Append(kCleanupBatchFileName)); },
+        120000);
   }
 
   // The installation record is XML, read through COM.
