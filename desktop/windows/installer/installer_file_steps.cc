@@ -15,6 +15,7 @@
 #include "base/files/directory_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
@@ -152,6 +153,17 @@ void Installer::PlanPackageFilePlacement() {
   const base::CommandLine& command_line = settings_->command_line();
   if (command_line.HasSwitch(kServerTrackingDataSwitch))
     kept.insert(command_line.GetSwitchValuePath(kServerTrackingDataSwitch).value());
+  // The running installer's own program and engine stay where they were
+  // started from: moved, they would go on running, but every later look at
+  // the program's own path (the signer check of component installers, a
+  // restart of itself) would find nothing there.
+  for (int key : {base::kPathExeFile, base::kPathModuleFile}) {
+    base::FilePath running;
+    base::FilePath relative;
+    if (base::PathRegistry::Get(key, &running) &&
+        own_folder_.AppendRelativePath(running, &relative))
+      kept.insert(relative.value());
+  }
   const base::FilePath destination = settings_->GetInstallFolder().Append(install_log_.subfolder);
   if (!MayMovePackageFiles() || !OnOneVolume(own_folder_, destination)) {
     VLOG(1) << "Copying the package files";
