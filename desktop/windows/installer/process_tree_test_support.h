@@ -68,6 +68,27 @@ inline bool HasStarted(DWORD pid) {
   return ours ? engine : kernel32;
 }
 
+// Whether |pid| has run no code of its own yet: not even the system
+// libraries that the loader maps before a program's first instruction are
+// in its module list.
+inline bool HasRunNoCode(DWORD pid) {
+  HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+  if (raw == INVALID_HANDLE_VALUE)
+    return true;
+  base::win::ScopedHandle snapshot(raw);
+  MODULEENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = ::Module32FirstW(snapshot.Get(), &entry); ok;
+       ok = ::Module32NextW(snapshot.Get(), &entry)) {
+    std::wstring name = entry.szModule;
+    for (wchar_t& c : name)
+      c = static_cast<wchar_t>(std::towlower(c));
+    if (name == L"kernel32.dll")
+      return false;
+  }
+  return true;
+}
+
 // The front end and every process started below it, found by their
 // parent's id (kept after the parent has ended), each held open so that its
 // id cannot be reused meanwhile. Look often (Refresh) while the run goes
@@ -162,6 +183,22 @@ class ProcessTree {
         text += std::to_string(pid) + ": " + base::WideToUTF8(CommandLineOf(member.handle)) + "\n";
     }
     return text;
+  }
+
+  // Whether every process of the tree that still runs has run no code of
+  // its own: the emulator loses a process whose parent is ended while it
+  // creates it, and such a process never gets past its loader. Nothing of
+  // the installer ran in it.
+  bool OnlyProcessesThatRanNoCodeRemain() {
+    bool any = false;
+    for (const auto& [pid, member] : members_) {
+      if (::WaitForSingleObject(member.handle, 0) != WAIT_TIMEOUT)
+        continue;
+      if (!HasRunNoCode(pid))
+        return false;
+      any = true;
+    }
+    return any;
   }
 
   // Ends every process of the run (again while one is still there: the
