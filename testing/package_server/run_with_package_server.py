@@ -1,18 +1,19 @@
 #!/usr/bin/env python3
 """Runs a command with a package server beside it.
 
-    run_with_package_server.py [--stats-port PORT] -- COMMAND...
+    run_with_package_server.py [--stats-server] -- COMMAND...
 
 Starts package_server.py outside Wine on a free port of 127.0.0.1, over an
 empty folder of its own, and passes both to COMMAND: VELMO_TEST_SERVER
 ("127.0.0.1:PORT", where the test support of testing/http_server finds its
 recorded requests) and VELMO_PACKAGE_SERVER_ROOT (the folder as a Wine path;
-drive Z: is "/"). With --stats-port a second server takes the reports of
-the installers' statistics on that fixed port (the installer's
-"local-stats-server" switch names one address), and VELMO_STATS_SERVER
-gives it; the run fails at once when another program holds the port. Stops
-the servers by their pids when COMMAND ends and returns COMMAND's exit
-status.
+drive Z: is "/"). With --stats-server a second server, on a free port of
+its own too, takes the reports of the installers' statistics:
+VELMO_STATS_SERVER gives its address and VELMO_TEST_STATS_PORT its port,
+which test builds of the installers use in place of the fixed port that
+their "local-stats-server" switch names (so that suites running side by
+side on one machine never contend for it). Stops the servers by their pids
+when COMMAND ends and returns COMMAND's exit status.
 """
 import argparse
 import os
@@ -41,7 +42,7 @@ def main():
     argv = sys.argv[1:]
     dashes = argv.index("--") if "--" in argv else len(argv)
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--stats-port", type=int)
+    parser.add_argument("--stats-server", action="store_true")
     args = parser.parse_args(argv[:dashes])
     command = command_after_dashes(argv[dashes:])
     if not command:
@@ -54,11 +55,12 @@ def main():
             servers.append(server)
             env["VELMO_TEST_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
             env["VELMO_PACKAGE_SERVER_ROOT"] = wine_path(root)
-            if args.stats_port:
-                server, _, port_file = start_server(
-                    tmp, "stats", ["--port", str(args.stats_port), "--accept-posts"])
+            if args.stats_server:
+                server, _, port_file = start_server(tmp, "stats", ["--accept-posts"])
                 servers.append(server)
-                env["VELMO_STATS_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
+                stats_port = wait_for_file(port_file, server)
+                env["VELMO_STATS_SERVER"] = "127.0.0.1:%d" % stats_port
+                env["VELMO_TEST_STATS_PORT"] = str(stats_port)
             return subprocess.call(command, env=env)
         finally:
             for server in servers:

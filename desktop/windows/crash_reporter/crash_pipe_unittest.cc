@@ -3,6 +3,7 @@
 // either side.
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -489,8 +490,18 @@ TEST_F(CrashPipeTest, DestroyingTheServerDuringADumpCallbackWaitsForIt) {
   ASSERT_TRUE(server_.Start());
   base::Process child = StartClient(1);
   ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(entered.Get(), kChildReadyTimeoutMs));
-  std::thread destroyer([this] { server_.Stop(); });
-  ::Sleep(200);
+  std::atomic<bool> stopped{false};
+  std::thread destroyer([this, &stopped] {
+    server_.Stop();
+    stopped = true;
+  });
+  // The destruction does not end while the callback is held. The time
+  // outlasts the shutdown's own wait for its dispatcher (1 s), after which a
+  // destruction that did not wait would end; a loaded machine can only make
+  // it end later, never make a sound one end (the held callback gives up
+  // only after 30 s).
+  ::Sleep(2000);
+  EXPECT_FALSE(stopped.load());
   ::SetEvent(release.Get());
   destroyer.join();
   // The callback ran to its end, so the child's dump was confirmed.

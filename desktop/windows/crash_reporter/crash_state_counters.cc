@@ -12,8 +12,9 @@
 
 namespace crash_reporter {
 
-CrashStateCounters::CrashStateCounters(base::FilePath path)
+CrashStateCounters::CrashStateCounters(base::FilePath path, DWORD retry_delay_ms)
     : path_(std::move(path)),
+      retry_delay_ms_(retry_delay_ms),
       wake_event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       thread_("CrashStateCounters",
               base::Bind(&CrashStateCounters::ThreadMain, base::Unretained(this))) {
@@ -60,7 +61,7 @@ void CrashStateCounters::ThreadMain() {
     // later; after a few tries the counts wait for the next crash.
     if (++failures <= kMaxFlushRetries) {
       ::SetEvent(wake_event_.Get());
-      ::Sleep(kRetryDelayMs);
+      ::Sleep(retry_delay_ms_);
     } else {
       failures = 0;
     }

@@ -29,8 +29,8 @@ class CrashStateCounters {
   static constexpr DWORD kFinalFlushDelayMs = 50;
 
   // Starts the writer thread. An empty |path| is allowed: then nothing is
-  // ever stored.
-  explicit CrashStateCounters(base::FilePath path);
+  // ever stored. Tests may space the retries further apart.
+  explicit CrashStateCounters(base::FilePath path, DWORD retry_delay_ms = kRetryDelayMs);
   // Stores what is pending (a few attempts) and joins the thread.
   ~CrashStateCounters();
 
@@ -49,6 +49,7 @@ class CrashStateCounters {
   bool Flush();
 
   const base::FilePath path_;
+  const DWORD retry_delay_ms_;
   base::win::ScopedHandle wake_event_;
   base::Lock lock_;
   Counts pending_;     // guarded by lock_

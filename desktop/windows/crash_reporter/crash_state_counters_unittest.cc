@@ -76,14 +76,17 @@ TEST_F(CrashStateCountersTest, CountsWaitWhileTheFileIsHeldAndArriveLater) {
   base::File holder(path_, base::File::FLAG_OPEN | base::File::FLAG_READ |
                                base::File::FLAG_EXCLUSIVE_READ | base::File::FLAG_EXCLUSIVE_WRITE);
   ASSERT_TRUE(holder.IsValid());
-  CrashStateCounters counters(path_);
+  // Retries spaced so that their nine outlast any delay a loaded machine
+  // puts between the first failure and the file's release.
+  CrashStateCounters counters(path_, /*retry_delay_ms=*/2000);
   counters.Increment("installer", 1, true);
-  ::Sleep(350);  // a few retries fail meanwhile
+  ::Sleep(350);  // the first attempt fails meanwhile
   holder.Close();
-  // The retries go on after the file is free again (nine of them, 100 ms
-  // apart), so the count arrives without another wake-up.
+  // The retries go on after the file is free again, so the count arrives
+  // without another wake-up.
   std::string text;
-  for (int i = 0; i < 50 && text != "{\"installer\":1}"; ++i) {
+  const ULONGLONG deadline = ::GetTickCount64() + 60000;
+  while (text != "{\"installer\":1}" && ::GetTickCount64() < deadline) {
     ::Sleep(50);
     base::ReadFileToString(path_, &text);
   }

@@ -60,8 +60,9 @@ std::string Sha256Hex(const base::FilePath& file) {
 
 // The net installer against the package server that CTest starts beside the
 // suite (testing/package_server), whose files the tests lay out, reporting
-// its statistics to the statistics server started beside it on the port
-// that "local-stats-server" names.
+// its statistics to the statistics server started beside it (on a port of
+// its own, which the wrapper passes to the installers in
+// VELMO_TEST_STATS_PORT for "local-stats-server").
 class NetInstallerTest : public SilentRunTest {
  protected:
   void SetUp() override {
@@ -78,6 +79,8 @@ class NetInstallerTest : public SilentRunTest {
     const DWORD stats_length = ::GetEnvironmentVariableA("VELMO_STATS_SERVER", stats, 64);
     ASSERT_TRUE(stats_length > 0 && stats_length < 64) << "not started beside a stats server";
     stats_server_.assign(stats, stats_length);
+    ASSERT_NE(0u, ::GetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", nullptr, 0))
+        << "the installers would report to the fixed port, not to this suite's server";
     // The installers keep their full 600 retries; only the pause between
     // them, and the time a silent connection is given, are shortened (test
     // builds read these; the stall time-out stays far above what a loaded

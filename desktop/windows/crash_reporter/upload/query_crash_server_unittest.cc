@@ -93,15 +93,15 @@ TEST(QueryCrashServerTest, OtherAnswersAndBadUrls) {
 }
 
 TEST(QueryCrashServerTest, LateAnswerDoesNotHoldTheCallerPastTheTimeout) {
-  // The server answers after 10 s; the receive time-out must end the wait.
+  // The server answers after 10 s, with the 303 that would name a report;
+  // the receive time-out must end the wait before it. A caller held until
+  // the answer would have the report's id, so the outcome shows it without
+  // timing the call (which a loaded machine stretches).
   std::wstring id, location;
-  ULONGLONG start = GetTickCount64();
   EXPECT_EQ(kCrashServerOther,
             QueryCrashServer(CrashServerUrl("/late/abc"), L"", L"", &id, &location, 3000));
-  ULONGLONG elapsed = GetTickCount64() - start;
-  // Well before the answer (a loaded machine adds to the 3 s, never 7 s).
-  EXPECT_LT(elapsed, 9000u);
   EXPECT_TRUE(id.empty());
+  EXPECT_TRUE(location.empty());
 }
 
 }  // namespace

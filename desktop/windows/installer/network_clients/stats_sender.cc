@@ -1,12 +1,16 @@
 #include "desktop/windows/installer/network_clients/stats_sender.h"
 
+#include <windows.h>
+
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "base/command_line.h"
 #include "base/json_writer.h"
 #include "base/logging.h"
+#include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/maker_domains.h"
@@ -22,10 +26,41 @@ std::string JoinUrl(const std::string& base, const std::string& path) {
   return base + "/" + path;
 }
 
+namespace {
+
+#if defined(VELMO_TEST_NETWORK_SEAMS)
+// Test builds: installers that a test starts may be given the port of the
+// test's own statistics server, so that suites running side by side on one
+// machine do not contend for the fixed local port.
+std::wstring LocalStatsPortForTesting() {
+  wchar_t text[8];
+  const DWORD length = ::GetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", text, 8);
+  if (length == 0 || length >= 8)
+    return std::wstring();
+  int port = 0;
+  if (!base::StringToInt(base::WideToUTF8(std::wstring_view(text, length)), &port) || port <= 0 ||
+      port > 65535) {
+    return std::wstring();
+  }
+  return std::to_wstring(port);
+}
+#endif
+
+std::wstring LocalStatsPort() {
+#if defined(VELMO_TEST_NETWORK_SEAMS)
+  std::wstring port = LocalStatsPortForTesting();
+  if (!port.empty())
+    return port;
+#endif
+  return L"3000";
+}
+
+}  // namespace
+
 std::wstring GetStatsServerUrl() {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   if (command_line && command_line->HasSwitch(kLocalStatsServerSwitch))
-    return L"http://localhost:3000";
+    return L"http://localhost:" + LocalStatsPort();
   return base::UTF8ToWide(JoinUrl(GetProductUrl("autoupdate"), "netinstaller/feedback"));
 }
 

@@ -50,7 +50,8 @@ class StatsSender {
   std::wstring url_for_testing_;
 };
 
-// "http://localhost:3000" with the switch "local-stats-server", else the
+// "http://localhost:3000" with the switch "local-stats-server" (test builds
+// take the port from VELMO_TEST_STATS_PORT when it is set), else the
 // product's autoupdate address followed by "netinstaller/feedback".
 std::wstring GetStatsServerUrl();
 

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/network_clients/stats_sender.h"
 
+#include <windows.h>
+
 #include <memory>
 #include <string>
 
@@ -170,6 +172,8 @@ TEST_F(StatsSenderTest, RequestThatCannotStartRunsDoneAtOnce) {
 }
 
 TEST(StatsServerUrlTest, LocalSwitchAndTheConfiguredEndpoint) {
+  // Whatever the environment this test runs in, the real port.
+  ::SetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", nullptr);
   base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   command_line->RemoveSwitch(kLocalStatsServerSwitch);
   // The configured address has no trailing "/".
@@ -181,6 +185,29 @@ TEST(StatsServerUrlTest, LocalSwitchAndTheConfiguredEndpoint) {
   EXPECT_EQ("https://a.example/x", JoinUrl("https://a.example/", "x"));
   EXPECT_EQ("https://a.example/x", JoinUrl("https://a.example", "x"));
 }
+
+#if defined(VELMO_TEST_NETWORK_SEAMS)
+// Test builds let a test give the local statistics server a port of its own;
+// a value that is no port leaves the real one.
+TEST(StatsServerUrlTest, TestBuildsTakeTheLocalPortFromTheEnvironment) {
+  base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  command_line->AppendSwitch(kLocalStatsServerSwitch);
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", L"51234"));
+  EXPECT_EQ(L"http://localhost:51234", GetStatsServerUrl());
+  for (const wchar_t* bad : {L"0", L"65536", L"-1", L"12ab", L"123456789"}) {
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", bad));
+    EXPECT_EQ(L"http://localhost:3000", GetStatsServerUrl()) << bad;
+  }
+  ::SetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", nullptr);
+  EXPECT_EQ(L"http://localhost:3000", GetStatsServerUrl());
+  // Without the switch the variable changes nothing.
+  command_line->RemoveSwitch(kLocalStatsServerSwitch);
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", L"51234"));
+  EXPECT_EQ(base::UTF8ToWide(GetProductUrl("autoupdate")) + L"/netinstaller/feedback",
+            GetStatsServerUrl());
+  ::SetEnvironmentVariableW(L"VELMO_TEST_STATS_PORT", nullptr);
+}
+#endif
 
 }  // namespace
 }  // namespace installer
