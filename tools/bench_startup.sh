@@ -3,7 +3,8 @@
 # console program, both under Wine with a persistent wineserver, in one run.
 # The single-file host (installer_standalone.exe, what the downloaded
 # installers are made of) is measured beside them and reported: it checks
-# the engine it wrote to the temporary folder byte for byte on every start.
+# the engine it wrote to the temporary folder byte for byte on every start
+# (through a view of the file).
 #
 #   tools/bench_startup.sh [build-dir] [runs]     (defaults: <repo>/build, 20)
 #

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/logging.h"
+#include "base/trace_event/trace_site.h"
 #include "base/string_number_conversions.h"
 #include "base/win/crash_hook.h"
 #include "base/win/scoped_handle.h"
@@ -92,6 +93,7 @@ base::CommandLine BuildCrashReporterCommandLine() {
 // A reporter that does not start is logged at verbose level only, for the
 // reasons given beside the pipe client's connection.
 uint32_t LaunchCrashReporter() {
+  TRACE_EVENT_SCOPE("toplevel", "LaunchCrashReporter");
   base::CommandLine command_line = BuildCrashReporterCommandLine();
   wchar_t event_name[kNameBufferChars];
   if (FormatWideBounded(event_name, kNameBufferChars, L"%ls%u", kCrashReporterInitEventPrefix,

@@ -21,6 +21,7 @@
 #include "base/values.h"
 #include "base/win/scoped_com.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/early_download_folder_probe.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/folder_permission_helper.h"
@@ -94,10 +95,22 @@ bool WillShowWindow(const base::CommandLine& command_line) {
   return true;
 }
 
+// Whether the run is a front end's that searches for a folder to download
+// into (it has no "temp-folder").
+bool WillSearchDownloadFolder(const base::CommandLine& command_line) {
+  for (const char* other_role : {kBackendSwitch, kRegisterAsProtocolHandlerSwitch, kHelpSwitch,
+                                 kHelpShortSwitch, kSetFolderPermissionSwitch, kTempFolderSwitch}) {
+    if (command_line.HasSwitch(other_role))
+      return false;
+  }
+  return true;
+}
+
 // The folder the front end downloads into: "temp-folder" when given (made
-// when missing), otherwise a folder from which a copy of the installer runs.
+// when missing), otherwise a folder from which a copy of the installer runs;
+// the temporary directory's, when |early_probe| found that one runnable.
 bool FindDownloadFolder(const base::CommandLine& command_line, const base::FilePath& exe_file,
-                        base::FilePath* folder) {
+                        EarlyDownloadFolderProbe* early_probe, base::FilePath* folder) {
   if (command_line.HasSwitch(kTempFolderSwitch)) {
     VLOG(1) << "Using download folder from command line";
     *folder = command_line.GetSwitchValuePath(kTempFolderSwitch).Append(GetInstallerFolderName());
@@ -106,6 +119,11 @@ bool FindDownloadFolder(const base::CommandLine& command_line, const base::FileP
       return false;
     }
     return true;
+  }
+  if (early_probe) {
+    *folder = early_probe->TakeRunnableFolder();
+    if (!folder->empty())
+      return true;
   }
   if (!FindRunnableDirectory(GetInstallerFolderName(), exe_file, folder)) {
     LOG(ERROR) << "Could not obtain temporary installer folder";
@@ -118,7 +136,8 @@ bool FindDownloadFolder(const base::CommandLine& command_line, const base::FileP
 // settings and the one role.
 bool RunLoggedInstaller(const base::CommandLine& command_line,
                         const base::FilePath& current_install_folder,
-                        WindowResourcePreloader* window_preloader) {
+                        WindowResourcePreloader* window_preloader,
+                        EarlyDownloadFolderProbe* early_probe) {
   logging::LoggingSettings log_settings;
   log_settings.logging_dest = logging::LOG_TO_FILE;
   log_settings.log_file = ComputeLogFilePath();
@@ -265,7 +284,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
     result = RunInstallerBackend(settings.get());
   } else {
     base::FilePath download_folder;
-    if (FindDownloadFolder(command_line, exe_file, &download_folder)) {
+    if (FindDownloadFolder(command_line, exe_file, early_probe, &download_folder)) {
       LOG(INFO) << "Installer download folder: " << download_folder;
       if (modes.silent) {
         VLOG(2) << "Running silent controller";
@@ -344,6 +363,15 @@ bool RunInstallerMain() {
       std::unique_ptr<WindowResourcePreloader> window_preloader;
       if (WillShowWindow(command_line))
         window_preloader = std::make_unique<WindowResourcePreloader>();
+      // The download folder's probe starts a process of its own, and so
+      // does the crash reporter: both start at once.
+      std::unique_ptr<EarlyDownloadFolderProbe> early_probe;
+      base::FilePath exe_file;
+      if (WillSearchDownloadFolder(command_line) &&
+          base::PathRegistry::Get(base::kPathExeFile, &exe_file)) {
+        early_probe =
+            std::make_unique<EarlyDownloadFolderProbe>(GetInstallerFolderName(), exe_file);
+      }
       if (crash_reporter::EnsureCrashReporterProcess())
         crash_reporter::ConnectCrashReporterClient();
       crash_reporter::InitializeCrashKeys();
@@ -364,7 +392,8 @@ bool RunInstallerMain() {
           RunUninstallBat(current_install_folder);
         result = true;
       } else {
-        result = RunLoggedInstaller(command_line, current_install_folder, window_preloader.get());
+        result = RunLoggedInstaller(command_line, current_install_folder, window_preloader.get(),
+                                    early_probe.get());
         front_end_run = !command_line.HasSwitch(kBackendSwitch);
       }
     }

@@ -12,7 +12,7 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "desktop/windows/installer/host/host_support.h"
 
@@ -29,7 +29,13 @@ constexpr wchar_t kFolderPrefix[] = L"velmo_installer_engine_";
 constexpr wchar_t kEngineFileName[] = L"installer_engine.dll";
 // The tag is a prefix of the engine's SHA-256, in hexadecimal.
 constexpr size_t kTagLength = 16;
-constexpr DWORD kCompareChunk = 1 << 20;
+
+// A file mapping is null when it could not be made.
+struct MappingTraits {
+  static HANDLE InvalidValue() { return nullptr; }
+  static void Free(HANDLE& mapping) { ::CloseHandle(mapping); }
+};
+using ScopedMapping = base::ScopedGeneric<HANDLE, MappingTraits>;
 
 struct Engine {
   const char* bytes = nullptr;
@@ -84,25 +90,24 @@ std::wstring EngineFolder(const Engine& engine) {
 }
 
 // |path| opened for reading with writers, deleters and renames kept out,
-// when it holds exactly the engine's bytes; an empty holder otherwise.
+// when it holds exactly the engine's bytes; an empty holder otherwise. The
+// file is compared through a view of it: no copy of its bytes is made, and
+// the pages the loader reads next are already in memory.
 ScopedFile OpenIfEngine(const std::wstring& path, const Engine& engine) {
   ScopedFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size;
   if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart != engine.size)
     return ScopedFile();
-  std::vector<char> chunk(kCompareChunk);
-  for (DWORD offset = 0; offset < engine.size;) {
-    DWORD read = 0;
-    const DWORD wanted =
-        engine.size - offset < kCompareChunk ? engine.size - offset : kCompareChunk;
-    if (!::ReadFile(file.Get(), chunk.data(), wanted, &read, nullptr) || read == 0 ||
-        std::memcmp(chunk.data(), engine.bytes + offset, read) != 0) {
-      return ScopedFile();
-    }
-    offset += read;
-  }
-  return file;
+  ScopedMapping mapping(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping)
+    return ScopedFile();
+  const void* view = ::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0);
+  if (!view)
+    return ScopedFile();
+  const bool same = std::memcmp(view, engine.bytes, engine.size) == 0;
+  ::UnmapViewOfFile(view);
+  return same ? std::move(file) : ScopedFile();
 }
 
 // Writes the engine into a new file of a name no other process uses.

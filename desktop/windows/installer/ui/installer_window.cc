@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/logging.h"
+#include "base/trace_event/trace_site.h"
 #include "base/lazy_instance.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/windows_version.h"
@@ -134,6 +135,7 @@ bool IsVistaOrLater() {
 // static
 std::unique_ptr<InstallerWindow> InstallerWindow::Create(Settings* settings, StatsNode* stats,
                                                          bool run_immediately) {
+  TRACE_EVENT_SCOPE("toplevel", "InstallerWindow::Create");
   INITCOMMONCONTROLSEX classes = {sizeof(classes), 0xC2FF};
   if (!::InitCommonControlsEx(&classes))
     LOG(ERROR) << "InitCommonControlsEx failed.";

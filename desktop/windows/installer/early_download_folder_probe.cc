@@ -1,0 +1,68 @@
+#include "desktop/windows/installer/early_download_folder_probe.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/path_registry.h"
+#include "base/trace_event/trace_site.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+EarlyDownloadFolderProbe::EarlyDownloadFolderProbe(const base::FilePath& folder_name,
+                                                   const base::FilePath& program)
+    : folder_name_(folder_name),
+      program_(program),
+      thread_("Download folder probe",
+              base::Bind(&EarlyDownloadFolderProbe::Probe, base::Unretained(this))) {
+  // Without the thread the folder is found the usual way.
+  thread_.Start();
+}
+
+EarlyDownloadFolderProbe::~EarlyDownloadFolderProbe() { thread_.Join(); }
+
+base::FilePath EarlyDownloadFolderProbe::TakeRunnableFolder() {
+  if (!thread_.HasBeenStarted())
+    return base::FilePath();
+  thread_.Join();
+  return runnable_folder_;
+}
+
+// What the usual search does for the temporary directory, with Win32 calls
+// that log nothing; any step that fails leaves the answer empty.
+void EarlyDownloadFolderProbe::Probe() {
+  TRACE_EVENT_SCOPE("toplevel", "EarlyDownloadFolderProbe::Probe");
+  base::FilePath temp;
+  if (program_.empty() || !base::PathRegistry::Get(base::kPathTempDirectory, &temp))
+    return;
+  const base::FilePath folder = temp.Append(folder_name_);
+  if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    return;
+  const base::FilePath copy = folder.Append(program_.BaseName());
+  if (copy.value().size() >= MAX_PATH || !::CopyFileW(program_.c_str(), copy.c_str(), FALSE))
+    return;
+  base::CommandLine command_line(copy);
+  command_line.AppendSwitch("version");
+  std::wstring writable = command_line.GetCommandLineString();
+  STARTUPINFOW startup_info = {};
+  startup_info.cb = sizeof(startup_info);
+  startup_info.dwFlags = STARTF_USESHOWWINDOW;
+  startup_info.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION info = {};
+  const bool started = ::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup_info, &info) != 0;
+  if (started) {
+    base::win::ScopedHandle process(info.hProcess);
+    base::win::ScopedHandle thread(info.hThread);
+    ::WaitForSingleObject(process.Get(), INFINITE);
+  }
+  // A copy that stays behind (read-only, still in use) is left to the usual
+  // search, which replaces it and says so.
+  if (::DeleteFileW(copy.c_str()) && started)
+    runnable_folder_ = folder;
+}
+
+}  // namespace installer
