@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <map>
 
+#include "base/threading/lock.h"
 #include "desktop/windows/installer/ui/scoped_gdi.h"
 
 namespace installer {
@@ -81,9 +82,7 @@ RunFormat FormatAt(HWND rich_edit, LONG position) {
   return run;
 }
 
-}  // namespace
-
-std::vector<std::wstring> LinkedFacesOf(const std::wstring& face) {
+std::vector<std::wstring> ReadLinkedFaces(const std::wstring& face) {
   std::vector<std::wstring> faces = SystemLinkFaces(face);
   if (!faces.empty())
     return faces;
@@ -97,6 +96,23 @@ std::vector<std::wstring> LinkedFacesOf(const std::wstring& face) {
   // "Face,charset" names a character set too.
   const std::wstring name(substitute);
   return SystemLinkFaces(name.substr(0, name.find(L',')));
+}
+
+}  // namespace
+
+std::vector<std::wstring> LinkedFacesOf(const std::wstring& face) {
+  // GDI reads the links once, when the process first draws text: a later
+  // change of the key (the emulator rewrites some faces' links when it
+  // renews its font information) reaches only processes started after it.
+  // The first answer for each face is kept, so that this follows what GDI
+  // really draws with.
+  static base::Lock lock;
+  static std::map<std::wstring, std::vector<std::wstring>> known;
+  base::AutoLock hold(lock);
+  auto found = known.find(face);
+  if (found == known.end())
+    found = known.emplace(face, ReadLinkedFaces(face)).first;
+  return found->second;
 }
 
 bool IsInvisibleCharacter(wchar_t c) {
