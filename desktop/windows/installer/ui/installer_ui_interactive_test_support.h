@@ -205,12 +205,19 @@ class InteractiveInstallerTest : public testing::Test {
   // Types |folder| into the path box of the options page and waits until
   // the installer has read that folder's own status: what the window shows
   // before may still be the previous folder's.
+  // The driver's text reaches the box at once, ahead of what the window has
+  // still queued (a user's typing would come after it): a refill of the box
+  // that an earlier choice queued may then overwrite it. So the folder is
+  // typed again when its status read does not come.
   void TypeFolder(InstallerUIDriver* driver, const std::wstring& folder) const {
     const std::string line = "Install folder set: " + base::WideToUTF8(folder);
     const int before = LogCount(line);
-    driver->Type(IDC_INSTALL_PATH_COMBO, folder);
-    EXPECT_TRUE(InstallerUIDriver::WaitUntil([&] { return LogCount(line) > before; }))
-        << "no status read of " << line;
+    bool read = false;
+    for (int attempt = 0; attempt < 3 && !read; ++attempt) {
+      driver->Type(IDC_INSTALL_PATH_COMBO, folder);
+      read = InstallerUIDriver::WaitUntil([&] { return LogCount(line) > before; }, 20000);
+    }
+    EXPECT_TRUE(read) << "no status read of " << line;
   }
 
   // Closes the window with its title-bar button and answers the question
