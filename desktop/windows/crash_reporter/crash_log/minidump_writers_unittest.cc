@@ -286,6 +286,9 @@ TEST_F(MinidumpWritersTest, PipeServerGeneratesDumps) {
     CONTEXT context = {};
     EXCEPTION_POINTERS pointers = {&record, &context};
     crashed_thread = ::GetCurrentThreadId();
+    // A real dump takes several seconds under the emulator on a loaded
+    // machine: longer than a crashing installer waits.
+    client.set_dump_request_timeout_for_testing(180 * 1000);
     requested = client.Register() && client.RequestDump(&pointers, nullptr);
   });
   crashing.join();
@@ -327,6 +330,7 @@ TEST_F(MinidumpWritersTest, PipeServerLeavesNoFileOfAFailedDump) {
       EXCEPTION_POINTERS pointers = {&record, &context};
       EXCEPTION_POINTERS* given =
           test_case.readable_pointers ? &pointers : reinterpret_cast<EXCEPTION_POINTERS*>(0x10);
+      client.set_dump_request_timeout_for_testing(180 * 1000);
       released = client.Register() && client.RequestDump(given, nullptr);
     });
     crashing.join();
