@@ -37,29 +37,7 @@ inline std::wstring MissingGlyphs(HDC dc, HFONT font, const std::wstring& text,
                                   const std::vector<std::wstring>& linked_faces) {
   if (!font)
     font = static_cast<HFONT>(::GetCurrentObject(dc, OBJ_FONT));
-  std::wstring missing;
-  for (wchar_t c : text) {
-    if (!IsInvisibleCharacter(c) && missing.find(c) == std::wstring::npos)
-      missing.push_back(c);
-  }
-  auto keep_missing = [&](HFONT candidate) {
-    if (missing.empty())
-      return;
-    HGDIOBJ previous = ::SelectObject(dc, candidate);
-    std::vector<WORD> glyphs(missing.size());
-    const DWORD done = ::GetGlyphIndicesW(dc, missing.c_str(), static_cast<int>(missing.size()),
-                                          glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
-    ::SelectObject(dc, previous);
-    if (done == GDI_ERROR)
-      return;
-    std::wstring still;
-    for (size_t i = 0; i < missing.size(); ++i) {
-      if (glyphs[i] == 0xFFFF)
-        still.push_back(missing[i]);
-    }
-    missing = still;
-  };
-  keep_missing(font);
+  std::wstring missing = CharactersWithoutGlyph(dc, font, text);
   LOGFONTW base = {};
   ::GetObjectW(font, sizeof(base), &base);
   for (const std::wstring& face : linked_faces) {
@@ -75,7 +53,7 @@ inline std::wstring MissingGlyphs(HDC dc, HFONT font, const std::wstring& text,
       continue;
     // The font mapper answers a face it does not have with another one.
     if (_wcsicmp(FaceOf(dc, candidate).c_str(), linked.lfFaceName) == 0)
-      keep_missing(candidate);
+      missing = CharactersWithoutGlyph(dc, candidate, missing);
     ::DeleteObject(candidate);
   }
   return missing;
