@@ -223,7 +223,10 @@ CHILD_PROCESS_MAIN(JournaledScenario) {
       return 4;
   }
   if (command_line.HasSwitch("wait")) {
-    if (!WriteText(journals.Append(L"ready"), "ready"))
+    // Written under another name and renamed once closed, so the test never
+    // meets a "ready" this process still holds open.
+    const base::FilePath marking = journals.Append(L"ready.tmp");
+    if (!WriteText(marking, "ready") || !base::MovePath(marking, journals.Append(L"ready")))
       return 5;
     ::Sleep(INFINITE);
   }
