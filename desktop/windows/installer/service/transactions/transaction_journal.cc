@@ -7,7 +7,9 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/string_number_conversions.h"
+#include "base/scoped_generic.h"
 #include "base/string_split.h"
+#include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
@@ -31,6 +33,66 @@ constexpr char kChangedAttributes[] = "attributes";
 constexpr char kCreatedKey[] = "key";
 constexpr char kChangedValue[] = "value";
 constexpr char kDeletedKeyTree[] = "tree";
+
+// Longest wait for another process's replay of the same journals: undoing
+// an installation of many thousands of files on a loaded machine.
+constexpr DWORD kReplayLockWaitMs = 10 * 60 * 1000;
+
+// Releases a held mutex; the mutex's handle has a holder of its own.
+struct MutexHoldTraits {
+  static HANDLE InvalidValue() { return nullptr; }
+  static void Free(HANDLE& mutex) {
+    if (!::ReleaseMutex(mutex))
+      PLOG(WARNING) << "Cannot release the journal replay lock";
+  }
+};
+using ScopedMutexHold = base::ScopedGeneric<HANDLE, MutexHoldTraits>;
+
+// Two processes may look for abandoned journals of one subject at once (a
+// front end reading the folder's status while its back end starts). Both
+// replaying one journal would undo twice: the second undo of "created a
+// folder" removes the folder the first has meanwhile made anew. The replays
+// of a subject run one at a time under a named mutex; the second one then
+// finds the journals gone.
+class ReplayLock {
+ public:
+  ReplayLock(const base::FilePath& folder, const std::string& subject_key) {
+    std::wstring name = L"Local\\VelmoInstaller/JournalReplay/" +
+                        base::ToLowerASCII(folder.StripTrailingSeparators().value()) + L"/" +
+                        base::UTF8ToWide(subject_key);
+    std::replace(name.begin() + 6, name.end(), L'\\', L'/');
+    if (name.size() >= MAX_PATH)
+      name.resize(MAX_PATH - 1);
+    mutex_.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
+    if (!mutex_.IsValid()) {
+      PLOG(ERROR) << "Cannot create the journal replay lock " << name;
+      return;
+    }
+    const DWORD wait = ::WaitForSingleObject(mutex_.Get(), kReplayLockWaitMs);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+      // An abandoned lock: its holder was ended mid-replay. The journals it
+      // had not deleted yet are replayed again; each undo finds its change
+      // either still there or already undone.
+      hold_.Reset(mutex_.Get());
+      return;
+    }
+    if (wait == WAIT_TIMEOUT) {
+      LOG(ERROR) << "Another process has been replaying the transaction journals in " << folder
+                 << " for " << kReplayLockWaitMs / 1000 << " s; not replaying them";
+    } else {
+      PLOG(ERROR) << "Cannot wait for the journal replay lock " << name;
+    }
+  }
+  ReplayLock(const ReplayLock&) = delete;
+  ReplayLock& operator=(const ReplayLock&) = delete;
+
+  bool held() const { return hold_.IsValid(); }
+
+ private:
+  base::win::ScopedHandle mutex_;
+  // Declared after the handle: released before it is closed.
+  ScopedMutexHold hold_;
+};
 
 uint64_t ProcessStartTime(HANDLE process) {
   FILETIME creation = {}, exit = {}, kernel = {}, user = {};
@@ -235,6 +297,9 @@ void TransactionJournal::Discard() {
 bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
                                            const std::string& subject_key, DWORD wait_ms,
                                            const ExtraUndo& extra_undo) {
+  const ReplayLock lock(folder, subject_key);
+  if (!lock.held())
+    return false;
   std::vector<FoundJournal> journals;
   {
     base::DirectoryEnumerator enumerator(folder, false, base::DirectoryEnumerator::FILES,

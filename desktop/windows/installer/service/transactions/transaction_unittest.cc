@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,10 +19,14 @@
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/machine_state_for_testing.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/files/directory_enumerator.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
+#include "base/threading/waitable_event.h"
+#include "base/time.h"
+#include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/service/transactions/transaction_journal.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
@@ -539,6 +544,60 @@ TEST_F(TransactionScenarioTest, AbandonedRunsAreUndoneNewestFirst) {
                                                     TransactionJournal::ExtraUndo()));
   EXPECT_FALSE(base::PathExists(file));
   EXPECT_FALSE(base::PathExists(folder));
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
+// A front end reading the folder's status and its back end starting may both
+// look for abandoned journals at once. The second replay waits for the first:
+// replaying one journal twice would undo "created a folder" again after the
+// new run had made that folder anew.
+TEST_F(TransactionScenarioTest, ConcurrentReplaysUndoEachJournalOnce) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  constexpr auto kManual = base::WaitableEvent::ResetPolicy::kManual;
+  constexpr auto kNotSignaled = base::WaitableEvent::InitialState::kNotSignaled;
+  const base::FilePath folder = Path(L"made by the ended run");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  // The ended run created the folder, then made a change of its own kind,
+  // which a replay undoes first.
+  ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-1.journal"),
+                        "journal\t4294967295\t1000\nfolder\t" +
+                            base::HexEncode(base::WideToUTF8(folder.value())) + "\nown\t00\n"));
+
+  base::WaitableEvent inside(kManual, kNotSignaled);
+  base::WaitableEvent release(kManual, kNotSignaled);
+  bool first_ok = false;
+  std::thread first([&] {
+    first_ok = TransactionJournal::RollBackAbandoned(
+        journals.GetPath(), kScenarioSubject, 0, base::Bind([&](const TransactionJournal::Entry&) {
+          inside.Signal();
+          release.Wait();
+          return true;
+        }));
+  });
+  ASSERT_TRUE(inside.TimedWait(base::TimeSpan::FromSeconds(120)));
+
+  // The next run: it undoes what ended runs left, then creates the folder.
+  base::WaitableEvent next_done(kManual, kNotSignaled);
+  bool next_ok = false;
+  std::thread next([&] {
+    next_ok = TransactionJournal::RollBackAbandoned(
+        journals.GetPath(), kScenarioSubject, 0,
+        base::Bind([](const TransactionJournal::Entry&) { return true; }));
+    base::CreateDirectoryTree(folder);
+    next_done.Signal();
+  });
+  // The next run must not get ahead of the replay in progress. A loaded
+  // machine can only make this pass wrongly, never fail wrongly.
+  EXPECT_FALSE(next_done.TimedWait(base::TimeSpan::FromSeconds(2)))
+      << "a second replay ran while the first was still undoing";
+  release.Signal();
+  first.join();
+  next.join();
+  EXPECT_TRUE(first_ok);
+  EXPECT_TRUE(next_ok);
+  EXPECT_TRUE(base::PathExists(folder))
+      << "the next run's folder was undone by the ended run's replay";
   EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
 }
 
