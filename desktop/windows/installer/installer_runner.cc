@@ -201,6 +201,7 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
                               "Could not launch installer backend process");
   backend_process_ = std::move(process);
   backend_running_ = true;
+  backend_reported_failure_ = false;
   if (!::AllowSetForegroundWindow(backend_process_.Pid()))
     VLOG(1) << "AllowSetForegroundWindow failed: " << ::GetLastError();
   VLOG(2) << "Installer backend started.";
@@ -265,6 +266,12 @@ void InstallerRunner::OnMessageReceived(const base::BinaryMessage& message) {
   // A message that does not read is logged and dropped; the run goes on.
   if (!ReadInstallerMessage(message, &decoded))
     return;
+  if (decoded.type == IPC_MESSAGE_ERROR && !backend_reported_failure_) {
+    // The back end logged the cause in its own log; the front end's log,
+    // which a user reads first, names it too.
+    backend_reported_failure_ = true;
+    LOG(ERROR) << "The installer back end failed: " << decoded.detail;
+  }
   for (InstallerDelegate& observer : observers_)
     decoded.DeliverTo(&observer);
 }
@@ -301,6 +308,8 @@ void InstallerRunner::OnBackendProcessSignaled() {
     RollBackInterruptedRun();
   termination_pending_ = true;
   termination_success_ = success;
+  termination_unasked_failure_ = !success && settings_;
+  backend_exit_code_ = exit_code;
   // Each end has its own generation: a time-out left over from an earlier
   // back end (the user tried again within it) must not report this one.
   ++termination_generation_;
@@ -368,6 +377,13 @@ void InstallerRunner::FinishTermination() {
   if (!termination_pending_)
     return;
   termination_pending_ = false;
+  // Every report of the back end has been read by now: one that ended
+  // (or was ended from outside) without saying why is named by its exit
+  // code, so that no failed run's log is without a cause.
+  if (termination_unasked_failure_ && !backend_reported_failure_) {
+    LOG(ERROR) << "The installer back end ended with exit code " << backend_exit_code_
+               << " without reporting a cause";
+  }
   observers_.Notify(&InstallerDelegate::OnInstallerTerminated, termination_success_);
 }
 

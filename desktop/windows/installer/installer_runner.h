@@ -122,6 +122,12 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // waits for the marker |termination_marker_| (or its time-out).
   bool termination_pending_ = false;
   bool termination_success_ = false;
+  // The back end failed on its own (this runner did not stop it).
+  bool termination_unasked_failure_ = false;
+  // The running back end reported its failure: the front end's log names
+  // that cause once, and not a bare exit code after it.
+  bool backend_reported_failure_ = false;
+  DWORD backend_exit_code_ = 0;
   uint64_t termination_marker_ = 0;
   // Counts the ends of back ends.
   uint64_t termination_generation_ = 0;

@@ -172,6 +172,14 @@ void BurstStep(Installer* installer) {
   installer->Succeed();
 }
 
+// Fails the run with a cause, the way a real step reports one.
+void FailStep(Installer* installer) {
+  installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "the test step failed");
+}
+
+// Ends the process without a word, as a back end ended from outside does.
+void VanishStep(Installer* /*installer*/) { ::TerminateProcess(::GetCurrentProcess(), 3); }
+
 Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
   const std::string mode = ChildCommandLine().GetSwitchValueASCII(kStepsSwitch);
   auto step = [installer](void (*function)(Installer*)) { return base::Bind(function, installer); };
@@ -181,6 +189,10 @@ Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
     return {step(&JunkStep), step(&LastStep)};
   if (mode == "burst")
     return {step(&BurstStep)};
+  if (mode == "fail")
+    return {step(&NextStep), step(&FailStep)};
+  if (mode == "vanish")
+    return {step(&NextStep), step(&VanishStep)};
   return {step(&NextStep), step(&NextStep), step(&LastStep)};
 }
 
@@ -648,6 +660,32 @@ TEST_F(InstallerRunnerTest, EndOfTheBackEndIsReportedAfterItsLastReports) {
             std::vector<std::string>(observer_.calls.begin() + 2, observer_.calls.end() - 2));
   EXPECT_EQ("success", observer_.calls[observer_.calls.size() - 2]);
   EXPECT_EQ("terminated true", observer_.calls.back());
+}
+
+// A failed back end leaves the front end's log naming the cause: the one it
+// reported, once, or, when it reported none, how it ended.
+TEST_F(InstallerRunnerTest, TheFrontEndLogsWhyItsBackEndFailed) {
+  struct Case {
+    const char* mode;
+    const char* logged;
+  } cases[] = {
+      {"fail", "The installer back end failed: the test step failed"},
+      {"vanish", "The installer back end ended with exit code 3 without reporting a cause"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+    std::unique_ptr<InstallerRunner> runner = MakeRunner(Options(c.mode));
+    runner->OnPackageReady();
+    ScopedLogCapture log;
+    ASSERT_TRUE(runner->Start(settings.get()));
+    ASSERT_TRUE(observer_.RunUntil("terminated"));
+    EXPECT_EQ("terminated false", observer_.calls.back());
+    EXPECT_EQ(1, log.Count(c.logged));
+    EXPECT_EQ(1, log.Count("The installer back end "));
+    runner->Stop();
+    observer_.calls.clear();
+  }
 }
 
 // A mailslot that is no longer read loses the marker: the end is reported
