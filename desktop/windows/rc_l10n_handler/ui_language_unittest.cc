@@ -11,6 +11,7 @@
 #include "base/files/path_registry.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
@@ -270,6 +271,59 @@ bool RunningUnderWine() {
   return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
 }
 
+// A Wine process whose code pages differ from those the prefix last saw
+// puts Wine's default font links back for the dialog fonts (and the next
+// process with the usual code pages does so again): the prefix's own links,
+// which give the dialogs their glyphs for every script, would be gone for
+// the rest of the suite. Both the code pages and the links are put back as
+// they were once the child has ended.
+class ScopedWineFontLinks {
+ public:
+  ScopedWineFontLinks() {
+    base::win::RegistryKey fonts(HKEY_CURRENT_USER, kWineFontsKey, KEY_QUERY_VALUE);
+    has_code_pages_ = fonts.ReadValue(L"Codepages", &code_pages_) == ERROR_SUCCESS;
+    for (base::win::RegistryValueIterator value(HKEY_LOCAL_MACHINE, kSystemLinkKey); value.Valid();
+         ++value) {
+      links_.push_back({value.Name(), value.Type(), value.Data()});
+    }
+  }
+  ScopedWineFontLinks(const ScopedWineFontLinks&) = delete;
+  ScopedWineFontLinks& operator=(const ScopedWineFontLinks&) = delete;
+  ~ScopedWineFontLinks() {
+    if (has_code_pages_) {
+      base::win::RegistryKey fonts(HKEY_CURRENT_USER, kWineFontsKey, KEY_SET_VALUE);
+      EXPECT_EQ(ERROR_SUCCESS, fonts.WriteValue(L"Codepages", code_pages_));
+    }
+    base::win::RegistryKey links(HKEY_LOCAL_MACHINE, kSystemLinkKey,
+                                 KEY_SET_VALUE | KEY_QUERY_VALUE);
+    std::set<std::wstring> kept;
+    for (const Link& link : links_) {
+      kept.insert(link.name);
+      EXPECT_EQ(ERROR_SUCCESS, links.WriteValue(link.name.c_str(), link.data.data(),
+                                                static_cast<DWORD>(link.data.size()), link.type))
+          << link.name;
+    }
+    for (base::win::RegistryValueIterator value(HKEY_LOCAL_MACHINE, kSystemLinkKey); value.Valid();
+         ++value) {
+      if (!kept.count(value.Name()))
+        links.DeleteValue(value.Name().c_str());
+    }
+  }
+
+ private:
+  static constexpr wchar_t kWineFontsKey[] = L"Software\\Wine\\Fonts";
+  static constexpr wchar_t kSystemLinkKey[] =
+      L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink";
+  struct Link {
+    std::wstring name;
+    DWORD type;
+    std::vector<uint8_t> data;
+  };
+  bool has_code_pages_ = false;
+  std::wstring code_pages_;
+  std::vector<Link> links_;
+};
+
 TEST(UiLanguageTest, SelectsFromLocaleOfFreshWineProcess) {
   if (!RunningUnderWine())
     GTEST_SKIP() << "the locale variables only steer Wine";
@@ -282,6 +336,7 @@ TEST(UiLanguageTest, SelectsFromLocaleOfFreshWineProcess) {
   ASSERT_TRUE(temp.CreateUniqueTempDir());
   const base::FilePath output = temp.GetPath().Append(L"choice.txt");
 
+  const ScopedWineFontLinks font_links;
   ScopedEnvironmentVariable output_variable(kChildOutputVariable, output.value().c_str());
   ScopedEnvironmentVariable lc_all(L"LC_ALL", L"es_MX.UTF-8");
   // The loader's first argument is its own Unix path; it finds its

@@ -173,34 +173,23 @@ inline bool WineDrawsOnlyFromTheFontItself(HDC dc, HFONT font, const std::wstrin
 }
 
 // Whether Wine has put its own links back in place of the prefix's for the
-// faces a dialog font becomes: when Wine renews its font information it
-// writes, for "Tahoma" and "Microsoft Sans Serif", a list of fonts this
-// machine does not have (it starts with "MS UI Gothic"). Seen in the middle
-// of suite runs, its trigger unknown. The letters then cannot be checked in
-// this process (GDI draws boxes whatever the window does), so the checks of
-// glyphs step aside, said once in the output; the fit checks go on.
+// faces a dialog font becomes: a Wine process whose code pages differ from
+// those the prefix last saw writes, for "Tahoma" and "Microsoft Sans Serif",
+// a list of fonts this machine does not have (it starts with "MS UI
+// Gothic"). The glyph checks then fail; this names the likely cause.
 inline bool WineReplacedTheDialogFontLinks() {
-  static const bool replaced = [] {
-    if (!RunsOnWine())
-      return false;
-    for (const wchar_t* face : {L"Tahoma", L"Microsoft Sans Serif"}) {
-      const std::vector<std::wstring> links = LinkedFacesOf(face);
-      if (!links.empty() && links.front() == L"MS UI Gothic") {
-        std::printf(
-            "Wine has replaced the font links of the dialog fonts with its own: "
-            "glyphs are not checked in this run\n");
-        return true;
-      }
-    }
+  if (!RunsOnWine())
     return false;
-  }();
-  return replaced;
+  for (const wchar_t* face : {L"Tahoma", L"Microsoft Sans Serif"}) {
+    const std::vector<std::wstring> links = LinkedFacesOf(face);
+    if (!links.empty() && links.front() == L"MS UI Gothic")
+      return true;
+  }
+  return false;
 }
 
 inline std::wstring MissingGlyphsWithSystemLinks(HDC dc, HFONT font, const std::wstring& text,
                                                  bool check_drawing) {
-  if (WineReplacedTheDialogFontLinks())
-    return std::wstring();
   if (!font)
     font = static_cast<HFONT>(::GetCurrentObject(dc, OBJ_FONT));
   std::wstring missing = MissingGlyphs(dc, font, text, LinkedFacesOf(FaceOf(dc, font)));
@@ -216,8 +205,6 @@ inline std::wstring MissingGlyphsWithSystemLinks(HDC dc, HFONT font, const std::
 // glyph for: a rich edit takes none from the linked fonts, it binds a run
 // to another font itself (or its owner does).
 inline std::wstring MissingRichEditGlyphs(HWND rich_edit) {
-  if (WineReplacedTheDialogFontLinks())
-    return std::wstring();
   const LONG length = static_cast<LONG>(::GetWindowTextLengthW(rich_edit));
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   TEXTRANGEW all = {{0, length}, text.data()};

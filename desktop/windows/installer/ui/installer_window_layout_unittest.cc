@@ -348,8 +348,9 @@ class InstallerWindowLayoutTest : public test::InstallerWindowTestBase {
 // fonts the suite's prefix links, every text of these languages would show
 // boxes and fail.
 TEST_F(InstallerWindowLayoutTest, GlyphCheckNeedsTheLinkThatHasTheLetters) {
-  if (test::WineReplacedTheDialogFontLinks())
-    GTEST_SKIP() << "Wine has replaced the dialog fonts' links with its own";
+  ASSERT_FALSE(test::WineReplacedTheDialogFontLinks())
+      << "Wine has replaced the dialog fonts' links with its own: a process with other code "
+         "pages has run in this prefix since it was linked";
   MakeWindow(false, false, base::FilePath(), true);
   HWND dialog = window_->GetHandle();
   HFONT font = reinterpret_cast<HFONT>(::SendMessageW(dialog, WM_GETFONT, 0, 0));

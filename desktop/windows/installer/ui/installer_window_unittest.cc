@@ -4,6 +4,8 @@
 #include <commdlg.h>
 #include <uxtheme.h>
 
+#include <vector>
+
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_window_test_support.h"
@@ -408,6 +410,46 @@ TEST_F(InstallerWindowTest, StaticsShowTheBackgroundThroughAndButtonsAreWhite) {
             ::SendMessageW(dialog, WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc),
                            reinterpret_cast<LPARAM>(Control(IDC_ACCEPT_BUTTON))));
   ::DeleteDC(dc);
+}
+
+// The delete-user-data box sits on the page's shaded background. Its label is
+// painted again whenever the box changes (nothing under it is erased then):
+// it must come out exactly as first drawn, never darker with every repaint,
+// with or without visual themes.
+TEST_F(InstallerWindowTest, UserDataBoxRepaintsOverThePageBackground) {
+  MakeWindow(true);
+  HWND box = Control(IDC_DELETE_USER_DATA);
+  ::ShowWindow(box, SW_SHOW);
+  ::RedrawWindow(window_->GetHandle(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  auto pixels = [box] {
+    RECT client = {};
+    ::GetClientRect(box, &client);
+    std::vector<COLORREF> seen;
+    HDC dc = ::GetDC(box);
+    for (LONG y = 0; y < client.bottom; ++y) {
+      for (LONG x = 0; x < client.right; ++x)
+        seen.push_back(::GetPixel(dc, x, y));
+    }
+    ::ReleaseDC(box, dc);
+    return seen;
+  };
+  const std::vector<COLORREF> first = pixels();
+  ASSERT_FALSE(first.empty());
+  // Clicked as a user clicks it, back to unticked, and the focus back where
+  // it was.
+  for (int i = 0; i < 4; ++i) {
+    ::SendMessageW(box, BM_CLICK, 0, 0);
+    ::UpdateWindow(box);
+  }
+  ::SetFocus(Control(IDC_UNINSTALL_BUTTON));
+  ::UpdateWindow(box);
+  const std::vector<COLORREF> again = pixels();
+  size_t differing = 0;
+  for (size_t i = 0; i < first.size() && i < again.size(); ++i)
+    differing += first[i] != again[i];
+  EXPECT_EQ(first.size(), again.size());
+  EXPECT_EQ(0u, differing) << "of " << first.size() << " pixels";
 }
 
 TEST_F(InstallerWindowTest, ReadOnlySentencesShowNoCaret) {
