@@ -9,6 +9,7 @@
 #include "base/files/path_registry.h"
 #include "base/trace_event/trace_site.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_folders.h"
 
 namespace installer {
 
@@ -44,6 +45,7 @@ void EarlyDownloadFolderProbe::Probe() {
   const base::FilePath copy = folder.Append(program_.BaseName());
   if (copy.value().size() >= MAX_PATH || !::CopyFileW(program_.c_str(), copy.c_str(), FALSE))
     return;
+  const base::FilePath engine = PlaceEngineBesideCopy(program_, copy);
   base::CommandLine command_line(copy);
   command_line.AppendSwitch("version");
   std::wstring writable = command_line.GetCommandLineString();
@@ -61,7 +63,8 @@ void EarlyDownloadFolderProbe::Probe() {
   }
   // A copy that stays behind (read-only, still in use) is left to the usual
   // search, which replaces it and says so.
-  if (::DeleteFileW(copy.c_str()) && started)
+  const bool engine_gone = engine.empty() || ::DeleteFileW(engine.c_str());
+  if (::DeleteFileW(copy.c_str()) && engine_gone && started)
     runnable_folder_ = folder;
 }
 

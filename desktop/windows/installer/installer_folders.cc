@@ -112,12 +112,29 @@ bool RunUninstallBat(const base::FilePath& install_folder) {
   return true;
 }
 
+base::FilePath PlaceEngineBesideCopy(const base::FilePath& program,
+                                     const base::FilePath& program_copy) {
+  const base::FilePath engine = program.DirName().Append(kEngineFileName);
+  const base::FilePath placed = program_copy.DirName().Append(kEngineFileName);
+  if (::GetFileAttributesW(engine.c_str()) == INVALID_FILE_ATTRIBUTES ||
+      placed.value().size() >= MAX_PATH) {
+    return base::FilePath();
+  }
+  ::DeleteFileW(placed.c_str());  // An earlier probe's, if any.
+  if (::CreateHardLinkW(placed.c_str(), engine.c_str(), nullptr) ||
+      ::CopyFileW(engine.c_str(), placed.c_str(), FALSE)) {
+    return placed;
+  }
+  return base::FilePath();
+}
+
 bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program) {
   base::FilePath copy = directory.Append(program.BaseName());
   if (!base::CopySingleFile(program, copy)) {
     LOG(WARNING) << "Cannot copy " << program << " into " << directory;
     return false;
   }
+  const base::FilePath engine = PlaceEngineBesideCopy(program, copy);
   base::CommandLine command_line(copy);
   command_line.AppendSwitch("version");
   base::LaunchOptions options;
@@ -128,6 +145,8 @@ bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& 
   process.Close();
   if (!base::DeletePath(copy, false))
     LOG(ERROR) << "Could not delete the probe copy " << copy;
+  if (!engine.empty() && !base::DeletePath(engine, false))
+    LOG(ERROR) << "Could not delete the probe copy " << engine;
   if (!started)
     LOG(WARNING) << "Programs cannot run from " << directory;
   return started;

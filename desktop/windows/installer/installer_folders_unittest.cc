@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "base/command_line.h"
@@ -9,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
+#include "desktop/windows/installer/early_download_folder_probe.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -121,6 +123,50 @@ TEST_F(InstallerFoldersTest, FallsBackWhenTheTemporaryFolderCannotRunACopy) {
   // Nothing but the blocker remains in the refused folder.
   EXPECT_EQ(1, CountEntries(blocked));
   EXPECT_TRUE(base::DeletePath(directory, true));
+}
+
+// A copy of the plain host starts as the host does: with its engine beside
+// it, it answers the version query instead of reporting a start failure into
+// the log folder of the very run that probes. Neither copy stays, with the
+// usual search and with the early probe.
+TEST_F(InstallerFoldersTest, PlainHostCopyStartsWithItsEngineAndLeavesNothing) {
+  base::FilePath bin;
+  ASSERT_TRUE(base::PathRegistry::Get(base::kPathExeDirectory, &bin));
+  const base::FilePath host = temp_.GetPath().Append(L"host");
+  ASSERT_TRUE(base::CreateDirectoryTree(host));
+  for (const wchar_t* name : {L"installer.exe", kEngineFileName})
+    ASSERT_TRUE(base::CopySingleFile(bin.Append(name), host.Append(name))) << name;
+  const base::FilePath program = host.Append(L"installer.exe");
+
+  // The copies' own temporary folder, where a start failure would be logged.
+  const base::FilePath child_temp = temp_.GetPath().Append(L"child temp");
+  ASSERT_TRUE(base::CreateDirectoryTree(child_temp));
+  wchar_t saved[2][MAX_PATH + 1] = {};
+  const wchar_t* names[] = {L"TEMP", L"TMP"};
+  for (int i = 0; i < 2; ++i) {
+    ::GetEnvironmentVariableW(names[i], saved[i], MAX_PATH + 1);
+    ::SetEnvironmentVariableW(names[i], child_temp.c_str());
+  }
+
+  const base::FilePath folder = temp_.GetPath().Append(L"probe");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  EXPECT_TRUE(CanRunFromDirectory(folder, program));
+  EXPECT_EQ(0, CountEntries(folder));
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathTempDirectory, temp_.GetPath()));
+  {
+    EarlyDownloadFolderProbe probe(base::FilePath(L"early"), program);
+    EXPECT_EQ(temp_.GetPath().Append(L"early"), probe.TakeRunnableFolder());
+  }
+  EXPECT_EQ(0, CountEntries(temp_.GetPath().Append(L"early")));
+
+  for (int i = 0; i < 2; ++i)
+    ::SetEnvironmentVariableW(names[i], saved[i][0] ? saved[i] : nullptr);
+  base::DirectoryEnumerator logs(child_temp, true, base::DirectoryEnumerator::FILES);
+  for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
+    std::string text;
+    ASSERT_TRUE(base::ReadFileToString(log, &text));
+    EXPECT_EQ(std::string::npos, text.find("Installer start failed")) << text;
+  }
 }
 
 TEST_F(InstallerFoldersTest, FolderWithoutProgramOnlyNeedsToExist) {
