@@ -297,9 +297,6 @@ void TransactionJournal::Discard() {
 bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
                                            const std::string& subject_key, DWORD wait_ms,
                                            const ExtraUndo& extra_undo) {
-  const ReplayLock lock(folder, subject_key);
-  if (!lock.held())
-    return false;
   std::vector<FoundJournal> journals;
   {
     base::DirectoryEnumerator enumerator(folder, false, base::DirectoryEnumerator::FILES,
@@ -347,8 +344,22 @@ bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
   std::sort(abandoned.begin(), abandoned.end(), [](const FoundJournal& a, const FoundJournal& b) {
     return a.start_time > b.start_time;
   });
+  if (abandoned.empty())
+    return true;
+  // Held for the replays only, never while owners are waited for: an owner
+  // may itself be starting and about to look for abandoned journals.
+  const ReplayLock lock(folder, subject_key);
+  if (!lock.held())
+    return false;
   bool ok = true;
   for (const FoundJournal& journal : abandoned) {
+    // Another process may have replayed it while this one waited.
+    FoundJournal current;
+    if (!ReadHeader(journal.path, &current) || current.pid != journal.pid ||
+        current.start_time != journal.start_time) {
+      VLOG(1) << "The transaction journal " << journal.path << " was rolled back meanwhile";
+      continue;
+    }
     LOG(INFO) << "Rolling back the interrupted transaction of process " << journal.pid << " from "
               << journal.path;
     if (!Replay(journal.path, extra_undo))
