@@ -120,12 +120,9 @@ base::FilePath PlaceEngineBesideCopy(const base::FilePath& program,
       placed.value().size() >= MAX_PATH) {
     return base::FilePath();
   }
-  ::DeleteFileW(placed.c_str());  // An earlier probe's, if any.
-  if (::CreateHardLinkW(placed.c_str(), engine.c_str(), nullptr) ||
-      ::CopyFileW(engine.c_str(), placed.c_str(), FALSE)) {
-    return placed;
-  }
-  return base::FilePath();
+  // A copy, never a hard link: a file whose other name is loaded by some
+  // process cannot be deleted under any of its names.
+  return ::CopyFileW(engine.c_str(), placed.c_str(), FALSE) ? placed : base::FilePath();
 }
 
 bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program) {

@@ -55,10 +55,10 @@ bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& 
 inline constexpr wchar_t kEngineFileName[] = L"installer_engine.dll";
 // A copy of the plain host starts as the host itself only with its engine
 // beside it; without it the copy reports a start failure, into the log of
-// the very run that probes. When |program|'s folder holds the engine, it is
-// put beside |program_copy| (a hard link where the volume allows one, else a
-// copy) and its path there returned; empty when there is none or it could
-// not be put there. Logs nothing: the probe's own result tells.
+// the very run that probes. When |program|'s folder holds the engine, a copy
+// of it is put beside |program_copy| and its path there returned; empty when
+// there is none or it could not be copied. Logs nothing: the probe's own
+// result tells.
 base::FilePath PlaceEngineBesideCopy(const base::FilePath& program,
                                      const base::FilePath& program_copy);
 
