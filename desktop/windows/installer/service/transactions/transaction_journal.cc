@@ -57,7 +57,9 @@ using ScopedMutexHold = base::ScopedGeneric<HANDLE, MutexHoldTraits>;
 class ReplayLock {
  public:
   ReplayLock(const base::FilePath& folder, const std::string& subject_key) {
-    std::wstring name = L"Local\\VelmoInstaller/JournalReplay/" +
+    // The journal folder belongs to the product and the user: its path
+    // makes the name unique.
+    std::wstring name = L"Local\\TransactionJournalReplay/" +
                         base::ToLowerASCII(folder.StripTrailingSeparators().value()) + L"/" +
                         base::UTF8ToWide(subject_key);
     std::replace(name.begin() + 6, name.end(), L'\\', L'/');
@@ -65,7 +67,10 @@ class ReplayLock {
       name.resize(MAX_PATH - 1);
     mutex_.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
     if (!mutex_.IsValid()) {
-      PLOG(ERROR) << "Cannot create the journal replay lock " << name;
+      // (One made by a process of another integrity level may refuse this
+      // one.) Replaying unguarded is what happened before there was a lock.
+      PLOG(WARNING) << "Cannot create the journal replay lock " << name << "; replaying without it";
+      unguarded_ = true;
       return;
     }
     const DWORD wait = ::WaitForSingleObject(mutex_.Get(), kReplayLockWaitMs);
@@ -86,9 +91,12 @@ class ReplayLock {
   ReplayLock(const ReplayLock&) = delete;
   ReplayLock& operator=(const ReplayLock&) = delete;
 
-  bool held() const { return hold_.IsValid(); }
+  // Whether the replays may go ahead: the lock is held, or could not be
+  // made at all.
+  bool may_replay() const { return hold_.IsValid() || unguarded_; }
 
  private:
+  bool unguarded_ = false;
   base::win::ScopedHandle mutex_;
   // Declared after the handle: released before it is closed.
   ScopedMutexHold hold_;
@@ -349,7 +357,7 @@ bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
   // Held for the replays only, never while owners are waited for: an owner
   // may itself be starting and about to look for abandoned journals.
   const ReplayLock lock(folder, subject_key);
-  if (!lock.held())
+  if (!lock.may_replay())
     return false;
   bool ok = true;
   for (const FoundJournal& journal : abandoned) {
