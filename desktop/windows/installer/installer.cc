@@ -618,6 +618,9 @@ void Installer::Succeed() {
   LOG(INFO) << "Installation succeeded";
   reported_ = true;
   success_ = true;
+  // Settled before it is reported: ended after the report, the process must
+  // leave no journal whose replay would undo a run reported done.
+  transaction_.Commit();
   observers_.Notify(&InstallerDelegate::OnSuccess);
   EndRun();
 }

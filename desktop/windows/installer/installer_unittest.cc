@@ -236,6 +236,10 @@ TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
   const std::vector<std::string> expected = {"ready", "total:4", "step", "step", "step", "success"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_TRUE(installer_->success());
+  // Committed when it reported success, not only when destroyed: its journal
+  // is gone, so a process ended after the report is never undone later.
+  EXPECT_EQ(nullptr, installer_->transaction()->journal());
+  EXPECT_EQ(0u, installer_->transaction()->size());
   const InstallLog& log = *installer_->install_log();
   EXPECT_EQ(version + L"_1", log.subfolder.value());
   EXPECT_EQ(install_folder_, log.path);

@@ -24,7 +24,9 @@ bool RollBackAll(OperationList* operations) {
 
 }  // namespace
 
-Transaction::~Transaction() {
+Transaction::~Transaction() { Commit(); }
+
+void Transaction::Commit() {
   // Gone before the deferred work starts: a process ended during its commit
   // must not be undone afterwards, half committed as it is.
   DiscardJournal();

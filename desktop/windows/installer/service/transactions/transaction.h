@@ -33,6 +33,11 @@ class Transaction {
   // when any rollback failed (each failure is logged; the rest still run).
   bool Rollback();
 
+  // Commits now what destruction would: the journal goes first, then every
+  // kept operation is deleted, first first. A run commits before it says it
+  // succeeded, so that no later replay can undo what it reported done.
+  void Commit();
+
   // The number of operations kept (sub-operations included).
   size_t size() const { return operations_.size(); }
 
