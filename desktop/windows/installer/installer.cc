@@ -62,6 +62,9 @@ const RegistryRow kDeleteLegacyX64InstallPathRegOp = {L"{CompanyRegistryKey}",
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
+// How long the journal of a package installer that has just ended may still
+// show a live owner.
+constexpr DWORD kEndedInstallerWaitMs = 30 * 1000;
 
 // The lines of |path| ("\r\n" separated, empty ones dropped); false when the
 // file cannot be read.
@@ -710,8 +713,10 @@ void Installer::OnPackageReady() {
   }
   if (!ended || exit_code != 0) {
     // An installer ended from outside could not undo its changes; they go
-    // before this process's own, which came first.
-    RollBackInterruptedInstallations(install_folder, /*wait_ms=*/0);
+    // before this process's own, which came first. It has ended, but the
+    // system may take a moment to let it go: its journal is waited for
+    // briefly rather than left for a later run.
+    RollBackInterruptedInstallations(install_folder, kEndedInstallerWaitMs);
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "Installer process did not complete successfully.");
     return;

@@ -201,7 +201,11 @@ base::win::ScopedHandle RunningOwner(const FoundJournal& journal) {
     // as running: a journal is never replayed under a live owner.
     if (::GetLastError() == ERROR_INVALID_PARAMETER)
       return base::win::ScopedHandle();
-    return base::win::ScopedHandle(::OpenProcess(SYNCHRONIZE, FALSE, journal.pid));
+    base::win::ScopedHandle waitable(::OpenProcess(SYNCHRONIZE, FALSE, journal.pid));
+    // A process that has ended but is not yet gone may still be opened.
+    if (waitable.IsValid() && ::WaitForSingleObject(waitable.Get(), 0) == WAIT_OBJECT_0)
+      return base::win::ScopedHandle();
+    return waitable;
   }
   if (::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0 ||
       ProcessStartTime(process.Get()) != journal.start_time) {
