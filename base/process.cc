@@ -9,6 +9,11 @@ namespace base {
 
 namespace {
 
+// Tries of a process start that failed with "Internal error", after the
+// first, and the pause before the first of them (doubled for the next).
+constexpr int kInternalErrorRetries = 2;
+constexpr DWORD kInternalErrorPauseMs = 100;
+
 // How long Terminate(wait = true) waits for the end.
 constexpr DWORD kTerminateWaitMs = 60 * 1000;
 
@@ -155,11 +160,22 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
   const wchar_t* directory =
       options.current_directory.empty() ? nullptr : options.current_directory.c_str();
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr,
-                      options.inherit_handles ? TRUE : FALSE, 0, nullptr, directory, &startup_info,
-                      &info)) {
-    PLOG(ERROR) << "CreateProcessW failed for " << writable;
-    return Process();
+  // "Internal error" says nothing about the command line: Wine gives it
+  // now and then when the machine is short of resources for a moment, and
+  // no process was made. It is tried again a little later, twice at most.
+  for (int attempt = 0;; ++attempt) {
+    if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr,
+                       options.inherit_handles ? TRUE : FALSE, 0, nullptr, directory, &startup_info,
+                       &info)) {
+      break;
+    }
+    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kInternalErrorRetries) {
+      PLOG(ERROR) << "CreateProcessW failed for " << writable;
+      return Process();
+    }
+    PLOG(WARNING) << "CreateProcessW failed for " << writable << "; trying again";
+    Sleep(kInternalErrorPauseMs * (attempt + 1));
+    writable = command_line.GetCommandLineString();
   }
   win::ScopedHandle thread(info.hThread);
   Process process(info.hProcess);
