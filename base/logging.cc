@@ -25,6 +25,18 @@ struct LogFileTraits {
 };
 using LogFileHandle = base::ScopedGeneric<HANDLE, LogFileTraits>;
 
+// The mutex that the processes writing one log file take around each line,
+// kept out of the verifier for the same reason.
+struct LogMutexTraits {
+  static HANDLE InvalidValue() { return nullptr; }
+  static void Free(HANDLE& handle) { ::CloseHandle(handle); }
+};
+using LogMutexHandle = base::ScopedGeneric<HANDLE, LogMutexTraits>;
+
+// Longest wait for another process's line; past it the line is written
+// anyway rather than lost.
+constexpr DWORD kLogMutexWaitMs = 2000;
+
 struct VmodulePattern {
   std::string pattern;
   int level;
@@ -38,6 +50,12 @@ struct LoggingState {
   uint32_t destination = LOG_TO_FILE;
   base::FilePath log_file_path;
   LogFileHandle log_file;
+  // Several processes of a run may append to one file (a back end started
+  // in the same second as its front end). Under Wine an append is a seek to
+  // the end and a write, so two lines written at once can land on the same
+  // place and one overwrites the other: every line is written under this
+  // named mutex of the file.
+  LogMutexHandle writers_mutex;
   bool file_open_failed = false;
   int vlog_level = 0;
   std::vector<VmodulePattern> vmodule;
@@ -78,6 +96,17 @@ bool EnsureLogFileOpenLocked(LoggingState& state) {
     return false;
   }
   state.log_file.Reset(file);
+  std::wstring name = L"Local\\LogFileWriters/" + state.log_file_path.value();
+  for (size_t i = 6; i < name.size(); ++i) {
+    if (name[i] == L'\\')
+      name[i] = L'/';
+    else if (name[i] >= L'A' && name[i] <= L'Z')
+      name[i] = static_cast<wchar_t>(name[i] - L'A' + L'a');
+  }
+  if (name.size() >= MAX_PATH)
+    name.resize(MAX_PATH - 1);
+  // Without it lines are still written, as before there was one.
+  state.writers_mutex.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
   return true;
 }
 
@@ -91,9 +120,16 @@ void WriteToFileLocked(LoggingState& state, const std::string& line) {
   }
   if (!EnsureLogFileOpenLocked(state))
     return;
+  bool held = false;
+  if (state.writers_mutex.IsValid()) {
+    const DWORD wait = ::WaitForSingleObject(state.writers_mutex.Get(), kLogMutexWaitMs);
+    held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+  }
   DWORD written = 0;
   ::WriteFile(state.log_file.Get(), line.data(), static_cast<DWORD>(line.size()), &written,
               nullptr);
+  if (held)
+    ::ReleaseMutex(state.writers_mutex.Get());
 }
 
 std::string BaseNameOf(const char* file) {
@@ -147,6 +183,7 @@ bool InitLogging(const LoggingSettings& settings) {
     base::AutoLock lock(state.lock);
     state.destination = settings.logging_dest;
     state.log_file.Reset();
+    state.writers_mutex.Reset();
     state.file_open_failed = false;
     state.log_file_path = settings.log_file;
   }
@@ -172,6 +209,7 @@ void CloseLogFile() {
   LoggingState& state = State();
   base::AutoLock lock(state.lock);
   state.log_file.Reset();
+  state.writers_mutex.Reset();
   state.destination &= ~static_cast<uint32_t>(LOG_TO_FILE);
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@
 
 namespace logging {
 namespace {
+
+// Lines each child writes in the appending test.
+constexpr int kAppendedLines = 10000;
 
 std::vector<std::string>* g_captured = nullptr;
 std::vector<size_t>* g_captured_starts = nullptr;
@@ -312,6 +316,61 @@ TEST_F(LoggingTest, CommandLineSwitchesReachAChild) {
   std::string contents = ReadWholeFile(path);
   EXPECT_NE(std::string::npos, contents.find(":VERBOSE2:logging_unittest.cc(")) << contents;
   EXPECT_NE(std::string::npos, contents.find("verbose from the test file\n")) << contents;
+  DeleteFileW(path.c_str());
+}
+
+// Appends numbered lines to the file of "log-file", tagged "tag".
+CHILD_PROCESS_MAIN(LoggingAppendChild) {
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  SetLogMessageHandler(nullptr);
+  LoggingSettings settings;
+  settings.log_file = command_line->GetSwitchValuePath("log-file");
+  if (!InitLogging(settings))
+    return 2;
+  const std::string tag = command_line->GetSwitchValueASCII("tag");
+  for (int i = 0; i < kAppendedLines; ++i)
+    LOG(INFO) << "line " << tag << " " << i << " of the appending test";
+  CloseLogFile();
+  return 0;
+}
+
+// Processes appending to one log file at once (a back end started in the
+// same second as its front end) lose no line and tear none.
+TEST_F(LoggingTest, ProcessesAppendingToOneFileKeepEveryLineWhole) {
+  std::wstring path = UniqueTempPath(L"shared.log");
+  std::vector<base::Process> children;
+  for (const char* tag : {"a", "b", "c"}) {
+    base::CommandLine command_line = testing::GetChildCommandLine("LoggingAppendChild");
+    command_line.AppendSwitchNative("log-file", path);
+    command_line.AppendSwitchASCII("tag", tag);
+    children.push_back(base::LaunchProcess(command_line, base::LaunchOptions()));
+    ASSERT_TRUE(children.back().IsValid());
+  }
+  for (base::Process& child : children) {
+    int exit_code = -1;
+    ASSERT_TRUE(child.WaitForExitWithTimeout(120 * 1000, &exit_code));
+    EXPECT_EQ(0, exit_code);
+  }
+  const std::string contents = ReadWholeFile(path);
+  const std::regex whole(R"(^\[[^\]]*\] line ([abc]) ([0-9]+) of the appending test$)");
+  std::map<std::string, int> counts;
+  size_t torn = 0;
+  size_t start = 0;
+  while (start < contents.size()) {
+    size_t end = contents.find('\n', start);
+    if (end == std::string::npos)
+      end = contents.size();
+    const std::string line = contents.substr(start, end - start);
+    std::smatch match;
+    if (std::regex_match(line, match, whole))
+      ++counts[match[1].str()];
+    else
+      ++torn;
+    start = end + 1;
+  }
+  EXPECT_EQ(0u, torn);
+  for (const char* tag : {"a", "b", "c"})
+    EXPECT_EQ(kAppendedLines, counts[tag]) << tag;
   DeleteFileW(path.c_str());
 }
 
