@@ -806,7 +806,13 @@ TEST_F(InstallerRunnerTest, FrontEndDeathRollsBackAndAbandonsTheMutex) {
   front_end.AppendSwitchNative(kRegKeySwitch, reg_key_);
   base::Process front_end_process = base::LaunchProcess(front_end, base::LaunchOptions());
   ASSERT_TRUE(front_end_process.IsValid());
-  ASSERT_TRUE(WaitForFile(marker, 60));
+  if (!WaitForFile(marker, 120)) {
+    int exit_code = -1;
+    const bool ended = front_end_process.WaitForExitWithTimeout(0, &exit_code);
+    front_end_process.Terminate(1, true);
+    FAIL() << "the back end never reached its hang; the front end "
+           << (ended ? "ended with " + std::to_string(exit_code) : std::string("still ran"));
+  }
   std::string pid_text;
   ASSERT_TRUE(base::ReadFileToString(pid_file, &pid_text));
   uint32_t pid = 0;
