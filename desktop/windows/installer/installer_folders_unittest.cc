@@ -11,24 +11,14 @@
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "desktop/windows/installer/early_download_folder_probe.h"
+#include "desktop/windows/installer/download_folder_test_support.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-base::FilePath TinyProgram() {
-  base::FilePath exe_dir;
-  base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir);
-  return exe_dir.Append(L"tiny_program.exe");
-}
-
-int CountEntries(const base::FilePath& folder) {
-  int count = 0;
-  base::DirectoryEnumerator enumerator(folder, true, 3);
-  while (!enumerator.Next().empty())
-    ++count;
-  return count;
-}
+using test::CountEntries;
+using test::TinyProgram;
 
 class InstallerFoldersTest : public testing::Test {
  protected:
