@@ -69,8 +69,9 @@ std::string ReadFolderDacl(const base::FilePath& folder) {
 }
 
 // Waits until |path| has at least |count| lines; false after 30 s.
+// Waits as long as a loaded machine needs for a helper process's records.
 bool WaitForRecordLines(const base::FilePath& path, size_t count) {
-  for (int i = 0; i < 600; ++i) {
+  for (int i = 0; i < 2400; ++i) {
     if (ReadRecordLines(path).size() >= count)
       return true;
     ::Sleep(50);
