@@ -340,7 +340,15 @@ bool RunInstallerMain() {
   {
     base::ExitCallbackManager exit_manager;
     // Ends before the exit callbacks run, as it began after the manager.
-    base::win::ScopedComInitializer com;
+    // A crash reporter makes no window and its main thread only waits, never
+    // pumping messages, which a single-threaded apartment needs; its work is
+    // on the pipe's threads. A multithreaded apartment also spares it the
+    // apartment's hidden window, whose display connection under Wine costs
+    // tens of milliseconds while the front end waits for the reporter.
+    base::win::ScopedComInitializer com(
+        command_line.HasSwitch(kCrashReporterParentIdSwitch)
+            ? base::win::ScopedComInitializer::Apartment::kMultiThreaded
+            : base::win::ScopedComInitializer::Apartment::kSingleThreaded);
 
     if (!IsProductConfigValid()) {
       // Every name the installer uses comes from the configuration.
