@@ -85,10 +85,8 @@ bool Process::WaitForExitWithTimeout(DWORD timeout_ms, int* exit_code) const {
     ScopedProcessWaitActivity activity(this, Handle());
     result = WaitForSingleObject(Handle(), timeout_ms);
   }
-  if (result == WAIT_TIMEOUT) {
-    LOG(WARNING) << "Process " << Pid() << " still runs after " << timeout_ms << " ms";
+  if (result == WAIT_TIMEOUT)
     return false;
-  }
   if (result != WAIT_OBJECT_0) {
     PLOG(ERROR) << "WaitForSingleObject failed for process " << Pid();
     return false;

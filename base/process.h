@@ -42,7 +42,9 @@ class Process {
   // Waits without limit for the process to end. False on failure.
   bool WaitForExit(int* exit_code) const;
   // False when the process is still running after |timeout_ms| or the wait
-  // fails. |exit_code| may be null.
+  // fails. |exit_code| may be null. A process still running is an answer,
+  // not a failure, and is not logged: callers poll with short waits, and
+  // the one that gives up says why.
   bool WaitForExitWithTimeout(DWORD timeout_ms, int* exit_code) const;
   // Ends the process with |exit_code|; with |wait| also waits (up to a minute)
   // until it has ended. A process that has already ended counts as success.

@@ -199,17 +199,17 @@ class InteractiveInstallTest : public test::InteractiveInstallerTest {
     ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver->Visible(IDC_RETRY_BUTTON); }))
         << LogTails();
     EXPECT_TRUE(driver->Visible(IDC_INSTALL_FAILED));
-    EXPECT_FALSE(driver->Visible(IDC_FULL_PACKAGE_BUTTON));
-    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT));
+    EXPECT_FALSE(driver->Visible(IDC_FULL_PACKAGE_BUTTON)) << LogTails();
+    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT)) << LogTails();
     EXPECT_EQ(GetLocalizedString(IDS_BUTTON_TRY_AGAIN), driver->Text(IDC_RETRY_BUTTON));
 
     driver->Click(IDC_RETRY_BUTTON);
     ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] {
       return driver->Visible(IDC_FULL_PACKAGE_BUTTON);
     })) << LogTails();
-    EXPECT_EQ(2, LogCount("Displaying error"));
+    EXPECT_EQ(2, LogCount("Displaying error")) << LogTails();
     EXPECT_TRUE(driver->Visible(IDC_RETRY_BUTTON));
-    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT));
+    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT)) << LogTails();
     EXPECT_EQ(GetLocalizedString(IDS_BUTTON_GET_FULL_INSTALLER),
               driver->Text(IDC_FULL_PACKAGE_BUTTON));
   }
@@ -412,11 +412,11 @@ TEST_F(InteractiveInstallTest, CorruptedPayloadOffersTheFullInstallerSecondAndIt
 
   driver.Click(IDC_FULL_PACKAGE_BUTTON);
   EXPECT_EQ(1, WaitForExit(installer)) << LogTails();
-  EXPECT_TRUE(LogsContain("Downloading full package with default browser"));
+  EXPECT_TRUE(LogsContain("Downloading full package with default browser")) << LogTails();
   EXPECT_TRUE(InstallerUIDriver::WaitUntil([&] { return !RecordedCommandLines(browser).empty(); }));
   EXPECT_EQ(L"\"" + browser.value() + L"\" \"" + FullInstallerAddress() + L"\"\n",
             RecordedCommandLines(browser));
-  EXPECT_FALSE(base::PathExists(install_folder_));
+  EXPECT_FALSE(base::PathExists(install_folder_)) << LogTails();
 }
 
 // The package server answers 404 for every request: each fetch fails at
