@@ -9,8 +9,10 @@ POST of /<path> answer the file DIR/<path> (200 with its bytes; 404 when
 there is none), so a test lays out the server's replies, packages and
 partner files as files while it runs. Every request is
 recorded; /requests answers the JSON list of them (method, path, headers as
-[name, value] pairs, body as latin-1 text, body_length), in the form the
-C++ test support of testing/http_server reads. With --accept-posts a POST
+[name, value] pairs, body as latin-1 text, body_length, and what the server
+answered as "answer": status, the first byte of the file sent, the bytes
+sent and the fault applied), in the form the C++ test support of
+testing/http_server reads. With --accept-posts a POST
 to a path without a file is answered 200 with an empty body: the server then
 stands in for a statistics server, which only takes reports.
 
@@ -141,11 +143,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with self.server.lock:
                 payload = json.dumps(self.server.requests).encode()
             return self.answer(200, payload)
+        record = {"method": self.command, "path": self.path,
+                  "headers": [[k, v] for k, v in self.headers.items()],
+                  "body": body.decode("latin-1"), "body_length": len(body), "answer": ""}
         with self.server.lock:
-            self.server.requests.append({
-                "method": self.command, "path": self.path,
-                "headers": [[k, v] for k, v in self.headers.items()],
-                "body": body.decode("latin-1"), "body_length": len(body)})
+            self.server.requests.append(record)
         query = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(self.path).query,
                                             keep_blank_values=True))
         if path == "/redirect":
@@ -180,10 +182,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for name, how in (("cut", "reset"), ("drop", "close"), ("stall", "hold")):
             if self.fault(query, path, name):
                 half = start + (end - start) // 2
+                record["answer"] = "%d from %d, %d bytes, then %s" % (status, start, half - start,
+                                                                     name)
                 self.answer(status, content[start:end], headers, send_up_to=half - start)
                 if how == "hold":
                     self.hold()
                 self.end(reset=(how == "reset"))
+        record["answer"] = "%d from %d, %d bytes" % (status, start, end - start)
         self.answer(status, content[start:end], headers)
 
     def answer(self, status, payload, extra_headers=(), send_up_to=None):

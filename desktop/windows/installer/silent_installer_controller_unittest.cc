@@ -683,17 +683,24 @@ TEST_F(NetInstallerTest, UnstableNetworkStillInstalls) {
   const std::string reply_url = Url("reply?key=unstable&never=1");
   const int exit_code = RunNetInstaller(base::FilePath(), reply_url);
   std::vector<std::string> lines = TakeLogLines();
-  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+  ASSERT_TRUE(requests);
+  const std::vector<const base::DictValue*> package =
+      RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
+  // What each request asked for and what the server sent, for a failure.
+  std::string exchanges;
+  for (const base::DictValue* request : package) {
+    std::string answer = "?";
+    request->GetStringWithoutPathExpansion("answer", &answer);
+    exchanges += "\nRange \"" + testing_http::RecordedHeader(*request, "Range") + "\": " + answer;
+  }
+  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n") << exchanges;
   EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
   const InstallLog log = ExpectInstalled(false);
 
-  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
-  ASSERT_TRUE(requests);
   // A loaded machine may take one more request for a silent one: at least
   // the faults' requests and the one that brought the rest.
   EXPECT_GE(RequestsFor(*requests, "/" + prefix_ + "/reply").size(), 2u);
-  const std::vector<const base::DictValue*> package =
-      RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
   // 503 four times, three resets, five drops, one silence, then the rest.
   ASSERT_GE(package.size(), 14u);
   EXPECT_EQ("", testing_http::RecordedHeader(*package[0], "Range"));

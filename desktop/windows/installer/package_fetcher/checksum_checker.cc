@@ -24,7 +24,13 @@ bool ChecksumMatches(const base::FilePath& file, const std::string& expected) {
   char hex[2 * sizeof(digest) + 1];
   for (size_t i = 0; i < sizeof(digest); ++i)
     snprintf(hex + 2 * i, 3, "%x%x", digest[i] >> 4, digest[i] & 0xF);
-  return expected == std::string(hex, 2 * sizeof(digest));
+  const std::string actual(hex, 2 * sizeof(digest));
+  if (actual == expected)
+    return true;
+  // The caller names the failure; these are the facts that explain it.
+  LOG(INFO) << file << " holds " << mapped.length() << " bytes with SHA-256 " << actual << " where "
+            << (expected.empty() ? std::string("(none)") : expected) << " was expected";
+  return false;
 }
 
 }  // namespace installer

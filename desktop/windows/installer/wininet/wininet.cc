@@ -1021,8 +1021,13 @@ void WinInetDownloader::OnCompleted(uint32_t serial) {
   if (!IsCurrent(serial))
     return;
   retry_count_ = 0;
+  uint32_t received;
+  {
+    DownloadSession::AutoLock lock(session_.get());
+    received = bytes_received_;
+  }
   CloseSession();
-  LOG(INFO) << "Download completed";
+  LOG(INFO) << "Download completed (" << received << " bytes)";
   SetState(kCompleted);
   RunDone();
 }
