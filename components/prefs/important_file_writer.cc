@@ -18,6 +18,32 @@ namespace prefs {
 namespace {
 
 std::atomic<int> g_injected_failure{ImportantFileWriter::kNoFailure};
+std::atomic<int> g_rename_retries{0};
+
+// How long a target held open by another process may hold up the rename:
+// long enough for a reader on a loaded machine, short enough for a write
+// that waits at exit.
+constexpr int kRenameAttempts = 50;
+constexpr DWORD kRenameRetryDelayMs = 100;
+
+// Renames |temp_path| over |path|, trying again while the target is held
+// open elsewhere. The system's error of the last attempt stays set.
+bool ReplaceWithRetries(const base::FilePath& temp_path, const base::FilePath& path) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(temp_path.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+        attempt == kRenameAttempts) {
+      return false;
+    }
+    g_rename_retries.fetch_add(1, std::memory_order_relaxed);
+    Sleep(kRenameRetryDelayMs);
+    SetLastError(error);
+  }
+}
 std::atomic<base::HistogramBase*> g_failure_histogram{nullptr};
 
 bool InjectedFailure(ImportantFileWriter::TempFileFailure step) {
@@ -94,9 +120,7 @@ bool ImportantFileWriter::WriteFileAtomically(const base::FilePath& path, std::s
       return FailWrite(kFailedFlushing, "could not flush", path, temp_path);
     }
   }  // Closed before the rename.
-  if (InjectedFailure(kFailedRenaming) ||
-      !MoveFileExW(temp_path.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (InjectedFailure(kFailedRenaming) || !ReplaceWithRetries(temp_path, path)) {
     return FailWrite(kFailedRenaming, "could not rename the temporary file", path, temp_path);
   }
   return true;
@@ -110,6 +134,11 @@ void ImportantFileWriter::SetFailureForTesting(TempFileFailure step) {
 // static
 base::HistogramBase* ImportantFileWriter::GetTempFileFailuresHistogramForTesting() {
   return g_failure_histogram.load(std::memory_order_acquire);
+}
+
+// static
+int ImportantFileWriter::GetRenameRetriesForTesting() {
+  return g_rename_retries.load(std::memory_order_relaxed);
 }
 
 ImportantFileWriter::ImportantFileWriter(const base::FilePath& path,

@@ -5,7 +5,11 @@
 // The data goes to a temporary file in the same folder (so that the rename
 // stays on one volume), is flushed to the disk, and the temporary is then
 // renamed over the target (MoveFileExW with MOVEFILE_REPLACE_EXISTING |
-// MOVEFILE_WRITE_THROUGH). On any failure the temporary is deleted, the
+// MOVEFILE_WRITE_THROUGH). A target that some process holds open refuses
+// the rename for that moment (always under Wine, whatever the holder's share
+// mode): the rename is tried again for a few seconds before the write is
+// given up, so that a reader does not cost the data. On any failure the
+// temporary is deleted, the
 // target is left alone, the cause is logged and one sample goes to
 // "ImportantFile.TempFileFailures" (see TempFileFailure).
 //
@@ -69,6 +73,8 @@ class ImportantFileWriter {
   // The histogram "ImportantFile.TempFileFailures" once a failure was
   // recorded, else null. For tests.
   static base::HistogramBase* GetTempFileFailuresHistogramForTesting();
+  // How many renames were tried again since the process started. For tests.
+  static int GetRenameRetriesForTesting();
 
   // |task_runner| runs the writes (blocking file work).
   ImportantFileWriter(const base::FilePath& path, base::SharedRef<base::TaskRunner> task_runner,

@@ -14,6 +14,7 @@
 #include "base/shared_ref.h"
 #include "base/threading/loop_runner.h"
 #include "base/threading/message_loop.h"
+#include "base/threading/plain_thread.h"
 #include "base/threading/sequenced_worker_pool.h"
 #include "base/threading/waitable_event.h"
 #include "gtest/gtest.h"
@@ -104,6 +105,35 @@ TEST_F(ImportantFileWriterTest, RealRenameFailureKeepsTheOldFile) {
   // A missing folder fails at the first step.
   EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(
       dir_.GetPath().AppendASCII("missing").AppendASCII("x.json"), "data"));
+}
+
+// A reader that holds the file while the rename is due costs a wait, not
+// the write: the rename is tried again until the file is free.
+TEST_F(ImportantFileWriterTest, TargetHeldOpenForAMomentStillGetsTheWrite) {
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(path_, "old"));
+  auto holder = std::make_unique<base::File>(path_, base::File::FLAG_OPEN | base::File::FLAG_READ);
+  ASSERT_TRUE(holder->IsValid());
+  const int retries_before = ImportantFileWriter::GetRenameRetriesForTesting();
+  bool written = false;
+  base::PlainThread writer("writer", base::Bind(
+                                         [](const base::FilePath* path, bool* written) {
+                                           *written = ImportantFileWriter::WriteFileAtomically(
+                                               *path, "new");
+                                         },
+                                         &path_, &written));
+  ASSERT_TRUE(writer.Start());
+  // The holder lets go once the writer has met it.
+  for (int waited_ms = 0;
+       ImportantFileWriter::GetRenameRetriesForTesting() == retries_before && waited_ms < 60000;
+       waited_ms += 5) {
+    ::Sleep(5);
+  }
+  EXPECT_GT(ImportantFileWriter::GetRenameRetriesForTesting(), retries_before);
+  holder.reset();
+  writer.Join();
+  EXPECT_TRUE(written);
+  EXPECT_EQ(ReadAll(path_), "new");
+  EXPECT_EQ(CountEntries(dir_.GetPath()), 1);
 }
 
 class CountingSerializer : public ImportantFileWriter::DataSerializer {
