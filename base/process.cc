@@ -153,27 +153,14 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
         options.stderr_handle ? options.stderr_handle : GetStdHandle(STD_ERROR_HANDLE);
   }
 
-  // CreateProcessW may write into the command line, so it gets its own copy.
-  std::wstring writable = command_line.GetCommandLineString();
+  const std::wstring text = command_line.GetCommandLineString();
   const wchar_t* directory =
       options.current_directory.empty() ? nullptr : options.current_directory.c_str();
   PROCESS_INFORMATION info = {};
-  // "Internal error" says nothing about the command line: Wine gives it
-  // now and then when the machine is short of resources for a moment, and
-  // no process was made. It is tried again a little later, twice at most.
-  for (int attempt = 0;; ++attempt) {
-    if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr,
-                       options.inherit_handles ? TRUE : FALSE, 0, nullptr, directory, &startup_info,
-                       &info)) {
-      break;
-    }
-    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kInternalErrorRetries) {
-      PLOG(ERROR) << "CreateProcessW failed for " << writable;
-      return Process();
-    }
-    PLOG(WARNING) << "CreateProcessW failed for " << writable << "; trying again";
-    Sleep(kInternalErrorPauseMs * (attempt + 1));
-    writable = command_line.GetCommandLineString();
+  if (!CreateProcessRetryingInternalErrors(text, options.inherit_handles, directory, &startup_info,
+                                           &info)) {
+    PLOG(ERROR) << "CreateProcessW failed for " << text;
+    return Process();
   }
   win::ScopedHandle thread(info.hThread);
   Process process(info.hProcess);
@@ -184,6 +171,28 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
       PLOG(ERROR) << "Waiting for process " << info.dwProcessId << " failed";
   }
   return process;
+}
+
+bool CreateProcessRetryingInternalErrors(const std::wstring& command_line, bool inherit_handles,
+                                         const wchar_t* directory, STARTUPINFOW* startup_info,
+                                         PROCESS_INFORMATION* info) {
+  // "Internal error" says nothing about the command line: Wine gives it
+  // now and then when the machine is short of resources for a moment, and
+  // no process was made. It is tried again a little later, twice at most.
+  for (int attempt = 0;; ++attempt) {
+    // CreateProcessW may write into the command line: a fresh copy each time.
+    std::wstring writable = command_line;
+    if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, inherit_handles ? TRUE : FALSE,
+                       0, nullptr, directory, startup_info, info)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == kInternalErrorRetries)
+      return false;
+    PLOG(WARNING) << "CreateProcessW failed for " << command_line << "; trying again";
+    Sleep(kInternalErrorPauseMs * (attempt + 1));
+    SetLastError(error);
+  }
 }
 
 Process LaunchWithOutputPipe(const CommandLine& command_line, win::ScopedHandle* read_end) {

@@ -73,6 +73,15 @@ struct LaunchOptions {
   HANDLE stderr_handle = nullptr;
 };
 
+// CreateProcessW of |command_line| (no application name, no creation flags),
+// tried again twice, a little later each time, when the system answers
+// "Internal error" (Wine does now and then under load, and makes no
+// process). False with the system's error set when no process was made;
+// only the retries are logged. The caller owns |info|'s handles.
+bool CreateProcessRetryingInternalErrors(const std::wstring& command_line, bool inherit_handles,
+                                         const wchar_t* directory, STARTUPINFOW* startup_info,
+                                         PROCESS_INFORMATION* info);
+
 // Starts |command_line|. The returned process is invalid when the start
 // failed (the cause is logged).
 Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options);

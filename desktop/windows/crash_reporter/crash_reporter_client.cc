@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/logging.h"
+#include "base/process.h"
 #include "base/trace_event/trace_site.h"
 #include "base/string_number_conversions.h"
 #include "base/win/crash_hook.h"
@@ -107,12 +108,11 @@ uint32_t LaunchCrashReporter() {
             << ")";
     return 0;
   }
-  std::wstring command_text = command_line.GetCommandLineString();
   STARTUPINFOW startup_info = {};
   startup_info.cb = sizeof(startup_info);
   PROCESS_INFORMATION process_info = {};
-  if (!::CreateProcessW(nullptr, command_text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup_info, &process_info)) {
+  if (!base::CreateProcessRetryingInternalErrors(command_line.GetCommandLineString(), false,
+                                                 nullptr, &startup_info, &process_info)) {
     VLOG(1) << "Cannot start the crash reporter (error " << ::GetLastError() << ")";
     return 0;
   }

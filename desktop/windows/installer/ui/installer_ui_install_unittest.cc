@@ -193,23 +193,36 @@ class InteractiveInstallTest : public test::InteractiveInstallerTest {
   // Accept, then the error page with |error| and Try Again, without the
   // full installer; Try Again, then the same error with the full
   // installer offered too.
+  // Waits until the error page of the run's |count|th error is complete.
+  // The window shows the page first, then logs the error and sets its text:
+  // a check made as soon as the page shows may still see the page before.
+  // False, with what the window showed, after the usual wait.
+  ::testing::AssertionResult WaitForErrorPage(InstallerUIDriver* driver, int count,
+                                              const std::wstring& text) const {
+    if (InstallerUIDriver::WaitUntil([&] {
+          return driver->Visible(IDC_RETRY_BUTTON) && LogCount("Displaying error") >= count &&
+                 driver->Text(IDC_STATUS_TEXT) == text;
+        })) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "no error page #" << count << " with the expected text; it shows \""
+           << base::WideToUTF8(driver->Text(IDC_STATUS_TEXT)) << "\"\n"
+           << LogTails();
+  }
+
   void AcceptAndExpectTheFullInstallerFromTheSecondError(InstallerUIDriver* driver,
                                                          const std::wstring& error) {
     driver->Click(IDC_ACCEPT_BUTTON);
-    ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver->Visible(IDC_RETRY_BUTTON); }))
-        << LogTails();
+    ASSERT_TRUE(WaitForErrorPage(driver, 1, error));
     EXPECT_TRUE(driver->Visible(IDC_INSTALL_FAILED));
     EXPECT_FALSE(driver->Visible(IDC_FULL_PACKAGE_BUTTON)) << LogTails();
-    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT)) << LogTails();
     EXPECT_EQ(GetLocalizedString(IDS_BUTTON_TRY_AGAIN), driver->Text(IDC_RETRY_BUTTON));
 
     driver->Click(IDC_RETRY_BUTTON);
-    ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] {
-      return driver->Visible(IDC_FULL_PACKAGE_BUTTON);
-    })) << LogTails();
+    ASSERT_TRUE(WaitForErrorPage(driver, 2, error));
     EXPECT_EQ(2, LogCount("Displaying error")) << LogTails();
-    EXPECT_TRUE(driver->Visible(IDC_RETRY_BUTTON));
-    EXPECT_EQ(error, driver->Text(IDC_STATUS_TEXT)) << LogTails();
+    EXPECT_TRUE(driver->Visible(IDC_FULL_PACKAGE_BUTTON)) << LogTails();
     EXPECT_EQ(GetLocalizedString(IDS_BUTTON_GET_FULL_INSTALLER),
               driver->Text(IDC_FULL_PACKAGE_BUTTON));
   }
@@ -482,17 +495,13 @@ TEST_F(InteractiveInstallTest, FolderWithoutWriteAccessShowsTryAgainAndAnotherFo
   ASSERT_NO_FATAL_FAILURE(ChooseCurrentUserInstallInto(&driver, unwritable));
 
   driver.Click(IDC_ACCEPT_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_RETRY_BUTTON); }))
-      << LogTails();
-  const std::wstring error = driver.Text(IDC_STATUS_TEXT);
-  EXPECT_EQ(GetLocalizedString(IDS_ERROR_INSUFFICIENT_PRIVILEGES), error);
+  const std::wstring error = GetLocalizedString(IDS_ERROR_INSUFFICIENT_PRIVILEGES);
+  ASSERT_TRUE(WaitForErrorPage(&driver, 1, error));
   EXPECT_FALSE(driver.Visible(IDC_FULL_PACKAGE_BUTTON));
 
   driver.Click(IDC_RETRY_BUTTON);
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return LogCount("Displaying error") == 2; }))
-      << LogTails();
-  ASSERT_TRUE(InstallerUIDriver::WaitUntil([&] { return driver.Visible(IDC_RETRY_BUTTON); }));
-  EXPECT_EQ(error, driver.Text(IDC_STATUS_TEXT));
+  ASSERT_TRUE(WaitForErrorPage(&driver, 2, error));
+  EXPECT_EQ(2, LogCount("Displaying error"));
   EXPECT_FALSE(driver.Visible(IDC_FULL_PACKAGE_BUTTON));
 
   driver.Click(IDC_BACK_BUTTON);
