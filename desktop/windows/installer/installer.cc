@@ -659,6 +659,14 @@ void Installer::WaitForPackage(bool post_elevation) {
   package_ready_event_.Reset(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
     const DWORD error = ::GetLastError();
+    // A front end that stops the run signals the interruption, then lets go
+    // of the event: the run was stopped, nothing failed.
+    if (interrupted_event_.IsValid() &&
+        ::WaitForSingleObject(interrupted_event_.Get(), 0) == WAIT_OBJECT_0) {
+      LOG(INFO) << "Installation was interrupted";
+      Cancel();
+      return;
+    }
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
          "Failed to open a handle to the package ready event", error);
     return;

@@ -588,6 +588,19 @@ TEST_F(InstallerPackageTest, PackageSignalledLaterWithoutInstaller) {
   EXPECT_EQ(std::wstring(), ReadLastInstallPath());
 }
 
+// A front end that stops the run signals the interruption and lets go of
+// the package-ready event, possibly before the back end opens it: the run
+// ends as interrupted, not with an error of its own.
+TEST_F(InstallerPackageTest, PackageEventGoneAfterAnInterruptionCancelsWithoutAnError) {
+  package_ready_.Reset();
+  ASSERT_TRUE(::SetEvent(environment_.interrupted_event().Get()));
+  MakeWaitingSettings();
+  RunInstaller();
+  const std::vector<std::string> expected = {"ready", "terminated:0"};
+  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_FALSE(base::PathExists(install_folder_));
+}
+
 // Destroying an installer that waits for its package cancels the run: it is
 // rolled back and the package-ready signal no longer matters.
 TEST_F(InstallerPackageTest, DestroyingAWaitingInstallerCancels) {

@@ -6,6 +6,8 @@
 // the seed is printed (VELMO_KILL_SEED repeats a sequence).
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -52,6 +54,23 @@ const char* TargetName(Target target) {
     case Target::kLastBackEnd: return "last back end";
   }
   return "?";
+}
+
+// The command interpreters and pauses that are running: what a clean-up
+// batch file leaves behind it (its last line starts a command that waits
+// about a second, then removes the install folder if it is empty). The kill
+// loop runs alone, so every such process is an uninstallation's.
+std::vector<std::wstring> RunningCleanupCommands() {
+  std::vector<std::wstring> names;
+  base::win::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"cmd.exe") == 0 || _wcsicmp(entry.szExeFile, L"ping.exe") == 0)
+      names.push_back(std::wstring(entry.szExeFile) + L" " + std::to_wstring(entry.th32ProcessID));
+  }
+  return names;
 }
 
 // The running process of |target| in |tree|, or null.
@@ -202,6 +221,14 @@ class KillLoopTest : public test::SilentRunTest {
     // The clean-up batch file deletes itself last: taken away before that,
     // it could still empty the folder under the next installation.
     EXPECT_TRUE(WaitUntilGone(install_folder_.Append(kCleanupBatchFileName)));
+    // Nor may its delayed removal of the folder meet the next installation's
+    // new, still empty folder.
+    for (int waited = 0; !RunningCleanupCommands().empty(); waited += 100) {
+      ASSERT_LT(waited, test::kFolderRemovalWaitMs)
+          << "still running: "
+          << base::WideToUTF8(base::JoinString16(RunningCleanupCommands(), L", "));
+      ::Sleep(100);
+    }
     for (int waited = 0; base::PathExists(install_folder_) && waited < test::kFolderRemovalWaitMs;
          waited += 100) {
       if (!base::DeletePath(install_folder_, true))
