@@ -237,7 +237,8 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForTheCurrentUser) {
   EXPECT_TRUE(HasLine(lines, "Controller exiting"));
   const InstallLog log = ExpectInstalled(false);
   // Nothing of the package stays in the download folder.
-  EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")));
+  EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")))
+      << ListFolder(download_root_.Append(L"Velmo Installer")) << base::JoinString(lines, "\n");
 
   EXPECT_EQ(0, Uninstall(log));
   lines = TakeLogLines();
@@ -532,7 +533,8 @@ TEST_F(NetInstallerTest, DownloadsVerifiesAndInstallsThePackage) {
   EXPECT_TRUE(HasLine(lines, "Sending stats"));
   const InstallLog log = ExpectInstalled(false);
   // Nothing of the download stays in the download folder.
-  EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")));
+  EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")))
+      << ListFolder(download_root_.Append(L"Velmo Installer")) << base::JoinString(lines, "\n");
 
   // The server was asked with the installer's tracking data, then gave the
   // package.

@@ -251,6 +251,16 @@ class SilentRunTest : public ::testing::Test {
     return false;
   }
 
+  // What |folder| holds, one path a line, for a failure message.
+  static std::string ListFolder(const base::FilePath& folder) {
+    std::string list;
+    base::DirectoryEnumerator entries(
+        folder, true, base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES);
+    for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next())
+      list += entry.AsUTF8Unsafe() + "\n";
+    return list.empty() ? std::string("(nothing)\n") : list;
+  }
+
   HKEY Root(bool all_users) const { return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
   // What an installation in the test's folder shows a user: the files of
