@@ -601,6 +601,11 @@ void Installer::Fail(int string_id, const std::wstring& text, const std::string&
   Cancel();
 }
 
+void Installer::CancelAsInterrupted() {
+  LOG(INFO) << "Installation was interrupted";
+  Cancel();
+}
+
 void Installer::Cancel() {
   if (reported_)
     return;
@@ -663,8 +668,7 @@ void Installer::WaitForPackage(bool post_elevation) {
     // of the event: the run was stopped, nothing failed.
     if (interrupted_event_.IsValid() &&
         ::WaitForSingleObject(interrupted_event_.Get(), 0) == WAIT_OBJECT_0) {
-      LOG(INFO) << "Installation was interrupted";
-      Cancel();
+      CancelAsInterrupted();
       return;
     }
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
@@ -682,8 +686,7 @@ void Installer::WaitForPackage(bool post_elevation) {
 
 void Installer::OnObjectSignaled(HANDLE object) {
   if (interrupted_event_.IsValid() && object == interrupted_event_.Get()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
+    CancelAsInterrupted();
     return;
   }
   OnPackageReady();

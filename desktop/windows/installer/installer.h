@@ -119,6 +119,9 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   // Ends the run without an error report: every executed operation rolled
   // back, OnInstallerTerminated(false).
   void Cancel();
+  // Ends the run as stopped by the front end, which signalled the
+  // interruption event.
+  void CancelAsInterrupted();
 
   // Posts |task| to the installer's loop (a copy step's continuation). Like
   // the posted steps, it does nothing once the run has ended.
