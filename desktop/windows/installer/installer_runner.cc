@@ -38,6 +38,10 @@ constexpr char kTerminationMarkerSignature[] = ":Installer runner marker:";
 constexpr base::TimeSpan kTerminationMarkerTimeout = base::TimeSpan::FromSeconds(5);
 // How long an installer the ended back end started may take to stop.
 constexpr DWORD kInterruptedRunWaitMs = 60 * 1000;
+// How long a runner that goes while its back end still runs waits for the
+// back end's end. A back end that has reported its result ends within
+// moments; one told to stop rolls back first.
+constexpr DWORD kBackendEndWaitMs = 30 * 1000;
 
 std::atomic<int64_t> g_marker_timeout_for_testing_ms{0};
 
@@ -55,9 +59,23 @@ InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
 InstallerRunner::~InstallerRunner() {
   // Observers are not called from the destructor.
   termination_pending_ = false;
+  const bool was_running = backend_running_;
   Stop();
-  if (backend_process_.IsValid())
-    backend_watcher_.StopWatching();
+  if (!backend_process_.IsValid())
+    return;
+  backend_watcher_.StopWatching();
+  // The back end runs from the package folder, which its owner deletes once
+  // the runner has gone: a program that still runs cannot be deleted, and
+  // the package would stay behind in the download folder. A back end ends
+  // soon after its last report, so the runner waits for that end.
+  if (was_running) {
+    const DWORD wait = ::WaitForSingleObject(backend_process_.Handle(), kBackendEndWaitMs);
+    if (wait != WAIT_OBJECT_0) {
+      LOG(WARNING) << "The installer back end (pid " << backend_process_.Pid()
+                   << ") is still running after " << kBackendEndWaitMs / 1000
+                   << " s; its package folder may stay behind";
+    }
+  }
 }
 
 void InstallerRunner::AddObserver(InstallerDelegate* observer) { observers_.AddObserver(observer); }

@@ -208,7 +208,12 @@ CHILD_PROCESS_MAIN(RunnerBackend) {
                     false, false);
   InstallerRunnerBackend backend;
   backend.installer()->SetStepListBinderForTesting(base::Bind(&BindTestSteps));
-  return backend.Run(&settings) ? 0 : 1;
+  const bool success = backend.Run(&settings);
+  // A back end that has reported its result but takes a while to end, as
+  // one does on a loaded machine.
+  if (cl.GetSwitchValueASCII(kStepsSwitch) == "linger")
+    ::Sleep(5000);
+  return success ? 0 : 1;
 }
 
 // --- The front end's side. ---
@@ -264,6 +269,10 @@ class RecordingObserver : public MessageRecordingDelegate {
   void OnInstallFolderReady() override {
     MessageRecordingDelegate::OnInstallFolderReady();
     MaybeQuit("folder ready");
+  }
+  void OnSuccess() override {
+    MessageRecordingDelegate::OnSuccess();
+    MaybeQuit("success");
   }
   void OnInstallerTerminated(bool success) override {
     MessageRecordingDelegate::OnInstallerTerminated(success);
@@ -527,6 +536,26 @@ TEST_F(InstallerRunnerTest, StoppingOnTerminationReleasesTheMutex) {
   ASSERT_TRUE(observer_.RunUntil("terminated"));
   EXPECT_EQ("terminated true", observer_.calls.back());
   EXPECT_TRUE(MutexFreeForOtherThread());
+}
+
+// The owner of a runner deletes the package folder the back end runs from as
+// soon as the runner has gone, often right after the back end's success:
+// the runner must not go before the back end has ended.
+TEST_F(InstallerRunnerTest, ARunnerThatGoesWaitsForItsBackEndToEnd) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("linger"));
+  runner->OnPackageReady();
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("success"));
+  HANDLE duplicate = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), runner->backend_process().Handle(),
+                                ::GetCurrentProcess(), &duplicate, SYNCHRONIZE, FALSE, 0));
+  base::win::ScopedHandle backend(duplicate);
+  ASSERT_TRUE(runner->backend_running()) << "the back end ended before the test could see it run";
+  runner.reset();
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(backend.Get(), 0))
+      << "the runner went while its back end still ran";
+  EXPECT_TRUE(base::PathExists(install_folder_));  // The run was not undone.
 }
 
 TEST_F(InstallerRunnerTest, WaitsForThePackageUntilTheEventIsSignalled) {
