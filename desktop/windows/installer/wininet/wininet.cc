@@ -171,10 +171,23 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   // was closed, so such a target is kept until the session ends.
   struct ReadTarget {
     std::unique_ptr<char[]> buffer{new char[kReadBufferSize]};
+    // The bytes of the last read that are not yet written.
     DWORD count = 0;
     // The size of the next read.
     DWORD size = kFirstReadSize;
+    // What a read is given, and where a read that completes later puts its
+    // count: until then it holds the size asked for.
+    INTERNET_BUFFERSA request = {};
   };
+  // With the lock held, when WinInet reports the current request complete:
+  // a pending read's bytes are now in the buffer and its count in the
+  // request.
+  void TakePendingReadCount(DWORD error) {
+    if (!read_pending_)
+      return;
+    read_pending_ = false;
+    read_->count = error == ERROR_SUCCESS ? read_->request.dwBufferLength : 0;
+  }
   // With the lock held, before the current request is closed: a read still
   // pending on it keeps its target, and the next request gets a new one.
   void RetirePendingRead() {
@@ -270,9 +283,10 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
         downloader->report_->OnServerIp(base::WideToUTF8(StatusText(info, info_length)));
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
-      session->read_pending_ = false;
       const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
-      downloader->OnRequestComplete(result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR);
+      const DWORD error = result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR;
+      session->TakePendingReadCount(error);
+      downloader->OnRequestComplete(error);
       break;
     }
   }
@@ -716,7 +730,19 @@ void WinInetDownloader::ReadBody() {
     if (session->cancelled_.IsSet())
       return;
     const DWORD size = target->size;
-    if (!InternetReadFile(session->request_.Get(), target->buffer.get(), size, &target->count)) {
+    // Not InternetReadFile: a read that goes asynchronous may complete on
+    // WinInet's thread, count and all, before InternetReadFile returns, and
+    // then InternetReadFile sets the count it was given to 0 on its way
+    // out. The bytes of that read would be lost and the rest of the body
+    // written that much too early. InternetReadFileEx leaves the count to
+    // the read.
+    target->request = {};
+    target->request.dwStructSize = sizeof(target->request);
+    target->request.lpvBuffer = target->buffer.get();
+    target->request.dwBufferLength = size;
+    const BOOL done = InternetReadFileExA(session->request_.Get(), &target->request, IRF_ASYNC, 0);
+    target->count = done ? target->request.dwBufferLength : 0;
+    if (!done) {
       DWORD error = GetLastError();
       if (error == ERROR_IO_PENDING) {
         target->size = kMinReadSize;
