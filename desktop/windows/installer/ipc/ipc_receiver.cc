@@ -106,7 +106,11 @@ void MailslotReader::StartRead() {
   if (!ReadFile(mailslot_.Get(), buffer_.get(), kMaxInstallerMessageSize, &bytes,
                 &context->overlapped)) {
     DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING) {
+    // A datagram larger than the buffer is a warning, not a failure: the
+    // read has completed with its first part, and its completion comes
+    // through the port like any other, with the context, which therefore
+    // must live on.
+    if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) {
       ELOG(ERROR, error) << "Cannot read from mailslot";
       return;
     }
@@ -132,8 +136,11 @@ void MailslotReader::OnIOCompleted(base::IoCompletionContext* context, DWORD byt
     StartRead();
     return;
   }
-  // A failed or cancelled read transfers nothing and delivers nothing.
-  if (bytes_transferred != 0) {
+  // A failed or cancelled read transfers nothing and delivers nothing; the
+  // first part of a datagram too large for any message is dropped.
+  if (error == ERROR_MORE_DATA) {
+    LOG(WARNING) << "Dropped a datagram larger than " << kMaxInstallerMessageSize << " bytes";
+  } else if (bytes_transferred != 0) {
     base::BinaryMessage message(buffer_.get(), bytes_transferred);
     receiver_->OnMessageReceived(message);
   }

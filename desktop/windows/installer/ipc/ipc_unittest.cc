@@ -364,7 +364,9 @@ TEST_F(IpcTest, WriteThatNeverCompletesIsCancelledOnClose) {
 
 // A read that completes with an error loses its own datagram only: the
 // next read is issued and later datagrams arrive. An oversized message on a
-// pipe read through the completion port fails its read with ERROR_MORE_DATA.
+// pipe read through the completion port fails its read with ERROR_MORE_DATA,
+// at once, and still reports through the port: the read's context must live
+// until then (freed at once, it was freed twice, which corrupted the heap).
 TEST_F(IpcTest, FailedReadCompletionIsFollowedByTheNextRead) {
   const std::wstring name = L"\\\\.\\pipe\\" + UniqueMailslotName();
   base::win::ScopedHandle server(CreateNamedPipeW(
@@ -386,12 +388,15 @@ TEST_F(IpcTest, FailedReadCompletionIsFollowedByTheNextRead) {
 
   base::LoopRunner runner;
   RecordingReceiverDelegate delegate(&runner);
+  ScopedLogCapture log;
   IpcReceiver receiver(&delegate);
   ASSERT_TRUE(receiver.ConnectToHandleForTesting(std::move(server)));
   RunAtMost(&runner, 30);
   EXPECT_EQ(IpcReceiver::ReadMode::kCompletionPort, receiver.read_mode());
   EXPECT_EQ((std::vector<std::string>{"step", "success"}), delegate.installer.calls);
   receiver.Close();
+  EXPECT_EQ(0, log.Count("Cannot read from mailslot"));
+  EXPECT_EQ(1, log.Count("Dropped a datagram larger than 2048 bytes"));
 }
 
 // The threads of this process whose names are |names| and which did not
