@@ -8,6 +8,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -44,6 +45,47 @@ constexpr int kIterations = 20;
 constexpr int kWholeRunIterations = 6;
 // Every installer process of a killed run has ended by then.
 constexpr ULONGLONG kSettleTimeoutMs = 120 * 1000;
+
+// CTest ends this executable after 900 s (CMakeLists.txt) and keeps only
+// what it printed by then; the waits of one step add up to more than that.
+// A run that gets this far without an end lists every process of the prefix
+// with its command line, so that a hang names what it waits for.
+constexpr DWORD kHangReportAfterMs = 840 * 1000;
+
+DWORD WINAPI ReportHang(void*) {
+  ::Sleep(kHangReportAfterMs);
+  std::string report = "still running after " + std::to_string(kHangReportAfterMs / 1000) +
+                       " s; the processes of the prefix:\n";
+  HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (raw != INVALID_HANDLE_VALUE) {
+    base::win::ScopedHandle snapshot(raw);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
+         ok = ::Process32NextW(snapshot.Get(), &entry)) {
+      base::win::ScopedHandle process(
+          ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID));
+      const std::wstring command_line =
+          process.IsValid() ? test::CommandLineOf(process.Get()) : std::wstring(entry.szExeFile);
+      report += std::to_string(entry.th32ProcessID) + " (parent " +
+                std::to_string(entry.th32ParentProcessID) + "): " + base::WideToUTF8(command_line) +
+                "\n";
+    }
+  }
+  std::fputs(report.c_str(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+// Started once per process, by the first test.
+void StartHangReport() {
+  static const bool started = [] {
+    // Never joined: it ends with the process.
+    base::win::ScopedHandle thread(::CreateThread(nullptr, 0, &ReportHang, nullptr, 0, nullptr));
+    return thread.IsValid();
+  }();
+  (void)started;
+}
 
 enum class Target { kFrontEnd, kFirstBackEnd, kLastBackEnd };
 
@@ -110,6 +152,7 @@ std::string Differences(const MachineState& expected, const MachineState& actual
 class KillLoopTest : public test::SilentRunTest {
  protected:
   void SetUp() override {
+    StartHangReport();
     SilentRunTest::SetUp();
     ASSERT_TRUE(base::PathRegistry::Get(base::kPathStartMenu, &start_menu_));
     ASSERT_TRUE(base::PathRegistry::Get(base::kPathLocalAppData, &journals_));
