@@ -52,6 +52,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/settings_test_support.h"
+#include "desktop/windows/installer/ui/scoped_gdi.h"
 #include "desktop/windows/rc_l10n_handler/installer_string_ids.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
@@ -70,6 +71,7 @@ constexpr char kRegKeySwitch[] = "runner-test-reg-key";
 constexpr char kFolderSwitch[] = "runner-test-folder";
 constexpr char kPackageSwitch[] = "runner-test-package";
 constexpr char kPidFileSwitch[] = "runner-test-pid-file";
+constexpr char kWindowSwitch[] = "runner-test-window";
 
 constexpr int kBurstSteps = 500;
 constexpr base::TimeSpan kRunTimeout = base::TimeSpan::FromSeconds(60);
@@ -213,6 +215,15 @@ CHILD_PROCESS_MAIN(RunnerBackend) {
   // one does on a loaded machine.
   if (cl.GetSwitchValueASCII(kStepsSwitch) == "linger")
     ::Sleep(5000);
+  // A back end that sends to the front end's window before it ends, as its
+  // setting-change broadcast does: the send must be answered.
+  if (cl.HasSwitch(kWindowSwitch)) {
+    HWND window = ::FindWindowW(nullptr, cl.GetSwitchValueNative(kWindowSwitch).c_str());
+    DWORD_PTR answer = 0;
+    if (!window || !::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 20 * 1000, &answer)) {
+      return 2;
+    }
+  }
   return success ? 0 : 1;
 }
 
@@ -243,6 +254,9 @@ struct BackendOptions {
   base::FilePath package;
   base::FilePath marker;
   std::wstring reg_key;
+  // The title of a window of the front end's that the back end sends to
+  // before it ends.
+  std::wstring window;
   // The command line the runner meant to launch.
   base::CommandLine* launched = nullptr;
 };
@@ -259,6 +273,8 @@ void RedirectToChildBackend(const BackendOptions& options, base::CommandLine* co
     child.AppendSwitchPath(kMarkerSwitch, options.marker);
   if (!options.reg_key.empty())
     child.AppendSwitchNative(kRegKeySwitch, options.reg_key);
+  if (!options.window.empty())
+    child.AppendSwitchNative(kWindowSwitch, options.window);
   *command_line = child;
 }
 
@@ -556,6 +572,33 @@ TEST_F(InstallerRunnerTest, ARunnerThatGoesWaitsForItsBackEndToEnd) {
   EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(backend.Get(), 0))
       << "the runner went while its back end still ran";
   EXPECT_TRUE(base::PathExists(install_folder_));  // The run was not undone.
+}
+
+// While the runner waits for its back end's end, it answers what the back
+// end sends to this thread's windows: a back end whose send went unanswered
+// could not end, and the wait would last its whole bound.
+TEST_F(InstallerRunnerTest, WaitingForTheBackEndAnswersItsSentMessages) {
+  const std::wstring title = L"VelmoRunnerTest " + install_folder_.BaseName().value();
+  ScopedWindow window(::CreateWindowExW(0, L"STATIC", title.c_str(), WS_POPUP, 0, 0, 1, 1, nullptr,
+                                        nullptr, nullptr, nullptr));
+  ASSERT_TRUE(window.IsValid());
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  BackendOptions options = Options("linger");
+  options.window = title;
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(options);
+  runner->OnPackageReady();
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("success"));
+  HANDLE duplicate = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), runner->backend_process().Handle(),
+                                ::GetCurrentProcess(), &duplicate,
+                                SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0));
+  base::win::ScopedHandle backend(duplicate);
+  runner.reset();
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(backend.Get(), 0));
+  DWORD exit_code = 0;
+  ASSERT_TRUE(::GetExitCodeProcess(backend.Get(), &exit_code));
+  EXPECT_EQ(0u, exit_code) << "the back end's send to the waiting front end went unanswered";
 }
 
 TEST_F(InstallerRunnerTest, WaitsForThePackageUntilTheEventIsSignalled) {
