@@ -35,7 +35,10 @@ void AppendToRecord(const std::string& line) {
   const base::FilePath record =
       base::CommandLine::ForCurrentProcess()->GetSwitchValuePath(kTestRecordSwitch);
   std::string text = ReadText(record) + line + "\n";
-  WriteText(record, text);
+  // The test polls the record: while its read holds the file, the emulator
+  // refuses to replace it, so the write is tried again.
+  for (int tries = 0; tries < 100 && !WriteText(record, text); ++tries)
+    ::Sleep(50);
 }
 
 void RecordAclWritten(const base::FilePath&, const std::wstring& dacl_sddl, bool restore) {
