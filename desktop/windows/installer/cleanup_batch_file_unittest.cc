@@ -29,8 +29,17 @@ CHILD_PROCESS_MAIN(CleanupBatchWatchedProcess) {
 // until it is ended.
 CHILD_PROCESS_MAIN(CleanupBatchFileHolder) {
   const base::FilePath path = base::CommandLine::ForCurrentProcess()->GetSwitchValuePath("hold");
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  // The test probes the file with exclusive opens until this one holds it;
+  // an open that meets a probe is tried again.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 600 && file == INVALID_HANDLE_VALUE; ++tries) {
+    file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_SHARING_VIOLATION)
+      return 1;
+    if (file == INVALID_HANDLE_VALUE)
+      ::Sleep(20);
+  }
   if (file == INVALID_HANDLE_VALUE)
     return 1;
   ::Sleep(120 * 1000);
