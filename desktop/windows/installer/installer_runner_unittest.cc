@@ -377,6 +377,21 @@ class InstallerRunnerTest : public testing::Test {
     return runner;
   }
 
+  // Starts |runner| with |settings| (the package present) and runs until
+  // its back end reports success; |backend| then refers to the back end's
+  // process, which the runner may still be watching.
+  void RunUntilSuccess(InstallerRunner* runner, Settings* settings,
+                       base::win::ScopedHandle* backend) {
+    runner->OnPackageReady();
+    ASSERT_TRUE(runner->Start(settings));
+    ASSERT_TRUE(observer_.RunUntil("success"));
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), runner->backend_process().Handle(),
+                                  ::GetCurrentProcess(), &duplicate,
+                                  SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0));
+    backend->Reset(duplicate);
+  }
+
   BackendOptions Options(const std::string& steps) {
     BackendOptions options;
     options.steps = steps;
@@ -560,13 +575,8 @@ TEST_F(InstallerRunnerTest, StoppingOnTerminationReleasesTheMutex) {
 TEST_F(InstallerRunnerTest, ARunnerThatGoesWaitsForItsBackEndToEnd) {
   std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
   std::unique_ptr<InstallerRunner> runner = MakeRunner(Options("linger"));
-  runner->OnPackageReady();
-  ASSERT_TRUE(runner->Start(settings.get()));
-  ASSERT_TRUE(observer_.RunUntil("success"));
-  HANDLE duplicate = nullptr;
-  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), runner->backend_process().Handle(),
-                                ::GetCurrentProcess(), &duplicate, SYNCHRONIZE, FALSE, 0));
-  base::win::ScopedHandle backend(duplicate);
+  base::win::ScopedHandle backend;
+  ASSERT_NO_FATAL_FAILURE(RunUntilSuccess(runner.get(), settings.get(), &backend));
   ASSERT_TRUE(runner->backend_running()) << "the back end ended before the test could see it run";
   runner.reset();
   EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(backend.Get(), 0))
@@ -586,14 +596,8 @@ TEST_F(InstallerRunnerTest, WaitingForTheBackEndAnswersItsSentMessages) {
   BackendOptions options = Options("linger");
   options.window = title;
   std::unique_ptr<InstallerRunner> runner = MakeRunner(options);
-  runner->OnPackageReady();
-  ASSERT_TRUE(runner->Start(settings.get()));
-  ASSERT_TRUE(observer_.RunUntil("success"));
-  HANDLE duplicate = nullptr;
-  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), runner->backend_process().Handle(),
-                                ::GetCurrentProcess(), &duplicate,
-                                SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0));
-  base::win::ScopedHandle backend(duplicate);
+  base::win::ScopedHandle backend;
+  ASSERT_NO_FATAL_FAILURE(RunUntilSuccess(runner.get(), settings.get(), &backend));
   runner.reset();
   ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(backend.Get(), 0));
   DWORD exit_code = 0;
