@@ -36,10 +36,12 @@ class RecordingDelegate : public ObjectWatcher::Delegate {
   Closure on_signal_;
 };
 
-// Runs the loop until a task is queued (the wait callback has posted the
-// signal), at most a few seconds.
+// Waits until a task is queued (the wait callback has posted the signal).
+// The bound is sized for a loaded machine: the callback runs on the thread
+// pool, which may not be scheduled for seconds.
 bool WaitUntilTaskQueued(MessageLoop* loop) {
-  for (int i = 0; i < 500; ++i) {
+  const ULONGLONG deadline = ::GetTickCount64() + 60000;
+  while (::GetTickCount64() < deadline) {
     if (!loop->IsIdleForTesting())
       return true;
     OsThread::Sleep(TimeSpan::FromMilliseconds(10));
