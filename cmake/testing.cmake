@@ -2,6 +2,16 @@
 # tools/ in the toolchain invocation); each one is registered with CTest.
 enable_testing()
 
+# velmo_test_timeout(<test> <seconds>): CTest ends the test after <seconds>.
+# Half a minute before, tools/wine_exec.sh lists the prefix's processes from
+# the Linux side (their state and what they wait in), so that a hang leaves
+# a trace even when nothing on the Windows side can report any more.
+function(velmo_test_timeout test seconds)
+  math(EXPR report_after "${seconds} - 30")
+  set_tests_properties(${test} PROPERTIES TIMEOUT ${seconds}
+    ENVIRONMENT_MODIFICATION "VELMO_HANG_REPORT_AFTER=set:${report_after}")
+endfunction()
+
 # velmo_add_test(<name> SOURCES <files...> LIBS <libs...> [RESOURCES <object libs...>]
 #                [LABELS <labels...>] [TIMEOUT <s>] [NETWORK | CRASH_SERVER])
 # RESOURCES are object libraries of compiled .rc files: the linker only keeps
@@ -40,7 +50,7 @@ function(velmo_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  velmo_test_timeout(${name} ${T_TIMEOUT})
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()

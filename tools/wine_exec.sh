@@ -25,9 +25,38 @@ tail -n +1 -s 0.1 --pid="$pid" -f "$out" &
 out_tail=$!
 tail -n +1 -s 0.1 --pid="$pid" -f "$err" >&2 &
 err_tail=$!
-trap 'kill "$pid" 2>/dev/null || true' TERM INT HUP
+# A program that may hang past its caller's time-out (VELMO_HANG_REPORT_AFTER,
+# in seconds) gets the prefix's processes listed from the Linux side: their
+# state and what the kernel has them wait in name a hang even when the
+# Windows side can no longer report anything (a stopped process, a stuck
+# wineserver).
+hang_report=
+state_of() { sed 's/.*) //' "$1/stat" 2>/dev/null | cut -d' ' -f1; }
+if [[ -n "${VELMO_HANG_REPORT_AFTER:-}" ]]; then
+  (
+    # The pause must not outlive the report, nor hold the caller's output.
+    trap 'kill "$pause" 2>/dev/null; exit 0' TERM
+    sleep "$VELMO_HANG_REPORT_AFTER" </dev/null >/dev/null 2>&1 &
+    pause=$!
+    wait "$pause"
+    kill -0 "$pid" 2>/dev/null || exit 0
+    echo "wine_exec: still running after ${VELMO_HANG_REPORT_AFTER} s; the prefix's processes:"
+    for proc in /proc/[0-9]*; do
+      grep -qzxF "WINEPREFIX=$WINEPREFIX" "$proc/environ" 2>/dev/null || continue
+      printf '%s %s wchan=%s: %s\n' "${proc#/proc/}" "$(state_of "$proc")" \
+        "$(cat "$proc/wchan" 2>/dev/null)" "$(tr '\0' ' ' <"$proc/cmdline" 2>/dev/null)"
+      for task in "$proc"/task/*; do
+        printf '  thread %s %s wchan=%s\n' "${task##*/}" "$(state_of "$task")" \
+          "$(cat "$task/wchan" 2>/dev/null)"
+      done
+    done
+  ) >&2 &
+  hang_report=$!
+fi
+trap 'kill "$pid" $hang_report 2>/dev/null || true' TERM INT HUP
 rc=0
 wait "$pid" || rc=$?
+[[ -z "$hang_report" ]] || kill "$hang_report" 2>/dev/null || true
 # The tails read what is left once the program has ended, then stop.
 wait "$out_tail" "$err_tail" || true
 rm -f "$out" "$err"

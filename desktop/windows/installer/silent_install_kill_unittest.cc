@@ -54,26 +54,29 @@ constexpr DWORD kHangReportAfterMs = 840 * 1000;
 
 DWORD WINAPI ReportHang(void*) {
   ::Sleep(kHangReportAfterMs);
-  std::string report = "still running after " + std::to_string(kHangReportAfterMs / 1000) +
-                       " s; the processes of the prefix:\n";
-  HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (raw != INVALID_HANDLE_VALUE) {
-    base::win::ScopedHandle snapshot(raw);
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
-         ok = ::Process32NextW(snapshot.Get(), &entry)) {
-      base::win::ScopedHandle process(
-          ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID));
-      const std::wstring command_line =
-          process.IsValid() ? test::CommandLineOf(process.Get()) : std::wstring(entry.szExeFile);
-      report += std::to_string(entry.th32ProcessID) + " (parent " +
-                std::to_string(entry.th32ParentProcessID) + "): " + base::WideToUTF8(command_line) +
-                "\n";
-    }
-  }
-  std::fputs(report.c_str(), stdout);
+  // Line by line, each flushed: a listing that stalls (on a process that
+  // cannot be read) still shows how far it got.
+  std::printf("still running after %lu s; the processes of the prefix:\n",
+              static_cast<unsigned long>(kHangReportAfterMs / 1000));
   std::fflush(stdout);
+  HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (raw == INVALID_HANDLE_VALUE)
+    return 0;
+  base::win::ScopedHandle snapshot(raw);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
+       ok = ::Process32NextW(snapshot.Get(), &entry)) {
+    std::printf("%lu (parent %lu): %s", entry.th32ProcessID, entry.th32ParentProcessID,
+                base::WideToUTF8(entry.szExeFile).c_str());
+    std::fflush(stdout);
+    base::win::ScopedHandle process(
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID));
+    if (process.IsValid())
+      std::printf(": %s", base::WideToUTF8(test::CommandLineOf(process.Get())).c_str());
+    std::printf("\n");
+    std::fflush(stdout);
+  }
   return 0;
 }
 
