@@ -11,6 +11,7 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cwctype>
 #include <map>
@@ -205,11 +206,15 @@ class ProcessTree {
   // emulator may drop the end of a process it is still starting). A process
   // still starting is given the time to get through its start-up first.
   void TerminateAll() {
+    // Two minutes for every start-up together, not for each one in each
+    // round: a process that never gets through its start-up must not hold
+    // the test past its own time-out without a word.
+    const ULONGLONG start_up_deadline = ::GetTickCount64() + kStartUpTimeoutMs;
     for (int tries = 0; tries < 10; ++tries) {
       bool running = false;
       for (const auto& [pid, member] : members_) {
         if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT) {
-          WaitUntilStarted(member.handle);
+          WaitUntilStarted(member.handle, start_up_deadline);
           ::TerminateProcess(member.handle, 1);
           running = true;
         }
@@ -223,14 +228,32 @@ class ProcessTree {
   // Waits until |process| has got through its start-up or has ended (two
   // minutes at most, on a loaded machine).
   static void WaitUntilStarted(HANDLE process) {
+    WaitUntilStarted(process, ::GetTickCount64() + kStartUpTimeoutMs);
+  }
+
+  // The same, until |deadline| (a GetTickCount64 value) at most. Every look
+  // reads the module list of the process through the emulator's server,
+  // which stops the process for each read and serves no other process
+  // meanwhile; on a loaded machine a look takes long. Looks are spaced by
+  // twice their own time, so that the process waited for (and every other)
+  // keeps most of the server for its start-up; without a pause the looks
+  // could keep the server busy nearly all the time.
+  static void WaitUntilStarted(HANDLE process, ULONGLONG deadline) {
     const DWORD pid = ::GetProcessId(process);
-    const ULONGLONG deadline = ::GetTickCount64() + 120 * 1000;
-    while (!HasStarted(pid) && ::WaitForSingleObject(process, 5) == WAIT_TIMEOUT &&
-           ::GetTickCount64() < deadline) {
+    for (;;) {
+      const ULONGLONG before = ::GetTickCount64();
+      if (HasStarted(pid) || before >= deadline)
+        return;
+      const ULONGLONG spent = ::GetTickCount64() - before;
+      const DWORD pause = static_cast<DWORD>(std::max<ULONGLONG>(10, 2 * spent));
+      if (::WaitForSingleObject(process, pause) != WAIT_TIMEOUT)
+        return;
     }
   }
 
  private:
+  static constexpr ULONGLONG kStartUpTimeoutMs = 120 * 1000;
+
   struct Member {
     HANDLE handle;
     int depth;
