@@ -16,12 +16,24 @@ source "$VELMO_ROOT/tools/wine_prefix.sh"
 velmo_log() { printf '[%s %s] %s\n' "$VELMO_TOOL" "$(date +%H:%M:%S)" "$*" >&2; }
 
 velmo_cleanup() {
+  velmo_report_wine_server
   velmo_wine_server_stop || true
   if [[ -n "$VELMO_XVFB_PID" ]]; then
     kill "$VELMO_XVFB_PID" 2>/dev/null || true
     wait "$VELMO_XVFB_PID" 2>/dev/null || true
     VELMO_XVFB_PID=""
   fi
+}
+
+# Prints what the run's wineserver wrote, if anything: a server that crashed
+# or failed an assertion ends with a message there, and every test that was
+# running then hangs until its time-out.
+velmo_report_wine_server() {
+  local log
+  log=$(velmo_wine_server_log 2>/dev/null) || return 0
+  [[ -s "$log" ]] || return 0
+  velmo_log "the wineserver of $WINEPREFIX wrote:"
+  sed 's/^/  /' "$log" >&2
 }
 
 # Starts Xvfb on the first free display from :91 up, for this run alone.
@@ -65,6 +77,7 @@ velmo_prepare() {
   if [[ -n "${VELMO_FRESH_PREFIX:-}" ]]; then
     velmo_wine_prefix_fresh
   fi
+  : >"$(velmo_wine_server_log)"
   velmo_wine_server_start
   velmo_log "Wine prefix $WINEPREFIX ready, wineserver running"
 

@@ -34,13 +34,23 @@ hang_report=
 state_of() { sed 's/.*) //' "$1/stat" 2>/dev/null | cut -d' ' -f1; }
 if [[ -n "${VELMO_HANG_REPORT_AFTER:-}" ]]; then
   (
+    set +e
     # The pause must not outlive the report, nor hold the caller's output.
     trap 'kill "$pause" 2>/dev/null; exit 0' TERM
     sleep "$VELMO_HANG_REPORT_AFTER" </dev/null >/dev/null 2>&1 &
     pause=$!
     wait "$pause"
     kill -0 "$pid" 2>/dev/null || exit 0
-    echo "wine_exec: still running after ${VELMO_HANG_REPORT_AFTER} s; the prefix's processes:"
+    echo "wine_exec: still running after ${VELMO_HANG_REPORT_AFTER} s"
+    server=$(pgrep wineserver | while read -r candidate; do
+      if grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$candidate/environ" 2>/dev/null; then
+        echo "$candidate"
+      fi
+    done || true)
+    echo "the prefix's wineserver: ${server:-not running}"
+    log=$(velmo_wine_server_log)
+    [[ ! -s "$log" ]] || sed 's/^/  it wrote: /' "$log"
+    echo "the prefix's processes:"
     for proc in /proc/[0-9]*; do
       grep -qzxF "WINEPREFIX=$WINEPREFIX" "$proc/environ" 2>/dev/null || continue
       printf '%s %s wchan=%s: %s\n' "${proc#/proc/}" "$(state_of "$proc")" \

@@ -260,8 +260,16 @@ velmo_wine_prefix_fresh() {
 # started here, with their output on /dev/null, before any test runs.
 velmo_wine_server_start() {
   velmo_wine_prefix_create || return 1
-  "$WINESERVER" -p </dev/null >/dev/null 2>&1 || return 1
+  # What the server says on its way out (a crash, a failed assertion) is
+  # kept beside the prefix, for the report of a run that hangs or fails:
+  # without the server every Wine process of the prefix waits forever.
+  "$WINESERVER" -p </dev/null >/dev/null 2>>"$(velmo_wine_server_log)" || return 1
   "$VELMO_WINE" wineboot </dev/null >/dev/null 2>&1 || return 1
+}
+
+# The file that takes the standard error of the prefix's wineserver.
+velmo_wine_server_log() {
+  printf '%s.wineserver.log' "$WINEPREFIX"
 }
 
 velmo_wine_server_stop() {
