@@ -79,7 +79,9 @@ velmo_prepare() {
   fi
   : >"$(velmo_wine_server_log)"
   velmo_wine_server_start
-  velmo_log "Wine prefix $WINEPREFIX ready, wineserver running"
+  VELMO_WINESERVER_PID=$(velmo_wine_server_pid)
+  export VELMO_WINESERVER_PID
+  velmo_log "Wine prefix $WINEPREFIX ready, wineserver running (pid ${VELMO_WINESERVER_PID:-unknown})"
 
   local launcher=()
   if command -v ccache >/dev/null; then

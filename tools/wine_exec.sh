@@ -42,11 +42,7 @@ if [[ -n "${VELMO_HANG_REPORT_AFTER:-}" ]]; then
     wait "$pause"
     kill -0 "$pid" 2>/dev/null || exit 0
     echo "wine_exec: still running after ${VELMO_HANG_REPORT_AFTER} s"
-    server=$(pgrep wineserver | while read -r candidate; do
-      if grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$candidate/environ" 2>/dev/null; then
-        echo "$candidate"
-      fi
-    done || true)
+    server=$(velmo_wine_server_pid)
     echo "the prefix's wineserver: ${server:-not running}"
     log=$(velmo_wine_server_log)
     [[ ! -s "$log" ]] || sed 's/^/  it wrote: /' "$log"
@@ -63,10 +59,38 @@ if [[ -n "${VELMO_HANG_REPORT_AFTER:-}" ]]; then
   ) >&2 &
   hang_report=$!
 fi
-trap 'kill "$pid" $hang_report 2>/dev/null || true' TERM INT HUP
+# Without its wineserver no Wine process of the prefix can go on: a program
+# whose server ends under it would wait for its caller's time-out. When the
+# run's persistent server (VELMO_WINESERVER_PID, set by tools/harness.sh)
+# ends while the program runs, the program is ended at once, with what the
+# server wrote.
+server_watch=
+if [[ -n "${VELMO_WINESERVER_PID:-}" ]] && kill -0 "$VELMO_WINESERVER_PID" 2>/dev/null; then
+  (
+    set +e
+    trap 'kill "$pause" 2>/dev/null; exit 0' TERM
+    while kill -0 "$pid" 2>/dev/null; do
+      if ! kill -0 "$VELMO_WINESERVER_PID" 2>/dev/null; then
+        echo "wine_exec: the prefix's wineserver (pid $VELMO_WINESERVER_PID) has ended;" \
+          "nothing in the prefix can go on, so the program is ended"
+        log=$(velmo_wine_server_log)
+        [[ ! -s "$log" ]] || sed 's/^/  it wrote: /' "$log"
+        kill -KILL "$pid" 2>/dev/null
+        exit 0
+      fi
+      sleep 2 </dev/null >/dev/null 2>&1 &
+      pause=$!
+      wait "$pause"
+    done
+  ) >&2 &
+  server_watch=$!
+fi
+trap 'kill "$pid" $hang_report $server_watch 2>/dev/null || true' TERM INT HUP
 rc=0
 wait "$pid" || rc=$?
-[[ -z "$hang_report" ]] || kill "$hang_report" 2>/dev/null || true
+for watcher in $hang_report $server_watch; do
+  kill "$watcher" 2>/dev/null || true
+done
 # The tails read what is left once the program has ended, then stop.
 wait "$out_tail" "$err_tail" || true
 rm -f "$out" "$err"

@@ -272,6 +272,18 @@ velmo_wine_server_log() {
   printf '%s.wineserver.log' "$WINEPREFIX"
 }
 
+# The pid of the prefix's running wineserver, if any.
+velmo_wine_server_pid() {
+  local candidate
+  for candidate in $(pgrep wineserver); do
+    if grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$candidate/environ" 2>/dev/null; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 0
+}
+
 velmo_wine_server_stop() {
   velmo_wine_env || return 1
   "$WINESERVER" -k >/dev/null 2>&1 || true
