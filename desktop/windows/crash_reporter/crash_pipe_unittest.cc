@@ -195,6 +195,16 @@ class CrashPipeTest : public testing::Test {
     return exit_code;
   }
 
+  // The number of records once it is |count|, or after a minute. A record
+  // leaves the list when the server learns that its process has ended, a
+  // while after the process's end.
+  size_t WaitUntilListed(size_t count) {
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (server_.server()->ClientCountForTesting() != count && ::GetTickCount64() < deadline)
+      ::Sleep(10);
+    return server_.server()->ClientCountForTesting();
+  }
+
   // Sends |size| bytes of |message| as one request; true when the server
   // answered at all.
   static bool ServerAnswers(const CrashPipeMessage& message, DWORD size) {
@@ -247,7 +257,9 @@ TEST_F(CrashPipeTest, ChildrenRegisterAndTheServerReadsTheirCrash) {
   EXPECT_TRUE(server_.dumps()[1].entries.empty());
   EXPECT_EQ(kFakeExceptionCode, server_.dumps()[1].exception_code);
 
-  // Two registrations from the same process make two records.
+  // Two registrations from the same process make two records, beside none
+  // left by the ended children.
+  ASSERT_EQ(0u, WaitUntilListed(0));
   CrashPipeClient first(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
   CrashPipeClient second(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
   EXPECT_TRUE(first.Register());
@@ -340,16 +352,8 @@ TEST_F(CrashPipeTest, EndedClientsLeaveTheListAndHoldNoHandles) {
     for (base::Process& child : children)
       EXPECT_EQ(0, ExitCodeOf(child));
   };
-  // A record leaves the list once its process has ended.
-  auto wait_until_listed = [this](size_t count) {
-    const ULONGLONG deadline = ::GetTickCount64() + 60000;
-    while (server_.server()->ClientCountForTesting() != count && ::GetTickCount64() < deadline)
-      ::Sleep(10);
-    return server_.server()->ClientCountForTesting();
-  };
-
   run_batch();
-  ASSERT_EQ(0u, wait_until_listed(0));
+  ASSERT_EQ(0u, WaitUntilListed(0));
   DWORD handles_after_first = 0;
   ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_after_first));
   for (int round = 1; round < 200 / kBatch; ++round) {
@@ -357,7 +361,7 @@ TEST_F(CrashPipeTest, EndedClientsLeaveTheListAndHoldNoHandles) {
     if (HasFailure())
       return;
   }
-  ASSERT_EQ(0u, wait_until_listed(0));
+  ASSERT_EQ(0u, WaitUntilListed(0));
   DWORD handles_at_end = 0;
   ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_at_end));
   // Each record holds the client's process, two events and two waits: a
