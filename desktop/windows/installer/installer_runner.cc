@@ -93,7 +93,14 @@ InstallerRunner::~InstallerRunner() {
     LOG(WARNING) << "The installer back end (pid " << backend_process_.Pid()
                  << ") is still running after " << kBackendEndWaitMs / 1000
                  << " s; its package folder may stay behind";
+    return;
   }
+  // The back end settles its own part of the run (the folder it made, the
+  // remembered path) only after the installer it started has reported the
+  // success. Ended in between, it leaves a journal that the next run would
+  // replay against a completed installation: it is dropped instead.
+  if (was_running && backend_reported_success_ && settings_)
+    DropJournalOfCompletedRun(settings_->GetInstallFolder(), backend_process_.Handle());
 }
 
 void InstallerRunner::AddObserver(InstallerDelegate* observer) { observers_.AddObserver(observer); }
@@ -238,6 +245,7 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   backend_process_ = std::move(process);
   backend_running_ = true;
   backend_reported_failure_ = false;
+  backend_reported_success_ = false;
   if (!::AllowSetForegroundWindow(backend_process_.Pid()))
     VLOG(1) << "AllowSetForegroundWindow failed: " << ::GetLastError();
   VLOG(2) << "Installer backend started.";
@@ -308,6 +316,8 @@ void InstallerRunner::OnMessageReceived(const base::BinaryMessage& message) {
     backend_reported_failure_ = true;
     LOG(ERROR) << "The installer back end failed: " << decoded.detail;
   }
+  if (decoded.type == IPC_MESSAGE_SUCCESS)
+    backend_reported_success_ = true;
   for (InstallerDelegate& observer : observers_)
     decoded.DeliverTo(&observer);
 }
@@ -340,8 +350,14 @@ void InstallerRunner::OnBackendProcessSignaled() {
   // reported must see the back end gone, or the mutex would stay owned by
   // this thread with nothing running.
   backend_running_ = false;
-  if (!success && settings_)
-    RollBackInterruptedRun();
+  if (!success && settings_) {
+    // Ended after its run's success: its journal describes part of the
+    // completed installation, not changes to undo.
+    if (backend_reported_success_)
+      DropJournalOfCompletedRun(settings_->GetInstallFolder(), backend_process_.Handle());
+    else
+      RollBackInterruptedRun();
+  }
   termination_pending_ = true;
   termination_success_ = success;
   termination_unasked_failure_ = !success && settings_;

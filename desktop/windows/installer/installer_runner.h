@@ -127,6 +127,8 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // The running back end reported its failure: the front end's log names
   // that cause once, and not a bare exit code after it.
   bool backend_reported_failure_ = false;
+  // The running back end reported the run's success.
+  bool backend_reported_success_ = false;
   DWORD backend_exit_code_ = 0;
   uint64_t termination_marker_ = 0;
   // Counts the ends of back ends.

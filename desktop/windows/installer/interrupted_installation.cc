@@ -68,6 +68,13 @@ bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWOR
                                                base::Bind(&UndoOwnEntry));
 }
 
+bool DropJournalOfCompletedRun(const base::FilePath& install_folder, HANDLE process) {
+  base::FilePath folder;
+  if (!GetJournalFolder(&folder))
+    return false;
+  return TransactionJournal::DiscardOfEndedProcess(folder, JournalKey(install_folder), process);
+}
+
 TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix) {
   return {kCreatedTask, {base::WideToUTF8(name_suffix)}};
 }

@@ -31,6 +31,11 @@ std::unique_ptr<TransactionJournal> CreateInstallJournal(const base::FilePath& i
 // False when something could not be undone (logged).
 bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms);
 
+// Drops the journal on |install_folder| of |process|, which has ended after
+// its run reported success: what it changed belongs to the completed
+// installation and must not be undone by the next run.
+bool DropJournalOfCompletedRun(const base::FilePath& install_folder, HANDLE process);
+
 // The journal entry that undoes the creation of the scheduled task
 // |name_suffix| (TaskScheduler::DeleteTask of it).
 TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix);

@@ -381,6 +381,28 @@ bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
 }
 
 // static
+bool TransactionJournal::DiscardOfEndedProcess(const base::FilePath& folder,
+                                               const std::string& subject_key, HANDLE process) {
+  const DWORD pid = ::GetProcessId(process);
+  const uint64_t start_time = ProcessStartTime(process);
+  bool ok = true;
+  base::DirectoryEnumerator enumerator(folder, false, base::DirectoryEnumerator::FILES,
+                                       base::UTF8ToWide(subject_key) + L"-*" + kJournalExtension);
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
+    FoundJournal journal;
+    if (!ReadHeader(path, &journal) || journal.pid != pid || journal.start_time != start_time)
+      continue;
+    LOG(INFO) << "Dropping the transaction journal " << path << " of the ended process " << pid
+              << ": its run completed";
+    if (!base::DeletePath(path, false)) {
+      PLOG(ERROR) << "Cannot delete the transaction journal " << path;
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+// static
 bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& extra_undo) {
   std::string text;
   if (!base::ReadFileToString(path, &text)) {

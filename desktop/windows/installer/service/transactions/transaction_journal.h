@@ -71,6 +71,12 @@ class TransactionJournal {
   static bool RollBackAbandoned(const base::FilePath& folder, const std::string& subject_key,
                                 DWORD wait_ms, const ExtraUndo& extra_undo);
 
+  // Deletes, without replaying it, the journal for |subject_key| in |folder|
+  // of |process|, which has ended: its run finished all the same (another
+  // process completed it), so its changes stay. False (logged) when such a
+  // journal is there and cannot be deleted.
+  static bool DiscardOfEndedProcess(const base::FilePath& folder, const std::string& subject_key,
+                                    HANDLE process);
   // Undoes the entries of the journal at |path|, last first, and deletes it.
   static bool Replay(const base::FilePath& path, const ExtraUndo& extra_undo);
 

@@ -512,6 +512,49 @@ TEST_F(TransactionScenarioTest, JournalIsGoneAfterCommitAndATornLineIsSkipped) {
   EXPECT_EQ(committed, State());
 }
 
+// A process whose run was completed by another one (it was ended before it
+// could settle) has its journal dropped, not replayed: its changes stay.
+// The journal of any other process is left alone.
+TEST_F(TransactionScenarioTest, JournalOfACompletedRunIsDroppedWithoutUndoingIt) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  CreateInitialState();
+  const testing::MachineState before = State();
+  std::vector<base::Process> children;
+  for (const char* operations : {"2", "1"}) {
+    base::CommandLine child = ::testing::GetChildCommandLine("JournaledScenario");
+    child.AppendSwitchPath("journals", journals.GetPath());
+    child.AppendSwitchPath("dir", dir_);
+    child.AppendSwitchNative("key", key_);
+    child.AppendSwitchASCII("operations", operations);
+    children.push_back(base::LaunchProcess(child, base::LaunchOptions()));
+    ASSERT_TRUE(children.back().IsValid());
+    int exit_code = 0;
+    ASSERT_TRUE(children.back().WaitForExitWithTimeout(60 * 1000, &exit_code));
+    ASSERT_EQ(7, exit_code);
+  }
+  const testing::MachineState changed = State();
+  ASSERT_NE(before, changed);
+
+  EXPECT_TRUE(TransactionJournal::DiscardOfEndedProcess(journals.GetPath(), kScenarioSubject,
+                                                        children[0].Handle()));
+  EXPECT_EQ(changed, State());
+  // Only the second child's journal is left.
+  std::vector<base::FilePath> left;
+  base::DirectoryEnumerator enumerator(journals.GetPath(), false, base::DirectoryEnumerator::FILES);
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
+    left.push_back(path);
+  ASSERT_EQ(1u, left.size());
+  EXPECT_NE(std::wstring::npos,
+            left[0].BaseName().value().find(L"-" + std::to_wstring(children[1].Pid())));
+  // Dropping again finds nothing of that process.
+  EXPECT_TRUE(TransactionJournal::DiscardOfEndedProcess(journals.GetPath(), kScenarioSubject,
+                                                        children[0].Handle()));
+  EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                    TransactionJournal::ExtraUndo()));
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
 // Two runs were ended from outside: the older one (a process that waits for
 // the one it started) created a folder, the newer one a file inside it.
 // Undone newest first, the file goes before its folder, and both are gone;
