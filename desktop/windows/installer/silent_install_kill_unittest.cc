@@ -46,11 +46,11 @@ constexpr int kWholeRunIterations = 6;
 // Every installer process of a killed run has ended by then.
 constexpr ULONGLONG kSettleTimeoutMs = 120 * 1000;
 
-// CTest ends this executable after 900 s (CMakeLists.txt) and keeps only
+// CTest ends this executable after 1200 s (CMakeLists.txt) and keeps only
 // what it printed by then; the waits of one step add up to more than that.
 // A run that gets this far without an end lists every process of the prefix
 // with its command line, so that a hang names what it waits for.
-constexpr DWORD kHangReportAfterMs = 840 * 1000;
+constexpr DWORD kHangReportAfterMs = 1140 * 1000;
 
 DWORD WINAPI ReportHang(void*) {
   ::Sleep(kHangReportAfterMs);
