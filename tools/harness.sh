@@ -29,11 +29,10 @@ velmo_cleanup() {
 # or failed an assertion ends with a message there, and every test that was
 # running then hangs until its time-out.
 velmo_report_wine_server() {
-  local log
-  log=$(velmo_wine_server_log 2>/dev/null) || return 0
-  [[ -s "$log" ]] || return 0
+  local said
+  said=$(velmo_wine_server_said "  ") || return 0
   velmo_log "the wineserver of $WINEPREFIX wrote:"
-  sed 's/^/  /' "$log" >&2
+  printf '%s\n' "$said" >&2
 }
 
 # Starts Xvfb on the first free display from :91 up, for this run alone.

@@ -44,8 +44,7 @@ if [[ -n "${VELMO_HANG_REPORT_AFTER:-}" ]]; then
     echo "wine_exec: still running after ${VELMO_HANG_REPORT_AFTER} s"
     server=$(velmo_wine_server_pid)
     echo "the prefix's wineserver: ${server:-not running}"
-    log=$(velmo_wine_server_log)
-    [[ ! -s "$log" ]] || sed 's/^/  it wrote: /' "$log"
+    velmo_wine_server_said "  it wrote: "
     echo "the prefix's processes:"
     for proc in /proc/[0-9]*; do
       grep -qzxF "WINEPREFIX=$WINEPREFIX" "$proc/environ" 2>/dev/null || continue
@@ -73,8 +72,7 @@ if [[ -n "${VELMO_WINESERVER_PID:-}" ]] && kill -0 "$VELMO_WINESERVER_PID" 2>/de
       if ! kill -0 "$VELMO_WINESERVER_PID" 2>/dev/null; then
         echo "wine_exec: the prefix's wineserver (pid $VELMO_WINESERVER_PID) has ended;" \
           "nothing in the prefix can go on, so the program is ended"
-        log=$(velmo_wine_server_log)
-        [[ ! -s "$log" ]] || sed 's/^/  it wrote: /' "$log"
+        velmo_wine_server_said "  it wrote: "
         kill -KILL "$pid" 2>/dev/null
         exit 0
       fi

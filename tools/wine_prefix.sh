@@ -272,6 +272,15 @@ velmo_wine_server_log() {
   printf '%s.wineserver.log' "$WINEPREFIX"
 }
 
+# Prints what the prefix's wineserver wrote, each line after |$1|; false
+# when it wrote nothing.
+velmo_wine_server_said() {
+  local log
+  log=$(velmo_wine_server_log)
+  [[ -s "$log" ]] || return 1
+  sed "s/^/$1/" "$log"
+}
+
 # The pid of the prefix's running wineserver, if any.
 velmo_wine_server_pid() {
   local candidate
