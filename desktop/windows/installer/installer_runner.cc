@@ -101,6 +101,9 @@ InstallerRunner::~InstallerRunner() {
   // replay against a completed installation: it is dropped instead.
   if (was_running && backend_reported_success_ && settings_)
     DropJournalOfCompletedRun(settings_->GetInstallFolder(), backend_process_.Handle());
+  // A back end that ended before the runner goes and whose end was not
+  // reported yet: what it left is settled now, with the reports read so far.
+  SettleEndedBackEnd();
 }
 
 void InstallerRunner::AddObserver(InstallerDelegate* observer) { observers_.AddObserver(observer); }
@@ -327,15 +330,24 @@ void InstallerRunner::OnObjectSignaled(HANDLE object) {
     OnBackendProcessSignaled();
 }
 
-void InstallerRunner::RollBackInterruptedRun() {
+void InstallerRunner::SettleEndedBackEnd() {
+  if (ended_backend_folder_.empty())
+    return;
+  const base::FilePath install_folder = std::move(ended_backend_folder_);
+  ended_backend_folder_ = base::FilePath();
+  // Ended after its run's success: its journal describes part of the
+  // completed installation, not changes to undo.
+  if (backend_reported_success_) {
+    DropJournalOfCompletedRun(install_folder, backend_process_.Handle());
+    return;
+  }
   // A back end ended from outside ran no rollback of its own. The installer
-  // from the package that it may have started ends with it, or is told here
-  // to stop (a failed back end never got that far); what either left is
-  // undone from their journals once they have ended. This process still
-  // holds the folder's installer mutex, so no other run can be in the way.
-  if (interrupted_event_.IsValid() && !::SetEvent(interrupted_event_.Get()))
-    PLOG(ERROR) << "Could not signal the installation interrupted event";
-  RollBackInterruptedInstallations(settings_->GetInstallFolder(), kInterruptedRunWaitMs);
+  // from the package that it may have started ends with it, or was told to
+  // stop when the end was seen (a failed back end never got that far); what
+  // either left is undone from their journals once they have ended. This
+  // process still holds the folder's installer mutex, so no other run can
+  // be in the way.
+  RollBackInterruptedInstallations(install_folder, kInterruptedRunWaitMs);
 }
 
 void InstallerRunner::OnBackendProcessSignaled() {
@@ -351,12 +363,15 @@ void InstallerRunner::OnBackendProcessSignaled() {
   // this thread with nothing running.
   backend_running_ = false;
   if (!success && settings_) {
-    // Ended after its run's success: its journal describes part of the
-    // completed installation, not changes to undo.
-    if (backend_reported_success_)
-      DropJournalOfCompletedRun(settings_->GetInstallFolder(), backend_process_.Handle());
-    else
-      RollBackInterruptedRun();
+    // The installer from the package that the back end may have started is
+    // told at once to stop; one that has reported its success already is
+    // past stopping and ignores it.
+    if (interrupted_event_.IsValid() && !::SetEvent(interrupted_event_.Get()))
+      PLOG(ERROR) << "Could not signal the installation interrupted event";
+    // Whether its journal is undone or dropped depends on whether the run
+    // reported success, and that report may still be in the mailslot: the
+    // journal is settled once the reports written before the end are read.
+    ended_backend_folder_ = settings_->GetInstallFolder();
   }
   termination_pending_ = true;
   termination_success_ = success;
@@ -436,6 +451,7 @@ void InstallerRunner::FinishTermination() {
     LOG(ERROR) << "The installer back end ended with exit code " << backend_exit_code_
                << " without reporting a cause";
   }
+  SettleEndedBackEnd();
   observers_.Notify(&InstallerDelegate::OnInstallerTerminated, termination_success_);
 }
 

@@ -102,8 +102,9 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // The launch, under the launch lock so that no other launch inherits the
   // handles meant for the back end.
   bool LaunchBackend(base::CommandLine* command_line);
-  // Undoes what a back end that ended without success left behind.
-  void RollBackInterruptedRun();
+  // Settles the journal of a back end that ended without success: dropped
+  // when the run had reported success, undone otherwise.
+  void SettleEndedBackEnd();
 
   const base::FilePath package_folder_;
   const base::FilePath components_file_;
@@ -130,6 +131,9 @@ class InstallerRunner : public IpcReceiver::Delegate, public base::ObjectWatcher
   // The running back end reported the run's success.
   bool backend_reported_success_ = false;
   DWORD backend_exit_code_ = 0;
+  // The install folder of a back end that ended without success, until its
+  // journal is settled; empty otherwise.
+  base::FilePath ended_backend_folder_;
   uint64_t termination_marker_ = 0;
   // Counts the ends of back ends.
   uint64_t termination_generation_ = 0;

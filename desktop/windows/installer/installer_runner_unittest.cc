@@ -41,6 +41,7 @@
 #include "desktop/windows/installer/demo_package_test_support.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
@@ -125,18 +126,25 @@ void HangStep(Installer* /*installer*/) {
   base::WriteFileBytes(ChildCommandLine().GetSwitchValuePath(kMarkerSwitch), "1", 1);
 }
 
-// Writes datagrams that are no installer messages to the front end's
-// mailslot, the way any other process could.
-void JunkStep(Installer* installer) {
+// The front end's mailslot, opened the way any other process could; the
+// run fails when it cannot be opened.
+base::win::ScopedHandle OpenFrontEndMailslot(Installer* installer) {
   const std::wstring name =
       L"\\\\.\\mailslot\\" + GetInstallerMailslotName(installer->settings()->GetInstallFolder());
   base::win::ScopedHandle mailslot(::CreateFileW(name.c_str(), GENERIC_WRITE,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                  OPEN_EXISTING, 0, nullptr));
-  if (!mailslot.IsValid()) {
+  if (!mailslot.IsValid())
     installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "no mailslot", ::GetLastError());
+  return mailslot;
+}
+
+// Writes datagrams that are no installer messages to the front end's
+// mailslot, the way any other process could.
+void JunkStep(Installer* installer) {
+  base::win::ScopedHandle mailslot = OpenFrontEndMailslot(installer);
+  if (!mailslot.IsValid())
     return;
-  }
   std::vector<std::unique_ptr<base::BinaryMessage>> junk;
   junk.push_back(std::make_unique<base::BinaryMessage>());  // Header only.
   auto bad_signature = std::make_unique<base::BinaryMessage>();
@@ -182,6 +190,24 @@ void FailStep(Installer* installer) {
 // Ends the process without a word, as a back end ended from outside does.
 void VanishStep(Installer* /*installer*/) { ::TerminateProcess(::GetCurrentProcess(), 3); }
 
+// The run's success is reported, as the installer from the package reports
+// it, while this back end's own transaction is still open; then the process
+// is ended from outside before it could settle that transaction.
+void SuccessThenVanishStep(Installer* installer) {
+  base::win::ScopedHandle mailslot = OpenFrontEndMailslot(installer);
+  if (!mailslot.IsValid())
+    return;
+  std::unique_ptr<base::BinaryMessage> success = CreateInstallerMessage(IPC_MESSAGE_SUCCESS);
+  DWORD written = 0;
+  if (!::WriteFile(mailslot.Get(), success->data(), static_cast<DWORD>(success->size()), &written,
+                   nullptr)) {
+    installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "success not written",
+                    ::GetLastError());
+    return;
+  }
+  ::TerminateProcess(::GetCurrentProcess(), 3);
+}
+
 Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
   const std::string mode = ChildCommandLine().GetSwitchValueASCII(kStepsSwitch);
   auto step = [installer](void (*function)(Installer*)) { return base::Bind(function, installer); };
@@ -195,6 +221,8 @@ Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
     return {step(&NextStep), step(&FailStep)};
   if (mode == "vanish")
     return {step(&NextStep), step(&VanishStep)};
+  if (mode == "success-vanish")
+    return {step(&ChangeMachineStep), step(&SuccessThenVanishStep)};
   return {step(&NextStep), step(&NextStep), step(&LastStep)};
 }
 
@@ -762,6 +790,31 @@ TEST_F(InstallerRunnerTest, TheFrontEndLogsWhyItsBackEndFailed) {
     runner->Stop();
     observer_.calls.clear();
   }
+}
+
+// A back end that changed the machine, saw its run reported successful and
+// was then ended before it settled its own transaction: its journal is part
+// of the completed installation. The runner sees the end before it reads the
+// success report, and must still drop the journal rather than undo it.
+TEST_F(InstallerRunnerTest, AnEndSeenBeforeTheSuccessReportKeepsTheCompletedRun) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  BackendOptions options = Options("success-vanish");
+  options.reg_key = reg_key_;
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(options);
+  runner->OnPackageReady();
+  HandOverGate gate(/*open_on_backend_end=*/true);
+  ASSERT_TRUE(runner->Start(settings.get()));
+  ASSERT_TRUE(observer_.RunUntil("terminated"));
+  ASSERT_GE(observer_.calls.size(), 2u);
+  EXPECT_EQ("success", observer_.calls[observer_.calls.size() - 2]);
+  EXPECT_EQ("terminated false", observer_.calls.back());
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
+  EXPECT_TRUE(RegistryKeyExists(reg_key_));
+  // Nothing is left for the next run to replay.
+  runner->Stop();
+  EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, 0));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
+  EXPECT_TRUE(RegistryKeyExists(reg_key_));
 }
 
 // A mailslot that is no longer read loses the marker: the end is reported
