@@ -9,6 +9,7 @@
 #include "base/logging.h"
 #include "base/ref_counted_thread_safe.h"
 #include "base/shared_ref.h"
+#include "base/threading/lock.h"
 #include "base/threading/message_loop.h"
 #include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/trace_site.h"
@@ -63,10 +64,16 @@ class ReplyRelay : public RefCountedThreadSafe<ReplyRelay>,
   // reply now.
   void Abandon() { WillDestroyCurrentMessageLoop(); }
 
-  // On the pool thread, after the task: posts the reply. When the loop is
-  // gone the post fails and destroys only the bound relay reference; the
-  // reply itself was already dropped on its own thread.
+  // On the pool thread, after the task: posts the reply, unless its loop
+  // has dropped it. A reply dropped with its loop is an expected end, not a
+  // failed post: trying would log an error, often in a process that has
+  // already written its last words. The loop tells its observers before it
+  // stops taking tasks, so a post made under the lock with the reply still
+  // there always lands.
   void PostReply() {
+    AutoLock hold(lock_);
+    if (dropped_)
+      return;
     origin_runner_->PostTask(from_here_, Bind(&ReplyRelay::RunReply, SharedRef<ReplyRelay>(this)));
   }
 
@@ -84,6 +91,10 @@ class ReplyRelay : public RefCountedThreadSafe<ReplyRelay>,
 
   // MessageLoop::DestructionObserver, on the posting thread.
   void WillDestroyCurrentMessageLoop() override {
+    {
+      AutoLock hold(lock_);
+      dropped_ = true;
+    }
     Closure reply = std::move(reply_);
     reply.Reset();  // Destroyed here, on the thread it belongs to.
     Unregister();
@@ -101,6 +112,9 @@ class ReplyRelay : public RefCountedThreadSafe<ReplyRelay>,
   Closure reply_;
   MessageLoop* loop_;
   const SharedRef<OrderedTaskRunner> origin_runner_;
+  Lock lock_;
+  // The posting thread's loop went away before the reply could be posted.
+  bool dropped_ = false;
 };
 
 void RunTaskThenPostReply(Closure task, SharedRef<ReplyRelay> relay) {
