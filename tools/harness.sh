@@ -77,6 +77,10 @@ velmo_prepare() {
     velmo_wine_prefix_fresh
   fi
   : >"$(velmo_wine_server_log)"
+  local old_core
+  if old_core=$(velmo_wine_server_core); then
+    rm -f "$old_core"
+  fi
   velmo_wine_server_start
   VELMO_WINESERVER_PID=$(velmo_wine_server_pid)
   export VELMO_WINESERVER_PID

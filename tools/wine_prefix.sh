@@ -263,7 +263,12 @@ velmo_wine_server_start() {
   # What the server says on its way out (a crash, a failed assertion) is
   # kept beside the prefix, for the report of a run that hangs or fails:
   # without the server every Wine process of the prefix waits forever.
-  "$WINESERVER" -p </dev/null >/dev/null 2>>"$(velmo_wine_server_log)" || return 1
+  # With core dumps allowed, a server that crashes leaves a core in its own
+  # folder instead of only a line, and the report prints its stack.
+  (
+    ulimit -c unlimited 2>/dev/null || true
+    exec "$WINESERVER" -p </dev/null >/dev/null 2>>"$(velmo_wine_server_log)"
+  ) || return 1
   "$VELMO_WINE" wineboot </dev/null >/dev/null 2>&1 || return 1
 }
 
@@ -272,13 +277,39 @@ velmo_wine_server_log() {
   printf '%s.wineserver.log' "$WINEPREFIX"
 }
 
-# Prints what the prefix's wineserver wrote, each line after |$1|; false
-# when it wrote nothing.
+# The core a crashed wineserver of the prefix left in its folder (named
+# after the prefix's device and inode below a per-user temporary folder),
+# if any.
+velmo_wine_server_core() {
+  local dev ino core
+  dev=$(stat -c %D "$WINEPREFIX" 2>/dev/null) || return 1
+  ino=$(printf '%x' "$(stat -c %i "$WINEPREFIX")") || return 1
+  for core in /tmp/wine-*/"server-$dev-$ino"/core* /tmp/.wine-"$(id -u)"/"server-$dev-$ino"/core*; do
+    [[ -f "$core" ]] && printf '%s\n' "$core" && return 0
+  done
+  return 1
+}
+
+# Prints what the prefix's wineserver wrote, each line after |$1|, and the
+# stack of a core it left; false when there is neither.
 velmo_wine_server_said() {
-  local log
+  local log core said=1
   log=$(velmo_wine_server_log)
-  [[ -s "$log" ]] || return 1
-  sed "s/^/$1/" "$log"
+  if [[ -s "$log" ]]; then
+    sed "s/^/$1/" "$log"
+    said=0
+  fi
+  if core=$(velmo_wine_server_core); then
+    echo "${1}the server left a core: $core"
+    # The server is stripped: the load address turns the frames into
+    # offsets that a build with symbols can name.
+    if command -v gdb >/dev/null 2>&1; then
+      gdb -batch -nx -ex 'bt 30' -ex 'info proc mappings' "$WINESERVER" "$core" 2>&1 |
+        grep -E '^#|wineserver' | head -40 | sed "s/^/$1/"
+    fi
+    said=0
+  fi
+  return "$said"
 }
 
 # The pid of the prefix's running wineserver, if any.
