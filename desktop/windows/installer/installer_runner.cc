@@ -81,6 +81,9 @@ InstallerRunner::~InstallerRunner() {
   // Observers are not called from the destructor.
   termination_pending_ = false;
   const bool was_running = backend_running_;
+  // Stop lets go of the settings; the folder is needed to settle below.
+  const base::FilePath install_folder =
+      settings_ ? settings_->GetInstallFolder() : base::FilePath();
   Stop();
   if (!backend_process_.IsValid())
     return;
@@ -98,11 +101,11 @@ InstallerRunner::~InstallerRunner() {
   // The back end settles its own part of the run (the folder it made, the
   // remembered path) only after the installer it started has reported the
   // success. Ended in between, it leaves a journal that the next run would
-  // replay against a completed installation: it is dropped instead.
-  if (was_running && backend_reported_success_ && settings_)
-    DropJournalOfCompletedRun(settings_->GetInstallFolder(), backend_process_.Handle());
-  // A back end that ended before the runner goes and whose end was not
-  // reported yet: what it left is settled now, with the reports read so far.
+  // replay against a completed installation: it is dropped instead. One
+  // that ended before the runner goes and whose end was not reported yet is
+  // settled the same way, with the reports read so far.
+  if (was_running && backend_reported_success_)
+    ended_backend_folder_ = install_folder;
   SettleEndedBackEnd();
 }
 

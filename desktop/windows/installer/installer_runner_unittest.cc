@@ -190,23 +190,34 @@ void FailStep(Installer* installer) {
 // Ends the process without a word, as a back end ended from outside does.
 void VanishStep(Installer* /*installer*/) { ::TerminateProcess(::GetCurrentProcess(), 3); }
 
-// The run's success is reported, as the installer from the package reports
-// it, while this back end's own transaction is still open; then the process
-// is ended from outside before it could settle that transaction.
-void SuccessThenVanishStep(Installer* installer) {
+// Reports the run's success, as the installer from the package reports it,
+// while this back end's own transaction is still open; false (the run
+// failed) when it cannot.
+bool ReportSuccessWithTransactionOpen(Installer* installer) {
   base::win::ScopedHandle mailslot = OpenFrontEndMailslot(installer);
   if (!mailslot.IsValid())
-    return;
+    return false;
   std::unique_ptr<base::BinaryMessage> success = CreateInstallerMessage(IPC_MESSAGE_SUCCESS);
   DWORD written = 0;
   if (!::WriteFile(mailslot.Get(), success->data(), static_cast<DWORD>(success->size()), &written,
                    nullptr)) {
     installer->Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "success not written",
                     ::GetLastError());
-    return;
+    return false;
   }
-  ::TerminateProcess(::GetCurrentProcess(), 3);
+  return true;
 }
+
+// The success is reported; then the process is ended from outside before it
+// could settle its transaction.
+void SuccessThenVanishStep(Installer* installer) {
+  if (ReportSuccessWithTransactionOpen(installer))
+    ::TerminateProcess(::GetCurrentProcess(), 3);
+}
+
+// The success is reported; then the back end waits, its transaction open,
+// for whatever ends it.
+void SuccessThenWaitStep(Installer* installer) { ReportSuccessWithTransactionOpen(installer); }
 
 Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
   const std::string mode = ChildCommandLine().GetSwitchValueASCII(kStepsSwitch);
@@ -223,6 +234,8 @@ Installer::StepList BindTestSteps(Installer* installer, int32_t /*operation*/) {
     return {step(&NextStep), step(&VanishStep)};
   if (mode == "success-vanish")
     return {step(&ChangeMachineStep), step(&SuccessThenVanishStep)};
+  if (mode == "success-wait")
+    return {step(&ChangeMachineStep), step(&SuccessThenWaitStep)};
   return {step(&NextStep), step(&NextStep), step(&LastStep)};
 }
 
@@ -815,6 +828,25 @@ TEST_F(InstallerRunnerTest, AnEndSeenBeforeTheSuccessReportKeepsTheCompletedRun)
   EXPECT_TRUE(RegistryKeyExists(reg_key_));
   // Nothing is left for the next run to replay.
   runner->Stop();
+  EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, 0));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
+  EXPECT_TRUE(RegistryKeyExists(reg_key_));
+}
+
+// The same back end ended while the runner is going: the runner sees the
+// end only in its own end-of-run wait, and drops the journal there too.
+TEST_F(InstallerRunnerTest, ARunnerThatGoesDropsTheJournalOfACompletedRun) {
+  std::unique_ptr<Settings> settings = MakeSettings(install_folder_);
+  BackendOptions options = Options("success-wait");
+  options.reg_key = reg_key_;
+  std::unique_ptr<InstallerRunner> runner = MakeRunner(options);
+  base::win::ScopedHandle backend;
+  ASSERT_NO_FATAL_FAILURE(RunUntilSuccess(runner.get(), settings.get(), &backend));
+  // Ended with no loop run after it: the runner's watcher cannot report it.
+  ASSERT_TRUE(runner->backend_process().Terminate(3, /*wait=*/true));
+  runner.reset();
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
+  EXPECT_TRUE(RegistryKeyExists(reg_key_));
   EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, 0));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
   EXPECT_TRUE(RegistryKeyExists(reg_key_));
