@@ -53,14 +53,14 @@ class SignalOnDestruction {
 // to the other outputs.
 class ScopedErrorCount {
  public:
-  ScopedErrorCount() : previous_(logging::GetLogMessageHandler()) {
+  ScopedErrorCount() {
     count_ = 0;
-    previous_handler_ = previous_;
+    previous_handler_ = logging::GetLogMessageHandler();
     logging::SetLogMessageHandler(&OnLine);
   }
   ScopedErrorCount(const ScopedErrorCount&) = delete;
   ScopedErrorCount& operator=(const ScopedErrorCount&) = delete;
-  ~ScopedErrorCount() { logging::SetLogMessageHandler(previous_); }
+  ~ScopedErrorCount() { logging::SetLogMessageHandler(previous_handler_); }
 
   int count() const { return count_.load(); }
 
@@ -74,7 +74,6 @@ class ScopedErrorCount {
 
   static std::atomic<int> count_;
   static logging::LogMessageHandlerFunction previous_handler_;
-  const logging::LogMessageHandlerFunction previous_;
 };
 
 std::atomic<int> ScopedErrorCount::count_{0};

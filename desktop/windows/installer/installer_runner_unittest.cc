@@ -440,6 +440,16 @@ class InstallerRunnerTest : public testing::Test {
     return options;
   }
 
+  // Expects the changes of a "success-vanish" or "success-wait" back end
+  // in place, and no journal left for the next run to replay.
+  void ExpectTheCompletedRunKept() {
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
+    EXPECT_TRUE(RegistryKeyExists(reg_key_));
+    EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, 0));
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
+    EXPECT_TRUE(RegistryKeyExists(reg_key_));
+  }
+
   // Whether a thread other than this one can take the mutex of the folder
   // at once (an owned mutex always lets its owner in again).
   bool MutexFreeForOtherThread() {
@@ -824,13 +834,8 @@ TEST_F(InstallerRunnerTest, AnEndSeenBeforeTheSuccessReportKeepsTheCompletedRun)
             std::find(observer_.calls.begin(), observer_.calls.end(), "success"))
       << ::testing::PrintToString(observer_.calls);
   EXPECT_EQ("terminated false", observer_.calls.back());
-  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
-  EXPECT_TRUE(RegistryKeyExists(reg_key_));
-  // Nothing is left for the next run to replay.
   runner->Stop();
-  EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, 0));
-  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
-  EXPECT_TRUE(RegistryKeyExists(reg_key_));
+  ExpectTheCompletedRunKept();
 }
 
 // The same back end ended while the runner is going: the runner sees the
@@ -845,11 +850,7 @@ TEST_F(InstallerRunnerTest, ARunnerThatGoesDropsTheJournalOfACompletedRun) {
   // Ended with no loop run after it: the runner's watcher cannot report it.
   ASSERT_TRUE(runner->backend_process().Terminate(3, /*wait=*/true));
   runner.reset();
-  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
-  EXPECT_TRUE(RegistryKeyExists(reg_key_));
-  EXPECT_TRUE(RollBackInterruptedInstallations(install_folder_, 0));
-  EXPECT_TRUE(base::PathExists(install_folder_.Append(BrowserExeName())));
-  EXPECT_TRUE(RegistryKeyExists(reg_key_));
+  ExpectTheCompletedRunKept();
 }
 
 // A mailslot that is no longer read loses the marker: the end is reported
