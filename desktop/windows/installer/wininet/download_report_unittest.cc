@@ -147,7 +147,7 @@ TEST(DownloadReportTest, ChunksReportIgnoresEventsBeforeTheFirstChunk) {
   EXPECT_EQ(1, number);
 }
 
-TEST(AllowedHostsTest, SuffixesMatchCaseSensitivelyAndNeverLongerThanTheHost) {
+TEST(AllowedHostsTest, SuffixesMatchWithoutCaseAndNeverLongerThanTheHost) {
   std::vector<std::wstring> none;
   EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"anything.example", none));
   std::vector<std::wstring> allowed = {L".velmo.test", L"127.0.0.1"};
@@ -155,7 +155,8 @@ TEST(AllowedHostsTest, SuffixesMatchCaseSensitivelyAndNeverLongerThanTheHost) {
   EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"127.0.0.1", allowed));
   EXPECT_FALSE(
       WinInetDownloader::IsHostAllowed(L"velmo.test", allowed));  // Shorter than ".velmo.test".
-  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"download.VELMO.test", allowed));
+  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"DL.VELMO.TEST", allowed));
+  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"download.Velmo.test", {L".VELMO.Test"}));
   EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"localhost", allowed));
   EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"127.0.0.2", allowed));
 }

@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/ref_counted_thread_safe.h"
 #include "base/string_number_conversions.h"
+#include "base/string_util.h"
 #include "base/threading/atomic_flag.h"
 #include "base/threading/current_task_runner.h"
 #include "base/threading/lock.h"
@@ -346,11 +347,11 @@ bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
                                       const std::vector<std::wstring>& allowed) {
   if (allowed.empty())
     return true;
+  // Host names have no case (DNS), and a server may name one in any case
+  // in a redirect.
   for (const std::wstring& suffix : allowed) {
-    if (host.size() >= suffix.size() &&
-        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    if (base::EndsWith(host, suffix, base::CompareCase::INSENSITIVE_ASCII))
       return true;
-    }
   }
   return false;
 }

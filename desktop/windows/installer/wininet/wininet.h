@@ -92,8 +92,8 @@ class WinInetDownloader {
 
   // "Velmo NetInstaller/" and the installer's version.
   static std::wstring GetUserAgent();
-  // Whether |host| ends with one of |allowed| (case-sensitive; an empty list
-  // allows every host).
+  // Whether |host| ends with one of |allowed| (ASCII letters compare without
+  // case; an empty list allows every host).
   static bool IsHostAllowed(std::wstring_view host, const std::vector<std::wstring>& allowed);
 
   // Tests: the pause before a retry (6 s otherwise).
