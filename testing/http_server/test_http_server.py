@@ -43,6 +43,10 @@ the request, so the tests need no control channel and can run in parallel:
   /requests?key=K       JSON list of the recorded requests of K (all keys
                         when K is empty): method, path, headers (pairs),
                         body (latin-1 text), body_length.
+  /connections?key=K    how many connections that asked for K are still
+                        open (as a decimal number): a client's connections
+                        are counted from its first request of K until
+                        either side closes them.
 
 Any request whose target is an absolute "http://" URL is a proxy request:
 without "Proxy-Authorization: Basic" of "velmo:secret" it is answered 407
@@ -104,6 +108,7 @@ class State:
         self.lock = threading.Lock()
         self.counters = {}
         self.records = []
+        self.open_connections = {}
 
     def next_index(self, key, name):
         with self.lock:
@@ -119,6 +124,18 @@ class State:
     def records_for(self, key):
         with self.lock:
             return [r for r in self.records if not key or r["key"] == key]
+
+    def connection_opened(self, key):
+        with self.lock:
+            self.open_connections[key] = self.open_connections.get(key, 0) + 1
+
+    def connection_closed(self, key):
+        with self.lock:
+            self.open_connections[key] -= 1
+
+    def connections_open(self, key):
+        with self.lock:
+            return self.open_connections.get(key, 0)
 
 
 STATE = State()
@@ -193,10 +210,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
 
     def finish(self):
+        # The handler lives as long as its connection.
+        if getattr(self, "counted_key", None) is not None:
+            STATE.connection_closed(self.counted_key)
+            self.counted_key = None
         try:
             super().finish()
         except OSError:
             pass
+
+    def count_connection(self, key):
+        if key and getattr(self, "counted_key", None) is None:
+            self.counted_key = key
+            STATE.connection_opened(key)
 
     # --- request parsing ----------------------------------------------------
     def read_body(self):
@@ -232,8 +258,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(parsed.query, keep_blank_values=True))
         self.query = query
         key = query.get("key", "")
-        if parsed.path != "/requests":
+        if parsed.path not in ("/requests", "/connections"):
             self.record_request(target, body, key)
+            self.count_connection(key)
         if parsed.path == "/data":
             self.serve_data(query, key)
         elif parsed.path == "/echo":
@@ -245,6 +272,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_simple(302, b"again", [("Location", target)])
         elif parsed.path == "/hold":
             self.hold()
+        elif parsed.path == "/connections":
+            self.send_simple(200, str(STATE.connections_open(key)).encode())
         elif parsed.path == "/requests":
             payload = json.dumps(STATE.records_for(key)).encode("utf-8")
             self.send_simple(200, payload, [("Content-Type", "application/json")])

@@ -7,6 +7,7 @@
 
 #include "base/json_reader.h"
 #include "base/scoped_generic.h"
+#include "base/string_number_conversions.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "gtest/gtest.h"
@@ -151,6 +152,19 @@ std::unique_ptr<base::ListValue> RecordedRequestsAt(std::string_view address,
     return nullptr;
   }
   return std::unique_ptr<base::ListValue>(static_cast<base::ListValue*>(value.release()));
+}
+
+int OpenConnections(std::string_view key) {
+  std::string body;
+  int count = -1;
+  if (!HttpGet(
+          base::UTF8ToWide("http://" + ServerAddress() + "/connections?key=" + std::string(key)),
+          &body) ||
+      !base::StringToInt(body, &count)) {
+    ADD_FAILURE() << "could not read the open connections, error " << GetLastError();
+    return -1;
+  }
+  return count;
 }
 
 std::string RecordedHeader(const base::DictValue& request, std::string_view name) {

@@ -44,6 +44,10 @@ std::unique_ptr<base::ListValue> RecordedRequestsAt(std::string_view address, st
 // empty when absent.
 std::string RecordedHeader(const base::DictValue& request, std::string_view name);
 
+// How many connections that asked for |key| the server holds open; -1 (and
+// a test failure) when it cannot be asked.
+int OpenConnections(std::string_view key);
+
 // Success when |data| is exactly the first |size| bytes of the pattern.
 ::testing::AssertionResult IsPatternBody(std::string_view data, size_t size);
 

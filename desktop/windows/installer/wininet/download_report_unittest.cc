@@ -161,5 +161,24 @@ TEST(AllowedHostsTest, SuffixesMatchWithoutCaseAndNeverLongerThanTheHost) {
   EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"127.0.0.2", allowed));
 }
 
+// The watchdog looks when the request would be stalled, so that a request is
+// given up at the time-out after its last byte, not up to a period later.
+TEST(StallWatchdogTest, LooksWhenTheTimeOutRunsOut) {
+  using base::TimeSpan;
+  const TimeSpan minute = TimeSpan::FromSeconds(60);
+  struct {
+    int64_t idle_ms;
+    bool waiting;
+    int64_t next_ms;
+  } cases[] = {{0, false, 60000}, {59500, false, 500}, {20000, false, 40000},
+               {60000, false, 1}, {0, true, 60000},    {30000, true, 60000}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.next_ms, WinInetDownloader::NextStallCheck(
+                             minute, TimeSpan::FromMilliseconds(c.idle_ms), c.waiting)
+                             .InMilliseconds())
+        << c.idle_ms << (c.waiting ? " waiting" : "");
+  }
+}
+
 }  // namespace
 }  // namespace installer

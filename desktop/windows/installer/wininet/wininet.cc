@@ -41,9 +41,6 @@ constexpr DWORD kReadBufferSize = 1024 * 1024;
 // thread, and with it the downloader's destruction, waiting forever.
 constexpr int kCleanupWaitMs = 5000;
 
-// How often the stall watchdog looks, as a part of the stall time-out.
-constexpr int kStallChecksPerTimeout = 4;
-
 WinInetDownloader::CredentialPrompt g_credential_prompt = nullptr;
 
 std::wstring& ProxyForTesting() {
@@ -86,12 +83,6 @@ bool IsConnectivityError(DWORD error) {
 }
 
 int64_t NowValue() { return base::MonotonicTime::Now().ToInternalValue(); }
-
-// How long the watchdog waits between its looks.
-base::TimeSpan StallCheckPeriod(base::TimeSpan timeout) {
-  return base::TimeSpan::FromMicroseconds(
-      std::max<int64_t>(timeout.InMicroseconds() / kStallChecksPerTimeout, 1000));
-}
 
 #if defined(VELMO_TEST_NETWORK_SEAMS)
 // Test builds: installer processes that a test starts take their retry
@@ -234,7 +225,16 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   std::unique_ptr<ReadTarget> read_;
   bool read_pending_ = false;
   std::vector<std::unique_ptr<ReadTarget>> retired_reads_;
+  // Requests and connections of attempts given up, each request before its
+  // connection, until they are closed outside the lock.
+  std::vector<ScopedInternetHandle> given_up_;
   base::WeakRef<WinInetDownloader> weak_downloader_;
+  // Held while the proxy-credential dialog uses the request handle, which
+  // may stay open for as long as the user likes: the termination takes it
+  // before it closes the handles, and nothing else closes the request of a
+  // prompt (the download waits for the answer). Not the session's lock,
+  // which WinInet's callbacks and the stall watchdog need meanwhile.
+  base::Lock prompt_lock_;
 
  private:
   friend class base::RefCountedThreadSafe<DownloadSession>;
@@ -296,8 +296,18 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
 void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
                                 ScopedInternetHandle request, ScopedInternetHandle connection,
                                 ScopedInternetHandle internet) {
-  request.Reset();
-  connection.Reset();
+  std::vector<ScopedInternetHandle> given_up;
+  {
+    AutoLock lock(session.get());
+    given_up.swap(session->given_up_);
+  }
+  {
+    base::AutoLock hold(session->prompt_lock_);
+    for (ScopedInternetHandle& handle : given_up)
+      handle.Reset();
+    request.Reset();
+    connection.Reset();
+  }
   LOG(INFO) << "Waiting for WinINET to finish";
   if (!session->connection_closed_.TimedWait(base::TimeSpan::FromMilliseconds(kCleanupWaitMs))) {
     LOG(WARNING) << "WinINET did not release the connection in time; closing the session";
@@ -357,6 +367,15 @@ bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
 }
 
 // static
+base::TimeSpan WinInetDownloader::NextStallCheck(base::TimeSpan timeout, base::TimeSpan idle,
+                                                 bool waiting) {
+  // While a retry or an answer is awaited no request runs, and the next
+  // one cannot be stalled before a whole time-out from now.
+  const int64_t left = waiting ? timeout.InMicroseconds() : (timeout - idle).InMicroseconds();
+  return base::TimeSpan::FromMicroseconds(std::max<int64_t>(left, 1000));
+}
+
+// static
 void WinInetDownloader::SetCredentialPromptForTesting(CredentialPrompt prompt) {
   g_credential_prompt = prompt;
 }
@@ -405,9 +424,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
 
   expected_size_ = 0;
   bytes_received_ = 0;
-  best_at_last_resume_ = 0;
-  resumed_ = false;
-  resumptions_without_progress_ = 0;
+  best_received_ = 0;
   redirects_ = 0;
   extra_headers_.clear();
   waiting_ = false;
@@ -431,15 +448,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
     CloseSession();
     return FailStart();
   }
-  // A server that accepts and then says nothing must end the request; the
-  // watchdog below covers reads that WinInet itself never times out.
-  DWORD timeout_ms = static_cast<DWORD>(stall_timeout_.InMilliseconds());
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    if (!InternetSetOptionW(internet, option, &timeout_ms, sizeof(timeout_ms)))
-      PLOG(WARNING) << "Could not set the time-out option " << option;
-  }
-
+  SetTimeOuts(internet);
   DownloadSession* session = session_.get();
   HINTERNET connection =
       InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr, nullptr,
@@ -476,10 +485,22 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
     CloseSession();
     return FailStart();
   }
+  // The first look falls due when this request would be stalled.
   task_runner_->PostDelayedTask(
       FROM_HERE, base::Bind(&WinInetDownloader::CheckStalled, weak_factory_.GetWeakRef(), serial_),
-      StallCheckPeriod(stall_timeout_));
+      stall_timeout_);
   return true;
+}
+
+void WinInetDownloader::SetTimeOuts(void* handle) {
+  // A server that accepts and then says nothing must end the request; the
+  // stall watchdog covers reads that WinInet itself never times out.
+  DWORD timeout_ms = static_cast<DWORD>(stall_timeout_.InMilliseconds());
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    if (!InternetSetOptionW(handle, option, &timeout_ms, sizeof(timeout_ms)))
+      PLOG(WARNING) << "Could not set the time-out option " << option;
+  }
 }
 
 bool WinInetDownloader::FailStart() {
@@ -507,6 +528,11 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
     return false;
   }
   session->request_.Reset(request);
+  // Also on the request itself: some WinInet versions take a session's
+  // time-outs for none of its requests, and an operation that a request
+  // given up still has pending would then hold its socket for as long as
+  // the server keeps silent.
+  SetTimeOuts(request);
   session->read_->count = 0;
   session->read_->size = kFirstReadSize;
   VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
@@ -681,7 +707,6 @@ bool WinInetDownloader::HandleInitialCompletion() {
         bytes_received_ = 0;
       }
     }
-    retry_count_ = 0;
     redirects_ = 0;
     request_start_ = bytes_received_;
     SetState(kReceivingBody);
@@ -754,7 +779,7 @@ void WinInetDownloader::ReadBody() {
       target->count = 0;
       if (IsConnectivityError(error)) {
         LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
-        PostResume(error);
+        CheckRetriesAndResume(error);
       } else {
         LOG(ERROR) << "Download interrupted for unknown reason: " << error;
         PostFailed();
@@ -767,11 +792,11 @@ void WinInetDownloader::ReadBody() {
       VLOG(1) << "Done reading from Internet";
       if (bytes_received_ < expected_size_) {
         LOG(WARNING) << "Download completed, but we are below response size";
-        PostResume(ERROR_INTERNET_CONNECTION_ABORTED);
+        CheckRetriesAndResume(ERROR_INTERNET_CONNECTION_ABORTED);
       } else if (headerless_ && bytes_received_ == request_start_) {
         LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
                      << "status line without headers or body";
-        PostResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
       } else {
         task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
                                                      session->weak_downloader_, session->serial_));
@@ -779,22 +804,6 @@ void WinInetDownloader::ReadBody() {
       return;
     }
   }
-}
-
-void WinInetDownloader::PostResume(uint32_t reason) {
-  // A server that keeps ending the body before anything new arrived (also
-  // one that restarts it with 200 every time, which resets the retry count)
-  // must not keep the download resuming for ever.
-  if (resumed_ && bytes_received_ <= best_at_last_resume_) {
-    if (++resumptions_without_progress_ > max_retries_) {
-      LOG(ERROR) << "Download makes no progress";
-      PostFailed();
-      return;
-    }
-  } else {
-    resumptions_without_progress_ = 0;
-  }
-  CheckRetriesAndResume(reason);
 }
 
 void WinInetDownloader::PostFailed() {
@@ -815,21 +824,64 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t reason) {
   // see the same one end.
   if (waiting_)
     return;
+  // A request that brought bytes beyond the most any request before it held
+  // made progress: the connection was worth having, so it is resumed at
+  // once, and the count of retries without progress, which bounds the
+  // download (a server that never completes the body, or answers 206 and
+  // then nothing, ends at the maximum), starts again.
+  const bool progress = bytes_received_ > best_received_;
+  best_received_ = std::max(best_received_, bytes_received_);
+  if (progress)
+    retry_count_ = 0;
   int count = retry_count_;
   if (count > 1)
     PostProgress(&WinInetDownloader::NotifyStalled, reason);
+  GiveUpRequest();
   if (count > max_retries_) {
     VLOG(1) << "Exceded maximum amount of retries";
     PostFailed();
     return;
   }
-  LOG(INFO) << "Retrying " << count << " of " << max_retries_;
+  LOG(INFO) << "Retrying " << count << " of " << max_retries_ << (progress ? " at once" : "");
   retry_count_ = count + 1;
   waiting_ = true;
   task_runner_->PostDelayedTask(
       base::CodeLocation("CheckRetriesAndResume", __FILE__, __LINE__, nullptr),
       base::Bind(&WinInetDownloader::Resume, session_->weak_downloader_, session_->serial_),
-      retry_delay_);
+      progress ? base::TimeSpan() : retry_delay_);
+}
+
+void WinInetDownloader::GiveUpRequest() {
+  DownloadSession* session = session_.get();
+  session->RetirePendingRead();
+  // The request and its connection are closed at once, so that WinInet
+  // drops the socket now and not when the next request replaces them; an
+  // operation still pending on the request keeps its socket until it ends,
+  // which its own time-outs (SendRequest) see to at about the same moment.
+  // The next request opens a new connection.
+  if (session->request_.IsValid())
+    session->given_up_.push_back(std::move(session->request_));
+  if (session->connection_.IsValid())
+    session->given_up_.push_back(std::move(session->connection_));
+  session->connected_host_.clear();
+  // Closed on the starting thread, outside the lock: a callback of the old
+  // request may be waiting for it.
+  task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::CloseGivenUp,
+                                               session->weak_downloader_, session->serial_));
+}
+
+void WinInetDownloader::CloseGivenUp(uint32_t serial) {
+  // Once the session is closed, its termination closes what is left.
+  if (!session_ || serial != serial_)
+    return;
+  std::vector<ScopedInternetHandle> handles;
+  {
+    DownloadSession::AutoLock lock(session_.get());
+    handles.swap(session_->given_up_);
+  }
+  // Each request before its connection.
+  for (ScopedInternetHandle& handle : handles)
+    handle.Reset();
 }
 
 bool WinInetDownloader::IsCurrent(uint32_t serial) const {
@@ -842,6 +894,7 @@ void WinInetDownloader::Resume(uint32_t serial) {
     return;
   DownloadSession* session = session_.get();
   std::wstring range;
+  bool rewound = true;
   {
     DownloadSession::AutoLock lock(session);
     waiting_ = false;
@@ -850,12 +903,21 @@ void WinInetDownloader::Resume(uint32_t serial) {
       chunk_open_ = false;
     }
     LOG(INFO) << "Attempting download resume";
-    range = L"Range: bytes=" + std::to_wstring(bytes_received_) + L"-";
+    if (post_) {
+      // A POST is never a ranged request: its answer is made for that
+      // request, so it is asked for whole again.
+      rewound = bytes_received_ == 0 || writer_->Rewind();
+      bytes_received_ = 0;
+    } else {
+      range = L"Range: bytes=" + std::to_wstring(bytes_received_) + L"-";
+    }
     report_->OnChunkStart(bytes_received_);
     chunk_open_ = true;
     report_->OnRetry(static_cast<uint32_t>(retry_count_.load()));
-    best_at_last_resume_ = std::max(best_at_last_resume_, bytes_received_);
-    resumed_ = true;
+  }
+  if (!rewound) {
+    OnFailed(serial);
+    return;
   }
   if (!SendNextRequest(range)) {
     LOG(ERROR) << "Could not resume downloading";
@@ -888,8 +950,8 @@ bool WinInetDownloader::SendNextRequest(const std::wstring& extra_headers) {
     }
     session->RetirePendingRead();
     old_request = std::move(session->request_);
-    new_connection =
-        parts.host != session->connected_host_ || parts.port != session->connected_port_;
+    new_connection = !session->connection_.IsValid() || parts.host != session->connected_host_ ||
+                     parts.port != session->connected_port_;
   }
   // Outside the lock: a callback of the old request may be waiting for it.
   old_request.Reset();
@@ -972,6 +1034,7 @@ void WinInetDownloader::MarkActivity() {
 void WinInetDownloader::CheckStalled(uint32_t serial) {
   if (!IsCurrent(serial))
     return;
+  base::TimeSpan next;
   {
     DownloadSession::AutoLock lock(session_.get());
     const base::TimeSpan idle = base::TimeSpan::FromMicroseconds(
@@ -982,10 +1045,11 @@ void WinInetDownloader::CheckStalled(uint32_t serial) {
       report_->OnWinInetError(ERROR_INTERNET_TIMEOUT);
       CheckRetriesAndResume(ERROR_INTERNET_TIMEOUT);
     }
+    next = NextStallCheck(stall_timeout_, idle, waiting_);
   }
   task_runner_->PostDelayedTask(
       FROM_HERE, base::Bind(&WinInetDownloader::CheckStalled, weak_factory_.GetWeakRef(), serial),
-      StallCheckPeriod(stall_timeout_));
+      next);
 }
 
 void WinInetDownloader::RequestProxyCredentials(uint32_t serial) {
@@ -996,12 +1060,18 @@ void WinInetDownloader::RequestProxyCredentials(uint32_t serial) {
   ui_->RunUICallbackAndPostReply(
       base::Bind(
           [](base::SharedRef<DownloadSession> session, std::shared_ptr<DWORD> result, HWND window) {
-            DownloadSession::AutoLock lock(session.get());
-            if (!session->request_.IsValid()) {
+            base::AutoLock hold(session->prompt_lock_);
+            HINTERNET request;
+            {
+              // Empty once the session closed.
+              DownloadSession::AutoLock lock(session.get());
+              request = session->request_.Get();
+            }
+            if (!request) {
               *result = ERROR_CANCELLED;
               return;
             }
-            *result = RunCredentialPrompt(window, session->request_.Get());
+            *result = RunCredentialPrompt(window, request);
           },
           session, result),
       task_runner_,

@@ -2,11 +2,13 @@
 // asynchronous WinInet interface, streams the body into a ResponseWriter and
 // tells a DownloadReport what happens. It retries after gateway errors and
 // lost connections (a connection that brings no byte for the stall time-out
-// counts as lost), always after the retry pause, resumes an interrupted body
-// with a byte range from where the body came (after redirects, which it
-// follows itself so that a host outside the allow-list is never asked), and
-// lets the user enter proxy credentials through the FetcherUIDelegate. One
-// download at a time; it may be started again for the next one.
+// counts as lost): at once when the lost connection brought new bytes, else
+// after the retry pause. An attempt it gives up takes its connection with
+// it. It resumes an interrupted GET with a byte range from where the body
+// came (after redirects, which it follows itself so that a host outside the
+// allow-list is never asked; a POST is sent again whole), and lets the user
+// enter proxy credentials through the FetcherUIDelegate. One download at a
+// time; it may be started again for the next one.
 //
 // Start, Stop and every completion run on the thread that called Start, which
 // must run a message loop. WinInet's status callback runs on WinInet's
@@ -85,8 +87,9 @@ class WinInetDownloader {
   std::vector<std::wstring>& allowed_domains() { return allowed_domains_; }
 
   int max_retries() const { return max_retries_; }
-  // The retries the last download used: 0 after it completed, above 0 when
-  // it ended after retrying, so a caller need not retry it once more.
+  // The retries in a row without progress of the last download: 0 after it
+  // completed, above 0 when it ended after retrying, so a caller need not
+  // retry it once more.
   int retry_count() const { return retry_count_.load(); }
   void set_max_retries(int max_retries) { max_retries_ = max_retries; }
 
@@ -95,6 +98,13 @@ class WinInetDownloader {
   // Whether |host| ends with one of |allowed| (ASCII letters compare without
   // case; an empty list allows every host).
   static bool IsHostAllowed(std::wstring_view host, const std::vector<std::wstring>& allowed);
+
+  // How long the stall watchdog waits before its next look, when the
+  // current request has brought nothing for |idle| (|waiting|: no request
+  // runs, a retry or an answer is awaited): until the request would be
+  // stalled, so that it is given up at the time-out, not a period of looks
+  // later.
+  static base::TimeSpan NextStallCheck(base::TimeSpan timeout, base::TimeSpan idle, bool waiting);
 
   // Tests: the pause before a retry (6 s otherwise).
   void SetRetryDelayForTesting(base::TimeSpan delay) { retry_delay_ = delay; }
@@ -112,6 +122,9 @@ class WinInetDownloader {
   friend class internal::DownloadSession;
 
   void SetState(State state);
+  // Gives |handle| (HINTERNET) the stall time-out as its connect, send and
+  // receive time-outs.
+  void SetTimeOuts(void* handle);
   // Closes the writer of a download that did not start; false.
   bool FailStart();
   // Opens and sends the request of the current session with the session's
@@ -123,14 +136,15 @@ class WinInetDownloader {
   void OnRequestComplete(uint32_t error);
   bool HandleInitialCompletion();
   void ReadBody();
+  // The retry step: gives the request up and schedules its resumption, at
+  // once when it brought new bytes, else after the retry pause; fails the
+  // download when too many retries in a row brought nothing.
   void CheckRetriesAndResume(uint32_t reason);
+  // Hands the current request and its connection over to be closed.
+  void GiveUpRequest();
   // A 3xx answer with a Location: follows it when its host is allowed and
   // the redirect limit is not reached; the download fails otherwise.
   void HandleRedirect(uint32_t status);
-  // The retry step for a body that ended early (|reason| the error); fails
-  // when resumptions keep bringing no byte (so a server that never sends
-  // the rest cannot keep the download resuming forever).
-  void PostResume(uint32_t reason);
   void PostFailed();
   void PostProgress(void (WinInetDownloader::*notify)(uint32_t, uint32_t), uint32_t value);
 
@@ -140,6 +154,8 @@ class WinInetDownloader {
   void OnCompleted(uint32_t serial);
   void OnFailed(uint32_t serial);
   void Resume(uint32_t serial);
+  // Closes what GiveUpRequest handed over, outside the session's lock.
+  void CloseGivenUp(uint32_t serial);
   // Sends the current address (changed by a redirect) as the next request
   // of the same chunk.
   void FollowRedirect(uint32_t serial);
@@ -177,11 +193,9 @@ class WinInetDownloader {
   // Guarded by the session's lock while a session runs.
   uint32_t expected_size_ = 0;
   uint32_t bytes_received_ = 0;
-  // The most bytes any earlier request of this download had brought when
-  // it was resumed, and how many resumptions in a row brought no more.
-  uint32_t best_at_last_resume_ = 0;
-  bool resumed_ = false;
-  int resumptions_without_progress_ = 0;
+  // The most bytes any request of this download held when it was given up:
+  // a request that ends above it made progress.
+  uint32_t best_received_ = 0;
   bool chunk_open_ = false;
   // Whether the current answer had no header lines, and the bytes held
   // when it began.
@@ -194,6 +208,8 @@ class WinInetDownloader {
   // Set while a retry or a user's answer is awaited: the request is not
   // stalled then, and a second retry step for it is not taken.
   bool waiting_ = false;
+  // Retries in a row whose request brought no new byte; the bound of the
+  // download.
   std::atomic<int> retry_count_{0};
   int max_retries_ = kDefaultMaxRetries;
   base::TimeSpan retry_delay_;

@@ -19,6 +19,8 @@
 #include "base/threading/current_task_runner.h"
 #include "base/threading/loop_runner.h"
 #include "base/threading/message_loop.h"
+#include "base/threading/plain_thread.h"
+#include "base/threading/waitable_event.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/product_config.h"
@@ -217,6 +219,27 @@ TEST_F(WinInetDownloaderTest, GatewayErrorsRetryWithRangeAndStallFromTheThirdRet
     // Retry steps 3 and 4 found two or more retries already made.
     EXPECT_EQ(2, delegate_.stalled);
   }
+  {
+    // A POST is asked again whole, never with a range: after a 503 and
+    // after an answer that ended halfway.
+    std::string key = UniqueKey("post");
+    std::string reply;
+    ASSERT_TRUE(RunUntilDone(downloader_.get(),
+                             ServerUrl("/data?size=100000&fail=503:1&short=0,50000&key=" + key),
+                             "tracking data", std::make_unique<StringResponseWriter>(&reply),
+                             std::make_unique<DownloadReport>()));
+    EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state());
+    EXPECT_TRUE(IsPatternBody(reply, 100000u));
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    ASSERT_EQ(3u, requests->size());
+    for (size_t i = 0; i < requests->size(); ++i) {
+      std::string method;
+      ASSERT_TRUE(Chunk(requests.get(), i)->GetString("method", &method));
+      EXPECT_EQ("POST", method) << i;
+      EXPECT_EQ("", RecordedHeader(*Chunk(requests.get(), i), "Range")) << i;
+    }
+  }
 }
 
 TEST_F(WinInetDownloaderTest, RetriesEndAtTheMaximumAndStartAgainAfterSuccess) {
@@ -270,17 +293,24 @@ TEST_F(WinInetDownloaderTest, ShortBodyResumesInsteadOfCompleting) {
   EXPECT_EQ(3u, requests->size());
 }
 
+// A server that never sends the rest ends at the retry maximum, whether it
+// restarts the body each time or answers 206 and falls silent, and the log
+// counts the retries that bound it.
 TEST_F(WinInetDownloaderTest, ServerThatNeverSendsTheRestEndsAtTheRetryMaximum) {
   downloader_->set_max_retries(3);
-  std::string key = UniqueKey("never");
-  std::string content;
-  // Every request is cut at offset 10: the first brings 10 bytes, every
+  downloader_->SetStallTimeoutForTesting(base::TimeSpan::FromSeconds(1));
+  // Every request ends at offset 10: the first brings up to 10 bytes, every
   // resumption none.
-  EXPECT_EQ(WinInetDownloader::kFailed,
-            DownloadToFile("/data?size=100&ignore_range=1&short=10,10,10,10,10,10,10,10,10,10"
-                           "&key=" +
-                               key,
-                           &content));
+  for (const char* fault : {"ignore_range=1&short=", "stall="}) {
+    SCOPED_TRACE(fault);
+    ThreadSafeLogCapture log;
+    std::string content;
+    EXPECT_EQ(WinInetDownloader::kFailed,
+              DownloadToFile(std::string("/data?size=100&") + fault + "10,10,10,10,10,10,10,10,10" +
+                                 "&key=" + UniqueKey("never"),
+                             &content));
+    EXPECT_TRUE(log.Contains("Retrying 3 of 3")) << log.Text();
+  }
 }
 
 TEST_F(WinInetDownloaderTest, RedirectsFollowTheAllowList) {
@@ -393,6 +423,61 @@ TEST_F(WinInetDownloaderTest, ProxyAuthenticationGoesThroughTheUIDelegate) {
     EXPECT_NE("",
               RecordedHeader(*Chunk(requests.get(), requests->size() - 1), "Proxy-Authorization"));
   }
+}
+
+// Runs UI tasks on a thread of their own, as a controller runs them on its
+// thread while the downloader's goes on.
+class UIThreadDelegate : public RecordingFetcherDelegate {
+ public:
+  void RunUICallbackAndPostReply(UITask ui_task, base::SharedRef<base::TaskRunner> reply_runner,
+                                 base::Closure reply) override {
+    ui_thread_ = std::make_unique<base::PlainThread>(
+        "ui", base::Bind(
+                  [](UITask task, base::SharedRef<base::TaskRunner> runner, base::Closure reply) {
+                    task.Run(nullptr);
+                    runner->PostTask(FROM_HERE, std::move(reply));
+                  },
+                  std::move(ui_task), std::move(reply_runner), std::move(reply)));
+    ASSERT_TRUE(ui_thread_->Start());
+  }
+
+ private:
+  std::unique_ptr<base::PlainThread> ui_thread_;
+};
+
+base::TaskRunner* g_download_thread = nullptr;
+
+// A user who types the credentials while the download's thread goes on:
+// the dialog answers once a task posted to that thread, due after the stall
+// watchdog's next look there, has run.
+DWORD EnterCredentialsWhileTheDownloadRuns(HWND window, void* request) {
+  auto ran = std::make_shared<base::WaitableEvent>(base::WaitableEvent::ResetPolicy::kManual,
+                                                   base::WaitableEvent::InitialState::kNotSignaled);
+  g_download_thread->PostDelayedTask(
+      FROM_HERE, base::Bind([](std::shared_ptr<base::WaitableEvent> ran) { ran->Signal(); }, ran),
+      base::TimeSpan::FromSeconds(2));
+  if (!ran->TimedWait(base::TimeSpan::FromSeconds(60)))
+    return ERROR_TIMEOUT;  // The download's thread is blocked.
+  return EnterProxyCredentials(window, request);
+}
+
+// The credential dialog holds nothing the download's thread needs: its stall
+// watchdog goes on looking while the dialog is open.
+TEST_F(WinInetDownloaderTest, CredentialDialogLeavesTheDownloadRunning) {
+  WinInetDownloader::SetProxyForTesting(base::UTF8ToWide(testing_http::ServerAddress()));
+  UIThreadDelegate ui;
+  downloader_ = std::make_unique<WinInetDownloader>(&ui, &ui);
+  downloader_->SetStallTimeoutForTesting(base::TimeSpan::FromSeconds(1));
+  g_download_thread = base::CurrentTaskRunner::Get().get();
+  WinInetDownloader::SetCredentialPromptForTesting(&EnterCredentialsWhileTheDownloadRuns);
+  ThreadSafeLogCapture log;
+  std::string reply;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), L"http://proxied.test/echo", std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kCompleted, downloader_->state()) << log.Text();
+  EXPECT_EQ("ok", reply);
+  downloader_.reset();
 }
 
 size_t CountThreadsOfThisProcess() {
@@ -733,20 +818,70 @@ TEST_F(WinInetDownloaderTest, ResetsMidBodyResume) {
   EXPECT_FALSE(log.Contains("unexpected error")) << log.Text();
 }
 
-// Every retry waits the pause, also the resumption after a connection that
-// dropped mid-body: a server that keeps failing is never asked back to back.
-TEST_F(WinInetDownloaderTest, EveryRetryWaitsThePause) {
+// Only a retry whose request brought nothing new waits the pause: a
+// connection that dropped after bytes is resumed at once (a pause of ten
+// minutes would outlast the download's bound), while 503 answers, which
+// bring nothing, are never asked back to back.
+TEST_F(WinInetDownloaderTest, OnlyRetriesWithoutProgressWaitThePause) {
+  downloader_->SetRetryDelayForTesting(base::TimeSpan::FromMinutes(10));
+  std::string content;
+  EXPECT_EQ(WinInetDownloader::kCompleted,
+            DownloadToFile("/data?size=400000&short=100000,200000,300000&key=" + UniqueKey("drops"),
+                           &content));
+  EXPECT_TRUE(IsPatternBody(content, 400000u));
+
   const base::TimeSpan pause = base::TimeSpan::FromMilliseconds(400);
   downloader_->SetRetryDelayForTesting(pause);
-  std::string key = UniqueKey("drops");
-  std::string content;
   base::MonotonicTime start = base::MonotonicTime::Now();
   EXPECT_EQ(WinInetDownloader::kCompleted,
-            DownloadToFile("/data?size=400000&short=100000,200000,300000&key=" + key, &content));
-  EXPECT_TRUE(IsPatternBody(content, 400000u));
-  // Three resumptions, each after the pause (a lower bound holds on any
-  // machine).
-  EXPECT_GE((base::MonotonicTime::Now() - start).InMilliseconds(), 3 * pause.InMilliseconds());
+            DownloadToFile("/data?size=1000&fail=503:2&key=" + UniqueKey("503"), &content));
+  // Two retries, each after the pause (a lower bound holds on any machine).
+  EXPECT_GE((base::MonotonicTime::Now() - start).InMilliseconds(), 2 * pause.InMilliseconds());
+}
+
+// Calls |on_retry| when the resumption with retry count |count| is sent.
+class RetryWatchingReport : public DownloadReport {
+ public:
+  RetryWatchingReport(uint32_t count, base::Closure on_retry)
+      : count_(count), on_retry_(std::move(on_retry)) {}
+  void OnRetry(uint32_t retry_count) override {
+    if (retry_count == count_)
+      on_retry_.Run();
+  }
+
+ private:
+  const uint32_t count_;
+  base::Closure on_retry_;
+};
+
+// Attempts given up against a server that accepts and never answers take
+// their connections with them: after three timed-out attempts the server
+// holds at most the one of the attempt under way.
+TEST_F(WinInetDownloaderTest, GivenUpAttemptsCloseTheirConnections) {
+  downloader_->SetStallTimeoutForTesting(base::TimeSpan::FromSeconds(1));
+  const std::string key = UniqueKey("silent");
+  base::LoopRunner runner;
+  std::string reply;
+  ASSERT_TRUE(downloader_->Start(ServerUrl("/hold?key=" + key), std::string(), base::Closure(),
+                                 std::make_unique<StringResponseWriter>(&reply),
+                                 std::make_unique<RetryWatchingReport>(3, runner.QuitClosure())));
+  base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, runner.QuitClosure(),
+                                                  base::TimeSpan::FromSeconds(120));
+  runner.Run();
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  ASSERT_GE(requests->size(), 3u) << "three attempts did not time out";
+  // Connections close asynchronously; one still held after half a minute
+  // is not closing.
+  int open = -1;
+  for (int look = 0; look < 300; ++look) {
+    open = testing_http::OpenConnections(key);
+    if (open <= 1)
+      break;
+    Sleep(100);
+  }
+  EXPECT_LE(open, 1);
+  EXPECT_GE(open, 0);
 }
 
 // A redirect to a mirror: a resumption asks the mirror (where the body
