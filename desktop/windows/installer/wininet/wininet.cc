@@ -194,6 +194,10 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   void AddConnection(HINTERNET connection) {
     AddRef();
     base::AutoLock hold(connections_lock_);
+    // A given-up attempt's connection may have closed before the next one
+    // opens: the session runs again.
+    if (connections_.empty())
+      connection_closed_.Reset();
     connections_.push_back(connection);
   }
   // Whether |handle| was one of the connections; the last one signals that
