@@ -20,11 +20,11 @@ constexpr DWORD kPipeBufferBytes = 64;
 std::atomic<bool> g_fail_client_adds{false};
 
 // A registration is a few messages written back to back. A client that does
-// not finish its connection in this time holds the only pipe instance for
+// not take its next step in this time holds the only pipe instance for
 // nothing: it is dropped, soon enough that a client waiting for the busy
 // pipe (kPipeBusyWaitMs) still gets it.
-constexpr ULONGLONG kConnectionTimeoutMs = 1500;
-static_assert(kConnectionTimeoutMs < kPipeBusyWaitMs);
+constexpr ULONGLONG kClientStepTimeoutMs = 1500;
+static_assert(kClientStepTimeoutMs < kPipeBusyWaitMs);
 
 // The states that wait for an operation on the pipe to end.
 bool IsWaitingState(CrashPipeServerState state) {
@@ -78,7 +78,7 @@ CrashPipeServer::CrashPipeServer(std::wstring pipe_name, SECURITY_ATTRIBUTES* se
       upload_context_(upload_context),
       generate_dumps_(generate_dumps),
       dump_folder_(dump_folder ? std::optional<std::wstring>(*dump_folder) : std::nullopt),
-      connection_timeout_ms_(kConnectionTimeoutMs) {}
+      client_step_timeout_ms_(kClientStepTimeoutMs) {}
 
 CrashPipeServer::~CrashPipeServer() {
   {
@@ -104,7 +104,7 @@ CrashPipeServer::~CrashPipeServer() {
     pipe_wait = std::move(pipe_wait_);
   }
   pipe_wait.Reset();  // waits for a dispatcher still running
-  connection_timer_wait_.Reset();
+  client_step_timer_wait_.Reset();
   CancelPendingIo();
   pipe_.Reset();
   // Each record unregisters its waits, waiting for running callbacks.
@@ -141,18 +141,18 @@ bool CrashPipeServer::Start() {
     state_ = kServerStateError;
     return false;
   }
-  // Bounds each connection. A wait's own time-out cannot: Wine reports it
-  // once per registration, not once per period.
-  connection_timer_.Reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));
+  // Bounds each step of a client. A wait's own time-out cannot: Wine
+  // reports it once per registration, not once per period.
+  client_step_timer_.Reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));
   HANDLE timer_wait = nullptr;
-  if (!connection_timer_.IsValid() ||
-      !::RegisterWaitForSingleObject(&timer_wait, connection_timer_.Get(), &OnConnectionTimer, this,
-                                     INFINITE, WT_EXECUTEINWAITTHREAD)) {
+  if (!client_step_timer_.IsValid() ||
+      !::RegisterWaitForSingleObject(&timer_wait, client_step_timer_.Get(), &OnClientStepTimer,
+                                     this, INFINITE, WT_EXECUTEINWAITTHREAD)) {
     PLOG(ERROR) << "Cannot time the crash server's connections";
     state_ = kServerStateError;
     return false;
   }
-  connection_timer_wait_.Reset(timer_wait);
+  client_step_timer_wait_.Reset(timer_wait);
   {
     base::AutoLock hold(lock_);
     pipe_wait_.Reset(wait);
@@ -192,12 +192,12 @@ void CALLBACK CrashPipeServer::OnPipeEvent(void* context, BOOLEAN) {
 }
 
 // static
-void CALLBACK CrashPipeServer::OnConnectionTimer(void* context, BOOLEAN) {
+void CALLBACK CrashPipeServer::OnClientStepTimer(void* context, BOOLEAN) {
   auto* server = static_cast<CrashPipeServer*>(context);
   // The dispatcher alone decides; a wake that finds the connection over (or
   // a later one under way) does nothing.
   if (IsWaitingState(server->state_.load()) &&
-      ::GetTickCount64() >= server->connection_deadline_.load())
+      ::GetTickCount64() >= server->client_step_deadline_.load())
     ::SetEvent(server->pipe_event_.Get());
 }
 
@@ -245,13 +245,13 @@ bool CrashPipeServer::TakeTimerWake() {
   const CrashPipeServerState state = state_.load();
   if (!IsWaitingState(state) || HasOverlappedIoCompleted(&overlapped_))
     return true;
-  // Woken by the connection timer, not by the operation. The operation may
+  // Woken by the step timer, not by the operation. The operation may
   // end right now: it signals the event again after this reset.
   ::ResetEvent(pipe_event_.Get());
   if (HasOverlappedIoCompleted(&overlapped_))
     return true;
   // Listening for a client has no end.
-  if (state == kServerStateConnecting || ::GetTickCount64() < connection_deadline_.load())
+  if (state == kServerStateConnecting || ::GetTickCount64() < client_step_deadline_.load())
     return false;
   DropSlowClient();
   return true;
@@ -262,7 +262,18 @@ void CrashPipeServer::GoTo(CrashPipeServerState state) {
   dispatch_again_ = true;
 }
 
-void CrashPipeServer::WaitFor(CrashPipeServerState state) { state_ = state; }
+void CrashPipeServer::WaitFor(CrashPipeServerState state) {
+  if (state != kServerStateConnecting) {
+    // Times the client's step; the deadline is in place before the state
+    // that a wake of the timer looks at.
+    client_step_deadline_ = ::GetTickCount64() + client_step_timeout_ms_;
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(client_step_timeout_ms_) * 10000;  // relative, 100 ns
+    if (!::SetWaitableTimer(client_step_timer_.Get(), &due, 0, nullptr, nullptr, FALSE))
+      PLOG(ERROR) << "Cannot time a crash client's step; it is not bounded";
+  }
+  state_ = state;
+}
 
 void CrashPipeServer::ContinueWhenDone(CrashPipeServerState state) {
   // An operation that has already completed has also signalled the event;
@@ -280,7 +291,7 @@ void CrashPipeServer::EnterErrorState() {
 }
 
 void CrashPipeServer::DropSlowClient() {
-  LOG(WARNING) << "A crash client did not finish its registration within " << connection_timeout_ms_
+  LOG(WARNING) << "A crash client did not take its next step within " << client_step_timeout_ms_
                << " ms (state " << state_.load() << "); dropping it";
   CancelPendingIo();
   GoTo(kServerStateDisconnecting);
@@ -359,11 +370,6 @@ void CrashPipeServer::HandleConnectingState() {
 }
 
 void CrashPipeServer::HandleConnectedState() {
-  connection_deadline_ = ::GetTickCount64() + connection_timeout_ms_;
-  LARGE_INTEGER due;
-  due.QuadPart = -static_cast<LONGLONG>(connection_timeout_ms_) * 10000;  // relative, in 100 ns
-  if (!::SetWaitableTimer(connection_timer_.Get(), &due, 0, nullptr, nullptr, FALSE))
-    PLOG(ERROR) << "Cannot time a crash client's connection; it is not bounded";
   message_ = CrashPipeMessage();
   if (::ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_) ||
       ::GetLastError() == ERROR_IO_PENDING) {

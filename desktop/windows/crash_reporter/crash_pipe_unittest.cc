@@ -349,7 +349,7 @@ TEST_F(CrashPipeTest, ABusyPipeIsTriedOnceMoreEvenAfterAFailedWait) {
   ASSERT_TRUE(server_.Start());
   // A connection that sends nothing holds the server's one instance, for
   // longer than the client waits.
-  server_.server()->set_connection_timeout_for_testing(10 * 60 * 1000);
+  server_.server()->set_client_step_timeout_for_testing(10 * 60 * 1000);
   const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
   base::win::ScopedHandle blocking;
   for (int attempt = 0; attempt < 50 && !blocking.IsValid(); ++attempt) {
