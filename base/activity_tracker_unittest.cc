@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,6 +23,9 @@
 #include "base/string_number_conversions.h"
 #include "base/threading/lock.h"
 #include "base/threading/plain_thread.h"
+#include "base/threading/sequenced_worker_pool.h"
+#include "base/threading/thread.h"
+#include "base/threading/worker_pool.h"
 #include "base/threading/waitable_event.h"
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
@@ -144,6 +149,59 @@ TEST(ActivityTrackerTest, LockScopesNeverCreateAndProcessWaitDefaultsToSelf) {
   ASSERT_EQ(1u, inside.activity_stack.size());
   EXPECT_EQ(kActivityProcessWait, inside.activity_stack[0].activity_type);
   EXPECT_EQ(GetCurrentProcessId(), inside.activity_stack[0].data[0]);
+}
+
+// A running task records where it was posted from and its sequence number,
+// on a thread's loop, in the worker pool and on the system thread pool.
+TEST(ActivityTrackerTest, RunningTasksRecordTheirPostingPlaceAndSequence) {
+  ScopedGlobalTracker global(256 * 1024, 4);
+  ASSERT_TRUE(global.created());
+  static const char kPostingPlace = 0;
+  const CodeLocation from_here("Poster", __FILE__, __LINE__, &kPostingPlace);
+  Thread thread("ActivityLoop");
+  ASSERT_TRUE(thread.Start());
+  SharedRef<SequencedWorkerPool> pool = MakeShared<SequencedWorkerPool>(1, "Activity");
+  struct Case {
+    const char* runner;
+    std::function<bool(Closure)> post;
+    uint64_t sequence_step;
+  };
+  const Case cases[] = {
+      {"loop",
+       [&](Closure task) { return thread.task_runner()->PostTask(from_here, std::move(task)); }, 1},
+      {"worker pool",
+       [&](Closure task) { return pool->PostWorkerTask(from_here, std::move(task)); }, 1},
+      {"thread pool",
+       [&](Closure task) { return WorkerPool::PostTask(from_here, std::move(task)); }, 0},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.runner);
+    ActivityEntry tops[2] = {};
+    bool found[2] = {};
+    std::atomic<int> running{2};
+    WaitableEvent done(WaitableEvent::ResetPolicy::kManual,
+                       WaitableEvent::InitialState::kNotSignaled);
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(test.post(Bind([&, i] {
+        ActivitySnapshot snapshot;
+        found[i] = FindSnapshot(*global.allocator(), GetCurrentThreadId(), &snapshot) &&
+                   !snapshot.activity_stack.empty();
+        if (found[i])
+          tops[i] = snapshot.activity_stack.back();
+        if (--running == 0)
+          done.Signal();
+      })));
+    }
+    done.Wait();
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(found[i]);
+      EXPECT_EQ(kActivityTaskRun, tops[i].activity_type);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(&kPostingPlace), tops[i].data[0]);
+    }
+    EXPECT_EQ(tops[0].data[1] + test.sequence_step, tops[1].data[1]);
+  }
+  pool->Shutdown();
+  thread.Stop();
 }
 
 TEST(ActivityTrackerTest, EndedThreadsBlockIsClearedAndReused) {

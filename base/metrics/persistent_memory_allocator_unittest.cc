@@ -216,6 +216,25 @@ TEST(PersistentMemoryAllocatorTest, LoopingQueueIsCorruptionNotAHang) {
   EXPECT_EQ(0u, writer.Allocate(32, kTypeA));
 }
 
+// Another process may have damaged the segment: nothing past the used space,
+// nor past the segment, is ever handed out.
+TEST(PersistentMemoryAllocatorTest, DamagedSegmentGivesNothingPastItsUsedSpace) {
+  LocalPersistentMemoryAllocator allocator(kSegmentSize, 0);
+  const Reference a = allocator.Allocate(32, kTypeA);
+  const Reference b = allocator.Allocate(32, kTypeA);
+  // A size field that runs past the used space.
+  Field(allocator, b) = 4096;
+  EXPECT_EQ(nullptr, allocator.GetBlockData(b, kTypeA, 8));
+  EXPECT_EQ(0u, allocator.GetAllocSize(b));
+  EXPECT_NE(nullptr, allocator.GetBlockData(a, kTypeA, 32));
+  // A free pointer past the segment's end; the block now ends past it too.
+  Field(allocator, 32) = 0xFFFFFFF0;
+  Field(allocator, b) = kSegmentSize;
+  EXPECT_EQ(kSegmentSize, allocator.used());
+  EXPECT_EQ(nullptr, allocator.GetBlockData(b, kTypeA, 8));
+  EXPECT_NE(nullptr, allocator.GetBlockData(a, kTypeA, 32));
+}
+
 TEST(PersistentMemoryAllocatorTest, ReadOnlyAllocatorNeverWrites) {
   LocalPersistentMemoryAllocator created(kSegmentSize, 0);
   const Reference a = created.Allocate(32, kTypeA);

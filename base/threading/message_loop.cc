@@ -136,7 +136,8 @@ bool MessageLoop::HasIncomingTasks() const { return task_runner_->HasIncomingTas
 void MessageLoop::RunTask(internal::PendingTask* pending) {
   ++task_depth_;
   {
-    ScopedTaskRunActivity activity(pending->posted_from.program_counter(), pending->sequence_num);
+    ScopedTaskRunActivity activity(__builtin_return_address(0),
+                                   pending->posted_from.program_counter(), pending->sequence_num);
     trace_event::ScopedTaskContext task_context(pending->posted_from.program_counter());
     LOOP_TRACE_TASK_FLOW_IN(pending->sequence_num,
                             pending->time_posted.is_null()

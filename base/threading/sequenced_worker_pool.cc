@@ -14,6 +14,7 @@
 #include "base/threading/current_task_runner.h"
 #include "base/threading/lock.h"
 #include "base/threading/os_thread.h"
+#include "base/threading/scoped_task_run_activity.h"
 #include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/trace_site.h"
 
@@ -276,6 +277,8 @@ void SequencedWorkerPool::Inner::RunTask(Task* task) {
   CurrentTaskRunner::Scope runner_scope(runner.get());
   t_current_sequence = task->sequence_id;
   {
+    ScopedTaskRunActivity activity(__builtin_return_address(0), task->posted_from.program_counter(),
+                                   task->sequence_num);
     trace_event::ScopedTaskContext task_context(task->posted_from.program_counter());
     TRACE_EVENT_SCOPE_FLOW("disabled-by-default-toplevel.flow",
                            "SequencedWorkerPool::Inner::PostTask", task->sequence_num,

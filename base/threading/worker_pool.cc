@@ -11,6 +11,7 @@
 #include "base/shared_ref.h"
 #include "base/threading/lock.h"
 #include "base/threading/message_loop.h"
+#include "base/threading/scoped_task_run_activity.h"
 #include "base/trace_event/heap_profiler_context_tracker.h"
 #include "base/trace_event/trace_site.h"
 
@@ -26,6 +27,8 @@ struct PoolWork {
 
 void CALLBACK RunPoolWork(PTP_CALLBACK_INSTANCE /*instance*/, void* context) {
   std::unique_ptr<PoolWork> work(static_cast<PoolWork*>(context));
+  // The thread pool numbers no tasks.
+  ScopedTaskRunActivity activity(__builtin_return_address(0), work->from_here.program_counter(), 0);
   trace_event::ScopedTaskContext task_context(work->from_here.program_counter());
   TRACE_EVENT_SCOPE2("toplevel", "WorkerThread::ThreadMain::Run", "src_file",
                      work->from_here.file_name(), "src_func", work->from_here.function_name());

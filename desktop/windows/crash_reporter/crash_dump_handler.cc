@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "base/logging.h"
 #include "desktop/windows/crash_reporter/guid_string.h"
@@ -119,21 +120,32 @@ CrashDumpHandler::CrashDumpHandler(std::wstring dump_folder, Filter filter,
                                    DumpCallback dump_callback, void* context, int handler_kinds,
                                    MINIDUMP_TYPE dump_type, const wchar_t* pipe_name,
                                    CustomInfo custom_info)
+    : CrashDumpHandler(std::move(dump_folder), filter, dump_callback, context, handler_kinds,
+                       dump_type, ReporterPipe{pipe_name, nullptr, nullptr}, custom_info) {}
+
+CrashDumpHandler::CrashDumpHandler(std::wstring dump_folder, Filter filter,
+                                   DumpCallback dump_callback, void* context, int handler_kinds,
+                                   MINIDUMP_TYPE dump_type, ReporterPipe pipe,
+                                   CustomInfo custom_info)
     : filter_(filter),
       dump_callback_(dump_callback),
       callback_context_(context),
       handler_kinds_(handler_kinds),
       dump_type_(dump_type) {
   swprintf(dump_folder_, MAX_PATH, L"%ls", dump_folder.c_str());
-  Initialize(pipe_name, custom_info);
+  Initialize(std::move(pipe), custom_info);
 }
 
-void CrashDumpHandler::Initialize(const wchar_t* pipe_name, CustomInfo custom_info) {
-  if (pipe_name) {
-    auto client = std::make_unique<CrashPipeClient>(pipe_name, dump_type_, custom_info);
-    if (client->Register())
-      pipe_client_ = std::move(client);
-  }
+void CrashDumpHandler::Initialize(ReporterPipe pipe, CustomInfo custom_info) {
+  base::win::ScopedHandle given_pipe(pipe.handle);  // closed here when unused
+  std::unique_ptr<CrashPipeClient> client = std::move(pipe.client);
+  if (!client && pipe.name)
+    client = std::make_unique<CrashPipeClient>(pipe.name, dump_type_, custom_info);
+  else if (!client && given_pipe.IsValid())
+    client = std::make_unique<CrashPipeClient>(given_pipe.Release(), dump_type_, custom_info);
+  // A client that cannot register goes, and the handler works in-process.
+  if (client && client->Register())
+    pipe_client_ = std::move(client);
 
   if (!pipe_client_) {
     ::InitializeCriticalSection(&handler_lock_);
@@ -304,10 +316,15 @@ void __cdecl CrashDumpHandler::HandleInvalidParameter(const wchar_t* expression,
       assertion.line = line;
       assertion.type = kInvalidParameterAssertion;
       if (!handler->WriteAssertionDump(kInvalidParameterExitCode, &assertion)) {
-        if (handler->previous_invalid_parameter_handler_)
+        if (handler->previous_invalid_parameter_handler_) {
           handler->previous_invalid_parameter_handler_(expression, function, file, line, reserved);
-        else
+        } else {
+          // The runtime handles the call itself only while no handler is
+          // set: with this one in place the call would come straight back
+          // here. Its handling ends the process.
+          _set_invalid_parameter_handler(nullptr);
           _invalid_parameter_noinfo();
+        }
       }
     }
   }

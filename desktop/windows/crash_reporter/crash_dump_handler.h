@@ -55,12 +55,26 @@ class CrashDumpHandler {
                                 EXCEPTION_POINTERS* exception_pointers,
                                 const AssertionInfo* assertion, bool succeeded);
 
+  // How the handler reaches the reporter: a ready-made client (registered
+  // or not) comes first, then a pipe name, then a pipe that is already
+  // connected in message mode (the handler owns it from here on). None of
+  // them, or a registration that fails, leaves the handler in-process.
+  struct ReporterPipe {
+    const wchar_t* name = nullptr;
+    HANDLE handle = nullptr;
+    std::unique_ptr<CrashPipeClient> client;
+  };
+
   // With |pipe_name| the handler registers with the reporter; when that
   // fails (or without a name) it works in-process. |handler_kinds| of 0
   // installs nothing.
   CrashDumpHandler(std::wstring dump_folder, Filter filter, DumpCallback dump_callback,
                    void* context, int handler_kinds, MINIDUMP_TYPE dump_type,
                    const wchar_t* pipe_name, CustomInfo custom_info);
+  // |custom_info| serves a client made from the name or the handle.
+  CrashDumpHandler(std::wstring dump_folder, Filter filter, DumpCallback dump_callback,
+                   void* context, int handler_kinds, MINIDUMP_TYPE dump_type, ReporterPipe pipe,
+                   CustomInfo custom_info);
   ~CrashDumpHandler();
 
   CrashDumpHandler(const CrashDumpHandler&) = delete;
@@ -87,7 +101,7 @@ class CrashDumpHandler {
  private:
   friend class CurrentHandlerScope;
 
-  void Initialize(const wchar_t* pipe_name, CustomInfo custom_info);
+  void Initialize(ReporterPipe pipe, CustomInfo custom_info);
   void RestorePreviousHandlers();
   void UpdateNextDumpPath();
 

@@ -7,6 +7,7 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -314,6 +315,89 @@ TEST_F(CrashDumpHandlerDispatchTest, HandlersNestAndRestoreWhatTheyReplaced) {
   LPTOP_LEVEL_EXCEPTION_FILTER current = ::SetUnhandledExceptionFilter(nullptr);
   EXPECT_EQ(&RecordingPreviousFilter, current);
   ::SetUnhandledExceptionFilter(current);
+}
+
+// Besides a pipe name, the reporter is reached through a ready-made client
+// or an already connected pipe; a client that cannot register leaves the
+// handler in-process.
+TEST(CrashDumpHandlerReporterTest, ReachesTheReporterThroughAClientOrAConnectedPipe) {
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+  auto connected_pipe = [&name] {
+    base::win::ScopedHandle pipe;
+    for (int attempt = 0; attempt < 50 && !pipe.IsValid(); ++attempt) {
+      pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+      if (!pipe.IsValid())
+        ::WaitNamedPipeW(name.c_str(), 2000);
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    EXPECT_TRUE(::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr));
+    return pipe;
+  };
+  struct Case {
+    const char* what;
+    std::function<CrashDumpHandler::ReporterPipe()> pipe;
+    bool out_of_process;
+  };
+  const Case cases[] = {
+      {"ready-made client",
+       [&] {
+         CrashDumpHandler::ReporterPipe pipe;
+         pipe.client = std::make_unique<CrashPipeClient>(name, MiniDumpNormal, CustomInfo());
+         return pipe;
+       },
+       true},
+      {"connected pipe",
+       [&] {
+         CrashDumpHandler::ReporterPipe pipe;
+         pipe.handle = connected_pipe().Release();
+         return pipe;
+       },
+       true},
+      {"client of no reporter",
+       [] {
+         CrashDumpHandler::ReporterPipe pipe;
+         pipe.client = std::make_unique<CrashPipeClient>(std::wstring(kCrashPipeNamePrefix) + L"0",
+                                                         MiniDumpNormal, CustomInfo());
+         return pipe;
+       },
+       false},
+  };
+  for (const Case& test : cases) {
+    CrashDumpHandler handler(L"", nullptr, nullptr, nullptr, 0, MiniDumpNormal, test.pipe(),
+                             CustomInfo());
+    EXPECT_EQ(test.out_of_process, handler.IsOutOfProcess()) << test.what;
+  }
+}
+
+// A handler whose dump fails, in a process where nothing handled invalid
+// parameters before it, leaves the call to the runtime's own handling.
+CHILD_PROCESS_MAIN(InvalidParameterWithoutPreviousHandler) {
+  _set_invalid_parameter_handler(nullptr);
+  CrashDumpHandler handler(L"", &RecordingDumpFilter, nullptr, nullptr, kHandlerInvalidParameter,
+                           MiniDumpNormal, nullptr, CustomInfo());
+  char target[2];
+  strcpy_s(target, sizeof(target), "too long");
+  return 0;
+}
+
+TEST(CrashDumpHandlerOrderTest, AFailedInvalidParameterDumpEndsInTheRuntimesHandling) {
+  base::Process child =
+      base::LaunchProcess(testing::GetChildCommandLine("InvalidParameterWithoutPreviousHandler"),
+                          base::LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(child.WaitForExitWithTimeout(60000, &exit_code));
+  // The runtime ends the process: Windows with a fast fail, Wine with an
+  // exception of its own. The handler's own exit code would mean that the
+  // call came back to it.
+  constexpr DWORD kFastFail = 0xC0000409;                 // STATUS_STACK_BUFFER_OVERRUN
+  constexpr DWORD kRuntimeInvalidParameter = 0xC0000417;  // STATUS_INVALID_CRUNTIME_PARAMETER
+  EXPECT_TRUE(static_cast<DWORD>(exit_code) == kFastFail ||
+              static_cast<DWORD>(exit_code) == kRuntimeInvalidParameter)
+      << std::hex << exit_code;
 }
 
 // Creates three handlers and destroys them in the order they were created,

@@ -1,9 +1,11 @@
 #include "desktop/windows/crash_reporter/crash_pipe_server.h"
 
+#include <atomic>
 #include <utility>
 
 #include "base/logging.h"
 #include "desktop/windows/crash_reporter/crash_log/server_minidump_writer.h"
+#include "desktop/windows/crash_reporter/crash_pipe_client.h"
 
 namespace crash_reporter {
 
@@ -14,6 +16,21 @@ constexpr DWORD kShutdownPollMs = 10;
 constexpr int kShutdownPolls = 100;
 
 constexpr DWORD kPipeBufferBytes = 64;
+
+std::atomic<bool> g_fail_client_adds{false};
+
+// A registration is a few messages written back to back. A client that does
+// not take its next step in this time holds the only pipe instance for
+// nothing: it is dropped, soon enough that a client waiting for the busy
+// pipe (kPipeBusyWaitMs) still gets it.
+constexpr ULONGLONG kClientStepTimeoutMs = 1500;
+static_assert(kClientStepTimeoutMs < kPipeBusyWaitMs);
+
+// The states that wait for an operation on the pipe to end.
+bool IsWaitingState(CrashPipeServerState state) {
+  return state == kServerStateConnecting || state == kServerStateReading ||
+         state == kServerStateWriting || state == kServerStateReadingAck;
+}
 
 // Duplicates |source| of this process into |client| with |access|; 0 on
 // failure.
@@ -28,9 +45,17 @@ uint64_t DuplicateIntoClient(HANDLE client, HANDLE source, DWORD access) {
 
 // Closes a handle that lives in |client|.
 void CloseInClient(HANDLE client, uint64_t handle) {
-  if (handle)
-    ::DuplicateHandle(client, reinterpret_cast<HANDLE>(handle), nullptr, nullptr, 0, FALSE,
-                      DUPLICATE_CLOSE_SOURCE);
+  if (!handle)
+    return;
+  // Taken over rather than closed where it lies: Wine refuses a close in
+  // another process that names no target process.
+  HANDLE taken = nullptr;
+  if (!::DuplicateHandle(client, reinterpret_cast<HANDLE>(handle), ::GetCurrentProcess(), &taken, 0,
+                         FALSE, DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS)) {
+    PLOG(WARNING) << "Cannot close a crash-pipe handle in the client";
+    return;
+  }
+  base::win::ScopedHandle closed_here(taken);
 }
 
 }  // namespace
@@ -52,7 +77,8 @@ CrashPipeServer::CrashPipeServer(std::wstring pipe_name, SECURITY_ATTRIBUTES* se
       upload_callback_(upload_callback),
       upload_context_(upload_context),
       generate_dumps_(generate_dumps),
-      dump_folder_(dump_folder ? std::optional<std::wstring>(*dump_folder) : std::nullopt) {}
+      dump_folder_(dump_folder ? std::optional<std::wstring>(*dump_folder) : std::nullopt),
+      client_step_timeout_ms_(kClientStepTimeoutMs) {}
 
 CrashPipeServer::~CrashPipeServer() {
   {
@@ -78,6 +104,7 @@ CrashPipeServer::~CrashPipeServer() {
     pipe_wait = std::move(pipe_wait_);
   }
   pipe_wait.Reset();  // waits for a dispatcher still running
+  client_step_timer_wait_.Reset();
   CancelPendingIo();
   pipe_.Reset();
   // Each record unregisters its waits, waiting for running callbacks.
@@ -114,6 +141,18 @@ bool CrashPipeServer::Start() {
     state_ = kServerStateError;
     return false;
   }
+  // Bounds each step of a client. A wait's own time-out cannot: Wine
+  // reports it once per registration, not once per period.
+  client_step_timer_.Reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));
+  HANDLE timer_wait = nullptr;
+  if (!client_step_timer_.IsValid() ||
+      !::RegisterWaitForSingleObject(&timer_wait, client_step_timer_.Get(), &OnClientStepTimer,
+                                     this, INFINITE, WT_EXECUTEINWAITTHREAD)) {
+    PLOG(ERROR) << "Cannot time the crash server's connections";
+    state_ = kServerStateError;
+    return false;
+  }
+  client_step_timer_wait_.Reset(timer_wait);
   {
     base::AutoLock hold(lock_);
     pipe_wait_.Reset(wait);
@@ -139,6 +178,9 @@ bool CrashPipeServer::Start() {
   return true;
 }
 
+// static
+void CrashPipeServer::SetFailClientAddsForTesting(bool fail) { g_fail_client_adds = fail; }
+
 size_t CrashPipeServer::ClientCountForTesting() {
   base::AutoLock hold(lock_);
   return clients_.size();
@@ -149,7 +191,19 @@ void CALLBACK CrashPipeServer::OnPipeEvent(void* context, BOOLEAN) {
   static_cast<CrashPipeServer*>(context)->Dispatch();
 }
 
+// static
+void CALLBACK CrashPipeServer::OnClientStepTimer(void* context, BOOLEAN) {
+  auto* server = static_cast<CrashPipeServer*>(context);
+  // The dispatcher alone decides; a wake that finds the connection over (or
+  // a later one under way) does nothing.
+  if (IsWaitingState(server->state_.load()) &&
+      ::GetTickCount64() >= server->client_step_deadline_.load())
+    ::SetEvent(server->pipe_event_.Get());
+}
+
 void CrashPipeServer::Dispatch() {
+  if (!IsShuttingDown() && !TakeTimerWake())
+    return;
   // A transition to a state that needs no I/O first runs that state right
   // here. Signalling the event instead would cost a round through the wait
   // thread per transition, which dominates the time of a registration.
@@ -182,12 +236,44 @@ void CrashPipeServer::Dispatch() {
   } while (dispatch_again_);
 }
 
+bool CrashPipeServer::IsShuttingDown() {
+  base::AutoLock hold(lock_);
+  return shutting_down_;
+}
+
+bool CrashPipeServer::TakeTimerWake() {
+  const CrashPipeServerState state = state_.load();
+  if (!IsWaitingState(state) || HasOverlappedIoCompleted(&overlapped_))
+    return true;
+  // Woken by the step timer, not by the operation. The operation may
+  // end right now: it signals the event again after this reset.
+  ::ResetEvent(pipe_event_.Get());
+  if (HasOverlappedIoCompleted(&overlapped_))
+    return true;
+  // Listening for a client has no end.
+  if (state == kServerStateConnecting || ::GetTickCount64() < client_step_deadline_.load())
+    return false;
+  DropSlowClient();
+  return true;
+}
+
 void CrashPipeServer::GoTo(CrashPipeServerState state) {
   state_ = state;
   dispatch_again_ = true;
 }
 
-void CrashPipeServer::WaitFor(CrashPipeServerState state) { state_ = state; }
+void CrashPipeServer::WaitFor(CrashPipeServerState state) {
+  if (state != kServerStateConnecting) {
+    // Times the client's step; the deadline is in place before the state
+    // that a wake of the timer looks at.
+    client_step_deadline_ = ::GetTickCount64() + client_step_timeout_ms_;
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(client_step_timeout_ms_) * 10000;  // relative, 100 ns
+    if (!::SetWaitableTimer(client_step_timer_.Get(), &due, 0, nullptr, nullptr, FALSE))
+      PLOG(ERROR) << "Cannot time a crash client's step; it is not bounded";
+  }
+  state_ = state;
+}
 
 void CrashPipeServer::ContinueWhenDone(CrashPipeServerState state) {
   // An operation that has already completed has also signalled the event;
@@ -204,12 +290,19 @@ void CrashPipeServer::EnterErrorState() {
   dispatch_again_ = true;
 }
 
+void CrashPipeServer::DropSlowClient() {
+  LOG(WARNING) << "A crash client did not take its next step within " << client_step_timeout_ms_
+               << " ms (state " << state_.load() << "); dropping it";
+  CancelPendingIo();
+  GoTo(kServerStateDisconnecting);
+}
+
 void CrashPipeServer::CancelPendingIo() {
   if (!pipe_.IsValid())
     return;
   // The system writes into |overlapped_| when a pending operation ends: it
   // must have ended before the server's memory may go.
-  if (::CancelIoEx(pipe_.Get(), &overlapped_)) {
+  if (::CancelIoEx(pipe_.Get(), &overlapped_) || !HasOverlappedIoCompleted(&overlapped_)) {
     DWORD bytes = 0;
     ::GetOverlappedResult(pipe_.Get(), &overlapped_, &bytes, TRUE);
   }
@@ -368,21 +461,35 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
   if (!::WriteFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_) &&
       ::GetLastError() != ERROR_IO_PENDING) {
     PLOG(WARNING) << "Cannot answer crash client " << record->pid();
-    CloseInClient(record->process(), reply.dump_request_event);
-    CloseInClient(record->process(), reply.dump_generated_event);
-    CloseInClient(record->process(), reply.server_alive_mutex);
+    CloseReplyHandles(*record, reply);
     return false;
   }
-  return AddClient(std::move(record));
+  if (AddClient(&record))
+    return true;
+  // The reply may still be on its way: it must not reach the client, whose
+  // handles would lead nowhere, and the write owns |overlapped_| until it
+  // has ended.
+  CancelPendingIo();
+  CloseReplyHandles(*record, reply);
+  return false;
 }
 
-bool CrashPipeServer::AddClient(std::unique_ptr<CrashPipeClientRecord> record) {
+// static
+void CrashPipeServer::CloseReplyHandles(const CrashPipeClientRecord& record,
+                                        const CrashPipeMessage& reply) {
+  CloseInClient(record.process(), reply.dump_request_event);
+  CloseInClient(record.process(), reply.dump_generated_event);
+  CloseInClient(record.process(), reply.server_alive_mutex);
+}
+
+bool CrashPipeServer::AddClient(std::unique_ptr<CrashPipeClientRecord>* owned) {
+  CrashPipeClientRecord* record = owned->get();
   // Read while the client takes in the reply: only a dump request needs it,
   // and its wait does not exist yet.
   record->ReadCreationTime();
   HANDLE dump_request_wait = nullptr;
   if (!::RegisterWaitForSingleObject(&dump_request_wait, record->dump_request_event(),
-                                     &OnDumpRequest, record.get(), INFINITE,
+                                     &OnDumpRequest, record, INFINITE,
                                      WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION)) {
     PLOG(ERROR) << "Cannot wait for crash client " << record->pid();
     return false;
@@ -396,15 +503,19 @@ bool CrashPipeServer::AddClient(std::unique_ptr<CrashPipeClientRecord> record) {
   if (shutting_down_)
     return false;
   HANDLE process_wait = nullptr;
-  if (!::RegisterWaitForSingleObject(&process_wait, record->process(), &OnClientExited,
-                                     record.get(), INFINITE, WT_EXECUTEONLYONCE)) {
+  if (g_fail_client_adds.load()) {
+    LOG(ERROR) << "Not watching crash client " << record->pid() << ": refused for a test";
+    return false;
+  }
+  if (!::RegisterWaitForSingleObject(&process_wait, record->process(), &OnClientExited, record,
+                                     INFINITE, WT_EXECUTEONLYONCE)) {
     PLOG(ERROR) << "Cannot watch crash client " << record->pid();
-    // Deleting the record, after the lock is released, unregisters the first
-    // wait, waiting for its callback, before the record goes.
+    // The caller deletes the record, after the lock is released, which
+    // unregisters the first wait, waiting for its callback, before it goes.
     return false;
   }
   record->process_wait_.Reset(process_wait);
-  clients_.push_back(std::move(record));
+  clients_.push_back(std::move(*owned));
   return true;
 }
 
@@ -446,6 +557,10 @@ void CrashPipeServer::HandleReadingAckState() {
 }
 
 void CrashPipeServer::HandleDisconnectingState() {
+  // A state may end its connection with an operation still pending (a
+  // reply the client never took): that operation owns |overlapped_| until
+  // it has ended.
+  CancelPendingIo();
   overlapped_.Internal = 0;
   overlapped_.InternalHigh = 0;
   overlapped_.Offset = 0;

@@ -1,7 +1,8 @@
 // The reporter's end of the crash pipe. One pipe instance serves one
 // registration at a time through a small state machine that a thread-pool
-// wait on the pipe's event drives; each registered client then gets waits of
-// its own on its dump-request event and on its process.
+// wait on the pipe's event drives, and a client that takes too long over a
+// step is dropped; each registered client then gets waits of its own on its
+// dump-request event and on its process.
 #ifndef DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_SERVER_H_
 #define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_SERVER_H_
 
@@ -67,13 +68,28 @@ class CrashPipeServer {
   CrashPipeServerState state() const { return state_.load(); }
   // Registered clients still in the list.
   size_t ClientCountForTesting();
+  // A test that holds the pipe past the time a client waits for it.
+  void set_client_step_timeout_for_testing(ULONGLONG timeout_ms) {
+    client_step_timeout_ms_ = timeout_ms;
+  }
+  // Makes every server fail to add the clients it answers, as when the
+  // system cannot watch one more client, until called again with false.
+  static void SetFailClientAddsForTesting(bool fail);
 
  private:
   static void CALLBACK OnPipeEvent(void* context, BOOLEAN timed_out);
+  // Wakes the dispatcher when the client's current step has run out of time.
+  static void CALLBACK OnClientStepTimer(void* context, BOOLEAN timed_out);
   static void CALLBACK OnDumpRequest(void* context, BOOLEAN timed_out);
   static void CALLBACK OnClientExited(void* context, BOOLEAN timed_out);
 
   void Dispatch();
+  bool IsShuttingDown();
+  // Deals with a wake of the step timer: false when nothing is to
+  // run (the operation is still pending and has time left).
+  bool TakeTimerWake();
+  // Ends the connection of a client that has not done its part in time.
+  void DropSlowClient();
   void HandleErrorState();
   void HandleInitialState();
   void HandleConnectingState();
@@ -99,12 +115,17 @@ class CrashPipeServer {
   // Duplicates the handles into the client, writes the reply and adds the
   // client. On success the record is in the client list.
   bool AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> record);
-  // Adds the client's waits. On success the record is in the client list.
-  bool AddClient(std::unique_ptr<CrashPipeClientRecord> record);
+  // Adds the client's waits. On success the record has moved into the
+  // client list; on failure it stays with the caller.
+  bool AddClient(std::unique_ptr<CrashPipeClientRecord>* owned);
   bool BuildReply(const CrashPipeClientRecord& record, CrashPipeMessage* reply);
   void HandleDumpRequest(CrashPipeClientRecord* record);
   void HandleClientExit(CrashPipeClientRecord* record);
+  // Cancels the operation pending on |overlapped_|, if any, and waits until
+  // it has ended: until then the system may still write into it.
   void CancelPendingIo();
+  // Closes the handles a reply duplicated into the client.
+  static void CloseReplyHandles(const CrashPipeClientRecord& record, const CrashPipeMessage& reply);
   // Creates the next client's events unless they are there already.
   void MakeSpareEvents();
 
@@ -136,6 +157,11 @@ class CrashPipeServer {
   CrashPipeMessage message_ = {};
   // Set by a transition that needs no I/O: the dispatcher goes on at once.
   bool dispatch_again_ = false;
+  // When the client must have taken its current step (GetTickCount64 time).
+  std::atomic<ULONGLONG> client_step_deadline_{0};
+  ULONGLONG client_step_timeout_ms_;
+  base::win::ScopedHandle client_step_timer_;
+  base::ScopedWaitHandle client_step_timer_wait_;
   // The client being registered on the current connection.
   CrashPipeClientRecord* current_client_ = nullptr;
   // The next client's two events, made while the server waits for it so

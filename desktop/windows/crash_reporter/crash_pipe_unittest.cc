@@ -135,6 +135,46 @@ CHILD_PROCESS_MAIN(ServingProcess) {
   return 0;
 }
 
+// Sends a registration request over "--pipe" and takes the answer, then
+// waits until the server lets the connection go: 0 when none of the
+// answer's handles is open by then, 1 when one is, 2 without an answer. It
+// runs apart from the server, whose new handles could take the numbers of
+// the closed ones.
+CHILD_PROCESS_MAIN(UnaddedClient) {
+  DWORD thread_id = 0;
+  EXCEPTION_POINTERS* pointers = nullptr;
+  AssertionInfo assertion = {};
+  CrashPipeMessage request = {};
+  request.tag = kRegistrationRequest;
+  request.id = ::GetCurrentProcessId();
+  request.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
+  request.exception_pointers_address = reinterpret_cast<uintptr_t>(&pointers);
+  request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
+  base::win::ScopedHandle pipe(::CreateFileW(SwitchNative("pipe").c_str(),
+                                             GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  CrashPipeMessage reply = {};
+  DWORD read = 0;
+  // Waiting for the answer already, the client gets it before the server
+  // fails to add it.
+  if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr) ||
+      !::TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply), &read,
+                           nullptr) ||
+      reply.tag != kRegistrationReply) {
+    return 2;
+  }
+  CrashPipeMessage nothing = {};
+  ::ReadFile(pipe.Get(), &nothing, sizeof(nothing), &read, nullptr);  // ends with the connection
+  DWORD flags = 0;
+  for (uint64_t handle :
+       {reply.dump_request_event, reply.dump_generated_event, reply.server_alive_mutex}) {
+    if (::GetHandleInformation(reinterpret_cast<HANDLE>(handle), &flags))
+      return 1;
+  }
+  return 0;
+}
+
 CHILD_PROCESS_MAIN(Sleeper) {
   ::Sleep(60000);
   return 0;
@@ -307,7 +347,9 @@ TEST_F(CrashPipeTest, KeysFillingTheirFieldsArriveWholeAndNoFurther) {
 
 TEST_F(CrashPipeTest, ABusyPipeIsTriedOnceMoreEvenAfterAFailedWait) {
   ASSERT_TRUE(server_.Start());
-  // A connection that sends nothing holds the server's one instance.
+  // A connection that sends nothing holds the server's one instance, for
+  // longer than the client waits.
+  server_.server()->set_client_step_timeout_for_testing(10 * 60 * 1000);
   const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
   base::win::ScopedHandle blocking;
   for (int attempt = 0; attempt < 50 && !blocking.IsValid(); ++attempt) {
@@ -432,6 +474,75 @@ TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {
   upload.id = 1234;
   EXPECT_FALSE(ServerAnswers(upload, sizeof(upload)));
   other.Terminate(0, true);
+}
+
+// A client that stalls on the only pipe instance, before its request or
+// before its acknowledgement, is dropped, and the next client is served.
+TEST_F(CrashPipeTest, AStalledClientIsDroppedAndTheNextIsServed) {
+  ASSERT_TRUE(server_.Start());
+  const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+  DWORD thread_id = 0;
+  EXCEPTION_POINTERS* pointers = nullptr;
+  AssertionInfo assertion = {};
+  CrashPipeMessage request = {};
+  request.tag = kRegistrationRequest;
+  request.id = ::GetCurrentProcessId();
+  request.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
+  request.exception_pointers_address = reinterpret_cast<uintptr_t>(&pointers);
+  request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
+  std::vector<std::unique_ptr<CrashPipeClient>> clients;
+  for (const bool sends_request : {false, true}) {
+    SCOPED_TRACE(sends_request ? "stalls before the acknowledgement" : "never writes");
+    base::win::ScopedHandle pipe;
+    for (int attempt = 0; attempt < 50 && !pipe.IsValid(); ++attempt) {
+      pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+      if (!pipe.IsValid())
+        ::WaitNamedPipeW(name.c_str(), 2000);
+    }
+    ASSERT_TRUE(pipe.IsValid());
+    base::win::ScopedHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event.Get();
+    CrashPipeMessage reply = {};
+    DWORD bytes = 0;
+    if (sends_request) {
+      ASSERT_TRUE(::WriteFile(pipe.Get(), &request, sizeof(request), nullptr, &overlapped) ||
+                  ::GetLastError() == ERROR_IO_PENDING);
+      ASSERT_TRUE(::GetOverlappedResult(pipe.Get(), &overlapped, &bytes, TRUE));
+      ASSERT_TRUE(::ReadFile(pipe.Get(), &reply, sizeof(reply), nullptr, &overlapped) ||
+                  ::GetLastError() == ERROR_IO_PENDING);
+      ASSERT_TRUE(::GetOverlappedResult(pipe.Get(), &overlapped, &bytes, TRUE));
+      ASSERT_EQ(kRegistrationReply, reply.tag);
+      for (uint64_t handle :
+           {reply.dump_request_event, reply.dump_generated_event, reply.server_alive_mutex}) {
+        base::win::ScopedHandle(reinterpret_cast<HANDLE>(handle));
+      }
+    }
+    // A read that the server never answers ends when it lets the client go.
+    ASSERT_FALSE(::ReadFile(pipe.Get(), &reply, sizeof(reply), nullptr, &overlapped));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), ::GetLastError());
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(event.Get(), 60000));
+    EXPECT_FALSE(::GetOverlappedResult(pipe.Get(), &overlapped, &bytes, FALSE));
+    clients.push_back(std::make_unique<CrashPipeClient>(name, 0, CustomInfo()));
+    EXPECT_TRUE(clients.back()->Register());
+  }
+}
+
+// A client that the server cannot add after answering it keeps none of the
+// answer's handles, and the next client is served.
+TEST_F(CrashPipeTest, AClientThatCannotBeAddedKeepsNoHandleOfTheAnswer) {
+  ASSERT_TRUE(server_.Start());
+  CrashPipeServer::SetFailClientAddsForTesting(true);
+  base::CommandLine command_line = testing::GetChildCommandLine("UnaddedClient");
+  command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
+  const int exit_code = ExitCodeOf(base::LaunchProcess(command_line, base::LaunchOptions()));
+  CrashPipeServer::SetFailClientAddsForTesting(false);
+  EXPECT_EQ(0, exit_code);
+  EXPECT_EQ(0u, server_.server()->ClientCountForTesting());
+  CrashPipeClient client(CrashPipeNameFor(::GetCurrentProcessId()), 0, CustomInfo());
+  EXPECT_TRUE(client.Register());
+  EXPECT_EQ(1u, server_.server()->ClientCountForTesting());
 }
 
 TEST_F(CrashPipeTest, AKilledServerReleasesAWaitingClientAtOnce) {

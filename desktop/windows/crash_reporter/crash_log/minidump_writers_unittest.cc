@@ -258,6 +258,46 @@ TEST_F(MinidumpWritersTest, ServerWriterNamesDumpsByGuid) {
   EXPECT_EQ(kPureCallAssertion, dump.Get<AssertionInfo>(kServerAssertionStreamType).type);
 }
 
+// A full-memory dump type gives two files: the full memory beside a dump
+// without it, which carries the added streams and went through the callback.
+BOOL CALLBACK CountDumpCallbacks(void* count, MINIDUMP_CALLBACK_INPUT*, MINIDUMP_CALLBACK_OUTPUT*) {
+  ++*static_cast<int*>(count);
+  return TRUE;
+}
+
+TEST_F(MinidumpWritersTest, ServerWriterWritesFullMemoryBesideTheDump) {
+  CrashedChild child;
+  ASSERT_TRUE(child.Start(0));
+  uint64_t pointers = 0;
+  SIZE_T read = 0;
+  ASSERT_TRUE(::ReadProcessMemory(
+      child.process(), reinterpret_cast<const void*>(child.data().exception_pointers_address),
+      &pointers, sizeof(pointers), &read));
+  constexpr uint32_t kAddedStreamType = 0x7E570001;
+  const char added[] = "added";
+  int callbacks = 0;
+  std::wstring path;
+  std::wstring full_path;
+  {
+    ServerMinidumpWriter writer(temp_.GetPath().value(), child.process(), child.pid(),
+                                child.data().thread_id, child.data().thread_id, pointers, 0,
+                                MiniDumpWithFullMemory, true);
+    writer.AddUserStream(kAddedStreamType, added, sizeof(added));
+    writer.set_callback({&CountDumpCallbacks, &callbacks});
+    ASSERT_TRUE(writer.CreateDumpFile(&path, &full_path));
+    ASSERT_TRUE(writer.WriteMinidump());
+  }
+  EXPECT_EQ(base::FilePath(path).DirName(), base::FilePath(full_path).DirName());
+  ParsedMinidump dump{base::FilePath(path)};
+  ParsedMinidump full{base::FilePath(full_path)};
+  ExpectCrashStreams(dump, child);
+  ASSERT_TRUE(full.valid());
+  EXPECT_TRUE(full.Has(Memory64ListStream));
+  EXPECT_FALSE(dump.Has(Memory64ListStream));
+  EXPECT_EQ(std::string(added, sizeof(added)), dump.Stream(kAddedStreamType));
+  EXPECT_GT(callbacks, 0);
+}
+
 // A crash pipe server that generates dumps hands the callback the path of a
 // dump written by the server writer.
 struct DumpPaths {
@@ -304,10 +344,9 @@ TEST_F(MinidumpWritersTest, PipeServerGeneratesDumps) {
   EXPECT_TRUE(dump.Has(kServerAssertionStreamType));
 }
 
-// A dump the server cannot write leaves no file behind, skips the callback
-// and still releases the client: here a client that asks for a full-memory
-// dump, which this writer refuses, and one whose exception pointers lead
-// nowhere.
+// A dump the server cannot write (the client's exception pointers lead
+// nowhere) leaves no file behind, the full-memory one included, skips the
+// callback and still releases the client.
 TEST_F(MinidumpWritersTest, PipeServerLeavesNoFileOfAFailedDump) {
   DumpPaths recorded;
   const std::wstring folder = temp_.GetPath().value();
@@ -316,26 +355,17 @@ TEST_F(MinidumpWritersTest, PipeServerLeavesNoFileOfAFailedDump) {
   CrashPipeServer server(pipe, nullptr, nullptr, nullptr, &DumpPaths::OnDump, &recorded, nullptr,
                          nullptr, nullptr, nullptr, true, &folder);
   ASSERT_TRUE(server.Start());
-  struct Case {
-    uint32_t dump_type;
-    bool readable_pointers;
-  };
-  for (const Case& test_case : {Case{MiniDumpWithFullMemory, true}, Case{0, false}}) {
+  for (const uint32_t dump_type : {uint32_t{MiniDumpWithFullMemory}, uint32_t{0}}) {
     bool released = false;
     std::thread crashing([&] {
-      CrashPipeClient client(pipe, test_case.dump_type, CustomInfo());
-      EXCEPTION_RECORD record = {};
-      record.ExceptionCode = 0xE0000003;
-      CONTEXT context = {};
-      EXCEPTION_POINTERS pointers = {&record, &context};
-      EXCEPTION_POINTERS* given =
-          test_case.readable_pointers ? &pointers : reinterpret_cast<EXCEPTION_POINTERS*>(0x10);
+      CrashPipeClient client(pipe, dump_type, CustomInfo());
       client.set_dump_request_timeout_for_testing(180 * 1000);
-      released = client.Register() && client.RequestDump(given, nullptr);
+      released = client.Register() &&
+                 client.RequestDump(reinterpret_cast<EXCEPTION_POINTERS*>(0x10), nullptr);
     });
     crashing.join();
-    EXPECT_TRUE(released) << test_case.dump_type;
-    EXPECT_TRUE(recorded.paths.empty()) << test_case.dump_type;
+    EXPECT_TRUE(released) << dump_type;
+    EXPECT_TRUE(recorded.paths.empty()) << dump_type;
     std::vector<std::wstring> left;
     WIN32_FIND_DATAW found;
     HANDLE search = ::FindFirstFileW((folder + L"\\*.dmp").c_str(), &found);
@@ -345,7 +375,7 @@ TEST_F(MinidumpWritersTest, PipeServerLeavesNoFileOfAFailedDump) {
       } while (::FindNextFileW(search, &found));
       ::FindClose(search);
     }
-    EXPECT_TRUE(left.empty()) << test_case.dump_type << ": " << (left.empty() ? L"" : left[0]);
+    EXPECT_TRUE(left.empty()) << dump_type << ": " << (left.empty() ? L"" : left[0]);
   }
 }
 

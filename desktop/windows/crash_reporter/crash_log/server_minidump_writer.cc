@@ -5,6 +5,7 @@
 #include <rpc.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "base/lazy_instance.h"
@@ -70,7 +71,7 @@ ServerMinidumpWriter::ServerMinidumpWriter(std::wstring dump_folder, HANDLE proc
 
 ServerMinidumpWriter::~ServerMinidumpWriter() = default;
 
-bool ServerMinidumpWriter::CreateDumpFile(std::wstring* path) {
+bool ServerMinidumpWriter::CreateDumpFile(std::wstring* path, std::wstring* full_memory_path) {
   if (dump_file_.IsValid()) {
     LOG(ERROR) << "A dump file is already open";
     return false;
@@ -87,7 +88,8 @@ bool ServerMinidumpWriter::CreateDumpFile(std::wstring* path) {
     LOG(ERROR) << "Cannot create a dump id";
     return false;
   }
-  std::wstring file = dump_folder_ + L"\\" + GuidToWideString(uuid) + L".dmp";
+  const std::wstring stem = dump_folder_ + L"\\" + GuidToWideString(uuid);
+  std::wstring file = stem + L".dmp";
   dump_file_.Reset(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!dump_file_.IsValid()) {
@@ -95,17 +97,37 @@ bool ServerMinidumpWriter::CreateDumpFile(std::wstring* path) {
     return false;
   }
   dump_path_ = file;
+  if (dump_type_ & kFullMemoryFlag) {
+    std::wstring full = stem + L"-full.dmp";
+    full_memory_file_.Reset(::CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!full_memory_file_.IsValid()) {
+      PLOG(ERROR) << "Cannot create the full-memory dump file " << full;
+      DiscardDumpFiles();
+      return false;
+    }
+    full_memory_path_ = full;
+    if (full_memory_path)
+      *full_memory_path = full;
+  }
   *path = file;
   return true;
 }
 
-void ServerMinidumpWriter::DiscardDumpFile() {
-  if (dump_path_.empty())
-    return;
-  dump_file_.Reset();
-  if (!::DeleteFileW(dump_path_.c_str()))
-    PLOG(ERROR) << "Cannot delete the unwritten dump file " << dump_path_;
-  dump_path_.clear();
+void ServerMinidumpWriter::AddUserStream(uint32_t type, const void* data, uint32_t size) {
+  additional_streams_.push_back({type, size, const_cast<void*>(data)});
+}
+
+void ServerMinidumpWriter::DiscardDumpFiles() {
+  for (auto [file, path] :
+       {std::pair{&dump_file_, &dump_path_}, std::pair{&full_memory_file_, &full_memory_path_}}) {
+    if (path->empty())
+      continue;
+    file->Reset();
+    if (!::DeleteFileW(path->c_str()))
+      PLOG(ERROR) << "Cannot delete the unwritten dump file " << *path;
+    path->clear();
+  }
 }
 
 bool ServerMinidumpWriter::LoadDbghelp() {
@@ -156,19 +178,18 @@ bool ServerMinidumpWriter::ReadHandleTrace(std::string* stream) {
 
 bool ServerMinidumpWriter::WriteMinidump() {
   // A dump that was not written leaves no empty file behind.
-  if (WriteIntoDumpFile())
+  if (WriteIntoDumpFiles())
     return true;
-  DiscardDumpFile();
+  DiscardDumpFiles();
   return false;
 }
 
-bool ServerMinidumpWriter::WriteIntoDumpFile() {
+bool ServerMinidumpWriter::WriteIntoDumpFiles() {
   if (!dump_file_.IsValid()) {
     LOG(ERROR) << "No dump file to write to";
     return false;
   }
-  if (dump_type_ & kFullMemoryFlag) {
-    // No full-memory file is ever opened by this writer.
+  if ((dump_type_ & kFullMemoryFlag) && !full_memory_file_.IsValid()) {
     LOG(ERROR) << "A full-memory dump needs its own file";
     return false;
   }
@@ -208,13 +229,25 @@ bool ServerMinidumpWriter::WriteIntoDumpFile() {
                          handle_trace.data()});
     }
   }
+  streams.insert(streams.end(), additional_streams_.begin(), additional_streams_.end());
   MINIDUMP_USER_STREAM_INFORMATION user_streams = {static_cast<ULONG>(streams.size()),
                                                    streams.data()};
   auto write_dump =
       reinterpret_cast<decltype(&::MiniDumpWriteDump)>(reinterpret_cast<void (*)()>(write_dump_));
   base::AutoLock lock(g_write_lock.Get());
-  if (!write_dump(process_, pid_, dump_file_.Get(), static_cast<MINIDUMP_TYPE>(dump_type_),
+  // The full memory goes into a file of its own, with the handles; the dump
+  // file stays small enough to send.
+  if ((dump_type_ & kFullMemoryFlag) &&
+      !write_dump(process_, pid_, full_memory_file_.Get(),
+                  static_cast<MINIDUMP_TYPE>(dump_type_ | MiniDumpWithHandleData),
                   exception_pointers_ ? &exception : nullptr, &user_streams, nullptr)) {
+    PLOG(ERROR) << "MiniDumpWriteDump failed for the full memory of process " << pid_;
+    return false;
+  }
+  if (!write_dump(process_, pid_, dump_file_.Get(),
+                  static_cast<MINIDUMP_TYPE>(dump_type_ & ~kFullMemoryFlag),
+                  exception_pointers_ ? &exception : nullptr, &user_streams,
+                  callback_ ? &*callback_ : nullptr)) {
     PLOG(ERROR) << "MiniDumpWriteDump failed for process " << pid_;
     return false;
   }

@@ -5,9 +5,12 @@
 #define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_LOG_SERVER_MINIDUMP_WRITER_H_
 
 #include <windows.h>
+#include <dbghelp.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/win/library_holder.h"
 #include "base/win/scoped_handle.h"
@@ -38,17 +41,24 @@ class ServerMinidumpWriter {
   ServerMinidumpWriter& operator=(const ServerMinidumpWriter&) = delete;
   ~ServerMinidumpWriter();
 
-  // Creates "<dump folder>\<guid>.dmp"; false (logged) when a dump file is
-  // already open or it cannot be created.
-  bool CreateDumpFile(std::wstring* path);
-  // Writes the dump into the file CreateDumpFile() made; on failure the
-  // file is closed and deleted.
+  // Creates "<dump folder>\<guid>.dmp" and, when the dump type asks for
+  // full memory, "<guid>-full.dmp" beside it for that memory (its path goes
+  // to |full_memory_path| when given); false (logged) when a dump file is
+  // already open or one cannot be created.
+  bool CreateDumpFile(std::wstring* path, std::wstring* full_memory_path = nullptr);
+  // Adds a stream to the dump; |data| must stay valid until WriteMinidump()
+  // returns.
+  void AddUserStream(uint32_t type, const void* data, uint32_t size);
+  // Handed to the system's dump writer for the dump file.
+  void set_callback(const MINIDUMP_CALLBACK_INFORMATION& callback) { callback_ = callback; }
+  // Writes the full memory first when asked, then the dump without it; on
+  // failure the files CreateDumpFile() made are closed and deleted.
   bool WriteMinidump();
 
  private:
-  bool WriteIntoDumpFile();
-  // Closes and deletes the file CreateDumpFile() made, if any.
-  void DiscardDumpFile();
+  bool WriteIntoDumpFiles();
+  // Closes and deletes the files CreateDumpFile() made, if any.
+  void DiscardDumpFiles();
   bool LoadDbghelp();
   // Reads |size| bytes at |address| of the client or of this process.
   bool ReadBytes(uint64_t address, void* out, size_t size) const;
@@ -71,6 +81,10 @@ class ServerMinidumpWriter {
   base::win::LibraryHolder rpcrt4_;
   base::win::ScopedHandle dump_file_;
   std::wstring dump_path_;
+  base::win::ScopedHandle full_memory_file_;
+  std::wstring full_memory_path_;
+  std::vector<MINIDUMP_USER_STREAM> additional_streams_;
+  std::optional<MINIDUMP_CALLBACK_INFORMATION> callback_;
 };
 
 }  // namespace crash_reporter
