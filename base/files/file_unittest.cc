@@ -197,6 +197,31 @@ TEST_F(FileTest, TakeAndCloseHandle) {
   EXPECT_EQ("q", contents);
 }
 
+TEST_F(FileTest, MapsWindowsErrors) {
+  const struct {
+    DWORD os_error;
+    File::Error expected;
+  } kCases[] = {
+      {ERROR_SUCCESS, File::FILE_OK},
+      {ERROR_ACCESS_DENIED, File::FILE_ERROR_ACCESS_DENIED},
+      {ERROR_WRITE_PROTECT, File::FILE_ERROR_ACCESS_DENIED},
+      {ERROR_SHARING_VIOLATION, File::FILE_ERROR_IN_USE},
+      {ERROR_ALREADY_EXISTS, File::FILE_ERROR_EXISTS},
+      {ERROR_PATH_NOT_FOUND, File::FILE_ERROR_NOT_FOUND},
+      {ERROR_TOO_MANY_OPEN_FILES, File::FILE_ERROR_TOO_MANY_OPENED},
+      {ERROR_OUTOFMEMORY, File::FILE_ERROR_NO_MEMORY},
+      {ERROR_HANDLE_DISK_FULL, File::FILE_ERROR_NO_SPACE},
+      {ERROR_DISK_FULL, File::FILE_ERROR_NO_SPACE},
+      {ERROR_DIRECTORY, File::FILE_ERROR_NOT_A_DIRECTORY},
+      {ERROR_INVALID_HANDLE, File::FILE_ERROR_INVALID_OPERATION},
+      {ERROR_OPERATION_ABORTED, File::FILE_ERROR_ABORT},
+      {ERROR_DIR_NOT_EMPTY, File::FILE_ERROR_NOT_EMPTY},
+      {ERROR_CRC, File::FILE_ERROR_IO},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.expected, File::OSErrorToFileError(c.os_error)) << "Windows error " << c.os_error;
+}
+
 // A fresh process with a registry, so that the histogram is its own.
 CHILD_PROCESS_MAIN(UnknownFileErrors) {
   HistogramRegistry::Initialize();

@@ -4,7 +4,8 @@
 // named after the program followed by ".calls" (beside the program). It then
 // exits with the code given by "--exit-code=N"; without that switch, with the
 // decimal number in the file named after the program followed by
-// ".exit_code"; without either, with 0. A run that cannot record itself
+// ".exit_code"; without either, with 0. The text "hang" in place of the
+// number makes it wait for ever, as a hung installer would. A run that cannot record itself
 // exits with 100, so that a test never mistakes it for a successful one.
 #include <windows.h>
 
@@ -59,7 +60,10 @@ int wmain() {
   } else if (!base::ReadFileToString(base::FilePath(own_path.value() + L".exit_code"), &text)) {
     return 0;
   }
-  if (!base::StringToInt(base::TrimWhitespaceASCII(text, base::TRIM_ALL), &exit_code))
+  text = std::string(base::TrimWhitespaceASCII(text, base::TRIM_ALL));
+  if (text == "hang")
+    ::Sleep(INFINITE);
+  if (!base::StringToInt(text, &exit_code))
     return kCannotRecord;
   return exit_code;
 }

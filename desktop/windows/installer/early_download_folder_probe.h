@@ -9,20 +9,28 @@
 // The probe logs nothing (the log is not open when it runs): when it does
 // not end in a runnable folder, whatever the reason, the front end looks
 // for the folder the usual way, which tries the temporary folder again and
-// logs what goes wrong there.
+// logs what goes wrong there. A copy that has not ended within the limit is
+// ended and counts as not runnable: the front end shows no window before
+// the answer. What the copy prints goes into a pipe of the probe's, never
+// onto the run's console.
 #ifndef DESKTOP_WINDOWS_INSTALLER_EARLY_DOWNLOAD_FOLDER_PROBE_H_
 #define DESKTOP_WINDOWS_INSTALLER_EARLY_DOWNLOAD_FOLDER_PROBE_H_
 
 #include "base/files/file_path.h"
 #include "base/threading/plain_thread.h"
+#include "base/time.h"
 
 namespace installer {
 
 class EarlyDownloadFolderProbe {
  public:
+  // A copy that runs at all answers "--version" in well under a second.
+  static constexpr base::TimeSpan kCopyTimeout = base::TimeSpan::FromSeconds(30);
+
   // Starts probing <temporary directory>\|folder_name| with a copy of
-  // |program| at once.
-  EarlyDownloadFolderProbe(const base::FilePath& folder_name, const base::FilePath& program);
+  // |program| at once, giving the copy |limit| to end.
+  EarlyDownloadFolderProbe(const base::FilePath& folder_name, const base::FilePath& program,
+                           base::TimeSpan limit = kCopyTimeout);
   EarlyDownloadFolderProbe(const EarlyDownloadFolderProbe&) = delete;
   EarlyDownloadFolderProbe& operator=(const EarlyDownloadFolderProbe&) = delete;
   // Waits for the probe.
@@ -37,6 +45,7 @@ class EarlyDownloadFolderProbe {
 
   const base::FilePath folder_name_;
   const base::FilePath program_;
+  const base::TimeSpan limit_;
   base::FilePath runnable_folder_;
   base::PlainThread thread_;
 };

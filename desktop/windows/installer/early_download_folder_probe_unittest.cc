@@ -8,6 +8,7 @@
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/download_folder_test_support.h"
 #include "gtest/gtest.h"
 
@@ -62,6 +63,45 @@ TEST_F(EarlyDownloadFolderProbeTest, FailuresLeaveTheSearchToTheUsualWay) {
                                    temp_.GetPath().Append(L"missing.exe"));
     EXPECT_TRUE(probe.TakeRunnableFolder().empty());
   }
+}
+
+// A copy that never ends is ended after the limit and counts as not
+// runnable: the front end shows no window before the answer.
+TEST_F(EarlyDownloadFolderProbeTest, AHungCopyIsEndedAndCountsAsNotRunnable) {
+  base::FilePath exe_dir;
+  ASSERT_TRUE(base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir));
+  const base::FilePath fixture = exe_dir.Append(L"component_fixture.exe");
+  ASSERT_TRUE(base::PathExists(fixture));
+  // What makes the fixture's copy hang, beside where the copy goes.
+  const base::FilePath folder = temp_.GetPath().Append(L"Hung");
+  ASSERT_TRUE(base::CreateDirectoryTree(folder));
+  ASSERT_EQ(4, base::WriteFileBytes(folder.Append(L"component_fixture.exe.exit_code"), "hang", 4));
+  EarlyDownloadFolderProbe probe(base::FilePath(L"Hung"), fixture, base::TimeSpan::FromSeconds(1));
+  EXPECT_TRUE(probe.TakeRunnableFolder().empty());
+}
+
+// The copy answers "--version" with the version on its standard output,
+// which must not reach the run's console.
+TEST_F(EarlyDownloadFolderProbeTest, TheCopysOutputStaysOffTheConsole) {
+  base::FilePath exe_dir;
+  ASSERT_TRUE(base::PathRegistry::Get(base::kPathExeDirectory, &exe_dir));
+  HANDLE read_handle = nullptr;
+  HANDLE write_handle = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read_handle, &write_handle, nullptr, 1 << 16));
+  const base::win::ScopedHandle console_read(read_handle);
+  const base::win::ScopedHandle console_write(write_handle);
+  const HANDLE saved_output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  ASSERT_TRUE(::SetStdHandle(STD_OUTPUT_HANDLE, console_write.Get()));
+  base::FilePath folder;
+  {
+    EarlyDownloadFolderProbe probe(base::FilePath(L"Quiet"), exe_dir.Append(L"installer.exe"));
+    folder = probe.TakeRunnableFolder();
+  }
+  ::SetStdHandle(STD_OUTPUT_HANDLE, saved_output);
+  EXPECT_EQ(temp_.GetPath().Append(L"Quiet"), folder);
+  DWORD available = 0;
+  ASSERT_TRUE(::PeekNamedPipe(console_read.Get(), nullptr, 0, nullptr, &available, nullptr));
+  EXPECT_EQ(0u, available);
 }
 
 // A probe nobody asks is waited for when it goes: the copy is gone.

@@ -37,6 +37,7 @@
 #include "base/process.h"
 #include "base/shared_ref.h"
 #include "base/threading/object_watcher.h"
+#include "base/time.h"
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend_command_line.h"
@@ -55,6 +56,10 @@ class MessageLoop;
 class OrderedTaskRunner;
 }  // namespace base
 
+namespace prefs {
+class PrefsTaskPoolHolder;
+}
+
 namespace installer {
 
 class Settings;
@@ -63,6 +68,10 @@ class Settings;
 inline constexpr wchar_t kFilesListFileName[] = L"files_list";
 inline constexpr wchar_t kRootFilesListFileName[] = L"root_files_list";
 inline constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
+// A component's installer that has not ended by then is taken for hung: it
+// would hold the back end, and with it the folder's lock, for ever. Far
+// beyond what a real component installer takes.
+inline constexpr base::TimeSpan kComponentInstallerTimeout = base::TimeSpan::FromMinutes(10);
 
 // True when this user can be elevated through the system's prompt.
 // Defined with the elevation code.
@@ -149,6 +158,14 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
 
   // --- Tests. ---
   void SetStepListBinderForTesting(StepListBinder binder) { step_list_binder_ = binder; }
+  void SetComponentInstallerTimeoutForTesting(base::TimeSpan limit) {
+    component_installer_timeout_ = limit;
+  }
+  // The pool the installer prefs are written on (null restores the
+  // process-wide one) and how long their write may take (a zero span
+  // restores the default).
+  static void SetPrefsWriteForTesting(base::SharedRef<prefs::PrefsTaskPoolHolder> pool,
+                                      base::TimeSpan limit);
   // The real step list of |operation| (3 steps for the protocol-handler run,
   // 8 for an installation, 12 for an upgrade, 6 for an uninstallation; none
   // for any other operation).
@@ -269,6 +286,9 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   StepList steps_;
   size_t next_step_ = 0;
   bool launcher_valid_ = false;
+  // How long a component's installer may run before it is ended and the
+  // component skipped.
+  base::TimeSpan component_installer_timeout_ = kComponentInstallerTimeout;
   bool launcher_not_x86_ = false;
   Settings* settings_ = nullptr;
   BackendCommandLine own_command_line_;

@@ -3,6 +3,8 @@
 // "uninstall" when the installation goes. Neither step ever fails the run:
 // a component that did not install is left out of the install log, and so
 // is never uninstalled either.
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -134,8 +136,15 @@ void Installer::InstallComponents() {
       continue;
     }
     int exit_code = -1;
-    if (!process.WaitForExit(&exit_code)) {
-      LOG(ERROR) << "Could not learn how component installer " << component_installer << " ended";
+    if (!process.WaitForExitWithTimeout(
+            static_cast<DWORD>(component_installer_timeout_.InMilliseconds()), &exit_code)) {
+      // A wait that failed was logged by the process.
+      if (::WaitForSingleObject(process.Handle(), 0) == WAIT_TIMEOUT) {
+        LOG(ERROR) << "Component installer " << component_installer << " did not end within "
+                   << component_installer_timeout_.InSeconds()
+                   << " s: ending it and leaving the component out";
+        process.Terminate(1, /*wait=*/true);
+      }
       continue;
     }
     LOG(INFO) << "Component installer returned " << exit_code;

@@ -199,6 +199,24 @@ TEST_F(ComponentStepsTest, EntriesWithoutFolderOrNameRunNothing) {
   EXPECT_EQ(1u, CallsOf(good).size());
 }
 
+// A component installer that never ends would hold the back end for ever:
+// it is ended after the limit and its component left out.
+TEST_F(ComponentStepsTest, AHungComponentInstallerIsEndedAndLeftOut) {
+  const base::FilePath hung = components_.Append(L"hung_installer.exe");
+  PlaceFixture(hung, 0);
+  ASSERT_TRUE(WriteText(base::FilePath(hung.value() + L".exit_code"), "hang"));
+  MakeSettings({L"--allusers=0", ComponentsSwitch(L"hung:components")});
+  installer_->SetComponentInstallerTimeoutForTesting(base::TimeSpan::FromSeconds(1));
+  installer::testing::ScopedLogCapture log;
+  RunSteps({&Installer::InstallComponents}, kSucceed);
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  EXPECT_TRUE(RunLog().components.empty());
+  EXPECT_EQ(1u, CallsOf(hung).size());
+  EXPECT_NE(std::string::npos, log.text().find("did not end within 1 s"));
+  // Ended: nothing holds its program any more.
+  EXPECT_TRUE(WaitForDeletion(hung));
+}
+
 // A signed installer executable runs only component installers that the
 // expected signer signed.
 TEST_F(ComponentStepsTest, SignedInstallerRunsOnlySignedComponents) {

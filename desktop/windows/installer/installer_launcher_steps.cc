@@ -35,6 +35,19 @@ namespace installer {
 
 namespace {
 
+// The store's write is one small file.
+constexpr base::TimeSpan kPrefsWriteTimeout = base::TimeSpan::FromSeconds(60);
+
+struct PrefsWriteSettings {
+  base::SharedRef<prefs::PrefsTaskPoolHolder> pool;
+  base::TimeSpan limit;
+};
+
+PrefsWriteSettings& PrefsWriteForTesting() {
+  static auto* settings = new PrefsWriteSettings;
+  return *settings;
+}
+
 // Keys of "installer_prefs.json".
 constexpr char kWelcomeUrlPref[] = "welcome-url";
 constexpr char kSingleProfilePref[] = "single_profile";
@@ -138,6 +151,12 @@ void Installer::InstallLauncher() {
   ScheduleNextStep();
 }
 
+// static
+void Installer::SetPrefsWriteForTesting(base::SharedRef<prefs::PrefsTaskPoolHolder> pool,
+                                        base::TimeSpan limit) {
+  PrefsWriteForTesting() = {std::move(pool), limit};
+}
+
 void Installer::WriteInstallerPrefs() {
   const Settings* settings = settings_;
   const base::FilePath final_path =
@@ -155,11 +174,14 @@ void Installer::WriteInstallerPrefs() {
   base::DeletePath(path, /*recursive=*/false);
   if (base::PathExists(final_path) && !base::CopySingleFile(final_path, path))
     LOG(WARNING) << "Could not copy " << final_path << " to " << path;
-  base::SharedRef<prefs::JsonPrefStore> store =
-      prefs::OpenJsonPrefStore(prefs::GetPrefsTaskPool(), path);
+  const PrefsWriteSettings& for_testing = PrefsWriteForTesting();
+  const base::SharedRef<prefs::PrefsTaskPoolHolder> pool =
+      for_testing.pool ? for_testing.pool : prefs::GetPrefsTaskPool();
+  const base::TimeSpan limit = for_testing.limit.is_zero() ? kPrefsWriteTimeout : for_testing.limit;
+  base::SharedRef<prefs::JsonPrefStore> store = prefs::OpenJsonPrefStore(pool, path);
   LOG(INFO) << "Writing installer prefs to" << final_path;
-  base::SharedRef<prefs::JsonPrefStore> include = prefs::OpenJsonPrefStore(
-      prefs::GetPrefsTaskPool(), own_folder_.Append(kInstallerPrefsIncludeFileName));
+  base::SharedRef<prefs::JsonPrefStore> include =
+      prefs::OpenJsonPrefStore(pool, own_folder_.Append(kInstallerPrefsIncludeFileName));
 
   const base::Value* welcome_url = nullptr;
   if (include->GetValue(kWelcomeUrlPref, &welcome_url) &&
@@ -223,15 +245,21 @@ void Installer::WriteInstallerPrefs() {
   // The store writes its file on its own sequence: waited for here.
   store->CommitPendingWrite();
   store = base::SharedRef<prefs::JsonPrefStore>();
-  base::WaitableEvent written(base::WaitableEvent::ResetPolicy::kManual,
-                              base::WaitableEvent::InitialState::kNotSignaled);
-  prefs::GetPrefsTaskPool()->GetSequenceForFile(path)->PostTask(
-      FROM_HERE,
-      base::Bind([](base::WaitableEvent* event) { event->Signal(); }, base::Unretained(&written)));
-  // Not a timed wait: the posted task signals this event.
-  written.Wait();
-  if (!transaction_.Execute(std::make_unique<CopyFileOperation>(path, final_path)))
+  // A hung write must not hold the back end (and the folder's lock): the
+  // wait is bounded, and the event is shared with the task, which may run
+  // after a wait that gave up. A file not known to be whole is not copied.
+  auto written = std::make_shared<base::WaitableEvent>(
+      base::WaitableEvent::ResetPolicy::kManual, base::WaitableEvent::InitialState::kNotSignaled);
+  if (!pool->GetSequenceForFile(path)->PostTask(
+          FROM_HERE, base::Bind([](std::shared_ptr<base::WaitableEvent> event) { event->Signal(); },
+                                written))) {
+    LOG(ERROR) << "Could not queue the installer prefs write; " << final_path << " is not written";
+  } else if (!written->TimedWait(limit)) {
+    LOG(ERROR) << "The installer prefs write did not end within " << limit.InSeconds() << " s; "
+               << final_path << " is not written";
+  } else if (!transaction_.Execute(std::make_unique<CopyFileOperation>(path, final_path))) {
     LOG(WARNING) << "Could not write the installer prefs to " << final_path;
+  }
   base::DeletePath(path, /*recursive=*/false);
   ScheduleNextStep();
 }

@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/launcher_steps_test_support.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/authenticode_test_fixtures.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
@@ -141,6 +142,59 @@ TEST_F(LauncherStepsTest, InstallerPrefsOfANewInstallation) {
   EXPECT_EQ(std::string("installer-support-x64-download@") +
                 (IsFeatureEnabledByDefault(kInstallerExperiments[3]) ? "1" : "2"),
             all[3]);
+}
+
+// A preferences pool that refuses the write, or whose threads are all
+// busy, must not hold the back end: the step gives the file up and the run
+// goes on.
+TEST_F(LauncherStepsTest, APrefsWriteThatCannotEndIsGivenUp) {
+  auto refusing = base::MakeShared<prefs::PrefsTaskPoolHolder>();
+  refusing->pool()->Shutdown();
+  base::WaitableEvent release(base::WaitableEvent::ResetPolicy::kManual,
+                              base::WaitableEvent::InitialState::kNotSignaled);
+  auto busy = base::MakeShared<prefs::PrefsTaskPoolHolder>();
+  // The busy pool's threads are let go before it shuts down, however the
+  // test ends.
+  struct ReleaseOnExit {
+    base::WaitableEvent* event;
+    ~ReleaseOnExit() { event->Signal(); }
+  } release_on_exit{&release};
+  std::vector<std::unique_ptr<base::WaitableEvent>> started;
+  for (size_t i = 0; i < prefs::PrefsTaskPoolHolder::kMaxThreads; ++i) {
+    started.push_back(
+        std::make_unique<base::WaitableEvent>(base::WaitableEvent::ResetPolicy::kManual,
+                                              base::WaitableEvent::InitialState::kNotSignaled));
+    ASSERT_TRUE(
+        busy->GetSequenceForFile(base::FilePath(L"blocker" + std::to_wstring(i)))
+            ->PostTask(FROM_HERE,
+                       base::Bind(
+                           [](base::WaitableEvent* started, base::WaitableEvent* release) {
+                             started->Signal();
+                             release->Wait();
+                           },
+                           base::Unretained(started.back().get()), base::Unretained(&release))));
+  }
+  for (const auto& event : started)
+    ASSERT_TRUE(event->TimedWait(base::TimeSpan::FromSeconds(60)));
+
+  const struct {
+    base::SharedRef<prefs::PrefsTaskPoolHolder> pool;
+    const char* logged;
+  } kCases[] = {{refusing, "Could not queue the installer prefs write"},
+                {busy, "The installer prefs write did not end within 1 s"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.logged);
+    Installer::SetPrefsWriteForTesting(c.pool, base::TimeSpan::FromSeconds(1));
+    delegate_.events.clear();
+    MakeSettings({});
+    SetSteps({&Installer::WriteInstallerPrefs});
+    installer::testing::ScopedLogCapture log;
+    RunInstaller();
+    EXPECT_EQ(std::vector<std::string>({"ready", "success"}), delegate_.events);
+    EXPECT_NE(std::string::npos, log.text().find(c.logged));
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallerPrefsFileName)));
+  }
+  Installer::SetPrefsWriteForTesting(nullptr, base::TimeSpan());
 }
 
 // An autoupdate keeps the user's choices in the file and leaves the profile

@@ -54,7 +54,7 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
   allowed.push_back(L"127.0.0.1");
 
   std::wstring url = url_for_testing_.empty() ? GetPrefDefaultOverridesUrl() : url_for_testing_;
-  auto writer = std::make_unique<FileResponseWriter>();
+  auto writer = std::make_unique<FileResponseWriter>(kMaxPrefDefaultOverridesSize);
   done_ = std::move(done);
   bool started =
       writer->Open(output_path_) &&

@@ -4,6 +4,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_NETWORK_CLIENTS_PREF_DEFAULT_OVERRIDES_FETCHER_H_
 #define DESKTOP_WINDOWS_INSTALLER_NETWORK_CLIENTS_PREF_DEFAULT_OVERRIDES_FETCHER_H_
 
+#include <cstdint>
 #include <string>
 
 #include "base/callback.h"
@@ -21,6 +22,9 @@ inline constexpr char kLocalPrefDefaultOverridesServerSwitch[] =
 inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 // Tries after the first failed one before the fetch gives up.
 inline constexpr int kPrefDefaultOverridesMaxRetries = 2;
+// The installation waits for the file: a server that keeps sending must not
+// hold it or fill the disk. Far above any real file of defaults.
+inline constexpr uint64_t kMaxPrefDefaultOverridesSize = 4 * 1024 * 1024;
 
 class PrefDefaultOverridesFetcher {
  public:

@@ -97,6 +97,15 @@ TEST_F(PrefDefaultOverridesFetcherTest, FailedDownloadLeavesNoFile) {
                                                     testing_http::UniqueKey("p")),
                             "t"));
   EXPECT_FALSE(base::PathExists(fetcher.output_path()));
+
+  // A reply past the size cap fails as a whole.
+  EXPECT_EQ(1, FetchAndWait(&fetcher,
+                            testing_http::ServerUrl(
+                                "/data?size=" + std::to_string(kMaxPrefDefaultOverridesSize + 1) +
+                                "&key=" + testing_http::UniqueKey("big")),
+                            "t"));
+  EXPECT_FALSE(base::PathExists(fetcher.output_path()));
+  EXPECT_TRUE(log.Contains("Response is larger than the limit"));
 }
 
 // The installation waits for the fetch: a server that keeps failing is

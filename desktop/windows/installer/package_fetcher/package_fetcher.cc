@@ -76,7 +76,8 @@ PackageFetcherCore::PackageFetcherCore(base::SharedRef<PackageFetcherDelegatePro
                                        PayloadReader* payload, const base::FilePath& folder,
                                        const base::FilePath& download_path,
                                        const base::FilePath& suite_path,
-                                       const StatsNode& installation_stats, uint32_t architecture)
+                                       const StatsNode& installation_stats, uint32_t architecture,
+                                       bool files_claimed)
     : proxy_(std::move(proxy)),
       payload_(payload),
       folder_(folder),
@@ -84,7 +85,8 @@ PackageFetcherCore::PackageFetcherCore(base::SharedRef<PackageFetcherDelegatePro
       suite_path_(suite_path),
       downloader_(std::make_unique<WinInetDownloader>(proxy_.get(), proxy_.get())),
       installation_stats_(installation_stats),
-      architecture_(architecture) {
+      architecture_(architecture),
+      files_claimed_(files_claimed) {
   const DownloaderRetries& retries = DownloaderRetriesForTesting();
   if (retries.max_retries >= 0) {
     downloader_->set_max_retries(retries.max_retries);
@@ -141,6 +143,13 @@ void PackageFetcherCore::Start() {
   fetch_stats_->SetTimestampAndElapsed("start_time");
   proxy_->NotifyStatusChanged(kFetcherStarted);
 
+  if (!files_claimed_) {
+    // The claim logged its cause.
+    fetch_stats_->SetString("failure_reason",
+                            std::string_view("Could not claim the download files"));
+    ReportResult(kFetcherInitializationFailed);
+    return;
+  }
   if (!base::DeletePath(download_path_, false) || !base::DeletePath(UnpackFolder(), true)) {
     Fail("Unable to obtain or clean the download/extraction path", kFetcherInitializationFailed);
     return;
@@ -377,12 +386,14 @@ void PackageFetcherCore::Terminate() {
   proxy_->ClearDelegates();
   if (downloader_ && downloader_->state() != WinInetDownloader::kFailed)
     downloader_->Stop();
-  base::DeletePath(download_path_, false);
-  base::DeletePath(ArchivePath(), false);
-  base::DeletePath(UnpackFolder(), true);
-  base::DeletePath(folder_.Append(kAdditionalFileTempName), false);
-  if (!suite_path_.empty())
-    base::DeletePath(suite_path_.RemoveExtension(), true);
+  if (files_claimed_) {
+    base::DeletePath(download_path_, false);
+    base::DeletePath(ArchivePath(), false);
+    base::DeletePath(UnpackFolder(), true);
+    base::DeletePath(folder_.Append(kAdditionalFileTempName), false);
+    if (!suite_path_.empty())
+      base::DeletePath(suite_path_.RemoveExtension(), true);
+  }
   weak_factory_.InvalidateWeakRefs();
   additional_try_stats_.reset();
   additional_file_stats_.reset();
@@ -401,13 +412,12 @@ PackageFetcher::PackageFetcher(const base::FilePath& folder, StatsNode* installa
     MakeDownloadPath(folder, kSuitePrefix, &suite_path_);
   // A killed run never removes its partial download; the next one does.
   RemoveStaleDownloads(folder, {kDownloadPrefix, kSuitePrefix}, ProcessStartTime());
-  ClaimDownloadFiles(download_path_, &download_claim_);
-  if (with_suite)
-    ClaimDownloadFiles(suite_path_, &suite_claim_);
+  const bool claimed = ClaimDownloadFiles(download_path_, &download_claim_) &&
+                       (!with_suite || ClaimDownloadFiles(suite_path_, &suite_claim_));
   CHECK(worker_.Start()) << "The package fetcher needs its worker thread";
   auto proxy = base::MakeShared<PackageFetcherDelegateProxy>(ui, delegate);
   core_ = new PackageFetcherCore(proxy, payload, folder, download_path_, suite_path_,
-                                 *installation_stats, architecture);
+                                 *installation_stats, architecture, claimed);
 }
 
 PackageFetcher::~PackageFetcher() {

@@ -53,13 +53,14 @@ class PackageFetcherCore {
   PackageFetcherCore(base::SharedRef<PackageFetcherDelegateProxy> proxy, PayloadReader* payload,
                      const base::FilePath& folder, const base::FilePath& download_path,
                      const base::FilePath& suite_path, const StatsNode& installation_stats,
-                     uint32_t architecture);
+                     uint32_t architecture, bool files_claimed);
   PackageFetcherCore(const PackageFetcherCore&) = delete;
   PackageFetcherCore& operator=(const PackageFetcherCore&) = delete;
   ~PackageFetcherCore();
 
   // Begins a try: cleans the folders, then takes the package from the
-  // payload or asks the package server.
+  // payload or asks the package server. Without the claim on its files the
+  // try fails at once.
   void Start();
   // Asks the package server where the package is.
   void FetchDownloadUrl();
@@ -85,7 +86,8 @@ class PackageFetcherCore {
   // Tries after a failed one before a download gives up.
   void SetMaxDownloadRetries(int retries);
   // Before the core is deleted: nothing reaches the controller any more,
-  // and everything the fetch wrote is removed.
+  // and everything the fetch wrote is removed (nothing without the claim:
+  // the names may be another run's).
   void Terminate();
 
   // Tests: the file whose signature decides whether downloads must be
@@ -135,6 +137,8 @@ class PackageFetcherCore {
   std::unique_ptr<StatsNode> additional_file_stats_;
   std::unique_ptr<StatsNode> additional_try_stats_;
   const uint32_t architecture_;
+  // Whether this run holds the claim on its download files.
+  const bool files_claimed_;
   base::WeakRefFactory<PackageFetcherCore> weak_factory_{this};
 };
 

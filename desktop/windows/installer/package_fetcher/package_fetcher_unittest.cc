@@ -391,10 +391,38 @@ TEST_F(PackageFetcherTest, EveryFailureGivesItsReasonAndResult) {
   }
   {
     ServeReply();
-    auto fetcher = std::make_unique<PackageFetcher>(
-        temp_.GetPath().Append(L"missing"), &stats_node_, &recorder_, &recorder_, &plain, 1, false);
+    auto fetcher = MakeFetcher(&plain);
+    // Open with delete sharing: the cleaning succeeds, yet the name cannot
+    // be created again while the handle lives.
+    base::win::ScopedHandle holder(
+        CreateFileW(fetcher->download_path().c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                    0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
     check({"no download file", "Failed initializing the file to use as download destination", 7},
           fetcher.get());
+  }
+  {
+    // A run that could not claim its names may share them with a live run:
+    // it fails at once and leaves whatever is there.
+    ServeReply();
+    const base::FilePath folder = temp_.GetPath().Append(L"made later");
+    ThreadSafeLogCapture claim_log;
+    auto fetcher = std::make_unique<PackageFetcher>(folder, &stats_node_, &recorder_, &recorder_,
+                                                    &plain, 1, false);
+    EXPECT_TRUE(claim_log.Contains("Could not claim the download files with"));
+    const base::FilePath others = fetcher->unpack_folder().Append(L"theirs.txt");
+    ASSERT_TRUE(base::CreateDirectoryTree(others.DirName()));
+    ASSERT_EQ(1, base::WriteFileBytes(others, "x", 1));
+    const base::FilePath download = fetcher->download_path();
+    ASSERT_EQ(1, base::WriteFileBytes(download, "x", 1));
+    recorder_.statuses.clear();
+    RunFetch(fetcher.get());
+    EXPECT_EQ((std::vector<uint32_t>{0, 6}), recorder_.statuses);
+    EXPECT_EQ("Could not claim the download files", FetchStat(kLastFetch, "failure_reason"));
+    fetcher.reset();
+    EXPECT_TRUE(base::PathExists(others));
+    EXPECT_TRUE(base::PathExists(download));
   }
   {
     Serve("reply", R"({"installer":")" + Url("gone.exe") + R"(","installer_checksum":"c"})");

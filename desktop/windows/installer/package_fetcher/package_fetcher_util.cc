@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_util.h"
 
+#include <windows.h>
+
+#include <atomic>
 #include <cwchar>
 
 #include "base/command_line.h"
@@ -29,9 +32,12 @@ void MakeDownloadPath(const base::FilePath& folder, std::wstring_view prefix, ba
   base::Time::Exploded now;
   if (!base::Time::Now().Explode(true, &now))
     LOG(ERROR) << "Cannot break down the local time; the download is named with zeros";
-  wchar_t stamp[32];
-  swprintf(stamp, sizeof(stamp) / sizeof(stamp[0]), L"_%02d%02d%02d%02d%02d%02d.exe", now.year,
-           now.month, now.day_of_month, now.hour, now.minute, now.second);
+  // Numbers the names one process makes, so that none repeats in a second.
+  static std::atomic<unsigned long> made{0};
+  wchar_t stamp[64];
+  swprintf(stamp, sizeof(stamp) / sizeof(stamp[0]), L"_%04d%02d%02d%02d%02d%02d_%lu_%lu.exe",
+           now.year, now.month, now.day_of_month, now.hour, now.minute, now.second,
+           static_cast<unsigned long>(::GetCurrentProcessId()), ++made);
   *out = folder.Append(std::wstring(prefix) + stamp);
 }
 

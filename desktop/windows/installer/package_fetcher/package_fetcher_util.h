@@ -30,7 +30,10 @@ inline constexpr char kInternalPackageServerUrl[] = "https://packages.velmo-inte
 // and "127.0.0.1".
 void GetAllowedDownloadDomains(std::vector<std::wstring>* domains);
 
-// |folder| + |prefix| + "_YYYYMMDDhhmmss.exe" of the local time.
+// |folder| + |prefix| + "_YYYYMMDDhhmmss_<process id>_<n>.exe" of the
+// local time, n counting the names this process made: runs started in the
+// same second in one folder are told apart by their process, which no two
+// live runs share, and one process's names by their number.
 void MakeDownloadPath(const base::FilePath& folder, std::wstring_view prefix, base::FilePath* out);
 
 // Where the package server is asked for the download address.

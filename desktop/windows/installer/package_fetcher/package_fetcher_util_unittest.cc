@@ -12,9 +12,11 @@
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/json_reader.h"
+#include "base/process.h"
 #include "base/threading/lock.h"
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/maker_domains.h"
+#include "desktop/windows/installer/package_fetcher/stale_downloads.h"
 #include "desktop/windows/installer/package_fetcher/version_check.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/wininet/wininet.h"
@@ -65,20 +67,88 @@ TEST(PackageFetcherUtilTest, AllowedDomainsNeverFailOpen) {
   }
 }
 
-TEST(PackageFetcherUtilTest, DownloadPathCarriesTheLocalTime) {
+TEST(PackageFetcherUtilTest, DownloadPathCarriesTheLocalTimeAndTheProcess) {
   base::Time::Exploded before;
   ASSERT_TRUE(base::Time::Now().Explode(true, &before));
   base::FilePath path;
   MakeDownloadPath(base::FilePath(L"C:\\work"), L"velmo_installer", &path);
   const std::wstring name = path.BaseName().value();
-  ASSERT_EQ(std::wstring(L"velmo_installer_YYYYMMDDhhmmss.exe").size(), name.size()) << name;
   EXPECT_EQ(L"C:\\work", path.DirName().value());
-  EXPECT_EQ(0u, name.find(L"velmo_installer_"));
-  EXPECT_EQ(L".exe", name.substr(name.size() - 4));
+  ASSERT_EQ(0u, name.find(L"velmo_installer_")) << name;
   for (size_t i = 16; i < 30; ++i)
     EXPECT_TRUE(iswdigit(name[i])) << name;
   EXPECT_EQ(before.year, std::stoi(name.substr(16, 4)));
   EXPECT_EQ(before.month, std::stoi(name.substr(20, 2)));
+  // Another run started in the same second has another process id; this
+  // process numbers its names.
+  base::FilePath next;
+  MakeDownloadPath(base::FilePath(L"C:\\work"), L"velmo_installer", &next);
+  const std::wstring process = L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_";
+  ASSERT_EQ(process, name.substr(30, process.size())) << name;
+  EXPECT_NE(path, next);
+  EXPECT_EQ(std::stoul(name.substr(30 + process.size())) + 1,
+            std::stoul(next.BaseName().value().substr(30 + process.size())));
+  EXPECT_TRUE(IsDownloadFileName(name, L"velmo_installer")) << name;
+}
+
+// What a killed run left goes, its unpacking folder with it; a live run's
+// files, found by their claim, and names that are not the fetcher's stay.
+// A run is live while any process it started with handles (its back end)
+// lives, also after its front end has gone.
+TEST(StaleDownloadsTest, RemovesOnlyUnclaimedFilesOfEarlierRuns) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath folder = temp.GetPath();
+  base::FilePath live;
+  MakeDownloadPath(folder, L"velmo_installer", &live);
+  base::win::ScopedHandle claim;
+  ASSERT_TRUE(ClaimDownloadFiles(live, &claim));
+  base::FilePath bin;
+  ASSERT_TRUE(base::PathRegistry::Get(base::kPathExeDirectory, &bin));
+  base::LaunchOptions inheriting;
+  inheriting.inherit_handles = true;
+  ::SetEnvironmentVariableW(L"VELMO_FAKE_SFX_HANG", L"1");
+  const base::Process back_end =
+      base::LaunchProcess(base::CommandLine(bin.Append(L"fake_installer.exe")), inheriting);
+  ::SetEnvironmentVariableW(L"VELMO_FAKE_SFX_HANG", nullptr);
+  ASSERT_TRUE(back_end.IsValid());
+  claim.Reset();
+  const std::wstring live_stem = live.RemoveExtension().BaseName().value();
+  const struct {
+    std::wstring made;  // A file, in a folder when the name has one.
+    bool removed;
+  } kEntries[] = {
+      {L"velmo_installer_20260101120000_4242_1.exe", true},
+      {L"velmo_installer_20260101120000_4242_1.7z", true},
+      {L"velmo_installer_20260101120000_4242_1.lock", true},
+      {L"velmo_installer_20260101120000_4242_1\\bin\\deep\\setup.exe", true},
+      {L"suite_20260101120000_4242_2\\component.exe", true},
+      {L"velmo_installer_20250101120000\\a.dll", true},
+      {live.BaseName().value(), false},
+      {live_stem + L"\\setup.exe", false},
+      {L"velmo_installer_20260101120000_4242_x.exe", false},
+      {L"velmo_installer_notes.txt", false},
+  };
+  for (const auto& entry : kEntries) {
+    const base::FilePath path = folder.Append(entry.made);
+    ASSERT_TRUE(base::CreateDirectoryTree(path.DirName()));
+    ASSERT_EQ(1, base::WriteFileBytes(path, "x", 1));
+  }
+
+  // Everything made here counts as made before the run started.
+  RemoveStaleDownloads(folder, {L"velmo_installer", L"suite"},
+                       base::Time::Now() + base::TimeSpan::FromMinutes(1));
+  for (const auto& entry : kEntries) {
+    const std::wstring top = entry.made.substr(0, entry.made.find(L'\\'));
+    EXPECT_NE(entry.removed, base::PathExists(folder.Append(top))) << entry.made;
+  }
+
+  // Once its last process is gone, the run was killed.
+  ASSERT_TRUE(back_end.Terminate(1, /*wait=*/true));
+  RemoveStaleDownloads(folder, {L"velmo_installer"},
+                       base::Time::Now() + base::TimeSpan::FromMinutes(1));
+  EXPECT_FALSE(base::PathExists(live));
+  EXPECT_FALSE(base::PathExists(live.RemoveExtension()));
 }
 
 TEST(PackageFetcherUtilTest, PackageServerAddress) {

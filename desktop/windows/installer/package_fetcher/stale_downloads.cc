@@ -15,6 +15,8 @@ namespace {
 
 constexpr wchar_t kClaimExtension[] = L".lock";
 constexpr size_t kStampDigits = 14;
+// A 32-bit number in decimal.
+constexpr size_t kMaxNumberDigits = 10;
 
 // The name without its extension: what every file of one run shares.
 std::wstring StemOf(std::wstring_view name) {
@@ -42,10 +44,14 @@ void RemoveEntry(const base::FilePath& path, bool is_directory) {
 
 bool ClaimDownloadFiles(const base::FilePath& download_path, base::win::ScopedHandle* claim) {
   const base::FilePath lock = download_path.RemoveExtension().AddExtension(L"lock");
-  claim->Reset(::CreateFileW(lock.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // Inherited by the processes the run starts with handles (its back end):
+  // the files stay claimed while any of them lives, also when the front end
+  // was killed and the back end still works from the unpacking folder.
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  claim->Reset(::CreateFileW(lock.value().c_str(), GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!claim->IsValid()) {
-    PLOG(WARNING) << "Could not claim the download files with " << lock;
+    PLOG(ERROR) << "Could not claim the download files with " << lock;
     return false;
   }
   return true;
@@ -62,6 +68,20 @@ bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix) {
       return false;
   }
   rest.remove_prefix(kStampDigits);
+  // The creating process's id and the name's number in it; names of older
+  // runs have neither.
+  for (int part = 0; part < 2 && !rest.empty() && rest[0] == L'_'; ++part) {
+    size_t digits = 1;
+    while (digits < rest.size() && digits <= kMaxNumberDigits && rest[digits] >= L'0' &&
+           rest[digits] <= L'9') {
+      ++digits;
+    }
+    // More digits than a 32-bit number has are left to fail the ending's
+    // check.
+    if (digits == 1)
+      return false;
+    rest.remove_prefix(digits);
+  }
   for (std::wstring_view ending : {L"", L".exe", L".7z", L".lock"}) {
     if (rest.size() == ending.size() && _wcsnicmp(rest.data(), ending.data(), ending.size()) == 0)
       return true;

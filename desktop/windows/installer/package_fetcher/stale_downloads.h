@@ -1,9 +1,9 @@
 // What killed runs leave in the download folder: a partial package
-// installer ("velmo_installer_<time>.exe"), its 7z file, its unpacking
-// folder, the suite's ("suite_<time>..."), and the additional file being
-// downloaded. A running fetcher claims its files with a lock file that only
-// its own process holds open; a later run removes the files of earlier runs
-// that no live process claims.
+// installer ("velmo_installer_<time>_<process id>_<n>.exe"), its 7z file,
+// its unpacking folder, the suite's ("suite_<time>_<process id>_<n>..."),
+// and the additional file being downloaded. A running fetcher claims its
+// files with a lock file that only its own processes hold open; a later run
+// removes the files of earlier runs that no live process claims.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_STALE_DOWNLOADS_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_STALE_DOWNLOADS_H_
 
@@ -18,13 +18,17 @@ namespace installer {
 
 // Claims the files named after |download_path| (the path with another or
 // no extension) for as long as |claim| stays open: "<path without
-// extension>.lock", opened without sharing and deleted on closing, which
-// the system does also for a killed process. False (logged) when it could
-// not be made; the files are then only protected by their age.
+// extension>.lock", opened without sharing and deleted when its last
+// handle closes, which the system does also for a killed process. The
+// handle is inheritable: processes started with handles hold the claim
+// too. False (logged) when it could
+// not be made: the files may then be another live run's, and the run must
+// neither use nor remove them.
 bool ClaimDownloadFiles(const base::FilePath& download_path, base::win::ScopedHandle* claim);
 
 // Whether |name| is one of the fetcher's time-stamped names: |prefix|, "_",
-// fourteen digits, and nothing, ".exe", ".7z" or ".lock".
+// fourteen digits, optionally "_" and a process id and "_" and a number,
+// and nothing, ".exe", ".7z" or ".lock".
 bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix);
 
 // Removes from |folder| the fetcher's files (named with |prefixes|, and

@@ -146,7 +146,13 @@ void InstallerUIController::OnSettingsObtained() {
     VLOG(2) << "Need to handle tracking data from new path";
     progress_.SetPhase(InstallerProgress::kPackageReady);
   }
-  if (run_immediately_ || accept_pending_) {
+  if (!run_immediately_ && accept_pending_ && !settings_->GetStatus().valid_install_path()) {
+    // Accept was clicked for the folder whose status was still being read:
+    // the window now shows why it cannot be used, and Accept waits for
+    // another folder.
+    LOG(WARNING) << "Accept was clicked for a folder that cannot be installed into; not starting";
+    accept_pending_ = false;
+  } else if (run_immediately_ || accept_pending_) {
     VLOG(1) << "runimmediately set or Accept already clicked";
     accept_pending_ = false;
     base::CurrentTaskRunner::Get()->PostTask(

@@ -11,9 +11,11 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/threading/loop_runner.h"
 #include "base/threading/message_loop.h"
 #include "base/values.h"
 #include "base/win/scoped_com.h"
+#include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/windows/installer/service/authenticode_test_fixtures.h"
 #include "desktop/windows/installer/settings.h"
@@ -112,6 +114,27 @@ TEST_F(WindowlessControllerTest, TheFirstErrorIsTheOneReported) {
     EXPECT_EQ(static_cast<uint32_t>(IDS_ERROR_INSTALL_FAILED), controller.pending_error_id());
     EXPECT_EQ("Back end failed", Reason(&controller));
   }
+}
+
+// Accept clicked while a typed folder's status is read waits for it; a
+// folder that cannot be installed into then starts nothing (the window
+// shows why) instead of failing the run.
+TEST_F(WindowlessControllerTest, AcceptDuringAFolderReadStartsOnlyForAUsableFolder) {
+  const base::FilePath file = temp_.GetPath().Append(L"a file");
+  ASSERT_EQ(1, base::WriteFileBytes(file, "x", 1));
+  InstallerUIController controller;
+  controller.PrepareWithoutWindowForTesting(settings_.get(), false);
+  settings_->AddObserver(&controller);
+  settings_->SetInstallFolder(file);
+  ASSERT_TRUE(settings_->IsFetchingStatus());
+  controller.OnAccept();
+  ASSERT_TRUE(test::WaitForSettingsObtained(settings_.get()));
+  base::LoopRunner().RunUntilIdle();
+  settings_->RemoveObserver(&controller);
+  EXPECT_FALSE(settings_->GetStatus().valid_install_path());
+  // No run was started, so none failed.
+  EXPECT_FALSE(controller.started());
+  EXPECT_EQ("", Reason(&controller));
 }
 
 class WindowlessControllerStatsTest : public WindowlessControllerTest {

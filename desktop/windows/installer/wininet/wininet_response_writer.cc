@@ -5,6 +5,7 @@
 namespace installer {
 
 bool FileResponseWriter::Open(const base::FilePath& path) {
+  written_ = 0;
   file_.Reset(CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_.IsValid()) {
@@ -19,11 +20,16 @@ bool FileResponseWriter::Write(const char* data, uint32_t size) {
     LOG(ERROR) << "Failed writing response to downloading file: it is not open";
     return false;
   }
+  if (size > limit_ - written_) {
+    LOG(ERROR) << "Response is larger than the limit of " << limit_ << " bytes";
+    return false;
+  }
   DWORD written = 0;
   if (!WriteFile(file_.Get(), data, size, &written, nullptr) || written != size) {
     PLOG(ERROR) << "Failed writing response to downloading file";
     return false;
   }
+  written_ += size;
   return true;
 }
 
@@ -36,6 +42,7 @@ bool FileResponseWriter::Rewind() {
     PLOG(ERROR) << "Could not truncate the download file";
     return false;
   }
+  written_ = 0;
   return true;
 }
 

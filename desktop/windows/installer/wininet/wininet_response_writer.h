@@ -24,7 +24,9 @@ class ResponseWriter {
 
 class FileResponseWriter : public ResponseWriter {
  public:
-  FileResponseWriter() = default;
+  // A body longer than |limit| bytes is refused (logged), which fails the
+  // download.
+  explicit FileResponseWriter(uint64_t limit = UINT64_MAX) : limit_(limit) {}
   ~FileResponseWriter() override = default;
   // Creates or replaces |path| for writing.
   bool Open(const base::FilePath& path);
@@ -34,6 +36,8 @@ class FileResponseWriter : public ResponseWriter {
 
  private:
   base::win::ScopedHandle file_;
+  const uint64_t limit_;
+  uint64_t written_ = 0;
 };
 
 class StringResponseWriter : public ResponseWriter {
