@@ -18,6 +18,13 @@ velmo_log() { printf '[%s %s] %s\n' "$VELMO_TOOL" "$(date +%H:%M:%S)" "$*" >&2; 
 velmo_cleanup() {
   velmo_report_wine_server
   velmo_wine_server_stop || true
+  # The servers of tests that ran in a prefix of their own
+  # (tools/own_prefix.sh) stop with their test, unless CTest ended it first.
+  local own
+  for own in "$WINEPREFIX"-own-*/; do
+    [[ -d "$own" ]] || continue
+    WINEPREFIX=${own%/} "$WINESERVER" -k >/dev/null 2>&1 || true
+  done
   if [[ -n "$VELMO_XVFB_PID" ]]; then
     kill "$VELMO_XVFB_PID" 2>/dev/null || true
     wait "$VELMO_XVFB_PID" 2>/dev/null || true

@@ -258,7 +258,10 @@ velmo_wine_prefix_fresh() {
 # and keep its stdout and stderr open: started from a CTest test they would
 # hold that test's output pipe and CTest would wait forever. So they are
 # started here, with their output on /dev/null, before any test runs.
+# With a number of seconds as argument, the server ends by itself that long
+# after the prefix's last process, instead of running until it is stopped.
 velmo_wine_server_start() {
+  local persist=${1:-}
   velmo_wine_prefix_create || return 1
   # What the server says on its way out (a crash, a failed assertion) is
   # kept beside the prefix, for the report of a run that hangs or fails:
@@ -267,7 +270,7 @@ velmo_wine_server_start() {
   # folder instead of only a line, and the report prints its stack.
   (
     ulimit -c unlimited 2>/dev/null || true
-    exec "$WINESERVER" -p </dev/null >/dev/null 2>>"$(velmo_wine_server_log)"
+    exec "$WINESERVER" "-p$persist" </dev/null >/dev/null 2>>"$(velmo_wine_server_log)"
   ) || return 1
   "$VELMO_WINE" wineboot </dev/null >/dev/null 2>&1 || return 1
 }

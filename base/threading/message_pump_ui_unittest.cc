@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,8 @@ struct ModalState {
   bool box_open = false;
   int box_result = 0;
   std::vector<std::string> log;
+  // Runs once the box has closed.
+  Closure on_closed;
 };
 
 ModalState* g_modal_state = nullptr;
@@ -37,6 +38,7 @@ LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wparam, LPARA
         MessageBoxW(window, L"A modal box", g_modal_state->caption.c_str(), MB_OK);
     g_modal_state->box_open = false;
     g_modal_state->log.push_back("box closed");
+    g_modal_state->on_closed.Run();
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
@@ -50,7 +52,9 @@ struct WindowTraits {
 HWND FindMessageBox(const std::wstring& caption) { return FindWindowW(L"#32770", caption.c_str()); }
 
 // A message box opened from a window message: posted and delayed tasks keep
-// running inside its modal loop, and a posted task closes it.
+// running inside its modal loop, and a posted task closes it. Each step
+// starts from the one before (never from the clock), so that the order holds
+// however late a loaded machine runs any of them.
 TEST(UiMessagePumpTest, TasksRunInsideAModalMessageBox) {
   MessageLoop loop(MessageLoop::TYPE_UI);
   ModalState state;
@@ -74,37 +78,49 @@ TEST(UiMessagePumpTest, TasksRunInsideAModalMessageBox) {
   };
   LoopRunner runner;
   auto task_runner = loop.task_runner();
+  state.on_closed =
+      Bind([task_runner, &runner] { task_runner->PostTask(FROM_HERE, runner.QuitClosure()); });
+  // Generous: only a pump that never runs the step reaches it.
+  const TimeSpan kStepBound = TimeSpan::FromSeconds(60);
+  WaitableEvent delayed_ran(WaitableEvent::ResetPolicy::kManual,
+                            WaitableEvent::InitialState::kNotSignaled);
   task_runner->PostTask(FROM_HERE, Bind(log_task, "immediate"));
-  task_runner->PostDelayedTask(FROM_HERE, Bind(log_task, "delayed"),
-                               TimeSpan::FromMilliseconds(150));
-  task_runner->PostDelayedTask(FROM_HERE, Bind([&state, log_task] {
-                                 log_task("closer");
-                                 HWND box = FindMessageBox(state.caption);
-                                 ASSERT_NE(box, nullptr);
-                                 PostMessageW(box, WM_COMMAND, IDOK, 0);
+  task_runner->PostDelayedTask(FROM_HERE, Bind([log_task, &delayed_ran] {
+                                 log_task("delayed");
+                                 delayed_ran.Signal();
                                }),
-                               TimeSpan::FromMilliseconds(300));
-  // Posted from another thread while the box is open.
-  PlainThread poster("ModalPoster", Bind([task_runner, log_task] {
-                       Sleep(200);
-                       task_runner->PostTask(FROM_HERE, Bind(log_task, "cross-thread"));
+                               TimeSpan::FromMilliseconds(50));
+  auto closer = [&state, log_task] {
+    log_task("closer");
+    HWND box = FindMessageBox(state.caption);
+    ASSERT_NE(box, nullptr);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  };
+  // Posted from another thread while the box is open, once the delayed task
+  // has run; it hands over to a delayed task that closes the box.
+  PlainThread poster("ModalPoster", Bind([task_runner, log_task, closer, &delayed_ran, kStepBound] {
+                       delayed_ran.TimedWait(kStepBound);
+                       task_runner->PostTask(FROM_HERE, Bind([task_runner, log_task, closer] {
+                                               log_task("cross-thread");
+                                               task_runner->PostDelayedTask(
+                                                   FROM_HERE, Bind(closer),
+                                                   TimeSpan::FromMilliseconds(50));
+                                             }));
                      }));
   ASSERT_TRUE(poster.Start());
-  task_runner->PostDelayedTask(FROM_HERE, runner.QuitClosure(), TimeSpan::FromMilliseconds(500));
 
   // Should the pump fail, close the box anyway so the test ends.
-  std::atomic<bool> done{false};
-  PlainThread watchdog("ModalWatchdog", Bind([&state, &done] {
-                         for (int i = 0; i < 200 && !done; ++i)
-                           Sleep(50);
-                         if (!done) {
+  WaitableEvent done(WaitableEvent::ResetPolicy::kManual,
+                     WaitableEvent::InitialState::kNotSignaled);
+  PlainThread watchdog("ModalWatchdog", Bind([&state, &done, kStepBound] {
+                         if (!done.TimedWait(kStepBound)) {
                            if (HWND box = FindMessageBox(state.caption))
                              PostMessageW(box, WM_COMMAND, IDOK, 0);
                          }
                        }));
   ASSERT_TRUE(watchdog.Start());
   runner.Run();
-  done = true;
+  done.Signal();
   watchdog.Join();
   poster.Join();
   g_modal_state = nullptr;

@@ -52,11 +52,11 @@ TEST(SequencedWorkerPoolTest, SequencesRunInOrderOneAtATimeAndInParallel) {
   std::atomic<bool> a_saw_b{false}, b_saw_a{false};
   pool->PostSequencedWorkerTask(pool->GetSequenceToken(), FROM_HERE, Bind([&] {
                                   a_started.Signal();
-                                  a_saw_b = b_started.TimedWait(TimeSpan::FromSeconds(10));
+                                  a_saw_b = b_started.TimedWait(TimeSpan::FromSeconds(60));
                                 }));
   pool->PostSequencedWorkerTask(pool->GetSequenceToken(), FROM_HERE, Bind([&] {
                                   b_started.Signal();
-                                  b_saw_a = a_started.TimedWait(TimeSpan::FromSeconds(10));
+                                  b_saw_a = a_started.TimedWait(TimeSpan::FromSeconds(60));
                                 }));
   pool->Shutdown();
   EXPECT_TRUE(a_saw_b);
@@ -107,7 +107,7 @@ TEST(SequencedWorkerPoolTest, TokensAndTheCurrentRunner) {
                            TimeSpan::FromMilliseconds(60));
                      }
                    }));
-  ASSERT_TRUE(done.TimedWait(TimeSpan::FromSeconds(10)));
+  ASSERT_TRUE(done.TimedWait(TimeSpan::FromSeconds(60)));
   EXPECT_TRUE(in_sequence);
   EXPECT_TRUE(current_runs_here);
   EXPECT_TRUE(delayed_ran);
@@ -124,12 +124,14 @@ TEST(SequencedWorkerPoolTest, ShutdownWaitsForBlockingTasksAndDropsTheOthers) {
                      WaitableEvent::InitialState::kNotSignaled);
   std::atomic<int> blocking_runs{0}, skipped_runs{0}, continued_runs{0}, delayed_runs{0};
   std::atomic<bool> posted_during_shutdown{false};
-  // Keeps the only worker busy so that everything else is still queued.
+  // Keeps the only worker busy until the shutdown has begun, so that
+  // everything else is still queued then, however late this thread posts it.
   pool->PostWorkerTask(FROM_HERE, Bind([&] {
                          busy.Signal();
-                         OsThread::Sleep(TimeSpan::FromMilliseconds(100));
+                         while (!pool->IsShutdownInProgress())
+                           OsThread::Sleep(TimeSpan::FromMilliseconds(1));
                        }));
-  ASSERT_TRUE(busy.TimedWait(TimeSpan::FromSeconds(10)));
+  ASSERT_TRUE(busy.TimedWait(TimeSpan::FromSeconds(60)));
   auto token = pool->GetSequenceToken();
   for (int i = 0; i < 3; ++i) {
     pool->PostSequencedWorkerTask(

@@ -59,14 +59,14 @@ class CrashReporterServerTest : public testing::Test {
 TEST_F(CrashReporterServerTest, ReportingSwitchedOffEndsTheReporterBeforeItsInitEvent) {
   ASSERT_TRUE(StartReporter("{\"user_experience_metrics\": {\"reporting_enabled\": false}}"));
   int exit_code = 0;
-  ASSERT_TRUE(reporter_.WaitForExitWithTimeout(30000, &exit_code));
+  ASSERT_TRUE(reporter_.WaitForExitWithTimeout(120000, &exit_code));
   EXPECT_EQ(1, exit_code);
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(init_event_.Get(), 0));
 }
 
 TEST_F(CrashReporterServerTest, AServingReporterSignalsItsParentAndListens) {
   ASSERT_TRUE(StartReporter("{\"user_experience_metrics\": {\"reporting_enabled\": true}}"));
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 30000));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 120000));
   // It serves for as long as its parent (this test) lives.
   const std::wstring pipe = kCrashPipeNamePrefix + std::to_wstring(reporter_.Pid());
   EXPECT_TRUE(::WaitNamedPipeW(pipe.c_str(), 5000));

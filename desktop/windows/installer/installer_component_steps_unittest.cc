@@ -80,10 +80,11 @@ class ComponentStepsTest : public test::StepRunTest {
     return calls;
   }
 
-  // Waits until the fixture at |path| was run |count| times.
+  // Waits until the fixture at |path| was run |count| times (each run a
+  // process start, which a loaded machine can make take many seconds).
   static bool WaitForCalls(const base::FilePath& path, size_t count) {
     const base::MonotonicTime deadline =
-        base::MonotonicTime::Now() + base::TimeSpan::FromSeconds(30);
+        base::MonotonicTime::Now() + base::TimeSpan::FromSeconds(120);
     while (CallsOf(path).size() < count) {
       if (base::MonotonicTime::Now() > deadline)
         return false;
@@ -95,7 +96,7 @@ class ComponentStepsTest : public test::StepRunTest {
   // Deletes |path| as soon as no running program holds it.
   static bool WaitForDeletion(const base::FilePath& path) {
     const base::MonotonicTime deadline =
-        base::MonotonicTime::Now() + base::TimeSpan::FromSeconds(30);
+        base::MonotonicTime::Now() + base::TimeSpan::FromSeconds(120);
     while (!::DeleteFileW(path.c_str())) {
       if (base::MonotonicTime::Now() > deadline)
         return false;

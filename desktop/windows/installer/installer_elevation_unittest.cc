@@ -71,8 +71,8 @@ std::string ReadFolderDacl(const base::FilePath& folder) {
   return text.IsValid() ? base::WideToUTF8(text.Get()) : std::string();
 }
 
-// Waits until |path| has at least |count| lines; false after 30 s.
-// Waits as long as a loaded machine needs for a helper process's records.
+// Waits until |path| has at least |count| lines; false after two minutes,
+// as long as a loaded machine needs for a helper process's records.
 bool WaitForRecordLines(const base::FilePath& path, size_t count) {
   for (int i = 0; i < 2400; ++i) {
     if (ReadRecordLines(path).size() >= count)
@@ -329,7 +329,7 @@ TEST_F(InstallerElevationTest, FolderPermissionUndoneAtTheEndOfTheRun) {
     ASSERT_TRUE(helper.IsValid());
     EXPECT_EQ(std::vector<std::string>({"ready", "success"}), delegate_.events);
     int exit_code = -1;
-    ASSERT_TRUE(helper.WaitForExitWithTimeout(30000, &exit_code));
+    ASSERT_TRUE(helper.WaitForExitWithTimeout(120000, &exit_code));
     const std::vector<std::string> lines = ReadRecordLines(record_);
     ASSERT_EQ(permanent ? 1u : 2u, lines.size());
     EXPECT_EQ("grant ", lines[0].substr(0, 6));
@@ -364,7 +364,7 @@ TEST_F(InstallerElevationTest, FolderPermissionRestoredWhenTheRequesterIsKilled)
   EXPECT_FALSE(helper.WaitForExitWithTimeout(500, nullptr));
 
   ASSERT_TRUE(requester.Terminate(9, true));
-  ASSERT_TRUE(helper.WaitForExitWithTimeout(30000, nullptr));
+  ASSERT_TRUE(helper.WaitForExitWithTimeout(120000, nullptr));
   lines = ReadRecordLines(record_);
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ("restore " + original, lines[2]);

@@ -128,7 +128,7 @@ void EndNewCommandProcessors(const std::set<DWORD>& before, const std::set<DWORD
     if (!process.IsValid())
       continue;
     ::TerminateProcess(process.Get(), 1);
-    ::WaitForSingleObject(process.Get(), 5000);
+    ::WaitForSingleObject(process.Get(), 60000);
   }
 }
 
@@ -252,14 +252,14 @@ class EndToEndTest : public test::StepRunTest {
 
   // The sandbox once the work the run left to other threads is done (the
   // preference writes of the installation's files and the broadcast of the
-  // changed registration) and, up to 3 s, once it is back to |expected|:
+  // changed registration) and, up to 30 s, once it is back to |expected|:
   // the emulator writes and removes keys of its own below the machine's key
   // at times of its choosing.
   MachineState SettledSnapshot(const MachineState& expected) const {
     test::FlushPrefsWrites(install_folder_.Append(Installation::kInstallerPrefsFileName));
     EXPECT_TRUE(WaitForAssociationChangeBroadcasts(base::TimeSpan::FromSeconds(60)));
     MachineState state = Snapshot();
-    for (int i = 0; i < 30 && state != expected; ++i) {
+    for (int i = 0; i < 300 && state != expected; ++i) {
       ::Sleep(100);
       state = Snapshot();
     }

@@ -36,9 +36,9 @@ bool Has(const base::DictValue& dict, std::string_view path) {
 }
 
 // Reads a JSON file once a condition on it holds (preference files are
-// written on the preferences pool after the run); null after 10 s.
+// written on the preferences pool after the run); null after a minute.
 std::unique_ptr<base::Value> WaitForJson(const base::FilePath& path, const char* key) {
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < 1200; ++i) {
     std::unique_ptr<base::Value> value =
         base::JsonStringDeserializer(ReadText(path)).Deserialize(nullptr, nullptr);
     const base::DictValue* dict = nullptr;

@@ -692,7 +692,7 @@ TEST_F(InstallerRunnerTest, StopWhileWaitingInterruptsTheBackEndCleanly) {
   ASSERT_TRUE(observer_.RunUntil("terminated"));
   EXPECT_EQ((std::vector<std::string>{"folder ready", "terminated false"}), observer_.calls);
   int exit_code = 0;
-  ASSERT_TRUE(runner->backend_process().WaitForExitWithTimeout(10000, &exit_code));
+  ASSERT_TRUE(runner->backend_process().WaitForExitWithTimeout(120000, &exit_code));
   EXPECT_EQ(1, exit_code);
   // The install folder the run created was rolled back.
   EXPECT_FALSE(base::PathExists(install_folder_));
@@ -1012,7 +1012,7 @@ TEST_F(InstallerRunnerTest, FrontEndDeathRollsBackAndAbandonsTheMutex) {
     }
   }
   int exit_code = 0;
-  ASSERT_TRUE(backend.WaitForExitWithTimeout(30000, &exit_code));
+  ASSERT_TRUE(backend.WaitForExitWithTimeout(120000, &exit_code));
   EXPECT_EQ(1, exit_code);
   EXPECT_FALSE(base::PathExists(install_folder_.Append(BrowserExeName())));
   EXPECT_FALSE(RegistryKeyExists(reg_key_));
@@ -1153,7 +1153,7 @@ TEST_F(RealInstallerRunTest, RealBackEndCrashIsLoggedByARealReporter) {
   reporter_command.AppendSwitchASCII("with-feature:alternative-crash-logging", "on");
   base::Process reporter = base::LaunchProcess(reporter_command, base::LaunchOptions());
   ASSERT_TRUE(reporter.IsValid());
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event.Get(), 30000));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event.Get(), 120000));
 
   crash_reporter::SetCrashReporterPid(reporter.Pid());
   ::SetEnvironmentVariableW(crash_reporter::kTestCrashVariable, L"backend:breakpoint");
@@ -1170,7 +1170,7 @@ TEST_F(RealInstallerRunTest, RealBackEndCrashIsLoggedByARealReporter) {
   ASSERT_TRUE(observer_.RunUntil("terminated", base::TimeSpan::FromSeconds(120)));
   EXPECT_EQ("terminated false", observer_.calls.back());
   int exit_code = 0;
-  ASSERT_TRUE(runner.backend_process().WaitForExitWithTimeout(30000, &exit_code));
+  ASSERT_TRUE(runner.backend_process().WaitForExitWithTimeout(120000, &exit_code));
   EXPECT_EQ(0x80000003u, static_cast<DWORD>(exit_code));
 
   // The reporter serves this test as long as it lives: both files exist

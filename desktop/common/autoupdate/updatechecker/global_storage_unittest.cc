@@ -288,7 +288,7 @@ TEST_F(GlobalStorageTest, AnotherProcessHoldingTheMutexGivesBusy) {
   base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
   ASSERT_TRUE(child.IsValid());
   HANDLE waits[] = {ready.Get(), child.Handle()};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 30000));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 120000));
 
   std::vector<std::string> lines;
   g_log_lines = &lines;

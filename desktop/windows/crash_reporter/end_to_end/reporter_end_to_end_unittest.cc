@@ -71,7 +71,7 @@ TEST_P(FrontEndCrashTest, TheReporterLogsDumpsAndUploadsTheCrash) {
   // With its parent gone and its uploads done, the reporter ends.
   base::win::ScopedHandle reporter(::OpenProcess(SYNCHRONIZE, FALSE, reporter_pid));
   if (reporter.IsValid()) {
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(reporter.Get(), 30000));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(reporter.Get(), 120000));
   }
 }
 
@@ -193,7 +193,7 @@ TEST_F(ReporterSelfReportTest, ACrashedReporterIsReportedByAThirdProcess) {
   const std::string crash_path = testing_crash::UniqueUploadPath("self");
   base::Process reporter = StartCrashingReporter("access-violation", crash_path);
   ASSERT_TRUE(reporter.IsValid());
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 30000));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 120000));
   int exit_code = 0;
   const ULONGLONG start = ::GetTickCount64();
   ASSERT_TRUE(reporter.WaitForExitWithTimeout(60000, &exit_code));
@@ -237,7 +237,7 @@ TEST_F(ReporterSelfReportTest, AFreshStampSendsNothingAndReleasesTheReporterAtOn
     const std::string crash_path = testing_crash::UniqueUploadPath("fresh");
     base::Process reporter = StartCrashingReporter(kind.name, crash_path);
     ASSERT_TRUE(reporter.IsValid());
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 30000));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(init_event_.Get(), 120000));
     int exit_code = 0;
     const ULONGLONG start = ::GetTickCount64();
     ASSERT_TRUE(reporter.WaitForExitWithTimeout(60000, &exit_code));
