@@ -80,6 +80,7 @@ ARCHIVES = {
     "lzma2_nonsolid": ["-m0=LZMA2", "-ms=off"],
     "x86_lzma2_solid": ["-mf=BCJ", "-m0=LZMA2", "-ms=on"],
     "lzma2_plain_header": ["-m0=LZMA2", "-ms=on", "-mhc=off"],
+    "bcj2_lzma_solid": ["-mf=BCJ2", "-m0=LZMA", "-ms=on"],
 }
 
 
@@ -294,20 +295,27 @@ def make_lying_archives(folder):
         lying_copy.7z     a stored 2,000,000-byte file that claims 4,000,000,000
         lying_lzma.7z     4 MB of LZMA-packed random bytes that claim 500 MB,
                           well within what LZMA could produce from that much
+        lying_bcj2.7z     2 MB through BCJ2 (and LZMA) whose BCJ2 coder
+                          claims 4,000,000,000 bytes from what its inputs hold
         same_name.7z      "installer.exe" and "INSTALLER.EXE" (non-solid)"""
     rng = random.Random(18)
-    for name, size, claim, options in (
-            ("lying_copy", 2_000_000, 4_000_000_000, ["-m0=Copy"]),
-            ("lying_lzma", 4_000_000, 500_000_000, ["-m0=LZMA"])):
+    # The block's size follows kCodersUnpackSize (0x0C) when its coder
+    # comes first; the BCJ2 coder comes last, before kEnd (0) and
+    # kSubStreamsInfo (8).
+    for name, size, claim, options, before, after in (
+            ("lying_copy", 2_000_000, 4_000_000_000, ["-m0=Copy"], b"\x0c", b""),
+            ("lying_lzma", 4_000_000, 500_000_000, ["-m0=LZMA"], b"\x0c", b""),
+            ("lying_bcj2", 2_000_000, 4_000_000_000, ["-mf=BCJ2", "-m0=LZMA"], b"", b"\x00\x08")):
         source = os.path.join(folder, name)
         shutil.rmtree(source, ignore_errors=True)
         os.makedirs(source)
         write(os.path.join(source, "payload.bin"), rng.randbytes(size))
         output = os.path.join(folder, name + ".7z")
         make_archive(source, output, options + ["-mhc=off"])
-        # kCodersUnpackSize (0x0C) then the block's size.
-        write(output, replace_header_bytes(read(output), b"\x0c" + encode_number(size),
-                                           b"\x0c" + encode_number(claim)))
+        old = before + encode_number(size) + after
+        data = read(output)
+        assert data.count(old) == 1, name
+        write(output, replace_header_bytes(data, old, before + encode_number(claim) + after))
     same = os.path.join(folder, "same_name")
     shutil.rmtree(same, ignore_errors=True)
     os.makedirs(same)

@@ -91,8 +91,8 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
   const base::FilePath tree = PayloadFixture(L"archives").Append(L"tree");
   const wchar_t* files[] = {L"a.txt", L"dir\\sub\\random.bin", L"dir\\empty.txt",
                             L"dir\\program.exe"};
-  for (const wchar_t* archive :
-       {L"lzma_solid.7z", L"lzma2_nonsolid.7z", L"x86_lzma2_solid.7z", L"lzma2_plain_header.7z"}) {
+  for (const wchar_t* archive : {L"lzma_solid.7z", L"lzma2_nonsolid.7z", L"x86_lzma2_solid.7z",
+                                 L"lzma2_plain_header.7z", L"bcj2_lzma_solid.7z"}) {
     SCOPED_TRACE(archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
     ProgressRecorder progress;
@@ -223,6 +223,7 @@ TEST_F(SevenZipExtractorTest, LyingBlocksFailWithoutCostingTheirClaim) {
        "Archive block 0 (entry payload.bin) claims 4000000000 bytes from 2000000 bytes of input "
        "in its stored (Copy) coder"},
       {L"lying_lzma.7z", "in block 0 (entry payload.bin)"},
+      {L"lying_bcj2.7z", "in its BCJ2 coder: more than its inputs hold"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
