@@ -24,8 +24,9 @@ Archives (<output>/archives/*.7z) of the tree in <output>/archives/tree (files
 with fixed modification times, a PE file, nested and empty folders, an
 empty file), in several methods; damaged copies; copies whose entry
 names are rewritten to reach outside the unpacking folder, to hold control
-characters or to be too long for Windows; blocks that claim far more than
-they hold; and two entries that name one file on Windows.
+characters or to be too long for Windows; blocks and a header that claim
+far more than they hold; more entries than a package may have; and two
+entries that name one file on Windows.
 The tracking data is in tracking_data.bin, the package in package.7z.
 """
 import os
@@ -79,6 +80,7 @@ ARCHIVES = {
     "lzma2_nonsolid": ["-m0=LZMA2", "-ms=off"],
     "x86_lzma2_solid": ["-mf=BCJ", "-m0=LZMA2", "-ms=on"],
     "lzma2_plain_header": ["-m0=LZMA2", "-ms=on", "-mhc=off"],
+    "bcj2_lzma_solid": ["-mf=BCJ2", "-m0=LZMA", "-ms=on"],
 }
 
 
@@ -118,8 +120,43 @@ def encode_number(value):
     raise ValueError(value)
 
 
+def decode_number(data, at):
+    """The number in the 7z header's variable-length form at |at|."""
+    first = data[at]
+    for extra in range(9):
+        if extra == 8 or not first & (0x80 >> extra):
+            high = first & ((0x80 >> extra) - 1) if extra < 8 else 0
+            low = int.from_bytes(data[at + 1:at + 1 + extra], "little")
+            return low | high << (8 * extra)
+    raise ValueError(at)
+
+
+def empty_entries_archive(names):
+    """An archive of empty files named |names|: a start header and a plain
+    end header, no packed streams."""
+    count = len(names)
+    bits = bytes([0xFF] * (count // 8))
+    if count % 8:
+        bits += bytes([(0xFF << (8 - count % 8)) & 0xFF])
+    names16 = b"".join(name.encode("utf-16-le") + b"\0\0" for name in names)
+    # kEmptyStream (0x0E) and kEmptyFile (0x0F): every entry is an empty
+    # file; kName (0x11), not external (0), the names.
+    properties = (b"\x0e" + encode_number(len(bits)) + bits +
+                  b"\x0f" + encode_number(len(bits)) + bits +
+                  b"\x11" + encode_number(len(names16) + 1) + b"\0" + names16)
+    # kHeader, kFilesInfo, the number of entries, the properties, kEnd of
+    # both.
+    header = b"\x01\x05" + encode_number(count) + properties + b"\0\0"
+    data = bytearray(b"7z\xbc\xaf\x27\x1c\x00\x04" + bytes(24))
+    struct.pack_into("<QQ", data, 12, 0, len(header))
+    data += header
+    fix_start_header(data)
+    return data
+
+
 def replace_header_bytes(data, old, new, last=False):
-    """Rewrites bytes of a plain end header, which may change its length."""
+    """Rewrites bytes of an end header as stored (plain, or the description
+    of a packed one), which may change its length."""
     next_offset, next_size = struct.unpack_from("<QQ", data, 12)
     start = 32 + next_offset
     header = bytes(data[start:start + next_size])
@@ -173,6 +210,28 @@ def make_archives(out, image):
     write(os.path.join(folder, "name_300.7z"),
           replace_header_bytes(data, b"\x11" + encode_number(len(one) + 1) + b"\0" + one,
                                b"\x11" + encode_number(len(one300) + 1) + b"\0" + one300))
+    # A packed end header (the tree's is, a single file's would not be)
+    # that claims to unpack to 1 GiB: it must be refused before that much
+    # is set aside for it. Its unpacked size is the one after
+    # kCodersUnpackSize (0x0C).
+    data = read(os.path.join(folder, "lzma_solid.7z"))
+    next_offset, next_size = struct.unpack_from("<QQ", data, 12)
+    encoded = data[32 + next_offset:32 + next_offset + next_size]
+    assert encoded[0] == 0x17, "kEncodedHeader"
+    sizes = encoded.index(b"\x0c") + 1
+    unpacked = decode_number(encoded, sizes)
+    write(os.path.join(folder, "header_claim.7z"),
+          replace_header_bytes(data, b"\x0c" + encode_number(unpacked),
+                               b"\x0c" + encode_number(1 << 30)))
+    # More entries than any package holds (the last one leading outside, so
+    # that an extractor without the bound refuses it for that at once
+    # rather than writing 50,000 files first), and one entry of two names
+    # of 200 characters each, a path no Windows path below a folder can
+    # hold.
+    write(os.path.join(folder, "too_many_entries.7z"),
+          empty_entries_archive(["e%05d" % i for i in range(50000)] + ["..\\x"]))
+    write(os.path.join(folder, "long_path.7z"),
+          empty_entries_archive(["d" * 200 + "\\" + "f" * 200]))
     # Control characters in a name are shown escaped in the log.
     data_ctl = bytearray(base)
     rename_entry(data_ctl, "a.txt", "a\x01t\x7fx")
@@ -236,20 +295,27 @@ def make_lying_archives(folder):
         lying_copy.7z     a stored 2,000,000-byte file that claims 4,000,000,000
         lying_lzma.7z     4 MB of LZMA-packed random bytes that claim 500 MB,
                           well within what LZMA could produce from that much
+        lying_bcj2.7z     2 MB through BCJ2 (and LZMA) whose BCJ2 coder
+                          claims 4,000,000,000 bytes from what its inputs hold
         same_name.7z      "installer.exe" and "INSTALLER.EXE" (non-solid)"""
     rng = random.Random(18)
-    for name, size, claim, options in (
-            ("lying_copy", 2_000_000, 4_000_000_000, ["-m0=Copy"]),
-            ("lying_lzma", 4_000_000, 500_000_000, ["-m0=LZMA"])):
+    # The block's size follows kCodersUnpackSize (0x0C) when its coder
+    # comes first; the BCJ2 coder comes last, before kEnd (0) and
+    # kSubStreamsInfo (8).
+    for name, size, claim, options, before, after in (
+            ("lying_copy", 2_000_000, 4_000_000_000, ["-m0=Copy"], b"\x0c", b""),
+            ("lying_lzma", 4_000_000, 500_000_000, ["-m0=LZMA"], b"\x0c", b""),
+            ("lying_bcj2", 2_000_000, 4_000_000_000, ["-mf=BCJ2", "-m0=LZMA"], b"", b"\x00\x08")):
         source = os.path.join(folder, name)
         shutil.rmtree(source, ignore_errors=True)
         os.makedirs(source)
         write(os.path.join(source, "payload.bin"), rng.randbytes(size))
         output = os.path.join(folder, name + ".7z")
         make_archive(source, output, options + ["-mhc=off"])
-        # kCodersUnpackSize (0x0C) then the block's size.
-        write(output, replace_header_bytes(read(output), b"\x0c" + encode_number(size),
-                                           b"\x0c" + encode_number(claim)))
+        old = before + encode_number(size) + after
+        data = read(output)
+        assert data.count(old) == 1, name
+        write(output, replace_header_bytes(data, old, before + encode_number(claim) + after))
     same = os.path.join(folder, "same_name")
     shutil.rmtree(same, ignore_errors=True)
     os.makedirs(same)

@@ -32,6 +32,8 @@
 #include "desktop/windows/installer/install_log_path.h"
 #include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
+#include "desktop/windows/installer/package_fetcher/safe_relative_path.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -75,6 +77,22 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   *lines =
       base::SplitStringUsingSubstr(text, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   return true;
+}
+
+// Why a package list is refused: its first line that, joined to the package
+// folder or to the installation, could name something outside it (the copy
+// steps would copy over, and a rollback move aside, files of the system).
+// Empty when every line stays inside.
+std::string FindLineLeadingOut(const wchar_t* list_name, const std::vector<std::string>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::wstring line = base::FilePath::FromUTF8Unsafe(lines[i]).value();
+    if (!IsSafeRelativePath(line, true)) {
+      return base::WideToUTF8(list_name) + " line " + base::NumberToString(i + 1) + " (" +
+             EscapeEntryName(line) +
+             ") is not a path that stays inside the package; the package is refused";
+    }
+  }
+  return std::string();
 }
 
 // Limits of the job that binds the installer from the package to this
@@ -469,6 +487,14 @@ bool Installer::ReadPackageLists() {
     LOG(INFO) << "Read root files list";
   else
     root_files_list_.clear();
+  // Refused before any step runs: nothing has been changed yet.
+  std::string leading_out = FindLineLeadingOut(kFilesListFileName, files_list_);
+  if (leading_out.empty())
+    leading_out = FindLineLeadingOut(kRootFilesListFileName, root_files_list_);
+  if (!leading_out.empty()) {
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), leading_out);
+    return false;
+  }
   return true;
 }
 

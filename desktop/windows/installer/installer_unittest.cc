@@ -315,6 +315,39 @@ TEST_F(InstallerTest, PackageListProblems) {
   expected = {"ready", "error:37055::Could not read files list", "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
+
+  // A line of either list that leads out of the package and the
+  // installation: refused before any step, the file it names untouched.
+  const base::FilePath outside = temp_dir_.GetPath().Append(L"outside.ini");
+  ASSERT_TRUE(WriteText(outside, "kept"));
+  struct Case {
+    const wchar_t* list;
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {kFilesListFileName, "a.dll\r\n..\\..\\outside.ini\r\n",
+       "error:37055::files_list line 2 (..\\..\\outside.ini) is not a path that stays inside "
+       "the package; the package is refused"},
+      {kRootFilesListFileName, "C:\\windows\\win.ini\r\n",
+       "error:37055::root_files_list line 1 (C:\\windows\\win.ini) is not a path that stays "
+       "inside the package; the package is refused"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.list);
+    WritePackageLists(1, -1);
+    ASSERT_TRUE(WriteText(package_folder_.Append(c.list), c.text));
+    delegate_.events.clear();
+    installer_.reset();
+    settings_.reset();
+    MakeSettings({});
+    RunInstaller();
+    expected = {"ready", c.error, "terminated:0"};
+    EXPECT_EQ(expected, delegate_.events);
+    EXPECT_FALSE(base::PathExists(install_folder_));
+    std::string text;
+    EXPECT_TRUE(base::ReadFileToString(outside, &text));
+    EXPECT_EQ("kept", text);
+  }
 }
 
 // An upgrade keeps the existing installation's app id and reports its own

@@ -13,6 +13,16 @@ namespace installer {
 
 // The longest file or folder name the Windows file systems take.
 inline constexpr size_t kMaxNameComponentLength = 255;
+// The longest paths Windows takes without long-path support, which the
+// installer does not declare: a file's below MAX_PATH, a folder's 12 less
+// (CreateDirectory keeps room for an 8.3 name below it). An entry that
+// cannot be unpacked within them could not be installed either.
+inline constexpr size_t kMaxFilePathLength = 259;
+inline constexpr size_t kMaxFolderPathLength = 247;
+// The most entries a package may hold: a browser package has a few
+// thousand files and folders; each entry costs a file or a folder on the
+// disk, so a package of far more is made to flood it.
+inline constexpr size_t kMaxArchiveEntries = 50000;
 
 // |name| as UTF-8 for a log line: control characters as \xNN, unpaired
 // surrogates as \uXXXX, and at most |max_length| characters of the name followed by "..." and its

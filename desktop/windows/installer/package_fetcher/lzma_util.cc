@@ -19,6 +19,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/package_fetcher/archive_block_limits.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
+#include "desktop/windows/installer/package_fetcher/archive_open_budget.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
@@ -40,7 +41,6 @@ constexpr int kMaxDecodeThreads = 8;
 // How often the calling thread reports the progress of the decoding threads.
 constexpr DWORD kProgressIntervalMs = 20;
 
-const ISzAlloc kHeapAlloc = {&SzAlloc, &SzFree};
 const ISzAlloc kTempAlloc = {&SzAllocTemp, &SzFreeTemp};
 
 // What a decoder result means, for the log.
@@ -384,20 +384,24 @@ size_t DecodeThreadCount(size_t blocks) {
 
 }  // namespace
 
-// The archive's catalogue, read once; the decoding threads share it
-// read-only.
+// The archive's catalogue, read once within the open's memory budget; the
+// decoding threads share it read-only.
 class SevenZipExtractor::Extraction {
  public:
-  explicit Extraction(HANDLE archive) : stream_(archive) { SzArEx_Init(&db_); }
-  ~Extraction() { SzArEx_Free(&db_, &kHeapAlloc); }
+  explicit Extraction(HANDLE archive) : stream_(archive), budget_(kMaxArchiveOpenMemory) {
+    SzArEx_Init(&db_);
+  }
+  ~Extraction() { SzArEx_Free(&db_, budget_.sz_alloc()); }
 
   // Reads the catalogue from the archive's start.
-  SRes Open() { return SzArEx_Open(&db_, stream_.get(), &kHeapAlloc, &kTempAlloc); }
+  SRes Open() { return SzArEx_Open(&db_, stream_.get(), budget_.sz_alloc(), budget_.sz_alloc()); }
 
   const CSzArEx& db() const { return db_; }
+  const ArchiveOpenBudget& budget() const { return budget_; }
 
  private:
   ArchiveLookStream stream_;
+  ArchiveOpenBudget budget_;
   CSzArEx db_;
 };
 
@@ -442,12 +446,31 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   Extraction extraction(archive_.Get());
   const SRes open_result = extraction.Open();
   if (open_result != SZ_OK) {
-    LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result << " - "
-               << DecoderErrorMeaning(open_result);
+    const ArchiveOpenBudget& budget = extraction.budget();
+    if (budget.refused_size() != 0) {
+      // Most likely the header's own unpacked size: it is allocated whole
+      // before it is decoded.
+      LOG(ERROR) << "Archive header would take " << budget.refused_size()
+                 << " bytes of memory at once to open (with " << budget.held_when_refused()
+                 << " bytes held already), more than the " << budget.budget()
+                 << " bytes the header of any package may take: it claims far more than a "
+                    "package holds; the archive is refused";
+    } else {
+      LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result << " - "
+                 << DecoderErrorMeaning(open_result);
+    }
     status_ = kNotSevenZip;
     return kUnusableArchive;
   }
   const CSzArEx& db = extraction.db();
+  // Refused before any name is looked at: each entry costs a file or a
+  // folder, and a browser package has a few thousand at most.
+  if (db.NumFiles > kMaxArchiveEntries) {
+    LOG(ERROR) << "Archive has " << db.NumFiles << " entries, more than the " << kMaxArchiveEntries
+               << " any package may hold; the archive is refused";
+    status_ = kNotSevenZip;
+    return kUnusableArchive;
+  }
 
   // Every name is checked before anything is written: an archive that tries
   // to reach outside the folder leaves no trace in it.
@@ -491,8 +514,23 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   }
   std::vector<base::FilePath> paths;
   paths.reserve(db.NumFiles);
-  for (const std::wstring& name : names)
-    paths.push_back(folder.Append(name));
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    paths.push_back(folder.Append(names[i]));
+    // What Windows must take: the file's path and the folder made for it.
+    const bool is_dir = SzArEx_IsDir(&db, i);
+    const size_t folder_length =
+        is_dir ? paths[i].value().size() : paths[i].DirName().value().size();
+    const size_t file_length = is_dir ? 0 : paths[i].value().size();
+    if (folder_length > kMaxFolderPathLength || file_length > kMaxFilePathLength) {
+      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(names[i])
+                 << ") would be unpacked to a path of " << paths[i].value().size()
+                 << " characters, longer than Windows takes (at most " << kMaxFilePathLength
+                 << " for a file, " << kMaxFolderPathLength << " for a folder) below " << folder
+                 << "; the archive is refused";
+      status_ = kBadEntryName;
+      return kUnusableArchive;
+    }
+  }
 
   // The entries of each block; entries without data (folders, empty files)
   // belong to none.

@@ -3,10 +3,13 @@
 // own (one per processor, at most eight at once) into a file-backed view
 // (MappedOutputAllocator), and a failing page of that view ends the
 // extraction with ERROR_IO_DEVICE instead of the process. Every entry's CRC
-// is checked by the decoder. Before anything is written the archive's
-// catalogue is checked: every name must stay inside the folder, fit Windows
-// and name a file of its own (names equal ignoring case are one file), and
-// no block may claim more than its coders can produce from its packed bytes.
+// is checked by the decoder. The archive's catalogue is read within a
+// memory budget (ArchiveOpenBudget), so that a header claiming gigabytes is
+// refused before it is decoded. Before anything is written the catalogue is
+// checked: no more entries than a package holds, every name must stay
+// inside the folder, fit Windows there and name a file of its own (names
+// equal ignoring case are one file), and no block may claim more than its
+// coders can produce from its packed bytes.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 

@@ -91,8 +91,8 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
   const base::FilePath tree = PayloadFixture(L"archives").Append(L"tree");
   const wchar_t* files[] = {L"a.txt", L"dir\\sub\\random.bin", L"dir\\empty.txt",
                             L"dir\\program.exe"};
-  for (const wchar_t* archive :
-       {L"lzma_solid.7z", L"lzma2_nonsolid.7z", L"x86_lzma2_solid.7z", L"lzma2_plain_header.7z"}) {
+  for (const wchar_t* archive : {L"lzma_solid.7z", L"lzma2_nonsolid.7z", L"x86_lzma2_solid.7z",
+                                 L"lzma2_plain_header.7z", L"bcj2_lzma_solid.7z"}) {
     SCOPED_TRACE(archive);
     ASSERT_TRUE(base::DeletePath(Out(), true));
     ProgressRecorder progress;
@@ -150,6 +150,8 @@ TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
       {L"slip_parent.7z", "(..\\.x) has a name that does not stay inside"},
       {L"name_300.7z", "has a name that is too long: a part of it has 300 characters"},
       {L"long_name.7z", "(40000 characters)) has a name that is too long"},
+      // A folder and a file of 200 characters each.
+      {L"long_path.7z", "(401 characters)) would be unpacked to a path of "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
@@ -221,6 +223,7 @@ TEST_F(SevenZipExtractorTest, LyingBlocksFailWithoutCostingTheirClaim) {
        "Archive block 0 (entry payload.bin) claims 4000000000 bytes from 2000000 bytes of input "
        "in its stored (Copy) coder"},
       {L"lying_lzma.7z", "in block 0 (entry payload.bin)"},
+      {L"lying_bcj2.7z", "in its BCJ2 coder: more than its inputs hold"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
@@ -275,6 +278,11 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
        "LZMA coder"},
       {L"many_entries.7z", SevenZipExtractor::kNotSevenZip,
        "Error returned by SzArchiveOpen: 16 - damaged archive headers"},
+      // Refused before the header's claimed 1 GiB is set aside.
+      {L"header_claim.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive header would take 1073741824 bytes of memory at once to open"},
+      {L"too_many_entries.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive has 50001 entries, more than the 50000 any package may hold"},
       // A PE file is no archive.
       {L"..\\plain.exe", SevenZipExtractor::kNotSevenZip,
        "Error returned by SzArchiveOpen: 17 - not a 7z archive"},
@@ -286,7 +294,11 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
     SevenZipExtractor extractor(nullptr);
     EXPECT_NE(0u, Extract(c.archive, &extractor));
     EXPECT_EQ(c.status, extractor.status());
-    EXPECT_TRUE(Logged(log, c.log));
+    EXPECT_TRUE(Logged(log, c.log)) << log.text();
+    // An archive refused as a whole leaves nothing behind.
+    if (c.status == SevenZipExtractor::kNotSevenZip) {
+      EXPECT_TRUE(ListTree(Out()).empty());
+    }
   }
 }
 
