@@ -137,8 +137,8 @@ void AppendFileDeletion(std::string* text, size_t index, const base::FilePath& p
 
 // Starts the removal of the (then empty) install folder a moment after this
 // batch file, which stands in it, has ended and deleted itself. The started
-// interpreter works from the system folder, since a process whose working
-// folder is the install folder would keep it. Its command line is parsed
+// interpreter inherits the batch file's working folder, which is outside the
+// installation by then. Its command line is parsed
 // twice, here and by that interpreter: the path stays quoted in both, and a
 // "%" (which the second parse would expand) leaves the folder in place.
 void AppendInstallFolderRemoval(std::string* text, const base::FilePath& install_folder) {
@@ -150,7 +150,6 @@ void AppendInstallFolderRemoval(std::string* text, const base::FilePath& install
                  << " in place: its name holds a \"%\"";
     return;
   }
-  *text += "cd /d \"%SystemRoot%\"\n";
   *text += "start \"\" /b cmd /c ping -n 2 127.0.0.1 ^>NUL ^& rmdir \"" + encoded + "\"\n";
 }
 
@@ -212,7 +211,11 @@ std::string BuildCleanupBatchText(const CleanupBatchContents& contents) {
     return process.pid != 0 || std::string_view(process.variable) == "PID1_RUNNING";
   };
 
-  std::string text;
+  // Whoever started the file may have left it a working folder inside the
+  // installation (the uninstaller started from its version folder hands its
+  // own on), and no folder that is some process's working folder can be
+  // removed: the file leaves it before anything else.
+  std::string text = kLeaveInstallationLine;
   for (const Watched& process : watched) {
     if (included(process))
       text += std::string("SET ") + process.variable + "=TRUE\n";

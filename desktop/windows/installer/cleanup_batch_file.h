@@ -22,6 +22,9 @@
 namespace installer {
 
 inline constexpr wchar_t kCleanupBatchFileName[] = L"k.bat";
+// The first line of the file: it works from the Windows folder, so that its
+// own working folder keeps no folder of the installation.
+inline constexpr char kLeaveInstallationLine[] = "cd /d \"%SystemRoot%\"\n";
 
 struct CleanupBatchContents {
   CleanupBatchContents();
@@ -59,11 +62,12 @@ void AddLeftoverFolders(const base::FilePath& path, const base::FilePath& instal
 // written; the caller leaves the line out.
 bool EncodeBatchFilePath(const base::FilePath& path, std::string* text);
 
-// The text of "k.bat": the wait for the processes, then "del" for each
-// leftover file, retried about once a second while the file is still there
-// (the processes holding it have not ended yet; a bounded number of rounds
-// for all files together), "rmdir" for each leftover folder, the start of
-// the install folder's removal when asked, and "del %0".
+// The text of "k.bat": the change to the Windows folder, the wait for the
+// processes, then "del" for each leftover file, retried about once a second
+// while the file is still there (the processes holding it have not ended
+// yet; a bounded number of rounds for all files together), "rmdir" for each
+// leftover folder, the start of the install folder's removal when asked,
+// and "del %0".
 // Each line ends with "\n". A path that cannot be encoded, or that does not
 // lie below |contents.install_folder| when that is set, loses its lines
 // (logged).

@@ -69,6 +69,7 @@ TEST(CleanupBatchFileTest, WaitLoopForTheKnownProcessesOnly) {
   CleanupBatchContents contents;
   contents.pid1 = 4242;
   EXPECT_EQ(
+      "cd /d \"%SystemRoot%\"\n"
       "SET PID1_RUNNING=TRUE\n"
       ":again\n"
       "IF %PID1_RUNNING%==TRUE (\n"
@@ -270,7 +271,8 @@ TEST(CleanupBatchFileTest, AQuoteAloneIsEnoughToRefuseAPath) {
 // Where the command interpreter's process list says nothing (the
 // emulator's "tasklist" prints nothing, and its "find" refuses the options),
 // the batch file still waits: a leftover that the installer's process holds
-// is deleted once that process has ended, and its folder with it.
+// is deleted once that process has ended, and its folder with it, even when
+// the file was started working in that very folder.
 TEST(CleanupBatchFileTest, LeftoverInUseIsDeletedOnceItsHolderEnds) {
   base::ScopedTempDir temp;
   ASSERT_TRUE(temp.CreateUniqueTempDir());
@@ -310,7 +312,9 @@ TEST(CleanupBatchFileTest, LeftoverInUseIsDeletedOnceItsHolderEnds) {
   contents.remove_install_folder = true;
   const base::FilePath batch = install.Append(kCleanupBatchFileName);
   ASSERT_TRUE(WriteText(batch, BuildCleanupBatchText(contents)));
-  base::Process cmd = base::LaunchProcess(base::CommandLine(batch), hidden);
+  base::LaunchOptions in_version_folder = hidden;
+  in_version_folder.current_directory = held.DirName();
+  base::Process cmd = base::LaunchProcess(base::CommandLine(batch), in_version_folder);
   ASSERT_TRUE(cmd.IsValid());
   EXPECT_FALSE(cmd.WaitForExitWithTimeout(3500, nullptr));
   EXPECT_TRUE(base::PathExists(held));

@@ -18,7 +18,9 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/settings.h"
 
@@ -93,6 +95,14 @@ base::FilePath ReadRegistryInstallFolderFrom(HKEY root, const std::wstring& key_
   base::FilePath folder = base::FilePath(value).StripTrailingSeparators();
   if (!folder.IsAbsolute() || !base::DirectoryExists(folder)) {
     VLOG(1) << "Install folder reg value is not an existing absolute folder: " << folder;
+    folder.clear();
+  } else if (!base::PathExists(folder.Append(Installation::kInstallLogFileName)) &&
+             !base::PathExists(folder.Append(kTarselInstallLogFileName))) {
+    // What an uninstallation, a failed run or anybody else left there (an
+    // empty folder, a few files) is no installation to go on with: the
+    // next one goes where it would on a machine without it, which for an
+    // installation for all users is never a folder of this user's.
+    VLOG(1) << "Install folder reg value holds no installation: " << folder;
     folder.clear();
   }
   VLOG(1) << "Install folder from reg value " << folder;

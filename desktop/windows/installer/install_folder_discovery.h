@@ -18,7 +18,7 @@ namespace installer {
 
 // The folder of the last installation, from the string values under the
 // company key of HKEY_CURRENT_USER; empty when none names an existing
-// absolute folder.
+// absolute folder that holds an installation's record.
 base::FilePath ReadRegistryInstallFolder(bool x64);
 // The same below |root|\|key_path|.
 base::FilePath ReadRegistryInstallFolderFrom(HKEY root, const std::wstring& key_path, bool x64);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/command_line.h"
@@ -12,6 +13,8 @@
 #include "base/string_number_conversions.h"
 #include "base/threading/message_loop.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/installer_status.h"
+#include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
 #include "gtest/gtest.h"
@@ -63,9 +66,14 @@ class RegistryInstallFolderTest : public testing::Test {
     ASSERT_EQ(ERROR_SUCCESS,
               key_.Open(HKEY_CURRENT_USER, registry_.path().c_str(), KEY_ALL_ACCESS));
   }
-  base::FilePath MakeFolder(const wchar_t* name) {
+  // A folder holding the record an installation leaves, or |record|.
+  base::FilePath MakeFolder(const wchar_t* name,
+                            const wchar_t* record = Installation::kInstallLogFileName) {
     base::FilePath folder = temp_dir_.GetPath().Append(name);
     EXPECT_TRUE(base::CreateDirectoryTree(folder));
+    if (record) {
+      EXPECT_EQ(1, base::WriteFileBytes(folder.Append(record), "x", 1));
+    }
     return folder;
   }
   base::FilePath Read(bool x64) {
@@ -99,6 +107,17 @@ TEST_F(RegistryInstallFolderTest, ValuesInTheirOrder) {
   EXPECT_TRUE(Read(false).empty());
   ASSERT_EQ(ERROR_SUCCESS, key_.WriteValue(L"Last Stable Install Path", L"relative\\path"));
   EXPECT_TRUE(Read(false).empty());
+
+  // Only a folder with an installation's record (this engine's or the
+  // former one's) counts: an empty or partial one that anything left does
+  // not decide where the next installation goes.
+  for (const auto& [folder, counts] :
+       {std::pair{MakeFolder(L"empty", nullptr), false},
+        std::pair{MakeFolder(L"partial", kLauncherFileName), false},
+        std::pair{MakeFolder(L"former", kTarselInstallLogFileName), true}}) {
+    ASSERT_EQ(ERROR_SUCCESS, key_.WriteValue(L"Last Stable Install Path", folder.value()));
+    EXPECT_EQ(counts ? folder : base::FilePath(), Read(false)) << folder;
+  }
 }
 
 // Uninstall entries in a test key of HKEY_CURRENT_USER and in both views of
@@ -241,6 +260,8 @@ TEST(DefaultInstallFolderTest, EachSourceAndMode) {
   seams.drives.drives = {{L'C', true, DRIVE_FIXED}, {L'A', true, DRIVE_REMOVABLE}};
   const base::FilePath registry_folder = temp_dir.GetPath().Append(L"FromRegistry");
   ASSERT_TRUE(base::CreateDirectoryTree(registry_folder));
+  ASSERT_EQ(
+      1, base::WriteFileBytes(registry_folder.Append(Installation::kInstallLogFileName), "x", 1));
   {
     base::win::RegistryKey key;
     ASSERT_EQ(ERROR_SUCCESS,

@@ -15,6 +15,7 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_registry.h"
 #include "base/features/list_feature_reader.h"
+#include "base/files/directory_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
@@ -501,8 +502,24 @@ bool Installer::ReadPackageLists() {
 bool Installer::CreateVersionSubfolder() {
   const base::FilePath& install_folder = settings_->GetInstallFolder();
   const std::wstring version = base::UTF8ToWide(GetVersionString());
+  // A name is taken by anything there but an empty folder that is not the
+  // existing installation's: what an earlier run or anybody else left empty
+  // holds nothing to keep apart from the new files.
+  const base::FilePath& existing = settings_->GetStatus().subfolder;
+  auto taken = [&](const std::wstring& candidate) {
+    const base::FilePath path = install_folder.Append(candidate);
+    if (!base::PathExists(path))
+      return false;
+    return !base::DirectoryExists(path) ||
+           !base::DirectoryEnumerator(
+                path, /*recursive=*/false,
+                base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES)
+                .Next()
+                .empty() ||
+           base::FilePath::CompareEqualIgnoreCase(candidate, existing.value());
+  };
   std::wstring name = version;
-  for (unsigned suffix = 0; base::PathExists(install_folder.Append(name)); ++suffix)
+  for (unsigned suffix = 0; taken(name); ++suffix)
     name = version + L"_" + base::NumberToString16(suffix);
   VLOG(1) << "Installation subfolder " << name;
   install_log_.subfolder = base::FilePath(name);

@@ -594,10 +594,11 @@ void Installer::CleanUpAfterUninstallation() {
     }
   }
   // The installer's own preferences (read above for the profile's place)
-  // go with the installation, so that the batch file finds the install
-  // folder empty and removes it.
-  remove(install_folder.Append(Installation::kInstallerPrefsFileName), /*check_in_use=*/false,
-         /*remove_empty_parents=*/false);
+  // and the tracking data a net installer's run put beside them go with the
+  // installation, so that the batch file finds the install folder empty and
+  // removes it.
+  for (const wchar_t* name : {Installation::kInstallerPrefsFileName, kServerTrackingDataFileName})
+    remove(install_folder.Append(name), /*check_in_use=*/false, /*remove_empty_parents=*/false);
   // The registry keys the installation created are empty by now.
   RemoveCreatedRegistryKeys(status);
 

@@ -225,7 +225,7 @@ class InstallerFileStepsTest : public ::testing::Test {
 // "<version>_0"; every file but the last counts a progress step of its own.
 TEST_F(InstallerFileStepsTest, CopiesThePackageIntoANewVersionSubfolder) {
   WritePackage({"bin\\a.dll", "b.dat", "c.txt"}, {"root.txt"});
-  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version_)));
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version_).Append(L"bin")));
   MakeSettings({});
   ASSERT_EQ(Settings::kOperationInstall, settings_->GetOperation());
   BindSteps({}, /*copy_steps=*/true);

@@ -103,6 +103,11 @@ bool RunUninstallBat(const base::FilePath& install_folder) {
     return false;
   base::LaunchOptions options;
   options.start_hidden = true;
+  // Not this process's working folder: an uninstaller started from its
+  // version folder works there, and the batch file (and the console it
+  // gets) would keep that folder for as long as they run. Without a Windows
+  // folder (the look-up logs why) the file's own first line still leaves it.
+  base::PathRegistry::Get(base::kPathWindowsDirectory, &options.current_directory);
   base::Process process = base::LaunchProcess(base::CommandLine(batch), options);
   if (!process.IsValid()) {
     LOG(ERROR) << "Could not run " << batch;

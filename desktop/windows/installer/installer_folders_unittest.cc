@@ -170,5 +170,29 @@ TEST_F(InstallerFoldersTest, FolderWithoutProgramOnlyNeedsToExist) {
   EXPECT_FALSE(TryCreateRunnableDirectory(base::FilePath(L"b"), base::FilePath(), &directory));
 }
 
+// The uninstall batch file runs from the Windows folder, never from this
+// process's working folder, which an uninstaller started from its version
+// folder has there: a process working in a folder keeps it.
+TEST_F(InstallerFoldersTest, UninstallBatchFileWorksInTheWindowsFolder) {
+  const base::FilePath windows = temp_.GetPath().Append(L"windows");
+  const base::FilePath install = temp_.GetPath().Append(L"install");
+  ASSERT_TRUE(base::CreateDirectoryTree(windows));
+  ASSERT_TRUE(base::CreateDirectoryTree(install));
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathWindowsDirectory, windows));
+  const base::FilePath report = temp_.GetPath().Append(L"cd.txt");
+  const std::string batch = "echo %CD%>\"" + report.AsUTF8Unsafe() + "\"\n";
+  ASSERT_EQ(
+      static_cast<int>(batch.size()),
+      base::WriteFileBytes(install.Append(L"k.bat"), batch.data(), static_cast<int>(batch.size())));
+  ASSERT_TRUE(RunUninstallBat(install));
+  // The batch file ends by itself once it has written its line.
+  std::string text;
+  for (int waited = 0; text.find('\n') == std::string::npos && waited < 60 * 1000; waited += 50) {
+    ::Sleep(50);
+    base::ReadFileToString(report, &text);
+  }
+  EXPECT_EQ(windows.AsUTF8Unsafe() + "\r\n", text);
+}
+
 }  // namespace
 }  // namespace installer

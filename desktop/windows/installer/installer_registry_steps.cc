@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -322,6 +323,37 @@ void ResetDefaultBrowserToIe() {
 
 }  // namespace
 
+void InheritCreatedKeys(const InstallLogRegistryKeys& old_records,
+                        InstallLogRegistryKeys* records) {
+  std::set<std::string> created;
+  for (const InstallLogRegistryKey& old_record : old_records) {
+    std::string path = base::ToLowerASCII(old_record.path);
+    for (int level = 0; level < old_record.created_levels; ++level) {
+      created.insert(path);
+      const size_t split = path.rfind('\\');
+      if (split == std::string::npos)
+        break;
+      path.resize(split);
+    }
+  }
+  for (InstallLogRegistryKey& record : *records) {
+    // The first key above what the set-up created itself.
+    std::string path = base::ToLowerASCII(record.path);
+    bool above = true;
+    for (int level = 0; level < record.created_levels && above; ++level) {
+      const size_t split = path.rfind('\\');
+      above = split != std::string::npos;
+      path.resize(above ? split : 0);
+    }
+    while (above && created.count(path)) {
+      ++record.created_levels;
+      const size_t split = path.rfind('\\');
+      above = split != std::string::npos;
+      path.resize(above ? split : 0);
+    }
+  }
+}
+
 std::wstring GetUninstallKeyName(const std::wstring& suffix) {
   return GetUninstallRegistryKey() + L"\\" + base::UTF8ToWide(GetProductName()) + L" " +
          base::UTF8ToWide(GetVersionString()) + suffix;
@@ -550,12 +582,10 @@ void Installer::SetUpRegistry() {
   }
   install_log_recording_ = false;
   // Keys an earlier version created and its clean-up left (the
-  // default-browser registration still had values in them) stay this
-  // installation's to remove.
-  for (const InstallLogRegistryKey& old_record : *settings->GetStatus().GetRegistryKeys(root)) {
-    if (old_record.created_levels > 0)
-      RecordCreatedLevels(records, base::UTF8ToWide(old_record.path), old_record.created_levels);
-  }
+  // default-browser registration still had values in them, or they hold
+  // the parents of a key the clean-up took) stay this installation's to
+  // remove.
+  InheritCreatedKeys(*settings->GetStatus().GetRegistryKeys(root), records);
   ScheduleNextStep();
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/service/install_log.h"
 
 namespace autoupdate {
 class GlobalStorage;
@@ -57,6 +58,14 @@ std::wstring ResolveOldProductPlaceholders(const std::wstring& text, const Insta
 // names one of those shared keys itself is accepted: it deletes only its own
 // values there.
 bool GetCleanupKeyPath(const std::wstring& path, int cleanup_depth, std::wstring* key_path);
+
+// Extends the created levels of |records|, the records of an upgrade's
+// set-up, over the keys above them that the installation of |old_records|
+// created: the upgrade finds those keys there (so its own count stops below
+// them), and a key whose name changes with the version, such as the
+// uninstall entry, never matches its old record; yet they are still the
+// installation's to remove.
+void InheritCreatedKeys(const InstallLogRegistryKeys& old_records, InstallLogRegistryKeys* records);
 
 // Removes the registry keys that the installation of |status| created
 // (recorded with its install-log key records) and that are empty now, after

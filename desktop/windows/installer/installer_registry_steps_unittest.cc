@@ -781,6 +781,32 @@ TEST(RegistryStepsHelpersTest, CleanupKeyPath) {
     EXPECT_FALSE(GetCleanupKeyPath(entry.path, entry.depth, &key)) << entry.path << entry.depth;
 }
 
+// An upgrade's set-up finds the keys above its records there, created by
+// the installation it replaces: they stay the installation's to remove, also
+// above an uninstall entry whose name changed with the version, but never a
+// key the installation found.
+TEST(RegistryStepsHelpersTest, UpgradeInheritsTheKeysTheInstallationCreated) {
+  const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  auto record = [](const std::string& path, int created_levels) {
+    InstallLogRegistryKey key;
+    key.path = path;
+    key.created_levels = created_levels;
+    return key;
+  };
+  const InstallLogRegistryKeys old_records = {record(uninstall + "\\Velmo 1.0", 2),
+                                              record("Software\\Clients\\Velmo\\Open", 2),
+                                              record("Software\\RegisteredApplications", 0)};
+  InstallLogRegistryKeys records = {record(uninstall + "\\Velmo 2.0", 1),
+                                    record("SOFTWARE\\Clients\\Velmo\\Open", 0),
+                                    record("Software\\Clients\\Velmo\\Open\\Other", 1),
+                                    record("Software\\RegisteredApplications", 0)};
+  InheritCreatedKeys(old_records, &records);
+  std::vector<int> levels;
+  for (const InstallLogRegistryKey& key : records)
+    levels.push_back(key.created_levels);
+  EXPECT_EQ((std::vector<int>{2, 2, 3, 0}), levels);
+}
+
 TEST(RegistryStepsHelpersTest, ShellCommandSurveyAndNames) {
   std::wstring program;
   std::wstring parameters;

@@ -214,12 +214,13 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
 
 // A successful run keeps what it executed once the installer is gone, and
 // fills the install log (a new installation's app id is the current time;
-// taken subfolder names get "_0", "_1" appended).
+// taken subfolder names get "_0", "_1" appended, and an empty folder that
+// anything left is no taken name).
 TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
   WritePackageLists(2, 1);
   const std::wstring version = base::UTF8ToWide(GetVersionString());
   MakeSettings({});
-  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version)));
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version).Append(L"taken")));
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version + L"_0")));
   const int64_t before = base::Time::Now().ToTimeT();
   installer_->SetStepListBinderForTesting(base::Bind([](Installer* installer,
@@ -241,7 +242,7 @@ TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
   EXPECT_EQ(nullptr, installer_->transaction()->journal());
   EXPECT_EQ(0u, installer_->transaction()->size());
   const InstallLog& log = *installer_->install_log();
-  EXPECT_EQ(version + L"_1", log.subfolder.value());
+  EXPECT_EQ(version + L"_0", log.subfolder.value());
   EXPECT_EQ(install_folder_, log.path);
   EXPECT_EQ(GetVersionString(), log.version);
   int64_t app_id = 0;
@@ -250,7 +251,7 @@ TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
   EXPECT_GE(after, app_id);
 
   installer_.reset();
-  EXPECT_TRUE(base::DirectoryExists(install_folder_.Append(version + L"_1")));
+  EXPECT_TRUE(base::DirectoryExists(install_folder_.Append(version + L"_0")));
   EXPECT_EQ(ExpectedLastInstallPath(), ReadLastInstallPath());
 }
 

@@ -30,6 +30,7 @@
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
 #include "crypto/secure_hash.h"
+#include "desktop/windows/installer/install_folder_discovery.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
@@ -240,11 +241,23 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForTheCurrentUser) {
   EXPECT_FALSE(base::PathExists(download_root_.Append(L"Velmo Installer")))
       << ListFolder(download_root_.Append(L"Velmo Installer")) << base::JoinString(lines, "\n");
 
-  EXPECT_EQ(0, Uninstall(log));
+  // Started as a double-click in the file manager starts it: working in its
+  // own version folder, which it still removes with the install folder.
+  EXPECT_EQ(0, Uninstall(log, install_folder_.Append(log.subfolder)));
   lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Inside packagetrue")) << base::JoinString(lines, "\n");
   EXPECT_TRUE(HasLine(lines, "Initializing controller without fetcher."));
   ExpectUninstalled(log);
+  // Nothing left decides where the next installation goes: not the
+  // remembered folder, nor a version folder that takes the version's name.
+  EXPECT_TRUE(ReadRegistryInstallFolder(/*x64=*/false).empty());
+  ASSERT_EQ(0, Run(installer, InstallSwitches(false)));
+  TakeLogLines();
+  const InstallLog next = ExpectInstalled(false);
+  EXPECT_EQ(GetVersionString(), base::WideToUTF8(next.subfolder.value()));
+  EXPECT_EQ(0, Uninstall(next));
+  TakeLogLines();
+  ExpectUninstalled(next);
 }
 
 TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) {
@@ -279,7 +292,9 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) 
   EXPECT_TRUE(base::ReadFileToString(prefs_file, &kept));
   EXPECT_EQ(prefs, kept);
 
-  // The uninstallation takes every generation away.
+  // The uninstallation takes every generation away, and with them the
+  // folder once the user's own file is gone.
+  ASSERT_TRUE(base::DeletePath(prefs_file, false));
   EXPECT_EQ(0, Uninstall(third));
   lines = TakeLogLines();
   EXPECT_TRUE(HasLine(lines, "Inside packagetrue")) << base::JoinString(lines, "\n");
@@ -426,6 +441,10 @@ TEST_F(SilentRunTest, NewerPackageUpgradesAndTheOlderOneOverItReplacesItAgain) {
   ASSERT_NE(older_version, newer_version);
   const base::FilePath older = BinFolder().Append(L"velmo_installer_full.exe");
   const base::FilePath newer = BinFolder().Append(L"velmo_installer_full_next.exe");
+  // The parent of the entries (the emulator's fresh machine lacks it in the
+  // 32-bit view): what the first installation made, the last uninstallation
+  // takes, however the entry's name changed in between.
+  const bool had_entries_key = RegistryKeyExists(HKEY_LOCAL_MACHINE, GetUninstallRegistryKey());
 
   ASSERT_EQ(0, Run(older, InstallSwitches(true)));
   std::vector<std::string> lines = TakeLogLines();
@@ -510,10 +529,13 @@ TEST_F(SilentRunTest, NewerPackageUpgradesAndTheOlderOneOverItReplacesItAgain) {
   EXPECT_EQ(user_prefs, kept);
   EXPECT_EQ("yes", ReadKeptPreference(install_folder_));
 
-  // The uninstallation takes both generations away.
+  // The uninstallation takes both generations away, and with them the
+  // folder once the user's own file is gone.
+  ASSERT_TRUE(base::DeletePath(user_prefs_file, false));
   EXPECT_EQ(0, Uninstall(third));
   TakeLogLines();
   ExpectUninstalled(third);
+  EXPECT_EQ(had_entries_key, RegistryKeyExists(HKEY_LOCAL_MACHINE, GetUninstallRegistryKey()));
   for (const base::FilePath& file : second.files)
     EXPECT_FALSE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
 }

@@ -155,9 +155,14 @@ class SilentRunTest : public ::testing::Test {
   // could not start or did not end in time. Every process the run started
   // (back ends, the package's installer, the clean-up batch file) has ended
   // too when it returns: what a test looks at next is no longer changing.
-  static int Run(const base::FilePath& program, const std::vector<std::wstring>& args) {
+  // |working_folder|: the run's own, as a double-click in the file manager
+  // gives the program's folder (empty: this process's).
+  static int Run(const base::FilePath& program, const std::vector<std::wstring>& args,
+                 const base::FilePath& working_folder = base::FilePath()) {
     const base::CommandLine command_line = MakeCommandLine(program, args);
-    base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+    base::LaunchOptions options;
+    options.current_directory = working_folder;
+    base::Process process = base::LaunchProcess(command_line, options);
     EXPECT_TRUE(process.IsValid()) << command_line.GetCommandLineString();
     if (!process.IsValid())
       return -1;
@@ -336,7 +341,9 @@ class SilentRunTest : public ::testing::Test {
   }
 
   // Nothing that the installation described by |log| made is left: its
-  // files, the launcher, the uninstall entry, the shortcuts and the task.
+  // files, the launcher, the uninstall entry, the shortcuts, the task, and
+  // at last the install folder itself, which the clean-up batch file
+  // removes once it has deleted what the uninstaller's processes held.
   void ExpectUninstalled(const InstallLog& log) {
     const base::FilePath version_folder = install_folder_.Append(log.subfolder);
     EXPECT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
@@ -349,13 +356,15 @@ class SilentRunTest : public ::testing::Test {
     EXPECT_FALSE(base::PathExists(log.desktop_shortcut)) << log.desktop_shortcut;
     EXPECT_FALSE(base::PathExists(log.start_menu_shortcut)) << log.start_menu_shortcut;
     EXPECT_FALSE(base::PathExists(TaskFile(AutoupdateTaskName(log.app_id))));
+    EXPECT_TRUE(WaitUntilGone(install_folder_)) << ListFolder(install_folder_);
   }
 
   // The silent uninstallation of the installation |log| describes, with the
   // installer of its version folder, as its uninstall entry runs it.
-  int Uninstall(const InstallLog& log) {
+  int Uninstall(const InstallLog& log, const base::FilePath& working_folder = base::FilePath()) {
     return Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
-               {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"});
+               {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"},
+               working_folder);
   }
 
   // The installation record is XML, read through COM.
