@@ -89,6 +89,14 @@ wait "$pid" || rc=$?
 for watcher in $hang_report $server_watch; do
   kill "$watcher" 2>/dev/null || true
 done
+# A program whose server went away may still exit 0 (Wine ends the
+# prefix's processes as if they returned), with failures already written:
+# a run without its server never counts as passed.
+if ((rc == 0)) && [[ -n "$server_watch" ]] && ! kill -0 "$VELMO_WINESERVER_PID" 2>/dev/null; then
+  echo "wine_exec: the prefix's wineserver (pid $VELMO_WINESERVER_PID) ended during the run;" \
+    "the program's exit code 0 does not count" >&2
+  rc=1
+fi
 # The tails read what is left once the program has ended, then stop.
 wait "$out_tail" "$err_tail" || true
 rm -f "$out" "$err"
