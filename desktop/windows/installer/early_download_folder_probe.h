@@ -19,13 +19,13 @@
 #include "base/files/file_path.h"
 #include "base/threading/plain_thread.h"
 #include "base/time.h"
+#include "desktop/windows/installer/installer_folders.h"
 
 namespace installer {
 
 class EarlyDownloadFolderProbe {
  public:
-  // A copy that runs at all answers "--version" in well under a second.
-  static constexpr base::TimeSpan kCopyTimeout = base::TimeSpan::FromSeconds(30);
+  static constexpr base::TimeSpan kCopyTimeout = kProbeCopyTimeout;
 
   // Starts probing <temporary directory>\|folder_name| with a copy of
   // |program| at once, giving the copy |limit| to end.

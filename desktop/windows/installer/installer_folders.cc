@@ -20,6 +20,7 @@
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/library_holder.h"
+#include "base/win/scoped_handle.h"
 #include "base/win/scoped_co_task_mem.h"
 #include "desktop/windows/installer/product_config.h"
 
@@ -32,6 +33,9 @@ constexpr KNOWNFOLDERID kDownloadsFolderId = {0x374de290,
                                               0x4565,
                                               {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}};
 constexpr DWORD kCreateAndInitFlags = 0x8800;  // KF_FLAG_CREATE | KF_FLAG_INIT
+// How long a probe copy that was ended may take to go, so that it can be
+// removed.
+constexpr DWORD kEndedCopyWaitMs = 10 * 1000;
 
 }  // namespace
 
@@ -130,6 +134,48 @@ base::FilePath PlaceEngineBesideCopy(const base::FilePath& program,
   return ::CopyFileW(engine.c_str(), placed.c_str(), FALSE) ? placed : base::FilePath();
 }
 
+bool RunProbeCopy(const base::FilePath& copy, base::TimeSpan limit) {
+  // The copy's output (its version, a few bytes: far less than the pipe
+  // holds) goes into this pipe, whose read end is never inherited. Nobody
+  // reads it: that the copy ran is the answer.
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  HANDLE read_handle = nullptr;
+  HANDLE write_handle = nullptr;
+  if (!::CreatePipe(&read_handle, &write_handle, &inheritable, 0))
+    return false;
+  const base::win::ScopedHandle output_read(read_handle);
+  base::win::ScopedHandle output_write(write_handle);
+  if (!::SetHandleInformation(output_read.Get(), HANDLE_FLAG_INHERIT, 0))
+    return false;
+  base::CommandLine command_line(copy);
+  command_line.AppendSwitch("version");
+  std::wstring writable = command_line.GetCommandLineString();
+  STARTUPINFOW startup_info = {};
+  startup_info.cb = sizeof(startup_info);
+  startup_info.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup_info.wShowWindow = SW_HIDE;
+  startup_info.hStdOutput = output_write.Get();
+  startup_info.hStdError = output_write.Get();
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup_info, &info)) {
+    return false;
+  }
+  const base::win::ScopedHandle process(info.hProcess);
+  const base::win::ScopedHandle thread(info.hThread);
+  output_write.Reset();
+  if (::WaitForSingleObject(process.Get(), static_cast<DWORD>(limit.InMilliseconds())) ==
+      WAIT_OBJECT_0) {
+    return true;
+  }
+  ::TerminateProcess(process.Get(), 1);
+  // So that the copy can be removed.
+  ::WaitForSingleObject(process.Get(), kEndedCopyWaitMs);
+  return false;
+}
+
 bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program) {
   base::FilePath copy = directory.Append(program.BaseName());
   if (!base::CopySingleFile(program, copy)) {
@@ -137,21 +183,17 @@ bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& 
     return false;
   }
   const base::FilePath engine = PlaceEngineBesideCopy(program, copy);
-  base::CommandLine command_line(copy);
-  command_line.AppendSwitch("version");
-  base::LaunchOptions options;
-  options.wait = true;
-  options.start_hidden = true;
-  base::Process process = base::LaunchProcess(command_line, options);
-  bool started = process.IsValid();
-  process.Close();
+  const bool ran = RunProbeCopy(copy, kProbeCopyTimeout);
   if (!base::DeletePath(copy, false))
     LOG(ERROR) << "Could not delete the probe copy " << copy;
   if (!engine.empty() && !base::DeletePath(engine, false))
     LOG(ERROR) << "Could not delete the probe copy " << engine;
-  if (!started)
-    LOG(WARNING) << "Programs cannot run from " << directory;
-  return started;
+  if (!ran) {
+    LOG(WARNING) << "Programs cannot run from " << directory << " (a copy of " << program.BaseName()
+                 << " did not start, or did not end within " << kProbeCopyTimeout.InSeconds()
+                 << " s)";
+  }
+  return ran;
 }
 
 bool TryCreateRunnableDirectory(const base::FilePath& folder_name, const base::FilePath& program,

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "base/files/file_path.h"
+#include "base/time.h"
 
 namespace base {
 class CommandLine;
@@ -48,8 +49,17 @@ bool TryDownloadsFolder(const base::FilePath& folder_name, const base::FilePath&
 bool TryCreateRunnableDirectory(const base::FilePath& folder_name, const base::FilePath& program,
                                 base::FilePath* directory);
 // Copies |program| into |directory|, runs the copy with "--version" and
-// deletes it again: true when the copy could be started.
+// deletes it again: true when the copy ran and ended within
+// kProbeCopyTimeout.
 bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program);
+
+// A copy that runs at all answers "--version" in well under a second.
+inline constexpr base::TimeSpan kProbeCopyTimeout = base::TimeSpan::FromSeconds(30);
+// Runs |copy| with "--version", hidden, its output into a pipe of ours (never
+// onto the run's console), and waits at most |limit| for it; a copy that has
+// not ended by then is ended. True when it ran and ended in time. Logs
+// nothing: the callers decide what a failure means.
+bool RunProbeCopy(const base::FilePath& copy, base::TimeSpan limit);
 
 // The engine that the plain host loads from its own folder.
 inline constexpr wchar_t kEngineFileName[] = L"installer_engine.dll";
