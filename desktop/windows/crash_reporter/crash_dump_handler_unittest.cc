@@ -325,15 +325,8 @@ TEST(CrashDumpHandlerReporterTest, ReachesTheReporterThroughAClientOrAConnectedP
   ASSERT_TRUE(server.Start());
   const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
   auto connected_pipe = [&name] {
-    base::win::ScopedHandle pipe;
-    for (int attempt = 0; attempt < 50 && !pipe.IsValid(); ++attempt) {
-      pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
-      if (!pipe.IsValid())
-        ::WaitNamedPipeW(name.c_str(), 2000);
-    }
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    EXPECT_TRUE(::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr));
+    base::win::ScopedHandle pipe = OpenCrashPipe(name);
+    EXPECT_TRUE(pipe.IsValid());
     return pipe;
   };
   struct Case {

@@ -47,6 +47,40 @@ inline std::wstring CrashPipeNameFor(DWORD pid) {
   return kCrashPipeNamePrefix + std::to_wstring(pid);
 }
 
+// Opens the crash pipe |name| in message mode, waiting while every instance
+// is busy; invalid when none came free.
+inline base::win::ScopedHandle OpenCrashPipe(const std::wstring& name, DWORD flags = 0) {
+  base::win::ScopedHandle pipe;
+  for (int attempt = 0; attempt < 50 && !pipe.IsValid(); ++attempt) {
+    pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             flags, nullptr));
+    if (!pipe.IsValid())
+      ::WaitNamedPipeW(name.c_str(), 2000);
+  }
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (pipe.IsValid() && !::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr))
+    pipe.Reset();
+  return pipe;
+}
+
+// The slots a registration request of this process points at; the request
+// is only good while they live.
+struct RegistrationSlots {
+  DWORD thread_id = 0;
+  EXCEPTION_POINTERS* pointers = nullptr;
+  AssertionInfo assertion = {};
+
+  CrashPipeMessage Request() {
+    CrashPipeMessage request = {};
+    request.tag = kRegistrationRequest;
+    request.id = ::GetCurrentProcessId();
+    request.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
+    request.exception_pointers_address = reinterpret_cast<uintptr_t>(&pointers);
+    request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
+    return request;
+  }
+};
+
 class RecordingCrashServer {
  public:
   RecordingCrashServer() : dumped_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}

@@ -141,24 +141,14 @@ CHILD_PROCESS_MAIN(ServingProcess) {
 // runs apart from the server, whose new handles could take the numbers of
 // the closed ones.
 CHILD_PROCESS_MAIN(UnaddedClient) {
-  DWORD thread_id = 0;
-  EXCEPTION_POINTERS* pointers = nullptr;
-  AssertionInfo assertion = {};
-  CrashPipeMessage request = {};
-  request.tag = kRegistrationRequest;
-  request.id = ::GetCurrentProcessId();
-  request.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
-  request.exception_pointers_address = reinterpret_cast<uintptr_t>(&pointers);
-  request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
-  base::win::ScopedHandle pipe(::CreateFileW(SwitchNative("pipe").c_str(),
-                                             GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                             OPEN_EXISTING, 0, nullptr));
-  DWORD mode = PIPE_READMODE_MESSAGE;
+  RegistrationSlots slots;
+  CrashPipeMessage request = slots.Request();
+  const base::win::ScopedHandle pipe = OpenCrashPipe(SwitchNative("pipe"));
   CrashPipeMessage reply = {};
   DWORD read = 0;
   // Waiting for the answer already, the client gets it before the server
   // fails to add it.
-  if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr) ||
+  if (!pipe.IsValid() ||
       !::TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply), &read,
                            nullptr) ||
       reply.tag != kRegistrationReply) {
@@ -248,17 +238,8 @@ class CrashPipeTest : public testing::Test {
   // Sends |size| bytes of |message| as one request; true when the server
   // answered at all.
   static bool ServerAnswers(const CrashPipeMessage& message, DWORD size) {
-    std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
-    base::win::ScopedHandle pipe;
-    for (int attempt = 0; attempt < 50 && !pipe.IsValid(); ++attempt) {
-      pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
-      if (!pipe.IsValid())
-        ::WaitNamedPipeW(name.c_str(), 2000);
-    }
+    base::win::ScopedHandle pipe = OpenCrashPipe(CrashPipeNameFor(::GetCurrentProcessId()));
     EXPECT_TRUE(pipe.IsValid());
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    EXPECT_TRUE(::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr));
     CrashPipeMessage reply = {};
     DWORD read = 0;
     return ::TransactNamedPipe(pipe.Get(), const_cast<CrashPipeMessage*>(&message), size, &reply,
@@ -418,15 +399,8 @@ TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {
   base::Process other = base::LaunchProcess(sleeper_command, base::LaunchOptions());
   ASSERT_TRUE(other.IsValid());
 
-  DWORD thread_id = 0;
-  EXCEPTION_POINTERS* pointers = nullptr;
-  AssertionInfo assertion = {};
-  CrashPipeMessage good = {};
-  good.tag = kRegistrationRequest;
-  good.id = ::GetCurrentProcessId();
-  good.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
-  good.exception_pointers_address = reinterpret_cast<uintptr_t>(&pointers);
-  good.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
+  RegistrationSlots slots;
+  const CrashPipeMessage good = slots.Request();
 
   struct BadCase {
     const char* what;
@@ -481,25 +455,12 @@ TEST_F(CrashPipeTest, BadRequestsEndTheirConnectionUnanswered) {
 TEST_F(CrashPipeTest, AStalledClientIsDroppedAndTheNextIsServed) {
   ASSERT_TRUE(server_.Start());
   const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
-  DWORD thread_id = 0;
-  EXCEPTION_POINTERS* pointers = nullptr;
-  AssertionInfo assertion = {};
-  CrashPipeMessage request = {};
-  request.tag = kRegistrationRequest;
-  request.id = ::GetCurrentProcessId();
-  request.thread_id_address = reinterpret_cast<uintptr_t>(&thread_id);
-  request.exception_pointers_address = reinterpret_cast<uintptr_t>(&pointers);
-  request.assertion_info_address = reinterpret_cast<uintptr_t>(&assertion);
+  RegistrationSlots slots;
+  CrashPipeMessage request = slots.Request();
   std::vector<std::unique_ptr<CrashPipeClient>> clients;
   for (const bool sends_request : {false, true}) {
     SCOPED_TRACE(sends_request ? "stalls before the acknowledgement" : "never writes");
-    base::win::ScopedHandle pipe;
-    for (int attempt = 0; attempt < 50 && !pipe.IsValid(); ++attempt) {
-      pipe.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-      if (!pipe.IsValid())
-        ::WaitNamedPipeW(name.c_str(), 2000);
-    }
+    base::win::ScopedHandle pipe = OpenCrashPipe(name, FILE_FLAG_OVERLAPPED);
     ASSERT_TRUE(pipe.IsValid());
     base::win::ScopedHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped = {};
