@@ -618,6 +618,10 @@ void CollectKeys(HKEY root, const std::wstring& path, std::set<std::wstring>* ke
 // parents too, once every record is done), while a key that was there
 // before, empty or not, stays.
 TEST_F(RegistryStepsTest, CleanUpRemovesTheKeysTheSetUpCreated) {
+  // The emulator's shell writes its folder keys into the user's registry at
+  // the process's first folder look-up: that must not happen inside the
+  // redirect, where it would count as keys the set-up made.
+  MakeSettings(InstallLog());
   test::ScopedUserRegistryRedirect redirect(test::TestRegistryKeyName(L"RegStCreated"));
   const HKEY cu = HKEY_CURRENT_USER;
   RegistryKey existing;
