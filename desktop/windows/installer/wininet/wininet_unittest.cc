@@ -768,7 +768,9 @@ TEST_F(WinInetDownloaderTest, SilentConnectionsTimeOutAndResume) {
     EXPECT_EQ(WinInetDownloader::kCompleted,
               DownloadToFile("/data?size=1000000&stall=300000&key=" + key, &content));
     EXPECT_TRUE(IsPatternBody(content, 1000000u));
-    EXPECT_TRUE(log.Contains("no data for")) << log.Text();
+    // The watchdog or WinInet's own receive time-out, both set to the stall
+    // time-out, may notice the silence first; either takes it as lost.
+    EXPECT_TRUE(log.Contains("connectivity issues")) << log.Text();
     std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
     ASSERT_TRUE(requests);
     ASSERT_GE(requests->size(), 2u);
