@@ -25,6 +25,18 @@ file(WRITE "${_velmo_ucrt_specs}.tmp" "${_velmo_specs}")
 # Rewritten only when it changed, so that a reconfigure does not rebuild.
 file(COPY_FILE "${_velmo_ucrt_specs}.tmp" "${_velmo_ucrt_specs}" ONLY_IF_DIFFERENT)
 file(REMOVE "${_velmo_ucrt_specs}.tmp")
+# The compiler cache knows a specs file by its size and time stamp only, so a
+# stamp of the configure time would make every build tree miss the entries of
+# every other. The stamp is taken from the content instead: the same specs,
+# the same stamp, in any tree.
+string(MD5 _velmo_specs_md5 "${_velmo_specs}")
+string(SUBSTRING "${_velmo_specs_md5}" 0 7 _velmo_specs_md5)
+math(EXPR _velmo_specs_stamp "0x${_velmo_specs_md5}")
+execute_process(COMMAND touch -d "@${_velmo_specs_stamp}" "${_velmo_ucrt_specs}"
+                RESULT_VARIABLE _velmo_touch_result)
+if(NOT _velmo_touch_result EQUAL 0)
+  message(FATAL_ERROR "Cannot set the time stamp of ${_velmo_ucrt_specs}")
+endif()
 
 # _UCRT and the runtime version make the headers declare the Universal
 # runtime's functions (the secure string functions among them). The static
