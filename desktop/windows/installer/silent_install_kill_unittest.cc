@@ -25,6 +25,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/cleanup_batch_file.h"
+#include "desktop/windows/installer/cleanup_batch_test_support.h"
 #include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/process_tree_test_support.h"
@@ -377,6 +378,9 @@ class KillLoopTest : public test::SilentRunTest {
   ULONGLONG duration_ = 0;
   MachineState installed_;
   MachineState baseline_;
+  // The clean-up batch file waits for the uninstaller as it does on Windows,
+  // instead of deleting the uninstaller's files while it still runs.
+  test::ScopedBatchToolsPath batch_tools_;
 };
 
 TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) {
