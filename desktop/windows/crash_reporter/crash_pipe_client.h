@@ -13,6 +13,7 @@
 
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_pipe_message.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 
 namespace crash_reporter {
 
@@ -69,7 +70,7 @@ class CrashPipeClient {
   base::win::ScopedHandle dump_generated_event_;
   base::win::ScopedHandle server_alive_mutex_;
   DWORD server_pid_ = 0;
-  DWORD dump_request_timeout_ms_ = kDumpRequestTimeoutMs;
+  DWORD dump_request_timeout_ms_ = TestDumpRequestTimeout(kDumpRequestTimeoutMs);
 
   // The crash area that the reporter reads out of this process.
   DWORD crashing_thread_id_ = 0;

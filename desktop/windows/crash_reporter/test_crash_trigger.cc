@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -66,6 +67,19 @@ void MaybeOverrideTestFlagsFile() {
       !base::PathRegistry::Override(kPathCrashFlagsPreferenceFile, base::FilePath(path))) {
     LOG(ERROR) << "Cannot set the test's flags preference file";
   }
+}
+
+unsigned long TestDumpRequestTimeout(unsigned long usual) {
+  const std::wstring text = ReadEnvironmentVariable(kTestDumpWaitVariable);
+  if (text.empty())
+    return usual;
+  wchar_t* end = nullptr;
+  const unsigned long value = wcstoul(text.c_str(), &end, 10);
+  if (*end != L'\0' || value == 0) {
+    LOG(ERROR) << "Not a wait in milliseconds: " << base::WideToUTF8(text);
+    return usual;
+  }
+  return value;
 }
 
 }  // namespace crash_reporter

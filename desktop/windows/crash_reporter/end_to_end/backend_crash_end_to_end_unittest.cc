@@ -99,6 +99,7 @@ TEST_P(BackEndCrashTest, TheFrontEndsReporterLogsDumpsAndUploadsTheCrash) {
   {
     ScopedEnvironment crash;
     crash.Set(kTestCrashVariable, L"backend:" + base::UTF8ToWide(kind.name));
+    crash.Set(kTestDumpWaitVariable, kEndToEndDumpWaitMs);
     base::CommandLine command_line =
         base::CommandLine::FromArgv({L"installer.exe", L"--copyonly=1"});
     settings = std::make_unique<installer::Settings>(command_line, false, false, false,

@@ -29,6 +29,14 @@ class ScopedEnvironment {
   std::vector<std::wstring> names_;
 };
 
+// How long the crashing installers of these tests wait for their reporter
+// (kTestDumpWaitVariable): the tests expect the minidump, which a reporter on
+// a loaded machine may not finish within the usual wait.
+inline constexpr wchar_t kEndToEndDumpWaitMs[] = L"180000";
+// How long a test waits for a crashed installer to end or for the first
+// upload of its crash: the dump wait, and time to spare.
+inline constexpr DWORD kCrashHandledWaitMs = 240000;
+
 base::FilePath InstallerExe();
 
 // The crash logs of |folder| whose names end with |suffix|.

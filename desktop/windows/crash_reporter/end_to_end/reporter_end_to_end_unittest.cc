@@ -40,6 +40,7 @@ class FrontEndCrashTest : public testing::TestWithParam<CrashKind> {
                                       const std::string& collector_path, bool keep_logs) {
     ScopedEnvironment environment;
     environment.Set(L"VELMO_TEST_CRASH", L"frontend:" + base::UTF8ToWide(kind));
+    environment.Set(kTestDumpWaitVariable, kEndToEndDumpWaitMs);
     environment.Set(L"VELMO_CRASH_LOG_DIR", logs_.value());
     environment.Set(L"VELMO_CRASH_KEEP_LOGS", keep_logs ? L"1" : L"0");
     environment.Set(L"VELMO_CRASH_SERVER_URL", testing_crash::CrashServerUrl(crash_path));
@@ -62,7 +63,7 @@ TEST_P(FrontEndCrashTest, TheReporterLogsDumpsAndUploadsTheCrash) {
       StartCrashingFrontEnd(kind.name, paths.crash_path, paths.collector_path, true);
   ASSERT_TRUE(installer.IsValid());
   int exit_code = 0;
-  ASSERT_TRUE(installer.WaitForExitWithTimeout(60000, &exit_code));
+  ASSERT_TRUE(installer.WaitForExitWithTimeout(kCrashHandledWaitMs, &exit_code));
   EXPECT_EQ(kind.code, static_cast<DWORD>(exit_code));
   DWORD reporter_pid = 0;
   ASSERT_NO_FATAL_FAILURE(
@@ -88,9 +89,9 @@ TEST_F(FrontEndCrashTest, UploadedFilesAreDeletedWithoutKeepLogs) {
       StartCrashingFrontEnd("access-violation", paths.crash_path, paths.collector_path, false);
   ASSERT_TRUE(installer.IsValid());
   int exit_code = 0;
-  ASSERT_TRUE(installer.WaitForExitWithTimeout(60000, &exit_code));
+  ASSERT_TRUE(installer.WaitForExitWithTimeout(kCrashHandledWaitMs, &exit_code));
   EXPECT_EQ(0xC0000005, static_cast<DWORD>(exit_code));
-  auto requests = testing_crash::WaitForRequests(paths.crash_path, 2, 60000);
+  auto requests = testing_crash::WaitForRequests(paths.crash_path, 2, kCrashHandledWaitMs);
   ASSERT_EQ(2u, requests.size());
   ASSERT_EQ(1u, testing_crash::WaitForRequests(paths.collector_path, 1, 60000).size());
   // The upload names the zip by its path, which names the reporter.
@@ -117,7 +118,7 @@ TEST_F(FrontEndCrashTest, ABusyServerGetsNoCrashLogAndTheLogIsDeleted) {
       StartCrashingFrontEnd("access-violation", busy_path, collector_path, false);
   ASSERT_TRUE(installer.IsValid());
   int exit_code = 0;
-  ASSERT_TRUE(installer.WaitForExitWithTimeout(60000, &exit_code));
+  ASSERT_TRUE(installer.WaitForExitWithTimeout(kCrashHandledWaitMs, &exit_code));
   // The minidump still goes out, and the refused crash log is deleted,
   // however long a loaded machine takes to get there.
   ASSERT_EQ(1u, testing_crash::WaitForRequests(collector_path, 1, 120000).size());
