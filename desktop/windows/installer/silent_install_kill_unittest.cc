@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/files/directory_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
@@ -79,6 +80,19 @@ DWORD WINAPI ReportHang(void*) {
     std::fflush(stdout);
   }
   return 0;
+}
+
+// Where every thread of every process of the prefix stands, as the
+// emulator's debugger sees it: what a process that does not end waits for.
+// Empty on Windows, which has no such debugger.
+std::string BacktracesOfAllProcesses() {
+  base::CommandLine command_line(base::FilePath(L"winedbg.exe"));
+  command_line.AppendSwitch("command");
+  command_line.AppendArg(L"bt all");
+  std::string output;
+  if (!base::RunAndCaptureOutput(command_line, &output))
+    return std::string();
+  return output;
 }
 
 // Started once per process, by the first test.
@@ -346,6 +360,11 @@ class KillLoopTest : public test::SilentRunTest {
     kill(&tree);
     bool settled = tree.WaitForAll(kSettleTimeoutMs);
     const std::string running = settled ? std::string() : tree.Describe();
+    if (!settled && !tree.OnlyProcessesThatRanNoCodeRemain()) {
+      std::printf("the installer processes did not end; where their threads stand:\n%s\n",
+                  BacktracesOfAllProcesses().c_str());
+      std::fflush(stdout);
+    }
     if (!settled && tree.OnlyProcessesThatRanNoCodeRemain()) {
       // Not the installer's: the emulator lost a process being created as
       // its parent was ended. It ran nothing, so it changed nothing.
@@ -355,7 +374,8 @@ class KillLoopTest : public test::SilentRunTest {
     if (!settled || !running.empty())
       tree.TerminateAll();
     ASSERT_TRUE(settled) << "the installer processes did not end:\n"
-                         << running << base::JoinString(TakeLogLines(), "\n");
+                         << running
+                         << base::JoinString(TakeLogLines(/*with_process_ids=*/true), "\n");
   }
 
   // The next installation is not hindered by what a killed one left

@@ -222,7 +222,9 @@ class SilentRunTest : public ::testing::Test {
   // Every line of every installer log written so far (the front end's and
   // the back end's), without their prefixes; the logs are then removed so
   // that the next run starts with none.
-  std::vector<std::string> TakeLogLines() {
+  // |with_process_ids| keeps each line's prefix, which names the process
+  // that wrote it: several processes of a run log into one file.
+  std::vector<std::string> TakeLogLines(bool with_process_ids = false) {
     std::vector<std::string> lines;
     const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
     base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
@@ -233,7 +235,8 @@ class SilentRunTest : public ::testing::Test {
       for (const std::string& line :
            base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
         const size_t end = line.find("] ");
-        lines.push_back(end == std::string::npos ? line : line.substr(end + 2));
+        lines.push_back(end == std::string::npos || with_process_ids ? line
+                                                                     : line.substr(end + 2));
       }
       base::DeletePath(log, false);
     }
