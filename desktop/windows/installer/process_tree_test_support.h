@@ -203,18 +203,17 @@ class ProcessTree {
   }
 
   // Ends every process of the run (again while one is still there: the
-  // emulator may drop the end of a process it is still starting). A process
-  // still starting is given the time to get through its start-up first.
+  // emulator may drop the end of a process it is still starting).
   void TerminateAll() {
     // Two minutes for every start-up together, not for each one in each
     // round: a process that never gets through its start-up must not hold
     // the test past its own time-out without a word.
     const ULONGLONG start_up_deadline = ::GetTickCount64() + kStartUpTimeoutMs;
     for (int tries = 0; tries < 10; ++tries) {
+      WaitUntilAllStarted(start_up_deadline);
       bool running = false;
       for (const auto& [pid, member] : members_) {
         if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT) {
-          WaitUntilStarted(member.handle, start_up_deadline);
           ::TerminateProcess(member.handle, 1);
           running = true;
         }
@@ -224,6 +223,17 @@ class ProcessTree {
       ::Sleep(100);
     }
   }
+
+  // Waits until every running process that the tree holds has got through
+  // its start-up, without looking for new ones: call it between the last
+  // look and ending a process. Ending a back end ends its whole job, and the
+  // emulator's server crashes when a process of it that had not yet made its
+  // first request to the server is ended while another process (this one)
+  // holds a handle to it: the server declares it dead, keeps it for the
+  // handle, and then reads the first message of the still starting process
+  // for a thread that no longer exists. A process started after the last
+  // look is not held here, so it is freed at once when it is ended.
+  void WaitUntilAllStarted() { WaitUntilAllStarted(::GetTickCount64() + kStartUpTimeoutMs); }
 
   // Waits until |process| has got through its start-up or has ended (two
   // minutes at most, on a loaded machine).
@@ -253,6 +263,13 @@ class ProcessTree {
 
  private:
   static constexpr ULONGLONG kStartUpTimeoutMs = 120 * 1000;
+
+  void WaitUntilAllStarted(ULONGLONG deadline) {
+    for (const auto& [pid, member] : members_) {
+      if (::WaitForSingleObject(member.handle, 0) == WAIT_TIMEOUT)
+        WaitUntilStarted(member.handle, deadline);
+    }
+  }
 
   struct Member {
     HANDLE handle;

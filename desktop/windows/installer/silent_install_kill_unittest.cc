@@ -415,9 +415,11 @@ TEST_F(KillLoopTest, EveryKillLeavesAllOrNothingAndTheNextInstallationSucceeds) 
     ASSERT_NO_FATAL_FAILURE(RunAndKill(moment, [target, &outcome](ProcessTree* tree) {
       HANDLE victim = Find(tree, target);
       // The emulator may drop the end of a process it is still starting: it
-      // is ended again until it is gone.
+      // is ended again until it is gone. Nor may any process of the run be
+      // starting when the victim's job takes it along (see
+      // WaitUntilAllStarted).
       if (victim)
-        ProcessTree::WaitUntilStarted(victim);
+        tree->WaitUntilAllStarted();
       for (int tries = 0; victim && tries < 10; ++tries) {
         ::TerminateProcess(victim, 1);
         if (::WaitForSingleObject(victim, 1000) == WAIT_OBJECT_0)

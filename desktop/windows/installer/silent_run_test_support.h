@@ -235,8 +235,7 @@ class SilentRunTest : public ::testing::Test {
       for (const std::string& line :
            base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
         const size_t end = line.find("] ");
-        lines.push_back(end == std::string::npos || with_process_ids ? line
-                                                                     : line.substr(end + 2));
+        lines.push_back(end == std::string::npos || with_process_ids ? line : line.substr(end + 2));
       }
       base::DeletePath(log, false);
     }
