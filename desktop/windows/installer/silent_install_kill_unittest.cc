@@ -360,12 +360,13 @@ class KillLoopTest : public test::SilentRunTest {
     kill(&tree);
     bool settled = tree.WaitForAll(kSettleTimeoutMs);
     const std::string running = settled ? std::string() : tree.Describe();
-    if (!settled && !tree.OnlyProcessesThatRanNoCodeRemain()) {
+    const bool only_lost = !settled && tree.OnlyProcessesThatRanNoCodeRemain();
+    if (!settled && !only_lost) {
       std::printf("the installer processes did not end; where their threads stand:\n%s\n",
                   BacktracesOfAllProcesses().c_str());
       std::fflush(stdout);
     }
-    if (!settled && tree.OnlyProcessesThatRanNoCodeRemain()) {
+    if (only_lost) {
       // Not the installer's: the emulator lost a process being created as
       // its parent was ended. It ran nothing, so it changed nothing.
       std::printf("processes that never ran, left by the emulator:\n%s", running.c_str());
