@@ -3,8 +3,10 @@
 # with the offline installer under Wine, shows what a user would check, and
 # uninstalls it silently again.
 #   bash tools/main.sh            (as root on a fresh Debian 12 machine too)
-# Exits non-zero when the build fails or an installer run does not end with
-# exit code 0.
+# Exits non-zero when the build fails, when an installer run does not end
+# with exit code 0 or leaves no Add/Remove Programs entry, or when something
+# stays behind after the uninstallation (the entry, a shortcut, the scheduled
+# task, the install folder, or a clean-up batch file that does not end).
 set -euo pipefail
 VELMO_TOOL=main
 # shellcheck source=harness.sh

@@ -181,9 +181,8 @@ class KillLoopTest : public test::SilentRunTest {
   }
 
   // The switches of the runs: those of a current-user installation without
-  // the desktop shortcut, since the desktop of the emulator's user is the
-  // Linux home folder that other programs share; the start-menu shortcut is
-  // made the same way.
+  // the desktop shortcut. The start-menu shortcut is made the same way, so
+  // it alone shows whether an ended run leaves a shortcut behind.
   std::vector<std::wstring> KillLoopSwitches() const {
     std::vector<std::wstring> switches = InstallSwitches(false);
     for (std::wstring& value : switches) {

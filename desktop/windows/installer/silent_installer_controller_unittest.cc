@@ -392,8 +392,8 @@ TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
               front_end.back().rfind(std::string("The run failed (exit code 1): ") + c.cause, 0))
         << base::JoinString(front_end, "\n");
     EXPECT_EQ(c.backend_launched, launched) << base::JoinString(front_end, "\n");
-    // (The shortcuts are not looked at: Wine's desktop is shared with other
-    // prefixes of this machine.)
+    // (Only the install folder is looked at here; the tests above check the
+    // rest with ExpectNothingInstalled.)
     EXPECT_FALSE(base::PathExists(install_folder_));
   }
 }

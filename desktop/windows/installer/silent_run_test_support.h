@@ -76,8 +76,8 @@ inline std::wstring AutoupdateTaskName(const std::string& app_id) {
 }
 
 // The shortcuts on the desktops and in the start menus, and the files where
-// Wine keeps scheduled tasks. (Wine's desktop folder may be the Linux home
-// folder: only the shortcuts directly on it count.)
+// Wine keeps scheduled tasks. (Shortcuts go directly onto a desktop, so its
+// subfolders are not searched.)
 inline std::set<std::wstring> ShortcutAndTaskFiles() {
   std::set<std::wstring> files;
   for (auto [key, recursive] : {std::pair{base::kPathUserDesktop, false},

@@ -1,5 +1,8 @@
 #include "desktop/windows/crash_reporter/crash_log/crash_metadata.h"
 
+#include <windows.h>
+
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,11 +20,46 @@ namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
+// Whether the system confirms that it is exactly |os_version| ("major.minor.
+// build") with service pack |service_pack| ("major.minor", empty for none).
+// The version check answers for the version this process is told, as the
+// metadata should report it, whatever the machine runs.
+bool SystemConfirmsVersion(const std::string& os_version, const std::string& service_pack) {
+  unsigned major = 0, minor = 0, build = 0, pack_major = 0, pack_minor = 0;
+  if (std::sscanf(os_version.c_str(), "%u.%u.%u", &major, &minor, &build) != 3 ||
+      os_version !=
+          std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build)) {
+    return false;
+  }
+  if (!service_pack.empty() &&
+      (std::sscanf(service_pack.c_str(), "%u.%u", &pack_major, &pack_minor) != 2 ||
+       pack_major == 0 ||
+       service_pack != std::to_string(pack_major) + "." + std::to_string(pack_minor))) {
+    return false;
+  }
+  OSVERSIONINFOEXW wanted = {};
+  wanted.dwOSVersionInfoSize = sizeof(wanted);
+  wanted.dwMajorVersion = major;
+  wanted.dwMinorVersion = minor;
+  wanted.dwBuildNumber = build;
+  wanted.wServicePackMajor = static_cast<WORD>(pack_major);
+  wanted.wServicePackMinor = static_cast<WORD>(pack_minor);
+  const DWORD fields = VER_MAJORVERSION | VER_MINORVERSION | VER_BUILDNUMBER |
+                       VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR;
+  ULONGLONG conditions = 0;
+  for (DWORD field : {VER_MAJORVERSION, VER_MINORVERSION, VER_BUILDNUMBER, VER_SERVICEPACKMAJOR,
+                      VER_SERVICEPACKMINOR}) {
+    conditions = ::VerSetConditionMask(conditions, field, VER_EQUAL);
+  }
+  return ::VerifyVersionInfoW(&wanted, fields, conditions) != FALSE;
+}
+
 TEST(CrashMetadataTest, DescriptorsAndTables) {
   const CrashMetadata* metadata = CrashMetadata::GetInstance();
-  // The Wine prefix reports Windows 7 SP1 on an x86-64 machine.
-  EXPECT_EQ("6.1.7601", metadata->os_version());
-  EXPECT_EQ("1.0", metadata->os_service_pack_version());
+  EXPECT_TRUE(SystemConfirmsVersion(metadata->os_version(), metadata->os_service_pack_version()))
+      << "Windows " << metadata->os_version() << " service pack \""
+      << metadata->os_service_pack_version() << "\"";
+  // The engine is built for x86-64 only.
   EXPECT_EQ("0x9", metadata->cpu_architecture());
   EXPECT_EQ(0u, metadata->cpu_level().find("0x"));
   EXPECT_EQ(15u, metadata->key_to_field().size());

@@ -200,7 +200,15 @@ bool FirewallManager::RemoveAllRules() {
   std::vector<std::wstring> own;
   HRESULT list_error = S_OK;
   if (!FindOwnRules(rules.Get(), std::wstring(), &own, &list_error)) {
-    ELOG(ERROR, list_error) << "Cannot list the firewall rules";
+    if (list_error == E_NOTIMPL) {
+      // A limit of the platform, not a fault of this run: a firewall that
+      // keeps no list (Wine's stores no rule at all) has none of ours to
+      // remove either.
+      ELOG(WARNING, list_error)
+          << "The platform's firewall does not list its rules; no rule found to remove";
+    } else {
+      ELOG(ERROR, list_error) << "Cannot list the firewall rules";
+    }
     return false;
   }
   return RemoveRulesNamed(rules.Get(), own);

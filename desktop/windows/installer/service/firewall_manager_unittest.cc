@@ -9,6 +9,7 @@
 #include "base/files/file_path.h"
 #include "base/win/scoped_bstr.h"
 #include "base/win/scoped_com.h"
+#include "desktop/windows/installer/service/authenticode_test_fixtures.h"
 #include "desktop/windows/installer/service/product_name_provider.h"
 #include "gtest/gtest.h"
 
@@ -31,7 +32,7 @@ class TestProductNameProvider : public ProductNameProvider {
   }
 };
 
-class FirewallManagerTest : public testing::Test {
+class FirewallManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(com_.Succeeded());
@@ -48,14 +49,15 @@ class FirewallManagerTest : public testing::Test {
     return rule;
   }
 
-  // Whether the firewall lists its rules (Wine's does not).
-  bool CanEnumerate() {
+  // What the firewall answers when asked for its list of rules (Wine's has
+  // none: E_NOTIMPL).
+  HRESULT EnumerateRules() {
     ComPtr<IUnknown> enumerator;
     const HRESULT hr = rules_->get__NewEnum(enumerator.Receive());
     if (RunningUnderWine()) {
       EXPECT_EQ(hr, E_NOTIMPL) << "Wine lists firewall rules now: tighten this test";
     }
-    return SUCCEEDED(hr);
+    return hr;
   }
 
   base::win::ScopedComInitializer com_;
@@ -82,7 +84,8 @@ TEST_F(FirewallManagerTest, CreateNeedsAProviderAndAnAbsoluteExecutable) {
 TEST_F(FirewallManagerTest, AddsAndRemovesTheMdnsRule) {
   std::unique_ptr<FirewallManager> manager = FirewallManager::Create(&provider_, executable_);
   ASSERT_TRUE(manager);
-  const bool can_enumerate = CanEnumerate();
+  const HRESULT enumerate = EnumerateRules();
+  const bool can_enumerate = SUCCEEDED(enumerate);
 
   ASSERT_TRUE(manager->AddMdnsRule());
   ComPtr<INetFwRule> rule = FindRule(manager->GetMdnsRuleName());
@@ -111,8 +114,16 @@ TEST_F(FirewallManagerTest, AddsAndRemovesTheMdnsRule) {
   }
 
   // Removal needs the rule list; where the firewall cannot list its rules the
-  // removal reports failure rather than pretending.
-  EXPECT_EQ(manager->RemoveAllRules(), can_enumerate);
+  // removal reports failure rather than pretending. A firewall that has no
+  // list at all is the platform's limit, which is no error of the run.
+  {
+    testing::ScopedLogCapture log;
+    EXPECT_EQ(manager->RemoveAllRules(), can_enumerate);
+    if (enumerate == E_NOTIMPL) {
+      EXPECT_EQ(log.text().find("ERROR:"), std::string::npos) << log.text();
+      EXPECT_NE(log.text().find("does not list its rules"), std::string::npos) << log.text();
+    }
+  }
   if (can_enumerate) {
     EXPECT_FALSE(FindRule(manager->GetMdnsRuleName()).IsValid());
   }

@@ -338,7 +338,15 @@ void TaskSchedulerV2::DeleteStaleTasks() {
   if (SUCCEEDED(hr))
     hr = tasks->get_Count(&count);
   if (FAILED(hr)) {
-    ELOG(ERROR, hr) << "Cannot list the scheduled tasks";
+    if (hr == E_NOTIMPL) {
+      // A limit of the platform, not a fault of this run (Wine's scheduler
+      // registers and deletes tasks but cannot list them): with no list no
+      // task can be told stale, so none is deleted.
+      ELOG(WARNING, hr) << "The platform's task scheduler does not list its tasks; no stale task "
+                           "deleted";
+    } else {
+      ELOG(ERROR, hr) << "Cannot list the scheduled tasks";
+    }
     return;
   }
   const std::wstring prefix = GetTaskName(L"");
