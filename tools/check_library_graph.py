@@ -8,6 +8,8 @@ and fails when
   - libraries link each other in a cycle (each cycle is printed);
   - a library of design.md's table of libraries links one in a row above its
     own, or one of its own row that the row does not name ("`a` links `b`");
+  - a row's links column does not name exactly the libraries of the table
+    that the row's libraries link (those of its own row aside);
   - the table names a library that the build does not have.
 Only links between libraries of the table are checked: test support and
 third-party libraries are not in it.
@@ -90,6 +92,17 @@ def layer_faults(layers, nodes, edges):
                   f"`{source}` links `{target}`" not in layers[row_of[source]][1]):
                 faults.append(f"{source} links {target} of its own row in {DESIGN.name}, "
                               "which the row does not say")
+    for names, links in layers:
+        linked = {target for source in names for target in edges.get(source, ())
+                  if target in row_of and target not in names}
+        named = {name for name in re.findall(r"`([^`]+)`", links)
+                 if name in row_of and name not in names}
+        for name in sorted(linked - named):
+            faults.append(f"the row of {', '.join(names)} in {DESIGN.name} does not name {name}, "
+                          "which it links")
+        for name in sorted(named - linked):
+            faults.append(f"the row of {', '.join(names)} in {DESIGN.name} names {name}, "
+                          "which none of it links")
     return faults
 
 
