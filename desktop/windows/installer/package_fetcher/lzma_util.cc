@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include <lzma/7z.h>
 #include <lzma/7zAlloc.h>
@@ -28,6 +31,9 @@
 namespace installer {
 namespace {
 
+// Every 7z archive begins with a start header of this size: the signature,
+// the version and where the catalogue lies.
+constexpr int64_t kStartHeaderSize = 32;
 // The result for an archive that cannot be used at all.
 constexpr DWORD kUnusableArchive = ERROR_INVALID_HANDLE;
 // Reads through the look-ahead buffer are this large; bigger buffers gain
@@ -202,17 +208,96 @@ std::string TooLongNote(const base::FilePath& path) {
          " characters long, too long for Windows (at most " + std::to_string(MAX_PATH - 1) + ")";
 }
 
-// Writes entry |index| of |db|, |size| bytes at |data|, to |path|, with its
-// time. 0 or the system error, with |*status| saying which call failed.
+// The files an extraction made, each with the entry it was made for. The
+// unpacking folder starts empty and every file is made new, so an entry
+// that reaches a file already made (under another name: a short-name alias
+// the checks of the names cannot know) fails, and is reported with the
+// entry that made it.
+class WrittenFiles {
+ public:
+  // Makes |path| anew for entry |index|: never over an existing file. An
+  // invalid handle and the system error when it cannot.
+  base::win::ScopedHandle Create(const base::FilePath& path, UInt32 index, DWORD* error) {
+    // Made and recorded at once: an entry that fails on the file finds
+    // whose it is.
+    base::AutoLock hold(lock_);
+    base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+      *error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
+      return file;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (::GetFileInformationByHandle(file.Get(), &info))
+      owners_.emplace(IdentityOf(info), index);
+    return file;
+  }
+
+  // The entry this extraction made the file at |path| for; false when it
+  // made none there (or the file cannot be looked at).
+  bool FindOwner(const base::FilePath& path, UInt32* index) {
+    // No access is asked for: the owner may still hold the file without
+    // sharing.
+    base::win::ScopedHandle file(
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!file.IsValid() || !::GetFileInformationByHandle(file.Get(), &info))
+      return false;
+    base::AutoLock hold(lock_);
+    const auto found = owners_.find(IdentityOf(info));
+    if (found == owners_.end())
+      return false;
+    *index = found->second;
+    return true;
+  }
+
+ private:
+  using Identity = std::pair<DWORD, uint64_t>;
+
+  static Identity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber,
+            (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  }
+
+  base::Lock lock_;
+  std::map<Identity, UInt32> owners_;
+};
+
+// Says why entry |index| of |db| could not be made at |path| (system error
+// |error|) when something was there already.
+void LogEntryInTheWay(const CSzArEx& db, UInt32 index, const base::FilePath& path, DWORD error,
+                      WrittenFiles* files) {
+  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
+    return;
+  const std::string entry = EscapeEntryName(EntryName(db, index));
+  UInt32 owner = 0;
+  if (files->FindOwner(path, &owner)) {
+    LOG(ERROR) << "Archive entries " << owner << " (" << EscapeEntryName(EntryName(db, owner))
+               << ") and " << index << " (" << entry << ") both name the file " << path
+               << "; the archive is refused";
+  } else if (base::DirectoryExists(path)) {
+    LOG(ERROR) << "Archive entry " << index << " (" << entry << ") is a file, but " << path
+               << " is a folder; the archive is refused";
+  } else if (base::PathExists(path)) {
+    LOG(ERROR) << "Archive entry " << index << " (" << entry << ") names " << path
+               << ", which is in the unpacking folder already; the archive is refused";
+  }
+}
+
+// Writes entry |index| of |db|, |size| bytes at |data|, to |path| as a new
+// file, with its time. 0 or the system error, with |*status| saying which
+// call failed.
 DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, const Byte* data,
-                 size_t size, SevenZipExtractor::Status* status) {
-  base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+                 size_t size, WrittenFiles* files, SevenZipExtractor::Status* status) {
+  DWORD create_error = ERROR_SUCCESS;
+  base::win::ScopedHandle file = files->Create(path, index, &create_error);
   if (!file.IsValid()) {
-    const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-    LOG(ERROR) << "Error returned by CreateFile: " << error << " for " << path << TooLongNote(path);
+    LogEntryInTheWay(db, index, path, create_error, files);
+    LOG(ERROR) << "Error returned by CreateFile: " << create_error << " for " << path
+               << TooLongNote(path);
     *status = SevenZipExtractor::kCreateFailed;
-    return error;
+    return create_error;
   }
   size_t done = 0;
   while (done < size) {
@@ -294,6 +379,7 @@ struct DecodeRun {
   HANDLE archive;
   base::FilePath folder;
   const std::vector<base::FilePath>* paths;
+  WrittenFiles* files;
   // The entries of each block, in archive order.
   std::vector<std::vector<UInt32>> block_entries;
 
@@ -345,6 +431,12 @@ void DecodeBlocks(DecodeRun* run) {
       }
       if (result != SZ_OK) {
         const std::string entry = EscapeEntryName(EntryName(*run->db, index));
+        if (result == SZ_ERROR_UNSUPPORTED) {
+          LOG(ERROR) << "Archive block " << block << " (entry " << entry
+                     << ") is packed with coders this installer cannot decode: "
+                     << DescribeBlockCoders(run->db->db, static_cast<uint32_t>(block))
+                     << "; the archive is refused";
+        }
         if (result == SZ_ERROR_CRC) {
           LOG(ERROR) << "Error returned by SzExtract: " << result << " - CRC mismatch in entry "
                      << entry << " (block " << block << ")";
@@ -357,7 +449,8 @@ void DecodeBlocks(DecodeRun* run) {
         return;
       }
       SevenZipExtractor::Status status = SevenZipExtractor::kOk;
-      const DWORD error = WriteEntry(*run->db, index, (*run->paths)[index], data, size, &status);
+      const DWORD error =
+          WriteEntry(*run->db, index, (*run->paths)[index], data, size, run->files, &status);
       if (error != ERROR_SUCCESS) {
         run->Fail(error, status, 0);
         return;
@@ -456,6 +549,14 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
                  << " bytes the header of any package may take: it claims far more than a "
                     "package holds; the archive is refused";
     } else {
+      LARGE_INTEGER size = {};
+      if (::GetFileSizeEx(archive_.Get(), &size) && size.QuadPart < kStartHeaderSize) {
+        // The decoder takes this for no archive at all, even when the
+        // signature is there.
+        LOG(ERROR) << "Archive is " << size.QuadPart << " bytes long, shorter than the "
+                   << kStartHeaderSize << "-byte start header every 7z archive begins with; "
+                   << "the archive is refused";
+      }
       LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result << " - "
                  << DecoderErrorMeaning(open_result);
     }
@@ -463,6 +564,11 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     return kUnusableArchive;
   }
   const CSzArEx& db = extraction.db();
+  if (db.NumFiles == 0) {
+    LOG(ERROR) << "Archive has no entries: it holds no package; the archive is refused";
+    status_ = kNotSevenZip;
+    return kUnusableArchive;
+  }
   // Refused before any name is looked at: each entry costs a file or a
   // folder, and a browser package has a few thousand at most.
   if (db.NumFiles > kMaxArchiveEntries) {
@@ -499,6 +605,16 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
+    std::wstring_view component;
+    if (FindComponentEndingInDotOrSpace(name, &component)) {
+      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name)
+                 << ") has a name that Windows cannot hold: its part \""
+                 << EscapeEntryName(component) << "\" ends in "
+                 << (component.back() == L' ' ? "a space" : "a dot")
+                 << ", which Windows drops; the archive is refused";
+      status_ = kBadEntryName;
+      return kUnusableArchive;
+    }
     names.push_back(std::move(name));
   }
   // Two entries for one file would be written in an order that depends on
@@ -509,6 +625,19 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     LOG(ERROR) << "Archive entries " << first_same << " (" << EscapeEntryName(names[first_same])
                << ") and " << second_same << " (" << EscapeEntryName(names[second_same])
                << ") name the same file; the archive is refused";
+    status_ = kBadEntryName;
+    return kUnusableArchive;
+  }
+  std::vector<bool> is_folder(db.NumFiles);
+  for (UInt32 i = 0; i < db.NumFiles; ++i)
+    is_folder[i] = SzArEx_IsDir(&db, i);
+  size_t file_entry = 0;
+  size_t below_entry = 0;
+  if (FindFileInPlaceOfFolder(names, is_folder, &file_entry, &below_entry)) {
+    LOG(ERROR) << "Archive entry " << file_entry << " (" << EscapeEntryName(names[file_entry])
+               << ") is a file, but entry " << below_entry << " ("
+               << EscapeEntryName(names[below_entry])
+               << ") needs a folder of that name; the archive is refused";
     status_ = kBadEntryName;
     return kUnusableArchive;
   }
@@ -604,18 +733,20 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     }
   }
 
+  WrittenFiles files;
   DecodeRun run;
   run.db = &db;
   run.archive = archive_.Get();
   run.folder = folder;
   run.paths = &paths;
+  run.files = &files;
   run.block_entries = std::move(block_entries);
 
   // Empty files need no decoder.
   for (UInt32 i : dataless) {
     if (!SzArEx_IsDir(&db, i)) {
       Status status = kOk;
-      const DWORD error = WriteEntry(db, i, paths[i], nullptr, 0, &status);
+      const DWORD error = WriteEntry(db, i, paths[i], nullptr, 0, &files, &status);
       if (error != ERROR_SUCCESS) {
         status_ = status;
         return error;
