@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include <lzma/7z.h>
 #include <lzma/7zAlloc.h>
@@ -23,6 +21,7 @@
 #include "desktop/windows/installer/package_fetcher/archive_block_limits.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
 #include "desktop/windows/installer/package_fetcher/archive_open_budget.h"
+#include "desktop/windows/installer/package_fetcher/extracted_files.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
@@ -208,70 +207,14 @@ std::string TooLongNote(const base::FilePath& path) {
          " characters long, too long for Windows (at most " + std::to_string(MAX_PATH - 1) + ")";
 }
 
-// The files an extraction made, each with the entry it was made for. The
-// unpacking folder starts empty and every file is made new, so an entry
-// that reaches a file already made (under another name: a short-name alias
-// the checks of the names cannot know) fails, and is reported with the
-// entry that made it.
-class WrittenFiles {
- public:
-  // Makes |path| anew for entry |index|: never over an existing file. An
-  // invalid handle and the system error when it cannot.
-  base::win::ScopedHandle Create(const base::FilePath& path, UInt32 index, DWORD* error) {
-    // Made and recorded at once: an entry that fails on the file finds
-    // whose it is.
-    base::AutoLock hold(lock_);
-    base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-      *error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-      return file;
-    }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (::GetFileInformationByHandle(file.Get(), &info))
-      owners_.emplace(IdentityOf(info), index);
-    return file;
-  }
-
-  // The entry this extraction made the file at |path| for; false when it
-  // made none there (or the file cannot be looked at).
-  bool FindOwner(const base::FilePath& path, UInt32* index) {
-    // No access is asked for: the owner may still hold the file without
-    // sharing.
-    base::win::ScopedHandle file(
-        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!file.IsValid() || !::GetFileInformationByHandle(file.Get(), &info))
-      return false;
-    base::AutoLock hold(lock_);
-    const auto found = owners_.find(IdentityOf(info));
-    if (found == owners_.end())
-      return false;
-    *index = found->second;
-    return true;
-  }
-
- private:
-  using Identity = std::pair<DWORD, uint64_t>;
-
-  static Identity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return {info.dwVolumeSerialNumber,
-            (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
-  }
-
-  base::Lock lock_;
-  std::map<Identity, UInt32> owners_;
-};
-
 // Says why entry |index| of |db| could not be made at |path| (system error
 // |error|) when something was there already.
 void LogEntryInTheWay(const CSzArEx& db, UInt32 index, const base::FilePath& path, DWORD error,
-                      WrittenFiles* files) {
+                      ExtractedFiles* files) {
   if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
     return;
   const std::string entry = EscapeEntryName(EntryName(db, index));
-  UInt32 owner = 0;
+  uint32_t owner = 0;
   if (files->FindOwner(path, &owner)) {
     LOG(ERROR) << "Archive entries " << owner << " (" << EscapeEntryName(EntryName(db, owner))
                << ") and " << index << " (" << entry << ") both name the file " << path
@@ -289,7 +232,7 @@ void LogEntryInTheWay(const CSzArEx& db, UInt32 index, const base::FilePath& pat
 // file, with its time. 0 or the system error, with |*status| saying which
 // call failed.
 DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, const Byte* data,
-                 size_t size, WrittenFiles* files, SevenZipExtractor::Status* status) {
+                 size_t size, ExtractedFiles* files, SevenZipExtractor::Status* status) {
   DWORD create_error = ERROR_SUCCESS;
   base::win::ScopedHandle file = files->Create(path, index, &create_error);
   if (!file.IsValid()) {
@@ -379,7 +322,7 @@ struct DecodeRun {
   HANDLE archive;
   base::FilePath folder;
   const std::vector<base::FilePath>* paths;
-  WrittenFiles* files;
+  ExtractedFiles* files;
   // The entries of each block, in archive order.
   std::vector<std::vector<UInt32>> block_entries;
 
@@ -733,7 +676,7 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     }
   }
 
-  WrittenFiles files;
+  ExtractedFiles files;
   DecodeRun run;
   run.db = &db;
   run.archive = archive_.Get();
