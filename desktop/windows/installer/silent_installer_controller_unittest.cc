@@ -442,12 +442,14 @@ TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
   }
 }
 
-// A shortcut of the installation that leads to a file no longer there (the
-// user removed it) is an expected sight, not a failure of the run: a run
-// that fails beside one ends with the cause that ended it.
+// A shortcut of the installation that leads to a file no longer there, or
+// that is no longer there itself (the user removed either), is an expected
+// sight, not a failure of the run: a run that fails beside one ends with
+// the cause that ended it.
 TEST_F(SilentRunTest, AStaleShortcutDoesNotTakeThePlaceOfTheCause) {
   // The installation records a desktop shortcut, in a folder of the test's
-  // own, that leads to a launcher since removed.
+  // own, that leads to a launcher since removed, and a start-menu shortcut
+  // since removed.
   const base::FilePath gone = temp_.GetPath().Append(L"removed").Append(kLauncherFileName);
   const base::FilePath shortcut = temp_.GetPath().Append(L"Desktop").Append(L"Velmo.lnk");
   ASSERT_TRUE(base::CreateDirectoryTree(gone.DirName()));
@@ -465,16 +467,23 @@ TEST_F(SilentRunTest, AStaleShortcutDoesNotTakeThePlaceOfTheCause) {
   existing.version = "1.0.0.0";
   existing.path = install_folder_;
   existing.desktop_shortcut = shortcut;
+  existing.start_menu_shortcut = temp_.GetPath().Append(L"Start Menu").Append(L"Velmo.lnk");
   ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
 
   EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(L"flipped_stream_package.exe"),
                    InstallSwitches(false)));
   const FrontEndLog log = TakeFrontEndLog(temp_.GetPath());
-  // The shortcut was looked at, its target found missing.
-  EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& line) {
-    return line.rfind("No file at ", 0) == 0 &&
-           line.find("launcher.exe to read the identity of") != std::string::npos;
-  })) << base::JoinString(log.lines, "\n");
+  // Both shortcuts were looked at: the target of one, and the other, found
+  // missing.
+  auto logged = [&log](const std::string& start, const std::string& part) {
+    return std::any_of(log.lines.begin(), log.lines.end(), [&](const std::string& line) {
+      return line.rfind(start, 0) == 0 && line.find(part) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(logged("No file at ", "launcher.exe to read the identity of"))
+      << base::JoinString(log.lines, "\n");
+  EXPECT_TRUE(logged("No shortcut at ", "Start Menu\\Velmo.lnk"))
+      << base::JoinString(log.lines, "\n");
   EXPECT_TRUE(
       EndsWithCause(log, "Error returned by SzExtract: 1 - data error in block 0 (entry a.txt)"))
       << base::JoinString(log.lines, "\n");

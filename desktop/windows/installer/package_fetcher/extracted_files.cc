@@ -23,10 +23,9 @@ base::win::ScopedHandle ExtractedFiles::Create(const base::FilePath& path, uint3
 bool ExtractedFiles::FindOwner(const base::FilePath& path, uint32_t* index) {
   // No access is asked for: the owner may still hold the file without
   // sharing.
-  base::win::ScopedHandle file(::CreateFileW(path.c_str(), 0,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                             nullptr));
+  base::win::ScopedHandle file(
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!file.IsValid() || !::GetFileInformationByHandle(file.Get(), &info))
     return false;
