@@ -25,9 +25,12 @@ with fixed modification times, a PE file, nested and empty folders, an
 empty file), in several methods; damaged copies; copies whose entry
 names are rewritten to reach outside the unpacking folder, to hold control
 characters or to be too long for Windows; blocks and a header that claim
-far more than they hold; more entries than a package may have; and two
-entries that name one file on Windows.
-The tracking data is in tracking_data.bin, the package in package.7z.
+far more than they hold; more entries than a package may have; two
+entries that name one file on Windows; and packages that cannot be
+installed, each for a cause of its own (see make_unusable_packages).
+The tracking data is in tracking_data.bin, the package in package.7z: the
+tree with stand-ins (copies of the image) for the package's own installer
+and engine.
 """
 import os
 import random
@@ -232,11 +235,21 @@ def make_archives(out, image):
           empty_entries_archive(["e%05d" % i for i in range(50000)] + ["..\\x"]))
     write(os.path.join(folder, "long_path.7z"),
           empty_entries_archive(["d" * 200 + "\\" + "f" * 200]))
+    # A plain header whose 1,000 names take 34 MB, and the copy of them the
+    # decoder keeps as much again: each allocation within the open's budget
+    # (64 MiB), both together not.
+    write(os.path.join(folder, "header_sum.7z"),
+          empty_entries_archive(["n%04d" % i + "x" * 16995 for i in range(1000)]))
+    # A name of 250 characters, short enough for Windows alone: only below
+    # the unpacking folder does its path grow too long.
+    write(os.path.join(folder, "long_path_below.7z"),
+          empty_entries_archive(["d" * 120 + "\\" + "f" * 129]))
     # Control characters in a name are shown escaped in the log.
     data_ctl = bytearray(base)
     rename_entry(data_ctl, "a.txt", "a\x01t\x7fx")
     write(os.path.join(folder, "slip_control.7z"), data_ctl)
     make_lying_archives(folder)
+    make_unusable_packages(folder, image)
     tree_data = read(os.path.join(folder, "lzma2_plain_header.7z"))
     entries = sum(len(d) + len(f) for _, d, f in os.walk(tree))
     # kEnd of the streams, then kFilesInfo (0x05) and the number of entries.
@@ -286,7 +299,53 @@ def make_archives(out, image):
     next_offset = struct.unpack_from("<Q", data, 12)[0]
     data[32 + next_offset - 200] ^= 0x55
     write(os.path.join(folder, "many_blocks_late_damage.7z"), data)
-    return os.path.join(folder, "lzma_solid.7z")
+    return make_package(folder, tree, image)
+
+
+def make_package(folder, tree, image):
+    """package.7z: the tree with the package's installer and engine (copies
+    of the image standing in for both) beside it."""
+    package = os.path.join(folder, "package")
+    shutil.rmtree(package, ignore_errors=True)
+    shutil.copytree(tree, package)
+    for name in ("installer.exe", "installer_engine.dll"):
+        shutil.copyfile(image, os.path.join(package, name))
+    output = os.path.join(folder, "package.7z")
+    make_archive(package, output, ARCHIVES["lzma_solid"])
+    return output
+
+
+def make_unusable_packages(folder, image):
+    """Archives that unpack to no installable package, each for one cause:
+        empty.7z             an archive without entries (as 7-Zip writes one)
+        signature_only.7z    the six bytes of the 7z signature and nothing else
+        no_installer.7z      the tree: files, but no installer.exe
+        empty_installer.7z   a 0-byte installer.exe
+        empty_engine.7z      an installer.exe, but a 0-byte engine beside it
+        file_and_folder.7z   a file "x" and a file "x\\y" below a folder "x"
+        trailing_space.7z    a file in the folder "dir " (Windows drops the
+                             space when it makes the folder)
+        deflate.7z           a file packed with Deflate, which the decoder
+                             does not know"""
+    empty = bytearray(b"7z\xbc\xaf\x27\x1c\x00\x04" + bytes(24))
+    fix_start_header(empty)
+    write(os.path.join(folder, "empty.7z"), empty)
+    write(os.path.join(folder, "signature_only.7z"), b"7z\xbc\xaf\x27\x1c")
+    shutil.copyfile(os.path.join(folder, "lzma_solid.7z"), os.path.join(folder, "no_installer.7z"))
+    for name, installer, engine in (("empty_installer", False, True),
+                                    ("empty_engine", True, False)):
+        source = os.path.join(folder, name)
+        shutil.rmtree(source, ignore_errors=True)
+        os.makedirs(source)
+        write(os.path.join(source, "files_list"), b"installer.exe\r\n")
+        write(os.path.join(source, "installer.exe"), read(image) if installer else b"")
+        write(os.path.join(source, "installer_engine.dll"), read(image) if engine else b"")
+        make_archive(source, os.path.join(folder, name + ".7z"), ARCHIVES["lzma_solid"])
+    write(os.path.join(folder, "file_and_folder.7z"), empty_entries_archive(["x", "x\\y"]))
+    write(os.path.join(folder, "trailing_space.7z"),
+          empty_entries_archive(["dir \\file.txt"]))
+    make_archive(os.path.join(folder, "single"), os.path.join(folder, "deflate.7z"),
+                 ["-m0=Deflate", "-mhc=off"])
 
 
 def make_lying_archives(folder):

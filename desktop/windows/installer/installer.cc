@@ -96,6 +96,24 @@ std::string FindLineLeadingOut(const wchar_t* list_name, const std::vector<std::
   return std::string();
 }
 
+// Why a package list is refused: its first line that names a folder of the
+// package where a file must be. The copy steps would move the folder in as
+// if it were the file (an installation "succeeding" with an empty folder in
+// the browser's place). Empty when no line does; a line naming nothing is
+// left to the copy step, which fails on it.
+std::string FindLineNamingAFolder(const base::FilePath& package_folder, const wchar_t* list_name,
+                                  const std::vector<std::string>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const base::FilePath entry = base::FilePath::FromUTF8Unsafe(lines[i]);
+    if (base::DirectoryExists(package_folder.Append(entry))) {
+      return base::WideToUTF8(list_name) + " line " + base::NumberToString(i + 1) + " (" +
+             EscapeEntryName(entry.value()) +
+             ") names a folder of the package, not a file; the package is refused";
+    }
+  }
+  return std::string();
+}
+
 // Limits of the job that binds the installer from the package to this
 // process.
 bool SetJobLimits(HANDLE job, DWORD flags) {
@@ -494,6 +512,13 @@ bool Installer::ReadPackageLists() {
     leading_out = FindLineLeadingOut(kRootFilesListFileName, root_files_list_);
   if (!leading_out.empty()) {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), leading_out);
+    return false;
+  }
+  std::string folder_line = FindLineNamingAFolder(own_folder_, kFilesListFileName, files_list_);
+  if (folder_line.empty())
+    folder_line = FindLineNamingAFolder(own_folder_, kRootFilesListFileName, root_files_list_);
+  if (!folder_line.empty()) {
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), folder_line);
     return false;
   }
   return true;

@@ -318,25 +318,42 @@ TEST_F(InstallerTest, PackageListProblems) {
   EXPECT_FALSE(base::PathExists(install_folder_));
 
   // A line of either list that leads out of the package and the
-  // installation: refused before any step, the file it names untouched.
+  // installation, or that names a folder of the package where a file must
+  // be: refused before any step, the file it names untouched.
   const base::FilePath outside = temp_dir_.GetPath().Append(L"outside.ini");
   ASSERT_TRUE(WriteText(outside, "kept"));
   struct Case {
     const wchar_t* list;
     const char* text;
     const char* error;
+    const wchar_t* package_folder;  // Made in the package; may be null.
   } cases[] = {
       {kFilesListFileName, "a.dll\r\n..\\..\\outside.ini\r\n",
        "error:37055::files_list line 2 (..\\..\\outside.ini) is not a path that stays inside "
-       "the package; the package is refused"},
+       "the package; the package is refused",
+       nullptr},
       {kRootFilesListFileName, "C:\\windows\\win.ini\r\n",
        "error:37055::root_files_list line 1 (C:\\windows\\win.ini) is not a path that stays "
-       "inside the package; the package is refused"},
+       "inside the package; the package is refused",
+       nullptr},
+      {kFilesListFileName, "bin\\file0.dll\r\nvelmo.exe\r\n",
+       "error:37055::files_list line 2 (velmo.exe) names a folder of the package, not a file; "
+       "the package is refused",
+       L"velmo.exe"},
+      {kRootFilesListFileName, "root\r\n",
+       "error:37055::root_files_list line 1 (root) names a folder of the package, not a file; "
+       "the package is refused",
+       L"root"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.list);
+    SCOPED_TRACE(c.text);
+    ASSERT_TRUE(base::DeletePath(package_folder_.Append(kRootFilesListFileName), false));
     WritePackageLists(1, -1);
     ASSERT_TRUE(WriteText(package_folder_.Append(c.list), c.text));
+    if (c.package_folder) {
+      ASSERT_TRUE(base::CreateDirectoryTree(package_folder_.Append(c.package_folder)));
+      ASSERT_TRUE(WriteText(package_folder_.Append(c.package_folder).Append(L"inner.txt"), "x"));
+    }
     delegate_.events.clear();
     installer_.reset();
     settings_.reset();

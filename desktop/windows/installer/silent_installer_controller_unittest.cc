@@ -5,6 +5,7 @@
 // nothing. The tests run alone (see CMakeLists.txt): they install for real.
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <set>
 #include <string>
@@ -29,9 +30,11 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_com.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/shortcut.h"
 #include "crypto/secure_hash.h"
 #include "desktop/windows/installer/install_folder_discovery.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
@@ -341,12 +344,54 @@ TEST_F(SilentRunTest, CorruptedPackageFailsAndLeavesNothing) {
   ExpectNothingInstalled();
 }
 
-// Packages the unpacker refuses, in the real host (made with
-// tools/make_installer.py from the payload fixtures): the front end's own
-// log ends with the cause of the failure. A package refused when its
-// archive is opened never starts a back end; one whose damage shows only
-// while it is decoded has the back end it started stopped before the run
-// ends.
+// The front end's log of the runs in |temp| (the one whose command line is
+// not a back end's; a back end started in the same second writes into it
+// too), without the lines' prefixes, and whether a back end was launched.
+// Every log is removed, so that the next run starts with none.
+struct FrontEndLog {
+  std::vector<std::string> lines;
+  bool backend_launched = false;
+};
+
+FrontEndLog TakeFrontEndLog(const base::FilePath& temp) {
+  FrontEndLog front_end;
+  const base::FilePath folder = temp.Append(L"Velmo Installer");
+  base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
+                                 L"velmo_installer_*.log");
+  for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
+    std::string text;
+    EXPECT_TRUE(base::ReadFileToString(log, &text)) << log;
+    std::vector<std::string> lines =
+        base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+    for (std::string& line : lines) {
+      const size_t end = line.find("] ");
+      if (end != std::string::npos)
+        line = line.substr(end + 2);
+      front_end.backend_launched =
+          front_end.backend_launched || line.rfind("launching installer backend: ", 0) == 0;
+    }
+    const bool is_front_end = lines.size() > 1 && lines[1].rfind("Command line: ", 0) == 0 &&
+                              lines[1].find("--backend") == std::string::npos;
+    if (is_front_end)
+      front_end.lines = lines;
+    base::DeletePath(log, false);
+  }
+  return front_end;
+}
+
+// Whether |log| ends with the cause line of a failed run that names |cause|.
+bool EndsWithCause(const FrontEndLog& log, const std::string& cause) {
+  return !log.lines.empty() &&
+         log.lines.back().rfind("The run failed (exit code 1): " + cause, 0) == 0;
+}
+
+// Packages the unpacker refuses, and packages that unpack to nothing that
+// can be installed, in the real host (made with tools/make_installer.py
+// from the payload fixtures): the front end's own log ends with the cause
+// of the failure in words. A package refused when its archive is opened
+// never starts a back end; one whose fault shows only while it is decoded,
+// or once it is unpacked, has the back end it started stopped before the
+// run ends.
 TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
   struct Case {
     const wchar_t* host;
@@ -359,43 +404,90 @@ TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
        false},
       {L"flipped_stream_package.exe",
        "Error returned by SzExtract: 1 - data error in block 0 (entry a.txt)", true},
+      {L"empty_package.exe", "Archive has no entries: it holds no package", false},
+      {L"signature_only_package.exe",
+       "Archive is 6 bytes long, shorter than the 32-byte start header every 7z archive begins "
+       "with",
+       false},
+      {L"no_installer_package.exe", "The package has no installer.exe: it cannot be installed",
+       true},
+      {L"empty_installer_package.exe",
+       "The package's installer.exe is empty (0 bytes), not a program: it cannot be installed",
+       true},
+      {L"empty_engine_package.exe",
+       "The package's installer_engine.dll is empty (0 bytes), not a program: it cannot be "
+       "installed",
+       true},
+      {L"file_and_folder_package.exe",
+       "Archive entry 0 (x) is a file, but entry 1 (x\\y) needs a folder of that name", false},
+      {L"trailing_space_package.exe",
+       "Archive entry 0 (dir \\file.txt) has a name that Windows cannot hold: its part \"dir \" "
+       "ends in a space",
+       false},
+      {L"deflate_package.exe",
+       "Archive block 0 (entry one.txt) is packed with coders this installer cannot decode: "
+       "Deflate (method 040108)",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(c.host), InstallSwitches(false)));
-    // The front end's log is the one whose command line is not a back
-    // end's; a back end started in the same second writes into it too.
-    const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
-    base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
-                                   L"velmo_installer_*.log");
-    std::vector<std::string> front_end;
-    bool launched = false;
-    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
-      std::string text;
-      ASSERT_TRUE(base::ReadFileToString(log, &text)) << log;
-      std::vector<std::string> lines =
-          base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
-      for (std::string& line : lines) {
-        const size_t end = line.find("] ");
-        if (end != std::string::npos)
-          line = line.substr(end + 2);
-        launched = launched || line.rfind("launching installer backend: ", 0) == 0;
-      }
-      const bool is_front_end = lines.size() > 1 && lines[1].rfind("Command line: ", 0) == 0 &&
-                                lines[1].find("--backend") == std::string::npos;
-      if (is_front_end)
-        front_end = lines;
-      base::DeletePath(log, false);
-    }
-    ASSERT_FALSE(front_end.empty()) << "no front end's log";
-    EXPECT_EQ(0u,
-              front_end.back().rfind(std::string("The run failed (exit code 1): ") + c.cause, 0))
-        << base::JoinString(front_end, "\n");
-    EXPECT_EQ(c.backend_launched, launched) << base::JoinString(front_end, "\n");
+    const FrontEndLog log = TakeFrontEndLog(temp_.GetPath());
+    ASSERT_FALSE(log.lines.empty()) << "no front end's log";
+    EXPECT_TRUE(EndsWithCause(log, c.cause)) << base::JoinString(log.lines, "\n");
+    EXPECT_EQ(c.backend_launched, log.backend_launched) << base::JoinString(log.lines, "\n");
     // (Only the install folder is looked at here; the tests above check the
     // rest with ExpectNothingInstalled.)
     EXPECT_FALSE(base::PathExists(install_folder_));
   }
+}
+
+// A shortcut of the installation that leads to a file no longer there, or
+// that is no longer there itself (the user removed either), is an expected
+// sight, not a failure of the run: a run that fails beside one ends with
+// the cause that ended it.
+TEST_F(SilentRunTest, AStaleShortcutDoesNotTakeThePlaceOfTheCause) {
+  // The installation records a desktop shortcut, in a folder of the test's
+  // own, that leads to a launcher since removed, and a start-menu shortcut
+  // since removed.
+  const base::FilePath gone = temp_.GetPath().Append(L"removed").Append(kLauncherFileName);
+  const base::FilePath shortcut = temp_.GetPath().Append(L"Desktop").Append(L"Velmo.lnk");
+  ASSERT_TRUE(base::CreateDirectoryTree(gone.DirName()));
+  ASSERT_TRUE(base::CreateDirectoryTree(shortcut.DirName()));
+  ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"tiny_program.exe"), gone));
+  base::win::ShortcutSpec spec;
+  spec.set_target(gone);
+  ASSERT_TRUE(base::win::WriteShortcut(shortcut, spec, base::win::kShortcutCreateAlways));
+  ASSERT_TRUE(base::DeletePath(gone, false));
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+  ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"tiny_program.exe"),
+                                   install_folder_.Append(kLauncherFileName)));
+  InstallLog existing;
+  existing.app_id = "1234567";
+  existing.version = "1.0.0.0";
+  existing.path = install_folder_;
+  existing.desktop_shortcut = shortcut;
+  existing.start_menu_shortcut = temp_.GetPath().Append(L"Start Menu").Append(L"Velmo.lnk");
+  ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
+
+  EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(L"flipped_stream_package.exe"),
+                   InstallSwitches(false)));
+  const FrontEndLog log = TakeFrontEndLog(temp_.GetPath());
+  // Both shortcuts were looked at: the target of one, and the other, found
+  // missing.
+  auto logged = [&log](const std::string& start, const std::string& part) {
+    return std::any_of(log.lines.begin(), log.lines.end(), [&](const std::string& line) {
+      return line.rfind(start, 0) == 0 && line.find(part) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(logged("No file at ", "launcher.exe to read the identity of"))
+      << base::JoinString(log.lines, "\n");
+  EXPECT_TRUE(logged("No shortcut at ", "Start Menu\\Velmo.lnk"))
+      << base::JoinString(log.lines, "\n");
+  EXPECT_TRUE(
+      EndsWithCause(log, "Error returned by SzExtract: 1 - data error in block 0 (entry a.txt)"))
+      << base::JoinString(log.lines, "\n");
+  EXPECT_TRUE(base::PathExists(shortcut));
 }
 
 // Another installer working on the same folder holds its mutex: a second

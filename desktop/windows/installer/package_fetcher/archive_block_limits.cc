@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/package_fetcher/archive_block_limits.h"
 
+#include <iomanip>
 #include <sstream>
 
 namespace installer {
@@ -36,6 +37,32 @@ const char* MethodName(uint32_t method) {
     case kLzma2: return "LZMA2";
     case kBcj2: return "BCJ2";
     default: return IsLengthPreservingFilter(method) ? "filter" : "unknown method";
+  }
+}
+
+// The names 7-Zip gives the methods an archive may name; null for others.
+const char* KnownMethodName(uint32_t method) {
+  switch (method) {
+    case kCopy: return "Copy";
+    case kDelta: return "Delta";
+    case kLzma: return "LZMA";
+    case kLzma2: return "LZMA2";
+    case kBcj2: return "BCJ2";
+    case 0x03030103: return "BCJ (x86)";
+    case 0x03030205: return "PPC";
+    case 0x03030401: return "IA64";
+    case 0x03030501: return "ARM";
+    case 0x03030701: return "ARM Thumb";
+    case 0x03030805: return "SPARC";
+    case 0xA: return "ARM64";
+    case 0xB: return "RISC-V";
+    case 0x030401: return "PPMd";
+    case 0x040108: return "Deflate";
+    case 0x040109: return "Deflate64";
+    case 0x040202: return "BZip2";
+    case 0x04F71101: return "Zstandard";
+    case 0x06F10701: return "AES-256 (encrypted)";
+    default: return nullptr;
   }
 }
 
@@ -109,6 +136,31 @@ bool BlockClaimIsPlausible(const CSzAr& db, uint32_t block, std::string* why) {
     }
   }
   return true;
+}
+
+std::string DescribeBlockCoders(const CSzAr& db, uint32_t block) {
+  CSzFolder folder;
+  CSzData data;
+  data.Data = db.CodersData + db.FoCodersOffsets[block];
+  data.Size = db.FoCodersOffsets[block + 1] - db.FoCodersOffsets[block];
+  if (SzGetNextFolderItem(&folder, &data) != SZ_OK)
+    return "coders that cannot be read";
+  std::ostringstream text;
+  for (uint32_t c = 0; c < folder.NumCoders; ++c) {
+    const uint32_t method = folder.Coders[c].MethodID;
+    if (c > 0)
+      text << ", ";
+    if (const char* name = KnownMethodName(method))
+      text << name << " ";
+    // Method ids are written as their bytes in hexadecimal, as 7-Zip shows
+    // them: 21, 030101, 040108.
+    int bytes = 1;
+    while (bytes < 4 && (method >> (8 * bytes)) != 0)
+      ++bytes;
+    text << "(method " << std::hex << std::uppercase << std::setfill('0') << std::setw(2 * bytes)
+         << method << std::dec << ")";
+  }
+  return text.str();
 }
 
 }  // namespace installer

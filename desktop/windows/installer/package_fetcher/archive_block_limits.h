@@ -32,6 +32,11 @@ inline constexpr uint64_t kOtherRatioSlack = 1 << 20;
 // much.
 bool BlockClaimIsPlausible(const CSzAr& db, uint32_t block, std::string* why);
 
+// The coders of block |block| of |db| for a log line: each method's name
+// where it has one, and its id in hexadecimal, e.g. "Deflate (method
+// 040108)".
+std::string DescribeBlockCoders(const CSzAr& db, uint32_t block);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_ARCHIVE_BLOCK_LIMITS_H_

@@ -91,6 +91,45 @@ size_t LongestNameComponent(std::wstring_view name) {
   return longest;
 }
 
+bool FindComponentEndingInDotOrSpace(std::wstring_view name, std::wstring_view* component) {
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = start;
+    while (end < name.size() && !IsSeparator(name[end]))
+      ++end;
+    const std::wstring_view part = name.substr(start, end - start);
+    if (!part.empty() && (part.back() == L'.' || part.back() == L' ')) {
+      *component = part;
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+bool FindFileInPlaceOfFolder(const std::vector<std::wstring>& names,
+                             const std::vector<bool>& is_folder, size_t* file, size_t* below) {
+  // Every folder some entry lies in, as Windows opens it, with the first
+  // entry below it.
+  std::unordered_map<std::wstring, size_t> folders;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::wstring key = SameFileKey(names[i]);
+    for (size_t at = key.find(L'\\'); at != std::wstring::npos; at = key.find(L'\\', at + 1))
+      folders.emplace(key.substr(0, at), i);
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (is_folder[i])
+      continue;
+    const auto found = folders.find(SameFileKey(names[i]));
+    if (found != folders.end()) {
+      *file = i;
+      *below = found->second;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool FindSameFileNames(const std::vector<std::wstring>& names, size_t* first, size_t* second) {
   std::unordered_map<std::wstring, size_t> seen;
   seen.reserve(names.size());

@@ -38,6 +38,17 @@ size_t LongestNameComponent(std::wstring_view name);
 // every name is distinct.
 bool FindSameFileNames(const std::vector<std::wstring>& names, size_t* first, size_t* second);
 
+// The first component of |name| that ends in a dot or a space, which
+// Windows drops: a folder of such a name is made without them, and a path
+// through it then finds nothing. False when no component does.
+bool FindComponentEndingInDotOrSpace(std::wstring_view name, std::wstring_view* component);
+
+// Indices (file, below) of a file entry and of an entry below a folder of
+// the same name: Windows cannot hold both. |is_folder| tells which names are
+// folders. False when no file stands where a folder is needed.
+bool FindFileInPlaceOfFolder(const std::vector<std::wstring>& names,
+                             const std::vector<bool>& is_folder, size_t* file, size_t* below);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_ARCHIVE_ENTRY_NAMES_H_

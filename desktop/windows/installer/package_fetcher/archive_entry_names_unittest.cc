@@ -50,5 +50,38 @@ TEST(ArchiveEntryNamesTest, NamesOfOneFileOnWindows) {
   }
 }
 
+// A file where another entry needs a folder, as Windows compares names;
+// a folder entry of that name is no conflict.
+TEST(ArchiveEntryNamesTest, FileInPlaceOfAFolder) {
+  struct Case {
+    std::vector<std::wstring> names;
+    std::vector<bool> is_folder;
+    bool found;
+    size_t file, below;
+  } cases[] = {
+      {{L"x", L"x\\y"}, {false, false}, true, 0, 1},
+      {{L"A\\b\\c", L"a/B"}, {false, false}, true, 1, 0},
+      {{L"x", L"x\\y"}, {true, false}, false, 0, 0},
+      {{L"a.txt", L"a.txt.d\\y", L"b\\a.txt"}, {false, false, false}, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    size_t file = 99, below = 99;
+    EXPECT_EQ(c.found, FindFileInPlaceOfFolder(c.names, c.is_folder, &file, &below)) << c.names[1];
+    if (c.found) {
+      EXPECT_EQ(c.file, file);
+      EXPECT_EQ(c.below, below);
+    }
+  }
+}
+
+TEST(ArchiveEntryNamesTest, PartsEndingInADotOrASpace) {
+  std::wstring_view part;
+  EXPECT_TRUE(FindComponentEndingInDotOrSpace(L"a\\dir \\file.txt", &part));
+  EXPECT_EQ(L"dir ", part);
+  EXPECT_TRUE(FindComponentEndingInDotOrSpace(L"dir/file.", &part));
+  EXPECT_EQ(L"file.", part);
+  EXPECT_FALSE(FindComponentEndingInDotOrSpace(L"a .b\\.c\\d", &part));
+}
+
 }  // namespace
 }  // namespace installer

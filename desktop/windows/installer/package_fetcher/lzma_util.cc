@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <lzma/7z.h>
 #include <lzma/7zAlloc.h>
@@ -20,6 +21,7 @@
 #include "desktop/windows/installer/package_fetcher/archive_block_limits.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
 #include "desktop/windows/installer/package_fetcher/archive_open_budget.h"
+#include "desktop/windows/installer/package_fetcher/extracted_files.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
@@ -28,6 +30,9 @@
 namespace installer {
 namespace {
 
+// Every 7z archive begins with a start header of this size: the signature,
+// the version and where the catalogue lies.
+constexpr int64_t kStartHeaderSize = 32;
 // The result for an archive that cannot be used at all.
 constexpr DWORD kUnusableArchive = ERROR_INVALID_HANDLE;
 // Reads through the look-ahead buffer are this large; bigger buffers gain
@@ -202,17 +207,40 @@ std::string TooLongNote(const base::FilePath& path) {
          " characters long, too long for Windows (at most " + std::to_string(MAX_PATH - 1) + ")";
 }
 
-// Writes entry |index| of |db|, |size| bytes at |data|, to |path|, with its
-// time. 0 or the system error, with |*status| saying which call failed.
+// Says why entry |index| of |db| could not be made at |path| (system error
+// |error|) when something was there already.
+void LogEntryInTheWay(const CSzArEx& db, UInt32 index, const base::FilePath& path, DWORD error,
+                      ExtractedFiles* files) {
+  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
+    return;
+  const std::string entry = EscapeEntryName(EntryName(db, index));
+  uint32_t owner = 0;
+  if (files->FindOwner(path, &owner)) {
+    LOG(ERROR) << "Archive entries " << owner << " (" << EscapeEntryName(EntryName(db, owner))
+               << ") and " << index << " (" << entry << ") both name the file " << path
+               << "; the archive is refused";
+  } else if (base::DirectoryExists(path)) {
+    LOG(ERROR) << "Archive entry " << index << " (" << entry << ") is a file, but " << path
+               << " is a folder; the archive is refused";
+  } else if (base::PathExists(path)) {
+    LOG(ERROR) << "Archive entry " << index << " (" << entry << ") names " << path
+               << ", which is in the unpacking folder already; the archive is refused";
+  }
+}
+
+// Writes entry |index| of |db|, |size| bytes at |data|, to |path| as a new
+// file, with its time. 0 or the system error, with |*status| saying which
+// call failed.
 DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, const Byte* data,
-                 size_t size, SevenZipExtractor::Status* status) {
-  base::win::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+                 size_t size, ExtractedFiles* files, SevenZipExtractor::Status* status) {
+  DWORD create_error = ERROR_SUCCESS;
+  base::win::ScopedHandle file = files->Create(path, index, &create_error);
   if (!file.IsValid()) {
-    const DWORD error = ErrorOr(::GetLastError(), ERROR_CANNOT_MAKE);
-    LOG(ERROR) << "Error returned by CreateFile: " << error << " for " << path << TooLongNote(path);
+    LogEntryInTheWay(db, index, path, create_error, files);
+    LOG(ERROR) << "Error returned by CreateFile: " << create_error << " for " << path
+               << TooLongNote(path);
     *status = SevenZipExtractor::kCreateFailed;
-    return error;
+    return create_error;
   }
   size_t done = 0;
   while (done < size) {
@@ -294,6 +322,7 @@ struct DecodeRun {
   HANDLE archive;
   base::FilePath folder;
   const std::vector<base::FilePath>* paths;
+  ExtractedFiles* files;
   // The entries of each block, in archive order.
   std::vector<std::vector<UInt32>> block_entries;
 
@@ -345,6 +374,12 @@ void DecodeBlocks(DecodeRun* run) {
       }
       if (result != SZ_OK) {
         const std::string entry = EscapeEntryName(EntryName(*run->db, index));
+        if (result == SZ_ERROR_UNSUPPORTED) {
+          LOG(ERROR) << "Archive block " << block << " (entry " << entry
+                     << ") is packed with coders this installer cannot decode: "
+                     << DescribeBlockCoders(run->db->db, static_cast<uint32_t>(block))
+                     << "; the archive is refused";
+        }
         if (result == SZ_ERROR_CRC) {
           LOG(ERROR) << "Error returned by SzExtract: " << result << " - CRC mismatch in entry "
                      << entry << " (block " << block << ")";
@@ -357,7 +392,8 @@ void DecodeBlocks(DecodeRun* run) {
         return;
       }
       SevenZipExtractor::Status status = SevenZipExtractor::kOk;
-      const DWORD error = WriteEntry(*run->db, index, (*run->paths)[index], data, size, &status);
+      const DWORD error =
+          WriteEntry(*run->db, index, (*run->paths)[index], data, size, run->files, &status);
       if (error != ERROR_SUCCESS) {
         run->Fail(error, status, 0);
         return;
@@ -456,6 +492,14 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
                  << " bytes the header of any package may take: it claims far more than a "
                     "package holds; the archive is refused";
     } else {
+      LARGE_INTEGER size = {};
+      if (::GetFileSizeEx(archive_.Get(), &size) && size.QuadPart < kStartHeaderSize) {
+        // The decoder takes this for no archive at all, even when the
+        // signature is there.
+        LOG(ERROR) << "Archive is " << size.QuadPart << " bytes long, shorter than the "
+                   << kStartHeaderSize << "-byte start header every 7z archive begins with; "
+                   << "the archive is refused";
+      }
       LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result << " - "
                  << DecoderErrorMeaning(open_result);
     }
@@ -463,6 +507,11 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     return kUnusableArchive;
   }
   const CSzArEx& db = extraction.db();
+  if (db.NumFiles == 0) {
+    LOG(ERROR) << "Archive has no entries: it holds no package; the archive is refused";
+    status_ = kNotSevenZip;
+    return kUnusableArchive;
+  }
   // Refused before any name is looked at: each entry costs a file or a
   // folder, and a browser package has a few thousand at most.
   if (db.NumFiles > kMaxArchiveEntries) {
@@ -499,6 +548,16 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
+    std::wstring_view component;
+    if (FindComponentEndingInDotOrSpace(name, &component)) {
+      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name)
+                 << ") has a name that Windows cannot hold: its part \""
+                 << EscapeEntryName(component) << "\" ends in "
+                 << (component.back() == L' ' ? "a space" : "a dot")
+                 << ", which Windows drops; the archive is refused";
+      status_ = kBadEntryName;
+      return kUnusableArchive;
+    }
     names.push_back(std::move(name));
   }
   // Two entries for one file would be written in an order that depends on
@@ -509,6 +568,19 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     LOG(ERROR) << "Archive entries " << first_same << " (" << EscapeEntryName(names[first_same])
                << ") and " << second_same << " (" << EscapeEntryName(names[second_same])
                << ") name the same file; the archive is refused";
+    status_ = kBadEntryName;
+    return kUnusableArchive;
+  }
+  std::vector<bool> is_folder(db.NumFiles);
+  for (UInt32 i = 0; i < db.NumFiles; ++i)
+    is_folder[i] = SzArEx_IsDir(&db, i);
+  size_t file_entry = 0;
+  size_t below_entry = 0;
+  if (FindFileInPlaceOfFolder(names, is_folder, &file_entry, &below_entry)) {
+    LOG(ERROR) << "Archive entry " << file_entry << " (" << EscapeEntryName(names[file_entry])
+               << ") is a file, but entry " << below_entry << " ("
+               << EscapeEntryName(names[below_entry])
+               << ") needs a folder of that name; the archive is refused";
     status_ = kBadEntryName;
     return kUnusableArchive;
   }
@@ -604,18 +676,20 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     }
   }
 
+  ExtractedFiles files;
   DecodeRun run;
   run.db = &db;
   run.archive = archive_.Get();
   run.folder = folder;
   run.paths = &paths;
+  run.files = &files;
   run.block_entries = std::move(block_entries);
 
   // Empty files need no decoder.
   for (UInt32 i : dataless) {
     if (!SzArEx_IsDir(&db, i)) {
       Status status = kOk;
-      const DWORD error = WriteEntry(db, i, paths[i], nullptr, 0, &status);
+      const DWORD error = WriteEntry(db, i, paths[i], nullptr, 0, &files, &status);
       if (error != ERROR_SUCCESS) {
         status_ = status;
         return error;

@@ -6,10 +6,13 @@
 // is checked by the decoder. The archive's catalogue is read within a
 // memory budget (ArchiveOpenBudget), so that a header claiming gigabytes is
 // refused before it is decoded. Before anything is written the catalogue is
-// checked: no more entries than a package holds, every name must stay
-// inside the folder, fit Windows there and name a file of its own (names
-// equal ignoring case are one file), and no block may claim more than its
-// coders can produce from its packed bytes.
+// checked: at least one entry and no more than a package holds, every name
+// must stay inside the folder, fit Windows there (no part ending in a dot or
+// a space) and name a file of its own (names equal ignoring case are one
+// file; no file where another entry needs a folder), and no block may claim
+// more than its coders can produce from its packed bytes. Every file is
+// made new, never over another: an entry reaching a file made already
+// under another name (a short-name alias) fails, naming both entries.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 

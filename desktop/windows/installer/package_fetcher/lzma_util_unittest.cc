@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include <lzma/7zCrc.h>
+
 #include "base/files/directory_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/threading/lock.h"
+#include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_output_allocator.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
@@ -152,6 +155,16 @@ TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
       {L"long_name.7z", "(40000 characters)) has a name that is too long"},
       // A folder and a file of 200 characters each.
       {L"long_path.7z", "(401 characters)) would be unpacked to a path of "},
+      // 250 characters, which Windows takes alone, but not below the folder
+      // (the path's length is checked below).
+      {L"long_path_below.7z", ") would be unpacked to a path of "},
+      // Windows would make the folder "dir", where "dir \file.txt" finds
+      // nothing.
+      {L"trailing_space.7z",
+       "Archive entry 0 (dir \\file.txt) has a name that Windows cannot hold: its part \"dir \" "
+       "ends in a space, which Windows drops"},
+      {L"file_and_folder.7z",
+       "Archive entry 0 (x) is a file, but entry 1 (x\\y) needs a folder of that name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
@@ -163,6 +176,14 @@ TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
     EXPECT_TRUE(Logged(log, c.log)) << log.text();
     EXPECT_TRUE(ListTree(Out()).empty());
   }
+  // The whole path counts: the unpacking folder, a separator and the 250
+  // characters of the name.
+  testing::ScopedLogCapture log;
+  SevenZipExtractor extractor(nullptr);
+  EXPECT_NE(0u, Extract(L"long_path_below.7z", &extractor));
+  EXPECT_TRUE(Logged(log, "would be unpacked to a path of " +
+                              std::to_string(Out().value().size() + 1 + 250) + " characters"))
+      << log.text();
 }
 
 // "installer.exe" and "INSTALLER.EXE" in blocks of their own are one file on
@@ -176,6 +197,103 @@ TEST_F(SevenZipExtractorTest, TwoEntriesForOneFileAreRefusedBeforeAnythingIsWrit
   EXPECT_TRUE(Logged(log, "(installer.exe)")) << log.text();
   EXPECT_TRUE(Logged(log, "(INSTALLER.EXE)")) << log.text();
   EXPECT_TRUE(ListTree(Out()).empty());
+}
+
+// A 7z archive of empty files named |names|: the signature header, then a
+// plain header with the names and no packed streams.
+std::string EmptyEntriesArchive(const std::vector<std::wstring>& names) {
+  // The header's variable-length numbers: the high bits of the first byte
+  // count the bytes that follow.
+  auto number = [](uint64_t value) {
+    std::string out;
+    for (int extra = 0; extra < 9; ++extra) {
+      if (extra == 8 || value < (uint64_t{1} << (7 * extra + 7))) {
+        uint8_t first = static_cast<uint8_t>(0xFF00 >> extra);
+        if (extra < 8)
+          first |= static_cast<uint8_t>(value >> (8 * extra));
+        out += static_cast<char>(first);
+        for (int i = 0; i < extra; ++i)
+          out += static_cast<char>(value >> (8 * i));
+        return out;
+      }
+    }
+    return out;
+  };
+  // Every entry is an empty stream and an empty file: one bit each.
+  std::string bits((names.size() + 7) / 8, '\xFF');
+  if (names.size() % 8)
+    bits.back() = static_cast<char>(0xFF << (8 - names.size() % 8));
+  std::string names16;
+  for (const std::wstring& name : names) {
+    for (wchar_t c : name + L'\0') {
+      names16 += static_cast<char>(c & 0xFF);
+      names16 += static_cast<char>(c >> 8);
+    }
+  }
+  // kHeader, kFilesInfo, the count, kEmptyStream, kEmptyFile, kName (not
+  // external), kEnd of both.
+  const std::string header = std::string("\x01\x05") + number(names.size()) + "\x0E" +
+                             number(bits.size()) + bits + "\x0F" + number(bits.size()) + bits +
+                             "\x11" + number(names16.size() + 1) + std::string(1, '\0') + names16 +
+                             std::string(2, '\0');
+  std::string archive("7z\xBC\xAF\x27\x1C\x00\x04", 8);
+  archive.resize(32, '\0');
+  auto put32 = [&archive](size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+      archive[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  CrcGenerateTable();
+  put32(20, static_cast<uint32_t>(header.size()));  // The next header's size; offset 0.
+  put32(28, CrcCalc(header.data(), header.size()));
+  put32(8, CrcCalc(archive.data() + 12, 20));
+  return archive + header;
+}
+
+// The last component of the short name the file system gives |path|.
+std::wstring ShortNameOf(const base::FilePath& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH) << path;
+  return base::FilePath(std::wstring(buffer, length < MAX_PATH ? length : 0)).BaseName().value();
+}
+
+// The names are all distinct, but an entry may reach another's file under
+// the short name the file system gives it, which no check of the names can
+// know: the unpacking folder starts empty and every file is made new, so
+// the second writer fails, and both entries are named.
+TEST_F(SevenZipExtractorTest, AShortNameOfAnotherEntryFailsNamingBoth) {
+  // The short names as a fresh folder gives them.
+  const base::FilePath scratch = temp_.GetPath().Append(L"names");
+  ASSERT_TRUE(base::CreateDirectoryTree(scratch.Append(L"resources")));
+  ASSERT_EQ(0, base::WriteFileBytes(scratch.Append(L"installer.exe"), "", 0));
+  const std::wstring folder_alias = ShortNameOf(scratch.Append(L"resources"));
+  const std::wstring file_alias = ShortNameOf(scratch.Append(L"installer.exe"));
+  ASSERT_NE(L"resources", folder_alias);
+  ASSERT_NE(L"installer.exe", file_alias);
+  struct Case {
+    std::wstring first;
+    std::wstring second;
+  } cases[] = {
+      {L"resources\\common.pak", folder_alias + L"\\common.pak"},
+      {L"installer.exe", file_alias},
+  };
+  const base::FilePath archive = temp_.GetPath().Append(L"alias.7z");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.second);
+    ASSERT_TRUE(base::DeletePath(Out(), true));
+    ASSERT_TRUE(base::CreateDirectoryTree(Out()));
+    const std::string bytes = EmptyEntriesArchive({c.first, c.second});
+    ASSERT_EQ(static_cast<int>(bytes.size()),
+              base::WriteFileBytes(archive, bytes.data(), static_cast<int>(bytes.size())));
+    testing::ScopedLogCapture log;
+    SevenZipExtractor extractor(nullptr);
+    ASSERT_EQ(0u, extractor.Open(archive));
+    EXPECT_NE(0u, extractor.ExtractSevenZipArchive(Out(), nullptr));
+    EXPECT_EQ(SevenZipExtractor::kCreateFailed, extractor.status());
+    EXPECT_TRUE(Logged(log, "Archive entries 0 (" + base::WideToUTF8(c.first) + ") and 1 (" +
+                                base::WideToUTF8(c.second) + ") both name the file "))
+        << log.text();
+  }
 }
 
 // What the files directly in |folder| take on the disk: what the volume
@@ -286,6 +404,18 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
       // A PE file is no archive.
       {L"..\\plain.exe", SevenZipExtractor::kNotSevenZip,
        "Error returned by SzArchiveOpen: 17 - not a 7z archive"},
+      // Two allocations of 34 MB, each within the budget of 64 MiB: the
+      // second is refused for what the first holds.
+      {L"header_sum.7z", SevenZipExtractor::kNotSevenZip,
+       " bytes of memory at once to open (with 34"},
+      {L"empty.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive has no entries: it holds no package; the archive is refused"},
+      {L"signature_only.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive is 6 bytes long, shorter than the 32-byte start header every 7z archive begins "
+       "with; the archive is refused"},
+      {L"deflate.7z", SevenZipExtractor::kDecodingFailed,
+       "Archive block 0 (entry one.txt) is packed with coders this installer cannot decode: "
+       "Deflate (method 040108); the archive is refused"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);

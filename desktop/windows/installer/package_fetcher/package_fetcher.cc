@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate_proxy.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_util.h"
+#include "desktop/windows/installer/package_fetcher/package_installer_check.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_fetcher/stale_downloads.h"
 #include "desktop/windows/installer/package_fetcher/version_check.h"
@@ -277,6 +278,10 @@ void PackageFetcherCore::UnpackArchive(base::FilePath archive) {
       Fail("Archive unpacking failed", kFetcherUnpackingFailed);
       return;
     }
+  }
+  if (!PackageHoldsItsInstaller(UnpackFolder())) {
+    Fail("The package does not hold its installer", kFetcherUnpackingFailed);
+    return;
   }
   if (payload_ && payload_->type() != kPayloadFullPackage) {
     const std::string tracking_data = payload_->GetTrackingData();

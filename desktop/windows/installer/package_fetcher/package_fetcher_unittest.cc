@@ -227,8 +227,8 @@ TEST_F(PackageFetcherTest, FullPackageInThePayloadNeedsNoNetwork) {
   EXPECT_FALSE(base::PathExists(unpacked.Append(L"installer_prefs_include.json")));
   // Unpacking progress: the number of entries, then each index.
   ASSERT_EQ(1u, recorder_.totals.size());
-  EXPECT_EQ(8u, recorder_.totals[0]);
-  EXPECT_EQ(7u, recorder_.current);
+  EXPECT_EQ(10u, recorder_.totals[0]);
+  EXPECT_EQ(9u, recorder_.current);
   EXPECT_EQ("package_ready", FetchStat(0, "result"));
   EXPECT_EQ("0", FetchStat(0, "try_number"));
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/files/directory_enumerator.h"
+#include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/scoped_generic.h"
@@ -35,7 +36,14 @@ bool GetFileIdentity(const base::FilePath& path, FileIdentity* identity) {
       ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.IsValid()) {
-    PLOG(ERROR) << "Cannot open " << path << " to read its identity";
+    const DWORD error = ::GetLastError();
+    // Nothing there is an answer, not a failure: a shortcut whose target was
+    // removed, or a file that an earlier run took away.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      LOG(INFO) << "No file at " << path << " to read the identity of";
+      return false;
+    }
+    ELOG(ERROR, error) << "Cannot open " << path << " to read its identity";
     return false;
   }
   BY_HANDLE_FILE_INFORMATION info = {};
@@ -49,6 +57,11 @@ bool GetFileIdentity(const base::FilePath& path, FileIdentity* identity) {
 }
 
 int ShortcutPointsTo(const base::FilePath& shortcut_path, const FileIdentity& identity) {
+  // A shortcut the user removed leads nowhere; it is no failure to read.
+  if (!base::PathExists(shortcut_path)) {
+    LOG(INFO) << "No shortcut at " << shortcut_path;
+    return 0;
+  }
   base::FilePath target;
   if (!base::win::ResolveShortcut(shortcut_path, &target, nullptr))
     return 0;

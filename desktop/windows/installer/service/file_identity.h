@@ -22,8 +22,9 @@ struct FileIdentity {
   bool operator!=(const FileIdentity& other) const { return !(*this == other); }
 };
 
-// The identity of the file or folder at |path|. False (logged) when it cannot
-// be opened or queried.
+// The identity of the file or folder at |path|. False when it cannot be
+// opened or queried: logged as an error, except when nothing is there (an
+// expected answer, logged as information).
 bool GetFileIdentity(const base::FilePath& path, FileIdentity* identity);
 
 // 1 when the shortcut at |shortcut_path| leads to the file of |identity|, 0
