@@ -692,6 +692,9 @@ void Installer::EndRun() {
   settings_ = nullptr;
   registry_key_name_.clear();
   running_ = false;
+  // The run's journal went with its commit or rollback: when it was the
+  // last, its folders go too.
+  RemoveEmptyJournalFolders();
 }
 
 void Installer::WaitForPackage(bool post_elevation) {
