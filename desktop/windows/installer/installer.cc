@@ -155,6 +155,19 @@ void LeaveKillOnCloseJob(base::win::ScopedHandle* job) {
   [[maybe_unused]] HANDLE kept = job->Release();
 }
 
+// The uninstallation's first change: the browser moved aside, refused while
+// it runs. A running program can be renamed (and deleted later), which would
+// leave the browser running from a half-removed installation whose
+// uninstaller is gone.
+std::unique_ptr<DeleteFileOperation> MakeBrowserDeletion(const base::FilePath& exe,
+                                                         const base::FilePath& install_folder) {
+  auto operation =
+      std::make_unique<DeleteFileOperation>(exe, /*check_in_use=*/true,
+                                            /*remove_empty_parents=*/true, install_folder);
+  operation->RefuseRunningProgram();
+  return operation;
+}
+
 }  // namespace
 
 Installer::Installer()
@@ -328,8 +341,7 @@ void Installer::DoRun() {
     // A version subfolder that leads out of the installation is refused
     // (logged); the file steps then delete none of its files either.
     if (ResolveInstallLogPath(install_folder, status.subfolder, base::FilePath(exe_name), &exe) &&
-        !transaction_.Execute(std::make_unique<DeleteFileOperation>(
-            exe, /*check_in_use=*/true, /*remove_empty_parents=*/true, install_folder))) {
+        !transaction_.Execute(MakeBrowserDeletion(exe, install_folder))) {
       Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
            "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
       return;
@@ -717,6 +729,9 @@ void Installer::EndRun() {
   settings_ = nullptr;
   registry_key_name_.clear();
   running_ = false;
+  // The run's journal went with its commit or rollback: when it was the
+  // last, its folders go too.
+  RemoveEmptyJournalFolders();
 }
 
 void Installer::WaitForPackage(bool post_elevation) {

@@ -36,6 +36,8 @@ constexpr DWORD kCreateAndInitFlags = 0x8800;  // KF_FLAG_CREATE | KF_FLAG_INIT
 // How long a probe copy that was ended may take to go, so that it can be
 // removed.
 constexpr DWORD kEndedCopyWaitMs = 10 * 1000;
+// Runs started in one second that may each get a log of their own.
+constexpr int kMaxLogNameSuffix = 999;
 
 }  // namespace
 
@@ -61,6 +63,27 @@ base::FilePath ComputeLogFilePath() {
     return folder.Append(name);
   }
   return name;
+}
+
+base::FilePath CreateNewLogFile(const base::FilePath& first_choice) {
+  const std::wstring& value = first_choice.value();
+  const std::wstring extension = first_choice.Extension();
+  const std::wstring stem = value.substr(0, value.size() - extension.size());
+  for (int suffix = 0; suffix <= kMaxLogNameSuffix; ++suffix) {
+    const base::FilePath candidate(suffix == 0 ? value
+                                               : stem + L"_" + std::to_wstring(suffix) + extension);
+    // Made only when new: of two runs asking at once, one gets the name and
+    // the other goes on to the next.
+    base::win::ScopedHandle file(::CreateFileW(
+        candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.IsValid())
+      return candidate;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+      break;
+  }
+  return first_choice;
 }
 
 void PruneInstallerLogs(const base::FilePath& current_log, size_t keep) {

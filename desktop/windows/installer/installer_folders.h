@@ -20,6 +20,13 @@ base::FilePath GetInstallerFolderName();
 // "<TEMP>\<Product> Installer\<product>_installer_YYYYMMDDhhmmss.log" (local
 // time), or the bare file name when the temporary folder is unusable.
 base::FilePath ComputeLogFilePath();
+// Creates the empty log file of a new run: |first_choice| when nothing of
+// that name exists, else the first free name of "<name>_1.log",
+// "<name>_2.log" ... beside it. An existing log is never opened, emptied or
+// deleted: two runs started in the same second each keep their own. When no
+// file can be made (an unwritable folder), |first_choice|: the logging then
+// reports what fails there.
+base::FilePath CreateNewLogFile(const base::FilePath& first_choice);
 // Installer logs kept in their folder: the newest ones.
 inline constexpr size_t kKeptInstallerLogs = 10;
 // Deletes the installer logs beside |current_log| ("<product>_installer_*.log"),

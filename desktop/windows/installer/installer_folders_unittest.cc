@@ -44,6 +44,29 @@ TEST_F(InstallerFoldersTest, LogFileLiesInTheInstallerFolderOfTemp) {
   EXPECT_EQ(L".log", name.substr(name.size() - 4));
 }
 
+// Runs started in the same second each keep a log of their own: the first
+// has the name of its second, the later ones a numbered name beside it, and
+// no log written so far is emptied or deleted.
+TEST_F(InstallerFoldersTest, RunsOfOneSecondKeepTheirOwnLogs) {
+  const base::FilePath first_choice =
+      temp_.GetPath().Append(LogFileNameForTime(2017, 2, 17, 9, 5, 3));
+  const std::vector<std::wstring> expected = {L"velmo_installer_20170217090503.log",
+                                              L"velmo_installer_20170217090503_1.log",
+                                              L"velmo_installer_20170217090503_2.log"};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const base::FilePath log = CreateNewLogFile(first_choice);
+    EXPECT_EQ(temp_.GetPath().Append(expected[i]), log);
+    const std::string line = "run " + std::to_string(i);
+    ASSERT_EQ(static_cast<int>(line.size()),
+              base::WriteFileBytes(log, line.data(), static_cast<int>(line.size())));
+  }
+  for (size_t i = 0; i < expected.size(); ++i) {
+    std::string text;
+    EXPECT_TRUE(base::ReadFileToString(temp_.GetPath().Append(expected[i]), &text));
+    EXPECT_EQ("run " + std::to_string(i), text);
+  }
+}
+
 // Only the newest installer logs stay; other files of the folder are not
 // touched, and neither is the log of the running process.
 TEST_F(InstallerFoldersTest, OnlyTheNewestInstallerLogsStay) {

@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/installer_test_support.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/running_browser_test_support.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_test_support.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -480,31 +481,35 @@ TEST_F(InstallerTest, RunsRefusedBeforeTheSteps) {
   settings_.reset();
   delegate_.events.clear();
 
-  // An installation whose browser is running.
+  // An installation whose browser is running (a program can be renamed
+  // while it runs: only its image refusing to be written shows it).
   InstallLog existing;
   existing.version = "1.0.0.0";
   existing.subfolder = base::FilePath(L"1.0.0.0");
   existing.path = install_folder_;
   const base::FilePath browser = install_folder_.Append(L"1.0.0.0").Append(GetBrowserExeName());
   ASSERT_TRUE(base::CreateDirectoryTree(browser.DirName()));
-  ASSERT_TRUE(WriteText(browser, "MZ"));
+  ASSERT_TRUE(environment_.has_old_exe_dir());
+  ASSERT_TRUE(
+      base::CopySingleFile(environment_.old_exe_dir().Append(L"launcher_fixture.exe"), browser));
   ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
   settings_ = test::MakeFolderSettings(install_folder_, {}, /*uninstall=*/true);
   ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
   installer_ = std::make_unique<Installer>();
   installer_->AddObserver(&delegate_);
-  {
-    base::win::ScopedHandle running(::CreateFileW(browser.value().c_str(), GENERIC_READ, 0, nullptr,
-                                                  OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(running.IsValid());
-    RunInstaller();
-  }
+  test::RunningBrowser running(browser);
+  ASSERT_TRUE(running.IsRunning());
+  RunInstaller();
   EXPECT_EQ((std::vector<std::string>{"ready",
                                       "error:37063::Can't uninstall when " +
                                           base::WideToUTF8(GetBrowserExeName()) + " is in use",
                                       "terminated:0"}),
             delegate_.events);
+  EXPECT_TRUE(running.IsRunning());
   EXPECT_TRUE(base::PathExists(browser));
+  EXPECT_FALSE(base::PathExists(base::FilePath(browser.value() + L".old")));
+  EXPECT_TRUE(running.End());
+  EXPECT_TRUE(running.StartsAndEnds());
 }
 
 // What a run takes from the machine before its steps: the remembered path

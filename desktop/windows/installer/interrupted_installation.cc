@@ -64,15 +64,42 @@ bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWOR
   base::FilePath folder;
   if (!GetJournalFolder(&folder))
     return false;
-  return TransactionJournal::RollBackAbandoned(folder, JournalKey(install_folder), wait_ms,
-                                               base::Bind(&UndoOwnEntry));
+  const bool ok = TransactionJournal::RollBackAbandoned(folder, JournalKey(install_folder), wait_ms,
+                                                        base::Bind(&UndoOwnEntry));
+  RemoveEmptyJournalFolders();
+  return ok;
 }
 
 bool DropJournalOfCompletedRun(const base::FilePath& install_folder, HANDLE process) {
   base::FilePath folder;
   if (!GetJournalFolder(&folder))
     return false;
-  return TransactionJournal::DiscardOfEndedProcess(folder, JournalKey(install_folder), process);
+  const bool ok =
+      TransactionJournal::DiscardOfEndedProcess(folder, JournalKey(install_folder), process);
+  RemoveEmptyJournalFolders();
+  return ok;
+}
+
+void RemoveEmptyJournalFolders() {
+  base::FilePath folder;
+  if (!GetJournalFolder(&folder))
+    return;
+  // The journal folder first, then the one above it. A run about to write a
+  // journal may find its folder gone again: it makes it anew
+  // (TransactionJournal::Create).
+  for (const base::FilePath& emptied : {folder, folder.DirName()}) {
+    if (::RemoveDirectoryW(emptied.c_str()))
+      continue;
+    const DWORD error = ::GetLastError();
+    // Gone already (another run removed it): the one above may be empty.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      continue;
+    // Not empty (a journal of a run still going, anything else put there):
+    // it stays, and so does the one above.
+    if (error != ERROR_DIR_NOT_EMPTY)
+      ELOG(WARNING, error) << "Cannot remove the emptied folder " << emptied;
+    return;
+  }
 }
 
 TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix) {

@@ -36,6 +36,12 @@ bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWOR
 // installation and must not be undone by the next run.
 bool DropJournalOfCompletedRun(const base::FilePath& install_folder, HANDLE process);
 
+// Removes the journal folder and the installer's folder of the user's local
+// application data above it, each only when it is empty: after the last
+// journal of any run is gone, nothing of the installer stays there. A folder
+// that holds anything stays (no failure).
+void RemoveEmptyJournalFolders();
+
 // The journal entry that undoes the creation of the scheduled task
 // |name_suffix| (TaskScheduler::DeleteTask of it).
 TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix);

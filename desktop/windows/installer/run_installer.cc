@@ -140,12 +140,13 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
                         EarlyDownloadFolderProbe* early_probe) {
   logging::LoggingSettings log_settings;
   log_settings.logging_dest = logging::LOG_TO_FILE;
-  log_settings.log_file = ComputeLogFilePath();
   // The back end starts within the same second as its front end as a rule,
-  // and so gets the same log name: deleting the file would throw away what
-  // the front end has written so far. It adds its lines instead.
-  log_settings.delete_old = command_line.HasSwitch(kBackendSwitch) ? logging::APPEND_TO_OLD_LOG_FILE
-                                                                   : logging::DELETE_OLD_LOG_FILE;
+  // and so gets the same log name: it adds its lines to what the front end
+  // has written so far. A front end never takes over an existing log (that
+  // of another run started in the same second): it makes a new one.
+  const bool backend = command_line.HasSwitch(kBackendSwitch);
+  log_settings.log_file = backend ? ComputeLogFilePath() : CreateNewLogFile(ComputeLogFilePath());
+  log_settings.delete_old = logging::APPEND_TO_OLD_LOG_FILE;
   logging::InitLogging(log_settings);
   // Every run adds a log (or two, when front and back end start in
   // different seconds): the front end keeps only the newest.

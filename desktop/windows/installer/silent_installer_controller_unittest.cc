@@ -39,6 +39,7 @@
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/running_browser_test_support.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -261,6 +262,41 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsAndUninstallsForTheCurrentUser) {
   EXPECT_EQ(0, Uninstall(next));
   TakeLogLines();
   ExpectUninstalled(next);
+}
+
+// The uninstallation refuses while the browser runs: it ends with the cause
+// in the front end's log, the installation stays whole (and can still be
+// uninstalled) and the browser keeps running. Once the browser has ended,
+// the uninstallation goes through. Neither run leaves the installer's empty
+// journal folders behind.
+TEST_F(SilentRunTest, UninstallWaitsUntilTheBrowserHasEnded) {
+  ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full.exe"), InstallSwitches(false)));
+  TakeLogLines();
+  const InstallLog log = ExpectInstalled(false);
+  const base::FilePath browser = install_folder_.Append(log.subfolder).Append(GetBrowserExeName());
+  base::FilePath local_app_data;
+  ASSERT_TRUE(base::PathRegistry::Get(base::kPathLocalAppData, &local_app_data));
+  const base::FilePath journal_root = local_app_data.Append(L"Velmo Installer");
+
+  test::RunningBrowser running(browser);
+  ASSERT_TRUE(running.IsRunning());
+  EXPECT_EQ(1, Uninstall(log));
+  const std::vector<std::string> lines = TakeFrontEndLogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
+                base::WideToUTF8(GetBrowserExeName()) + " is in use",
+            lines.back());
+  EXPECT_TRUE(running.IsRunning());
+  ExpectInstalled(false);
+  EXPECT_FALSE(base::PathExists(base::FilePath(browser.value() + L".old")));
+  EXPECT_FALSE(base::PathExists(journal_root)) << ListFolder(journal_root);
+
+  EXPECT_TRUE(running.End());
+  EXPECT_TRUE(running.StartsAndEnds());
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
+  EXPECT_FALSE(base::PathExists(journal_root)) << ListFolder(journal_root);
 }
 
 TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) {

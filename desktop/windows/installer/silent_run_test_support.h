@@ -242,6 +242,33 @@ class SilentRunTest : public ::testing::Test {
     return lines;
   }
 
+  // The lines of the front end's log (the one whose command line is not a
+  // back end's; a back end started in the same second writes into it too),
+  // without their prefixes; every log is then removed, as TakeLogLines does.
+  std::vector<std::string> TakeFrontEndLogLines() {
+    std::vector<std::string> front_end;
+    const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
+    base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
+                                   L"velmo_installer_*.log");
+    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
+      std::string text;
+      EXPECT_TRUE(base::ReadFileToString(log, &text)) << log;
+      std::vector<std::string> lines =
+          base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+      for (std::string& line : lines) {
+        const size_t end = line.find("] ");
+        if (end != std::string::npos)
+          line = line.substr(end + 2);
+      }
+      if (lines.size() > 1 && lines[1].rfind("Command line: ", 0) == 0 &&
+          lines[1].find("--backend") == std::string::npos) {
+        front_end = std::move(lines);
+      }
+      base::DeletePath(log, false);
+    }
+    return front_end;
+  }
+
   static bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
     for (const std::string& line : lines) {
       if (line == text)

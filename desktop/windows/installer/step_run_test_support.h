@@ -96,11 +96,11 @@ class StepRunTest : public ::testing::Test {
     quick_launch_ = roaming_.Append(L"Microsoft\\Internet Explorer\\Quick Launch");
     pins_folder_ = quick_launch_.Append(L"User Pinned\\TaskBar");
     local_app_data_ = root.Append(L"Local");
-    // Where the runs keep their transaction journals (empty between runs).
-    const base::FilePath journals = local_app_data_.Append(L"Velmo Installer\\Journals");
+    // Where the runs keep their transaction journals, in folders of the
+    // installer's own that go again with the last journal.
     for (const base::FilePath& folder :
          {package_folder_, user_desktop_, common_desktop_, start_menu_, common_start_menu_,
-          quick_launch_, journals}) {
+          quick_launch_, local_app_data_}) {
       ASSERT_TRUE(base::CreateDirectoryTree(folder));
     }
     const std::string files_list = "velmo.dll\r\n";

@@ -151,11 +151,15 @@ bool DeleteFileOperation::Execute(OperationList* /*sub_operations*/) {
 
   if (check_in_use_) {
     const std::wstring extension = base::ToLowerASCII(path_.Extension());
-    if (extension != L".exe" && extension != L".dll") {
+    const bool image = extension == L".exe" || extension == L".dll";
+    if (!image || refuse_running_program_) {
+      // No sharing asked: another open handle refuses it too. The image of a
+      // running program refuses writing whatever the sharing.
       base::win::ScopedHandle file(::CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr,
                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file.IsValid()) {
-        PLOG(ERROR) << "Cannot delete " << path_.value() << ": it is in use";
+        PLOG(ERROR) << "Cannot delete " << path_.value()
+                    << (image ? ": it is in use (a running program uses it)" : ": it is in use");
         Rollback();
         return false;
       }

@@ -20,7 +20,8 @@ class DeleteFileOperation : public Operation {
   // With |check_in_use|, a file that is not an ".exe" or ".dll" must open
   // for writing once moved aside (nobody else has it open), else it is moved
   // back and the operation fails. Running programs and loaded libraries can
-  // be renamed but never opened for writing, so they are not checked.
+  // be renamed but never opened for writing, so they are not checked unless
+  // RefuseRunningProgram() asks for it.
   //
   // With |remove_empty_parents|, the emptied folders removed at commit are
   // those strictly below |stop_folder|: the walk never removes that folder
@@ -41,6 +42,13 @@ class DeleteFileOperation : public Operation {
   // cannot: no deletion at reboot is scheduled for it then.
   void LeaveUndeletedToCleanup() { left_to_cleanup_ = true; }
 
+  // With |check_in_use|, an ".exe" or ".dll" is checked too: a program that
+  // runs from it (or a process that has loaded it) makes the operation fail
+  // and the file stays where it was. Its image cannot be opened for writing,
+  // under its old name or the temporary one. Checked after the move, so a
+  // program started from the old name meanwhile cannot slip through.
+  void RefuseRunningProgram() { refuse_running_program_ = true; }
+
  private:
   // Finds a free temporary name beside the file, removing a stale ".old".
   bool ChooseTemporaryPath();
@@ -57,6 +65,7 @@ class DeleteFileOperation : public Operation {
   bool moved_ = false;
   bool attributes_changed_ = false;
   bool left_to_cleanup_ = false;
+  bool refuse_running_program_ = false;
 };
 
 }  // namespace installer

@@ -174,6 +174,36 @@ TEST_F(DeleteFileOperationTest, FileInUseIsDeletedAtRebootAndLaterUpdatesStillWo
   EXPECT_TRUE(base::DeletePath(first_temporary, false));
 }
 
+// Asked to, the check refuses a program that runs (its image mapped): the
+// program stays where it was, nothing is set aside, and once it has ended
+// the deletion goes through.
+TEST_F(DeleteFileOperationTest, RunningProgramIsRefusedWhenAsked) {
+  wchar_t self[MAX_PATH];
+  ASSERT_NE(0u, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  const base::FilePath program = Path(L"browser.exe");
+  ASSERT_TRUE(::CopyFileW(self, program.c_str(), FALSE));
+  MappedImage running;
+  ASSERT_TRUE(running.Map(program));
+  {
+    Transaction transaction;
+    auto operation = std::make_unique<DeleteFileOperation>(program, true, true);
+    operation->RefuseRunningProgram();
+    EXPECT_FALSE(transaction.Execute(std::move(operation)));
+  }
+  EXPECT_TRUE(base::PathExists(program));
+  EXPECT_FALSE(base::PathExists(Path(L"browser.exe.old")));
+
+  running.Unmap();
+  {
+    Transaction transaction;
+    auto operation = std::make_unique<DeleteFileOperation>(program, true, true);
+    operation->RefuseRunningProgram();
+    EXPECT_TRUE(transaction.Execute(std::move(operation)));
+  }
+  EXPECT_FALSE(base::PathExists(program));
+  EXPECT_FALSE(base::PathExists(Path(L"browser.exe.old")));
+}
+
 TEST_F(DeleteFileOperationTest, DataFileInUseIsMovedBack) {
   const base::FilePath file = Path(L"settings.json");
   ASSERT_TRUE(WriteText(file, "{}"));

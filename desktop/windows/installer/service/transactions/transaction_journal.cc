@@ -37,6 +37,9 @@ constexpr char kDeletedKeyTree[] = "tree";
 // Longest wait for another process's replay of the same journals: undoing
 // an installation of many thousands of files on a loaded machine.
 constexpr DWORD kReplayLockWaitMs = 10 * 60 * 1000;
+// How often a journal's folder is made anew when it vanishes before the
+// journal is in it.
+constexpr int kFolderCreationAttempts = 10;
 
 // Releases a held mutex; the mutex's handle has a holder of its own.
 struct MutexHoldTraits {
@@ -261,17 +264,25 @@ TransactionJournal::~TransactionJournal() = default;
 // static
 std::unique_ptr<TransactionJournal> TransactionJournal::Create(const base::FilePath& folder,
                                                                const std::string& subject_key) {
-  if (!base::CreateDirectoryTree(folder)) {
-    LOG(ERROR) << "Cannot create the transaction journal folder " << folder;
-    return nullptr;
-  }
   const base::FilePath path =
       folder.Append(base::UTF8ToWide(subject_key + "-" + std::to_string(::GetCurrentProcessId())) +
                     kJournalExtension);
-  base::File file(path, base::File::FLAG_CREATE_ALWAYS | base::File::FLAG_WRITE);
-  if (!file.IsValid()) {
-    ELOG(ERROR, file.error_details()) << "Cannot create the transaction journal " << path;
-    return nullptr;
+  base::File file;
+  // Another process removes the folder once it is empty (its last journal
+  // gone): it may do so between the folder's creation and the file's.
+  for (int attempt = 1;; ++attempt) {
+    if (!base::CreateDirectoryTree(folder)) {
+      LOG(ERROR) << "Cannot create the transaction journal folder " << folder;
+      return nullptr;
+    }
+    file = base::File(path, base::File::FLAG_CREATE_ALWAYS | base::File::FLAG_WRITE);
+    if (file.IsValid())
+      break;
+    const bool folder_went = file.error_details() == ERROR_PATH_NOT_FOUND;
+    if (!folder_went || attempt == kFolderCreationAttempts) {
+      ELOG(ERROR, file.error_details()) << "Cannot create the transaction journal " << path;
+      return nullptr;
+    }
   }
   const std::string header = std::string(kHeaderMark) + "\t" + Number(::GetCurrentProcessId()) +
                              "\t" + Number(ProcessStartTime(::GetCurrentProcess())) + "\n";
