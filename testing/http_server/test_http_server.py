@@ -34,9 +34,10 @@ the request, so the tests need no control channel and can run in parallel:
                         (Content-Range tells the truth about what is sent).
       no_headers=1      answers a status line, no header lines, the body,
                         and closes.
-      trickle=o1,...    like stall, but after offset o_i one more byte of the
-                        body follows every trickle_ms milliseconds (300
-                        when not given) until the client closes.
+      trickle=O         every request: after absolute offset O (at once when
+                        it asks for bytes beyond O) one more byte of the body
+                        follows every trickle_ms milliseconds (300 when not
+                        given) until the client closes.
       trickle_headers=MS  answers the start of a header line and then one
                         byte of it every MS milliseconds, never ending it.
       one_byte=1        every answer (200 or 206) announces the rest of the
@@ -444,10 +445,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(PATTERN[start % PATTERN_PERIOD:start % PATTERN_PERIOD + 1])
             self.close_in_order()
         stop_at, stop = end, None
-        for name in ("cut", "short", "stall", "trickle"):
+        for name in ("cut", "short", "stall"):
             offsets = [int(v) for v in query.get(name, "").split(",") if v]
             if request_index < len(offsets) and start <= offsets[request_index] < end:
                 stop_at, stop = offsets[request_index], name
+        if "trickle" in query:
+            stop_at, stop = max(start, min(end, int(query["trickle"]))), "trickle"
         slow = int(query.get("slow", "0") or "0")
         pos = start
         while pos < stop_at:

@@ -2,42 +2,31 @@
 // whose operation is still pending does not end that operation everywhere:
 // some WinInet versions keep waiting for the rest of a read, or of the
 // headers, for as long as the server sends a byte now and then, and the
-// socket stays open with it. The downloader finds the socket WinInet just
-// connected (by its peer, among this process's sockets) and, when it gives
-// a request up, cancels what is pending on it, which makes WinInet let go
-// of the request and close the socket at once. Where closing the handle
-// already ended the operation, the socket is gone by then and nothing is
-// done.
+// socket stays open with it. For a request that has not let go once its
+// handle is closed, the downloader cancels what is pending on the sockets
+// of this process connected to the request's server, which makes WinInet
+// end the operation and close the socket at once. A socket of another
+// download to the same server that has an operation pending then loses it
+// too, which that download takes as a lost connection and resumes; idle
+// sockets have nothing to cancel.
 #ifndef DESKTOP_WINDOWS_INSTALLER_WININET_DOWNLOAD_SOCKETS_H_
 #define DESKTOP_WINDOWS_INSTALLER_WININET_DOWNLOAD_SOCKETS_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace installer::internal {
 
-// A socket as it was when found: a handle value may be closed and given to
-// another object later, so it is only used while its ends are the same.
-struct DownloadSocket {
-  uintptr_t socket = 0;
-  uint16_t local_port = 0;
-  std::wstring peer;
-  uint16_t peer_port = 0;
-};
+// Remembers that |host| (as the address names it) was reached at |address|
+// (as WinInet reports it on connecting), for every download of the process:
+// a request may reuse a connection that another one opened.
+void NoteServerAddress(std::wstring_view host, std::wstring_view address);
 
-// The stream sockets of this process connected to |peer_address| (as
-// WinInet reports it on connecting) that no download has claimed yet; they
-// are claimed for the caller until released.
-std::vector<DownloadSocket> ClaimNewSockets(std::wstring_view peer_address);
-
-// Cancels every operation pending on those of |sockets| that are still the
-// sockets they were; the others are gone: they are released and removed.
-void CancelPendingOperations(std::vector<DownloadSocket>* sockets);
-
-// Releases the claims of |sockets|.
-void ReleaseSockets(const std::vector<DownloadSocket>& sockets);
+// Cancels every operation pending on the sockets of this process connected
+// to |host|:|port|; nothing when |host| was never reached (for example
+// through a proxy). Returns how many sockets it looked at.
+int CancelPendingOperations(std::wstring_view host, uint16_t port);
 
 }  // namespace installer::internal
 

@@ -45,6 +45,10 @@ constexpr DWORD kRangeNotSatisfiable = 416;
 // thread, and with it the downloader's destruction, waiting forever.
 constexpr int kCleanupWaitMs = 5000;
 
+// How long a closed request's pending operation is cancelled again and
+// again before the downloader goes on without it.
+constexpr base::TimeSpan kEndPendingWait = base::TimeSpan::FromSeconds(2);
+
 WinInetDownloader::CredentialPrompt g_credential_prompt = nullptr;
 
 std::wstring& ProxyForTesting() {
@@ -211,17 +215,57 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
                          retired_reads_.end());
   }
 
-  // Cancels what WinInet still has pending on the sockets of this session
-  // (download_sockets.h); with the lock not held.
-  void CancelPendingOperations() {
-    std::vector<DownloadSocket> sockets;
-    {
-      AutoLock lock(this);
-      sockets.swap(sockets_);
+  // With the lock held, when |request| is sent to |host|:|port|.
+  void AddOpenRequest(HINTERNET request, const std::wstring& host, uint16_t port) {
+    open_requests_.push_back({request, {host, port}});
+  }
+  // With the lock held, when |request| reports closing: WinInet let go of
+  // it and of what it had pending.
+  void ForgetOpenRequest(HINTERNET request) {
+    open_requests_.erase(std::remove_if(open_requests_.begin(), open_requests_.end(),
+                                        [&](const auto& entry) { return entry.first == request; }),
+                         open_requests_.end());
+    request_closed_.Signal();
+  }
+  // With the lock not held, after |requests| (all of them when empty) were
+  // closed: one that has not reported closing still has an operation
+  // pending, which would keep its socket for as long as the server sends a
+  // byte now and then; what is pending on its server's sockets is cancelled
+  // (download_sockets.h), until WinInet lets go of it or a few seconds
+  // passed. WinInet sends a request again over a new connection when the
+  // one it reused from its pool fails, so once may not be enough.
+  void EndPendingOperations(const std::vector<HINTERNET>& requests) {
+    const base::MonotonicTime give_up = base::MonotonicTime::Now() + kEndPendingWait;
+    // Where closing the handle ends the operation, as it should, it ends
+    // within the first wait, and nothing is cancelled.
+    bool first = true;
+    for (;;) {
+      std::vector<std::pair<std::wstring, uint16_t>> servers;
+      {
+        AutoLock lock(this);
+        for (const auto& [request, server] : open_requests_) {
+          if ((requests.empty() ||
+               std::find(requests.begin(), requests.end(), request) != requests.end()) &&
+              std::find(servers.begin(), servers.end(), server) == servers.end()) {
+            servers.push_back(server);
+          }
+        }
+        request_closed_.Reset();
+      }
+      if (servers.empty())
+        return;
+      const base::TimeSpan left = give_up - base::MonotonicTime::Now();
+      if (left <= base::TimeSpan()) {
+        LOG(WARNING) << "WinINET kept an operation of a closed request pending";
+        return;
+      }
+      if (!first) {
+        for (const auto& [host, port] : servers)
+          internal::CancelPendingOperations(host, port);
+      }
+      first = false;
+      request_closed_.TimedWait(std::min(left, base::TimeSpan::FromMilliseconds(100)));
     }
-    internal::CancelPendingOperations(&sockets);
-    AutoLock lock(this);
-    sockets_.insert(sockets_.end(), sockets.begin(), sockets.end());
   }
 
   // Each connection holds a reference that its closing notice drops.
@@ -263,8 +307,11 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   std::unique_ptr<ReadTarget> read_;
   bool read_pending_ = false;
   std::vector<std::unique_ptr<ReadTarget>> retired_reads_;
-  // The sockets WinInet connected for this session's requests.
-  std::vector<DownloadSocket> sockets_;
+  // The requests WinInet has not reported closed, and their servers.
+  std::vector<std::pair<HINTERNET, std::pair<std::wstring, uint16_t>>> open_requests_;
+  // Signalled whenever one of them reports closing.
+  base::WaitableEvent request_closed_{base::WaitableEvent::ResetPolicy::kAutomatic,
+                                      base::WaitableEvent::InitialState::kNotSignaled};
   // Requests and connections of attempts given up, each request before its
   // connection, until they are closed outside the lock.
   std::vector<ScopedInternetHandle> given_up_;
@@ -278,10 +325,7 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
 
  private:
   friend class base::RefCountedThreadSafe<DownloadSession>;
-  ~DownloadSession() {
-    ReleaseSockets(sockets_);
-    DeleteCriticalSection(&lock_);
-  }
+  ~DownloadSession() { DeleteCriticalSection(&lock_); }
 
   CRITICAL_SECTION lock_;
   // Not the session's lock: a connection's closing notice may come while
@@ -307,6 +351,7 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
     }
     AutoLock lock(session);
     session->ForgetRetiredReads(handle);
+    session->ForgetOpenRequest(handle);
     return;
   }
   // The callback stays registered after a cancellation: the connection's
@@ -320,12 +365,9 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
   const std::wstring server = status == INTERNET_STATUS_CONNECTED_TO_SERVER
                                   ? StatusText(info, info_length)
                                   : std::wstring();
-  // Found before the lock is taken: the search asks about every handle.
-  std::vector<DownloadSocket> sockets;
-  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER)
-    sockets = ClaimNewSockets(server);
   AutoLock lock(session);
-  session->sockets_.insert(session->sockets_.end(), sockets.begin(), sockets.end());
+  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER)
+    internal::NoteServerAddress(session->connected_host_, server);
   WinInetDownloader* downloader = session->downloader_;
   // A request closed for a resumption may still report; only the current
   // one counts.
@@ -365,7 +407,8 @@ void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
   }
   // An operation still pending would otherwise keep the socket, and the
   // session, for as long as the server sends a byte now and then.
-  session->CancelPendingOperations();
+  // Every request of the session is closed now.
+  session->EndPendingOperations({});
   LOG(INFO) << "Waiting for WinINET to finish";
   if (!session->connection_closed_.TimedWait(base::TimeSpan::FromMilliseconds(kCleanupWaitMs))) {
     LOG(WARNING) << "WinINET did not release the connection in time; closing the session";
@@ -380,7 +423,6 @@ using internal::ContentLength;
 using internal::CrackedUrl;
 using internal::CrackUrl;
 using internal::DownloadSession;
-using internal::DownloadSocket;
 using internal::HasHeaderLines;
 using internal::HasHttp11StatusLine;
 using internal::QueryContentLength;
@@ -614,6 +656,7 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
     return false;
   }
   session->request_.Reset(request);
+  session->AddOpenRequest(request, parts.host, parts.port);
   // Also on the request itself: some WinInet versions take a session's
   // time-outs for none of its requests, and an operation that a request
   // given up still has pending would then hold its socket for as long as
@@ -1031,12 +1074,15 @@ void WinInetDownloader::CloseGivenUp(uint32_t serial) {
     DownloadSession::AutoLock lock(session_.get());
     handles.swap(session_->given_up_);
   }
+  std::vector<HINTERNET> closed;
+  for (ScopedInternetHandle& handle : handles)
+    closed.push_back(handle.Get());
   // Each request before its connection.
   for (ScopedInternetHandle& handle : handles)
     handle.Reset();
-  // No request of this session runs now: what is still pending belongs to
-  // the attempt given up.
-  session_->CancelPendingOperations();
+  // No request of this download runs until this returns, so that nothing
+  // of the next one is cancelled.
+  session_->EndPendingOperations(closed);
 }
 
 bool WinInetDownloader::IsCurrent(uint32_t serial) const {

@@ -1093,7 +1093,8 @@ TEST_F(WinInetDownloaderTest, BodyWithoutALengthCutOffResumes) {
     std::vector<std::string> ranges;
   } cases[] = {
       {"&chunked=1", {"", "bytes=300000-"}},
-      {"&chunked=1&short=100000", {"", "bytes=100000-", "bytes=300000-"}},
+      // The resumption's answer gives the whole length.
+      {"&chunked=1&short=100000", {"", "bytes=100000-"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.query);
