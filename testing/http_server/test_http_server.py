@@ -34,6 +34,20 @@ the request, so the tests need no control channel and can run in parallel:
                         (Content-Range tells the truth about what is sent).
       no_headers=1      answers a status line, no header lines, the body,
                         and closes.
+      trickle=O         every request: after absolute offset O (at once when
+                        it asks for bytes beyond O) one more byte of the body
+                        follows every trickle_ms milliseconds (300 when not
+                        given) until the client closes.
+      trickle_headers=MS  answers the start of a header line and then one
+                        byte of it every MS milliseconds, never ending it.
+      one_byte=1        every answer (200 or 206) announces the rest of the
+                        body, sends one byte of it and closes in order.
+      chunked=1         the body goes in chunked encoding, without a
+                        Content-Length; with cut/short the connection ends
+                        without the last chunk.
+      range_total=D     the first Range request of the key gets 206 whose
+                        Content-Range claims a whole length D bytes more than
+                        the body has.
       cache=1           lets the client cache nothing special; only for
                         symmetry with real servers (no effect).
   /echo                 200 with body "ok"; reply_size=N answers N bytes.
@@ -195,6 +209,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         break
                 except OSError:
                     break
+        raise ResetConnection()
+
+    def trickle(self, offset, end, interval_s):
+        """Sends a byte of the body every interval until the client closes."""
+        pos = offset
+        deadline = time.monotonic() + HOLD_LIMIT_S
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], interval_s)
+            if readable:
+                try:
+                    if not self.connection.recv(65536):
+                        break
+                except OSError:
+                    break
+                continue
+            if pos < end:
+                self.wfile.write(PATTERN[pos % PATTERN_PERIOD:pos % PATTERN_PERIOD + 1])
+                pos += 1
+            else:
+                self.wfile.write(b" ")
+            self.wfile.flush()
         raise ResetConnection()
 
     def handle_one_request(self):
@@ -362,6 +397,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if point == "status":
             self.wfile.write(b"HTTP/1.1 200 OK\r\n")
             self.reset()
+        if "trickle_headers" in query:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Slow: ")
+            self.wfile.flush()
+            self.trickle(0, 0, int(query["trickle_headers"]) / 1000.0)
         if query.get("no_headers") == "1":
             self.wfile.write(b"HTTP/1.1 200 OK\r\n\r\n")
             for piece in pattern_slice(0, size):
@@ -376,8 +415,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
             self.close_connection = True
             return
+        chunked = query.get("chunked") == "1"
+        total = size
+        if status == 206 and "range_total" in query and STATE.next_index(key, "range_total") == 0:
+            total = size + int(query["range_total"])
         self.send_response(status)
-        self.send_header("Content-Length", query.get("content_length", str(end - start)))
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", query.get("content_length", str(end - start)))
         if "content_length" in query:
             # The client cannot know where a body with a false length ends:
             # the end of the connection marks it.
@@ -385,7 +431,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         self.send_header("X-Served-By", "velmo-test-%d" % request_index)
         if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, total))
         pad = int(query.get("header_size", "0") or "0")
         if pad > 0:
             self.send_header("X-Padding", "p" * pad)
@@ -395,17 +441,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.command == "HEAD":
             return
 
+        if query.get("one_byte") == "1":
+            self.wfile.write(PATTERN[start % PATTERN_PERIOD:start % PATTERN_PERIOD + 1])
+            self.close_in_order()
         stop_at, stop = end, None
         for name in ("cut", "short", "stall"):
             offsets = [int(v) for v in query.get(name, "").split(",") if v]
             if request_index < len(offsets) and start <= offsets[request_index] < end:
                 stop_at, stop = offsets[request_index], name
+        if "trickle" in query:
+            stop_at, stop = max(start, min(end, int(query["trickle"]))), "trickle"
         slow = int(query.get("slow", "0") or "0")
         pos = start
         while pos < stop_at:
             n = min(stop_at - pos, 16384 if slow else 1 << 20)
+            if chunked:
+                n = min(n, 65536)
+                self.wfile.write(b"%x\r\n" % n)
             for piece in pattern_slice(pos, pos + n):
                 self.wfile.write(piece)
+            if chunked:
+                self.wfile.write(b"\r\n")
             pos += n
             if slow:
                 self.wfile.flush()
@@ -416,6 +472,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_in_order()
         if stop == "stall":
             self.hold()
+        if stop == "trickle":
+            self.wfile.flush()
+            self.trickle(stop_at, end, int(query.get("trickle_ms", "300")) / 1000.0)
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

@@ -23,7 +23,10 @@ The query of a request for a file chooses faults, counted per path and
   never=T     the first T requests are read and never answered;
   cut=T       the first T requests are reset (RST) halfway through the body;
   drop=T      the first T requests are closed in order (FIN) halfway;
-  stall=T     the first T requests fall silent halfway, the connection open.
+  stall=T     the first T requests fall silent halfway, the connection open;
+  chunkdrop=T the first T requests answer in chunked encoding (no
+              Content-Length) and are closed in order (FIN) halfway, before
+              the last chunk.
 Besides the files: /redirect?to=URL answers 302 (status=S for another code)
 to URL; /loop answers 302 to itself.
 """
@@ -188,6 +191,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if how == "hold":
                     self.hold()
                 self.end(reset=(how == "reset"))
+        if self.fault(query, path, "chunkdrop"):
+            half = start + (end - start) // 2
+            record["answer"] = "%d from %d, %d bytes chunked, then close" % (status, start,
+                                                                           half - start)
+            self.send_response(status)
+            for name, value in headers:
+                self.send_header(name, value)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            self.wfile.write(b"%x\r\n" % (half - start) + content[start:half] + b"\r\n")
+            self.end(reset=False)
         record["answer"] = "%d from %d, %d bytes" % (status, start, end - start)
         self.answer(status, content[start:end], headers)
 

@@ -916,6 +916,29 @@ TEST_F(NetInstallerTest, MirrorThatDropsOnceIsResumedAtTheMirror) {
   ExpectUninstalled(log);
 }
 
+// A package sent in chunked encoding, whose connection ends halfway before
+// the last chunk, is resumed, not taken as whole.
+TEST_F(NetInstallerTest, ChunkedPackageCutOffHalfwayIsResumed) {
+  ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "",
+               Url("installer.exe?key=chunked&chunkdrop=1"));
+  const int exit_code = RunNetInstaller();
+  std::vector<std::string> lines = TakeLogLines();
+  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
+  EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
+  const InstallLog log = ExpectInstalled(false);
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+  ASSERT_TRUE(requests);
+  const std::vector<const base::DictValue*> package =
+      RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
+  ASSERT_GE(package.size(), 2u);
+  const std::string range = testing_http::RecordedHeader(*package[1], "Range");
+  EXPECT_EQ(0u, range.rfind("bytes=", 0)) << range;
+  EXPECT_NE("bytes=0-", range);
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
+}
+
 // Redirects of the package-server request: a loop fails at the redirect
 // limit without retrying; a host outside the allowed ones is refused and
 // never asked.

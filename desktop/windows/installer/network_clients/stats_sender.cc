@@ -101,7 +101,16 @@ void StatsSender::WriteDownloadSummary() {
           !fetch->GetListWithoutPathExpansion("download_chunks", &chunks)) {
         continue;
       }
-      retries += static_cast<int>(chunks->size());
+      // A long download's last entry stands for the requests after it
+      // (DownloadChunksReport): its number tells how many there were.
+      int requests = static_cast<int>(chunks->size());
+      const base::DictValue* last = nullptr;
+      int number = 0;
+      if (!chunks->empty() && chunks->GetDictionary(chunks->size() - 1, &last) &&
+          last->GetIntegerWithoutPathExpansion("chunk_number", &number) && number >= requests) {
+        requests = number + 1;
+      }
+      retries += requests;
       for (size_t j = 0; j < chunks->size(); ++j) {
         const base::DictValue* chunk = nullptr;
         std::string ip;

@@ -31,6 +31,7 @@
 #include "desktop/windows/installer/wininet/download_report.h"
 #include "desktop/windows/installer/wininet/wininet.h"
 #include "desktop/windows/installer/wininet/wininet_response_writer.h"
+#include "desktop/windows/installer/wininet/wininet_http_util.h"
 
 namespace installer {
 namespace {
@@ -203,8 +204,12 @@ void PackageFetcherCore::OnDownloadUrlFetched() {
     Fail("Failed parsing json reply", kFetcherDownloadFailed);
     return;
   }
-  fetch_stats_->SetString("download_url", reply.installer_url);
-  installation_stats_.SetString("download_url", reply.installer_url);
+  // The downloader refuses an address with a password; the report never
+  // holds it either.
+  const std::string reported_url =
+      base::WideToUTF8(internal::WithoutCredentials(base::UTF8ToWide(reply.installer_url)));
+  fetch_stats_->SetString("download_url", reported_url);
+  installation_stats_.SetString("download_url", reported_url);
   LOG(INFO) << "Preparing to fetch the installer";
 
   auto writer = std::make_unique<FileResponseWriter>();
@@ -216,7 +221,9 @@ void PackageFetcherCore::OnDownloadUrlFetched() {
   fetch_stats_->SetTimestampAndElapsed("download_start_time");
   installation_stats_.SetTimestamp("installation_start_download_time");
   // The package address the server gave, and any redirect from it, may be
-  // on any host: the server is trusted, the package is checked.
+  // on any host: the server is trusted, the package is checked. The
+  // downloader checks the address as it checks a redirect: http or https,
+  // without a user name or password.
   downloader_->allowed_domains().clear();
   if (!downloader_->Start(
           base::UTF8ToWide(reply.installer_url), std::string(),

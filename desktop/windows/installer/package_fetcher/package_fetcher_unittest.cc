@@ -350,6 +350,30 @@ TEST_F(PackageFetcherTest, OnlyThePackageServerIsHeldToTheAllowedHosts) {
   EXPECT_EQ("Failed fetching the download URL", FetchStat(kLastFetch, "failure_reason"));
 }
 
+// The package address of the reply is held to what a redirect is: http or
+// https, and no user name or password, which never reaches the statistics.
+TEST_F(PackageFetcherTest, PackageAddressesAreCheckedLikeRedirects) {
+  const base::FilePath installer = Fixture(L"fake_full_installer.exe");
+  ServeFile("installer.exe", installer);
+  PayloadReader plain(Fixture(L"plain.exe"));
+  const std::string place = testing_http::ServerAddress() + prefix_ + "installer.exe";
+  for (const std::string& address : {"ftp://" + place, "http://user:secret@" + place}) {
+    SCOPED_TRACE(address);
+    Serve("reply", R"({"installer":")" + address + R"(","installer_checksum":")" +
+                       Sha256Hex(installer) + "\"}");
+    SetPackageServer(base::UTF8ToWide(Url("reply")));
+    recorder_.statuses.clear();
+    auto fetcher = MakeFetcher(&plain);
+    RunFetch(fetcher.get());
+    ASSERT_FALSE(recorder_.statuses.empty());
+    EXPECT_EQ(7u, recorder_.statuses.back());
+    EXPECT_EQ("Failed downloading the Velmo package", FetchStat(kLastFetch, "failure_reason"));
+    EXPECT_EQ(std::string::npos, FetchStat(kLastFetch, "download_url").find("secret"));
+    for (const std::string& path : Requests())
+      EXPECT_NE("installer.exe", path);
+  }
+}
+
 struct FailureCase {
   const char* name;
   const char* reason;

@@ -28,7 +28,8 @@ StatsNode* DownloadChunksReport::CurrentChunk() {
 }
 
 void DownloadChunksReport::OnChunkStart(uint32_t bytes_so_far) {
-  chunk_ = node_.AddListEntry(list_key_);
+  if (!chunk_ || chunk_counter_ < kMaxEntries)
+    chunk_ = node_.AddListEntry(list_key_);
   chunk_->SetInteger("chunk_start", static_cast<int32_t>(bytes_so_far));
   chunk_->SetInteger("chunk_number", static_cast<int32_t>(chunk_counter_));
   chunk_->SetTimestampAndElapsed("chunk_start_time");

@@ -43,9 +43,14 @@ class DownloadErrorReport : public DownloadReport {
   std::string prefix_;
 };
 
-// One dictionary per request in the list |list_key| of |node|.
+// One dictionary per request in the list |list_key| of |node|, up to
+// kMaxEntries: the last entry then stands for every later request, with the
+// figures of the latest and its "chunk_number", so that a download of many
+// requests keeps a report of bounded size.
 class DownloadChunksReport : public DownloadReport {
  public:
+  static constexpr uint32_t kMaxEntries = 100;
+
   DownloadChunksReport(StatsNode* node, std::string list_key);
   void OnChunkStart(uint32_t bytes_so_far) override;
   void OnServerIp(const std::string& ip) override;

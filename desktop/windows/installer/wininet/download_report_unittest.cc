@@ -147,18 +147,57 @@ TEST(DownloadReportTest, ChunksReportIgnoresEventsBeforeTheFirstChunk) {
   EXPECT_EQ(1, number);
 }
 
-TEST(AllowedHostsTest, SuffixesMatchWithoutCaseAndNeverLongerThanTheHost) {
-  std::vector<std::wstring> none;
-  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"anything.example", none));
-  std::vector<std::wstring> allowed = {L".velmo.test", L"127.0.0.1"};
-  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"download.velmo.test", allowed));
-  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"127.0.0.1", allowed));
-  EXPECT_FALSE(
-      WinInetDownloader::IsHostAllowed(L"velmo.test", allowed));  // Shorter than ".velmo.test".
-  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"DL.VELMO.TEST", allowed));
+// An entry allows its host and the hosts below it after a dot, whatever
+// the case; a host that only ends with its letters is another host.
+TEST(AllowedHostsTest, EntriesMatchTheirHostAndItsSubdomains) {
+  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"anything.example", {}));
+  const std::vector<std::wstring> allowed = {L".velmo.test", L"localhost", L"127.0.0.1"};
+  struct {
+    const wchar_t* host;
+    bool allowed;
+  } cases[] = {
+      {L"download.velmo.test", true},
+      {L"DL.VELMO.TEST", true},
+      {L"velmo.test", true},
+      {L"localhost", true},
+      {L"LocalHost", true},
+      {L"a.localhost", true},
+      {L"127.0.0.1", true},
+      {L"evilvelmo.test", false},
+      {L"notlocalhost", false},
+      {L"1127.0.0.1", false},
+      {L"velmo.test.evil", false},
+      {L"127.0.0.2", false},
+      {L"test", false},
+      {L"", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.allowed, WinInetDownloader::IsHostAllowed(c.host, allowed)) << c.host;
   EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"download.Velmo.test", {L".VELMO.Test"}));
-  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"localhost", allowed));
-  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"127.0.0.2", allowed));
+}
+
+// However many requests a download makes, its report keeps a bounded list
+// whose last entry stands for the latest requests and counts them all.
+TEST(DownloadChunksReportTest, ManyRequestsKeepABoundedList) {
+  StatsReport stats;
+  StatsNode root = stats.root_node();
+  DownloadChunksReport report(&root, "download_chunks");
+  for (uint32_t i = 0; i < 1000; ++i) {
+    report.OnChunkStart(i);
+    report.OnHttpStatus(206);
+    report.OnChunkEnd(i + 1);
+  }
+  base::AutoLock lock(stats.lock());
+  const base::ListValue* chunks = nullptr;
+  ASSERT_TRUE(stats.root().GetListWithoutPathExpansion("download_chunks", &chunks));
+  EXPECT_EQ(static_cast<size_t>(DownloadChunksReport::kMaxEntries), chunks->size());
+  const base::DictValue* last = nullptr;
+  ASSERT_TRUE(chunks->GetDictionary(chunks->size() - 1, &last));
+  int number = -1, end = -1;
+  EXPECT_TRUE(last->GetIntegerWithoutPathExpansion("chunk_number", &number));
+  EXPECT_TRUE(last->GetIntegerWithoutPathExpansion("chunk_end", &end));
+  EXPECT_EQ(999, number);
+  EXPECT_EQ(1000, end);
 }
 
 // The watchdog looks when the request would be stalled, so that a request is

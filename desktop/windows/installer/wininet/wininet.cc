@@ -19,6 +19,7 @@
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/wininet/download_sockets.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
 #include "desktop/windows/installer/wininet/wininet_http_util.h"
 
@@ -36,10 +37,17 @@ constexpr DWORD kMinReadSize = 16 * 1024;
 constexpr DWORD kFirstReadSize = 64 * 1024;
 constexpr DWORD kReadBufferSize = 1024 * 1024;
 
+// wininet.h has no name for it.
+constexpr DWORD kRangeNotSatisfiable = 416;
+
 // Bounds the wait of the cleanup thread for WinInet to let go of a session:
 // a session whose handles were already closed elsewhere must not keep the
 // thread, and with it the downloader's destruction, waiting forever.
 constexpr int kCleanupWaitMs = 5000;
+
+// How long a closed request's pending operation is cancelled again and
+// again before the downloader goes on without it.
+constexpr base::TimeSpan kEndPendingWait = base::TimeSpan::FromSeconds(2);
 
 WinInetDownloader::CredentialPrompt g_credential_prompt = nullptr;
 
@@ -77,6 +85,10 @@ bool IsConnectivityError(DWORD error) {
     case ERROR_NETWORK_UNREACHABLE:           // 1231
     case ERROR_HOST_UNREACHABLE:              // 1232
     case ERROR_CONNECTION_ABORTED:            // 1236
+    // What an operation ends with when the downloader cancels it on a
+    // socket given up (download_sockets.h), which another download of the
+    // process may have been handed by WinInet's connection pool.
+    case ERROR_OPERATION_ABORTED:  // 995
       return true;
     default: return false;
   }
@@ -163,6 +175,8 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   // was closed, so such a target is kept until the session ends.
   struct ReadTarget {
     std::unique_ptr<char[]> buffer{new char[kReadBufferSize]};
+    // The request the pending read belongs to, once retired.
+    HINTERNET owner = nullptr;
     // The bytes of the last read that are not yet written.
     DWORD count = 0;
     // The size of the next read.
@@ -185,9 +199,73 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   void RetirePendingRead() {
     if (!read_pending_)
       return;
+    read_->owner = request_.Get();
     retired_reads_.push_back(std::move(read_));
     read_ = std::make_unique<ReadTarget>();
     read_pending_ = false;
+  }
+
+  // With the lock held, when WinInet reports |request| closing: its last
+  // notice, so a read it had pending will write nothing more.
+  void ForgetRetiredReads(HINTERNET request) {
+    retired_reads_.erase(std::remove_if(retired_reads_.begin(), retired_reads_.end(),
+                                        [&](const std::unique_ptr<ReadTarget>& target) {
+                                          return target->owner == request;
+                                        }),
+                         retired_reads_.end());
+  }
+
+  // With the lock held, when |request| is sent to |host|:|port|.
+  void AddOpenRequest(HINTERNET request, const std::wstring& host, uint16_t port) {
+    open_requests_.push_back({request, {host, port}});
+  }
+  // With the lock held, when |request| reports closing: WinInet let go of
+  // it and of what it had pending.
+  void ForgetOpenRequest(HINTERNET request) {
+    open_requests_.erase(std::remove_if(open_requests_.begin(), open_requests_.end(),
+                                        [&](const auto& entry) { return entry.first == request; }),
+                         open_requests_.end());
+    request_closed_.Signal();
+  }
+  // With the lock not held, after |requests| (all of them when empty) were
+  // closed: one that has not reported closing still has an operation
+  // pending, which would keep its socket for as long as the server sends a
+  // byte now and then; what is pending on its server's sockets is cancelled
+  // (download_sockets.h), until WinInet lets go of it or a few seconds
+  // passed. WinInet sends a request again over a new connection when the
+  // one it reused from its pool fails, so once may not be enough.
+  void EndPendingOperations(const std::vector<HINTERNET>& requests) {
+    const base::MonotonicTime give_up = base::MonotonicTime::Now() + kEndPendingWait;
+    // Where closing the handle ends the operation, as it should, it ends
+    // within the first wait, and nothing is cancelled.
+    bool first = true;
+    for (;;) {
+      std::vector<std::pair<std::wstring, uint16_t>> servers;
+      {
+        AutoLock lock(this);
+        for (const auto& [request, server] : open_requests_) {
+          if ((requests.empty() ||
+               std::find(requests.begin(), requests.end(), request) != requests.end()) &&
+              std::find(servers.begin(), servers.end(), server) == servers.end()) {
+            servers.push_back(server);
+          }
+        }
+        request_closed_.Reset();
+      }
+      if (servers.empty())
+        return;
+      const base::TimeSpan left = give_up - base::MonotonicTime::Now();
+      if (left <= base::TimeSpan()) {
+        LOG(WARNING) << "WinINET kept an operation of a closed request pending";
+        return;
+      }
+      if (!first) {
+        for (const auto& [host, port] : servers)
+          internal::CancelPendingOperations(host, port);
+      }
+      first = false;
+      request_closed_.TimedWait(std::min(left, base::TimeSpan::FromMilliseconds(100)));
+    }
   }
 
   // Each connection holds a reference that its closing notice drops.
@@ -229,6 +307,11 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   std::unique_ptr<ReadTarget> read_;
   bool read_pending_ = false;
   std::vector<std::unique_ptr<ReadTarget>> retired_reads_;
+  // The requests WinInet has not reported closed, and their servers.
+  std::vector<std::pair<HINTERNET, std::pair<std::wstring, uint16_t>>> open_requests_;
+  // Signalled whenever one of them reports closing.
+  base::WaitableEvent request_closed_{base::WaitableEvent::ResetPolicy::kAutomatic,
+                                      base::WaitableEvent::InitialState::kNotSignaled};
   // Requests and connections of attempts given up, each request before its
   // connection, until they are closed outside the lock.
   std::vector<ScopedInternetHandle> given_up_;
@@ -262,8 +345,13 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
   if (status == INTERNET_STATUS_HANDLE_CLOSING) {
     // The connection's reference; nothing of |session| may be touched after
     // it.
-    if (session->ForgetConnection(handle))
+    if (session->ForgetConnection(handle)) {
       session->Release();
+      return;
+    }
+    AutoLock lock(session);
+    session->ForgetRetiredReads(handle);
+    session->ForgetOpenRequest(handle);
     return;
   }
   // The callback stays registered after a cancellation: the connection's
@@ -274,7 +362,12 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
   }
   if (status != INTERNET_STATUS_CONNECTED_TO_SERVER && status != INTERNET_STATUS_REQUEST_COMPLETE)
     return;
+  const std::wstring server = status == INTERNET_STATUS_CONNECTED_TO_SERVER
+                                  ? StatusText(info, info_length)
+                                  : std::wstring();
   AutoLock lock(session);
+  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER)
+    internal::NoteServerAddress(session->connected_host_, server);
   WinInetDownloader* downloader = session->downloader_;
   // A request closed for a resumption may still report; only the current
   // one counts.
@@ -285,7 +378,7 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
       if (downloader->report_)
-        downloader->report_->OnServerIp(base::WideToUTF8(StatusText(info, info_length)));
+        downloader->report_->OnServerIp(base::WideToUTF8(server));
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
@@ -312,6 +405,10 @@ void DownloadSession::Terminate(base::SharedRef<DownloadSession> session,
     request.Reset();
     connection.Reset();
   }
+  // An operation still pending would otherwise keep the socket, and the
+  // session, for as long as the server sends a byte now and then.
+  // Every request of the session is closed now.
+  session->EndPendingOperations({});
   LOG(INFO) << "Waiting for WinINET to finish";
   if (!session->connection_closed_.TimedWait(base::TimeSpan::FromMilliseconds(kCleanupWaitMs))) {
     LOG(WARNING) << "WinINET did not release the connection in time; closing the session";
@@ -331,6 +428,7 @@ using internal::HasHttp11StatusLine;
 using internal::QueryContentLength;
 using internal::QueryContentRange;
 using internal::QueryCustomHeader;
+using internal::QueryUnsatisfiedRangeTotal;
 using internal::ResolveRedirect;
 
 WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, PackageFetcherDelegate* progress)
@@ -361,10 +459,19 @@ bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
                                       const std::vector<std::wstring>& allowed) {
   if (allowed.empty())
     return true;
-  // Host names have no case (DNS), and a server may name one in any case
-  // in a redirect.
-  for (const std::wstring& suffix : allowed) {
-    if (base::EndsWith(host, suffix, base::CompareCase::INSENSITIVE_ASCII))
+  // An entry allows its host itself and every host below it, after a dot:
+  // "localhost" does not allow "notlocalhost", nor "velmo.example"
+  // "evilvelmo.example". A leading dot in an entry changes nothing. Host
+  // names have no case (DNS), and a server may name one in any case in a
+  // redirect.
+  for (std::wstring_view entry : allowed) {
+    while (!entry.empty() && entry.front() == L'.')
+      entry.remove_prefix(1);
+    if (entry.empty() || host.size() < entry.size() ||
+        !base::EndsWith(host, entry, base::CompareCase::INSENSITIVE_ASCII)) {
+      continue;
+    }
+    if (host.size() == entry.size() || host[host.size() - entry.size() - 1] == L'.')
       return true;
   }
   return false;
@@ -396,7 +503,9 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
                               std::unique_ptr<ResponseWriter> writer,
                               std::unique_ptr<DownloadReport> report) {
   CHECK(writer && report) << "A download needs a writer and a report";
-  LOG(INFO) << "Starting download from " << url;
+  // A password in the address must reach neither the log nor the report.
+  const std::wstring loggable = internal::WithoutCredentials(url);
+  LOG(INFO) << "Starting download from " << loggable;
   // One download at a time: a download still running is given up first, so
   // that its callback never meets the new writer.
   if (session_)
@@ -411,6 +520,14 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
   CrackedUrl parts;
   if (!CrackUrl(url_, &parts)) {
     PLOG(ERROR) << "Could not parse URL";
+    return FailStart();
+  }
+  if (!parts.web) {
+    LOG(ERROR) << "Attempting to download from an address that is not http or https";
+    return FailStart();
+  }
+  if (loggable != url) {
+    LOG(ERROR) << "Attempting to download from an address with a user name or password";
     return FailStart();
   }
   if (!IsHostAllowed(parts.host, allowed_domains_)) {
@@ -429,6 +546,9 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
   expected_size_ = 0;
   bytes_received_ = 0;
   best_received_ = 0;
+  length_known_ = false;
+  confirming_ = false;
+  range_ignored_ = false;
   redirects_ = 0;
   extra_headers_.clear();
   waiting_ = false;
@@ -481,6 +601,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
     State previous = state();
     SetState(kRequestSent);
     MarkActivity();
+    attempt_start_ = NowValue();
     sent = SendRequest(std::wstring());
     if (!sent)
       SetState(previous);
@@ -522,8 +643,11 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
   VLOG(1) << "Opening internet request";
   // Redirects are followed here, not by WinInet, which would send the
   // request to a host before the allow-list could refuse it.
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                (parts.secure ? INTERNET_FLAG_SECURE : 0);
+  // Nothing of a download goes into the user's cache (a package is large,
+  // and the server's reply and statistics are the user's own business), and
+  // nothing stale comes out of it or of a proxy's.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                INTERNET_FLAG_NO_AUTO_REDIRECT | (parts.secure ? INTERNET_FLAG_SECURE : 0);
   HINTERNET request =
       HttpOpenRequestW(session->connection_.Get(), post ? L"POST" : L"GET", parts.path.c_str(),
                        L"HTTP/1.1", nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(session));
@@ -532,6 +656,7 @@ bool WinInetDownloader::SendRequest(const std::wstring& extra_headers) {
     return false;
   }
   session->request_.Reset(request);
+  session->AddOpenRequest(request, parts.host, parts.port);
   // Also on the request itself: some WinInet versions take a session's
   // time-outs for none of its requests, and an operation that a request
   // given up still has pending would then hold its socket for as long as
@@ -619,7 +744,7 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
 }
 
 bool WinInetDownloader::HandleInitialCompletion() {
-  LOG(INFO) << "Initial request completion";
+  VLOG(1) << "Initial request completion";
   HINTERNET request = session_->request_.Get();
   DWORD status = 0;
   DWORD size = sizeof(status);
@@ -654,6 +779,31 @@ bool WinInetDownloader::HandleInitialCompletion() {
     HandleRedirect(status);
     return false;
   }
+  if (confirming_ && status == kRangeNotSatisfiable) {
+    // Nothing follows the bytes held, when the server's length is theirs.
+    confirming_ = false;
+    uint64_t total = 0;
+    if (!QueryUnsatisfiedRangeTotal(request, &total) || total == bytes_received_) {
+      task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
+                                                   session_->weak_downloader_, session_->serial_));
+      return false;
+    }
+    LOG(WARNING) << "Server holds " << total << " bytes where " << bytes_received_
+                 << " arrived; downloading from the start";
+    if (bytes_received_ > 0 && !writer_->Rewind()) {
+      PostFailed();
+      return false;
+    }
+    bytes_received_ = 0;
+    CheckRetriesAndResume(status);
+    return false;
+  }
+  if (confirming_ && (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT)) {
+    confirming_ = false;
+    // A server that ignores ranges can never tell whether more follows:
+    // the whole body it sends now is taken as it ends.
+    range_ignored_ = status == HTTP_STATUS_OK;
+  }
   if (status == HTTP_STATUS_PARTIAL_CONTENT) {
     // The body must continue where the bytes held end; a server that sends
     // another range would otherwise splice a corrupt file together.
@@ -675,11 +825,27 @@ bool WinInetDownloader::HandleInitialCompletion() {
         CheckRetriesAndResume(status);
         return false;
       }
+    } else if (bytes_received_ > 0 && length_known_ && total != 0 && total != expected_size_) {
+      // Another file than the one whose start is held (replaced on the
+      // server, or another mirror's): the bytes would not fit together.
+      LOG(WARNING) << "Server answered a length of " << total << " where " << expected_size_
+                   << " was announced; downloading from the start";
+      if (!writer_->Rewind()) {
+        PostFailed();
+        return false;
+      }
+      bytes_received_ = 0;
+      expected_size_ = 0;
+      length_known_ = false;
+      CheckRetriesAndResume(status);
+      return false;
     }
     // The whole length tells when the body is complete, also when no 200
     // answer came before (a first answer of 503, then 206 to the retry).
-    if (total > 0 && total <= 0xFFFFFFFFu)
+    if (total > 0 && total <= 0xFFFFFFFFu) {
       expected_size_ = static_cast<uint32_t>(total);
+      length_known_ = true;
+    }
   }
   if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
     if (status == HTTP_STATUS_OK) {
@@ -687,6 +853,7 @@ bool WinInetDownloader::HandleInitialCompletion() {
       switch (QueryContentLength(request, &length)) {
         case ContentLength::kValid:
           expected_size_ = length;
+          length_known_ = true;
           VLOG(1) << "Expected total size: " << expected_size_;
           break;
         case ContentLength::kTooLarge:
@@ -696,6 +863,7 @@ bool WinInetDownloader::HandleInitialCompletion() {
         case ContentLength::kMissing:
         case ContentLength::kInvalid:
           expected_size_ = 0;
+          length_known_ = false;
           LOG(INFO) << "Could not get Content-Length from response";
           break;
       }
@@ -801,6 +969,22 @@ void WinInetDownloader::ReadBody() {
         LOG(WARNING) << "Request completed with an error indicating connectivity issues: "
                      << "status line without headers or body";
         CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+      } else if (!length_known_ && !post_ && !range_ignored_) {
+        // A body without a length, or a chunked one, ends where the
+        // connection ends, also when it was lost before the last chunk:
+        // the server is asked for what follows, and only its answer that
+        // nothing does completes the download.
+        VLOG(1) << "Body without a length ended at " << bytes_received_
+                << " bytes; asking for what follows";
+        confirming_ = true;
+        if (bytes_received_ > best_received_) {
+          best_received_ = bytes_received_;
+          retry_count_ = 0;
+        }
+        GiveUpRequest();
+        waiting_ = true;
+        task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::Resume,
+                                                     session->weak_downloader_, session->serial_));
       } else {
         task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
                                                      session->weak_downloader_, session->serial_));
@@ -832,8 +1016,15 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t reason) {
   // made progress: the connection was worth having, so it is resumed at
   // once, and the count of retries without progress, which bounds the
   // download (a server that never completes the body, or answers 206 and
-  // then nothing, ends at the maximum), starts again.
-  const bool progress = bytes_received_ > best_received_;
+  // then nothing, ends at the maximum), starts again. Only real progress
+  // counts: a good share of bytes, or some bytes over a connection that
+  // lasted. A server that gives a byte or two per connection would
+  // otherwise be asked again at once, without end.
+  const uint32_t gained = bytes_received_ > best_received_ ? bytes_received_ - best_received_ : 0;
+  const base::TimeSpan lasted = base::TimeSpan::FromMicroseconds(NowValue() - attempt_start_);
+  const bool progress =
+      gained >= kMinProgressBytes ||
+      (gained > 0 && lasted >= base::TimeSpan::FromMilliseconds(kMinProgressTimeMs));
   best_received_ = std::max(best_received_, bytes_received_);
   if (progress)
     retry_count_ = 0;
@@ -883,9 +1074,15 @@ void WinInetDownloader::CloseGivenUp(uint32_t serial) {
     DownloadSession::AutoLock lock(session_.get());
     handles.swap(session_->given_up_);
   }
+  std::vector<HINTERNET> closed;
+  for (ScopedInternetHandle& handle : handles)
+    closed.push_back(handle.Get());
   // Each request before its connection.
   for (ScopedInternetHandle& handle : handles)
     handle.Reset();
+  // No request of this download runs until this returns, so that nothing
+  // of the next one is cancelled.
+  session_->EndPendingOperations(closed);
 }
 
 bool WinInetDownloader::IsCurrent(uint32_t serial) const {
@@ -906,7 +1103,7 @@ void WinInetDownloader::Resume(uint32_t serial) {
       report_->OnChunkEnd(bytes_received_);
       chunk_open_ = false;
     }
-    LOG(INFO) << "Attempting download resume";
+    VLOG(1) << "Attempting download resume";
     if (post_) {
       // A POST is never a ranged request: its answer is made for that
       // request, so it is asked for whole again.
@@ -989,6 +1186,7 @@ bool WinInetDownloader::SendNextRequest(const std::wstring& extra_headers) {
   secure_ = parts.secure;
   SetState(kRequestSent);
   MarkActivity();
+  attempt_start_ = NowValue();
   return SendRequest(extra_headers_);
 }
 
@@ -1006,6 +1204,12 @@ void WinInetDownloader::HandleRedirect(uint32_t status) {
     return;
   }
   VLOG(1) << "Redirect occured";
+  if (internal::WithoutCredentials(target) != target) {
+    // Its password must reach neither the log nor the report.
+    LOG(ERROR) << "Attempting to redirect to an address with a user name or password";
+    PostFailed();
+    return;
+  }
   report_->OnRedirect(target);
   CrackedUrl parts;
   if (!CrackUrl(target, &parts)) {

@@ -62,6 +62,10 @@ class WinInetDownloader {
   // A request that brings no byte for this long has lost its connection,
   // whether or not WinInet notices.
   static constexpr int kStallTimeoutMs = 60000;
+  // A request that ends early resumes at once only after real progress:
+  // this many new bytes, or any over a request that lasted this long.
+  static constexpr uint32_t kMinProgressBytes = 64 * 1024;
+  static constexpr int kMinProgressTimeMs = 10000;
   // Redirects one request may follow before the download fails.
   static constexpr int kMaxRedirects = 20;
 
@@ -95,8 +99,9 @@ class WinInetDownloader {
 
   // "Velmo NetInstaller/" and the installer's version.
   static std::wstring GetUserAgent();
-  // Whether |host| ends with one of |allowed| (ASCII letters compare without
-  // case; an empty list allows every host).
+  // Whether |host| is one of |allowed| or below one of them after a dot
+  // (ASCII letters compare without case; a leading dot of an entry changes
+  // nothing; an empty list allows every host).
   static bool IsHostAllowed(std::wstring_view host, const std::vector<std::wstring>& allowed);
 
   // How long the stall watchdog waits before its next look, when the
@@ -196,6 +201,17 @@ class WinInetDownloader {
   // The most bytes any request of this download held when it was given up:
   // a request that ends above it made progress.
   uint32_t best_received_ = 0;
+  // When the current request was sent (MonotonicTime's value).
+  int64_t attempt_start_ = 0;
+  // Whether the answer gave the body's whole length (Content-Length or
+  // Content-Range).
+  bool length_known_ = false;
+  // Set while the server is asked whether anything follows a body that
+  // ended without a length; cleared when it answers.
+  bool confirming_ = false;
+  // Set when the server answered such a question with the whole body: it
+  // ignores ranges, so the end of that body is taken as it comes.
+  bool range_ignored_ = false;
   bool chunk_open_ = false;
   // Whether the current answer had no header lines, and the bytes held
   // when it began.

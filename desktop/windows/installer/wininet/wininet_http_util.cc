@@ -37,6 +37,7 @@ bool CrackUrl(const std::wstring& url, CrackedUrl* out) {
                          &parts)) {
     return false;
   }
+  out->web = parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS;
   out->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
   out->host.assign(host, parts.dwHostNameLength);
   out->port = parts.nPort;
@@ -44,6 +45,21 @@ bool CrackUrl(const std::wstring& url, CrackedUrl* out) {
   if (out->path.empty())
     out->path = L"/";
   return true;
+}
+
+std::wstring WithoutCredentials(const std::wstring& url) {
+  const size_t scheme_end = url.find(L"://");
+  if (scheme_end == std::wstring::npos)
+    return url;
+  const size_t authority = scheme_end + 3;
+  // WinInet takes a backslash for a slash.
+  size_t authority_end = url.find_first_of(L"/\\?#", authority);
+  if (authority_end == std::wstring::npos)
+    authority_end = url.size();
+  const size_t at = url.rfind(L'@', authority_end == 0 ? 0 : authority_end - 1);
+  if (at == std::wstring::npos || at < authority)
+    return url;
+  return url.substr(0, authority) + url.substr(at + 1);
 }
 
 std::wstring QueryCustomHeader(void* request, const wchar_t* name) {
@@ -180,6 +196,24 @@ bool QueryContentRange(void* request, uint64_t* start, uint64_t* total) {
   if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr))
     return false;
   return ParseContentRange(std::wstring_view(text, size / sizeof(wchar_t)), start, total);
+}
+
+bool QueryUnsatisfiedRangeTotal(void* request, uint64_t* total) {
+  wchar_t text[128] = {};
+  DWORD size = sizeof(text);
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr))
+    return false;
+  std::wstring_view value(text, size / sizeof(wchar_t));
+  while (!value.empty() && (value.front() == L' ' || value.front() == L'\t'))
+    value.remove_prefix(1);
+  while (!value.empty() && (value.back() == L' ' || value.back() == L'\t'))
+    value.remove_suffix(1);
+  constexpr std::wstring_view kPrefix = L"bytes */";
+  if (value.size() <= kPrefix.size() ||
+      _wcsnicmp(value.data(), kPrefix.data(), kPrefix.size()) != 0)
+    return false;
+  value.remove_prefix(kPrefix.size());
+  return TakeNumber(&value, total) && value.empty();
 }
 
 bool ResolveRedirect(void* request, const std::wstring& base_url, std::wstring* target) {

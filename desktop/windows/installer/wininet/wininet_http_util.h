@@ -11,6 +11,8 @@
 namespace installer::internal {
 
 struct CrackedUrl {
+  // Whether the scheme is http or https, the only ones downloaded.
+  bool web = false;
   bool secure = false;
   std::wstring host;
   uint16_t port = 0;
@@ -21,6 +23,10 @@ struct CrackedUrl {
 // Splits |url| (host up to 255 characters, path up to 4095); false when it
 // cannot be split.
 bool CrackUrl(const std::wstring& url, CrackedUrl* out);
+
+// |url| without the user name and password of its authority, if any: what
+// may be logged or reported of an address.
+std::wstring WithoutCredentials(const std::wstring& url);
 
 // Status texts come as UTF-16 to a wide callback from some WinInet versions
 // and as ANSI from others; addresses and URLs are ASCII, so a zero second
@@ -49,6 +55,9 @@ bool QueryContentRange(void* request, uint64_t* start, uint64_t* total);
 // Whether |text| is a Content-Range value "bytes a-b/n" (n may be "*"); its
 // first position into |start|, n into |total| (0 for "*").
 bool ParseContentRange(std::wstring_view text, uint64_t* start, uint64_t* total);
+// The whole length of a 416 answer's Content-Range ("bytes */n"); false
+// when the header is missing or not of that form.
+bool QueryUnsatisfiedRangeTotal(void* request, uint64_t* total);
 
 // The absolute address a 3xx answer of |request| (made for |base_url|)
 // points to: its Location, resolved against |base_url| when relative.
