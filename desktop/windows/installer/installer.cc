@@ -513,11 +513,12 @@ bool Installer::ReadPackageLists() {
     Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), "No files in files list");
     return false;
   }
-  // A package without root files has no such list.
-  if (ReadListFile(own_folder_.Append(kRootFilesListFileName), &root_files_list_))
+  // A package without root files has no such list: that is no failure, so
+  // it is not read at all (a failed read would log one).
+  const base::FilePath root_files_list = own_folder_.Append(kRootFilesListFileName);
+  root_files_list_.clear();
+  if (base::PathExists(root_files_list) && ReadListFile(root_files_list, &root_files_list_))
     LOG(INFO) << "Read root files list";
-  else
-    root_files_list_.clear();
   // Refused before any step runs: nothing has been changed yet.
   std::string leading_out = FindLineLeadingOut(kFilesListFileName, files_list_);
   if (leading_out.empty())

@@ -25,6 +25,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_test_support.h"
+#include "desktop/windows/installer/ipc/ipc_test_util.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/running_browser_test_support.h"
@@ -195,6 +196,7 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
                 base::Bind([]() { ADD_FAILURE() << "A step after the failure ran"; })};
       }));
 
+  test::ScopedLogCapture log;
   RunInstaller();
 
   // 3 steps + 3 files + 0 root files - 2 + 1.
@@ -206,6 +208,8 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
   EXPECT_EQ(std::wstring(), ReadLastInstallPath());
   EXPECT_FALSE(installer_->success());
   EXPECT_TRUE(installer_->root_files_list().empty());
+  // A missing list is no failure: not even a failed read is logged.
+  EXPECT_EQ(0, log.Count("root_files_list"));
 
   // The run reports its end once.
   installer_->Fail(37055, L"", "late");
