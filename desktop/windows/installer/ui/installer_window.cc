@@ -11,6 +11,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/crash_hook.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/service/user_admin.h"
 #include "desktop/windows/installer/service/user_name.h"
@@ -454,6 +455,7 @@ INT_PTR InstallerWindow::HandleMainMessage(UINT message, WPARAM wparam, LPARAM l
   HWND dialog = main_dialog_.Get();
   switch (message) {
     case WM_INITDIALOG:
+      crash_reporter::MaybeTriggerTestCrash("window");
       InitialSetUp();
       // The page sets the focus itself.
       return FALSE;
