@@ -3,6 +3,7 @@
 #include "base/logging.h"
 #include "base/threading/loop_diagnostics.h"
 #include "base/threading/message_dispatcher.h"
+#include "base/win/crash_hook.h"
 
 namespace base {
 
@@ -47,7 +48,7 @@ void MessageWindowTraits::Free(HWND& window) {
 }
 
 UiMessagePump::UiMessagePump() {
-  if (!EnsureWindowClass(&UiMessagePump::WindowProc))
+  if (!EnsureWindowClass(win::GuardedProcedure<&UiMessagePump::WindowProc>))
     return;
   HWND window = CreateWindowExW(0, kWindowClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 ModuleInstance(), nullptr);

@@ -50,6 +50,42 @@ bool RunGuarded(Function&& function) {
                         const_cast<std::remove_const_t<Callable>*>(&function));
 }
 
+namespace internal {
+
+template <auto kProcedure, typename Signature = decltype(kProcedure)>
+struct GuardedProcedure;
+
+template <auto kProcedure, typename Result, typename... Args>
+struct GuardedProcedure<kProcedure, Result (*)(Args...)> {
+  static Result CALLBACK Run(Args... args) {
+    if constexpr (std::is_same_v<Result (*)(Args...), WNDPROC>) {
+      LRESULT result = 0;
+      RunGuardedWindowProcedure(kProcedure, args..., &result);
+      return result;
+    } else {
+      Result result{};
+      RunGuarded([&] { result = kProcedure(args...); });
+      return result;
+    }
+  }
+};
+
+}  // namespace internal
+
+// What the system is given in place of |kProcedure|: a window or dialog
+// procedure, a subclass procedure, a hook or a callback that the system
+// calls while it handles messages. The procedure then runs under a guard,
+// so that an exception inside it reaches the crash hook: on 64-bit Windows
+// an exception that leaves a callback of the window manager may be
+// swallowed on its way back through the kernel, and the process would run
+// on in a broken state. When the hook takes an exception the system gets
+// 0 from the call.
+//
+//   ::CreateDialogParamW(module, id, owner, GuardedProcedure<&DialogProc>, param);
+template <auto kProcedure>
+inline constexpr decltype(kProcedure) GuardedProcedure =
+    &internal::GuardedProcedure<kProcedure>::Run;
+
 }  // namespace base::win
 
 #endif  // BASE_WIN_CRASH_HOOK_H_

@@ -34,6 +34,13 @@ LRESULT CALLBACK CrashingWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
   return 1234;
 }
 
+// The shape of a hook procedure: anything but a window procedure.
+LRESULT CALLBACK CrashingHookProcedure(int code, WPARAM, LPARAM) {
+  if (code == 1)
+    DereferenceNull();
+  return 5;
+}
+
 class CrashHookTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -70,6 +77,15 @@ TEST_F(CrashHookTest, WindowProcedureCrashReturnsToTheGuard) {
   EXPECT_EQ(1234, result);
   EXPECT_FALSE(
       RunGuardedWindowProcedure(&CrashingWindowProcedure, nullptr, WM_USER, 0, 0, &result));
+  EXPECT_EQ(2, g_hook_calls.load());
+}
+
+TEST_F(CrashHookTest, GuardedProceduresOfEveryShapeGiveTheirCrashesToTheHook) {
+  EXPECT_EQ(1234, GuardedProcedure<&CrashingWindowProcedure>(nullptr, WM_NULL, 0, 0));
+  EXPECT_EQ(5, GuardedProcedure<&CrashingHookProcedure>(0, 0, 0));
+  EXPECT_EQ(0, g_hook_calls.load());
+  EXPECT_EQ(0, GuardedProcedure<&CrashingWindowProcedure>(nullptr, WM_USER, 0, 0));
+  EXPECT_EQ(0, GuardedProcedure<&CrashingHookProcedure>(1, 0, 0));
   EXPECT_EQ(2, g_hook_calls.load());
 }
 

@@ -466,10 +466,19 @@ bool CrashPipeServer::AnswerRegistration(std::unique_ptr<CrashPipeClientRecord> 
   }
   if (AddClient(&record))
     return true;
-  // The reply may still be on its way: it must not reach the client, whose
+  // The reply may still be on its way: it should not reach the client, whose
   // handles would lead nowhere, and the write owns |overlapped_| until it
   // has ended.
   CancelPendingIo();
+  // A reply that went out is the client's, and so are its handles: the
+  // client closes them (at once, when its acknowledgement finds the
+  // connection gone). Closing them here too would close, at the client's
+  // own close, whatever handle of the client then has the same value.
+  DWORD written = 0;
+  if (::GetOverlappedResult(pipe_.Get(), &overlapped_, &written, FALSE) &&
+      written == sizeof(message_)) {
+    return false;
+  }
   CloseReplyHandles(*record, reply);
   return false;
 }
@@ -593,6 +602,7 @@ void CrashPipeServer::HandleDumpRequest(CrashPipeClientRecord* record) {
     record->ReadCustomInfo();
   bool call_back = true;
   std::wstring dump_path;
+  std::wstring full_memory_path;
   if (generate_dumps_) {
     // The crash details must be readable before a dump can be written.
     uint64_t exception_pointers = 0;
@@ -613,11 +623,12 @@ void CrashPipeServer::HandleDumpRequest(CrashPipeClientRecord* record) {
                                   record->pid(), thread_id, thread_id, exception_pointers,
                                   record->assertion_info_address(), record->dump_type(),
                                   /*client_pointers=*/true);
-      call_back = writer.CreateDumpFile(&dump_path) && writer.WriteMinidump();
+      call_back = writer.CreateDumpFile(&dump_path, &full_memory_path) && writer.WriteMinidump();
     }
   }
   if (call_back && dump_callback_)
-    dump_callback_(dump_context_, record, dump_path.empty() ? nullptr : &dump_path);
+    dump_callback_(dump_context_, record, dump_path.empty() ? nullptr : &dump_path,
+                   full_memory_path.empty() ? nullptr : &full_memory_path);
   // Also after a failure: the client must not wait for nothing.
   if (!::SetEvent(record->dump_generated_event()))
     PLOG(ERROR) << "Cannot release crash client " << record->pid();

@@ -41,9 +41,13 @@ class CrashPipeServer {
   // Callbacks run on thread-pool threads. The connect callback runs while the
   // server's lock is held and must not call back into the server.
   using ConnectCallback = void (*)(void* context, const CrashPipeClientRecord* client);
-  // |dump_path| is null when no dump was written.
+  // |dump_path| is null when no dump was written. |full_memory_path| names
+  // the file of the client's whole memory written beside that dump when the
+  // client's dump type asks for it, and is null otherwise. Both files are the
+  // callback's to keep, send or delete.
   using DumpCallback = void (*)(void* context, const CrashPipeClientRecord* client,
-                                const std::wstring* dump_path);
+                                const std::wstring* dump_path,
+                                const std::wstring* full_memory_path);
   using ExitCallback = void (*)(void* context, const CrashPipeClientRecord* client);
   using UploadCallback = void (*)(void* context, DWORD pid);
 

@@ -27,6 +27,9 @@ struct RecordedDump {
   DWORD exception_code = 0;
   uint32_t assertion_type = 0;
   bool has_dump_path = false;
+  // The files the dump callback was told of ("" for none).
+  std::wstring dump_path;
+  std::wstring full_memory_path;
   // The copied custom info, in order, each text cut where the reporter's
   // readers cut it.
   std::vector<std::pair<std::wstring, std::wstring>> entries;
@@ -122,11 +125,15 @@ class RecordingCrashServer {
   }
 
   static void OnDump(void* context, const CrashPipeClientRecord* client,
-                     const std::wstring* dump_path) {
+                     const std::wstring* dump_path, const std::wstring* full_memory_path) {
     auto* self = static_cast<RecordingCrashServer*>(context);
     RecordedDump dump;
     dump.pid = client->pid();
     dump.has_dump_path = dump_path != nullptr;
+    if (dump_path)
+      dump.dump_path = *dump_path;
+    if (full_memory_path)
+      dump.full_memory_path = *full_memory_path;
     HANDLE process = client->process();
     ReadClient(process, client->thread_id_address(), &dump.thread_id);
     uint64_t pointers_address = 0;

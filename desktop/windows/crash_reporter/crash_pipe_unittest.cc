@@ -2,7 +2,9 @@
 // what the server reads out of the client, refused requests, and the ends of
 // either side.
 #include <windows.h>
+#include <dbghelp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/directory_enumerator.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
@@ -58,7 +61,8 @@ bool RequestFakeDump(CrashPipeClient* client) {
 }
 
 // Registers with "--pipe" with "--entries" custom-info entries (claiming
-// "--claim" of them when given); with "--registered-event" and "--go-event"
+// "--claim" of them when given) and the dump type "--dump-type" (0 when
+// absent); with "--registered-event" and "--go-event"
 // it signals the first once registered and waits for the second. Then asks
 // for a dump: 0 when the server confirmed it.
 CHILD_PROCESS_MAIN(RegisteringClient) {
@@ -70,7 +74,8 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
   }
   uint32_t claimed =
       base::CommandLine::ForCurrentProcess()->HasSwitch("claim") ? SwitchNumber("claim") : count;
-  CrashPipeClient client(SwitchNative("pipe"), 0, CustomInfo{entries.data(), claimed});
+  CrashPipeClient client(SwitchNative("pipe"), SwitchNumber("dump-type"),
+                         CustomInfo{entries.data(), claimed});
   client.set_dump_request_timeout_for_testing(kTestDumpRequestTimeoutMs);
   if (!client.Register())
     return kChildRegistrationFailed;
@@ -136,9 +141,10 @@ CHILD_PROCESS_MAIN(ServingProcess) {
 }
 
 // Sends a registration request over "--pipe" and takes the answer, then
-// waits until the server lets the connection go: 0 when none of the
-// answer's handles is open by then, 1 when one is, 2 without an answer. It
-// runs apart from the server, whose new handles could take the numbers of
+// waits until the server lets the connection go: 0 when all of the
+// answer's handles are still open by then (they are the client's, and it
+// closes them itself), 1 when one was closed under it, 2 without an answer.
+// It runs apart from the server, whose new handles could take the numbers of
 // the closed ones.
 CHILD_PROCESS_MAIN(UnaddedClient) {
   RegistrationSlots slots;
@@ -156,13 +162,17 @@ CHILD_PROCESS_MAIN(UnaddedClient) {
   }
   CrashPipeMessage nothing = {};
   ::ReadFile(pipe.Get(), &nothing, sizeof(nothing), &read, nullptr);  // ends with the connection
-  DWORD flags = 0;
+  int result = 0;
   for (uint64_t handle :
        {reply.dump_request_event, reply.dump_generated_event, reply.server_alive_mutex}) {
-    if (::GetHandleInformation(reinterpret_cast<HANDLE>(handle), &flags))
-      return 1;
+    DWORD flags = 0;
+    if (!::GetHandleInformation(reinterpret_cast<HANDLE>(handle), &flags)) {
+      result = 1;
+      continue;
+    }
+    const base::win::ScopedHandle owned(reinterpret_cast<HANDLE>(handle));
   }
-  return 0;
+  return result;
 }
 
 CHILD_PROCESS_MAIN(Sleeper) {
@@ -206,10 +216,12 @@ void ReleaseThePipeAfterTheWait(bool wait_succeeded) {
 class CrashPipeTest : public testing::Test {
  protected:
   base::Process StartClient(uint32_t entries, const std::wstring& registered_event = L"",
-                            const std::wstring& go_event = L"", int64_t claim = -1) {
+                            const std::wstring& go_event = L"", int64_t claim = -1,
+                            uint32_t dump_type = 0) {
     base::CommandLine command_line = testing::GetChildCommandLine("RegisteringClient");
     command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
     command_line.AppendSwitchASCII("entries", std::to_string(entries));
+    command_line.AppendSwitchASCII("dump-type", std::to_string(dump_type));
     if (claim >= 0)
       command_line.AppendSwitchASCII("claim", std::to_string(claim));
     if (!registered_event.empty()) {
@@ -490,9 +502,10 @@ TEST_F(CrashPipeTest, AStalledClientIsDroppedAndTheNextIsServed) {
   }
 }
 
-// A client that the server cannot add after answering it keeps none of the
-// answer's handles, and the next client is served.
-TEST_F(CrashPipeTest, AClientThatCannotBeAddedKeepsNoHandleOfTheAnswer) {
+// A client that the server cannot add after answering it keeps the
+// answer's handles, which are its own to close: the server closes none of
+// them under it. The next client is served.
+TEST_F(CrashPipeTest, AClientThatCannotBeAddedAfterItsAnswerKeepsItsHandles) {
   ASSERT_TRUE(server_.Start());
   CrashPipeServer::SetFailClientAddsForTesting(true);
   base::CommandLine command_line = testing::GetChildCommandLine("UnaddedClient");
@@ -644,6 +657,30 @@ TEST_F(CrashPipeTest, UnreadableCrashDetailsSkipTheCallbackButReleaseTheClient) 
   ASSERT_TRUE(::SetEvent(dump_request.Get()));
   EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(dump_generated.Get(), kTestDumpRequestTimeoutMs));
   EXPECT_EQ(1u, server_.dumps().size());
+}
+
+// A client whose dump type asks for its full memory gets that memory in a
+// file beside its dump, and the callback is told of both files: none is left
+// in the dump folder that it does not know of.
+TEST_F(CrashPipeTest, TheCallbackIsToldOfTheFullMemoryFileBesideTheDump) {
+  base::ScopedTempDir dumps;
+  ASSERT_TRUE(dumps.CreateUniqueTempDir());
+  const std::wstring dump_folder = dumps.GetPath().value();
+  ASSERT_TRUE(server_.Start(/*generate_dumps=*/true, &dump_folder));
+  base::Process child = StartClient(0, L"", L"", -1, MiniDumpWithFullMemory);
+  EXPECT_EQ(0, ExitCodeOf(child));
+  ASSERT_EQ(1u, server_.dumps().size());
+  const RecordedDump dump = server_.dumps()[0];
+  EXPECT_EQ(kFakeExceptionCode, dump.exception_code);
+  std::vector<std::wstring> told = {dump.dump_path, dump.full_memory_path};
+  std::sort(told.begin(), told.end());
+  std::vector<std::wstring> written;
+  base::DirectoryEnumerator files(dumps.GetPath(), false, base::DirectoryEnumerator::FILES);
+  for (base::FilePath file = files.Next(); !file.empty(); file = files.Next())
+    written.push_back(file.value());
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(2u, written.size());
+  EXPECT_EQ(told, written);
 }
 
 TEST_F(CrashPipeTest, ThePipeCarriesALowIntegrityLabelAndServes) {

@@ -40,7 +40,8 @@ constexpr DWORD kCrashServerQueryTimeoutMs = 3000;
 
 }  // namespace
 
-void HandleClientCrash(void* context, const CrashPipeClientRecord* client, const std::wstring*) {
+void HandleClientCrash(void* context, const CrashPipeClientRecord* client, const std::wstring*,
+                       const std::wstring*) {
   const auto* crash = static_cast<const ClientCrashContext*>(context);
   ScopedWorkReference work;
   CrashLogger logger;

@@ -23,7 +23,7 @@ int RunCrashReporterServer();
 
 // The pipe server's dump callback: counts, writes and reports one crash.
 void HandleClientCrash(void* context, const CrashPipeClientRecord* client,
-                       const std::wstring* dump_path);
+                       const std::wstring* dump_path, const std::wstring* full_memory_path);
 
 }  // namespace crash_reporter
 

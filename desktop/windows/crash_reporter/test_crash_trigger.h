@@ -2,8 +2,9 @@
 // processes. Compiled only when the build enables VELMO_TEST_CRASH_TRIGGER
 // (the test scripts do); otherwise the call does nothing.
 //
-// VELMO_TEST_CRASH=<role>:<kind> with role "frontend", "backend" or
-// "reporter" and kind "access-violation", "breakpoint", "invalid-parameter"
+// VELMO_TEST_CRASH=<role>:<kind> with role "frontend", "backend",
+// "reporter" or "window" (inside the installer window's procedure, as the
+// window is set up) and kind "access-violation", "breakpoint", "invalid-parameter"
 // (a real C runtime call with a bad argument) or "pure-call" (a real call of
 // a pure virtual function).
 #ifndef DESKTOP_WINDOWS_CRASH_REPORTER_TEST_CRASH_TRIGGER_H_

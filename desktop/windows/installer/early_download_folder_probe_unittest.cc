@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "base/files/directory_enumerator.h"
@@ -10,6 +11,8 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/download_folder_test_support.h"
+#include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/launch_lock.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -102,6 +105,37 @@ TEST_F(EarlyDownloadFolderProbeTest, TheCopysOutputStaysOffTheConsole) {
   DWORD available = 0;
   ASSERT_TRUE(::PeekNamedPipe(console_read.Get(), nullptr, 0, nullptr, &available, nullptr));
   EXPECT_EQ(0u, available);
+}
+
+std::atomic<int> g_copy_starts{0};
+std::atomic<int> g_copy_starts_under_lock{0};
+
+// Nothing else of the test launches, so a launch lock that cannot be taken
+// is held by the thread about to start the copy.
+void CountStartsUnderTheLaunchLock() {
+  g_copy_starts.fetch_add(1);
+  if (!GetLaunchLock().Try()) {
+    g_copy_starts_under_lock.fetch_add(1);
+    return;
+  }
+  GetLaunchLock().Release();
+}
+
+// The copy inherits handles, so it starts under the launch lock that every
+// launch handing out handles takes, from the early probe's thread as from
+// the usual search.
+TEST_F(EarlyDownloadFolderProbeTest, TheCopyStartsUnderTheLaunchLock) {
+  g_copy_starts = 0;
+  g_copy_starts_under_lock = 0;
+  SetProbeCopyStartObserverForTesting(&CountStartsUnderTheLaunchLock);
+  {
+    EarlyDownloadFolderProbe probe(base::FilePath(L"Locked"), TinyProgram());
+    EXPECT_FALSE(probe.TakeRunnableFolder().empty());
+  }
+  EXPECT_TRUE(CanRunFromDirectory(temp_.GetPath(), TinyProgram()));
+  SetProbeCopyStartObserverForTesting(nullptr);
+  EXPECT_EQ(2, g_copy_starts.load());
+  EXPECT_EQ(2, g_copy_starts_under_lock.load());
 }
 
 // A probe nobody asks is waited for when it goes: the copy is gone.

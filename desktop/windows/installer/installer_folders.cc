@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "base/win/library_holder.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_co_task_mem.h"
+#include "desktop/windows/installer/launch_lock.h"
 #include "desktop/windows/installer/product_config.h"
 
 namespace installer {
@@ -39,7 +41,13 @@ constexpr DWORD kEndedCopyWaitMs = 10 * 1000;
 // Runs started in one second that may each get a log of their own.
 constexpr int kMaxLogNameSuffix = 999;
 
+std::atomic<void (*)()> g_probe_copy_start_observer{nullptr};
+
 }  // namespace
+
+void SetProbeCopyStartObserverForTesting(void (*observer)()) {
+  g_probe_copy_start_observer.store(observer);
+}
 
 base::FilePath GetInstallerFolderName() {
   return base::FilePath(base::ASCIIToWide(FormatWithProductName("%s Installer", false)));
@@ -158,37 +166,46 @@ base::FilePath PlaceEngineBesideCopy(const base::FilePath& program,
 }
 
 bool RunProbeCopy(const base::FilePath& copy, base::TimeSpan limit) {
-  // The copy's output (its version, a few bytes: far less than the pipe
-  // holds) goes into this pipe, whose read end is never inherited. Nobody
-  // reads it: that the copy ran is the answer.
-  SECURITY_ATTRIBUTES inheritable = {};
-  inheritable.nLength = sizeof(inheritable);
-  inheritable.bInheritHandle = TRUE;
-  HANDLE read_handle = nullptr;
-  HANDLE write_handle = nullptr;
-  if (!::CreatePipe(&read_handle, &write_handle, &inheritable, 0))
-    return false;
-  const base::win::ScopedHandle output_read(read_handle);
-  base::win::ScopedHandle output_write(write_handle);
-  if (!::SetHandleInformation(output_read.Get(), HANDLE_FLAG_INHERIT, 0))
-    return false;
   base::CommandLine command_line(copy);
   command_line.AppendSwitch("version");
   std::wstring writable = command_line.GetCommandLineString();
-  STARTUPINFOW startup_info = {};
-  startup_info.cb = sizeof(startup_info);
-  startup_info.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  startup_info.wShowWindow = SW_HIDE;
-  startup_info.hStdOutput = output_write.Get();
-  startup_info.hStdError = output_write.Get();
+  // Open until the copy has ended, so that its output has somewhere to go.
+  base::win::ScopedHandle output_read;
   PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup_info, &info)) {
-    return false;
+  {
+    // The copy inherits handles: from the pipe's making until its own end
+    // of it is closed here, no other launch may run, or it would inherit
+    // that end too (and the copy whatever that launch made inheritable).
+    base::AutoLock launch_lock(GetLaunchLock());
+    // The copy's output (its version, a few bytes: far less than the pipe
+    // holds) goes into this pipe, whose read end is never inherited. Nobody
+    // reads it: that the copy ran is the answer.
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    HANDLE read_handle = nullptr;
+    HANDLE write_handle = nullptr;
+    if (!::CreatePipe(&read_handle, &write_handle, &inheritable, 0))
+      return false;
+    output_read.Reset(read_handle);
+    const base::win::ScopedHandle output_write(write_handle);
+    if (!::SetHandleInformation(output_read.Get(), HANDLE_FLAG_INHERIT, 0))
+      return false;
+    STARTUPINFOW startup_info = {};
+    startup_info.cb = sizeof(startup_info);
+    startup_info.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup_info.wShowWindow = SW_HIDE;
+    startup_info.hStdOutput = output_write.Get();
+    startup_info.hStdError = output_write.Get();
+    if (void (*observer)() = g_probe_copy_start_observer.load())
+      observer();
+    if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                          &startup_info, &info)) {
+      return false;
+    }
   }
   const base::win::ScopedHandle process(info.hProcess);
   const base::win::ScopedHandle thread(info.hThread);
-  output_write.Reset();
   if (::WaitForSingleObject(process.Get(), static_cast<DWORD>(limit.InMilliseconds())) ==
       WAIT_OBJECT_0) {
     return true;

@@ -67,6 +67,9 @@ inline constexpr base::TimeSpan kProbeCopyTimeout = base::TimeSpan::FromSeconds(
 // not ended by then is ended. True when it ran and ended in time. Logs
 // nothing: the callers decide what a failure means.
 bool RunProbeCopy(const base::FilePath& copy, base::TimeSpan limit);
+// Called by RunProbeCopy right before it starts the copy, on the thread that
+// starts it; null for none.
+void SetProbeCopyStartObserverForTesting(void (*observer)());
 
 // The engine that the plain host loads from its own folder.
 inline constexpr wchar_t kEngineFileName[] = L"installer_engine.dll";

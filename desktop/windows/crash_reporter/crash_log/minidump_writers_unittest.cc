@@ -302,7 +302,8 @@ TEST_F(MinidumpWritersTest, ServerWriterWritesFullMemoryBesideTheDump) {
 // dump written by the server writer.
 struct DumpPaths {
   std::vector<std::wstring> paths;
-  static void OnDump(void* context, const CrashPipeClientRecord*, const std::wstring* path) {
+  static void OnDump(void* context, const CrashPipeClientRecord*, const std::wstring* path,
+                     const std::wstring*) {
     static_cast<DumpPaths*>(context)->paths.push_back(path ? *path : L"<none>");
   }
 };

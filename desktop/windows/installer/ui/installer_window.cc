@@ -9,7 +9,9 @@
 #include "base/trace_event/trace_site.h"
 #include "base/lazy_instance.h"
 #include "base/utf_string_conversions.h"
+#include "base/win/crash_hook.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/service/user_admin.h"
 #include "desktop/windows/installer/service/user_name.h"
@@ -96,8 +98,9 @@ LRESULT CALLBACK LocaliseMessageBoxButtons(int code, WPARAM wparam, LPARAM lpara
 
 // A message box with the installer's caption and localised buttons.
 int ShowLocalisedMessageBox(HWND owner, const std::wstring& text, UINT type) {
-  ScopedHook hook(
-      ::SetWindowsHookExW(WH_CBT, LocaliseMessageBoxButtons, nullptr, ::GetCurrentThreadId()));
+  ScopedHook hook(::SetWindowsHookExW(WH_CBT,
+                                      base::win::GuardedProcedure<&LocaliseMessageBoxButtons>,
+                                      nullptr, ::GetCurrentThreadId()));
   if (!hook.IsValid())
     PLOG(ERROR) << "Installing the message box hook failed";
   const std::wstring caption = GetLocalizedString(IDS_INSTALLER_CAPTION);
@@ -148,16 +151,17 @@ std::unique_ptr<InstallerWindow> InstallerWindow::Create(Settings* settings, Sta
   std::unique_ptr<InstallerWindow> window(new InstallerWindow(settings, stats, run_immediately));
   HMODULE host = ::GetModuleHandleW(nullptr);
   HWND main_dialog = ::CreateDialogParamW(host, MAKEINTRESOURCEW(IDD_INSTALLER_MAIN), nullptr,
-                                          MainDialogProc, reinterpret_cast<LPARAM>(window.get()));
+                                          base::win::GuardedProcedure<&MainDialogProc>,
+                                          reinterpret_cast<LPARAM>(window.get()));
   if (!main_dialog) {
     // A dialog that failed after its first message is already destroyed.
     (void)window->main_dialog_.Release();
     PLOG(ERROR) << "Window creation failed.";
     return nullptr;
   }
-  window->options_dialog_ =
-      ::CreateDialogParamW(host, MAKEINTRESOURCEW(IDD_INSTALLER_OPTIONS), main_dialog,
-                           OptionsDialogProc, reinterpret_cast<LPARAM>(window.get()));
+  window->options_dialog_ = ::CreateDialogParamW(
+      host, MAKEINTRESOURCEW(IDD_INSTALLER_OPTIONS), main_dialog,
+      base::win::GuardedProcedure<&OptionsDialogProc>, reinterpret_cast<LPARAM>(window.get()));
   if (!window->options_dialog_) {
     PLOG(ERROR) << "Window creation failed.";
     return nullptr;
@@ -451,6 +455,7 @@ INT_PTR InstallerWindow::HandleMainMessage(UINT message, WPARAM wparam, LPARAM l
   HWND dialog = main_dialog_.Get();
   switch (message) {
     case WM_INITDIALOG:
+      crash_reporter::MaybeTriggerTestCrash("window");
       InitialSetUp();
       // The page sets the focus itself.
       return FALSE;

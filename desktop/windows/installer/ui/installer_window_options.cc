@@ -14,6 +14,7 @@
 
 #include "base/logging.h"
 #include "base/string_util.h"
+#include "base/win/crash_hook.h"
 #include "base/win/scoped_co_task_mem.h"
 #include "base/win/scoped_com.h"
 #include "base/win/windows_version.h"
@@ -464,7 +465,7 @@ void InstallerWindow::BrowseForFolder() {
   info.lpszTitle = title.c_str();
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
   if (!start.empty()) {
-    info.lpfn = &BrowseCallback;
+    info.lpfn = base::win::GuardedProcedure<&BrowseCallback>;
     info.lParam = reinterpret_cast<LPARAM>(start.c_str());
   }
   base::win::ScopedCoTaskMem<PIDLIST_ABSOLUTE> chosen(::SHBrowseForFolderW(&info));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/logging.h"
+#include "base/win/crash_hook.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/resource_image.h"
@@ -71,20 +72,21 @@ void InstallerWindow::InitialSetUp() {
   SetDialogIcon();
 
   if (HWND logo = ::GetDlgItem(dialog, IDC_LOGO))
-    ::SetWindowSubclass(logo, LogoPainterProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    ::SetWindowSubclass(logo, base::win::GuardedProcedure<&LogoPainterProc>, 0,
+                        reinterpret_cast<DWORD_PTR>(this));
   ::SendDlgItemMessageW(dialog, IDC_UNINSTALL_QUESTION, WM_SETFONT,
                         reinterpret_cast<WPARAM>(bold_font_.Get()), FALSE);
   if (HWND sentence = ::GetDlgItem(dialog, IDC_TOS_SENTENCE)) {
     const LRESULT mask = ::SendMessageW(sentence, EM_GETEVENTMASK, 0, 0);
     ::SendMessageW(sentence, EM_SETEVENTMASK, 0, mask | ENM_LINK);
-    ::SetWindowSubclass(sentence, CaretHiderProc, 0, 0);
+    ::SetWindowSubclass(sentence, base::win::GuardedProcedure<&CaretHiderProc>, 0, 0);
   }
   for (int id : {IDC_THANK_YOU, IDC_INSTALL_FAILED, IDC_UNINSTALL_FAILED}) {
     ::SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(large_font_.Get()),
                           FALSE);
   }
   if (HWND headline = ::GetDlgItem(dialog, IDC_HEADLINE)) {
-    ::SetWindowSubclass(headline, CaretHiderProc, 0, 0);
+    ::SetWindowSubclass(headline, base::win::GuardedProcedure<&CaretHiderProc>, 0, 0);
     ::SendMessageW(headline, WM_SETFONT, reinterpret_cast<WPARAM>(headline_font_.Get()), FALSE);
   }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/logging.h"
+#include "base/win/crash_hook.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 
 namespace installer {
@@ -60,7 +61,7 @@ LRESULT CALLBACK FallbackLinksProc(HWND control, UINT message, WPARAM wparam, LP
                                    UINT_PTR id, DWORD_PTR) {
   if (message == WM_NCDESTROY) {
     TakeFallbackLinks(control);
-    ::RemoveWindowSubclass(control, FallbackLinksProc, id);
+    ::RemoveWindowSubclass(control, base::win::GuardedProcedure<&FallbackLinksProc>, id);
   }
   return ::DefSubclassProc(control, message, wparam, lparam);
 }
@@ -69,7 +70,8 @@ void SetFallbackLinks(HWND control, std::unique_ptr<FallbackLinks> links) {
   TakeFallbackLinks(control);
   if (!links)
     return;
-  if (!::SetWindowSubclass(control, FallbackLinksProc, kFallbackLinksId, 0)) {
+  if (!::SetWindowSubclass(control, base::win::GuardedProcedure<&FallbackLinksProc>,
+                           kFallbackLinksId, 0)) {
     LOG(ERROR) << "Keeping the link addresses failed";
     return;
   }
