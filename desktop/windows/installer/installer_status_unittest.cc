@@ -302,25 +302,45 @@ TEST_F(InstallerStatusTest, InstallationThatHandlesHttp) {
   EXPECT_FALSE(other_status.is_http_handler());
 }
 
+// The mode of an existing installation: its log's all-users flag, unless
+// the log has no flag (the former engine's: any key record meant all users)
+// or records keys of the machine. A stand-alone copy stays one only while it
+// registered nothing.
 TEST(InstallerStatusModeTest, DeriveModeFromLog) {
-  struct Case {
-    bool copy_only, all_users, keys, shortcut;
-    bool expect_copy_only, expect_all_users;
+  enum Flag { kNo, kYes, kAbsent };
+  enum Records { kNone, kUser, kMachine, kShortcut };
+  const struct {
+    Flag flag;
+    Records records;
+    bool standalone;
+    bool expect_standalone, expect_all_users;
   } cases[] = {
-      {true, false, false, false, true, false}, {true, false, false, true, false, false},
-      {true, true, true, false, false, true},   {false, false, true, false, false, true},
-      {false, true, false, false, false, true}, {false, false, false, false, false, false},
+      {kNo, kNone, false, false, false},       {kNo, kUser, false, false, false},
+      {kNo, kMachine, false, false, true},     {kYes, kNone, false, false, true},
+      {kYes, kUser, false, false, true},       {kYes, kMachine, false, false, true},
+      {kAbsent, kNone, false, false, false},   {kAbsent, kUser, false, false, true},
+      {kAbsent, kMachine, false, false, true}, {kNo, kNone, true, true, false},
+      {kNo, kUser, true, false, false},        {kNo, kMachine, true, false, true},
+      {kYes, kNone, true, true, false},        {kYes, kUser, true, false, true},
+      {kYes, kMachine, true, false, true},     {kAbsent, kNone, true, true, false},
+      {kAbsent, kUser, true, false, true},     {kAbsent, kMachine, true, false, true},
+      {kNo, kShortcut, true, false, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "flag " << c.flag << ", records " << c.records
+                                      << ", standalone " << c.standalone);
     InstallerStatus status(false);
-    status.copy_only = c.copy_only;
-    status.all_users = c.all_users;
-    if (c.keys)
+    status.copy_only = c.standalone;
+    status.all_users = c.flag == kYes;
+    status.all_users_recorded = c.flag != kAbsent;
+    if (c.records == kUser)
+      status.hkcu_keys.push_back({"Software\\X", 0, {}});
+    if (c.records == kMachine)
       status.hklm_keys.push_back({"Software\\X", 0, {}});
-    if (c.shortcut)
+    if (c.records == kShortcut)
       status.desktop_shortcut = base::FilePath(L"C:\\x.lnk");
     status.DeriveModeFromLog();
-    EXPECT_EQ(c.expect_copy_only, status.copy_only);
+    EXPECT_EQ(c.expect_standalone, status.copy_only);
     EXPECT_EQ(c.expect_all_users, status.all_users);
   }
 }
