@@ -283,9 +283,10 @@ grep -Ev "$KEPT" "$OUT/product_differences" |
 sed -n 's:/\tfolder$:/:p' "$OUT/files.before" | LC_ALL=C sort > "$OUT/folders.before"
 LC_ALL=C comm -23 "$OUT/empty_folders.after" "$OUT/folders.before" > "$OUT/empty_folders_new"
 grep -Ei "$PRODUCT" "$OUT/empty_folders_new" > "$OUT/empty_folders_left" || true
+# The lines of the keys themselves: "[key]", no value after it.
+key_lines() { grep -E '^\[.*\]$' "$1" | grep -v '\] ' | LC_ALL=C sort -u; }
 for what in hkcu hklm; do
-  LC_ALL=C comm -13 <(grep '^\[' "$OUT/$what.before" | LC_ALL=C sort -u) \
-                    <(grep '^\[' "$OUT/$what.after" | LC_ALL=C sort -u)
+  LC_ALL=C comm -13 <(key_lines "$OUT/$what.before") <(key_lines "$OUT/$what.after")
 done > "$OUT/new_keys"
 python3 - "$OUT/recorded_keys" "$OUT/new_keys" > "$OUT/keys_left" <<'PY'
 import sys
@@ -316,7 +317,7 @@ for kind in install_user install_all upgrade_user upgrade_all reinstall_user rei
   last=$(grep "^$kind " "$OUT/runs" | tail -n3 | awk '{ print $2 }' | median)
   all=$(grep "^$kind " "$OUT/runs" | awk '{ print $2 }' | median)
   fails=$(grep "^$kind " "$OUT/runs" | awk '$3 != 0' | wc -l)
-  echo "  $kind: $n runs, $fails failed, median $all s (first three $first s, last three $last s)"
+  echo "  $kind: $n runs, $fails exited non-zero, median $all s (first three $first s, last three $last s)"
 done
 echo "  install folders left after the uninstallation: $LEFT_FOLDERS"
 echo "  all-users installations outside Program Files: $(grep ' mode 1 ' "$OUT/folders" | grep -vc 'Program Files' || true)"

@@ -18,7 +18,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 3)
     return 2;
   const std::wstring stop_file = argv[1];
-  const std::wstring event_name = L"Local\\VelmoBrowserRunner" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring event_name =
+      L"Local\\VelmoBrowserRunner" + std::to_wstring(::GetCurrentProcessId());
   base::win::ScopedHandle event(::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
   if (!event.IsValid())
     return 2;
@@ -32,8 +33,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   base::win::ScopedHandle process(info.hProcess);
   base::win::ScopedHandle thread(info.hThread);
-  base::win::ScopedHandle running(::CreateFileW((stop_file + L".running").c_str(), GENERIC_WRITE,
-                                                0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  base::win::ScopedHandle running(::CreateFileW((stop_file + L".running").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                                 nullptr));
   // The soak waits for the browser: nothing else ends it.
   while (::GetFileAttributesW(stop_file.c_str()) == INVALID_FILE_ATTRIBUTES &&
