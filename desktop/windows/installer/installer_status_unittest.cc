@@ -135,7 +135,15 @@ TEST_F(InstallerStatusTest, FormerEngineInstallation) {
   InstallLog log;
   log.version = "12.17";
   log.hkcu_keys.push_back({"Software\\Velmo", 0, {}});
-  ASSERT_TRUE(log.Save(folder_.Append(kTarselInstallLogFileName)));
+  const base::FilePath log_path = folder_.Append(kTarselInstallLogFileName);
+  ASSERT_TRUE(log.Save(log_path));
+  // The former engine wrote no all-users flag.
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(log_path, &text));
+  const std::string flag = " all_users=\"0\"";
+  ASSERT_NE(std::string::npos, text.find(flag));
+  text.erase(text.find(flag), flag.size());
+  WriteText(log_path, text);
   WriteText(folder_.Append(kOldPrefsDefaultFileName),
             "[System]\r\nVelmo Product=2\r\nMulti User=0\r\n"
             "[User Prefs]\r\nLanguage Files Directory=C:\\Velmo\\locale\\de\\\r\n");
@@ -146,7 +154,7 @@ TEST_F(InstallerStatusTest, FormerEngineInstallation) {
     status.Init(folder_);
     EXPECT_TRUE(status.tarsel_installation());
     EXPECT_EQ(replace, status.existing_installation());
-    EXPECT_TRUE(status.all_users);  // It registered keys.
+    EXPECT_TRUE(status.all_users);  // No flag, and it registered keys.
     EXPECT_EQ(2, status.old_product_type());
     EXPECT_EQ(1, status.single_profile());
     EXPECT_EQ(L"de", status.language());
