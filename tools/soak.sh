@@ -7,22 +7,34 @@
 #
 # Cycle i installs silently with velmo_installer_full.exe, per user when i is
 # odd and for all users when i is even, with the default-browser
-# registration; every 4th cycle then upgrades with
-# velmo_installer_full_next.exe (one major version later); then it
-# uninstalls silently with the installer of the version folder and waits for
-# the clean-up batch file to remove the install folder. Every run must exit
-# with 0.
+# registration. The cycles go in pairs (one per mode) through four kinds: a
+# plain installation; one upgraded with velmo_installer_full_next.exe (one
+# major version later); one installed over again with the same installer (a
+# re-installation); one upgraded and then installed over again with the newer
+# installer. After these runs the Add/Remove Programs entry must be the only
+# one, under the mode's own root (HKCU for a per-user installation). The
+# first cycle then starts the installed browser and runs one uninstallation
+# while it runs: that one must fail and leave the installation whole. Each
+# cycle uninstalls silently with the installer of the version folder and
+# waits for the clean-up batch file to remove the install folder. Every other
+# run must exit with 0.
 #
-# Before the first cycle and after the last it lists the files of the
-# prefix's drive_c (path and size) and exports HKCU and HKLM with `reg
-# export`. It then prints every difference, the product's first (anything
-# naming the product, its install folders, or the keys and values the
-# browser's registration touches), and the figures: run times, version
-# folders, ".old" files, PendingFileRenameOperations entries, installer logs,
-# the crash reporter's log and any "debug.log" in the temporary folder.
-# Exits non-zero when a run failed or a product difference other than the
-# values kept on purpose ("Last Stable Install Path", "Previous Default
-# Browser") is left.
+# Before the first cycle and after the last it lists the files and folders
+# of the prefix's drive_c (path and size) and exports HKCU and HKLM, each in
+# both registry views, with `reg export`. It then prints every difference,
+# the product's first (anything naming the product, its install folders, or
+# the keys and values the browser's registration touches), and the figures:
+# run times, version folders, ".old" files, PendingFileRenameOperations
+# entries, installer logs, the crash reporter's log and any "debug.log" in
+# the temporary folder. Residue, besides those differences: every new empty
+# folder of the product, and every new registry key that is one of the keys
+# the installations recorded in their install logs, or a key above one of
+# them. (Other new empty folders are listed: the emulator's fresh prefix
+# lacks shell folders that Windows always has, such as Quick Launch.)
+# Exits non-zero when a run failed, an entry was missing or under the wrong
+# root, or a product difference other than the values kept on purpose ("Last
+# Stable Install Path", "Previous Default Browser", the installer logs and
+# the engine the single-file installer unpacks) or any residue is left.
 #
 # It builds like tools/main.sh unless VELMO_SOAK_NO_BUILD=1 (then the build
 # tree must hold the installers). Results go to <build>/soak/.
@@ -65,22 +77,26 @@ UNINSTALL_KEYS=('HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
                 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
                 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall')
 
-# "<path>\t<size>" of every file of drive_c, sorted.
+# "<path>\t<size>" of every file of drive_c and "<path>/\tfolder" of every
+# folder, sorted.
 list_files() {
-  (cd "$DRIVE_C" && find . -type f -printf '%P\t%s\n' | LC_ALL=C sort)
+  (cd "$DRIVE_C" && find . -mindepth 1 \( -type f -printf '%P\t%s\n' \) -o \
+                                       \( -type d -printf '%P/\tfolder\n' \) | LC_ALL=C sort)
 }
 
-# `reg export` of a root as sorted lines "[key]" and "[key] name=data", the
-# continuation lines joined.
+# `reg export` of a root in both views as sorted lines "[key]" and "[key]
+# name=data", the continuation lines joined (a key of both views once).
 export_root() {
-  local root=$1 out=$2 win_file
+  local root=$1 out=$2 view win_file
   win_file="C:\\velmo_soak_$root.reg"
-  rm -f "$DRIVE_C/velmo_soak_$root.reg"
-  wine_run reg export "$root" "$win_file" /y >/dev/null 2>&1 || true
-  iconv -f UTF-16LE -t UTF-8 "$DRIVE_C/velmo_soak_$root.reg" 2>/dev/null | unix_text |
-    sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
-    awk '/^\[/ { key = $0; print key; next } /^$/ { next } { print key " " $0 }' |
-    grep -v '^Windows Registry Editor' | LC_ALL=C sort > "$out"
+  for view in 64 32; do
+    rm -f "$DRIVE_C/velmo_soak_$root.reg"
+    wine_run reg export "$root" "$win_file" /y "/reg:$view" >/dev/null 2>&1 || true
+    iconv -f UTF-16LE -t UTF-8 "$DRIVE_C/velmo_soak_$root.reg" 2>/dev/null | unix_text |
+      sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
+      awk '/^\[/ { key = $0; print key; next } /^$/ { next } { print key " " $0 }' |
+      grep -v '^Windows Registry Editor' || true
+  done | LC_ALL=C sort -u > "$out"
   rm -f "$DRIVE_C/velmo_soak_$root.reg"
 }
 
@@ -91,20 +107,35 @@ snapshot() {
   export_root HKLM "$OUT/hklm.$tag"
 }
 
-# The uninstall entry of the product, or nothing.
-find_entry() {
-  local key entry
+# "<root>\t<key path>" of every key record of the install logs of the
+# installation in $1 (the current one and the preserved ones).
+recorded_keys() {
+  python3 - "$1" <<'PY'
+import glob, os, sys, xml.etree.ElementTree as ET
+folder = sys.argv[1]
+roots = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
+for log in [os.path.join(folder, "installation_status.xml")] + \
+        glob.glob(os.path.join(folder, "old_status", "*.xml.*")):
+    try:
+        tree = ET.parse(log)
+    except (OSError, ET.ParseError):
+        continue
+    for registry in tree.getroot().iter("registry"):
+        for key in registry.iter("key"):
+            print("%s\t%s" % (roots.get(registry.get("root"), "?"), key.get("path")))
+PY
+}
+
+# The uninstall entries of the product, one a line.
+find_entries() {
+  local key
   for key in "${UNINSTALL_KEYS[@]}"; do
-    entry=$(wine_run reg query "$key" 2>/dev/null | unix_text | grep -i 'Uninstall\\Velmo ' | head -n1 || true)
-    if [[ -n "$entry" ]]; then
-      echo "$entry"
-      return
-    fi
+    wine_run reg query "$key" 2>/dev/null | unix_text | grep -i 'Uninstall\\Velmo ' || true
   done
 }
 
 # Runs a Windows program, records "<what> <seconds> <exit code>" and fails
-# the soak when the exit code is not 0.
+# the soak when the exit code is not 0 (with EXPECT_FAILURE=1: when it is).
 FAILED=0
 timed_run() {
   local what=$1
@@ -114,8 +145,48 @@ timed_run() {
   wine_run "$@" >/dev/null 2>&1 || rc=$?
   t1=$(date +%s.%N)
   printf '%s %.2f %d\n' "$what" "$(echo "$t1 - $t0" | bc)" "$rc" >> "$OUT/runs"
-  if [[ $rc != 0 ]]; then
+  if [[ "${EXPECT_FAILURE:-0}" == 1 && $rc == 0 ]]; then
+    velmo_log "error: $what exited with 0"
+    FAILED=1
+  elif [[ "${EXPECT_FAILURE:-0}" != 1 && $rc != 0 ]]; then
     velmo_log "error: $what exited with $rc"
+    FAILED=1
+  fi
+}
+
+# One uninstallation while the installed browser runs: it must fail and
+# leave the installation whole (its install log, the browser, the launcher
+# and the uninstaller), so that it can be uninstalled once the browser has
+# ended. The browser runs until browser_runner.exe is told to end it.
+uninstall_while_the_browser_runs() {
+  local folder=$1 subfolder=$2 browser_win=$3 uninstaller=$4 runner rc=0 path
+  local stop="$DRIVE_C/velmo_soak_stop_browser"
+  rm -f "$stop" "$stop.running"
+  wine_run "$BIN/browser_runner.exe" 'C:\velmo_soak_stop_browser' "$browser_win" \
+    >/dev/null 2>&1 &
+  runner=$!
+  for _ in $(seq 600); do
+    [[ -e "$stop.running" ]] && break
+    kill -0 "$runner" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [[ ! -e "$stop.running" ]]; then
+    velmo_log "error: the browser did not start"
+    FAILED=1
+  fi
+  EXPECT_FAILURE=1 timed_run uninstall_while_running "$uninstaller" --uninstall --silent \
+    --enable-installer-stats=0
+  for path in installation_status.xml launcher.exe "$subfolder/velmo.exe" "$subfolder/installer.exe"; do
+    if [[ ! -e "$folder/$path" ]]; then
+      velmo_log "error: the uninstallation while the browser ran took $path"
+      FAILED=1
+    fi
+  done
+  touch "$stop"
+  wait "$runner" || rc=$?
+  rm -f "$stop" "$stop.running"
+  if [[ $rc != 0 ]]; then
+    velmo_log "error: the browser ended with $rc"
     FAILED=1
   fi
 }
@@ -128,25 +199,46 @@ snapshot before
 : > "$OUT/runs"
 : > "$OUT/folders"
 LEFT_FOLDERS=0
+KINDS=(installed upgraded re-installed "upgraded and re-installed")
+: > "$OUT/recorded_keys"
 for i in $(seq "$CYCLES"); do
-  if (( i % 2 )); then mode=0; else mode=1; fi
-  timed_run "install$([[ $mode == 1 ]] && echo _all || echo _user)" "$FULL" "${SWITCHES[@]}" --allusers=$mode
-  if (( i % 4 == 0 )); then
-    timed_run "upgrade$([[ $mode == 1 ]] && echo _all || echo _user)" "$NEXT" "${SWITCHES[@]}" --allusers=$mode
+  if (( i % 2 )); then
+    mode=0; root=HKEY_CURRENT_USER; label=user
+  else
+    mode=1; root=HKEY_LOCAL_MACHINE; label=all
   fi
-  entry=$(find_entry)
+  kind=$(( (i - 1) / 2 % 4 ))
+  timed_run "install_$label" "$FULL" "${SWITCHES[@]}" --allusers=$mode
+  case $kind in
+    1) timed_run "upgrade_$label" "$NEXT" "${SWITCHES[@]}" --allusers=$mode ;;
+    2) timed_run "reinstall_$label" "$FULL" "${SWITCHES[@]}" --allusers=$mode ;;
+    3) timed_run "upgrade_$label" "$NEXT" "${SWITCHES[@]}" --allusers=$mode
+       timed_run "reinstall_$label" "$NEXT" "${SWITCHES[@]}" --allusers=$mode ;;
+  esac
+  entries=$(find_entries)
+  entry=$(head -n1 <<<"$entries")
   if [[ -z "$entry" ]]; then
     velmo_log "error: cycle $i: no Add/Remove Programs entry"
     FAILED=1
     continue
+  fi
+  if [[ $(wc -l <<<"$entries") != 1 || "$entry" != "$root\\"* ]]; then
+    velmo_log "error: cycle $i ($label): the entries are not one under $root:"
+    sed 's/^/    /' <<<"$entries" >&2
+    FAILED=1
   fi
   folder_win=$(wine_run reg query "$entry" /v InstallLocation | unix_text |
                sed -n 's/.*InstallLocation *REG_SZ *//p')
   folder=$(wine_run winepath -u "$folder_win" 2>/dev/null | unix_text)
   subfolder=$(sed -n 's:.*<subfolder>\(.*\)</subfolder>.*:\1:p' "$folder/installation_status.xml" | head -n1)
   echo "cycle $i mode $mode entry ${entry##*\\} folder $folder_win" >> "$OUT/folders"
-  timed_run "uninstall$([[ $mode == 1 ]] && echo _all || echo _user)" \
-    "$folder_win\\$subfolder\\installer.exe" --uninstall --silent --enable-installer-stats=0
+  recorded_keys "$folder" >> "$OUT/recorded_keys"
+  uninstaller="$folder_win\\$subfolder\\installer.exe"
+  if (( i == 1 )); then
+    uninstall_while_the_browser_runs "$folder" "$subfolder" "$folder_win\\$subfolder\\velmo.exe" \
+      "$uninstaller"
+  fi
+  timed_run "uninstall_$label" "$uninstaller" --uninstall --silent --enable-installer-stats=0
   # The clean-up batch file removes the rest once the installer has ended.
   for _ in $(seq 600); do
     [[ -e "$folder" ]] || break
@@ -157,7 +249,7 @@ for i in $(seq "$CYCLES"); do
     velmo_log "cycle $i: $folder_win is still there:"
     (cd "$folder" && find . | sed 's/^/    /') >&2
   fi
-  velmo_log "cycle $i of $CYCLES done ($([[ $mode == 1 ]] && echo all users || echo per user)$( (( i % 4 == 0 )) && echo ', upgraded'))"
+  velmo_log "cycle $i of $CYCLES done ($([[ $mode == 1 ]] && echo all users || echo per user), ${KINDS[$kind]})"
 done
 # Anything still running (a batch file) ends before the snapshot.
 velmo_wine_server_stop
@@ -170,8 +262,8 @@ PRODUCT='velmo|launcher\.exe|installer\.exe|UrlAssociations|FileExts\\\.(htm|htm
 # The previous default browser is kept with the ProgId of the user's choice
 # beside it; the company key holds them. The engine the single-file installer
 # writes into the temporary folder stays there for the next run (one folder
-# per engine build).
-KEPT='"Last Stable Install Path"|"Previous Default Browser( ProgId)?"|\\Software\\Velmo Software\]$|Temp/velmo_installer_engine_[0-9a-f]+/installer_engine\.dll'
+# per engine build). The installer logs are kept in a folder of their own.
+KEPT='"Last Stable Install Path"|"Previous Default Browser( ProgId)?"|\\Software\\Velmo Software\]$|Temp/velmo_installer_engine_[0-9a-f]+/(installer_engine\.dll)?	|Temp/Velmo Installer/	folder$'
 : > "$OUT/product_differences"
 : > "$OUT/other_differences"
 for what in files hkcu hklm; do
@@ -184,21 +276,52 @@ grep -Ev "$KEPT" "$OUT/product_differences" |
   grep -Ev '^files [<>] users/[^/]+/Temp/Velmo Installer/velmo_installer_[0-9_]+\.log|^files [<>] users/[^/]+/Temp/velmo_crashreporter(\.old)?\.log' \
   > "$OUT/unexpected_differences" || true
 
+# Residue: folders that are new and empty, and keys that are new and that an
+# installation recorded, or that lie above such a key.
+(cd "$DRIVE_C" && find . -mindepth 1 -type d -empty -printf '%P/\n' | LC_ALL=C sort) \
+  > "$OUT/empty_folders.after"
+sed -n 's:/\tfolder$:/:p' "$OUT/files.before" | LC_ALL=C sort > "$OUT/folders.before"
+LC_ALL=C comm -23 "$OUT/empty_folders.after" "$OUT/folders.before" > "$OUT/empty_folders_new"
+grep -Ei "$PRODUCT" "$OUT/empty_folders_new" > "$OUT/empty_folders_left" || true
+# The lines of the keys themselves: "[key]", no value after it.
+key_lines() { grep -E '^\[.*\]$' "$1" | grep -v '\] ' | LC_ALL=C sort -u; }
+for what in hkcu hklm; do
+  LC_ALL=C comm -13 <(key_lines "$OUT/$what.before") <(key_lines "$OUT/$what.after")
+done > "$OUT/new_keys"
+python3 - "$OUT/recorded_keys" "$OUT/new_keys" > "$OUT/keys_left" <<'PY'
+import sys
+recorded = set()
+with open(sys.argv[1], encoding="utf-8") as lines:
+    for line in lines:
+        root, _, path = line.rstrip("\n").partition("\t")
+        recorded.add((root, path.lower()))
+with open(sys.argv[2], encoding="utf-8") as lines:
+    for line in lines:
+        root, _, path = line.strip()[1:-1].partition("\\")
+        # The machine's 32-bit view lies below Software\Wow6432Node.
+        parts = [part for at, part in enumerate(path.split("\\"))
+                 if not (at == 1 and part.lower() == "wow6432node")]
+        key = "\\".join(parts).lower()
+        if any(r == root and (p == key or p.startswith(key + "\\")) for r, p in recorded):
+            print(line.rstrip("\n"))
+PY
+
 median() { sort -n | awk '{ a[NR] = $1 } END { if (NR) print (NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2); else print "-" }'; }
 echo
 velmo_log "figures after $CYCLES cycles:"
-for kind in install_user install_all upgrade_user upgrade_all uninstall_user uninstall_all; do
+for kind in install_user install_all upgrade_user upgrade_all reinstall_user reinstall_all \
+            uninstall_while_running uninstall_user uninstall_all; do
   n=$(grep -c "^$kind " "$OUT/runs" || true)
   [[ $n == 0 ]] && continue
   first=$(grep "^$kind " "$OUT/runs" | head -n3 | awk '{ print $2 }' | median)
   last=$(grep "^$kind " "$OUT/runs" | tail -n3 | awk '{ print $2 }' | median)
   all=$(grep "^$kind " "$OUT/runs" | awk '{ print $2 }' | median)
   fails=$(grep "^$kind " "$OUT/runs" | awk '$3 != 0' | wc -l)
-  echo "  $kind: $n runs, $fails failed, median $all s (first three $first s, last three $last s)"
+  echo "  $kind: $n runs, $fails exited non-zero, median $all s (first three $first s, last three $last s)"
 done
 echo "  install folders left after the uninstallation: $LEFT_FOLDERS"
 echo "  all-users installations outside Program Files: $(grep ' mode 1 ' "$OUT/folders" | grep -vc 'Program Files' || true)"
-echo "  version folders under Velmo folders: $(grep -Ec '^(Program Files|users/[^/]+/AppData/Local)/Velmo/[0-9]+\.[0-9.]+(_[0-9]+)?/' "$OUT/files.after" | tr -d ' ' || true) files"
+echo "  version folders under Velmo folders: $(grep -v '	folder$' "$OUT/files.after" | grep -Ec '^(Program Files|users/[^/]+/AppData/Local)/Velmo/[0-9]+\.[0-9.]+(_[0-9]+)?/' || true) files"
 echo "  \".old\" files in the prefix (new): $(grep -Ec '^files > .*\.old[0-9]*	' "$OUT/files.diff" || true)"
 pending_before=$(grep -c 'PendingFileRenameOperations' "$OUT/hklm.before" || true)
 pending_after=$(grep -c 'PendingFileRenameOperations' "$OUT/hklm.after" || true)
@@ -214,8 +337,14 @@ velmo_log "product differences kept on purpose:"
 grep -E "$KEPT" "$OUT/product_differences" | cut -c1-300 | sed 's/^/  /' || true
 velmo_log "other product differences ($(wc -l < "$OUT/unexpected_differences")):"
 cut -c1-300 "$OUT/unexpected_differences" | sed 's/^/  /'
+velmo_log "new empty folders of the product ($(wc -l < "$OUT/empty_folders_left")):"
+sed 's/^/  /' "$OUT/empty_folders_left"
+velmo_log "other new empty folders: $(grep -Eiv "$PRODUCT" "$OUT/empty_folders_new" | tr '\n' ' ')"
+velmo_log "new registry keys of the installations' records or above them ($(wc -l < "$OUT/keys_left")):"
+cut -c1-300 "$OUT/keys_left" | sed 's/^/  /'
 velmo_log "differences that are not the product's: $(wc -l < "$OUT/other_differences") (in $OUT/other_differences)"
-if [[ $FAILED != 0 || $LEFT_FOLDERS != 0 || -s "$OUT/unexpected_differences" ]]; then
+if [[ $FAILED != 0 || $LEFT_FOLDERS != 0 || -s "$OUT/unexpected_differences" ||
+      -s "$OUT/empty_folders_left" || -s "$OUT/keys_left" ]]; then
   velmo_log "soak: FAILED"
   exit 1
 fi

@@ -7,6 +7,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -98,6 +99,29 @@ std::string Differences(const MachineState& before, const MachineState& after) {
   return text;
 }
 
+// What of |state| is the user's registry (keys and values, both views),
+// or the machine's with |machine|, without the install path the installer
+// remembers on purpose (its values and the company key that holds them,
+// with the keys above it) and the values the emulator writes into the
+// machine's key on its own.
+MachineState RegistryOf(const MachineState& state, bool machine) {
+  const std::string company = base::WideToUTF8(GetCompanyRegistryKey());
+  MachineState registry;
+  for (const auto& [name, value] : state) {
+    if (!base::StartsWith(name, "hkcu", base::CompareCase::SENSITIVE))
+      continue;
+    const std::string path = name.substr(name.find(':') + 1);
+    const std::string key = path.substr(0, path.find_first_of("#|"));
+    if (base::StartsWith(path, "Machine\\", base::CompareCase::SENSITIVE) != machine ||
+        key == company || base::StartsWith(company, key + "\\", base::CompareCase::SENSITIVE) ||
+        name.find("\\ProfileList") != std::string::npos) {
+      continue;
+    }
+    registry[name] = value;
+  }
+  return registry;
+}
+
 // The command processors this process started that are running now.
 std::set<DWORD> ChildCommandProcessors() {
   std::set<DWORD> pids;
@@ -136,12 +160,15 @@ class EndToEndTest : public test::StepRunTest {
  protected:
   void SetUp() override {
     StepRunTest::SetUp();
-    // The machine's registry goes to a key of the test's own too: an
-    // upgrade of an installation that registered keys counts as one for all
-    // users.
+    // The machine's registry goes to a key of the test's own too: the
+    // tests install for the current user and look that nothing goes there,
+    // or install for all users.
     ASSERT_EQ(ERROR_SUCCESS,
               machine_root_.Create(registry_.root().Handle(), L"Machine", KEY_ALL_ACCESS));
     ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_root_.Handle()));
+    // Every machine has its software key; nothing removes it.
+    base::win::RegistryKey software;
+    ASSERT_EQ(ERROR_SUCCESS, software.Create(machine_root_.Handle(), L"Software", KEY_ALL_ACCESS));
     const base::FilePath bin = test::GetTestBinFolder();
     // The demo package: the host installer, the engine library, a browser
     // and a launcher that record how they were started, payload files and
@@ -330,6 +357,9 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
   EXPECT_EQ(start_menu, status.start_menu_shortcut);
   EXPECT_FALSE(status.app_id.empty());
   EXPECT_FALSE(status.hkcu_keys.empty());
+  // What the system wrote into the machine's registry meanwhile (the shell
+  // folders it looked up) is no part of the installation.
+  const MachineState machine = RegistryOf(Snapshot(), /*machine=*/true);
 
   // The uninstall entry and the other rows, their placeholders resolved.
   const std::wstring uninstall_key = GetUninstallKeyName(L"");
@@ -402,10 +432,9 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
 
     MakeSettings(InstallSwitches());
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
-    // An installation that registered keys is upgraded as one for all
-    // users: its shortcuts go to the common folders and its rows to the
-    // machine's registry.
-    ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+    // The installation for the current user stays one: its shortcuts stay
+    // in the user's folders and its rows in the user's registry.
+    ASSERT_FALSE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
     {
       ScopedExperiments experiments(settings_->command_line());
       Run();
@@ -429,17 +458,21 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
     EXPECT_EQ(old_status_text, test::ReadText(preserved[0]));
 
     // The versioned shortcuts carry the new version's name now.
-    for (const base::FilePath& folder : {user_desktop_, start_menu_})
+    for (const base::FilePath& folder : {user_desktop_, start_menu_}) {
       EXPECT_FALSE(base::PathExists(folder.Append(versioned1))) << folder;
-    for (const base::FilePath& folder : {common_desktop_, common_start_menu_})
       EXPECT_EQ(Launcher(), ShortcutTarget(folder.Append(versioned2))) << folder;
-    EXPECT_EQ(common_desktop_.Append(versioned2), upgraded.desktop_shortcut);
-    EXPECT_EQ(common_start_menu_.Append(versioned2), upgraded.start_menu_shortcut);
-    // The new version's uninstall entry replaces the old one.
+    }
+    EXPECT_EQ(user_desktop_.Append(versioned2), upgraded.desktop_shortcut);
+    EXPECT_EQ(start_menu_.Append(versioned2), upgraded.start_menu_shortcut);
+    EXPECT_FALSE(upgraded.all_users);
+    EXPECT_TRUE(upgraded.hklm_keys.empty());
+    // The new version's uninstall entry replaces the old one, under the
+    // user's root; nothing went to the machine's registry.
     EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key, KEY_WOW64_32KEY));
     EXPECT_EQ(base::UTF8ToWide(version2),
-              ReadRegistryString(HKEY_LOCAL_MACHINE, GetUninstallKeyName(L""), L"DisplayVersion",
+              ReadRegistryString(HKEY_CURRENT_USER, GetUninstallKeyName(L""), L"DisplayVersion",
                                  KEY_WOW64_32KEY));
+    EXPECT_EQ("", Differences(machine, RegistryOf(Snapshot(), /*machine=*/true)));
     // An upgrade starts the launcher without the new installation's switch.
     record = test::ReadLauncherRecord(install_folder_);
     ASSERT_EQ(1u, record.size());
@@ -497,36 +530,102 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
   }
 }
 
-// Two upgrades in a row, the second one under the same root as the
-// installation it replaces: the new registration and the new root files
-// stay, and the uninstallation takes the registration away.
-TEST_F(EndToEndTest, UpgradesKeepTheNewRegistrationAndRootFiles) {
+// An installation for the current user, upgraded and then installed over
+// itself again (the same version): each run keeps it the user's, with the
+// new registration and root files, and writes nothing into the machine's
+// registry; the uninstallation leaves no key or value of it (but the
+// remembered install path) and nothing outside the install folder, which
+// the clean-up batch file removes.
+TEST_F(EndToEndTest, PerUserUpgradeAndReinstallStayTheUsersAndLeaveNothing) {
+  const MachineState before = Snapshot();
   ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
+  // What the system wrote into the machine's registry meanwhile (the shell
+  // folders it looked up) is no part of the installation.
+  const MachineState machine = RegistryOf(Snapshot(), /*machine=*/true);
 
   const std::wstring classes = L"Software\\Classes\\" + ProgId();
   const std::wstring clients = L"Software\\Clients\\StartMenuInternet\\" + ProgId();
   const std::wstring app_paths =
       L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + GetBrowserExeName();
-  for (int delta : {1, 2}) {
-    SCOPED_TRACE("upgrade to major version +" + std::to_string(delta));
-    ScopedNewerVersion newer(delta);
-    ASSERT_TRUE(base::WriteFileBytes(package_folder_.Append(kRootFile), "new root", 8) == 8);
+  for (const char* run : {"upgrade", "re-installation"}) {
+    SCOPED_TRACE(run);
+    ScopedNewerVersion newer(1);
+    ASSERT_TRUE(WriteText(package_folder_.Append(kRootFile), std::string("new root ") + run));
     MakeSettings(InstallSwitches());
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
-    ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+    ASSERT_FALSE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
     {
       ScopedExperiments experiments(settings_->command_line());
       Run();
     }
     ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+    EXPECT_FALSE(RunLog().all_users);
+    EXPECT_TRUE(RunLog().hklm_keys.empty());
+    // One record a key.
+    std::set<std::string> paths;
+    for (const InstallLogRegistryKey& record : RunLog().hkcu_keys)
+      EXPECT_TRUE(paths.insert(base::ToLowerASCII(record.path)).second) << record.path;
     FinishRun();
     ResetDelegate();
-    EXPECT_EQ("new root", test::ReadText(install_folder_.Append(kRootFile)));
+    EXPECT_EQ(std::string("new root ") + run, test::ReadText(install_folder_.Append(kRootFile)));
     for (const std::wstring& key : {classes, clients, app_paths})
-      EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+      EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, key, KEY_WOW64_64KEY)) << key;
     EXPECT_EQ(L"\"" + install_folder_.value() + L"\\Launcher.exe\"",
-              ReadRegistryString(HKEY_LOCAL_MACHINE, app_paths, nullptr, KEY_WOW64_64KEY));
+              ReadRegistryString(HKEY_CURRENT_USER, app_paths, nullptr, KEY_WOW64_64KEY));
+    EXPECT_EQ("", Differences(machine, RegistryOf(Snapshot(), /*machine=*/true)));
   }
+
+  MakeSettings({L"--silent"}, /*uninstall=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  EXPECT_FALSE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+  const std::set<DWORD> processors_before = ChildCommandProcessors();
+  Run();
+  EndNewCommandProcessors(processors_before, ChildCommandProcessors());
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  FinishRun();
+  const MachineState after = Snapshot();
+  EXPECT_EQ("", Differences(RegistryOf(before, false), RegistryOf(after, false)));
+  EXPECT_EQ("", Differences(machine, RegistryOf(after, /*machine=*/true)));
+  const std::string install_prefix = "file:" + install_folder_.BaseName().AsUTF8Unsafe();
+  for (const auto& [name, value] : after) {
+    if (base::StartsWith(name, "file:", base::CompareCase::SENSITIVE) && !before.count(name) &&
+        !base::StartsWith(name, install_prefix, base::CompareCase::SENSITIVE)) {
+      ADD_FAILURE() << "left behind: " << name;
+    }
+  }
+}
+
+// An installation whose install log has no all-users flag (as the former
+// engine wrote them) and keys of its user is one for all users: its upgrade
+// registers under the machine's root. The new install log keeps the records
+// of what the clean-up left under the user's root (the keys the first
+// registration created), so that the uninstallation removes both
+// generations' registration.
+TEST_F(EndToEndTest, UpgradeUnderTheOtherRootKeepsTheRecordsOfWhatIsLeft) {
+  const MachineState before = Snapshot();
+  ASSERT_NO_FATAL_FAILURE(Install(/*check=*/false));
+  const MachineState machine = RegistryOf(Snapshot(), /*machine=*/true);
+  const base::FilePath log_path = install_folder_.Append(Installation::kInstallLogFileName);
+  std::string text = test::ReadText(log_path);
+  const size_t flag = text.find(" all_users=\"0\"");
+  ASSERT_NE(std::string::npos, flag) << text;
+  text.erase(flag, std::strlen(" all_users=\"0\""));
+  ASSERT_TRUE(WriteText(log_path, text));
+
+  ScopedNewerVersion newer(1);
+  MakeSettings(InstallSwitches());
+  ASSERT_EQ(Settings::kOperationUpgrade, settings_->GetOperation());
+  ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+  {
+    ScopedExperiments experiments(settings_->command_line());
+    Run();
+  }
+  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+  EXPECT_TRUE(RunLog().all_users);
+  EXPECT_FALSE(RunLog().hklm_keys.empty());
+  EXPECT_FALSE(RunLog().hkcu_keys.empty());
+  FinishRun();
+  ResetDelegate();
 
   MakeSettings({L"--silent"}, /*uninstall=*/true);
   ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
@@ -535,12 +634,9 @@ TEST_F(EndToEndTest, UpgradesKeepTheNewRegistrationAndRootFiles) {
   EndNewCommandProcessors(processors_before, ChildCommandProcessors());
   ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
   FinishRun();
-  // The App Paths values go; their key is shared with nobody but is kept as
-  // every depth-0 record's key is.
-  for (const std::wstring& key : {classes, clients})
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
-  EXPECT_EQ(L"<missing>",
-            ReadRegistryString(HKEY_LOCAL_MACHINE, app_paths, nullptr, KEY_WOW64_64KEY));
+  const MachineState after = Snapshot();
+  EXPECT_EQ("", Differences(RegistryOf(before, false), RegistryOf(after, false)));
+  EXPECT_EQ("", Differences(machine, RegistryOf(after, /*machine=*/true)));
 }
 
 // Every step of an installation failing in turn: the run leaves the sandbox

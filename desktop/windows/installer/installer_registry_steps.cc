@@ -163,24 +163,37 @@ void RemoveCreatedEmptyKeys(HKEY root, const std::wstring& key_path, int levels,
   }
 }
 
+// One install-log key record with its placeholders resolved, as the
+// clean-up works on it.
+struct ResolvedRecord {
+  HKEY root = nullptr;
+  const InstallLogRegistryKey* record = nullptr;
+  // The record's key path, and the key its clean-up works on.
+  std::wstring path;
+  std::wstring key_path;
+  uint32_t view = 0;
+};
+
 // Clean-up of one install-log key record under |root|. Results of the
 // operations are logged only: what cannot be removed stays behind. The
 // record's placeholders are resolved before anything is checked, and only
-// what |guard| vouches for is removed.
-void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistryKey& record,
+// what |guard| vouches for is removed. False for a damaged record, which is
+// passed over; else |resolved| tells what the record named.
+bool CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistryKey& record,
                    const InstallerStatus& status, bool launcher_64,
-                   const RegistryCleanupGuard& guard) {
+                   const RegistryCleanupGuard& guard, ResolvedRecord* resolved) {
   VLOG(1) << "Cleanup for key " << record.path << " with depth " << record.cleanup_depth;
   const std::wstring path = ResolveOldProductPlaceholders(base::UTF8ToWide(record.path), status);
   std::wstring key_path;
   if (!GetCleanupKeyPath(path, record.cleanup_depth, &key_path)) {
     LOG(WARNING) << "Skipping the damaged install-log record of key " << record.path
                  << " with depth " << record.cleanup_depth;
-    return;
+    return false;
   }
   const bool uninstall_key =
       base::StartsWith(path, GetUninstallRegistryKey(), base::CompareCase::INSENSITIVE_ASCII);
   const uint32_t view = uninstall_key ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  *resolved = ResolvedRecord{root, &record, path, key_path, view};
 
   // An earlier 64-bit build wrote its uninstall entry into the 64-bit view.
   if (uninstall_key && launcher_64 && guard.MayDeleteKey(root, path, KEY_WOW64_64KEY)) {
@@ -203,11 +216,11 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
       LOG(WARNING) << "Skipping the install-log record of key " << record.path << " with depth "
                    << record.cleanup_depth << ": " << base::WideToUTF8(key_path)
                    << " is not a key this product's registry set-up creates";
-      return;
+      return true;
     }
     if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(root, key_path, view)))
       LOG(WARNING) << "Could not delete the key " << base::WideToUTF8(key_path);
-    return;
+    return true;
   }
   for (const InstallLogRegistryValue& value : record.values) {
     const std::wstring name = ResolveOldProductPlaceholders(value.name, status);
@@ -223,6 +236,80 @@ void CleanUpRecord(Transaction* transaction, HKEY root, const InstallLogRegistry
                    << base::WideToUTF8(key_path);
     }
   }
+  return true;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path, uint32_t view) {
+  base::win::RegistryKey key;
+  return key.Open(root, path.c_str(), KEY_QUERY_VALUE | view) == ERROR_SUCCESS;
+}
+
+// What the clean-up left of the record |resolved| names, as a record for
+// the new install log (placeholders resolved): the values still there; a
+// tree it did not delete; or the keys the installation created above a
+// deleted tree that still stand. Those are kept as a record of the key
+// above the tree (so that a tree whose name changes with the version, the
+// uninstall entry's, is not carried on from version to version), unless
+// that key is too short for a clean-up to work on. False when nothing of
+// the record is left.
+bool GetLeftoverRecord(const ResolvedRecord& resolved, const InstallerStatus& status,
+                       InstallLogRegistryKey* left) {
+  const InstallLogRegistryKey& record = *resolved.record;
+  *left = InstallLogRegistryKey{
+      base::WideToUTF8(resolved.path), record.cleanup_depth, {}, record.created_levels};
+  if (record.cleanup_depth > 0) {
+    if (KeyExists(resolved.root, resolved.key_path, resolved.view))
+      return true;
+    const size_t split = resolved.key_path.rfind(L'\\');
+    if (record.created_levels <= record.cleanup_depth || split == std::wstring::npos)
+      return false;
+    const std::wstring parent = resolved.key_path.substr(0, split);
+    if (!KeyExists(resolved.root, parent, resolved.view))
+      return false;
+    if (std::count(parent.begin(), parent.end(), L'\\') >= 2) {
+      *left = InstallLogRegistryKey{
+          base::WideToUTF8(parent), 0, {}, record.created_levels - record.cleanup_depth};
+    }
+    return true;
+  }
+  base::win::RegistryKey key;
+  if (key.Open(resolved.root, resolved.key_path.c_str(), KEY_QUERY_VALUE | resolved.view) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  for (const InstallLogRegistryValue& value : record.values) {
+    const std::wstring name = ResolveOldProductPlaceholders(value.name, status);
+    if (key.HasValue(name.c_str()))
+      left->values.push_back(InstallLogRegistryValue{value.type, name, value.data});
+  }
+  return !left->values.empty() || record.created_levels > 0;
+}
+
+// Adds |record| to |records|: into the record of the same path (compared
+// without case), keeping the higher depth and created levels and the values
+// of both (|record|'s where a name is in both), or appended.
+void MergeRecord(InstallLogRegistryKey record, InstallLogRegistryKeys* records) {
+  for (InstallLogRegistryKey& existing : *records) {
+    if (!base::FilePath::CompareEqualIgnoreCase(base::UTF8ToWide(existing.path),
+                                                base::UTF8ToWide(record.path))) {
+      continue;
+    }
+    existing.cleanup_depth = std::max(existing.cleanup_depth, record.cleanup_depth);
+    existing.created_levels = std::max(existing.created_levels, record.created_levels);
+    for (InstallLogRegistryValue& value : record.values) {
+      auto same =
+          std::find_if(existing.values.begin(), existing.values.end(),
+                       [&value](const InstallLogRegistryValue& other) {
+                         return base::FilePath::CompareEqualIgnoreCase(other.name, value.name);
+                       });
+      if (same != existing.values.end())
+        *same = std::move(value);
+      else
+        existing.values.push_back(std::move(value));
+    }
+    return;
+  }
+  records->push_back(std::move(record));
 }
 
 // The keys of |record| that the installation created and that are empty
@@ -604,10 +691,29 @@ void Installer::CleanUpRegistry() {
   }
   const RegistryCleanupGuard guard(GetRegistrySetUpRows(/*hide_from_programs=*/true), this,
                                    variants, status.install_folder());
+  std::vector<ResolvedRecord> cleaned;
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     const InstallLogRegistryKeys* records = status.GetRegistryKeys(root);
-    for (const InstallLogRegistryKey& record : *records)
-      CleanUpRecord(&transaction_, root, record, status, launcher_64, guard);
+    for (const InstallLogRegistryKey& record : *records) {
+      ResolvedRecord resolved;
+      if (CleanUpRecord(&transaction_, root, record, status, launcher_64, guard, &resolved))
+        cleaned.push_back(std::move(resolved));
+    }
+  }
+  // The upgrade's install log replaces the old one, so what this clean-up
+  // left stays recorded in it, under either root: values it could not
+  // delete, and keys an earlier generation created (the set-up below may
+  // write them again, or, registering under the other root, never). The
+  // uninstallation then removes everything that any generation made. The
+  // set-up records its own writes into the same lists.
+  if (settings_->GetOperation() == Settings::kOperationUpgrade) {
+    for (const ResolvedRecord& resolved : cleaned) {
+      InstallLogRegistryKey left;
+      if (!GetLeftoverRecord(resolved, status, &left))
+        continue;
+      VLOG(1) << "Keeping the record of key " << left.path << " in the new install log";
+      MergeRecord(std::move(left), install_log_.GetRegistryKeys(resolved.root));
+    }
   }
   ScheduleNextStep();
 }

@@ -180,9 +180,17 @@ void InstallerStatus::DeriveModeFromLog() {
   const bool nothing_registered = hklm_keys.empty() && hkcu_keys.empty() && components.empty() &&
                                   desktop_shortcut.empty() && start_menu_shortcut.empty() &&
                                   quick_launch_shortcut.empty();
-  const bool has_registry_keys = !hklm_keys.empty() || !hkcu_keys.empty();
   copy_only = copy_only && nothing_registered;
-  all_users = !copy_only && (all_users || has_registry_keys);
+  // The flag tells the mode. A per-user installation records its user's
+  // keys: they must not make it one for all users, or its upgrade would move
+  // it to the machine and its uninstallation would ask for rights its user
+  // may not have. The records decide only what the flag cannot: a log
+  // without the flag (the former engine's), where any key meant all users,
+  // and keys of the machine, which only an installation for all users owns.
+  const bool machine_keys = !hklm_keys.empty();
+  const bool registry_keys = machine_keys || !hkcu_keys.empty();
+  const bool keys_say_all_users = all_users_recorded ? machine_keys : registry_keys;
+  all_users = !copy_only && (all_users || keys_say_all_users);
 }
 
 void InstallerStatus::ReadExistingInstallation() {

@@ -135,7 +135,15 @@ TEST_F(InstallerStatusTest, FormerEngineInstallation) {
   InstallLog log;
   log.version = "12.17";
   log.hkcu_keys.push_back({"Software\\Velmo", 0, {}});
-  ASSERT_TRUE(log.Save(folder_.Append(kTarselInstallLogFileName)));
+  const base::FilePath log_path = folder_.Append(kTarselInstallLogFileName);
+  ASSERT_TRUE(log.Save(log_path));
+  // The former engine wrote no all-users flag.
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(log_path, &text));
+  const std::string flag = " all_users=\"0\"";
+  ASSERT_NE(std::string::npos, text.find(flag));
+  text.erase(text.find(flag), flag.size());
+  WriteText(log_path, text);
   WriteText(folder_.Append(kOldPrefsDefaultFileName),
             "[System]\r\nVelmo Product=2\r\nMulti User=0\r\n"
             "[User Prefs]\r\nLanguage Files Directory=C:\\Velmo\\locale\\de\\\r\n");
@@ -146,7 +154,7 @@ TEST_F(InstallerStatusTest, FormerEngineInstallation) {
     status.Init(folder_);
     EXPECT_TRUE(status.tarsel_installation());
     EXPECT_EQ(replace, status.existing_installation());
-    EXPECT_TRUE(status.all_users);  // It registered keys.
+    EXPECT_TRUE(status.all_users);  // No flag, and it registered keys.
     EXPECT_EQ(2, status.old_product_type());
     EXPECT_EQ(1, status.single_profile());
     EXPECT_EQ(L"de", status.language());
@@ -302,25 +310,45 @@ TEST_F(InstallerStatusTest, InstallationThatHandlesHttp) {
   EXPECT_FALSE(other_status.is_http_handler());
 }
 
+// The mode of an existing installation: its log's all-users flag, unless
+// the log has no flag (the former engine's: any key record meant all users)
+// or records keys of the machine. A stand-alone copy stays one only while it
+// registered nothing.
 TEST(InstallerStatusModeTest, DeriveModeFromLog) {
-  struct Case {
-    bool copy_only, all_users, keys, shortcut;
-    bool expect_copy_only, expect_all_users;
+  enum Flag { kNo, kYes, kAbsent };
+  enum Records { kNone, kUser, kMachine, kShortcut };
+  const struct {
+    Flag flag;
+    Records records;
+    bool standalone;
+    bool expect_standalone, expect_all_users;
   } cases[] = {
-      {true, false, false, false, true, false}, {true, false, false, true, false, false},
-      {true, true, true, false, false, true},   {false, false, true, false, false, true},
-      {false, true, false, false, false, true}, {false, false, false, false, false, false},
+      {kNo, kNone, false, false, false},       {kNo, kUser, false, false, false},
+      {kNo, kMachine, false, false, true},     {kYes, kNone, false, false, true},
+      {kYes, kUser, false, false, true},       {kYes, kMachine, false, false, true},
+      {kAbsent, kNone, false, false, false},   {kAbsent, kUser, false, false, true},
+      {kAbsent, kMachine, false, false, true}, {kNo, kNone, true, true, false},
+      {kNo, kUser, true, false, false},        {kNo, kMachine, true, false, true},
+      {kYes, kNone, true, true, false},        {kYes, kUser, true, false, true},
+      {kYes, kMachine, true, false, true},     {kAbsent, kNone, true, true, false},
+      {kAbsent, kUser, true, false, true},     {kAbsent, kMachine, true, false, true},
+      {kNo, kShortcut, true, false, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "flag " << c.flag << ", records " << c.records
+                                      << ", standalone " << c.standalone);
     InstallerStatus status(false);
-    status.copy_only = c.copy_only;
-    status.all_users = c.all_users;
-    if (c.keys)
+    status.copy_only = c.standalone;
+    status.all_users = c.flag == kYes;
+    status.all_users_recorded = c.flag != kAbsent;
+    if (c.records == kUser)
+      status.hkcu_keys.push_back({"Software\\X", 0, {}});
+    if (c.records == kMachine)
       status.hklm_keys.push_back({"Software\\X", 0, {}});
-    if (c.shortcut)
+    if (c.records == kShortcut)
       status.desktop_shortcut = base::FilePath(L"C:\\x.lnk");
     status.DeriveModeFromLog();
-    EXPECT_EQ(c.expect_copy_only, status.copy_only);
+    EXPECT_EQ(c.expect_standalone, status.copy_only);
     EXPECT_EQ(c.expect_all_users, status.all_users);
   }
 }

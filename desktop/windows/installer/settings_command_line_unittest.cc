@@ -207,7 +207,16 @@ TEST_F(SettingsCommandLineTest, FormerEngineInstallationAndAutoupdate) {
   InstallLog log;
   log.version = "12.17";
   log.hkcu_keys.push_back({"Software\\Velmo", 0, {}});
-  ASSERT_TRUE(log.Save(folder.Append(kTarselInstallLogFileName)));
+  const base::FilePath log_path = folder.Append(kTarselInstallLogFileName);
+  ASSERT_TRUE(log.Save(log_path));
+  // The former engine wrote no all-users flag.
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(log_path, &text));
+  const std::string flag = " all_users=\"0\"";
+  ASSERT_NE(std::string::npos, text.find(flag));
+  text.erase(text.find(flag), flag.size());
+  ASSERT_EQ(static_cast<int>(text.size()),
+            base::WriteFileBytes(log_path, text.data(), static_cast<int>(text.size())));
   const std::string ini = "[System]\r\nMulti User=0\r\n";
   ASSERT_EQ(static_cast<int>(ini.size()),
             base::WriteFileBytes(folder.Append(kOldPrefsDefaultFileName), ini.data(),
@@ -225,8 +234,8 @@ TEST_F(SettingsCommandLineTest, FormerEngineInstallationAndAutoupdate) {
                                  /*silent=*/false, c.autoupdate, c.replace);
     EXPECT_EQ(c.operation, settings->GetOperation());
     EXPECT_EQ(c.launch, settings->IsFlagSet(Settings::LAUNCH_VELMO));
-    // Taken from the installation, not from the command line: it
-    // registered keys, and its single profile.
+    // Taken from the installation, not from the command line: its log
+    // has no all-users flag and records keys, and its single profile.
     EXPECT_TRUE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
     EXPECT_TRUE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
   }

@@ -97,15 +97,17 @@ TEST_F(SettingsTest, UpgradeTakesOverTheInstallationsChoices) {
   EXPECT_FALSE(settings->IsFlagSet(Settings::IMPORT_BROWSER_DATA));
   EXPECT_FALSE(settings->IsFlagSet(Settings::ENABLE_VELMO_STATS));
   EXPECT_FALSE(settings->IsFlagSet(Settings::ENABLE_INSTALLER_STATS));
-  EXPECT_TRUE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));  // It registered keys.
+  // Installed for the current user (its keys are the user's), whatever
+  // an administrator's run would choose for a new installation.
+  EXPECT_FALSE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
   EXPECT_FALSE(settings->IsFlagSet(Settings::COPY_ONLY));
 
   auto with_shortcut = Make({}, folder);
   EXPECT_TRUE(with_shortcut->IsFlagSet(Settings::DESKTOP_SHORTCUT));
 
   // Upgrading fixes the mode.
-  EXPECT_FALSE(settings->SetAllUsers(false));
-  EXPECT_TRUE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+  EXPECT_FALSE(settings->SetAllUsers(true));
+  EXPECT_FALSE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
   EXPECT_FALSE(settings->SetCopyOnly(true));
   EXPECT_FALSE(settings->SetMode(Settings::kModeStandalone));
   EXPECT_FALSE(settings->IsFlagSet(Settings::COPY_ONLY));

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/bind.h"
@@ -39,6 +40,7 @@
 #include "desktop/windows/installer/installer_registry_steps.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/registry_setup_table.h"
 #include "desktop/windows/installer/running_browser_test_support.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
@@ -340,6 +342,83 @@ TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) 
   ExpectUninstalled(third);
   for (const base::FilePath& file : second.files)
     EXPECT_FALSE(base::PathExists(install_folder_.Append(second.subfolder).Append(file))) << file;
+}
+
+// Which of the keys that the registry set-up of this version and of the
+// next one writes (each with every key above it) exist, in either root and
+// view.
+std::set<std::string> RegistrationKeysPresent() {
+  std::set<std::wstring> keys;
+  for (int delta : {0, 1}) {
+    test::ScopedNewerVersion version(delta);
+    for (const RegistryRow& row : GetRegistrySetUpRows(/*hide_from_programs=*/true)) {
+      std::wstring key = row.key_path;
+      if (key == kUninstallPlaceholderKey)
+        key = GetUninstallKeyName(L"");
+      for (const auto& [placeholder, value] :
+           {std::pair<std::wstring, std::wstring>{L"{Product}", base::UTF8ToWide(GetProductName())},
+            {L"{Stream}", base::UTF8ToWide(GetStreamName())},
+            {L"{Executable}", GetBrowserExeName()}}) {
+        for (size_t at = key.find(placeholder); at != std::wstring::npos;
+             at = key.find(placeholder, at)) {
+          key.replace(at, placeholder.size(), value);
+        }
+      }
+      for (; !key.empty();
+           key.resize(key.rfind(L'\\') == std::wstring::npos ? 0 : key.rfind(L'\\')))
+        keys.insert(key);
+    }
+  }
+  std::set<std::string> present;
+  for (const std::wstring& key : keys) {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        if (RegistryKeyExists(root, key, view)) {
+          present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
+                         (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
+        }
+      }
+    }
+  }
+  return present;
+}
+
+// The keys of |keys| under HKLM.
+std::set<std::string> MachineKeys(const std::set<std::string>& keys) {
+  std::set<std::string> machine;
+  for (const std::string& key : keys) {
+    if (key.rfind("HKLM", 0) == 0)
+      machine.insert(key);
+  }
+  return machine;
+}
+
+// An installation for the current user, upgraded by a newer package and
+// then installed over again by it, stays the user's: nothing of it goes to
+// the machine's registry. Its user, without administrator rights, uninstalls
+// it silently, and no key of it is left.
+TEST_F(SilentRunTest, PerUserInstallationStaysTheUsersAndItsUserUninstallsIt) {
+  const std::set<std::string> keys_before = RegistrationKeysPresent();
+  ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full.exe"), InstallSwitches(false)));
+  TakeLogLines();
+  ExpectInstalled(false);
+  InstallLog last;
+  for (const char* run : {"upgrade", "re-installation"}) {
+    SCOPED_TRACE(run);
+    ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full_next.exe"), InstallSwitches(false)));
+    const std::vector<std::string> lines = TakeLogLines();
+    EXPECT_TRUE(HasLine(lines, "Operation: 2")) << base::JoinString(lines, "\n");
+    test::ScopedNewerVersion next(1);
+    last = ExpectInstalled(false);
+    EXPECT_EQ(MachineKeys(keys_before), MachineKeys(RegistrationKeysPresent()));
+  }
+
+  EXPECT_EQ(0, Uninstall(last, base::FilePath(), /*non_admin=*/true));
+  const std::vector<std::string> lines = TakeLogLines();
+  EXPECT_FALSE(HasLineStartingWith(lines, "The install folder needs elevation"))
+      << base::JoinString(lines, "\n");
+  ExpectUninstalled(last);
+  EXPECT_EQ(keys_before, RegistrationKeysPresent());
 }
 
 // A payload cut short has no valid trailer: the installer runs as one

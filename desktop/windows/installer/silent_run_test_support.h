@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
+#include "desktop/windows/installer/service/user_token_test_support.h"
 #include "gtest/gtest.h"
 
 namespace installer::test {
@@ -156,13 +157,20 @@ class SilentRunTest : public ::testing::Test {
   // (back ends, the package's installer, the clean-up batch file) has ended
   // too when it returns: what a test looks at next is no longer changing.
   // |working_folder|: the run's own, as a double-click in the file manager
-  // gives the program's folder (empty: this process's).
+  // gives the program's folder (empty: this process's). |non_admin|: started
+  // with a token whose Administrators group is deny-only, as a user without
+  // administrator rights starts it (the emulator's user is always one).
   static int Run(const base::FilePath& program, const std::vector<std::wstring>& args,
-                 const base::FilePath& working_folder = base::FilePath()) {
+                 const base::FilePath& working_folder = base::FilePath(), bool non_admin = false) {
     const base::CommandLine command_line = MakeCommandLine(program, args);
-    base::LaunchOptions options;
-    options.current_directory = working_folder;
-    base::Process process = base::LaunchProcess(command_line, options);
+    base::Process process;
+    if (non_admin) {
+      process = LaunchAsNonAdmin(command_line, working_folder);
+    } else {
+      base::LaunchOptions options;
+      options.current_directory = working_folder;
+      process = base::LaunchProcess(command_line, options);
+    }
     EXPECT_TRUE(process.IsValid()) << command_line.GetCommandLineString();
     if (!process.IsValid())
       return -1;
@@ -188,6 +196,23 @@ class SilentRunTest : public ::testing::Test {
       tree.TerminateAll();
     }
     return exit_code;
+  }
+
+  static base::Process LaunchAsNonAdmin(const base::CommandLine& command_line,
+                                        const base::FilePath& working_folder) {
+    base::win::ScopedHandle token = MakeNonAdminToken();
+    std::wstring text = command_line.GetCommandLineString();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessAsUserW(token.Get(), nullptr, text.data(), nullptr, nullptr, FALSE, 0,
+                                nullptr, working_folder.empty() ? nullptr : working_folder.c_str(),
+                                &startup, &info)) {
+      ADD_FAILURE() << "CreateProcessAsUserW failed: " << ::GetLastError();
+      return base::Process();
+    }
+    base::win::ScopedHandle thread(info.hThread);
+    return base::Process(info.hProcess);
   }
 
   // The switches of a silent current-user installation into the test's
@@ -390,10 +415,11 @@ class SilentRunTest : public ::testing::Test {
 
   // The silent uninstallation of the installation |log| describes, with the
   // installer of its version folder, as its uninstall entry runs it.
-  int Uninstall(const InstallLog& log, const base::FilePath& working_folder = base::FilePath()) {
+  int Uninstall(const InstallLog& log, const base::FilePath& working_folder = base::FilePath(),
+                bool non_admin = false) {
     return Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
                {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"},
-               working_folder);
+               working_folder, non_admin);
   }
 
   // The installation record is XML, read through COM.

@@ -131,10 +131,7 @@ bool ReadRequiredAttribute(IXMLDOMElement* element, const wchar_t* element_name,
   return false;
 }
 
-bool ReadFlag(IXMLDOMElement* root, const wchar_t* name, bool* flag) {
-  std::wstring text;
-  if (!ReadRequiredAttribute(root, kRootElement, name, &text))
-    return false;
+bool ParseFlag(const wchar_t* name, const std::wstring& text, bool* flag) {
   if (text != L"0" && text != L"1") {
     LOG(ERROR) << "Install log: flag " << base::WideToUTF8(name) << " is neither 0 nor 1: \""
                << base::WideToUTF8(text) << "\"";
@@ -142,6 +139,11 @@ bool ReadFlag(IXMLDOMElement* root, const wchar_t* name, bool* flag) {
   }
   *flag = text == L"1";
   return true;
+}
+
+bool ReadFlag(IXMLDOMElement* root, const wchar_t* name, bool* flag) {
+  std::wstring text;
+  return ReadRequiredAttribute(root, kRootElement, name, &text) && ParseFlag(name, text, flag);
 }
 
 bool ReadNamedChildren(IXMLDOMElement* parent, const wchar_t* wanted, std::vector<Element>* out) {
@@ -310,10 +312,16 @@ bool ReadDocument(const XmlDocument& document, InstallLog* log) {
                  << kInstallLogVersion;
   }
   if (!ReadFlag(root.Get(), kCopyOnlyAttribute, &log->copy_only) ||
-      !ReadFlag(root.Get(), kAllUsersAttribute, &log->all_users) ||
       !ReadFlag(root.Get(), kPinnedAttribute, &log->pinned)) {
     return false;
   }
+  // The former engine's logs may lack the all-users flag: the mode of such
+  // an installation is told by its records.
+  std::wstring all_users_text;
+  log->all_users_recorded =
+      XmlDocument::GetAttribute(root.Get(), kAllUsersAttribute, &all_users_text);
+  if (log->all_users_recorded && !ParseFlag(kAllUsersAttribute, all_users_text, &log->all_users))
+    return false;
 
   std::vector<Element> children;
   if (!XmlDocument::GetChildElements(root.Get(), &children))

@@ -31,7 +31,8 @@
 //     <components><component name="suite" path="C:\...\suite"/></components>
 //   </install_log>
 //
-// - The root element "install_log" and its attributes are required. "version"
+// - The root element "install_log" and its attributes are required, but for
+//   "all_users", which logs of the former engine may lack. "version"
 //   is the layout version (a positive decimal number; kInstallLogVersion is
 //   written); a higher one is read as far as this layout goes, so a newer
 //   layout must keep these elements' meaning. Flags are "0" or "1".
@@ -139,6 +140,9 @@ class InstallLog {
   // A stand-alone copy in one folder: no registry values, no shortcuts.
   bool copy_only = false;
   bool all_users = false;
+  // False when the loaded log had no all-users flag (|all_users| is false
+  // then): only its records can tell the mode.
+  bool all_users_recorded = true;
   // The browser was pinned to the taskbar.
   bool pinned = false;
   // The installation's id (decimal seconds since 1970 at its first install).

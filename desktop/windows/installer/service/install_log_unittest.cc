@@ -201,11 +201,12 @@ TEST_F(InstallLogTest, DamagedFilesDoNotLoad) {
 }
 
 // Elements this layout does not know are passed over, absent ones stay empty,
+// a missing all-users flag (the former engine's logs) is told apart from "0",
 // and a newer layout version is read as far as this one goes.
 TEST_F(InstallLogTest, LoadsNewerAndSparseLayouts) {
   WriteFile(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<install_log version=\"7\" copy_only=\"1\" all_users=\"0\" pinned=\"1\" future=\"x\">\n"
+      "<install_log version=\"7\" copy_only=\"1\" pinned=\"1\" future=\"x\">\n"
       "  <future_field>whatever</future_field>\n"
       "  <app_id>42</app_id>\n"
       "  <files><file>a.dll</file><other/><file>b\\c.dll</file></files>\n"
@@ -215,6 +216,7 @@ TEST_F(InstallLogTest, LoadsNewerAndSparseLayouts) {
   ASSERT_TRUE(log.Load(file_));
   InstallLog expected;
   expected.copy_only = true;
+  expected.all_users_recorded = false;
   expected.pinned = true;
   expected.app_id = "42";
   expected.files = {base::FilePath(L"a.dll"), base::FilePath(L"b\\c.dll")};
