@@ -16,8 +16,12 @@
 # first cycle then starts the installed browser and runs one uninstallation
 # while it runs: that one must fail and leave the installation whole. Each
 # cycle uninstalls silently with the installer of the version folder and
-# waits for the clean-up batch file to remove the install folder. Every other
-# run must exit with 0.
+# waits for the clean-up batch file to remove the install folder; the third
+# (per user) does it as a standard user, under a token of the user with the
+# Administrators group made deny-only (browser_runner.exe --as-standard-user,
+# which prints the token's elevation and membership into <build>/soak/
+# standard_user and refuses a token that is still an administrator's).
+# Every other run must exit with 0.
 #
 # Before the first cycle and after the last it lists the files and folders
 # of the prefix's drive_c (path and size) and exports HKCU and HKLM, each in
@@ -136,13 +140,14 @@ find_entries() {
 
 # Runs a Windows program, records "<what> <seconds> <exit code>" and fails
 # the soak when the exit code is not 0 (with EXPECT_FAILURE=1: when it is).
+# Its output goes to RUN_OUTPUT when set.
 FAILED=0
 timed_run() {
   local what=$1
   shift
   local t0 t1 rc=0
   t0=$(date +%s.%N)
-  wine_run "$@" >/dev/null 2>&1 || rc=$?
+  wine_run "$@" >"${RUN_OUTPUT:-/dev/null}" 2>&1 || rc=$?
   t1=$(date +%s.%N)
   printf '%s %.2f %d\n' "$what" "$(echo "$t1 - $t0" | bc)" "$rc" >> "$OUT/runs"
   if [[ "${EXPECT_FAILURE:-0}" == 1 && $rc == 0 ]]; then
@@ -238,7 +243,19 @@ for i in $(seq "$CYCLES"); do
     uninstall_while_the_browser_runs "$folder" "$subfolder" "$folder_win\\$subfolder\\velmo.exe" \
       "$uninstaller"
   fi
-  timed_run "uninstall_$label" "$uninstaller" --uninstall --silent --enable-installer-stats=0
+  if (( i == 3 )); then
+    RUN_OUTPUT="$OUT/standard_user" timed_run uninstall_user_standard \
+      "$BIN/browser_runner.exe" --as-standard-user "$uninstaller" --uninstall --silent \
+      --enable-installer-stats=0
+    # Wine still reports the restricted token as elevated; the membership is
+    # what the installer's administrator checks ask.
+    if ! grep -q 'standard user token: .*Administrators member 0' "$OUT/standard_user"; then
+      velmo_log "error: cycle $i: the uninstallation did not run as a standard user"
+      FAILED=1
+    fi
+  else
+    timed_run "uninstall_$label" "$uninstaller" --uninstall --silent --enable-installer-stats=0
+  fi
   # The clean-up batch file removes the rest once the installer has ended.
   for _ in $(seq 600); do
     [[ -e "$folder" ]] || break
@@ -310,7 +327,7 @@ median() { sort -n | awk '{ a[NR] = $1 } END { if (NR) print (NR % 2 ? a[(NR + 1
 echo
 velmo_log "figures after $CYCLES cycles:"
 for kind in install_user install_all upgrade_user upgrade_all reinstall_user reinstall_all \
-            uninstall_while_running uninstall_user uninstall_all; do
+            uninstall_while_running uninstall_user uninstall_user_standard uninstall_all; do
   n=$(grep -c "^$kind " "$OUT/runs" || true)
   [[ $n == 0 ]] && continue
   first=$(grep "^$kind " "$OUT/runs" | head -n3 | awk '{ print $2 }' | median)
@@ -319,6 +336,7 @@ for kind in install_user install_all upgrade_user upgrade_all reinstall_user rei
   fails=$(grep "^$kind " "$OUT/runs" | awk '$3 != 0' | wc -l)
   echo "  $kind: $n runs, $fails exited non-zero, median $all s (first three $first s, last three $last s)"
 done
+[[ -s "$OUT/standard_user" ]] && echo "  as a standard user: $(grep -a 'standard user token' "$OUT/standard_user" | unix_text)"
 echo "  install folders left after the uninstallation: $LEFT_FOLDERS"
 echo "  all-users installations outside Program Files: $(grep ' mode 1 ' "$OUT/folders" | grep -vc 'Program Files' || true)"
 echo "  version folders under Velmo folders: $(grep -v '	folder$' "$OUT/files.after" | grep -Ec '^(Program Files|users/[^/]+/AppData/Local)/Velmo/[0-9]+\.[0-9.]+(_[0-9]+)?/' || true) files"

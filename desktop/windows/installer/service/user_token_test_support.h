@@ -6,25 +6,17 @@
 
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
+#include "testing/non_admin_token.h"
 
 namespace installer {
 namespace test {
 
-// A token of this process with the Administrators group made deny-only: the
-// non-administrator that Wine (whose user is always an elevated
-// administrator) cannot provide otherwise.
+// A token of this process with the Administrators group made deny-only
+// (see testing/non_admin_token.h); a failure to make it fails the test.
 inline base::win::ScopedHandle MakeNonAdminToken() {
-  HANDLE process_token = nullptr;
-  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process_token));
-  base::win::ScopedHandle token(process_token);
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(sid);
-  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size));
-  SID_AND_ATTRIBUTES disabled = {sid, 0};
-  HANDLE restricted = nullptr;
-  EXPECT_TRUE(
-      ::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr, &restricted));
-  return base::win::ScopedHandle(restricted);
+  base::win::ScopedHandle token = ::testing::MakeNonAdminToken();
+  EXPECT_TRUE(token.IsValid());
+  return token;
 }
 
 // An identification copy of this process's token.
