@@ -29,8 +29,7 @@ inline base::win::ScopedHandle MakeNonAdminToken() {
   }
   SID_AND_ATTRIBUTES disabled = {sid, 0};
   HANDLE restricted = nullptr;
-  if (!::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
-                               &restricted)) {
+  if (!::CreateRestrictedToken(token.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr, &restricted)) {
     PLOG(ERROR) << "CreateRestrictedToken failed";
     return base::win::ScopedHandle();
   }

@@ -20,7 +20,8 @@
 # (per user) does it as a standard user, under a token of the user with the
 # Administrators group made deny-only (browser_runner.exe --as-standard-user,
 # which prints the token's elevation and membership into <build>/soak/
-# standard_user and refuses a token that is still an administrator's).
+# standard_user and refuses a token that is still an administrator's); its
+# installer log must say that the installer found no administrator.
 # Every other run must exit with 0.
 #
 # Before the first cycle and after the last it lists the files and folders
@@ -244,12 +245,19 @@ for i in $(seq "$CYCLES"); do
       "$uninstaller"
   fi
   if (( i == 3 )); then
+    # Its log (--v=1) says what the installer itself found the user to be.
+    touch "$OUT/standard_user.start"
     RUN_OUTPUT="$OUT/standard_user" timed_run uninstall_user_standard \
-      "$BIN/browser_runner.exe" --as-standard-user "$uninstaller" --uninstall --silent \
+      "$BIN/browser_runner.exe" --as-standard-user "$uninstaller" --uninstall --silent --v=1 \
       --enable-installer-stats=0
     # Wine still reports the restricted token as elevated; the membership is
     # what the installer's administrator checks ask.
-    if ! grep -q 'standard user token: .*Administrators member 0' "$OUT/standard_user"; then
+    admin_lines=$(find "$USER_TEMP/Velmo Installer" -name 'velmo_installer_*.log' \
+                    -newer "$OUT/standard_user.start" -exec grep -ah 'is_elevated_admin: ' {} + |
+                  unix_text || true)
+    echo "$admin_lines" >> "$OUT/standard_user"
+    if ! grep -q 'standard user token: .*Administrators member 0' "$OUT/standard_user" ||
+       [[ -z "$admin_lines" ]] || grep -q 'is_elevated_admin: 1' <<<"$admin_lines"; then
       velmo_log "error: cycle $i: the uninstallation did not run as a standard user"
       FAILED=1
     fi
@@ -336,7 +344,9 @@ for kind in install_user install_all upgrade_user upgrade_all reinstall_user rei
   fails=$(grep "^$kind " "$OUT/runs" | awk '$3 != 0' | wc -l)
   echo "  $kind: $n runs, $fails exited non-zero, median $all s (first three $first s, last three $last s)"
 done
-[[ -s "$OUT/standard_user" ]] && echo "  as a standard user: $(grep -a 'standard user token' "$OUT/standard_user" | unix_text)"
+[[ -s "$OUT/standard_user" ]] &&
+  echo "  as a standard user: $(grep -ah 'standard user token' "$OUT/standard_user" | unix_text);" \
+    "the installer logged $(grep -ah 'is_elevated_admin: ' "$OUT/standard_user" | sed 's/.*\] //' | sort | uniq -c | xargs)"
 echo "  install folders left after the uninstallation: $LEFT_FOLDERS"
 echo "  all-users installations outside Program Files: $(grep ' mode 1 ' "$OUT/folders" | grep -vc 'Program Files' || true)"
 echo "  version folders under Velmo folders: $(grep -v '	folder$' "$OUT/files.after" | grep -Ec '^(Program Files|users/[^/]+/AppData/Local)/Velmo/[0-9]+\.[0-9.]+(_[0-9]+)?/' || true) files"
