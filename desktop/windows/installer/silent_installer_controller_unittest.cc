@@ -383,18 +383,7 @@ std::set<std::string> RegistrationKeysPresent() {
         keys.insert(key);
     }
   }
-  std::set<std::string> present;
-  for (const std::wstring& key : keys) {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        if (RegistryKeyExists(root, key, view)) {
-          present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
-                         (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
-        }
-      }
-    }
-  }
-  return present;
+  return test::PresentRegistryKeys(keys);
 }
 
 // The keys of |keys| under HKLM.

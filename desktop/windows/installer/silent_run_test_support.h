@@ -99,6 +99,23 @@ inline std::set<std::wstring> ShortcutAndTaskFiles() {
   return files;
 }
 
+// Which of |keys| exist, in either root and view, each named with its root
+// and view ("HKCU(32)\\...").
+inline std::set<std::string> PresentRegistryKeys(const std::set<std::wstring>& keys) {
+  std::set<std::string> present;
+  for (const std::wstring& key : keys) {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        if (RegistryKeyExists(root, key, view)) {
+          present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
+                         (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
+        }
+      }
+    }
+  }
+  return present;
+}
+
 // The front end's log of silent runs (the one whose command line is not a
 // back end's; a back end started in the same second writes into it too),
 // without the lines' prefixes, and whether any log says a back end was
@@ -389,19 +406,8 @@ class SilentRunTest : public ::testing::Test {
   // in either root and view.
   static std::set<std::string> ProductRegistryKeys() {
     const std::wstring prog_id = base::UTF8ToWide(GetProductName() + GetStreamName());
-    std::set<std::string> present;
-    for (const std::wstring& key : {GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
-                                    L"Software\\Clients\\StartMenuInternet\\" + prog_id}) {
-      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-          if (RegistryKeyExists(root, key, view)) {
-            present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
-                           (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
-          }
-        }
-      }
-    }
-    return present;
+    return PresentRegistryKeys({GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
+                                L"Software\\Clients\\StartMenuInternet\\" + prog_id});
   }
 
   // Nothing that the installation described by |log| made is left: its
