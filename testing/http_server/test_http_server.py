@@ -202,27 +202,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
         deadline = time.monotonic() + HOLD_LIMIT_S
         while time.monotonic() < deadline:
-            readable, _, _ = select.select([self.connection], [], [], 1.0)
-            if readable:
-                try:
-                    if not self.connection.recv(65536):
-                        break
-                except OSError:
-                    break
+            if self.client_heard(1.0) == "closed":
+                break
         raise ResetConnection()
+
+    def client_heard(self, timeout_s):
+        """What came from the client within timeout_s: "nothing", "data" (read
+        and dropped) or "closed" (the connection ended or failed)."""
+        readable, _, _ = select.select([self.connection], [], [], timeout_s)
+        if not readable:
+            return "nothing"
+        try:
+            return "data" if self.connection.recv(65536) else "closed"
+        except OSError:
+            return "closed"
 
     def trickle(self, offset, end, interval_s):
         """Sends a byte of the body every interval until the client closes."""
         pos = offset
         deadline = time.monotonic() + HOLD_LIMIT_S
         while time.monotonic() < deadline:
-            readable, _, _ = select.select([self.connection], [], [], interval_s)
-            if readable:
-                try:
-                    if not self.connection.recv(65536):
-                        break
-                except OSError:
-                    break
+            heard = self.client_heard(interval_s)
+            if heard == "closed":
+                break
+            if heard == "data":
                 continue
             if pos < end:
                 self.wfile.write(PATTERN[pos % PATTERN_PERIOD:pos % PATTERN_PERIOD + 1])

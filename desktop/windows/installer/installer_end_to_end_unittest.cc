@@ -7,8 +7,10 @@
 
 #include <tlhelp32.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -324,6 +326,42 @@ class EndToEndTest : public test::StepRunTest {
     ResetDelegate();
   }
 
+  // A silent uninstallation through the real step list, to the end of its
+  // run; |all_users|, when given, is the mode it must take. The clean-up
+  // batch file it starts waits for this process and holds its file open
+  // until then: the command processors the run started are ended here.
+  // |processors_started|, when given, gets how many more of them there were
+  // after the run than before it.
+  void Uninstall(std::optional<bool> all_users = std::nullopt,
+                 std::ptrdiff_t* processors_started = nullptr) {
+    MakeSettings({L"--silent"}, /*uninstall=*/true);
+    ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+    if (all_users) {
+      EXPECT_EQ(*all_users, settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+    }
+    const std::set<DWORD> processors_before = ChildCommandProcessors();
+    Run();
+    const std::set<DWORD> processors_after = ChildCommandProcessors();
+    EndNewCommandProcessors(processors_before, processors_after);
+    if (processors_started) {
+      *processors_started = static_cast<std::ptrdiff_t>(processors_after.size()) -
+                            static_cast<std::ptrdiff_t>(processors_before.size());
+    }
+    ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
+    FinishRun();
+  }
+
+  // Uninstalls (see Uninstall) and expects the user's registry as it was in
+  // |before| and the machine's as |machine|; |after| gets the sandbox then.
+  void UninstallLeavingTheRegistries(const MachineState& before, const MachineState& machine,
+                                     MachineState* after,
+                                     std::optional<bool> all_users = std::nullopt) {
+    ASSERT_NO_FATAL_FAILURE(Uninstall(all_users));
+    *after = Snapshot();
+    EXPECT_EQ("", Differences(RegistryOf(before, false), RegistryOf(*after, false)));
+    EXPECT_EQ("", Differences(machine, RegistryOf(*after, /*machine=*/true)));
+  }
+
   base::win::RegistryKey machine_root_;
   test::ScopedBatchToolsPath batch_tools_;
 };
@@ -480,16 +518,10 @@ TEST_F(EndToEndTest, InstallUpgradeUninstall) {
     ASSERT_TRUE(base::DeletePath(install_folder_.Append(L"launcher_command_line.txt"), false));
 
     // --- Uninstallation. ---
-    MakeSettings({L"--silent"}, /*uninstall=*/true);
-    ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
-    const std::set<DWORD> processors_before = ChildCommandProcessors();
-    Run();
-    const std::set<DWORD> processors_after = ChildCommandProcessors();
-    EndNewCommandProcessors(processors_before, processors_after);
+    std::ptrdiff_t processors_started = 0;
+    ASSERT_NO_FATAL_FAILURE(Uninstall(std::nullopt, &processors_started));
     // The run started the clean-up batch file.
-    EXPECT_LT(processors_before.size(), processors_after.size());
-    ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
-    FinishRun();
+    EXPECT_LT(0, processors_started);
 
     const MachineState after = Snapshot();
     // No registry value of the installation is left.
@@ -575,17 +607,9 @@ TEST_F(EndToEndTest, PerUserUpgradeAndReinstallStayTheUsersAndLeaveNothing) {
     EXPECT_EQ("", Differences(machine, RegistryOf(Snapshot(), /*machine=*/true)));
   }
 
-  MakeSettings({L"--silent"}, /*uninstall=*/true);
-  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
-  EXPECT_FALSE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
-  const std::set<DWORD> processors_before = ChildCommandProcessors();
-  Run();
-  EndNewCommandProcessors(processors_before, ChildCommandProcessors());
-  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
-  FinishRun();
-  const MachineState after = Snapshot();
-  EXPECT_EQ("", Differences(RegistryOf(before, false), RegistryOf(after, false)));
-  EXPECT_EQ("", Differences(machine, RegistryOf(after, /*machine=*/true)));
+  MachineState after;
+  ASSERT_NO_FATAL_FAILURE(
+      UninstallLeavingTheRegistries(before, machine, &after, /*all_users=*/false));
   const std::string install_prefix = "file:" + install_folder_.BaseName().AsUTF8Unsafe();
   for (const auto& [name, value] : after) {
     if (base::StartsWith(name, "file:", base::CompareCase::SENSITIVE) && !before.count(name) &&
@@ -627,16 +651,8 @@ TEST_F(EndToEndTest, UpgradeUnderTheOtherRootKeepsTheRecordsOfWhatIsLeft) {
   FinishRun();
   ResetDelegate();
 
-  MakeSettings({L"--silent"}, /*uninstall=*/true);
-  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
-  const std::set<DWORD> processors_before = ChildCommandProcessors();
-  Run();
-  EndNewCommandProcessors(processors_before, ChildCommandProcessors());
-  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
-  FinishRun();
-  const MachineState after = Snapshot();
-  EXPECT_EQ("", Differences(RegistryOf(before, false), RegistryOf(after, false)));
-  EXPECT_EQ("", Differences(machine, RegistryOf(after, /*machine=*/true)));
+  MachineState after;
+  UninstallLeavingTheRegistries(before, machine, &after);
 }
 
 // Every step of an installation failing in turn: the run leaves the sandbox
@@ -777,13 +793,7 @@ TEST_F(EndToEndTest, UninstallOfATamperedInstallationKeepsTheRestOfTheMachine) {
   log.hkcu_keys.insert(log.hkcu_keys.end(), hostile.begin(), hostile.end());
   ASSERT_TRUE(log.Save(install_folder_.Append(Installation::kInstallLogFileName)));
 
-  MakeSettings({L"--silent"}, /*uninstall=*/true);
-  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
-  const std::set<DWORD> processors_before = ChildCommandProcessors();
-  Run();
-  EndNewCommandProcessors(processors_before, ChildCommandProcessors());
-  ASSERT_TRUE(delegate_.succeeded) << ::testing::PrintToString(delegate_.errors);
-  FinishRun();
+  ASSERT_NO_FATAL_FAILURE(Uninstall());
 
   const MachineState after = Snapshot();
   for (const auto& [name, value] : before) {

@@ -56,6 +56,7 @@ namespace installer {
 namespace {
 
 using test::BinFolder;
+using test::FrontEndLog;
 using test::RegistryKeyExists;
 using test::SilentRunTest;
 
@@ -162,6 +163,19 @@ class NetInstallerTest : public SilentRunTest {
     switches.push_back(L"--internal-package-server=" + base::UTF8ToWide(server_url));
     switches.insert(switches.end(), extra_switches.begin(), extra_switches.end());
     return Run(installer, switches);
+  }
+
+  // A net installation (RunNetInstaller's) that fetches the served package
+  // and installs it: |log| gets the installation's record, |requests|
+  // everything the package server recorded.
+  void InstallWithTheServedPackage(InstallLog* log, std::unique_ptr<base::ListValue>* requests) {
+    const int exit_code = RunNetInstaller();
+    std::vector<std::string> lines = TakeLogLines();
+    ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
+    EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
+    *log = ExpectInstalled(false);
+    *requests = testing_http::RecordedRequests("");
+    ASSERT_TRUE(*requests);
   }
 
   // The statistics report of this test's last run: the last JSON body the
@@ -283,7 +297,7 @@ TEST_F(SilentRunTest, UninstallWaitsUntilTheBrowserHasEnded) {
   test::RunningBrowser running(browser);
   ASSERT_TRUE(running.IsRunning());
   EXPECT_EQ(1, Uninstall(log));
-  const std::vector<std::string> lines = TakeFrontEndLogLines();
+  const std::vector<std::string> lines = TakeFrontEndLog().lines;
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
                 base::WideToUTF8(GetBrowserExeName()) + " is in use",
@@ -369,18 +383,7 @@ std::set<std::string> RegistrationKeysPresent() {
         keys.insert(key);
     }
   }
-  std::set<std::string> present;
-  for (const std::wstring& key : keys) {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        if (RegistryKeyExists(root, key, view)) {
-          present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
-                         (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
-        }
-      }
-    }
-  }
-  return present;
+  return test::PresentRegistryKeys(keys);
 }
 
 // The keys of |keys| under HKLM.
@@ -459,41 +462,6 @@ TEST_F(SilentRunTest, CorruptedPackageFailsAndLeavesNothing) {
   ExpectNothingInstalled();
 }
 
-// The front end's log of the runs in |temp| (the one whose command line is
-// not a back end's; a back end started in the same second writes into it
-// too), without the lines' prefixes, and whether a back end was launched.
-// Every log is removed, so that the next run starts with none.
-struct FrontEndLog {
-  std::vector<std::string> lines;
-  bool backend_launched = false;
-};
-
-FrontEndLog TakeFrontEndLog(const base::FilePath& temp) {
-  FrontEndLog front_end;
-  const base::FilePath folder = temp.Append(L"Velmo Installer");
-  base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
-                                 L"velmo_installer_*.log");
-  for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
-    std::string text;
-    EXPECT_TRUE(base::ReadFileToString(log, &text)) << log;
-    std::vector<std::string> lines =
-        base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
-    for (std::string& line : lines) {
-      const size_t end = line.find("] ");
-      if (end != std::string::npos)
-        line = line.substr(end + 2);
-      front_end.backend_launched =
-          front_end.backend_launched || line.rfind("launching installer backend: ", 0) == 0;
-    }
-    const bool is_front_end = lines.size() > 1 && lines[1].rfind("Command line: ", 0) == 0 &&
-                              lines[1].find("--backend") == std::string::npos;
-    if (is_front_end)
-      front_end.lines = lines;
-    base::DeletePath(log, false);
-  }
-  return front_end;
-}
-
 // Whether |log| ends with the cause line of a failed run that names |cause|.
 bool EndsWithCause(const FrontEndLog& log, const std::string& cause) {
   return !log.lines.empty() &&
@@ -547,7 +515,7 @@ TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(c.host), InstallSwitches(false)));
-    const FrontEndLog log = TakeFrontEndLog(temp_.GetPath());
+    const FrontEndLog log = TakeFrontEndLog();
     ASSERT_FALSE(log.lines.empty()) << "no front end's log";
     EXPECT_TRUE(EndsWithCause(log, c.cause)) << base::JoinString(log.lines, "\n");
     EXPECT_EQ(c.backend_launched, log.backend_launched) << base::JoinString(log.lines, "\n");
@@ -587,7 +555,7 @@ TEST_F(SilentRunTest, AStaleShortcutDoesNotTakeThePlaceOfTheCause) {
 
   EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(L"flipped_stream_package.exe"),
                    InstallSwitches(false)));
-  const FrontEndLog log = TakeFrontEndLog(temp_.GetPath());
+  const FrontEndLog log = TakeFrontEndLog();
   // Both shortcuts were looked at: the target of one, and the other, found
   // missing.
   auto logged = [&log](const std::string& start, const std::string& part) {
@@ -977,13 +945,9 @@ TEST_F(NetInstallerTest, MirrorThatDropsOnceIsResumedAtTheMirror) {
   ServePackage(
       BinFolder().Append(L"velmo_installer_full.exe"), "",
       "http://" + testing_http::ServerAddress() + "/redirect?to=" + EscapeQueryValue(mirror));
-  const int exit_code = RunNetInstaller();
-  std::vector<std::string> lines = TakeLogLines();
-  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
-  EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
-  const InstallLog log = ExpectInstalled(false);
-  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
-  ASSERT_TRUE(requests);
+  InstallLog log;
+  std::unique_ptr<base::ListValue> requests;
+  ASSERT_NO_FATAL_FAILURE(InstallWithTheServedPackage(&log, &requests));
   const std::vector<const base::DictValue*> package =
       RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
   ASSERT_EQ(2u, package.size());
@@ -1000,13 +964,9 @@ TEST_F(NetInstallerTest, MirrorThatDropsOnceIsResumedAtTheMirror) {
 TEST_F(NetInstallerTest, ChunkedPackageCutOffHalfwayIsResumed) {
   ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "",
                Url("installer.exe?key=chunked&chunkdrop=1"));
-  const int exit_code = RunNetInstaller();
-  std::vector<std::string> lines = TakeLogLines();
-  ASSERT_EQ(0, exit_code) << base::JoinString(lines, "\n");
-  EXPECT_TRUE(HasLine(lines, "Package fetched successfully.")) << base::JoinString(lines, "\n");
-  const InstallLog log = ExpectInstalled(false);
-  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
-  ASSERT_TRUE(requests);
+  InstallLog log;
+  std::unique_ptr<base::ListValue> requests;
+  ASSERT_NO_FATAL_FAILURE(InstallWithTheServedPackage(&log, &requests));
   const std::vector<const base::DictValue*> package =
       RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
   ASSERT_GE(package.size(), 2u);

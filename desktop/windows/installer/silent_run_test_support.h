@@ -99,6 +99,32 @@ inline std::set<std::wstring> ShortcutAndTaskFiles() {
   return files;
 }
 
+// Which of |keys| exist, in either root and view, each named with its root
+// and view ("HKCU(32)\\...").
+inline std::set<std::string> PresentRegistryKeys(const std::set<std::wstring>& keys) {
+  std::set<std::string> present;
+  for (const std::wstring& key : keys) {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        if (RegistryKeyExists(root, key, view)) {
+          present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
+                         (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
+        }
+      }
+    }
+  }
+  return present;
+}
+
+// The front end's log of silent runs (the one whose command line is not a
+// back end's; a back end started in the same second writes into it too),
+// without the lines' prefixes, and whether any log says a back end was
+// launched.
+struct FrontEndLog {
+  std::vector<std::string> lines;
+  bool backend_launched = false;
+};
+
 class SilentRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -244,34 +270,13 @@ class SilentRunTest : public ::testing::Test {
     return copy;
   }
 
-  // Every line of every installer log written so far (the front end's and
-  // the back end's), without their prefixes; the logs are then removed so
-  // that the next run starts with none.
+  // Every installer log written so far (the front end's and the back
+  // ends'), each as its lines, without their prefixes; the logs are then
+  // removed so that the next run starts with none.
   // |with_process_ids| keeps each line's prefix, which names the process
   // that wrote it: several processes of a run log into one file.
-  std::vector<std::string> TakeLogLines(bool with_process_ids = false) {
-    std::vector<std::string> lines;
-    const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
-    base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
-                                   L"velmo_installer_*.log");
-    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
-      std::string text;
-      EXPECT_TRUE(base::ReadFileToString(log, &text)) << log;
-      for (const std::string& line :
-           base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
-        const size_t end = line.find("] ");
-        lines.push_back(end == std::string::npos || with_process_ids ? line : line.substr(end + 2));
-      }
-      base::DeletePath(log, false);
-    }
-    return lines;
-  }
-
-  // The lines of the front end's log (the one whose command line is not a
-  // back end's; a back end started in the same second writes into it too),
-  // without their prefixes; every log is then removed, as TakeLogLines does.
-  std::vector<std::string> TakeFrontEndLogLines() {
-    std::vector<std::string> front_end;
+  std::vector<std::vector<std::string>> TakeLogs(bool with_process_ids = false) {
+    std::vector<std::vector<std::string>> taken;
     const base::FilePath folder = temp_.GetPath().Append(L"Velmo Installer");
     base::DirectoryEnumerator logs(folder, false, base::DirectoryEnumerator::FILES,
                                    L"velmo_installer_*.log");
@@ -282,14 +287,36 @@ class SilentRunTest : public ::testing::Test {
           base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
       for (std::string& line : lines) {
         const size_t end = line.find("] ");
-        if (end != std::string::npos)
+        if (end != std::string::npos && !with_process_ids)
           line = line.substr(end + 2);
+      }
+      taken.push_back(std::move(lines));
+      base::DeletePath(log, false);
+    }
+    return taken;
+  }
+
+  // The lines of every log, as TakeLogs takes them, one log after another.
+  std::vector<std::string> TakeLogLines(bool with_process_ids = false) {
+    std::vector<std::string> lines;
+    for (const std::vector<std::string>& log : TakeLogs(with_process_ids))
+      lines.insert(lines.end(), log.begin(), log.end());
+    return lines;
+  }
+
+  // The front end's log of the runs so far (see FrontEndLog); every log is
+  // then removed, as TakeLogs does.
+  FrontEndLog TakeFrontEndLog() {
+    FrontEndLog front_end;
+    for (std::vector<std::string>& lines : TakeLogs()) {
+      for (const std::string& line : lines) {
+        front_end.backend_launched =
+            front_end.backend_launched || line.rfind("launching installer backend: ", 0) == 0;
       }
       if (lines.size() > 1 && lines[1].rfind("Command line: ", 0) == 0 &&
           lines[1].find("--backend") == std::string::npos) {
-        front_end = std::move(lines);
+        front_end.lines = std::move(lines);
       }
-      base::DeletePath(log, false);
     }
     return front_end;
   }
@@ -379,19 +406,8 @@ class SilentRunTest : public ::testing::Test {
   // in either root and view.
   static std::set<std::string> ProductRegistryKeys() {
     const std::wstring prog_id = base::UTF8ToWide(GetProductName() + GetStreamName());
-    std::set<std::string> present;
-    for (const std::wstring& key : {GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
-                                    L"Software\\Clients\\StartMenuInternet\\" + prog_id}) {
-      for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-          if (RegistryKeyExists(root, key, view)) {
-            present.insert(std::string(root == HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
-                           (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\") + base::WideToUTF8(key));
-          }
-        }
-      }
-    }
-    return present;
+    return PresentRegistryKeys({GetUninstallKeyName(L""), L"Software\\Classes\\" + prog_id,
+                                L"Software\\Clients\\StartMenuInternet\\" + prog_id});
   }
 
   // Nothing that the installation described by |log| made is left: its
