@@ -472,14 +472,15 @@ bool EndsWithCause(const FrontEndLog& log, const std::string& cause) {
 // can be installed, in the real host (made with tools/make_installer.py
 // from the payload fixtures): the front end's own log ends with the cause
 // of the failure in words. A package refused when its archive is opened
-// never starts a back end; one whose fault shows only while it is decoded,
-// or once it is unpacked, has the back end it started stopped before the
-// run ends.
+// never starts a back end. One whose fault shows only while it is decoded,
+// or once it is unpacked, may have started one meanwhile (whether the
+// launch or the unpacking thread comes first is up to the machine), which
+// is stopped before the run ends: nothing is installed either way.
 TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
   struct Case {
     const wchar_t* host;
     const char* cause;
-    bool backend_launched;
+    bool backend_may_launch;
   } cases[] = {
       {L"truncated_package.exe",
        "Error returned by SzArchiveOpen: 6 - the archive ends early (truncated download?)", false},
@@ -518,7 +519,8 @@ TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
     const FrontEndLog log = TakeFrontEndLog();
     ASSERT_FALSE(log.lines.empty()) << "no front end's log";
     EXPECT_TRUE(EndsWithCause(log, c.cause)) << base::JoinString(log.lines, "\n");
-    EXPECT_EQ(c.backend_launched, log.backend_launched) << base::JoinString(log.lines, "\n");
+    if (!c.backend_may_launch)
+      EXPECT_FALSE(log.backend_launched) << base::JoinString(log.lines, "\n");
     // (Only the install folder is looked at here; the tests above check the
     // rest with ExpectNothingInstalled.)
     EXPECT_FALSE(base::PathExists(install_folder_));
