@@ -519,8 +519,9 @@ TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
     const FrontEndLog log = TakeFrontEndLog();
     ASSERT_FALSE(log.lines.empty()) << "no front end's log";
     EXPECT_TRUE(EndsWithCause(log, c.cause)) << base::JoinString(log.lines, "\n");
-    if (!c.backend_may_launch)
+    if (!c.backend_may_launch) {
       EXPECT_FALSE(log.backend_launched) << base::JoinString(log.lines, "\n");
+    }
     // (Only the install folder is looked at here; the tests above check the
     // rest with ExpectNothingInstalled.)
     EXPECT_FALSE(base::PathExists(install_folder_));
