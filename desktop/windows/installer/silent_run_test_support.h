@@ -224,23 +224,6 @@ class SilentRunTest : public ::testing::Test {
     return exit_code;
   }
 
-  static base::Process LaunchAsNonAdmin(const base::CommandLine& command_line,
-                                        const base::FilePath& working_folder) {
-    base::win::ScopedHandle token = MakeNonAdminToken();
-    std::wstring text = command_line.GetCommandLineString();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessAsUserW(token.Get(), nullptr, text.data(), nullptr, nullptr, FALSE, 0,
-                                nullptr, working_folder.empty() ? nullptr : working_folder.c_str(),
-                                &startup, &info)) {
-      ADD_FAILURE() << "CreateProcessAsUserW failed: " << ::GetLastError();
-      return base::Process();
-    }
-    base::win::ScopedHandle thread(info.hThread);
-    return base::Process(info.hProcess);
-  }
-
   // The switches of a silent current-user installation into the test's
   // folder, without statistics and without starting the browser.
   std::vector<std::wstring> InstallSwitches(bool all_users) const {

@@ -293,21 +293,6 @@ class InteractiveInstallerTest : public testing::Test {
   std::vector<std::unique_ptr<base::Process>> processes_;
 
  private:
-  static base::Process LaunchAsNonAdmin(const base::CommandLine& command_line) {
-    base::win::ScopedHandle token = MakeNonAdminToken();
-    std::wstring text = command_line.GetCommandLineString();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessAsUserW(token.Get(), nullptr, text.data(), nullptr, nullptr, FALSE, 0,
-                                nullptr, nullptr, &startup, &info)) {
-      ADD_FAILURE() << "CreateProcessAsUserW failed: " << ::GetLastError();
-      return base::Process();
-    }
-    base::win::ScopedHandle thread(info.hThread);
-    return base::Process(info.hProcess);
-  }
-
   static std::wstring LastInstallPathValueName() {
     return L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
   }
