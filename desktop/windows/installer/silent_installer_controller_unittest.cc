@@ -431,27 +431,56 @@ TEST_F(SilentRunTest, PerUserInstallationStaysTheUsersAndItsUserUninstallsIt) {
 // view, where the machine's 32-bit one lies below "Wow6432Node") whose name
 // or data holds one of |needles| (lower case), as "<key>|<name> = <data>".
 // The company key, which keeps the last install folder and the previous
-// default browser on purpose, is left out.
+// default browser on purpose, is left out. Keys that cannot be read (the
+// emulator's link keys refuse to be queried) are passed over.
 void CollectValuesNaming(HKEY root, const std::wstring& path,
                          const std::vector<std::wstring>& needles,
                          std::vector<std::string>* found) {
   if (base::EqualsCaseInsensitiveASCII(path, GetCompanyRegistryKey()))
     return;
-  for (base::win::RegistryValueIterator it(root, path.c_str(), KEY_WOW64_64KEY); it.Valid(); ++it) {
-    std::wstring data(it.Data().size() / sizeof(wchar_t), L'\0');
-    if (it.Type() == REG_SZ || it.Type() == REG_EXPAND_SZ || it.Type() == REG_MULTI_SZ)
-      memcpy(data.data(), it.Data().data(), data.size() * sizeof(wchar_t));
-    const std::wstring text = base::ToLowerASCII(it.Name() + L"|" + data);
+  base::win::RegistryKey key;
+  if (key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_64KEY) != ERROR_SUCCESS)
+    return;
+  std::vector<uint8_t> data(4096);
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16384];
+    DWORD name_length = ARRAYSIZE(name);
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>(data.size());
+    LONG result = ::RegEnumValueW(key.Handle(), index, name, &name_length, nullptr, &type,
+                                  data.data(), &size);
+    if (result == ERROR_MORE_DATA) {
+      data.resize(size);
+      name_length = ARRAYSIZE(name);
+      result = ::RegEnumValueW(key.Handle(), index, name, &name_length, nullptr, &type, data.data(),
+                               &size);
+    }
+    if (result != ERROR_SUCCESS)
+      break;
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)
+      memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0')
+      text.pop_back();
+    const std::wstring value_name(name, name_length);
+    const std::wstring lower = base::ToLowerASCII(value_name + L"|" + text);
     for (const std::wstring& needle : needles) {
-      if (text.find(needle) != std::wstring::npos) {
-        found->push_back(base::WideToUTF8(path + L"|" + it.Name() + L" = " + data));
+      if (lower.find(needle) != std::wstring::npos) {
+        found->push_back(base::WideToUTF8(path + L"|" + value_name + L" = " + text));
         break;
       }
     }
   }
   std::vector<std::wstring> subkeys;
-  for (base::win::RegistryKeyIterator it(root, path.c_str(), KEY_WOW64_64KEY); it.Valid(); ++it)
-    subkeys.push_back(it.Name());
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD name_length = ARRAYSIZE(name);
+    if (::RegEnumKeyExW(key.Handle(), index, name, &name_length, nullptr, nullptr, nullptr,
+                        nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    subkeys.emplace_back(name, name_length);
+  }
   for (const std::wstring& name : subkeys)
     CollectValuesNaming(root, path + L"\\" + name, needles, found);
 }
@@ -517,6 +546,17 @@ TEST_F(SilentRunTest, TwoInstallationsRemovedInEitherOrderLeaveNoRegistrationOfE
     EXPECT_EQ(std::vector<std::string>(), RegistrationsNaming({user_folder, machine_folder}));
     if (GetRegisteredOpenCommand(L"http", &command, nullptr)) {
       EXPECT_FALSE(NamesMissingProgram(command)) << base::WideToUTF8(command);
+    }
+    // A command key of the user's without a command would hide the
+    // machine's.
+    for (const wchar_t* protocol : kBrowserProtocols) {
+      base::win::RegistryKey key;
+      const std::wstring path =
+          L"Software\\Classes\\" + std::wstring(protocol) + L"\\shell\\open\\command";
+      if (key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS) {
+        std::wstring user_command;
+        EXPECT_EQ(ERROR_SUCCESS, key.ReadValue(L"", &user_command)) << base::WideToUTF8(path);
+      }
     }
     EXPECT_EQ(keys_before, RegistrationKeysPresent());
   }

@@ -63,12 +63,9 @@ TEST(NamedProgramTest, TellsAProgramThatIsGone) {
     std::wstring text;
     bool missing;
   } cases[] = {
-      {L"\"" + present.value() + L"\" -url \"%1\"", false},
-      {present.value() + L",1", false},
-      {L"\"" + missing_file + L"\" \"%1\"", true},
-      {missing_folder + L",0", true},
-      {L"\"" + absent_drive + L"\" \"%1\"", false},
-      {L"URL:http", false},
+      {L"\"" + present.value() + L"\" -url \"%1\"", false}, {present.value() + L",1", false},
+      {L"\"" + missing_file + L"\" \"%1\"", true},          {missing_folder + L",0", true},
+      {L"\"" + absent_drive + L"\" \"%1\"", false},         {L"URL:http", false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.missing, NamesMissingProgram(c.text)) << c.text;
