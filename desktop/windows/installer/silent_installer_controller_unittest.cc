@@ -431,8 +431,9 @@ TEST_F(SilentRunTest, PerUserInstallationStaysTheUsersAndItsUserUninstallsIt) {
 // view, where the machine's 32-bit one lies below "Wow6432Node") whose name
 // or data holds one of |needles| (lower case), as "<key>|<name> = <data>".
 // The company key, which keeps the last install folder and the previous
-// default browser on purpose, is left out. Keys that cannot be read (the
-// emulator's link keys refuse to be queried) are passed over.
+// default browser on purpose, is left out. Keys that cannot be read are
+// passed over (the emulator's performance-counter key "Perflib\009"
+// refuses to be queried).
 void CollectValuesNaming(HKEY root, const std::wstring& path,
                          const std::vector<std::wstring>& needles,
                          std::vector<std::string>* found) {
