@@ -358,8 +358,8 @@ velmo_wine_server_stop() {
 # holder starts inherit VELMO_PREFIX_HELD and do not ask again (tools/
 # wine_exec.sh never asks).
 #
-# The lock is kept by a process of its own, which ends within a second of
-# the shell that asked (however that ends): taken in the shell itself, the
+# The lock is kept by a process of its own, which ends at most a fifth of a
+# second after the shell that asked (however that ends): taken in the shell itself, the
 # lock would be inherited by every process the run starts, and a wineserver
 # that outlives the run would hold it for good. |1| names the run in the
 # message a waiting run gives.
@@ -378,8 +378,8 @@ velmo_wine_prefix_hold() {
     fi
     printf '%s since %s\n' "$name" "$(date +%H:%M:%S)" >"$record"
     echo held
-    # The caller is this process's parent, unless it has ended.
-    while kill -0 "$$" 2>/dev/null; do sleep 1 9>&-; done
+    # Until the caller ends (looked at five times a second).
+    tail -s 0.2 --pid="$$" -f /dev/null >/dev/null
   )
   VELMO_PREFIX_KEEPER=$!
   read -r -u "$fd" answer || answer=""
@@ -397,8 +397,7 @@ velmo_wine_prefix_hold() {
   export VELMO_PREFIX_HELD=$WINEPREFIX
 }
 
-# Lets the prefix go at once, rather than within a second of the shell's
-# end.
+# Lets the prefix go at once, rather than a moment after the shell's end.
 velmo_wine_prefix_release() {
   [[ -n "$VELMO_PREFIX_KEEPER" ]] || return 0
   kill "$VELMO_PREFIX_KEEPER" 2>/dev/null || true
