@@ -359,10 +359,10 @@ velmo_wine_server_stop() {
 # wine_exec.sh never asks).
 #
 # The lock is kept by a process of its own, which ends at most a fifth of a
-# second after the shell that asked (however that ends): taken in the shell itself, the
-# lock would be inherited by every process the run starts, and a wineserver
-# that outlives the run would hold it for good. |1| names the run in the
-# message a waiting run gives.
+# second after the shell that asked (however that ends): taken in the shell
+# itself, the lock would be inherited by every process the run starts, and a
+# wineserver that outlives the run would hold it for good. |1| names the run
+# in the message a waiting run gives.
 VELMO_PREFIX_KEEPER=""
 velmo_wine_prefix_hold() {
   velmo_wine_env || return 1
@@ -372,7 +372,8 @@ velmo_wine_prefix_hold() {
   local name="${1:-$(basename "$0")} (pid $$, in $VELMO_CLONE)"
   exec {fd}< <(
     exec </dev/null 2>/dev/null 9>"$lock"
-    if ! flock -n 9; then
+    # A run that has just ended lets go within a moment: no need to say so.
+    if ! flock -w 0.5 9; then
       echo waiting
       flock 9
     fi
@@ -407,6 +408,7 @@ velmo_wine_prefix_release() {
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
   set -euo pipefail
+  trap velmo_wine_prefix_release EXIT
   case "${1:-}" in
     create) velmo_wine_prefix_create ;;
     fresh) velmo_wine_prefix_hold "wine_prefix.sh fresh" && velmo_wine_prefix_fresh ;;
