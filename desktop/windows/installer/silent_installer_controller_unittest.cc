@@ -315,6 +315,35 @@ TEST_F(SilentRunTest, UninstallWaitsUntilTheBrowserHasEnded) {
   EXPECT_FALSE(base::PathExists(journal_root)) << ListFolder(journal_root);
 }
 
+// The Add/Remove Programs entry, run as Windows runs it (here silently and
+// without statistics), uninstalls through the launcher: the launcher waits
+// for the version folder's installer and ends with its exit code, so a
+// refused uninstallation (the browser runs) fails, and once the browser has
+// ended nothing is left.
+TEST_F(SilentRunTest, TheUninstallEntryUninstalls) {
+  ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full.exe"), InstallSwitches(true)));
+  TakeLogLines();
+  const InstallLog log = ExpectInstalled(true);
+  const std::wstring entry =
+      test::ReadRegistryString(HKEY_LOCAL_MACHINE, GetUninstallKeyName(L""), L"UninstallString");
+  ASSERT_FALSE(entry.empty());
+  const base::CommandLine uninstall =
+      base::CommandLine::FromString(entry + L" --silent --v=1 --enable-installer-stats=0");
+
+  test::RunningBrowser running(install_folder_.Append(log.subfolder).Append(GetBrowserExeName()));
+  ASSERT_TRUE(running.IsRunning());
+  EXPECT_EQ(1, Run(uninstall));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Operation: 3")) << base::JoinString(lines, "\n");
+  ExpectInstalled(true);
+
+  EXPECT_TRUE(running.End());
+  EXPECT_EQ(0, Run(uninstall));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Operation: 3")) << base::JoinString(lines, "\n");
+  ExpectUninstalled(log);
+}
+
 TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) {
   const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
   ASSERT_EQ(0, Run(installer, InstallSwitches(true)));

@@ -188,7 +188,12 @@ class SilentRunTest : public ::testing::Test {
   // administrator rights starts it (the emulator's user is always one).
   static int Run(const base::FilePath& program, const std::vector<std::wstring>& args,
                  const base::FilePath& working_folder = base::FilePath(), bool non_admin = false) {
-    const base::CommandLine command_line = MakeCommandLine(program, args);
+    return Run(MakeCommandLine(program, args), working_folder, non_admin);
+  }
+
+  // The same for a whole |command_line|.
+  static int Run(const base::CommandLine& command_line,
+                 const base::FilePath& working_folder = base::FilePath(), bool non_admin = false) {
     base::Process process;
     if (non_admin) {
       process = LaunchAsNonAdmin(command_line, working_folder);
