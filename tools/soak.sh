@@ -51,6 +51,7 @@ set -euo pipefail
 VELMO_TOOL=soak
 # shellcheck source=harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+velmo_wine_prefix_hold "tools/soak.sh"
 trap velmo_cleanup EXIT
 
 CYCLES=${1:-40}

@@ -81,18 +81,28 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   return true;
 }
 
-// Why a package list is refused: its first line that, joined to the package
-// folder or to the installation, could name something outside it (the copy
-// steps would copy over, and a rollback move aside, files of the system).
-// Empty when every line stays inside.
-std::string FindLineLeadingOut(const wchar_t* list_name, const std::vector<std::string>& lines) {
+// Why a package list is refused: its first line that cannot name a file
+// inside the package. One that, joined to the package folder or to the
+// installation, could name something outside it (the copy steps would copy
+// over, and a rollback move aside, files of the system); one that ends in a
+// separator, which names a folder; one that Windows takes for something
+// else than a file (a device, a stream) or cannot hold at all. Empty when
+// every line is fine.
+std::string FindUnusableLine(const wchar_t* list_name, const std::vector<std::string>& lines) {
   for (size_t i = 0; i < lines.size(); ++i) {
-    const std::wstring line = base::FilePath::FromUTF8Unsafe(lines[i]).value();
-    if (!IsSafeRelativePath(line, true)) {
-      return base::WideToUTF8(list_name) + " line " + base::NumberToString(i + 1) + " (" +
-             EscapeEntryName(line) +
-             ") is not a path that stays inside the package; the package is refused";
+    const base::FilePath entry = base::FilePath::FromUTF8Unsafe(lines[i]);
+    const NameCheck check = CheckRelativePath(entry.value(), true);
+    if (check.fault == NameFault::kNone)
+      continue;
+    const std::string line = base::WideToUTF8(list_name) + " line " + base::NumberToString(i + 1) +
+                             " (" + EscapeEntryName(entry.value()) + ") ";
+    if (check.fault == NameFault::kLeavesFolder)
+      return line + "is not a path that stays inside the package; the package is refused";
+    if (check.fault == NameFault::kEmptyPart && entry.EndsWithSeparator() &&
+        IsSafeRelativePath(entry.StripTrailingSeparators().value(), true)) {
+      return line + "ends in a separator: it names a folder, not a file; the package is refused";
     }
+    return line + DescribeNameFault(check, "the package") + "; the package is refused";
   }
   return std::string();
 }
@@ -540,11 +550,11 @@ bool Installer::ReadPackageLists() {
   if (base::PathExists(root_files_list) && ReadListFile(root_files_list, &root_files_list_))
     LOG(INFO) << "Read root files list";
   // Refused before any step runs: nothing has been changed yet.
-  std::string leading_out = FindLineLeadingOut(kFilesListFileName, files_list_);
-  if (leading_out.empty())
-    leading_out = FindLineLeadingOut(kRootFilesListFileName, root_files_list_);
-  if (!leading_out.empty()) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), leading_out);
+  std::string unusable = FindUnusableLine(kFilesListFileName, files_list_);
+  if (unusable.empty())
+    unusable = FindUnusableLine(kRootFilesListFileName, root_files_list_);
+  if (!unusable.empty()) {
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), unusable);
     return false;
   }
   std::string folder_line = FindLineNamingAFolder(own_folder_, kFilesListFileName, files_list_);

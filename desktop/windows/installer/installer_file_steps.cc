@@ -103,6 +103,42 @@ bool OnOneVolume(const base::FilePath& a, const base::FilePath& b) {
   return ::CompareStringOrdinal(volume_a, -1, volume_b, -1, TRUE) == CSTR_EQUAL;
 }
 
+// What the package did wrong when line |index| of its list |list_name|
+// could not be copied from |source|, in words that follow the failure's
+// detail (which the front end's log ends with): the package lacks the
+// file, or the list names it on many lines (each copies it anew and sets
+// the copy before aside, until no name for that is left). Empty when
+// neither: the step's own error lines tell the rest.
+std::string PackageFaultOfCopy(const base::FilePath& source, const wchar_t* list_name,
+                               const std::vector<std::string>& list, size_t index) {
+  const std::string where =
+      base::WideToUTF8(list_name) + " line " + base::NumberToString(index + 1);
+  if (::GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return ": the package lacks " + list[index] + " (" + where + ")";
+    return std::string();
+  }
+  const std::wstring key = PackageFilePlacement::Key(base::FilePath::FromUTF8Unsafe(list[index]));
+  size_t count = 0;
+  size_t first = 0;
+  size_t second = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (PackageFilePlacement::Key(base::FilePath::FromUTF8Unsafe(list[i])) != key)
+      continue;
+    if (count == 0)
+      first = i;
+    else if (count == 1)
+      second = i;
+    ++count;
+  }
+  if (count < 2)
+    return std::string();
+  return ": " + base::WideToUTF8(list_name) + " names it on " + base::NumberToString(count) +
+         " lines (first on lines " + base::NumberToString(first + 1) + " and " +
+         base::NumberToString(second + 1) + "), and each line copies it again";
+}
+
 }  // namespace
 
 base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base::Time time) {
@@ -249,7 +285,10 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
       ok = transaction_.Execute(std::make_unique<CopyFileOperation>(source, destination));
     }
     if (!ok) {
-      Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
+      Fail(IDS_ERROR_COPY_FILE, destination.value(),
+           "Failed copying " + entry +
+               PackageFaultOfCopy(source, root ? kRootFilesListFileName : kFilesListFileName, list,
+                                  at));
       return;
     }
     target->push_back(relative);

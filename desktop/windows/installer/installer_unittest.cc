@@ -154,7 +154,8 @@ TEST_F(InstallerTest, RealListReportsTotalAndFailedCopyRollsBack) {
       "step",
       "step",
       "step",
-      "error:37062:" + base::WideToUTF8(missing) + ":Failed copying bin\\file5.dll",
+      "error:37062:" + base::WideToUTF8(missing) +
+          ":Failed copying bin\\file5.dll: the package lacks bin\\file5.dll (files_list line 6)",
       "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(installer_->success());
@@ -349,6 +350,16 @@ TEST_F(InstallerTest, PackageListProblems) {
        "error:37055::root_files_list line 1 (root) names a folder of the package, not a file; "
        "the package is refused",
        L"root"},
+      // A line ending in a separator names a folder whether the package has
+      // it or not.
+      {kFilesListFileName, "a.dll\r\nres\\themes\\\r\n",
+       "error:37055::files_list line 2 (res\\themes\\) ends in a separator: it names a folder, "
+       "not a file; the package is refused",
+       nullptr},
+      {kRootFilesListFileName, "aux.txt\r\n",
+       "error:37055::root_files_list line 1 (aux.txt) has a name that Windows takes for the device "
+       "AUX in any folder, not a file; the package is refused",
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

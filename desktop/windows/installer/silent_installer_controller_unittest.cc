@@ -318,6 +318,35 @@ TEST_F(SilentRunTest, UninstallWaitsUntilTheBrowserHasEnded) {
   EXPECT_FALSE(base::PathExists(journal_root)) << ListFolder(journal_root);
 }
 
+// The Add/Remove Programs entry, run as Windows runs it (here silently and
+// without statistics), uninstalls through the launcher: the launcher waits
+// for the version folder's installer and ends with its exit code, so a
+// refused uninstallation (the browser runs) fails, and once the browser has
+// ended nothing is left.
+TEST_F(SilentRunTest, TheUninstallEntryUninstalls) {
+  ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full.exe"), InstallSwitches(true)));
+  TakeLogLines();
+  const InstallLog log = ExpectInstalled(true);
+  const std::wstring entry =
+      test::ReadRegistryString(HKEY_LOCAL_MACHINE, GetUninstallKeyName(L""), L"UninstallString");
+  ASSERT_FALSE(entry.empty());
+  const base::CommandLine uninstall =
+      base::CommandLine::FromString(entry + L" --silent --v=1 --enable-installer-stats=0");
+
+  test::RunningBrowser running(install_folder_.Append(log.subfolder).Append(GetBrowserExeName()));
+  ASSERT_TRUE(running.IsRunning());
+  EXPECT_EQ(1, Run(uninstall));
+  std::vector<std::string> lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Operation: 3")) << base::JoinString(lines, "\n");
+  ExpectInstalled(true);
+
+  EXPECT_TRUE(running.End());
+  EXPECT_EQ(0, Run(uninstall));
+  lines = TakeLogLines();
+  EXPECT_TRUE(HasLine(lines, "Operation: 3")) << base::JoinString(lines, "\n");
+  ExpectUninstalled(log);
+}
+
 TEST_F(SilentRunTest, OfflineInstallerInstallsUpgradesAndUninstallsForAllUsers) {
   const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
   ASSERT_EQ(0, Run(installer, InstallSwitches(true)));
@@ -652,12 +681,6 @@ TEST_F(SilentRunTest, CorruptedPackageFailsAndLeavesNothing) {
   ExpectNothingInstalled();
 }
 
-// Whether |log| ends with the cause line of a failed run that names |cause|.
-bool EndsWithCause(const FrontEndLog& log, const std::string& cause) {
-  return !log.lines.empty() &&
-         log.lines.back().rfind("The run failed (exit code 1): " + cause, 0) == 0;
-}
-
 // Packages the unpacker refuses, and packages that unpack to nothing that
 // can be installed, in the real host (made with tools/make_installer.py
 // from the payload fixtures): the front end's own log ends with the cause
@@ -667,11 +690,7 @@ bool EndsWithCause(const FrontEndLog& log, const std::string& cause) {
 // launch or the unpacking thread comes first is up to the machine), which
 // is stopped before the run ends: nothing is installed either way.
 TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
-  struct Case {
-    const wchar_t* host;
-    const char* cause;
-    bool backend_may_launch;
-  } cases[] = {
+  ExpectEachRefusedWithItsCause({
       {L"truncated_package.exe",
        "Error returned by SzArchiveOpen: 6 - the archive ends early (truncated download?)", false},
       {L"slip_parent_package.exe", "Archive entry 4 (..\\.x) has a name that does not stay inside ",
@@ -702,39 +721,87 @@ TEST_F(SilentRunTest, RefusedPackagesEndTheFrontEndLogWithTheirCause) {
        "Archive block 0 (entry one.txt) is packed with coders this installer cannot decode: "
        "Deflate (method 040108)",
        true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.host);
-    EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(c.host), InstallSwitches(false)));
-    const FrontEndLog log = TakeFrontEndLog();
-    ASSERT_FALSE(log.lines.empty()) << "no front end's log";
-    EXPECT_TRUE(EndsWithCause(log, c.cause)) << base::JoinString(log.lines, "\n");
-    if (!c.backend_may_launch) {
-      EXPECT_FALSE(log.backend_launched) << base::JoinString(log.lines, "\n");
-    }
-    // (Only the install folder is looked at here; the tests above check the
-    // rest with ExpectNothingInstalled.)
-    EXPECT_FALSE(base::PathExists(install_folder_));
-  }
+  });
+}
+
+// Entry names that stay inside the unpacking folder but that Windows cannot
+// take for a file there, a catalogue the unpacker cannot unpack, and files
+// lists that name a folder, a file the package lacks, or one file 20,000
+// times over (the demo package with its list changed): each cause says
+// what is wrong with the package, not that a name leads out of the folder
+// or that a copy failed.
+TEST_F(SilentRunTest, RefusedPackagesNameTheirRealFault) {
+  ExpectEachRefusedWithItsCause({
+      {L"slip_device_package.exe",
+       "Archive entry 4 (NUL.x) has a name that Windows takes for the device NUL in any folder, "
+       "not a file; the archive is refused",
+       false},
+      {L"slip_stream_package.exe",
+       "Archive entry 4 (a.t:x) has a colon in its name, which Windows takes for a stream of the "
+       "file \"a.t\", not a file of its own; the archive is refused",
+       false},
+      {L"slip_control_package.exe",
+       "Archive entry 4 (a\\x01t\\x7Fx) has a control character (\\x01) in its name, which no "
+       "Windows file name may hold; the archive is refused",
+       false},
+      {L"bad_utf16_package.exe",
+       "Archive entry 4 (a\\uD800txt) has a name that is not valid UTF-16: \\uD800 is half of a "
+       "surrogate pair; the archive is refused",
+       false},
+      {L"empty_name_package.exe", "Archive entry 0 () has an empty name; the archive is refused",
+       false},
+      {L"slip_dot_package.exe",
+       "Archive entry 4 (.\\a.x) has a name with a part made only of dots and spaces (\".\"), "
+       "which Windows does not keep as a name; the archive is refused",
+       false},
+      {L"encrypted_header_package.exe",
+       "Archive header is packed with coders this installer cannot decode: AES-256 (encrypted) "
+       "(method 06F10701); the archive is refused",
+       false},
+      {L"unknown_header_coder_package.exe",
+       "Archive header is packed with coders this installer cannot decode: unknown (method "
+       "7F7F7F); the archive is refused",
+       false},
+      {L"folder_line_package.exe",
+       "The installer back end failed: files_list line 16 (resources\\themes\\) ends in a "
+       "separator: it names a folder, not a file; the package is refused",
+       true},
+      {L"missing_file_package.exe",
+       "The installer back end failed: Failed copying resources\\nothere.pak: the package lacks "
+       "resources\\nothere.pak (files_list line 16)",
+       true},
+      {L"duplicate_lines_package.exe",
+       "The installer back end failed: Failed copying velmo.exe: files_list names it on 20001 "
+       "lines (first on lines 1 and 16), and each line copies it again",
+       true},
+  });
 }
 
 // A shortcut of the installation that leads to a file no longer there, or
-// that is no longer there itself (the user removed either), is an expected
-// sight, not a failure of the run: a run that fails beside one ends with
-// the cause that ended it.
+// into a folder no longer there, or that is no longer there itself (the
+// user removed any of them), is an expected sight, not a failure of the
+// run: a run that fails beside one ends with the cause that ended it.
 TEST_F(SilentRunTest, AStaleShortcutDoesNotTakeThePlaceOfTheCause) {
-  // The installation records a desktop shortcut, in a folder of the test's
-  // own, that leads to a launcher since removed, and a start-menu shortcut
+  // The installation records, in folders of the test's own, a desktop
+  // shortcut that leads to a launcher since removed, a quick-launch one
+  // whose launcher's folder was removed with it, and a start-menu shortcut
   // since removed.
   const base::FilePath gone = temp_.GetPath().Append(L"removed").Append(kLauncherFileName);
+  const base::FilePath gone_folder = temp_.GetPath().Append(L"removed folder");
   const base::FilePath shortcut = temp_.GetPath().Append(L"Desktop").Append(L"Velmo.lnk");
-  ASSERT_TRUE(base::CreateDirectoryTree(gone.DirName()));
-  ASSERT_TRUE(base::CreateDirectoryTree(shortcut.DirName()));
-  ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"tiny_program.exe"), gone));
-  base::win::ShortcutSpec spec;
-  spec.set_target(gone);
-  ASSERT_TRUE(base::win::WriteShortcut(shortcut, spec, base::win::kShortcutCreateAlways));
+  const base::FilePath quick_launch = temp_.GetPath().Append(L"Quick Launch").Append(L"Velmo.lnk");
+  for (const auto& [link, target] :
+       {std::pair(shortcut, gone),
+        std::pair(quick_launch, gone_folder.Append(kLauncherFileName))}) {
+    ASSERT_TRUE(base::CreateDirectoryTree(target.DirName()));
+    ASSERT_TRUE(base::CreateDirectoryTree(link.DirName()));
+    ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"tiny_program.exe"), target));
+    base::win::ShortcutSpec spec;
+    spec.set_target(target);
+    ASSERT_TRUE(base::win::WriteShortcut(link, spec, base::win::kShortcutCreateAlways));
+  }
   ASSERT_TRUE(base::DeletePath(gone, false));
+  ASSERT_TRUE(base::DeletePath(gone_folder, true));
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
   ASSERT_TRUE(base::CopySingleFile(BinFolder().Append(L"tiny_program.exe"),
                                    install_folder_.Append(kLauncherFileName)));
@@ -743,20 +810,23 @@ TEST_F(SilentRunTest, AStaleShortcutDoesNotTakeThePlaceOfTheCause) {
   existing.version = "1.0.0.0";
   existing.path = install_folder_;
   existing.desktop_shortcut = shortcut;
+  existing.quick_launch_shortcut = quick_launch;
   existing.start_menu_shortcut = temp_.GetPath().Append(L"Start Menu").Append(L"Velmo.lnk");
   ASSERT_TRUE(existing.Save(install_folder_.Append(Installation::kInstallLogFileName)));
 
   EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(L"flipped_stream_package.exe"),
                    InstallSwitches(false)));
   const FrontEndLog log = TakeFrontEndLog();
-  // Both shortcuts were looked at: the target of one, and the other, found
+  // Every shortcut was looked at: the targets of two, and the third, found
   // missing.
   auto logged = [&log](const std::string& start, const std::string& part) {
     return std::any_of(log.lines.begin(), log.lines.end(), [&](const std::string& line) {
       return line.rfind(start, 0) == 0 && line.find(part) != std::string::npos;
     });
   };
-  EXPECT_TRUE(logged("No file at ", "launcher.exe to read the identity of"))
+  EXPECT_TRUE(logged("No file at ", "removed\\launcher.exe to read the identity of"))
+      << base::JoinString(log.lines, "\n");
+  EXPECT_TRUE(logged("No file at ", "removed folder\\launcher.exe to read the identity of"))
       << base::JoinString(log.lines, "\n");
   EXPECT_TRUE(logged("No shortcut at ", "Start Menu\\Velmo.lnk"))
       << base::JoinString(log.lines, "\n");
@@ -764,6 +834,7 @@ TEST_F(SilentRunTest, AStaleShortcutDoesNotTakeThePlaceOfTheCause) {
       EndsWithCause(log, "Error returned by SzExtract: 1 - data error in block 0 (entry a.txt)"))
       << base::JoinString(log.lines, "\n");
   EXPECT_TRUE(base::PathExists(shortcut));
+  EXPECT_TRUE(base::PathExists(quick_launch));
 }
 
 // Another installer working on the same folder holds its mutex: a second

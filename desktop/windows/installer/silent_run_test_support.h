@@ -193,7 +193,12 @@ class SilentRunTest : public ::testing::Test {
   // administrator rights starts it (the emulator's user is always one).
   static int Run(const base::FilePath& program, const std::vector<std::wstring>& args,
                  const base::FilePath& working_folder = base::FilePath(), bool non_admin = false) {
-    const base::CommandLine command_line = MakeCommandLine(program, args);
+    return Run(MakeCommandLine(program, args), working_folder, non_admin);
+  }
+
+  // The same for a whole |command_line|.
+  static int Run(const base::CommandLine& command_line,
+                 const base::FilePath& working_folder = base::FilePath(), bool non_admin = false) {
     base::Process process;
     if (non_admin) {
       process = LaunchAsNonAdmin(command_line, working_folder);
@@ -432,6 +437,42 @@ class SilentRunTest : public ::testing::Test {
     return Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
                {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"},
                working_folder, non_admin);
+  }
+
+  // Whether |log| ends with the cause line of a failed run that names
+  // |cause|.
+  static bool EndsWithCause(const FrontEndLog& log, const std::string& cause) {
+    return !log.lines.empty() &&
+           log.lines.back().rfind("The run failed (exit code 1): " + cause, 0) == 0;
+  }
+
+  // A package in a payload host of the real installer, which a silent run
+  // refuses, and the cause the front end's log ends with. A package refused
+  // when its archive is opened never starts a back end; one whose fault
+  // shows only while it is decoded, or once it is unpacked, may.
+  struct RefusedPackage {
+    const wchar_t* host;
+    const char* cause;
+    bool backend_may_launch;
+  };
+
+  // Installs each of |packages| silently: each run fails, its front end's
+  // log ends with its cause, and the install folder is not there.
+  void ExpectEachRefusedWithItsCause(const std::vector<RefusedPackage>& packages) {
+    for (const RefusedPackage& package : packages) {
+      SCOPED_TRACE(package.host);
+      EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(package.host),
+                       InstallSwitches(false)));
+      const FrontEndLog log = TakeFrontEndLog();
+      ASSERT_FALSE(log.lines.empty()) << "no front end's log";
+      EXPECT_TRUE(EndsWithCause(log, package.cause)) << base::JoinString(log.lines, "\n");
+      if (!package.backend_may_launch) {
+        EXPECT_FALSE(log.backend_launched) << base::JoinString(log.lines, "\n");
+      }
+      // (Only the install folder is looked at here; the tests of single
+      // failures check the rest with ExpectNothingInstalled.)
+      EXPECT_FALSE(base::PathExists(install_folder_));
+    }
   }
 
   // The installation record is XML, read through COM.
