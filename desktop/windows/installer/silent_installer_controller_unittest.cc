@@ -299,12 +299,7 @@ TEST_F(SilentRunTest, UninstallWaitsUntilTheBrowserHasEnded) {
 
   test::RunningBrowser running(browser);
   ASSERT_TRUE(running.IsRunning());
-  EXPECT_EQ(1, Uninstall(log));
-  const std::vector<std::string> lines = TakeFrontEndLog().lines;
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
-                base::WideToUTF8(GetBrowserExeName()) + " is in use",
-            lines.back());
+  ExpectUninstallRefusedWhileTheBrowserRuns(log);
   EXPECT_TRUE(running.IsRunning());
   ExpectInstalled(false);
   EXPECT_FALSE(base::PathExists(base::FilePath(browser.value() + L".old")));
@@ -625,12 +620,7 @@ TEST_F(SilentRunTest, UninstallRefusesWhileTheBrowserOfTheVersionBeforeAnUpdateR
   const std::vector<std::string> registrations = RegistrationsNaming({install_folder_});
   const std::set<std::string> keys = RegistrationKeysPresent();
   const std::set<std::wstring> shell_files = test::ShortcutAndTaskFiles();
-  EXPECT_EQ(1, Uninstall(updated));
-  const std::vector<std::string> lines = TakeFrontEndLog().lines;
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
-                base::WideToUTF8(GetBrowserExeName()) + " is in use",
-            lines.back());
+  ExpectUninstallRefusedWhileTheBrowserRuns(updated);
   EXPECT_TRUE(running.IsRunning());
   EXPECT_EQ(files, FilesWithSizes(install_folder_));
   EXPECT_EQ(registrations, RegistrationsNaming({install_folder_}));

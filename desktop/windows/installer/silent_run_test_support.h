@@ -475,6 +475,18 @@ class SilentRunTest : public ::testing::Test {
     }
   }
 
+  // The silent uninstallation of |log|'s installation is refused while a
+  // browser of it runs: exit code 1, and the cause last in the front end's
+  // log.
+  void ExpectUninstallRefusedWhileTheBrowserRuns(const InstallLog& log) {
+    EXPECT_EQ(1, Uninstall(log));
+    const std::vector<std::string> lines = TakeFrontEndLog().lines;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
+                  base::WideToUTF8(GetBrowserExeName()) + " is in use",
+              lines.back());
+  }
+
   // The installation record is XML, read through COM.
   base::win::ScopedComInitializer com_;
   base::ScopedTempDir temp_;
