@@ -31,6 +31,7 @@
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/install_log_path.h"
+#include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
@@ -165,10 +166,8 @@ void LeaveKillOnCloseJob(base::win::ScopedHandle* job) {
   [[maybe_unused]] HANDLE kept = job->Release();
 }
 
-// The uninstallation's first change: the browser moved aside, refused while
-// it runs. A running program can be renamed (and deleted later), which would
-// leave the browser running from a half-removed installation whose
-// uninstaller is gone.
+// The browser |exe| moved aside, refused while it runs (see
+// Installer::RemoveBrowsersUnlessRunning).
 std::unique_ptr<DeleteFileOperation> MakeBrowserDeletion(const base::FilePath& exe,
                                                          const base::FilePath& install_folder) {
   auto operation =
@@ -289,8 +288,9 @@ void Installer::DoRun() {
   VLOG(1) << "is_elevated_admin: " << admin;
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && settings->IsFlagSet(Settings::SILENT) &&
       !admin) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-         "Installation requires elevation, but cannot elevate when silent");
+    Fail(operation == Settings::kOperationUninstall ? IDS_ERROR_UNINSTALL_FAILED
+                                                    : IDS_ERROR_INSTALL_FAILED,
+         std::wstring(), "Installation requires elevation, but cannot elevate when silent");
     return;
   }
 
@@ -345,17 +345,8 @@ void Installer::DoRun() {
     if (!ReadPackageLists() || !CreateVersionSubfolder())
       return;
     extra_steps = static_cast<int>(files_list_.size() + root_files_list_.size()) - 2;
-  } else {
-    const std::wstring exe_name = GetBrowserExeName();
-    base::FilePath exe;
-    // A version subfolder that leads out of the installation is refused
-    // (logged); the file steps then delete none of its files either.
-    if (ResolveInstallLogPath(install_folder, status.subfolder, base::FilePath(exe_name), &exe) &&
-        !transaction_.Execute(MakeBrowserDeletion(exe, install_folder))) {
-      Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
-           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
-      return;
-    }
+  } else if (!RemoveBrowsersUnlessRunning()) {
+    return;
   }
 
   if (operation == Settings::kOperationUpgrade)
@@ -373,6 +364,35 @@ void Installer::DoRun() {
   launcher_valid_ = base::PathExists(launcher) && IsPeImage(launcher, &launcher_not_x86_);
 
   StartSteps(MakeStepList(operation), /*report_total=*/true, extra_steps);
+}
+
+bool Installer::RemoveBrowsersUnlessRunning() {
+  const InstallerStatus& status = settings_->GetStatus();
+  const base::FilePath& install_folder = settings_->GetInstallFolder();
+  const std::wstring exe_name = GetBrowserExeName();
+  std::vector<base::FilePath> browsers;
+  base::FilePath exe;
+  // A version subfolder that leads out of the installation is refused
+  // (logged); the file steps then delete none of its files either.
+  if (ResolveInstallLogPath(install_folder, status.subfolder, base::FilePath(exe_name), &exe))
+    browsers.push_back(exe);
+  // The versions an update kept (their browser may have run on through it)
+  // go with the uninstallation too. Read once: the removal step works on the
+  // same list, and says what is wrong with a damaged one.
+  preserved_generations_ = LoadPreservedGenerations(install_folder);
+  for (const PreservedGeneration& preserved : *preserved_generations_) {
+    const base::FilePath& subfolder = preserved.log.subfolder;
+    if (preserved.loaded && (subfolder.empty() || IsPlainRelativePath(subfolder)))
+      browsers.push_back(install_folder.Append(subfolder).Append(exe_name));
+  }
+  for (const base::FilePath& browser : browsers) {
+    if (!transaction_.Execute(MakeBrowserDeletion(browser, install_folder))) {
+      Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
+           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
+      return false;
+    }
+  }
+  return true;
 }
 
 bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {

@@ -147,6 +147,22 @@ base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base
       .AddExtension(base::NumberToString16(static_cast<long long>(time.ToTimeT())));
 }
 
+std::vector<PreservedGeneration> LoadPreservedGenerations(const base::FilePath& install_folder) {
+  std::vector<PreservedGeneration> generations;
+  const base::FilePath old_status = install_folder.Append(kOldStatusFolderName);
+  if (!base::DirectoryExists(old_status))
+    return generations;
+  base::DirectoryEnumerator enumerator(old_status, /*recursive=*/false,
+                                       base::DirectoryEnumerator::FILES, L"*.xml.*");
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
+    PreservedGeneration generation;
+    generation.status_file = path;
+    generation.loaded = generation.log.Load(path);
+    generations.push_back(std::move(generation));
+  }
+  return generations;
+}
+
 void Installer::CopyPackageFiles(int32_t index) {
   StepCopyFile(index, files_list_, &Installer::CopyPackageFiles, &install_log_.files,
                /*root=*/false);
@@ -434,19 +450,18 @@ void Installer::RemoveInstalledFiles() {
 
   const bool uninstalling = settings_->GetOperation() == Settings::kOperationUninstall;
   const bool admin = IsUserAdmin(/*linked_token=*/false);
-  // Listed first: the deletions below change the folder being walked.
-  std::vector<base::FilePath> status_files;
-  {
-    base::DirectoryEnumerator enumerator(old_status, /*recursive=*/false,
-                                         base::DirectoryEnumerator::FILES, L"*.xml.*");
-    for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
-      status_files.push_back(path);
-  }
+  // Listed first: the deletions below change the folder being walked. The
+  // uninstallation read them already, for its check of running browsers.
+  std::vector<PreservedGeneration> generations = preserved_generations_
+                                                     ? std::move(*preserved_generations_)
+                                                     : LoadPreservedGenerations(install_folder);
+  preserved_generations_.reset();
 
-  for (const base::FilePath& status_file : status_files) {
+  for (const PreservedGeneration& preserved : generations) {
+    const base::FilePath& status_file = preserved.status_file;
     const base::FilePath name = status_file.BaseName();
-    InstallLog log;
-    if (!log.Load(status_file)) {
+    const InstallLog& log = preserved.log;
+    if (!preserved.loaded) {
       VLOG(1) << "Found invalid old status file: " << name;
       continue;
     }

@@ -445,20 +445,44 @@ TEST_F(InstallerTest, InvalidOperations) {
   EXPECT_EQ(expected, delegate_.events);
 }
 
-// Without administrator rights, a silent all-users run cannot ask for them.
+// Without administrator rights, a silent all-users run cannot ask for them:
+// an installation fails with the installation's message, the uninstallation
+// of an all-users installation with the uninstallation's, and neither
+// changes anything.
 TEST_F(InstallerTest, AllUsersWithoutAdministratorRights) {
   WritePackageLists(1, 0);
-  MakeSettings({L"--allusers=1"}, /*silent=*/true);
   base::win::ScopedHandle token = test::MakeNonAdminToken();
+  const std::string refusal = "::Installation requires elevation, but cannot elevate when silent";
+  MakeSettings({L"--allusers=1"}, /*silent=*/true);
   {
     ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
     RunInstaller();
   }
-  std::vector<std::string> expected = {
-      "error:37055::Installation requires elevation, but cannot elevate when silent",
-      "terminated:0"};
-  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_EQ((std::vector<std::string>{"error:37055" + refusal, "terminated:0"}), delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
+  installer_.reset();
+  settings_.reset();
+  delegate_.events.clear();
+
+  InstallLog existing;
+  existing.all_users = true;
+  existing.version = "1.0.0.0";
+  existing.subfolder = base::FilePath(L"1.0.0.0");
+  existing.path = install_folder_;
+  const base::FilePath log_path = install_folder_.Append(Installation::kInstallLogFileName);
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+  ASSERT_TRUE(existing.Save(log_path));
+  settings_ = test::MakeFolderSettings(install_folder_, {}, /*uninstall=*/true, /*silent=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+  installer_ = std::make_unique<Installer>();
+  installer_->AddObserver(&delegate_);
+  {
+    ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
+    RunInstaller();
+  }
+  EXPECT_EQ((std::vector<std::string>{"error:37056" + refusal, "terminated:0"}), delegate_.events);
+  EXPECT_TRUE(base::PathExists(log_path));
 }
 
 bool DenyFolderAccess(const base::FilePath&, DWORD) { return false; }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <set>
 #include <string>
 #include <utility>
@@ -44,7 +45,9 @@
 #include "desktop/windows/installer/running_browser_test_support.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/default_browser_registration.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/named_program.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "desktop/windows/installer/silent_installer_controller.h"
@@ -296,12 +299,7 @@ TEST_F(SilentRunTest, UninstallWaitsUntilTheBrowserHasEnded) {
 
   test::RunningBrowser running(browser);
   ASSERT_TRUE(running.IsRunning());
-  EXPECT_EQ(1, Uninstall(log));
-  const std::vector<std::string> lines = TakeFrontEndLog().lines;
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
-                base::WideToUTF8(GetBrowserExeName()) + " is in use",
-            lines.back());
+  ExpectUninstallRefusedWhileTheBrowserRuns(log);
   EXPECT_TRUE(running.IsRunning());
   ExpectInstalled(false);
   EXPECT_FALSE(base::PathExists(base::FilePath(browser.value() + L".old")));
@@ -451,6 +449,188 @@ TEST_F(SilentRunTest, PerUserInstallationStaysTheUsersAndItsUserUninstallsIt) {
       << base::JoinString(lines, "\n");
   ExpectUninstalled(last);
   EXPECT_EQ(keys_before, RegistrationKeysPresent());
+}
+
+// Every registry value below |path| of |root| (every subkey, in the 64-bit
+// view, where the machine's 32-bit one lies below "Wow6432Node") whose name
+// or data holds one of |needles| (lower case), as "<key>|<name> = <data>".
+// The company key, which keeps the last install folder and the previous
+// default browser on purpose, is left out. Keys that cannot be read are
+// passed over (the emulator's performance-counter key "Perflib\009"
+// refuses to be queried).
+void CollectValuesNaming(HKEY root, const std::wstring& path,
+                         const std::vector<std::wstring>& needles,
+                         std::vector<std::string>* found) {
+  if (base::EqualsCaseInsensitiveASCII(path, GetCompanyRegistryKey()))
+    return;
+  base::win::RegistryKey key;
+  if (key.Open(root, path.c_str(), KEY_READ | KEY_WOW64_64KEY) != ERROR_SUCCESS)
+    return;
+  std::vector<uint8_t> data(4096);
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16384];
+    DWORD name_length = ARRAYSIZE(name);
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>(data.size());
+    LONG result = ::RegEnumValueW(key.Handle(), index, name, &name_length, nullptr, &type,
+                                  data.data(), &size);
+    if (result == ERROR_MORE_DATA) {
+      data.resize(size);
+      name_length = ARRAYSIZE(name);
+      result = ::RegEnumValueW(key.Handle(), index, name, &name_length, nullptr, &type, data.data(),
+                               &size);
+    }
+    if (result != ERROR_SUCCESS)
+      break;
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)
+      memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0')
+      text.pop_back();
+    const std::wstring value_name(name, name_length);
+    const std::wstring lower = base::ToLowerASCII(value_name + L"|" + text);
+    for (const std::wstring& needle : needles) {
+      if (lower.find(needle) != std::wstring::npos) {
+        found->push_back(base::WideToUTF8(path + L"|" + value_name + L" = " + text));
+        break;
+      }
+    }
+  }
+  std::vector<std::wstring> subkeys;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD name_length = ARRAYSIZE(name);
+    if (::RegEnumKeyExW(key.Handle(), index, name, &name_length, nullptr, nullptr, nullptr,
+                        nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    subkeys.emplace_back(name, name_length);
+  }
+  for (const std::wstring& name : subkeys)
+    CollectValuesNaming(root, path + L"\\" + name, needles, found);
+}
+
+// What HKCU and HKLM register that names something inside |folders|.
+std::vector<std::string> RegistrationsNaming(const std::vector<base::FilePath>& folders) {
+  std::vector<std::wstring> needles;
+  for (const base::FilePath& folder : folders)
+    needles.push_back(base::ToLowerASCII(folder.StripTrailingSeparators().value() + L"\\"));
+  std::vector<std::string> found;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    std::vector<std::string> below;
+    CollectValuesNaming(root, L"Software", needles, &below);
+    for (const std::string& value : below)
+      found.push_back((root == HKEY_CURRENT_USER ? "HKCU\\" : "HKLM\\") + value);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The switches of InstallSwitches, with the browser made the default.
+std::vector<std::wstring> MakingTheDefaultBrowser(std::vector<std::wstring> switches) {
+  std::replace(switches.begin(), switches.end(), std::wstring(L"--setdefaultbrowser=0"),
+               std::wstring(L"--setdefaultbrowser=1"));
+  return switches;
+}
+
+// A per-user installation and an all-users one beside it, each made the
+// default browser, removed one after the other in either order, every run
+// with success: afterwards no registration of the user or of the machine
+// names a program of either (the user's classes win over the machine's, so
+// a handler left naming the removed per-user launcher stops the user's
+// links from opening), and the web's handler is a program that is there.
+TEST_F(SilentRunTest, TwoInstallationsRemovedInEitherOrderLeaveNoRegistrationOfEither) {
+  const base::FilePath installer = BinFolder().Append(L"velmo_installer_full.exe");
+  const std::set<std::string> keys_before = RegistrationKeysPresent();
+  const base::FilePath user_folder = temp_.GetPath().Append(L"Velmo User");
+  const base::FilePath machine_folder = temp_.GetPath().Append(L"Velmo Machine");
+  other_install_folders_ = {user_folder, machine_folder};
+  auto folder_of = [&](bool all_users) { return all_users ? machine_folder : user_folder; };
+  for (bool per_user_first : {true, false}) {
+    SCOPED_TRACE(per_user_first ? "the per-user installation removed first"
+                                : "the all-users installation removed first");
+    InstallLog logs[2];
+    for (bool all_users : {false, true}) {
+      install_folder_ = folder_of(all_users);
+      ASSERT_EQ(0, Run(installer, MakingTheDefaultBrowser(InstallSwitches(all_users))));
+      TakeLogLines();
+      logs[all_users] = ExpectInstalled(all_users, /*alone=*/false);
+    }
+    std::wstring command;
+    ASSERT_TRUE(GetRegisteredOpenCommand(L"http", &command, nullptr));
+    EXPECT_TRUE(
+        IsSameProgramPath(machine_folder.Append(kLauncherExe), GetProgramFromCommand(command)))
+        << base::WideToUTF8(command);
+
+    for (bool all_users : {!per_user_first, per_user_first}) {
+      install_folder_ = folder_of(all_users);
+      EXPECT_EQ(0, Uninstall(logs[all_users]));
+      TakeLogLines();
+      ExpectUninstalled(logs[all_users], /*alone=*/false);
+    }
+    EXPECT_EQ(std::vector<std::string>(), RegistrationsNaming({user_folder, machine_folder}));
+    if (GetRegisteredOpenCommand(L"http", &command, nullptr)) {
+      EXPECT_FALSE(NamesMissingProgram(command)) << base::WideToUTF8(command);
+    }
+    // A command key of the user's without a command would hide the
+    // machine's.
+    for (const wchar_t* protocol : kBrowserProtocols) {
+      base::win::RegistryKey key;
+      const std::wstring path =
+          L"Software\\Classes\\" + std::wstring(protocol) + L"\\shell\\open\\command";
+      if (key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS) {
+        std::wstring user_command;
+        EXPECT_EQ(ERROR_SUCCESS, key.ReadValue(L"", &user_command)) << base::WideToUTF8(path);
+      }
+    }
+    EXPECT_EQ(keys_before, RegistrationKeysPresent());
+  }
+}
+
+// Every file below |folder| with its size, one "<path> <size>" each.
+std::set<std::string> FilesWithSizes(const base::FilePath& folder) {
+  std::set<std::string> files;
+  base::DirectoryEnumerator entries(folder, true, base::DirectoryEnumerator::FILES);
+  for (base::FilePath file = entries.Next(); !file.empty(); file = entries.Next())
+    files.insert(file.AsUTF8Unsafe() + " " + std::to_string(entries.GetInfo().size));
+  return files;
+}
+
+// An update installed while the browser runs, as automatic updates come,
+// keeps the version the browser runs from. The uninstallation then refuses
+// while that browser runs, as it does for the current version's: it exits
+// non-zero with the cause and changes nothing. Once the browser has ended,
+// it removes both versions.
+TEST_F(SilentRunTest, UninstallRefusesWhileTheBrowserOfTheVersionBeforeAnUpdateRuns) {
+  ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full.exe"), InstallSwitches(false)));
+  TakeLogLines();
+  const InstallLog first = ExpectInstalled(false);
+  const base::FilePath old_browser =
+      install_folder_.Append(first.subfolder).Append(GetBrowserExeName());
+  test::RunningBrowser running(old_browser);
+  ASSERT_TRUE(running.IsRunning());
+  ASSERT_EQ(0, Run(BinFolder().Append(L"velmo_installer_full_next.exe"), InstallSwitches(false)));
+  TakeLogLines();
+  test::ScopedNewerVersion next(1);
+  const InstallLog updated = ExpectInstalled(false);
+  ASSERT_NE(first.subfolder, updated.subfolder);
+  ASSERT_TRUE(base::PathExists(old_browser));
+
+  const std::set<std::string> files = FilesWithSizes(install_folder_);
+  const std::vector<std::string> registrations = RegistrationsNaming({install_folder_});
+  const std::set<std::string> keys = RegistrationKeysPresent();
+  const std::set<std::wstring> shell_files = test::ShortcutAndTaskFiles();
+  ExpectUninstallRefusedWhileTheBrowserRuns(updated);
+  EXPECT_TRUE(running.IsRunning());
+  EXPECT_EQ(files, FilesWithSizes(install_folder_));
+  EXPECT_EQ(registrations, RegistrationsNaming({install_folder_}));
+  EXPECT_EQ(keys, RegistrationKeysPresent());
+  EXPECT_EQ(shell_files, test::ShortcutAndTaskFiles());
+
+  EXPECT_TRUE(running.End());
+  EXPECT_EQ(0, Uninstall(updated));
+  TakeLogLines();
+  ExpectUninstalled(updated);
 }
 
 // A payload cut short has no valid trailer: the installer runs as one

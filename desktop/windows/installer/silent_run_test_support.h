@@ -149,10 +149,15 @@ class SilentRunTest : public ::testing::Test {
   void TearDown() override {
     // An installation that a failing test left behind is taken away, its
     // task along with it.
-    InstallLog log;
-    if (log.Load(install_folder_.Append(Installation::kInstallLogFileName)) &&
-        !log.subfolder.empty()) {
-      Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
+    std::vector<base::FilePath> folders = other_install_folders_;
+    folders.push_back(install_folder_);
+    for (const base::FilePath& folder : folders) {
+      InstallLog log;
+      if (!base::PathExists(folder.Append(Installation::kInstallLogFileName)) ||
+          !log.Load(folder.Append(Installation::kInstallLogFileName)) || log.subfolder.empty()) {
+        continue;
+      }
+      Run(folder.Append(log.subfolder).Append(kPackageInstallerFileName),
           {L"--uninstall", L"--silent", L"--enable-installer-stats=0"});
       if (!log.app_id.empty())
         DeleteAutoupdateTask(&log.app_id);
@@ -339,8 +344,10 @@ class SilentRunTest : public ::testing::Test {
 
   // What an installation in the test's folder shows a user: the files of
   // the package, the Add/Remove Programs entry, the shortcuts and the
-  // scheduled task. Gives the installation's record.
-  InstallLog ExpectInstalled(bool all_users) {
+  // scheduled task. Gives the installation's record. Unless |alone| (another
+  // installation of the other mode is there too), no entry of the other
+  // mode is there.
+  InstallLog ExpectInstalled(bool all_users, bool alone = true) {
     InstallLog log;
     EXPECT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
     EXPECT_EQ(GetVersionString(), log.version);
@@ -358,7 +365,9 @@ class SilentRunTest : public ::testing::Test {
               ReadRegistryString(Root(all_users), uninstall_key, L"InstallLocation"));
     EXPECT_EQ(base::UTF8ToWide(GetVersionString()),
               ReadRegistryString(Root(all_users), uninstall_key, L"DisplayVersion"));
-    EXPECT_FALSE(RegistryKeyExists(Root(!all_users), uninstall_key));
+    if (alone) {
+      EXPECT_FALSE(RegistryKeyExists(Root(!all_users), uninstall_key));
+    }
 
     EXPECT_FALSE(log.desktop_shortcut.empty());
     EXPECT_FALSE(log.start_menu_shortcut.empty());
@@ -402,15 +411,19 @@ class SilentRunTest : public ::testing::Test {
   // files, the launcher, the uninstall entry, the shortcuts, the task, and
   // at last the install folder itself, which the clean-up batch file
   // removes once it has deleted what the uninstaller's processes held.
-  void ExpectUninstalled(const InstallLog& log) {
+  // Unless |alone| (another installation of the other mode stays), the
+  // entry of the other mode is not looked at.
+  void ExpectUninstalled(const InstallLog& log, bool alone = true) {
     const base::FilePath version_folder = install_folder_.Append(log.subfolder);
     EXPECT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
     for (const base::FilePath& file : log.files)
       EXPECT_FALSE(base::PathExists(version_folder.Append(file))) << file;
     EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
     const std::wstring uninstall_key = GetUninstallKeyName(L"");
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, uninstall_key));
+    EXPECT_FALSE(RegistryKeyExists(Root(log.all_users), uninstall_key));
+    if (alone) {
+      EXPECT_FALSE(RegistryKeyExists(Root(!log.all_users), uninstall_key));
+    }
     EXPECT_FALSE(base::PathExists(log.desktop_shortcut)) << log.desktop_shortcut;
     EXPECT_FALSE(base::PathExists(log.start_menu_shortcut)) << log.start_menu_shortcut;
     EXPECT_FALSE(base::PathExists(TaskFile(AutoupdateTaskName(log.app_id))));
@@ -462,10 +475,25 @@ class SilentRunTest : public ::testing::Test {
     }
   }
 
+  // The silent uninstallation of |log|'s installation is refused while a
+  // browser of it runs: exit code 1, and the cause last in the front end's
+  // log.
+  void ExpectUninstallRefusedWhileTheBrowserRuns(const InstallLog& log) {
+    EXPECT_EQ(1, Uninstall(log));
+    const std::vector<std::string> lines = TakeFrontEndLog().lines;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
+                  base::WideToUTF8(GetBrowserExeName()) + " is in use",
+              lines.back());
+  }
+
   // The installation record is XML, read through COM.
   base::win::ScopedComInitializer com_;
   base::ScopedTempDir temp_;
   base::FilePath install_folder_;
+  // Folders of further installations a test makes (install_folder_ names
+  // the one it works on now); TearDown removes what is left in them too.
+  std::vector<base::FilePath> other_install_folders_;
   base::FilePath download_root_;
   std::wstring saved_temp_;
   std::set<std::wstring> shell_files_before_;
