@@ -46,10 +46,9 @@ bool HasRunLogName(const base::FilePath& path) {
 // Whether the existing |path| is a file of its own: no folder, and no link
 // that would lead the lines into another file.
 bool IsPlainFile(const base::FilePath& path) {
-  base::win::ScopedHandle file(
-      ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  base::win::ScopedHandle file(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info = {};
   return file.IsValid() && ::GetFileInformationByHandle(file.Get(), &info) &&
          !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
@@ -88,8 +87,8 @@ bool OpenRunLog(const base::CommandLine& command_line) {
     if (!named.empty() && named_unusable.empty()) {
       if (StartLogging(named))
         return true;
-      named_unusable = "Cannot open the run's log " + named.AsUTF8Unsafe() +
-                       "; writing a log of its own";
+      named_unusable =
+          "Cannot open the run's log " + named.AsUTF8Unsafe() + "; writing a log of its own";
     }
   }
   const base::FilePath own = CreateNewLogFile(ComputeLogFilePath());
