@@ -117,7 +117,7 @@ bool AddToNamedRunLog(const base::CommandLine& command_line) {
   if (named.empty())
     return false;
   if (!unusable.empty()) {
-    // Said where this process's lines go without a log.
+    // Said on the debugger, where this process's lines go without a log.
     LOG(WARNING) << unusable;
     return false;
   }
