@@ -39,9 +39,8 @@ UNINSTALL_KEYS=('HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 LOG_FOLDER="$WINEPREFIX/drive_c/users/$(id -un)/Temp/Velmo Installer"
 
 # The log of the run started after marker file $1 with program $2: the one
-# whose command line names that program and is not a back end's (a back end
-# started a second later writes a log of its own; one started in the same
-# second adds its lines to the front end's).
+# whose first command line names that program and is not a back end's (the
+# back end adds its lines to the front end's log).
 run_log() {
   local log
   while IFS= read -r log; do

@@ -37,6 +37,7 @@
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
 #include "desktop/windows/installer/package_fetcher/safe_relative_path.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/run_log.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -819,6 +820,7 @@ void Installer::OnPackageReady() {
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
+  AppendRunLogSwitch(&command_line);
 
   const base::FilePath install_folder = settings_->GetInstallFolder();
   observers_.Notify(&InstallerDelegate::OnStartingNewMainProcess, false);

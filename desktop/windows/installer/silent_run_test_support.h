@@ -117,9 +117,8 @@ inline std::set<std::string> PresentRegistryKeys(const std::set<std::wstring>& k
 }
 
 // The front end's log of silent runs (the one whose command line is not a
-// back end's; a back end started in the same second writes into it too),
-// without the lines' prefixes, and whether any log says a back end was
-// launched.
+// back end's; the back end adds its lines to it), without the lines'
+// prefixes, and whether any log says a back end was launched.
 struct FrontEndLog {
   std::vector<std::string> lines;
   bool backend_launched = false;
