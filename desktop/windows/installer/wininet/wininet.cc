@@ -111,6 +111,15 @@ void ApplyTestSeam(const wchar_t* name, base::TimeSpan* value) {
 }
 #endif
 
+// Whether |host| is an IPv4 address (digits and dots: no top-level domain
+// is numeric) or an IPv6 one (it holds colons, or is in brackets).
+bool IsAddressLiteral(std::wstring_view host) {
+  if (host.find_first_of(L":[") != std::wstring_view::npos)
+    return true;
+  return std::all_of(host.begin(), host.end(),
+                     [](wchar_t c) { return c == L'.' || (c >= L'0' && c <= L'9'); });
+}
+
 DWORD RunCredentialPrompt(HWND window, HINTERNET request) {
   if (g_credential_prompt)
     return g_credential_prompt(window, request);
@@ -463,7 +472,8 @@ bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
   // "localhost" does not allow "notlocalhost", nor "velmo.example"
   // "evilvelmo.example". A leading dot in an entry changes nothing. Host
   // names have no case (DNS), and a server may name one in any case in a
-  // redirect.
+  // redirect. An address has nothing below it: "a.127.0.0.1" is a name,
+  // which any resolver may map anywhere.
   for (std::wstring_view entry : allowed) {
     while (!entry.empty() && entry.front() == L'.')
       entry.remove_prefix(1);
@@ -471,7 +481,9 @@ bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
         !base::EndsWith(host, entry, base::CompareCase::INSENSITIVE_ASCII)) {
       continue;
     }
-    if (host.size() == entry.size() || host[host.size() - entry.size() - 1] == L'.')
+    if (host.size() == entry.size())
+      return true;
+    if (host[host.size() - entry.size() - 1] == L'.' && !IsAddressLiteral(entry))
       return true;
   }
   return false;

@@ -101,7 +101,8 @@ class WinInetDownloader {
   static std::wstring GetUserAgent();
   // Whether |host| is one of |allowed| or below one of them after a dot
   // (ASCII letters compare without case; a leading dot of an entry changes
-  // nothing; an empty list allows every host).
+  // nothing; an entry that is an IP address allows that address alone; an
+  // empty list allows every host).
   static bool IsHostAllowed(std::wstring_view host, const std::vector<std::wstring>& allowed);
 
   // How long the stall watchdog waits before its next look, when the
