@@ -19,6 +19,7 @@
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/url_credentials.h"
 #include "desktop/windows/installer/wininet/download_sockets.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
 #include "desktop/windows/installer/wininet/wininet_http_util.h"
@@ -516,7 +517,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
                               std::unique_ptr<DownloadReport> report) {
   CHECK(writer && report) << "A download needs a writer and a report";
   // A password in the address must reach neither the log nor the report.
-  const std::wstring loggable = internal::WithoutCredentials(url);
+  const std::wstring loggable = WithoutCredentials(url);
   LOG(INFO) << "Starting download from " << loggable;
   // One download at a time: a download still running is given up first, so
   // that its callback never meets the new writer.
@@ -1216,7 +1217,7 @@ void WinInetDownloader::HandleRedirect(uint32_t status) {
     return;
   }
   VLOG(1) << "Redirect occured";
-  if (internal::WithoutCredentials(target) != target) {
+  if (WithoutCredentials(target) != target) {
     // Its password must reach neither the log nor the report.
     LOG(ERROR) << "Attempting to redirect to an address with a user name or password";
     PostFailed();
