@@ -1059,6 +1059,54 @@ TEST_F(NetInstallerTest, ChunkedPackageCutOffHalfwayIsResumed) {
   ExpectUninstalled(log);
 }
 
+// A chunked package (no length) whose server answers the question whether
+// anything follows with a partial answer whose range cannot be read: the
+// package held is kept, and the run installs it within a minute, having
+// fetched it once.
+TEST_F(NetInstallerTest, ChunkedPackageWithAnUnreadableRangeAnswerIsFetchedOnce) {
+  ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "",
+               Url("installer.exe?chunked=1&bad_range=1"));
+  const base::MonotonicTime start = base::MonotonicTime::Now();
+  InstallLog log;
+  std::unique_ptr<base::ListValue> requests;
+  ASSERT_NO_FATAL_FAILURE(InstallWithTheServedPackage(&log, &requests));
+  EXPECT_LT((base::MonotonicTime::Now() - start).InSeconds(), 60);
+  const std::vector<const base::DictValue*> package =
+      RequestsFor(*requests, "/" + prefix_ + "/installer.exe");
+  ASSERT_EQ(2u, package.size());
+  EXPECT_EQ("", testing_http::RecordedHeader(*package[0], "Range"));
+  const std::string range = testing_http::RecordedHeader(*package[1], "Range");
+  EXPECT_EQ(0u, range.rfind("bytes=", 0)) << range;
+  EXPECT_NE("bytes=0-", range);
+  EXPECT_EQ(0, Uninstall(log));
+  TakeLogLines();
+  ExpectUninstalled(log);
+}
+
+// A server that gives one byte per connection, each after 11 s, brings no
+// progress: the run fails with the cause in its log at the bound of the
+// download (the pauses of 601 retries and one stall time-out, here 20 ms
+// and 15 s), whatever the attempts' length.
+TEST_F(NetInstallerTest, OneByteEveryElevenSecondsEndsAtTheBound) {
+  // Longer than the server's wait: the attempts are not stalled.
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VELMO_TEST_STALL_TIMEOUT_MS", L"15000"));
+  ServePackage(BinFolder().Append(L"velmo_installer_full.exe"), "",
+               Url("installer.exe?byte_every=11000"));
+  const base::MonotonicTime start = base::MonotonicTime::Now();
+  EXPECT_EQ(1, RunNetInstaller());
+  const base::TimeSpan bound = base::TimeSpan::FromMilliseconds(601 * 20 + 15000);
+  // At the first retry after the bound: one attempt more, and the run's own
+  // start and end, which a loaded machine may stretch.
+  EXPECT_LT((base::MonotonicTime::Now() - start).InSeconds(),
+            (bound + base::TimeSpan::FromSeconds(11 + 60)).InSeconds());
+  ExpectFetchFailure("No progress for", "Failed downloading the Velmo package");
+  std::unique_ptr<base::ListValue> requests = testing_http::RecordedRequests("");
+  ASSERT_TRUE(requests);
+  const size_t attempts = RequestsFor(*requests, "/" + prefix_ + "/installer.exe").size();
+  EXPECT_GE(attempts, 3u);
+  EXPECT_LE(attempts, 5u);
+}
+
 // Redirects of the package-server request: a loop fails at the redirect
 // limit without retrying; a host outside the allowed ones is refused and
 // never asked.

@@ -559,6 +559,9 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
   expected_size_ = 0;
   bytes_received_ = 0;
   best_received_ = 0;
+  progress_mark_ = 0;
+  progress_time_ = NowValue();
+  restarts_ = 0;
   length_known_ = false;
   confirming_ = false;
   range_ignored_ = false;
@@ -792,23 +795,29 @@ bool WinInetDownloader::HandleInitialCompletion() {
     HandleRedirect(status);
     return false;
   }
-  if (confirming_ && status == kRangeNotSatisfiable) {
-    // Nothing follows the bytes held, when the server's length is theirs.
+  if (status == kRangeNotSatisfiable && !extra_headers_.empty() && !post_) {
+    // The server has nothing from the bytes held on. When its length is
+    // theirs, they are the whole body, whatever length was announced
+    // before; another length is another file. Without a length the answer
+    // tells nothing (a body cut off short of its end gets it too): the
+    // bytes are kept, and the server asked again.
     confirming_ = false;
     uint64_t total = 0;
-    if (!QueryUnsatisfiedRangeTotal(request, &total) || total == bytes_received_) {
+    if (!QueryUnsatisfiedRangeTotal(request, &total)) {
+      LOG(WARNING) << "Server answered that no range from " << bytes_received_
+                   << " bytes on exists, without its length; asking again";
+      CheckRetriesAndResume(status);
+      return false;
+    }
+    if (total == bytes_received_) {
       task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
                                                    session_->weak_downloader_, session_->serial_));
       return false;
     }
     LOG(WARNING) << "Server holds " << total << " bytes where " << bytes_received_
                  << " arrived; downloading from the start";
-    if (bytes_received_ > 0 && !writer_->Rewind()) {
-      PostFailed();
-      return false;
-    }
-    bytes_received_ = 0;
-    CheckRetriesAndResume(status);
+    if (StartOver())
+      CheckRetriesAndResume(status);
     return false;
   }
   if (confirming_ && (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT)) {
@@ -818,23 +827,40 @@ bool WinInetDownloader::HandleInitialCompletion() {
     range_ignored_ = status == HTTP_STATUS_OK;
   }
   if (status == HTTP_STATUS_PARTIAL_CONTENT) {
-    // The body must continue where the bytes held end; a server that sends
-    // another range would otherwise splice a corrupt file together.
     uint64_t start = 0, total = 0;
-    const bool known = QueryContentRange(request, &start, &total);
-    if (!known || start != bytes_received_) {
-      if (known)
-        LOG(WARNING) << "Server answered with a range from " << start << " where "
-                     << bytes_received_ << " bytes are held; downloading from the start";
-      else
-        LOG(WARNING) << "Server answered a partial body without its range; downloading from the "
-                        "start";
-      if (bytes_received_ > 0 && !writer_->Rewind()) {
-        PostFailed();
-        return false;
+    if (!QueryContentRange(request, &start, &total)) {
+      // A partial answer is the range asked for: a range header that cannot
+      // be read makes it no other one, and is no reason to throw the bytes
+      // held away (the checksum judges what arrives). Its own length, when
+      // it gives one, tells where it ends; otherwise its end is taken as it
+      // comes, as nothing can confirm it.
+      LOG(WARNING) << "Server answered a partial body whose range cannot be read ("
+                   << QueryCustomHeader(request, L"Content-Range")
+                   << "); taking it as the rest from " << bytes_received_ << " bytes";
+      uint32_t length = 0;
+      if (!length_known_) {
+        if (QueryContentLength(request, &length) == ContentLength::kValid &&
+            length <= 0xFFFFFFFFu - bytes_received_) {
+          expected_size_ = bytes_received_ + length;
+          length_known_ = true;
+        } else {
+          range_ignored_ = true;
+        }
       }
-      bytes_received_ = 0;
-      if (!known || start != 0) {
+    } else if (total != 0 && total == bytes_received_ && start != bytes_received_) {
+      // Another range of a file whose whole length is the bytes held: they
+      // are the whole body.
+      task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
+                                                   session_->weak_downloader_, session_->serial_));
+      return false;
+    } else if (start != bytes_received_) {
+      // The body must continue where the bytes held end; a server that
+      // sends another range would otherwise splice a corrupt file together.
+      LOG(WARNING) << "Server answered with a range from " << start << " where " << bytes_received_
+                   << " bytes are held; downloading from the start";
+      if (!StartOver())
+        return false;
+      if (start != 0) {
         CheckRetriesAndResume(status);
         return false;
       }
@@ -843,14 +869,11 @@ bool WinInetDownloader::HandleInitialCompletion() {
       // server, or another mirror's): the bytes would not fit together.
       LOG(WARNING) << "Server answered a length of " << total << " where " << expected_size_
                    << " was announced; downloading from the start";
-      if (!writer_->Rewind()) {
-        PostFailed();
-        return false;
+      if (StartOver()) {
+        expected_size_ = 0;
+        length_known_ = false;
+        CheckRetriesAndResume(status);
       }
-      bytes_received_ = 0;
-      expected_size_ = 0;
-      length_known_ = false;
-      CheckRetriesAndResume(status);
       return false;
     }
     // The whole length tells when the body is complete, also when no 200
@@ -990,14 +1013,16 @@ void WinInetDownloader::ReadBody() {
         VLOG(1) << "Body without a length ended at " << bytes_received_
                 << " bytes; asking for what follows";
         confirming_ = true;
-        if (bytes_received_ > best_received_) {
-          best_received_ = bytes_received_;
-          retry_count_ = 0;
-        }
-        GiveUpRequest();
-        waiting_ = true;
-        task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::Resume,
-                                                     session->weak_downloader_, session->serial_));
+        // Asked at once when the body arrived in one request; a server
+        // that ends every body early is asked like a lost connection.
+        int count = 0;
+        bool at_once = false;
+        if (!EndAttempt(ERROR_SUCCESS, &at_once, &count))
+          return;
+        task_runner_->PostDelayedTask(
+            FROM_HERE,
+            base::Bind(&WinInetDownloader::Resume, session->weak_downloader_, session->serial_),
+            at_once || count == 0 ? base::TimeSpan() : retry_delay_);
       } else {
         task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
                                                      session->weak_downloader_, session->serial_));
@@ -1025,38 +1050,85 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t reason) {
   // see the same one end.
   if (waiting_)
     return;
-  // A request that brought bytes beyond the most any request before it held
-  // made progress: the connection was worth having, so it is resumed at
-  // once, and the count of retries without progress, which bounds the
-  // download (a server that never completes the body, or answers 206 and
-  // then nothing, ends at the maximum), starts again. Only real progress
-  // counts: a good share of bytes, or some bytes over a connection that
-  // lasted. A server that gives a byte or two per connection would
-  // otherwise be asked again at once, without end.
+  int count = 0;
+  bool at_once = false;
+  if (!EndAttempt(reason, &at_once, &count))
+    return;
+  LOG(INFO) << "Retrying " << count << " of " << max_retries_ << (at_once ? " at once" : "")
+            << "; no progress for " << (NowValue() - progress_time_) / 1000000 << " s of at most "
+            << ProgressTimeLimit().InSeconds() << " s";
+  task_runner_->PostDelayedTask(
+      base::CodeLocation("CheckRetriesAndResume", __FILE__, __LINE__, nullptr),
+      base::Bind(&WinInetDownloader::Resume, session_->weak_downloader_, session_->serial_),
+      at_once ? base::TimeSpan() : retry_delay_);
+}
+
+bool WinInetDownloader::EndAttempt(uint32_t reason, bool* at_once, int* count_out) {
+  // A request that brought a good share of new bytes beyond the most any
+  // request before it held, or new bytes over a connection that lasted, was
+  // worth having: the next one goes at once. Only real progress, though,
+  // lets the download go on for longer: the count of retries and the time
+  // since the last progress start again only when the download holds a
+  // good share of bytes more than when they last started, however many
+  // requests brought them. A server that gives a byte per connection, fast
+  // or slow, can never reset them.
+  const int64_t now = NowValue();
   const uint32_t gained = bytes_received_ > best_received_ ? bytes_received_ - best_received_ : 0;
-  const base::TimeSpan lasted = base::TimeSpan::FromMicroseconds(NowValue() - attempt_start_);
-  const bool progress =
-      gained >= kMinProgressBytes ||
-      (gained > 0 && lasted >= base::TimeSpan::FromMilliseconds(kMinProgressTimeMs));
+  const base::TimeSpan lasted = base::TimeSpan::FromMicroseconds(now - attempt_start_);
+  *at_once = gained >= kMinProgressBytes ||
+             (gained > 0 && lasted >= base::TimeSpan::FromMilliseconds(kMinProgressTimeMs));
   best_received_ = std::max(best_received_, bytes_received_);
-  if (progress)
+  if (best_received_ - progress_mark_ >= kMinProgressBytes) {
+    progress_mark_ = best_received_;
+    progress_time_ = now;
     retry_count_ = 0;
-  int count = retry_count_;
+  }
+  const int count = retry_count_;
+  *count_out = count;
   if (count > 1)
     PostProgress(&WinInetDownloader::NotifyStalled, reason);
   GiveUpRequest();
   if (count > max_retries_) {
-    VLOG(1) << "Exceded maximum amount of retries";
+    LOG(ERROR) << "Exceded maximum amount of retries: " << max_retries_ << " in a row brought less "
+               << "than " << kMinProgressBytes << " bytes";
     PostFailed();
-    return;
+    return false;
   }
-  LOG(INFO) << "Retrying " << count << " of " << max_retries_ << (progress ? " at once" : "");
+  const base::TimeSpan without = base::TimeSpan::FromMicroseconds(now - progress_time_);
+  if (without > ProgressTimeLimit()) {
+    LOG(ERROR) << "No progress for " << without.InSeconds() << " s: less than " << kMinProgressBytes
+               << " bytes arrived in " << count << " retries; the limit is "
+               << ProgressTimeLimit().InSeconds() << " s";
+    PostFailed();
+    return false;
+  }
   retry_count_ = count + 1;
   waiting_ = true;
-  task_runner_->PostDelayedTask(
-      base::CodeLocation("CheckRetriesAndResume", __FILE__, __LINE__, nullptr),
-      base::Bind(&WinInetDownloader::Resume, session_->weak_downloader_, session_->serial_),
-      progress ? base::TimeSpan() : retry_delay_);
+  return true;
+}
+
+base::TimeSpan WinInetDownloader::ProgressTimeLimit() const {
+  // As long as the retries of a server that refuses at once take, and the
+  // time a request may wait for its first byte: a server that cannot be
+  // reached gets all its retries, one that keeps requests waiting fewer.
+  if (progress_time_limit_ > base::TimeSpan())
+    return progress_time_limit_;
+  return retry_delay_ * (max_retries_ + 1) + stall_timeout_;
+}
+
+bool WinInetDownloader::StartOver() {
+  if (++restarts_ > kMaxStartsOver) {
+    LOG(ERROR) << "Server answered " << restarts_ << " times with bytes that do not fit those "
+               << "held; giving up";
+    PostFailed();
+    return false;
+  }
+  if (bytes_received_ > 0 && !writer_->Rewind()) {
+    PostFailed();
+    return false;
+  }
+  bytes_received_ = 0;
+  return true;
 }
 
 void WinInetDownloader::GiveUpRequest() {
@@ -1309,6 +1381,8 @@ void WinInetDownloader::OnProxyPromptDone(uint32_t serial, std::shared_ptr<DWORD
     {
       DownloadSession::AutoLock lock(session_.get());
       waiting_ = false;
+      // The time the user took is none the server let pass.
+      progress_time_ = NowValue();
     }
     Resume(serial);
     return;

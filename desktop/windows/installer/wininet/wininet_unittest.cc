@@ -49,8 +49,11 @@ class WinInetDownloaderTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
     downloader_ = std::make_unique<WinInetDownloader>(&delegate_, &delegate_);
-    // The real pause is six seconds; the retry logic is the same.
+    // The real pause is six seconds; the retry logic is the same. The
+    // tests of a short maximum of retries count them: the time they may
+    // take without progress is no bound for them.
     downloader_->SetRetryDelayForTesting(base::TimeSpan::FromMilliseconds(20));
+    downloader_->SetProgressTimeLimitForTesting(base::TimeSpan::FromMinutes(10));
   }
   void TearDown() override {
     downloader_.reset();
@@ -1108,6 +1111,50 @@ TEST_F(WinInetDownloaderTest, BodyWithoutALengthCutOffResumes) {
     ASSERT_EQ(c.ranges.size(), requests->size());
     for (size_t i = 0; i < c.ranges.size(); ++i)
       EXPECT_EQ(c.ranges[i], RecordedHeader(*Chunk(requests.get(), i), "Range")) << i;
+  }
+}
+
+// A body without a usable length (chunked, or a Content-Length of -1 or
+// "abc") or with one too long is complete when the server's answer to the
+// range after it says that nothing follows, and only then: an answer whose
+// range cannot be read keeps the bytes held and is taken as the rest, never
+// as a reason to fetch the whole body again; a 416 completes only when its
+// total is the bytes held, and one without a total, or with another,
+// completes nothing.
+TEST_F(WinInetDownloaderTest, AnswersAfterABodyCompleteItOnlyWhenTheyConfirmIt) {
+  downloader_->set_max_retries(2);
+  const struct {
+    const char* query;
+    WinInetDownloader::State state;
+    // Requests the download makes; 0 when it fails after retrying.
+    size_t requests;
+  } cases[] = {
+      {"&chunked=1&bad_range=1", WinInetDownloader::kCompleted, 2},
+      {"&content_length=-1&bad_range=1", WinInetDownloader::kCompleted, 2},
+      {"&content_length=abc&bad_range=1", WinInetDownloader::kCompleted, 2},
+      // Cut off, then the rest under a range that cannot be read.
+      {"&chunked=1&short=100000&bad_range=1", WinInetDownloader::kCompleted, 2},
+      {"&content_length=301000", WinInetDownloader::kCompleted, 2},
+      {"&chunked=1&short=100000&unsatisfiable=none", WinInetDownloader::kFailed, 0},
+      {"&chunked=1&short=100000&unsatisfiable=size", WinInetDownloader::kFailed, 0},
+      {"&chunked=1&short=100000&unsatisfiable=7", WinInetDownloader::kFailed, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    const std::string key = UniqueKey("confirm");
+    std::string content;
+    EXPECT_EQ(c.state,
+              DownloadToFile(std::string("/data?size=300000&key=") + key + c.query, &content));
+    if (c.state == WinInetDownloader::kCompleted) {
+      EXPECT_TRUE(IsPatternBody(content, 300000u));
+    }
+    if (c.requests == 0)
+      continue;
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    ASSERT_EQ(c.requests, requests->size());
+    EXPECT_EQ("", RecordedHeader(*Chunk(requests.get(), 0), "Range"));
+    EXPECT_NE("bytes=0-", RecordedHeader(*Chunk(requests.get(), 1), "Range"));
   }
 }
 
