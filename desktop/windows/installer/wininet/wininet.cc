@@ -227,42 +227,112 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
 
   // With the lock held, when |request| is sent to |host|:|port|.
   void AddOpenRequest(HINTERNET request, const std::wstring& host, uint16_t port) {
-    open_requests_.push_back({request, {host, port}});
+    open_requests_.push_back({request, host, port});
   }
   // With the lock held, when |request| reports closing: WinInet let go of
-  // it and of what it had pending.
+  // it and of what it had pending, and of its socket.
   void ForgetOpenRequest(HINTERNET request) {
-    open_requests_.erase(std::remove_if(open_requests_.begin(), open_requests_.end(),
-                                        [&](const auto& entry) { return entry.first == request; }),
-                         open_requests_.end());
+    open_requests_.erase(
+        std::remove_if(open_requests_.begin(), open_requests_.end(),
+                       [&](const OpenRequest& entry) { return entry.handle == request; }),
+        open_requests_.end());
+    internal::ReleaseSockets(request);
     request_closed_.Signal();
+  }
+  // On WinInet's thread, when |request| begins connecting to |address| and
+  // when it is connected there: its own socket is the one WinInet names, or
+  // the one that got connected there in between (download_sockets.h).
+  void NoteConnecting(HINTERNET request, const std::wstring& address) {
+    uint16_t port = 0;
+    if (!FindOpenRequest(request, &port) || internal::WinInetNamesSockets())
+      return;
+    // Looked for outside the lock, which WinInet's other callbacks need.
+    std::vector<internal::SocketId> before = internal::SocketsConnectedTo(address, port);
+    AutoLock lock(this);
+    for (OpenRequest& entry : open_requests_) {
+      if (entry.handle == request) {
+        entry.before = std::move(before);
+        entry.connecting = true;
+      }
+    }
+  }
+  void NoteConnected(HINTERNET request, const std::wstring& address) {
+    uint16_t port = 0;
+    std::vector<internal::SocketId> before;
+    bool connecting = false;
+    {
+      AutoLock lock(this);
+      for (OpenRequest& entry : open_requests_) {
+        if (entry.handle == request) {
+          port = entry.port;
+          before = std::move(entry.before);
+          connecting = entry.connecting;
+          entry.connecting = false;
+          internal::NoteServerAddress(entry.host, address);
+        }
+      }
+    }
+    if (port == 0)
+      return;
+    internal::SocketId socket = internal::ReportedSocket(request);
+    if (!socket.known() && connecting) {
+      std::vector<internal::SocketId> now = internal::SocketsConnectedTo(address, port);
+      std::vector<internal::SocketId> added;
+      for (const internal::SocketId& id : now) {
+        if (std::find(before.begin(), before.end(), id) == before.end())
+          added.push_back(id);
+      }
+      if (added.size() == 1)
+        socket = added[0];
+    }
+    if (!socket.known()) {
+      VLOG(1) << "The socket of a download's request to " << address << " is not known";
+      return;
+    }
+    internal::ClaimSocket(socket, request);
+    AutoLock lock(this);
+    for (OpenRequest& entry : open_requests_) {
+      if (entry.handle == request)
+        entry.socket = socket;
+    }
+  }
+  // With the lock held, before |request| is closed: the socket WinInet
+  // names for it, where its socket is not known yet (it took a connection
+  // from WinInet's pool).
+  void LearnReportedSocket(HINTERNET request) {
+    for (OpenRequest& entry : open_requests_) {
+      if (entry.handle != request || entry.socket.known())
+        continue;
+      entry.socket = internal::ReportedSocket(request);
+      if (entry.socket.known())
+        internal::ClaimSocket(entry.socket, request);
+    }
   }
   // With the lock not held, after |requests| (all of them when empty) were
   // closed: one that has not reported closing still has an operation
   // pending, which would keep its socket for as long as the server sends a
-  // byte now and then; what is pending on its server's sockets is cancelled
+  // byte now and then; what is pending on its socket is cancelled
   // (download_sockets.h), until WinInet lets go of it or a few seconds
   // passed. WinInet sends a request again over a new connection when the
-  // one it reused from its pool fails, so once may not be enough.
+  // one it took from its pool fails, so once may not be enough.
   void EndPendingOperations(const std::vector<HINTERNET>& requests) {
     const base::MonotonicTime give_up = base::MonotonicTime::Now() + kEndPendingWait;
     // Where closing the handle ends the operation, as it should, it ends
     // within the first wait, and nothing is cancelled.
     bool first = true;
     for (;;) {
-      std::vector<std::pair<std::wstring, uint16_t>> servers;
+      std::vector<OpenRequest> pending;
       {
         AutoLock lock(this);
-        for (const auto& [request, server] : open_requests_) {
-          if ((requests.empty() ||
-               std::find(requests.begin(), requests.end(), request) != requests.end()) &&
-              std::find(servers.begin(), servers.end(), server) == servers.end()) {
-            servers.push_back(server);
+        for (const OpenRequest& entry : open_requests_) {
+          if (requests.empty() ||
+              std::find(requests.begin(), requests.end(), entry.handle) != requests.end()) {
+            pending.push_back(entry);
           }
         }
         request_closed_.Reset();
       }
-      if (servers.empty())
+      if (pending.empty())
         return;
       const base::TimeSpan left = give_up - base::MonotonicTime::Now();
       if (left <= base::TimeSpan()) {
@@ -270,8 +340,10 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
         return;
       }
       if (!first) {
-        for (const auto& [host, port] : servers)
-          internal::CancelPendingOperations(host, port);
+        for (const OpenRequest& entry : pending) {
+          if (!internal::CancelPendingOperations(entry.socket) && !entry.socket.known())
+            internal::CancelUnclaimedOperations(entry.host, entry.port);
+        }
       }
       first = false;
       request_closed_.TimedWait(std::min(left, base::TimeSpan::FromMilliseconds(100)));
@@ -317,8 +389,30 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   std::unique_ptr<ReadTarget> read_;
   bool read_pending_ = false;
   std::vector<std::unique_ptr<ReadTarget>> retired_reads_;
-  // The requests WinInet has not reported closed, and their servers.
-  std::vector<std::pair<HINTERNET, std::pair<std::wstring, uint16_t>>> open_requests_;
+  // A request WinInet has not reported closed.
+  struct OpenRequest {
+    HINTERNET handle = nullptr;
+    // Its server, as its address names it.
+    std::wstring host;
+    uint16_t port = 0;
+    // While it connects: the sockets already connected to the server.
+    std::vector<internal::SocketId> before;
+    bool connecting = false;
+    // Its own socket, once known.
+    internal::SocketId socket;
+  };
+  // With the lock not held: whether |request| is open, and its port.
+  bool FindOpenRequest(HINTERNET request, uint16_t* port) {
+    AutoLock lock(this);
+    for (const OpenRequest& entry : open_requests_) {
+      if (entry.handle == request) {
+        *port = entry.port;
+        return true;
+      }
+    }
+    return false;
+  }
+  std::vector<OpenRequest> open_requests_;
   // Signalled whenever one of them reports closing.
   base::WaitableEvent request_closed_{base::WaitableEvent::ResetPolicy::kAutomatic,
                                       base::WaitableEvent::InitialState::kNotSignaled};
@@ -364,6 +458,14 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
     session->ForgetOpenRequest(handle);
     return;
   }
+  // Also after a cancellation: the socket of a request that the session's
+  // end closes may have to be found.
+  if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
+    session->NoteConnecting(handle, StatusText(info, info_length));
+    return;
+  }
+  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER)
+    session->NoteConnected(handle, StatusText(info, info_length));
   // The callback stays registered after a cancellation: the connection's
   // closing notice, which releases WinInet's reference, must still arrive.
   if (session->cancelled_.IsSet()) {
@@ -376,8 +478,6 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
                                   ? StatusText(info, info_length)
                                   : std::wstring();
   AutoLock lock(session);
-  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER)
-    internal::NoteServerAddress(session->connected_host_, server);
   WinInetDownloader* downloader = session->downloader_;
   // A request closed for a resumption may still report; only the current
   // one counts.
@@ -718,6 +818,7 @@ void WinInetDownloader::CloseSession() {
       writer_->Close();
     session->downloader_ = nullptr;
     session_.reset();
+    session->LearnReportedSocket(session->request_.Get());
     request = std::move(session->request_);
     connection = std::move(session->connection_);
     internet = std::move(session->internet_);
@@ -1139,6 +1240,7 @@ void WinInetDownloader::GiveUpRequest() {
   // operation still pending on the request keeps its socket until it ends,
   // which its own time-outs (SendRequest) see to at about the same moment.
   // The next request opens a new connection.
+  session->LearnReportedSocket(session->request_.Get());
   if (session->request_.IsValid())
     session->given_up_.push_back(std::move(session->request_));
   if (session->connection_.IsValid())

@@ -1208,6 +1208,71 @@ TEST_F(WinInetDownloaderTest, AddressesOtherThanPlainHttpAreRefused) {
   EXPECT_EQ(std::string::npos, json.find("secret")) << json;
 }
 
+// Giving an attempt up cancels what is pending on its own connection only:
+// another download of the process from the same server, reading all the
+// while, loses nothing when the attempts of a trickling download are given
+// up again and again (the first of them over a connection that WinInet took
+// from its pool, whose socket is not known), and every attempt given up
+// still closes its connection.
+TEST_F(WinInetDownloaderTest, GivingUpTouchesNoOtherDownloadsConnection) {
+  downloader_->SetStallTimeoutForTesting(base::TimeSpan::FromSeconds(1));
+  downloader_->set_max_retries(3);
+  const std::string port = testing_http::ServerAddress().substr(std::string("127.0.0.1:").size());
+  // The other download asks by a name nothing else of this process uses:
+  // WinInet connects anew for it, and its socket is known.
+  RecordingFetcherDelegate other_delegate;
+  WinInetDownloader other(&other_delegate, &other_delegate);
+  const std::string other_key = UniqueKey("bystander");
+  base::LoopRunner reading;
+  other_delegate.on_first_progress = reading.QuitClosure();
+  auto other_ended = std::make_shared<base::LoopRunner>();
+  std::string other_reply;
+  ASSERT_TRUE(other.Start(
+      base::UTF8ToWide("http://127.1:" + port + "/data?size=4000000&slow=30&key=" + other_key),
+      std::string(), other_ended->QuitClosure(),
+      std::make_unique<StringResponseWriter>(&other_reply), std::make_unique<DownloadReport>()));
+  base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, reading.QuitClosure(),
+                                                  base::TimeSpan::FromSeconds(60));
+  reading.Run();
+  ASSERT_GT(other_delegate.current_calls, 0) << "the other download brought nothing";
+
+  // A connection to the trickling server left in WinInet's pool.
+  std::string reply;
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), base::UTF8ToWide(OtherHostUrl("/echo")),
+                           std::string(), std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  const std::string key = UniqueKey("trickle-beside");
+  ASSERT_TRUE(RunUntilDone(
+      downloader_.get(),
+      base::UTF8ToWide(OtherHostUrl("/data?size=1000000&trickle=100000&trickle_ms=200&key=" + key)),
+      std::string(), std::make_unique<StringResponseWriter>(&reply),
+      std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  EXPECT_GE(requests->size(), 4u);
+
+  if (other.state() != WinInetDownloader::kCompleted &&
+      other.state() != WinInetDownloader::kFailed) {
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, other_ended->QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(120));
+    other_ended->Run();
+  }
+  EXPECT_EQ(WinInetDownloader::kCompleted, other.state());
+  EXPECT_TRUE(IsPatternBody(other_reply, 4000000u));
+  std::unique_ptr<base::ListValue> other_requests = RecordedRequests(other_key);
+  ASSERT_TRUE(other_requests);
+  EXPECT_EQ(1u, other_requests->size()) << "the other download lost its connection";
+  int open = -1;
+  for (int wait = 0; wait < 600; ++wait) {
+    open = testing_http::OpenConnections(key);
+    if (open == 0)
+      break;
+    Sleep(100);
+  }
+  EXPECT_EQ(0, open);
+}
+
 // Nothing of a download, GET or POST, is left in the user's WinInet cache.
 TEST_F(WinInetDownloaderTest, DownloadsLeaveNothingInTheCache) {
   for (const std::string& body : {std::string(), std::string("tracking")}) {
