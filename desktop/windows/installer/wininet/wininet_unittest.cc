@@ -1020,6 +1020,20 @@ TEST_F(WinInetDownloaderTest, ReplyBeyondTheLimitFails) {
   EXPECT_LE(reply.size(), 1u << 20);
 }
 
+// The connections the server holds for |key| once the ones the client
+// closed are gone (closing is asynchronous; a minute is far more than it
+// takes).
+int OpenConnectionsOnceClosed(const std::string& key) {
+  int open = -1;
+  for (int wait = 0; wait < 600; ++wait) {
+    open = testing_http::OpenConnections(key);
+    if (open == 0)
+      break;
+    Sleep(100);
+  }
+  return open;
+}
+
 // The most connections the server held for |key| while a download ran,
 // looked at on the test's loop until |ended|.
 struct ConnectionWatch {
@@ -1060,14 +1074,7 @@ TEST_F(WinInetDownloaderTest, TricklingServersNeverHoldMoreThanTwoConnections) {
     ASSERT_TRUE(requests);
     EXPECT_GE(requests->size(), 5u);
     EXPECT_LE(watch->most, 2);
-    int open = -1;
-    for (int wait = 0; wait < 600; ++wait) {
-      open = testing_http::OpenConnections(key);
-      if (open == 0)
-        break;
-      Sleep(100);
-    }
-    EXPECT_EQ(0, open);
+    EXPECT_EQ(0, OpenConnectionsOnceClosed(key));
     base::LoopRunner().RunUntilIdle();
   }
 }
@@ -1263,14 +1270,7 @@ TEST_F(WinInetDownloaderTest, GivingUpTouchesNoOtherDownloadsConnection) {
   std::unique_ptr<base::ListValue> other_requests = RecordedRequests(other_key);
   ASSERT_TRUE(other_requests);
   EXPECT_EQ(1u, other_requests->size()) << "the other download lost its connection";
-  int open = -1;
-  for (int wait = 0; wait < 600; ++wait) {
-    open = testing_http::OpenConnections(key);
-    if (open == 0)
-      break;
-    Sleep(100);
-  }
-  EXPECT_EQ(0, open);
+  EXPECT_EQ(0, OpenConnectionsOnceClosed(key));
 }
 
 // Nothing of a download, GET or POST, is left in the user's WinInet cache.
