@@ -73,10 +73,13 @@ Any request whose target is an absolute "http://" URL is a proxy request:
 without "Proxy-Authorization: Basic" of "velmo:secret" it is answered 407
 with a Basic challenge; with it, it is served as the path above.
 
-  test_http_server.py --port-file FILE [--tls-cert C --tls-key K --tls-port-file F]
+  test_http_server.py --port-file FILE [--second-port-file F2]
+                      [--tls-cert C --tls-key K --tls-port-file F]
 
-writes the port it listens on into FILE once it accepts connections; with the
-TLS options a second listener serves the same behaviours over HTTPS.
+writes the port it listens on into FILE once it accepts connections; with
+--second-port-file a second plain listener serves the same behaviours (and
+counts into the same keys) on a port of its own, another server to a
+client; with the TLS options another listener serves them over HTTPS.
 """
 
 import argparse
@@ -514,12 +517,17 @@ def write_port(path, port):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port-file", required=True)
+    parser.add_argument("--second-port-file")
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--tls-port-file")
     args = parser.parse_args()
 
     servers = [Server(("127.0.0.1", 0), Handler)]
+    if args.second_port_file:
+        second = Server(("127.0.0.1", 0), Handler)
+        servers.append(second)
+        write_port(args.second_port_file, second.server_address[1])
     if args.tls_cert:
         tls = Server(("127.0.0.1", 0), Handler)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

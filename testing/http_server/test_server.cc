@@ -82,6 +82,14 @@ std::wstring ServerUrl(std::string_view path_and_query) {
   return base::UTF8ToWide("http://" + ServerAddress() + std::string(path_and_query));
 }
 
+std::wstring SecondServerUrl(std::string_view path_and_query) {
+  const std::string port = Environment(L"VELMO_TEST_SECOND_PORT");
+  EXPECT_FALSE(port.empty()) << "VELMO_TEST_SECOND_PORT is not set";
+  if (port.empty())
+    return std::wstring();
+  return base::UTF8ToWide("http://127.0.0.1:" + port + std::string(path_and_query));
+}
+
 std::wstring TlsServerUrl(std::string_view path_and_query) {
   std::string port = Environment(L"VELMO_TEST_TLS_PORT");
   if (port.empty())

@@ -87,8 +87,8 @@ bool IsConnectivityError(DWORD error) {
     case ERROR_HOST_UNREACHABLE:              // 1232
     case ERROR_CONNECTION_ABORTED:            // 1236
     // What an operation ends with when the downloader cancels it on a
-    // socket given up (download_sockets.h), which another download of the
-    // process may have been handed by WinInet's connection pool.
+    // socket given up (download_sockets.h): another download of the
+    // process whose socket cannot be told may meet it too.
     case ERROR_OPERATION_ABORTED:  // 995
       return true;
     default: return false;

@@ -1215,36 +1215,69 @@ TEST_F(WinInetDownloaderTest, AddressesOtherThanPlainHttpAreRefused) {
   EXPECT_EQ(std::string::npos, json.find("secret")) << json;
 }
 
+// A download beside the one under test, slow enough to be reading all the
+// while that one runs.
+struct Bystander {
+  explicit Bystander(const std::string& prefix)
+      : key(UniqueKey(prefix)), downloader(&delegate, &delegate) {}
+  // Starts it and waits for its first bytes.
+  void Start(const std::wstring& server) {
+    base::LoopRunner reading;
+    delegate.on_first_progress = reading.QuitClosure();
+    ASSERT_TRUE(downloader.Start(server + base::UTF8ToWide("/data?size=4000000&slow=30&key=" + key),
+                                 std::string(), ended.QuitClosure(),
+                                 std::make_unique<StringResponseWriter>(&reply),
+                                 std::make_unique<DownloadReport>()));
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, reading.QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(60));
+    reading.Run();
+    ASSERT_GT(delegate.current_calls, 0) << "it brought nothing";
+  }
+  // Waits for its end: it must have come whole, in its one request.
+  void ExpectWholeInOneRequest() {
+    if (downloader.state() != WinInetDownloader::kCompleted &&
+        downloader.state() != WinInetDownloader::kFailed) {
+      base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, ended.QuitClosure(),
+                                                      base::TimeSpan::FromSeconds(120));
+      ended.Run();
+    }
+    EXPECT_EQ(WinInetDownloader::kCompleted, downloader.state());
+    EXPECT_TRUE(IsPatternBody(reply, 4000000u));
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    EXPECT_EQ(1u, requests->size()) << "it lost its connection";
+  }
+
+  const std::string key;
+  RecordingFetcherDelegate delegate;
+  WinInetDownloader downloader;
+  base::LoopRunner ended;
+  std::string reply;
+};
+
 // Giving an attempt up cancels what is pending on its own connection only:
-// another download of the process from the same server, reading all the
-// while, loses nothing when the attempts of a trickling download are given
-// up again and again (the first of them over a connection that WinInet took
-// from its pool, whose socket is not known), and every attempt given up
-// still closes its connection.
+// the other downloads of the process, reading all the while, lose nothing
+// when the attempts of a trickling download are given up again and again
+// (the first of them over a connection that WinInet took from its pool,
+// whose socket is not known), and every attempt given up still closes its
+// connection. One of them asks the same server (by a name nothing else of
+// this process uses: WinInet connects anew for it, and its socket is known),
+// the other another server, over a connection from WinInet's pool.
 TEST_F(WinInetDownloaderTest, GivingUpTouchesNoOtherDownloadsConnection) {
   downloader_->SetStallTimeoutForTesting(base::TimeSpan::FromSeconds(1));
   downloader_->set_max_retries(3);
   const std::string port = testing_http::ServerAddress().substr(std::string("127.0.0.1:").size());
-  // The other download asks by a name nothing else of this process uses:
-  // WinInet connects anew for it, and its socket is known.
-  RecordingFetcherDelegate other_delegate;
-  WinInetDownloader other(&other_delegate, &other_delegate);
-  const std::string other_key = UniqueKey("bystander");
-  base::LoopRunner reading;
-  other_delegate.on_first_progress = reading.QuitClosure();
-  auto other_ended = std::make_shared<base::LoopRunner>();
-  std::string other_reply;
-  ASSERT_TRUE(other.Start(
-      base::UTF8ToWide("http://127.1:" + port + "/data?size=4000000&slow=30&key=" + other_key),
-      std::string(), other_ended->QuitClosure(),
-      std::make_unique<StringResponseWriter>(&other_reply), std::make_unique<DownloadReport>()));
-  base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, reading.QuitClosure(),
-                                                  base::TimeSpan::FromSeconds(60));
-  reading.Run();
-  ASSERT_GT(other_delegate.current_calls, 0) << "the other download brought nothing";
+  Bystander same_server("same-server");
+  ASSERT_NO_FATAL_FAILURE(same_server.Start(base::UTF8ToWide("http://127.1:" + port)));
+  std::string reply;
+  const std::wstring other_server = testing_http::SecondServerUrl("");
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), other_server + L"/echo", std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  Bystander pooled("other-server");
+  ASSERT_NO_FATAL_FAILURE(pooled.Start(other_server));
 
   // A connection to the trickling server left in WinInet's pool.
-  std::string reply;
   ASSERT_TRUE(RunUntilDone(downloader_.get(), base::UTF8ToWide(OtherHostUrl("/echo")),
                            std::string(), std::make_unique<StringResponseWriter>(&reply),
                            std::make_unique<DownloadReport>()));
@@ -1258,19 +1291,11 @@ TEST_F(WinInetDownloaderTest, GivingUpTouchesNoOtherDownloadsConnection) {
   std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
   ASSERT_TRUE(requests);
   EXPECT_GE(requests->size(), 4u);
-
-  if (other.state() != WinInetDownloader::kCompleted &&
-      other.state() != WinInetDownloader::kFailed) {
-    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, other_ended->QuitClosure(),
-                                                    base::TimeSpan::FromSeconds(120));
-    other_ended->Run();
-  }
-  EXPECT_EQ(WinInetDownloader::kCompleted, other.state());
-  EXPECT_TRUE(IsPatternBody(other_reply, 4000000u));
-  std::unique_ptr<base::ListValue> other_requests = RecordedRequests(other_key);
-  ASSERT_TRUE(other_requests);
-  EXPECT_EQ(1u, other_requests->size()) << "the other download lost its connection";
   EXPECT_EQ(0, OpenConnectionsOnceClosed(key));
+  for (Bystander* bystander : {&same_server, &pooled}) {
+    SCOPED_TRACE(bystander->key);
+    bystander->ExpectWholeInOneRequest();
+  }
 }
 
 // Nothing of a download, GET or POST, is left in the user's WinInet cache.
