@@ -29,6 +29,7 @@
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/loggable_command_line.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
@@ -170,7 +171,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
     PruneInstallerLogs(logging::GetLogFilePath(), kKeptInstallerLogs);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();
-  LOG(INFO) << "Command line: " << command_line.GetCommandLineString();
+  LOG(INFO) << "Command line: " << LoggableCommandLine(command_line);
   if (window_preloader)
     window_preloader->DecodeImages();
 
