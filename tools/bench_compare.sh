@@ -198,9 +198,13 @@ run_benchmark() {
   esac
 }
 
-# The first number after the match of the extended regex |1| in |2|.
+# The first number after the match of the extended regex |1| (which
+# matches from the start of a line) in |2|.
 figure_in() {
-  grep -E "$1" <<<"$2" | head -1 | sed -E "s/$1//" | grep -Eo '[0-9]+(\.[0-9]+)?' | head -1
+  local line matched
+  line=$(grep -E "$1" <<<"$2" | head -1) || return 0
+  matched=$(grep -Eo "$1" <<<"$line" | head -1)
+  grep -Eo '[0-9]+(\.[0-9]+)?' <<<"${line#"$matched"}" | head -1
 }
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
