@@ -3,15 +3,25 @@
 # FileResponseWriter, a minimal synchronous WinInet loop (64 KiB reads into a
 # file) and curl, all fetching the same 200 MiB file from nginx.
 #
-#   VELMO_WINEPREFIX=... tools/bench_wininet.sh [build-dir]   (default: <repo>/build)
+#   VELMO_WINEPREFIX=... tools/bench_wininet.sh [--ours-only] [build-dir]
+#                                                       (default: <repo>/build)
 #
 # nginx runs with a generated configuration on a free port and is stopped by
 # its pid. Prints the three rates and the ratios; exits 1 when the downloader
 # reaches less than 0.8 of the WinInet loop.
+#
+# With --ours-only curl does not run and no goal is checked: the program's
+# two rates are printed alone (for tools/bench_compare.sh, which compares
+# two builds).
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(dirname "$HERE")
+OURS_ONLY=
+if [[ "${1:-}" == --ours-only ]]; then
+  OURS_ONLY=1
+  shift
+fi
 BUILD=${1:-$ROOT/build}
 EXE=$BUILD/bin/wininet_download_benchmark.exe
 SIZE_MIB=200
@@ -85,6 +95,12 @@ downloader_rate=$(awk '$1 == "downloader" { print $4 }' <<<"$output")
 loop_rate=$(awk '$1 == "wininet_loop" { print $4 }' <<<"$output")
 [[ -n "$downloader_rate" && -n "$loop_rate" ]] || { echo "bench_wininet: the benchmark program failed:"; echo "$output"; exit 1; } >&2
 
+if [[ -n "$OURS_ONLY" ]]; then
+  echo "file: $SIZE_MIB MiB from nginx on 127.0.0.1, best of $ROUNDS rounds"
+  echo "downloader:   $downloader_rate MiB/s"
+  echo "wininet loop: $loop_rate MiB/s"
+  exit 0
+fi
 best_curl=""
 for _ in $(seq "$ROUNDS"); do
   t=$(curl -s -o "$DIR/out/curl.bin" -w '%{time_total}' "$URL")

@@ -740,9 +740,13 @@ void Installer::Succeed() {
   success_ = true;
   // Settled before it is reported: ended after the report, the process must
   // leave no journal whose replay would undo a run reported done.
-  transaction_.Commit();
+  transaction_.Settle();
   observers_.Notify(&InstallerDelegate::OnSuccess);
   EndRun();
+  // What the run moved aside (every file of an uninstallation, every file
+  // an upgrade replaced) is deleted after the report: the outcome no longer
+  // depends on it, and neither the front end nor its user waits for it.
+  transaction_.Commit();
 }
 
 void Installer::EndRun() {

@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/user_admin.h"
 #include "desktop/windows/installer/service/user_token_test_support.h"
 #include "gtest/gtest.h"
@@ -218,35 +219,73 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
   EXPECT_EQ(expected, delegate_.events);
 }
 
+// The run as it reports success: settled (no journal left to replay), with
+// the file a step deleted still moved aside.
+class SuccessObserver : public test::RecordingInstallerDelegate {
+ public:
+  SuccessObserver(Installer* installer, const base::FilePath& moved_aside)
+      : installer_(installer), moved_aside_(moved_aside) {}
+
+  void OnSuccess() override {
+    settled = installer_->transaction()->journal() == nullptr;
+    moved_aside_kept = base::PathExists(moved_aside_);
+  }
+
+  bool settled = false;
+  bool moved_aside_kept = false;
+
+ private:
+  Installer* installer_;
+  const base::FilePath moved_aside_;
+};
+
 // A successful run keeps what it executed once the installer is gone, and
 // fills the install log (a new installation's app id is the current time;
 // taken subfolder names get "_0", "_1" appended, and an empty folder that
-// anything left is no taken name).
+// anything left is no taken name). It settles before it reports success,
+// and deletes what its steps moved aside only after the report, which
+// need not wait for that.
 TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
   WritePackageLists(2, 1);
   const std::wstring version = base::UTF8ToWide(GetVersionString());
   MakeSettings({});
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version).Append(L"taken")));
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version + L"_0")));
+  const base::FilePath replaced = install_folder_.Append(L"replaced.txt");
+  ASSERT_TRUE(WriteText(replaced, "old"));
+  SuccessObserver at_success(installer_.get(), base::FilePath(replaced.value() + L".old"));
+  installer_->AddObserver(&at_success);
   const int64_t before = base::Time::Now().ToTimeT();
-  installer_->SetStepListBinderForTesting(base::Bind([](Installer* installer,
-                                                        int32_t) -> Installer::StepList {
-    return {base::Bind([installer]() { installer->ScheduleNextStep(); }), base::Bind([installer]() {
-              installer->NotifyStep();
-              installer->Succeed();
-            })};
-  }));
+  installer_->SetStepListBinderForTesting(
+      base::Bind([replaced](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind([installer, replaced]() {
+                  EXPECT_TRUE(installer->transaction()->Execute(
+                      std::make_unique<DeleteFileOperation>(replaced, /*check_in_use=*/false,
+                                                            /*remove_empty_parents=*/false)));
+                  installer->ScheduleNextStep();
+                }),
+                base::Bind([installer]() {
+                  installer->NotifyStep();
+                  installer->Succeed();
+                })};
+      }));
 
   RunInstaller();
+  installer_->RemoveObserver(&at_success);
   const int64_t after = base::Time::Now().ToTimeT();
 
   const std::vector<std::string> expected = {"ready", "total:4", "step", "step", "step", "success"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_TRUE(installer_->success());
-  // Committed when it reported success, not only when destroyed: its journal
+  // Settled when it reported success, not only when destroyed: its journal
   // is gone, so a process ended after the report is never undone later.
+  EXPECT_TRUE(at_success.settled);
+  EXPECT_TRUE(at_success.moved_aside_kept);
+  // Committed by the end of the run.
   EXPECT_EQ(nullptr, installer_->transaction()->journal());
   EXPECT_EQ(0u, installer_->transaction()->size());
+  EXPECT_FALSE(base::PathExists(replaced));
+  EXPECT_FALSE(base::PathExists(base::FilePath(replaced.value() + L".old")));
   const InstallLog& log = *installer_->install_log();
   EXPECT_EQ(version + L"_0", log.subfolder.value());
   EXPECT_EQ(install_folder_, log.path);

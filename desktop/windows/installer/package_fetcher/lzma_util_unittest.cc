@@ -265,29 +265,46 @@ std::wstring ShortNameOf(const base::FilePath& path) {
 // The names are all distinct, but an entry may reach another's file under
 // the short name the file system gives it, which no check of the names can
 // know: the unpacking folder starts empty and every file is made new, so
-// the second writer fails, and both entries are named.
+// the second writer fails, and both entries are named; a file reaching a
+// folder under its short name is refused as a file in place of a folder.
 TEST_F(SevenZipExtractorTest, AShortNameOfAnotherEntryFailsNamingBoth) {
   // The short names as a fresh folder gives them.
   const base::FilePath scratch = temp_.GetPath().Append(L"names");
   ASSERT_TRUE(base::CreateDirectoryTree(scratch.Append(L"resources")));
   ASSERT_EQ(0, base::WriteFileBytes(scratch.Append(L"installer.exe"), "", 0));
+  ASSERT_EQ(0, base::WriteFileBytes(scratch.Append(L"resources\\installer.exe"), "", 0));
   const std::wstring folder_alias = ShortNameOf(scratch.Append(L"resources"));
   const std::wstring file_alias = ShortNameOf(scratch.Append(L"installer.exe"));
+  const std::wstring file_alias_below = ShortNameOf(scratch.Append(L"resources\\installer.exe"));
   ASSERT_NE(L"resources", folder_alias);
   ASSERT_NE(L"installer.exe", file_alias);
   struct Case {
-    std::wstring first;
-    std::wstring second;
+    std::vector<std::wstring> names;
+    // The entry that made the file, and the one that fails on it; or the
+    // refusal logged.
+    int owner;
+    int failing;
+    std::string log;
   } cases[] = {
-      {L"resources\\common.pak", folder_alias + L"\\common.pak"},
-      {L"installer.exe", file_alias},
+      {{L"resources\\common.pak", folder_alias + L"\\common.pak"}, 0, 1},
+      {{L"installer.exe", file_alias}, 0, 1},
+      // The maker's own name reaches the file through a short name: the
+      // name the file system holds leads to no entry.
+      {{L"resources\\common.pak", folder_alias + L"\\installer.exe",
+        L"resources\\" + file_alias_below},
+       1,
+       2},
+      {{L"resources\\common.pak", folder_alias},
+       -1,
+       -1,
+       "Archive entry 1 (" + base::WideToUTF8(folder_alias) + ") is a file, but "},
   };
   const base::FilePath archive = temp_.GetPath().Append(L"alias.7z");
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.second);
+    SCOPED_TRACE(c.names.back());
     ASSERT_TRUE(base::DeletePath(Out(), true));
     ASSERT_TRUE(base::CreateDirectoryTree(Out()));
-    const std::string bytes = EmptyEntriesArchive({c.first, c.second});
+    const std::string bytes = EmptyEntriesArchive(c.names);
     ASSERT_EQ(static_cast<int>(bytes.size()),
               base::WriteFileBytes(archive, bytes.data(), static_cast<int>(bytes.size())));
     testing::ScopedLogCapture log;
@@ -295,9 +312,13 @@ TEST_F(SevenZipExtractorTest, AShortNameOfAnotherEntryFailsNamingBoth) {
     ASSERT_EQ(0u, extractor.Open(archive));
     EXPECT_NE(0u, extractor.ExtractSevenZipArchive(Out(), nullptr));
     EXPECT_EQ(SevenZipExtractor::kCreateFailed, extractor.status());
-    EXPECT_TRUE(Logged(log, "Archive entries 0 (" + base::WideToUTF8(c.first) + ") and 1 (" +
-                                base::WideToUTF8(c.second) + ") both name the file "))
-        << log.text();
+    const std::string expected =
+        c.owner < 0
+            ? c.log
+            : "Archive entries " + std::to_string(c.owner) + " (" +
+                  base::WideToUTF8(c.names[c.owner]) + ") and " + std::to_string(c.failing) + " (" +
+                  base::WideToUTF8(c.names[c.failing]) + ") both name the file ";
+    EXPECT_TRUE(Logged(log, expected)) << log.text();
   }
 }
 
