@@ -15,6 +15,7 @@
 #include "base/command_line.h"
 #include "base/files/directory_enumerator.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/logging.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
@@ -570,6 +571,52 @@ TEST_F(CrashPipeTest, DestroyingTheServerReleasesRegisteredClientsAndLeaksNoHand
   DWORD handles_after = 0;
   ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handles_after));
   EXPECT_EQ(handles_before, handles_after);
+}
+
+std::atomic<int> g_error_lines{0};
+
+bool CountErrorLines(int severity, const char*, int, size_t, const std::string&) {
+  if (severity >= logging::LOG_ERROR)
+    g_error_lines.fetch_add(1);
+  return false;
+}
+
+// The system writes into a server's memory when an operation pending on its
+// pipe ends, also one that the destruction cancels; under the emulator that
+// write may come after the cancellation has returned, when another thread
+// started the operation (as the listening server's wait thread did here):
+// the destruction must wait for it. The test owns the server's memory and
+// marks it once the server is gone: a late write would overwrite the mark,
+// and the server logs an operation that it left pending. Whether the write
+// comes late depends on the system's threads, so the test tries many times.
+TEST_F(CrashPipeTest, NoOperationWritesIntoADestroyedServer) {
+  constexpr unsigned char kMark = 0xA5;
+  const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+  g_error_lines = 0;
+  const logging::LogMessageHandlerFunction previous = logging::GetLogMessageHandler();
+  logging::SetLogMessageHandler(&CountErrorLines);
+  for (int round = 0; round < 20 && !HasFailure(); ++round) {
+    auto memory = std::make_unique<unsigned char[]>(sizeof(CrashPipeServer));
+    auto* server = new (memory.get()) CrashPipeServer(
+        name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        /*generate_dumps=*/false, /*dump_folder=*/nullptr);
+    ASSERT_TRUE(server->Start());
+    EXPECT_TRUE(WaitForServerState(server, kServerStateConnecting, 60000));
+    server->~CrashPipeServer();
+    std::fill_n(memory.get(), sizeof(CrashPipeServer), kMark);
+    // A late write comes within milliseconds, at the next wait of one of the
+    // process's threads.
+    const ULONGLONG deadline = ::GetTickCount64() + 50;
+    do {
+      ::Sleep(1);
+      EXPECT_EQ(sizeof(CrashPipeServer),
+                static_cast<size_t>(
+                    std::count(memory.get(), memory.get() + sizeof(CrashPipeServer), kMark)))
+          << "round " << round;
+    } while (::GetTickCount64() < deadline && !HasFailure());
+    EXPECT_EQ(0, g_error_lines.load()) << "round " << round;
+  }
+  logging::SetLogMessageHandler(previous);
 }
 
 TEST_F(CrashPipeTest, DestroyingTheServerDuringADumpCallbackWaitsForIt) {
