@@ -59,10 +59,9 @@ velmo_filtered_call:
     .seh_endproc
 )");
 
-extern "C" EXCEPTION_DISPOSITION velmo_filtered_call_handler(EXCEPTION_RECORD* record,
-                                                             void* establisher_frame,
-                                                             CONTEXT* context,
-                                                             DISPATCHER_CONTEXT* dispatcher_context) {
+extern "C" EXCEPTION_DISPOSITION velmo_filtered_call_handler(
+    EXCEPTION_RECORD* record, void* establisher_frame, CONTEXT* context,
+    DISPATCHER_CONTEXT* dispatcher_context) {
   // Unwinding passes through this frame only on the way to a handler further
   // out, or to this frame's own landing: nothing to do either way.
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
