@@ -102,6 +102,7 @@ class CrashDumpHandler {
   friend class CurrentHandlerScope;
 
   void Initialize(ReporterPipe pipe, CustomInfo custom_info);
+  void InstallSystemHandlers();
   void RestorePreviousHandlers();
   void UpdateNextDumpPath();
 

@@ -22,10 +22,16 @@ void CrashPipeClient::SetPipeBusyObserverForTesting(PipeBusyObserver observer) {
 }
 
 CrashPipeClient::CrashPipeClient(std::wstring pipe_name, uint32_t dump_type, CustomInfo custom_info)
-    : pipe_name_(std::move(pipe_name)), dump_type_(dump_type), custom_info_(custom_info) {}
+    : pipe_name_(std::move(pipe_name)),
+      dump_type_(dump_type),
+      custom_info_(custom_info),
+      registration_done_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
 
 CrashPipeClient::CrashPipeClient(HANDLE pipe, uint32_t dump_type, CustomInfo custom_info)
-    : given_pipe_(pipe), dump_type_(dump_type), custom_info_(custom_info) {}
+    : given_pipe_(pipe),
+      dump_type_(dump_type),
+      custom_info_(custom_info),
+      registration_done_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
 
 CrashPipeClient::~CrashPipeClient() = default;
 
@@ -70,10 +76,43 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
 bool CrashPipeClient::Register() {
   if (IsRegistered())
     return true;
+  // Without the event a crash meanwhile cannot wait for the registration;
+  // it then finds the client unregistered, as before it began.
+  if (registration_done_.IsValid()) {
+    registering_thread_.store(::GetCurrentThreadId());
+    ::ResetEvent(registration_done_.Get());
+  }
+  const ULONGLONG deadline = ::GetTickCount64() + kRegistrationPatienceMs;
+  bool registered = RegisterOnce();
+  int attempts = 1;
+  while (!registered && server_process_.IsValid() && ServerProcessLives() &&
+         ::GetTickCount64() < deadline) {
+    // The reporter is not listening yet, or is between two clients: a
+    // short pause, since a busy pipe is already waited for.
+    ::Sleep(50);
+    registered = RegisterOnce();
+    ++attempts;
+  }
+  if (attempts > 1) {
+    VLOG(1) << (registered ? "Registered with the crash reporter after "
+                           : "Could not register with the crash reporter in ")
+            << attempts << " attempts";
+  }
+  registering_thread_.store(0);
+  if (registration_done_.IsValid())
+    ::SetEvent(registration_done_.Get());
+  return registered;
+}
+
+bool CrashPipeClient::RegisterOnce() {
   base::win::ScopedHandle pipe = ConnectToPipe();
   if (!pipe.IsValid())
     return false;
   return RegisterOverPipe(pipe.Get());
+}
+
+bool CrashPipeClient::ServerProcessLives() const {
+  return ::WaitForSingleObject(server_process_.Get(), 0) == WAIT_TIMEOUT;
 }
 
 bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
@@ -123,6 +162,12 @@ bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
 
 bool CrashPipeClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
                                   const AssertionInfo* assertion) {
+  // A crash that comes while another thread registers is reported once the
+  // registration is done: it is bounded by the registration's patience. A
+  // crash of the registering thread itself cannot wait for it.
+  const DWORD registering = registering_thread_.load();
+  if (registering != 0 && registering != ::GetCurrentThreadId())
+    ::WaitForSingleObject(registration_done_.Get(), INFINITE);
   if (!IsRegistered())
     return false;
   crashing_thread_id_ = ::GetCurrentThreadId();

@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <string>
 
 #include "base/win/scoped_handle.h"
@@ -21,6 +22,11 @@ namespace crash_reporter {
 inline constexpr DWORD kDumpRequestTimeoutMs = 15000;
 // How long a connection waits for a busy pipe.
 inline constexpr DWORD kPipeBusyWaitMs = 2000;
+// How long a client that knows its reporter's process tries to register
+// while that process lives: under load the reporter may still be starting,
+// its pipe busy with other clients for several of their steps, or it may
+// drop a client that was too slow for one of its own.
+inline constexpr DWORD kRegistrationPatienceMs = 30000;
 
 class CrashPipeClient {
  public:
@@ -34,16 +40,23 @@ class CrashPipeClient {
   CrashPipeClient(const CrashPipeClient&) = delete;
   CrashPipeClient& operator=(const CrashPipeClient&) = delete;
 
+  // The reporter's process (SYNCHRONIZE), which the client then owns. With
+  // it, a registration is tried again while that process lives, for up to
+  // kRegistrationPatienceMs; without it, once.
+  void set_server_process(HANDLE process) { server_process_.Reset(process); }
+
   // True at once when already registered; otherwise connects, registers and
-  // closes the pipe again.
+  // closes the pipe again. A crash on another thread meanwhile waits in
+  // RequestDump until the registration has ended.
   bool Register();
   bool IsRegistered() const { return dump_request_event_.IsValid(); }
   DWORD server_pid() const { return server_pid_; }
 
   // Called on the crashing thread: stores the crash details, signals the
   // reporter and waits until it is done. False when not registered, when the
-  // reporter died (its mutex is abandoned) or took too long. Takes no lock
-  // and allocates nothing, since the crashed thread may hold any of them.
+  // reporter died (its mutex is abandoned) or took too long. A registration
+  // running on another thread is waited for first. Takes no lock and
+  // allocates nothing, since the crashed thread may hold any of them.
   bool RequestDump(EXCEPTION_POINTERS* exception_pointers, const AssertionInfo* assertion);
 
   // Called after each wait for a busy pipe, with whether the wait said the
@@ -59,7 +72,9 @@ class CrashPipeClient {
 
  private:
   base::win::ScopedHandle ConnectToPipe();
+  bool RegisterOnce();
   bool RegisterOverPipe(HANDLE pipe);
+  bool ServerProcessLives() const;
 
   std::wstring pipe_name_;
   base::win::ScopedHandle given_pipe_;
@@ -71,6 +86,11 @@ class CrashPipeClient {
   base::win::ScopedHandle server_alive_mutex_;
   DWORD server_pid_ = 0;
   DWORD dump_request_timeout_ms_ = TestDumpRequestTimeout(kDumpRequestTimeoutMs);
+  base::win::ScopedHandle server_process_;
+  // The thread running Register(), 0 when none does, and an event that is
+  // set whenever none does.
+  std::atomic<DWORD> registering_thread_{0};
+  base::win::ScopedHandle registration_done_;
 
   // The crash area that the reporter reads out of this process.
   DWORD crashing_thread_id_ = 0;
