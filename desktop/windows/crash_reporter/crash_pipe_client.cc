@@ -40,7 +40,8 @@ CrashPipeClient::~CrashPipeClient() = default;
 // which the installer accepts silently, and they come before the installer's
 // log exists, so that anything louder would land in a stray default log
 // beside the executable.
-base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
+base::win::ScopedHandle CrashPipeClient::ConnectToPipe(bool* busy) {
+  *busy = false;
   if (given_pipe_.IsValid())
     return std::move(given_pipe_);
   base::win::ScopedHandle pipe;
@@ -53,6 +54,7 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
     DWORD error = ::GetLastError();
     if (error != ERROR_PIPE_BUSY || attempt == 1) {
       VLOG(1) << "Cannot connect to the crash reporter's pipe (error " << error << ")";
+      *busy = error == ERROR_PIPE_BUSY;
       return base::win::ScopedHandle();
     }
     // Another process is registering; the server takes one at a time. A
@@ -68,6 +70,7 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
   if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {
     VLOG(1) << "Cannot switch the crash reporter's pipe to message mode (error " << ::GetLastError()
             << ")";
+    *busy = true;  // the reporter let the connection go: it may take the next one
     return base::win::ScopedHandle();
   }
   return pipe;
@@ -83,14 +86,18 @@ bool CrashPipeClient::Register() {
     ::ResetEvent(registration_done_.Get());
   }
   const ULONGLONG deadline = ::GetTickCount64() + kRegistrationPatienceMs;
-  bool registered = RegisterOnce();
+  bool worth_another_attempt = false;
+  bool registered = RegisterOnce(&worth_another_attempt);
   int attempts = 1;
-  while (!registered && server_process_.IsValid() && ServerProcessLives() &&
-         ::GetTickCount64() < deadline) {
-    // The reporter is not listening yet, or is between two clients: a
-    // short pause, since a busy pipe is already waited for.
+  // A pipe that does not exist has no server behind it (the launch waited
+  // for the reporter to listen): no point in trying again, also when the
+  // process of that id is another one by now.
+  while (!registered && worth_another_attempt && server_process_.IsValid() &&
+         ServerProcessLives() && ::GetTickCount64() < deadline) {
+    // A busy pipe has already been waited for; a connection the reporter
+    // dropped is tried again after a short pause.
     ::Sleep(50);
-    registered = RegisterOnce();
+    registered = RegisterOnce(&worth_another_attempt);
     ++attempts;
   }
   if (attempts > 1) {
@@ -104,10 +111,12 @@ bool CrashPipeClient::Register() {
   return registered;
 }
 
-bool CrashPipeClient::RegisterOnce() {
-  base::win::ScopedHandle pipe = ConnectToPipe();
+bool CrashPipeClient::RegisterOnce(bool* worth_another_attempt) {
+  base::win::ScopedHandle pipe = ConnectToPipe(worth_another_attempt);
   if (!pipe.IsValid())
     return false;
+  // Past the connection every failure is the reporter ending it.
+  *worth_another_attempt = true;
   return RegisterOverPipe(pipe.Get());
 }
 

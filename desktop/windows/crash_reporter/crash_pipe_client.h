@@ -23,9 +23,9 @@ inline constexpr DWORD kDumpRequestTimeoutMs = 15000;
 // How long a connection waits for a busy pipe.
 inline constexpr DWORD kPipeBusyWaitMs = 2000;
 // How long a client that knows its reporter's process tries to register
-// while that process lives: under load the reporter may still be starting,
-// its pipe busy with other clients for several of their steps, or it may
-// drop a client that was too slow for one of its own.
+// while that process lives: under load the reporter's pipe may be busy with
+// other clients for several of their steps, or the reporter may drop a
+// client that was too slow for one of its own.
 inline constexpr DWORD kRegistrationPatienceMs = 30000;
 
 class CrashPipeClient {
@@ -41,8 +41,9 @@ class CrashPipeClient {
   CrashPipeClient& operator=(const CrashPipeClient&) = delete;
 
   // The reporter's process (SYNCHRONIZE), which the client then owns. With
-  // it, a registration is tried again while that process lives, for up to
-  // kRegistrationPatienceMs; without it, once.
+  // it, a registration that a serving reporter did not take (its pipe stayed
+  // busy, or it dropped the connection) is tried again while that process
+  // lives, for up to kRegistrationPatienceMs; without it, once.
   void set_server_process(HANDLE process) { server_process_.Reset(process); }
 
   // True at once when already registered; otherwise connects, registers and
@@ -71,8 +72,11 @@ class CrashPipeClient {
   }
 
  private:
-  base::win::ScopedHandle ConnectToPipe();
-  bool RegisterOnce();
+  // |busy|: the pipe was there but did not take this connection.
+  base::win::ScopedHandle ConnectToPipe(bool* busy);
+  // |worth_another_attempt|: the failure came from a reporter that serves,
+  // which may take a next attempt.
+  bool RegisterOnce(bool* worth_another_attempt);
   bool RegisterOverPipe(HANDLE pipe);
   bool ServerProcessLives() const;
 

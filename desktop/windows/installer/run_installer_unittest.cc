@@ -166,8 +166,11 @@ TEST_F(RunInstallerTest, BackEndAddsToALogOfTheSameName) {
   ASSERT_TRUE(base::CreateDirectoryTree(LogFolder()));
   const std::string marker = "front end line\n";
   std::vector<base::FilePath> logs;
-  // The names of the coming seconds (the run starts within them).
-  for (int i = 0; i < 20; ++i) {
+  // The names of the coming seconds (the run starts within them). A back
+  // end on a loaded machine may take many seconds to reach its log: it
+  // waits for the crash reporter it launched to listen, as long as that
+  // lives.
+  for (int i = 0; i < 180; ++i) {
     base::Time::Exploded at;
     (base::Time::Now() + base::TimeSpan::FromSeconds(i)).Explode(/*is_local=*/true, &at);
     logs.push_back(LogFolder().Append(
@@ -177,14 +180,17 @@ TEST_F(RunInstallerTest, BackEndAddsToALogOfTheSameName) {
   }
   EXPECT_EQ(1, Run({L"--backend"}, nullptr));  // No front end to serve: false.
   int written = 0;
+  std::string added;  // what the run added, for a failure's message
   for (const base::FilePath& log : logs) {
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(log, &text)) << log;
     EXPECT_EQ(0u, text.find(marker)) << log;
     if (text.find("Command line: ") != std::string::npos)
       ++written;
+    if (text != marker)
+      added += base::WideToUTF8(log.BaseName().value()) + ":\n" + text;
   }
-  EXPECT_EQ(1, written);
+  EXPECT_EQ(1, written) << (added.empty() ? "the run added to no log" : added);
 }
 
 // A back end whose front end ended while it started this one (ended from
