@@ -19,7 +19,11 @@
 namespace crash_reporter {
 
 // How long a crashing thread waits for the reporter to handle its crash.
-inline constexpr DWORD kDumpRequestTimeoutMs = 15000;
+// The reporter reads the crash out of the waiting process, so a process that
+// stops waiting first loses its report: on a loaded machine the reporter's
+// crash log and minidump take well over the 15 s this once was. A reporter
+// that is gone ends the wait at once (its mutex).
+inline constexpr DWORD kDumpRequestTimeoutMs = 60000;
 // How long a connection waits for a busy pipe.
 inline constexpr DWORD kPipeBusyWaitMs = 2000;
 // How long a client that knows its reporter's process tries to register
