@@ -46,8 +46,9 @@ const wchar_t* const kDescribedModules[] = {
 };
 
 // Tells the log when the reporter that serves this process ends: a crash
-// after that ends the process unreported (the reporter's mutex is released,
-// so the crash does not wait for it). Lives as long as the process.
+// after that ends the process unreported, at once (the reporter's mutex is
+// released or abandoned, which ends the crash's wait). Lives as long as the
+// process.
 class ReporterWatch {
  public:
   static void Start(uint32_t pid) {
