@@ -22,16 +22,10 @@ void CrashPipeClient::SetPipeBusyObserverForTesting(PipeBusyObserver observer) {
 }
 
 CrashPipeClient::CrashPipeClient(std::wstring pipe_name, uint32_t dump_type, CustomInfo custom_info)
-    : pipe_name_(std::move(pipe_name)),
-      dump_type_(dump_type),
-      custom_info_(custom_info),
-      registration_done_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+    : pipe_name_(std::move(pipe_name)), dump_type_(dump_type), custom_info_(custom_info) {}
 
 CrashPipeClient::CrashPipeClient(HANDLE pipe, uint32_t dump_type, CustomInfo custom_info)
-    : given_pipe_(pipe),
-      dump_type_(dump_type),
-      custom_info_(custom_info),
-      registration_done_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+    : given_pipe_(pipe), dump_type_(dump_type), custom_info_(custom_info) {}
 
 CrashPipeClient::~CrashPipeClient() = default;
 
@@ -79,12 +73,8 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe(bool* busy) {
 bool CrashPipeClient::Register() {
   if (IsRegistered())
     return true;
-  // Without the event a crash meanwhile cannot wait for the registration;
-  // it then finds the client unregistered, as before it began.
-  if (registration_done_.IsValid()) {
-    registering_thread_.store(::GetCurrentThreadId());
-    ::ResetEvent(registration_done_.Get());
-  }
+  // A crash on another thread meanwhile waits until this is back at 0.
+  registering_thread_.store(::GetCurrentThreadId());
   const ULONGLONG deadline = ::GetTickCount64() + kRegistrationPatienceMs;
   bool worth_another_attempt = false;
   bool registered = RegisterOnce(&worth_another_attempt);
@@ -106,8 +96,6 @@ bool CrashPipeClient::Register() {
             << attempts << " attempts";
   }
   registering_thread_.store(0);
-  if (registration_done_.IsValid())
-    ::SetEvent(registration_done_.Get());
   return registered;
 }
 
@@ -172,11 +160,14 @@ bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
 bool CrashPipeClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
                                   const AssertionInfo* assertion) {
   // A crash that comes while another thread registers is reported once the
-  // registration is done: it is bounded by the registration's patience. A
-  // crash of the registering thread itself cannot wait for it.
-  const DWORD registering = registering_thread_.load();
-  if (registering != 0 && registering != ::GetCurrentThreadId())
-    ::WaitForSingleObject(registration_done_.Get(), INFINITE);
+  // registration is done, which its patience bounds. (Polled: a
+  // registration, the common path, then costs no event of its own.) A crash
+  // of the registering thread itself cannot wait for it.
+  for (DWORD registering = registering_thread_.load();
+       registering != 0 && registering != ::GetCurrentThreadId();
+       registering = registering_thread_.load()) {
+    ::Sleep(10);
+  }
   if (!IsRegistered())
     return false;
   crashing_thread_id_ = ::GetCurrentThreadId();

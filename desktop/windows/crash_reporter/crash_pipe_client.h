@@ -95,10 +95,8 @@ class CrashPipeClient {
   DWORD server_pid_ = 0;
   DWORD dump_request_timeout_ms_ = TestDumpRequestTimeout(kDumpRequestTimeoutMs);
   base::win::ScopedHandle server_process_;
-  // The thread running Register(), 0 when none does, and an event that is
-  // set whenever none does.
+  // The thread running Register(), 0 when none does.
   std::atomic<DWORD> registering_thread_{0};
-  base::win::ScopedHandle registration_done_;
 
   // The crash area that the reporter reads out of this process.
   DWORD crashing_thread_id_ = 0;
