@@ -38,12 +38,16 @@ void WriteMarker(const wchar_t* name, const std::string& text) {
 // of it to "result". Launched again as the reporter (the launch copies every
 // switch and adds the parent's id), it stands in for one: it writes its pid
 // to "launched" and, with "--stand-in=signal", announces itself the way a
-// listening reporter does; otherwise it ends without doing so.
+// listening reporter does ("--stand-in=signal-late": after 3 s, as a reporter
+// on a loaded machine may); otherwise it ends without doing so.
 CHILD_PROCESS_MAIN(StartUpProbe) {
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   if (command_line.HasSwitch(installer::kCrashReporterParentIdSwitch)) {
     WriteMarker(L"launched", std::to_string(::GetCurrentProcessId()));
-    if (command_line.GetSwitchValueASCII("stand-in") != "signal")
+    const std::string stand_in = command_line.GetSwitchValueASCII("stand-in");
+    if (stand_in == "signal-late")
+      ::Sleep(3000);
+    else if (stand_in != "signal")
       return 3;
     std::wstring name = kCrashReporterInitEventPrefix +
                         command_line.GetSwitchValueNative(installer::kCrashReporterParentIdSwitch);
@@ -125,10 +129,17 @@ TEST_F(CrashReporterStartUpTest, AnUnreadablePidLaunchesAReporter) {
 }
 
 TEST_F(CrashReporterStartUpTest, ALaunchedReporterThatAnnouncesItselfIsKept) {
-  std::string result = RunProbe(nullptr, "signal");
-  std::string launched = Marker(L"launched");
-  ASSERT_NE("<none>", launched);
-  EXPECT_EQ("1 " + launched + " 0", result);
+  // However long it takes while it lives: a process that goes on without
+  // its reporter after a short wait reports nothing, and its children are
+  // not told of the reporter either.
+  for (const char* stand_in : {"signal", "signal-late"}) {
+    SCOPED_TRACE(stand_in);
+    ::DeleteFileW(markers_.GetPath().Append(L"launched").value().c_str());
+    std::string result = RunProbe(nullptr, stand_in);
+    std::string launched = Marker(L"launched");
+    ASSERT_NE("<none>", launched);
+    EXPECT_EQ("1 " + launched + " 0", result);
+  }
 }
 
 #if defined(VELMO_TEST_CRASH_TRIGGER)
