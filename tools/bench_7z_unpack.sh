@@ -25,6 +25,11 @@ for f in "$EXE" "$ARCHIVE"; do
 done
 command -v 7zz >/dev/null || { echo "bench_7z_unpack: 7zz not found" >&2; exit 2; }
 
+# shellcheck source=wine_prefix.sh
+source "$HERE/wine_prefix.sh"
+# Nothing else runs in the prefix meanwhile (and no other run stops its
+# wineserver under the benchmark).
+velmo_wine_prefix_hold "tools/bench_7z_unpack.sh"
 WORK=$(mktemp -d /tmp/bench_7z_unpack.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 cat "$ARCHIVE" >/dev/null

@@ -73,6 +73,7 @@ command -v 7zz >/dev/null || { log "7zz not found (package 7zip)"; exit 2; }
 
 # shellcheck source=wine_prefix.sh
 source "$HERE/wine_prefix.sh"
+velmo_wine_prefix_hold "tools/bench_vs_nsis.sh"
 velmo_wine_prefix_create
 # A persistent server (it may be running already) and Wine's services,
 # started before anything is timed.

@@ -23,6 +23,11 @@ NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 [[ -x "$NGINX" ]] || { echo "bench_wininet: nginx not found (tools/setup.sh installs it)" >&2; exit 2; }
 command -v curl >/dev/null || { echo "bench_wininet: curl not found" >&2; exit 2; }
 
+# shellcheck source=wine_prefix.sh
+source "$HERE/wine_prefix.sh"
+# Nothing else runs in the prefix meanwhile (and no other run stops its
+# wineserver under the benchmark).
+velmo_wine_prefix_hold "tools/bench_wininet.sh"
 DIR=$(mktemp -d /tmp/bench_wininet.XXXXXX)
 chmod 755 "$DIR"
 NGINX_PID=""

@@ -154,7 +154,8 @@ TEST_F(InstallerTest, RealListReportsTotalAndFailedCopyRollsBack) {
       "step",
       "step",
       "step",
-      "error:37062:" + base::WideToUTF8(missing) + ":Failed copying bin\\file5.dll",
+      "error:37062:" + base::WideToUTF8(missing) +
+          ":Failed copying bin\\file5.dll: the package lacks bin\\file5.dll (files_list line 6)",
       "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(installer_->success());
@@ -349,6 +350,16 @@ TEST_F(InstallerTest, PackageListProblems) {
        "error:37055::root_files_list line 1 (root) names a folder of the package, not a file; "
        "the package is refused",
        L"root"},
+      // A line ending in a separator names a folder whether the package has
+      // it or not.
+      {kFilesListFileName, "a.dll\r\nres\\themes\\\r\n",
+       "error:37055::files_list line 2 (res\\themes\\) ends in a separator: it names a folder, "
+       "not a file; the package is refused",
+       nullptr},
+      {kRootFilesListFileName, "aux.txt\r\n",
+       "error:37055::root_files_list line 1 (aux.txt) has a name that Windows takes for the device "
+       "AUX in any folder, not a file; the package is refused",
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -434,20 +445,44 @@ TEST_F(InstallerTest, InvalidOperations) {
   EXPECT_EQ(expected, delegate_.events);
 }
 
-// Without administrator rights, a silent all-users run cannot ask for them.
+// Without administrator rights, a silent all-users run cannot ask for them:
+// an installation fails with the installation's message, the uninstallation
+// of an all-users installation with the uninstallation's, and neither
+// changes anything.
 TEST_F(InstallerTest, AllUsersWithoutAdministratorRights) {
   WritePackageLists(1, 0);
-  MakeSettings({L"--allusers=1"}, /*silent=*/true);
   base::win::ScopedHandle token = test::MakeNonAdminToken();
+  const std::string refusal = "::Installation requires elevation, but cannot elevate when silent";
+  MakeSettings({L"--allusers=1"}, /*silent=*/true);
   {
     ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
     RunInstaller();
   }
-  std::vector<std::string> expected = {
-      "error:37055::Installation requires elevation, but cannot elevate when silent",
-      "terminated:0"};
-  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_EQ((std::vector<std::string>{"error:37055" + refusal, "terminated:0"}), delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
+  installer_.reset();
+  settings_.reset();
+  delegate_.events.clear();
+
+  InstallLog existing;
+  existing.all_users = true;
+  existing.version = "1.0.0.0";
+  existing.subfolder = base::FilePath(L"1.0.0.0");
+  existing.path = install_folder_;
+  const base::FilePath log_path = install_folder_.Append(Installation::kInstallLogFileName);
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+  ASSERT_TRUE(existing.Save(log_path));
+  settings_ = test::MakeFolderSettings(install_folder_, {}, /*uninstall=*/true, /*silent=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+  installer_ = std::make_unique<Installer>();
+  installer_->AddObserver(&delegate_);
+  {
+    ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
+    RunInstaller();
+  }
+  EXPECT_EQ((std::vector<std::string>{"error:37056" + refusal, "terminated:0"}), delegate_.events);
+  EXPECT_TRUE(base::PathExists(log_path));
 }
 
 bool DenyFolderAccess(const base::FilePath&, DWORD) { return false; }

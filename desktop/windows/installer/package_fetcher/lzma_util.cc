@@ -20,6 +20,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/package_fetcher/archive_block_limits.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
+#include "desktop/windows/installer/package_fetcher/archive_header_coders.h"
 #include "desktop/windows/installer/package_fetcher/archive_open_budget.h"
 #include "desktop/windows/installer/package_fetcher/extracted_files.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
@@ -500,6 +501,13 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
                    << kStartHeaderSize << "-byte start header every 7z archive begins with; "
                    << "the archive is refused";
       }
+      std::vector<uint64_t> methods;
+      if (open_result == SZ_ERROR_UNSUPPORTED &&
+          ReadArchiveHeaderMethods(archive_.Get(), &methods) &&
+          !std::all_of(methods.begin(), methods.end(), &IsDecodableMethod)) {
+        LOG(ERROR) << "Archive header is packed with coders this installer cannot decode: "
+                   << DescribeCoderMethods(methods) << "; the archive is refused";
+      }
       LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result << " - "
                  << DecoderErrorMeaning(open_result);
     }
@@ -541,10 +549,10 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
-    if (!IsSafeRelativePath(name, true)) {
-      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name)
-                 << ") has a name that does not stay inside " << folder
-                 << "; the archive is refused";
+    const NameCheck check = CheckRelativePath(name, true);
+    if (check.fault != NameFault::kNone) {
+      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name) << ") "
+                 << DescribeNameFault(check, folder.AsUTF8Unsafe()) << "; the archive is refused";
       status_ = kBadEntryName;
       return kUnusableArchive;
     }

@@ -125,32 +125,35 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
   }
 }
 
-TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWritten) {
-  for (const wchar_t* archive :
-       {L"slip_parent.7z", L"slip_drive.7z", L"slip_unc.7z", L"slip_stream.7z", L"slip_rooted.7z",
-        L"slip_device.7z", L"bad_utf16.7z", L"empty_name.7z", L"slip_control.7z"}) {
-    SCOPED_TRACE(archive);
-    ASSERT_TRUE(base::DeletePath(Out(), true));
-    testing::ScopedLogCapture log;
-    SevenZipExtractor extractor(nullptr);
-    EXPECT_NE(0u, Extract(archive, &extractor));
-    EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
-    EXPECT_TRUE(Logged(log, "does not stay inside"));
-    EXPECT_TRUE(ListTree(Out()).empty());
-    // "..\.x" would have landed beside the unpacking folder.
-    EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListTree(temp_.GetPath()));
-  }
-}
-
-// The refusal names the entry, with what a log line cannot hold escaped;
-// a name too long for Windows is said to be that.
+// Names that reach outside the folder, names Windows cannot take for a
+// file there, and names too long for it are refused before anything is
+// written. The refusal names the entry, with what a log line cannot hold
+// escaped, and says what is wrong with its name.
 TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
   struct Case {
     const wchar_t* archive;
     const char* log;
   } cases[] = {
-      {L"slip_control.7z", "Archive entry 4 (a\\x01t\\x7Fx) has a name that does not stay inside"},
-      {L"slip_parent.7z", "(..\\.x) has a name that does not stay inside"},
+      {L"slip_parent.7z", "Archive entry 4 (..\\.x) has a name that does not stay inside "},
+      {L"slip_drive.7z", "Archive entry 4 (C:\\xx) has a name that does not stay inside "},
+      {L"slip_unc.7z", "has a name that does not stay inside "},
+      {L"slip_rooted.7z", "Archive entry 4 (\\a.tx) has a name that does not stay inside "},
+      {L"slip_stream.7z",
+       "Archive entry 4 (a.t:x) has a colon in its name, which Windows takes for a stream of the "
+       "file \"a.t\", not a file of its own; the archive is refused"},
+      {L"slip_device.7z",
+       "Archive entry 4 (NUL.x) has a name that Windows takes for the device NUL in any folder, "
+       "not a file; the archive is refused"},
+      {L"slip_dot.7z",
+       "Archive entry 4 (.\\a.x) has a name with a part made only of dots and spaces (\".\"), "
+       "which Windows does not keep as a name; the archive is refused"},
+      {L"bad_utf16.7z",
+       "Archive entry 4 (a\\uD800txt) has a name that is not valid UTF-16: \\uD800 is half of a "
+       "surrogate pair; the archive is refused"},
+      {L"empty_name.7z", "Archive entry 0 () has an empty name; the archive is refused"},
+      {L"slip_control.7z",
+       "Archive entry 4 (a\\x01t\\x7Fx) has a control character (\\x01) in its name, which no "
+       "Windows file name may hold; the archive is refused"},
       {L"name_300.7z", "has a name that is too long: a part of it has 300 characters"},
       {L"long_name.7z", "(40000 characters)) has a name that is too long"},
       // A folder and a file of 200 characters each.
@@ -175,6 +178,8 @@ TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
     EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
     EXPECT_TRUE(Logged(log, c.log)) << log.text();
     EXPECT_TRUE(ListTree(Out()).empty());
+    // "..\.x" would have landed beside the unpacking folder.
+    EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListTree(temp_.GetPath()));
   }
   // The whole path counts: the unpacking folder, a separator and the 250
   // characters of the name.
@@ -416,6 +421,14 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
       {L"deflate.7z", SevenZipExtractor::kDecodingFailed,
        "Archive block 0 (entry one.txt) is packed with coders this installer cannot decode: "
        "Deflate (method 040108); the archive is refused"},
+      // The catalogue itself cannot be unpacked: its coders are named as a
+      // block's are.
+      {L"encrypted_header.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive header is packed with coders this installer cannot decode: AES-256 (encrypted) "
+       "(method 06F10701); the archive is refused"},
+      {L"unknown_header_coder.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive header is packed with coders this installer cannot decode: unknown (method "
+       "7F7F7F); the archive is refused"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
