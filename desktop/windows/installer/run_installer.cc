@@ -232,6 +232,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   LOG(INFO) << "Backend" << BoolText(modes.backend);
   LOG(INFO) << "Inside package" << BoolText(inside_package);
   LOG(INFO) << "Autoupdate:" << BoolText(modes.autoupdate);
+  crash_reporter::LogCrashReportingProblem();
 
   CHECK(!base::MessageLoop::Current()) << "A message loop already runs on this thread";
   std::unique_ptr<base::MessageLoop> message_loop;
