@@ -37,10 +37,14 @@ constexpr int kChildDumpNotConfirmed = 3;
 // How long a test's client waits for a dump: under the emulator on a loaded
 // machine a real dump may take longer than an installer's time-out.
 constexpr DWORD kTestDumpRequestTimeoutMs = 180 * 1000;
+// A dump with the full memory copies some 90 MB of a test process, which the
+// emulator reads and writes a kilobyte at a time: about 90 s on an idle
+// machine, several times that when the suite keeps every core busy.
+constexpr DWORD kFullMemoryDumpTimeoutMs = 480 * 1000;
 // How long a test waits for a child to start and reach a point it signals.
 constexpr DWORD kChildReadyTimeoutMs = 120 * 1000;
 // How long the test waits for a child that may wait that long.
-constexpr DWORD kChildExitTimeoutMs = kTestDumpRequestTimeoutMs + 60 * 1000;
+constexpr DWORD kChildExitTimeoutMs = kFullMemoryDumpTimeoutMs + 60 * 1000;
 
 std::wstring SwitchNative(const char* name) {
   return base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(name);
@@ -78,8 +82,11 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
       base::CommandLine::ForCurrentProcess()->HasSwitch("claim") ? SwitchNumber("claim") : count;
   CrashPipeClient client(SwitchNative("pipe"), SwitchNumber("dump-type"),
                          CustomInfo{entries.data(), claimed});
-  if (!base::CommandLine::ForCurrentProcess()->HasSwitch("usual-wait"))
-    client.set_dump_request_timeout_for_testing(kTestDumpRequestTimeoutMs);
+  if (!base::CommandLine::ForCurrentProcess()->HasSwitch("usual-wait")) {
+    client.set_dump_request_timeout_for_testing((SwitchNumber("dump-type") & MiniDumpWithFullMemory)
+                                                    ? kFullMemoryDumpTimeoutMs
+                                                    : kTestDumpRequestTimeoutMs);
+  }
   if (!client.Register())
     return kChildRegistrationFailed;
   std::wstring registered = SwitchNative("registered-event");
