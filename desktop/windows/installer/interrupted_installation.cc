@@ -60,12 +60,13 @@ std::unique_ptr<TransactionJournal> CreateInstallJournal(const base::FilePath& i
   return TransactionJournal::Create(folder, JournalKey(install_folder));
 }
 
-bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms) {
+bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms,
+                                      TransactionJournal::ReplayReport* report) {
   base::FilePath folder;
   if (!GetJournalFolder(&folder))
     return false;
   const bool ok = TransactionJournal::RollBackAbandoned(folder, JournalKey(install_folder), wait_ms,
-                                                        base::Bind(&UndoOwnEntry));
+                                                        base::Bind(&UndoOwnEntry), report);
   RemoveEmptyJournalFolders();
   return ok;
 }

@@ -28,8 +28,11 @@ std::unique_ptr<TransactionJournal> CreateInstallJournal(const base::FilePath& i
 // Rolls back every run on |install_folder| whose process has ended without
 // settling its transaction, waiting up to |wait_ms| for the processes of
 // such runs that still run (see TransactionJournal::RollBackAbandoned).
-// False when something could not be undone (logged).
-bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms);
+// False when something could not be undone (logged). |report|, when given,
+// counts the runs undone and takes the created files that a running
+// program holds, which then stay for the caller to remove.
+bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms,
+                                      TransactionJournal::ReplayReport* report = nullptr);
 
 // Drops the journal on |install_folder| of |process|, which has ended after
 // its run reported success: what it changed belongs to the completed

@@ -218,13 +218,24 @@ base::win::ScopedHandle RunningOwner(const FoundJournal& journal) {
 }
 
 bool RemoveIfEmptyKey(HKEY root, uint32_t view, const std::wstring& key_path) {
+  // Filled by someone else since (another program, or the shell
+  // registration, which writes beside the transaction): theirs now. Looked
+  // at first, so that a key that stays is no error of the replay.
+  {
+    base::win::RegistryKey key;
+    if (key.Open(root, key_path.c_str(), KEY_QUERY_VALUE | view) == ERROR_FILE_NOT_FOUND)
+      return true;
+    if (key.Valid() && (key.GetSubkeyCount() != 0 || key.GetValueCount() != 0)) {
+      LOG(WARNING) << "Created registry key " << key_path << " not removed: it is not empty";
+      return true;
+    }
+  }
   base::win::RegistryKey base_key;
   LONG result = base_key.Open(root, L"", KEY_QUERY_VALUE | view);
   if (result == ERROR_SUCCESS)
     result = base_key.DeleteEmptyKey(key_path.c_str());
   if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND)
     return true;
-  // Filled by someone else since: theirs now.
   ELOG(WARNING, static_cast<unsigned long>(result))
       << "Created registry key " << key_path << " not removed";
   return true;
@@ -296,6 +307,9 @@ std::unique_ptr<TransactionJournal> TransactionJournal::Create(const base::FileP
   return journal;
 }
 
+TransactionJournal::ReplayReport::ReplayReport() = default;
+TransactionJournal::ReplayReport::~ReplayReport() = default;
+
 bool TransactionJournal::Append(const Entry& entry) {
   if (!file_.IsValid()) {
     LOG(ERROR) << "The transaction journal " << path_ << " is closed";
@@ -319,7 +333,7 @@ void TransactionJournal::Discard() {
 // static
 bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
                                            const std::string& subject_key, DWORD wait_ms,
-                                           const ExtraUndo& extra_undo) {
+                                           const ExtraUndo& extra_undo, ReplayReport* report) {
   std::vector<FoundJournal> journals;
   {
     base::DirectoryEnumerator enumerator(folder, false, base::DirectoryEnumerator::FILES,
@@ -385,8 +399,10 @@ bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
     }
     LOG(INFO) << "Rolling back the interrupted transaction of process " << journal.pid << " from "
               << journal.path;
-    if (!Replay(journal.path, extra_undo))
+    if (!Replay(journal.path, extra_undo, report))
       ok = false;
+    if (report)
+      ++report->replayed;
   }
   return ok;
 }
@@ -414,7 +430,8 @@ bool TransactionJournal::DiscardOfEndedProcess(const base::FilePath& folder,
 }
 
 // static
-bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& extra_undo) {
+bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& extra_undo,
+                                ReplayReport* report) {
   std::string text;
   if (!base::ReadFileToString(path, &text)) {
     LOG(ERROR) << "Cannot read the transaction journal " << path;
@@ -437,7 +454,7 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
   }
   bool ok = true;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (!Undo(*it, extra_undo))
+    if (!Undo(*it, extra_undo, report))
       ok = false;
   }
   if (!::DeleteFileW(path.c_str()) && !IsMissing(::GetLastError())) {
@@ -448,7 +465,8 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
 }
 
 // static
-bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo) {
+bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo,
+                              ReplayReport* report) {
   const std::vector<std::string>& f = entry.fields;
   if (entry.kind == kCreatedFolder && f.size() == 1) {
     const base::FilePath folder = Path(f[0]);
@@ -466,7 +484,17 @@ bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo) {
       ::SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (::DeleteFileW(file.c_str()))
       return true;
-    PLOG(ERROR) << "Cannot delete the created file " << file;
+    const DWORD error = ::GetLastError();
+    // A program that runs, or a library loaded, cannot be deleted (the
+    // installer replaying the journal may itself run from the interrupted
+    // run's files): the caller that asked for a report sees to it later.
+    if (report && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
+      ELOG(WARNING, error) << "The created file " << file
+                           << " stays for now: a running program may hold it";
+      report->files_in_use.push_back(file);
+      return true;
+    }
+    ELOG(ERROR, error) << "Cannot delete the created file " << file;
     return false;
   }
   if (entry.kind == kMoved && f.size() == 2) {

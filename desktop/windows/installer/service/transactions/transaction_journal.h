@@ -44,6 +44,18 @@ class TransactionJournal {
   // Undoes an entry of a kind this class does not know (changes that live
   // above the file system and the registry). False when it could not.
   using ExtraUndo = base::Callback<bool(const Entry&)>;
+  // What a replay of abandoned journals did, for a caller that settles what
+  // the replay could not.
+  struct ReplayReport {
+    ReplayReport();
+    ~ReplayReport();
+    // The journals replayed: runs whose changes were undone.
+    int replayed = 0;
+    // Files those runs created that could not be deleted because a running
+    // program holds them (an image or library in use): they stay where
+    // they are, and the caller sees to them once that program has ended.
+    std::vector<base::FilePath> files_in_use;
+  };
 
   ~TransactionJournal();
 
@@ -67,9 +79,11 @@ class TransactionJournal {
   // kept after a partial replay could undo a later run's work). Journals of
   // processes still running are waited for up to |wait_ms| in all; those
   // still running then are left alone. False when any undo failed (each
-  // failure is logged).
+  // failure is logged). With |report|, a created file that is in use is no
+  // failure but goes into the report (logged as a warning).
   static bool RollBackAbandoned(const base::FilePath& folder, const std::string& subject_key,
-                                DWORD wait_ms, const ExtraUndo& extra_undo);
+                                DWORD wait_ms, const ExtraUndo& extra_undo,
+                                ReplayReport* report = nullptr);
 
   // Deletes, without replaying it, the journal for |subject_key| in |folder|
   // of |process|, which has ended: its run finished all the same (another
@@ -78,7 +92,9 @@ class TransactionJournal {
   static bool DiscardOfEndedProcess(const base::FilePath& folder, const std::string& subject_key,
                                     HANDLE process);
   // Undoes the entries of the journal at |path|, last first, and deletes it.
-  static bool Replay(const base::FilePath& path, const ExtraUndo& extra_undo);
+  // |report| as for RollBackAbandoned.
+  static bool Replay(const base::FilePath& path, const ExtraUndo& extra_undo,
+                     ReplayReport* report = nullptr);
 
   // Entries the operations write.
   static Entry CreatedFolder(const base::FilePath& folder);
@@ -97,7 +113,7 @@ class TransactionJournal {
  private:
   TransactionJournal(const base::FilePath& path, base::File file);
 
-  static bool Undo(const Entry& entry, const ExtraUndo& extra_undo);
+  static bool Undo(const Entry& entry, const ExtraUndo& extra_undo, ReplayReport* report);
 
   base::FilePath path_;
   base::File file_;
