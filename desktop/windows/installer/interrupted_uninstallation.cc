@@ -134,15 +134,14 @@ UninstallStart StartUninstallation(const base::CommandLine& command_line,
   if (!log.Load(log_path) || !IsUsableVersionSubfolder(log.subfolder) || log.subfolder.empty())
     return UninstallStart::kUninstallHere;
   const base::FilePath version_folder = install_folder.Append(log.subfolder);
-  if (base::FilePath::CompareEqualIgnoreCase(
-          exe_file.DirName().StripTrailingSeparators().value(),
-          version_folder.StripTrailingSeparators().value())) {
+  if (base::FilePath::CompareEqualIgnoreCase(exe_file.DirName().StripTrailingSeparators().value(),
+                                             version_folder.StripTrailingSeparators().value())) {
     return UninstallStart::kUninstallHere;
   }
   const base::FilePath installer = version_folder.Append(kPackageInstallerFileName);
   if (!base::PathExists(installer)) {
-    LOG(ERROR) << "The installed version " << log.version << " cannot be uninstalled: its installer "
-               << installer << " is missing";
+    LOG(ERROR) << "The installed version " << log.version
+               << " cannot be uninstalled: its installer " << installer << " is missing";
     return UninstallStart::kDone;
   }
   *succeeded = UninstallWith(installer, install_folder, command_line);
