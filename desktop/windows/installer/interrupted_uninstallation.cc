@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include <set>
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
@@ -66,9 +66,12 @@ bool UninstallWith(const base::FilePath& installer, const base::FilePath& instal
   return true;
 }
 
-}  // namespace
-
-bool RemoveFilesOfThisProcessLater(const std::vector<base::FilePath>& files,
+// Writes and starts a batch file (in the installer's temporary folder) that
+// waits until this process and its crash reporter have ended, then deletes
+// |files| and the folders that held them below |install_folder| once empty,
+// and |install_folder| too when nothing is left in it. When it cannot be
+// started (logged), the files stay.
+void RemoveFilesOfThisProcessLater(const std::vector<base::FilePath>& files,
                                    const base::FilePath& install_folder) {
   CleanupBatchContents batch;
   batch.pid1 = base::GetCurrentProcId();
@@ -85,7 +88,7 @@ bool RemoveFilesOfThisProcessLater(const std::vector<base::FilePath>& files,
                            base::kPathTempDirectory)) {
     LOG(ERROR) << "No temporary folder for the batch file that removes what this process holds; "
                << files.size() << " file(s) of the rolled-back run stay below " << install_folder;
-    return false;
+    return;
   }
   const base::FilePath path =
       folder.Append(kBatchFilePrefix + base::NumberToString16(batch.pid1) + L".bat");
@@ -94,14 +97,15 @@ bool RemoveFilesOfThisProcessLater(const std::vector<base::FilePath>& files,
       static_cast<int>(text.size())) {
     LOG(ERROR) << "Could not write " << path << "; " << files.size()
                << " file(s) of the rolled-back run stay below " << install_folder;
-    return false;
+    return;
   }
   if (!RunCleanupBatchFile(path))
-    return false;
+    return;
   LOG(INFO) << "Started " << path << ": it removes " << files.size()
             << " file(s) of the rolled-back run once this process has ended";
-  return true;
 }
+
+}  // namespace
 
 UninstallStart StartUninstallation(const base::CommandLine& command_line,
                                    const base::FilePath& install_folder,

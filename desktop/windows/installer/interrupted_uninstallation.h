@@ -19,8 +19,6 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_UNINSTALLATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_UNINSTALLATION_H_
 
-#include <vector>
-
 #include "base/files/file_path.h"
 
 namespace base {
@@ -43,14 +41,6 @@ enum class UninstallStart {
 UninstallStart StartUninstallation(const base::CommandLine& command_line,
                                    const base::FilePath& install_folder,
                                    const base::FilePath& exe_file, bool* succeeded);
-
-// Writes and starts a batch file (in the installer's temporary folder) that
-// waits until this process and its crash reporter have ended, then deletes
-// |files| and the folders that held them below |install_folder| once empty,
-// and |install_folder| too when nothing is left in it. False when it could
-// not be started (logged; the files then stay).
-bool RemoveFilesOfThisProcessLater(const std::vector<base::FilePath>& files,
-                                   const base::FilePath& install_folder);
 
 }  // namespace installer
 
