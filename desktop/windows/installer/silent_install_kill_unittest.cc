@@ -24,6 +24,8 @@
 #include "base/files/path_registry.h"
 #include "base/process.h"
 #include "base/rand_util.h"
+#include "base/string_number_conversions.h"
+#include "base/string_split.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
@@ -249,6 +251,32 @@ class KillLoopTest : public test::SilentRunTest {
       return base::FilePath();
     *what = "no entry, the record of " + log.version;
     return install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName);
+  }
+
+  // What an ended run left for the next one, for a failure message: the
+  // install folder's files and every journal, line by line (fields decoded).
+  std::string DescribeWhatWasLeft() const {
+    std::string text = "the install folder:\n" + ListFolder(install_folder_);
+    base::DirectoryEnumerator journals(journals_, false, base::DirectoryEnumerator::FILES,
+                                       L"*.journal");
+    for (base::FilePath journal = journals.Next(); !journal.empty(); journal = journals.Next()) {
+      std::string content;
+      base::ReadFileToString(journal, &content);
+      text += "journal " + journal.BaseName().AsUTF8Unsafe() + ":\n";
+      for (const std::string& line :
+           base::SplitString(content, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+        std::string decoded;
+        for (const std::string& field :
+             base::SplitString(line, "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL)) {
+          std::vector<uint8_t> bytes;
+          const bool hex = !decoded.empty() && base::HexStringToBytes(field, &bytes);
+          decoded += (decoded.empty() ? "" : " | ") +
+                     (hex ? std::string(bytes.begin(), bytes.end()).substr(0, 160) : field);
+        }
+        text += "  " + decoded + "\n";
+      }
+    }
+    return text;
   }
 
   // What the temporary folder's installer folder holds but the logs: the
@@ -639,26 +667,31 @@ TEST_F(KillLoopTest, UpgradeEndedWholeIsUninstalledByTheEntrysInstaller) {
     const int pending = PendingJournals();
     std::string entry;
     const base::FilePath uninstaller = EntrysInstaller(&entry);
+    const std::string left = DescribeWhatWasLeft();
     ASSERT_FALSE(uninstaller.empty()) << "neither an uninstall entry nor a record is left:\n"
-                                      << ListFolder(install_folder_);
-    TakeLogLines();
+                                      << left;
+    const std::string killed_logs = base::JoinString(TakeLogLines(), "\n");
 
     const int exit_code =
         Run(uninstaller, {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"});
     const std::vector<std::string> lines = TakeLogLines();
-    const std::string logs = base::JoinString(lines, "\n");
-    ASSERT_EQ(0, exit_code) << base::WideToUTF8(uninstaller.value()) << "\n" << logs;
+    // What the ended run left and logged, then the uninstallation's logs.
+    const std::string logs = entry + ", " + base::WideToUTF8(uninstaller.value()) + "\n" + left +
+                             "the ended run's logs:\n" + killed_logs +
+                             "\nthe uninstallation's logs:\n" + base::JoinString(lines, "\n");
+    ASSERT_EQ(0, exit_code) << logs;
     // The clean-up batch files remove what the uninstallers held once they
     // have ended.
     ASSERT_TRUE(WaitUntilGone(install_folder_)) << ListFolder(install_folder_) << logs;
     const MachineState after = SettledSnapshot(baseline_);
     ASSERT_TRUE(after == baseline_) << Differences(baseline_, after) << logs;
-    std::vector<std::wstring> left = TemporaryLeftovers();
-    for (int waited = 0; !left.empty() && waited < test::kFolderRemovalWaitMs; waited += 100) {
+    std::vector<std::wstring> temporary = TemporaryLeftovers();
+    for (int waited = 0; !temporary.empty() && waited < test::kFolderRemovalWaitMs; waited += 100) {
       ::Sleep(100);
-      left = TemporaryLeftovers();
+      temporary = TemporaryLeftovers();
     }
-    ASSERT_TRUE(left.empty()) << base::WideToUTF8(base::JoinString16(left, L", ")) << "\n" << logs;
+    ASSERT_TRUE(temporary.empty()) << base::WideToUTF8(base::JoinString16(temporary, L", ")) << "\n"
+                                   << logs;
 
     bool handed_over = false;
     for (const std::string& line : lines)

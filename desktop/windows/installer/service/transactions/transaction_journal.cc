@@ -33,6 +33,9 @@ constexpr char kChangedAttributes[] = "attributes";
 constexpr char kCreatedKey[] = "key";
 constexpr char kChangedValue[] = "value";
 constexpr char kDeletedKeyTree[] = "tree";
+// Not a change: the entries from the first to the last index it names were
+// undone by their own process.
+constexpr char kUndone[] = "undone";
 
 // Longest wait for another process's replay of the same journals: undoing
 // an installation of many thousands of files on a loaded machine.
@@ -310,7 +313,7 @@ std::unique_ptr<TransactionJournal> TransactionJournal::Create(const base::FileP
 TransactionJournal::ReplayReport::ReplayReport() = default;
 TransactionJournal::ReplayReport::~ReplayReport() = default;
 
-bool TransactionJournal::Append(const Entry& entry) {
+bool TransactionJournal::Append(const Entry& entry, size_t* index) {
   if (!file_.IsValid()) {
     LOG(ERROR) << "The transaction journal " << path_ << " is closed";
     return false;
@@ -321,7 +324,14 @@ bool TransactionJournal::Append(const Entry& entry) {
     PLOG(ERROR) << "Cannot write to the transaction journal " << path_;
     return false;
   }
+  if (index)
+    *index = next_index_;
+  ++next_index_;
   return true;
+}
+
+bool TransactionJournal::MarkUndone(size_t first, size_t last) {
+  return Append({kUndone, {Number(first), Number(last)}});
 }
 
 void TransactionJournal::Discard() {
@@ -445,16 +455,35 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
     const size_t end = text.find('\n', start + 1);
     if (end == std::string::npos)
       break;
+    // An unreadable line keeps its place (as an entry of no kind): the
+    // marks of undone entries count lines.
     Entry entry;
-    if (DecodeLine(text.substr(start + 1, end - start - 1), &entry))
-      entries.push_back(std::move(entry));
-    else
+    if (!DecodeLine(text.substr(start + 1, end - start - 1), &entry)) {
       LOG(ERROR) << "Skipping an unreadable line of the transaction journal " << path;
+      entry = Entry();
+    }
+    entries.push_back(std::move(entry));
     start = end;
   }
+  // Entries their own process undid before it was ended are left alone.
+  std::vector<bool> undone(entries.size(), false);
+  for (const Entry& entry : entries) {
+    uint64_t first = 0, last = 0;
+    if (entry.kind != kUndone)
+      continue;
+    if (entry.fields.size() != 2 || !Number(entry.fields[0], &first) ||
+        !Number(entry.fields[1], &last)) {
+      LOG(ERROR) << "Skipping an unreadable mark of the transaction journal " << path;
+      continue;
+    }
+    for (uint64_t i = first; i <= last && i < entries.size(); ++i)
+      undone[static_cast<size_t>(i)] = true;
+  }
   bool ok = true;
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (!Undo(*it, extra_undo, report))
+  for (size_t i = entries.size(); i-- > 0;) {
+    if (undone[i] || entries[i].kind.empty() || entries[i].kind == kUndone)
+      continue;
+    if (!Undo(entries[i], extra_undo, report))
       ok = false;
   }
   if (!::DeleteFileW(path.c_str()) && !IsMissing(::GetLastError())) {

@@ -15,6 +15,10 @@
 // too. A journal is written for the death of a process, not of the machine:
 // its lines are not flushed to the disk one by one.
 //
+// A process that rolls its transaction back in memory marks each operation's
+// entries undone as it goes, so that a replay after it was ended halfway
+// undoes only what is still in place.
+//
 // A journal belongs to one process (its id and start time are its first
 // line) and one subject (a key the caller derives from what the transaction
 // works on): a journal whose process still runs is never replayed.
@@ -23,6 +27,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,9 +69,15 @@ class TransactionJournal {
   static std::unique_ptr<TransactionJournal> Create(const base::FilePath& folder,
                                                     const std::string& subject_key);
 
-  // Appends |entry|. False (logged) when it cannot be written: the change it
+  // Appends |entry|, the |*index|th line after the first (when |index| is
+  // given). False (logged) when it cannot be written: the change it
   // describes must not be made then.
-  bool Append(const Entry& entry);
+  bool Append(const Entry& entry, size_t* index = nullptr);
+
+  // Appends that the entries |first| to |last| (indices given by Append)
+  // have been undone in this process: a replay skips them. False (logged)
+  // when it cannot be written; a replay then undoes them again.
+  bool MarkUndone(size_t first, size_t last);
 
   // Closes and deletes the journal: everything it describes is committed or
   // rolled back.
@@ -117,6 +128,8 @@ class TransactionJournal {
 
   base::FilePath path_;
   base::File file_;
+  // The index of the next line appended.
+  size_t next_index_ = 0;
 };
 
 }  // namespace installer

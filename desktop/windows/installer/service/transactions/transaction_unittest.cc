@@ -242,6 +242,38 @@ CHILD_PROCESS_MAIN(JournaledScenario) {
   return 6;
 }
 
+// An operation whose rollback ends its process, as a process ended from
+// outside while it rolls back.
+class EndProcessOnRollback : public Operation {
+ public:
+  bool Execute(OperationList* /*sub_operations*/) override { return true; }
+  bool Rollback() override {
+    ::TerminateProcess(::GetCurrentProcess(), 7);
+    return false;
+  }
+};
+
+// In a transaction journaled into "journals": copies "dir"\new.txt over
+// "dir"\kept.txt (which is moved aside), then rolls back and is ended once
+// the copy and the move are undone.
+CHILD_PROCESS_MAIN(RollbackEndedMidway) {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::FilePath dir = command_line.GetSwitchValuePath("dir");
+  // Never destroyed: its destruction would commit.
+  Transaction* transaction = new Transaction;
+  transaction->SetJournal(
+      TransactionJournal::Create(command_line.GetSwitchValuePath("journals"), kScenarioSubject));
+  if (!transaction->journal())
+    return 3;
+  if (!transaction->Execute(std::make_unique<EndProcessOnRollback>()) ||
+      !transaction->Execute(
+          std::make_unique<CopyFileOperation>(dir.Append(L"new.txt"), dir.Append(L"kept.txt")))) {
+    return 4;
+  }
+  transaction->Rollback();
+  return 6;
+}
+
 class TransactionScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -590,6 +622,31 @@ TEST_F(TransactionScenarioTest, AbandonedRunsAreUndoneNewestFirst) {
                                                     TransactionJournal::ExtraUndo()));
   EXPECT_FALSE(base::PathExists(file));
   EXPECT_FALSE(base::PathExists(folder));
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
+// A process ended in the middle of its own rollback: what it undid stays
+// undone, and the replay finishes the rest. Undoing the copy's "created"
+// again, after the file it had moved aside was back, would delete that file.
+TEST_F(TransactionScenarioTest, RollbackEndedMidwayIsFinishedFromItsJournal) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  ASSERT_TRUE(WriteText(Path(L"kept.txt"), "kept"));
+  ASSERT_TRUE(WriteText(Path(L"new.txt"), "new"));
+  const testing::MachineState before = State();
+  base::CommandLine child = ::testing::GetChildCommandLine("RollbackEndedMidway");
+  child.AppendSwitchPath("journals", journals.GetPath());
+  child.AppendSwitchPath("dir", dir_);
+  base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+  ASSERT_TRUE(process.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(process.WaitForExitWithTimeout(60 * 1000, &exit_code));
+  ASSERT_EQ(7, exit_code);
+  ASSERT_FALSE(IsEmptyFolder(journals.GetPath()));
+
+  EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                    TransactionJournal::ExtraUndo()));
+  EXPECT_EQ(before, State());
   EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
 }
 
