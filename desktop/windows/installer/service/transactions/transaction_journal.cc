@@ -448,6 +448,8 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
     return false;
   }
   std::vector<Entry> entries;
+  // Where each entry's line begins.
+  std::vector<size_t> offsets;
   size_t start = text.find('\n');
   // A last line without its end was being written when the process ended:
   // the change it announces was not begun.
@@ -463,6 +465,7 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
       entry = Entry();
     }
     entries.push_back(std::move(entry));
+    offsets.push_back(start + 1);
     start = end;
   }
   // Entries their own process undid before it was ended are left alone.
@@ -479,13 +482,28 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
     for (uint64_t i = first; i <= last && i < entries.size(); ++i)
       undone[static_cast<size_t>(i)] = true;
   }
+  // The journal is cut short behind each entry handled, so that it always
+  // holds what is still to undo: a replay ended halfway (its process ended
+  // from outside) leaves the rest to the next one, which must not undo an
+  // entry again (a file created where one was moved aside would be deleted
+  // after the old one came back). Without that the replay goes on all the
+  // same.
+  base::File shortened(path, base::File::FLAG_OPEN | base::File::FLAG_WRITE);
+  if (!shortened.IsValid()) {
+    ELOG(WARNING, shortened.error_details())
+        << "Cannot shorten the transaction journal " << path << " while replaying it";
+  }
   bool ok = true;
   for (size_t i = entries.size(); i-- > 0;) {
-    if (undone[i] || entries[i].kind.empty() || entries[i].kind == kUndone)
-      continue;
-    if (!Undo(entries[i], extra_undo, report))
+    if (!undone[i] && !entries[i].kind.empty() && entries[i].kind != kUndone &&
+        !Undo(entries[i], extra_undo, report)) {
       ok = false;
+    }
+    // A failure is logged by SetLength; the replay goes on unshortened.
+    if (shortened.IsValid() && !shortened.SetLength(static_cast<int64_t>(offsets[i])))
+      shortened.Close();
   }
+  shortened.Close();
   if (!::DeleteFileW(path.c_str()) && !IsMissing(::GetLastError())) {
     PLOG(ERROR) << "Cannot delete the replayed transaction journal " << path;
     ok = false;

@@ -6,8 +6,9 @@
 //
 // Every operation writes how to undo its change before it makes it, so an
 // entry may describe a change that never happened: each undo looks at what
-// is there first and then does nothing. For the same reason replaying twice
-// (the replaying process itself ended halfway) does no harm.
+// is there first and then does nothing. A replay shortens the journal behind
+// each entry it has undone, so that a replay ended halfway (its process
+// ended from outside) leaves only the rest to the next one.
 //
 // The journal is removed first thing at commit, before the deferred work
 // (deleting moved-aside files) runs, so that a process ended during its

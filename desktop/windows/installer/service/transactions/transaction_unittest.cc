@@ -274,6 +274,19 @@ CHILD_PROCESS_MAIN(RollbackEndedMidway) {
   return 6;
 }
 
+// Replays the journals in "journals" and is ended at their entry of its own
+// kind, as a process ended from outside while it replays.
+CHILD_PROCESS_MAIN(ReplayEndedMidway) {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  TransactionJournal::RollBackAbandoned(command_line.GetSwitchValuePath("journals"),
+                                        kScenarioSubject, 0,
+                                        base::Bind([](const TransactionJournal::Entry&) {
+                                          ::TerminateProcess(::GetCurrentProcess(), 7);
+                                          return false;
+                                        }));
+  return 6;
+}
+
 class TransactionScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -646,6 +659,45 @@ TEST_F(TransactionScenarioTest, RollbackEndedMidwayIsFinishedFromItsJournal) {
 
   EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
                                                     TransactionJournal::ExtraUndo()));
+  EXPECT_EQ(before, State());
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
+// A replay ended halfway leaves only what it had not undone yet: the next
+// replay must not delete again the file created where one had been moved
+// aside, once that one is back.
+TEST_F(TransactionScenarioTest, ReplayEndedMidwayIsFinishedWithoutUndoingTwice) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  const base::FilePath kept = Path(L"kept.txt");
+  const base::FilePath aside = Path(L"kept.txt.old");
+  ASSERT_TRUE(WriteText(kept, "kept"));
+  const testing::MachineState before = State();
+  // The ended run moved the file aside and made a new one in its place,
+  // after a change of its own kind.
+  ASSERT_TRUE(base::MovePath(kept, aside));
+  ASSERT_TRUE(WriteText(kept, "new"));
+  std::string text = "journal\t4294967295\t1000\nown\t00\n";
+  for (const TransactionJournal::Entry& entry :
+       {TransactionJournal::Moved(kept, aside), TransactionJournal::CreatedFile(kept)}) {
+    text += entry.kind;
+    for (const std::string& field : entry.fields)
+      text += "\t" + base::HexEncode(field);
+    text += "\n";
+  }
+  ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-1.journal"), text));
+
+  base::CommandLine child = ::testing::GetChildCommandLine("ReplayEndedMidway");
+  child.AppendSwitchPath("journals", journals.GetPath());
+  base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+  ASSERT_TRUE(process.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(process.WaitForExitWithTimeout(60 * 1000, &exit_code));
+  ASSERT_EQ(7, exit_code);
+
+  EXPECT_TRUE(TransactionJournal::RollBackAbandoned(
+      journals.GetPath(), kScenarioSubject, 0,
+      base::Bind([](const TransactionJournal::Entry&) { return true; })));
   EXPECT_EQ(before, State());
   EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
 }
