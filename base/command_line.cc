@@ -313,12 +313,16 @@ CommandLine::StringVector CommandLine::GetArgs() const {
   return StringVector(argv_.begin() + static_cast<ptrdiff_t>(begin_args_), argv_.end());
 }
 
-std::wstring CommandLine::GetCommandLineString() const {
+std::wstring CommandLine::GetCommandLineString() const { return GetCommandLineString(nullptr); }
+
+std::wstring CommandLine::GetArgumentsString() const { return GetArgumentsString(nullptr); }
+
+std::wstring CommandLine::GetCommandLineString(ItemFilter shown) const {
   // The program is read by the first-item rule of CommandLineToArgvW: up to
   // the closing quote, with backslashes taken literally. Escaping it like an
   // argument would double a trailing backslash of a folder path.
   std::wstring result = L"\"" + program_.value() + L"\"";
-  std::wstring arguments = GetArgumentsString();
+  std::wstring arguments = GetArgumentsString(shown);
   if (!arguments.empty()) {
     result += L' ';
     result += arguments;
@@ -326,12 +330,12 @@ std::wstring CommandLine::GetCommandLineString() const {
   return result;
 }
 
-std::wstring CommandLine::GetArgumentsString() const {
+std::wstring CommandLine::GetArgumentsString(ItemFilter shown) const {
   std::wstring result;
-  auto append = [&result](std::wstring_view item) {
+  auto append = [&result, shown](std::wstring_view item) {
     if (!result.empty())
       result += L' ';
-    result += QuoteForCommandLine(item);
+    result += QuoteForCommandLine(shown ? shown(item) : std::wstring(item));
   };
   for (size_t i = 1; i < begin_args_; ++i)
     append(argv_[i]);

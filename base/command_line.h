@@ -86,6 +86,12 @@ class CommandLine {
   std::wstring GetCommandLineString() const;
   // The same without the program.
   std::wstring GetArgumentsString() const;
+  // The same two with every item but the program passed through |shown|
+  // before it is quoted: a text to show, where an item may hold what must
+  // not be shown.
+  using ItemFilter = std::wstring (*)(std::wstring_view item);
+  std::wstring GetCommandLineString(ItemFilter shown) const;
+  std::wstring GetArgumentsString(ItemFilter shown) const;
 
   // Quotes one item so CommandLineToArgvW reads it back unchanged (not for
   // the program, which follows the first-item rule: quoted, never escaped).

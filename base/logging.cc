@@ -132,6 +132,14 @@ void WriteToFileLocked(LoggingState& state, const std::string& line) {
     ::ReleaseMutex(state.writers_mutex.Get());
 }
 
+void WriteToStderr(const std::string& line) {
+  const HANDLE error_output = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (!error_output || error_output == INVALID_HANDLE_VALUE)
+    return;
+  DWORD written = 0;
+  ::WriteFile(error_output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
 std::string BaseNameOf(const char* file) {
   const char* base = file;
   for (const char* p = file; *p; ++p) {
@@ -211,6 +219,14 @@ void CloseLogFile() {
   state.log_file.Reset();
   state.writers_mutex.Reset();
   state.destination &= ~static_cast<uint32_t>(LOG_TO_FILE);
+}
+
+base::FilePath GetLogFilePath() {
+  LoggingState& state = State();
+  base::AutoLock lock(state.lock);
+  if (!(state.destination & LOG_TO_FILE) || !state.log_file.IsValid())
+    return base::FilePath();
+  return state.log_file_path;
 }
 
 void SetLogItems(bool enable_process_id, bool enable_thread_id, bool enable_timestamp,
@@ -333,6 +349,8 @@ LogMessage::~LogMessage() {
       ::OutputDebugStringA(line.c_str());
     if (state.destination & LOG_TO_FILE)
       WriteToFileLocked(state, line);
+    if (state.destination & LOG_TO_STDERR)
+      WriteToStderr(line);
   }
 
   if (severity_ == LOG_FATAL) {

@@ -29,6 +29,8 @@ enum LoggingDestination : uint32_t {
   LOG_NONE = 0,
   LOG_TO_FILE = 1,
   LOG_TO_SYSTEM_DEBUG_LOG = 2,
+  // The process's standard error, when it has one.
+  LOG_TO_STDERR = 4,
 };
 
 enum OldFileDeletionState : uint32_t {
@@ -50,6 +52,8 @@ struct LoggingSettings {
 bool InitLogging(const LoggingSettings& settings);
 // Closes the log file; later lines go to the debugger destination only.
 void CloseLogFile();
+// The file that lines go to; empty while no file is open.
+base::FilePath GetLogFilePath();
 
 void SetLogItems(bool enable_process_id, bool enable_thread_id, bool enable_timestamp,
                  bool enable_tickcount);

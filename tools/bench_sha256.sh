@@ -21,6 +21,11 @@ MIN_RATIO=0.9
 [[ -x "$EXE" || -f "$EXE" ]] || { echo "bench_sha256: $EXE not found; build target secure_hash_benchmark" >&2; exit 2; }
 command -v openssl >/dev/null || { echo "bench_sha256: openssl not found" >&2; exit 2; }
 
+# shellcheck source=wine_prefix.sh
+source "$HERE/wine_prefix.sh"
+# Nothing else runs in the prefix meanwhile (and no other run stops its
+# wineserver under the benchmark).
+velmo_wine_prefix_hold "tools/bench_sha256.sh"
 FILE=$(mktemp /tmp/bench_sha256.XXXXXX)
 trap 'rm -f "$FILE"' EXIT
 head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom >"$FILE"

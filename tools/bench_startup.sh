@@ -27,6 +27,7 @@ done
 
 # shellcheck source=wine_prefix.sh
 source "$HERE/wine_prefix.sh"
+velmo_wine_prefix_hold "tools/bench_startup.sh"
 velmo_wine_prefix_create
 velmo_wine_server_start >/dev/null 2>&1 || true
 

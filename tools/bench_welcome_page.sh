@@ -11,6 +11,7 @@ set -euo pipefail
 VELMO_TOOL=bench_welcome_page
 # shellcheck source=harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+velmo_wine_prefix_hold "tools/bench_welcome_page.sh"
 trap velmo_cleanup EXIT
 
 RUNS=${1:-20}

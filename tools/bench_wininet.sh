@@ -3,15 +3,25 @@
 # FileResponseWriter, a minimal synchronous WinInet loop (64 KiB reads into a
 # file) and curl, all fetching the same 200 MiB file from nginx.
 #
-#   VELMO_WINEPREFIX=... tools/bench_wininet.sh [build-dir]   (default: <repo>/build)
+#   VELMO_WINEPREFIX=... tools/bench_wininet.sh [--ours-only] [build-dir]
+#                                                       (default: <repo>/build)
 #
 # nginx runs with a generated configuration on a free port and is stopped by
 # its pid. Prints the three rates and the ratios; exits 1 when the downloader
 # reaches less than 0.8 of the WinInet loop.
+#
+# With --ours-only curl does not run and no goal is checked: the program's
+# two rates are printed alone (for tools/bench_compare.sh, which compares
+# two builds).
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(dirname "$HERE")
+OURS_ONLY=
+if [[ "${1:-}" == --ours-only ]]; then
+  OURS_ONLY=1
+  shift
+fi
 BUILD=${1:-$ROOT/build}
 EXE=$BUILD/bin/wininet_download_benchmark.exe
 SIZE_MIB=200
@@ -23,6 +33,11 @@ NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 [[ -x "$NGINX" ]] || { echo "bench_wininet: nginx not found (tools/setup.sh installs it)" >&2; exit 2; }
 command -v curl >/dev/null || { echo "bench_wininet: curl not found" >&2; exit 2; }
 
+# shellcheck source=wine_prefix.sh
+source "$HERE/wine_prefix.sh"
+# Nothing else runs in the prefix meanwhile (and no other run stops its
+# wineserver under the benchmark).
+velmo_wine_prefix_hold "tools/bench_wininet.sh"
 DIR=$(mktemp -d /tmp/bench_wininet.XXXXXX)
 chmod 755 "$DIR"
 NGINX_PID=""
@@ -80,6 +95,12 @@ downloader_rate=$(awk '$1 == "downloader" { print $4 }' <<<"$output")
 loop_rate=$(awk '$1 == "wininet_loop" { print $4 }' <<<"$output")
 [[ -n "$downloader_rate" && -n "$loop_rate" ]] || { echo "bench_wininet: the benchmark program failed:"; echo "$output"; exit 1; } >&2
 
+if [[ -n "$OURS_ONLY" ]]; then
+  echo "file: $SIZE_MIB MiB from nginx on 127.0.0.1, best of $ROUNDS rounds"
+  echo "downloader:   $downloader_rate MiB/s"
+  echo "wininet loop: $loop_rate MiB/s"
+  exit 0
+fi
 best_curl=""
 for _ in $(seq "$ROUNDS"); do
   t=$(curl -s -o "$DIR/out/curl.bin" -w '%{time_total}' "$URL")

@@ -1,5 +1,10 @@
-# Shared by tools/test.sh and tools/main.sh (sourced, not run): machine set-up,
+# Shared by tools/test.sh, tools/main.sh and the other scripts that run in a
+# Wine prefix of their own for a while (sourced, not run): machine set-up,
 # an X display and a persistent wineserver for the run, and the build.
+# Each of them holds its prefix for its whole run (velmo_wine_prefix_hold,
+# called before the clean-up is trapped, so that a run that waits stops
+# nothing of the run it waits for), and velmo_cleanup lets it go after the
+# run's wineserver has stopped.
 #
 # VELMO_BUILD_DIR   build tree (default: build, inside the clone)
 # VELMO_FRESH_PREFIX  set by the caller: the Wine prefix is made anew first
@@ -30,6 +35,7 @@ velmo_cleanup() {
     wait "$VELMO_XVFB_PID" 2>/dev/null || true
     VELMO_XVFB_PID=""
   fi
+  velmo_wine_prefix_release
 }
 
 # Prints what the run's wineserver wrote, if anything: a server that crashed

@@ -10,6 +10,7 @@ set -euo pipefail
 VELMO_TOOL=screenshots
 # shellcheck source=harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+velmo_wine_prefix_hold "tools/installer_screenshots.sh"
 trap velmo_cleanup EXIT
 
 ninja -C "$VELMO_BUILD" -j"$VELMO_JOBS" installer_window_screenshots

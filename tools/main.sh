@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds everything, then installs the demo browser silently
 # with the offline installer under Wine, shows what a user would check, and
-# uninstalls it silently again.
+# uninstalls it silently again through its Add/Remove Programs entry.
 #   bash tools/main.sh            (as root on a fresh Debian 12 machine too)
 # Exits non-zero when the build fails, when an installer run does not end
 # with exit code 0 or leaves no Add/Remove Programs entry, or when something
@@ -11,6 +11,7 @@ set -euo pipefail
 VELMO_TOOL=main
 # shellcheck source=harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+velmo_wine_prefix_hold "tools/main.sh"
 trap velmo_cleanup EXIT
 
 velmo_prepare
@@ -38,9 +39,8 @@ UNINSTALL_KEYS=('HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 LOG_FOLDER="$WINEPREFIX/drive_c/users/$(id -un)/Temp/Velmo Installer"
 
 # The log of the run started after marker file $1 with program $2: the one
-# whose command line names that program and is not a back end's (a back end
-# started a second later writes a log of its own; one started in the same
-# second adds its lines to the front end's).
+# whose first command line names that program and is not a back end's (the
+# back end adds its lines to the front end's log).
 run_log() {
   local log
   while IFS= read -r log; do
@@ -104,12 +104,23 @@ tasks="$WINEPREFIX/drive_c/windows/system32/tasks"
 velmo_log "scheduled tasks (where Wine keeps them, $tasks):"
 ls -1 "$tasks" 2>/dev/null | grep '^Velmo' | sed 's/^/  /' || echo "  none"
 
+# The uninstallation as Add/Remove Programs starts it: the entry's
+# UninstallString ("<install folder>\Launcher.exe" /uninstall), which runs
+# the installer of the version folder; here silently, and without
+# statistics.
 subfolder=$(sed -n 's:.*<subfolder>\(.*\)</subfolder>.*:\1:p' "$status_file" | head -n1)
-uninstaller="$folder_win\\$subfolder\\installer.exe"
+uninstall_string=$(wine_run reg query "$entry" /v UninstallString | unix_text |
+                   sed -n 's/.*UninstallString *REG_SZ *//p')
+launcher=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$uninstall_string")
+launcher_args=${uninstall_string#"\"$launcher\""}
+if [[ -z "$launcher" || "$launcher_args" != " /uninstall" ]]; then
+  velmo_log "error: the entry's UninstallString is not \"<launcher>\" /uninstall: $uninstall_string"
+  exit 1
+fi
 marker2=$(mktemp /tmp/velmo-main.XXXXXX)
-velmo_log "uninstalling: $uninstaller --uninstall --silent"
+velmo_log "uninstalling: $uninstall_string --silent --enable-installer-stats=0"
 rc=0
-wine_run "$uninstaller" --uninstall --silent --enable-installer-stats=0 || rc=$?
+wine_run "$launcher" /uninstall --silent --enable-installer-stats=0 || rc=$?
 velmo_log "exit code of the uninstallation: $rc"
 show_run_log "$marker2" "$subfolder\\installer.exe" || true
 rm -f "$marker" "$marker2"

@@ -22,7 +22,10 @@
 # which prints the token's elevation and membership into <build>/soak/
 # standard_user and refuses a token that is still an administrator's); its
 # installer log must say that the installer found no administrator.
-# Every other run must exit with 0.
+# Every other run must exit with 0. After the cycles, VELMO_SOAK_PAIR_CYCLES
+# (default 2) more install one installation per user and one for all users
+# side by side and remove them, the first pair per user first, the next all
+# users first, and so on (two_installations_cycle below).
 #
 # After each per-user cycle one more per-user installation is upgraded, and
 # the upgrade is ended at a random moment, every process of it at once: every
@@ -57,6 +60,7 @@ set -euo pipefail
 VELMO_TOOL=soak
 # shellcheck source=harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+velmo_wine_prefix_hold "tools/soak.sh"
 trap velmo_cleanup EXIT
 
 CYCLES=${1:-40}
@@ -289,6 +293,74 @@ killed_upgrade_cycle() {
   fi
 }
 
+# Two installations side by side: one per user (in its default folder), then
+# one for all users in "C:\Program Files\Velmo", both made the default
+# browser, removed one after the other, the per-user one first when $1 is
+# "user", else the all-users one. Each is uninstalled with the installer of
+# its version folder and its folder must go. Every run must exit with 0.
+# Afterwards no value of HKCU or HKLM may name anything in either folder
+# (the company key, which keeps the last install folder and the previous
+# default browser on purpose, aside): a handler left naming the removed
+# per-user launcher stops the user's links from opening, as the user's
+# classes win over the machine's.
+PAIR_CYCLES=${VELMO_SOAK_PAIR_CYCLES:-2}
+two_installations_cycle() {
+  local first=$1 label entry folder_win folder subfolder order left
+  local -A folders=() subfolders=() unix_folders=()
+  timed_run install_pair_user "$FULL" "${SWITCHES[@]}" --allusers=0
+  timed_run install_pair_all "$FULL" "${SWITCHES[@]}" '--installfolder=C:\Program Files\Velmo' \
+    --allusers=1
+  while read -r entry; do
+    [[ -n "$entry" ]] || continue
+    case $entry in
+      HKEY_CURRENT_USER\\*) label=user ;;
+      *) label=all ;;
+    esac
+    folder_win=$(wine_run reg query "$entry" /v InstallLocation | unix_text |
+                 sed -n 's/.*InstallLocation *REG_SZ *//p')
+    folder=$(wine_run winepath -u "$folder_win" 2>/dev/null | unix_text)
+    folders[$label]=$folder_win
+    unix_folders[$label]=$folder
+    subfolders[$label]=$(sed -n 's:.*<subfolder>\(.*\)</subfolder>.*:\1:p' \
+                           "$folder/installation_status.xml" | head -n1)
+    recorded_keys "$folder" >> "$OUT/recorded_keys"
+  done <<<"$(find_entries)"
+  if [[ -z "${folders[user]:-}" || -z "${folders[all]:-}" ]]; then
+    velmo_log "error: two installations: the entries are not one per user and one for all users:"
+    find_entries | sed 's/^/    /' >&2
+    FAILED=1
+    return
+  fi
+  echo "pair ($first first): user ${folders[user]}, all users ${folders[all]}" >> "$OUT/folders"
+  if [[ $first == user ]]; then order=(user all); else order=(all user); fi
+  for label in "${order[@]}"; do
+    timed_run "uninstall_pair_$label" "${folders[$label]}\\${subfolders[$label]}\\installer.exe" \
+      --uninstall --silent --enable-installer-stats=0
+    for _ in $(seq 600); do
+      [[ -e "${unix_folders[$label]}" ]] || break
+      sleep 0.2
+    done
+    if [[ -e "${unix_folders[$label]}" ]]; then
+      LEFT_FOLDERS=$((LEFT_FOLDERS + 1))
+      velmo_log "two installations: ${folders[$label]} is still there"
+    fi
+  done
+  # What still names either folder, values of the company key aside. The
+  # export doubles the backslashes of values: undone before the search.
+  export_root HKCU "$OUT/pair_hkcu"
+  export_root HKLM "$OUT/pair_hklm"
+  left=$(cat "$OUT/pair_hkcu" "$OUT/pair_hklm" | sed 's/\\\\/\\/g' |
+         grep -v '^\[HKEY_[A-Z_]*\\Software\\Velmo Software[]\\]' |
+         grep -iF -e "${folders[user]}\\" -e "${folders[all]}\\" || true)
+  if [[ -n "$left" ]]; then
+    velmo_log "error: two installations removed ($first first), the registry still names them:"
+    cut -c1-300 <<<"$left" | sed 's/^/    /' >&2
+    FAILED=1
+  fi
+  rm -f "$OUT/pair_hkcu" "$OUT/pair_hklm"
+  velmo_log "two installations removed, $([[ $first == user ]] && echo per user || echo all users) first"
+}
+
 velmo_log "snapshot before the first cycle"
 # The prefix's own first-run work (the task scheduler service, fonts) is not
 # the product's: one installation and uninstallation before the snapshot
@@ -372,6 +444,9 @@ for i in $(seq "$CYCLES"); do
     killed_upgrade_cycle "$i"
   fi
 done
+for p in $(seq "$PAIR_CYCLES"); do
+  two_installations_cycle "$( (( p % 2 )) && echo user || echo all)"
+done
 # Anything still running (a batch file) ends before the snapshot.
 velmo_wine_server_stop
 velmo_wine_server_start
@@ -432,7 +507,8 @@ echo
 velmo_log "figures after $CYCLES cycles:"
 for kind in install_user install_all upgrade_user upgrade_all reinstall_user reinstall_all \
             uninstall_while_running uninstall_user uninstall_user_standard uninstall_all \
-            install_before_kill uninstall_after_kill; do
+            install_before_kill uninstall_after_kill \
+            install_pair_user install_pair_all uninstall_pair_user uninstall_pair_all; do
   n=$(grep -c "^$kind " "$OUT/runs" || true)
   [[ $n == 0 ]] && continue
   first=$(grep "^$kind " "$OUT/runs" | head -n3 | awk '{ print $2 }' | median)

@@ -11,19 +11,20 @@
 #                    that holds anything to keep
 set -euo pipefail
 VELMO_TOOL=test
-# The tests compare the machine before and after installations: they run in
-# a prefix that nothing else uses (not tools/main.sh, not the benchmarks),
-# made fresh here, so that nothing an earlier run left counts.
-if [[ -z "${VELMO_WINEPREFIX:-}" ]]; then
-  clone=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-  VELMO_WINEPREFIX="${HOME:-/root}/.cache/velmo/suite-$(printf '%s' "$clone" | sha256sum | cut -c1-12)"
-fi
-export VELMO_WINEPREFIX
 VELMO_FRESH_PREFIX=1
 # The tests make installer processes crash on purpose (VELMO_TEST_CRASH).
 VELMO_TEST_CRASH_TRIGGER=ON
 # shellcheck source=harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+# The tests compare the machine before and after installations: they run in
+# a prefix that nothing else uses (not tools/main.sh, not the benchmarks),
+# made fresh here, so that nothing an earlier run left counts. A second
+# suite of the same clone waits for the first.
+if [[ -z "${VELMO_WINEPREFIX:-}" ]]; then
+  VELMO_WINEPREFIX=$(velmo_clone_prefix suite)
+fi
+export VELMO_WINEPREFIX
+velmo_wine_prefix_hold "tools/test.sh"
 trap velmo_cleanup EXIT
 
 velmo_prepare

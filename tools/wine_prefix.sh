@@ -6,18 +6,37 @@
 #   tools/wine_prefix.sh start    create it if needed, start a persistent wineserver
 #   tools/wine_prefix.sh stop     stop that wineserver
 #   tools/wine_prefix.sh env      print the environment the tests run with
+# fresh, start and stop wait while a script's run holds the prefix (see
+# velmo_wine_prefix_hold), and say so.
 #
 # Sourced (by tools/wine_exec.sh and the other scripts) it only defines the
 # velmo_wine_* functions.
 #
-# VELMO_WINEPREFIX  prefix folder (default ~/.cache/velmo/wineprefix, which
-#                   tools/main.sh, the benchmarks and runs by hand share;
-#                   tools/test.sh uses a prefix of its own, see there)
+# VELMO_WINEPREFIX  prefix folder (default ~/.cache/velmo/clone-<hash of the
+#                   clone's folder>, which tools/main.sh, tools/soak.sh, the
+#                   benchmarks, the screenshot tool and runs by hand of this
+#                   clone share; tools/test.sh uses a prefix of its own, see
+#                   there)
 # VELMO_DISPLAY     X display for Wine's windows (tools/test.sh starts an Xvfb)
+
+# The clone this file belongs to.
+VELMO_CLONE=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# The prefix of kind |1| (clone, suite) that belongs to this clone alone:
+# clones in other folders get other prefixes, so their runs do not meet.
+velmo_clone_prefix() {
+  printf '%s/.cache/velmo/%s-%s' "${HOME:-/root}" "$1" \
+    "$(printf '%s' "$VELMO_CLONE" | sha256sum | cut -c1-12)"
+}
 
 # Environment for every Wine process of the suite.
 velmo_wine_env() {
-  export WINEPREFIX=${VELMO_WINEPREFIX:-${HOME:-/root}/.cache/velmo/wineprefix}
+  if [[ -n "${VELMO_WINEPREFIX:-}" ]]; then
+    export WINEPREFIX=$VELMO_WINEPREFIX
+  else
+    WINEPREFIX=$(velmo_clone_prefix clone)
+    export WINEPREFIX
+  fi
   export WINEDEBUG=-all
   # No Mono/Gecko install prompts, no menu entries on the host.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -332,13 +351,69 @@ velmo_wine_server_stop() {
   "$WINESERVER" -k >/dev/null 2>&1 || true
 }
 
+# Holds the prefix for the rest of the calling shell's life: a run that
+# stops the prefix's wineserver at its start and end, or installs into the
+# prefix, must have it to itself. A second run that asks meanwhile waits
+# until the first has ended, and says which run it waits for. Processes the
+# holder starts inherit VELMO_PREFIX_HELD and do not ask again (tools/
+# wine_exec.sh never asks).
+#
+# The lock is kept by a process of its own, which ends at most a fifth of a
+# second after the shell that asked (however that ends): taken in the shell
+# itself, the lock would be inherited by every process the run starts, and a
+# wineserver that outlives the run would hold it for good. |1| names the run
+# in the message a waiting run gives.
+VELMO_PREFIX_KEEPER=""
+velmo_wine_prefix_hold() {
+  velmo_wine_env || return 1
+  [[ "${VELMO_PREFIX_HELD:-}" == "$WINEPREFIX" ]] && return 0
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  local lock="$WINEPREFIX.run.lock" record="$WINEPREFIX.run" answer fd
+  local name="${1:-$(basename "$0")} (pid $$, in $VELMO_CLONE)"
+  exec {fd}< <(
+    exec </dev/null 2>/dev/null 9>"$lock"
+    # A run that has just ended lets go within a moment: no need to say so.
+    if ! flock -w 0.5 9; then
+      echo waiting
+      flock 9
+    fi
+    printf '%s since %s\n' "$name" "$(date +%H:%M:%S)" >"$record"
+    echo held
+    # Until the caller ends (looked at five times a second).
+    tail -s 0.2 --pid="$$" -f /dev/null >/dev/null
+  )
+  VELMO_PREFIX_KEEPER=$!
+  read -r -u "$fd" answer || answer=""
+  if [[ "$answer" == waiting ]]; then
+    echo "wine_prefix: $WINEPREFIX is held by $(cat "$record" 2>/dev/null || echo "another run");" \
+      "waiting until that run has ended" >&2
+    read -r -u "$fd" answer || answer=""
+    [[ "$answer" == held ]] && echo "wine_prefix: $WINEPREFIX is free now" >&2
+  fi
+  exec {fd}<&-
+  if [[ "$answer" != held ]]; then
+    echo "wine_prefix: could not hold $WINEPREFIX (lock $lock)" >&2
+    return 1
+  fi
+  export VELMO_PREFIX_HELD=$WINEPREFIX
+}
+
+# Lets the prefix go at once, rather than a moment after the shell's end.
+velmo_wine_prefix_release() {
+  [[ -n "$VELMO_PREFIX_KEEPER" ]] || return 0
+  kill "$VELMO_PREFIX_KEEPER" 2>/dev/null || true
+  VELMO_PREFIX_KEEPER=""
+  unset VELMO_PREFIX_HELD
+}
+
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
   set -euo pipefail
+  trap velmo_wine_prefix_release EXIT
   case "${1:-}" in
     create) velmo_wine_prefix_create ;;
-    fresh) velmo_wine_prefix_fresh ;;
-    start) velmo_wine_server_start ;;
-    stop) velmo_wine_server_stop ;;
+    fresh) velmo_wine_prefix_hold "wine_prefix.sh fresh" && velmo_wine_prefix_fresh ;;
+    start) velmo_wine_prefix_hold "wine_prefix.sh start" && velmo_wine_server_start ;;
+    stop) velmo_wine_prefix_hold "wine_prefix.sh stop" && velmo_wine_server_stop ;;
     env)
       velmo_wine_env
       env | grep -E '^(WINE|DISPLAY=)' | sort

@@ -3,34 +3,18 @@
 #include <atomic>
 
 #include "base/logging.h"
-#include "base/win/vectored_guard.h"
+#include "base/win/exception_filter_call.h"
 
 namespace base::win {
 namespace {
 
 std::atomic<CrashHook> g_crash_hook{nullptr};
 
-// One active guard of a thread. Guards form a stack through |outer|; the
-// innermost one sits in the thread's TLS slot.
-struct GuardFrame {
-  // For __builtin_setjmp: frame pointer, resume address, stack pointer and
-  // two words of slack.
-  void* jump_buffer[5];
-  GuardFrame* outer = nullptr;
-  // Set while the crash hook runs for this frame, so that an exception raised
-  // by the hook itself is not fed back to it.
-  bool in_hook = false;
-  DWORD exception_code = 0;
+// What a guarded call learns of the exception its hook took.
+struct TakenException {
+  DWORD code = 0;
   int hook_result = 0;
 };
-
-LONG CALLBACK GuardExceptionHandler(EXCEPTION_POINTERS* pointers);
-
-// The handler reads the thread's frame from a raw TLS slot for every
-// exception of the process: TlsGetValue neither allocates nor locks.
-// Called last, so that handlers of narrower guards (such as those around
-// reads of mapped files) see their exceptions first.
-VectoredGuard g_guard(&GuardExceptionHandler, /*first=*/false, "crash guard");
 
 // Exceptions raised by the processor or by the system on a processor fault.
 // Software-raised ones (debug prints, thread names, RPC and language
@@ -58,29 +42,21 @@ bool IsHardwareException(DWORD code) {
   }
 }
 
-LONG CALLBACK GuardExceptionHandler(EXCEPTION_POINTERS* exception_pointers) {
-  GuardFrame* frame = static_cast<GuardFrame*>(TlsGetValue(g_guard.tls_index()));
-  if (!frame || frame->in_hook ||
-      !IsHardwareException(exception_pointers->ExceptionRecord->ExceptionCode)) {
+// Asked only for exceptions that no handler inside the guarded call took.
+LONG GuardFilter(void* context, EXCEPTION_POINTERS* exception_pointers) {
+  const DWORD code = exception_pointers->ExceptionRecord->ExceptionCode;
+  if (!IsHardwareException(code))
     return EXCEPTION_CONTINUE_SEARCH;
-  }
   CrashHook hook = g_crash_hook.load(std::memory_order_acquire);
   if (!hook)
     return EXCEPTION_CONTINUE_SEARCH;
-
-  frame->in_hook = true;
   const int decision = hook(exception_pointers);
-  frame->in_hook = false;
-  if (decision == EXCEPTION_CONTINUE_SEARCH)
-    return EXCEPTION_CONTINUE_SEARCH;
-  if (decision == EXCEPTION_CONTINUE_EXECUTION)
-    return EXCEPTION_CONTINUE_EXECUTION;
-
-  frame->exception_code = exception_pointers->ExceptionRecord->ExceptionCode;
-  frame->hook_result = decision;
-  // The guard is over: its call will not come back.
-  TlsSetValue(g_guard.tls_index(), frame->outer);
-  __builtin_longjmp(frame->jump_buffer, 1);
+  if (decision == EXCEPTION_CONTINUE_SEARCH || decision == EXCEPTION_CONTINUE_EXECUTION)
+    return decision;
+  auto* taken = static_cast<TakenException*>(context);
+  taken->code = code;
+  taken->hook_result = decision;
+  return EXCEPTION_EXECUTE_HANDLER;
 }
 
 }  // namespace
@@ -89,25 +65,12 @@ CrashHook ExchangeCrashHook(CrashHook hook) {
   return g_crash_hook.exchange(hook, std::memory_order_acq_rel);
 }
 
-// Not inlined: the frame that holds the jump buffer must stay a frame of its
-// own while the guarded call runs.
-__attribute__((noinline)) bool RunGuardedCall(void (*function)(void* context), void* context) {
-  if (!g_guard.EnsureInstalled()) {
-    LOG(ERROR) << "crash guard unavailable; running the call unguarded";
-    function(context);
+bool RunGuardedCall(void (*function)(void* context), void* context) {
+  TakenException taken;
+  if (RunWithExceptionFilter(function, context, &GuardFilter, &taken))
     return true;
-  }
-  GuardFrame frame;
-  frame.outer = static_cast<GuardFrame*>(TlsGetValue(g_guard.tls_index()));
-  TlsSetValue(g_guard.tls_index(), &frame);
-  if (__builtin_setjmp(frame.jump_buffer) == 0) {
-    function(context);
-    TlsSetValue(g_guard.tls_index(), frame.outer);
-    return true;
-  }
-  // Back from the exception handler, which has already left this guard.
-  LOG(ERROR) << "guarded call raised exception 0x" << std::hex << frame.exception_code
-             << "; the crash hook returned " << std::dec << frame.hook_result;
+  LOG(ERROR) << "guarded call raised exception 0x" << std::hex << taken.code
+             << "; the crash hook returned " << std::dec << taken.hook_result;
   return false;
 }
 

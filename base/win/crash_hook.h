@@ -1,16 +1,22 @@
 // The process-wide crash hook and the guard that window procedures run under.
 //
 // A guarded call runs a function; when a hardware exception (an access
-// violation, an in-page error, a division by zero, ...) is raised on the
-// calling thread while the call is active, the crash hook decides:
+// violation, an in-page error, a division by zero, ...) raised on the
+// calling thread inside the call is taken by no handler inside the call,
+// the crash hook decides:
 //   EXCEPTION_CONTINUE_EXECUTION (-1)  resume at the faulting instruction;
-//   EXCEPTION_CONTINUE_SEARCH (0)      not taken: the exception goes on as if
-//                                      there were no guard;
+//   EXCEPTION_CONTINUE_SEARCH (0)      not taken: the exception goes on to
+//                                      the handlers of the call's callers,
+//                                      as if there were no guard;
 //   anything else                      taken: control returns to the guard,
 //                                      which reports the call as crashed.
-// With no hook installed the guard takes nothing. Guards nest: the innermost
-// active guard of the thread gets the exception. Exceptions on other threads,
-// or outside any guard, are never touched.
+// The guard is asked in the order of a structured exception handler around
+// the call (see exception_filter_call.h): after the process's vectored
+// handlers and the handlers inside the call, so that code which raises and
+// handles an exception itself (a probing read, a shell extension's own
+// handler) goes on undisturbed. With no hook installed the guard takes
+// nothing. Guards nest: the innermost guard of the thread is asked first.
+// Exceptions on other threads, or outside any guard, are never touched.
 //
 // A taken exception leaves the guarded function without running the
 // destructors of its frames, exactly like a structured exception handler in

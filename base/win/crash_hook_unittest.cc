@@ -3,9 +3,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <ostream>
+#include <string>
 #include <thread>
 
 #include "base/process.h"
+#include "base/win/exception_filter_call.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
 
@@ -164,22 +167,86 @@ TEST_F(CrashHookTest, HookMayResumeExecution) {
   EXPECT_EQ(1, g_hook_calls.load());
 }
 
-TEST_F(CrashHookTest, DecliningHookLeavesTheExceptionToOthers) {
+LONG RepairingFilter(void*, EXCEPTION_POINTERS* pointers) { return LazyPage::Repair(pointers); }
+
+TEST_F(CrashHookTest, DecliningHookLeavesTheExceptionToTheCallers) {
   LazyPage page;
   ASSERT_NE(nullptr, page.pointer());
   LazyPage::current_ = &page;
   g_decision = EXCEPTION_CONTINUE_SEARCH;
-  // Registered after the guard's handler, so it is asked after it.
-  PVOID repair = AddVectoredExceptionHandler(0, &RepairingHandler);
-  ASSERT_NE(nullptr, repair);
-  int value = -1;
-  const bool returned = RunGuarded([&] { value = ReadThrough(page.pointer()); });
-  RemoveVectoredExceptionHandler(repair);
+  // The caller of the guarded call handles the fault, after the guard.
+  struct Call {
+    LazyPage* page;
+    int value;
+    bool returned;
+  } call = {&page, -1, false};
+  const bool outer_returned = RunWithExceptionFilter(
+      [](void* context) {
+        auto* c = static_cast<Call*>(context);
+        c->returned = RunGuarded([c] { c->value = ReadThrough(c->page->pointer()); });
+      },
+      &call, &RepairingFilter, nullptr);
   LazyPage::current_ = nullptr;
-  EXPECT_TRUE(returned);
-  EXPECT_EQ(0, value);
+  EXPECT_TRUE(outer_returned);
+  EXPECT_TRUE(call.returned);
+  EXPECT_EQ(0, call.value);
   EXPECT_EQ(1, g_hook_calls.load());
 }
+
+LONG TakeEverything(void*, EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+LONG TakeNothing(void*, EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+
+// Code inside a guarded call that faults. |handled| tells whether it
+// handles the fault itself.
+struct InnerFault {
+  const char* name;
+  bool (*run)();  // true when the inner code went on as it expects
+  bool handled;
+};
+
+void PrintTo(const InnerFault& fault, std::ostream* out) { *out << fault.name; }
+
+class CrashHookInnerHandlerTest : public CrashHookTest,
+                                  public ::testing::WithParamInterface<InnerFault> {};
+
+// The guard is asked only about what nothing inside the call handled: a
+// fault that the code inside handles itself lets the call go on.
+TEST_P(CrashHookInnerHandlerTest, OnlyFaultsThatTheCodeInsideLeavesUnhandledReachTheHook) {
+  bool inner_went_on = false;
+  const bool returned = RunGuarded([&] { inner_went_on = GetParam().run(); });
+  EXPECT_EQ(GetParam().handled, returned);
+  EXPECT_EQ(GetParam().handled, inner_went_on);
+  EXPECT_EQ(GetParam().handled ? 0 : 1, g_hook_calls.load());
+  if (!GetParam().handled) {
+    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), g_last_code.load());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CrashHookInnerHandlerTest,
+    ::testing::Values(
+        // The system's probe reads the page under a handler of its own.
+        InnerFault{"ProbingReadOfTheSystem",
+                   [] {
+                     LazyPage page;
+                     return page.pointer() &&
+                            IsBadReadPtr(const_cast<int*>(page.pointer()), sizeof(int)) != FALSE;
+                   },
+                   true},
+        InnerFault{"HandlerOfTheCodesOwn",
+                   [] {
+                     return !RunWithExceptionFilter([](void*) { DereferenceNull(); }, nullptr,
+                                                    &TakeEverything, nullptr);
+                   },
+                   true},
+        InnerFault{"HandlerThatDeclines",
+                   [] {
+                     RunWithExceptionFilter([](void*) { DereferenceNull(); }, nullptr, &TakeNothing,
+                                            nullptr);
+                     return true;
+                   },
+                   false}),
+    [](const ::testing::TestParamInfo<InnerFault>& info) { return std::string(info.param.name); });
 
 LONG CALLBACK ResumeSoftwareException(EXCEPTION_POINTERS* pointers) {
   return pointers->ExceptionRecord->ExceptionCode == 0xE0000001u ? EXCEPTION_CONTINUE_EXECUTION
@@ -218,7 +285,8 @@ TEST_F(CrashHookTest, OnlyHardwareFaultsOfTheGuardedThreadAreTaken) {
 // access violation. A hook that ran would end the child with 77 instead.
 CHILD_PROCESS_MAIN(UnguardedCrash) {
   ExchangeCrashHook([](EXCEPTION_POINTERS*) -> int { ExitProcess(77); });
-  // Build the guard machinery first, so that its handler is registered.
+  // A guarded call that has ended leaves nothing behind that could take
+  // the crash.
   RunGuarded([] {});
   DereferenceNull();
   return 0;

@@ -10,12 +10,6 @@ bool VectoredGuard::EnsureInstalled() {
     return true;
   int expected = 0;
   if (state_.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-    tls_index_ = TlsAlloc();
-    if (tls_index_ == TLS_OUT_OF_INDEXES) {
-      PLOG(ERROR) << "TlsAlloc for the " << name_ << " failed";
-      state_.store(3, std::memory_order_release);
-      return false;
-    }
     if (!AddVectoredExceptionHandler(first_ ? 1 : 0, handler_)) {
       PLOG(ERROR) << "AddVectoredExceptionHandler for the " << name_ << " failed";
       state_.store(3, std::memory_order_release);

@@ -6,6 +6,7 @@
                          --browser-name velmo.exe --output package.7z
                          [--major-delta N] [--extra-files FOLDER --extra-bytes N]
                          [--solid-block-size SIZE] [--tree FOLDER]
+                         [--append-line LINE ... [--append-times N]]
 
 The package holds the package's own installer (host and engine), the
 browser and its launcher, a few hundred KB of resources in subfolders, and
@@ -20,6 +21,9 @@ report their built-in major version plus N (tools/set_product_version.py).
 sit beside it. --solid-block-size is 7-Zip's solid block limit (e.g. "32m"):
 blocks are decoded independently, so several of them unpack in parallel.
 --tree keeps the package's files in FOLDER.
+--append-line adds LINE ("/" written as "\\") to the end of "files_list", N
+times over with --append-times: a package whose list is faulty, for the
+tests of its refusal.
 --generated-files N adds N generated files of 64 bytes to 190 KiB (sizes
 spread evenly on a log scale, text-like or random contents) in nested
 folders, listed folder by folder, as documentation, locale files and a
@@ -139,6 +143,7 @@ def make_tree(args, tree):
             listed.append(name)
     if args.generated_files:
         listed.extend(generated_files(tree, args.generated_files))
+    listed.extend(line.replace("/", "\\") for line in args.append_line * args.append_times)
     with open(os.path.join(tree, "files_list"), "wb") as f:
         f.write(b"".join(name.encode() + b"\r\n" for name in listed))
 
@@ -154,6 +159,8 @@ def main():
     parser.add_argument("--solid-block-size")
     parser.add_argument("--tree")
     parser.add_argument("--generated-files", type=int, default=0)
+    parser.add_argument("--append-line", action="append", default=[])
+    parser.add_argument("--append-times", type=int, default=1)
     args = parser.parse_args()
     output = os.path.abspath(args.output)
     os.makedirs(os.path.dirname(output), exist_ok=True)

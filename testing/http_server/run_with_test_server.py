@@ -5,7 +5,8 @@
 
 Starts test_http_server.py on a free port of 127.0.0.1 (outside Wine: a Linux
 program started from inside Wine could be neither waited on nor stopped),
-passes its address to COMMAND as VELMO_TEST_SERVER ("127.0.0.1:PORT"; with
+passes its address to COMMAND as VELMO_TEST_SERVER ("127.0.0.1:PORT"), the
+port of its second plain listener as VELMO_TEST_SECOND_PORT (with
 the TLS options also VELMO_TEST_TLS_PORT and VELMO_TEST_TLS_ROOT, the DER test
 root beside the certificate as a Wine path), and stops the server by its pid
 when COMMAND ends. The exit status is COMMAND's.
@@ -35,8 +36,9 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="velmo-http-") as tmp:
         port_file = os.path.join(tmp, "port")
+        second_port_file = os.path.join(tmp, "second_port")
         server_cmd = [sys.executable, os.path.join(HERE, "test_http_server.py"),
-                      "--port-file", port_file]
+                      "--port-file", port_file, "--second-port-file", second_port_file]
         if args.tls_cert:
             tls_port_file = os.path.join(tmp, "tls_port")
             server_cmd += ["--tls-cert", args.tls_cert, "--tls-key", args.tls_key,
@@ -45,6 +47,7 @@ def main():
         try:
             env = environment_without_proxies()
             env["VELMO_TEST_SERVER"] = "127.0.0.1:%d" % wait_for_file(port_file, server)
+            env["VELMO_TEST_SECOND_PORT"] = str(wait_for_file(second_port_file, server))
             if args.tls_cert:
                 env["VELMO_TEST_TLS_PORT"] = str(wait_for_file(tls_port_file, server))
                 # The root to trust, as a path inside Wine.

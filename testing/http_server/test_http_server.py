@@ -48,6 +48,13 @@ the request, so the tests need no control channel and can run in parallel:
       range_total=D     the first Range request of the key gets 206 whose
                         Content-Range claims a whole length D bytes more than
                         the body has.
+      bad_range=1       every Range request gets 206 with the bytes from its
+                        start a on, under a Content-Range that ends before it
+                        begins ("bytes a-(a-1)/N"), also when a is the end of
+                        the body (instead of 416, with no bytes).
+      unsatisfiable=T   every Range request gets 416: without Content-Range
+                        for T "none", else with "bytes */N" where N is the
+                        body's size for T "size", or T itself.
       cache=1           lets the client cache nothing special; only for
                         symmetry with real servers (no effect).
   /echo                 200 with body "ok"; reply_size=N answers N bytes.
@@ -66,10 +73,13 @@ Any request whose target is an absolute "http://" URL is a proxy request:
 without "Proxy-Authorization: Basic" of "velmo:secret" it is answered 407
 with a Basic challenge; with it, it is served as the path above.
 
-  test_http_server.py --port-file FILE [--tls-cert C --tls-key K --tls-port-file F]
+  test_http_server.py --port-file FILE [--second-port-file F2]
+                      [--tls-cert C --tls-key K --tls-port-file F]
 
-writes the port it listens on into FILE once it accepts connections; with the
-TLS options a second listener serves the same behaviours over HTTPS.
+writes the port it listens on into FILE once it accepts connections; with
+--second-port-file a second plain listener serves the same behaviours (and
+counts into the same keys) on a port of its own, another server to a
+client; with the TLS options another listener serves them over HTTPS.
 """
 
 import argparse
@@ -389,7 +399,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             start = int(first)
             end = int(last) + 1 if last else size
             end = min(end, size)
-            if start >= size:
+            unsatisfiable = query.get("unsatisfiable")
+            if unsatisfiable is not None:
+                total = size if unsatisfiable == "size" else unsatisfiable
+                self.send_simple(416, b"", [] if unsatisfiable == "none" else
+                                 [("Content-Range", "bytes */%s" % total)])
+                return
+            if start >= size and query.get("bad_range") == "1":
+                start = end = size
+            elif start >= size:
                 self.send_simple(416, b"", [("Content-Range", "bytes */%d" % size)])
                 return
             status = 206
@@ -434,7 +452,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         self.send_header("X-Served-By", "velmo-test-%d" % request_index)
         if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, total))
+            last = start - 1 if query.get("bad_range") == "1" else end - 1
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, last, total))
         pad = int(query.get("header_size", "0") or "0")
         if pad > 0:
             self.send_header("X-Padding", "p" * pad)
@@ -498,12 +517,17 @@ def write_port(path, port):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port-file", required=True)
+    parser.add_argument("--second-port-file")
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--tls-port-file")
     args = parser.parse_args()
 
     servers = [Server(("127.0.0.1", 0), Handler)]
+    if args.second_port_file:
+        second = Server(("127.0.0.1", 0), Handler)
+        servers.append(second)
+        write_port(args.second_port_file, second.server_address[1])
     if args.tls_cert:
         tls = Server(("127.0.0.1", 0), Handler)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

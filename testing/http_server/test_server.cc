@@ -44,14 +44,18 @@ const std::string& PatternPeriod() {
   return *pattern;
 }
 
-// A plain synchronous GET, independent of the code under test.
+// A plain synchronous GET, independent of the code under test. The server
+// closes its connection after the answer: WinInet's pool, which the
+// process's downloads share, keeps no connection of the test's own for
+// them to take over.
 bool HttpGet(const std::wstring& url, std::string* body) {
   ScopedInternet session(
       InternetOpenW(L"velmo-test-client", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!session.IsValid())
     return false;
+  static const wchar_t kClose[] = L"Connection: close\r\n";
   ScopedInternet request(InternetOpenUrlW(
-      session.Get(), url.c_str(), nullptr, 0,
+      session.Get(), url.c_str(), kClose, static_cast<DWORD>(wcslen(kClose)),
       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0));
   if (!request.IsValid())
     return false;
@@ -76,6 +80,14 @@ std::string ServerAddress() {
 
 std::wstring ServerUrl(std::string_view path_and_query) {
   return base::UTF8ToWide("http://" + ServerAddress() + std::string(path_and_query));
+}
+
+std::wstring SecondServerUrl(std::string_view path_and_query) {
+  const std::string port = Environment(L"VELMO_TEST_SECOND_PORT");
+  EXPECT_FALSE(port.empty()) << "VELMO_TEST_SECOND_PORT is not set";
+  if (port.empty())
+    return std::wstring();
+  return base::UTF8ToWide("http://127.0.0.1:" + port + std::string(path_and_query));
 }
 
 std::wstring TlsServerUrl(std::string_view path_and_query) {

@@ -18,6 +18,10 @@ namespace testing_http {
 std::string ServerAddress();
 // "http://127.0.0.1:PORT" followed by |path_and_query|.
 std::wstring ServerUrl(std::string_view path_and_query);
+// The server's second plain listener, another server to a client:
+// "http://127.0.0.1:SECONDPORT" + |path_and_query| from
+// VELMO_TEST_SECOND_PORT; empty (and a test failure) without it.
+std::wstring SecondServerUrl(std::string_view path_and_query);
 // The HTTPS listener, addressed as "localhost" (the name its certificate
 // carries): "https://localhost:TLSPORT" + |path_and_query|; empty when the
 // server runs without TLS.

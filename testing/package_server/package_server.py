@@ -27,6 +27,14 @@ The query of a request for a file chooses faults, counted per path and
   chunkdrop=T the first T requests answer in chunked encoding (no
               Content-Length) and are closed in order (FIN) halfway, before
               the last chunk.
+And for every request:
+  chunked=1   the answer comes in chunked encoding (no Content-Length);
+  bad_range=1 a Range request from a gets 206 with the bytes from a on
+              under a Content-Range that ends before it begins
+              ("bytes a-(a-1)/N"), also when a is the file's end (instead
+              of 416, with no bytes);
+  byte_every=MS the answer announces the bytes asked for, sends the first
+              of them after MS milliseconds, and closes in order (FIN).
 Besides the files: /redirect?to=URL answers 302 (status=S for another code)
 to URL; /loop answers 302 to itself.
 """
@@ -112,6 +120,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     break
         raise EndConnection()
 
+    def quiet(self, seconds):
+        """Waits |seconds| without sending; False when the client closed."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [],
+                                           max(0.0, deadline - time.monotonic()))
+            if readable:
+                try:
+                    if not self.connection.recv(65536):
+                        return False
+                except OSError:
+                    return False
+        return True
+
     def end(self, reset):
         try:
             self.wfile.flush()
@@ -176,12 +198,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             first, _, last = range_header[len("bytes="):].partition("-")
             start = int(first)
             end = min(int(last) + 1 if last else len(content), len(content))
-            if start >= len(content):
+            if start >= len(content) and "bad_range" in query:
+                start = end = len(content)
+            elif start >= len(content):
                 return self.answer(416, b"", [("Content-Range", "bytes */%d" % len(content))])
             status = 206
         headers = []
         if status == 206:
-            headers.append(("Content-Range", "bytes %d-%d/%d" % (start, end - 1, len(content))))
+            last = start - 1 if "bad_range" in query else end - 1
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (start, last, len(content))))
         for name, how in (("cut", "reset"), ("drop", "close"), ("stall", "hold")):
             if self.fault(query, path, name):
                 half = start + (end - start) // 2
@@ -202,6 +227,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(b"%x\r\n" % (half - start) + content[start:half] + b"\r\n")
             self.end(reset=False)
+        if "byte_every" in query:
+            record["answer"] = "%d from %d, 1 byte after %s ms, then close" % (
+                status, start, query["byte_every"])
+            self.answer(status, content[start:end], headers, send_up_to=0)
+            self.wfile.flush()
+            if self.quiet(int(query["byte_every"]) / 1000.0):
+                self.wfile.write(content[start:start + 1])
+            self.end(reset=False)
+        if "chunked" in query:
+            record["answer"] = "%d from %d, %d bytes chunked" % (status, start, end - start)
+            self.send_response(status)
+            for name, value in headers:
+                self.send_header(name, value)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            if end > start:
+                self.wfile.write(b"%x\r\n" % (end - start) + content[start:end] + b"\r\n")
+            self.wfile.write(b"0\r\n\r\n")
+            return
         record["answer"] = "%d from %d, %d bytes" % (status, start, end - start)
         self.answer(status, content[start:end], headers)
 

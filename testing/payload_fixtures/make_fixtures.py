@@ -185,7 +185,7 @@ def make_archives(out, image):
     for name, evil in {"slip_parent": "..\\.x", "slip_drive": "C:\\xx",
                        "slip_unc": "\\\\s\\x", "slip_stream": "a.t:x",
                        "slip_rooted": "\\a.tx", "slip_device": "NUL.x",
-                       "bad_utf16": "a\ud800txt"}.items():
+                       "slip_dot": ".\\a.x", "bad_utf16": "a\ud800txt"}.items():
         data = bytearray(base)
         rename_entry(data, "a.txt", evil)
         write(os.path.join(folder, name + ".7z"), data)
@@ -326,7 +326,9 @@ def make_unusable_packages(folder, image):
         trailing_space.7z    a file in the folder "dir " (Windows drops the
                              space when it makes the folder)
         deflate.7z           a file packed with Deflate, which the decoder
-                             does not know"""
+                             does not know
+        encrypted_header.7z  a catalogue encrypted with a password
+        unknown_header_coder.7z  a catalogue packed with an unknown method"""
     empty = bytearray(b"7z\xbc\xaf\x27\x1c\x00\x04" + bytes(24))
     fix_start_header(empty)
     write(os.path.join(folder, "empty.7z"), empty)
@@ -346,6 +348,14 @@ def make_unusable_packages(folder, image):
           empty_entries_archive(["dir \\file.txt"]))
     make_archive(os.path.join(folder, "single"), os.path.join(folder, "deflate.7z"),
                  ["-m0=Deflate", "-mhc=off"])
+    # A catalogue the decoder cannot unpack: encrypted (with a password),
+    # and packed with a method no 7z writer knows (LZMA's id, 030101,
+    # rewritten in the description of the packed catalogue).
+    make_archive(os.path.join(folder, "single"), os.path.join(folder, "encrypted_header.7z"),
+                 ["-m0=LZMA", "-pvelmo", "-mhe=on"])
+    write(os.path.join(folder, "unknown_header_coder.7z"),
+          replace_header_bytes(read(os.path.join(folder, "lzma_solid.7z")), b"\x23\x03\x01\x01",
+                               b"\x23\x7f\x7f\x7f"))
 
 
 def make_lying_archives(folder):

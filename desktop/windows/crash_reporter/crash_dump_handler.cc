@@ -143,9 +143,27 @@ void CrashDumpHandler::Initialize(ReporterPipe pipe, CustomInfo custom_info) {
     client = std::make_unique<CrashPipeClient>(pipe.name, dump_type_, custom_info);
   else if (!client && given_pipe.IsValid())
     client = std::make_unique<CrashPipeClient>(given_pipe.Release(), dump_type_, custom_info);
-  // A client that cannot register goes, and the handler works in-process.
-  if (client && client->Register())
+
+  memory_ranges_.push_back(MemoryRange{0, 0});
+  bool installed = false;
+  if (client) {
+    // The system handlers come first: a crash on another thread while the
+    // client registers (which may take a while on a loaded machine) is
+    // then reported once the registration is done, instead of going to
+    // whatever handled crashes before.
     pipe_client_ = std::move(client);
+    InstallSystemHandlers();
+    installed = true;
+    if (!pipe_client_->Register()) {
+      // A client that cannot register goes, and the handler works
+      // in-process. A crash that waited for the registration has left the
+      // client before the lock is free.
+      EnsureHandlerLock();
+      ::EnterCriticalSection(&g_handler_lock);
+      std::unique_ptr<CrashPipeClient> unregistered = std::move(pipe_client_);
+      ::LeaveCriticalSection(&g_handler_lock);
+    }
+  }
 
   if (!pipe_client_) {
     ::InitializeCriticalSection(&handler_lock_);
@@ -166,9 +184,11 @@ void CrashDumpHandler::Initialize(ReporterPipe pipe, CustomInfo custom_info) {
       create_uuid_ = rpcrt4_.GetFunction<decltype(create_uuid_)>("UuidCreate");
     UpdateNextDumpPath();
   }
+  if (!installed)
+    InstallSystemHandlers();
+}
 
-  memory_ranges_.push_back(MemoryRange{0, 0});
-
+void CrashDumpHandler::InstallSystemHandlers() {
   EnsureHandlerLock();
   if (handler_kinds_ != 0) {
     ::EnterCriticalSection(&g_handler_lock);

@@ -66,7 +66,9 @@ class CrashDumpHandler {
   };
 
   // With |pipe_name| the handler registers with the reporter; when that
-  // fails (or without a name) it works in-process. |handler_kinds| of 0
+  // fails (or without a name) it works in-process. The system handlers are
+  // installed before the registration: a crash on another thread meanwhile
+  // is reported once the registration is done. |handler_kinds| of 0
   // installs nothing.
   CrashDumpHandler(std::wstring dump_folder, Filter filter, DumpCallback dump_callback,
                    void* context, int handler_kinds, MINIDUMP_TYPE dump_type,
@@ -102,6 +104,7 @@ class CrashDumpHandler {
   friend class CurrentHandlerScope;
 
   void Initialize(ReporterPipe pipe, CustomInfo custom_info);
+  void InstallSystemHandlers();
   void RestorePreviousHandlers();
   void UpdateNextDumpPath();
 

@@ -44,9 +44,12 @@ const CrashKind kCrashKinds[] = {
     {"pure-call", 0xC0000025, kPureCallAssertion},
 };
 
-// Only the crash trigger's tests use it.
+// Only the crash trigger's tests use them.
 [[maybe_unused]] std::string SwitchASCII(const char* name) {
   return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(name);
+}
+[[maybe_unused]] std::wstring SwitchNative(const char* name) {
+  return base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(name);
 }
 
 #if defined(VELMO_TEST_CRASH_TRIGGER)
@@ -78,6 +81,46 @@ CHILD_PROCESS_MAIN(CrashingClient) {
   }
   TriggerCrash(SwitchASCII("kind").c_str());
   return 0;
+}
+
+// The second thread of CrashDuringRegistration: crashes once the main
+// thread's registration has waited for the busy pipe.
+base::win::ScopedHandle* g_registration_under_way = nullptr;
+
+void OnPipeBusy(bool) { ::SetEvent(g_registration_under_way->Get()); }
+
+DWORD WINAPI CrashOnceRegistrationIsUnderWay(void*) {
+  ::WaitForSingleObject(g_registration_under_way->Get(), INFINITE);
+  TriggerCrash("access-violation");
+  return 0;
+}
+
+// Tells the test that the crash has reached the handler, before the dump is
+// asked for.
+bool AnnounceTheCrash(void*, EXCEPTION_POINTERS*, const AssertionInfo*) {
+  base::win::ScopedHandle entered(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, SwitchNative("entered-event").c_str()));
+  ::SetEvent(entered.Get());
+  return true;
+}
+
+// Registers with the reporter named by "crash-reporter-pid" while the test
+// holds its pipe; meanwhile another thread crashes.
+CHILD_PROCESS_MAIN(CrashDuringRegistration) {
+  base::win::ScopedHandle under_way(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_registration_under_way = &under_way;
+  CrashPipeClient::SetPipeBusyObserverForTesting(&OnPipeBusy);
+  const DWORD reporter = std::stoul(SwitchASCII(installer::kCrashReporterPidSwitch));
+  CrashDumpHandler::ReporterPipe pipe;
+  pipe.client = std::make_unique<CrashPipeClient>(CrashPipeNameFor(reporter), 0, CustomInfo());
+  pipe.client->set_server_process(::OpenProcess(SYNCHRONIZE, FALSE, reporter));
+  base::win::ScopedHandle crasher(
+      ::CreateThread(nullptr, 0, &CrashOnceRegistrationIsUnderWay, nullptr, 0, nullptr));
+  CrashDumpHandler handler(std::wstring(), &AnnounceTheCrash, nullptr, nullptr, kHandlerAll,
+                           MiniDumpNormal, std::move(pipe), CustomInfo());
+  // The crash ends the process once the registration is done.
+  ::WaitForSingleObject(crasher.Get(), 120000);
+  return handler.IsOutOfProcess() ? kChildWithoutHandler + 1 : kChildWithoutHandler;
 }
 
 // An in-process handler writing into "--dump-folder", then a crash.
@@ -142,6 +185,37 @@ TEST_F(CrashDumpHandlerTest, TwoThreadsCrashingAtOnceGiveOneDumpRequest) {
   DWORD pid = 0;
   EXPECT_EQ(0xC0000005, RunCrashingChild("access-violation", true, &pid));
   EXPECT_EQ(1u, DumpsOf(pid).size());
+}
+
+// A crash that comes while the process is still registering with its
+// reporter (here: the reporter's pipe is busy) waits for the registration
+// and is reported.
+TEST_F(CrashDumpHandlerTest, ACrashBeforeTheRegistrationEndsIsReportedOnceItDoes) {
+  // The test holds the only pipe instance for as long as it likes.
+  server_.server()->set_client_step_timeout_for_testing(10 * 60 * 1000);
+  base::win::ScopedHandle holder = OpenCrashPipe(CrashPipeNameFor(::GetCurrentProcessId()));
+  ASSERT_TRUE(holder.IsValid());
+  const std::wstring entered_name =
+      L"VelmoCrashDumpHandlerTest.entered." + std::to_wstring(::GetCurrentProcessId());
+  base::win::ScopedHandle entered(::CreateEventW(nullptr, TRUE, FALSE, entered_name.c_str()));
+  ASSERT_TRUE(entered.IsValid());
+  base::CommandLine command_line = testing::GetChildCommandLine("CrashDuringRegistration");
+  command_line.AppendSwitchASCII(installer::kCrashReporterPidSwitch,
+                                 std::to_string(::GetCurrentProcessId()));
+  command_line.AppendSwitchNative("entered-event", entered_name);
+  base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  HANDLE waits[] = {entered.Get(), child.Handle()};
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, waits, FALSE, 120000))
+      << "the crash did not reach the handler";
+  EXPECT_EQ(0u, server_.dumps().size());
+  holder.Reset();
+  int exit_code = 0;
+  ASSERT_TRUE(child.WaitForExitWithTimeout(120000, &exit_code));
+  EXPECT_EQ(0xC0000005, static_cast<DWORD>(exit_code));
+  const std::vector<RecordedDump> dumps = DumpsOf(child.Pid());
+  ASSERT_EQ(1u, dumps.size());
+  EXPECT_EQ(0xC0000005, dumps[0].exception_code);
 }
 
 // The streams of a minidump file: type to contents.

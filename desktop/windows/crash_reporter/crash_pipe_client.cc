@@ -34,7 +34,8 @@ CrashPipeClient::~CrashPipeClient() = default;
 // which the installer accepts silently, and they come before the installer's
 // log exists, so that anything louder would land in a stray default log
 // beside the executable.
-base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
+base::win::ScopedHandle CrashPipeClient::ConnectToPipe(bool* busy) {
+  *busy = false;
   if (given_pipe_.IsValid())
     return std::move(given_pipe_);
   base::win::ScopedHandle pipe;
@@ -47,6 +48,7 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
     DWORD error = ::GetLastError();
     if (error != ERROR_PIPE_BUSY || attempt == 1) {
       VLOG(1) << "Cannot connect to the crash reporter's pipe (error " << error << ")";
+      *busy = error == ERROR_PIPE_BUSY;
       return base::win::ScopedHandle();
     }
     // Another process is registering; the server takes one at a time. A
@@ -62,6 +64,7 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
   if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {
     VLOG(1) << "Cannot switch the crash reporter's pipe to message mode (error " << ::GetLastError()
             << ")";
+    *busy = true;  // the reporter let the connection go: it may take the next one
     return base::win::ScopedHandle();
   }
   return pipe;
@@ -70,10 +73,43 @@ base::win::ScopedHandle CrashPipeClient::ConnectToPipe() {
 bool CrashPipeClient::Register() {
   if (IsRegistered())
     return true;
-  base::win::ScopedHandle pipe = ConnectToPipe();
+  // A crash on another thread meanwhile waits until this is back at 0.
+  registering_thread_.store(::GetCurrentThreadId());
+  const ULONGLONG deadline = ::GetTickCount64() + kRegistrationPatienceMs;
+  bool worth_another_attempt = false;
+  bool registered = RegisterOnce(&worth_another_attempt);
+  int attempts = 1;
+  // A pipe that does not exist has no server behind it (the launch waited
+  // for the reporter to listen): no point in trying again, also when the
+  // process of that id is another one by now.
+  while (!registered && worth_another_attempt && server_process_.IsValid() &&
+         ServerProcessLives() && ::GetTickCount64() < deadline) {
+    // A busy pipe has already been waited for; a connection the reporter
+    // dropped is tried again after a short pause.
+    ::Sleep(50);
+    registered = RegisterOnce(&worth_another_attempt);
+    ++attempts;
+  }
+  if (attempts > 1) {
+    VLOG(1) << (registered ? "Registered with the crash reporter after "
+                           : "Could not register with the crash reporter in ")
+            << attempts << " attempts";
+  }
+  registering_thread_.store(0);
+  return registered;
+}
+
+bool CrashPipeClient::RegisterOnce(bool* worth_another_attempt) {
+  base::win::ScopedHandle pipe = ConnectToPipe(worth_another_attempt);
   if (!pipe.IsValid())
     return false;
+  // Past the connection every failure is the reporter ending it.
+  *worth_another_attempt = true;
   return RegisterOverPipe(pipe.Get());
+}
+
+bool CrashPipeClient::ServerProcessLives() const {
+  return ::WaitForSingleObject(server_process_.Get(), 0) == WAIT_TIMEOUT;
 }
 
 bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
@@ -123,6 +159,15 @@ bool CrashPipeClient::RegisterOverPipe(HANDLE pipe) {
 
 bool CrashPipeClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
                                   const AssertionInfo* assertion) {
+  // A crash that comes while another thread registers is reported once the
+  // registration is done, which its patience bounds. (Polled: a
+  // registration, the common path, then costs no event of its own.) A crash
+  // of the registering thread itself cannot wait for it.
+  for (DWORD registering = registering_thread_.load();
+       registering != 0 && registering != ::GetCurrentThreadId();
+       registering = registering_thread_.load()) {
+    ::Sleep(10);
+  }
   if (!IsRegistered())
     return false;
   crashing_thread_id_ = ::GetCurrentThreadId();

@@ -301,11 +301,16 @@ void CrashPipeServer::CancelPendingIo() {
   if (!pipe_.IsValid())
     return;
   // The system writes into |overlapped_| when a pending operation ends: it
-  // must have ended before the server's memory may go.
+  // must have ended before |overlapped_| serves the next operation or the
+  // server's memory goes. A cancellation from a thread other than the one
+  // that started the operation may end it only after CancelIoEx returned
+  // (the emulator does so), so the wait is needed.
   if (::CancelIoEx(pipe_.Get(), &overlapped_) || !HasOverlappedIoCompleted(&overlapped_)) {
     DWORD bytes = 0;
     ::GetOverlappedResult(pipe_.Get(), &overlapped_, &bytes, TRUE);
   }
+  if (!HasOverlappedIoCompleted(&overlapped_))
+    LOG(ERROR) << "A cancelled operation on the crash pipe has not ended";
 }
 
 void CrashPipeServer::HandleErrorState() {

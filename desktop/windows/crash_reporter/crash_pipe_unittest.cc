@@ -15,6 +15,7 @@
 #include "base/command_line.h"
 #include "base/files/directory_enumerator.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/logging.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
@@ -64,7 +65,8 @@ bool RequestFakeDump(CrashPipeClient* client) {
 // "--claim" of them when given) and the dump type "--dump-type" (0 when
 // absent); with "--registered-event" and "--go-event"
 // it signals the first once registered and waits for the second. Then asks
-// for a dump: 0 when the server confirmed it.
+// for a dump: 0 when the server confirmed it. It waits for the dump as long
+// as a test client may, or with "--usual-wait" as long as an installer does.
 CHILD_PROCESS_MAIN(RegisteringClient) {
   uint32_t count = SwitchNumber("entries");
   std::vector<CustomInfoEntry> entries(count + 1);
@@ -76,7 +78,8 @@ CHILD_PROCESS_MAIN(RegisteringClient) {
       base::CommandLine::ForCurrentProcess()->HasSwitch("claim") ? SwitchNumber("claim") : count;
   CrashPipeClient client(SwitchNative("pipe"), SwitchNumber("dump-type"),
                          CustomInfo{entries.data(), claimed});
-  client.set_dump_request_timeout_for_testing(kTestDumpRequestTimeoutMs);
+  if (!base::CommandLine::ForCurrentProcess()->HasSwitch("usual-wait"))
+    client.set_dump_request_timeout_for_testing(kTestDumpRequestTimeoutMs);
   if (!client.Register())
     return kChildRegistrationFailed;
   std::wstring registered = SwitchNative("registered-event");
@@ -217,8 +220,10 @@ class CrashPipeTest : public testing::Test {
  protected:
   base::Process StartClient(uint32_t entries, const std::wstring& registered_event = L"",
                             const std::wstring& go_event = L"", int64_t claim = -1,
-                            uint32_t dump_type = 0) {
+                            uint32_t dump_type = 0, bool usual_wait = false) {
     base::CommandLine command_line = testing::GetChildCommandLine("RegisteringClient");
+    if (usual_wait)
+      command_line.AppendSwitch("usual-wait");
     command_line.AppendSwitchNative("pipe", CrashPipeNameFor(::GetCurrentProcessId()));
     command_line.AppendSwitchASCII("entries", std::to_string(entries));
     command_line.AppendSwitchASCII("dump-type", std::to_string(dump_type));
@@ -572,6 +577,52 @@ TEST_F(CrashPipeTest, DestroyingTheServerReleasesRegisteredClientsAndLeaksNoHand
   EXPECT_EQ(handles_before, handles_after);
 }
 
+std::atomic<int> g_error_lines{0};
+
+bool CountErrorLines(int severity, const char*, int, size_t, const std::string&) {
+  if (severity >= logging::LOG_ERROR)
+    g_error_lines.fetch_add(1);
+  return false;
+}
+
+// The system writes into a server's memory when an operation pending on its
+// pipe ends, also one that the destruction cancels; under the emulator that
+// write may come after the cancellation has returned, when another thread
+// started the operation (as the listening server's wait thread did here):
+// the destruction must wait for it. The test owns the server's memory and
+// marks it once the server is gone: a late write would overwrite the mark,
+// and the server logs an operation that it left pending. Whether the write
+// comes late depends on the system's threads, so the test tries many times.
+TEST_F(CrashPipeTest, NoOperationWritesIntoADestroyedServer) {
+  constexpr unsigned char kMark = 0xA5;
+  const std::wstring name = CrashPipeNameFor(::GetCurrentProcessId());
+  g_error_lines = 0;
+  const logging::LogMessageHandlerFunction previous = logging::GetLogMessageHandler();
+  logging::SetLogMessageHandler(&CountErrorLines);
+  for (int round = 0; round < 20 && !HasFailure(); ++round) {
+    auto memory = std::make_unique<unsigned char[]>(sizeof(CrashPipeServer));
+    auto* server = new (memory.get()) CrashPipeServer(
+        name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        /*generate_dumps=*/false, /*dump_folder=*/nullptr);
+    ASSERT_TRUE(server->Start());
+    EXPECT_TRUE(WaitForServerState(server, kServerStateConnecting, 60000));
+    server->~CrashPipeServer();
+    std::fill_n(memory.get(), sizeof(CrashPipeServer), kMark);
+    // A late write comes within milliseconds, at the next wait of one of the
+    // process's threads.
+    const ULONGLONG deadline = ::GetTickCount64() + 50;
+    do {
+      ::Sleep(1);
+      EXPECT_EQ(sizeof(CrashPipeServer),
+                static_cast<size_t>(
+                    std::count(memory.get(), memory.get() + sizeof(CrashPipeServer), kMark)))
+          << "round " << round;
+    } while (::GetTickCount64() < deadline && !HasFailure());
+    EXPECT_EQ(0, g_error_lines.load()) << "round " << round;
+  }
+  logging::SetLogMessageHandler(previous);
+}
+
 TEST_F(CrashPipeTest, DestroyingTheServerDuringADumpCallbackWaitsForIt) {
   base::win::ScopedHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   base::win::ScopedHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -596,6 +647,23 @@ TEST_F(CrashPipeTest, DestroyingTheServerDuringADumpCallbackWaitsForIt) {
   // The callback ran to its end, so the child's dump was confirmed.
   EXPECT_EQ(1u, server_.dumps().size());
   EXPECT_EQ(0, ExitCodeOf(child));
+}
+
+// The reporter reads a crash out of the waiting process: a crashed process
+// that stops waiting before the reporter is done loses its report. On a
+// loaded machine the reporter takes longer than the 15 s an installer once
+// waited; here it takes 16.
+TEST_F(CrashPipeTest, ACrashedProcessWaitsForAReporterThatTakesItsTime) {
+  base::win::ScopedHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::win::ScopedHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  server_.HoldCallbacks(entered.Get(), release.Get());
+  ASSERT_TRUE(server_.Start());
+  base::Process child = StartClient(1, L"", L"", -1, 0, /*usual_wait=*/true);
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(entered.Get(), kChildReadyTimeoutMs));
+  ::Sleep(16000);
+  ::SetEvent(release.Get());
+  EXPECT_EQ(0, ExitCodeOf(child));
+  EXPECT_EQ(1u, server_.dumps().size());
 }
 
 TEST_F(CrashPipeTest, AServerStartsOnceAndAPipeNameServesOnce) {

@@ -26,6 +26,9 @@ constexpr size_t kNameBufferChars = 38;
 constexpr DWORD kExceptionCallbackFilterFlag = 0x1;
 
 std::atomic<uint32_t> g_crash_reporter_pid{0};
+// Why this process's crashes are not reported, when they are not; told once
+// the installer's log is open (see LogCrashReportingProblem).
+std::atomic<const char*> g_crash_reporting_problem{nullptr};
 // Lives until the process ends: a crash may come at any moment, also
 // during exit, so it is never destroyed once registered.
 std::atomic<CrashDumpHandler*> g_crash_handler{nullptr};
@@ -40,6 +43,42 @@ const wchar_t* const kDescribedModules[] = {
     L"ntdll.dll",
     L"user32.dll",
     L"msvcrt.dll",
+};
+
+// Tells the log when the reporter that serves this process ends: a crash
+// after that ends the process unreported, at once (the reporter's mutex is
+// released or abandoned, which ends the crash's wait). Lives as long as the
+// process.
+class ReporterWatch {
+ public:
+  static void Start(uint32_t pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process) {
+      PLOG(WARNING) << "Cannot watch the crash reporter (pid " << pid << ")";
+      return;
+    }
+    auto* watch = new ReporterWatch(process, pid);
+    HANDLE wait = nullptr;
+    if (!::RegisterWaitForSingleObject(&wait, process, &OnEnded, watch, INFINITE,
+                                       WT_EXECUTEONLYONCE)) {
+      PLOG(WARNING) << "Cannot watch the crash reporter (pid " << pid << ")";
+      delete watch;
+      return;
+    }
+    // Never unregistered: the watch lasts as long as the process.
+  }
+
+ private:
+  ReporterWatch(HANDLE process, uint32_t pid) : process_(process), pid_(pid) {}
+
+  static void CALLBACK OnEnded(void* context, BOOLEAN) {
+    auto* watch = static_cast<ReporterWatch*>(context);
+    LOG(WARNING) << "The crash reporter (pid " << watch->pid_
+                 << ") has ended: a crash of this process from now on is not reported";
+  }
+
+  base::win::ScopedHandle process_;
+  const uint32_t pid_;
 };
 
 template <typename Function>
@@ -122,6 +161,9 @@ uint32_t LaunchCrashReporter() {
   DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, kCrashReporterStartTimeoutMs);
   if (result != WAIT_OBJECT_0) {
     VLOG(1) << "The crash reporter did not start (wait result " << result << ")";
+    g_crash_reporting_problem.store(result == WAIT_OBJECT_0 + 1
+                                        ? "the crash reporter ended without serving"
+                                        : "the crash reporter did not start in time");
     return 0;
   }
   return process_info.dwProcessId;
@@ -139,16 +181,32 @@ void ConnectCrashReporterClient() {
   }
   CrashKeysPage* page = CrashKeysPage::GetInstance();
   CustomInfo custom_info = page ? page->GetCustomInfo() : CustomInfo();
+  CrashDumpHandler::ReporterPipe pipe;
+  pipe.client =
+      std::make_unique<CrashPipeClient>(std::wstring(pipe_name), MiniDumpNormal, custom_info);
+  // Knowing the reporter's process, the registration goes on while it
+  // lives: on a loaded machine the reporter may still be starting, or be
+  // busy with other clients.
+  if (HANDLE reporter = ::OpenProcess(SYNCHRONIZE, FALSE, pid))
+    pipe.client->set_server_process(reporter);
   auto handler = std::make_unique<CrashDumpHandler>(std::wstring(), &CrashFilterFirstThreadOnly,
                                                     &OnCrashDumpDone, nullptr, kHandlerAll,
-                                                    MiniDumpNormal, pipe_name, custom_info);
+                                                    MiniDumpNormal, std::move(pipe), custom_info);
   // Without a registration the handler goes again, restoring the handlers it
   // replaced: the process keeps the system's crash handling.
-  if (!handler->IsOutOfProcess())
+  if (!handler->IsOutOfProcess()) {
+    g_crash_reporting_problem.store("the crash reporter could not be reached");
     return;
+  }
   handler->set_handle_debug_exceptions(true);
   g_crash_handler.store(handler.release());
   base::win::ExchangeCrashHook(&DumpAndTerminate);
+  ReporterWatch::Start(pid);
+}
+
+void LogCrashReportingProblem() {
+  if (const char* problem = g_crash_reporting_problem.load())
+    LOG(INFO) << "Crashes of this process are not reported: " << problem;
 }
 
 void InitializeCrashKeys() {

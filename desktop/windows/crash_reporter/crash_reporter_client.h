@@ -23,8 +23,10 @@ class CrashDumpHandler;
 // The event a launched reporter signals once its pipe listens; the name ends
 // with the launching process's pid.
 inline constexpr wchar_t kCrashReporterInitEventPrefix[] = L"VelmoCrashReporterInitEvent";
-// How long a launch waits for that event.
-inline constexpr DWORD kCrashReporterStartTimeoutMs = 2000;
+// How long a launch waits for that event (or for the reporter's end): a
+// reporter that starts slowly on a loaded machine still serves, and the
+// crashes it would miss are those that users of loaded machines have.
+inline constexpr DWORD kCrashReporterStartTimeoutMs = 30000;
 inline constexpr wchar_t kVlautoTestVariable[] = L"VELMO_CRASH_REPORTER_VLAUTO_TEST";
 inline constexpr wchar_t kOriginVariable[] = L"VELMO_CRASH_ORIGIN";
 // Environment values of this many units or more count as unset.
@@ -50,6 +52,10 @@ base::CommandLine BuildCrashReporterCommandLine();
 void ConnectCrashReporterClient();
 // Fills the keys of the crash keys page that the installer sets.
 void InitializeCrashKeys();
+// Logs why this process's crashes are not reported, when a reporter was
+// asked for and none serves it. Called once the installer's log is open:
+// the start-up comes before it.
+void LogCrashReportingProblem();
 
 // The reporter serving this family of processes; 0 when none. Children are
 // launched with it as "crash-reporter-pid".

@@ -8,6 +8,7 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/logging.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/string_split.h"
@@ -15,6 +16,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/crash_hook.h"
 #include "desktop/windows/crash_reporter/crash_keys_page.h"
+#include "desktop/windows/crash_reporter/crash_pipe_client.h"
 #include "desktop/windows/crash_reporter/crash_pipe_test_support.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/crash_reporter/test_crash_trigger.h"
@@ -38,12 +40,16 @@ void WriteMarker(const wchar_t* name, const std::string& text) {
 // of it to "result". Launched again as the reporter (the launch copies every
 // switch and adds the parent's id), it stands in for one: it writes its pid
 // to "launched" and, with "--stand-in=signal", announces itself the way a
-// listening reporter does; otherwise it ends without doing so.
+// listening reporter does ("--stand-in=signal-late": after 3 s, as a reporter
+// on a loaded machine may); otherwise it ends without doing so.
 CHILD_PROCESS_MAIN(StartUpProbe) {
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   if (command_line.HasSwitch(installer::kCrashReporterParentIdSwitch)) {
     WriteMarker(L"launched", std::to_string(::GetCurrentProcessId()));
-    if (command_line.GetSwitchValueASCII("stand-in") != "signal")
+    const std::string stand_in = command_line.GetSwitchValueASCII("stand-in");
+    if (stand_in == "signal-late")
+      ::Sleep(3000);
+    else if (stand_in != "signal")
       return 3;
     std::wstring name = kCrashReporterInitEventPrefix +
                         command_line.GetSwitchValueNative(installer::kCrashReporterParentIdSwitch);
@@ -71,6 +77,29 @@ CHILD_PROCESS_MAIN(GuardedCrashClient) {
   base::win::ExchangeCrashHook(installed);
   if (installed != &DumpAndTerminate)
     return 4;
+  base::win::RunGuarded([] { *static_cast<volatile int*>(nullptr) = 1; });
+  return 5;
+}
+
+// As an installer process logging into "--log-file", with the reporter
+// named by "crash-reporter-pid": registers, signals "--registered-event",
+// waits for "--go-event", then faults inside a guarded call.
+CHILD_PROCESS_MAIN(WatchedReporterClient) {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  logging::LoggingSettings settings;
+  settings.log_file = command_line.GetSwitchValuePath("log-file");
+  logging::InitLogging(settings);
+  if (!EnsureCrashReporterProcess())
+    return 2;
+  ConnectCrashReporterClient();
+  if (!GetInstallerCrashHandler())
+    return 3;
+  base::win::ScopedHandle registered(::OpenEventW(
+      EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("registered-event").c_str()));
+  ::SetEvent(registered.Get());
+  base::win::ScopedHandle go(
+      ::OpenEventW(SYNCHRONIZE, FALSE, command_line.GetSwitchValueNative("go-event").c_str()));
+  ::WaitForSingleObject(go.Get(), 120000);
   base::win::RunGuarded([] { *static_cast<volatile int*>(nullptr) = 1; });
   return 5;
 }
@@ -125,10 +154,17 @@ TEST_F(CrashReporterStartUpTest, AnUnreadablePidLaunchesAReporter) {
 }
 
 TEST_F(CrashReporterStartUpTest, ALaunchedReporterThatAnnouncesItselfIsKept) {
-  std::string result = RunProbe(nullptr, "signal");
-  std::string launched = Marker(L"launched");
-  ASSERT_NE("<none>", launched);
-  EXPECT_EQ("1 " + launched + " 0", result);
+  // However long it takes while it lives: a process that goes on without
+  // its reporter after a short wait reports nothing, and its children are
+  // not told of the reporter either.
+  for (const char* stand_in : {"signal", "signal-late"}) {
+    SCOPED_TRACE(stand_in);
+    ::DeleteFileW(markers_.GetPath().Append(L"launched").value().c_str());
+    std::string result = RunProbe(nullptr, stand_in);
+    std::string launched = Marker(L"launched");
+    ASSERT_NE("<none>", launched);
+    EXPECT_EQ("1 " + launched + " 0", result);
+  }
 }
 
 #if defined(VELMO_TEST_CRASH_TRIGGER)
@@ -241,6 +277,54 @@ TEST(CrashReporterClientTest, ACrashInAGuardedCallReachesTheReporterThroughTheHo
   ASSERT_EQ(1u, server.dumps().size());
   EXPECT_EQ(child.Pid(), server.dumps()[0].pid);
   EXPECT_EQ(0xC0000005, server.dumps()[0].exception_code);
+}
+
+// A process whose reporter has ended says so in its log, and a crash of it
+// then ends it at once, unreported, instead of waiting for a reporter that
+// is gone.
+TEST(CrashReporterClientTest, AReporterThatEndsIsLoggedAndACrashThenEndsAtOnce) {
+  const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+  const std::wstring ready_name = L"VelmoWatchedReporter.ready." + tag;
+  const std::wstring registered_name = L"VelmoWatchedReporter.registered." + tag;
+  const std::wstring go_name = L"VelmoWatchedReporter.go." + tag;
+  base::win::ScopedHandle ready(::CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+  base::win::ScopedHandle registered(::CreateEventW(nullptr, TRUE, FALSE, registered_name.c_str()));
+  base::win::ScopedHandle go(::CreateEventW(nullptr, TRUE, FALSE, go_name.c_str()));
+  base::CommandLine server_line = testing::GetChildCommandLine("ServingProcess");
+  server_line.AppendSwitchNative("ready-event", ready_name);
+  base::Process server = base::LaunchProcess(server_line, base::LaunchOptions());
+  ASSERT_TRUE(server.IsValid());
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.Get(), 120000));
+
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath log = temp.GetPath().Append(L"client.log");
+  base::CommandLine client_line = testing::GetChildCommandLine("WatchedReporterClient");
+  client_line.AppendSwitchASCII(installer::kCrashReporterPidSwitch, std::to_string(server.Pid()));
+  client_line.AppendSwitchNative("log-file", log.value());
+  client_line.AppendSwitchNative("registered-event", registered_name);
+  client_line.AppendSwitchNative("go-event", go_name);
+  base::Process client = base::LaunchProcess(client_line, base::LaunchOptions());
+  ASSERT_TRUE(client.IsValid());
+  HANDLE waits[] = {registered.Get(), client.Handle()};
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, waits, FALSE, 120000));
+
+  ASSERT_TRUE(server.Terminate(1, true));
+  const std::string ended =
+      "The crash reporter (pid " + std::to_string(server.Pid()) + ") has ended";
+  std::string text;
+  const ULONGLONG deadline = ::GetTickCount64() + 60000;
+  while ((!base::ReadFileToString(log, &text) || text.find(ended) == std::string::npos) &&
+         ::GetTickCount64() < deadline) {
+    ::Sleep(20);
+  }
+  EXPECT_NE(std::string::npos, text.find(ended)) << text;
+  const ULONGLONG crashed = ::GetTickCount64();
+  ::SetEvent(go.Get());
+  int exit_code = 0;
+  ASSERT_TRUE(client.WaitForExitWithTimeout(120000, &exit_code));
+  EXPECT_EQ(1, exit_code);  // the crash hook's end
+  EXPECT_LT(::GetTickCount64() - crashed, static_cast<ULONGLONG>(kDumpRequestTimeoutMs));
 }
 
 TEST(CrashKeysPageTest, WritesAreCutToTheirSlotsAndLeaveThePageReadOnly) {

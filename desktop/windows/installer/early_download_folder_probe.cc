@@ -40,16 +40,26 @@ void EarlyDownloadFolderProbe::Probe() {
   const base::FilePath folder = temp.Append(folder_name_);
   if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
     return;
-  const base::FilePath copy = folder.Append(program_.BaseName());
-  if (copy.value().size() >= MAX_PATH || !::CopyFileW(program_.c_str(), copy.c_str(), FALSE))
+  RemoveProbeCopiesOfEndedRuns(folder);
+  const base::FilePath probe_folder = ProbeCopyFolder(folder);
+  if (!::CreateDirectoryW(probe_folder.c_str(), nullptr) &&
+      ::GetLastError() != ERROR_ALREADY_EXISTS) {
     return;
+  }
+  const base::FilePath copy = probe_folder.Append(program_.BaseName());
+  if (copy.value().size() >= MAX_PATH || !::CopyFileW(program_.c_str(), copy.c_str(), FALSE)) {
+    ::RemoveDirectoryW(probe_folder.c_str());
+    return;
+  }
   const base::FilePath engine = PlaceEngineBesideCopy(program_, copy);
   const bool ran = RunProbeCopy(copy, limit_);
   // A copy that stays behind (read-only, still in use) is left to the usual
   // search, which replaces it and says so.
   const bool engine_gone = engine.empty() || ::DeleteFileW(engine.c_str());
-  if (::DeleteFileW(copy.c_str()) && engine_gone && ran)
+  if (::DeleteFileW(copy.c_str()) && engine_gone && ::RemoveDirectoryW(probe_folder.c_str()) &&
+      ran) {
     runnable_folder_ = folder;
+  }
 }
 
 }  // namespace installer

@@ -49,7 +49,8 @@ TEST_F(EarlyDownloadFolderProbeTest, RunnableFolderIsFoundAndLeftEmpty) {
 // file, a program that is not there.
 TEST_F(EarlyDownloadFolderProbeTest, FailuresLeaveTheSearchToTheUsualWay) {
   // A folder where the copy should go.
-  ASSERT_TRUE(base::CreateDirectoryTree(temp_.GetPath().Append(L"Blocked\\tiny_program.exe")));
+  ASSERT_TRUE(base::CreateDirectoryTree(
+      ProbeCopyFolder(temp_.GetPath().Append(L"Blocked")).Append(L"tiny_program.exe")));
   {
     EarlyDownloadFolderProbe probe(base::FilePath(L"Blocked"), TinyProgram());
     EXPECT_TRUE(probe.TakeRunnableFolder().empty());

@@ -18,6 +18,7 @@
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/backend_command_line.h"
 #include "desktop/windows/installer/elevation.h"
+#include "desktop/windows/installer/run_log.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -125,6 +126,7 @@ void GrantThroughPackageInstaller(const base::CommandLine& command_line,
   package_installer.CopySwitchesFrom(
       command_line, {kCrashReporterPidSwitch, kSetFolderPermissionSwitch, kPermissionsForUserSwitch,
                      kPermanentPermissionsSwitch, kPermissionRequesterPidSwitch});
+  AppendRunLogSwitch(&package_installer);
   LOG(INFO) << "Granting the folder permission through "
             << package_installer.GetCommandLineString();
   base::LaunchOptions options;

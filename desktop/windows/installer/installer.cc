@@ -31,11 +31,13 @@
 #include "components/prefs/prefs_task_pool.h"
 #include "desktop/windows/crash_reporter/crash_reporter_client.h"
 #include "desktop/windows/installer/install_log_path.h"
+#include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
 #include "desktop/windows/installer/package_fetcher/safe_relative_path.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/run_log.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -80,18 +82,28 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   return true;
 }
 
-// Why a package list is refused: its first line that, joined to the package
-// folder or to the installation, could name something outside it (the copy
-// steps would copy over, and a rollback move aside, files of the system).
-// Empty when every line stays inside.
-std::string FindLineLeadingOut(const wchar_t* list_name, const std::vector<std::string>& lines) {
+// Why a package list is refused: its first line that cannot name a file
+// inside the package. One that, joined to the package folder or to the
+// installation, could name something outside it (the copy steps would copy
+// over, and a rollback move aside, files of the system); one that ends in a
+// separator, which names a folder; one that Windows takes for something
+// else than a file (a device, a stream) or cannot hold at all. Empty when
+// every line is fine.
+std::string FindUnusableLine(const wchar_t* list_name, const std::vector<std::string>& lines) {
   for (size_t i = 0; i < lines.size(); ++i) {
-    const std::wstring line = base::FilePath::FromUTF8Unsafe(lines[i]).value();
-    if (!IsSafeRelativePath(line, true)) {
-      return base::WideToUTF8(list_name) + " line " + base::NumberToString(i + 1) + " (" +
-             EscapeEntryName(line) +
-             ") is not a path that stays inside the package; the package is refused";
+    const base::FilePath entry = base::FilePath::FromUTF8Unsafe(lines[i]);
+    const NameCheck check = CheckRelativePath(entry.value(), true);
+    if (check.fault == NameFault::kNone)
+      continue;
+    const std::string line = base::WideToUTF8(list_name) + " line " + base::NumberToString(i + 1) +
+                             " (" + EscapeEntryName(entry.value()) + ") ";
+    if (check.fault == NameFault::kLeavesFolder)
+      return line + "is not a path that stays inside the package; the package is refused";
+    if (check.fault == NameFault::kEmptyPart && entry.EndsWithSeparator() &&
+        IsSafeRelativePath(entry.StripTrailingSeparators().value(), true)) {
+      return line + "ends in a separator: it names a folder, not a file; the package is refused";
     }
+    return line + DescribeNameFault(check, "the package") + "; the package is refused";
   }
   return std::string();
 }
@@ -155,10 +167,8 @@ void LeaveKillOnCloseJob(base::win::ScopedHandle* job) {
   [[maybe_unused]] HANDLE kept = job->Release();
 }
 
-// The uninstallation's first change: the browser moved aside, refused while
-// it runs. A running program can be renamed (and deleted later), which would
-// leave the browser running from a half-removed installation whose
-// uninstaller is gone.
+// The browser |exe| moved aside, refused while it runs (see
+// Installer::RemoveBrowsersUnlessRunning).
 std::unique_ptr<DeleteFileOperation> MakeBrowserDeletion(const base::FilePath& exe,
                                                          const base::FilePath& install_folder) {
   auto operation =
@@ -279,8 +289,9 @@ void Installer::DoRun() {
   VLOG(1) << "is_elevated_admin: " << admin;
   if (settings->IsFlagSet(Settings::ALL_USERS_FLAG) && settings->IsFlagSet(Settings::SILENT) &&
       !admin) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(),
-         "Installation requires elevation, but cannot elevate when silent");
+    Fail(operation == Settings::kOperationUninstall ? IDS_ERROR_UNINSTALL_FAILED
+                                                    : IDS_ERROR_INSTALL_FAILED,
+         std::wstring(), "Installation requires elevation, but cannot elevate when silent");
     return;
   }
 
@@ -335,17 +346,8 @@ void Installer::DoRun() {
     if (!ReadPackageLists() || !CreateVersionSubfolder())
       return;
     extra_steps = static_cast<int>(files_list_.size() + root_files_list_.size()) - 2;
-  } else {
-    const std::wstring exe_name = GetBrowserExeName();
-    base::FilePath exe;
-    // A version subfolder that leads out of the installation is refused
-    // (logged); the file steps then delete none of its files either.
-    if (ResolveInstallLogPath(install_folder, status.subfolder, base::FilePath(exe_name), &exe) &&
-        !transaction_.Execute(MakeBrowserDeletion(exe, install_folder))) {
-      Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
-           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
-      return;
-    }
+  } else if (!RemoveBrowsersUnlessRunning()) {
+    return;
   }
 
   if (operation == Settings::kOperationUpgrade)
@@ -363,6 +365,35 @@ void Installer::DoRun() {
   launcher_valid_ = base::PathExists(launcher) && IsPeImage(launcher, &launcher_not_x86_);
 
   StartSteps(MakeStepList(operation), /*report_total=*/true, extra_steps);
+}
+
+bool Installer::RemoveBrowsersUnlessRunning() {
+  const InstallerStatus& status = settings_->GetStatus();
+  const base::FilePath& install_folder = settings_->GetInstallFolder();
+  const std::wstring exe_name = GetBrowserExeName();
+  std::vector<base::FilePath> browsers;
+  base::FilePath exe;
+  // A version subfolder that leads out of the installation is refused
+  // (logged); the file steps then delete none of its files either.
+  if (ResolveInstallLogPath(install_folder, status.subfolder, base::FilePath(exe_name), &exe))
+    browsers.push_back(exe);
+  // The versions an update kept (their browser may have run on through it)
+  // go with the uninstallation too. Read once: the removal step works on the
+  // same list, and says what is wrong with a damaged one.
+  preserved_generations_ = LoadPreservedGenerations(install_folder);
+  for (const PreservedGeneration& preserved : *preserved_generations_) {
+    const base::FilePath& subfolder = preserved.log.subfolder;
+    if (preserved.loaded && (subfolder.empty() || IsPlainRelativePath(subfolder)))
+      browsers.push_back(install_folder.Append(subfolder).Append(exe_name));
+  }
+  for (const base::FilePath& browser : browsers) {
+    if (!transaction_.Execute(MakeBrowserDeletion(browser, install_folder))) {
+      Fail(IDS_ERROR_BROWSER_RUNNING, std::wstring(),
+           "Can't uninstall when " + base::WideToUTF8(exe_name) + " is in use");
+      return false;
+    }
+  }
+  return true;
 }
 
 bool Installer::CheckFolderAccess(bool admin, bool* write, bool* handed_over) {
@@ -520,11 +551,11 @@ bool Installer::ReadPackageLists() {
   if (base::PathExists(root_files_list) && ReadListFile(root_files_list, &root_files_list_))
     LOG(INFO) << "Read root files list";
   // Refused before any step runs: nothing has been changed yet.
-  std::string leading_out = FindLineLeadingOut(kFilesListFileName, files_list_);
-  if (leading_out.empty())
-    leading_out = FindLineLeadingOut(kRootFilesListFileName, root_files_list_);
-  if (!leading_out.empty()) {
-    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), leading_out);
+  std::string unusable = FindUnusableLine(kFilesListFileName, files_list_);
+  if (unusable.empty())
+    unusable = FindUnusableLine(kRootFilesListFileName, root_files_list_);
+  if (!unusable.empty()) {
+    Fail(IDS_ERROR_INSTALL_FAILED, std::wstring(), unusable);
     return false;
   }
   std::string folder_line = FindLineNamingAFolder(own_folder_, kFilesListFileName, files_list_);
@@ -709,9 +740,13 @@ void Installer::Succeed() {
   success_ = true;
   // Settled before it is reported: ended after the report, the process must
   // leave no journal whose replay would undo a run reported done.
-  transaction_.Commit();
+  transaction_.Settle();
   observers_.Notify(&InstallerDelegate::OnSuccess);
   EndRun();
+  // What the run moved aside (every file of an uninstallation, every file
+  // an upgrade replaced) is deleted after the report: the outcome no longer
+  // depends on it, and neither the front end nor its user waits for it.
+  transaction_.Commit();
 }
 
 void Installer::EndRun() {
@@ -789,6 +824,7 @@ void Installer::OnPackageReady() {
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
+  AppendRunLogSwitch(&command_line);
 
   const base::FilePath install_folder = settings_->GetInstallFolder();
   observers_.Notify(&InstallerDelegate::OnStartingNewMainProcess, false);

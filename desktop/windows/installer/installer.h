@@ -28,6 +28,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@
 #include "base/weak_ref.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend_command_line.h"
+#include "desktop/windows/installer/installer_file_steps.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/ipc/installer_delegate.h"
 #include "desktop/windows/installer/package_file_placement.h"
@@ -237,6 +239,13 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   bool CheckFolderAccess(bool admin, bool* write, bool* handed_over);
   void RememberInstallPath();
   bool ReadPackageLists();
+  // The uninstallation's first change: the browser of every version folder
+  // of the installation (the current one and those an update kept) moved
+  // aside, refused while one of them runs. A running program can be renamed
+  // (and deleted later), which would leave it running from a removed
+  // installation whose uninstaller is gone. False when the run failed
+  // (already reported).
+  bool RemoveBrowsersUnlessRunning();
   bool CreateVersionSubfolder();
   void ApplyInstallerExperiments();
   // The step list of |operation|: the test's binder's when one is set.
@@ -265,6 +274,9 @@ class Installer : public base::ObjectWatcher::Delegate, public PlaceholderResolv
   PackageFilePlacement package_placement_;
   std::vector<std::string> root_files_list_;
   InstallLog install_log_;
+  // The versions an update kept, as the uninstallation read them before its
+  // first change; taken by the step that removes them.
+  std::optional<std::vector<PreservedGeneration>> preserved_generations_;
   // The uninstall key chosen by the registry step.
   std::wstring registry_key_name_;
   bool running_ = false;

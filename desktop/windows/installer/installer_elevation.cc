@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/installer_launcher_steps.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/run_log.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/user_name.h"
@@ -56,6 +57,7 @@ int Installer::RunElevated() {
   const bool wait_for_package = own_command_line_.waits_for_package();
   if (wait_for_package)
     command_line.AppendSwitchPath(kWaitForPackageSwitch, own_command_line_.package_folder());
+  AppendRunLogSwitch(&command_line);
   base::FilePath program;
   if (!base::PathRegistry::Get(base::kPathExeFile, &program)) {
     LOG(ERROR) << "Failed to obtain installer exe file path";
@@ -121,6 +123,7 @@ int Installer::ObtainFolderPermission(const base::FilePath& folder, bool permane
     command_line.AppendSwitch(kRunUninstallBatSwitch);
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
+  AppendRunLogSwitch(&command_line);
   if (own_command_line_.waits_for_package())
     command_line.AppendSwitchPath(kWaitForPackageSwitch, own_command_line_.package_folder());
   // The front end's id goes on as this process was given it.

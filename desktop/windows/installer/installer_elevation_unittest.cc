@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/logging.h"
 #include "base/process.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/folder_permission_helper.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_folders.h"
 #include "desktop/windows/installer/launcher_steps_test_support.h"
 #include "desktop/windows/installer/service/user_admin.h"
 #include "gtest/gtest.h"
@@ -248,9 +250,23 @@ TEST_F(InstallerElevationTest, DeclinedPromptAndUacOff) {
       delegate_.events);
 }
 
-// A real "runas" copy performs the installation; its success brings the
-// user's part: the browser started as this user. Its failure fails the run.
+// A real "runas" copy performs the installation, adding to the run's log;
+// its success brings the user's part: the browser started as this user. Its
+// failure fails the run.
 TEST_F(InstallerElevationTest, ElevatedCopyRunsTheInstallation) {
+  // This process logs to a run's log for the time of the test.
+  const base::FilePath run_log =
+      temp_dir_.GetPath().Append(LogFileNameForTime(2022, 1, 2, 3, 4, 5));
+  logging::LoggingSettings log_settings;
+  log_settings.log_file = run_log;
+  ASSERT_TRUE(logging::InitLogging(log_settings));
+  struct LogRestorer {
+    ~LogRestorer() {
+      logging::LoggingSettings none;
+      none.logging_dest = logging::LOG_NONE;
+      logging::InitLogging(none);
+    }
+  } log_restorer;
   for (bool fail : {false, true}) {
     SCOPED_TRACE(fail);
     base::DeletePath(record_, false);
@@ -278,6 +294,8 @@ TEST_F(InstallerElevationTest, ElevatedCopyRunsTheInstallation) {
     EXPECT_NE(std::string::npos, record[0].find("--parent-pid=" + pid)) << record[0];
     EXPECT_NE(std::string::npos, record[0].find("--backend")) << record[0];
     EXPECT_NE(std::string::npos, record[0].find("--launchvelmo=0")) << record[0];
+    EXPECT_NE(std::string::npos, record[0].find("--log-file=" + run_log.AsUTF8Unsafe()))
+        << record[0];
     EXPECT_EQ("second-pid=" + pid, record[1]);
     if (!fail) {
       EXPECT_EQ(std::vector<std::string>({"starting:0", "returned", "success"}), delegate_.events);

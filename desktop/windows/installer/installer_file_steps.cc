@@ -103,12 +103,64 @@ bool OnOneVolume(const base::FilePath& a, const base::FilePath& b) {
   return ::CompareStringOrdinal(volume_a, -1, volume_b, -1, TRUE) == CSTR_EQUAL;
 }
 
+// What the package did wrong when line |index| of its list |list_name|
+// could not be copied from |source|, in words that follow the failure's
+// detail (which the front end's log ends with): the package lacks the
+// file, or the list names it on many lines (each copies it anew and sets
+// the copy before aside, until no name for that is left). Empty when
+// neither: the step's own error lines tell the rest.
+std::string PackageFaultOfCopy(const base::FilePath& source, const wchar_t* list_name,
+                               const std::vector<std::string>& list, size_t index) {
+  const std::string where =
+      base::WideToUTF8(list_name) + " line " + base::NumberToString(index + 1);
+  if (::GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return ": the package lacks " + list[index] + " (" + where + ")";
+    return std::string();
+  }
+  const std::wstring key = PackageFilePlacement::Key(base::FilePath::FromUTF8Unsafe(list[index]));
+  size_t count = 0;
+  size_t first = 0;
+  size_t second = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (PackageFilePlacement::Key(base::FilePath::FromUTF8Unsafe(list[i])) != key)
+      continue;
+    if (count == 0)
+      first = i;
+    else if (count == 1)
+      second = i;
+    ++count;
+  }
+  if (count < 2)
+    return std::string();
+  return ": " + base::WideToUTF8(list_name) + " names it on " + base::NumberToString(count) +
+         " lines (first on lines " + base::NumberToString(first + 1) + " and " +
+         base::NumberToString(second + 1) + "), and each line copies it again";
+}
+
 }  // namespace
 
 base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base::Time time) {
   return install_folder.Append(kOldStatusFolderName)
       .Append(Installation::kInstallLogFileName)
       .AddExtension(base::NumberToString16(static_cast<long long>(time.ToTimeT())));
+}
+
+std::vector<PreservedGeneration> LoadPreservedGenerations(const base::FilePath& install_folder) {
+  std::vector<PreservedGeneration> generations;
+  const base::FilePath old_status = install_folder.Append(kOldStatusFolderName);
+  if (!base::DirectoryExists(old_status))
+    return generations;
+  base::DirectoryEnumerator enumerator(old_status, /*recursive=*/false,
+                                       base::DirectoryEnumerator::FILES, L"*.xml.*");
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
+    PreservedGeneration generation;
+    generation.status_file = path;
+    generation.loaded = generation.log.Load(path);
+    generations.push_back(std::move(generation));
+  }
+  return generations;
 }
 
 void Installer::CopyPackageFiles(int32_t index) {
@@ -233,7 +285,10 @@ void Installer::StepCopyFile(int32_t index, const std::vector<std::string>& list
       ok = transaction_.Execute(std::make_unique<CopyFileOperation>(source, destination));
     }
     if (!ok) {
-      Fail(IDS_ERROR_COPY_FILE, destination.value(), "Failed copying " + entry);
+      Fail(IDS_ERROR_COPY_FILE, destination.value(),
+           "Failed copying " + entry +
+               PackageFaultOfCopy(source, root ? kRootFilesListFileName : kFilesListFileName, list,
+                                  at));
       return;
     }
     target->push_back(relative);
@@ -397,19 +452,18 @@ void Installer::RemoveInstalledFiles() {
 
   const bool uninstalling = settings_->GetOperation() == Settings::kOperationUninstall;
   const bool admin = IsUserAdmin(/*linked_token=*/false);
-  // Listed first: the deletions below change the folder being walked.
-  std::vector<base::FilePath> status_files;
-  {
-    base::DirectoryEnumerator enumerator(old_status, /*recursive=*/false,
-                                         base::DirectoryEnumerator::FILES, L"*.xml.*");
-    for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
-      status_files.push_back(path);
-  }
+  // Listed first: the deletions below change the folder being walked. The
+  // uninstallation read them already, for its check of running browsers.
+  std::vector<PreservedGeneration> generations = preserved_generations_
+                                                     ? std::move(*preserved_generations_)
+                                                     : LoadPreservedGenerations(install_folder);
+  preserved_generations_.reset();
 
-  for (const base::FilePath& status_file : status_files) {
+  for (const PreservedGeneration& preserved : generations) {
+    const base::FilePath& status_file = preserved.status_file;
     const base::FilePath name = status_file.BaseName();
-    InstallLog log;
-    if (!log.Load(status_file)) {
+    const InstallLog& log = preserved.log;
+    if (!preserved.loaded) {
       VLOG(1) << "Found invalid old status file: " << name;
       continue;
     }

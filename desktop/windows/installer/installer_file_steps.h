@@ -3,8 +3,11 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_FILE_STEPS_H_
 #define DESKTOP_WINDOWS_INSTALLER_INSTALLER_FILE_STEPS_H_
 
+#include <vector>
+
 #include "base/files/file_path.h"
 #include "base/time.h"
+#include "desktop/windows/installer/service/install_log.h"
 
 namespace installer {
 
@@ -20,6 +23,20 @@ inline constexpr char kAutoupdateTaskErrorCountPref[] = "au_task_error_count";
 // |install_folder|, "installation_status.xml" with the seconds since 1970
 // added as an extension.
 base::FilePath GetPreservedStatusPath(const base::FilePath& install_folder, base::Time time);
+
+// A status file of "old_status": an earlier version whose files an upgrade
+// kept (a browser may still run from them).
+struct PreservedGeneration {
+  base::FilePath status_file;
+  // False when the file is no install log (the cause is logged).
+  bool loaded = false;
+  InstallLog log;
+};
+
+// The preserved generations of the installation in |install_folder|, in the
+// order their status files are found; none without "old_status". COM must be
+// initialised on the calling thread.
+std::vector<PreservedGeneration> LoadPreservedGenerations(const base::FilePath& install_folder);
 
 }  // namespace installer
 

@@ -17,6 +17,7 @@
 #include "base/logging.h"
 #include "base/process.h"
 #include "base/scoped_generic.h"
+#include "base/string_number_conversions.h"
 #include "base/string_printf.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
@@ -204,18 +205,60 @@ bool RunProbeCopy(const base::FilePath& copy, base::TimeSpan limit) {
   return false;
 }
 
+base::FilePath ProbeCopyFolder(const base::FilePath& directory) {
+  return directory.Append(base::ASCIIToWide(FormatWithProductName("%s_probe_", true)) +
+                          std::to_wstring(::GetCurrentProcessId()));
+}
+
+void RemoveProbeCopiesOfEndedRuns(const base::FilePath& directory) {
+  const std::wstring prefix = base::ASCIIToWide(FormatWithProductName("%s_probe_", true));
+  base::DirectoryEnumerator folders(directory, /*recursive=*/false,
+                                    base::DirectoryEnumerator::DIRECTORIES, prefix + L"*");
+  for (base::FilePath folder = folders.Next(); !folder.empty(); folder = folders.Next()) {
+    const std::wstring id_text = folder.BaseName().value().substr(prefix.size());
+    uint32_t id = 0;
+    if (!base::StringToUint16(id_text, &id) || id == ::GetCurrentProcessId())
+      continue;
+    // A process that cannot be asked (another user's) counts as running.
+    base::win::ScopedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
+    const bool ended = process.IsValid() ? ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0
+                                         : ::GetLastError() == ERROR_INVALID_PARAMETER;
+    if (!ended)
+      continue;
+    base::DirectoryEnumerator copies(folder, /*recursive=*/false, base::DirectoryEnumerator::FILES);
+    for (base::FilePath copy = copies.Next(); !copy.empty(); copy = copies.Next())
+      ::DeleteFileW(copy.c_str());
+    // What cannot go now (a copy still loaded) is tried again by the next run.
+    ::RemoveDirectoryW(folder.c_str());
+  }
+}
+
 bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program) {
-  base::FilePath copy = directory.Append(program.BaseName());
+  RemoveProbeCopiesOfEndedRuns(directory);
+  const base::FilePath probe_folder = ProbeCopyFolder(directory);
+  if (!base::DirectoryExists(probe_folder) && !base::CreateDirectoryTree(probe_folder)) {
+    LOG(WARNING) << "Cannot create " << probe_folder;
+    return false;
+  }
+  const base::FilePath copy = probe_folder.Append(program.BaseName());
   if (!base::CopySingleFile(program, copy)) {
-    LOG(WARNING) << "Cannot copy " << program << " into " << directory;
+    LOG(WARNING) << "Cannot copy " << program << " into " << probe_folder;
+    ::RemoveDirectoryW(probe_folder.c_str());
     return false;
   }
   const base::FilePath engine = PlaceEngineBesideCopy(program, copy);
   const bool ran = RunProbeCopy(copy, kProbeCopyTimeout);
-  if (!base::DeletePath(copy, false))
-    LOG(ERROR) << "Could not delete the probe copy " << copy;
-  if (!engine.empty() && !base::DeletePath(engine, false))
-    LOG(ERROR) << "Could not delete the probe copy " << engine;
+  bool copies_gone = true;
+  for (const base::FilePath& placed : {copy, engine}) {
+    if (!placed.empty() && !base::DeletePath(placed, false)) {
+      LOG(ERROR) << "Could not delete the probe copy " << placed;
+      copies_gone = false;
+    }
+  }
+  if (copies_gone && !::RemoveDirectoryW(probe_folder.c_str())) {
+    const DWORD error = ::GetLastError();
+    ELOG(ERROR, error) << "Could not delete the probe folder " << probe_folder;
+  }
   if (!ran) {
     LOG(WARNING) << "Programs cannot run from " << directory << " (a copy of " << program.BaseName()
                  << " did not start, or did not end within " << kProbeCopyTimeout.InSeconds()

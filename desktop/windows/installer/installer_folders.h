@@ -55,10 +55,20 @@ bool TryDownloadsFolder(const base::FilePath& folder_name, const base::FilePath&
                         base::FilePath* directory);
 bool TryCreateRunnableDirectory(const base::FilePath& folder_name, const base::FilePath& program,
                                 base::FilePath* directory);
-// Copies |program| into |directory|, runs the copy with "--version" and
-// deletes it again: true when the copy ran and ended within
-// kProbeCopyTimeout.
+// Copies |program| into a folder of this run's own in |directory| (see
+// ProbeCopyFolder), runs the copy with "--version" and deletes it again, with
+// that folder: true when the copy ran and ended within kProbeCopyTimeout.
 bool CanRunFromDirectory(const base::FilePath& directory, const base::FilePath& program);
+
+// Where this process puts its check copies in |directory|:
+// "<product>_probe_<process id>". Runs that probe the same folder at once
+// each copy, start and delete their own files (the plain host's copy needs
+// its engine beside it under the engine's own name), never another's.
+base::FilePath ProbeCopyFolder(const base::FilePath& directory);
+// Removes from |directory| the check-copy folders of processes that have
+// ended (a run ended from outside while it probed); those of running
+// processes stay. Logs nothing: the early probe runs before the log opens.
+void RemoveProbeCopiesOfEndedRuns(const base::FilePath& directory);
 
 // A copy that runs at all answers "--version" in well under a second.
 inline constexpr base::TimeSpan kProbeCopyTimeout = base::TimeSpan::FromSeconds(30);

@@ -10,6 +10,8 @@
 #include "base/files/file_util.h"
 #include "base/files/path_registry.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/process.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/early_download_folder_probe.h"
 #include "desktop/windows/installer/download_folder_test_support.h"
 #include "gtest/gtest.h"
@@ -125,7 +127,7 @@ TEST_F(InstallerFoldersTest, FallsBackWhenTheTemporaryFolderCannotRunACopy) {
   // folder; the search moves on to Downloads.
   std::wstring unique = L"VelmoProbe" + std::to_wstring(GetCurrentProcessId());
   base::FilePath blocked = temp_.GetPath().Append(unique);
-  ASSERT_TRUE(base::CreateDirectoryTree(blocked.Append(L"tiny_program.exe")));
+  ASSERT_TRUE(base::CreateDirectoryTree(ProbeCopyFolder(blocked).Append(L"tiny_program.exe")));
   ASSERT_TRUE(base::PathRegistry::Override(base::kPathTempDirectory, temp_.GetPath()));
 
   base::FilePath directory;
@@ -133,8 +135,8 @@ TEST_F(InstallerFoldersTest, FallsBackWhenTheTemporaryFolderCannotRunACopy) {
   EXPECT_NE(blocked, directory);
   EXPECT_EQ(unique, directory.BaseName().value());
   EXPECT_EQ(0, CountEntries(directory));
-  // Nothing but the blocker remains in the refused folder.
-  EXPECT_EQ(1, CountEntries(blocked));
+  // Nothing but the blocker (in its folder) remains in the refused folder.
+  EXPECT_EQ(2, CountEntries(blocked));
   EXPECT_TRUE(base::DeletePath(directory, true));
 }
 
@@ -180,6 +182,64 @@ TEST_F(InstallerFoldersTest, PlainHostCopyStartsWithItsEngineAndLeavesNothing) {
     ASSERT_TRUE(base::ReadFileToString(log, &text));
     EXPECT_EQ(std::string::npos, text.find("Installer start failed")) << text;
   }
+}
+
+// Runs that probe one folder at once each use check copies of their own,
+// with the usual search as with the early probe: another run's copy in use
+// under the program's own name hinders nothing, the copies of a run still
+// going stay, and those of a run ended from outside are removed.
+TEST_F(InstallerFoldersTest, CheckCopiesAreTheRunsOwn) {
+  ASSERT_TRUE(base::PathRegistry::Override(base::kPathTempDirectory, temp_.GetPath()));
+  // A run still going (started suspended, it never ends by itself) and one
+  // that has ended, whose handle stays open so that its id names no other
+  // process meanwhile.
+  std::wstring command = L"\"" + TinyProgram().value() + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, &info));
+  const base::win::ScopedHandle running(info.hProcess);
+  const base::win::ScopedHandle running_thread(info.hThread);
+  base::Process ended =
+      base::LaunchProcess(base::CommandLine(TinyProgram()), base::LaunchOptions());
+  ASSERT_TRUE(ended.IsValid());
+  ASSERT_TRUE(ended.WaitForExitWithTimeout(120 * 1000, nullptr));
+
+  for (const bool early : {false, true}) {
+    SCOPED_TRACE(early ? "early probe" : "usual search");
+    const base::FilePath folder = temp_.GetPath().Append(early ? L"early" : L"usual");
+    ASSERT_TRUE(base::CreateDirectoryTree(folder));
+    const base::FilePath in_use = folder.Append(TinyProgram().BaseName());
+    ASSERT_EQ(1, base::WriteFileBytes(in_use, "x", 1));
+    const base::win::ScopedHandle held(
+        ::CreateFileW(in_use.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    // Another process's check-copy folder: this process's name with its id.
+    const std::wstring own = ProbeCopyFolder(folder).value();
+    const std::wstring stem =
+        own.substr(0, own.size() - std::to_wstring(::GetCurrentProcessId()).size());
+    const base::FilePath of_running(stem + std::to_wstring(info.dwProcessId));
+    const base::FilePath of_ended(stem + std::to_wstring(ended.Pid()));
+    for (const base::FilePath& copies : {of_running, of_ended}) {
+      ASSERT_TRUE(base::CreateDirectoryTree(copies));
+      for (const wchar_t* name : {L"tiny_program.exe", kEngineFileName})
+        ASSERT_EQ(1, base::WriteFileBytes(copies.Append(name), "x", 1));
+    }
+
+    if (early) {
+      EarlyDownloadFolderProbe probe(folder.BaseName(), TinyProgram());
+      EXPECT_EQ(folder, probe.TakeRunnableFolder());
+    } else {
+      EXPECT_TRUE(CanRunFromDirectory(folder, TinyProgram()));
+    }
+    EXPECT_FALSE(base::PathExists(ProbeCopyFolder(folder)));
+    EXPECT_EQ(2, CountEntries(of_running));
+    EXPECT_FALSE(base::PathExists(of_ended));
+    EXPECT_TRUE(base::PathExists(in_use));
+  }
+  ::TerminateProcess(running.Get(), 0);
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(running.Get(), 120 * 1000));
 }
 
 TEST_F(InstallerFoldersTest, FolderWithoutProgramOnlyNeedsToExist) {

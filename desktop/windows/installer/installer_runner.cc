@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/interrupted_installation.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/launch_lock.h"
+#include "desktop/windows/installer/run_log.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -170,6 +171,7 @@ bool InstallerRunner::Start(Settings* settings) {
                                  base::FormatString("%lu", ::GetCurrentProcessId()));
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch,
                                  base::FormatString("%u", crash_reporter::GetCrashReporterPid()));
+  AppendRunLogSwitch(&command_line);
 
   if (!CreateInstallationEvent(kInstallationInterruptedEventName,
                                "Event name for interrupted installation: ", &interrupted_event_)) {

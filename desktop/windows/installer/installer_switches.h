@@ -40,6 +40,9 @@ inline constexpr char kParentPidSwitch[] = "parent-pid";
 inline constexpr char kWaitForPackageSwitch[] = "wait-for-package";
 // The crash reporter serving the installer's processes.
 inline constexpr char kCrashReporterPidSwitch[] = "crash-reporter-pid";
+// The log of the run's front end, which the run's other installer processes
+// add their lines to.
+inline constexpr char kLogFileSwitch[] = "log-file";
 
 }  // namespace installer
 

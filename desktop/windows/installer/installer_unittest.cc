@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/registry_names.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/user_admin.h"
 #include "desktop/windows/installer/service/user_token_test_support.h"
 #include "gtest/gtest.h"
@@ -154,7 +155,8 @@ TEST_F(InstallerTest, RealListReportsTotalAndFailedCopyRollsBack) {
       "step",
       "step",
       "step",
-      "error:37062:" + base::WideToUTF8(missing) + ":Failed copying bin\\file5.dll",
+      "error:37062:" + base::WideToUTF8(missing) +
+          ":Failed copying bin\\file5.dll: the package lacks bin\\file5.dll (files_list line 6)",
       "terminated:0"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_FALSE(installer_->success());
@@ -217,35 +219,73 @@ TEST_F(InstallerTest, FailRollsBackEverythingExecuted) {
   EXPECT_EQ(expected, delegate_.events);
 }
 
+// The run as it reports success: settled (no journal left to replay), with
+// the file a step deleted still moved aside.
+class SuccessObserver : public test::RecordingInstallerDelegate {
+ public:
+  SuccessObserver(Installer* installer, const base::FilePath& moved_aside)
+      : installer_(installer), moved_aside_(moved_aside) {}
+
+  void OnSuccess() override {
+    settled = installer_->transaction()->journal() == nullptr;
+    moved_aside_kept = base::PathExists(moved_aside_);
+  }
+
+  bool settled = false;
+  bool moved_aside_kept = false;
+
+ private:
+  Installer* installer_;
+  const base::FilePath moved_aside_;
+};
+
 // A successful run keeps what it executed once the installer is gone, and
 // fills the install log (a new installation's app id is the current time;
 // taken subfolder names get "_0", "_1" appended, and an empty folder that
-// anything left is no taken name).
+// anything left is no taken name). It settles before it reports success,
+// and deletes what its steps moved aside only after the report, which
+// need not wait for that.
 TEST_F(InstallerTest, SuccessCommitsAndFillsTheInstallLog) {
   WritePackageLists(2, 1);
   const std::wstring version = base::UTF8ToWide(GetVersionString());
   MakeSettings({});
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version).Append(L"taken")));
   ASSERT_TRUE(base::CreateDirectoryTree(install_folder_.Append(version + L"_0")));
+  const base::FilePath replaced = install_folder_.Append(L"replaced.txt");
+  ASSERT_TRUE(WriteText(replaced, "old"));
+  SuccessObserver at_success(installer_.get(), base::FilePath(replaced.value() + L".old"));
+  installer_->AddObserver(&at_success);
   const int64_t before = base::Time::Now().ToTimeT();
-  installer_->SetStepListBinderForTesting(base::Bind([](Installer* installer,
-                                                        int32_t) -> Installer::StepList {
-    return {base::Bind([installer]() { installer->ScheduleNextStep(); }), base::Bind([installer]() {
-              installer->NotifyStep();
-              installer->Succeed();
-            })};
-  }));
+  installer_->SetStepListBinderForTesting(
+      base::Bind([replaced](Installer* installer, int32_t) -> Installer::StepList {
+        return {base::Bind([installer, replaced]() {
+                  EXPECT_TRUE(installer->transaction()->Execute(
+                      std::make_unique<DeleteFileOperation>(replaced, /*check_in_use=*/false,
+                                                            /*remove_empty_parents=*/false)));
+                  installer->ScheduleNextStep();
+                }),
+                base::Bind([installer]() {
+                  installer->NotifyStep();
+                  installer->Succeed();
+                })};
+      }));
 
   RunInstaller();
+  installer_->RemoveObserver(&at_success);
   const int64_t after = base::Time::Now().ToTimeT();
 
   const std::vector<std::string> expected = {"ready", "total:4", "step", "step", "step", "success"};
   EXPECT_EQ(expected, delegate_.events);
   EXPECT_TRUE(installer_->success());
-  // Committed when it reported success, not only when destroyed: its journal
+  // Settled when it reported success, not only when destroyed: its journal
   // is gone, so a process ended after the report is never undone later.
+  EXPECT_TRUE(at_success.settled);
+  EXPECT_TRUE(at_success.moved_aside_kept);
+  // Committed by the end of the run.
   EXPECT_EQ(nullptr, installer_->transaction()->journal());
   EXPECT_EQ(0u, installer_->transaction()->size());
+  EXPECT_FALSE(base::PathExists(replaced));
+  EXPECT_FALSE(base::PathExists(base::FilePath(replaced.value() + L".old")));
   const InstallLog& log = *installer_->install_log();
   EXPECT_EQ(version + L"_0", log.subfolder.value());
   EXPECT_EQ(install_folder_, log.path);
@@ -349,6 +389,16 @@ TEST_F(InstallerTest, PackageListProblems) {
        "error:37055::root_files_list line 1 (root) names a folder of the package, not a file; "
        "the package is refused",
        L"root"},
+      // A line ending in a separator names a folder whether the package has
+      // it or not.
+      {kFilesListFileName, "a.dll\r\nres\\themes\\\r\n",
+       "error:37055::files_list line 2 (res\\themes\\) ends in a separator: it names a folder, "
+       "not a file; the package is refused",
+       nullptr},
+      {kRootFilesListFileName, "aux.txt\r\n",
+       "error:37055::root_files_list line 1 (aux.txt) has a name that Windows takes for the device "
+       "AUX in any folder, not a file; the package is refused",
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -434,20 +484,44 @@ TEST_F(InstallerTest, InvalidOperations) {
   EXPECT_EQ(expected, delegate_.events);
 }
 
-// Without administrator rights, a silent all-users run cannot ask for them.
+// Without administrator rights, a silent all-users run cannot ask for them:
+// an installation fails with the installation's message, the uninstallation
+// of an all-users installation with the uninstallation's, and neither
+// changes anything.
 TEST_F(InstallerTest, AllUsersWithoutAdministratorRights) {
   WritePackageLists(1, 0);
-  MakeSettings({L"--allusers=1"}, /*silent=*/true);
   base::win::ScopedHandle token = test::MakeNonAdminToken();
+  const std::string refusal = "::Installation requires elevation, but cannot elevate when silent";
+  MakeSettings({L"--allusers=1"}, /*silent=*/true);
   {
     ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
     RunInstaller();
   }
-  std::vector<std::string> expected = {
-      "error:37055::Installation requires elevation, but cannot elevate when silent",
-      "terminated:0"};
-  EXPECT_EQ(expected, delegate_.events);
+  EXPECT_EQ((std::vector<std::string>{"error:37055" + refusal, "terminated:0"}), delegate_.events);
   EXPECT_FALSE(base::PathExists(install_folder_));
+  installer_.reset();
+  settings_.reset();
+  delegate_.events.clear();
+
+  InstallLog existing;
+  existing.all_users = true;
+  existing.version = "1.0.0.0";
+  existing.subfolder = base::FilePath(L"1.0.0.0");
+  existing.path = install_folder_;
+  const base::FilePath log_path = install_folder_.Append(Installation::kInstallLogFileName);
+  ASSERT_TRUE(base::CreateDirectoryTree(install_folder_));
+  ASSERT_TRUE(existing.Save(log_path));
+  settings_ = test::MakeFolderSettings(install_folder_, {}, /*uninstall=*/true, /*silent=*/true);
+  ASSERT_EQ(Settings::kOperationUninstall, settings_->GetOperation());
+  ASSERT_TRUE(settings_->IsFlagSet(Settings::ALL_USERS_FLAG));
+  installer_ = std::make_unique<Installer>();
+  installer_->AddObserver(&delegate_);
+  {
+    ScopedAdminTokensForTesting tokens(token.Get(), nullptr);
+    RunInstaller();
+  }
+  EXPECT_EQ((std::vector<std::string>{"error:37056" + refusal, "terminated:0"}), delegate_.events);
+  EXPECT_TRUE(base::PathExists(log_path));
 }
 
 bool DenyFolderAccess(const base::FilePath&, DWORD) { return false; }

@@ -20,6 +20,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/scoped_com.h"
+#include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/early_download_folder_probe.h"
 #include "desktop/windows/installer/installer.h"
@@ -29,6 +30,7 @@
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/interrupted_uninstallation.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "desktop/windows/installer/loggable_command_line.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "components/prefs/json_pref_store.h"
@@ -39,6 +41,7 @@
 #include "desktop/windows/crash_reporter/self_report.h"
 #include "desktop/windows/crash_reporter/test_crash_trigger.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/run_log.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/silent_installer_controller.h"
 #include "desktop/windows/installer/status_fetch.h"
@@ -63,6 +66,28 @@ struct StartupModes {
 // How long the end of a run waits for installation-status reads that are
 // still running on the thread pool.
 constexpr base::TimeSpan kStatusReadWait = base::TimeSpan::FromSeconds(10);
+
+#if defined(VELMO_TEST_CRASH_TRIGGER)
+// Test builds: a back end first waits until the manual-reset event that
+// VELMO_TEST_BACKEND_GATE names is set (for at most kTestGateWaitMs), so
+// that a test can hold a run while its front end holds the install folder's
+// installer mutex, and start another run against it whatever the timing.
+constexpr DWORD kTestGateWaitMs = 600 * 1000;
+
+void WaitAtTestBackendGate() {
+  wchar_t name[MAX_PATH];
+  const DWORD length = ::GetEnvironmentVariableW(L"VELMO_TEST_BACKEND_GATE", name, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return;
+  base::win::ScopedHandle gate(::OpenEventW(SYNCHRONIZE, FALSE, name));
+  if (!gate.IsValid())
+    return;
+  LOG(INFO) << "Waiting at the test gate " << name;
+  ::WaitForSingleObject(gate.Get(), kTestGateWaitMs);
+}
+#else
+void WaitAtTestBackendGate() {}
+#endif
 
 // Initialises the experiment states from the "installer-experiments" list of
 // the installation's "installer_prefs.json", when it has one.
@@ -151,23 +176,15 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
                         const base::FilePath& current_install_folder,
                         WindowResourcePreloader* window_preloader,
                         EarlyDownloadFolderProbe* early_probe) {
-  logging::LoggingSettings log_settings;
-  log_settings.logging_dest = logging::LOG_TO_FILE;
-  // The back end starts within the same second as its front end as a rule,
-  // and so gets the same log name: it adds its lines to what the front end
-  // has written so far. A front end never takes over an existing log (that
-  // of another run started in the same second): it makes a new one.
-  const bool backend = command_line.HasSwitch(kBackendSwitch);
-  log_settings.log_file = backend ? ComputeLogFilePath() : CreateNewLogFile(ComputeLogFilePath());
-  log_settings.delete_old = logging::APPEND_TO_OLD_LOG_FILE;
-  logging::InitLogging(log_settings);
-  // Every run adds a log (or two, when front and back end start in
-  // different seconds): the front end keeps only the newest.
+  // The front end makes a new log; its back end, and what that starts, add
+  // to it (run_log.h).
+  OpenRunLog(command_line);
+  // Every front end adds a log: it keeps only the newest.
   if (!command_line.HasSwitch(kBackendSwitch))
-    PruneInstallerLogs(log_settings.log_file, kKeptInstallerLogs);
+    PruneInstallerLogs(logging::GetLogFilePath(), kKeptInstallerLogs);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();
-  LOG(INFO) << "Command line: " << command_line.GetCommandLineString();
+  LOG(INFO) << "Command line: " << LoggableCommandLine(command_line);
   if (window_preloader)
     window_preloader->DecodeImages();
 
@@ -243,6 +260,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   LOG(INFO) << "Backend" << BoolText(modes.backend);
   LOG(INFO) << "Inside package" << BoolText(inside_package);
   LOG(INFO) << "Autoupdate:" << BoolText(modes.autoupdate);
+  crash_reporter::LogCrashReportingProblem();
 
   CHECK(!base::MessageLoop::Current()) << "A message loop already runs on this thread";
   std::unique_ptr<base::MessageLoop> message_loop;
@@ -310,6 +328,7 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   bool result = false;
   if (command_line.HasSwitch(kRegisterAsProtocolHandlerSwitch) || modes.backend) {
     VLOG(2) << "Running backend";
+    WaitAtTestBackendGate();
     result = RunInstallerBackend(settings.get());
   } else {
     base::FilePath download_folder;
@@ -383,7 +402,11 @@ bool RunInstallerMain() {
             : base::win::ScopedComInitializer::Apartment::kSingleThreaded);
 
     if (!IsProductConfigValid()) {
-      // Every name the installer uses comes from the configuration.
+      // Every name the installer uses comes from the configuration, the
+      // log's too: the reason goes to standard error.
+      logging::LoggingSettings stderr_only;
+      stderr_only.logging_dest = logging::LOG_TO_STDERR | logging::LOG_TO_SYSTEM_DEBUG_LOG;
+      logging::InitLogging(stderr_only);
       LOG(ERROR) << "The product configuration is unusable; the installer cannot run";
     } else if (command_line.HasSwitch(kCrashReporterParentIdSwitch)) {
       crash_reporter::InstallReporterCrashHandlers();
@@ -427,6 +450,8 @@ bool RunInstallerMain() {
         PrintUsage();
         result = true;
       } else if (command_line.HasSwitch(kSetFolderPermissionSwitch)) {
+        // Started by a back end, for its run: its lines go to the run's log.
+        AddToNamedRunLog(command_line);
         RunFolderPermissionHelper();
         if (command_line.HasSwitch(kRunUninstallBatSwitch))
           RunUninstallBat(current_install_folder);
@@ -441,8 +466,8 @@ bool RunInstallerMain() {
   if (front_end_run && !result) {
     // The front end's log ends with what its exit code stands for: the
     // first error the run met. Written once the exit callbacks have ended
-    // the run's threads, and after the back end, which may share the file,
-    // has ended (the controllers wait for it).
+    // the run's threads, and after the back end, which adds to the same
+    // file, has ended (the controllers wait for it).
     const std::string cause = logging::GetFirstErrorMessage();
     LOG(INFO) << "The run failed (exit code 1): "
               << (cause.empty() ? std::string("no error was logged") : cause);

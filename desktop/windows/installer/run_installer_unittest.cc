@@ -160,31 +160,86 @@ TEST_F(RunInstallerTest, PlainRunWritesTheStartLinesAndFlags) {
     EXPECT_EQ(flags[i], lines[2 + i]);
 }
 
-// A back end started within the same second as its front end has the same
-// log name: it adds to that log and never deletes the front end's lines.
-TEST_F(RunInstallerTest, BackEndAddsToALogOfTheSameName) {
+// A back end adds to the log its front end names, never to one of another
+// run: not to the logs named after its own second (the test's, made for the
+// coming seconds), not to a file that is no installer log. Without a log it
+// may add to, it writes a new log of its own and says why there.
+TEST_F(RunInstallerTest, BackEndWritesToTheLogItsFrontEndNames) {
   ASSERT_TRUE(base::CreateDirectoryTree(LogFolder()));
-  const std::string marker = "front end line\n";
-  std::vector<base::FilePath> logs;
-  // The names of the coming seconds (the run starts within them).
+  const std::string marker = "another run's line\n";
+  std::vector<base::FilePath> others;
+  // The names of the coming seconds (the back end starts within them).
   for (int i = 0; i < 20; ++i) {
     base::Time::Exploded at;
     (base::Time::Now() + base::TimeSpan::FromSeconds(i)).Explode(/*is_local=*/true, &at);
-    logs.push_back(LogFolder().Append(
+    others.push_back(LogFolder().Append(
         LogFileNameForTime(at.year, at.month, at.day_of_month, at.hour, at.minute, at.second)));
-    ASSERT_EQ(static_cast<int>(marker.size()),
-              base::WriteFileBytes(logs.back(), marker.data(), static_cast<int>(marker.size())));
   }
-  EXPECT_EQ(1, Run({L"--backend"}, nullptr));  // No front end to serve: false.
-  int written = 0;
-  for (const base::FilePath& log : logs) {
+  // The front end's log, from another day.
+  const base::FilePath front_end_log = LogFolder().Append(LogFileNameForTime(2020, 1, 2, 3, 4, 5));
+  const base::FilePath not_a_log = LogFolder().Append(L"notes.txt");
+  others.push_back(not_a_log);
+  const struct {
+    const char* what;
+    std::vector<std::wstring> args;
+    // The log that gets the back end's lines; empty: a new one.
+    base::FilePath written;
+    const char* said;
+  } cases[] = {
+      {"named log", {L"--log-file=" + front_end_log.value()}, front_end_log, nullptr},
+      {"no log named", {}, base::FilePath(), nullptr},
+      {"a file that is no installer log",
+       {L"--log-file=" + not_a_log.value()},
+       base::FilePath(),
+       "is no installer log"},
+      {"a log that is gone",
+       {L"--log-file=" + LogFolder().Append(LogFileNameForTime(2020, 1, 2, 3, 4, 6)).value()},
+       base::FilePath(),
+       "Cannot add to the run's log"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(base::DeletePath(LogFolder(), true));
+    ASSERT_TRUE(base::CreateDirectoryTree(LogFolder()));
+    for (const base::FilePath& other : others) {
+      ASSERT_EQ(static_cast<int>(marker.size()),
+                base::WriteFileBytes(other, marker.data(), static_cast<int>(marker.size())));
+    }
+    const std::string front_end_line = "front end line\n";
+    ASSERT_EQ(static_cast<int>(front_end_line.size()),
+              base::WriteFileBytes(front_end_log, front_end_line.data(),
+                                   static_cast<int>(front_end_line.size())));
+    std::vector<std::wstring> args = {L"--backend"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(1, Run(args, nullptr));  // No front end to serve: false.
+
+    for (const base::FilePath& other : others) {
+      std::string text;
+      ASSERT_TRUE(base::ReadFileToString(other, &text)) << other;
+      EXPECT_EQ(marker, text) << other;
+    }
+    base::DirectoryEnumerator logs(LogFolder(), false, base::DirectoryEnumerator::FILES,
+                                   L"velmo_installer_*.log");
+    std::vector<base::FilePath> written;
+    for (base::FilePath log = logs.Next(); !log.empty(); log = logs.Next()) {
+      std::string text;
+      ASSERT_TRUE(base::ReadFileToString(log, &text)) << log;
+      if (text.find("Command line: ") != std::string::npos)
+        written.push_back(log);
+    }
+    ASSERT_EQ(1u, written.size());
     std::string text;
-    ASSERT_TRUE(base::ReadFileToString(log, &text)) << log;
-    EXPECT_EQ(0u, text.find(marker)) << log;
-    if (text.find("Command line: ") != std::string::npos)
-      ++written;
+    ASSERT_TRUE(base::ReadFileToString(written[0], &text));
+    if (!c.written.empty()) {
+      EXPECT_EQ(c.written, written[0]);
+      EXPECT_EQ(0u, text.find(front_end_line)) << text;
+    } else {
+      EXPECT_EQ(std::string::npos, text.find(front_end_line)) << text;
+    }
+    if (c.said) {
+      EXPECT_NE(std::string::npos, text.find(c.said)) << text;
+    }
   }
-  EXPECT_EQ(1, written);
 }
 
 // A back end whose front end ended while it started this one (ended from

@@ -222,6 +222,19 @@ void Settings::OnStatusObtained(std::unique_ptr<InstallerStatus> status) {
 
     if (st.existing_installation() || st.tarsel_installation()) {
       VLOG(1) << "Using settings from existing installation";
+      // The installation keeps its mode: a run over it that asks for the
+      // other one installs in this one all the same, which its user must
+      // be able to read.
+      if (!IsFlagSet(UNINSTALL_FLAG) && cl.HasSwitch(kAllUsersSwitch) &&
+          ParseBooleanSwitchValue(cl.GetSwitchValueNative(kAllUsersSwitch)) != st.all_users) {
+        LOG(INFO) << "--" << kAllUsersSwitch << "="
+                  << base::WideToUTF8(cl.GetSwitchValueNative(kAllUsersSwitch))
+                  << " is not followed: the installation in " << st.install_folder() << " is "
+                  << (st.copy_only   ? "a stand-alone copy"
+                      : st.all_users ? "for all users"
+                                     : "for the current user")
+                  << " and stays so";
+      }
       ApplyCopyOnly(st.copy_only);
       SetFlagDirectly(ALL_USERS_FLAG, st.all_users);
       SetFlagDirectly(SINGLE_PROFILE, st.single_profile() == 1);

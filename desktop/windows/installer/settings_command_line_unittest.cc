@@ -17,6 +17,7 @@
 #include "base/win/scoped_com.h"
 #include "desktop/windows/installer/installer_status.h"
 #include "desktop/windows/installer/installer_switches.h"
+#include "base/logging.h"
 #include "desktop/windows/installer/ipc/ipc_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation.h"
@@ -238,6 +239,41 @@ TEST_F(SettingsCommandLineTest, FormerEngineInstallationAndAutoupdate) {
     // has no all-users flag and records keys, and its single profile.
     EXPECT_TRUE(settings->IsFlagSet(Settings::ALL_USERS_FLAG));
     EXPECT_TRUE(settings->IsFlagSet(Settings::SINGLE_PROFILE));
+  }
+}
+
+// An installation keeps its mode whatever "allusers" says; a run that asks
+// for the other mode says so in its log, not only in the verbose one.
+TEST_F(SettingsCommandLineTest, AnInstallationsModeOverAnExplicitSwitchIsLogged) {
+  base::win::ScopedComInitializer com;
+  const struct {
+    bool installed_for_all;
+    const wchar_t* switch_value;
+    bool logged;
+  } cases[] = {
+      {false, L"1", true}, {true, L"0", true}, {false, L"0", false}, {true, L"yes", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "all users " << c.installed_for_all
+                                    << ", --allusers=" << base::WideToUTF8(c.switch_value));
+    const base::FilePath folder =
+        temp_dir_.GetPath().Append(c.installed_for_all ? L"all" : L"user");
+    ASSERT_TRUE(base::CreateDirectoryTree(folder));
+    InstallLog log;
+    log.all_users = c.installed_for_all;
+    log.version = "1.0";
+    ASSERT_TRUE(log.Save(folder.Append(Installation::kInstallLogFileName)));
+    test::ScopedLogCapture capture;
+    // Only what is logged without verbose output counts.
+    logging::SetVlogLevels("0", "");
+    auto settings =
+        MakeSettings(MakeCommandLine({std::wstring(L"--allusers=") + c.switch_value}), folder);
+    EXPECT_EQ(Settings::kOperationUpgrade, settings->GetOperation());
+    EXPECT_EQ(c.installed_for_all, settings->IsFlagSet(Settings::ALL_USERS_FLAG));
+    EXPECT_EQ(
+        c.logged ? 1 : 0,
+        capture.Count("is not followed: the installation in " + folder.AsUTF8Unsafe() + " is " +
+                      (c.installed_for_all ? "for all users" : "for the current user") +
+                      " and stays so"));
   }
 }
 

@@ -117,9 +117,8 @@ inline std::set<std::string> PresentRegistryKeys(const std::set<std::wstring>& k
 }
 
 // The front end's log of silent runs (the one whose command line is not a
-// back end's; a back end started in the same second writes into it too),
-// without the lines' prefixes, and whether any log says a back end was
-// launched.
+// back end's; the back end adds its lines to it), without the lines'
+// prefixes, and whether any log says a back end was launched.
 struct FrontEndLog {
   std::vector<std::string> lines;
   bool backend_launched = false;
@@ -149,10 +148,15 @@ class SilentRunTest : public ::testing::Test {
   void TearDown() override {
     // An installation that a failing test left behind is taken away, its
     // task along with it.
-    InstallLog log;
-    if (log.Load(install_folder_.Append(Installation::kInstallLogFileName)) &&
-        !log.subfolder.empty()) {
-      Run(install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName),
+    std::vector<base::FilePath> folders = other_install_folders_;
+    folders.push_back(install_folder_);
+    for (const base::FilePath& folder : folders) {
+      InstallLog log;
+      if (!base::PathExists(folder.Append(Installation::kInstallLogFileName)) ||
+          !log.Load(folder.Append(Installation::kInstallLogFileName)) || log.subfolder.empty()) {
+        continue;
+      }
+      Run(folder.Append(log.subfolder).Append(kPackageInstallerFileName),
           {L"--uninstall", L"--silent", L"--enable-installer-stats=0"});
       if (!log.app_id.empty())
         DeleteAutoupdateTask(&log.app_id);
@@ -188,7 +192,12 @@ class SilentRunTest : public ::testing::Test {
   // administrator rights starts it (the emulator's user is always one).
   static int Run(const base::FilePath& program, const std::vector<std::wstring>& args,
                  const base::FilePath& working_folder = base::FilePath(), bool non_admin = false) {
-    const base::CommandLine command_line = MakeCommandLine(program, args);
+    return Run(MakeCommandLine(program, args), working_folder, non_admin);
+  }
+
+  // The same for a whole |command_line|.
+  static int Run(const base::CommandLine& command_line,
+                 const base::FilePath& working_folder = base::FilePath(), bool non_admin = false) {
     base::Process process;
     if (non_admin) {
       process = LaunchAsNonAdmin(command_line, working_folder);
@@ -334,8 +343,10 @@ class SilentRunTest : public ::testing::Test {
 
   // What an installation in the test's folder shows a user: the files of
   // the package, the Add/Remove Programs entry, the shortcuts and the
-  // scheduled task. Gives the installation's record.
-  InstallLog ExpectInstalled(bool all_users) {
+  // scheduled task. Gives the installation's record. Unless |alone| (another
+  // installation of the other mode is there too), no entry of the other
+  // mode is there.
+  InstallLog ExpectInstalled(bool all_users, bool alone = true) {
     InstallLog log;
     EXPECT_TRUE(log.Load(install_folder_.Append(Installation::kInstallLogFileName)));
     EXPECT_EQ(GetVersionString(), log.version);
@@ -353,7 +364,9 @@ class SilentRunTest : public ::testing::Test {
               ReadRegistryString(Root(all_users), uninstall_key, L"InstallLocation"));
     EXPECT_EQ(base::UTF8ToWide(GetVersionString()),
               ReadRegistryString(Root(all_users), uninstall_key, L"DisplayVersion"));
-    EXPECT_FALSE(RegistryKeyExists(Root(!all_users), uninstall_key));
+    if (alone) {
+      EXPECT_FALSE(RegistryKeyExists(Root(!all_users), uninstall_key));
+    }
 
     EXPECT_FALSE(log.desktop_shortcut.empty());
     EXPECT_FALSE(log.start_menu_shortcut.empty());
@@ -397,15 +410,19 @@ class SilentRunTest : public ::testing::Test {
   // files, the launcher, the uninstall entry, the shortcuts, the task, and
   // at last the install folder itself, which the clean-up batch file
   // removes once it has deleted what the uninstaller's processes held.
-  void ExpectUninstalled(const InstallLog& log) {
+  // Unless |alone| (another installation of the other mode stays), the
+  // entry of the other mode is not looked at.
+  void ExpectUninstalled(const InstallLog& log, bool alone = true) {
     const base::FilePath version_folder = install_folder_.Append(log.subfolder);
     EXPECT_TRUE(WaitUntilGone(install_folder_.Append(L"launcher.exe")));
     for (const base::FilePath& file : log.files)
       EXPECT_FALSE(base::PathExists(version_folder.Append(file))) << file;
     EXPECT_FALSE(base::PathExists(install_folder_.Append(Installation::kInstallLogFileName)));
     const std::wstring uninstall_key = GetUninstallKeyName(L"");
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, uninstall_key));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, uninstall_key));
+    EXPECT_FALSE(RegistryKeyExists(Root(log.all_users), uninstall_key));
+    if (alone) {
+      EXPECT_FALSE(RegistryKeyExists(Root(!log.all_users), uninstall_key));
+    }
     EXPECT_FALSE(base::PathExists(log.desktop_shortcut)) << log.desktop_shortcut;
     EXPECT_FALSE(base::PathExists(log.start_menu_shortcut)) << log.start_menu_shortcut;
     EXPECT_FALSE(base::PathExists(TaskFile(AutoupdateTaskName(log.app_id))));
@@ -421,10 +438,61 @@ class SilentRunTest : public ::testing::Test {
                working_folder, non_admin);
   }
 
+  // Whether |log| ends with the cause line of a failed run that names
+  // |cause|.
+  static bool EndsWithCause(const FrontEndLog& log, const std::string& cause) {
+    return !log.lines.empty() &&
+           log.lines.back().rfind("The run failed (exit code 1): " + cause, 0) == 0;
+  }
+
+  // A package in a payload host of the real installer, which a silent run
+  // refuses, and the cause the front end's log ends with. A package refused
+  // when its archive is opened never starts a back end; one whose fault
+  // shows only while it is decoded, or once it is unpacked, may.
+  struct RefusedPackage {
+    const wchar_t* host;
+    const char* cause;
+    bool backend_may_launch;
+  };
+
+  // Installs each of |packages| silently: each run fails, its front end's
+  // log ends with its cause, and the install folder is not there.
+  void ExpectEachRefusedWithItsCause(const std::vector<RefusedPackage>& packages) {
+    for (const RefusedPackage& package : packages) {
+      SCOPED_TRACE(package.host);
+      EXPECT_EQ(1, Run(BinFolder().Append(L"payload_hosts").Append(package.host),
+                       InstallSwitches(false)));
+      const FrontEndLog log = TakeFrontEndLog();
+      ASSERT_FALSE(log.lines.empty()) << "no front end's log";
+      EXPECT_TRUE(EndsWithCause(log, package.cause)) << base::JoinString(log.lines, "\n");
+      if (!package.backend_may_launch) {
+        EXPECT_FALSE(log.backend_launched) << base::JoinString(log.lines, "\n");
+      }
+      // (Only the install folder is looked at here; the tests of single
+      // failures check the rest with ExpectNothingInstalled.)
+      EXPECT_FALSE(base::PathExists(install_folder_));
+    }
+  }
+
+  // The silent uninstallation of |log|'s installation is refused while a
+  // browser of it runs: exit code 1, and the cause last in the front end's
+  // log.
+  void ExpectUninstallRefusedWhileTheBrowserRuns(const InstallLog& log) {
+    EXPECT_EQ(1, Uninstall(log));
+    const std::vector<std::string> lines = TakeFrontEndLog().lines;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("The run failed (exit code 1): The installer back end failed: Can't uninstall when " +
+                  base::WideToUTF8(GetBrowserExeName()) + " is in use",
+              lines.back());
+  }
+
   // The installation record is XML, read through COM.
   base::win::ScopedComInitializer com_;
   base::ScopedTempDir temp_;
   base::FilePath install_folder_;
+  // Folders of further installations a test makes (install_folder_ names
+  // the one it works on now); TearDown removes what is left in them too.
+  std::vector<base::FilePath> other_install_folders_;
   base::FilePath download_root_;
   std::wstring saved_temp_;
   std::set<std::wstring> shell_files_before_;

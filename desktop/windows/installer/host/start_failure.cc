@@ -69,8 +69,12 @@ void WriteAll(HANDLE file, const std::string& text) {
   ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// Adds |line| to a log file of its own in the installer's log folder, named
-// as the engine names its logs, by the start second.
+// Runs started in one second that may each get a log of their own.
+constexpr int kMaxLogNameSuffix = 999;
+
+// Writes |line| into a new log file of its own in the installer's log folder,
+// named as the engine names its logs, by the start second; never into a log
+// that exists (another run's of the same second gets "_1", "_2" ...).
 void WriteToLogFolder(const std::string& line) {
   const std::string product = ProductName();
   wchar_t temp[MAX_PATH + 1];
@@ -88,11 +92,21 @@ void WriteToLogFolder(const std::string& line) {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
   wchar_t stamp[32];
-  std::swprintf(stamp, 32, L"_installer_%04u%02u%02u%02u%02u%02u.log", now.wYear, now.wMonth,
-                now.wDay, now.wHour, now.wMinute, now.wSecond);
-  ScopedFile file(::CreateFileW((folder + L"\\" + name + stamp).c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::swprintf(stamp, 32, L"_installer_%04u%02u%02u%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond);
+  const std::wstring stem = folder + L"\\" + name + stamp;
+  ScopedFile file;
+  for (int suffix = 0; suffix <= kMaxLogNameSuffix && !file.IsValid(); ++suffix) {
+    const std::wstring path =
+        stem + (suffix == 0 ? std::wstring() : L"_" + std::to_wstring(suffix)) + L".log";
+    file.Reset(::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid() && ::GetLastError() != ERROR_FILE_EXISTS &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      return;
+    }
+  }
   if (!file.IsValid())
     return;
   char prefix[48];

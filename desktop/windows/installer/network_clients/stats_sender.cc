@@ -13,6 +13,7 @@
 #include "base/string_number_conversions.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/loggable_command_line.h"
 #include "desktop/windows/installer/maker_domains.h"
 #include "desktop/windows/installer/product_config.h"
 
@@ -79,9 +80,9 @@ StatsSender::StatsSender(FetcherUIDelegate* ui) : downloader_(ui, nullptr) {
   root.SetInteger("os.service_pack.major", os->service_pack().major);
   root.SetInteger("os.service_pack.minor", os->service_pack().minor);
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  root.SetString("command_line_args", command_line
-                                          ? base::WideToUTF8(command_line->GetArgumentsString())
-                                          : std::string());
+  // Without the password of any address given in a switch.
+  root.SetString("command_line_args",
+                 command_line ? base::WideToUTF8(LoggableArguments(*command_line)) : std::string());
 }
 
 StatsSender::~StatsSender() = default;

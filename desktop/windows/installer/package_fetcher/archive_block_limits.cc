@@ -2,6 +2,7 @@
 
 #include <iomanip>
 #include <sstream>
+#include <vector>
 
 namespace installer {
 namespace {
@@ -14,7 +15,7 @@ constexpr uint32_t kLzma = 0x030101;
 constexpr uint32_t kBcj2 = 0x0303011B;
 
 // Branch filters and Delta give exactly as many bytes as they get.
-bool IsLengthPreservingFilter(uint32_t method) {
+bool IsLengthPreservingFilter(uint64_t method) {
   switch (method) {
     case kDelta:
     case 0x03030103:  // x86
@@ -30,7 +31,7 @@ bool IsLengthPreservingFilter(uint32_t method) {
   }
 }
 
-const char* MethodName(uint32_t method) {
+const char* MethodName(uint64_t method) {
   switch (method) {
     case kCopy: return "stored (Copy)";
     case kLzma: return "LZMA";
@@ -41,7 +42,7 @@ const char* MethodName(uint32_t method) {
 }
 
 // The names 7-Zip gives the methods an archive may name; null for others.
-const char* KnownMethodName(uint32_t method) {
+const char* KnownMethodName(uint64_t method) {
   switch (method) {
     case kCopy: return "Copy";
     case kDelta: return "Delta";
@@ -138,6 +139,30 @@ bool BlockClaimIsPlausible(const CSzAr& db, uint32_t block, std::string* why) {
   return true;
 }
 
+bool IsDecodableMethod(uint64_t method) {
+  return method == kCopy || method == kLzma || method == kLzma2 || method == kBcj2 ||
+         IsLengthPreservingFilter(method);
+}
+
+std::string DescribeCoderMethods(const std::vector<uint64_t>& methods) {
+  std::ostringstream text;
+  for (size_t c = 0; c < methods.size(); ++c) {
+    const uint64_t method = methods[c];
+    if (c > 0)
+      text << ", ";
+    const char* name = KnownMethodName(method);
+    text << (name ? name : "unknown") << " ";
+    // Method ids are written as their bytes in hexadecimal, as 7-Zip shows
+    // them: 21, 030101, 040108.
+    int bytes = 1;
+    while (bytes < 8 && (method >> (8 * bytes)) != 0)
+      ++bytes;
+    text << "(method " << std::hex << std::uppercase << std::setfill('0') << std::setw(2 * bytes)
+         << method << std::dec << ")";
+  }
+  return text.str();
+}
+
 std::string DescribeBlockCoders(const CSzAr& db, uint32_t block) {
   CSzFolder folder;
   CSzData data;
@@ -145,22 +170,10 @@ std::string DescribeBlockCoders(const CSzAr& db, uint32_t block) {
   data.Size = db.FoCodersOffsets[block + 1] - db.FoCodersOffsets[block];
   if (SzGetNextFolderItem(&folder, &data) != SZ_OK)
     return "coders that cannot be read";
-  std::ostringstream text;
-  for (uint32_t c = 0; c < folder.NumCoders; ++c) {
-    const uint32_t method = folder.Coders[c].MethodID;
-    if (c > 0)
-      text << ", ";
-    if (const char* name = KnownMethodName(method))
-      text << name << " ";
-    // Method ids are written as their bytes in hexadecimal, as 7-Zip shows
-    // them: 21, 030101, 040108.
-    int bytes = 1;
-    while (bytes < 4 && (method >> (8 * bytes)) != 0)
-      ++bytes;
-    text << "(method " << std::hex << std::uppercase << std::setfill('0') << std::setw(2 * bytes)
-         << method << std::dec << ")";
-  }
-  return text.str();
+  std::vector<uint64_t> methods;
+  for (uint32_t c = 0; c < folder.NumCoders; ++c)
+    methods.push_back(folder.Coders[c].MethodID);
+  return DescribeCoderMethods(methods);
 }
 
 }  // namespace installer

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <lzma/7z.h>
 
@@ -32,10 +33,16 @@ inline constexpr uint64_t kOtherRatioSlack = 1 << 20;
 // much.
 bool BlockClaimIsPlausible(const CSzAr& db, uint32_t block, std::string* why);
 
-// The coders of block |block| of |db| for a log line: each method's name
-// where it has one, and its id in hexadecimal, e.g. "Deflate (method
-// 040108)".
+// Coder methods for a log line: each method's name ("unknown" where it
+// has none) and its id in hexadecimal, e.g. "Deflate (method 040108)".
+std::string DescribeCoderMethods(const std::vector<uint64_t>& methods);
+
+// The coders of block |block| of |db| for a log line, as
+// DescribeCoderMethods writes them.
 std::string DescribeBlockCoders(const CSzAr& db, uint32_t block);
+
+// Whether the decoder this extractor uses can decode |method|.
+bool IsDecodableMethod(uint64_t method);
 
 }  // namespace installer
 

@@ -1,9 +1,9 @@
 // Reading or writing a file-backed view faults with EXCEPTION_IN_PAGE_ERROR
 // when the disk behind it fails (full volume, removed drive, network error).
-// g++ has no structured exception handling, so the guard is a vectored
-// exception handler that jumps back to the guarded call; it takes only
-// in-page errors of the calling thread at addresses its filter accepts, and
-// leaves every other exception to the handlers after it.
+// The guard is an exception filter around the call (base/win/
+// exception_filter_call.h); it takes only in-page errors of the calling
+// thread at addresses its filter accepts, and leaves every other exception
+// to the handlers after it.
 //
 // A taken exception leaves the guarded function without running the
 // destructors of its frames: guard only code (such as a C decoder) that

@@ -20,6 +20,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/package_fetcher/archive_block_limits.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_names.h"
+#include "desktop/windows/installer/package_fetcher/archive_header_coders.h"
 #include "desktop/windows/installer/package_fetcher/archive_open_budget.h"
 #include "desktop/windows/installer/package_fetcher/extracted_files.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
@@ -210,12 +211,12 @@ std::string TooLongNote(const base::FilePath& path) {
 // Says why entry |index| of |db| could not be made at |path| (system error
 // |error|) when something was there already.
 void LogEntryInTheWay(const CSzArEx& db, UInt32 index, const base::FilePath& path, DWORD error,
-                      ExtractedFiles* files) {
+                      const ExtractedFiles& files) {
   if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
     return;
   const std::string entry = EscapeEntryName(EntryName(db, index));
   uint32_t owner = 0;
-  if (files->FindOwner(path, &owner)) {
+  if (files.FindOwner(index, &owner)) {
     LOG(ERROR) << "Archive entries " << owner << " (" << EscapeEntryName(EntryName(db, owner))
                << ") and " << index << " (" << entry << ") both name the file " << path
                << "; the archive is refused";
@@ -232,9 +233,9 @@ void LogEntryInTheWay(const CSzArEx& db, UInt32 index, const base::FilePath& pat
 // file, with its time. 0 or the system error, with |*status| saying which
 // call failed.
 DWORD WriteEntry(const CSzArEx& db, UInt32 index, const base::FilePath& path, const Byte* data,
-                 size_t size, ExtractedFiles* files, SevenZipExtractor::Status* status) {
+                 size_t size, const ExtractedFiles& files, SevenZipExtractor::Status* status) {
   DWORD create_error = ERROR_SUCCESS;
-  base::win::ScopedHandle file = files->Create(path, index, &create_error);
+  base::win::ScopedHandle file = files.Create(index, &create_error);
   if (!file.IsValid()) {
     LogEntryInTheWay(db, index, path, create_error, files);
     LOG(ERROR) << "Error returned by CreateFile: " << create_error << " for " << path
@@ -322,7 +323,7 @@ struct DecodeRun {
   HANDLE archive;
   base::FilePath folder;
   const std::vector<base::FilePath>* paths;
-  ExtractedFiles* files;
+  const ExtractedFiles* files;
   // The entries of each block, in archive order.
   std::vector<std::vector<UInt32>> block_entries;
 
@@ -393,7 +394,7 @@ void DecodeBlocks(DecodeRun* run) {
       }
       SevenZipExtractor::Status status = SevenZipExtractor::kOk;
       const DWORD error =
-          WriteEntry(*run->db, index, (*run->paths)[index], data, size, run->files, &status);
+          WriteEntry(*run->db, index, (*run->paths)[index], data, size, *run->files, &status);
       if (error != ERROR_SUCCESS) {
         run->Fail(error, status, 0);
         return;
@@ -500,6 +501,13 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
                    << kStartHeaderSize << "-byte start header every 7z archive begins with; "
                    << "the archive is refused";
       }
+      std::vector<uint64_t> methods;
+      if (open_result == SZ_ERROR_UNSUPPORTED &&
+          ReadArchiveHeaderMethods(archive_.Get(), &methods) &&
+          !std::all_of(methods.begin(), methods.end(), &IsDecodableMethod)) {
+        LOG(ERROR) << "Archive header is packed with coders this installer cannot decode: "
+                   << DescribeCoderMethods(methods) << "; the archive is refused";
+      }
       LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result << " - "
                  << DecoderErrorMeaning(open_result);
     }
@@ -541,10 +549,10 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
-    if (!IsSafeRelativePath(name, true)) {
-      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name)
-                 << ") has a name that does not stay inside " << folder
-                 << "; the archive is refused";
+    const NameCheck check = CheckRelativePath(name, true);
+    if (check.fault != NameFault::kNone) {
+      LOG(ERROR) << "Archive entry " << i << " (" << EscapeEntryName(name) << ") "
+                 << DescribeNameFault(check, folder.AsUTF8Unsafe()) << "; the archive is refused";
       status_ = kBadEntryName;
       return kUnusableArchive;
     }
@@ -676,7 +684,7 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
     }
   }
 
-  ExtractedFiles files;
+  const ExtractedFiles files(folder, paths);
   DecodeRun run;
   run.db = &db;
   run.archive = archive_.Get();
@@ -689,7 +697,7 @@ DWORD SevenZipExtractor::ExtractSevenZipArchive(const base::FilePath& folder,
   for (UInt32 i : dataless) {
     if (!SzArEx_IsDir(&db, i)) {
       Status status = kOk;
-      const DWORD error = WriteEntry(db, i, paths[i], nullptr, 0, &files, &status);
+      const DWORD error = WriteEntry(db, i, paths[i], nullptr, 0, files, &status);
       if (error != ERROR_SUCCESS) {
         status_ = status;
         return error;

@@ -125,32 +125,35 @@ TEST_F(SevenZipExtractorTest, EveryMethodUnpacksTheTreeExactly) {
   }
 }
 
-TEST_F(SevenZipExtractorTest, NamesReachingOutsideAreRefusedBeforeAnythingIsWritten) {
-  for (const wchar_t* archive :
-       {L"slip_parent.7z", L"slip_drive.7z", L"slip_unc.7z", L"slip_stream.7z", L"slip_rooted.7z",
-        L"slip_device.7z", L"bad_utf16.7z", L"empty_name.7z", L"slip_control.7z"}) {
-    SCOPED_TRACE(archive);
-    ASSERT_TRUE(base::DeletePath(Out(), true));
-    testing::ScopedLogCapture log;
-    SevenZipExtractor extractor(nullptr);
-    EXPECT_NE(0u, Extract(archive, &extractor));
-    EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
-    EXPECT_TRUE(Logged(log, "does not stay inside"));
-    EXPECT_TRUE(ListTree(Out()).empty());
-    // "..\.x" would have landed beside the unpacking folder.
-    EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListTree(temp_.GetPath()));
-  }
-}
-
-// The refusal names the entry, with what a log line cannot hold escaped;
-// a name too long for Windows is said to be that.
+// Names that reach outside the folder, names Windows cannot take for a
+// file there, and names too long for it are refused before anything is
+// written. The refusal names the entry, with what a log line cannot hold
+// escaped, and says what is wrong with its name.
 TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
   struct Case {
     const wchar_t* archive;
     const char* log;
   } cases[] = {
-      {L"slip_control.7z", "Archive entry 4 (a\\x01t\\x7Fx) has a name that does not stay inside"},
-      {L"slip_parent.7z", "(..\\.x) has a name that does not stay inside"},
+      {L"slip_parent.7z", "Archive entry 4 (..\\.x) has a name that does not stay inside "},
+      {L"slip_drive.7z", "Archive entry 4 (C:\\xx) has a name that does not stay inside "},
+      {L"slip_unc.7z", "has a name that does not stay inside "},
+      {L"slip_rooted.7z", "Archive entry 4 (\\a.tx) has a name that does not stay inside "},
+      {L"slip_stream.7z",
+       "Archive entry 4 (a.t:x) has a colon in its name, which Windows takes for a stream of the "
+       "file \"a.t\", not a file of its own; the archive is refused"},
+      {L"slip_device.7z",
+       "Archive entry 4 (NUL.x) has a name that Windows takes for the device NUL in any folder, "
+       "not a file; the archive is refused"},
+      {L"slip_dot.7z",
+       "Archive entry 4 (.\\a.x) has a name with a part made only of dots and spaces (\".\"), "
+       "which Windows does not keep as a name; the archive is refused"},
+      {L"bad_utf16.7z",
+       "Archive entry 4 (a\\uD800txt) has a name that is not valid UTF-16: \\uD800 is half of a "
+       "surrogate pair; the archive is refused"},
+      {L"empty_name.7z", "Archive entry 0 () has an empty name; the archive is refused"},
+      {L"slip_control.7z",
+       "Archive entry 4 (a\\x01t\\x7Fx) has a control character (\\x01) in its name, which no "
+       "Windows file name may hold; the archive is refused"},
       {L"name_300.7z", "has a name that is too long: a part of it has 300 characters"},
       {L"long_name.7z", "(40000 characters)) has a name that is too long"},
       // A folder and a file of 200 characters each.
@@ -175,6 +178,8 @@ TEST_F(SevenZipExtractorTest, RefusedNamesAreShownInTheLog) {
     EXPECT_EQ(SevenZipExtractor::kBadEntryName, extractor.status());
     EXPECT_TRUE(Logged(log, c.log)) << log.text();
     EXPECT_TRUE(ListTree(Out()).empty());
+    // "..\.x" would have landed beside the unpacking folder.
+    EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListTree(temp_.GetPath()));
   }
   // The whole path counts: the unpacking folder, a separator and the 250
   // characters of the name.
@@ -260,29 +265,46 @@ std::wstring ShortNameOf(const base::FilePath& path) {
 // The names are all distinct, but an entry may reach another's file under
 // the short name the file system gives it, which no check of the names can
 // know: the unpacking folder starts empty and every file is made new, so
-// the second writer fails, and both entries are named.
+// the second writer fails, and both entries are named; a file reaching a
+// folder under its short name is refused as a file in place of a folder.
 TEST_F(SevenZipExtractorTest, AShortNameOfAnotherEntryFailsNamingBoth) {
   // The short names as a fresh folder gives them.
   const base::FilePath scratch = temp_.GetPath().Append(L"names");
   ASSERT_TRUE(base::CreateDirectoryTree(scratch.Append(L"resources")));
   ASSERT_EQ(0, base::WriteFileBytes(scratch.Append(L"installer.exe"), "", 0));
+  ASSERT_EQ(0, base::WriteFileBytes(scratch.Append(L"resources\\installer.exe"), "", 0));
   const std::wstring folder_alias = ShortNameOf(scratch.Append(L"resources"));
   const std::wstring file_alias = ShortNameOf(scratch.Append(L"installer.exe"));
+  const std::wstring file_alias_below = ShortNameOf(scratch.Append(L"resources\\installer.exe"));
   ASSERT_NE(L"resources", folder_alias);
   ASSERT_NE(L"installer.exe", file_alias);
   struct Case {
-    std::wstring first;
-    std::wstring second;
+    std::vector<std::wstring> names;
+    // The entry that made the file, and the one that fails on it; or the
+    // refusal logged.
+    int owner;
+    int failing;
+    std::string log;
   } cases[] = {
-      {L"resources\\common.pak", folder_alias + L"\\common.pak"},
-      {L"installer.exe", file_alias},
+      {{L"resources\\common.pak", folder_alias + L"\\common.pak"}, 0, 1},
+      {{L"installer.exe", file_alias}, 0, 1},
+      // The maker's own name reaches the file through a short name: the
+      // name the file system holds leads to no entry.
+      {{L"resources\\common.pak", folder_alias + L"\\installer.exe",
+        L"resources\\" + file_alias_below},
+       1,
+       2},
+      {{L"resources\\common.pak", folder_alias},
+       -1,
+       -1,
+       "Archive entry 1 (" + base::WideToUTF8(folder_alias) + ") is a file, but "},
   };
   const base::FilePath archive = temp_.GetPath().Append(L"alias.7z");
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.second);
+    SCOPED_TRACE(c.names.back());
     ASSERT_TRUE(base::DeletePath(Out(), true));
     ASSERT_TRUE(base::CreateDirectoryTree(Out()));
-    const std::string bytes = EmptyEntriesArchive({c.first, c.second});
+    const std::string bytes = EmptyEntriesArchive(c.names);
     ASSERT_EQ(static_cast<int>(bytes.size()),
               base::WriteFileBytes(archive, bytes.data(), static_cast<int>(bytes.size())));
     testing::ScopedLogCapture log;
@@ -290,9 +312,13 @@ TEST_F(SevenZipExtractorTest, AShortNameOfAnotherEntryFailsNamingBoth) {
     ASSERT_EQ(0u, extractor.Open(archive));
     EXPECT_NE(0u, extractor.ExtractSevenZipArchive(Out(), nullptr));
     EXPECT_EQ(SevenZipExtractor::kCreateFailed, extractor.status());
-    EXPECT_TRUE(Logged(log, "Archive entries 0 (" + base::WideToUTF8(c.first) + ") and 1 (" +
-                                base::WideToUTF8(c.second) + ") both name the file "))
-        << log.text();
+    const std::string expected =
+        c.owner < 0
+            ? c.log
+            : "Archive entries " + std::to_string(c.owner) + " (" +
+                  base::WideToUTF8(c.names[c.owner]) + ") and " + std::to_string(c.failing) + " (" +
+                  base::WideToUTF8(c.names[c.failing]) + ") both name the file ";
+    EXPECT_TRUE(Logged(log, expected)) << log.text();
   }
 }
 
@@ -416,6 +442,14 @@ TEST_F(SevenZipExtractorTest, DamagedArchivesFailWithTheirStatus) {
       {L"deflate.7z", SevenZipExtractor::kDecodingFailed,
        "Archive block 0 (entry one.txt) is packed with coders this installer cannot decode: "
        "Deflate (method 040108); the archive is refused"},
+      // The catalogue itself cannot be unpacked: its coders are named as a
+      // block's are.
+      {L"encrypted_header.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive header is packed with coders this installer cannot decode: AES-256 (encrypted) "
+       "(method 06F10701); the archive is refused"},
+      {L"unknown_header_coder.7z", SevenZipExtractor::kNotSevenZip,
+       "Archive header is packed with coders this installer cannot decode: unknown (method "
+       "7F7F7F); the archive is refused"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);

@@ -28,10 +28,10 @@
 #include "desktop/windows/installer/product_config.h"
 #include "desktop/windows/installer/service/authenticode.h"
 #include "desktop/windows/installer/service/pe_image.h"
+#include "desktop/windows/installer/url_credentials.h"
 #include "desktop/windows/installer/wininet/download_report.h"
 #include "desktop/windows/installer/wininet/wininet.h"
 #include "desktop/windows/installer/wininet/wininet_response_writer.h"
-#include "desktop/windows/installer/wininet/wininet_http_util.h"
 
 namespace installer {
 namespace {
@@ -207,7 +207,7 @@ void PackageFetcherCore::OnDownloadUrlFetched() {
   // The downloader refuses an address with a password; the report never
   // holds it either.
   const std::string reported_url =
-      base::WideToUTF8(internal::WithoutCredentials(base::UTF8ToWide(reply.installer_url)));
+      base::WideToUTF8(WithoutCredentials(base::UTF8ToWide(reply.installer_url)));
   fetch_stats_->SetString("download_url", reported_url);
   installation_stats_.SetString("download_url", reported_url);
   LOG(INFO) << "Preparing to fetch the installer";

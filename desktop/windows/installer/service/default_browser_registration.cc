@@ -6,6 +6,7 @@
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/named_program.h"
 #include "desktop/windows/installer/service/registration_journal.h"
 #include "desktop/windows/installer/product_config.h"
 
@@ -136,7 +137,15 @@ bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
       continue;
     const bool web =
         std::wstring_view(protocol) == L"http" || std::wstring_view(protocol) == L"https";
-    if (web && !previous_command.empty()) {
+    // A kept browser that was removed since gets nothing back: the shell
+    // would start a program that is not there.
+    const bool previous_gone = !previous_command.empty() && NamesMissingProgram(previous_command);
+    if (web && previous_gone) {
+      LOG(INFO) << "Not giving the " << base::WideToUTF8(protocol)
+                << " handler back to the previous default browser: its program is no longer "
+                   "there";
+    }
+    if (web && !previous_command.empty() && !previous_gone) {
       base::win::RegistryKey command;
       LONG result = command.Create(root, (key + kOpenCommandSubkey).c_str(), KEY_SET_VALUE);
       if (result == ERROR_SUCCESS)

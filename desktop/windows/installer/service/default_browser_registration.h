@@ -74,10 +74,12 @@ bool WriteStartMenuInternetClient(RegistrationJournal* journal, const base::File
 // installation whose launcher is |launcher|. With the installation's record
 // of what they replaced, exactly that comes back (values that another
 // program changed since stay as they are, keys the registration created go
-// once empty). Without one (an installation registered by an older
+// once empty), except what names a program no longer there: that goes
+// instead. Without a record (an installation registered by an older
 // installer), what names |launcher| goes: the "http" and "https" handlers
-// get |previous_command| back when one was kept, else their keys go. False
-// (logged) when something could not be taken back.
+// get |previous_command| back when one was kept and its program is still
+// there, else their keys go. False (logged) when something could not be
+// taken back.
 bool RemoveBrowserRegistration(HKEY root, const base::FilePath& launcher,
                                const std::wstring& previous_command);
 

@@ -93,7 +93,9 @@ class Installation {
   bool RegisterProgIdClasses(bool all_users);
   // Takes back what the two above registered for this installation (the
   // "http" and "https" handlers return to the kept previous default
-  // browser), leaving registrations of other installations alone.
+  // browser while its program is still there, else this installation's
+  // handlers go and nothing takes their place), leaving registrations of
+  // other installations alone.
   bool UnregisterAsDefaultBrowser(bool all_users);
 
   // Makes this installation the current user's handler of one protocol, or

@@ -227,7 +227,10 @@ TEST_F(InstallationTest, UnregisteringTakesBackOnlyWhatStartsThisInstallation) {
   const bool had_ftp = UserKeyExists(classes + L"ftp");
   const bool had_http_icon = UserKeyExists(classes + L"http\\DefaultIcon");
 
-  const std::wstring other_browser = L"\"C:\\Other\\browser.exe\" \"%1\"";
+  // Another browser that is there, so that the handler goes back to it.
+  const base::FilePath other_exe = MakeFolder(L"Other").Append(L"browser.exe");
+  ASSERT_EQ(2, base::WriteFileBytes(other_exe, "MZ", 2));
+  const std::wstring other_browser = L"\"" + other_exe.value() + L"\" \"%1\"";
   ASSERT_TRUE(WriteUserString(http_command, L"", other_browser));
   const base::FilePath mine_folder = MakeFolder(L"mine");
   Installation mine(mine_folder);

@@ -1,11 +1,15 @@
 #include "desktop/windows/installer/service/registration_journal.h"
 
 #include <algorithm>
+#include <functional>
+#include <set>
+#include <utility>
 
 #include "base/logging.h"
 #include "base/string_printf.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/service/named_program.h"
 #include "desktop/windows/installer/service/registry_names.h"
 
 namespace installer {
@@ -31,6 +35,11 @@ std::string Describe(const std::wstring& key_path, std::wstring_view name) {
 bool KeyExists(HKEY root, const std::wstring& key_path) {
   base::win::RegistryKey key;
   return key.Open(root, key_path.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS;
+}
+
+// The number of components of a key path.
+size_t Depth(const std::wstring& key_path) {
+  return std::count(key_path.begin(), key_path.end(), L'\\') + 1;
 }
 
 }  // namespace
@@ -252,6 +261,8 @@ bool RegistrationJournal::ClearKey(const std::wstring& key_path) {
 
 bool RegistrationJournal::Restore() {
   bool ok = true;
+  // Keys of values that went instead of being given back.
+  std::vector<std::wstring> emptied;
   // Values, last change first.
   for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
     const Change& change = *it;
@@ -264,7 +275,20 @@ bool RegistrationJournal::Restore() {
     }
     base::win::RegistryKey key;
     LONG result;
-    if (change.before) {
+    if (change.before &&
+        RegistryValueNamesMissingProgram(change.before->type, change.before->data)) {
+      // What was there before sends the shell to a program that is gone
+      // (another installation, removed since): nothing comes back in place
+      // of the registration's own value.
+      LOG(INFO) << "Not giving back " << Describe(change.key_path, change.name)
+                << ": the program it named is no longer there; the value goes";
+      result = key.Open(root_, change.key_path.c_str(), KEY_SET_VALUE);
+      if (result == ERROR_SUCCESS)
+        result = key.DeleteValue(change.name.c_str());
+      if (result == ERROR_FILE_NOT_FOUND)
+        result = ERROR_SUCCESS;
+      emptied.push_back(change.key_path);
+    } else if (change.before) {
       result = key.Create(root_, change.key_path.c_str(), KEY_SET_VALUE);
       if (result == ERROR_SUCCESS) {
         result =
@@ -309,6 +333,7 @@ bool RegistrationJournal::Restore() {
       parent.DeleteEmptyKey(change->key_path.substr(split + 1).c_str());
     }
   }
+  RemoveEmptyKeysUpward(emptied);
   if (ok) {
     const std::wstring records = GetCompanyRegistryKey() + L"\\" + kReplacedRegistrationKey;
     base::win::RegistryKey key;
@@ -329,6 +354,38 @@ bool RegistrationJournal::Restore() {
     changes_.clear();
   }
   return ok;
+}
+
+void RegistrationJournal::RemoveEmptyKeysUpward(const std::vector<std::wstring>& keys) const {
+  // Deepest first, so that a key's emptied subkeys are gone before it is
+  // looked at. "Software" itself stays.
+  std::set<std::pair<size_t, std::wstring>, std::greater<>> pending;
+  auto add = [&pending](const std::wstring& path) {
+    if (Depth(path) >= 2)
+      pending.emplace(Depth(path), path);
+  };
+  for (const std::wstring& key : keys)
+    add(key);
+  while (!pending.empty()) {
+    const std::wstring path = pending.begin()->second;
+    pending.erase(pending.begin());
+    base::win::RegistryKey key;
+    if (key.Open(root_, path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        key.GetSubkeyCount() != 0 || key.GetValueCount() != 0) {
+      continue;
+    }
+    key.Close();
+    const size_t split = path.rfind(L'\\');
+    base::win::RegistryKey parent;
+    LONG result = parent.Open(root_, path.substr(0, split).c_str(), KEY_QUERY_VALUE);
+    if (result == ERROR_SUCCESS)
+      result = parent.DeleteEmptyKey(path.substr(split + 1).c_str());
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+      ELOG(WARNING, result) << "Cannot delete the emptied registry key " << base::WideToUTF8(path);
+      continue;
+    }
+    add(path.substr(0, split));
+  }
 }
 
 }  // namespace installer

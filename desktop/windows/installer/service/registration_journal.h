@@ -26,7 +26,9 @@
 //
 // Restore puts "Before" back into every value that still holds "After",
 // leaves a value that another program changed since, removes the created
-// keys that are empty then, and removes the record.
+// keys that are empty then, and removes the record. A "Before" that names a
+// program no longer there (an installation removed since) is not given
+// back: the value goes, and with it the keys it leaves empty.
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_REGISTRATION_JOURNAL_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_REGISTRATION_JOURNAL_H_
 
@@ -102,6 +104,9 @@ class RegistrationJournal {
   bool RecordValue(const std::wstring& key_path, const wchar_t* name,
                    const std::optional<RawValue>& after);
   std::optional<RawValue> ReadCurrent(const std::wstring& key_path, const wchar_t* name) const;
+  // Removes each of |keys| that is empty, and every key above it that is
+  // empty then.
+  void RemoveEmptyKeysUpward(const std::vector<std::wstring>& keys) const;
 
   const HKEY root_;
   // The installation's subkey below kReplacedRegistrationKey.

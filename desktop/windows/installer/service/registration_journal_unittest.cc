@@ -20,7 +20,6 @@
 namespace installer {
 namespace {
 
-constexpr wchar_t kOtherCommand[] = L"\"C:\\Other\\other.exe\" -url \"%1\"";
 constexpr wchar_t kUrlChoice[] =
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\";
 constexpr wchar_t kFileChoice[] =
@@ -95,6 +94,9 @@ class RegistrationJournalTest : public testing::Test {
               machine_.Create(HKEY_CURRENT_USER, (base_ + L"\\Machine").c_str(), KEY_ALL_ACCESS));
     ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
     ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()));
+    // Another browser that is there: what it registered comes back.
+    other_exe_ = MakeFolder(L"Other").Append(L"other.exe");
+    ASSERT_EQ(2, base::WriteFileBytes(other_exe_, "MZ", 2));
   }
   void TearDown() override {
     ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
@@ -119,8 +121,8 @@ class RegistrationJournalTest : public testing::Test {
       ASSERT_TRUE(Write(root, key, L"URL Protocol", L""));
       base::win::RegistryKey flags(root, key.c_str(), KEY_SET_VALUE);
       ASSERT_EQ(ERROR_SUCCESS, flags.WriteValue(L"EditFlags", static_cast<DWORD>(2)));
-      ASSERT_TRUE(Write(root, key + L"\\DefaultIcon", L"", L"C:\\Other\\other.exe,1"));
-      ASSERT_TRUE(Write(root, key + L"\\shell\\open\\command", L"", kOtherCommand));
+      ASSERT_TRUE(Write(root, key + L"\\DefaultIcon", L"", other_exe_.value() + L",1"));
+      ASSERT_TRUE(Write(root, key + L"\\shell\\open\\command", L"", OtherCommand()));
     }
     for (const wchar_t* file_type : {L".htm", L".html", L".xhtml"}) {
       const std::wstring key = classes + file_type;
@@ -131,11 +133,11 @@ class RegistrationJournalTest : public testing::Test {
                 open_with.Create(root, (key + L"\\OpenWithProgIDs").c_str(), KEY_SET_VALUE));
       ASSERT_EQ(ERROR_SUCCESS, open_with.WriteValue(L"OtherHTML", nullptr, 0, REG_NONE));
     }
-    ASSERT_TRUE(Write(root, classes + L"OtherHTML\\shell\\open\\command", L"", kOtherCommand));
+    ASSERT_TRUE(Write(root, classes + L"OtherHTML\\shell\\open\\command", L"", OtherCommand()));
     ASSERT_TRUE(Write(root, L"Software\\Clients\\StartMenuInternet", L"", L"OTHER.EXE"));
     ASSERT_TRUE(Write(root,
                       L"Software\\Clients\\StartMenuInternet\\OTHER.EXE\\shell\\open\\command", L"",
-                      L"\"C:\\Other\\other.exe\""));
+                      L"\"" + other_exe_.value() + L"\""));
     ASSERT_TRUE(Write(root, L"Software\\RegisteredApplications", L"Other",
                       L"Software\\Clients\\StartMenuInternet\\OTHER.EXE\\Capabilities"));
     if (root == HKEY_CURRENT_USER) {
@@ -148,6 +150,8 @@ class RegistrationJournalTest : public testing::Test {
     }
   }
 
+  std::wstring OtherCommand() const { return L"\"" + other_exe_.value() + L"\" -url \"%1\""; }
+
   base::FilePath MakeFolder(const wchar_t* name) {
     const base::FilePath folder = temp_.GetPath().Append(name);
     EXPECT_TRUE(base::CreateDirectoryTree(folder));
@@ -155,6 +159,7 @@ class RegistrationJournalTest : public testing::Test {
   }
 
   base::ScopedTempDir temp_;
+  base::FilePath other_exe_;
   std::string product_;
   std::wstring base_;
   base::win::RegistryKey user_;
@@ -214,10 +219,10 @@ TEST_F(RegistrationJournalTest, CreatedKeysGoAndLaterChangesOfOthersStay) {
   Installation mine(MakeFolder(L"mine"));
   ASSERT_TRUE(mine.RegisterAsDefaultBrowser(false));
   const std::wstring https = L"Software\\Classes\\https\\shell\\open\\command";
-  ASSERT_TRUE(Write(HKEY_CURRENT_USER, https, L"", kOtherCommand));
+  ASSERT_TRUE(Write(HKEY_CURRENT_USER, https, L"", OtherCommand()));
   ASSERT_TRUE(mine.UnregisterAsDefaultBrowser(false));
 
-  EXPECT_EQ(kOtherCommand, Read(HKEY_CURRENT_USER, https, L""));
+  EXPECT_EQ(OtherCommand(), Read(HKEY_CURRENT_USER, https, L""));
   std::map<std::wstring, std::wstring> after = DumpRoots();
   // What the other program wrote, and the keys above it.
   for (auto it = after.begin(); it != after.end();) {
@@ -237,6 +242,97 @@ TEST_F(RegistrationJournalTest, CreatedKeysGoAndLaterChangesOfOthersStay) {
   expected.erase(L"software\\classes");
   expected.erase(L"software");
   EXPECT_EQ(expected, after);
+}
+
+// A per-user installation, then an all-users one that registers for the
+// machine and for its user too, each removed with its folder, in either
+// order: neither gives back a registration of the other once that one is
+// gone, so nothing is left that names either launcher, and the machine's
+// other browser is the handler again.
+TEST_F(RegistrationJournalTest, TwoInstallationsRemovedInEitherOrderLeaveNothingOfEither) {
+  RegisterOtherBrowser(HKEY_LOCAL_MACHINE);
+  const std::map<std::wstring, std::wstring> before = DumpRoots();
+  for (bool per_user_first : {true, false}) {
+    SCOPED_TRACE(per_user_first ? "per-user installation removed first"
+                                : "all-users installation removed first");
+    const base::FilePath user_folder = MakeFolder(L"user");
+    const base::FilePath machine_folder = MakeFolder(L"machine");
+    for (const base::FilePath& folder : {user_folder, machine_folder})
+      ASSERT_EQ(2, base::WriteFileBytes(folder.Append(kLauncherExe), "MZ", 2));
+    Installation user(user_folder);
+    Installation machine(machine_folder);
+    ASSERT_TRUE(user.SavePreviousDefaultBrowser(false));
+    ASSERT_TRUE(user.RegisterAsDefaultBrowser(false));
+    for (bool all_users : {true, false}) {
+      ASSERT_TRUE(machine.SavePreviousDefaultBrowser(all_users));
+      ASSERT_TRUE(machine.RegisterAsDefaultBrowser(all_users));
+    }
+    ASSERT_TRUE(machine.IsDefaultHandlerFor(L"http", false));
+
+    auto remove_user = [&] {
+      ASSERT_TRUE(user.UnregisterAsDefaultBrowser(false));
+      ASSERT_TRUE(base::DeletePath(user_folder, true));
+    };
+    auto remove_machine = [&] {
+      ASSERT_TRUE(machine.UnregisterAsDefaultBrowser(false));
+      ASSERT_TRUE(machine.UnregisterAsDefaultBrowser(true));
+      ASSERT_TRUE(base::DeletePath(machine_folder, true));
+    };
+    if (per_user_first) {
+      remove_user();
+      remove_machine();
+    } else {
+      remove_machine();
+      remove_user();
+    }
+
+    std::map<std::wstring, std::wstring> after = DumpRoots();
+    // The user's Software holds the company key, which keeps the previous
+    // default browser (the dump leaves it out).
+    after.erase(L"software");
+    for (const auto& [path, value] : before) {
+      auto it = after.find(path);
+      EXPECT_TRUE(it != after.end() && it->second == value) << "changed or gone: " << path;
+    }
+    for (const auto& [path, value] : after)
+      EXPECT_TRUE(before.count(path)) << "left behind: " << path;
+    std::wstring command;
+    ASSERT_TRUE(GetRegisteredOpenCommand(L"http", &command, nullptr));
+    EXPECT_EQ(other_exe_, GetProgramFromCommand(command));
+  }
+}
+
+// An installation an installer without records registered: its web
+// handlers go back to the previous default browser that was kept, when that
+// is still there, and go altogether when it is not.
+TEST_F(RegistrationJournalTest, UnrecordedRegistrationGivesTheWebOnlyToABrowserStillThere) {
+  const std::wstring gone_command =
+      L"\"" + temp_.GetPath().Append(L"Removed\\launcher.exe").value() + L"\" \"%1\"";
+  for (const std::wstring& previous : {OtherCommand(), gone_command}) {
+    SCOPED_TRACE(base::WideToUTF8(previous));
+    const base::FilePath folder = MakeFolder(L"unrecorded");
+    const std::wstring mine = L"\"" + folder.Append(kLauncherExe).value() + L"\" \"%1\"";
+    for (const wchar_t* protocol : {L"http", L"https"}) {
+      ASSERT_TRUE(Write(HKEY_CURRENT_USER,
+                        L"Software\\Classes\\" + std::wstring(protocol) + L"\\shell\\open\\command",
+                        L"", mine));
+    }
+    ASSERT_TRUE(Write(HKEY_CURRENT_USER, L"Software\\" + base::UTF8ToWide(GetCompanyName()),
+                      kPreviousDefaultBrowserValue, previous));
+
+    ASSERT_TRUE(Installation(folder).UnregisterAsDefaultBrowser(false));
+    for (const wchar_t* protocol : {L"http", L"https"}) {
+      const std::wstring key = L"Software\\Classes\\" + std::wstring(protocol);
+      if (previous == gone_command) {
+        base::win::RegistryKey left;
+        EXPECT_NE(ERROR_SUCCESS, left.Open(HKEY_CURRENT_USER, key.c_str(), KEY_QUERY_VALUE))
+            << protocol;
+      } else {
+        EXPECT_EQ(previous, Read(HKEY_CURRENT_USER, key + L"\\shell\\open\\command", L""))
+            << protocol;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "base/win/crash_hook.h"
+#include "base/win/exception_filter_call.h"
 #include "desktop/windows/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_window_test_support.h"
 
@@ -25,10 +26,11 @@ int TakingHook(EXCEPTION_POINTERS* pointers) {
 // A reserved page that faults when read until something commits it.
 void* g_fault_page = nullptr;
 
-// Asked after the guard's own handler: a fault that no guard took is
-// repaired here, so that a window procedure run without a guard shows as a
-// hook that was never called rather than as a crash of the test.
-LONG CALLBACK RepairUnguardedFault(EXCEPTION_POINTERS* pointers) {
+// The test's own handler around the click, asked after the guard inside
+// the window procedure: a fault that no guard took is repaired here, so that
+// a window procedure run without a guard shows as a hook that was never
+// called rather than as a crash of the test.
+LONG RepairUnguardedFault(void*, EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   if (record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
       record->ExceptionInformation[1] != reinterpret_cast<ULONG_PTR>(g_fault_page) ||
@@ -61,18 +63,11 @@ class InstallerWindowCrashTest : public test::InstallerWindowTestBase {
     g_fault_page = ::VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
     ASSERT_NE(nullptr, g_fault_page);
     previous_hook_ = base::win::ExchangeCrashHook(&TakingHook);
-    // The guard's handler exists once any guard has run; the repair comes
-    // after it.
-    base::win::RunGuarded([] {});
-    repair_ = ::AddVectoredExceptionHandler(0, &RepairUnguardedFault);
-    ASSERT_NE(nullptr, repair_);
   }
   void TearDown() override {
     if (window_)
       window_->RemoveDelegate(&faulting_);
     InstallerWindowTestBase::TearDown();
-    if (repair_)
-      ::RemoveVectoredExceptionHandler(repair_);
     base::win::ExchangeCrashHook(previous_hook_);
     ::VirtualFree(g_fault_page, 0, MEM_RELEASE);
     g_fault_page = nullptr;
@@ -80,15 +75,22 @@ class InstallerWindowCrashTest : public test::InstallerWindowTestBase {
 
   FaultingDelegate faulting_;
 
+ public:
+  // The click whose WM_COMMAND faults, under the test's own handler.
+  void ClickAcceptUnderTheRepair() {
+    base::win::RunWithExceptionFilter(
+        [](void* test) { static_cast<InstallerWindowCrashTest*>(test)->Click(IDC_ACCEPT_BUTTON); },
+        this, &RepairUnguardedFault, nullptr);
+  }
+
  private:
   base::win::CrashHook previous_hook_ = nullptr;
-  PVOID repair_ = nullptr;
 };
 
 TEST_F(InstallerWindowCrashTest, AFaultInTheWindowProcedureReachesTheCrashHook) {
   MakeWindow(false);
   window_->AddDelegate(&faulting_);
-  Click(IDC_ACCEPT_BUTTON);
+  ClickAcceptUnderTheRepair();
   EXPECT_EQ(1, g_hook_calls.load());
   EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), g_hooked_code.load());
   // Taken by the hook, the fault ended the call where it happened.

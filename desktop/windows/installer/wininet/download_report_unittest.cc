@@ -148,7 +148,8 @@ TEST(DownloadReportTest, ChunksReportIgnoresEventsBeforeTheFirstChunk) {
 }
 
 // An entry allows its host and the hosts below it after a dot, whatever
-// the case; a host that only ends with its letters is another host.
+// the case; a host that only ends with its letters is another host, and an
+// address entry allows that address alone.
 TEST(AllowedHostsTest, EntriesMatchTheirHostAndItsSubdomains) {
   EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"anything.example", {}));
   const std::vector<std::wstring> allowed = {L".velmo.test", L"localhost", L"127.0.0.1"};
@@ -166,6 +167,9 @@ TEST(AllowedHostsTest, EntriesMatchTheirHostAndItsSubdomains) {
       {L"evilvelmo.test", false},
       {L"notlocalhost", false},
       {L"1127.0.0.1", false},
+      // An address allows only itself.
+      {L"a.127.0.0.1", false},
+      {L"0.0.127.0.0.1", false},
       {L"velmo.test.evil", false},
       {L"127.0.0.2", false},
       {L"test", false},
@@ -174,6 +178,8 @@ TEST(AllowedHostsTest, EntriesMatchTheirHostAndItsSubdomains) {
   for (const auto& c : cases)
     EXPECT_EQ(c.allowed, WinInetDownloader::IsHostAllowed(c.host, allowed)) << c.host;
   EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"download.Velmo.test", {L".VELMO.Test"}));
+  EXPECT_TRUE(WinInetDownloader::IsHostAllowed(L"[::1]", {L"[::1]"}));
+  EXPECT_FALSE(WinInetDownloader::IsHostAllowed(L"a.[::1]", {L"[::1]"}));
 }
 
 // However many requests a download makes, its report keeps a bounded list

@@ -19,6 +19,7 @@
 #include "base/utf_string_conversions.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/windows/installer/product_config.h"
+#include "desktop/windows/installer/url_credentials.h"
 #include "desktop/windows/installer/wininet/download_sockets.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
 #include "desktop/windows/installer/wininet/wininet_http_util.h"
@@ -86,8 +87,8 @@ bool IsConnectivityError(DWORD error) {
     case ERROR_HOST_UNREACHABLE:              // 1232
     case ERROR_CONNECTION_ABORTED:            // 1236
     // What an operation ends with when the downloader cancels it on a
-    // socket given up (download_sockets.h), which another download of the
-    // process may have been handed by WinInet's connection pool.
+    // socket given up (download_sockets.h): another download of the
+    // process whose socket cannot be told may meet it too.
     case ERROR_OPERATION_ABORTED:  // 995
       return true;
     default: return false;
@@ -110,6 +111,15 @@ void ApplyTestSeam(const wchar_t* name, base::TimeSpan* value) {
     *value = base::TimeSpan::FromMilliseconds(ms);
 }
 #endif
+
+// Whether |host| is an IPv4 address (digits and dots: no top-level domain
+// is numeric) or an IPv6 one (it holds colons, or is in brackets).
+bool IsAddressLiteral(std::wstring_view host) {
+  if (host.find_first_of(L":[") != std::wstring_view::npos)
+    return true;
+  return std::all_of(host.begin(), host.end(),
+                     [](wchar_t c) { return c == L'.' || (c >= L'0' && c <= L'9'); });
+}
 
 DWORD RunCredentialPrompt(HWND window, HINTERNET request) {
   if (g_credential_prompt)
@@ -217,42 +227,112 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
 
   // With the lock held, when |request| is sent to |host|:|port|.
   void AddOpenRequest(HINTERNET request, const std::wstring& host, uint16_t port) {
-    open_requests_.push_back({request, {host, port}});
+    open_requests_.push_back({request, host, port});
   }
   // With the lock held, when |request| reports closing: WinInet let go of
-  // it and of what it had pending.
+  // it and of what it had pending, and of its socket.
   void ForgetOpenRequest(HINTERNET request) {
-    open_requests_.erase(std::remove_if(open_requests_.begin(), open_requests_.end(),
-                                        [&](const auto& entry) { return entry.first == request; }),
-                         open_requests_.end());
+    open_requests_.erase(
+        std::remove_if(open_requests_.begin(), open_requests_.end(),
+                       [&](const OpenRequest& entry) { return entry.handle == request; }),
+        open_requests_.end());
+    internal::ReleaseSockets(request);
     request_closed_.Signal();
+  }
+  // On WinInet's thread, when |request| begins connecting to |address| and
+  // when it is connected there: its own socket is the one WinInet names, or
+  // the one that got connected there in between (download_sockets.h).
+  void NoteConnecting(HINTERNET request, const std::wstring& address) {
+    uint16_t port = 0;
+    if (!FindOpenRequest(request, &port) || internal::WinInetNamesSockets())
+      return;
+    // Looked for outside the lock, which WinInet's other callbacks need.
+    std::vector<internal::SocketId> before = internal::SocketsConnectedTo(address, port);
+    AutoLock lock(this);
+    for (OpenRequest& entry : open_requests_) {
+      if (entry.handle == request) {
+        entry.before = std::move(before);
+        entry.connecting = true;
+      }
+    }
+  }
+  void NoteConnected(HINTERNET request, const std::wstring& address) {
+    uint16_t port = 0;
+    std::vector<internal::SocketId> before;
+    bool connecting = false;
+    {
+      AutoLock lock(this);
+      for (OpenRequest& entry : open_requests_) {
+        if (entry.handle == request) {
+          port = entry.port;
+          before = std::move(entry.before);
+          connecting = entry.connecting;
+          entry.connecting = false;
+          internal::NoteServerAddress(entry.host, address);
+        }
+      }
+    }
+    if (port == 0)
+      return;
+    internal::SocketId socket = internal::ReportedSocket(request);
+    if (!socket.known() && connecting) {
+      std::vector<internal::SocketId> now = internal::SocketsConnectedTo(address, port);
+      std::vector<internal::SocketId> added;
+      for (const internal::SocketId& id : now) {
+        if (std::find(before.begin(), before.end(), id) == before.end())
+          added.push_back(id);
+      }
+      if (added.size() == 1)
+        socket = added[0];
+    }
+    if (!socket.known()) {
+      VLOG(1) << "The socket of a download's request to " << address << " is not known";
+      return;
+    }
+    internal::ClaimSocket(socket, request);
+    AutoLock lock(this);
+    for (OpenRequest& entry : open_requests_) {
+      if (entry.handle == request)
+        entry.socket = socket;
+    }
+  }
+  // With the lock held, before |request| is closed: the socket WinInet
+  // names for it, where its socket is not known yet (it took a connection
+  // from WinInet's pool).
+  void LearnReportedSocket(HINTERNET request) {
+    for (OpenRequest& entry : open_requests_) {
+      if (entry.handle != request || entry.socket.known())
+        continue;
+      entry.socket = internal::ReportedSocket(request);
+      if (entry.socket.known())
+        internal::ClaimSocket(entry.socket, request);
+    }
   }
   // With the lock not held, after |requests| (all of them when empty) were
   // closed: one that has not reported closing still has an operation
   // pending, which would keep its socket for as long as the server sends a
-  // byte now and then; what is pending on its server's sockets is cancelled
+  // byte now and then; what is pending on its socket is cancelled
   // (download_sockets.h), until WinInet lets go of it or a few seconds
   // passed. WinInet sends a request again over a new connection when the
-  // one it reused from its pool fails, so once may not be enough.
+  // one it took from its pool fails, so once may not be enough.
   void EndPendingOperations(const std::vector<HINTERNET>& requests) {
     const base::MonotonicTime give_up = base::MonotonicTime::Now() + kEndPendingWait;
     // Where closing the handle ends the operation, as it should, it ends
     // within the first wait, and nothing is cancelled.
     bool first = true;
     for (;;) {
-      std::vector<std::pair<std::wstring, uint16_t>> servers;
+      std::vector<OpenRequest> pending;
       {
         AutoLock lock(this);
-        for (const auto& [request, server] : open_requests_) {
-          if ((requests.empty() ||
-               std::find(requests.begin(), requests.end(), request) != requests.end()) &&
-              std::find(servers.begin(), servers.end(), server) == servers.end()) {
-            servers.push_back(server);
+        for (const OpenRequest& entry : open_requests_) {
+          if (requests.empty() ||
+              std::find(requests.begin(), requests.end(), entry.handle) != requests.end()) {
+            pending.push_back(entry);
           }
         }
         request_closed_.Reset();
       }
-      if (servers.empty())
+      if (pending.empty())
         return;
       const base::TimeSpan left = give_up - base::MonotonicTime::Now();
       if (left <= base::TimeSpan()) {
@@ -260,8 +340,10 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
         return;
       }
       if (!first) {
-        for (const auto& [host, port] : servers)
-          internal::CancelPendingOperations(host, port);
+        for (const OpenRequest& entry : pending) {
+          if (!internal::CancelPendingOperations(entry.socket) && !entry.socket.known())
+            internal::CancelUnclaimedOperations(entry.host, entry.port);
+        }
       }
       first = false;
       request_closed_.TimedWait(std::min(left, base::TimeSpan::FromMilliseconds(100)));
@@ -307,8 +389,30 @@ class DownloadSession : public base::RefCountedThreadSafe<DownloadSession> {
   std::unique_ptr<ReadTarget> read_;
   bool read_pending_ = false;
   std::vector<std::unique_ptr<ReadTarget>> retired_reads_;
-  // The requests WinInet has not reported closed, and their servers.
-  std::vector<std::pair<HINTERNET, std::pair<std::wstring, uint16_t>>> open_requests_;
+  // A request WinInet has not reported closed.
+  struct OpenRequest {
+    HINTERNET handle = nullptr;
+    // Its server, as its address names it.
+    std::wstring host;
+    uint16_t port = 0;
+    // While it connects: the sockets already connected to the server.
+    std::vector<internal::SocketId> before;
+    bool connecting = false;
+    // Its own socket, once known.
+    internal::SocketId socket;
+  };
+  // With the lock not held: whether |request| is open, and its port.
+  bool FindOpenRequest(HINTERNET request, uint16_t* port) {
+    AutoLock lock(this);
+    for (const OpenRequest& entry : open_requests_) {
+      if (entry.handle == request) {
+        *port = entry.port;
+        return true;
+      }
+    }
+    return false;
+  }
+  std::vector<OpenRequest> open_requests_;
   // Signalled whenever one of them reports closing.
   base::WaitableEvent request_closed_{base::WaitableEvent::ResetPolicy::kAutomatic,
                                       base::WaitableEvent::InitialState::kNotSignaled};
@@ -354,6 +458,14 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
     session->ForgetOpenRequest(handle);
     return;
   }
+  // Also after a cancellation: the socket of a request that the session's
+  // end closes may have to be found.
+  if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
+    session->NoteConnecting(handle, StatusText(info, info_length));
+    return;
+  }
+  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER)
+    session->NoteConnected(handle, StatusText(info, info_length));
   // The callback stays registered after a cancellation: the connection's
   // closing notice, which releases WinInet's reference, must still arrive.
   if (session->cancelled_.IsSet()) {
@@ -366,8 +478,6 @@ void CALLBACK DownloadSession::StatusCallback(HINTERNET handle, DWORD_PTR contex
                                   ? StatusText(info, info_length)
                                   : std::wstring();
   AutoLock lock(session);
-  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER)
-    internal::NoteServerAddress(session->connected_host_, server);
   WinInetDownloader* downloader = session->downloader_;
   // A request closed for a resumption may still report; only the current
   // one counts.
@@ -463,7 +573,8 @@ bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
   // "localhost" does not allow "notlocalhost", nor "velmo.example"
   // "evilvelmo.example". A leading dot in an entry changes nothing. Host
   // names have no case (DNS), and a server may name one in any case in a
-  // redirect.
+  // redirect. An address has nothing below it: "a.127.0.0.1" is a name,
+  // which any resolver may map anywhere.
   for (std::wstring_view entry : allowed) {
     while (!entry.empty() && entry.front() == L'.')
       entry.remove_prefix(1);
@@ -471,7 +582,9 @@ bool WinInetDownloader::IsHostAllowed(std::wstring_view host,
         !base::EndsWith(host, entry, base::CompareCase::INSENSITIVE_ASCII)) {
       continue;
     }
-    if (host.size() == entry.size() || host[host.size() - entry.size() - 1] == L'.')
+    if (host.size() == entry.size())
+      return true;
+    if (host[host.size() - entry.size() - 1] == L'.' && !IsAddressLiteral(entry))
       return true;
   }
   return false;
@@ -504,7 +617,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
                               std::unique_ptr<DownloadReport> report) {
   CHECK(writer && report) << "A download needs a writer and a report";
   // A password in the address must reach neither the log nor the report.
-  const std::wstring loggable = internal::WithoutCredentials(url);
+  const std::wstring loggable = WithoutCredentials(url);
   LOG(INFO) << "Starting download from " << loggable;
   // One download at a time: a download still running is given up first, so
   // that its callback never meets the new writer.
@@ -546,6 +659,9 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body, 
   expected_size_ = 0;
   bytes_received_ = 0;
   best_received_ = 0;
+  progress_mark_ = 0;
+  progress_time_ = NowValue();
+  restarts_ = 0;
   length_known_ = false;
   confirming_ = false;
   range_ignored_ = false;
@@ -702,6 +818,7 @@ void WinInetDownloader::CloseSession() {
       writer_->Close();
     session->downloader_ = nullptr;
     session_.reset();
+    session->LearnReportedSocket(session->request_.Get());
     request = std::move(session->request_);
     connection = std::move(session->connection_);
     internet = std::move(session->internet_);
@@ -779,23 +896,29 @@ bool WinInetDownloader::HandleInitialCompletion() {
     HandleRedirect(status);
     return false;
   }
-  if (confirming_ && status == kRangeNotSatisfiable) {
-    // Nothing follows the bytes held, when the server's length is theirs.
+  if (status == kRangeNotSatisfiable && !extra_headers_.empty() && !post_) {
+    // The server has nothing from the bytes held on. When its length is
+    // theirs, they are the whole body, whatever length was announced
+    // before; another length is another file. Without a length the answer
+    // tells nothing (a body cut off short of its end gets it too): the
+    // bytes are kept, and the server asked again.
     confirming_ = false;
     uint64_t total = 0;
-    if (!QueryUnsatisfiedRangeTotal(request, &total) || total == bytes_received_) {
+    if (!QueryUnsatisfiedRangeTotal(request, &total)) {
+      LOG(WARNING) << "Server answered that no range from " << bytes_received_
+                   << " bytes on exists, without its length; asking again";
+      CheckRetriesAndResume(status);
+      return false;
+    }
+    if (total == bytes_received_) {
       task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
                                                    session_->weak_downloader_, session_->serial_));
       return false;
     }
     LOG(WARNING) << "Server holds " << total << " bytes where " << bytes_received_
                  << " arrived; downloading from the start";
-    if (bytes_received_ > 0 && !writer_->Rewind()) {
-      PostFailed();
-      return false;
-    }
-    bytes_received_ = 0;
-    CheckRetriesAndResume(status);
+    if (StartOver())
+      CheckRetriesAndResume(status);
     return false;
   }
   if (confirming_ && (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT)) {
@@ -805,23 +928,40 @@ bool WinInetDownloader::HandleInitialCompletion() {
     range_ignored_ = status == HTTP_STATUS_OK;
   }
   if (status == HTTP_STATUS_PARTIAL_CONTENT) {
-    // The body must continue where the bytes held end; a server that sends
-    // another range would otherwise splice a corrupt file together.
     uint64_t start = 0, total = 0;
-    const bool known = QueryContentRange(request, &start, &total);
-    if (!known || start != bytes_received_) {
-      if (known)
-        LOG(WARNING) << "Server answered with a range from " << start << " where "
-                     << bytes_received_ << " bytes are held; downloading from the start";
-      else
-        LOG(WARNING) << "Server answered a partial body without its range; downloading from the "
-                        "start";
-      if (bytes_received_ > 0 && !writer_->Rewind()) {
-        PostFailed();
-        return false;
+    if (!QueryContentRange(request, &start, &total)) {
+      // A partial answer is the range asked for: a range header that cannot
+      // be read makes it no other one, and is no reason to throw the bytes
+      // held away (the checksum judges what arrives). Its own length, when
+      // it gives one, tells where it ends; otherwise its end is taken as it
+      // comes, as nothing can confirm it.
+      LOG(WARNING) << "Server answered a partial body whose range cannot be read ("
+                   << QueryCustomHeader(request, L"Content-Range")
+                   << "); taking it as the rest from " << bytes_received_ << " bytes";
+      uint32_t length = 0;
+      if (!length_known_) {
+        if (QueryContentLength(request, &length) == ContentLength::kValid &&
+            length <= 0xFFFFFFFFu - bytes_received_) {
+          expected_size_ = bytes_received_ + length;
+          length_known_ = true;
+        } else {
+          range_ignored_ = true;
+        }
       }
-      bytes_received_ = 0;
-      if (!known || start != 0) {
+    } else if (total != 0 && total == bytes_received_ && start != bytes_received_) {
+      // Another range of a file whose whole length is the bytes held: they
+      // are the whole body.
+      task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
+                                                   session_->weak_downloader_, session_->serial_));
+      return false;
+    } else if (start != bytes_received_) {
+      // The body must continue where the bytes held end; a server that
+      // sends another range would otherwise splice a corrupt file together.
+      LOG(WARNING) << "Server answered with a range from " << start << " where " << bytes_received_
+                   << " bytes are held; downloading from the start";
+      if (!StartOver())
+        return false;
+      if (start != 0) {
         CheckRetriesAndResume(status);
         return false;
       }
@@ -830,14 +970,11 @@ bool WinInetDownloader::HandleInitialCompletion() {
       // server, or another mirror's): the bytes would not fit together.
       LOG(WARNING) << "Server answered a length of " << total << " where " << expected_size_
                    << " was announced; downloading from the start";
-      if (!writer_->Rewind()) {
-        PostFailed();
-        return false;
+      if (StartOver()) {
+        expected_size_ = 0;
+        length_known_ = false;
+        CheckRetriesAndResume(status);
       }
-      bytes_received_ = 0;
-      expected_size_ = 0;
-      length_known_ = false;
-      CheckRetriesAndResume(status);
       return false;
     }
     // The whole length tells when the body is complete, also when no 200
@@ -977,14 +1114,16 @@ void WinInetDownloader::ReadBody() {
         VLOG(1) << "Body without a length ended at " << bytes_received_
                 << " bytes; asking for what follows";
         confirming_ = true;
-        if (bytes_received_ > best_received_) {
-          best_received_ = bytes_received_;
-          retry_count_ = 0;
-        }
-        GiveUpRequest();
-        waiting_ = true;
-        task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::Resume,
-                                                     session->weak_downloader_, session->serial_));
+        // Asked at once when the body arrived in one request; a server
+        // that ends every body early is asked like a lost connection.
+        int count = 0;
+        bool at_once = false;
+        if (!EndAttempt(ERROR_SUCCESS, &at_once, &count))
+          return;
+        task_runner_->PostDelayedTask(
+            FROM_HERE,
+            base::Bind(&WinInetDownloader::Resume, session->weak_downloader_, session->serial_),
+            at_once || count == 0 ? base::TimeSpan() : retry_delay_);
       } else {
         task_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::OnCompleted,
                                                      session->weak_downloader_, session->serial_));
@@ -1012,38 +1151,85 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t reason) {
   // see the same one end.
   if (waiting_)
     return;
-  // A request that brought bytes beyond the most any request before it held
-  // made progress: the connection was worth having, so it is resumed at
-  // once, and the count of retries without progress, which bounds the
-  // download (a server that never completes the body, or answers 206 and
-  // then nothing, ends at the maximum), starts again. Only real progress
-  // counts: a good share of bytes, or some bytes over a connection that
-  // lasted. A server that gives a byte or two per connection would
-  // otherwise be asked again at once, without end.
+  int count = 0;
+  bool at_once = false;
+  if (!EndAttempt(reason, &at_once, &count))
+    return;
+  LOG(INFO) << "Retrying " << count << " of " << max_retries_ << (at_once ? " at once" : "")
+            << "; no progress for " << (NowValue() - progress_time_) / 1000000 << " s of at most "
+            << ProgressTimeLimit().InSeconds() << " s";
+  task_runner_->PostDelayedTask(
+      base::CodeLocation("CheckRetriesAndResume", __FILE__, __LINE__, nullptr),
+      base::Bind(&WinInetDownloader::Resume, session_->weak_downloader_, session_->serial_),
+      at_once ? base::TimeSpan() : retry_delay_);
+}
+
+bool WinInetDownloader::EndAttempt(uint32_t reason, bool* at_once, int* count_out) {
+  // A request that brought a good share of new bytes beyond the most any
+  // request before it held, or new bytes over a connection that lasted, was
+  // worth having: the next one goes at once. Only real progress, though,
+  // lets the download go on for longer: the count of retries and the time
+  // since the last progress start again only when the download holds a
+  // good share of bytes more than when they last started, however many
+  // requests brought them. A server that gives a byte per connection, fast
+  // or slow, can never reset them.
+  const int64_t now = NowValue();
   const uint32_t gained = bytes_received_ > best_received_ ? bytes_received_ - best_received_ : 0;
-  const base::TimeSpan lasted = base::TimeSpan::FromMicroseconds(NowValue() - attempt_start_);
-  const bool progress =
-      gained >= kMinProgressBytes ||
-      (gained > 0 && lasted >= base::TimeSpan::FromMilliseconds(kMinProgressTimeMs));
+  const base::TimeSpan lasted = base::TimeSpan::FromMicroseconds(now - attempt_start_);
+  *at_once = gained >= kMinProgressBytes ||
+             (gained > 0 && lasted >= base::TimeSpan::FromMilliseconds(kMinProgressTimeMs));
   best_received_ = std::max(best_received_, bytes_received_);
-  if (progress)
+  if (best_received_ - progress_mark_ >= kMinProgressBytes) {
+    progress_mark_ = best_received_;
+    progress_time_ = now;
     retry_count_ = 0;
-  int count = retry_count_;
+  }
+  const int count = retry_count_;
+  *count_out = count;
   if (count > 1)
     PostProgress(&WinInetDownloader::NotifyStalled, reason);
   GiveUpRequest();
   if (count > max_retries_) {
-    VLOG(1) << "Exceded maximum amount of retries";
+    LOG(ERROR) << "Exceded maximum amount of retries: " << max_retries_ << " in a row brought less "
+               << "than " << kMinProgressBytes << " bytes";
     PostFailed();
-    return;
+    return false;
   }
-  LOG(INFO) << "Retrying " << count << " of " << max_retries_ << (progress ? " at once" : "");
+  const base::TimeSpan without = base::TimeSpan::FromMicroseconds(now - progress_time_);
+  if (without > ProgressTimeLimit()) {
+    LOG(ERROR) << "No progress for " << without.InSeconds() << " s: less than " << kMinProgressBytes
+               << " bytes arrived in " << count << " retries; the limit is "
+               << ProgressTimeLimit().InSeconds() << " s";
+    PostFailed();
+    return false;
+  }
   retry_count_ = count + 1;
   waiting_ = true;
-  task_runner_->PostDelayedTask(
-      base::CodeLocation("CheckRetriesAndResume", __FILE__, __LINE__, nullptr),
-      base::Bind(&WinInetDownloader::Resume, session_->weak_downloader_, session_->serial_),
-      progress ? base::TimeSpan() : retry_delay_);
+  return true;
+}
+
+base::TimeSpan WinInetDownloader::ProgressTimeLimit() const {
+  // As long as the retries of a server that refuses at once take, and the
+  // time a request may wait for its first byte: a server that cannot be
+  // reached gets all its retries, one that keeps requests waiting fewer.
+  if (progress_time_limit_ > base::TimeSpan())
+    return progress_time_limit_;
+  return retry_delay_ * (max_retries_ + 1) + stall_timeout_;
+}
+
+bool WinInetDownloader::StartOver() {
+  if (++restarts_ > kMaxStartsOver) {
+    LOG(ERROR) << "Server answered " << restarts_ << " times with bytes that do not fit those "
+               << "held; giving up";
+    PostFailed();
+    return false;
+  }
+  if (bytes_received_ > 0 && !writer_->Rewind()) {
+    PostFailed();
+    return false;
+  }
+  bytes_received_ = 0;
+  return true;
 }
 
 void WinInetDownloader::GiveUpRequest() {
@@ -1054,6 +1240,7 @@ void WinInetDownloader::GiveUpRequest() {
   // operation still pending on the request keeps its socket until it ends,
   // which its own time-outs (SendRequest) see to at about the same moment.
   // The next request opens a new connection.
+  session->LearnReportedSocket(session->request_.Get());
   if (session->request_.IsValid())
     session->given_up_.push_back(std::move(session->request_));
   if (session->connection_.IsValid())
@@ -1204,7 +1391,7 @@ void WinInetDownloader::HandleRedirect(uint32_t status) {
     return;
   }
   VLOG(1) << "Redirect occured";
-  if (internal::WithoutCredentials(target) != target) {
+  if (WithoutCredentials(target) != target) {
     // Its password must reach neither the log nor the report.
     LOG(ERROR) << "Attempting to redirect to an address with a user name or password";
     PostFailed();
@@ -1296,6 +1483,8 @@ void WinInetDownloader::OnProxyPromptDone(uint32_t serial, std::shared_ptr<DWORD
     {
       DownloadSession::AutoLock lock(session_.get());
       waiting_ = false;
+      // The time the user took is none the server let pass.
+      progress_time_ = NowValue();
     }
     Resume(serial);
     return;

@@ -3,8 +3,10 @@
 // tells a DownloadReport what happens. It retries after gateway errors and
 // lost connections (a connection that brings no byte for the stall time-out
 // counts as lost): at once when the lost connection brought new bytes, else
-// after the retry pause. An attempt it gives up takes its connection with
-// it. It resumes an interrupted GET with a byte range from where the body
+// after the retry pause. A download that gains less than 64 KiB over 600
+// retries in a row, or over the time of their pauses and a stall time-out
+// (61 minutes), fails, whatever its server sends. An attempt it gives up
+// takes its connection with it. It resumes an interrupted GET with a byte range from where the body
 // came (after redirects, which it follows itself so that a host outside the
 // allow-list is never asked; a POST is sent again whole), and lets the user
 // enter proxy credentials through the FetcherUIDelegate. One download at a
@@ -66,6 +68,9 @@ class WinInetDownloader {
   // this many new bytes, or any over a request that lasted this long.
   static constexpr uint32_t kMinProgressBytes = 64 * 1024;
   static constexpr int kMinProgressTimeMs = 10000;
+  // How often a download starts over because the server's answer does not
+  // fit the bytes held (another range, another length) before it fails.
+  static constexpr int kMaxStartsOver = 2;
   // Redirects one request may follow before the download fails.
   static constexpr int kMaxRedirects = 20;
 
@@ -90,7 +95,15 @@ class WinInetDownloader {
   // every host. Callers replace or empty it between downloads.
   std::vector<std::wstring>& allowed_domains() { return allowed_domains_; }
 
+  // The bound of a download, which no server can reset without sending
+  // kMinProgressBytes more than the download held when the bound last
+  // started: the download fails at the retry step that finds more than
+  // max_retries() retries in a row, or more than ProgressTimeLimit(), since
+  // then.
   int max_retries() const { return max_retries_; }
+  // The pauses of the retries and one stall time-out: 601 times 6 s and
+  // 60 s, 61 minutes, with the real figures.
+  base::TimeSpan ProgressTimeLimit() const;
   // The retries in a row without progress of the last download: 0 after it
   // completed, above 0 when it ended after retrying, so a caller need not
   // retry it once more.
@@ -101,7 +114,8 @@ class WinInetDownloader {
   static std::wstring GetUserAgent();
   // Whether |host| is one of |allowed| or below one of them after a dot
   // (ASCII letters compare without case; a leading dot of an entry changes
-  // nothing; an empty list allows every host).
+  // nothing; an entry that is an IP address allows that address alone; an
+  // empty list allows every host).
   static bool IsHostAllowed(std::wstring_view host, const std::vector<std::wstring>& allowed);
 
   // How long the stall watchdog waits before its next look, when the
@@ -115,6 +129,9 @@ class WinInetDownloader {
   void SetRetryDelayForTesting(base::TimeSpan delay) { retry_delay_ = delay; }
   // Tests: how long a request may bring no byte (60 s otherwise).
   void SetStallTimeoutForTesting(base::TimeSpan timeout) { stall_timeout_ = timeout; }
+  // Tests: ProgressTimeLimit() in place of what the pause, the maximum of
+  // retries and the stall time-out make of it.
+  void SetProgressTimeLimitForTesting(base::TimeSpan limit) { progress_time_limit_ = limit; }
   // Tests: what runs in place of InternetErrorDlg for the proxy-credential
   // prompt (the real dialog is modal and would wait for a user).
   using CredentialPrompt = DWORD (*)(HWND window, void* request);
@@ -143,8 +160,17 @@ class WinInetDownloader {
   void ReadBody();
   // The retry step: gives the request up and schedules its resumption, at
   // once when it brought new bytes, else after the retry pause; fails the
-  // download when too many retries in a row brought nothing.
+  // download at its bound.
   void CheckRetriesAndResume(uint32_t reason);
+  // What every request that ends before the download is complete goes
+  // through: notes its progress, gives it up and counts it; false (logged,
+  // failure posted) when the download reached its bound. |at_once|: the
+  // request made progress worth going on without the pause; |count|: the
+  // retries in a row before this one.
+  bool EndAttempt(uint32_t reason, bool* at_once, int* count);
+  // Drops the bytes held, which the server's answer does not fit; false
+  // (logged, failure posted) when it happened too often.
+  bool StartOver();
   // Hands the current request and its connection over to be closed.
   void GiveUpRequest();
   // A 3xx answer with a Location: follows it when its host is allowed and
@@ -203,14 +229,21 @@ class WinInetDownloader {
   uint32_t best_received_ = 0;
   // When the current request was sent (MonotonicTime's value).
   int64_t attempt_start_ = 0;
+  // The most bytes held, and when (MonotonicTime's value), when the
+  // download last made real progress: the start of its bound.
+  uint32_t progress_mark_ = 0;
+  int64_t progress_time_ = 0;
+  // How often the download started over.
+  int restarts_ = 0;
   // Whether the answer gave the body's whole length (Content-Length or
   // Content-Range).
   bool length_known_ = false;
   // Set while the server is asked whether anything follows a body that
   // ended without a length; cleared when it answers.
   bool confirming_ = false;
-  // Set when the server answered such a question with the whole body: it
-  // ignores ranges, so the end of that body is taken as it comes.
+  // Set when the server answered such a question with the whole body (it
+  // ignores ranges), or with a partial one whose range and length cannot be
+  // read: nothing can confirm its end, so it is taken as it comes.
   bool range_ignored_ = false;
   bool chunk_open_ = false;
   // Whether the current answer had no header lines, and the bytes held
@@ -224,12 +257,13 @@ class WinInetDownloader {
   // Set while a retry or a user's answer is awaited: the request is not
   // stalled then, and a second retry step for it is not taken.
   bool waiting_ = false;
-  // Retries in a row whose request brought no new byte; the bound of the
-  // download.
+  // Retries in a row since the download last made real progress.
   std::atomic<int> retry_count_{0};
   int max_retries_ = kDefaultMaxRetries;
   base::TimeSpan retry_delay_;
   base::TimeSpan stall_timeout_;
+  // Zero unless a test set it.
+  base::TimeSpan progress_time_limit_;
   // When the current request last sent, received or was answered
   // (MonotonicTime's value).
   std::atomic<int64_t> last_activity_{0};

@@ -47,21 +47,6 @@ bool CrackUrl(const std::wstring& url, CrackedUrl* out) {
   return true;
 }
 
-std::wstring WithoutCredentials(const std::wstring& url) {
-  const size_t scheme_end = url.find(L"://");
-  if (scheme_end == std::wstring::npos)
-    return url;
-  const size_t authority = scheme_end + 3;
-  // WinInet takes a backslash for a slash.
-  size_t authority_end = url.find_first_of(L"/\\?#", authority);
-  if (authority_end == std::wstring::npos)
-    authority_end = url.size();
-  const size_t at = url.rfind(L'@', authority_end == 0 ? 0 : authority_end - 1);
-  if (at == std::wstring::npos || at < authority)
-    return url;
-  return url.substr(0, authority) + url.substr(at + 1);
-}
-
 std::wstring QueryCustomHeader(void* request, const wchar_t* name) {
   std::wstring buffer(256, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {

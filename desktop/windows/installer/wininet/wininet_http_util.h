@@ -24,10 +24,6 @@ struct CrackedUrl {
 // cannot be split.
 bool CrackUrl(const std::wstring& url, CrackedUrl* out);
 
-// |url| without the user name and password of its authority, if any: what
-// may be logged or reported of an address.
-std::wstring WithoutCredentials(const std::wstring& url);
-
 // Status texts come as UTF-16 to a wide callback from some WinInet versions
 // and as ANSI from others; addresses and URLs are ASCII, so a zero second
 // byte tells them apart.

@@ -49,8 +49,11 @@ class WinInetDownloaderTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
     downloader_ = std::make_unique<WinInetDownloader>(&delegate_, &delegate_);
-    // The real pause is six seconds; the retry logic is the same.
+    // The real pause is six seconds; the retry logic is the same. The
+    // tests of a short maximum of retries count them: the time they may
+    // take without progress is no bound for them.
     downloader_->SetRetryDelayForTesting(base::TimeSpan::FromMilliseconds(20));
+    downloader_->SetProgressTimeLimitForTesting(base::TimeSpan::FromMinutes(10));
   }
   void TearDown() override {
     downloader_.reset();
@@ -1017,6 +1020,20 @@ TEST_F(WinInetDownloaderTest, ReplyBeyondTheLimitFails) {
   EXPECT_LE(reply.size(), 1u << 20);
 }
 
+// The connections the server holds for |key| once the ones the client
+// closed are gone (closing is asynchronous; a minute is far more than it
+// takes).
+int OpenConnectionsOnceClosed(const std::string& key) {
+  int open = -1;
+  for (int wait = 0; wait < 600; ++wait) {
+    open = testing_http::OpenConnections(key);
+    if (open == 0)
+      break;
+    Sleep(100);
+  }
+  return open;
+}
+
 // The most connections the server held for |key| while a download ran,
 // looked at on the test's loop until |ended|.
 struct ConnectionWatch {
@@ -1057,14 +1074,7 @@ TEST_F(WinInetDownloaderTest, TricklingServersNeverHoldMoreThanTwoConnections) {
     ASSERT_TRUE(requests);
     EXPECT_GE(requests->size(), 5u);
     EXPECT_LE(watch->most, 2);
-    int open = -1;
-    for (int wait = 0; wait < 600; ++wait) {
-      open = testing_http::OpenConnections(key);
-      if (open == 0)
-        break;
-      Sleep(100);
-    }
-    EXPECT_EQ(0, open);
+    EXPECT_EQ(0, OpenConnectionsOnceClosed(key));
     base::LoopRunner().RunUntilIdle();
   }
 }
@@ -1108,6 +1118,50 @@ TEST_F(WinInetDownloaderTest, BodyWithoutALengthCutOffResumes) {
     ASSERT_EQ(c.ranges.size(), requests->size());
     for (size_t i = 0; i < c.ranges.size(); ++i)
       EXPECT_EQ(c.ranges[i], RecordedHeader(*Chunk(requests.get(), i), "Range")) << i;
+  }
+}
+
+// A body without a usable length (chunked, or a Content-Length of -1 or
+// "abc") or with one too long is complete when the server's answer to the
+// range after it says that nothing follows, and only then: an answer whose
+// range cannot be read keeps the bytes held and is taken as the rest, never
+// as a reason to fetch the whole body again; a 416 completes only when its
+// total is the bytes held, and one without a total, or with another,
+// completes nothing.
+TEST_F(WinInetDownloaderTest, AnswersAfterABodyCompleteItOnlyWhenTheyConfirmIt) {
+  downloader_->set_max_retries(2);
+  const struct {
+    const char* query;
+    WinInetDownloader::State state;
+    // Requests the download makes; 0 when it fails after retrying.
+    size_t requests;
+  } cases[] = {
+      {"&chunked=1&bad_range=1", WinInetDownloader::kCompleted, 2},
+      {"&content_length=-1&bad_range=1", WinInetDownloader::kCompleted, 2},
+      {"&content_length=abc&bad_range=1", WinInetDownloader::kCompleted, 2},
+      // Cut off, then the rest under a range that cannot be read.
+      {"&chunked=1&short=100000&bad_range=1", WinInetDownloader::kCompleted, 2},
+      {"&content_length=301000", WinInetDownloader::kCompleted, 2},
+      {"&chunked=1&short=100000&unsatisfiable=none", WinInetDownloader::kFailed, 0},
+      {"&chunked=1&short=100000&unsatisfiable=size", WinInetDownloader::kFailed, 0},
+      {"&chunked=1&short=100000&unsatisfiable=7", WinInetDownloader::kFailed, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    const std::string key = UniqueKey("confirm");
+    std::string content;
+    EXPECT_EQ(c.state,
+              DownloadToFile(std::string("/data?size=300000&key=") + key + c.query, &content));
+    if (c.state == WinInetDownloader::kCompleted) {
+      EXPECT_TRUE(IsPatternBody(content, 300000u));
+    }
+    if (c.requests == 0)
+      continue;
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    ASSERT_EQ(c.requests, requests->size());
+    EXPECT_EQ("", RecordedHeader(*Chunk(requests.get(), 0), "Range"));
+    EXPECT_NE("bytes=0-", RecordedHeader(*Chunk(requests.get(), 1), "Range"));
   }
 }
 
@@ -1159,6 +1213,89 @@ TEST_F(WinInetDownloaderTest, AddressesOtherThanPlainHttpAreRefused) {
   std::string json;
   ASSERT_TRUE(base::JsonWriter::Write(stats.root(), &json));
   EXPECT_EQ(std::string::npos, json.find("secret")) << json;
+}
+
+// A download beside the one under test, slow enough to be reading all the
+// while that one runs.
+struct Bystander {
+  explicit Bystander(const std::string& prefix)
+      : key(UniqueKey(prefix)), downloader(&delegate, &delegate) {}
+  // Starts it and waits for its first bytes.
+  void Start(const std::wstring& server) {
+    base::LoopRunner reading;
+    delegate.on_first_progress = reading.QuitClosure();
+    ASSERT_TRUE(downloader.Start(server + base::UTF8ToWide("/data?size=4000000&slow=30&key=" + key),
+                                 std::string(), ended.QuitClosure(),
+                                 std::make_unique<StringResponseWriter>(&reply),
+                                 std::make_unique<DownloadReport>()));
+    base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, reading.QuitClosure(),
+                                                    base::TimeSpan::FromSeconds(60));
+    reading.Run();
+    ASSERT_GT(delegate.current_calls, 0) << "it brought nothing";
+  }
+  // Waits for its end: it must have come whole, in its one request.
+  void ExpectWholeInOneRequest() {
+    if (downloader.state() != WinInetDownloader::kCompleted &&
+        downloader.state() != WinInetDownloader::kFailed) {
+      base::CurrentTaskRunner::Get()->PostDelayedTask(FROM_HERE, ended.QuitClosure(),
+                                                      base::TimeSpan::FromSeconds(120));
+      ended.Run();
+    }
+    EXPECT_EQ(WinInetDownloader::kCompleted, downloader.state());
+    EXPECT_TRUE(IsPatternBody(reply, 4000000u));
+    std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+    ASSERT_TRUE(requests);
+    EXPECT_EQ(1u, requests->size()) << "it lost its connection";
+  }
+
+  const std::string key;
+  RecordingFetcherDelegate delegate;
+  WinInetDownloader downloader;
+  base::LoopRunner ended;
+  std::string reply;
+};
+
+// Giving an attempt up cancels what is pending on its own connection only:
+// the other downloads of the process, reading all the while, lose nothing
+// when the attempts of a trickling download are given up again and again
+// (the first of them over a connection that WinInet took from its pool,
+// whose socket is not known), and every attempt given up still closes its
+// connection. One of them asks the same server (by a name nothing else of
+// this process uses: WinInet connects anew for it, and its socket is known),
+// the other another server, over a connection from WinInet's pool.
+TEST_F(WinInetDownloaderTest, GivingUpTouchesNoOtherDownloadsConnection) {
+  downloader_->SetStallTimeoutForTesting(base::TimeSpan::FromSeconds(1));
+  downloader_->set_max_retries(3);
+  const std::string port = testing_http::ServerAddress().substr(std::string("127.0.0.1:").size());
+  Bystander same_server("same-server");
+  ASSERT_NO_FATAL_FAILURE(same_server.Start(base::UTF8ToWide("http://127.1:" + port)));
+  std::string reply;
+  const std::wstring other_server = testing_http::SecondServerUrl("");
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), other_server + L"/echo", std::string(),
+                           std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  Bystander pooled("other-server");
+  ASSERT_NO_FATAL_FAILURE(pooled.Start(other_server));
+
+  // A connection to the trickling server left in WinInet's pool.
+  ASSERT_TRUE(RunUntilDone(downloader_.get(), base::UTF8ToWide(OtherHostUrl("/echo")),
+                           std::string(), std::make_unique<StringResponseWriter>(&reply),
+                           std::make_unique<DownloadReport>()));
+  const std::string key = UniqueKey("trickle-beside");
+  ASSERT_TRUE(RunUntilDone(
+      downloader_.get(),
+      base::UTF8ToWide(OtherHostUrl("/data?size=1000000&trickle=100000&trickle_ms=200&key=" + key)),
+      std::string(), std::make_unique<StringResponseWriter>(&reply),
+      std::make_unique<DownloadReport>()));
+  EXPECT_EQ(WinInetDownloader::kFailed, downloader_->state());
+  std::unique_ptr<base::ListValue> requests = RecordedRequests(key);
+  ASSERT_TRUE(requests);
+  EXPECT_GE(requests->size(), 4u);
+  EXPECT_EQ(0, OpenConnectionsOnceClosed(key));
+  for (Bystander* bystander : {&same_server, &pooled}) {
+    SCOPED_TRACE(bystander->key);
+    bystander->ExpectWholeInOneRequest();
+  }
 }
 
 // Nothing of a download, GET or POST, is left in the user's WinInet cache.

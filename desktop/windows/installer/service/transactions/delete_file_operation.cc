@@ -7,6 +7,7 @@
 #include "base/string_util.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/service/transactions/empty_folder_sweep.h"
 
 namespace installer {
 
@@ -220,9 +221,14 @@ void DeleteFileOperation::RemoveEmptyParents() const {
                  << ": the path refers to a parent folder";
     return;
   }
+  // Within a transaction's commit each folder is tried once, after every
+  // deletion of the commit.
+  EmptyFolderSweep* sweep = EmptyFolderSweep::Current();
   base::FilePath folder = path_.DirName();
   while (stop_folder_.IsParent(folder)) {
-    if (!::RemoveDirectoryW(folder.c_str())) {
+    if (sweep) {
+      sweep->Add(folder);
+    } else if (!::RemoveDirectoryW(folder.c_str())) {
       const DWORD error = ::GetLastError();
       // A folder still holding something is where the removal stops.
       if (error != ERROR_DIR_NOT_EMPTY)

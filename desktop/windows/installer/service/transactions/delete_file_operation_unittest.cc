@@ -276,5 +276,31 @@ TEST_F(DeleteFileOperationTest, CommitRemovesEmptiedParentsBelowTheStopFolderOnl
   EXPECT_TRUE(base::DirectoryExists(Path(L"c\\d")));
 }
 
+// A transaction's commit removes the folders its deletions emptied after
+// all of them, the deepest first: a folder goes once the last file and
+// subfolder in it are gone, whichever deletion came last, and a folder
+// that keeps a file stays.
+TEST_F(DeleteFileOperationTest, CommitRemovesEveryFolderItsDeletionsEmptied) {
+  const base::FilePath stop = Path(L"install");
+  const wchar_t* const deleted[] = {L"a\\b\\one.txt", L"a\\b\\two.txt", L"a\\c\\d\\three.txt",
+                                    L"a\\four.txt", L"kept\\five.txt"};
+  for (const wchar_t* name : deleted) {
+    ASSERT_TRUE(base::CreateDirectoryTree(stop.Append(name).DirName()));
+    ASSERT_TRUE(WriteText(stop.Append(name), "x"));
+  }
+  ASSERT_TRUE(WriteText(stop.Append(L"kept\\stays.txt"), "x"));
+  {
+    Transaction transaction;
+    for (const wchar_t* name : deleted) {
+      ASSERT_TRUE(transaction.Execute(
+          std::make_unique<DeleteFileOperation>(stop.Append(name), true, true, stop)));
+    }
+  }
+  EXPECT_FALSE(base::PathExists(stop.Append(L"a")));
+  EXPECT_FALSE(base::PathExists(stop.Append(L"kept\\five.txt")));
+  EXPECT_TRUE(base::PathExists(stop.Append(L"kept\\stays.txt")));
+  EXPECT_TRUE(base::DirectoryExists(stop));
+}
+
 }  // namespace
 }  // namespace installer

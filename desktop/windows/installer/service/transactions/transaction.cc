@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/windows/installer/service/transactions/empty_folder_sweep.h"
 
 namespace installer {
 
@@ -30,6 +31,8 @@ void Transaction::Commit() {
   // Gone before the deferred work starts: a process ended during its commit
   // must not be undone afterwards, half committed as it is.
   DiscardJournal();
+  // The folders the deletions empty go after them, each once.
+  EmptyFolderSweep sweep;
   // Deleting an executed operation commits it; first executed, first done.
   for (auto& operation : operations_)
     operation.reset();

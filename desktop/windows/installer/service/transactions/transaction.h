@@ -34,9 +34,15 @@ class Transaction {
   bool Rollback();
 
   // Commits now what destruction would: the journal goes first, then every
-  // kept operation is deleted, first first. A run commits before it says it
-  // succeeded, so that no later replay can undo what it reported done.
+  // kept operation is deleted, first first.
   void Commit();
+
+  // The first half of Commit: the journal goes, so that a process ended
+  // from here on is never undone later. A run settles before it says it
+  // succeeded, so that no later replay can undo what it reported done; the
+  // operations' own work at commit (deleting what they moved aside) may
+  // follow the report.
+  void Settle() { DiscardJournal(); }
 
   // The number of operations kept (sub-operations included).
   size_t size() const { return operations_.size(); }
