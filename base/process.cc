@@ -263,4 +263,22 @@ bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output) {
 
 ProcessId GetCurrentProcId() { return GetCurrentProcessId(); }
 
+bool WaitForProcessAnsweringSentMessages(HANDLE process, DWORD timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    DWORD remaining = INFINITE;
+    if (timeout_ms != INFINITE)
+      remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, &process, remaining, QS_SENDMESSAGE, 0);
+    if (result == WAIT_OBJECT_0)
+      return true;
+    if (result != WAIT_OBJECT_0 + 1)
+      return false;
+    // Peeking delivers the sent messages; nothing is taken from the queue.
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 }  // namespace base

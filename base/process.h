@@ -102,6 +102,14 @@ bool RunAndCaptureOutputWithExitCode(const CommandLine& command_line, std::strin
 
 ProcessId GetCurrentProcId();
 
+// Waits up to |timeout_ms| (INFINITE: without limit) for |process| to end,
+// answering meanwhile the messages that other threads send to this thread's
+// windows: a process that broadcasts to every top-level window (this
+// thread's COM window too) waits for those sends before it ends, so a thread
+// that only waited would hold up the very end it waits for. False when the
+// time ran out or the wait failed; neither is logged.
+bool WaitForProcessAnsweringSentMessages(HANDLE process, DWORD timeout_ms);
+
 // Records a wait for a process in the activity tracker. The process id is
 // looked up only when a tracker exists; a null |process| stands for this
 // process.

@@ -27,6 +27,15 @@
 # side by side and remove them, the first pair per user first, the next all
 # users first, and so on (two_installations_cycle below).
 #
+# After each per-user cycle one more per-user installation is upgraded, and
+# the upgrade is ended at a random moment, every process of it at once: every
+# other one once the package's installer has begun its transaction (its
+# journal beside the first back end's), the others anywhere in the run. The
+# uninstallation with the installer that the uninstall entry then names (its
+# version folder's; the record's when a run ended between the old entry and
+# the new one) must exit with 0, and the clean-up batch files must remove
+# the install folder (killed_upgrade_cycle).
+#
 # Before the first cycle and after the last it lists the files and folders
 # of the prefix's drive_c (path and size) and exports HKCU and HKLM, each in
 # both registry views, with `reg export`. It then prints every difference,
@@ -201,6 +210,89 @@ uninstall_while_the_browser_runs() {
   fi
 }
 
+# The Linux processes of the prefix's Windows processes whose command line
+# names an installer: every process of an installer run (front end, back
+# ends, crash reporter), none of the scripts that started them.
+installer_processes() {
+  local pid
+  for pid in $(pgrep -f -i 'velmo_installer|installer\.exe' || true); do
+    [[ "$(readlink "/proc/$pid/exe" 2>/dev/null)" == */wine* ]] || continue
+    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    echo "$pid"
+  done
+}
+
+# The transaction journals in the folder $1 (none when it is missing).
+journal_count() { find "$1" -name '*.journal' 2>/dev/null | wc -l || true; }
+
+# One per-user upgrade ended at a random moment, every process at once, then
+# uninstalled with the installer the uninstall entry names (see the header).
+KILLED_UPGRADES=0
+killed_upgrade_cycle() {
+  local i=$1 journals pending=0 run pids span moment entry version folder_win folder subfolder
+  local uninstaller
+  journals="$DRIVE_C/users/$(id -un)/AppData/Local/Velmo Installer/Journals"
+  timed_run install_before_kill "$FULL" "${SWITCHES[@]}" --allusers=0
+  # An upgrade takes about as long as the installation just made (ms).
+  span=$(tail -n1 "$OUT/runs" | awk '{ printf "%d", $2 * 1300 }')
+  wine_run "$NEXT" "${SWITCHES[@]}" --allusers=0 >/dev/null 2>&1 &
+  run=$!
+  if (( KILLED_UPGRADES % 2 == 0 )); then
+    for _ in $(seq 6000); do
+      kill -0 "$run" 2>/dev/null || break
+      (( $(journal_count "$journals") >= 2 )) && break
+      sleep 0.01
+    done
+    span=$((span / 10))
+  fi
+  moment=$((RANDOM * 32768 + RANDOM))
+  moment=$((moment % (span + 1)))
+  sleep "$((moment / 1000)).$(printf '%03d' $((moment % 1000)))"
+  # Twice: a process may have started one more while the first ones ended.
+  for _ in 1 2; do
+    pids=$(installer_processes)
+    # shellcheck disable=SC2086
+    [[ -z "$pids" ]] || kill -9 $pids 2>/dev/null || true
+    sleep 0.2
+  done
+  wait "$run" 2>/dev/null || true
+  KILLED_UPGRADES=$((KILLED_UPGRADES + 1))
+  pending=$(journal_count "$journals")
+  entry=$(find_entries | grep '^HKEY_CURRENT_USER' | head -n1 || true)
+  if [[ -n "$entry" ]]; then
+    folder_win=$(wine_run reg query "$entry" /v InstallLocation | unix_text |
+                 sed -n 's/.*InstallLocation *REG_SZ *//p')
+  else
+    # The run ended between removing the old entry and writing the new one.
+    folder_win=$(wine_run reg query 'HKCU\Software\Velmo Software' /v 'Last Stable Install Path' |
+                 unix_text | sed -n 's/.*Install Path *REG_SZ *//p')
+    folder_win=${folder_win%\\}
+  fi
+  folder=$(wine_run winepath -u "$folder_win" 2>/dev/null | unix_text)
+  if [[ -n "$entry" ]]; then
+    version=$(wine_run reg query "$entry" /v DisplayVersion | unix_text |
+              sed -n 's/.*DisplayVersion *REG_SZ *//p')
+    uninstaller="$folder_win\\$version\\installer.exe"
+  else
+    subfolder=$(sed -n 's:.*<subfolder>\(.*\)</subfolder>.*:\1:p' "$folder/installation_status.xml" |
+                head -n1)
+    uninstaller="$folder_win\\$subfolder\\installer.exe"
+  fi
+  echo "killed upgrade after cycle $i at $moment ms: $pending journal(s) left, ${entry:-no entry}," \
+       "uninstalled with $uninstaller" >> "$OUT/killed_upgrades"
+  recorded_keys "$folder" >> "$OUT/recorded_keys"
+  timed_run uninstall_after_kill "$uninstaller" --uninstall --silent --enable-installer-stats=0
+  for _ in $(seq 600); do
+    [[ -e "$folder" ]] || break
+    sleep 0.2
+  done
+  if [[ -e "$folder" ]]; then
+    LEFT_FOLDERS=$((LEFT_FOLDERS + 1))
+    velmo_log "killed upgrade after cycle $i: $folder_win is still there:"
+    (cd "$folder" && find . | sed 's/^/    /') >&2
+  fi
+}
+
 # Two installations side by side: one per user (in its default folder), then
 # one for all users in "C:\Program Files\Velmo", both made the default
 # browser, removed one after the other, the per-user one first when $1 is
@@ -276,6 +368,7 @@ velmo_log "snapshot before the first cycle"
 snapshot before
 : > "$OUT/runs"
 : > "$OUT/folders"
+: > "$OUT/killed_upgrades"
 LEFT_FOLDERS=0
 KINDS=(installed upgraded re-installed "upgraded and re-installed")
 : > "$OUT/recorded_keys"
@@ -347,6 +440,9 @@ for i in $(seq "$CYCLES"); do
     (cd "$folder" && find . | sed 's/^/    /') >&2
   fi
   velmo_log "cycle $i of $CYCLES done ($([[ $mode == 1 ]] && echo all users || echo per user), ${KINDS[$kind]})"
+  if (( mode == 0 )); then
+    killed_upgrade_cycle "$i"
+  fi
 done
 for p in $(seq "$PAIR_CYCLES"); do
   two_installations_cycle "$( (( p % 2 )) && echo user || echo all)"
@@ -411,6 +507,7 @@ echo
 velmo_log "figures after $CYCLES cycles:"
 for kind in install_user install_all upgrade_user upgrade_all reinstall_user reinstall_all \
             uninstall_while_running uninstall_user uninstall_user_standard uninstall_all \
+            install_before_kill uninstall_after_kill \
             install_pair_user install_pair_all uninstall_pair_user uninstall_pair_all; do
   n=$(grep -c "^$kind " "$OUT/runs" || true)
   [[ $n == 0 ]] && continue
@@ -424,6 +521,7 @@ done
   echo "  as a standard user: $(grep -ah 'standard user token' "$OUT/standard_user" | unix_text);" \
     "the installer logged $(grep -ah 'is_elevated_admin: ' "$OUT/standard_user" | sed 's/.*\] //' | sort | uniq -c | xargs)"
 echo "  install folders left after the uninstallation: $LEFT_FOLDERS"
+echo "  upgrades ended whole: $KILLED_UPGRADES, of which $(grep -vc ': 0 journal' "$OUT/killed_upgrades" 2>/dev/null || true) left journals and $(grep -c 'no entry' "$OUT/killed_upgrades" 2>/dev/null || true) no entry (in $OUT/killed_upgrades)"
 echo "  all-users installations outside Program Files: $(grep ' mode 1 ' "$OUT/folders" | grep -vc 'Program Files' || true)"
 echo "  version folders under Velmo folders: $(grep -v '	folder$' "$OUT/files.after" | grep -Ec '^(Program Files|users/[^/]+/AppData/Local)/Velmo/[0-9]+\.[0-9.]+(_[0-9]+)?/' || true) files"
 echo "  \".old\" files in the prefix (new): $(grep -Ec '^files > .*\.old[0-9]*	' "$OUT/files.diff" || true)"

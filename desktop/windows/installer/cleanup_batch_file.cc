@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "base/command_line.h"
+#include "base/files/path_registry.h"
 #include "base/logging.h"
 #include "base/string_number_conversions.h"
 
@@ -240,6 +242,23 @@ std::string BuildCleanupBatchText(const CleanupBatchContents& contents) {
     AppendInstallFolderRemoval(&text, contents.install_folder);
   text += "del %0\n";
   return text;
+}
+
+bool RunCleanupBatchFile(const base::FilePath& batch) {
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  // Not this process's working folder: an uninstaller started from its
+  // version folder works there, and the batch file (and the console it
+  // gets) would keep that folder for as long as they run. Without a Windows
+  // folder (the look-up logs why) the file's own first line still leaves it.
+  base::PathRegistry::Get(base::kPathWindowsDirectory, &options.current_directory);
+  base::Process process = base::LaunchProcess(base::CommandLine(batch), options);
+  if (!process.IsValid()) {
+    LOG(ERROR) << "Could not run " << batch;
+    return false;
+  }
+  // The process handle is released here; the batch file outlives us.
+  return true;
 }
 
 }  // namespace installer

@@ -73,6 +73,10 @@ bool EncodeBatchFilePath(const base::FilePath& path, std::string* text);
 // (logged).
 std::string BuildCleanupBatchText(const CleanupBatchContents& contents);
 
+// Starts the batch file |batch| hidden, from the Windows folder, without
+// waiting for it. False when it was not started (logged).
+bool RunCleanupBatchFile(const base::FilePath& batch);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_FILE_H_

@@ -347,14 +347,16 @@ void Installer::FinalizeInstallation() {
   if (!skip_default_browser && settings->IsFlagSet(Settings::DEFAULT_BROWSER) && !copy_only) {
     // Each call logs its own failures; none of them stops the installation.
     FolderInstallation installation(install_folder, install_log_);
-    if (all_users) {
+    if (all_users && JournalRegistration(&transaction_, HKEY_LOCAL_MACHINE, install_folder)) {
       VLOG(1) << "Storing old default browser settings for all users";
       installation.SavePreviousDefaultBrowser(true);
       installation.RegisterAsDefaultBrowser(true);
     }
-    VLOG(1) << "Storing old default browser settings for current users";
-    installation.SavePreviousDefaultBrowser(false);
-    installation.RegisterAsDefaultBrowser(false);
+    if (JournalRegistration(&transaction_, HKEY_CURRENT_USER, install_folder)) {
+      VLOG(1) << "Storing old default browser settings for current users";
+      installation.SavePreviousDefaultBrowser(false);
+      installation.RegisterAsDefaultBrowser(false);
+    }
   }
 
   AnnounceAssociationChange();

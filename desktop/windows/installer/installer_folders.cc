@@ -24,6 +24,7 @@
 #include "base/win/library_holder.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_co_task_mem.h"
+#include "desktop/windows/installer/cleanup_batch_file.h"
 #include "desktop/windows/installer/launch_lock.h"
 #include "desktop/windows/installer/product_config.h"
 
@@ -134,23 +135,10 @@ base::FilePath RecoverInstallFolderFromArgs(const base::CommandLine& command_lin
 }
 
 bool RunUninstallBat(const base::FilePath& install_folder) {
-  base::FilePath batch = install_folder.Append(L"k.bat");
+  base::FilePath batch = install_folder.Append(kCleanupBatchFileName);
   if (!base::PathExists(batch))
     return false;
-  base::LaunchOptions options;
-  options.start_hidden = true;
-  // Not this process's working folder: an uninstaller started from its
-  // version folder works there, and the batch file (and the console it
-  // gets) would keep that folder for as long as they run. Without a Windows
-  // folder (the look-up logs why) the file's own first line still leaves it.
-  base::PathRegistry::Get(base::kPathWindowsDirectory, &options.current_directory);
-  base::Process process = base::LaunchProcess(base::CommandLine(batch), options);
-  if (!process.IsValid()) {
-    LOG(ERROR) << "Could not run " << batch;
-    return false;
-  }
-  // The process handle is released here; the batch file outlives us.
-  return true;
+  return RunCleanupBatchFile(batch);
 }
 
 base::FilePath PlaceEngineBesideCopy(const base::FilePath& program,

@@ -8,6 +8,7 @@
 #include "base/bind.h"
 #include "base/files/path_registry.h"
 #include "base/logging.h"
+#include "base/process.h"
 #include "base/rand_util.h"
 #include "base/string_number_conversions.h"
 #include "base/string_printf.h"
@@ -51,27 +52,6 @@ base::TimeSpan TerminationMarkerTimeout() {
   return ms > 0 ? base::TimeSpan::FromMilliseconds(ms) : kTerminationMarkerTimeout;
 }
 
-// Waits up to |timeout_ms| for |process| to end. Messages that other
-// processes send to this thread's windows are answered meanwhile: the back
-// end broadcasts setting changes to every top-level window (this thread's
-// COM window too) and waits for those sends before it ends, so a thread
-// that only waited would hold up the very end it waits for.
-bool WaitAnsweringSentMessages(HANDLE process, DWORD timeout_ms) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  for (;;) {
-    const ULONGLONG now = ::GetTickCount64();
-    const DWORD remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, &process, remaining, QS_SENDMESSAGE, 0);
-    if (result == WAIT_OBJECT_0)
-      return true;
-    if (result != WAIT_OBJECT_0 + 1)
-      return false;
-    // Peeking delivers the sent messages; nothing is taken from the queue.
-    MSG message;
-    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
-}
-
 }  // namespace
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
@@ -93,7 +73,8 @@ InstallerRunner::~InstallerRunner() {
   // the runner has gone: a program that still runs cannot be deleted, and
   // the package would stay behind in the download folder. A back end ends
   // soon after its last report, so the runner waits for that end.
-  if (was_running && !WaitAnsweringSentMessages(backend_process_.Handle(), kBackendEndWaitMs)) {
+  if (was_running &&
+      !base::WaitForProcessAnsweringSentMessages(backend_process_.Handle(), kBackendEndWaitMs)) {
     LOG(WARNING) << "The installer back end (pid " << backend_process_.Pid()
                  << ") is still running after " << kBackendEndWaitMs / 1000
                  << " s; its package folder may stay behind";

@@ -8,6 +8,7 @@
 #include "base/utf_string_conversions.h"
 #include "crypto/secure_hash.h"
 #include "desktop/windows/installer/installer_folders.h"
+#include "desktop/windows/installer/service/registration_journal.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 
 namespace installer {
@@ -15,6 +16,9 @@ namespace installer {
 namespace {
 
 constexpr char kCreatedTask[] = "task";
+constexpr char kRegistration[] = "registration";
+constexpr char kMachineRoot[] = "machine";
+constexpr char kUserRoot[] = "user";
 constexpr wchar_t kJournalFolderName[] = L"Journals";
 
 // Where the journals of this user's runs are kept.
@@ -40,7 +44,22 @@ std::string JournalKey(const base::FilePath& install_folder) {
   return base::HexEncode(digest, sizeof(digest));
 }
 
+bool UndoRegistration(const TransactionJournal::Entry& entry) {
+  if (entry.fields.size() != 2 || (entry.fields[0] != kMachineRoot && entry.fields[0] != kUserRoot))
+    return false;
+  const base::FilePath folder = base::FilePath::FromUTF8Unsafe(entry.fields[1]);
+  RegistrationJournal record(
+      entry.fields[0] == kMachineRoot ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, folder);
+  // Ended before it registered anything.
+  if (record.empty())
+    return true;
+  LOG(INFO) << "Taking back the shell registration that the interrupted run made for " << folder;
+  return record.Restore();
+}
+
 bool UndoOwnEntry(const TransactionJournal::Entry& entry) {
+  if (entry.kind == kRegistration)
+    return UndoRegistration(entry);
   if (entry.kind != kCreatedTask || entry.fields.size() != 1)
     return false;
   std::unique_ptr<TaskScheduler> scheduler = TaskScheduler::Create();
@@ -60,12 +79,13 @@ std::unique_ptr<TransactionJournal> CreateInstallJournal(const base::FilePath& i
   return TransactionJournal::Create(folder, JournalKey(install_folder));
 }
 
-bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms) {
+bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms,
+                                      TransactionJournal::ReplayReport* report) {
   base::FilePath folder;
   if (!GetJournalFolder(&folder))
     return false;
   const bool ok = TransactionJournal::RollBackAbandoned(folder, JournalKey(install_folder), wait_ms,
-                                                        base::Bind(&UndoOwnEntry));
+                                                        base::Bind(&UndoOwnEntry), report);
   RemoveEmptyJournalFolders();
   return ok;
 }
@@ -104,6 +124,19 @@ void RemoveEmptyJournalFolders() {
 
 TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix) {
   return {kCreatedTask, {base::WideToUTF8(name_suffix)}};
+}
+
+bool JournalRegistration(Transaction* transaction, HKEY root,
+                         const base::FilePath& install_folder) {
+  if (!RegistrationJournal(root, install_folder).empty())
+    return true;
+  const TransactionJournal::Entry entry = {
+      kRegistration,
+      {root == HKEY_LOCAL_MACHINE ? kMachineRoot : kUserRoot, install_folder.AsUTF8Unsafe()}};
+  if (transaction->Journal(entry))
+    return true;
+  LOG(ERROR) << "The browser is not registered with the shell: its undo could not be journaled";
+  return false;
 }
 
 }  // namespace installer

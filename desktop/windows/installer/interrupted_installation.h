@@ -17,6 +17,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/service/transactions/transaction_journal.h"
 
 namespace installer {
@@ -28,8 +29,11 @@ std::unique_ptr<TransactionJournal> CreateInstallJournal(const base::FilePath& i
 // Rolls back every run on |install_folder| whose process has ended without
 // settling its transaction, waiting up to |wait_ms| for the processes of
 // such runs that still run (see TransactionJournal::RollBackAbandoned).
-// False when something could not be undone (logged).
-bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms);
+// False when something could not be undone (logged). |report|, when given,
+// counts the runs undone and takes the created files that a running
+// program holds, which then stay for the caller to remove.
+bool RollBackInterruptedInstallations(const base::FilePath& install_folder, DWORD wait_ms,
+                                      TransactionJournal::ReplayReport* report = nullptr);
 
 // Drops the journal on |install_folder| of |process|, which has ended after
 // its run reported success: what it changed belongs to the completed
@@ -45,6 +49,18 @@ void RemoveEmptyJournalFolders();
 // The journal entry that undoes the creation of the scheduled task
 // |name_suffix| (TaskScheduler::DeleteTask of it).
 TransactionJournal::Entry CreatedTaskEntry(const std::wstring& name_suffix);
+
+// Writes to |transaction|'s journal how to take back the browser's
+// registration with the shell under |root| (HKEY_CURRENT_USER or
+// HKEY_LOCAL_MACHINE) for the installation in |install_folder|, before the
+// run makes it. The registration is written beside the transaction, so a
+// run ended from outside after it is only undone whole with this entry: its
+// replay gives back what the registration replaced. Nothing is written when
+// the installation was registered already: its record then holds what came
+// before the browser, and the run only writes the same program's values
+// again. False (logged) when the entry could not be written: the
+// registration must not be made then.
+bool JournalRegistration(Transaction* transaction, HKEY root, const base::FilePath& install_folder);
 
 }  // namespace installer
 

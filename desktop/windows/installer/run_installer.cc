@@ -28,8 +28,10 @@
 #include "desktop/windows/installer/folder_permission_helper.h"
 #include "desktop/windows/installer/installer_options.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/interrupted_uninstallation.h"
 #include "desktop/windows/installer/installer_switches.h"
 #include "desktop/windows/installer/loggable_command_line.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "components/prefs/json_pref_store.h"
 #include "components/prefs/prefs_task_pool.h"
@@ -109,6 +111,17 @@ void ReadExperimentsFromInstallation(const base::FilePath& install_folder,
 }
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
+
+// Where the front end of |command_line| downloads and unpacks, as
+// FindDownloadFolder finds it first; empty when there is no such folder.
+base::FilePath TemporaryInstallerFolder(const base::CommandLine& command_line) {
+  if (command_line.HasSwitch(kTempFolderSwitch))
+    return command_line.GetSwitchValuePath(kTempFolderSwitch).Append(GetInstallerFolderName());
+  base::FilePath folder;
+  if (!base::PathRegistry::Get(base::kPathTempDirectory, &folder))
+    return base::FilePath();
+  return folder.Append(GetInstallerFolderName());
+}
 
 // Whether the run is an interactive front end's, the one role with a window.
 bool WillShowWindow(const base::CommandLine& command_line) {
@@ -192,6 +205,21 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
   if (!base::PathRegistry::Get(base::kPathExeFile, &exe_file)) {
     LOG(ERROR) << "Cannot find own file path";
     return false;
+  }
+
+  // An uninstallation first undoes what interrupted runs left of the
+  // installation: it may be handed to another installer by that.
+  if (modes.uninstall && !modes.backend) {
+    bool succeeded = false;
+    if (StartUninstallation(command_line, current_install_folder, exe_file, &succeeded) ==
+        UninstallStart::kDone) {
+      // The rollback may have moved a killed run's files back into its
+      // unpacked package.
+      const base::FilePath download_folder = TemporaryInstallerFolder(command_line);
+      if (!download_folder.empty())
+        PackageFetcher::RemoveLeftoversOfEndedRuns(download_folder);
+      return succeeded;
+    }
   }
 
   base::FilePath browser_exe = exe_dir.Append(GetBrowserExeName());
@@ -315,8 +343,11 @@ bool RunLoggedInstaller(const base::CommandLine& command_line,
         result =
             controller.RunUI(settings.get(), payload.get(), download_folder, modes.run_immediately);
       }
-      // Only an empty folder goes: whatever the role left there (a package
-      // kept for later, another run's files) stays.
+      // What runs ended from outside left (put back by a rollback of this
+      // run, or never looked at by a run without a fetcher) goes; then only
+      // an empty folder goes: whatever the role left there (a package kept
+      // for later, another run's files) stays.
+      PackageFetcher::RemoveLeftoversOfEndedRuns(download_folder);
       if (!::RemoveDirectoryW(download_folder.value().c_str())) {
         const DWORD error = ::GetLastError();
         VLOG(1) << "The download folder " << download_folder << " stays (error " << error << ")";

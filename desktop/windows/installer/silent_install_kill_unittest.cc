@@ -3,7 +3,9 @@
 // installer. Afterwards the machine must hold either the whole installation
 // or nothing of it, and the next silent installation must succeed. The
 // moments are spread over an undisturbed run's duration, measured first;
-// the seed is printed (VELMO_KILL_SEED repeats a sequence).
+// the seed is printed (VELMO_KILL_SEED repeats a sequence). Upgrades are
+// ended too, every process at once, and then uninstalled with the installer
+// that the uninstall entry names: nothing of the installation may stay.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -22,6 +24,8 @@
 #include "base/files/path_registry.h"
 #include "base/process.h"
 #include "base/rand_util.h"
+#include "base/string_number_conversions.h"
+#include "base/string_split.h"
 #include "base/string_util.h"
 #include "base/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
@@ -45,6 +49,7 @@ using test::ProcessTree;
 
 constexpr int kIterations = 20;
 constexpr int kWholeRunIterations = 6;
+constexpr int kUpgradeIterations = 20;
 // Every installer process of a killed run has ended by then.
 constexpr ULONGLONG kSettleTimeoutMs = 120 * 1000;
 
@@ -193,6 +198,100 @@ class KillLoopTest : public test::SilentRunTest {
   }
 
   base::FilePath Installer() const { return BinFolder().Append(L"velmo_installer_full.exe"); }
+  // The same package one major version later.
+  base::FilePath NextInstaller() const {
+    return BinFolder().Append(L"velmo_installer_full_next.exe");
+  }
+
+  // The kill loop's switches without a download folder of their own: the
+  // package is unpacked into the temporary folder's, where the next run
+  // (an uninstallation too) looks for what a killed run left.
+  std::vector<std::wstring> UpgradeLoopSwitches() const {
+    std::vector<std::wstring> switches;
+    for (const std::wstring& value : KillLoopSwitches()) {
+      if (value.rfind(L"--temp-folder=", 0) != 0)
+        switches.push_back(value);
+    }
+    return switches;
+  }
+
+  // The transaction journals of runs on the test's folder that are still
+  // there (their runs neither committed nor rolled back).
+  int PendingJournals() const {
+    int count = 0;
+    base::DirectoryEnumerator journals(journals_, false, base::DirectoryEnumerator::FILES,
+                                       L"*.journal");
+    for (base::FilePath journal = journals.Next(); !journal.empty(); journal = journals.Next())
+      ++count;
+    return count;
+  }
+
+  // The installer of the version that the uninstall entry of the test's
+  // folder names (its version folder's), as the entry's uninstall command
+  // starts it; |what| says which entry. Without an entry (a run ended
+  // between removing the old one and writing the new one), the installer
+  // of the version folder that the installation's record names.
+  base::FilePath EntrysInstaller(std::string* what) const {
+    const std::wstring uninstall = GetUninstallRegistryKey();
+    for (base::win::RegistryKeyIterator it(HKEY_CURRENT_USER, uninstall.c_str(), KEY_WOW64_32KEY);
+         it.Valid(); ++it) {
+      const std::wstring key = uninstall + L"\\" + it.Name();
+      if (!base::FilePath::CompareEqualIgnoreCase(
+              test::ReadRegistryString(HKEY_CURRENT_USER, key, L"InstallLocation"),
+              install_folder_.value())) {
+        continue;
+      }
+      const std::wstring version =
+          test::ReadRegistryString(HKEY_CURRENT_USER, key, L"DisplayVersion");
+      *what = "the entry of " + base::WideToUTF8(version);
+      return install_folder_.Append(version).Append(kPackageInstallerFileName);
+    }
+    InstallLog log;
+    if (!log.Load(install_folder_.Append(Installation::kInstallLogFileName)))
+      return base::FilePath();
+    *what = "no entry, the record of " + log.version;
+    return install_folder_.Append(log.subfolder).Append(kPackageInstallerFileName);
+  }
+
+  // What an ended run left for the next one, for a failure message: the
+  // install folder's files and every journal, line by line (fields decoded).
+  std::string DescribeWhatWasLeft() const {
+    std::string text = "the install folder:\n" + ListFolder(install_folder_);
+    base::DirectoryEnumerator journals(journals_, false, base::DirectoryEnumerator::FILES,
+                                       L"*.journal");
+    for (base::FilePath journal = journals.Next(); !journal.empty(); journal = journals.Next()) {
+      std::string content;
+      base::ReadFileToString(journal, &content);
+      text += "journal " + journal.BaseName().AsUTF8Unsafe() + ":\n";
+      for (const std::string& line :
+           base::SplitString(content, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+        std::string decoded;
+        for (const std::string& field :
+             base::SplitString(line, "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL)) {
+          std::vector<uint8_t> bytes;
+          const bool hex = !decoded.empty() && base::HexStringToBytes(field, &bytes);
+          decoded += (decoded.empty() ? "" : " | ") +
+                     (hex ? std::string(bytes.begin(), bytes.end()).substr(0, 160) : field);
+        }
+        text += "  " + decoded + "\n";
+      }
+    }
+    return text;
+  }
+
+  // What the temporary folder's installer folder holds but the logs: the
+  // unpacked packages of killed runs, batch files that did not end.
+  std::vector<std::wstring> TemporaryLeftovers() const {
+    std::vector<std::wstring> left;
+    base::DirectoryEnumerator entries(
+        temp_.GetPath().Append(GetInstallerFolderName()), false,
+        base::DirectoryEnumerator::FILES | base::DirectoryEnumerator::DIRECTORIES);
+    for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+      if (base::ToLowerASCII(entry.Extension()) != L".log")
+        left.push_back(entry.BaseName().value());
+    }
+    return left;
+  }
 
   // Everything an installation into the test's folder may change: its
   // files, the start menu, the scheduled tasks, the journals of installer
@@ -328,12 +427,53 @@ class KillLoopTest : public test::SilentRunTest {
     std::printf("undisturbed installation: %llu ms\n", static_cast<unsigned long long>(duration_));
   }
 
+  // Prepare, then an undisturbed upgrade over an installation: how long it
+  // takes, and how long its package's installer keeps its transaction open
+  // (its journal beside the first back end's).
+  void PrepareUpgrades() {
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    ASSERT_EQ(0, Run(Installer(), UpgradeLoopSwitches()));
+    base::Process front_end = base::LaunchProcess(
+        MakeCommandLine(NextInstaller(), UpgradeLoopSwitches()), base::LaunchOptions());
+    ASSERT_TRUE(front_end.IsValid());
+    ProcessTree tree(front_end.Handle());
+    const ULONGLONG started = ::GetTickCount64();
+    ULONGLONG opened = 0;
+    ULONGLONG closed = 0;
+    while (::WaitForSingleObject(front_end.Handle(), 5) == WAIT_TIMEOUT) {
+      tree.Refresh();
+      const int pending = PendingJournals();
+      const ULONGLONG now = ::GetTickCount64();
+      if (!opened && pending >= 2)
+        opened = now;
+      if (opened && !closed && pending < 2)
+        closed = now;
+    }
+    upgrade_duration_ = ::GetTickCount64() - started;
+    transaction_ms_ = opened && closed > opened ? closed - opened : 1;
+    ASSERT_TRUE(tree.WaitForAll(kSettleTimeoutMs)) << tree.Describe();
+    int exit_code = -1;
+    ASSERT_TRUE(front_end.WaitForExit(&exit_code));
+    ASSERT_EQ(0, exit_code) << base::JoinString(TakeLogLines(), "\n");
+    ASSERT_NO_FATAL_FAILURE(UninstallAndClear());
+    TakeLogLines();
+    std::printf("undisturbed upgrade: %llu ms, its transaction open for %llu ms\n",
+                static_cast<unsigned long long>(upgrade_duration_),
+                static_cast<unsigned long long>(transaction_ms_));
+  }
+
   // Starts a silent installation, calls |kill| with its processes |moment|
   // ms later, and waits until every process of the run has ended.
   template <typename Kill>
   void RunAndKill(DWORD moment, Kill kill) {
-    base::Process front_end = base::LaunchProcess(MakeCommandLine(Installer(), KillLoopSwitches()),
-                                                  base::LaunchOptions());
+    RunAndKill(Installer(), KillLoopSwitches(), moment, kill);
+  }
+  // The same with |program| and |switches|.
+  template <typename Kill>
+  void RunAndKill(const base::FilePath& program, const std::vector<std::wstring>& switches,
+                  DWORD moment, Kill kill) {
+    base::Process front_end =
+        base::LaunchProcess(MakeCommandLine(program, switches), base::LaunchOptions());
     ASSERT_TRUE(front_end.IsValid());
     ProcessTree tree(front_end.Handle());
     // The emulator cannot end a process it is still loading (the process
@@ -396,6 +536,8 @@ class KillLoopTest : public test::SilentRunTest {
   uint64_t seed_ = 0;
   std::mt19937_64 random_;
   ULONGLONG duration_ = 0;
+  ULONGLONG upgrade_duration_ = 0;
+  ULONGLONG transaction_ms_ = 0;
   MachineState installed_;
   MachineState baseline_;
   // The clean-up batch file waits for the uninstaller as it does on Windows,
@@ -484,6 +626,85 @@ TEST_F(KillLoopTest, RunEndedWholeIsUndoneFromItsJournals) {
   }
   std::printf("%d of %d runs left half an installation to undo\n", half_installed,
               kWholeRunIterations);
+}
+
+// Upgrades ended at random moments, every process of the run at once (the
+// user ends them, the machine goes down): half of them inside the
+// transaction of the package's installer, whose journal and the first back
+// end's are then left. The uninstallation that the uninstall entry starts
+// next exits with 0 and leaves nothing of the installation, also when the
+// entry names the version whose installation the rollback takes away, the
+// uninstaller's own folder with it. What the ended run unpacked goes too.
+TEST_F(KillLoopTest, UpgradeEndedWholeIsUninstalledByTheEntrysInstaller) {
+  ASSERT_NO_FATAL_FAILURE(PrepareUpgrades());
+  std::map<std::string, int> outcomes;
+  for (int iteration = 0; iteration < kUpgradeIterations && !HasFatalFailure(); ++iteration) {
+    const bool in_transaction = iteration % 2 == 0;
+    const DWORD moment = static_cast<DWORD>(
+        random_() % ((in_transaction ? transaction_ms_ : upgrade_duration_) + 1));
+    SCOPED_TRACE(::testing::Message()
+                 << "iteration " << iteration << ": all at " << moment << " ms"
+                 << (in_transaction ? " into the transaction" : "") << " (seed " << seed_ << ")");
+    ASSERT_EQ(0, Run(Installer(), UpgradeLoopSwitches())) << base::JoinString(TakeLogLines(), "\n");
+    TakeLogLines();
+    ASSERT_NO_FATAL_FAILURE(
+        RunAndKill(NextInstaller(), UpgradeLoopSwitches(), in_transaction ? 0 : moment,
+                   [&](ProcessTree* tree) {
+                     if (in_transaction) {
+                       const ULONGLONG deadline = ::GetTickCount64() + kSettleTimeoutMs;
+                       while (PendingJournals() < 2 && !tree->FindRunning().empty() &&
+                              ::GetTickCount64() < deadline) {
+                         ::Sleep(5);
+                       }
+                       const ULONGLONG until = ::GetTickCount64() + moment;
+                       while (::GetTickCount64() < until) {
+                         tree->Refresh();
+                         ::Sleep(5);
+                       }
+                     }
+                     tree->TerminateAll();
+                   }));
+    const int pending = PendingJournals();
+    std::string entry;
+    const base::FilePath uninstaller = EntrysInstaller(&entry);
+    const std::string left = DescribeWhatWasLeft();
+    ASSERT_FALSE(uninstaller.empty()) << "neither an uninstall entry nor a record is left:\n"
+                                      << left;
+    const std::string killed_logs = base::JoinString(TakeLogLines(), "\n");
+
+    const int exit_code =
+        Run(uninstaller, {L"--uninstall", L"--silent", L"--v=1", L"--enable-installer-stats=0"});
+    const std::vector<std::string> lines = TakeLogLines();
+    // What the ended run left and logged, then the uninstallation's logs.
+    const std::string logs = entry + ", " + base::WideToUTF8(uninstaller.value()) + "\n" + left +
+                             "the ended run's logs:\n" + killed_logs +
+                             "\nthe uninstallation's logs:\n" + base::JoinString(lines, "\n");
+    ASSERT_EQ(0, exit_code) << logs;
+    // The clean-up batch files remove what the uninstallers held once they
+    // have ended.
+    ASSERT_TRUE(WaitUntilGone(install_folder_)) << ListFolder(install_folder_) << logs;
+    const MachineState after = SettledSnapshot(baseline_);
+    ASSERT_TRUE(after == baseline_) << Differences(baseline_, after) << logs;
+    std::vector<std::wstring> temporary = TemporaryLeftovers();
+    for (int waited = 0; !temporary.empty() && waited < test::kFolderRemovalWaitMs; waited += 100) {
+      ::Sleep(100);
+      temporary = TemporaryLeftovers();
+    }
+    ASSERT_TRUE(temporary.empty()) << base::WideToUTF8(base::JoinString16(temporary, L", ")) << "\n"
+                                   << logs;
+
+    bool handed_over = false;
+    for (const std::string& line : lines)
+      handed_over = handed_over ||
+                    line.find("the installed version's installer uninstalls") != std::string::npos;
+    const std::string outcome = std::to_string(pending) + " journal(s) left, " + entry +
+                                (handed_over ? ", handed over" : "");
+    ++outcomes[outcome];
+    std::printf("iteration %d: all at %lu ms%s: %s\n", iteration, moment,
+                in_transaction ? " into the transaction" : "", outcome.c_str());
+  }
+  for (const auto& [outcome, count] : outcomes)
+    std::printf("%3d x %s\n", count, outcome.c_str());
 }
 
 }  // namespace

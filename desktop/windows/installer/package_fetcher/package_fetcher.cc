@@ -423,13 +423,18 @@ PackageFetcher::PackageFetcher(const base::FilePath& folder, StatsNode* installa
   if (with_suite)
     MakeDownloadPath(folder, kSuitePrefix, &suite_path_);
   // A killed run never removes its partial download; the next one does.
-  RemoveStaleDownloads(folder, {kDownloadPrefix, kSuitePrefix}, ProcessStartTime());
+  RemoveLeftoversOfEndedRuns(folder);
   const bool claimed = ClaimDownloadFiles(download_path_, &download_claim_) &&
                        (!with_suite || ClaimDownloadFiles(suite_path_, &suite_claim_));
   CHECK(worker_.Start()) << "The package fetcher needs its worker thread";
   auto proxy = base::MakeShared<PackageFetcherDelegateProxy>(ui, delegate);
   core_ = new PackageFetcherCore(proxy, payload, folder, download_path_, suite_path_,
                                  *installation_stats, architecture, claimed);
+}
+
+// static
+void PackageFetcher::RemoveLeftoversOfEndedRuns(const base::FilePath& folder) {
+  RemoveStaleDownloads(folder, {kDownloadPrefix, kSuitePrefix}, ProcessStartTime());
 }
 
 PackageFetcher::~PackageFetcher() {

@@ -171,6 +171,13 @@ class PackageFetcher {
   // The suite components' download path; empty without the suite.
   const base::FilePath& suite_path() const { return suite_path_; }
 
+  // Removes from |folder| what runs that were ended from outside left there
+  // (RemoveStaleDownloads with the fetcher's names): every fetcher does at
+  // its start, and a front end without one (an uninstallation) at its end.
+  // A rollback of such a run puts the files it had moved out of its package
+  // back in there, so a front end that rolled one back removes them again.
+  static void RemoveLeftoversOfEndedRuns(const base::FilePath& folder);
+
  private:
   // This run's claim on its download files, which keeps later runs from
   // taking them for the leftovers of a killed run; released last.

@@ -151,6 +151,38 @@ TEST(StaleDownloadsTest, RemovesOnlyUnclaimedFilesOfEarlierRuns) {
   EXPECT_FALSE(base::PathExists(live.RemoveExtension()));
 }
 
+// A rollback of a killed run moves files back into its unpacked package
+// after the next run began. A name of a run that claims its files is judged
+// by the claim alone, so that package still goes; an older installer's name,
+// unclaimed and changed since the run began, may be a run still going and
+// stays.
+TEST(StaleDownloadsTest, ClaimingRunsFilesGoHoweverRecentlyTheyChanged) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const struct {
+    const wchar_t* made;
+    bool removed;
+  } kEntries[] = {
+      {L"velmo_installer_20260101120000_4242_1\\resources\\common.pak", true},
+      {L"velmo_installer_20260101120000_4242_1.7z", true},
+      {L"velmo_installer_20250101120000\\a.dll", false},
+      {L"velmo_installer_20250101120000.exe", false},
+  };
+  for (const auto& entry : kEntries) {
+    const base::FilePath path = temp.GetPath().Append(entry.made);
+    ASSERT_TRUE(base::CreateDirectoryTree(path.DirName()));
+    ASSERT_EQ(1, base::WriteFileBytes(path, "x", 1));
+  }
+  // Everything made here counts as changed after the run started.
+  RemoveStaleDownloads(temp.GetPath(), {L"velmo_installer"},
+                       base::Time::Now() - base::TimeSpan::FromMinutes(1));
+  for (const auto& entry : kEntries) {
+    const std::wstring made = entry.made;
+    const std::wstring top = made.substr(0, made.find(L'\\'));
+    EXPECT_NE(entry.removed, base::PathExists(temp.GetPath().Append(top))) << made;
+  }
+}
+
 TEST(PackageFetcherUtilTest, PackageServerAddress) {
   base::CommandLine plain(base::FilePath(L"installer.exe"));
   const std::string stream = GetStreamName();

@@ -57,7 +57,7 @@ bool ClaimDownloadFiles(const base::FilePath& download_path, base::win::ScopedHa
   return true;
 }
 
-bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix) {
+bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix, bool* claiming) {
   if (name.size() < prefix.size() + 1 + kStampDigits ||
       _wcsnicmp(name.data(), prefix.data(), prefix.size()) != 0 || name[prefix.size()] != L'_') {
     return false;
@@ -70,6 +70,7 @@ bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix) {
   rest.remove_prefix(kStampDigits);
   // The creating process's id and the name's number in it; names of older
   // runs have neither.
+  int parts = 0;
   for (int part = 0; part < 2 && !rest.empty() && rest[0] == L'_'; ++part) {
     size_t digits = 1;
     while (digits < rest.size() && digits <= kMaxNumberDigits && rest[digits] >= L'0' &&
@@ -81,10 +82,14 @@ bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix) {
     if (digits == 1)
       return false;
     rest.remove_prefix(digits);
+    ++parts;
   }
   for (std::wstring_view ending : {L"", L".exe", L".7z", L".lock"}) {
-    if (rest.size() == ending.size() && _wcsnicmp(rest.data(), ending.data(), ending.size()) == 0)
+    if (rest.size() == ending.size() && _wcsnicmp(rest.data(), ending.data(), ending.size()) == 0) {
+      if (claiming)
+        *claiming = parts == 2;
       return true;
+    }
   }
   return false;
 }
@@ -97,8 +102,9 @@ void RemoveStaleDownloads(const base::FilePath& folder,
   for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
     const std::wstring name = path.BaseName().value();
     bool ours = false;
+    bool claiming = false;
     for (std::wstring_view prefix : prefixes)
-      ours = ours || IsDownloadFileName(name, prefix);
+      ours = ours || IsDownloadFileName(name, prefix, &claiming);
     if (!ours)
       continue;
     const base::DirectoryEnumerator::EntryInfo info = entries.GetInfo();
@@ -108,9 +114,17 @@ void RemoveStaleDownloads(const base::FilePath& folder,
       any_claimed = IsClaimed(folder, StemOf(name)) || any_claimed;
       continue;
     }
-    // Files of runs that started later are theirs; files of earlier runs
-    // still alive are claimed.
-    if (info.last_modified >= run_start || IsClaimed(folder, StemOf(name))) {
+    // A live run's files are claimed. An older installer's run claims
+    // nothing: its files are taken for a run still going when they changed
+    // since this run began.
+    if (IsClaimed(folder, StemOf(name))) {
+      VLOG(1) << "Keeping " << path << ": a run that is still going claims it";
+      any_claimed = true;
+      continue;
+    }
+    if (!claiming && info.last_modified >= run_start) {
+      LOG(INFO) << "Keeping " << path
+                << ": it changed since this run began, and nothing tells whose it is";
       any_claimed = true;
       continue;
     }

@@ -28,12 +28,18 @@ bool ClaimDownloadFiles(const base::FilePath& download_path, base::win::ScopedHa
 
 // Whether |name| is one of the fetcher's time-stamped names: |prefix|, "_",
 // fourteen digits, optionally "_" and a process id and "_" and a number,
-// and nothing, ".exe", ".7z" or ".lock".
-bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix);
+// and nothing, ".exe", ".7z" or ".lock". |claiming| (optional) tells whether
+// the name has the process id and number: those of runs that claim their
+// files (ClaimDownloadFiles) before they make any.
+bool IsDownloadFileName(std::wstring_view name, std::wstring_view prefix, bool* claiming = nullptr);
 
 // Removes from |folder| the fetcher's files (named with |prefixes|, and
-// the additional file's) that were last written before |run_start| and
-// that no live run claims. Failures are logged and skipped.
+// the additional file's) that no live run claims. A name without a claim
+// (made by an older installer, which claimed nothing) must also have been
+// last written before |run_start|; a claiming run's files are known by the
+// claim alone, however recently they changed (the rollback of a killed run
+// moves files back into its package folder). Failures are logged and
+// skipped; what stays for a live run is logged too.
 void RemoveStaleDownloads(const base::FilePath& folder,
                           std::initializer_list<std::wstring_view> prefixes, base::Time run_start);
 

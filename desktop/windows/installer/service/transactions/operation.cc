@@ -17,7 +17,7 @@ bool Operation::ExecuteSubOperation(std::unique_ptr<Operation> operation,
     // The sub-operation undoes its own part here; what it ran before it
     // failed stays in the list, which the caller rolls back.
     LOG(ERROR) << "Sub-operation failed";
-    operation->Rollback();
+    operation->RollBackAndMarkUndone();
     return false;
   }
   sub_operations->push_back(std::move(operation));
@@ -25,7 +25,27 @@ bool Operation::ExecuteSubOperation(std::unique_ptr<Operation> operation,
 }
 
 bool Operation::Journal(const TransactionJournal::Entry& entry) {
-  return !journal_ || journal_->Append(entry);
+  if (!journal_)
+    return true;
+  size_t index = 0;
+  if (!journal_->Append(entry, &index))
+    return false;
+  if (first_entry_ == kNoEntry)
+    first_entry_ = index;
+  last_entry_ = index;
+  return true;
+}
+
+bool Operation::RollBackAndMarkUndone() {
+  if (!Rollback())
+    return false;
+  // The marks are a help for a replay, not a condition of the rollback: one
+  // that cannot be written only leaves the entries to be undone again.
+  if (journal_ && first_entry_ != kNoEntry)
+    journal_->MarkUndone(first_entry_, last_entry_);
+  first_entry_ = kNoEntry;
+  last_entry_ = kNoEntry;
+  return true;
 }
 
 }  // namespace installer

@@ -8,6 +8,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_OPERATION_H_
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -40,6 +41,14 @@ class Operation {
   // owned; null: nowhere). Its sub-operations write there too.
   void set_journal(TransactionJournal* journal) { journal_ = journal; }
 
+  // Rolls back and, when that succeeded, writes to the journal that the
+  // entries this operation wrote are undone, so that a replay after the
+  // process was ended later in its rollback skips them: undoing an entry
+  // twice could take away what the undo of an earlier one has put back (a
+  // file created where one was moved aside is deleted again after the old
+  // one came back). False when the rollback failed.
+  bool RollBackAndMarkUndone();
+
  protected:
   // Writes |entry| to the journal when there is one. False when it could not
   // be written: the change must then not be made (nobody could undo it
@@ -53,7 +62,13 @@ class Operation {
   bool ExecuteSubOperation(std::unique_ptr<Operation> operation, OperationList* sub_operations);
 
  private:
+  static constexpr size_t kNoEntry = static_cast<size_t>(-1);
+
   TransactionJournal* journal_ = nullptr;
+  // The journal entries this operation wrote itself (its sub-operations
+  // keep their own), first and last; kNoEntry when it wrote none.
+  size_t first_entry_ = kNoEntry;
+  size_t last_entry_ = kNoEntry;
 };
 
 }  // namespace installer

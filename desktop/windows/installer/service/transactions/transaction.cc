@@ -14,7 +14,7 @@ namespace {
 bool RollBackAll(OperationList* operations) {
   bool ok = true;
   while (!operations->empty()) {
-    if (!operations->back()->Rollback()) {
+    if (!operations->back()->RollBackAndMarkUndone()) {
       LOG(ERROR) << "Rolling back operation " << operations->size() << " failed";
       ok = false;
     }
@@ -49,7 +49,7 @@ bool Transaction::Execute(std::unique_ptr<Operation> operation) {
   if (!operation->Execute(&sub_operations)) {
     LOG(ERROR) << "Operation " << operations_.size() + sub_operations.size() + 1
                << " of the transaction failed; undoing it";
-    if (!operation->Rollback())
+    if (!operation->RollBackAndMarkUndone())
       LOG(ERROR) << "Undoing the failed operation failed";
     operation.reset();
     RollBackAll(&sub_operations);

@@ -33,6 +33,9 @@ constexpr char kChangedAttributes[] = "attributes";
 constexpr char kCreatedKey[] = "key";
 constexpr char kChangedValue[] = "value";
 constexpr char kDeletedKeyTree[] = "tree";
+// Not a change: the entries from the first to the last index it names were
+// undone by their own process.
+constexpr char kUndone[] = "undone";
 
 // Longest wait for another process's replay of the same journals: undoing
 // an installation of many thousands of files on a loaded machine.
@@ -218,13 +221,24 @@ base::win::ScopedHandle RunningOwner(const FoundJournal& journal) {
 }
 
 bool RemoveIfEmptyKey(HKEY root, uint32_t view, const std::wstring& key_path) {
+  // Filled by someone else since (another program, or the shell
+  // registration, which writes beside the transaction): theirs now. Looked
+  // at first, so that a key that stays is no error of the replay.
+  {
+    base::win::RegistryKey key;
+    if (key.Open(root, key_path.c_str(), KEY_QUERY_VALUE | view) == ERROR_FILE_NOT_FOUND)
+      return true;
+    if (key.Valid() && (key.GetSubkeyCount() != 0 || key.GetValueCount() != 0)) {
+      LOG(WARNING) << "Created registry key " << key_path << " not removed: it is not empty";
+      return true;
+    }
+  }
   base::win::RegistryKey base_key;
   LONG result = base_key.Open(root, L"", KEY_QUERY_VALUE | view);
   if (result == ERROR_SUCCESS)
     result = base_key.DeleteEmptyKey(key_path.c_str());
   if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND)
     return true;
-  // Filled by someone else since: theirs now.
   ELOG(WARNING, static_cast<unsigned long>(result))
       << "Created registry key " << key_path << " not removed";
   return true;
@@ -296,7 +310,10 @@ std::unique_ptr<TransactionJournal> TransactionJournal::Create(const base::FileP
   return journal;
 }
 
-bool TransactionJournal::Append(const Entry& entry) {
+TransactionJournal::ReplayReport::ReplayReport() = default;
+TransactionJournal::ReplayReport::~ReplayReport() = default;
+
+bool TransactionJournal::Append(const Entry& entry, size_t* index) {
   if (!file_.IsValid()) {
     LOG(ERROR) << "The transaction journal " << path_ << " is closed";
     return false;
@@ -307,7 +324,14 @@ bool TransactionJournal::Append(const Entry& entry) {
     PLOG(ERROR) << "Cannot write to the transaction journal " << path_;
     return false;
   }
+  if (index)
+    *index = next_index_;
+  ++next_index_;
   return true;
+}
+
+bool TransactionJournal::MarkUndone(size_t first, size_t last) {
+  return Append({kUndone, {Number(first), Number(last)}});
 }
 
 void TransactionJournal::Discard() {
@@ -319,7 +343,7 @@ void TransactionJournal::Discard() {
 // static
 bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
                                            const std::string& subject_key, DWORD wait_ms,
-                                           const ExtraUndo& extra_undo) {
+                                           const ExtraUndo& extra_undo, ReplayReport* report) {
   std::vector<FoundJournal> journals;
   {
     base::DirectoryEnumerator enumerator(folder, false, base::DirectoryEnumerator::FILES,
@@ -385,8 +409,10 @@ bool TransactionJournal::RollBackAbandoned(const base::FilePath& folder,
     }
     LOG(INFO) << "Rolling back the interrupted transaction of process " << journal.pid << " from "
               << journal.path;
-    if (!Replay(journal.path, extra_undo))
+    if (!Replay(journal.path, extra_undo, report))
       ok = false;
+    if (report)
+      ++report->replayed;
   }
   return ok;
 }
@@ -414,13 +440,16 @@ bool TransactionJournal::DiscardOfEndedProcess(const base::FilePath& folder,
 }
 
 // static
-bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& extra_undo) {
+bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& extra_undo,
+                                ReplayReport* report) {
   std::string text;
   if (!base::ReadFileToString(path, &text)) {
     LOG(ERROR) << "Cannot read the transaction journal " << path;
     return false;
   }
   std::vector<Entry> entries;
+  // Where each entry's line begins.
+  std::vector<size_t> offsets;
   size_t start = text.find('\n');
   // A last line without its end was being written when the process ended:
   // the change it announces was not begun.
@@ -428,18 +457,53 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
     const size_t end = text.find('\n', start + 1);
     if (end == std::string::npos)
       break;
+    // An unreadable line keeps its place (as an entry of no kind): the
+    // marks of undone entries count lines.
     Entry entry;
-    if (DecodeLine(text.substr(start + 1, end - start - 1), &entry))
-      entries.push_back(std::move(entry));
-    else
+    if (!DecodeLine(text.substr(start + 1, end - start - 1), &entry)) {
       LOG(ERROR) << "Skipping an unreadable line of the transaction journal " << path;
+      entry = Entry();
+    }
+    entries.push_back(std::move(entry));
+    offsets.push_back(start + 1);
     start = end;
   }
-  bool ok = true;
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (!Undo(*it, extra_undo))
-      ok = false;
+  // Entries their own process undid before it was ended are left alone.
+  std::vector<bool> undone(entries.size(), false);
+  for (const Entry& entry : entries) {
+    uint64_t first = 0, last = 0;
+    if (entry.kind != kUndone)
+      continue;
+    if (entry.fields.size() != 2 || !Number(entry.fields[0], &first) ||
+        !Number(entry.fields[1], &last)) {
+      LOG(ERROR) << "Skipping an unreadable mark of the transaction journal " << path;
+      continue;
+    }
+    for (uint64_t i = first; i <= last && i < entries.size(); ++i)
+      undone[static_cast<size_t>(i)] = true;
   }
+  // The journal is cut short behind each entry handled, so that it always
+  // holds what is still to undo: a replay ended halfway (its process ended
+  // from outside) leaves the rest to the next one, which must not undo an
+  // entry again (a file created where one was moved aside would be deleted
+  // after the old one came back). Without that the replay goes on all the
+  // same.
+  base::File shortened(path, base::File::FLAG_OPEN | base::File::FLAG_WRITE);
+  if (!shortened.IsValid()) {
+    ELOG(WARNING, shortened.error_details())
+        << "Cannot shorten the transaction journal " << path << " while replaying it";
+  }
+  bool ok = true;
+  for (size_t i = entries.size(); i-- > 0;) {
+    if (!undone[i] && !entries[i].kind.empty() && entries[i].kind != kUndone &&
+        !Undo(entries[i], extra_undo, report)) {
+      ok = false;
+    }
+    // A failure is logged by SetLength; the replay goes on unshortened.
+    if (shortened.IsValid() && !shortened.SetLength(static_cast<int64_t>(offsets[i])))
+      shortened.Close();
+  }
+  shortened.Close();
   if (!::DeleteFileW(path.c_str()) && !IsMissing(::GetLastError())) {
     PLOG(ERROR) << "Cannot delete the replayed transaction journal " << path;
     ok = false;
@@ -448,7 +512,8 @@ bool TransactionJournal::Replay(const base::FilePath& path, const ExtraUndo& ext
 }
 
 // static
-bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo) {
+bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo,
+                              ReplayReport* report) {
   const std::vector<std::string>& f = entry.fields;
   if (entry.kind == kCreatedFolder && f.size() == 1) {
     const base::FilePath folder = Path(f[0]);
@@ -466,7 +531,17 @@ bool TransactionJournal::Undo(const Entry& entry, const ExtraUndo& extra_undo) {
       ::SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (::DeleteFileW(file.c_str()))
       return true;
-    PLOG(ERROR) << "Cannot delete the created file " << file;
+    const DWORD error = ::GetLastError();
+    // A program that runs, or a library loaded, cannot be deleted (the
+    // installer replaying the journal may itself run from the interrupted
+    // run's files): the caller that asked for a report sees to it later.
+    if (report && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
+      ELOG(WARNING, error) << "The created file " << file
+                           << " stays for now: a running program may hold it";
+      report->files_in_use.push_back(file);
+      return true;
+    }
+    ELOG(ERROR, error) << "Cannot delete the created file " << file;
     return false;
   }
   if (entry.kind == kMoved && f.size() == 2) {

@@ -6,14 +6,19 @@
 //
 // Every operation writes how to undo its change before it makes it, so an
 // entry may describe a change that never happened: each undo looks at what
-// is there first and then does nothing. For the same reason replaying twice
-// (the replaying process itself ended halfway) does no harm.
+// is there first and then does nothing. A replay shortens the journal behind
+// each entry it has undone, so that a replay ended halfway (its process
+// ended from outside) leaves only the rest to the next one.
 //
 // The journal is removed first thing at commit, before the deferred work
 // (deleting moved-aside files) runs, so that a process ended during its
 // commit is never undone halfway. It is removed after an in-memory rollback
 // too. A journal is written for the death of a process, not of the machine:
 // its lines are not flushed to the disk one by one.
+//
+// A process that rolls its transaction back in memory marks each operation's
+// entries undone as it goes, so that a replay after it was ended halfway
+// undoes only what is still in place.
 //
 // A journal belongs to one process (its id and start time are its first
 // line) and one subject (a key the caller derives from what the transaction
@@ -23,6 +28,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +50,18 @@ class TransactionJournal {
   // Undoes an entry of a kind this class does not know (changes that live
   // above the file system and the registry). False when it could not.
   using ExtraUndo = base::Callback<bool(const Entry&)>;
+  // What a replay of abandoned journals did, for a caller that settles what
+  // the replay could not.
+  struct ReplayReport {
+    ReplayReport();
+    ~ReplayReport();
+    // The journals replayed: runs whose changes were undone.
+    int replayed = 0;
+    // Files those runs created that could not be deleted because a running
+    // program holds them (an image or library in use): they stay where
+    // they are, and the caller sees to them once that program has ended.
+    std::vector<base::FilePath> files_in_use;
+  };
 
   ~TransactionJournal();
 
@@ -52,9 +70,15 @@ class TransactionJournal {
   static std::unique_ptr<TransactionJournal> Create(const base::FilePath& folder,
                                                     const std::string& subject_key);
 
-  // Appends |entry|. False (logged) when it cannot be written: the change it
+  // Appends |entry|, the |*index|th line after the first (when |index| is
+  // given). False (logged) when it cannot be written: the change it
   // describes must not be made then.
-  bool Append(const Entry& entry);
+  bool Append(const Entry& entry, size_t* index = nullptr);
+
+  // Appends that the entries |first| to |last| (indices given by Append)
+  // have been undone in this process: a replay skips them. False (logged)
+  // when it cannot be written; a replay then undoes them again.
+  bool MarkUndone(size_t first, size_t last);
 
   // Closes and deletes the journal: everything it describes is committed or
   // rolled back.
@@ -67,9 +91,11 @@ class TransactionJournal {
   // kept after a partial replay could undo a later run's work). Journals of
   // processes still running are waited for up to |wait_ms| in all; those
   // still running then are left alone. False when any undo failed (each
-  // failure is logged).
+  // failure is logged). With |report|, a created file that is in use is no
+  // failure but goes into the report (logged as a warning).
   static bool RollBackAbandoned(const base::FilePath& folder, const std::string& subject_key,
-                                DWORD wait_ms, const ExtraUndo& extra_undo);
+                                DWORD wait_ms, const ExtraUndo& extra_undo,
+                                ReplayReport* report = nullptr);
 
   // Deletes, without replaying it, the journal for |subject_key| in |folder|
   // of |process|, which has ended: its run finished all the same (another
@@ -78,7 +104,9 @@ class TransactionJournal {
   static bool DiscardOfEndedProcess(const base::FilePath& folder, const std::string& subject_key,
                                     HANDLE process);
   // Undoes the entries of the journal at |path|, last first, and deletes it.
-  static bool Replay(const base::FilePath& path, const ExtraUndo& extra_undo);
+  // |report| as for RollBackAbandoned.
+  static bool Replay(const base::FilePath& path, const ExtraUndo& extra_undo,
+                     ReplayReport* report = nullptr);
 
   // Entries the operations write.
   static Entry CreatedFolder(const base::FilePath& folder);
@@ -97,10 +125,12 @@ class TransactionJournal {
  private:
   TransactionJournal(const base::FilePath& path, base::File file);
 
-  static bool Undo(const Entry& entry, const ExtraUndo& extra_undo);
+  static bool Undo(const Entry& entry, const ExtraUndo& extra_undo, ReplayReport* report);
 
   base::FilePath path_;
   base::File file_;
+  // The index of the next line appended.
+  size_t next_index_ = 0;
 };
 
 }  // namespace installer

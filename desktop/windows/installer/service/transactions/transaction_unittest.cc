@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <memory>
@@ -22,11 +23,13 @@
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/files/directory_enumerator.h"
+#include "base/logging.h"
 #include "base/process.h"
 #include "base/string_number_conversions.h"
 #include "base/threading/waitable_event.h"
 #include "base/time.h"
 #include "base/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/transactions/transaction_journal.h"
 #include "gtest/gtest.h"
 #include "testing/multiprocess_test.h"
@@ -236,6 +239,51 @@ CHILD_PROCESS_MAIN(JournaledScenario) {
     ::Sleep(INFINITE);
   }
   ::TerminateProcess(::GetCurrentProcess(), 7);
+  return 6;
+}
+
+// An operation whose rollback ends its process, as a process ended from
+// outside while it rolls back.
+class EndProcessOnRollback : public Operation {
+ public:
+  bool Execute(OperationList* /*sub_operations*/) override { return true; }
+  bool Rollback() override {
+    ::TerminateProcess(::GetCurrentProcess(), 7);
+    return false;
+  }
+};
+
+// In a transaction journaled into "journals": copies "dir"\new.txt over
+// "dir"\kept.txt (which is moved aside), then rolls back and is ended once
+// the copy and the move are undone.
+CHILD_PROCESS_MAIN(RollbackEndedMidway) {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::FilePath dir = command_line.GetSwitchValuePath("dir");
+  // Never destroyed: its destruction would commit.
+  Transaction* transaction = new Transaction;
+  transaction->SetJournal(
+      TransactionJournal::Create(command_line.GetSwitchValuePath("journals"), kScenarioSubject));
+  if (!transaction->journal())
+    return 3;
+  if (!transaction->Execute(std::make_unique<EndProcessOnRollback>()) ||
+      !transaction->Execute(
+          std::make_unique<CopyFileOperation>(dir.Append(L"new.txt"), dir.Append(L"kept.txt")))) {
+    return 4;
+  }
+  transaction->Rollback();
+  return 6;
+}
+
+// Replays the journals in "journals" and is ended at their entry of its own
+// kind, as a process ended from outside while it replays.
+CHILD_PROCESS_MAIN(ReplayEndedMidway) {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  TransactionJournal::RollBackAbandoned(command_line.GetSwitchValuePath("journals"),
+                                        kScenarioSubject, 0,
+                                        base::Bind([](const TransactionJournal::Entry&) {
+                                          ::TerminateProcess(::GetCurrentProcess(), 7);
+                                          return false;
+                                        }));
   return 6;
 }
 
@@ -588,6 +636,159 @@ TEST_F(TransactionScenarioTest, AbandonedRunsAreUndoneNewestFirst) {
   EXPECT_FALSE(base::PathExists(file));
   EXPECT_FALSE(base::PathExists(folder));
   EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
+// A process ended in the middle of its own rollback: what it undid stays
+// undone, and the replay finishes the rest. Undoing the copy's "created"
+// again, after the file it had moved aside was back, would delete that file.
+TEST_F(TransactionScenarioTest, RollbackEndedMidwayIsFinishedFromItsJournal) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  ASSERT_TRUE(WriteText(Path(L"kept.txt"), "kept"));
+  ASSERT_TRUE(WriteText(Path(L"new.txt"), "new"));
+  const testing::MachineState before = State();
+  base::CommandLine child = ::testing::GetChildCommandLine("RollbackEndedMidway");
+  child.AppendSwitchPath("journals", journals.GetPath());
+  child.AppendSwitchPath("dir", dir_);
+  base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+  ASSERT_TRUE(process.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(process.WaitForExitWithTimeout(60 * 1000, &exit_code));
+  ASSERT_EQ(7, exit_code);
+  ASSERT_FALSE(IsEmptyFolder(journals.GetPath()));
+
+  EXPECT_TRUE(TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                    TransactionJournal::ExtraUndo()));
+  EXPECT_EQ(before, State());
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
+// A replay ended halfway leaves only what it had not undone yet: the next
+// replay must not delete again the file created where one had been moved
+// aside, once that one is back.
+TEST_F(TransactionScenarioTest, ReplayEndedMidwayIsFinishedWithoutUndoingTwice) {
+  base::ScopedTempDir journals;
+  ASSERT_TRUE(journals.CreateUniqueTempDir());
+  const base::FilePath kept = Path(L"kept.txt");
+  const base::FilePath aside = Path(L"kept.txt.old");
+  ASSERT_TRUE(WriteText(kept, "kept"));
+  const testing::MachineState before = State();
+  // The ended run moved the file aside and made a new one in its place,
+  // after a change of its own kind.
+  ASSERT_TRUE(base::MovePath(kept, aside));
+  ASSERT_TRUE(WriteText(kept, "new"));
+  std::string text = "journal\t4294967295\t1000\nown\t00\n";
+  for (const TransactionJournal::Entry& entry :
+       {TransactionJournal::Moved(kept, aside), TransactionJournal::CreatedFile(kept)}) {
+    text += entry.kind;
+    for (const std::string& field : entry.fields)
+      text += "\t" + base::HexEncode(field);
+    text += "\n";
+  }
+  ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-1.journal"), text));
+
+  base::CommandLine child = ::testing::GetChildCommandLine("ReplayEndedMidway");
+  child.AppendSwitchPath("journals", journals.GetPath());
+  base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+  ASSERT_TRUE(process.IsValid());
+  int exit_code = 0;
+  ASSERT_TRUE(process.WaitForExitWithTimeout(60 * 1000, &exit_code));
+  ASSERT_EQ(7, exit_code);
+
+  EXPECT_TRUE(TransactionJournal::RollBackAbandoned(
+      journals.GetPath(), kScenarioSubject, 0,
+      base::Bind([](const TransactionJournal::Entry&) { return true; })));
+  EXPECT_EQ(before, State());
+  EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+}
+
+// Counts the ERROR lines logged while it exists; the lines still reach the
+// previous handler.
+class ScopedErrorCount {
+ public:
+  ScopedErrorCount() : previous_(logging::GetLogMessageHandler()) {
+    Previous() = previous_;
+    Count() = 0;
+    logging::SetLogMessageHandler(&ScopedErrorCount::OnLine);
+  }
+  ScopedErrorCount(const ScopedErrorCount&) = delete;
+  ScopedErrorCount& operator=(const ScopedErrorCount&) = delete;
+  ~ScopedErrorCount() { logging::SetLogMessageHandler(previous_); }
+
+  int errors() const { return Count(); }
+
+ private:
+  static std::atomic<int>& Count() {
+    static std::atomic<int> count{0};
+    return count;
+  }
+  static logging::LogMessageHandlerFunction& Previous() {
+    static logging::LogMessageHandlerFunction previous = nullptr;
+    return previous;
+  }
+  static bool OnLine(int severity, const char* file, int line, size_t start,
+                     const std::string& text) {
+    if (severity >= logging::LOG_ERROR)
+      ++Count();
+    return Previous() && Previous()(severity, file, line, start, text);
+  }
+
+  logging::LogMessageHandlerFunction previous_;
+};
+
+// A run ended from outside created a file that a running program holds when
+// its journal is replayed (the uninstaller that replays it runs from the
+// run's files), and a key that holds a value written beside the
+// transaction. A replay that reports undoes the rest, names the held file
+// and logs no error; one that does not counts the held file as a failure.
+TEST_F(TransactionScenarioTest, ReplayReportsFilesInUseAndLeavesFilledKeys) {
+  for (const bool with_report : {true, false}) {
+    SCOPED_TRACE(with_report ? "with a report" : "without a report");
+    base::ScopedTempDir journals;
+    ASSERT_TRUE(journals.CreateUniqueTempDir());
+    const base::FilePath folder = Path(with_report ? L"reported" : L"unreported");
+    const base::FilePath held = folder.Append(L"held.dll");
+    const base::FilePath free = folder.Append(L"free.txt");
+    const std::wstring key = key_ + L"\\Created";
+    ASSERT_TRUE(base::CreateDirectoryTree(folder));
+    ASSERT_TRUE(WriteText(held, "held"));
+    ASSERT_TRUE(WriteText(free, "free"));
+    base::win::RegistryKey created(HKEY_CURRENT_USER, key.c_str(), KEY_ALL_ACCESS);
+    ASSERT_EQ(ERROR_SUCCESS, created.WriteValue(L"Beside", L"written beside"));
+    created.Close();
+    std::string text = "journal\t4294967295\t1000\n";
+    for (const TransactionJournal::Entry& entry :
+         {TransactionJournal::CreatedKey(HKEY_CURRENT_USER, 0, key),
+          TransactionJournal::CreatedFolder(folder), TransactionJournal::CreatedFile(held),
+          TransactionJournal::CreatedFile(free)}) {
+      text += entry.kind;
+      for (const std::string& field : entry.fields)
+        text += "\t" + base::HexEncode(field);
+      text += "\n";
+    }
+    ASSERT_TRUE(WriteText(journals.GetPath().Append(L"scenario-1.journal"), text));
+    // Open without delete sharing, as a running image or loaded library is.
+    base::win::ScopedHandle holder(::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+
+    TransactionJournal::ReplayReport report;
+    ScopedErrorCount errors;
+    const bool ok = TransactionJournal::RollBackAbandoned(journals.GetPath(), kScenarioSubject, 0,
+                                                          TransactionJournal::ExtraUndo(),
+                                                          with_report ? &report : nullptr);
+    EXPECT_EQ(with_report, ok);
+    EXPECT_FALSE(base::PathExists(free));
+    EXPECT_TRUE(base::PathExists(held));
+    EXPECT_TRUE(IsEmptyFolder(journals.GetPath()));
+    base::win::RegistryKey kept(HKEY_CURRENT_USER, key.c_str(), KEY_READ);
+    EXPECT_TRUE(kept.HasValue(L"Beside"));
+    if (with_report) {
+      EXPECT_EQ(0, errors.errors());
+      EXPECT_EQ(1, report.replayed);
+      EXPECT_EQ(std::vector<base::FilePath>{held}, report.files_in_use);
+    }
+  }
 }
 
 // A front end reading the folder's status and its back end starting may both
