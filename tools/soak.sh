@@ -210,6 +210,20 @@ uninstall_while_the_browser_runs() {
   fi
 }
 
+# Waits up to 2 min for the install folder $1 (Linux path) to go: the
+# clean-up batch file removes the rest once the installer has ended. When it
+# stays, counts it and lists what is in it under the message $2.
+expect_folder_removed() {
+  local folder=$1 message=$2
+  for _ in $(seq 600); do
+    [[ -e "$folder" ]] || return 0
+    sleep 0.2
+  done
+  LEFT_FOLDERS=$((LEFT_FOLDERS + 1))
+  velmo_log "$message"
+  (cd "$folder" && find . | sed 's/^/    /') >&2
+}
+
 # The Linux processes of the prefix's Windows processes whose command line
 # names an installer: every process of an installer run (front end, back
 # ends, crash reporter), none of the scripts that started them.
@@ -282,15 +296,7 @@ killed_upgrade_cycle() {
        "uninstalled with $uninstaller" >> "$OUT/killed_upgrades"
   recorded_keys "$folder" >> "$OUT/recorded_keys"
   timed_run uninstall_after_kill "$uninstaller" --uninstall --silent --enable-installer-stats=0
-  for _ in $(seq 600); do
-    [[ -e "$folder" ]] || break
-    sleep 0.2
-  done
-  if [[ -e "$folder" ]]; then
-    LEFT_FOLDERS=$((LEFT_FOLDERS + 1))
-    velmo_log "killed upgrade after cycle $i: $folder_win is still there:"
-    (cd "$folder" && find . | sed 's/^/    /') >&2
-  fi
+  expect_folder_removed "$folder" "killed upgrade after cycle $i: $folder_win is still there:"
 }
 
 # Two installations side by side: one per user (in its default folder), then
@@ -336,14 +342,7 @@ two_installations_cycle() {
   for label in "${order[@]}"; do
     timed_run "uninstall_pair_$label" "${folders[$label]}\\${subfolders[$label]}\\installer.exe" \
       --uninstall --silent --enable-installer-stats=0
-    for _ in $(seq 600); do
-      [[ -e "${unix_folders[$label]}" ]] || break
-      sleep 0.2
-    done
-    if [[ -e "${unix_folders[$label]}" ]]; then
-      LEFT_FOLDERS=$((LEFT_FOLDERS + 1))
-      velmo_log "two installations: ${folders[$label]} is still there"
-    fi
+    expect_folder_removed "${unix_folders[$label]}" "two installations: ${folders[$label]} is still there:"
   done
   # What still names either folder, values of the company key aside. The
   # export doubles the backslashes of values: undone before the search.
@@ -429,16 +428,7 @@ for i in $(seq "$CYCLES"); do
   else
     timed_run "uninstall_$label" "$uninstaller" --uninstall --silent --enable-installer-stats=0
   fi
-  # The clean-up batch file removes the rest once the installer has ended.
-  for _ in $(seq 600); do
-    [[ -e "$folder" ]] || break
-    sleep 0.2
-  done
-  if [[ -e "$folder" ]]; then
-    LEFT_FOLDERS=$((LEFT_FOLDERS + 1))
-    velmo_log "cycle $i: $folder_win is still there:"
-    (cd "$folder" && find . | sed 's/^/    /') >&2
-  fi
+  expect_folder_removed "$folder" "cycle $i: $folder_win is still there:"
   velmo_log "cycle $i of $CYCLES done ($([[ $mode == 1 ]] && echo all users || echo per user), ${KINDS[$kind]})"
   if (( mode == 0 )); then
     killed_upgrade_cycle "$i"
